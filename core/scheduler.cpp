@@ -1,0 +1,194 @@
+#include "core/scheduler.h"
+
+#include <algorithm>
+
+Scheduler& scheduler()
+{
+    static Scheduler instance;
+    return instance;
+}
+
+Scheduler::Scheduler()
+{
+    clear();
+}
+
+void Scheduler::clear()
+{
+    for (int i = 0; i < kPoolSize; ++i) {
+        u16 generation = m_pool[i].generation;
+        m_pool[i] = ScheduledEvent{};
+        m_pool[i].generation = static_cast<u16>(generation + 1);
+        m_free[i] = static_cast<u8>(kPoolSize - 1 - i);
+    }
+    m_freeCount = kPoolSize;
+    m_head = nullptr;
+    m_headFired = false;
+    m_fieldEnded = 0;
+}
+
+EventHandle Scheduler::handleOf(const ScheduledEvent* event) const
+{
+    u32 index = static_cast<u32>(event - m_pool.data());
+    return EventHandle{(u32{event->generation} << 8) | (index + 1)};
+}
+
+ScheduledEvent* Scheduler::find(EventHandle handle) const
+{
+    u32 index = (handle.id & 0xFF) - 1;
+    if (!handle || index >= kPoolSize)
+        return nullptr;
+    const ScheduledEvent& event = m_pool[index];
+    if (!event.inUse || event.generation != (handle.id >> 8))
+        return nullptr;
+    return const_cast<ScheduledEvent*>(&event);
+}
+
+u32 Scheduler::timeOf(EventHandle handle) const
+{
+    const ScheduledEvent* target = find(handle);
+    if (!target)
+        return kNever;
+    u64 time = 0;
+    for (const ScheduledEvent* e = m_head; e && e != target; e = e->next)
+        time += e->timeToNext;
+    return time > 0xFFFFFFFF ? kNever : static_cast<u32>(time);
+}
+
+EventHandle Scheduler::schedule(u32 time, EventCallback callback, void* owner, u32 count, u32 period, u32 argument)
+{
+    if (m_freeCount == 0 || count == 0 || (count != 1 && period == 0))
+        return {};
+    ScheduledEvent* event = &m_pool[m_free[--m_freeCount]];
+    event->inUse = true;
+    event->count = count;
+    event->timeToNext = kNever;
+    event->period = period;
+    event->owner = owner;
+    event->callback = callback;
+    event->argument = argument;
+    insert(event, time);
+    return handleOf(event);
+}
+
+// A new event goes behind every event due at the same time or earlier.
+void Scheduler::insert(ScheduledEvent* event, u32 time)
+{
+    if (event->count != kForever)
+        --event->count;
+    if (!m_head) {
+        event->previous = event->next = nullptr;
+        event->timeToNext = kNever;
+        m_head = event;
+        return;
+    }
+    u64 start = 0;
+    ScheduledEvent* c = m_head;
+    while (c->timeToNext != kNever && time >= start + c->timeToNext) {
+        start += c->timeToNext;
+        c = c->next;
+    }
+    u32 offset = static_cast<u32>(time - start);
+    event->timeToNext = c->timeToNext == kNever ? kNever : c->timeToNext - offset;
+    c->timeToNext = offset;
+    event->previous = c;
+    event->next = c->next;
+    if (c->next)
+        c->next->previous = event;
+    c->next = event;
+}
+
+void Scheduler::unlink(ScheduledEvent* event)
+{
+    if (event->previous) {
+        ScheduledEvent* p = event->previous;
+        p->timeToNext = event->timeToNext == kNever ? kNever : p->timeToNext + event->timeToNext;
+        p->next = event->next;
+    }
+    if (event->next)
+        event->next->previous = event->previous;
+    if (m_head == event)
+        m_head = event->next;
+    event->previous = event->next = nullptr;
+}
+
+void Scheduler::release(ScheduledEvent* event)
+{
+    u16 generation = event->generation;
+    *event = ScheduledEvent{};
+    event->timeToNext = kNever;
+    event->generation = static_cast<u16>(generation + 1);
+    m_free[m_freeCount++] = static_cast<u8>(event - m_pool.data());
+}
+
+void Scheduler::cancel(EventHandle handle)
+{
+    ScheduledEvent* event = find(handle);
+    if (!event)
+        return;
+    if (event == m_head) {
+        // The head marks the start of the current slice and every later event
+        // is measured from it, so it stays in place as an empty marker and
+        // leaves at the next advance. A head that already fired and would
+        // fire again still holds the slice end it gave, so it keeps one more
+        // (silent) firing to stand for that moment.
+        event->callback = nullptr;
+        event->owner = nullptr;
+        event->count = m_headFired && event->count != 0 ? 1 : 0;
+        return;
+    }
+    unlink(event);
+    release(event);
+}
+
+bool Scheduler::run(u32& slice)
+{
+    for (;;) {
+        if (!m_head)
+            return true;
+        ScheduledEvent* head = m_head;
+        // A head that will not come back must not end the slice at its period:
+        // the next event would then be due before its time.
+        slice = head->count == 0 ? head->timeToNext : std::min(head->period, head->timeToNext);
+        m_headFired = true;
+        if (head->owner && head->callback)
+            head->callback(head->owner, head->argument);
+        if (slice != 0)
+            break;
+        advance();
+    }
+    if (m_fieldEnded) {
+        m_fieldEnded = 0;
+        return true;
+    }
+    return false;
+}
+
+void Scheduler::advance()
+{
+    m_headFired = false;
+    ScheduledEvent* head = m_head;
+    if (!head)
+        return;
+    if (head->count == 0) {
+        unlink(head);
+        release(head);
+        return;
+    }
+    if (head->period > head->timeToNext) {
+        ScheduledEvent* next = head->next;
+        u32 rest = head->period - head->timeToNext;
+        head->next = nullptr;
+        next->previous = nullptr;
+        m_head = next;
+        insert(head, rest);
+        return;
+    }
+    // Comes again no later than the next event: stays the head (first at
+    // equal times). Staying counts as one more insertion, so an event with a
+    // finite count fires exactly that many times.
+    if (head->count != kForever)
+        --head->count;
+    if (head->timeToNext != kNever)
+        head->timeToNext -= head->period;
+}

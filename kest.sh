@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Kest's one entry point: installs what is missing, builds, and runs.
+#   ./kest.sh run [kest-headless arguments]   build (optimised) and run the emulator
+#   ./kest.sh test                            build with ASan+UBSan and run every test
+#   ./kest.sh bench [benchmark filter]        build (optimised) and run the benchmarks
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
+          libzip-dev zlib1g-dev nlohmann-json3-dev qt6-base-dev libsdl2-dev
+          binutils-sh4-linux-gnu binutils-m68k-linux-gnu gcc-m68k-linux-gnu
+          xorriso zip python3 libcdio-utils)
+
+install_missing() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+jobs=$(nproc)
+
+configure() { # dir, build type, sanitize
+    cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE="$2" -DKEST_SANITIZE="$3" >/dev/null
+}
+
+cmd=${1:-}
+[ $# -gt 0 ] && shift
+case "$cmd" in
+run)
+    install_missing
+    configure build/release Release OFF
+    cmake --build build/release -j "$jobs" --target kest-headless
+    if [ $# -eq 0 ]; then set -- --help; fi
+    exec build/release/tools/kest-headless "$@"
+    ;;
+test)
+    install_missing
+    configure build/asan RelWithDebInfo ON
+    cmake --build build/asan -j "$jobs"
+    export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+    export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+    ctest --test-dir build/asan --output-on-failure -j "$jobs"
+    ;;
+bench)
+    install_missing
+    configure build/release Release OFF
+    cmake --build build/release -j "$jobs"
+    for b in build/release/bench/kest-bench-*; do
+        "$b" --benchmark_filter="${1:-.}"
+    done
+    ;;
+*)
+    echo "usage: $0 run [args] | test | bench [filter]" >&2
+    exit 2
+    ;;
+esac
