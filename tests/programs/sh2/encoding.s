@@ -8,7 +8,7 @@ start:
 	sts.l	pr,@-r15	! 4F22
 	rts			! 000B
 	nop			! 0009
-	bra	start		! AFF8 (back 8 words from start + 4 + 2 * 7)
+	bra	start		! AFF7: the target is PC + 4 - 18
 	nop			! 0009
 	.align	2
 	.long	start		! 06004000
