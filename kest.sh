@@ -52,7 +52,7 @@ bench)
     install_missing
     configure build/release Release OFF
     cmake --build build/release -j "$jobs"
-    for b in build/release/bench/kest-bench-*; do
+    for b in $(find build/release/bench -maxdepth 2 -type f -name "kest-bench-*" -perm -u+x); do
         "$b" --benchmark_filter="${1:-.}"
     done
     ;;
