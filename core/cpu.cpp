@@ -56,6 +56,11 @@ CPU::CPU(std::string name, PageMap* map)
         m_direct[page] = dummy - (uintptr_t{page} << PageMap::kPageShift);
 }
 
+CPU::CPU(std::string name, std::unique_ptr<PageMap> map) : CPU(std::move(name), map.get())
+{
+    m_ownedMap = std::move(map);
+}
+
 void CPU::unmapRange(u32 first, u32 last)
 {
     if (!m_map)

@@ -34,7 +34,10 @@ public:
 
     static constexpr u32 kDummyPageSize = 0x10000;
 
+    // The page map must outlive the processor; a processor that owns its
+    // map hands it over (it is 3.5 MB, too big for a member on the stack).
     CPU(std::string name, PageMap* map);
+    CPU(std::string name, std::unique_ptr<PageMap> map);
 
     // Debugger view.
     virtual u8 getFlag(int) { return 0; }
@@ -93,6 +96,7 @@ public:
 protected:
     void updateDebugSwitch();
 
+    std::unique_ptr<PageMap> m_ownedMap;
     PageMap* m_map;
     std::unordered_map<u32, Breakpoint> m_breakpoints;
     std::string m_text;

@@ -128,13 +128,20 @@ void Scheduler::cancel(EventHandle handle)
         return;
     if (event == m_head) {
         // The head marks the start of the current slice and every later event
-        // is measured from it, so it stays in place as an empty marker and
-        // leaves at the next advance. A head that already fired and would
-        // fire again still holds the slice end it gave, so it keeps one more
-        // (silent) firing to stand for that moment.
+        // is measured from it, so it stays in place as a silent marker and
+        // leaves at the next advance. A fired head whose period ended the
+        // slice keeps one silent firing to mark that end.
+        event->count = m_headFired && event->count != 0 && event->period < event->timeToNext ? 1 : 0;
         event->callback = nullptr;
         event->owner = nullptr;
-        event->count = m_headFired && event->count != 0 ? 1 : 0;
+        return;
+    }
+    if (m_headFired && event == m_head->next && m_head->timeToNext <= m_slice) {
+        // It ends the slice now running; the machine will advance by exactly
+        // that much, so its place must stay as a silent marker.
+        event->count = 0;
+        event->callback = nullptr;
+        event->owner = nullptr;
         return;
     }
     unlink(event);
@@ -150,6 +157,7 @@ bool Scheduler::run(u32& slice)
         // A head that will not come back must not end the slice at its period:
         // the next event would then be due before its time.
         slice = head->count == 0 ? head->timeToNext : std::min(head->period, head->timeToNext);
+        m_slice = slice;
         m_headFired = true;
         if (head->owner && head->callback)
             head->callback(head->owner, head->argument);

@@ -75,6 +75,7 @@ private:
     int m_freeCount = 0;
     ScheduledEvent* m_head = nullptr;
     bool m_headFired = false;
+    u32 m_slice = 0;  // what the last run gave the machine
     u8 m_fieldEnded = 0;
 };
 

@@ -1,1 +1,113 @@
 #include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/object.h"
+#include "support/log_capture.h"
+
+TEST(Log, TagInTagColourThenMessageInKindColour)
+{
+    LogCapture log(true);
+    Object chip("SH2.DMAC");
+    chip.logError(1, "Bad RB [A: %08X]", 0x12345678u);
+    chip.logWarning(1, "w");
+    chip.logInfo(1, "i");
+    chip.logDebug(1, "d");
+    chip.logTrace(1, "t");
+    EXPECT_EQ(log.text(),
+              "{0}SH2.DMAC: {1}Bad RB [A: 12345678]\n"
+              "{0}SH2.DMAC: {4}w\n"
+              "{0}SH2.DMAC: {2}i\n"
+              "{0}SH2.DMAC: {6}d\n"
+              "{0}SH2.DMAC: {5}t\n");
+}
+
+TEST(Log, SinkWithoutTagHasNoPrefixAndUnknownKindKeepsColour)
+{
+    LogCapture log(true);
+    logSink().write(kLogInfo, nullptr, "plain %d", 7);
+    logSink().write(kLogInfo, "", "empty tag");
+    logSink().write(9, "CUE", "kind nine");
+    EXPECT_EQ(log.text(), "{2}plain 7\n{2}empty tag\n{0}CUE: kind nine\n");
+}
+
+TEST(Log, ColourCallbackNeedsBothCallbackAndContext)
+{
+    LogCapture log(false);
+    int calls = 0;
+    logSink().setColorCallback([](void* c, int) { ++*static_cast<int*>(c); }, nullptr);
+    logSink().write(kLogError, "X", "no context");
+    EXPECT_EQ(calls, 0);
+    logSink().setColorCallback([](void* c, int) { ++*static_cast<int*>(c); }, &calls);
+    logSink().write(kLogError, "X", "with context");
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(log.text(), "X: no context\nX: with context\n");
+}
+
+TEST(Log, PercentInAnArgumentPrintsLiterally)
+{
+    LogCapture log;
+    Object cue("CUE");
+    cue.logError(1, "Failed to open [path: %s]", "disc%s%n%d.bin");
+    EXPECT_EQ(log.text(), "CUE: Failed to open [path: disc%s%n%d.bin]\n");
+}
+
+TEST(Log, MessagesAreCutAt511AndLinesAt1022Characters)
+{
+    LogCapture log;
+    const std::string big(3000, 'x');
+    Object chip("T");
+    chip.logInfo(1, "%s", big.c_str());
+    EXPECT_EQ(log.text(), "T: " + std::string(511, 'x') + "\n");
+
+    log.clear();
+    logSink().write(kLogInfo, "T", "%s", big.c_str());
+    EXPECT_EQ(log.text(), "T: " + std::string(1022, 'x') + "\n");
+}
+
+TEST(Log, OnlyLevelOneShowsAndTheSwitchSilences)
+{
+    LogCapture log;
+    Object chip("VDP1");
+    chip.logInfo(2, "Frame: %d", 1);
+    chip.logDebug(3, "detail");
+    chip.logTrace(4, "dump");
+    EXPECT_EQ(log.text(), "");
+    chip.logInfo(1, "shown");
+    chip.setEnabled(0);
+    chip.logError(1, "hidden");
+    EXPECT_EQ(log.text(), "VDP1: shown\n");
+    chip.setEnabled(1);
+    chip.setThreshold(2);
+    chip.logInfo(2, "now shown");
+    EXPECT_EQ(log.text(), "VDP1: shown\nVDP1: now shown\n");
+}
+
+TEST(Log, LinesFromTwoThreadsNeverInterleave)
+{
+    LogCapture log;
+    auto writer = [](char c) {
+        Object o(std::string(1, c));
+        const std::string body(200, c);
+        for (int i = 0; i < 500; ++i)
+            o.logInfo(1, "%s", body.c_str());
+    };
+    std::thread a(writer, 'a');
+    std::thread b(writer, 'b');
+    a.join();
+    b.join();
+    const std::string& text = log.text();
+    std::size_t lines = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        ASSERT_NE(end, std::string::npos);
+        const std::string line = text.substr(start, end - start);
+        const char c = line[0];
+        EXPECT_EQ(line, std::string(1, c) + ": " + std::string(200, c));
+        ++lines;
+        start = end + 1;
+    }
+    EXPECT_EQ(lines, 1000u);
+}
