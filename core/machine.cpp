@@ -152,6 +152,6 @@ void CMachine::runSlice()
             for (Device* device : m_sliced)
                 device->setLocalTime(device->localTime() - m_slice);
         }
-        events.advance();
+        events.advance(m_slice);
     }
 }

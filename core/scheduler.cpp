@@ -157,10 +157,15 @@ bool Scheduler::run(u32& slice)
         // A head that will not come back must not end the slice at its period:
         // the next event would then be due before its time.
         slice = head->count == 0 ? head->timeToNext : std::min(head->period, head->timeToNext);
-        m_slice = slice;
         m_headFired = true;
         if (head->owner && head->callback)
             head->callback(head->owner, head->argument);
+        // An event the callback placed inside the slice ends it there, so it
+        // fires at its own time. A field start is the exception: the machine
+        // runs nothing in that pass, and its events are all due at once.
+        if (!m_fieldEnded && head == m_head && head->timeToNext < slice)
+            slice = head->timeToNext;
+        m_slice = slice;
         if (slice != 0)
             break;
         advance();
@@ -172,31 +177,43 @@ bool Scheduler::run(u32& slice)
     return false;
 }
 
-void Scheduler::advance()
+void Scheduler::advance(u32 elapsed)
 {
     m_headFired = false;
     ScheduledEvent* head = m_head;
     if (!head)
         return;
+    const u32 reached = head->timeToNext;
     if (head->count == 0) {
         unlink(head);
         release(head);
-        return;
-    }
-    if (head->period > head->timeToNext) {
+    } else if (head->period > head->timeToNext) {
         ScheduledEvent* next = head->next;
         u32 rest = head->period - head->timeToNext;
         head->next = nullptr;
         next->previous = nullptr;
         m_head = next;
         insert(head, rest);
+    } else {
+        // Comes again no later than the next event: stays the head (first at
+        // equal times). Staying counts as one more insertion, so an event
+        // with a finite count fires exactly that many times.
+        if (head->count != kForever)
+            --head->count;
+        if (head->timeToNext != kNever)
+            head->timeToNext -= head->period;
         return;
     }
-    // Comes again no later than the next event: stays the head (first at
-    // equal times). Staying counts as one more insertion, so an event with a
-    // finite count fires exactly that many times.
-    if (head->count != kForever)
-        --head->count;
-    if (head->timeToNext != kNever)
-        head->timeToNext -= head->period;
+    // The machine ran past events placed inside the slice it was given: they
+    // are overdue and due now, and everything later keeps its own time.
+    if (elapsed == kNever || reached == kNever || elapsed <= reached)
+        return;
+    u32 overdue = elapsed - reached;
+    for (ScheduledEvent* e = m_head; e && overdue; e = e->next) {
+        if (e->timeToNext == kNever)
+            break;
+        const u32 step = std::min(overdue, e->timeToNext);
+        e->timeToNext -= step;
+        overdue -= step;
+    }
 }

@@ -47,8 +47,9 @@ public:
     // Fires the events due now; slice gets the time to the next one. True
     // when a field has ended or nothing is pending.
     bool run(u32& slice);
-    // Moves past the current head once the machine has run the slice.
-    void advance();
+    // Moves past the current head once the machine has run the slice;
+    // elapsed is how far it ran (kNever: exactly to the next event).
+    void advance(u32 elapsed = kNever);
 
     void setFieldEnded(u8 ended) { m_fieldEnded = ended; }
     u8 fieldEnded() const { return m_fieldEnded; }

@@ -133,7 +133,8 @@ TEST(Scheduler, EventAtZeroBehindTheHead)
         EXPECT_EQ(ids(h.log), (std::vector<u32>{1, 3, 2}));
         EXPECT_EQ(slice, 400u);
     }
-    // Otherwise at the start of the next slice.
+    // Otherwise it shortens the head's slice to 0 and still fires at once:
+    // an event never fires later than its time.
     {
         Harness h;
         struct Ctx { Harness* h; } ctx{&h};
@@ -141,16 +142,39 @@ TEST(Scheduler, EventAtZeroBehindTheHead)
             auto* hh = static_cast<Ctx*>(c)->h;
             hh->log.push_back({hh->now, 1});
             hh->add(0, 2);
+            hh->add(150, 3);
         }, &ctx, 1, Scheduler::kOneShot, 0);
         h.add(400, 4);
         u32 slice = 0;
         h.s.run(slice);
-        EXPECT_EQ(ids(h.log), (std::vector<u32>{1}));
-        EXPECT_EQ(slice, 400u);
-        h.s.advance();
-        h.s.run(slice);
         EXPECT_EQ(ids(h.log), (std::vector<u32>{1, 2}));
+        EXPECT_EQ(slice, 150u);
+        h.s.advance();
+        h.now += slice;
+        while (h.log.size() < 4)
+            h.step();
+        EXPECT_EQ(h.log, (std::vector<Fired>{{0, 1}, {0, 2}, {150, 3}, {400, 4}}));
     }
+}
+
+TEST(Scheduler, EventsPlacedInsideARunningSliceFireLateWithoutMovingTheRest)
+{
+    // A chip that never runs schedules 10000 ns into a slice the machine has
+    // already been given in full: that event is overdue when the slice ends,
+    // and the events behind it keep their own times.
+    Harness h;
+    h.add(0, 1, 1, Scheduler::kOneShot);
+    h.add(50000, 2);
+    h.add(80000, 3);
+    u32 slice = 0;
+    h.s.run(slice);
+    ASSERT_EQ(slice, 50000u);
+    h.add(10000, 9);
+    h.s.advance(slice);
+    h.now += slice;
+    while (h.log.size() < 4)
+        h.step();
+    EXPECT_EQ(h.log, (std::vector<Fired>{{0, 1}, {50000, 9}, {50000, 2}, {80000, 3}}));
 }
 
 TEST(Scheduler, StaleHandleAfterReuseChangesNothing)

@@ -33,7 +33,10 @@ private:
     }
     static void color(void* self, int id)
     {
-        static_cast<LogCapture*>(self)->m_text += "{" + std::to_string(id) + "}";
+        std::string& text = static_cast<LogCapture*>(self)->m_text;
+        text += '{';
+        text += std::to_string(id);
+        text += '}';
     }
 
     std::string m_text;

@@ -1,0 +1,249 @@
+#include "cd/drive/cd_drive.h"
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+
+namespace {
+
+constexpr s64 kMaxFad = std::numeric_limits<s32>::max();
+
+}  // namespace
+
+CDDrive::CDDrive()
+    : Device("CD DRIVE"),
+      m_ringData(std::size_t{kBuffers} * kSectorsPerBuffer * SectorBuffer::kMaxSize)
+{
+    for (u32 i = 0; i < kBuffers; ++i)
+        m_ring[i].data = m_ringData.data() + std::size_t{i} * kSectorsPerBuffer * SectorBuffer::kMaxSize;
+}
+
+CDDrive::~CDDrive()
+{
+    shutDownWorker();
+}
+
+void CDDrive::wake()
+{
+    m_wake.notify_all();
+}
+
+void CDDrive::shutDownWorker()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_alive.store(0);
+    }
+    pause(false);
+    wake();
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void CDDrive::powerOn()
+{
+    // Two workers would fill the same ring.
+    if (m_worker.joinable())
+        shutDownWorker();
+    m_state.store(m_media ? kStopped : kNoDisc);
+    reset();
+    m_worker = std::thread(&CDDrive::readAhead, this);
+}
+
+void CDDrive::powerOff()
+{
+    shutDownWorker();
+}
+
+void CDDrive::reset()
+{
+    std::lock_guard lock(m_mutex);
+    clearBuffersLocked();
+    m_alive.store(1);
+    m_startFad.store(0);
+    m_endFad.store(0);
+    m_nextFad.store(0);
+}
+
+void CDDrive::setMedia(std::shared_ptr<CCd> media)
+{
+    // The worker may be inside a read of the old disc; it goes before the
+    // disc does.
+    if (m_worker.joinable())
+        shutDownWorker();
+    m_media = std::move(media);
+    if (m_media) {
+        m_runState = kOff;
+    } else {
+        const u32 state = m_state.load();
+        if (state == kStopped || state == kPaused || state == kReading)
+            m_state.store(kNoDisc);
+    }
+}
+
+const SessionInfo* CDDrive::getSession(s32 index)
+{
+    if (!m_media) {
+        m_state.store(kNoDisc);
+        return nullptr;
+    }
+    return m_media->getSession(index);
+}
+
+bool CDDrive::peekSector(SectorBuffer& sector)
+{
+    const ReadAheadBuffer& buffer = m_ring[m_readIndex.load(std::memory_order_relaxed)];
+    if (!buffer.valid.load(std::memory_order_acquire))
+        return false;
+    sector.set(buffer.mode, buffer.startFad + buffer.next, buffer.size,
+               buffer.data + static_cast<std::size_t>(buffer.size) * buffer.next);
+    return true;
+}
+
+void CDDrive::nextSector()
+{
+    const u32 index = m_readIndex.load(std::memory_order_relaxed);
+    ReadAheadBuffer& buffer = m_ring[index];
+    if (!buffer.valid.load(std::memory_order_acquire))
+        return;
+    if (++buffer.next >= buffer.count) {
+        buffer.next = 0;
+        m_readIndex.store(index + 1 >= kBuffers ? 0 : index + 1, std::memory_order_relaxed);
+        buffer.valid.store(0, std::memory_order_release);
+    }
+}
+
+void CDDrive::read(u32 fad, u32 count)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        const u32 state = m_state.load();
+        if (state != kStopped && state != kPaused)
+            return;
+        const s64 start = std::min<s64>(fad, kMaxFad);
+        const s64 end = std::min<s64>(start + count, kMaxFad);
+        clearBuffersLocked();
+        m_startFad.store(static_cast<s32>(start));
+        m_endFad.store(static_cast<s32>(end));
+        m_nextFad.store(static_cast<s32>(start));
+        m_state.store(kReading);
+    }
+    wake();
+}
+
+void CDDrive::pause(bool flush)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        const u32 state = m_state.load();
+        if (state != kStopped && state != kReading)
+            return;
+        if (flush)
+            clearBuffersLocked();
+        m_state.store(kPaused);
+    }
+    wake();
+}
+
+void CDDrive::resume()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_state.load() != kPaused)
+            return;
+        m_state.store(kReading);
+    }
+    wake();
+}
+
+void CDDrive::stop()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        const u32 state = m_state.load();
+        if (state != kPaused && state != kReading)
+            return;
+        clearBuffersLocked();
+        m_state.store(kStopped);
+    }
+    wake();
+}
+
+void CDDrive::openTray()
+{
+    logInfo(1, "openTray");
+}
+
+void CDDrive::clearBuffers()
+{
+    std::lock_guard lock(m_mutex);
+    clearBuffersLocked();
+}
+
+void CDDrive::clearBuffersLocked()
+{
+    m_generation.fetch_add(1);
+    for (ReadAheadBuffer& buffer : m_ring) {
+        buffer.count = 0;
+        buffer.next = 0;
+        buffer.valid.store(0, std::memory_order_release);
+    }
+    m_readIndex.store(0);
+    m_fillIndex.store(0);
+}
+
+void CDDrive::readAhead()
+{
+    std::unique_lock lock(m_mutex);
+    while (m_alive.load()) {
+        if (m_state.load() != kReading) {
+            m_wake.wait(lock, [this] { return !m_alive.load() || m_state.load() == kReading; });
+            continue;
+        }
+        bool reachedEnd = false;
+        u32 generation = m_generation.load();
+        while (m_alive.load() && m_state.load() == kReading) {
+            generation = m_generation.load();
+            const s32 next = m_nextFad.load();
+            const s32 end = m_endFad.load();
+            if (next >= end) {
+                reachedEnd = true;
+                break;
+            }
+            const u32 wanted = static_cast<u32>(std::min<s64>(s64{end} - next, kSectorsPerBuffer));
+            const u32 fill = m_fillIndex.load();
+            ReadAheadBuffer& buffer = m_ring[fill];
+            if (!buffer.valid.load(std::memory_order_acquire)) {
+                // Held for the read, so a disc swapped meanwhile outlives it.
+                std::shared_ptr<CCd> media = m_media;
+                u32 mode = SectorBuffer::kRaw;
+                s32 size = SectorBuffer::kRawSize;
+                u32 count = 0;
+                lock.unlock();
+                if (media)
+                    count = media->readSectors(buffer.data, static_cast<u32>(next), mode, size, wanted);
+                lock.lock();
+                count = std::min(count, wanted);
+                // A request made during the read owns the ring now; an empty
+                // buffer would stall the consumer on a sector that is not there.
+                if (count > 0 && m_state.load() == kReading && m_generation.load() == generation) {
+                    buffer.mode = mode;
+                    buffer.size = size > 0 && size <= SectorBuffer::kMaxSize ? size : SectorBuffer::kRawSize;
+                    buffer.startFad = static_cast<u32>(next);
+                    buffer.count = count;
+                    buffer.next = 0;
+                    buffer.valid.store(1, std::memory_order_release);
+                    m_fillIndex.store(fill + 1 >= kBuffers ? 0 : fill + 1);
+                    m_nextFad.store(next + static_cast<s32>(count));
+                }
+            }
+            if (m_state.load() != kReading)
+                break;
+            m_wake.wait_for(lock, std::chrono::nanoseconds(kStepNs), [&] {
+                return !m_alive.load() || m_state.load() != kReading || m_generation.load() != generation;
+            });
+        }
+        if (reachedEnd && m_state.load() == kReading && m_generation.load() == generation)
+            m_state.store(kPaused);
+    }
+}

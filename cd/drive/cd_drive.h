@@ -1,0 +1,106 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "cd/media/cd.h"
+#include "cd/media/sector_buffer.h"
+#include "core/device.h"
+
+// The disc mechanism: a worker thread reads ahead from the disc source into
+// a ring of buffers, and the CD block takes sectors out of it one at a time
+// on the emulation thread. The drive keeps no time of its own; the CD
+// block's drive event decides when a sector is taken.
+class CDDrive : public Device {
+public:
+    enum State : u32 {
+        kSwitchedOff = 0,
+        kTrayOpen = 1,
+        kNoDisc = 2,
+        kStopped = 3,
+        kPaused = 4,
+        kReading = 5,
+    };
+
+    static constexpr u32 kBuffers = 16;
+    static constexpr u32 kSectorsPerBuffer = 16;
+    // The worker reads at most one buffer per this many nanoseconds.
+    static constexpr u32 kStepNs = 1000000;
+
+    struct ReadAheadBuffer {
+        // 1 while filled and not yet consumed; hands the buffer between threads.
+        std::atomic<u8> valid{0};
+        u32 mode = 0;
+        s32 size = 0;
+        u32 startFad = 0;
+        u32 count = 0;
+        u32 next = 0;
+        // kSectorsPerBuffer sectors, sector k at k x size.
+        u8* data = nullptr;
+    };
+
+    CDDrive();
+    ~CDDrive() override;
+
+    void powerOn() override;
+    void powerOff() override;
+    void reset() override;
+
+    std::shared_ptr<CCd>& getMedia() { return m_media; }
+    // Swaps the disc. A running worker is stopped first; with a disc the
+    // device is switched off so the next power-on starts it afresh.
+    void setMedia(std::shared_ptr<CCd> media);
+    u32 getState() const { return m_state.load(std::memory_order_acquire); }
+    const SessionInfo* getSession(s32 index);
+
+    // Points sector at the next sector of the ring without copying; false
+    // while the buffer at the read index is not filled.
+    bool peekSector(SectorBuffer& sector);
+    // Consumes the sector that the last successful peek showed.
+    void nextSector();
+
+    void read(u32 fad, u32 count);
+    void pause(bool flush);
+    // Takes the place of the device's resume: the drive is never halted,
+    // so its resume is the reading one.
+    void resume() override;
+    void stop();
+    void openTray();
+    void clearBuffers();
+
+    // For inspection: the ring as the worker left it.
+    const ReadAheadBuffer& buffer(u32 index) const { return m_ring[index % kBuffers]; }
+    u32 readIndex() const { return m_readIndex.load(std::memory_order_acquire); }
+    u32 fillIndex() const { return m_fillIndex.load(std::memory_order_acquire); }
+    s32 nextFad() const { return m_nextFad.load(std::memory_order_acquire); }
+    bool workerRunning() const { return m_worker.joinable(); }
+
+private:
+    void readAhead();
+    // Requests change the state and range under m_mutex, so the worker
+    // never misses a wake-up and never publishes a buffer of an old range.
+    void clearBuffersLocked();
+    void wake();
+    void shutDownWorker();
+
+    std::shared_ptr<CCd> m_media;
+    ReadAheadBuffer m_ring[kBuffers];
+    std::vector<u8> m_ringData;
+    std::atomic<s32> m_startFad{0};
+    std::atomic<s32> m_endFad{0};
+    std::atomic<s32> m_nextFad{0};
+    std::atomic<u32> m_readIndex{0};
+    std::atomic<u32> m_fillIndex{0};
+    std::atomic<u32> m_state{kSwitchedOff};
+    std::atomic<u8> m_alive{0};
+    // Bumped by every request that discards the ring or moves the range; a
+    // worker step that began under an older value publishes nothing.
+    std::atomic<u32> m_generation{0};
+    std::thread m_worker;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+};

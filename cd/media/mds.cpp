@@ -1,0 +1,147 @@
+#include "cd/media/mds.h"
+
+#include <cstring>
+
+#include "core/helpers.h"
+#include "core/object.h"
+
+namespace {
+
+constexpr const char* kTag = "MDS";
+constexpr char kSignature[] = "MEDIA DESCRIPTOR";
+constexpr std::size_t kSignatureBytes = 16;
+constexpr std::size_t kHeaderBytes = 88;
+constexpr std::size_t kSessionBytes = 24;
+constexpr std::size_t kDataBlockBytes = 80;
+constexpr u8 kMediumRefused = 0x10;
+
+u16 le16(const u8* p) { return static_cast<u16>(p[0] | p[1] << 8); }
+u32 le32(const u8* p) { return u32{p[0]} | u32{p[1]} << 8 | u32{p[2]} << 16 | u32{p[3]} << 24; }
+
+bool readAt(std::istream& stream, u64 offset, u8* buffer, std::size_t bytes)
+{
+    stream.clear();
+    if (!stream.seekg(static_cast<std::streamoff>(offset)))
+        return false;
+    stream.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(bytes));
+    return static_cast<std::size_t>(stream.gcount()) == bytes;
+}
+
+// A sector number of the description as a FAD, if it is one.
+bool toFad(s32 sector, u32& fad)
+{
+    const s64 value = s64{sector} + kLeadInFrames;
+    if (value < 0 || value > static_cast<s64>(CCd::kMaxFad))
+        return false;
+    fad = static_cast<u32>(value);
+    return true;
+}
+
+bool applyMode(u8 code, TrackInfo& track)
+{
+    switch (code) {
+    case 0xA9: case 0xE9: track.mode = SectorBuffer::kAudio; break;
+    case 0xAA: case 0xEA: track.mode = SectorBuffer::kMode1; break;
+    case 0xAB: case 0xEB: track.mode = SectorBuffer::kMode2; break;
+    case 0xAC: case 0xEC: track.mode = SectorBuffer::kForm1; break;
+    case 0xAD: case 0xED: track.mode = SectorBuffer::kForm2; break;
+    default:
+        logSink().write(kLogError, kTag, "Unknown mode [mode: %02X]", code);
+        track.userDataSize = 0;
+        return false;
+    }
+    track.userDataSize = SectorBuffer::userDataSize(track.mode);
+    return true;
+}
+
+}  // namespace
+
+CMds::CMds(const std::string& path) : CCd(path)
+{
+    if (!load())
+        fail(kTag);
+}
+
+std::istream* CMds::locate(u32 fad, u32& sectorsLeft, u64& offset)
+{
+    position(fad, sectorsLeft, offset);
+    return &m_data;
+}
+
+bool CMds::load()
+{
+    u8 header[kHeaderBytes];
+    if (m_size < 0 || !readAt(m_file, 0, header, sizeof(header)))
+        return false;
+    if (std::memcmp(header, kSignature, kSignatureBytes) != 0 || header[16] > 1 || (header[18] & kMediumRefused))
+        return false;
+
+    const u32 sessions = le16(header + 20);
+    const u64 sessionsAt = le32(header + 80);
+    SessionInfo out;
+    for (u32 i = 0; i < sessions; ++i) {
+        u8 block[kSessionBytes];
+        if (!readAt(m_file, sessionsAt + u64{kSessionBytes} * i, block, sizeof(block)))
+            return false;
+        const u32 blocks = block[10];
+        const u8 firstTrack = block[12];
+        const u8 endTrack = static_cast<u8>(block[14] + 1);
+        const u64 blocksAt = le32(block + 20);
+        for (u32 j = 0; j < blocks; ++j) {
+            u8 data[kDataBlockBytes];
+            if (!readAt(m_file, blocksAt + u64{kDataBlockBytes} * j, data, sizeof(data)))
+                return false;
+            const u8 point = data[4];
+            if (point < firstTrack || point >= endTrack)
+                continue;
+            if (out.tracks.size() >= kMaxTrack) {
+                logSink().write(kLogError, kTag, "Too many tracks [count: %u]", static_cast<u32>(out.tracks.size()) + 1);
+                return false;
+            }
+            TrackInfo track;
+            track.mode = SectorBuffer::kRaw;
+            applyMode(data[0], track);
+            track.controlAdr = static_cast<u8>(data[2] << 4 | data[2] >> 4);
+            track.number = point;
+            track.sectorSize = le16(data + 16);
+            if (!toFad(static_cast<s32>(le32(data + 36)), track.startFad)) {
+                logSink().write(kLogError, kTag, "Bad track start [track: %d]", point);
+                return false;
+            }
+            track.pregapStart = track.startFad;
+            track.fileOffset = le32(data + 40);
+            track.indexPoints.push_back({1, 0, 0, 0});
+            out.tracks.push_back(std::move(track));
+        }
+        if (!toFad(static_cast<s32>(le32(block)), out.first) || !toFad(static_cast<s32>(le32(block + 4)), out.leadOut)) {
+            logSink().write(kLogError, kTag, "Bad session bounds [session: %u]", i + 1);
+            return false;
+        }
+    }
+    if (!chainTrackEnds(out) || !isSane(out)) {
+        logSink().write(kLogError, kTag, "Bad table of contents");
+        return false;
+    }
+
+    const std::string dataPath = m_directory + m_fileName + ".mdf";
+    m_data.open(dataPath, std::ios::in | std::ios::binary);
+    if (!m_data.is_open()) {
+        logSink().write(kLogError, kTag, "Failed to open file %s!", dataPath.c_str());
+        return false;
+    }
+    const u64 have = fileSize(&m_data);
+    for (const TrackInfo& track : out.tracks) {
+        if (!SectorBuffer::isValidSize(track.sectorSize))
+            continue;  // refused with its own message when read
+        const u64 need = track.fileOffset + u64{track.endFad - track.startFad + 1} * static_cast<u64>(track.sectorSize);
+        if (have < need) {
+            logSink().write(kLogError, kTag, "Data file is too short [size: %llu, need: %llu]",
+                            static_cast<unsigned long long>(have), static_cast<unsigned long long>(need));
+            return false;
+        }
+    }
+
+    m_sessions.push_back(std::move(out));
+    detectRawModes();
+    return true;
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "core/bus.h"
+#include "core/object.h"
+
+// Handler sets for a register window whose chip is not emulated yet: every
+// access is logged under the owner's name and reads as 0.
+AccessHandlers loggedRegisterHandlers(Object* owner);
+
+// Plain big-endian memory behind a window, address masked to its size (a
+// power of two).
+template <u32 Mask>
+struct MemoryHandlers {
+    static u8 rb(void* o, CPU*, u32 a) { return static_cast<u8*>(o)[a & Mask]; }
+    static u16 rw(void* o, CPU*, u32 a) { return loadBe16(static_cast<u8*>(o) + (a & Mask & ~1u)); }
+    static u32 rl(void* o, CPU*, u32 a) { return loadBe32(static_cast<u8*>(o) + (a & Mask & ~3u)); }
+    static void wb(void* o, CPU*, u32 a, u8 d) { static_cast<u8*>(o)[a & Mask] = d; }
+    static void ww(void* o, CPU*, u32 a, u16 d) { storeBe16(static_cast<u8*>(o) + (a & Mask & ~1u), d); }
+    static void wl(void* o, CPU*, u32 a, u32 d) { storeBe32(static_cast<u8*>(o) + (a & Mask & ~3u), d); }
+    static AccessHandlers of(u8* memory) { return {memory, rb, wb, rw, ww, rl, wl}; }
+};

@@ -1,0 +1,450 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "cd/drive/cd_drive.h"
+#include "cd/media/bin.h"
+#include "support/files.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A disc of 2048-byte sectors, each stamped with its FAD, that records the
+// runs asked of it and can hold the worker inside a read.
+class FakeDisc : public CCd {
+public:
+    struct Run {
+        u32 fad;
+        u32 count;
+    };
+
+    explicit FakeDisc(u32 sectors, std::atomic<int>* destroyed = nullptr) : CCd(""), m_destroyed(destroyed)
+    {
+        TrackInfo track;
+        track.startFad = 150;
+        track.pregapStart = 150;
+        track.endFad = 150 + sectors - 1;
+        track.number = 1;
+        track.sectorSize = 2048;
+        track.mode = SectorBuffer::kMode1;
+        track.controlAdr = 0x41;
+        SessionInfo session;
+        session.tracks.push_back(track);
+        session.leadOut = 150 + sectors;
+        m_sessions.push_back(session);
+    }
+    ~FakeDisc() override
+    {
+        if (m_destroyed)
+            m_destroyed->store(1);
+    }
+
+    u32 readSectors(u8* destination, u32 fad, u32& mode, s32& size, u32 count) override
+    {
+        std::unique_lock lock(m_mutex);
+        m_runs.push_back({fad, count});
+        m_inside = true;
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return !m_gated; });
+        m_inside = false;
+        if (m_failures > 0) {
+            --m_failures;
+            return 0;
+        }
+        const u32 end = m_sessions[0].tracks[0].endFad;
+        count = std::min(count, end - fad + 1);
+        for (u32 k = 0; k < count; ++k) {
+            u8* sector = destination + k * 2048;
+            const u32 stamp = fad + k;
+            std::memcpy(sector, &stamp, 4);
+            std::memset(sector + 4, static_cast<int>(stamp & 0xFF), 2044);
+        }
+        mode = SectorBuffer::kMode1;
+        size = 2048;
+        return count;
+    }
+
+    void closeGate()
+    {
+        std::lock_guard lock(m_mutex);
+        m_gated = true;
+    }
+    void openGate()
+    {
+        std::lock_guard lock(m_mutex);
+        m_gated = false;
+        m_changed.notify_all();
+    }
+    bool waitInside()
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, 5s, [this] { return m_inside; });
+    }
+    void failNext(int reads)
+    {
+        std::lock_guard lock(m_mutex);
+        m_failures = reads;
+    }
+    std::vector<Run> runs()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_runs;
+    }
+
+private:
+    std::atomic<int>* m_destroyed;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_gated = false;
+    bool m_inside = false;
+    int m_failures = 0;
+    std::vector<Run> m_runs;
+};
+
+template <typename Condition>
+bool waitFor(Condition condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(200us);
+    }
+    return true;
+}
+
+u32 validBuffers(const CDDrive& drive)
+{
+    u32 n = 0;
+    for (u32 i = 0; i < CDDrive::kBuffers; ++i)
+        n += drive.buffer(i).valid.load();
+    return n;
+}
+
+u32 stampOf(const SectorBuffer& sector)
+{
+    u32 stamp;
+    std::memcpy(&stamp, sector.data, 4);
+    return stamp;
+}
+
+// Takes count sectors the way the CD block does and checks that they come
+// in FAD order from first, straight out of the ring.
+void consume(CDDrive& drive, u32 first, u32 count)
+{
+    SectorBuffer sector;
+    for (u32 i = 0; i < count; ++i) {
+        ASSERT_TRUE(drive.peekSector(sector)) << "sector " << i;
+        ASSERT_EQ(sector.fad, first + i);
+        ASSERT_EQ(stampOf(sector), first + i);
+        const CDDrive::ReadAheadBuffer& buffer = drive.buffer(drive.readIndex());
+        ASSERT_EQ(sector.data, buffer.data + 2048 * buffer.next);
+        ASSERT_EQ(sector.size, 2048);
+        ASSERT_EQ(sector.mode, 2u);
+        drive.nextSector();
+    }
+}
+
+class CDDriveTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_disc = std::make_shared<FakeDisc>(2000);
+        m_drive.setMedia(m_disc);
+    }
+
+    CDDrive m_drive;
+    std::shared_ptr<FakeDisc> m_disc;
+};
+
+TEST(CDDriveNoDiscTest, WithoutADiscNothingReads)
+{
+    CDDrive drive;
+    EXPECT_EQ(drive.getState(), CDDrive::kSwitchedOff);
+    drive.read(150, 10);
+    EXPECT_EQ(drive.getState(), CDDrive::kSwitchedOff);
+    drive.switchOn();
+    EXPECT_EQ(drive.getState(), CDDrive::kNoDisc);
+    drive.read(150, 10);
+    drive.resume();
+    drive.stop();
+    drive.pause(true);
+    EXPECT_EQ(drive.getState(), CDDrive::kNoDisc);
+    EXPECT_EQ(drive.getSession(0), nullptr);
+    EXPECT_EQ(drive.getState(), CDDrive::kNoDisc);
+    SectorBuffer sector;
+    EXPECT_FALSE(drive.peekSector(sector));
+    drive.switchOff();
+    EXPECT_FALSE(drive.workerRunning());
+}
+
+TEST_F(CDDriveTest, SessionQueries)
+{
+    EXPECT_EQ(m_drive.getSession(0), m_disc->getSession(0));
+    EXPECT_EQ(m_drive.getSession(1), nullptr);
+    m_drive.setMedia(nullptr);
+    EXPECT_EQ(m_drive.getSession(0), nullptr);
+    EXPECT_EQ(m_drive.getState(), CDDrive::kNoDisc);
+}
+
+TEST_F(CDDriveTest, FortySectorsFillSixteenSixteenAndEightThenPause)
+{
+    m_drive.switchOn();
+    EXPECT_EQ(m_drive.getState(), CDDrive::kStopped);
+    m_drive.read(150, 40);
+    ASSERT_TRUE(waitFor([&] { return m_drive.getState() == CDDrive::kPaused; }));
+    const auto runs = m_disc->runs();
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[0].fad, 150u);
+    EXPECT_EQ(runs[1].fad, 166u);
+    EXPECT_EQ(runs[2].fad, 182u);
+    EXPECT_EQ(runs[2].count, 8u);
+    const u32 starts[] = {150, 166, 182};
+    const u32 counts[] = {16, 16, 8};
+    for (u32 i = 0; i < 3; ++i) {
+        EXPECT_EQ(m_drive.buffer(i).valid.load(), 1);
+        EXPECT_EQ(m_drive.buffer(i).startFad, starts[i]);
+        EXPECT_EQ(m_drive.buffer(i).count, counts[i]);
+    }
+    EXPECT_EQ(validBuffers(m_drive), 3u);
+    EXPECT_EQ(m_drive.fillIndex(), 3u);
+    EXPECT_EQ(m_drive.nextFad(), 190);
+
+    consume(m_drive, 150, 40);
+    SectorBuffer sector;
+    EXPECT_FALSE(m_drive.peekSector(sector));
+    EXPECT_EQ(m_drive.readIndex(), 3u);
+    EXPECT_EQ(validBuffers(m_drive), 0u);
+}
+
+TEST_F(CDDriveTest, EmptyRangeEndsWithoutReading)
+{
+    m_drive.switchOn();
+    m_drive.read(150, 0);
+    ASSERT_TRUE(waitFor([&] { return m_drive.getState() == CDDrive::kPaused; }));
+    EXPECT_TRUE(m_disc->runs().empty());
+    EXPECT_EQ(validBuffers(m_drive), 0u);
+}
+
+TEST_F(CDDriveTest, FullRingWaitsForTheConsumer)
+{
+    m_drive.switchOn();
+    m_drive.read(150, 1000);
+    ASSERT_TRUE(waitFor([&] { return validBuffers(m_drive) == CDDrive::kBuffers; }));
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(m_disc->runs().size(), 16u);
+    EXPECT_EQ(m_drive.nextFad(), 150 + 256);
+    EXPECT_EQ(m_drive.getState(), CDDrive::kReading);
+    EXPECT_EQ(m_drive.fillIndex(), 0u);
+
+    // One buffer given back is one buffer read, into the same slot.
+    consume(m_drive, 150, 16);
+    ASSERT_TRUE(waitFor([&] { return m_drive.buffer(0).valid.load() == 1; }));
+    EXPECT_EQ(m_drive.buffer(0).startFad, 406u);
+    std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(m_disc->runs().size(), 17u);
+    EXPECT_EQ(m_drive.fillIndex(), 1u);
+    // The ring wraps: the consumer goes on from buffer 1 to 15 and back to 0.
+    consume(m_drive, 166, 256);
+}
+
+TEST_F(CDDriveTest, PauseKeepsOrFlushesTheRing)
+{
+    m_drive.switchOn();
+    m_drive.read(150, 1000);
+    ASSERT_TRUE(waitFor([&] { return validBuffers(m_drive) == CDDrive::kBuffers; }));
+    m_drive.pause(false);
+    EXPECT_EQ(m_drive.getState(), CDDrive::kPaused);
+    consume(m_drive, 150, 32);
+    std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(m_disc->runs().size(), 16u);
+    EXPECT_EQ(validBuffers(m_drive), 14u);
+
+    m_drive.resume();
+    EXPECT_EQ(m_drive.getState(), CDDrive::kReading);
+    ASSERT_TRUE(waitFor([&] { return validBuffers(m_drive) == CDDrive::kBuffers; }));
+    EXPECT_EQ(m_drive.buffer(0).startFad, 406u);
+    EXPECT_EQ(m_drive.buffer(1).startFad, 422u);
+    consume(m_drive, 182, 64);
+
+    m_drive.pause(true);
+    EXPECT_EQ(m_drive.getState(), CDDrive::kPaused);
+    EXPECT_EQ(validBuffers(m_drive), 0u);
+    EXPECT_EQ(m_drive.readIndex(), 0u);
+    EXPECT_EQ(m_drive.fillIndex(), 0u);
+    const s32 resumeAt = m_drive.nextFad();
+    EXPECT_EQ(resumeAt, 150 + 18 * 16);
+    // A second pause changes nothing.
+    m_drive.pause(true);
+    EXPECT_EQ(m_drive.getState(), CDDrive::kPaused);
+
+    m_drive.resume();
+    ASSERT_TRUE(waitFor([&] { return m_drive.buffer(0).valid.load() == 1; }));
+    consume(m_drive, static_cast<u32>(resumeAt), 16);
+}
+
+TEST_F(CDDriveTest, StopClearsTheRingOnlyWhileReadingOrPaused)
+{
+    m_drive.switchOn();
+    m_drive.stop();
+    EXPECT_EQ(m_drive.getState(), CDDrive::kStopped);
+    m_drive.resume();
+    EXPECT_EQ(m_drive.getState(), CDDrive::kStopped);
+
+    m_drive.read(150, 1000);
+    ASSERT_TRUE(waitFor([&] { return validBuffers(m_drive) >= 2; }));
+    m_drive.stop();
+    EXPECT_EQ(m_drive.getState(), CDDrive::kStopped);
+    std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(validBuffers(m_drive), 0u);
+    SectorBuffer sector;
+    EXPECT_FALSE(m_drive.peekSector(sector));
+
+    m_drive.read(300, 20);
+    ASSERT_TRUE(waitFor([&] { return m_drive.getState() == CDDrive::kPaused; }));
+    m_drive.stop();
+    EXPECT_EQ(m_drive.getState(), CDDrive::kStopped);
+    EXPECT_EQ(validBuffers(m_drive), 0u);
+
+    // A read from the stopped state starts over at its own FAD.
+    m_drive.read(700, 5);
+    ASSERT_TRUE(waitFor([&] { return m_drive.getState() == CDDrive::kPaused; }));
+    consume(m_drive, 700, 5);
+}
+
+// A request made while the worker is inside a read owns the ring: the
+// sectors of the old range must never reach the consumer.
+TEST_F(CDDriveTest, RequestDuringAReadDiscardsThatRead)
+{
+    m_drive.switchOn();
+    m_disc->closeGate();
+    m_drive.read(150, 100);
+    ASSERT_TRUE(m_disc->waitInside());
+    m_drive.stop();
+    m_drive.read(500, 40);
+    m_disc->openGate();
+    ASSERT_TRUE(waitFor([&] { return m_drive.getState() == CDDrive::kPaused; }));
+    EXPECT_EQ(m_drive.buffer(0).startFad, 500u);
+    EXPECT_EQ(validBuffers(m_drive), 3u);
+    consume(m_drive, 500, 40);
+
+    // Flush and resume during a read: the read is done again, in place.
+    m_drive.stop();
+    m_disc->closeGate();
+    m_drive.read(900, 16);
+    ASSERT_TRUE(m_disc->waitInside());
+    m_drive.pause(true);
+    m_drive.resume();
+    m_disc->openGate();
+    ASSERT_TRUE(waitFor([&] { return m_drive.getState() == CDDrive::kPaused; }));
+    consume(m_drive, 900, 16);
+    u32 readsOf900 = 0;
+    for (const auto& run : m_disc->runs())
+        readsOf900 += run.fad == 900;
+    EXPECT_EQ(readsOf900, 2u);
+}
+
+TEST_F(CDDriveTest, FailedReadsAreRetriedAndNeverPublishedEmpty)
+{
+    m_drive.switchOn();
+    m_disc->failNext(3);
+    m_drive.read(150, 20);
+    ASSERT_TRUE(waitFor([&] { return m_drive.getState() == CDDrive::kPaused; }));
+    const auto runs = m_disc->runs();
+    ASSERT_EQ(runs.size(), 5u);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(runs[static_cast<std::size_t>(i)].fad, 150u);
+    EXPECT_EQ(runs[4].fad, 166u);
+    EXPECT_EQ(m_drive.buffer(0).count, 16u);
+    EXPECT_EQ(m_drive.buffer(1).count, 4u);
+    EXPECT_EQ(validBuffers(m_drive), 2u);
+    consume(m_drive, 150, 20);
+}
+
+TEST_F(CDDriveTest, DiscSwappedDuringAReadOutlivesTheRead)
+{
+    std::atomic<int> destroyed{0};
+    auto first = std::make_shared<FakeDisc>(500, &destroyed);
+    m_drive.setMedia(first);
+    m_drive.switchOn();
+    first->closeGate();
+    m_drive.read(150, 100);
+    ASSERT_TRUE(first->waitInside());
+
+    FakeDisc* raw = first.get();
+    first.reset();
+    std::thread swapper([&] { m_drive.setMedia(m_disc); });
+    std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(destroyed.load(), 0);
+    raw->openGate();
+    swapper.join();
+    EXPECT_EQ(destroyed.load(), 1);
+    EXPECT_FALSE(m_drive.workerRunning());
+    EXPECT_EQ(m_drive.runState(), kOff);
+    EXPECT_EQ(m_drive.getMedia(), m_disc);
+
+    // The machine's next power-on starts the new disc afresh.
+    m_drive.switchOn();
+    EXPECT_EQ(m_drive.getState(), CDDrive::kStopped);
+    EXPECT_EQ(validBuffers(m_drive), 0u);
+    m_drive.read(1000, 16);
+    ASSERT_TRUE(waitFor([&] { return m_drive.getState() == CDDrive::kPaused; }));
+    consume(m_drive, 1000, 16);
+}
+
+TEST_F(CDDriveTest, PowerCycles)
+{
+    m_drive.switchOn();
+    // A second power-on while the worker runs replaces it.
+    m_drive.powerOn();
+    EXPECT_TRUE(m_drive.workerRunning());
+    m_drive.read(150, 1000);
+    ASSERT_TRUE(waitFor([&] { return validBuffers(m_drive) > 0; }));
+    m_drive.switchOff();
+    EXPECT_FALSE(m_drive.workerRunning());
+    EXPECT_EQ(m_drive.getState(), CDDrive::kPaused);
+    m_drive.switchOff();
+
+    m_drive.switchOn();
+    EXPECT_EQ(m_drive.getState(), CDDrive::kStopped);
+    EXPECT_EQ(validBuffers(m_drive), 0u);
+    m_drive.read(150, 16);
+    // A reset during a read clears the ring and the range.
+    m_drive.restart();
+    ASSERT_TRUE(waitFor([&] { return m_drive.getState() == CDDrive::kPaused; }));
+    EXPECT_EQ(validBuffers(m_drive), 0u);
+}
+
+// The worker reads a real image through the disc-source interface.
+TEST(CDDriveImageTest, StreamsAnImageInOrder)
+{
+    TempDir dir;
+    std::vector<u8> image(2048 * 50);
+    for (u32 i = 0; i < 50; ++i) {
+        const u32 stamp = 150 + i;
+        std::memcpy(&image[i * 2048], &stamp, 4);
+    }
+    {
+        std::ofstream out(dir.file("stamped.iso"), std::ios::binary);
+        out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    }
+    CDDrive drive;
+    drive.setMedia(std::make_shared<CBin>(dir.file("stamped.iso")));
+    drive.switchOn();
+    drive.read(150, 50);
+    ASSERT_TRUE(waitFor([&] { return drive.getState() == CDDrive::kPaused; }));
+    SectorBuffer sector;
+    for (u32 i = 0; i < 50; ++i) {
+        ASSERT_TRUE(drive.peekSector(sector));
+        EXPECT_EQ(stampOf(sector), 150 + i);
+        drive.nextSector();
+    }
+    drive.switchOff();
+}
+
+}  // namespace
