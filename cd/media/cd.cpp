@@ -94,9 +94,9 @@ u32 CCd::readSectors(u8* destination, u32 fad, u32& mode, s32& size, u32 count)
     const TrackInfo* track = servingTrack(fad);
     if (!track) {
         logSink().write(kLogWarning, kTag, "FAD is out of range! [FAD: %d]", fad);
-        // No data here: hand out silence shaped like the track that comes
-        // next (or the last one), and stop at the next track so its first
-        // sectors are read rather than skipped.
+        // No data here: silence shaped like the track that comes next (or
+        // the last one), then that track's own sectors for the rest of the
+        // run, so the requested count holds real data wherever data exists.
         const TrackInfo* next = nullptr;
         const TrackInfo* last = nullptr;
         for (const SessionInfo& session : m_sessions) {
@@ -109,9 +109,14 @@ u32 CCd::readSectors(u8* destination, u32 fad, u32& mode, s32& size, u32 count)
         const TrackInfo* like = next ? next : last;
         mode = like ? like->mode : SectorBuffer::kAudio;
         size = like && SectorBuffer::isValidSize(like->sectorSize) ? like->sectorSize : SectorBuffer::kRawSize;
-        if (next)
-            count = std::min(count, next->startFad - fad);
+        const u32 gap = next ? std::min(count, next->startFad - fad) : count;
         std::memset(destination, 0, std::size_t{count} * static_cast<std::size_t>(size));
+        if (gap < count && next->sectorSize == size) {
+            u32 nextMode = 0;
+            s32 nextSize = 0;
+            readSectors(destination + std::size_t{gap} * static_cast<std::size_t>(size), next->startFad, nextMode,
+                        nextSize, count - gap);
+        }
         return count;
     }
 

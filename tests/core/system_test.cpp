@@ -542,3 +542,66 @@ TEST_F(SystemTest, MinitEndsTheWritersSliceBeforeTheSlavesCapture)
     }
     EXPECT_NE(sys->slave().frt.ftcsr & 0x80, 0);
 }
+
+// Areas without a function answer every width with their own name.
+TEST_F(SystemTest, UnservedAreasAtEveryWidth)
+{
+    const struct { const char* name; u32 address; } areas[] = {
+        {"DUMMY0", 0x00300000}, {"DUMMY1", 0x00400000}, {"DUMMY3", 0x05000000},
+        {"CS0", 0x02000000},    {"CS1", 0x04000000},    {"CS2", 0x05800000},
+    };
+    for (const auto& area : areas) {
+        for (u32 mirror : {0u, 0x20000000u}) {
+            const u32 a = area.address + mirror + 0x100;
+            const std::string n = area.name;
+            char hex[9];
+            std::snprintf(hex, sizeof hex, "%08X", a);
+            LogCapture log;
+            EXPECT_EQ(bus().readByte(m(), a), 0);
+            EXPECT_EQ(bus().readWord(m(), a), 0);
+            EXPECT_EQ(bus().readLong(m(), a), 0u);
+            bus().writeByte(m(), a, 0x12);
+            bus().writeWord(m(), a, 0x1234);
+            bus().writeLong(m(), a, 0x12345678);
+            const std::string p = "SYSTEM: " + n + ": Bad ";
+            const std::string at = std::string("[A: ") + hex;
+            EXPECT_EQ(log.text(), p + "RB " + at + "]\n" + p + "RW " + at + "]\n" + p + "RL " + at + "]\n" + p + "WB " +
+                                      at + ", D: 12]\n" + p + "WW " + at + ", D: 1234]\n" + p + "WL " + at +
+                                      ", D: 12345678]\n");
+        }
+    }
+    // The processors fetch 0xFFFF from the cartridge area until a cartridge
+    // brings memory there, and the debugger sees the same open bus.
+    EXPECT_EQ(sys->peekByte(0x02000010), 0xFF);
+    EXPECT_EQ(*reinterpret_cast<const u8*>(sys->master().directBase(0x02000010) + 0x02000010), 0xFF);
+}
+
+TEST_F(SystemTest, DebuggerStepsTheRealProcessor)
+{
+    // 06004000 mov #1,r0 ; bsr 0600400C ; nop ; mov #2,r1 ; bra . ; nop
+    // 0600400C rts ; mov #3,r2
+    const u16 program[] = {0xE001, 0xB003, 0x0009, 0xE102, 0xAFFE, 0x0009, 0x000B, 0xE203};
+    for (u32 i = 0; i < 8; ++i)
+        storeBe16(&sys->memory().workRamHigh[0x4000 + 2 * i], program[i]);
+    sys->powerOn();
+    sys->master().setPC(0x06004000);
+    sys->runFrame();
+    debugBreak = 1;  // paused
+
+    sys->debugStepInto(&sys->master());
+    sys->runFrame();
+    EXPECT_EQ(debugBreak, 1);
+    EXPECT_EQ(sys->master().getPC(), 0x06004002u);
+    EXPECT_EQ(sys->master().getRegister(0), 1u);
+
+    sys->debugStepOver(&sys->master());  // over the call and its delay slot
+    sys->runFrame();
+    EXPECT_EQ(sys->master().getPC(), 0x06004006u);
+    EXPECT_EQ(sys->master().getRegister(2), 3u);
+    EXPECT_EQ(sys->master().getRegister(1), 0u);
+
+    sys->debugRun();
+    sys->runFrame();
+    EXPECT_EQ(debugBreak, 0);
+    EXPECT_EQ(sys->master().getRegister(1), 2u);
+}

@@ -171,7 +171,7 @@ TEST_F(BinTest, RefusedImagesLeaveAnEmptyTableOfContents)
     EXPECT_TRUE(missing.sessions().empty());
 }
 
-TEST_F(BinTest, FadBeforeTheFirstTrackStopsAtIt)
+TEST_F(BinTest, FadBeforeTheFirstTrackIsSilenceThenTheTrack)
 {
     const std::string path = m_dir.file("game.iso");
     disc::writeFile(path, iso());
@@ -180,11 +180,12 @@ TEST_F(BinTest, FadBeforeTheFirstTrackStopsAtIt)
     u32 mode = 0;
     s32 size = 0;
     LogCapture log;
-    EXPECT_EQ(bin.readSectors(buffer.data(), 149, mode, size, 16), 1u);
+    EXPECT_EQ(bin.readSectors(buffer.data(), 149, mode, size, 16), 16u);
     EXPECT_TRUE(log.contains("Sector: FAD is out of range! [FAD: 149]\n"));
     EXPECT_EQ(size, 2048);
     for (std::size_t i = 0; i < 2048; ++i)
         ASSERT_EQ(buffer[i], 0);
+    EXPECT_EQ(std::memcmp(buffer.data() + 2048, iso().data(), 15 * 2048), 0);
     // Past the lead-out nothing follows: the whole run is silence.
     EXPECT_EQ(bin.readSectors(buffer.data(), 150 + isoSectors(), mode, size, 16), 16u);
 }
