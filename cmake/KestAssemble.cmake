@@ -30,6 +30,8 @@ function(kest_assemble_programs target)
         message(FATAL_ERROR "kest_assemble_programs: unknown ARCH '${P_ARCH}'")
     endif()
     set(outdir ${KEST_PROGRAMS_DIR}/${P_ARCH})
+    # Include files shared by the programs of this processor.
+    file(GLOB includes CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/programs/${P_ARCH}/*.inc)
     file(MAKE_DIRECTORY ${outdir})
     set(outputs)
     foreach(src ${P_SOURCES})
@@ -48,7 +50,7 @@ function(kest_assemble_programs target)
             COMMAND ${as} -I ${CMAKE_SOURCE_DIR}/tests/programs/${P_ARCH} -o ${obj} ${abs}
             COMMAND ${ld} -Ttext=${base} -e ${base} -o ${elf} ${obj}
             COMMAND ${objcopy} -O binary ${elf} ${bin}
-            DEPENDS ${abs}
+            DEPENDS ${abs} ${includes}
             COMMENT "Assembling ${P_ARCH} program ${name}"
             VERBATIM)
         list(APPEND outputs ${bin})

@@ -55,8 +55,8 @@ const u16 kLoop[] = {
     0x0804, 0x0000,          //        BTST #0,D4
     0x56C5,                  //        SNE D5
     0xC605,                  //        AND.B D5,D3
-    0x51C8, 0xFFEC,          //        DBF D0,inner
-    0x60DE,                  //        BRA.S outer
+    0x51C8, 0xFFEA,          //        DBF D0,inner
+    0x60D6,                  //        BRA.S outer
 };
 
 struct Rig {
@@ -86,7 +86,7 @@ struct Rig {
         do {
             passClocks += cpu->runUntil(88) / 88;
             ++passInstructions;
-        } while (cpu->pc() != kCode);
+        } while (cpu->pc() != kCode && passInstructions < 100000);
     }
 };
 

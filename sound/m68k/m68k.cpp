@@ -1,6 +1,7 @@
 #include "sound/m68k/m68k.h"
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -51,8 +52,14 @@ void M68K::mapDirect(const std::vector<DirectMapping>& list)
 {
     CPU::mapDirect(list);
     for (const DirectMapping& m : list) {
-        if (m.host && m.end >= m.start && m.start <= kAddressMask)
-            m_directList.push_back(DirectMapping{m.start, m.end > kAddressMask ? kAddressMask : m.end, m.host});
+        if (!m.host || m.end < m.start || m.start > kAddressMask)
+            continue;
+        const DirectMapping mapping{m.start, m.end > kAddressMask ? kAddressMask : m.end, m.host};
+        // A map built again replaces its old entries instead of piling up.
+        std::erase_if(m_directList, [&](const DirectMapping& old) {
+            return old.start >= mapping.start && old.end <= mapping.end;
+        });
+        m_directList.push_back(mapping);
     }
     m_windowStart = m_fetchPc + 1;  // the window may be stale now
     m_windowSafe = 0;
@@ -90,7 +97,9 @@ void M68K::formWindow()
     u32 start = pc & ~0xFFFFu;
     u32 end = start | 0xFFFF;
     uintptr_t base = reinterpret_cast<uintptr_t>(dummyPage()) - start;
-    for (const DirectMapping& m : m_directList) {
+    // The latest mapping of an address wins, as in the page table.
+    for (auto it = m_directList.rbegin(); it != m_directList.rend(); ++it) {
+        const DirectMapping& m = *it;
         if (pc >= m.start && pc <= m.end) {
             start = m.start;
             end = m.end;
@@ -107,7 +116,8 @@ void M68K::formWindow()
     for (u32 i = 0; i < sizeof(m_stage); ++i) {
         const u32 a = (pc + i) & kAddressMask;
         u8 byte = dummyPage()[a & 0xFFFF];
-        for (const DirectMapping& m : m_directList) {
+        for (auto it = m_directList.rbegin(); it != m_directList.rend(); ++it) {
+            const DirectMapping& m = *it;
             if (a >= m.start && a <= m.end) {
                 byte = static_cast<const u8*>(m.host)[a - m.start];
                 break;
@@ -254,7 +264,7 @@ void M68K::incompatible(M68K& c, u16 opcode)
 {
     c.logWarning(1, "Incompatibility error (%s), [PC: %08X, OP: %04X]", "RESET", c.m_fetchPc, opcode);
     c.switchOff();
-    c.scheduleIn(kResumeDelayNs, onResumeEvent, &c, 1, 0xFFFFFFFF, 0);
+    c.scheduleIn(kResumeDelayNs, onResumeEvent, &c, 1, Scheduler::kOneShot, 0);
     c.m_clocksLeft = 0;
 }
 

@@ -45,7 +45,6 @@ public:
     // Ends the slice when the first pending request is above the mask.
     void onStatusChanged();
     void addResetDevice(Device* device) { m_resetDevices.push_back(device); }
-    const std::vector<Device*>& resetDevices() const { return m_resetDevices; }
 
     // The shared opcode table, built once.
     static const std::vector<M68kPattern>& patterns();
@@ -86,7 +85,6 @@ public:
     void unpackCCR(u8 value);
     void enterException(u32 vector, int level = -1);
     void charge(s32 clocks) { m_clocksLeft -= clocks; }
-    void endTimeSlice() { m_clocksLeft = 0; }
 
     // Flag accessors: 0 or 1.
     u32 flagC() const { return (m_c >> 8) & 1; }
@@ -136,6 +134,7 @@ private:
     void formWindow();
 
     const M68kHandler* m_handlers;
+    // Kept for the RESET opcode, which leaves these devices alone.
     std::vector<Device*> m_resetDevices;
     std::vector<DirectMapping> m_directList;
 

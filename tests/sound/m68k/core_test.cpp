@@ -22,7 +22,7 @@ void installVectors(M68kTestBench& b)
 
 u32 handlerOf(u32 vector) { return 0x4000 + 0x10 * vector; }
 
-struct Core : ::testing::Test {
+struct M68kCore : ::testing::Test {
     M68kTestBench b;
     M68K& cpu = *b.cpu;
     void SetUp() override
@@ -36,7 +36,7 @@ struct Core : ::testing::Test {
 
 }  // namespace
 
-TEST_F(Core, ResetLoadsStackAndPcFromTheFirstTwoLongs)
+TEST_F(M68kCore, ResetLoadsStackAndPcFromTheFirstTwoLongs)
 {
     b.poke32(0, 0x00070000);
     b.poke32(4, 0x00000400);
@@ -53,7 +53,7 @@ TEST_F(Core, ResetLoadsStackAndPcFromTheFirstTwoLongs)
     EXPECT_EQ(cpu.runState(), u32{kRunning});
 }
 
-TEST_F(Core, IllegalOpcodesTakeVectorFourWithTheFollowingWordStacked)
+TEST_F(M68kCore, IllegalOpcodesTakeVectorFourWithTheFollowingWordStacked)
 {
     for (u16 op : {u16{0x4AFC}, u16{0x4E74}, u16{0x0E00}}) {
         LogCapture log;
@@ -70,7 +70,7 @@ TEST_F(Core, IllegalOpcodesTakeVectorFourWithTheFollowingWordStacked)
     }
 }
 
-TEST_F(Core, LineAAndLineFTakeTheirVectorsSilently)
+TEST_F(M68kCore, LineAAndLineFTakeTheirVectorsSilently)
 {
     const struct {
         u16 op;
@@ -87,7 +87,7 @@ TEST_F(Core, LineAAndLineFTakeTheirVectorsSilently)
     }
 }
 
-TEST_F(Core, ExceptionFromUserModeStacksSAndRteReturnsToTheUserStack)
+TEST_F(M68kCore, ExceptionFromUserModeStacksSAndRteReturnsToTheUserStack)
 {
     // TRAP #0 in user mode; the handler is RTE.
     b.code(kCode, {0x4E40, 0x4E71});
@@ -108,7 +108,7 @@ TEST_F(Core, ExceptionFromUserModeStacksSAndRteReturnsToTheUserStack)
     EXPECT_EQ(cpu.pc(), kCode + 2);
 }
 
-TEST_F(Core, InterruptsAreTakenByLevelAtSliceStartsOnly)
+TEST_F(M68kCore, InterruptsAreTakenByLevelAtSliceStartsOnly)
 {
     b.code(kCode, {0x4E71, 0x4E71, 0x4E71, 0x4E71});
     b.start(kCode, kStack, 0x2700);
@@ -137,7 +137,7 @@ TEST_F(Core, InterruptsAreTakenByLevelAtSliceStartsOnly)
     EXPECT_FALSE(cpu.hasPendingInterrupt());
 }
 
-TEST_F(Core, InterruptWithoutBudgetIsStillTakenAndNothingRuns)
+TEST_F(M68kCore, InterruptWithoutBudgetIsStillTakenAndNothingRuns)
 {
     b.code(kCode, {0x4E71});
     b.start(kCode, kStack, 0x2000);
@@ -146,7 +146,7 @@ TEST_F(Core, InterruptWithoutBudgetIsStillTakenAndNothingRuns)
     EXPECT_EQ(cpu.pc(), handlerOf(26));
 }
 
-TEST_F(Core, ZeroAutovectorFallsBackToVectorFifteen)
+TEST_F(M68kCore, ZeroAutovectorFallsBackToVectorFifteen)
 {
     b.poke32(4 * 28, 0);
     b.code(kCode, {0x4E71});
@@ -157,7 +157,7 @@ TEST_F(Core, ZeroAutovectorFallsBackToVectorFifteen)
     EXPECT_EQ(cpu.sr(), 0x2400);
 }
 
-TEST_F(Core, RequestRaisedByAnInstructionEndsTheSlice)
+TEST_F(M68kCore, RequestRaisedByAnInstructionEndsTheSlice)
 {
     // A register page that raises level 5 when written, like the sound chip.
     AccessHandlers chip = cpu.pageMap()->page(0x100000);
@@ -175,7 +175,7 @@ TEST_F(Core, RequestRaisedByAnInstructionEndsTheSlice)
     EXPECT_EQ(b.peek32(kStack - 4), kCode + 6);
 }
 
-TEST_F(Core, LoweringTheMaskEndsTheSliceAndTheRequestFollows)
+TEST_F(M68kCore, LoweringTheMaskEndsTheSliceAndTheRequestFollows)
 {
     // ANDI #$F8FF,SR; NOP
     b.code(kCode, {0x027C, 0xF8FF, 0x4E71});
@@ -189,7 +189,7 @@ TEST_F(Core, LoweringTheMaskEndsTheSliceAndTheRequestFollows)
     EXPECT_EQ(b.peek32(kStack - 4), kCode + 4);
 }
 
-TEST_F(Core, ResetOpcodeSwitchesOffAndRestartsAfterATenthOfASecond)
+TEST_F(M68kCore, ResetOpcodeSwitchesOffAndRestartsAfterATenthOfASecond)
 {
     LogCapture log;
     b.poke32(0, 0x00070000);
@@ -221,7 +221,7 @@ TEST_F(Core, ResetOpcodeSwitchesOffAndRestartsAfterATenthOfASecond)
     EXPECT_EQ(cpu.sr(), 0x2700);
 }
 
-TEST_F(Core, StopLoadsTheStatusLogsAndGoesOn)
+TEST_F(M68kCore, StopLoadsTheStatusLogsAndGoesOn)
 {
     LogCapture log;
     b.code(kCode, {0x4E72, 0x2000, 0x4E71});
@@ -240,7 +240,7 @@ TEST_F(Core, StopLoadsTheStatusLogsAndGoesOn)
     EXPECT_EQ(log.text(), "");
 }
 
-TEST_F(Core, PrivilegedInstructionsTrapInUserModeBeforeReadingAnything)
+TEST_F(M68kCore, PrivilegedInstructionsTrapInUserModeBeforeReadingAnything)
 {
     const std::initializer_list<u16> forms[] = {
         {0x46FC, 0x2700},  // MOVE #$2700,SR
@@ -268,7 +268,7 @@ TEST_F(Core, PrivilegedInstructionsTrapInUserModeBeforeReadingAnything)
     }
 }
 
-TEST_F(Core, MoveUspAndSrInSupervisorMode)
+TEST_F(M68kCore, MoveUspAndSrInSupervisorMode)
 {
     // MOVE A1,USP; MOVE USP,A2; MOVE SR,D0
     b.code(kCode, {0x4E61, 0x4E6A, 0x40C0});
@@ -284,7 +284,7 @@ TEST_F(Core, MoveUspAndSrInSupervisorMode)
     EXPECT_EQ(cpu.d(0), 0xFFFF2700u);
 }
 
-TEST_F(Core, UnmappedAccessesLogOrStaySilent)
+TEST_F(M68kCore, UnmappedAccessesLogOrStaySilent)
 {
     LogCapture log;
     // MOVE.W D0,($F800).W: 0xFFFFF800 is dropped silently.
@@ -306,7 +306,7 @@ TEST_F(Core, UnmappedAccessesLogOrStaySilent)
     EXPECT_EQ(cpu.d(2), 0u);
 }
 
-TEST_F(Core, AddressesUseTwentyFourLines)
+TEST_F(M68kCore, AddressesUseTwentyFourLines)
 {
     // JMP ($FF001100).L, where MOVE.L D0,($01000010).L waits.
     b.code(kCode, {0x4EF9, 0xFF00, 0x1100});
@@ -320,7 +320,7 @@ TEST_F(Core, AddressesUseTwentyFourLines)
 
 // The sound memory array is exactly 512 KB; AddressSanitizer sees any read
 // past it.
-TEST_F(Core, FetchNeverReadsPastTheEndOfMemory)
+TEST_F(M68kCore, FetchNeverReadsPastTheEndOfMemory)
 {
     // MOVE.L #$12345678,D0 with its last word beyond the array: the missing
     // bytes come from the empty page behind it.
@@ -351,7 +351,7 @@ TEST_F(Core, FetchNeverReadsPastTheEndOfMemory)
     EXPECT_GT(cpu.d(1), 0u);
 }
 
-TEST_F(Core, RelativeBranchAcrossTheEndIsSafe)
+TEST_F(M68kCore, RelativeBranchAcrossTheEndIsSafe)
 {
     // BRA.W to 0x80010, outside memory: zeros run there, nothing is read
     // from beyond the array.
@@ -361,4 +361,18 @@ TEST_F(Core, RelativeBranchAcrossTheEndIsSafe)
     EXPECT_EQ(cpu.pc(), 0x80010u);
     b.step();
     EXPECT_EQ(cpu.pc(), 0x80014u);
+}
+
+TEST_F(M68kCore, RemappedMemoryIsFetchedFromTheNewBlock)
+{
+    b.code(kCode, {0x7001});  // MOVEQ #1,D0 in the first block
+    b.step();
+    EXPECT_EQ(cpu.d(0), 1u);
+    std::vector<u8> other(0x80000);
+    other[kCode] = 0x70;  // MOVEQ #7,D0
+    other[kCode + 1] = 0x07;
+    cpu.mapDirect({DirectMapping{0, 0x7FFFF, other.data()}});
+    b.start(kCode, kStack);
+    b.step();
+    EXPECT_EQ(cpu.d(0), 7u);
 }
