@@ -157,6 +157,9 @@ bool Scheduler::run(u32& slice)
         // A head that will not come back must not end the slice at its period:
         // the next event would then be due before its time.
         slice = head->count == 0 ? head->timeToNext : std::min(head->period, head->timeToNext);
+        // Set before the callback: a cancel inside it must see which event
+        // ends this slice.
+        m_slice = slice;
         m_headFired = true;
         if (head->owner && head->callback)
             head->callback(head->owner, head->argument);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "board/cart/cartridge.h"
 #include "core/helpers.h"
 #include "core/shared_state.h"
 
@@ -48,6 +49,11 @@ bool CSystem::setup(u32 argument)
     m_vdp2.setup(0);
     buildMemoryMap();
     buildSoundMap();
+    // Memories the SCU's DMA may copy in blocks: their windows only load and store.
+    m_scu.dmac().addPlainMemory(0x06000000, 0x07FFFFFF, workRamHigh.get(), kWorkRamSize);
+    m_scu.dmac().addPlainMemory(0x05C00000, 0x05C7FFFF, vdp1Memory.get(), VDP1::kVramSize);
+    m_scu.dmac().addPlainMemory(0x05E00000, 0x05EFFFFF, vdp2Vram.get(), kVdp2VramSize);
+    m_scu.dmac().addPlainMemory(0x05A00000, 0x05AFFFFF, soundRam.get(), kSoundRamSize);
     m_scsp.setup(argument);
     m_cdb.setup(0);
     m_backupChanged = 0;
@@ -220,10 +226,10 @@ u8 CSystem::peekByte(u32 address) const
         return (a & 1) ? backup[((a - 0x180000) >> 1) & (kBackupSize - 1)] : 0xFF;
     if (a >= 0x0200000 && a <= 0x02FFFFF)
         return workRamLow[a & (kWorkRamSize - 1)];
-    // No cartridge memory is held yet: the cartridge areas read as the open
-    // bus the processors' fetch sees there.
+    // Without a cartridge the areas read as the open bus the processors'
+    // fetch sees there.
     if (a >= 0x2000000 && a <= 0x4FFFFFF)
-        return 0xFF;
+        return m_cartridge ? m_cartridge->peek(a) : 0xFF;
     if (a >= 0x5A00000 && a <= 0x5A7FFFF)
         return soundRam[a & (kSoundRamSize - 1)];
     if (a >= 0x5C00000 && a <= 0x5CFFFFF)
@@ -245,6 +251,9 @@ void CSystem::pokeByte(u32 address, u8 value)
             backup[((a - 0x180000) >> 1) & (kBackupSize - 1)] = value;
     } else if (a >= 0x0200000 && a <= 0x02FFFFF) {
         workRamLow[a & (kWorkRamSize - 1)] = value;
+    } else if (a >= 0x2000000 && a <= 0x4FFFFFF) {
+        if (m_cartridge)
+            m_cartridge->poke(a, value);
     } else if (a >= 0x5A00000 && a <= 0x5A7FFFF) {
         soundRam[a & (kSoundRamSize - 1)] = value;
     } else if (a >= 0x5C00000 && a <= 0x5CFFFFF) {

@@ -36,6 +36,8 @@ struct SystemMemory {
     std::unique_ptr<u8[]> soundRam = std::make_unique<u8[]>(kSoundRamSize);
 };
 
+class Cartridge;
+
 enum MachineKind : s32 { kConsole = 0, kArcade = 1, kUnsupported = -1 };
 
 struct Region {
@@ -74,6 +76,13 @@ public:
     // byte at 0x04FFFFFF.
     std::vector<MemoryMapWindow> arcadeWindows();
     MemoryMapWindow cartridgeIdWindow();
+
+    // The cartridge slot. Inserting first ejects the cartridge held before;
+    // the machine keeps the cartridge alive for as long as its windows and
+    // fetch pages are mapped, and ejecting puts the base windows back.
+    void insertCartridge(std::shared_ptr<Cartridge> cartridge);
+    void ejectCartridge();
+    Cartridge* cartridge() const { return m_cartridge.get(); }
 
     // Backup memory write-back: the file it was loaded from, its size and
     // address mask (32 KB / 0xFFFF console, 8 KB / 0x3FFF arcade).
@@ -148,6 +157,9 @@ private:
     u8 m_backupChanged = 0;
     u8 m_backupSaved = 1;
     std::string m_backupPath;
+
+    std::vector<MemoryMapWindow> m_baseMap;
+    std::shared_ptr<Cartridge> m_cartridge;
 
     u8 m_ioLatch[4] = {};
     u8 m_ioSequence[8] = {};

@@ -2,6 +2,7 @@
 // machine serves itself.
 #include <cstdio>
 
+#include "board/cart/cartridge.h"
 #include "core/shared_state.h"
 #include "core/system.h"
 
@@ -362,7 +363,7 @@ void CSystem::applyMemoryMap(const std::vector<MemoryMapWindow>& list)
 
 void CSystem::buildMemoryMap()
 {
-    const std::vector<MemoryMapWindow> map = {
+    m_baseMap = {
         {0x00000000, 0x000FFFFF, areaHandlers(kBiosRom)},
         {0x00100000, 0x0017FFFF, m_smpc.getAccessHandlers(0)},
         {0x00180000, 0x001FFFFF, areaHandlers(kBackup)},
@@ -394,7 +395,7 @@ void CSystem::buildMemoryMap()
         {0x05FF0000, 0x05FFFFFF, areaHandlers(kUnkreg)},
         {0x06000000, 0x07FFFFFF, areaHandlers(kWorkRamHigh)},
     };
-    applyMemoryMap(map);
+    applyMemoryMap(m_baseMap);
 
     m_master.setSlave(false);
     m_slave.setSlave(true);
@@ -403,7 +404,8 @@ void CSystem::buildMemoryMap()
     m_master.attachHook(&m_biosHook);
     m_slave.attachHook(&m_biosHook);
 
-    // No cartridge memory is held yet, so the CS0 pages keep the dummy fetch page.
+    // The cartridge pages keep the dummy fetch page until a cartridge brings
+    // memory there.
     const std::vector<DirectMapping> direct = {
         {0x00000000, 0x0007FFFF, bios.get()},
         {0x00200000, 0x002FFFFF, workRamLow.get()},
@@ -412,6 +414,12 @@ void CSystem::buildMemoryMap()
     };
     m_master.mapDirect(direct);
     m_slave.mapDirect(direct);
+    // A cartridge held across a rebuild stays in its slot.
+    if (m_cartridge) {
+        applyMemoryMap(m_cartridge->getWindows());
+        m_master.mapDirect(m_cartridge->fetchPages());
+        m_slave.mapDirect(m_cartridge->fetchPages());
+    }
     m_master.setPeriod(2 * period());
     m_slave.setPeriod(2 * period());
 }
@@ -423,6 +431,49 @@ void CSystem::buildSoundMap()
     m_m68k.mapDirect({{0x000000, 0x07FFFF, soundRam.get()}});
     m_m68k.setPeriod(kM68kPeriodNs);
     m_m68k.addResetDevice(&m_scsp);
+}
+
+void CSystem::insertCartridge(std::shared_ptr<Cartridge> cartridge)
+{
+    ejectCartridge();
+    if (!cartridge)
+        return;
+    m_cartridge = std::move(cartridge);
+    applyMemoryMap(m_cartridge->getWindows());
+    const std::vector<DirectMapping> fetch = m_cartridge->fetchPages();
+    m_master.mapDirect(fetch);
+    m_slave.mapDirect(fetch);
+}
+
+void CSystem::ejectCartridge()
+{
+    if (!m_cartridge)
+        return;
+    const void* owner = m_cartridge.get();
+    // Page by page, so a window that was laid over the cartridge afterwards
+    // (the cartridge-identifier byte) stays where it is.
+    for (const MemoryMapWindow& w : m_cartridge->getWindows()) {
+        for (u32 page = w.start >> PageMap::kPageShift; page <= (w.end >> PageMap::kPageShift); ++page) {
+            const u32 start = page << PageMap::kPageShift;
+            for (SH2* cpu : {&m_master, &m_slave}) {
+                if (cpu->pageMap()->page(start).owner != owner)
+                    continue;
+                for (const MemoryMapWindow& base : m_baseMap) {
+                    if (start >= base.start && start <= base.end)
+                        cpu->mapWindows({{start, start + 0xFFFF, base.handlers}});
+                }
+            }
+        }
+    }
+    for (SH2* cpu : {&m_master, &m_slave}) {
+        std::vector<DirectMapping> dummy;
+        for (const DirectMapping& m : m_cartridge->fetchPages()) {
+            for (u32 page = m.start >> PageMap::kPageShift; page <= (m.end >> PageMap::kPageShift); ++page)
+                dummy.push_back({page << PageMap::kPageShift, (page << PageMap::kPageShift) + 0xFFFF, cpu->dummyPage()});
+        }
+        cpu->mapDirect(dummy);
+    }
+    m_cartridge.reset();
 }
 
 std::vector<MemoryMapWindow> CSystem::arcadeWindows()

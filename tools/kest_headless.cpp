@@ -1,4 +1,7 @@
-// kest-headless: runs the machine without a window, for tests and benchmarks.
+// kest-headless: runs the emulator without a window, for tests and benchmarks.
+// It opens a file as the application does: a disc image by its extension, an
+// arcade ROM set (.zip), or nothing to boot the disc or game that kest.ini
+// names.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,19 +11,21 @@
 #include <vector>
 
 #include "core/helpers.h"
-#include "core/system.h"
+#include "core/kest.h"
 
 namespace {
 
 void usage()
 {
     std::puts(
-        "usage: kest-headless [options]\n"
+        "usage: kest-headless [options] [FILE]\n"
+        "  FILE                     disc image (cue, bin, iso, img, mdf, mds, ccd) or arcade ROM set (zip);\n"
+        "                           without it the disc or game named in kest.ini boots\n"
+        "  --arcade                 without FILE, boot the arcade game instead of the console disc\n"
+        "  --data DIR               folder of kest.ini, bios/, saves/ and data.json (default: beside the program)\n"
         "  --fields N               run N fields (default 60)\n"
-        "  --pal                    use PAL timing instead of NTSC\n"
-        "  --bios FILE              load FILE (512 KB) as the BIOS image\n"
-        "  --backup FILE            backup memory file: loaded, and written back when it settles\n"
         "  --dump ADDR:LENGTH:FILE  after the run, write LENGTH bytes of memory at ADDR to FILE\n"
+        "  --vdp2 FILE              after the run, write the VDP2 register state to FILE as text\n"
         "  --verbose                also show per-field log lines\n"
         "  --help                   show this text");
 }
@@ -44,15 +49,36 @@ bool parseDump(const char* text, Dump& dump)
     return true;
 }
 
+bool writeVdp2State(CSystem& machine, const std::string& path)
+{
+    static const struct { const char* name; u32 offset; } kRegisters[] = {
+        {"TVMD", 0x000}, {"EXTEN", 0x002}, {"TVSTAT", 0x004}, {"VRSIZE", 0x006},
+        {"HCNT", 0x008}, {"VCNT", 0x00A}, {"RAMCTL", 0x00E},
+    };
+    std::ofstream out(path);
+    if (!out)
+        return false;
+    char line[64];
+    for (const auto& r : kRegisters) {
+        std::snprintf(line, sizeof line, "%s: %04X\n", r.name, machine.vdp2().reg(r.offset));
+        out << line;
+    }
+    const DisplaySize size = machine.getDisplaySize();
+    std::snprintf(line, sizeof line, "DISPLAY: %ux%u\n", size.width, size.height);
+    out << line;
+    return out.good();
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     long fields = 60;
-    bool pal = false;
     bool verbose = false;
-    std::string biosPath;
-    std::string backupPath;
+    bool arcade = false;
+    std::string file;
+    std::string dataFolder;
+    std::string vdp2Path;
     std::vector<Dump> dumps;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -67,14 +93,14 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "kest-headless: bad field count '%s'\n", argv[i]);
                 return 2;
             }
-        } else if (!std::strcmp(arg, "--pal")) {
-            pal = true;
         } else if (!std::strcmp(arg, "--verbose")) {
             verbose = true;
-        } else if (!std::strcmp(arg, "--bios") && hasValue) {
-            biosPath = argv[++i];
-        } else if (!std::strcmp(arg, "--backup") && hasValue) {
-            backupPath = argv[++i];
+        } else if (!std::strcmp(arg, "--arcade")) {
+            arcade = true;
+        } else if (!std::strcmp(arg, "--data") && hasValue) {
+            dataFolder = argv[++i];
+        } else if (!std::strcmp(arg, "--vdp2") && hasValue) {
+            vdp2Path = argv[++i];
         } else if (!std::strcmp(arg, "--dump") && hasValue) {
             Dump dump;
             if (!parseDump(argv[++i], dump)) {
@@ -82,47 +108,56 @@ int main(int argc, char** argv)
                 return 2;
             }
             dumps.push_back(dump);
-        } else {
+        } else if (arg[0] == '-' && arg[1] == '-') {
             std::fprintf(stderr, "kest-headless: unknown argument '%s'\n", arg);
             usage();
+            return 2;
+        } else if (file.empty()) {
+            file = arg;
+        } else {
+            std::fprintf(stderr, "kest-headless: one file at a time ('%s')\n", arg);
             return 2;
         }
     }
 
-    auto machine = std::make_unique<CSystem>();
+    auto kest = std::make_unique<Kest>();
+    if (!dataFolder.empty())
+        kest->setDataFolder(dataFolder);
+    CSystem& machine = kest->getSystem();
     if (verbose)
-        machine->setThreshold(2);
-    machine->setup(0);
-    SystemMemory& memory = machine->memory();
-    if (!biosPath.empty() && !loadFile(biosPath, memory.bios.get(), SystemMemory::kBiosSize, biosPath, false)) {
-        std::fprintf(stderr, "kest-headless: cannot read BIOS image '%s'\n", biosPath.c_str());
-        return 1;
+        machine.setThreshold(2);
+    kest->prepare(nullptr);
+    if (!kest->open(file, arcade ? 1 : 0)) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "kest-headless: nothing to start\n");
+        return 3;
     }
-    if (!backupPath.empty()) {
-        loadFile(backupPath, memory.backup.get(), SystemMemory::kBackupSize, backupPath, true);
-        machine->setBackupFile(backupPath);
-    }
-    machine->setVideoMode(pal ? CRaster::kPal : CRaster::kNtsc);
-    machine->pal = pal;
-    machine->vdp2().setVideoStandard(pal);
-    machine->powerOn();
+    kest->start();
+    kest->resume();
     // The first pass only starts the first field.
-    machine->runFrame();
+    kest->update();
     for (long i = 0; i < fields; ++i)
-        machine->runFrame();
-    machine->logInfo(1, "Ran %ld fields [T: %s, NS: %llu]", fields, pal ? "PAL" : "NTSC",
-                     static_cast<unsigned long long>(fields) * machine->raster().fieldNs());
+        kest->update();
+    machine.logInfo(1, "Ran %ld fields [T: %s, NS: %llu]", fields, machine.pal ? "PAL" : "NTSC",
+                    static_cast<unsigned long long>(fields) * machine.raster().fieldNs());
 
+    int status = 0;
     for (const Dump& dump : dumps) {
         std::vector<u8> bytes(dump.length);
         for (u32 k = 0; k < dump.length; ++k)
-            bytes[k] = machine->peekByte(dump.address + k);
-        if (!saveFile(dump.path, bytes.data(), dump.length)) {
+            bytes[k] = machine.peekByte(dump.address + k);
+        std::ofstream out(dump.path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        if (!out) {
             std::fprintf(stderr, "kest-headless: cannot write '%s'\n", dump.path.c_str());
-            return 1;
+            status = 1;
         }
     }
-    machine->powerOff();
+    if (!vdp2Path.empty() && !writeVdp2State(machine, vdp2Path)) {
+        std::fprintf(stderr, "kest-headless: cannot write '%s'\n", vdp2Path.c_str());
+        status = 1;
+    }
+    kest->stop();
     std::fflush(stdout);
-    return 0;
+    return status;
 }

@@ -1,16 +1,118 @@
 #pragma once
 
+#include <array>
+#include <bitset>
+#include <memory>
+
+#include "core/disc_header.h"
+#include "cd/media/sector_buffer.h"
 #include "core/device.h"
 
-class CMachine;
+class CSystem;
+class SH2;
 
-// Placeholder awaiting the booting issue: the built-in BIOS hook answers no
-// call, so the processor takes its address-error exception.
+// The built-in replacement of the console's BIOS. It runs no SH-2 code: it
+// writes vector and service tables into memory and leaves the service area
+// as zero words, which the SH-2 cannot execute; its address-error path offers
+// the moment to this hook, which runs the service named by the PC in host
+// code. It also boots a disc by copying the initial program and the first
+// file of the root directory into work RAM.
 class BIOS : public Hook {
 public:
-    explicit BIOS(CMachine* machine) : Hook("BIOS"), m_machine(machine) {}
-    bool onHook(Device*) override { return false; }
+    static constexpr u32 kVectorBase = 0x06000000;
+    static constexpr u32 kServiceStart = 0x06000600;
+    static constexpr u32 kServiceEnd = 0x06000900;
+    static constexpr u32 kIdle = 0x06000604;
+    static constexpr u32 kProgramEntry = 0x06002E00;
+    static constexpr u32 kIpAddress = 0x06002000;
+    static constexpr u32 kStackTop = 0x06002000;
+    static constexpr u32 kMaskCopy = 0x06000348;
+    static constexpr u32 kUserHandlers = 0x06000900;  // + 4 x vector
+    static constexpr u32 kMaskTable = 0x06000980;     // + 4 x vector
+    static constexpr u32 kScuIntReturn = 0x060008D0;
+    static constexpr u32 kDummyFunc = 0x0600084C;
+    static constexpr u32 kDummyInt = 0x060008D4;
+    static constexpr u32 kWaitNmi = 0x060008D8;
+    static constexpr const char* kVersion = "KEST_0.80U180410";
+
+    // A backup-memory device. Only the set-up that SYS_INIT gives device 1
+    // lives here; the file services that use it are not built.
+    class BUP : public Object {
+    public:
+        BUP(int number, u32 base, u32 size, u32 blockSize, u8 connected);
+        // Device 1 follows the inserted cartridge.
+        void configure(u8 cartridgeId);
+
+        int number;
+        u32 base;
+        u32 size;
+        u32 blockSize;
+        u32 blockCount;
+        u8 connected;
+        u8 writeProtect = 0;
+    };
+
+    explicit BIOS(CSystem* machine);
+
+    bool install();
+    // False when the initial program or the first file could not be loaded
+    // whole; whatever was loaded stays.
+    bool bootDisc(const DiscHeader& header);
+    bool onHook(Device* device) override;
+    void returnToCaller(SH2& cpu);
+
+    // Emulated memory as the master SH-2 sees it, with the side effects of
+    // ordinary bus accesses.
+    u8 read8(u32 address);
+    u32 read32(u32 address);
+    void write8(u32 address, u8 value);
+    void write16(u32 address, u16 value);
+    void write32(u32 address, u32 value);
+
+    const BUP& bup(int n) const { return *m_bup[static_cast<std::size_t>(n) % m_bup.size()]; }
 
 private:
-    CMachine* m_machine;
+    void installVectors();
+    void installServiceTable();
+    bool loadFirstFile(const DiscHeader& header);
+    // User data of one data sector of the disc, or null (logged) when the
+    // disc cannot supply it.
+    const u8* readUserData(u32 fad);
+    // Sectors from fad to the end of its data track; 0 when fad is no data.
+    u32 sectorsLeftInTrack(u32 fad) const;
+    bool copySectors(u32 fad, u32 size, u32 destination);
+
+    void dispatch(SH2& cpu, u32 pc);
+    void charge(SH2& cpu, u32 clocks);
+    bool fromSlave(const SH2& cpu) const;
+    void notImplemented(SH2& cpu, const char* service);
+    void unknownEntry(SH2& cpu, u32 pc);
+    void unsupportedBackupService(SH2& cpu, u32 pc);
+    void gfsd(SH2& cpu, u32 pc);
+    void returnFromException(SH2& cpu);
+
+    void sysInit(SH2& cpu);
+    void sysExecDmp(SH2& cpu);
+    void sysChgsysck(SH2& cpu);
+    void sysChguipr(SH2& cpu);
+    void sysSetuint(SH2& cpu);
+    void sysGetuint(SH2& cpu);
+    void sysSetsint(SH2& cpu);
+    void sysGetsint(SH2& cpu);
+    void sysSetscuim(SH2& cpu);
+    void sysChgscuim(SH2& cpu);
+    void sysDummyFunc(SH2& cpu);
+    void scuInterrupt(SH2& cpu, u32 pc);
+    void scuIntReturn(SH2& cpu);
+    void sysDummyInt(SH2& cpu);
+    void sysWaitNmi(SH2& cpu);
+    void sysNmi(SH2& cpu);
+
+    CSystem* m_machine;
+    u32 m_vectorBase = kVectorBase;
+    std::array<std::unique_ptr<BUP>, 3> m_bup;
+    SectorBuffer m_sector;
+    // Entries without a service report once each, so a program parked on one
+    // does not flood the log.
+    std::bitset<(kServiceEnd - kServiceStart) / 4> m_reported;
 };

@@ -83,44 +83,8 @@ void SCU::INTC::onMaskWrite(u32 value)
     m_scu->regRef(kIMS) = m;
 }
 
-SCU::DMAC::DMAC(SCU* scu) : Device("SCU.DMAC"), m_scu(scu) {}
-
-u32 SCU::DMAC::execute(u32 clocks)
-{
-    m_clocksLeft = 0;
-    return clocks;
-}
-
-void SCU::DMAC::trigger(u32) {}
-
-void SCU::DMAC::onStartBit(u32 level)
-{
-    logWarning(1, "DMA level %u start is not emulated", level);
-}
-
-void SCU::DMAC::onForcedStop() {}
-
-SCU::DSP::DSP(SCU* scu) : Device("SCU.DSP"), m_scu(scu) {}
-
-u32 SCU::DSP::execute(u32 clocks)
-{
-    m_clocksLeft = 0;
-    return clocks;
-}
-
-u32 SCU::DSP::readPort(u32, u32 address)
-{
-    logWarning(1, "Bad RL [A: %08X]", address);
-    return 0;
-}
-
-void SCU::DSP::writePort(u32 offset, u32 value)
-{
-    logWarning(1, "Bad WL [A: %08X, D: %08X]", 0x25FE0000 | offset, value);
-}
-
 SCU::SCU(CMachine* machine, SH2* master)
-    : Device("SCU"), m_machine(machine), m_master(master), m_intc(this), m_dsp(this), m_dmac(this)
+    : Device("SCU"), m_machine(machine), m_master(master), m_intc(this), m_dsp(this, &m_dmac), m_dmac(this)
 {
 }
 
@@ -325,10 +289,9 @@ u32 SCU::readLong(u32 a)
     case kDSTA:
         return reg(kDSTA) & 0x733333;
     case kPPAF:
-        return m_dsp.status();
-    case kPPD:
+        return m_dsp.readStatus();
     case kPDD:
-        return m_dsp.readPort(offset, a);
+        return m_dsp.readData();
     case kIST:
         return ist() & kIstReadable;
     case 0xAC:
@@ -403,7 +366,7 @@ void SCU::writeLong(CPU* cpu, u32 a, u32 v)
         return;
     case kDSTP:
         logWarning(2, "WL [DSTP, D: %08X]", v);
-        scheduleAtWriter(cpu, onForcedStop, 0);
+        scheduleAtWriter(cpu, onForcedStop, v);
         return;
     case kDSR:
         logWarning(1, "Bad WL, DSR is read-only!");
@@ -417,8 +380,17 @@ void SCU::writeLong(CPU* cpu, u32 a, u32 v)
     case kDSTA:
         logWarning(1, "Bad WL [DSTA, D: %08X], DSTA is read-only!", v);
         return;
-    case kPPAF: case kPPD: case kPDA: case kPDD:
-        m_dsp.writePort(offset, v);
+    case kPPAF:
+        m_dsp.writeControlPort(v);
+        return;
+    case kPPD:
+        m_dsp.writeProgram(v);
+        return;
+    case kPDA:
+        m_dsp.writeDataAddress(v);
+        return;
+    case kPDD:
+        m_dsp.writeData(v);
         return;
     case kT0C:
         regRef(offset) = v & 0x3FF;
@@ -473,12 +445,12 @@ void SCU::onMaskChanged(void* owner, u32 value)
 
 void SCU::onStartBit(void* owner, u32 level)
 {
-    static_cast<SCU*>(owner)->m_dmac.onStartBit(level);
+    static_cast<SCU*>(owner)->m_dmac.triggerLevel(level, kDmaStartBit);
 }
 
-void SCU::onForcedStop(void* owner, u32)
+void SCU::onForcedStop(void* owner, u32 value)
 {
-    static_cast<SCU*>(owner)->m_dmac.onForcedStop();
+    static_cast<SCU*>(owner)->m_dmac.onDstpWrite(value);
 }
 
 AccessHandlers SCU::registerHandlers()

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "board/scu/scu_dmac.h"
+#include "board/scu/scu_dsp.h"
 #include "core/device.h"
 
 class CMachine;
@@ -43,31 +45,8 @@ public:
         EventHandle m_delivery;
     };
 
-    // Placeholder until the SCU DMA issue: a time-sliced unit that idles.
-    class DMAC : public Device {
-    public:
-        explicit DMAC(SCU* scu);
-        u32 execute(u32 clocks) override;
-        void trigger(u32 factor);
-        void onStartBit(u32 level);
-        void onForcedStop();
-
-    private:
-        SCU* m_scu;
-    };
-
-    // Placeholder until the SCU DSP issue: a time-sliced unit that idles.
-    class DSP : public Device {
-    public:
-        explicit DSP(SCU* scu);
-        u32 execute(u32 clocks) override;
-        u32 status() const { return 0; }
-        u32 readPort(u32 offset, u32 address);
-        void writePort(u32 offset, u32 value);
-
-    private:
-        SCU* m_scu;
-    };
+    using DMAC = ScuDmac;
+    using DSP = ScuDsp;
 
     enum Register : u32 {
         kD0R = 0x00, kD0W = 0x04, kD0C = 0x08, kD0AD = 0x0C, kD0EN = 0x10, kD0MD = 0x14,
@@ -130,6 +109,9 @@ public:
     CMachine* machine() const { return m_machine; }
 
 private:
+    friend class ScuDmac;
+    friend class ScuDsp;
+
     u32& regRef(u32 offset) { return m_regs[(offset & 0xFF) >> 2]; }
     void commonReset();
     bool accessAllowed(CPU* cpu, u32 a, const char* slaveFormat, u32 data, bool isWrite);

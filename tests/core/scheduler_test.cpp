@@ -398,3 +398,26 @@ TEST(Scheduler, RandomisedAgainstAnIndependentModel)
         EXPECT_GT(h.log.size(), 3000u);
     }
 }
+
+TEST(Scheduler, ACallbackCancellingTheEventThatEndsItsSliceMovesNothing)
+{
+    // The head's callback cancels the next event and schedules another behind
+    // it: the slice still ends where the cancelled event stood, and the new
+    // event fires at its own time.
+    Harness h;
+    struct Ctx {
+        Harness* h;
+        EventHandle next;
+    } ctx{&h, {}};
+    h.s.schedule(0, [](void* c, u32) {
+        auto* x = static_cast<Ctx*>(c);
+        x->h->log.push_back({x->h->now, 1});
+        x->h->s.cancel(x->next);
+        x->h->add(9000, 3);
+    }, &ctx, 1, Scheduler::kOneShot, 0);
+    ctx.next = h.add(5000, 2);
+    h.add(20000, 4);
+    while (h.log.size() < 3)
+        h.step();
+    EXPECT_EQ(h.log, (std::vector<Fired>{{0, 1}, {9000, 3}, {20000, 4}}));
+}

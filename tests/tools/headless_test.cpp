@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <string>
 
 #include "core/bus.h"
+#include "core/helpers.h"
 #include "support/files.h"
 
 namespace {
@@ -45,22 +48,33 @@ TEST(Headless, HelpAndBadArguments)
     EXPECT_NE(help.output.find("--fields N"), std::string::npos);
     HeadlessRun bad = runHeadless("--fields x");
     EXPECT_NE(bad.status, 0);
-    HeadlessRun missing = runHeadless("--bios /nonexistent/bios.bin --fields 1");
-    EXPECT_NE(missing.status, 0);
+    HeadlessRun two = runHeadless("a.iso b.iso");
+    EXPECT_NE(two.status, 0);
+}
+
+TEST(Headless, AnUnsupportedFileStartsNothingButLogsTheMode)
+{
+    TempDir dir;
+    HeadlessRun run = runHeadless("--data " + dir.path().string() + " --fields 1 game.chd");
+    EXPECT_EQ(WEXITSTATUS(run.status), 3) << run.output;
+    EXPECT_NE(run.output.find("KEST: Mode: <TITAN> [A: J, V: NTSC]\n"), std::string::npos) << run.output;
 }
 
 // A BIOS image that unmasks the SCU's V-BLANK-IN and timer 0 interrupts and
 // counts them in work RAM. Field k's V-BLANK-IN starts pass k + 1, and timer 0
 // matches on visible line 5 of every field, so 13 passes count 13 of each;
 // the first V-BLANK-IN arrives before the program has opened its mask and
-// is held until it does.
+// is held until it does. kest.ini names it as the console BIOS and no disc
+// is configured, so Boot starts it alone.
 TEST(Headless, BiosImageCountsScuInterruptsAndSavesBackupMemory)
 {
     TempDir dir;
     const std::string bios = std::string(KEST_PROGRAMS_DIR) + "/sh2/board_interrupts.bin";
-    const std::string backup = dir.file("backup.bup");
+    const std::string ini = "[Path]\r\nsat_bios = " + bios + "\r\nsat_bup = saves/mine.bup\r\n[General]\r\n" +
+                            "kest_bios = 0\r\ncartridge = 1\r\n";
+    ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
     const std::string dump = dir.file("counters.bin");
-    HeadlessRun run = runHeadless("--bios " + bios + " --backup " + backup + " --fields 13 --dump 0x06000000:12:" + dump);
+    HeadlessRun run = runHeadless("--data " + dir.path().string() + " --fields 13 --dump 0x06000000:12:" + dump);
     ASSERT_EQ(run.status, 0) << run.output;
 
     const std::vector<u8> counters = readBytes(dump);
@@ -69,13 +83,63 @@ TEST(Headless, BiosImageCountsScuInterruptsAndSavesBackupMemory)
     EXPECT_EQ(loadBe32(&counters[4]), 13u) << "timer 0";
     EXPECT_EQ(loadBe32(&counters[8]), 1u) << "backup written";
 
-    // Written at the tenth V-BLANK-IN, on disk two V-BLANK-INs later.
-    const std::vector<u8> image = readBytes(backup);
+    // Neither backup file existed, so the default one was made and is the
+    // one written back: at the tenth V-BLANK-IN, on disk two later.
+    const std::vector<u8> image = readBytes(dir.file("saves/sat_primary_01.bup"));
     ASSERT_EQ(image.size(), 0x8000u);
     EXPECT_EQ(std::string(image.begin(), image.begin() + 4), "KEST");
     EXPECT_EQ(occurrences(run.output, "SYSTEM: Save backup RAM to disk\n"), 1u) << run.output;
     EXPECT_EQ(occurrences(run.output, "SH2(M): reset [PC: 00000100, SP: 06100000]\n"), 1u);
+    EXPECT_NE(run.output.find("KEST: Mode: <SATURN> [A: J, V: NTSC]\n"), std::string::npos);
     EXPECT_EQ(run.output.find("Address error"), std::string::npos) << run.output.substr(0, 2000);
     EXPECT_EQ(run.output.find("Bad "), std::string::npos) << run.output.substr(0, 2000);
     EXPECT_NE(run.output.find("SYSTEM: Ran 13 fields [T: NTSC, NS: 216666450]"), std::string::npos);
+}
+
+namespace {
+
+// The test disc's initial program installs a V-BLANK-IN handler through the
+// BIOS services; its first file waits for ten interrupts and writes a result
+// block at 0x06080000 ("KEST", the count, what the handler saw).
+void expectBootedDisc(const std::string& settingsText, const std::string& expectedLine)
+{
+    TempDir dir;
+    ASSERT_TRUE(saveFile(dir.file("kest.ini"), settingsText.data(), static_cast<u32>(settingsText.size())));
+    const std::string dump = dir.file("result.bin");
+    HeadlessRun run = runHeadless("--data " + dir.path().string() + " --fields 20 --dump 0x06080000:36:" + dump +
+                                  " " + KEST_BOOT_DISC);
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::vector<u8> result = readBytes(dump);
+    ASSERT_EQ(result.size(), 36u);
+    EXPECT_EQ(std::string(result.begin(), result.begin() + 4), "KEST") << run.output.substr(0, 3000);
+    EXPECT_GE(loadBe32(&result[4]), 10u);
+    EXPECT_EQ(loadBe32(&result[8]), 0x100u) << "R0 in the handler";
+    EXPECT_EQ(loadBe32(&result[20]), 0x06004100u) << "SYS_GETUINT";
+
+    const std::vector<u8> disc = readBytes(KEST_BOOT_DISC);
+    ASSERT_GT(disc.size(), 0x100u);
+    char start[160];
+    std::snprintf(start, sizeof start,
+                  "KEST: Start (KEST BIOS BOOT TEST) [ID: T-99901G, D: 20261207, A: JTUE, P: J, IPS: %08X, "
+                  "RA: 06004000]\n",
+                  loadBe32(&disc[0xE0]));
+    EXPECT_NE(run.output.find(start), std::string::npos) << run.output.substr(0, 3000);
+    EXPECT_NE(run.output.find("KEST: Mode: <SATURN> [A: J, V: NTSC]\n"), std::string::npos);
+    if (!expectedLine.empty()) {
+        EXPECT_NE(run.output.find(expectedLine), std::string::npos);
+    }
+    EXPECT_EQ(run.output.find("Address error"), std::string::npos);
+}
+
+}  // namespace
+
+TEST(Headless, BootsTheTestDiscThroughTheBuiltInBios)
+{
+    expectBootedDisc("[General]\r\nkest_bios = 1\r\ncartridge = 1\r\n", "BIOS: SYS_INIT\n");
+}
+
+TEST(Headless, MissingBiosImageBootsTheSameThroughTheBuiltInBios)
+{
+    expectBootedDisc("[Path]\r\nsat_bios = bios/missing.bin\r\n[General]\r\nkest_bios = 0\r\ncartridge = 1\r\n",
+                     "KEST: Failed to load BIOS file, use Kest BIOS instead [path: bios/missing.bin]\n");
 }

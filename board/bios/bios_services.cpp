@@ -1,0 +1,299 @@
+// The built-in BIOS's system services and the interrupt entries. Arguments
+// arrive in R4 to R7, results leave in R0, and PR holds the return address.
+#include "board/bios/bios.h"
+
+#include "core/system.h"
+
+namespace {
+
+constexpr u32 kScuMask = 0x25FE00A0;
+constexpr u32 kScuStatus = 0x25FE00A4;
+constexpr u32 kAbusAck = 0x25FE00A8;
+constexpr u32 kSrLevel15 = 0xF0;
+
+u32 signExtend16(u32 value) { return static_cast<u32>(static_cast<s32>(static_cast<s16>(value))); }
+
+}  // namespace
+
+void BIOS::notImplemented(SH2& cpu, const char* service)
+{
+    logError(1, "%s: %s is not implemented [CA: %08X]", cpu.name().c_str(), service, cpu.pr() - 4);
+    returnToCaller(cpu);
+}
+
+void BIOS::unsupportedBackupService(SH2& cpu, u32 pc)
+{
+    // The backup-memory library is not built: the caller gets status 1
+    // (no device) rather than a processor parked on the entry.
+    const std::size_t slot = (pc - kServiceStart) / 4;
+    if (!m_reported.test(slot)) {
+        m_reported.set(slot);
+        logError(1, "%s: Function stored at [CA: %08X, INDEX: %03X] is not implemented!", cpu.name().c_str(),
+                 cpu.pr() - 4, pc - 0x06000400);
+    }
+    cpu.setR(0, 1);
+    returnToCaller(cpu);
+}
+
+void BIOS::gfsd(SH2& cpu, u32 pc)
+{
+    static constexpr const char* kNames[] = {"GFSD_Init", "GFSD_GetFileNum", "GFSD_GetFileInfo", "GFSD_Read",
+                                             "GFSD_Term", "GFSD_Open", "GFSD_Close", "GFSD_GetBuf"};
+    logWarning(1, "%s", kNames[((pc - 0x060007C0) / 4) & 7]);
+    // Nothing serves the file system: fail the call instead of leaving the
+    // processor on the entry.
+    cpu.setR(0, 0xFFFFFFFF);
+    returnToCaller(cpu);
+}
+
+void BIOS::sysInit(SH2& cpu)
+{
+    SH2& master = m_machine->master();
+    for (int n = 0; n < 15; ++n)
+        master.setR(n, 0);
+    master.setMach(0);
+    master.setMacl(0);
+    master.setPr(0);
+    master.setGbr(0);
+    master.setVbr(kVectorBase);
+    master.setStatus(0);
+    master.setPC(kProgramEntry);
+    m_machine->cdb().setHirqReq(0x0BC1);
+    write32(kMaskCopy, 0xFFFFFFFF);
+    m_bup[1]->configure(m_machine->cartridgeId);
+    charge(cpu, 100);
+    if (fromSlave(cpu))
+        logWarning(1, "SYS_INIT is called via slave SH2");
+    else
+        logDebug(1, "SYS_INIT");
+    // The mask is open now: a waiting request is taken at the next slice.
+    master.checkPendingLevel();
+}
+
+void BIOS::sysExecDmp(SH2& cpu)
+{
+    if (fromSlave(cpu))
+        logWarning(1, "SYS_EXECDMP is called via slave SH2 [CA: %08X]", cpu.pr() - 4);
+    else
+        logInfo(1, "SYS_EXECDMP [CA: %08X]", cpu.pr() - 4);
+    cpu.setPC(kIdle);
+    charge(cpu, 30);
+}
+
+void BIOS::sysChgsysck(SH2& cpu)
+{
+    write32(0x06000324, 0);
+    notImplemented(cpu, "SYS_CHGSYSCK");
+}
+
+void BIOS::sysChguipr(SH2& cpu)
+{
+    const u32 sr = cpu.packSR();
+    const u32 table = cpu.r(4);
+    for (u32 i = 0; i < 32; ++i)
+        write32(kMaskTable + 4 * 0x40 + 4 * i, read32(table + 4 * i));
+    if (fromSlave(cpu))
+        logWarning(1, "SYS_CHGUIPR is called via slave SH2 [CA: %08X]", cpu.pr() - 4);
+    else
+        logInfo(1, "%s: SYS_CHGUIPR [CA: %08X, SR: %08X, IprTab: %08X]", cpu.name().c_str(), cpu.pr() - 4, sr, table);
+    returnToCaller(cpu);
+}
+
+void BIOS::sysSetuint(SH2& cpu)
+{
+    const u32 n = cpu.r(4);
+    const u32 handler = cpu.r(5);
+    write32(kUserHandlers + 4 * n, handler ? handler : kDummyFunc);
+    charge(cpu, 8);
+    if (fromSlave(cpu))
+        logWarning(1, "SYS_SETUINT is called via slave SH2 [CA: %08X]", cpu.pr() - 4);
+    else
+        logDebug(2, "SYS_SETUINT [CA: %08X, Num: %03X, Hdr: %08X, dummy: %08X]", cpu.pr() - 4, n, handler, kDummyFunc);
+    returnToCaller(cpu);
+}
+
+void BIOS::sysGetuint(SH2& cpu)
+{
+    const u32 n = cpu.r(4);
+    cpu.setR(4, 4 * n);
+    cpu.setR(0, read32(kUserHandlers + 4 * n));
+    if (fromSlave(cpu))
+        logWarning(1, "SYS_GETUINT is called via slave SH2 [CA: %08X]", cpu.pr() - 4);
+    else
+        logDebug(2, "SYS_GETUINT [CA: %08X, Num: %03X, Hdr: %08X]", cpu.pr() - 4, n, cpu.r(0));
+    returnToCaller(cpu);
+}
+
+void BIOS::sysSetsint(SH2& cpu)
+{
+    const u32 n = cpu.r(4);
+    const u32 handler = cpu.r(5);
+    const u32 fallback = read32(kVectorBase + 4 * n);
+    write32(cpu.vbr() + 4 * n, handler ? handler : fallback);
+    charge(cpu, 9);
+    logDebug(2, "%s: SYS_SETSINT [CA: %08X, Num: %03X, Hdr: %08X, dummy: %08X]", cpu.name().c_str(), cpu.pr() - 4, n,
+             handler, fallback);
+    returnToCaller(cpu);
+}
+
+void BIOS::sysGetsint(SH2& cpu)
+{
+    const u32 n = cpu.r(4);
+    cpu.setR(4, 4 * n);
+    cpu.setR(0, read32(cpu.vbr() + 4 * n));
+    logDebug(2, "%s: SYS_GETSINT [CA: %08X, Num: %03X, Hdr: %08X]", cpu.name().c_str(), cpu.pr() - 4, n, cpu.r(0));
+    returnToCaller(cpu);
+}
+
+void BIOS::sysSetscuim(SH2& cpu)
+{
+    const u32 sr = cpu.packSR();
+    const u32 mask = cpu.r(4);
+    write32(kMaskCopy, mask);
+    // The SCU's own mask follows the copy, or a program that opens its
+    // interrupts through this service would never receive them.
+    write32(kScuMask, mask);
+    write32(kScuStatus, signExtend16(mask));
+    if (!(mask & 0x8000))
+        write32(kAbusAck, 1);
+    charge(cpu, 18);
+    if (fromSlave(cpu))
+        logWarning(1, "SYS_SETSCUIM is called via slave SH2 [CA: %08X]", cpu.pr() - 4);
+    else
+        logDebug(1, "SYS_SETSCUIM [CA: %08X, SR: %08X, MaskPat: %08X]", cpu.pr() - 4, sr, mask);
+    returnToCaller(cpu);
+}
+
+void BIOS::sysChgscuim(SH2& cpu)
+{
+    const u32 sr = cpu.packSR();
+    const u32 andMask = cpu.r(4);
+    const u32 orMask = cpu.r(5);
+    const u32 old = read32(kMaskCopy);
+    const u32 mask = (old & andMask) | orMask;
+    write32(kMaskCopy, mask);
+    write32(kScuMask, mask);
+    const u32 status = signExtend16(orMask) | signExtend16(andMask);
+    write32(kScuStatus, status);
+    if (!(status & 0x80000000))
+        write32(kAbusAck, 1);
+    charge(cpu, 20);
+    if (fromSlave(cpu))
+        logWarning(1, "SYS_CHGSCUIM is called via slave SH2 [CA: %08X]", cpu.pr() - 4);
+    else
+        logDebug(2, "SYS_CHGSCUIM [CA: %08X, SR: %08X, oldMask: %08X, AndMask: %08X, OrMask: %08X, MaskPat: %08X]",
+                 cpu.pr() - 4, sr, old, andMask, orMask, mask);
+    returnToCaller(cpu);
+}
+
+void BIOS::sysDummyFunc(SH2& cpu)
+{
+    charge(cpu, 3);
+    logDebug(2, "%s: SYS_DUMMYFUNC [CA: %08X]", cpu.name().c_str(), cpu.pr() - 4);
+    returnToCaller(cpu);
+}
+
+// The steps follow the register use of the console's own entry code, so a
+// handler sees the registers it would see there.
+void BIOS::scuInterrupt(SH2& cpu, u32 pc)
+{
+    cpu.push(cpu.r(0));
+    const u32 n = ((pc & 0xFFF) - 0x750) / 4;
+    cpu.setR(0, n);
+    cpu.push(cpu.r(1));
+    cpu.setR(1, kMaskCopy);
+    cpu.push(cpu.r(2));
+    const u32 oldMask = read32(kMaskCopy);
+    cpu.setR(2, oldMask);
+    cpu.push(cpu.r(3));
+    cpu.push(oldMask);
+    cpu.push(cpu.r(4));
+    cpu.push(cpu.r(5));
+    cpu.setR(3, kMaskTable);
+
+    cpu.setR(0, 4 * n);
+    const u32 entry = read32(kMaskTable + 4 * n);
+    cpu.setR(4, entry);
+    cpu.setR(5, kScuMask);
+    cpu.setR(3, entry >> 16);
+    cpu.setStatus(entry >> 16);
+
+    cpu.setR(4, signExtend16(entry));
+    const u32 mask = oldMask | cpu.r(4);
+    cpu.setR(2, mask);
+    write32(kMaskCopy, mask);
+    write32(kScuMask, mask);
+
+    cpu.push(cpu.r(6));
+    cpu.setR(3, kUserHandlers);
+    const u32 handler = read32(kUserHandlers + 4 * n);
+    cpu.setR(6, handler);
+
+    cpu.push(cpu.r(7));
+    cpu.push(cpu.pr());
+    cpu.setPC(handler);
+    cpu.push(cpu.gbr());
+
+    charge(cpu, n == 0x42 ? 29 : 31);
+    logDebug(2, "%s: SYS_SCUINT [CA: %08X, Num: %03X, Hdr: %08X, oldMask: %08X]", cpu.name().c_str(), cpu.pr() - 4, n,
+             handler, oldMask);
+    cpu.setPr(kScuIntReturn);
+    cpu.checkPendingLevel();
+}
+
+void BIOS::scuIntReturn(SH2& cpu)
+{
+    cpu.setGbr(cpu.pop());
+    cpu.setPr(cpu.pop());
+    cpu.setR(7, cpu.pop());
+    cpu.setR(0, kSrLevel15);
+    cpu.setR(6, cpu.pop());
+    cpu.setR(3, kMaskCopy);
+    cpu.setR(5, cpu.pop());
+    cpu.setR(1, kScuMask);
+    cpu.setR(4, cpu.pop());
+    const u32 oldMask = cpu.pop();
+    cpu.setR(2, oldMask);
+
+    cpu.setStatus(kSrLevel15);
+    write32(kMaskCopy, oldMask);
+    cpu.setR(3, cpu.pop());
+    write32(kScuMask, oldMask);
+    cpu.setR(2, cpu.pop());
+    cpu.setR(1, cpu.pop());
+    cpu.setR(0, cpu.pop());
+
+    returnFromException(cpu);
+    charge(cpu, 22);
+}
+
+void BIOS::returnFromException(SH2& cpu)
+{
+    cpu.setPC(cpu.pop());
+    cpu.setStatus(cpu.pop());
+    cpu.checkPendingLevel();
+}
+
+void BIOS::sysDummyInt(SH2& cpu)
+{
+    returnFromException(cpu);
+    charge(cpu, 5);
+    logDebug(1, "%s: SYS_DUMMYINT [PC: %08X, SP: %08X, SR: %08X]", cpu.name().c_str(), cpu.getPC(), cpu.r(15),
+             cpu.packSR());
+}
+
+void BIOS::sysWaitNmi(SH2& cpu)
+{
+    cpu.setR(0, kSrLevel15);
+    cpu.setStatus(kSrLevel15);
+    logDebug(1, "%s: SYS_WAITNMI [CA: %08X]", cpu.name().c_str(), cpu.pr() - 4);
+    cpu.setPC(kIdle);
+}
+
+void BIOS::sysNmi(SH2& cpu)
+{
+    charge(cpu, 100);
+    logError(1, "%s: SYS_NMI is not implemented [PC: %08X, SP: %08X, SR: %08X]", cpu.name().c_str(), cpu.getPC(),
+             cpu.r(15), cpu.packSR());
+    cpu.setPC(kIdle);
+}
