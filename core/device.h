@@ -59,6 +59,9 @@ public:
 
     // Makes the running execute stop offset ns after the present position.
     void limitBudget(u32 offset);
+    // Takes clocks from the running execute's budget: work done on the
+    // device's behalf outside its own loop (a BIOS service, say).
+    void charge(u32 clocks) { m_clocksLeft -= static_cast<s32>(clocks); }
     // Time is measured from the start of the current slice.
     EventHandle schedule(u32 time, EventCallback callback, u32 count, u32 period, u32 argument);
     // At the device's present position plus offset; cuts the running

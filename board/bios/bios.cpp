@@ -298,22 +298,9 @@ void BIOS::returnToCaller(SH2& cpu)
     cpu.setPC(cpu.pr());
 }
 
-namespace {
-
-// A service's cost comes out of the processor's running budget, a count the
-// Device base keeps to itself and its subclasses.
-struct ClockCharge : Device {
-    static void take(Device& device, u32 clocks)
-    {
-        device.*(&ClockCharge::m_clocksLeft) -= static_cast<s32>(clocks);
-    }
-};
-
-}  // namespace
-
 void BIOS::charge(SH2& cpu, u32 clocks)
 {
-    ClockCharge::take(cpu, clocks);
+    cpu.charge(clocks);
 }
 
 bool BIOS::fromSlave(const SH2& cpu) const

@@ -143,3 +143,23 @@ TEST(Headless, MissingBiosImageBootsTheSameThroughTheBuiltInBios)
     expectBootedDisc("[Path]\r\nsat_bios = bios/missing.bin\r\n[General]\r\nkest_bios = 0\r\ncartridge = 1\r\n",
                      "KEST: Failed to load BIOS file, use Kest BIOS instead [path: bios/missing.bin]\n");
 }
+
+// A European region runs PAL: the field length, the display height and
+// VDP2's PAL status bit all follow.
+TEST(Headless, PalRegionShowsInTheFieldLengthAndVdp2State)
+{
+    TempDir dir;
+    const std::string ini = "[General]\r\nkest_bios = 1\r\nregion = 7\r\n";
+    ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
+    const std::string state = dir.file("vdp2.txt");
+    HeadlessRun run = runHeadless("--data " + dir.path().string() + " --fields 3 --vdp2 " + state);
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("KEST: Mode: <SATURN> [A: E, V: PAL]\n"), std::string::npos);
+    EXPECT_NE(run.output.find("SYSTEM: Ran 3 fields [T: PAL, NS: 59940000]"), std::string::npos);
+    const std::vector<u8> text = readBytes(state);
+    const std::string s(text.begin(), text.end());
+    EXPECT_NE(s.find("DISPLAY: 320x256\n"), std::string::npos) << s;
+    const std::size_t at = s.find("TVSTAT: ");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(std::stoul(s.substr(at + 8, 4), nullptr, 16) & 1u, 1u) << s;
+}
