@@ -6,7 +6,7 @@
 
 namespace {
 
-const Object& ownerOf(void* owner) { return *static_cast<CPU*>(owner); }
+const Object& ownerOf(void* owner) { return *static_cast<Object*>(owner); }
 
 u8 badReadByte(void* owner, CPU*, u32 a)
 {
@@ -43,6 +43,11 @@ void badWriteLong(void* owner, CPU*, u32 a, u32 d)
 
 }  // namespace
 
+AccessHandlers unmappedHandlers(Object* owner)
+{
+    return {owner, badReadByte, badWriteByte, badReadWord, badWriteWord, badReadLong, badWriteLong};
+}
+
 CPU::CPU(std::string name, PageMap* map)
     : Device(std::move(name)),
       m_map(map),
@@ -65,8 +70,7 @@ void CPU::unmapRange(u32 first, u32 last)
 {
     if (!m_map)
         return;
-    AccessHandlers bad{this, badReadByte, badWriteByte, badReadWord, badWriteWord, badReadLong, badWriteLong};
-    m_map->mapRange(first, last, bad);
+    m_map->mapRange(first, last, unmappedHandlers(this));
 }
 
 void CPU::mapDirect(const std::vector<DirectMapping>& list)

@@ -19,6 +19,10 @@ struct DirectMapping {
     const void* host = nullptr;
 };
 
+// Handlers of an area nothing serves: each access is logged as a warning
+// ("Bad RB [A: %08X]" and its kin) under the owner's name; reads answer 0.
+AccessHandlers unmappedHandlers(Object* owner);
+
 struct PendingInterrupt {
     int vector = 0;
     int level = 0;
