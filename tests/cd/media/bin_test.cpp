@@ -10,27 +10,7 @@ namespace {
 
 using disc::kCooked;
 
-class BinTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        s_dir = new TempDir;
-        s_iso = new std::vector<u8>(disc::buildIso(*s_dir));
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_iso;
-        delete s_dir;
-    }
-    void SetUp() override { ASSERT_GT(s_iso->size(), 16 * kCooked) << "xorriso did not build the fixture"; }
-
-    static const std::vector<u8>& iso() { return *s_iso; }
-    static u32 isoSectors() { return static_cast<u32>(s_iso->size() / kCooked); }
-
-    static inline TempDir* s_dir = nullptr;
-    static inline std::vector<u8>* s_iso = nullptr;
-    TempDir m_dir;
-};
+class BinTest : public disc::IsoTest {};
 
 void expectSingleTrack(const CCd& cd, s32 sectorSize, u32 sectors)
 {

@@ -33,27 +33,7 @@ std::string ccdText(const std::vector<CcdEntry>& entries)
     return out.str();
 }
 
-class CcdTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        s_dir = new TempDir;
-        s_iso = new std::vector<u8>(disc::buildIso(*s_dir));
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_iso;
-        delete s_dir;
-    }
-    void SetUp() override { ASSERT_GT(s_iso->size(), 16u * disc::kCooked) << "xorriso did not build the fixture"; }
-
-    static const std::vector<u8>& iso() { return *s_iso; }
-    static long isoSectors() { return static_cast<long>(s_iso->size() / disc::kCooked); }
-
-    static inline TempDir* s_dir = nullptr;
-    static inline std::vector<u8>* s_iso = nullptr;
-    TempDir m_dir;
-};
+class CcdTest : public disc::IsoTest {};
 
 void expectSameTrack(const TrackInfo& a, const TrackInfo& b)
 {
@@ -84,7 +64,7 @@ TEST_F(CcdTest, DataDiscMatchesTheSingleImageReader)
     EXPECT_EQ(a.first, b.first);
     ASSERT_EQ(a.tracks.size(), 1u);
     expectSameTrack(a.tracks[0], b.tracks[0]);
-    EXPECT_EQ(disc::userData(ccd, 150, static_cast<u32>(isoSectors())), iso());
+    EXPECT_EQ(disc::userData(ccd, 150, isoSectors()), iso());
 }
 
 TEST_F(CcdTest, AudioTrackAfterData)
@@ -105,7 +85,7 @@ TEST_F(CcdTest, AudioTrackAfterData)
     ASSERT_EQ(session->tracks.size(), 2u);
     const TrackInfo& data = session->tracks[0];
     const TrackInfo& song = session->tracks[1];
-    const u32 songStart = 150 + static_cast<u32>(isoSectors());
+    const u32 songStart = 150 + isoSectors();
     EXPECT_EQ(data.endFad, songStart - 1);
     EXPECT_EQ(data.mode, 2u);
     EXPECT_EQ(song.startFad, songStart);

@@ -47,28 +47,17 @@ std::vector<CdInfoTrack> cdInfo(const std::string& cue)
     return tracks;
 }
 
-class CueTest : public ::testing::Test {
+class CueTest : public disc::IsoTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_dir = new TempDir;
-        s_iso = new std::vector<u8>(disc::buildIso(*s_dir));
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_iso;
-        delete s_dir;
-    }
     void SetUp() override
     {
-        ASSERT_GT(s_iso->size(), 16u * disc::kCooked) << "xorriso did not build the fixture";
+        disc::IsoTest::SetUp();
         m_data = disc::rawFromCooked(iso(), 150);
         m_songA = disc::audio(200, 1);
         m_songB = disc::audio(150, 2);
     }
 
-    static const std::vector<u8>& iso() { return *s_iso; }
-    static u32 n() { return static_cast<u32>(s_iso->size() / disc::kCooked); }
+    static u32 n() { return isoSectors(); }
 
     // Data track, then a song with a two-second index 0 area, then a song.
     std::string writeOneFileDisc(const std::string& name)
@@ -96,9 +85,6 @@ protected:
         return m_dir.file("Track 01.cue");
     }
 
-    static inline TempDir* s_dir = nullptr;
-    static inline std::vector<u8>* s_iso = nullptr;
-    TempDir m_dir;
     std::vector<u8> m_data;
     std::vector<u8> m_songA;
     std::vector<u8> m_songB;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "cd/media/cd.h"
 #include "core/types.h"
 #include "support/files.h"
@@ -146,5 +148,30 @@ inline std::vector<u8> sectors(CCd& cd, u32 fad, u32 count)
     }
     return out;
 }
+
+// One ISO built by xorriso for a whole suite; each test gets its own folder.
+class IsoTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_dir = new TempDir;
+        s_iso = new std::vector<u8>(buildIso(*s_dir));
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_iso;
+        delete s_dir;
+        s_iso = nullptr;
+        s_dir = nullptr;
+    }
+    void SetUp() override { ASSERT_GT(s_iso->size(), 16u * kCooked) << "xorriso did not build the fixture"; }
+
+    static const std::vector<u8>& iso() { return *s_iso; }
+    static u32 isoSectors() { return static_cast<u32>(s_iso->size() / kCooked); }
+
+    static inline TempDir* s_dir = nullptr;
+    static inline std::vector<u8>* s_iso = nullptr;
+    TempDir m_dir;
+};
 
 }  // namespace disc

@@ -66,27 +66,7 @@ std::vector<u8> mdsFile(const std::vector<MdsTrack>& tracks, s32 leadOutSector, 
     return b;
 }
 
-class MdsTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        s_dir = new TempDir;
-        s_iso = new std::vector<u8>(disc::buildIso(*s_dir));
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_iso;
-        delete s_dir;
-    }
-    void SetUp() override { ASSERT_GT(s_iso->size(), 16u * disc::kCooked) << "xorriso did not build the fixture"; }
-
-    static const std::vector<u8>& iso() { return *s_iso; }
-    static s32 isoSectors() { return static_cast<s32>(s_iso->size() / disc::kCooked); }
-
-    static inline TempDir* s_dir = nullptr;
-    static inline std::vector<u8>* s_iso = nullptr;
-    TempDir m_dir;
-};
+class MdsTest : public disc::IsoTest {};
 
 TEST_F(MdsTest, RawAndCookedDataDiscsMatchTheSingleImageReader)
 {
@@ -112,7 +92,7 @@ TEST_F(MdsTest, RawAndCookedDataDiscsMatchTheSingleImageReader)
         EXPECT_EQ(t.sectorSize, u.sectorSize);
         EXPECT_EQ(t.userDataSize, u.userDataSize);
         EXPECT_EQ(t.number, u.number);
-        EXPECT_EQ(disc::userData(mds, 150, static_cast<u32>(isoSectors())), iso());
+        EXPECT_EQ(disc::userData(mds, 150, isoSectors()), iso());
     }
 }
 
@@ -124,14 +104,14 @@ TEST_F(MdsTest, TracksTakeTheirModesAndOffsets)
     disc::append(image, music);
     disc::writeFile(m_dir.file("mixed.mdf"), image);
     disc::writeFile(m_dir.file("mixed.mds"), mdsFile({{0xAA, 0x14, 1, 2352, 0, 0},
-                                                      {0xA9, 0x10, 2, 2352, isoSectors(), songAt}},
+                                                      {0xA9, 0x10, 2, 2352, static_cast<s32>(isoSectors()), songAt}},
                                                      isoSectors() + 60));
     CMds mds(m_dir.file("mixed.mds"));
     const SessionInfo* session = mds.getSession(0);
     ASSERT_NE(session, nullptr);
     ASSERT_EQ(session->tracks.size(), 2u);
     const TrackInfo& song = session->tracks[1];
-    const u32 songStart = 150 + static_cast<u32>(isoSectors());
+    const u32 songStart = 150 + isoSectors();
     EXPECT_EQ(session->tracks[0].endFad, songStart - 1);
     EXPECT_EQ(song.startFad, songStart);
     EXPECT_EQ(song.endFad, songStart + 59);
@@ -176,7 +156,7 @@ TEST_F(MdsTest, CookedTrackModesFollowTheModeByte)
 TEST_F(MdsTest, RefusedDescriptionsLoadNothing)
 {
     disc::writeFile(m_dir.file("x.mdf"), iso());
-    const s32 n = isoSectors();
+    const s32 n = static_cast<s32>(isoSectors());
     const std::vector<MdsTrack> one = {{0xAA, 0x14, 1, 2048, 0, 0}};
     std::vector<u8> badSignature = mdsFile(one, n);
     badSignature[0] = 'm';
