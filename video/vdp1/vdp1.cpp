@@ -23,3 +23,9 @@ AccessHandlers VDP1::getAccessHandlers(int area)
         return {};
     }
 }
+
+const FrameBufferInfo* VDP1::getDisplayFrameBuffer()
+{
+    m_frameBufferInfo.pixels = m_memory + kVramSize;
+    return &m_frameBufferInfo;
+}
