@@ -10,7 +10,7 @@ namespace {
 
 constexpr const char* kAreaNames[] = {
     "BIOS", "BACKUP", "WRAM-L", "WRAM-H", "DUMMY0", "DUMMY1", "DUMMY2", "DUMMY3", "DUMMY4", "DUMMY5",
-    "MINIT", "SINIT", "CS0", "CS1", "CS2", "UNKREG", nullptr, "RS232C", "SERIAL", "CS1",
+    "MINIT", "SINIT", "CS0", "CS1", "CS2", "UNKREG", nullptr, "RS232C", "SERIAL", nullptr,
 };
 
 CSystem& sys(void* owner) { return *static_cast<CSystem*>(owner); }
@@ -313,8 +313,10 @@ struct CSystem::Handlers<CSystem::kSerial> {
     static void wl(void* o, CPU*, u32 a, u32 d) { sys(o).badAccess(kName, 'W', 4, a, d); }
 };
 
+// The cartridge's identifier byte at 0x04FFFFFF; the rest of the window
+// answers all ones with the plain messages.
 template <>
-struct CSystem::Handlers<CSystem::kCartridgeId> : CSystem::Handlers<CSystem::kCs1> {
+struct CSystem::Handlers<CSystem::kCartridgeId> {
     static u8 rb(void* o, CPU*, u32 a)
     {
         if ((a & 0xFFFF) == 0xFFFF)
@@ -322,6 +324,11 @@ struct CSystem::Handlers<CSystem::kCartridgeId> : CSystem::Handlers<CSystem::kCs
         sys(o).badAccess(nullptr, 'R', 1, a);
         return 0xFF;
     }
+    static u16 rw(void* o, CPU*, u32 a) { sys(o).badAccess(nullptr, 'R', 2, a); return 0xFFFF; }
+    static u32 rl(void* o, CPU*, u32 a) { sys(o).badAccess(nullptr, 'R', 4, a); return 0xFFFFFFFF; }
+    static void wb(void* o, CPU*, u32 a, u8 d) { sys(o).badAccess(nullptr, 'W', 1, a, d); }
+    static void ww(void* o, CPU*, u32 a, u16 d) { sys(o).badAccess(nullptr, 'W', 2, a, d); }
+    static void wl(void* o, CPU*, u32 a, u32 d) { sys(o).badAccess(nullptr, 'W', 4, a, d); }
 };
 
 AccessHandlers CSystem::areaHandlers(Area area)

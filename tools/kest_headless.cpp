@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "board/periph/peripheral.h"
 #include "core/helpers.h"
 #include "core/kest.h"
 
@@ -69,6 +70,27 @@ bool writeVdp2State(CSystem& machine, const std::string& path)
     return out.good();
 }
 
+// Without a host the controllers kest.ini names are plugged in at rest, so
+// a program polling its port finds the device it expects, untouched.
+class HeadlessKest : public Kest {
+public:
+    std::shared_ptr<Peripheral> createKeyboard() override { return released<Keyboard>("KEYBOARD"); }
+    std::shared_ptr<Peripheral> createMouse() override { return released<Mouse>("MOUSE"); }
+    std::shared_ptr<Peripheral> createMDPad3B() override { return released<MDPad3B>("MDPAD3B"); }
+    std::shared_ptr<Peripheral> createMDPad6B() override { return released<MDPad6B>("MDPAD6B"); }
+    std::shared_ptr<Peripheral> createPad() override { return released<Pad>("PAD"); }
+    std::shared_ptr<Peripheral> createJoystick() override { return released<Joystick>("JOYSTICK"); }
+
+private:
+    template <class T>
+    static std::shared_ptr<Peripheral> released(const char* name)
+    {
+        auto controller = std::make_shared<T>(name);
+        controller->release();
+        return controller;
+    }
+};
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -120,7 +142,7 @@ int main(int argc, char** argv)
         }
     }
 
-    auto kest = std::make_unique<Kest>();
+    auto kest = std::make_unique<HeadlessKest>();
     if (!dataFolder.empty())
         kest->setDataFolder(dataFolder);
     CSystem& machine = kest->getSystem();

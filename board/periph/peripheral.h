@@ -39,6 +39,11 @@ class Controller : public Peripheral {
 public:
     Controller(std::string name, u8 kind, u32 type, u32 size);
 
+    // Sets the data bytes to the controller at rest: every button released,
+    // no motion, no key event, the analog axes centred. A host-less
+    // controller keeps them so.
+    void release();
+
     u32 type() const { return m_type; }
     u32 size() const { return m_size; }
 

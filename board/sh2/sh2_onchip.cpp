@@ -117,7 +117,7 @@ u8 SH2::readOnChip8(void* owner, CPU* cpu, u32 a)
     const u32 o = a & 0x1FF;
     switch (o) {
     case 0x00: case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: return s.sci.read(o);
-    case 0x10: case 0x11: case 0x12: case 0x13: case 0x14: case 0x15: case 0x16: case 0x18: case 0x19:
+    case 0x10: case 0x11: case 0x12: case 0x13: case 0x14: case 0x15: case 0x16: case 0x17: case 0x18: case 0x19:
         return s.frt.read(o);
     case 0x60: return static_cast<u8>(s.intc.iprb >> 8);
     case 0x61: return static_cast<u8>(s.intc.iprb);
@@ -234,7 +234,7 @@ void SH2::writeOnChip8(void* owner, CPU* cpu, u32 a, u8 d)
     auto low = [d](u16& reg, u16 mask) { reg = static_cast<u16>((reg & ~mask) | (d & mask)); };
     switch (o) {
     case 0x00: case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: s.sci.write(o, d); return;
-    case 0x10: case 0x11: case 0x12: case 0x13: case 0x14: case 0x15: case 0x16: s.frt.write(o, d); return;
+    case 0x10: case 0x11: case 0x12: case 0x13: case 0x14: case 0x15: case 0x16: case 0x17: s.frt.write(o, d); return;
     case 0x60: high(s.intc.iprb, 0xFF); return;
     case 0x61: case 0x69: return;
     case 0x62: high(s.intc.vcra, 0x7F); return;

@@ -7,6 +7,9 @@ namespace {
 constexpr u32 kFrtDivisors[4] = {8, 32, 128, 1};
 constexpr u32 kWdtShifts[8] = {1, 6, 7, 8, 9, 10, 12, 13};
 constexpr u32 kSciDivisors[4] = {4, 16, 64, 256};
+constexpr u8 kTocrFixedOnes = 0xE0;
+constexpr u8 kTocrSelectB = 0x10;  // offsets 0x14/0x15 reach OCRB
+constexpr u8 kTocrOutputLevels = 0x03;
 
 }  // namespace
 
@@ -28,8 +31,7 @@ void SH2::FRT::reset()
 
 u8 SH2::FRT::read(u32 offset)
 {
-    // TOCR cannot be written, so its select bit never leaves OCRA.
-    const u16 ocr = (tocr & 0x10) ? ocrb : ocra;
+    const u16 ocr = (tocr & kTocrSelectB) ? ocrb : ocra;
     switch (offset) {
     case 0x10: return tier;
     case 0x11: return ftcsr;
@@ -38,6 +40,7 @@ u8 SH2::FRT::read(u32 offset)
     case 0x18: temp = static_cast<u8>(ficr); return static_cast<u8>(ficr >> 8);
     case 0x13: case 0x15: case 0x19: return temp;
     case 0x16: return tcr;
+    case 0x17: return tocr;
     default: return 0;
     }
 }
@@ -50,7 +53,7 @@ void SH2::FRT::write(u32 offset, u8 value)
     case 0x12: case 0x14: temp = value; break;
     case 0x13: frc = static_cast<u16>(temp << 8 | value); break;
     case 0x15:
-        if (tocr & 0x10)
+        if (tocr & kTocrSelectB)
             ocrb = static_cast<u16>(temp << 8 | value);
         else
             ocra = static_cast<u16>(temp << 8 | value);
@@ -58,6 +61,11 @@ void SH2::FRT::write(u32 offset, u8 value)
     case 0x16:
         tcr = value;
         divisor = kFrtDivisors[value & 3];
+        break;
+    case 0x17:
+        // Bits 7-5 read as ones and bits 3-2 as zeros whatever is written;
+        // the select and the two output levels are kept.
+        tocr = static_cast<u8>(kTocrFixedOnes | (value & (kTocrSelectB | kTocrOutputLevels)));
         break;
     default: break;
     }

@@ -540,24 +540,20 @@ void SMPC::periphPhase()
     if (!m_periphRequested)
         return;
     m_oreg.fill(0);
-    // Port 2's data follow its ID as port 1's do. Two ports of up to 2 + 15
-    // bytes and the end marker can overflow the 32 output registers; what
-    // does not fit is dropped.
+    // Port 1 reports its data; port 2 only its status and ID, followed by
+    // the two bytes a released pad would give. At most 2 + 15 + 4 bytes.
     u32 at = 0;
-    auto put = [&](u8 byte) {
-        if (at < m_oreg.size())
-            m_oreg[at++] = byte;
-    };
-    for (const Port& port : m_ports) {
-        put(port.status);
-        put(port.readId());
-        u32 count = 0;
-        const u8* data = port.readData(count);
-        for (u32 k = 0; k < count; ++k)
-            put(data[k]);
-    }
-    put(0xFF);
-    put(0xFF);
+    const Port& first = m_ports[0];
+    m_oreg[at++] = first.status;
+    m_oreg[at++] = first.readId();
+    u32 count = 0;
+    const u8* data = first.readData(count);
+    for (u32 k = 0; k < count; ++k)
+        m_oreg[at++] = data[k];
+    m_oreg[at++] = m_ports[1].status;
+    m_oreg[at++] = m_ports[1].readId();
+    m_oreg[at++] = 0xFF;
+    m_oreg[at++] = 0xFF;
     m_sr = static_cast<u8>(0xC0 | m_moreData << 5 | m_resetButton << 4 | m_ports[1].mode << 2 | m_ports[0].mode);
     m_machine->scu().irqSmpc();
     if (!m_moreData)

@@ -341,9 +341,29 @@ TEST_F(SystemTest, CartridgeIdentifierByte)
     EXPECT_EQ(bus().readByte(m(), 0x04FFFFFF), 255);
     sys->cartridgeId = 0x5C;
     EXPECT_EQ(bus().readByte(m(), 0x24FFFFFF), 0x5C);
+    // Everything else answers all ones with the window's plain lines.
+    const struct { int width; u32 address; u32 value; const char* line; } reads[] = {
+        {1, 0x04FFFFFE, 0xFF, "SYSTEM: Bad RB [A: 04FFFFFE]\n"},
+        {2, 0x04FFFFFE, 0xFFFF, "SYSTEM: Bad RW [A: 04FFFFFE]\n"},
+        {4, 0x04FFFFFC, 0xFFFFFFFF, "SYSTEM: Bad RL [A: 04FFFFFC]\n"},
+        {4, 0x04FF0000, 0xFFFFFFFF, "SYSTEM: Bad RL [A: 04FF0000]\n"},
+    };
+    for (const auto& r : reads) {
+        LogCapture log;
+        const u32 value = r.width == 1   ? bus().readByte(m(), r.address)
+                          : r.width == 2 ? bus().readWord(m(), r.address)
+                                         : bus().readLong(m(), r.address);
+        EXPECT_EQ(value, r.value) << r.width;
+        EXPECT_EQ(log.text(), r.line);
+    }
     LogCapture log;
-    EXPECT_EQ(bus().readByte(m(), 0x04FFFFFE), 0xFF);
-    EXPECT_EQ(log.text(), "SYSTEM: Bad RB [A: 04FFFFFE]\n");
+    bus().writeByte(m(), 0x04FFFFFF, 0x12);
+    bus().writeWord(m(), 0x04FFFFFE, 0x1234);
+    bus().writeLong(m(), 0x04FFFFFC, 0x12345678);
+    EXPECT_EQ(log.text(), "SYSTEM: Bad WB [A: 04FFFFFF, D: 12]\n"
+                          "SYSTEM: Bad WW [A: 04FFFFFE, D: 1234]\n"
+                          "SYSTEM: Bad WL [A: 04FFFFFC, D: 12345678]\n");
+    EXPECT_EQ(bus().readByte(m(), 0x04FFFFFF), 0x5C);
 }
 
 TEST_F(SystemTest, DmaRangeCheck)

@@ -96,6 +96,32 @@ TEST(Headless, BiosImageCountsScuInterruptsAndSavesBackupMemory)
     EXPECT_NE(run.output.find("SYSTEM: Ran 13 fields [T: NTSC, NS: 216666450]"), std::string::npos);
 }
 
+// A program that polls its controllers through INTBACK finds the devices
+// kest.ini names, at rest: a standard pad on port 1, nothing on port 2.
+TEST(Headless, ProgramReadsItsPadThroughIntback)
+{
+    const struct { const char* direct; std::vector<u8> reply; } cases[] = {
+        {"1", {0xF1, 0x02, 0xFF, 0xFF, 0xF0, 0xFF, 0xFF, 0xFF}},
+        {"4", {0xF1, 0xE3, 0x00, 0x00, 0x00, 0xF0, 0xFF, 0xFF}},
+        // Power-on reports port 1 connected whatever it holds.
+        {"0", {0xF1, 0xFF, 0xF0, 0xFF, 0xFF, 0xFF, 0x00, 0x00}},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string ini = "[Path]\r\nsat_bios = " + std::string(KEST_PROGRAMS_DIR) +
+                                "/sh2/smpc_pad.bin\r\n[General]\r\nkest_bios = 0\r\ncartridge = 1\r\ndirect_1 = " +
+                                c.direct + "\r\n";
+        ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
+        const std::string dump = dir.file("pad.bin");
+        HeadlessRun run = runHeadless("--data " + dir.path().string() + " --fields 3 --dump 0x06000000:24:" + dump);
+        ASSERT_EQ(run.status, 0) << run.output;
+        const std::vector<u8> result = readBytes(dump);
+        ASSERT_EQ(result.size(), 24u);
+        EXPECT_GT(loadBe32(&result[0]), 10u) << "replies";
+        EXPECT_EQ(std::vector<u8>(result.begin() + 16, result.end()), c.reply) << "direct_1 = " << c.direct;
+    }
+}
+
 namespace {
 
 // The test disc's initial program installs a V-BLANK-IN handler through the

@@ -174,27 +174,23 @@ TEST_F(PeriphIntback, PowerOnStatusWhateverIsAttached)
     EXPECT_EQ(smpc().getPort(1).status, SMPC::Port::kEmpty);
 }
 
-// Port 2's data follow its ID, as port 1's do; what does not fit in the 32
-// output registers is dropped.
+// Port 2 gives its status and ID and then two 0xFF, whatever it holds, so
+// the reply keeps one layout with a second controller attached.
 TEST_F(PeriphIntback, SecondPortAndAFullReply)
 {
     smpc().getPort(0).attach(std::make_shared<Fed<Pad>>(0x10));
+    smpc().getPort(1).attach(std::make_shared<Fed<Pad>>(0x20));
+    EXPECT_EQ(intback(), reply({0xF1, 0x02, 0x10, 0x11, 0xF1, 0x02, 0xFF, 0xFF}));
     smpc().getPort(1).attach(std::make_shared<Fed<Joystick>>(0x20));
-    EXPECT_EQ(intback(), reply({0xF1, 0x02, 0x10, 0x11, 0xF1, 0x15, 0x20, 0x21, 0x22, 0x23, 0x24, 0xFF, 0xFF}));
+    EXPECT_EQ(intback(), reply({0xF1, 0x02, 0x10, 0x11, 0xF1, 0x15, 0xFF, 0xFF}));
 
-    auto wide = [](u8 first) {
-        auto c = std::make_shared<Controller>("WIDE", 'S', 0x0, 15);
-        for (u32 k = 0; k < 15; ++k)
-            c->getData()[k] = static_cast<u8>(first + k);
-        return c;
-    };
-    smpc().getPort(0).attach(wide(0x30));
-    smpc().getPort(1).attach(wide(0x50));
+    auto wide = std::make_shared<Controller>("WIDE", 'S', 0x0, 15);
+    for (u32 k = 0; k < 15; ++k)
+        wide->getData()[k] = static_cast<u8>(0x30 + k);
+    smpc().getPort(0).attach(wide);
     std::vector<u8> full = {0xF1, 0x0F};
     for (u8 k = 0; k < 15; ++k)
         full.push_back(static_cast<u8>(0x30 + k));
-    full.insert(full.end(), {0xF1, 0x0F});
-    for (u8 k = 0; k < 13; ++k)
-        full.push_back(static_cast<u8>(0x50 + k));
-    EXPECT_EQ(intback(), full);
+    full.insert(full.end(), {0xF1, 0x15, 0xFF, 0xFF});
+    EXPECT_EQ(intback(), reply(full));
 }

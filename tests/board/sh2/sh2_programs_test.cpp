@@ -263,3 +263,21 @@ TEST_F(Sh2Programs, DebuggerSteps)
 }
 
 }  // namespace
+
+// TOCR bit 4 moves offsets 0x14/0x15 to OCRB, so setting compare B leaves
+// compare A's value alone and both compares match at their own counts.
+TEST_F(Sh2Programs, TocrSelectsTheSecondCompareRegister)
+{
+    load("sh2_frt_tocr");
+    runToDone();
+    EXPECT_EQ(result(0), 0xF3u) << "select and output levels kept, bits 7-5 read as ones";
+    EXPECT_EQ(result(1), 0x0040u) << "OCRB";
+    EXPECT_EQ(result(2), 0xE0u);
+    EXPECT_EQ(result(3), 0x0100u) << "OCRA kept its value";
+    EXPECT_EQ(result(4) & 0x0C, 0x04u) << "compare B before compare A";
+    EXPECT_GE(result(5), 0x0040u);
+    EXPECT_LT(result(5), 0x0100u);
+    EXPECT_EQ(result(6) & 0x0C, 0x0Cu);
+    EXPECT_EQ(m.cpu->frt.ocra, 0x0100);
+    EXPECT_EQ(m.cpu->frt.ocrb, 0x0040);
+}

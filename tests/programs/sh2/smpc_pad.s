@@ -1,0 +1,70 @@
+! Loaded as the BIOS image: reads the controllers through INTBACK
+! (peripheral data only) over and over, as a game polls its pad.
+!   0x06000000  replies received
+!   0x06000010  OREG0-7 of the last reply
+! base: 0x00000000
+	.org	0
+	.long	start			! power-on PC
+	.long	0x06100000		! power-on SP
+
+	.org	0x100
+start:
+	mov.l	result,r10
+	mov	#0,r0
+	mov.l	r0,@r10
+	mov.l	sf,r1
+again:
+	mov.b	@r1,r0			! wait until the SMPC is free
+	tst	#1,r0
+	bf	again
+	mov	#1,r0
+	mov.b	r0,@r1
+	mov.l	ireg0,r2
+	mov	#0x00,r0		! IREG0: no status
+	mov.b	r0,@r2
+	mov	#0x08,r0		! IREG1: peripheral data
+	mov.b	r0,@(2,r2)
+	mov	#-16,r0			! IREG2: 0xF0
+	mov.b	r0,@(4,r2)
+	mov.l	comreg,r2
+	mov	#0x10,r0		! INTBACK
+	mov.b	r0,@r2
+wait:
+	mov.b	@r1,r0
+	tst	#1,r0
+	bf	wait
+	mov.l	sr_reg,r2		! a V-BLANK-IN may have ended it early
+	mov.b	@r2,r0
+	tst	#0x80,r0
+	bt	again
+	mov.l	oreg0,r3
+	mov	r10,r4
+	add	#0x10,r4
+	mov.b	@(0,r3),r0
+	mov.b	r0,@(0,r4)
+	mov.b	@(2,r3),r0
+	mov.b	r0,@(1,r4)
+	mov.b	@(4,r3),r0
+	mov.b	r0,@(2,r4)
+	mov.b	@(6,r3),r0
+	mov.b	r0,@(3,r4)
+	mov.b	@(8,r3),r0
+	mov.b	r0,@(4,r4)
+	mov.b	@(10,r3),r0
+	mov.b	r0,@(5,r4)
+	mov.b	@(12,r3),r0
+	mov.b	r0,@(6,r4)
+	mov.b	@(14,r3),r0
+	mov.b	r0,@(7,r4)
+	mov.l	@r10,r0
+	add	#1,r0
+	bra	again
+	mov.l	r0,@r10
+
+	.align	2
+result:		.long	0x06000000
+sf:		.long	0x20100063
+ireg0:		.long	0x20100001
+comreg:		.long	0x2010001F
+sr_reg:		.long	0x20100061
+oreg0:		.long	0x20100021
