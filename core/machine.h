@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/device.h"
+#include "core/display_size.h"
 #include "core/raster.h"
 #include "core/shared_state.h"
 
@@ -30,15 +31,17 @@ private:
     u32 m_writeIndex = 0;
 };
 
-struct DisplaySize {
-    u32 width = 0;
-    u32 height = 0;
-};
+// What the open road set the machine up as.
+enum MachineKind : s32 { kConsole = 0, kArcade = 1, kUnsupported = -1 };
 
 // The machine base: device lists, video timing, and the time-slice loop
 // that runs one field at a time.
 class CMachine : public Device {
 public:
+    // The system clock, and the faster one of the SMPC's clock change.
+    static constexpr u32 kSystemClockHz = 53693181;
+    static constexpr u32 kFastSystemClockHz = 57272727;
+
     explicit CMachine(std::string name);
     ~CMachine() override;
 

@@ -102,6 +102,32 @@ void CSystem::setClock(u32 hz)
     m_slave.setPeriod(2 * period());
 }
 
+void CSystem::systemReset()
+{
+    static constexpr u32 kResetVector = 0;
+    static constexpr u32 kResetLevel = 16;
+    m_slave.powerOff();
+    m_m68k.powerOff();
+    m_cdb.powerOff();
+    m_vdp1.reset();
+    m_vdp2.reset();
+    m_scsp.reset();
+    m_master.requestInterrupt(kResetVector, kResetLevel);
+}
+
+void CSystem::changeClock(u32 hz)
+{
+    m_vdp1.reset();
+    m_vdp2.reset();
+    m_scu.reset();
+    m_scsp.reset();
+    m_slave.powerOff();
+    std::memset(vdp1Memory.get(), 0, VDP1::kVramSize);
+    std::memset(vdp2Vram.get(), 0, kVdp2VramSize);
+    m_master.requestNmi();
+    setClock(hz);
+}
+
 void CSystem::setMedia(std::shared_ptr<CCd> media)
 {
     m_drive.setMedia(std::move(media));

@@ -38,8 +38,6 @@ struct SystemMemory {
 
 class Cartridge;
 
-enum MachineKind : s32 { kConsole = 0, kArcade = 1, kUnsupported = -1 };
-
 struct Region {
     u32 base = 0;
     u32 size = 0;
@@ -47,10 +45,9 @@ struct Region {
 
 // The console (or arcade board): every chip and memory, the SH-2 bus map,
 // the frame events and the debugger's services. Several MB: allocate it.
-class CSystem : public CMachine, private SystemMemory {
+class CSystem : public CMachine, private SystemMemory, public SmpcMachine, public BiosMachine {
 public:
-    static constexpr u32 kSystemClockHz = 53693181;
-    static constexpr u32 kFastSystemClockHz = 57272727;
+    static_assert(kBiosSize == kBiosRomBytes && kWorkRamSize == kWorkRamBytes);
     static constexpr u32 kM68kPeriodNs = 88;
 
     CSystem();
@@ -89,6 +86,23 @@ public:
     void setBackupFile(std::string path) { m_backupPath = std::move(path); }
     void setBackupSize(u32 size, u32 mask) { m_backupBytes = size; m_backupMask = mask; }
     void saveBackupRam();
+
+    // The system manager's view.
+    MachineKind kind() const override { return static_cast<MachineKind>(machineKind); }
+    Device& sh2(bool slave) override { return slave ? static_cast<Device&>(m_slave) : m_master; }
+    Device& soundCpu() override { return m_m68k; }
+    Device& cdBlock() override { return m_cdb; }
+    void systemReset() override;
+    void changeClock(u32 hz) override;
+    void requestNmi() override { m_master.requestNmi(); }
+    void smpcInterrupt() override { m_scu.irqSmpc(); }
+
+    // The built-in BIOS's view.
+    SH2& masterSh2() override { return m_master; }
+    u8* biosRom() override { return bios.get(); }
+    const std::shared_ptr<CCd>& disc() override { return m_drive.getMedia(); }
+    void setCdInterruptRequest(u16 bits) override { m_cdb.setHirqReq(bits); }
+    u8 insertedCartridgeId() const override { return cartridgeId; }
 
     // Debugger services.
     CPU* getCpu(int index);

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "cd/media/cd.h"
-#include "core/system.h"
+#include "core/helpers.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ void BIOS::BUP::configure(u8 cartridgeId)
     }
 }
 
-BIOS::BIOS(CSystem* machine) : Hook("BIOS"), m_machine(machine)
+BIOS::BIOS(BiosMachine* machine) : Hook("BIOS"), m_machine(machine)
 {
     m_bup[0] = std::make_unique<BUP>(0, 0x00180000, 32768, 64, 1);
     m_bup[1] = std::make_unique<BUP>(1, 0x04000000, 0, 1, 0);
@@ -63,35 +63,35 @@ BIOS::BIOS(CSystem* machine) : Hook("BIOS"), m_machine(machine)
 
 u8 BIOS::read8(u32 address)
 {
-    SH2& master = m_machine->master();
+    SH2& master = m_machine->masterSh2();
     const AccessHandlers& page = master.pageMap()->page(address);
     return page.readByte(page.owner, &master, address);
 }
 
 u32 BIOS::read32(u32 address)
 {
-    SH2& master = m_machine->master();
+    SH2& master = m_machine->masterSh2();
     const AccessHandlers& page = master.pageMap()->page(address);
     return page.readLong(page.owner, &master, address);
 }
 
 void BIOS::write8(u32 address, u8 value)
 {
-    SH2& master = m_machine->master();
+    SH2& master = m_machine->masterSh2();
     const AccessHandlers& page = master.pageMap()->page(address);
     page.writeByte(page.owner, &master, address, value);
 }
 
 void BIOS::write16(u32 address, u16 value)
 {
-    SH2& master = m_machine->master();
+    SH2& master = m_machine->masterSh2();
     const AccessHandlers& page = master.pageMap()->page(address);
     page.writeWord(page.owner, &master, address, value);
 }
 
 void BIOS::write32(u32 address, u32 value)
 {
-    SH2& master = m_machine->master();
+    SH2& master = m_machine->masterSh2();
     const AccessHandlers& page = master.pageMap()->page(address);
     page.writeLong(page.owner, &master, address, value);
 }
@@ -100,8 +100,8 @@ bool BIOS::install()
 {
     // The ROM window drops bus writes, so the reset vectors go straight
     // into the ROM array, in the machine's big-endian order.
-    u8* rom = m_machine->memory().bios.get();
-    std::memset(rom, 0, SystemMemory::kBiosSize);
+    u8* rom = m_machine->biosRom();
+    std::memset(rom, 0, BiosMachine::kBiosRomBytes);
     storeBe32(rom + 0x0, kServiceStart);
     storeBe32(rom + 0x4, kStackTop);
     storeBe32(rom + 0x8, kServiceStart);
@@ -157,7 +157,7 @@ void BIOS::installServiceTable()
 
 u32 BIOS::sectorsLeftInTrack(u32 fad) const
 {
-    const std::shared_ptr<CCd>& disc = m_machine->drive().getMedia();
+    const std::shared_ptr<CCd>& disc = m_machine->disc();
     if (!disc)
         return 0;
     for (const SessionInfo& session : disc->sessions()) {
@@ -171,7 +171,7 @@ u32 BIOS::sectorsLeftInTrack(u32 fad) const
 
 const u8* BIOS::readUserData(u32 fad)
 {
-    const std::shared_ptr<CCd>& disc = m_machine->drive().getMedia();
+    const std::shared_ptr<CCd>& disc = m_machine->disc();
     if (disc && sectorsLeftInTrack(fad) > 0) {
         disc->readSector(fad, m_sector);
         if ((m_sector.mode == SectorBuffer::kMode1 || m_sector.mode == SectorBuffer::kForm1) &&
@@ -207,7 +207,7 @@ bool insideWorkRam(u32 address, u32 size)
         return false;
     const u64 a = address & 0x0FFFFFFF;
     const u64 end = a + size;
-    auto within = [&](u64 base) { return a >= base && end <= base + SystemMemory::kWorkRamSize; };
+    auto within = [&](u64 base) { return a >= base && end <= base + BiosMachine::kWorkRamBytes; };
     return within(0x06000000) || within(0x00200000);
 }
 
@@ -217,7 +217,7 @@ u32 sectorsFor(u32 bytes) { return static_cast<u32>((u64{bytes} + kSectorBytes -
 
 bool BIOS::bootDisc(const DiscHeader& header)
 {
-    if (!m_machine->drive().getMedia()) {
+    if (!m_machine->disc()) {
         logError(1, "No disc to boot");
         return false;
     }

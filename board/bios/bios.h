@@ -4,12 +4,11 @@
 #include <bitset>
 #include <memory>
 
-#include "core/disc_header.h"
+#include "board/bios/bios_machine.h"
+#include "board/sh2/sh2.h"
 #include "cd/media/sector_buffer.h"
 #include "core/device.h"
-
-class CSystem;
-class SH2;
+#include "core/disc_header.h"
 
 // The built-in replacement of the console's BIOS. It runs no SH-2 code: it
 // writes vector and service tables into memory and leaves the service area
@@ -52,7 +51,7 @@ public:
         u8 writeProtect = 0;
     };
 
-    explicit BIOS(CSystem* machine);
+    explicit BIOS(BiosMachine* machine);
 
     bool install();
     // False when the initial program or the first file could not be loaded
@@ -108,7 +107,7 @@ private:
     void sysWaitNmi(SH2& cpu);
     void sysNmi(SH2& cpu);
 
-    CSystem* m_machine;
+    BiosMachine* m_machine;
     u32 m_vectorBase = kVectorBase;
     std::array<std::unique_ptr<BUP>, 3> m_bup;
     SectorBuffer m_sector;

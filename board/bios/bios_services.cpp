@@ -2,7 +2,7 @@
 // arrive in R4 to R7, results leave in R0, and PR holds the return address.
 #include "board/bios/bios.h"
 
-#include "core/system.h"
+#include "core/helpers.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ void BIOS::gfsd(SH2& cpu, u32 pc)
 
 void BIOS::sysInit(SH2& cpu)
 {
-    SH2& master = m_machine->master();
+    SH2& master = m_machine->masterSh2();
     for (int n = 0; n < 15; ++n)
         master.setR(n, 0);
     master.setMach(0);
@@ -58,9 +58,9 @@ void BIOS::sysInit(SH2& cpu)
     master.setVbr(kVectorBase);
     master.setStatus(0);
     master.setPC(kProgramEntry);
-    m_machine->cdb().setHirqReq(0x0BC1);
+    m_machine->setCdInterruptRequest(0x0BC1);
     write32(kMaskCopy, 0xFFFFFFFF);
-    m_bup[1]->configure(m_machine->cartridgeId);
+    m_bup[1]->configure(m_machine->insertedCartridgeId());
     charge(cpu, 100);
     if (fromSlave(cpu))
         logWarning(1, "SYS_INIT is called via slave SH2");

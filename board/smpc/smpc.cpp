@@ -3,10 +3,9 @@
 #include <cstring>
 
 #include "board/cart/eeprom.h"
-#include "board/sh2/sh2.h"
+#include "core/cpu.h"
 #include "core/helpers.h"
 #include "core/shared_state.h"
-#include "core/system.h"
 
 namespace {
 
@@ -19,9 +18,6 @@ constexpr u32 kPeriphShortDelayNs = 5000;
 constexpr u32 kPeriphAfterStatusNs = 150000;
 constexpr u32 kVBlankPulseNs = 300000;
 
-constexpr u32 kSystemResetVector = 0;
-constexpr u32 kSystemResetLevel = 16;
-constexpr u32 kVramClearBytes = 0x80000;
 
 // Register offsets (address & 0x7F).
 enum : u32 {
@@ -42,7 +38,7 @@ bool isSlave(const CPU* cpu)
 
 }  // namespace
 
-SMPC::SMPC(CSystem* machine)
+SMPC::SMPC(SmpcMachine* machine)
     : Device("SMPC"), m_machine(machine), m_ports{Port("SMPC.PORT1"), Port("SMPC.PORT2")}
 {
     hostPadState[0] = hostPadState[1] = 0xFF;
@@ -152,9 +148,9 @@ u8 SMPC::readByte(CPU* cpu, u32 a)
     case kSf: return m_sf;
     case kPdr1: return readPort(0);
     case kPdr2:
-        if (m_machine->machineKind == kConsole)
+        if (m_machine->kind() == kConsole)
             return readPort(1);
-        if (m_machine->machineKind == kArcade) {
+        if (m_machine->kind() == kArcade) {
             const u32 out = boardEeprom().getDO();
             return out == EEPROM::kNotDriving ? 0xFF : static_cast<u8>(out << 5 | 0xDF);
         }
@@ -183,15 +179,15 @@ void SMPC::writeByte(CPU* cpu, u32 a, u8 d)
             m_sf = 1;
         return;
     case kPdr1:
-        if (m_machine->machineKind == kConsole)
+        if (m_machine->kind() == kConsole)
             m_pdr[0] = d;
-        else if (m_machine->machineKind == kArcade)
+        else if (m_machine->kind() == kArcade)
             writeArcadeLines(d);
         return;
     case kPdr2:
-        if (m_machine->machineKind == kConsole)
+        if (m_machine->kind() == kConsole)
             m_pdr[1] = d;
-        else if (m_machine->machineKind == kArcade)
+        else if (m_machine->kind() == kArcade)
             writeSoundLine(d);
         return;
     case kDdr1: m_ddr[0] = d & 0x7F; return;
@@ -258,9 +254,9 @@ void SMPC::writeSoundLine(u8 d)
 void SMPC::switchSound(bool on)
 {
     if (on)
-        m_machine->m68k().switchOn();
+        m_machine->soundCpu().switchOn();
     else
-        m_machine->m68k().switchOff();
+        m_machine->soundCpu().switchOff();
     m_soundOn = on;
     m_sf = 0;
 }
@@ -277,7 +273,8 @@ void SMPC::writeCommand(CPU* cpu, u8 code)
     m_commandIreg = m_ireg;
     m_oreg[31] = code;
     m_busy = true;
-    m_requester = isSlave(cpu) ? &m_machine->slave() : &m_machine->master();
+    m_requesterSlave = isSlave(cpu);
+    m_requester = &m_machine->sh2(m_requesterSlave);
     if (code == kIntback) {
         startIntback();
         return;
@@ -315,7 +312,7 @@ void SMPC::schedulePhase(u32 delay, EventCallback callback)
 
 void SMPC::startIntback()
 {
-    if (m_requester && m_requester->isSlave()) {
+    if (m_requesterSlave) {
         logError(1, "Slave SH2 can't execute INTBACK");
         endCommand();
         return;
@@ -384,7 +381,7 @@ void SMPC::onVBlankPulseEnd(void* owner, u32)
 
 bool SMPC::slaveRefuses(const char* command)
 {
-    if (!m_requester || !m_requester->isSlave())
+    if (!m_requesterSlave)
         return false;
     logError(1, "Slave SH2 can't execute %s", command);
     return true;
@@ -392,16 +389,7 @@ bool SMPC::slaveRefuses(const char* command)
 
 void SMPC::changeClock(u32 hz, bool fast)
 {
-    m_machine->vdp1().reset();
-    m_machine->vdp2().reset();
-    m_machine->scu().reset();
-    m_machine->scsp().reset();
-    m_machine->slave().powerOff();
-    SystemMemory& memory = m_machine->memory();
-    std::memset(memory.vdp1Memory.get(), 0, kVramClearBytes);
-    std::memset(memory.vdp2Vram.get(), 0, kVramClearBytes);
-    m_machine->master().requestNmi();
-    m_machine->setClock(hz);
+    m_machine->changeClock(hz);
     m_clock352 = fast;
     m_sf = 0;
 }
@@ -412,21 +400,21 @@ void SMPC::runCommand(u8 code)
     switch (code) {
     case kMshon:
         logDebug(1, "MSHON");
-        m_machine->master().switchOn();
+        m_machine->sh2(false).switchOn();
         m_sf = 0;
         break;
     case kSshon:
         logDebug(1, "SSHON");
         if (slaveRefuses("SSHON"))
             break;
-        m_machine->slave().switchOn();
+        m_machine->sh2(true).switchOn();
         m_sf = 0;
         break;
     case kSshoff:
         logDebug(1, "SSHOFF");
         if (slaveRefuses("SSHOFF"))
             break;
-        m_machine->slave().switchOff();
+        m_machine->sh2(true).switchOff();
         m_sf = 0;
         break;
     case kSndon:
@@ -439,37 +427,31 @@ void SMPC::runCommand(u8 code)
         break;
     case kCdon:
         logDebug(1, "CDON");
-        m_machine->cdb().powerOn();
+        m_machine->cdBlock().powerOn();
         m_cdOn = true;
         m_sf = 0;
         break;
     case kCdoff:
         logTrace(1, "CDOFF");
-        m_machine->cdb().powerOff();
+        m_machine->cdBlock().powerOff();
         m_cdOn = false;
         m_sf = 0;
         break;
     case kSysres:
         logDebug(1, "SYSRES");
-        m_machine->slave().powerOff();
-        m_machine->m68k().powerOff();
-        m_machine->cdb().powerOff();
-        m_machine->vdp1().reset();
-        m_machine->vdp2().reset();
-        m_machine->scsp().reset();
-        m_machine->master().requestInterrupt(kSystemResetVector, kSystemResetLevel);
+        m_machine->systemReset();
         m_systemReset[0] = m_systemReset[1] = true;
         m_sf = 0;
         break;
     case kCkchg352:
         logDebug(1, "CKCHG352");
         if (!slaveRefuses("CKCHG352"))
-            changeClock(CSystem::kFastSystemClockHz, true);
+            changeClock(CMachine::kFastSystemClockHz, true);
         break;
     case kCkchg320:
         logDebug(1, "CKCHG320");
         if (!slaveRefuses("CKCHG320"))
-            changeClock(CSystem::kSystemClockHz, false);
+            changeClock(CMachine::kSystemClockHz, false);
         break;
     case kIntback:
         // Only reached if a snapshot held INTBACK; the write starts it at once.
@@ -489,7 +471,7 @@ void SMPC::runCommand(u8 code)
         break;
     case kNmireq:
         logDebug(1, "NMIREQ");
-        m_machine->master().requestNmi();
+        m_machine->requestNmi();
         m_sf = 0;
         break;
     case kResenab:
@@ -527,7 +509,7 @@ void SMPC::statusPhase()
     m_oreg[11] = static_cast<u8>(m_cdOn << 6);
     std::memcpy(&m_oreg[12], m_smem.data(), m_smem.size());
     std::memset(&m_oreg[16], 0, 15);
-    m_machine->scu().irqSmpc();
+    m_machine->smpcInterrupt();
     if (m_periphRequested)
         schedulePhase(kPeriphAfterStatusNs, &SMPC::onPeriph);
     else
@@ -555,7 +537,7 @@ void SMPC::periphPhase()
     m_oreg[at++] = 0xFF;
     m_oreg[at++] = 0xFF;
     m_sr = static_cast<u8>(0xC0 | m_moreData << 5 | m_resetButton << 4 | m_ports[1].mode << 2 | m_ports[0].mode);
-    m_machine->scu().irqSmpc();
+    m_machine->smpcInterrupt();
     if (!m_moreData)
         endCommand();
     m_periphRequested = false;

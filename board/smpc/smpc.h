@@ -7,11 +7,10 @@
 #include <string>
 
 #include "board/periph/peripheral.h"
+#include "board/smpc/smpc_machine.h"
 #include "core/device.h"
 
 class CPU;
-class CSystem;
-class SH2;
 
 // The system manager and peripheral controller: a byte register window
 // through which the SH-2s switch chips, reset the machine, change its
@@ -62,7 +61,7 @@ public:
 
     using HostClock = s64 (*)();
 
-    explicit SMPC(CSystem* machine);
+    explicit SMPC(SmpcMachine* machine);
     ~SMPC() override;
 
     void powerOn() override;
@@ -143,7 +142,7 @@ private:
     static void onVBlankPulseEnd(void* owner, u32 argument);
     static s64 systemTime();
 
-    CSystem* m_machine;
+    SmpcMachine* m_machine;
     std::array<Port, 2> m_ports;
 
     std::array<u8, 7> m_ireg{};
@@ -173,7 +172,8 @@ private:
     bool m_resetButton = false;
     bool m_moreData = false;
     u32 m_operation = 0;
-    SH2* m_requester = nullptr;
+    Device* m_requester = nullptr;
+    bool m_requesterSlave = false;
 
     // Arcade board lines.
     u8 m_soundHold = 0;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/device.h"
-#include "core/machine.h"
+#include "core/display_size.h"
 
 class CDB;
 class SMPC;

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <memory>
+
+#include "core/types.h"
+
+class CCd;
+class SH2;
+
+// The machine as the built-in BIOS sees it. Its services reach emulated
+// memory through the master SH-2's bus. The machine implements it.
+class BiosMachine {
+public:
+    static constexpr u32 kBiosRomBytes = 0x80000;
+    static constexpr u32 kWorkRamBytes = 0x100000;
+
+    virtual SH2& masterSh2() = 0;
+    // kBiosRomBytes, in the machine's big-endian order.
+    virtual u8* biosRom() = 0;
+    virtual const std::shared_ptr<CCd>& disc() = 0;
+    // The CD block's HIRQ request register, set without an interrupt.
+    virtual void setCdInterruptRequest(u16 bits) = 0;
+    // The identifier of the inserted cartridge (0xFF when none).
+    virtual u8 insertedCartridgeId() const = 0;
+
+protected:
+    ~BiosMachine() = default;
+};
