@@ -128,6 +128,12 @@ void CSystem::changeClock(u32 hz)
     setClock(hz);
 }
 
+u32 CSystem::backupCartridgeBytes() const
+{
+    const auto* card = dynamic_cast<const CartBUP*>(m_cartridge.get());
+    return card ? card->size() : 0;
+}
+
 void CSystem::setMedia(std::shared_ptr<CCd> media)
 {
     m_drive.setMedia(std::move(media));

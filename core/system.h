@@ -103,6 +103,7 @@ public:
     const std::shared_ptr<CCd>& disc() override { return m_drive.getMedia(); }
     void setCdInterruptRequest(u16 bits) override { m_cdb.setHirqReq(bits); }
     u8 insertedCartridgeId() const override { return cartridgeId; }
+    u32 backupCartridgeBytes() const override;
 
     // Debugger services.
     CPU* getCpu(int index);

@@ -2,6 +2,8 @@
 // the service area.
 #include "board/bios/bios.h"
 
+#include "board/bios/bios_bup.h"
+
 #include <cstring>
 
 #include "cd/media/cd.h"
@@ -34,32 +36,14 @@ constexpr u32 kServiceTableToEntry = 0x400;
 
 }  // namespace
 
-BIOS::BUP::BUP(int number, u32 base, u32 size, u32 blockSize, u8 connected)
-    : Object("BIOS.BUP"), number(number), base(base), size(size), blockSize(blockSize),
-      blockCount(size / blockSize), connected(connected)
-{
-}
-
-void BIOS::BUP::configure(u8 cartridgeId)
-{
-    if (cartridgeId >= 0x21 && cartridgeId <= 0x24) {
-        size = 0x400000;
-        blockSize = cartridgeId == 0x24 ? 1024 : 512;
-        blockCount = size / blockSize;
-        connected = 1;
-    } else {
-        size = 0;
-        blockCount = 0;
-        connected = 0;
-    }
-}
-
 BIOS::BIOS(BiosMachine* machine) : Hook("BIOS"), m_machine(machine)
 {
-    m_bup[0] = std::make_unique<BUP>(0, 0x00180000, 32768, 64, 1);
-    m_bup[1] = std::make_unique<BUP>(1, 0x04000000, 0, 1, 0);
-    m_bup[2] = std::make_unique<BUP>(2, 0x00000000, 0, 1, 0);
+    m_bup[0] = std::make_unique<BUP>(*this, 0, 0x00180000, 32768, 64, 1);
+    m_bup[1] = std::make_unique<BUP>(*this, 1, 0x04000000, 0, 1, 0);
+    m_bup[2] = std::make_unique<BUP>(*this, 2, 0x00000000, 0, 1, 0);
 }
+
+BIOS::~BIOS() = default;
 
 u8 BIOS::read8(u32 address)
 {
@@ -328,10 +312,17 @@ void BIOS::dispatch(SH2& cpu, u32 pc)
     case 0x06000734: notImplemented(cpu, "SYS_CLRSEM"); return;
     case 0x06000740: sysSetscuim(cpu); return;
     case 0x06000744: sysChgscuim(cpu); return;
-    case 0x06000758: case 0x06000764: case 0x06000768: case 0x0600076C: case 0x06000770: case 0x06000774:
-    case 0x06000778: case 0x0600077C: case 0x06000780: case 0x06000784: case 0x06000788:
-        unsupportedBackupService(cpu, pc);
-        return;
+    case 0x06000758: bupInit(cpu); return;
+    case 0x06000764: bupSelPart(cpu); return;
+    case 0x06000768: bupFormat(cpu); return;
+    case 0x0600076C: bupStat(cpu); return;
+    case 0x06000770: bupWrite(cpu); return;
+    case 0x06000774: bupRead(cpu); return;
+    case 0x06000778: bupDelete(cpu); return;
+    case 0x0600077C: bupDir(cpu); return;
+    case 0x06000780: bupVerify(cpu); return;
+    case 0x06000784: bupGetDate(cpu); return;
+    case 0x06000788: bupSetDate(cpu); return;
     case 0x060007C0: case 0x060007C4: case 0x060007C8: case 0x060007CC: case 0x060007D0: case 0x060007D4:
     case 0x060007D8: case 0x060007DC:
         gfsd(cpu, pc);

@@ -34,24 +34,19 @@ public:
     static constexpr u32 kWaitNmi = 0x060008D8;
     static constexpr const char* kVersion = "KEST_0.80U180410";
 
-    // A backup-memory device. Only the set-up that SYS_INIT gives device 1
-    // lives here; the file services that use it are not built.
-    class BUP : public Object {
-    public:
-        BUP(int number, u32 base, u32 size, u32 blockSize, u8 connected);
-        // Device 1 follows the inserted cartridge.
-        void configure(u8 cartridgeId);
+    // Backup devices and saved files (bios_bup.h).
+    class BUP;
+    class Record;
 
-        int number;
-        u32 base;
-        u32 size;
-        u32 blockSize;
-        u32 blockCount;
-        u8 connected;
-        u8 writeProtect = 0;
+    // Status codes of the backup services, returned in R0.
+    enum BupStatus : u32 {
+        kBupSuccess = 0, kBupNon = 1, kBupUnformat = 2, kBupWriteProtect = 3, kBupNotEnoughMemory = 4,
+        kBupNotFound = 5, kBupFound = 6, kBupNoMatch = 7, kBupBroken = 8, kBupFragment = 9,
     };
+    static const char* statusName(u32 status);
 
     explicit BIOS(BiosMachine* machine);
+    ~BIOS() override;
 
     bool install();
     // False when the initial program or the first file could not be loaded
@@ -86,7 +81,6 @@ private:
     bool fromSlave(const SH2& cpu) const;
     void notImplemented(SH2& cpu, const char* service);
     void unknownEntry(SH2& cpu, u32 pc);
-    void unsupportedBackupService(SH2& cpu, u32 pc);
     void gfsd(SH2& cpu, u32 pc);
     void returnFromException(SH2& cpu);
 
@@ -106,6 +100,25 @@ private:
     void sysDummyInt(SH2& cpu);
     void sysWaitNmi(SH2& cpu);
     void sysNmi(SH2& cpu);
+
+    // The backup services (bios_bup_services.cpp).
+    u32 readLongBytes(u32 address);
+    void readName(u32 address, u32 limit, u8* out, u32& length);
+    // The shared checks: device number and connection, format, and for
+    // writing services the write protection. Null with the status set when
+    // one fails.
+    BUP* checkDevice(u32 number, bool writing, u32& status);
+    void bupInit(SH2& cpu);
+    void bupSelPart(SH2& cpu);
+    void bupFormat(SH2& cpu);
+    void bupStat(SH2& cpu);
+    void bupWrite(SH2& cpu);
+    void bupRead(SH2& cpu);
+    void bupDelete(SH2& cpu);
+    void bupDir(SH2& cpu);
+    void bupVerify(SH2& cpu);
+    void bupGetDate(SH2& cpu);
+    void bupSetDate(SH2& cpu);
 
     BiosMachine* m_machine;
     u32 m_vectorBase = kVectorBase;

@@ -22,6 +22,8 @@ public:
     virtual void setCdInterruptRequest(u16 bits) = 0;
     // The identifier of the inserted cartridge (0xFF when none).
     virtual u8 insertedCartridgeId() const = 0;
+    // The data bytes of the inserted backup cartridge; 0 without one.
+    virtual u32 backupCartridgeBytes() const = 0;
 
 protected:
     ~BiosMachine() = default;

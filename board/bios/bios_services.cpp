@@ -2,6 +2,8 @@
 // arrive in R4 to R7, results leave in R0, and PR holds the return address.
 #include "board/bios/bios.h"
 
+#include "board/bios/bios_bup.h"
+
 #include "core/helpers.h"
 
 namespace {
@@ -18,20 +20,6 @@ u32 signExtend16(u32 value) { return static_cast<u32>(static_cast<s32>(static_ca
 void BIOS::notImplemented(SH2& cpu, const char* service)
 {
     logError(1, "%s: %s is not implemented [CA: %08X]", cpu.name().c_str(), service, cpu.pr() - 4);
-    returnToCaller(cpu);
-}
-
-void BIOS::unsupportedBackupService(SH2& cpu, u32 pc)
-{
-    // The backup-memory library is not built: the caller gets status 1
-    // (no device) rather than a processor parked on the entry.
-    const std::size_t slot = (pc - kServiceStart) / 4;
-    if (!m_reported.test(slot)) {
-        m_reported.set(slot);
-        logError(1, "%s: Function stored at [CA: %08X, INDEX: %03X] is not implemented!", cpu.name().c_str(),
-                 cpu.pr() - 4, pc - 0x06000400);
-    }
-    cpu.setR(0, 1);
     returnToCaller(cpu);
 }
 
@@ -60,7 +48,7 @@ void BIOS::sysInit(SH2& cpu)
     master.setPC(kProgramEntry);
     m_machine->setCdInterruptRequest(0x0BC1);
     write32(kMaskCopy, 0xFFFFFFFF);
-    m_bup[1]->configure(m_machine->insertedCartridgeId());
+    m_bup[1]->configure(m_machine->insertedCartridgeId(), m_machine->backupCartridgeBytes());
     charge(cpu, 100);
     if (fromSlave(cpu))
         logWarning(1, "SYS_INIT is called via slave SH2");
