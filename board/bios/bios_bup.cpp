@@ -174,7 +174,7 @@ void BIOS::BUP::buildUsedMap(std::vector<u8>& used, u32 skip) const
             used[k] = 1;
         for (u16 block : entries) {
             if (block >= blockCount || blockType(block) != kFreeBlock) {
-                logError(1, "Mark record failed [BN: %04X]", block);
+                m_bios.logError(1, "Mark record failed [BN: %04X]", block);
                 break;
             }
             used[block] = 1;

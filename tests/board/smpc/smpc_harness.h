@@ -14,6 +14,7 @@
 #include "core/shared_state.h"
 #include "core/system.h"
 #include "support/files.h"
+#include "support/time_zone.h"
 
 namespace smpctest {
 
@@ -29,32 +30,6 @@ constexpr u8 kSshon = 0x02, kSshoff = 0x03, kSndon = 0x06, kSndoff = 0x07, kCdon
 // The host clock every test machine reads: 2024-03-01 00:00:00 UTC.
 inline s64 fixedHostTime = 1709251200;
 inline s64 fixedClock() { return fixedHostTime; }
-
-// TZ for the life of the object; the C library reads it again at once.
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* zone)
-    {
-        if (const char* old = std::getenv("TZ")) {
-            m_old = old;
-            m_had = true;
-        }
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ScopedTimeZone()
-    {
-        if (m_had)
-            setenv("TZ", m_old.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::string m_old;
-    bool m_had = false;
-};
 
 // A heap-allocated machine whose battery file lives in a temporary folder.
 class MachineTest : public ::testing::Test {
