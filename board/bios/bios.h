@@ -15,7 +15,8 @@
 // as zero words, which the SH-2 cannot execute; its address-error path offers
 // the moment to this hook, which runs the service named by the PC in host
 // code. It also boots a disc by copying the initial program and the first
-// file of the root directory into work RAM.
+// file of the root directory into work RAM, and serves the backup-memory
+// library on the internal memory and a backup cartridge.
 class BIOS : public Hook {
 public:
     static constexpr u32 kVectorBase = 0x06000000;
