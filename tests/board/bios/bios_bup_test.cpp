@@ -21,7 +21,6 @@ constexpr u32 kInternalBlock = 64;
 struct SavedFile {
     std::string name;
     std::string comment;
-    u8 language = 0;
     u32 date = 0;
     std::vector<u8> data;
     std::vector<u32> blocks;  // every block the file holds
@@ -55,7 +54,6 @@ std::map<std::string, SavedFile> readDevice(const std::vector<u8>& image, u32 bl
         const u32 at = n * block;
         for (u32 k = 0; k < 11 && image[at + 4 + k]; ++k)
             f.name += static_cast<char>(image[at + 4 + k]);
-        f.language = image[at + 15];
         for (u32 k = 0; k < 10 && image[at + 16 + k]; ++k)
             f.comment += static_cast<char>(image[at + 16 + k]);
         f.date = be32(image, at + 26);
@@ -71,6 +69,10 @@ std::map<std::string, SavedFile> readDevice(const std::vector<u8>& image, u32 bl
                 f.blocks.push_back(p / block);
                 p += 4;
             }
+            if (p + 2 > image.size()) {
+                ADD_FAILURE() << "list of " << f.name << " runs off the device";
+                return files;
+            }
             const u16 entry = be16(image, p);
             p += 2;
             if (entry == 0)
@@ -82,6 +84,8 @@ std::map<std::string, SavedFile> readDevice(const std::vector<u8>& image, u32 bl
             f.data.push_back(image[p]);
         for (u32 b : list) {
             hold(b);
+            if (b >= count)
+                return files;
             f.blocks.push_back(b);
             EXPECT_EQ(be32(image, b * block), 0u) << "data block " << b;
             for (u32 k = 4; k < block && f.data.size() < size; ++k)
