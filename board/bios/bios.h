@@ -10,6 +10,8 @@
 #include "core/device.h"
 #include "core/disc_header.h"
 
+struct BupName;
+
 // The built-in replacement of the console's BIOS. It runs no SH-2 code: it
 // writes vector and service tables into memory and leaves the service area
 // as zero words, which the SH-2 cannot execute; its address-error path offers
@@ -109,6 +111,9 @@ private:
     // writing services the write protection. Null with the status set when
     // one fails.
     BUP* checkDevice(u32 number, bool writing, u32& status);
+    // The save named at R5 on the device in R4: its first block, or 0 with
+    // the status of the failed check or NOT_FOUND.
+    u32 findNamedSave(SH2& cpu, bool writing, BupName& name, BUP*& device, u32& status);
     void bupInit(SH2& cpu);
     void bupSelPart(SH2& cpu);
     void bupFormat(SH2& cpu);

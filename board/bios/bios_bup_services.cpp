@@ -103,6 +103,17 @@ BIOS::BUP* BIOS::checkDevice(u32 number, bool writing, u32& status)
     return nullptr;
 }
 
+u32 BIOS::findNamedSave(SH2& cpu, bool writing, BupName& name, BUP*& device, u32& status)
+{
+    readName(cpu.r(5), BupName::kBytes, name.bytes, name.length);
+    status = kBupSuccess;
+    device = checkDevice(cpu.r(4), writing, status);
+    const u32 first = device ? device->findRecord(name, 0, false) : 0;
+    if (device && !first)
+        status = kBupNotFound;
+    return first;
+}
+
 void BIOS::bupInit(SH2& cpu)
 {
     const u32 library = cpu.r(4);
@@ -252,12 +263,9 @@ void BIOS::bupRead(SH2& cpu)
     const u32 nameAddress = cpu.r(5);
     const u32 destination = cpu.r(6);
     BupName name;
-    readName(nameAddress, BupName::kBytes, name.bytes, name.length);
+    BUP* device = nullptr;
     u32 status = kBupSuccess;
-    const BUP* device = checkDevice(cpu.r(4), false, status);
-    const u32 first = device ? device->findRecord(name, 0, false) : 0;
-    if (device && !first)
-        status = kBupNotFound;
+    const u32 first = findNamedSave(cpu, false, name, device, status);
     if (first) {
         const Record record(*device, first);
         if (record.broken) {
@@ -287,12 +295,9 @@ void BIOS::bupDelete(SH2& cpu)
     const s32 number = static_cast<s32>(cpu.r(4));
     const u32 nameAddress = cpu.r(5);
     BupName name;
-    readName(nameAddress, BupName::kBytes, name.bytes, name.length);
+    BUP* device = nullptr;
     u32 status = kBupSuccess;
-    BUP* device = checkDevice(cpu.r(4), true, status);
-    const u32 first = device ? device->findRecord(name, 0, false) : 0;
-    if (device && !first)
-        status = kBupNotFound;
+    const u32 first = findNamedSave(cpu, true, name, device, status);
     if (first) {
         // A broken save is freed all the same.
         const Record record(*device, first);
@@ -366,12 +371,9 @@ void BIOS::bupVerify(SH2& cpu)
     const u32 nameAddress = cpu.r(5);
     const u32 data = cpu.r(6);
     BupName name;
-    readName(nameAddress, BupName::kBytes, name.bytes, name.length);
+    BUP* device = nullptr;
     u32 status = kBupSuccess;
-    const BUP* device = checkDevice(cpu.r(4), false, status);
-    const u32 first = device ? device->findRecord(name, 0, false) : 0;
-    if (device && !first)
-        status = kBupNotFound;
+    const u32 first = findNamedSave(cpu, false, name, device, status);
     if (first) {
         const Record record(*device, first);
         if (record.broken) {
