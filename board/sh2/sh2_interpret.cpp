@@ -198,35 +198,40 @@ void SH2::macW(u32 m, u32 n)
 void SH2::interpret(bool breakpoints)
 {
 #define KEST_SH2_LABEL(name) &&op##name,
+#define KEST_SH2_DEBUG(name) &&debug,
     static const void* const kHandlers[] = {KEST_SH2_HANDLERS(KEST_SH2_LABEL)};
+    // While a breakpoint or a step is armed every instruction passes the
+    // check first; otherwise the hot path does not test for it at all.
+    static const void* const kDebugHandlers[] = {KEST_SH2_HANDLERS(KEST_SH2_DEBUG)};
+    const void* const* const handlers = breakpoints ? kDebugHandlers : kHandlers;
+#undef KEST_SH2_DEBUG
 #undef KEST_SH2_LABEL
 
     u32* const R = m_r;
     const uintptr_t* const direct = m_direct.get();
     u32 pc = m_pc;
     s32 clocks = m_clocksLeft;
-    u32 op = 0;
+    u32 word = 0;
     u32 target = 0;
 
-#define RN R[(op >> 8) & 15]
-#define RM R[(op >> 4) & 15]
-#define IMM (op & 0xFF)
-#define DISP (op & 15)
+    // The opcode's fields, taken from the word as loaded (bytes swapped).
+#define REG_N (word & 15)
+#define REG_M ((word >> 12) & 15)
+#define RN R[REG_N]
+#define RM R[REG_M]
+#define IMM (word >> 8)
+#define SIMM sext8(word >> 8)
+#define DISP ((word >> 8) & 15)
+#define DISP12 sext12((word & 15) << 8 | word >> 8)
+#define OPCODE static_cast<u16>(word << 8 | word >> 8)
 #define STORE_STATE() (m_pc = pc, m_clocksLeft = clocks)
 #define LOAD_STATE() (pc = m_pc, clocks = m_clocksLeft)
-#define FETCH_AND_RUN()                       \
-    do {                                      \
-        const u16 raw = fetchAt(direct, pc);  \
-        op = static_cast<u16>(raw << 8 | raw >> 8);              \
-        goto* kHandlers[m_table[raw]];        \
-    } while (0)
-#define DISPATCH()                  \
-    do {                            \
-        if (clocks <= 0) [[unlikely]] \
-            goto leave;             \
-        if (breakpoints) [[unlikely]] \
-            goto debug;             \
-        FETCH_AND_RUN();            \
+#define DISPATCH()                        \
+    do {                                  \
+        if (clocks <= 0) [[unlikely]]     \
+            goto leave;                   \
+        word = fetchAt(direct, pc);       \
+        goto* handlers[m_table[word]];    \
     } while (0)
 #define NEXT(c)        \
     do {               \
@@ -282,18 +287,17 @@ debug:
     if (checkBreakpoint(pc))
         return;
     clocks = m_clocksLeft;
-    FETCH_AND_RUN();
+    goto* kHandlers[m_table[word]];
 
 slot: {
     // The slot runs with the branch, whatever is left of the budget. It
     // sees the PC as target - 2, so its own advance lands on the target and
     // PC-relative operands are formed from target + 2.
-    const u16 raw = fetchAt(direct, pc + 2);
-    const u8 index = m_table[raw];
-    op = static_cast<u16>(raw << 8 | raw >> 8);
+    word = fetchAt(direct, pc + 2);
+    const u8 index = m_table[word];
     if (isSlotIllegal(index)) [[unlikely]] {
         STORE_STATE();
-        illegalInstruction(static_cast<u16>(op), true);
+        illegalInstruction(OPCODE, true);
         LOAD_STATE();
         DISPATCH();
     }
@@ -306,7 +310,7 @@ leave:
     return;
 
 opAdd: RN += RM; NEXT(1);
-opAddImm: RN += sext8(op); NEXT(1);
+opAddImm: RN += SIMM; NEXT(1);
 opAddc: {
     const u32 a = RN;
     const u32 s = a + RM;
@@ -324,34 +328,34 @@ opAnd: RN &= RM; NEXT(1);
 opAndImm: R[0] &= IMM; NEXT(1);
 opAndB: {
     const u32 a = m_gbr + R[0];
-    store8(a, load8(a) & op);
+    store8(a, load8(a) & IMM);
     NEXT(3);
 }
 opBf:
     if (!m_ft) {
-        pc += 4 + sext8(op) * 2;
+        pc += 4 + SIMM * 2;
         clocks -= 3;
         DISPATCH();
     }
     NEXT(1);
 opBt:
     if (m_ft) {
-        pc += 4 + sext8(op) * 2;
+        pc += 4 + SIMM * 2;
         clocks -= 3;
         DISPATCH();
     }
     NEXT(1);
 opBfs:
     if (!m_ft)
-        BRANCH(2, pc + 4 + sext8(op) * 2);
+        BRANCH(2, pc + 4 + SIMM * 2);
     NEXT(1);
 opBts:
     if (m_ft)
-        BRANCH(2, pc + 4 + sext8(op) * 2);
+        BRANCH(2, pc + 4 + SIMM * 2);
     NEXT(1);
-opBra: BRANCH(2, pc + 4 + sext12(op) * 2);
+opBra: BRANCH(2, pc + 4 + DISP12 * 2);
 opBraf: BRANCH(2, pc + 4 + RN);
-opBsr: m_pr = pc + 4; BRANCH(2, pc + 4 + sext12(op) * 2);
+opBsr: m_pr = pc + 4; BRANCH(2, pc + 4 + DISP12 * 2);
 opBsrf: target = pc + 4 + RN; m_pr = pc + 4; BRANCH(2, target);
 opJmp: BRANCH(2, RN);
 opJsr: target = RN; m_pr = pc + 4; BRANCH(2, target);
@@ -379,14 +383,14 @@ opCmpStr: {
     m_ft = !(x & 0xFF000000) || !(x & 0x00FF0000) || !(x & 0x0000FF00) || !(x & 0x000000FF);
     NEXT(1);
 }
-opCmpEqImm: m_ft = R[0] == sext8(op); NEXT(1);
+opCmpEqImm: m_ft = R[0] == SIMM; NEXT(1);
 opDiv0s:
     m_fq = RN >> 31;
     m_fm = RM >> 31;
     m_ft = m_fq != m_fm;
     NEXT(1);
 opDiv0u: m_fm = m_fq = m_ft = 0; NEXT(1);
-opDiv1: div1((op >> 4) & 15, (op >> 8) & 15); NEXT(1);
+opDiv1: div1(REG_M, REG_N); NEXT(1);
 opDmulsL: {
     const s64 p = s64{static_cast<s32>(RN)} * s64{static_cast<s32>(RM)};
     m_mach = static_cast<u32>(static_cast<u64>(p) >> 32);
@@ -433,12 +437,12 @@ opLdsLMacl: m_macl = load32(RN); RN += 4; NEXT(1);
 opLdsLPr: m_pr = load32(RN); RN += 4; NEXT(1);
 opMacL:
     STORE_STATE();
-    macL((op >> 4) & 15, (op >> 8) & 15);
+    macL(REG_M, REG_N);
     clocks = m_clocksLeft;
     NEXT(3);
 opMacW:
     STORE_STATE();
-    macW((op >> 4) & 15, (op >> 8) & 15);
+    macW(REG_M, REG_N);
     clocks = m_clocksLeft;
     NEXT(3);
 opMov: RN = RM; NEXT(1);
@@ -454,19 +458,19 @@ opMovLPush: store32(RN - 4, RM); RN -= 4; NEXT(1);
 // A pop into its own address register keeps the loaded value.
 opMovBPop: {
     const u32 v = sext8(load8(RM));
-    RM += ((op >> 8) & 15) != ((op >> 4) & 15);
+    RM += REG_N != REG_M;
     RN = v;
     NEXT(1);
 }
 opMovWPop: {
     const u32 v = sext16(load16(RM));
-    RM += ((op >> 8) & 15) != ((op >> 4) & 15) ? 2 : 0;
+    RM += REG_N != REG_M ? 2 : 0;
     RN = v;
     NEXT(1);
 }
 opMovLPop: {
     const u32 v = load32(RM);
-    RM += ((op >> 8) & 15) != ((op >> 4) & 15) ? 4 : 0;
+    RM += REG_N != REG_M ? 4 : 0;
     RN = v;
     NEXT(1);
 }
@@ -476,7 +480,7 @@ opMovLStoreR0: store32(R[0] + RN, RM); NEXT(1);
 opMovBLoadR0: RN = sext8(load8(R[0] + RM)); NEXT(1);
 opMovWLoadR0: RN = sext16(load16(R[0] + RM)); NEXT(1);
 opMovLLoadR0: RN = load32(R[0] + RM); NEXT(1);
-opMovImm: RN = sext8(op); NEXT(1);
+opMovImm: RN = SIMM; NEXT(1);
 opMovWPc: RN = sext16(load16(pc + 4 + IMM * 2)); NEXT(1);
 opMovLPc: RN = load32(((pc + 4) & ~3u) + IMM * 4); NEXT(1);
 opMovBLoadGbr: R[0] = sext8(load8(m_gbr + IMM)); NEXT(1);
@@ -509,7 +513,7 @@ opOr: RN |= RM; NEXT(1);
 opOrImm: R[0] |= IMM; NEXT(1);
 opOrB: {
     const u32 a = m_gbr + R[0];
-    store8(a, load8(a) | op);
+    store8(a, load8(a) | IMM);
     NEXT(3);
 }
 opRotcl: {
@@ -592,7 +596,7 @@ opXor: RN ^= RM; NEXT(1);
 opXorImm: R[0] ^= IMM; NEXT(1);
 opXorB: {
     const u32 a = m_gbr + R[0];
-    store8(a, load8(a) ^ op);
+    store8(a, load8(a) ^ IMM);
     NEXT(3);
 }
 opXtrct: RN = (RN >> 16) | (RM << 16); NEXT(1);
@@ -603,17 +607,21 @@ opHookTrap:
     DISPATCH();
 opUndefined:
     STORE_STATE();
-    illegalInstruction(static_cast<u16>(op), false);
+    illegalInstruction(OPCODE, false);
     LOAD_STATE();
     DISPATCH();
 
+#undef REG_N
+#undef REG_M
 #undef RN
 #undef RM
 #undef IMM
+#undef SIMM
 #undef DISP
+#undef DISP12
+#undef OPCODE
 #undef STORE_STATE
 #undef LOAD_STATE
-#undef FETCH_AND_RUN
 #undef DISPATCH
 #undef NEXT
 #undef BRANCH
