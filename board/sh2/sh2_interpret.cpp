@@ -1,4 +1,5 @@
 #include <bit>
+#include <memory>
 
 #include "board/sh2/sh2.h"
 
@@ -73,6 +74,18 @@ inline u16 fetchAt(const uintptr_t* direct, u32 pc)
     u16 raw;
     std::memcpy(&raw, reinterpret_cast<const void*>(direct[even >> PageMap::kPageShift] + even), 2);
     return raw;
+}
+
+constexpr u32 kOpcodeWords = 0x10000;
+
+// Handler addresses by opcode word as loaded, so a dispatch is one table
+// load away from the fetch.
+std::unique_ptr<const void*[]> threadedTable(const u8* indexes, const void* const* handlers)
+{
+    auto table = std::make_unique<const void*[]>(kOpcodeWords);
+    for (u32 word = 0; word < kOpcodeWords; ++word)
+        table[word] = handlers[indexes[word]];
+    return table;
 }
 
 }  // namespace
@@ -200,10 +213,16 @@ void SH2::interpret(bool breakpoints)
 #define KEST_SH2_LABEL(name) &&op##name,
 #define KEST_SH2_DEBUG(name) &&debug,
     static const void* const kHandlers[] = {KEST_SH2_HANDLERS(KEST_SH2_LABEL)};
-    // While a breakpoint or a step is armed every instruction passes the
-    // check first; otherwise the hot path does not test for it at all.
-    static const void* const kDebugHandlers[] = {KEST_SH2_HANDLERS(KEST_SH2_DEBUG)};
-    const void* const* const handlers = breakpoints ? kDebugHandlers : kHandlers;
+    // Every processor decodes alike, so one table serves them all.
+    static const std::unique_ptr<const void*[]> kThreaded = threadedTable(m_table, kHandlers);
+    const void* const* handlers = kThreaded.get();
+    if (breakpoints) {
+        // Every word passes the check first; otherwise the hot path does not
+        // test for it at all.
+        static const void* const kDebugHandlers[] = {KEST_SH2_HANDLERS(KEST_SH2_DEBUG)};
+        static const std::unique_ptr<const void*[]> kDebugThreaded = threadedTable(m_table, kDebugHandlers);
+        handlers = kDebugThreaded.get();
+    }
 #undef KEST_SH2_DEBUG
 #undef KEST_SH2_LABEL
 
@@ -231,7 +250,7 @@ void SH2::interpret(bool breakpoints)
         if (clocks <= 0) [[unlikely]]     \
             goto leave;                   \
         word = fetchAt(direct, pc);       \
-        goto* handlers[m_table[word]];    \
+        goto* handlers[word];             \
     } while (0)
 #define NEXT(c)        \
     do {               \
