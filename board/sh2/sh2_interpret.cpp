@@ -18,7 +18,7 @@ constexpr u32 kIllegalClocks = 6;
 
 inline u32 sext8(u32 v) { return static_cast<u32>(static_cast<s32>(static_cast<s8>(v))); }
 inline u32 sext16(u32 v) { return static_cast<u32>(static_cast<s32>(static_cast<s16>(v))); }
-inline u32 sext12(u32 v) { return (v & 0x800) ? (v | 0xFFFFF000u) : (v & 0xFFF); }
+inline u32 sext12(u32 v) { return static_cast<u32>(static_cast<s32>(v << 20) >> 20); }
 
 // Instructions that change the PC: placed in a delay slot they are slot
 // illegal, which also keeps slots from nesting. An undefined opcode in a
@@ -211,8 +211,10 @@ void SH2::macW(u32 m, u32 n)
 void SH2::interpret(bool breakpoints)
 {
 #define KEST_SH2_LABEL(name) &&op##name,
+#define KEST_SH2_SLOT(name) isSlotIllegal(k##name) ? &&slotIllegal : &&op##name,
 #define KEST_SH2_DEBUG(name) &&debug,
     static const void* const kHandlers[] = {KEST_SH2_HANDLERS(KEST_SH2_LABEL)};
+    static const void* const kSlotHandlers[] = {KEST_SH2_HANDLERS(KEST_SH2_SLOT)};
     // Every processor decodes alike, so one table serves them all.
     static const std::unique_ptr<const void*[]> kThreaded = threadedTable(m_table, kHandlers);
     const void* const* handlers = kThreaded.get();
@@ -224,6 +226,7 @@ void SH2::interpret(bool breakpoints)
         handlers = kDebugThreaded.get();
     }
 #undef KEST_SH2_DEBUG
+#undef KEST_SH2_SLOT
 #undef KEST_SH2_LABEL
 
     u32* const R = m_r;
@@ -232,6 +235,7 @@ void SH2::interpret(bool breakpoints)
     s32 clocks = m_clocksLeft;
     u32 word = 0;
     u32 target = 0;
+    u32 branch = 0;
 
     // The opcode's fields, taken from the word as loaded (bytes swapped).
 #define REG_N (word & 15)
@@ -241,7 +245,7 @@ void SH2::interpret(bool breakpoints)
 #define IMM (word >> 8)
 #define SIMM sext8(word >> 8)
 #define DISP ((word >> 8) & 15)
-#define DISP12 sext12((word & 15) << 8 | word >> 8)
+#define DISP12 sext12(OPCODE)
 #define OPCODE static_cast<u16>(word << 8 | word >> 8)
 #define STORE_STATE() (m_pc = pc, m_clocksLeft = clocks)
 #define LOAD_STATE() (pc = m_pc, clocks = m_clocksLeft)
@@ -308,21 +312,21 @@ debug:
     clocks = m_clocksLeft;
     goto* kHandlers[m_table[word]];
 
-slot: {
+slot:
     // The slot runs with the branch, whatever is left of the budget. It
     // sees the PC as target - 2, so its own advance lands on the target and
     // PC-relative operands are formed from target + 2.
+    branch = pc;
     word = fetchAt(direct, pc + 2);
-    const u8 index = m_table[word];
-    if (isSlotIllegal(index)) [[unlikely]] {
-        STORE_STATE();
-        illegalInstruction(OPCODE, true);
-        LOAD_STATE();
-        DISPATCH();
-    }
     pc = target - 2;
-    goto* kHandlers[index];
-}
+    goto* kSlotHandlers[m_table[word]];
+
+slotIllegal:
+    pc = branch;
+    STORE_STATE();
+    illegalInstruction(OPCODE, true);
+    LOAD_STATE();
+    DISPATCH();
 
 leave:
     STORE_STATE();
