@@ -28,8 +28,8 @@ enum Insn : u8 {
     kStcLVbr, kStsMach, kStsMacl, kStsPr, kStsLMach, kStsLMacl, kStsLPr, kSub, kSubc, kSubv, kSwapB, kSwapW,
     kTasB, kTrapa, kTst, kTstImm, kTstB, kXor, kXorImm, kXorB, kXtrct,
     kInsnCount,
-    kUndefined = kInsnCount,
-    kHookTrap,
+    kUndefined = 0xFE,
+    kHookTrap = 0xFF,
 };
 
 struct Pattern {

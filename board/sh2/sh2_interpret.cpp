@@ -1,3 +1,4 @@
+#include <array>
 #include <bit>
 #include <memory>
 
@@ -34,7 +35,8 @@ constexpr bool isSlotIllegal(u8 index)
     }
 }
 
-// The handlers of the interpreter, in instruction index order.
+// The handlers of the interpreter: in instruction index order, then the
+// undefined opcode and the hook trap.
 #define KEST_SH2_HANDLERS(X)                                                                                        \
     X(Add) X(AddImm) X(Addc) X(Addv) X(And) X(AndImm) X(AndB) X(Bf) X(Bfs) X(Bra) X(Braf) X(Bsr) X(Bsrf) X(Bt)      \
     X(Bts) X(Clrmac) X(Clrt) X(CmpEq) X(CmpGe) X(CmpGt) X(CmpHi) X(CmpHs) X(CmpPl) X(CmpPz) X(CmpStr) X(CmpEqImm)   \
@@ -57,13 +59,20 @@ constexpr u8 kHandlerOrder[] = {KEST_SH2_HANDLERS(KEST_SH2_INDEX)};
 
 constexpr bool handlersInIndexOrder()
 {
-    for (u32 i = 0; i < sizeof kHandlerOrder; ++i) {
+    for (u32 i = 0; i < kInsnCount; ++i) {
         if (kHandlerOrder[i] != i)
             return false;
     }
-    return sizeof kHandlerOrder == kHookTrap + 1;
+    return sizeof kHandlerOrder == kInsnCount + 2 && kHandlerOrder[kInsnCount] == kUndefined &&
+           kHandlerOrder[kInsnCount + 1] == kHookTrap;
 }
 static_assert(handlersInIndexOrder());
+
+// The handler of a decode table value in a list in the order above.
+const void* handlerOf(const void* const* handlers, u8 index)
+{
+    return handlers[index < kInsnCount ? index : kInsnCount + (index - kUndefined)];
+}
 
 // Host fetch through the direct entry of the address's own page, so the
 // pointer can never leave the page it was made for. An odd PC fetches the
@@ -84,7 +93,18 @@ std::unique_ptr<const void*[]> threadedTable(const u8* indexes, const void* cons
 {
     auto table = std::make_unique<const void*[]>(kOpcodeWords);
     for (u32 word = 0; word < kOpcodeWords; ++word)
-        table[word] = handlers[indexes[word]];
+        table[word] = handlerOf(handlers, indexes[word]);
+    return table;
+}
+
+// Handler addresses by decode table value.
+std::array<const void*, 256> indexTable(const void* const* handlers)
+{
+    std::array<const void*, 256> table{};
+    for (u32 index = 0; index < kInsnCount; ++index)
+        table[index] = handlers[index];
+    table[kUndefined] = handlerOf(handlers, kUndefined);
+    table[kHookTrap] = handlerOf(handlers, kHookTrap);
     return table;
 }
 
@@ -214,7 +234,8 @@ void SH2::interpret(bool breakpoints)
 #define KEST_SH2_SLOT(name) isSlotIllegal(k##name) ? &&slotIllegal : &&op##name,
 #define KEST_SH2_DEBUG(name) &&debug,
     static const void* const kHandlers[] = {KEST_SH2_HANDLERS(KEST_SH2_LABEL)};
-    static const void* const kSlotHandlers[] = {KEST_SH2_HANDLERS(KEST_SH2_SLOT)};
+    static const void* const kSlotList[] = {KEST_SH2_HANDLERS(KEST_SH2_SLOT)};
+    static const std::array<const void*, 256> kSlotHandlers = indexTable(kSlotList);
     // Every processor decodes alike, so one table serves them all.
     static const std::unique_ptr<const void*[]> kThreaded = threadedTable(m_table, kHandlers);
     const void* const* handlers = kThreaded.get();
@@ -310,7 +331,7 @@ debug:
     if (checkBreakpoint(pc))
         return;
     clocks = m_clocksLeft;
-    goto* kHandlers[m_table[word]];
+    goto* kThreaded[word];
 
 slot:
     // The slot runs with the branch, whatever is left of the budget. It
