@@ -234,6 +234,8 @@ void SH2::interpret(bool breakpoints)
 #define KEST_SH2_SLOT(name) isSlotIllegal(k##name) ? &&slotIllegal : &&op##name,
 #define KEST_SH2_DEBUG(name) &&debug,
     static const void* const kHandlers[] = {KEST_SH2_HANDLERS(KEST_SH2_LABEL)};
+    // A delay slot dispatches through its own table, where what may not
+    // sit in a slot leads to the slot-illegal exception.
     static const void* const kSlotList[] = {KEST_SH2_HANDLERS(KEST_SH2_SLOT)};
     static const std::array<const void*, 256> kSlotHandlers = indexTable(kSlotList);
     // Every processor decodes alike, so one table serves them all.
