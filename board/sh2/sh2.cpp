@@ -121,9 +121,7 @@ u32 SH2::execute(u32 clocks)
         return clocks;
     }
     checkInterrupts();
-    m_inSlot = 0;
     interpret(m_debug != 0);
-    m_inSlot = 0;
     m_sr = packSR();
     const u32 used = static_cast<u32>(m_budget - m_clocksLeft);
     if (m_state == kCpuRunning || m_state == kCpuSleep) {

@@ -263,7 +263,6 @@ public:
     u32 packSR() const { return m_fm << 9 | m_fq << 8 | m_fi << 4 | m_fs << 1 | m_ft; }
     void unpackSR(u32 value);
     u32 cpuState() const { return m_state; }
-    bool inDelaySlot() const { return m_inSlot != 0; }
 
     // Bus accesses through the processor's own page map.
     u8 readByte(u32 a) { return m_map->readByte(this, a); }
@@ -303,10 +302,8 @@ private:
     void checkInterrupts();
     void enterException(u32 vector, u32 level);
     void addressError();
-    void illegalInstruction(u16 opcode);
+    void illegalInstruction(u16 opcode, bool slot);
     void interpret(bool breakpoints);
-    void dispatch(u16 raw);
-    void delaySlot(u32 target);
     void sleep();
     void writeSR(u32 value);
     void div1(u32 m, u32 n);
@@ -314,23 +311,11 @@ private:
     void macW(u32 m, u32 n);
     u16 readOpcode(u32 address) { return readWord(address); }
 
-    // Host fetch: the direct entry of the PC's own page, looked up anew for
-    // every fetch, so the pointer can never leave the page it was made for.
-    u16 fetch(u32 pc) const
-    {
-        const u32 even = pc & ~1u;
-        u16 raw;
-        std::memcpy(&raw, reinterpret_cast<const void*>(m_direct[even >> PageMap::kPageShift] + even), 2);
-        return raw;
-    }
-
     u32 m_r[16] = {};
     u32 m_gbr = 0, m_vbr = 0, m_pr = 0;
     u32 m_sr = 0;
     u32 m_fm = 0, m_fq = 0, m_fi = 0, m_fs = 0, m_ft = 0;
     u32 m_macl = 0, m_mach = 0;
     u32 m_state = kCpuStopped;
-    u8 m_inSlot = 0;
-    u32 m_slotBranch = 0;  // address of the branch whose slot is running
     u8 m_table[65536];
 };

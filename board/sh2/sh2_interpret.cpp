@@ -1,4 +1,6 @@
+#include <array>
 #include <bit>
+#include <memory>
 
 #include "board/sh2/sh2.h"
 
@@ -17,34 +19,96 @@ constexpr u32 kIllegalClocks = 6;
 
 inline u32 sext8(u32 v) { return static_cast<u32>(static_cast<s32>(static_cast<s8>(v))); }
 inline u32 sext16(u32 v) { return static_cast<u32>(static_cast<s32>(static_cast<s16>(v))); }
-inline u32 sext12(u32 v) { return (v & 0x800) ? (v | 0xFFFFF000u) : (v & 0xFFF); }
+inline u32 sext12(u32 v) { return static_cast<u32>(static_cast<s32>(v << 20) >> 20); }
 
 // Instructions that change the PC: placed in a delay slot they are slot
-// illegal, which also keeps slots from nesting.
+// illegal, which also keeps slots from nesting. An undefined opcode in a
+// slot raises the same exception.
 constexpr bool isSlotIllegal(u8 index)
 {
     switch (index) {
     case kBf: case kBfs: case kBra: case kBraf: case kBsr: case kBsrf: case kBt: case kBts: case kJmp:
-    case kJsr: case kRte: case kRts: case kTrapa:
+    case kJsr: case kRte: case kRts: case kTrapa: case kUndefined:
         return true;
     default:
         return false;
     }
 }
 
-}  // namespace
+// The handlers of the interpreter: in instruction index order, then the
+// undefined opcode and the hook trap.
+#define KEST_SH2_HANDLERS(X)                                                                                        \
+    X(Add) X(AddImm) X(Addc) X(Addv) X(And) X(AndImm) X(AndB) X(Bf) X(Bfs) X(Bra) X(Braf) X(Bsr) X(Bsrf) X(Bt)      \
+    X(Bts) X(Clrmac) X(Clrt) X(CmpEq) X(CmpGe) X(CmpGt) X(CmpHi) X(CmpHs) X(CmpPl) X(CmpPz) X(CmpStr) X(CmpEqImm)   \
+    X(Div0s) X(Div0u) X(Div1) X(DmulsL) X(DmuluL) X(Dt) X(ExtsB) X(ExtsW) X(ExtuB) X(ExtuW) X(Jmp) X(Jsr) X(LdcSr)  \
+    X(LdcGbr) X(LdcVbr) X(LdcLSr) X(LdcLGbr) X(LdcLVbr) X(LdsMach) X(LdsMacl) X(LdsPr) X(LdsLMach) X(LdsLMacl)      \
+    X(LdsLPr) X(MacL) X(MacW) X(Mov) X(MovBStore) X(MovWStore) X(MovLStore) X(MovBLoad) X(MovWLoad) X(MovLLoad)     \
+    X(MovBPush) X(MovWPush) X(MovLPush) X(MovBPop) X(MovWPop) X(MovLPop) X(MovBStoreR0) X(MovWStoreR0)             \
+    X(MovLStoreR0) X(MovBLoadR0) X(MovWLoadR0) X(MovLLoadR0) X(MovImm) X(MovWPc) X(MovLPc) X(MovBLoadGbr)          \
+    X(MovWLoadGbr) X(MovLLoadGbr) X(MovBStoreGbr) X(MovWStoreGbr) X(MovLStoreGbr) X(MovBStoreDisp)                 \
+    X(MovWStoreDisp) X(MovLStoreDisp) X(MovBLoadDisp) X(MovWLoadDisp) X(MovLLoadDisp) X(Mova) X(Movt) X(MulL)      \
+    X(MulsW) X(MuluW) X(Neg) X(Negc) X(Nop) X(Not) X(Or) X(OrImm) X(OrB) X(Rotcl) X(Rotcr) X(Rotl) X(Rotr) X(Rte)  \
+    X(Rts) X(Sett) X(Shal) X(Shar) X(Shll) X(Shll2) X(Shll8) X(Shll16) X(Shlr) X(Shlr2) X(Shlr8) X(Shlr16)         \
+    X(Sleep) X(StcSr) X(StcGbr) X(StcVbr) X(StcLSr) X(StcLGbr) X(StcLVbr) X(StsMach) X(StsMacl) X(StsPr)           \
+    X(StsLMach) X(StsLMacl) X(StsLPr) X(Sub) X(Subc) X(Subv) X(SwapB) X(SwapW) X(TasB) X(Trapa) X(Tst) X(TstImm)   \
+    X(TstB) X(Xor) X(XorImm) X(XorB) X(Xtrct) X(Undefined) X(HookTrap)
 
-void SH2::interpret(bool breakpoints)
+#define KEST_SH2_INDEX(name) k##name,
+constexpr u8 kHandlerOrder[] = {KEST_SH2_HANDLERS(KEST_SH2_INDEX)};
+#undef KEST_SH2_INDEX
+
+constexpr bool handlersInIndexOrder()
 {
-    if (m_clocksLeft <= 0)
-        return;
-    do {
-        if (breakpoints && checkBreakpoint(m_pc))
-            return;
-        m_inSlot = 0;
-        dispatch(fetch(m_pc));
-    } while (m_clocksLeft > 0);
+    for (u32 i = 0; i < kInsnCount; ++i) {
+        if (kHandlerOrder[i] != i)
+            return false;
+    }
+    return sizeof kHandlerOrder == kInsnCount + 2 && kHandlerOrder[kInsnCount] == kUndefined &&
+           kHandlerOrder[kInsnCount + 1] == kHookTrap;
 }
+static_assert(handlersInIndexOrder());
+
+// The handler of a decode table value in a list in the order above.
+const void* handlerOf(const void* const* handlers, u8 index)
+{
+    return handlers[index < kInsnCount ? index : kInsnCount + (index - kUndefined)];
+}
+
+// Host fetch through the direct entry of the address's own page, so the
+// pointer can never leave the page it was made for. An odd PC fetches the
+// word it sits in.
+inline u16 fetchAt(const uintptr_t* direct, u32 pc)
+{
+    const u32 even = pc & ~1u;
+    u16 raw;
+    std::memcpy(&raw, reinterpret_cast<const void*>(direct[even >> PageMap::kPageShift] + even), 2);
+    return raw;
+}
+
+constexpr u32 kOpcodeWords = 0x10000;
+
+// Handler addresses by opcode word as loaded, so a dispatch is one table
+// load away from the fetch.
+std::unique_ptr<const void*[]> threadedTable(const u8* indexes, const void* const* handlers)
+{
+    auto table = std::make_unique<const void*[]>(kOpcodeWords);
+    for (u32 word = 0; word < kOpcodeWords; ++word)
+        table[word] = handlerOf(handlers, indexes[word]);
+    return table;
+}
+
+// Handler addresses by decode table value.
+std::array<const void*, 256> indexTable(const void* const* handlers)
+{
+    std::array<const void*, 256> table{};
+    for (u32 index = 0; index < kInsnCount; ++index)
+        table[index] = handlers[index];
+    table[kUndefined] = handlerOf(handlers, kUndefined);
+    table[kHookTrap] = handlerOf(handlers, kHookTrap);
+    return table;
+}
+
+}  // namespace
 
 void SH2::writeSR(u32 value)
 {
@@ -52,30 +116,11 @@ void SH2::writeSR(u32 value)
     checkPendingLevel();
 }
 
-void SH2::delaySlot(u32 target)
-{
-    const u32 branch = m_pc;
-    const u16 raw = fetch(branch + 2);
-    m_slotBranch = branch;
-    if (isSlotIllegal(m_table[raw])) {
-        m_inSlot = 1;
-        illegalInstruction(static_cast<u16>(raw << 8 | raw >> 8));
-        m_inSlot = 0;
-        return;
-    }
-    // The slot sees the PC as target - 2, so its own advance lands on the
-    // target and PC-relative operands are formed from target + 2.
-    m_pc = target - 2;
-    m_inSlot = 1;
-    dispatch(raw);
-}
-
-void SH2::illegalInstruction(u16 opcode)
+void SH2::illegalInstruction(u16 opcode, bool slot)
 {
     // A slot-illegal exception saves the address of the branch that owns
     // the slot, so the handler sees the instruction pair as a whole.
-    const bool slot = m_inSlot != 0;
-    const u32 pc = slot ? m_slotBranch : m_pc;
+    const u32 pc = m_pc;
     m_r[15] -= 4;
     writeLong(m_r[15], packSR());
     m_r[15] -= 4;
@@ -178,355 +223,452 @@ void SH2::macW(u32 m, u32 n)
     m_macl = static_cast<u32>(sum);
 }
 
-void SH2::dispatch(u16 raw)
+// One function with a handler per instruction and a dispatch at the end of
+// each, so the PC and the clock count stay in host registers. They are
+// written back before anything that can look at them from outside: a bus
+// access may schedule an event, cut the budget or raise an interrupt, and
+// the count is read back after it.
+void SH2::interpret(bool breakpoints)
 {
-    const u32 op = static_cast<u16>(raw << 8 | raw >> 8);
-    const u32 n = (op >> 8) & 15;
-    const u32 m = (op >> 4) & 15;
-    u32* R = m_r;
+#define KEST_SH2_LABEL(name) &&op##name,
+#define KEST_SH2_SLOT(name) isSlotIllegal(k##name) ? &&slotIllegal : &&op##name,
+#define KEST_SH2_DEBUG(name) &&debug,
+    static const void* const kHandlers[] = {KEST_SH2_HANDLERS(KEST_SH2_LABEL)};
+    // A delay slot dispatches through its own table, where what may not
+    // sit in a slot leads to the slot-illegal exception.
+    static const void* const kSlotList[] = {KEST_SH2_HANDLERS(KEST_SH2_SLOT)};
+    static const std::array<const void*, 256> kSlotHandlers = indexTable(kSlotList);
+    // Every processor decodes alike, so one table serves them all.
+    static const std::unique_ptr<const void*[]> kThreaded = threadedTable(m_table, kHandlers);
+    const void* const* handlers = kThreaded.get();
+    if (breakpoints) {
+        // Every word passes the check first; otherwise the hot path does not
+        // test for it at all.
+        static const void* const kDebugHandlers[] = {KEST_SH2_HANDLERS(KEST_SH2_DEBUG)};
+        static const std::unique_ptr<const void*[]> kDebugThreaded = threadedTable(m_table, kDebugHandlers);
+        handlers = kDebugThreaded.get();
+    }
+#undef KEST_SH2_DEBUG
+#undef KEST_SH2_SLOT
+#undef KEST_SH2_LABEL
 
-#define NEXT(c)          \
-    do {                 \
-        m_pc += 2;       \
-        m_clocksLeft -= (c); \
+    u32* const R = m_r;
+    const uintptr_t* const direct = m_direct.get();
+    u32 pc = m_pc;
+    s32 clocks = m_clocksLeft;
+    u32 word = 0;
+    u32 target = 0;
+    u32 branch = 0;
+
+    // The opcode's fields, taken from the word as loaded (bytes swapped).
+#define REG_N (word & 15)
+#define REG_M ((word >> 12) & 15)
+#define RN R[REG_N]
+#define RM R[REG_M]
+#define IMM (word >> 8)
+#define SIMM sext8(word >> 8)
+#define DISP ((word >> 8) & 15)
+#define DISP12 sext12(OPCODE)
+#define OPCODE static_cast<u16>(word << 8 | word >> 8)
+#define STORE_STATE() (m_pc = pc, m_clocksLeft = clocks)
+#define LOAD_STATE() (pc = m_pc, clocks = m_clocksLeft)
+#define DISPATCH()                        \
+    do {                                  \
+        if (clocks <= 0) [[unlikely]]     \
+            goto leave;                   \
+        word = fetchAt(direct, pc);       \
+        goto* handlers[word];             \
+    } while (0)
+#define NEXT(c)        \
+    do {               \
+        pc += 2;       \
+        clocks -= (c); \
+        DISPATCH();    \
+    } while (0)
+#define BRANCH(c, to)  \
+    do {               \
+        target = (to); \
+        clocks -= (c); \
+        goto slot;     \
     } while (0)
 
-    switch (m_table[raw]) {
-    case kAdd: R[n] += R[m]; NEXT(1); break;
-    case kAddImm: R[n] += sext8(op); NEXT(1); break;
-    case kAddc: {
-        const u32 a = R[n];
-        const u32 s = a + R[m];
-        R[n] = s + m_ft;
-        m_ft = (a > s) || (s > R[n]);
-        NEXT(1);
-        break;
+    const auto load8 = [&](u32 a) __attribute__((always_inline)) {
+        STORE_STATE();
+        const u8 v = m_map->readByte(this, a);
+        clocks = m_clocksLeft;
+        return v;
+    };
+    const auto load16 = [&](u32 a) __attribute__((always_inline)) {
+        STORE_STATE();
+        const u16 v = m_map->readWord(this, a);
+        clocks = m_clocksLeft;
+        return v;
+    };
+    const auto load32 = [&](u32 a) __attribute__((always_inline)) {
+        STORE_STATE();
+        const u32 v = m_map->readLong(this, a);
+        clocks = m_clocksLeft;
+        return v;
+    };
+    const auto store8 = [&](u32 a, u32 d) __attribute__((always_inline)) {
+        STORE_STATE();
+        m_map->writeByte(this, a, static_cast<u8>(d));
+        clocks = m_clocksLeft;
+    };
+    const auto store16 = [&](u32 a, u32 d) __attribute__((always_inline)) {
+        STORE_STATE();
+        m_map->writeWord(this, a, static_cast<u16>(d));
+        clocks = m_clocksLeft;
+    };
+    const auto store32 = [&](u32 a, u32 d) __attribute__((always_inline)) {
+        STORE_STATE();
+        m_map->writeLong(this, a, d);
+        clocks = m_clocksLeft;
+    };
+
+    DISPATCH();
+
+debug:
+    STORE_STATE();
+    if (checkBreakpoint(pc))
+        return;
+    clocks = m_clocksLeft;
+    goto* kThreaded[word];
+
+slot:
+    // The slot runs with the branch, whatever is left of the budget. It
+    // sees the PC as target - 2, so its own advance lands on the target and
+    // PC-relative operands are formed from target + 2.
+    branch = pc;
+    word = fetchAt(direct, pc + 2);
+    pc = target - 2;
+    goto* kSlotHandlers[m_table[word]];
+
+slotIllegal:
+    pc = branch;
+    STORE_STATE();
+    illegalInstruction(OPCODE, true);
+    LOAD_STATE();
+    DISPATCH();
+
+leave:
+    STORE_STATE();
+    return;
+
+opAdd: RN += RM; NEXT(1);
+opAddImm: RN += SIMM; NEXT(1);
+opAddc: {
+    const u32 a = RN;
+    const u32 s = a + RM;
+    RN = s + m_ft;
+    m_ft = (a > s) || (s > RN);
+    NEXT(1);
+}
+opAddv: {
+    s32 r;
+    m_ft = __builtin_add_overflow(static_cast<s32>(RN), static_cast<s32>(RM), &r);
+    RN = static_cast<u32>(r);
+    NEXT(1);
+}
+opAnd: RN &= RM; NEXT(1);
+opAndImm: R[0] &= IMM; NEXT(1);
+opAndB: {
+    const u32 a = m_gbr + R[0];
+    store8(a, load8(a) & IMM);
+    NEXT(3);
+}
+opBf:
+    if (!m_ft) {
+        pc += 4 + SIMM * 2;
+        clocks -= 3;
+        DISPATCH();
     }
-    case kAddv: {
-        s32 r;
-        m_ft = __builtin_add_overflow(static_cast<s32>(R[n]), static_cast<s32>(R[m]), &r);
-        R[n] = static_cast<u32>(r);
-        NEXT(1);
-        break;
+    NEXT(1);
+opBt:
+    if (m_ft) {
+        pc += 4 + SIMM * 2;
+        clocks -= 3;
+        DISPATCH();
     }
-    case kAnd: R[n] &= R[m]; NEXT(1); break;
-    case kAndImm: R[0] &= op & 0xFF; NEXT(1); break;
-    case kAndB: {
-        const u32 a = m_gbr + R[0];
-        writeByte(a, static_cast<u8>(readByte(a) & op));
-        NEXT(3);
-        break;
-    }
-    case kBf:
-        if (!m_ft) {
-            m_pc += 4 + sext8(op) * 2;
-            m_clocksLeft -= 3;
-        } else {
-            NEXT(1);
-        }
-        break;
-    case kBt:
-        if (m_ft) {
-            m_pc += 4 + sext8(op) * 2;
-            m_clocksLeft -= 3;
-        } else {
-            NEXT(1);
-        }
-        break;
-    case kBfs:
-        if (!m_ft) {
-            m_clocksLeft -= 2;
-            delaySlot(m_pc + 4 + sext8(op) * 2);
-        } else {
-            NEXT(1);
-        }
-        break;
-    case kBts:
-        if (m_ft) {
-            m_clocksLeft -= 2;
-            delaySlot(m_pc + 4 + sext8(op) * 2);
-        } else {
-            NEXT(1);
-        }
-        break;
-    case kBra: m_clocksLeft -= 2; delaySlot(m_pc + 4 + sext12(op) * 2); break;
-    case kBraf: m_clocksLeft -= 2; delaySlot(m_pc + 4 + R[n]); break;
-    case kBsr: m_pr = m_pc + 4; m_clocksLeft -= 2; delaySlot(m_pc + 4 + sext12(op) * 2); break;
-    case kBsrf: {
-        const u32 target = m_pc + 4 + R[n];
-        m_pr = m_pc + 4;
-        m_clocksLeft -= 2;
-        delaySlot(target);
-        break;
-    }
-    case kClrmac: m_mach = m_macl = 0; NEXT(1); break;
-    case kClrt: m_ft = 0; NEXT(1); break;
-    case kCmpEq: m_ft = R[n] == R[m]; NEXT(1); break;
-    case kCmpGe: m_ft = static_cast<s32>(R[n]) >= static_cast<s32>(R[m]); NEXT(1); break;
-    case kCmpGt: m_ft = static_cast<s32>(R[n]) > static_cast<s32>(R[m]); NEXT(1); break;
-    case kCmpHi: m_ft = R[n] > R[m]; NEXT(1); break;
-    case kCmpHs: m_ft = R[n] >= R[m]; NEXT(1); break;
-    case kCmpPl: m_ft = static_cast<s32>(R[n]) > 0; NEXT(1); break;
-    case kCmpPz: m_ft = static_cast<s32>(R[n]) >= 0; NEXT(1); break;
-    case kCmpStr: {
-        const u32 x = R[n] ^ R[m];
-        m_ft = !(x & 0xFF000000) || !(x & 0x00FF0000) || !(x & 0x0000FF00) || !(x & 0x000000FF);
-        NEXT(1);
-        break;
-    }
-    case kCmpEqImm: m_ft = R[0] == sext8(op); NEXT(1); break;
-    case kDiv0s:
-        m_fq = R[n] >> 31;
-        m_fm = R[m] >> 31;
-        m_ft = m_fq != m_fm;
-        NEXT(1);
-        break;
-    case kDiv0u: m_fm = m_fq = m_ft = 0; NEXT(1); break;
-    case kDiv1: div1(m, n); NEXT(1); break;
-    case kDmulsL: {
-        const s64 p = s64{static_cast<s32>(R[n])} * s64{static_cast<s32>(R[m])};
-        m_mach = static_cast<u32>(static_cast<u64>(p) >> 32);
-        m_macl = static_cast<u32>(p);
-        NEXT(2);
-        break;
-    }
-    case kDmuluL: {
-        const u64 p = u64{R[n]} * R[m];
-        m_mach = static_cast<u32>(p >> 32);
-        m_macl = static_cast<u32>(p);
-        NEXT(2);
-        break;
-    }
-    case kDt: m_ft = --R[n] == 0; NEXT(1); break;
-    case kExtsB: R[n] = sext8(R[m]); NEXT(1); break;
-    case kExtsW: R[n] = sext16(R[m]); NEXT(1); break;
-    case kExtuB: R[n] = R[m] & 0xFF; NEXT(1); break;
-    case kExtuW: R[n] = R[m] & 0xFFFF; NEXT(1); break;
-    case kJmp: m_clocksLeft -= 2; delaySlot(R[n]); break;
-    case kJsr: {
-        const u32 target = R[n];
-        m_pr = m_pc + 4;
-        m_clocksLeft -= 2;
-        delaySlot(target);
-        break;
-    }
-    case kLdcSr: NEXT(1); writeSR(R[n]); break;
-    case kLdcGbr: m_gbr = R[n]; NEXT(1); break;
-    case kLdcVbr: m_vbr = R[n]; NEXT(1); break;
-    case kLdcLSr: {
-        const u32 v = readLong(R[n]);
-        R[n] += 4;
-        NEXT(3);
-        writeSR(v);
-        break;
-    }
-    case kLdcLGbr: m_gbr = readLong(R[n]); R[n] += 4; NEXT(3); break;
-    case kLdcLVbr: m_vbr = readLong(R[n]); R[n] += 4; NEXT(3); break;
-    case kLdsMach: m_mach = R[n]; NEXT(1); break;
-    case kLdsMacl: m_macl = R[n]; NEXT(1); break;
-    case kLdsPr: m_pr = R[n]; NEXT(1); break;
-    case kLdsLMach: m_mach = readLong(R[n]); R[n] += 4; NEXT(1); break;
-    case kLdsLMacl: m_macl = readLong(R[n]); R[n] += 4; NEXT(1); break;
-    case kLdsLPr: m_pr = readLong(R[n]); R[n] += 4; NEXT(1); break;
-    case kMacL: macL(m, n); NEXT(3); break;
-    case kMacW: macW(m, n); NEXT(3); break;
-    case kMov: R[n] = R[m]; NEXT(1); break;
-    case kMovBStore: writeByte(R[n], static_cast<u8>(R[m])); NEXT(1); break;
-    case kMovWStore: writeWord(R[n], static_cast<u16>(R[m])); NEXT(1); break;
-    case kMovLStore: writeLong(R[n], R[m]); NEXT(1); break;
-    case kMovBLoad: R[n] = sext8(readByte(R[m])); NEXT(1); break;
-    case kMovWLoad: R[n] = sext16(readWord(R[m])); NEXT(1); break;
-    case kMovLLoad: R[n] = readLong(R[m]); NEXT(1); break;
-    case kMovBPush: {
-        const u32 v = R[m];
-        writeByte(R[n] - 1, static_cast<u8>(v));
-        R[n] -= 1;
-        NEXT(1);
-        break;
-    }
-    case kMovWPush: {
-        const u32 v = R[m];
-        writeWord(R[n] - 2, static_cast<u16>(v));
-        R[n] -= 2;
-        NEXT(1);
-        break;
-    }
-    case kMovLPush: {
-        const u32 v = R[m];
-        writeLong(R[n] - 4, v);
-        R[n] -= 4;
-        NEXT(1);
-        break;
-    }
-    case kMovBPop: {
-        const u32 v = sext8(readByte(R[m]));
-        if (n != m)
-            R[m] += 1;
-        R[n] = v;
-        NEXT(1);
-        break;
-    }
-    case kMovWPop: {
-        const u32 v = sext16(readWord(R[m]));
-        if (n != m)
-            R[m] += 2;
-        R[n] = v;
-        NEXT(1);
-        break;
-    }
-    case kMovLPop: {
-        const u32 v = readLong(R[m]);
-        if (n != m)
-            R[m] += 4;
-        R[n] = v;
-        NEXT(1);
-        break;
-    }
-    case kMovBStoreR0: writeByte(R[0] + R[n], static_cast<u8>(R[m])); NEXT(1); break;
-    case kMovWStoreR0: writeWord(R[0] + R[n], static_cast<u16>(R[m])); NEXT(1); break;
-    case kMovLStoreR0: writeLong(R[0] + R[n], R[m]); NEXT(1); break;
-    case kMovBLoadR0: R[n] = sext8(readByte(R[0] + R[m])); NEXT(1); break;
-    case kMovWLoadR0: R[n] = sext16(readWord(R[0] + R[m])); NEXT(1); break;
-    case kMovLLoadR0: R[n] = readLong(R[0] + R[m]); NEXT(1); break;
-    case kMovImm: R[n] = sext8(op); NEXT(1); break;
-    case kMovWPc: R[n] = sext16(readWord(m_pc + 4 + (op & 0xFF) * 2)); NEXT(1); break;
-    case kMovLPc: R[n] = readLong(((m_pc + 4) & ~3u) + (op & 0xFF) * 4); NEXT(1); break;
-    case kMovBLoadGbr: R[0] = sext8(readByte(m_gbr + (op & 0xFF))); NEXT(1); break;
-    case kMovWLoadGbr: R[0] = sext16(readWord(m_gbr + (op & 0xFF) * 2)); NEXT(1); break;
-    case kMovLLoadGbr: R[0] = readLong(m_gbr + (op & 0xFF) * 4); NEXT(1); break;
-    case kMovBStoreGbr: writeByte(m_gbr + (op & 0xFF), static_cast<u8>(R[0])); NEXT(1); break;
-    case kMovWStoreGbr: writeWord(m_gbr + (op & 0xFF) * 2, static_cast<u16>(R[0])); NEXT(1); break;
-    case kMovLStoreGbr: writeLong(m_gbr + (op & 0xFF) * 4, R[0]); NEXT(1); break;
-    case kMovBStoreDisp: writeByte(R[m] + (op & 15), static_cast<u8>(R[0])); NEXT(1); break;
-    case kMovWStoreDisp: writeWord(R[m] + (op & 15) * 2, static_cast<u16>(R[0])); NEXT(1); break;
-    case kMovLStoreDisp: writeLong(R[n] + (op & 15) * 4, R[m]); NEXT(1); break;
-    case kMovBLoadDisp: R[0] = sext8(readByte(R[m] + (op & 15))); NEXT(1); break;
-    case kMovWLoadDisp: R[0] = sext16(readWord(R[m] + (op & 15) * 2)); NEXT(1); break;
-    case kMovLLoadDisp: R[n] = readLong(R[m] + (op & 15) * 4); NEXT(1); break;
-    case kMova: R[0] = ((m_pc + 4) & ~3u) + (op & 0xFF) * 4; NEXT(1); break;
-    case kMovt: R[n] = m_ft; NEXT(1); break;
-    case kMulL: m_macl = R[n] * R[m]; NEXT(2); break;
-    case kMulsW:
-        m_macl = static_cast<u32>(s32{static_cast<s16>(R[n])} * s32{static_cast<s16>(R[m])});
-        NEXT(1);
-        break;
-    case kMuluW: m_macl = (R[n] & 0xFFFF) * (R[m] & 0xFFFF); NEXT(1); break;
-    case kNeg: R[n] = 0u - R[m]; NEXT(1); break;
-    case kNegc: {
-        const u32 t = 0u - R[m];
-        R[n] = t - m_ft;
-        m_ft = (0 < t) || (t < R[n]);
-        NEXT(1);
-        break;
-    }
-    case kNop: NEXT(1); break;
-    case kNot: R[n] = ~R[m]; NEXT(1); break;
-    case kOr: R[n] |= R[m]; NEXT(1); break;
-    case kOrImm: R[0] |= op & 0xFF; NEXT(1); break;
-    case kOrB: {
-        const u32 a = m_gbr + R[0];
-        writeByte(a, static_cast<u8>(readByte(a) | op));
-        NEXT(3);
-        break;
-    }
-    case kRotcl: {
-        const u32 t = R[n] >> 31;
-        R[n] = (R[n] << 1) | m_ft;
-        m_ft = t;
-        NEXT(1);
-        break;
-    }
-    case kRotcr: {
-        const u32 t = R[n] & 1;
-        R[n] = (R[n] >> 1) | (m_ft << 31);
-        m_ft = t;
-        NEXT(1);
-        break;
-    }
-    case kRotl: m_ft = R[n] >> 31; R[n] = (R[n] << 1) | m_ft; NEXT(1); break;
-    case kRotr: m_ft = R[n] & 1; R[n] = (R[n] >> 1) | (m_ft << 31); NEXT(1); break;
-    case kRte: {
-        const u32 target = pop();
-        const u32 sr = pop();
-        unpackSR(sr & kSrMask);
-        checkPendingLevel();
-        m_clocksLeft -= 4;
-        delaySlot(target);
-        break;
-    }
-    case kRts: m_clocksLeft -= 2; delaySlot(m_pr); break;
-    case kSett: m_ft = 1; NEXT(1); break;
-    case kShal:
-    case kShll: m_ft = R[n] >> 31; R[n] <<= 1; NEXT(1); break;
-    case kShar: m_ft = R[n] & 1; R[n] = static_cast<u32>(static_cast<s32>(R[n]) >> 1); NEXT(1); break;
-    case kShll2: R[n] <<= 2; NEXT(1); break;
-    case kShll8: R[n] <<= 8; NEXT(1); break;
-    case kShll16: R[n] <<= 16; NEXT(1); break;
-    case kShlr: m_ft = R[n] & 1; R[n] >>= 1; NEXT(1); break;
-    case kShlr2: R[n] >>= 2; NEXT(1); break;
-    case kShlr8: R[n] >>= 8; NEXT(1); break;
-    case kShlr16: R[n] >>= 16; NEXT(1); break;
-    case kSleep: sleep(); break;
-    case kStcSr: R[n] = packSR(); NEXT(1); break;
-    case kStcGbr: R[n] = m_gbr; NEXT(1); break;
-    case kStcVbr: R[n] = m_vbr; NEXT(1); break;
-    case kStcLSr: R[n] -= 4; writeLong(R[n], packSR()); NEXT(2); break;
-    case kStcLGbr: R[n] -= 4; writeLong(R[n], m_gbr); NEXT(2); break;
-    case kStcLVbr: R[n] -= 4; writeLong(R[n], m_vbr); NEXT(2); break;
-    case kStsMach: R[n] = m_mach; NEXT(1); break;
-    case kStsMacl: R[n] = m_macl; NEXT(1); break;
-    case kStsPr: R[n] = m_pr; NEXT(1); break;
-    case kStsLMach: R[n] -= 4; writeLong(R[n], m_mach); NEXT(1); break;
-    case kStsLMacl: R[n] -= 4; writeLong(R[n], m_macl); NEXT(1); break;
-    case kStsLPr: R[n] -= 4; writeLong(R[n], m_pr); NEXT(1); break;
-    case kSub: R[n] -= R[m]; NEXT(1); break;
-    case kSubc: {
-        const u32 a = R[n];
-        const u32 d = a - R[m];
-        R[n] = d - m_ft;
-        m_ft = (a < d) || (d < R[n]);
-        NEXT(1);
-        break;
-    }
-    case kSubv: {
-        s32 r;
-        m_ft = __builtin_sub_overflow(static_cast<s32>(R[n]), static_cast<s32>(R[m]), &r);
-        R[n] = static_cast<u32>(r);
-        NEXT(1);
-        break;
-    }
-    case kSwapB: R[n] = (R[m] & 0xFFFF0000) | ((R[m] & 0xFF) << 8) | ((R[m] >> 8) & 0xFF); NEXT(1); break;
-    case kSwapW: R[n] = (R[m] << 16) | (R[m] >> 16); NEXT(1); break;
-    case kTasB: {
-        const u32 a = R[n];
-        const u8 v = readByte(a);
-        m_ft = v == 0;
-        writeByte(a, static_cast<u8>(v | 0x80));
-        NEXT(4);
-        break;
-    }
-    case kTrapa:
-        m_r[15] -= 4;
-        writeLong(m_r[15], packSR());
-        m_r[15] -= 4;
-        writeLong(m_r[15], m_pc + 2);
-        m_pc = readLong(m_vbr + (op & 0xFF) * 4);
-        m_clocksLeft -= 8;
-        break;
-    case kTst: m_ft = (R[n] & R[m]) == 0; NEXT(1); break;
-    case kTstImm: m_ft = (R[0] & op & 0xFF) == 0; NEXT(1); break;
-    case kTstB: m_ft = (readByte(m_gbr + R[0]) & op & 0xFF) == 0; NEXT(3); break;
-    case kXor: R[n] ^= R[m]; NEXT(1); break;
-    case kXorImm: R[0] ^= op & 0xFF; NEXT(1); break;
-    case kXorB: {
-        const u32 a = m_gbr + R[0];
-        writeByte(a, static_cast<u8>(readByte(a) ^ op));
-        NEXT(3);
-        break;
-    }
-    case kXtrct: R[n] = (R[n] >> 16) | (R[m] << 16); NEXT(1); break;
-    case kHookTrap: addressError(); break;
-    default: illegalInstruction(static_cast<u16>(op)); break;
-    }
+    NEXT(1);
+opBfs:
+    if (!m_ft)
+        BRANCH(2, pc + 4 + SIMM * 2);
+    NEXT(1);
+opBts:
+    if (m_ft)
+        BRANCH(2, pc + 4 + SIMM * 2);
+    NEXT(1);
+opBra: BRANCH(2, pc + 4 + DISP12 * 2);
+opBraf: BRANCH(2, pc + 4 + RN);
+opBsr: m_pr = pc + 4; BRANCH(2, pc + 4 + DISP12 * 2);
+opBsrf: target = pc + 4 + RN; m_pr = pc + 4; BRANCH(2, target);
+opJmp: BRANCH(2, RN);
+opJsr: target = RN; m_pr = pc + 4; BRANCH(2, target);
+opRts: BRANCH(2, m_pr);
+opRte: {
+    STORE_STATE();
+    const u32 to = pop();
+    const u32 sr = pop();
+    unpackSR(sr & kSrMask);
+    checkPendingLevel();
+    clocks = m_clocksLeft;
+    BRANCH(4, to);
+}
+opClrmac: m_mach = m_macl = 0; NEXT(1);
+opClrt: m_ft = 0; NEXT(1);
+opCmpEq: m_ft = RN == RM; NEXT(1);
+opCmpGe: m_ft = static_cast<s32>(RN) >= static_cast<s32>(RM); NEXT(1);
+opCmpGt: m_ft = static_cast<s32>(RN) > static_cast<s32>(RM); NEXT(1);
+opCmpHi: m_ft = RN > RM; NEXT(1);
+opCmpHs: m_ft = RN >= RM; NEXT(1);
+opCmpPl: m_ft = static_cast<s32>(RN) > 0; NEXT(1);
+opCmpPz: m_ft = static_cast<s32>(RN) >= 0; NEXT(1);
+opCmpStr: {
+    const u32 x = RN ^ RM;
+    m_ft = !(x & 0xFF000000) || !(x & 0x00FF0000) || !(x & 0x0000FF00) || !(x & 0x000000FF);
+    NEXT(1);
+}
+opCmpEqImm: m_ft = R[0] == SIMM; NEXT(1);
+opDiv0s:
+    m_fq = RN >> 31;
+    m_fm = RM >> 31;
+    m_ft = m_fq != m_fm;
+    NEXT(1);
+opDiv0u: m_fm = m_fq = m_ft = 0; NEXT(1);
+opDiv1: div1(REG_M, REG_N); NEXT(1);
+opDmulsL: {
+    const s64 p = s64{static_cast<s32>(RN)} * s64{static_cast<s32>(RM)};
+    m_mach = static_cast<u32>(static_cast<u64>(p) >> 32);
+    m_macl = static_cast<u32>(p);
+    NEXT(2);
+}
+opDmuluL: {
+    const u64 p = u64{RN} * RM;
+    m_mach = static_cast<u32>(p >> 32);
+    m_macl = static_cast<u32>(p);
+    NEXT(2);
+}
+opDt: m_ft = --RN == 0; NEXT(1);
+opExtsB: RN = sext8(RM); NEXT(1);
+opExtsW: RN = sext16(RM); NEXT(1);
+opExtuB: RN = RM & 0xFF; NEXT(1);
+opExtuW: RN = RM & 0xFFFF; NEXT(1);
+opLdcSr:
+    pc += 2;
+    clocks -= 1;
+    STORE_STATE();
+    writeSR(RN);
+    clocks = m_clocksLeft;
+    DISPATCH();
+opLdcGbr: m_gbr = RN; NEXT(1);
+opLdcVbr: m_vbr = RN; NEXT(1);
+opLdcLSr: {
+    const u32 v = load32(RN);
+    RN += 4;
+    pc += 2;
+    clocks -= 3;
+    STORE_STATE();
+    writeSR(v);
+    clocks = m_clocksLeft;
+    DISPATCH();
+}
+opLdcLGbr: m_gbr = load32(RN); RN += 4; NEXT(3);
+opLdcLVbr: m_vbr = load32(RN); RN += 4; NEXT(3);
+opLdsMach: m_mach = RN; NEXT(1);
+opLdsMacl: m_macl = RN; NEXT(1);
+opLdsPr: m_pr = RN; NEXT(1);
+opLdsLMach: m_mach = load32(RN); RN += 4; NEXT(1);
+opLdsLMacl: m_macl = load32(RN); RN += 4; NEXT(1);
+opLdsLPr: m_pr = load32(RN); RN += 4; NEXT(1);
+opMacL:
+    STORE_STATE();
+    macL(REG_M, REG_N);
+    clocks = m_clocksLeft;
+    NEXT(3);
+opMacW:
+    STORE_STATE();
+    macW(REG_M, REG_N);
+    clocks = m_clocksLeft;
+    NEXT(3);
+opMov: RN = RM; NEXT(1);
+opMovBStore: store8(RN, RM); NEXT(1);
+opMovWStore: store16(RN, RM); NEXT(1);
+opMovLStore: store32(RN, RM); NEXT(1);
+opMovBLoad: RN = sext8(load8(RM)); NEXT(1);
+opMovWLoad: RN = sext16(load16(RM)); NEXT(1);
+opMovLLoad: RN = load32(RM); NEXT(1);
+opMovBPush: store8(RN - 1, RM); RN -= 1; NEXT(1);
+opMovWPush: store16(RN - 2, RM); RN -= 2; NEXT(1);
+opMovLPush: store32(RN - 4, RM); RN -= 4; NEXT(1);
+// A pop into its own address register keeps the loaded value.
+opMovBPop: {
+    const u32 v = sext8(load8(RM));
+    RM += REG_N != REG_M;
+    RN = v;
+    NEXT(1);
+}
+opMovWPop: {
+    const u32 v = sext16(load16(RM));
+    RM += REG_N != REG_M ? 2 : 0;
+    RN = v;
+    NEXT(1);
+}
+opMovLPop: {
+    const u32 v = load32(RM);
+    RM += REG_N != REG_M ? 4 : 0;
+    RN = v;
+    NEXT(1);
+}
+opMovBStoreR0: store8(R[0] + RN, RM); NEXT(1);
+opMovWStoreR0: store16(R[0] + RN, RM); NEXT(1);
+opMovLStoreR0: store32(R[0] + RN, RM); NEXT(1);
+opMovBLoadR0: RN = sext8(load8(R[0] + RM)); NEXT(1);
+opMovWLoadR0: RN = sext16(load16(R[0] + RM)); NEXT(1);
+opMovLLoadR0: RN = load32(R[0] + RM); NEXT(1);
+opMovImm: RN = SIMM; NEXT(1);
+opMovWPc: RN = sext16(load16(pc + 4 + IMM * 2)); NEXT(1);
+opMovLPc: RN = load32(((pc + 4) & ~3u) + IMM * 4); NEXT(1);
+opMovBLoadGbr: R[0] = sext8(load8(m_gbr + IMM)); NEXT(1);
+opMovWLoadGbr: R[0] = sext16(load16(m_gbr + IMM * 2)); NEXT(1);
+opMovLLoadGbr: R[0] = load32(m_gbr + IMM * 4); NEXT(1);
+opMovBStoreGbr: store8(m_gbr + IMM, R[0]); NEXT(1);
+opMovWStoreGbr: store16(m_gbr + IMM * 2, R[0]); NEXT(1);
+opMovLStoreGbr: store32(m_gbr + IMM * 4, R[0]); NEXT(1);
+opMovBStoreDisp: store8(RM + DISP, R[0]); NEXT(1);
+opMovWStoreDisp: store16(RM + DISP * 2, R[0]); NEXT(1);
+opMovLStoreDisp: store32(RN + DISP * 4, RM); NEXT(1);
+opMovBLoadDisp: R[0] = sext8(load8(RM + DISP)); NEXT(1);
+opMovWLoadDisp: R[0] = sext16(load16(RM + DISP * 2)); NEXT(1);
+opMovLLoadDisp: RN = load32(RM + DISP * 4); NEXT(1);
+opMova: R[0] = ((pc + 4) & ~3u) + IMM * 4; NEXT(1);
+opMovt: RN = m_ft; NEXT(1);
+opMulL: m_macl = RN * RM; NEXT(2);
+opMulsW: m_macl = static_cast<u32>(s32{static_cast<s16>(RN)} * s32{static_cast<s16>(RM)}); NEXT(1);
+opMuluW: m_macl = (RN & 0xFFFF) * (RM & 0xFFFF); NEXT(1);
+opNeg: RN = 0u - RM; NEXT(1);
+opNegc: {
+    const u32 t = 0u - RM;
+    RN = t - m_ft;
+    m_ft = (0 < t) || (t < RN);
+    NEXT(1);
+}
+opNop: NEXT(1);
+opNot: RN = ~RM; NEXT(1);
+opOr: RN |= RM; NEXT(1);
+opOrImm: R[0] |= IMM; NEXT(1);
+opOrB: {
+    const u32 a = m_gbr + R[0];
+    store8(a, load8(a) | IMM);
+    NEXT(3);
+}
+opRotcl: {
+    const u32 t = RN >> 31;
+    RN = (RN << 1) | m_ft;
+    m_ft = t;
+    NEXT(1);
+}
+opRotcr: {
+    const u32 t = RN & 1;
+    RN = (RN >> 1) | (m_ft << 31);
+    m_ft = t;
+    NEXT(1);
+}
+opRotl: m_ft = RN >> 31; RN = (RN << 1) | m_ft; NEXT(1);
+opRotr: m_ft = RN & 1; RN = (RN >> 1) | (m_ft << 31); NEXT(1);
+opSett: m_ft = 1; NEXT(1);
+opShal:
+opShll: m_ft = RN >> 31; RN <<= 1; NEXT(1);
+opShar: m_ft = RN & 1; RN = static_cast<u32>(static_cast<s32>(RN) >> 1); NEXT(1);
+opShll2: RN <<= 2; NEXT(1);
+opShll8: RN <<= 8; NEXT(1);
+opShll16: RN <<= 16; NEXT(1);
+opShlr: m_ft = RN & 1; RN >>= 1; NEXT(1);
+opShlr2: RN >>= 2; NEXT(1);
+opShlr8: RN >>= 8; NEXT(1);
+opShlr16: RN >>= 16; NEXT(1);
+opSleep:
+    STORE_STATE();
+    sleep();
+    clocks = m_clocksLeft;
+    DISPATCH();
+opStcSr: RN = packSR(); NEXT(1);
+opStcGbr: RN = m_gbr; NEXT(1);
+opStcVbr: RN = m_vbr; NEXT(1);
+opStcLSr: RN -= 4; store32(RN, packSR()); NEXT(2);
+opStcLGbr: RN -= 4; store32(RN, m_gbr); NEXT(2);
+opStcLVbr: RN -= 4; store32(RN, m_vbr); NEXT(2);
+opStsMach: RN = m_mach; NEXT(1);
+opStsMacl: RN = m_macl; NEXT(1);
+opStsPr: RN = m_pr; NEXT(1);
+opStsLMach: RN -= 4; store32(RN, m_mach); NEXT(1);
+opStsLMacl: RN -= 4; store32(RN, m_macl); NEXT(1);
+opStsLPr: RN -= 4; store32(RN, m_pr); NEXT(1);
+opSub: RN -= RM; NEXT(1);
+opSubc: {
+    const u32 a = RN;
+    const u32 d = a - RM;
+    RN = d - m_ft;
+    m_ft = (a < d) || (d < RN);
+    NEXT(1);
+}
+opSubv: {
+    s32 r;
+    m_ft = __builtin_sub_overflow(static_cast<s32>(RN), static_cast<s32>(RM), &r);
+    RN = static_cast<u32>(r);
+    NEXT(1);
+}
+opSwapB: RN = (RM & 0xFFFF0000) | ((RM & 0xFF) << 8) | ((RM >> 8) & 0xFF); NEXT(1);
+opSwapW: RN = (RM << 16) | (RM >> 16); NEXT(1);
+opTasB: {
+    const u32 a = RN;
+    const u8 v = load8(a);
+    m_ft = v == 0;
+    store8(a, v | 0x80);
+    NEXT(4);
+}
+opTrapa:
+    R[15] -= 4;
+    store32(R[15], packSR());
+    R[15] -= 4;
+    store32(R[15], pc + 2);
+    pc = load32(m_vbr + IMM * 4);
+    clocks -= 8;
+    DISPATCH();
+opTst: m_ft = (RN & RM) == 0; NEXT(1);
+opTstImm: m_ft = (R[0] & IMM) == 0; NEXT(1);
+opTstB: m_ft = (load8(m_gbr + R[0]) & IMM) == 0; NEXT(3);
+opXor: RN ^= RM; NEXT(1);
+opXorImm: R[0] ^= IMM; NEXT(1);
+opXorB: {
+    const u32 a = m_gbr + R[0];
+    store8(a, load8(a) ^ IMM);
+    NEXT(3);
+}
+opXtrct: RN = (RN >> 16) | (RM << 16); NEXT(1);
+opHookTrap:
+    STORE_STATE();
+    addressError();
+    LOAD_STATE();
+    DISPATCH();
+opUndefined:
+    STORE_STATE();
+    illegalInstruction(OPCODE, false);
+    LOAD_STATE();
+    DISPATCH();
+
+#undef REG_N
+#undef REG_M
+#undef RN
+#undef RM
+#undef IMM
+#undef SIMM
+#undef DISP
+#undef DISP12
+#undef OPCODE
+#undef STORE_STATE
+#undef LOAD_STATE
+#undef DISPATCH
 #undef NEXT
+#undef BRANCH
 }

@@ -264,6 +264,38 @@ TEST_F(Sh2Core, FetchNeverLeavesItsPage)
     EXPECT_EQ(m.cpu->r(14), 1u);
 }
 
+TEST_F(Sh2Core, StoresIntoTheInstructionStreamRunAsWritten)
+{
+    // Each mov.w rewrites a later nop: the first the next instruction, the
+    // second the delay slot of the bra after it.
+    m.cpu->setR(1, 0x7305);  // add #5,r3
+    m.cpu->setR(2, kCode + 2);
+    m.cpu->setR(5, 0x7407);  // add #7,r4
+    m.cpu->setR(6, kCode + 8);
+    m.code(kCode, {0x2211, kNop, 0x2651, 0xA000, kNop, kSelfLoop, kNop});
+    m.run(20);
+    EXPECT_EQ(m.cpu->r(3), 5u);
+    EXPECT_EQ(m.cpu->r(4), 7u);
+    EXPECT_EQ(m.cpu->getPC(), kCode + 10);
+}
+
+TEST_F(Sh2Core, ClocksChargedByABusAccessCountInTheSlice)
+{
+    // A read that costs five wait clocks on top of the load's own one.
+    struct Slow {
+        static u32 rl(void* o, CPU* cpu, u32) { cpu->charge(5); return *static_cast<u32*>(o); }
+    };
+    u32 value = 0x12345678;
+    AccessHandlers h{&value};
+    h.readLong = Slow::rl;
+    m.cpu->mapWindows({{0x05000000, 0x0500FFFF, h}});
+    m.cpu->setR(1, 0x05000000);
+    m.code(kCode, {0x6012, 0x7201});  // mov.l @r1,r0 ; add #1,r2
+    EXPECT_EQ(m.run(6), 6u);
+    EXPECT_EQ(m.cpu->r(0), 0x12345678u);
+    EXPECT_EQ(m.cpu->r(2), 0u);
+}
+
 TEST_F(Sh2Core, DelaySlots)
 {
     // bra +4 with mov.l @(disp,pc) in its slot: the slot's base is target + 2.
