@@ -98,6 +98,8 @@ void SCSP::stepStack()
 
 void SCSP::wrapStack()
 {
+    if (m_stackIndex >= m_stackLower && m_stackIndex <= m_stackUpper)
+        return;
     if (m_stackWrap) {
         const s32 span = m_stackUpper - m_stackLower + 1;
         s32 r = (m_stackIndex - m_stackLower) % span;
@@ -139,10 +141,13 @@ void SCSP::advancePosition(Slot& s)
     // The position is kept inside the loop's cycle (one pass forward and
     // one back for the alternating mode), so it never wraps.
     const u64 cycle = s.loopMode == 3 ? u64{n} * 2 : n;
-    const u64 inCycle = (p - loopStart) % cycle;
+    u64 inCycle = p - loopStart;
+    // The position advances by less than a cycle in all but extreme settings.
+    if (inCycle >= cycle)
+        inCycle = inCycle - cycle < cycle ? inCycle - cycle : inCycle % cycle;
     p = static_cast<u32>(loopStart + inCycle);
     s.position = p;
-    const u32 r = static_cast<u32>(inCycle % n);
+    const u32 r = static_cast<u32>(inCycle >= n ? inCycle - n : inCycle);
     const bool backwards = s.loopMode == 2 || (s.loopMode == 3 && inCycle >= n);
     s.offset = backwards ? loopStart + n - 1 - r : loopStart + r;
 }
