@@ -15,25 +15,20 @@ constexpr u32 kBiosSize = 0x80000;
 constexpr u32 kDriverInImage = 0x40000;
 
 struct Wav {
-    u32 rate = 0, channels = 0, bits = 0;
+    u32 channels = 0, rate = 0, bits = 0;
     std::vector<s16> left, right;
 };
 
-u32 le32(const u8* p)
-{
-    return u32{p[0]} | u32{p[1]} << 8 | u32{p[2]} << 16 | u32{p[3]} << 24;
-}
-
+// A canonical 44-byte header, then interleaved little-endian pairs.
 Wav readWav(const std::vector<u8>& f)
 {
     Wav w;
-    if (f.size() < 44 || std::string(f.begin(), f.begin() + 4) != "RIFF" ||
-        std::string(f.begin() + 8, f.begin() + 16) != "WAVEfmt " || le32(&f[4]) != f.size() - 8 ||
-        std::string(f.begin() + 36, f.begin() + 40) != "data" || le32(&f[40]) != f.size() - 44)
+    if (f.size() < 44 || std::string(f.begin() + 8, f.begin() + 16) != "WAVEfmt " ||
+        loadBe32(&f[36]) != 0x64617461 /* "data" */ || static_cast<std::size_t>(f[40] | f[41] << 8 | f[42] << 16) != f.size() - 44)
         return w;
-    w.channels = f[22] | f[23] << 8;
-    w.rate = le32(&f[24]);
-    w.bits = f[34] | f[35] << 8;
+    w.channels = f[22];
+    w.rate = f[24] | f[25] << 8 | f[26] << 16;
+    w.bits = f[34];
     for (std::size_t at = 44; at + 4 <= f.size(); at += 4) {
         w.left.push_back(static_cast<s16>(f[at] | f[at + 1] << 8));
         w.right.push_back(static_cast<s16>(f[at + 2] | f[at + 3] << 8));
