@@ -85,7 +85,6 @@ public:
 
         DSP() : Object("SCSPDSP") {}
         u8* at(u32 offset) { return &m_bytes[(offset - kBase) & (sizeof m_bytes - 1)]; }
-        void clear() { m_bytes.fill(0); }
         // Accesses at offsets kBase to 0xFFF; the chip routes the rest.
         u16 readWord(const char* accessor, u32 a);
         void writeWord(const char* accessor, u32 a, u16 d);
