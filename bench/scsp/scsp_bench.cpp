@@ -10,8 +10,9 @@
 
 namespace {
 
-// All 32 slots loop a 16-bit sine at different pitches with both LFOs on;
-// one iteration runs the sample event for one emulated second.
+// All 32 slots loop a 16-bit sine at different pitches with both LFOs on,
+// every other one also sending to the DSP; one iteration runs the sample
+// event for one emulated second.
 void BM_ThirtyTwoSlotsOneEmulatedSecond(benchmark::State& state)
 {
     CMachine machine("BENCH");
@@ -33,7 +34,8 @@ void BM_ThirtyTwoSlotsOneEmulatedSecond(benchmark::State& state)
         chip.writeWord(nullptr, base + 0x0C, 0x0010);
         chip.writeWord(nullptr, base + 0x10, static_cast<u16>(n * 29));
         chip.writeWord(nullptr, base + 0x12, 0x5000 | 1 << 8 | 2 << 5 | 2 << 3 | 3);
-        chip.writeWord(nullptr, base + 0x16, static_cast<u16>(0xA000 | (n & 31) << 8));
+        chip.writeWord(nullptr, base + 0x14, static_cast<u16>(n & 1 ? (n & 15) << 3 | 5 : 0));
+        chip.writeWord(nullptr, base + 0x16, static_cast<u16>(0xA000 | (n & 31) << 8 | 4 << 5 | (~n & 31)));
         chip.writeWord(nullptr, base + 0x00, 0x0820);
     }
     chip.writeWord(nullptr, 0x000, 0x1820);

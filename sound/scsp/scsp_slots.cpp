@@ -166,13 +166,19 @@ void SCSP::fetchSample(Slot& s)
 void SCSP::mixSlot(Slot& s, s64* acc)
 {
     const s64 t = (s.output * s.directLevel) >> kFraction;
-    const s64 a = (t * s.directPan[0]) >> kFraction;
-    const s64 b = (t * s.directPan[1]) >> kFraction;
+    acc[0] += (t * s.directPan[0]) >> kFraction;
+    acc[1] += (t * s.directPan[1]) >> kFraction;
+    u8* mixInput = m_dsp.at(DSP::kMixInputs + 4 * s.inputNumber);
+    // Most slots send nothing to the DSP, and then add nothing more.
+    if (s.inputLevel == 0) {
+        storeBe32(mixInput, 0);
+        return;
+    }
     const s64 c = (s.output * s.inputLevel) >> kFraction;
-    storeBe32(m_dsp.at(DSP::kMixInputs + 4 * (s.inputNumber & 15)), static_cast<u32>(c >> kFraction));
+    storeBe32(mixInput, static_cast<u32>(c >> kFraction));
     const s64 e = (c * s.effectLevel) >> kFraction;
-    acc[0] += a + ((e * s.effectPan[0]) >> kFraction) + c;
-    acc[1] += b + ((e * s.effectPan[1]) >> kFraction) + c;
+    acc[0] += ((e * s.effectPan[0]) >> kFraction) + c;
+    acc[1] += ((e * s.effectPan[1]) >> kFraction) + c;
 }
 
 void SCSP::goToRelease(Slot& s)
