@@ -9,6 +9,13 @@
 
 namespace {
 
+// Word 0x0C: bit 9 keeps the slot's samples off the sound stack; bit 8
+// (direct) leaves the output as it stands.
+constexpr u16 kStackInhibit = 0x200;
+constexpr u16 kDirect = 0x100;
+constexpr u32 kPhaseBits = 18;  // fraction bits of the phase
+constexpr u64 kPhaseFraction = (u64{1} << kPhaseBits) - 1;
+
 s32 factor(double value)
 {
     return static_cast<s32>(value * SCSP::kUnity);
@@ -279,19 +286,19 @@ void SCSP::makeSample()
     // positions, so at position i the stages work on seven different slots.
     for (u32 i = 0; i < kSlots; ++i) {
         Slot& s6 = m_slots[(i - 6) & 31];
-        if (s6.enabled && !s6.ended && !(s6.regs[6] & 0x200))
+        if (s6.enabled && !s6.ended && !(s6.regs[6] & kStackInhibit))
             storeBe16(&m_stack[(m_stackIndex & 63) * 2], static_cast<u16>(s6.sample));
 
         Slot& s5 = m_slots[(i - 5) & 31];
-        if (s5.enabled && !s5.ended && !(s5.regs[6] & 0x100))
+        if (s5.enabled && !s5.ended && !(s5.regs[6] & kDirect))
             s5.output = s5.sample * s5.gain;
 
         Slot& s4 = m_slots[(i - 4) & 31];
-        if (s4.enabled && !s4.ended && !(s4.regs[6] & 0x100))
+        if (s4.enabled && !s4.ended && !(s4.regs[6] & kDirect))
             s4.gain = (tables.totalLevel[s4.regs[6] & 0xFF] * s4.gain) >> kFraction;
 
         Slot& s3 = m_slots[(i - 3) & 31];
-        if (s3.enabled && !s3.ended && !(s3.regs[6] & 0x100)) {
+        if (s3.enabled && !s3.ended && !(s3.regs[6] & kDirect)) {
             if (s3.fullOutput) {
                 s3.gain = kUnity;
             } else {
@@ -312,7 +319,7 @@ void SCSP::makeSample()
         if (s.enabled) {
             s.lfoPosition += s.lfoStep;
             if (!s.ended)
-                s.advance = static_cast<u32>(s.phase >> 18);
+                s.advance = static_cast<u32>(s.phase >> kPhaseBits);
         }
         stepStack();
         if (s.enabled && !s.ended) {
@@ -320,7 +327,7 @@ void SCSP::makeSample()
             const s64 pm = (s64{s.pitchWave[s.lfoPosition >> 24]} << s.pitchShift) >> 2;
             // A low octave under a deep pitch LFO would step backwards; the
             // phase stops at 0 instead of wrapping to a huge advance.
-            const s64 phase = static_cast<s64>((s.phase & 0x3FFFF) + s.phaseStep) + pm;
+            const s64 phase = static_cast<s64>((s.phase & kPhaseFraction) + s.phaseStep) + pm;
             s.phase = phase < 0 ? 0 : static_cast<u64>(phase);
             s.ended = s.endReached;
             runEnvelope(s);
