@@ -27,6 +27,7 @@ void usage()
         "  --fields N               run N fields (default 60)\n"
         "  --dump ADDR:LENGTH:FILE  after the run, write LENGTH bytes of memory at ADDR to FILE\n"
         "  --vdp2 FILE              after the run, write the VDP2 register state to FILE as text\n"
+        "  --wav FILE               write the machine's sound to FILE (44100 Hz, 16-bit stereo)\n"
         "  --verbose                also show per-field log lines\n"
         "  --help                   show this text");
 }
@@ -91,6 +92,40 @@ private:
     }
 };
 
+// The machine's samples as a 44100 Hz 16-bit stereo WAV file.
+bool writeWav(const std::string& path, const std::vector<s16>& samples)
+{
+    constexpr u32 kRate = 44100;
+    constexpr u32 kChannels = 2;
+    const u32 dataBytes = static_cast<u32>(samples.size() * sizeof(s16));
+    std::vector<u8> header;
+    auto text = [&header](const char* t) { header.insert(header.end(), t, t + 4); };
+    auto le = [&header](u32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            header.push_back(static_cast<u8>(v >> (8 * i)));
+    };
+    text("RIFF");
+    le(36 + dataBytes, 4);
+    text("WAVE");
+    text("fmt ");
+    le(16, 4);
+    le(1, 2);  // PCM
+    le(kChannels, 2);
+    le(kRate, 4);
+    le(kRate * kChannels * 2, 4);
+    le(kChannels * 2, 2);
+    le(16, 2);
+    text("data");
+    le(dataBytes, 4);
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
+    for (s16 sample : samples) {
+        const u8 bytes[2] = {static_cast<u8>(sample), static_cast<u8>(static_cast<u16>(sample) >> 8)};
+        out.write(reinterpret_cast<const char*>(bytes), 2);
+    }
+    return out.good();
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -101,6 +136,7 @@ int main(int argc, char** argv)
     std::string file;
     std::string dataFolder;
     std::string vdp2Path;
+    std::string wavPath;
     std::vector<Dump> dumps;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -123,6 +159,8 @@ int main(int argc, char** argv)
             dataFolder = argv[++i];
         } else if (!std::strcmp(arg, "--vdp2") && hasValue) {
             vdp2Path = argv[++i];
+        } else if (!std::strcmp(arg, "--wav") && hasValue) {
+            wavPath = argv[++i];
         } else if (!std::strcmp(arg, "--dump") && hasValue) {
             Dump dump;
             if (!parseDump(argv[++i], dump)) {
@@ -156,10 +194,20 @@ int main(int argc, char** argv)
     }
     kest->start();
     kest->resume();
-    // The first pass only starts the first field.
-    kest->update();
-    for (long i = 0; i < fields; ++i)
+    // The machine's buffer holds about 90 ms; it is emptied after every field.
+    std::vector<s16> sound;
+    auto update = [&] {
         kest->update();
+        if (wavPath.empty())
+            return;
+        s16 pairs[2 * SampleBuffer::kPairs];
+        const u32 n = machine.takeSamples(pairs, SampleBuffer::kPairs);
+        sound.insert(sound.end(), pairs, pairs + 2 * n);
+    };
+    // The first pass only starts the first field.
+    update();
+    for (long i = 0; i < fields; ++i)
+        update();
     machine.logInfo(1, "Ran %ld fields [T: %s, NS: %llu]", fields, machine.pal ? "PAL" : "NTSC",
                     static_cast<unsigned long long>(fields) * machine.raster().fieldNs());
 
@@ -177,6 +225,10 @@ int main(int argc, char** argv)
     }
     if (!vdp2Path.empty() && !writeVdp2State(machine, vdp2Path)) {
         std::fprintf(stderr, "kest-headless: cannot write '%s'\n", vdp2Path.c_str());
+        status = 1;
+    }
+    if (!wavPath.empty() && !writeWav(wavPath, sound)) {
+        std::fprintf(stderr, "kest-headless: cannot write '%s'\n", wavPath.c_str());
         status = 1;
     }
     kest->stop();

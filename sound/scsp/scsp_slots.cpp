@@ -1,0 +1,368 @@
+// Sample generation: the slots' pipeline, loop modes, envelope and the mix.
+#include <algorithm>
+#include <cmath>
+
+#include "core/machine.h"
+#include "core/shared_state.h"
+#include "sound/scsp/scsp.h"
+#include "sound/scsp/scsp_tables.h"
+
+namespace {
+
+// Word 0x0C: bit 9 keeps the slot's samples off the sound stack; bit 8
+// (direct) leaves the output as it stands.
+constexpr u16 kStackInhibit = 0x200;
+constexpr u16 kDirect = 0x100;
+constexpr u32 kPhaseBits = 18;  // fraction bits of the phase
+constexpr u64 kPhaseFraction = (u64{1} << kPhaseBits) - 1;
+
+s32 factor(double value)
+{
+    return static_cast<s32>(value * SCSP::kUnity);
+}
+
+ScspTables buildTables()
+{
+    ScspTables t{};
+    for (int v = 0; v < 16; ++v)
+        t.master[v] = factor(std::pow(2.0, -(15 - v) / 4.0));
+    for (int n = 0; n < 256; ++n)
+        t.totalLevel[n] = factor(std::pow(2.0, -n / 16.0));
+    static constexpr double kSendDb[8] = {0, -36, -30, -24, -18, -12, -6, 0};
+    t.sendLevel[0] = 0;
+    for (int g = 1; g < 8; ++g)
+        t.sendLevel[g] = factor(std::pow(10.0, kSendDb[g] / 20.0));
+    for (int k = 0; k < 15; ++k)
+        t.pan[k] = factor(std::pow(10.0, -3.0 * k / 20.0));
+    t.pan[15] = 0;
+    // The envelope's 10 bits span the chip's 96 dB (3/32 dB a step).
+    for (int level = 0; level < 1024; ++level)
+        t.envelope[level] = factor(std::pow(2.0, -(1023 - level) / 64.0));
+    // One whole waveform (256 entries of the position's top byte) per
+    // period of the listed frequency.
+    static constexpr double kLfoHz[32] = {0.17, 0.19, 0.23, 0.27, 0.34, 0.39, 0.45, 0.55, 0.68, 0.78, 0.92,
+                                          1.1,  1.39, 1.6,  1.87, 2.27, 2.87, 3.31, 3.92, 4.79, 6.15, 7.18,
+                                          8.6,  10.8, 14.4, 17.2, 21.5, 28.7, 43.1, 57.4, 86.1, 172.3};
+    for (int f = 0; f < 32; ++f)
+        t.lfoStep[f] = static_cast<u32>(kLfoHz[f] * 4294967296.0 / SCSP::kOutputRateHz);
+    // Noise is a fixed sequence, so runs stay reproducible.
+    u32 seed = 0x2545F491;
+    auto next = [&seed] {
+        seed ^= seed << 13;
+        seed ^= seed >> 17;
+        seed ^= seed << 5;
+        return static_cast<u8>(seed >> 24);
+    };
+    for (int i = 0; i < 256; ++i) {
+        t.ampWave[0][i] = static_cast<u8>(i);
+        t.ampWave[1][i] = i < 128 ? 0 : 255;
+        t.ampWave[2][i] = static_cast<u8>(i < 128 ? 2 * i : 511 - 2 * i);
+        t.ampWave[3][i] = next();
+        t.ampWave[ScspTables::kZeroWave][i] = 0;
+        t.pitchWave[0][i] = static_cast<s8>(i < 128 ? i : i - 256);
+        t.pitchWave[1][i] = static_cast<s8>(i < 128 ? 127 : -128);
+        const int tri = i < 64 ? 2 * i : i < 128 ? 255 - 2 * i : i < 192 ? 256 - 2 * i : 2 * i - 511;
+        t.pitchWave[2][i] = static_cast<s8>(tri);
+        t.pitchWave[3][i] = static_cast<s8>(128 - next());
+        t.pitchWave[ScspTables::kZeroWave][i] = 0;
+    }
+    // Amplitude modulation attenuates: the deepest point of the wave cuts
+    // by the depth's full figure.
+    static constexpr double kDepthDb[8] = {0, 0.4, 0.8, 1.5, 3, 6, 12, 24};
+    for (int d = 0; d < 8; ++d) {
+        for (int w = 0; w < 256; ++w)
+            t.ampDepth[d][w] = factor(std::pow(10.0, -kDepthDb[d] * w / 256.0 / 20.0));
+    }
+    return t;
+}
+
+}  // namespace
+
+const ScspTables& scspTables()
+{
+    static const ScspTables tables = buildTables();
+    return tables;
+}
+
+void SCSP::onSampleEvent(void* owner, u32)
+{
+    static_cast<SCSP*>(owner)->sampleEvent();
+}
+
+void SCSP::sampleEvent()
+{
+    if (m_runState == kOff)
+        return;
+    if (++m_stepCounter % kStepsPerSample == 0)
+        makeSample();
+}
+
+void SCSP::stepStack()
+{
+    m_stackIndex += m_stackStep;
+    wrapStack();
+}
+
+void SCSP::wrapStack()
+{
+    if (m_stackIndex >= m_stackLower && m_stackIndex <= m_stackUpper)
+        return;
+    if (m_stackWrap) {
+        const s32 span = m_stackUpper - m_stackLower + 1;
+        s32 r = (m_stackIndex - m_stackLower) % span;
+        if (r < 0)
+            r += span;
+        m_stackIndex = m_stackLower + r;
+    } else if (m_stackIndex < m_stackLower) {
+        m_stackIndex = m_stackLower;
+    } else if (m_stackIndex > m_stackUpper) {
+        m_stackIndex = m_stackUpper;
+    }
+}
+
+void SCSP::advancePosition(Slot& s)
+{
+    const u32 loopStart = s.regs[2];
+    const u32 loopEnd = s.regs[3];
+    const u32 n = loopEnd - loopStart + 1;
+    u32 p = s.position + s.advance;
+    if (s.loopMode == 0 || s.loopMode > 3) {
+        s.loopReached = 0;
+        if (p >= loopEnd)
+            s.endReached = 1;
+        else if (p >= loopStart)
+            s.loopReached = 1;
+        s.position = s.offset = p;
+        return;
+    }
+    if (p < loopStart) {
+        s.loopReached = 0;
+        s.position = s.offset = p;
+        return;
+    }
+    s.loopReached = 1;
+    if (n == 0) {
+        s.position = s.offset = p;
+        return;
+    }
+    // The position is kept inside the loop's cycle (one pass forward and
+    // one back for the alternating mode), so it never wraps.
+    const u64 cycle = s.loopMode == 3 ? u64{n} * 2 : n;
+    u64 inCycle = p - loopStart;
+    // The position advances by less than a cycle in all but extreme settings.
+    if (inCycle >= cycle)
+        inCycle = inCycle - cycle < cycle ? inCycle - cycle : inCycle % cycle;
+    p = static_cast<u32>(loopStart + inCycle);
+    s.position = p;
+    const u32 r = static_cast<u32>(inCycle >= n ? inCycle - n : inCycle);
+    const bool backwards = s.loopMode == 2 || (s.loopMode == 3 && inCycle >= n);
+    s.offset = backwards ? loopStart + n - 1 - r : loopStart + r;
+}
+
+void SCSP::fetchSample(Slot& s)
+{
+    if (s.pcm8) {
+        const u64 a = u64{s.start} + s.offset;
+        s.sample = a < kSoundRamSize ? static_cast<s16>(static_cast<s8>(m_soundRam[a] ^ s.xor8) * 256) : 0;
+    } else {
+        const u64 a = u64{s.start} + u64{s.offset} * 2;
+        s.sample = a + 1 < kSoundRamSize ? static_cast<s16>(loadBe16(m_soundRam + a) ^ s.xor16) : 0;
+    }
+}
+
+void SCSP::mixSlot(Slot& s, s64* acc)
+{
+    const s64 t = (s.output * s.directLevel) >> kFraction;
+    acc[0] += (t * s.directPan[0]) >> kFraction;
+    acc[1] += (t * s.directPan[1]) >> kFraction;
+    u8* mixInput = m_dsp.at(DSP::kMixInputs + 4 * s.inputNumber);
+    // Most slots send nothing to the DSP, and then add nothing more.
+    if (s.inputLevel == 0) {
+        storeBe32(mixInput, 0);
+        return;
+    }
+    const s64 c = (s.output * s.inputLevel) >> kFraction;
+    storeBe32(mixInput, static_cast<u32>(c >> kFraction));
+    const s64 e = (c * s.effectLevel) >> kFraction;
+    acc[0] += ((e * s.effectPan[0]) >> kFraction) + c;
+    acc[1] += ((e * s.effectPan[1]) >> kFraction) + c;
+}
+
+void SCSP::goToRelease(Slot& s)
+{
+    s.level = std::clamp(s.level, 0, kEnvelopeMax);
+    s.envState = kRelease;
+    s.rate = s.releaseStep;
+}
+
+void SCSP::runEnvelope(Slot& s)
+{
+    auto clamp = [&s] { s.level = std::clamp(s.level, 0, kEnvelopeMax); };
+    auto off = [&s] {
+        s.envState = kEnvelopeOff;
+        s.rate = 0;
+        s.level = 0;
+        s.offFlag = 1;
+    };
+    switch (s.envState) {
+    case kAttack:
+        s.level += s.rate;
+        if (!s.keyOn) {
+            goToRelease(s);
+            break;
+        }
+        clamp();
+        if ((s.level & ~0x7FFF) >= kEnvelopeMax) {
+            if (s.loopLink && !s.loopReached) {
+                s.fullOutput = 1;
+                break;
+            }
+        } else if (s.hold) {
+            s.fullOutput = 1;
+            break;
+        } else if (!(s.loopLink && s.loopReached)) {
+            break;
+        }
+        s.envState = kDecay1;
+        s.rate = s.decay1Step;
+        s.fullOutput = 0;
+        break;
+    case kDecay1: {
+        const bool above = (s.level >> 15) > s.decayLevel;
+        s.level += s.rate;
+        if (!s.keyOn) {
+            goToRelease(s);
+            break;
+        }
+        clamp();
+        if (above) {
+            if ((s.level >> 15) < 1) {
+                off();
+            } else if ((s.level >> 15) <= s.decayLevel) {
+                s.envState = kDecay2;
+                s.rate = s.decay2Step;
+            }
+        } else if ((s.level >> 15) == 0) {
+            off();
+        }
+        break;
+    }
+    case kDecay2:
+        s.level += s.rate;
+        if (!s.keyOn) {
+            goToRelease(s);
+            break;
+        }
+        clamp();
+        if ((s.level >> 15) == 0)
+            off();
+        break;
+    case kRelease:
+        s.level += s.rate;
+        clamp();
+        if ((s.level >> 15) == 0)
+            off();
+        break;
+    default:
+        break;
+    }
+}
+
+void SCSP::stepTimers()
+{
+    for (u32 n = 0; n < 3; ++n) {
+        Timer& t = m_timers[n];
+        t.counter = static_cast<u16>(t.counter + t.step);
+        if (t.counter == 0xFF00)
+            m_intc.raise(kIrqTimerA + n);
+    }
+}
+
+void SCSP::makeSample()
+{
+    const ScspTables& tables = scspTables();
+    s64 acc[2] = {0, 0};
+    // Each slot passes through seven stages over seven consecutive
+    // positions, so at position i the stages work on seven different slots.
+    for (u32 i = 0; i < kSlots; ++i) {
+        Slot& s6 = m_slots[(i - 6) & 31];
+        if (s6.enabled && !s6.ended && !(s6.regs[6] & kStackInhibit))
+            storeBe16(&m_stack[(m_stackIndex & 63) * 2], static_cast<u16>(s6.sample));
+
+        Slot& s5 = m_slots[(i - 5) & 31];
+        if (s5.enabled && !s5.ended && !(s5.regs[6] & kDirect))
+            s5.output = s5.sample * s5.gain;
+
+        Slot& s4 = m_slots[(i - 4) & 31];
+        if (s4.enabled && !s4.ended && !(s4.regs[6] & kDirect))
+            s4.gain = (tables.totalLevel[s4.regs[6] & 0xFF] * s4.gain) >> kFraction;
+
+        Slot& s3 = m_slots[(i - 3) & 31];
+        if (s3.enabled && !s3.ended && !(s3.regs[6] & kDirect)) {
+            if (s3.fullOutput) {
+                s3.gain = kUnity;
+            } else {
+                const s64 am = s3.ampDepth[s3.ampWave[s3.lfoPosition >> 24]];
+                s3.gain = (s64{tables.envelope[(s3.level >> 15) & 1023]} * am) >> kFraction;
+            }
+        }
+
+        Slot& s2 = m_slots[(i - 2) & 31];
+        if (s2.enabled && !s2.ended)
+            fetchSample(s2);
+
+        Slot& s1 = m_slots[(i - 1) & 31];
+        if (s1.enabled && !s1.ended)
+            advancePosition(s1);
+
+        Slot& s = m_slots[i];
+        if (s.enabled) {
+            s.lfoPosition += s.lfoStep;
+            if (!s.ended)
+                s.advance = static_cast<u32>(s.phase >> kPhaseBits);
+        }
+        stepStack();
+        if (s.enabled && !s.ended) {
+            mixSlot(s, acc);
+            const s64 pm = (s64{s.pitchWave[s.lfoPosition >> 24]} << s.pitchShift) >> 2;
+            // A low octave under a deep pitch LFO would step backwards; the
+            // phase stops at 0 instead of wrapping to a huge advance.
+            const s64 phase = static_cast<s64>((s.phase & kPhaseFraction) + s.phaseStep) + pm;
+            s.phase = phase < 0 ? 0 : static_cast<u64>(phase);
+            s.ended = s.endReached;
+            runEnvelope(s);
+            s.ended |= s.offFlag;
+        }
+    }
+
+    s16 cd[2] = {0, 0};
+    if (!m_cdAudio || !m_cdAudio->readExternalInput(cd, 0))
+        cd[0] = cd[1] = 0;
+    storeBe16(m_dsp.at(DSP::kExternalInputs), static_cast<u16>(cd[0]));
+    storeBe16(m_dsp.at(DSP::kExternalInputs + 2), static_cast<u16>(cd[1]));
+    // The machine's buffer stores the second accumulator first, and that
+    // is the left channel: the disc's left sample goes there.
+    acc[1] += s64{cd[0]} << kFraction;
+    acc[0] += s64{cd[1]} << kFraction;
+
+    s16 out[2];
+    for (int c = 0; c < 2; ++c) {
+        // The product may exceed 64 bits only for sums no slot count reaches;
+        // clamp the sum first so it cannot.
+        const s64 sum = std::clamp<s64>(acc[c], -(s64{1} << 42), s64{1} << 42);
+        out[c] = static_cast<s16>(std::clamp<s64>((sum * m_master) >> 40, -32768, 32767));
+    }
+    if (m_machine)
+        m_machine->pushSample(out);
+
+    stepTimers();
+    m_intc.raise(kIrqSample);
+
+    const Slot& monitored = m_slots[m_monitorSlot];
+    commonWord(0x408) = static_cast<u16>((commonWord(0x408) & ~0x780) | ((monitored.offset >> 12) & 15) << 7);
+    for (u32 n = 0; n < kSlots; ++n)
+        m_slotOffsets[n] = m_slots[n].offset;
+    if (soundTestInterrupt)
+        m_intc.raise(kIrqTestSwitch);
+    ++m_sampleCount;
+}
