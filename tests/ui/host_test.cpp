@@ -124,7 +124,7 @@ TEST(HostVideo, StretchesTheDisplayedPartOverTheViewOpaque)
                                                                   : (y < 112 ? 0x00FF00 : 0xFFFFFF);
     }
     hostCanvas.pixels[300 * hostCanvas.pitch + 500] = 0xFF00FF;  // outside the display
-    video.setDisplaySize(320, 224);
+    hostDisplaySize = {320, 224};
     video.start();
     video.resume();
     video.setText("FPS: 60/60(100%) CPU: 5% 320x224  \n");

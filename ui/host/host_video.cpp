@@ -4,6 +4,8 @@
 #include "core/shared_state.h"
 #include "platform/canvas_view.h"
 
+DisplaySize hostDisplaySize;
+
 CD3d9::~CD3d9()
 {
     // The compositor must not write into a canvas that has gone.
@@ -48,7 +50,7 @@ bool CD3d9::update()
         return false;
     // The status text is copied: the caller's buffer may be gone by the
     // time the view paints.
-    m_view->setFrame(clampSize(m_displayWidth), clampSize(m_displayHeight), QString::fromUtf8(m_text));
+    m_view->setFrame(clampSize(hostDisplaySize.width), clampSize(hostDisplaySize.height), QString::fromUtf8(m_text));
     publish();
     return true;
 }

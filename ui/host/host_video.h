@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/machine.h"
 #include "core/media.h"
 #include "core/types.h"
 
@@ -23,8 +24,6 @@ public:
     bool update() override;
     void present() override;
 
-    // The emulated display size the main window reads each tick.
-    void setDisplaySize(u32 width, u32 height) { m_displayWidth = width; m_displayHeight = height; }
     // A size of 0, or above 1024, is drawn as 1024.
     static u32 clampSize(u32 size) { return size >= 1 && size <= kTextureSize ? size : kTextureSize; }
     CanvasView* view() const { return m_view; }
@@ -33,6 +32,7 @@ private:
     void publish();
 
     CanvasView* m_view = nullptr;
-    u32 m_displayWidth = 0;
-    u32 m_displayHeight = 0;
 };
+
+// The emulated display size, written by the main window each tick.
+extern DisplaySize hostDisplaySize;
