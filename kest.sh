@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Kest's one entry point: installs what is missing, builds, and runs.
-#   ./kest.sh run [kest-headless arguments]   build (optimised) and run the emulator
+#   ./kest.sh run [FILE]                      build (optimised) and open the emulator's window
+#   ./kest.sh headless [arguments]            build (optimised) and run kest-headless
 #   ./kest.sh test                            build with ASan+UBSan and run every test
 #   ./kest.sh bench [benchmark filter]        build (optimised) and run the benchmarks
 set -euo pipefail
@@ -36,6 +37,13 @@ case "$cmd" in
 run)
     install_missing
     configure build/release Release OFF
+    # The boot test disc comes along, so there is something to open.
+    cmake --build build/release -j "$jobs" --target kest kest-boot-disc
+    exec build/release/ui/app/kest "$@"
+    ;;
+headless)
+    install_missing
+    configure build/release Release OFF
     cmake --build build/release -j "$jobs" --target kest-headless
     if [ $# -eq 0 ]; then set -- --help; fi
     exec build/release/tools/kest-headless "$@"
@@ -61,7 +69,7 @@ bench)
     done
     ;;
 *)
-    echo "usage: $0 run [args] | test | bench [filter]" >&2
+    echo "usage: $0 run [file] | headless [args] | test | bench [filter]" >&2
     exit 2
     ;;
 esac

@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <cstdlib>
 
+#include "support/lsan_suppressions.h"
+
 int main(int argc, char** argv)
 {
     if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY"))

@@ -244,6 +244,47 @@ TEST_F(AppTest, DropOpensAFileAndADropWhileRunningReplacesTheGame)
     expectGameMenus(frame, false);
 }
 
+TEST_F(AppTest, FocusAndMenusPauseTheGameAndEmulationPauseHoldsTheMachine)
+{
+    FakeEmulator emulator("emu");
+    FakeGraphic video("video");
+    FakeSound sound("sound");
+    FakeInput input("input");
+    CMainFrame frame(folder(), m_dialogs);
+    frame.setMedia(&emulator, &video, &sound, &input);
+    ASSERT_TRUE(frame.create());
+    frame.show();
+    QApplication::setActiveWindow(&frame);
+    QApplication::processEvents();
+    EXPECT_FALSE(frame.pause());  // without a game nothing changes
+    frame.start();
+    frame.resume();
+
+    QWidget other;
+    other.show();
+    QApplication::setActiveWindow(&other);
+    QApplication::processEvents();
+    EXPECT_FALSE(frame.running());
+    EXPECT_FALSE(emulator.running());
+    QApplication::setActiveWindow(&frame);
+    QApplication::processEvents();
+    EXPECT_TRUE(frame.running());
+
+    QMetaObject::invokeMethod(frame.topMenu(1), "aboutToShow", Qt::DirectConnection);
+    EXPECT_FALSE(frame.running());
+    QMetaObject::invokeMethod(frame.topMenu(1), "aboutToHide", Qt::DirectConnection);
+    EXPECT_TRUE(frame.running());
+
+    // Emulation > Pause: the ticks go on, the machine and the sound stop.
+    frame.command(CMainFrame::kEmulationPause, Qt::NoModifier);
+    EXPECT_EQ(debugBreak, 1);
+    EXPECT_FALSE(sound.opened());
+    EXPECT_TRUE(frame.update());
+    frame.command(CMainFrame::kEmulationPause, Qt::NoModifier);
+    EXPECT_EQ(debugBreak, 0);
+    EXPECT_TRUE(sound.running());
+}
+
 TEST(CommandLine, QuotedPathsLoseTheirBlanksAndOthersStayWhole)
 {
     EXPECT_EQ(commandLinePath(QStringLiteral("\"  /games/my disc.cue  \"")), QStringLiteral("/games/my disc.cue"));
