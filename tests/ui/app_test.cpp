@@ -74,6 +74,20 @@ public:
 using FakeSound = Recording<CSound>;
 using FakeInput = Recording<CInput>;
 
+// The four outputs a window drives, all recording; the real emulator can
+// stay in place of the fake one.
+struct FakeOutputs {
+    explicit FakeOutputs(bool soundStarts = true) : sound("sound", soundStarts) {}
+    void install(CMainFrame& frame, bool realEmulator = false)
+    {
+        frame.setMedia(realEmulator ? static_cast<CEmuX*>(&frame.emulator()) : &emulator, &video, &sound, &input);
+    }
+    FakeEmulator emulator{"emu"};
+    FakeGraphic video{"video"};
+    FakeSound sound;
+    FakeInput input{"input"};
+};
+
 // A data folder with the two language files the program ships.
 class AppTest : public ::testing::Test {
 protected:
@@ -105,12 +119,10 @@ void expectGameMenus(CMainFrame& frame, bool gameOpen)
 
 TEST_F(AppTest, OneTickRunsItsStepsInOrder)
 {
-    FakeEmulator emulator("emu");
-    FakeGraphic video("video");
-    FakeSound sound("sound");
-    FakeInput input("input");
+    FakeOutputs fakes;
+    auto& [emulator, video, sound, input] = fakes;
     CMainFrame frame(folder(), m_dialogs);
-    frame.setMedia(&emulator, &video, &sound, &input);
+    fakes.install(frame);
     ASSERT_TRUE(frame.create());
     journal.clear();
     EXPECT_FALSE(frame.update());  // no game: a 1 ms sleep and nothing else
@@ -139,13 +151,10 @@ TEST_F(AppTest, OneTickRunsItsStepsInOrder)
 
 TEST_F(AppTest, StartUpFailureNamesThePartAndSaysSo)
 {
-    FakeEmulator emulator("emu");
-    FakeGraphic video("video");
-    FakeSound sound("sound", false);
-    FakeInput input("input");
+    FakeOutputs fakes(false);
     LogCapture log;
     CMainFrame frame(folder(), m_dialogs);
-    frame.setMedia(&emulator, &video, &sound, &input);
+    fakes.install(frame);
     EXPECT_FALSE(frame.create());
     EXPECT_TRUE(frame.quitRequested());
     EXPECT_EQ(m_dialogs.messages, QStringList{QStringLiteral("Initialization failed!")});
@@ -199,11 +208,9 @@ TEST_F(AppTest, TheChosenLanguageIsRememberedInTheSettings)
 TEST_F(AppTest, DropOpensAFileAndADropWhileRunningReplacesTheGame)
 {
     const std::string disc = KEST_BINARY_DIR "/testdata/boot.iso";
-    FakeGraphic video("video");
-    FakeSound sound("sound");
-    FakeInput input("input");
+    FakeOutputs fakes;
     CMainFrame frame(folder(), m_dialogs);
-    frame.setMedia(&frame.emulator(), &video, &sound, &input);
+    fakes.install(frame, true);
     ASSERT_TRUE(frame.create());
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(QString::fromStdString(disc))});
@@ -246,12 +253,10 @@ TEST_F(AppTest, DropOpensAFileAndADropWhileRunningReplacesTheGame)
 
 TEST_F(AppTest, FocusAndMenusPauseTheGameAndEmulationPauseHoldsTheMachine)
 {
-    FakeEmulator emulator("emu");
-    FakeGraphic video("video");
-    FakeSound sound("sound");
-    FakeInput input("input");
+    FakeOutputs fakes;
+    auto& [emulator, video, sound, input] = fakes;
     CMainFrame frame(folder(), m_dialogs);
-    frame.setMedia(&emulator, &video, &sound, &input);
+    fakes.install(frame);
     ASSERT_TRUE(frame.create());
     frame.show();
     QApplication::setActiveWindow(&frame);

@@ -7,23 +7,8 @@
 #include "core/machine.h"
 #include "platform/host_time.h"
 #include "support/files.h"
+#include "support/process.h"
 #include "ui/host/host_sound.h"
-
-namespace {
-
-std::string run(const std::string& command)
-{
-    std::string output;
-    if (std::FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe))
-            output += buffer;
-        pclose(pipe);
-    }
-    return output;
-}
-
-}  // namespace
 
 // SDL's disk driver writes what the device plays to a raw file at about
 // the device's pace. The left channel carries a 1 kHz tone, the right a
@@ -87,7 +72,7 @@ TEST(HostSound, ToneArrivesInOrderThroughTheDiskDriverAndUnderrunIsSilent)
     const std::string left = dir.file("tone.raw");
     std::ofstream(left, std::ios::binary)
         .write(reinterpret_cast<const char*>(tone.data()), static_cast<std::streamsize>(tone.size() * 2));
-    const std::string stat = run("sox -t raw -r 44100 -e signed -b 16 -c 1 " + left + " -n stat 2>&1");
+    const std::string stat = runCommand("sox -t raw -r 44100 -e signed -b 16 -c 1 " + left + " -n stat 2>&1");
     const std::size_t at = stat.find("Rough   frequency:");
     ASSERT_NE(at, std::string::npos) << stat;
     const double frequency = std::atof(stat.c_str() + at + 18);

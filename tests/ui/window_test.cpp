@@ -19,6 +19,7 @@
 
 #include "core/shared_state.h"
 #include "support/files.h"
+#include "support/process.h"
 #include "support/lsan_suppressions.h"
 #include "ui/app/dialogs.h"
 #include "ui/app/main_frame.h"
@@ -58,21 +59,9 @@ bool waitFor(pid_t pid, std::chrono::milliseconds limit, int* status = nullptr)
     return false;
 }
 
-std::string run(const std::string& command)
-{
-    std::string output;
-    if (std::FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe))
-            output += buffer;
-        pclose(pipe);
-    }
-    return output;
-}
-
 QImage screenshot(const std::string& png)
 {
-    run("xwd -root -silent -display " + display + " | convert xwd:- " + png);
+    runCommand("xwd -root -silent -display " + display + " | convert xwd:- " + png);
     return QImage(QString::fromStdString(png)).convertToFormat(QImage::Format_RGB32);
 }
 
@@ -117,11 +106,11 @@ TEST(Window, OpensTheBootDiscFromTheCommandLineAndShowsItsPicture)
     EXPECT_LT(seen.background, 1000) << "the background picture still shows in " << png;
 
     // Ctrl+X is File > Exit.
-    std::string window = run("xdotool search --name '^Kest$' | head -1");
+    std::string window = runCommand("xdotool search --name '^Kest$' | head -1");
     while (!window.empty() && (window.back() == '\n' || window.back() == ' '))
         window.pop_back();
     ASSERT_FALSE(window.empty());
-    run("xdotool windowfocus --sync " + window + " key ctrl+x");
+    runCommand("xdotool windowfocus --sync " + window + " key ctrl+x");
     int status = -1;
     if (!waitFor(kest, std::chrono::seconds(20), &status)) {
         kill(kest, SIGTERM);
@@ -151,7 +140,7 @@ TEST(Window, KeyMappedToUpReachesPadOneAtTheNextPoll)
     const std::string window = std::to_string(frame.winId());
 
     const auto typeAndWait = [&](const char* action, bool pressed) {
-        run("xdotool windowfocus --sync " + window + " " + action + " w");
+        runCommand("xdotool windowfocus --sync " + window + " " + action + " w");
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         // The window's own key table sees the key as soon as it arrives.
         while (((hostPadState[0] & 0x10) == 0) != pressed && std::chrono::steady_clock::now() < until) {
