@@ -21,6 +21,8 @@ int CKestApp::run(CMainFrame& frame)
 {
     while (!frame.quitRequested()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
+        // Only an event loop of Qt's own would delete what asked for it.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         if (frame.quitRequested())
             break;
         frame.update();

@@ -4,6 +4,15 @@
 
 u8 KeyCodeTable[256];
 
+void CDInput8::start()
+{
+    CInput::start();
+    m_head = 0;
+    m_count = 0;
+    m_overflow = false;
+    m_mouse = MouseState{};
+}
+
 void CDInput8::keyEvent(u8 key, bool pressed)
 {
     if (m_count == kBufferedEvents) {

@@ -32,6 +32,10 @@ public:
         std::array<u8, kMouseButtons> buttons{};
     };
 
+    // A game starts with nothing buffered: keys typed before it (into a
+    // menu or a dialog) are not its input.
+    void start() override;
+
     // Auto-repeated presses are the window's to filter out.
     void keyEvent(u8 key, bool pressed);
     void mouseMove(s32 dx, s32 dy);
