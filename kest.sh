@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Kest's one entry point: installs what is missing, builds, and runs.
-#   ./kest.sh run [kest-headless arguments]   build (optimised) and run the emulator
+#   ./kest.sh run [FILE]                      build (optimised) and open the emulator's window
+#   ./kest.sh headless [arguments]            build (optimised) and run kest-headless
 #   ./kest.sh test                            build with ASan+UBSan and run every test
 #   ./kest.sh bench [benchmark filter]        build (optimised) and run the benchmarks
 set -euo pipefail
@@ -9,7 +10,7 @@ cd "$(dirname "$0")"
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
           libzip-dev zlib1g-dev nlohmann-json3-dev qt6-base-dev libsdl2-dev
           binutils-sh4-linux-gnu binutils-m68k-linux-gnu gcc-m68k-linux-gnu
-          xorriso zip python3 libcdio-utils)
+          xorriso zip python3 libcdio-utils sox xvfb xdotool x11-apps imagemagick xauth)
 
 install_missing() {
     local missing=()
@@ -34,6 +35,13 @@ cmd=${1:-}
 [ $# -gt 0 ] && shift
 case "$cmd" in
 run)
+    install_missing
+    configure build/release Release OFF
+    # The boot test disc comes along, so there is something to open.
+    cmake --build build/release -j "$jobs" --target kest kest-boot-disc
+    exec build/release/ui/app/kest "$@"
+    ;;
+headless)
     install_missing
     configure build/release Release OFF
     cmake --build build/release -j "$jobs" --target kest-headless
@@ -61,7 +69,7 @@ bench)
     done
     ;;
 *)
-    echo "usage: $0 run [args] | test | bench [filter]" >&2
+    echo "usage: $0 run [file] | headless [args] | test | bench [filter]" >&2
     exit 2
     ;;
 esac

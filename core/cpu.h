@@ -87,6 +87,13 @@ public:
     void stepInto();
     void stepOver();
     void stepOut();
+    // Stops the machine when this processor reaches address.
+    void runTo(u32 address)
+    {
+        m_stepTarget = address;
+        m_stepPending = true;
+        updateDebugSwitch();
+    }
     bool isBreakpoint(u32 pc);
     bool checkBreakpoint(u32 pc);
     bool stepPending() const { return m_stepPending; }

@@ -1,12 +1,14 @@
 // Opening a file: the console road (BIOS, backup memory, disc, cartridge,
 // controllers), the arcade road (BIOS, EEPROM, ROM set) and the machine's
 // mode, which both share.
+#include <filesystem>
 #include <memory>
 
 #include "board/cart/cart_titan.h"
 #include "board/cart/cartridge.h"
 #include "cd/media/bin.h"
 #include "cd/media/ccd.h"
+#include "cd/media/cdd.h"
 #include "cd/media/cue.h"
 #include "cd/media/mds.h"
 #include "core/game_database.h"
@@ -35,6 +37,16 @@ s32 settingInt(INI& settings, const char* section, const char* key)
     return settings.findSection(section).findKey(key).getInt();
 }
 
+// A host CD drive is named by its device (/dev/sr0), where Windows names
+// it by a drive letter.
+FileKind classifyTarget(const std::string& path)
+{
+    std::error_code error;
+    if (path.starts_with("/dev/") || std::filesystem::is_block_file(path, error))
+        return FileKind::kDrive;
+    return classifyPath(path);
+}
+
 }  // namespace
 
 bool Kest::open(const std::string& path, int mode)
@@ -48,19 +60,21 @@ bool Kest::open(const std::string& path, int mode)
     std::string target = path;
     FileKind kind;
     if (!path.empty()) {
-        kind = classifyPath(path);
+        kind = classifyTarget(path);
         m_system.machineKind = machineKindOf(kind);
     } else {
         m_system.machineKind = mode;
         target = mode == 0 ? setting(settings, "Path", "sat_cd") : mode == 1 ? setting(settings, "Path", "stv_game1")
                                                                              : std::string();
-        kind = classifyPath(target);
+        kind = classifyTarget(target);
     }
 
     bool startable = true;
     if (m_system.machineKind == kConsole) {
         loadSaturnBios(settings);
-        openDisc(target, kind);
+        // A drive that is missing, empty or failing starts nothing.
+        if (!openDisc(target, kind))
+            return false;
         startSaturnGame(target, settings);
     } else if (m_system.machineKind == kArcade) {
         // There is no built-in arcade BIOS to fall back on.
@@ -148,7 +162,16 @@ bool Kest::openDisc(const std::string& path, FileKind kind)
     case FileKind::kImage: m_disc = std::make_shared<CBin>(path); break;
     case FileKind::kMds: m_disc = std::make_shared<CMds>(path); break;
     case FileKind::kCcd: m_disc = std::make_shared<CCcd>(path); break;
-    default: break;  // other kinds, a drive letter without a drive: the held disc stays
+    case FileKind::kDrive:
+        if (!m_realDrive || !m_realDrive->open(path)) {
+            logError(1, "No disc from the drive [path: %s]", path.c_str());
+            m_disc.reset();
+            m_system.setMedia(nullptr);
+            return false;
+        }
+        m_disc = m_realDrive;
+        break;
+    default: break;  // other kinds: the held disc stays
     }
     m_system.setMedia(m_disc);
     return true;

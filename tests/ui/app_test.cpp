@@ -1,0 +1,298 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDropEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QUrl>
+#include <fstream>
+
+#include "core/shared_state.h"
+#include "support/files.h"
+#include "support/log_capture.h"
+#include "ui/app/dialogs.h"
+#include "ui/app/main_frame.h"
+
+namespace {
+
+class FakeDialogs : public Dialogs {
+public:
+    QStringList messages;
+    QString nextFile;
+    void message(QWidget*, const QString& text) override { messages << text; }
+    QString openFile(QWidget*, const QString&) override { return nextFile; }
+    QString chooseDrive(QWidget*, const QStringList& drives) override { return drives.value(0); }
+    void about(QWidget*, const QString&, const QString&, const QString&) override {}
+};
+
+// Outputs that write what is done to them into one shared journal.
+std::vector<std::string> journal;
+
+template <typename Base>
+class Recording : public Base {
+public:
+    explicit Recording(std::string name, bool initOk = true) : m_name(std::move(name)), m_initOk(initOk) {}
+    bool init(void*) override { return m_initOk; }
+    void start() override
+    {
+        journal.push_back(m_name + ".start");
+        Base::start();
+    }
+    void stop() override
+    {
+        journal.push_back(m_name + ".stop");
+        Base::stop();
+    }
+    bool update() override
+    {
+        journal.push_back(m_name + ".update");
+        return Base::update();
+    }
+
+protected:
+    std::string m_name;
+    bool m_initOk;
+};
+
+class FakeGraphic : public Recording<CGraphic> {
+public:
+    using Recording::Recording;
+    void setText(const std::string& text) override
+    {
+        journal.push_back("video.setText");
+        CGraphic::setText(text);
+    }
+    void present() override { journal.push_back("video.present"); }
+};
+
+class FakeEmulator : public Recording<CEmuX> {
+public:
+    using Recording::Recording;
+};
+
+using FakeSound = Recording<CSound>;
+using FakeInput = Recording<CInput>;
+
+// The four outputs a window drives, all recording; the real emulator can
+// stay in place of the fake one.
+struct FakeOutputs {
+    explicit FakeOutputs(bool soundStarts = true) : sound("sound", soundStarts) {}
+    void install(CMainFrame& frame, bool realEmulator = false)
+    {
+        frame.setMedia(realEmulator ? static_cast<CEmuX*>(&frame.emulator()) : &emulator, &video, &sound, &input);
+    }
+    FakeEmulator emulator{"emu"};
+    FakeGraphic video{"video"};
+    FakeSound sound;
+    FakeInput input{"input"};
+};
+
+// A data folder with the two language files the program ships.
+class AppTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::filesystem::create_directories(m_dir.path() / "lang");
+        for (const char* code : {"en_US", "ja_JP"})
+            std::filesystem::copy_file(std::string(KEST_SOURCE_DIR "/ui/app/lang/") + code + ".ini",
+                                       m_dir.path() / "lang" / (std::string(code) + ".ini"));
+        debugBreak = 0;
+    }
+    std::string folder() const { return m_dir.path().string(); }
+
+    TempDir m_dir;
+    FakeDialogs m_dialogs;
+};
+
+void expectGameMenus(CMainFrame& frame, bool gameOpen)
+{
+    EXPECT_EQ(frame.action(CMainFrame::kFileOpen)->isEnabled(), !gameOpen);
+    EXPECT_EQ(frame.action(CMainFrame::kFileBoot)->isEnabled(), !gameOpen);
+    EXPECT_EQ(frame.action(CMainFrame::kFileClose)->isEnabled(), gameOpen);
+    EXPECT_EQ(frame.action(CMainFrame::kEmulationPause)->isEnabled(), gameOpen);
+    EXPECT_EQ(frame.action(CMainFrame::kEmulationReset)->isEnabled(), gameOpen);
+    EXPECT_FALSE(frame.topMenu(2)->isEnabled());
+}
+
+}  // namespace
+
+TEST_F(AppTest, OneTickRunsItsStepsInOrder)
+{
+    FakeOutputs fakes;
+    auto& [emulator, video, sound, input] = fakes;
+    CMainFrame frame(folder(), m_dialogs);
+    fakes.install(frame);
+    ASSERT_TRUE(frame.create());
+    journal.clear();
+    EXPECT_FALSE(frame.update());  // no game: a 1 ms sleep and nothing else
+    EXPECT_TRUE(journal.empty());
+
+    frame.start();
+    ASSERT_TRUE(frame.resume());
+    EXPECT_FALSE(frame.resume());  // once only
+    const std::vector<std::string> starts = {"emu.start", "video.start", "sound.start", "input.start"};
+    EXPECT_EQ(journal, starts);
+    journal.clear();
+    ASSERT_TRUE(frame.update());
+    const std::vector<std::string> order = {"input.update", "video.setText", "emu.update",
+                                            "video.update", "sound.update",  "video.present"};
+    EXPECT_EQ(journal, order);
+    EXPECT_TRUE(video.text().starts_with("FPS: 0/60(0%) CPU: ")) << video.text();
+    EXPECT_TRUE(emulator.running() && sound.running() && video.running());
+    EXPECT_FALSE(input.running());  // the input is started, never resumed
+
+    ASSERT_TRUE(frame.pause());
+    EXPECT_FALSE(emulator.running() || sound.running() || video.running());
+    journal.clear();
+    EXPECT_FALSE(frame.update());
+    EXPECT_TRUE(journal.empty());
+}
+
+TEST_F(AppTest, StartUpFailureNamesThePartAndSaysSo)
+{
+    FakeOutputs fakes(false);
+    LogCapture log;
+    CMainFrame frame(folder(), m_dialogs);
+    fakes.install(frame);
+    EXPECT_FALSE(frame.create());
+    EXPECT_TRUE(frame.quitRequested());
+    EXPECT_EQ(m_dialogs.messages, QStringList{QStringLiteral("Initialization failed!")});
+    EXPECT_TRUE(log.contains("INIT: Sound\n"));
+    EXPECT_FALSE(log.contains("INIT: Input"));
+}
+
+TEST_F(AppTest, MenusFollowTheGameAndTheLanguage)
+{
+    CMainFrame frame(folder(), m_dialogs);
+    ASSERT_TRUE(frame.create());
+    EXPECT_TRUE(std::filesystem::exists(frame.settingsPath()));
+    EXPECT_EQ(frame.languageCode(), "en_US");
+    ASSERT_NE(frame.action(33001), nullptr);
+    EXPECT_EQ(frame.action(CMainFrame::kLanguagePlaceholder), nullptr);
+    EXPECT_TRUE(frame.action(33000)->isChecked());
+    expectGameMenus(frame, false);
+
+    frame.start();
+    expectGameMenus(frame, true);
+    frame.action(33001)->trigger();  // Japanese while the game runs
+    EXPECT_EQ(frame.languageCode(), "ja_JP");
+    EXPECT_EQ(frame.topMenu(0)->title(), QString::fromUtf8("ファイル(&F)"));
+    EXPECT_EQ(frame.action(CMainFrame::kFileOpen)->text(), QString::fromUtf8("開く(&O)\tCtrl/Shift+O"));
+    EXPECT_TRUE(frame.action(33001)->isChecked());
+    EXPECT_FALSE(frame.action(33000)->isChecked());
+    expectGameMenus(frame, true);
+    frame.stop();
+    expectGameMenus(frame, false);
+
+    // A language file that went away leaves everything as it was.
+    std::filesystem::remove(m_dir.path() / "lang" / "en_US.ini");
+    frame.action(33000)->trigger();
+    EXPECT_EQ(frame.languageCode(), "ja_JP");
+    EXPECT_TRUE(frame.action(33001)->isChecked());
+}
+
+TEST_F(AppTest, TheChosenLanguageIsRememberedInTheSettings)
+{
+    {
+        CMainFrame frame(folder(), m_dialogs);
+        ASSERT_TRUE(frame.create());
+        frame.command(33001, Qt::NoModifier);
+    }
+    CMainFrame again(folder(), m_dialogs);
+    ASSERT_TRUE(again.create());
+    EXPECT_EQ(again.languageCode(), "ja_JP");
+    EXPECT_TRUE(again.action(33001)->isChecked());
+}
+
+TEST_F(AppTest, DropOpensAFileAndADropWhileRunningReplacesTheGame)
+{
+    const std::string disc = KEST_BINARY_DIR "/testdata/boot.iso";
+    FakeOutputs fakes;
+    CMainFrame frame(folder(), m_dialogs);
+    fakes.install(frame, true);
+    ASSERT_TRUE(frame.create());
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(disc))});
+    const auto dropDisc = [&] {
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&frame, &enter);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&frame, &drop);
+    };
+    debugBreak = 1;  // a pause left from the last game
+    dropDisc();
+    EXPECT_EQ(frame.filePath(), QString::fromStdString(disc));
+    EXPECT_TRUE(frame.opened() && frame.running());
+    EXPECT_EQ(debugBreak, 0);
+    EXPECT_EQ(frame.emulator().header().title, "KEST BIOS BOOT TEST");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(frame.update());
+    const u32 fields = frame.emulator().getSystem().frameCounter();
+    EXPECT_GT(fields, 0u);
+
+    // Another drop stops the first game before it runs the new one.
+    journal.clear();
+    dropDisc();
+    EXPECT_TRUE(frame.opened() && frame.running());
+    const std::vector<std::string> restart = {"video.stop",  "sound.stop",  "input.stop",
+                                              "video.start", "sound.start", "input.start"};
+    EXPECT_EQ(journal, restart);
+    EXPECT_TRUE(frame.update());
+    expectGameMenus(frame, true);
+
+    // A file the emulator cannot start leaves no game and says so.
+    const std::string text = m_dir.file("notes.txt");
+    std::ofstream(text) << "not a disc";
+    frame.openFile(QString::fromStdString(text), 0);
+    EXPECT_FALSE(frame.opened());
+    ASSERT_EQ(m_dialogs.messages.size(), 1);
+    EXPECT_TRUE(m_dialogs.messages[0].startsWith(QStringLiteral("Cannot start")));
+    expectGameMenus(frame, false);
+}
+
+TEST_F(AppTest, FocusAndMenusPauseTheGameAndEmulationPauseHoldsTheMachine)
+{
+    FakeOutputs fakes;
+    auto& [emulator, video, sound, input] = fakes;
+    CMainFrame frame(folder(), m_dialogs);
+    fakes.install(frame);
+    ASSERT_TRUE(frame.create());
+    frame.show();
+    QApplication::setActiveWindow(&frame);
+    QApplication::processEvents();
+    EXPECT_FALSE(frame.pause());  // without a game nothing changes
+    frame.start();
+    frame.resume();
+
+    QWidget other;
+    other.show();
+    QApplication::setActiveWindow(&other);
+    QApplication::processEvents();
+    EXPECT_FALSE(frame.running());
+    EXPECT_FALSE(emulator.running());
+    QApplication::setActiveWindow(&frame);
+    QApplication::processEvents();
+    EXPECT_TRUE(frame.running());
+
+    QMetaObject::invokeMethod(frame.topMenu(1), "aboutToShow", Qt::DirectConnection);
+    EXPECT_FALSE(frame.running());
+    QMetaObject::invokeMethod(frame.topMenu(1), "aboutToHide", Qt::DirectConnection);
+    EXPECT_TRUE(frame.running());
+
+    // Emulation > Pause: the ticks go on, the machine and the sound stop.
+    frame.command(CMainFrame::kEmulationPause, Qt::NoModifier);
+    EXPECT_EQ(debugBreak, 1);
+    EXPECT_FALSE(sound.opened());
+    EXPECT_TRUE(frame.update());
+    frame.command(CMainFrame::kEmulationPause, Qt::NoModifier);
+    EXPECT_EQ(debugBreak, 0);
+    EXPECT_TRUE(sound.running());
+}
+
+TEST(CommandLine, QuotedPathsLoseTheirBlanksAndOthersStayWhole)
+{
+    EXPECT_EQ(commandLinePath(QStringLiteral("\"  /games/my disc.cue  \"")), QStringLiteral("/games/my disc.cue"));
+    EXPECT_EQ(commandLinePath(QStringLiteral(" /games/my disc.cue")), QStringLiteral(" /games/my disc.cue"));
+    EXPECT_EQ(commandLinePath(QString()), QString());
+}

@@ -1,0 +1,209 @@
+// A real window on a virtual X server: the program started from the
+// command line with the boot disc, a screenshot of it, and keys typed
+// with xdotool reaching the emulated pad. The test starts its own Xvfb.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QImage>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/shared_state.h"
+#include "support/files.h"
+#include "support/process.h"
+#include "support/lsan_suppressions.h"
+#include "ui/app/dialogs.h"
+#include "ui/app/main_frame.h"
+
+extern char** environ;
+
+namespace {
+
+const std::string kBootDisc = KEST_BINARY_DIR "/testdata/boot.iso";
+std::string display;
+
+pid_t spawn(const std::vector<std::string>& arguments)
+{
+    std::vector<char*> argv;
+    for (const std::string& a : arguments)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+        return -1;
+    return pid;
+}
+
+// Waits for a process started here; false when it is still running then.
+bool waitFor(pid_t pid, std::chrono::milliseconds limit, int* status = nullptr)
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    int st = 0;
+    while (std::chrono::steady_clock::now() < until) {
+        if (waitpid(pid, &st, WNOHANG) == pid) {
+            if (status)
+                *status = st;
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+QImage screenshot(const std::string& png)
+{
+    runCommand("xwd -root -silent -display " + display + " | convert xwd:- " + png);
+    return QImage(QString::fromStdString(png)).convertToFormat(QImage::Format_RGB32);
+}
+
+struct Census {
+    int yellow = 0;      // status text
+    int background = 0;  // the picture shown while no game runs
+};
+
+Census count(const QImage& image)
+{
+    Census c;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            if (qRed(p) > 200 && qGreen(p) > 200 && qBlue(p) < 80)
+                ++c.yellow;
+            else if (qBlue(p) > 40 && qBlue(p) < 0x80 && qRed(p) < 0x40 && qBlue(p) > qRed(p) + 24)
+                ++c.background;
+        }
+    }
+    return c;
+}
+
+}  // namespace
+
+TEST(Window, OpensTheBootDiscFromTheCommandLineAndShowsItsPicture)
+{
+    const std::string program = KEST_BINARY_DIR "/ui/app/kest";
+    setenv("LSAN_OPTIONS", "suppressions=" KEST_SOURCE_DIR "/tests/ui/desktop.supp", 1);
+    const pid_t kest = spawn({program, kBootDisc});
+    ASSERT_GT(kest, 0);
+    const std::string png = KEST_BINARY_DIR "/kest_window.png";
+    Census seen;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        seen = count(screenshot(png));
+        if (seen.yellow > 200)
+            break;
+    }
+    EXPECT_GT(seen.yellow, 200) << "no status line in " << png;
+    EXPECT_LT(seen.background, 1000) << "the background picture still shows in " << png;
+
+    // Ctrl+X is File > Exit.
+    std::string window = runCommand("xdotool search --name '^Kest$' | head -1");
+    while (!window.empty() && (window.back() == '\n' || window.back() == ' '))
+        window.pop_back();
+    ASSERT_FALSE(window.empty());
+    runCommand("xdotool windowfocus --sync " + window + " key ctrl+x");
+    int status = -1;
+    if (!waitFor(kest, std::chrono::seconds(20), &status)) {
+        kill(kest, SIGTERM);
+        waitFor(kest, std::chrono::seconds(5));
+        FAIL() << "the program did not exit on Ctrl+X";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+TEST(Window, KeyMappedToUpReachesPadOneAtTheNextPoll)
+{
+    TempDir data;
+    QtDialogs dialogs;
+    CMainFrame frame(data.path().string(), dialogs);
+    ASSERT_TRUE(frame.create());
+    frame.show();
+    // No game yet: the background picture fills the window.
+    for (int i = 0; i < 50; ++i) {
+        QApplication::processEvents();
+        frame.update();
+    }
+    EXPECT_GT(count(screenshot(KEST_BINARY_DIR "/kest_window_idle.png")).background, 200000);
+    frame.openFile(QString::fromStdString(kBootDisc), 0);
+    ASSERT_TRUE(frame.opened());
+    const auto pad = frame.emulator().getSystem().smpc().getPort(0).peripheral();
+    ASSERT_NE(pad, nullptr);
+    const std::string window = std::to_string(frame.winId());
+
+    const auto typeAndWait = [&](const char* action, bool pressed) {
+        runCommand("xdotool windowfocus --sync " + window + " " + action + " w");
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        // The window's own key table sees the key as soon as it arrives.
+        while (((hostPadState[0] & 0x10) == 0) != pressed && std::chrono::steady_clock::now() < until) {
+            QApplication::processEvents();
+            frame.update();
+        }
+        return ((hostPadState[0] & 0x10) == 0) == pressed;
+    };
+    for (int i = 0; i < 3; ++i)
+        frame.update();
+    EXPECT_EQ(pad->getData()[0], 0xFF);
+    ASSERT_TRUE(typeAndWait("keydown", true));
+    ASSERT_TRUE(frame.update());
+    EXPECT_EQ(pad->getData()[0], 0xEF);  // Up, active low
+    ASSERT_TRUE(typeAndWait("keyup", false));
+    ASSERT_TRUE(frame.update());
+    EXPECT_EQ(pad->getData()[0], 0xFF);
+}
+
+// Starts Xvfb on the first free display from a number of its own; a
+// server that dies at once (another took the display) moves on.
+pid_t startServer()
+{
+    int number = 60 + getpid() % 200;
+    for (int attempt = 0; attempt < 20; ++attempt, ++number) {
+        if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)) ||
+            std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock"))
+            continue;
+        display = ":" + std::to_string(number);
+        const pid_t server = spawn({"Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        if (server <= 0)
+            return -1;
+        const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+        for (int i = 0; i < 500; ++i) {
+            if (waitFor(server, std::chrono::milliseconds(10)))
+                break;
+            if (std::filesystem::exists(socket))
+                return server;
+        }
+        kill(server, SIGTERM);
+        waitFor(server, std::chrono::seconds(5));
+    }
+    return -1;
+}
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (::testing::GTEST_FLAG(list_tests))
+        return RUN_ALL_TESTS();
+    const pid_t server = startServer();
+    if (server <= 0) {
+        std::fprintf(stderr, "cannot start Xvfb\n");
+        return 1;
+    }
+    setenv("DISPLAY", display.c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    int result = 1;
+    {
+        QApplication app(argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    kill(server, SIGTERM);
+    waitFor(server, std::chrono::seconds(5));
+    return result;
+}

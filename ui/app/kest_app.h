@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QStringList>
+
+class CMainFrame;
+
+// The application: its main loop dispatches what the window system has
+// waiting and, whenever nothing waits, lets the window run one tick, which
+// emulates and shows one field (or sleeps 1 ms with no game running).
+// Modal dialogs run their own loops, so no tick runs inside them.
+class CKestApp {
+public:
+    // The folder of the executable, which is also the working directory.
+    static QString setWorkingDirectory();
+    // The command line's path, from the arguments after the program's name.
+    static QString commandLine(const QStringList& arguments);
+    static int run(CMainFrame& frame);
+};

@@ -1,0 +1,571 @@
+#include "ui/app/main_frame.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QUrl>
+#include <QWheelEvent>
+#include <cstdio>
+#include <filesystem>
+
+#include "cd/media/ioctl.h"
+#include "core/helpers.h"
+#include "core/ini.h"
+#include "core/shared_state.h"
+#include "platform/canvas_view.h"
+#include "platform/host_time.h"
+#include "platform/key_codes.h"
+#include "platform/sg_transport.h"
+#include "ui/app/dialogs.h"
+
+namespace {
+
+constexpr std::size_t kStatusBytes = 512;
+constexpr const char* kDebugModeNames[] = {"", "VDP2_JIT", "NO_GFX"};
+constexpr const char* kDiscFilter = "Saturn CD Images (*.cue *.ccd *.mds *.iso);;All Files (*)";
+constexpr const char* kArcadeFilter = "ST-V ROMs (*.zip)";
+
+// Position of the Language submenu in the File menu.
+constexpr int kLanguagePosition = 4;
+constexpr int kDebugMenu = 2;
+
+QList<QKeySequence> keys(std::initializer_list<QKeySequence> list)
+{
+    return QList<QKeySequence>(list);
+}
+
+}  // namespace
+
+QString commandLinePath(const QString& line)
+{
+    static const QRegularExpression quoted(QStringLiteral(R"(^"\s*(\S(.*\S)?)\s*"$)"));
+    const QRegularExpressionMatch match = quoted.match(line);
+    return match.hasMatch() ? match.captured(1) : line;
+}
+
+CMainFrame::CMainFrame(std::string dataFolder, Dialogs& dialogs)
+    : m_dataFolder(std::move(dataFolder)), m_dialogs(dialogs), m_console(true),
+      m_kest(std::make_unique<KestDelegate>(&m_input)), m_sound(std::make_unique<DSound>(m_kest->getSystem())),
+      m_emuX(m_kest.get()), m_graphic(&m_video), m_soundOut(m_sound.get()), m_inputOut(&m_input)
+{
+    m_kest->setDataFolder(m_dataFolder);
+    setWindowTitle(QStringLiteral("Kest"));
+    m_view = new CanvasView(this);
+    m_view->setMinimumSize(kMinClientWidth, kMinClientHeight);
+    m_view->setMouseTracking(true);
+    m_view->setBackground(QImage(QStringLiteral(":/kest/background.png")));
+    m_view->installEventFilter(this);
+    installEventFilter(this);
+    setCentralWidget(m_view);
+    setWindowIcon(QIcon(QStringLiteral(":/kest/icon.png")));
+    buildMenus();
+}
+
+CMainFrame::~CMainFrame()
+{
+    m_view->removeEventFilter(this);
+    removeEventFilter(this);
+    if (opened())
+        stop();
+    if (m_created) {
+        INI settings(settingsPath(), false);
+        settings.findSection("Language").findKey("lang_code").value = m_languageCode;
+    }
+}
+
+std::string CMainFrame::settingsPath() const
+{
+    return m_kest->dataPath("kest.ini");
+}
+
+void CMainFrame::setMedia(CEmuX* emulator, CGraphic* video, CSound* sound, CInput* input)
+{
+    m_emuX = emulator;
+    m_graphic = video;
+    m_soundOut = sound;
+    m_inputOut = input;
+}
+
+QAction* CMainFrame::action(int id) const
+{
+    const auto found = m_actions.find(id);
+    return found == m_actions.end() ? nullptr : found->second;
+}
+
+QAction* CMainFrame::addCommand(QMenu* menu, int id, const QString& text, const QList<QKeySequence>& shortcuts)
+{
+    QAction* item = menu ? menu->addAction(text) : new QAction(text, this);
+    if (!menu)
+        addAction(item);
+    item->setShortcuts(shortcuts);
+    connect(item, &QAction::triggered, this, [this, id] { command(id, QGuiApplication::keyboardModifiers()); });
+    m_actions[id] = item;
+    return item;
+}
+
+void CMainFrame::buildMenus()
+{
+    QMenuBar* bar = menuBar();
+    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    addCommand(file, kFileOpen, QStringLiteral("&Open\tCtrl/Shift+O"),
+               keys({QKeySequence(Qt::CTRL | Qt::Key_O), QKeySequence(Qt::SHIFT | Qt::Key_O),
+                     QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O)}));
+    addCommand(file, kFileBoot, QStringLiteral("&Boot\tCtrl/Shift+B"),
+               keys({QKeySequence(Qt::CTRL | Qt::Key_B), QKeySequence(Qt::SHIFT | Qt::Key_B)}));
+    addCommand(file, kFileClose, QStringLiteral("&Close\tCtrl+C"), keys({QKeySequence(Qt::CTRL | Qt::Key_C)}));
+    file->addSeparator();
+    m_languageMenu = file->addMenu(QStringLiteral("Language"));
+    m_languageGroup = new QActionGroup(this);
+    addCommand(m_languageMenu, kLanguagePlaceholder, QStringLiteral("English"));
+    file->addSeparator();
+    addCommand(file, kFileExit, QStringLiteral("E&xit\tCtrl+X"), keys({QKeySequence(Qt::CTRL | Qt::Key_X)}));
+
+    QMenu* emulation = bar->addMenu(QStringLiteral("&Emulation"));
+    addCommand(emulation, kEmulationPause, QStringLiteral("&Pause\tPause"), keys({QKeySequence(Qt::Key_Pause)}));
+    addCommand(emulation, kEmulationReset, QStringLiteral("&Reset\tCtrl/Shift+R"),
+               keys({QKeySequence(Qt::CTRL | Qt::Key_R), QKeySequence(Qt::SHIFT | Qt::Key_R)}));
+
+    QMenu* debug = bar->addMenu(QStringLiteral("&Debug"));
+    addCommand(debug, kDebugRun, QStringLiteral("Run\tF9"), keys({QKeySequence(Qt::Key_F9)}));
+    addCommand(debug, kDebugStepInto, QStringLiteral("Step Into\tF7"), keys({QKeySequence(Qt::Key_F7)}));
+    addCommand(debug, kDebugStepOver, QStringLiteral("Step Over\tF8"), keys({QKeySequence(Qt::Key_F8)}));
+    addCommand(debug, kDebugStepOut, QStringLiteral("Step Out\tCtrl+F9"),
+               keys({QKeySequence(Qt::CTRL | Qt::Key_F9)}));
+
+    QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
+    // The memory window is not part of this program yet.
+    addCommand(tools, kToolsMemory, QStringLiteral("&Memory..."))->setEnabled(false);
+
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    addCommand(help, kHelpAbout, QStringLiteral("&About Kest..."));
+    addCommand(nullptr, kFullscreen, QStringLiteral("Fullscreen"),
+               keys({QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)}));
+
+    m_menus = {file, emulation, debug, tools, help};
+    // The emulation holds still while a menu is open.
+    for (QMenu* menu : m_menus) {
+        connect(menu, &QMenu::aboutToShow, this, [this] { pause(); });
+        connect(menu, &QMenu::aboutToHide, this, [this] { resume(); });
+    }
+}
+
+void CMainFrame::setGameMenuState(bool gameOpen)
+{
+    action(kFileOpen)->setEnabled(!gameOpen);
+    action(kFileBoot)->setEnabled(!gameOpen);
+    action(kFileClose)->setEnabled(gameOpen);
+    action(kEmulationPause)->setEnabled(gameOpen);
+    action(kEmulationReset)->setEnabled(gameOpen);
+    m_menus[kDebugMenu]->setEnabled(false);
+}
+
+bool CMainFrame::create()
+{
+    if (!init(this)) {
+        m_dialogs.message(this, QStringLiteral("Initialization failed!"));
+        m_quit = true;
+        return false;
+    }
+    m_created = true;
+    setAcceptDrops(true);
+    return true;
+}
+
+bool CMainFrame::init(void*)
+{
+    const struct {
+        CMedia* media;
+        const char* name;
+        void* window;
+    } parts[] = {{m_graphic, "Graphic", m_view}, {m_soundOut, "Sound", this}, {m_inputOut, "Input", this},
+                 {m_emuX, "EmuX", this}};
+    for (const auto& part : parts) {
+        if (!part.media->init(part.window)) {
+            logSink().write(kLogError, "INIT", "%s", part.name);
+            return false;
+        }
+    }
+
+    // 800 x 600 of picture under the menu bar, centred on the screen.
+    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    }
+    setGameMenuState(false);
+
+    const std::string settings = settingsPath();
+    if (!fileExists(settings))
+        language::writeDefaultSettings(settings);
+    {
+        INI ini(settings, true);
+        m_languageCode = ini.findSection("Language").findKey("lang_code").value;
+    }
+    buildLanguageMenu();
+    setupLanguage();
+
+    m_kest->prepare(std::make_shared<CIoctl>(std::make_unique<SgTransport>()));
+    return true;
+}
+
+void CMainFrame::start()
+{
+    setGameMenuState(true);
+    m_emuX->start();
+    m_graphic->start();
+    m_soundOut->start();
+    m_inputOut->start();
+    CMedia::start();
+}
+
+void CMainFrame::stop()
+{
+    m_emuX->stop();
+    m_graphic->stop();
+    m_soundOut->stop();
+    m_inputOut->stop();
+    CMedia::stop();
+    setGameMenuState(false);
+}
+
+bool CMainFrame::resume()
+{
+    if (!CMedia::resume())
+        return false;
+    m_fps.beginTimerPeriod();
+    m_emuX->resume();
+    m_graphic->resume();
+    m_soundOut->resume();
+    return true;
+}
+
+bool CMainFrame::pause()
+{
+    if (!CMedia::pause())
+        return false;
+    m_fps.endTimerPeriod();
+    m_emuX->pause();
+    m_graphic->pause();
+    m_soundOut->pause();
+    m_inputOut->pause();
+    return true;
+}
+
+bool CMainFrame::update()
+{
+    if (!opened() || !running()) {
+        host::sleepMs(1);
+        return false;
+    }
+    m_inputOut->update();
+    hostDisplaySize = m_kest->getSystem().getDisplaySize();
+    m_fps.tick(true);
+    char status[kStatusBytes];
+    std::snprintf(status, sizeof status, "FPS: %.0f/%.0f(%.0f%%) CPU: %d%% %dx%d %s %s\n", m_fps.getRate(false),
+                  m_fps.getTargetRate(), m_fps.getRate(true), measureCpuUsage(),
+                  static_cast<int>(hostDisplaySize.width), static_cast<int>(hostDisplaySize.height),
+                  kDebugModeNames[videoDebugMode % 3], "");
+    m_graphic->setText(status);
+    m_emuX->update();
+    m_graphic->update();
+    m_soundOut->update();
+    // There is no debugger window to refresh yet; the stop is taken note of.
+    debugStopped = 0;
+    m_graphic->present();
+    return true;
+}
+
+void CMainFrame::openFile(const QString& path, int mode)
+{
+    m_filePath = path;
+    // The running game stops, and writes its files, before another loads.
+    if (opened()) {
+        pause();
+        stop();
+    }
+    debugBreak = 0;
+    const QByteArray narrow = QFile::encodeName(path);
+    if (!m_kest->open(narrow.toStdString(), mode)) {
+        m_dialogs.message(this, path.isEmpty() ? QStringLiteral("Nothing to boot: see kest.ini and the log.")
+                                               : QStringLiteral("Cannot start %1: see the log.").arg(path));
+        return;
+    }
+    start();
+    m_fps.setRate(m_kest->getSystem().pal ? 50.0 : 60.0);
+    resume();
+}
+
+void CMainFrame::command(int id, Qt::KeyboardModifiers modifiers)
+{
+    const bool shift = modifiers.testFlag(Qt::ShiftModifier);
+    if (id >= language::kFirstCommand && id <= language::kLastCommand) {
+        onLanguage(id - language::kFirstCommand);
+        return;
+    }
+    CSystem& machine = m_kest->getSystem();
+    switch (id) {
+    case kFileOpen: onFileOpen(modifiers); break;
+    case kFileBoot: openFile(QString(), shift ? 1 : 0); break;
+    case kFileClose: onFileClose(); break;
+    case kFileExit:
+        m_quit = true;
+        close();
+        break;
+    case kEmulationPause: onEmulationPause(); break;
+    case kEmulationReset:
+        if (shift)
+            m_kest->softReset();
+        else
+            m_emuX->reset();
+        break;
+    case kDebugRun: onDebugRun(modifiers); break;
+    case kDebugStepInto: machine.debugStepInto(machine.getCpu(0)); break;
+    case kDebugStepOver: machine.debugStepOver(machine.getCpu(0)); break;
+    case kDebugStepOut: machine.debugStepOut(machine.getCpu(0)); break;
+    case kHelpAbout:
+        m_dialogs.about(this, QString::fromStdString(m_kest->getInfo(0)), QString::fromStdString(m_kest->getInfo(1)),
+                        language::credits(language::filePath(m_kest->dataPath("lang"), m_languageCode)));
+        break;
+    case kFullscreen: m_dialogs.message(this, QStringLiteral("Fullscreen")); break;
+    default: break;
+    }
+}
+
+void CMainFrame::onFileOpen(Qt::KeyboardModifiers modifiers)
+{
+    QString path;
+    if (modifiers.testFlag(Qt::ShiftModifier) && modifiers.testFlag(Qt::ControlModifier)) {
+        QStringList drives;
+        for (const std::string& drive : listCdDrives())
+            drives << QString::fromStdString(drive);
+        if (drives.isEmpty()) {
+            m_dialogs.message(this, QStringLiteral("No CD drive found."));
+            return;
+        }
+        path = m_dialogs.chooseDrive(this, drives);
+    } else {
+        path = m_dialogs.openFile(this, QString::fromUtf8(modifiers.testFlag(Qt::ShiftModifier) ? kArcadeFilter
+                                                                                               : kDiscFilter));
+    }
+    if (!path.isEmpty())
+        openFile(path, 0);
+}
+
+void CMainFrame::onFileClose()
+{
+    pause();
+    stop();
+    m_view->setShowCanvas(false);
+}
+
+void CMainFrame::onEmulationPause()
+{
+    if (!debugBreak) {
+        debugBreak = 1;
+        debugStopped = 1;
+        m_soundOut->stop();
+        logSink().write(kLogDebug, "", "PAUSE2");
+    } else {
+        debugBreak = 0;
+        m_soundOut->start();
+        m_soundOut->resume();
+        logSink().write(kLogError, "", "PAUSE1");
+    }
+}
+
+void CMainFrame::onDebugRun(Qt::KeyboardModifiers modifiers)
+{
+    CSystem& machine = m_kest->getSystem();
+    if (machine.runState() == kOff) {
+        machine.getCpu(0)->runTo(kDebugRunStop);
+        openFile(QString(), modifiers.testFlag(Qt::ShiftModifier) ? 1 : 0);
+    }
+    machine.debugRun();
+}
+
+void CMainFrame::buildLanguageMenu()
+{
+    m_languages = language::find(m_kest->dataPath("lang"));
+    if (m_languages.empty())
+        return;
+    for (std::size_t i = 0; i < m_languages.size(); ++i) {
+        QAction* item = addCommand(m_languageMenu, m_languages[i].command, m_languages[i].label);
+        item->setCheckable(true);
+        m_languageGroup->addAction(item);
+    }
+    QAction* placeholder = action(kLanguagePlaceholder);
+    m_languageMenu->removeAction(placeholder);
+    m_actions.erase(kLanguagePlaceholder);
+    delete placeholder;
+}
+
+bool CMainFrame::applyLanguage(int index)
+{
+    if (index < 0 || static_cast<std::size_t>(index) >= m_languages.size())
+        return false;
+    const std::string& code = m_languages[static_cast<std::size_t>(index)].code;
+    const std::string path = language::filePath(m_kest->dataPath("lang"), code);
+    if (!fileExists(path))
+        return false;
+    m_languageCode = code;
+    INI ini(path, true);
+    const auto text = [&](const char* section, const char* key) {
+        return QString::fromUtf8(ini.findSection(section).findKey(key).value);
+    };
+    static const char* const kMenus[] = {"File", "Emulation", "Debug", "Tool", "Help"};
+    for (std::size_t i = 0; i < m_menus.size(); ++i)
+        m_menus[i]->setTitle(text("Menu", kMenus[i]));
+    action(kFileOpen)->setText(text("Menu", "Open"));
+    action(kFileBoot)->setText(text("Menu", "Boot"));
+    action(kFileClose)->setText(text("Menu", "Close"));
+    m_menus[0]->actions().at(kLanguagePosition)->setText(text("Language", "Language"));
+    action(kFileExit)->setText(text("Menu", "Exit"));
+    action(kEmulationPause)->setText(text("Menu", "Pause"));
+    action(kEmulationReset)->setText(text("Menu", "Reset"));
+    action(kToolsMemory)->setText(text("Menu", "Memory"));
+    action(kHelpAbout)->setText(text("Menu", "About"));
+    // The states follow the game, which a language change leaves running.
+    setGameMenuState(opened());
+    return true;
+}
+
+void CMainFrame::setupLanguage()
+{
+    for (std::size_t i = 0; i < m_languages.size(); ++i) {
+        if (m_languages[i].code == m_languageCode && applyLanguage(static_cast<int>(i))) {
+            action(m_languages[i].command)->setChecked(true);
+            m_selectedLanguage = static_cast<int>(i);
+        }
+    }
+}
+
+void CMainFrame::onLanguage(int index)
+{
+    if (m_languages.empty() || index == m_selectedLanguage)
+        return;
+    if (applyLanguage(index)) {
+        m_selectedLanguage = index;
+    }
+    // The group checked what was clicked; the check follows the language in force.
+    if (m_selectedLanguage >= 0)
+        action(m_languages[static_cast<std::size_t>(m_selectedLanguage)].command)->setChecked(true);
+    else if (QAction* checked = m_languageGroup->checkedAction())
+        checked->setChecked(false);
+}
+
+void CMainFrame::onKey(int key, bool down)
+{
+    if (!opened())
+        return;
+    if (down && key >= Qt::Key_1 && key <= Qt::Key_9) {
+        layerDebugSwitches[key - Qt::Key_1] ^= 1;
+        return;
+    }
+    if (down && key == Qt::Key_0) {
+        videoDebugMode = static_cast<u8>((videoDebugMode + 1) % 3);
+        return;
+    }
+    if (key == Qt::Key_M) {
+        soundTestInterrupt = down ? 1 : 0;
+        return;
+    }
+    static constexpr struct { int key; int byte; int bit; } kPadKeys[] = {
+        {Qt::Key_D, 0, 7}, {Qt::Key_A, 0, 6}, {Qt::Key_S, 0, 5}, {Qt::Key_W, 0, 4}, {Qt::Key_H, 0, 3},
+        {Qt::Key_J, 0, 2}, {Qt::Key_L, 0, 1}, {Qt::Key_K, 0, 0}, {Qt::Key_P, 1, 7}, {Qt::Key_U, 1, 6},
+        {Qt::Key_I, 1, 5}, {Qt::Key_O, 1, 4}, {Qt::Key_Y, 1, 3},
+    };
+    for (const auto& pad : kPadKeys) {
+        if (pad.key != key)
+            continue;
+        const u8 mask = static_cast<u8>(1u << pad.bit);
+        // Active low: pressed clears the bit.
+        hostPadState[pad.byte] = down ? static_cast<u8>(hostPadState[pad.byte] & ~mask)
+                                      : static_cast<u8>(hostPadState[pad.byte] | mask);
+        return;
+    }
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (!key->isAutoRepeat()) {
+            const bool down = event->type() == QEvent::KeyPress;
+            m_input.keyEvent(hostKeyOf(*key), down);
+            onKey(key->key(), down);
+        }
+        return true;
+    }
+    case QEvent::MouseMove: {
+        if (watched != m_view)
+            return false;
+        const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+        if (m_mouseSeen)
+            m_input.mouseMove(at.x() - m_lastMouse.x(), at.y() - m_lastMouse.y());
+        m_lastMouse = at;
+        m_mouseSeen = true;
+        return false;
+    }
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease: {
+        if (watched != m_view)
+            return false;
+        const Qt::MouseButton button = static_cast<QMouseEvent*>(event)->button();
+        const int index = button == Qt::LeftButton ? 0 : button == Qt::RightButton ? 1 : button == Qt::MiddleButton ? 2 : -1;
+        m_input.mouseButton(index, event->type() == QEvent::MouseButtonPress);
+        return false;
+    }
+    case QEvent::Wheel:
+        m_input.mouseWheel(static_cast<QWheelEvent*>(event)->angleDelta().y());
+        return true;
+    default:
+        return QMainWindow::eventFilter(watched, event);
+    }
+}
+
+void CMainFrame::changeEvent(QEvent* event)
+{
+    // The emulation holds still while the window is not the active one.
+    if (event->type() == QEvent::ActivationChange) {
+        if (isActiveWindow())
+            resume();
+        else
+            pause();
+    }
+    QMainWindow::changeEvent(event);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    if (opened())
+        stop();
+    m_quit = true;
+    event->accept();
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    event->acceptProposedAction();
+    if (!urls.isEmpty() && urls.first().isLocalFile())
+        openFile(urls.first().toLocalFile(), 0);
+}

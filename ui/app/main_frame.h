@@ -1,0 +1,142 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/media.h"
+#include "ui/host/delegates.h"
+#include "ui/host/frame_pacer.h"
+#include "ui/host/host_input.h"
+#include "ui/host/host_sound.h"
+#include "ui/host/host_video.h"
+#include "ui/host/language.h"
+#include "ui/host/log_console.h"
+
+class CanvasView;
+class Dialogs;
+class QActionGroup;
+class QMenu;
+
+// The main window: it owns the emulator object and the picture, sound and
+// input outputs, drives them through CMedia, turns menus, keys, drops and
+// the command line into calls on the emulator, and runs one field per
+// tick of the main loop.
+class CMainFrame : public QMainWindow, public CMedia {
+public:
+    // Command ids of the menu.
+    enum Command : int {
+        kFileOpen = 0xE101,
+        kFileBoot = 0x8043,
+        kFileClose = 0xE102,
+        kFileExit = 0xE141,
+        kLanguagePlaceholder = 0x8072,
+        kEmulationPause = 0x800D,
+        kEmulationReset = 0x800F,
+        kDebugRun = 0x8065,
+        kDebugStepInto = 0x8066,
+        kDebugStepOver = 0x8067,
+        kDebugStepOut = 0x8068,
+        kToolsMemory = 0x8009,
+        kHelpAbout = 0xE140,
+        kFullscreen = 0x804B,
+    };
+    static constexpr int kClientWidth = 800;
+    static constexpr int kClientHeight = 600;
+    static constexpr int kMinClientWidth = 320;
+    static constexpr int kMinClientHeight = 224;
+    // The master SH-2 stops here when Debug > Run boots the machine.
+    static constexpr u32 kDebugRunStop = 0x06002E00;
+
+    // dataFolder holds kest.ini, lang/, bios/ and saves/.
+    CMainFrame(std::string dataFolder, Dialogs& dialogs);
+    ~CMainFrame() override;
+
+    // Window creation: the four outputs and the emulator, the settings, the
+    // languages and the real drive. On failure shows "Initialization
+    // failed!" and answers false.
+    bool create();
+
+    bool init(void* window) override;
+    void start() override;
+    void stop() override;
+    bool resume() override;
+    bool pause() override;
+    bool update() override;
+
+    void openFile(const QString& path, int mode);
+    void command(int id, Qt::KeyboardModifiers modifiers);
+    bool quitRequested() const { return m_quit; }
+
+    // Tests swap in their own outputs before create().
+    void setMedia(CEmuX* emulator, CGraphic* video, CSound* sound, CInput* input);
+
+    KestDelegate& emulator() { return *m_kest; }
+    CDInput8& input() { return m_input; }
+    CanvasView* view() const { return m_view; }
+    QAction* action(int id) const;
+    QMenu* languageMenu() const { return m_languageMenu; }
+    QMenu* topMenu(int index) const { return m_menus[static_cast<std::size_t>(index)]; }
+    const std::string& languageCode() const { return m_languageCode; }
+    const QString& filePath() const { return m_filePath; }
+    std::string settingsPath() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void buildMenus();
+    QAction* addCommand(QMenu* menu, int id, const QString& text, const QList<QKeySequence>& keys = {});
+    void setGameMenuState(bool gameOpen);
+    void buildLanguageMenu();
+    bool applyLanguage(int index);
+    void setupLanguage();
+    void onLanguage(int index);
+    void onFileOpen(Qt::KeyboardModifiers modifiers);
+    void onFileClose();
+    void onEmulationPause();
+    void onDebugRun(Qt::KeyboardModifiers modifiers);
+    void onKey(int qtKey, bool down);
+    s32 measureCpuUsage() { return m_cpu.measure(); }
+
+    std::string m_dataFolder;
+    Dialogs& m_dialogs;
+    // Opened first, so start-up failures already show coloured.
+    LogConsole m_console;
+    CDInput8 m_input;
+    std::unique_ptr<KestDelegate> m_kest;
+    CFps m_fps;
+    CpuMeter m_cpu;
+    CD3d9 m_video;
+    std::unique_ptr<DSound> m_sound;
+    // The four outputs the window drives: emulator, video, sound, input.
+    CEmuX* m_emuX;
+    CGraphic* m_graphic;
+    CSound* m_soundOut;
+    CInput* m_inputOut;
+
+    CanvasView* m_view = nullptr;
+    std::map<int, QAction*> m_actions;
+    std::vector<QMenu*> m_menus;
+    QMenu* m_languageMenu = nullptr;
+    QActionGroup* m_languageGroup = nullptr;
+    std::vector<language::Entry> m_languages;
+    std::string m_languageCode;
+    int m_selectedLanguage = -1;
+    QString m_filePath;
+    QPoint m_lastMouse;
+    bool m_mouseSeen = false;
+    bool m_quit = false;
+    bool m_created = false;
+};
+
+// The path a command line names: the text inside double quotes, without
+// the blanks around it, or else the whole line unchanged.
+QString commandLinePath(const QString& line);
