@@ -600,7 +600,9 @@ void CDB::readToc()
         m_firstFad = first.start;
     }
     m_leadOut = session->leadOut;
-    pauseDrive(false);
+    // A program may start a read before the table is in: its read stays.
+    if (m_driveState == kStandby)
+        pauseDrive(false);
     m_tocRead = 1;
     logInfo(1, "readTOC<END>");
 }

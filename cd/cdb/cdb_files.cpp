@@ -263,7 +263,10 @@ void CDB::ReadDir()
 {
     const u32 n = hi(2);
     const u32 id = cr3Cr4();
-    if (n >= kFilters || !inScope(id)) {
+    // Any record of the current directory may start the table, also one
+    // past the 254 the table holds: that is how the rest of a large
+    // directory is reached.
+    if (n >= kFilters || id < 2 || id == kRootId || m_files[0].fad == 0) {
         reject("ReadDir", "[filtno: %d, fid: %d]", n, id);
         return;
     }
