@@ -247,8 +247,10 @@ public:
     // lie inside the bytes given; false (with the entry as far as read)
     // when its lengths do not fit.
     bool parseDirectoryRecord(File& entry, const u8* record, u32 available) const;
-    // Walks the records of one directory sector of blockSize bytes.
+    // Walks the records of one directory sector of blockSize bytes into
+    // the table, storing records from the scope start on.
     void walkDirectorySector(const u8* data, u32 blockSize);
+    void clearFiles(u32 scopeStart);
 
 private:
     friend class Buffer;
@@ -376,7 +378,6 @@ private:
     void TgetFileInfo();
     void ReadFile();
     void AbortFile();
-    void clearFiles(u32 scopeStart);
     void resetFilter(u32 n);
     void setFileFilter(u32 n, u32 count, u8 fileNumber);
     void readVolumeDescriptors(const u8* data);

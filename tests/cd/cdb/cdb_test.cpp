@@ -453,4 +453,93 @@ TEST_F(CdbTest, PowerCyclesAndResetsLeaveNoOrphanEvents)
     EXPECT_FALSE(cdb().copyEventPending());
 }
 
+// An ISO 9660 directory record; xa adds the 14-byte XA system use field.
+std::vector<u8> record(u32 extent, u32 size, const std::string& name, u8 flags, int fileNumber = -1)
+{
+    const u32 n = static_cast<u32>(name.size());
+    const u32 start = 33 + n + (n % 2 ? 0 : 1);
+    std::vector<u8> r(start + (fileNumber >= 0 ? 14 : 0), 0);
+    r[0] = static_cast<u8>(r.size());
+    storeBe32(&r[6], extent);
+    storeBe32(&r[14], size);
+    r[25] = flags;
+    r[32] = static_cast<u8>(n);
+    std::memcpy(&r[33], name.data(), n);
+    if (fileNumber >= 0) {
+        r[start + 4] = 0x08;  // XA form 1 attribute bits
+        r[start + 6] = 'X';
+        r[start + 7] = 'A';
+        r[start + 8] = static_cast<u8>(fileNumber);
+    }
+    return r;
+}
+
+TEST_F(CdbTest, DirectoryRecordsAreCheckedAgainstTheSector)
+{
+    std::vector<u8> sector;
+    for (const auto& r : {record(20, 2048, std::string(1, '\0'), 2), record(18, 2048, std::string(1, '\1'), 2),
+                          record(30, 10, "A", 0), record(31, 11, ".", 0), record(32, 5000, "LONG_FILE_NAME_X.BIN;1", 0),
+                          record(33, 12, "XA.STR;1", 0, 7)})
+        disc::append(sector, r);
+    const std::size_t good = sector.size();
+    sector.resize(2048, 0);
+    CDB& c = cdb();
+    c.clearFiles(2);
+    c.walkDirectorySector(sector.data(), 2048);
+    EXPECT_EQ(c.filesStored(), 4u);
+    EXPECT_STREQ(c.file(0).name, ".");
+    EXPECT_STREQ(c.file(1).name, "..");
+    EXPECT_EQ(c.file(0).fad, 170u);
+    EXPECT_STREQ(c.file(2).name, "A");
+    EXPECT_STREQ(c.file(3).name, "__unknown__");
+    EXPECT_STREQ(c.file(4).name, "LONG_FILE_NAME_") << "15 characters";
+    EXPECT_EQ(c.file(4).size, 5000u);
+    EXPECT_STREQ(c.file(5).name, "XA.STR");
+    EXPECT_EQ(c.file(5).fileNumber, 7);
+    EXPECT_EQ(c.file(5).attribute, 0x08);
+    // From scope start 5 only the last record is kept.
+    c.clearFiles(5);
+    c.walkDirectorySector(sector.data(), 2048);
+    EXPECT_EQ(c.filesStored(), 1u);
+    EXPECT_STREQ(c.file(2).name, "XA.STR");
+
+    // Damaged records: a name longer than its record, then a record that
+    // runs past the sector. The walk stops at each; nothing past the
+    // sector is read (the sanitizer watches the buffer's end).
+    std::vector<u8> bad(sector.begin(), sector.begin() + good);
+    auto longName = record(34, 1, "B.BIN;1", 0);
+    longName[32] = 200;
+    disc::append(bad, longName);
+    disc::append(bad, record(35, 1, "C.BIN;1", 0));
+    bad.resize(2048, 0);
+    c.clearFiles(2);
+    c.walkDirectorySector(bad.data(), 2048);
+    EXPECT_EQ(c.filesStored(), 4u);
+    EXPECT_TRUE(log.contains("Bad director record"));
+    // Records that fill the sector up to its last 8 bytes, where one more
+    // claims 40.
+    std::vector<u8> full(sector.begin(), sector.begin() + good);
+    u32 fillers = 0;
+    while (full.size() < 2040) {
+        const u32 rest = 2040 - static_cast<u32>(full.size());
+        const u32 length = rest <= 200 ? rest : rest - 200 < 34 ? rest - 34 : 200;
+        auto filler = record(37, 1, "F", 0);
+        filler.resize(length, 0);
+        filler[0] = static_cast<u8>(length);
+        disc::append(full, filler);
+        ++fillers;
+    }
+    ASSERT_EQ(full.size(), 2040u);
+    full.resize(2048, 0);
+    full[2040] = 40;
+    full[2040 + 32] = 1;
+    c.clearFiles(2);
+    c.walkDirectorySector(full.data(), 2048);
+    EXPECT_EQ(c.filesStored(), 4 + fillers) << "every record before the last";
+    std::vector<u8> edge(2048 - 20, 0);
+    edge[0] = 40;  // claims 40 bytes, 20 remain before the block ends
+    CDB::File entry;
+    EXPECT_FALSE(c.parseDirectoryRecord(entry, edge.data() + edge.size() - 20, 20));
+}
+
 }  // namespace
