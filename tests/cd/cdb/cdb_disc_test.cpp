@@ -257,8 +257,10 @@ TEST_F(CdbDisc, ProgramReadsFilesThroughTheCdBlock)
     s.readFile(fidOf(top, "A.TXT;1"), 5, 0x06010000);
     s.readFile(fidOf(top, "AB.TXT;1"), 6001, 0x06012000);
     s.readFile(fidOf(top, "BIG.BIN;1"), 60 * 2048 + 100, 0x06020000);
-    // An empty file ends at once: the script waits for its end bit.
+    // An empty file, and an offset past a file's end, end at once: the
+    // script waits for their end bits.
     const u32 empty = s.add(Script::kCommand, 0x7400, 0, 0, static_cast<u16>(fidOf(top, "EMPTY.DAT;1")), 0x0200);
+    s.add(Script::kCommand, 0x7400, 1, 0, static_cast<u16>(fidOf(top, "A.TXT;1")), 0x0200);
     s.changeDir(fidOf(top, "D1"));
     s.changeDir(fidOf(listing["/D1/"], "D2"));
     s.changeDir(fidOf(listing["/D1/D2/"], "D3"));
