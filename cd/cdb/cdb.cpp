@@ -460,39 +460,50 @@ void CDB::reportStatus(u8 flags)
     }
 }
 
+void CDB::specialAnswer(u8 kind, const char* name, const char* format, va_list args)
+{
+    char detail[256];
+    std::vsnprintf(detail, sizeof detail, format, args);
+    switch (kind) {
+    case 0xFF:
+        reportStatus(0xFF);
+        pauseDrive(false);
+        logWarning(1, "%s<REJECT> %s", name, detail);
+        break;
+    case 0x80:
+        reportStatus(0x80);
+        logWarning(2, "%s<WAIT> %s", name, detail);
+        break;
+    default:
+        answer(0x0900, 0, 0, 0);
+        pauseDrive(false);
+        logWarning(1, "%s<ERROR> %s", name, detail);
+        break;
+    }
+}
+
 void CDB::reject(const char* name, const char* format, ...)
 {
-    reportStatus(0xFF);
-    pauseDrive(false);
-    char detail[256];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(detail, sizeof detail, format, args);
+    specialAnswer(0xFF, name, format, args);
     va_end(args);
-    logWarning(1, "%s<REJECT> %s", name, detail);
 }
 
 void CDB::wait(const char* name, const char* format, ...)
 {
-    reportStatus(0x80);
-    char detail[256];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(detail, sizeof detail, format, args);
+    specialAnswer(0x80, name, format, args);
     va_end(args);
-    logWarning(2, "%s<WAIT> %s", name, detail);
 }
 
 void CDB::error(const char* name, const char* format, ...)
 {
-    answer(0x0900, 0, 0, 0);
-    pauseDrive(false);
-    char detail[256];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(detail, sizeof detail, format, args);
+    specialAnswer(kError, name, format, args);
     va_end(args);
-    logWarning(1, "%s<ERROR> %s", name, detail);
 }
 
 u32 CDB::trackAt(u32 fad) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdarg>
 #include <deque>
 #include <memory>
 #include <vector>
@@ -276,6 +277,8 @@ private:
     void positionReport(u32 fad);
     void emptyReport();
     void answer(u16 cr1, u16 cr2, u16 cr3, u16 cr4);
+    // REJECT (kind 0xFF), WAIT (0x80) or ERROR (9) with its logged detail.
+    void specialAnswer(u8 kind, const char* name, const char* format, va_list args);
     void reject(const char* name, const char* format, ...) KEST_PRINTF(3, 4);
     void wait(const char* name, const char* format, ...) KEST_PRINTF(3, 4);
     void error(const char* name, const char* format, ...) KEST_PRINTF(3, 4);
@@ -322,6 +325,7 @@ private:
     void Command22();
     void Command23();
     void Command24();
+    void undocumentedCommand(const char* name);
     void CdSetCon();
     void CdGetCon();
     void CdGetLastBuf();

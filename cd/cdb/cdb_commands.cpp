@@ -481,32 +481,32 @@ void CDB::TgetScd()
     reject("TgetScd", "[type: %02X]", type);
 }
 
-void CDB::Command21()
+// Codes 0x21 to 0x24 do nothing but say what they were given.
+void CDB::undocumentedCommand(const char* name)
 {
-    logWarning(1, "Command21 [CR1: %04X, CR2: %04X, CR3: %04X, CR4: %04X, HIRQREQ: %04X, HIRQMSK: %04X]", word(0),
+    logWarning(1, "%s [CR1: %04X, CR2: %04X, CR3: %04X, CR4: %04X, HIRQREQ: %04X, HIRQMSK: %04X]", name, word(0),
                word(1), word(2), word(3), m_hirqReq, m_hirqMask);
     reportStatus(0);
+}
+
+void CDB::Command21()
+{
+    undocumentedCommand("Command21");
 }
 
 void CDB::Command22()
 {
-    logWarning(1, "Command22 [CR1: %04X, CR2: %04X, CR3: %04X, CR4: %04X, HIRQREQ: %04X, HIRQMSK: %04X]", word(0),
-               word(1), word(2), word(3), m_hirqReq, m_hirqMask);
-    reportStatus(0);
+    undocumentedCommand("Command22");
 }
 
 void CDB::Command23()
 {
-    logWarning(1, "Command23 [CR1: %04X, CR2: %04X, CR3: %04X, CR4: %04X, HIRQREQ: %04X, HIRQMSK: %04X]", word(0),
-               word(1), word(2), word(3), m_hirqReq, m_hirqMask);
-    reportStatus(0);
+    undocumentedCommand("Command23");
 }
 
 void CDB::Command24()
 {
-    logWarning(1, "Command24 [CR1: %04X, CR2: %04X, CR3: %04X, CR4: %04X, HIRQREQ: %04X, HIRQMSK: %04X]", word(0),
-               word(1), word(2), word(3), m_hirqReq, m_hirqMask);
-    reportStatus(0);
+    undocumentedCommand("Command24");
 }
 
 void CDB::CdSetCon()
