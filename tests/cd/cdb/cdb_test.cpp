@@ -208,6 +208,42 @@ TEST_F(CdbTest, ResetSignatureQueueTimingAndInfoPort)
 
 }
 
+TEST_F(CdbTest, StatusAndInformationAnswers)
+{
+    insertMode1(100);
+    command(0x0100);
+    EXPECT_EQ(cdb().cr(1), 0x0201) << "MPEG card present";
+    EXPECT_EQ(cdb().cr(3), 0x0400);
+    cdb().setMpegCard(0);
+    command(0x0100);
+    EXPECT_EQ(cdb().cr(1), 0x0001);
+
+    command(0x0300);  // GetSes 0: sessions and lead-out
+    EXPECT_EQ(cdb().cr(2), 0x0100);
+    EXPECT_EQ(cdb().cr(3), 250);
+    EXPECT_EQ(command(0x0364) & 0xFF, 0xFF) << "session 100 rejected";
+    command(0x0302);
+    EXPECT_EQ(cdb().cr(2), 0xFFFF) << "past the one session";
+    EXPECT_EQ(cdb().cr(3), 0xFFFF);
+
+    EXPECT_EQ(command(0x6004), 0xFFFF) << "get length 4 rejected";
+    EXPECT_EQ(command(0x10FF, 0xFFFF, 0x20FF, 0xFFFF) & 0xFF, 0xFF) << "repeat 0x20 rejected";
+    EXPECT_EQ(command(0x3000, 0, 0x1800) & 0xFF, 0xFF) << "filter 24 rejected";
+
+    // A play positioned by track: track 1 runs from 150 to the end.
+    command(0x1000, 0x0101, 0x0000, 0x0163);
+    ASSERT_TRUE(pumpUntil([&] { return cdb().driveState() == CDB::kPlaying; }));
+    command(0x0000);
+    EXPECT_EQ(cdb().cr(1), 0x4101) << "data track 1";
+    EXPECT_EQ(cdb().cr(0) & 0x80, 0x80) << "a data track's position";
+    // Seek to 0 stops the drive: standby once the seek is done.
+    command(0x1100, 0);
+    pumpFor(20000000);
+    command(0x0000);
+    EXPECT_EQ(cdb().cr(0) >> 8, CDB::kStandby);
+    EXPECT_EQ(cdb().cr(0) & 0xFF, 0xFF) << "target 0: no position";
+}
+
 TEST_F(CdbTest, EveryHirqBitRaisesTheOneExternalInterrupt)
 {
     insertMode1(4);
