@@ -1,7 +1,9 @@
 // The CD block streaming a double-speed data track: each sector goes
 // through filter 0 into partition 0 at a drive event, and the game takes
 // it with GetdelSctData and 512 long reads of the data port. The counter
-// realtime_pct is the share of real time this costs (150 sectors a second).
+// realtime_pct is the share of real time this costs (150 sectors a second),
+// in percent, though the library prints it with an "s"; misses counts drive
+// events that stored nothing (during the seeks).
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
