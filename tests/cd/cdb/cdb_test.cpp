@@ -93,19 +93,24 @@ protected:
         for (const u64 end = elapsed + ns; elapsed < end;)
             pump();
     }
-    // The drive's worker runs in real time: the loop leaves it some.
+    // The drive's worker runs in real time: while it reads and has nothing
+    // ready, emulated time waits for it (half a second at most).
+    void waitForDrive()
+    {
+        SectorBuffer ready;
+        for (int i = 0; i < 5000 && sys->drive().getState() == CDDrive::kReading && !sys->drive().peekSector(ready);
+             ++i)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
     template <typename Predicate>
     bool pumpUntil(Predicate done, u64 limitNs = 5000000000ull)
     {
         for (const u64 end = elapsed + limitNs; elapsed < end;) {
             if (done())
                 return true;
+            if (cdb().driveState() == CDB::kPlaying)
+                waitForDrive();
             pump();
-            // Line events make short slices: sleep once per drive period.
-            if (elapsed - slept >= 5000000) {
-                slept = elapsed;
-                std::this_thread::sleep_for(std::chrono::microseconds(50));
-            }
         }
         return done();
     }
@@ -143,7 +148,6 @@ protected:
     std::unique_ptr<CSystem> sys;
     LogCapture log;
     u64 elapsed = 0;
-    u64 slept = 0;
 };
 
 TEST_F(CdbTest, ResetSignatureQueueTimingAndInfoPort)
