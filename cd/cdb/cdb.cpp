@@ -608,7 +608,6 @@ void CDB::readToc()
         m_toc[99] = u32{first.controlAdr} << 24 | (first.number & 0xFF) << 16;
         m_toc[100] = u32{last.controlAdr} << 24 | (last.number & 0xFF) << 16;
         m_toc[101] = u32{last.controlAdr} << 24 | (session->leadOut & 0xFFFFFF);
-        m_firstFad = first.start;
     }
     m_leadOut = session->leadOut;
     // A program may start a read before the table is in: its read stays.

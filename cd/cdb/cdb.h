@@ -428,7 +428,6 @@ private:
     u32 m_toc[kTocWords] = {};
     std::vector<Track> m_tracks;
     u32 m_leadOut = 0;
-    u32 m_firstFad = 0;
     u8 m_tocRead = 0;
     u16 m_info[kInfoWords] = {};
     u32 m_infoIndex = 0;
