@@ -71,12 +71,16 @@ protected:
         }
         insertRaw(sectors);
     }
+    // Emulated milliseconds since the disc went in, from an event of our own.
+    u32 clock() const { return m_milliseconds; }
+    static void tick(void* owner, u32) { ++static_cast<CdbTest*>(owner)->m_milliseconds; }
     void insert(std::shared_ptr<CCd> disc)
     {
+        scheduler().schedule(1000000, tick, this, Scheduler::kForever, 1000000, 0);
         sys->setMedia(std::move(disc));
         sys->drive().switchOn();
         cdb().switchOn();
-        pumpFor(20000000);  // the table of contents
+        pumpFor(20);  // the table of contents
     }
 
     // One slice of the scheduler with nothing else running; its length.
@@ -88,9 +92,9 @@ protected:
         elapsed += slice;
         return slice;
     }
-    void pumpFor(u64 ns)
+    void pumpFor(u32 ms)
     {
-        for (const u64 end = elapsed + ns; elapsed < end;)
+        for (const u32 end = clock() + ms; clock() < end;)
             pump();
     }
     // The drive's worker runs in real time: while it reads and has nothing
@@ -103,9 +107,9 @@ protected:
             std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
     template <typename Predicate>
-    bool pumpUntil(Predicate done, u64 limitNs = 5000000000ull)
+    bool pumpUntil(Predicate done, u32 limitMs = 5000)
     {
-        for (const u64 end = elapsed + limitNs; elapsed < end;) {
+        for (const u32 end = clock() + limitMs; clock() < end;) {
             if (done())
                 return true;
             if (cdb().driveState() == CDB::kPlaying)
@@ -140,7 +144,7 @@ protected:
     {
         const AccessHandlers h = sys->smpc().getAccessHandlers(0);
         h.writeByte(h.owner, &sys->master(), 0x2010001F, code);
-        pumpFor(1000000);
+        pumpFor(1);
     }
     u32 sectors(u32 buffer) { return cdb().buffer(buffer).count(); }
 
@@ -148,6 +152,7 @@ protected:
     std::unique_ptr<CSystem> sys;
     LogCapture log;
     u64 elapsed = 0;
+    u32 m_milliseconds = 0;
 };
 
 TEST_F(CdbTest, ResetSignatureQueueTimingAndInfoPort)
@@ -193,7 +198,7 @@ TEST_F(CdbTest, ResetSignatureQueueTimingAndInfoPort)
     ASSERT_TRUE(pumpUntil([&] { return reg(0x08) & 0x0400; })) << "a drive event";
     EXPECT_EQ(reg(0x18) & 0x2000, 0) << "no report yet";
     reg(0x24);
-    EXPECT_TRUE(pumpUntil([&] { return reg(0x18) & 0x2000; }, 40000000)) << "periodic report";
+    EXPECT_TRUE(pumpUntil([&] { return reg(0x18) & 0x2000; }, 40)) << "periodic report";
 
     // A command written while one waits only queues; the next CR4 starts it
     // (and from then on the queue runs one command behind).
@@ -202,12 +207,12 @@ TEST_F(CdbTest, ResetSignatureQueueTimingAndInfoPort)
     setReg(0x24, 0);
     setReg(0x18, 0x5000);  // GetBufSiz, queued behind it
     setReg(0x24, 0);
-    pumpFor(100000);
+    pumpFor(1);
     EXPECT_EQ(cdb().cr(3), 0x0400) << "GetHwInfo answered";
     setReg(0x08, 0);
     setReg(0x18, 0x0000);
     setReg(0x24, 0);
-    pumpFor(100000);
+    pumpFor(1);
     EXPECT_EQ(cdb().cr(3), 200) << "GetBufSiz ran on the next write";
 
 }
@@ -242,7 +247,7 @@ TEST_F(CdbTest, StatusAndInformationAnswers)
     EXPECT_EQ(cdb().cr(0) & 0x80, 0x80) << "a data track's position";
     // Seek to 0 stops the drive: standby once the seek is done.
     command(0x1100, 0);
-    pumpFor(20000000);
+    pumpFor(20);
     command(0x0000);
     EXPECT_EQ(cdb().cr(0) >> 8, CDB::kStandby);
     EXPECT_EQ(cdb().cr(0) & 0xFF, 0xFF) << "target 0: no position";
@@ -305,13 +310,17 @@ TEST_F(CdbTest, FullPoolStopsIntakeUntilSectorsReturn)
 {
     insertMode1(206);
     initialise();
+    ASSERT_TRUE(pumpUntil([&] { return reg(0x08) & 0x0400; })) << "the drive events run";
     command(0x1080, 150, 0x0080, 206);
+    const u32 start = clock();
     ASSERT_TRUE(pumpUntil([&] { return sectors(0) == 200; }));
+    // Double speed: a sector every 6,666,666 ns, after a 10 ms seek.
+    EXPECT_NEAR(clock() - start, 10 + 200 * 6.666666, 17);
     EXPECT_EQ(reg(0x08) & 0x000C, 0x000C) << "sector stored and pool full";
     EXPECT_EQ(cdb().freeSectors(), 0u);
     // The game clearing the full bit does not make room.
     setReg(0x08, static_cast<u16>(~0x0008));
-    pumpFor(100000000);
+    pumpFor(100);
     EXPECT_EQ(sectors(0), 200u);
     EXPECT_FALSE(log.contains("No free partition available"));
     command(0x6200, 0, 0x0000, 6);  // DelSctData of the first six
@@ -406,7 +415,7 @@ TEST_F(CdbTest, PlaysFromTheFirstTrackAndRestartsTheDriveForNewRanges)
     command(0x1080, 200, 0x0080, 3);
     const u32 before = sectors(0);
     ASSERT_TRUE(pumpUntil([&] { return reg(0x08) & 0x10; }));
-    pumpFor(100000000);
+    pumpFor(100);
     ASSERT_EQ(sectors(0), before + 3);
     for (u16 i = 0; i < 3; ++i) {
         command(0x5400, static_cast<u16>(before + i), 0x0000);
@@ -432,7 +441,9 @@ TEST_F(CdbTest, CdAudioRepeatsAndPlaysSectorsInOrder)
     // Three sectors, repeated once: six sectors reach the ring. The sound
     // chip reads a little slower than the drive delivers; what it hears is
     // the stream of sectors in order, never a sector entered mid-way.
+    ASSERT_TRUE(pumpUntil([&] { return reg(0x08) & 0x0400; })) << "the drive events run";
     command(0x1080, 150, 0x0180, 3);
+    const u32 start = clock();
     std::size_t arrivals = 0;
     std::vector<u8> heard;
     ASSERT_TRUE(pumpUntil([&] {
@@ -446,8 +457,10 @@ TEST_F(CdbTest, CdAudioRepeatsAndPlaysSectorsInOrder)
             }
         }
         return ended;
-    }, 3000000000ull)) << "a repeat reads the range again, so the play ends";
+    }, 3000)) << "a repeat reads the range again, so the play ends";
     EXPECT_EQ(arrivals, 6u);
+    // Audio sectors come every 13,333,333 ns.
+    EXPECT_NEAR(clock() - start, 10 + 6 * 13.333333, 17);
     std::vector<u8> stream;
     for (u32 k = 0; k < 6; ++k)
         stream.insert(stream.end(), samples.begin() + (k % 3) * 2352, samples.begin() + (k % 3 + 1) * 2352);
@@ -467,7 +480,7 @@ TEST_F(CdbTest, PowerCyclesAndResetsLeaveNoOrphanEvents)
     EXPECT_TRUE(cdb().eventsScheduled());
     EXPECT_EQ(scheduler().pendingCount(), idle + 3) << "drive event, standby timer, readTOC";
     setReg(0x08, 0);
-    EXPECT_TRUE(pumpUntil([&] { return reg(0x08) & 0x0400; }, 2000000000ull)) << "drive events again";
+    EXPECT_TRUE(pumpUntil([&] { return reg(0x08) & 0x0400; }, 2000)) << "drive events again";
 
     // A reset during a copy cancels the copy event.
     initialise();
@@ -478,7 +491,7 @@ TEST_F(CdbTest, PowerCyclesAndResetsLeaveNoOrphanEvents)
     EXPECT_TRUE(cdb().copyEventPending());
     cdb().reset();
     EXPECT_FALSE(cdb().copyEventPending());
-    pumpFor(1000000);
+    pumpFor(1);
     EXPECT_EQ(sectors(1), 0u);
 
     // A copy that runs to its end stores the sectors through the filter.
