@@ -527,6 +527,19 @@ std::vector<u8> record(u32 extent, u32 size, const std::string& name, u8 flags, 
     return r;
 }
 
+TEST_F(CdbTest, DamagedVolumeEndsTheDirectoryChangeWithAnError)
+{
+    // No volume descriptor at FAD 166: ChgDir to the root ends, with ERROR.
+    insertMode1(40);
+    initialise();
+    setReg(0x08, 0);
+    command(0x7000, 0, 0x00FF, 0xFFFF);
+    ASSERT_TRUE(pumpUntil([&] { return reg(0x08) & 0x0200; }));
+    EXPECT_EQ(cdb().cr(0), 0x0900);
+    EXPECT_TRUE(log.contains("ChgDir: Invalid Volume Descriptor"));
+    EXPECT_EQ(command(0x7100, 0, 0x0000, 2) & 0xFF, 0xFF) << "no directory to read";
+}
+
 TEST_F(CdbTest, DirectoryRecordsAreCheckedAgainstTheSector)
 {
     std::vector<u8> sector;
