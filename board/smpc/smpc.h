@@ -8,6 +8,7 @@
 
 #include "board/periph/peripheral.h"
 #include "core/device.h"
+#include "core/save_file.h"
 
 class CPU;
 class CSystem;
@@ -184,7 +185,7 @@ private:
     s64 m_clockOffset = 0;
     std::array<u8, 4> m_smem{};
     std::string m_saveFolder = "saves/";
-    std::fstream m_battery;
+    SaveFile m_battery;
     bool m_batteryOpened = false;
     HostClock m_hostClock = &SMPC::systemTime;
 

@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 #include "core/helpers.h"
+#include "core/save_file.h"
 #include "support/files.h"
+#include "support/log_capture.h"
 
 TEST(Helpers, BcdPackedAndUnpacked)
 {
@@ -48,31 +54,60 @@ TEST(Helpers, CaseAndTexts)
     EXPECT_STREQ(noText(), "NO");
 }
 
-TEST(Helpers, LoadFileFallsBackThenCreates)
+// A save file is loaded only whole and written back only when it was
+// loaded or absent; whatever else stands at its path is left as it was.
+TEST(Helpers, SaveFileLoadsOnlyWholeRegularFiles)
 {
     TempDir dir;
+    LogCapture log;
     u8 buffer[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    SaveFile file;
+    EXPECT_EQ(file.load("T", "", buffer, 8), SaveFile::State::kNone);
+    EXPECT_FALSE(file.save(buffer, 8));
 
-    // Neither exists: the fallback is created from the buffer.
-    EXPECT_TRUE(loadFile(dir.file("missing.bup"), buffer, 8, dir.file("default.bup"), true));
-    EXPECT_EQ(readBytes(dir.file("default.bup")), (std::vector<u8>{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(file.load("T", dir.file("new.sav"), buffer, 8), SaveFile::State::kAbsent);
+    EXPECT_TRUE(file.save(buffer, 8));
+    EXPECT_EQ(file.state(), SaveFile::State::kLoaded);
+    u8 back[8] = {};
+    EXPECT_EQ(file.load("T", dir.file("new.sav"), back, 8), SaveFile::State::kLoaded);
+    EXPECT_TRUE(std::equal(back, back + 8, buffer));
+    EXPECT_EQ(log.text(), "");
 
-    // The fallback is read when the path is missing; a short file leaves the tail.
-    ASSERT_TRUE(saveFile(dir.file("default.bup"), "\x09\x0A", 2));
-    EXPECT_TRUE(loadFile(dir.file("missing.bup"), buffer, 8, dir.file("default.bup"), true));
-    EXPECT_EQ(buffer[0], 9);
-    EXPECT_EQ(buffer[1], 10);
-    EXPECT_EQ(buffer[2], 3);
+    ASSERT_TRUE(saveFile(dir.file("short.sav"), "abc", 3));
+    ASSERT_TRUE(std::filesystem::create_directory(dir.file("folder.sav")));
+    ASSERT_EQ(::mkfifo(dir.file("fifo.sav").c_str(), 0600), 0);
+    for (const char* name : {"short.sav", "folder.sav", "fifo.sav"}) {
+        log.clear();
+        EXPECT_EQ(file.load("T", dir.file(name), back, 8), SaveFile::State::kRefused) << name;
+        EXPECT_FALSE(file.save(buffer, 8)) << name;
+        EXPECT_TRUE(std::equal(back, back + 8, buffer)) << "untouched: " << name;
+        EXPECT_TRUE(log.contains("T: Save file " + dir.file(name) + " left untouched: ")) << log.text();
+    }
+    EXPECT_EQ(log.text().find("\n"), log.text().size() - 1) << "one line each";
+    EXPECT_TRUE(log.contains("not a regular file [size: 0, need: 8]")) << log.text();
+    log.clear();
+    file.load("T", dir.file("short.sav"), back, 8);
+    EXPECT_EQ(log.text(), "T: Save file " + dir.file("short.sav") + " left untouched: wrong size [size: 3, need: 8]\n");
+    EXPECT_EQ(readBytes(dir.file("short.sav")), (std::vector<u8>{'a', 'b', 'c'}));
+    EXPECT_TRUE(std::filesystem::is_fifo(dir.file("fifo.sav")));
+}
 
-    // The path wins over the fallback.
-    ASSERT_TRUE(saveFile(dir.file("own.bup"), "\x20", 1));
-    EXPECT_TRUE(loadFile(dir.file("own.bup"), buffer, 8, dir.file("default.bup"), false));
-    EXPECT_EQ(buffer[0], 0x20);
-
-    EXPECT_FALSE(loadFile(dir.file("a"), buffer, 8, dir.file("b"), false));
-    // A fallback in a folder that does not exist cannot be created, yet the answer is true.
-    EXPECT_TRUE(loadFile(dir.file("a"), buffer, 8, dir.file("no/such/dir/b"), true));
-    EXPECT_FALSE(fileExists(dir.file("no/such/dir/b")));
+// Replacing goes through a new file: the user's permissions and links stay,
+// and nothing is left beside the file.
+TEST(Helpers, ReplaceFileKeepsModeAndLinks)
+{
+    TempDir dir;
+    ASSERT_TRUE(saveFile(dir.file("real.sav"), "old", 3));
+    std::filesystem::permissions(dir.file("real.sav"), std::filesystem::perms::owner_read |
+                                                           std::filesystem::perms::owner_write);
+    std::filesystem::create_symlink("real.sav", dir.file("link.sav"));
+    ASSERT_TRUE(replaceFile(dir.file("link.sav"), "newer", 5));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.sav")));
+    EXPECT_EQ(readBytes(dir.file("real.sav")), (std::vector<u8>{'n', 'e', 'w', 'e', 'r'}));
+    EXPECT_EQ(std::filesystem::status(dir.file("real.sav")).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_FALSE(replaceFile(dir.file("no/such/dir/x"), "x", 1));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 }
 
 TEST(Helpers, FileSizeAndExists)
