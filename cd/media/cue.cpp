@@ -194,8 +194,10 @@ CCue::CCue(const std::string& path) : CCd(path)
         if (!parseLine(line))
             break;
     }
-    if (!layOut())
+    if (!layOut()) {
         fail(kTag);
+        m_dataFiles.clear();
+    }
 }
 
 bool CCue::parseLine(const std::string& line)
@@ -269,6 +271,11 @@ bool CCue::onFile(const std::string& line)
     if (!equalsIgnoreCase(extension, "BIN") && !equalsIgnoreCase(extension, "ISO")) {
         toUpper(extension);
         logSink().write(kLogError, kTag, "File format %s not implemented!", extension.c_str());
+        return false;
+    }
+    // Every file holds at least one track.
+    if (m_dataFiles.size() >= kMaxTrack) {
+        logSink().write(kLogError, kTag, "Too many files [count: %u]", static_cast<u32>(m_dataFiles.size()) + 1);
         return false;
     }
     const std::string path = resolve(name);
