@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/object.h"
+#include "core/save_file.h"
 
 namespace {
 
@@ -23,7 +24,11 @@ bool fail(const char* text)
 
 zipfile::zipfile(const std::string& path)
 {
-    m_archive = zip_open(path.c_str(), ZIP_RDONLY, &m_error);
+    // A FIFO would block the open.
+    if (isRegularFile(path))
+        m_archive = zip_open(path.c_str(), ZIP_RDONLY, &m_error);
+    else
+        m_error = ZIP_ER_OPEN;
 }
 
 zipfile::~zipfile()
