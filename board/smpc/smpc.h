@@ -93,6 +93,8 @@ public:
     void setSaveFolder(const std::string& folder);
     const std::string& saveFolder() const { return m_saveFolder; }
     void saveBattery();
+    // The fields of a battery record; false when it is not one of ours.
+    static bool readBatteryRecord(const u8* record, bool& timeSet, std::array<u8, 4>& smem, s64& clockOffset);
     // Where host time comes from, in seconds since 1970 (tests fix it).
     void setHostClock(HostClock clock) { m_hostClock = clock ? clock : &SMPC::systemTime; }
     Clock currentTime();

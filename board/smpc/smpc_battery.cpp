@@ -58,17 +58,23 @@ void SMPC::openBattery()
     default:
         return;
     }
-    if (std::memcmp(record, kMagic, kMagicChars) != 0) {
+    if (!readBatteryRecord(record, m_timeSet, m_smem, m_clockOffset)) {
         logError(1, "Not a Kest battery file!");
         m_battery.refuse();
-        return;
     }
-    m_timeSet = record[kTimeSetAt] != 0;
-    std::memcpy(m_smem.data(), &record[kSmemAt], m_smem.size());
+}
+
+bool SMPC::readBatteryRecord(const u8* record, bool& timeSet, std::array<u8, 4>& smem, s64& clockOffset)
+{
+    if (std::memcmp(record, kMagic, kMagicChars) != 0)
+        return false;
+    timeSet = record[kTimeSetAt] != 0;
+    std::memcpy(smem.data(), &record[kSmemAt], smem.size());
     u64 offset = 0;
     for (u32 k = 0; k < 8; ++k)
         offset = offset << 8 | record[kOffsetAt + k];
-    m_clockOffset = static_cast<s64>(offset);
+    clockOffset = static_cast<s64>(offset);
+    return true;
 }
 
 void SMPC::saveBattery()
