@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/save_file.h"
 #include "core/types.h"
 
 // One "key = value ;comment" line. The value may be assigned by the caller;
@@ -43,9 +44,7 @@ private:
 // disc descriptions. Unless read-only, the file is rewritten on destruction.
 class INI {
 public:
-    // Real settings and disc descriptions are a few kilobytes; a larger file
-    // is refused before it is read.
-    static constexpr u64 kMaxFileBytes = 1 << 20;
+    static constexpr u64 kMaxFileBytes = kMaxDescriptionBytes;
 
     INI(const std::string& path, bool readOnly);
     ~INI();

@@ -1,6 +1,7 @@
 #include "core/object.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 
 namespace {
@@ -21,6 +22,33 @@ std::size_t formatInto(char* buffer, std::size_t size, const char* format, va_li
     return static_cast<std::size_t>(n) < size ? static_cast<std::size_t>(n) : size - 1;
 }
 
+bool isControl(unsigned char c)
+{
+    return (c < 0x20 && c != '\t') || c == 0x7F;
+}
+
+// Eight bytes at a time: a log line seldom holds a control character, and
+// every line is checked. A tab counts here; the escaping leaves it as it is.
+bool hasControls(const char* text, std::size_t length)
+{
+    constexpr u64 kOnes = 0x0101010101010101ull;
+    constexpr u64 kHighs = 0x8080808080808080ull;
+    std::size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        u64 word;
+        std::memcpy(&word, text + i, 8);
+        const u64 below = (word - kOnes * 0x20) & ~word & kHighs;  // a byte under 0x20
+        const u64 del = word ^ (kOnes * 0x7F);
+        if (below | ((del - kOnes) & ~del & kHighs))  // or a 0x7F
+            return true;
+    }
+    for (; i < length; ++i) {
+        if (isControl(static_cast<unsigned char>(text[i])))
+            return true;
+    }
+    return false;
+}
+
 // Control characters from files and guests (a disc title, a path) would
 // reach the terminal as escape sequences: they are shown as \xNN. Bytes from
 // 0x80 up are left alone, as they carry UTF-8 and Shift-JIS text.
@@ -30,7 +58,7 @@ std::size_t escapeControls(const char* text, std::size_t length, char* out)
     std::size_t n = 0;
     for (std::size_t i = 0; i < length; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        if ((c < 0x20 && c != '\t') || c == 0x7F) {
+        if (isControl(c)) {
             out[n++] = '\\';
             out[n++] = 'x';
             out[n++] = kHex[c >> 4];
@@ -102,23 +130,28 @@ void LogSink::write(int kind, const char* tag, const char* format, ...)
 
 void LogSink::writeV(int kind, const char* tag, const char* format, va_list args)
 {
-    char raw[kLineChars + 1];
-    const std::size_t rawLength = formatInto(raw, sizeof raw, format, args);
-    char line[4 * kLineChars + 1];
-    std::size_t length = escapeControls(raw, rawLength, line);
+    char raw[kLineChars + 2];
+    std::size_t length = formatInto(raw, kLineChars + 1, format, args);
+    char escaped[4 * kLineChars + 2];
+    char* line = raw;
+    if (hasControls(raw, length)) {
+        length = escapeControls(raw, length, escaped);
+        line = escaped;
+    }
     line[length++] = '\n';
     if (!tag)
         tag = "";
 
     std::lock_guard lock(m_mutex);
     // A guest caught in a loop may log the same line millions of times.
-    if (kind == m_lastKind && m_lastTag == tag && std::string_view(m_lastLine) == std::string_view(line, length)) {
+    if (kind == m_lastKind && std::string_view(m_lastLine) == std::string_view(line, length) && m_lastTag == tag) {
         if (++m_repeats >= kRepeatsShown)
             return;
     } else {
         flushRepeats();
         m_lastKind = kind;
-        m_lastTag = tag;
+        if (m_lastTag != tag)
+            m_lastTag = tag;
         m_lastLine.assign(line, length);
         m_repeats = 0;
     }

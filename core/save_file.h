@@ -23,6 +23,10 @@ const char* describe(FileCheck check);
 // touched only when the answer is kRead.
 FileCheck readRegularFile(const std::string& path, void* buffer, u32 size, bool exact, u64& found);
 
+// Real disc descriptions and settings files are a few kilobytes; a larger
+// one (an image opened by mistake, a hostile file) is refused unread.
+constexpr u64 kMaxDescriptionBytes = 1 << 20;
+
 // Whether path names a regular file, or a link to one.
 bool isRegularFile(const std::string& path);
 

@@ -7,15 +7,13 @@
 
 #include "core/helpers.h"
 #include "core/object.h"
+#include "core/save_file.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr const char* kTag = "CUE";
-// Real sheets are a few kilobytes with short lines; an image opened as a
-// sheet by mistake is refused before it is read line by line.
-constexpr s64 kMaxSheetBytes = 1 << 20;
 constexpr std::size_t kMaxLineChars = 1024;
 constexpr s32 kMaxIndex = 99;
 constexpr s64 kMaxFrames = CCd::kMaxFad;
@@ -180,7 +178,7 @@ bool findIgnoringCase(const fs::path& folder, const std::string& name, fs::path&
 
 CCue::CCue(const std::string& path) : CCd(path)
 {
-    if (m_size > kMaxSheetBytes) {
+    if (m_size > static_cast<s64>(kMaxDescriptionBytes)) {
         logSink().write(kLogError, kTag, "Sheet is too large [size: %lld]", static_cast<long long>(m_size));
         fail(kTag);
         return;

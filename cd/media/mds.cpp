@@ -20,9 +20,6 @@ constexpr u8 kMediumRefused = 0x10;
 u16 le16(const u8* p) { return static_cast<u16>(p[0] | p[1] << 8); }
 u32 le32(const u8* p) { return u32{p[0]} | u32{p[1]} << 8 | u32{p[2]} << 16 | u32{p[3]} << 24; }
 
-// Real descriptions are a few kilobytes; the whole file is read at once.
-constexpr s64 kMaxDescriptionBytes = 1 << 20;
-
 // The record of that size at offset, if the description holds it whole.
 const u8* recordAt(const std::vector<u8>& file, u64 offset, std::size_t bytes)
 {
@@ -74,10 +71,11 @@ bool CMds::load()
 {
     if (m_size < 0)
         return false;
-    if (m_size > kMaxDescriptionBytes) {
+    if (m_size > static_cast<s64>(kMaxDescriptionBytes)) {
         logSink().write(kLogError, kTag, "Description is too large [size: %lld]", static_cast<long long>(m_size));
         return false;
     }
+    // Small enough to be read whole, which spares a seek per record.
     std::vector<u8> file(static_cast<std::size_t>(m_size));
     m_file.read(reinterpret_cast<char*>(file.data()), m_size);
     if (m_file.gcount() != m_size)
