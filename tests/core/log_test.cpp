@@ -119,7 +119,11 @@ TEST(Log, ControlCharactersAreShownEscaped)
     LogCapture log;
     Object o("KEST");
     o.logInfo(1, "Start (%s)", "\x1B[2J\tTITLE\r\x7F\xE3\x81\x82");
-    EXPECT_EQ(log.text(), "KEST: Start (\\x1B[2J\tTITLE\\x0D\\x7F\xE3\x81\x82)\n");
+    o.logInfo(1, "%s", "ABCDEFG\x7FHIJKLMNOPQRSTUV\x01");
+    o.logInfo(1, "%s", "\xE3\x81\x82\xC2\x9B\xFF\x80\x20\t~");
+    EXPECT_EQ(log.text(), "KEST: Start (\\x1B[2J\tTITLE\\x0D\\x7F\xE3\x81\x82)\n"
+                          "KEST: ABCDEFG\\x7FHIJKLMNOPQRSTUV\\x01\n"
+                          "KEST: \xE3\x81\x82\xC2\x9B\xFF\x80\x20\t~\n");
 }
 
 // A run of identical lines shows the first few and then one counting line,
