@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <filesystem>
@@ -93,7 +96,7 @@ TEST(Helpers, SaveFileLoadsOnlyWholeRegularFiles)
 }
 
 // Replacing goes through a new file: the user's permissions and links stay,
-// and nothing is left beside the file.
+// a failed write leaves the old contents, and nothing is left beside the file.
 TEST(Helpers, ReplaceFileKeepsModeAndLinks)
 {
     TempDir dir;
@@ -107,7 +110,21 @@ TEST(Helpers, ReplaceFileKeepsModeAndLinks)
     EXPECT_EQ(std::filesystem::status(dir.file("real.sav")).permissions(),
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     EXPECT_FALSE(replaceFile(dir.file("no/such/dir/x"), "x", 1));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+
+    // A disk that fills up during the write: the old contents stay.
+    const std::vector<u8> big(4096, 0x42);
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool replaced = replaceFile(dir.file("real.sav"), big.data(), big.size());
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(replaced);
+    EXPECT_EQ(readBytes(dir.file("real.sav")), (std::vector<u8>{'n', 'e', 'w', 'e', 'r'}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "nothing left beside it";
 }
 
 TEST(Helpers, FileSizeAndExists)
