@@ -52,9 +52,9 @@ test)
     install_missing
     configure build/asan RelWithDebInfo ON
     cmake --build build/asan -j "$jobs"
-    # CI also runs the disc readers' fuzzers and the drive under ThreadSanitizer.
+    # CI also runs the file readers' fuzzers and the drive under ThreadSanitizer.
     if [ "${CI:-}" = "true" ]; then
-        tests/cd/run_extra_checks.sh 60
+        tests/cd/run_extra_checks.sh 180
     fi
     export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
     export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

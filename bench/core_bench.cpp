@@ -3,6 +3,7 @@
 #include <array>
 
 #include "core/machine.h"
+#include "core/object.h"
 
 namespace {
 
@@ -55,3 +56,22 @@ void BM_SliceLoopOneEmulatedSecond(benchmark::State& state)
 }  // namespace
 
 BENCHMARK(BM_SliceLoopOneEmulatedSecond)->Unit(benchmark::kMillisecond);
+
+void discard(void*, const char*, std::size_t) {}
+
+// A log line as a guest's error path writes it: distinct lines (the address
+// changes) and a run of one repeated line, which the sink collapses.
+void BM_LogLine(benchmark::State& state)
+{
+    const bool repeated = state.range(0) != 0;
+    logSink().setWriter(discard, nullptr);
+    Object cpu("SH2(M)");
+    u32 address = 0x06004000;
+    for (auto _ : state) {
+        cpu.logError(1, "Address error [PC: %08X, title: %s]", address, "KEST TEST DISC");
+        if (!repeated)
+            address += 2;
+    }
+    logSink().setWriter(nullptr, nullptr);
+}
+BENCHMARK(BM_LogLine)->Arg(0)->Arg(1);

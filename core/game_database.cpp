@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "core/object.h"
+#include "core/save_file.h"
 
 namespace {
 
@@ -20,8 +21,11 @@ u32 scanHex(const std::string& text)
 
 GameDatabase GameDatabase::load(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // A FIFO would block the open.
+    std::ifstream in;
+    if (isRegularFile(path))
+        in.open(path, std::ios::binary);
+    if (!in.is_open()) {
         logSink().write(kLogError, kTag, "Failed to open %s", path.c_str());
         return {};
     }

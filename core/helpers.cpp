@@ -4,6 +4,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "core/save_file.h"
+
 u32 toBcd(u32 value, bool packed)
 {
     const u32 width = packed ? 4 : 8;
@@ -51,33 +53,7 @@ bool createEmptyFile(const std::string& path)
 
 bool saveFile(const std::string& path, const void* data, u32 size)
 {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (file.bad())
-        return false;
-    file.write(static_cast<const char*>(data), size);
-    return true;
-}
-
-namespace {
-
-bool readInto(const std::string& path, void* buffer, u32 size)
-{
-    std::ifstream file(path, std::ios::binary);
-    if (!file.is_open())
-        return false;
-    file.read(static_cast<char*>(buffer), size);
-    return true;
-}
-
-}  // namespace
-
-bool loadFile(const std::string& path, void* buffer, u32 size, const std::string& fallback, bool create)
-{
-    if (readInto(path, buffer, size) || readInto(fallback, buffer, size))
-        return true;
-    if (!create)
-        return false;
-    return createEmptyFile(fallback) && saveFile(fallback, buffer, size);
+    return replaceFile(path, data, size);
 }
 
 std::string& toLower(std::string& text)

@@ -28,10 +28,8 @@ void zeroFill(void* data, s32 length);
 u64 fileSize(std::istream* stream);
 bool fileExists(const std::string& path);
 bool createEmptyFile(const std::string& path);
+// Replaces the file whole; the old contents survive a failed write.
 bool saveFile(const std::string& path, const void* data, u32 size);
-// Reads up to size bytes from path, else from fallback; when neither opens
-// and create is set, writes the buffer to fallback.
-bool loadFile(const std::string& path, void* buffer, u32 size, const std::string& fallback, bool create);
 
 std::string& toLower(std::string& text);
 std::string& toUpper(std::string& text);

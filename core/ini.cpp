@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/object.h"
+#include "core/save_file.h"
 
 namespace {
 
@@ -185,15 +186,28 @@ INI::~INI()
 bool INI::load(const std::string& path)
 {
     m_path = path;
+    // Checked before opening: a FIFO would block the open, and a huge file
+    // would be held whole in memory.
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found)
+        return true;
+    const bool regular = status.type() == std::filesystem::file_type::regular;
+    const u64 size = regular ? std::filesystem::file_size(path, error) : 0;
+    if (!regular || error || size > kMaxFileBytes) {
+        logSink().write(kLogError, "INI", "%s not read: %s [size: %llu, limit: %llu]", path.c_str(),
+                        regular ? "too large" : "not a regular file", static_cast<unsigned long long>(size),
+                        static_cast<unsigned long long>(kMaxFileBytes));
+        m_loadComplete = false;
+        return false;
+    }
     std::ifstream in;
     in.exceptions(std::ios::badbit);
     try {
         in.open(path, std::ios::binary);
         if (!in.is_open()) {
             // Present but unreadable: rewriting it would replace it with nothing.
-            std::error_code ignored;
-            if (std::filesystem::exists(path, ignored))
-                m_loadComplete = false;
+            m_loadComplete = false;
             return true;
         }
         std::string line;
@@ -235,6 +249,7 @@ bool INI::parseLine(const std::string& line)
 
     std::string name;
     if (matchSection(statement, name)) {
+        m_firstSection.try_emplace(name, m_sections.size());
         IniSection& section = m_sections.emplace_back();
         section.name = std::move(name);
         section.comment = std::move(trailer);
@@ -251,6 +266,7 @@ bool INI::parseLine(const std::string& line)
         // Keys ahead of the first section line gather in a section that is
         // written back without a line of its own.
         if (m_sections.empty()) {
+            m_firstSection.try_emplace("root", 0);
             IniSection& root = m_sections.emplace_back();
             root.name = "root";
             root.implicit = true;
@@ -275,10 +291,9 @@ bool INI::parseLine(const std::string& line)
 
 IniSection& INI::findSection(const std::string& name)
 {
-    for (IniSection& section : m_sections) {
-        if (section.name == name)
-            return section;
-    }
+    const auto found = m_firstSection.find(name);
+    if (found != m_firstSection.end())
+        return m_sections[found->second];
     m_nullSection = IniSection{};
     return m_nullSection;
 }
@@ -323,21 +338,6 @@ std::string INI::save() const
 // failed or interrupted write leaves the settings as they were.
 void INI::writeBack() const
 {
-    std::string text = save();
-    std::string temporary = m_path + ".tmp";
-    std::error_code error;
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out.is_open())
-            return;
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.close();
-        if (!out) {
-            std::filesystem::remove(temporary, error);
-            return;
-        }
-    }
-    std::filesystem::rename(temporary, m_path, error);
-    if (error)
-        std::filesystem::remove(temporary, error);
+    const std::string text = save();
+    replaceFile(m_path, text.data(), text.size());
 }

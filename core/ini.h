@@ -1,8 +1,10 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "core/save_file.h"
 #include "core/types.h"
 
 // One "key = value ;comment" line. The value may be assigned by the caller;
@@ -42,13 +44,16 @@ private:
 // disc descriptions. Unless read-only, the file is rewritten on destruction.
 class INI {
 public:
+    static constexpr u64 kMaxFileBytes = kMaxDescriptionBytes;
+
     INI(const std::string& path, bool readOnly);
     ~INI();
     INI(const INI&) = delete;
     INI& operator=(const INI&) = delete;
 
     // False when a line could not be parsed (the lines after it are not
-    // read) or reading failed. A missing file loads as empty and answers true.
+    // read), reading failed, or the file is too large or not a regular file.
+    // A missing file loads as empty and answers true.
     bool load(const std::string& path);
 
     // The first section of that name, else an empty section whose
@@ -74,4 +79,7 @@ private:
     bool m_byteOrderMark = false;
     IniSection m_nullSection;
     std::vector<IniSection> m_sections;
+    // The first section of each name, so lookups stay constant-time however
+    // many sections a file holds.
+    std::unordered_map<std::string, std::size_t> m_firstSection;
 };

@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 
 #include "board/cart/cartridge.h"
 #include "board/cart/eeprom.h"
 #include "core/helpers.h"
-#include "core/ini.h"
 #include "core/shared_state.h"
 #include "video/color_tables.h"
 
@@ -22,23 +20,6 @@ std::string executableFolder()
     if (!error && exe.has_parent_path())
         return exe.parent_path().string();
     return std::filesystem::current_path(error).string();
-}
-
-// A write the caller can trust: false when the file does not open or the
-// data does not all reach it.
-bool writeWhole(const std::string& path, const void* data, u32 size)
-{
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file.is_open())
-        return false;
-    file.write(static_cast<const char*>(data), size);
-    return file.good();
-}
-
-bool readable(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return file.is_open();
 }
 
 }  // namespace
@@ -97,6 +78,7 @@ void Kest::stop()
     saveEeprom();
     saveBackupCartridge();
     insertCartridge(nullptr);
+    m_cartridgeFile.forget();
     CEmuX::stop();
 }
 
@@ -187,43 +169,44 @@ bool Kest::loadBackupMemory(const std::string& path, const std::string& fallback
 {
     // A default file created below must hold an empty memory, not the image
     // of the game that ran before.
-    zeroFill(m_system.memory().backup.get(), static_cast<s32>(SystemMemory::kBackupSize));
+    u8* memory = m_system.memory().backup.get();
+    zeroFill(memory, static_cast<s32>(SystemMemory::kBackupSize));
     size = std::min(size, SystemMemory::kBackupSize);
     m_system.setBackupSize(size, mask);
-    const std::string first = dataPath(path);
-    const std::string second = dataPath(fallback);
-    const bool loaded = loadFile(first, m_system.memory().backup.get(), size, second, true);
-    m_system.setBackupFile(!first.empty() && readable(first) ? first : second);
-    return loaded;
+    SaveFile& file = m_system.backupFile();
+    using State = SaveFile::State;
+    State state = file.load(name().c_str(), dataPath(path), memory, size);
+    if (state == State::kAbsent || state == State::kNone) {
+        state = file.load(name().c_str(), dataPath(fallback), memory, size);
+        if (state == State::kAbsent && file.save(memory, size))
+            state = State::kLoaded;
+    }
+    return state == State::kLoaded;
 }
 
 bool Kest::loadEeprom()
 {
-    const std::string path = dataPath(kEepromFile);
     AK93C45AF& eeprom = boardEeprom();
-    m_eepromLoaded = loadFile(path, eeprom.data(), eeprom.size(), path, true);
-    return m_eepromLoaded;
+    const SaveFile::State state = m_eepromFile.load(name().c_str(), dataPath(kEepromFile), eeprom.data(), eeprom.size());
+    if (state == SaveFile::State::kAbsent)
+        m_eepromFile.save(eeprom.data(), eeprom.size());
+    else if (state == SaveFile::State::kRefused)
+        std::fill_n(eeprom.data(), eeprom.size(), 0xFF);  // erased
+    return m_eepromFile.state() == SaveFile::State::kLoaded;
 }
 
 bool Kest::saveEeprom()
 {
     // The file belongs to the arcade board: a run that never loaded it must
     // not overwrite it with the chip's blank contents.
-    if (!m_eepromLoaded)
-        return false;
-    m_eepromLoaded = false;
     AK93C45AF& eeprom = boardEeprom();
-    return writeWhole(dataPath(kEepromFile), eeprom.data(), eeprom.size());
+    const bool saved = m_eepromFile.save(eeprom.data(), eeprom.size());
+    m_eepromFile.forget();
+    return saved;
 }
 
 bool Kest::saveBackupCartridge()
 {
     auto* backup = dynamic_cast<CartBUP*>(m_cartridge.get());
-    if (!backup)
-        return false;
-    INI settings(dataPath("kest.ini"), true);
-    const std::string path = dataPath(settings.findSection("Path").findKey("sat_memcard").value);
-    if (path.empty())
-        return false;
-    return writeWhole(path, backup->data(), backup->size());
+    return backup && m_cartridgeFile.save(backup->data(), backup->size());
 }

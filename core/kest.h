@@ -66,13 +66,17 @@ public:
     void insertCartridge(std::shared_ptr<Cartridge> cartridge);
     Cartridge* cartridge() const { return m_cartridge.get(); }
 
-    // Clears the backup memory, then loads it from path, else from fallback
-    // (created from the cleared memory when neither reads), and makes the
-    // machine write it back to the file that was used.
+    // Clears the backup memory, then loads it from path, else (path absent)
+    // from fallback, created from the cleared memory when absent too, and
+    // makes the machine write it back to the file that was used. A file that
+    // is not loaded whole is refused: the memory stays blank and the file
+    // is never written.
     bool loadBackupMemory(const std::string& path, const std::string& fallback, u32 size, u32 mask);
-    // The arcade EEPROM's file; only a run that loaded it writes it back.
+    // The arcade EEPROM's file; only a run that loaded it whole, or created
+    // it, writes it back.
     bool loadEeprom();
     bool saveEeprom();
+    // To the file the backup cartridge was loaded from when it was made.
     bool saveBackupCartridge();
 
     void setDataFolder(std::string folder) { m_dataFolder = std::move(folder); }
@@ -82,6 +86,9 @@ public:
     char areaLetter() const { return m_areaLetter; }
     bool builtinBios() const { return m_builtinBios; }
     const DiscHeader& header() const { return m_header; }
+    // The disc the last open named, and whether it failed to open.
+    const std::string& discPath() const { return m_discPath; }
+    bool discFailed() const { return m_discFailed; }
 
 private:
     // The console road.
@@ -95,6 +102,8 @@ private:
     bool startSaturnGame(const std::string& path, INI& settings);
     void createCartridge(INI& settings);
     bool loadCartridgeFile(u8* data, u32 size, const std::string& path);
+    // A BIOS image that does not load whole counts as missing.
+    bool loadBiosFile(const std::string& path);
     // The arcade road.
     bool loadTitanBios(INI& settings);
     bool loadTitanGame(const std::string& path);
@@ -108,7 +117,10 @@ private:
     std::shared_ptr<CCd> m_disc;
     std::shared_ptr<CDD> m_realDrive;
     s32 m_softReset = 0;
-    bool m_eepromLoaded = false;
+    SaveFile m_eepromFile;
+    SaveFile m_cartridgeFile;
+    std::string m_discPath;
+    bool m_discFailed = false;
     char m_areaLetter = 'J';
     bool m_builtinBios = false;
     bool m_autoRegion = false;

@@ -15,6 +15,7 @@
 #include "core/helpers.h"
 #include "core/ini.h"
 #include "core/kest.h"
+#include "core/save_file.h"
 #include "core/zipfile.h"
 
 namespace {
@@ -56,6 +57,9 @@ bool Kest::open(const std::string& path, int mode)
         stop();
     // The cartridge belongs to the game that chose it.
     insertCartridge(nullptr);
+    m_cartridgeFile.forget();
+    m_discPath.clear();
+    m_discFailed = false;
     INI settings(dataPath("kest.ini"), true);
     std::string target = path;
     FileKind kind;
@@ -94,7 +98,7 @@ bool Kest::loadSaturnBios(INI& settings)
     if (!m_builtinBios) {
         const std::string& bios = setting(settings, "Path", "sat_bios");
         const std::string file = dataPath(bios);
-        if (!loadFile(file, m_system.memory().bios.get(), SystemMemory::kBiosSize, file, false)) {
+        if (!loadBiosFile(file)) {
             logWarning(1, "Failed to load BIOS file, use Kest BIOS instead [path: %s]", bios.c_str());
             m_builtinBios = true;
         }
@@ -174,7 +178,13 @@ bool Kest::openDisc(const std::string& path, FileKind kind)
     default: break;  // other kinds: the held disc stays
     }
     m_system.setMedia(m_disc);
-    return true;
+    const bool image = kind == FileKind::kCue || kind == FileKind::kImage || kind == FileKind::kMds ||
+                       kind == FileKind::kCcd;
+    if (image) {
+        m_discPath = path;
+        m_discFailed = m_disc->sessions().empty();
+    }
+    return !m_discFailed;
 }
 
 bool Kest::startSaturnGame(const std::string& path, INI&)
@@ -214,8 +224,18 @@ bool Kest::startSaturnGame(const std::string& path, INI&)
 
 bool Kest::loadCartridgeFile(u8* data, u32 size, const std::string& path)
 {
-    const std::string file = dataPath(path);
-    return loadFile(file, data, size, file, false);
+    u64 found = 0;
+    return readRegularFile(dataPath(path), data, size, false, found) == FileCheck::kRead;
+}
+
+bool Kest::loadBiosFile(const std::string& path)
+{
+    u64 found = 0;
+    const FileCheck check = readRegularFile(path, m_system.memory().bios.get(), SystemMemory::kBiosSize, true, found);
+    if (check != FileCheck::kRead && check != FileCheck::kAbsent)
+        logError(1, "BIOS file %s not used: %s [size: %llu, need: %u]", path.c_str(), describe(check),
+                 static_cast<unsigned long long>(found), SystemMemory::kBiosSize);
+    return check == FileCheck::kRead;
 }
 
 void Kest::createCartridge(INI& settings)
@@ -235,8 +255,13 @@ void Kest::createCartridge(INI& settings)
     }
     const u8 id = m_system.cartridgeId;
     if (id >= 0x21 && id <= 0x24) {
-        // The backup cartridge's file is never created here: no file, no cartridge.
-        if (!loadCartridgeFile(cart->data(), cart->size(), setting(settings, "Path", "sat_memcard"))) {
+        // The backup cartridge's file is never created here: no file, no
+        // cartridge. A refused file leaves the cartridge blank and unsaved.
+        const std::string file = dataPath(setting(settings, "Path", "sat_memcard"));
+        using State = SaveFile::State;
+        const State state = m_cartridgeFile.load(name().c_str(), file, cart->data(), cart->size());
+        if (state == State::kAbsent || state == State::kNone) {
+            m_cartridgeFile.forget();
             m_system.cartridgeId = kNoCartridge;
             return;
         }
@@ -253,8 +278,7 @@ void Kest::createCartridge(INI& settings)
 bool Kest::loadTitanBios(INI& settings)
 {
     u8* bios = m_system.memory().bios.get();
-    const std::string file = dataPath(setting(settings, "Path", "stv_bios"));
-    if (!loadFile(file, bios, SystemMemory::kBiosSize, file, false))
+    if (!loadBiosFile(dataPath(setting(settings, "Path", "stv_bios"))))
         return false;
     swapWords16(bios, SystemMemory::kBiosSize);
     loadEeprom();

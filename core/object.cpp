@@ -1,6 +1,8 @@
 #include "core/object.h"
 
 #include <cstdio>
+#include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -20,9 +22,64 @@ std::size_t formatInto(char* buffer, std::size_t size, const char* format, va_li
     return static_cast<std::size_t>(n) < size ? static_cast<std::size_t>(n) : size - 1;
 }
 
+bool isControl(unsigned char c)
+{
+    return (c < 0x20 && c != '\t') || c == 0x7F;
+}
+
+// Eight bytes at a time: a log line seldom holds a control character, and
+// every line is checked. A tab counts here; the escaping leaves it as it is.
+bool hasControls(const char* text, std::size_t length)
+{
+    constexpr u64 kOnes = 0x0101010101010101ull;
+    constexpr u64 kHighs = 0x8080808080808080ull;
+    std::size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        u64 word;
+        std::memcpy(&word, text + i, 8);
+        const u64 below = (word - kOnes * 0x20) & ~word & kHighs;  // a byte under 0x20
+        const u64 del = word ^ (kOnes * 0x7F);
+        if (below | ((del - kOnes) & ~del & kHighs))  // or a 0x7F
+            return true;
+    }
+    for (; i < length; ++i) {
+        if (isControl(static_cast<unsigned char>(text[i])))
+            return true;
+    }
+    return false;
+}
+
+// Control characters from files and guests (a disc title, a path) would
+// reach the terminal as escape sequences: they are shown as \xNN. Bytes from
+// 0x80 up are left alone, as they carry UTF-8 and Shift-JIS text.
+std::size_t escapeControls(const char* text, std::size_t length, char* out)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (isControl(c)) {
+            out[n++] = '\\';
+            out[n++] = 'x';
+            out[n++] = kHex[c >> 4];
+            out[n++] = kHex[c & 15];
+        } else {
+            out[n++] = static_cast<char>(c);
+        }
+    }
+    return n;
+}
+
 }  // namespace
 
 LogSink::LogSink() : m_writer(writeStdout) {}
+
+LogSink::~LogSink()
+{
+    // A host's writer may be gone by now; standard output is not.
+    if (m_writer == writeStdout)
+        flushRepeats();
+}
 
 LogSink& logSink()
 {
@@ -52,6 +109,8 @@ void LogSink::setColor(int colorId)
 void LogSink::setWriter(Writer writer, void* context)
 {
     std::lock_guard lock(m_mutex);
+    flushRepeats();
+    m_lastKind = -1;
     m_writer = writer ? writer : writeStdout;
     m_writerContext = writer ? context : nullptr;
 }
@@ -71,12 +130,37 @@ void LogSink::write(int kind, const char* tag, const char* format, ...)
 
 void LogSink::writeV(int kind, const char* tag, const char* format, va_list args)
 {
-    char line[kLineChars + 2];
-    std::size_t length = formatInto(line, kLineChars + 1, format, args);
+    char raw[kLineChars + 2];
+    std::size_t length = formatInto(raw, kLineChars + 1, format, args);
+    char escaped[4 * kLineChars + 2];
+    char* line = raw;
+    if (hasControls(raw, length)) {
+        length = escapeControls(raw, length, escaped);
+        line = escaped;
+    }
     line[length++] = '\n';
+    if (!tag)
+        tag = "";
 
     std::lock_guard lock(m_mutex);
-    if (tag && *tag) {
+    // A guest caught in a loop may log the same line millions of times.
+    if (kind == m_lastKind && std::string_view(m_lastLine) == std::string_view(line, length) && m_lastTag == tag) {
+        if (++m_repeats >= kRepeatsShown)
+            return;
+    } else {
+        flushRepeats();
+        m_lastKind = kind;
+        if (m_lastTag != tag)
+            m_lastTag = tag;
+        m_lastLine.assign(line, length);
+        m_repeats = 0;
+    }
+    emitLine(kind, tag, line, length);
+}
+
+void LogSink::emitLine(int kind, const char* tag, const char* text, std::size_t length)
+{
+    if (*tag) {
         setColor(kTagColor);
         emit(tag, std::char_traits<char>::length(tag));
         emit(": ", 2);
@@ -84,7 +168,24 @@ void LogSink::writeV(int kind, const char* tag, const char* format, va_list args
     int color = colorOfKind(kind);
     if (color >= 0)
         setColor(color);
-    emit(line, length);
+    emit(text, length);
+}
+
+void LogSink::flushRepeats()
+{
+    if (m_repeats >= kRepeatsShown) {
+        char line[64];
+        const int n = std::snprintf(line, sizeof line, "(the line above repeated %llu more times)\n",
+                                    static_cast<unsigned long long>(m_repeats - kRepeatsShown + 1));
+        emitLine(m_lastKind, m_lastTag.c_str(), line, static_cast<std::size_t>(n));
+    }
+    m_repeats = 0;
+}
+
+void LogSink::flush()
+{
+    std::lock_guard lock(m_mutex);
+    flushRepeats();
 }
 
 void logPrintf(const char* format, ...)

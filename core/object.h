@@ -27,8 +27,11 @@ public:
 
     static constexpr int kTagColor = 0;
     static constexpr std::size_t kLineChars = 1022;  // message text per line, newline excluded
+    // A run of identical lines shows this many, then one line that counts the rest.
+    static constexpr u64 kRepeatsShown = 4;
 
     LogSink();
+    ~LogSink();
 
     // Formats and writes one line: the tag (if any) and ": " in the tag
     // colour, then the message and a newline in the kind's colour.
@@ -41,16 +44,26 @@ public:
     // Where the text goes; standard output unless a host or a test says otherwise.
     void setWriter(Writer writer, void* context);
 
+    // Writes the count of a run of repeated lines that is still open.
+    void flush();
+
     static int colorOfKind(int kind);
 
 private:
     void emit(const char* text, std::size_t length);
+    void emitLine(int kind, const char* tag, const char* text, std::size_t length);
+    void flushRepeats();
 
     std::mutex m_mutex;
     void* m_context = nullptr;
     ColorCallback m_colorCallback = nullptr;
     Writer m_writer;
     void* m_writerContext = nullptr;
+    // The last line written, for collapsing runs; kept allocated between lines.
+    int m_lastKind = -1;
+    std::string m_lastTag;
+    std::string m_lastLine;
+    u64 m_repeats = 0;
 };
 
 LogSink& logSink();

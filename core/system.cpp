@@ -184,8 +184,7 @@ void CSystem::saveBackupRam()
         m_backupChanged = 0;
         m_backupSaved = 0;
     } else if (!m_backupSaved) {
-        if (!m_backupPath.empty())
-            saveFile(m_backupPath, backup.get(), m_backupBytes);
+        m_backupFile.save(backup.get(), m_backupBytes);
         logDebug(1, "Save backup RAM to disk");
         m_backupSaved = 1;
     }

@@ -11,6 +11,7 @@
 #include "cd/cdb/cdb.h"
 #include "cd/drive/cd_drive.h"
 #include "core/machine.h"
+#include "core/save_file.h"
 #include "sound/m68k/m68k.h"
 #include "sound/scsp/scsp.h"
 #include "video/vdp1/vdp1.h"
@@ -83,7 +84,7 @@ public:
 
     // Backup memory write-back: the file it was loaded from, its size and
     // address mask (32 KB / 0xFFFF console, 8 KB / 0x3FFF arcade).
-    void setBackupFile(std::string path) { m_backupPath = std::move(path); }
+    SaveFile& backupFile() { return m_backupFile; }
     void setBackupSize(u32 size, u32 mask) { m_backupBytes = size; m_backupMask = mask; }
     void saveBackupRam();
 
@@ -171,7 +172,7 @@ private:
     u32 m_backupMask = 0xFFFF;
     u8 m_backupChanged = 0;
     u8 m_backupSaved = 1;
-    std::string m_backupPath;
+    SaveFile m_backupFile;
 
     std::vector<MemoryMapWindow> m_baseMap;
     std::shared_ptr<Cartridge> m_cartridge;

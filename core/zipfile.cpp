@@ -1,12 +1,14 @@
 #include "core/zipfile.h"
 
 #include <zip.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "core/object.h"
+#include "core/save_file.h"
 
 namespace {
 
@@ -22,7 +24,11 @@ bool fail(const char* text)
 
 zipfile::zipfile(const std::string& path)
 {
-    m_archive = zip_open(path.c_str(), ZIP_RDONLY, &m_error);
+    // A FIFO would block the open.
+    if (isRegularFile(path))
+        m_archive = zip_open(path.c_str(), ZIP_RDONLY, &m_error);
+    else
+        m_error = ZIP_ER_OPEN;
 }
 
 zipfile::~zipfile()
@@ -44,13 +50,28 @@ bool zipfile::read(const std::string& name, u8* destination, u32 size, u32 crc)
     zip_file_t* file = zip_fopen(m_archive, name.c_str(), 0);
     if (!file)
         return fail("zip_fopen failed");
+    // The directory's CRC says nothing of the data: the bytes read are
+    // checked too, read to the member's end so that libzip makes its own check.
     const u64 recorded = (stat.valid & ZIP_STAT_SIZE) ? stat.size : size;
-    const zip_int64_t got = zip_fread(file, destination, std::min<u64>(recorded, size));
+    std::vector<u8> data(std::min<u64>(recorded, size));
+    zip_int64_t got = zip_fread(file, data.data(), data.size());
+    uLong sum = crc32(0, data.data(), static_cast<uInt>(std::max<zip_int64_t>(got, 0)));
+    u8 rest[0x4000];
+    for (zip_int64_t more = got; more > 0 && got >= 0;) {
+        more = zip_fread(file, rest, sizeof rest);
+        if (more < 0)
+            got = -1;
+        else
+            sum = crc32(sum, rest, static_cast<uInt>(more));
+    }
     const int closed = zip_fclose(file);
     if (got < 0)
         return fail("zip_fread failed");
     if (closed != 0)
         return fail("zip_fclose failed");
+    if (crc != 0 && sum != crc)
+        return fail("CRC check failed");
+    std::memcpy(destination, data.data(), static_cast<std::size_t>(got));
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -190,6 +191,14 @@ int main(int argc, char** argv)
     if (!kest->open(file, arcade ? 1 : 0)) {
         std::fflush(stdout);
         std::fprintf(stderr, "kest-headless: nothing to start\n");
+        return 3;
+    }
+    if (kest->discFailed()) {
+        std::fflush(stdout);
+        std::error_code error;
+        const bool exists = std::filesystem::exists(kest->discPath(), error);
+        std::fprintf(stderr, "kest-headless: cannot open disc '%s': %s\n", kest->discPath().c_str(),
+                     exists ? "not a usable disc image (see the log)" : "no such file");
         return 3;
     }
     kest->start();

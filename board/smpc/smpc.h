@@ -9,6 +9,7 @@
 #include "board/periph/peripheral.h"
 #include "board/smpc/smpc_machine.h"
 #include "core/device.h"
+#include "core/save_file.h"
 
 class CPU;
 
@@ -91,6 +92,8 @@ public:
     void setSaveFolder(const std::string& folder);
     const std::string& saveFolder() const { return m_saveFolder; }
     void saveBattery();
+    // The fields of a battery record; false when it is not one of ours.
+    static bool readBatteryRecord(const u8* record, bool& timeSet, std::array<u8, 4>& smem, s64& clockOffset);
     // Where host time comes from, in seconds since 1970 (tests fix it).
     void setHostClock(HostClock clock) { m_hostClock = clock ? clock : &SMPC::systemTime; }
     Clock currentTime();
@@ -184,7 +187,7 @@ private:
     s64 m_clockOffset = 0;
     std::array<u8, 4> m_smem{};
     std::string m_saveFolder = "saves/";
-    std::fstream m_battery;
+    SaveFile m_battery;
     bool m_batteryOpened = false;
     HostClock m_hostClock = &SMPC::systemTime;
 

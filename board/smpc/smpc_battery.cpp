@@ -2,7 +2,6 @@
 #include <filesystem>
 
 #include "board/smpc/smpc.h"
-#include "core/helpers.h"
 
 namespace {
 
@@ -41,46 +40,46 @@ void SMPC::openBatteryIfNeeded()
 void SMPC::openBattery()
 {
     m_batteryOpened = true;
-    if (m_battery.is_open())
-        m_battery.close();
-    m_battery.clear();
     m_timeSet = false;
     m_clockOffset = 0;
     m_smem.fill(0);
 
-    const std::string path = m_saveFolder + kBatteryFile;
     std::error_code ignored;
     if (!m_saveFolder.empty())
         std::filesystem::create_directories(m_saveFolder, ignored);
-    if (!fileExists(path)) {
-        u8 fresh[kBatteryBytes] = {};
-        std::memcpy(fresh, kMagic, kMagicChars);
-        saveFile(path, fresh, kBatteryBytes);
-    }
-    m_battery.open(path, std::ios::in | std::ios::out | std::ios::binary);
-    if (!m_battery.is_open())
-        return;
-    // A short file reads as zeros where it ends.
     u8 record[kBatteryBytes] = {};
-    m_battery.read(reinterpret_cast<char*>(record), kBatteryBytes);
-    m_battery.clear();
-    if (std::memcmp(record, kMagic, kMagicChars) != 0) {
-        logError(1, "Not a Kest battery file!");
+    switch (m_battery.load(name().c_str(), m_saveFolder + kBatteryFile, record, kBatteryBytes)) {
+    case SaveFile::State::kAbsent:
+        std::memcpy(record, kMagic, kMagicChars);
+        m_battery.save(record, kBatteryBytes);
+        return;
+    case SaveFile::State::kLoaded:
+        break;
+    default:
         return;
     }
-    m_timeSet = record[kTimeSetAt] != 0;
-    std::memcpy(m_smem.data(), &record[kSmemAt], m_smem.size());
+    if (!readBatteryRecord(record, m_timeSet, m_smem, m_clockOffset)) {
+        logError(1, "Not a Kest battery file!");
+        m_battery.refuse();
+    }
+}
+
+bool SMPC::readBatteryRecord(const u8* record, bool& timeSet, std::array<u8, 4>& smem, s64& clockOffset)
+{
+    if (std::memcmp(record, kMagic, kMagicChars) != 0)
+        return false;
+    timeSet = record[kTimeSetAt] != 0;
+    std::memcpy(smem.data(), &record[kSmemAt], smem.size());
     u64 offset = 0;
     for (u32 k = 0; k < 8; ++k)
         offset = offset << 8 | record[kOffsetAt + k];
-    m_clockOffset = static_cast<s64>(offset);
+    clockOffset = static_cast<s64>(offset);
+    return true;
 }
 
 void SMPC::saveBattery()
 {
     openBatteryIfNeeded();
-    if (!m_battery.is_open())
-        return;
     u8 record[kBatteryBytes] = {};
     std::memcpy(record, kMagic, kMagicChars);
     // The flag is a 32-bit word in the host's order, which the file fixes
@@ -90,14 +89,8 @@ void SMPC::saveBattery()
     const u64 offset = static_cast<u64>(m_clockOffset);
     for (u32 k = 0; k < 8; ++k)
         record[kOffsetAt + k] = static_cast<u8>(offset >> (56 - 8 * k));
-    m_battery.seekp(0);
-    m_battery.write(reinterpret_cast<const char*>(record), kBatteryBytes);
-    m_battery.flush();
-    if (!m_battery) {
-        m_battery.clear();
-        return;
-    }
-    logDebug(1, "Save SMPC information to disk");
+    if (m_battery.save(record, kBatteryBytes))
+        logDebug(1, "Save SMPC information to disk");
 }
 
 SMPC::Clock SMPC::currentTime()

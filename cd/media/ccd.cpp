@@ -5,6 +5,7 @@
 #include "core/helpers.h"
 #include "core/ini.h"
 #include "core/object.h"
+#include "core/save_file.h"
 
 namespace {
 
@@ -89,7 +90,8 @@ bool CCcd::load()
     }
 
     const std::string dataPath = m_directory + m_fileName + ".img";
-    m_data.open(dataPath, std::ios::in | std::ios::binary);
+    if (isRegularFile(dataPath))
+        m_data.open(dataPath, std::ios::in | std::ios::binary);
     if (!m_data.is_open()) {
         logSink().write(kLogError, kTag, "Failed to open file %s!", dataPath.c_str());
         return false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "core/helpers.h"
 #include "core/object.h"
@@ -26,6 +27,14 @@ CiFile::CiFile(const std::string& path) : m_path(path)
     }
     if (path.empty())
         return;
+    // A FIFO would block the open, and a folder or a device is no image.
+    std::error_code error;
+    const auto type = std::filesystem::status(path, error).type();
+    if (type != std::filesystem::file_type::regular) {
+        if (type != std::filesystem::file_type::not_found)
+            logSink().write(kLogError, "Disc", "%s is not a regular file", path.c_str());
+        return;
+    }
     // Text and binary are the same on this host; sheets strip their own CR.
     m_file.open(path, std::ios::in | std::ios::binary);
     if (!m_file.is_open())

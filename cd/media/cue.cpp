@@ -7,15 +7,13 @@
 
 #include "core/helpers.h"
 #include "core/object.h"
+#include "core/save_file.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr const char* kTag = "CUE";
-// Real sheets are a few kilobytes with short lines; an image opened as a
-// sheet by mistake is refused before it is read line by line.
-constexpr s64 kMaxSheetBytes = 1 << 20;
 constexpr std::size_t kMaxLineChars = 1024;
 constexpr s32 kMaxIndex = 99;
 constexpr s64 kMaxFrames = CCd::kMaxFad;
@@ -180,7 +178,7 @@ bool findIgnoringCase(const fs::path& folder, const std::string& name, fs::path&
 
 CCue::CCue(const std::string& path) : CCd(path)
 {
-    if (m_size > kMaxSheetBytes) {
+    if (m_size > static_cast<s64>(kMaxDescriptionBytes)) {
         logSink().write(kLogError, kTag, "Sheet is too large [size: %lld]", static_cast<long long>(m_size));
         fail(kTag);
         return;
@@ -194,8 +192,10 @@ CCue::CCue(const std::string& path) : CCd(path)
         if (!parseLine(line))
             break;
     }
-    if (!layOut())
+    if (!layOut()) {
         fail(kTag);
+        m_dataFiles.clear();
+    }
 }
 
 bool CCue::parseLine(const std::string& line)
@@ -269,6 +269,11 @@ bool CCue::onFile(const std::string& line)
     if (!equalsIgnoreCase(extension, "BIN") && !equalsIgnoreCase(extension, "ISO")) {
         toUpper(extension);
         logSink().write(kLogError, kTag, "File format %s not implemented!", extension.c_str());
+        return false;
+    }
+    // Every file holds at least one track.
+    if (m_dataFiles.size() >= kMaxTrack) {
+        logSink().write(kLogError, kTag, "Too many files [count: %u]", static_cast<u32>(m_dataFiles.size()) + 1);
         return false;
     }
     const std::string path = resolve(name);

@@ -1,9 +1,11 @@
 #include "cd/media/mds.h"
 
 #include <cstring>
+#include <vector>
 
 #include "core/helpers.h"
 #include "core/object.h"
+#include "core/save_file.h"
 
 namespace {
 
@@ -18,13 +20,10 @@ constexpr u8 kMediumRefused = 0x10;
 u16 le16(const u8* p) { return static_cast<u16>(p[0] | p[1] << 8); }
 u32 le32(const u8* p) { return u32{p[0]} | u32{p[1]} << 8 | u32{p[2]} << 16 | u32{p[3]} << 24; }
 
-bool readAt(std::istream& stream, u64 offset, u8* buffer, std::size_t bytes)
+// The record of that size at offset, if the description holds it whole.
+const u8* recordAt(const std::vector<u8>& file, u64 offset, std::size_t bytes)
 {
-    stream.clear();
-    if (!stream.seekg(static_cast<std::streamoff>(offset)))
-        return false;
-    stream.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(bytes));
-    return static_cast<std::size_t>(stream.gcount()) == bytes;
+    return offset <= file.size() && bytes <= file.size() - offset ? file.data() + offset : nullptr;
 }
 
 // A sector number of the description as a FAD, if it is one.
@@ -70,26 +69,42 @@ std::istream* CMds::locate(u32 fad, u32& sectorsLeft, u64& offset)
 
 bool CMds::load()
 {
-    u8 header[kHeaderBytes];
-    if (m_size < 0 || !readAt(m_file, 0, header, sizeof(header)))
+    if (m_size < 0)
         return false;
-    if (std::memcmp(header, kSignature, kSignatureBytes) != 0 || header[16] > 1 || (header[18] & kMediumRefused))
+    if (m_size > static_cast<s64>(kMaxDescriptionBytes)) {
+        logSink().write(kLogError, kTag, "Description is too large [size: %lld]", static_cast<long long>(m_size));
+        return false;
+    }
+    // Small enough to be read whole, which spares a seek per record.
+    std::vector<u8> file(static_cast<std::size_t>(m_size));
+    m_file.read(reinterpret_cast<char*>(file.data()), m_size);
+    if (m_file.gcount() != m_size)
+        return false;
+    const u8* header = recordAt(file, 0, kHeaderBytes);
+    if (!header || std::memcmp(header, kSignature, kSignatureBytes) != 0 || header[16] > 1 ||
+        (header[18] & kMediumRefused))
         return false;
 
+    // Every session holds at least one track, so no disc has more sessions
+    // than tracks.
     const u32 sessions = le16(header + 20);
+    if (sessions > kMaxTrack) {
+        logSink().write(kLogError, kTag, "Too many sessions [count: %u]", sessions);
+        return false;
+    }
     const u64 sessionsAt = le32(header + 80);
     SessionInfo out;
     for (u32 i = 0; i < sessions; ++i) {
-        u8 block[kSessionBytes];
-        if (!readAt(m_file, sessionsAt + u64{kSessionBytes} * i, block, sizeof(block)))
+        const u8* block = recordAt(file, sessionsAt + u64{kSessionBytes} * i, kSessionBytes);
+        if (!block)
             return false;
         const u32 blocks = block[10];
         const u8 firstTrack = block[12];
         const u8 endTrack = static_cast<u8>(block[14] + 1);
         const u64 blocksAt = le32(block + 20);
         for (u32 j = 0; j < blocks; ++j) {
-            u8 data[kDataBlockBytes];
-            if (!readAt(m_file, blocksAt + u64{kDataBlockBytes} * j, data, sizeof(data)))
+            const u8* data = recordAt(file, blocksAt + u64{kDataBlockBytes} * j, kDataBlockBytes);
+            if (!data)
                 return false;
             const u8 point = data[4];
             if (point < firstTrack || point >= endTrack)
@@ -124,7 +139,8 @@ bool CMds::load()
     }
 
     const std::string dataPath = m_directory + m_fileName + ".mdf";
-    m_data.open(dataPath, std::ios::in | std::ios::binary);
+    if (isRegularFile(dataPath))
+        m_data.open(dataPath, std::ios::in | std::ios::binary);
     if (!m_data.is_open()) {
         logSink().write(kLogError, kTag, "Failed to open file %s!", dataPath.c_str());
         return false;

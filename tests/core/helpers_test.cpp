@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
 #include <fstream>
 
 #include "core/helpers.h"
+#include "core/save_file.h"
 #include "support/files.h"
 
 TEST(Helpers, BcdPackedAndUnpacked)
@@ -48,31 +53,33 @@ TEST(Helpers, CaseAndTexts)
     EXPECT_STREQ(noText(), "NO");
 }
 
-TEST(Helpers, LoadFileFallsBackThenCreates)
+// Replacing goes through a new file: the user's permissions and links stay,
+// a failed write leaves the old contents, and nothing is left beside the file.
+TEST(Helpers, ReplaceFileKeepsModeAndLinks)
 {
     TempDir dir;
-    u8 buffer[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    ASSERT_TRUE(saveFile(dir.file("real.sav"), "old", 3));
+    using std::filesystem::perms;
+    std::filesystem::permissions(dir.file("real.sav"), perms::owner_read | perms::owner_write);
+    std::filesystem::create_symlink("real.sav", dir.file("link.sav"));
+    ASSERT_TRUE(replaceFile(dir.file("link.sav"), "newer", 5));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.sav")));
+    EXPECT_EQ(std::filesystem::status(dir.file("real.sav")).permissions(), perms::owner_read | perms::owner_write);
 
-    // Neither exists: the fallback is created from the buffer.
-    EXPECT_TRUE(loadFile(dir.file("missing.bup"), buffer, 8, dir.file("default.bup"), true));
-    EXPECT_EQ(readBytes(dir.file("default.bup")), (std::vector<u8>{1, 2, 3, 4, 5, 6, 7, 8}));
-
-    // The fallback is read when the path is missing; a short file leaves the tail.
-    ASSERT_TRUE(saveFile(dir.file("default.bup"), "\x09\x0A", 2));
-    EXPECT_TRUE(loadFile(dir.file("missing.bup"), buffer, 8, dir.file("default.bup"), true));
-    EXPECT_EQ(buffer[0], 9);
-    EXPECT_EQ(buffer[1], 10);
-    EXPECT_EQ(buffer[2], 3);
-
-    // The path wins over the fallback.
-    ASSERT_TRUE(saveFile(dir.file("own.bup"), "\x20", 1));
-    EXPECT_TRUE(loadFile(dir.file("own.bup"), buffer, 8, dir.file("default.bup"), false));
-    EXPECT_EQ(buffer[0], 0x20);
-
-    EXPECT_FALSE(loadFile(dir.file("a"), buffer, 8, dir.file("b"), false));
-    // A fallback in a folder that does not exist cannot be created, yet the answer is true.
-    EXPECT_TRUE(loadFile(dir.file("a"), buffer, 8, dir.file("no/such/dir/b"), true));
-    EXPECT_FALSE(fileExists(dir.file("no/such/dir/b")));
+    // A disk that fills up during the write.
+    const std::vector<u8> big(4096, 0x42);
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool replaced = replaceFile(dir.file("real.sav"), big.data(), big.size());
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(replaced);
+    EXPECT_EQ(readBytes(dir.file("real.sav")), (std::vector<u8>{'n', 'e', 'w', 'e', 'r'}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "nothing left beside it";
 }
 
 TEST(Helpers, FileSizeAndExists)

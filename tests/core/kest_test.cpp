@@ -65,6 +65,23 @@ protected:
         ASSERT_TRUE(kest->resume());
     }
 
+    // Opened through the console road with the program as the BIOS file and
+    // a 4 MB backup cartridge from card, then started and running.
+    void bootWithCard(const std::vector<u8>& program, const std::vector<u8>& card)
+    {
+        ASSERT_TRUE(kest->prepare(nullptr));
+        std::vector<u8> bios(SystemMemory::kBiosSize, 0);
+        std::copy(program.begin(), program.end(), bios.begin());
+        ASSERT_TRUE(saveFile(dir.file("bios/program.bin"), bios.data(), SystemMemory::kBiosSize));
+        ASSERT_TRUE(saveFile(dir.file("saves/card.bup"), card.data(), static_cast<u32>(card.size())));
+        writeText(dir.file("kest.ini"), "[Path]\r\nsat_memcard = saves/card.bup\r\nsat_bios = bios/program.bin\r\n"
+                                         "[General]\r\ncartridge = 7\r\n");
+        ASSERT_TRUE(kest->open("", 0));
+        ASSERT_EQ(sys().cartridgeId, 0x24);
+        kest->start();
+        ASSERT_TRUE(kest->resume());
+    }
+
     void run(int fields)
     {
         for (int i = 0; i < fields; ++i)
@@ -245,58 +262,44 @@ TEST_F(KestTest, StopWritesTheEepromOnlyAfterAnArcadeLoad)
 
 TEST_F(KestTest, StopWritesTheBackupCartridgeAndEjectsIt)
 {
-    ASSERT_TRUE(kest->prepare(nullptr));
-    writeText(dir.file("kest.ini"), "[Path]\r\nsat_memcard = saves/card.bup\r\n");
-    auto card = std::make_shared<CartBUP512K>();
-    card->data()[0] = 0x4B;
-    card->data()[0x7FFFF] = 0x54;
-    std::weak_ptr<Cartridge> watch = card;
-    kest->insertCartridge(card);
-    card.reset();
-    EXPECT_FALSE(watch.expired());
+    std::vector<u8> card(0x400000, 0);
+    card[0] = 0x4B;
+    bootWithCard(kSpin, card);
+    auto* backup = dynamic_cast<CartBUP*>(kest->cartridge());
+    ASSERT_NE(backup, nullptr);
     EXPECT_EQ(sys().cartridge(), kest->cartridge());
+    backup->data()[0x3FFFFF] = 0x54;
 
-    kest->start();
     kest->stop();
     const std::vector<u8> saved = readBytes(dir.file("saves/card.bup"));
-    ASSERT_EQ(saved.size(), 0x80000u);
+    ASSERT_EQ(saved.size(), 0x400000u);
     EXPECT_EQ(saved[0], 0x4B);
-    EXPECT_EQ(saved[0x7FFFF], 0x54);
+    EXPECT_EQ(saved[0x3FFFFF], 0x54);
     EXPECT_EQ(kest->cartridge(), nullptr);
     EXPECT_EQ(sys().cartridge(), nullptr);
-    EXPECT_TRUE(watch.expired()) << "released once it is no longer mapped";
 
-    // Only backup cartridges have a file, and only with a configured path.
+    // Only a backup cartridge made from its file has one.
     std::filesystem::remove(dir.file("saves/card.bup"));
     kest->insertCartridge(std::make_shared<CartRAM1M>());
     EXPECT_FALSE(kest->saveBackupCartridge());
     kest->insertCartridge(std::make_shared<CartBUP1M>());
-    writeText(dir.file("kest.ini"), "[Path]\r\nsat_bios = bios/x.bin\r\n");
     EXPECT_FALSE(kest->saveBackupCartridge());
-    writeText(dir.file("kest.ini"), "[Path]\r\nsat_memcard = missing/dir/card.bup\r\n");
-    EXPECT_FALSE(kest->saveBackupCartridge()) << "a file that cannot be opened";
     EXPECT_FALSE(std::filesystem::exists(dir.file("saves/card.bup")));
 }
 
 TEST_F(KestTest, BackupCartridgeWrittenBackOnceTheGameStopsWriting)
 {
-    writeText(dir.file("kest.ini"), "[Path]\r\nsat_memcard = saves/card4m.bup\r\n");
-    auto card = std::make_shared<CartBUP4M>();
-    CartBUP4M* raw = card.get();
-    kest->insertCartridge(std::move(card));
-    sys().cartridgeId = 0x24;
-    boot(loadProgram("sh2", "cart_backup"));
-    const std::string file = dir.file("saves/card4m.bup");
+    bootWithCard(loadProgram("sh2", "cart_backup"), std::vector<u8>(0x400000, 0));
+    const std::string file = dir.file("saves/card.bup");
+    auto* raw = dynamic_cast<CartBUP*>(kest->cartridge());
+    ASSERT_NE(raw, nullptr);
 
     LogCapture log;
-    bool written = false;
     int fields = 0;
-    while (!written && fields < 6) {
+    while (readBytes(file)[0] != 'K' && fields < 6) {
         run(1);
         ++fields;
-        written = std::filesystem::exists(file);
     }
-    ASSERT_TRUE(written);
     EXPECT_EQ(workLong(0), 1u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(raw->data()), 4), "KEST");
     // Written at the second V-BLANK-IN after the writes, not at the first.
@@ -460,15 +463,14 @@ TEST_F(KestTest, BackupMemoryIsClearedBeforeItIsLoaded)
     EXPECT_TRUE(std::all_of(created.begin(), created.end(), [](u8 b) { return b == 0; }));
     EXPECT_EQ(backup[0x7FFF], 0) << "the part past the arcade size is cleared too";
 
-    // A short file fills its part; the rest stays clear of the last image.
+    // The machine writes back to the file that was read.
+    std::vector<u8> image(32768, 0);
+    image[1] = 'U';
+    ASSERT_TRUE(saveFile(dir.file("saves/game.bup"), image.data(), 32768));
     std::fill_n(backup, SystemMemory::kBackupSize, 0xAA);
-    writeText(dir.file("saves/game.bup"), "BUP");
     EXPECT_TRUE(kest->loadBackupMemory("saves/game.bup", "saves/sat_primary_01.bup", 32768, 0xFFFF));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(backup), 3), "BUP");
-    EXPECT_EQ(backup[3], 0);
+    EXPECT_EQ(backup[1], 'U');
     EXPECT_FALSE(std::filesystem::exists(dir.file("saves/sat_primary_01.bup")));
-
-    // The machine writes back to the file that was read, at its size.
     sys().master().pageMap()->writeByte(nullptr, 0x00180001, 0x21);
     sys().saveBackupRam();
     sys().saveBackupRam();

@@ -92,7 +92,7 @@ TEST(Log, LinesFromTwoThreadsNeverInterleave)
         Object o(std::string(1, c));
         const std::string body(200, c);
         for (int i = 0; i < 500; ++i)
-            o.logInfo(1, "%s", body.c_str());
+            o.logInfo(1, "%s%03d", body.c_str(), i);
     };
     std::thread a(writer, 'a');
     std::thread b(writer, 'b');
@@ -105,9 +105,42 @@ TEST(Log, LinesFromTwoThreadsNeverInterleave)
         ASSERT_NE(end, std::string::npos);
         const std::string line = text.substr(start, end - start);
         const char c = line[0];
-        EXPECT_EQ(line, std::string(1, c) + ": " + std::string(200, c));
+        EXPECT_EQ(line.substr(0, 203), std::string(1, c) + ": " + std::string(200, c));
+        EXPECT_EQ(line.size(), 206u);
         ++lines;
         start = end + 1;
     }
     EXPECT_EQ(lines, 1000u);
+}
+
+// Text from a disc or a guest cannot steer the terminal.
+TEST(Log, ControlCharactersAreShownEscaped)
+{
+    LogCapture log;
+    Object o("KEST");
+    o.logInfo(1, "Start (%s)", "\x1B[2J\tTITLE\r\x7F\xE3\x81\x82");
+    o.logInfo(1, "%s", "ABCDEFG\x7FHIJKLMNOPQRSTUV\x01");
+    o.logInfo(1, "%s", "\xE3\x81\x82\xC2\x9B\xFF\x80\x20\t~");
+    EXPECT_EQ(log.text(), "KEST: Start (\\x1B[2J\tTITLE\\x0D\\x7F\xE3\x81\x82)\n"
+                          "KEST: ABCDEFG\\x7FHIJKLMNOPQRSTUV\\x01\n"
+                          "KEST: \xE3\x81\x82\xC2\x9B\xFF\x80\x20\t~\n");
+}
+
+// A run of identical lines shows the first few, then one counting line when
+// the run ends or the sink is flushed.
+TEST(Log, RepeatedLinesCollapseIntoACount)
+{
+    LogCapture log;
+    Object o("SH2(M)");
+    for (u32 pc : {0x100u, 0x102u, 0x104u})
+        for (int i = 0; i < (pc == 0x102 ? 4 : 1000); ++i)
+            o.logError(1, "Address error [PC: %08X]", pc);
+    Object("SH2(S)").logError(1, "Address error [PC: %08X]", 0x104);
+    logSink().flush();
+    const std::string a = "SH2(M): Address error [PC: 00000100]\n";
+    const std::string b = "SH2(M): Address error [PC: 00000102]\n";
+    const std::string c = "SH2(M): Address error [PC: 00000104]\n";
+    EXPECT_EQ(log.text(), a + a + a + a + "SH2(M): (the line above repeated 996 more times)\n" + b + b + b + b + c + c +
+                              c + c + "SH2(M): (the line above repeated 996 more times)\n" +
+                              "SH2(S): Address error [PC: 00000104]\n");
 }

@@ -274,6 +274,14 @@ TEST_F(ArcadeTest, MissingBiosOrGameIsReported)
     LogCapture log;
     EXPECT_FALSE(kest->open(zip, 1));
     EXPECT_TRUE(log.contains("KEST: Mode: <TITAN> [A: J, V: NTSC]\n"));
+    // An empty BIOS file is as good as none: there is nothing to fall back on.
+    ASSERT_TRUE(saveFile(dir.file("empty.bin"), "", 0));
+    settings("[Path]\r\nstv_bios = empty.bin\r\n");
+    log.clear();
+    EXPECT_FALSE(kest->open(zip, 1));
+    EXPECT_TRUE(log.contains("KEST: BIOS file " + dir.file("empty.bin") +
+                             " not used: wrong size [size: 0, need: 524288]\n"))
+        << log.text();
 
     settings("[Path]\r\nstv_bios = stv_bios.bin\r\n");
     log.clear();

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -239,6 +241,23 @@ TEST_F(ZipTest, ReadChecksTheRecordedCrc)
     EXPECT_FALSE(none.isOpen());
     EXPECT_FALSE(none.read("even.ic1", untouched.data(), 0x900, 0));
     EXPECT_EQ(log.text(), "ZIP: CRC check failed\nZIP: zip_stat failed\nZIP: zip_open failed\n");
+
+    // Data damaged after zipping still matches the directory's CRC; the
+    // bytes read do not, and nothing of them is used.
+    const std::string command = "cd '" + m_dir.path().string() + "' && zip -q -0 stored.zip even.ic1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::vector<u8> stored = readBytes(m_dir.file("stored.zip"));
+    const auto at = std::search(stored.begin(), stored.end(), m_even, m_even + 64);
+    ASSERT_NE(at, stored.end());
+    at[40] ^= 0x01;
+    ASSERT_TRUE(saveFile(m_dir.file("stored.zip"), stored.data(), static_cast<u32>(stored.size())));
+    zipfile damaged(m_dir.file("stored.zip"));
+    log.clear();
+    EXPECT_FALSE(damaged.read("even.ic1", untouched.data(), 0x900, crc32Of({m_even, m_even + sizeof m_even})));
+    EXPECT_FALSE(damaged.read("even.ic1", untouched.data(), 0x10, crc32Of({m_even, m_even + sizeof m_even})))
+        << "read to the end even when only the start is wanted";
+    EXPECT_EQ(untouched[0], 0xEE);
+    EXPECT_FALSE(log.text().empty());
 }
 
 TEST_F(ZipTest, PatternsPlaceTheBytes)

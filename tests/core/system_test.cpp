@@ -506,7 +506,8 @@ TEST_F(QuietSystemTest, BackupImageIsWrittenOnceItHasSettledForAField)
 {
     TempDir dir;
     const std::string path = dir.file("backup.bup");
-    sys->setBackupFile(path);
+    ASSERT_EQ(sys->backupFile().load("T", path, sys->memory().backup.get(), SystemMemory::kBackupSize),
+              SaveFile::State::kAbsent);
     LogCapture log;
     for (int field = 0; field < 3; ++field) {
         bus().writeByte(m(), 0x00180001 + 2 * field, static_cast<u8>(0x41 + field));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -168,6 +169,26 @@ TEST(Headless, MissingBiosImageBootsTheSameThroughTheBuiltInBios)
 {
     expectBootedDisc("[Path]\r\nsat_bios = bios/missing.bin\r\n[General]\r\nkest_bios = 0\r\ncartridge = 1\r\n",
                      "KEST: Failed to load BIOS file, use Kest BIOS instead [path: bios/missing.bin]\n");
+}
+
+// A disc that is missing or a FIFO ends the run at once with the reason and
+// a failure status.
+TEST(Headless, DiscThatCannotBeOpenedFails)
+{
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("pipe.iso").c_str(), 0600), 0);
+    const struct {
+        const char* name;
+        const char* reason;
+    } cases[] = {{"missing.iso", "no such file"}, {"pipe.iso", "not a usable disc image (see the log)"}};
+    for (const auto& c : cases) {
+        const std::string path = dir.file(c.name);
+        HeadlessRun run = runHeadless("--data " + dir.path().string() + " --fields 1 " + path);
+        EXPECT_EQ(WEXITSTATUS(run.status), 3) << run.output;
+        EXPECT_NE(run.output.find("kest-headless: cannot open disc '" + path + "': " + c.reason + "\n"),
+                  std::string::npos)
+            << run.output;
+    }
 }
 
 // A European region runs PAL: the field length, the display height and

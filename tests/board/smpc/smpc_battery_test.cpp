@@ -150,30 +150,24 @@ TEST_F(SmpcBattery, SummerTimeIsTheCLibrarysChoice)
     EXPECT_EQ(smpc().clockOffset(), utcSeconds(winter) - 3600 - fixedHostTime);
 }
 
-TEST_F(SmpcBattery, WrongMagicIsRefusedAndOverwrittenAtTheNextSave)
+// A file that is not a battery record, or not a whole one, is the user's:
+// the clock runs unset and no save touches the file.
+TEST_F(SmpcBattery, ForeignAndShortFilesAreRefusedAndKept)
 {
-    LogCapture log;
-    openFile(record(1, {9, 9, 9, 9}, 1000, "KEST BATTERX"));
-    EXPECT_EQ(log.text(), "SMPC: Not a Kest battery file!\n");
-    EXPECT_FALSE(smpc().timeSet());
-    EXPECT_EQ(status(), (std::vector<u8>{0x00, 0x19, 0x93, 0x5C, 0x31, 0x12, 0x59, 0x59}));
-    EXPECT_EQ(oregs()[12], 0);
-
-    run(kSetsmem, {1, 2, 3, 4});
-    EXPECT_EQ(readBytes(dir.file("other/sat_battery.sav")), record(0, {1, 2, 3, 4}, 0));
-}
-
-TEST_F(SmpcBattery, AShortFileReadsZerosWhereItEnds)
-{
-    std::vector<u8> bytes = record(1, {5, 6, 7, 8}, 0);
-    bytes.resize(22);
-    openFile(bytes);
-    EXPECT_TRUE(smpc().timeSet());
-    EXPECT_EQ(smpc().clockOffset(), 0);
-    EXPECT_EQ(smpc().smem()[1], 6);
-    EXPECT_EQ(smpc().smem()[2], 0);
-    run(kSetsmem, {1, 2, 3, 4});
-    EXPECT_EQ(readBytes(dir.file("other/sat_battery.sav")), record(1, {1, 2, 3, 4}, 0));
+    std::vector<u8> shortRecord = record(1, {5, 6, 7, 8}, 0);
+    shortRecord.resize(22);
+    for (const std::vector<u8>& bytes : {record(1, {9, 9, 9, 9}, 1000, "KEST BATTERX"), shortRecord}) {
+        LogCapture log;
+        openFile(bytes);
+        EXPECT_FALSE(smpc().timeSet());
+        EXPECT_EQ(status(), (std::vector<u8>{0x00, 0x19, 0x93, 0x5C, 0x31, 0x12, 0x59, 0x59}));
+        EXPECT_EQ(oregs()[12], 0);
+        run(kSetsmem, {1, 2, 3, 4});
+        EXPECT_EQ(readBytes(dir.file("other/sat_battery.sav")), bytes);
+        EXPECT_FALSE(log.contains("Save SMPC information to disk"));
+        EXPECT_TRUE(log.contains(bytes.size() == 32 ? "SMPC: Not a Kest battery file!\n" : "[size: 22, need: 32]\n"))
+            << log.text();
+    }
 }
 
 // An offset from a damaged file that no calendar can hold reads as the
