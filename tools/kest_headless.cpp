@@ -188,17 +188,18 @@ int main(int argc, char** argv)
     if (verbose)
         machine.setThreshold(2);
     kest->prepare(nullptr);
-    if (!kest->open(file, arcade ? 1 : 0)) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "kest-headless: nothing to start\n");
-        return 3;
-    }
+    const bool opened = kest->open(file, arcade ? 1 : 0);
     if (kest->discFailed()) {
         std::fflush(stdout);
         std::error_code error;
         const bool exists = std::filesystem::exists(kest->discPath(), error);
         std::fprintf(stderr, "kest-headless: cannot open disc '%s': %s\n", kest->discPath().c_str(),
                      exists ? "not a usable disc image (see the log)" : "no such file");
+        return 3;
+    }
+    if (!opened) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "kest-headless: nothing to start\n");
         return 3;
     }
     kest->start();

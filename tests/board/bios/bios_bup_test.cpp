@@ -228,7 +228,8 @@ protected:
     {
         TempDir dir;
         const std::string path = dir.file("sat.bup");
-        sys->setBackupFile(path);
+        std::vector<u8> scratch(SystemMemory::kBackupSize);
+        sys->backupFile().load("TEST", path, scratch.data(), SystemMemory::kBackupSize);
         sys->saveBackupRam();
         sys->saveBackupRam();
         return readBytes(path);

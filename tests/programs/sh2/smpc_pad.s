@@ -68,3 +68,7 @@ ireg0:		.long	0x20100001
 comreg:		.long	0x2010001F
 sr_reg:		.long	0x20100061
 oreg0:		.long	0x20100021
+
+! A BIOS image is 512 KB.
+	.org	0x80000 - 4
+	.long	0
