@@ -123,6 +123,8 @@ public:
     u8* displayBuffer() const { return m_displayBuffer; }
     u8* vram() const { return m_memory; }
     void setClocksLeft(s32 clocks) { m_clocksLeft = m_budget = clocks; }
+    // What the last drawing command cost, jump excluded.
+    u32 lastCommandClocks() const { return m_lastClocks; }
 
 private:
     // How a slant or line was cut against the system clip.
@@ -213,6 +215,7 @@ private:
     u32 m_returnAddress = kNoReturn;
     s32 m_drawState = kIdle;
     Command m_cmd;
+    u32 m_lastClocks = 0;
     s32 m_calcMode = 0;  // 8 for MSB on
     u8 m_clipValue = 1;
     s32 m_sclipX = 511, m_sclipY = 255;

@@ -194,6 +194,7 @@ void VDP1::runCommand(u32 code)
         break;
     }
     m_clocksLeft -= static_cast<s32>(clocks);
+    m_lastClocks = clocks;
     if (code == 3 || code == 7)
         logWarning(1, "%s<UNDOC> [cycle: %d, v0(%d, %d), v1(%d, %d), v2(%d, %d), v3(%d, %d)]", name, clocks, v[0].x,
                    v[0].y, v[1].x, v[1].y, v[2].x, v[2].y, v[3].x, v[3].y);
