@@ -3,6 +3,9 @@
 #include "core/device.h"
 
 class SCU;
+namespace vdp1 {
+struct Target;
+}
 
 // What the background processor's sprite layer reads: the display frame
 // buffer (big-endian rows of 1 << rowShift bytes) and its geometry.
@@ -64,13 +67,6 @@ public:
         void negate();
     };
 
-    // One texel as the sprite stepper sees it.
-    struct Texel {
-        u16 colour = 0;
-        u8 transparent = 0;
-        u8 endCode = 0;
-    };
-
     struct Registers {
         u16 TVMR = 0, FBCR = 0, PTMR = 0, EWDR = 0, EWLR = 0, EWRR = 0, ENDR = 0, EDSR = 0, LOPR = 0, COPR = 0,
             MODR = 0;
@@ -112,9 +108,6 @@ public:
     u32 draw_line(const char* name, const Vertex& v0, const Vertex& v1);
     u32 draw_quad(const char* name, const Vertex* v);
     u32 draw_sprite(const char* name, const Vertex* v);
-
-    // Texel t of the running command's texture.
-    Texel fetchTexel(u32 t) const;
 
     const Registers& registers() const { return m_reg; }
     s32 displayIndex() const { return m_displayIndex; }
@@ -184,9 +177,9 @@ private:
     s32 clipAxis(s32 val, s32 inc, s32 limit, s32 one, s32 steps, s32& first) const;
     template <bool kQuad, class Source>
     u32 stepSlant(Slant& slant, Source& source);
-    bool pixelPasses(s32 x, s32 y) const;
-    bool plot(s32 x, s32 y, u16 colour, const EdgeStep& c);
-    u16 gouraud(u16 colour, const EdgeStep& c) const;
+    vdp1::Target target() const;
+    template <int kMode>
+    u32 drawTextured(const Vertex* v);
     template <bool kQuad, class Source>
     u32 walkQuad(const Vertex* v, Source& source);
 

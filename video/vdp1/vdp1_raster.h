@@ -34,98 +34,131 @@ struct FlatSource {
         out = colour;
         return kDraw;
     }
+    s32 plainRow(u8* buffer, u32 row, s32 x, s32 dir, s32 count, u32 width) const
+    {
+        for (s32 i = 0; i < count; ++i, x += dir) {
+            if (static_cast<u32>(x) < width)
+                storeBe16(buffer + (((row + static_cast<u32>(x)) << 1) & VDP1::kFrameBufferMask), colour);
+        }
+        return count;
+    }
 };
 
-}  // namespace vdp1
+// The pixel tests and colour write of one command, copied out of the chip
+// so that the loops keep them in registers: writes through the frame
+// buffer's byte pointer would otherwise force every member to be reloaded.
+struct Target {
+    u8* buffer;
+    const u8* maskX;
+    const u8* maskY;
+    const u8* gouraudTable;
+    s32 clipWidth, clipHeight;
+    s32 rowShift;
+    s32 calcMode;
+    s32 writeCost;
+    u8 clipOn, clipValue, mesh, die, dil, eightBit;
 
-inline bool VDP1::pixelPasses(s32 x, s32 y) const
-{
-    if (m_meshOn && ((x ^ y) & 1))
-        return false;
-    if (((m_uclipMaskX[x] & m_uclipMaskY[y] & m_clipOn) ^ m_clipValue) != 1)
-        return false;
-    return !m_die || (y & 1) == m_dil;
-}
-
-inline u16 VDP1::gouraud(u16 colour, const EdgeStep& c) const
-{
-    const u32 r = m_gouraudTable[(colour & 31) | ((c.r.val >> 26) & 31) << 5];
-    const u32 g = m_gouraudTable[((colour >> 5) & 31) | ((c.g.val >> 26) & 31) << 5];
-    const u32 b = m_gouraudTable[((colour >> 10) & 31) | ((c.b.val >> 26) & 31) << 5];
-    return static_cast<u16>(r | g << 5 | b << 10);
-}
-
-// Writes one pixel through the tests and the colour calculation; answers
-// whether it was written.
-inline bool VDP1::plot(s32 x, s32 y, u16 colour, const EdgeStep& c)
-{
-    if (static_cast<u32>(x) >= static_cast<u32>(m_sclip_x) || static_cast<u32>(y) >= static_cast<u32>(m_sclip_y))
-        return false;
-    if (!pixelPasses(x, y))
-        return false;
-    const u32 index = (static_cast<u32>(y >> m_die) << m_rowShift) + static_cast<u32>(x);
-    if (m_eightBit) {
-        m_drawBuffer[index & kFrameBufferMask] = static_cast<u8>(colour);
-        return true;
-    }
-    u8* p = m_drawBuffer + ((index << 1) & kFrameBufferMask);
-    auto half = [](u32 v, u32 mask) { return static_cast<u16>((static_cast<s16>(v) >> 1) & mask); };
-    u16 out;
-    switch (m_calcMode) {
-    case 0:
-        out = colour;
-        break;
-    case 1: {
-        const u16 old = loadBe16(p);
-        if (!(old & 0x8000))
+    // The pixel tests; kSimple when mesh, user clip and double interlace are
+    // all off, which leaves the bounds.
+    template <bool kSimple = false>
+    bool passes(s32 x, s32 y) const
+    {
+        if (static_cast<u32>(x) >= static_cast<u32>(clipWidth) || static_cast<u32>(y) >= static_cast<u32>(clipHeight))
+            return false;
+        if constexpr (kSimple)
             return true;
-        out = half(old, 0xBDEF);
-        break;
+        if (mesh && ((x ^ y) & 1))
+            return false;
+        if (((maskX[x] & maskY[y] & clipOn) ^ clipValue) != 1)
+            return false;
+        return !die || (y & 1) == dil;
     }
-    case 2:
-        out = half(colour, 0xBDEF);
-        break;
-    case 3: {
-        const u16 old = loadBe16(p);
-        out = (old & 0x8000) ? static_cast<u16>(half(old, 0xBDEF) + half(colour, 0x3DEF)) : colour;
-        break;
-    }
-    case 4:
-        out = gouraud(colour, c) | (colour & 0x8000);
-        break;
-    case 6:
-        out = half(gouraud(colour, c), 0x3DEF) | (colour & 0x8000);
-        break;
-    case 7: {
-        const u16 shaded = gouraud(colour, c) | (colour & 0x8000);
-        const u16 old = loadBe16(p);
-        out = (old & 0x8000) ? static_cast<u16>(half(shaded, 0x3DEF) + half(old, 0xBDEF)) : shaded;
-        break;
-    }
-    case 8:
-        p[0] |= 0x80;
-        return true;
-    default:
-        out = 0;
-        break;
-    }
-    storeBe16(p, out);
-    return true;
-}
+    bool simple() const { return !mesh && !clipOn && !die; }
 
-// Steps a clipped slant. Lines charge one clock per stepped pixel; quads
-// charge their write cost per written pixel, and in the general shape a
-// second slot per step for the pixel that closes diagonal gaps.
-template <bool kQuad, class Source>
-u32 VDP1::stepSlant(Slant& s, Source& source)
+    u16 shade(u16 colour, const VDP1::EdgeStep& c) const
+    {
+        const u32 r = gouraudTable[(colour & 31) | ((c.r.val >> 26) & 31) << 5];
+        const u32 g = gouraudTable[((colour >> 5) & 31) | ((c.g.val >> 26) & 31) << 5];
+        const u32 b = gouraudTable[((colour >> 10) & 31) | ((c.b.val >> 26) & 31) << 5];
+        return static_cast<u16>(r | g << 5 | b << 10);
+    }
+
+    static u16 half(u32 v, u32 mask) { return static_cast<u16>((static_cast<s16>(v) >> 1) & mask); }
+
+    // The part of the colour that does not depend on the frame buffer, made
+    // once per step: the step's pixel and its gap pixel share it.
+    u16 prepare(u16 colour, const VDP1::EdgeStep& c) const
+    {
+        switch (calcMode) {
+        case 2:
+            return half(colour, 0xBDEF);
+        case 4:
+        case 7:
+            return shade(colour, c) | (colour & 0x8000);
+        case 6:
+            return half(shade(colour, c), 0x3DEF) | (colour & 0x8000);
+        case 5:
+            return 0;
+        default:
+            return colour;
+        }
+    }
+
+    // Pixel index (y >> die) << rowShift | x, masked to the buffer half;
+    // value is what prepare made of colour.
+    void store(u32 index, u16 value) const
+    {
+        if (eightBit) {
+            buffer[index & VDP1::kFrameBufferMask] = static_cast<u8>(value);
+            return;
+        }
+        u8* p = buffer + ((index << 1) & VDP1::kFrameBufferMask);
+        switch (calcMode) {
+        case 1: {
+            const u16 old = loadBe16(p);
+            if (old & 0x8000)
+                storeBe16(p, half(old, 0xBDEF));
+            return;
+        }
+        case 3: {
+            const u16 old = loadBe16(p);
+            storeBe16(p, (old & 0x8000) ? static_cast<u16>(half(old, 0xBDEF) + half(value, 0x3DEF)) : value);
+            return;
+        }
+        case 7: {
+            const u16 old = loadBe16(p);
+            storeBe16(p, (old & 0x8000) ? static_cast<u16>(half(value, 0x3DEF) + half(old, 0xBDEF)) : value);
+            return;
+        }
+        case 8:  // MSB on rewrites the high byte only
+            p[0] |= 0x80;
+            return;
+        default:
+            storeBe16(p, value);
+            return;
+        }
+    }
+
+    template <bool kSimple = false>
+    bool plot(s32 x, s32 y, u16 value) const
+    {
+        if (!passes<kSimple>(x, y))
+            return false;
+        store((static_cast<u32>(y >> die) << rowShift) + static_cast<u32>(x), value);
+        return true;
+    }
+};
+
+// A slant that is not a row (or a row that needs every test), pixel by
+// pixel. Quads add the pixel that closes each diagonal step's gap.
+template <bool kQuad, bool kSimple, class Source>
+u32 stepPixels(const Target& t, VDP1::EdgeStep c, s32 count, bool general, Source& source)
 {
-    using namespace vdp1;
-    EdgeStep c = s.c;
-    const bool antiAlias = kQuad && s.general;
+    const bool antiAlias = kQuad && general;
     s32 px = (c.x.val - c.x.inc) >> 19;
     s32 py = (c.y.val - c.y.inc) >> 20;
     u32 clocks = 0;
-    for (s32 i = 0; i < s.count; ++i, c.step()) {
+    for (s32 i = 0; i < count; ++i, c.step()) {
         const s32 x = c.x.val >> 19;
         const s32 y = c.y.val >> 20;
         u16 colour;
@@ -135,23 +168,82 @@ u32 VDP1::stepSlant(Slant& s, Source& source)
         if (fetched == kSkip) {
             clocks += antiAlias ? 0 : 1;
         } else {
+            const u16 value = t.prepare(colour, c);
             if (antiAlias) {
                 const s32 dx = x - px, dy = y - py;
                 bool extra = false;
                 if (dx && dy) {
                     const Offset o = kAntiAlias[(dx & 3) << 2 | (dy & 3)];
                     if (o.x || o.y)
-                        extra = plot(x + o.x, y + o.y, colour, c);
+                        extra = t.plot<kSimple>(x + o.x, y + o.y, value);
                 }
-                clocks += extra ? m_writeCost : 1;
+                clocks += extra ? t.writeCost : 1;
             }
-            const bool written = plot(x, y, colour, c);
-            clocks += kQuad && written ? m_writeCost : 1;
+            const bool written = t.plot<kSimple>(x, y, value);
+            clocks += kQuad && written ? t.writeCost : 1;
         }
         px = x;
         py = y;
     }
     return clocks;
+}
+
+}  // namespace vdp1
+
+inline vdp1::Target VDP1::target() const
+{
+    // 8-bit pixels take the colour's low byte with no calculation.
+    return {m_drawBuffer, m_uclipMaskX, m_uclipMaskY, m_gouraudTable, m_sclip_x, m_sclip_y, m_rowShift,
+            m_eightBit ? 0 : m_calcMode,
+            m_writeCost, m_clipOn, m_clipValue, m_meshOn, m_die, m_dil, m_eightBit};
+}
+
+// Steps a clipped slant. Lines charge one clock per stepped pixel; quads
+// charge their write cost per written pixel, and in the general shape a
+// second slot per step for the pixel that closes diagonal gaps.
+template <bool kQuad, class Source>
+u32 VDP1::stepSlant(Slant& s, Source& shared)
+{
+    using namespace vdp1;
+    const Target t = target();
+    Source source = shared;
+    EdgeStep c = s.c;
+    u32 clocks = 0;
+    if (!s.general && c.y.inc == 0) {
+        // A row: the clip has already checked y and its parity, and x moves
+        // by exactly one pixel a step.
+        const s32 y = c.y.val >> 20;
+        const s32 dir = c.x.inc < 0 ? -1 : 1;
+        const u8 rowMask = t.maskY[y] & t.clipOn;
+        const u32 row = static_cast<u32>(y >> t.die) << t.rowShift;
+        const bool shaded = m_gouraudOn;
+        s32 x = c.x.val >> 19;
+        if (!t.mesh && !t.clipOn && !t.eightBit && t.calcMode == 0) {
+            // Plain replace, the common case: every step costs one clock.
+            const s32 clocks = source.plainRow(t.buffer, row, x, dir, s.count, static_cast<u32>(t.clipWidth));
+            if (clocks >= 0)
+                return static_cast<u32>(clocks);
+        }
+        for (s32 i = 0; i < s.count; ++i, x += dir) {
+            u16 colour;
+            const int fetched = source.next(colour);
+            if (fetched == kStop)
+                return clocks + 1;
+            if (fetched == kDraw && static_cast<u32>(x) < static_cast<u32>(t.clipWidth) &&
+                !(t.mesh && ((x ^ y) & 1)) && ((t.maskX[x] & rowMask) ^ t.clipValue) == 1) {
+                t.store(row + static_cast<u32>(x), t.prepare(colour, c));
+                clocks += kQuad ? t.writeCost : 1;
+            } else {
+                clocks += 1;
+            }
+            if (shaded)
+                c.step();
+        }
+        return clocks;
+    }
+    if (t.simple())
+        return stepPixels<kQuad, true>(t, c, s.count, s.general, source);
+    return stepPixels<kQuad, false>(t, c, s.count, s.general, source);
 }
 
 // Fills a quad slant by slant from edge A-D to edge B-C.

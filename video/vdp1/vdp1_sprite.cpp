@@ -1,20 +1,43 @@
 // Polygons and textured quads: the quad walk with a colour source per kind.
+#include <algorithm>
+#include <iterator>
+
 #include "video/vdp1/vdp1_raster.h"
 
 namespace {
 
 constexpr int kTexelFraction = 23;
+// Colour modes the pixel depth does not allow read the first VRAM word.
+constexpr int kFirstWord = 6;
+
+struct Texel {
+    u16 colour = 0;
+    u8 transparent = 0;
+    u8 endCode = 0;
+};
+
+// What a sprite command's texels decode with: copied out of the chip so
+// the pixel loop holds them in registers.
+struct Palette {
+    const u8* vram;
+    u32 texture;
+    u16 bank;
+    u16 clut[16];
+    s32 transparentCode;
+    s32 endCode;
+    u8 eightBit;
+};
 
 // Steps a texture across the quad: v down the rows, u along each slant.
 // Each pixel takes the texel under the centre of its share of the row.
+template <int kMode>
 class SpriteSource {
 public:
     enum Kind : int { kShrink, kEnlarge, kEqual };
 
-    SpriteSource(VDP1& vdp, s32 width, s32 height, u8 direction, bool hss, bool ecd, u8 eos,
-                 VDP1::Texel (VDP1::*fetch)(u32) const)
-        : m_vdp(vdp), m_width(width), m_height(height), m_direction(direction), m_hss(hss), m_ecd(ecd), m_eos(eos),
-          m_fetch(fetch)
+    SpriteSource(const Palette& palette, s32 width, s32 height, u8 direction, bool hss, bool ecd, u8 eos)
+        : m_palette(palette), m_width(width), m_height(height), m_direction(direction), m_hss(hss), m_ecd(ecd),
+          m_eos(eos)
     {
     }
 
@@ -88,77 +111,112 @@ public:
         m_previous = column;
         if (m_ends >= 2)
             return vdp1::kStop;
-        if (m_texel.transparent || m_texel.endCode)
+        if (m_skip)
             return vdp1::kSkip;
-        colour = m_texel.colour;
+        colour = m_colour;
         return vdp1::kDraw;
     }
 
-private:
-    void take(s32 column)
+    // A row in plain replace mode: answers its clocks, or -1 when the
+    // texture needs the general stepper (a shrink that walks every texel
+    // for end codes).
+    s32 plainRow(u8* buffer, u32 row, s32 x, s32 dir, s32 count, u32 width) const
     {
-        m_texel = (m_vdp.*m_fetch)(m_rowOffset + static_cast<u32>(column));
-        m_ends += m_texel.endCode;
+        if (m_kind == kShrink && !m_hss && !m_ecd)
+            return -1;
+        const bool halve = m_kind == kShrink && m_hss;
+        const bool reuse = m_kind == kEnlarge;
+        const s32 transparent = m_palette.transparentCode, endCode = m_palette.endCode;
+        u32 u = m_u;
+        const u32 inc = m_uInc;
+        s32 previous = m_previous;
+        s32 ends = 0;
+        for (s32 i = 0; i < count; ++i, x += dir) {
+            s32 column = static_cast<s32>(u >> kTexelFraction);
+            u += inc;
+            if (halve)
+                column = (column & ~1) | m_eos;
+            const s32 code = static_cast<s32>(rawCode(m_rowOffset + static_cast<u32>(column)));
+            const bool end = code == endCode;
+            if (end && !(reuse && column == previous) && ++ends >= 2)
+                return i + 1;
+            previous = column;
+            if (!end && code != transparent && static_cast<u32>(x) < width)
+                storeBe16(buffer + (((row + static_cast<u32>(x)) << 1) & VDP1::kFrameBufferMask),
+                          colourOf(static_cast<u32>(code)));
+        }
+        return count;
     }
 
-    VDP1& m_vdp;
+private:
+    u32 rawCode(u32 t) const
+    {
+        const Palette& p = m_palette;
+        if constexpr (kMode == 0 || kMode == 1) {
+            const u8 pair = p.vram[(p.texture + (t >> 1)) & VDP1::kVramMask];
+            return (t & 1) ? pair & 15 : pair >> 4;
+        } else if constexpr (kMode >= 2 && kMode <= 4) {
+            return p.vram[(p.texture + t) & VDP1::kVramMask];
+        } else if constexpr (kMode == 5) {
+            return loadBe16(p.vram + ((p.texture + 2 * t) & (VDP1::kVramMask & ~1u)));
+        } else {
+            return p.eightBit ? p.vram[0] : loadBe16(p.vram);
+        }
+    }
+
+    u16 colourOf(u32 code) const
+    {
+        const Palette& p = m_palette;
+        if constexpr (kMode == 0)
+            return static_cast<u16>(p.bank | code);
+        else if constexpr (kMode == 1)
+            return p.clut[code];
+        else if constexpr (kMode == 2)
+            return static_cast<u16>(p.bank | (code & 0x3F));
+        else if constexpr (kMode == 3)
+            return static_cast<u16>(p.bank | (code & 0x7F));
+        else if constexpr (kMode == 4)
+            return static_cast<u16>(p.bank | code);
+        else if constexpr (kMode == 5)
+            return static_cast<u16>((code & 0x8000) || !code ? code : 0xFC00);
+        else
+            return static_cast<u16>(code);
+    }
+
+    void take(s32 column)
+    {
+        const Texel texel = fetch(m_rowOffset + static_cast<u32>(column));
+        m_ends += texel.endCode;
+        // Kept as one flag: two byte fields read back as a word would stall
+        // store forwarding on every pixel.
+        m_skip = texel.transparent | texel.endCode;
+        m_colour = texel.colour;
+    }
+
+    // Texel t, decoded by the colour mode; codes are tested raw.
+    Texel fetch(u32 t) const
+    {
+        const u32 code = rawCode(t);
+        return {colourOf(code), static_cast<u8>(static_cast<s32>(code) == m_palette.transparentCode),
+                static_cast<u8>(static_cast<s32>(code) == m_palette.endCode)};
+    }
+
+    Palette m_palette;
     s32 m_width, m_height;
     u8 m_direction;
     bool m_hss, m_ecd;
     u8 m_eos;
-    VDP1::Texel (VDP1::*m_fetch)(u32) const;
     u32 m_v = 0, m_vInc = 0, m_rowOffset = 0;
     u32 m_u = 0, m_uInc = 0;
     Kind m_kind = kEqual;
     bool m_forward = true;
     s32 m_previous = -1;
     s32 m_ends = 0;
-    VDP1::Texel m_texel;
+    u16 m_colour = 0;
+    s32 m_skip = 0;
 };
 
 }  // namespace
-
-VDP1::Texel VDP1::fetchTexel(u32 t) const
-{
-    const u8* vram = m_memory;
-    u32 code;
-    u16 colour;
-    switch (m_cmd.colourMode) {
-    case 0:
-    case 1: {
-        const u8 pair = vram[(m_texture + (t >> 1)) & kVramMask];
-        code = (t & 1) ? pair & 15 : pair >> 4;
-        colour = m_cmd.colourMode ? m_clut[code] : static_cast<u16>(m_bank | code);
-        break;
-    }
-    case 2:
-        code = vram[(m_texture + t) & kVramMask];
-        colour = static_cast<u16>(m_bank | (code & 0x3F));
-        break;
-    case 3:
-        code = vram[(m_texture + t) & kVramMask];
-        colour = static_cast<u16>(m_bank | (code & 0x7F));
-        break;
-    case 4:
-        code = vram[(m_texture + t) & kVramMask];
-        colour = static_cast<u16>(m_bank | code);
-        break;
-    case 5:
-        if (!m_eightBit) {
-            code = loadBe16(vram + ((m_texture + 2 * t) & (kVramMask & ~1u)));
-            colour = static_cast<u16>((code & 0x8000) || !code ? code : 0xFC00);
-            break;
-        }
-        [[fallthrough]];
-    default:
-        // Modes the pixel depth does not allow read the first VRAM word.
-        code = m_eightBit ? vram[0] : loadBe16(vram);
-        colour = static_cast<u16>(code);
-        break;
-    }
-    return {colour, static_cast<u8>(static_cast<s32>(code) == m_transparentCode),
-            static_cast<u8>(static_cast<s32>(code) == m_endCode)};
-}
 
 u32 VDP1::draw_quad(const char*, const Vertex* v)
 {
@@ -166,11 +224,41 @@ u32 VDP1::draw_quad(const char*, const Vertex* v)
     return walkQuad<true>(v, source);
 }
 
+template <int kMode>
+u32 VDP1::drawTextured(const Vertex* v)
+{
+    Palette palette{m_memory, m_texture, m_bank, {}, m_transparentCode, m_endCode, m_eightBit};
+    std::copy(std::begin(m_clut), std::end(m_clut), palette.clut);
+    SpriteSource<kMode> source(palette, m_cmd.width, m_cmd.height, m_cmd.direction, m_cmd.hss, m_cmd.ecd, m_eos);
+    return walkQuad<true>(v, source);
+}
+
 u32 VDP1::draw_sprite(const char*, const Vertex* v)
 {
-    SpriteSource source(*this, m_cmd.width, m_cmd.height, m_cmd.direction, m_cmd.hss, m_cmd.ecd, m_eos,
-                        &VDP1::fetchTexel);
-    const u32 clocks = walkQuad<true>(v, source);
+    u32 clocks;
+    switch (m_cmd.colourMode) {
+    case 0:
+        clocks = drawTextured<0>(v);
+        break;
+    case 1:
+        clocks = drawTextured<1>(v);
+        break;
+    case 2:
+        clocks = drawTextured<2>(v);
+        break;
+    case 3:
+        clocks = drawTextured<3>(v);
+        break;
+    case 4:
+        clocks = drawTextured<4>(v);
+        break;
+    case 5:
+        clocks = m_eightBit ? drawTextured<kFirstWord>(v) : drawTextured<5>(v);
+        break;
+    default:
+        clocks = drawTextured<kFirstWord>(v);
+        break;
+    }
     m_transparentCode = m_endCode = -1;
     return clocks;
 }
