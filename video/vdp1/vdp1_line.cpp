@@ -52,7 +52,12 @@ bool VDP1::clipSlant(const EdgeStep& c0, const EdgeStep& c1, bool gouraud, Slant
     s.reversed = false;
     s.general = !row && !column;
     if (n > 0) {
-        auto slope = [n](s32 from, s32 to) { return static_cast<s32>((s64{to} - from) / n); };
+        // A 32-bit division whenever the difference allows: this runs once
+        // per slant.
+        auto slope = [n](s32 from, s32 to) {
+            const s64 d = s64{to} - from;
+            return d == static_cast<s32>(d) ? static_cast<s32>(d) / n : static_cast<s32>(d / n);
+        };
         if (!column)
             s.c.x.inc = slope(c0.x.val, c1.x.val);
         if (!row)

@@ -58,8 +58,7 @@ struct Target {
     s32 writeCost;
     u8 clipOn, clipValue, mesh, die, dil, eightBit;
 
-    // The pixel tests; kSimple when mesh, user clip and double interlace are
-    // all off, which leaves the bounds.
+    // The pixel tests; kSimple (see simple()) leaves the bounds.
     template <bool kSimple = false>
     bool passes(s32 x, s32 y) const
     {
@@ -73,7 +72,13 @@ struct Target {
             return false;
         return !die || (y & 1) == dil;
     }
-    bool simple() const { return !mesh && !clipOn && !die; }
+    // No pixel test beyond the bounds, and a 16-bit store that does not
+    // read the frame buffer.
+    bool simple() const
+    {
+        return !mesh && !clipOn && !die && !eightBit && calcMode != 1 && calcMode != 3 && calcMode != 7 &&
+               calcMode != 8;
+    }
 
     u16 shade(u16 colour, const VDP1::EdgeStep& c) const
     {
@@ -144,7 +149,11 @@ struct Target {
     {
         if (!passes<kSimple>(x, y))
             return false;
-        store((static_cast<u32>(y >> die) << rowShift) + static_cast<u32>(x), value);
+        const u32 index = (static_cast<u32>(y >> die) << rowShift) + static_cast<u32>(x);
+        if constexpr (kSimple)
+            storeBe16(buffer + ((index << 1) & VDP1::kFrameBufferMask), value);
+        else
+            store(index, value);
         return true;
     }
 };

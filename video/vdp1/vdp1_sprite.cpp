@@ -129,6 +129,15 @@ public:
         const s32 transparent = m_palette.transparentCode, endCode = m_palette.endCode;
         u32 u = m_u;
         const u32 inc = m_uInc;
+        if (transparent < 0 && endCode < 0 && !halve) {
+            // Every texel drawn: nothing to test but the bounds.
+            for (s32 i = 0; i < count; ++i, x += dir, u += inc) {
+                const u16 colour = colourOf(rawCode(m_rowOffset + (u >> kTexelFraction)));
+                if (static_cast<u32>(x) < width)
+                    storeBe16(buffer + (((row + static_cast<u32>(x)) << 1) & VDP1::kFrameBufferMask), colour);
+            }
+            return count;
+        }
         s32 previous = m_previous;
         s32 ends = 0;
         for (s32 i = 0; i < count; ++i, x += dir) {
@@ -153,8 +162,9 @@ private:
     {
         const Palette& p = m_palette;
         if constexpr (kMode == 0 || kMode == 1) {
-            const u8 pair = p.vram[(p.texture + (t >> 1)) & VDP1::kVramMask];
-            return (t & 1) ? pair & 15 : pair >> 4;
+            // High nibble first; a shift keeps the alternation off the branch predictor.
+            const u32 pair = p.vram[(p.texture + (t >> 1)) & VDP1::kVramMask];
+            return (pair >> ((~t & 1) << 2)) & 15;
         } else if constexpr (kMode >= 2 && kMode <= 4) {
             return p.vram[(p.texture + t) & VDP1::kVramMask];
         } else if constexpr (kMode == 5) {

@@ -195,6 +195,11 @@ TEST_F(Vdp1Test, TableReadsWrapInsideVram)
     run(200);
     EXPECT_TRUE(vdp.drawing());  // the loop is cut by the budget
     EXPECT_FALSE(log.contains("Not in a subroutine"));
+    // A table that jumps to itself ends the slice too.
+    put(0x000, Table{.ctrl = 0x5000, .link = 0});
+    run(500);
+    EXPECT_TRUE(vdp.drawing());
+    EXPECT_EQ(vdp.budget() - vdp.clocksLeft(), 500);
 }
 
 TEST_F(Vdp1Test, SpriteSwitchOffWalksTheListWithoutDrawing)
