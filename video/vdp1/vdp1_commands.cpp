@@ -28,6 +28,30 @@ bool inRange(s32 x, s32 y)
     return x >= -2048 && x <= 2047 && y >= -1024 && y <= 1023;
 }
 
+// One axis of a scaled sprite from its point a, display size b and far
+// corner c, by the zoom point's two bits for the axis.
+void placeScaled(u32 zoom, s32 a, s32 b, s32 c, s32& lo, s32& hi)
+{
+    switch (zoom) {
+    case 1:
+        lo = a;
+        hi = a + b;
+        break;
+    case 2:
+        lo = a - (b >> 1);
+        hi = a + ((b + 1) >> 1);
+        break;
+    case 3:
+        lo = a - b;
+        hi = a;
+        break;
+    default:
+        lo = a;
+        hi = c;
+        break;
+    }
+}
+
 }  // namespace
 
 VDP1::EdgeStep VDP1::EdgeStep::at(const Vertex& v)
@@ -278,38 +302,9 @@ void VDP1::readVertices(u32 code, Vertex* v, int count)
         v[2] = {x + m_cmd.width - 1, y + m_cmd.height - 1};
         v[3] = {x, y + m_cmd.height - 1};
     } else if (code == 1) {
-        const s32 xa = word(kXA), ya = word(kYA), xb = word(kXB), yb = word(kYB);
-        s32 x0 = xa, x1 = word(kXC), y0 = ya, y1 = word(kYC);
-        switch (m_cmd.zoom & 3) {
-        case 1:
-            x1 = xa + xb;
-            break;
-        case 2:
-            x0 = xa - (xb >> 1);
-            x1 = xa + ((xb + 1) >> 1);
-            break;
-        case 3:
-            x0 = xa - xb;
-            x1 = xa;
-            break;
-        default:
-            break;
-        }
-        switch ((m_cmd.zoom >> 2) & 3) {
-        case 1:
-            y1 = ya + yb;
-            break;
-        case 2:
-            y0 = ya - (yb >> 1);
-            y1 = ya + ((yb + 1) >> 1);
-            break;
-        case 3:
-            y0 = ya - yb;
-            y1 = ya;
-            break;
-        default:
-            break;
-        }
+        s32 x0, x1, y0, y1;
+        placeScaled(m_cmd.zoom & 3, word(kXA), word(kXB), word(kXC), x0, x1);
+        placeScaled((m_cmd.zoom >> 2) & 3, word(kYA), word(kYB), word(kYC), y0, y1);
         v[0] = {x0, y0};
         v[1] = {x1, y0};
         v[2] = {x1, y1};
