@@ -1,6 +1,7 @@
 // Line set-up and clipping against the system clip, shared by every
 // rasteriser, and the LINE and POLYLINE drawing.
 #include <algorithm>
+#include <vector>
 
 #include "video/vdp1/vdp1_raster.h"
 
@@ -36,6 +37,34 @@ s32 absolute(s32 v)
     return v < 0 ? -v : v;
 }
 
+// Every slant divides up to five differences by its length: a multiply by
+// a reciprocal, corrected by one, replaces the slow hardware division for
+// the lengths a slant can have.
+constexpr s32 kReciprocals = 8192;
+
+const u64* reciprocals()
+{
+    static const std::vector<u64> table = [] {
+        std::vector<u64> t(kReciprocals);
+        for (s32 n = 1; n < kReciprocals; ++n)
+            t[n] = (u64{1} << 32) / static_cast<u64>(n);
+        return t;
+    }();
+    return table.data();
+}
+
+// d / n truncated toward zero, as a signed division does.
+s32 divide(s64 d, s32 n)
+{
+    const u64 a = static_cast<u64>(d < 0 ? -d : d);
+    if (n >= kReciprocals || a >> 32)
+        return static_cast<s32>(d / n);
+    u64 q = (a * reciprocals()[n]) >> 32;
+    if ((q + 1) * static_cast<u64>(n) <= a)
+        ++q;
+    return static_cast<s32>(d < 0 ? -static_cast<s64>(q) : static_cast<s64>(q));
+}
+
 }  // namespace
 
 bool VDP1::clipSlant(const EdgeStep& c0, const EdgeStep& c1, bool gouraud, Slant& s)
@@ -52,12 +81,7 @@ bool VDP1::clipSlant(const EdgeStep& c0, const EdgeStep& c1, bool gouraud, Slant
     s.reversed = false;
     s.general = !row && !column;
     if (n > 0) {
-        // A 32-bit division whenever the difference allows: this runs once
-        // per slant.
-        auto slope = [n](s32 from, s32 to) {
-            const s64 d = s64{to} - from;
-            return d == static_cast<s32>(d) ? static_cast<s32>(d) / n : static_cast<s32>(d / n);
-        };
+        auto slope = [n](s32 from, s32 to) { return divide(s64{to} - from, n); };
         if (!column)
             s.c.x.inc = slope(c0.x.val, c1.x.val);
         if (!row)

@@ -23,6 +23,19 @@ constexpr Offset kAntiAlias[16] = {
     {0, 0}, {1, 0}, {0, 0}, {0, 1},  // dx = -1
 };
 
+// The first pixel of a row when all count pixels from x in steps of dir
+// lie inside the clip width and the buffer half, so that a pointer can
+// walk them; null when they do not.
+inline u8* rowSpan(u8* buffer, u32 row, s32 x, s32 dir, s32 count, u32 width)
+{
+    const s32 last = x + dir * (count - 1);
+    if (static_cast<u32>(x) >= width || static_cast<u32>(last) >= width)
+        return nullptr;
+    if (row + static_cast<u32>(x > last ? x : last) >= VDP1::kFrameBufferSize / 2)
+        return nullptr;
+    return buffer + ((row + static_cast<u32>(x)) << 1);
+}
+
 // A single colour for every pixel: lines and polygons.
 struct FlatSource {
     u16 colour;
@@ -36,6 +49,11 @@ struct FlatSource {
     }
     s32 plainRow(u8* buffer, u32 row, s32 x, s32 dir, s32 count, u32 width) const
     {
+        if (u8* p = rowSpan(buffer, row, x, dir, count, width)) {
+            for (s32 i = 0; i < count; ++i, p += 2 * dir)
+                storeBe16(p, colour);
+            return count;
+        }
         for (s32 i = 0; i < count; ++i, x += dir) {
             if (static_cast<u32>(x) < width)
                 storeBe16(buffer + (((row + static_cast<u32>(x)) << 1) & VDP1::kFrameBufferMask), colour);

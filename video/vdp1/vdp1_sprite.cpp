@@ -131,6 +131,11 @@ public:
         const u32 inc = m_uInc;
         if (transparent < 0 && endCode < 0 && !halve) {
             // Every texel drawn: nothing to test but the bounds.
+            if (u8* p = vdp1::rowSpan(buffer, row, x, dir, count, width)) {
+                for (s32 i = 0; i < count; ++i, p += 2 * dir, u += inc)
+                    storeBe16(p, colourOf(rawCode(m_rowOffset + (u >> kTexelFraction))));
+                return count;
+            }
             for (s32 i = 0; i < count; ++i, x += dir, u += inc) {
                 const u16 colour = colourOf(rawCode(m_rowOffset + (u >> kTexelFraction)));
                 if (static_cast<u32>(x) < width)
