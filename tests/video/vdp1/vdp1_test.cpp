@@ -122,7 +122,7 @@ TEST_F(Vdp1Test, ClockChargesOfLinesAndQuads)
     EXPECT_EQ(vdp.lastCommandClocks(), 1u);
 }
 
-TEST_F(Vdp1Test, SpriteEndCodesShrinkAndEightBitWrites)
+TEST_F(Vdp1Test, SpriteCodesShrinkPlacementAndEightBitWrites)
 {
     // Row 1 F 2 F 3 ...: 1 drawn, F skipped, 2 drawn, the second F stops.
     vram()[0x1000] = 0x1F;
@@ -142,6 +142,20 @@ TEST_F(Vdp1Test, SpriteEndCodesShrinkAndEightBitWrites)
         for (int x = 0; x < 8; ++x)
             EXPECT_EQ(pixel(x, 4), 2 * x + eos);
     }
+    // An RGB texture in the last VRAM bytes wraps to table 0, placed by the
+    // zoom point around (20, 10): 8 texels over 9 pixels.
+    put(0x20, Table{.ctrl = 0x8000});
+    put(0x00, Table{.ctrl = 0x0A01, .link = 0x8022, .pmod = 0xC0 | 5 << 3, .srca = 0xFFFF, .size = 0x0101,
+                    .xy = {20, 10, 8, 0}});
+    word(0x7FFF8, 0x8011);
+    word(0x7FFFE, 0x8044);
+    storeBe16(memory.data() + VDP1::kVramSize, 0x8033);  // what an unmasked read would find
+    run(1000);
+    EXPECT_EQ(pixel(15, 10), 0);
+    EXPECT_EQ(pixel(16, 10), 0x8011);
+    EXPECT_EQ(pixel(20, 10), 0x8044);
+    EXPECT_EQ(pixel(21, 10), 0xFC00);  // table 0's CMDCTRL: MSB clear
+    EXPECT_EQ(pixel(22, 10), 0x8022);  // its CMDLINK
     ww(vdp, VDP1::kTVMR, 1);
     draw({Table{.ctrl = 6, .colr = 0x1234, .xy = {3, 2, 3, 2}}});
     EXPECT_EQ(vdp.drawBuffer()[2 * 1024 + 3], 0x34);
