@@ -176,7 +176,7 @@ private:
     bool clipSlant(const EdgeStep& c0, const EdgeStep& c1, bool gouraud, Slant& out);
     s32 clipAxis(s32 val, s32 inc, s32 limit, s32 one, s32 steps, s32& first) const;
     template <bool kQuad, class Source>
-    u32 stepSlant(Slant& slant, Source& source);
+    u32 stepSlant(const vdp1::Target& t, Slant& slant, Source& source);
     vdp1::Target target() const;
     template <int kMode>
     u32 drawTextured(const Vertex* v);

@@ -1,7 +1,7 @@
 // Line set-up and clipping against the system clip, shared by every
 // rasteriser, and the LINE and POLYLINE drawing.
 #include <algorithm>
-#include <vector>
+#include <array>
 
 #include "video/vdp1/vdp1_raster.h"
 
@@ -41,17 +41,12 @@ s32 absolute(s32 v)
 // a reciprocal, corrected by one, replaces the slow hardware division for
 // the lengths a slant can have.
 constexpr s32 kReciprocals = 8192;
-
-const u64* reciprocals()
-{
-    static const std::vector<u64> table = [] {
-        std::vector<u64> t(kReciprocals);
-        for (s32 n = 1; n < kReciprocals; ++n)
-            t[n] = (u64{1} << 32) / static_cast<u64>(n);
-        return t;
-    }();
-    return table.data();
-}
+constexpr std::array<u64, kReciprocals> kReciprocal = [] {
+    std::array<u64, kReciprocals> t{};
+    for (s32 n = 1; n < kReciprocals; ++n)
+        t[static_cast<std::size_t>(n)] = (u64{1} << 32) / static_cast<u64>(n);
+    return t;
+}();
 
 // d / n truncated toward zero, as a signed division does.
 s32 divide(s64 d, s32 n)
@@ -59,7 +54,7 @@ s32 divide(s64 d, s32 n)
     const u64 a = static_cast<u64>(d < 0 ? -d : d);
     if (n >= kReciprocals || a >> 32)
         return static_cast<s32>(d / n);
-    u64 q = (a * reciprocals()[n]) >> 32;
+    u64 q = (a * kReciprocal[static_cast<std::size_t>(n)]) >> 32;
     if ((q + 1) * static_cast<u64>(n) <= a)
         ++q;
     return static_cast<s32>(d < 0 ? -static_cast<s64>(q) : static_cast<s64>(q));
@@ -94,6 +89,13 @@ bool VDP1::clipSlant(const EdgeStep& c0, const EdgeStep& c1, bool gouraud, Slant
     }
     const Axis ax{m_sclip_x, 19};
     const Axis ay{m_sclip_y, 20};
+    auto inside = [this](s32 x, s32 y) {
+        return static_cast<u32>(x) < static_cast<u32>(m_sclip_x) && static_cast<u32>(y) < static_cast<u32>(m_sclip_y);
+    };
+    if (inside(x0, y0) && inside(x1, y1)) {
+        // Nothing to cut; a row on the other field's lines is not drawn.
+        return !row || !m_die || m_dil == (y0 & 1);
+    }
 
     if (row || column) {
         if (row ? (y0 < 0 || y0 >= m_sclip_y || (m_die && m_dil != (y0 & 1))) : (x0 < 0 || x0 >= m_sclip_x))
@@ -183,5 +185,5 @@ u32 VDP1::draw_line(const char*, const Vertex& v0, const Vertex& v1)
     if (!clipSlant(EdgeStep::at(v0), EdgeStep::at(v1), m_gouraudOn, s))
         return 1;
     vdp1::FlatSource source{m_cmd.colr};
-    return stepSlant<false>(s, source);
+    return stepSlant<false>(target(), s, source);
 }

@@ -229,11 +229,9 @@ inline vdp1::Target VDP1::target() const
 // charge their write cost per written pixel, and in the general shape a
 // second slot per step for the pixel that closes diagonal gaps.
 template <bool kQuad, class Source>
-u32 VDP1::stepSlant(Slant& s, Source& shared)
+u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared)
 {
     using namespace vdp1;
-    const Target t = target();
-    Source source = shared;
     EdgeStep c = s.c;
     u32 clocks = 0;
     if (!s.general && c.y.inc == 0) {
@@ -247,10 +245,12 @@ u32 VDP1::stepSlant(Slant& s, Source& shared)
         s32 x = c.x.val >> 19;
         if (!t.mesh && !t.clipOn && !t.eightBit && t.calcMode == 0) {
             // Plain replace, the common case: every step costs one clock.
-            const s32 clocks = source.plainRow(t.buffer, row, x, dir, s.count, static_cast<u32>(t.clipWidth));
+            const s32 clocks = shared.plainRow(t.buffer, row, x, dir, s.count, static_cast<u32>(t.clipWidth));
             if (clocks >= 0)
                 return static_cast<u32>(clocks);
         }
+        // A copy the loop can keep in registers.
+        Source source = shared;
         for (s32 i = 0; i < s.count; ++i, x += dir) {
             u16 colour;
             const int fetched = source.next(colour);
@@ -268,6 +268,7 @@ u32 VDP1::stepSlant(Slant& s, Source& shared)
         }
         return clocks;
     }
+    Source source = shared;
     if (t.simple())
         return stepPixels<kQuad, true>(t, c, s.count, s.general, source);
     return stepPixels<kQuad, false>(t, c, s.count, s.general, source);
@@ -298,6 +299,7 @@ u32 VDP1::walkQuad(const Vertex* v, Source& source)
         r.b.inc = static_cast<s32>((s64{v[2].b - v[1].b} << 26) / n);
     }
     source.beginQuad(n + 1);
+    const vdp1::Target t = target();
     u32 clocks = 0;
     Slant s;
     for (s32 i = 0; i <= n; ++i) {
@@ -305,7 +307,7 @@ u32 VDP1::walkQuad(const Vertex* v, Source& source)
             clocks += 1;
         } else if (s.count > 0) {
             source.beginSlant(s.c, s.length, s.skipped, s.reversed);
-            clocks += stepSlant<kQuad>(s, source);
+            clocks += stepSlant<kQuad>(t, s, source);
         }
         l.step();
         r.step();

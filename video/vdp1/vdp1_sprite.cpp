@@ -61,7 +61,12 @@ public:
     void beginSlant(const VDP1::EdgeStep&, s32 length, s32 skipped, bool reversed)
     {
         const u32 full = static_cast<u32>(m_width) << kTexelFraction;
-        m_uInc = full / static_cast<u32>(length);
+        // Most quads repeat one slant length; keep the division for a new one.
+        if (length != m_lastLength) {
+            m_lastLength = length;
+            m_lastInc = full / static_cast<u32>(length);
+        }
+        m_uInc = m_lastInc;
         m_u = m_uInc >> 1;
         if (m_direction & 1) {
             m_u = full - (m_uInc >> 1);
@@ -130,10 +135,12 @@ public:
         u32 u = m_u;
         const u32 inc = m_uInc;
         if (transparent < 0 && endCode < 0 && !halve) {
-            // Every texel drawn: nothing to test but the bounds.
+            // Every texel drawn: nothing to test but the bounds. A local copy
+            // of the source, which the stores cannot alias, stays in registers.
+            const SpriteSource self = *this;
             if (u8* p = vdp1::rowSpan(buffer, row, x, dir, count, width)) {
                 for (s32 i = 0; i < count; ++i, p += 2 * dir, u += inc)
-                    storeBe16(p, colourOf(rawCode(m_rowOffset + (u >> kTexelFraction))));
+                    storeBe16(p, self.colourOf(self.rawCode(self.m_rowOffset + (u >> kTexelFraction))));
                 return count;
             }
             for (s32 i = 0; i < count; ++i, x += dir, u += inc) {
@@ -223,6 +230,8 @@ private:
     u8 m_eos;
     u32 m_v = 0, m_vInc = 0, m_rowOffset = 0;
     u32 m_u = 0, m_uInc = 0;
+    s32 m_lastLength = 0;
+    u32 m_lastInc = 0;
     Kind m_kind = kEqual;
     bool m_forward = true;
     s32 m_previous = -1;
