@@ -12,7 +12,7 @@ namespace vdp1 {
 enum Fetch : int { kDraw = 0, kSkip = 1, kStop = 2 };
 
 // Extra pixel that closes the gap a diagonal step leaves, by the step's
-// direction ((dx & 3) << 2 | (dy & 3)).
+// direction ((dx & 3) << 2 | (dy & 3)) for dx, dy of +1 or -1.
 struct Offset {
     s8 x, y;
 };
@@ -167,21 +167,29 @@ struct Target {
     {
         if (!passes<kSimple>(x, y))
             return false;
-        const u32 index = (static_cast<u32>(y >> die) << rowShift) + static_cast<u32>(x);
-        if constexpr (kSimple)
+        if constexpr (kSimple) {
+            const u32 index = (static_cast<u32>(y) << rowShift) + static_cast<u32>(x);
             storeBe16(buffer + ((index << 1) & VDP1::kFrameBufferMask), value);
-        else
-            store(index, value);
+        } else {
+            store((static_cast<u32>(y >> die) << rowShift) + static_cast<u32>(x), value);
+        }
         return true;
     }
 };
 
 // A slant that is not a row (or a row that needs every test), pixel by
 // pixel. Quads add the pixel that closes each diagonal step's gap.
-template <bool kQuad, bool kSimple, class Source>
+// How much of the pixel write a loop can settle in advance.
+enum Kind : int { kAnyWrite, kPlainWrite, kShadedWrite };
+
+template <bool kQuad, int kKind, class Source>
 u32 stepPixels(const Target& t, VDP1::EdgeStep c, s32 count, bool general, Source& source)
 {
+    constexpr bool kSimple = kKind != kAnyWrite;
     const bool antiAlias = kQuad && general;
+    // Each coordinate moves by at most one pixel a step, in the direction of
+    // its increment, so every diagonal step of a slant takes the same gap pixel.
+    const Offset gap = kAntiAlias[(c.x.inc > 0 ? 1 : 3) << 2 | (c.y.inc > 0 ? 1 : 3)];
     s32 px = (c.x.val - c.x.inc) >> 19;
     s32 py = (c.y.val - c.y.inc) >> 20;
     u32 clocks = 0;
@@ -195,15 +203,15 @@ u32 stepPixels(const Target& t, VDP1::EdgeStep c, s32 count, bool general, Sourc
         if (fetched == kSkip) {
             clocks += antiAlias ? 0 : 1;
         } else {
-            const u16 value = t.prepare(colour, c);
+            u16 value = colour;
+            if constexpr (kKind == kShadedWrite)
+                value = t.shade(colour, c) | (colour & 0x8000);
+            else if constexpr (kKind == kAnyWrite)
+                value = t.prepare(colour, c);
+            else if (t.calcMode != 0)
+                value = t.prepare(colour, c);
             if (antiAlias) {
-                const s32 dx = x - px, dy = y - py;
-                bool extra = false;
-                if (dx && dy) {
-                    const Offset o = kAntiAlias[(dx & 3) << 2 | (dy & 3)];
-                    if (o.x || o.y)
-                        extra = t.plot<kSimple>(x + o.x, y + o.y, value);
-                }
+                const bool extra = x != px && y != py && t.plot<kSimple>(x + gap.x, y + gap.y, value);
                 clocks += extra ? t.writeCost : 1;
             }
             const bool written = t.plot<kSimple>(x, y, value);
@@ -269,9 +277,11 @@ u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared)
         return clocks;
     }
     Source source = shared;
-    if (t.simple())
-        return stepPixels<kQuad, true>(t, c, s.count, s.general, source);
-    return stepPixels<kQuad, false>(t, c, s.count, s.general, source);
+    if (!t.simple())
+        return stepPixels<kQuad, kAnyWrite>(t, c, s.count, s.general, source);
+    if (t.calcMode == 4)
+        return stepPixels<kQuad, kShadedWrite>(t, c, s.count, s.general, source);
+    return stepPixels<kQuad, kPlainWrite>(t, c, s.count, s.general, source);
 }
 
 // Fills a quad slant by slant from edge A-D to edge B-C.

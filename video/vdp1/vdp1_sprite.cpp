@@ -135,16 +135,17 @@ public:
         u32 u = m_u;
         const u32 inc = m_uInc;
         if (transparent < 0 && endCode < 0 && !halve) {
-            // Every texel drawn: nothing to test but the bounds. A local copy
-            // of the source, which the stores cannot alias, stays in registers.
-            const SpriteSource self = *this;
+            // Every texel drawn: nothing to test but the bounds. Local copies,
+            // which the stores cannot alias, stay in registers.
+            const Palette palette = m_palette;
+            const u32 offset = m_rowOffset;
             if (u8* p = vdp1::rowSpan(buffer, row, x, dir, count, width)) {
                 for (s32 i = 0; i < count; ++i, p += 2 * dir, u += inc)
-                    storeBe16(p, self.colourOf(self.rawCode(self.m_rowOffset + (u >> kTexelFraction))));
+                    storeBe16(p, colourOf(palette, rawCode(palette, offset + (u >> kTexelFraction))));
                 return count;
             }
             for (s32 i = 0; i < count; ++i, x += dir, u += inc) {
-                const u16 colour = colourOf(rawCode(m_rowOffset + (u >> kTexelFraction)));
+                const u16 colour = colourOf(m_palette, rawCode(m_palette, m_rowOffset + (u >> kTexelFraction)));
                 if (static_cast<u32>(x) < width)
                     storeBe16(buffer + (((row + static_cast<u32>(x)) << 1) & VDP1::kFrameBufferMask), colour);
             }
@@ -157,22 +158,21 @@ public:
             u += inc;
             if (halve)
                 column = (column & ~1) | m_eos;
-            const s32 code = static_cast<s32>(rawCode(m_rowOffset + static_cast<u32>(column)));
+            const s32 code = static_cast<s32>(rawCode(m_palette, m_rowOffset + static_cast<u32>(column)));
             const bool end = code == endCode;
             if (end && !(reuse && column == previous) && ++ends >= 2)
                 return i + 1;
             previous = column;
             if (!end && code != transparent && static_cast<u32>(x) < width)
                 storeBe16(buffer + (((row + static_cast<u32>(x)) << 1) & VDP1::kFrameBufferMask),
-                          colourOf(static_cast<u32>(code)));
+                          colourOf(m_palette, static_cast<u32>(code)));
         }
         return count;
     }
 
 private:
-    u32 rawCode(u32 t) const
+    static u32 rawCode(const Palette& p, u32 t)
     {
-        const Palette& p = m_palette;
         if constexpr (kMode == 0 || kMode == 1) {
             // High nibble first; a shift keeps the alternation off the branch predictor.
             const u32 pair = p.vram[(p.texture + (t >> 1)) & VDP1::kVramMask];
@@ -186,9 +186,8 @@ private:
         }
     }
 
-    u16 colourOf(u32 code) const
+    static u16 colourOf(const Palette& p, u32 code)
     {
-        const Palette& p = m_palette;
         if constexpr (kMode == 0)
             return static_cast<u16>(p.bank | code);
         else if constexpr (kMode == 1)
@@ -218,8 +217,8 @@ private:
     // Texel t, decoded by the colour mode; codes are tested raw.
     Texel fetch(u32 t) const
     {
-        const u32 code = rawCode(t);
-        return {colourOf(code), static_cast<u8>(static_cast<s32>(code) == m_palette.transparentCode),
+        const u32 code = rawCode(m_palette, t);
+        return {colourOf(m_palette, code), static_cast<u8>(static_cast<s32>(code) == m_palette.transparentCode),
                 static_cast<u8>(static_cast<s32>(code) == m_palette.endCode)};
     }
 
