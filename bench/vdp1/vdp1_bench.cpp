@@ -61,7 +61,6 @@ struct Scene {
 void BM_Vdp1SpritesAndGouraudPolygons(benchmark::State& state)
 {
     Scene scene;
-    s64 clocks = 0;
     for (auto _ : state) {
         scene.vdp.writePTMR(1);
         scene.vdp.setClocksLeft(1 << 30);
@@ -69,9 +68,7 @@ void BM_Vdp1SpritesAndGouraudPolygons(benchmark::State& state)
         benchmark::DoNotOptimize(scene.vdp.drawBuffer()[0]);
         if (scene.vdp.drawing())
             state.SkipWithError("the list did not end");
-        clocks = 0;
     }
-    (void)clocks;
 }
 BENCHMARK(BM_Vdp1SpritesAndGouraudPolygons)->Unit(benchmark::kMillisecond);
 

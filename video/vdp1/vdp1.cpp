@@ -60,8 +60,8 @@ void VDP1::reset()
     m_uclip[3] = 255;
     m_uclipMaskX = getSpanMask(0, 511);
     m_uclipMaskY = getSpanMask(0, 255);
-    m_sclipX = 511;
-    m_sclipY = 255;
+    m_sclipCornerX = 511;
+    m_sclipCornerY = 255;
     updateSystemClip();
     m_frameBufferInfo = {0, 0, m_displayBuffer, 0, 512, 256};
     m_drawState = kIdle;

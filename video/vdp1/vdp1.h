@@ -114,7 +114,6 @@ public:
     bool drawing() const { return m_drawState == kDrawing; }
     u8* drawBuffer() const { return m_drawBuffer; }
     u8* displayBuffer() const { return m_displayBuffer; }
-    u8* vram() const { return m_memory; }
     void setClocksLeft(s32 clocks) { m_clocksLeft = m_budget = clocks; }
     // What the last drawing command cost, jump excluded.
     u32 lastCommandClocks() const { return m_lastClocks; }
@@ -174,7 +173,6 @@ private:
 
     // Rasteriser pieces.
     bool clipSlant(const EdgeStep& c0, const EdgeStep& c1, bool gouraud, Slant& out);
-    s32 clipAxis(s32 val, s32 inc, s32 limit, s32 one, s32 steps, s32& first) const;
     template <bool kQuad, class Source>
     u32 stepSlant(const vdp1::Target& t, Slant& slant, Source& source);
     vdp1::Target target() const;
@@ -211,8 +209,8 @@ private:
     u32 m_lastClocks = 0;
     s32 m_calcMode = 0;  // 8 for MSB on
     u8 m_clipValue = 1;
-    s32 m_sclipX = 511, m_sclipY = 255;
-    s32 m_sclip_x = 512, m_sclip_y = 256;  // clip width and height
+    s32 m_sclipCornerX = 511, m_sclipCornerY = 255;  // XC, YC of the last SCLIP
+    s32 m_sclip_x = 512, m_sclip_y = 256;            // clip width and height
     s32 m_uclip[4] = {0, 0, 511, 255};
     const u8* m_uclipMaskX = nullptr;
     const u8* m_uclipMaskY = nullptr;

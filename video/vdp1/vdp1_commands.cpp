@@ -84,8 +84,8 @@ u16 VDP1::vramWord(u32 address) const
 
 void VDP1::updateSystemClip()
 {
-    m_sclip_x = std::min(m_frameWidth, std::max(m_sclipX, 0) + 1);
-    m_sclip_y = std::min(m_frameHeight * (m_die ? 2 : 1), std::max(m_sclipY, 0) + 1);
+    m_sclip_x = std::min(m_frameWidth, std::max(m_sclipCornerX, 0) + 1);
+    m_sclip_y = std::min(m_frameHeight * (m_die ? 2 : 1), std::max(m_sclipCornerY, 0) + 1);
 }
 
 void VDP1::runCommands()
@@ -377,8 +377,8 @@ void VDP1::SCLIP(const char* name)
 {
     const s32 xc = static_cast<s16>(vramWord(m_commandPointer + kXC));
     const s32 yc = static_cast<s16>(vramWord(m_commandPointer + kYC));
-    m_sclipX = xc;
-    m_sclipY = yc;
+    m_sclipCornerX = xc;
+    m_sclipCornerY = yc;
     updateSystemClip();
     if (inRange(xc, yc) && xc >= 0 && yc >= 0)
         logDebug(4, "%s [XC: %d, YC: %d]", name, xc, yc);
