@@ -55,13 +55,12 @@ public:
         Pair x, y, r, g, b;
 
         static EdgeStep at(const Vertex& v);
+        // Wrapping adds: the step past a slant's last pixel may leave the
+        // range, and that value is never drawn.
         void step()
         {
-            x.val += x.inc;
-            y.val += y.inc;
-            r.val += r.inc;
-            g.val += g.inc;
-            b.val += b.inc;
+            for (Pair* p : {&x, &y, &r, &g, &b})
+                p->val = static_cast<s32>(static_cast<u32>(p->val) + static_cast<u32>(p->inc));
         }
         void advance(s32 steps);
         void negate();

@@ -141,6 +141,12 @@ TEST_F(Vdp1RasterTest, GouraudShadingTakesTheCornerWordsAtTheCorners)
     EXPECT_EQ(pixel(41, 10), g[6]);
     EXPECT_EQ(pixel(41, 41), g[7]);
     EXPECT_EQ(pixel(10, 41), g[8]);
+    // A two-pixel line from Gouraud 0 to 31 steps past 31 after its end.
+    word(kGouraud + 8, 0x0000);
+    word(kGouraud + 10, 0x7FFF);
+    draw({Table{.ctrl = 6, .pmod = 0xC4, .colr = 0xFFFF, .xy = {0, 50, 1, 50}, .grda = kGouraud / 8 + 1}});
+    EXPECT_EQ(pixel(0, 50), 0xBDEF);
+    EXPECT_EQ(pixel(1, 50), 0xFFFF);
 }
 
 }  // namespace
