@@ -57,10 +57,14 @@ public:
         static EdgeStep at(const Vertex& v);
         // Wrapping adds: the step past a slant's last pixel may leave the
         // range, and that value is never drawn.
+        static s32 add(s32 a, s32 b) { return static_cast<s32>(static_cast<u32>(a) + static_cast<u32>(b)); }
         void step()
         {
-            for (Pair* p : {&x, &y, &r, &g, &b})
-                p->val = static_cast<s32>(static_cast<u32>(p->val) + static_cast<u32>(p->inc));
+            x.val = add(x.val, x.inc);
+            y.val = add(y.val, y.inc);
+            r.val = add(r.val, r.inc);
+            g.val = add(g.val, g.inc);
+            b.val = add(b.val, b.inc);
         }
         void advance(s32 steps);
         void negate();
