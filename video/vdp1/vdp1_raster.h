@@ -3,10 +3,22 @@
 // The pixel loop shared by lines, polygons and sprites. Private to the
 // rasteriser sources.
 
+#include <bit>
+#include <cstring>
+
 #include "core/bus.h"
 #include "video/vdp1/vdp1.h"
 
 namespace vdp1 {
+
+// A big-endian pixel as one 16-bit store; written byte by byte it may be
+// split into two stores, one of them from a high-byte register.
+inline void putPixel(u8* p, u16 v)
+{
+    if constexpr (std::endian::native == std::endian::little)
+        v = static_cast<u16>(v << 8 | v >> 8);
+    std::memcpy(p, &v, sizeof v);
+}
 
 // What a colour source says about the pixel it was asked for.
 enum Fetch : int { kDraw = 0, kSkip = 1, kStop = 2 };
@@ -51,12 +63,12 @@ struct FlatSource {
     {
         if (u8* p = rowSpan(buffer, row, x, dir, count, width)) {
             for (s32 i = 0; i < count; ++i, p += 2 * dir)
-                storeBe16(p, colour);
+                putPixel(p, colour);
             return count;
         }
         for (s32 i = 0; i < count; ++i, x += dir) {
             if (static_cast<u32>(x) < width)
-                storeBe16(buffer + (((row + static_cast<u32>(x)) << 1) & VDP1::kFrameBufferMask), colour);
+                putPixel(buffer + (((row + static_cast<u32>(x)) << 1) & VDP1::kFrameBufferMask), colour);
         }
         return count;
     }
@@ -140,24 +152,24 @@ struct Target {
         case 1: {
             const u16 old = loadBe16(p);
             if (old & 0x8000)
-                storeBe16(p, half(old, 0xBDEF));
+                putPixel(p, half(old, 0xBDEF));
             return;
         }
         case 3: {
             const u16 old = loadBe16(p);
-            storeBe16(p, (old & 0x8000) ? static_cast<u16>(half(old, 0xBDEF) + half(value, 0x3DEF)) : value);
+            putPixel(p, (old & 0x8000) ? static_cast<u16>(half(old, 0xBDEF) + half(value, 0x3DEF)) : value);
             return;
         }
         case 7: {
             const u16 old = loadBe16(p);
-            storeBe16(p, (old & 0x8000) ? static_cast<u16>(half(value, 0x3DEF) + half(old, 0xBDEF)) : value);
+            putPixel(p, (old & 0x8000) ? static_cast<u16>(half(value, 0x3DEF) + half(old, 0xBDEF)) : value);
             return;
         }
         case 8:  // MSB on rewrites the high byte only
             p[0] |= 0x80;
             return;
         default:
-            storeBe16(p, value);
+            putPixel(p, value);
             return;
         }
     }
@@ -169,7 +181,7 @@ struct Target {
             return false;
         if constexpr (kSimple) {
             const u32 index = (static_cast<u32>(y) << rowShift) + static_cast<u32>(x);
-            storeBe16(buffer + ((index << 1) & VDP1::kFrameBufferMask), value);
+            putPixel(buffer + ((index << 1) & VDP1::kFrameBufferMask), value);
         } else {
             store((static_cast<u32>(y >> die) << rowShift) + static_cast<u32>(x), value);
         }

@@ -141,13 +141,13 @@ public:
             const u32 offset = m_rowOffset;
             if (u8* p = vdp1::rowSpan(buffer, row, x, dir, count, width)) {
                 for (s32 i = 0; i < count; ++i, p += 2 * dir, u += inc)
-                    storeBe16(p, colourOf(palette, rawCode(palette, offset + (u >> kTexelFraction))));
+                    vdp1::putPixel(p, colourOf(palette, rawCode(palette, offset + (u >> kTexelFraction))));
                 return count;
             }
             for (s32 i = 0; i < count; ++i, x += dir, u += inc) {
                 const u16 colour = colourOf(m_palette, rawCode(m_palette, m_rowOffset + (u >> kTexelFraction)));
                 if (static_cast<u32>(x) < width)
-                    storeBe16(buffer + (((row + static_cast<u32>(x)) << 1) & VDP1::kFrameBufferMask), colour);
+                    vdp1::putPixel(buffer + (((row + static_cast<u32>(x)) << 1) & VDP1::kFrameBufferMask), colour);
             }
             return count;
         }
@@ -164,7 +164,7 @@ public:
                 return i + 1;
             previous = column;
             if (!end && code != transparent && static_cast<u32>(x) < width)
-                storeBe16(buffer + (((row + static_cast<u32>(x)) << 1) & VDP1::kFrameBufferMask),
+                vdp1::putPixel(buffer + (((row + static_cast<u32>(x)) << 1) & VDP1::kFrameBufferMask),
                           colourOf(m_palette, static_cast<u32>(code)));
         }
         return count;
