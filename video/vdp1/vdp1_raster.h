@@ -54,6 +54,7 @@ struct FlatSource {
     void beginQuad(s32) {}
     void beginSlant(const VDP1::EdgeStep&, s32, s32, bool) {}
     void endRow() {}
+    const char* slantName() const { return "draw_slant_c"; }
     int next(u16& out) const
     {
         out = colour;
@@ -287,6 +288,12 @@ u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared)
                 c.step();
         }
         return clocks;
+    }
+    if (logs(2)) {
+        // Names a slant cut at its start: the point before its first pixel.
+        const s32 ox = (c.x.val - c.x.inc) >> 19, oy = (c.y.val - c.y.inc) >> 20;
+        if (static_cast<u32>(ox) >= static_cast<u32>(t.clipWidth) || static_cast<u32>(oy) >= static_cast<u32>(t.clipHeight))
+            logWarning(2, "%s [ox: %d, oy: %d]", shared.slantName(), ox, oy);
     }
     Source source = shared;
     if (!t.simple())

@@ -84,6 +84,11 @@ public:
         m_ends = 0;
     }
 
+    const char* slantName() const
+    {
+        return m_kind == kShrink ? "draw_slant_a" : m_kind == kEnlarge ? "draw_slant_b" : "draw_slant_c";
+    }
+
     int next(u16& colour)
     {
         s32 column = static_cast<s32>(m_u >> kTexelFraction);
