@@ -292,7 +292,7 @@ u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared)
     if (logs(2)) {
         // Names a slant cut at its start: the point before its first pixel.
         const s32 ox = (c.x.val - c.x.inc) >> 19, oy = (c.y.val - c.y.inc) >> 20;
-        if (static_cast<u32>(ox) >= static_cast<u32>(t.clipWidth) || static_cast<u32>(oy) >= static_cast<u32>(t.clipHeight))
+        if (!t.passes<true>(ox, oy))
             logWarning(2, "%s [ox: %d, oy: %d]", shared.slantName(), ox, oy);
     }
     Source source = shared;
