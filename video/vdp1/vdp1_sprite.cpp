@@ -79,7 +79,9 @@ public:
             m_u += m_uInc * static_cast<u32>(skipped);
         }
         m_kind = length < m_width ? kShrink : length > m_width ? kEnlarge : kEqual;
-        m_forward = static_cast<s32>(m_uInc) >= 0;
+        // From the flags, not the sign: a one-pixel slant of a wide texture
+        // has an increment past 2^31.
+        m_forward = ((m_direction & 1) != 0) == reversed;
         m_previous = m_forward ? -1 : m_width;
         m_ends = 0;
     }
@@ -101,9 +103,9 @@ public:
             } else if (!m_ecd) {
                 // Texels passed over still count toward the end codes.
                 const s32 step = m_forward ? 1 : -1;
-                for (s32 k = m_previous + step;; k += step) {
+                for (s32 k = m_previous + step; m_ends < 2; k += step) {
                     take(k);
-                    if (m_ends >= 2 || k == column)
+                    if (k == column || static_cast<u32>(k) >= static_cast<u32>(m_width))
                         break;
                 }
             } else {

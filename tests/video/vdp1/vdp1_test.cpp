@@ -142,6 +142,15 @@ TEST_F(Vdp1Test, SpriteCodesShrinkPlacementAndEightBitWrites)
         for (int x = 0; x < 8; ++x)
             EXPECT_EQ(pixel(x, 4), 2 * x + eos);
     }
+    // 256 texels shrunk into one pixel are walked from texel 0: two end
+    // codes before the pixel's texel 128 leave it undrawn.
+    for (u32 i = 0; i < 256; ++i)
+        vram()[0x3000 + i] = static_cast<u8>(i == 10 || i == 20 ? 0xFF : 0x42);
+    draw({Table{.ctrl = 1, .pmod = 0x40 | 4 << 3, .srca = 0x3000 / 8, .size = 0x2001, .xy = {30, 30, 0, 0, 30, 30}}});
+    EXPECT_EQ(pixel(30, 30), 0);
+    vram()[0x3000 + 20] = 0x42;
+    draw({Table{.ctrl = 1, .pmod = 0x40 | 4 << 3, .srca = 0x3000 / 8, .size = 0x2001, .xy = {30, 30, 0, 0, 30, 30}}});
+    EXPECT_EQ(pixel(30, 30), 0x42);
     // An RGB texture in the last VRAM bytes wraps to table 0, placed by the
     // zoom point around (20, 10): 8 texels over 9 pixels.
     put(0x20, Table{.ctrl = 0x8000});
