@@ -175,6 +175,7 @@ bool VDP1::clipSlant(const EdgeStep& c0, const EdgeStep& c1, bool gouraud, Slant
     if (s.count < 0 || s.count >= kMaxSteps)
         logError(1, "step: %d", s.count);
     // Rounding of the steps must never carry a slant past its own length.
+    s.skipped = std::clamp(s.skipped, 0, s.length);
     s.count = std::clamp(s.count, 0, s.length - s.skipped);
     return true;
 }
