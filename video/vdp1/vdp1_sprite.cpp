@@ -265,30 +265,14 @@ u32 VDP1::drawTextured(const Vertex* v)
 
 u32 VDP1::draw_sprite(const char*, const Vertex* v)
 {
-    u32 clocks;
-    switch (m_cmd.colourMode) {
-    case 0:
-        clocks = drawTextured<0>(v);
-        break;
-    case 1:
-        clocks = drawTextured<1>(v);
-        break;
-    case 2:
-        clocks = drawTextured<2>(v);
-        break;
-    case 3:
-        clocks = drawTextured<3>(v);
-        break;
-    case 4:
-        clocks = drawTextured<4>(v);
-        break;
-    case 5:
-        clocks = m_eightBit ? drawTextured<kFirstWord>(v) : drawTextured<5>(v);
-        break;
-    default:
-        clocks = drawTextured<kFirstWord>(v);
-        break;
-    }
+    using Draw = u32 (VDP1::*)(const Vertex*);
+    static constexpr Draw kByMode[8] = {&VDP1::drawTextured<0>, &VDP1::drawTextured<1>,
+                                        &VDP1::drawTextured<2>, &VDP1::drawTextured<3>,
+                                        &VDP1::drawTextured<4>, &VDP1::drawTextured<5>,
+                                        &VDP1::drawTextured<kFirstWord>, &VDP1::drawTextured<kFirstWord>};
+    // RGB texels have no 8-bit form.
+    const u32 mode = m_eightBit && m_cmd.colourMode == 5 ? kFirstWord : m_cmd.colourMode & 7u;
+    const u32 clocks = (this->*kByMode[mode])(v);
     m_transparentCode = m_endCode = -1;
     return clocks;
 }
