@@ -147,6 +147,12 @@ public:
             const Palette palette = m_palette;
             const u32 offset = m_rowOffset;
             if (u8* p = vdp1::rowSpan(buffer, row, x, dir, count, width)) {
+                if constexpr (kMode <= 1) {
+                    if (m_kind == kEqual) {
+                        nibbleRow(palette, offset + (u >> kTexelFraction), m_forward, p, 2 * dir, count);
+                        return count;
+                    }
+                }
                 for (s32 i = 0; i < count; ++i, p += 2 * dir, u += inc)
                     vdp1::putPixel(p, colourOf(palette, rawCode(palette, offset + (u >> kTexelFraction))));
                 return count;
@@ -178,6 +184,43 @@ public:
     }
 
 private:
+    // 16-colour texels drawn 1:1, a byte (two pixels) at a time: texel t
+    // first, then on in the texture's direction; step is the pixel step in
+    // bytes.
+    static void nibbleRow(const Palette& palette, u32 t, bool forward, u8* p, s32 step, s32 count)
+    {
+        auto byteAt = [&palette](u32 i) { return u32{palette.vram[(palette.texture + (i >> 1)) & VDP1::kVramMask]}; };
+        auto put = [&palette](u8* at, u32 code) { vdp1::putPixel(at, colourOf(palette, code)); };
+        s32 i = 0;
+        if (forward) {
+            if (t & 1) {
+                put(p, byteAt(t++) & 15);
+                p += step;
+                ++i;
+            }
+            for (; i + 2 <= count; i += 2, t += 2, p += 2 * step) {
+                const u32 pair = byteAt(t);
+                put(p, pair >> 4);
+                put(p + step, pair & 15);
+            }
+            if (i < count)
+                put(p, byteAt(t) >> 4);
+        } else {
+            if (!(t & 1)) {
+                put(p, byteAt(t--) >> 4);
+                p += step;
+                ++i;
+            }
+            for (; i + 2 <= count; i += 2, t -= 2, p += 2 * step) {
+                const u32 pair = byteAt(t);
+                put(p, pair & 15);
+                put(p + step, pair >> 4);
+            }
+            if (i < count)
+                put(p, byteAt(t) & 15);
+        }
+    }
+
     static u32 rawCode(const Palette& p, u32 t)
     {
         if constexpr (kMode == 0 || kMode == 1) {

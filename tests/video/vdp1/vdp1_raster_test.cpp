@@ -50,9 +50,17 @@ TEST_F(Vdp1RasterTest, SpritesReproduceThePngTextureInEveryDepth)
             std::vector<u16> expected(index.size());
             for (std::size_t i = 0; i < index.size(); ++i)
                 expected[i] = d.bank ? static_cast<u16>(0x0100 | index[i]) : lut[index[i]];
-            draw({Table{.ctrl = static_cast<u16>(dir << 4), .pmod = static_cast<u16>(0xC0 | d.mode << 3),
-                        .colr = d.colr, .srca = kTexture / 8, .size = (kW / 8) << 8 | kH, .xy = {10, 20}}});
+            // Whole, and cut by the left edge at an odd column.
+            Table t{.ctrl = static_cast<u16>(dir << 4), .pmod = static_cast<u16>(0xC0 | d.mode << 3), .colr = d.colr,
+                    .srca = kTexture / 8, .size = (kW / 8) << 8 | kH, .xy = {10, 20}};
+            draw({t, Table{t.ctrl, 0, t.pmod, t.colr, t.srca, t.size, {-3, 60}}});
             expectBlock(10, 20, kW, kH, expected, flips[dir]);
+            int wrong = 0;
+            for (int y = 0; y < kH; ++y) {
+                for (int x = 3; x < kW; ++x)
+                    wrong += pixel(x - 3, 60 + y) != expected[y * kW + x];
+            }
+            EXPECT_EQ(wrong, 0) << flips[dir] << " cut";
         }
     }
 }
