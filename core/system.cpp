@@ -11,7 +11,7 @@ CSystem::CSystem()
       m_m68k(),
       m_scu(this, &m_master),
       m_smpc(this),
-      m_vdp1(&m_scu, vdp1Memory.get()),
+      m_vdp1(&m_scu, vdp1Memory.get(), 1),
       m_vdp2(&m_vdp1, &m_smpc, &m_cdb, vdp2Vram.get(), vdp2ColorRam.get()),
       m_scsp(this, soundRam.get(), &m_m68k, &m_scu, &m_cdb),
       m_cdb(&m_scu, &m_drive),

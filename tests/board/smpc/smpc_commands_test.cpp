@@ -210,7 +210,9 @@ TEST_F(SmpcCommands, ClockChangesSetEveryClockAndClearVideoMemory)
 {
     SystemMemory& mem = sys->memory();
     mem.vdp1Memory[0] = mem.vdp1Memory[0x7FFFF] = 0x55;
-    mem.vdp1Memory[0x80000] = 0x66;  // the frame buffers stay
+    // The frame buffers stay; VDP1's own erase at each field clears only
+    // the first word of a buffer row under the power-on erase window.
+    mem.vdp1Memory[0x80100] = 0x66;
     mem.vdp2Vram[0] = mem.vdp2Vram[0x7FFFF] = 0x77;
     command(kSshon);
     command(kCkchg352);
@@ -226,7 +228,7 @@ TEST_F(SmpcCommands, ClockChangesSetEveryClockAndClearVideoMemory)
     EXPECT_EQ(sys->scu().period(), 68u);
     EXPECT_EQ(mem.vdp1Memory[0], 0);
     EXPECT_EQ(mem.vdp1Memory[0x7FFFF], 0);
-    EXPECT_EQ(mem.vdp1Memory[0x80000], 0x66);
+    EXPECT_EQ(mem.vdp1Memory[0x80100], 0x66);
     EXPECT_EQ(mem.vdp2Vram[0], 0);
     EXPECT_EQ(mem.vdp2Vram[0x7FFFF], 0);
     const u32 counted = slaveCounter();

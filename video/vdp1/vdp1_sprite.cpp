@@ -1,0 +1,321 @@
+// Polygons and textured quads: the quad walk with a colour source per kind.
+#include <algorithm>
+#include <iterator>
+
+#include "video/vdp1/vdp1_raster.h"
+
+namespace {
+
+constexpr int kTexelFraction = 23;
+// Colour modes the pixel depth does not allow read the first VRAM word.
+constexpr int kFirstWord = 6;
+
+struct Texel {
+    u16 colour = 0;
+    u8 transparent = 0;
+    u8 endCode = 0;
+};
+
+// What a sprite command's texels decode with: copied out of the chip so
+// the pixel loop holds them in registers.
+struct Palette {
+    const u8* vram;
+    u32 texture;
+    u16 bank;
+    u16 clut[16];
+    s32 transparentCode;
+    s32 endCode;
+    u8 eightBit;
+};
+
+// Steps a texture across the quad: v down the rows, u along each slant.
+// Each pixel takes the texel under the centre of its share of the row.
+template <int kMode>
+class SpriteSource {
+public:
+    enum Kind : int { kShrink, kEnlarge, kEqual };
+
+    SpriteSource(const Palette& palette, s32 width, s32 height, u8 direction, bool hss, bool ecd, u8 eos)
+        : m_palette(palette), m_width(width), m_height(height), m_direction(direction), m_hss(hss), m_ecd(ecd),
+          m_eos(eos)
+    {
+    }
+
+    void beginQuad(s32 rows)
+    {
+        m_vInc = (static_cast<u32>(m_height) << kTexelFraction) / static_cast<u32>(rows);
+        m_v = m_vInc >> 1;
+        if (m_direction & 2) {
+            m_v = (static_cast<u32>(m_height) << kTexelFraction) - (m_vInc >> 1);
+            m_vInc = 0u - m_vInc;
+        }
+        m_rowOffset = (m_v >> kTexelFraction) * static_cast<u32>(m_width);
+    }
+
+    void endRow()
+    {
+        m_v += m_vInc;
+        m_rowOffset = (m_v >> kTexelFraction) * static_cast<u32>(m_width);
+    }
+
+    void beginSlant(const VDP1::EdgeStep&, s32 length, s32 skipped, bool reversed)
+    {
+        const u32 full = static_cast<u32>(m_width) << kTexelFraction;
+        // Most quads repeat one slant length; keep the division for a new one.
+        if (length != m_lastLength) {
+            m_lastLength = length;
+            m_lastInc = full / static_cast<u32>(length);
+        }
+        m_uInc = m_lastInc;
+        m_u = m_uInc >> 1;
+        if (m_direction & 1) {
+            m_u = full - (m_uInc >> 1);
+            m_uInc = 0u - m_uInc;
+        }
+        if (reversed) {
+            m_u += m_uInc * static_cast<u32>(length - 1);
+            m_uInc = 0u - m_uInc;
+        } else {
+            m_u += m_uInc * static_cast<u32>(skipped);
+        }
+        m_kind = length < m_width ? kShrink : length > m_width ? kEnlarge : kEqual;
+        // From the flags, not the sign: a one-pixel slant of a wide texture
+        // has an increment past 2^31.
+        m_forward = ((m_direction & 1) != 0) == reversed;
+        m_previous = m_forward ? -1 : m_width;
+        m_ends = 0;
+    }
+
+    const char* slantName() const
+    {
+        return m_kind == kShrink ? "draw_slant_a" : m_kind == kEnlarge ? "draw_slant_b" : "draw_slant_c";
+    }
+
+    int next(u16& colour)
+    {
+        s32 column = static_cast<s32>(m_u >> kTexelFraction);
+        m_u += m_uInc;
+        switch (m_kind) {
+        case kShrink:
+            if (m_hss) {
+                column = (column & ~1) | m_eos;
+                take(column);
+            } else if (!m_ecd) {
+                // Texels passed over still count toward the end codes.
+                const s32 step = m_forward ? 1 : -1;
+                for (s32 k = m_previous + step; m_ends < 2; k += step) {
+                    take(k);
+                    if (k == column || static_cast<u32>(k) >= static_cast<u32>(m_width))
+                        break;
+                }
+            } else {
+                take(column);
+            }
+            break;
+        case kEnlarge:
+            if (column != m_previous)
+                take(column);
+            break;
+        default:
+            take(column);
+            break;
+        }
+        m_previous = column;
+        if (m_ends >= 2)
+            return vdp1::kStop;
+        if (m_skip)
+            return vdp1::kSkip;
+        colour = m_colour;
+        return vdp1::kDraw;
+    }
+
+    // A row in plain replace mode: answers its clocks, or -1 when the
+    // texture needs the general stepper (a shrink that walks every texel
+    // for end codes).
+    s32 plainRow(u8* buffer, u32 row, s32 x, s32 dir, s32 count, u32 width) const
+    {
+        if (m_kind == kShrink && !m_hss && !m_ecd)
+            return -1;
+        const bool halve = m_kind == kShrink && m_hss;
+        const bool reuse = m_kind == kEnlarge;
+        const s32 transparent = m_palette.transparentCode, endCode = m_palette.endCode;
+        u32 u = m_u;
+        const u32 inc = m_uInc;
+        if (transparent < 0 && endCode < 0 && !halve) {
+            // Every texel drawn: nothing to test but the bounds. Local copies,
+            // which the stores cannot alias, stay in registers.
+            const Palette palette = m_palette;
+            const u32 offset = m_rowOffset;
+            if (u8* p = vdp1::rowSpan(buffer, row, x, dir, count, width)) {
+                if constexpr (kMode <= 1) {
+                    if (m_kind == kEqual) {
+                        nibbleRow(palette, offset + (u >> kTexelFraction), m_forward, p, 2 * dir, count);
+                        return count;
+                    }
+                }
+                for (s32 i = 0; i < count; ++i, p += 2 * dir, u += inc)
+                    vdp1::putPixel(p, colourOf(palette, rawCode(palette, offset + (u >> kTexelFraction))));
+                return count;
+            }
+            for (s32 i = 0; i < count; ++i, x += dir, u += inc) {
+                const u16 colour = colourOf(m_palette, rawCode(m_palette, m_rowOffset + (u >> kTexelFraction)));
+                if (static_cast<u32>(x) < width)
+                    vdp1::putPixel(buffer + (((row + static_cast<u32>(x)) << 1) & VDP1::kFrameBufferMask), colour);
+            }
+            return count;
+        }
+        s32 previous = m_previous;
+        s32 ends = 0;
+        for (s32 i = 0; i < count; ++i, x += dir) {
+            s32 column = static_cast<s32>(u >> kTexelFraction);
+            u += inc;
+            if (halve)
+                column = (column & ~1) | m_eos;
+            const s32 code = static_cast<s32>(rawCode(m_palette, m_rowOffset + static_cast<u32>(column)));
+            const bool end = code == endCode;
+            if (end && !(reuse && column == previous) && ++ends >= 2)
+                return i + 1;
+            previous = column;
+            if (!end && code != transparent && static_cast<u32>(x) < width)
+                vdp1::putPixel(buffer + (((row + static_cast<u32>(x)) << 1) & VDP1::kFrameBufferMask),
+                          colourOf(m_palette, static_cast<u32>(code)));
+        }
+        return count;
+    }
+
+private:
+    // 16-colour texels drawn 1:1, a byte (two pixels) at a time: texel t
+    // first, then on in the texture's direction; step is the pixel step in
+    // bytes.
+    static void nibbleRow(const Palette& palette, u32 t, bool forward, u8* p, s32 step, s32 count)
+    {
+        auto byteAt = [&palette](u32 i) { return u32{palette.vram[(palette.texture + (i >> 1)) & VDP1::kVramMask]}; };
+        auto put = [&palette](u8* at, u32 code) { vdp1::putPixel(at, colourOf(palette, code)); };
+        s32 i = 0;
+        if (forward) {
+            if (t & 1) {
+                put(p, byteAt(t++) & 15);
+                p += step;
+                ++i;
+            }
+            for (; i + 2 <= count; i += 2, t += 2, p += 2 * step) {
+                const u32 pair = byteAt(t);
+                put(p, pair >> 4);
+                put(p + step, pair & 15);
+            }
+            if (i < count)
+                put(p, byteAt(t) >> 4);
+        } else {
+            if (!(t & 1)) {
+                put(p, byteAt(t--) >> 4);
+                p += step;
+                ++i;
+            }
+            for (; i + 2 <= count; i += 2, t -= 2, p += 2 * step) {
+                const u32 pair = byteAt(t);
+                put(p, pair & 15);
+                put(p + step, pair >> 4);
+            }
+            if (i < count)
+                put(p, byteAt(t) & 15);
+        }
+    }
+
+    static u32 rawCode(const Palette& p, u32 t)
+    {
+        if constexpr (kMode == 0 || kMode == 1) {
+            // High nibble first; a shift keeps the alternation off the branch predictor.
+            const u32 pair = p.vram[(p.texture + (t >> 1)) & VDP1::kVramMask];
+            return (pair >> ((~t & 1) << 2)) & 15;
+        } else if constexpr (kMode >= 2 && kMode <= 4) {
+            return p.vram[(p.texture + t) & VDP1::kVramMask];
+        } else if constexpr (kMode == 5) {
+            return loadBe16(p.vram + ((p.texture + 2 * t) & (VDP1::kVramMask & ~1u)));
+        } else {
+            return p.eightBit ? p.vram[0] : loadBe16(p.vram);
+        }
+    }
+
+    static u16 colourOf(const Palette& p, u32 code)
+    {
+        if constexpr (kMode == 0)
+            return static_cast<u16>(p.bank | code);
+        else if constexpr (kMode == 1)
+            return p.clut[code];
+        else if constexpr (kMode == 2)
+            return static_cast<u16>(p.bank | (code & 0x3F));
+        else if constexpr (kMode == 3)
+            return static_cast<u16>(p.bank | (code & 0x7F));
+        else if constexpr (kMode == 4)
+            return static_cast<u16>(p.bank | code);
+        else if constexpr (kMode == 5)
+            return static_cast<u16>((code & 0x8000) || !code ? code : 0xFC00);
+        else
+            return static_cast<u16>(code);
+    }
+
+    void take(s32 column)
+    {
+        const Texel texel = fetch(m_rowOffset + static_cast<u32>(column));
+        m_ends += texel.endCode;
+        // Kept as one flag: two byte fields read back as a word would stall
+        // store forwarding on every pixel.
+        m_skip = texel.transparent | texel.endCode;
+        m_colour = texel.colour;
+    }
+
+    // Texel t, decoded by the colour mode; codes are tested raw.
+    Texel fetch(u32 t) const
+    {
+        const u32 code = rawCode(m_palette, t);
+        return {colourOf(m_palette, code), static_cast<u8>(static_cast<s32>(code) == m_palette.transparentCode),
+                static_cast<u8>(static_cast<s32>(code) == m_palette.endCode)};
+    }
+
+    Palette m_palette;
+    s32 m_width, m_height;
+    u8 m_direction;
+    bool m_hss, m_ecd;
+    u8 m_eos;
+    u32 m_v = 0, m_vInc = 0, m_rowOffset = 0;
+    u32 m_u = 0, m_uInc = 0;
+    s32 m_lastLength = 0;
+    u32 m_lastInc = 0;
+    Kind m_kind = kEqual;
+    bool m_forward = true;
+    s32 m_previous = -1;
+    s32 m_ends = 0;
+    u16 m_colour = 0;
+    s32 m_skip = 0;
+};
+
+}  // namespace
+
+u32 VDP1::draw_quad(const char*, const Vertex* v)
+{
+    vdp1::FlatSource source{m_cmd.colr};
+    return walkQuad<true>(v, source);
+}
+
+template <int kMode>
+u32 VDP1::drawTextured(const Vertex* v)
+{
+    Palette palette{m_memory, m_texture, m_bank, {}, m_transparentCode, m_endCode, m_eightBit};
+    std::copy(std::begin(m_clut), std::end(m_clut), palette.clut);
+    SpriteSource<kMode> source(palette, m_cmd.width, m_cmd.height, m_cmd.direction, m_cmd.hss, m_cmd.ecd, m_eos);
+    return walkQuad<true>(v, source);
+}
+
+u32 VDP1::draw_sprite(const char*, const Vertex* v)
+{
+    using Draw = u32 (VDP1::*)(const Vertex*);
+    static constexpr Draw kByMode[8] = {&VDP1::drawTextured<0>, &VDP1::drawTextured<1>,
+                                        &VDP1::drawTextured<2>, &VDP1::drawTextured<3>,
+                                        &VDP1::drawTextured<4>, &VDP1::drawTextured<5>,
+                                        &VDP1::drawTextured<kFirstWord>, &VDP1::drawTextured<kFirstWord>};
+    // RGB texels have no 8-bit form.
+    const u32 mode = m_eightBit && m_cmd.colourMode == 5 ? kFirstWord : m_cmd.colourMode & 7u;
+    const u32 clocks = (this->*kByMode[mode])(v);
+    m_transparentCode = m_endCode = -1;
+    return clocks;
+}
