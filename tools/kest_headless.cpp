@@ -12,6 +12,8 @@
 
 #include "core/helpers.h"
 #include "core/kest.h"
+#include "core/shared_state.h"
+#include "tools/png_writer.h"
 
 namespace {
 
@@ -26,6 +28,7 @@ void usage()
         "  --fields N               run N fields (default 60)\n"
         "  --dump ADDR:LENGTH:FILE  after the run, write LENGTH bytes of memory at ADDR to FILE\n"
         "  --vdp2 FILE              after the run, write the VDP2 register state to FILE as text\n"
+        "  --png FILE               after the run, write the displayed picture to FILE (PNG)\n"
         "  --verbose                also show per-field log lines\n"
         "  --help                   show this text");
 }
@@ -79,6 +82,7 @@ int main(int argc, char** argv)
     std::string file;
     std::string dataFolder;
     std::string vdp2Path;
+    std::string pngPath;
     std::vector<Dump> dumps;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -101,6 +105,8 @@ int main(int argc, char** argv)
             dataFolder = argv[++i];
         } else if (!std::strcmp(arg, "--vdp2") && hasValue) {
             vdp2Path = argv[++i];
+        } else if (!std::strcmp(arg, "--png") && hasValue) {
+            pngPath = argv[++i];
         } else if (!std::strcmp(arg, "--dump") && hasValue) {
             Dump dump;
             if (!parseDump(argv[++i], dump)) {
@@ -119,6 +125,11 @@ int main(int argc, char** argv)
             return 2;
         }
     }
+
+    // The picture VDP2 draws into, as a host's video output provides it.
+    constexpr u32 kCanvasSide = 1024;
+    std::vector<u32> canvas(kCanvasSide * kCanvasSide);
+    hostCanvas = {canvas.data(), kCanvasSide};
 
     auto kest = std::make_unique<Kest>();
     if (!dataFolder.empty())
@@ -157,7 +168,17 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "kest-headless: cannot write '%s'\n", vdp2Path.c_str());
         status = 1;
     }
+    if (!pngPath.empty()) {
+        const DisplaySize size = machine.getDisplaySize();
+        const u32 width = size.width < kCanvasSide ? size.width : kCanvasSide;
+        const u32 height = size.height < kCanvasSide ? size.height : kCanvasSide;
+        if (!writePng(pngPath, canvas.data(), width, height, kCanvasSide)) {
+            std::fprintf(stderr, "kest-headless: cannot write '%s'\n", pngPath.c_str());
+            status = 1;
+        }
+    }
     kest->stop();
+    hostCanvas = {};
     std::fflush(stdout);
     return status;
 }

@@ -1,0 +1,294 @@
+// VDP2 normal scroll layers NBG0-NBG3: line parameters and dot fetch.
+#include <algorithm>
+
+#include "video/vdp2/vdp2.h"
+#include "video/vdp2/vdp2_fetch.h"
+
+using namespace vdp2;
+
+namespace {
+
+// Line scroll and vertical cell scroll entries: a signed integer in bits
+// 16-26 and a fraction in bits 8-15.
+s32 scrollEntry(u32 raw)
+{
+    return static_cast<s32>((raw & 0x07FFFF00) << 5) >> 5;
+}
+
+constexpr u8 kCellScrollNbg0 = 12;
+constexpr u8 kCellScrollNbg1 = 13;
+
+}  // namespace
+
+bool VDP2::normalLayerShown(const Layer& layer) const
+{
+    if (!layer.displayEnable || m_rbg1Enabled)
+        return false;
+    const Layer& n0 = m_nbg0;
+    const Layer& n1 = m_nbg1;
+    switch (layer.number) {
+    case kNbg1:
+        return !m_exbg.displayEnable && !(n0.displayEnable && n0.colorMode == 4);
+    case kNbg2:
+        return !n0.displayEnable || (n0.colorMode == 0 && n0.reduction <= 1) ||
+               (n0.colorMode == 1 && n0.reduction == 0);
+    case kNbg3:
+        if (n0.displayEnable && n0.colorMode == 4)
+            return false;
+        return !n1.displayEnable || (n1.colorMode == 0 && n1.reduction <= 1) ||
+               (n1.colorMode == 1 && n1.reduction == 0);
+    default:
+        return true;
+    }
+}
+
+void VDP2::prepareNormalLine(Layer& layer, int v)
+{
+    const bool sameLine = v == layer.lastLine;
+    const bool firstLine = v == 0 || layer.lastLine < 0 || (m_interlace == 3 && v == 1);
+    bool yFromTable = false;
+
+    if (layer.number < 2 && (layer.lineScrollX || layer.lineScrollY || layer.lineZoom)) {
+        const u32 groupSize = 4u * (layer.lineScrollX + layer.lineScrollY + layer.lineZoom);
+        const u32 tested = m_interlace == 3 ? static_cast<u32>(v) & ~1u : static_cast<u32>(v);
+        if ((tested & ((1u << layer.lineScrollShift) - 1)) == 0 || firstLine) {
+            u32 at = layer.lineScrollTable + groupSize * (static_cast<u32>(v) >> layer.lineScrollShift);
+            auto next = [&]() {
+                const u32 value = loadBe32(m_vram + (at & m_vramMask & ~3u));
+                at += 4;
+                return value;
+            };
+            if (layer.lineScrollX)
+                layer.xOffset = scrollEntry(next());
+            if (layer.lineScrollY) {
+                layer.yOffset = scrollEntry(next());
+                yFromTable = true;
+            }
+            if (layer.lineZoom)
+                layer.lineZoomValue = next() & 0x0007FF00;
+        }
+    }
+    if (!layer.lineScrollX)
+        layer.xOffset = 0;
+    if (!layer.lineScrollY)
+        layer.yOffset = 0;
+
+    // Increments, limited by the reduction setting.
+    const u32 limit = 0x10000u << (layer.reduction == 0 ? 0 : layer.reduction == 1 ? 1 : 2);
+    u32 xStep = layer.lineZoom ? layer.lineZoomValue : layer.zoomX;
+    u32 yStep = layer.zoomY;
+    layer.xStep = xStep > limit ? limit : xStep;
+    yStep = yStep > limit ? limit : yStep;
+    layer.xStart = layer.scrollX + layer.xOffset;
+
+    // The Y position follows the line-position rule.
+    if (!sameLine) {
+        if (yFromTable) {
+            layer.yPosition = layer.yOffset + layer.scrollY;
+        } else if (firstLine) {
+            layer.yPosition = layer.scrollY + layer.yOffset;
+            if (m_interlace == 3 && v == 1)
+                layer.yPosition += static_cast<s32>(yStep);
+        } else if (layer.scrollY == layer.lastScrollY) {
+            layer.yPosition += static_cast<s32>(yStep) * (m_interlace == 3 ? 2 : 1);
+        } else {
+            layer.yPosition = layer.scrollY + layer.yOffset;
+        }
+        layer.lastScrollY = layer.scrollY;
+        layer.lastLine = v;
+    }
+
+    const u32 heightMask = layer.bitmap ? layer.bitmapHeightMask : layer.map.heightMask;
+    u32 row = (static_cast<u32>(layer.yPosition) >> 16) & heightMask;
+    if (layer.mosaic) {
+        layer.yMode = 1;
+        row = m_mosaic[m_mosaicY][row];
+    } else {
+        layer.yMode = layer.cellScroll ? 2 : 0;
+    }
+    layer.lineRow = row;
+    if (layer.bitmap) {
+        layer.bitmapRowShift = (layer.colorMode == 0 ? 8 : layer.colorMode == 1 ? 9 : layer.colorMode == 4 ? 11 : 10) +
+                               (layer.bitmapWidthMask == 1023 ? 1 : 0);
+        layer.rowAddress = layer.bitmapBase + (row << layer.bitmapRowShift);
+    }
+    layer.cachedName = ~0u;
+}
+
+// Which vertical-cell-scroll reads the cycle patterns give the bank that
+// holds the table, and each layer's place among them.
+void VDP2::prepareCellScroll()
+{
+    if (!(m_nbg0.active && m_nbg0.yMode == 2) && !(m_nbg1.active && m_nbg1.yMode == 2))
+        return;
+    const u16 ramctl = reg(RAMCTL);
+    const u32 address = m_cellScrollTable;
+    int bank;
+    if (address < 0x40000)
+        bank = ((ramctl >> 8) & 1) && address >= 0x20000 ? 1 : 0;
+    else
+        bank = ((ramctl >> 9) & 1) && address >= 0x60000 ? 3 : 2;
+    const u8* slots = m_cycle[bank];
+    if (slots[0] == kCellScrollNbg1 && slots[1] == kCellScrollNbg0)
+        logWarning(1, "N0CE must be selected first");
+    int count = 0;
+    int place0 = -1, place1 = -1;
+    for (int slot = 0; slot < 3; ++slot) {
+        if (slots[slot] == kCellScrollNbg0 && slot < 2 && place0 < 0)
+            place0 = count++;
+        else if (slots[slot] == kCellScrollNbg1 && place1 < 0)
+            place1 = count++;
+    }
+    const u32 reads = count ? static_cast<u32>(count) : 1;
+    auto assign = [&](Layer& layer, int place) {
+        if (layer.yMode != 2)
+            return;
+        if (place < 0) {
+            layer.yMode = 0;
+            return;
+        }
+        layer.cellScrollSlot = static_cast<u32>(place);
+        layer.cellScrollCount = reads;
+    };
+    assign(m_nbg0, place0);
+    assign(m_nbg1, place1);
+}
+
+PatternName VDP2::decodeName(const Layer& layer, u32 address) const
+{
+    if (layer.twoWord)
+        return decodeNameValue(layer, loadBe32(m_vram + (address & m_vramMask & ~3u)), true);
+    return decodeNameValue(layer, loadBe16(m_vram + (address & m_vramMask & ~1u)), false);
+}
+
+PatternName VDP2::decodeNameValue(const Layer& layer, u32 raw, bool twoWord) const
+{
+    PatternName name;
+    if (twoWord) {
+        name.charAddress = ((raw & 0x7FFF) * 32) & m_vramMask;
+        name.palette = ((raw >> 16) & 0x7F) << 4;
+        name.specialCc = (raw >> 28) & 1;
+        name.specialPriority = (raw >> 29) & 1;
+        name.hflip = (raw >> 30) & 1;
+        name.vflip = (raw >> 31) & 1;
+        return name;
+    }
+    const u32 pncn = layer.pncn;
+    const u32 supplement = pncn & 0x1F;
+    u32 number;
+    if (!layer.supplementMode) {
+        const u32 low = raw & 0x3FF;
+        name.hflip = (raw >> 10) & 1;
+        name.vflip = (raw >> 11) & 1;
+        number = layer.charSize16 ? ((supplement >> 2) << 12) | (low << 2) | (supplement & 3) : (supplement << 10) | low;
+    } else {
+        const u32 low = raw & 0xFFF;
+        number = layer.charSize16 ? ((supplement >> 4) << 14) | (low << 2) | (supplement & 3)
+                                  : ((supplement >> 2) << 12) | low;
+    }
+    name.charAddress = ((number & 0x7FFF) * 32) & m_vramMask;
+    if (layer.colorMode == 0)
+        name.palette = (((raw >> 12) & 0xF) << 4) | (((pncn >> 5) & 7) << 8);
+    else
+        name.palette = ((raw >> 12) & 7) << 8;
+    name.specialCc = (pncn >> 8) & 1;
+    name.specialPriority = (pncn >> 9) & 1;
+    return name;
+}
+
+u32 VDP2::nameAddress(const MapGeometry& map, const Layer& layer, u32 col, u32 row) const
+{
+    const u32 plane = ((col >> map.planeShiftX) & map.planesMask) |
+                      (((row >> map.planeShiftY) & map.planesMask) << map.planesAcrossShift);
+    const u32 px = col & ((1u << map.planeShiftX) - 1);
+    const u32 py = row & ((1u << map.planeShiftY) - 1);
+    const u32 page = (px >> 9) | ((py >> 9) << map.pagesAcrossShift);
+    const u32 charShift = layer.charSize16 ? 4 : 3;
+    const u32 perRowShift = 9 - charShift;
+    const u32 index = (page << (2 * perRowShift)) | (((py & 511) >> charShift) << perRowShift) | ((px & 511) >> charShift);
+    return (map.plane[plane] + (index << (layer.twoWord ? 2 : 1))) & m_vramMask;
+}
+
+void VDP2::fetchNormal(Layer& layer)
+{
+    const u8* pass = windowPass(layer.window, m_passScratch);
+    const u32 maxMode = layer.number == kNbg0 ? 4 : layer.number == kNbg1 ? 3 : 1;
+    if (layer.colorMode > maxMode) {
+        // A colour mode the layer cannot show: nothing of it is drawn.
+        std::fill_n(m_dots[layer.record].key, kMaxLineDots, u8{0});
+        return;
+    }
+    const bool bitmap = layer.bitmap && layer.number < 2;
+    switch (layer.colorMode) {
+    case 0: bitmap ? fetchNormalLine<0, true>(layer, pass) : fetchNormalLine<0, false>(layer, pass); break;
+    case 1: bitmap ? fetchNormalLine<1, true>(layer, pass) : fetchNormalLine<1, false>(layer, pass); break;
+    case 2: bitmap ? fetchNormalLine<2, true>(layer, pass) : fetchNormalLine<2, false>(layer, pass); break;
+    case 3: bitmap ? fetchNormalLine<3, true>(layer, pass) : fetchNormalLine<3, false>(layer, pass); break;
+    default: bitmap ? fetchNormalLine<4, true>(layer, pass) : fetchNormalLine<4, false>(layer, pass); break;
+    }
+}
+
+template <int Mode, bool Bitmap>
+void VDP2::fetchNormalLine(Layer& layer, const u8* pass)
+{
+    LineDots& out = m_dots[layer.record];
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    const u8* vram = m_vram;
+    const u8* cram = m_colorRam;
+    const u32 vramMask = m_vramMask;
+    const u32 cramMode = m_colorRamMode;
+    const u32 widthMask = Bitmap ? layer.bitmapWidthMask : layer.map.widthMask;
+    const u32 heightMask = Bitmap ? layer.bitmapHeightMask : layer.map.heightMask;
+    const u16* mosaic = layer.yMode == 1 ? m_mosaic[m_mosaicX] : nullptr;
+    const u32 charMask = layer.charSize16 ? 15 : 7;
+    const u8 record = static_cast<u8>(layer.record);
+    const u8* table = m_specialTables[layer.specialSelect];
+    const u32 priorityMode = layer.specialPriorityMode;
+    const u32 ccMode = m_outputs[layer.record].specialMode;
+    const u32 cellScrollBase = m_cellScrollTable + layer.cellScrollSlot * 4;
+    const u32 cellScrollStride = layer.cellScrollCount * 4;
+
+    u32 position = static_cast<u32>(layer.xStart);
+    u32 row = layer.lineRow;
+    u32 rowAddress = layer.rowAddress;
+    u32 cached = ~0u;
+    PatternName name;
+    if constexpr (Bitmap) {
+        name.palette = layer.bitmapPalette;
+        name.specialPriority = layer.bitmapSpecialPriority;
+        name.specialCc = layer.bitmapSpecialCc;
+    }
+
+    for (u32 x = 0; x < width; ++x) {
+        u32 col = (position >> 16) & widthMask;
+        position += layer.xStep;
+        if (mosaic)
+            col = mosaic[col];
+        if (layer.yMode == 2 && (x & 7) == 0) {
+            const u32 at = cellScrollBase + (x >> 3) * cellScrollStride;
+            const s32 entry = scrollEntry(loadBe32(vram + (at & vramMask & ~3u)));
+            row = (static_cast<u32>(entry + layer.yPosition) >> 16) & heightMask;
+            if constexpr (Bitmap)
+                rowAddress = layer.bitmapBase + (row << layer.bitmapRowShift);
+        }
+        u32 raw;
+        if constexpr (Bitmap) {
+            raw = rowDot<Mode>(vram, vramMask, rowAddress, col);
+        } else {
+            const u32 address = nameAddress(layer.map, layer, col, row);
+            if (address != cached) {
+                name = decodeName(layer, address);
+                cached = address;
+            }
+            const u32 dx = (col & charMask) ^ (name.hflip ? charMask : 0);
+            const u32 dy = (row & charMask) ^ (name.vflip ? charMask : 0);
+            raw = charDot<Mode>(vram, vramMask, name.charAddress, dx, dy);
+        }
+        const DotColor dot = resolveDot<Mode>(raw, name.palette, layer.cramOffset, layer.transparentShown, cram, cramMode);
+        const u32 priority = dotPriority(priorityMode, layer.priority, name.specialPriority, table, dot.code);
+        const bool visible = dot.opaque && priority && (!pass || pass[x]);
+        out.color[x] = dot.color;
+        out.key[x] = visible ? static_cast<u8>((priority << 3) | record) : 0;
+        out.cc[x] = dotCcCondition(ccMode, name.specialCc, table, dot.code, dot.msb);
+    }
+}

@@ -1,0 +1,182 @@
+// VDP2 sprite layer (VDP1's display frame buffer) and external layer (the
+// MPEG card's frame buffer).
+#include <algorithm>
+#include <cstring>
+
+#include "video/vdp1/vdp1.h"
+#include "video/vdp2/vdp2.h"
+#include "video/vdp2/vdp2_fetch.h"
+
+using namespace vdp2;
+
+namespace {
+
+constexpr u32 kFrameBufferMask = 0x3FFFF;  // one 256 KB VDP1 buffer
+
+struct SpriteDot {
+    u32 code;
+    u8 priority;  // priority register number
+    u8 ratio;     // ratio register number
+    u8 shadowClass;
+};
+
+// Splits a dot by sprite type. Types 0-7 are 16-bit dots, 8-15 bytes.
+SpriteDot decodeSpriteDot(u32 type, u32 d)
+{
+    SpriteDot s{0, 0, 0, 0};
+    u32 shadowCode = 0;
+    switch (type) {
+    case 0: s.priority = (d >> 14) & 3, s.ratio = (d >> 11) & 7, s.code = d & 0x7FF, shadowCode = 0x7FE; break;
+    case 1: s.priority = (d >> 13) & 7, s.ratio = (d >> 11) & 3, s.code = d & 0x7FF, shadowCode = 0x7FE; break;
+    case 2: s.priority = (d >> 14) & 1, s.ratio = (d >> 11) & 7, s.code = d & 0x7FF, shadowCode = 0x7FE; break;
+    case 3: s.priority = (d >> 13) & 3, s.ratio = (d >> 11) & 3, s.code = d & 0x7FF, shadowCode = 0x7FE; break;
+    case 4: s.priority = (d >> 13) & 3, s.ratio = (d >> 10) & 7, s.code = d & 0x3FF, shadowCode = 0x3FE; break;
+    case 5: s.priority = (d >> 12) & 7, s.ratio = (d >> 11) & 1, s.code = d & 0x7FF, shadowCode = 0x7FE; break;
+    case 6: s.priority = (d >> 12) & 7, s.ratio = (d >> 10) & 3, s.code = d & 0x3FF, shadowCode = 0x3FE; break;
+    case 7: s.priority = (d >> 12) & 7, s.ratio = (d >> 9) & 7, s.code = d & 0x1FF, shadowCode = 0x1FE; break;
+    case 8: s.priority = (d >> 7) & 1, s.code = d & 0x7F, shadowCode = 0x7E; break;
+    case 9: s.priority = (d >> 7) & 1, s.ratio = (d >> 6) & 1, s.code = d & 0x3F, shadowCode = 0x3E; break;
+    case 10: s.priority = (d >> 6) & 3, s.code = d & 0x3F, shadowCode = 0x3E; break;
+    case 11: s.ratio = (d >> 6) & 3, s.code = d & 0x3F, shadowCode = 0x3E; break;
+    case 12: s.priority = (d >> 7) & 1, s.code = d & 0xFF, shadowCode = 0xFE; break;
+    case 13: s.priority = (d >> 7) & 1, s.ratio = (d >> 6) & 1, s.code = d & 0xFF, shadowCode = 0xFE; break;
+    case 14: s.priority = (d >> 6) & 3, s.code = d & 0xFF, shadowCode = 0xFE; break;
+    default: s.ratio = (d >> 6) & 3, s.code = d & 0xFF, shadowCode = 0xFE; break;
+    }
+    if (s.code == shadowCode)
+        s.shadowClass = 1;
+    else if (type >= 2 && type <= 7 && (d & 0x8000))
+        s.shadowClass = d == 0x8000 ? 2 : 3;
+    return s;
+}
+
+}  // namespace
+
+void VDP2::fetchSprite()
+{
+    LineDots& out = m_dots[kSpriteRecord];
+    SpriteDots& extra = m_spriteDots;
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    std::memset(extra.window, 0, sizeof extra.window);
+    const FrameBufferInfo* frame = m_sprite.active && m_vdp1 ? m_vdp1->getDisplayFrameBuffer() : nullptr;
+    if (!frame || !frame->pixels) {
+        std::memset(out.key, 0, sizeof out.key);
+        return;
+    }
+    const SpriteLayer& s = m_sprite;
+    const bool eightBit = frame->eightBit;
+    if (eightBit != (s.type >= 8))
+        m_sprite.logWarning(2, "Sprite data size doesn't match sprite type [size: %d, type: %d]", eightBit ? 8 : 16,
+                            s.type);
+    if (s.mixed && eightBit)
+        m_sprite.logWarning(2, "Mixed color mode when data is 8-bit");
+    const s32 frameWidth = frame->width;
+    const s32 frameHeight = frame->height;
+    const u32 rowShift = (frameWidth >= 1024 ? 10 : 9) + (eightBit ? 0 : 1);
+    const u32 dotMask = s.type < 8 ? 0xFFFF : 0xFF;
+    const u32 exponent = (frameWidth >= 1024 ? 1 : 0) + 1 - ((m_screenMode >> 1) & 1);
+
+    // Positions are 16.16 and may be negative in VDP1's rotation mode.
+    s64 x, y, stepX, stepY;
+    if (!frame->rotation) {
+        x = 0;
+        y = static_cast<s64>(m_interlace == 3 ? m_lineV >> 1 : m_lineV) << 16;
+        stepX = s64{0x8000} << exponent;
+        stepY = 0;
+    } else {
+        const RotationParams& a = m_rotation[0];
+        x = s64{a.xLine} << 6;
+        y = s64{a.yLine} << 6;
+        stepX = s64{a.dx} << (5 + exponent);
+        stepY = s64{a.dy} << (5 + exponent);
+    }
+
+    const u8* pixels = frame->pixels;
+    const u8* cram = m_colorRam;
+    const u32 cramMode = m_colorRamMode;
+    const u32 ccMode = m_outputs[kSpriteRecord].specialMode;
+    const bool windowBits = s.windowEnable && s.type >= 2 && s.type <= 7;
+    for (u32 i = 0; i < width; ++i, x += stepX, y += stepY) {
+        const s64 sx = x >> 16;
+        const s64 sy = y >> 16;
+        out.key[i] = 0;
+        out.cc[i] = 0;
+        out.color[i] = 0;
+        extra.shadowClass[i] = 0;
+        if (sx < 0 || sy < 0 || sx >= frameWidth || sy >= frameHeight)
+            continue;
+        const u32 offset = (static_cast<u32>(sy) << rowShift) + (eightBit ? static_cast<u32>(sx) : static_cast<u32>(sx) * 2);
+        u32 d = eightBit ? pixels[offset & kFrameBufferMask] : loadBe16(pixels + (offset & kFrameBufferMask & ~1u));
+        d &= dotMask;
+        if (windowBits && (d & 0x8000)) {
+            extra.window[i] = 1;
+            d &= 0x7FFF;
+        }
+        if (!d)
+            continue;
+        u8 flags, msb;
+        if (s.mixed && (d & 0x8000)) {
+            out.color[i] = colorTable[d];
+            msb = 1;
+            flags = s.priorities[0];
+            extra.ratio[i] = s.ratios[0];
+        } else {
+            const SpriteDot dot = decodeSpriteDot(s.type, d);
+            out.color[i] = paletteColor(cram, cramMode, dot.code + s.cramOffset, msb);
+            flags = s.priorities[dot.priority];
+            extra.ratio[i] = s.ratios[dot.ratio];
+            extra.shadowClass[i] = dot.shadowClass;
+        }
+        out.cc[i] = ccMode == 3 ? msb : (flags & 1);
+        out.key[i] = static_cast<u8>(((flags >> 1) << 3) | kSpriteRecord);
+        if (!(flags >> 1))
+            out.key[i] = 0;
+    }
+    if (const u8* pass = windowPass(s.window, m_passScratch)) {
+        for (u32 i = 0; i < width; ++i)
+            out.key[i] = pass[i] ? out.key[i] : 0;
+    }
+}
+
+void VDP2::fetchExternal(Layer& layer)
+{
+    LineDots& out = m_dots[layer.record];
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    // The MPEG frame is 512 x 256: rows past its height show nothing.
+    if (layer.externalRow >= layer.externalHeight || !layer.externalPixels) {
+        std::memset(out.key, 0, sizeof out.key);
+        return;
+    }
+    const u8* pass = windowPass(layer.window, m_passScratch);
+    const u32 m = layer.colorMode == 4 ? 3 : layer.colorMode;
+    const u32 rowAddress = layer.externalRow << (8 + m);
+    u32 mask = 1;
+    while (mask * 2 <= layer.externalBytes)
+        mask *= 2;
+    mask -= 1;
+    const u8* pixels = layer.externalPixels;
+    const u8 record = static_cast<u8>(layer.record);
+    const u32 ccMode = m_outputs[layer.record].specialMode;
+    const u8* table = m_specialTables[layer.specialSelect];
+    for (u32 x = 0; x < width; ++x) {
+        out.key[x] = 0;
+        if (x >= 512)
+            continue;
+        DotColor dot;
+        switch (m) {
+        case 0: dot = resolveDot<0>(rowDot<0>(pixels, mask, rowAddress, x), 0, layer.cramOffset, layer.transparentShown, m_colorRam, m_colorRamMode); break;
+        case 1: dot = resolveDot<1>(rowDot<1>(pixels, mask, rowAddress, x), 0, layer.cramOffset, layer.transparentShown, m_colorRam, m_colorRamMode); break;
+        case 2: dot = resolveDot<2>(rowDot<2>(pixels, mask, rowAddress, x), 0, layer.cramOffset, layer.transparentShown, m_colorRam, m_colorRamMode); break;
+        default: {
+            u32 raw;
+            std::memcpy(&raw, pixels + ((rowAddress + x * 4) & mask & ~3u), 4);
+            dot = resolveDot<4>(raw, 0, 0, layer.transparentShown, m_colorRam, m_colorRamMode);
+            break;
+        }
+        }
+        out.color[x] = dot.color;
+        out.cc[x] = dotCcCondition(ccMode, 0, table, dot.code, dot.msb);
+        const bool visible = dot.opaque && layer.priority && (!pass || pass[x]);
+        out.key[x] = visible ? static_cast<u8>((layer.priority << 3) | record) : 0;
+    }
+}
