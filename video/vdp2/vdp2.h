@@ -271,6 +271,7 @@ private:
     static bool fromSlave(const CPU* cpu);
 
     void buildTables();
+    void refreshPalette();
     void beginFrame();
     void computeDisplaySize();
     void setupLine(int y);
@@ -302,6 +303,7 @@ private:
     void prepareCellScroll();
     void fetchNormal(Layer& layer);
     template <int Mode, bool Bitmap> void fetchNormalLine(Layer& layer, const u8* pass);
+    template <int Mode> void fetchCellRuns(Layer& layer, const u8* pass);
     vdp2::PatternName decodeName(const Layer& layer, u32 address) const;
     vdp2::PatternName decodeNameValue(const Layer& layer, u32 raw, bool twoWord) const;
     u32 nameAddress(const vdp2::MapGeometry& map, const Layer& layer, u32 col, u32 row) const;
@@ -314,11 +316,20 @@ private:
     template <int Mode> void fetchRotationLine(Layer& layer, const u8* pass);
 
     // Sprite and external layers.
+    struct SpriteLine {
+        const u8* pixels;
+        s64 x, y, stepX, stepY;
+        s32 width, height;
+        u32 rowShift, dotMask;
+        bool eightBit;
+    };
     void fetchSprite();
+    template <u32 Type> void fetchSpriteLine(const SpriteLine& line);
     void fetchExternal(Layer& layer);
 
     // Compositor.
     void composeNormal(u32 x0, u32 count, u32* row);
+    void selectLayers(u32 x0, u32 end);
     void composeHighResolution(u32 x0, u32 count, u32* row, u32 y);
     u32 colorOf(u32 record, u32 x) const;
     u32 blend(u32 top, u32 topRecord, u32 other, u32 otherRecord, u32 x) const;
@@ -392,9 +403,20 @@ private:
     u8 m_coefficientLineColorUsed[2] = {};
     int m_lineV = 0;
     u8 m_passScratch[vdp2::kMaxLineDots];
+    u8 m_passAll[vdp2::kMaxLineDots];
     u8 m_ccPass[vdp2::kMaxLineDots];
     u8 m_ccPassAll = 1;
     u8 m_rotationSetB[vdp2::kMaxLineDots];
+    u8 m_top[vdp2::kMaxLineDots], m_second[vdp2::kMaxLineDots], m_third[vdp2::kMaxLineDots],
+        m_fourth[vdp2::kMaxLineDots];
+    u32 m_constantColor[2][vdp2::kMaxLineDots];
+
+    // Colour RAM decoded for the dot loops, and the colour RAM it was
+    // decoded from: compared before every line, so no write path is missed.
+    u32 m_palette[2048] = {};
+    u32 m_paletteMask = 0x3FF;
+    u32 m_paletteMode = ~0u;
+    u8 m_colorRamCopy[kColorRamSize] = {};
 
     // Tables built once by the constructor.
     u16 m_mosaic[16][4096];

@@ -54,6 +54,7 @@ void VDP2::buildTables()
         m_outputs[r].reset();
     }
     m_windowSpan[0] = m_windowSpan[1] = getSpanMaskTable();
+    std::memset(m_passAll, 1, sizeof m_passAll);
     std::memset(m_dots, 0, sizeof m_dots);
     std::memset(&m_spriteDots, 0, sizeof m_spriteDots);
 }
@@ -88,8 +89,8 @@ void VDP2::composeLine(u32 x0, u32 count, u32 y)
         default: fetchNormal(*layer); break;
         }
     }
-    const u8* ccPass = windowPass(m_ccWindow, m_ccPass);
-    m_ccPassAll = ccPass == nullptr;
+    m_ccPassAll = !m_ccWindow.any;
+    windowPass(m_ccWindow, m_ccPass);
 
     u32* row = pixels + static_cast<size_t>(hostCanvas.pitch) * y;
     if (m_screenMode >= 6)
@@ -117,23 +118,31 @@ u32 VDP2::lineColorOf(u32 record, u32 x) const
     return m_outputs[record].lineColor;
 }
 
+// Per-component (c * w) >> 5 for w <= 32, the three components at once:
+// red and blue share one multiply with 16 bits between them.
+inline u32 weigh(u32 c, u32 w)
+{
+    return ((((c & 0xFF00FF) * w) >> 5) & 0xFF00FF) | ((((c & 0x00FF00) * w) >> 5) & 0x00FF00);
+}
+
+// Per-component sum, saturated at 255.
+inline u32 addSaturated(u32 a, u32 b)
+{
+    u32 rb = (a & 0xFF00FF) + (b & 0xFF00FF);
+    u32 g = (a & 0x00FF00) + (b & 0x00FF00);
+    rb |= ((rb & 0x01000100) >> 8) * 0xFF;
+    g |= ((g & 0x00010000) >> 8) * 0xFF;
+    return (rb & 0xFF00FF) | (g & 0x00FF00);
+}
+
 // Colour calculation of the top dot with another: a ratio blend (mode 0 the
 // top's ratio, mode 2 the other's) or a saturating addition.
 u32 VDP2::blend(u32 top, u32 topRecord, u32 other, u32 otherRecord, u32 x) const
 {
-    if (m_ccMode & 1) {
-        u32 result = 0;
-        for (int shift = 0; shift < 24; shift += 8)
-            result |= u32{saturateTable[((top >> shift) & 0xFF) + ((other >> shift) & 0xFF)]} << shift;
-        return result;
-    }
+    if (m_ccMode & 1)
+        return addSaturated(top, other);
     const u32 r = m_ccMode == 0 ? ratioOf(topRecord, x) : ratioOf(otherRecord, x);
-    const u8* topWeight = m_ratio[31 - r];
-    const u8* otherWeight = m_ratio[r + 1];
-    u32 result = 0;
-    for (int shift = 0; shift < 24; shift += 8)
-        result |= u32(topWeight[(top >> shift) & 0xFF] + otherWeight[(other >> shift) & 0xFF]) << shift;
-    return result;
+    return weigh(top, 31 - r) + weigh(other, r + 1);
 }
 
 u32 VDP2::mix(u32 rowIndex, u32 a, u32 b, u32 c) const
@@ -162,7 +171,10 @@ u32 VDP2::applyOffset(u32 color, const LayerOutput& out) const
     return r << 16 | g << 8 | b;
 }
 
-void VDP2::composeNormal(u32 x0, u32 count, u32* row)
+// Orders the visible dots of every pixel: the four highest keys, highest
+// first. A key is (priority << 3) | record, so equal priorities go to the
+// higher record; 0 is no dot. Plain loops over bytes, which vectorise.
+void VDP2::selectLayers(u32 x0, u32 end)
 {
     const u8* keys[6];
     u32 layers = 0;
@@ -172,94 +184,147 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
         if (layer->active)
             keys[layers++] = m_dots[layer->record].key;
     }
-    const u8* ccPass = m_ccPassAll ? nullptr : m_ccPass;
+    u8* levels[4] = {m_top, m_second, m_third, m_fourth};
+    for (u32 level = 0; level < 4; ++level) {
+        u8* out = levels[level];
+        std::memset(out + x0, 0, end - x0);
+        const u8* above = level ? levels[level - 1] : nullptr;
+        for (u32 i = 0; i < layers; ++i) {
+            const u8* k = keys[i];
+            if (!above) {
+                for (u32 x = x0; x < end; ++x)
+                    out[x] = std::max(out[x], k[x]);
+            } else {
+                for (u32 x = x0; x < end; ++x)
+                    out[x] = std::max<u8>(out[x], k[x] < above[x] ? k[x] : 0);
+            }
+        }
+    }
+}
+
+void VDP2::composeNormal(u32 x0, u32 count, u32* row)
+{
+    const u32 end = x0 + count;
+    selectLayers(x0, end);
+    for (u32 x = x0; x < end; ++x) {
+        m_constantColor[0][x] = m_outputs[kLineColorRecord].color;
+        m_constantColor[1][x] = m_outputs[kBackRecord].color;
+    }
+    const u32* colors[kRecords];
+    const u8* conditions[kRecords];
+    for (u32 r = 0; r < 6; ++r) {
+        colors[r] = m_dots[r].color;
+        conditions[r] = m_dots[r].cc;
+    }
+    colors[kLineColorRecord] = m_constantColor[0];
+    colors[kBackRecord] = m_constantColor[1];
+    conditions[kLineColorRecord] = conditions[kBackRecord] = m_passAll;
+    const u8* ccPass = m_ccPassAll ? m_passAll : m_ccPass;
+    u8 ccEnable[kRecords];
+    u8 ratio[kRecords];
+    const u8* offsets[kRecords][3];
+    bool anyOffset = false, anyTarget = false;
+    for (u32 r = 0; r < kRecords; ++r) {
+        const LayerOutput& out = m_outputs[r];
+        ccEnable[r] = out.ccEnable;
+        ratio[r] = static_cast<u8>(out.ratio);
+        for (int c = 0; c < 3; ++c) {
+            offsets[r][c] = &m_offsetTable[0][0] + out.offset[c];
+            anyOffset |= out.offset[c] != 0;
+        }
+        anyTarget |= out.effectTarget != 0;
+    }
+    auto record = [](u8 key) -> u32 { return key ? key & 7u : kBackRecord; };
+    const u8* shadowClass = m_spriteDots.shadowClass;
+    const bool shadows = m_sprite.active;
+    const bool simple = m_effectMode == 0 && !anyTarget;
     u32 newer = 0, older = 0;  // gradation history
 
-    for (u32 x = x0; x < x0 + count; ++x) {
-        u64 mask = 0;
-        for (u32 i = 0; i < layers; ++i)
-            mask |= u64{1} << keys[i][x];
-        mask &= ~u64{0xFF};
-        auto next = [&mask]() -> u32 {
-            if (!mask)
-                return kBackRecord;
-            const u32 bit = 63 - static_cast<u32>(std::countl_zero(mask));
-            mask &= ~(u64{1} << bit);
-            return bit & 7;
-        };
-        u32 top = next();
-        u32 second = next();
-        u32 third = next();
-
+    for (u32 x = x0; x < end; ++x) {
+        u32 top = record(m_top[x]);
+        u32 second = record(m_second[x]);
+        u32 third = record(m_third[x]);
         bool halved = false;
-        if (top == kSpriteRecord) {
-            switch (m_spriteDots.shadowClass[x]) {
+        if (shadows && top == kSpriteRecord && shadowClass[x]) {
+            switch (shadowClass[x]) {
             case 1:
                 if (m_outputs[second].shadow) {
-                    top = second, second = third, third = next();
+                    top = second, second = third, third = record(m_fourth[x]);
                     halved = true;
                 }
                 break;
             case 2:
                 halved = m_shadowSelect && m_outputs[second].shadow;
-                top = second, second = third, third = next();
-                break;
-            case 3:
-                halved = true;
+                top = second, second = third, third = record(m_fourth[x]);
                 break;
             default:
+                halved = true;
                 break;
             }
         }
 
-        const LayerOutput& out = m_outputs[top];
-        u32 color = colorOf(top, x);
-        const u8 condition = top < 6 ? m_dots[top].cc[x] : 1;
-        const u32 applies = (condition & out.ccEnable & (ccPass ? ccPass[x] : 1)) ? 1 : 0;
-        switch (applies + out.effectTarget * 2 + m_effectMode) {
-        case 1:
-            color = blend(color, top, colorOf(second, x), second, x);
-            break;
-        case 3:
-            color = blend(color, top, lineColorOf(top, x), kLineColorRecord, x);
-            break;
-        case 5: {
-            const u32 rowIndex = m_outputs[second].ccEnable;
-            const u32 mixed = mix(rowIndex, colorOf(second, x), colorOf(third, x), 0);
-            color = blend(color, top, mixed, second, x);
-            break;
-        }
-        case 7: {
-            const u32 rowIndex =
-                m_outputs[kLineColorRecord].ccEnable ? (m_outputs[second].ccEnable ? 2 : 1) : 0;
-            const u32 lineColor = mix(rowIndex, lineColorOf(top, x), colorOf(second, x), colorOf(third, x));
-            color = blend(color, top, lineColor, kLineColorRecord, x);
-            break;
-        }
-        case 8:
-        case 10:
-            older = newer;
-            newer = colorOf(m_gradationTarget, x);
-            break;
-        case 9:
-        case 11: {
-            const u32 target = colorOf(m_gradationTarget, x);
-            if (top != m_gradationTarget && second != m_gradationTarget) {
-                older = newer;
-                newer = target;
-                color = blend(color, top, colorOf(second, x), second, x);
+        u32 color = colors[top][x];
+        const u32 applies = conditions[top][x] & ccEnable[top] & ccPass[x];
+        if (simple) {
+            // Blend always and keep the result where calculation applies:
+            // no branch on the picture's contents.
+            const u32 other = colors[second][x];
+            u32 blended;
+            if (m_ccMode & 1) {
+                blended = addSaturated(color, other);
+            } else {
+                const u32 from = m_ccMode == 0 ? top : second;
+                const u32 r = from == kSpriteRecord ? m_spriteDots.ratio[x] : ratio[from];
+                blended = weigh(color, 31 - r) + weigh(other, r + 1);
+            }
+            color = applies ? blended : color;
+        } else {
+            switch (applies + m_outputs[top].effectTarget * 2 + m_effectMode) {
+            case 1:
+                color = blend(color, top, colors[second][x], second, x);
+                break;
+            case 3:
+                color = blend(color, top, lineColorOf(top, x), kLineColorRecord, x);
+                break;
+            case 5: {
+                const u32 mixed = mix(m_outputs[second].ccEnable, colors[second][x], colors[third][x], 0);
+                color = blend(color, top, mixed, second, x);
                 break;
             }
-            const u32 blurred = halve(target) + ((newer >> 2) & 0x3F3F3F) + ((older >> 2) & 0x3F3F3F);
-            older = newer;
-            newer = target;
-            color = blend(color, top, blurred, kLineColorRecord, x);
-            break;
+            case 7: {
+                const u32 rowIndex = m_outputs[kLineColorRecord].ccEnable ? (m_outputs[second].ccEnable ? 2 : 1) : 0;
+                const u32 lineColor = mix(rowIndex, lineColorOf(top, x), colors[second][x], colors[third][x]);
+                color = blend(color, top, lineColor, kLineColorRecord, x);
+                break;
+            }
+            case 8:
+            case 10:
+                older = newer;
+                newer = colors[m_gradationTarget][x];
+                break;
+            case 9:
+            case 11: {
+                const u32 target = colors[m_gradationTarget][x];
+                if (top != m_gradationTarget && second != m_gradationTarget) {
+                    older = newer;
+                    newer = target;
+                    color = blend(color, top, colors[second][x], second, x);
+                    break;
+                }
+                const u32 blurred = halve(target) + ((newer >> 2) & 0x3F3F3F) + ((older >> 2) & 0x3F3F3F);
+                older = newer;
+                newer = target;
+                color = blend(color, top, blurred, kLineColorRecord, x);
+                break;
+            }
+            default:
+                break;
+            }
         }
-        default:
-            break;
+        if (anyOffset) {
+            const u8* const* o = offsets[top];
+            color = u32{o[0][(color >> 16) & 0xFF]} << 16 | u32{o[1][(color >> 8) & 0xFF]} << 8 | o[2][color & 0xFF];
         }
-        color = applyOffset(color, out);
         row[x] = halved ? halve(color) : color;
     }
 }

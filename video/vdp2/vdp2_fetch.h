@@ -17,6 +17,13 @@ inline u32 swapRedBlue(u32 c)
     return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
 }
 
+// A console 16-bit colour as a host pixel; the same as colorTable, without
+// a 256 KB table walk in the per-dot loops.
+inline u32 rgb555(u32 c)
+{
+    return ((c & 0x1F) << 19) | ((c & 0x3E0) << 6) | ((c & 0x7C00) >> 7);
+}
+
 // Colour RAM lookup by colour RAM mode; msb receives the entry's top bit.
 inline u32 paletteColor(const u8* cram, u32 mode, u32 code, u8& msb)
 {
@@ -24,12 +31,12 @@ inline u32 paletteColor(const u8* cram, u32 mode, u32 code, u8& msb)
     case 0: {
         const u16 w = loadBe16(cram + ((code & 0x3FF) << 1));
         msb = static_cast<u8>(w >> 15);
-        return colorTable[w];
+        return rgb555(w);
     }
     case 1: {
         const u16 w = loadBe16(cram + ((code & 0x7FF) << 1));
         msb = static_cast<u8>(w >> 15);
-        return colorTable[w];
+        return rgb555(w);
     }
     case 2: {
         const u32 l = loadBe32(cram + ((code & 0x3FF) << 2));
@@ -41,6 +48,20 @@ inline u32 paletteColor(const u8* cram, u32 mode, u32 code, u8& msb)
         return 0;
     }
 }
+
+// The decoded colour RAM (see VDP2::refreshPalette): host colour in bits
+// 0-23, the entry's MSB in bit 31; mask is the code mask of the colour RAM mode.
+struct Palette {
+    const u32* entries;
+    u32 mask;
+
+    u32 lookup(u32 code, u8& msb) const
+    {
+        const u32 e = entries[code & mask];
+        msb = static_cast<u8>(e >> 31);
+        return e & 0xFFFFFF;
+    }
+};
 
 // log2 of the bytes of one 8 x 8 cell in colour mode Mode.
 template <int Mode>
@@ -96,14 +117,14 @@ struct DotColor {
 // Colour of a raw dot: palette modes look colour RAM up, direct modes carry
 // their colour. Code 0 (or a clear MSB) is transparent unless shown.
 template <int Mode>
-inline DotColor resolveDot(u32 raw, u32 palette, u32 cramOffset, u8 transparentShown, const u8* cram, u32 cramMode)
+inline DotColor resolveDot(u32 raw, u32 palette, u32 cramOffset, u8 transparentShown, const Palette& colors)
 {
     DotColor d;
     d.code = raw;
     if constexpr (Mode == 3) {
         d.opaque = static_cast<u8>((raw >> 15) | transparentShown);
         d.msb = 1;
-        d.color = colorTable[raw & 0xFFFF];
+        d.color = rgb555(raw);
     } else if constexpr (Mode == 4) {
         d.opaque = static_cast<u8>((raw >> 31) | transparentShown);
         d.msb = 1;
@@ -118,7 +139,7 @@ inline DotColor resolveDot(u32 raw, u32 palette, u32 cramOffset, u8 transparentS
             code = raw &= 0x7FF;
         d.code = raw;
         d.opaque = static_cast<u8>((raw != 0) | transparentShown);
-        d.color = paletteColor(cram, cramMode, code + cramOffset, d.msb);
+        d.color = colors.lookup(code + cramOffset, d.msb);
     }
     return d;
 }

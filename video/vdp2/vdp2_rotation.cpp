@@ -214,9 +214,8 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass)
     }
 
     const u8* vram = m_vram;
-    const u8* cram = m_colorRam;
+    const Palette colors{m_palette, m_paletteMask};
     const u32 vramMask = m_vramMask;
-    const u32 cramMode = m_colorRamMode;
     const u32 charMask = layer.charSize16 ? 15 : 7;
     const u8 record = static_cast<u8>(layer.record);
     const u8* table = m_specialTables[layer.specialSelect];
@@ -279,7 +278,7 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass)
             }
             if (p.coefficientLineColor) {
                 u8 msb;
-                lineColors[x] = paletteColor(cram, cramMode, lineColorBase | lineCode[set], msb);
+                lineColors[x] = colors.lookup(lineColorBase | lineCode[set], msb);
                 m_coefficientLineColorUsed[lineColorSlot] = 1;
             }
         }
@@ -347,9 +346,9 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass)
             const u32 dy = (row & charMask) ^ (name.vflip ? charMask : 0);
             raw = charDot<Mode>(vram, vramMask, name.charAddress, dx, dy);
         }
-        const DotColor dot = resolveDot<Mode>(raw, name.palette, layer.cramOffset, layer.transparentShown, cram, cramMode);
+        const DotColor dot = resolveDot<Mode>(raw, name.palette, layer.cramOffset, layer.transparentShown, colors);
         const u32 priority = dotPriority(layer.specialPriorityMode, layer.priority, name.specialPriority, table, dot.code);
-        const bool visible = dot.opaque && priority && (!pass || pass[x]);
+        const bool visible = dot.opaque & (priority != 0) & pass[x];
         out.color[x] = dot.color;
         out.key[x] = visible ? static_cast<u8>((priority << 3) | record) : 0;
         out.cc[x] = dotCcCondition(ccMode, name.specialCc, table, dot.code, dot.msb);

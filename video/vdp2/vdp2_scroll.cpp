@@ -228,15 +228,89 @@ void VDP2::fetchNormal(Layer& layer)
     }
 }
 
-template <int Mode, bool Bitmap>
-void VDP2::fetchNormalLine(Layer& layer, const u8* pass)
+// The common case: a cell-mode layer at 1:1 without mosaic or vertical cell
+// scroll. Each character row is located once and its dots read in a run.
+template <int Mode>
+void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
 {
     LineDots& out = m_dots[layer.record];
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     const u8* vram = m_vram;
-    const u8* cram = m_colorRam;
     const u32 vramMask = m_vramMask;
-    const u32 cramMode = m_colorRamMode;
+    const Palette colors{m_palette, m_paletteMask};
+    const u32 widthMask = layer.map.widthMask;
+    const u32 charMask = layer.charSize16 ? 15 : 7;
+    const u8 record = static_cast<u8>(layer.record);
+    const u8* table = m_specialTables[layer.specialSelect];
+    const u32 priorityMode = layer.specialPriorityMode;
+    const u32 ccMode = m_outputs[layer.record].specialMode;
+    const u32 row = layer.lineRow;
+    const u32 cramOffset = layer.cramOffset;
+    const u8 shown = layer.transparentShown;
+    // The fraction of the scroll stays the same along the line.
+    const u32 layerPriority = layer.priority;
+    u32* __restrict colorOut = out.color;
+    u8* __restrict keyOut = out.key;
+    u8* __restrict ccOut = out.cc;
+    u32 col = static_cast<u32>(layer.xStart) >> 16;
+    u32 cached = ~0u;
+    PatternName name;
+    u8 key = 0, cc = 0;
+
+    for (u32 x = 0; x < width;) {
+        const u32 c = col & widthMask;
+        const u32 address = nameAddress(layer.map, layer, c, row);
+        if (address != cached) {
+            name = decodeName(layer, address);
+            cached = address;
+            const u32 priority = dotPriority(priorityMode, layer.priority, name.specialPriority, table, 0);
+            key = priority ? static_cast<u8>((priority << 3) | record) : 0;
+            cc = ccMode == 1 ? name.specialCc : 1;
+        }
+        const u32 dx = (c & charMask) ^ (name.hflip ? charMask : 0);
+        const u32 dy = (row & charMask) ^ (name.vflip ? charMask : 0);
+        const u32 cell = ((dy >> 3) << 1) | (dx >> 3);
+        const u32 rowBase = name.charAddress + (cell << kCellShift<Mode>) + ((dy & 7) << (kCellShift<Mode> - 3));
+        u32 run = 8 - (c & 7);
+        if (run > width - x)
+            run = width - x;
+        const u32 first = dx & 7;
+        const s32 direction = name.hflip ? -1 : 1;
+        const u32 base = Mode == 1 ? (name.palette & 0x700) : Mode == 0 ? name.palette : 0;
+        for (u32 k = 0; k < run; ++k, ++x) {
+            const u32 d = first + static_cast<u32>(direction * static_cast<s32>(k));
+            const u32 raw = rowDot<Mode>(vram, vramMask, rowBase, d);
+            const DotColor dot = resolveDot<Mode>(raw, base, cramOffset, shown, colors);
+            u8 dotKey = key;
+            u8 dotCc = cc;
+            if (priorityMode == 2) {
+                const u32 priority = dotPriority(2, layerPriority, name.specialPriority, table, dot.code);
+                dotKey = priority ? static_cast<u8>((priority << 3) | record) : 0;
+            }
+            if (ccMode >= 2)
+                dotCc = dotCcCondition(ccMode, name.specialCc, table, dot.code, dot.msb);
+            colorOut[x] = dot.color;
+            keyOut[x] = dotKey & static_cast<u8>(-(dot.opaque & pass[x]));
+            ccOut[x] = dotCc;
+        }
+        col += run;
+    }
+}
+
+template <int Mode, bool Bitmap>
+void VDP2::fetchNormalLine(Layer& layer, const u8* pass)
+{
+    if constexpr (!Bitmap) {
+        if (layer.xStep == 0x10000 && layer.yMode == 0) {
+            fetchCellRuns<Mode>(layer, pass);
+            return;
+        }
+    }
+    LineDots& out = m_dots[layer.record];
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    const u8* vram = m_vram;
+    const Palette colors{m_palette, m_paletteMask};
+    const u32 vramMask = m_vramMask;
     const u32 widthMask = Bitmap ? layer.bitmapWidthMask : layer.map.widthMask;
     const u32 heightMask = Bitmap ? layer.bitmapHeightMask : layer.map.heightMask;
     const u16* mosaic = layer.yMode == 1 ? m_mosaic[m_mosaicX] : nullptr;
@@ -284,9 +358,9 @@ void VDP2::fetchNormalLine(Layer& layer, const u8* pass)
             const u32 dy = (row & charMask) ^ (name.vflip ? charMask : 0);
             raw = charDot<Mode>(vram, vramMask, name.charAddress, dx, dy);
         }
-        const DotColor dot = resolveDot<Mode>(raw, name.palette, layer.cramOffset, layer.transparentShown, cram, cramMode);
+        const DotColor dot = resolveDot<Mode>(raw, name.palette, layer.cramOffset, layer.transparentShown, colors);
         const u32 priority = dotPriority(priorityMode, layer.priority, name.specialPriority, table, dot.code);
-        const bool visible = dot.opaque && priority && (!pass || pass[x]);
+        const bool visible = dot.opaque & (priority != 0) & pass[x];
         out.color[x] = dot.color;
         out.key[x] = visible ? static_cast<u8>((priority << 3) | record) : 0;
         out.cc[x] = dotCcCondition(ccMode, name.specialCc, table, dot.code, dot.msb);

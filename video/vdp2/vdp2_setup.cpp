@@ -6,6 +6,7 @@
 #include "core/shared_state.h"
 #include "video/color_tables.h"
 #include "video/vdp2/vdp2.h"
+#include "video/vdp2/vdp2_fetch.h"
 
 using namespace vdp2;
 
@@ -96,6 +97,7 @@ void VDP2::setupLineEffects(int v)
 {
     m_borderMode = (reg(TVMD) >> 8) & 1;
     m_colorRamMode = (reg(RAMCTL) >> 12) & 3;
+    refreshPalette();
 
     for (int bank = 0; bank < 4; ++bank) {
         const u16 low = reg(CYCA0L + bank * 4);
@@ -613,12 +615,12 @@ void VDP2::computeWindows(int k, int v)
         m_windowSpan[k] = getSpanMaskTable();
 }
 
-// The dots a layer's window control lets through on this line, or null when
-// no window is enabled: then nothing is hidden, whatever the logic bit says.
+// The dots (1) a layer's window control lets through on this line. With no
+// window enabled nothing is hidden, whatever the logic bit says.
 const u8* VDP2::windowPass(const WindowControl& w, u8* scratch) const
 {
     if (!w.any)
-        return nullptr;
+        return m_passAll;
     const u8* span0 = m_windowSpan[0];
     const u8* span1 = m_windowSpan[1];
     const u8* sprite = m_spriteDots.window;
@@ -630,4 +632,33 @@ const u8* VDP2::windowPass(const WindowControl& w, u8* scratch) const
         scratch[x] = table[index];
     }
     return scratch;
+}
+
+// Brings the decoded colour RAM up to date, block by block.
+void VDP2::refreshPalette()
+{
+    constexpr u32 kBlock = 64;
+    const bool all = m_paletteMode != m_colorRamMode;
+    m_paletteMode = m_colorRamMode;
+    m_paletteMask = m_colorRamMode == 1 ? 0x7FF : m_colorRamMode == 3 ? 0 : 0x3FF;
+    if (m_colorRamMode == 3) {
+        m_palette[0] = 0;
+        return;
+    }
+    for (u32 block = 0; block < kColorRamSize; block += kBlock) {
+        if (!all && !std::memcmp(m_colorRam + block, m_colorRamCopy + block, kBlock))
+            continue;
+        std::memcpy(m_colorRamCopy + block, m_colorRam + block, kBlock);
+        if (m_colorRamMode == 2) {
+            for (u32 a = block; a < block + kBlock; a += 4) {
+                const u32 c = loadBe32(m_colorRam + a);
+                m_palette[a >> 2] = swapRedBlue(c) | (c & 0x80000000);
+            }
+        } else {
+            for (u32 a = block; a < block + kBlock; a += 2) {
+                const u32 c = loadBe16(m_colorRam + a);
+                m_palette[a >> 1] = rgb555(c) | ((c & 0x8000) << 16);
+            }
+        }
+    }
 }

@@ -21,11 +21,12 @@ struct SpriteDot {
 };
 
 // Splits a dot by sprite type. Types 0-7 are 16-bit dots, 8-15 bytes.
-SpriteDot decodeSpriteDot(u32 type, u32 d)
+template <u32 Type>
+inline SpriteDot decodeSpriteDot(u32 d)
 {
     SpriteDot s{0, 0, 0, 0};
-    u32 shadowCode = 0;
-    switch (type) {
+    u32 shadowCode;
+    switch (Type) {
     case 0: s.priority = (d >> 14) & 3, s.ratio = (d >> 11) & 7, s.code = d & 0x7FF, shadowCode = 0x7FE; break;
     case 1: s.priority = (d >> 13) & 7, s.ratio = (d >> 11) & 3, s.code = d & 0x7FF, shadowCode = 0x7FE; break;
     case 2: s.priority = (d >> 14) & 1, s.ratio = (d >> 11) & 7, s.code = d & 0x7FF, shadowCode = 0x7FE; break;
@@ -43,10 +44,11 @@ SpriteDot decodeSpriteDot(u32 type, u32 d)
     case 14: s.priority = (d >> 6) & 3, s.code = d & 0xFF, shadowCode = 0xFE; break;
     default: s.ratio = (d >> 6) & 3, s.code = d & 0xFF, shadowCode = 0xFE; break;
     }
-    if (s.code == shadowCode)
-        s.shadowClass = 1;
-    else if (type >= 2 && type <= 7 && (d & 0x8000))
-        s.shadowClass = d == 0x8000 ? 2 : 3;
+    // Types 2-7: a set MSB marks a shadowed dot, 0x8000 alone a transparent shadow.
+    u8 msbClass = 0;
+    if constexpr (Type >= 2 && Type <= 7)
+        msbClass = (d & 0x8000) ? (d == 0x8000 ? 2 : 3) : 0;
+    s.shadowClass = s.code == shadowCode ? 1 : msbClass;
     return s;
 }
 
@@ -58,6 +60,7 @@ void VDP2::fetchSprite()
     SpriteDots& extra = m_spriteDots;
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     std::memset(extra.window, 0, sizeof extra.window);
+    std::memset(extra.shadowClass, 0, sizeof extra.shadowClass);
     const FrameBufferInfo* frame = m_sprite.active && m_vdp1 ? m_vdp1->getDisplayFrameBuffer() : nullptr;
     if (!frame || !frame->pixels) {
         std::memset(out.key, 0, sizeof out.key);
@@ -91,50 +94,68 @@ void VDP2::fetchSprite()
         stepY = s64{a.dy} << (5 + exponent);
     }
 
-    const u8* pixels = frame->pixels;
-    const u8* cram = m_colorRam;
-    const u32 cramMode = m_colorRamMode;
-    const u32 ccMode = m_outputs[kSpriteRecord].specialMode;
-    const bool windowBits = s.windowEnable && s.type >= 2 && s.type <= 7;
-    for (u32 i = 0; i < width; ++i, x += stepX, y += stepY) {
+    SpriteLine line{frame->pixels, x, y, stepX, stepY, frameWidth, frameHeight, rowShift, dotMask, eightBit};
+    switch (s.type) {
+    case 0: fetchSpriteLine<0>(line); break;
+    case 1: fetchSpriteLine<1>(line); break;
+    case 2: fetchSpriteLine<2>(line); break;
+    case 3: fetchSpriteLine<3>(line); break;
+    case 4: fetchSpriteLine<4>(line); break;
+    case 5: fetchSpriteLine<5>(line); break;
+    case 6: fetchSpriteLine<6>(line); break;
+    case 7: fetchSpriteLine<7>(line); break;
+    case 8: fetchSpriteLine<8>(line); break;
+    case 9: fetchSpriteLine<9>(line); break;
+    case 10: fetchSpriteLine<10>(line); break;
+    case 11: fetchSpriteLine<11>(line); break;
+    case 12: fetchSpriteLine<12>(line); break;
+    case 13: fetchSpriteLine<13>(line); break;
+    case 14: fetchSpriteLine<14>(line); break;
+    default: fetchSpriteLine<15>(line); break;
+    }
+    const u8* pass = windowPass(s.window, m_passScratch);
+    for (u32 i = 0; i < width; ++i)
+        out.key[i] &= static_cast<u8>(-pass[i]);
+}
+
+template <u32 Type>
+void VDP2::fetchSpriteLine(const SpriteLine& line)
+{
+    LineDots& out = m_dots[kSpriteRecord];
+    SpriteDots& extra = m_spriteDots;
+    const SpriteLayer& s = m_sprite;
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    const Palette colors{m_palette, m_paletteMask};
+    const bool msbCc = m_outputs[kSpriteRecord].specialMode == 3;
+    const bool windowBits = s.windowEnable && Type >= 2 && Type <= 7;
+    const u32 mixed = s.mixed ? 0x8000 : 0;
+    s64 x = line.x, y = line.y;
+    for (u32 i = 0; i < width; ++i, x += line.stepX, y += line.stepY) {
         const s64 sx = x >> 16;
         const s64 sy = y >> 16;
-        out.key[i] = 0;
-        out.cc[i] = 0;
-        out.color[i] = 0;
-        extra.shadowClass[i] = 0;
-        if (sx < 0 || sy < 0 || sx >= frameWidth || sy >= frameHeight)
-            continue;
-        const u32 offset = (static_cast<u32>(sy) << rowShift) + (eightBit ? static_cast<u32>(sx) : static_cast<u32>(sx) * 2);
-        u32 d = eightBit ? pixels[offset & kFrameBufferMask] : loadBe16(pixels + (offset & kFrameBufferMask & ~1u));
-        d &= dotMask;
-        if (windowBits && (d & 0x8000)) {
-            extra.window[i] = 1;
+        // Outside the frame buffer (also at negative rotated positions) the
+        // dot reads as transparent.
+        const bool inside = sx >= 0 && sy >= 0 && sx < line.width && sy < line.height;
+        const u32 offset =
+            (static_cast<u32>(sy) << line.rowShift) + (line.eightBit ? static_cast<u32>(sx) : static_cast<u32>(sx) * 2);
+        u32 d = line.eightBit ? line.pixels[offset & kFrameBufferMask]
+                              : loadBe16(line.pixels + (offset & kFrameBufferMask & ~1u));
+        d = inside ? d & line.dotMask : 0;
+        const u8 window = windowBits ? static_cast<u8>(d >> 15) : 0;
+        extra.window[i] = window;
+        if (window)
             d &= 0x7FFF;
-        }
-        if (!d)
-            continue;
-        u8 flags, msb;
-        if (s.mixed && (d & 0x8000)) {
-            out.color[i] = colorTable[d];
-            msb = 1;
-            flags = s.priorities[0];
-            extra.ratio[i] = s.ratios[0];
-        } else {
-            const SpriteDot dot = decodeSpriteDot(s.type, d);
-            out.color[i] = paletteColor(cram, cramMode, dot.code + s.cramOffset, msb);
-            flags = s.priorities[dot.priority];
-            extra.ratio[i] = s.ratios[dot.ratio];
-            extra.shadowClass[i] = dot.shadowClass;
-        }
-        out.cc[i] = ccMode == 3 ? msb : (flags & 1);
-        out.key[i] = static_cast<u8>(((flags >> 1) << 3) | kSpriteRecord);
-        if (!(flags >> 1))
-            out.key[i] = 0;
-    }
-    if (const u8* pass = windowPass(s.window, m_passScratch)) {
-        for (u32 i = 0; i < width; ++i)
-            out.key[i] = pass[i] ? out.key[i] : 0;
+        const SpriteDot dot = decodeSpriteDot<Type>(d);
+        const bool direct = (d & mixed) != 0;
+        u8 msb;
+        const u32 paletted = colors.lookup(dot.code + s.cramOffset, msb);
+        out.color[i] = direct ? rgb555(d) : paletted;
+        const u8 flags = s.priorities[direct ? 0 : dot.priority];
+        extra.ratio[i] = s.ratios[direct ? 0 : dot.ratio];
+        extra.shadowClass[i] = direct ? 0 : dot.shadowClass;
+        out.cc[i] = msbCc ? (direct ? 1 : msb) : (flags & 1);
+        const u8 key = static_cast<u8>(((flags >> 1) << 3) | kSpriteRecord);
+        out.key[i] = (d && (flags >> 1)) ? key : 0;
     }
 }
 
@@ -155,6 +176,7 @@ void VDP2::fetchExternal(Layer& layer)
         mask *= 2;
     mask -= 1;
     const u8* pixels = layer.externalPixels;
+    const Palette colors{m_palette, m_paletteMask};
     const u8 record = static_cast<u8>(layer.record);
     const u32 ccMode = m_outputs[layer.record].specialMode;
     const u8* table = m_specialTables[layer.specialSelect];
@@ -164,19 +186,19 @@ void VDP2::fetchExternal(Layer& layer)
             continue;
         DotColor dot;
         switch (m) {
-        case 0: dot = resolveDot<0>(rowDot<0>(pixels, mask, rowAddress, x), 0, layer.cramOffset, layer.transparentShown, m_colorRam, m_colorRamMode); break;
-        case 1: dot = resolveDot<1>(rowDot<1>(pixels, mask, rowAddress, x), 0, layer.cramOffset, layer.transparentShown, m_colorRam, m_colorRamMode); break;
-        case 2: dot = resolveDot<2>(rowDot<2>(pixels, mask, rowAddress, x), 0, layer.cramOffset, layer.transparentShown, m_colorRam, m_colorRamMode); break;
+        case 0: dot = resolveDot<0>(rowDot<0>(pixels, mask, rowAddress, x), 0, layer.cramOffset, layer.transparentShown, colors); break;
+        case 1: dot = resolveDot<1>(rowDot<1>(pixels, mask, rowAddress, x), 0, layer.cramOffset, layer.transparentShown, colors); break;
+        case 2: dot = resolveDot<2>(rowDot<2>(pixels, mask, rowAddress, x), 0, layer.cramOffset, layer.transparentShown, colors); break;
         default: {
             u32 raw;
             std::memcpy(&raw, pixels + ((rowAddress + x * 4) & mask & ~3u), 4);
-            dot = resolveDot<4>(raw, 0, 0, layer.transparentShown, m_colorRam, m_colorRamMode);
+            dot = resolveDot<4>(raw, 0, 0, layer.transparentShown, colors);
             break;
         }
         }
         out.color[x] = dot.color;
         out.cc[x] = dotCcCondition(ccMode, 0, table, dot.code, dot.msb);
-        const bool visible = dot.opaque && layer.priority && (!pass || pass[x]);
+        const bool visible = dot.opaque & (layer.priority != 0) & pass[x];
         out.key[x] = visible ? static_cast<u8>((layer.priority << 3) | record) : 0;
     }
 }
