@@ -7,6 +7,7 @@
 class CDB;
 class SMPC;
 class VDP1;
+struct FrameBufferInfo;
 
 // The background processor: its register file, VRAM and colour RAM windows,
 // the TVSTAT/VCNT status it derives from the raster events, and the display
@@ -121,6 +122,10 @@ public:
     // Per-line state the tests and the debugger look at.
     const vdp2::LayerOutput& output(u32 record) const { return m_outputs[record % vdp2::kRecords]; }
     bool layerActive(u32 layer) const;
+
+    // A fixed frame for the sprite layer instead of VDP1's display buffer
+    // (null goes back to VDP1's), for tools and tests.
+    void setSpriteFrame(const FrameBufferInfo* frame) { m_spriteFrame = frame; }
 
     // Writes pixels x0 .. x0 + count - 1 of display line y into the host
     // canvas from the dots the layers fetched for that line.
@@ -339,6 +344,7 @@ private:
     u32 applyOffset(u32 color, const vdp2::LayerOutput& out) const;
 
     VDP1* m_vdp1;
+    const FrameBufferInfo* m_spriteFrame = nullptr;
     SMPC* m_smpc;
     CDB* m_cdb;
     u8* m_vram;

@@ -61,7 +61,9 @@ void VDP2::fetchSprite()
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     std::memset(extra.window, 0, sizeof extra.window);
     std::memset(extra.shadowClass, 0, sizeof extra.shadowClass);
-    const FrameBufferInfo* frame = m_sprite.active && m_vdp1 ? m_vdp1->getDisplayFrameBuffer() : nullptr;
+    const FrameBufferInfo* frame = nullptr;
+    if (m_sprite.active)
+        frame = m_spriteFrame ? m_spriteFrame : m_vdp1 ? m_vdp1->getDisplayFrameBuffer() : nullptr;
     if (!frame || !frame->pixels) {
         std::memset(out.key, 0, sizeof out.key);
         return;
