@@ -329,7 +329,8 @@ private:
         bool eightBit;
     };
     void fetchSprite();
-    template <u32 Type> void fetchSpriteLine(const SpriteLine& line);
+    void readSpriteDots(const SpriteLine& line);
+    template <u32 Type> void fetchSpriteLine();
     void fetchExternal(Layer& layer);
 
     // Compositor.
@@ -410,6 +411,7 @@ private:
     int m_lineV = 0;
     u8 m_passScratch[vdp2::kMaxLineDots];
     u8 m_passAll[vdp2::kMaxLineDots];
+    u16 m_spriteRaw[vdp2::kMaxLineDots];
     u8 m_ccPass[vdp2::kMaxLineDots];
     u8 m_ccPassAll = 1;
     u8 m_rotationSetB[vdp2::kMaxLineDots];
@@ -420,6 +422,7 @@ private:
     // Colour RAM decoded for the dot loops, and the colour RAM it was
     // decoded from: compared before every line, so no write path is missed.
     u32 m_palette[2048] = {};
+    u8 m_paletteMsb[2048] = {};
     u32 m_paletteMask = 0x3FF;
     u32 m_paletteMode = ~0u;
     u8 m_colorRamCopy[kColorRamSize] = {};
@@ -428,6 +431,5 @@ private:
     u16 m_mosaic[16][4096];
     u8 m_ratio[33][256];
     u8 m_offsetTable[512][256];
-    u8 m_windowLogic[16];
     u32 m_highResolutionLast[2] = {};
 };

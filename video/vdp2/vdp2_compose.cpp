@@ -44,10 +44,6 @@ void VDP2::buildTables()
             m_offsetTable[o][c] = static_cast<u8>(v < 0 ? 0 : v > 255 ? 255 : v);
         }
     }
-    for (u32 i = 0; i < 16; ++i) {
-        const u32 b0 = i & 1, b1 = (i >> 1) & 1, b2 = (i >> 2) & 1;
-        m_windowLogic[i] = static_cast<u8>(i < 8 ? 1 - (b0 | b1 | b2) : 1 - (b0 & b1 & b2));
-    }
     for (u32 r = 0; r < kRecords; ++r) {
         m_outputs[r].index = r;
         m_outputs[r].kind = r == kSpriteRecord ? 3 : 0;
@@ -173,7 +169,8 @@ u32 VDP2::applyOffset(u32 color, const LayerOutput& out) const
 
 // Orders the visible dots of every pixel: the four highest keys, highest
 // first. A key is (priority << 3) | record, so equal priorities go to the
-// higher record; 0 is no dot. Plain loops over bytes, which vectorise.
+// higher record. Every level starts at 7, the back screen's record with no
+// priority, which is below every visible dot. Plain byte loops that vectorise.
 void VDP2::selectLayers(u32 x0, u32 end)
 {
     const u8* keys[6];
@@ -186,11 +183,11 @@ void VDP2::selectLayers(u32 x0, u32 end)
     }
     u8* levels[4] = {m_top, m_second, m_third, m_fourth};
     for (u32 level = 0; level < 4; ++level) {
-        u8* out = levels[level];
-        std::memset(out + x0, 0, end - x0);
-        const u8* above = level ? levels[level - 1] : nullptr;
+        u8* __restrict out = levels[level];
+        std::memset(out + x0, kBackRecord, end - x0);
+        const u8* __restrict above = level ? levels[level - 1] : nullptr;
         for (u32 i = 0; i < layers; ++i) {
-            const u8* k = keys[i];
+            const u8* __restrict k = keys[i];
             if (!above) {
                 for (u32 x = x0; x < end; ++x)
                     out[x] = std::max(out[x], k[x]);
@@ -219,11 +216,11 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
     colors[kLineColorRecord] = m_constantColor[0];
     colors[kBackRecord] = m_constantColor[1];
     conditions[kLineColorRecord] = conditions[kBackRecord] = m_passAll;
-    const u8* ccPass = m_ccPassAll ? m_passAll : m_ccPass;
+    const u8* __restrict ccPass = m_ccPassAll ? m_passAll : m_ccPass;
     u8 ccEnable[kRecords];
     u8 ratio[kRecords];
     const u8* offsets[kRecords][3];
-    bool anyOffset = false, anyTarget = false;
+    bool anyOffset = false, anyTarget = false, anyCc = false;
     for (u32 r = 0; r < kRecords; ++r) {
         const LayerOutput& out = m_outputs[r];
         ccEnable[r] = out.ccEnable;
@@ -233,29 +230,61 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
             anyOffset |= out.offset[c] != 0;
         }
         anyTarget |= out.effectTarget != 0;
+        anyCc |= out.ccEnable != 0;
     }
-    auto record = [](u8 key) -> u32 { return key ? key & 7u : kBackRecord; };
+    const u8* __restrict top = m_top;
+    const u8* __restrict second = m_second;
+    const u8* __restrict spriteRatio = m_spriteDots.ratio;
+    u32* __restrict pixels = row;
+
+    if (m_effectMode == 0 && !anyTarget && !m_sprite.active) {
+        // No shadows, no line colour, no gradation: the top dot, blended
+        // with the second where colour calculation applies. The blend is
+        // worked out for every dot and kept or not, so nothing branches on
+        // the picture's contents.
+        const u32 ccMode = m_ccMode;
+        for (u32 x = x0; x < end; ++x) {
+            const u32 t = top[x] & 7;
+            const u32 s = second[x] & 7;
+            u32 color = colors[t][x];
+            if (anyCc) {
+                const u32 other = colors[s][x];
+                const u32 r = ratio[ccMode == 0 ? t : s];
+                const u32 blended =
+                    (ccMode & 1) ? addSaturated(color, other) : weigh(color, 31 - r) + weigh(other, r + 1);
+                color = (conditions[t][x] & ccEnable[t] & ccPass[x]) ? blended : color;
+            }
+            if (anyOffset) {
+                const u8* const* o = offsets[t];
+                color = u32{o[0][(color >> 16) & 0xFF]} << 16 | u32{o[1][(color >> 8) & 0xFF]} << 8 |
+                        o[2][color & 0xFF];
+            }
+            pixels[x] = color;
+        }
+        return;
+    }
+
     const u8* shadowClass = m_spriteDots.shadowClass;
-    const bool shadows = m_sprite.active;
     const bool simple = m_effectMode == 0 && !anyTarget;
+    const u32 ccMode = m_ccMode;
     u32 newer = 0, older = 0;  // gradation history
 
     for (u32 x = x0; x < end; ++x) {
-        u32 top = record(m_top[x]);
-        u32 second = record(m_second[x]);
-        u32 third = record(m_third[x]);
+        u32 t = top[x] & 7;
+        u32 s = second[x] & 7;
+        u32 third = m_third[x] & 7;
         bool halved = false;
-        if (shadows && top == kSpriteRecord && shadowClass[x]) {
+        if (t == kSpriteRecord && shadowClass[x]) {
             switch (shadowClass[x]) {
             case 1:
-                if (m_outputs[second].shadow) {
-                    top = second, second = third, third = record(m_fourth[x]);
+                if (m_outputs[s].shadow) {
+                    t = s, s = third, third = m_fourth[x] & 7;
                     halved = true;
                 }
                 break;
             case 2:
-                halved = m_shadowSelect && m_outputs[second].shadow;
-                top = second, second = third, third = record(m_fourth[x]);
+                halved = m_shadowSelect && m_outputs[s].shadow;
+                t = s, s = third, third = m_fourth[x] & 7;
                 break;
             default:
                 halved = true;
@@ -263,38 +292,31 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
             }
         }
 
-        u32 color = colors[top][x];
-        const u32 applies = conditions[top][x] & ccEnable[top] & ccPass[x];
+        u32 color = colors[t][x];
+        const u32 applies = conditions[t][x] & ccEnable[t] & ccPass[x];
         if (simple) {
-            // Blend always and keep the result where calculation applies:
-            // no branch on the picture's contents.
-            const u32 other = colors[second][x];
-            u32 blended;
-            if (m_ccMode & 1) {
-                blended = addSaturated(color, other);
-            } else {
-                const u32 from = m_ccMode == 0 ? top : second;
-                const u32 r = from == kSpriteRecord ? m_spriteDots.ratio[x] : ratio[from];
-                blended = weigh(color, 31 - r) + weigh(other, r + 1);
-            }
+            const u32 other = colors[s][x];
+            const u32 from = ccMode == 0 ? t : s;
+            const u32 r = from == kSpriteRecord ? spriteRatio[x] : ratio[from];
+            const u32 blended = (ccMode & 1) ? addSaturated(color, other) : weigh(color, 31 - r) + weigh(other, r + 1);
             color = applies ? blended : color;
         } else {
-            switch (applies + m_outputs[top].effectTarget * 2 + m_effectMode) {
+            switch (applies + m_outputs[t].effectTarget * 2 + m_effectMode) {
             case 1:
-                color = blend(color, top, colors[second][x], second, x);
+                color = blend(color, t, colors[s][x], s, x);
                 break;
             case 3:
-                color = blend(color, top, lineColorOf(top, x), kLineColorRecord, x);
+                color = blend(color, t, lineColorOf(t, x), kLineColorRecord, x);
                 break;
             case 5: {
-                const u32 mixed = mix(m_outputs[second].ccEnable, colors[second][x], colors[third][x], 0);
-                color = blend(color, top, mixed, second, x);
+                const u32 mixed = mix(m_outputs[s].ccEnable, colors[s][x], colors[third][x], 0);
+                color = blend(color, t, mixed, s, x);
                 break;
             }
             case 7: {
-                const u32 rowIndex = m_outputs[kLineColorRecord].ccEnable ? (m_outputs[second].ccEnable ? 2 : 1) : 0;
-                const u32 lineColor = mix(rowIndex, lineColorOf(top, x), colors[second][x], colors[third][x]);
-                color = blend(color, top, lineColor, kLineColorRecord, x);
+                const u32 rowIndex = m_outputs[kLineColorRecord].ccEnable ? (m_outputs[s].ccEnable ? 2 : 1) : 0;
+                const u32 lineColor = mix(rowIndex, lineColorOf(t, x), colors[s][x], colors[third][x]);
+                color = blend(color, t, lineColor, kLineColorRecord, x);
                 break;
             }
             case 8:
@@ -305,16 +327,16 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
             case 9:
             case 11: {
                 const u32 target = colors[m_gradationTarget][x];
-                if (top != m_gradationTarget && second != m_gradationTarget) {
+                if (t != m_gradationTarget && s != m_gradationTarget) {
                     older = newer;
                     newer = target;
-                    color = blend(color, top, colors[second][x], second, x);
+                    color = blend(color, t, colors[s][x], s, x);
                     break;
                 }
                 const u32 blurred = halve(target) + ((newer >> 2) & 0x3F3F3F) + ((older >> 2) & 0x3F3F3F);
                 older = newer;
                 newer = target;
-                color = blend(color, top, blurred, kLineColorRecord, x);
+                color = blend(color, t, blurred, kLineColorRecord, x);
                 break;
             }
             default:
@@ -322,10 +344,10 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
             }
         }
         if (anyOffset) {
-            const u8* const* o = offsets[top];
+            const u8* const* o = offsets[t];
             color = u32{o[0][(color >> 16) & 0xFF]} << 16 | u32{o[1][(color >> 8) & 0xFF]} << 8 | o[2][color & 0xFF];
         }
-        row[x] = halved ? halve(color) : color;
+        pixels[x] = halved ? halve(color) : color;
     }
 }
 

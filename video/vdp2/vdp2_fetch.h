@@ -49,17 +49,17 @@ inline u32 paletteColor(const u8* cram, u32 mode, u32 code, u8& msb)
     }
 }
 
-// The decoded colour RAM (see VDP2::refreshPalette): host colour in bits
-// 0-23, the entry's MSB in bit 31; mask is the code mask of the colour RAM mode.
+// The decoded colour RAM (see VDP2::refreshPalette): host colours and the
+// entries' MSBs; mask is the code mask of the colour RAM mode.
 struct Palette {
-    const u32* entries;
+    const u32* colors;
+    const u8* msbs;
     u32 mask;
 
     u32 lookup(u32 code, u8& msb) const
     {
-        const u32 e = entries[code & mask];
-        msb = static_cast<u8>(e >> 31);
-        return e & 0xFFFFFF;
+        msb = msbs[code & mask];
+        return colors[code & mask];
     }
 };
 

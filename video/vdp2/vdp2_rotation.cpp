@@ -214,7 +214,7 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass)
     }
 
     const u8* vram = m_vram;
-    const Palette colors{m_palette, m_paletteMask};
+    const Palette colors{m_palette, m_paletteMsb, m_paletteMask};
     const u32 vramMask = m_vramMask;
     const u32 charMask = layer.charSize16 ? 15 : 7;
     const u8 record = static_cast<u8>(layer.record);

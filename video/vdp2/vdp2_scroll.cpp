@@ -228,8 +228,67 @@ void VDP2::fetchNormal(Layer& layer)
     }
 }
 
+namespace {
+
+// One-word pattern names decoded with the layer's constants worked out once
+// per line.
+struct NameDecoder {
+    u32 lowMask;      // character number bits in the name
+    u32 numberShift;  // 2 for 16 x 16 characters
+    u32 numberOr;     // bits the supplement gives
+    u32 flips;        // 1 when bits 10 and 11 are flips
+    u32 paletteOr;    // supplementary palette (16 colours)
+    bool sixteen;     // 16-colour palette field
+    bool twoWord;
+    u32 vramMask;
+
+    NameDecoder(const VDP2::Layer& layer, u32 mask)
+    {
+        const u32 supplement = layer.pncn & 0x1F;
+        twoWord = layer.twoWord;
+        vramMask = mask;
+        sixteen = layer.colorMode == 0;
+        paletteOr = ((layer.pncn >> 5) & 7) << 8;
+        numberShift = layer.charSize16 ? 2 : 0;
+        if (!layer.supplementMode) {
+            lowMask = 0x3FF;
+            flips = 1;
+            numberOr = layer.charSize16 ? ((supplement >> 2) << 12) | (supplement & 3) : supplement << 10;
+        } else {
+            lowMask = 0xFFF;
+            flips = 0;
+            numberOr = layer.charSize16 ? ((supplement >> 4) << 14) | (supplement & 3) : (supplement >> 2) << 12;
+        }
+    }
+
+    void decode(const u8* vram, u32 address, PatternName& name, u32 pncn) const
+    {
+        if (twoWord) {
+            const u32 raw = loadBe32(vram + (address & vramMask & ~3u));
+            name.charAddress = ((raw & 0x7FFF) * 32) & vramMask;
+            name.palette = ((raw >> 16) & 0x7F) << 4;
+            name.specialCc = (raw >> 28) & 1;
+            name.specialPriority = (raw >> 29) & 1;
+            name.hflip = (raw >> 30) & 1;
+            name.vflip = (raw >> 31) & 1;
+            return;
+        }
+        const u32 raw = loadBe16(vram + (address & vramMask & ~1u));
+        const u32 number = ((raw & lowMask) << numberShift) | numberOr;
+        name.charAddress = ((number & 0x7FFF) * 32) & vramMask;
+        name.hflip = static_cast<u8>((raw >> 10) & flips);
+        name.vflip = static_cast<u8>((raw >> 11) & flips);
+        name.palette = sixteen ? (((raw >> 12) & 0xF) << 4) | paletteOr : ((raw >> 12) & 7) << 8;
+        name.specialCc = (pncn >> 8) & 1;
+        name.specialPriority = (pncn >> 9) & 1;
+    }
+};
+
+}  // namespace
+
 // The common case: a cell-mode layer at 1:1 without mosaic or vertical cell
-// scroll. Each character row is located once and its dots read in a run.
+// scroll. The map row's addressing is worked out once per line, each
+// character row is located and read once, and its dots go out in a run.
 template <int Mode>
 void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
 {
@@ -237,8 +296,11 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     const u8* vram = m_vram;
     const u32 vramMask = m_vramMask;
-    const Palette colors{m_palette, m_paletteMask};
-    const u32 widthMask = layer.map.widthMask;
+    const u32* palette = m_palette;
+    const u8* msbs = m_paletteMsb;
+    const u32 paletteMask = m_paletteMask;
+    const MapGeometry& map = layer.map;
+    const u32 widthMask = map.widthMask;
     const u32 charMask = layer.charSize16 ? 15 : 7;
     const u8 record = static_cast<u8>(layer.record);
     const u8* table = m_specialTables[layer.specialSelect];
@@ -247,50 +309,122 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
     const u32 row = layer.lineRow;
     const u32 cramOffset = layer.cramOffset;
     const u8 shown = layer.transparentShown;
-    // The fraction of the scroll stays the same along the line.
     const u32 layerPriority = layer.priority;
+    const u32 pncn = layer.pncn;
+    const NameDecoder decoder(layer, vramMask);
+
+    // Name addressing along this map row.
+    const u32 charShift = layer.charSize16 ? 4 : 3;
+    const u32 perRowShift = 9 - charShift;
+    const u32 nameShift = layer.twoWord ? 2 : 1;
+    const u32 planeWidthMask = (1u << map.planeShiftX) - 1;
+    const u32 py = row & ((1u << map.planeShiftY) - 1);
+    const u32 rowNames = (((py >> 9) << map.pagesAcrossShift) << (2 * perRowShift)) | (((py & 511) >> charShift) << perRowShift);
+    const u32 planeRow = ((row >> map.planeShiftY) & map.planesMask) << map.planesAcrossShift;
+    const u32 rowBase[2] = {map.plane[planeRow] + (rowNames << nameShift), map.plane[planeRow | 1] + (rowNames << nameShift)};
+    const u32 planeShiftX = map.planeShiftX;
+
     u32* __restrict colorOut = out.color;
     u8* __restrict keyOut = out.key;
     u8* __restrict ccOut = out.cc;
+    // The fraction of the scroll stays the same along the line.
     u32 col = static_cast<u32>(layer.xStart) >> 16;
     u32 cached = ~0u;
     PatternName name;
     u8 key = 0, cc = 0;
+    u32 base = 0;
+    u32 dots[8];
 
     for (u32 x = 0; x < width;) {
         const u32 c = col & widthMask;
-        const u32 address = nameAddress(layer.map, layer, c, row);
+        const u32 px = c & planeWidthMask;
+        const u32 names = ((px >> 9) << (2 * perRowShift)) | ((px & 511) >> charShift);
+        const u32 address = (rowBase[(c >> planeShiftX) & 1] + (names << nameShift)) & vramMask;
         if (address != cached) {
-            name = decodeName(layer, address);
+            decoder.decode(vram, address, name, pncn);
             cached = address;
-            const u32 priority = dotPriority(priorityMode, layer.priority, name.specialPriority, table, 0);
+            const u32 priority = dotPriority(priorityMode, layerPriority, name.specialPriority, table, 0);
             key = priority ? static_cast<u8>((priority << 3) | record) : 0;
             cc = ccMode == 1 ? name.specialCc : 1;
+            base = (Mode == 1 ? (name.palette & 0x700) : Mode == 0 ? name.palette : 0) + cramOffset;
         }
         const u32 dx = (c & charMask) ^ (name.hflip ? charMask : 0);
         const u32 dy = (row & charMask) ^ (name.vflip ? charMask : 0);
         const u32 cell = ((dy >> 3) << 1) | (dx >> 3);
-        const u32 rowBase = name.charAddress + (cell << kCellShift<Mode>) + ((dy & 7) << (kCellShift<Mode> - 3));
+        const u32 rowAddress = name.charAddress + (cell << kCellShift<Mode>) + ((dy & 7) << (kCellShift<Mode> - 3));
         u32 run = 8 - (c & 7);
         if (run > width - x)
             run = width - x;
-        const u32 first = dx & 7;
-        const s32 direction = name.hflip ? -1 : 1;
-        const u32 base = Mode == 1 ? (name.palette & 0x700) : Mode == 0 ? name.palette : 0;
-        for (u32 k = 0; k < run; ++k, ++x) {
-            const u32 d = first + static_cast<u32>(direction * static_cast<s32>(k));
-            const u32 raw = rowDot<Mode>(vram, vramMask, rowBase, d);
-            const DotColor dot = resolveDot<Mode>(raw, base, cramOffset, shown, colors);
+        if constexpr (Mode <= 1) {
+            if (run == 8 && priorityMode != 2 && ccMode < 2) {
+                // A whole character row: its dots in registers, flipped by
+                // reversing their order in the word.
+                u32 words[2];
+                if constexpr (Mode == 0) {
+                    u32 bits = loadBe32(vram + (rowAddress & vramMask & ~3u));
+                    if (name.hflip) {
+                        bits = __builtin_bswap32(bits);
+                        bits = ((bits >> 4) & 0x0F0F0F0F) | ((bits & 0x0F0F0F0F) << 4);
+                    }
+                    words[0] = bits;
+                } else {
+                    words[0] = loadBe32(vram + (rowAddress & vramMask & ~3u));
+                    words[1] = loadBe32(vram + ((rowAddress + 4) & vramMask & ~3u));
+                    if (name.hflip) {
+                        const u32 first = __builtin_bswap32(words[1]);
+                        words[1] = __builtin_bswap32(words[0]);
+                        words[0] = first;
+                    }
+                }
+                for (u32 i = 0; i < 8; ++i) {
+                    const u32 code = Mode == 0 ? (words[0] >> (28 - 4 * i)) & 15
+                                               : (words[i >> 2] >> (24 - 8 * (i & 3))) & 0xFF;
+                    colorOut[x + i] = palette[(base + code) & paletteMask];
+                    keyOut[x + i] = key & static_cast<u8>(-static_cast<u8>(((code != 0) | shown) & pass[x + i]));
+                    ccOut[x + i] = cc;
+                }
+                x += 8;
+                col += 8;
+                continue;
+            }
+        }
+        if constexpr (Mode == 0) {
+            // Eight 4-bit dots in one word, the first in the top nibble.
+            const u32 bits = loadBe32(vram + (rowAddress & vramMask & ~3u));
+            for (u32 i = 0; i < 8; ++i)
+                dots[i] = (bits >> (28 - 4 * i)) & 15;
+        } else {
+            for (u32 i = 0; i < 8; ++i)
+                dots[i] = rowDot<Mode>(vram, vramMask, rowAddress, i);
+        }
+        u32 d = dx & 7;
+        const u32 step = name.hflip ? ~0u : 1u;
+        for (u32 k = 0; k < run; ++k, ++x, d += step) {
+            const u32 value = dots[d & 7];
+            u32 color, opaque;
+            if constexpr (Mode == 3) {
+                color = rgb555(value);
+                opaque = value >> 15;
+            } else if constexpr (Mode == 4) {
+                color = swapRedBlue(value);
+                opaque = value >> 31;
+            } else {
+                const u32 code = Mode == 2 ? value & 0x7FF : value;
+                color = palette[(base + code) & paletteMask];
+                opaque = code != 0;
+            }
             u8 dotKey = key;
             u8 dotCc = cc;
             if (priorityMode == 2) {
-                const u32 priority = dotPriority(2, layerPriority, name.specialPriority, table, dot.code);
+                const u32 priority = dotPriority(2, layerPriority, name.specialPriority, table, value);
                 dotKey = priority ? static_cast<u8>((priority << 3) | record) : 0;
             }
-            if (ccMode >= 2)
-                dotCc = dotCcCondition(ccMode, name.specialCc, table, dot.code, dot.msb);
-            colorOut[x] = dot.color;
-            keyOut[x] = dotKey & static_cast<u8>(-(dot.opaque & pass[x]));
+            if (ccMode >= 2) {
+                const u8 msb = Mode >= 3 ? 1 : msbs[(base + (Mode == 2 ? value & 0x7FF : value)) & paletteMask];
+                dotCc = dotCcCondition(ccMode, name.specialCc, table, value, msb);
+            }
+            colorOut[x] = color;
+            keyOut[x] = dotKey & static_cast<u8>(-static_cast<u8>((opaque | shown) & pass[x]));
             ccOut[x] = dotCc;
         }
         col += run;
@@ -309,7 +443,7 @@ void VDP2::fetchNormalLine(Layer& layer, const u8* pass)
     LineDots& out = m_dots[layer.record];
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     const u8* vram = m_vram;
-    const Palette colors{m_palette, m_paletteMask};
+    const Palette colors{m_palette, m_paletteMsb, m_paletteMask};
     const u32 vramMask = m_vramMask;
     const u32 widthMask = Bitmap ? layer.bitmapWidthMask : layer.map.widthMask;
     const u32 heightMask = Bitmap ? layer.bitmapHeightMask : layer.map.heightMask;

@@ -621,15 +621,20 @@ const u8* VDP2::windowPass(const WindowControl& w, u8* scratch) const
 {
     if (!w.any)
         return m_passAll;
-    const u8* span0 = m_windowSpan[0];
-    const u8* span1 = m_windowSpan[1];
-    const u8* sprite = m_spriteDots.window;
-    const u8* table = m_windowLogic + (w.logic << 3);
+    const u8* __restrict span0 = m_windowSpan[0];
+    const u8* __restrict span1 = m_windowSpan[1];
+    const u8* __restrict sprite = m_spriteDots.window;
+    u8* __restrict out = scratch;
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
-    for (u32 x = 0; x < width; ++x) {
-        const u32 index = ((span0[x] & w.mask[0]) ^ w.flip[0]) | ((((span1[x] & w.mask[1]) ^ w.flip[1])) << 1) |
-                          (((sprite[x] & w.mask[2]) ^ w.flip[2]) << 2);
-        scratch[x] = table[index];
+    const u8 m0 = w.mask[0], m1 = w.mask[1], m2 = w.mask[2];
+    const u8 f0 = w.flip[0], f1 = w.flip[1], f2 = w.flip[2];
+    // The logic table in plain byte operations, so the loops vectorise.
+    if (w.logic) {
+        for (u32 x = 0; x < width; ++x)
+            out[x] = static_cast<u8>((((span0[x] & m0) ^ f0) & ((span1[x] & m1) ^ f1) & ((sprite[x] & m2) ^ f2)) ^ 1);
+    } else {
+        for (u32 x = 0; x < width; ++x)
+            out[x] = static_cast<u8>((((span0[x] & m0) ^ f0) | ((span1[x] & m1) ^ f1) | ((sprite[x] & m2) ^ f2)) ^ 1);
     }
     return scratch;
 }
@@ -643,6 +648,7 @@ void VDP2::refreshPalette()
     m_paletteMask = m_colorRamMode == 1 ? 0x7FF : m_colorRamMode == 3 ? 0 : 0x3FF;
     if (m_colorRamMode == 3) {
         m_palette[0] = 0;
+        m_paletteMsb[0] = 0;
         return;
     }
     for (u32 block = 0; block < kColorRamSize; block += kBlock) {
@@ -652,12 +658,14 @@ void VDP2::refreshPalette()
         if (m_colorRamMode == 2) {
             for (u32 a = block; a < block + kBlock; a += 4) {
                 const u32 c = loadBe32(m_colorRam + a);
-                m_palette[a >> 2] = swapRedBlue(c) | (c & 0x80000000);
+                m_palette[a >> 2] = swapRedBlue(c);
+                m_paletteMsb[a >> 2] = static_cast<u8>(c >> 31);
             }
         } else {
             for (u32 a = block; a < block + kBlock; a += 2) {
                 const u32 c = loadBe16(m_colorRam + a);
-                m_palette[a >> 1] = rgb555(c) | ((c & 0x8000) << 16);
+                m_palette[a >> 1] = rgb555(c);
+                m_paletteMsb[a >> 1] = static_cast<u8>(c >> 15);
             }
         }
     }

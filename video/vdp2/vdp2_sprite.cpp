@@ -97,67 +97,108 @@ void VDP2::fetchSprite()
     }
 
     SpriteLine line{frame->pixels, x, y, stepX, stepY, frameWidth, frameHeight, rowShift, dotMask, eightBit};
+    readSpriteDots(line);
     switch (s.type) {
-    case 0: fetchSpriteLine<0>(line); break;
-    case 1: fetchSpriteLine<1>(line); break;
-    case 2: fetchSpriteLine<2>(line); break;
-    case 3: fetchSpriteLine<3>(line); break;
-    case 4: fetchSpriteLine<4>(line); break;
-    case 5: fetchSpriteLine<5>(line); break;
-    case 6: fetchSpriteLine<6>(line); break;
-    case 7: fetchSpriteLine<7>(line); break;
-    case 8: fetchSpriteLine<8>(line); break;
-    case 9: fetchSpriteLine<9>(line); break;
-    case 10: fetchSpriteLine<10>(line); break;
-    case 11: fetchSpriteLine<11>(line); break;
-    case 12: fetchSpriteLine<12>(line); break;
-    case 13: fetchSpriteLine<13>(line); break;
-    case 14: fetchSpriteLine<14>(line); break;
-    default: fetchSpriteLine<15>(line); break;
+    case 0: fetchSpriteLine<0>(); break;
+    case 1: fetchSpriteLine<1>(); break;
+    case 2: fetchSpriteLine<2>(); break;
+    case 3: fetchSpriteLine<3>(); break;
+    case 4: fetchSpriteLine<4>(); break;
+    case 5: fetchSpriteLine<5>(); break;
+    case 6: fetchSpriteLine<6>(); break;
+    case 7: fetchSpriteLine<7>(); break;
+    case 8: fetchSpriteLine<8>(); break;
+    case 9: fetchSpriteLine<9>(); break;
+    case 10: fetchSpriteLine<10>(); break;
+    case 11: fetchSpriteLine<11>(); break;
+    case 12: fetchSpriteLine<12>(); break;
+    case 13: fetchSpriteLine<13>(); break;
+    case 14: fetchSpriteLine<14>(); break;
+    default: fetchSpriteLine<15>(); break;
     }
     const u8* pass = windowPass(s.window, m_passScratch);
     for (u32 i = 0; i < width; ++i)
         out.key[i] &= static_cast<u8>(-pass[i]);
 }
 
+// The dots under the line, 0 where the position falls outside the frame
+// buffer (also at negative rotated positions).
+void VDP2::readSpriteDots(const SpriteLine& line)
+{
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    u16* __restrict raw = m_spriteRaw;
+    if (line.stepY == 0 && line.stepX == 0x10000 && line.x == 0) {
+        // Unrotated at one dot per dot: a straight run of one row.
+        const s64 sy = line.y >> 16;
+        u32 inside = sy < line.height ? std::min<u32>(width, static_cast<u32>(line.width)) : 0;
+        const u32 offset = static_cast<u32>(sy) << line.rowShift;
+        if (line.eightBit) {
+            const u8* from = line.pixels + (offset & kFrameBufferMask);
+            inside = std::min<u32>(inside, kFrameBufferMask + 1 - (offset & kFrameBufferMask));
+            for (u32 i = 0; i < inside; ++i)
+                raw[i] = static_cast<u16>(from[i] & line.dotMask);
+        } else {
+            const u8* from = line.pixels + (offset & kFrameBufferMask & ~1u);
+            inside = std::min<u32>(inside, (kFrameBufferMask + 1 - (offset & kFrameBufferMask)) / 2);
+            for (u32 i = 0; i < inside; ++i)
+                raw[i] = static_cast<u16>(loadBe16(from + 2 * i) & line.dotMask);
+        }
+        std::fill(raw + inside, raw + width, u16{0});
+        return;
+    }
+    s64 x = line.x, y = line.y;
+    for (u32 i = 0; i < width; ++i, x += line.stepX, y += line.stepY) {
+        const s64 sx = x >> 16;
+        const s64 sy = y >> 16;
+        const bool inside = sx >= 0 && sy >= 0 && sx < line.width && sy < line.height;
+        const u32 offset =
+            (static_cast<u32>(sy) << line.rowShift) + (line.eightBit ? static_cast<u32>(sx) : static_cast<u32>(sx) * 2);
+        const u32 d = line.eightBit ? line.pixels[offset & kFrameBufferMask]
+                                    : loadBe16(line.pixels + (offset & kFrameBufferMask & ~1u));
+        raw[i] = static_cast<u16>(inside ? d & line.dotMask : 0);
+    }
+}
+
 template <u32 Type>
-void VDP2::fetchSpriteLine(const SpriteLine& line)
+void VDP2::fetchSpriteLine()
 {
     LineDots& out = m_dots[kSpriteRecord];
     SpriteDots& extra = m_spriteDots;
     const SpriteLayer& s = m_sprite;
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
-    const Palette colors{m_palette, m_paletteMask};
+    const u32* palette = m_palette;
+    const u8* msbs = m_paletteMsb;
+    const u32 paletteMask = m_paletteMask;
     const bool msbCc = m_outputs[kSpriteRecord].specialMode == 3;
     const bool windowBits = s.windowEnable && Type >= 2 && Type <= 7;
     const u32 mixed = s.mixed ? 0x8000 : 0;
-    s64 x = line.x, y = line.y;
-    for (u32 i = 0; i < width; ++i, x += line.stepX, y += line.stepY) {
-        const s64 sx = x >> 16;
-        const s64 sy = y >> 16;
-        // Outside the frame buffer (also at negative rotated positions) the
-        // dot reads as transparent.
-        const bool inside = sx >= 0 && sy >= 0 && sx < line.width && sy < line.height;
-        const u32 offset =
-            (static_cast<u32>(sy) << line.rowShift) + (line.eightBit ? static_cast<u32>(sx) : static_cast<u32>(sx) * 2);
-        u32 d = line.eightBit ? line.pixels[offset & kFrameBufferMask]
-                              : loadBe16(line.pixels + (offset & kFrameBufferMask & ~1u));
-        d = inside ? d & line.dotMask : 0;
-        const u8 window = windowBits ? static_cast<u8>(d >> 15) : 0;
-        extra.window[i] = window;
-        if (window)
+    const u32 cramOffset = s.cramOffset;
+    const u16* __restrict raw = m_spriteRaw;
+    u32* __restrict colorOut = out.color;
+    u8* __restrict keyOut = out.key;
+    u8* __restrict ccOut = out.cc;
+    u8* __restrict ratioOut = extra.ratio;
+    u8* __restrict classOut = extra.shadowClass;
+    u8* __restrict windowOut = extra.window;
+    u8 priorities[8], ratios[8];
+    std::memcpy(priorities, s.priorities, 8);
+    std::memcpy(ratios, s.ratios, 8);
+    for (u32 i = 0; i < width; ++i) {
+        u32 d = raw[i];
+        if (windowBits) {
+            windowOut[i] = static_cast<u8>(d >> 15);
             d &= 0x7FFF;
+        }
         const SpriteDot dot = decodeSpriteDot<Type>(d);
         const bool direct = (d & mixed) != 0;
-        u8 msb;
-        const u32 paletted = colors.lookup(dot.code + s.cramOffset, msb);
-        out.color[i] = direct ? rgb555(d) : paletted;
-        const u8 flags = s.priorities[direct ? 0 : dot.priority];
-        extra.ratio[i] = s.ratios[direct ? 0 : dot.ratio];
-        extra.shadowClass[i] = direct ? 0 : dot.shadowClass;
-        out.cc[i] = msbCc ? (direct ? 1 : msb) : (flags & 1);
+        const u32 index = (dot.code + cramOffset) & paletteMask;
+        colorOut[i] = direct ? rgb555(d) : palette[index];
+        const u8 flags = priorities[direct ? 0 : dot.priority];
+        ratioOut[i] = ratios[direct ? 0 : dot.ratio];
+        classOut[i] = direct ? 0 : dot.shadowClass;
+        ccOut[i] = msbCc ? (direct ? 1 : msbs[index]) : (flags & 1);
         const u8 key = static_cast<u8>(((flags >> 1) << 3) | kSpriteRecord);
-        out.key[i] = (d && (flags >> 1)) ? key : 0;
+        keyOut[i] = (d && (flags >> 1)) ? key : 0;
     }
 }
 
@@ -178,7 +219,7 @@ void VDP2::fetchExternal(Layer& layer)
         mask *= 2;
     mask -= 1;
     const u8* pixels = layer.externalPixels;
-    const Palette colors{m_palette, m_paletteMask};
+    const Palette colors{m_palette, m_paletteMsb, m_paletteMask};
     const u8 record = static_cast<u8>(layer.record);
     const u32 ccMode = m_outputs[layer.record].specialMode;
     const u8* table = m_specialTables[layer.specialSelect];
