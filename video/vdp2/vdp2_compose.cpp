@@ -25,6 +25,22 @@ u32 halve(u32 c)
     return (c >> 1) & 0x7F7F7F;
 }
 
+// out = max(out, k) over a line of keys.
+void raise(u8* __restrict out, const u8* __restrict k, u32 count)
+{
+    for (u32 x = 0; x < count; ++x)
+        out[x] = out[x] > k[x] ? out[x] : k[x];
+}
+
+// The same, taking only keys below those of the level above.
+void raiseBelow(u8* __restrict out, const u8* __restrict k, const u8* __restrict above, u32 count)
+{
+    for (u32 x = 0; x < count; ++x) {
+        const u8 v = k[x] < above[x] ? k[x] : 0;
+        out[x] = out[x] > v ? out[x] : v;
+    }
+}
+
 }  // namespace
 
 void VDP2::buildTables()
@@ -182,21 +198,22 @@ void VDP2::selectLayers(u32 x0, u32 end)
             keys[layers++] = m_dots[layer->record].key;
     }
     u8* levels[4] = {m_top, m_second, m_third, m_fourth};
-    for (u32 level = 0; level < 4; ++level) {
-        u8* __restrict out = levels[level];
-        std::memset(out + x0, kBackRecord, end - x0);
-        const u8* __restrict above = level ? levels[level - 1] : nullptr;
+    // The third and fourth places matter only for shadows and extended
+    // colour calculation.
+    const u32 depth = m_sprite.active || m_effectMode == 4 ? 4 : 2;
+    const u32 count = end - x0;
+    for (u32 level = 0; level < depth; ++level) {
+        u8* out = levels[level] + x0;
+        std::memset(out, kBackRecord, count);
         for (u32 i = 0; i < layers; ++i) {
-            const u8* __restrict k = keys[i];
-            if (!above) {
-                for (u32 x = x0; x < end; ++x)
-                    out[x] = std::max(out[x], k[x]);
-            } else {
-                for (u32 x = x0; x < end; ++x)
-                    out[x] = std::max<u8>(out[x], k[x] < above[x] ? k[x] : 0);
-            }
+            if (level == 0)
+                raise(out, keys[i] + x0, count);
+            else
+                raiseBelow(out, keys[i] + x0, levels[level - 1] + x0, count);
         }
     }
+    if (depth == 2)
+        std::memset(m_third + x0, kBackRecord, count);
 }
 
 void VDP2::composeNormal(u32 x0, u32 count, u32* row)
@@ -237,116 +254,116 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
     const u8* __restrict spriteRatio = m_spriteDots.ratio;
     u32* __restrict pixels = row;
 
-    if (m_effectMode == 0 && !anyTarget && !m_sprite.active) {
-        // No shadows, no line colour, no gradation: the top dot, blended
-        // with the second where colour calculation applies. The blend is
-        // worked out for every dot and kept or not, so nothing branches on
-        // the picture's contents.
-        const u32 ccMode = m_ccMode;
-        for (u32 x = x0; x < end; ++x) {
-            const u32 t = top[x] & 7;
-            const u32 s = second[x] & 7;
-            u32 color = colors[t][x];
-            if (anyCc) {
-                const u32 other = colors[s][x];
-                const u32 r = ratio[ccMode == 0 ? t : s];
-                const u32 blended =
-                    (ccMode & 1) ? addSaturated(color, other) : weigh(color, 31 - r) + weigh(other, r + 1);
-                color = (conditions[t][x] & ccEnable[t] & ccPass[x]) ? blended : color;
-            }
-            if (anyOffset) {
-                const u8* const* o = offsets[t];
-                color = u32{o[0][(color >> 16) & 0xFF]} << 16 | u32{o[1][(color >> 8) & 0xFF]} << 8 |
-                        o[2][color & 0xFF];
-            }
-            pixels[x] = color;
-        }
-        return;
-    }
-
-    const u8* shadowClass = m_spriteDots.shadowClass;
+    const u8* __restrict shadowClass = m_spriteDots.shadowClass;
     const bool simple = m_effectMode == 0 && !anyTarget;
     const u32 ccMode = m_ccMode;
     u32 newer = 0, older = 0;  // gradation history
+
+    // The sprite's shadows move the top down a place; the third and fourth
+    // places then come into play.
+    auto shadow = [&](u32 x, u32& t, u32& s, u32& third) -> bool {
+        switch (shadowClass[x]) {
+        case 1:
+            if (m_outputs[s].shadow) {
+                t = s, s = third, third = m_fourth[x] & 7;
+                return true;
+            }
+            return false;
+        case 2: {
+            const bool halved = m_shadowSelect && m_outputs[s].shadow;
+            t = s, s = third, third = m_fourth[x] & 7;
+            return halved;
+        }
+        default:
+            return true;
+        }
+    };
+    auto offset = [&](u32 color, u32 t) -> u32 {
+        const u8* const* o = offsets[t];
+        return u32{o[0][(color >> 16) & 0xFF]} << 16 | u32{o[1][(color >> 8) & 0xFF]} << 8 | o[2][color & 0xFF];
+    };
+
+    if (simple) {
+        for (u32 x = x0; x < end; ++x) {
+            u32 t = top[x] & 7;
+            u32 s = second[x] & 7;
+            bool halved = false;
+            if (t == kSpriteRecord && shadowClass[x]) {
+                u32 third = m_third[x] & 7;
+                halved = shadow(x, t, s, third);
+            }
+            u32 color = colors[t][x];
+            if (anyCc) {
+                const u32 other = colors[s][x];
+                u32 blended;
+                if (ccMode & 1) {
+                    blended = addSaturated(color, other);
+                } else {
+                    const u32 from = ccMode == 0 ? t : s;
+                    const u32 r = from == kSpriteRecord ? spriteRatio[x] : ratio[from];
+                    blended = weigh(color, 31 - r) + weigh(other, r + 1);
+                }
+                color = (conditions[t][x] & ccEnable[t] & ccPass[x]) ? blended : color;
+            }
+            if (anyOffset)
+                color = offset(color, t);
+            pixels[x] = halved ? halve(color) : color;
+        }
+        return;
+    }
 
     for (u32 x = x0; x < end; ++x) {
         u32 t = top[x] & 7;
         u32 s = second[x] & 7;
         u32 third = m_third[x] & 7;
         bool halved = false;
-        if (t == kSpriteRecord && shadowClass[x]) {
-            switch (shadowClass[x]) {
-            case 1:
-                if (m_outputs[s].shadow) {
-                    t = s, s = third, third = m_fourth[x] & 7;
-                    halved = true;
-                }
-                break;
-            case 2:
-                halved = m_shadowSelect && m_outputs[s].shadow;
-                t = s, s = third, third = m_fourth[x] & 7;
-                break;
-            default:
-                halved = true;
-                break;
-            }
-        }
-
+        if (t == kSpriteRecord && shadowClass[x])
+            halved = shadow(x, t, s, third);
         u32 color = colors[t][x];
         const u32 applies = conditions[t][x] & ccEnable[t] & ccPass[x];
-        if (simple) {
-            const u32 other = colors[s][x];
-            const u32 from = ccMode == 0 ? t : s;
-            const u32 r = from == kSpriteRecord ? spriteRatio[x] : ratio[from];
-            const u32 blended = (ccMode & 1) ? addSaturated(color, other) : weigh(color, 31 - r) + weigh(other, r + 1);
-            color = applies ? blended : color;
-        } else {
-            switch (applies + m_outputs[t].effectTarget * 2 + m_effectMode) {
-            case 1:
-                color = blend(color, t, colors[s][x], s, x);
-                break;
-            case 3:
-                color = blend(color, t, lineColorOf(t, x), kLineColorRecord, x);
-                break;
-            case 5: {
-                const u32 mixed = mix(m_outputs[s].ccEnable, colors[s][x], colors[third][x], 0);
-                color = blend(color, t, mixed, s, x);
-                break;
-            }
-            case 7: {
-                const u32 rowIndex = m_outputs[kLineColorRecord].ccEnable ? (m_outputs[s].ccEnable ? 2 : 1) : 0;
-                const u32 lineColor = mix(rowIndex, lineColorOf(t, x), colors[s][x], colors[third][x]);
-                color = blend(color, t, lineColor, kLineColorRecord, x);
-                break;
-            }
-            case 8:
-            case 10:
-                older = newer;
-                newer = colors[m_gradationTarget][x];
-                break;
-            case 9:
-            case 11: {
-                const u32 target = colors[m_gradationTarget][x];
-                if (t != m_gradationTarget && s != m_gradationTarget) {
-                    older = newer;
-                    newer = target;
-                    color = blend(color, t, colors[s][x], s, x);
-                    break;
-                }
-                const u32 blurred = halve(target) + ((newer >> 2) & 0x3F3F3F) + ((older >> 2) & 0x3F3F3F);
+        switch (applies + m_outputs[t].effectTarget * 2 + m_effectMode) {
+        case 1:
+            color = blend(color, t, colors[s][x], s, x);
+            break;
+        case 3:
+            color = blend(color, t, lineColorOf(t, x), kLineColorRecord, x);
+            break;
+        case 5: {
+            const u32 mixed = mix(m_outputs[s].ccEnable, colors[s][x], colors[third][x], 0);
+            color = blend(color, t, mixed, s, x);
+            break;
+        }
+        case 7: {
+            const u32 rowIndex = m_outputs[kLineColorRecord].ccEnable ? (m_outputs[s].ccEnable ? 2 : 1) : 0;
+            const u32 lineColor = mix(rowIndex, lineColorOf(t, x), colors[s][x], colors[third][x]);
+            color = blend(color, t, lineColor, kLineColorRecord, x);
+            break;
+        }
+        case 8:
+        case 10:
+            older = newer;
+            newer = colors[m_gradationTarget][x];
+            break;
+        case 9:
+        case 11: {
+            const u32 target = colors[m_gradationTarget][x];
+            if (t != m_gradationTarget && s != m_gradationTarget) {
                 older = newer;
                 newer = target;
-                color = blend(color, t, blurred, kLineColorRecord, x);
+                color = blend(color, t, colors[s][x], s, x);
                 break;
             }
-            default:
-                break;
-            }
+            const u32 blurred = halve(target) + ((newer >> 2) & 0x3F3F3F) + ((older >> 2) & 0x3F3F3F);
+            older = newer;
+            newer = target;
+            color = blend(color, t, blurred, kLineColorRecord, x);
+            break;
         }
-        if (anyOffset) {
-            const u8* const* o = offsets[t];
-            color = u32{o[0][(color >> 16) & 0xFF]} << 16 | u32{o[1][(color >> 8) & 0xFF]} << 8 | o[2][color & 0xFF];
+        default:
+            break;
         }
+        if (anyOffset)
+            color = offset(color, t);
         pixels[x] = halved ? halve(color) : color;
     }
 }

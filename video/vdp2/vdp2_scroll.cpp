@@ -312,6 +312,8 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
     const u32 layerPriority = layer.priority;
     const u32 pncn = layer.pncn;
     const NameDecoder decoder(layer, vramMask);
+    const u32 shownMask = shown ? ~0u : 0;
+    const bool windowed = pass != m_passAll;
 
     // Name addressing along this map row.
     const u32 charShift = layer.charSize16 ? 4 : 3;
@@ -376,12 +378,24 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
                         words[0] = first;
                     }
                 }
+                // The colours of this character's codes lie in one stretch of
+                // the palette unless the code range wraps at its end.
+                constexpr u32 kLastCode = Mode == 0 ? 15 : 255;
+                const u32 first = base & paletteMask;
+                const bool straight = first + kLastCode <= paletteMask;
+                const u32* colors = straight ? palette + first : palette;
+                const u32 codeBase = straight ? 0 : base;
+                const u32 codeMask = straight ? ~0u : paletteMask;
+                u32* __restrict colorRun = colorOut + x;
+                u8* __restrict keyRun = keyOut + x;
+                u8* __restrict ccRun = ccOut + x;
+#pragma GCC unroll 8
                 for (u32 i = 0; i < 8; ++i) {
                     const u32 code = Mode == 0 ? (words[0] >> (28 - 4 * i)) & 15
                                                : (words[i >> 2] >> (24 - 8 * (i & 3))) & 0xFF;
-                    colorOut[x + i] = palette[(base + code) & paletteMask];
-                    keyOut[x + i] = key & static_cast<u8>(-static_cast<u8>(((code != 0) | shown) & pass[x + i]));
-                    ccOut[x + i] = cc;
+                    colorRun[i] = colors[(codeBase + code) & codeMask];
+                    keyRun[i] = (code | shownMask) ? key : 0;
+                    ccRun[i] = cc;
                 }
                 x += 8;
                 col += 8;
@@ -424,10 +438,15 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
                 dotCc = dotCcCondition(ccMode, name.specialCc, table, value, msb);
             }
             colorOut[x] = color;
-            keyOut[x] = dotKey & static_cast<u8>(-static_cast<u8>((opaque | shown) & pass[x]));
+            keyOut[x] = dotKey & static_cast<u8>(-static_cast<u8>(opaque | shown));
             ccOut[x] = dotCc;
         }
         col += run;
+    }
+    // The window last, over the whole line.
+    if (windowed) {
+        for (u32 x = 0; x < width; ++x)
+            keyOut[x] &= static_cast<u8>(-pass[x]);
     }
 }
 

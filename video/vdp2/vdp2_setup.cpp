@@ -646,6 +646,8 @@ void VDP2::refreshPalette()
     const bool all = m_paletteMode != m_colorRamMode;
     m_paletteMode = m_colorRamMode;
     m_paletteMask = m_colorRamMode == 1 ? 0x7FF : m_colorRamMode == 3 ? 0 : 0x3FF;
+    if (!all && !std::memcmp(m_colorRam, m_colorRamCopy, kColorRamSize))
+        return;
     if (m_colorRamMode == 3) {
         m_palette[0] = 0;
         m_paletteMsb[0] = 0;
