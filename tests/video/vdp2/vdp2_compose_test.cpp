@@ -195,3 +195,51 @@ TEST_F(Vdp2ComposeTest, ColourRamWordsAndLongsStayAligned)
 }
 
 }  // namespace
+
+namespace {
+
+// Any register values over any memory contents: every fetch stays inside
+// VRAM, colour RAM and the frame buffers (the sanitizers watch), and every
+// line of the display gets drawn.
+TEST(Vdp2Registers, RandomSettingsReadOnlyInsideTheMemories)
+{
+    Vdp2Scene s;
+    u32 seed = 2026;
+    auto random = [&seed]() {
+        seed = seed * 1664525 + 1013904223;
+        return seed >> 8;
+    };
+    std::vector<u8> sprite(VDP1::kFrameBufferSize);
+    FrameBufferInfo frame;
+    frame.pixels = sprite.data();
+    s.sys->vdp2().setSpriteFrame(&frame);
+    for (int round = 0; round < 40; ++round) {
+        for (u32 i = 0; i < VDP2::kVramSize; i += 4)
+            storeBe32(s.vram() + i, random() ^ random() << 8);
+        for (u32 i = 0; i < VDP2::kColorRamSize; ++i)
+            s.cram()[i] = static_cast<u8>(random());
+        for (u32 i = 0; i < sprite.size(); ++i)
+            sprite[i] = static_cast<u8>(random());
+        frame.rotation = random() & 1;
+        frame.eightBit = random() & 1;
+        frame.width = (random() & 1) ? 1024 : 512;
+        frame.height = (random() & 1) ? 512 : 256;
+        for (u32 offset = 0; offset <= VDP2::kLastRegister; offset += 2)
+            s.reg(offset, static_cast<u16>(random()));
+        // Display on, a mode that keeps the run short.
+        const u16 tvmd = static_cast<u16>(0x8000 | (random() & 0x01F7));
+        s.reg(VDP2::TVMD, tvmd);
+        std::fill(s.canvas.begin(), s.canvas.end(), 0xFF000000u);
+        s.runField(600);
+        const DisplaySize size = s.sys->vdp2().getDisplaySize();
+        ASSERT_LE(size.width, 704u);
+        ASSERT_LE(size.height, 512u);
+        // Non-interlaced fields draw every line; the pixels are 0x00RRGGBB.
+        if (((tvmd >> 6) & 3) == 0) {
+            for (u32 y = 0; y < size.height; ++y)
+                ASSERT_EQ(s.pixel(size.width - 1, y) >> 24, 0u) << std::hex << tvmd << " line " << std::dec << y;
+        }
+    }
+}
+
+}  // namespace
