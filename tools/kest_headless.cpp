@@ -12,8 +12,8 @@
 
 #include "core/helpers.h"
 #include "core/kest.h"
+#include "core/png_writer.h"
 #include "core/shared_state.h"
-#include "tools/png_writer.h"
 
 namespace {
 
@@ -125,7 +125,6 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-
     // The picture VDP2 draws into, as a host's video output provides it.
     constexpr u32 kCanvasSide = 1024;
     std::vector<u32> canvas(kCanvasSide * kCanvasSide);

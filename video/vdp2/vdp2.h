@@ -1,8 +1,8 @@
 #pragma once
 
+#include "video/vdp2/vdp2_layers.h"
 #include "core/device.h"
 #include "core/machine.h"
-#include "video/vdp2/vdp2_layers.h"
 
 class CDB;
 class SMPC;

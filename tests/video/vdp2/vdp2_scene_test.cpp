@@ -12,7 +12,7 @@
 
 #include "core/helpers.h"
 #include "support/files.h"
-#include "tools/png_writer.h"
+#include "core/png_writer.h"
 #include "video/vdp2/vdp2_scene.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/png_writer.h"
+#include "core/png_writer.h"
 
 #include <zlib.h>
 
