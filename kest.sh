@@ -7,9 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-          libzip-dev zlib1g-dev nlohmann-json3-dev qt6-base-dev libsdl2-dev
+          libzip-dev zlib1g-dev nlohmann-json3-dev qt6-base-dev libsdl2-dev python3-pil python3-numpy
           binutils-sh4-linux-gnu binutils-m68k-linux-gnu gcc-m68k-linux-gnu
-          xorriso zip python3 python3-pil python3-numpy libcdio-utils)
+          xorriso zip python3 libcdio-utils)
 
 install_missing() {
     local missing=()

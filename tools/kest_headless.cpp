@@ -27,8 +27,8 @@ void usage()
         "  --data DIR               folder of kest.ini, bios/, saves/ and data.json (default: beside the program)\n"
         "  --fields N               run N fields (default 60)\n"
         "  --dump ADDR:LENGTH:FILE  after the run, write LENGTH bytes of memory at ADDR to FILE\n"
-        "  --vdp2 FILE              after the run, write the VDP2 register state to FILE as text\n"
         "  --png FILE               after the run, write the displayed picture to FILE (PNG)\n"
+        "  --vdp2 FILE              after the run, write the VDP2 register state to FILE as text\n"
         "  --verbose                also show per-field log lines\n"
         "  --help                   show this text");
 }
@@ -81,8 +81,8 @@ int main(int argc, char** argv)
     bool arcade = false;
     std::string file;
     std::string dataFolder;
-    std::string vdp2Path;
     std::string pngPath;
+    std::string vdp2Path;
     std::vector<Dump> dumps;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -103,10 +103,10 @@ int main(int argc, char** argv)
             arcade = true;
         } else if (!std::strcmp(arg, "--data") && hasValue) {
             dataFolder = argv[++i];
-        } else if (!std::strcmp(arg, "--vdp2") && hasValue) {
-            vdp2Path = argv[++i];
         } else if (!std::strcmp(arg, "--png") && hasValue) {
             pngPath = argv[++i];
+        } else if (!std::strcmp(arg, "--vdp2") && hasValue) {
+            vdp2Path = argv[++i];
         } else if (!std::strcmp(arg, "--dump") && hasValue) {
             Dump dump;
             if (!parseDump(argv[++i], dump)) {
@@ -152,6 +152,15 @@ int main(int argc, char** argv)
                     static_cast<unsigned long long>(fields) * machine.raster().fieldNs());
 
     int status = 0;
+    if (!pngPath.empty()) {
+        const DisplaySize size = machine.getDisplaySize();
+        const u32 width = size.width < kCanvasSide ? size.width : kCanvasSide;
+        const u32 height = size.height < kCanvasSide ? size.height : kCanvasSide;
+        if (!writePng(pngPath, canvas.data(), width, height, kCanvasSide)) {
+            std::fprintf(stderr, "kest-headless: cannot write '%s'\n", pngPath.c_str());
+            status = 1;
+        }
+    }
     for (const Dump& dump : dumps) {
         std::vector<u8> bytes(dump.length);
         for (u32 k = 0; k < dump.length; ++k)
@@ -166,15 +175,6 @@ int main(int argc, char** argv)
     if (!vdp2Path.empty() && !writeVdp2State(machine, vdp2Path)) {
         std::fprintf(stderr, "kest-headless: cannot write '%s'\n", vdp2Path.c_str());
         status = 1;
-    }
-    if (!pngPath.empty()) {
-        const DisplaySize size = machine.getDisplaySize();
-        const u32 width = size.width < kCanvasSide ? size.width : kCanvasSide;
-        const u32 height = size.height < kCanvasSide ? size.height : kCanvasSide;
-        if (!writePng(pngPath, canvas.data(), width, height, kCanvasSide)) {
-            std::fprintf(stderr, "kest-headless: cannot write '%s'\n", pngPath.c_str());
-            status = 1;
-        }
     }
     kest->stop();
     hostCanvas = {};
