@@ -286,6 +286,8 @@ private:
     void decodeLayer(Layer& layer);
     void decodeNormal(Layer& layer);
     void decodeRotation(Layer& layer);
+    void buildMap(vdp2::MapGeometry& map, const Layer& layer, u32 planeSize, u32 mapOffset, u32 first,
+                  u32 planes) const;
     void decodeExternal(Layer& layer);
     void decodeSprite();
     void writeLayerOutput(const Layer& layer);

@@ -146,25 +146,7 @@ void VDP2::decodeRotationSet(int set, const Layer& layer)
     const u32 mapOffset = (reg(MPOFR) >> (set ? 4 : 0)) & 7;
     p.bitmapBase = (mapOffset * 0x20000) & m_vramMask;
 
-    MapGeometry& map = p.map;
-    map.planeShiftX = 9 + (planeSize & 1);
-    map.planeShiftY = 9 + (planeSize == 3 ? 1 : 0);
-    map.planesAcrossShift = 2;
-    map.planesMask = 3;
-    map.pagesAcrossShift = planeSize & 1;
-    map.widthMask = (1u << (map.planeShiftX + 2)) - 1;
-    map.heightMask = (1u << (map.planeShiftY + 2)) - 1;
-    const u32 s = planeSize == 3 ? 2 : planeSize;
-    u32 pageShift, planeMask;
-    if (!layer.charSize16)
-        pageShift = layer.twoWord ? 14 : 13, planeMask = layer.twoWord ? 63 : 127;
-    else
-        pageShift = layer.twoWord ? 12 : 11, planeMask = layer.twoWord ? 255 : 511;
-    const u32 first = set ? MPABRB : MPABRA;
-    for (u32 i = 0; i < 16; ++i) {
-        const u32 plane = (reg(first + 2 * (i >> 1)) >> (8 * (i & 1))) & 0x3F;
-        map.plane[i] = ((((plane + (mapOffset << 6)) & planeMask) >> s) << (pageShift + s)) & m_vramMask;
-    }
+    buildMap(p.map, layer, planeSize, mapOffset, set ? MPABRB : MPABRA, 16);
 }
 
 void VDP2::fetchRotation(Layer& layer)

@@ -303,29 +303,9 @@ void VDP2::decodeNormal(Layer& layer)
     }
 
     // Map: 2 x 2 planes of the plane size.
-    MapGeometry& map = layer.map;
-    const u32 planeSize = (reg(PLSZ) >> (2 * n)) & 3;
     layer.twoWord = !(layer.pncn & 0x8000);
     layer.supplementMode = (layer.pncn >> 14) & 1;
-    map.planeShiftX = 9 + (planeSize & 1);
-    map.planeShiftY = 9 + (planeSize == 3 ? 1 : 0);
-    map.planesAcrossShift = 1;
-    map.planesMask = 1;
-    map.pagesAcrossShift = planeSize & 1;
-    map.widthMask = (1u << (map.planeShiftX + 1)) - 1;
-    map.heightMask = (1u << (map.planeShiftY + 1)) - 1;
-    const u32 mapOffset = ((reg(MPOFN) >> (4 * n)) & 7) << 6;
-    const u32 s = planeSize == 3 ? 2 : planeSize;
-    u32 pageShift, planeMask;
-    if (!layer.charSize16)
-        pageShift = layer.twoWord ? 14 : 13, planeMask = layer.twoWord ? 63 : 127;
-    else
-        pageShift = layer.twoWord ? 12 : 11, planeMask = layer.twoWord ? 255 : 511;
-    for (u32 p = 0; p < 4; ++p) {
-        const u16 word = reg(MPABN0 + 4 * n + 2 * (p >> 1));
-        const u32 plane = (word >> (8 * (p & 1))) & 0x3F;
-        map.plane[p] = ((((plane + mapOffset) & planeMask) >> s) << (pageShift + s)) & m_vramMask;
-    }
+    buildMap(layer.map, layer, (reg(PLSZ) >> (2 * n)) & 3, (reg(MPOFN) >> (4 * n)) & 7, MPABN0 + 4 * n, 4);
 
     // Scroll and zoom.
     if (n < 2) {
@@ -351,6 +331,31 @@ void VDP2::decodeNormal(Layer& layer)
         layer.zoomX = layer.zoomY = 0x10000;
         layer.reduction = 0;
         layer.cellScroll = layer.lineScrollX = layer.lineScrollY = layer.lineZoom = 0;
+    }
+}
+
+// The plane addresses of a map of 2 x 2 (4) or 4 x 4 (16) planes, read from
+// the plane registers from 'first' on, two planes a register.
+void VDP2::buildMap(MapGeometry& map, const Layer& layer, u32 planeSize, u32 mapOffset, u32 first, u32 planes) const
+{
+    const u32 acrossShift = planes == 16 ? 2 : 1;
+    map.planeShiftX = 9 + (planeSize & 1);
+    map.planeShiftY = 9 + (planeSize == 3 ? 1 : 0);
+    map.planesAcrossShift = acrossShift;
+    map.planesMask = (1u << acrossShift) - 1;
+    map.pagesAcrossShift = planeSize & 1;
+    map.widthMask = (1u << (map.planeShiftX + acrossShift)) - 1;
+    map.heightMask = (1u << (map.planeShiftY + acrossShift)) - 1;
+    // A plane of 1, 2 or 4 pages starts at a multiple of its size.
+    const u32 s = planeSize == 3 ? 2 : planeSize;
+    u32 pageShift, planeMask;
+    if (!layer.charSize16)
+        pageShift = layer.twoWord ? 14 : 13, planeMask = layer.twoWord ? 63 : 127;
+    else
+        pageShift = layer.twoWord ? 12 : 11, planeMask = layer.twoWord ? 255 : 511;
+    for (u32 i = 0; i < planes; ++i) {
+        const u32 plane = (reg(first + 2 * (i >> 1)) >> (8 * (i & 1))) & 0x3F;
+        map.plane[i] = ((((plane + (mapOffset << 6)) & planeMask) >> s) << (pageShift + s)) & m_vramMask;
     }
 }
 
