@@ -147,6 +147,33 @@ TEST_F(Vdp2ComposeTest, WindowsHideOnlyWhatAnEnabledWindowCovers)
     EXPECT_EQ(s.pixel(30, 5), host(kGreen));
 }
 
+TEST_F(Vdp2ComposeTest, LineColourInsertionAndSpecialHighResolution)
+{
+    solidLayer(0, 1, 2);
+    solidLayer(1, 2, 1);
+    setColor(1, kGreen);
+    setColor(2, kBlue);
+    // NBG0 blends with the line colour screen's colour (code 3) at ratio 16.
+    setColor(3, kWhite);
+    storeBe16(s.vram() + 0x7FFFC, 3);
+    s.reg(VDP2::LCTAU, 0x0003);
+    s.reg(VDP2::LCTAL, 0xFFFE);
+    s.reg(VDP2::LNCLEN, 0x0001);
+    s.reg(VDP2::CCCTL, 0x0001);
+    s.reg(VDP2::CCRNA, 16);
+    s.runField();
+    const u32 expected = (((0xF8u * 15) >> 5) << 8) + (((0xF8u * 17) >> 5) * 0x010101);
+    EXPECT_EQ(s.pixel(5, 5), expected);
+
+    // Exclusive high resolution: NBG0 on even dots, NBG1 on odd ones.
+    s.reg(VDP2::TVMD, 0x8006);
+    s.runField(1000);
+    EXPECT_EQ(s.pixel(0, 0), host(kGreen));
+    EXPECT_EQ(s.pixel(1, 0), host(kBlue));
+    EXPECT_EQ(s.pixel(638, 479), host(kGreen));
+    EXPECT_EQ(s.pixel(639, 479), host(kBlue));
+}
+
 TEST_F(Vdp2ComposeTest, ColourModesALayerCannotShowDrawNothing)
 {
     solidLayer(0, 1, 2);
