@@ -53,7 +53,6 @@ void VDP2::reset()
     for (Layer* layer : m_layers) {
         layer->active = 0;
         layer->lastLine = -1;
-        layer->cachedName = ~0u;
     }
     m_sprite.active = 0;
     m_rotation[0] = m_rotation[1] = RotationParams{};

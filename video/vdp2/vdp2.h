@@ -166,8 +166,6 @@ public:
         u32 ratio = 0;
         u8 shadow = 0;
         u8 lineColorEnable = 0;
-        u8 offsetEnable = 0;
-        u8 offsetSelect = 0;
         u8 mosaic = 0;
         vdp2::WindowControl window;
         vdp2::MapGeometry map;
@@ -201,8 +199,6 @@ public:
         u32 cellScrollSlot = 0;
         u32 cellScrollCount = 1;
         u32 rowAddress = 0;
-        u32 cachedName = ~0u;
-        vdp2::PatternName name;
 
         // External layer: its frame buffer and row.
         const u8* externalPixels = nullptr;
@@ -263,8 +259,6 @@ public:
         u8 ratios[8] = {};
         u32 cramOffset = 0;
         u8 ccEnable = 0;
-        u8 offsetEnable = 0;
-        u8 offsetSelect = 0;
         vdp2::WindowControl window;
     };
 
@@ -297,7 +291,6 @@ private:
     void updateSprite(int v);
     void updateLineColor(int v);
     void updateBack(int v);
-    void updateGradation();
 
     // Windows.
     void setupWindow(int k);
@@ -339,7 +332,6 @@ private:
     void composeNormal(u32 x0, u32 count, u32* row);
     void selectLayers(u32 x0, u32 end);
     void composeHighResolution(u32 x0, u32 count, u32* row, u32 y);
-    u32 colorOf(u32 record, u32 x) const;
     u32 blend(u32 top, u32 topRecord, u32 other, u32 otherRecord, u32 x) const;
     u32 mix(u32 row, u32 a, u32 b, u32 c) const;
     u32 ratioOf(u32 record, u32 x) const;
@@ -382,7 +374,6 @@ private:
     RotationParams m_rotation[2];
 
     // Line parameters from setupLineEffects.
-    u8 m_borderMode = 0;
     u32 m_colorRamMode = 0;
     u8 m_cycle[4][8] = {};
     u32 m_windowStartX[2] = {}, m_windowEndX[2] = {}, m_windowStartY[2] = {}, m_windowEndY[2] = {};

@@ -111,11 +111,6 @@ void VDP2::composeLine(u32 x0, u32 count, u32 y)
         composeNormal(x0, end - x0, row);
 }
 
-u32 VDP2::colorOf(u32 record, u32 x) const
-{
-    return record < 6 ? m_dots[record].color[x] : m_outputs[record].color;
-}
-
 u32 VDP2::ratioOf(u32 record, u32 x) const
 {
     return record == kSpriteRecord ? m_spriteDots.ratio[x] : m_outputs[record].ratio;

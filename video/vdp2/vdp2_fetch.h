@@ -24,31 +24,6 @@ inline u32 rgb555(u32 c)
     return ((c & 0x1F) << 19) | ((c & 0x3E0) << 6) | ((c & 0x7C00) >> 7);
 }
 
-// Colour RAM lookup by colour RAM mode; msb receives the entry's top bit.
-inline u32 paletteColor(const u8* cram, u32 mode, u32 code, u8& msb)
-{
-    switch (mode) {
-    case 0: {
-        const u16 w = loadBe16(cram + ((code & 0x3FF) << 1));
-        msb = static_cast<u8>(w >> 15);
-        return rgb555(w);
-    }
-    case 1: {
-        const u16 w = loadBe16(cram + ((code & 0x7FF) << 1));
-        msb = static_cast<u8>(w >> 15);
-        return rgb555(w);
-    }
-    case 2: {
-        const u32 l = loadBe32(cram + ((code & 0x3FF) << 2));
-        msb = static_cast<u8>(l >> 31);
-        return swapRedBlue(l);
-    }
-    default:
-        msb = 0;
-        return 0;
-    }
-}
-
 // The decoded colour RAM (see VDP2::refreshPalette): host colours and the
 // entries' MSBs; mask is the code mask of the colour RAM mode.
 struct Palette {

@@ -112,7 +112,6 @@ void VDP2::prepareNormalLine(Layer& layer, int v)
                                (layer.bitmapWidthMask == 1023 ? 1 : 0);
         layer.rowAddress = layer.bitmapBase + (row << layer.bitmapRowShift);
     }
-    layer.cachedName = ~0u;
 }
 
 // Which vertical-cell-scroll reads the cycle patterns give the bank that

@@ -95,7 +95,6 @@ void VDP2::refreshDisplayEnables()
 
 void VDP2::setupLineEffects(int v)
 {
-    m_borderMode = (reg(TVMD) >> 8) & 1;
     m_colorRamMode = (reg(RAMCTL) >> 12) & 3;
     refreshPalette();
 
@@ -165,7 +164,6 @@ void VDP2::setupLine(int y)
     updateLayer(m_nbg2, v);
     updateLayer(m_nbg3, v);
     updateLineColor(v);
-    updateGradation();
     updateBack(v);
 
     computeWindows(0, v);
@@ -245,8 +243,6 @@ static void decodeCommon(VDP2::Layer& layer, const VDP2& vdp, u32 n)
     layer.ccEnable = (vdp.reg(VDP2::CCCTL) >> n) & 1;
     layer.shadow = (vdp.reg(VDP2::SDCTL) >> n) & 1;
     layer.lineColorEnable = (vdp.reg(VDP2::LNCLEN) >> n) & 1;
-    layer.offsetEnable = (vdp.reg(VDP2::CLOFEN) >> n) & 1;
-    layer.offsetSelect = (vdp.reg(VDP2::CLOFSL) >> n) & 1;
     layer.specialPriorityMode = (vdp.reg(VDP2::SFPRMD) >> (2 * n)) & 3;
     layer.specialCcMode = (vdp.reg(VDP2::SFCCMD) >> (2 * n)) & 3;
     layer.specialSelect = (vdp.reg(VDP2::SFSEL) >> n) & 1;
@@ -513,12 +509,6 @@ void VDP2::updateBack(int v)
     writeColorOffset(out, 5);
     out.shadow = (reg(SDCTL) >> 5) & 1;
     out.effectTarget = 0;
-}
-
-void VDP2::updateGradation()
-{
-    // The compositor keeps the two remembered colours; it starts each line
-    // afresh. Nothing else is per line.
 }
 
 void VDP2::updateSprite(int)
