@@ -157,17 +157,26 @@ class CellLayer:
                 data += char_bytes(dots, bpp)
         # Aligned to its size, so one supplement serves every character.
         first = scene.put(data, max(0x2000, 1 << (len(data) - 1).bit_length())) // 32
-        cell_bytes = 8 * bpp // 8 * 8 * (char // 8) ** 2
-        step = cell_bytes // 32
-        names_per_row = 512 // char
-        word = 4 if two_word else 2
-        page = bytearray(names_per_row * names_per_row * word)
+        self.first, self.per, self.hf, self.vf, self.palettes = first, per, hf, vf, palettes
         self.pncn = 0x0000 if two_word else 0x8000 | (supplement << 14)
+        self.plane = self.page(scene, 0, 0)
+        # Screen model: dot value and colour-code base at every map position.
+        self.values = values
+        self.palette_base = np.kron(palettes, np.ones((char, char), dtype=np.uint32))
+
+    def page(self, scene, dy, dx):
+        """Writes a page of names showing the picture moved by (dy, dx)
+        characters, and answers its plane number."""
+        char, bpp, two_word, supplement, per = self.char, self.bpp, self.two_word, self.supplement, self.per
+        hf, vf, palettes = self.hf, self.vf, self.palettes
+        step = (8 * bpp // 8 * 8 * (char // 8) ** 2) // 32
+        names_per_row = 512 // char
+        page = bytearray(names_per_row * names_per_row * (4 if two_word else 2))
         extras = set()
         for ny in range(names_per_row):
             for nx in range(names_per_row):
-                cy, cx = ny % per, nx % per
-                number = first + (cy * per + cx) * step
+                cy, cx = (ny + dy) % per, (nx + dx) % per
+                number = self.first + (cy * per + cx) * step
                 p = int(palettes[cy, cx])
                 if two_word:
                     v = number | p << 16 | int(hf[cy, cx]) << 30 | int(vf[cy, cx]) << 31
@@ -187,11 +196,9 @@ class CellLayer:
                 struct.pack_into(">H", page, (ny * names_per_row + nx) * 2, v)
         assert len(extras) <= 1 and all(e < 32 for e in extras)
         page_shift = {(8, False): 13, (8, True): 14, (16, False): 11, (16, True): 12}[(char, two_word)]
-        self.plane = scene.put(page, 1 << page_shift) >> page_shift
-        assert self.plane < 64
-        # Screen model: dot value and colour-code base at every map position.
-        self.values = values
-        self.palette_base = np.kron(palettes, np.ones((char, char), dtype=np.uint32))
+        plane = scene.put(page, 1 << page_shift) >> page_shift
+        assert plane < 64
+        return plane
 
     def map_words(self):
         return (self.plane | self.plane << 8, self.plane | self.plane << 8)
@@ -388,8 +395,14 @@ def scene_scroll():
     y, x = grid()
     pics = [picture(sc.rng, 128, 16) for _ in range(4)]
     layers = [CellLayer(sc, p, 8, 4) for p in pics]
+    # NBG3's right-hand planes (B and D) show its picture moved by 5 x 3
+    # characters.
+    right = layers[3].page(sc, 5, 3)
     for n, prio in zip(range(4), (6, 5, 4, 3)):
         show_normal(sc, n, layers[n], 0, 0, prio)
+    planes = layers[3].plane | right << 8
+    sc.reg(MPABN0 + 12, planes)
+    sc.reg(MPABN0 + 14, planes)
     # NBG0: step 2.0 both ways, reduction to 1/2 allowed, scrolled.
     sc.reg(ZMXIN0, 2)
     sc.reg(ZMYIN0, 2)
@@ -422,7 +435,11 @@ def scene_scroll():
     r, q = 9 + y, 5 + x
     c, o = layers[2].codes(r - r % 3, q - q % 4, 0)
     out.append((sc.colors(c), o, 4))
-    c, o = layers[3].codes(100 + y, x - 20, 0)
+    # The map is 1,024 dots wide: the first 20 columns wrap into plane B.
+    cols = (x - 20) % 1024
+    c, o = layers[3].codes(100 + y, cols, 0)
+    cb, ob = layers[3].codes(100 + y + 5 * 8, cols + 3 * 8, 0)
+    c, o = np.where(cols >= 512, cb, c), np.where(cols >= 512, ob, o)
     out.append((sc.colors(c), o, 3))
     top, _, _ = compose(back, out)
     return sc, top
