@@ -14,6 +14,8 @@
 #include "board/periph/peripheral.h"
 #include "core/helpers.h"
 #include "core/kest.h"
+#include "core/png_writer.h"
+#include "core/shared_state.h"
 
 namespace {
 
@@ -27,6 +29,7 @@ void usage()
         "  --data DIR               folder of kest.ini, bios/, saves/ and data.json (default: beside the program)\n"
         "  --fields N               run N fields (default 60)\n"
         "  --dump ADDR:LENGTH:FILE  after the run, write LENGTH bytes of memory at ADDR to FILE\n"
+        "  --png FILE               after the run, write the displayed picture to FILE (PNG)\n"
         "  --vdp2 FILE              after the run, write the VDP2 register state to FILE as text\n"
         "  --wav FILE               write the machine's sound to FILE (44100 Hz, 16-bit stereo)\n"
         "  --verbose                also show per-field log lines\n"
@@ -136,6 +139,7 @@ int main(int argc, char** argv)
     bool arcade = false;
     std::string file;
     std::string dataFolder;
+    std::string pngPath;
     std::string vdp2Path;
     std::string wavPath;
     std::vector<Dump> dumps;
@@ -158,6 +162,8 @@ int main(int argc, char** argv)
             arcade = true;
         } else if (!std::strcmp(arg, "--data") && hasValue) {
             dataFolder = argv[++i];
+        } else if (!std::strcmp(arg, "--png") && hasValue) {
+            pngPath = argv[++i];
         } else if (!std::strcmp(arg, "--vdp2") && hasValue) {
             vdp2Path = argv[++i];
         } else if (!std::strcmp(arg, "--wav") && hasValue) {
@@ -180,6 +186,10 @@ int main(int argc, char** argv)
             return 2;
         }
     }
+    // The picture VDP2 draws into, as a host's video output provides it.
+    constexpr u32 kCanvasSide = 1024;
+    std::vector<u32> canvas(kCanvasSide * kCanvasSide);
+    hostCanvas = {canvas.data(), kCanvasSide};
 
     auto kest = std::make_unique<HeadlessKest>();
     if (!dataFolder.empty())
@@ -222,6 +232,15 @@ int main(int argc, char** argv)
                     static_cast<unsigned long long>(fields) * machine.raster().fieldNs());
 
     int status = 0;
+    if (!pngPath.empty()) {
+        const DisplaySize size = machine.getDisplaySize();
+        const u32 width = size.width < kCanvasSide ? size.width : kCanvasSide;
+        const u32 height = size.height < kCanvasSide ? size.height : kCanvasSide;
+        if (!writePng(pngPath, canvas.data(), width, height, kCanvasSide)) {
+            std::fprintf(stderr, "kest-headless: cannot write '%s'\n", pngPath.c_str());
+            status = 1;
+        }
+    }
     for (const Dump& dump : dumps) {
         std::vector<u8> bytes(dump.length);
         for (u32 k = 0; k < dump.length; ++k)
@@ -242,6 +261,7 @@ int main(int argc, char** argv)
         status = 1;
     }
     kest->stop();
+    hostCanvas = {};
     std::fflush(stdout);
     return status;
 }

@@ -7,7 +7,7 @@
 namespace {
 
 constexpr u16 kTvmdDisplayOn = 0x8000;
-constexpr u16 kCcctlExtended = 0x8000;
+constexpr u16 kCcctlGradation = 0x8000;
 
 constexpr u32 kWidthNormal[4] = {320, 352, 640, 704};
 constexpr u32 kHeightNtsc[4] = {224, 240, 224, 240};
@@ -29,6 +29,7 @@ VDP2::VDP2(VDP1* vdp1, SMPC* smpc, CDB* cdb, u8* vram, u8* colorRam, u8 vramSize
     // The VRAM array is 512 KB whatever the size flag says: a 1 MB mask
     // would let layer fetches run past it, so the flag only shows in VRSIZE.
     m_vramMask = kVramSize - 1;
+    buildTables();
     std::memset(layerDebugSwitches, 1, sizeof layerDebugSwitches);
 }
 
@@ -47,8 +48,18 @@ void VDP2::reset()
 {
     std::memset(m_regs, 0, sizeof m_regs);
     regRef(VRSIZE) = static_cast<u16>((m_vramSizeFlag ? 0x8000 : 0) | (m_version & 0xF));
-    // The layers' output records and the compositor's selectors are reset
-    // here once they exist.
+    for (vdp2::LayerOutput& out : m_outputs)
+        out.reset();
+    for (Layer* layer : m_layers) {
+        layer->active = 0;
+        layer->lastLine = -1;
+    }
+    m_sprite.active = 0;
+    m_rotation[0] = m_rotation[1] = RotationParams{};
+    m_ccMode = m_effectMode = 0;
+    m_gradation = m_extended = 0;
+    m_gradationTarget = vdp2::kBackRecord;
+    m_highResolutionLast[0] = m_highResolutionLast[1] = 0;
 }
 
 void VDP2::setVideoStandard(bool pal)
@@ -115,16 +126,8 @@ void VDP2::onHBlankOut(int line)
         beginFrame();
     setupLine(y);
     drawLine(y);
-    if (reg(CCCTL) & kCcctlExtended)
+    if (reg(CCCTL) & kCcctlGradation)
         logError(2, "CCCTL: %04X, LNCLEN: %04X, y: %d", reg(CCCTL), reg(LNCLEN), line);
-}
-
-void VDP2::beginFrame()
-{
-    // The layers take their switches and decode their registers here once
-    // they exist.
-    m_screenMode = reg(TVMD) & 7;
-    computeDisplaySize();
 }
 
 void VDP2::computeDisplaySize()
@@ -141,15 +144,4 @@ void VDP2::computeDisplaySize()
     if (m_screenMode >= 6)
         logError(1, "Special High-Resolution Graphics Mode, need more work!");
     m_size = {(m_screenMode & 1) ? 704u : 640u, kHighResolutionHeight};
-}
-
-void VDP2::setupLine(int)
-{
-    // Per-line layer set-up goes here; no layer exists yet.
-}
-
-void VDP2::drawLine(int)
-{
-    // The line compositor goes here; until then the host picture keeps what
-    // it held.
 }

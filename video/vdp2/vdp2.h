@@ -1,19 +1,23 @@
 #pragma once
 
+#include "video/vdp2/vdp2_layers.h"
 #include "core/device.h"
 #include "core/display_size.h"
 
 class CDB;
 class SMPC;
 class VDP1;
+struct FrameBufferInfo;
 
 // The background processor: its register file, VRAM and colour RAM windows,
 // the TVSTAT/VCNT status it derives from the raster events, and the display
 // size the host reads. It is not time-sliced; it acts only in the raster
 // callbacks and in bus accesses.
 //
-// Layers and the line compositor come later: beginFrame, setupLine and
-// drawLine are where they plug in, and today they draw nothing.
+// Before every display line the layers re-read their registers (setupLine),
+// then each active layer fetches its dots for the whole line and the
+// compositor orders them by priority, applies shadows, colour calculation
+// and colour offset, and writes the line into the host canvas.
 class VDP2 : public Device {
 public:
     static constexpr u32 kVramSize = 0x80000;
@@ -114,6 +118,150 @@ public:
     // Address mask for the layers' VRAM arithmetic.
     u32 vramAddressMask() const { return m_vramMask; }
 
+
+    // Per-line state the tests and the debugger look at.
+    const vdp2::LayerOutput& output(u32 record) const { return m_outputs[record % vdp2::kRecords]; }
+    bool layerActive(u32 layer) const;
+
+    // A fixed frame for the sprite layer instead of VDP1's display buffer
+    // (null goes back to VDP1's), for tools and tests.
+    void setSpriteFrame(const FrameBufferInfo* frame) { m_spriteFrame = frame; }
+
+    // Writes pixels x0 .. x0 + count - 1 of display line y into the host
+    // canvas from the dots the layers fetched for that line.
+    void composeLine(u32 x0, u32 count, u32 y);
+
+    // A scroll, rotation or external layer: its decoded registers, its
+    // line-position state and the line it is drawing.
+    struct Layer : Object {
+        Layer(const char* name, u32 number);
+
+        u32 number;
+        u32 record;
+        u8 enable = 0;         // the host's layer switch, latched per frame
+        u8 displayEnable = 0;  // BGON / EXTEN
+        u8 active = 0;         // drawn on this line
+
+        // Character and colour settings.
+        u8 transparentShown = 0;
+        u8 colorMode = 0;
+        u8 bitmap = 0;
+        u8 charSize16 = 0;
+        u8 twoWord = 0;
+        u8 supplementMode = 0;
+        u16 pncn = 0;
+        u32 bitmapBase = 0;
+        u32 bitmapWidthMask = 511;
+        u32 bitmapHeightMask = 255;
+        u32 bitmapRowShift = 9;
+        u32 bitmapPalette = 0;
+        u8 bitmapSpecialPriority = 0;
+        u8 bitmapSpecialCc = 0;
+        u32 cramOffset = 0;
+        u8 priority = 0;
+        u8 specialPriorityMode = 0;
+        u8 specialCcMode = 0;
+        u8 specialSelect = 0;
+        u8 ccEnable = 0;
+        u32 ratio = 0;
+        u8 shadow = 0;
+        u8 lineColorEnable = 0;
+        u8 mosaic = 0;
+        vdp2::WindowControl window;
+        vdp2::MapGeometry map;
+
+        // Scroll, zoom, line scroll and vertical cell scroll (normal layers).
+        s32 scrollX = 0;  // 16.16
+        s32 scrollY = 0;
+        u32 zoomX = 0x10000;
+        u32 zoomY = 0x10000;
+        u8 reduction = 0;
+        u8 cellScroll = 0;
+        u8 lineScrollX = 0;
+        u8 lineScrollY = 0;
+        u8 lineZoom = 0;
+        u32 lineScrollShift = 0;
+        u32 lineScrollTable = 0;
+
+        // Line-position rule.
+        s32 yPosition = 0;
+        s32 lastScrollY = 0;
+        s32 lastLine = -1;
+        s32 xOffset = 0;
+        s32 yOffset = 0;
+        u32 lineZoomValue = 0x10000;
+
+        // The line being drawn.
+        s32 xStart = 0;
+        u32 xStep = 0x10000;
+        u32 lineRow = 0;
+        u8 yMode = 0;  // 0 plain, 1 mosaic, 2 vertical cell scroll
+        u32 cellScrollSlot = 0;
+        u32 cellScrollCount = 1;
+        u32 rowAddress = 0;
+
+        // External layer: its frame buffer and row.
+        const u8* externalPixels = nullptr;
+        u32 externalBytes = 0;
+        u32 externalRow = 0;
+        u32 externalHeight = 0;
+    };
+
+    // One rotation parameter set as read from VRAM, with the line values
+    // derived from it. Fixed-point fields keep the table's fraction bits.
+    struct RotationParams {
+        s32 xst = 0, yst = 0, zst = 0;  // 10 fraction bits
+        s32 dxst = 0, dyst = 0, dx = 0, dy = 0;
+        s32 a = 0, b = 0, c = 0, d = 0, e = 0, f = 0;
+        s32 px = 0, py = 0, pz = 0, cx = 0, cy = 0, cz = 0;  // integers
+        s32 mx = 0, my = 0;  // 10 fraction bits
+        s32 kx = 0, ky = 0;  // 16 fraction bits
+        u32 kast = 0;        // 10 fraction bits
+        s32 dkast = 0, dkax = 0;
+
+        // Line-position state for Xst, Yst and the coefficient address.
+        s32 xLine = 0, yLine = 0, lastXst = 0, lastYst = 0;
+        u32 kaLine = 0;
+        s32 lastLine = -1;
+
+        // Line values.
+        s64 xsp = 0, ysp = 0;  // 20 fraction bits
+        s64 xp = 0, yp = 0;    // 10 fraction bits
+        s64 stepX = 0, stepY = 0;
+
+        // Coefficient table.
+        u8 coefficients = 0;
+        u8 coefficientWord = 0;  // one-word data
+        u8 coefficientMode = 0;
+        u8 coefficientLineColor = 0;
+        u8 coefficientsInColorRam = 0;
+        u32 coefficientBase = 0;
+        u32 coefficientShift = 8;
+
+        vdp2::MapGeometry map;
+        u8 overMode = 0;
+        u16 overName = 0;
+        u32 bitmapBase = 0;
+        u8 rereadMask = 0;  // RPRCTL bits of the set
+    };
+
+    // The sprite layer as VDP2 reads VDP1's display frame buffer.
+    struct SpriteLayer : Object {
+        SpriteLayer();
+        u8 enable = 0;
+        u8 active = 0;
+        u8 type = 0;
+        u8 windowEnable = 0;
+        u8 mixed = 0;
+        u8 ccNumber = 0;
+        u8 ccCondition = 0;
+        u8 priorities[8] = {};  // (priority << 1) | colour calculation allowed
+        u8 ratios[8] = {};
+        u32 cramOffset = 0;
+        u8 ccEnable = 0;
+        vdp2::WindowControl window;
+    };
+
 private:
     u16& regRef(u32 offset) { return m_regs[(offset >> 1) % kRegisterWords]; }
     u16 readWord(CPU* cpu, u32 a);
@@ -121,12 +269,77 @@ private:
     void storeColorWord(u32 a, u16 d);
     static bool fromSlave(const CPU* cpu);
 
+    void buildTables();
+    void refreshPalette();
     void beginFrame();
     void computeDisplaySize();
     void setupLine(int y);
+    void setupLineEffects(int v);
     void drawLine(int y);
+    void refreshDisplayEnables();
+    void decodeLayer(Layer& layer);
+    void decodeNormal(Layer& layer);
+    void decodeRotation(Layer& layer);
+    void buildMap(vdp2::MapGeometry& map, const Layer& layer, u32 planeSize, u32 mapOffset, u32 first,
+                  u32 planes) const;
+    void decodeExternal(Layer& layer);
+    void decodeSprite();
+    void writeLayerOutput(const Layer& layer);
+    void writeColorOffset(vdp2::LayerOutput& out, u32 bit) const;
+    u32 specialCcMode(u32 layerBits, bool rgb);
+    void updateLayer(Layer& layer, int v);
+    void updateSprite(int v);
+    void updateLineColor(int v);
+    void updateBack(int v);
+
+    // Windows.
+    void setupWindow(int k);
+    void computeWindows(int k, int v);
+    const u8* windowPass(const vdp2::WindowControl& control, u8* scratch) const;
+
+    // Normal scroll layers.
+    bool normalLayerShown(const Layer& layer) const;
+    void prepareNormalLine(Layer& layer, int v);
+    void prepareCellScroll();
+    void fetchNormal(Layer& layer);
+    template <int Mode, bool Bitmap> void fetchNormalLine(Layer& layer, const u8* pass);
+    template <int Mode> void fetchCellRuns(Layer& layer, const u8* pass);
+    vdp2::PatternName decodeName(const Layer& layer, u32 address) const;
+    vdp2::PatternName decodeNameValue(const Layer& layer, u32 raw, bool twoWord) const;
+    u32 nameAddress(const vdp2::MapGeometry& map, const Layer& layer, u32 col, u32 row) const;
+
+    // Rotation layers.
+    void readRotationTable(int set, int v);
+    void computeRotation(int set);
+    void decodeRotationSet(int set, const Layer& layer);
+    void fetchRotation(Layer& layer);
+    template <int Mode> void fetchRotationLine(Layer& layer, const u8* pass);
+
+    // Sprite and external layers.
+    struct SpriteLine {
+        const u8* pixels;
+        s64 x, y, stepX, stepY;
+        s32 width, height;
+        u32 rowShift, dotMask;
+        bool eightBit;
+    };
+    void fetchSprite();
+    void readSpriteDots(const SpriteLine& line);
+    template <u32 Type> void fetchSpriteLine();
+    void fetchExternal(Layer& layer);
+
+    // Compositor.
+    void composeNormal(u32 x0, u32 count, u32* row);
+    void selectLayers(u32 x0, u32 end);
+    void composeHighResolution(u32 x0, u32 count, u32* row, u32 y);
+    u32 blend(u32 top, u32 topRecord, u32 other, u32 otherRecord, u32 x) const;
+    u32 mix(u32 row, u32 a, u32 b, u32 c) const;
+    u32 ratioOf(u32 record, u32 x) const;
+    u32 lineColorOf(u32 record, u32 x) const;
+    u32 applyOffset(u32 color, const vdp2::LayerOutput& out) const;
 
     VDP1* m_vdp1;
+    const FrameBufferInfo* m_spriteFrame = nullptr;
     SMPC* m_smpc;
     CDB* m_cdb;
     u8* m_vram;
@@ -143,4 +356,73 @@ private:
     u8 m_field = 0;
     u32 m_interlace = 0;
     s32 m_rasterLine = 0;
+
+    // Layers, by layer number for the scroll ones.
+    Layer m_nbg0{"VDP2.NBG0", vdp2::kNbg0};
+    Layer m_nbg1{"VDP2.NBG1", vdp2::kNbg1};
+    Layer m_nbg2{"VDP2.NBG2", vdp2::kNbg2};
+    Layer m_nbg3{"VDP2.NBG3", vdp2::kNbg3};
+    Layer m_rbg0{"VDP2.RBG0", vdp2::kRbg0};
+    Layer m_rbg1{"VDP2.RBG1", vdp2::kRbg1};
+    Layer m_exbg{"VDP2.EXBG", vdp2::kExbg};
+    Layer* m_layers[7] = {&m_nbg0, &m_nbg1, &m_nbg2, &m_nbg3, &m_rbg0, &m_rbg1, &m_exbg};
+    SpriteLayer m_sprite;
+    Object m_lineColorLayer{"VDP2.LNCL"};
+    Object m_gradationLayer{"VDP2.GRAD"};
+    Object m_backLayer{"VDP2.BACK"};
+    u8 m_backEnable = 0;
+    RotationParams m_rotation[2];
+
+    // Line parameters from setupLineEffects.
+    u32 m_colorRamMode = 0;
+    u8 m_cycle[4][8] = {};
+    u32 m_windowStartX[2] = {}, m_windowEndX[2] = {}, m_windowStartY[2] = {}, m_windowEndY[2] = {};
+    u8 m_lineWindow[2] = {};
+    u32 m_lineWindowTable[2] = {};
+    const u8* m_windowSpan[2] = {};
+    vdp2::WindowControl m_ccWindow;
+    u8 m_rotationWindow = 0;
+    u32 m_mosaicX = 0, m_mosaicY = 0;
+    u32 m_cellScrollTable = 0;
+    u8 m_specialTables[2][16] = {};
+    u32 m_gradationTarget = vdp2::kBackRecord;
+    u8 m_gradation = 0;
+    u8 m_extended = 0;
+    u32 m_ccMode = 0;
+    u32 m_effectMode = 0;
+    s32 m_offsetA[3] = {}, m_offsetB[3] = {};
+    u8 m_shadowSelect = 0;
+    u8 m_rbg1Enabled = 0;
+
+    // What the layers fetched for the line.
+    vdp2::LayerOutput m_outputs[vdp2::kRecords];
+    vdp2::LineDots m_dots[6];
+    vdp2::SpriteDots m_spriteDots;
+    // Line colours that rotation coefficients give per dot: RBG0, RBG1.
+    u32 m_coefficientLineColor[2][vdp2::kMaxLineDots];
+    u8 m_coefficientLineColorUsed[2] = {};
+    int m_lineV = 0;
+    u8 m_passScratch[vdp2::kMaxLineDots];
+    u8 m_passAll[vdp2::kMaxLineDots];
+    u16 m_spriteRaw[vdp2::kMaxLineDots];
+    u8 m_ccPass[vdp2::kMaxLineDots];
+    u8 m_ccPassAll = 1;
+    u8 m_rotationSetB[vdp2::kMaxLineDots];
+    u8 m_top[vdp2::kMaxLineDots], m_second[vdp2::kMaxLineDots], m_third[vdp2::kMaxLineDots],
+        m_fourth[vdp2::kMaxLineDots];
+    u32 m_constantColor[2][vdp2::kMaxLineDots];
+
+    // Colour RAM decoded for the dot loops, and the colour RAM it was
+    // decoded from: compared before every line, so no write path is missed.
+    u32 m_palette[2048] = {};
+    u8 m_paletteMsb[2048] = {};
+    u32 m_paletteMask = 0x3FF;
+    u32 m_paletteMode = ~0u;
+    u8 m_colorRamCopy[kColorRamSize] = {};
+
+    // Tables built once by the constructor.
+    u16 m_mosaic[16][4096];
+    u8 m_ratio[33][256];
+    u8 m_offsetTable[512][256];
+    u32 m_highResolutionLast[2] = {};
 };

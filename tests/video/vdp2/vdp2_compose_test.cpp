@@ -1,0 +1,272 @@
+// Scenes set up by hand: the sprite layer's shadows and coordinates, windows
+// without an enabled window, colour modes a layer cannot show, the external
+// layer's height, and colour RAM addressing.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "video/vdp1/vdp1.h"
+#include "video/vdp2/vdp2_scene.h"
+
+namespace {
+
+constexpr u32 kGreen = 0x03E0;  // console colour words
+constexpr u32 kBlue = 0x7C00;
+constexpr u32 kRed = 0x001F;
+constexpr u32 kWhite = 0x7FFF;
+
+u32 host(u32 word)
+{
+    return colorTable[word];
+}
+
+u32 halved(u32 pixel)
+{
+    return (pixel >> 1) & 0x7F7F7F;
+}
+
+class Vdp2ComposeTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        s.reg(VDP2::TVMD, 0x8000);
+        setColor(0, kRed);
+        back(kRed);
+    }
+    void TearDown() override { s.sys->vdp2().setSpriteFrame(nullptr); }
+
+    void setColor(u32 code, u32 word) { storeBe16(s.cram() + 2 * code, static_cast<u16>(word)); }
+
+    void back(u32 word)
+    {
+        storeBe16(s.vram() + 0x7FFFE, static_cast<u16>(word));
+        s.reg(VDP2::BKTAU, 0x0003);
+        s.reg(VDP2::BKTAL, 0xFFFF);
+    }
+
+    // NBGn as one colour: every dot of every character is code 'code'.
+    void solidLayer(u32 n, u32 code, u32 priority)
+    {
+        const u32 number = n + 1;
+        for (u32 i = 0; i < 32; ++i)
+            s.vram()[number * 32 + i] = static_cast<u8>(code << 4 | code);
+        const u32 page = 0x10000 + n * 0x2000;
+        for (u32 i = 0; i < 0x2000; i += 2)
+            storeBe16(s.vram() + page + i, static_cast<u16>(number));
+        const u16 plane = static_cast<u16>((page >> 13) * 0x0101);
+        s.reg(VDP2::PNCN0 + 2 * n, 0x8000);
+        s.reg(VDP2::MPABN0 + 4 * n, plane);
+        s.reg(VDP2::MPABN0 + 4 * n + 2, plane);
+        bgon |= 1 << n;
+        s.reg(VDP2::BGON, bgon);
+        if (n < 2) {
+            s.reg(VDP2::ZMXIN0 + 0x10 * n, 1);
+            s.reg(VDP2::ZMYIN0 + 0x10 * n, 1);
+        }
+        const u32 reg = n < 2 ? VDP2::PRINA : VDP2::PRINB;
+        prin[n >> 1] = static_cast<u16>(prin[n >> 1] | priority << (8 * (n & 1)));
+        s.reg(reg, prin[n >> 1]);
+    }
+
+    Vdp2Scene s;
+    u16 bgon = 0;
+    u16 prin[2] = {};
+};
+
+TEST_F(Vdp2ComposeTest, SpriteShadowsPriorityTiesAndRotatedCoordinates)
+{
+    solidLayer(0, 1, 3);
+    setColor(1, kGreen);
+    setColor(5, kBlue);
+    setColor(0x3FE, kWhite);
+    std::vector<u8> buffer(VDP1::kFrameBufferSize);
+    const u16 dots[] = {0x0005, 0x07FE, 0x8000, 0x8005, 0x0000};
+    for (u32 i = 0; i < 5; ++i)
+        storeBe16(&buffer[2 * i], dots[i]);
+    FrameBufferInfo frame;
+    frame.pixels = buffer.data();
+    s.sys->vdp2().setSpriteFrame(&frame);
+    s.reg(VDP2::SPCTL, 0x0002);  // type 2: priority bit 14, MSB shadows
+    s.reg(VDP2::PRISA, 0x0003);  // priority register 0: as NBG0's
+    s.reg(VDP2::SDCTL, 0x0101);  // NBG0 takes shadows, transparent shadow on
+
+    s.runField();
+    EXPECT_EQ(s.pixel(0, 0), host(kBlue)) << "a tie goes to the sprite";
+    EXPECT_EQ(s.pixel(1, 0), halved(host(kGreen))) << "normal shadow";
+    EXPECT_EQ(s.pixel(2, 0), halved(host(kGreen))) << "transparent shadow";
+    EXPECT_EQ(s.pixel(3, 0), halved(host(kBlue))) << "shadowed sprite dot";
+    EXPECT_EQ(s.pixel(4, 0), host(kGreen));
+
+    s.reg(VDP2::SDCTL, 0x0000);
+    s.runField();
+    EXPECT_EQ(s.pixel(1, 0), host(kWhite)) << "no shadow enable: the shadow dot shows its own colour";
+    EXPECT_EQ(s.pixel(2, 0), host(kGreen)) << "transparent shadow not selected";
+
+    // VDP1's rotation mode: the sprite layer starts at parameter set A's
+    // Xst, here 10 dots left of the buffer; the dots before it are outside.
+    for (u32 i = 0; i < buffer.size(); i += 2)
+        storeBe16(&buffer[i], 0x0005);
+    frame.rotation = 1;
+    u8* table = s.vram() + 0x60000;
+    storeBe32(table + 0x00, static_cast<u32>(-10 * 1024) << 6 & 0x1FFFFFC0);
+    storeBe32(table + 0x10, 1024 << 6);  // DYst 1.0
+    storeBe32(table + 0x14, 1024 << 6);  // DX 1.0
+    s.reg(VDP2::RPTAU, 0x0003);
+    s.reg(VDP2::RPTAL, 0x0000);
+    s.runField();
+    for (u32 x = 0; x < 10; ++x)
+        EXPECT_EQ(s.pixel(x, 0), host(kGreen)) << x;
+    EXPECT_EQ(s.pixel(10, 0), host(kBlue));
+    EXPECT_EQ(s.pixel(319, 100), host(kBlue));
+}
+
+TEST_F(Vdp2ComposeTest, WindowsHideOnlyWhatAnEnabledWindowCovers)
+{
+    solidLayer(0, 1, 2);
+    setColor(1, kGreen);
+    // The AND bit alone, with no window enabled, hides nothing.
+    s.reg(VDP2::WCTLA, 0x0080);
+    s.runField();
+    EXPECT_EQ(s.pixel(0, 0), host(kGreen));
+    EXPECT_EQ(s.pixel(200, 100), host(kGreen));
+
+    // Window 0 over x 10-19 (registers count half dots), its inside hidden.
+    s.reg(VDP2::WPSX0, 20);
+    s.reg(VDP2::WPEX0, 39);
+    s.reg(VDP2::WPEY0, 223);
+    s.reg(VDP2::WCTLA, 0x0082);
+    s.runField();
+    EXPECT_EQ(s.pixel(9, 5), host(kGreen));
+    EXPECT_EQ(s.pixel(10, 5), host(kRed));
+    EXPECT_EQ(s.pixel(19, 5), host(kRed));
+    EXPECT_EQ(s.pixel(20, 5), host(kGreen));
+    // A window that starts past its end covers nothing.
+    s.reg(VDP2::WPSX0, 100);
+    s.reg(VDP2::WPEX0, 40);
+    s.runField();
+    EXPECT_EQ(s.pixel(30, 5), host(kGreen));
+}
+
+TEST_F(Vdp2ComposeTest, LineColourInsertionAndSpecialHighResolution)
+{
+    solidLayer(0, 1, 2);
+    solidLayer(1, 2, 1);
+    setColor(1, kGreen);
+    setColor(2, kBlue);
+    // NBG0 blends with the line colour screen's colour (code 3) at ratio 16.
+    setColor(3, kWhite);
+    storeBe16(s.vram() + 0x7FFFC, 3);
+    s.reg(VDP2::LCTAU, 0x0003);
+    s.reg(VDP2::LCTAL, 0xFFFE);
+    s.reg(VDP2::LNCLEN, 0x0001);
+    s.reg(VDP2::CCCTL, 0x0001);
+    s.reg(VDP2::CCRNA, 16);
+    s.runField();
+    const u32 expected = (((0xF8u * 15) >> 5) << 8) + (((0xF8u * 17) >> 5) * 0x010101);
+    EXPECT_EQ(s.pixel(5, 5), expected);
+
+    // Exclusive high resolution: NBG0 on even dots, NBG1 on odd ones.
+    s.reg(VDP2::TVMD, 0x8006);
+    s.runField(1000);
+    EXPECT_EQ(s.pixel(0, 0), host(kGreen));
+    EXPECT_EQ(s.pixel(1, 0), host(kBlue));
+    EXPECT_EQ(s.pixel(638, 479), host(kGreen));
+    EXPECT_EQ(s.pixel(639, 479), host(kBlue));
+}
+
+TEST_F(Vdp2ComposeTest, ColourModesALayerCannotShowDrawNothing)
+{
+    solidLayer(0, 1, 2);
+    setColor(1, kGreen);
+    s.reg(VDP2::CHCTLA, 0x0050);  // NBG0 mode 5: no such mode
+    s.runField();
+    EXPECT_EQ(s.pixel(0, 0), host(kRed));
+    EXPECT_EQ(s.pixel(160, 100), host(kRed));
+
+    s.reg(VDP2::CHCTLA, 0x0000);
+    s.reg(VDP2::BGON, 0x0010);  // RBG0 alone
+    s.reg(VDP2::PRIR, 0x0007);
+    s.reg(VDP2::CHCTLB, 0x7000);  // RBG0 mode 7
+    s.runField();
+    EXPECT_EQ(s.pixel(100, 50), host(kRed));
+}
+
+// The MPEG frame is 512 x 256. In double-density interlace the external
+// layer's row runs past 256 at the lower half of the screen; those rows show
+// nothing instead of reading past the frame.
+TEST_F(Vdp2ComposeTest, ExternalLayerStopsAtTheFrameHeight)
+{
+    s.sys->vdp2().setVideoStandard(true);
+    s.reg(VDP2::TVMD, 0x80E0 | 0x0020);  // LSMD 3, 256 lines: 512 in all
+    s.reg(VDP2::EXTEN, 0x0001);
+    s.reg(VDP2::CHCTLA, 0x3000);   // 32-bit direct colour
+    s.reg(VDP2::BGON, 0x0200);     // its code 0 shows
+    s.reg(VDP2::PRINA, 0x0100);
+    s.runField(600);
+    ASSERT_EQ(s.sys->vdp2().getDisplaySize().height, 512u);
+    EXPECT_EQ(s.pixel(0, 0), 0u);
+    EXPECT_EQ(s.pixel(100, 254), 0u);
+    EXPECT_EQ(s.pixel(100, 256), host(kRed));
+    EXPECT_EQ(s.pixel(100, 510), host(kRed));
+}
+
+TEST_F(Vdp2ComposeTest, ColourRamWordsAndLongsStayAligned)
+{
+    const AccessHandlers color = s.sys->vdp2().getAccessHandlers(VDP2::kColorRam);
+    s.reg(VDP2::RAMCTL, 0x1000);
+    color.writeLong(color.owner, nullptr, 0x25F00FFE, 0x11223344);
+    EXPECT_EQ(loadBe32(s.cram() + 0xFFC), 0x11223344u);
+    EXPECT_EQ(color.readLong(color.owner, nullptr, 0x25F00FFF), 0x11223344u);
+    EXPECT_EQ(color.readWord(color.owner, nullptr, 0x25F00FFF), 0x3344u);
+    EXPECT_EQ(loadBe16(s.cram()), kRed) << "nothing wrapped to the start";
+}
+
+}  // namespace
+
+namespace {
+
+// Any register values over any memory contents: every fetch stays inside
+// VRAM, colour RAM and the frame buffers (the sanitizers watch), and every
+// line of the display gets drawn.
+TEST(Vdp2Registers, RandomSettingsReadOnlyInsideTheMemories)
+{
+    Vdp2Scene s;
+    u32 seed = 2026;
+    auto random = [&seed]() {
+        seed = seed * 1664525 + 1013904223;
+        return seed >> 8;
+    };
+    std::vector<u8> sprite(VDP1::kFrameBufferSize);
+    FrameBufferInfo frame;
+    frame.pixels = sprite.data();
+    s.sys->vdp2().setSpriteFrame(&frame);
+    for (int round = 0; round < 40; ++round) {
+        for (u32 i = 0; i < VDP2::kVramSize; i += 4)
+            storeBe32(s.vram() + i, random() ^ random() << 8);
+        for (u32 i = 0; i < VDP2::kColorRamSize; ++i)
+            s.cram()[i] = static_cast<u8>(random());
+        for (u32 i = 0; i < sprite.size(); ++i)
+            sprite[i] = static_cast<u8>(random());
+        frame.rotation = random() & 1;
+        frame.eightBit = random() & 1;
+        frame.width = (random() & 1) ? 1024 : 512;
+        frame.height = (random() & 1) ? 512 : 256;
+        for (u32 offset = 0; offset <= VDP2::kLastRegister; offset += 2)
+            s.reg(offset, static_cast<u16>(random()));
+        // Display on, a mode that keeps the run short.
+        const u16 tvmd = static_cast<u16>(0x8000 | (random() & 0x01F7));
+        s.reg(VDP2::TVMD, tvmd);
+        std::fill(s.canvas.begin(), s.canvas.end(), 0xFF000000u);
+        s.runField(600);
+        const DisplaySize size = s.sys->vdp2().getDisplaySize();
+        ASSERT_LE(size.width, 704u);
+        ASSERT_LE(size.height, 512u);
+        // Non-interlaced fields draw every line; the pixels are 0x00RRGGBB.
+        if (((tvmd >> 6) & 3) == 0) {
+            for (u32 y = 0; y < size.height; ++y)
+                ASSERT_EQ(s.pixel(size.width - 1, y) >> 24, 0u) << std::hex << tvmd << " line " << std::dec << y;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "core/scheduler.h"
+#include "core/shared_state.h"
+#include "core/system.h"
+#include "video/color_tables.h"
+
+// A machine whose VDP2 is driven straight through its raster events, with a
+// host canvas to draw into: for scenes set up by hand rather than by a
+// program. VDP1 is left alone, so its display buffer keeps what is put there.
+class Vdp2Scene {
+public:
+    static constexpr u32 kCanvasSide = 1024;
+
+    Vdp2Scene()
+    {
+        buildVideoTables();
+        scheduler().clear();
+        sys = std::make_unique<CSystem>();
+        sys->setup(0);
+        sys->vdp2().setVideoStandard(false);
+        regs = sys->vdp2().getAccessHandlers(VDP2::kRegisters);
+        hostCanvas = {canvas.data(), kCanvasSide};
+    }
+    ~Vdp2Scene()
+    {
+        hostCanvas = {};
+        sys.reset();
+        scheduler().clear();
+    }
+
+    void reg(u32 offset, u16 value) { regs.writeWord(regs.owner, nullptr, 0x25F80000 + offset, value); }
+    u8* vram() { return sys->memory().vdp2Vram.get(); }
+    u8* cram() { return sys->memory().vdp2ColorRam.get(); }
+    // The buffer the sprite layer reads.
+    u8* spriteBuffer() { return const_cast<u8*>(sys->vdp1().getDisplayFrameBuffer()->pixels); }
+    u32 pixel(u32 x, u32 y) const { return canvas[y * kCanvasSide + x]; }
+
+    // One non-interlaced field: the line counter starts at -1 and steps by two.
+    void runField(int lines = 263)
+    {
+        VDP2& v = sys->vdp2();
+        v.onVBlankOut(1);
+        for (int i = 0, line = -1; i < lines; ++i, line += 2) {
+            v.onHBlankIn(line);
+            v.onHBlankOut(line);
+        }
+        v.onVBlankIn();
+    }
+
+    std::unique_ptr<CSystem> sys;
+    AccessHandlers regs;
+    std::vector<u32> canvas = std::vector<u32>(kCanvasSide * kCanvasSide);
+};

@@ -1,0 +1,379 @@
+// VDP2 line compositor: priorities, sprite shadows, colour calculation,
+// colour offset, and the write into the host canvas.
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "core/shared_state.h"
+#include "video/color_tables.h"
+#include "video/vdp2/vdp2.h"
+
+using namespace vdp2;
+
+namespace {
+
+// Rows of the extended-calculation mix: {shift 1, shift 2, shift 3, mask 1, mask 2, mask 3}.
+constexpr u32 kMixRows[4][6] = {
+    {0, 0, 0, 0xFFFFFF, 0, 0},
+    {1, 1, 0, 0x7F7F7F, 0x7F7F7F, 0},
+    {1, 2, 0, 0x7F7F7F, 0x3F3F3F, 0},
+    {1, 2, 2, 0x7F7F7F, 0x3F3F3F, 0x3F3F3F},
+};
+
+u32 halve(u32 c)
+{
+    return (c >> 1) & 0x7F7F7F;
+}
+
+// out = max(out, k) over a line of keys.
+void raise(u8* __restrict out, const u8* __restrict k, u32 count)
+{
+    for (u32 x = 0; x < count; ++x)
+        out[x] = out[x] > k[x] ? out[x] : k[x];
+}
+
+// The same, taking only keys below those of the level above.
+void raiseBelow(u8* __restrict out, const u8* __restrict k, const u8* __restrict above, u32 count)
+{
+    for (u32 x = 0; x < count; ++x) {
+        const u8 v = k[x] < above[x] ? k[x] : 0;
+        out[x] = out[x] > v ? out[x] : v;
+    }
+}
+
+}  // namespace
+
+void VDP2::buildTables()
+{
+    for (u32 m = 0; m < 16; ++m) {
+        for (u32 i = 0; i < 4096; ++i)
+            m_mosaic[m][i] = static_cast<u16>(i - i % (m + 1));
+    }
+    for (u32 w = 0; w <= 32; ++w) {
+        for (u32 c = 0; c < 256; ++c)
+            m_ratio[w][c] = static_cast<u8>((c * w) >> 5);
+    }
+    for (u32 o = 0; o < 512; ++o) {
+        const s32 offset = o >= 256 ? static_cast<s32>(o) - 512 : static_cast<s32>(o);
+        for (u32 c = 0; c < 256; ++c) {
+            const s32 v = static_cast<s32>(c) + offset;
+            m_offsetTable[o][c] = static_cast<u8>(v < 0 ? 0 : v > 255 ? 255 : v);
+        }
+    }
+    for (u32 r = 0; r < kRecords; ++r) {
+        m_outputs[r].index = r;
+        m_outputs[r].kind = r == kSpriteRecord ? 3 : 0;
+        m_outputs[r].reset();
+    }
+    m_windowSpan[0] = m_windowSpan[1] = getSpanMaskTable();
+    std::memset(m_passAll, 1, sizeof m_passAll);
+    std::memset(m_dots, 0, sizeof m_dots);
+    std::memset(&m_spriteDots, 0, sizeof m_spriteDots);
+}
+
+void VDP2::drawLine(int y)
+{
+    composeLine(0, m_size.width, static_cast<u32>(y));
+}
+
+void VDP2::composeLine(u32 x0, u32 count, u32 y)
+{
+    u32* pixels = hostCanvas.pixels;
+    if (!pixels)
+        return;
+    u32 end = x0 + count;
+    const u32 limit = std::min<u32>({m_size.width, kMaxLineDots, hostCanvas.pitch});
+    if (end > limit)
+        end = limit;
+    if (x0 >= end)
+        return;
+
+    // Every active layer fetches its line; the sprite first, since its
+    // window bits clip the others.
+    fetchSprite();
+    for (Layer* layer : m_layers) {
+        if (!layer->active)
+            continue;
+        switch (layer->number) {
+        case kRbg0:
+        case kRbg1: fetchRotation(*layer); break;
+        case kExbg: fetchExternal(*layer); break;
+        default: fetchNormal(*layer); break;
+        }
+    }
+    m_ccPassAll = !m_ccWindow.any;
+    windowPass(m_ccWindow, m_ccPass);
+
+    u32* row = pixels + static_cast<size_t>(hostCanvas.pitch) * y;
+    if (m_screenMode >= 6)
+        composeHighResolution(x0, end - x0, row, y);
+    else
+        composeNormal(x0, end - x0, row);
+}
+
+u32 VDP2::ratioOf(u32 record, u32 x) const
+{
+    return record == kSpriteRecord ? m_spriteDots.ratio[x] : m_outputs[record].ratio;
+}
+
+u32 VDP2::lineColorOf(u32 record, u32 x) const
+{
+    if (record == m_rbg0.record && m_rbg0.active && m_coefficientLineColorUsed[0])
+        return m_coefficientLineColor[0][x];
+    if (record == m_rbg1.record && m_rbg1.active && m_coefficientLineColorUsed[1])
+        return m_coefficientLineColor[1][x];
+    return m_outputs[record].lineColor;
+}
+
+// Per-component (c * w) >> 5 for w <= 32, the three components at once:
+// red and blue share one multiply with 16 bits between them.
+inline u32 weigh(u32 c, u32 w)
+{
+    return ((((c & 0xFF00FF) * w) >> 5) & 0xFF00FF) | ((((c & 0x00FF00) * w) >> 5) & 0x00FF00);
+}
+
+// Per-component sum, saturated at 255.
+inline u32 addSaturated(u32 a, u32 b)
+{
+    u32 rb = (a & 0xFF00FF) + (b & 0xFF00FF);
+    u32 g = (a & 0x00FF00) + (b & 0x00FF00);
+    rb |= ((rb & 0x01000100) >> 8) * 0xFF;
+    g |= ((g & 0x00010000) >> 8) * 0xFF;
+    return (rb & 0xFF00FF) | (g & 0x00FF00);
+}
+
+// Colour calculation of the top dot with another: a ratio blend (mode 0 the
+// top's ratio, mode 2 the other's) or a saturating addition.
+u32 VDP2::blend(u32 top, u32 topRecord, u32 other, u32 otherRecord, u32 x) const
+{
+    if (m_ccMode & 1)
+        return addSaturated(top, other);
+    const u32 r = m_ccMode == 0 ? ratioOf(topRecord, x) : ratioOf(otherRecord, x);
+    return weigh(top, 31 - r) + weigh(other, r + 1);
+}
+
+u32 VDP2::mix(u32 rowIndex, u32 a, u32 b, u32 c) const
+{
+    const u32* row = kMixRows[rowIndex & 3];
+    const u32 pa = (a >> row[0]) & row[3];
+    const u32 pb = (b >> row[1]) & row[4];
+    const u32 pc = (c >> row[2]) & row[5];
+    u32 result = 0;
+    for (int shift = 0; shift < 24; shift += 8) {
+        const u32 sum = ((pa >> shift) & 0xFF) + ((pb >> shift) & 0xFF);
+        const u32 first = saturateTable[sum];
+        result |= u32{saturateTable[first + ((pc >> shift) & 0xFF)]} << shift;
+    }
+    return result;
+}
+
+u32 VDP2::applyOffset(u32 color, const LayerOutput& out) const
+{
+    if (!(out.offset[0] | out.offset[1] | out.offset[2]))
+        return color;
+    const u8* table = &m_offsetTable[0][0];
+    const u32 r = table[static_cast<u32>(out.offset[0]) | ((color >> 16) & 0xFF)];
+    const u32 g = table[static_cast<u32>(out.offset[1]) | ((color >> 8) & 0xFF)];
+    const u32 b = table[static_cast<u32>(out.offset[2]) | (color & 0xFF)];
+    return r << 16 | g << 8 | b;
+}
+
+// Orders the visible dots of every pixel: the four highest keys, highest
+// first. A key is (priority << 3) | record, so equal priorities go to the
+// higher record. Every level starts at 7, the back screen's record with no
+// priority, which is below every visible dot. Plain byte loops that vectorise.
+void VDP2::selectLayers(u32 x0, u32 end)
+{
+    const u8* keys[6];
+    u32 layers = 0;
+    if (m_sprite.active)
+        keys[layers++] = m_dots[kSpriteRecord].key;
+    for (const Layer* layer : m_layers) {
+        if (layer->active)
+            keys[layers++] = m_dots[layer->record].key;
+    }
+    u8* levels[4] = {m_top, m_second, m_third, m_fourth};
+    // The third and fourth places matter only for shadows and extended
+    // colour calculation.
+    const u32 depth = m_sprite.active || m_effectMode == 4 ? 4 : 2;
+    const u32 count = end - x0;
+    for (u32 level = 0; level < depth; ++level) {
+        u8* out = levels[level] + x0;
+        std::memset(out, kBackRecord, count);
+        for (u32 i = 0; i < layers; ++i) {
+            if (level == 0)
+                raise(out, keys[i] + x0, count);
+            else
+                raiseBelow(out, keys[i] + x0, levels[level - 1] + x0, count);
+        }
+    }
+    if (depth == 2)
+        std::memset(m_third + x0, kBackRecord, count);
+}
+
+void VDP2::composeNormal(u32 x0, u32 count, u32* row)
+{
+    const u32 end = x0 + count;
+    selectLayers(x0, end);
+    for (u32 x = x0; x < end; ++x) {
+        m_constantColor[0][x] = m_outputs[kLineColorRecord].color;
+        m_constantColor[1][x] = m_outputs[kBackRecord].color;
+    }
+    const u32* colors[kRecords];
+    const u8* conditions[kRecords];
+    for (u32 r = 0; r < 6; ++r) {
+        colors[r] = m_dots[r].color;
+        conditions[r] = m_dots[r].cc;
+    }
+    colors[kLineColorRecord] = m_constantColor[0];
+    colors[kBackRecord] = m_constantColor[1];
+    conditions[kLineColorRecord] = conditions[kBackRecord] = m_passAll;
+    const u8* __restrict ccPass = m_ccPassAll ? m_passAll : m_ccPass;
+    u8 ccEnable[kRecords];
+    u8 ratio[kRecords];
+    const u8* offsets[kRecords][3];
+    bool anyOffset = false, anyTarget = false, anyCc = false;
+    for (u32 r = 0; r < kRecords; ++r) {
+        const LayerOutput& out = m_outputs[r];
+        ccEnable[r] = out.ccEnable;
+        ratio[r] = static_cast<u8>(out.ratio);
+        for (int c = 0; c < 3; ++c) {
+            offsets[r][c] = &m_offsetTable[0][0] + out.offset[c];
+            anyOffset |= out.offset[c] != 0;
+        }
+        anyTarget |= out.effectTarget != 0;
+        anyCc |= out.ccEnable != 0;
+    }
+    const u8* __restrict top = m_top;
+    const u8* __restrict second = m_second;
+    const u8* __restrict spriteRatio = m_spriteDots.ratio;
+    u32* __restrict pixels = row;
+
+    const u8* __restrict shadowClass = m_spriteDots.shadowClass;
+    const bool simple = m_effectMode == 0 && !anyTarget;
+    const u32 ccMode = m_ccMode;
+    u32 newer = 0, older = 0;  // gradation history
+
+    // The sprite's shadows move the top down a place; the third and fourth
+    // places then come into play.
+    auto shadow = [&](u32 x, u32& t, u32& s, u32& third) -> bool {
+        switch (shadowClass[x]) {
+        case 1:
+            if (m_outputs[s].shadow) {
+                t = s, s = third, third = m_fourth[x] & 7;
+                return true;
+            }
+            return false;
+        case 2: {
+            const bool halved = m_shadowSelect && m_outputs[s].shadow;
+            t = s, s = third, third = m_fourth[x] & 7;
+            return halved;
+        }
+        default:
+            return true;
+        }
+    };
+    auto offset = [&](u32 color, u32 t) -> u32 {
+        const u8* const* o = offsets[t];
+        return u32{o[0][(color >> 16) & 0xFF]} << 16 | u32{o[1][(color >> 8) & 0xFF]} << 8 | o[2][color & 0xFF];
+    };
+
+    if (simple) {
+        for (u32 x = x0; x < end; ++x) {
+            u32 t = top[x] & 7;
+            u32 s = second[x] & 7;
+            bool halved = false;
+            if (t == kSpriteRecord && shadowClass[x]) {
+                u32 third = m_third[x] & 7;
+                halved = shadow(x, t, s, third);
+            }
+            u32 color = colors[t][x];
+            if (anyCc) {
+                const u32 other = colors[s][x];
+                u32 blended;
+                if (ccMode & 1) {
+                    blended = addSaturated(color, other);
+                } else {
+                    const u32 from = ccMode == 0 ? t : s;
+                    const u32 r = from == kSpriteRecord ? spriteRatio[x] : ratio[from];
+                    blended = weigh(color, 31 - r) + weigh(other, r + 1);
+                }
+                color = (conditions[t][x] & ccEnable[t] & ccPass[x]) ? blended : color;
+            }
+            if (anyOffset)
+                color = offset(color, t);
+            pixels[x] = halved ? halve(color) : color;
+        }
+        return;
+    }
+
+    for (u32 x = x0; x < end; ++x) {
+        u32 t = top[x] & 7;
+        u32 s = second[x] & 7;
+        u32 third = m_third[x] & 7;
+        bool halved = false;
+        if (t == kSpriteRecord && shadowClass[x])
+            halved = shadow(x, t, s, third);
+        u32 color = colors[t][x];
+        const u32 applies = conditions[t][x] & ccEnable[t] & ccPass[x];
+        switch (applies + m_outputs[t].effectTarget * 2 + m_effectMode) {
+        case 1:
+            color = blend(color, t, colors[s][x], s, x);
+            break;
+        case 3:
+            color = blend(color, t, lineColorOf(t, x), kLineColorRecord, x);
+            break;
+        case 5: {
+            const u32 mixed = mix(m_outputs[s].ccEnable, colors[s][x], colors[third][x], 0);
+            color = blend(color, t, mixed, s, x);
+            break;
+        }
+        case 7: {
+            const u32 rowIndex = m_outputs[kLineColorRecord].ccEnable ? (m_outputs[s].ccEnable ? 2 : 1) : 0;
+            const u32 lineColor = mix(rowIndex, lineColorOf(t, x), colors[s][x], colors[third][x]);
+            color = blend(color, t, lineColor, kLineColorRecord, x);
+            break;
+        }
+        case 8:
+        case 10:
+            older = newer;
+            newer = colors[m_gradationTarget][x];
+            break;
+        case 9:
+        case 11: {
+            const u32 target = colors[m_gradationTarget][x];
+            if (t != m_gradationTarget && s != m_gradationTarget) {
+                older = newer;
+                newer = target;
+                color = blend(color, t, colors[s][x], s, x);
+                break;
+            }
+            const u32 blurred = halve(target) + ((newer >> 2) & 0x3F3F3F) + ((older >> 2) & 0x3F3F3F);
+            older = newer;
+            newer = target;
+            color = blend(color, t, blurred, kLineColorRecord, x);
+            break;
+        }
+        default:
+            break;
+        }
+        if (anyOffset)
+            color = offset(color, t);
+        pixels[x] = halved ? halve(color) : color;
+    }
+}
+
+void VDP2::composeHighResolution(u32 x0, u32 count, u32* row, u32 y)
+{
+    if (y == 20)
+        logWarning(1, "Special High-Resolution Graphics Mode");
+    const bool shown[2] = {m_nbg0.active != 0, m_nbg1.active != 0};
+    const u32 records[2] = {m_nbg0.record, m_nbg1.record};
+    for (u32 x = x0; x < x0 + count; ++x) {
+        const u32 which = x & 1;
+        const u32 dot = x >> 1;
+        if (shown[which])
+            m_highResolutionLast[which] = m_dots[records[which]].color[dot];
+        row[x] = m_highResolutionLast[which];
+    }
+}

@@ -1,0 +1,144 @@
+#pragma once
+
+// Dot-level helpers shared by the scroll, rotation and external layers. Every
+// VRAM and colour RAM read masks its address here, so no register value can
+// reach outside the arrays.
+
+#include "core/types.h"
+#include "video/color_tables.h"
+
+namespace vdp2 {
+
+constexpr u32 kColorRamMask = 0xFFF;
+
+// Console 32-bit colour (blue 23-16, green 15-8, red 7-0) to 0x00RRGGBB.
+inline u32 swapRedBlue(u32 c)
+{
+    return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+}
+
+// A console 16-bit colour as a host pixel; the same as colorTable, without
+// a 256 KB table walk in the per-dot loops.
+inline u32 rgb555(u32 c)
+{
+    return ((c & 0x1F) << 19) | ((c & 0x3E0) << 6) | ((c & 0x7C00) >> 7);
+}
+
+// The decoded colour RAM (see VDP2::refreshPalette): host colours and the
+// entries' MSBs; mask is the code mask of the colour RAM mode.
+struct Palette {
+    const u32* colors;
+    const u8* msbs;
+    u32 mask;
+
+    u32 lookup(u32 code, u8& msb) const
+    {
+        msb = msbs[code & mask];
+        return colors[code & mask];
+    }
+};
+
+// log2 of the bytes of one 8 x 8 cell in colour mode Mode.
+template <int Mode>
+constexpr u32 kCellShift = Mode == 0 ? 5 : Mode == 1 ? 6 : Mode == 4 ? 8 : 7;
+
+// The raw dot (dx, dy) of a character at charAddress, flips applied by the
+// caller; 16 x 16 characters hold four cells TL, TR, BL, BR.
+template <int Mode>
+inline u32 charDot(const u8* vram, u32 mask, u32 charAddress, u32 dx, u32 dy)
+{
+    const u32 cell = ((dy >> 3) << 1) | (dx >> 3);
+    const u32 base = charAddress + (cell << kCellShift<Mode>) + ((dy & 7) << (kCellShift<Mode> - 3));
+    dx &= 7;
+    if constexpr (Mode == 0) {
+        const u8 byte = vram[(base + (dx >> 1)) & mask];
+        return (dx & 1) ? byte & 15 : byte >> 4;
+    } else if constexpr (Mode == 1) {
+        return vram[(base + dx) & mask];
+    } else if constexpr (Mode == 4) {
+        return loadBe32(vram + ((base + dx * 4) & mask & ~3u));
+    } else {
+        return loadBe16(vram + ((base + dx * 2) & mask & ~1u));
+    }
+}
+
+// A dot of a bitmap row (or of any row of dots laid out the same way).
+template <int Mode>
+inline u32 rowDot(const u8* memory, u32 mask, u32 rowAddress, u32 col)
+{
+    if constexpr (Mode == 0) {
+        const u8 byte = memory[(rowAddress + (col >> 1)) & mask];
+        return (col & 1) ? byte & 15 : byte >> 4;
+    } else if constexpr (Mode == 1) {
+        return memory[(rowAddress + col) & mask];
+    } else if constexpr (Mode == 4) {
+        return loadBe32(memory + ((rowAddress + col * 4) & mask & ~3u));
+    } else {
+        return loadBe16(memory + ((rowAddress + col * 2) & mask & ~1u));
+    }
+}
+
+// log2 of the bytes of a 512-dot bitmap row.
+template <int Mode>
+constexpr u32 kRowShift = Mode == 0 ? 8 : Mode == 1 ? 9 : Mode == 4 ? 11 : 10;
+
+struct DotColor {
+    u32 color;
+    u32 code;  // the code the special tables look at
+    u8 opaque;
+    u8 msb;
+};
+
+// Colour of a raw dot: palette modes look colour RAM up, direct modes carry
+// their colour. Code 0 (or a clear MSB) is transparent unless shown.
+template <int Mode>
+inline DotColor resolveDot(u32 raw, u32 palette, u32 cramOffset, u8 transparentShown, const Palette& colors)
+{
+    DotColor d;
+    d.code = raw;
+    if constexpr (Mode == 3) {
+        d.opaque = static_cast<u8>((raw >> 15) | transparentShown);
+        d.msb = 1;
+        d.color = rgb555(raw);
+    } else if constexpr (Mode == 4) {
+        d.opaque = static_cast<u8>((raw >> 31) | transparentShown);
+        d.msb = 1;
+        d.color = swapRedBlue(raw);
+    } else {
+        u32 code;
+        if constexpr (Mode == 0)
+            code = raw | palette;
+        else if constexpr (Mode == 1)
+            code = raw | (palette & 0x700);
+        else
+            code = raw &= 0x7FF;
+        d.code = raw;
+        d.opaque = static_cast<u8>((raw != 0) | transparentShown);
+        d.color = colors.lookup(code + cramOffset, d.msb);
+    }
+    return d;
+}
+
+// Per-dot priority by the special priority mode (0 hides the dot).
+inline u32 dotPriority(u32 mode, u32 priority, u32 specialBit, const u8* table, u32 code)
+{
+    switch (mode) {
+    case 0: return priority;
+    case 1: return (priority & 6) | specialBit;
+    case 2: return (priority & 6) | (table[code & 15] & specialBit);
+    default: return 0;
+    }
+}
+
+// Per-dot colour-calculation condition by the special colour-calculation mode.
+inline u8 dotCcCondition(u32 mode, u32 specialBit, const u8* table, u32 code, u8 msb)
+{
+    switch (mode) {
+    case 0: return 1;
+    case 1: return static_cast<u8>(specialBit);
+    case 2: return static_cast<u8>(table[code & 15] & specialBit);
+    default: return msb;
+    }
+}
+
+}  // namespace vdp2

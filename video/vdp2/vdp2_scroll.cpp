@@ -1,0 +1,520 @@
+// VDP2 normal scroll layers NBG0-NBG3: line parameters and dot fetch.
+#include <algorithm>
+
+#include "video/vdp2/vdp2.h"
+#include "video/vdp2/vdp2_fetch.h"
+
+using namespace vdp2;
+
+namespace {
+
+// Line scroll and vertical cell scroll entries: a signed integer in bits
+// 16-26 and a fraction in bits 8-15.
+s32 scrollEntry(u32 raw)
+{
+    return static_cast<s32>((raw & 0x07FFFF00) << 5) >> 5;
+}
+
+constexpr u8 kCellScrollNbg0 = 12;
+constexpr u8 kCellScrollNbg1 = 13;
+
+}  // namespace
+
+bool VDP2::normalLayerShown(const Layer& layer) const
+{
+    if (!layer.displayEnable || m_rbg1Enabled)
+        return false;
+    const Layer& n0 = m_nbg0;
+    const Layer& n1 = m_nbg1;
+    switch (layer.number) {
+    case kNbg1:
+        return !m_exbg.displayEnable && !(n0.displayEnable && n0.colorMode == 4);
+    case kNbg2:
+        return !n0.displayEnable || (n0.colorMode == 0 && n0.reduction <= 1) ||
+               (n0.colorMode == 1 && n0.reduction == 0);
+    case kNbg3:
+        if (n0.displayEnable && n0.colorMode == 4)
+            return false;
+        return !n1.displayEnable || (n1.colorMode == 0 && n1.reduction <= 1) ||
+               (n1.colorMode == 1 && n1.reduction == 0);
+    default:
+        return true;
+    }
+}
+
+void VDP2::prepareNormalLine(Layer& layer, int v)
+{
+    const bool sameLine = v == layer.lastLine;
+    const bool firstLine = v == 0 || layer.lastLine < 0 || (m_interlace == 3 && v == 1);
+    bool yFromTable = false;
+
+    if (layer.number < 2 && (layer.lineScrollX || layer.lineScrollY || layer.lineZoom)) {
+        const u32 groupSize = 4u * (layer.lineScrollX + layer.lineScrollY + layer.lineZoom);
+        const u32 tested = m_interlace == 3 ? static_cast<u32>(v) & ~1u : static_cast<u32>(v);
+        if ((tested & ((1u << layer.lineScrollShift) - 1)) == 0 || firstLine) {
+            u32 at = layer.lineScrollTable + groupSize * (static_cast<u32>(v) >> layer.lineScrollShift);
+            auto next = [&]() {
+                const u32 value = loadBe32(m_vram + (at & m_vramMask & ~3u));
+                at += 4;
+                return value;
+            };
+            if (layer.lineScrollX)
+                layer.xOffset = scrollEntry(next());
+            if (layer.lineScrollY) {
+                layer.yOffset = scrollEntry(next());
+                yFromTable = true;
+            }
+            if (layer.lineZoom)
+                layer.lineZoomValue = next() & 0x0007FF00;
+        }
+    }
+    if (!layer.lineScrollX)
+        layer.xOffset = 0;
+    if (!layer.lineScrollY)
+        layer.yOffset = 0;
+
+    // Increments, limited by the reduction setting.
+    const u32 limit = 0x10000u << (layer.reduction == 0 ? 0 : layer.reduction == 1 ? 1 : 2);
+    u32 xStep = layer.lineZoom ? layer.lineZoomValue : layer.zoomX;
+    u32 yStep = layer.zoomY;
+    layer.xStep = xStep > limit ? limit : xStep;
+    yStep = yStep > limit ? limit : yStep;
+    layer.xStart = layer.scrollX + layer.xOffset;
+
+    // The Y position follows the line-position rule.
+    if (!sameLine) {
+        if (yFromTable) {
+            layer.yPosition = layer.yOffset + layer.scrollY;
+        } else if (firstLine) {
+            layer.yPosition = layer.scrollY + layer.yOffset;
+            if (m_interlace == 3 && v == 1)
+                layer.yPosition += static_cast<s32>(yStep);
+        } else if (layer.scrollY == layer.lastScrollY) {
+            layer.yPosition += static_cast<s32>(yStep) * (m_interlace == 3 ? 2 : 1);
+        } else {
+            layer.yPosition = layer.scrollY + layer.yOffset;
+        }
+        layer.lastScrollY = layer.scrollY;
+        layer.lastLine = v;
+    }
+
+    const u32 heightMask = layer.bitmap ? layer.bitmapHeightMask : layer.map.heightMask;
+    u32 row = (static_cast<u32>(layer.yPosition) >> 16) & heightMask;
+    if (layer.mosaic) {
+        layer.yMode = 1;
+        row = m_mosaic[m_mosaicY][row];
+    } else {
+        layer.yMode = layer.cellScroll ? 2 : 0;
+    }
+    layer.lineRow = row;
+    if (layer.bitmap) {
+        layer.bitmapRowShift = (layer.colorMode == 0 ? 8 : layer.colorMode == 1 ? 9 : layer.colorMode == 4 ? 11 : 10) +
+                               (layer.bitmapWidthMask == 1023 ? 1 : 0);
+        layer.rowAddress = layer.bitmapBase + (row << layer.bitmapRowShift);
+    }
+}
+
+// Which vertical-cell-scroll reads the cycle patterns give the bank that
+// holds the table, and each layer's place among them.
+void VDP2::prepareCellScroll()
+{
+    if (!(m_nbg0.active && m_nbg0.yMode == 2) && !(m_nbg1.active && m_nbg1.yMode == 2))
+        return;
+    const u16 ramctl = reg(RAMCTL);
+    const u32 address = m_cellScrollTable;
+    int bank;
+    if (address < 0x40000)
+        bank = ((ramctl >> 8) & 1) && address >= 0x20000 ? 1 : 0;
+    else
+        bank = ((ramctl >> 9) & 1) && address >= 0x60000 ? 3 : 2;
+    const u8* slots = m_cycle[bank];
+    if (slots[0] == kCellScrollNbg1 && slots[1] == kCellScrollNbg0)
+        logWarning(1, "N0CE must be selected first");
+    int count = 0;
+    int place0 = -1, place1 = -1;
+    for (int slot = 0; slot < 3; ++slot) {
+        if (slots[slot] == kCellScrollNbg0 && slot < 2 && place0 < 0)
+            place0 = count++;
+        else if (slots[slot] == kCellScrollNbg1 && place1 < 0)
+            place1 = count++;
+    }
+    const u32 reads = count ? static_cast<u32>(count) : 1;
+    auto assign = [&](Layer& layer, int place) {
+        if (layer.yMode != 2)
+            return;
+        if (place < 0) {
+            layer.yMode = 0;
+            return;
+        }
+        layer.cellScrollSlot = static_cast<u32>(place);
+        layer.cellScrollCount = reads;
+    };
+    assign(m_nbg0, place0);
+    assign(m_nbg1, place1);
+}
+
+PatternName VDP2::decodeName(const Layer& layer, u32 address) const
+{
+    if (layer.twoWord)
+        return decodeNameValue(layer, loadBe32(m_vram + (address & m_vramMask & ~3u)), true);
+    return decodeNameValue(layer, loadBe16(m_vram + (address & m_vramMask & ~1u)), false);
+}
+
+PatternName VDP2::decodeNameValue(const Layer& layer, u32 raw, bool twoWord) const
+{
+    PatternName name;
+    if (twoWord) {
+        name.charAddress = ((raw & 0x7FFF) * 32) & m_vramMask;
+        name.palette = ((raw >> 16) & 0x7F) << 4;
+        name.specialCc = (raw >> 28) & 1;
+        name.specialPriority = (raw >> 29) & 1;
+        name.hflip = (raw >> 30) & 1;
+        name.vflip = (raw >> 31) & 1;
+        return name;
+    }
+    const u32 pncn = layer.pncn;
+    const u32 supplement = pncn & 0x1F;
+    u32 number;
+    if (!layer.supplementMode) {
+        const u32 low = raw & 0x3FF;
+        name.hflip = (raw >> 10) & 1;
+        name.vflip = (raw >> 11) & 1;
+        number = layer.charSize16 ? ((supplement >> 2) << 12) | (low << 2) | (supplement & 3) : (supplement << 10) | low;
+    } else {
+        const u32 low = raw & 0xFFF;
+        number = layer.charSize16 ? ((supplement >> 4) << 14) | (low << 2) | (supplement & 3)
+                                  : ((supplement >> 2) << 12) | low;
+    }
+    name.charAddress = ((number & 0x7FFF) * 32) & m_vramMask;
+    if (layer.colorMode == 0)
+        name.palette = (((raw >> 12) & 0xF) << 4) | (((pncn >> 5) & 7) << 8);
+    else
+        name.palette = ((raw >> 12) & 7) << 8;
+    name.specialCc = (pncn >> 8) & 1;
+    name.specialPriority = (pncn >> 9) & 1;
+    return name;
+}
+
+u32 VDP2::nameAddress(const MapGeometry& map, const Layer& layer, u32 col, u32 row) const
+{
+    const u32 plane = ((col >> map.planeShiftX) & map.planesMask) |
+                      (((row >> map.planeShiftY) & map.planesMask) << map.planesAcrossShift);
+    const u32 px = col & ((1u << map.planeShiftX) - 1);
+    const u32 py = row & ((1u << map.planeShiftY) - 1);
+    const u32 page = (px >> 9) | ((py >> 9) << map.pagesAcrossShift);
+    const u32 charShift = layer.charSize16 ? 4 : 3;
+    const u32 perRowShift = 9 - charShift;
+    const u32 index = (page << (2 * perRowShift)) | (((py & 511) >> charShift) << perRowShift) | ((px & 511) >> charShift);
+    return (map.plane[plane] + (index << (layer.twoWord ? 2 : 1))) & m_vramMask;
+}
+
+void VDP2::fetchNormal(Layer& layer)
+{
+    const u8* pass = windowPass(layer.window, m_passScratch);
+    const u32 maxMode = layer.number == kNbg0 ? 4 : layer.number == kNbg1 ? 3 : 1;
+    if (layer.colorMode > maxMode) {
+        // A colour mode the layer cannot show: nothing of it is drawn.
+        std::fill_n(m_dots[layer.record].key, kMaxLineDots, u8{0});
+        return;
+    }
+    const bool bitmap = layer.bitmap && layer.number < 2;
+    switch (layer.colorMode) {
+    case 0: bitmap ? fetchNormalLine<0, true>(layer, pass) : fetchNormalLine<0, false>(layer, pass); break;
+    case 1: bitmap ? fetchNormalLine<1, true>(layer, pass) : fetchNormalLine<1, false>(layer, pass); break;
+    case 2: bitmap ? fetchNormalLine<2, true>(layer, pass) : fetchNormalLine<2, false>(layer, pass); break;
+    case 3: bitmap ? fetchNormalLine<3, true>(layer, pass) : fetchNormalLine<3, false>(layer, pass); break;
+    default: bitmap ? fetchNormalLine<4, true>(layer, pass) : fetchNormalLine<4, false>(layer, pass); break;
+    }
+}
+
+namespace {
+
+// One-word pattern names decoded with the layer's constants worked out once
+// per line.
+struct NameDecoder {
+    u32 lowMask;      // character number bits in the name
+    u32 numberShift;  // 2 for 16 x 16 characters
+    u32 numberOr;     // bits the supplement gives
+    u32 flips;        // 1 when bits 10 and 11 are flips
+    u32 paletteOr;    // supplementary palette (16 colours)
+    bool sixteen;     // 16-colour palette field
+    bool twoWord;
+    u32 vramMask;
+
+    NameDecoder(const VDP2::Layer& layer, u32 mask)
+    {
+        const u32 supplement = layer.pncn & 0x1F;
+        twoWord = layer.twoWord;
+        vramMask = mask;
+        sixteen = layer.colorMode == 0;
+        paletteOr = ((layer.pncn >> 5) & 7) << 8;
+        numberShift = layer.charSize16 ? 2 : 0;
+        if (!layer.supplementMode) {
+            lowMask = 0x3FF;
+            flips = 1;
+            numberOr = layer.charSize16 ? ((supplement >> 2) << 12) | (supplement & 3) : supplement << 10;
+        } else {
+            lowMask = 0xFFF;
+            flips = 0;
+            numberOr = layer.charSize16 ? ((supplement >> 4) << 14) | (supplement & 3) : (supplement >> 2) << 12;
+        }
+    }
+
+    void decode(const u8* vram, u32 address, PatternName& name, u32 pncn) const
+    {
+        if (twoWord) {
+            const u32 raw = loadBe32(vram + (address & vramMask & ~3u));
+            name.charAddress = ((raw & 0x7FFF) * 32) & vramMask;
+            name.palette = ((raw >> 16) & 0x7F) << 4;
+            name.specialCc = (raw >> 28) & 1;
+            name.specialPriority = (raw >> 29) & 1;
+            name.hflip = (raw >> 30) & 1;
+            name.vflip = (raw >> 31) & 1;
+            return;
+        }
+        const u32 raw = loadBe16(vram + (address & vramMask & ~1u));
+        const u32 number = ((raw & lowMask) << numberShift) | numberOr;
+        name.charAddress = ((number & 0x7FFF) * 32) & vramMask;
+        name.hflip = static_cast<u8>((raw >> 10) & flips);
+        name.vflip = static_cast<u8>((raw >> 11) & flips);
+        name.palette = sixteen ? (((raw >> 12) & 0xF) << 4) | paletteOr : ((raw >> 12) & 7) << 8;
+        name.specialCc = (pncn >> 8) & 1;
+        name.specialPriority = (pncn >> 9) & 1;
+    }
+};
+
+}  // namespace
+
+// The common case: a cell-mode layer at 1:1 without mosaic or vertical cell
+// scroll. The map row's addressing is worked out once per line, each
+// character row is located and read once, and its dots go out in a run.
+template <int Mode>
+void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
+{
+    LineDots& out = m_dots[layer.record];
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    const u8* vram = m_vram;
+    const u32 vramMask = m_vramMask;
+    const u32* palette = m_palette;
+    const u8* msbs = m_paletteMsb;
+    const u32 paletteMask = m_paletteMask;
+    const MapGeometry& map = layer.map;
+    const u32 widthMask = map.widthMask;
+    const u32 charMask = layer.charSize16 ? 15 : 7;
+    const u8 record = static_cast<u8>(layer.record);
+    const u8* table = m_specialTables[layer.specialSelect];
+    const u32 priorityMode = layer.specialPriorityMode;
+    const u32 ccMode = m_outputs[layer.record].specialMode;
+    const u32 row = layer.lineRow;
+    const u32 cramOffset = layer.cramOffset;
+    const u8 shown = layer.transparentShown;
+    const u32 layerPriority = layer.priority;
+    const u32 pncn = layer.pncn;
+    const NameDecoder decoder(layer, vramMask);
+    const u32 shownMask = shown ? ~0u : 0;
+    const bool windowed = pass != m_passAll;
+
+    // Name addressing along this map row.
+    const u32 charShift = layer.charSize16 ? 4 : 3;
+    const u32 perRowShift = 9 - charShift;
+    const u32 nameShift = layer.twoWord ? 2 : 1;
+    const u32 planeWidthMask = (1u << map.planeShiftX) - 1;
+    const u32 py = row & ((1u << map.planeShiftY) - 1);
+    const u32 rowNames = (((py >> 9) << map.pagesAcrossShift) << (2 * perRowShift)) | (((py & 511) >> charShift) << perRowShift);
+    const u32 planeRow = ((row >> map.planeShiftY) & map.planesMask) << map.planesAcrossShift;
+    const u32 rowBase[2] = {map.plane[planeRow] + (rowNames << nameShift), map.plane[planeRow | 1] + (rowNames << nameShift)};
+    const u32 planeShiftX = map.planeShiftX;
+
+    u32* __restrict colorOut = out.color;
+    u8* __restrict keyOut = out.key;
+    u8* __restrict ccOut = out.cc;
+    // The fraction of the scroll stays the same along the line.
+    u32 col = static_cast<u32>(layer.xStart) >> 16;
+    u32 cached = ~0u;
+    PatternName name;
+    u8 key = 0, cc = 0;
+    u32 base = 0;
+    u32 dots[8];
+
+    for (u32 x = 0; x < width;) {
+        const u32 c = col & widthMask;
+        const u32 px = c & planeWidthMask;
+        const u32 names = ((px >> 9) << (2 * perRowShift)) | ((px & 511) >> charShift);
+        const u32 address = (rowBase[(c >> planeShiftX) & 1] + (names << nameShift)) & vramMask;
+        if (address != cached) {
+            decoder.decode(vram, address, name, pncn);
+            cached = address;
+            const u32 priority = dotPriority(priorityMode, layerPriority, name.specialPriority, table, 0);
+            key = priority ? static_cast<u8>((priority << 3) | record) : 0;
+            cc = ccMode == 1 ? name.specialCc : 1;
+            base = (Mode == 1 ? (name.palette & 0x700) : Mode == 0 ? name.palette : 0) + cramOffset;
+        }
+        const u32 dx = (c & charMask) ^ (name.hflip ? charMask : 0);
+        const u32 dy = (row & charMask) ^ (name.vflip ? charMask : 0);
+        const u32 cell = ((dy >> 3) << 1) | (dx >> 3);
+        const u32 rowAddress = name.charAddress + (cell << kCellShift<Mode>) + ((dy & 7) << (kCellShift<Mode> - 3));
+        u32 run = 8 - (c & 7);
+        if (run > width - x)
+            run = width - x;
+        if constexpr (Mode <= 1) {
+            if (run == 8 && priorityMode != 2 && ccMode < 2) {
+                // A whole character row: its dots in registers, flipped by
+                // reversing their order in the word.
+                u32 words[2];
+                if constexpr (Mode == 0) {
+                    u32 bits = loadBe32(vram + (rowAddress & vramMask & ~3u));
+                    if (name.hflip) {
+                        bits = __builtin_bswap32(bits);
+                        bits = ((bits >> 4) & 0x0F0F0F0F) | ((bits & 0x0F0F0F0F) << 4);
+                    }
+                    words[0] = bits;
+                } else {
+                    words[0] = loadBe32(vram + (rowAddress & vramMask & ~3u));
+                    words[1] = loadBe32(vram + ((rowAddress + 4) & vramMask & ~3u));
+                    if (name.hflip) {
+                        const u32 first = __builtin_bswap32(words[1]);
+                        words[1] = __builtin_bswap32(words[0]);
+                        words[0] = first;
+                    }
+                }
+                // The colours of this character's codes lie in one stretch of
+                // the palette unless the code range wraps at its end.
+                constexpr u32 kLastCode = Mode == 0 ? 15 : 255;
+                const u32 first = base & paletteMask;
+                const bool straight = first + kLastCode <= paletteMask;
+                const u32* colors = straight ? palette + first : palette;
+                const u32 codeBase = straight ? 0 : base;
+                const u32 codeMask = straight ? ~0u : paletteMask;
+                u32* __restrict colorRun = colorOut + x;
+                u8* __restrict keyRun = keyOut + x;
+                u8* __restrict ccRun = ccOut + x;
+#pragma GCC unroll 8
+                for (u32 i = 0; i < 8; ++i) {
+                    const u32 code = Mode == 0 ? (words[0] >> (28 - 4 * i)) & 15
+                                               : (words[i >> 2] >> (24 - 8 * (i & 3))) & 0xFF;
+                    colorRun[i] = colors[(codeBase + code) & codeMask];
+                    keyRun[i] = (code | shownMask) ? key : 0;
+                    ccRun[i] = cc;
+                }
+                x += 8;
+                col += 8;
+                continue;
+            }
+        }
+        if constexpr (Mode == 0) {
+            // Eight 4-bit dots in one word, the first in the top nibble.
+            const u32 bits = loadBe32(vram + (rowAddress & vramMask & ~3u));
+            for (u32 i = 0; i < 8; ++i)
+                dots[i] = (bits >> (28 - 4 * i)) & 15;
+        } else {
+            for (u32 i = 0; i < 8; ++i)
+                dots[i] = rowDot<Mode>(vram, vramMask, rowAddress, i);
+        }
+        u32 d = dx & 7;
+        const u32 step = name.hflip ? ~0u : 1u;
+        for (u32 k = 0; k < run; ++k, ++x, d += step) {
+            const u32 value = dots[d & 7];
+            u32 color, opaque;
+            if constexpr (Mode == 3) {
+                color = rgb555(value);
+                opaque = value >> 15;
+            } else if constexpr (Mode == 4) {
+                color = swapRedBlue(value);
+                opaque = value >> 31;
+            } else {
+                const u32 code = Mode == 2 ? value & 0x7FF : value;
+                color = palette[(base + code) & paletteMask];
+                opaque = code != 0;
+            }
+            u8 dotKey = key;
+            u8 dotCc = cc;
+            if (priorityMode == 2) {
+                const u32 priority = dotPriority(2, layerPriority, name.specialPriority, table, value);
+                dotKey = priority ? static_cast<u8>((priority << 3) | record) : 0;
+            }
+            if (ccMode >= 2) {
+                const u8 msb = Mode >= 3 ? 1 : msbs[(base + (Mode == 2 ? value & 0x7FF : value)) & paletteMask];
+                dotCc = dotCcCondition(ccMode, name.specialCc, table, value, msb);
+            }
+            colorOut[x] = color;
+            keyOut[x] = dotKey & static_cast<u8>(-static_cast<u8>(opaque | shown));
+            ccOut[x] = dotCc;
+        }
+        col += run;
+    }
+    // The window last, over the whole line.
+    if (windowed) {
+        for (u32 x = 0; x < width; ++x)
+            keyOut[x] &= static_cast<u8>(-pass[x]);
+    }
+}
+
+template <int Mode, bool Bitmap>
+void VDP2::fetchNormalLine(Layer& layer, const u8* pass)
+{
+    if constexpr (!Bitmap) {
+        if (layer.xStep == 0x10000 && layer.yMode == 0) {
+            fetchCellRuns<Mode>(layer, pass);
+            return;
+        }
+    }
+    LineDots& out = m_dots[layer.record];
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    const u8* vram = m_vram;
+    const Palette colors{m_palette, m_paletteMsb, m_paletteMask};
+    const u32 vramMask = m_vramMask;
+    const u32 widthMask = Bitmap ? layer.bitmapWidthMask : layer.map.widthMask;
+    const u32 heightMask = Bitmap ? layer.bitmapHeightMask : layer.map.heightMask;
+    const u16* mosaic = layer.yMode == 1 ? m_mosaic[m_mosaicX] : nullptr;
+    const u32 charMask = layer.charSize16 ? 15 : 7;
+    const u8 record = static_cast<u8>(layer.record);
+    const u8* table = m_specialTables[layer.specialSelect];
+    const u32 priorityMode = layer.specialPriorityMode;
+    const u32 ccMode = m_outputs[layer.record].specialMode;
+    const u32 cellScrollBase = m_cellScrollTable + layer.cellScrollSlot * 4;
+    const u32 cellScrollStride = layer.cellScrollCount * 4;
+
+    u32 position = static_cast<u32>(layer.xStart);
+    u32 row = layer.lineRow;
+    u32 rowAddress = layer.rowAddress;
+    u32 cached = ~0u;
+    PatternName name;
+    if constexpr (Bitmap) {
+        name.palette = layer.bitmapPalette;
+        name.specialPriority = layer.bitmapSpecialPriority;
+        name.specialCc = layer.bitmapSpecialCc;
+    }
+
+    for (u32 x = 0; x < width; ++x) {
+        u32 col = (position >> 16) & widthMask;
+        position += layer.xStep;
+        if (mosaic)
+            col = mosaic[col];
+        if (layer.yMode == 2 && (x & 7) == 0) {
+            const u32 at = cellScrollBase + (x >> 3) * cellScrollStride;
+            const s32 entry = scrollEntry(loadBe32(vram + (at & vramMask & ~3u)));
+            row = (static_cast<u32>(entry + layer.yPosition) >> 16) & heightMask;
+            if constexpr (Bitmap)
+                rowAddress = layer.bitmapBase + (row << layer.bitmapRowShift);
+        }
+        u32 raw;
+        if constexpr (Bitmap) {
+            raw = rowDot<Mode>(vram, vramMask, rowAddress, col);
+        } else {
+            const u32 address = nameAddress(layer.map, layer, col, row);
+            if (address != cached) {
+                name = decodeName(layer, address);
+                cached = address;
+            }
+            const u32 dx = (col & charMask) ^ (name.hflip ? charMask : 0);
+            const u32 dy = (row & charMask) ^ (name.vflip ? charMask : 0);
+            raw = charDot<Mode>(vram, vramMask, name.charAddress, dx, dy);
+        }
+        const DotColor dot = resolveDot<Mode>(raw, name.palette, layer.cramOffset, layer.transparentShown, colors);
+        const u32 priority = dotPriority(priorityMode, layer.priority, name.specialPriority, table, dot.code);
+        const bool visible = dot.opaque & (priority != 0) & pass[x];
+        out.color[x] = dot.color;
+        out.key[x] = visible ? static_cast<u8>((priority << 3) | record) : 0;
+        out.cc[x] = dotCcCondition(ccMode, name.specialCc, table, dot.code, dot.msb);
+    }
+}

@@ -1,0 +1,669 @@
+// VDP2 frame start and per-line set-up: every register is re-read before
+// each display line, so a write between two lines shows on the next one.
+#include <cstring>
+
+#include "cd/cdb/cdb.h"
+#include "core/shared_state.h"
+#include "video/color_tables.h"
+#include "video/vdp2/vdp2.h"
+#include "video/vdp2/vdp2_fetch.h"
+
+using namespace vdp2;
+
+namespace {
+
+constexpr u16 kCcctlGradation = 0x8000;
+constexpr u16 kCcctlExtended = 0x0400;
+
+// Gradation target record by CCCTL's BOKN; -1 marks the two invalid codes.
+constexpr int kGradationRecord[8] = {5, 4, 3, -1, 2, 1, 0, -1};
+
+s32 signExtend(u32 value, int bits)
+{
+    const u32 shift = 32 - bits;
+    return static_cast<s32>(value << shift) >> shift;
+}
+
+u32 bits(u16 word, int first, int count)
+{
+    return (word >> first) & ((1u << count) - 1);
+}
+
+}  // namespace
+
+VDP2::Layer::Layer(const char* layerName, u32 layerNumber)
+    : Object(layerName), number(layerNumber), record(kRecordOfLayer[layerNumber])
+{
+}
+
+VDP2::SpriteLayer::SpriteLayer() : Object("VDP2.SPRITE") {}
+
+void WindowControl::decode(u32 byte)
+{
+    logic = (byte >> 7) & 1;
+    any = 0;
+    for (int k = 0; k < 3; ++k) {
+        const u8 area = (byte >> (2 * k)) & 1;
+        const u8 enabled = (byte >> (2 * k + 1)) & 1;
+        mask[k] = enabled;
+        flip[k] = enabled ? area : logic;
+        any |= enabled;
+    }
+}
+
+bool VDP2::layerActive(u32 layer) const
+{
+    if (layer < 7)
+        return m_layers[layer]->active;
+    if (layer == kSprite)
+        return m_sprite.active;
+    return false;
+}
+
+void VDP2::beginFrame()
+{
+    for (int i = 0; i < 7; ++i) {
+        // The switches run NBG0-3, RBG0, RBG1, EXBG: the layer numbers.
+        m_layers[i]->enable = layerDebugSwitches[i];
+    }
+    m_backEnable = layerDebugSwitches[7];
+    m_sprite.enable = layerDebugSwitches[kSpriteLayerSwitch];
+    m_screenMode = reg(TVMD) & 7;
+    computeDisplaySize();
+    setupLineEffects(0);
+    refreshDisplayEnables();
+    if (m_rbg1Enabled && !m_rbg0.displayEnable)
+        logWarning(1, "RBG1 is enabled but RBG0 is disabled");
+    for (Layer* layer : m_layers)
+        layer->lastLine = -1;
+    m_rotation[0].lastLine = m_rotation[1].lastLine = -1;
+}
+
+void VDP2::refreshDisplayEnables()
+{
+    const u16 bgon = reg(BGON);
+    m_nbg0.displayEnable = bgon & 1;
+    m_nbg1.displayEnable = (bgon >> 1) & 1;
+    m_nbg2.displayEnable = (bgon >> 2) & 1;
+    m_nbg3.displayEnable = (bgon >> 3) & 1;
+    m_rbg0.displayEnable = (bgon >> 4) & 1;
+    m_rbg1.displayEnable = (bgon >> 5) & 1;
+    m_rbg1Enabled = m_rbg1.displayEnable;
+    m_exbg.displayEnable = reg(EXTEN) & 1;
+    m_ccWindow.decode(reg(WCTLD) >> 8);
+}
+
+void VDP2::setupLineEffects(int v)
+{
+    m_colorRamMode = (reg(RAMCTL) >> 12) & 3;
+    refreshPalette();
+
+    for (int bank = 0; bank < 4; ++bank) {
+        const u16 low = reg(CYCA0L + bank * 4);
+        const u16 high = reg(CYCA0L + bank * 4 + 2);
+        for (int slot = 0; slot < 4; ++slot) {
+            m_cycle[bank][slot] = (low >> (12 - 4 * slot)) & 15;
+            m_cycle[bank][slot + 4] = (high >> (12 - 4 * slot)) & 15;
+        }
+    }
+
+    readRotationTable(0, v);
+    readRotationTable(1, v);
+    setupWindow(0);
+    setupWindow(1);
+    m_ccWindow.decode(reg(WCTLD) >> 8);
+    m_rotationWindow = static_cast<u8>(reg(WCTLD) & 0xFF);
+
+    const u16 mzctl = reg(MZCTL);
+    m_mosaicY = bits(mzctl, 12, 4);
+    m_mosaicX = bits(mzctl, 8, 4);
+    m_cellScrollTable = ((((u32{reg(VCSTAU)} << 15) | (reg(VCSTAL) >> 1)) & 0x3FFFF) * 4) & m_vramMask;
+
+    const u16 code = reg(SFCODE);
+    for (int t = 0; t < 2; ++t) {
+        const u32 byte = (code >> (8 * t)) & 0xFF;
+        for (int i = 0; i < 8; ++i)
+            m_specialTables[t][2 * i] = m_specialTables[t][2 * i + 1] = (byte >> i) & 1;
+    }
+
+    const u16 ccctl = reg(CCCTL);
+    const int target = kGradationRecord[(ccctl >> 12) & 7];
+    const bool normalMode = m_screenMode < 2;
+    m_gradation = (ccctl & kCcctlGradation) && m_colorRamMode == 0 && normalMode;
+    if (m_gradation) {
+        if (target < 0)
+            logError(1, "Invalid setting [BOKN: %d]", (ccctl >> 12) & 7);
+        else
+            m_gradationTarget = static_cast<u32>(target);
+    } else {
+        m_gradationTarget = kBackRecord;
+    }
+    m_extended = (ccctl & kCcctlExtended) && m_colorRamMode == 0 && normalMode;
+    m_ccMode = ((ccctl >> 9) & 1) * 2 + ((ccctl >> 8) & 1);
+
+    for (int c = 0; c < 3; ++c) {
+        m_offsetA[c] = signExtend(reg(COAR + 2 * c) & 0x1FF, 9);
+        m_offsetB[c] = signExtend(reg(COBR + 2 * c) & 0x1FF, 9);
+    }
+    m_shadowSelect = (reg(SDCTL) >> 8) & 1;
+}
+
+void VDP2::setupLine(int y)
+{
+    const int v = m_interlace == 2 ? y >> 1 : y;
+    m_lineV = v;
+    setupLineEffects(v);
+    refreshDisplayEnables();
+
+    updateSprite(v);
+    updateLayer(m_rbg0, v);
+    updateLayer(m_rbg1, v);
+    updateLayer(m_exbg, v);
+    updateLayer(m_nbg0, v);
+    updateLayer(m_nbg1, v);
+    updateLayer(m_nbg2, v);
+    updateLayer(m_nbg3, v);
+    updateLineColor(v);
+    updateBack(v);
+
+    computeWindows(0, v);
+    computeWindows(1, v);
+    prepareCellScroll();
+
+    if (m_gradation) {
+        m_effectMode = 8;
+        m_outputs[m_gradationTarget].effectTarget = 1;
+    } else {
+        m_effectMode = m_extended ? 4 : 0;
+    }
+}
+
+void VDP2::updateLayer(Layer& layer, int v)
+{
+    if (!layer.enable) {
+        layer.active = 0;
+        return;
+    }
+    decodeLayer(layer);
+    switch (layer.number) {
+    case kRbg0:
+        layer.active = layer.displayEnable && m_screenMode < 4;
+        break;
+    case kRbg1:
+        layer.active = layer.displayEnable && m_rbg0.displayEnable && (reg(RPMD) & 3) == 0 && m_screenMode < 4;
+        break;
+    case kExbg:
+        layer.active = layer.displayEnable;
+        if (layer.active) {
+            CDB::FrameBuffer frame{};
+            if (!m_cdb || !m_cdb->readExternalInput(&frame, 1) || !frame.pixels) {
+                layer.active = 0;
+                break;
+            }
+            layer.externalPixels = reinterpret_cast<const u8*>(frame.pixels);
+            layer.externalBytes = frame.width * frame.height * 4;
+            layer.externalHeight = frame.height;
+            if (v == 0 || (m_interlace == 3 && v == 1))
+                layer.externalRow = m_interlace == 3 ? static_cast<u32>(v) : 0;
+            else if (v != layer.lastLine)
+                layer.externalRow += m_interlace == 3 ? 2 : 1;
+            layer.lastLine = v;
+        }
+        break;
+    default:
+        layer.active = normalLayerShown(layer);
+        if (layer.active)
+            prepareNormalLine(layer, v);
+        break;
+    }
+    if (layer.active)
+        writeLayerOutput(layer);
+}
+
+void VDP2::decodeLayer(Layer& layer)
+{
+    switch (layer.number) {
+    case kRbg0:
+    case kRbg1:
+        decodeRotation(layer);
+        break;
+    case kExbg:
+        decodeExternal(layer);
+        break;
+    default:
+        decodeNormal(layer);
+        break;
+    }
+}
+
+// Settings every scroll and rotation layer reads from its own bit of the
+// shared registers; n is the bit (NBG0-3: 0-3, RBG0: 4).
+static void decodeCommon(VDP2::Layer& layer, const VDP2& vdp, u32 n)
+{
+    layer.ccEnable = (vdp.reg(VDP2::CCCTL) >> n) & 1;
+    layer.shadow = (vdp.reg(VDP2::SDCTL) >> n) & 1;
+    layer.lineColorEnable = (vdp.reg(VDP2::LNCLEN) >> n) & 1;
+    layer.specialPriorityMode = (vdp.reg(VDP2::SFPRMD) >> (2 * n)) & 3;
+    layer.specialCcMode = (vdp.reg(VDP2::SFCCMD) >> (2 * n)) & 3;
+    layer.specialSelect = (vdp.reg(VDP2::SFSEL) >> n) & 1;
+    layer.mosaic = (vdp.reg(VDP2::MZCTL) >> n) & 1;
+}
+
+void VDP2::decodeNormal(Layer& layer)
+{
+    const u32 n = layer.number;
+    decodeCommon(layer, *this, n);
+    const u16 bgon = reg(BGON);
+    layer.transparentShown = (bgon >> (8 + n)) & 1;
+    layer.priority = static_cast<u8>(((n < 2 ? reg(PRINA) : reg(PRINB)) >> (8 * (n & 1))) & 7);
+    layer.ratio = ((n < 2 ? reg(CCRNA) : reg(CCRNB)) >> (8 * (n & 1))) & 0x1F;
+    layer.cramOffset = ((reg(CRAOFA) >> (4 * n)) & 7) << 8;
+    layer.window.decode(((n < 2 ? reg(WCTLA) : reg(WCTLB)) >> (8 * (n & 1))) & 0xFF);
+    layer.pncn = reg(PNCN0 + 2 * n);
+
+    const u16 chctla = reg(CHCTLA);
+    const u16 chctlb = reg(CHCTLB);
+    u32 size = 0;
+    switch (n) {
+    case 0:
+        layer.charSize16 = chctla & 1;
+        layer.bitmap = (chctla >> 1) & 1;
+        size = bits(chctla, 2, 2);
+        layer.colorMode = bits(chctla, 4, 3);
+        break;
+    case 1:
+        layer.charSize16 = (chctla >> 8) & 1;
+        layer.bitmap = (chctla >> 9) & 1;
+        size = bits(chctla, 10, 2);
+        layer.colorMode = bits(chctla, 12, 2);
+        break;
+    default:
+        layer.charSize16 = (chctlb >> (4 * (n - 2))) & 1;
+        layer.bitmap = 0;
+        layer.colorMode = (chctlb >> (4 * (n - 2) + 1)) & 1;
+        break;
+    }
+    if (layer.colorMode > 4) {
+        layer.logWarning(2, "Invalid color mode [clMode: %d, gfMode: %d]", layer.colorMode, m_screenMode);
+    }
+
+    if (layer.bitmap) {
+        const u16 mpofn = reg(MPOFN);
+        layer.bitmapBase = (((mpofn >> (4 * n)) & 7) * 0x20000) & m_vramMask;
+        const u16 bmpna = reg(BMPNA) >> (8 * n);
+        layer.bitmapPalette = (bmpna & 7) << 8;
+        layer.bitmapSpecialCc = (bmpna >> 4) & 1;
+        layer.bitmapSpecialPriority = (bmpna >> 5) & 1;
+        layer.bitmapWidthMask = (size & 2) ? 1023 : 511;
+        layer.bitmapHeightMask = (size & 1) ? 511 : 255;
+    }
+
+    // Map: 2 x 2 planes of the plane size.
+    layer.twoWord = !(layer.pncn & 0x8000);
+    layer.supplementMode = (layer.pncn >> 14) & 1;
+    buildMap(layer.map, layer, (reg(PLSZ) >> (2 * n)) & 3, (reg(MPOFN) >> (4 * n)) & 7, MPABN0 + 4 * n, 4);
+
+    // Scroll and zoom.
+    if (n < 2) {
+        const u32 base = n ? 0x10 : 0;
+        layer.scrollX = signExtend(reg(SCXIN0 + base) & 0x7FF, 11) * 0x10000 + (reg(SCXDN0 + base) & 0xFF00);
+        layer.scrollY = signExtend(reg(SCYIN0 + base) & 0x7FF, 11) * 0x10000 + (reg(SCYDN0 + base) & 0xFF00);
+        layer.zoomX = ((reg(ZMXIN0 + base) & 7) << 16) | (reg(ZMXDN0 + base) & 0xFF00);
+        layer.zoomY = ((reg(ZMYIN0 + base) & 7) << 16) | (reg(ZMYDN0 + base) & 0xFF00);
+        layer.reduction = (reg(ZMCTL) >> (8 * n)) & 3;
+        const u32 scrctl = reg(SCRCTL) >> (8 * n);
+        layer.cellScroll = scrctl & 1;
+        layer.lineScrollX = (scrctl >> 1) & 1;
+        layer.lineScrollY = (scrctl >> 2) & 1;
+        layer.lineZoom = (scrctl >> 3) & 1;
+        layer.lineScrollShift = (scrctl >> 4) & 3;
+        const u32 upper = reg(LSTA0U + 4 * n);
+        const u32 lower = reg(LSTA0L + 4 * n);
+        layer.lineScrollTable = ((((upper << 16) | lower) & 0x7FFFE) * 2) & m_vramMask;
+    } else {
+        const u32 base = (n - 2) * 4;
+        layer.scrollX = signExtend(reg(SCXN2 + base) & 0x7FF, 11) * 0x10000;
+        layer.scrollY = signExtend(reg(SCYN2 + base) & 0x7FF, 11) * 0x10000;
+        layer.zoomX = layer.zoomY = 0x10000;
+        layer.reduction = 0;
+        layer.cellScroll = layer.lineScrollX = layer.lineScrollY = layer.lineZoom = 0;
+    }
+}
+
+// The plane addresses of a map of 2 x 2 (4) or 4 x 4 (16) planes, read from
+// the plane registers from 'first' on, two planes a register.
+void VDP2::buildMap(MapGeometry& map, const Layer& layer, u32 planeSize, u32 mapOffset, u32 first, u32 planes) const
+{
+    const u32 acrossShift = planes == 16 ? 2 : 1;
+    map.planeShiftX = 9 + (planeSize & 1);
+    map.planeShiftY = 9 + (planeSize == 3 ? 1 : 0);
+    map.planesAcrossShift = acrossShift;
+    map.planesMask = (1u << acrossShift) - 1;
+    map.pagesAcrossShift = planeSize & 1;
+    map.widthMask = (1u << (map.planeShiftX + acrossShift)) - 1;
+    map.heightMask = (1u << (map.planeShiftY + acrossShift)) - 1;
+    // A plane of 1, 2 or 4 pages starts at a multiple of its size.
+    const u32 s = planeSize == 3 ? 2 : planeSize;
+    u32 pageShift, planeMask;
+    if (!layer.charSize16)
+        pageShift = layer.twoWord ? 14 : 13, planeMask = layer.twoWord ? 63 : 127;
+    else
+        pageShift = layer.twoWord ? 12 : 11, planeMask = layer.twoWord ? 255 : 511;
+    for (u32 i = 0; i < planes; ++i) {
+        const u32 plane = (reg(first + 2 * (i >> 1)) >> (8 * (i & 1))) & 0x3F;
+        map.plane[i] = ((((plane + (mapOffset << 6)) & planeMask) >> s) << (pageShift + s)) & m_vramMask;
+    }
+}
+
+void VDP2::decodeRotation(Layer& layer)
+{
+    if (layer.number == kRbg0) {
+        decodeCommon(layer, *this, 4);
+        const u16 chctlb = reg(CHCTLB);
+        layer.transparentShown = (reg(BGON) >> 12) & 1;
+        layer.priority = reg(PRIR) & 7;
+        layer.ratio = reg(CCRR) & 0x1F;
+        layer.cramOffset = (reg(CRAOFB) & 7) << 8;
+        layer.window.decode(reg(WCTLC) & 0xFF);
+        layer.pncn = reg(PNCR);
+        layer.charSize16 = (chctlb >> 8) & 1;
+        layer.bitmap = (chctlb >> 9) & 1;
+        layer.colorMode = bits(chctlb, 12, 3);
+        layer.bitmapWidthMask = 511;
+        layer.bitmapHeightMask = (chctlb >> 10) & 1 ? 511 : 255;
+        const u16 bmpnb = reg(BMPNB);
+        layer.bitmapPalette = (bmpnb & 7) << 8;
+        layer.bitmapSpecialCc = (bmpnb >> 4) & 1;
+        layer.bitmapSpecialPriority = (bmpnb >> 5) & 1;
+        if (m_screenMode >= 4)
+            layer.logWarning(2, "Can not be displayed when Exclusive Graphic Mode [clMode: %d]", layer.colorMode);
+        else if (m_screenMode >= 2 && layer.colorMode >= 4)
+            layer.logWarning(2, "Invalid color mode when Hi-Res Graphic Mode [clMode: %d]", layer.colorMode);
+        else if (layer.colorMode >= 5)
+            layer.logWarning(2, "Invalid color mode when Normal Graphic Mode [clMode: %d]", layer.colorMode);
+    } else {
+        // RBG1 takes NBG0's place and its settings.
+        decodeCommon(layer, *this, 0);
+        const u16 chctla = reg(CHCTLA);
+        layer.transparentShown = (reg(BGON) >> 8) & 1;
+        layer.priority = reg(PRINA) & 7;
+        layer.ratio = reg(CCRNA) & 0x1F;
+        layer.cramOffset = (reg(CRAOFA) & 7) << 8;
+        layer.window.decode(reg(WCTLA) & 0xFF);
+        layer.pncn = reg(PNCN0);
+        layer.charSize16 = chctla & 1;
+        layer.bitmap = 0;
+        layer.colorMode = bits(chctla, 4, 3);
+    }
+    layer.twoWord = !(layer.pncn & 0x8000);
+    layer.supplementMode = (layer.pncn >> 14) & 1;
+}
+
+void VDP2::decodeExternal(Layer& layer)
+{
+    decodeCommon(layer, *this, 1);
+    layer.transparentShown = (reg(BGON) >> 9) & 1;
+    layer.priority = (reg(PRINA) >> 8) & 7;
+    layer.ratio = (reg(CCRNA) >> 8) & 0x1F;
+    layer.cramOffset = ((reg(CRAOFA) >> 4) & 7) << 8;
+    layer.window.decode(reg(WCTLA) >> 8);
+    // Modes 0-2 are the palette modes; 3 is 32-bit direct colour.
+    const u32 mode = bits(reg(CHCTLA), 12, 2);
+    layer.colorMode = mode == 3 ? 4 : static_cast<u8>(mode);
+    layer.mosaic = 0;
+    if (layer.specialCcMode == 1 || layer.specialCcMode == 2)
+        layer.logWarning(2, "Special Color Calculation Mode must be set to 0 or 3 [sccMode: %d]", layer.specialCcMode);
+    if (layer.specialPriorityMode != 0) {
+        layer.logWarning(2, "Special Priority Mode must be set to 0 [sprMode: %d]", layer.specialPriorityMode);
+        layer.specialPriorityMode = 0;
+    }
+}
+
+void VDP2::writeColorOffset(LayerOutput& out, u32 bit) const
+{
+    if (!((reg(CLOFEN) >> bit) & 1)) {
+        out.offset[0] = out.offset[1] = out.offset[2] = 0;
+        return;
+    }
+    const s32* values = ((reg(CLOFSL) >> bit) & 1) ? m_offsetB : m_offsetA;
+    for (int c = 0; c < 3; ++c)
+        out.offset[c] = (values[c] & 0x1FF) << 8;
+}
+
+u32 VDP2::specialCcMode(u32 mode, bool rgb)
+{
+    if (mode == 2 && rgb) {
+        logWarning(2, "Special color calculation mode 2 when it is RGB format");
+        return 1;
+    }
+    return mode;
+}
+
+void VDP2::writeLayerOutput(const Layer& layer)
+{
+    LayerOutput& out = m_outputs[layer.record];
+    out.source = layer.number;
+    out.priority = layer.priority;
+    out.rgb = layer.colorMode >= 3;
+    out.specialMode = specialCcMode(layer.specialCcMode, out.rgb);
+    out.ccEnable = layer.ccEnable;
+    out.specialBit = 0;
+    out.specialTable = m_specialTables[layer.specialSelect];
+    out.ratio = layer.ratio;
+    const u32 offsetBit = layer.number == kRbg1 ? 0 : layer.number == kExbg ? 1 : layer.number;
+    writeColorOffset(out, offsetBit);
+    out.shadow = layer.shadow;
+    out.effectTarget = m_gradation ? 0 : layer.lineColorEnable;
+}
+
+void VDP2::updateLineColor(int v)
+{
+    const u32 upper = reg(LCTAU);
+    u32 address = ((((upper & 7) << 16) | reg(LCTAL)) * 2);
+    if (upper & 0x8000)
+        address += static_cast<u32>(v) * 2;
+    const u32 code = loadBe16(m_vram + (address & m_vramMask & ~1u)) & 0x7FF;
+    u32 color = 0;
+    switch (m_colorRamMode) {
+    case 0: color = colorTable[loadBe16(m_colorRam + ((code & 0x3FF) << 1))]; break;
+    case 1: color = colorTable[loadBe16(m_colorRam + ((code & 0x7FF) << 1))]; break;
+    case 2: {
+        const u32 c = loadBe32(m_colorRam + ((code & 0x3FF) << 2));
+        color = ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+        break;
+    }
+    default: break;
+    }
+    LayerOutput& out = m_outputs[kLineColorRecord];
+    out.source = kLncl;
+    out.priority = 1;
+    out.specialMode = 0;
+    out.ccEnable = (reg(CCCTL) >> 5) & 1;
+    out.ratio = reg(CCRLB) & 0x1F;
+    out.color = color;
+    out.offset[0] = out.offset[1] = out.offset[2] = 0;
+    out.shadow = 0;
+    out.lineColor = code;  // kept for coefficient line colours
+    for (u32 r = 0; r < kLineColorRecord; ++r)
+        m_outputs[r].lineColor = color;
+}
+
+void VDP2::updateBack(int v)
+{
+    LayerOutput& out = m_outputs[kBackRecord];
+    if (!m_backEnable) {
+        out.reset();
+        return;
+    }
+    const u32 upper = reg(BKTAU);
+    u32 address = (((upper & 7) << 16) | reg(BKTAL)) * 2;
+    if (upper & 0x8000)
+        address += static_cast<u32>(v) * 2;
+    out.source = kBack;
+    out.priority = 1;
+    out.specialMode = 0;
+    out.ccEnable = 0;
+    out.rgb = 1;
+    out.ratio = (reg(CCRLB) >> 8) & 0x1F;
+    out.color = colorTable[loadBe16(m_vram + (address & m_vramMask & ~1u)) & 0x7FFF];
+    writeColorOffset(out, 5);
+    out.shadow = (reg(SDCTL) >> 5) & 1;
+    out.effectTarget = 0;
+}
+
+void VDP2::updateSprite(int)
+{
+    if (!m_sprite.enable) {
+        m_sprite.active = 0;
+        return;
+    }
+    decodeSprite();
+    m_sprite.active = 1;
+    LayerOutput& out = m_outputs[kSpriteRecord];
+    out.source = kSprite;
+    out.priority = 0;
+    out.specialMode = m_sprite.ccCondition == 3 ? 3 : 1;
+    out.ccEnable = m_sprite.ccEnable;
+    out.shadow = 0;
+    out.rgb = 0;
+    out.specialTable = m_specialTables[0];
+    writeColorOffset(out, 6);
+    out.effectTarget = m_gradation ? 0 : (reg(LNCLEN) >> 5) & 1;
+}
+
+void VDP2::decodeSprite()
+{
+    const u16 spctl = reg(SPCTL);
+    SpriteLayer& s = m_sprite;
+    s.type = spctl & 15;
+    s.windowEnable = (spctl >> 4) & 1;
+    s.mixed = (spctl >> 5) & 1;
+    s.ccNumber = (spctl >> 8) & 7;
+    s.ccCondition = (spctl >> 12) & 3;
+    for (int i = 0; i < 8; ++i) {
+        const u8 priority = (reg(PRISA + 2 * (i >> 1)) >> (8 * (i & 1))) & 7;
+        bool allowed;
+        switch (s.ccCondition) {
+        case 0: allowed = priority <= s.ccNumber; break;
+        case 1: allowed = priority == s.ccNumber; break;
+        case 2: allowed = priority >= s.ccNumber; break;
+        default: allowed = true; break;
+        }
+        s.priorities[i] = static_cast<u8>(priority << 1 | (allowed ? 1 : 0));
+        s.ratios[i] = (reg(CCRSA + 2 * (i >> 1)) >> (8 * (i & 1))) & 0x1F;
+    }
+    s.cramOffset = ((reg(CRAOFB) >> 4) & 7) << 8;
+    s.window.decode(reg(WCTLC) >> 8);
+    s.ccEnable = (reg(CCCTL) >> 6) & 1;
+}
+
+// Windows.
+
+void VDP2::setupWindow(int k)
+{
+    const u32 base = k ? 8 : 0;
+    auto convertX = [this](u32 value) -> u32 {
+        switch (m_screenMode) {
+        case 0: case 1: return (value >> 1) & 0x1FF;
+        case 2: case 3: return value & 0x3FF;
+        case 4: case 5: return value & 0x1FF;
+        default: return (value & 0x1FF) * 2;
+        }
+    };
+    auto convertY = [this](u32 value) -> u32 {
+        if (m_screenMode >= 4)
+            return value & 0x1FF;
+        switch (m_interlace) {
+        case 3: return ((value >> 1) & 0xFF) * 2;
+        case 1: return 0;
+        default: return value & 0x1FF;
+        }
+    };
+    m_windowStartX[k] = convertX(reg(WPSX0 + base));
+    m_windowEndX[k] = convertX(reg(WPEX0 + base));
+    m_windowStartY[k] = convertY(reg(WPSY0 + base));
+    m_windowEndY[k] = convertY(reg(WPEY0 + base));
+    const u32 upper = reg(LWTA0U + 4 * k);
+    m_lineWindow[k] = (upper >> 15) & 1;
+    m_lineWindowTable[k] = (((((upper & 7) << 15) | (reg(LWTA0L + 4 * k) >> 1)) & 0x3FFFF) * 4) & m_vramMask;
+}
+
+void VDP2::computeWindows(int k, int v)
+{
+    u32 startX = m_windowStartX[k];
+    u32 endX = m_windowEndX[k];
+    if (m_lineWindow[k]) {
+        const u32 at = m_lineWindowTable[k] + static_cast<u32>(v) * 4;
+        const u32 rawStart = loadBe16(m_vram + (at & m_vramMask & ~1u));
+        const u32 rawEnd = loadBe16(m_vram + ((at + 2) & m_vramMask & ~1u));
+        switch (m_screenMode) {
+        case 0: case 1: startX = (rawStart >> 1) & 0x1FF, endX = (rawEnd >> 1) & 0x1FF; break;
+        case 2: case 3: startX = rawStart & 0x3FF, endX = rawEnd & 0x3FF; break;
+        case 4: case 5: startX = rawStart & 0x1FF, endX = rawEnd & 0x1FF; break;
+        default: startX = (rawStart & 0x1FF) * 2, endX = (rawEnd & 0x1FF) * 2; break;
+        }
+    }
+    const u32 line = static_cast<u32>(v);
+    if (m_windowStartY[k] <= line && line <= m_windowEndY[k] && startX <= endX && startX < m_size.width)
+        m_windowSpan[k] = getSpanMask(startX, endX < m_size.width ? endX : m_size.width - 1);
+    else
+        m_windowSpan[k] = getSpanMaskTable();
+}
+
+// The dots (1) a layer's window control lets through on this line. With no
+// window enabled nothing is hidden, whatever the logic bit says.
+const u8* VDP2::windowPass(const WindowControl& w, u8* scratch) const
+{
+    if (!w.any)
+        return m_passAll;
+    const u8* __restrict span0 = m_windowSpan[0];
+    const u8* __restrict span1 = m_windowSpan[1];
+    const u8* __restrict sprite = m_spriteDots.window;
+    u8* __restrict out = scratch;
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    const u8 m0 = w.mask[0], m1 = w.mask[1], m2 = w.mask[2];
+    const u8 f0 = w.flip[0], f1 = w.flip[1], f2 = w.flip[2];
+    // The logic table in plain byte operations, so the loops vectorise.
+    if (w.logic) {
+        for (u32 x = 0; x < width; ++x)
+            out[x] = static_cast<u8>((((span0[x] & m0) ^ f0) & ((span1[x] & m1) ^ f1) & ((sprite[x] & m2) ^ f2)) ^ 1);
+    } else {
+        for (u32 x = 0; x < width; ++x)
+            out[x] = static_cast<u8>((((span0[x] & m0) ^ f0) | ((span1[x] & m1) ^ f1) | ((sprite[x] & m2) ^ f2)) ^ 1);
+    }
+    return scratch;
+}
+
+// Brings the decoded colour RAM up to date, block by block.
+void VDP2::refreshPalette()
+{
+    constexpr u32 kBlock = 64;
+    const bool all = m_paletteMode != m_colorRamMode;
+    m_paletteMode = m_colorRamMode;
+    m_paletteMask = m_colorRamMode == 1 ? 0x7FF : m_colorRamMode == 3 ? 0 : 0x3FF;
+    if (!all && !std::memcmp(m_colorRam, m_colorRamCopy, kColorRamSize))
+        return;
+    if (m_colorRamMode == 3) {
+        m_palette[0] = 0;
+        m_paletteMsb[0] = 0;
+        return;
+    }
+    for (u32 block = 0; block < kColorRamSize; block += kBlock) {
+        if (!all && !std::memcmp(m_colorRam + block, m_colorRamCopy + block, kBlock))
+            continue;
+        std::memcpy(m_colorRamCopy + block, m_colorRam + block, kBlock);
+        if (m_colorRamMode == 2) {
+            for (u32 a = block; a < block + kBlock; a += 4) {
+                const u32 c = loadBe32(m_colorRam + a);
+                m_palette[a >> 2] = swapRedBlue(c);
+                m_paletteMsb[a >> 2] = static_cast<u8>(c >> 31);
+            }
+        } else {
+            for (u32 a = block; a < block + kBlock; a += 2) {
+                const u32 c = loadBe16(m_colorRam + a);
+                m_palette[a >> 1] = rgb555(c);
+                m_paletteMsb[a >> 1] = static_cast<u8>(c >> 15);
+            }
+        }
+    }
+}
