@@ -131,6 +131,8 @@ TEST(Vdp2Headless, PngHoldsTheDisplayedPicture)
     ASSERT_FALSE(scene.empty());
     bios.resize(kSceneOffset);
     bios.insert(bios.end(), scene.begin(), scene.end());
+    ASSERT_LE(bios.size(), 0x80000u);
+    bios.resize(0x80000);  // a BIOS image is 512 KB
     ASSERT_TRUE(saveFile(dir.file("scene.bin"), bios.data(), static_cast<u32>(bios.size())));
     const std::string ini = "[Path]\r\nsat_bios = " + dir.file("scene.bin") + "\r\n[General]\r\nkest_bios = 0\r\n" +
                             "cartridge = 1\r\n";
