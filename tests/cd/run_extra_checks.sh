@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Checks of the disc sources and the drive that need their own builds:
 #   1. the drive tests under ThreadSanitizer;
-#   2. the cue, CCD and MDS parsers under libFuzzer (clang), each for the
-#      given number of seconds (default 60) without a crash.
+#   2. the cue, CCD and MDS parsers and the MPEG audio decoder under libFuzzer
+#      (clang), sharing the given number of seconds (default 180) without a
+#      crash.
 #   tests/cd/run_extra_checks.sh [seconds]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-seconds=${1:-60}
+fuzzers=(cue ccd mds mp2)
+seconds=$(( ${1:-180} / ${#fuzzers[@]} ))
 jobs=$(nproc)
 
 echo "== Drive tests under ThreadSanitizer"
@@ -16,12 +18,12 @@ cmake -S . -B build/cd-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEST_SA
 cmake --build build/cd-tsan -j "$jobs" --target kest-tests-cd-drive
 TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1} build/cd-tsan/tests/cd/drive/kest-tests-cd-drive
 
-echo "== Description parsers under libFuzzer, ${seconds} s each"
+echo "== Description parsers and the MPEG audio decoder under libFuzzer, ${seconds} s each"
 cmake -S . -B build/cd-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEST_SANITIZE=OFF -DKEST_BENCH=OFF \
     -DKEST_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address" >/dev/null
-cmake --build build/cd-fuzz -j "$jobs" --target kest-fuzz-cue kest-fuzz-ccd kest-fuzz-mds
-for parser in cue ccd mds; do
+cmake --build build/cd-fuzz -j "$jobs" --target "${fuzzers[@]/#/kest-fuzz-}"
+for parser in "${fuzzers[@]}"; do
     # Fuzzing adds inputs to the corpus; keep the seeds in the tree untouched.
     corpus=$(mktemp -d)
     cp tests/cd/fuzz/corpus/"$parser"/* "$corpus"/
