@@ -10,7 +10,7 @@ cd "$(dirname "$0")"
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
           libzip-dev zlib1g-dev nlohmann-json3-dev qt6-base-dev libsdl2-dev
           binutils-sh4-linux-gnu binutils-m68k-linux-gnu gcc-m68k-linux-gnu
-          xorriso zip python3 libcdio-utils sox xvfb xdotool x11-apps imagemagick xauth
+          xorriso genisoimage zip python3 libcdio-utils sox xvfb xdotool x11-apps imagemagick xauth
           mpg123 twolame ffmpeg)
 
 install_missing() {
@@ -55,7 +55,7 @@ test)
     cmake --build build/asan -j "$jobs"
     # CI also runs the disc readers' fuzzers and the drive under ThreadSanitizer.
     if [ "${CI:-}" = "true" ]; then
-        tests/cd/run_extra_checks.sh 180
+        tests/cd/run_extra_checks.sh 60
     fi
     export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
     export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

@@ -14,7 +14,7 @@ CSystem::CSystem()
       m_vdp1(&m_scu, vdp1Memory.get()),
       m_vdp2(&m_vdp1, &m_smpc, &m_cdb, vdp2Vram.get(), vdp2ColorRam.get()),
       m_scsp(this, soundRam.get(), &m_m68k, &m_scu, &m_cdb),
-      m_cdb(&m_scu),
+      m_cdb(&m_scu, &m_drive),
       m_biosHook(this)
 {
 }

@@ -1,49 +1,734 @@
 #include "cd/cdb/cdb.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "board/scu/scu.h"
-#include "core/placeholder.h"
+#include "cd/drive/cd_drive.h"
+#include "core/cpu.h"
 
 namespace {
 
-constexpr u32 kDriveTickNs = 16666666;
+constexpr u32 kIdleDrivePeriodNs = 16666666;
+constexpr u32 kSingleSpeedNs = 13333333;
+constexpr u32 kDoubleSpeedNs = 6666666;
+constexpr u32 kFirstDriveEventNs = 1000000000;
+constexpr u32 kFirstStandbyTickNs = 500000000;
 constexpr u32 kSecondNs = 1000000000;
+constexpr u32 kSeekNs = 10000000;
+constexpr u32 kReadTocNs = 10000000;
+constexpr u32 kCommandCutNs = 10000;
+
+// The 2 MB CD-audio ring, cut to whole sectors so a sector never wraps.
+constexpr u32 kAudioRingBytes = 2097152 / CDB::kRawBytes * CDB::kRawBytes;
+
+constexpr u32 kRegHirqReq = 0x08;
+constexpr u32 kRegHirqMsk = 0x0C;
+constexpr u32 kRegCr1 = 0x18;
+constexpr u32 kRegCr4 = 0x24;
+constexpr u32 kRegScratch = 0x28;
+constexpr u32 kRegInfo = 0x8000;
+constexpr u32 kDataPort = 0x8000;
+
+// The CD block drives one interrupt line, wired to the SCU's external
+// interrupt 0 (the A-bus interrupt, vector 0x50).
+constexpr int kCdInterrupt = 0;
+
+u32 commandDelayNs(u8 code)
+{
+    switch (code) {
+    case 0x30: case 0x46: case 0x52: case 0x61: case 0x62: case 0x63: case 0x64: return 30000;
+    case 0x48: return 70000;
+    case 0x55: return 50000;
+    default: return 10000;
+    }
+}
+
+bool fromSlave(CPU* cpu)
+{
+    return cpu && (cpu->getIndex() & 1);
+}
 
 }  // namespace
 
-CDB::CDB(SCU* scu) : Device("CDB"), m_scu(scu), m_mpegFrame(std::make_unique<u32[]>(kMpegWidth * kMpegHeight)) {}
+CDB::CDB(SCU* scu, CDDrive* drive)
+    : Device("CDB"),
+      m_scu(scu),
+      m_drive(drive),
+      m_mpegFrame(std::make_unique<u32[]>(kMpegWidth * kMpegHeight)),
+      m_audio(std::make_unique<u8[]>(kAudioRingBytes)),
+      m_dtr(*this),
+      m_pool(std::make_unique<u8[]>(std::size_t{kPoolSectors} * kRawBytes))
+{
+    for (u32 n = 0; n < kFilters; ++n)
+        m_filters[n] = std::make_unique<Filter>(n);
+    for (u32 n = 0; n < kBuffers; ++n)
+        m_buffers[n] = std::make_unique<Buffer>(*this, n);
+    for (u32 i = 0; i < kPoolSectors; ++i)
+        m_next[i] = static_cast<u8>(i + 1 < kPoolSectors ? i + 1 : kNone);
+    m_tracks.reserve(CCd::kMaxTrack);
+}
+
+CDB::~CDB()
+{
+    cancelOwnEvents();
+}
+
+void CDB::cancelOwnEvents()
+{
+    for (EventHandle* h : {&m_driveEvent, &m_standbyEvent, &m_copyEvent, &m_tocEvent, &m_seekEvent}) {
+        cancelEvent(*h);
+        *h = {};
+    }
+}
 
 void CDB::powerOn()
 {
-    // CDON calls this directly on a running block: nothing to do then.
-    if (m_runState == kRunning)
+    // The system manager's CDON reaches a block that may already run; the
+    // block keeps its own record of whether its events are in place, since
+    // CDOFF leaves the run state alone.
+    if (m_eventsScheduled)
         return;
     reset();
-    m_events[0] = scheduleIn(kSecondNs, onPeriodic, this, Scheduler::kForever, kDriveTickNs, 0);
-    m_events[1] = scheduleIn(kSecondNs / 2, onPeriodic, this, Scheduler::kForever, kSecondNs, 1);
+    m_drivePeriod = kIdleDrivePeriodNs;
+    m_driveEvent = schedule(kFirstDriveEventNs, onDriveEvent, Scheduler::kForever, m_drivePeriod, 0);
+    m_standbyEvent = schedule(kFirstStandbyTickNs, onStandbyTimer, Scheduler::kForever, kSecondNs, 0);
+    m_eventsScheduled = true;
 }
 
 void CDB::powerOff()
 {
-    if (m_runState != kRunning)
+    if (!m_eventsScheduled)
         return;
-    for (EventHandle& h : m_events) {
-        cancelEvent(h);
-        h = {};
-    }
+    cancelOwnEvents();
+    m_copy.state = 0;
+    m_eventsScheduled = false;
 }
 
-void CDB::onPeriodic(void*, u32) {}
+void CDB::reset()
+{
+    m_fileOp = kPlainPlay;
+    m_status = kStandby;
+    m_driveState = kStandby;
+    m_targetFad = 0;
+    m_current.fad = 0;
+    // A copy running across the reset would keep a scheduler record alive
+    // for a state the reset has forgotten.
+    cancelEvent(m_copyEvent);
+    m_copyEvent = {};
+    m_subcodeQ = {};
+    clearFiles(2);
+    m_mpegActionStatus = 0;
+    m_audioRead = 0;
+    clearAudio();
+    std::memset(m_toc, 0xFF, sizeof m_toc);
+    m_tocRead = 0;
+    switch (m_drive ? m_drive->getState() : 2) {
+    case 1: m_status = kTrayOpen; break;
+    case 2: m_status = kNoDisc; break;
+    default:
+        cancelEvent(m_tocEvent);
+        m_tocEvent = schedule(kReadTocNs, onReadToc, 1, Scheduler::kOneShot, 0);
+        logInfo(1, "readTOC<BEGIN>");
+        break;
+    }
+    m_cr[0] = 0x0043;
+    m_cr[1] = 0x4442;
+    m_cr[2] = 0x4C4F;
+    m_cr[3] = 0x434B;
+    m_hirqReq = 0x0BC1;
+    m_hirqMask = 0;
+    m_dtr.reset();
+    m_report = true;
+    m_actualSize = 0;
+    m_infoIndex = m_infoCount = 0;
+    m_start = m_end = m_current = {};
+    m_standbyTime = 180;
+    m_eccFrequency = 1;
+    m_retryFrequency = 0;
+    m_getSetting = 0;
+    m_putSetting = 3;
+    m_lastBuffer = kNone;
+    m_fadSearch = {};
+    m_copy = {};
+    m_scanDirection = 0;
+}
+
+bool CDB::copyEventPending() const
+{
+    return scheduler().isPending(m_copyEvent);
+}
+
+// ---------------------------------------------------------------------------
+// Registers
 
 void CDB::setHirq(u16 bits)
 {
-    const u16 raised = bits & 0x3FFF;
-    m_hirqReq |= bits & 0x3FFF;
-    for (int n = 0; n < 14; ++n) {
-        if ((raised & m_hirqMask) >> n & 1)
-            m_scu->irqExternal(n);
+    bits &= 0x3FFF;
+    m_hirqReq |= bits;
+    if (bits & m_hirqMask)
+        m_scu->irqExternal(kCdInterrupt);
+}
+
+u16 CDB::readRegister(CPU*, u32 address)
+{
+    switch (address & 0xFFFF) {
+    case kRegHirqReq:
+        logTrace(4, "Read HIRQREQ [D: %04X]", m_hirqReq);
+        return m_hirqReq;
+    case kRegHirqMsk:
+        logTrace(4, "Read HIRQMSK [D: %04X]", m_hirqMask);
+        return m_hirqMask;
+    case kRegCr1: return m_cr[0];
+    case kRegCr1 + 4: return m_cr[1];
+    case kRegCr1 + 8: return m_cr[2];
+    case kRegCr4:
+        m_report = true;
+        return m_cr[3];
+    case kRegScratch: return m_scratch;
+    case kRegInfo:
+        if (m_infoIndex >= m_infoCount || m_infoIndex >= kInfoWords)
+            return 0xFFFF;
+        return m_info[m_infoIndex++];
+    default:
+        logWarning(1, "Bad RW [A: %08X]", address);
+        return 0;
     }
+}
+
+void CDB::writeRegister(CPU* cpu, u32 address, u16 value)
+{
+    switch (address & 0xFFFF) {
+    case kRegHirqReq:
+        logTrace(4, "Write HIRQREQ [D: %04X]", value);
+        m_hirqReq &= value & 0x3FFF;
+        m_report = value & 1;
+        break;
+    case kRegHirqMsk:
+        logTrace(4, "Write HIRQMSK [D: %04X]", value);
+        m_hirqMask = value & 0x3FFF;
+        break;
+    case kRegCr1: m_cr[0] = value; break;
+    case kRegCr1 + 4: m_cr[1] = value; break;
+    case kRegCr1 + 8: m_cr[2] = value; break;
+    case kRegCr4:
+        m_cr[3] = value;
+        queueCommand(cpu);
+        break;
+    case kRegScratch: m_scratch = value; break;
+    default: logWarning(1, "Bad WW [A: %08X, D: %04X]", address, value); break;
+    }
+}
+
+u32 CDB::readDataPort(u32 address)
+{
+    if ((address & 0xFFFF) != kDataPort) {
+        logWarning(1, "Bad RL [A: %08X]", address);
+        return 0xFFFFFFFF;
+    }
+    return m_dtr.read();
+}
+
+void CDB::writeDataPort(u32 address, u32 value)
+{
+    if ((address & 0xFFFF) != kDataPort) {
+        logWarning(1, "Bad WL [A: %08X, D: %08X]", address, value);
+        return;
+    }
+    m_dtr.write(value);
+}
+
+namespace {
+
+CDB& self(void* owner)
+{
+    return *static_cast<CDB*>(owner);
+}
+
+u8 regRB(void* o, CPU* cpu, u32 a)
+{
+    if (fromSlave(cpu))
+        self(o).logError(1, "Slave SH2: RB [A:%08X]", a);
+    self(o).logWarning(1, "Bad RB [A: %08X]", a);
+    return 0;
+}
+
+void regWB(void* o, CPU* cpu, u32 a, u8 d)
+{
+    if (fromSlave(cpu))
+        self(o).logError(1, "Slave SH2: WB [A:%08X, D: %02X]", a, d);
+    self(o).logWarning(1, "Bad WB [A: %08X, D: %02X]", a, d);
+}
+
+u16 regRW(void* o, CPU* cpu, u32 a)
+{
+    return self(o).readRegister(cpu, a);
+}
+
+void regWW(void* o, CPU* cpu, u32 a, u16 d)
+{
+    self(o).writeRegister(cpu, a, d);
+}
+
+u32 regRL(void* o, CPU* cpu, u32 a)
+{
+    if (fromSlave(cpu))
+        self(o).logError(1, "Slave SH2: RL [A:%08X]", a);
+    self(o).logWarning(1, "Bad RL [A: %08X]", a);
+    return 0;
+}
+
+void regWL(void* o, CPU* cpu, u32 a, u32 d)
+{
+    if (fromSlave(cpu))
+        self(o).logError(1, "Slave SH2: WL [A:%08X, D: %08X]", a, d);
+    self(o).logWarning(1, "Bad WL [A: %08X, D: %08X]", a, d);
+}
+
+u8 dataRB(void* o, CPU* cpu, u32 a)
+{
+    if (fromSlave(cpu))
+        self(o).logError(1, "Slave SH2: RB [A:%08X]", a);
+    if ((a & 0xFFFF) != kDataPort) {
+        self(o).logWarning(1, "Bad RB [A: %08X]", a);
+        return 0;
+    }
+    return static_cast<u8>(self(o).readDataPort(a) >> 24);
+}
+
+u16 dataRW(void* o, CPU*, u32 a)
+{
+    if ((a & 0xFFFF) != kDataPort) {
+        self(o).logWarning(1, "Bad RW [A: %08X]", a);
+        return 0;
+    }
+    return static_cast<u16>(self(o).readDataPort(a) >> 16);
+}
+
+u32 dataRL(void* o, CPU*, u32 a)
+{
+    return self(o).readDataPort(a);
+}
+
+void dataWB(void* o, CPU* cpu, u32 a, u8 d)
+{
+    if (fromSlave(cpu))
+        self(o).logError(1, "Slave SH2: WB [A:%08X, D: %02X]", a, d);
+    if ((a & 0xFFFF) != kDataPort) {
+        self(o).logWarning(1, "Bad WB [A: %08X, D: %02X]", a, d);
+        return;
+    }
+    self(o).writeDataPort(a, u32{d} << 24);
+}
+
+void dataWW(void* o, CPU* cpu, u32 a, u16 d)
+{
+    if (fromSlave(cpu))
+        self(o).logError(1, "Slave SH2: WW [A:%08X, D: %04X]", a, d);
+    if ((a & 0xFFFF) != kDataPort) {
+        self(o).logWarning(1, "Bad WW [A: %08X, D: %04X]", a, d);
+        return;
+    }
+    self(o).writeDataPort(a, u32{d} << 16);
+}
+
+void dataWL(void* o, CPU* cpu, u32 a, u32 d)
+{
+    if (fromSlave(cpu))
+        self(o).logError(1, "Slave SH2: WL [A:%08X, D: %08X]", a, d);
+    self(o).writeDataPort(a, d);
+}
+
+}  // namespace
+
+AccessHandlers CDB::getAccessHandlers(int area)
+{
+    if (area == kData)
+        return {this, dataRB, dataWB, dataRW, dataWW, dataRL, dataWL};
+    if (area == kRegisters)
+        return {this, regRB, regWB, regRW, regWW, regRL, regWL};
+    return {};
+}
+
+// ---------------------------------------------------------------------------
+// Command queue and answers
+
+void CDB::queueCommand(CPU* cpu)
+{
+    m_queue.push_back({{m_cr[0], m_cr[1], m_cr[2], m_cr[3]}});
+    if (m_status == kBusy)
+        return;
+    m_command = m_queue.front();
+    m_queue.pop_front();
+    m_status = kBusy;
+    const u32 delay = commandDelayNs(hi(0));
+    if (cpu)
+        cpu->scheduleIn(delay, onCommandEvent, this, 1, Scheduler::kOneShot, 0);
+    else
+        scheduleIn(delay, onCommandEvent, this, 1, Scheduler::kOneShot, 0);
+}
+
+void CDB::onCommandEvent(void* owner, u32)
+{
+    CDB& cdb = self(owner);
+    cdb.updateStatus();
+    cdb.dispatchCommand();
+    cdb.setHirq(kCmok);
+    scheduleCut(kCommandCutNs, 1, Scheduler::kOneShot);
+}
+
+void CDB::dispatchCommand()
+{
+    const Handler handler = commandTable()[hi(0)];
+    if (handler) {
+        (this->*handler)();
+        return;
+    }
+    logError(1, "Illegal command: CR1: %04X, CR2: %04X, CR3: %04X, CR4: %04X, HIRQREQ: %04X, ST: %02X",
+             m_command.cr[0], m_command.cr[1], m_command.cr[2], m_command.cr[3], m_hirqReq, m_status);
+}
+
+void CDB::updateStatus()
+{
+    if (m_driveState >= 1 && m_driveState <= 7)
+        m_status = static_cast<u8>(m_driveState);
+}
+
+void CDB::answer(u16 cr1, u16 cr2, u16 cr3, u16 cr4)
+{
+    m_cr[0] = cr1;
+    m_cr[1] = cr2;
+    m_cr[2] = cr3;
+    m_cr[3] = cr4;
+}
+
+void CDB::emptyReport()
+{
+    m_cr[0] = static_cast<u16>((m_cr[0] & 0xFF00) | 0xFF);
+    m_cr[1] = m_cr[2] = m_cr[3] = 0xFFFF;
+}
+
+void CDB::positionReport(u32 fad)
+{
+    const u32 t = trackAt(fad);
+    const Track* info = track(t);
+    if (t < 1 || t > 99 || !info) {
+        emptyReport();
+        return;
+    }
+    u8 low = static_cast<u8>(m_repeatCount & 0x0F);
+    if (info->controlAdr & 0x40)
+        low |= 0x80;
+    m_cr[0] = static_cast<u16>((m_cr[0] & 0xFF00) | low);
+    m_cr[1] = static_cast<u16>(info->controlAdr << 8 | t);
+    m_cr[2] = static_cast<u16>(1 << 8 | ((fad >> 16) & 0xFF));
+    m_cr[3] = static_cast<u16>(fad);
+}
+
+void CDB::reportStatus(u8 flags)
+{
+    m_cr[0] = static_cast<u16>((m_status | flags) << 8 | (m_cr[0] & 0xFF));
+    if (flags == 0xFF) {
+        m_cr[0] |= 0xFF;
+        m_cr[1] = m_cr[2] = m_cr[3] = 0xFFFF;
+        return;
+    }
+    switch (m_status) {
+    case kBusy: case kPaused: case kPlaying: case kScanning: case 8:
+        positionReport(m_current.fad);
+        break;
+    case kStandby:
+        if (m_targetFad == 0)
+            emptyReport();
+        break;
+    case kSeeking: {
+        const u32 t = trackAt(m_targetFad);
+        const Track* info = track(t);
+        if (t < 1 || t > 99 || !info) {
+            emptyReport();
+            break;
+        }
+        m_cr[0] = static_cast<u16>((m_cr[0] & 0xFF00) | (m_repeatCount & 0x0F));
+        m_cr[1] = static_cast<u16>(info->controlAdr << 8 | t);
+        m_cr[2] = static_cast<u16>(1 << 8 | ((m_targetFad >> 16) & 0xFF));
+        m_cr[3] = static_cast<u16>(m_targetFad);
+        break;
+    }
+    case kTrayOpen: case kNoDisc: case kError: emptyReport(); break;
+    default: break;
+    }
+}
+
+void CDB::specialAnswer(u8 kind, const char* name, const char* format, va_list args)
+{
+    char detail[256];
+    std::vsnprintf(detail, sizeof detail, format, args);
+    switch (kind) {
+    case 0xFF:
+        reportStatus(0xFF);
+        pauseDrive(false);
+        logWarning(1, "%s<REJECT> %s", name, detail);
+        break;
+    case 0x80:
+        reportStatus(0x80);
+        logWarning(2, "%s<WAIT> %s", name, detail);
+        break;
+    default:
+        answer(0x0900, 0, 0, 0);
+        pauseDrive(false);
+        logWarning(1, "%s<ERROR> %s", name, detail);
+        break;
+    }
+}
+
+void CDB::reject(const char* name, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    specialAnswer(0xFF, name, format, args);
+    va_end(args);
+}
+
+void CDB::wait(const char* name, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    specialAnswer(0x80, name, format, args);
+    va_end(args);
+}
+
+void CDB::error(const char* name, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    specialAnswer(kError, name, format, args);
+    va_end(args);
+}
+
+u32 CDB::trackAt(u32 fad) const
+{
+    if (fad == 0)
+        return 0;
+    if (!m_tracks.empty() && fad >= m_leadOut)
+        return 170;
+    for (const Track& t : m_tracks) {
+        if (t.start <= fad && fad <= t.end)
+            return t.number;
+    }
+    return 0;
+}
+
+const CDB::Track* CDB::track(u32 number) const
+{
+    for (const Track& t : m_tracks) {
+        if (t.number == number)
+            return &t;
+    }
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Periodic events
+
+void CDB::setDrivePeriod(u32 ns)
+{
+    if (ns == m_drivePeriod || !m_eventsScheduled)
+        return;
+    // The scheduler has no way to change a period in place: the running
+    // event is replaced by one at the new rate, due one new period from now.
+    cancelEvent(m_driveEvent);
+    m_drivePeriod = ns;
+    m_driveEvent = schedule(ns, onDriveEvent, Scheduler::kForever, ns, 0);
+}
+
+void CDB::onDriveEvent(void* owner, u32)
+{
+    CDB& cdb = self(owner);
+    const u32 fad = cdb.m_current.fad;
+    const u32 t = cdb.trackAt(fad);
+    const Track* info = t >= 1 && t <= 99 ? cdb.track(t) : nullptr;
+    const u32 c = info ? info->controlAdr : 0;
+    if ((c & 0x0F) == 1)
+        cdb.m_subcodeQ = {fad - info->start, fad, t, 1, c};
+    cdb.setHirq(kScdq);
+    cdb.updateStatus();
+    if (cdb.m_status != kPlaying)
+        cdb.setDrivePeriod(kIdleDrivePeriodNs);
+    else
+        cdb.ecbUpdate();
+    if (cdb.m_report)
+        cdb.reportStatus(0x20);
+}
+
+void CDB::onStandbyTimer(void* owner, u32)
+{
+    CDB& cdb = self(owner);
+    if (cdb.m_status != kPaused)
+        return;
+    if (++cdb.m_pauseSeconds >= cdb.m_standbyTime) {
+        cdb.m_pauseSeconds = 0;
+        cdb.m_status = kStandby;
+    }
+}
+
+void CDB::onSeekDone(void* owner, u32)
+{
+    CDB& cdb = self(owner);
+    cdb.m_seekEvent = {};
+    cdb.m_current.fad = cdb.m_targetFad;
+    if (cdb.m_driveState == kSeeking)
+        cdb.m_driveState = cdb.m_seekTarget;
+}
+
+void CDB::onReadToc(void* owner, u32)
+{
+    CDB& cdb = self(owner);
+    cdb.m_tocEvent = {};
+    cdb.readToc();
+}
+
+void CDB::readToc()
+{
+    const SessionInfo* session = m_drive ? m_drive->getSession(0) : nullptr;
+    if (!session)
+        return;
+    m_tracks.clear();
+    std::memset(m_toc, 0xFF, sizeof m_toc);
+    const std::size_t tracks = std::min<std::size_t>(session->tracks.size(), CCd::kMaxTrack);
+    for (std::size_t i = 0; i < tracks; ++i) {
+        const TrackInfo& t = session->tracks[i];
+        m_toc[i] = u32{t.controlAdr} << 24 | (t.startFad & 0xFFFFFF);
+        m_tracks.push_back({t.controlAdr, t.number, t.startFad, t.endFad,
+                            t.userDataSize ? t.userDataSize : SectorBuffer::userDataSize(t.mode)});
+    }
+    if (!m_tracks.empty()) {
+        const Track& first = m_tracks.front();
+        const Track& last = m_tracks.back();
+        m_toc[99] = u32{first.controlAdr} << 24 | (first.number & 0xFF) << 16;
+        m_toc[100] = u32{last.controlAdr} << 24 | (last.number & 0xFF) << 16;
+        m_toc[101] = u32{last.controlAdr} << 24 | (session->leadOut & 0xFFFFFF);
+    }
+    m_leadOut = session->leadOut;
+    // A program may start a read before the table is in: its read stays.
+    if (m_driveState == kStandby)
+        pauseDrive(false);
+    m_tocRead = 1;
+    logInfo(1, "readTOC<END>");
+}
+
+// One step of a playing drive.
+void CDB::ecbUpdate()
+{
+    SectorBuffer sector;
+    if (!m_drive || !m_drive->peekSector(sector)) {
+        logTrace(4, "Can't get sector");
+        return;
+    }
+    if (sector.mode == SectorBuffer::kAudio) {
+        setDrivePeriod(kSingleSpeedNs);
+        if (sector.size >= static_cast<s32>(kRawBytes))
+            storeAudio(sector.data);
+        logTrace(1, "CdPlay<AUDIO>");
+        endCdPlay();
+        return;
+    }
+    // Gated on the pool itself: a game may clear the pool-full HIRQ bit
+    // while no slot is free.
+    if (m_freeCount == 0)
+        return;
+    const bool mpegPace = (m_mpegActionStatus & 0x0F) == 4 || (m_mpegActionStatus & 0xF0) == 0x40;
+    setDrivePeriod(mpegPace || !m_doubleSpeed ? kSingleSpeedNs : kDoubleSpeedNs);
+    const bool routed = routeSector(m_cdrom.output.peer(), sector);
+    if (!routed) {
+        const Filter& f0 = *m_filters[0];
+        logWarning(2, "Streaming failed [FAD: %d, filter0(mode: %02X, CN: %d)]", m_current.fad, f0.mode, f0.channel);
+    }
+    switch (m_fileOp) {
+    case kVolume: case kChangeDir: case kReadDir: {
+        if (!routed) {
+            advanceDrive();
+            error("ecbUpdate", "Streaming failed");
+            return;
+        }
+        ++m_sectorsDone;
+        const u8* data = newestDirectorySector();
+        if (!data)
+            return;
+        if (m_fileOp == kVolume)
+            readVolumeDescriptors(data);
+        else
+            finishDirectory(m_fileOp);
+        return;
+    }
+    case kReadFile:
+        if (!routed)
+            return;
+        ++m_sectorsDone;
+        advanceDrive();
+        if (m_sectorsDone >= m_fileTotal) {
+            pauseDrive(false);
+            setHirq(kEfls);
+            logInfo(1, "%s<END> [fstotal: %d, fssnum: %d]", "ReadFile", m_fileTotal, m_sectorsDone);
+        }
+        return;
+    default:
+        logTrace(1, "CdPlay<DATA>");
+        endCdPlay();
+        // The MPEG card takes its sectors here once it is built.
+        return;
+    }
+}
+
+void CDB::advanceDrive()
+{
+    if (m_drive)
+        m_drive->nextSector();
+    m_targetFad = (m_targetFad + 1) & 0x7FFFFF;
+    m_current.fad = m_targetFad;
+}
+
+void CDB::endCdPlay()
+{
+    advanceDrive();
+    if (m_current.fad <= m_end.fad)
+        return;
+    if (m_repeatMax < 15 && m_repeatCount >= m_repeatMax) {
+        setHirq(kPend);
+        pauseDrive(false);
+        m_mpegActionStatus = 0x11;
+        logInfo(1, "CdPlay<END>");
+        return;
+    }
+    if (m_repeatMax < 15 || m_repeatCount < 14)
+        ++m_repeatCount;
+    // The drive's read ended with the range: it is asked for the range
+    // again, so a looping track keeps playing.
+    m_current.fad = m_targetFad = m_start.fad;
+    if (m_drive && m_end.fad >= m_start.fad) {
+        m_drive->pause(true);
+        m_drive->read(m_start.fad, m_end.fad + 1 - m_start.fad);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// CD audio
+
+void CDB::clearAudio()
+{
+    std::memset(m_audio.get(), 0, m_audioFill ? m_audioFill : kRawBytes);
+    m_audioWrite = m_audioFill = m_audioRead = m_audioLast = 0;
+}
+
+void CDB::storeAudio(const u8* sector)
+{
+    std::memcpy(m_audio.get() + m_audioWrite, sector, kRawBytes);
+    m_audioLast = m_audioWrite;
+    m_audioWrite += kRawBytes;
+    if (m_audioWrite >= kAudioRingBytes)
+        m_audioWrite = 0;
+    if (m_audioFill < kAudioRingBytes)
+        m_audioFill += kRawBytes;
 }
 
 bool CDB::readExternalInput(void* out, int kind)
@@ -51,7 +736,18 @@ bool CDB::readExternalInput(void* out, int kind)
     if (!out)
         return false;
     if (kind == 0) {
-        std::memset(out, 0, 2 * sizeof(u16));
+        if (m_audioFill == 0) {
+            std::memset(out, 0, 4);
+            return true;
+        }
+        // Caught up with the drive: the newest sector plays again rather
+        // than stale ring contents.
+        if (m_audioRead == m_audioWrite)
+            m_audioRead = m_audioLast;
+        std::memcpy(out, m_audio.get() + m_audioRead, 4);
+        m_audioRead += 4;
+        if (m_audioRead >= kAudioRingBytes)
+            m_audioRead = 0;
         return true;
     }
     if (kind == 1) {
@@ -61,7 +757,56 @@ bool CDB::readExternalInput(void* out, int kind)
     return false;
 }
 
-AccessHandlers CDB::getAccessHandlers(int area)
+// ---------------------------------------------------------------------------
+// Drive control
+
+void CDB::pauseDrive(bool flush)
 {
-    return area == kData || area == kRegisters ? loggedRegisterHandlers(this) : AccessHandlers{};
+    if (m_drive)
+        m_drive->pause(flush);
+    if (m_driveState == kStandby && m_targetFad == 0)
+        m_targetFad = m_current.fad = kLeadInFrames;
+    m_driveState = kPaused;
+    clearAudio();
+}
+
+void CDB::playDrive(u32 kind, u32 count)
+{
+    m_fileOp = kind;
+    if (m_drive) {
+        // A drive still streaming an old range would ignore the new read.
+        m_drive->pause(true);
+        m_drive->read(m_targetFad, count);
+    }
+    if (m_current.fad != m_targetFad)
+        seekTo(kPlaying);
+    else
+        m_driveState = kPlaying;
+}
+
+void CDB::seekTo(u32 target)
+{
+    if (target == kSeeking)
+        return;
+    if (m_driveState != kSeeking) {
+        m_driveState = kSeeking;
+        cancelEvent(m_seekEvent);
+        m_seekEvent = schedule(kSeekNs, onSeekDone, 1, Scheduler::kOneShot, 0);
+    }
+    m_seekTarget = target;
+    clearAudio();
+}
+
+void CDB::resumeDrive()
+{
+    m_driveState = kPlaying;
+    if (m_drive)
+        m_drive->resume();
+}
+
+void CDB::openTray()
+{
+    if (m_drive)
+        m_drive->openTray();
+    m_status = kTrayOpen;
 }

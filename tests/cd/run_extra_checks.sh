@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Checks of the disc sources and the drive that need their own builds:
 #   1. the drive tests under ThreadSanitizer;
-#   2. the cue, CCD and MDS parsers and the MPEG audio decoder under libFuzzer
-#      (clang), sharing the given number of seconds (default 180) without a
-#      crash.
+#   2. the cue, CCD and MDS parsers, the CD block's directory parser and the
+#      MPEG audio decoder under libFuzzer (clang), without a crash, sharing
+#      3 x the given number of seconds (default 60) between them.
 #   tests/cd/run_extra_checks.sh [seconds]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-fuzzers=(cue ccd mds mp2)
-seconds=$(( ${1:-180} / ${#fuzzers[@]} ))
+seconds=${1:-60}
 jobs=$(nproc)
+parsers=(cue ccd mds cdbdir mp2)
+# The total stays what three parsers had; each gets its share.
+share=$(( seconds * 3 / ${#parsers[@]} ))
+[ "$share" -ge 1 ] || share=1
 
 echo "== Drive tests under ThreadSanitizer"
 cmake -S . -B build/cd-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEST_SANITIZE=OFF \
@@ -18,12 +21,12 @@ cmake -S . -B build/cd-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEST_SA
 cmake --build build/cd-tsan -j "$jobs" --target kest-tests-cd-drive
 TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1} build/cd-tsan/tests/cd/drive/kest-tests-cd-drive
 
-echo "== Description parsers and the MPEG audio decoder under libFuzzer, ${seconds} s each"
+echo "== Parsers under libFuzzer, ${share} s each"
 cmake -S . -B build/cd-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEST_SANITIZE=OFF -DKEST_BENCH=OFF \
     -DKEST_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address" >/dev/null
-cmake --build build/cd-fuzz -j "$jobs" --target "${fuzzers[@]/#/kest-fuzz-}"
-for parser in "${fuzzers[@]}"; do
+cmake --build build/cd-fuzz -j "$jobs" --target kest-fuzz-cue kest-fuzz-ccd kest-fuzz-mds kest-fuzz-cdbdir kest-fuzz-mp2
+for parser in "${parsers[@]}"; do
     # Fuzzing adds inputs to the corpus; keep the seeds in the tree untouched.
     corpus=$(mktemp -d)
     cp tests/cd/fuzz/corpus/"$parser"/* "$corpus"/
@@ -31,7 +34,7 @@ for parser in "${fuzzers[@]}"; do
     [ -f tests/cd/fuzz/"$parser".dict ] && dict=(-dict=tests/cd/fuzz/"$parser".dict)
     echo "-- $parser"
     status=0
-    build/cd-fuzz/tests/cd/fuzz/kest-fuzz-"$parser" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
+    build/cd-fuzz/tests/cd/fuzz/kest-fuzz-"$parser" -max_total_time="$share" -max_len=4096 -timeout=10 \
         -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=build/cd-fuzz/"$parser"- "${dict[@]}" "$corpus" \
         2>&1 | tail -n 12 || status=$?
     rm -rf "$corpus"
