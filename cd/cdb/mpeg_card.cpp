@@ -1,0 +1,419 @@
+// The MPEG card: its units, its commands and its media intake.
+#include "cd/cdb/mpeg_card.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "core/bus.h"
+
+namespace {
+
+// Bytes of a packet's data left out of the audio search and copy: the pack
+// and packet headers a Video CD audio sector carries.
+constexpr s32 kAudioOverhead = 38;
+constexpr u32 kFramePixels = CDB::kMpegWidth * CDB::kMpegHeight;
+
+const char* onOff(bool on)
+{
+    return on ? "ON" : "OFF";
+}
+
+const char* trueFalse(bool on)
+{
+    return on ? "TRUE" : "FALSE";
+}
+
+const char* streamName(u8 value)
+{
+    return value ? "NEXT" : "CUR";
+}
+
+}  // namespace
+
+CDB::MPEGDecoder::MPEGDecoder() : Component("CDB.MPEGDEC", 0x82)
+{
+    registers[kControlRegister] = 0xFFFF;
+    reset();
+}
+
+void CDB::MPEGDecoder::reset()
+{
+    work.fill(0);
+    workByte = 0;
+    registers[kStatusRegister] |= 0x4000;
+}
+
+CDB::MPEGDecoderA::MPEGDecoderA() : Component("CDB.MPDECA", 0x82)
+{
+    mp2Init(decoder);
+}
+
+void CDB::MpegCard::reset()
+{
+    a = {3, 0, kNone};
+    v = {3, 0, kNone};
+    cdb.m_mpegActionStatus = 0;
+    pict = statA = 0;
+    statV = vcnt = 0;
+}
+
+void CDB::mpegCommand()
+{
+    m_mpeg->command(hi(0));
+}
+
+void CDB::MpegCard::mpegReport()
+{
+    vcnt = static_cast<u16>(cdb.m_frames);
+    cdb.answer(cdb.statusWord() | cdb.m_mpegActionStatus, vcnt, static_cast<u16>(pict << 8 | statA), statV);
+}
+
+void CDB::MpegCard::zeroAnswer()
+{
+    cdb.answer(cdb.statusWord(), 0, 0, 0);
+}
+
+void CDB::MpegCard::command(u8 code)
+{
+    CDB& c = cdb;
+    switch (code) {
+    case 0x90: MpGetCurStat(); break;
+    case 0x91:
+        zeroAnswer();
+        c.logWarning(1, "MpGetInt");
+        break;
+    case 0x92:
+        mpegReport();
+        c.logWarning(1, "MpSetIntMsk [intmsk: %08X]", c.cr1Cr2());
+        break;
+    case 0x93: MpInit(); break;
+    case 0x94: MpSetMode(); break;
+    case 0x95: MpPlay(); break;
+    case 0x96:
+        mpegReport();
+        c.logError(1, "MpSetDec [mute: %02X, pautim: %d, frztim: %d]", c.lo(0), c.word(1), c.word(3));
+        break;
+    case 0x97:
+        mpegReport();
+        c.logError(1, "MpOutDsync [fbn: %d]", c.lo(1));
+        break;
+    case 0x98:
+        zeroAnswer();
+        c.logError(2, "MpGetTc");
+        break;
+    case 0x99:
+        zeroAnswer();
+        c.logError(1, "MpGetPts");
+        break;
+    case 0x9A: MpSetCon(); break;
+    case 0x9B: MpGetCon(); break;
+    case 0x9C:
+        mpegReport();
+        c.logError(1, "MpChgCon");
+        break;
+    case 0x9D:
+        mpegReport();
+        c.logError(1, "MpSetStm");
+        break;
+    case 0x9E:
+        zeroAnswer();
+        c.logError(2, "MpGetStm");
+        break;
+    case 0x9F:
+        zeroAnswer();
+        c.logError(1, "MpGetPictSiz");
+        break;
+    case 0xA0:
+        mpegReport();
+        c.logWarning(1, "MpDisp [dspsw: %s, fbn: %d]", onOff(c.hi(1)), c.lo(1));
+        break;
+    case 0xA1: MpSetWin(); break;
+    case 0xA2: {
+        const u16 colour = c.word(1);
+        mpegReport();
+        c.logWarning(1, "MpSetBcolor [bcolor: %04X(R: %02X, G: %02X, B: %02X)]", colour, colour & 0x1F,
+                     (colour >> 5) & 0x1F, (colour >> 10) & 0x1F);
+        break;
+    }
+    case 0xA3:
+        mpegReport();
+        c.logWarning(1, "MpSetFade [gain_y: %d, gain_c: %d]", c.hi(1), c.lo(1));
+        break;
+    case 0xA4: MpSetVeff(); break;
+    case 0xA5:
+        zeroAnswer();
+        c.logError(1, "MpGetImg");
+        break;
+    case 0xA6:
+        mpegReport();
+        c.logError(1, "MpSetImg");
+        break;
+    case 0xA7: case 0xA8: case 0xA9: case 0xAA: {
+        static constexpr const char* kNames[] = {"MpReadImg", "MpWriteImg", "MpReadSct", "MpWriteSct"};
+        mpegReport();
+        c.setHirq(kMpend);
+        c.logError(1, "%s", kNames[code - 0xA7]);
+        break;
+    }
+    case 0xAE: MpGetLsi(); break;
+    case 0xAF: MpSetLsi(); break;
+    case 0xE2: ReadMpRom(); break;
+    default: break;
+    }
+}
+
+void CDB::MpegCard::MpGetCurStat()
+{
+    mpegReport();
+    cdb.logWarning(2, "MpGetCurStat [actst: %02X, pict: %02X, stat_a: %02X, stat_v: %04X, vcnt: %04X]",
+                   cdb.m_mpegActionStatus, pict, statA, statV, vcnt);
+}
+
+void CDB::MpegCard::MpInit()
+{
+    decoder.initSwitch = cdb.lo(1);
+    if (decoder.initSwitch) {
+        mpegReport();
+        cdb.setHirq(kMpcm);
+    } else {
+        cdb.answer(cdb.statusWord() | 0xFF, 0xFFFF, 0xFFFF, 0xFFFF);
+    }
+    cdb.setHirq(kMpend);
+    cdb.logWarning(1, "MpInit [sw: %s]", onOff(decoder.initSwitch));
+}
+
+void CDB::MpegCard::MpSetMode()
+{
+    auto actionMode = [](u8 m) -> const char* {
+        static constexpr const char* kNames[] = {"NMOV", "NSTL", "HMOV", "HSTL", "SBUF"};
+        return m < 5 ? kNames[m] : m == 0xFF ? "NOCHG" : nullptr;
+    };
+    auto scanMode = [](u8 m) -> const char* {
+        static constexpr const char* kNames[] = {"NITL", "ITL", "PLNITL", "PLITL"};
+        return m < 4 ? kNames[m] : m == 0xFF ? "NOCHG" : nullptr;
+    };
+    char actText[8];
+    char scnText[8];
+    const u8 act = cdb.lo(0);
+    const u8 scn = cdb.hi(2);
+    std::snprintf(actText, sizeof actText, "%02X", act);
+    std::snprintf(scnText, sizeof scnText, "%02X", scn);
+    mpegReport();
+    cdb.logWarning(1, "MpSetMode [actmod: %s,  dectim: %d, out: %02X, scnmod: %s]",
+                   actionMode(act) ? actionMode(act) : actText, cdb.hi(1), cdb.lo(1),
+                   scanMode(scn) ? scanMode(scn) : scnText);
+}
+
+void CDB::MpegCard::MpPlay()
+{
+    cdb.m_mpegActionStatus = 0x33;
+    statA = 0xC0;
+    statV = 0x0102;
+    mpegReport();
+    const u16 cr2 = cdb.word(1);
+    cdb.logWarning(1, "MpPlay [plymod: %s, tmod_a: %s, tmod_v: %s, dec_v: %02X]", (cdb.lo(0) & 1) ? "INDP" : "SYNC",
+                   (cr2 & 0x100) ? "FORCE" : "AUTO", (cr2 & 1) ? "FORCE" : "AUTO", cdb.lo(3));
+}
+
+CDB::Buffer* CDB::MpegCard::feedingPartition(const Connector& input) const
+{
+    const Connector* peer = input.peer();
+    if (!peer || (peer->owner()->id() & 0xC0) != 0x40)
+        return nullptr;
+    Buffer* b = cdb.m_buffers[peer->owner()->id() & 0x3F].get();
+    return b->count() ? b : nullptr;
+}
+
+void CDB::MpegCard::connectInput(Connector& input, u8 partition)
+{
+    if (partition < kBuffers)
+        join(cdb.m_buffers[partition]->output, input);
+    else
+        input.disconnect();
+}
+
+void CDB::MpegCard::MpSetCon()
+{
+    a = {cdb.lo(0), cdb.hi(1), cdb.lo(1)};
+    v = {cdb.lo(2), cdb.hi(3), cdb.lo(3)};
+    connectInput(audio.input, a.bn);
+    connectInput(video.input, v.bn);
+    mpegReport();
+    cdb.logError(1,
+                 "MpSetCon [stream: %s, a.cmod: %02X, a.lay: %02X, a.bn: %02X, v.cmod: %02X, v.lay: %02X, "
+                 "v.bn: %02X]",
+                 streamName(cdb.hi(2)), a.cmod, a.lay, a.bn, v.cmod, v.lay, v.bn);
+}
+
+void CDB::MpegCard::MpGetCon()
+{
+    cdb.answer(cdb.statusWord() | a.cmod, static_cast<u16>(a.lay << 8 | a.bn), v.cmod,
+               static_cast<u16>(v.lay << 8 | v.bn));
+    cdb.logError(2,
+                 "MpGetCon [stream: %s, a.cmod: %02X, a.lay: %02X, a.bn: %02X, v.cmod: %02X, v.lay: %02X, "
+                 "v.bn: %02X]",
+                 streamName(cdb.hi(2)), a.cmod, a.lay, a.bn, v.cmod, v.lay, v.bn);
+}
+
+void CDB::MpegCard::MpSetWin()
+{
+    static constexpr const char* kKinds[] = {"FPOS", "FRAT", "DPOS", "DSIZ", "DOFS"};
+    const u8 kind = cdb.lo(0);
+    mpegReport();
+    cdb.logWarning(1, "MpSetWin<%s> [x: %d, y: %d, chgflg: %s]", kind < 5 ? kKinds[kind] : "INVALID", cdb.word(2),
+                   cdb.word(3), trueFalse(cdb.lo(1)));
+}
+
+void CDB::MpegCard::MpSetVeff()
+{
+    // Interpolation and transparency flags in CR2, mosaic in CR3, soft
+    // filters in CR4.
+    const u8 itp = cdb.hi(1);
+    const u8 trp = cdb.lo(1);
+    mpegReport();
+    cdb.logDebug(1,
+                 "MpSetVeff [itp: %02X(YH: %s, CH: %s, YV: %s, CV: %s), trp: %02X(YLVL: %d, BDR: %s), moz_h: %d, "
+                 "moz_v: %d, soft_h: %s, soft_v: %s]",
+                 itp, onOff(itp & 1), onOff(itp & 2), onOff(itp & 4), onOff(itp & 8), trp, trp & 0x0F,
+                 onOff(trp & 0x80), cdb.hi(2), cdb.lo(2), onOff(cdb.hi(3)), onOff(cdb.lo(3)));
+}
+
+void CDB::MpegCard::MpGetLsi()
+{
+    const u8 sw = cdb.lo(0);
+    const u8 r = cdb.lo(1);
+    const u16 rdata = (sw & 1) ? 0 : decoder.registers[r];
+    cdb.answer(cdb.statusWord(), 0, 0, rdata);
+    cdb.logWarning(1, "MpGetLsi [r_sw: %02X, reg_no: %02X, rdata: %04X]", sw, r, rdata);
+}
+
+void CDB::MpegCard::MpSetLsi()
+{
+    const u8 sw = cdb.lo(0);
+    const u8 r = cdb.lo(1);
+    const u16 d = cdb.word(3);
+    const u16 rdata = (sw & 2) ? 0 : decoder.registers[r];
+    const char* note = r == MPEGDecoder::kStatusRegister ? "<STATUS>" : "";
+    if (!(sw & 1)) {
+        decoder.registers[r] = d;
+        if (r == MPEGDecoder::kControlRegister) {
+            note = "";
+            if (!(d & 0x1000)) {
+                decoder.reset();
+                note = (d & 0x2000) ? "<RESET_VBV>" : "<RESET_VLDVBV>";
+            } else if (!(d & 0x2000)) {
+                note = "<RESET_VLD>";
+            }
+        }
+    }
+    cdb.answer(cdb.statusWord(), 0, 0, rdata);
+    cdb.logWarning(1, "MpSetLsi%s [rwsw: %02X, reg_no: %02X, wdata: %04X, rdata: %04X]", note, sw, r, d, rdata);
+}
+
+void CDB::MpegCard::ReadMpRom()
+{
+    const u8 f = cdb.hi(2);
+    const u32 offset = cdb.cr1Cr2();
+    const u16 count = cdb.word(3);
+    if (f >= kFilters) {
+        cdb.reject("ReadMpRom", "[filtno: %d, offset: %d, snum: %d]", f, offset, count);
+        return;
+    }
+    cdb.reportStatus(0);
+    cdb.setHirq(kMpend);
+    cdb.setHirq(kCsct);
+    cdb.logDebug(1, "%s [filtno: %d, offset: %d, snum: %d]", "ReadMpRom", f, offset, count);
+}
+
+// ---------------------------------------------------------------------------
+// Media intake
+
+void CDB::mpegIntake()
+{
+    m_mpeg->intake();
+}
+
+void CDB::MpegCard::intake()
+{
+    const u8 videoState = cdb.m_mpegActionStatus & 0x0F;
+    if (videoState >= 2 && videoState <= 4 && takeVideoSector())
+        fillFrame();
+    const u8 audioState = cdb.m_mpegActionStatus & 0xF0;
+    if (audioState >= 0x20 && audioState <= 0x40 && extractMpegAudio())
+        decodeAudio();
+}
+
+bool CDB::MpegCard::takeVideoSector()
+{
+    Buffer* b = feedingPartition(video.input);
+    if (!b)
+        return false;
+    cdb.m_mpegActionStatus = static_cast<u8>((cdb.m_mpegActionStatus & 0xF4) | 4);
+    const u8* raw = b->sectorAt(0);
+    std::memcpy(video.data.data(), raw + cdb.getOffset(raw), cdb.getLength(raw));
+    b->remove(0, 1);
+    return true;
+}
+
+// Stands in for the picture: the sector's bytes as grey levels, repeated
+// over the whole frame.
+void CDB::MpegCard::fillFrame()
+{
+    statV |= 1;
+    u32* pixels = cdb.m_mpegFrame.get();
+    for (u32 k = 0; k < kRawBytes; ++k) {
+        const u32 g = video.data[k] >> 1;
+        storeBe32(reinterpret_cast<u8*>(&pixels[k]), 0x80000000 | g << 16 | g << 8 | g);
+    }
+    for (u32 k = kRawBytes; k < kFramePixels; k += kRawBytes)
+        std::memcpy(&pixels[k], pixels, std::min(kRawBytes, kFramePixels - k) * sizeof(u32));
+}
+
+bool CDB::MpegCard::extractMpegAudio()
+{
+    Buffer* b = feedingPartition(audio.input);
+    if (!b)
+        return false;
+    cdb.m_mpegActionStatus = static_cast<u8>((cdb.m_mpegActionStatus & 0x0F) | 0x40);
+    const u8* raw = b->sectorAt(0);
+    const u8* data = raw + cdb.getOffset(raw);
+    const s32 length = static_cast<s32>(cdb.getLength(raw));
+    static constexpr u8 kAudioPacket[] = {0x00, 0x00, 0x01, 0xC0};
+    s32 i = 0;
+    audioLength = 0;
+    if (length >= 16 && std::memcmp(data + 12, kAudioPacket, 4) == 0 && length - kAudioOverhead >= 1) {
+        while (i < length - kAudioOverhead && !(data[i] == 0xFF && (data[i + 1] >> 4) == 0xF))
+            ++i;
+        if (i > 0) {
+            audioLength = length - kAudioOverhead - i;
+            std::memcpy(audio.data.data(), data + i, static_cast<std::size_t>(audioLength));
+        }
+    }
+    cdb.logWarning(2, "MP2 audio length [i: %d, len: %d, fad: %d]", i, audioLength, rawFad(raw));
+    b->remove(0, 1);
+    return true;
+}
+
+// Whole frames of the sector go to the CD-audio ring in order; a frame that
+// runs past the sector's data is refused by the decoder and ends the sector.
+void CDB::MpegCard::decodeAudio()
+{
+    statA |= 1;
+    std::array<s16, 2 * kMp2FrameSamples> pcm;
+    std::array<u8, 4 * kMp2FrameSamples> bytes;
+    for (s32 position = 0; position < audioLength;) {
+        const s32 size = mp2DecodeFrame(&audio.decoder, audio.data.data() + position,
+                                        static_cast<std::size_t>(audioLength - position), pcm.data());
+        cdb.logWarning(2, "i: %d, frame_size: %d, audioLen: %d", position, size, audioLength);
+        if (size < 1)
+            break;
+        // The ring holds the disc's little-endian audio.
+        for (u32 k = 0; k < pcm.size(); ++k) {
+            bytes[2 * k] = static_cast<u8>(pcm[k]);
+            bytes[2 * k + 1] = static_cast<u8>(static_cast<u16>(pcm[k]) >> 8);
+        }
+        cdb.storeAudio(bytes.data(), static_cast<u32>(bytes.size()));
+        position += size;
+    }
+}
