@@ -9,10 +9,31 @@
 
 namespace {
 
-// Bytes of a packet's data left out of the audio search and copy: the pack
-// and packet headers a Video CD audio sector carries.
-constexpr s32 kAudioOverhead = 38;
+// An MPEG-1 pack header, then the audio packet's start code and length.
+constexpr s32 kPacketHeader = 18;
 constexpr u32 kFramePixels = CDB::kMpegWidth * CDB::kMpegHeight;
+
+// Where the layer II bytes of the audio packet in data start, past its
+// stuffing, buffer size and time stamps; -1 when the header does not fit.
+s32 payloadStart(const u8* data, s32 end)
+{
+    s32 i = kPacketHeader;
+    while (i < end && data[i] == 0xFF)
+        ++i;
+    if (i < end && (data[i] & 0xC0) == 0x40)
+        i += 2;
+    if (i >= end)
+        return -1;
+    if ((data[i] & 0xF0) == 0x20)
+        i += 5;
+    else if ((data[i] & 0xF0) == 0x30)
+        i += 10;
+    else if (data[i] == 0x0F)
+        i += 1;
+    else
+        return -1;
+    return i <= end ? i : -1;
+}
 
 const char* onOff(bool on)
 {
@@ -208,6 +229,7 @@ void CDB::MpegCard::MpSetMode()
 void CDB::MpegCard::MpPlay()
 {
     cdb.m_mpegActionStatus = 0x33;
+    audioLength = 0;
     statA = 0xC0;
     statV = 0x0102;
     mpegReport();
@@ -381,33 +403,58 @@ bool CDB::MpegCard::extractMpegAudio()
     const s32 length = static_cast<s32>(cdb.getLength(raw));
     static constexpr u8 kAudioPacket[] = {0x00, 0x00, 0x01, 0xC0};
     s32 i = 0;
-    audioLength = 0;
-    if (length >= 16 && std::memcmp(data + 12, kAudioPacket, 4) == 0 && length - kAudioOverhead >= 1) {
-        while (i < length - kAudioOverhead && !(data[i] == 0xFF && (data[i + 1] >> 4) == 0xF))
-            ++i;
-        if (i > 0) {
-            audioLength = length - kAudioOverhead - i;
-            std::memcpy(audio.data.data(), data + i, static_cast<std::size_t>(audioLength));
-        }
+    if (length >= kPacketHeader && std::memcmp(data + 12, kAudioPacket, 4) == 0) {
+        const s32 end = std::min(length, kPacketHeader + loadBe16(data + 16));
+        i = payloadStart(data, end);
+        if (i > 0)
+            appendAudio(data + i, end - i);
     }
     cdb.logWarning(2, "MP2 audio length [i: %d, len: %d, fad: %d]", i, audioLength, rawFad(raw));
     b->remove(0, 1);
     return true;
 }
 
-// Whole frames of the sector go to the CD-audio ring in order; a frame that
-// runs past the sector's data is refused by the decoder and ends the sector.
+void CDB::MpegCard::appendAudio(const u8* payload, s32 bytes)
+{
+    // Out of step with the frames (at the start, or after a damaged frame):
+    // the stream is taken up again at the packet's first frame sync.
+    if (audioLength == 0) {
+        s32 sync = 0;
+        while (sync + 1 < bytes && !(payload[sync] == 0xFF && (payload[sync + 1] >> 4) == 0xF))
+            ++sync;
+        if (sync + 1 >= bytes)
+            return;
+        payload += sync;
+        bytes -= sync;
+    }
+    const s32 room = static_cast<s32>(audio.data.size()) - audioLength;
+    if (bytes > room) {
+        // Only a stream that never decodes fills the buffer: start afresh.
+        audioLength = 0;
+        return;
+    }
+    std::memcpy(audio.data.data() + audioLength, payload, static_cast<std::size_t>(bytes));
+    audioLength += bytes;
+}
+
+// Whole frames go to the CD-audio ring in order; a frame the decoder
+// refuses as running past the bytes in hand waits for the next packet.
 void CDB::MpegCard::decodeAudio()
 {
     statA |= 1;
     std::array<s16, 2 * kMp2FrameSamples> pcm;
     std::array<u8, 4 * kMp2FrameSamples> bytes;
-    for (s32 position = 0; position < audioLength;) {
+    s32 position = 0;
+    while (position < audioLength) {
         const s32 size = mp2DecodeFrame(&audio.decoder, audio.data.data() + position,
                                         static_cast<std::size_t>(audioLength - position), pcm.data());
         cdb.logWarning(2, "i: %d, frame_size: %d, audioLen: %d", position, size, audioLength);
-        if (size < 1)
+        if (size == kMp2Truncated)
             break;
+        if (size < 1) {
+            position = audioLength;
+            break;
+        }
         // The ring holds the disc's little-endian audio.
         for (u32 k = 0; k < pcm.size(); ++k) {
             bytes[2 * k] = static_cast<u8>(pcm[k]);
@@ -416,4 +463,6 @@ void CDB::MpegCard::decodeAudio()
         cdb.storeAudio(bytes.data(), static_cast<u32>(bytes.size()));
         position += size;
     }
+    audioLength -= position;
+    std::memmove(audio.data.data(), audio.data.data() + position, static_cast<std::size_t>(audioLength));
 }

@@ -30,8 +30,10 @@ public:
     MPEGDecoderA();
 
     Connector input{this, false};
-    // Layer II data of the last audio sector, from its first frame sync.
-    std::array<u8, kRawBytes> data{};
+    // Layer II bytes not yet decoded: the packets' payloads in order, from
+    // a frame sync on. A frame that straddles two packets waits here for
+    // its second part.
+    std::array<u8, 4096> data{};
     Mp2Decoder decoder;
 };
 
@@ -83,6 +85,7 @@ struct CDB::MpegCard {
     void fillFrame();
     bool extractMpegAudio();
     void decodeAudio();
+    void appendAudio(const u8* payload, s32 bytes);
 
     CDB& cdb;
     MPEGDecoder decoder;
@@ -94,5 +97,6 @@ struct CDB::MpegCard {
     u8 statA = 0;
     u16 statV = 0;
     u16 vcnt = 0;
+    // Bytes held in the audio decoder's buffer.
     s32 audioLength = 0;
 };

@@ -22,18 +22,19 @@ namespace {
 
 constexpr u32 kRegs = 0x25890000;
 constexpr u32 kForm2Bytes = 2324;
-// Where the first frame starts in a Video CD audio packet: pack header,
-// packet start code, length and a time stamp.
-constexpr u32 kFirstFrame = 23;
+// A Video CD audio packet as ffmpeg and vcdimager lay it out: pack header,
+// packet start code, length 2286 and a time stamp, then 2281 bytes of the
+// stream and 20 bytes of padding.
+constexpr u32 kPayloadStart = 23;
+constexpr u32 kPayloadBytes = 2281;
 
-// A form 2 sector whose data is an MPEG audio packet carrying the frames.
-std::vector<u8> audioPacket(u32 fad, const std::vector<u8>& frames)
+std::vector<u8> audioPacket(u32 fad, const u8* payload)
 {
     std::vector<u8> data(kForm2Bytes, 0);
-    const u8 header[kFirstFrame] = {0x00, 0x00, 0x01, 0xBA, 0x21, 0x00, 0x01, 0x1B, 0xC7, 0x80, 0x1B, 0x91,
-                                    0x00, 0x00, 0x01, 0xC0, 0x08, 0xEE, 0x21, 0x00, 0x03, 0x45, 0x2B};
-    std::copy(header, header + kFirstFrame, data.begin());
-    std::copy(frames.begin(), frames.end(), data.begin() + kFirstFrame);
+    const u8 header[kPayloadStart] = {0x00, 0x00, 0x01, 0xBA, 0x21, 0x00, 0x01, 0x1B, 0xC7, 0x80, 0x1B, 0x91,
+                                      0x00, 0x00, 0x01, 0xC0, 0x08, 0xEE, 0x21, 0x00, 0x03, 0x45, 0x2B};
+    std::copy(header, header + kPayloadStart, data.begin());
+    std::copy(payload, payload + kPayloadBytes, data.begin() + kPayloadStart);
     return disc::rawSector(fad, 5, data.data());
 }
 
@@ -176,31 +177,34 @@ TEST_F(MpegCardTest, VideoSectorsBecomeTheGreyPicture)
 
 TEST_F(MpegCardTest, AudioPacketsPlayThroughTheCdAudioRing)
 {
-    // Six 44.1 kHz frames, three to a packet as a Video CD carries them.
+    // A 192 kbit/s stream cut into two packets: the seven frames that lie
+    // wholly in them play without a gap, the one cut in two included.
     std::ifstream in(std::filesystem::path(KEST_MP2_STREAMS_DIR) / "ffstereo44.bit", std::ios::binary);
     const std::vector<u8> stream{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    ASSERT_GE(stream.size(), 2 * kPayloadBytes);
     Mp2Decoder reference;
     mp2Init(reference);
     std::vector<s16> expected;
-    std::vector<u8> packets[2];
     std::vector<s16> pcm(2 * kMp2FrameSamples);
-    for (std::size_t at = 0, frame = 0; frame < 6; ++frame) {
-        const s32 length = mp2DecodeFrame(&reference, stream.data() + at, stream.size() - at, pcm.data());
-        ASSERT_GT(length, 0);
-        packets[frame / 3].insert(packets[frame / 3].end(), stream.begin() + at, stream.begin() + at + length);
+    for (std::size_t at = 0;;) {
+        const s32 length = mp2DecodeFrame(&reference, stream.data() + at, 2 * kPayloadBytes - at, pcm.data());
+        if (length <= 0)
+            break;
         expected.insert(expected.end(), pcm.begin(), pcm.end());
-        at += length;
+        at += static_cast<std::size_t>(length);
     }
-    insert({audioPacket(150, packets[0]), audioPacket(151, packets[1]), formTwo(152, 0), formTwo(153, 0)});
+    ASSERT_EQ(expected.size(), 7 * 2 * kMp2FrameSamples);
+    insert({audioPacket(150, stream.data()), audioPacket(151, stream.data() + kPayloadBytes), formTwo(152, 0),
+            formTwo(153, 0)});
     cdb().setThreshold(2);
     command(0x9A03, 0x0000, 0x0003, 0x00FF);  // audio from partition 0
     command(0x9500);
     command(0x1080, 150, 0x0080, 4);
     ASSERT_TRUE(pumpUntil([&] { return log.text().find("fad: 151]") != std::string::npos; }));
-    EXPECT_NE(log.text().find("MP2 audio length [i: 23, len: 2263, fad: 150]"), std::string::npos);
+    EXPECT_NE(log.text().find("MP2 audio length [i: 23, len: 2281, fad: 150]"), std::string::npos);
 
     std::vector<s16> heard;
-    for (u32 k = 0; k < 6 * kMp2FrameSamples; ++k) {
+    for (u32 k = 0; k < 7 * kMp2FrameSamples; ++k) {
         u8 pair[4];
         cdb().readExternalInput(pair, 0);
         heard.push_back(static_cast<s16>(pair[0] | pair[1] << 8));
