@@ -50,6 +50,26 @@ const char* streamName(u8 value)
     return value ? "NEXT" : "CUR";
 }
 
+// The commands that take no parameters: what they answer and how they log.
+struct PlainCommand {
+    u8 code;
+    const char* name;
+    bool zeroAnswer;  // CR1 the status alone and CR2-CR4 0; else the MPEG report
+    bool end;         // raises the MPEG end bit
+    bool error;       // logged as an error rather than a warning
+    int level;
+};
+
+constexpr PlainCommand kPlainCommands[] = {
+    {0x91, "MpGetInt", true, false, false, 1},   {0x98, "MpGetTc", true, false, true, 2},
+    {0x99, "MpGetPts", true, false, true, 1},    {0x9C, "MpChgCon", false, false, true, 1},
+    {0x9D, "MpSetStm", false, false, true, 1},   {0x9E, "MpGetStm", true, false, true, 2},
+    {0x9F, "MpGetPictSiz", true, false, true, 1}, {0xA5, "MpGetImg", true, false, true, 1},
+    {0xA6, "MpSetImg", false, false, true, 1},   {0xA7, "MpReadImg", false, true, true, 1},
+    {0xA8, "MpWriteImg", false, true, true, 1},  {0xA9, "MpReadSct", false, true, true, 1},
+    {0xAA, "MpWriteSct", false, true, true, 1},
+};
+
 }  // namespace
 
 CDB::MPEGDecoder::MPEGDecoder() : Component("CDB.MPEGDEC", 0x82)
@@ -90,97 +110,64 @@ void CDB::MpegCard::mpegReport()
     cdb.answer(cdb.statusWord() | cdb.m_mpegActionStatus, vcnt, static_cast<u16>(pict << 8 | statA), statV);
 }
 
-void CDB::MpegCard::zeroAnswer()
-{
-    cdb.answer(cdb.statusWord(), 0, 0, 0);
-}
-
 void CDB::MpegCard::command(u8 code)
 {
     CDB& c = cdb;
     switch (code) {
-    case 0x90: MpGetCurStat(); break;
-    case 0x91:
-        zeroAnswer();
-        c.logWarning(1, "MpGetInt");
-        break;
+    case 0x90: MpGetCurStat(); return;
     case 0x92:
         mpegReport();
         c.logWarning(1, "MpSetIntMsk [intmsk: %08X]", c.cr1Cr2());
-        break;
-    case 0x93: MpInit(); break;
-    case 0x94: MpSetMode(); break;
-    case 0x95: MpPlay(); break;
+        return;
+    case 0x93: MpInit(); return;
+    case 0x94: MpSetMode(); return;
+    case 0x95: MpPlay(); return;
     case 0x96:
         mpegReport();
         c.logError(1, "MpSetDec [mute: %02X, pautim: %d, frztim: %d]", c.lo(0), c.word(1), c.word(3));
-        break;
+        return;
     case 0x97:
         mpegReport();
         c.logError(1, "MpOutDsync [fbn: %d]", c.lo(1));
-        break;
-    case 0x98:
-        zeroAnswer();
-        c.logError(2, "MpGetTc");
-        break;
-    case 0x99:
-        zeroAnswer();
-        c.logError(1, "MpGetPts");
-        break;
-    case 0x9A: MpSetCon(); break;
-    case 0x9B: MpGetCon(); break;
-    case 0x9C:
-        mpegReport();
-        c.logError(1, "MpChgCon");
-        break;
-    case 0x9D:
-        mpegReport();
-        c.logError(1, "MpSetStm");
-        break;
-    case 0x9E:
-        zeroAnswer();
-        c.logError(2, "MpGetStm");
-        break;
-    case 0x9F:
-        zeroAnswer();
-        c.logError(1, "MpGetPictSiz");
-        break;
+        return;
+    case 0x9A: MpSetCon(); return;
+    case 0x9B: MpGetCon(); return;
     case 0xA0:
         mpegReport();
         c.logWarning(1, "MpDisp [dspsw: %s, fbn: %d]", onOff(c.hi(1)), c.lo(1));
-        break;
-    case 0xA1: MpSetWin(); break;
+        return;
+    case 0xA1: MpSetWin(); return;
     case 0xA2: {
         const u16 colour = c.word(1);
         mpegReport();
         c.logWarning(1, "MpSetBcolor [bcolor: %04X(R: %02X, G: %02X, B: %02X)]", colour, colour & 0x1F,
                      (colour >> 5) & 0x1F, (colour >> 10) & 0x1F);
-        break;
+        return;
     }
     case 0xA3:
         mpegReport();
         c.logWarning(1, "MpSetFade [gain_y: %d, gain_c: %d]", c.hi(1), c.lo(1));
-        break;
-    case 0xA4: MpSetVeff(); break;
-    case 0xA5:
-        zeroAnswer();
-        c.logError(1, "MpGetImg");
-        break;
-    case 0xA6:
-        mpegReport();
-        c.logError(1, "MpSetImg");
-        break;
-    case 0xA7: case 0xA8: case 0xA9: case 0xAA: {
-        static constexpr const char* kNames[] = {"MpReadImg", "MpWriteImg", "MpReadSct", "MpWriteSct"};
-        mpegReport();
-        c.setHirq(kMpend);
-        c.logError(1, "%s", kNames[code - 0xA7]);
-        break;
-    }
-    case 0xAE: MpGetLsi(); break;
-    case 0xAF: MpSetLsi(); break;
-    case 0xE2: ReadMpRom(); break;
+        return;
+    case 0xA4: MpSetVeff(); return;
+    case 0xAE: MpGetLsi(); return;
+    case 0xAF: MpSetLsi(); return;
+    case 0xE2: ReadMpRom(); return;
     default: break;
+    }
+    for (const PlainCommand& p : kPlainCommands) {
+        if (p.code != code)
+            continue;
+        if (p.zeroAnswer)
+            c.answer(c.statusWord(), 0, 0, 0);
+        else
+            mpegReport();
+        if (p.end)
+            c.setHirq(kMpend);
+        if (p.error)
+            c.logError(p.level, "%s", p.name);
+        else
+            c.logWarning(p.level, "%s", p.name);
+        return;
     }
 }
 

@@ -73,7 +73,6 @@ struct CDB::MpegCard {
     void MpGetLsi();
     void MpSetLsi();
     void ReadMpRom();
-    void zeroAnswer();
 
     void mpegReport();
     // Joins a partition's output to a decoder input; 0xFF, or a number that

@@ -151,6 +151,14 @@ TEST_F(MpegCardTest, CommandsAnswerInTheCardsShape)
     EXPECT_EQ(cdb().cr(2), 0x0004);
     EXPECT_EQ(cdb().cr(3), 0x021E);
 
+    // Commands without parameters: MpGetTc answers the status alone,
+    // MpReadSct the MPEG report and the end bit.
+    command(0x9800);
+    EXPECT_EQ(cdb().cr(0) & 0xFF, 0);
+    EXPECT_EQ(cdb().cr(2), 0);
+    EXPECT_EQ(command(0xA900) & 0xFF, 0x33);
+    EXPECT_EQ(hirq() & 0x0800, 0x0800);
+
     EXPECT_EQ(command(0xE200, 0, 0x1E00, 1) & 0xFF, 0xFF) << "ReadMpRom with no such filter";
     command(0xE200, 0, 0x0000, 1);
     EXPECT_EQ(hirq() & 0x0804, 0x0804);
