@@ -260,8 +260,8 @@ public:
 
 private:
     friend class Buffer;
-    struct MpegCard;
     friend class DTR;
+    struct MpegCard;
 
     using Handler = void (CDB::*)();
     struct Command {

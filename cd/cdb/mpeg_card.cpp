@@ -97,6 +97,7 @@ void CDB::MpegCard::reset()
     cdb.m_mpegActionStatus = 0;
     pict = statA = 0;
     statV = vcnt = 0;
+    audioLength = 0;
 }
 
 void CDB::mpegCommand()
