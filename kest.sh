@@ -11,7 +11,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-d
           libzip-dev zlib1g-dev nlohmann-json3-dev qt6-base-dev libsdl2-dev
           binutils-sh4-linux-gnu binutils-m68k-linux-gnu gcc-m68k-linux-gnu
           xorriso genisoimage zip python3 python3-pil python3-numpy libcdio-utils sox xvfb xdotool x11-apps
-          imagemagick xauth)
+          imagemagick xauth mpg123 twolame ffmpeg vcdimager)
 
 install_missing() {
     local missing=()

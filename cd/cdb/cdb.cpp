@@ -1,10 +1,12 @@
 #include "cd/cdb/cdb.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "board/scu/scu.h"
+#include "cd/cdb/mpeg_card.h"
 #include "cd/drive/cd_drive.h"
 #include "core/cpu.h"
 
@@ -57,6 +59,7 @@ CDB::CDB(SCU* scu, CDDrive* drive)
       m_scu(scu),
       m_drive(drive),
       m_mpegFrame(std::make_unique<u32[]>(kMpegWidth * kMpegHeight)),
+      m_mpeg(std::make_unique<MpegCard>(*this)),
       m_audio(std::make_unique<u8[]>(kAudioRingBytes)),
       m_dtr(*this),
       m_pool(std::make_unique<u8[]>(std::size_t{kPoolSectors} * kRawBytes))
@@ -119,7 +122,7 @@ void CDB::reset()
     m_copyEvent = {};
     m_subcodeQ = {};
     clearFiles(2);
-    m_mpegActionStatus = 0;
+    m_mpeg->reset();
     m_audioRead = 0;
     clearAudio();
     std::memset(m_toc, 0xFF, sizeof m_toc);
@@ -628,7 +631,7 @@ void CDB::ecbUpdate()
     if (sector.mode == SectorBuffer::kAudio) {
         setDrivePeriod(kSingleSpeedNs);
         if (sector.size >= static_cast<s32>(kRawBytes))
-            storeAudio(sector.data);
+            storeAudio(sector.data, kRawBytes);
         logTrace(1, "CdPlay<AUDIO>");
         endCdPlay();
         return;
@@ -675,7 +678,7 @@ void CDB::ecbUpdate()
     default:
         logTrace(1, "CdPlay<DATA>");
         endCdPlay();
-        // The MPEG card takes its sectors here once it is built.
+        mpegIntake();
         return;
     }
 }
@@ -720,15 +723,18 @@ void CDB::clearAudio()
     m_audioWrite = m_audioFill = m_audioRead = m_audioLast = 0;
 }
 
-void CDB::storeAudio(const u8* sector)
+void CDB::storeAudio(const u8* data, u32 bytes)
 {
-    std::memcpy(m_audio.get() + m_audioWrite, sector, kRawBytes);
     m_audioLast = m_audioWrite;
-    m_audioWrite += kRawBytes;
-    if (m_audioWrite >= kAudioRingBytes)
-        m_audioWrite = 0;
-    if (m_audioFill < kAudioRingBytes)
-        m_audioFill += kRawBytes;
+    for (u32 done = 0; done < bytes;) {
+        const u32 n = std::min(bytes - done, kAudioRingBytes - m_audioWrite);
+        std::memcpy(m_audio.get() + m_audioWrite, data + done, n);
+        done += n;
+        m_audioWrite += n;
+        if (m_audioWrite >= kAudioRingBytes)
+            m_audioWrite = 0;
+    }
+    m_audioFill = std::min(m_audioFill + bytes, kAudioRingBytes);
 }
 
 bool CDB::readExternalInput(void* out, int kind)

@@ -148,6 +148,11 @@ public:
         u32 m_count = 0;
     };
 
+    // The MPEG card's units (mpeg_card.h).
+    class MPEGDecoder;
+    class MPEGDecoderA;
+    class MPEGDecoderV;
+
     class CDROM : public Component {
     public:
         CDROM() : Component("CDB.CDROM", 0x80) {}
@@ -256,6 +261,7 @@ public:
 private:
     friend class Buffer;
     friend class DTR;
+    struct MpegCard;
 
     using Handler = void (CDB::*)();
     struct Command {
@@ -289,7 +295,8 @@ private:
     void advanceDrive();
     void endCdPlay();
     void clearAudio();
-    void storeAudio(const u8* sector);
+    // Appends bytes of little-endian stereo pairs to the CD-audio ring.
+    void storeAudio(const u8* data, u32 bytes);
 
     // Drive control used by the commands.
     void pauseDrive(bool flush);
@@ -326,6 +333,9 @@ private:
     void Command23();
     void Command24();
     void undocumentedCommand(const char* name);
+    // The MPEG card's commands and its share of the drive step.
+    void mpegCommand();
+    void mpegIntake();
     void CdSetCon();
     void CdGetCon();
     void CdGetLastBuf();
@@ -354,6 +364,7 @@ private:
     void MoveSctData();
     void GetCopyErr();
     bool routeSector(Connector* start, const SectorBuffer& sector);
+    static u32 rawFad(const u8* raw);
     bool routeRaw(Connector* start, u32 mode, u32 fad, const u8* raw);
     // Resolves spos and snum of a partition; false when the range is not accepted.
     bool resolveRange(const Buffer& b, u32& spos, u32& snum) const;
@@ -440,6 +451,7 @@ private:
     u8 m_mpegActionStatus = 0;
     u32 m_frames = 0;
     std::unique_ptr<u32[]> m_mpegFrame;
+    std::unique_ptr<MpegCard> m_mpeg;
 
     EventHandle m_driveEvent;
     EventHandle m_standbyEvent;

@@ -80,7 +80,9 @@ const std::array<CDB::Handler, 256>& CDB::commandTable()
         t[0x73] = &CDB::TgetFileInfo;
         t[0x74] = &CDB::ReadFile;
         t[0x75] = &CDB::AbortFile;
-        // The MPEG card's commands (0x90-0xAF, 0xE2) join this table with the card.
+        for (u32 code = 0x90; code <= 0xAA; ++code)
+            t[code] = &CDB::mpegCommand;
+        t[0xAE] = t[0xAF] = t[0xE2] = &CDB::mpegCommand;
         return t;
     }();
     return table;

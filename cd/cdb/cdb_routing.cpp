@@ -12,12 +12,6 @@ constexpr u32 kCopyPeriodNs = 10000;
 constexpr u32 kCopyBatch = 16;
 constexpr u8 kCopyRunning = 255;
 
-u32 rawFad(const u8* raw)
-{
-    auto bcd = [](u8 v) { return static_cast<u32>((v >> 4) & 0x0F) * 10 + (v & 0x0F); };
-    return msfToSector(bcd(raw[12]), bcd(raw[13]), bcd(raw[14]));
-}
-
 // The record mode of a stored raw sector, from its header and subheader.
 u32 rawMode(const u8* raw)
 {
@@ -39,6 +33,12 @@ std::string joinNames(u32 bits, std::initializer_list<std::pair<u32, const char*
 }
 
 }  // namespace
+
+u32 CDB::rawFad(const u8* raw)
+{
+    auto bcd = [](u8 v) { return static_cast<u32>((v >> 4) & 0x0F) * 10 + (v & 0x0F); };
+    return msfToSector(bcd(raw[12]), bcd(raw[13]), bcd(raw[14]));
+}
 
 // ---------------------------------------------------------------------------
 // Connectors

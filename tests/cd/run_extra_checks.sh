@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Checks of the disc sources and the drive that need their own builds:
 #   1. the drive tests under ThreadSanitizer;
-#   2. the cue, CCD, MDS, settings and save-file parsers and the CD block's
-#      directory parser under libFuzzer (clang), sharing the given number of
+#   2. the cue, CCD, MDS, settings and save-file parsers, the CD block's
+#      directory parser and the MPEG audio decoder under libFuzzer (clang), sharing the given number of
 #      seconds (default 180) without a crash.
 #   tests/cd/run_extra_checks.sh [seconds]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-parsers=(cue ccd mds ini save cdbdir)
+parsers=(cue ccd mds ini save cdbdir mp2)
 total=${1:-180}
 seconds=$((total / ${#parsers[@]}))
 jobs=$(nproc)

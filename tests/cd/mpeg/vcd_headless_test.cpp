@@ -1,0 +1,51 @@
+// End to end: a BIOS image of our own plays a Video CD's MPEG track through
+// the MPEG card; kest-headless writes what the sound chip heard.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "core/helpers.h"
+#include "sound/scsp/scsp_testbench.h"
+#include "support/files.h"
+
+namespace {
+
+constexpr u32 kBiosSize = 0x80000;
+constexpr std::size_t kWavHeader = 44;
+constexpr std::size_t kWindow = 4096;
+
+}  // namespace
+
+TEST(VideoCdHeadless, TrackTwoAudioReachesTheWav)
+{
+    std::vector<u8> image = loadProgram("sh2", "vcd_player");
+    ASSERT_FALSE(image.empty());
+    image.resize(kBiosSize);
+    TempDir dir;
+    ASSERT_TRUE(saveFile(dir.file("player.bin"), image.data(), kBiosSize));
+    const std::string ini = "[Path]\r\nsat_bios = " + dir.file("player.bin") + "\r\n[General]\r\nkest_bios = 0\r\n";
+    ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
+    const std::string command = std::string(KEST_BINARY_DIR) + "/tools/kest-headless --data " + dir.path().string() +
+                                " --fields 240 --wav " + dir.file("out.wav") + " " + KEST_VCD_CUE + " > " +
+                                dir.file("log.txt") + " 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+
+    // The disc's left channel holds 440 Hz and its right 660 Hz.
+    const std::vector<u8> wav = readBytes(dir.file("out.wav"));
+    ASSERT_GT(wav.size(), kWavHeader);
+    std::vector<s16> left;
+    std::vector<s16> right;
+    for (std::size_t at = kWavHeader; at + 4 <= wav.size(); at += 4) {
+        left.push_back(static_cast<s16>(wav[at] | wav[at + 1] << 8));
+        right.push_back(static_cast<s16>(wav[at + 2] | wav[at + 3] << 8));
+    }
+    std::size_t start = 0;
+    while (start < left.size() && left[start] == 0 && right[start] == 0)
+        ++start;
+    const std::vector<u8> logBytes = readBytes(dir.file("log.txt"));
+    ASSERT_GE(left.size(), start + kWindow) << "no audio\n" << std::string(logBytes.begin(), logBytes.end());
+    EXPECT_NEAR(dominantHz(left, start, kWindow), 440, 440 * 0.02);
+    EXPECT_NEAR(dominantHz(right, start, kWindow), 660, 660 * 0.02);
+    EXPECT_GT(rms(left, start, start + kWindow), 3000);
+}
