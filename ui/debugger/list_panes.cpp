@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 namespace {
@@ -97,7 +98,8 @@ DebugList::DebugList(Kind kind, QWidget* parent) : QTreeWidget(parent), m_kind(k
         for (int i = 0; i < topLevelItemCount(); ++i)
             topLevelItem(i)->setCheckState(0, i == 0 ? Qt::Checked : Qt::Unchecked);
         // The icon follows the check box.
-        connect(this, &QTreeWidget::itemChanged, this, [icons](QTreeWidgetItem* item, int column) {
+        connect(this, &QTreeWidget::itemChanged, this, [this, icons](QTreeWidgetItem* item, int column) {
+            const QSignalBlocker quiet(this);  // the icon change is an item change too
             if (column == 0)
                 item->setIcon(0, icons[item->checkState(0) == Qt::Checked ? 0 : 1]);
         });

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -53,8 +54,12 @@ void TextCtrl::setFont(const QString& face, int height)
     // The line keeps its full height; the glyphs fill most of it.
     m_font.setPixelSize(std::max(6, height * 4 / 5));
     m_lineHeight = std::max(1, height);
+    // Runs of text must land on whole cells: the spacing rounds the glyph
+    // advance up to whole pixels.
+    const qreal advance = QFontMetricsF(m_font).horizontalAdvance(QLatin1Char('0'));
+    m_cellWidth = std::max(1, static_cast<int>(std::ceil(advance)));
+    m_font.setLetterSpacing(QFont::AbsoluteSpacing, m_cellWidth - advance);
     const QFontMetrics metrics(m_font);
-    m_cellWidth = std::max(1, metrics.horizontalAdvance(QLatin1Char('0')));
     m_ascent = (m_lineHeight - metrics.height()) / 2 + metrics.ascent();
     m_visibleRows = this->height() / m_lineHeight;
     resizeRows(m_visibleRows);
