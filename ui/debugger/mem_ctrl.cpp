@@ -22,17 +22,6 @@ constexpr int kLastChar = MemCtrl::kFirstChar + 15;
 constexpr const char* kHeader =
     "           0  1  2  3  4  5  6  7  8  9  A  B  C  D  E  F   0123456789ABCDEF";
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool editableHex(int column)
 {
     return column >= MemCtrl::kFirstDigit && column <= kLastDigit && (column - MemCtrl::kFirstDigit) % 3 != 2;
@@ -155,7 +144,7 @@ void MemCtrl::typeChar(char c)
     const u8 old = readByte(address);
     u8 value = 0;
     if (m_hexArea) {
-        const int digit = hexValue(c);
+        const int digit = hexDigit(c);
         if (digit < 0)
             return;
         const bool low = (caretColumn() - kFirstDigit) % 3 == 1;

@@ -2,25 +2,12 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "core/cpu.h"
 #include "ui/debugger/dasm_ctrl.h"
-
-namespace {
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-}  // namespace
 
 RegCtrl::RegCtrl(CPU* cpu, DasmCtrl* dasm, QWidget* parent) : TextCtrl(parent), m_cpu(cpu), m_dasm(dasm) {}
 
@@ -139,7 +126,7 @@ void RegCtrl::typeDigit(char c)
     if (at < 0)
         return;
     Field& field = m_fields[static_cast<std::size_t>(m_digits[static_cast<std::size_t>(at)].field)];
-    const int digit = hexValue(c);
+    const int digit = hexDigit(c);
     if (digit < 0 || (field.binary && digit > 1))
         return;
     const int fromRight = field.column + field.digits - 1 - caretColumn();

@@ -18,6 +18,12 @@ constexpr QRgb kGreen = 0x008000;
 constexpr QRgb kMagenta = 0xFF00FF;
 }  // namespace dbgcolor
 
+// The value of a hexadecimal digit, or -1.
+constexpr int hexDigit(char c)
+{
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
 // Message boxes of the debugger windows go through here so tests can
 // catch them instead of blocking on a modal box.
 using DebuggerMessage = std::function<void(QWidget* parent, const QString& caption, const QString& text)>;

@@ -82,8 +82,7 @@ protected:
         debugBreak = sliceResume = debugStopped = 0;
         sys = std::make_unique<CSystem>();
         sys->setup(0);
-        std::ifstream in(KEST_PROGRAMS_DIR "/sh2/debugger_program.bin", std::ios::binary);
-        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::vector<u8> bytes = loadProgram("sh2", "debugger_program");
         ASSERT_FALSE(bytes.empty());
         std::memcpy(&sys->memory().workRamHigh[kBase & 0xFFFFF], bytes.data(), bytes.size());
         sys->powerOn();

@@ -18,6 +18,7 @@
 #include "ui/app/main_frame.h"
 #include "ui/debugger/dasm_ctrl.h"
 #include "ui/debugger/dasm_dlg.h"
+#include "ui/debugger/memory_dlg.h"
 #include "ui/debugger/reg_ctrl.h"
 
 namespace {
@@ -80,6 +81,18 @@ TEST(DebuggerWindow, ShowsAfterAPauseAndStepsOnF7)
     EXPECT_EQ(debugger.registers()->colorAt(7, 5), dbgcolor::kRed);
     EXPECT_EQ(debugger.registers()->rowText(20), "PC   = " + QString::asprintf("%08X", cpu.getPC()).toStdString());
     EXPECT_GE(debugger.disassembly()->lineOf(cpu.getPC()), 0);
+    // The same key in the main window, whose Debug menu is greyed.
+    cpu.setRegister(5, 0x5678);
+    runCommand("xdotool windowfocus --sync " + std::to_string(frame.winId()) + " key F7");
+    ASSERT_TRUE(tickUntil(frame, [&] { return debugger.registers()->rowText(5) == "R5   = 00005678"; }));
+    EXPECT_EQ(steps, 2);
+
+    frame.command(CMainFrame::kToolsMemory, {});
+    ASSERT_NE(frame.memoryWindow(), nullptr);
+    EXPECT_TRUE(frame.memoryWindow()->isVisible());
+    EXPECT_EQ(frame.memoryWindow()->windowTitle(), "Memory");
+    frame.memoryWindow()->hide();
+    frame.command(CMainFrame::kShowDebugger, {});
 
     const std::string png = KEST_BINARY_DIR "/kest_debugger.png";
     tickUntil(frame, [&] { return false; }, std::chrono::seconds(1));
