@@ -117,6 +117,7 @@ void DasmCtrl::initView()
     m_cursor = m_lastPc = m_cpu->getPC();
     setColumnLimits(0, kHeaderDigits - 1, true);
     setRowLimits(0, 0, false);
+    setFocus();
     rebuild();
 }
 

@@ -37,7 +37,9 @@ MemCtrl::MemCtrl(QWidget* parent) : TextCtrl(parent)
 void MemCtrl::initView()
 {
     setRowText(0, kHeader);
-    setRowLimits(INT_MIN, INT_MAX, false);
+    // The caret keeps its byte while the view scrolls, far off screen if need
+    // be; half the int range leaves room for the row arithmetic.
+    setRowLimits(INT_MIN / 2, INT_MAX / 2, false);
     goTo(m_base);
 }
 
