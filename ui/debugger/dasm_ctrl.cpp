@@ -517,10 +517,7 @@ QMenu* DasmCtrl::contextMenu(QPoint at)
 {
     if (at.x() < kGutter)
         return nullptr;
-    auto* menu = new QMenu(this);
-    for (const char* name : {"Copy", "Dump...", "Byte", "Word", "DWord"})
-        menu->addAction(QString::fromLatin1(name));
-    return menu;
+    return memoryMenu();
 }
 
 void DasmCtrl::onContextCommand(QAction* action)

@@ -256,10 +256,7 @@ void MemCtrl::focusInEvent(QFocusEvent* event)
 
 QMenu* MemCtrl::contextMenu(QPoint)
 {
-    auto* menu = new QMenu(this);
-    for (const char* name : {"Copy", "Dump...", "Byte", "Word", "DWord"})
-        menu->addAction(QString::fromLatin1(name));
-    return menu;
+    return memoryMenu();
 }
 
 void MemCtrl::onContextCommand(QAction* action)

@@ -281,6 +281,14 @@ void TextCtrl::contextMenuEvent(QContextMenuEvent* event)
     menu->deleteLater();
 }
 
+QMenu* TextCtrl::memoryMenu()
+{
+    auto* menu = new QMenu(this);
+    for (const char* name : {"Copy", "Dump...", "Byte", "Word", "DWord"})
+        menu->addAction(QString::fromLatin1(name));
+    return menu;
+}
+
 bool TextCtrl::sysKey(QKeyEvent* event, const QString& caption)
 {
     if (!(event->modifiers() & Qt::AltModifier))

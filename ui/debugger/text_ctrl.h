@@ -90,6 +90,8 @@ protected:
     // onContextCommand.
     virtual QMenu* contextMenu(QPoint) { return nullptr; }
     virtual void onContextCommand(QAction*) {}
+    // The "Memory" popup the disassembly and memory views share.
+    QMenu* memoryMenu();
     virtual void eraseBackground(QPainter& painter);
     virtual void draw(QPainter& painter);
     virtual void afterDraw(QPainter&) {}
