@@ -382,6 +382,17 @@ TEST_F(DebuggerTest, GutterBreakpointStopsTheRunningMachineAndThePcCanBeDragged)
     view.setFont(QStringLiteral("Courier New"), 20);
     view.followPC();
     EXPECT_EQ(view.top(), kBase - 16);
+    // A PC one line below the window scrolls by one line; further off, the
+    // PC lands eight lines below the top.
+    sys->master().setPC(view.lineAddress(view.lines()));
+    view.followPC();
+    EXPECT_EQ(view.top(), kBase - 14);
+    sys->master().setPC(kBase + 0x400);
+    view.followPC();
+    EXPECT_EQ(view.top(), kBase + 0x3F0);
+    sys->master().setPC(kBase);
+    view.followPC();
+    EXPECT_EQ(view.top(), kBase - 16);
     const auto lineCentre = [&](u32 address) {
         return QPoint(8, (view.lineOf(address) + 1) * view.lineHeight() + view.lineHeight() / 2);
     };
