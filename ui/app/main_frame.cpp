@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -28,6 +29,8 @@
 #include "platform/key_codes.h"
 #include "platform/sg_transport.h"
 #include "ui/app/dialogs.h"
+#include "ui/debugger/dasm_dlg.h"
+#include "ui/debugger/memory_dlg.h"
 
 namespace {
 
@@ -69,6 +72,8 @@ CMainFrame::CMainFrame(std::string dataFolder, Dialogs& dialogs)
     installEventFilter(this);
     setCentralWidget(m_view);
     setWindowIcon(QIcon(QStringLiteral(":/kest/icon.png")));
+    m_debugger = std::make_unique<DasmDlg>(m_kest->getSystem());
+    m_debugger->installEventFilter(this);
     buildMenus();
 }
 
@@ -76,6 +81,9 @@ CMainFrame::~CMainFrame()
 {
     m_view->removeEventFilter(this);
     removeEventFilter(this);
+    m_debugger->removeEventFilter(this);
+    if (m_memory)
+        m_memory->removeEventFilter(this);
     if (opened())
         stop();
     if (m_created) {
@@ -142,10 +150,17 @@ void CMainFrame::buildMenus()
     addCommand(debug, kDebugStepOver, QStringLiteral("Step Over\tF8"), keys({QKeySequence(Qt::Key_F8)}));
     addCommand(debug, kDebugStepOut, QStringLiteral("Step Out\tCtrl+F9"),
                keys({QKeySequence(Qt::CTRL | Qt::Key_F9)}));
+    // The Debug menu stays disabled; its keys work in the main window and in
+    // the debugger window all the same.
+    for (int id : {kDebugRun, kDebugStepInto, kDebugStepOver, kDebugStepOut}) {
+        addAction(action(id));
+        m_debugger->addAction(action(id));
+    }
+    addCommand(nullptr, kShowDebugger, QStringLiteral("Debugger"), keys({QKeySequence(Qt::Key_F12)}));
+    m_debugger->addAction(action(kShowDebugger));
 
     QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
-    // The memory window is not part of this program yet.
-    addCommand(tools, kToolsMemory, QStringLiteral("&Memory..."))->setEnabled(false);
+    addCommand(tools, kToolsMemory, QStringLiteral("&Memory..."));
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     addCommand(help, kHelpAbout, QStringLiteral("&About Kest..."));
@@ -280,8 +295,10 @@ bool CMainFrame::update()
     m_emuX->update();
     m_graphic->update();
     m_soundOut->update();
-    // There is no debugger window to refresh yet; the stop is taken note of.
-    debugStopped = 0;
+    if (debugStopped) {
+        m_debugger->refresh();
+        debugStopped = 0;
+    }
     m_graphic->present();
     return true;
 }
@@ -338,6 +355,13 @@ void CMainFrame::command(int id, Qt::KeyboardModifiers modifiers)
                         language::credits(language::filePath(m_kest->dataPath("lang"), m_languageCode)));
         break;
     case kFullscreen: m_dialogs.message(this, QStringLiteral("Fullscreen")); break;
+    case kToolsMemory: onToolsMemory(); break;
+    case kShowDebugger:
+        m_debugger->refresh();
+        m_debugger->show();
+        m_debugger->raise();
+        m_debugger->activateWindow();
+        break;
     default: break;
     }
 }
@@ -392,6 +416,28 @@ void CMainFrame::onDebugRun(Qt::KeyboardModifiers modifiers)
         openFile(QString(), modifiers.testFlag(Qt::ShiftModifier) ? 1 : 0);
     }
     machine.debugRun();
+}
+
+void CMainFrame::onToolsMemory()
+{
+    if (!m_memory) {
+        m_memory = std::make_unique<MemoryDlg>(m_kest->getSystem());
+        m_memory->installEventFilter(this);
+    }
+    m_memory->show();
+    m_memory->raise();
+    m_memory->activateWindow();
+}
+
+void CMainFrame::followActivation()
+{
+    // The debugger and memory windows count as the program's own: the
+    // machine keeps running, and stepping, while one of them is in front.
+    const QWidget* active = QApplication::activeWindow();
+    if (active == this || (active && (active == m_debugger.get() || active == m_memory.get())))
+        resume();
+    else
+        pause();
 }
 
 void CMainFrame::buildLanguageMenu()
@@ -498,6 +544,11 @@ void CMainFrame::onKey(int key, bool down)
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_debugger.get() || (m_memory && watched == m_memory.get())) {
+        if (event->type() == QEvent::ActivationChange)
+            followActivation();
+        return false;
+    }
     switch (event->type()) {
     case QEvent::KeyPress:
     case QEvent::KeyRelease: {
@@ -539,12 +590,8 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
 void CMainFrame::changeEvent(QEvent* event)
 {
     // The emulation holds still while the window is not the active one.
-    if (event->type() == QEvent::ActivationChange) {
-        if (isActiveWindow())
-            resume();
-        else
-            pause();
-    }
+    if (event->type() == QEvent::ActivationChange)
+        followActivation();
     QMainWindow::changeEvent(event);
 }
 

@@ -17,6 +17,8 @@
 #include "ui/host/log_console.h"
 
 class CanvasView;
+class DasmDlg;
+class MemoryDlg;
 class Dialogs;
 class QActionGroup;
 class QMenu;
@@ -43,6 +45,7 @@ public:
         kToolsMemory = 0x8009,
         kHelpAbout = 0xE140,
         kFullscreen = 0x804B,
+        kShowDebugger = 0x8069,
     };
     static constexpr int kClientWidth = 800;
     static constexpr int kClientHeight = 600;
@@ -77,6 +80,8 @@ public:
     KestDelegate& emulator() { return *m_kest; }
     CDInput8& input() { return m_input; }
     CanvasView* view() const { return m_view; }
+    DasmDlg* debugger() const { return m_debugger.get(); }
+    MemoryDlg* memoryWindow() const { return m_memory.get(); }
     QAction* action(int id) const;
     QMenu* languageMenu() const { return m_languageMenu; }
     QMenu* topMenu(int index) const { return m_menus[static_cast<std::size_t>(index)]; }
@@ -104,6 +109,8 @@ private:
     void onEmulationPause();
     void onDebugRun(Qt::KeyboardModifiers modifiers);
     void onKey(int qtKey, bool down);
+    void onToolsMemory();
+    void followActivation();
     s32 measureCpuUsage() { return m_cpu.measure(); }
 
     std::string m_dataFolder;
@@ -123,6 +130,9 @@ private:
     CInput* m_inputOut;
 
     CanvasView* m_view = nullptr;
+    // The debugger window exists hidden from the start; F12 shows it.
+    std::unique_ptr<DasmDlg> m_debugger;
+    std::unique_ptr<MemoryDlg> m_memory;
     std::map<int, QAction*> m_actions;
     std::vector<QMenu*> m_menus;
     QMenu* m_languageMenu = nullptr;
