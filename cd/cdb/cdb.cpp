@@ -720,12 +720,11 @@ void CDB::endCdPlay()
 void CDB::clearAudio()
 {
     std::memset(m_audio.get(), 0, m_audioFill ? m_audioFill : kRawBytes);
-    m_audioWrite = m_audioFill = m_audioRead = m_audioLast = 0;
+    m_audioWrite = m_audioFill = m_audioRead = 0;
 }
 
 void CDB::storeAudio(const u8* data, u32 bytes)
 {
-    m_audioLast = m_audioWrite;
     for (u32 done = 0; done < bytes;) {
         const u32 n = std::min(bytes - done, kAudioRingBytes - m_audioWrite);
         std::memcpy(m_audio.get() + m_audioWrite, data + done, n);
@@ -742,14 +741,13 @@ bool CDB::readExternalInput(void* out, int kind)
     if (!out)
         return false;
     if (kind == 0) {
-        if (m_audioFill == 0) {
+        // Caught up with the drive, or past the end of the audio: silence
+        // until more arrives. Playing the newest sector again would loop a
+        // stream's last chunk as a buzz.
+        if (m_audioRead == m_audioWrite) {
             std::memset(out, 0, 4);
             return true;
         }
-        // Caught up with the drive: the newest sector plays again rather
-        // than stale ring contents.
-        if (m_audioRead == m_audioWrite)
-            m_audioRead = m_audioLast;
         std::memcpy(out, m_audio.get() + m_audioRead, 4);
         m_audioRead += 4;
         if (m_audioRead >= kAudioRingBytes)

@@ -461,13 +461,12 @@ private:
     u32 m_drivePeriod = 0;
     bool m_eventsScheduled = false;
 
-    // CD audio: sectors in arrival order; the reader repeats the newest
-    // one when it catches up with the drive.
+    // CD audio: sectors in arrival order; a reader that catches up with
+    // the drive hears silence.
     std::unique_ptr<u8[]> m_audio;
     u32 m_audioWrite = 0;
     u32 m_audioFill = 0;
     u32 m_audioRead = 0;
-    u32 m_audioLast = 0;
 
     // Routing.
     CDROM m_cdrom;

@@ -423,7 +423,7 @@ TEST_F(CdbTest, PlaysFromTheFirstTrackAndRestartsTheDriveForNewRanges)
     }
 }
 
-TEST_F(CdbTest, CdAudioRepeatsAndPlaysSectorsInOrder)
+TEST_F(CdbTest, CdAudioRepeatsAndPlaysSectorsInOrderWithSilenceWhenCaughtUp)
 {
     std::vector<u8> samples(3 * 2352);
     for (u32 i = 0; i < samples.size() / 2; ++i)
@@ -438,36 +438,52 @@ TEST_F(CdbTest, CdAudioRepeatsAndPlaysSectorsInOrder)
             ++n;
         return n;
     };
-    // Three sectors, repeated once: six sectors reach the ring. The sound
-    // chip reads a little slower than the drive delivers; what it hears is
-    // the stream of sectors in order, never a sector entered mid-way.
     ASSERT_TRUE(pumpUntil([&] { return reg(0x08) & 0x0400; })) << "the drive events run";
-    command(0x1080, 150, 0x0180, 3);
-    const u32 start = clock();
+    // Three sectors, repeated once: six sectors reach the ring. The sound
+    // chip reads `perArrival` pairs each time one arrives.
     std::size_t arrivals = 0;
-    std::vector<u8> heard;
-    ASSERT_TRUE(pumpUntil([&] {
-        const bool ended = reg(0x08) & 0x10;
-        for (; arrivals < arrived(); ++arrivals) {
-            // A line between arrivals keeps the log from folding them into a count.
-            logSink().write(kLogDebug, "TEST", "heard");
-            // The end of the range pauses the drive, which clears the ring.
-            for (u32 p = 0; p < 580 && !ended; ++p) {
-                u8 pair[4];
-                cdb().readExternalInput(pair, 0);
-                heard.insert(heard.end(), pair, pair + 4);
+    auto play = [&](u32 perArrival) {
+        setReg(0x08, static_cast<u16>(~0x10u));
+        command(0x1080, 150, 0x0180, 3);
+        const u32 start = clock();
+        const std::size_t before = arrivals;
+        std::vector<u8> heard;
+        EXPECT_TRUE(pumpUntil([&] {
+            const bool ended = reg(0x08) & 0x10;
+            for (; arrivals < arrived(); ++arrivals) {
+                // A line between arrivals keeps the log from folding them into a count.
+                logSink().write(kLogDebug, "TEST", "heard");
+                // The end of the range pauses the drive, which clears the ring.
+                for (u32 p = 0; p < perArrival && !ended; ++p) {
+                    u8 pair[4];
+                    cdb().readExternalInput(pair, 0);
+                    heard.insert(heard.end(), pair, pair + 4);
+                }
             }
-        }
-        return ended;
-    }, 3000)) << "a repeat reads the range again, so the play ends";
-    EXPECT_EQ(arrivals, 6u);
-    // Audio sectors come every 13,333,333 ns.
-    EXPECT_NEAR(clock() - start, 10 + 6 * 13.333333, 17);
+            return ended;
+        }, 3000)) << "a repeat reads the range again, so the play ends";
+        EXPECT_EQ(arrivals - before, 6u);
+        // Audio sectors come every 13,333,333 ns.
+        EXPECT_NEAR(clock() - start, 10 + 6 * 13.333333, 17);
+        return heard;
+    };
     std::vector<u8> stream;
     for (u32 k = 0; k < 6; ++k)
         stream.insert(stream.end(), samples.begin() + (k % 3) * 2352, samples.begin() + (k % 3 + 1) * 2352);
-    ASSERT_EQ(heard.size(), 5u * 580 * 4);
-    EXPECT_TRUE(std::equal(heard.begin(), heard.end(), stream.begin()));
+    // A little slower than the drive: the stream of sectors in order, never
+    // a sector entered mid-way.
+    const std::vector<u8> slow = play(580);
+    ASSERT_EQ(slow.size(), 5u * 580 * 4);
+    EXPECT_TRUE(std::equal(slow.begin(), slow.end(), stream.begin()));
+    // Faster: each sector once, then silence until the next; the newest
+    // sector is never heard again.
+    const std::vector<u8> fast = play(600);
+    ASSERT_EQ(fast.size(), 5u * 600 * 4);
+    for (u32 k = 0; k < 5; ++k) {
+        const auto heard = fast.begin() + k * 2400;
+        EXPECT_TRUE(std::equal(heard, heard + 2352, stream.begin() + k * 2352)) << "sector " << k;
+        EXPECT_TRUE(std::all_of(heard + 2352, heard + 2400, [](u8 b) { return b == 0; })) << "after sector " << k;
+    }
 }
 
 TEST_F(CdbTest, PowerCyclesAndResetsLeaveNoOrphanEvents)

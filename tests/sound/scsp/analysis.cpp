@@ -1,5 +1,7 @@
 #include <cmath>
+#include <string>
 
+#include "core/helpers.h"
 #include "scsp_testbench.h"
 
 double rms(const std::vector<s16>& s, std::size_t from, std::size_t to)
@@ -46,4 +48,20 @@ double dominantHz(const std::vector<s16>& s, std::size_t from, std::size_t n)
                  c = std::log(std::abs(x[peak + 1]) + 1e-9);
     const double shift = 0.5 * (a - c) / (a - 2 * b + c);
     return (double(peak) + shift) * 44100.0 / double(n);
+}
+
+Wav readWav(const std::vector<u8>& f)
+{
+    Wav w;
+    if (f.size() < 44 || std::string(f.begin() + 8, f.begin() + 16) != "WAVEfmt " ||
+        loadBe32(&f[36]) != 0x64617461 /* "data" */ || static_cast<std::size_t>(f[40] | f[41] << 8 | f[42] << 16) != f.size() - 44)
+        return w;
+    w.channels = f[22];
+    w.rate = f[24] | f[25] << 8 | f[26] << 16;
+    w.bits = f[34];
+    for (std::size_t at = 44; at + 4 <= f.size(); at += 4) {
+        w.left.push_back(static_cast<s16>(f[at] | f[at + 1] << 8));
+        w.right.push_back(static_cast<s16>(f[at + 2] | f[at + 3] << 8));
+    }
+    return w;
 }

@@ -2,6 +2,7 @@
 // and starts it with the SMPC's SNDON; kest-headless writes the WAV.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 
 #include "core/bus.h"
@@ -14,27 +15,8 @@ namespace {
 constexpr u32 kBiosSize = 0x80000;
 constexpr u32 kDriverInImage = 0x40000;
 
-struct Wav {
-    u32 channels = 0, rate = 0, bits = 0;
-    std::vector<s16> left, right;
-};
-
-// A canonical 44-byte header, then interleaved little-endian pairs.
-Wav readWav(const std::vector<u8>& f)
-{
-    Wav w;
-    if (f.size() < 44 || std::string(f.begin() + 8, f.begin() + 16) != "WAVEfmt " ||
-        loadBe32(&f[36]) != 0x64617461 /* "data" */ || static_cast<std::size_t>(f[40] | f[41] << 8 | f[42] << 16) != f.size() - 44)
-        return w;
-    w.channels = f[22];
-    w.rate = f[24] | f[25] << 8 | f[26] << 16;
-    w.bits = f[34];
-    for (std::size_t at = 44; at + 4 <= f.size(); at += 4) {
-        w.left.push_back(static_cast<s16>(f[at] | f[at + 1] << 8));
-        w.right.push_back(static_cast<s16>(f[at + 2] | f[at + 3] << 8));
-    }
-    return w;
-}
+constexpr u32 kPairsPerSector = 588;
+constexpr u32 kDiscSectors = 150;
 
 }  // namespace
 
@@ -81,4 +63,73 @@ TEST(ScspHeadless, SoundDriverStartedBySndonPlaysItsToneAndCountsTimerInterrupts
     const double interrupts = loadBe32(count.data());
     EXPECT_LE(interrupts, wav.left.size() / 256.0);
     EXPECT_GE(interrupts, wav.left.size() / 256.0 - 8);
+}
+
+// A disc of one audio track, 440 Hz on the left and 880 Hz on the right,
+// played by a BIOS image of our own through the CD block.
+TEST(ScspHeadless, CdAudioTrackPlaysInOrderLeftAndRightThenFallsSilent)
+{
+    constexpr u32 kPairs = kDiscSectors * kPairsPerSector;
+    std::vector<s16> discLeft(kPairs), discRight(kPairs);
+    std::vector<u8> bin(kPairs * 4);
+    for (u32 n = 0; n < kPairs; ++n) {
+        // Offset phases keep (0, 0) out of the disc, so it can only mean silence.
+        discLeft[n] = static_cast<s16>(std::lround(12000 * std::sin(2 * M_PI * 440 * n / 44100.0 + 0.5)));
+        discRight[n] = static_cast<s16>(std::lround(9000 * std::sin(2 * M_PI * 880 * n / 44100.0 + 1.0)));
+        const u16 l = static_cast<u16>(discLeft[n]), r = static_cast<u16>(discRight[n]);
+        bin[4 * n] = static_cast<u8>(l), bin[4 * n + 1] = static_cast<u8>(l >> 8);
+        bin[4 * n + 2] = static_cast<u8>(r), bin[4 * n + 3] = static_cast<u8>(r >> 8);
+    }
+    std::vector<u8> image = loadProgram("sh2", "cd_audio_player");
+    ASSERT_EQ(image.size(), kBiosSize);
+    TempDir dir;
+    const std::string cue = "FILE \"tone.bin\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n";
+    const std::string ini = "[Path]\r\nsat_bios = " + dir.file("player.bin") + "\r\n[General]\r\nkest_bios = 0\r\n";
+    ASSERT_TRUE(saveFile(dir.file("tone.bin"), bin.data(), static_cast<u32>(bin.size())));
+    ASSERT_TRUE(saveFile(dir.file("tone.cue"), cue.data(), static_cast<u32>(cue.size())));
+    ASSERT_TRUE(saveFile(dir.file("player.bin"), image.data(), kBiosSize));
+    ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
+    const std::string command = std::string(KEST_BINARY_DIR) + "/tools/kest-headless --data " + dir.path().string() +
+                                " --fields 200 --wav " + dir.file("out.wav") + " " + dir.file("tone.cue") + " > " +
+                                dir.file("log.txt") + " 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::vector<u8> logBytes = readBytes(dir.file("log.txt"));
+    const std::string log(logBytes.begin(), logBytes.end());
+    ASSERT_NE(log.find("CdPlay<END>"), std::string::npos) << log.substr(0, 3000);
+
+    const Wav wav = readWav(readBytes(dir.file("out.wav")));
+    std::size_t at = 0;
+    while (at < wav.left.size() && wav.left[at] == 0 && wav.right[at] == 0)
+        ++at;
+    ASSERT_GT(wav.left.size(), at + 8192) << "no audio";
+    const std::size_t start = at;
+    EXPECT_NEAR(dominantHz(wav.left, start + 4096, 8192), 440, 440 * 0.005);
+    EXPECT_NEAR(dominantHz(wav.right, start + 4096, 8192), 880, 880 * 0.005);
+
+    // At full master volume the sound chip passes the disc's samples through
+    // unchanged: heard in order, none twice. Where the sound chip catches up
+    // with the drive (it reads 3.4 pairs a second faster) or the drive thread
+    // falls behind, it hears silence.
+    u32 next = 0;
+    u32 gaps = 0;
+    u32 pending = 0;
+    for (; at < wav.left.size() && next < kPairs; ++at) {
+        if (wav.left[at] == discLeft[next] && wav.right[at] == discRight[next]) {
+            ++next;
+            gaps += pending;
+            pending = 0;
+        } else if (wav.left[at] == 0 && wav.right[at] == 0) {
+            ++pending;
+        } else {
+            break;
+        }
+    }
+    const std::string heard = "heard " + std::to_string(next) + " pairs in order, " + std::to_string(gaps) + " silent";
+    // The end of the track pauses the drive, which drops the last sector.
+    EXPECT_GE(next, (kDiscSectors - 1) * kPairsPerSector - 8) << heard;
+    // After the track nothing is heard again.
+    std::size_t loud = 0;
+    for (; at < wav.left.size(); ++at)
+        loud += wav.left[at] != 0 || wav.right[at] != 0;
+    EXPECT_EQ(loud, 0u) << heard;
 }

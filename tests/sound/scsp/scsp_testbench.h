@@ -56,3 +56,12 @@ struct ScspBench {
 double rms(const std::vector<s16>& s, std::size_t from, std::size_t to);
 // Frequency of the strongest component, in Hz at 44100 samples a second.
 double dominantHz(const std::vector<s16>& s, std::size_t from, std::size_t n);
+
+struct Wav {
+    u32 channels = 0, rate = 0, bits = 0;
+    std::vector<s16> left, right;
+};
+
+// A canonical 44-byte header, then interleaved little-endian pairs; an
+// unreadable file gives an empty Wav.
+Wav readWav(const std::vector<u8>& file);
