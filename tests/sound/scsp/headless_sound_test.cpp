@@ -1,5 +1,5 @@
-// End to end: a BIOS image copies a 68000 sound driver into sound memory
-// and starts it with the SMPC's SNDON; kest-headless writes the WAV.
+// End to end: BIOS images of our own start a 68000 sound driver or play a
+// disc's CD audio; kest-headless writes the WAV.
 #include <gtest/gtest.h>
 
 #include <cmath>
