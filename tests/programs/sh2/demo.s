@@ -215,9 +215,9 @@ smpc_oreg0:	.long	0x20100021
 registers:
 	.long	0x25D00000, 0x0000	! TVMR: 512 x 256, 16-bit
 	.long	0x25D00002, 0x0000	! FBCR: change and erase every field
-	.long	0x25D00008, 0x0000	! EWDR: erase to transparent
-	.long	0x25D0000A, 0x0000	! EWLR
-	.long	0x25D0000C, 0x50E0	! EWRR: 320 x 224
+	.long	0x25D00006, 0x0000	! EWDR: erase to transparent
+	.long	0x25D00008, 0x0000	! EWLR
+	.long	0x25D0000A, 0x50E0	! EWRR: 320 x 224
 	.long	0x25F00000, 0x0000	! palette 0: blues
 	.long	0x25F00002, 0x3000
 	.long	0x25F00004, 0x4843
