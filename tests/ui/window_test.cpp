@@ -135,23 +135,35 @@ void exitWithCtrlX(pid_t kest)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
+// The desktop program on a disc given on its command line.
+pid_t startProgram(const std::string& disc)
+{
+    setenv("LSAN_OPTIONS", "suppressions=" KEST_SOURCE_DIR "/tests/ui/desktop.supp", 1);
+    return spawn({KEST_BINARY_DIR "/ui/app/kest", disc});
+}
+
+// Screenshots every half second, for up to 30 seconds, until the census
+// of one is ready; answers the last.
+template <class Count, class Ready>
+auto watch(const std::string& png, Count census, Ready ready)
+{
+    auto seen = census(QImage());
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < until && !ready(seen)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        seen = census(screenshot(png));
+    }
+    return seen;
+}
+
 }  // namespace
 
 TEST(Window, OpensTheBootDiscFromTheCommandLineAndShowsItsPicture)
 {
-    const std::string program = KEST_BINARY_DIR "/ui/app/kest";
-    setenv("LSAN_OPTIONS", "suppressions=" KEST_SOURCE_DIR "/tests/ui/desktop.supp", 1);
-    const pid_t kest = spawn({program, kBootDisc});
+    const pid_t kest = startProgram(kBootDisc);
     ASSERT_GT(kest, 0);
     const std::string png = KEST_BINARY_DIR "/kest_window.png";
-    Census seen;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < until) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        seen = count(screenshot(png));
-        if (seen.yellow > 200)
-            break;
-    }
+    const Census seen = watch(png, count, [](const Census& c) { return c.yellow > 200; });
     EXPECT_GT(seen.yellow, 200) << "no status line in " << png;
     EXPECT_LT(seen.background, 1000) << "the background picture still shows in " << png;
 
@@ -162,17 +174,11 @@ TEST(Window, OpensTheBootDiscFromTheCommandLineAndShowsItsPicture)
 // and holding the key mapped to Right moves the pad's sprite to the right.
 TEST(Window, DemoDiscShowsItsPictureAndPadOneMovesTheSprite)
 {
-    const std::string program = KEST_BINARY_DIR "/ui/app/kest";
-    setenv("LSAN_OPTIONS", "suppressions=" KEST_SOURCE_DIR "/tests/ui/desktop.supp", 1);
-    const pid_t kest = spawn({program, kDemoDisc});
+    const pid_t kest = startProgram(kDemoDisc);
     ASSERT_GT(kest, 0);
     const std::string png = KEST_BINARY_DIR "/kest_window_demo.png";
-    DemoCensus seen;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < until && (seen.red < 500 || seen.sprite < 20)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        seen = demoCount(screenshot(png));
-    }
+    const DemoCensus seen =
+        watch(png, demoCount, [](const DemoCensus& c) { return c.red > 500 && c.sprite > 20; });
     EXPECT_GT(seen.red, 500) << "no red polygon in " << png;
     EXPECT_GT(seen.blue, 5000) << "no NBG0 cells in " << png;
     ASSERT_GT(seen.sprite, 20) << "no sprite in " << png;

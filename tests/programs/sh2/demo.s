@@ -8,6 +8,9 @@
 !   +0  "DEMO" once set up   +4  V-BLANK-IN count    +8  sprite X
 !   +12 sprite Y             +16 pad data bytes 1-2  +20 INTBACK replies
 ! base: 0x06004000
+	.include "smpc_intback.inc"
+	.include "vdp1_table.inc"
+
 	.org	0
 	bra	main
 	nop
@@ -149,32 +152,10 @@ clamp:
 
 ! INTBACK for peripheral data; pad 1's two data bytes go to +16 (as a
 ! word, in bits 15-0; 0xFFFF when port 1 holds no standard pad) and the
-! reply count to +20. A reply cut short by a
-! V-BLANK-IN is asked again.
+! reply count to +20.
 read_pad:
 	mov.l	smpc_sf,r1
-1:	mov.b	@r1,r0			! wait until the SMPC is free
-	tst	#1,r0
-	bf	1b
-	mov	#1,r0
-	mov.b	r0,@r1
-	mov.l	smpc_ireg0,r2
-	mov	#0x00,r0		! IREG0: no status
-	mov.b	r0,@r2
-	mov	#0x08,r0		! IREG1: peripheral data
-	mov.b	r0,@(2,r2)
-	mov	#-16,r0			! IREG2: 0xF0
-	mov.b	r0,@(4,r2)
-	mov.l	smpc_comreg,r2
-	mov	#0x10,r0		! INTBACK
-	mov.b	r0,@r2
-2:	mov.b	@r1,r0
-	tst	#1,r0
-	bf	2b
-	mov.l	smpc_sr,r2
-	mov.b	@r2,r0
-	tst	#0x80,r0
-	bt	read_pad
+	intback_peripherals read_pad, smpc_ireg0, smpc_comreg, smpc_sr
 	mov.l	smpc_oreg0,r3
 	mov	#-1,r2			! no pad: every button released
 	extu.w	r2,r2
@@ -249,12 +230,6 @@ blocks_list:
 	.long	commands, 0x25C00000, (commands_end - commands) / 4
 	.long	texels, 0x25C01000, 16 * 16 * 2 / 4
 	.long	characters, 0x25E00000, 3 * 32 / 4
-
-! One table: CMDCTRL, CMDLINK, CMDPMOD, CMDCOLR, CMDSRCA, CMDSIZE,
-! XA YA XB YB XC YC XD YD, CMDGRDA, unused.
-	.macro	table ctrl, pmod, colr, srca, size, xa, ya, xb=0, yb=0, xc=0, yc=0, xd=0, yd=0
-	.word	\ctrl, 0, \pmod, \colr, \srca, \size, \xa, \ya, \xb, \yb, \xc, \yc, \xd, \yd, 0, 0
-	.endm
 
 	.align	2
 commands:

@@ -5,6 +5,8 @@
 ! one-colour back screen, with the texels' 16 colours in colour RAM.
 !   0x06000000  draw-end interrupts taken    0x06000004  1 once done
 ! base: 0x00000000
+	.include "vdp1_table.inc"
+
 	.org	0
 	.long	start			! power-on PC
 	.long	0x06100000		! power-on SP
@@ -111,12 +113,6 @@ vdp2_table:
 	.long	0x25F800F0, 0x0006
 	.long	0x25F80000, 0x8000
 vdp2_end:
-
-! One table: CMDCTRL, CMDLINK, CMDPMOD, CMDCOLR, CMDSRCA, CMDSIZE,
-! XA YA XB YB XC YC XD YD, CMDGRDA, unused.
-	.macro	table ctrl, pmod, colr, srca, size, xa, ya, xb=0, yb=0, xc=0, yc=0, xd=0, yd=0
-	.word	\ctrl, 0, \pmod, \colr, \srca, \size, \xa, \ya, \xb, \yb, \xc, \yc, \xd, \yd, 0, 0
-	.endm
 
 	.align	2
 commands:
