@@ -39,7 +39,7 @@ run)
     install_missing
     configure build/release Release OFF
     # The boot test disc comes along, so there is something to open.
-    cmake --build build/release -j "$jobs" --target kest kest-boot-disc
+    cmake --build build/release -j "$jobs" --target kest kest-boot-disc kest-demo-disc
     exec build/release/ui/app/kest "$@"
     ;;
 headless)

@@ -9,6 +9,7 @@
 #include "core/bus.h"
 #include "core/helpers.h"
 #include "support/files.h"
+#include "support/png_reader.h"
 
 namespace {
 
@@ -169,6 +170,51 @@ TEST(Headless, MissingBiosImageBootsTheSameThroughTheBuiltInBios)
 {
     expectBootedDisc("[Path]\r\nsat_bios = bios/missing.bin\r\n[General]\r\nkest_bios = 0\r\ncartridge = 1\r\n",
                      "KEST: Failed to load BIOS file, use Kest BIOS instead [path: bios/missing.bin]\n");
+}
+
+// The demo disc the README names boots through the built-in BIOS and shows
+// NBG0's cells under VDP1's polygons, polyline, half-luminance scaled
+// sprite and the pad's sprite, which stays where it starts while the pad
+// rests.
+TEST(Headless, DemoDiscShowsBothVideoProcessors)
+{
+    TempDir dir;
+    const std::string ini = "[General]\r\nkest_bios = 1\r\ncartridge = 1\r\ndirect_1 = 1\r\n";
+    ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
+    const std::string dump = dir.file("state.bin");
+    const std::string png = dir.file("demo.png");
+    HeadlessRun run = runHeadless("--data " + dir.path().string() + " --fields 30 --dump 0x06080000:24:" + dump +
+                                  " --png " + png + " " + KEST_DEMO_DISC);
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("KEST: Start (KEST DEMO) [ID: T-99901G"), std::string::npos) << run.output;
+    const std::vector<u8> state = readBytes(dump);
+    ASSERT_EQ(state.size(), 24u);
+    EXPECT_EQ(std::string(state.begin(), state.begin() + 4), "DEMO") << run.output.substr(0, 3000);
+    EXPECT_EQ(loadBe32(&state[8]), 152u);
+    EXPECT_EQ(loadBe32(&state[12]), 104u);
+    EXPECT_EQ(loadBe32(&state[16]), 0xFFFFu) << "pad 1 at rest";
+    EXPECT_GT(loadBe32(&state[20]), 10u) << "INTBACK replies";
+
+    u32 width = 0, height = 0;
+    std::vector<u32> pixels;
+    ASSERT_TRUE(readPng(png, width, height, pixels));
+    ASSERT_EQ(width, 320u);
+    ASSERT_EQ(height, 224u);
+    const struct {
+        u32 x, y, rgb;
+        const char* what;
+    } dots[] = {
+        {50, 40, 0xF80000, "red polygon"},
+        {255, 70, 0x00F800, "green polygon"},
+        {4, 100, 0xF8F8F8, "polyline"},
+        {160, 112, 0xF800F8, "the pad's sprite"},
+        {63, 143, 0x780078, "half-luminance scaled sprite"},
+        {160, 16, 0x000060, "NBG0 palette 0 colour 1"},
+        {161, 17, 0x181090, "NBG0 palette 0 colour 2"},
+        {200, 180, 0x208030, "NBG0 palette 1 colour 3"},
+    };
+    for (const auto& d : dots)
+        EXPECT_EQ(pixels[d.y * width + d.x], d.rgb) << d.what;
 }
 
 // A disc that is missing or a FIFO ends the run at once with the reason and

@@ -3,7 +3,7 @@
 a folder of files plus the first file, with an initial program in its system
 area whose 256-byte system header is written here from the header layout.
 
-    make_boot_disc.py OUT.iso IP_CODE.bin FIRST.bin FOLDER
+    make_boot_disc.py OUT.iso IP_CODE.bin FIRST.bin FOLDER [TITLE VOLUME]
 """
 import os
 import struct
@@ -21,12 +21,13 @@ def text(field, length):
 
 def main():
     out, ip_code_path, first_path, folder = sys.argv[1:5]
+    title, volume = sys.argv[5:7] if len(sys.argv) > 6 else ('KEST BIOS BOOT TEST', 'KEST_BOOT')
     with open(ip_code_path, 'rb') as f:
         code = f.read()
     ip_size = IP_CODE_OFFSET + len(code)
     header = (text('SEGA SEGASATURN', 16) + text('SEGA TP KEST', 16) + text('T-99901G', 10) +
               text('V1.000', 6) + text('20261207', 8) + text('CD-1/1', 8) + text('JTUE', 10) +
-              b' ' * 6 + text('J', 16) + text('KEST BIOS BOOT TEST', 112) + b' ' * 16 +
+              b' ' * 6 + text('J', 16) + text(title, 112) + b' ' * 16 +
               struct.pack('>IIIIII', ip_size, 0, 0, 0, FIRST_READ, 0) + b'\0' * 8)
     assert len(header) == 256
     ip = bytearray(0x1800)
@@ -38,7 +39,7 @@ def main():
             f.write(ip)
         if os.path.exists(out):
             os.remove(out)
-        subprocess.run(['xorriso', '-as', 'mkisofs', '-quiet', '-V', 'KEST_BOOT', '-o', out, '-G', ip_path,
+        subprocess.run(['xorriso', '-as', 'mkisofs', '-quiet', '-V', volume, '-o', out, '-G', ip_path,
                         '-graft-points', '/=' + folder, '/0PROGRAM.BIN=' + first_path], check=True)
 
 

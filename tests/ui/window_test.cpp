@@ -29,6 +29,7 @@ extern char** environ;
 namespace {
 
 const std::string kBootDisc = KEST_BINARY_DIR "/testdata/boot.iso";
+const std::string kDemoDisc = KEST_BINARY_DIR "/testdata/demo.iso";
 std::string display;
 
 pid_t spawn(const std::vector<std::string>& arguments)
@@ -85,30 +86,44 @@ Census count(const QImage& image)
     return c;
 }
 
-}  // namespace
+struct DemoCensus {
+    int red = 0;      // the red polygon
+    int blue = 0;     // NBG0's palette 0 cells
+    int sprite = 0;   // the pad's magenta sprite
+    long spriteX = 0;  // the sum of its dots' x
+};
 
-TEST(Window, OpensTheBootDiscFromTheCommandLineAndShowsItsPicture)
+DemoCensus demoCount(const QImage& image)
 {
-    const std::string program = KEST_BINARY_DIR "/ui/app/kest";
-    setenv("LSAN_OPTIONS", "suppressions=" KEST_SOURCE_DIR "/tests/ui/desktop.supp", 1);
-    const pid_t kest = spawn({program, kBootDisc});
-    ASSERT_GT(kest, 0);
-    const std::string png = KEST_BINARY_DIR "/kest_window.png";
-    Census seen;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < until) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        seen = count(screenshot(png));
-        if (seen.yellow > 200)
-            break;
+    DemoCensus c;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            if (qRed(p) > 200 && qGreen(p) < 40 && qBlue(p) < 40) {
+                ++c.red;
+            } else if (qRed(p) > 200 && qGreen(p) < 40 && qBlue(p) > 200) {
+                ++c.sprite;
+                c.spriteX += x;
+            } else if (qRed(p) < 40 && qGreen(p) < 40 && qBlue(p) > 80) {
+                ++c.blue;
+            }
+        }
     }
-    EXPECT_GT(seen.yellow, 200) << "no status line in " << png;
-    EXPECT_LT(seen.background, 1000) << "the background picture still shows in " << png;
+    return c;
+}
 
-    // Ctrl+X is File > Exit.
+std::string windowId()
+{
     std::string window = runCommand("xdotool search --name '^Kest$' | head -1");
     while (!window.empty() && (window.back() == '\n' || window.back() == ' '))
         window.pop_back();
+    return window;
+}
+
+// Ctrl+X is File > Exit: the program must end with status 0.
+void exitWithCtrlX(pid_t kest)
+{
+    const std::string window = windowId();
     ASSERT_FALSE(window.empty());
     runCommand("xdotool windowfocus --sync " + window + " key ctrl+x");
     int status = -1;
@@ -118,6 +133,67 @@ TEST(Window, OpensTheBootDiscFromTheCommandLineAndShowsItsPicture)
         FAIL() << "the program did not exit on Ctrl+X";
     }
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// The desktop program on a disc given on its command line.
+pid_t startProgram(const std::string& disc)
+{
+    setenv("LSAN_OPTIONS", "suppressions=" KEST_SOURCE_DIR "/tests/ui/desktop.supp", 1);
+    return spawn({KEST_BINARY_DIR "/ui/app/kest", disc});
+}
+
+// Screenshots every half second, for up to 30 seconds, until the census
+// of one is ready; answers the last.
+template <class Count, class Ready>
+auto watch(const std::string& png, Count census, Ready ready)
+{
+    auto seen = census(QImage());
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < until && !ready(seen)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        seen = census(screenshot(png));
+    }
+    return seen;
+}
+
+}  // namespace
+
+TEST(Window, OpensTheBootDiscFromTheCommandLineAndShowsItsPicture)
+{
+    const pid_t kest = startProgram(kBootDisc);
+    ASSERT_GT(kest, 0);
+    const std::string png = KEST_BINARY_DIR "/kest_window.png";
+    const Census seen = watch(png, count, [](const Census& c) { return c.yellow > 200; });
+    EXPECT_GT(seen.yellow, 200) << "no status line in " << png;
+    EXPECT_LT(seen.background, 1000) << "the background picture still shows in " << png;
+
+    exitWithCtrlX(kest);
+}
+
+// The demo disc the README names: its picture shows both video processors,
+// and holding the key mapped to Right moves the pad's sprite to the right.
+TEST(Window, DemoDiscShowsItsPictureAndPadOneMovesTheSprite)
+{
+    const pid_t kest = startProgram(kDemoDisc);
+    ASSERT_GT(kest, 0);
+    const std::string png = KEST_BINARY_DIR "/kest_window_demo.png";
+    const DemoCensus seen =
+        watch(png, demoCount, [](const DemoCensus& c) { return c.red > 500 && c.sprite > 20; });
+    EXPECT_GT(seen.red, 500) << "no red polygon in " << png;
+    EXPECT_GT(seen.blue, 5000) << "no NBG0 cells in " << png;
+    ASSERT_GT(seen.sprite, 20) << "no sprite in " << png;
+
+    const std::string window = windowId();
+    ASSERT_FALSE(window.empty());
+    runCommand("xdotool windowfocus --sync " + window + " keydown d");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    runCommand("xdotool windowfocus --sync " + window + " keyup d");
+    const std::string moved = KEST_BINARY_DIR "/kest_window_demo_moved.png";
+    const DemoCensus after = demoCount(screenshot(moved));
+    ASSERT_GT(after.sprite, 20) << moved;
+    EXPECT_GT(after.spriteX / after.sprite, seen.spriteX / seen.sprite + 20) << png << " then " << moved;
+    EXPECT_LT(after.sprite, seen.sprite * 3 / 2) << "the sprite leaves a trail in " << moved;
+    exitWithCtrlX(kest);
 }
 
 TEST(Window, KeyMappedToUpReachesPadOneAtTheNextPoll)

@@ -3,6 +3,8 @@
 !   0x06000000  replies received
 !   0x06000010  OREG0-7 of the last reply
 ! base: 0x00000000
+	.include "smpc_intback.inc"
+
 	.org	0
 	.long	start			! power-on PC
 	.long	0x06100000		! power-on SP
@@ -14,29 +16,7 @@ start:
 	mov.l	r0,@r10
 	mov.l	sf,r1
 again:
-	mov.b	@r1,r0			! wait until the SMPC is free
-	tst	#1,r0
-	bf	again
-	mov	#1,r0
-	mov.b	r0,@r1
-	mov.l	ireg0,r2
-	mov	#0x00,r0		! IREG0: no status
-	mov.b	r0,@r2
-	mov	#0x08,r0		! IREG1: peripheral data
-	mov.b	r0,@(2,r2)
-	mov	#-16,r0			! IREG2: 0xF0
-	mov.b	r0,@(4,r2)
-	mov.l	comreg,r2
-	mov	#0x10,r0		! INTBACK
-	mov.b	r0,@r2
-wait:
-	mov.b	@r1,r0
-	tst	#1,r0
-	bf	wait
-	mov.l	sr_reg,r2		! a V-BLANK-IN may have ended it early
-	mov.b	@r2,r0
-	tst	#0x80,r0
-	bt	again
+	intback_peripherals again, ireg0, comreg, sr_reg
 	mov.l	oreg0,r3
 	mov	r10,r4
 	add	#0x10,r4

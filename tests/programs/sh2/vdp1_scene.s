@@ -1,8 +1,12 @@
 ! Loaded as the BIOS image: copies a VDP1 command list and a 16x16 texture
 ! into VRAM, starts drawing, waits for the sprite-draw-end interrupt and
-! then asks for the drawn buffer to be shown from the next field.
+! then asks for the drawn buffer to be shown from the next field. VDP2
+! shows it as the sprite layer (type 0, palette and RGB mixed) over a
+! one-colour back screen, with the texels' 16 colours in colour RAM.
 !   0x06000000  draw-end interrupts taken    0x06000004  1 once done
 ! base: 0x00000000
+	.include "vdp1_table.inc"
+
 	.org	0
 	.long	start			! power-on PC
 	.long	0x06100000		! power-on SP
@@ -25,6 +29,14 @@ start:
 	mov	#32,r3
 	bsr	copy
 	nop
+	mov.l	vdp2_words,r1
+	mov	#(vdp2_end - vdp2_table) / 8,r3
+setup:
+	mov.l	@r1+,r2			! VDP2 address, then its word
+	mov.l	@r1+,r0
+	dt	r3
+	bf/s	setup
+	mov.w	r0,@r2
 	mov.l	vdp1,r1
 	mov	#0,r0
 	mov.w	r0,@(0,r1)		! TVMR: 512 x 256, 16-bit
@@ -82,12 +94,25 @@ vram_texture:	.long	0x25C01000
 vdp1:		.long	0x25D00000
 ims:		.long	0x25FE00A0
 mask:		.long	0x00009FFF
+vdp2_words:	.long	vdp2_table
 
-! One table: CMDCTRL, CMDLINK, CMDPMOD, CMDCOLR, CMDSRCA, CMDSIZE,
-! XA YA XB YB XC YC XD YD, CMDGRDA, unused.
-	.macro	table ctrl, pmod, colr, srca, size, xa, ya, xb=0, yb=0, xc=0, yc=0, xd=0, yd=0
-	.word	\ctrl, 0, \pmod, \colr, \srca, \size, \xa, \ya, \xb, \yb, \xc, \yc, \xd, \yd, 0, 0
-	.endm
+! VDP2 words: colour RAM 0x100 + n = blue 2n, green 30 - 2n, red 2n + 1
+! for the texels' codes, the back screen colour at the top of VRAM, the
+! back screen table address, sprite type 0 mixed, sprite priority 6 and
+! the display on (320 x 224).
+vdp2_table:
+	.set	n, 0
+	.rept	16
+	.long	0x25F00200 + n * 2, (n << 11) | ((15 - n) << 6) | (n * 2 + 1)
+	.set	n, n + 1
+	.endr
+	.long	0x25E7FFFE, 0x4C66
+	.long	0x25F800AC, 0x0003
+	.long	0x25F800AE, 0xFFFF
+	.long	0x25F800E0, 0x0020
+	.long	0x25F800F0, 0x0006
+	.long	0x25F80000, 0x8000
+vdp2_end:
 
 	.align	2
 commands:

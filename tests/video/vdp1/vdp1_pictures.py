@@ -131,3 +131,21 @@ drawn = np.array(canvas)
 scene = np.where(drawn != 0, drawn, scene)
 scene[60:100, 220:260] = 0xFFFF
 save("scene.bin", scene)
+
+# The same scene as VDP2 shows it (see vdp1_scene.s): 320 x 224 dots of the
+# frame buffer as sprite type 0 in mixed mode. A word with its MSB set is an
+# RGB555 colour, any other non-zero word a colour RAM code (its low 11 bits),
+# and a zero word is transparent and shows the back screen. Each 5-bit
+# channel drives the top five bits of the 8-bit output.
+def host(words):
+    words = np.asarray(words, dtype=np.int64)
+    return (words & 31) << 19 | (words >> 5 & 31) << 11 | (words >> 10 & 31) << 3
+
+
+n = np.arange(16)
+cram = np.zeros(0x800, dtype=np.int64)
+cram[0x100 + n] = n << 11 | (15 - n) << 6 | (n * 2 + 1)
+shown = scene[:224, :320]
+composed = np.where(shown & 0x8000, host(shown), host(cram[shown & 0x7FF]))
+composed = np.where(shown == 0, host(0x4C66), composed)
+composed.astype("<u4").tofile(os.path.join(out, "composed.rgb"))

@@ -1,10 +1,12 @@
 // End to end: an SH-2 program draws through VDP1 and waits for the
 // draw-end interrupt; the shown buffer must equal the computed scene.
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "core/shared_state.h"
 #include "core/system.h"
+#include "support/png_reader.h"
 #include "vdp1_fixture.h"
 
 namespace {
@@ -34,6 +36,34 @@ TEST(Vdp1SystemTest, ProgramDrawsTheComputedSceneAndTakesTheDrawEndInterrupt)
     EXPECT_EQ(wrong, 0);
     sys.reset();
     scheduler().clear();
+}
+
+// The same program as the console BIOS of kest-headless: VDP2 shows the
+// drawn buffer as its sprite layer over the back screen, and --png must
+// equal the picture computed from the scene's words.
+TEST(Vdp1SystemTest, HeadlessPngShowsTheComposedScene)
+{
+    TempDir dir;
+    const std::string ini = "[Path]\r\nsat_bios = " + std::string(KEST_PROGRAMS_DIR) +
+                            "/sh2/vdp1_scene.bin\r\n[General]\r\nkest_bios = 0\r\ncartridge = 1\r\n";
+    ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
+    const std::string png = dir.file("scene.png");
+    const std::string command = std::string(KEST_BINARY_DIR) + "/tools/kest-headless --data " + dir.path().string() +
+                                " --fields 6 --png " + png + " > " + dir.file("log.txt") + " 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::vector<u8> bytes = readBytes(std::string(KEST_VDP1_PICTURES) + "/composed.rgb");
+    u32 width = 0, height = 0;
+    std::vector<u32> pixels;
+    ASSERT_TRUE(readPng(png, width, height, pixels));
+    ASSERT_EQ(width, 320u);
+    ASSERT_EQ(height, 224u);
+    ASSERT_EQ(bytes.size(), 4 * pixels.size());
+    int wrong = 0;
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        const u8* want = &bytes[4 * i];
+        wrong += pixels[i] != (u32{want[0]} | u32{want[1]} << 8 | u32{want[2]} << 16);
+    }
+    EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace
