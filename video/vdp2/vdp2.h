@@ -405,6 +405,7 @@ private:
     u8 m_passScratch[vdp2::kMaxLineDots];
     u8 m_passAll[vdp2::kMaxLineDots];
     u16 m_spriteRaw[vdp2::kMaxLineDots];
+    bool m_spriteShadows = false;  // some sprite dot of the line is a shadow
     u8 m_ccPass[vdp2::kMaxLineDots];
     u8 m_ccPassAll = 1;
     u8 m_rotationSetB[vdp2::kMaxLineDots];

@@ -195,7 +195,7 @@ void VDP2::selectLayers(u32 x0, u32 end)
     u8* levels[4] = {m_top, m_second, m_third, m_fourth};
     // The third and fourth places matter only for shadows and extended
     // colour calculation.
-    const u32 depth = m_sprite.active || m_effectMode == 4 ? 4 : 2;
+    const u32 depth = (m_sprite.active && m_spriteShadows) || m_effectMode == 4 ? 4 : 2;
     const u32 count = end - x0;
     for (u32 level = 0; level < depth; ++level) {
         u8* out = levels[level] + x0;
