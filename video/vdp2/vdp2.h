@@ -406,6 +406,10 @@ private:
     u8 m_passAll[vdp2::kMaxLineDots];
     u16 m_spriteRaw[vdp2::kMaxLineDots];
     bool m_spriteShadows = false;  // some sprite dot of the line is a shadow
+    // The sprite dots' attributes by their upper bits, and the settings they
+    // were made from (type, mixed colour, priorities, ratios).
+    u32 m_spriteAttributes[128] = {};
+    u8 m_spriteTableKey[18] = {0xFF};
     u8 m_ccPass[vdp2::kMaxLineDots];
     u8 m_ccPassAll = 1;
     u8 m_rotationSetB[vdp2::kMaxLineDots];

@@ -278,12 +278,12 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
         return u32{o[0][(color >> 16) & 0xFF]} << 16 | u32{o[1][(color >> 8) & 0xFF]} << 8 | o[2][color & 0xFF];
     };
 
-    if (simple) {
+    auto simpleLine = [&]<bool Shadows>() {
         for (u32 x = x0; x < end; ++x) {
             u32 t = top[x] & 7;
             u32 s = second[x] & 7;
             bool halved = false;
-            if (t == kSpriteRecord && shadowClass[x]) {
+            if (Shadows && t == kSpriteRecord && shadowClass[x]) {
                 u32 third = m_third[x] & 7;
                 halved = shadow(x, t, s, third);
             }
@@ -304,6 +304,13 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
                 color = offset(color, t);
             pixels[x] = halved ? halve(color) : color;
         }
+    };
+    if (simple) {
+        // Without shadow dots in the line no dot is halved.
+        if (m_spriteShadows)
+            simpleLine.operator()<true>();
+        else
+            simpleLine.operator()<false>();
         return;
     }
 

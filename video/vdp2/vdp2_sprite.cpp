@@ -181,8 +181,14 @@ void VDP2::fetchSpriteLine()
     constexpr u32 kShift = Type < 8 ? 9 : 6;
     constexpr u32 kCodeMask = decodeSpriteDot<Type>(0xFFFF).code;
     constexpr u32 kShadowCode = kCodeMask - 1;
-    u32 attributes[0x10000 >> kShift];
-    for (u32 h = 0; h < (0x10000 >> kShift); ++h) {
+    u32* attributes = m_spriteAttributes;
+    const u8 tableKey[2 + 8 + 8] = {static_cast<u8>(Type), static_cast<u8>(s.mixed), s.priorities[0], s.priorities[1],
+                                    s.priorities[2], s.priorities[3], s.priorities[4], s.priorities[5],
+                                    s.priorities[6], s.priorities[7], s.ratios[0], s.ratios[1], s.ratios[2],
+                                    s.ratios[3], s.ratios[4], s.ratios[5], s.ratios[6], s.ratios[7]};
+    const bool rebuild = std::memcmp(tableKey, m_spriteTableKey, sizeof tableKey) != 0;
+    std::memcpy(m_spriteTableKey, tableKey, sizeof tableKey);
+    for (u32 h = 0; rebuild && h < (0x10000 >> kShift); ++h) {
         const u32 d = h << kShift;
         const SpriteDot dot = decodeSpriteDot<Type>(d);
         const bool direct = (d & mixed) != 0;
