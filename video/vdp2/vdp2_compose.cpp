@@ -20,6 +20,11 @@ constexpr u32 kMixRows[4][6] = {
     {1, 2, 2, 0x7F7F7F, 0x3F3F3F, 0x3F3F3F},
 };
 
+// Kinds of colour calculation in the compositor's simple loop.
+constexpr u32 kCalcNone = 0, kCalcAdd = 1, kCalcTopRatio = 2, kCalcSecondRatio = 3;
+
+constexpr u8 kNoDots[kMaxLineDots] = {};
+
 u32 halve(u32 c)
 {
     return (c >> 1) & 0x7F7F7F;
@@ -278,39 +283,55 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
         return u32{o[0][(color >> 16) & 0xFF]} << 16 | u32{o[1][(color >> 8) & 0xFF]} << 8 | o[2][color & 0xFF];
     };
 
-    auto simpleLine = [&]<bool Shadows>() {
-        for (u32 x = x0; x < end; ++x) {
-            u32 t = top[x] & 7;
-            u32 s = second[x] & 7;
-            bool halved = false;
-            if (Shadows && t == kSpriteRecord && shadowClass[x]) {
-                u32 third = m_third[x] & 7;
-                halved = shadow(x, t, s, third);
-            }
-            u32 color = colors[t][x];
-            if (anyCc) {
-                const u32 other = colors[s][x];
-                u32 blended;
-                if (ccMode & 1) {
-                    blended = addSaturated(color, other);
-                } else {
-                    const u32 from = ccMode == 0 ? t : s;
-                    const u32 r = from == kSpriteRecord ? spriteRatio[x] : ratio[from];
-                    blended = weigh(color, 31 - r) + weigh(other, r + 1);
-                }
-                color = (conditions[t][x] & ccEnable[t] & ccPass[x]) ? blended : color;
-            }
-            if (anyOffset)
-                color = offset(color, t);
-            pixels[x] = halved ? halve(color) : color;
-        }
-    };
     if (simple) {
+        // One loop for each kind of calculation, with and without offsets
+        // and shadows, so the dot loop tests none of them. A record that
+        // takes no colour calculation reads its conditions as zeros.
+        const u8* applies[kRecords];
+        for (u32 r = 0; r < kRecords; ++r)
+            applies[r] = ccEnable[r] ? conditions[r] : kNoDots;
+        auto line = [&]<bool Shadows, u32 Calc, bool Offset>() {
+            for (u32 x = x0; x < end; ++x) {
+                u32 t = top[x] & 7;
+                u32 s = second[x] & 7;
+                bool halved = false;
+                if (Shadows && t == kSpriteRecord && shadowClass[x]) {
+                    u32 third = m_third[x] & 7;
+                    halved = shadow(x, t, s, third);
+                }
+                u32 color = colors[t][x];
+                if constexpr (Calc != kCalcNone) {
+                    const u32 other = colors[s][x];
+                    u32 blended;
+                    if constexpr (Calc == kCalcAdd) {
+                        blended = addSaturated(color, other);
+                    } else {
+                        const u32 from = Calc == kCalcTopRatio ? t : s;
+                        const u32 r = from == kSpriteRecord ? spriteRatio[x] : ratio[from];
+                        blended = weigh(color, 31 - r) + weigh(other, r + 1);
+                    }
+                    color = (applies[t][x] & ccPass[x]) ? blended : color;
+                }
+                if constexpr (Offset)
+                    color = offset(color, t);
+                pixels[x] = Shadows && halved ? halve(color) : color;
+            }
+        };
+        auto withCalc = [&]<bool Shadows, bool Offset>() {
+            if (!anyCc)
+                line.template operator()<Shadows, kCalcNone, Offset>();
+            else if (ccMode & 1)
+                line.template operator()<Shadows, kCalcAdd, Offset>();
+            else if (ccMode == 0)
+                line.template operator()<Shadows, kCalcTopRatio, Offset>();
+            else
+                line.template operator()<Shadows, kCalcSecondRatio, Offset>();
+        };
         // Without shadow dots in the line no dot is halved.
         if (m_spriteShadows)
-            simpleLine.operator()<true>();
+            anyOffset ? withCalc.template operator()<true, true>() : withCalc.template operator()<true, false>();
         else
-            simpleLine.operator()<false>();
+            anyOffset ? withCalc.template operator()<false, true>() : withCalc.template operator()<false, false>();
         return;
     }
 

@@ -204,30 +204,42 @@ void VDP2::fetchSpriteLine()
     u8* __restrict ratioOut = extra.ratio;
     u8* __restrict classOut = extra.shadowClass;
     u8* __restrict windowOut = extra.window;
-    u8 shadows = 0;
-    for (u32 i = 0; i < width; ++i) {
-        u32 d = raw[i];
-        if (windowBits) {
-            windowOut[i] = static_cast<u8>(d >> 15);
-            d &= 0x7FFF;
+    // One loop for each combination of mixed colour and MSB condition, so
+    // the dot loop carries neither.
+    auto dots = [&]<bool Mixed, bool MsbCc>() {
+        u8 shadows = 0;
+        for (u32 i = 0; i < width; ++i) {
+            u32 d = raw[i];
+            if (windowBits) {
+                windowOut[i] = static_cast<u8>(d >> 15);
+                d &= 0x7FFF;
+            }
+            const u32 e = attributes[(d >> kShift) & ((0x10000 >> kShift) - 1)];
+            const u32 direct = Mixed ? e >> 24 : 0;
+            const u32 code = d & kCodeMask;
+            const u32 index = (code + cramOffset) & paletteMask;
+            const u32 fromPalette = palette[index];
+            colorOut[i] = Mixed && direct ? rgb555(d) : fromPalette;
+            ratioOut[i] = static_cast<u8>(e >> 8);
+            // Types 2-7: a set MSB marks a shadowed dot, 0x8000 alone a transparent shadow.
+            u32 msbClass = 0;
+            if constexpr (Type >= 2 && Type <= 7)
+                msbClass = (d >> 15) * (3 - (d == 0x8000));
+            u8 shadowClass = static_cast<u8>(code == kShadowCode ? 1 : msbClass);
+            if constexpr (Mixed)
+                shadowClass &= static_cast<u8>(direct - 1);
+            classOut[i] = shadowClass;
+            shadows |= shadowClass;
+            ccOut[i] = MsbCc ? static_cast<u8>(msbs[index] | direct) : static_cast<u8>((e >> 16) & 1);
+            keyOut[i] = static_cast<u8>(e) & static_cast<u8>(-static_cast<u8>(d != 0));
         }
-        const u32 e = attributes[(d >> kShift) & ((0x10000 >> kShift) - 1)];
-        const u32 direct = e >> 24;
-        const u32 code = d & kCodeMask;
-        const u32 index = (code + cramOffset) & paletteMask;
-        const u32 fromPalette = palette[index];
-        colorOut[i] = direct ? rgb555(d) : fromPalette;
-        ratioOut[i] = static_cast<u8>(e >> 8);
-        // Types 2-7: a set MSB marks a shadowed dot, 0x8000 alone a transparent shadow.
-        u32 msbClass = 0;
-        if constexpr (Type >= 2 && Type <= 7)
-            msbClass = (d >> 15) * (3 - (d == 0x8000));
-        const u8 shadowClass = static_cast<u8>((code == kShadowCode ? 1 : msbClass) & (direct - 1));
-        classOut[i] = shadowClass;
-        shadows |= shadowClass;
-        ccOut[i] = msbCc ? static_cast<u8>(msbs[index] | direct) : static_cast<u8>((e >> 16) & 1);
-        keyOut[i] = static_cast<u8>(e) & static_cast<u8>(-static_cast<u8>(d != 0));
-    }
+        return shadows;
+    };
+    u8 shadows;
+    if (mixed)
+        shadows = msbCc ? dots.template operator()<true, true>() : dots.template operator()<true, false>();
+    else
+        shadows = msbCc ? dots.template operator()<false, true>() : dots.template operator()<false, false>();
     m_spriteShadows = shadows != 0;
 }
 
