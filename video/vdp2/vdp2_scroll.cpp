@@ -317,6 +317,81 @@ inline u64 nonZeroBytes(u64 v)
     return ((((v & kLow7) + kLow7) | v) >> 7) & 0x0101010101010101ull;
 }
 
+// What a run of whole character rows needs, worked out once per line.
+struct RowRun {
+    const u8* vram;
+    u32 vramMask;
+    const u32* palette;
+    u32 paletteMask;
+    u32 cramOffset;
+    u32 rowOffset[2];  // the character row's offset by vertical flip
+    u8 keys[2];        // by the name's special priority bit
+    u8 conditions[2];  // by the name's special colour-calculation bit
+    u64 shownBytes;
+    u32 nameStep;
+    // One-word names.
+    u32 lowMask, numberShift, numberOr, flips, paletteOr, pncn;
+};
+
+// groups 8-dot groups of whole character rows from map column c (a multiple
+// of 8) along one page, the first name at at.
+template <int Mode, bool Char16, bool TwoWord>
+void cellRowRun(const RowRun& p, u32 at, u32 c, u32 groups, u32* __restrict colorOut, u8* __restrict keyOut,
+                u8* __restrict ccOut)
+{
+    const u8* vram = p.vram;
+    const u32 vramMask = p.vramMask;
+    for (u32 g = 0; g < groups; ++g, c += 8) {
+        if (g && (!Char16 || (c & 8) == 0))
+            at = (at + p.nameStep) & vramMask;
+        u32 charAddress, hflip, vflip, palette, specialPriority, specialCc;
+        if constexpr (TwoWord) {
+            const u32 raw = loadBe32(vram + (at & vramMask & ~3u));
+            charAddress = ((raw & 0x7FFF) * 32) & vramMask;
+            palette = ((raw >> 16) & 0x7F) << 4;
+            specialCc = (raw >> 28) & 1;
+            specialPriority = (raw >> 29) & 1;
+            hflip = (raw >> 30) & 1;
+            vflip = raw >> 31;
+        } else {
+            const u32 raw = loadBe16(vram + (at & vramMask & ~1u));
+            const u32 number = ((raw & p.lowMask) << p.numberShift) | p.numberOr;
+            charAddress = ((number & 0x7FFF) * 32) & vramMask;
+            hflip = (raw >> 10) & p.flips;
+            vflip = (raw >> 11) & p.flips;
+            palette = Mode == 0 ? (((raw >> 12) & 0xF) << 4) | p.paletteOr : ((raw >> 12) & 7) << 8;
+            specialCc = (p.pncn >> 8) & 1;
+            specialPriority = (p.pncn >> 9) & 1;
+        }
+        u32 rowAddress = charAddress + p.rowOffset[vflip];
+        if constexpr (Char16)
+            rowAddress += (((c >> 3) & 1) ^ hflip) << kCellShift<Mode>;
+        u64 bytes;
+        if constexpr (Mode == 0)
+            bytes = spreadNibbles(vram + (rowAddress & vramMask & ~3u));
+        else
+            bytes = loadDots8(vram + (rowAddress & vramMask & ~7u));
+        if (hflip)
+            bytes = __builtin_bswap64(bytes);
+        const u32 first = ((Mode == 1 ? (palette & 0x700) : palette) + p.cramOffset) & p.paletteMask;
+        if (first + (Mode == 0 ? 15 : 255) <= p.paletteMask) {
+            const u32* colors = p.palette + first;
+#pragma GCC unroll 8
+            for (u32 i = 0; i < 8; ++i)
+                colorOut[i] = colors[(bytes >> (8 * i)) & 0xFF];
+        } else {
+            // The code range wraps at the palette's end.
+            for (u32 i = 0; i < 8; ++i)
+                colorOut[i] = p.palette[(first + ((bytes >> (8 * i)) & 0xFF)) & p.paletteMask];
+        }
+        storeBytes8(keyOut, (nonZeroBytes(bytes) | p.shownBytes) * p.keys[specialPriority]);
+        storeBytes8(ccOut, 0x0101010101010101ull * p.conditions[specialCc]);
+        colorOut += 8;
+        keyOut += 8;
+        ccOut += 8;
+    }
+}
+
 }  // namespace
 
 // The common case: a cell-mode layer at 1:1 without mosaic or vertical cell
@@ -373,6 +448,22 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
         keys[i] = priority ? static_cast<u8>((priority << 3) | record) : 0;
         conditions[i] = ccMode == 1 ? static_cast<u8>(i) : 1;
     }
+    const RowRun rowRun{vram,
+                        vramMask,
+                        palette,
+                        paletteMask,
+                        cramOffset,
+                        {rowOffset[0], rowOffset[1]},
+                        {keys[0], keys[1]},
+                        {conditions[0], conditions[1]},
+                        shownBytes,
+                        nameStep,
+                        decoder.lowMask,
+                        decoder.numberShift,
+                        decoder.numberOr,
+                        decoder.flips,
+                        decoder.paletteOr,
+                        pncn};
 
     u32* __restrict colorOut = out.color;
     u8* __restrict keyOut = out.key;
@@ -399,37 +490,14 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
                     groups = (width - x) >> 3;
                 const u32 px = c & planeWidthMask;
                 const u32 names = ((px >> 9) << (2 * perRowShift)) | ((px & 511) >> charShift);
-                u32 at = (rowBase[(c >> planeShiftX) & 1] + (names << nameShift)) & vramMask;
-                for (u32 g = 0; g < groups; ++g) {
-                    const u32 gc = c + 8 * g;
-                    if (g && (gc & charMask) < 8)
-                        at = (at + nameStep) & vramMask;
-                    PatternName n;
-                    decoder.decode(vram, at, n, pncn);
-                    const u32 dx = (gc & charMask) ^ (n.hflip ? charMask : 0);
-                    const u32 rowAddress = n.charAddress + rowOffset[n.vflip] + ((dx >> 3) << kCellShift<Mode>);
-                    u64 bytes;
-                    if constexpr (Mode == 0)
-                        bytes = spreadNibbles(vram + (rowAddress & vramMask & ~3u));
-                    else
-                        bytes = loadDots8(vram + (rowAddress & vramMask & ~7u));
-                    if (n.hflip)
-                        bytes = __builtin_bswap64(bytes);
-                    u32* __restrict colorRun = colorOut + x + 8 * g;
-                    const u32 first = ((Mode == 1 ? (n.palette & 0x700) : n.palette) + cramOffset) & paletteMask;
-                    if (first + (Mode == 0 ? 15 : 255) <= paletteMask) {
-                        const u32* colors = palette + first;
-#pragma GCC unroll 8
-                        for (u32 i = 0; i < 8; ++i)
-                            colorRun[i] = colors[(bytes >> (8 * i)) & 0xFF];
-                    } else {
-                        // The code range wraps at the palette's end.
-                        for (u32 i = 0; i < 8; ++i)
-                            colorRun[i] = palette[(first + ((bytes >> (8 * i)) & 0xFF)) & paletteMask];
-                    }
-                    storeBytes8(keyOut + x + 8 * g, (nonZeroBytes(bytes) | shownBytes) * keys[n.specialPriority]);
-                    storeBytes8(ccOut + x + 8 * g, 0x0101010101010101ull * conditions[n.specialCc]);
-                }
+                const u32 at = (rowBase[(c >> planeShiftX) & 1] + (names << nameShift)) & vramMask;
+                auto run = [&]<bool Char16, bool TwoWord>() {
+                    cellRowRun<Mode, Char16, TwoWord>(rowRun, at, c, groups, colorOut + x, keyOut + x, ccOut + x);
+                };
+                if (layer.charSize16)
+                    layer.twoWord ? run.template operator()<true, true>() : run.template operator()<true, false>();
+                else
+                    layer.twoWord ? run.template operator()<false, true>() : run.template operator()<false, false>();
                 x += 8 * groups;
                 col += 8 * groups;
                 lastGroup = ~0u;
