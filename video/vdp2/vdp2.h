@@ -416,6 +416,8 @@ private:
     u8 m_top[vdp2::kMaxLineDots], m_second[vdp2::kMaxLineDots], m_third[vdp2::kMaxLineDots],
         m_fourth[vdp2::kMaxLineDots];
     u32 m_constantColor[2][vdp2::kMaxLineDots];
+    // The compositor's colour pairs and weights for a line.
+    u32 m_blendTop[vdp2::kMaxLineDots], m_blendOther[vdp2::kMaxLineDots], m_blendWeight[vdp2::kMaxLineDots];
 
     // Colour RAM decoded for the dot loops, and the colour RAM it was
     // decoded from: compared before every line, so no write path is missed.

@@ -327,11 +327,56 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
             else
                 line.template operator()<Shadows, kCalcSecondRatio, Offset>();
         };
+        // The common case, colour calculation alone: the dots' pairs and
+        // weights are gathered first, then the line is blended a colour
+        // channel at a time in a loop the compiler vectorises.
+        auto blendLine = [&]<u32 Calc>() {
+            u32* __restrict topColor = m_blendTop;
+            u32* __restrict otherColor = m_blendOther;
+            u32* __restrict weight = m_blendWeight;
+            for (u32 x = x0; x < end; ++x) {
+                const u32 t = top[x] & 7;
+                const u32 s = second[x] & 7;
+                const u32 apply = applies[t][x] & ccPass[x];
+                topColor[x] = colors[t][x];
+                if constexpr (Calc == kCalcAdd) {
+                    otherColor[x] = apply ? colors[s][x] : 0;
+                } else {
+                    const u32 from = Calc == kCalcTopRatio ? t : s;
+                    const u32 r = from == kSpriteRecord ? spriteRatio[x] : ratio[from];
+                    otherColor[x] = colors[s][x];
+                    weight[x] = (apply ? r + 1 : 0) * 0x01010101u;
+                }
+            }
+            const u8* __restrict a = reinterpret_cast<const u8*>(topColor + x0);
+            const u8* __restrict b = reinterpret_cast<const u8*>(otherColor + x0);
+            const u8* __restrict w = reinterpret_cast<const u8*>(weight + x0);
+            u8* __restrict out = reinterpret_cast<u8*>(pixels + x0);
+            for (u32 i = 0; i < 4 * (end - x0); ++i) {
+                if constexpr (Calc == kCalcAdd) {
+                    const u32 sum = u32{a[i]} + b[i];
+                    out[i] = static_cast<u8>(sum > 255 ? 255 : sum);
+                } else {
+                    // 16-bit products: 255 * 32 fits.
+                    const u16 fromTop = static_cast<u16>(a[i] * static_cast<u16>(32 - w[i]));
+                    const u16 fromOther = static_cast<u16>(b[i] * w[i]);
+                    out[i] = static_cast<u8>((fromTop >> 5) + (fromOther >> 5));
+                }
+            }
+        };
         // Without shadow dots in the line no dot is halved.
         if (m_spriteShadows)
             anyOffset ? withCalc.template operator()<true, true>() : withCalc.template operator()<true, false>();
+        else if (anyOffset)
+            withCalc.template operator()<false, true>();
+        else if (!anyCc)
+            line.template operator()<false, kCalcNone, false>();
+        else if (ccMode & 1)
+            blendLine.template operator()<kCalcAdd>();
+        else if (ccMode == 0)
+            blendLine.template operator()<kCalcTopRatio>();
         else
-            anyOffset ? withCalc.template operator()<false, true>() : withCalc.template operator()<false, false>();
+            blendLine.template operator()<kCalcSecondRatio>();
         return;
     }
 
