@@ -329,6 +329,8 @@ private:
     void fetchExternal(Layer& layer);
 
     // Compositor.
+    static u32 nearestKey(const Layer& layer);
+    const u8* neededDots(const Layer& layer);
     void composeNormal(u32 x0, u32 count, u32* row);
     void selectLayers(u32 x0, u32 end);
     void composeHighResolution(u32 x0, u32 count, u32* row, u32 y);
@@ -416,6 +418,12 @@ private:
     u8 m_top[vdp2::kMaxLineDots], m_second[vdp2::kMaxLineDots], m_third[vdp2::kMaxLineDots],
         m_fourth[vdp2::kMaxLineDots];
     u32 m_constantColor[2][vdp2::kMaxLineDots];
+    // The line's fetched keys, nearest layer first, and how many dots deep
+    // the compositor looks (0: every layer's every dot is needed).
+    const u8* m_fetched[8] = {};
+    u32 m_fetchedCount = 0;
+    u8 m_coverDepth = 0;
+    u8 m_needed[vdp2::kMaxLineDots];
     // The compositor's colour pairs and weights for a line.
     u32 m_blendTop[vdp2::kMaxLineDots], m_blendOther[vdp2::kMaxLineDots], m_blendWeight[vdp2::kMaxLineDots];
 

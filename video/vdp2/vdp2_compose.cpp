@@ -94,17 +94,35 @@ void VDP2::composeLine(u32 x0, u32 count, u32 y)
         return;
 
     // Every active layer fetches its line; the sprite first, since its
-    // window bits clip the others.
+    // window bits clip the others. The others go nearest first, so a scroll
+    // layer can leave out the dots that enough nearer ones already hide:
+    // the compositor looks two dots deep, four with shadows or extended
+    // colour calculation, and high resolution and gradation read a layer's
+    // dots whatever is above them.
     fetchSprite();
+    m_fetchedCount = 0;
+    if (m_sprite.active)
+        m_fetched[m_fetchedCount++] = m_dots[kSpriteRecord].key;
+    m_coverDepth = m_screenMode >= 6 ? 0 : (m_sprite.active && m_spriteShadows) || m_effectMode == 4 ? 4 : 2;
+    Layer* order[7];
+    u32 layers = 0;
     for (Layer* layer : m_layers) {
         if (!layer->active)
             continue;
-        switch (layer->number) {
+        u32 at = layers++;
+        for (; at > 0 && nearestKey(*order[at - 1]) < nearestKey(*layer); --at)
+            order[at] = order[at - 1];
+        order[at] = layer;
+    }
+    for (u32 i = 0; i < layers; ++i) {
+        Layer& layer = *order[i];
+        switch (layer.number) {
         case kRbg0:
-        case kRbg1: fetchRotation(*layer); break;
-        case kExbg: fetchExternal(*layer); break;
-        default: fetchNormal(*layer); break;
+        case kRbg1: fetchRotation(layer); break;
+        case kExbg: fetchExternal(layer); break;
+        default: fetchNormal(layer); break;
         }
+        m_fetched[m_fetchedCount++] = m_dots[layer.record].key;
     }
     m_ccPassAll = !m_ccWindow.any;
     windowPass(m_ccWindow, m_ccPass);
@@ -114,6 +132,36 @@ void VDP2::composeLine(u32 x0, u32 count, u32 y)
         composeHighResolution(x0, end - x0, row, y);
     else
         composeNormal(x0, end - x0, row);
+}
+
+// The highest key a layer's dots can have.
+u32 VDP2::nearestKey(const Layer& layer)
+{
+    const u32 priority = layer.specialPriorityMode ? layer.priority | 1 : layer.priority;
+    return (priority << 3) | layer.record;
+}
+
+// The dots of a layer that fewer than the compositor's depth of the layers
+// fetched so far cover with nearer dots: not 0 where the layer must be
+// fetched. Null when every dot must be.
+const u8* VDP2::neededDots(const Layer& layer)
+{
+    if (!m_coverDepth || m_fetchedCount < m_coverDepth || layer.specialPriorityMode ||
+        (m_gradation && m_gradationTarget == layer.record))
+        return nullptr;
+    const u8 key = static_cast<u8>(nearestKey(layer));
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    // Counted down from the depth: a dot is needed while its count is above 0.
+    u8* __restrict count = m_needed;
+    std::memset(count, m_coverDepth, width);
+    for (u32 i = 0; i < m_fetchedCount; ++i) {
+        const u8* __restrict nearer = m_fetched[i];
+        for (u32 x = 0; x < width; ++x) {
+            const u8 covered = nearer[x] > key ? 1 : 0;
+            count[x] = static_cast<u8>(count[x] - (count[x] ? covered : 0));
+        }
+    }
+    return count;
 }
 
 u32 VDP2::ratioOf(u32 record, u32 x) const

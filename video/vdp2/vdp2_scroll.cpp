@@ -335,15 +335,24 @@ struct RowRun {
 
 // groups 8-dot groups of whole character rows from map column c (a multiple
 // of 8) along one page, the first name at at.
+// Where needed is not null, groups whose dots are all hidden get no dots.
 template <int Mode, bool Char16, bool TwoWord>
 void cellRowRun(const RowRun& p, u32 at, u32 c, u32 groups, u32* __restrict colorOut, u8* __restrict keyOut,
-                u8* __restrict ccOut)
+                u8* __restrict ccOut, const u8* needed)
 {
     const u8* vram = p.vram;
     const u32 vramMask = p.vramMask;
-    for (u32 g = 0; g < groups; ++g, c += 8) {
+    for (u32 g = 0; g < groups; ++g, c += 8, colorOut += 8, keyOut += 8, ccOut += 8) {
         if (g && (!Char16 || (c & 8) == 0))
             at = (at + p.nameStep) & vramMask;
+        if (needed) {
+            u64 any;
+            std::memcpy(&any, needed + 8 * g, 8);
+            if (!any) {
+                storeBytes8(keyOut, 0);
+                continue;
+            }
+        }
         u32 charAddress, hflip, vflip, palette, specialPriority, specialCc;
         if constexpr (TwoWord) {
             const u32 raw = loadBe32(vram + (at & vramMask & ~3u));
@@ -386,9 +395,6 @@ void cellRowRun(const RowRun& p, u32 at, u32 c, u32 groups, u32* __restrict colo
         }
         storeBytes8(keyOut, (nonZeroBytes(bytes) | p.shownBytes) * p.keys[specialPriority]);
         storeBytes8(ccOut, 0x0101010101010101ull * p.conditions[specialCc]);
-        colorOut += 8;
-        keyOut += 8;
-        ccOut += 8;
     }
 }
 
@@ -424,6 +430,7 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
     const u64 shownBytes = shown ? 0x0101010101010101ull : 0;
     const bool windowed = pass != m_passAll;
     const bool runs = Mode <= 1 && priorityMode != 2 && ccMode < 2;
+    const u8* needed = runs ? neededDots(layer) : nullptr;
 
     // Name addressing along this map row.
     const u32 charShift = layer.charSize16 ? 4 : 3;
@@ -492,7 +499,8 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
                 const u32 names = ((px >> 9) << (2 * perRowShift)) | ((px & 511) >> charShift);
                 const u32 at = (rowBase[(c >> planeShiftX) & 1] + (names << nameShift)) & vramMask;
                 auto run = [&]<bool Char16, bool TwoWord>() {
-                    cellRowRun<Mode, Char16, TwoWord>(rowRun, at, c, groups, colorOut + x, keyOut + x, ccOut + x);
+                    cellRowRun<Mode, Char16, TwoWord>(rowRun, at, c, groups, colorOut + x, keyOut + x, ccOut + x,
+                                                      needed ? needed + x : nullptr);
                 };
                 if (layer.charSize16)
                     layer.twoWord ? run.template operator()<true, true>() : run.template operator()<true, false>();
