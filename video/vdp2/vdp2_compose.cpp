@@ -375,9 +375,10 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
             else
                 line.template operator()<Shadows, kCalcSecondRatio, Offset>();
         };
-        // The common case, colour calculation alone: the dots' pairs and
-        // weights are gathered first, then the line is blended a colour
-        // channel at a time in a loop the compiler vectorises.
+        // The common case, colour calculation alone and no window on it:
+        // the dots' pairs and weights are gathered first, then the line is
+        // blended a colour channel at a time in a loop the compiler
+        // vectorises.
         auto blendLine = [&]<u32 Calc>() {
             u32* __restrict topColor = m_blendTop;
             u32* __restrict otherColor = m_blendOther;
@@ -385,7 +386,7 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
             for (u32 x = x0; x < end; ++x) {
                 const u32 t = top[x] & 7;
                 const u32 s = second[x] & 7;
-                const u32 apply = applies[t][x] & ccPass[x];
+                const u32 apply = applies[t][x];
                 topColor[x] = colors[t][x];
                 if constexpr (Calc == kCalcAdd) {
                     otherColor[x] = apply ? colors[s][x] : 0;
@@ -419,6 +420,8 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
             withCalc.template operator()<false, true>();
         else if (!anyCc)
             line.template operator()<false, kCalcNone, false>();
+        else if (!m_ccPassAll)
+            withCalc.template operator()<false, false>();
         else if (ccMode & 1)
             blendLine.template operator()<kCalcAdd>();
         else if (ccMode == 0)

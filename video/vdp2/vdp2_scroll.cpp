@@ -483,8 +483,6 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
     PatternName name;
     u8 key = 0, cc = 0;
     u32 base = 0, nameRow = 0;
-    const u32* colors = palette;
-    u32 codeBase = 0, codeMask = ~0u;
     u32 dots[8];
 
     for (u32 x = 0; x < width;) {
@@ -530,42 +528,12 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
             cc = conditions[name.specialCc];
             base = (Mode == 1 ? (name.palette & 0x700) : Mode == 0 ? name.palette : 0) + cramOffset;
             nameRow = name.charAddress + rowOffset[name.vflip];
-            // The colours of this character's codes lie in one stretch of
-            // the palette unless the code range wraps at its end.
-            constexpr u32 kLastCode = Mode == 0 ? 15 : 255;
-            const u32 first = base & paletteMask;
-            const bool straight = first + kLastCode <= paletteMask;
-            colors = straight ? palette + first : palette;
-            codeBase = straight ? 0 : base;
-            codeMask = straight ? ~0u : paletteMask;
         }
         const u32 dx = (c & charMask) ^ (name.hflip ? charMask : 0);
         const u32 rowAddress = nameRow + ((dx >> 3) << kCellShift<Mode>);
         u32 run = 8 - (c & 7);
         if (run > width - x)
             run = width - x;
-        if constexpr (Mode <= 1) {
-            if (run == 8 && runs) {
-                // A whole character row: its dots one per byte, flipped by
-                // reversing the bytes.
-                u64 bytes;
-                if constexpr (Mode == 0)
-                    bytes = spreadNibbles(vram + (rowAddress & vramMask & ~3u));
-                else
-                    bytes = loadDots8(vram + (rowAddress & vramMask & ~7u));
-                if (name.hflip)
-                    bytes = __builtin_bswap64(bytes);
-                u32* __restrict colorRun = colorOut + x;
-#pragma GCC unroll 8
-                for (u32 i = 0; i < 8; ++i)
-                    colorRun[i] = colors[(codeBase + ((bytes >> (8 * i)) & 0xFF)) & codeMask];
-                storeBytes8(keyOut + x, (nonZeroBytes(bytes) | shownBytes) * key);
-                storeBytes8(ccOut + x, 0x0101010101010101ull * cc);
-                x += 8;
-                col += 8;
-                continue;
-            }
-        }
         if constexpr (Mode == 0) {
             // Eight 4-bit dots in one word, the first in the top nibble.
             const u32 bits = loadBe32(vram + (rowAddress & vramMask & ~3u));
