@@ -411,6 +411,7 @@ private:
     // The sprite dots' attributes by their upper bits, and the settings they
     // were made from (type, mixed colour, priorities, ratios).
     u32 m_spriteAttributes[128] = {};
+    u32 m_spriteFound[vdp2::kMaxLineDots];  // each dot's attributes
     u8 m_spriteTableKey[18] = {0xFF};
     u8 m_ccPass[vdp2::kMaxLineDots];
     u8 m_ccPassAll = 1;

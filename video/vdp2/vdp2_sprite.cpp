@@ -197,49 +197,57 @@ void VDP2::fetchSpriteLine()
         attributes[h] = key | u32{s.ratios[direct ? 0 : dot.ratio]} << 8 | u32(flags & 1) << 16 | u32{direct} << 24;
     }
 
-    const u16* __restrict raw = m_spriteRaw;
+    u16* __restrict raw = m_spriteRaw;
+    u32* __restrict found = m_spriteFound;
     u32* __restrict colorOut = out.color;
     u8* __restrict keyOut = out.key;
     u8* __restrict ccOut = out.cc;
     u8* __restrict ratioOut = extra.ratio;
     u8* __restrict classOut = extra.shadowClass;
     u8* __restrict windowOut = extra.window;
-    // One loop for each combination of mixed colour and MSB condition, so
-    // the dot loop carries neither.
-    auto dots = [&]<bool Mixed, bool MsbCc>() {
-        u8 shadows = 0;
+    // First the lookups, a loop for each combination of mixed colour and MSB
+    // condition so it carries neither: the colour, and the attributes with
+    // the dot's own condition. Then the per-dot bits in a loop that
+    // vectorises.
+    auto lookUp = [&]<bool Mixed, bool MsbCc>() {
         for (u32 i = 0; i < width; ++i) {
             u32 d = raw[i];
             if (windowBits) {
                 windowOut[i] = static_cast<u8>(d >> 15);
                 d &= 0x7FFF;
+                raw[i] = static_cast<u16>(d);
             }
-            const u32 e = attributes[(d >> kShift) & ((0x10000 >> kShift) - 1)];
+            u32 e = attributes[(d >> kShift) & ((0x10000 >> kShift) - 1)];
             const u32 direct = Mixed ? e >> 24 : 0;
-            const u32 code = d & kCodeMask;
-            const u32 index = (code + cramOffset) & paletteMask;
+            const u32 index = ((d & kCodeMask) + cramOffset) & paletteMask;
             const u32 fromPalette = palette[index];
             colorOut[i] = Mixed && direct ? rgb555(d) : fromPalette;
-            ratioOut[i] = static_cast<u8>(e >> 8);
-            // Types 2-7: a set MSB marks a shadowed dot, 0x8000 alone a transparent shadow.
-            u32 msbClass = 0;
-            if constexpr (Type >= 2 && Type <= 7)
-                msbClass = (d >> 15) * (3 - (d == 0x8000));
-            u8 shadowClass = static_cast<u8>(code == kShadowCode ? 1 : msbClass);
-            if constexpr (Mixed)
-                shadowClass &= static_cast<u8>(direct - 1);
-            classOut[i] = shadowClass;
-            shadows |= shadowClass;
-            ccOut[i] = MsbCc ? static_cast<u8>(msbs[index] | direct) : static_cast<u8>((e >> 16) & 1);
-            keyOut[i] = static_cast<u8>(e) & static_cast<u8>(-static_cast<u8>(d != 0));
+            if constexpr (MsbCc)
+                e = (e & ~0xFF0000u) | (msbs[index] | direct) << 16;
+            found[i] = e;
         }
-        return shadows;
     };
-    u8 shadows;
     if (mixed)
-        shadows = msbCc ? dots.template operator()<true, true>() : dots.template operator()<true, false>();
+        msbCc ? lookUp.template operator()<true, true>() : lookUp.template operator()<true, false>();
     else
-        shadows = msbCc ? dots.template operator()<false, true>() : dots.template operator()<false, false>();
+        msbCc ? lookUp.template operator()<false, true>() : lookUp.template operator()<false, false>();
+    u8 shadows = 0;
+    for (u32 i = 0; i < width; ++i) {
+        const u32 d = raw[i];
+        const u32 e = found[i];
+        const u32 code = d & kCodeMask;
+        // Types 2-7: a set MSB marks a shadowed dot, 0x8000 alone a transparent shadow.
+        u32 msbClass = 0;
+        if constexpr (Type >= 2 && Type <= 7)
+            msbClass = (d >> 15) * (3 - (d == 0x8000));
+        // Direct-colour dots have no shadow class.
+        const u8 shadowClass = static_cast<u8>((code == kShadowCode ? 1 : msbClass) & ((e >> 24) - 1));
+        classOut[i] = shadowClass;
+        shadows |= shadowClass;
+        ratioOut[i] = static_cast<u8>(e >> 8);
+        ccOut[i] = static_cast<u8>((e >> 16) & 1);
+        keyOut[i] = static_cast<u8>(e) & static_cast<u8>(-static_cast<u8>(d != 0));
+    }
     m_spriteShadows = shadows != 0;
 }
 
