@@ -386,15 +386,18 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
             for (u32 x = x0; x < end; ++x) {
                 const u32 t = top[x] & 7;
                 const u32 s = second[x] & 7;
-                const u32 apply = applies[t][x];
+                // Masks rather than branches: which way they go is as
+                // random as the dots.
+                const u32 apply = 0u - static_cast<u32>(applies[t][x] != 0);
                 topColor[x] = colors[t][x];
                 if constexpr (Calc == kCalcAdd) {
-                    otherColor[x] = apply ? colors[s][x] : 0;
+                    otherColor[x] = colors[s][x] & apply;
                 } else {
                     const u32 from = Calc == kCalcTopRatio ? t : s;
-                    const u32 r = from == kSpriteRecord ? spriteRatio[x] : ratio[from];
+                    const u32 sprite = 0u - static_cast<u32>(from == kSpriteRecord);
+                    const u32 r = (spriteRatio[x] & sprite) | (ratio[from] & ~sprite);
                     otherColor[x] = colors[s][x];
-                    weight[x] = (apply ? r + 1 : 0) * 0x01010101u;
+                    weight[x] = ((r + 1) & apply) * 0x01010101u;
                 }
             }
             const u8* __restrict a = reinterpret_cast<const u8*>(topColor + x0);
