@@ -179,6 +179,8 @@ void VDP2::fetchSpriteLine()
     // colour code, so the line's settings make a table over those bits:
     // key, ratio, condition and whether the dot is a direct colour.
     constexpr u32 kShift = Type < 8 ? 9 : 6;
+    constexpr u32 kEntries = (Type < 8 ? 0x10000 : 0x100) >> kShift;
+    static_assert(kEntries <= sizeof m_spriteAttributes / sizeof m_spriteAttributes[0]);
     constexpr u32 kCodeMask = decodeSpriteDot<Type>(0xFFFF).code;
     constexpr u32 kShadowCode = kCodeMask - 1;
     u32* attributes = m_spriteAttributes;
@@ -188,7 +190,7 @@ void VDP2::fetchSpriteLine()
                                     s.ratios[3], s.ratios[4], s.ratios[5], s.ratios[6], s.ratios[7]};
     const bool rebuild = std::memcmp(tableKey, m_spriteTableKey, sizeof tableKey) != 0;
     std::memcpy(m_spriteTableKey, tableKey, sizeof tableKey);
-    for (u32 h = 0; rebuild && h < (0x10000 >> kShift); ++h) {
+    for (u32 h = 0; rebuild && h < kEntries; ++h) {
         const u32 d = h << kShift;
         const SpriteDot dot = decodeSpriteDot<Type>(d);
         const bool direct = (d & mixed) != 0;
@@ -217,7 +219,7 @@ void VDP2::fetchSpriteLine()
                 d &= 0x7FFF;
                 raw[i] = static_cast<u16>(d);
             }
-            u32 e = attributes[(d >> kShift) & ((0x10000 >> kShift) - 1)];
+            u32 e = attributes[(d >> kShift) & (kEntries - 1)];
             const u32 direct = Mixed ? e >> 24 : 0;
             const u32 index = ((d & kCodeMask) + cramOffset) & paletteMask;
             const u32 fromPalette = palette[index];
