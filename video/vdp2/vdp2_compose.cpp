@@ -250,6 +250,24 @@ void VDP2::selectLayers(u32 x0, u32 end)
     // colour calculation.
     const u32 depth = (m_sprite.active && m_spriteShadows) || m_effectMode == 4 ? 4 : 2;
     const u32 count = end - x0;
+    if (depth == 2) {
+        // The two highest in one pass per layer: visible keys differ, since
+        // each carries its record.
+        u8* __restrict first = m_top + x0;
+        u8* __restrict second = m_second + x0;
+        std::memset(first, kBackRecord, count);
+        std::memset(second, kBackRecord, count);
+        for (u32 i = 0; i < layers; ++i) {
+            const u8* __restrict k = keys[i] + x0;
+            for (u32 x = 0; x < count; ++x) {
+                const u8 below = first[x] < k[x] ? first[x] : k[x];
+                second[x] = second[x] > below ? second[x] : below;
+                first[x] = first[x] > k[x] ? first[x] : k[x];
+            }
+        }
+        std::memset(m_third + x0, kBackRecord, count);
+        return;
+    }
     for (u32 level = 0; level < depth; ++level) {
         u8* out = levels[level] + x0;
         std::memset(out, kBackRecord, count);
@@ -260,8 +278,6 @@ void VDP2::selectLayers(u32 x0, u32 end)
                 raiseBelow(out, keys[i] + x0, levels[level - 1] + x0, count);
         }
     }
-    if (depth == 2)
-        std::memset(m_third + x0, kBackRecord, count);
 }
 
 void VDP2::composeNormal(u32 x0, u32 count, u32* row)
