@@ -329,6 +329,8 @@ private:
     void fetchExternal(Layer& layer);
 
     // Compositor.
+    static u32 nearestKey(const Layer& layer);
+    const u8* neededDots(const Layer& layer);
     void composeNormal(u32 x0, u32 count, u32* row);
     void selectLayers(u32 x0, u32 end);
     void composeHighResolution(u32 x0, u32 count, u32* row, u32 y);
@@ -405,12 +407,26 @@ private:
     u8 m_passScratch[vdp2::kMaxLineDots];
     u8 m_passAll[vdp2::kMaxLineDots];
     u16 m_spriteRaw[vdp2::kMaxLineDots];
+    bool m_spriteShadows = false;  // some sprite dot of the line is a shadow
+    // The sprite dots' attributes by their upper bits, and the settings they
+    // were made from (type, mixed colour, priorities, ratios).
+    u32 m_spriteAttributes[128] = {};
+    u32 m_spriteFound[vdp2::kMaxLineDots];  // each dot's attributes
+    u8 m_spriteTableKey[18] = {0xFF};
     u8 m_ccPass[vdp2::kMaxLineDots];
     u8 m_ccPassAll = 1;
     u8 m_rotationSetB[vdp2::kMaxLineDots];
     u8 m_top[vdp2::kMaxLineDots], m_second[vdp2::kMaxLineDots], m_third[vdp2::kMaxLineDots],
         m_fourth[vdp2::kMaxLineDots];
     u32 m_constantColor[2][vdp2::kMaxLineDots];
+    // The line's fetched keys, nearest layer first, and how many dots deep
+    // the compositor looks (0: every layer's every dot is needed).
+    const u8* m_fetched[8] = {};
+    u32 m_fetchedCount = 0;
+    u8 m_coverDepth = 0;
+    u8 m_needed[vdp2::kMaxLineDots];
+    // The compositor's colour pairs and weights for a line.
+    u32 m_blendTop[vdp2::kMaxLineDots], m_blendOther[vdp2::kMaxLineDots], m_blendWeight[vdp2::kMaxLineDots];
 
     // Colour RAM decoded for the dot loops, and the colour RAM it was
     // decoded from: compared before every line, so no write path is missed.

@@ -20,6 +20,11 @@ constexpr u32 kMixRows[4][6] = {
     {1, 2, 2, 0x7F7F7F, 0x3F3F3F, 0x3F3F3F},
 };
 
+// Kinds of colour calculation in the compositor's simple loop.
+constexpr u32 kCalcNone = 0, kCalcAdd = 1, kCalcTopRatio = 2, kCalcSecondRatio = 3;
+
+constexpr u8 kNoDots[kMaxLineDots] = {};
+
 u32 halve(u32 c)
 {
     return (c >> 1) & 0x7F7F7F;
@@ -89,17 +94,35 @@ void VDP2::composeLine(u32 x0, u32 count, u32 y)
         return;
 
     // Every active layer fetches its line; the sprite first, since its
-    // window bits clip the others.
+    // window bits clip the others. The others go nearest first, so a scroll
+    // layer can leave out the dots that enough nearer ones already hide:
+    // the compositor looks two dots deep, four with shadows or extended
+    // colour calculation, and high resolution and gradation read a layer's
+    // dots whatever is above them.
     fetchSprite();
+    m_fetchedCount = 0;
+    if (m_sprite.active)
+        m_fetched[m_fetchedCount++] = m_dots[kSpriteRecord].key;
+    m_coverDepth = m_screenMode >= 6 ? 0 : (m_sprite.active && m_spriteShadows) || m_effectMode == 4 ? 4 : 2;
+    Layer* order[7];
+    u32 layers = 0;
     for (Layer* layer : m_layers) {
         if (!layer->active)
             continue;
-        switch (layer->number) {
+        u32 at = layers++;
+        for (; at > 0 && nearestKey(*order[at - 1]) < nearestKey(*layer); --at)
+            order[at] = order[at - 1];
+        order[at] = layer;
+    }
+    for (u32 i = 0; i < layers; ++i) {
+        Layer& layer = *order[i];
+        switch (layer.number) {
         case kRbg0:
-        case kRbg1: fetchRotation(*layer); break;
-        case kExbg: fetchExternal(*layer); break;
-        default: fetchNormal(*layer); break;
+        case kRbg1: fetchRotation(layer); break;
+        case kExbg: fetchExternal(layer); break;
+        default: fetchNormal(layer); break;
         }
+        m_fetched[m_fetchedCount++] = m_dots[layer.record].key;
     }
     m_ccPassAll = !m_ccWindow.any;
     windowPass(m_ccWindow, m_ccPass);
@@ -109,6 +132,36 @@ void VDP2::composeLine(u32 x0, u32 count, u32 y)
         composeHighResolution(x0, end - x0, row, y);
     else
         composeNormal(x0, end - x0, row);
+}
+
+// The highest key a layer's dots can have.
+u32 VDP2::nearestKey(const Layer& layer)
+{
+    const u32 priority = layer.specialPriorityMode ? layer.priority | 1 : layer.priority;
+    return (priority << 3) | layer.record;
+}
+
+// The dots of a layer that fewer than the compositor's depth of the layers
+// fetched so far cover with nearer dots: not 0 where the layer must be
+// fetched. Null when every dot must be.
+const u8* VDP2::neededDots(const Layer& layer)
+{
+    if (!m_coverDepth || m_fetchedCount < m_coverDepth || layer.specialPriorityMode ||
+        (m_gradation && m_gradationTarget == layer.record))
+        return nullptr;
+    const u8 key = static_cast<u8>(nearestKey(layer));
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    // Counted down from the depth: a dot is needed while its count is above 0.
+    u8* __restrict count = m_needed;
+    std::memset(count, m_coverDepth, width);
+    for (u32 i = 0; i < m_fetchedCount; ++i) {
+        const u8* __restrict nearer = m_fetched[i];
+        for (u32 x = 0; x < width; ++x) {
+            const u8 covered = nearer[x] > key ? 1 : 0;
+            count[x] = static_cast<u8>(count[x] - (count[x] ? covered : 0));
+        }
+    }
+    return count;
 }
 
 u32 VDP2::ratioOf(u32 record, u32 x) const
@@ -195,8 +248,26 @@ void VDP2::selectLayers(u32 x0, u32 end)
     u8* levels[4] = {m_top, m_second, m_third, m_fourth};
     // The third and fourth places matter only for shadows and extended
     // colour calculation.
-    const u32 depth = m_sprite.active || m_effectMode == 4 ? 4 : 2;
+    const u32 depth = (m_sprite.active && m_spriteShadows) || m_effectMode == 4 ? 4 : 2;
     const u32 count = end - x0;
+    if (depth == 2) {
+        // The two highest in one pass per layer: visible keys differ, since
+        // each carries its record.
+        u8* __restrict first = m_top + x0;
+        u8* __restrict second = m_second + x0;
+        std::memset(first, kBackRecord, count);
+        std::memset(second, kBackRecord, count);
+        for (u32 i = 0; i < layers; ++i) {
+            const u8* __restrict k = keys[i] + x0;
+            for (u32 x = 0; x < count; ++x) {
+                const u8 below = first[x] < k[x] ? first[x] : k[x];
+                second[x] = second[x] > below ? second[x] : below;
+                first[x] = first[x] > k[x] ? first[x] : k[x];
+            }
+        }
+        std::memset(m_third + x0, kBackRecord, count);
+        return;
+    }
     for (u32 level = 0; level < depth; ++level) {
         u8* out = levels[level] + x0;
         std::memset(out, kBackRecord, count);
@@ -207,8 +278,6 @@ void VDP2::selectLayers(u32 x0, u32 end)
                 raiseBelow(out, keys[i] + x0, levels[level - 1] + x0, count);
         }
     }
-    if (depth == 2)
-        std::memset(m_third + x0, kBackRecord, count);
 }
 
 void VDP2::composeNormal(u32 x0, u32 count, u32* row)
@@ -279,31 +348,105 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
     };
 
     if (simple) {
-        for (u32 x = x0; x < end; ++x) {
-            u32 t = top[x] & 7;
-            u32 s = second[x] & 7;
-            bool halved = false;
-            if (t == kSpriteRecord && shadowClass[x]) {
-                u32 third = m_third[x] & 7;
-                halved = shadow(x, t, s, third);
-            }
-            u32 color = colors[t][x];
-            if (anyCc) {
-                const u32 other = colors[s][x];
-                u32 blended;
-                if (ccMode & 1) {
-                    blended = addSaturated(color, other);
-                } else {
-                    const u32 from = ccMode == 0 ? t : s;
-                    const u32 r = from == kSpriteRecord ? spriteRatio[x] : ratio[from];
-                    blended = weigh(color, 31 - r) + weigh(other, r + 1);
+        // One loop for each kind of calculation, with and without offsets
+        // and shadows, so the dot loop tests none of them. A record that
+        // takes no colour calculation reads its conditions as zeros.
+        const u8* applies[kRecords];
+        for (u32 r = 0; r < kRecords; ++r)
+            applies[r] = ccEnable[r] ? conditions[r] : kNoDots;
+        auto line = [&]<bool Shadows, u32 Calc, bool Offset>() {
+            for (u32 x = x0; x < end; ++x) {
+                u32 t = top[x] & 7;
+                u32 s = second[x] & 7;
+                bool halved = false;
+                if (Shadows && t == kSpriteRecord && shadowClass[x]) {
+                    u32 third = m_third[x] & 7;
+                    halved = shadow(x, t, s, third);
                 }
-                color = (conditions[t][x] & ccEnable[t] & ccPass[x]) ? blended : color;
+                u32 color = colors[t][x];
+                if constexpr (Calc != kCalcNone) {
+                    const u32 other = colors[s][x];
+                    u32 blended;
+                    if constexpr (Calc == kCalcAdd) {
+                        blended = addSaturated(color, other);
+                    } else {
+                        const u32 from = Calc == kCalcTopRatio ? t : s;
+                        const u32 r = from == kSpriteRecord ? spriteRatio[x] : ratio[from];
+                        blended = weigh(color, 31 - r) + weigh(other, r + 1);
+                    }
+                    color = (applies[t][x] & ccPass[x]) ? blended : color;
+                }
+                if constexpr (Offset)
+                    color = offset(color, t);
+                pixels[x] = Shadows && halved ? halve(color) : color;
             }
-            if (anyOffset)
-                color = offset(color, t);
-            pixels[x] = halved ? halve(color) : color;
-        }
+        };
+        auto withCalc = [&]<bool Shadows, bool Offset>() {
+            if (!anyCc)
+                line.template operator()<Shadows, kCalcNone, Offset>();
+            else if (ccMode & 1)
+                line.template operator()<Shadows, kCalcAdd, Offset>();
+            else if (ccMode == 0)
+                line.template operator()<Shadows, kCalcTopRatio, Offset>();
+            else
+                line.template operator()<Shadows, kCalcSecondRatio, Offset>();
+        };
+        // The common case, colour calculation alone and no window on it:
+        // the dots' pairs and weights are gathered first, then the line is
+        // blended a colour channel at a time in a loop the compiler
+        // vectorises.
+        auto blendLine = [&]<u32 Calc>() {
+            u32* __restrict topColor = m_blendTop;
+            u32* __restrict otherColor = m_blendOther;
+            u32* __restrict weight = m_blendWeight;
+            for (u32 x = x0; x < end; ++x) {
+                const u32 t = top[x] & 7;
+                const u32 s = second[x] & 7;
+                // Masks rather than branches: which way they go is as
+                // random as the dots.
+                const u32 apply = 0u - static_cast<u32>(applies[t][x] != 0);
+                topColor[x] = colors[t][x];
+                if constexpr (Calc == kCalcAdd) {
+                    otherColor[x] = colors[s][x] & apply;
+                } else {
+                    const u32 from = Calc == kCalcTopRatio ? t : s;
+                    const u32 sprite = 0u - static_cast<u32>(from == kSpriteRecord);
+                    const u32 r = (spriteRatio[x] & sprite) | (ratio[from] & ~sprite);
+                    otherColor[x] = colors[s][x];
+                    weight[x] = ((r + 1) & apply) * 0x01010101u;
+                }
+            }
+            const u8* __restrict a = reinterpret_cast<const u8*>(topColor + x0);
+            const u8* __restrict b = reinterpret_cast<const u8*>(otherColor + x0);
+            const u8* __restrict w = reinterpret_cast<const u8*>(weight + x0);
+            u8* __restrict out = reinterpret_cast<u8*>(pixels + x0);
+            for (u32 i = 0; i < 4 * (end - x0); ++i) {
+                if constexpr (Calc == kCalcAdd) {
+                    const u32 sum = u32{a[i]} + b[i];
+                    out[i] = static_cast<u8>(sum > 255 ? 255 : sum);
+                } else {
+                    // 16-bit products: 255 * 32 fits.
+                    const u16 fromTop = static_cast<u16>(a[i] * static_cast<u16>(32 - w[i]));
+                    const u16 fromOther = static_cast<u16>(b[i] * w[i]);
+                    out[i] = static_cast<u8>((fromTop >> 5) + (fromOther >> 5));
+                }
+            }
+        };
+        // Without shadow dots in the line no dot is halved.
+        if (m_spriteShadows)
+            anyOffset ? withCalc.template operator()<true, true>() : withCalc.template operator()<true, false>();
+        else if (anyOffset)
+            withCalc.template operator()<false, true>();
+        else if (!anyCc)
+            line.template operator()<false, kCalcNone, false>();
+        else if (!m_ccPassAll)
+            withCalc.template operator()<false, false>();
+        else if (ccMode & 1)
+            blendLine.template operator()<kCalcAdd>();
+        else if (ccMode == 0)
+            blendLine.template operator()<kCalcTopRatio>();
+        else
+            blendLine.template operator()<kCalcSecondRatio>();
         return;
     }
 

@@ -1,5 +1,7 @@
 // VDP2 normal scroll layers NBG0-NBG3: line parameters and dot fetch.
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 #include "video/vdp2/vdp2.h"
 #include "video/vdp2/vdp2_fetch.h"
@@ -283,11 +285,125 @@ struct NameDecoder {
     }
 };
 
+// Eight dots of bytes as one word, dot i in byte i (bits 8i to 8i + 7).
+inline u64 loadDots8(const u8* p)
+{
+    u64 v;
+    std::memcpy(&v, p, 8);
+    if constexpr (std::endian::native == std::endian::big)
+        v = __builtin_bswap64(v);
+    return v;
+}
+
+inline void storeBytes8(u8* p, u64 v)
+{
+    if constexpr (std::endian::native == std::endian::big)
+        v = __builtin_bswap64(v);
+    std::memcpy(p, &v, 8);
+}
+
+// Eight 4-bit dots (the first in the top nibble of a big-endian word) spread
+// to one dot per byte.
+inline u64 spreadNibbles(const u8* p)
+{
+    u64 v = u64{p[0]} | u64{p[1]} << 16 | u64{p[2]} << 32 | u64{p[3]} << 48;
+    return ((v >> 4) & 0x000F000F000F000Full) | ((v & 0x000F000F000F000Full) << 8);
+}
+
+// 1 in each byte of v that is not zero.
+inline u64 nonZeroBytes(u64 v)
+{
+    constexpr u64 kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    return ((((v & kLow7) + kLow7) | v) >> 7) & 0x0101010101010101ull;
+}
+
+// What a run of whole character rows needs, worked out once per line.
+struct RowRun {
+    const u8* vram;
+    u32 vramMask;
+    const u32* palette;
+    u32 paletteMask;
+    u32 cramOffset;
+    u32 rowOffset[2];  // the character row's offset by vertical flip
+    u8 keys[2];        // by the name's special priority bit
+    u8 conditions[2];  // by the name's special colour-calculation bit
+    u64 shownBytes;
+    u32 nameStep;
+    // One-word names.
+    u32 lowMask, numberShift, numberOr, flips, paletteOr, pncn;
+};
+
+// groups 8-dot groups of whole character rows from map column c (a multiple
+// of 8) along one page, the first name at at.
+// Where needed is not null, groups whose dots are all hidden get no dots.
+template <int Mode, bool Char16, bool TwoWord>
+void cellRowRun(const RowRun& p, u32 at, u32 c, u32 groups, u32* __restrict colorOut, u8* __restrict keyOut,
+                u8* __restrict ccOut, const u8* needed)
+{
+    const u8* vram = p.vram;
+    const u32 vramMask = p.vramMask;
+    for (u32 g = 0; g < groups; ++g, c += 8, colorOut += 8, keyOut += 8, ccOut += 8) {
+        if (g && (!Char16 || (c & 8) == 0))
+            at = (at + p.nameStep) & vramMask;
+        if (needed) {
+            u64 any;
+            std::memcpy(&any, needed + 8 * g, 8);
+            if (!any) {
+                storeBytes8(keyOut, 0);
+                continue;
+            }
+        }
+        u32 charAddress, hflip, vflip, palette, specialPriority, specialCc;
+        if constexpr (TwoWord) {
+            const u32 raw = loadBe32(vram + (at & vramMask & ~3u));
+            charAddress = ((raw & 0x7FFF) * 32) & vramMask;
+            palette = ((raw >> 16) & 0x7F) << 4;
+            specialCc = (raw >> 28) & 1;
+            specialPriority = (raw >> 29) & 1;
+            hflip = (raw >> 30) & 1;
+            vflip = raw >> 31;
+        } else {
+            const u32 raw = loadBe16(vram + (at & vramMask & ~1u));
+            const u32 number = ((raw & p.lowMask) << p.numberShift) | p.numberOr;
+            charAddress = ((number & 0x7FFF) * 32) & vramMask;
+            hflip = (raw >> 10) & p.flips;
+            vflip = (raw >> 11) & p.flips;
+            palette = Mode == 0 ? (((raw >> 12) & 0xF) << 4) | p.paletteOr : ((raw >> 12) & 7) << 8;
+            specialCc = (p.pncn >> 8) & 1;
+            specialPriority = (p.pncn >> 9) & 1;
+        }
+        u32 rowAddress = charAddress + p.rowOffset[vflip];
+        if constexpr (Char16)
+            rowAddress += (((c >> 3) & 1) ^ hflip) << kCellShift<Mode>;
+        u64 bytes;
+        if constexpr (Mode == 0)
+            bytes = spreadNibbles(vram + (rowAddress & vramMask & ~3u));
+        else
+            bytes = loadDots8(vram + (rowAddress & vramMask & ~7u));
+        if (hflip)
+            bytes = __builtin_bswap64(bytes);
+        const u32 first = ((Mode == 1 ? (palette & 0x700) : palette) + p.cramOffset) & p.paletteMask;
+        if (first + (Mode == 0 ? 15 : 255) <= p.paletteMask) {
+            const u32* colors = p.palette + first;
+#pragma GCC unroll 8
+            for (u32 i = 0; i < 8; ++i)
+                colorOut[i] = colors[(bytes >> (8 * i)) & 0xFF];
+        } else {
+            // The code range wraps at the palette's end.
+            for (u32 i = 0; i < 8; ++i)
+                colorOut[i] = p.palette[(first + ((bytes >> (8 * i)) & 0xFF)) & p.paletteMask];
+        }
+        storeBytes8(keyOut, (nonZeroBytes(bytes) | p.shownBytes) * p.keys[specialPriority]);
+        storeBytes8(ccOut, 0x0101010101010101ull * p.conditions[specialCc]);
+    }
+}
+
 }  // namespace
 
 // The common case: a cell-mode layer at 1:1 without mosaic or vertical cell
-// scroll. The map row's addressing is worked out once per line, each
-// character row is located and read once, and its dots go out in a run.
+// scroll. The map row's addressing is worked out once per line and stepped
+// along it, each pattern name is decoded once, each character row is read
+// once, and its dots go out in a run.
 template <int Mode>
 void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
 {
@@ -311,13 +427,16 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
     const u32 layerPriority = layer.priority;
     const u32 pncn = layer.pncn;
     const NameDecoder decoder(layer, vramMask);
-    const u32 shownMask = shown ? ~0u : 0;
+    const u64 shownBytes = shown ? 0x0101010101010101ull : 0;
     const bool windowed = pass != m_passAll;
+    const bool runs = Mode <= 1 && priorityMode != 2 && ccMode < 2;
+    const u8* needed = runs ? neededDots(layer) : nullptr;
 
     // Name addressing along this map row.
     const u32 charShift = layer.charSize16 ? 4 : 3;
     const u32 perRowShift = 9 - charShift;
     const u32 nameShift = layer.twoWord ? 2 : 1;
+    const u32 nameStep = 1u << nameShift;
     const u32 planeWidthMask = (1u << map.planeShiftX) - 1;
     const u32 py = row & ((1u << map.planeShiftY) - 1);
     const u32 rowNames = (((py >> 9) << map.pagesAcrossShift) << (2 * perRowShift)) | (((py & 511) >> charShift) << perRowShift);
@@ -325,82 +444,96 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
     const u32 rowBase[2] = {map.plane[planeRow] + (rowNames << nameShift), map.plane[planeRow | 1] + (rowNames << nameShift)};
     const u32 planeShiftX = map.planeShiftX;
 
+    // The character row's offset by vertical flip, and the key and
+    // colour-calculation condition by the name's special bits.
+    u32 rowOffset[2];
+    u8 keys[2], conditions[2];
+    for (u32 i = 0; i < 2; ++i) {
+        const u32 dy = (row & charMask) ^ (i ? charMask : 0);
+        rowOffset[i] = (((dy >> 3) << 1) << kCellShift<Mode>) + ((dy & 7) << (kCellShift<Mode> - 3));
+        const u32 priority = dotPriority(priorityMode, layerPriority, i, table, 0);
+        keys[i] = priority ? static_cast<u8>((priority << 3) | record) : 0;
+        conditions[i] = ccMode == 1 ? static_cast<u8>(i) : 1;
+    }
+    const RowRun rowRun{vram,
+                        vramMask,
+                        palette,
+                        paletteMask,
+                        cramOffset,
+                        {rowOffset[0], rowOffset[1]},
+                        {keys[0], keys[1]},
+                        {conditions[0], conditions[1]},
+                        shownBytes,
+                        nameStep,
+                        decoder.lowMask,
+                        decoder.numberShift,
+                        decoder.numberOr,
+                        decoder.flips,
+                        decoder.paletteOr,
+                        pncn};
+
     u32* __restrict colorOut = out.color;
     u8* __restrict keyOut = out.key;
     u8* __restrict ccOut = out.cc;
     // The fraction of the scroll stays the same along the line.
     u32 col = static_cast<u32>(layer.xStart) >> 16;
     u32 cached = ~0u;
+    u32 address = 0;
+    u32 lastGroup = ~0u;
     PatternName name;
     u8 key = 0, cc = 0;
-    u32 base = 0;
+    u32 base = 0, nameRow = 0;
     u32 dots[8];
 
     for (u32 x = 0; x < width;) {
         const u32 c = col & widthMask;
-        const u32 px = c & planeWidthMask;
-        const u32 names = ((px >> 9) << (2 * perRowShift)) | ((px & 511) >> charShift);
-        const u32 address = (rowBase[(c >> planeShiftX) & 1] + (names << nameShift)) & vramMask;
-        if (address != cached) {
-            decoder.decode(vram, address, name, pncn);
-            cached = address;
-            const u32 priority = dotPriority(priorityMode, layerPriority, name.specialPriority, table, 0);
-            key = priority ? static_cast<u8>((priority << 3) | record) : 0;
-            cc = ccMode == 1 ? name.specialCc : 1;
-            base = (Mode == 1 ? (name.palette & 0x700) : Mode == 0 ? name.palette : 0) + cramOffset;
-        }
-        const u32 dx = (c & charMask) ^ (name.hflip ? charMask : 0);
-        const u32 dy = (row & charMask) ^ (name.vflip ? charMask : 0);
-        const u32 cell = ((dy >> 3) << 1) | (dx >> 3);
-        const u32 rowAddress = name.charAddress + (cell << kCellShift<Mode>) + ((dy & 7) << (kCellShift<Mode> - 3));
-        u32 run = 8 - (c & 7);
-        if (run > width - x)
-            run = width - x;
         if constexpr (Mode <= 1) {
-            if (run == 8 && priorityMode != 2 && ccMode < 2) {
-                // A whole character row: its dots in registers, flipped by
-                // reversing their order in the word.
-                u32 words[2];
-                if constexpr (Mode == 0) {
-                    u32 bits = loadBe32(vram + (rowAddress & vramMask & ~3u));
-                    if (name.hflip) {
-                        bits = __builtin_bswap32(bits);
-                        bits = ((bits >> 4) & 0x0F0F0F0F) | ((bits & 0x0F0F0F0F) << 4);
-                    }
-                    words[0] = bits;
-                } else {
-                    words[0] = loadBe32(vram + (rowAddress & vramMask & ~3u));
-                    words[1] = loadBe32(vram + ((rowAddress + 4) & vramMask & ~3u));
-                    if (name.hflip) {
-                        const u32 first = __builtin_bswap32(words[1]);
-                        words[1] = __builtin_bswap32(words[0]);
-                        words[0] = first;
-                    }
-                }
-                // The colours of this character's codes lie in one stretch of
-                // the palette unless the code range wraps at its end.
-                constexpr u32 kLastCode = Mode == 0 ? 15 : 255;
-                const u32 first = base & paletteMask;
-                const bool straight = first + kLastCode <= paletteMask;
-                const u32* colors = straight ? palette + first : palette;
-                const u32 codeBase = straight ? 0 : base;
-                const u32 codeMask = straight ? ~0u : paletteMask;
-                u32* __restrict colorRun = colorOut + x;
-                u8* __restrict keyRun = keyOut + x;
-                u8* __restrict ccRun = ccOut + x;
-#pragma GCC unroll 8
-                for (u32 i = 0; i < 8; ++i) {
-                    const u32 code = Mode == 0 ? (words[0] >> (28 - 4 * i)) & 15
-                                               : (words[i >> 2] >> (24 - 8 * (i & 3))) & 0xFF;
-                    colorRun[i] = colors[(codeBase + code) & codeMask];
-                    keyRun[i] = (code | shownMask) ? key : 0;
-                    ccRun[i] = cc;
-                }
-                x += 8;
-                col += 8;
+            if (runs && (c & 7) == 0 && width - x >= 8) {
+                // Whole character rows up to the page's edge.
+                u32 groups = (512 - (c & 511)) >> 3;
+                if (groups > (width - x) >> 3)
+                    groups = (width - x) >> 3;
+                const u32 px = c & planeWidthMask;
+                const u32 names = ((px >> 9) << (2 * perRowShift)) | ((px & 511) >> charShift);
+                const u32 at = (rowBase[(c >> planeShiftX) & 1] + (names << nameShift)) & vramMask;
+                auto run = [&]<bool Char16, bool TwoWord>() {
+                    cellRowRun<Mode, Char16, TwoWord>(rowRun, at, c, groups, colorOut + x, keyOut + x, ccOut + x,
+                                                      needed ? needed + x : nullptr);
+                };
+                if (layer.charSize16)
+                    layer.twoWord ? run.template operator()<true, true>() : run.template operator()<true, false>();
+                else
+                    layer.twoWord ? run.template operator()<false, true>() : run.template operator()<false, false>();
+                x += 8 * groups;
+                col += 8 * groups;
+                lastGroup = ~0u;
+                cached = ~0u;
                 continue;
             }
         }
+        if ((c >> 3) == lastGroup + 1 && (c & 511) >= 8) {
+            // The next 8 dots along a page: the next name, or the same one
+            // for the right half of a 16 x 16 character.
+            address = (address + ((c & charMask) < 8 ? nameStep : 0)) & vramMask;
+        } else {
+            const u32 px = c & planeWidthMask;
+            const u32 names = ((px >> 9) << (2 * perRowShift)) | ((px & 511) >> charShift);
+            address = (rowBase[(c >> planeShiftX) & 1] + (names << nameShift)) & vramMask;
+        }
+        lastGroup = c >> 3;
+        if (address != cached) {
+            decoder.decode(vram, address, name, pncn);
+            cached = address;
+            key = keys[name.specialPriority];
+            cc = conditions[name.specialCc];
+            base = (Mode == 1 ? (name.palette & 0x700) : Mode == 0 ? name.palette : 0) + cramOffset;
+            nameRow = name.charAddress + rowOffset[name.vflip];
+        }
+        const u32 dx = (c & charMask) ^ (name.hflip ? charMask : 0);
+        const u32 rowAddress = nameRow + ((dx >> 3) << kCellShift<Mode>);
+        u32 run = 8 - (c & 7);
+        if (run > width - x)
+            run = width - x;
         if constexpr (Mode == 0) {
             // Eight 4-bit dots in one word, the first in the top nibble.
             const u32 bits = loadBe32(vram + (rowAddress & vramMask & ~3u));

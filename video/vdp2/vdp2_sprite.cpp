@@ -22,7 +22,7 @@ struct SpriteDot {
 
 // Splits a dot by sprite type. Types 0-7 are 16-bit dots, 8-15 bytes.
 template <u32 Type>
-inline SpriteDot decodeSpriteDot(u32 d)
+constexpr SpriteDot decodeSpriteDot(u32 d)
 {
     SpriteDot s{0, 0, 0, 0};
     u32 shadowCode;
@@ -61,6 +61,7 @@ void VDP2::fetchSprite()
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     std::memset(extra.window, 0, sizeof extra.window);
     std::memset(extra.shadowClass, 0, sizeof extra.shadowClass);
+    m_spriteShadows = false;
     const FrameBufferInfo* frame = nullptr;
     if (m_sprite.active)
         frame = m_spriteFrame ? m_spriteFrame : m_vdp1 ? m_vdp1->getDisplayFrameBuffer() : nullptr;
@@ -173,33 +174,83 @@ void VDP2::fetchSpriteLine()
     const bool windowBits = s.windowEnable && Type >= 2 && Type <= 7;
     const u32 mixed = s.mixed ? 0x8000 : 0;
     const u32 cramOffset = s.cramOffset;
-    const u16* __restrict raw = m_spriteRaw;
+
+    // A dot's priority, ratio and colour-calculation bits sit above its
+    // colour code, so the line's settings make a table over those bits:
+    // key, ratio, condition and whether the dot is a direct colour.
+    constexpr u32 kShift = Type < 8 ? 9 : 6;
+    constexpr u32 kEntries = (Type < 8 ? 0x10000 : 0x100) >> kShift;
+    static_assert(kEntries <= sizeof m_spriteAttributes / sizeof m_spriteAttributes[0]);
+    constexpr u32 kCodeMask = decodeSpriteDot<Type>(0xFFFF).code;
+    constexpr u32 kShadowCode = kCodeMask - 1;
+    u32* attributes = m_spriteAttributes;
+    const u8 tableKey[2 + 8 + 8] = {static_cast<u8>(Type), static_cast<u8>(s.mixed), s.priorities[0], s.priorities[1],
+                                    s.priorities[2], s.priorities[3], s.priorities[4], s.priorities[5],
+                                    s.priorities[6], s.priorities[7], s.ratios[0], s.ratios[1], s.ratios[2],
+                                    s.ratios[3], s.ratios[4], s.ratios[5], s.ratios[6], s.ratios[7]};
+    const bool rebuild = std::memcmp(tableKey, m_spriteTableKey, sizeof tableKey) != 0;
+    std::memcpy(m_spriteTableKey, tableKey, sizeof tableKey);
+    for (u32 h = 0; rebuild && h < kEntries; ++h) {
+        const u32 d = h << kShift;
+        const SpriteDot dot = decodeSpriteDot<Type>(d);
+        const bool direct = (d & mixed) != 0;
+        const u8 flags = s.priorities[direct ? 0 : dot.priority];
+        const u32 key = (flags >> 1) ? ((flags >> 1) << 3) | kSpriteRecord : 0;
+        attributes[h] = key | u32{s.ratios[direct ? 0 : dot.ratio]} << 8 | u32(flags & 1) << 16 | u32{direct} << 24;
+    }
+
+    u16* __restrict raw = m_spriteRaw;
+    u32* __restrict found = m_spriteFound;
     u32* __restrict colorOut = out.color;
     u8* __restrict keyOut = out.key;
     u8* __restrict ccOut = out.cc;
     u8* __restrict ratioOut = extra.ratio;
     u8* __restrict classOut = extra.shadowClass;
     u8* __restrict windowOut = extra.window;
-    u8 priorities[8], ratios[8];
-    std::memcpy(priorities, s.priorities, 8);
-    std::memcpy(ratios, s.ratios, 8);
-    for (u32 i = 0; i < width; ++i) {
-        u32 d = raw[i];
-        if (windowBits) {
-            windowOut[i] = static_cast<u8>(d >> 15);
-            d &= 0x7FFF;
+    // First the lookups, a loop for each combination of mixed colour and MSB
+    // condition so it carries neither: the colour, and the attributes with
+    // the dot's own condition. Then the per-dot bits in a loop that
+    // vectorises.
+    auto lookUp = [&]<bool Mixed, bool MsbCc>() {
+        for (u32 i = 0; i < width; ++i) {
+            u32 d = raw[i];
+            if (windowBits) {
+                windowOut[i] = static_cast<u8>(d >> 15);
+                d &= 0x7FFF;
+                raw[i] = static_cast<u16>(d);
+            }
+            u32 e = attributes[(d >> kShift) & (kEntries - 1)];
+            const u32 direct = Mixed ? e >> 24 : 0;
+            const u32 index = ((d & kCodeMask) + cramOffset) & paletteMask;
+            const u32 fromPalette = palette[index];
+            colorOut[i] = Mixed && direct ? rgb555(d) : fromPalette;
+            if constexpr (MsbCc)
+                e = (e & ~0xFF0000u) | (msbs[index] | direct) << 16;
+            found[i] = e;
         }
-        const SpriteDot dot = decodeSpriteDot<Type>(d);
-        const bool direct = (d & mixed) != 0;
-        const u32 index = (dot.code + cramOffset) & paletteMask;
-        colorOut[i] = direct ? rgb555(d) : palette[index];
-        const u8 flags = priorities[direct ? 0 : dot.priority];
-        ratioOut[i] = ratios[direct ? 0 : dot.ratio];
-        classOut[i] = direct ? 0 : dot.shadowClass;
-        ccOut[i] = msbCc ? (direct ? 1 : msbs[index]) : (flags & 1);
-        const u8 key = static_cast<u8>(((flags >> 1) << 3) | kSpriteRecord);
-        keyOut[i] = (d && (flags >> 1)) ? key : 0;
+    };
+    if (mixed)
+        msbCc ? lookUp.template operator()<true, true>() : lookUp.template operator()<true, false>();
+    else
+        msbCc ? lookUp.template operator()<false, true>() : lookUp.template operator()<false, false>();
+    u8 shadows = 0;
+    for (u32 i = 0; i < width; ++i) {
+        const u32 d = raw[i];
+        const u32 e = found[i];
+        const u32 code = d & kCodeMask;
+        // Types 2-7: a set MSB marks a shadowed dot, 0x8000 alone a transparent shadow.
+        u32 msbClass = 0;
+        if constexpr (Type >= 2 && Type <= 7)
+            msbClass = (d >> 15) * (3 - (d == 0x8000));
+        // Direct-colour dots have no shadow class.
+        const u8 shadowClass = static_cast<u8>((code == kShadowCode ? 1 : msbClass) & ((e >> 24) - 1));
+        classOut[i] = shadowClass;
+        shadows |= shadowClass;
+        ratioOut[i] = static_cast<u8>(e >> 8);
+        ccOut[i] = static_cast<u8>((e >> 16) & 1);
+        keyOut[i] = static_cast<u8>(e) & static_cast<u8>(-static_cast<u8>(d != 0));
     }
+    m_spriteShadows = shadows != 0;
 }
 
 void VDP2::fetchExternal(Layer& layer)

@@ -120,6 +120,33 @@ TEST_F(Vdp2ComposeTest, SpriteShadowsPriorityTiesAndRotatedCoordinates)
     EXPECT_EQ(s.pixel(319, 100), host(kBlue));
 }
 
+TEST_F(Vdp2ComposeTest, ByteSpriteDotsTakeTheirPriorityRegisters)
+{
+    solidLayer(0, 1, 3);
+    setColor(1, kGreen);
+    setColor(0x85, kBlue);
+    setColor(0xC5, kWhite);
+    std::vector<u8> buffer(VDP1::kFrameBufferSize);
+    buffer[0] = 0x05, buffer[1] = 0x85, buffer[2] = 0xC5;
+    FrameBufferInfo frame;
+    frame.pixels = buffer.data();
+    frame.eightBit = 1;
+    s.sys->vdp2().setSpriteFrame(&frame);
+    s.reg(VDP2::SPCTL, 0x000C);  // type 12: priority bit 7
+    s.reg(VDP2::PRISA, 0x0500);  // register 0 hidden, register 1 over NBG0
+    s.runField();
+    EXPECT_EQ(s.pixel(0, 0), host(kGreen));
+    EXPECT_EQ(s.pixel(1, 0), host(kBlue));
+    EXPECT_EQ(s.pixel(2, 0), host(kWhite));
+
+    s.reg(VDP2::SPCTL, 0x000E);  // type 14: priority bits 6 and 7
+    s.reg(VDP2::PRISB, 0x0600);  // register 2 hidden, register 3 over NBG0
+    s.runField();
+    EXPECT_EQ(s.pixel(0, 0), host(kGreen));
+    EXPECT_EQ(s.pixel(1, 0), host(kGreen));
+    EXPECT_EQ(s.pixel(2, 0), host(kWhite));
+}
+
 TEST_F(Vdp2ComposeTest, WindowsHideOnlyWhatAnEnabledWindowCovers)
 {
     solidLayer(0, 1, 2);
