@@ -114,6 +114,10 @@ private:
     // The save named at R5 on the device in R4: its first block, or 0 with
     // the status of the failed check or NOT_FOUND.
     u32 findNamedSave(SH2& cpu, bool writing, BupName& name, BUP*& device, u32& status);
+    // Runs visit on the unbroken save R4/R5 name and answers its status; the
+    // save's first block goes to first (0 when there is none).
+    template <class F>
+    u32 visitNamedSave(SH2& cpu, BupName& name, u32& first, F&& visit);
     void bupInit(SH2& cpu);
     void bupSelPart(SH2& cpu);
     void bupFormat(SH2& cpu);

@@ -257,33 +257,42 @@ void BIOS::bupWrite(SH2& cpu)
     returnToCaller(cpu);
 }
 
+template <class F>
+u32 BIOS::visitNamedSave(SH2& cpu, BupName& name, u32& first, F&& visit)
+{
+    BUP* device = nullptr;
+    u32 status = kBupSuccess;
+    first = findNamedSave(cpu, false, name, device, status);
+    if (!first)
+        return status;
+    const Record record(*device, first);
+    return record.broken ? static_cast<u32>(kBupBroken) : static_cast<u32>(visit(record));
+}
+
 void BIOS::bupRead(SH2& cpu)
 {
     const s32 number = static_cast<s32>(cpu.r(4));
     const u32 nameAddress = cpu.r(5);
     const u32 destination = cpu.r(6);
     BupName name;
-    BUP* device = nullptr;
-    u32 status = kBupSuccess;
-    const u32 first = findNamedSave(cpu, false, name, device, status);
-    if (first) {
-        const Record record(*device, first);
-        if (record.broken) {
-            status = kBupBroken;
-        } else {
-            u32 to = destination;
-            record.forEachDataByte([&](u8 byte) { write8(to++, byte); });
-            cpu.setR(0, kBupSuccess);
-            logDebug(1,
-                     "%s: BUP_Read [CA: %08X, device: %d, nameAddr: %08X(%s), dataAddr: %08X, BN: %04X, datasize: "
-                     "%08X, status: %s]",
-                     cpu.name().c_str(), cpu.pr() - 4, number, nameAddress, name.text().c_str(), destination, first,
-                     record.size, statusName(kBupSuccess));
-            returnToCaller(cpu);
-            return;
-        }
-    }
+    u32 first = 0;
+    u32 size = 0;
+    const u32 status = visitNamedSave(cpu, name, first, [&](const Record& record) {
+        u32 to = destination;
+        record.forEachDataByte([&](u8 byte) { write8(to++, byte); });
+        size = record.size;
+        return kBupSuccess;
+    });
     cpu.setR(0, status);
+    if (status == kBupSuccess) {
+        logDebug(1,
+                 "%s: BUP_Read [CA: %08X, device: %d, nameAddr: %08X(%s), dataAddr: %08X, BN: %04X, datasize: "
+                 "%08X, status: %s]",
+                 cpu.name().c_str(), cpu.pr() - 4, number, nameAddress, name.text().c_str(), destination, first, size,
+                 statusName(kBupSuccess));
+        returnToCaller(cpu);
+        return;
+    }
     logWarning(1, "%s: BUP_Read [CA: %08X, device: %d, nameAddr: %08X(%s), dataAddr: %08X, status: %s]",
                cpu.name().c_str(), cpu.pr() - 4, number, nameAddress, name.text().c_str(), destination,
                statusName(status));
@@ -371,20 +380,13 @@ void BIOS::bupVerify(SH2& cpu)
     const u32 nameAddress = cpu.r(5);
     const u32 data = cpu.r(6);
     BupName name;
-    BUP* device = nullptr;
-    u32 status = kBupSuccess;
-    const u32 first = findNamedSave(cpu, false, name, device, status);
-    if (first) {
-        const Record record(*device, first);
-        if (record.broken) {
-            status = kBupBroken;
-        } else {
-            u32 from = data;
-            bool same = true;
-            record.forEachDataByte([&](u8 byte) { same = same && read8(from++) == byte; });
-            status = same ? kBupSuccess : kBupNoMatch;
-        }
-    }
+    u32 first = 0;
+    const u32 status = visitNamedSave(cpu, name, first, [&](const Record& record) {
+        u32 from = data;
+        bool same = true;
+        record.forEachDataByte([&](u8 byte) { same = same && read8(from++) == byte; });
+        return same ? kBupSuccess : kBupNoMatch;
+    });
     cpu.setR(0, status);
     if (status == kBupSuccess)
         logDebug(1, "%s: BUP_Verify [CA: %08X, device: %d, nameAddr: %08X(%s), dataAddr: %08X, status: %s]",
