@@ -333,6 +333,8 @@ private:
     const u8* neededDots(const Layer& layer);
     void composeNormal(u32 x0, u32 count, u32* row);
     void selectLayers(u32 x0, u32 end);
+    bool composePacked(u32 x0, u32 count, u32* row);
+    u32 shadowedDot(u32 x, u32 calc, u8 ccPass) const;
     void composeHighResolution(u32 x0, u32 count, u32* row, u32 y);
     u32 blend(u32 top, u32 topRecord, u32 other, u32 otherRecord, u32 x) const;
     u32 mix(u32 row, u32 a, u32 b, u32 c) const;
@@ -425,8 +427,14 @@ private:
     u32 m_fetchedCount = 0;
     u8 m_coverDepth = 0;
     u8 m_needed[vdp2::kMaxLineDots];
+    // The cell fetch's scratch: dot codes, and each group's palette base
+    // and place on the line.
+    u8 m_runCodes[vdp2::kMaxLineDots];
+    u32 m_runBase[vdp2::kMaxLineDots / 8], m_runAt[vdp2::kMaxLineDots / 8], m_runRow[vdp2::kMaxLineDots / 8];
+    u8 m_runFlags[vdp2::kMaxLineDots / 8];
     // The compositor's colour pairs and weights for a line.
-    u32 m_blendTop[vdp2::kMaxLineDots], m_blendOther[vdp2::kMaxLineDots], m_blendWeight[vdp2::kMaxLineDots];
+    u32 m_blendTop[vdp2::kMaxLineDots], m_blendOther[vdp2::kMaxLineDots], m_blendWeight[vdp2::kMaxLineDots],
+        m_blendRatio[vdp2::kMaxLineDots];
 
     // Colour RAM decoded for the dot loops, and the colour RAM it was
     // decoded from: compared before every line, so no write path is missed.

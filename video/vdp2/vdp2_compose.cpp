@@ -7,6 +7,7 @@
 #include "core/shared_state.h"
 #include "video/color_tables.h"
 #include "video/vdp2/vdp2.h"
+#include "video/vdp2/vdp2_simd.h"
 
 using namespace vdp2;
 
@@ -24,6 +25,7 @@ constexpr u32 kMixRows[4][6] = {
 constexpr u32 kCalcNone = 0, kCalcAdd = 1, kCalcTopRatio = 2, kCalcSecondRatio = 3;
 
 constexpr u8 kNoDots[kMaxLineDots] = {};
+constexpr u8 kConstantRatio[kMaxLineDots] = {};
 
 u32 halve(u32 c)
 {
@@ -44,6 +46,239 @@ void raiseBelow(u8* __restrict out, const u8* __restrict k, const u8* __restrict
         const u8 v = k[x] < above[x] ? k[x] : 0;
         out[x] = out[x] > v ? out[x] : v;
     }
+}
+
+// The compositor's fast path keeps each dot as one word: its key in bits
+// 30-25, its colour-calculation condition in bit 24 and its colour below, so
+// the two highest dots of a pixel are the two largest words. With AVX2 the
+// per-layer loop runs eight dots an instruction.
+struct PackedLayer {
+    const u8* key;
+    const u8* cc;
+    const u32* color;
+    const u8* ratio;  // per-dot ratios (the sprite), else null
+    u32 ccEnable;     // 0 or 1
+    u32 constantRatio;
+};
+
+inline u32 packDot(u8 key, u8 cc, u32 enable, u32 color)
+{
+    return (u32{key} << 25) | (u32{static_cast<u8>(cc & enable)} << 24) | (color & 0xFFFFFF);
+}
+
+// Folds one layer into the line's two highest words. With follow 1 the
+// ratio of the top place's layer goes along, with 2 those of both places.
+[[gnu::always_inline]] inline void foldPackedBody(const PackedLayer& layer, u32 count, u32* __restrict first,
+                                                   u32* __restrict second, u32* __restrict firstRatio,
+                                                   u32* __restrict secondRatio, u32 follow)
+{
+    const u8* __restrict key = layer.key;
+    const u8* __restrict cc = layer.cc;
+    const u32* __restrict color = layer.color;
+    const u32 enable = layer.ccEnable;
+    if (follow == 0) {
+        for (u32 x = 0; x < count; ++x) {
+            const u32 w = packDot(key[x], cc[x], enable, color[x]);
+            const u32 f = first[x];
+            const u32 below = f < w ? f : w;
+            second[x] = second[x] > below ? second[x] : below;
+            first[x] = f > w ? f : w;
+        }
+        return;
+    }
+    const u8* __restrict dotRatio = layer.ratio ? layer.ratio : kConstantRatio;
+    const u32 constant = layer.ratio ? 0 : layer.constantRatio;
+    // Masks rather than branches, and signed compares: words stay below 2^31.
+    for (u32 x = 0; x < count; ++x) {
+        const s32 w = static_cast<s32>(packDot(key[x], cc[x], enable, color[x]));
+        const u32 r = dotRatio[x] | constant;
+        const s32 f = static_cast<s32>(first[x]), s = static_cast<s32>(second[x]);
+        const u32 top = 0u - static_cast<u32>(w > f);
+        const u32 next = 0u - static_cast<u32>(w > s);
+        const u32 r1 = firstRatio[x];
+        if (follow == 2)
+            secondRatio[x] = (r1 & top) | (((r & next) | (secondRatio[x] & ~next)) & ~top);
+        firstRatio[x] = (r & top) | (r1 & ~top);
+        const u32 below = static_cast<u32>(f < w ? f : w);
+        second[x] = static_cast<u32>(s) > below ? static_cast<u32>(s) : below;
+        first[x] = static_cast<u32>(f > w ? f : w);
+    }
+}
+
+// Blends the two highest words of each dot into the line: additive, by the
+// ratio each dot's place gave, or not at all (calc 0).
+[[gnu::always_inline]] inline void blendPackedBody(u32 count, u32 calc, const u32* __restrict first,
+                                                    const u32* __restrict second, const u32* __restrict ratios,
+                                                    const u8* __restrict ccPass, u32* __restrict out)
+{
+    if (calc == 0) {
+        for (u32 x = 0; x < count; ++x)
+            out[x] = first[x] & 0xFFFFFF;
+        return;
+    }
+    if (calc == 1) {
+        for (u32 x = 0; x < count; ++x) {
+            const u32 apply = (first[x] >> 24) & ccPass[x] & 1;
+            const u32 f = first[x], s = second[x] & (0u - apply);
+            u32 rb = (f & 0xFF00FF) + (s & 0xFF00FF);
+            u32 g = (f & 0x00FF00) + (s & 0x00FF00);
+            rb |= ((rb & 0x01000100) >> 8) * 0xFF;
+            g |= ((g & 0x00010000) >> 8) * 0xFF;
+            out[x] = (rb & 0xFF00FF) | (g & 0x00FF00);
+        }
+        return;
+    }
+    for (u32 x = 0; x < count; ++x) {
+        const u32 apply = (first[x] >> 24) & ccPass[x] & 1;
+        const u32 w = (ratios[x] + 1) & (0u - apply);
+        const u32 f = first[x], s = second[x];
+        // Each side weighed on its own, as the hardware does; red and blue
+        // share one multiply, 16 bits apart, since 255 * 32 fits.
+        const u32 fromTop = ((((f & 0xFF00FF) * (32 - w)) >> 5) & 0xFF00FF) | ((((f & 0x00FF00) * (32 - w)) >> 5) & 0x00FF00);
+        const u32 fromOther = ((((s & 0xFF00FF) * w) >> 5) & 0xFF00FF) | ((((s & 0x00FF00) * w) >> 5) & 0x00FF00);
+        out[x] = fromTop + fromOther;
+    }
+}
+
+void foldPackedPlain(const PackedLayer& layer, u32 count, u32* first, u32* second, u32* firstRatio, u32* secondRatio,
+                     u32 follow)
+{
+    foldPackedBody(layer, count, first, second, firstRatio, secondRatio, follow);
+}
+
+void blendPackedPlain(u32 count, u32 calc, const u32* first, const u32* second, const u32* ratios, const u8* ccPass,
+                      u32* out)
+{
+    blendPackedBody(count, calc, first, second, ratios, ccPass, out);
+}
+
+#if KEST_X86
+__attribute__((target("avx2"))) inline __m256i loadBytes8(const u8* p)
+{
+    return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
+
+__attribute__((target("avx2"))) inline __m256i load8(const u32* p)
+{
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+__attribute__((target("avx2"))) inline void store8(u32* p, __m256i v)
+{
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
+template <u32 Follow, bool DotRatio>
+__attribute__((target("avx2"))) inline u32 foldPackedAvx2Loop(const PackedLayer& layer, u32 count,
+                                                              u32* __restrict first, u32* __restrict second,
+                                                              u32* __restrict firstRatio, u32* __restrict secondRatio)
+{
+    const u8* __restrict keys = layer.key;
+    const u8* __restrict conditions = layer.cc;
+    const u32* __restrict colors = layer.color;
+    const u8* __restrict ratios = layer.ratio;
+    const __m256i colorMask = _mm256_set1_epi32(0xFFFFFF);
+    const __m256i enable = _mm256_set1_epi32(static_cast<int>(layer.ccEnable));
+    const __m256i constant = _mm256_set1_epi32(static_cast<int>(layer.constantRatio));
+    u32 x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const __m256i key = _mm256_slli_epi32(loadBytes8(keys + x), 25);
+        const __m256i cc = _mm256_slli_epi32(_mm256_and_si256(loadBytes8(conditions + x), enable), 24);
+        const __m256i color = _mm256_and_si256(load8(colors + x), colorMask);
+        const __m256i w = _mm256_or_si256(_mm256_or_si256(key, cc), color);
+        const __m256i f = load8(first + x), s = load8(second + x);
+        if constexpr (Follow != 0) {
+            const __m256i r = DotRatio ? loadBytes8(ratios + x) : constant;
+            const __m256i top = _mm256_cmpgt_epi32(w, f);
+            const __m256i r1 = load8(firstRatio + x);
+            if constexpr (Follow == 2) {
+                const __m256i r2 = _mm256_blendv_epi8(load8(secondRatio + x), r, _mm256_cmpgt_epi32(w, s));
+                store8(secondRatio + x, _mm256_blendv_epi8(r2, r1, top));
+            }
+            store8(firstRatio + x, _mm256_blendv_epi8(r1, r, top));
+        }
+        store8(second + x, _mm256_max_epu32(s, _mm256_min_epu32(f, w)));
+        store8(first + x, _mm256_max_epu32(f, w));
+    }
+    return x;
+}
+
+__attribute__((target("avx2"))) void foldPackedAvx2(const PackedLayer& layer, u32 count, u32* first, u32* second,
+                                                    u32* firstRatio, u32* secondRatio, u32 follow)
+{
+    u32 x;
+    const bool dotRatio = layer.ratio != nullptr;
+    if (follow == 0)
+        x = foldPackedAvx2Loop<0, false>(layer, count, first, second, firstRatio, secondRatio);
+    else if (follow == 1)
+        x = dotRatio ? foldPackedAvx2Loop<1, true>(layer, count, first, second, firstRatio, secondRatio)
+                     : foldPackedAvx2Loop<1, false>(layer, count, first, second, firstRatio, secondRatio);
+    else
+        x = dotRatio ? foldPackedAvx2Loop<2, true>(layer, count, first, second, firstRatio, secondRatio)
+                     : foldPackedAvx2Loop<2, false>(layer, count, first, second, firstRatio, secondRatio);
+    if (x < count) {
+        const PackedLayer rest{layer.key + x, layer.cc + x, layer.color + x, layer.ratio ? layer.ratio + x : nullptr,
+                               layer.ccEnable, layer.constantRatio};
+        foldPackedBody(rest, count - x, first + x, second + x, firstRatio + x, secondRatio + x, follow);
+    }
+}
+
+__attribute__((target("avx2"))) void blendPackedAvx2(u32 count, u32 calc, const u32* first, const u32* second,
+                                                     const u32* ratios, const u8* ccPass, u32* out)
+{
+    blendPackedBody(count, calc, first, second, ratios, ccPass, out);
+}
+#endif
+
+// Takes one from each count (down to 0) where a nearer layer's key is above key.
+[[gnu::always_inline]] inline void countCoverBody(u8* __restrict count, const u8* __restrict nearer, u8 key, u32 width)
+{
+    for (u32 x = 0; x < width; ++x) {
+        const u8 covered = nearer[x] > key ? 1 : 0;
+        const u8 c = count[x];
+        count[x] = static_cast<u8>((c > covered ? c : covered) - covered);
+    }
+}
+
+void countCoverPlain(u8* count, const u8* nearer, u8 key, u32 width)
+{
+    countCoverBody(count, nearer, key, width);
+}
+
+#if KEST_X86
+__attribute__((target("avx2"))) void countCoverAvx2(u8* count, const u8* nearer, u8 key, u32 width)
+{
+    countCoverBody(count, nearer, key, width);
+}
+#endif
+
+void countCover(u8* count, const u8* nearer, u8 key, u32 width)
+{
+#if KEST_X86
+    if (fastPaths.avx2)
+        return countCoverAvx2(count, nearer, key, width);
+#endif
+    countCoverPlain(count, nearer, key, width);
+}
+
+void foldPacked(const PackedLayer& layer, u32 count, u32* first, u32* second, u32* firstRatio, u32* secondRatio,
+                u32 follow)
+{
+#if KEST_X86
+    if (fastPaths.avx2)
+        return foldPackedAvx2(layer, count, first, second, firstRatio, secondRatio, follow);
+#endif
+    foldPackedPlain(layer, count, first, second, firstRatio, secondRatio, follow);
+}
+
+void blendPacked(u32 count, u32 calc, const u32* first, const u32* second, const u32* ratios, const u8* ccPass,
+                 u32* out)
+{
+#if KEST_X86
+    if (fastPaths.avx2)
+        return blendPackedAvx2(count, calc, first, second, ratios, ccPass, out);
+#endif
+    blendPackedPlain(count, calc, first, second, ratios, ccPass, out);
 }
 
 }  // namespace
@@ -154,13 +389,8 @@ const u8* VDP2::neededDots(const Layer& layer)
     // Counted down from the depth: a dot is needed while its count is above 0.
     u8* __restrict count = m_needed;
     std::memset(count, m_coverDepth, width);
-    for (u32 i = 0; i < m_fetchedCount; ++i) {
-        const u8* __restrict nearer = m_fetched[i];
-        for (u32 x = 0; x < width; ++x) {
-            const u8 covered = nearer[x] > key ? 1 : 0;
-            count[x] = static_cast<u8>(count[x] - (count[x] ? covered : 0));
-        }
-    }
+    for (u32 i = 0; i < m_fetchedCount; ++i)
+        countCover(count, m_fetched[i], key, width);
     return count;
 }
 
@@ -280,8 +510,123 @@ void VDP2::selectLayers(u32 x0, u32 end)
     }
 }
 
+// The common line: no extended calculation or effect targets. False when
+// the line needs the general compositor.
+bool VDP2::composePacked(u32 x0, u32 count, u32* row)
+{
+    if (m_effectMode != 0 || !fastPaths.packedCompositor)
+        return false;
+    bool anyCc = false, anyOffset = false;
+    for (const LayerOutput& out : m_outputs) {
+        if (out.effectTarget)
+            return false;
+        anyCc |= out.ccEnable != 0;
+        anyOffset |= (out.offset[0] | out.offset[1] | out.offset[2]) != 0;
+    }
+    const u32 calc = !anyCc ? 0 : (m_ccMode & 1) ? 1 : m_ccMode == 0 ? 2 : 3;
+    const u32 follow = calc < 2 ? 0 : calc - 1;
+    u32* first = m_blendTop + x0;
+    u32* second = m_blendOther + x0;
+    u32* firstRatio = m_blendWeight + x0;
+    u32* secondRatio = m_blendRatio + x0;
+    const LayerOutput& back = m_outputs[kBackRecord];
+    const u32 backWord = packDot((kBackRecord), 1, back.ccEnable ? 1 : 0, back.color);
+    std::fill_n(first, count, backWord);
+    std::fill_n(second, count, backWord);
+    if (follow) {
+        std::fill_n(firstRatio, count, back.ratio);
+        std::fill_n(secondRatio, count, back.ratio);
+    }
+    auto fold = [&](u32 record, const u8* ratio) {
+        const LayerOutput& out = m_outputs[record];
+        const PackedLayer layer{m_dots[record].key + x0, m_dots[record].cc + x0, m_dots[record].color + x0,
+                                ratio ? ratio + x0 : nullptr, out.ccEnable ? 1u : 0u, out.ratio};
+        foldPacked(layer, count, first, second, firstRatio, secondRatio, follow);
+    };
+    if (m_sprite.active)
+        fold(kSpriteRecord, m_spriteDots.ratio);
+    for (const Layer* layer : m_layers) {
+        if (layer->active)
+            fold(layer->record, nullptr);
+    }
+    const u8* ccPass = m_ccPassAll ? m_passAll : m_ccPass;
+    u32* out = row + x0;
+    blendPacked(count, calc == 0 ? 0 : calc == 1 ? 1 : 2, first, second, follow == 2 ? secondRatio : firstRatio,
+                ccPass + x0, out);
+    if (anyOffset) {
+        for (u32 i = 0; i < count; ++i)
+            out[i] = applyOffset(out[i], m_outputs[(first[i] >> 25) & 7]);
+    }
+    // Sprite shadows move the top down a place: the few dots under one are
+    // worked out on their own.
+    if (m_spriteShadows) {
+        for (u32 i = 0; i < count; ++i) {
+            if (m_spriteDots.shadowClass[x0 + i] && ((first[i] >> 25) & 7) == kSpriteRecord)
+                out[i] = shadowedDot(x0 + i, calc, ccPass[x0 + i]);
+        }
+    }
+    return true;
+}
+
+// A dot whose top is a sprite shadow, on a line composePacked takes.
+u32 VDP2::shadowedDot(u32 x, u32 calc, u8 ccPass) const
+{
+    // The three highest keys, the back screen's below every visible one.
+    u32 keys[3] = {kBackRecord, kBackRecord, kBackRecord};
+    auto place = [&](u32 key) {
+        if (key > keys[0])
+            keys[2] = keys[1], keys[1] = keys[0], keys[0] = key;
+        else if (key > keys[1])
+            keys[2] = keys[1], keys[1] = key;
+        else if (key > keys[2])
+            keys[2] = key;
+    };
+    if (m_sprite.active)
+        place(m_dots[kSpriteRecord].key[x]);
+    for (const Layer* layer : m_layers) {
+        if (layer->active)
+            place(m_dots[layer->record].key[x]);
+    }
+    u32 t = keys[0] & 7, s = keys[1] & 7;
+    const u32 third = keys[2] & 7;
+    bool halved = true;
+    switch (m_spriteDots.shadowClass[x]) {
+    case 1:
+        halved = m_outputs[s].shadow != 0;
+        if (halved)
+            t = s, s = third;
+        break;
+    case 2:
+        halved = m_shadowSelect && m_outputs[s].shadow;
+        t = s, s = third;
+        break;
+    default:
+        break;
+    }
+    auto colorOf = [&](u32 r) { return r == kBackRecord ? m_outputs[kBackRecord].color : m_dots[r].color[x]; };
+    auto conditionOf = [&](u32 r) -> u32 {
+        if (!m_outputs[r].ccEnable)
+            return 0;
+        return r == kBackRecord ? 1 : m_dots[r].cc[x];
+    };
+    u32 color = colorOf(t);
+    if (calc && (conditionOf(t) & ccPass)) {
+        const u32 other = colorOf(s);
+        if (calc == 1) {
+            color = addSaturated(color, other);
+        } else {
+            const u32 r = ratioOf(calc == 2 ? t : s, x);
+            color = weigh(color, 31 - r) + weigh(other, r + 1);
+        }
+    }
+    color = applyOffset(color, m_outputs[t]);
+    return halved ? halve(color) : color;
+}
+
 void VDP2::composeNormal(u32 x0, u32 count, u32* row)
 {
+    if (composePacked(x0, count, row))
+        return;
     const u32 end = x0 + count;
     selectLayers(x0, end);
     for (u32 x = x0; x < end; ++x) {

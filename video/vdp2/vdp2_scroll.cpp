@@ -5,6 +5,7 @@
 
 #include "video/vdp2/vdp2.h"
 #include "video/vdp2/vdp2_fetch.h"
+#include "video/vdp2/vdp2_simd.h"
 
 using namespace vdp2;
 
@@ -317,6 +318,48 @@ inline u64 nonZeroBytes(u64 v)
     return ((((v & kLow7) + kLow7) | v) >> 7) & 0x0101010101010101ull;
 }
 
+// The colours of fetched 8-dot groups: codes[8 f + i] is dot i of group f,
+// which starts at at[f] on the line and takes its colours from base[f].
+void lookUpGroupsScalar(const u8* __restrict codes, const u32* __restrict base, const u32* __restrict at, u32 groups,
+                        const u32* __restrict palette, u32 mask, u32* __restrict out)
+{
+    for (u32 f = 0; f < groups; ++f) {
+        u32* __restrict dots = out + at[f];
+        const u8* __restrict code = codes + 8 * f;
+        const u32 first = base[f];
+#pragma GCC unroll 8
+        for (u32 i = 0; i < 8; ++i)
+            dots[i] = palette[(first + code[i]) & mask];
+    }
+}
+
+#if KEST_X86
+// The same with AVX2, whose gathers look eight colours up at once.
+__attribute__((target("avx2"))) void lookUpGroupsAvx2(const u8* __restrict codes, const u32* __restrict base,
+                                                      const u32* __restrict at, u32 groups,
+                                                      const u32* __restrict palette, u32 mask, u32* __restrict out)
+{
+    const __m256i masks = _mm256_set1_epi32(static_cast<int>(mask));
+    for (u32 f = 0; f < groups; ++f) {
+        const __m256i code = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(codes + 8 * f)));
+        const __m256i index = _mm256_and_si256(_mm256_add_epi32(code, _mm256_set1_epi32(static_cast<int>(base[f]))), masks);
+        const __m256i colors = _mm256_i32gather_epi32(reinterpret_cast<const int*>(palette), index, 4);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + at[f]), colors);
+    }
+}
+#endif
+
+void lookUpGroups(const u8* codes, const u32* base, const u32* at, u32 groups, const u32* palette, u32 mask, u32* out)
+{
+#if KEST_X86
+    if (vdp2::fastPaths.avx2) {
+        lookUpGroupsAvx2(codes, base, at, groups, palette, mask, out);
+        return;
+    }
+#endif
+    lookUpGroupsScalar(codes, base, at, groups, palette, mask, out);
+}
+
 // What a run of whole character rows needs, worked out once per line.
 struct RowRun {
     const u8* vram;
@@ -331,25 +374,41 @@ struct RowRun {
     u32 nameStep;
     // One-word names.
     u32 lowMask, numberShift, numberOr, flips, paletteOr, pncn;
+    // Scratch for the colour pass: each fetched group's dot codes and
+    // palette base.
+    u8* codes;
+    u32* groupBase;
+    u32* groupAt;
+    u32* groupRow;
+    u8* groupFlags;
 };
 
 // groups 8-dot groups of whole character rows from map column c (a multiple
-// of 8) along one page, the first name at at.
-// Where needed is not null, groups whose dots are all hidden get no dots.
+// of 8) along one page, the first name at at. Where needed is not null,
+// groups whose dots are all hidden get no dots.
+// Two passes: the names and character rows first, in a short loop that keeps
+// many of VRAM's scattered reads in flight, then the colour look-ups.
 template <int Mode, bool Char16, bool TwoWord>
 void cellRowRun(const RowRun& p, u32 at, u32 c, u32 groups, u32* __restrict colorOut, u8* __restrict keyOut,
                 u8* __restrict ccOut, const u8* needed)
 {
     const u8* vram = p.vram;
     const u32 vramMask = p.vramMask;
-    for (u32 g = 0; g < groups; ++g, c += 8, colorOut += 8, keyOut += 8, ccOut += 8) {
+    u8* __restrict codes = p.codes;
+    u32* __restrict groupBase = p.groupBase;
+    u32* __restrict groupAt = p.groupAt;
+    u32* __restrict groupRow = p.groupRow;
+    u8* __restrict groupFlags = p.groupFlags;
+    u32 fetched = 0;
+    // The names, each character row's address asked of the cache at once.
+    for (u32 g = 0; g < groups; ++g, c += 8) {
         if (g && (!Char16 || (c & 8) == 0))
             at = (at + p.nameStep) & vramMask;
         if (needed) {
             u64 any;
             std::memcpy(&any, needed + 8 * g, 8);
             if (!any) {
-                storeBytes8(keyOut, 0);
+                storeBytes8(keyOut + 8 * g, 0);
                 continue;
             }
         }
@@ -375,27 +434,29 @@ void cellRowRun(const RowRun& p, u32 at, u32 c, u32 groups, u32* __restrict colo
         u32 rowAddress = charAddress + p.rowOffset[vflip];
         if constexpr (Char16)
             rowAddress += (((c >> 3) & 1) ^ hflip) << kCellShift<Mode>;
+        rowAddress &= vramMask & (Mode == 0 ? ~3u : ~7u);
+        __builtin_prefetch(vram + rowAddress);
+        groupRow[fetched] = rowAddress;
+        groupFlags[fetched] = static_cast<u8>(hflip | p.keys[specialPriority] << 1);
+        groupBase[fetched] = ((Mode == 1 ? (palette & 0x700) : palette) + p.cramOffset) |
+                             p.conditions[specialCc] << 16;
+        groupAt[fetched++] = 8 * g;
+    }
+    // The character rows' dots, keys and conditions.
+    for (u32 f = 0; f < fetched; ++f) {
         u64 bytes;
         if constexpr (Mode == 0)
-            bytes = spreadNibbles(vram + (rowAddress & vramMask & ~3u));
+            bytes = spreadNibbles(vram + groupRow[f]);
         else
-            bytes = loadDots8(vram + (rowAddress & vramMask & ~7u));
-        if (hflip)
-            bytes = __builtin_bswap64(bytes);
-        const u32 first = ((Mode == 1 ? (palette & 0x700) : palette) + p.cramOffset) & p.paletteMask;
-        if (first + (Mode == 0 ? 15 : 255) <= p.paletteMask) {
-            const u32* colors = p.palette + first;
-#pragma GCC unroll 8
-            for (u32 i = 0; i < 8; ++i)
-                colorOut[i] = colors[(bytes >> (8 * i)) & 0xFF];
-        } else {
-            // The code range wraps at the palette's end.
-            for (u32 i = 0; i < 8; ++i)
-                colorOut[i] = p.palette[(first + ((bytes >> (8 * i)) & 0xFF)) & p.paletteMask];
-        }
-        storeBytes8(keyOut, (nonZeroBytes(bytes) | p.shownBytes) * p.keys[specialPriority]);
-        storeBytes8(ccOut, 0x0101010101010101ull * p.conditions[specialCc]);
+            bytes = loadDots8(vram + groupRow[f]);
+        const u32 flags = groupFlags[f];
+        bytes = (flags & 1) ? __builtin_bswap64(bytes) : bytes;
+        storeBytes8(codes + 8 * f, bytes);
+        storeBytes8(keyOut + groupAt[f], (nonZeroBytes(bytes) | p.shownBytes) * (flags >> 1));
+        storeBytes8(ccOut + groupAt[f], 0x0101010101010101ull * (groupBase[f] >> 16));
+        groupBase[f] &= 0xFFFF;
     }
+    lookUpGroups(codes, groupBase, groupAt, fetched, p.palette, p.paletteMask, colorOut);
 }
 
 }  // namespace
@@ -470,7 +531,12 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
                         decoder.numberOr,
                         decoder.flips,
                         decoder.paletteOr,
-                        pncn};
+                        pncn,
+                        m_runCodes,
+                        m_runBase,
+                        m_runAt,
+                        m_runRow,
+                        m_runFlags};
 
     u32* __restrict colorOut = out.color;
     u8* __restrict keyOut = out.key;
@@ -651,3 +717,15 @@ void VDP2::fetchNormalLine(Layer& layer, const u8* pass)
         out.cc[x] = dotCcCondition(ccMode, name.specialCc, table, dot.code, dot.msb);
     }
 }
+
+static bool hostHasAvx2()
+{
+#if KEST_X86
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+vdp2::FastPaths vdp2::fastPaths{hostHasAvx2()};
