@@ -307,6 +307,17 @@ private:
     void setupWindow(int k);
     void computeWindows(int k, int v);
     const u8* windowPass(const vdp2::WindowControl& control, u8* scratch) const;
+    // What windowPass last wrote into a pass buffer (m_passScratch, m_ccPass);
+    // only windowPass writes them.
+    struct WindowPassMemo {
+        const u8* scratch = nullptr;
+        const u8* span0 = nullptr;
+        const u8* span1 = nullptr;
+        u32 width = 0;
+        u32 control = 0;
+        bool operator==(const WindowPassMemo&) const = default;
+    };
+    mutable WindowPassMemo m_passMemo[2];
 
     // Normal scroll layers.
     bool normalLayerShown(const Layer& layer) const;

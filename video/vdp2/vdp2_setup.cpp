@@ -668,6 +668,13 @@ const u8* VDP2::windowPass(const WindowControl& w, u8* scratch) const
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     const u8 m0 = w.mask[0], m1 = w.mask[1], m2 = w.mask[2];
     const u8 f0 = w.flip[0], f1 = w.flip[1], f2 = w.flip[2];
+    // Without the sprite window the pass depends on the two spans alone, so
+    // a buffer that already holds it for the same spans is kept.
+    const WindowPassMemo made{scratch, span0, span1, width, static_cast<u32>(m0 | m1 << 1 | f0 << 2 | f1 << 3 | f2 << 4 | w.logic << 5)};
+    WindowPassMemo& memo = m_passMemo[scratch == m_ccPass];
+    if (!m2 && memo == made)
+        return scratch;
+    memo = m2 ? WindowPassMemo{} : made;
     // The logic table in plain byte operations, so the loops vectorise.
     if (w.logic) {
         for (u32 x = 0; x < width; ++x)
