@@ -670,7 +670,8 @@ const u8* VDP2::windowPass(const WindowControl& w, u8* scratch) const
     const u8 f0 = w.flip[0], f1 = w.flip[1], f2 = w.flip[2];
     // Without the sprite window the pass depends on the two spans alone, so
     // a buffer that already holds it for the same spans is kept.
-    const WindowPassMemo made{scratch, span0, span1, width, static_cast<u32>(m0 | m1 << 1 | f0 << 2 | f1 << 3 | f2 << 4 | w.logic << 5)};
+    const u32 control = m0 | m1 << 1 | f0 << 2 | f1 << 3 | f2 << 4 | w.logic << 5;
+    const WindowPassMemo made{scratch, span0, span1, width, control};
     WindowPassMemo& memo = m_passMemo[scratch == m_ccPass];
     if (!m2 && memo == made)
         return scratch;
