@@ -435,8 +435,8 @@ private:
     u8 m_passAll[vdp2::kMaxLineDots];
     u16 m_spriteRaw[vdp2::kMaxLineDots];
     bool m_spriteShadows = false;  // some sprite dot of the line is a shadow
-    // The sprite dots' attributes by their upper bits, and the settings they
-    // were made from (type, mixed colour, priorities, ratios).
+    // The sprite dots' attributes by their upper bits, made from the decoded
+    // sprite settings (type, mixed colour, priorities, ratios).
     u32 m_spriteAttributes[128] = {};
     u32 m_spriteFound[vdp2::kMaxLineDots];  // each dot's attributes
     bool m_spriteTableStale = true;  // the sprite settings were decoded again
