@@ -211,6 +211,10 @@ void VDP2::updateLayer(Layer& layer, int v)
         m_stale &= ~bit;
         m_outputStale |= bit;
         decodeLayer(layer);
+    } else if (!layer.displayEnable) {
+        // No layer shows without its display enable.
+        layer.active = 0;
+        return;
     }
     switch (layer.number) {
     case kRbg0:
