@@ -293,6 +293,7 @@ void CSystem::pokeByte(u32 address, u8 value)
         vdp2Vram[a & (kVdp2VramSize - 1)] = value;
     } else if (a >= 0x5F00000 && a <= 0x5F00FFF) {
         vdp2ColorRam[a & (kVdp2ColorRamSize - 1)] = value;
+        m_vdp2.colorRamChanged();
     } else if (a >= 0x6000000 && a <= 0x60FFFFF) {
         workRamHigh[a & (kWorkRamSize - 1)] = value;
     }

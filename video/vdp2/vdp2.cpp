@@ -60,6 +60,9 @@ void VDP2::reset()
     m_gradation = m_extended = 0;
     m_gradationTarget = vdp2::kBackRecord;
     m_highResolutionLast[0] = m_highResolutionLast[1] = 0;
+    m_stale = m_outputStale = kStaleAll;
+    m_spriteTableStale = true;
+    colorRamChanged();
 }
 
 void VDP2::setVideoStandard(bool pal)

@@ -109,6 +109,16 @@ public:
     // Bits a word write keeps at that offset (0 for read-only and reserved words).
     static u16 writeMask(u32 offset);
 
+    // Cached settings a register write makes stale: a layer's by its number
+    // (0-6), the sprite layer's, and the line effects'.
+    static constexpr u32 kStaleSprite = 1u << 7;
+    static constexpr u32 kStaleEffects = 1u << 8;
+    static constexpr u32 kStaleAll = (1u << 9) - 1;
+
+    // Writers of colour RAM that bypass the bus (the debugger, tests) call
+    // this before the next line is drawn; the frame start compares it all.
+    void colorRamChanged() { m_colorRamDirty = ~u64{0}; }
+
     u8 palFlag() const { return m_pal; }
     u8 displayOn() const { return m_displayOn; }
     u8 field() const { return m_field; }
@@ -266,6 +276,7 @@ private:
     u16& regRef(u32 offset) { return m_regs[(offset >> 1) % kRegisterWords]; }
     u16 readWord(CPU* cpu, u32 a);
     void writeWord(CPU* cpu, u32 a, u16 d);
+    void storeRegister(u32 offset, u16 value);
     void storeColorWord(u32 a, u16 d);
     static bool fromSlave(const CPU* cpu);
 
@@ -274,7 +285,7 @@ private:
     void beginFrame();
     void computeDisplaySize();
     void setupLine(int y);
-    void setupLineEffects(int v);
+    void setupLineEffects();
     void drawLine(int y);
     void refreshDisplayEnables();
     void decodeLayer(Layer& layer);
@@ -296,6 +307,17 @@ private:
     void setupWindow(int k);
     void computeWindows(int k, int v);
     const u8* windowPass(const vdp2::WindowControl& control, u8* scratch) const;
+    // What windowPass last wrote into a pass buffer (m_passScratch, m_ccPass);
+    // only windowPass writes them.
+    struct WindowPassMemo {
+        const u8* scratch = nullptr;
+        const u8* span0 = nullptr;
+        const u8* span1 = nullptr;
+        u32 width = 0;
+        u32 control = 0;
+        bool operator==(const WindowPassMemo&) const = default;
+    };
+    mutable WindowPassMemo m_passMemo[2];
 
     // Normal scroll layers.
     bool normalLayerShown(const Layer& layer) const;
@@ -309,7 +331,8 @@ private:
     u32 nameAddress(const vdp2::MapGeometry& map, const Layer& layer, u32 col, u32 row) const;
 
     // Rotation layers.
-    void readRotationTable(int set, int v);
+    void readRotationTable(int set, int v, bool full);
+    bool spriteRotated();
     void computeRotation(int set);
     void decodeRotationSet(int set, const Layer& layer);
     void fetchRotation(Layer& layer);
@@ -352,6 +375,10 @@ private:
     u8 m_version;
 
     u16 m_regs[kRegisterWords] = {};
+    // Settings whose registers changed since they were last decoded, and
+    // layers decoded since their output record was last written.
+    u32 m_stale = kStaleAll;
+    u32 m_outputStale = kStaleAll;
     u32 m_vramMask = kVramSize - 1;
     u8 m_pal = 0;
     DisplaySize m_size{320, 224};
@@ -410,11 +437,11 @@ private:
     u8 m_passAll[vdp2::kMaxLineDots];
     u16 m_spriteRaw[vdp2::kMaxLineDots];
     bool m_spriteShadows = false;  // some sprite dot of the line is a shadow
-    // The sprite dots' attributes by their upper bits, and the settings they
-    // were made from (type, mixed colour, priorities, ratios).
+    // The sprite dots' attributes by their upper bits, made from the decoded
+    // sprite settings (type, mixed colour, priorities, ratios).
     u32 m_spriteAttributes[128] = {};
     u32 m_spriteFound[vdp2::kMaxLineDots];  // each dot's attributes
-    u8 m_spriteTableKey[18] = {0xFF};
+    bool m_spriteTableStale = true;  // the sprite settings were decoded again
     u8 m_ccPass[vdp2::kMaxLineDots];
     u8 m_ccPassAll = 1;
     u8 m_rotationSetB[vdp2::kMaxLineDots];
@@ -437,12 +464,15 @@ private:
         m_blendRatio[vdp2::kMaxLineDots];
 
     // Colour RAM decoded for the dot loops, and the colour RAM it was
-    // decoded from: compared before every line, so no write path is missed.
+    // decoded from. Before a line only the 64-byte blocks written since are
+    // compared; the frame start compares every block, which catches writers
+    // that bypass both the bus and colorRamChanged.
     u32 m_palette[2048] = {};
     u8 m_paletteMsb[2048] = {};
     u32 m_paletteMask = 0x3FF;
     u32 m_paletteMode = ~0u;
     u8 m_colorRamCopy[kColorRamSize] = {};
+    u64 m_colorRamDirty = ~u64{0};
 
     // Tables built once by the constructor.
     u16 m_mosaic[16][4096];

@@ -119,6 +119,76 @@ constexpr std::array<u16, VDP2::kRegisterWords> buildMasks()
 
 constexpr std::array<u16, VDP2::kRegisterWords> kWriteMasks = buildMasks();
 
+struct UseRange {
+    u32 first;
+    u32 last;
+    u32 users;
+};
+
+constexpr u32 layerBit(u32 layer) { return 1u << layer; }
+constexpr u32 kNbg01 = layerBit(vdp2::kNbg0) | layerBit(vdp2::kNbg1);
+constexpr u32 kNbg23 = layerBit(vdp2::kNbg2) | layerBit(vdp2::kNbg3);
+// NBG0's and NBG1's settings that RBG1 and EXBG share.
+constexpr u32 kSharedA = kNbg01 | layerBit(vdp2::kRbg1) | layerBit(vdp2::kExbg);
+
+// The cached settings each register feeds, for the registers programs
+// change between lines; a write to any other register makes all of them
+// stale.
+constexpr UseRange kUseRanges[] = {
+    {VDP2::CYCA0L, VDP2::CYCB1U, VDP2::kStaleEffects},
+    {VDP2::PNCN0, VDP2::PNCN0, layerBit(vdp2::kNbg0) | layerBit(vdp2::kRbg1)},
+    {VDP2::PNCN1, VDP2::PNCN1, layerBit(vdp2::kNbg1)},
+    {VDP2::PNCN2, VDP2::PNCN2, layerBit(vdp2::kNbg2)},
+    {VDP2::PNCN3, VDP2::PNCN3, layerBit(vdp2::kNbg3)},
+    {VDP2::PNCR, VDP2::PNCR, layerBit(vdp2::kRbg0)},
+    {VDP2::MPABN0, 0x042, layerBit(vdp2::kNbg0)},
+    {0x044, 0x046, layerBit(vdp2::kNbg1)},
+    {0x048, 0x04A, layerBit(vdp2::kNbg2)},
+    {0x04C, 0x04E, layerBit(vdp2::kNbg3)},
+    {VDP2::SCXIN0, VDP2::ZMYDN0, layerBit(vdp2::kNbg0)},
+    {VDP2::SCXIN1, VDP2::ZMYDN1, layerBit(vdp2::kNbg1)},
+    {VDP2::SCXN2, VDP2::SCYN2, layerBit(vdp2::kNbg2)},
+    {VDP2::SCXN3, VDP2::SCYN3, layerBit(vdp2::kNbg3)},
+    {VDP2::ZMCTL, VDP2::SCRCTL, kNbg01},
+    {VDP2::VCSTAU, VDP2::VCSTAL, VDP2::kStaleEffects},
+    {VDP2::LSTA0U, VDP2::LSTA0L, layerBit(vdp2::kNbg0)},
+    {VDP2::LSTA1U, VDP2::LSTA1L, layerBit(vdp2::kNbg1)},
+    {VDP2::WPSX0, VDP2::WPEY1, VDP2::kStaleEffects},
+    {VDP2::WCTLA, VDP2::WCTLA, kSharedA},
+    {VDP2::WCTLB, VDP2::WCTLB, kNbg23},
+    {VDP2::WCTLC, VDP2::WCTLC, layerBit(vdp2::kRbg0) | VDP2::kStaleSprite},
+    {VDP2::WCTLD, VDP2::WCTLD, VDP2::kStaleEffects},
+    {VDP2::LWTA0U, VDP2::LWTA1L, VDP2::kStaleEffects},
+    {VDP2::SPCTL, VDP2::SPCTL, VDP2::kStaleSprite},
+    {VDP2::PRISA, VDP2::PRISD, VDP2::kStaleSprite},
+    {VDP2::PRINA, VDP2::PRINA, kSharedA},
+    {VDP2::PRINB, VDP2::PRINB, kNbg23},
+    {VDP2::PRIR, VDP2::PRIR, layerBit(vdp2::kRbg0)},
+    {VDP2::CCRSA, VDP2::CCRSD, VDP2::kStaleSprite},
+    {VDP2::CCRNA, VDP2::CCRNA, kSharedA},
+    {VDP2::CCRNB, VDP2::CCRNB, kNbg23},
+    {VDP2::CCRR, VDP2::CCRR, layerBit(vdp2::kRbg0)},
+};
+
+constexpr std::array<u16, VDP2::kRegisterWords> buildUsers()
+{
+    std::array<u16, VDP2::kRegisterWords> users{};
+    users.fill(VDP2::kStaleAll);
+    for (const UseRange& r : kUseRanges) {
+        for (u32 offset = r.first; offset <= r.last; offset += 2)
+            users[offset >> 1] = static_cast<u16>(r.users);
+    }
+    return users;
+}
+
+constexpr std::array<u16, VDP2::kRegisterWords> kUsers = buildUsers();
+
+// The colour RAM block (64 bytes) an address falls in.
+u64 colorBlock(u32 a)
+{
+    return u64{1} << ((a & kColorRamMask) >> 6);
+}
+
 constexpr bool isReadOnly(u32 offset)
 {
     return offset == VDP2::TVSTAT || offset == VDP2::HCNT || offset == VDP2::VCNT;
@@ -189,21 +259,28 @@ void VDP2::writeColorRam8(void* o, CPU*, u32 a, u8 d)
     VDP2& v = self(o);
     if ((v.reg(RAMCTL) >> 12) & 3) {
         v.m_colorRam[a & kColorRamMask] = d;
+        v.m_colorRamDirty |= colorBlock(a);
         return;
     }
-    v.m_colorRam[a & kColorRamHalfMask] = d;
-    v.m_colorRam[(a & kColorRamHalfMask) | (kColorRamHalfMask + 1)] = d;
+    const u32 low = a & kColorRamHalfMask;
+    const u32 high = low | (kColorRamHalfMask + 1);
+    v.m_colorRam[low] = d;
+    v.m_colorRam[high] = d;
+    v.m_colorRamDirty |= colorBlock(low) | colorBlock(high);
 }
 
 void VDP2::storeColorWord(u32 a, u16 d)
 {
     if ((reg(RAMCTL) >> 12) & 3) {
         storeBe16(m_colorRam + (a & kColorRamMask & ~1u), d);
+        m_colorRamDirty |= colorBlock(a);
         return;
     }
     const u32 low = a & kColorRamHalfMask & ~1u;
+    const u32 high = low | (kColorRamHalfMask + 1);
     storeBe16(m_colorRam + low, d);
-    storeBe16(m_colorRam + (low | (kColorRamHalfMask + 1)), d);
+    storeBe16(m_colorRam + high, d);
+    m_colorRamDirty |= colorBlock(low) | colorBlock(high);
 }
 
 void VDP2::writeColorRam16(void* o, CPU*, u32 a, u16 d) { self(o).storeColorWord(a, d); }
@@ -248,7 +325,16 @@ void VDP2::writeWord(CPU* cpu, u32 a, u16 d)
     }
     if (isReadOnly(offset))
         return;
-    regRef(offset) = d & kWriteMasks[offset >> 1];
+    storeRegister(offset, static_cast<u16>(d & kWriteMasks[offset >> 1]));
+}
+
+void VDP2::storeRegister(u32 offset, u16 value)
+{
+    u16& word = regRef(offset);
+    if (word == value)
+        return;
+    word = value;
+    m_stale |= kUsers[(offset >> 1) % kRegisterWords];
 }
 
 u8 VDP2::readRegister8(void* o, CPU* cpu, u32 a)
@@ -276,11 +362,8 @@ void VDP2::writeRegister8(void* o, CPU* cpu, u32 a, u8 d)
     // The cycle patterns are set a byte at a time; PRIR's two bytes are
     // taken as written.
     if ((offset >= CYCA0L && offset <= CYCB1U + 1) || offset == PRIR || offset == PRIR + 1) {
-        u16& word = v.regRef(offset);
-        if (offset & 1)
-            word = static_cast<u16>((word & 0xFF00) | d);
-        else
-            word = static_cast<u16>((word & 0x00FF) | d << 8);
+        const u16 word = v.reg(offset & ~1u);
+        v.storeRegister(offset & ~1u, static_cast<u16>((offset & 1) ? (word & 0xFF00) | d : (word & 0x00FF) | d << 8));
         return;
     }
     v.logWarning(1, "Bad WB [A: %08X, D: %02X]", a, d);

@@ -40,7 +40,9 @@ s64 shl(s64 a, int n)
 
 }  // namespace
 
-void VDP2::readRotationTable(int set, int v)
+// With 'full' clear only what the line-position rule carries from line to
+// line is read: the start coordinates and their increments.
+void VDP2::readRotationTable(int set, int v, bool full)
 {
     RotationParams& p = m_rotation[set];
     const u32 base = ((((reg(RPTAU) & 7u) << 16) | (reg(RPTAL) & 0xFFBE)) * 2 + (set ? 0x80 : 0)) & m_vramMask;
@@ -49,30 +51,10 @@ void VDP2::readRotationTable(int set, int v)
 
     const s32 xst = bitField(word32(0x00), 28, 6);
     const s32 yst = bitField(word32(0x04), 28, 6);
-    p.zst = bitField(word32(0x08), 28, 6);
     p.dxst = bitField(word32(0x0C), 18, 6);
     p.dyst = bitField(word32(0x10), 18, 6);
-    p.dx = bitField(word32(0x14), 18, 6);
-    p.dy = bitField(word32(0x18), 18, 6);
-    p.a = bitField(word32(0x1C), 19, 6);
-    p.b = bitField(word32(0x20), 19, 6);
-    p.c = bitField(word32(0x24), 19, 6);
-    p.d = bitField(word32(0x28), 19, 6);
-    p.e = bitField(word32(0x2C), 19, 6);
-    p.f = bitField(word32(0x30), 19, 6);
-    p.px = signed14(word16(0x34));
-    p.py = signed14(word16(0x36));
-    p.pz = signed14(word16(0x38));
-    p.cx = signed14(word16(0x3C));
-    p.cy = signed14(word16(0x3E));
-    p.cz = signed14(word16(0x40));
-    p.mx = bitField(word32(0x44), 29, 6);
-    p.my = bitField(word32(0x48), 29, 6);
-    p.kx = bitField(word32(0x4C), 23, 0);
-    p.ky = bitField(word32(0x50), 23, 0);
     const u32 kast = word32(0x54) >> 6;
     p.dkast = bitField(word32(0x58), 25, 6);
-    p.dkax = bitField(word32(0x5C), 25, 6);
 
     p.rereadMask = static_cast<u8>((reg(RPRCTL) >> (set ? 8 : 0)) & 7);
     const bool first = v == 0 || p.lastLine < 0 || (m_interlace == 3 && v == 1);
@@ -101,6 +83,29 @@ void VDP2::readRotationTable(int set, int v)
         p.kaLine += static_cast<u32>(p.dkast);
     p.kast = kast;
     p.lastLine = v;
+    if (!full)
+        return;
+
+    p.zst = bitField(word32(0x08), 28, 6);
+    p.dx = bitField(word32(0x14), 18, 6);
+    p.dy = bitField(word32(0x18), 18, 6);
+    p.a = bitField(word32(0x1C), 19, 6);
+    p.b = bitField(word32(0x20), 19, 6);
+    p.c = bitField(word32(0x24), 19, 6);
+    p.d = bitField(word32(0x28), 19, 6);
+    p.e = bitField(word32(0x2C), 19, 6);
+    p.f = bitField(word32(0x30), 19, 6);
+    p.px = signed14(word16(0x34));
+    p.py = signed14(word16(0x36));
+    p.pz = signed14(word16(0x38));
+    p.cx = signed14(word16(0x3C));
+    p.cy = signed14(word16(0x3E));
+    p.cz = signed14(word16(0x40));
+    p.mx = bitField(word32(0x44), 29, 6);
+    p.my = bitField(word32(0x48), 29, 6);
+    p.kx = bitField(word32(0x4C), 23, 0);
+    p.ky = bitField(word32(0x50), 23, 0);
+    p.dkax = bitField(word32(0x5C), 25, 6);
     computeRotation(set);
 }
 

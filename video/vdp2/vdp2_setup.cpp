@@ -1,10 +1,14 @@
-// VDP2 frame start and per-line set-up: every register is re-read before
-// each display line, so a write between two lines shows on the next one.
+// VDP2 frame start and per-line set-up. Settings decoded from registers
+// are kept until a register they come from is written (m_stale), so a write
+// between two lines shows on the next one; tables in VRAM are read on every
+// line that uses them.
+#include <bit>
 #include <cstring>
 
 #include "cd/cdb/cdb.h"
 #include "core/shared_state.h"
 #include "video/color_tables.h"
+#include "video/vdp1/vdp1.h"
 #include "video/vdp2/vdp2.h"
 #include "video/vdp2/vdp2_fetch.h"
 
@@ -70,8 +74,10 @@ void VDP2::beginFrame()
     m_sprite.enable = layerDebugSwitches[kSpriteLayerSwitch];
     m_screenMode = reg(TVMD) & 7;
     computeDisplaySize();
-    setupLineEffects(0);
-    refreshDisplayEnables();
+    // The screen mode, the interlace and the switches change only here.
+    m_stale = kStaleAll;
+    m_colorRamDirty = ~u64{0};
+    setupLineEffects();
     if (m_rbg1Enabled && !m_rbg0.displayEnable)
         logWarning(1, "RBG1 is enabled but RBG0 is disabled");
     for (Layer* layer : m_layers)
@@ -93,10 +99,11 @@ void VDP2::refreshDisplayEnables()
     m_ccWindow.decode(reg(WCTLD) >> 8);
 }
 
-void VDP2::setupLineEffects(int v)
+void VDP2::setupLineEffects()
 {
+    m_stale &= ~kStaleEffects;
+    refreshDisplayEnables();
     m_colorRamMode = (reg(RAMCTL) >> 12) & 3;
-    refreshPalette();
 
     for (int bank = 0; bank < 4; ++bank) {
         const u16 low = reg(CYCA0L + bank * 4);
@@ -107,8 +114,6 @@ void VDP2::setupLineEffects(int v)
         }
     }
 
-    readRotationTable(0, v);
-    readRotationTable(1, v);
     setupWindow(0);
     setupWindow(1);
     m_ccWindow.decode(reg(WCTLD) >> 8);
@@ -131,10 +136,12 @@ void VDP2::setupLineEffects(int v)
     const bool normalMode = m_screenMode < 2;
     m_gradation = (ccctl & kCcctlGradation) && m_colorRamMode == 0 && normalMode;
     if (m_gradation) {
-        if (target < 0)
+        if (target < 0) {
             logError(1, "Invalid setting [BOKN: %d]", (ccctl >> 12) & 7);
-        else
+            m_stale |= kStaleEffects;  // the error shows on every line
+        } else {
             m_gradationTarget = static_cast<u32>(target);
+        }
     } else {
         m_gradationTarget = kBackRecord;
     }
@@ -152,8 +159,10 @@ void VDP2::setupLine(int y)
 {
     const int v = m_interlace == 2 ? y >> 1 : y;
     m_lineV = v;
-    setupLineEffects(v);
-    refreshDisplayEnables();
+    if (m_stale & kStaleEffects)
+        setupLineEffects();
+    if (m_colorRamDirty || m_paletteMode != m_colorRamMode)
+        refreshPalette();
 
     updateSprite(v);
     updateLayer(m_rbg0, v);
@@ -163,6 +172,11 @@ void VDP2::setupLine(int y)
     updateLayer(m_nbg1, v);
     updateLayer(m_nbg2, v);
     updateLayer(m_nbg3, v);
+    // The parameter tables' start coordinates follow the line-position rule
+    // on every line; the rest is read for the lines that use it.
+    const bool rotation = m_rbg0.active || m_rbg1.active;
+    readRotationTable(0, v, rotation || spriteRotated());
+    readRotationTable(1, v, rotation);
     updateLineColor(v);
     updateBack(v);
 
@@ -178,13 +192,30 @@ void VDP2::setupLine(int y)
     }
 }
 
+bool VDP2::spriteRotated()
+{
+    if (!m_sprite.active)
+        return false;
+    const FrameBufferInfo* frame = m_spriteFrame ? m_spriteFrame : m_vdp1 ? m_vdp1->getDisplayFrameBuffer() : nullptr;
+    return frame && frame->rotation;
+}
+
 void VDP2::updateLayer(Layer& layer, int v)
 {
     if (!layer.enable) {
         layer.active = 0;
         return;
     }
-    decodeLayer(layer);
+    const u32 bit = 1u << layer.number;
+    if (m_stale & bit) {
+        m_stale &= ~bit;
+        m_outputStale |= bit;
+        decodeLayer(layer);
+    } else if (!layer.displayEnable) {
+        // No layer shows without its display enable.
+        layer.active = 0;
+        return;
+    }
     switch (layer.number) {
     case kRbg0:
         layer.active = layer.displayEnable && m_screenMode < 4;
@@ -216,8 +247,11 @@ void VDP2::updateLayer(Layer& layer, int v)
             prepareNormalLine(layer, v);
         break;
     }
-    if (layer.active)
+    // NBG0 and RBG1, and NBG1 and EXBG, share a record.
+    if (layer.active && ((m_outputStale & bit) || m_outputs[layer.record].source != layer.number)) {
+        m_outputStale &= ~bit;
         writeLayerOutput(layer);
+    }
 }
 
 void VDP2::decodeLayer(Layer& layer)
@@ -285,6 +319,7 @@ void VDP2::decodeNormal(Layer& layer)
     }
     if (layer.colorMode > 4) {
         layer.logWarning(2, "Invalid color mode [clMode: %d, gfMode: %d]", layer.colorMode, m_screenMode);
+        m_stale |= 1u << n;  // warned settings are decoded on every line, so the warning repeats
     }
 
     if (layer.bitmap) {
@@ -375,12 +410,17 @@ void VDP2::decodeRotation(Layer& layer)
         layer.bitmapPalette = (bmpnb & 7) << 8;
         layer.bitmapSpecialCc = (bmpnb >> 4) & 1;
         layer.bitmapSpecialPriority = (bmpnb >> 5) & 1;
+        const char* warning = nullptr;
         if (m_screenMode >= 4)
-            layer.logWarning(2, "Can not be displayed when Exclusive Graphic Mode [clMode: %d]", layer.colorMode);
+            warning = "Can not be displayed when Exclusive Graphic Mode [clMode: %d]";
         else if (m_screenMode >= 2 && layer.colorMode >= 4)
-            layer.logWarning(2, "Invalid color mode when Hi-Res Graphic Mode [clMode: %d]", layer.colorMode);
+            warning = "Invalid color mode when Hi-Res Graphic Mode [clMode: %d]";
         else if (layer.colorMode >= 5)
-            layer.logWarning(2, "Invalid color mode when Normal Graphic Mode [clMode: %d]", layer.colorMode);
+            warning = "Invalid color mode when Normal Graphic Mode [clMode: %d]";
+        if (warning) {
+            layer.logWarning(2, warning, layer.colorMode);
+            m_stale |= 1u << kRbg0;
+        }
     } else {
         // RBG1 takes NBG0's place and its settings.
         decodeCommon(layer, *this, 0);
@@ -411,9 +451,12 @@ void VDP2::decodeExternal(Layer& layer)
     const u32 mode = bits(reg(CHCTLA), 12, 2);
     layer.colorMode = mode == 3 ? 4 : static_cast<u8>(mode);
     layer.mosaic = 0;
-    if (layer.specialCcMode == 1 || layer.specialCcMode == 2)
+    if (layer.specialCcMode == 1 || layer.specialCcMode == 2) {
         layer.logWarning(2, "Special Color Calculation Mode must be set to 0 or 3 [sccMode: %d]", layer.specialCcMode);
+        m_stale |= 1u << kExbg;
+    }
     if (layer.specialPriorityMode != 0) {
+        m_stale |= 1u << kExbg;
         layer.logWarning(2, "Special Priority Mode must be set to 0 [sprMode: %d]", layer.specialPriorityMode);
         layer.specialPriorityMode = 0;
     }
@@ -446,6 +489,8 @@ void VDP2::writeLayerOutput(const Layer& layer)
     out.priority = layer.priority;
     out.rgb = layer.colorMode >= 3;
     out.specialMode = specialCcMode(layer.specialCcMode, out.rgb);
+    if (out.specialMode != layer.specialCcMode)
+        m_outputStale |= 1u << layer.number;  // the warning repeats on every line
     out.ccEnable = layer.ccEnable;
     out.specialBit = 0;
     out.specialTable = m_specialTables[layer.specialSelect];
@@ -517,8 +562,12 @@ void VDP2::updateSprite(int)
         m_sprite.active = 0;
         return;
     }
-    decodeSprite();
     m_sprite.active = 1;
+    if (!(m_stale & kStaleSprite))
+        return;
+    m_stale &= ~kStaleSprite;
+    decodeSprite();
+    m_spriteTableStale = true;
     LayerOutput& out = m_outputs[kSpriteRecord];
     out.source = kSprite;
     out.priority = 0;
@@ -623,6 +672,14 @@ const u8* VDP2::windowPass(const WindowControl& w, u8* scratch) const
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     const u8 m0 = w.mask[0], m1 = w.mask[1], m2 = w.mask[2];
     const u8 f0 = w.flip[0], f1 = w.flip[1], f2 = w.flip[2];
+    // Without the sprite window the pass depends on the two spans alone, so
+    // a buffer that already holds it for the same spans is kept.
+    const u32 control = m0 | m1 << 1 | f0 << 2 | f1 << 3 | f2 << 4 | w.logic << 5;
+    const WindowPassMemo made{scratch, span0, span1, width, control};
+    WindowPassMemo& memo = m_passMemo[scratch == m_ccPass];
+    if (!m2 && memo == made)
+        return scratch;
+    memo = m2 ? WindowPassMemo{} : made;
     // The logic table in plain byte operations, so the loops vectorise.
     if (w.logic) {
         for (u32 x = 0; x < width; ++x)
@@ -634,21 +691,22 @@ const u8* VDP2::windowPass(const WindowControl& w, u8* scratch) const
     return scratch;
 }
 
-// Brings the decoded colour RAM up to date, block by block.
+// Brings the decoded colour RAM up to date in the blocks written since.
 void VDP2::refreshPalette()
 {
-    constexpr u32 kBlock = 64;
+    constexpr u32 kBlock = kColorRamSize / 64;
     const bool all = m_paletteMode != m_colorRamMode;
+    u64 blocks = all ? ~u64{0} : m_colorRamDirty;
+    m_colorRamDirty = 0;
     m_paletteMode = m_colorRamMode;
     m_paletteMask = m_colorRamMode == 1 ? 0x7FF : m_colorRamMode == 3 ? 0 : 0x3FF;
-    if (!all && !std::memcmp(m_colorRam, m_colorRamCopy, kColorRamSize))
-        return;
     if (m_colorRamMode == 3) {
         m_palette[0] = 0;
         m_paletteMsb[0] = 0;
         return;
     }
-    for (u32 block = 0; block < kColorRamSize; block += kBlock) {
+    for (; blocks; blocks &= blocks - 1) {
+        const u32 block = static_cast<u32>(std::countr_zero(blocks)) * kBlock;
         if (!all && !std::memcmp(m_colorRam + block, m_colorRamCopy + block, kBlock))
             continue;
         std::memcpy(m_colorRamCopy + block, m_colorRam + block, kBlock);

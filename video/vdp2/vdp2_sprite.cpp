@@ -183,13 +183,10 @@ void VDP2::fetchSpriteLine()
     static_assert(kEntries <= sizeof m_spriteAttributes / sizeof m_spriteAttributes[0]);
     constexpr u32 kCodeMask = decodeSpriteDot<Type>(0xFFFF).code;
     constexpr u32 kShadowCode = kCodeMask - 1;
+    // Rebuilt whenever the sprite settings were decoded again.
     u32* attributes = m_spriteAttributes;
-    const u8 tableKey[2 + 8 + 8] = {static_cast<u8>(Type), static_cast<u8>(s.mixed), s.priorities[0], s.priorities[1],
-                                    s.priorities[2], s.priorities[3], s.priorities[4], s.priorities[5],
-                                    s.priorities[6], s.priorities[7], s.ratios[0], s.ratios[1], s.ratios[2],
-                                    s.ratios[3], s.ratios[4], s.ratios[5], s.ratios[6], s.ratios[7]};
-    const bool rebuild = std::memcmp(tableKey, m_spriteTableKey, sizeof tableKey) != 0;
-    std::memcpy(m_spriteTableKey, tableKey, sizeof tableKey);
+    const bool rebuild = m_spriteTableStale;
+    m_spriteTableStale = false;
     for (u32 h = 0; rebuild && h < kEntries; ++h) {
         const u32 d = h << kShift;
         const SpriteDot dot = decodeSpriteDot<Type>(d);

@@ -1,8 +1,10 @@
 // Scenes set up by hand: the sprite layer's shadows and coordinates, windows
 // without an enabled window, colour modes a layer cannot show, the external
-// layer's height, and colour RAM addressing.
+// layer's height, colour RAM addressing, and writes between two lines.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include "video/vdp1/vdp1.h"
@@ -294,6 +296,89 @@ TEST(Vdp2Registers, RandomSettingsReadOnlyInsideTheMemories)
                 ASSERT_EQ(s.pixel(size.width - 1, y) >> 24, 0u) << std::hex << tvmd << " line " << std::dec << y;
         }
     }
+}
+
+// A program may write any register or colour word between two lines; the
+// picture must change from the next line on, exactly as if the value had
+// been there for the whole field, and not a line later or at the next field.
+TEST(Vdp2RasterEffects, WritesBetweenLinesShowFromTheNextLine)
+{
+    constexpr u32 kWidth = 320, kHeight = 224, kLine = 100;
+    Vdp2Scene s;
+    u32 seed = 99;
+    auto random = [&seed]() {
+        seed = seed * 1103515245 + 12345;
+        return seed >> 8;
+    };
+    for (u32 i = 0; i < VDP2::kVramSize; ++i)
+        s.vram()[i] = static_cast<u8>(random());
+    for (u32 i = 0; i < VDP2::kColorRamSize; ++i)
+        s.cram()[i] = static_cast<u8>(random());
+    for (u32 i = 0; i < 0x40000; i += 2)
+        storeBe16(s.spriteBuffer() + i, random() % 3 ? static_cast<u16>(random() & 0x7FFF) : 0);
+    // Four NBG layers over random characters, the sprite layer, colour
+    // calculation on NBG0 and the sprite, and window 0 on NBG0.
+    const std::pair<u32, u16> base[] = {
+        {VDP2::TVMD, 0x8000}, {VDP2::BGON, 0x000F}, {VDP2::CHCTLA, 0x0010}, {VDP2::PNCN0, 0x8000},
+        {VDP2::PNCN1, 0x8000}, {VDP2::PNCN2, 0x8000}, {VDP2::PNCN3, 0x8000}, {VDP2::MPABN0, 0x0808},
+        {VDP2::MPABN0 + 4, 0x0C0C}, {VDP2::MPABN0 + 8, 0x1010}, {VDP2::MPABN0 + 12, 0x1414}, {VDP2::ZMXIN0, 1},
+        {VDP2::ZMYIN0, 1}, {VDP2::ZMXIN1, 1}, {VDP2::ZMYIN1, 1}, {VDP2::PRINA, 0x0304}, {VDP2::PRINB, 0x0102},
+        {VDP2::PRISA, 0x0506}, {VDP2::PRISB, 0x0203}, {VDP2::SPCTL, 0x2001}, {VDP2::CCCTL, 0x0041},
+        {VDP2::CCRNA, 0x000C}, {VDP2::CCRSA, 0x0808}, {VDP2::WPSX0, 80}, {VDP2::WPEX0, 400}, {VDP2::WPEY0, 223},
+        {VDP2::WCTLA, 0x0002}, {VDP2::COAR, 0x0080},
+    };
+    for (const auto& [offset, value] : base)
+        s.reg(offset, value);
+
+    std::vector<u32> plain, written, throughout;
+    auto field = [&](std::vector<u32>& picture, const std::function<void(int)>& beforeLine) {
+        s.runField(263, beforeLine);
+        picture.clear();
+        for (u32 y = 0; y < kHeight; ++y)
+            for (u32 x = 0; x < kWidth; ++x)
+                picture.push_back(s.pixel(x, y));
+    };
+    auto rows = [&](const std::vector<u32>& picture, u32 first, u32 end) {
+        return std::vector<u32>(picture.begin() + first * kWidth, picture.begin() + end * kWidth);
+    };
+    field(plain, {});
+    // The write comes in the blanking before line kLine; the next field has
+    // the new value throughout.
+    auto check = [&](const std::function<void()>& write, u32 what) {
+        field(written, [&](int y) {
+            if (y == static_cast<int>(kLine))
+                write();
+        });
+        field(throughout, {});
+        EXPECT_EQ(rows(written, 0, kLine), rows(plain, 0, kLine)) << std::hex << what;
+        EXPECT_EQ(rows(written, kLine, kHeight), rows(throughout, kLine, kHeight)) << std::hex << what;
+        EXPECT_NE(rows(throughout, kLine, kHeight), rows(plain, kLine, kHeight)) << std::hex << what;
+    };
+
+    // One register of each group the set-up keeps apart, and some that
+    // reach every layer.
+    const std::pair<u32, u16> changes[] = {
+        {VDP2::SCXIN0, 77}, {VDP2::SCXIN1, 5}, {VDP2::SCXN2, 9}, {VDP2::SCXN3, 200}, {VDP2::MPABN0 + 4, 0x2020},
+        {VDP2::PNCN2, 0x8011}, {VDP2::PRINA, 0x0403}, {VDP2::PRINB, 0x0702}, {VDP2::CCRNA, 0x001F},
+        {VDP2::WPSX0, 300}, {VDP2::WPEY0, 150}, {VDP2::WCTLA, 0x0003}, {VDP2::PRISA, 0x0701}, {VDP2::CCRSA, 0x1F00},
+        {VDP2::SPCTL, 0x0005}, {VDP2::CCCTL, 0x0001}, {VDP2::CLOFEN, 0x007F}, {VDP2::BGON, 0x000B},
+        {VDP2::MZCTL, 0x3303},
+    };
+    for (const auto& [offset, value] : changes) {
+        const u16 old = s.sys->vdp2().reg(offset);
+        check([&] { s.reg(offset, value); }, offset);
+        s.reg(offset, old);
+    }
+    const AccessHandlers color = s.sys->vdp2().getAccessHandlers(VDP2::kColorRam);
+    const std::vector<u8> saved(s.cram(), s.cram() + VDP2::kColorRamSize);
+    check([&] {
+        for (u32 code = 0; code < 256; code += 8)
+            color.writeWord(color.owner, nullptr, 0x25F00000 + 2 * code, 0x7FFF);
+    }, 0x25F00000);
+    // Written around the bus, unannounced: the frame start finds it.
+    std::copy(saved.begin(), saved.end(), s.sys->memory().vdp2ColorRam.get());
+    field(written, {});
+    EXPECT_EQ(written, plain);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -34,18 +35,27 @@ public:
 
     void reg(u32 offset, u16 value) { regs.writeWord(regs.owner, nullptr, 0x25F80000 + offset, value); }
     u8* vram() { return sys->memory().vdp2Vram.get(); }
-    u8* cram() { return sys->memory().vdp2ColorRam.get(); }
+    // Writes through this pointer bypass the bus, so the VDP2 is told.
+    u8* cram()
+    {
+        sys->vdp2().colorRamChanged();
+        return sys->memory().vdp2ColorRam.get();
+    }
     // The buffer the sprite layer reads.
     u8* spriteBuffer() { return const_cast<u8*>(sys->vdp1().getDisplayFrameBuffer()->pixels); }
     u32 pixel(u32 x, u32 y) const { return canvas[y * kCanvasSide + x]; }
 
-    // One non-interlaced field: the line counter starts at -1 and steps by two.
-    void runField(int lines = 263)
+    // One non-interlaced field: the line counter starts at -1 and steps by
+    // two. beforeLine(y) runs in the blanking before display line y (-2 and
+    // -1 are the two lines ahead of the display).
+    void runField(int lines = 263, const std::function<void(int)>& beforeLine = {})
     {
         VDP2& v = sys->vdp2();
         v.onVBlankOut(1);
         for (int i = 0, line = -1; i < lines; ++i, line += 2) {
             v.onHBlankIn(line);
+            if (beforeLine)
+                beforeLine(i - 2);
             v.onHBlankOut(line);
         }
         v.onVBlankIn();
