@@ -454,9 +454,8 @@ private:
     u32 m_fetchedCount = 0;
     u8 m_coverDepth = 0;
     u8 m_needed[vdp2::kMaxLineDots];
-    // The cell fetch's scratch: dot codes, and each group's palette base
-    // and place on the line.
-    u8 m_runCodes[vdp2::kMaxLineDots];
+    // The cell fetch's scratch: each group's palette base, place on the
+    // line, row address and flags.
     u32 m_runBase[vdp2::kMaxLineDots / 8], m_runAt[vdp2::kMaxLineDots / 8], m_runRow[vdp2::kMaxLineDots / 8];
     u8 m_runFlags[vdp2::kMaxLineDots / 8];
     // The compositor's colour pairs and weights for a line.

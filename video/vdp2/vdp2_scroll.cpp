@@ -1,5 +1,6 @@
 // VDP2 normal scroll layers NBG0-NBG3: line parameters and dot fetch.
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -318,46 +319,112 @@ inline u64 nonZeroBytes(u64 v)
     return ((((v & kLow7) + kLow7) | v) >> 7) & 0x0101010101010101ull;
 }
 
-// The colours of fetched 8-dot groups: codes[8 f + i] is dot i of group f,
-// which starts at at[f] on the line and takes its colours from base[f].
-void lookUpGroupsScalar(const u8* __restrict codes, const u32* __restrict base, const u32* __restrict at, u32 groups,
-                        const u32* __restrict palette, u32 mask, u32* __restrict out)
+// The character rows a run fetches, as its name pass leaves them: each
+// group's row address, flags (bit 0 the horizontal flip, bits 7-1 the key),
+// palette base (its colour-calculation condition in bit 16) and place on the
+// line.
+struct GroupRows {
+    const u8* vram;
+    const u32* row;
+    const u8* flags;
+    const u32* base;
+    const u32* at;
+    u32 count;
+    const u32* palette;
+    u32 paletteMask;
+    u64 shownBytes;
+};
+
+// Spreads the rows' dots into colours, keys and conditions.
+template <int Mode>
+void rowDotsPlain(const GroupRows& g, u32* __restrict colorOut, u8* __restrict keyOut, u8* __restrict ccOut)
 {
-    for (u32 f = 0; f < groups; ++f) {
-        u32* __restrict dots = out + at[f];
-        const u8* __restrict code = codes + 8 * f;
-        const u32 first = base[f];
+    const u32* __restrict palette = g.palette;
+    const u32 mask = g.paletteMask;
+    for (u32 f = 0; f < g.count; ++f) {
+        u64 bytes;
+        if constexpr (Mode == 0)
+            bytes = spreadNibbles(g.vram + g.row[f]);
+        else
+            bytes = loadDots8(g.vram + g.row[f]);
+        const u32 flags = g.flags[f];
+        bytes = (flags & 1) ? __builtin_bswap64(bytes) : bytes;
+        const u32 at = g.at[f];
+        const u32 base = g.base[f];
+        storeBytes8(keyOut + at, (nonZeroBytes(bytes) | g.shownBytes) * (flags >> 1));
+        storeBytes8(ccOut + at, 0x0101010101010101ull * (base >> 16));
 #pragma GCC unroll 8
         for (u32 i = 0; i < 8; ++i)
-            dots[i] = palette[(first + code[i]) & mask];
+            colorOut[at + i] = palette[((base & 0xFFFF) + ((bytes >> (8 * i)) & 0xFF)) & mask];
     }
 }
 
 #if KEST_X86
-// The same with AVX2, whose gathers look eight colours up at once.
-__attribute__((target("avx2"))) void lookUpGroupsAvx2(const u8* __restrict codes, const u32* __restrict base,
-                                                      const u32* __restrict at, u32 groups,
-                                                      const u32* __restrict palette, u32 mask, u32* __restrict out)
+// Bit i of b spread to byte i.
+constexpr std::array<u64, 256> kBitBytes = [] {
+    std::array<u64, 256> table{};
+    for (u32 b = 0; b < 256; ++b) {
+        for (u32 i = 0; i < 8; ++i)
+            table[b] |= u64{(b >> i) & 1} << (8 * i);
+    }
+    return table;
+}();
+
+// The same with AVX2. 16-colour rows need no gather: the eight dots shift
+// out of one word, and the group's sixteen colours sit in two registers.
+template <int Mode>
+__attribute__((target("avx2"))) void rowDotsAvx2(const GroupRows& g, u32* __restrict colorOut, u8* __restrict keyOut,
+                                                 u8* __restrict ccOut)
 {
-    const __m256i masks = _mm256_set1_epi32(static_cast<int>(mask));
-    for (u32 f = 0; f < groups; ++f) {
-        const __m256i code = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(codes + 8 * f)));
-        const __m256i index = _mm256_and_si256(_mm256_add_epi32(code, _mm256_set1_epi32(static_cast<int>(base[f]))), masks);
-        const __m256i colors = _mm256_i32gather_epi32(reinterpret_cast<const int*>(palette), index, 4);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + at[f]), colors);
+    const __m256i masks = _mm256_set1_epi32(static_cast<int>(g.paletteMask));
+    const __m256i nibble = _mm256_set1_epi32(15);
+    const __m256i shifts[2] = {_mm256_setr_epi32(28, 24, 20, 16, 12, 8, 4, 0),
+                               _mm256_setr_epi32(0, 4, 8, 12, 16, 20, 24, 28)};
+    const int* palette = reinterpret_cast<const int*>(g.palette);
+    for (u32 f = 0; f < g.count; ++f) {
+        const u32 flags = g.flags[f];
+        const u32 at = g.at[f];
+        const u32 base = g.base[f];
+        __m256i code, colors;
+        if constexpr (Mode == 0) {
+            code = _mm256_and_si256(
+                _mm256_srlv_epi32(_mm256_set1_epi32(static_cast<int>(loadBe32(g.vram + g.row[f]))), shifts[flags & 1]),
+                nibble);
+            const u32 first = base & g.paletteMask;  // a multiple of 16, so the sixteen stay inside
+            const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(palette + first));
+            const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(palette + first + 8));
+            colors = _mm256_castps_si256(_mm256_blendv_ps(
+                _mm256_castsi256_ps(_mm256_permutevar8x32_epi32(low, code)),
+                _mm256_castsi256_ps(_mm256_permutevar8x32_epi32(high, code)),
+                _mm256_castsi256_ps(_mm256_slli_epi32(code, 28))));
+        } else {
+            u64 bytes = loadDots8(g.vram + g.row[f]);
+            bytes = (flags & 1) ? __builtin_bswap64(bytes) : bytes;
+            code = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(bytes)));
+            const __m256i index = _mm256_and_si256(
+                _mm256_add_epi32(code, _mm256_set1_epi32(static_cast<int>(base & 0xFFFF))), masks);
+            colors = _mm256_i32gather_epi32(palette, index, 4);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(colorOut + at), colors);
+        const u32 zero = static_cast<u32>(
+            _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(code, _mm256_setzero_si256()))));
+        storeBytes8(keyOut + at, (kBitBytes[zero ^ 0xFF] | g.shownBytes) * (flags >> 1));
+        storeBytes8(ccOut + at, 0x0101010101010101ull * (base >> 16));
     }
 }
 #endif
 
-void lookUpGroups(const u8* codes, const u32* base, const u32* at, u32 groups, const u32* palette, u32 mask, u32* out)
+template <int Mode>
+void rowDots(const GroupRows& g, u32* colorOut, u8* keyOut, u8* ccOut)
 {
 #if KEST_X86
-    if (vdp2::fastPaths.avx2) {
-        lookUpGroupsAvx2(codes, base, at, groups, palette, mask, out);
+    // The 16-colour shortcut needs the sixteen colours of a group in a row.
+    if (vdp2::fastPaths.avx2 && (Mode == 1 || g.paletteMask >= 15)) {
+        rowDotsAvx2<Mode>(g, colorOut, keyOut, ccOut);
         return;
     }
 #endif
-    lookUpGroupsScalar(codes, base, at, groups, palette, mask, out);
+    rowDotsPlain<Mode>(g, colorOut, keyOut, ccOut);
 }
 
 // What a run of whole character rows needs, worked out once per line.
@@ -374,9 +441,7 @@ struct RowRun {
     u32 nameStep;
     // One-word names.
     u32 lowMask, numberShift, numberOr, flips, paletteOr, pncn;
-    // Scratch for the colour pass: each fetched group's dot codes and
-    // palette base.
-    u8* codes;
+    // Scratch for the name pass's results.
     u32* groupBase;
     u32* groupAt;
     u32* groupRow;
@@ -394,7 +459,6 @@ void cellRowRun(const RowRun& p, u32 at, u32 c, u32 groups, u32* __restrict colo
 {
     const u8* vram = p.vram;
     const u32 vramMask = p.vramMask;
-    u8* __restrict codes = p.codes;
     u32* __restrict groupBase = p.groupBase;
     u32* __restrict groupAt = p.groupAt;
     u32* __restrict groupRow = p.groupRow;
@@ -442,21 +506,8 @@ void cellRowRun(const RowRun& p, u32 at, u32 c, u32 groups, u32* __restrict colo
                              p.conditions[specialCc] << 16;
         groupAt[fetched++] = 8 * g;
     }
-    // The character rows' dots, keys and conditions.
-    for (u32 f = 0; f < fetched; ++f) {
-        u64 bytes;
-        if constexpr (Mode == 0)
-            bytes = spreadNibbles(vram + groupRow[f]);
-        else
-            bytes = loadDots8(vram + groupRow[f]);
-        const u32 flags = groupFlags[f];
-        bytes = (flags & 1) ? __builtin_bswap64(bytes) : bytes;
-        storeBytes8(codes + 8 * f, bytes);
-        storeBytes8(keyOut + groupAt[f], (nonZeroBytes(bytes) | p.shownBytes) * (flags >> 1));
-        storeBytes8(ccOut + groupAt[f], 0x0101010101010101ull * (groupBase[f] >> 16));
-        groupBase[f] &= 0xFFFF;
-    }
-    lookUpGroups(codes, groupBase, groupAt, fetched, p.palette, p.paletteMask, colorOut);
+    const GroupRows rows{vram, groupRow, groupFlags, groupBase, groupAt, fetched, p.palette, p.paletteMask, p.shownBytes};
+    rowDots<Mode>(rows, colorOut, keyOut, ccOut);
 }
 
 }  // namespace
@@ -532,7 +583,6 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
                         decoder.flips,
                         decoder.paletteOr,
                         pncn,
-                        m_runCodes,
                         m_runBase,
                         m_runAt,
                         m_runRow,
