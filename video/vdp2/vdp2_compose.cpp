@@ -59,6 +59,10 @@ struct PackedLayer {
     const u8* ratio;  // per-dot ratios (the sprite), else null
     u32 ccEnable;     // 0 or 1
     u32 constantRatio;
+    // The line's first layer starts from the back screen rather than from
+    // what the places hold.
+    bool first;
+    u32 backWord, backRatio;
 };
 
 inline u32 packDot(u8 key, u8 cc, u32 enable, u32 color)
@@ -143,6 +147,12 @@ inline u32 packDot(u8 key, u8 cc, u32 enable, u32 color)
 void foldPackedPlain(const PackedLayer& layer, u32 count, u32* first, u32* second, u32* firstRatio, u32* secondRatio,
                      u32 follow)
 {
+    if (layer.first) {
+        std::fill_n(first, count, layer.backWord);
+        std::fill_n(second, count, layer.backWord);
+        std::fill_n(firstRatio, count, layer.backRatio);
+        std::fill_n(secondRatio, count, layer.backRatio);
+    }
     foldPackedBody(layer, count, first, second, firstRatio, secondRatio, follow);
 }
 
@@ -168,7 +178,7 @@ __attribute__((target("avx2"))) inline void store8(u32* p, __m256i v)
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
 }
 
-template <u32 Follow, bool DotRatio>
+template <u32 Follow, bool DotRatio, bool First>
 __attribute__((target("avx2"))) inline u32 foldPackedAvx2Loop(const PackedLayer& layer, u32 count,
                                                               u32* __restrict first, u32* __restrict second,
                                                               u32* __restrict firstRatio, u32* __restrict secondRatio)
@@ -180,19 +190,22 @@ __attribute__((target("avx2"))) inline u32 foldPackedAvx2Loop(const PackedLayer&
     const __m256i colorMask = _mm256_set1_epi32(0xFFFFFF);
     const __m256i enable = _mm256_set1_epi32(static_cast<int>(layer.ccEnable));
     const __m256i constant = _mm256_set1_epi32(static_cast<int>(layer.constantRatio));
+    const __m256i backWord = _mm256_set1_epi32(static_cast<int>(layer.backWord));
+    const __m256i backRatio = _mm256_set1_epi32(static_cast<int>(layer.backRatio));
     u32 x = 0;
     for (; x + 8 <= count; x += 8) {
         const __m256i key = _mm256_slli_epi32(loadBytes8(keys + x), 25);
         const __m256i cc = _mm256_slli_epi32(_mm256_and_si256(loadBytes8(conditions + x), enable), 24);
         const __m256i color = _mm256_and_si256(load8(colors + x), colorMask);
         const __m256i w = _mm256_or_si256(_mm256_or_si256(key, cc), color);
-        const __m256i f = load8(first + x), s = load8(second + x);
+        const __m256i f = First ? backWord : load8(first + x), s = First ? backWord : load8(second + x);
         if constexpr (Follow != 0) {
             const __m256i r = DotRatio ? loadBytes8(ratios + x) : constant;
             const __m256i top = _mm256_cmpgt_epi32(w, f);
-            const __m256i r1 = load8(firstRatio + x);
+            const __m256i r1 = First ? backRatio : load8(firstRatio + x);
             if constexpr (Follow == 2) {
-                const __m256i r2 = _mm256_blendv_epi8(load8(secondRatio + x), r, _mm256_cmpgt_epi32(w, s));
+                const __m256i r2 =
+                    _mm256_blendv_epi8(First ? backRatio : load8(secondRatio + x), r, _mm256_cmpgt_epi32(w, s));
                 store8(secondRatio + x, _mm256_blendv_epi8(r2, r1, top));
             }
             store8(firstRatio + x, _mm256_blendv_epi8(r1, r, top));
@@ -206,20 +219,24 @@ __attribute__((target("avx2"))) inline u32 foldPackedAvx2Loop(const PackedLayer&
 __attribute__((target("avx2"))) void foldPackedAvx2(const PackedLayer& layer, u32 count, u32* first, u32* second,
                                                     u32* firstRatio, u32* secondRatio, u32 follow)
 {
-    u32 x;
+    auto loop = [&]<u32 Follow, bool DotRatio>() {
+        return layer.first
+                   ? foldPackedAvx2Loop<Follow, DotRatio, true>(layer, count, first, second, firstRatio, secondRatio)
+                   : foldPackedAvx2Loop<Follow, DotRatio, false>(layer, count, first, second, firstRatio, secondRatio);
+    };
     const bool dotRatio = layer.ratio != nullptr;
+    u32 x;
     if (follow == 0)
-        x = foldPackedAvx2Loop<0, false>(layer, count, first, second, firstRatio, secondRatio);
+        x = loop.template operator()<0, false>();
     else if (follow == 1)
-        x = dotRatio ? foldPackedAvx2Loop<1, true>(layer, count, first, second, firstRatio, secondRatio)
-                     : foldPackedAvx2Loop<1, false>(layer, count, first, second, firstRatio, secondRatio);
+        x = dotRatio ? loop.template operator()<1, true>() : loop.template operator()<1, false>();
     else
-        x = dotRatio ? foldPackedAvx2Loop<2, true>(layer, count, first, second, firstRatio, secondRatio)
-                     : foldPackedAvx2Loop<2, false>(layer, count, first, second, firstRatio, secondRatio);
+        x = dotRatio ? loop.template operator()<2, true>() : loop.template operator()<2, false>();
     if (x < count) {
-        const PackedLayer rest{layer.key + x, layer.cc + x, layer.color + x, layer.ratio ? layer.ratio + x : nullptr,
-                               layer.ccEnable, layer.constantRatio};
-        foldPackedBody(rest, count - x, first + x, second + x, firstRatio + x, secondRatio + x, follow);
+        PackedLayer rest = layer;
+        rest.key += x, rest.cc += x, rest.color += x;
+        rest.ratio = layer.ratio ? layer.ratio + x : nullptr;
+        foldPackedPlain(rest, count - x, first + x, second + x, firstRatio + x, secondRatio + x, follow);
     }
 }
 
@@ -530,24 +547,33 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
     u32* firstRatio = m_blendWeight + x0;
     u32* secondRatio = m_blendRatio + x0;
     const LayerOutput& back = m_outputs[kBackRecord];
-    const u32 backWord = packDot((kBackRecord), 1, back.ccEnable ? 1 : 0, back.color);
-    std::fill_n(first, count, backWord);
-    std::fill_n(second, count, backWord);
-    if (follow) {
-        std::fill_n(firstRatio, count, back.ratio);
-        std::fill_n(secondRatio, count, back.ratio);
-    }
+    const u32 backWord = packDot(kBackRecord, 1, back.ccEnable ? 1 : 0, back.color);
+    bool firstLayer = true;
     auto fold = [&](u32 record, const u8* ratio) {
         const LayerOutput& out = m_outputs[record];
-        const PackedLayer layer{m_dots[record].key + x0, m_dots[record].cc + x0, m_dots[record].color + x0,
-                                ratio ? ratio + x0 : nullptr, out.ccEnable ? 1u : 0u, out.ratio};
+        const PackedLayer layer{m_dots[record].key + x0,
+                                m_dots[record].cc + x0,
+                                m_dots[record].color + x0,
+                                ratio ? ratio + x0 : nullptr,
+                                out.ccEnable ? 1u : 0u,
+                                out.ratio,
+                                firstLayer,
+                                backWord,
+                                back.ratio};
         foldPacked(layer, count, first, second, firstRatio, secondRatio, follow);
+        firstLayer = false;
     };
     if (m_sprite.active)
         fold(kSpriteRecord, m_spriteDots.ratio);
     for (const Layer* layer : m_layers) {
         if (layer->active)
             fold(layer->record, nullptr);
+    }
+    if (firstLayer) {
+        std::fill_n(first, count, backWord);
+        std::fill_n(second, count, backWord);
+        std::fill_n(firstRatio, count, back.ratio);
+        std::fill_n(secondRatio, count, back.ratio);
     }
     const u8* ccPass = m_ccPassAll ? m_passAll : m_ccPass;
     u32* out = row + x0;
@@ -560,8 +586,17 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
     // Sprite shadows move the top down a place: the few dots under one are
     // worked out on their own.
     if (m_spriteShadows) {
+        const u8* classes = m_spriteDots.shadowClass + x0;
         for (u32 i = 0; i < count; ++i) {
-            if (m_spriteDots.shadowClass[x0 + i] && ((first[i] >> 25) & 7) == kSpriteRecord)
+            if ((i & 7) == 0 && i + 8 <= count) {
+                u64 eight;
+                std::memcpy(&eight, classes + i, 8);
+                if (!eight) {
+                    i += 7;
+                    continue;
+                }
+            }
+            if (classes[i] && ((first[i] >> 25) & 7) == kSpriteRecord)
                 out[i] = shadowedDot(x0 + i, calc, ccPass[x0 + i]);
         }
     }
