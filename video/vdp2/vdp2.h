@@ -326,6 +326,7 @@ private:
     void fetchSprite();
     void readSpriteDots(const SpriteLine& line);
     template <u32 Type> void fetchSpriteLine();
+    void clearSpriteWindow();
     void fetchExternal(Layer& layer);
 
     // Compositor.
@@ -406,13 +407,10 @@ private:
     int m_lineV = 0;
     u8 m_passScratch[vdp2::kMaxLineDots];
     u8 m_passAll[vdp2::kMaxLineDots];
-    u16 m_spriteRaw[vdp2::kMaxLineDots];
+    u8 m_spriteHigh[vdp2::kMaxLineDots], m_spriteLow[vdp2::kMaxLineDots];  // the dots' two bytes
+    u16 m_spriteIndex[vdp2::kMaxLineDots];  // each dot's decoded colour RAM entry
     bool m_spriteShadows = false;  // some sprite dot of the line is a shadow
-    // The sprite dots' attributes by their upper bits, and the settings they
-    // were made from (type, mixed colour, priorities, ratios).
-    u32 m_spriteAttributes[128] = {};
-    u32 m_spriteFound[vdp2::kMaxLineDots];  // each dot's attributes
-    u8 m_spriteTableKey[18] = {0xFF};
+    bool m_spriteWindowClear = true;  // no sprite-window bit is set
     u8 m_ccPass[vdp2::kMaxLineDots];
     u8 m_ccPassAll = 1;
     u8 m_rotationSetB[vdp2::kMaxLineDots];
