@@ -121,6 +121,8 @@ public:
 
     // Per-line state the tests and the debugger look at.
     const vdp2::LayerOutput& output(u32 record) const { return m_outputs[record % vdp2::kRecords]; }
+    const vdp2::LineDots& spriteLine() const { return m_dots[vdp2::kSpriteRecord]; }
+    const vdp2::SpriteDots& spriteDots() const { return m_spriteDots; }
     bool layerActive(u32 layer) const;
 
     // A fixed frame for the sprite layer instead of VDP1's display buffer
@@ -320,7 +322,7 @@ private:
         const u8* pixels;
         s64 x, y, stepX, stepY;
         s32 width, height;
-        u32 rowShift, dotMask;
+        u32 rowShift;
         bool eightBit;
     };
     void fetchSprite();
@@ -407,7 +409,7 @@ private:
     int m_lineV = 0;
     u8 m_passScratch[vdp2::kMaxLineDots];
     u8 m_passAll[vdp2::kMaxLineDots];
-    u8 m_spriteHigh[vdp2::kMaxLineDots], m_spriteLow[vdp2::kMaxLineDots];  // the dots' two bytes
+    u8 m_spriteRaw[2 * vdp2::kMaxLineDots];  // the line's dots, upper byte first
     u16 m_spriteIndex[vdp2::kMaxLineDots];  // each dot's decoded colour RAM entry
     bool m_spriteShadows = false;  // some sprite dot of the line is a shadow
     bool m_spriteWindowClear = true;  // no sprite-window bit is set

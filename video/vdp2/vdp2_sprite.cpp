@@ -28,6 +28,131 @@ constexpr SpriteLayout kSpriteLayouts[16] = {
 
 }  // namespace
 
+// Splits the line's dots by the sprite type in plain byte operations that
+// vectorise, then looks their colours up.
+template <u32 Type>
+__attribute__((target_clones("avx2", "default"))) void VDP2::fetchSpriteLine()
+{
+    constexpr SpriteLayout kLayout = kSpriteLayouts[Type];
+    // The register numbers sit in a 16-bit dot's upper byte.
+    constexpr u32 kFieldShift = Type < 8 ? 8 : 0;
+    constexpr u32 kPriorityShift = kLayout.priorityBits ? kLayout.priorityShift - kFieldShift : 0;
+    constexpr u32 kRatioShift = kLayout.ratioBits ? kLayout.ratioShift - kFieldShift : 0;
+    constexpr u32 kPriorities = 1u << kLayout.priorityBits;
+    constexpr u32 kRatios = 1u << kLayout.ratioBits;
+    constexpr u32 kCodeMask = (1u << kLayout.codeBits) - 1;
+    constexpr u32 kShadowCode = kCodeMask - 1;
+    // Types 2-7 give the MSB to shadows or to the sprite window.
+    constexpr bool kMsbBits = Type >= 2 && Type <= 7;
+    LineDots& out = m_dots[kSpriteRecord];
+    SpriteDots& extra = m_spriteDots;
+    const SpriteLayer& s = m_sprite;
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    const bool msbCc = m_outputs[kSpriteRecord].specialMode == 3;
+    const bool windowBits = kMsbBits && s.windowEnable;
+    // Mixed colour: a 16-bit dot with the MSB set is a direct colour; it
+    // takes registers 0 and is no shadow.
+    const bool mixed = Type < 8 && s.mixed && !windowBits;
+    const u16 cramOffset = static_cast<u16>(s.cramOffset);
+    const u16 paletteMask = static_cast<u16>(m_paletteMask);
+
+    // The priority registers as key and condition (bit 7; under the MSB
+    // condition the colour's MSB gives it, and a direct colour's is 1).
+    u8 keyCc[8], ratios[8];
+    for (u32 j = 0; j < 8; ++j) {
+        const u32 flags = s.priorities[j];
+        const u32 key = (flags >> 1) ? ((flags >> 1) << 3) | kSpriteRecord : 0;
+        keyCc[j] = static_cast<u8>(key | (msbCc ? 0 : (flags & 1) << 7));
+        ratios[j] = s.ratios[j];
+    }
+    const u8 directCc = msbCc ? 1 : 0;
+
+    const u8* __restrict raw = m_spriteRaw;
+    u16* __restrict index = m_spriteIndex;
+    u8* __restrict keyOut = out.key;
+    u8* __restrict ccOut = out.cc;
+    u8* __restrict ratioOut = extra.ratio;
+    u8* __restrict classOut = extra.shadowClass;
+    u8* __restrict windowOut = extra.window;
+    u8 shadows = 0;
+    auto split = [&]<bool Mixed, bool Window>() {
+        for (u32 i = 0; i < width; ++i) {
+            // A byte type leaves the upper byte of a 16-bit dot out.
+            const u8 h = Type >= 8 ? 0 : Window ? raw[2 * i] & 0x7F : raw[2 * i];
+            const u8 l = raw[2 * i + 1];
+            const u8 field = Type < 8 ? h : l;
+            const u8 direct = Mixed ? h >> 7 : 0;
+            const u8 keep = static_cast<u8>(direct - 1);
+            const u8 p = static_cast<u8>((field >> kPriorityShift) & (kPriorities - 1) & keep);
+            const u8 r = static_cast<u8>((field >> kRatioShift) & (kRatios - 1) & keep);
+            // Register lookups as masks, which vectorise where a load by
+            // index would not.
+            u8 kc = 0, ratio = 0;
+#pragma GCC unroll 8
+            for (u32 j = 0; j < kPriorities; ++j)
+                kc |= keyCc[j] & static_cast<u8>(-(p == j));
+#pragma GCC unroll 8
+            for (u32 j = 0; j < kRatios; ++j)
+                ratio |= ratios[j] & static_cast<u8>(-(r == j));
+            const u8 codeHigh = h & (kCodeMask >> 8);
+            const u8 codeLow = l & kCodeMask;
+            // A set MSB marks a shadowed dot, 0x8000 alone a transparent shadow.
+            u8 msbClass = 0;
+            if constexpr (kMsbBits)
+                msbClass = static_cast<u8>((h >> 7) * (3 - ((h == 0x80) & (l == 0))));
+            const u8 shadow = (codeHigh == (kShadowCode >> 8)) & (codeLow == (kShadowCode & 0xFF));
+            const u8 shadowClass = static_cast<u8>((shadow ? 1 : msbClass) & keep);
+            classOut[i] = shadowClass;
+            shadows |= shadowClass;
+            keyOut[i] = static_cast<u8>(kc & 0x7F & -((h | l) != 0));
+            ccOut[i] = static_cast<u8>((kc >> 7) | (direct & directCc));
+            ratioOut[i] = ratio;
+            const u16 code = static_cast<u16>((h << 8 | l) & kCodeMask);
+            index[i] = static_cast<u16>((code + cramOffset) & paletteMask);
+            if constexpr (Window)
+                windowOut[i] = raw[2 * i] >> 7;
+        }
+    };
+    if constexpr (kMsbBits) {
+        if (windowBits)
+            split.template operator()<false, true>();
+        else if (mixed)
+            split.template operator()<true, false>();
+        else
+            split.template operator()<false, false>();
+    } else if (mixed) {
+        split.template operator()<true, false>();
+    } else {
+        split.template operator()<false, false>();
+    }
+    m_spriteShadows = shadows != 0;
+    if (windowBits)
+        m_spriteWindowClear = false;
+    else
+        clearSpriteWindow();
+
+    // The colours: a load by index for each dot, then the direct colours.
+    const u32* __restrict palette = m_palette;
+    u32* __restrict colorOut = out.color;
+    if (msbCc) {
+        const u8* __restrict msbs = m_paletteMsb;
+        for (u32 i = 0; i < width; ++i) {
+            colorOut[i] = palette[index[i]];
+            ccOut[i] |= msbs[index[i]];
+        }
+    } else {
+#pragma GCC unroll 8
+        for (u32 i = 0; i < width; ++i)
+            colorOut[i] = palette[index[i]];
+    }
+    if (mixed) {
+        for (u32 i = 0; i < width; ++i) {
+            const u32 direct = 0u - (raw[2 * i] >> 7);
+            colorOut[i] = (rgb555(u32{raw[2 * i]} << 8 | raw[2 * i + 1]) & direct) | (colorOut[i] & ~direct);
+        }
+    }
+}
+
 void VDP2::fetchSprite()
 {
     LineDots& out = m_dots[kSpriteRecord];
@@ -51,7 +176,6 @@ void VDP2::fetchSprite()
     const s32 frameWidth = frame->width;
     const s32 frameHeight = frame->height;
     const u32 rowShift = (frameWidth >= 1024 ? 10 : 9) + (eightBit ? 0 : 1);
-    const u32 dotMask = s.type < 8 ? 0xFFFF : 0xFF;
     const u32 exponent = (frameWidth >= 1024 ? 1 : 0) + 1 - ((m_screenMode >> 1) & 1);
 
     // Positions are 16.16 and may be negative in VDP1's rotation mode.
@@ -69,7 +193,7 @@ void VDP2::fetchSprite()
         stepY = s64{a.dy} << (5 + exponent);
     }
 
-    SpriteLine line{frame->pixels, x, y, stepX, stepY, frameWidth, frameHeight, rowShift, dotMask, eightBit};
+    SpriteLine line{frame->pixels, x, y, stepX, stepY, frameWidth, frameHeight, rowShift, eightBit};
     readSpriteDots(line);
     switch (s.type) {
     case 0: fetchSpriteLine<0>(); break;
@@ -105,15 +229,13 @@ void VDP2::clearSpriteWindow()
     m_spriteWindowClear = true;
 }
 
-// The dots under the line as their upper and lower bytes (a byte dot is all
-// lower byte), 0 where the position falls outside the frame buffer (also at
-// negative rotated positions).
+// The dots under the line as the frame buffer keeps them, upper byte first
+// (a byte dot is all lower byte), 0 where the position falls outside the
+// frame buffer (also at negative rotated positions).
 void VDP2::readSpriteDots(const SpriteLine& line)
 {
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
-    u8* __restrict high = m_spriteHigh;
-    u8* __restrict low = m_spriteLow;
-    const u8 highMask = static_cast<u8>(line.dotMask >> 8);
+    u8* __restrict raw = m_spriteRaw;
     if (line.stepY == 0 && line.stepX == 0x10000 && line.x == 0) {
         // Unrotated at one dot per dot: a straight run of one row.
         const s64 sy = line.y >> 16;
@@ -122,18 +244,16 @@ void VDP2::readSpriteDots(const SpriteLine& line)
         if (line.eightBit) {
             const u8* __restrict from = line.pixels + (offset & kFrameBufferMask);
             inside = std::min<u32>(inside, kFrameBufferMask + 1 - (offset & kFrameBufferMask));
-            std::memset(high, 0, width);
-            std::memcpy(low, from, inside);
-        } else {
-            const u8* __restrict from = line.pixels + (offset & kFrameBufferMask & ~1u);
-            inside = std::min<u32>(inside, (kFrameBufferMask + 1 - (offset & kFrameBufferMask)) / 2);
             for (u32 i = 0; i < inside; ++i) {
-                high[i] = from[2 * i] & highMask;
-                low[i] = from[2 * i + 1];
+                raw[2 * i] = 0;
+                raw[2 * i + 1] = from[i];
             }
-            std::fill(high + inside, high + width, u8{0});
+        } else {
+            const u8* from = line.pixels + (offset & kFrameBufferMask & ~1u);
+            inside = std::min<u32>(inside, (kFrameBufferMask + 1 - (offset & kFrameBufferMask)) / 2);
+            std::memcpy(raw, from, 2 * inside);
         }
-        std::fill(low + inside, low + width, u8{0});
+        std::fill(raw + 2 * inside, raw + 2 * width, u8{0});
         return;
     }
     s64 x = line.x, y = line.y;
@@ -145,133 +265,8 @@ void VDP2::readSpriteDots(const SpriteLine& line)
             (static_cast<u32>(sy) << line.rowShift) + (line.eightBit ? static_cast<u32>(sx) : static_cast<u32>(sx) * 2);
         const u32 d = line.eightBit ? line.pixels[offset & kFrameBufferMask]
                                     : loadBe16(line.pixels + (offset & kFrameBufferMask & ~1u));
-        high[i] = static_cast<u8>(inside ? (d >> 8) & highMask : 0);
-        low[i] = static_cast<u8>(inside ? d : 0);
-    }
-}
-
-// Splits the line's dots by the sprite type in plain byte operations that
-// vectorise, then looks their colours up.
-template <u32 Type>
-void VDP2::fetchSpriteLine()
-{
-    constexpr SpriteLayout kLayout = kSpriteLayouts[Type];
-    // The register numbers sit in a 16-bit dot's upper byte.
-    constexpr u32 kFieldShift = Type < 8 ? 8 : 0;
-    constexpr u32 kPriorityShift = kLayout.priorityBits ? kLayout.priorityShift - kFieldShift : 0;
-    constexpr u32 kRatioShift = kLayout.ratioBits ? kLayout.ratioShift - kFieldShift : 0;
-    constexpr u32 kPriorities = 1u << kLayout.priorityBits;
-    constexpr u32 kRatios = 1u << kLayout.ratioBits;
-    constexpr u32 kCodeMask = (1u << kLayout.codeBits) - 1;
-    constexpr u32 kShadowCode = kCodeMask - 1;
-    // Types 2-7 give the MSB to shadows or to the sprite window.
-    constexpr bool kMsbBits = Type >= 2 && Type <= 7;
-    LineDots& out = m_dots[kSpriteRecord];
-    SpriteDots& extra = m_spriteDots;
-    const SpriteLayer& s = m_sprite;
-    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
-    const bool msbCc = m_outputs[kSpriteRecord].specialMode == 3;
-    const bool windowBits = kMsbBits && s.windowEnable;
-    // Mixed colour: a 16-bit dot with the MSB set is a direct colour; it
-    // takes registers 0 and is no shadow.
-    const bool mixed = Type < 8 && s.mixed && !windowBits;
-    const u8 cramHigh = static_cast<u8>(s.cramOffset >> 8);
-    const u8 paletteHigh = static_cast<u8>(m_paletteMask >> 8);
-    const u8 paletteLow = static_cast<u8>(m_paletteMask);
-
-    // The priority registers as key and condition (bit 7; under the MSB
-    // condition the colour's MSB gives it, and a direct colour's is 1).
-    u8 keyCc[8], ratios[8];
-    for (u32 j = 0; j < 8; ++j) {
-        const u32 flags = s.priorities[j];
-        const u32 key = (flags >> 1) ? ((flags >> 1) << 3) | kSpriteRecord : 0;
-        keyCc[j] = static_cast<u8>(key | (msbCc ? 0 : (flags & 1) << 7));
-        ratios[j] = s.ratios[j];
-    }
-    const u8 directCc = msbCc ? 1 : 0;
-
-    const u8* __restrict high = m_spriteHigh;
-    const u8* __restrict low = m_spriteLow;
-    u16* __restrict index = m_spriteIndex;
-    u8* __restrict keyOut = out.key;
-    u8* __restrict ccOut = out.cc;
-    u8* __restrict ratioOut = extra.ratio;
-    u8* __restrict classOut = extra.shadowClass;
-    u8* __restrict windowOut = extra.window;
-    u8 shadows = 0;
-    auto split = [&]<bool Mixed, bool Window>() {
-        for (u32 i = 0; i < width; ++i) {
-            const u8 h = Window ? high[i] & 0x7F : high[i];
-            const u8 l = low[i];
-            const u8 field = Type < 8 ? h : l;
-            const u8 direct = Mixed ? h >> 7 : 0;
-            const u8 keep = static_cast<u8>(direct - 1);
-            const u8 p = static_cast<u8>((field >> kPriorityShift) & (kPriorities - 1) & keep);
-            const u8 r = static_cast<u8>((field >> kRatioShift) & (kRatios - 1) & keep);
-            // Register lookups as masks, which vectorise where a load by
-            // index would not.
-            u8 kc = 0, ratio = 0;
-#pragma GCC unroll 8
-            for (u32 j = 0; j < kPriorities; ++j)
-                kc |= keyCc[j] & static_cast<u8>(-(p == j));
-#pragma GCC unroll 8
-            for (u32 j = 0; j < kRatios; ++j)
-                ratio |= ratios[j] & static_cast<u8>(-(r == j));
-            const u8 codeHigh = h & (kCodeMask >> 8);
-            const u8 codeLow = l & kCodeMask;
-            // A set MSB marks a shadowed dot, 0x8000 alone a transparent shadow.
-            u8 msbClass = 0;
-            if constexpr (kMsbBits)
-                msbClass = static_cast<u8>((h >> 7) * (3 - ((h == 0x80) & (l == 0))));
-            const u8 shadow = (codeHigh == (kShadowCode >> 8)) & (codeLow == (kShadowCode & 0xFF));
-            const u8 shadowClass = static_cast<u8>((shadow ? 1 : msbClass) & keep);
-            classOut[i] = shadowClass;
-            shadows |= shadowClass;
-            keyOut[i] = static_cast<u8>(kc & 0x7F & -((h | l) != 0));
-            ccOut[i] = static_cast<u8>((kc >> 7) | (direct & directCc));
-            ratioOut[i] = ratio;
-            index[i] = static_cast<u16>(((codeHigh + cramHigh) & paletteHigh) << 8 | (codeLow & paletteLow));
-            if constexpr (Window)
-                windowOut[i] = high[i] >> 7;
-        }
-    };
-    if constexpr (kMsbBits) {
-        if (windowBits)
-            split.template operator()<false, true>();
-        else if (mixed)
-            split.template operator()<true, false>();
-        else
-            split.template operator()<false, false>();
-    } else if (mixed) {
-        split.template operator()<true, false>();
-    } else {
-        split.template operator()<false, false>();
-    }
-    m_spriteShadows = shadows != 0;
-    if (windowBits)
-        m_spriteWindowClear = false;
-    else
-        clearSpriteWindow();
-
-    // The colours: a load by index for each dot, then the direct colours.
-    const u32* __restrict palette = m_palette;
-    u32* __restrict colorOut = out.color;
-    if (msbCc) {
-        const u8* __restrict msbs = m_paletteMsb;
-        for (u32 i = 0; i < width; ++i) {
-            colorOut[i] = palette[index[i]];
-            ccOut[i] |= msbs[index[i]];
-        }
-    } else {
-#pragma GCC unroll 4
-        for (u32 i = 0; i < width; ++i)
-            colorOut[i] = palette[index[i]];
-    }
-    if (mixed) {
-        for (u32 i = 0; i < width; ++i) {
-            const u32 direct = 0u - (high[i] >> 7);
-            colorOut[i] = (rgb555(u32{high[i]} << 8 | low[i]) & direct) | (colorOut[i] & ~direct);
-        }
+        raw[2 * i] = static_cast<u8>(inside ? d >> 8 : 0);
+        raw[2 * i + 1] = static_cast<u8>(inside ? d : 0);
     }
 }
 
