@@ -326,8 +326,8 @@ private:
         bool eightBit;
     };
     void fetchSprite();
-    void readSpriteDots(const SpriteLine& line);
-    template <u32 Type> void fetchSpriteLine();
+    const u8* readSpriteDots(const SpriteLine& line);
+    template <u32 Type> void fetchSpriteLine(const u8* raw);
     void clearSpriteWindow();
     void fetchExternal(Layer& layer);
 

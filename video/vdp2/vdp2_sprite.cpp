@@ -31,7 +31,7 @@ constexpr SpriteLayout kSpriteLayouts[16] = {
 // Splits the line's dots by the sprite type in plain byte operations that
 // vectorise, then looks their colours up.
 template <u32 Type>
-__attribute__((target_clones("avx2", "default"))) void VDP2::fetchSpriteLine()
+__attribute__((target_clones("avx2", "default"))) void VDP2::fetchSpriteLine(const u8* __restrict raw)
 {
     constexpr SpriteLayout kLayout = kSpriteLayouts[Type];
     // The register numbers sit in a 16-bit dot's upper byte.
@@ -59,15 +59,15 @@ __attribute__((target_clones("avx2", "default"))) void VDP2::fetchSpriteLine()
     // The priority registers as key and condition (bit 7; under the MSB
     // condition the colour's MSB gives it, and a direct colour's is 1).
     u8 keyCc[8], ratios[8];
+    const u32 ccAllowed = msbCc ? 0 : 1;
     for (u32 j = 0; j < 8; ++j) {
-        const u32 flags = s.priorities[j];
-        const u32 key = (flags >> 1) ? ((flags >> 1) << 3) | kSpriteRecord : 0;
-        keyCc[j] = static_cast<u8>(key | (msbCc ? 0 : (flags & 1) << 7));
+        const u32 priority = s.priorities[j] >> 1;
+        const u32 key = priority ? priority << 3 | kSpriteRecord : 0;
+        keyCc[j] = static_cast<u8>(key | (s.priorities[j] & ccAllowed) << 7);
         ratios[j] = s.ratios[j];
     }
     const u8 directCc = msbCc ? 1 : 0;
 
-    const u8* __restrict raw = m_spriteRaw;
     u16* __restrict index = m_spriteIndex;
     u8* __restrict keyOut = out.key;
     u8* __restrict ccOut = out.cc;
@@ -194,24 +194,24 @@ void VDP2::fetchSprite()
     }
 
     SpriteLine line{frame->pixels, x, y, stepX, stepY, frameWidth, frameHeight, rowShift, eightBit};
-    readSpriteDots(line);
+    const u8* dots = readSpriteDots(line);
     switch (s.type) {
-    case 0: fetchSpriteLine<0>(); break;
-    case 1: fetchSpriteLine<1>(); break;
-    case 2: fetchSpriteLine<2>(); break;
-    case 3: fetchSpriteLine<3>(); break;
-    case 4: fetchSpriteLine<4>(); break;
-    case 5: fetchSpriteLine<5>(); break;
-    case 6: fetchSpriteLine<6>(); break;
-    case 7: fetchSpriteLine<7>(); break;
-    case 8: fetchSpriteLine<8>(); break;
-    case 9: fetchSpriteLine<9>(); break;
-    case 10: fetchSpriteLine<10>(); break;
-    case 11: fetchSpriteLine<11>(); break;
-    case 12: fetchSpriteLine<12>(); break;
-    case 13: fetchSpriteLine<13>(); break;
-    case 14: fetchSpriteLine<14>(); break;
-    default: fetchSpriteLine<15>(); break;
+    case 0: fetchSpriteLine<0>(dots); break;
+    case 1: fetchSpriteLine<1>(dots); break;
+    case 2: fetchSpriteLine<2>(dots); break;
+    case 3: fetchSpriteLine<3>(dots); break;
+    case 4: fetchSpriteLine<4>(dots); break;
+    case 5: fetchSpriteLine<5>(dots); break;
+    case 6: fetchSpriteLine<6>(dots); break;
+    case 7: fetchSpriteLine<7>(dots); break;
+    case 8: fetchSpriteLine<8>(dots); break;
+    case 9: fetchSpriteLine<9>(dots); break;
+    case 10: fetchSpriteLine<10>(dots); break;
+    case 11: fetchSpriteLine<11>(dots); break;
+    case 12: fetchSpriteLine<12>(dots); break;
+    case 13: fetchSpriteLine<13>(dots); break;
+    case 14: fetchSpriteLine<14>(dots); break;
+    default: fetchSpriteLine<15>(dots); break;
     }
     // The sprite's own window may take the sprite-window bits just read.
     const u8* pass = windowPass(s.window, m_passScratch);
@@ -231,8 +231,9 @@ void VDP2::clearSpriteWindow()
 
 // The dots under the line as the frame buffer keeps them, upper byte first
 // (a byte dot is all lower byte), 0 where the position falls outside the
-// frame buffer (also at negative rotated positions).
-void VDP2::readSpriteDots(const SpriteLine& line)
+// frame buffer (also at negative rotated positions). An unrotated row of
+// 16-bit dots inside the buffer is read where it is.
+const u8* VDP2::readSpriteDots(const SpriteLine& line)
 {
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     u8* __restrict raw = m_spriteRaw;
@@ -251,10 +252,12 @@ void VDP2::readSpriteDots(const SpriteLine& line)
         } else {
             const u8* from = line.pixels + (offset & kFrameBufferMask & ~1u);
             inside = std::min<u32>(inside, (kFrameBufferMask + 1 - (offset & kFrameBufferMask)) / 2);
+            if (inside == width)
+                return from;
             std::memcpy(raw, from, 2 * inside);
         }
         std::fill(raw + 2 * inside, raw + 2 * width, u8{0});
-        return;
+        return raw;
     }
     s64 x = line.x, y = line.y;
     for (u32 i = 0; i < width; ++i, x += line.stepX, y += line.stepY) {
@@ -268,6 +271,7 @@ void VDP2::readSpriteDots(const SpriteLine& line)
         raw[2 * i] = static_cast<u8>(inside ? d >> 8 : 0);
         raw[2 * i + 1] = static_cast<u8>(inside ? d : 0);
     }
+    return raw;
 }
 
 void VDP2::fetchExternal(Layer& layer)
