@@ -154,14 +154,8 @@ TEST_F(Vdp2ComposeTest, ByteSpriteDotsTakeTheirPriorityRegisters)
 // colour RAM offset is 0x100.
 TEST_F(Vdp2ComposeTest, EverySpriteTypeSplitsItsDots)
 {
-    struct Case {
-        u16 spctl;
-        u8 eightBit;
-        u16 dot;
-        u8 key, ratio, cc;
-        u32 code;  // 0x8000 | colour: a direct colour
-        u8 shadowClass, window;
-    };
+    // code: 0x8000 | colour for a direct colour.
+    struct Case { u16 spctl; u8 eightBit; u16 dot; u8 key, ratio, cc; u32 code; u8 shadowClass, window; };
     const Case cases[] = {
         {0x2400, 0, 0x5C21, 0x15, 19, 0, 0x421, 0, 0},
         {0x2401, 0, 0xD7FE, 0x3D, 18, 1, 0x7FE, 1, 0},  // normal shadow
