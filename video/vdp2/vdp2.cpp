@@ -61,7 +61,6 @@ void VDP2::reset()
     m_gradationTarget = vdp2::kBackRecord;
     m_highResolutionLast[0] = m_highResolutionLast[1] = 0;
     m_stale = m_outputStale = kStaleAll;
-    m_spriteTableStale = true;
     colorRamChanged();
 }
 

@@ -131,6 +131,8 @@ public:
 
     // Per-line state the tests and the debugger look at.
     const vdp2::LayerOutput& output(u32 record) const { return m_outputs[record % vdp2::kRecords]; }
+    const vdp2::LineDots& spriteLine() const { return m_dots[vdp2::kSpriteRecord]; }
+    const vdp2::SpriteDots& spriteDots() const { return m_spriteDots; }
     bool layerActive(u32 layer) const;
 
     // A fixed frame for the sprite layer instead of VDP1's display buffer
@@ -343,12 +345,13 @@ private:
         const u8* pixels;
         s64 x, y, stepX, stepY;
         s32 width, height;
-        u32 rowShift, dotMask;
+        u32 rowShift;
         bool eightBit;
     };
     void fetchSprite();
-    void readSpriteDots(const SpriteLine& line);
-    template <u32 Type> void fetchSpriteLine();
+    const u8* readSpriteDots(const SpriteLine& line);
+    template <u32 Type> void fetchSpriteLine(const u8* raw);
+    void clearSpriteWindow();
     void fetchExternal(Layer& layer);
 
     // Compositor.
@@ -435,13 +438,10 @@ private:
     int m_lineV = 0;
     u8 m_passScratch[vdp2::kMaxLineDots];
     u8 m_passAll[vdp2::kMaxLineDots];
-    u16 m_spriteRaw[vdp2::kMaxLineDots];
+    u8 m_spriteRaw[2 * vdp2::kMaxLineDots];  // the line's dots, upper byte first
+    u16 m_spriteIndex[vdp2::kMaxLineDots];  // each dot's decoded colour RAM entry
     bool m_spriteShadows = false;  // some sprite dot of the line is a shadow
-    // The sprite dots' attributes by their upper bits, made from the decoded
-    // sprite settings (type, mixed colour, priorities, ratios).
-    u32 m_spriteAttributes[128] = {};
-    u32 m_spriteFound[vdp2::kMaxLineDots];  // each dot's attributes
-    bool m_spriteTableStale = true;  // the sprite settings were decoded again
+    bool m_spriteWindowClear = true;  // no sprite-window bit is set
     u8 m_ccPass[vdp2::kMaxLineDots];
     u8 m_ccPassAll = 1;
     u8 m_rotationSetB[vdp2::kMaxLineDots];

@@ -567,7 +567,6 @@ void VDP2::updateSprite(int)
         return;
     m_stale &= ~kStaleSprite;
     decodeSprite();
-    m_spriteTableStale = true;
     LayerOutput& out = m_outputs[kSpriteRecord];
     out.source = kSprite;
     out.priority = 0;

@@ -13,60 +13,157 @@ namespace {
 
 constexpr u32 kFrameBufferMask = 0x3FFFF;  // one 256 KB VDP1 buffer
 
-struct SpriteDot {
-    u32 code;
-    u8 priority;  // priority register number
-    u8 ratio;     // ratio register number
-    u8 shadowClass;
+// Where each sprite type keeps a dot's priority and ratio register numbers
+// (a field of no bits selects register 0) and how wide its colour code is.
+// Types 0-7 are 16-bit dots, 8-15 bytes.
+struct SpriteLayout {
+    u32 priorityShift, priorityBits, ratioShift, ratioBits, codeBits;
+};
+constexpr SpriteLayout kSpriteLayouts[16] = {
+    {14, 2, 11, 3, 11}, {13, 3, 11, 2, 11}, {14, 1, 11, 3, 11}, {13, 2, 11, 2, 11},
+    {13, 2, 10, 3, 10}, {12, 3, 11, 1, 11}, {12, 3, 10, 2, 10}, {12, 3, 9, 3, 9},
+    {7, 1, 0, 0, 7},    {7, 1, 6, 1, 6},    {6, 2, 0, 0, 6},    {0, 0, 6, 2, 6},
+    {7, 1, 0, 0, 8},    {7, 1, 6, 1, 8},    {6, 2, 0, 0, 8},    {0, 0, 6, 2, 8},
 };
 
-// Splits a dot by sprite type. Types 0-7 are 16-bit dots, 8-15 bytes.
-template <u32 Type>
-constexpr SpriteDot decodeSpriteDot(u32 d)
-{
-    SpriteDot s{0, 0, 0, 0};
-    u32 shadowCode;
-    switch (Type) {
-    case 0: s.priority = (d >> 14) & 3, s.ratio = (d >> 11) & 7, s.code = d & 0x7FF, shadowCode = 0x7FE; break;
-    case 1: s.priority = (d >> 13) & 7, s.ratio = (d >> 11) & 3, s.code = d & 0x7FF, shadowCode = 0x7FE; break;
-    case 2: s.priority = (d >> 14) & 1, s.ratio = (d >> 11) & 7, s.code = d & 0x7FF, shadowCode = 0x7FE; break;
-    case 3: s.priority = (d >> 13) & 3, s.ratio = (d >> 11) & 3, s.code = d & 0x7FF, shadowCode = 0x7FE; break;
-    case 4: s.priority = (d >> 13) & 3, s.ratio = (d >> 10) & 7, s.code = d & 0x3FF, shadowCode = 0x3FE; break;
-    case 5: s.priority = (d >> 12) & 7, s.ratio = (d >> 11) & 1, s.code = d & 0x7FF, shadowCode = 0x7FE; break;
-    case 6: s.priority = (d >> 12) & 7, s.ratio = (d >> 10) & 3, s.code = d & 0x3FF, shadowCode = 0x3FE; break;
-    case 7: s.priority = (d >> 12) & 7, s.ratio = (d >> 9) & 7, s.code = d & 0x1FF, shadowCode = 0x1FE; break;
-    case 8: s.priority = (d >> 7) & 1, s.code = d & 0x7F, shadowCode = 0x7E; break;
-    case 9: s.priority = (d >> 7) & 1, s.ratio = (d >> 6) & 1, s.code = d & 0x3F, shadowCode = 0x3E; break;
-    case 10: s.priority = (d >> 6) & 3, s.code = d & 0x3F, shadowCode = 0x3E; break;
-    case 11: s.ratio = (d >> 6) & 3, s.code = d & 0x3F, shadowCode = 0x3E; break;
-    case 12: s.priority = (d >> 7) & 1, s.code = d & 0xFF, shadowCode = 0xFE; break;
-    case 13: s.priority = (d >> 7) & 1, s.ratio = (d >> 6) & 1, s.code = d & 0xFF, shadowCode = 0xFE; break;
-    case 14: s.priority = (d >> 6) & 3, s.code = d & 0xFF, shadowCode = 0xFE; break;
-    default: s.ratio = (d >> 6) & 3, s.code = d & 0xFF, shadowCode = 0xFE; break;
-    }
-    // Types 2-7: a set MSB marks a shadowed dot, 0x8000 alone a transparent shadow.
-    u8 msbClass = 0;
-    if constexpr (Type >= 2 && Type <= 7)
-        msbClass = (d & 0x8000) ? (d == 0x8000 ? 2 : 3) : 0;
-    s.shadowClass = s.code == shadowCode ? 1 : msbClass;
-    return s;
-}
-
 }  // namespace
+
+// Splits the line's dots by the sprite type in plain byte operations that
+// vectorise, then looks their colours up.
+template <u32 Type>
+void VDP2::fetchSpriteLine(const u8* __restrict raw)
+{
+    constexpr SpriteLayout kLayout = kSpriteLayouts[Type];
+    // The register numbers sit in a 16-bit dot's upper byte.
+    constexpr u32 kFieldShift = Type < 8 ? 8 : 0;
+    constexpr u32 kPriorityShift = kLayout.priorityBits ? kLayout.priorityShift - kFieldShift : 0;
+    constexpr u32 kRatioShift = kLayout.ratioBits ? kLayout.ratioShift - kFieldShift : 0;
+    constexpr u32 kPriorities = 1u << kLayout.priorityBits;
+    constexpr u32 kRatios = 1u << kLayout.ratioBits;
+    constexpr u32 kCodeMask = (1u << kLayout.codeBits) - 1;
+    constexpr u32 kShadowCode = kCodeMask - 1;
+    // Types 2-7 give the MSB to shadows or to the sprite window.
+    constexpr bool kMsbBits = Type >= 2 && Type <= 7;
+    LineDots& out = m_dots[kSpriteRecord];
+    SpriteDots& extra = m_spriteDots;
+    const SpriteLayer& s = m_sprite;
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    const bool msbCc = m_outputs[kSpriteRecord].specialMode == 3;
+    const bool windowBits = kMsbBits && s.windowEnable;
+    // Mixed colour: a 16-bit dot with the MSB set is a direct colour; it
+    // takes registers 0 and is no shadow.
+    const bool mixed = Type < 8 && s.mixed && !windowBits;
+    const u16 cramOffset = static_cast<u16>(s.cramOffset);
+    const u16 paletteMask = static_cast<u16>(m_paletteMask);
+
+    // The priority registers as key and condition (bit 7; under the MSB
+    // condition the colour's MSB gives it, and a direct colour's is 1).
+    u8 keyCc[8], ratios[8];
+    const u32 ccAllowed = msbCc ? 0 : 1;
+    for (u32 j = 0; j < 8; ++j) {
+        const u32 priority = s.priorities[j] >> 1;
+        const u32 key = priority ? priority << 3 | kSpriteRecord : 0;
+        keyCc[j] = static_cast<u8>(key | (s.priorities[j] & ccAllowed) << 7);
+        ratios[j] = s.ratios[j];
+    }
+    const u8 directCc = msbCc ? 1 : 0;
+
+    u16* __restrict index = m_spriteIndex;
+    u8* __restrict keyOut = out.key;
+    u8* __restrict ccOut = out.cc;
+    u8* __restrict ratioOut = extra.ratio;
+    u8* __restrict classOut = extra.shadowClass;
+    u8* __restrict windowOut = extra.window;
+    u8 shadows = 0;
+    auto split = [&]<bool Mixed, bool Window>() {
+        for (u32 i = 0; i < width; ++i) {
+            // A byte type leaves the upper byte of a 16-bit dot out.
+            const u8 h = Type >= 8 ? 0 : Window ? raw[2 * i] & 0x7F : raw[2 * i];
+            const u8 l = raw[2 * i + 1];
+            const u8 field = Type < 8 ? h : l;
+            const u8 direct = Mixed ? h >> 7 : 0;
+            const u8 keep = static_cast<u8>(direct - 1);
+            const u8 p = static_cast<u8>((field >> kPriorityShift) & (kPriorities - 1) & keep);
+            const u8 r = static_cast<u8>((field >> kRatioShift) & (kRatios - 1) & keep);
+            // Register lookups as masks, which vectorise where a load by
+            // index would not.
+            u8 kc = 0, ratio = 0;
+#pragma GCC unroll 8
+            for (u32 j = 0; j < kPriorities; ++j)
+                kc |= keyCc[j] & static_cast<u8>(-(p == j));
+#pragma GCC unroll 8
+            for (u32 j = 0; j < kRatios; ++j)
+                ratio |= ratios[j] & static_cast<u8>(-(r == j));
+            const u8 codeHigh = h & (kCodeMask >> 8);
+            const u8 codeLow = l & kCodeMask;
+            // A set MSB marks a shadowed dot, 0x8000 alone a transparent shadow.
+            u8 msbClass = 0;
+            if constexpr (kMsbBits)
+                msbClass = static_cast<u8>((h >> 7) * (3 - ((h == 0x80) & (l == 0))));
+            const u8 shadow = (codeHigh == (kShadowCode >> 8)) & (codeLow == (kShadowCode & 0xFF));
+            const u8 shadowClass = static_cast<u8>((shadow ? 1 : msbClass) & keep);
+            classOut[i] = shadowClass;
+            shadows |= shadowClass;
+            keyOut[i] = static_cast<u8>(kc & 0x7F & -((h | l) != 0));
+            ccOut[i] = static_cast<u8>((kc >> 7) | (direct & directCc));
+            ratioOut[i] = ratio;
+            const u16 code = static_cast<u16>((h << 8 | l) & kCodeMask);
+            index[i] = static_cast<u16>((code + cramOffset) & paletteMask);
+            if constexpr (Window)
+                windowOut[i] = raw[2 * i] >> 7;
+        }
+    };
+    if constexpr (kMsbBits) {
+        if (windowBits)
+            split.template operator()<false, true>();
+        else if (mixed)
+            split.template operator()<true, false>();
+        else
+            split.template operator()<false, false>();
+    } else if (mixed) {
+        split.template operator()<true, false>();
+    } else {
+        split.template operator()<false, false>();
+    }
+    m_spriteShadows = shadows != 0;
+    if (windowBits)
+        m_spriteWindowClear = false;
+    else
+        clearSpriteWindow();
+
+    // The colours: a load by index for each dot, then the direct colours.
+    const u32* __restrict palette = m_palette;
+    u32* __restrict colorOut = out.color;
+    if (msbCc) {
+        const u8* __restrict msbs = m_paletteMsb;
+        for (u32 i = 0; i < width; ++i) {
+            colorOut[i] = palette[index[i]];
+            ccOut[i] |= msbs[index[i]];
+        }
+    } else {
+#pragma GCC unroll 8
+        for (u32 i = 0; i < width; ++i)
+            colorOut[i] = palette[index[i]];
+    }
+    if (mixed) {
+        for (u32 i = 0; i < width; ++i) {
+            const u32 direct = 0u - (raw[2 * i] >> 7);
+            colorOut[i] = (rgb555(u32{raw[2 * i]} << 8 | raw[2 * i + 1]) & direct) | (colorOut[i] & ~direct);
+        }
+    }
+}
 
 void VDP2::fetchSprite()
 {
     LineDots& out = m_dots[kSpriteRecord];
-    SpriteDots& extra = m_spriteDots;
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
-    std::memset(extra.window, 0, sizeof extra.window);
-    std::memset(extra.shadowClass, 0, sizeof extra.shadowClass);
     m_spriteShadows = false;
     const FrameBufferInfo* frame = nullptr;
     if (m_sprite.active)
         frame = m_spriteFrame ? m_spriteFrame : m_vdp1 ? m_vdp1->getDisplayFrameBuffer() : nullptr;
     if (!frame || !frame->pixels) {
         std::memset(out.key, 0, sizeof out.key);
+        clearSpriteWindow();
         return;
     }
     const SpriteLayer& s = m_sprite;
@@ -79,7 +176,6 @@ void VDP2::fetchSprite()
     const s32 frameWidth = frame->width;
     const s32 frameHeight = frame->height;
     const u32 rowShift = (frameWidth >= 1024 ? 10 : 9) + (eightBit ? 0 : 1);
-    const u32 dotMask = s.type < 8 ? 0xFFFF : 0xFF;
     const u32 exponent = (frameWidth >= 1024 ? 1 : 0) + 1 - ((m_screenMode >> 1) & 1);
 
     // Positions are 16.16 and may be negative in VDP1's rotation mode.
@@ -97,55 +193,71 @@ void VDP2::fetchSprite()
         stepY = s64{a.dy} << (5 + exponent);
     }
 
-    SpriteLine line{frame->pixels, x, y, stepX, stepY, frameWidth, frameHeight, rowShift, dotMask, eightBit};
-    readSpriteDots(line);
+    SpriteLine line{frame->pixels, x, y, stepX, stepY, frameWidth, frameHeight, rowShift, eightBit};
+    const u8* dots = readSpriteDots(line);
     switch (s.type) {
-    case 0: fetchSpriteLine<0>(); break;
-    case 1: fetchSpriteLine<1>(); break;
-    case 2: fetchSpriteLine<2>(); break;
-    case 3: fetchSpriteLine<3>(); break;
-    case 4: fetchSpriteLine<4>(); break;
-    case 5: fetchSpriteLine<5>(); break;
-    case 6: fetchSpriteLine<6>(); break;
-    case 7: fetchSpriteLine<7>(); break;
-    case 8: fetchSpriteLine<8>(); break;
-    case 9: fetchSpriteLine<9>(); break;
-    case 10: fetchSpriteLine<10>(); break;
-    case 11: fetchSpriteLine<11>(); break;
-    case 12: fetchSpriteLine<12>(); break;
-    case 13: fetchSpriteLine<13>(); break;
-    case 14: fetchSpriteLine<14>(); break;
-    default: fetchSpriteLine<15>(); break;
+    case 0: fetchSpriteLine<0>(dots); break;
+    case 1: fetchSpriteLine<1>(dots); break;
+    case 2: fetchSpriteLine<2>(dots); break;
+    case 3: fetchSpriteLine<3>(dots); break;
+    case 4: fetchSpriteLine<4>(dots); break;
+    case 5: fetchSpriteLine<5>(dots); break;
+    case 6: fetchSpriteLine<6>(dots); break;
+    case 7: fetchSpriteLine<7>(dots); break;
+    case 8: fetchSpriteLine<8>(dots); break;
+    case 9: fetchSpriteLine<9>(dots); break;
+    case 10: fetchSpriteLine<10>(dots); break;
+    case 11: fetchSpriteLine<11>(dots); break;
+    case 12: fetchSpriteLine<12>(dots); break;
+    case 13: fetchSpriteLine<13>(dots); break;
+    case 14: fetchSpriteLine<14>(dots); break;
+    default: fetchSpriteLine<15>(dots); break;
     }
+    // The sprite's own window may take the sprite-window bits just read.
     const u8* pass = windowPass(s.window, m_passScratch);
-    for (u32 i = 0; i < width; ++i)
-        out.key[i] &= static_cast<u8>(-pass[i]);
+    if (pass != m_passAll) {
+        for (u32 i = 0; i < width; ++i)
+            out.key[i] &= static_cast<u8>(-pass[i]);
+    }
 }
 
-// The dots under the line, 0 where the position falls outside the frame
-// buffer (also at negative rotated positions).
-void VDP2::readSpriteDots(const SpriteLine& line)
+// The other layers' windows read the sprite-window bits: none without them.
+void VDP2::clearSpriteWindow()
+{
+    if (!m_spriteWindowClear)
+        std::memset(m_spriteDots.window, 0, sizeof m_spriteDots.window);
+    m_spriteWindowClear = true;
+}
+
+// The dots under the line as the frame buffer keeps them, upper byte first
+// (a byte dot is all lower byte), 0 where the position falls outside the
+// frame buffer (also at negative rotated positions). An unrotated row of
+// 16-bit dots inside the buffer is read where it is.
+const u8* VDP2::readSpriteDots(const SpriteLine& line)
 {
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
-    u16* __restrict raw = m_spriteRaw;
+    u8* __restrict raw = m_spriteRaw;
     if (line.stepY == 0 && line.stepX == 0x10000 && line.x == 0) {
         // Unrotated at one dot per dot: a straight run of one row.
         const s64 sy = line.y >> 16;
         u32 inside = sy < line.height ? std::min<u32>(width, static_cast<u32>(line.width)) : 0;
         const u32 offset = static_cast<u32>(sy) << line.rowShift;
         if (line.eightBit) {
-            const u8* from = line.pixels + (offset & kFrameBufferMask);
+            const u8* __restrict from = line.pixels + (offset & kFrameBufferMask);
             inside = std::min<u32>(inside, kFrameBufferMask + 1 - (offset & kFrameBufferMask));
-            for (u32 i = 0; i < inside; ++i)
-                raw[i] = static_cast<u16>(from[i] & line.dotMask);
+            for (u32 i = 0; i < inside; ++i) {
+                raw[2 * i] = 0;
+                raw[2 * i + 1] = from[i];
+            }
         } else {
             const u8* from = line.pixels + (offset & kFrameBufferMask & ~1u);
             inside = std::min<u32>(inside, (kFrameBufferMask + 1 - (offset & kFrameBufferMask)) / 2);
-            for (u32 i = 0; i < inside; ++i)
-                raw[i] = static_cast<u16>(loadBe16(from + 2 * i) & line.dotMask);
+            if (inside == width)
+                return from;
+            std::memcpy(raw, from, 2 * inside);
         }
-        std::fill(raw + inside, raw + width, u16{0});
-        return;
+        std::fill(raw + 2 * inside, raw + 2 * width, u8{0});
+        return raw;
     }
     s64 x = line.x, y = line.y;
     for (u32 i = 0; i < width; ++i, x += line.stepX, y += line.stepY) {
@@ -156,98 +268,10 @@ void VDP2::readSpriteDots(const SpriteLine& line)
             (static_cast<u32>(sy) << line.rowShift) + (line.eightBit ? static_cast<u32>(sx) : static_cast<u32>(sx) * 2);
         const u32 d = line.eightBit ? line.pixels[offset & kFrameBufferMask]
                                     : loadBe16(line.pixels + (offset & kFrameBufferMask & ~1u));
-        raw[i] = static_cast<u16>(inside ? d & line.dotMask : 0);
+        raw[2 * i] = static_cast<u8>(inside ? d >> 8 : 0);
+        raw[2 * i + 1] = static_cast<u8>(inside ? d : 0);
     }
-}
-
-template <u32 Type>
-void VDP2::fetchSpriteLine()
-{
-    LineDots& out = m_dots[kSpriteRecord];
-    SpriteDots& extra = m_spriteDots;
-    const SpriteLayer& s = m_sprite;
-    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
-    const u32* palette = m_palette;
-    const u8* msbs = m_paletteMsb;
-    const u32 paletteMask = m_paletteMask;
-    const bool msbCc = m_outputs[kSpriteRecord].specialMode == 3;
-    const bool windowBits = s.windowEnable && Type >= 2 && Type <= 7;
-    const u32 mixed = s.mixed ? 0x8000 : 0;
-    const u32 cramOffset = s.cramOffset;
-
-    // A dot's priority, ratio and colour-calculation bits sit above its
-    // colour code, so the line's settings make a table over those bits:
-    // key, ratio, condition and whether the dot is a direct colour.
-    constexpr u32 kShift = Type < 8 ? 9 : 6;
-    constexpr u32 kEntries = (Type < 8 ? 0x10000 : 0x100) >> kShift;
-    static_assert(kEntries <= sizeof m_spriteAttributes / sizeof m_spriteAttributes[0]);
-    constexpr u32 kCodeMask = decodeSpriteDot<Type>(0xFFFF).code;
-    constexpr u32 kShadowCode = kCodeMask - 1;
-    // Rebuilt whenever the sprite settings were decoded again.
-    u32* attributes = m_spriteAttributes;
-    const bool rebuild = m_spriteTableStale;
-    m_spriteTableStale = false;
-    for (u32 h = 0; rebuild && h < kEntries; ++h) {
-        const u32 d = h << kShift;
-        const SpriteDot dot = decodeSpriteDot<Type>(d);
-        const bool direct = (d & mixed) != 0;
-        const u8 flags = s.priorities[direct ? 0 : dot.priority];
-        const u32 key = (flags >> 1) ? ((flags >> 1) << 3) | kSpriteRecord : 0;
-        attributes[h] = key | u32{s.ratios[direct ? 0 : dot.ratio]} << 8 | u32(flags & 1) << 16 | u32{direct} << 24;
-    }
-
-    u16* __restrict raw = m_spriteRaw;
-    u32* __restrict found = m_spriteFound;
-    u32* __restrict colorOut = out.color;
-    u8* __restrict keyOut = out.key;
-    u8* __restrict ccOut = out.cc;
-    u8* __restrict ratioOut = extra.ratio;
-    u8* __restrict classOut = extra.shadowClass;
-    u8* __restrict windowOut = extra.window;
-    // First the lookups, a loop for each combination of mixed colour and MSB
-    // condition so it carries neither: the colour, and the attributes with
-    // the dot's own condition. Then the per-dot bits in a loop that
-    // vectorises.
-    auto lookUp = [&]<bool Mixed, bool MsbCc>() {
-        for (u32 i = 0; i < width; ++i) {
-            u32 d = raw[i];
-            if (windowBits) {
-                windowOut[i] = static_cast<u8>(d >> 15);
-                d &= 0x7FFF;
-                raw[i] = static_cast<u16>(d);
-            }
-            u32 e = attributes[(d >> kShift) & (kEntries - 1)];
-            const u32 direct = Mixed ? e >> 24 : 0;
-            const u32 index = ((d & kCodeMask) + cramOffset) & paletteMask;
-            const u32 fromPalette = palette[index];
-            colorOut[i] = Mixed && direct ? rgb555(d) : fromPalette;
-            if constexpr (MsbCc)
-                e = (e & ~0xFF0000u) | (msbs[index] | direct) << 16;
-            found[i] = e;
-        }
-    };
-    if (mixed)
-        msbCc ? lookUp.template operator()<true, true>() : lookUp.template operator()<true, false>();
-    else
-        msbCc ? lookUp.template operator()<false, true>() : lookUp.template operator()<false, false>();
-    u8 shadows = 0;
-    for (u32 i = 0; i < width; ++i) {
-        const u32 d = raw[i];
-        const u32 e = found[i];
-        const u32 code = d & kCodeMask;
-        // Types 2-7: a set MSB marks a shadowed dot, 0x8000 alone a transparent shadow.
-        u32 msbClass = 0;
-        if constexpr (Type >= 2 && Type <= 7)
-            msbClass = (d >> 15) * (3 - (d == 0x8000));
-        // Direct-colour dots have no shadow class.
-        const u8 shadowClass = static_cast<u8>((code == kShadowCode ? 1 : msbClass) & ((e >> 24) - 1));
-        classOut[i] = shadowClass;
-        shadows |= shadowClass;
-        ratioOut[i] = static_cast<u8>(e >> 8);
-        ccOut[i] = static_cast<u8>((e >> 16) & 1);
-        keyOut[i] = static_cast<u8>(e) & static_cast<u8>(-static_cast<u8>(d != 0));
-    }
-    m_spriteShadows = shadows != 0;
+    return raw;
 }
 
 void VDP2::fetchExternal(Layer& layer)

@@ -149,6 +149,84 @@ TEST_F(Vdp2ComposeTest, ByteSpriteDotsTakeTheirPriorityRegisters)
     EXPECT_EQ(s.pixel(2, 0), host(kWhite));
 }
 
+// Every sprite type's split of a dot, worked out by hand. Register n holds
+// priority n + 1 (register 7: 0, hidden) and ratio n + 16; colour calculation
+// where the priority is 4 or more, or by the colour's MSB (condition 3).
+// Colour RAM word i is i, with the MSB set where i is odd; the sprite's
+// colour RAM offset is 0x100.
+TEST_F(Vdp2ComposeTest, EverySpriteTypeSplitsItsDots)
+{
+    // code: 0x8000 | colour for a direct colour.
+    struct Case { u16 spctl; u8 eightBit; u16 dot; u8 key, ratio, cc; u32 code; u8 shadowClass, window; };
+    const Case cases[] = {
+        {0x2400, 0, 0x5C21, 0x15, 19, 0, 0x421, 0, 0},
+        {0x2401, 0, 0xD7FE, 0x3D, 18, 1, 0x7FE, 1, 0},  // normal shadow
+        {0x2401, 0, 0xD3FE, 0x3D, 18, 1, 0x3FE, 0, 0},  // only the whole code is a shadow
+        {0x2402, 0, 0x8000, 0x0D, 16, 0, 0x000, 2, 0},  // transparent shadow
+        {0x2402, 0, 0xC805, 0x15, 17, 0, 0x005, 3, 0},  // shadowed dot
+        {0x2403, 0, 0x6ABC, 0x25, 17, 1, 0x2BC, 0, 0},
+        {0x2413, 0, 0x8123, 0x0D, 16, 0, 0x123, 0, 1},  // sprite-window bit
+        {0x2413, 0, 0x8000, 0x00, 16, 0, 0x000, 0, 1},  // the window bit alone is transparent
+        {0x2404, 0, 0x3FFE, 0x15, 23, 0, 0x3FE, 1, 0},
+        {0x2405, 0, 0x4801, 0x2D, 17, 1, 0x001, 0, 0},
+        {0x2406, 0, 0x2E10, 0x1D, 19, 0, 0x210, 0, 0},
+        {0x2407, 0, 0x1B33, 0x15, 21, 0, 0x133, 0, 0},
+        {0x2407, 0, 0x7C00, 0x00, 22, 0, 0x000, 0, 0},  // register 7: priority 0
+        {0x2408, 1, 0x00C3, 0x15, 16, 0, 0x043, 0, 0},
+        {0x2409, 1, 0x00BE, 0x15, 16, 0, 0x03E, 1, 0},
+        {0x240A, 1, 0x0081, 0x1D, 16, 0, 0x001, 0, 0},
+        {0x240B, 1, 0x00C5, 0x0D, 19, 0, 0x005, 0, 0},
+        {0x240C, 1, 0x00FE, 0x15, 16, 0, 0x0FE, 1, 0},
+        {0x240C, 0, 0xABFE, 0x15, 16, 0, 0x0FE, 1, 0},  // a byte type takes a word's lower byte
+        {0x240D, 1, 0x004A, 0x0D, 17, 0, 0x04A, 0, 0},
+        {0x240E, 1, 0x00C0, 0x25, 16, 1, 0x0C0, 0, 0},
+        {0x240F, 1, 0x009F, 0x0D, 18, 0, 0x09F, 0, 0},
+        {0x2400, 1, 0x009F, 0x0D, 16, 0, 0x09F, 0, 0},  // a word type on byte dots
+        {0x2420, 0, 0x8421, 0x0D, 16, 0, 0x8421, 0, 0},  // mixed: direct colour, registers 0
+        {0x2422, 0, 0x8000, 0x0D, 16, 0, 0x8000, 0, 0},  // mixed: a direct colour is no shadow
+        {0x2420, 0, 0x7FFE, 0x15, 23, 0, 0x7FE, 1, 0},
+        {0x3001, 0, 0x2003, 0x15, 16, 1, 0x003, 0, 0},  // MSB condition: an odd entry
+        {0x3001, 0, 0x2002, 0x15, 16, 0, 0x002, 0, 0},
+        {0x3020, 0, 0x8002, 0x0D, 16, 1, 0x8002, 0, 0},  // MSB condition: direct colours take part
+    };
+    for (u32 i = 0; i < 0x400; ++i)
+        setColor(i, i | (i & 1) << 15);
+    s.reg(VDP2::PRISA, 0x0201);
+    s.reg(VDP2::PRISB, 0x0403);
+    s.reg(VDP2::PRISC, 0x0605);
+    s.reg(VDP2::PRISD, 0x0007);
+    for (u32 r = 0; r < 4; ++r)
+        s.reg(VDP2::CCRSA + 2 * r, static_cast<u16>(0x1110 + 0x0202 * r));
+    s.reg(VDP2::CRAOFB, 0x0010);
+    std::vector<u8> buffer(VDP1::kFrameBufferSize);
+    FrameBufferInfo frame;
+    frame.pixels = buffer.data();
+    s.sys->vdp2().setSpriteFrame(&frame);
+    const VDP2& vdp2 = s.sys->vdp2();
+    for (const Case& c : cases) {
+        frame.eightBit = c.eightBit;
+        for (u32 row = 0; row < 256; ++row) {
+            if (c.eightBit)
+                buffer[row * 512 + 5] = static_cast<u8>(c.dot);
+            else
+                storeBe16(&buffer[row * 1024 + 10], c.dot);
+        }
+        s.reg(VDP2::SPCTL, c.spctl);
+        s.runField();
+        const u32 color = c.code & 0x8000 ? host(c.code & 0x7FFF) : host((c.code + 0x100) & 0x3FF);
+        SCOPED_TRACE(testing::Message() << std::hex << "type " << (c.spctl & 15) << " dot " << c.dot);
+        EXPECT_EQ(vdp2.spriteLine().key[5], c.key);
+        EXPECT_EQ(vdp2.spriteLine().cc[5], c.cc);
+        EXPECT_EQ(vdp2.spriteDots().ratio[5], c.ratio);
+        EXPECT_EQ(vdp2.spriteDots().shadowClass[5], c.shadowClass);
+        EXPECT_EQ(vdp2.spriteDots().window[5], c.window);
+        if (c.key) {
+            EXPECT_EQ(vdp2.spriteLine().color[5], color);
+        }
+        EXPECT_EQ(vdp2.spriteLine().key[4], 0) << "a neighbouring 0 dot is transparent";
+    }
+}
+
 TEST_F(Vdp2ComposeTest, WindowsHideOnlyWhatAnEnabledWindowCovers)
 {
     solidLayer(0, 1, 2);
