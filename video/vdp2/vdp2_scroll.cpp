@@ -453,60 +453,163 @@ struct RowRun {
 // groups whose dots are all hidden get no dots.
 // Two passes: the names and character rows first, in a short loop that keeps
 // many of VRAM's scattered reads in flight, then the colour look-ups.
+// The name of group g, at at: its character row's address, flags, palette
+// base and place go into the next entry of the run's scratch.
+template <int Mode, bool Char16, bool TwoWord>
+inline void nameGroup(const RowRun& p, u32 at, u32 c, u32 g, u32& fetched)
+{
+    const u8* vram = p.vram;
+    const u32 vramMask = p.vramMask;
+    u32 charAddress, hflip, vflip, palette, specialPriority, specialCc;
+    if constexpr (TwoWord) {
+        const u32 raw = loadBe32(vram + (at & vramMask & ~3u));
+        charAddress = ((raw & 0x7FFF) * 32) & vramMask;
+        palette = ((raw >> 16) & 0x7F) << 4;
+        specialCc = (raw >> 28) & 1;
+        specialPriority = (raw >> 29) & 1;
+        hflip = (raw >> 30) & 1;
+        vflip = raw >> 31;
+    } else {
+        const u32 raw = loadBe16(vram + (at & vramMask & ~1u));
+        const u32 number = ((raw & p.lowMask) << p.numberShift) | p.numberOr;
+        charAddress = ((number & 0x7FFF) * 32) & vramMask;
+        hflip = (raw >> 10) & p.flips;
+        vflip = (raw >> 11) & p.flips;
+        palette = Mode == 0 ? (((raw >> 12) & 0xF) << 4) | p.paletteOr : ((raw >> 12) & 7) << 8;
+        specialCc = (p.pncn >> 8) & 1;
+        specialPriority = (p.pncn >> 9) & 1;
+    }
+    u32 rowAddress = charAddress + p.rowOffset[vflip];
+    if constexpr (Char16)
+        rowAddress += (((c >> 3) & 1) ^ hflip) << kCellShift<Mode>;
+    p.groupRow[fetched] = rowAddress & vramMask & (Mode == 0 ? ~3u : ~7u);
+    p.groupFlags[fetched] = static_cast<u8>(hflip | p.keys[specialPriority] << 1);
+    p.groupBase[fetched] = ((Mode == 1 ? (palette & 0x700) : palette) + p.cramOffset) | p.conditions[specialCc] << 16;
+    p.groupAt[fetched++] = 8 * g;
+}
+
+// Whether group g has a dot to fetch; a group with none gets hidden keys.
+inline bool groupNeeded(const u8* needed, u32 g, u8* keyOut)
+{
+    if (!needed)
+        return true;
+    u64 any;
+    std::memcpy(&any, needed + 8 * g, 8);
+    if (!any)
+        storeBytes8(keyOut + 8 * g, 0);
+    return any != 0;
+}
+
+#if KEST_X86
+// One-word names of 8 x 8 characters, eight groups at a time: the names of a
+// page row sit side by side. Blocks whose groups are partly hidden go name by
+// name. Returns the groups done, a multiple of eight.
+template <int Mode>
+__attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 groups, const u8* needed,
+                                                  u8* keyOut, u32& fetched)
+{
+    const u8* vram = p.vram;
+    const u32 vramMask = p.vramMask;
+    const __m128i swapBytes = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+    const __m256i lowMask = _mm256_set1_epi32(static_cast<int>(p.lowMask));
+    const __m256i numberOr = _mm256_set1_epi32(static_cast<int>(p.numberOr));
+    const __m256i numberMask = _mm256_set1_epi32(0x7FFF);
+    const __m256i vramMasks = _mm256_set1_epi32(static_cast<int>(vramMask));
+    const __m256i rowMask = _mm256_set1_epi32(static_cast<int>(vramMask & (Mode == 0 ? ~3u : ~7u)));
+    const __m256i flips = _mm256_set1_epi32(static_cast<int>(p.flips));
+    const __m256i rowOffset0 = _mm256_set1_epi32(static_cast<int>(p.rowOffset[0]));
+    const __m256i rowOffset1 = _mm256_set1_epi32(static_cast<int>(p.rowOffset[1]));
+    const __m256i one = _mm256_set1_epi32(1);
+    // One-word names take their special bits from the layer.
+    const __m256i keyFlags = _mm256_set1_epi32(p.keys[(p.pncn >> 9) & 1] << 1);
+    const __m256i baseAdd =
+        _mm256_set1_epi32(static_cast<int>(p.cramOffset | u32{p.conditions[(p.pncn >> 8) & 1]} << 16));
+    const __m256i paletteOr = _mm256_set1_epi32(static_cast<int>(p.paletteOr));
+    const __m256i places = _mm256_setr_epi32(0, 8, 16, 24, 32, 40, 48, 56);
+    u32 g = 0;
+    for (; g + 8 <= groups; g += 8) {
+        const u32 names = (at + 2 * g) & vramMask & ~1u;
+        if (names + 16 > vramMask + 1)
+            break;
+        if (needed) {
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(needed + 8 * g));
+            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(needed + 8 * g + 32));
+            const __m256i zero = _mm256_setzero_si256();
+            const u32 hidden = static_cast<u32>(_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(a, zero)))) |
+                               static_cast<u32>(_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(b, zero)))) << 4;
+            if (hidden == 0xFF) {
+                std::memset(keyOut + 8 * g, 0, 64);
+                continue;
+            }
+            if (hidden) {
+                for (u32 k = g; k < g + 8; ++k) {
+                    if (groupNeeded(needed, k, keyOut))
+                        nameGroup<Mode, false, false>(p, at + 2 * k, 8 * k, k, fetched);
+                }
+                continue;
+            }
+        }
+        const __m256i raw = _mm256_cvtepu16_epi32(
+            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(vram + names)), swapBytes));
+        const __m256i number = _mm256_or_si256(_mm256_and_si256(raw, lowMask), numberOr);
+        const __m256i charAddress =
+            _mm256_and_si256(_mm256_slli_epi32(_mm256_and_si256(number, numberMask), 5), vramMasks);
+        const __m256i hflip = _mm256_and_si256(_mm256_srli_epi32(raw, 10), flips);
+        const __m256i vflip = _mm256_and_si256(_mm256_srli_epi32(raw, 11), flips);
+        const __m256i rowOffset =
+            _mm256_blendv_epi8(rowOffset0, rowOffset1, _mm256_cmpeq_epi32(_mm256_and_si256(vflip, one), one));
+        const __m256i row = _mm256_and_si256(_mm256_add_epi32(charAddress, rowOffset), rowMask);
+        __m256i palette;
+        if constexpr (Mode == 0)
+            palette = _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(raw, 12), _mm256_set1_epi32(15)), 4),
+                                      paletteOr);
+        else
+            palette = _mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(raw, 12), _mm256_set1_epi32(7)), 8);
+        const __m256i base = _mm256_add_epi32(palette, baseAdd);
+        const __m256i flags = _mm256_or_si256(hflip, keyFlags);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.groupRow + fetched), row);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.groupBase + fetched), base);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.groupAt + fetched),
+                            _mm256_add_epi32(places, _mm256_set1_epi32(static_cast<int>(8 * g))));
+        // Flags to bytes: each lane's low byte.
+        const __m256i bytes = _mm256_shuffle_epi8(
+            flags, _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8, 12, -1, -1,
+                                    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
+        const u32 low = static_cast<u32>(_mm256_extract_epi32(bytes, 0));
+        const u32 high = static_cast<u32>(_mm256_extract_epi32(bytes, 4));
+        const u64 eight = u64{low} | u64{high} << 32;
+        std::memcpy(p.groupFlags + fetched, &eight, 8);
+        fetched += 8;
+    }
+    return g;
+}
+#endif
+
+// groups 8-dot groups of whole character rows from map column c (a multiple
+// of 8) along one page, the first name at at. Where needed is not null,
+// groups whose dots are all hidden get no dots. The names go first, then the
+// character rows and their colours.
 template <int Mode, bool Char16, bool TwoWord>
 void cellRowRun(const RowRun& p, u32 at, u32 c, u32 groups, u32* __restrict colorOut, u8* __restrict keyOut,
                 u8* __restrict ccOut, const u8* needed)
 {
-    const u8* vram = p.vram;
-    const u32 vramMask = p.vramMask;
-    u32* __restrict groupBase = p.groupBase;
-    u32* __restrict groupAt = p.groupAt;
-    u32* __restrict groupRow = p.groupRow;
-    u8* __restrict groupFlags = p.groupFlags;
     u32 fetched = 0;
-    // The names, each character row's address asked of the cache at once.
-    for (u32 g = 0; g < groups; ++g, c += 8) {
-        if (g && (!Char16 || (c & 8) == 0))
-            at = (at + p.nameStep) & vramMask;
-        if (needed) {
-            u64 any;
-            std::memcpy(&any, needed + 8 * g, 8);
-            if (!any) {
-                storeBytes8(keyOut + 8 * g, 0);
-                continue;
-            }
-        }
-        u32 charAddress, hflip, vflip, palette, specialPriority, specialCc;
-        if constexpr (TwoWord) {
-            const u32 raw = loadBe32(vram + (at & vramMask & ~3u));
-            charAddress = ((raw & 0x7FFF) * 32) & vramMask;
-            palette = ((raw >> 16) & 0x7F) << 4;
-            specialCc = (raw >> 28) & 1;
-            specialPriority = (raw >> 29) & 1;
-            hflip = (raw >> 30) & 1;
-            vflip = raw >> 31;
-        } else {
-            const u32 raw = loadBe16(vram + (at & vramMask & ~1u));
-            const u32 number = ((raw & p.lowMask) << p.numberShift) | p.numberOr;
-            charAddress = ((number & 0x7FFF) * 32) & vramMask;
-            hflip = (raw >> 10) & p.flips;
-            vflip = (raw >> 11) & p.flips;
-            palette = Mode == 0 ? (((raw >> 12) & 0xF) << 4) | p.paletteOr : ((raw >> 12) & 7) << 8;
-            specialCc = (p.pncn >> 8) & 1;
-            specialPriority = (p.pncn >> 9) & 1;
-        }
-        u32 rowAddress = charAddress + p.rowOffset[vflip];
-        if constexpr (Char16)
-            rowAddress += (((c >> 3) & 1) ^ hflip) << kCellShift<Mode>;
-        rowAddress &= vramMask & (Mode == 0 ? ~3u : ~7u);
-        __builtin_prefetch(vram + rowAddress);
-        groupRow[fetched] = rowAddress;
-        groupFlags[fetched] = static_cast<u8>(hflip | p.keys[specialPriority] << 1);
-        groupBase[fetched] = ((Mode == 1 ? (palette & 0x700) : palette) + p.cramOffset) |
-                             p.conditions[specialCc] << 16;
-        groupAt[fetched++] = 8 * g;
+    u32 g = 0;
+#if KEST_X86
+    if constexpr (!Char16 && !TwoWord) {
+        if (fastPaths.avx2)
+            g = nameGroupsAvx2<Mode>(p, at, groups, needed, keyOut, fetched);
     }
-    const GroupRows rows{vram, groupRow, groupFlags, groupBase, groupAt, fetched, p.palette, p.paletteMask, p.shownBytes};
+#endif
+    for (; g < groups; ++g) {
+        const u32 cg = c + 8 * g;
+        // 16 x 16 characters take two groups a name.
+        const u32 step = Char16 ? g / 2 + ((c >> 3) & 1 & g) : g;
+        if (groupNeeded(needed, g, keyOut))
+            nameGroup<Mode, Char16, TwoWord>(p, (at + step * p.nameStep) & p.vramMask, cg, g, fetched);
+    }
+    const GroupRows rows{p.vram, p.groupRow, p.groupFlags, p.groupBase, p.groupAt, fetched, p.palette, p.paletteMask,
+                         p.shownBytes};
     rowDots<Mode>(rows, colorOut, keyOut, ccOut);
 }
 

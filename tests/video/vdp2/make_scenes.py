@@ -314,10 +314,12 @@ def scene_cells():
     show_normal(sc, 2, l2, 1, 0, 4)
     show_normal(sc, 3, l3, 0, 1, 2)
     sc.reg(CRAOFA, 0x0010)  # NBG1's colours 256 further on
+    # NBG1 scrolled by 3, so its whole 16 x 16 characters start at a right half.
+    sc.reg(SCXIN0 + 0x10, 3)
     back = back_screen(sc, 0x1234)
     layers = []
-    for layer, mode, offs, prio in ((l0, 0, 0, 5), (l1, 1, 256, 4), (l2, 1, 0, 4), (l3, 0, 0, 2)):
-        codes, opaque = layer.codes(y, x, mode)
+    for layer, mode, offs, prio, dx in ((l0, 0, 0, 5, 0), (l1, 1, 256, 4, 3), (l2, 1, 0, 4, 0), (l3, 0, 0, 2, 0)):
+        codes, opaque = layer.codes(y, x + dx, mode)
         layers.append((sc.colors(codes + offs), opaque, prio))
     top, _, _ = compose(back, layers)
     return sc, top
