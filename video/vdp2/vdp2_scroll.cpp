@@ -870,15 +870,3 @@ void VDP2::fetchNormalLine(Layer& layer, const u8* pass)
         out.cc[x] = dotCcCondition(ccMode, name.specialCc, table, dot.code, dot.msb);
     }
 }
-
-static bool hostHasAvx2()
-{
-#if KEST_X86
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-#else
-    return false;
-#endif
-}
-
-vdp2::FastPaths vdp2::fastPaths{hostHasAvx2()};

@@ -6,6 +6,7 @@
 #include "video/vdp1/vdp1.h"
 #include "video/vdp2/vdp2.h"
 #include "video/vdp2/vdp2_fetch.h"
+#include "video/vdp2/vdp2_simd.h"
 
 using namespace vdp2;
 
@@ -141,9 +142,7 @@ void VDP2::fetchSpriteLine(const u8* __restrict raw)
             ccOut[i] |= msbs[index[i]];
         }
     } else {
-#pragma GCC unroll 8
-        for (u32 i = 0; i < width; ++i)
-            colorOut[i] = palette[index[i]];
+        gatherColors(index, width, palette, colorOut);
     }
     if (mixed) {
         for (u32 i = 0; i < width; ++i) {
