@@ -501,9 +501,26 @@ inline bool groupNeeded(const u8* needed, u32 g, u8* keyOut)
 }
 
 #if KEST_X86
+// For each set of eight kept lanes, the lanes in order, as bytes.
+constexpr std::array<u64, 256> kKeptLanes = [] {
+    std::array<u64, 256> table{};
+    for (u32 m = 0; m < 256; ++m) {
+        u32 k = 0;
+        for (u32 lane = 0; lane < 8; ++lane) {
+            if ((m >> lane) & 1)
+                table[m] |= u64{lane} << (8 * k++);
+        }
+    }
+    return table;
+}();
+
+__attribute__((target("avx2"))) inline __m256i loadKept(u32 keep)
+{
+    return _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(kKeptLanes[keep])));
+}
+
 // One-word names of 8 x 8 characters, eight groups at a time: the names of a
-// page row sit side by side. Blocks whose groups are partly hidden go name by
-// name. Returns the groups done, a multiple of eight.
+// page row sit side by side. Returns the groups done, a multiple of eight.
 template <int Mode>
 __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 groups, const u8* needed,
                                                   u8* keyOut, u32& fetched)
@@ -528,6 +545,7 @@ __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 
     const __m256i places = _mm256_setr_epi32(0, 8, 16, 24, 32, 40, 48, 56);
     u32 g = 0;
     for (; g + 8 <= groups; g += 8) {
+        u32 keep = 0xFF;  // the groups with a dot to fetch
         const u32 names = (at + 2 * g) & vramMask & ~1u;
         if (names + 16 > vramMask + 1)
             break;
@@ -541,13 +559,9 @@ __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 
                 std::memset(keyOut + 8 * g, 0, 64);
                 continue;
             }
-            if (hidden) {
-                for (u32 k = g; k < g + 8; ++k) {
-                    if (groupNeeded(needed, k, keyOut))
-                        nameGroup<Mode, false, false>(p, at + 2 * k, 8 * k, k, fetched);
-                }
-                continue;
-            }
+            if (hidden)
+                std::memset(keyOut + 8 * g, 0, 64);
+            keep = ~hidden & 0xFF;
         }
         const __m256i raw = _mm256_cvtepu16_epi32(
             _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(vram + names)), swapBytes));
@@ -558,19 +572,28 @@ __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 
         const __m256i vflip = _mm256_and_si256(_mm256_srli_epi32(raw, 11), flips);
         const __m256i rowOffset =
             _mm256_blendv_epi8(rowOffset0, rowOffset1, _mm256_cmpeq_epi32(_mm256_and_si256(vflip, one), one));
-        const __m256i row = _mm256_and_si256(_mm256_add_epi32(charAddress, rowOffset), rowMask);
+        __m256i row = _mm256_and_si256(_mm256_add_epi32(charAddress, rowOffset), rowMask);
         __m256i palette;
         if constexpr (Mode == 0)
             palette = _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(raw, 12), _mm256_set1_epi32(15)), 4),
                                       paletteOr);
         else
             palette = _mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(raw, 12), _mm256_set1_epi32(7)), 8);
-        const __m256i base = _mm256_add_epi32(palette, baseAdd);
-        const __m256i flags = _mm256_or_si256(hflip, keyFlags);
+        __m256i base = _mm256_add_epi32(palette, baseAdd);
+        __m256i flags = _mm256_or_si256(hflip, keyFlags);
+        __m256i place = _mm256_add_epi32(places, _mm256_set1_epi32(static_cast<int>(8 * g)));
+        if (keep != 0xFF) {
+            // The kept groups moved down to the front; the scratch has room
+            // for the eight stored.
+            const __m256i order = loadKept(keep);
+            row = _mm256_permutevar8x32_epi32(row, order);
+            base = _mm256_permutevar8x32_epi32(base, order);
+            flags = _mm256_permutevar8x32_epi32(flags, order);
+            place = _mm256_permutevar8x32_epi32(place, order);
+        }
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.groupRow + fetched), row);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.groupBase + fetched), base);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.groupAt + fetched),
-                            _mm256_add_epi32(places, _mm256_set1_epi32(static_cast<int>(8 * g))));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.groupAt + fetched), place);
         // Flags to bytes: each lane's low byte.
         const __m256i bytes = _mm256_shuffle_epi8(
             flags, _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8, 12, -1, -1,
@@ -579,7 +602,7 @@ __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 
         const u32 high = static_cast<u32>(_mm256_extract_epi32(bytes, 4));
         const u64 eight = u64{low} | u64{high} << 32;
         std::memcpy(p.groupFlags + fetched, &eight, 8);
-        fetched += 8;
+        fetched += static_cast<u32>(std::popcount(keep));
     }
     return g;
 }
