@@ -10,19 +10,8 @@ namespace {
 void BM_ComposeField(benchmark::State& state)
 {
     Vdp2Scene scene;
-    u32 seed = 12345;
-    auto random = [&seed]() {
-        seed = seed * 1103515245 + 12345;
-        return seed >> 8;
-    };
-    for (u32 i = 0; i < VDP2::kVramSize; ++i)
-        scene.vram()[i] = static_cast<u8>(random());
-    for (u32 i = 0; i < VDP2::kColorRamSize; ++i)
-        scene.cram()[i] = static_cast<u8>(random());
     // Sprite type 1 dots, a third of them transparent.
-    u8* sprite = scene.spriteBuffer();
-    for (u32 i = 0; i < 0x40000; i += 2)
-        storeBe16(sprite + i, random() % 3 ? static_cast<u16>(random() & 0x7FFF) : 0);
+    scene.randomMemories(12345);
 
     scene.reg(VDP2::TVMD, 0x8000);
     scene.reg(VDP2::BGON, 0x000F);

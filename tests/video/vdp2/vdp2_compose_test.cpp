@@ -383,17 +383,7 @@ TEST(Vdp2RasterEffects, WritesBetweenLinesShowFromTheNextLine)
 {
     constexpr u32 kWidth = 320, kHeight = 224, kLine = 100;
     Vdp2Scene s;
-    u32 seed = 99;
-    auto random = [&seed]() {
-        seed = seed * 1103515245 + 12345;
-        return seed >> 8;
-    };
-    for (u32 i = 0; i < VDP2::kVramSize; ++i)
-        s.vram()[i] = static_cast<u8>(random());
-    for (u32 i = 0; i < VDP2::kColorRamSize; ++i)
-        s.cram()[i] = static_cast<u8>(random());
-    for (u32 i = 0; i < 0x40000; i += 2)
-        storeBe16(s.spriteBuffer() + i, random() % 3 ? static_cast<u16>(random() & 0x7FFF) : 0);
+    s.randomMemories(99);
     // Four NBG layers over random characters, the sprite layer, colour
     // calculation on NBG0 and the sprite, and window 0 on NBG0.
     const std::pair<u32, u16> base[] = {

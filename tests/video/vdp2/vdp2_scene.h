@@ -43,6 +43,24 @@ public:
     }
     // The buffer the sprite layer reads.
     u8* spriteBuffer() { return const_cast<u8*>(sys->vdp1().getDisplayFrameBuffer()->pixels); }
+
+    // Random VRAM and colour RAM, and random 16-bit sprite dots of which a
+    // third are transparent.
+    void randomMemories(u32 seed)
+    {
+        auto random = [&seed]() {
+            seed = seed * 1103515245 + 12345;
+            return seed >> 8;
+        };
+        for (u32 i = 0; i < VDP2::kVramSize; ++i)
+            vram()[i] = static_cast<u8>(random());
+        u8* colors = cram();
+        for (u32 i = 0; i < VDP2::kColorRamSize; ++i)
+            colors[i] = static_cast<u8>(random());
+        u8* sprite = spriteBuffer();
+        for (u32 i = 0; i < 0x40000; i += 2)
+            storeBe16(sprite + i, random() % 3 ? static_cast<u16>(random() & 0x7FFF) : 0);
+    }
     u32 pixel(u32 x, u32 y) const { return canvas[y * kCanvasSide + x]; }
 
     // One non-interlaced field: the line counter starts at -1 and steps by
