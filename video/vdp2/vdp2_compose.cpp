@@ -79,33 +79,48 @@ inline u32 packDot(u8 key, u8 cc, u32 enable, u32 color)
     const u8* __restrict key = layer.key;
     const u8* __restrict cc = layer.cc;
     const u32* __restrict color = layer.color;
-    const u32 enable = layer.ccEnable;
-    if (follow == 0) {
-        for (u32 x = 0; x < count; ++x) {
-            const u32 w = packDot(key[x], cc[x], enable, color[x]);
-            const u32 f = first[x];
-            const u32 below = f < w ? f : w;
-            second[x] = second[x] > below ? second[x] : below;
-            first[x] = f > w ? f : w;
-        }
-        return;
-    }
     const u8* __restrict dotRatio = layer.ratio ? layer.ratio : kConstantRatio;
-    const u32 constant = layer.ratio ? 0 : layer.constantRatio;
-    // Masks rather than branches, and signed compares: words stay below 2^31.
-    for (u32 x = 0; x < count; ++x) {
-        const s32 w = static_cast<s32>(packDot(key[x], cc[x], enable, color[x]));
-        const u32 r = dotRatio[x] | constant;
-        const s32 f = static_cast<s32>(first[x]), s = static_cast<s32>(second[x]);
-        const u32 top = 0u - static_cast<u32>(w > f);
-        const u32 next = 0u - static_cast<u32>(w > s);
-        const u32 r1 = firstRatio[x];
-        if (follow == 2)
-            secondRatio[x] = (r1 & top) | (((r & next) | (secondRatio[x] & ~next)) & ~top);
-        firstRatio[x] = (r & top) | (r1 & ~top);
-        const u32 below = static_cast<u32>(f < w ? f : w);
-        second[x] = static_cast<u32>(s) > below ? static_cast<u32>(s) : below;
-        first[x] = static_cast<u32>(f > w ? f : w);
+    const s32 enable = static_cast<s32>(layer.ccEnable);
+    const s32 constant = static_cast<s32>(layer.ratio ? 0 : layer.constantRatio);
+    s32* __restrict f = reinterpret_cast<s32*>(first);
+    s32* __restrict s = reinterpret_cast<s32*>(second);
+    s32* __restrict r1 = reinterpret_cast<s32*>(firstRatio);
+    s32* __restrict r2 = reinterpret_cast<s32*>(secondRatio);
+    // Signed all through, which SSE2 compares: words stay below 2^31.
+    auto word = [&](u32 x) {
+        return (s32{key[x]} << 25) | ((s32{cc[x]} & enable) << 24) | static_cast<s32>(color[x] & 0xFFFFFF);
+    };
+    switch (follow) {
+    case 0:
+        for (u32 x = 0; x < count; ++x) {
+            const s32 w = word(x);
+            const s32 below = f[x] < w ? f[x] : w;
+            s[x] = s[x] > below ? s[x] : below;
+            f[x] = f[x] > w ? f[x] : w;
+        }
+        break;
+    case 1:
+        for (u32 x = 0; x < count; ++x) {
+            const s32 w = word(x);
+            const s32 r = dotRatio[x] + constant;
+            r1[x] = w > f[x] ? r : r1[x];
+            const s32 below = f[x] < w ? f[x] : w;
+            s[x] = s[x] > below ? s[x] : below;
+            f[x] = f[x] > w ? f[x] : w;
+        }
+        break;
+    default:
+        for (u32 x = 0; x < count; ++x) {
+            const s32 w = word(x);
+            const s32 r = dotRatio[x] + constant;
+            const bool top = w > f[x];
+            r2[x] = top ? r1[x] : w > s[x] ? r : r2[x];
+            r1[x] = top ? r : r1[x];
+            const s32 below = f[x] < w ? f[x] : w;
+            s[x] = s[x] > below ? s[x] : below;
+            f[x] = f[x] > w ? f[x] : w;
+        }
+        break;
     }
 }
 
