@@ -309,7 +309,17 @@ private:
     void div1(u32 m, u32 n);
     void macL(u32 m, u32 n);
     void macW(u32 m, u32 n);
-    u16 readOpcode(u32 address) { return readWord(address); }
+    // The debugger's reads go through the fetch table: they see memory as
+    // the fetch does and never reach a device whose reads have side effects.
+    u16 readOpcode(u32 address) const { return peekWord(address); }
+    u16 peekWord(u32 address) const
+    {
+        return loadBe16(reinterpret_cast<const u8*>(directBase(address) + (address & ~1u)));
+    }
+    u32 peekLong(u32 address) const
+    {
+        return loadBe32(reinterpret_cast<const u8*>(directBase(address) + (address & ~3u)));
+    }
 
     u32 m_r[16] = {};
     u32 m_gbr = 0, m_vbr = 0, m_pr = 0;

@@ -143,7 +143,7 @@ u32 SH2::getNextAddress(u32 address)
     case kBra: case kBsr: return address + 4 + sext12(op) * 2;
     case kBraf: case kBsrf: return address + 4 + m_r[n];
     case kJmp: case kJsr: return m_r[n];
-    case kRte: return readLong(m_r[15]);
+    case kRte: return peekLong(m_r[15]);
     case kRts: return m_pr;
     default: return 0;
     }
@@ -235,12 +235,12 @@ std::string SH2::disassemble(u32 address)
         break;
     case kMovWPc: {
         const u32 ea = address + 4 + imm * 2;
-        std::snprintf(text, sizeof text, f, imm * 2, n, ea, readWord(ea));
+        std::snprintf(text, sizeof text, f, imm * 2, n, ea, peekWord(ea));
         break;
     }
     case kMovLPc: {
         const u32 ea = ((address + 4) & ~3u) + imm * 4;
-        std::snprintf(text, sizeof text, f, imm * 4, n, ea, readLong(ea));
+        std::snprintf(text, sizeof text, f, imm * 4, n, ea, peekLong(ea));
         break;
     }
     case kMova:

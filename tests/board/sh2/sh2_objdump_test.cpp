@@ -186,6 +186,7 @@ TEST(Sh2Disassembler, OperandsMatchObjdumpForEveryDefinedOpcode)
     SH2 cpu;
     cpu.setThreshold(-1);
     cpu.mapWindows({{0, 0x1FFFF, image.handlers()}});
+    cpu.mapDirect({{0, 0x1FFFF, image.bytes.data()}});
     int compared = 0, mismatches = 0;
     for (u32 op = 0; op < kOpcodes; ++op) {
         const std::string ours = cpu.disassemble(op * 2);
@@ -248,6 +249,36 @@ TEST(Sh2Disassembler, ExactTexts)
     EXPECT_EQ(text(0x0000), "illegal");
     EXPECT_EQ(text(0xFFFF), "illegal");
     EXPECT_EQ(text(0xF000), "illegal");
+}
+
+// A device's reads can have side effects (a data port hands out its next
+// word), so the debugger's disassembly and stepping never read one: typing
+// its address shows what the fetch would see.
+TEST(Sh2Disassembler, LeavesDevicesAlone)
+{
+    struct Port {
+        u32 reads = 0;
+        static Port& of(void* o) { return *static_cast<Port*>(o); }
+        static u8 rb(void* o, CPU*, u32) { return static_cast<u8>(++of(o).reads); }
+        static u16 rw(void* o, CPU*, u32) { return static_cast<u16>(++of(o).reads); }
+        static u32 rl(void* o, CPU*, u32) { return ++of(o).reads; }
+        static void wb(void*, CPU*, u32, u8) {}
+        static void ww(void*, CPU*, u32, u16) {}
+        static void wl(void*, CPU*, u32, u32) {}
+    } port;
+    Sh2Machine m;
+    m.cpu->mapWindows({{0x05800000, 0x0580FFFF, {&port, Port::rb, Port::wb, Port::rw, Port::ww, Port::rl, Port::wl}}});
+    EXPECT_EQ(m.cpu->disassemble(0x05800000), "illegal");
+    u32 length = 0;
+    m.cpu->getOpcodeBytes(0x05800000, length);
+    m.cpu->hasDelaySlot(0x05800000);
+    // A literal load and a return from exception whose stack is the port.
+    m.ram.setWord(0x06004000, 0xD1FF);  // mov.l @(H'3FC, pc), r1: past RAM's end
+    m.ram.setWord(0x06004002, 0x002B);  // rte
+    m.cpu->setRegister(15, 0x05800000);
+    m.cpu->disassemble(0x06004000);
+    EXPECT_EQ(m.cpu->getNextAddress(0x06004002), loadBe32(m.cpu->dummyPage()));
+    EXPECT_EQ(port.reads, 0u);
 }
 
 }  // namespace
