@@ -27,6 +27,118 @@ constexpr SpriteLayout kSpriteLayouts[16] = {
     {7, 1, 0, 0, 8},    {7, 1, 6, 1, 8},    {6, 2, 0, 0, 8},    {0, 0, 6, 2, 8},
 };
 
+// What the split of a line's sprite dots reads and writes.
+struct SpriteSplit {
+    const u8* raw;  // the line's dots, upper byte first
+    u32 width;
+    const u8* keyCc;  // the 8 priority registers as key, and condition in bit 7
+    const u8* ratios;
+    u16 cramOffset, paletteMask;
+    u16* index;
+    u8 *keyOut, *ccOut, *ratioOut, *classOut;
+};
+
+// Where a type keeps its fields, worked out at compile time.
+template <u32 Type>
+struct SpriteFields {
+    static constexpr SpriteLayout kLayout = kSpriteLayouts[Type];
+    // The register numbers sit in a 16-bit dot's upper byte.
+    static constexpr u32 kFieldShift = Type < 8 ? 8 : 0;
+    static constexpr u32 kPriorityShift = kLayout.priorityBits ? kLayout.priorityShift - kFieldShift : 0;
+    static constexpr u32 kRatioShift = kLayout.ratioBits ? kLayout.ratioShift - kFieldShift : 0;
+    static constexpr u32 kPriorities = 1u << kLayout.priorityBits;
+    static constexpr u32 kRatios = 1u << kLayout.ratioBits;
+    static constexpr u32 kCodeMask = (1u << kLayout.codeBits) - 1;
+    static constexpr u32 kShadowCode = kCodeMask - 1;
+    // Types 2-7 give the MSB to shadows or to the sprite window.
+    static constexpr bool kMsbBits = Type >= 2 && Type <= 7;
+};
+
+#if KEST_X86
+// A byte field: a 16-bit shift, masked.
+template <u32 Shift, u32 Mask>
+__attribute__((target("avx2"))) inline __m256i byteField(__m256i v)
+{
+    return _mm256_and_si256(_mm256_srli_epi16(v, Shift), _mm256_set1_epi8(static_cast<char>(Mask)));
+}
+
+// 16-bit colour codes to colour RAM entries.
+__attribute__((target("avx2"))) inline __m256i colorIndex(__m256i code, __m256i codeMask, __m256i offset, __m256i mask)
+{
+    return _mm256_and_si256(_mm256_add_epi16(_mm256_and_si256(code, codeMask), offset), mask);
+}
+
+// The common split (no mixed colour, no sprite-window bit) 32 dots at a
+// time, for lines of whole blocks (every display width is): the register
+// tables are byte shuffles.
+template <u32 Type>
+__attribute__((target("avx2"))) u8 splitSpriteAvx2(const SpriteSplit& p)
+{
+    using F = SpriteFields<Type>;
+    const __m256i deinterleave =
+        _mm256_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15, 0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9,
+                         11, 13, 15);
+    __m128i table;
+    std::memcpy(&table, p.keyCc, 8);
+    const __m256i keyCc = _mm256_broadcastsi128_si256(_mm_unpacklo_epi64(_mm_loadl_epi64(&table), _mm_setzero_si128()));
+    std::memcpy(&table, p.ratios, 8);
+    const __m256i ratios = _mm256_broadcastsi128_si256(_mm_unpacklo_epi64(_mm_loadl_epi64(&table), _mm_setzero_si128()));
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i ones = _mm256_set1_epi8(1);
+    const __m256i codeMask = _mm256_set1_epi16(static_cast<short>(F::kCodeMask));
+    const __m256i cramOffset = _mm256_set1_epi16(static_cast<short>(p.cramOffset));
+    const __m256i paletteMask = _mm256_set1_epi16(static_cast<short>(p.paletteMask));
+    __m256i shadows = zero;
+    for (u32 i = 0; i < p.width; i += 32) {
+        const u8* raw = p.raw + 2 * i;
+        const __m256i a =
+            _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(raw)), deinterleave);
+        const __m256i b =
+            _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(raw + 32)), deinterleave);
+        // Upper and lower bytes of dots 0-31, in order.
+        __m256i h = _mm256_permute4x64_epi64(_mm256_unpacklo_epi64(a, b), 0xD8);
+        const __m256i l = _mm256_permute4x64_epi64(_mm256_unpackhi_epi64(a, b), 0xD8);
+        if constexpr (Type >= 8)
+            h = zero;
+        const __m256i fields = Type < 8 ? h : l;
+        const __m256i kc = _mm256_shuffle_epi8(keyCc, byteField<F::kPriorityShift, F::kPriorities - 1>(fields));
+        const __m256i ratio = _mm256_shuffle_epi8(ratios, byteField<F::kRatioShift, F::kRatios - 1>(fields));
+        const __m256i shadow =
+            _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_and_si256(h, _mm256_set1_epi8(static_cast<char>(F::kCodeMask >> 8))),
+                                               _mm256_set1_epi8(static_cast<char>(F::kShadowCode >> 8))),
+                             _mm256_cmpeq_epi8(_mm256_and_si256(l, _mm256_set1_epi8(static_cast<char>(F::kCodeMask & 0xFF))),
+                                               _mm256_set1_epi8(static_cast<char>(F::kShadowCode & 0xFF))));
+        __m256i shadowClass = _mm256_and_si256(shadow, ones);
+        if constexpr (F::kMsbBits) {
+            // A set MSB marks a shadowed dot (3), 0x8000 alone a transparent shadow (2).
+            const __m256i msb = _mm256_cmpgt_epi8(zero, h);
+            const __m256i alone = _mm256_and_si256(_mm256_cmpeq_epi8(h, _mm256_set1_epi8(static_cast<char>(0x80))),
+                                                   _mm256_cmpeq_epi8(l, zero));
+            const __m256i msbClass = _mm256_and_si256(
+                msb, _mm256_blendv_epi8(_mm256_set1_epi8(3), _mm256_set1_epi8(2), alone));
+            shadowClass = _mm256_blendv_epi8(msbClass, ones, shadow);
+        }
+        shadows = _mm256_or_si256(shadows, shadowClass);
+        const __m256i visible = _mm256_xor_si256(_mm256_cmpeq_epi8(_mm256_or_si256(h, l), zero), _mm256_set1_epi8(-1));
+        const __m256i key = _mm256_and_si256(_mm256_and_si256(kc, _mm256_set1_epi8(0x7F)), visible);
+        const __m256i cc = byteField<7, 1>(kc);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.classOut + i), shadowClass);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.keyOut + i), key);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.ccOut + i), cc);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.ratioOut + i), ratio);
+        // The colour codes as 16-bit dots, in order.
+        const __m256i low = _mm256_unpacklo_epi8(l, h);
+        const __m256i high = _mm256_unpackhi_epi8(l, h);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.index + i),
+                            colorIndex(_mm256_permute2x128_si256(low, high, 0x20), codeMask, cramOffset, paletteMask));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.index + i + 16),
+                            colorIndex(_mm256_permute2x128_si256(low, high, 0x31), codeMask, cramOffset, paletteMask));
+    }
+    const __m128i folded = _mm_or_si128(_mm256_castsi256_si128(shadows), _mm256_extracti128_si256(shadows, 1));
+    return _mm_testz_si128(folded, folded) ? 0 : 1;
+}
+#endif
+
 }  // namespace
 
 // Splits the line's dots by the sprite type in plain byte operations that
@@ -34,17 +146,11 @@ constexpr SpriteLayout kSpriteLayouts[16] = {
 template <u32 Type>
 void VDP2::fetchSpriteLine(const u8* __restrict raw)
 {
-    constexpr SpriteLayout kLayout = kSpriteLayouts[Type];
-    // The register numbers sit in a 16-bit dot's upper byte.
-    constexpr u32 kFieldShift = Type < 8 ? 8 : 0;
-    constexpr u32 kPriorityShift = kLayout.priorityBits ? kLayout.priorityShift - kFieldShift : 0;
-    constexpr u32 kRatioShift = kLayout.ratioBits ? kLayout.ratioShift - kFieldShift : 0;
-    constexpr u32 kPriorities = 1u << kLayout.priorityBits;
-    constexpr u32 kRatios = 1u << kLayout.ratioBits;
-    constexpr u32 kCodeMask = (1u << kLayout.codeBits) - 1;
-    constexpr u32 kShadowCode = kCodeMask - 1;
-    // Types 2-7 give the MSB to shadows or to the sprite window.
-    constexpr bool kMsbBits = Type >= 2 && Type <= 7;
+    using F = SpriteFields<Type>;
+    constexpr u32 kPriorityShift = F::kPriorityShift, kRatioShift = F::kRatioShift;
+    constexpr u32 kPriorities = F::kPriorities, kRatios = F::kRatios;
+    constexpr u32 kCodeMask = F::kCodeMask, kShadowCode = F::kShadowCode;
+    constexpr bool kMsbBits = F::kMsbBits;
     LineDots& out = m_dots[kSpriteRecord];
     SpriteDots& extra = m_spriteDots;
     const SpriteLayer& s = m_sprite;
@@ -114,6 +220,12 @@ void VDP2::fetchSpriteLine(const u8* __restrict raw)
                 windowOut[i] = raw[2 * i] >> 7;
         }
     };
+#if KEST_X86
+    if (fastPaths.avx2 && !mixed && !windowBits && width % 32 == 0) {
+        shadows = splitSpriteAvx2<Type>(
+            {raw, width, keyCc, ratios, cramOffset, paletteMask, index, keyOut, ccOut, ratioOut, classOut});
+    } else
+#endif
     if constexpr (kMsbBits) {
         if (windowBits)
             split.template operator()<false, true>();

@@ -53,7 +53,7 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
             storeBe16(sprite.data() + i, dot);
         }
         frame.rotation = (round & 3) == 3;
-        frame.eightBit = false;
+        frame.eightBit = (round & 7) == 5;
         frame.width = 512;
         frame.height = 256;
         for (u32 offset = 0; offset <= VDP2::kLastRegister; offset += 2)
@@ -67,9 +67,9 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
             s.reg(VDP2::LNCLEN, 0);
             s.reg(VDP2::WCTLD, static_cast<u16>(random() & 0x00FF));
         }
-        // Sprite types 0-7; the sprite-window bit (which takes the MSB
-        // shadows away) in a few rounds.
-        s.reg(VDP2::SPCTL, static_cast<u16>(random() & (round % 3 ? 0x3F27 : 0x3F37)));
+        // Every sprite type, on dots of either size; the sprite-window bit
+        // (which takes the MSB shadows away) in a few rounds.
+        s.reg(VDP2::SPCTL, static_cast<u16>(random() & (round % 3 ? 0x3F2F : 0x3F3F)));
         // Every fourth round shadows under colour calculation: MSB sprite
         // types in front, every layer taking shadows and calculation.
         if (round % 4 == 1) {
