@@ -458,9 +458,9 @@ private:
     // line, row address and flags.
     u32 m_runBase[vdp2::kMaxLineDots / 8], m_runAt[vdp2::kMaxLineDots / 8], m_runRow[vdp2::kMaxLineDots / 8];
     u8 m_runFlags[vdp2::kMaxLineDots / 8];
-    // The compositor's colour pairs and weights for a line.
-    u32 m_blendTop[vdp2::kMaxLineDots], m_blendOther[vdp2::kMaxLineDots], m_blendWeight[vdp2::kMaxLineDots],
-        m_blendRatio[vdp2::kMaxLineDots];
+    // The fast compositor's two highest words of each dot and their ratios.
+    u32 m_firstWord[vdp2::kMaxLineDots], m_secondWord[vdp2::kMaxLineDots], m_firstRatio[vdp2::kMaxLineDots],
+        m_secondRatio[vdp2::kMaxLineDots];
 
     // Colour RAM decoded for the dot loops, and the colour RAM it was
     // decoded from. Before a line only the 64-byte blocks written since are

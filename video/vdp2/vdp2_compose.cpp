@@ -24,7 +24,6 @@ constexpr u32 kMixRows[4][6] = {
 // Kinds of colour calculation in the compositor's simple loop.
 constexpr u32 kCalcNone = 0, kCalcAdd = 1, kCalcTopRatio = 2, kCalcSecondRatio = 3;
 
-constexpr u8 kNoDots[kMaxLineDots] = {};
 constexpr u8 kConstantRatio[kMaxLineDots] = {};
 
 u32 halve(u32 c)
@@ -573,10 +572,10 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
     }
     const u32 calc = !anyCc ? 0 : (m_ccMode & 1) ? 1 : m_ccMode == 0 ? 2 : 3;
     const u32 follow = calc < 2 ? 0 : calc - 1;
-    u32* first = m_blendTop + x0;
-    u32* second = m_blendOther + x0;
-    u32* firstRatio = m_blendWeight + x0;
-    u32* secondRatio = m_blendRatio + x0;
+    u32* first = m_firstWord + x0;
+    u32* second = m_secondWord + x0;
+    u32* firstRatio = m_firstRatio + x0;
+    u32* secondRatio = m_secondRatio + x0;
     const LayerOutput& back = m_outputs[kBackRecord];
     const u32 backWord = packDot(kBackRecord, 1, back.ccEnable ? 1 : 0, back.color);
     bool firstLayer = true;
@@ -689,6 +688,8 @@ u32 VDP2::shadowedDot(u32 x, u32 calc, u8 ccPass) const
     return halved ? halve(color) : color;
 }
 
+// Lines composePacked leaves: extended calculation, gradation, line-colour
+// insertion (and every line when the fast path is switched off).
 void VDP2::composeNormal(u32 x0, u32 count, u32* row)
 {
     if (composePacked(x0, count, row))
@@ -710,28 +711,21 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
     conditions[kLineColorRecord] = conditions[kBackRecord] = m_passAll;
     const u8* __restrict ccPass = m_ccPassAll ? m_passAll : m_ccPass;
     u8 ccEnable[kRecords];
-    u8 ratio[kRecords];
     const u8* offsets[kRecords][3];
-    bool anyOffset = false, anyTarget = false, anyCc = false;
+    bool anyOffset = false;
     for (u32 r = 0; r < kRecords; ++r) {
         const LayerOutput& out = m_outputs[r];
         ccEnable[r] = out.ccEnable;
-        ratio[r] = static_cast<u8>(out.ratio);
         for (int c = 0; c < 3; ++c) {
             offsets[r][c] = &m_offsetTable[0][0] + out.offset[c];
             anyOffset |= out.offset[c] != 0;
         }
-        anyTarget |= out.effectTarget != 0;
-        anyCc |= out.ccEnable != 0;
     }
     const u8* __restrict top = m_top;
     const u8* __restrict second = m_second;
-    const u8* __restrict spriteRatio = m_spriteDots.ratio;
     u32* __restrict pixels = row;
 
     const u8* __restrict shadowClass = m_spriteDots.shadowClass;
-    const bool simple = m_effectMode == 0 && !anyTarget;
-    const u32 ccMode = m_ccMode;
     u32 newer = 0, older = 0;  // gradation history
 
     // The sprite's shadows move the top down a place; the third and fourth
@@ -757,109 +751,6 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
         const u8* const* o = offsets[t];
         return u32{o[0][(color >> 16) & 0xFF]} << 16 | u32{o[1][(color >> 8) & 0xFF]} << 8 | o[2][color & 0xFF];
     };
-
-    if (simple) {
-        // One loop for each kind of calculation, with and without offsets
-        // and shadows, so the dot loop tests none of them. A record that
-        // takes no colour calculation reads its conditions as zeros.
-        const u8* applies[kRecords];
-        for (u32 r = 0; r < kRecords; ++r)
-            applies[r] = ccEnable[r] ? conditions[r] : kNoDots;
-        auto line = [&]<bool Shadows, u32 Calc, bool Offset>() {
-            for (u32 x = x0; x < end; ++x) {
-                u32 t = top[x] & 7;
-                u32 s = second[x] & 7;
-                bool halved = false;
-                if (Shadows && t == kSpriteRecord && shadowClass[x]) {
-                    u32 third = m_third[x] & 7;
-                    halved = shadow(x, t, s, third);
-                }
-                u32 color = colors[t][x];
-                if constexpr (Calc != kCalcNone) {
-                    const u32 other = colors[s][x];
-                    u32 blended;
-                    if constexpr (Calc == kCalcAdd) {
-                        blended = addSaturated(color, other);
-                    } else {
-                        const u32 from = Calc == kCalcTopRatio ? t : s;
-                        const u32 r = from == kSpriteRecord ? spriteRatio[x] : ratio[from];
-                        blended = weigh(color, 31 - r) + weigh(other, r + 1);
-                    }
-                    color = (applies[t][x] & ccPass[x]) ? blended : color;
-                }
-                if constexpr (Offset)
-                    color = offset(color, t);
-                pixels[x] = Shadows && halved ? halve(color) : color;
-            }
-        };
-        auto withCalc = [&]<bool Shadows, bool Offset>() {
-            if (!anyCc)
-                line.template operator()<Shadows, kCalcNone, Offset>();
-            else if (ccMode & 1)
-                line.template operator()<Shadows, kCalcAdd, Offset>();
-            else if (ccMode == 0)
-                line.template operator()<Shadows, kCalcTopRatio, Offset>();
-            else
-                line.template operator()<Shadows, kCalcSecondRatio, Offset>();
-        };
-        // The common case, colour calculation alone and no window on it:
-        // the dots' pairs and weights are gathered first, then the line is
-        // blended a colour channel at a time in a loop the compiler
-        // vectorises.
-        auto blendLine = [&]<u32 Calc>() {
-            u32* __restrict topColor = m_blendTop;
-            u32* __restrict otherColor = m_blendOther;
-            u32* __restrict weight = m_blendWeight;
-            for (u32 x = x0; x < end; ++x) {
-                const u32 t = top[x] & 7;
-                const u32 s = second[x] & 7;
-                // Masks rather than branches: which way they go is as
-                // random as the dots.
-                const u32 apply = 0u - static_cast<u32>(applies[t][x] != 0);
-                topColor[x] = colors[t][x];
-                if constexpr (Calc == kCalcAdd) {
-                    otherColor[x] = colors[s][x] & apply;
-                } else {
-                    const u32 from = Calc == kCalcTopRatio ? t : s;
-                    const u32 sprite = 0u - static_cast<u32>(from == kSpriteRecord);
-                    const u32 r = (spriteRatio[x] & sprite) | (ratio[from] & ~sprite);
-                    otherColor[x] = colors[s][x];
-                    weight[x] = ((r + 1) & apply) * 0x01010101u;
-                }
-            }
-            const u8* __restrict a = reinterpret_cast<const u8*>(topColor + x0);
-            const u8* __restrict b = reinterpret_cast<const u8*>(otherColor + x0);
-            const u8* __restrict w = reinterpret_cast<const u8*>(weight + x0);
-            u8* __restrict out = reinterpret_cast<u8*>(pixels + x0);
-            for (u32 i = 0; i < 4 * (end - x0); ++i) {
-                if constexpr (Calc == kCalcAdd) {
-                    const u32 sum = u32{a[i]} + b[i];
-                    out[i] = static_cast<u8>(sum > 255 ? 255 : sum);
-                } else {
-                    // 16-bit products: 255 * 32 fits.
-                    const u16 fromTop = static_cast<u16>(a[i] * static_cast<u16>(32 - w[i]));
-                    const u16 fromOther = static_cast<u16>(b[i] * w[i]);
-                    out[i] = static_cast<u8>((fromTop >> 5) + (fromOther >> 5));
-                }
-            }
-        };
-        // Without shadow dots in the line no dot is halved.
-        if (m_spriteShadows)
-            anyOffset ? withCalc.template operator()<true, true>() : withCalc.template operator()<true, false>();
-        else if (anyOffset)
-            withCalc.template operator()<false, true>();
-        else if (!anyCc)
-            line.template operator()<false, kCalcNone, false>();
-        else if (!m_ccPassAll)
-            withCalc.template operator()<false, false>();
-        else if (ccMode & 1)
-            blendLine.template operator()<kCalcAdd>();
-        else if (ccMode == 0)
-            blendLine.template operator()<kCalcTopRatio>();
-        else
-            blendLine.template operator()<kCalcSecondRatio>();
-        return;
-    }
 
     for (u32 x = x0; x < end; ++x) {
         u32 t = top[x] & 7;
