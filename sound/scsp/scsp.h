@@ -24,7 +24,11 @@ public:
     static constexpr u32 kStepNs = 1000000000u / (kStepsPerSample * kOutputRateHz);
     static constexpr u32 kFraction = 20;  // fixed-point bits of every factor
     static constexpr s32 kUnity = 1 << kFraction;
-    static constexpr s32 kEnvelopeMax = 1023 << 15;
+    // The envelope level: 10 bits of 3/32 dB above 20 fraction bits, so
+    // the slowest rates still step by hundreds of units a sample.
+    static constexpr u32 kEnvelopeShift = 20;
+    static constexpr s32 kEnvelopeOne = 1 << kEnvelopeShift;
+    static constexpr s32 kEnvelopeMax = 1023 << kEnvelopeShift;
 
     enum Area : int { kRegisters = 0, kSoundRam = 1 };
 
@@ -113,10 +117,11 @@ public:
         u8 xor8 = 0;
         u8 inputNumber = 0;
         u16 xor16 = 0;
+        u8 offPhase = kRelease;  // the phase the monitor shows once the envelope is off
         s32 level = 0;
-        s32 rate = 0;
-        s32 attackStep = 0, decay1Step = 0, decay2Step = 0, releaseStep = 0;
-        s32 decayLevel = 0;
+        u32 attackFactor = 0;  // share of the distance to full level closed a sample, of 2^32
+        s32 decay1Step = 0, decay2Step = 0, releaseStep = 0;  // level units a sample, down
+        s32 decayLevel = 0;  // decay 1 ends at or below this level (10-bit)
         u64 phase = 0;
         u64 phaseStep = 0;
         u32 advance = 0;
@@ -155,6 +160,8 @@ public:
     void writeByte(CPU* cpu, u32 a, u8 d);
 
     const Slot& slot(u32 n) const { return m_slots[n & (kSlots - 1)]; }
+    // Common word 0x408 as read: the monitored slot's call address, phase and level.
+    u16 monitorWord() const;
     void setSlotEnabled(u32 n, bool on) { m_slots[n & (kSlots - 1)].enabled = on; }
     u16 common(u32 offset) const { return m_common[(offset >> 1) & 0x1F]; }
     u32 memoryMask() const { return m_memoryMask; }
@@ -181,6 +188,7 @@ private:
     void writeSlotByte(u32 a, u8 d);
     void decodeSlotWord(Slot& s, u32 word);
     void decodeOscillator(Slot& s);
+    void decodeEnvelope(Slot& s);
     void keyOnExecute();
     u16 readCommonWord(CPU* cpu, u32 a);
     void writeCommonWord(CPU* cpu, u32 a, u16 d);
@@ -195,7 +203,6 @@ private:
     void fetchSample(Slot& s);
     void mixSlot(Slot& s, s64* acc);
     void runEnvelope(Slot& s);
-    void goToRelease(Slot& s);
     void stepTimers();
 
     // DMA between sound memory and the registers.

@@ -1,5 +1,7 @@
 // The register window: slot words, the common block, the sound stack, and
 // the routing of the DSP areas.
+#include <algorithm>
+
 #include "sound/scsp/scsp.h"
 #include "sound/scsp/scsp_tables.h"
 
@@ -53,12 +55,46 @@ void SCSP::decodeOscillator(Slot& s)
     s.ampDepth = t.ampDepth[w & 7];
 }
 
+// The effective rate of a 5-bit rate field: twice the field, raised by the
+// key rate scale and the pitch (two a scale step or an octave, one more in
+// the upper half of an octave); scale 15 adds nothing. A field of 0 stays
+// 0 whatever the scale, so a zero rate always holds the level.
+static int effectiveRate(u32 field, u16 scaleWord, u16 pitchWord)
+{
+    if (field == 0)
+        return 0;
+    int rate = static_cast<int>(2 * field);
+    const int scale = (scaleWord >> 10) & 15;
+    if (scale != 15) {
+        const int octave = static_cast<int>(((pitchWord >> 11) & 15) ^ 8) - 8;
+        rate += 2 * (scale + octave) + ((pitchWord >> 9) & 1);
+    }
+    return std::clamp(rate, 0, ScspTables::kRates - 1);
+}
+
+void SCSP::decodeEnvelope(Slot& s)
+{
+    static constexpr u32 kAtOnce = 31;  // attack and release fields that act in one sample
+    const ScspTables& t = scspTables();
+    const u16 rates = s.regs[4], scale = s.regs[5], pitch = s.regs[8];
+    const u32 attack = rates & 31, release = scale & 31;
+    s.attackFactor = attack == kAtOnce ? ScspTables::kAttackAtOnce
+                                       : t.attackFactor[effectiveRate(attack, scale, pitch)];
+    s.decay1Step = t.decayStep[effectiveRate((rates >> 6) & 31, scale, pitch)];
+    s.decay2Step = t.decayStep[effectiveRate((rates >> 11) & 31, scale, pitch)];
+    s.releaseStep = release == kAtOnce ? kEnvelopeMax + kEnvelopeOne
+                                       : t.decayStep[effectiveRate(release, scale, pitch)];
+    s.hold = (rates >> 5) & 1;
+    s.loopLink = (scale >> 14) & 1;
+    // Decay 1 ends once the attenuation's top five bits reach the decay level.
+    s.decayLevel = 1023 - 32 * ((scale >> 5) & 31);
+}
+
 void SCSP::decodeSlotWord(Slot& s, u32 word)
 {
     static constexpr u16 kXor16[4] = {0x0000, 0x7FFF, 0x8000, 0xFFFF};
     const ScspTables& t = scspTables();
     const u16 w = s.regs[word];
-    const u32 keyScale = ((s.regs[5] >> 10) & 15) + 6;
     switch (word) {
     case 0:
         s.xor16 = kXor16[(w >> 9) & 3];
@@ -70,18 +106,12 @@ void SCSP::decodeSlotWord(Slot& s, u32 word)
         s.start = ((s.regs[0] & 0xFu) << 16 | s.regs[1]) & 0x7FFFF;
         break;
     case 4:
-        s.attackStep = static_cast<s32>((w & 31u) << keyScale);
-        s.decay1Step = -static_cast<s32>(((w >> 6) & 31u) << keyScale);
-        s.decay2Step = -static_cast<s32>(((w >> 11) & 31u) << keyScale);
-        s.hold = (w >> 5) & 1;
-        break;
     case 5:
-        s.loopLink = (w >> 14) & 1;
-        s.decayLevel = (31 - ((w >> 5) & 31)) * 32;
-        s.releaseStep = -static_cast<s32>((w & 31u) << keyScale);
+        decodeEnvelope(s);
         break;
     case 8:
         s.phaseStep = u64{(w & 0x3FFu) + 1024} << (((w >> 11) & 15) ^ 8);
+        decodeEnvelope(s);  // the key rate scale follows the pitch
         break;
     case 9:
         decodeOscillator(s);
@@ -106,6 +136,8 @@ void SCSP::keyOnExecute()
     for (Slot& s : m_slots) {
         if (!(s.regs[0] & kKeyOnBit)) {
             s.keyOn = 0;
+            if (s.envState == kEnvelopeOff)
+                s.offPhase = kRelease;  // a voice silent in decay 2 is released all the same
         } else if (!s.keyOn) {
             s.keyOn = 1;
             s.ended = 0;
@@ -114,7 +146,6 @@ void SCSP::keyOnExecute()
             s.position = 0;
             s.envState = kAttack;
             s.level = 0;
-            s.rate = s.attackStep;
             s.offFlag = s.fullOutput = 0;
         }
     }
@@ -184,11 +215,21 @@ void SCSP::writeTimer(u32 n, u16 word, bool prescale, bool start)
         t.counter = static_cast<u16>((word & 0xFF) << 8);
 }
 
+// Bits 7-10 the call address (kept up by the sample step), 5-6 the
+// envelope phase, 0-4 the top bits of the attenuation: 31 is silent.
+u16 SCSP::monitorWord() const
+{
+    const Slot& s = m_slots[m_monitorSlot & (kSlots - 1)];
+    const u32 phase = s.envState == kEnvelopeOff ? s.offPhase : s.envState;
+    const u32 level = s.fullOutput ? 1023 : static_cast<u32>(s.level >> kEnvelopeShift) & 1023;
+    return static_cast<u16>((common(0x408) & 0x780) | phase << 5 | (1023 - level) >> 5);
+}
+
 u16 SCSP::readCommonWord(CPU* cpu, u32 a)
 {
     switch (a & 0xFFF) {
     case 0x408:
-        return commonWord(0x408) & 0x780;
+        return monitorWord();
     case 0x416:
         return commonWord(0x416);
     case 0x420:
@@ -274,8 +315,8 @@ u8 SCSP::readCommonByte(CPU* cpu, u32 a)
     case 0x404: return m_midi.readFlags();
     case 0x405: return m_midi.readInput();
     case 0x407: return static_cast<u8>(commonWord(0x406));
-    case 0x408: return (commonWord(0x408) >> 8) & 7;
-    case 0x409: return commonWord(0x408) & 0x80;
+    case 0x408: return (monitorWord() >> 8) & 7;
+    case 0x409: return static_cast<u8>(monitorWord());
     case 0x420: return (commonWord(0x420) >> 8) & 7;
     case 0x421: return static_cast<u8>(commonWord(0x420));
     default:

@@ -21,6 +21,29 @@ s32 factor(double value)
     return static_cast<s32>(value * SCSP::kUnity);
 }
 
+// Milliseconds by effective rate; -1 where the envelope never moves.
+constexpr double kAttackMs[ScspTables::kRates] = {
+    -1,   -1,   8100, 6900, 6000, 4800, 4000, 3400, 3000, 2400, 2000, 1700, 1500, 1200, 1000, 860,
+    760,  600,  500,  430,  380,  300,  250,  220,  190,  150,  130,  110,  95,   76,   63,   55,
+    47,   38,   31,   27,   24,   19,   15,   13,   12,   9.4,  7.9,  6.8,  6.0,  4.7,  3.8,  3.4,
+    3.0,  2.4,  2.0,  1.8,  1.6,  1.3,  1.1,  0.93, 0.85, 0.65, 0.53, 0.44, 0.40, 0.35, 0,    0};
+constexpr double kDecayMs[ScspTables::kRates] = {
+    -1,   -1,   118200, 101300, 88600, 70900, 59100, 50700, 44300, 35500, 29600, 25300, 22200, 17700, 14800, 12700,
+    11100, 8900, 7400,  6300,   5500,  4400,  3700,  3200,  2800,  2200,  1800,  1600,  1400,  1100,  920,   790,
+    690,  550,  460,    390,    340,   270,   230,   200,   170,   140,   110,   98,    85,    68,    57,    49,
+    43,   34,   28,     25,     22,    18,    14,    12,    11,    8.5,   7.1,   6.1,   5.4,   4.3,   3.6,   3.1};
+
+// The attack closes a fixed share of the distance to full level every
+// sample (counted one level past full, so it arrives): the chip's curve,
+// fast at first and slowing near the top, linear in neither amplitude nor
+// dB. The share makes the 1024-level distance shrink to one level in
+// exactly the given number of samples.
+u32 attackFactor(double samples)
+{
+    const double share = 1.0 - std::pow(1024.0, -1.0 / samples);
+    return static_cast<u32>(std::min(share * 4294967296.0, 4294967295.0));
+}
+
 ScspTables buildTables()
 {
     ScspTables t{};
@@ -38,6 +61,21 @@ ScspTables buildTables()
     // The envelope's 10 bits span the chip's 96 dB (3/32 dB a step).
     for (int level = 0; level < 1024; ++level)
         t.envelope[level] = factor(std::pow(2.0, -(1023 - level) / 64.0));
+    // The chip's times per effective rate: the attack from silence to full
+    // level, a decay or release across the whole 96 dB. Rates 0 and 1 never
+    // move the envelope.
+    for (int r = 0; r < ScspTables::kRates; ++r) {
+        const double attackMs = kAttackMs[r], decayMs = kDecayMs[r];
+        if (attackMs < 0)
+            t.attackFactor[r] = 0;
+        else if (attackMs == 0)
+            t.attackFactor[r] = ScspTables::kAttackAtOnce;
+        else
+            t.attackFactor[r] = attackFactor(attackMs * SCSP::kOutputRateHz / 1000);
+        t.decayStep[r] = decayMs < 0 ? 0
+                                     : static_cast<s32>(std::lround(1024.0 * SCSP::kEnvelopeOne /
+                                                                   (decayMs * SCSP::kOutputRateHz / 1000)));
+    }
     // One whole waveform (256 entries of the position's top byte) per
     // period of the listed frequency.
     static constexpr double kLfoHz[32] = {0.17, 0.19, 0.23, 0.27, 0.34, 0.39, 0.45, 0.55, 0.68, 0.78, 0.92,
@@ -188,31 +226,34 @@ void SCSP::mixSlot(Slot& s, s64* acc)
     acc[1] += ((e * s.effectPan[1]) >> kFraction) + c;
 }
 
-void SCSP::goToRelease(Slot& s)
-{
-    s.level = std::clamp(s.level, 0, kEnvelopeMax);
-    s.envState = kRelease;
-    s.rate = s.releaseStep;
-}
-
+// The level only moves by table steps, so the chip needs no clamping
+// beyond the two ends. Reaching silence in decay 2 or release ends the
+// slot; the monitor still shows the phase it ended in.
 void SCSP::runEnvelope(Slot& s)
 {
-    auto clamp = [&s] { s.level = std::clamp(s.level, 0, kEnvelopeMax); };
     auto off = [&s] {
+        s.offPhase = s.envState;
         s.envState = kEnvelopeOff;
-        s.rate = 0;
         s.level = 0;
         s.offFlag = 1;
     };
+    if (!s.keyOn && s.envState < kRelease) {
+        // The release steps from the next sample. Whatever the hold flag
+        // did, the release is heard falling.
+        s.envState = kRelease;
+        s.fullOutput = 0;
+        return;
+    }
     switch (s.envState) {
     case kAttack:
-        s.level += s.rate;
-        if (!s.keyOn) {
-            goToRelease(s);
-            break;
+        if (s.attackFactor == ScspTables::kAttackAtOnce) {
+            s.level = kEnvelopeMax;
+        } else {
+            const u64 distance = static_cast<u64>(kEnvelopeMax - s.level) + kEnvelopeOne;
+            s.level += static_cast<s32>((distance * s.attackFactor + 0x80000000u) >> 32);
+            s.level = std::min(s.level, kEnvelopeMax);
         }
-        clamp();
-        if ((s.level & ~0x7FFF) >= kEnvelopeMax) {
+        if (s.level == kEnvelopeMax) {
             if (s.loopLink && !s.loopReached) {
                 s.fullOutput = 1;
                 break;
@@ -224,43 +265,28 @@ void SCSP::runEnvelope(Slot& s)
             break;
         }
         s.envState = kDecay1;
-        s.rate = s.decay1Step;
         s.fullOutput = 0;
-        break;
-    case kDecay1: {
-        const bool above = (s.level >> 15) > s.decayLevel;
-        s.level += s.rate;
-        if (!s.keyOn) {
-            goToRelease(s);
+        [[fallthrough]];
+    case kDecay1:
+        // Decay level 0 leaves decay 1 as soon as it starts.
+        if ((s.level >> kEnvelopeShift) <= s.decayLevel) {
+            s.envState = kDecay2;
             break;
         }
-        clamp();
-        if (above) {
-            if ((s.level >> 15) < 1) {
-                off();
-            } else if ((s.level >> 15) <= s.decayLevel) {
-                s.envState = kDecay2;
-                s.rate = s.decay2Step;
-            }
-        } else if ((s.level >> 15) == 0) {
+        s.level -= s.decay1Step;
+        if ((s.level >> kEnvelopeShift) <= s.decayLevel)
+            s.envState = kDecay2;
+        if (s.level < kEnvelopeOne)
             off();
-        }
         break;
-    }
     case kDecay2:
-        s.level += s.rate;
-        if (!s.keyOn) {
-            goToRelease(s);
-            break;
-        }
-        clamp();
-        if ((s.level >> 15) == 0)
+        s.level -= s.decay2Step;
+        if (s.level < kEnvelopeOne)
             off();
         break;
     case kRelease:
-        s.level += s.rate;
-        clamp();
-        if ((s.level >> 15) == 0)
+        s.level -= s.releaseStep;
+        if (s.level < kEnvelopeOne)
             off();
         break;
     default:
@@ -303,7 +329,7 @@ void SCSP::makeSample()
                 s3.gain = kUnity;
             } else {
                 const s64 am = s3.ampDepth[s3.ampWave[s3.lfoPosition >> 24]];
-                s3.gain = (s64{tables.envelope[(s3.level >> 15) & 1023]} * am) >> kFraction;
+                s3.gain = (s64{tables.envelope[(s3.level >> kEnvelopeShift) & 1023]} * am) >> kFraction;
             }
         }
 
@@ -332,6 +358,13 @@ void SCSP::makeSample()
             s.ended = s.endReached;
             runEnvelope(s);
             s.ended |= s.offFlag;
+            // A sample played to its end is silent: the monitor shows a
+            // free voice, as drivers that never key off one-shots expect.
+            if (s.endReached && s.envState != kEnvelopeOff) {
+                s.offPhase = kRelease;
+                s.envState = kEnvelopeOff;
+                s.level = 0;
+            }
         }
     }
 

@@ -141,45 +141,157 @@ TEST(ScspSound, LoopModesOnARamp)
 
 namespace {
 
-// RMS of consecutive 441-sample blocks (10 ms).
-std::vector<double> blocks(const std::vector<s16>& s)
+// A constant sample, so the output follows the envelope alone.
+void writeLevel(ScspBench& b, u32 count = 64)
 {
-    std::vector<double> out;
-    for (std::size_t at = 0; at + 441 <= s.size(); at += 441)
-        out.push_back(rms(s, at, at + 441));
-    return out;
+    for (u32 k = 0; k < count; ++k)
+        b.poke16(kSample + 2 * k, 16000);
+}
+
+// Index of the first output sample from `from` on that is at least (or,
+// falling, at most) v; the size when there is none.
+std::size_t first(const std::vector<s16>& s, std::size_t from, double v, bool rising)
+{
+    for (std::size_t i = from; i < s.size(); ++i) {
+        if (rising ? s[i] >= v : s[i] <= v)
+            return i;
+    }
+    return s.size();
+}
+
+double samples(double ms)
+{
+    return ms * 44.1;
 }
 
 }  // namespace
 
-// Attack 20 and release 20 at key rate scale 0 move the level by 20 << 6
-// a sample: 1023 steps of 1 << 15 take 26189 samples (594 ms). The 10-bit
-// level spans 96 dB, so a quarter of the way up is still below -70 dB.
+// The chip's attack times: from key-on to full level, the effective rate
+// being twice the field plus the key rate scale and pitch (scale 15: none).
 TEST(ScspSound, EnvelopeAttackAndReleaseTimes)
 {
-    ScspBench b;
-    writeSine(b);
-    Voice v;
-    v.rates = 20;
-    v.scale = 20;  // release rate 20, decay level 0, key rate scale 0
-    key(b, 0, v);
-    b.run(30000);
-    const double full = 16000 / std::sqrt(2.0);
-    const std::vector<double> up = blocks(b.left);
-    EXPECT_LT(up[14] / full, 0.001) << "a quarter into the attack";
-    EXPECT_NEAR(20 * std::log10(up[29] / full), -48, 3) << "halfway";
-    const auto reached = std::find_if(up.begin(), up.end(), [&](double r) { return r > 0.99 * full; });
-    EXPECT_NEAR((reached - up.begin()) * 441.0, 26189, 441 + 100);
+    const struct { u16 rates, scale, pitch; double ms; } attacks[] = {
+        {31, 0x3C00, 0, 0},           // full level at once
+        {20, 0x3C00, 0, 12},          // rate 40
+        {8, 0x3C00, 0, 760},          // rate 16
+        {10, 0x0400, 0x1200, 110},    // 20 + 2 x (1 + 2) + 1 = 27
+        {12, 0x0000, 0x7000, 380},    // 24 + 2 x (0 - 2) = 20
+    };
+    for (const auto& c : attacks) {
+        ScspBench b;
+        writeLevel(b);
+        key(b, 0, {.rates = c.rates, .scale = c.scale, .pitch = c.pitch});
+        b.run(static_cast<u32>(samples(c.ms) * 1.1) + 64);
+        const double reached = static_cast<double>(first(b.left, 0, 16000, true));
+        EXPECT_NEAR(reached, samples(c.ms), std::max(1.0, samples(c.ms) * 0.05)) << c.rates << " " << c.scale;
+    }
+    // Decays and releases cross the 96 dB in the table's time, evenly in dB:
+    // timed between two levels below full.
+    const struct { u16 rates, scale, pitch; bool release; double fromDb, toDb, ms; } decays[] = {
+        {31 << 6 | 31, 0x3C00 | 31 << 5, 0, false, 12, 60, 3.6},   // decay 1, rate 62
+        {16 << 6 | 31, 0x3C00 | 31 << 5, 0, false, 12, 60, 690},   // rate 32
+        {8 << 6 | 31, 0x3C00 | 31 << 5, 0, false, 3, 15, 11100},   // rate 16
+        {16 << 11 | 31, 0x3C00, 0, false, 12, 60, 690},            // decay level 0: decay 2 at once
+        {31, 0x3C00 | 16, 0, true, 12, 60, 690},                   // release
+        {31, 0x0000 | 20, 0x0A00, true, 12, 60, 98},               // 40 + 2 x (0 + 1) + 1 = 43
+    };
+    for (const auto& c : decays) {
+        ScspBench b;
+        writeLevel(b);
+        key(b, 0, {.rates = c.rates, .scale = c.scale, .pitch = c.pitch});
+        const double full = 16000;  // the sample at unity gain
+        b.run(2);
+        if (c.release)
+            b.slot(0, 0x00, 0x1020);
+        b.run(static_cast<u32>(samples(c.ms) * c.toDb / 96 * 1.1) + 64);
+        const std::size_t heard = first(b.left, 0, 1, true);
+        const std::size_t from = first(b.left, heard, full * std::pow(10, -c.fromDb / 20), false);
+        const std::size_t to = first(b.left, from, full * std::pow(10, -c.toDb / 20), false);
+        const double expected = samples(c.ms) * (c.toDb - c.fromDb) / 96;
+        EXPECT_NEAR(static_cast<double>(to - from), expected, std::max(2.0, expected * 0.05))
+            << c.rates << " " << c.scale;
+    }
+}
 
+// What sound drivers key: attack 31, decay-1 rate 0, release 31, key rate
+// scale 0, here at octave -3. Full level within 1 ms, held, and silence
+// within 1 ms of the key-off.
+TEST(ScspSound, DriverVoiceIsFullAtOnceAndSilentAtOnce)
+{
+    ScspBench b;
+    writeLevel(b);
+    key(b, 0, {.rates = 0x001F, .scale = 0x001F, .pitch = 0x6800});
+    b.run(8820);
+    EXPECT_LE(first(b.left, 0, 15900, true), 44u);
+    EXPECT_TRUE(std::all_of(b.left.begin() + 44, b.left.end(), [](s16 v) { return v > 15900; }));
     b.left.clear();
-    b.slot(0, 0x00, 0x1020);  // key-on bit clear: release
-    b.run(30000);
-    const std::vector<double> down = blocks(b.left);
-    // 60 dB down after 640 of the 1023 steps; silent once the level is 0.
-    const auto quiet = std::find_if(down.begin(), down.end(), [&](double r) { return r < full / 1000; });
-    EXPECT_NEAR((quiet - down.begin()) * 441.0, 16384, 441 + 300);
-    EXPECT_TRUE(std::all_of(b.left.begin() + 26300, b.left.end(), [](s16 s) { return s == 0; }));
+    b.slot(0, 0x00, 0x1020);
+    b.run(441);
+    EXPECT_TRUE(std::all_of(b.left.begin() + 44, b.left.end(), [](s16 v) { return v == 0; }));
     EXPECT_TRUE(b.chip.slot(0).ended);
+}
+
+// Slot 5 through attack (rate 28, 95 ms), decay 1 to decay level 4 (-12 dB),
+// decay 2 and release, read as a driver reads it: phase in bits 5-6, the
+// attenuation's top five bits in 0-4 (31 silent).
+TEST(ScspSound, MonitorFollowsOneSlotThroughItsPhases)
+{
+    ScspBench b;
+    writeLevel(b);
+    b.w(0x408, 5 << 11);
+    EXPECT_EQ(b.r(0x408), 0x007F) << "a slot never keyed: released, silent";
+    key(b, 5, {.rates = 12 << 11 | 16 << 6 | 14, .scale = 0x3C00 | 4 << 5 | 20});
+    std::vector<std::pair<int, int>> seen;  // phase, attenuation, whenever either changes
+    auto watch = [&](u32 n) {
+        for (u32 i = 0; i < n; i += 50) {
+            b.run(50);
+            const u16 m = b.r(0x408);
+            ASSERT_EQ(b.chip.readByte(nullptr, 0x409), m & 0xFF);
+            if (seen.empty() || seen.back() != std::pair{(m >> 5) & 3, m & 31})
+                seen.emplace_back((m >> 5) & 3, m & 31);
+        }
+    };
+    watch(22050);
+    b.slot(5, 0x00, 0x1020);
+    watch(22050);
+    ASSERT_GE(seen.size(), 8u);
+    EXPECT_EQ(seen.front().first, 0);
+    EXPECT_EQ(seen.back(), (std::pair{3, 31}));
+    for (std::size_t i = 1; i < seen.size(); ++i) {
+        const auto [was, wasLevel] = seen[i - 1];
+        const auto [phase, level] = seen[i];
+        ASSERT_TRUE(phase == was || phase == was + 1) << i;
+        if (phase == 0) {
+            EXPECT_LT(level, wasLevel) << "the attack only rises";
+        } else if (phase == was) {
+            EXPECT_GT(level, wasLevel) << "decays and the release only fall";
+        }
+    }
+    auto reached = [&](int phase) {
+        return std::find_if(seen.begin(), seen.end(), [&](auto p) { return p.first == phase; });
+    };
+    ASSERT_NE(reached(2), seen.end());
+    EXPECT_EQ(reached(1)->second, 0) << "decay 1 starts at full level";
+    EXPECT_EQ(reached(2)->second, 4) << "decay 2 starts at the decay level";
+    EXPECT_LT(reached(3)->second, 31) << "the release starts where decay 2 stood";
+}
+
+// With the loop-start link the attack (rate 40, 12 ms) holds at full level
+// until the position reaches the loop start, 2000 samples in; only then
+// does decay 1 begin.
+TEST(ScspSound, LoopStartLinkHoldsTheAttackUntilTheLoopStart)
+{
+    ScspBench b;
+    writeLevel(b, 2064);
+    b.w(0x408, 0);
+    key(b, 0, {.loopStart = 2000, .loopEnd = 2063, .rates = 31 << 6 | 20, .scale = 0x7C00 | 31 << 5});
+    b.run(1990);
+    EXPECT_EQ(b.r(0x408), 0x0000) << "attack phase, full level";
+    EXPECT_GT(b.left.back(), 15900);
+    b.run(20);
+    EXPECT_EQ(b.r(0x408) & 0x60, 0x20) << "decay 1";
+    b.run(200);
+    EXPECT_LT(b.left.back(), 16000 / 100) << "decay 1 at rate 62 is past -40 dB";
 }
 
 // A triangle amplitude LFO at setting 31 (172.3 Hz) and depth 7 (24 dB)
