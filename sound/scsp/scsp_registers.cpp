@@ -56,9 +56,11 @@ void SCSP::decodeOscillator(Slot& s)
 }
 
 // The effective rate of a 5-bit rate field: twice the field, raised by the
-// key rate scale and the pitch (two a scale step or an octave, one more in
-// the upper half of an octave); scale 15 adds nothing. A field of 0 stays
-// 0 whatever the scale, so a zero rate always holds the level.
+// key rate scale and the pitch; scale 15 adds nothing. The chip's manual
+// leaves the weights open: we count two a scale step or an octave and one
+// more in the upper half of an octave (bit 9 of the frequency number), so
+// the rate rises evenly with the pitch. A field of 0 stays 0 whatever the
+// scale, so a zero rate always holds the level.
 static int effectiveRate(u32 field, u16 scaleWord, u16 pitchWord)
 {
     if (field == 0)
@@ -74,7 +76,9 @@ static int effectiveRate(u32 field, u16 scaleWord, u16 pitchWord)
 
 void SCSP::decodeEnvelope(Slot& s)
 {
-    static constexpr u32 kAtOnce = 31;  // attack and release fields that act in one sample
+    // Attack 31 is full at once and release 31 silent at once, whatever
+    // the scaling (the release table's top rates alone would take 3 ms).
+    static constexpr u32 kAtOnce = 31;
     const ScspTables& t = scspTables();
     const u16 rates = s.regs[4], scale = s.regs[5], pitch = s.regs[8];
     const u32 attack = rates & 31, release = scale & 31;

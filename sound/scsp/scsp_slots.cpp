@@ -34,10 +34,10 @@ constexpr double kDecayMs[ScspTables::kRates] = {
     43,   34,   28,     25,     22,    18,    14,    12,    11,    8.5,   7.1,   6.1,   5.4,   4.3,   3.6,   3.1};
 
 // The attack closes a fixed share of the distance to full level every
-// sample (counted one level past full, so it arrives): the chip's curve,
-// fast at first and slowing near the top, linear in neither amplitude nor
-// dB. The share makes the 1024-level distance shrink to one level in
-// exactly the given number of samples.
+// sample: the chip's curve, fast at first and slowing near the top. The
+// manual gives its shape but not the share; we count the distance one
+// level past full, so it arrives, and pick the share that brings the
+// 1024-level distance down to that one level in the table's time.
 u32 attackFactor(double samples)
 {
     const double share = 1.0 - std::pow(1024.0, -1.0 / samples);
@@ -226,9 +226,8 @@ void SCSP::mixSlot(Slot& s, s64* acc)
     acc[1] += ((e * s.effectPan[1]) >> kFraction) + c;
 }
 
-// The level only moves by table steps, so the chip needs no clamping
-// beyond the two ends. Reaching silence in decay 2 or release ends the
-// slot; the monitor still shows the phase it ended in.
+// Reaching silence in any phase ends the slot; the monitor still shows
+// the phase it ended in.
 void SCSP::runEnvelope(Slot& s)
 {
     auto off = [&s] {

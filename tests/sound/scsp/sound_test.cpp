@@ -274,6 +274,18 @@ TEST(ScspSound, MonitorFollowsOneSlotThroughItsPhases)
     EXPECT_EQ(reached(1)->second, 0) << "decay 1 starts at full level";
     EXPECT_EQ(reached(2)->second, 4) << "decay 2 starts at the decay level";
     EXPECT_LT(reached(3)->second, 31) << "the release starts where decay 2 stood";
+
+    // Silent in decay 2 until the key-off; a sample played to its end is free.
+    key(b, 5, {.rates = 31 << 11 | 31, .scale = 0x3C00});
+    b.run(200);
+    EXPECT_EQ(b.r(0x408), 0x005F);
+    b.slot(5, 0x00, 0x1000);
+    EXPECT_EQ(b.r(0x408), 0x007F);
+    key(b, 5, {.word0 = 0, .rates = 31, .scale = 0x3C00});
+    b.run(32);
+    EXPECT_EQ(b.r(0x408), 0x0040);
+    b.run(40);
+    EXPECT_EQ(b.r(0x408), 0x007F);
 }
 
 // With the loop-start link the attack (rate 40, 12 ms) holds at full level
