@@ -473,16 +473,22 @@ TEST_F(BupTest, DamagedMemoryIsWalkedOncePerService)
 {
     EXPECT_EQ(runCalls({init(), lib(kFormat, 0)}), (std::vector<u32>{0, 0}));
     u8* cells = sys->memory().backup.get();
+    // Read as list entries from byte 4, no two bytes of a block make a zero
+    // entry: every list runs on to the device's end.
     for (u32 n = 2; n < 512; ++n) {
         u8* b = cells + n * kInternalBlock;
         storeBe32(b, 0x80000000);
-        std::memcpy(b + 4, "SAVE", 4);
+        std::memcpy(b + 4, "SAVE_000000", 11);
+        b[15] = 1;  // language
+        std::memcpy(b + 16, "COMMENT___", 10);
+        storeBe32(b + 26, 0x01010101);
+        storeBe32(b + 30, 0x01010101);
         for (u32 k = 34; k < kInternalBlock; k += 2)
             storeBe16(b + k, 0x0003);
     }
     const BIOS::BUP& device = bios().bup(0);
-    for (const Call& c : {lib(kStatus, 0, 100, kStat), lib(kDirectory, 0, entry(0, "SAVE"), 4, kDir),
-                          lib(kRead, 0, entry(1, "SAVE"), kReadBack)}) {
+    for (const Call& c : {lib(kStatus, 0, 100, kStat), lib(kDirectory, 0, entry(0, "SAVE"), 600, kDir),
+                          lib(kRead, 0, entry(1, "SAVE_000000"), kReadBack)}) {
         const u64 before = device.bytesRead;
         runCalls({c});
         EXPECT_LT(device.bytesRead - before, 16u * SystemMemory::kBackupSize) << std::hex << c.entryLong;
