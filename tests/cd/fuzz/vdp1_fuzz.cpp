@@ -41,15 +41,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::memcpy(memory.data(), data + 4, tables);
     written = tables + 32;
     // Every table draws or jumps; one END closes the list. Links may still
-    // loop, which the budget ends. Unless the header's top bit asks for the
-    // whole range, corners keep to 11 bits: quads a few times the clip's
-    // size are drawn thousands of times faster than ones 32,767 wide.
+    // loop, which the budget ends. The header's fourth byte keeps corners
+    // and clips to 16, 11, 8 or 5 bits: small quads at the clip's edges
+    // are where rounding goes wrong, and quads a few times the clip's size
+    // draw thousands of times faster than ones 32,767 wide.
+    constexpr int kBits[4] = {16, 11, 8, 5};
+    const s32 half = 1 << (kBits[data[3] & 3] - 1);
     const u32 end = static_cast<u32>(tables) & ~31u;
     for (u32 at = 0; at < end; at += 32) {
         memory[at] &= 0x3F;
-        for (u32 k = 12; k < 28 && !(data[3] & 0x80); k += 2) {
+        for (u32 k = 12; k < 28; k += 2) {
             const s32 v = static_cast<s16>(loadBe16(memory.data() + at + k));
-            storeBe16(memory.data() + at + k, static_cast<u16>(((v & 0x7FF) ^ 0x400) - 0x400));
+            storeBe16(memory.data() + at + k, static_cast<u16>(((v & (2 * half - 1)) ^ half) - half));
         }
     }
     storeBe16(memory.data() + end, 0x8000);
