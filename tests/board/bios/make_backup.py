@@ -1,14 +1,9 @@
 #!/usr/bin/env python3
-"""Writes an internal backup memory (32 KB, 64-byte blocks) holding saves
-laid out as a console lays them out, made without the emulator's code:
-
-    make_backup.py OUT
-
-Each save "S<size>" holds byte i = (i * 7 + size) & 0xFF. Block counts are
-the console's: the list runs on entry by entry from byte 34, and the data
-starts at byte c of the list's last block b as the count gives them; where
-that would put the data over the list, the smallest count that fits.
-"""
+"""make_backup.py OUT: an internal backup memory (32 KB, 64-byte blocks)
+of saves "S<size>" holding byte i = (i * 7 + size) & 0xFF, in the console's
+layout: the list runs on from byte 34, the data starts at byte c of block
+first + b by the console's count or, where that would put the data over the
+list, by the smallest count that fits."""
 import struct
 import sys
 
@@ -42,7 +37,6 @@ def console_count(size):
 
 
 def list_end(a):
-    """Block (after the first) and byte just past the zero entry."""
     block, at = 0, 34
     for _ in range(a + 1):
         if at == B:
@@ -51,20 +45,12 @@ def list_end(a):
     return block, at
 
 
-def capacity(a, b, c):
-    return (B - c if c < B else 0) + a * (B - 4)
-
-
 def layout(size):
     a, b, c = console_count(size)
-    if list_end(a) <= (b, c) and capacity(a, b, c) >= size:
+    fits = lambda a, b, c: (B - c if c < B else 0) + a * (B - 4) >= size
+    if list_end(a) <= (b, c) and fits(a, b, c):
         return a, b, c
-    a = 0
-    while True:
-        b, c = list_end(a)
-        if capacity(a, b, c) >= size:
-            return a, b, c
-        a += 1
+    return next((a,) + list_end(a) for a in range(size + 1) if fits(a, *list_end(a)))
 
 
 def main():
