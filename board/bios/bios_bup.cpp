@@ -37,6 +37,7 @@ void BIOS::BUP::configure(u8 cartridgeId, u32 cartridgeBytes)
 
 u8 BIOS::BUP::byte(u32 i) const
 {
+    ++bytesRead;
     return i < size ? m_bios.read8(base + 2 * i + 1) : 0;
 }
 
@@ -108,6 +109,48 @@ BIOS::BUP::Layout BIOS::BUP::layoutOf(u64 dataBlocks) const
 
 BIOS::BUP::Layout BIOS::BUP::blocksFor(u64 size) const
 {
+    // The console's own count, which saves made elsewhere follow: the first
+    // block is taken to hold one entry less than it does, so the data may
+    // start a little after the zero entry, or a block later.
+    const u64 B = blockSize, P = B - kBlockDataAt, L = (B - (kListAt + 2)) / 2 * P;
+    Layout l;
+    if (size <= L) {
+        u64 n = size / P;
+        if (size % P > B - (2 * n + kListAt + 2))
+            ++n;
+        l.a = n;
+        l.c = 2 * n + kListAt + 2;
+    } else {
+        u64 m = L / P;
+        if (L % P > B - (2 * m + kListAt + 2))
+            ++m;
+        const u64 rest = size - L, h = P / 2;
+        u64 q = rest / P, x = (h + q) / h, y = (q + 1) % h;
+        const u64 z = y > 0 ? 2 * (h - y) : 0;
+        if (rest % P > z) {
+            ++q;
+            if (y == 0) {
+                y = 1;
+                ++x;
+            }
+        }
+        l.a = q + m;
+        l.b = x;
+        l.c = 2 * y + kBlockDataAt;
+    }
+    l.total = 1 + l.b + l.a;
+    l.capacity = (l.c < B ? B - l.c : 0) + l.a * P;
+    // Where that count would start the data inside the list (data sizes
+    // L + (k * P / 2 - 1) * P, 2580, 4380, 6180 ... bytes in 64-byte
+    // blocks), the smallest layout that holds the size instead.
+    const Layout list = layoutOf(l.a);
+    if ((list.b < l.b || (list.b == l.b && list.c <= l.c)) && l.capacity >= size)
+        return l;
+    return smallestFor(size);
+}
+
+BIOS::BUP::Layout BIOS::BUP::smallestFor(u64 size) const
+{
     // Capacity grows with every data block, so the smallest count that
     // holds the size is found by bisection.
     u64 low = 0;
@@ -142,10 +185,15 @@ bool BIOS::BUP::readList(u32 first, std::vector<u16>& entries) const
 {
     entries.clear();
     u64 at = u64{first} * blockSize + kListAt;
-    // Every entry needs two bytes of the device, so the walk ends.
+    // Every entry needs two bytes of the device, so the walk ends. A list
+    // never runs into another save's first block: stopping there keeps a
+    // walk over every save linear in the device's size, whatever it holds.
     while (at + 2 <= size) {
-        if (at % blockSize == 0)
+        if (at % blockSize == 0) {
+            if (longAt(static_cast<u32>(at)) == kFileMark)
+                break;
             at += kBlockDataAt;
+        }
         if (at + 2 > size)
             break;
         const u16 entry = word(static_cast<u32>(at));
@@ -168,8 +216,17 @@ void BIOS::BUP::buildUsedMap(std::vector<u8>& used, u32 skip) const
             continue;
         used[n] = 1;
         const bool ended = readList(n, entries);
-        // A list that runs off the device holds the rest of it.
-        const u64 listEnd = ended ? n + layoutOf(entries.size()).b : blockCount - 1;
+        // A save holds its list blocks and the block its data starts in; a
+        // list without an end holds every block up to the next save.
+        u64 listEnd = n + layoutOf(entries.size()).b;
+        if (!ended) {
+            listEnd = n + 1;
+            while (listEnd < blockCount && longAt(static_cast<u32>(listEnd * blockSize)) != kFileMark)
+                ++listEnd;
+            --listEnd;
+        } else if (const Layout l = blocksFor(longAt(n * blockSize + kSizeAt)); l.a == entries.size()) {
+            listEnd = std::max(listEnd, n + l.b);
+        }
         for (u64 k = n + 1; k <= listEnd && k < blockCount; ++k)
             used[k] = 1;
         for (u16 block : entries) {

@@ -78,16 +78,20 @@ public:
     void format();
     BlockType blockType(u32 block) const;
 
+    // The layout with the list running on entry by entry and the data right
+    // after its zero entry.
     Layout layoutOf(u64 dataBlocks) const;
-    // The smallest layout whose capacity holds size bytes.
+    // The layout a save of size bytes takes.
     Layout blocksFor(u64 size) const;
+    // The smallest layout whose capacity holds size bytes.
+    Layout smallestFor(u64 size) const;
 
     // The lowest first block at or after max(start, 2) whose name matches:
     // all 11 bytes when partial is false, the name's own bytes when it is
     // true. 0 when none does.
     u32 findRecord(const BupName& name, u32 start, bool partial) const;
     // The stored list of the file at first, up to its zero entry; false when
-    // it runs off the device without one.
+    // it runs off the device, or into another file's first block, without one.
     bool readList(u32 first, std::vector<u16>& entries) const;
     // Blocks 0 and 1 and every block each file holds, except the file whose
     // first block is skip.
@@ -108,6 +112,8 @@ public:
     u32 blockCount;
     u8 connected;
     u8 writeProtect = 0;
+    // Device bytes read so far: what a walk over the device costs.
+    mutable u64 bytesRead = 0;
 
 private:
     BIOS& m_bios;

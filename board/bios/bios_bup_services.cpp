@@ -247,13 +247,13 @@ void BIOS::bupWrite(SH2& cpu)
                 "%s: BUP_Write [CA: %08X, device: %d, dirAddr: %08X(%s), dataAddr: %08X, datasize: %08X, "
                 "blocksize: %04X, owsw: %s, status: %s]",
                 cpu.name().c_str(), cpu.pr() - 4, number, entry, name.c_str(), file.dataAddress, file.size,
-                static_cast<u32>(layout.total), onOff(!keep), statusName(status));
+                static_cast<u32>(layout.total), onOff(keep), statusName(status));
     else
         logWarning(1,
                    "%s: BUP_Write [CA: %08X, device: %d, dirAddr: %08X(%s), dataAddr: %08X, datasize: %08X, "
                    "owsw: %s, status: %s]",
                    cpu.name().c_str(), cpu.pr() - 4, number, entry, name.c_str(), file.dataAddress, file.size,
-                   onOff(!keep), statusName(status));
+                   onOff(keep), statusName(status));
     returnToCaller(cpu);
 }
 
@@ -335,7 +335,7 @@ void BIOS::bupDir(SH2& cpu)
     const BUP* device = checkDevice(cpu.r(4), false, status);
     s32 hits = 0;
     if (device && prefix.length == 0)
-        logWarning(1, "Name length is 0 in PARTMATCH mode [length: %d]!", 0);
+        device->logWarning(1, "Name length is 0 in PARTMATCH mode [length: %d]!", 0);
     for (u32 at = device && prefix.length ? device->findRecord(prefix, BUP::kFirstFileBlock, true) : 0; at;
          at = device->findRecord(prefix, at + 1, true)) {
         if (hits < capacity) {

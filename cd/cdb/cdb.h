@@ -394,6 +394,7 @@ private:
     void ReadFile();
     void AbortFile();
     void resetFilter(u32 n);
+    bool onDisc(u32 fad) const;
     void setFileFilter(u32 n, u32 count, u8 fileNumber);
     void readVolumeDescriptors(const u8* data);
     void finishDirectory(u32 kind);

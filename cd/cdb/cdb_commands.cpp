@@ -341,6 +341,7 @@ bool CDB::resolvePlay(u32 p1, u32 p2, char* text, std::size_t textSize)
         u32 index = p2 & 0xFF;
         const u32 first = m_tracks.empty() ? 1 : m_tracks.front().number;
         const u32 last = m_tracks.empty() ? 1 : m_tracks.back().number;
+        const bool pastLast = t > last;
         if (t == 0) {
             t = last;
         } else if (t < first || t > last) {
@@ -349,10 +350,14 @@ bool CDB::resolvePlay(u32 p1, u32 p2, char* text, std::size_t textSize)
         }
         if (index < 1 || index > 99)
             index = 99;
+        // Past the last track the play runs to the lead-out.
         const Track* info = track(t);
-        end.set(1, info ? info->end : m_leadOut);
-        std::snprintf(endText, sizeof endText, "TNO: %d:%d(%d:%d, %d)", (p2 >> 8) & 0xFF, p2 & 0xFF, t, index,
-                      end.fad);
+        end.set(1, info && !pastLast ? info->end : m_leadOut);
+        if (k1 == kNoChg)
+            std::snprintf(endText, sizeof endText, "TNO: %d:%d", (p2 >> 8) & 0xFF, p2 & 0xFF);
+        else
+            std::snprintf(endText, sizeof endText, "TNO: %d:%d(%d:%d, %d)", (p2 >> 8) & 0xFF, p2 & 0xFF, t, index,
+                          end.fad);
         break;
     }
     }

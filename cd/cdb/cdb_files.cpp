@@ -19,6 +19,13 @@ u32 userDataAt(const u8* raw)
 
 }  // namespace
 
+// Whether a directory's FAD lies between the lead-in and the lead-out (any
+// FAD before the table of contents is read).
+bool CDB::onDisc(u32 fad) const
+{
+    return m_tracks.empty() || (fad >= kLeadInFrames && fad < m_leadOut);
+}
+
 void CDB::clearFiles(u32 scopeStart)
 {
     m_scopeStart = scopeStart;
@@ -32,8 +39,9 @@ void CDB::resetFilter(u32 n)
 {
     Filter& f = *m_filters[n];
     join(m_cdrom.output, f.input);
+    // The partition's input keeps the other filters that feed it.
     f.trueEnd.disconnect();
-    join(f.trueEnd, m_buffers[n]->input);
+    f.trueEnd.connect(&m_buffers[n]->input);
     f.falseEnd.disconnect();
     f.clearConditions();
     f.fadStart = m_targetFad;
@@ -240,7 +248,12 @@ void CDB::ChgDir()
     if (n < kFilters && id != kRootId && inScope(id)) {
         const File& entry = entryOf(id);
         const u32 fad = entry.fad;
-        if (!m_tracks.empty() && (fad < kLeadInFrames || fad >= m_leadOut)) {
+        if (!(entry.attribute & 0x02)) {
+            // A file's bytes are no directory.
+            reject("ChgDir", "(%s) [filtno: %d, fid: %d]", entry.name, n, id);
+            return;
+        }
+        if (!onDisc(fad)) {
             reject("ChgDir", "[filtno: %d, fid: %d]", n, id);
             return;
         }
@@ -266,11 +279,11 @@ void CDB::ReadDir()
     // Any record of the current directory may start the table, also one
     // past the 254 the table holds: that is how the rest of a large
     // directory is reached.
-    if (n >= kFilters || id < 2 || id == kRootId || m_files[0].fad == 0) {
+    const u32 fad = m_files[0].fad;
+    if (n >= kFilters || id < 2 || id == kRootId || fad == 0 || !onDisc(fad)) {
         reject("ReadDir", "[filtno: %d, fid: %d]", n, id);
         return;
     }
-    const u32 fad = m_files[0].fad;
     clearFiles(id);
     m_targetFad = fad;
     playDrive(kReadDir, 1);

@@ -161,8 +161,11 @@ void CDB::returnSlot(u8 slot)
     ++m_freeCount;
 }
 
-bool CDB::Buffer::put(u32, const u8* raw)
+bool CDB::Buffer::put(u32 mode, const u8* raw)
 {
+    // Read as mode 1 wherever it is used.
+    if (mode != SectorBuffer::kAudio && raw[15] != 1 && raw[15] != 2)
+        logError(1, "Bad mode [mode: %d]", raw[15]);
     const s32 slot = m_cdb.takeSlot();
     if (slot < 0) {
         m_cdb.logError(1, "No free partition available");

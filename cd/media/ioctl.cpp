@@ -138,9 +138,9 @@ u32 CIoctl::readSectors(u8* destination, u32 fad, u32& mode, s32& size, u32 coun
     size = SectorBuffer::kRawSize;
     const TrackInfo* track = findTrack(fad);
     if (!track) {
-        logSink().write(kLogWarning, kTag, "FAD is out of range! [FAD: %d]", fad);
-        mode = SectorBuffer::kMode1;
-        return 0;
+        // Silence, as from an image: answering nothing would have the drive
+        // ask for the same FAD again on every step.
+        return CCd::readSectors(destination, fad, mode, size, count);
     }
     mode = track->mode;
     // One track at a time: the sectors of the next may be of another kind.

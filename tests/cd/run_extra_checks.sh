@@ -2,13 +2,14 @@
 # Checks of the disc sources and the drive that need their own builds:
 #   1. the drive tests under ThreadSanitizer;
 #   2. the cue, CCD, MDS, settings and save-file parsers, the CD block's
-#      directory parser and the MPEG audio decoder under libFuzzer (clang), sharing the given number of
-#      seconds (default 180) without a crash.
+#      directory parser, the MPEG audio decoder and VDP1's drawing under
+#      libFuzzer (clang), sharing the given number of seconds (default 180)
+#      without a crash.
 #   tests/cd/run_extra_checks.sh [seconds]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-parsers=(cue ccd mds ini save cdbdir mp2)
+parsers=(cue ccd mds ini save cdbdir mp2 vdp1)
 total=${1:-180}
 seconds=$((total / ${#parsers[@]}))
 jobs=$(nproc)

@@ -209,3 +209,35 @@ TEST(RealDrive, KestStartsNothingFromADriveThatFails)
     EXPECT_FALSE(kest->open("/dev/sr0", 0));
     EXPECT_EQ(kest->getSystem().drive().getMedia(), nullptr);
 }
+
+// A FAD in no track reads as from an image: silence, logged once, and the
+// drive mechanism moves on rather than asking for it again on every step.
+TEST(RealDrive, FadsOutsideEveryTrackReadAsSilenceOnce)
+{
+    LogCapture log;
+    std::vector<Bytes> commands;
+    auto disc = std::make_shared<CIoctl>(std::make_unique<FakeDrive>(&commands));
+    ASSERT_TRUE(disc->open("/dev/sr0"));
+    CDDrive mechanism;
+    mechanism.setMedia(disc);
+    mechanism.switchOn();
+    mechanism.read(598, 4);  // across the lead-out at 600
+    std::vector<u32> fads;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (fads.size() < 4 && std::chrono::steady_clock::now() < until) {
+        SectorBuffer sector;
+        if (!mechanism.peekSector(sector)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        EXPECT_EQ(sector.data[100], sector.fad < 600 ? static_cast<u8>(fadToLba(sector.fad)) : 0) << sector.fad;
+        fads.push_back(sector.fad);
+        mechanism.nextSector();
+    }
+    mechanism.switchOff();
+    EXPECT_EQ(fads, (std::vector<u32>{598, 599, 600, 601}));
+    const std::string line = "FAD is out of range! [FAD: 600]";
+    const std::size_t at = log.text().find(line);
+    EXPECT_NE(at, std::string::npos);
+    EXPECT_EQ(log.text().find(line, at + 1), std::string::npos) << "logged once";
+}

@@ -144,18 +144,25 @@ bool VDP1::clipSlant(const EdgeStep& c0, const EdgeStep& c1, bool gouraud, Slant
         } else {
             s32 steps[4];
             int found = 0;
-            auto cross = [&](bool crosses, s32 step, const Axis& other, s32 val, s32 inc) {
-                if (!crosses || !other.inside(static_cast<s32>(val + s64{inc} * step)))
+            // An axis whose step rounded to 0 never moves, so it crosses no
+            // edge even with its two ends on opposite sides.
+            auto cross = [&](bool crosses, s32 inc, auto step, const Axis& other, s32 val, s32 otherInc) {
+                if (!crosses || inc == 0)
                     return;
-                if (std::find(steps, steps + found, step) == steps + found)
-                    steps[found++] = step;
+                const s32 at = step();
+                if (!other.inside(static_cast<s32>(val + s64{otherInc} * at)))
+                    return;
+                if (std::find(steps, steps + found, at) == steps + found)
+                    steps[found++] = at;
             };
-            cross(ay.below(yv) != ay.below(c1.y.val), yi > 0 ? ay.enterLow(yv, yi) : ay.leaveLow(yv, yi), ax, xv, xi);
-            cross(ax.above(xv) != ax.above(c1.x.val), xi < 0 ? ax.enterHigh(xv, xi) : ax.leaveHigh(xv, xi), ay, yv,
-                  yi);
-            cross(ay.above(yv) != ay.above(c1.y.val), yi < 0 ? ay.enterHigh(yv, yi) : ay.leaveHigh(yv, yi), ax, xv,
-                  xi);
-            cross(ax.below(xv) != ax.below(c1.x.val), xi > 0 ? ax.enterLow(xv, xi) : ax.leaveLow(xv, xi), ay, yv, yi);
+            cross(ay.below(yv) != ay.below(c1.y.val), yi,
+                  [&] { return yi > 0 ? ay.enterLow(yv, yi) : ay.leaveLow(yv, yi); }, ax, xv, xi);
+            cross(ax.above(xv) != ax.above(c1.x.val), xi,
+                  [&] { return xi < 0 ? ax.enterHigh(xv, xi) : ax.leaveHigh(xv, xi); }, ay, yv, yi);
+            cross(ay.above(yv) != ay.above(c1.y.val), yi,
+                  [&] { return yi < 0 ? ay.enterHigh(yv, yi) : ay.leaveHigh(yv, yi); }, ax, xv, xi);
+            cross(ax.below(xv) != ax.below(c1.x.val), xi,
+                  [&] { return xi > 0 ? ax.enterLow(xv, xi) : ax.leaveLow(xv, xi); }, ay, yv, yi);
             if (!found)
                 return false;
             const s32 lo = *std::min_element(steps, steps + found);

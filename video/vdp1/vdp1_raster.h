@@ -79,6 +79,7 @@ struct FlatSource {
 // so that the loops keep them in registers: writes through the frame
 // buffer's byte pointer would otherwise force every member to be reloaded.
 struct Target {
+    const VDP1* chip;
     u8* buffer;
     const u8* maskX;
     const u8* maskY;
@@ -87,6 +88,7 @@ struct Target {
     s32 rowShift;
     s32 calcMode;
     s32 writeCost;
+    u32 limit;  // pixels in the buffer half
     u8 clipOn, clipValue, mesh, die, dil, eightBit;
 
     // The pixel tests; kSimple (see simple()) leaves the bounds.
@@ -140,38 +142,50 @@ struct Target {
         }
     }
 
-    // Pixel index (y >> die) << rowShift | x, masked to the buffer half;
-    // value is what prepare made of colour.
-    void store(u32 index, u16 value) const
+    // A frame size kept across a mode change can put a pixel inside the
+    // clip past the buffer half; it is not written.
+    bool outside(u32 index, s32 x, s32 y) const
     {
+        if (index < limit)
+            return false;
+        chip->logError(1, "Out of range [x: %d, y: %d]", x, y);
+        return true;
+    }
+
+    // Pixel (x, y) at index (y >> die) << rowShift | x; value is what
+    // prepare made of colour. False when it lies past the buffer half.
+    bool store(s32 x, s32 y, u32 index, u16 value) const
+    {
+        if (outside(index, x, y))
+            return false;
         if (eightBit) {
-            buffer[index & VDP1::kFrameBufferMask] = static_cast<u8>(value);
-            return;
+            buffer[index] = static_cast<u8>(value);
+            return true;
         }
-        u8* p = buffer + ((index << 1) & VDP1::kFrameBufferMask);
+        u8* p = buffer + (index << 1);
         switch (calcMode) {
         case 1: {
             const u16 old = loadBe16(p);
             if (old & 0x8000)
                 putPixel(p, half(old, 0xBDEF));
-            return;
+            return true;
         }
         case 3: {
             const u16 old = loadBe16(p);
             putPixel(p, (old & 0x8000) ? static_cast<u16>(half(old, 0xBDEF) + half(value, 0x3DEF)) : value);
-            return;
+            return true;
         }
         case 7: {
             const u16 old = loadBe16(p);
             putPixel(p, (old & 0x8000) ? static_cast<u16>(half(value, 0x3DEF) + half(old, 0xBDEF)) : value);
-            return;
+            return true;
         }
         case 8:  // MSB on rewrites the high byte only
             p[0] |= 0x80;
-            return;
+            return true;
         default:
             putPixel(p, value);
-            return;
+            return true;
         }
     }
 
@@ -182,11 +196,13 @@ struct Target {
             return false;
         if constexpr (kSimple) {
             const u32 index = (static_cast<u32>(y) << rowShift) + static_cast<u32>(x);
-            putPixel(buffer + ((index << 1) & VDP1::kFrameBufferMask), value);
+            if (outside(index, x, y))
+                return false;
+            putPixel(buffer + (index << 1), value);
+            return true;
         } else {
-            store((static_cast<u32>(y >> die) << rowShift) + static_cast<u32>(x), value);
+            return store(x, y, (static_cast<u32>(y >> die) << rowShift) + static_cast<u32>(x), value);
         }
-        return true;
     }
 };
 
@@ -241,9 +257,10 @@ u32 stepPixels(const Target& t, VDP1::EdgeStep c, s32 count, bool general, Sourc
 inline vdp1::Target VDP1::target() const
 {
     // 8-bit pixels take the colour's low byte with no calculation.
-    return {m_drawBuffer, m_uclipMaskX, m_uclipMaskY, m_gouraudTable, m_sclip_x, m_sclip_y, m_rowShift,
+    return {this, m_drawBuffer, m_uclipMaskX, m_uclipMaskY, m_gouraudTable, m_sclip_x, m_sclip_y, m_rowShift,
             m_eightBit ? 0 : m_calcMode,
-            m_writeCost, m_clipOn, m_clipValue, m_meshOn, m_die, m_dil, m_eightBit};
+            m_writeCost, kFrameBufferSize >> (m_eightBit ? 0 : 1), m_clipOn, m_clipValue, m_meshOn, m_die, m_dil,
+            m_eightBit};
 }
 
 // Steps a clipped slant. Lines charge one clock per stepped pixel; quads
@@ -264,7 +281,8 @@ u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared)
         const u32 row = static_cast<u32>(y >> t.die) << t.rowShift;
         const bool shaded = m_gouraudOn;
         s32 x = c.x.val >> 19;
-        if (!t.mesh && !t.clipOn && !t.eightBit && t.calcMode == 0) {
+        if (!t.mesh && !t.clipOn && !t.eightBit && t.calcMode == 0 &&
+            row + static_cast<u32>(t.clipWidth) <= t.limit) {
             // Plain replace, the common case: every step costs one clock.
             const s32 clocks = shared.plainRow(t.buffer, row, x, dir, s.count, static_cast<u32>(t.clipWidth));
             if (clocks >= 0)
@@ -279,8 +297,8 @@ u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared)
                 return clocks + 1;
             if (fetched == kDraw && static_cast<u32>(x) < static_cast<u32>(t.clipWidth) &&
                 !(t.mesh && ((x ^ y) & 1)) && ((t.maskX[x] & rowMask) ^ t.clipValue) == 1) {
-                t.store(row + static_cast<u32>(x), t.prepare(colour, c));
-                clocks += kQuad ? t.writeCost : 1;
+                const bool written = t.store(x, y, row + static_cast<u32>(x), t.prepare(colour, c));
+                clocks += kQuad && written ? t.writeCost : 1;
             } else {
                 clocks += 1;
             }

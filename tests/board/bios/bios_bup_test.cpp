@@ -8,6 +8,7 @@
 #include <random>
 #include <set>
 
+#include "board/bios/bios_bup.h"
 #include "board/cart/cartridge.h"
 #include "support/files.h"
 #include "support/time_zone.h"
@@ -29,11 +30,70 @@ struct SavedFile {
 u32 be32(const std::vector<u8>& m, u32 at) { return loadBe32(&m[at]); }
 u16 be16(const std::vector<u8>& m, u32 at) { return loadBe16(&m[at]); }
 
+// Where a save's data goes: a data blocks, and the data from byte c of block
+// first + b. The console's count; where it would start the data inside the
+// list, the smallest count whose list and data fit.
+struct Place {
+    u32 a, b, c;
+};
+
+Place listEnd(u32 a, u32 block)
+{
+    u32 b = 0, at = 34;
+    for (u32 e = 0; e <= a; ++e) {
+        if (at == block) {
+            ++b;
+            at = 4;
+        }
+        at += 2;
+    }
+    return {a, b, at};
+}
+
+u32 capacity(const Place& p, u32 block)
+{
+    return (p.c < block ? block - p.c : 0) + p.a * (block - 4);
+}
+
+Place placeOf(u32 size, u32 block)
+{
+    const u32 p = block - 4, full = (block - 36) / 2 * p;
+    Place console{};
+    if (size <= full) {
+        u32 n = size / p;
+        if (size % p > block - (2 * n + 36))
+            ++n;
+        console = {n, 0, 2 * n + 36};
+    } else {
+        u32 m = full / p;
+        if (full % p > block - (2 * m + 36))
+            ++m;
+        const u32 rest = size - full, h = p / 2;
+        u32 q = rest / p, x = (h + q) / h, y = (q + 1) % h;
+        const u32 z = y > 0 ? 2 * (h - y) : 0;
+        if (rest % p > z) {
+            ++q;
+            if (y == 0) {
+                y = 1;
+                ++x;
+            }
+        }
+        console = {q + m, x, 2 * y + 4};
+    }
+    const Place list = listEnd(console.a, block);
+    if ((list.b < console.b || (list.b == console.b && list.c <= console.c)) && capacity(console, block) >= size)
+        return console;
+    for (u32 a = 0;; ++a) {
+        if (capacity(listEnd(a, block), block) >= size)
+            return listEnd(a, block);
+    }
+}
+
 // Reads a device image: block 0 the header text, block 1 zero, files from
 // block 2, each with its list of data blocks from byte 34 running on at
-// byte 4 of the next blocks, its data after the zero entry and then from
-// byte 4 of each listed block. Fails the test where the image breaks the
-// format, including a block held twice.
+// byte 4 of the next blocks, its data from byte c of block first + b (see
+// placeOf) and then from byte 4 of each listed block. Fails the test where
+// the image breaks the format, including a block held twice.
 std::map<std::string, SavedFile> readDevice(const std::vector<u8>& image, u32 block)
 {
     std::map<std::string, SavedFile> files;
@@ -79,7 +139,15 @@ std::map<std::string, SavedFile> readDevice(const std::vector<u8>& image, u32 bl
                 break;
             list.push_back(entry);
         }
-        const u32 end = (p + block - 1) / block * block;
+        const Place place = placeOf(size, block);
+        EXPECT_EQ(list.size(), place.a) << f.name;
+        // A data start a block past the list's end holds that block too.
+        for (u32 extra = (p - 1) / block + 1; extra <= n + place.b; ++extra) {
+            hold(extra);
+            f.blocks.push_back(extra);
+        }
+        p = (n + place.b) * block + place.c;
+        const u32 end = (n + place.b + 1) * block;
         for (; p < end && f.data.size() < size; ++p)
             f.data.push_back(image[p]);
         for (u32 b : list) {
@@ -97,22 +165,11 @@ std::map<std::string, SavedFile> readDevice(const std::vector<u8>& image, u32 bl
     return files;
 }
 
-// Blocks a save of size bytes takes, by laying its list out entry by entry.
+// Blocks a save of size bytes takes.
 u32 blocksNeeded(u32 size, u32 block)
 {
-    for (u32 a = 0;; ++a) {
-        u32 listBlocks = 0;
-        u32 at = 34;
-        for (u32 e = 0; e <= a; ++e) {
-            if (at == block) {
-                ++listBlocks;
-                at = 4;
-            }
-            at += 2;
-        }
-        if ((block - at) + a * (block - 4) >= size)
-            return 1 + listBlocks + a;
-    }
+    const Place p = placeOf(size, block);
+    return 1 + p.b + p.a;
 }
 
 u32 largestFitting(u32 freeBlocks, u32 block)
@@ -267,7 +324,7 @@ TEST_F(BupTest, SavesAreWrittenListedReadDeletedAndFillTheMemory)
     calls.push_back(lib(kVerify, 0, entry(17, "S29"), kSource));
     calls.push_back(lib(kWrite, 0, entry(18, "S28", 28), kSource, 1));
     EXPECT_EQ(runCalls(calls), (std::vector<u32>{0, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 7, 6}));
-    const u16 expectedBlocks[] = {1, 2, 15, 17, 45};
+    const u16 expectedBlocks[] = {1, 2, 15, 16, 45};
     for (u32 k = 0; k < saves.size(); ++k) {
         const u8* d = ram() + (kDir & 0xFFFFF) + 36 * k;
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(d)), saves[k].first);
@@ -283,7 +340,7 @@ TEST_F(BupTest, SavesAreWrittenListedReadDeletedAndFillTheMemory)
     EXPECT_EQ(runCalls({lib(kDelete, 0, entry(0, "S840")), lib(kRead, 0, entry(0, "S840"), kReadBack),
                         lib(kDirectory, 0, entry(1, "S"), 2, kDir), lib(kStatus, 0, 0, kStat)}),
               (std::vector<u32>{0, 5, static_cast<u32>(-4), 0}));
-    const u32 freeBlocks = 510 - (1 + 2 + 17 + 45);
+    const u32 freeBlocks = 510 - (1 + 2 + 16 + 45);
     EXPECT_EQ(stat(4), freeBlocks);
 
     // The largest save that fits, then nothing more: a full memory has
@@ -369,6 +426,74 @@ TEST_F(BupTest, DamagedRecordsAnswerBroken)
               (std::vector<u32>{8, 8, 8, 0, 1, 8, 8, 0}));
     EXPECT_TRUE(log.contains("BIOS: Mark record failed [BN: 7FFF]\n"));
     EXPECT_EQ(stat(4), 510u) << "deleted records free their blocks";
+}
+
+// Saves written by an independent script in the console's layout load,
+// list with the console's block counts and read back; a save written
+// beside them takes none of their blocks.
+TEST_F(BupTest, SavesMadeElsewhereReadBack)
+{
+    const std::vector<u8> image = readBytes(KEST_BUP_IMAGE);
+    ASSERT_EQ(image.size(), SystemMemory::kBackupSize);
+    std::memcpy(sys->memory().backup.get(), image.data(), image.size());
+    const u32 sizes[] = {28, 840, 841, 898, 2000, 2580};
+    const u16 blocks[] = {1, 15, 16, 16, 35, 45};
+    std::vector<Call> calls = {init(), lib(kDirectory, 0, entry(0, "S"), 8, kDir)};
+    for (u32 k = 0; k < 6; ++k)
+        calls.push_back(lib(kRead, 0, entry(1 + k, "S" + std::to_string(sizes[k])), kReadBack + 0x1000 * k));
+    calls.push_back(lib(kStatus, 0, 0, kStat));
+    calls.push_back(lib(kWrite, 0, entry(8, "NEW", 900), kSource, 1));
+    calls.push_back(lib(kWrite, 0, entry(9, "NEW", 900), kSource, 1));
+    calls.push_back(lib(kWrite, 0, entry(10, "NEW", 1000), kSource, 0));
+    calls.push_back(lib(kDirectory, 0, entry(11, ""), 8, kDir + 0x400));
+    EXPECT_EQ(runCalls(calls), (std::vector<u32>{0, 6, 0, 0, 0, 0, 0, 0, 0, 0, 6, 0, 0}));
+    u32 held = 0;
+    for (u32 k = 0; k < 6; ++k) {
+        std::vector<u8> data(sizes[k]);
+        for (u32 i = 0; i < sizes[k]; ++i)
+            data[i] = static_cast<u8>(i * 7 + sizes[k]);
+        EXPECT_EQ(readBack(0x1000 * k, sizes[k]), data) << sizes[k];
+        EXPECT_EQ(loadBe16(ram() + (kDir & 0xFFFFF) + 36 * k + 32), blocks[k]) << sizes[k];
+        held += blocks[k];
+    }
+    EXPECT_EQ(stat(4), 510 - held);
+    EXPECT_TRUE(log.contains("owsw: ON, status: FOUND]\n"));
+    EXPECT_TRUE(log.contains("owsw: OFF, status: SUCCESS]\n"));
+    EXPECT_TRUE(log.contains("BIOS.BUP: Name length is 0 in PARTMATCH mode [length: 0]!\n"));
+
+    const std::map<std::string, SavedFile> files = readDevice(savedBackup(), kInternalBlock);
+    ASSERT_EQ(files.size(), 7u);
+    EXPECT_EQ(files.at("NEW").data, source(0, 1000));
+    EXPECT_EQ(files.at("S898").data.size(), 898u);
+}
+
+// A damaged memory where every block starts a save and no list ends costs
+// each service one walk over the device, not one per save.
+TEST_F(BupTest, DamagedMemoryIsWalkedOncePerService)
+{
+    EXPECT_EQ(runCalls({init(), lib(kFormat, 0)}), (std::vector<u32>{0, 0}));
+    u8* cells = sys->memory().backup.get();
+    // Read as list entries from byte 4, no two bytes of a block make a zero
+    // entry: every list runs on to the device's end.
+    for (u32 n = 2; n < 512; ++n) {
+        u8* b = cells + n * kInternalBlock;
+        storeBe32(b, 0x80000000);
+        std::memcpy(b + 4, "SAVE_000000", 11);
+        b[15] = 1;  // language
+        std::memcpy(b + 16, "COMMENT___", 10);
+        storeBe32(b + 26, 0x01010101);
+        storeBe32(b + 30, 0x01010101);
+        for (u32 k = 34; k < kInternalBlock; k += 2)
+            storeBe16(b + k, 0x0003);
+    }
+    const BIOS::BUP& device = bios().bup(0);
+    for (const Call& c : {lib(kStatus, 0, 100, kStat), lib(kDirectory, 0, entry(0, "SAVE"), 600, kDir),
+                          lib(kRead, 0, entry(1, "SAVE_000000"), kReadBack)}) {
+        const u64 before = device.bytesRead;
+        runCalls({c});
+        EXPECT_LT(device.bytesRead - before, 16u * SystemMemory::kBackupSize) << std::hex << c.entryLong;
+    }
+    EXPECT_EQ(ramLong(kResults), 8u) << "a list without an end is broken";
 }
 
 namespace {

@@ -627,3 +627,84 @@ TEST_F(CdbTest, DirectoryRecordsAreCheckedAgainstTheSector)
 }
 
 }  // namespace
+
+namespace {
+
+// A directory of "." at FAD dot, "..", the file "A" and the folder "SUB".
+std::vector<u8> directory(u32 dot)
+{
+    std::vector<u8> sector;
+    for (const auto& r : {record(dot - 150, 2048, std::string(1, '\0'), 2), record(18, 2048, std::string(1, '\1'), 2),
+                          record(30, 10, "A", 0), record(25, 2048, "SUB", 2)})
+        disc::append(sector, r);
+    sector.resize(2048, 0);
+    return sector;
+}
+
+}  // namespace
+
+TEST_F(CdbTest, FileCommandsRefuseFilesAsFoldersAndFadsOffTheDisc)
+{
+    insertMode1(40);  // FADs 150-189
+    initialise();
+    CDB& c = cdb();
+    std::vector<u8> sector = directory(170);
+    c.clearFiles(2);
+    c.walkDirectorySector(sector.data(), 2048);
+    ASSERT_EQ(c.filesStored(), 2u);
+    // ChgDir to the file (id 2) is refused and leaves the table alone.
+    EXPECT_EQ(command(0x7000, 0, 0x0000, 2), 0xFFFF);
+    EXPECT_TRUE(log.contains("ChgDir<REJECT> (A) [filtno: 0, fid: 2]")) << log.text();
+    EXPECT_EQ(c.filesStored(), 2u);
+    EXPECT_STREQ(c.file(2).name, "A");
+
+    // ReadDir from a "." past the lead-out is refused; one on the disc runs.
+    sector = directory(5000);
+    c.clearFiles(2);
+    c.walkDirectorySector(sector.data(), 2048);
+    EXPECT_EQ(command(0x7100, 0, 0x0000, 2), 0xFFFF);
+    EXPECT_TRUE(log.contains("ReadDir<REJECT> [filtno: 0, fid: 2]"));
+    EXPECT_FALSE(log.contains("ReadDir<BEGIN>"));
+    sector = directory(170);
+    c.clearFiles(2);
+    c.walkDirectorySector(sector.data(), 2048);
+    command(0x7100, 0, 0x0000, 2);
+    EXPECT_TRUE(log.contains("ReadDir<BEGIN> [filtno: 0, fid: 2, fad: 170]"));
+}
+
+// Setting up a file read on filter 0 joins it to partition 0 and leaves
+// the other filters that feed partition 0 where they were.
+TEST_F(CdbTest, FileReadSetUpKeepsOtherFiltersOnItsPartition)
+{
+    insertMode1(40);
+    initialise();
+    command(0x4601, 0x00FF, 0x0500);  // SetFiltCon: filter 5 true -> partition 0
+    command(0x4700, 0, 0x0500);       // GetFiltCon 5
+    EXPECT_EQ(cdb().cr(1), 0x00FF);
+    command(0x7000, 0, 0x00FF, 0xFFFF);  // ChgDir to the root on filter 0
+    command(0x4700, 0, 0x0500);
+    EXPECT_EQ(cdb().cr(1), 0x00FF);
+    command(0x4700, 0, 0x0000);
+    EXPECT_EQ(cdb().cr(1), 0x00FF) << "filter 0 -> partition 0";
+}
+
+// CdPlay to a track past the last plays to the lead-out; sectors whose
+// mode byte is neither 1 nor 2 are stored and logged.
+TEST_F(CdbTest, PlayToATrackPastTheLastEndsAtTheLeadOut)
+{
+    std::vector<std::vector<u8>> disc;
+    for (u32 i = 0; i < 8; ++i) {
+        std::vector<u8> user(2048, static_cast<u8>(i));
+        disc.push_back(disc::rawSector(150 + i, 2, user.data()));
+    }
+    disc[2][15] = 3;
+    insertRaw(disc);
+    initialise();
+    command(0x1000, 0x0101, 0x0000, 0x6301);  // track 1:1 to track 99:1
+    EXPECT_TRUE(log.contains("TNO: 1:1(1:1, 150), TNO: 99:1(1:99, 158)")) << log.text();
+    ASSERT_TRUE(pumpUntil([&] { return sectors(0) >= 3; }));
+    EXPECT_TRUE(log.contains("Bad mode [mode: 3]"));
+    // A NOCHG start with a track end gives the short form.
+    command(0x10FF, 0xFFFF, 0x0000, 0x0201);
+    EXPECT_TRUE(log.contains("NOCHG: 150, TNO: 2:1, pickup")) << log.text();
+}
