@@ -302,7 +302,8 @@ void Kest::loadTitanRomSet(const std::string& path)
     const GameDatabase db = GameDatabase::load(dataPath("data.json"));
     zipfile archive(path);
     if (!archive.isOpen()) {
-        logError(1, "Failed to open %s", (parts.name + "." + parts.extension).c_str());
+        logError(1, "Failed to open %s [path: %s, reason: %s]", (parts.name + "." + parts.extension).c_str(),
+                 path.c_str(), isRegularFile(path) ? "not a readable zip archive" : whyNotOpened(path).c_str());
         return;
     }
     if (!db.findTitanGame(parts.name)) {

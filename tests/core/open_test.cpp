@@ -291,7 +291,9 @@ TEST_F(ArcadeTest, MissingBiosOrGameIsReported)
     EXPECT_EQ(kest->cartridge(), nullptr);
     log.clear();
     EXPECT_TRUE(kest->open(dir.file("missing.zip"), 1));
-    EXPECT_TRUE(log.contains("KEST: Failed to open missing.zip\n"));
+    EXPECT_TRUE(log.contains("KEST: Failed to open missing.zip [path: " + dir.file("missing.zip") +
+                             ", reason: no such file]\n"))
+        << log.text();
 
     // A malformed database is empty, never an exception.
     ASSERT_TRUE(saveFile(dir.file("data.json"), "{ nope", 6));

@@ -398,6 +398,63 @@ TEST_F(CdbTest, DataPortMovesExactLongWordCounts)
     EXPECT_EQ(cdb().readDataPort(kPort) >> 24, 0xA1u);
 }
 
+// As the console's BIOS hands the block over: each filter's true output is
+// joined to its partition, so CdSetCon and CdPlay alone deliver sectors;
+// GetSes(1) gives the session's own start (0 for an image). The 16-bit
+// transfer register at offset 0 moves the same transfer as the 32-bit port,
+// a half at a time, high half first, for gets, puts and info data.
+TEST_F(CdbTest, BlockAsHandedOverAndTheSixteenBitTransferRegister)
+{
+    std::vector<u8> user(2048);
+    for (u32 i = 0; i < user.size(); ++i)
+        user[i] = static_cast<u8>(i * 7 + (i >> 8));
+    insertRaw({disc::rawSector(150, 2, user.data()), disc::rawSector(151, 2, user.data())});
+
+    command(0x0301);
+    EXPECT_EQ(cdb().cr(2), 0x0100) << "track 1, start bits 16-23";
+    EXPECT_EQ(cdb().cr(3), 0) << "the session's start";
+    command(0x0200);
+    EXPECT_EQ(reg(0x0000), 0x4100) << "info data through the transfer register";
+    EXPECT_EQ(reg(0x0000), 150);
+    command(0x0600);
+
+    command(0x3000, 0, 0x0000);  // CdSetCon: the drive into filter 0
+    command(0x1080, 150, 0x0080, 2);
+    ASSERT_TRUE(pumpUntil([&] { return sectors(0) == 2; }));
+    EXPECT_FALSE(log.contains("True connector of the filter is disconnected"));
+
+    // Halves and longs interleaved, one transfer: hi, lo, long, hi, lo ...
+    command(0x6100, 0, 0x0000, 1);
+    for (u32 i = 0; i < 512; i += 2) {
+        ASSERT_EQ(reg(0x0000), loadBe16(&user[4 * i])) << i;
+        ASSERT_EQ(reg(0x0000), loadBe16(&user[4 * i + 2])) << i;
+        ASSERT_EQ(cdb().readDataPort(kPort), loadBe32(&user[4 * i + 4])) << i;
+    }
+    log.clear();
+    reg(0x0000);
+    EXPECT_TRUE(log.contains("Input connector is disconnected")) << "the transfer ended with the sector";
+    command(0x0600);
+
+    // A new transfer starts at a high half even after an odd number of reads.
+    command(0x6100, 1, 0x0000, 1);
+    reg(0x0000);
+    command(0x6100, 1, 0x0000, 1);
+    EXPECT_EQ(reg(0x0000), loadBe16(&user[0]));
+    command(0x0600);
+
+    // A put of one raw sector written a half at a time: 1176 words.
+    command(0x6000, 0x0300);
+    command(0x6400, 0, 0x0300, 1);  // into filter 3
+    auto raw = disc::rawSector(0, 2, user.data());
+    for (u32 i = 0; i < 1176; ++i)
+        setReg(0x0000, loadBe16(&raw[2 * i]));
+    EXPECT_EQ(sectors(3), 1u);
+    command(0x6000, 0x0000);
+    command(0x6100, 0, 0x0300, 1);
+    EXPECT_EQ(cdb().readDataPort(kPort), loadBe32(&user[0]));
+    EXPECT_EQ(cdb().readDataPort(kPort), loadBe32(&user[4]));
+}
+
 TEST_F(CdbTest, PlaysFromTheFirstTrackAndRestartsTheDriveForNewRanges)
 {
     insertMode1(60);
