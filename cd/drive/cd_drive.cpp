@@ -112,6 +112,9 @@ bool CDDrive::waitSector(SectorBuffer& sector)
     {
         std::unique_lock lock(m_mutex);
         const ReadAheadBuffer& buffer = m_ring[m_readIndex.load(std::memory_order_relaxed)];
+        // Each wait rests on a read of its own: an earlier failure is tried
+        // again now, not left to the worker's timing.
+        m_readFailed.store(0);
         m_waiting.store(1);
         m_wake.notify_all();
         m_filled.wait(lock, [&] {

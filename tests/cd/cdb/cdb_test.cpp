@@ -455,6 +455,47 @@ TEST_F(CdbTest, BlockAsHandedOverAndTheSixteenBitTransferRegister)
     EXPECT_EQ(cdb().readDataPort(kPort), loadBe32(&user[4]));
 }
 
+// A disc image whose reads take a while in real time, as on a loaded host.
+class SlowBin : public CBin {
+public:
+    using CBin::CBin;
+    u32 readSectors(u8* destination, u32 fad, u32& mode, s32& size, u32 count) override
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        return CBin::readSectors(destination, fad, mode, size, count);
+    }
+};
+
+// However late the drive's thread is in real time, an image's sectors
+// reach the partition at the drive's emulated pace: 8 sectors at double
+// speed, one per 1/150 s, all in within 80 emulated milliseconds, none
+// early. Emulated time runs here far faster than the thread reads.
+TEST_F(CdbTest, LateReadAheadThreadDoesNotShiftAnImagesSectors)
+{
+    std::vector<std::vector<u8>> raw;
+    for (u32 i = 0; i < 8; ++i) {
+        std::vector<u8> user(2048, static_cast<u8>(i));
+        raw.push_back(disc::rawSector(150 + i, 2, user.data()));
+    }
+    std::vector<u8> image;
+    for (const auto& r : raw)
+        disc::append(image, r);
+    disc::writeFile(dir.file("slow.bin"), image);
+    insert(std::make_shared<SlowBin>(dir.file("slow.bin")));
+    initialise();
+    pumpFor(1000);  // the drive's events start a second after power-on
+    command(0x1080, 150, 0x0080, 8);  // answered before the drive plays: nothing waits for it
+    std::vector<u32> arrivals;
+    for (u32 ms = 0; ms < 80; ++ms) {
+        pumpFor(1);
+        while (arrivals.size() < sectors(0))
+            arrivals.push_back(ms);
+    }
+    ASSERT_EQ(arrivals.size(), 8u) << log.text().substr(0, 2000);
+    for (u32 i = 1; i < arrivals.size(); ++i)
+        EXPECT_NEAR(arrivals[i] - arrivals[i - 1], 7, 1) << "sector " << i;
+}
+
 TEST_F(CdbTest, PlaysFromTheFirstTrackAndRestartsTheDriveForNewRanges)
 {
     insertMode1(60);
