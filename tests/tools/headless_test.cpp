@@ -169,7 +169,8 @@ TEST(Headless, BootsTheTestDiscThroughTheBuiltInBios)
 TEST(Headless, MissingBiosImageBootsTheSameThroughTheBuiltInBios)
 {
     expectBootedDisc("[Path]\r\nsat_bios = bios/missing.bin\r\n[General]\r\nkest_bios = 0\r\ncartridge = 1\r\n",
-                     "KEST: Failed to load BIOS file, use Kest BIOS instead [path: bios/missing.bin]\n");
+                     "KEST: Failed to load BIOS file, use Kest BIOS instead [path: bios/missing.bin, reason: "
+                     "no such file]\n");
 }
 
 // The demo disc the README names boots through the built-in BIOS and shows
@@ -315,7 +316,8 @@ TEST(Headless, LibraryStyleReadFindsTheVolumeDescriptorThroughBothPorts)
     const std::vector<u8> got = readBytes(sectors);
     ASSERT_EQ(got.size(), 0x1800u);
     EXPECT_TRUE(std::equal(descriptor.begin(), descriptor.end(), got.begin())) << "through the 32-bit port";
-    EXPECT_TRUE(std::equal(descriptor.begin(), descriptor.end(), got.begin() + 0x1000)) << "through the 16-bit register";
+    EXPECT_TRUE(std::equal(descriptor.begin(), descriptor.end(), got.begin() + 0x1000))
+        << "through the 16-bit register";
 
     // The 100-sector play reaches partition 0 at the double-speed drive's
     // pace, 150 sectors a second: 2 or 3 more at every field once it runs.
