@@ -264,14 +264,13 @@ namespace {
 // folder of its own.
 struct DiscRun {
     TempDir dir;
-    std::string command;
 
-    explicit DiscRun(const std::string& arguments)
+    DiscRun()
     {
         const std::string ini = "[General]\r\nkest_bios = 1\r\ncartridge = 1\r\ndirect_1 = 1\r\n";
         saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size()));
-        command = "--data " + dir.path().string() + " " + arguments;
     }
+    std::string arguments(const std::string& rest) const { return "--data " + dir.path().string() + " " + rest; }
 };
 
 constexpr u32 kVolumeFields = 110;
@@ -286,13 +285,12 @@ constexpr u32 kVolumeFields = 110;
 // descriptor, as xorriso wrote it.
 TEST(Headless, LibraryStyleReadFindsTheVolumeDescriptorThroughBothPorts)
 {
-    DiscRun r("--fields " + std::to_string(kVolumeFields) + " --dump 0x06080000:0x4A0:" + "STATE" +
-              " --dump 0x06060000:0x1800:SECTORS " + KEST_VOLUME_DISC);
+    DiscRun r;
     const std::string state = r.dir.file("state.bin");
     const std::string sectors = r.dir.file("sectors.bin");
-    r.command.replace(r.command.find("STATE"), 5, state);
-    r.command.replace(r.command.find("SECTORS"), 7, sectors);
-    HeadlessRun run = runHeadless(r.command);
+    HeadlessRun run = runHeadless(r.arguments("--fields " + std::to_string(kVolumeFields) +
+                                              " --dump 0x06080000:0x4A0:" + state + " --dump 0x06060000:0x1800:" +
+                                              sectors + " " + KEST_VOLUME_DISC));
     ASSERT_EQ(run.status, 0) << run.output;
     const std::vector<u8> s = readBytes(state);
     ASSERT_EQ(s.size(), 0x4A0u);
@@ -345,12 +343,14 @@ TEST(Headless, RunsOfOneDiscAtOnceRepeatBitForBit)
     std::vector<std::unique_ptr<DiscRun>> runs;
     std::vector<FILE*> pipes;
     for (int i = 0; i < kRuns; ++i) {
-        runs.push_back(std::make_unique<DiscRun>(""));
-        DiscRun& r = *runs.back();
-        r.command += "--fields " + std::to_string(kVolumeFields) + " --png " + r.dir.file("out.png") + " --wav " +
-                     r.dir.file("out.wav") + " --dump 0x06080000:0x4A0:" + r.dir.file("state.bin") +
-                     " --press 20-40:start " + KEST_VOLUME_DISC;
-        const std::string command = std::string(KEST_BINARY_DIR) + "/tools/kest-headless " + r.command + " 2>&1";
+        runs.push_back(std::make_unique<DiscRun>());
+        const DiscRun& r = *runs.back();
+        const std::string command = std::string(KEST_BINARY_DIR) + "/tools/kest-headless " +
+                                    r.arguments("--fields " + std::to_string(kVolumeFields) + " --png " +
+                                                r.dir.file("out.png") + " --wav " + r.dir.file("out.wav") +
+                                                " --dump 0x06080000:0x4A0:" + r.dir.file("state.bin") +
+                                                " --press 20-40:start " + KEST_VOLUME_DISC) +
+                                    " 2>&1";
         pipes.push_back(popen(command.c_str(), "r"));
         ASSERT_NE(pipes.back(), nullptr);
     }
@@ -383,11 +383,10 @@ TEST(Headless, RunsOfOneDiscAtOnceRepeatBitForBit)
 // sprite moves two dots a field while a direction is held.
 TEST(Headless, PressDrivesTheDemoSprite)
 {
-    DiscRun r("--fields 40 --press 20-29:right --press 25-29:down+b --dump 0x06080000:24:STATE " +
-              std::string(KEST_DEMO_DISC));
+    DiscRun r;
     const std::string state = r.dir.file("state.bin");
-    r.command.replace(r.command.find("STATE"), 5, state);
-    HeadlessRun run = runHeadless(r.command);
+    HeadlessRun run = runHeadless(r.arguments("--fields 40 --press 20-29:right --press 25-29:down+b --dump "
+                                              "0x06080000:24:" + state + " " + KEST_DEMO_DISC));
     ASSERT_EQ(run.status, 0) << run.output;
     const std::vector<u8> s = readBytes(state);
     ASSERT_EQ(s.size(), 24u);
@@ -408,10 +407,9 @@ TEST(Headless, PressDrivesTheDemoSprite)
 // priority and zoom the BIOS leaves, and shows its cells.
 TEST(Headless, BuiltInBiosHandsOverVdp2AsTheConsoleDoes)
 {
-    DiscRun r("--fields 30 --png PNG " + std::string(KEST_HANDOVER_DISC));
+    DiscRun r;
     const std::string png = r.dir.file("handover.png");
-    r.command.replace(r.command.find("PNG"), 3, png);
-    HeadlessRun run = runHeadless(r.command);
+    HeadlessRun run = runHeadless(r.arguments("--fields 30 --png " + png + " " + KEST_HANDOVER_DISC));
     ASSERT_EQ(run.status, 0) << run.output;
     u32 width = 0, height = 0;
     std::vector<u32> pixels;
