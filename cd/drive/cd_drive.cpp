@@ -1,10 +1,10 @@
 #include "cd/drive/cd_drive.h"
 
-#include "cd/media/cdd.h"
-
 #include <algorithm>
 #include <chrono>
 #include <limits>
+
+#include "cd/media/cdd.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "core/helpers.h"
-#include "core/save_file.h"
 #include "core/object.h"
+#include "core/save_file.h"
 
 namespace {
 
