@@ -432,3 +432,22 @@ TEST(Headless, BuiltInBiosHandsOverVdp2AsTheConsoleDoes)
     EXPECT_EQ(red, width * height / 2);
     EXPECT_EQ(green, width * height / 2);
 }
+
+// The system manager's clock in a headless run follows the emulated time
+// from a fixed start, not the host's: a program that sets it and lets 300
+// fields (five emulated seconds, less a part of the field it started in)
+// pass reads four or five seconds more, however fast the run went.
+TEST(Headless, ClockFollowsTheEmulatedTime)
+{
+    DiscRun r;
+    const std::string state = r.dir.file("state.bin");
+    HeadlessRun run =
+        runHeadless(r.arguments("--fields 330 --dump 0x06080000:16:" + state + " " + KEST_CLOCK_DISC));
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::vector<u8> s = readBytes(state);
+    ASSERT_EQ(s.size(), 16u);
+    ASSERT_EQ(std::string(s.begin(), s.begin() + 4), "CLOK") << run.output.substr(0, 3000);
+    const std::vector<u8> date(s.begin() + 9, s.end() - 1);
+    EXPECT_EQ(date, (std::vector<u8>{0x20, 0x26, 0x41, 0x01, 0x00, 0x00})) << "OREG1-6";
+    EXPECT_TRUE(s[15] == 4 || s[15] == 5) << "seconds " << int{s[15]};
+}
