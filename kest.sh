@@ -5,7 +5,10 @@
 #   ./kest.sh test                            build with ASan+UBSan and run every test
 #   ./kest.sh bench [benchmark filter]        build (optimised) and run the benchmarks
 set -euo pipefail
+# Paths on the command line are the user's: the programs start in this folder.
+start=$PWD
 cd "$(dirname "$0")"
+root=$PWD
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
           libzip-dev zlib1g-dev nlohmann-json3-dev qt6-base-dev libsdl2-dev
@@ -40,14 +43,16 @@ run)
     configure build/release Release OFF
     # The boot test disc comes along, so there is something to open.
     cmake --build build/release -j "$jobs" --target kest kest-boot-disc kest-demo-disc
-    exec build/release/ui/app/kest "$@"
+    cd "$start"
+    exec "$root/build/release/ui/app/kest" "$@"
     ;;
 headless)
     install_missing
     configure build/release Release OFF
     cmake --build build/release -j "$jobs" --target kest-headless
     if [ $# -eq 0 ]; then set -- --help; fi
-    exec build/release/tools/kest-headless "$@"
+    cd "$start"
+    exec "$root/build/release/tools/kest-headless" "$@"
     ;;
 test)
     install_missing

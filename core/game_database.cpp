@@ -26,7 +26,8 @@ GameDatabase GameDatabase::load(const std::string& path)
     if (isRegularFile(path))
         in.open(path, std::ios::binary);
     if (!in.is_open()) {
-        logSink().write(kLogError, kTag, "Failed to open %s", path.c_str());
+        logSink().write(kLogError, kTag, "Failed to open %s [reason: %s]", path.c_str(),
+                        whyNotOpened(path).c_str());
         return {};
     }
     std::ostringstream text;

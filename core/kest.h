@@ -103,7 +103,8 @@ private:
     void createCartridge(INI& settings);
     bool loadCartridgeFile(u8* data, u32 size, const std::string& path);
     // A BIOS image that does not load whole counts as missing.
-    bool loadBiosFile(const std::string& path);
+    // why, when given, receives the reason of a failure.
+    bool loadBiosFile(const std::string& path, const char** why = nullptr);
     // The arcade road.
     bool loadTitanBios(INI& settings);
     bool loadTitanGame(const std::string& path);

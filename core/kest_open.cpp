@@ -98,8 +98,10 @@ bool Kest::loadSaturnBios(INI& settings)
     if (!m_builtinBios) {
         const std::string& bios = setting(settings, "Path", "sat_bios");
         const std::string file = dataPath(bios);
-        if (!loadBiosFile(file)) {
-            logWarning(1, "Failed to load BIOS file, use Kest BIOS instead [path: %s]", bios.c_str());
+        const char* why = "";
+        if (!loadBiosFile(file, &why)) {
+            logWarning(1, "Failed to load BIOS file, use Kest BIOS instead [path: %s, reason: %s]", bios.c_str(),
+                       bios.empty() ? "none named" : why);
             m_builtinBios = true;
         }
     }
@@ -228,13 +230,15 @@ bool Kest::loadCartridgeFile(u8* data, u32 size, const std::string& path)
     return readRegularFile(dataPath(path), data, size, false, found) == FileCheck::kRead;
 }
 
-bool Kest::loadBiosFile(const std::string& path)
+bool Kest::loadBiosFile(const std::string& path, const char** why)
 {
     u64 found = 0;
     const FileCheck check = readRegularFile(path, m_system.memory().bios.get(), SystemMemory::kBiosSize, true, found);
     if (check != FileCheck::kRead && check != FileCheck::kAbsent)
         logError(1, "BIOS file %s not used: %s [size: %llu, need: %u]", path.c_str(), describe(check),
                  static_cast<unsigned long long>(found), SystemMemory::kBiosSize);
+    if (why)
+        *why = describe(check);
     return check == FileCheck::kRead;
 }
 
@@ -302,7 +306,8 @@ void Kest::loadTitanRomSet(const std::string& path)
     const GameDatabase db = GameDatabase::load(dataPath("data.json"));
     zipfile archive(path);
     if (!archive.isOpen()) {
-        logError(1, "Failed to open %s", (parts.name + "." + parts.extension).c_str());
+        logError(1, "Failed to open %s [path: %s, reason: %s]", (parts.name + "." + parts.extension).c_str(),
+                 path.c_str(), isRegularFile(path) ? "not a readable zip archive" : whyNotOpened(path).c_str());
         return;
     }
     if (!db.findTitanGame(parts.name)) {

@@ -69,6 +69,18 @@ bool writeAll(int fd, const u8* data, std::size_t size)
 
 }  // namespace
 
+std::string whyNotOpened(const std::string& path)
+{
+    const int saved = errno;
+    std::error_code error;
+    const auto type = std::filesystem::status(path, error).type();
+    if (path.empty() || type == std::filesystem::file_type::not_found)
+        return "no such file";
+    if (type != std::filesystem::file_type::regular)
+        return "not a regular file";
+    return saved ? std::strerror(saved) : "cannot be read";
+}
+
 const char* describe(FileCheck check)
 {
     switch (check) {

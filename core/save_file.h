@@ -30,6 +30,11 @@ constexpr u64 kMaxDescriptionBytes = 1 << 20;
 // Whether path names a regular file, or a link to one.
 bool isRegularFile(const std::string& path);
 
+// Why path could not be opened, for the log: a missing file, something
+// that is not a regular file, or the system's reason (errno, as the failed
+// open left it).
+std::string whyNotOpened(const std::string& path);
+
 // Replaces the contents of path through a new file in the same folder and a
 // rename, so the old contents survive a crash or a full disk. A link is
 // followed: its target is replaced.

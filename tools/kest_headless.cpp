@@ -32,6 +32,8 @@ void usage()
         "  --png FILE               after the run, write the displayed picture to FILE (PNG)\n"
         "  --vdp2 FILE              after the run, write the VDP2 register state to FILE as text\n"
         "  --wav FILE               write the machine's sound to FILE (44100 Hz, 16-bit stereo)\n"
+        "  --press FROM-TO:BUTTONS  pad 1 holds BUTTONS from field FROM to field TO (from 0, inclusive);\n"
+        "                           names joined by +: up down left right start a b c x y z l r (repeatable)\n"
         "  --verbose                also show per-field log lines\n"
         "  --help                   show this text");
 }
@@ -75,15 +77,114 @@ bool writeVdp2State(CSystem& machine, const std::string& path)
     return out.good();
 }
 
+// --press: pad 1 holds some buttons over a range of fields.
+struct Press {
+    long from = 0;
+    long to = 0;
+    u16 buttons = 0;  // the pad's two data bytes, first byte high, a set bit held
+};
+
+// The pad's bits in its two data bytes (first byte high): Right Left Down Up
+// Start A C B, then R X Y Z L.
+u16 buttonBit(const std::string& name)
+{
+    static const struct { const char* name; u16 bit; } kButtons[] = {
+        {"right", 0x8000}, {"left", 0x4000}, {"down", 0x2000}, {"up", 0x1000}, {"start", 0x0800},
+        {"a", 0x0400},     {"c", 0x0200},    {"b", 0x0100},    {"r", 0x0080},  {"x", 0x0040},
+        {"y", 0x0020},     {"z", 0x0010},    {"l", 0x0008},
+    };
+    for (const auto& b : kButtons) {
+        if (name == b.name)
+            return b.bit;
+    }
+    return 0;
+}
+
+// Parses FROM-TO:BUTTONS; on failure why says what is wrong.
+bool parsePress(const std::string& text, Press& press, std::string& why)
+{
+    const std::size_t dash = text.find('-');
+    const std::size_t colon = text.find(':');
+    if (dash == std::string::npos || colon == std::string::npos || dash > colon) {
+        why = "expected FROM-TO:BUTTONS";
+        return false;
+    }
+    auto field = [](const std::string& digits, long& value) {
+        if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        value = std::stol(digits);
+        return true;
+    };
+    if (!field(text.substr(0, dash), press.from) || !field(text.substr(dash + 1, colon - dash - 1), press.to)) {
+        why = "FROM and TO must be field numbers";
+        return false;
+    }
+    if (press.to < press.from) {
+        why = "TO comes before FROM";
+        return false;
+    }
+    press.buttons = 0;
+    std::size_t at = colon + 1;
+    while (true) {
+        const std::size_t plus = text.find('+', at);
+        const std::string name = text.substr(at, plus == std::string::npos ? std::string::npos : plus - at);
+        const u16 bit = buttonBit(name);
+        if (!bit) {
+            why = "unknown button '" + name + "' (up down left right start a b c x y z l r)";
+            return false;
+        }
+        press.buttons |= bit;
+        if (plus == std::string::npos)
+            break;
+        at = plus + 1;
+    }
+    return true;
+}
+
+// The field being run, which the scripted pad and the clock follow.
+long gField = 0;
+double gFieldSeconds = 0;
+
+// The SMPC's clock in a headless run: a fixed start and the emulated time,
+// so a program that reads the date sees the same one every run.
+s64 headlessClock()
+{
+    constexpr s64 kStart = 1767225600;  // 2026-01-01 00:00:00 UTC
+    return kStart + static_cast<s64>(static_cast<double>(gField) * gFieldSeconds);
+}
+
+// A standard pad that holds what --press names for the current field.
+class ScriptedPad : public Pad {
+public:
+    ScriptedPad(std::string name, const std::vector<Press>& presses) : Pad(std::move(name)), m_presses(presses)
+    {
+        release();
+    }
+    void poll() override
+    {
+        u16 held = 0;
+        for (const Press& p : m_presses) {
+            if (gField >= p.from && gField <= p.to)
+                held |= p.buttons;
+        }
+        getData()[0] = static_cast<u8>(~held >> 8);
+        getData()[1] = static_cast<u8>(~held) | 0x07;
+    }
+
+private:
+    const std::vector<Press>& m_presses;
+};
+
 // Without a host the controllers kest.ini names are plugged in at rest, so
 // a program polling its port finds the device it expects, untouched.
 class HeadlessKest : public Kest {
 public:
+    explicit HeadlessKest(const std::vector<Press>& presses) : m_presses(presses) {}
     std::shared_ptr<Peripheral> createKeyboard() override { return released<Keyboard>("KEYBOARD"); }
     std::shared_ptr<Peripheral> createMouse() override { return released<Mouse>("MOUSE"); }
     std::shared_ptr<Peripheral> createMDPad3B() override { return released<MDPad3B>("MDPAD3B"); }
     std::shared_ptr<Peripheral> createMDPad6B() override { return released<MDPad6B>("MDPAD6B"); }
-    std::shared_ptr<Peripheral> createPad() override { return released<Pad>("PAD"); }
+    std::shared_ptr<Peripheral> createPad() override { return std::make_shared<ScriptedPad>("PAD", m_presses); }
     std::shared_ptr<Peripheral> createJoystick() override { return released<Joystick>("JOYSTICK"); }
 
 private:
@@ -94,6 +195,8 @@ private:
         controller->release();
         return controller;
     }
+
+    const std::vector<Press>& m_presses;
 };
 
 // The machine's samples as a 44100 Hz 16-bit stereo WAV file.
@@ -143,6 +246,7 @@ int main(int argc, char** argv)
     std::string vdp2Path;
     std::string wavPath;
     std::vector<Dump> dumps;
+    std::vector<Press> presses;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -175,6 +279,14 @@ int main(int argc, char** argv)
                 return 2;
             }
             dumps.push_back(dump);
+        } else if (!std::strcmp(arg, "--press") && hasValue) {
+            Press press;
+            std::string why;
+            if (!parsePress(argv[++i], press, why)) {
+                std::fprintf(stderr, "kest-headless: bad press '%s': %s\n", argv[i], why.c_str());
+                return 2;
+            }
+            presses.push_back(press);
         } else if (arg[0] == '-' && arg[1] == '-') {
             std::fprintf(stderr, "kest-headless: unknown argument '%s'\n", arg);
             usage();
@@ -191,7 +303,7 @@ int main(int argc, char** argv)
     std::vector<u32> canvas(kCanvasSide * kCanvasSide);
     hostCanvas = {canvas.data(), kCanvasSide};
 
-    auto kest = std::make_unique<HeadlessKest>();
+    auto kest = std::make_unique<HeadlessKest>(presses);
     if (!dataFolder.empty())
         kest->setDataFolder(dataFolder);
     CSystem& machine = kest->getSystem();
@@ -212,6 +324,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "kest-headless: nothing to start\n");
         return 3;
     }
+    gFieldSeconds = static_cast<double>(machine.raster().fieldNs()) / 1e9;
+    machine.smpc().setHostClock(&headlessClock);
     kest->start();
     kest->resume();
     // The machine's buffer holds about 90 ms; it is emptied after every field.
@@ -226,8 +340,10 @@ int main(int argc, char** argv)
     };
     // The first pass only starts the first field.
     update();
-    for (long i = 0; i < fields; ++i)
+    for (long i = 0; i < fields; ++i) {
+        gField = i;
         update();
+    }
     machine.logInfo(1, "Ran %ld fields [T: %s, NS: %llu]", fields, machine.pal ? "PAL" : "NTSC",
                     static_cast<unsigned long long>(fields) * machine.raster().fieldNs());
 

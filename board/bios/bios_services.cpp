@@ -13,6 +13,19 @@ constexpr u32 kScuStatus = 0x25FE00A4;
 constexpr u32 kAbusAck = 0x25FE00A8;
 constexpr u32 kSrLevel15 = 0xF0;
 
+// VDP2's registers as the console's BIOS leaves them after its boot screen,
+// which programs rely on without setting them: NBG0 and NBG1 at priority 1
+// and at zoom 1.0 (integer part 1, fraction 0).
+constexpr u32 kVdp2Registers = 0x25F80000;
+constexpr struct {
+    u32 offset;
+    u16 value;
+} kVdp2Handover[] = {
+    {0x078, 1}, {0x07C, 1},  // ZMXIN0, ZMYIN0
+    {0x088, 1}, {0x08C, 1},  // ZMXIN1, ZMYIN1
+    {0x0F8, 0x0101},         // PRINA
+};
+
 u32 signExtend16(u32 value) { return static_cast<u32>(static_cast<s32>(static_cast<s16>(value))); }
 
 }  // namespace
@@ -47,6 +60,8 @@ void BIOS::sysInit(SH2& cpu)
     master.setStatus(0);
     master.setPC(kProgramEntry);
     m_machine->setCdInterruptRequest(0x0BC1);
+    for (const auto& r : kVdp2Handover)
+        write16(kVdp2Registers + r.offset, r.value);
     write32(kMaskCopy, 0xFFFFFFFF);
     m_bup[1]->configure(m_machine->insertedCartridgeId(), m_machine->backupCartridgeBytes());
     charge(cpu, 100);

@@ -25,6 +25,9 @@ constexpr u32 kCommandCutNs = 10000;
 // The 2 MB CD-audio ring, cut to whole sectors so a sector never wraps.
 constexpr u32 kAudioRingBytes = 2097152 / CDB::kRawBytes * CDB::kRawBytes;
 
+// The 16-bit data transfer register: the data port's transfer, a half
+// word at a time.
+constexpr u32 kRegTransfer = 0x00;
 constexpr u32 kRegHirqReq = 0x08;
 constexpr u32 kRegHirqMsk = 0x0C;
 constexpr u32 kRegCr1 = 0x18;
@@ -153,6 +156,11 @@ void CDB::reset()
     m_getSetting = 0;
     m_putSetting = 3;
     m_lastBuffer = kNone;
+    // The console's BIOS has used the block before a program runs, so
+    // programs find each filter's true output joined to its partition, as
+    // CdInit's reset leaves it, and some never route it themselves.
+    for (u32 n = 0; n < kFilters; ++n)
+        join(m_filters[n]->trueEnd, m_buffers[n]->input);
     m_fadSearch = {};
     m_copy = {};
     m_scanDirection = 0;
@@ -177,6 +185,12 @@ void CDB::setHirq(u16 bits)
 u16 CDB::readRegister(CPU*, u32 address)
 {
     switch (address & 0xFFFF) {
+    case kRegTransfer:
+        // One register carries both kinds of transfer: with no sector
+        // transfer running, it hands out the info data.
+        if (!m_dtr.input.peer() && m_infoIndex < m_infoCount)
+            return readInfoWord();
+        return m_dtr.readHalf();
     case kRegHirqReq:
         logTrace(4, "Read HIRQREQ [D: %04X]", m_hirqReq);
         return m_hirqReq;
@@ -190,19 +204,24 @@ u16 CDB::readRegister(CPU*, u32 address)
         m_report = true;
         return m_cr[3];
     case kRegScratch: return m_scratch;
-    case kRegInfo:
-        if (m_infoIndex >= m_infoCount || m_infoIndex >= kInfoWords)
-            return 0xFFFF;
-        return m_info[m_infoIndex++];
+    case kRegInfo: return readInfoWord();
     default:
         logWarning(1, "Bad RW [A: %08X]", address);
         return 0;
     }
 }
 
+u16 CDB::readInfoWord()
+{
+    if (m_infoIndex >= m_infoCount || m_infoIndex >= kInfoWords)
+        return 0xFFFF;
+    return m_info[m_infoIndex++];
+}
+
 void CDB::writeRegister(CPU* cpu, u32 address, u16 value)
 {
     switch (address & 0xFFFF) {
+    case kRegTransfer: m_dtr.writeHalf(value); break;
     case kRegHirqReq:
         logTrace(4, "Write HIRQREQ [D: %04X]", value);
         m_hirqReq &= value & 0x3FFF;
@@ -613,6 +632,7 @@ void CDB::readToc()
         m_toc[101] = u32{last.controlAdr} << 24 | (session->leadOut & 0xFFFFFF);
     }
     m_leadOut = session->leadOut;
+    m_sessionFirst = session->first & 0xFFFFFF;
     // A program may start a read before the table is in: its read stays.
     if (m_driveState == kStandby)
         pauseDrive(false);
@@ -624,7 +644,9 @@ void CDB::readToc()
 void CDB::ecbUpdate()
 {
     SectorBuffer sector;
-    if (!m_drive || !m_drive->peekSector(sector)) {
+    // An image's sector is waited for, so a late read-ahead thread never
+    // shifts the run; a real drive that is late skips this step.
+    if (!m_drive || !m_drive->waitSector(sector)) {
         logTrace(4, "Can't get sector");
         return;
     }

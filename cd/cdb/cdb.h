@@ -168,6 +168,10 @@ public:
         void beginPut(u32 count);
         u32 read();
         void write(u32 value);
+        // The 16-bit transfer register: each 32-bit word of the same
+        // transfer in two halves, the high one first.
+        u16 readHalf();
+        void writeHalf(u16 value);
 
         Connector input{this, false};
         Connector output{this, false};
@@ -183,6 +187,9 @@ public:
         const u8* m_data = nullptr;
         s32 m_first = -1;
         bool m_delete = false;
+        // The word the halves come from or go to; set while its low half waits.
+        u32 m_halfWord = 0;
+        bool m_lowHalfNext = false;
         SectorBuffer m_sector;
     };
 
@@ -321,6 +328,7 @@ private:
     void GetHwInfo();
     void TgetToc();
     void GetSes();
+    u16 readInfoWord();
     void CdInit();
     void CdOpen();
     void DataEnd();
@@ -440,6 +448,8 @@ private:
     u32 m_toc[kTocWords] = {};
     std::vector<Track> m_tracks;
     u32 m_leadOut = 0;
+    // The session's first value as the disc reports it (0 for an image).
+    u32 m_sessionFirst = 0;
     u8 m_tocRead = 0;
     u16 m_info[kInfoWords] = {};
     u32 m_infoIndex = 0;

@@ -133,10 +133,12 @@ void CDB::GetSes()
     } else if (n > sessions) {
         logInfo(1, "%s<EXCEED> [sesno: %d, total: %d]", "GetSes", n, sessions);
     } else {
+        // The session's own first value, not its first track's start: the
+        // libraries find the volume descriptor at this value + 166.
         const Track& first = m_tracks.front();
-        m_cr[2] = static_cast<u16>((first.number & 0xFF) << 8 | ((first.start >> 16) & 0xFF));
-        m_cr[3] = static_cast<u16>(first.start);
-        logInfo(1, "%s [sesno: %d, tno: %d, start: %d]", "GetSes", n, first.number, first.start);
+        m_cr[2] = static_cast<u16>((first.number & 0xFF) << 8 | ((m_sessionFirst >> 16) & 0xFF));
+        m_cr[3] = static_cast<u16>(m_sessionFirst);
+        logInfo(1, "%s [sesno: %d, tno: %d, start: %d]", "GetSes", n, first.number, m_sessionFirst);
     }
 }
 
@@ -279,8 +281,9 @@ u32 CDB::resolveStartTrack(u32 value, u32& trackOut, u32& indexOut) const
 
 bool CDB::resolvePlay(u32 p1, u32 p2, char* text, std::size_t textSize)
 {
-    // The default start is the first track's start: the session's first
-    // address is 0 on every reader, before the lead-in.
+    // Plays start and are clamped at the first track's start, not at the
+    // session's first value: that is 0 on an image, whose 150 frames before
+    // the first track hold nothing a program could read.
     const u32 firstFad = m_tracks.empty() ? kLeadInFrames : m_tracks.front().start;
     const u32 lastEnd = m_tracks.empty() ? kLeadInFrames : m_tracks.back().end;
     const PositionKind k1 = kindOf(p1);

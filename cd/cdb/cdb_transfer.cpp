@@ -61,6 +61,8 @@ void CDB::DTR::reset()
     m_data = nullptr;
     m_first = -1;
     m_delete = false;
+    m_halfWord = 0;
+    m_lowHalfNext = false;
     m_sector.init();
 }
 
@@ -87,6 +89,7 @@ void CDB::DTR::beginGet(s32 position, u32 count, bool remove)
     m_index = 0;
     m_done = 0;
     m_delete = remove;
+    m_lowHalfNext = false;
 }
 
 u32 CDB::DTR::read()
@@ -127,6 +130,7 @@ void CDB::DTR::beginPut(u32 count)
     m_count = count;
     m_done = 0;
     m_delete = false;
+    m_lowHalfNext = false;
     m_sector.init();
     m_sector.mode = SectorBuffer::kMode1;
 }
@@ -169,6 +173,28 @@ void CDB::DTR::write(u32 value)
     }
     m_length = static_cast<s32>(m_cdb.putLength());
     m_index = static_cast<s32>(m_cdb.putOffset());
+}
+
+u16 CDB::DTR::readHalf()
+{
+    if (m_lowHalfNext) {
+        m_lowHalfNext = false;
+        return static_cast<u16>(m_halfWord);
+    }
+    m_halfWord = read();
+    m_lowHalfNext = true;
+    return static_cast<u16>(m_halfWord >> 16);
+}
+
+void CDB::DTR::writeHalf(u16 value)
+{
+    if (!m_lowHalfNext) {
+        m_halfWord = u32{value} << 16;
+        m_lowHalfNext = true;
+        return;
+    }
+    m_lowHalfNext = false;
+    write(m_halfWord | value);
 }
 
 // ---------------------------------------------------------------------------

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <limits>
 
+#include "cd/media/cdd.h"
+
 namespace {
 
 constexpr s64 kMaxFad = std::numeric_limits<s32>::max();
@@ -72,6 +74,7 @@ void CDDrive::setMedia(std::shared_ptr<CCd> media)
     if (m_worker.joinable())
         shutDownWorker();
     m_media = std::move(media);
+    m_localMedia = dynamic_cast<CDD*>(m_media.get()) == nullptr;
     if (m_media) {
         m_runState = kOff;
     } else {
@@ -98,6 +101,29 @@ bool CDDrive::peekSector(SectorBuffer& sector)
     sector.set(buffer.mode, buffer.startFad + buffer.next, buffer.size,
                buffer.data + static_cast<std::size_t>(buffer.size) * buffer.next);
     return true;
+}
+
+bool CDDrive::waitSector(SectorBuffer& sector)
+{
+    if (peekSector(sector))
+        return true;
+    if (!m_localMedia || !m_worker.joinable())
+        return false;
+    {
+        std::unique_lock lock(m_mutex);
+        const ReadAheadBuffer& buffer = m_ring[m_readIndex.load(std::memory_order_relaxed)];
+        // Each wait rests on a read of its own: an earlier failure is tried
+        // again now, not left to the worker's timing.
+        m_readFailed.store(0);
+        m_waiting.store(1);
+        m_wake.notify_all();
+        m_filled.wait(lock, [&] {
+            return buffer.valid.load(std::memory_order_acquire) || !m_alive.load() ||
+                   m_state.load() != kReading || m_readFailed.load();
+        });
+        m_waiting.store(0);
+    }
+    return peekSector(sector);
 }
 
 void CDDrive::nextSector()
@@ -183,6 +209,7 @@ void CDDrive::clearBuffers()
 void CDDrive::clearBuffersLocked()
 {
     m_generation.fetch_add(1);
+    m_readFailed.store(0);
     for (ReadAheadBuffer& buffer : m_ring) {
         buffer.count = 0;
         buffer.next = 0;
@@ -235,15 +262,27 @@ void CDDrive::readAhead()
                     buffer.valid.store(1, std::memory_order_release);
                     m_fillIndex.store(fill + 1 >= kBuffers ? 0 : fill + 1);
                     m_nextFad.store(next + static_cast<s32>(count));
+                    m_readFailed.store(0);
+                    m_filled.notify_all();
+                } else if (count == 0 && m_state.load() == kReading && m_generation.load() == generation) {
+                    // The same read of an image fails every time: the waiting
+                    // emulation is told, and the worker keeps trying.
+                    m_readFailed.store(1);
+                    m_filled.notify_all();
                 }
             }
             if (m_state.load() != kReading)
                 break;
+            // A waiting emulation cuts the pause short, unless the last read
+            // failed: trying it again at once would only spin.
             m_wake.wait_for(lock, std::chrono::nanoseconds(kStepNs), [&] {
-                return !m_alive.load() || m_state.load() != kReading || m_generation.load() != generation;
+                return !m_alive.load() || m_state.load() != kReading || m_generation.load() != generation ||
+                       (m_waiting.load() && !m_readFailed.load());
             });
         }
         if (reachedEnd && m_state.load() == kReading && m_generation.load() == generation)
             m_state.store(kPaused);
+        m_filled.notify_all();
     }
+    m_filled.notify_all();
 }

@@ -60,6 +60,11 @@ public:
     // Points sector at the next sector of the ring without copying; false
     // while the buffer at the read index is not filled.
     bool peekSector(SectorBuffer& sector);
+    // As peekSector, but for a disc image it waits for the worker to read
+    // the sector (a local file read) instead of answering false while the
+    // worker is late, so a run repeats whatever the host's load. False when
+    // the drive is not reading, the read failed, or the disc is a real drive.
+    bool waitSector(SectorBuffer& sector);
     // Consumes the sector that the last successful peek showed.
     void nextSector();
 
@@ -100,7 +105,16 @@ private:
     // Bumped by every request that discards the ring or moves the range; a
     // worker step that began under an older value publishes nothing.
     std::atomic<u32> m_generation{0};
+    // Set by the worker when the read of the next buffer failed; cleared
+    // with the ring.
+    std::atomic<u8> m_readFailed{0};
+    // Set while the emulation thread waits in waitSector.
+    std::atomic<u8> m_waiting{0};
+    // A real drive's reads may stall for seconds; only images are waited on.
+    bool m_localMedia = true;
     std::thread m_worker;
     std::mutex m_mutex;
     std::condition_variable m_wake;
+    // The worker's signal that a buffer was published, a read failed or it stopped.
+    std::condition_variable m_filled;
 };

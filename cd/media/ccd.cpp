@@ -1,5 +1,6 @@
 #include "cd/media/ccd.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "core/helpers.h"
@@ -90,10 +91,12 @@ bool CCcd::load()
     }
 
     const std::string dataPath = m_directory + m_fileName + ".img";
+    errno = 0;
     if (isRegularFile(dataPath))
         m_data.open(dataPath, std::ios::in | std::ios::binary);
     if (!m_data.is_open()) {
-        logSink().write(kLogError, kTag, "Failed to open file %s!", dataPath.c_str());
+        logSink().write(kLogError, kTag, "Failed to open file %s! [reason: %s]", dataPath.c_str(),
+                        whyNotOpened(dataPath).c_str());
         return false;
     }
     const u64 have = fileSize(&m_data);

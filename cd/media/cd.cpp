@@ -1,11 +1,13 @@
 #include "cd/media/cd.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 
 #include "core/helpers.h"
 #include "core/object.h"
+#include "core/save_file.h"
 
 namespace {
 
@@ -31,14 +33,18 @@ CiFile::CiFile(const std::string& path) : m_path(path)
     std::error_code error;
     const auto type = std::filesystem::status(path, error).type();
     if (type != std::filesystem::file_type::regular) {
+        m_openError = whyNotOpened(path);
         if (type != std::filesystem::file_type::not_found)
             logSink().write(kLogError, "Disc", "%s is not a regular file", path.c_str());
         return;
     }
     // Text and binary are the same on this host; sheets strip their own CR.
+    errno = 0;
     m_file.open(path, std::ios::in | std::ios::binary);
-    if (!m_file.is_open())
+    if (!m_file.is_open()) {
+        m_openError = whyNotOpened(path);
         return;
+    }
     m_size = static_cast<s64>(fileSize(&m_file));
     m_file.clear();
     m_file.seekg(0);
@@ -220,6 +226,7 @@ bool CCd::isSane(const SessionInfo& session)
 
 void CCd::fail(const char* tag)
 {
-    logSink().write(kLogError, tag, "Failed to load!");
+    logSink().write(kLogError, tag, "Failed to load! [path: %s, reason: %s]", m_path.c_str(),
+                    m_openError.empty() ? "not a disc image of this kind" : m_openError.c_str());
     m_sessions.clear();
 }

@@ -25,6 +25,8 @@ public:
     const std::string& extension() const { return m_extension; }
     // -1 when the file could not be opened.
     s64 size() const { return m_size; }
+    // Why the file could not be opened; empty when it was.
+    const std::string& openError() const { return m_openError; }
 
 protected:
     std::ifstream m_file;
@@ -33,6 +35,7 @@ protected:
     std::string m_fileName;
     std::string m_extension;
     s64 m_size = -1;
+    std::string m_openError;
 };
 
 struct IndexPoint {

@@ -1,6 +1,7 @@
 #include "cd/media/cue.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <cstdint>
 #include <filesystem>
@@ -278,10 +279,12 @@ bool CCue::onFile(const std::string& line)
     }
     const std::string path = resolve(name);
     auto stream = std::make_unique<std::ifstream>();
+    errno = 0;
     if (!path.empty())
         stream->open(path, std::ios::in | std::ios::binary);
     if (!stream->is_open()) {
-        logSink().write(kLogError, kTag, "Failed to open file %s!", (m_directory + name).c_str());
+        logSink().write(kLogError, kTag, "Failed to open file %s! [reason: %s]", (m_directory + name).c_str(),
+                        whyNotOpened(path).c_str());
         return false;
     }
     DataFile file;

@@ -41,7 +41,9 @@ bool CIoctl::open(const std::string& device)
     close();
     m_sessions.clear();
     if (!m_transport || !m_transport->open(device)) {
-        logSink().write(kLogError, kTag, "Cannot open the drive [%s]", device.c_str());
+        const std::string why = m_transport ? m_transport->lastError() : "no way to reach drives";
+        logSink().write(kLogError, kTag, "Cannot open the drive [%s, reason: %s]", device.c_str(),
+                        why.empty() ? "unknown" : why.c_str());
         return false;
     }
     if (!isCdDrive()) {

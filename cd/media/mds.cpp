@@ -1,5 +1,6 @@
 #include "cd/media/mds.h"
 
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -139,10 +140,12 @@ bool CMds::load()
     }
 
     const std::string dataPath = m_directory + m_fileName + ".mdf";
+    errno = 0;
     if (isRegularFile(dataPath))
         m_data.open(dataPath, std::ios::in | std::ios::binary);
     if (!m_data.is_open()) {
-        logSink().write(kLogError, kTag, "Failed to open file %s!", dataPath.c_str());
+        logSink().write(kLogError, kTag, "Failed to open file %s! [reason: %s]", dataPath.c_str(),
+                        whyNotOpened(dataPath).c_str());
         return false;
     }
     const u64 have = fileSize(&m_data);

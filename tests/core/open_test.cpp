@@ -120,7 +120,8 @@ TEST_F(OpenTest, MissingBiosImageFallsBackToTheBuiltInOne)
     LogCapture log;
     EXPECT_TRUE(kest->open("", 0));
     EXPECT_TRUE(kest->builtinBios());
-    EXPECT_TRUE(log.contains("KEST: Failed to load BIOS file, use Kest BIOS instead [path: bios/none.bin]\n"));
+    EXPECT_TRUE(log.contains(
+        "KEST: Failed to load BIOS file, use Kest BIOS instead [path: bios/none.bin, reason: no such file]\n"));
     // The built-in BIOS put its reset vectors in the ROM.
     EXPECT_NE(loadBe32(&sys().memory().bios[0]), 0u);
     // The backup memory came from the default file, created empty.
@@ -291,7 +292,9 @@ TEST_F(ArcadeTest, MissingBiosOrGameIsReported)
     EXPECT_EQ(kest->cartridge(), nullptr);
     log.clear();
     EXPECT_TRUE(kest->open(dir.file("missing.zip"), 1));
-    EXPECT_TRUE(log.contains("KEST: Failed to open missing.zip\n"));
+    EXPECT_TRUE(log.contains("KEST: Failed to open missing.zip [path: " + dir.file("missing.zip") +
+                             ", reason: no such file]\n"))
+        << log.text();
 
     // A malformed database is empty, never an exception.
     ASSERT_TRUE(saveFile(dir.file("data.json"), "{ nope", 6));

@@ -172,7 +172,7 @@ TEST(RealDrive, RefusesAbsentWrongEmptyOrLyingDrivesWithAMessage)
         return opened;
     };
     EXPECT_FALSE(attempt([](FakeDrive& d) { d.opens = false; }));
-    EXPECT_TRUE(log.contains("Cannot open the drive [/dev/sr0]"));
+    EXPECT_TRUE(log.contains("Cannot open the drive [/dev/sr0, reason: ")) << log.text();
     EXPECT_FALSE(attempt([](FakeDrive& d) { d.deviceType = 0x00; }));
     EXPECT_TRUE(log.contains("IOCTL: Not a CD drive"));
     // The length field promises more than was sent.

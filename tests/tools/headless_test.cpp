@@ -169,7 +169,8 @@ TEST(Headless, BootsTheTestDiscThroughTheBuiltInBios)
 TEST(Headless, MissingBiosImageBootsTheSameThroughTheBuiltInBios)
 {
     expectBootedDisc("[Path]\r\nsat_bios = bios/missing.bin\r\n[General]\r\nkest_bios = 0\r\ncartridge = 1\r\n",
-                     "KEST: Failed to load BIOS file, use Kest BIOS instead [path: bios/missing.bin]\n");
+                     "KEST: Failed to load BIOS file, use Kest BIOS instead [path: bios/missing.bin, reason: "
+                     "no such file]\n");
 }
 
 // The demo disc the README names boots through the built-in BIOS and shows
@@ -255,4 +256,198 @@ TEST(Headless, PalRegionShowsInTheFieldLengthAndVdp2State)
     const std::size_t at = s.find("TVSTAT: ");
     ASSERT_NE(at, std::string::npos);
     EXPECT_EQ(std::stoul(s.substr(at + 8, 4), nullptr, 16) & 1u, 1u) << s;
+}
+
+namespace {
+
+// A run of one of the test discs through the built-in BIOS, in a data
+// folder of its own.
+struct DiscRun {
+    TempDir dir;
+
+    DiscRun()
+    {
+        const std::string ini = "[General]\r\nkest_bios = 1\r\ncartridge = 1\r\ndirect_1 = 1\r\n";
+        saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size()));
+    }
+    std::string arguments(const std::string& rest) const { return "--data " + dir.path().string() + " " + rest; }
+};
+
+constexpr u32 kVolumeFields = 110;
+
+}  // namespace
+
+// The volume disc's program reads the table of contents, asks GetSes(1),
+// takes its start + 166 as the volume descriptor's FAD and reads that
+// sector with CdPlay through partition 0, on the CD block as the BIOS
+// leaves it (no CdInit, no SetFiltCon): once through the 32-bit data port,
+// once through the 16-bit transfer register. Both give the disc's own
+// descriptor, as xorriso wrote it.
+TEST(Headless, LibraryStyleReadFindsTheVolumeDescriptorThroughBothPorts)
+{
+    DiscRun r;
+    const std::string state = r.dir.file("state.bin");
+    const std::string sectors = r.dir.file("sectors.bin");
+    HeadlessRun run = runHeadless(r.arguments("--fields " + std::to_string(kVolumeFields) +
+                                              " --dump 0x06080000:0x4A0:" + state + " --dump 0x06060000:0x1800:" +
+                                              sectors + " " + KEST_VOLUME_DISC));
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::vector<u8> s = readBytes(state);
+    ASSERT_EQ(s.size(), 0x4A0u);
+    ASSERT_EQ(std::string(s.begin(), s.begin() + 4), "KEST") << run.output.substr(0, 4000);
+    EXPECT_EQ(loadBe32(&s[8]), 0x0100u) << "GetSes(1): first track 1, start bits 16-23 zero";
+    EXPECT_EQ(loadBe32(&s[12]), 0u) << "an image's session starts at 0";
+    EXPECT_EQ(loadBe32(&s[16]), 166u);
+    // The table of contents read through the 16-bit register: track 1, a
+    // data track at FAD 150; first and last track 1; the lead-out.
+    EXPECT_EQ(loadBe16(&s[0x100]), 0x4100u);
+    EXPECT_EQ(loadBe16(&s[0x102]), 150u);
+    EXPECT_EQ(loadBe16(&s[0x100 + 4 * 1]), 0xFFFFu) << "no track 2";
+    EXPECT_EQ(loadBe32(&s[0x100 + 4 * 99]), 0x41010000u);
+    EXPECT_EQ(loadBe32(&s[0x100 + 4 * 100]), 0x41010000u);
+    const std::vector<u8> disc = readBytes(KEST_VOLUME_DISC);
+    ASSERT_GE(disc.size(), 17u * 2048);
+    EXPECT_EQ(loadBe32(&s[0x100 + 4 * 101]), 0x41000000u | static_cast<u32>(disc.size() / 2048 + 150));
+
+    const std::vector<u8> descriptor(disc.begin() + 16 * 2048, disc.begin() + 17 * 2048);
+    ASSERT_EQ(std::string(descriptor.begin(), descriptor.begin() + 6), std::string("\x01" "CD001"));
+    const std::vector<u8> got = readBytes(sectors);
+    ASSERT_EQ(got.size(), 0x1800u);
+    EXPECT_TRUE(std::equal(descriptor.begin(), descriptor.end(), got.begin())) << "through the 32-bit port";
+    EXPECT_TRUE(std::equal(descriptor.begin(), descriptor.end(), got.begin() + 0x1000))
+        << "through the 16-bit register";
+
+    // The 100-sector play reaches partition 0 at the double-speed drive's
+    // pace, 150 sectors a second: 2 or 3 more at every field once it runs.
+    u32 previous = 0;
+    for (u32 i = 0; i < 40; ++i) {
+        const u32 count = loadBe32(&s[0x400 + 4 * i]);
+        if (previous)
+            EXPECT_TRUE(count == previous + 2 || count == previous + 3) << "field " << i << ": " << count;
+        else
+            EXPECT_LE(count, 3u) << "field " << i;
+        previous = count;
+    }
+    EXPECT_GT(previous, 90u);
+    EXPECT_EQ(run.output.find("Bad R"), std::string::npos) << run.output.substr(0, 4000);
+    EXPECT_EQ(run.output.find("disconnected"), std::string::npos) << run.output.substr(0, 4000);
+    EXPECT_EQ(run.output.find("Address error"), std::string::npos);
+}
+
+// Four runs of the volume disc side by side (the CD block's drive thread
+// racing the emulation in each) give the same picture, sound, memory and
+// log, byte for byte.
+TEST(Headless, RunsOfOneDiscAtOnceRepeatBitForBit)
+{
+    constexpr int kRuns = 4;
+    std::vector<std::unique_ptr<DiscRun>> runs;
+    std::vector<FILE*> pipes;
+    for (int i = 0; i < kRuns; ++i) {
+        runs.push_back(std::make_unique<DiscRun>());
+        const DiscRun& r = *runs.back();
+        const std::string command = std::string(KEST_BINARY_DIR) + "/tools/kest-headless " +
+                                    r.arguments("--fields " + std::to_string(kVolumeFields) + " --png " +
+                                                r.dir.file("out.png") + " --wav " + r.dir.file("out.wav") +
+                                                " --dump 0x06080000:0x4A0:" + r.dir.file("state.bin") +
+                                                " --press 20-40:start " + KEST_VOLUME_DISC) +
+                                    " 2>&1";
+        pipes.push_back(popen(command.c_str(), "r"));
+        ASSERT_NE(pipes.back(), nullptr);
+    }
+    std::vector<std::string> logs(kRuns);
+    for (int i = 0; i < kRuns; ++i) {
+        char buffer[4096];
+        std::size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipes[i])) > 0)
+            logs[i].append(buffer, n);
+        EXPECT_EQ(pclose(pipes[i]), 0) << logs[i];
+        // The data folder is the run's own.
+        const std::string folder = runs[i]->dir.path().string();
+        for (std::size_t at = logs[i].find(folder); at != std::string::npos; at = logs[i].find(folder))
+            logs[i].replace(at, folder.size(), "DATA");
+    }
+    const std::vector<u8> state = readBytes(runs[0]->dir.file("state.bin"));
+    ASSERT_EQ(state.size(), 0x4A0u);
+    EXPECT_EQ(std::string(state.begin(), state.begin() + 4), "KEST") << logs[0];
+    for (const char* file : {"out.png", "out.wav", "state.bin"}) {
+        const std::vector<u8> first = readBytes(runs[0]->dir.file(file));
+        EXPECT_GT(first.size(), 40u) << file;
+        for (int i = 1; i < kRuns; ++i)
+            EXPECT_TRUE(readBytes(runs[i]->dir.file(file)) == first) << file << " of run " << i;
+    }
+    for (int i = 1; i < kRuns; ++i)
+        EXPECT_EQ(logs[i], logs[0]) << "log of run " << i;
+}
+
+// --press holds pad 1's buttons over a range of fields: the demo disc's
+// sprite moves two dots a field while a direction is held.
+TEST(Headless, PressDrivesTheDemoSprite)
+{
+    DiscRun r;
+    const std::string state = r.dir.file("state.bin");
+    HeadlessRun run = runHeadless(r.arguments("--fields 40 --press 20-29:right --press 25-29:down+b --dump "
+                                              "0x06080000:24:" + state + " " + KEST_DEMO_DISC));
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::vector<u8> s = readBytes(state);
+    ASSERT_EQ(s.size(), 24u);
+    ASSERT_EQ(std::string(s.begin(), s.begin() + 4), "DEMO") << run.output.substr(0, 3000);
+    EXPECT_EQ(loadBe32(&s[8]), 152u + 2 * 10) << "ten fields of Right";
+    EXPECT_EQ(loadBe32(&s[12]), 104u + 2 * 5) << "five fields of Down";
+    EXPECT_EQ(loadBe32(&s[16]), 0xFFFFu) << "released after field 29";
+
+    for (const char* bad : {"5-3:a", "1-2:q", "x-2:a", "1-2:", "12:a", "1-2:a+", "-1-2:a", "1-2:A"}) {
+        HeadlessRun refused = runHeadless("--fields 1 --press " + std::string(bad));
+        EXPECT_EQ(WEXITSTATUS(refused.status), 2) << bad;
+        EXPECT_NE(refused.output.find("kest-headless: bad press '" + std::string(bad) + "': "), std::string::npos)
+            << refused.output;
+    }
+}
+
+// A program that sets only BGON, CHCTLA, the map and TVMD finds NBG0 at the
+// priority and zoom the BIOS leaves, and shows its cells.
+TEST(Headless, BuiltInBiosHandsOverVdp2AsTheConsoleDoes)
+{
+    DiscRun r;
+    const std::string png = r.dir.file("handover.png");
+    HeadlessRun run = runHeadless(r.arguments("--fields 30 --png " + png + " " + KEST_HANDOVER_DISC));
+    ASSERT_EQ(run.status, 0) << run.output;
+    u32 width = 0, height = 0;
+    std::vector<u32> pixels;
+    ASSERT_TRUE(readPng(png, width, height, pixels));
+    ASSERT_EQ(width, 320u);
+    ASSERT_EQ(height, 224u);
+    u32 red = 0, green = 0;
+    for (u32 y = 0; y < height; ++y) {
+        for (u32 x = 0; x < width; ++x) {
+            const u32 expected = ((x / 8) ^ (y / 8)) & 1 ? 0x00F800 : 0xF80000;
+            const u32 p = pixels[y * width + x];
+            red += p == 0xF80000;
+            green += p == 0x00F800;
+            if (p != expected) {
+                ADD_FAILURE() << "dot (" << x << ", " << y << ") " << std::hex << p;
+                return;
+            }
+        }
+    }
+    EXPECT_EQ(red, width * height / 2);
+    EXPECT_EQ(green, width * height / 2);
+}
+
+// The system manager's clock in a headless run follows the emulated time
+// from a fixed start, not the host's: a program that sets it and lets 300
+// fields (five emulated seconds, less a part of the field it started in)
+// pass reads four or five seconds more, however fast the run went.
+TEST(Headless, ClockFollowsTheEmulatedTime)
+{
+    DiscRun r;
+    const std::string state = r.dir.file("state.bin");
+    HeadlessRun run =
+        runHeadless(r.arguments("--fields 330 --dump 0x06080000:16:" + state + " " + KEST_CLOCK_DISC));
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::vector<u8> s = readBytes(state);
+    ASSERT_EQ(s.size(), 16u);
+    ASSERT_EQ(std::string(s.begin(), s.begin() + 4), "CLOK") << run.output.substr(0, 3000);
+    const std::vector<u8> date(s.begin() + 9, s.end() - 1);
+    EXPECT_EQ(date, (std::vector<u8>{0x20, 0x26, 0x41, 0x01, 0x00, 0x00})) << "OREG1-6";
+    EXPECT_TRUE(s[15] == 4 || s[15] == 5) << "seconds " << int{s[15]};
 }

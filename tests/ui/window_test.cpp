@@ -44,6 +44,22 @@ pid_t spawn(const std::vector<std::string>& arguments)
     return pid;
 }
 
+// As spawn, started in folder.
+pid_t spawnIn(const std::string& folder, const std::vector<std::string>& arguments)
+{
+    std::vector<char*> argv;
+    for (const std::string& a : arguments)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    pid_t pid = 0;
+    const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return error == 0 ? pid : -1;
+}
+
 // Waits for a process started here; false when it is still running then.
 bool waitFor(pid_t pid, std::chrono::milliseconds limit, int* status = nullptr)
 {
@@ -193,6 +209,22 @@ TEST(Window, DemoDiscShowsItsPictureAndPadOneMovesTheSprite)
     ASSERT_GT(after.sprite, 20) << moved;
     EXPECT_GT(after.spriteX / after.sprite, seen.spriteX / seen.sprite + 20) << png << " then " << moved;
     EXPECT_LT(after.sprite, seen.sprite * 3 / 2) << "the sprite leaves a trail in " << moved;
+    exitWithCtrlX(kest);
+}
+
+// A disc path relative to the folder the user stands in, as the README's
+// run line gives it: the program moves to its own folder first, yet opens
+// the disc and shows its picture.
+TEST(Window, RelativeDiscPathIsTakenFromTheStartingFolder)
+{
+    setenv("LSAN_OPTIONS", "suppressions=" KEST_SOURCE_DIR "/tests/ui/desktop.supp", 1);
+    const pid_t kest = spawnIn(KEST_BINARY_DIR, {KEST_BINARY_DIR "/ui/app/kest", "testdata/demo.iso"});
+    ASSERT_GT(kest, 0);
+    const std::string png = KEST_BINARY_DIR "/kest_window_relative.png";
+    const DemoCensus seen =
+        watch(png, demoCount, [](const DemoCensus& c) { return c.red > 500 && c.sprite > 20; });
+    EXPECT_GT(seen.red, 500) << "no red polygon in " << png;
+    EXPECT_GT(seen.sprite, 20) << "no sprite in " << png;
     exitWithCtrlX(kest);
 }
 

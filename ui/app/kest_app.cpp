@@ -12,9 +12,12 @@ QString CKestApp::setWorkingDirectory()
     return folder;
 }
 
-QString CKestApp::commandLine(const QStringList& arguments)
+QString CKestApp::commandLine(const QStringList& arguments, const QString& startFolder)
 {
-    return commandLinePath(arguments.mid(1).join(QLatin1Char(' ')));
+    const QString path = commandLinePath(arguments.mid(1).join(QLatin1Char(' ')));
+    if (path.isEmpty() || QDir::isAbsolutePath(path))
+        return path;
+    return QDir::cleanPath(QDir(startFolder).absoluteFilePath(path));
 }
 
 int CKestApp::run(CMainFrame& frame)

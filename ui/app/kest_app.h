@@ -12,7 +12,9 @@ class CKestApp {
 public:
     // The folder of the executable, which is also the working directory.
     static QString setWorkingDirectory();
-    // The command line's path, from the arguments after the program's name.
-    static QString commandLine(const QStringList& arguments);
+    // The command line's path, from the arguments after the program's name;
+    // a relative one is made absolute against startFolder, the folder the
+    // user started the program in (before setWorkingDirectory moved it).
+    static QString commandLine(const QStringList& arguments, const QString& startFolder);
     static int run(CMainFrame& frame);
 };

@@ -398,6 +398,104 @@ TEST_F(CdbTest, DataPortMovesExactLongWordCounts)
     EXPECT_EQ(cdb().readDataPort(kPort) >> 24, 0xA1u);
 }
 
+// As the console's BIOS hands the block over: each filter's true output is
+// joined to its partition, so CdSetCon and CdPlay alone deliver sectors;
+// GetSes(1) gives the session's own start (0 for an image). The 16-bit
+// transfer register at offset 0 moves the same transfer as the 32-bit port,
+// a half at a time, high half first, for gets, puts and info data.
+TEST_F(CdbTest, BlockAsHandedOverAndTheSixteenBitTransferRegister)
+{
+    std::vector<u8> user(2048);
+    for (u32 i = 0; i < user.size(); ++i)
+        user[i] = static_cast<u8>(i * 7 + (i >> 8));
+    insertRaw({disc::rawSector(150, 2, user.data()), disc::rawSector(151, 2, user.data())});
+
+    command(0x0301);
+    EXPECT_EQ(cdb().cr(2), 0x0100) << "track 1, start bits 16-23";
+    EXPECT_EQ(cdb().cr(3), 0) << "the session's start";
+    command(0x0200);
+    EXPECT_EQ(reg(0x0000), 0x4100) << "info data through the transfer register";
+    EXPECT_EQ(reg(0x0000), 150);
+    command(0x0600);
+
+    command(0x3000, 0, 0x0000);  // CdSetCon: the drive into filter 0
+    command(0x1080, 150, 0x0080, 2);
+    ASSERT_TRUE(pumpUntil([&] { return sectors(0) == 2; }));
+    EXPECT_FALSE(log.contains("True connector of the filter is disconnected"));
+
+    // Halves and longs interleaved, one transfer: hi, lo, long, hi, lo ...
+    command(0x6100, 0, 0x0000, 1);
+    for (u32 i = 0; i < 512; i += 2) {
+        ASSERT_EQ(reg(0x0000), loadBe16(&user[4 * i])) << i;
+        ASSERT_EQ(reg(0x0000), loadBe16(&user[4 * i + 2])) << i;
+        ASSERT_EQ(cdb().readDataPort(kPort), loadBe32(&user[4 * i + 4])) << i;
+    }
+    log.clear();
+    reg(0x0000);
+    EXPECT_TRUE(log.contains("Input connector is disconnected")) << "the transfer ended with the sector";
+    command(0x0600);
+
+    // A new transfer starts at a high half even after an odd number of reads.
+    command(0x6100, 1, 0x0000, 1);
+    reg(0x0000);
+    command(0x6100, 1, 0x0000, 1);
+    EXPECT_EQ(reg(0x0000), loadBe16(&user[0]));
+    command(0x0600);
+
+    // A put of one raw sector written a half at a time: 1176 words.
+    command(0x6000, 0x0300);
+    command(0x6400, 0, 0x0300, 1);  // into filter 3
+    auto raw = disc::rawSector(0, 2, user.data());
+    for (u32 i = 0; i < 1176; ++i)
+        setReg(0x0000, loadBe16(&raw[2 * i]));
+    EXPECT_EQ(sectors(3), 1u);
+    command(0x6000, 0x0000);
+    command(0x6100, 0, 0x0300, 1);
+    EXPECT_EQ(cdb().readDataPort(kPort), loadBe32(&user[0]));
+    EXPECT_EQ(cdb().readDataPort(kPort), loadBe32(&user[4]));
+}
+
+// A disc image whose reads take a while in real time, as on a loaded host.
+class SlowBin : public CBin {
+public:
+    using CBin::CBin;
+    u32 readSectors(u8* destination, u32 fad, u32& mode, s32& size, u32 count) override
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        return CBin::readSectors(destination, fad, mode, size, count);
+    }
+};
+
+// However late the drive's thread is in real time, an image's sectors
+// reach the partition at the drive's emulated pace: 8 sectors at double
+// speed, one per 1/150 s, all in within 80 emulated milliseconds, none
+// early. Emulated time runs here far faster than the thread reads.
+TEST_F(CdbTest, LateReadAheadThreadDoesNotShiftAnImagesSectors)
+{
+    std::vector<std::vector<u8>> raw;
+    for (u32 i = 0; i < 8; ++i) {
+        std::vector<u8> user(2048, static_cast<u8>(i));
+        raw.push_back(disc::rawSector(150 + i, 2, user.data()));
+    }
+    std::vector<u8> image;
+    for (const auto& r : raw)
+        disc::append(image, r);
+    disc::writeFile(dir.file("slow.bin"), image);
+    insert(std::make_shared<SlowBin>(dir.file("slow.bin")));
+    initialise();
+    pumpFor(1000);  // the drive's events start a second after power-on
+    command(0x1080, 150, 0x0080, 8);  // answered before the drive plays: nothing waits for it
+    std::vector<u32> arrivals;
+    for (u32 ms = 0; ms < 80; ++ms) {
+        pumpFor(1);
+        while (arrivals.size() < sectors(0))
+            arrivals.push_back(ms);
+    }
+    ASSERT_EQ(arrivals.size(), 8u) << log.text().substr(0, 2000);
+    for (u32 i = 1; i < arrivals.size(); ++i)
+        EXPECT_NEAR(arrivals[i] - arrivals[i - 1], 7, 1) << "sector " << i;
+}
+
 TEST_F(CdbTest, PlaysFromTheFirstTrackAndRestartsTheDriveForNewRanges)
 {
     insertMode1(60);

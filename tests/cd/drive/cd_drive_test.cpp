@@ -366,6 +366,40 @@ TEST_F(CDDriveTest, FailedReadsAreRetriedAndNeverPublishedEmpty)
     consume(m_drive, 150, 20);
 }
 
+// waitSector holds the emulation until the worker has read the sector an
+// image is asked for, and answers false, without hanging, when the read
+// fails or the range is used up.
+TEST_F(CDDriveTest, WaitSectorWaitsForTheWorkerAndGivesUpWhenNothingComes)
+{
+    m_drive.switchOn();
+    m_disc->closeGate();
+    m_drive.read(150, 20);
+    ASSERT_TRUE(m_disc->waitInside());
+    std::thread opener([&] {
+        std::this_thread::sleep_for(50ms);
+        m_disc->openGate();
+    });
+    SectorBuffer sector;
+    EXPECT_FALSE(m_drive.peekSector(sector)) << "the worker is still inside its read";
+    EXPECT_TRUE(m_drive.waitSector(sector));
+    opener.join();
+    EXPECT_EQ(sector.fad, 150u);
+    for (u32 i = 0; i < 20; ++i) {
+        ASSERT_TRUE(m_drive.waitSector(sector)) << i;
+        EXPECT_EQ(stampOf(sector), 150 + i);
+        m_drive.nextSector();
+    }
+    EXPECT_FALSE(m_drive.waitSector(sector)) << "past the range";
+
+    m_disc->failNext(1000000);
+    m_drive.pause(true);
+    m_drive.read(300, 4);
+    EXPECT_FALSE(m_drive.waitSector(sector)) << "a failed read";
+    m_disc->failNext(0);
+    EXPECT_TRUE(m_drive.waitSector(sector)) << "the retry succeeded";
+    EXPECT_EQ(stampOf(sector), 300u);
+}
+
 TEST_F(CDDriveTest, DiscSwappedDuringAReadOutlivesTheRead)
 {
     std::atomic<int> destroyed{0};

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include "cd/media/bin.h"
@@ -123,16 +124,19 @@ TEST_F(BinTest, RefusedImagesLeaveAnEmptyTableOfContents)
     };
     const Case cases[] = {
         {2336 * 7, "BIN: Doesn't support MODE0 [size: 16352]\n"},
-        {100, "BIN: Failed to load!\n"},
-        {0, "BIN: Failed to load!\n"},
+        {100, "BIN: Failed to load! [path: %s, reason: not a disc image of this kind]\n"},
+        {0, "BIN: Failed to load! [path: %s, reason: not a disc image of this kind]\n"},
     };
     for (const Case& c : cases) {
         const std::string path = m_dir.file("refused.bin");
         disc::writeFile(path, std::vector<u8>(c.bytes, 0x11));
         LogCapture log;
         CBin bin(path);
-        EXPECT_TRUE(log.contains(c.message)) << log.text();
-        EXPECT_TRUE(log.contains("BIN: Failed to load!\n"));
+        char expected[512];
+        std::snprintf(expected, sizeof expected, c.message, path.c_str());
+        EXPECT_TRUE(log.contains(expected)) << log.text();
+        EXPECT_TRUE(log.contains("BIN: Failed to load! [path: " + path + ", reason: not a disc image of this kind]\n"))
+            << log.text();
         EXPECT_TRUE(bin.sessions().empty());
 
         // Reading such a disc warns and hands out silence, not old bytes.
@@ -147,7 +151,8 @@ TEST_F(BinTest, RefusedImagesLeaveAnEmptyTableOfContents)
     }
     LogCapture log;
     CBin missing(m_dir.file("no-such.iso"));
-    EXPECT_TRUE(log.contains("BIN: Failed to load!\n"));
+    EXPECT_TRUE(log.contains("BIN: Failed to load! [path: " + m_dir.file("no-such.iso") + ", reason: no such file]\n"))
+        << log.text();
     EXPECT_TRUE(missing.sessions().empty());
 }
 

@@ -117,8 +117,8 @@ TEST_F(CcdTest, BrokenDescriptionsLoadNothing)
     const Case cases[] = {
         {"no lead-out", ccdText({{"0x01", 1, 4, 0}}), "CCD: Bad table of contents\n"},
         {"no tracks", ccdText({{"0xa2", 1, 4, n}}), "CCD: Bad table of contents\n"},
-        {"garbage", "\x01\x02 not a description\r\n[[[\r\n", "CCD: Failed to load!\n"},
-        {"empty", "", "CCD: Failed to load!\n"},
+        {"garbage", "\x01\x02 not a description\r\n[[[\r\n", "CCD: Failed to load! [path: "},
+        {"empty", "", "CCD: Failed to load! [path: "},
         {"absurd entry count", "[Disc]\r\nTocEntries=2000000000\r\n", "CCD: Bad TocEntries [count: 2000000000]\n"},
         {"negative entry count", "[Disc]\r\nTocEntries=-3\r\n", "CCD: Bad TocEntries [count: -3]\n"},
         {"negative start", ccdText({{"0x01", 1, 4, -20}, {"0xa2", 1, 4, n}}), "CCD: Bad track start"},
@@ -137,7 +137,7 @@ TEST_F(CcdTest, BrokenDescriptionsLoadNothing)
         LogCapture log;
         CCcd ccd(m_dir.file("x.ccd"));
         EXPECT_TRUE(log.contains(c.message)) << log.text();
-        EXPECT_TRUE(log.contains("CCD: Failed to load!\n"));
+        EXPECT_TRUE(log.contains("CCD: Failed to load! [path: "));
         EXPECT_TRUE(ccd.sessions().empty());
         std::vector<u8> buffer(2448, 0xAA);
         u32 mode = 0;
@@ -152,13 +152,16 @@ TEST_F(CcdTest, MissingDataFileIsNamed)
     disc::writeText(m_dir.file("alone.ccd"), ccdText({{"0x01", 1, 4, 0}, {"0xa2", 1, 4, 10}}));
     LogCapture log;
     CCcd ccd(m_dir.file("alone.ccd"));
-    EXPECT_TRUE(log.contains("CCD: Failed to open file " + m_dir.file("alone.img") + "!\n")) << log.text();
-    EXPECT_TRUE(log.contains("CCD: Failed to load!\n"));
+    EXPECT_TRUE(log.contains("CCD: Failed to open file " + m_dir.file("alone.img") + "! [reason: no such file]\n"))
+        << log.text();
+    EXPECT_TRUE(log.contains("CCD: Failed to load! [path: "));
     EXPECT_TRUE(ccd.sessions().empty());
 
     log.clear();
     CCcd none(m_dir.file("nothing-here.ccd"));
-    EXPECT_TRUE(log.contains("CCD: Failed to load!\n"));
+    EXPECT_TRUE(log.contains("CCD: Failed to load! [path: " + m_dir.file("nothing-here.ccd") +
+                             ", reason: no such file]\n"))
+        << log.text();
     EXPECT_TRUE(none.sessions().empty());
 }
 

@@ -402,10 +402,10 @@ TEST_F(CueTest, SheetsWithoutUsableTracksLoadNothing)
         const char* message;
     };
     const Case cases[] = {
-        {"garbage", garbage, "CUE: Failed to load!\n"},
-        {"empty", "", "CUE: Failed to load!\n"},
-        {"comments only", "REM GENRE Game\r\nCATALOG 0000000000000\r\n", "CUE: Failed to load!\n"},
-        {"track before file", "TRACK 01 MODE1/2352\nFILE \"a.bin\" BINARY\n", "CUE: Failed to load!\n"},
+        {"garbage", garbage, "CUE: Failed to load! [path: "},
+        {"empty", "", "CUE: Failed to load! [path: "},
+        {"comments only", "REM GENRE Game\r\nCATALOG 0000000000000\r\n", "CUE: Failed to load! [path: "},
+        {"track before file", "TRACK 01 MODE1/2352\nFILE \"a.bin\" BINARY\n", "CUE: Failed to load! [path: "},
         {"missing file", "FILE \"absent.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n",
          "CUE: Failed to open file "},
         {"index past the end of the file",
@@ -426,7 +426,7 @@ TEST_F(CueTest, SheetsWithoutUsableTracksLoadNothing)
         LogCapture log;
         CCue cue(m_dir.file("bad.cue"));
         EXPECT_TRUE(log.contains(c.message)) << log.text();
-        EXPECT_TRUE(log.contains("CUE: Failed to load!\n"));
+        EXPECT_TRUE(log.contains("CUE: Failed to load! [path: "));
         EXPECT_TRUE(cue.sessions().empty());
     }
 }

@@ -177,12 +177,13 @@ TEST_F(MdsTest, RefusedDescriptionsLoadNothing)
         const char* message;
     };
     const Case cases[] = {
-        {"medium type bit 4", mdsFile(one, n, 0x10), "MDS: Failed to load!\n"},
-        {"version 2", mdsFile(one, n, 0, 2), "MDS: Failed to load!\n"},
-        {"signature", badSignature, "MDS: Failed to load!\n"},
-        {"header cut short", std::vector<u8>(badSignature.begin() + 1, badSignature.begin() + 40), "MDS: Failed to load!\n"},
-        {"session blocks past the end", sessionsAway, "MDS: Failed to load!\n"},
-        {"data blocks past the end", blocksAway, "MDS: Failed to load!\n"},
+        {"medium type bit 4", mdsFile(one, n, 0x10), "MDS: Failed to load! [path: "},
+        {"version 2", mdsFile(one, n, 0, 2), "MDS: Failed to load! [path: "},
+        {"signature", badSignature, "MDS: Failed to load! [path: "},
+        {"header cut short", std::vector<u8>(badSignature.begin() + 1, badSignature.begin() + 40),
+         "MDS: Failed to load! [path: "},
+        {"session blocks past the end", sessionsAway, "MDS: Failed to load! [path: "},
+        {"data blocks past the end", blocksAway, "MDS: Failed to load! [path: "},
         {"no tracks", mdsFile({}, n), "MDS: Bad table of contents\n"},
         {"lead-out before the track", mdsFile({{0xAA, 0x14, 1, 2048, 10, 0}}, 5), "MDS: Bad table of contents\n"},
         {"absurd start", mdsFile({{0xAA, 0x14, 1, 2048, -1000, 0}}, n), "MDS: Bad track start [track: 1]\n"},
@@ -196,14 +197,15 @@ TEST_F(MdsTest, RefusedDescriptionsLoadNothing)
         LogCapture log;
         CMds mds(m_dir.file("x.mds"));
         EXPECT_TRUE(log.contains(c.message)) << log.text();
-        EXPECT_TRUE(log.contains("MDS: Failed to load!\n"));
+        EXPECT_TRUE(log.contains("MDS: Failed to load! [path: "));
         EXPECT_TRUE(mds.sessions().empty());
     }
 
     disc::writeFile(m_dir.file("lonely.mds"), mdsFile(one, n));
     LogCapture log;
     CMds lonely(m_dir.file("lonely.mds"));
-    EXPECT_TRUE(log.contains("MDS: Failed to open file " + m_dir.file("lonely.mdf") + "!\n")) << log.text();
+    EXPECT_TRUE(log.contains("MDS: Failed to open file " + m_dir.file("lonely.mdf") + "! [reason: no such file]\n"))
+        << log.text();
     EXPECT_TRUE(lonely.sessions().empty());
 }
 
