@@ -445,3 +445,86 @@ TEST(ListPanesTest, ColumnsSampleRowsAndAddDialogs)
     EXPECT_EQ(add->windowTitle(), "Add bookmark");
     EXPECT_EQ(DebugList(DebugList::kCallStack).makeAddDialog(), nullptr);
 }
+
+TEST_F(DebuggerTest, DelaySlotShadingIsScannedAtTheWindowsShownSize)
+{
+    const Listing listing = objdump();
+    std::vector<u32> delayed;
+    for (const auto& line : listing.lines) {
+        if (line.mnemonic == "bra" || line.mnemonic == "bsr" || line.mnemonic == "rts" ||
+            line.mnemonic == "bt.s" || line.mnemonic == "bf.s")
+            delayed.push_back(line.address);
+    }
+    ASSERT_EQ(delayed.size(), 7u);
+    DasmDlg dialog(*sys);
+    dialog.refresh();  // a break while the window is still hidden
+    dialog.show();
+    QApplication::processEvents();
+    const DasmCtrl& view = *dialog.disassembly();
+    ASSERT_GT(view.lines(), 10);
+    EXPECT_EQ(view.delayedBranches(), delayed);
+}
+
+TEST_F(DebuggerTest, AltKeysInTheDialogNameTheKey)
+{
+    std::vector<std::pair<QString, QString>> boxes;
+    setDebuggerMessage([&](QWidget*, const QString& caption, const QString& text) { boxes.emplace_back(caption, text); });
+    DasmDlg dialog(*sys);
+    for (Qt::Key key : {Qt::Key_Home, Qt::Key_Up, Qt::Key_Down, Qt::Key_F5, Qt::Key_F10, Qt::Key_F11})
+        QTest::keyClick(&dialog, key, Qt::AltModifier);
+    QTest::keyClick(&dialog, Qt::Key_F6, Qt::AltModifier);
+    QTest::keyClick(&dialog, Qt::Key_Home);
+    setDebuggerMessage(nullptr);
+    const QString view = QStringLiteral("DasmCtrl::OnSysKeyDown");
+    const std::vector<std::pair<QString, QString>> expected = {
+        {view, "HOME"}, {view, "UP"}, {view, "DOWN"}, {"DasmDlg::OnSysKeyDown", "F5"}, {view, "F10"}, {view, "F11"}};
+    EXPECT_EQ(boxes, expected);
+}
+
+TEST_F(DebuggerTest, OnlyTypedRegionsReopenTheAddressEditorOnDoubleClick)
+{
+    MemoryDlg dialog(*sys);
+    MemoryTemp& pane = *dialog.pane();
+    QTreeWidget& tree = *pane.tree();
+    dialog.show();
+    QApplication::processEvents();
+    for (int i = 0; i < 12; ++i) {
+        Q_EMIT tree.itemDoubleClicked(tree.topLevelItem(i), 0);
+        EXPECT_FALSE(pane.editor()->isVisible()) << tree.topLevelItem(i)->text(0).toStdString();
+    }
+    pane.editEntry(tree.topLevelItem(12));
+    pane.editor()->setText("6004000");
+    pane.applyEditor();
+    Q_EMIT tree.itemDoubleClicked(tree.topLevelItem(12), 0);
+    EXPECT_TRUE(pane.editor()->isVisible());
+    EXPECT_EQ(pane.editor()->text(), "06004000");
+}
+
+TEST(ListPanesTest, AnyClickOnABreakpointRowSetsTheIconOfItsCheckBox)
+{
+    ListPane pane(DebugList::kBreakpoints);
+    pane.resize(900, 300);
+    pane.show();
+    QApplication::processEvents();
+    DebugList& list = *pane.list();
+    const qint64 enabledIcon = list.topLevelItem(0)->icon(0).cacheKey();
+    const qint64 disabledIcon = list.topLevelItem(1)->icon(0).cacheKey();
+    const auto clickRow = [&](int row, bool twice) {
+        const QRect cell = list.visualItemRect(list.topLevelItem(row));
+        const QPoint at(list.columnViewportPosition(2) + 20, cell.center().y());
+        if (twice)
+            QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, at);
+        else
+            QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, at);
+    };
+    // Rows 2 and 3 start with other images; a click on their text shows
+    // the disabled icon of their clear box.
+    ASSERT_NE(list.topLevelItem(2)->icon(0).cacheKey(), disabledIcon);
+    clickRow(2, false);
+    EXPECT_EQ(list.topLevelItem(2)->icon(0).cacheKey(), disabledIcon);
+    clickRow(3, true);
+    EXPECT_EQ(list.topLevelItem(3)->icon(0).cacheKey(), disabledIcon);
+    clickRow(0, false);
+    EXPECT_EQ(list.topLevelItem(0)->icon(0).cacheKey(), enabledIcon);
+    EXPECT_EQ(list.topLevelItem(0)->checkState(0), Qt::Checked);
+}
