@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/ini.h"
 #include "core/shared_state.h"
 #include "support/files.h"
 #include "support/process.h"
@@ -234,6 +235,49 @@ TEST(Window, KeyMappedToUpReachesPadOneAtTheNextPoll)
     ASSERT_TRUE(typeAndWait("keyup", false));
     ASSERT_TRUE(frame.update());
     EXPECT_EQ(pad->getData()[0], 0xFF);
+}
+
+TEST(Window, AttachedMouseFollowsTheHostMousePastTheWindowsEdge)
+{
+    TempDir data;
+    language::writeDefaultSettings(data.file("kest.ini"));
+    {
+        INI settings(data.file("kest.ini"), false);
+        settings.findSection("General").findKey("direct_1").value = "4";  // the mouse
+    }
+    QtDialogs dialogs;
+    CMainFrame frame(data.path().string(), dialogs);
+    ASSERT_TRUE(frame.create());
+    frame.show();
+    runCommand("xdotool windowfocus --sync " + std::to_string(frame.winId()));
+    frame.openFile(QString::fromStdString(kBootDisc), 0);
+    ASSERT_TRUE(frame.opened());
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!frame.pointerCaptured() && std::chrono::steady_clock::now() < until)
+        QApplication::processEvents();
+    ASSERT_TRUE(frame.pointerCaptured());
+
+    // Further right than the screen reaches from the picture's centre, a
+    // step at a time: the pointer goes back to the centre after each.
+    s64 x = 0, y = 0;
+    const auto gather = [&](s64 want, std::chrono::milliseconds wait) {
+        const auto limit = std::chrono::steady_clock::now() + wait;
+        while (x < want && std::chrono::steady_clock::now() < limit) {
+            QApplication::processEvents();
+            const CDInput8::MouseState state = frame.input().readState();
+            x += state.x;
+            y += state.y;
+        }
+    };
+    for (int step = 1; step <= 12; ++step) {
+        runCommand("xdotool mousemove_relative -- 100 0");
+        gather(100 * step, std::chrono::milliseconds(300));
+    }
+    gather(1200, std::chrono::seconds(5));
+    EXPECT_EQ(x, 1200);
+    EXPECT_EQ(y, 0);
+    frame.command(CMainFrame::kFileClose, {});
+    EXPECT_FALSE(frame.pointerCaptured());
 }
 
 // Starts Xvfb on the first free display from a number of its own; a

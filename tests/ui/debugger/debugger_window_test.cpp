@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QAction>
 #include <QImage>
+#include <QScreen>
 #include <chrono>
 #include <cstdlib>
 
@@ -102,6 +103,27 @@ TEST(DebuggerWindow, ShowsAfterAPauseAndStepsOnF7)
     // The disassembly's header band and the memory view are on screen.
     EXPECT_GT(countColour(shot, qRgb(217, 136, 176)), 5000) << png;
     EXPECT_GT(countColour(shot, qRgb(230, 230, 230)), 50000) << png;
+}
+
+// Run on a tall screen, where the window rises the whole 200 pixels, and
+// on one where that would put its top off the screen.
+TEST(DebuggerWindow, OpensTwoHundredPixelsAboveTheScreensCentre)
+{
+    TempDir data;
+    QtDialogs dialogs;
+    CMainFrame frame(data.path().string(), dialogs);
+    ASSERT_TRUE(frame.create());
+    frame.show();
+    frame.command(CMainFrame::kShowDebugger, {});
+    DasmDlg& debugger = *frame.debugger();
+    ASSERT_TRUE(tickUntil(frame, [&] { return debugger.isVisible(); }));
+    const QRect area = debugger.screen()->availableGeometry();
+    const int centred = area.y() + (area.height() - debugger.height()) / 2;
+    EXPECT_EQ(debugger.x(), area.x() + (area.width() - debugger.width()) / 2);
+    if (centred - 200 >= area.y())
+        EXPECT_EQ(debugger.y(), centred - 200);
+    else
+        EXPECT_EQ(debugger.y(), area.y());
 }
 
 int main(int argc, char** argv)
