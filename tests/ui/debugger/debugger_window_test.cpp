@@ -120,10 +120,7 @@ TEST(DebuggerWindow, OpensTwoHundredPixelsAboveTheScreensCentre)
     const QRect area = debugger.screen()->availableGeometry();
     const int centred = area.y() + (area.height() - debugger.height()) / 2;
     EXPECT_EQ(debugger.x(), area.x() + (area.width() - debugger.width()) / 2);
-    if (centred - 200 >= area.y())
-        EXPECT_EQ(debugger.y(), centred - 200);
-    else
-        EXPECT_EQ(debugger.y(), area.y());
+    EXPECT_EQ(debugger.y(), std::max(area.y(), centred - 200));
 }
 
 int main(int argc, char** argv)
