@@ -467,7 +467,7 @@ void CMainFrame::followActivation()
     else
         pause();
     if (!isActiveWindow())
-        m_pointerReleased = false;  // back in front, the pointer is held again
+        m_pointerReleased = false;  // leaving forgets the release key: back in front, it is held again
     updatePointerCapture();
 }
 
