@@ -487,9 +487,13 @@ void CMainFrame::updatePointerCapture()
     if (wanted == m_pointerCaptured)
         return;
     m_pointerCaptured = wanted;
+    // Merged motion events would hide the moves made before a warp was
+    // seen, so each one is delivered while the pointer is held.
+    QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, !wanted && m_compressMoves);
     if (wanted) {
         m_view->setCursor(Qt::BlankCursor);
         m_view->grabMouse();
+        m_lastPointer = m_view->mapFromGlobal(QCursor::pos());
         centrePointer();
     } else {
         m_view->releaseMouse();
@@ -499,6 +503,7 @@ void CMainFrame::updatePointerCapture()
 
 void CMainFrame::centrePointer()
 {
+    m_warpPending = true;
     QCursor::setPos(m_view->mapToGlobal(m_view->rect().center()));
 }
 
@@ -637,15 +642,22 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
     case QEvent::MouseMove: {
         if (watched != m_view)
             return false;
-        // The pointer goes back to the centre after every move, so each
-        // move is the mouse's own motion, not bounded by the window.
+        // The pointer goes back to the centre after every move, so the
+        // motion is the mouse's own, not bounded by the window. Moves made
+        // before the warp took effect count from the last position; the
+        // warp's own arrival at the centre counts nothing.
         if (!m_pointerCaptured)
             return false;
-        const QPoint delta = static_cast<QMouseEvent*>(event)->position().toPoint() - m_view->rect().center();
-        if (!delta.isNull()) {
-            m_input.mouseMove(delta.x(), delta.y());
-            centrePointer();
+        const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+        const QPoint centre = m_view->rect().center();
+        if (m_warpPending && at == centre) {
+            m_warpPending = false;
+        } else if (at != m_lastPointer) {
+            m_input.mouseMove(at.x() - m_lastPointer.x(), at.y() - m_lastPointer.y());
+            if (at != centre)
+                centrePointer();
         }
+        m_lastPointer = at;
         return true;
     }
     case QEvent::MouseButtonPress:

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QMainWindow>
+#include <QPoint>
 #include <QString>
 #include <map>
 #include <memory>
@@ -150,6 +152,9 @@ private:
     QString m_filePath;
     bool m_pointerCaptured = false;
     bool m_pointerReleased = false;  // by the release key
+    bool m_warpPending = false;      // the pointer was sent to the centre
+    bool m_compressMoves = QCoreApplication::testAttribute(Qt::AA_CompressHighFrequencyEvents);
+    QPoint m_lastPointer;
     bool m_quit = false;
     bool m_created = false;
 };
