@@ -3,15 +3,20 @@
 #include <QAction>
 #include <QApplication>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QUrl>
 #include <fstream>
 
+#include "core/ini.h"
 #include "core/shared_state.h"
+#include "core/system.h"
 #include "support/files.h"
 #include "support/log_capture.h"
 #include "ui/app/dialogs.h"
+#include "platform/canvas_view.h"
 #include "ui/app/main_frame.h"
 
 namespace {
@@ -295,4 +300,68 @@ TEST(CommandLine, QuotedPathsLoseTheirBlanksAndOthersStayWhole)
     EXPECT_EQ(commandLinePath(QStringLiteral("\"  /games/my disc.cue  \"")), QStringLiteral("/games/my disc.cue"));
     EXPECT_EQ(commandLinePath(QStringLiteral(" /games/my disc.cue")), QStringLiteral(" /games/my disc.cue"));
     EXPECT_EQ(commandLinePath(QString()), QString());
+}
+
+TEST_F(AppTest, KeyReleasesReachThePadWithoutAGameAndKeypadDigitsToggleNothing)
+{
+    FakeOutputs fakes;
+    CMainFrame frame(folder(), m_dialogs);
+    fakes.install(frame);
+    ASSERT_TRUE(frame.create());
+    const auto key = [&](QEvent::Type type, int code, Qt::KeyboardModifiers modifiers = {}) {
+        QKeyEvent event(type, code, modifiers);
+        QApplication::sendEvent(&frame, &event);
+    };
+    frame.start();
+    key(QEvent::KeyPress, Qt::Key_W);
+    frame.command(CMainFrame::kFileClose, Qt::NoModifier);
+    key(QEvent::KeyRelease, Qt::Key_W);
+    EXPECT_EQ(hostPadState[0], 0xFF);
+    frame.start();
+    const u8 layer = layerDebugSwitches[2], mode = videoDebugMode;
+    key(QEvent::KeyPress, Qt::Key_3, Qt::KeypadModifier);
+    key(QEvent::KeyPress, Qt::Key_0, Qt::KeypadModifier);
+    EXPECT_EQ(layerDebugSwitches[2], layer);
+    EXPECT_EQ(videoDebugMode, mode);
+
+    // With the mouse on a port: held while the window is in front, let go by
+    // Ctrl+Alt+G, which the status line names.
+    frame.stop();
+    INI(frame.settingsPath(), false).findSection("General").findKey("direct_1").value = "4";
+    fakes.install(frame, true);
+    frame.show();
+    QApplication::setActiveWindow(&frame);
+    frame.openFile(QString::fromLatin1(KEST_BINARY_DIR "/testdata/boot.iso"), 0);
+    ASSERT_TRUE(frame.pointerCaptured());
+    ASSERT_TRUE(frame.update());
+    EXPECT_NE(fakes.video.text().find("Ctrl+Alt+G frees the mouse"), std::string::npos) << fakes.video.text();
+    key(QEvent::KeyPress, Qt::Key_G, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_FALSE(frame.pointerCaptured());
+    QMouseEvent click(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton, {});
+    QApplication::sendEvent(frame.view(), &click);
+    EXPECT_TRUE(frame.pointerCaptured());
+    EXPECT_EQ(frame.input().readState().buttons[0], 0);  // that click is not the game's
+    QWidget other;
+    other.show();
+    QApplication::setActiveWindow(&other);
+    EXPECT_FALSE(frame.pointerCaptured());
+}
+
+TEST_F(AppTest, DebugRunArmsItsStopOnlyWhenTheBootStartsAndInvalidLanguagesDropThePlaceholder)
+{
+    std::filesystem::remove(m_dir.path() / "lang" / "en_US.ini");
+    std::filesystem::rename(m_dir.path() / "lang" / "ja_JP.ini", m_dir.path() / "lang" / "readme.ini");
+    FakeOutputs fakes;
+    CMainFrame frame(folder(), m_dialogs);
+    fakes.install(frame, true);
+    ASSERT_TRUE(frame.create());
+    EXPECT_TRUE(frame.languageMenu()->actions().isEmpty());
+
+    CPU& master = *frame.emulator().getSystem().getCpu(0);
+    frame.command(CMainFrame::kDebugRun, Qt::ShiftModifier);  // no arcade BIOS: no boot
+    ASSERT_FALSE(frame.opened());
+    EXPECT_FALSE(master.stepPending());
+    frame.command(CMainFrame::kDebugRun, Qt::NoModifier);
+    EXPECT_TRUE(frame.opened() && master.stepPending());
+    EXPECT_EQ(master.stepTarget(), CMainFrame::kDebugRunStop);
 }

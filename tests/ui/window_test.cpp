@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/ini.h"
 #include "core/shared_state.h"
 #include "support/files.h"
 #include "support/process.h"
@@ -266,6 +267,39 @@ TEST(Window, KeyMappedToUpReachesPadOneAtTheNextPoll)
     ASSERT_TRUE(typeAndWait("keyup", false));
     ASSERT_TRUE(frame.update());
     EXPECT_EQ(pad->getData()[0], 0xFF);
+}
+
+TEST(Window, AttachedMouseFollowsTheHostMousePastTheWindowsEdge)
+{
+    TempDir data;
+    language::writeDefaultSettings(data.file("kest.ini"));
+    INI(data.file("kest.ini"), false).findSection("General").findKey("direct_1").value = "4";  // the mouse
+    QtDialogs dialogs;
+    CMainFrame frame(data.path().string(), dialogs);
+    ASSERT_TRUE(frame.create());
+    frame.show();
+    runCommand("xdotool windowfocus --sync " + std::to_string(frame.winId()));
+    frame.openFile(QString::fromStdString(kBootDisc), 0);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!frame.pointerCaptured() && std::chrono::steady_clock::now() < until)
+        QApplication::processEvents();  // the activation arrives from the server
+    ASSERT_TRUE(frame.pointerCaptured());
+    // Further right than the screen reaches from the picture's centre, a
+    // step at a time: the pointer goes back to the centre after each.
+    s64 x = 0, y = 0;
+    for (int step = 1; step <= 13; ++step) {
+        if (step <= 12)
+            runCommand("xdotool mousemove_relative -- 100 0");
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(step <= 12 ? 300 : 5000);
+        while (x < 100 * std::min(step, 12) && std::chrono::steady_clock::now() < limit) {
+            QApplication::processEvents();
+            const CDInput8::MouseState state = frame.input().readState();
+            x += state.x;
+            y += state.y;
+        }
+    }
+    EXPECT_EQ(x, 1200);
+    EXPECT_EQ(y, 0);
 }
 
 // Starts Xvfb on the first free display from a number of its own; a

@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -17,13 +18,17 @@
 #include <QScreen>
 #include <QUrl>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
+#include "board/periph/peripheral.h"
+#include "board/smpc/smpc.h"
 #include "cd/media/ioctl.h"
 #include "core/helpers.h"
 #include "core/ini.h"
 #include "core/shared_state.h"
+#include "core/system.h"
 #include "platform/canvas_view.h"
 #include "platform/host_time.h"
 #include "platform/key_codes.h"
@@ -42,6 +47,15 @@ constexpr const char* kArcadeFilter = "ST-V ROMs (*.zip)";
 // Position of the Language submenu in the File menu.
 constexpr int kLanguagePosition = 4;
 constexpr int kDebugMenu = 2;
+// The debugger window opens this much above the screen's centre.
+constexpr int kDebuggerRaise = 200;
+constexpr const char* kPointerHint = "Ctrl+Alt+G frees the mouse";
+
+bool isPointerReleaseKey(const QKeyEvent& key)
+{
+    const Qt::KeyboardModifiers both = Qt::ControlModifier | Qt::AltModifier;
+    return key.key() == Qt::Key_G && (key.modifiers() & both) == both;
+}
 
 QList<QKeySequence> keys(std::initializer_list<QKeySequence> list)
 {
@@ -218,6 +232,15 @@ bool CMainFrame::init(void*)
         const QRect area = screen->availableGeometry();
         move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
     }
+    // The debugger window, hidden until F12, is placed above the centre,
+    // but never with its top off the screen.
+    m_debugger->adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        const int centred = area.y() + (area.height() - m_debugger->height()) / 2;
+        m_debugger->move(area.x() + (area.width() - m_debugger->width()) / 2,
+                         std::max(area.y(), centred - kDebuggerRaise));
+    }
     setGameMenuState(false);
 
     const std::string settings = settingsPath();
@@ -251,6 +274,7 @@ void CMainFrame::stop()
     m_soundOut->stop();
     m_inputOut->stop();
     CMedia::stop();
+    updatePointerCapture();
     setGameMenuState(false);
 }
 
@@ -290,7 +314,7 @@ bool CMainFrame::update()
     std::snprintf(status, sizeof status, "FPS: %.0f/%.0f(%.0f%%) CPU: %d%% %dx%d %s %s\n", m_fps.getRate(false),
                   m_fps.getTargetRate(), m_fps.getRate(true), measureCpuUsage(),
                   static_cast<int>(hostDisplaySize.width), static_cast<int>(hostDisplaySize.height),
-                  kDebugModeNames[videoDebugMode % 3], "");
+                  kDebugModeNames[videoDebugMode % 3], m_pointerCaptured ? kPointerHint : "");
     m_graphic->setText(status);
     m_emuX->update();
     m_graphic->update();
@@ -321,6 +345,7 @@ void CMainFrame::openFile(const QString& path, int mode)
     start();
     m_fps.setRate(m_kest->getSystem().pal ? 50.0 : 60.0);
     resume();
+    updatePointerCapture();
 }
 
 void CMainFrame::command(int id, Qt::KeyboardModifiers modifiers)
@@ -412,8 +437,11 @@ void CMainFrame::onDebugRun(Qt::KeyboardModifiers modifiers)
 {
     CSystem& machine = m_kest->getSystem();
     if (machine.runState() == kOff) {
-        machine.getCpu(0)->runTo(kDebugRunStop);
+        // Armed once the boot is done, so a boot that fails leaves no stop
+        // behind for the next disc; no instruction runs in between.
         openFile(QString(), modifiers.testFlag(Qt::ShiftModifier) ? 1 : 0);
+        if (machine.runState() != kOff)
+            machine.getCpu(0)->runTo(kDebugRunStop);
     }
     machine.debugRun();
 }
@@ -438,12 +466,54 @@ void CMainFrame::followActivation()
         resume();
     else
         pause();
+    if (!isActiveWindow())
+        m_pointerReleased = false;  // leaving forgets the release key: back in front, it is held again
+    updatePointerCapture();
+}
+
+bool CMainFrame::mouseAttached()
+{
+    SMPC& smpc = m_kest->getSystem().smpc();
+    for (int port = 0; port < 2; ++port) {
+        if (dynamic_cast<const Mouse*>(smpc.getPort(port).peripheral().get()))
+            return true;
+    }
+    return false;
+}
+
+void CMainFrame::updatePointerCapture()
+{
+    const bool wanted = opened() && isActiveWindow() && !m_pointerReleased && mouseAttached();
+    if (wanted == m_pointerCaptured)
+        return;
+    m_pointerCaptured = wanted;
+    // Merged motion events would hide the moves made before a warp was
+    // seen, so each one is delivered while the pointer is held.
+    QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, !wanted && m_compressMoves);
+    if (wanted) {
+        m_view->setCursor(Qt::BlankCursor);
+        m_view->grabMouse();
+        m_lastPointer = m_view->mapFromGlobal(QCursor::pos());
+        centrePointer();
+    } else {
+        m_view->releaseMouse();
+        m_view->unsetCursor();
+    }
+}
+
+void CMainFrame::centrePointer()
+{
+    m_warpPending = true;
+    QCursor::setPos(m_view->mapToGlobal(m_view->rect().center()));
 }
 
 void CMainFrame::buildLanguageMenu()
 {
-    m_languages = language::find(m_kest->dataPath("lang"));
-    if (m_languages.empty())
+    bool anyFile = false;
+    m_languages = language::find(m_kest->dataPath("lang"), &anyFile);
+    // The placeholder goes once any language file is there, even when
+    // none of them names a valid language.
+    if (!anyFile)
         return;
     for (std::size_t i = 0; i < m_languages.size(); ++i) {
         QAction* item = addCommand(m_languageMenu, m_languages[i].command, m_languages[i].label);
@@ -510,15 +580,19 @@ void CMainFrame::onLanguage(int index)
         checked->setChecked(false);
 }
 
-void CMainFrame::onKey(int key, bool down)
+void CMainFrame::onKey(int key, Qt::KeyboardModifiers modifiers, bool down)
 {
-    if (!opened())
+    // A release always gets through: a key let go after File > Close must
+    // not stay pressed for the next game.
+    if (!opened() && down)
         return;
-    if (down && key >= Qt::Key_1 && key <= Qt::Key_9) {
+    // The keypad's digits are other keys than the main row's.
+    const bool digitRow = !modifiers.testFlag(Qt::KeypadModifier);
+    if (down && digitRow && key >= Qt::Key_1 && key <= Qt::Key_9) {
         layerDebugSwitches[key - Qt::Key_1] ^= 1;
         return;
     }
-    if (down && key == Qt::Key_0) {
+    if (down && digitRow && key == Qt::Key_0) {
         videoDebugMode = static_cast<u8>((videoDebugMode + 1) % 3);
         return;
     }
@@ -553,27 +627,50 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
     case QEvent::KeyPress:
     case QEvent::KeyRelease: {
         auto* key = static_cast<QKeyEvent*>(event);
+        if (m_pointerCaptured && event->type() == QEvent::KeyPress && isPointerReleaseKey(*key)) {
+            m_pointerReleased = true;
+            updatePointerCapture();
+            return true;
+        }
         if (!key->isAutoRepeat()) {
             const bool down = event->type() == QEvent::KeyPress;
             m_input.keyEvent(hostKeyOf(*key), down);
-            onKey(key->key(), down);
+            onKey(key->key(), key->modifiers(), down);
         }
         return true;
     }
     case QEvent::MouseMove: {
         if (watched != m_view)
             return false;
+        // The pointer goes back to the centre after every move, so the
+        // motion is the mouse's own, not bounded by the window. Moves made
+        // before the warp took effect count from the last position; the
+        // warp's own arrival at the centre counts nothing.
+        if (!m_pointerCaptured)
+            return false;
         const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
-        if (m_mouseSeen)
-            m_input.mouseMove(at.x() - m_lastMouse.x(), at.y() - m_lastMouse.y());
-        m_lastMouse = at;
-        m_mouseSeen = true;
-        return false;
+        const QPoint centre = m_view->rect().center();
+        if (m_warpPending && at == centre) {
+            m_warpPending = false;
+        } else if (at != m_lastPointer) {
+            m_input.mouseMove(at.x() - m_lastPointer.x(), at.y() - m_lastPointer.y());
+            if (at != centre)
+                centrePointer();
+        }
+        m_lastPointer = at;
+        return true;
     }
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease: {
         if (watched != m_view)
             return false;
+        // With the pointer let go, a click on the picture takes it again.
+        if (!m_pointerCaptured && m_pointerReleased && event->type() == QEvent::MouseButtonPress) {
+            m_pointerReleased = false;
+            updatePointerCapture();
+            if (m_pointerCaptured)
+                return true;  // that click is not the game's
+        }
         const Qt::MouseButton button = static_cast<QMouseEvent*>(event)->button();
         const int index = button == Qt::LeftButton ? 0 : button == Qt::RightButton ? 1 : button == Qt::MiddleButton ? 2 : -1;
         m_input.mouseButton(index, event->type() == QEvent::MouseButtonPress);

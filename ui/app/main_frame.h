@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QMainWindow>
+#include <QPoint>
 #include <QString>
 #include <map>
 #include <memory>
@@ -73,6 +75,10 @@ public:
     void openFile(const QString& path, int mode);
     void command(int id, Qt::KeyboardModifiers modifiers);
     bool quitRequested() const { return m_quit; }
+    // While an emulated mouse is attached and the window is active, the
+    // pointer is hidden and held at the picture's centre; its motion is
+    // the mouse's. Ctrl+Alt+G lets it go until the picture is clicked.
+    bool pointerCaptured() const { return m_pointerCaptured; }
 
     // Tests swap in their own outputs before create().
     void setMedia(CEmuX* emulator, CGraphic* video, CSound* sound, CInput* input);
@@ -108,7 +114,10 @@ private:
     void onFileClose();
     void onEmulationPause();
     void onDebugRun(Qt::KeyboardModifiers modifiers);
-    void onKey(int qtKey, bool down);
+    void onKey(int qtKey, Qt::KeyboardModifiers modifiers, bool down);
+    bool mouseAttached();
+    void updatePointerCapture();
+    void centrePointer();
     void onToolsMemory();
     void followActivation();
     s32 measureCpuUsage() { return m_cpu.measure(); }
@@ -141,8 +150,11 @@ private:
     std::string m_languageCode;
     int m_selectedLanguage = -1;
     QString m_filePath;
-    QPoint m_lastMouse;
-    bool m_mouseSeen = false;
+    bool m_pointerCaptured = false;
+    bool m_pointerReleased = false;  // by the release key
+    bool m_warpPending = false;      // the pointer was sent to the centre
+    bool m_compressMoves = QCoreApplication::testAttribute(Qt::AA_CompressHighFrequencyEvents);
+    QPoint m_lastPointer;
     bool m_quit = false;
     bool m_created = false;
 };

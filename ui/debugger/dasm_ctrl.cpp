@@ -128,6 +128,12 @@ void DasmCtrl::resizeEvent(QResizeEvent* event)
     rebuild();
 }
 
+void DasmCtrl::showEvent(QShowEvent* event)
+{
+    TextCtrl::showEvent(event);
+    rebuild();
+}
+
 int DasmCtrl::lineOf(u32 address) const
 {
     const u32 offset = address - m_top;
@@ -192,7 +198,10 @@ void DasmCtrl::rebuild()
     for (int row = m_lines + 1; row < rowCount(); ++row)
         setRowText(row, "");
     updateHighlight();
-    if (!m_delayScanned) {
+    // The scan covers ten windows around the first one seen, so it waits
+    // until the view is on screen with its real size: built hidden it is
+    // one line tall.
+    if (!m_delayScanned && isVisible()) {
         m_delayScanned = true;
         for (int i = -4 * m_lines; i < 6 * m_lines; ++i) {
             const u32 a = m_top + 2u * static_cast<u32>(i);

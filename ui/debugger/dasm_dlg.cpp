@@ -76,5 +76,8 @@ void DasmDlg::keyPressEvent(QKeyEvent* event)
         debuggerMessage(this, QStringLiteral("DasmDlg::OnSysKeyDown"), QStringLiteral("F5"));
         return;
     }
+    // The other keys answer as the disassembly view does.
+    if (sysKeyMessage(this, event, QStringLiteral("DasmCtrl::OnSysKeyDown")))
+        return;
     QDialog::keyPressEvent(event);
 }

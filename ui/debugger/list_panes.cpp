@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
@@ -82,7 +83,7 @@ DebugList::DebugList(Kind kind, QWidget* parent) : QTreeWidget(parent), m_kind(k
     case kCallStack: images = {1, 2, 0, 1, 0, 0}; break;
     default: images = {0, 0, 0, 0, 0, 0}; break;
     }
-    std::vector<QIcon> icons;
+    std::vector<QIcon>& icons = m_icons;
     switch (kind) {
     case kBreakpoints: icons = {listIcon(0), listIcon(1), listIcon(2), listIcon(3)}; break;
     case kCallStack: icons = {listIcon(0), listIcon(1), listIcon(4)}; break;
@@ -103,6 +104,28 @@ DebugList::DebugList(Kind kind, QWidget* parent) : QTreeWidget(parent), m_kind(k
             if (column == 0)
                 item->setIcon(0, icons[item->checkState(0) == Qt::Checked ? 0 : 1]);
         });
+    }
+}
+
+void DebugList::mousePressEvent(QMouseEvent* event)
+{
+    QTreeWidget::mousePressEvent(event);
+    iconFromCheck(event->position().toPoint());
+}
+
+void DebugList::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QTreeWidget::mouseDoubleClickEvent(event);
+    iconFromCheck(event->position().toPoint());
+}
+
+void DebugList::iconFromCheck(QPoint at)
+{
+    if (m_kind != kBreakpoints)
+        return;
+    if (QTreeWidgetItem* item = itemAt(at)) {
+        const QSignalBlocker quiet(this);
+        item->setIcon(0, m_icons[item->checkState(0) == Qt::Checked ? 0 : 1]);
     }
 }
 

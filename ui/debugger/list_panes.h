@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QTreeWidget>
 #include <QWidget>
+#include <vector>
 
 // The debugger's list tabs: report lists with fixed columns and sample
 // rows, and the Add dialogs their context menus open. They keep nothing;
@@ -19,9 +20,15 @@ public:
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    // Breakpoints: the clicked row's icon follows its check box.
+    void iconFromCheck(QPoint at);
+
     Kind m_kind;
+    std::vector<QIcon> m_icons;
 };
 
 // A tab's content: one list filling it.

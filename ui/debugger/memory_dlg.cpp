@@ -12,6 +12,8 @@
 namespace {
 
 const QString kBlank = QStringLiteral("        ");
+// Marks the entries made from a typed address.
+constexpr int kUserEntry = Qt::UserRole + 1;
 
 }  // namespace
 
@@ -56,8 +58,10 @@ MemoryTemp::MemoryTemp(CSystem& machine, QWidget* parent)
         if (item && item->text(0) != kBlank)
             onSelect(item);
     });
+    // Only an address the user typed opens again; the named regions,
+    // even those that may be deleted, keep their address.
     connect(m_tree, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
-        if (!isFixed(item))
+        if (item && item->data(0, kUserEntry).toBool())
             editEntry(item);
     });
     m_tree->setCurrentItem(m_tree->topLevelItem(0));
@@ -115,6 +119,7 @@ void MemoryTemp::applyEditor()
     const bool wasBlank = item->text(0) == kBlank;
     item->setText(0, QStringLiteral("%1").arg(ok ? address : 0u, 8, 16, QLatin1Char('0')).toUpper());
     item->setData(0, Qt::UserRole, QVariant::fromValue<quint32>(ok ? address : 0u));
+    item->setData(0, kUserEntry, true);
     if (wasBlank)
         addEntry(kBlank, 0);
     m_view->goTo(ok ? address : 0u);

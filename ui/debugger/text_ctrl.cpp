@@ -291,6 +291,11 @@ QMenu* TextCtrl::memoryMenu()
 
 bool TextCtrl::sysKey(QKeyEvent* event, const QString& caption)
 {
+    return sysKeyMessage(this, event, caption);
+}
+
+bool sysKeyMessage(QWidget* parent, QKeyEvent* event, const QString& caption)
+{
     if (!(event->modifiers() & Qt::AltModifier))
         return false;
     static const struct { int key; const char* name; } kNames[] = {
@@ -299,7 +304,7 @@ bool TextCtrl::sysKey(QKeyEvent* event, const QString& caption)
     };
     for (const auto& k : kNames) {
         if (k.key == event->key()) {
-            debuggerMessage(this, caption, QString::fromLatin1(k.name));
+            debuggerMessage(parent, caption, QString::fromLatin1(k.name));
             return true;
         }
     }

@@ -29,6 +29,9 @@ constexpr int hexDigit(char c)
 using DebuggerMessage = std::function<void(QWidget* parent, const QString& caption, const QString& text)>;
 void setDebuggerMessage(DebuggerMessage handler);
 void debuggerMessage(QWidget* parent, const QString& caption, const QString& text);
+// Alt with Home, Up, Down, F5, F10 or F11: a box naming the key; answers
+// whether the key was one of them.
+bool sysKeyMessage(QWidget* parent, QKeyEvent* event, const QString& caption);
 
 // A character grid drawn with one fixed-pitch font: rows of text with a
 // colour per character, a caret moving in whole cells and a context menu.

@@ -53,7 +53,7 @@ std::string filePath(const std::string& folder, const std::string& code)
     return (std::filesystem::path(folder) / (code + ".ini")).string();
 }
 
-std::vector<Entry> find(const std::string& folder)
+std::vector<Entry> find(const std::string& folder, bool* anyFile)
 {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
@@ -63,6 +63,8 @@ std::vector<Entry> find(const std::string& folder)
             names.push_back(item.path().filename().string());
     }
     std::sort(names.begin(), names.end());
+    if (anyFile)
+        *anyFile = !names.empty();
     std::vector<Entry> entries;
     for (const std::string& name : names) {
         const std::string code = name.substr(0, name.rfind('.'));

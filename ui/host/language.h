@@ -21,8 +21,9 @@ struct Entry {
 
 // The languages in folder, in name order, with command ids from 33000;
 // files whose name is not a valid code are skipped. Creates the folder
-// when it is missing.
-std::vector<Entry> find(const std::string& folder);
+// when it is missing. anyFile, when given, tells whether any ".ini" file
+// was there, valid or not.
+std::vector<Entry> find(const std::string& folder, bool* anyFile = nullptr);
 
 // The file of a language, and one of its texts as UTF-16 (empty when the
 // key is missing).

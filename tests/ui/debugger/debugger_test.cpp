@@ -290,6 +290,14 @@ TEST_F(DebuggerTest, RegionTreeGoesToRegionsAndTakesTypedAddresses)
     EXPECT_EQ(tree.topLevelItem(12)->text(0), "0600400A");
     EXPECT_EQ(tree.topLevelItemCount(), 14);
     EXPECT_EQ(pane.view()->base(), 0x06004000u);
+    // A double click reopens the editor on typed addresses only.
+    for (int i : {6, 8, 9}) {  // SCSP, VDP1F0, VDP1F1
+        Q_EMIT tree.itemDoubleClicked(tree.topLevelItem(i), 0);
+        EXPECT_TRUE(pane.editor()->isHidden()) << i;
+    }
+    Q_EMIT tree.itemDoubleClicked(tree.topLevelItem(12), 0);
+    EXPECT_FALSE(pane.editor()->isHidden());
+    QTest::keyClick(pane.editor(), Qt::Key_Escape);
     // Region entries that must stay cannot be deleted; added ones can.
     tree.setCurrentItem(tree.topLevelItem(0));
     pane.deleteSelected();
@@ -444,4 +452,40 @@ TEST(ListPanesTest, ColumnsSampleRowsAndAddDialogs)
     std::unique_ptr<QDialog> add(bookmarks.makeAddDialog());
     EXPECT_EQ(add->windowTitle(), "Add bookmark");
     EXPECT_EQ(DebugList(DebugList::kCallStack).makeAddDialog(), nullptr);
+}
+
+TEST_F(DebuggerTest, DelaySlotShadingIsScannedAtTheShownSizeAndAltKeysNameTheKey)
+{
+    std::vector<u32> delayed;
+    for (const auto& line : objdump().lines) {
+        if (line.mnemonic == "bra" || line.mnemonic == "bsr" || line.mnemonic == "rts" || line.mnemonic.ends_with(".s"))
+            delayed.push_back(line.address);
+    }
+    ASSERT_EQ(delayed.size(), 7u);
+    DasmDlg dialog(*sys);
+    dialog.refresh();  // a break while the window is still hidden
+    dialog.show();
+    ASSERT_GT(dialog.disassembly()->lines(), 10);
+    EXPECT_EQ(dialog.disassembly()->delayedBranches(), delayed);
+
+    QStringList boxes;
+    setDebuggerMessage([&](QWidget*, const QString& caption, const QString& text) { boxes << caption + " " + text; });
+    for (Qt::Key key : {Qt::Key_Home, Qt::Key_Up, Qt::Key_Down, Qt::Key_F5, Qt::Key_F10, Qt::Key_F11, Qt::Key_F6})
+        QTest::keyClick(&dialog, key, Qt::AltModifier);
+    setDebuggerMessage(nullptr);
+    EXPECT_EQ(boxes.join(','), "DasmCtrl::OnSysKeyDown HOME,DasmCtrl::OnSysKeyDown UP,DasmCtrl::OnSysKeyDown DOWN,"
+                               "DasmDlg::OnSysKeyDown F5,DasmCtrl::OnSysKeyDown F10,DasmCtrl::OnSysKeyDown F11");
+}
+
+TEST(ListPanesTest, AnyClickOnABreakpointRowSetsTheIconOfItsCheckBox)
+{
+    DebugList list(DebugList::kBreakpoints);
+    list.resize(900, 300);
+    list.show();
+    // Rows 2 and 3 start with other images and a clear box.
+    const auto textOf = [&](int row) { return QPoint(300, list.visualItemRect(list.topLevelItem(row)).center().y()); };
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, textOf(2));
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, textOf(3));
+    EXPECT_EQ(list.topLevelItem(2)->icon(0).cacheKey(), list.topLevelItem(1)->icon(0).cacheKey());
+    EXPECT_EQ(list.topLevelItem(3)->icon(0).cacheKey(), list.topLevelItem(1)->icon(0).cacheKey());
 }

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QAction>
 #include <QImage>
+#include <QScreen>
 #include <chrono>
 #include <cstdlib>
 
@@ -63,6 +64,9 @@ TEST(DebuggerWindow, ShowsAfterAPauseAndStepsOnF7)
     frame.command(CMainFrame::kShowDebugger, {});
     DasmDlg& debugger = *frame.debugger();
     ASSERT_TRUE(tickUntil(frame, [&] { return debugger.isVisible() && debugStopped == 0; }));
+    // It opens 200 pixels above the screen's centre (the screen is tall enough).
+    const QRect area = debugger.screen()->availableGeometry();
+    EXPECT_EQ(debugger.y(), area.y() + (area.height() - debugger.height()) / 2 - 200);
     CPU& cpu = *frame.emulator().getSystem().getCpu(0);
     const u32 pc = cpu.getPC();
     EXPECT_EQ(debugger.registers()->rowText(20), "PC   = " + QString::asprintf("%08X", pc).toStdString());
