@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "board/sh2/sh2.h"
-#include "core/machine.h"
-#include "core/shared_state.h"
+#include "core/machine/machine.h"
+#include "core/base/shared_state.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "board/scu/scu_dmac.h"
 #include "board/scu/scu_dsp.h"
-#include "core/device.h"
+#include "core/base/device.h"
 
 class CMachine;
 class SH2;

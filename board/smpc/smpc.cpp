@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "board/cart/eeprom.h"
-#include "core/cpu.h"
-#include "core/helpers.h"
-#include "core/shared_state.h"
+#include "core/base/cpu.h"
+#include "core/base/helpers.h"
+#include "core/base/shared_state.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/machine.h"
+#include "core/machine/machine.h"
 
 class Device;
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "cd/media/sector_buffer.h"
-#include "core/helpers.h"
-#include "core/device.h"
+#include "core/base/helpers.h"
+#include "core/base/device.h"
 
 class SCU;
 class CDDrive;

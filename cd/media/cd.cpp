@@ -4,8 +4,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "core/helpers.h"
-#include "core/object.h"
+#include "core/base/helpers.h"
+#include "core/base/object.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "sound/scsp/scsp.h"
 
-#include "core/cpu.h"
+#include "core/base/cpu.h"
 #include "sound/scsp/scsp_tables.h"
 
 namespace {

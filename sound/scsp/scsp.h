@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "core/device.h"
-#include "core/scheduler.h"
+#include "core/base/device.h"
+#include "core/base/scheduler.h"
 
 class CMachine;
 class M68K;

@@ -8,7 +8,7 @@
 #include <QUrl>
 #include <fstream>
 
-#include "core/shared_state.h"
+#include "core/base/shared_state.h"
 #include "support/files.h"
 #include "support/log_capture.h"
 #include "ui/app/dialogs.h"

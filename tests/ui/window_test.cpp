@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/shared_state.h"
+#include "core/base/shared_state.h"
 #include "support/files.h"
 #include "support/process.h"
 #include "support/lsan_suppressions.h"

@@ -21,9 +21,9 @@
 #include <filesystem>
 
 #include "cd/media/ioctl.h"
-#include "core/helpers.h"
-#include "core/ini.h"
-#include "core/shared_state.h"
+#include "core/base/helpers.h"
+#include "core/base/ini.h"
+#include "core/base/shared_state.h"
 #include "platform/canvas_view.h"
 #include "platform/host_time.h"
 #include "platform/key_codes.h"

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "video/vdp2/vdp2_layers.h"
-#include "core/device.h"
-#include "core/display_size.h"
+#include "core/base/device.h"
+#include "core/base/display_size.h"
 
 class CDB;
 class SMPC;

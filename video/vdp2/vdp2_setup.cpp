@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "cd/cdb/cdb.h"
-#include "core/shared_state.h"
+#include "core/base/shared_state.h"
 #include "video/color_tables.h"
 #include "video/vdp1/vdp1.h"
 #include "video/vdp2/vdp2.h"

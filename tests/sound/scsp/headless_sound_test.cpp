@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "core/bus.h"
-#include "core/helpers.h"
+#include "core/base/bus.h"
+#include "core/base/helpers.h"
 #include "scsp_testbench.h"
 #include "support/files.h"
 
