@@ -6,7 +6,9 @@
 
 #include "core/base/device.h"
 #include "core/base/display_size.h"
+#include "core/base/machine_kind.h"
 #include "core/base/raster.h"
+#include "core/base/sample_sink.h"
 #include "core/base/shared_state.h"
 
 class CCd;
@@ -31,16 +33,12 @@ private:
     u32 m_writeIndex = 0;
 };
 
-// What the open road set the machine up as.
-enum MachineKind : s32 { kConsole = 0, kArcade = 1, kUnsupported = -1 };
-
 // The machine base: device lists, video timing, and the time-slice loop
 // that runs one field at a time.
-class CMachine : public Device {
+class CMachine : public Device, public SampleSink {
 public:
-    // The system clock, and the faster one of the SMPC's clock change.
-    static constexpr u32 kSystemClockHz = 53693181;
-    static constexpr u32 kFastSystemClockHz = 57272727;
+    static constexpr u32 kSystemClockHz = ::kSystemClockHz;
+    static constexpr u32 kFastSystemClockHz = ::kFastSystemClockHz;
 
     explicit CMachine(std::string name);
     ~CMachine() override;
@@ -63,7 +61,7 @@ public:
     void runSlice();
     void setVideoMode(u32 mode) { m_raster.setVideoMode(mode); }
 
-    void pushSample(const s16* pair) { m_samples.push(pair); }
+    void pushSample(const s16* pair) override { m_samples.push(pair); }
     u32 takeSamples(s16* out, u32 maxPairs) { return m_samples.take(out, maxPairs); }
 
     void addDevice(Device* device) { m_devices.push_back(device); }

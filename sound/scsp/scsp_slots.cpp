@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/machine/machine.h"
 #include "core/base/shared_state.h"
 #include "sound/scsp/scsp.h"
 #include "sound/scsp/scsp_tables.h"

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "core/base/device.h"
-#include "core/machine/machine.h"
-#include "core/emulator/media.h"
 
 namespace {
 
@@ -159,38 +157,3 @@ TEST_F(DeviceTest, CallHooksCallsEveryHook)
     EXPECT_FALSE(e.callHooks(&e));
 }
 
-TEST_F(DeviceTest, MediaFlags)
-{
-    struct Media : CMedia {} m;
-    EXPECT_FALSE(m.resume());
-    EXPECT_FALSE(m.update());
-    m.start();
-    EXPECT_FALSE(m.update());
-    EXPECT_TRUE(m.resume());
-    EXPECT_FALSE(m.resume());
-    EXPECT_TRUE(m.update());
-    EXPECT_TRUE(m.pause());
-    EXPECT_FALSE(m.pause());
-    EXPECT_TRUE(m.resume());
-    m.stop();
-    EXPECT_EQ(m.opened() + m.running(), 0);
-    m.start();
-    EXPECT_EQ(m.running(), 0);
-}
-
-TEST_F(DeviceTest, EmuXUpdateRunsOneFieldWhenRunning)
-{
-    struct Emu : CEmuX {
-        explicit Emu(CMachine* machine) { m_machine = machine; }
-    };
-    CMachine machine("SYSTEM");
-    Emu emu(&machine);
-    EXPECT_EQ(emu.getInfo(0), "v0.0.0");
-    EXPECT_FALSE(emu.update());
-    EXPECT_EQ(machine.frameCounter(), 0u);
-    emu.start();
-    emu.resume();
-    EXPECT_TRUE(emu.update());
-    EXPECT_TRUE(emu.update());
-    EXPECT_EQ(machine.frameCounter(), 2u);
-}

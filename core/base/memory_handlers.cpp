@@ -1,8 +1,0 @@
-#include "core/base/memory_handlers.h"
-
-#include "core/base/cpu.h"
-
-AccessHandlers loggedRegisterHandlers(Object* owner)
-{
-    return unmappedHandlers(owner);
-}
