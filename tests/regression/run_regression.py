@@ -159,7 +159,8 @@ def same_dots(a, b):
 
 def side_by_side(baseline, new, target):
     """Baseline, new picture and their differences (red on a dimmed
-    baseline) side by side; answers the count of differing dots."""
+    baseline) side by side; answers the count of differing dots and a
+    description of the first few."""
     import numpy
     from PIL import Image
 
@@ -178,7 +179,11 @@ def side_by_side(baseline, new, target):
     marked[differs] = (255, 0, 0)
     gap = numpy.full((height, 4, 3), 128, dtype=numpy.uint8)
     Image.fromarray(numpy.concatenate([a, gap, b, gap, marked], axis=1)).save(target)
-    return int(differs.sum())
+    first = []
+    for y, x in numpy.argwhere(differs)[:4]:
+        was, now = ("#%02X%02X%02X" % tuple(int(c) for c in p[y, x]) for p in (a, b))
+        first.append(f"({x}, {y}) {was} -> {now}")
+    return int(differs.sum()), ", ".join(first)
 
 
 def compare(case, png, wav, out):
@@ -194,8 +199,8 @@ def compare(case, png, wav, out):
         kept = out / f"{case.name}.baseline.png"
         shutil.copyfile(picture, kept)
         pair = out / f"{case.name}.side-by-side.png"
-        dots = side_by_side(picture, png, pair)
-        problems.append(f"{label}: picture differs from {picture} in {dots} dots\n"
+        dots, first = side_by_side(picture, png, pair)
+        problems.append(f"{label}: picture differs from {picture} in {dots} dots, first {first}\n"
                         f"    new:          {png}\n    baseline:     {kept}\n    side by side: {pair}")
     sound = case.baseline(".wav.sha256")
     if not sound.exists():

@@ -4,7 +4,9 @@ matches passes, a changed dot or sample fails and leaves the picture pair,
 an expected-wrong case keeps its own baseline, and the manifest's mistakes
 are reported."""
 
+import contextlib
 import hashlib
+import io
 import os
 import pathlib
 import stat
@@ -64,7 +66,11 @@ class RegressionRunnerTest(unittest.TestCase):
     def run_cases(self, *extra):
         argv = ["run_regression.py", "--build", str(self.build), "--headless", str(self.headless),
                 "--manifest", str(self.manifest), "--jobs", "2"] + list(extra)
-        return run_regression.main(argv)
+        printed = io.StringIO()
+        with contextlib.redirect_stdout(printed):
+            result = run_regression.main(argv)
+        self.log = printed.getvalue()
+        return result
 
     def test_update_then_compare_then_a_changed_dot_fails_with_the_pair(self):
         self.assertEqual(self.run_cases(), 1, "no baselines yet")
@@ -85,6 +91,7 @@ class RegressionRunnerTest(unittest.TestCase):
         self.assertEqual(pair.getpixel((16 + 1, 0)), (255, 0, 0))   # the difference
         self.assertEqual(pair.getpixel((16 + 2, 0)), (0, 0, 0))
         self.assertTrue((out / "plain.baseline.png").exists())
+        self.assertIn("in 1 dots, first (1, 0) #0A141E -> #0A141F", self.log)
 
         # The expected-wrong case is compared with its own baseline too.
         self.assertEqual(self.run_cases("broken"), 1)
