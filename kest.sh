@@ -4,6 +4,7 @@
 #   ./kest.sh headless [arguments]            build (optimised) and run kest-headless
 #   ./kest.sh test                            build with ASan+UBSan and run every test
 #   ./kest.sh bench [benchmark filter]        build (optimised) and run the benchmarks
+#   ./kest.sh baselines [case ...]            rewrite the regression baselines from this tree
 set -euo pipefail
 # Paths on the command line are the user's: the programs start in this folder.
 start=$PWD
@@ -74,8 +75,14 @@ bench)
         "$b" --benchmark_filter="${1:-.}"
     done
     ;;
+baselines)
+    install_missing
+    configure build/asan RelWithDebInfo ON
+    cmake --build build/asan -j "$jobs" --target kest-regression-inputs
+    exec /usr/bin/python3 tests/regression/run_regression.py --build build/asan --update --jobs "$jobs" "$@"
+    ;;
 *)
-    echo "usage: $0 run [file] | headless [args] | test | bench [filter]" >&2
+    echo "usage: $0 run [file] | headless [args] | test | bench [filter] | baselines [case ...]" >&2
     exit 2
     ;;
 esac

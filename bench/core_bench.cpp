@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "core/machine.h"
-#include "core/object.h"
+#include "core/machine/machine.h"
+#include "core/base/object.h"
 
 namespace {
 

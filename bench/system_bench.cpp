@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "core/system.h"
+#include "core/machine/system.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string>
 
-#include "core/types.h"
+#include "core/base/types.h"
 
 // A looping play buffer on an SDL audio device: the host's sound output
 // writes into it behind the play position, and the device plays it round

@@ -4,7 +4,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "core/types.h"
+#include "core/base/types.h"
 
 // The window's picture: while a game runs, the part of the canvas the
 // emulated display covers, stretched with smooth scaling over the whole

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/types.h"
+#include "core/base/types.h"
 
 // Clocks and process times of the host.
 namespace host {

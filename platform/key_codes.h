@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/types.h"
+#include "core/base/types.h"
 
 class QKeyEvent;
 

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "board/periph/peripheral.h"
-#include "core/helpers.h"
-#include "core/kest.h"
-#include "core/png_writer.h"
-#include "core/shared_state.h"
+#include "core/base/helpers.h"
+#include "core/emulator/kest.h"
+#include "core/base/png_writer.h"
+#include "core/base/shared_state.h"
 
 namespace {
 

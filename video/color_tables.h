@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/types.h"
+#include "core/base/types.h"
 
 // Lookup tables shared by both video processors. buildVideoTables fills them
 // once, before any machine runs; after that they are only read.

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "board/cart/cartridge.h"
-#include "core/system.h"
+#include "core/machine/system.h"
 
 namespace {
 

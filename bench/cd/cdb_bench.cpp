@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "cd/media/bin.h"
-#include "core/system.h"
+#include "core/machine/system.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/machine.h"
+#include "core/machine/machine.h"
 #include "sound/m68k/m68k.h"
 #include "sound/scsp/scsp.h"
 

@@ -5,7 +5,7 @@
 #include <QApplication>
 #include <cstdlib>
 
-#include "core/shared_state.h"
+#include "core/base/shared_state.h"
 #include "platform/canvas_view.h"
 #include "platform/key_codes.h"
 #include "ui/host/delegates.h"

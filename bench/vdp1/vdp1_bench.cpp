@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "core/bus.h"
+#include "core/base/bus.h"
 #include "video/color_tables.h"
 #include "video/vdp1/vdp1.h"
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "cd/media/cd.h"
-#include "core/helpers.h"
+#include "core/base/helpers.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include "board/bios/bios_machine.h"
 #include "board/sh2/sh2.h"
 #include "cd/media/sector_buffer.h"
-#include "core/device.h"
-#include "core/disc_header.h"
+#include "core/base/device.h"
+#include "core/base/disc_header.h"
 
 struct BupName;
 

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "core/types.h"
+#include "core/base/types.h"
 
 class CCd;
 class SH2;

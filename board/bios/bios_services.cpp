@@ -4,7 +4,7 @@
 
 #include "board/bios/bios_bup.h"
 
-#include "core/helpers.h"
+#include "core/base/helpers.h"
 
 namespace {
 

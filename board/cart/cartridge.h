@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "core/cpu.h"
-#include "core/device.h"
+#include "core/base/cpu.h"
+#include "core/base/device.h"
 
 // A device in the cartridge slot: its own memory and the windows through
 // which the SH-2 bus reaches it.

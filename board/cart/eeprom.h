@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "core/device.h"
+#include "core/base/device.h"
 
 // A three-wire (Microwire) serial EEPROM of 64 sixteen-bit words, in the
 // command set of the 93C46 family: a start bit, two opcode bits and six

@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "core/device.h"
+#include "core/base/device.h"
 
 // Something plugged into an SMPC port. It holds the bytes the SMPC copies
 // into its INTBACK reply: a peripheral ID and up to 15 data bytes, which a

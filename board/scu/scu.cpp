@@ -3,8 +3,7 @@
 #include <algorithm>
 
 #include "board/sh2/sh2.h"
-#include "core/machine.h"
-#include "core/shared_state.h"
+#include "core/base/shared_state.h"
 
 namespace {
 
@@ -83,7 +82,7 @@ void SCU::INTC::onMaskWrite(u32 value)
     m_scu->regRef(kIMS) = m;
 }
 
-SCU::SCU(CMachine* machine, SH2* master)
+SCU::SCU(Device* machine, SH2* master)
     : Device("SCU"), m_machine(machine), m_master(master), m_intc(this), m_dsp(this, &m_dmac), m_dmac(this)
 {
 }

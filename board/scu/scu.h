@@ -5,9 +5,8 @@
 
 #include "board/scu/scu_dmac.h"
 #include "board/scu/scu_dsp.h"
-#include "core/device.h"
+#include "core/base/device.h"
 
-class CMachine;
 class SH2;
 
 // The system control unit: interrupt controller, DMA controller, DSP, the
@@ -56,7 +55,7 @@ public:
         kASR0 = 0xB0, kASR1 = 0xB4, kAREF = 0xB8, kRSEL = 0xC4, kVER = 0xC8,
     };
 
-    SCU(CMachine* machine, SH2* master);
+    SCU(Device* machine, SH2* master);
 
     void powerOn() override;
     void reset() override;
@@ -106,7 +105,7 @@ public:
     DMAC& dmac() { return m_dmac; }
     DSP& dsp() { return m_dsp; }
     SH2* master() const { return m_master; }
-    CMachine* machine() const { return m_machine; }
+    Device* machine() const { return m_machine; }
 
 private:
     friend class ScuDmac;
@@ -127,7 +126,7 @@ private:
 
     u32 m_regs[64] = {};
     u32 m_lineCounter = 0;
-    CMachine* m_machine;
+    Device* m_machine;
     SH2* m_master;
     INTC m_intc;
     DSP m_dsp;

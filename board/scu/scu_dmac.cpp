@@ -6,7 +6,7 @@
 
 #include "board/scu/scu.h"
 #include "board/sh2/sh2.h"
-#include "core/shared_state.h"
+#include "core/base/shared_state.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <deque>
 #include <vector>
 
-#include "core/device.h"
+#include "core/base/device.h"
 
 class SCU;
 class CPU;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/cpu.h"
+#include "core/base/cpu.h"
 
 class SH2;
 

@@ -1,6 +1,6 @@
 #include "board/sh2/sh2.h"
 
-#include "core/object.h"
+#include "core/base/object.h"
 
 namespace {
 

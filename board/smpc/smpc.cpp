@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "board/cart/eeprom.h"
-#include "core/cpu.h"
-#include "core/helpers.h"
-#include "core/shared_state.h"
+#include "core/base/cpu.h"
+#include "core/base/helpers.h"
+#include "core/base/shared_state.h"
 
 namespace {
 
@@ -446,12 +446,12 @@ void SMPC::runCommand(u8 code)
     case kCkchg352:
         logDebug(1, "CKCHG352");
         if (!slaveRefuses("CKCHG352"))
-            changeClock(CMachine::kFastSystemClockHz, true);
+            changeClock(kFastSystemClockHz, true);
         break;
     case kCkchg320:
         logDebug(1, "CKCHG320");
         if (!slaveRefuses("CKCHG320"))
-            changeClock(CMachine::kSystemClockHz, false);
+            changeClock(kSystemClockHz, false);
         break;
     case kIntback:
         // Only reached if a snapshot held INTBACK; the write starts it at once.

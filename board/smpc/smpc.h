@@ -8,8 +8,8 @@
 
 #include "board/periph/peripheral.h"
 #include "board/smpc/smpc_machine.h"
-#include "core/device.h"
-#include "core/save_file.h"
+#include "core/base/device.h"
+#include "core/base/save_file.h"
 
 class CPU;
 

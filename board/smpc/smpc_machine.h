@@ -1,6 +1,7 @@
 #pragma once
 
-#include "core/machine.h"
+#include "core/base/machine_kind.h"
+#include "core/base/types.h"
 
 class Device;
 

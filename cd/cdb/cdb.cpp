@@ -8,7 +8,7 @@
 #include "board/scu/scu.h"
 #include "cd/cdb/mpeg_card.h"
 #include "cd/drive/cd_drive.h"
-#include "core/cpu.h"
+#include "core/base/cpu.h"
 
 namespace {
 

@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "cd/media/sector_buffer.h"
-#include "core/helpers.h"
-#include "core/device.h"
+#include "core/base/helpers.h"
+#include "core/base/device.h"
+#include "core/base/external_frame.h"
 
 class SCU;
 class CDDrive;
@@ -35,11 +36,7 @@ public:
     enum Area : int { kData = 0, kRegisters = 1 };
 
     // What kind 1 of readExternalInput fills in.
-    struct FrameBuffer {
-        u32 width;
-        u32 height;
-        const u32* pixels;
-    };
+    using FrameBuffer = ExternalFrame;
 
     // Status codes; CR1's high byte in answers.
     enum Status : u8 {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cd/cdb/cdb.h"
-#include "core/helpers.h"
+#include "core/base/helpers.h"
 
 namespace {
 

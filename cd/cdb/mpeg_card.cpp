@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/bus.h"
+#include "core/base/bus.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "cd/media/cd.h"
 #include "cd/media/sector_buffer.h"
-#include "core/device.h"
+#include "core/base/device.h"
 
 // The disc mechanism: a worker thread reads ahead from the disc source into
 // a ring of buffers, and the CD block takes sectors out of it one at a time

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "core/types.h"
+#include "core/base/types.h"
 
 // MPEG-1 and MPEG-2 low-sampling-rate audio layer II, fixed point. The MPEG
 // card decodes the audio packets of a Video CD with it, one frame per call.

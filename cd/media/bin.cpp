@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "core/helpers.h"
-#include "core/object.h"
+#include "core/base/helpers.h"
+#include "core/base/object.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "core/helpers.h"
-#include "core/ini.h"
-#include "core/object.h"
-#include "core/save_file.h"
+#include "core/base/helpers.h"
+#include "core/base/ini.h"
+#include "core/base/object.h"
+#include "core/base/save_file.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "core/helpers.h"
-#include "core/object.h"
-#include "core/save_file.h"
+#include "core/base/helpers.h"
+#include "core/base/object.h"
+#include "core/base/save_file.h"
 
 namespace {
 

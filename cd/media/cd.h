@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cd/media/sector_buffer.h"
-#include "core/types.h"
+#include "core/base/types.h"
 
 // The file behind a disc source, with its path split up for readers that
 // find companion files beside it.

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "core/helpers.h"
-#include "core/object.h"
-#include "core/save_file.h"
+#include "core/base/helpers.h"
+#include "core/base/object.h"
+#include "core/base/save_file.h"
 
 namespace fs = std::filesystem;
 

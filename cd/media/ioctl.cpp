@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/helpers.h"
-#include "core/object.h"
+#include "core/base/helpers.h"
+#include "core/base/object.h"
 
 namespace {
 

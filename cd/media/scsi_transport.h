@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "core/types.h"
+#include "core/base/types.h"
 
 // Carries MMC commands to a host CD drive. The platform layer provides the
 // real one; tests provide their own.

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/helpers.h"
+#include "core/base/helpers.h"
 
 namespace {
 

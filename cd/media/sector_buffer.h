@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/types.h"
+#include "core/base/types.h"
 
 // One disc sector as it travels through the system: either in its own
 // storage or pointing into a buffer elsewhere (a read-ahead buffer of the

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "core/bus.h"
-#include "core/cpu.h"
+#include "core/base/bus.h"
+#include "core/base/cpu.h"
 
 class M68K;
 

@@ -1,6 +1,6 @@
 #include "sound/scsp/scsp.h"
 
-#include "core/cpu.h"
+#include "core/base/cpu.h"
 #include "sound/scsp/scsp_tables.h"
 
 namespace {
@@ -47,7 +47,7 @@ struct Registers {
 
 }  // namespace
 
-SCSP::SCSP(CMachine* machine, u8* soundRam, M68K* m68k, SCU* scu, Device* cdAudio)
+SCSP::SCSP(SampleSink* machine, u8* soundRam, M68K* m68k, SCU* scu, Device* cdAudio)
     : Device("SCSP"), m_machine(machine), m_soundRam(soundRam), m_m68k(m68k), m_scu(scu), m_cdAudio(cdAudio),
       m_intc(*this), m_midi(*this)
 {

@@ -2,10 +2,10 @@
 
 #include <array>
 
-#include "core/device.h"
-#include "core/scheduler.h"
+#include "core/base/device.h"
+#include "core/base/sample_sink.h"
+#include "core/base/scheduler.h"
 
-class CMachine;
 class M68K;
 class SCU;
 class CPU;
@@ -140,7 +140,7 @@ public:
         s32 directLevel = 0, directPan[2] = {}, effectLevel = 0, effectPan[2] = {}, inputLevel = 0;
     };
 
-    SCSP(CMachine* machine, u8* soundRam, M68K* m68k, SCU* scu, Device* cdAudio);
+    SCSP(SampleSink* machine, u8* soundRam, M68K* m68k, SCU* scu, Device* cdAudio);
     ~SCSP() override;
 
     bool setup(u32 argument) override;
@@ -208,7 +208,7 @@ private:
     // DMA between sound memory and the registers.
     void startDma(CPU* cpu);
 
-    CMachine* m_machine;
+    SampleSink* m_machine;
     u8* m_soundRam;
     M68K* m_m68k;
     SCU* m_scu;

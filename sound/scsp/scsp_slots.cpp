@@ -2,8 +2,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/machine.h"
-#include "core/shared_state.h"
+#include "core/base/shared_state.h"
 #include "sound/scsp/scsp.h"
 #include "sound/scsp/scsp_tables.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/types.h"
+#include "core/base/types.h"
 
 // Factor tables of the sound chip, each factor with 20 fraction bits. Built
 // once and shared by every chip.

@@ -7,8 +7,8 @@
 
 #include "cd/drive/cd_drive.h"
 #include "cd/media/ioctl.h"
-#include "core/helpers.h"
-#include "core/kest.h"
+#include "core/base/helpers.h"
+#include "core/emulator/kest.h"
 #include "support/files.h"
 #include "support/log_capture.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/types.h"
+#include "core/base/types.h"
 
 // A fresh folder under the system's temporary directory, removed at the end.
 class TempDir {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "core/object.h"
+#include "core/base/object.h"
 
 // Records every log line for the lifetime of the object. Colour switches
 // appear as "{n}" markers when withColors is set.

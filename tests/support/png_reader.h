@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/bus.h"
+#include "core/base/bus.h"
 #include "support/files.h"
 
 // Decodes the PNGs kest-headless writes (8-bit RGB, rows with filter 0) into

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "core/bus.h"
-#include "core/helpers.h"
+#include "core/base/bus.h"
+#include "core/base/helpers.h"
 #include "support/files.h"
 #include "support/png_reader.h"
 

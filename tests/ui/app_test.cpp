@@ -10,9 +10,9 @@
 #include <QUrl>
 #include <fstream>
 
-#include "core/ini.h"
-#include "core/shared_state.h"
-#include "core/system.h"
+#include "core/base/ini.h"
+#include "core/base/shared_state.h"
+#include "core/machine/system.h"
 #include "support/files.h"
 #include "support/log_capture.h"
 #include "ui/app/dialogs.h"

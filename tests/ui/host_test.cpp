@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "core/shared_state.h"
+#include "core/base/shared_state.h"
 #include "platform/canvas_view.h"
 #include "platform/key_codes.h"
 #include "support/files.h"

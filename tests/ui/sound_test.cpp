@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "core/machine.h"
+#include "core/machine/machine.h"
 #include "platform/host_time.h"
 #include "support/files.h"
 #include "support/process.h"

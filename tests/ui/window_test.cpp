@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/ini.h"
-#include "core/shared_state.h"
+#include "core/base/ini.h"
+#include "core/base/shared_state.h"
 #include "support/files.h"
 #include "support/process.h"
 #include "support/lsan_suppressions.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/media.h"
+#include "core/emulator/media.h"
 #include "ui/host/delegates.h"
 #include "ui/host/frame_pacer.h"
 #include "ui/host/host_input.h"

@@ -13,7 +13,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "core/cpu.h"
+#include "core/base/cpu.h"
 
 namespace {
 

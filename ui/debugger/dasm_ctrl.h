@@ -4,7 +4,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/types.h"
+#include "core/base/types.h"
 #include "ui/debugger/text_ctrl.h"
 
 class CPU;

@@ -6,7 +6,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
-#include "core/system.h"
+#include "core/machine/system.h"
 #include "ui/debugger/dasm_ctrl.h"
 #include "ui/debugger/list_panes.h"
 #include "ui/debugger/memory_dlg.h"

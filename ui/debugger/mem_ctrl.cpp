@@ -9,7 +9,7 @@
 #include <climits>
 #include <cstdio>
 
-#include "core/system.h"
+#include "core/machine/system.h"
 
 namespace {
 

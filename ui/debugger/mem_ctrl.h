@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "core/types.h"
+#include "core/base/types.h"
 #include "ui/debugger/text_ctrl.h"
 
 class CSystem;

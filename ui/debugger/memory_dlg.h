@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <QWidget>
 
-#include "core/types.h"
+#include "core/base/types.h"
 
 class CSystem;
 class KestMemCtrl;

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/cpu.h"
+#include "core/base/cpu.h"
 #include "ui/debugger/dasm_ctrl.h"
 
 RegCtrl::RegCtrl(CPU* cpu, DasmCtrl* dasm, QWidget* parent) : TextCtrl(parent), m_cpu(cpu), m_dasm(dasm) {}

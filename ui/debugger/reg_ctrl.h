@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "core/types.h"
+#include "core/base/types.h"
 #include "ui/debugger/text_ctrl.h"
 
 class CPU;

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "board/periph/peripheral.h"
-#include "core/kest.h"
+#include "core/emulator/kest.h"
 #include "ui/host/host_input.h"
 
 // Emulated keyboard codes of the pad buttons' host keys: W Up, S Down,

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/types.h"
+#include "core/base/types.h"
 #include "platform/host_time.h"
 
 // Holds the main loop to a target rate: sleeps in 1 ms steps while more

@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "core/media.h"
-#include "core/types.h"
+#include "core/emulator/media.h"
+#include "core/base/types.h"
 
 // The host keyboard and mouse as the controller delegates read them: the
 // keyboard as a buffer of key events, the mouse as its movement since the

@@ -1,7 +1,7 @@
 #include "ui/host/host_sound.h"
 
-#include "core/machine.h"
-#include "core/object.h"
+#include "core/machine/machine.h"
+#include "core/base/object.h"
 #include "platform/host_time.h"
 
 DSound::~DSound()

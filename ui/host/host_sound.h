@@ -3,8 +3,8 @@
 #include <atomic>
 #include <thread>
 
-#include "core/media.h"
-#include "core/types.h"
+#include "core/emulator/media.h"
+#include "core/base/types.h"
 #include "platform/audio_loop.h"
 
 class CMachine;

@@ -1,7 +1,7 @@
 #include "ui/host/host_video.h"
 
-#include "core/object.h"
-#include "core/shared_state.h"
+#include "core/base/object.h"
+#include "core/base/shared_state.h"
 #include "platform/canvas_view.h"
 
 DisplaySize hostDisplaySize;

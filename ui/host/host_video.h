@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/machine.h"
-#include "core/media.h"
-#include "core/types.h"
+#include "core/machine/machine.h"
+#include "core/emulator/media.h"
+#include "core/base/types.h"
 
 class CanvasView;
 

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core/default_settings.h"
-#include "core/ini.h"
+#include "core/emulator/default_settings.h"
+#include "core/base/ini.h"
 
 namespace language {
 

@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include "core/object.h"
+#include "core/base/object.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "board/scu/scu.h"
-#include "core/cpu.h"
-#include "core/shared_state.h"
+#include "core/base/cpu.h"
+#include "core/base/shared_state.h"
 #include "video/color_tables.h"
 
 namespace {

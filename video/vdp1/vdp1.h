@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/device.h"
+#include "core/base/device.h"
 
 class SCU;
 namespace vdp1 {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "board/scu/scu.h"
-#include "core/shared_state.h"
+#include "core/base/shared_state.h"
 #include "video/color_tables.h"
 #include "video/vdp1/vdp1.h"
 

@@ -6,7 +6,7 @@
 #include <bit>
 #include <cstring>
 
-#include "core/bus.h"
+#include "core/base/bus.h"
 #include "video/vdp1/vdp1.h"
 
 namespace vdp1 {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/shared_state.h"
+#include "core/base/shared_state.h"
 
 namespace {
 
@@ -16,11 +16,11 @@ constexpr u32 kHighResolutionHeight = 480;
 
 }  // namespace
 
-VDP2::VDP2(VDP1* vdp1, SMPC* smpc, CDB* cdb, u8* vram, u8* colorRam, u8 vramSizeFlag, u8 version)
+VDP2::VDP2(VDP1* vdp1, SMPC* smpc, Device* external, u8* vram, u8* colorRam, u8 vramSizeFlag, u8 version)
     : Device("VDP2"),
       m_vdp1(vdp1),
       m_smpc(smpc),
-      m_cdb(cdb),
+      m_external(external),
       m_vram(vram),
       m_colorRam(colorRam),
       m_vramSizeFlag(vramSizeFlag),

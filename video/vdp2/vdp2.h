@@ -1,10 +1,9 @@
 #pragma once
 
 #include "video/vdp2/vdp2_layers.h"
-#include "core/device.h"
-#include "core/display_size.h"
+#include "core/base/device.h"
+#include "core/base/display_size.h"
 
-class CDB;
 class SMPC;
 class VDP1;
 struct FrameBufferInfo;
@@ -67,7 +66,8 @@ public:
     static constexpr u16 kTvstatVBlank = 0x0008;
 
     // The machine passes a 512 KB VRAM (size flag 0) and chip version 1.
-    VDP2(VDP1* vdp1, SMPC* smpc, CDB* cdb, u8* vram, u8* colorRam, u8 vramSizeFlag = 0, u8 version = 1);
+    // external answers readExternalInput kind 1 with the external layer's frame.
+    VDP2(VDP1* vdp1, SMPC* smpc, Device* external, u8* vram, u8* colorRam, u8 vramSizeFlag = 0, u8 version = 1);
 
     bool setup(u32) override;
     void powerOn() override;
@@ -371,7 +371,7 @@ private:
     VDP1* m_vdp1;
     const FrameBufferInfo* m_spriteFrame = nullptr;
     SMPC* m_smpc;
-    CDB* m_cdb;
+    Device* m_external;
     u8* m_vram;
     u8* m_colorRam;
     u8 m_vramSizeFlag;

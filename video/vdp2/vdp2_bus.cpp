@@ -1,7 +1,7 @@
 // VDP2 bus handlers: VRAM, colour RAM and the register window.
 #include <array>
 
-#include "core/cpu.h"
+#include "core/base/cpu.h"
 #include "video/vdp2/vdp2.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstring>
 
-#include "core/shared_state.h"
+#include "core/base/shared_state.h"
 #include "video/color_tables.h"
 #include "video/vdp2/vdp2.h"
 #include "video/vdp2/vdp2_simd.h"

@@ -4,7 +4,7 @@
 // VRAM and colour RAM read masks its address here, so no register value can
 // reach outside the arrays.
 
-#include "core/types.h"
+#include "core/base/types.h"
 #include "video/color_tables.h"
 
 namespace vdp2 {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/object.h"
-#include "core/types.h"
+#include "core/base/object.h"
+#include "core/base/types.h"
 
 // What the background processor's layers hand the line compositor. Each
 // layer fills its dots for a whole line into a LineDots buffer before the

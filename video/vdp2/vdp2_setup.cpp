@@ -5,8 +5,8 @@
 #include <bit>
 #include <cstring>
 
-#include "cd/cdb/cdb.h"
-#include "core/shared_state.h"
+#include "core/base/external_frame.h"
+#include "core/base/shared_state.h"
 #include "video/color_tables.h"
 #include "video/vdp1/vdp1.h"
 #include "video/vdp2/vdp2.h"
@@ -226,8 +226,8 @@ void VDP2::updateLayer(Layer& layer, int v)
     case kExbg:
         layer.active = layer.displayEnable;
         if (layer.active) {
-            CDB::FrameBuffer frame{};
-            if (!m_cdb || !m_cdb->readExternalInput(&frame, 1) || !frame.pixels) {
+            ExternalFrame frame{};
+            if (!m_external || !m_external->readExternalInput(&frame, 1) || !frame.pixels) {
                 layer.active = 0;
                 break;
             }

@@ -4,7 +4,7 @@
 // beside it: AVX2 where the host has it, and a compositor for the common
 // line. Tests switch them off to compare the pictures.
 
-#include "core/types.h"
+#include "core/base/types.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #define KEST_X86 1

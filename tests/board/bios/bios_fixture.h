@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "core/shared_state.h"
-#include "core/system.h"
+#include "core/base/shared_state.h"
+#include "core/machine/system.h"
 // GCC 12 at -O3 reports a false -Wrestrict inside the capture's string
 // concatenation.
 #pragma GCC diagnostic push

@@ -7,7 +7,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "core/types.h"
+#include "core/base/types.h"
 
 namespace dspasm {
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "board/scu/dsp_encoder.h"
-#include "core/shared_state.h"
-#include "core/system.h"
+#include "core/base/shared_state.h"
+#include "core/machine/system.h"
 #include "support/files.h"
 #include "support/log_capture.h"
 

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "board/scu/dsp_encoder.h"
-#include "core/system.h"
+#include "core/machine/system.h"
 #include "support/log_capture.h"
 
 using namespace dspasm;

@@ -6,8 +6,8 @@
 
 #include "board/scu/scu.h"
 #include "board/sh2/sh2.h"
-#include "core/machine.h"
-#include "core/shared_state.h"
+#include "core/machine/machine.h"
+#include "core/base/shared_state.h"
 #include "support/log_capture.h"
 
 namespace {

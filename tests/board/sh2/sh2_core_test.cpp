@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/machine.h"
-#include "core/shared_state.h"
+#include "core/machine/machine.h"
+#include "core/base/shared_state.h"
 #include "sh2_machine.h"
 // GCC 12 at -O3 reports a false -Wrestrict inside the capture's string
 // concatenation.

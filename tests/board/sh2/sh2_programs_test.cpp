@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "core/shared_state.h"
+#include "core/base/shared_state.h"
 #include "sh2_machine.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "board/smpc/smpc_harness.h"
-#include "core/helpers.h"
+#include "core/base/helpers.h"
 #include "support/log_capture.h"
 
 using namespace smpctest;

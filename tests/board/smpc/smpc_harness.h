@@ -11,8 +11,8 @@
 #include <memory>
 #include <vector>
 
-#include "core/shared_state.h"
-#include "core/system.h"
+#include "core/base/shared_state.h"
+#include "core/machine/system.h"
 #include "support/files.h"
 #include "support/time_zone.h"
 

@@ -12,9 +12,9 @@
 #include <sstream>
 
 #include "cd/media/bin.h"
-#include "core/disc_header.h"
-#include "core/shared_state.h"
-#include "core/system.h"
+#include "core/base/disc_header.h"
+#include "core/base/shared_state.h"
+#include "core/machine/system.h"
 #include "support/files.h"
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wrestrict"

@@ -9,7 +9,7 @@
 #include "cd/media/bin.h"
 #include "cd/media/cue.h"
 #include "cd/media/disc_images.h"
-#include "core/system.h"
+#include "core/machine/system.h"
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wrestrict"
 #include "support/log_capture.h"

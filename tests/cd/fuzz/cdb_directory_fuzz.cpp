@@ -6,7 +6,7 @@
 
 #include "board/scu/scu.h"
 #include "cd/cdb/cdb.h"
-#include "core/object.h"
+#include "core/base/object.h"
 
 // The SCU is not built in: nothing here raises an interrupt.
 void SCU::irqExternal(int) {}

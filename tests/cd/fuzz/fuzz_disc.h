@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cd/media/cd.h"
-#include "core/object.h"
+#include "core/base/object.h"
 
 namespace fuzz {
 

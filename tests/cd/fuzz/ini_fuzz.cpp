@@ -1,7 +1,7 @@
 // The settings reader: the input is the file; every section and key it
 // yields is looked up by name and read as a number, and the text it would
 // write back is built.
-#include "core/ini.h"
+#include "core/base/ini.h"
 #include "fuzz_disc.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "board/smpc/smpc.h"
-#include "core/save_file.h"
+#include "core/base/save_file.h"
 #include "fuzz_disc.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "board/scu/scu.h"
-#include "core/bus.h"
-#include "core/object.h"
+#include "core/base/bus.h"
+#include "core/base/object.h"
 #include "video/color_tables.h"
 #include "video/vdp1/vdp1.h"
 

@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "cd/media/cd.h"
-#include "core/types.h"
+#include "core/base/types.h"
 #include "support/files.h"
 
 namespace disc {

@@ -9,7 +9,7 @@
 #include "cd/media/ccd.h"
 #include "cd/media/cue.h"
 #include "cd/media/mds.h"
-#include "core/ini.h"
+#include "core/base/ini.h"
 #include "disc_images.h"
 #include "support/log_capture.h"
 

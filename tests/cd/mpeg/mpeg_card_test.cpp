@@ -11,8 +11,8 @@
 #include "cd/drive/mp2_decoder.h"
 #include "cd/media/bin.h"
 #include "cd/media/disc_images.h"
-#include "core/bus.h"
-#include "core/system.h"
+#include "core/base/bus.h"
+#include "core/machine/system.h"
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wrestrict"
 #include "support/log_capture.h"

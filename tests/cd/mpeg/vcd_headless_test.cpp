@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/helpers.h"
+#include "core/base/helpers.h"
 #include "sound/scsp/scsp_testbench.h"
 #include "support/files.h"
 

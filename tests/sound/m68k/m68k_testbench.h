@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/scheduler.h"
+#include "core/base/scheduler.h"
 #include "sound/m68k/m68k.h"
 
 // A 68000 with RAM at address 0 (512 KB like sound memory, or the whole

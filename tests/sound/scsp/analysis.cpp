@@ -1,7 +1,7 @@
 #include <cmath>
 #include <string>
 
-#include "core/helpers.h"
+#include "core/base/helpers.h"
 #include "scsp_testbench.h"
 
 double rms(const std::vector<s16>& s, std::size_t from, std::size_t to)

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/bus.h"
-#include "core/helpers.h"
+#include "core/base/bus.h"
+#include "core/base/helpers.h"
 #include "scsp_testbench.h"
 #include "support/files.h"
 

@@ -13,8 +13,8 @@
 #include <memory>
 #include <sstream>
 
-#include "core/shared_state.h"
-#include "core/system.h"
+#include "core/base/shared_state.h"
+#include "core/machine/system.h"
 #include "support/files.h"
 #include "support/process.h"
 #include "ui/debugger/dasm_ctrl.h"

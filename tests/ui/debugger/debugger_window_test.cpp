@@ -10,8 +10,8 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "core/shared_state.h"
-#include "core/system.h"
+#include "core/base/shared_state.h"
+#include "core/machine/system.h"
 #include "support/files.h"
 #include "support/lsan_suppressions.h"
 #include "support/process.h"

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <memory>
 
-#include "core/shared_state.h"
-#include "core/system.h"
+#include "core/base/shared_state.h"
+#include "core/machine/system.h"
 #include "support/png_reader.h"
 #include "vdp1_fixture.h"
 

@@ -1,5 +1,5 @@
 // Registers, frame-buffer changes, the walker and the clock charges.
-#include "core/shared_state.h"
+#include "core/base/shared_state.h"
 #include "support/log_capture.h"
 #include "vdp1_fixture.h"
 

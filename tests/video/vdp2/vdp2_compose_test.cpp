@@ -3,10 +3,12 @@
 // layer's height, colour RAM addressing, and writes between two lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <utility>
 #include <vector>
 
+#include "core/base/external_frame.h"
 #include "video/vdp1/vdp1.h"
 #include "video/vdp2/vdp2_scene.h"
 
@@ -315,6 +317,64 @@ TEST_F(Vdp2ComposeTest, ExternalLayerStopsAtTheFrameHeight)
     EXPECT_EQ(s.pixel(100, 254), 0u);
     EXPECT_EQ(s.pixel(100, 256), host(kRed));
     EXPECT_EQ(s.pixel(100, 510), host(kRed));
+}
+
+// The external layer asks whatever device it is given for kind 1, so any
+// device that answers with a frame shows through it, and one that answers
+// without a frame leaves the back screen.
+TEST(Vdp2External, AnyDeviceThatAnswersKindOneFeedsTheLayer)
+{
+    struct Source : Device {
+        Source() : Device("SOURCE") {}
+        bool readExternalInput(void* out, int kind) override
+        {
+            kinds.push_back(kind);
+            if (!answer || kind != 1)
+                return false;
+            *static_cast<ExternalFrame*>(out) = {512, 256, frame.data()};
+            return true;
+        }
+        std::vector<u32> frame = std::vector<u32>(512 * 256, 0);
+        std::vector<int> kinds;
+        bool answer = true;
+    } source;
+    for (u32 x = 0; x < 512; ++x)
+        source.frame[10 * 512 + x] = 0x00FFFFFF;
+
+    Vdp2Scene s;
+    std::vector<u8> vram(VDP2::kVramSize), cram(VDP2::kColorRamSize);
+    storeBe16(cram.data(), 0x001F);
+    VDP2 vdp(&s.sys->vdp1(), nullptr, &source, vram.data(), cram.data());
+    vdp.setup(0);
+    vdp.setVideoStandard(false);
+    const AccessHandlers regs = vdp.getAccessHandlers(VDP2::kRegisters);
+    auto reg = [&](u32 offset, u16 value) { regs.writeWord(regs.owner, nullptr, 0x25F80000 + offset, value); };
+    auto field = [&] {
+        vdp.onVBlankOut(1);
+        for (int i = 0, line = -1; i < 263; ++i, line += 2) {
+            vdp.onHBlankIn(line);
+            vdp.onHBlankOut(line);
+        }
+        vdp.onVBlankIn();
+    };
+    reg(VDP2::TVMD, 0x8000);
+    reg(VDP2::BKTAU, 0x0003);
+    reg(VDP2::BKTAL, 0xFFFF);
+    storeBe16(vram.data() + 0x7FFFE, 0x001F);  // a red back screen
+    reg(VDP2::EXTEN, 0x0001);
+    reg(VDP2::CHCTLA, 0x3000);  // 32-bit direct colour
+    reg(VDP2::BGON, 0x0200);    // its code 0 shows
+    reg(VDP2::PRINA, 0x0100);
+    field();
+    EXPECT_EQ(s.pixel(100, 10), 0xFFFFFFu);
+    EXPECT_EQ(s.pixel(100, 11), 0u);
+    ASSERT_FALSE(source.kinds.empty());
+    EXPECT_EQ(std::count(source.kinds.begin(), source.kinds.end(), 1), static_cast<long>(source.kinds.size()));
+
+    source.answer = false;
+    field();
+    EXPECT_EQ(s.pixel(100, 10), colorTable[0x001F]);
+    EXPECT_EQ(s.pixel(100, 11), colorTable[0x001F]);
 }
 
 TEST_F(Vdp2ComposeTest, ColourRamWordsAndLongsStayAligned)

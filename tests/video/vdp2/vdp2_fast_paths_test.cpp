@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "core/types.h"
+#include "core/base/types.h"
 #include "video/vdp1/vdp1.h"
 #include "video/vdp2/vdp2.h"
 #include "video/vdp2/vdp2_scene.h"

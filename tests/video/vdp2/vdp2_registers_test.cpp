@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/shared_state.h"
+#include "core/base/shared_state.h"
 #include "support/log_capture.h"
 #include "vdp2_test_support.h"
 

@@ -4,9 +4,9 @@
 #include <memory>
 #include <vector>
 
-#include "core/scheduler.h"
-#include "core/shared_state.h"
-#include "core/system.h"
+#include "core/base/scheduler.h"
+#include "core/base/shared_state.h"
+#include "core/machine/system.h"
 #include "video/color_tables.h"
 
 // A machine whose VDP2 is driven straight through its raster events, with a

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "core/helpers.h"
+#include "core/base/helpers.h"
 #include "support/files.h"
 #include "support/png_reader.h"
-#include "core/png_writer.h"
+#include "core/base/png_writer.h"
 #include "video/vdp2/vdp2_scene.h"
 
 namespace {

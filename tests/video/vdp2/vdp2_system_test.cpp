@@ -4,8 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "core/shared_state.h"
-#include "core/system.h"
+#include "core/base/shared_state.h"
+#include "core/machine/system.h"
 #include "support/files.h"
 #include "support/log_capture.h"
 

@@ -1,0 +1,76 @@
+#include "core/base/helpers.h"
+
+#include <cctype>
+#include <cstring>
+#include <fstream>
+
+#include "core/base/save_file.h"
+
+u32 toBcd(u32 value, bool packed)
+{
+    const u32 width = packed ? 4 : 8;
+    u32 result = 0;
+    for (u32 shift = 0; value != 0 && shift < 32; shift += width) {
+        result |= (value % 10) << shift;
+        value /= 10;
+    }
+    return result;
+}
+
+void sectorToMsf(u32 sector, u32& minute, u32& second, u32& frame)
+{
+    minute = sector / kFramesPerMinute;
+    second = sector % kFramesPerMinute / kFramesPerSecond;
+    frame = sector % kFramesPerSecond;
+}
+
+void zeroFill(void* data, s32 length)
+{
+    if (data && length > 0)
+        std::memset(data, 0, static_cast<std::size_t>(length));
+}
+
+u64 fileSize(std::istream* stream)
+{
+    if (!stream)
+        return 0;
+    stream->seekg(0, std::ios::end);
+    auto position = stream->tellg();
+    return position < 0 ? 0 : static_cast<u64>(position);
+}
+
+bool fileExists(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return file.is_open();
+}
+
+bool createEmptyFile(const std::string& path)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    return !file.bad();
+}
+
+bool saveFile(const std::string& path, const void* data, u32 size)
+{
+    return replaceFile(path, data, size);
+}
+
+std::string& toLower(std::string& text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string& toUpper(std::string& text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+const char* toTrueFalse(bool value) { return value ? "TRUE" : "FALSE"; }
+const char* toOnOff(bool value) { return value ? "ON" : "OFF"; }
+const char* yesText() { return "YES"; }
+const char* noText() { return "NO"; }

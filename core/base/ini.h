@@ -1,0 +1,85 @@
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "core/base/save_file.h"
+#include "core/base/types.h"
+
+// One "key = value ;comment" line. The value may be assigned by the caller;
+// the next rewrite stores it.
+struct IniEntry {
+    std::string key;
+    std::string value;
+    // One blank and the comment that ended the line, or empty.
+    std::string comment;
+    // Comment lines that stood before this one, each with CR LF.
+    std::string leadingComments;
+    bool blankBefore = false;
+
+    // Hexadecimal for a whole "0x..." value, else decimal read as far as it
+    // goes; 0 when nothing parses.
+    s32 getInt() const;
+};
+
+struct IniSection {
+    std::string name;
+    std::string comment;
+    std::string leadingComments;
+    // Kept from the file; a rewrite always puts one empty line between sections.
+    bool blankBefore = false;
+    // Holds keys that came before any section line; it has no line of its own.
+    bool implicit = false;
+    std::vector<IniEntry> entries;
+
+    // The first entry of that key, else an empty entry whose assignments are lost.
+    IniEntry& findKey(const std::string& key);
+
+private:
+    IniEntry m_nullEntry;
+};
+
+// The line-based settings format of kest.ini, the language files and CCD
+// disc descriptions. Unless read-only, the file is rewritten on destruction.
+class INI {
+public:
+    static constexpr u64 kMaxFileBytes = kMaxDescriptionBytes;
+
+    INI(const std::string& path, bool readOnly);
+    ~INI();
+    INI(const INI&) = delete;
+    INI& operator=(const INI&) = delete;
+
+    // False when a line could not be parsed (the lines after it are not
+    // read), reading failed, or the file is too large or not a regular file.
+    // A missing file loads as empty and answers true.
+    bool load(const std::string& path);
+
+    // The first section of that name, else an empty section whose
+    // assignments are lost.
+    IniSection& findSection(const std::string& name);
+
+    // The whole file as it would be rewritten, with CR LF line ends.
+    std::string save() const;
+
+    const std::vector<IniSection>& sections() const { return m_sections; }
+
+private:
+    bool parseLine(const std::string& line);
+    void writeBack() const;
+
+    std::string m_path;
+    std::string m_pendingComments;
+    bool m_blankSeen = false;
+    bool m_readOnly;
+    // A file whose loading stopped early is never rewritten: the rewrite
+    // would drop everything after the line that stopped it.
+    bool m_loadComplete = true;
+    bool m_byteOrderMark = false;
+    IniSection m_nullSection;
+    std::vector<IniSection> m_sections;
+    // The first section of each name, so lookups stay constant-time however
+    // many sections a file holds.
+    std::unordered_map<std::string, std::size_t> m_firstSection;
+};

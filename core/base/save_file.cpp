@@ -1,0 +1,185 @@
+#include "core/base/save_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "core/base/object.h"
+
+namespace {
+
+// Closes the descriptor on every road out.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return m_fd; }
+    int release()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+
+private:
+    int m_fd;
+};
+
+bool readAll(int fd, u8* buffer, u64 size)
+{
+    u64 done = 0;
+    while (done < size) {
+        const ssize_t got = ::read(fd, buffer + done, size - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            std::memset(buffer, 0, done);
+            return false;
+        }
+        done += static_cast<u64>(got);
+    }
+    return true;
+}
+
+bool writeAll(int fd, const u8* data, std::size_t size)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t put = ::write(fd, data + done, size - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string whyNotOpened(const std::string& path)
+{
+    const int saved = errno;
+    std::error_code error;
+    const auto type = std::filesystem::status(path, error).type();
+    if (path.empty() || type == std::filesystem::file_type::not_found)
+        return "no such file";
+    if (type != std::filesystem::file_type::regular)
+        return "not a regular file";
+    return saved ? std::strerror(saved) : "cannot be read";
+}
+
+const char* describe(FileCheck check)
+{
+    switch (check) {
+    case FileCheck::kRead: return "read";
+    case FileCheck::kAbsent: return "no such file";
+    case FileCheck::kNotRegular: return "not a regular file";
+    case FileCheck::kWrongSize: return "wrong size";
+    case FileCheck::kUnreadable: return "cannot be read";
+    }
+    return "?";
+}
+
+bool isRegularFile(const std::string& path)
+{
+    struct stat info;
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+FileCheck readRegularFile(const std::string& path, void* buffer, u32 size, bool exact, u64& found)
+{
+    found = 0;
+    if (path.empty())
+        return FileCheck::kAbsent;
+    // Opening without blocking lets a FIFO be seen for what it is.
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0)
+        return errno == ENOENT || errno == ENOTDIR ? FileCheck::kAbsent : FileCheck::kUnreadable;
+    struct stat info;
+    if (::fstat(fd.get(), &info) != 0)
+        return FileCheck::kUnreadable;
+    if (!S_ISREG(info.st_mode))
+        return FileCheck::kNotRegular;
+    found = static_cast<u64>(info.st_size);
+    if (exact && found != size)
+        return FileCheck::kWrongSize;
+    const u64 bytes = found < size ? found : size;
+    if (!readAll(fd.get(), static_cast<u8*>(buffer), bytes))
+        return FileCheck::kUnreadable;
+    found = bytes;
+    return FileCheck::kRead;
+}
+
+bool replaceFile(const std::string& path, const void* data, std::size_t size)
+{
+    if (path.empty())
+        return false;
+    std::error_code error;
+    std::string target = path;
+    if (std::filesystem::is_symlink(path, error)) {
+        const std::filesystem::path resolved = std::filesystem::canonical(path, error);
+        if (error)
+            return false;
+        target = resolved.string();
+    }
+    static std::atomic<u32> counter{0};
+    const std::string temporary =
+        target + "." + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)) + ".tmp";
+    Descriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.get() < 0)
+        return false;
+    // The new file keeps the permissions the user gave the old one.
+    struct stat old;
+    bool ok = true;
+    if (::stat(target.c_str(), &old) == 0)
+        ok = ::fchmod(fd.get(), old.st_mode & 07777) == 0;
+    ok = ok && writeAll(fd.get(), static_cast<const u8*>(data), size) && ::fsync(fd.get()) == 0;
+    ok = ::close(fd.release()) == 0 && ok;
+    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
+    if (!ok)
+        ::unlink(temporary.c_str());
+    return ok;
+}
+
+SaveFile::State SaveFile::load(const char* tag, const std::string& path, void* buffer, u32 size)
+{
+    m_path = path;
+    if (path.empty())
+        return m_state = State::kNone;
+    u64 found = 0;
+    const FileCheck check = readRegularFile(path, buffer, size, true, found);
+    if (check == FileCheck::kRead)
+        return m_state = State::kLoaded;
+    if (check == FileCheck::kAbsent)
+        return m_state = State::kAbsent;
+    logSink().write(kLogError, tag, "Save file %s left untouched: %s [size: %llu, need: %u]", path.c_str(),
+                    describe(check), static_cast<unsigned long long>(found), size);
+    return m_state = State::kRefused;
+}
+
+void SaveFile::forget()
+{
+    m_path.clear();
+    m_state = State::kNone;
+}
+
+bool SaveFile::save(const void* data, u32 size)
+{
+    if (!writable() || !replaceFile(m_path, data, size))
+        return false;
+    m_state = State::kLoaded;
+    return true;
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "core/base/types.h"
+
+// What a look at a file found before any of it was used.
+enum class FileCheck {
+    kRead,        // read whole into the buffer
+    kAbsent,      // nothing of that name
+    kNotRegular,  // a folder, a FIFO, a device: never opened for reading
+    kWrongSize,
+    kUnreadable,
+};
+
+// Why a check failed, for the log.
+const char* describe(FileCheck check);
+
+// Reads a regular file into buffer: exactly size bytes when exact is set,
+// else up to size bytes (found says how many). Special files are refused
+// before they are opened, so a FIFO cannot block the program. The buffer is
+// touched only when the answer is kRead.
+FileCheck readRegularFile(const std::string& path, void* buffer, u32 size, bool exact, u64& found);
+
+// Real disc descriptions and settings files are a few kilobytes; a larger
+// one (an image opened by mistake, a hostile file) is refused unread.
+constexpr u64 kMaxDescriptionBytes = 1 << 20;
+
+// Whether path names a regular file, or a link to one.
+bool isRegularFile(const std::string& path);
+
+// Why path could not be opened, for the log: a missing file, something
+// that is not a regular file, or the system's reason (errno, as the failed
+// open left it).
+std::string whyNotOpened(const std::string& path);
+
+// Replaces the contents of path through a new file in the same folder and a
+// rename, so the old contents survive a crash or a full disk. A link is
+// followed: its target is replaced.
+bool replaceFile(const std::string& path, const void* data, std::size_t size);
+
+// A file the machine keeps a memory in (backup memory, backup cartridge,
+// EEPROM, battery). It is written back only when it was absent or was loaded
+// whole: a file of another size, a folder, a special file or one its owner
+// did not recognise stays as the user left it, and the run goes on with blank
+// memory.
+class SaveFile {
+public:
+    enum class State { kNone, kAbsent, kLoaded, kRefused };
+
+    // Loads path into buffer when it is a regular file of exactly size bytes.
+    // Anything else but an absent file is refused, with one error line under
+    // tag naming the file, the reason and both sizes. An empty path is kNone.
+    State load(const char* tag, const std::string& path, void* buffer, u32 size);
+    // The owner found the loaded contents foreign and said so: keep them on disk.
+    void refuse() { m_state = State::kRefused; }
+    void forget();
+
+    bool writable() const { return m_state == State::kAbsent || m_state == State::kLoaded; }
+    // Writes data when writable; a written absent file counts as loaded.
+    bool save(const void* data, u32 size);
+
+    State state() const { return m_state; }
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+    State m_state = State::kNone;
+};

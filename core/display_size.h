@@ -1,9 +1,0 @@
-#pragma once
-
-#include "core/types.h"
-
-// The emulated picture's size in dots, as VDP2 reports it to the host.
-struct DisplaySize {
-    u32 width = 0;
-    u32 height = 0;
-};

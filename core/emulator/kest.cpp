@@ -1,0 +1,212 @@
+#include "core/emulator/kest.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "board/cart/cartridge.h"
+#include "board/cart/eeprom.h"
+#include "core/base/helpers.h"
+#include "core/base/shared_state.h"
+#include "video/color_tables.h"
+
+namespace {
+
+constexpr const char* kEepromFile = "saves/stv_eeprom.sav";
+
+std::string executableFolder()
+{
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error && exe.has_parent_path())
+        return exe.parent_path().string();
+    return std::filesystem::current_path(error).string();
+}
+
+}  // namespace
+
+Kest::Kest() : m_dataFolder(executableFolder())
+{
+    setName("KEST");
+    m_machine = &m_system;
+    m_system.attachHook(this);
+    buildVideoTables();
+}
+
+Kest::~Kest()
+{
+    m_realDrive.reset();
+    m_disc.reset();
+    m_cartridge.reset();
+}
+
+std::string Kest::dataPath(const std::string& name) const
+{
+    if (name.empty())
+        return name;
+    const std::filesystem::path path(name);
+    if (path.is_absolute())
+        return name;
+    return (std::filesystem::path(m_dataFolder) / path).string();
+}
+
+bool Kest::init(void*)
+{
+    return true;
+}
+
+bool Kest::prepare(std::shared_ptr<CDD> realDrive)
+{
+    m_realDrive = std::move(realDrive);
+    m_softReset = 0;
+    std::error_code ignored;
+    std::filesystem::create_directories(dataPath("bios"), ignored);
+    std::filesystem::create_directories(dataPath("saves"), ignored);
+    m_system.setup(0);
+    m_system.smpc().setSaveFolder(dataPath("saves"));
+    return true;
+}
+
+void Kest::start()
+{
+    CEmuX::start();
+    m_system.powerOn();
+}
+
+void Kest::stop()
+{
+    m_system.powerOff();
+    saveEeprom();
+    saveBackupCartridge();
+    insertCartridge(nullptr);
+    m_cartridgeFile.forget();
+    CEmuX::stop();
+}
+
+bool Kest::resume()
+{
+    CEmuX::resume();
+    return true;
+}
+
+bool Kest::pause()
+{
+    CEmuX::pause();
+    return true;
+}
+
+std::string Kest::getInfo(int index)
+{
+    switch (index) {
+    case 0: return "v0.5";
+    case 1: return "Kest: a Sega Saturn and ST-V emulator";
+    case 2: return "Kest 0.5";
+    default: return "getInfo: null";
+    }
+}
+
+void Kest::reset()
+{
+    // Buttons the soft reset pressed are let go, or they would stay held
+    // with nothing left to release them.
+    if (m_softReset >= kSoftResetRelease && m_softReset < kSoftResetFields)
+        hostPadState[0] |= kSoftResetButtons;
+    m_softReset = 0;
+    m_system.reset();
+}
+
+void* Kest::getPart(int index)
+{
+    return m_system.getCpu(index);
+}
+
+std::shared_ptr<Peripheral> Kest::createKeyboard() { return {}; }
+std::shared_ptr<Peripheral> Kest::createMouse() { return {}; }
+std::shared_ptr<Peripheral> Kest::createMDPad3B() { return {}; }
+std::shared_ptr<Peripheral> Kest::createMDPad6B() { return {}; }
+std::shared_ptr<Peripheral> Kest::createPad() { return {}; }
+std::shared_ptr<Peripheral> Kest::createJoystick() { return {}; }
+std::shared_ptr<Peripheral> Kest::createStunner() { return {}; }
+
+void Kest::softReset()
+{
+    if (m_softReset == 0)
+        m_softReset = kSoftResetFields;
+}
+
+bool Kest::onHook(Device*)
+{
+    if (m_softReset > 0) {
+        if (m_softReset == kSoftResetFields) {
+            hostPadState[0] &= static_cast<u8>(~kSoftResetButtons);
+            logDebug(1, "Software Reset");
+        } else if (m_softReset == kSoftResetRelease) {
+            hostPadState[0] |= kSoftResetButtons;
+        }
+        --m_softReset;
+    }
+
+    const u8 id = m_system.cartridgeId;
+    if (id >= 0x21 && id <= 0x24) {
+        auto* backup = dynamic_cast<CartBUP*>(m_cartridge.get());
+        if (backup && backup->pollWriteBack()) {
+            saveBackupCartridge();
+            logDebug(1, "Save %s to disk", backup->name().c_str());
+        }
+    }
+    return true;
+}
+
+void Kest::insertCartridge(std::shared_ptr<Cartridge> cartridge)
+{
+    m_cartridge = cartridge;
+    if (cartridge)
+        m_system.insertCartridge(std::move(cartridge));
+    else
+        m_system.ejectCartridge();
+}
+
+bool Kest::loadBackupMemory(const std::string& path, const std::string& fallback, u32 size, u32 mask)
+{
+    // A default file created below must hold an empty memory, not the image
+    // of the game that ran before.
+    u8* memory = m_system.memory().backup.get();
+    zeroFill(memory, static_cast<s32>(SystemMemory::kBackupSize));
+    size = std::min(size, SystemMemory::kBackupSize);
+    m_system.setBackupSize(size, mask);
+    SaveFile& file = m_system.backupFile();
+    using State = SaveFile::State;
+    State state = file.load(name().c_str(), dataPath(path), memory, size);
+    if (state == State::kAbsent || state == State::kNone) {
+        state = file.load(name().c_str(), dataPath(fallback), memory, size);
+        if (state == State::kAbsent && file.save(memory, size))
+            state = State::kLoaded;
+    }
+    return state == State::kLoaded;
+}
+
+bool Kest::loadEeprom()
+{
+    AK93C45AF& eeprom = boardEeprom();
+    const SaveFile::State state = m_eepromFile.load(name().c_str(), dataPath(kEepromFile), eeprom.data(), eeprom.size());
+    if (state == SaveFile::State::kAbsent)
+        m_eepromFile.save(eeprom.data(), eeprom.size());
+    else if (state == SaveFile::State::kRefused)
+        std::fill_n(eeprom.data(), eeprom.size(), 0xFF);  // erased
+    return m_eepromFile.state() == SaveFile::State::kLoaded;
+}
+
+bool Kest::saveEeprom()
+{
+    // The file belongs to the arcade board: a run that never loaded it must
+    // not overwrite it with the chip's blank contents.
+    AK93C45AF& eeprom = boardEeprom();
+    const bool saved = m_eepromFile.save(eeprom.data(), eeprom.size());
+    m_eepromFile.forget();
+    return saved;
+}
+
+bool Kest::saveBackupCartridge()
+{
+    auto* backup = dynamic_cast<CartBUP*>(m_cartridge.get());
+    return backup && m_cartridgeFile.save(backup->data(), backup->size());
+}

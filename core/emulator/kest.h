@@ -1,0 +1,131 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "core/base/disc_header.h"
+#include "core/emulator/media.h"
+#include "core/emulator/path_parts.h"
+#include "core/machine/system.h"
+
+class Cartridge;
+class CCd;
+class CDD;
+class INI;
+class Peripheral;
+
+// The emulator object the host drives: it owns the machine, holds the parts
+// chosen when a game is opened (cartridge, disc, the host's real drive), runs
+// the machine field by field and keeps the cartridge and EEPROM files.
+// Relative file names resolve against the data folder, which defaults to the
+// executable's folder. Several MB: allocate it.
+class Kest : public CEmuX {
+public:
+    static constexpr s32 kSoftResetFields = 60;
+    // The field count at which the soft reset lets go of the buttons.
+    static constexpr s32 kSoftResetRelease = 56;
+    // Start, A, C and B in the first host pad byte, active low.
+    static constexpr u8 kSoftResetButtons = 0x0F;
+
+    Kest();
+    ~Kest() override;
+
+    bool init(void* window) override;
+    void start() override;
+    void stop() override;
+    bool resume() override;
+    bool pause() override;
+    std::string getInfo(int index) override;
+    void reset() override;
+    // The processor of that index (0 master SH-2, 1 slave SH-2, 2 68000).
+    void* getPart(int index) override;
+
+    // Controller factories; the host's subclass binds them to its input.
+    virtual std::shared_ptr<Peripheral> createKeyboard();
+    virtual std::shared_ptr<Peripheral> createMouse();
+    virtual std::shared_ptr<Peripheral> createMDPad3B();
+    virtual std::shared_ptr<Peripheral> createMDPad6B();
+    virtual std::shared_ptr<Peripheral> createPad();
+    virtual std::shared_ptr<Peripheral> createJoystick();
+    virtual std::shared_ptr<Peripheral> createStunner();
+
+    // Called by the machine at every V-BLANK-IN.
+    bool onHook(Device* device) override;
+
+    // Opens a disc image, an arcade ROM set or (empty path) the configured
+    // boot file, and sets the machine up for it. False when nothing can
+    // start: an unsupported file kind, or the arcade road without its BIOS.
+    bool open(const std::string& path, int mode);
+
+    CSystem& getSystem() { return m_system; }
+    bool prepare(std::shared_ptr<CDD> realDrive);
+    void softReset();
+    s32 softResetCounter() const { return m_softReset; }
+
+    // The held cartridge, mapped into the machine; null ejects it.
+    void insertCartridge(std::shared_ptr<Cartridge> cartridge);
+    Cartridge* cartridge() const { return m_cartridge.get(); }
+
+    // Clears the backup memory, then loads it from path, else (path absent)
+    // from fallback, created from the cleared memory when absent too, and
+    // makes the machine write it back to the file that was used. A file that
+    // is not loaded whole is refused: the memory stays blank and the file
+    // is never written.
+    bool loadBackupMemory(const std::string& path, const std::string& fallback, u32 size, u32 mask);
+    // The arcade EEPROM's file; only a run that loaded it whole, or created
+    // it, writes it back.
+    bool loadEeprom();
+    bool saveEeprom();
+    // To the file the backup cartridge was loaded from when it was made.
+    bool saveBackupCartridge();
+
+    void setDataFolder(std::string folder) { m_dataFolder = std::move(folder); }
+    const std::string& dataFolder() const { return m_dataFolder; }
+    std::string dataPath(const std::string& name) const;
+
+    char areaLetter() const { return m_areaLetter; }
+    bool builtinBios() const { return m_builtinBios; }
+    const DiscHeader& header() const { return m_header; }
+    // The disc the last open named, and whether it failed to open.
+    const std::string& discPath() const { return m_discPath; }
+    bool discFailed() const { return m_discFailed; }
+
+private:
+    // The console road.
+    bool loadSaturnBios(INI& settings);
+    void readRegion(INI& settings);
+    void readCartridge(INI& settings);
+    void readControllers(INI& settings);
+    void attach(int port, std::shared_ptr<Peripheral> (Kest::*factory)());
+    void detachController(int port);
+    bool openDisc(const std::string& path, FileKind kind);
+    bool startSaturnGame(const std::string& path, INI& settings);
+    void createCartridge(INI& settings);
+    bool loadCartridgeFile(u8* data, u32 size, const std::string& path);
+    // A BIOS image that does not load whole counts as missing.
+    // why, when given, receives the reason of a failure.
+    bool loadBiosFile(const std::string& path, const char** why = nullptr);
+    // The arcade road.
+    bool loadTitanBios(INI& settings);
+    bool loadTitanGame(const std::string& path);
+    void loadTitanRomSet(const std::string& path);
+    void startTitanGame();
+    // Both roads end here.
+    void setupMode(INI& settings);
+
+    CSystem m_system;
+    std::shared_ptr<Cartridge> m_cartridge;
+    std::shared_ptr<CCd> m_disc;
+    std::shared_ptr<CDD> m_realDrive;
+    s32 m_softReset = 0;
+    SaveFile m_eepromFile;
+    SaveFile m_cartridgeFile;
+    std::string m_discPath;
+    bool m_discFailed = false;
+    char m_areaLetter = 'J';
+    bool m_builtinBios = false;
+    bool m_autoRegion = false;
+    bool m_autoCartridge = false;
+    DiscHeader m_header;
+    std::string m_dataFolder;
+};

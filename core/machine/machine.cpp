@@ -1,0 +1,157 @@
+#include "core/machine/machine.h"
+
+#include <algorithm>
+#include <cstring>
+
+void SampleBuffer::push(const s16* pair)
+{
+    std::lock_guard lock(m_mutex);
+    m_samples[m_writeIndex * 2] = pair[1];
+    m_samples[m_writeIndex * 2 + 1] = pair[0];
+    m_writeIndex = (m_writeIndex + 1) & (kPairs - 1);
+}
+
+u32 SampleBuffer::take(s16* out, u32 maxPairs)
+{
+    std::lock_guard lock(m_mutex);
+    const u32 count = std::min(maxPairs, m_writeIndex);
+    if (count && out)
+        std::memcpy(out, m_samples, count * 2 * sizeof(s16));
+    m_writeIndex = 0;
+    return count;
+}
+
+u32 SampleBuffer::pending() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_writeIndex;
+}
+
+CMachine::CMachine(std::string name) : Device(std::move(name))
+{
+    CRaster::Callbacks callbacks;
+    callbacks.owner = this;
+    callbacks.hblankIn = hblankInEvent;
+    callbacks.hblankOut = hblankOutEvent;
+    callbacks.vblankIn = vblankInEvent;
+    callbacks.vblankOut = vblankOutEvent;
+    callbacks.field = fieldEvent;
+    m_raster.setCallbacks(callbacks);
+}
+
+CMachine::~CMachine()
+{
+    // The field events point at this machine; they must not outlive it.
+    m_raster.reset();
+}
+
+void CMachine::hblankInEvent(void* owner, u32 argument)
+{
+    static_cast<CMachine*>(owner)->onHBlankIn(argument);
+}
+
+void CMachine::hblankOutEvent(void* owner, u32 argument)
+{
+    auto* machine = static_cast<CMachine*>(owner);
+    machine->onHBlankOut(argument);
+    machine->m_lineCounter += 2;
+}
+
+void CMachine::vblankInEvent(void* owner, u32 argument)
+{
+    static_cast<CMachine*>(owner)->onVBlankIn(argument);
+}
+
+void CMachine::vblankOutEvent(void* owner, u32 argument)
+{
+    auto* machine = static_cast<CMachine*>(owner);
+    machine->m_lineCounter = machine->m_fieldBit ? -1 : 0;
+    machine->onVBlankOut(argument);
+}
+
+void CMachine::fieldEvent(void* owner, u32 argument)
+{
+    static_cast<CMachine*>(owner)->onField(argument);
+}
+
+void CMachine::onField(u32)
+{
+    m_raster.startField(m_fieldBit);
+}
+
+void CMachine::powerOn()
+{
+    for (Device* device : m_devices)
+        device->switchOn();
+    m_localTime = 0;
+    m_runState = kRunning;
+}
+
+void CMachine::powerOff()
+{
+    for (Device* device : m_devices)
+        device->switchOff();
+}
+
+void CMachine::reset()
+{
+    for (Device* device : m_devices)
+        device->restart();
+}
+
+void CMachine::runFrame()
+{
+    m_fieldBit = m_frameCounter & 1;
+    logInfo(2, "Frame: %d, Field: %s", m_frameCounter, m_fieldBit ? "odd" : "even");
+    runSlice();
+    ++m_frameCounter;
+}
+
+void CMachine::runSlice()
+{
+    if (debugBreak)
+        return;
+    Scheduler& events = scheduler();
+    for (;;) {
+        // A slice left for a break continues where it stopped; the scheduler
+        // has already fired its events.
+        if (sliceResume) {
+            sliceResume = 0;
+        } else if (events.run(m_slice)) {
+            events.advance();
+            return;
+        }
+        if (m_slice != 0) {
+            for (Device* device : m_sliced) {
+                if (device->localTime() >= m_slice)
+                    continue;
+                if (device->runState() != kRunning) {
+                    device->setLocalTime(device->localTime() + m_slice);
+                    continue;
+                }
+                const u32 advanced = device->runUntil(m_slice);
+                device->setLocalTime(device->localTime() + advanced);
+                if (debugBreak) {
+                    sliceResume = 1;
+                    debugStopped = 1;
+                    return;
+                }
+                // A device that used no clock would hold the slice where it
+                // is for ever; it idles to the end instead.
+                if (advanced == 0)
+                    device->setLocalTime(m_slice);
+                if (device->localTime() < m_slice) {
+                    // Stopped short: later devices run only this far, and the
+                    // rest becomes a slice of its own.
+                    if (scheduleCut(device->localTime(), 1, Scheduler::kOneShot))
+                        m_slice = device->localTime();
+                    else
+                        device->setLocalTime(m_slice);
+                }
+            }
+            for (Device* device : m_sliced)
+                device->setLocalTime(device->localTime() - m_slice);
+        }
+        events.advance(m_slice);
+    }
+}

@@ -1,8 +1,0 @@
-#include "core/placeholder.h"
-
-#include "core/cpu.h"
-
-AccessHandlers loggedRegisterHandlers(Object* owner)
-{
-    return unmappedHandlers(owner);
-}

@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/base/object.h"
+#include "support/log_capture.h"
+
+TEST(Log, TagInTagColourThenMessageInKindColour)
+{
+    LogCapture log(true);
+    Object chip("SH2.DMAC");
+    chip.logError(1, "Bad RB [A: %08X]", 0x12345678u);
+    chip.logWarning(1, "w");
+    chip.logInfo(1, "i");
+    chip.logDebug(1, "d");
+    chip.logTrace(1, "t");
+    EXPECT_EQ(log.text(),
+              "{0}SH2.DMAC: {1}Bad RB [A: 12345678]\n"
+              "{0}SH2.DMAC: {4}w\n"
+              "{0}SH2.DMAC: {2}i\n"
+              "{0}SH2.DMAC: {6}d\n"
+              "{0}SH2.DMAC: {5}t\n");
+}
+
+TEST(Log, SinkWithoutTagHasNoPrefixAndUnknownKindKeepsColour)
+{
+    LogCapture log(true);
+    logSink().write(kLogInfo, nullptr, "plain %d", 7);
+    logSink().write(kLogInfo, "", "empty tag");
+    logSink().write(9, "CUE", "kind nine");
+    EXPECT_EQ(log.text(), "{2}plain 7\n{2}empty tag\n{0}CUE: kind nine\n");
+}
+
+TEST(Log, ColourCallbackNeedsBothCallbackAndContext)
+{
+    LogCapture log(false);
+    int calls = 0;
+    logSink().setColorCallback([](void* c, int) { ++*static_cast<int*>(c); }, nullptr);
+    logSink().write(kLogError, "X", "no context");
+    EXPECT_EQ(calls, 0);
+    logSink().setColorCallback([](void* c, int) { ++*static_cast<int*>(c); }, &calls);
+    logSink().write(kLogError, "X", "with context");
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(log.text(), "X: no context\nX: with context\n");
+}
+
+TEST(Log, PercentInAnArgumentPrintsLiterally)
+{
+    LogCapture log;
+    Object cue("CUE");
+    cue.logError(1, "Failed to open [path: %s]", "disc%s%n%d.bin");
+    EXPECT_EQ(log.text(), "CUE: Failed to open [path: disc%s%n%d.bin]\n");
+}
+
+TEST(Log, MessagesAreCutAt511AndLinesAt1022Characters)
+{
+    LogCapture log;
+    const std::string big(3000, 'x');
+    Object chip("T");
+    chip.logInfo(1, "%s", big.c_str());
+    EXPECT_EQ(log.text(), "T: " + std::string(511, 'x') + "\n");
+
+    log.clear();
+    logSink().write(kLogInfo, "T", "%s", big.c_str());
+    EXPECT_EQ(log.text(), "T: " + std::string(1022, 'x') + "\n");
+}
+
+TEST(Log, OnlyLevelOneShowsAndTheSwitchSilences)
+{
+    LogCapture log;
+    Object chip("VDP1");
+    chip.logInfo(2, "Frame: %d", 1);
+    chip.logDebug(3, "detail");
+    chip.logTrace(4, "dump");
+    EXPECT_EQ(log.text(), "");
+    chip.logInfo(1, "shown");
+    chip.setEnabled(0);
+    chip.logError(1, "hidden");
+    EXPECT_EQ(log.text(), "VDP1: shown\n");
+    chip.setEnabled(1);
+    chip.setThreshold(2);
+    chip.logInfo(2, "now shown");
+    EXPECT_EQ(log.text(), "VDP1: shown\nVDP1: now shown\n");
+}
+
+TEST(Log, LinesFromTwoThreadsNeverInterleave)
+{
+    LogCapture log;
+    auto writer = [](char c) {
+        Object o(std::string(1, c));
+        const std::string body(200, c);
+        for (int i = 0; i < 500; ++i)
+            o.logInfo(1, "%s%03d", body.c_str(), i);
+    };
+    std::thread a(writer, 'a');
+    std::thread b(writer, 'b');
+    a.join();
+    b.join();
+    const std::string& text = log.text();
+    std::size_t lines = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        ASSERT_NE(end, std::string::npos);
+        const std::string line = text.substr(start, end - start);
+        const char c = line[0];
+        EXPECT_EQ(line.substr(0, 203), std::string(1, c) + ": " + std::string(200, c));
+        EXPECT_EQ(line.size(), 206u);
+        ++lines;
+        start = end + 1;
+    }
+    EXPECT_EQ(lines, 1000u);
+}
+
+// Text from a disc or a guest cannot steer the terminal.
+TEST(Log, ControlCharactersAreShownEscaped)
+{
+    LogCapture log;
+    Object o("KEST");
+    o.logInfo(1, "Start (%s)", "\x1B[2J\tTITLE\r\x7F\xE3\x81\x82");
+    o.logInfo(1, "%s", "ABCDEFG\x7FHIJKLMNOPQRSTUV\x01");
+    o.logInfo(1, "%s", "\xE3\x81\x82\xC2\x9B\xFF\x80\x20\t~");
+    EXPECT_EQ(log.text(), "KEST: Start (\\x1B[2J\tTITLE\\x0D\\x7F\xE3\x81\x82)\n"
+                          "KEST: ABCDEFG\\x7FHIJKLMNOPQRSTUV\\x01\n"
+                          "KEST: \xE3\x81\x82\xC2\x9B\xFF\x80\x20\t~\n");
+}
+
+// A run of identical lines shows the first few, then one counting line when
+// the run ends or the sink is flushed.
+TEST(Log, RepeatedLinesCollapseIntoACount)
+{
+    LogCapture log;
+    Object o("SH2(M)");
+    for (u32 pc : {0x100u, 0x102u, 0x104u})
+        for (int i = 0; i < (pc == 0x102 ? 4 : 1000); ++i)
+            o.logError(1, "Address error [PC: %08X]", pc);
+    Object("SH2(S)").logError(1, "Address error [PC: %08X]", 0x104);
+    logSink().flush();
+    const std::string a = "SH2(M): Address error [PC: 00000100]\n";
+    const std::string b = "SH2(M): Address error [PC: 00000102]\n";
+    const std::string c = "SH2(M): Address error [PC: 00000104]\n";
+    EXPECT_EQ(log.text(), a + a + a + a + "SH2(M): (the line above repeated 996 more times)\n" + b + b + b + b + c + c +
+                              c + c + "SH2(M): (the line above repeated 996 more times)\n" +
+                              "SH2(S): Address error [PC: 00000104]\n");
+}

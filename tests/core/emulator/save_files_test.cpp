@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "board/cart/eeprom.h"
+#include "core/base/helpers.h"
+#include "core/emulator/kest.h"
+#include "core/base/shared_state.h"
+#include "support/files.h"
+#include "support/log_capture.h"
+
+namespace {
+
+// What stands at a save file's path before the run.
+enum class Found { kWhole, kShort, kFolder, kFifo, kForeign };
+
+struct SaveKind {
+    const char* file;  // under the data folder
+    u32 size;
+    // Changes the memory as a game would and makes the machine save it.
+    std::function<void(Kest&)> write;
+    // The byte the write puts first in the file; -1: the battery, rewritten as loaded.
+    int written;
+};
+
+void busWrite(Kest& kest, u32 address, u8 value)
+{
+    kest.getSystem().master().pageMap()->writeByte(nullptr, address, value);
+}
+
+const SaveKind kKinds[] = {
+    {"saves/bup.bup", 0x8000, [](Kest& k) { busWrite(k, 0x00180001, 0x21), k.update(), k.update(); }, 0x21},
+    {"saves/card.bup", 0x80000, [](Kest& k) { busWrite(k, 0x04000001, 0x77); }, 0x77},
+    {"saves/stv_eeprom.sav", EEPROM::kBytes, [](Kest& k) { k.loadEeprom(), boardEeprom().data()[0] = 0x5E; }, 0x5E},
+    {"saves/sat_battery.sav", 32, [](Kest& k) { k.getSystem().smpc().saveBattery(); }, -1},
+};
+
+// A console run of a BIOS that spins ("bra ." at 0x100), with a 512 KB
+// backup cartridge, in which the kind's memory is written and the machine stopped.
+void runWriting(const TempDir& dir, const SaveKind& kind)
+{
+    std::vector<u8> bios(SystemMemory::kBiosSize, 0);
+    const u8 start[] = {0, 0, 1, 0, 6, 0x10, 0, 0};
+    std::copy(std::begin(start), std::end(start), bios.begin());
+    bios[0x100] = 0xAF, bios[0x101] = 0xFE, bios[0x103] = 0x09;
+    ASSERT_TRUE(saveFile(dir.file("bios.bin"), bios.data(), SystemMemory::kBiosSize));
+    const std::string settings = "[Path]\r\nsat_bios = bios.bin\r\nsat_bup = saves/bup.bup\r\n"
+                                 "sat_memcard = saves/card.bup\r\n[General]\r\ncartridge = 4\r\n";
+    ASSERT_TRUE(saveFile(dir.file("kest.ini"), settings.data(), static_cast<u32>(settings.size())));
+    Kest kest;
+    kest.setDataFolder(dir.path().string());
+    ASSERT_TRUE(kest.prepare(nullptr));
+    ASSERT_TRUE(kest.open("", 0));
+    kest.start();
+    kest.resume();
+    kest.update();
+    kind.write(kest);
+    kest.stop();
+}
+
+}  // namespace
+
+// A whole file round-trips; whatever else stands at a save file's path is
+// left byte for byte as it was after a run that writes the memory.
+TEST(SaveFiles, OnlyWholeFilesAreWrittenBack)
+{
+    const std::vector<u8> eeprom(boardEeprom().data(), boardEeprom().data() + EEPROM::kBytes);
+    for (const SaveKind& kind : kKinds) {
+        const bool battery = kind.written < 0;
+        for (Found found : {Found::kWhole, Found::kShort, Found::kFolder, Found::kFifo, Found::kForeign}) {
+            if (found == Found::kForeign && !battery)
+                continue;  // only the battery recognises its contents
+            SCOPED_TRACE(std::string(kind.file) + " case " + std::to_string(static_cast<int>(found)));
+            scheduler().clear();
+            TempDir dir;
+            std::filesystem::create_directories(dir.file("saves"));
+            const std::string path = dir.file(kind.file);
+            std::vector<u8> before(found == Found::kShort ? kind.size / 2 : kind.size);
+            for (std::size_t i = 0; i < before.size(); ++i)
+                before[i] = static_cast<u8>(i * 7 + 1);
+            // A whole battery record holds only the values the machine writes back.
+            if (battery && found != Found::kForeign)
+                std::copy_n("KEST BATTERY\0\0\0\0\1\0\0\0", std::min<std::size_t>(20, before.size()), before.begin());
+            if (found == Found::kFolder)
+                std::filesystem::create_directory(path);
+            else if (found == Found::kFifo)
+                ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+            else
+                ASSERT_TRUE(saveFile(path, before.data(), static_cast<u32>(before.size())));
+
+            LogCapture log;
+            runWriting(dir, kind);
+            std::vector<u8> after = before;
+            if (found == Found::kWhole && !battery)
+                after[0] = static_cast<u8>(kind.written);
+            if (found == Found::kFolder)
+                EXPECT_TRUE(std::filesystem::is_empty(path));
+            else if (found == Found::kFifo)
+                EXPECT_TRUE(std::filesystem::is_fifo(path));
+            else
+                EXPECT_EQ(readBytes(path), after);
+            const std::string refusal = found == Found::kForeign ? "SMPC: Not a Kest battery file!\n"
+                                        : found == Found::kShort ? " left untouched: wrong size [size: " +
+                                                                       std::to_string(before.size()) + ", need: " +
+                                                                       std::to_string(kind.size) + "]\n"
+                                                                 : "Save file " + path + " left untouched: ";
+            EXPECT_EQ(log.contains(refusal), found != Found::kWhole) << log.text();
+            EXPECT_EQ(log.contains("Save SMPC information to disk"), battery && found == Found::kWhole);
+            for (const auto& entry : std::filesystem::directory_iterator(dir.file("saves")))
+                EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
+        }
+    }
+    std::copy(eeprom.begin(), eeprom.end(), boardEeprom().data());
+}
