@@ -60,6 +60,8 @@ public:
     void reset() override;
 
     void runFrame();
+    // A new run's log starts its first emulated second.
+    void startLogSecond();
     void runSlice();
     void setVideoMode(u32 mode) { m_raster.setVideoMode(mode); }
 
@@ -86,6 +88,8 @@ protected:
     u32 m_frameCounter = 0;
     u32 m_slice = 0;
     SampleBuffer m_samples;
+    static constexpr u64 kSecondNs = 1'000'000'000;
+    u64 m_secondNs = 0;
 
 private:
     static void hblankInEvent(void* owner, u32 argument);

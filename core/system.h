@@ -85,6 +85,7 @@ public:
     // Backup memory write-back: the file it was loaded from, its size and
     // address mask (32 KB / 0xFFFF console, 8 KB / 0x3FFF arcade).
     SaveFile& backupFile() { return m_backupFile; }
+    const SaveFile& backupFile() const { return m_backupFile; }
     void setBackupSize(u32 size, u32 mask) { m_backupBytes = size; m_backupMask = mask; }
     void saveBackupRam();
 

@@ -15,4 +15,6 @@ public:
     // The command line's path, from the arguments after the program's name.
     static QString commandLine(const QStringList& arguments);
     static int run(CMainFrame& frame);
+    // SIGTERM and SIGINT end the program as File > Exit does.
+    static bool endOnSignals(CMainFrame& frame);
 };

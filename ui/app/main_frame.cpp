@@ -23,6 +23,7 @@
 #include "cd/media/ioctl.h"
 #include "core/helpers.h"
 #include "core/ini.h"
+#include "core/save_file.h"
 #include "core/shared_state.h"
 #include "platform/canvas_view.h"
 #include "platform/host_time.h"
@@ -287,10 +288,13 @@ bool CMainFrame::update()
     hostDisplaySize = m_kest->getSystem().getDisplaySize();
     m_fps.tick(true);
     char status[kStatusBytes];
+    // A save that could not be written stays in view until it is.
+    char trouble[kStatusBytes / 2];
+    copySaveTrouble(trouble, sizeof trouble);
     std::snprintf(status, sizeof status, "FPS: %.0f/%.0f(%.0f%%) CPU: %d%% %dx%d %s %s\n", m_fps.getRate(false),
                   m_fps.getTargetRate(), m_fps.getRate(true), measureCpuUsage(),
                   static_cast<int>(hostDisplaySize.width), static_cast<int>(hostDisplaySize.height),
-                  kDebugModeNames[videoDebugMode % 3], "");
+                  kDebugModeNames[videoDebugMode % 3], trouble);
     m_graphic->setText(status);
     m_emuX->update();
     m_graphic->update();
