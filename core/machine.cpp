@@ -91,11 +91,12 @@ void CMachine::powerOn()
 void CMachine::startLogSecond()
 {
     m_secondNs = 0;
-    logSink().endSecond();
+    logSink().setBounded(true);
 }
 
 void CMachine::powerOff()
 {
+    logSink().setBounded(false);
     for (Device* device : m_devices)
         device->switchOff();
 }

@@ -60,7 +60,8 @@ public:
     void reset() override;
 
     void runFrame();
-    // A new run's log starts its first emulated second.
+    // A new run's log starts its first emulated second, and the log is
+    // bounded per second until the machine is switched off.
     void startLogSecond();
     void runSlice();
     void setVideoMode(u32 mode) { m_raster.setVideoMode(mode); }

@@ -159,6 +159,8 @@ void LogSink::writeV(int kind, const char* tag, const char* format, va_list args
 bool LogSink::folded(const char* key, const char* tag)
 {
     std::lock_guard lock(m_mutex);
+    if (!m_bounded)
+        return false;
     if (m_secondBytes >= kSecondBytes - kLineChars) {
         ++m_overBudget;
         return true;
@@ -190,10 +192,19 @@ void LogSink::endSecond()
     closeSecond();
 }
 
+void LogSink::setBounded(bool on)
+{
+    std::lock_guard lock(m_mutex);
+    closeSecond();
+    m_bounded = on;
+}
+
 bool LogSink::admit(const char* key, int kind, const char* tag, std::size_t length)
 {
     // Room kept for the line that may count a run of repeats after this one.
     constexpr u64 kRepeatLineBytes = 96;
+    if (!m_bounded)
+        return true;
     const std::size_t tagLength = std::char_traits<char>::length(tag);
     // A message is its format as written by one object (or one tag).
     const std::size_t home = slotOf(key, tag);

@@ -52,6 +52,9 @@ public:
     // starts afresh): the lines folded in it are counted now, and every
     // message starts the next second with a clean count.
     void endSecond();
+    // Seconds are counted only while a machine runs: without one there is
+    // no emulated time, and every line is written (tools, tests).
+    void setBounded(bool on);
 
     // Counts a line of that message (format and tag) as folded, without
     // formatting it, when its second already holds all it may show.
@@ -102,6 +105,7 @@ private:
     std::string m_lastLine;
     u64 m_repeats = 0;
     // The emulated second's counts; only used slots are cleared at its end.
+    bool m_bounded = false;
     u64 m_secondBytes = 0;
     u64 m_overBudget = 0;
     MessageCount m_counts[kMessageSlots];

@@ -73,6 +73,7 @@ void CSystem::powerOn()
 
 void CSystem::powerOff()
 {
+    logSink().setBounded(false);
     for (Device* d : std::initializer_list<Device*>{&m_master, &m_slave, &m_vdp1, &m_vdp2, &m_scu, &m_scu.dmac(),
                                                     &m_scu.dsp(), &m_smpc, &m_scsp, &m_cdb, &m_drive})
         d->switchOff();
