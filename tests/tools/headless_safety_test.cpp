@@ -18,13 +18,16 @@
 namespace {
 
 struct Outcome {
-    int status = -1;
+    int status = -1;  // the exit status
+    int raw = -1;     // as waitpid answers it
     std::string output;
 };
 
-Outcome headless(const std::string& arguments)
+// prefix runs in the shell first (limits for the run).
+Outcome headless(const std::string& arguments, const std::string& prefix = "")
 {
-    const std::string command = std::string(KEST_BINARY_DIR) + "/tools/kest-headless " + arguments + " 2>&1";
+    const std::string command =
+        prefix + "exec " + std::string(KEST_BINARY_DIR) + "/tools/kest-headless " + arguments + " 2>&1";
     Outcome run;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
@@ -33,7 +36,8 @@ Outcome headless(const std::string& arguments)
     std::size_t n;
     while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
         run.output.append(buffer, n);
-    run.status = WEXITSTATUS(pclose(pipe));
+    run.raw = pclose(pipe);
+    run.status = WEXITSTATUS(run.raw);
     return run;
 }
 
@@ -120,7 +124,8 @@ TEST(HeadlessOutputs, FailedOutputsSayWhyAndFail)
         {"--dump 0x06000000:4:/dev/full", "kest-headless: cannot write '/dev/full': No space left on device\n"},
         {"--fields 0 --wav /dev/full", "kest-headless: cannot write '/dev/full': No space left on device\n"},
         {"--png " + missing, "kest-headless: cannot write '" + missing + "': No such file or directory\n"},
-        {"--vdp2 " + w.dir.path().string(), "kest-headless: cannot write '" + w.dir.path().string() + "': is a folder\n"},
+        {"--vdp2 " + w.dir.path().string(),
+         "kest-headless: cannot write '" + w.dir.path().string() + "': is a folder\n"},
     };
     for (const auto& c : cases) {
         const Outcome run = headless(w.data() + c.arguments + " " + w.disc);
@@ -135,6 +140,18 @@ TEST(HeadlessOutputs, FailedOutputsSayWhyAndFail)
     EXPECT_EQ(sink.status, 0) << sink.output;
     ASSERT_EQ(::stat("/dev/null", &info), 0);
     EXPECT_TRUE(S_ISCHR(info.st_mode));
+
+    // A disc that fills part way (here a small file size limit) leaves
+    // the old file whole and no new one beside it.
+    const std::string dump = w.dir.file("dump.bin");
+    saveFile(dump, "old", 3);
+    const Outcome full =
+        headless(w.data() + "--dump 0x06000000:65536:" + dump + " " + w.disc, "trap '' XFSZ; ulimit -f 2; ");
+    EXPECT_EQ(full.status, 1) << full.output;
+    EXPECT_TRUE(contains(full.output, "kest-headless: cannot write '" + dump + "': File too large\n")) << full.output;
+    EXPECT_EQ(readBytes(dump), std::vector<u8>({'o', 'l', 'd'}));
+    for (const auto& entry : std::filesystem::directory_iterator(w.dir.path()))
+        EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
 }
 
 // A new file and a rename: a hard link to the old output keeps the old
@@ -222,7 +239,8 @@ TEST(HeadlessBoot, RefusedDiscDoesNotRun)
     saveFile(big, image.data(), static_cast<u32>(image.size()));
     const Outcome run = headless(w.data() + big);
     EXPECT_EQ(run.status, 3) << run.output;
-    EXPECT_TRUE(contains(run.output, "kest-headless: the disc does not boot: IP does not fit in work RAM [IPS: 000FE001]\n"))
+    EXPECT_TRUE(contains(run.output,
+                         "kest-headless: the disc does not boot: IP does not fit in work RAM [IPS: 000FE001]\n"))
         << run.output;
     EXPECT_FALSE(contains(run.output, "SYSTEM: Ran ")) << run.output;
     EXPECT_FALSE(contains(run.output, "BIOS: SYS_INIT")) << "the program never ran";
@@ -253,4 +271,16 @@ TEST(HeadlessLog, FloodIsFoldedPerMessageAndSecond)
     EXPECT_LT(run.output.size(), 100000u);
     // The same run logs the same way: the folding follows emulated time.
     EXPECT_EQ(headless("--data " + dir.path().string() + " --fields 90").output, run.output);
+
+    // Each line reaches the pipe as it is made: a run killed part way (here
+    // by a limit of 2 s of processor time) has shown what it logged.
+    const Outcome killed =
+        headless("--data " + dir.path().string() + " --fields 1000000", "ulimit -c 0; ulimit -t 2; ");
+    EXPECT_TRUE(WIFSIGNALED(killed.raw)) << killed.raw;
+    EXPECT_FALSE(contains(killed.output, "SYSTEM: Ran ")) << "the run was to be cut short";
+    EXPECT_TRUE(contains(killed.output, "KEST: Mode: <SATURN>")) << killed.output;
+    EXPECT_TRUE(contains(killed.output, "SCU: Bad RB [A: 25FE0000]\n")) << killed.output;
+    // Whole lines only: a buffer cut off at the kill would end anywhere.
+    EXPECT_TRUE(killed.output.ends_with("\n")) << killed.output.substr(killed.output.size() - 200);
+    EXPECT_EQ(killed.output.substr(0, 400), run.output.substr(0, 400));
 }

@@ -207,7 +207,8 @@ TEST(Window, TermAndIntSignalsEndTheProgramAsFileExitDoes)
         TempDir data;
         const std::string program = data.file("kest");
         std::filesystem::copy_file(KEST_BINARY_DIR "/ui/app/kest", program);
-        const std::string ini = "[Path]\r\nsat_memcard = saves/card.bup\r\n[General]\r\nkest_bios = 1\r\ncartridge = 7\r\n";
+        const std::string ini =
+            "[Path]\r\nsat_memcard = saves/card.bup\r\n[General]\r\nkest_bios = 1\r\ncartridge = 7\r\n";
         ASSERT_TRUE(saveFile(data.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
         std::filesystem::create_directory(data.path() / "saves");
         std::vector<u8> card(0x400000, 0);
