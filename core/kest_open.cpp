@@ -112,7 +112,8 @@ std::vector<std::string> Kest::filesInUse() const
 {
     std::vector<std::string> files = {dataPath("kest.ini"), dataPath("data.json")};
     for (const std::string* path : {&m_biosPath, &m_discPath, &m_romSetPath, &m_system.backupFile().path(),
-                                    &m_cartridgeFile.path(), &m_eepromFile.path()}) {
+                                    &m_cartridgeFile.path(), &m_eepromFile.path(),
+                                    &m_system.smpc().batteryPath()}) {
         if (!path->empty())
             files.push_back(*path);
     }

@@ -122,6 +122,7 @@ public:
     M68K& m68k() { return m_m68k; }
     SCU& scu() { return m_scu; }
     SMPC& smpc() { return m_smpc; }
+    const SMPC& smpc() const { return m_smpc; }
     VDP1& vdp1() { return m_vdp1; }
     VDP2& vdp2() { return m_vdp2; }
     SCSP& scsp() { return m_scsp; }

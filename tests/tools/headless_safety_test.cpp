@@ -91,6 +91,7 @@ TEST(HeadlessOutputs, AnInputIsNeverAnOutput)
         {"--png " + w.cue + " " + w.cue, w.cue},
         {"--vdp2 " + w.dir.file("kest.ini") + " " + w.disc, w.dir.file("kest.ini")},
         {"--png " + bup + " " + w.disc, bup},
+        {"--png " + w.dir.file("saves/sat_battery.sav") + " " + w.disc, w.dir.file("saves/sat_battery.sav")},
     };
     for (const auto& c : cases) {
         const Outcome run = headless(w.data() + c.arguments);
