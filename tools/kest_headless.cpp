@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "core/emulator/kest.h"
 #include "core/base/png_writer.h"
 #include "core/base/shared_state.h"
+#include "tools/headless_output.h"
 
 namespace {
 
@@ -57,24 +57,21 @@ bool parseDump(const char* text, Dump& dump)
     return true;
 }
 
-bool writeVdp2State(CSystem& machine, const std::string& path)
+std::string vdp2State(CSystem& machine)
 {
     static const struct { const char* name; u32 offset; } kRegisters[] = {
         {"TVMD", 0x000}, {"EXTEN", 0x002}, {"TVSTAT", 0x004}, {"VRSIZE", 0x006},
         {"HCNT", 0x008}, {"VCNT", 0x00A}, {"RAMCTL", 0x00E},
     };
-    std::ofstream out(path);
-    if (!out)
-        return false;
+    std::string text;
     char line[64];
     for (const auto& r : kRegisters) {
         std::snprintf(line, sizeof line, "%s: %04X\n", r.name, machine.vdp2().reg(r.offset));
-        out << line;
+        text += line;
     }
     const DisplaySize size = machine.getDisplaySize();
     std::snprintf(line, sizeof line, "DISPLAY: %ux%u\n", size.width, size.height);
-    out << line;
-    return out.good();
+    return text + line;
 }
 
 // --press: pad 1 holds some buttons over a range of fields.
@@ -199,38 +196,25 @@ private:
     const std::vector<Press>& m_presses;
 };
 
-// The machine's samples as a 44100 Hz 16-bit stereo WAV file.
-bool writeWav(const std::string& path, const std::vector<s16>& samples)
+// Every output, checked before the run: none may be one of its inputs.
+bool refuseInputs(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs)
 {
-    constexpr u32 kRate = 44100;
-    constexpr u32 kChannels = 2;
-    const u32 dataBytes = static_cast<u32>(samples.size() * sizeof(s16));
-    std::vector<u8> header;
-    auto text = [&header](const char* t) { header.insert(header.end(), t, t + 4); };
-    auto le = [&header](u32 v, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            header.push_back(static_cast<u8>(v >> (8 * i)));
-    };
-    text("RIFF");
-    le(36 + dataBytes, 4);
-    text("WAVE");
-    text("fmt ");
-    le(16, 4);
-    le(1, 2);  // PCM
-    le(kChannels, 2);
-    le(kRate, 4);
-    le(kRate * kChannels * 2, 4);
-    le(kChannels * 2, 2);
-    le(16, 2);
-    text("data");
-    le(dataBytes, 4);
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
-    for (s16 sample : samples) {
-        const u8 bytes[2] = {static_cast<u8>(sample), static_cast<u8>(static_cast<u16>(sample) >> 8)};
-        out.write(reinterpret_cast<const char*>(bytes), 2);
+    for (const std::string& output : outputs) {
+        const std::string input = sameFileAs(output, inputs);
+        if (!input.empty()) {
+            std::fprintf(stderr, "kest-headless: will not write '%s': it is the run's input file '%s'\n",
+                         output.c_str(), input.c_str());
+            return true;
+        }
     }
-    return out.good();
+    return false;
+}
+
+bool reportWrite(bool ok, const std::string& error)
+{
+    if (!ok)
+        std::fprintf(stderr, "kest-headless: cannot write %s\n", error.c_str());
+    return ok;
 }
 
 }  // namespace
@@ -324,19 +308,45 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "kest-headless: nothing to start\n");
         return 3;
     }
+    if (!kest->bootRefusal().empty()) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "kest-headless: the disc does not boot: %s\n", kest->bootRefusal().c_str());
+        return 3;
+    }
+    std::vector<std::string> outputs = {pngPath, vdp2Path, wavPath};
+    for (const Dump& dump : dumps)
+        outputs.push_back(dump.path);
+    std::erase(outputs, std::string());
+    if (refuseInputs(outputs, kest->filesInUse())) {
+        std::fflush(stdout);
+        return 2;
+    }
+    int status = 0;
+    // The sound goes to its file field by field.
+    std::unique_ptr<WavOutput> wav;
+    if (!wavPath.empty()) {
+        wav = std::make_unique<WavOutput>(wavPath);
+        if (!reportWrite(wav->open(), wav->error())) {
+            wav.reset();
+            status = 1;
+        }
+    }
     gFieldSeconds = static_cast<double>(machine.raster().fieldNs()) / 1e9;
     machine.smpc().setHostClock(&headlessClock);
     kest->start();
     kest->resume();
     // The machine's buffer holds about 90 ms; it is emptied after every field.
-    std::vector<s16> sound;
     auto update = [&] {
         kest->update();
-        if (wavPath.empty())
-            return;
-        s16 pairs[2 * SampleBuffer::kPairs];
-        const u32 n = machine.takeSamples(pairs, SampleBuffer::kPairs);
-        sound.insert(sound.end(), pairs, pairs + 2 * n);
+        if (!wavPath.empty()) {
+            s16 pairs[2 * SampleBuffer::kPairs];
+            const u32 n = machine.takeSamples(pairs, SampleBuffer::kPairs);
+            if (wav && !wav->append(pairs, n)) {
+                reportWrite(false, wav->error());
+                wav.reset();
+                status = 1;
+            }
+        }
     };
     // The first pass only starts the first field.
     update();
@@ -347,35 +357,35 @@ int main(int argc, char** argv)
     machine.logInfo(1, "Ran %ld fields [T: %s, NS: %llu]", fields, machine.pal ? "PAL" : "NTSC",
                     static_cast<unsigned long long>(fields) * machine.raster().fieldNs());
 
-    int status = 0;
+    // The log says all it has before any complaint about the outputs.
+    std::fflush(stdout);
+    std::string error;
     if (!pngPath.empty()) {
         const DisplaySize size = machine.getDisplaySize();
         const u32 width = size.width < kCanvasSide ? size.width : kCanvasSide;
         const u32 height = size.height < kCanvasSide ? size.height : kCanvasSide;
-        if (!writePng(pngPath, canvas.data(), width, height, kCanvasSide)) {
-            std::fprintf(stderr, "kest-headless: cannot write '%s'\n", pngPath.c_str());
+        std::vector<u8> png;
+        if (!encodePng(png, canvas.data(), width, height, kCanvasSide))
+            error = "'" + pngPath + "': no picture to encode";
+        else
+            writeOutput(pngPath, png.data(), png.size(), error);
+        if (!reportWrite(error.empty(), error))
             status = 1;
-        }
     }
     for (const Dump& dump : dumps) {
         std::vector<u8> bytes(dump.length);
         for (u32 k = 0; k < dump.length; ++k)
             bytes[k] = machine.peekByte(dump.address + k);
-        std::ofstream out(dump.path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        if (!out) {
-            std::fprintf(stderr, "kest-headless: cannot write '%s'\n", dump.path.c_str());
+        if (!reportWrite(writeOutput(dump.path, bytes.data(), bytes.size(), error), error))
             status = 1;
-        }
     }
-    if (!vdp2Path.empty() && !writeVdp2State(machine, vdp2Path)) {
-        std::fprintf(stderr, "kest-headless: cannot write '%s'\n", vdp2Path.c_str());
+    if (!vdp2Path.empty()) {
+        const std::string text = vdp2State(machine);
+        if (!reportWrite(writeOutput(vdp2Path, text.data(), text.size(), error), error))
+            status = 1;
+    }
+    if (wav && !reportWrite(wav->commit(), wav->error()))
         status = 1;
-    }
-    if (!wavPath.empty() && !writeWav(wavPath, sound)) {
-        std::fprintf(stderr, "kest-headless: cannot write '%s'\n", wavPath.c_str());
-        status = 1;
-    }
     kest->stop();
     hostCanvas = {};
     std::fflush(stdout);

@@ -3,6 +3,7 @@
 #include <array>
 #include <bitset>
 #include <memory>
+#include <string>
 
 #include "board/bios/bios_machine.h"
 #include "board/sh2/sh2.h"
@@ -53,8 +54,10 @@ public:
 
     bool install();
     // False when the initial program or the first file could not be loaded
-    // whole; whatever was loaded stays.
+    // whole; whatever was loaded stays, but the reset no longer starts it.
     bool bootDisc(const DiscHeader& header);
+    // Why the last bootDisc failed, as its log line said; empty after a boot.
+    const std::string& refusal() const { return m_refusal; }
     bool onHook(Device* device) override;
     void returnToCaller(SH2& cpu);
 
@@ -71,10 +74,13 @@ public:
 private:
     void installVectors();
     void installServiceTable();
+    bool loadDisc(const DiscHeader& header);
     bool loadFirstFile(const DiscHeader& header);
     // User data of one data sector of the disc, or null (logged) when the
     // disc cannot supply it.
     const u8* readUserData(u32 fad);
+    // Logs why the boot cannot go on and keeps the first such reason.
+    void refuse(const char* format, ...) KEST_PRINTF(2, 3);
     // Sectors from fad to the end of its data track; 0 when fad is no data.
     u32 sectorsLeftInTrack(u32 fad) const;
     bool copySectors(u32 fad, u32 size, u32 destination);
@@ -137,4 +143,5 @@ private:
     // Entries without a service report once each, so a program parked on one
     // does not flood the log.
     std::bitset<(kServiceEnd - kServiceStart) / 4> m_reported;
+    std::string m_refusal;
 };

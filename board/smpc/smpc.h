@@ -91,6 +91,8 @@ public:
     // is opened in the default folder when the clock or SMEM is first needed.
     void setSaveFolder(const std::string& folder);
     const std::string& saveFolder() const { return m_saveFolder; }
+    // The battery file once opened; empty before.
+    const std::string& batteryPath() const { return m_battery.path(); }
     void saveBattery();
     // The fields of a battery record; false when it is not one of ours.
     static bool readBatteryRecord(const u8* record, bool& timeSet, std::array<u8, 4>& smem, s64& clockOffset);

@@ -240,6 +240,24 @@ bool INI::load(const std::string& path)
     }
 }
 
+bool INI::parse(std::string_view text)
+{
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string line(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (isBlank(line)) {
+            m_blankSeen = true;
+            continue;
+        }
+        if (!parseLine(line))
+            return false;
+    }
+    return true;
+}
+
 bool INI::parseLine(const std::string& line)
 {
     std::size_t cut = line.find_first_of("#;");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -55,6 +56,8 @@ public:
     // read), reading failed, or the file is too large or not a regular file.
     // A missing file loads as empty and answers true.
     bool load(const std::string& path);
+    // Reads settings from text instead of a file; the object keeps no path.
+    bool parse(std::string_view text);
 
     // The first section of that name, else an empty section whose
     // assignments are lost.

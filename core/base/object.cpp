@@ -1,5 +1,7 @@
 #include "core/base/object.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -70,6 +72,15 @@ std::size_t escapeControls(const char* text, std::size_t length, char* out)
     return n;
 }
 
+// For the line that names a folded message: control characters become blanks.
+void copyPrintable(char* out, std::size_t size, const char* text)
+{
+    std::size_t n = 0;
+    for (; n + 1 < size && text[n]; ++n)
+        out[n] = isControl(static_cast<unsigned char>(text[n])) ? ' ' : text[n];
+    out[n] = '\0';
+}
+
 }  // namespace
 
 LogSink::LogSink() : m_writer(writeStdout) {}
@@ -77,8 +88,10 @@ LogSink::LogSink() : m_writer(writeStdout) {}
 LogSink::~LogSink()
 {
     // A host's writer may be gone by now; standard output is not.
-    if (m_writer == writeStdout)
+    if (m_writer == writeStdout) {
         flushRepeats();
+        closeSecond();
+    }
 }
 
 LogSink& logSink()
@@ -110,6 +123,7 @@ void LogSink::setWriter(Writer writer, void* context)
 {
     std::lock_guard lock(m_mutex);
     flushRepeats();
+    closeSecond();
     m_lastKind = -1;
     m_writer = writer ? writer : writeStdout;
     m_writerContext = writer ? context : nullptr;
@@ -117,6 +131,7 @@ void LogSink::setWriter(Writer writer, void* context)
 
 void LogSink::emit(const char* text, std::size_t length)
 {
+    m_secondBytes += length;
     m_writer(m_writerContext, text, length);
 }
 
@@ -124,11 +139,141 @@ void LogSink::write(int kind, const char* tag, const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    writeV(kind, tag, format, args);
+    writeKeyedV(format, kind, tag, format, args);
+    va_end(args);
+}
+
+void LogSink::writeKeyed(const char* key, int kind, const char* tag, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    writeKeyedV(key, kind, tag, format, args);
     va_end(args);
 }
 
 void LogSink::writeV(int kind, const char* tag, const char* format, va_list args)
+{
+    writeKeyedV(format, kind, tag, format, args);
+}
+
+bool LogSink::folded(const char* key, const char* tag)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_bounded)
+        return false;
+    if (m_secondBytes >= kSecondBytes - kLineChars) {
+        ++m_overBudget;
+        return true;
+    }
+    const std::size_t home = slotOf(key, tag);
+    for (std::size_t i = 0; key && i < kProbes; ++i) {
+        MessageCount& slot = m_counts[(home + i) % kMessageSlots];
+        if (!slot.key)
+            return false;
+        if (slot.key == key && slot.tagKey == tag) {
+            if (slot.lines < kLinesPerMessage)
+                return false;
+            ++slot.folded;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::size_t LogSink::slotOf(const char* key, const char* tag)
+{
+    return ((reinterpret_cast<std::uintptr_t>(key) >> 3) ^ (reinterpret_cast<std::uintptr_t>(tag) >> 2)) *
+           0x9E3779B1u % kMessageSlots;
+}
+
+void LogSink::endSecond()
+{
+    std::lock_guard lock(m_mutex);
+    closeSecond();
+}
+
+void LogSink::setBounded(bool on)
+{
+    std::lock_guard lock(m_mutex);
+    closeSecond();
+    m_bounded = on;
+}
+
+bool LogSink::admit(const char* key, int kind, const char* tag, std::size_t length)
+{
+    // Room kept for the line that may count a run of repeats after this one.
+    constexpr u64 kRepeatLineBytes = 96;
+    if (!m_bounded)
+        return true;
+    const std::size_t tagLength = std::char_traits<char>::length(tag);
+    // A message is its format as written by one object (or one tag).
+    const std::size_t home = slotOf(key, tag);
+    MessageCount* count = nullptr;
+    // A short probe: past it the message is held to the whole second's budget alone.
+    for (std::size_t i = 0; key && i < kProbes; ++i) {
+        MessageCount& slot = m_counts[(home + i) % kMessageSlots];
+        if (slot.key == key && slot.tagKey == tag) {
+            count = &slot;
+            break;
+        }
+        if (!slot.key) {
+            slot.key = key;
+            slot.tagKey = tag;
+            slot.kind = kind;
+            copyPrintable(slot.tag, sizeof slot.tag, tag);
+            copyPrintable(slot.format, sizeof slot.format, key);
+            m_used[m_usedCount++] = static_cast<u16>((home + i) % kMessageSlots);
+            count = &slot;
+            break;
+        }
+    }
+    if (count && count->lines >= kLinesPerMessage) {
+        ++count->folded;
+        return false;
+    }
+    if (m_secondBytes + tagLength + 2 + length + kRepeatLineBytes > kSecondBytes) {
+        ++m_overBudget;
+        return false;
+    }
+    if (count)
+        ++count->lines;
+    return true;
+}
+
+void LogSink::closeSecond()
+{
+    bool wrote = false;
+    for (std::size_t i = 0; i < m_usedCount; ++i) {
+        MessageCount& slot = m_counts[m_used[i]];
+        if (slot.folded) {
+            if (!wrote)
+                flushRepeats();
+            char line[160];
+            const int n = std::snprintf(line, sizeof line, "(%u more lines of \"%s\" in this second)\n", slot.folded,
+                                        slot.format);
+            emitLine(slot.kind, slot.tag, line, std::min(static_cast<std::size_t>(n), sizeof line - 1));
+            wrote = true;
+        }
+        slot = MessageCount{};
+    }
+    m_usedCount = 0;
+    if (m_overBudget) {
+        if (!wrote)
+            flushRepeats();
+        char line[96];
+        const int n = std::snprintf(line, sizeof line, "(%llu more lines over the log's limit for this second)\n",
+                                    static_cast<unsigned long long>(m_overBudget));
+        emitLine(kLogWarning, "LOG", line, static_cast<std::size_t>(n));
+        wrote = true;
+    }
+    // A line after these is no repeat of the one before them.
+    if (wrote)
+        m_lastKind = -1;
+    m_overBudget = 0;
+    m_secondBytes = 0;
+}
+
+void LogSink::writeKeyedV(const char* key, int kind, const char* tag, const char* format, va_list args)
 {
     char raw[kLineChars + 2];
     std::size_t length = formatInto(raw, kLineChars + 1, format, args);
@@ -144,9 +289,17 @@ void LogSink::writeV(int kind, const char* tag, const char* format, va_list args
 
     std::lock_guard lock(m_mutex);
     // A guest caught in a loop may log the same line millions of times.
-    if (kind == m_lastKind && std::string_view(m_lastLine) == std::string_view(line, length) && m_lastTag == tag) {
-        if (++m_repeats >= kRepeatsShown)
-            return;
+    const bool repeat =
+        kind == m_lastKind && std::string_view(m_lastLine) == std::string_view(line, length) && m_lastTag == tag;
+    if (repeat && m_repeats + 1 >= kRepeatsShown) {
+        ++m_repeats;
+        return;
+    }
+    // One varying in its numbers is held to its count within the second.
+    if (!admit(key, kind, tag, length))
+        return;
+    if (repeat) {
+        ++m_repeats;
     } else {
         flushRepeats();
         m_lastKind = kind;
@@ -169,6 +322,9 @@ void LogSink::emitLine(int kind, const char* tag, const char* text, std::size_t 
     if (color >= 0)
         setColor(color);
     emit(text, length);
+    // Line by line, so the log is there to explain a crash.
+    if (m_writer == writeStdout)
+        std::fflush(stdout);
 }
 
 void LogSink::flushRepeats()
@@ -186,6 +342,7 @@ void LogSink::flush()
 {
     std::lock_guard lock(m_mutex);
     flushRepeats();
+    closeSecond();
 }
 
 void logPrintf(const char* format, ...)
@@ -198,10 +355,14 @@ void logPrintf(const char* format, ...)
 
 void Object::logV(int kind, const char* format, va_list args) const
 {
+    // A flood costs no formatting once its message is folded.
+    if (logSink().folded(format, m_name.c_str()))
+        return;
     char message[kMessageChars + 1];
     formatInto(message, sizeof message, format, args);
     // Already formatted: a '%' inside must not be read as a directive again.
-    logSink().write(kind, m_name.c_str(), "%s", message);
+    // The caller's format tells one message from another.
+    logSink().writeKeyed(format, kind, m_name.c_str(), "%s", message);
 }
 
 #define KEST_OBJECT_LOG(function, kind)                          \

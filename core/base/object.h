@@ -29,6 +29,14 @@ public:
     static constexpr std::size_t kLineChars = 1022;  // message text per line, newline excluded
     // A run of identical lines shows this many, then one line that counts the rest.
     static constexpr u64 kRepeatsShown = 4;
+    // Within one emulated second a message (by its format) shows this many
+    // lines; the rest are counted in one line when the second ends.
+    static constexpr u32 kLinesPerMessage = 100;
+    // Lines a second may hold, whatever the messages; the counting lines
+    // that close the second fit in what is left of a megabyte.
+    static constexpr u64 kSecondBytes = 768 * 1024;
+    static constexpr std::size_t kMessageSlots = 1024;
+    static constexpr std::size_t kProbes = 8;
 
     LogSink();
     ~LogSink();
@@ -37,6 +45,20 @@ public:
     // colour, then the message and a newline in the kind's colour.
     void write(int kind, const char* tag, const char* format, ...) KEST_PRINTF(4, 5);
     void writeV(int kind, const char* tag, const char* format, va_list args);
+    // As writeV, counted under key, the format the caller's message came from.
+    void writeKeyed(const char* key, int kind, const char* tag, const char* format, ...) KEST_PRINTF(5, 6);
+
+    // The machine calls this as each emulated second ends (and when it
+    // starts afresh): the lines folded in it are counted now, and every
+    // message starts the next second with a clean count.
+    void endSecond();
+    // Seconds are counted only while a machine runs: without one there is
+    // no emulated time, and every line is written (tools, tests).
+    void setBounded(bool on);
+
+    // Counts a line of that message (format and tag) as folded, without
+    // formatting it, when its second already holds all it may show.
+    bool folded(const char* key, const char* tag);
 
     void setColorCallback(ColorCallback callback, void* context);
     void setColor(int colorId);
@@ -44,12 +66,30 @@ public:
     // Where the text goes; standard output unless a host or a test says otherwise.
     void setWriter(Writer writer, void* context);
 
-    // Writes the count of a run of repeated lines that is still open.
+    // Writes the count of a run of repeated lines that is still open, and
+    // of the lines folded so far this second.
     void flush();
 
     static int colorOfKind(int kind);
 
 private:
+    // One message's count within the second; the format and tag are copied
+    // so the closing line can name them.
+    struct MessageCount {
+        const char* key = nullptr;
+        const char* tagKey = nullptr;
+        u32 lines = 0;
+        u32 folded = 0;
+        int kind = 0;
+        char tag[24] = {};
+        char format[72] = {};
+    };
+
+    void writeKeyedV(const char* key, int kind, const char* tag, const char* format, va_list args);
+    // Whether a line of that message and length may be written this second.
+    bool admit(const char* key, int kind, const char* tag, std::size_t length);
+    void closeSecond();
+    static std::size_t slotOf(const char* key, const char* tag);
     void emit(const char* text, std::size_t length);
     void emitLine(int kind, const char* tag, const char* text, std::size_t length);
     void flushRepeats();
@@ -64,6 +104,13 @@ private:
     std::string m_lastTag;
     std::string m_lastLine;
     u64 m_repeats = 0;
+    // The emulated second's counts; only used slots are cleared at its end.
+    bool m_bounded = false;
+    u64 m_secondBytes = 0;
+    u64 m_overBudget = 0;
+    MessageCount m_counts[kMessageSlots];
+    u16 m_used[kMessageSlots] = {};
+    std::size_t m_usedCount = 0;
 };
 
 LogSink& logSink();

@@ -27,7 +27,7 @@ void chunk(std::vector<u8>& out, const char* type, const std::vector<u8>& data)
 
 }  // namespace
 
-bool writePng(const std::string& path, const u32* pixels, u32 width, u32 height, u32 pitch)
+bool encodePng(std::vector<u8>& file, const u32* pixels, u32 width, u32 height, u32 pitch)
 {
     if (!pixels || width == 0 || height == 0)
         return false;
@@ -49,7 +49,7 @@ bool writePng(const std::string& path, const u32* pixels, u32 width, u32 height,
         return false;
     packed.resize(packedSize);
 
-    std::vector<u8> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     std::vector<u8> header;
     put32(header, width);
     put32(header, height);
@@ -57,7 +57,14 @@ bool writePng(const std::string& path, const u32* pixels, u32 width, u32 height,
     chunk(file, "IHDR", header);
     chunk(file, "IDAT", packed);
     chunk(file, "IEND", {});
+    return true;
+}
 
+bool writePng(const std::string& path, const u32* pixels, u32 width, u32 height, u32 pitch)
+{
+    std::vector<u8> file;
+    if (!encodePng(file, pixels, width, height, pitch))
+        return false;
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
     return out.good();

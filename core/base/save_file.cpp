@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 
 #include "core/base/object.h"
 
@@ -131,8 +133,10 @@ bool replaceFile(const std::string& path, const void* data, std::size_t size)
     std::string target = path;
     if (std::filesystem::is_symlink(path, error)) {
         const std::filesystem::path resolved = std::filesystem::canonical(path, error);
-        if (error)
+        if (error) {
+            errno = error.value();
             return false;
+        }
         target = resolved.string();
     }
     static std::atomic<u32> counter{0};
@@ -149,13 +153,38 @@ bool replaceFile(const std::string& path, const void* data, std::size_t size)
     ok = ok && writeAll(fd.get(), static_cast<const u8*>(data), size) && ::fsync(fd.get()) == 0;
     ok = ::close(fd.release()) == 0 && ok;
     ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
-    if (!ok)
+    if (!ok) {
+        const int reason = errno;
         ::unlink(temporary.c_str());
+        errno = reason;
+    }
     return ok;
+}
+
+namespace {
+
+// The save a host's status line shows, until that file is written again.
+std::mutex troubleMutex;
+std::string troublePath;
+std::string trouble;
+
+}  // namespace
+
+std::size_t copySaveTrouble(char* out, std::size_t size)
+{
+    std::lock_guard lock(troubleMutex);
+    if (size == 0)
+        return 0;
+    const std::size_t n = std::min(trouble.size(), size - 1);
+    std::memcpy(out, trouble.data(), n);
+    out[n] = '\0';
+    return n;
 }
 
 SaveFile::State SaveFile::load(const char* tag, const std::string& path, void* buffer, u32 size)
 {
+    m_tag = tag ? tag : "";
+    m_failing = false;
     m_path = path;
     if (path.empty())
         return m_state = State::kNone;
@@ -178,8 +207,29 @@ void SaveFile::forget()
 
 bool SaveFile::save(const void* data, u32 size)
 {
-    if (!writable() || !replaceFile(m_path, data, size))
+    if (!writable())
         return false;
+    if (!replaceFile(m_path, data, size)) {
+        // Said once: a guest may save every field while the folder stays read-only.
+        if (!m_failing) {
+            const char* reason = std::strerror(errno);
+            logSink().write(kLogError, m_tag.c_str(), "Save file %s not written: %s", m_path.c_str(), reason);
+            std::lock_guard lock(troubleMutex);
+            troublePath = m_path;
+            trouble = "Save not written: " + m_path + ": " + reason;
+        }
+        m_failing = true;
+        return false;
+    }
+    if (m_failing) {
+        logSink().write(kLogInfo, m_tag.c_str(), "Save file %s written again", m_path.c_str());
+        m_failing = false;
+        std::lock_guard lock(troubleMutex);
+        if (troublePath == m_path) {
+            troublePath.clear();
+            trouble.clear();
+        }
+    }
     m_state = State::kLoaded;
     return true;
 }

@@ -40,6 +40,11 @@ std::string whyNotOpened(const std::string& path);
 // followed: its target is replaced.
 bool replaceFile(const std::string& path, const void* data, std::size_t size);
 
+// Copies into out (cut to size, always terminated) what the last save that
+// failed said, "Save not written: path: reason", for a host's status line;
+// empty once that file is written again. Answers the characters copied.
+std::size_t copySaveTrouble(char* out, std::size_t size);
+
 // A file the machine keeps a memory in (backup memory, backup cartridge,
 // EEPROM, battery). It is written back only when it was absent or was loaded
 // whole: a file of another size, a folder, a special file or one its owner
@@ -59,6 +64,7 @@ public:
 
     bool writable() const { return m_state == State::kAbsent || m_state == State::kLoaded; }
     // Writes data when writable; a written absent file counts as loaded.
+    // A failure is logged with its reason once, and so is the next success.
     bool save(const void* data, u32 size);
 
     State state() const { return m_state; }
@@ -66,5 +72,7 @@ public:
 
 private:
     std::string m_path;
+    std::string m_tag;
     State m_state = State::kNone;
+    bool m_failing = false;
 };

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/base/disc_header.h"
 #include "core/emulator/media.h"
@@ -89,6 +90,13 @@ public:
     // The disc the last open named, and whether it failed to open.
     const std::string& discPath() const { return m_discPath; }
     bool discFailed() const { return m_discFailed; }
+    // Why the built-in BIOS refused to boot the console disc last opened;
+    // empty when it did not refuse. A refused disc never runs: the machine
+    // stays in the BIOS.
+    const std::string& bootRefusal() const { return m_bootRefusal; }
+    // Every file the opened game reads or writes: settings, database, BIOS,
+    // disc, ROM set and saves (some may not exist yet).
+    std::vector<std::string> filesInUse() const;
 
 private:
     // The console road.
@@ -105,6 +113,8 @@ private:
     // A BIOS image that does not load whole counts as missing.
     // why, when given, receives the reason of a failure.
     bool loadBiosFile(const std::string& path, const char** why = nullptr);
+    // kest.ini, or the settings the window writes when it is missing.
+    void readSettings(INI& settings) const;
     // The arcade road.
     bool loadTitanBios(INI& settings);
     bool loadTitanGame(const std::string& path);
@@ -122,6 +132,9 @@ private:
     SaveFile m_cartridgeFile;
     std::string m_discPath;
     bool m_discFailed = false;
+    std::string m_bootRefusal;
+    std::string m_biosPath;
+    std::string m_romSetPath;
     char m_areaLetter = 'J';
     bool m_builtinBios = false;
     bool m_autoRegion = false;

@@ -11,6 +11,7 @@
 #include "cd/media/cdd.h"
 #include "cd/media/cue.h"
 #include "cd/media/mds.h"
+#include "core/emulator/default_settings.h"
 #include "core/emulator/game_database.h"
 #include "core/base/helpers.h"
 #include "core/base/ini.h"
@@ -60,7 +61,11 @@ bool Kest::open(const std::string& path, int mode)
     m_cartridgeFile.forget();
     m_discPath.clear();
     m_discFailed = false;
-    INI settings(dataPath("kest.ini"), true);
+    m_bootRefusal.clear();
+    m_biosPath.clear();
+    m_romSetPath.clear();
+    INI settings("", true);
+    readSettings(settings);
     std::string target = path;
     FileKind kind;
     if (!path.empty()) {
@@ -90,6 +95,29 @@ bool Kest::open(const std::string& path, int mode)
     }
     setupMode(settings);
     return startable;
+}
+
+void Kest::readSettings(INI& settings) const
+{
+    const std::string path = dataPath("kest.ini");
+    std::error_code error;
+    // Without the file, the run is the one the window's first start makes.
+    if (std::filesystem::symlink_status(path, error).type() == std::filesystem::file_type::not_found)
+        settings.parse(kDefaultSettings);
+    else
+        settings.load(path);
+}
+
+std::vector<std::string> Kest::filesInUse() const
+{
+    std::vector<std::string> files = {dataPath("kest.ini"), dataPath("data.json")};
+    for (const std::string* path : {&m_biosPath, &m_discPath, &m_romSetPath, &m_system.backupFile().path(),
+                                    &m_cartridgeFile.path(), &m_eepromFile.path(),
+                                    &m_system.smpc().batteryPath()}) {
+        if (!path->empty())
+            files.push_back(*path);
+    }
+    return files;
 }
 
 bool Kest::loadSaturnBios(INI& settings)
@@ -201,8 +229,7 @@ bool Kest::startSaturnGame(const std::string& path, INI&)
             SectorBuffer::userDataSize(sector.mode) >= DiscHeader::kSize)
             m_header = readDiscHeader(sector.userData());
     }
-    if (m_builtinBios)
-        m_system.biosHook().bootDisc(m_header);
+    const bool booted = !m_builtinBios || m_system.biosHook().bootDisc(m_header);
 
     if (m_header.hardwareId != "SEGA SEGASATURN") {
         logWarning(1, "Load game [path: %s]", path.c_str());
@@ -211,6 +238,9 @@ bool Kest::startSaturnGame(const std::string& path, INI&)
         if (m_autoCartridge)
             m_system.cartridgeId = 0x24;
     } else {
+        // The built-in BIOS holds the machine still instead of starting it.
+        if (!booted)
+            m_bootRefusal = m_system.biosHook().refusal();
         logDebug(1, "Start (%s) [ID: %s, D: %s, A: %s, P: %s, IPS: %08X, RA: %08X]", m_header.title.c_str(),
                  m_header.productNumber.c_str(), m_header.releaseDate.c_str(), m_header.areaSymbols.c_str(),
                  m_header.peripherals.c_str(), m_header.ipSize, m_header.firstReadAddress);
@@ -219,7 +249,8 @@ bool Kest::startSaturnGame(const std::string& path, INI&)
         if (m_autoCartridge)
             m_system.cartridgeId = GameDatabase::load(dataPath("data.json")).chooseCartridge(m_header);
     }
-    INI settings(dataPath("kest.ini"), true);
+    INI settings("", true);
+    readSettings(settings);
     createCartridge(settings);
     return true;
 }
@@ -234,6 +265,8 @@ bool Kest::loadBiosFile(const std::string& path, const char** why)
 {
     u64 found = 0;
     const FileCheck check = readRegularFile(path, m_system.memory().bios.get(), SystemMemory::kBiosSize, true, found);
+    if (check == FileCheck::kRead)
+        m_biosPath = path;
     if (check != FileCheck::kRead && check != FileCheck::kAbsent)
         logError(1, "BIOS file %s not used: %s [size: %llu, need: %u]", path.c_str(), describe(check),
                  static_cast<unsigned long long>(found), SystemMemory::kBiosSize);
@@ -302,6 +335,7 @@ bool Kest::loadTitanGame(const std::string& path)
 void Kest::loadTitanRomSet(const std::string& path)
 {
     const PathParts parts(path);
+    m_romSetPath = path;
     logDebug(2, "Load game (%s)", parts.name.c_str());
     const GameDatabase db = GameDatabase::load(dataPath("data.json"));
     zipfile archive(path);

@@ -83,12 +83,20 @@ void CMachine::powerOn()
 {
     for (Device* device : m_devices)
         device->switchOn();
+    startLogSecond();
     m_localTime = 0;
     m_runState = kRunning;
 }
 
+void CMachine::startLogSecond()
+{
+    m_secondNs = 0;
+    logSink().setBounded(true);
+}
+
 void CMachine::powerOff()
 {
+    logSink().setBounded(false);
     for (Device* device : m_devices)
         device->switchOff();
 }
@@ -105,6 +113,13 @@ void CMachine::runFrame()
     logInfo(2, "Frame: %d, Field: %s", m_frameCounter, m_fieldBit ? "odd" : "even");
     runSlice();
     ++m_frameCounter;
+    // The log's budget runs by emulated time, so a run logs the same way
+    // however fast the host is.
+    m_secondNs += m_raster.fieldNs();
+    if (m_secondNs >= kSecondNs) {
+        m_secondNs -= kSecondNs;
+        logSink().endSecond();
+    }
 }
 
 void CMachine::runSlice()

@@ -58,6 +58,9 @@ public:
     void reset() override;
 
     void runFrame();
+    // A new run's log starts its first emulated second, and the log is
+    // bounded per second until the machine is switched off.
+    void startLogSecond();
     void runSlice();
     void setVideoMode(u32 mode) { m_raster.setVideoMode(mode); }
 
@@ -84,6 +87,8 @@ protected:
     u32 m_frameCounter = 0;
     u32 m_slice = 0;
     SampleBuffer m_samples;
+    static constexpr u64 kSecondNs = 1'000'000'000;
+    u64 m_secondNs = 0;
 
 private:
     static void hblankInEvent(void* owner, u32 argument);

@@ -66,12 +66,14 @@ void CSystem::powerOn()
     for (Device* d : std::initializer_list<Device*>{&m_drive, &m_master, &m_vdp1, &m_vdp2, &m_scu, &m_scu.dmac(),
                                                     &m_scu.dsp(), &m_smpc, &m_scsp, &m_cdb})
         d->switchOn();
+    startLogSecond();
     m_localTime = 0;
     m_runState = kRunning;
 }
 
 void CSystem::powerOff()
 {
+    logSink().setBounded(false);
     for (Device* d : std::initializer_list<Device*>{&m_master, &m_slave, &m_vdp1, &m_vdp2, &m_scu, &m_scu.dmac(),
                                                     &m_scu.dsp(), &m_smpc, &m_scsp, &m_cdb, &m_drive})
         d->switchOff();
@@ -184,8 +186,9 @@ void CSystem::saveBackupRam()
         m_backupChanged = 0;
         m_backupSaved = 0;
     } else if (!m_backupSaved) {
-        m_backupFile.save(backup.get(), m_backupBytes);
-        logDebug(1, "Save backup RAM to disk");
+        // A failed write is logged by the file, once; the next change tries again.
+        if (m_backupFile.save(backup.get(), m_backupBytes))
+            logDebug(1, "Save backup RAM to disk");
         m_backupSaved = 1;
     }
 }

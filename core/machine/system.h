@@ -85,6 +85,7 @@ public:
     // Backup memory write-back: the file it was loaded from, its size and
     // address mask (32 KB / 0xFFFF console, 8 KB / 0x3FFF arcade).
     SaveFile& backupFile() { return m_backupFile; }
+    const SaveFile& backupFile() const { return m_backupFile; }
     void setBackupSize(u32 size, u32 mask) { m_backupBytes = size; m_backupMask = mask; }
     void saveBackupRam();
 
@@ -121,6 +122,7 @@ public:
     M68K& m68k() { return m_m68k; }
     SCU& scu() { return m_scu; }
     SMPC& smpc() { return m_smpc; }
+    const SMPC& smpc() const { return m_smpc; }
     VDP1& vdp1() { return m_vdp1; }
     VDP2& vdp2() { return m_vdp2; }
     SCSP& scsp() { return m_scsp; }

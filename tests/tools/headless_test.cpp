@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "core/base/bus.h"
@@ -450,4 +451,22 @@ TEST(Headless, ClockFollowsTheEmulatedTime)
     const std::vector<u8> date(s.begin() + 9, s.end() - 1);
     EXPECT_EQ(date, (std::vector<u8>{0x20, 0x26, 0x41, 0x01, 0x00, 0x00})) << "OREG1-6";
     EXPECT_TRUE(s[15] == 4 || s[15] == 5) << "seconds " << int{s[15]};
+}
+
+// A data folder without kest.ini runs with the settings the window would
+// write there: a standard pad on port 1, the BIOS image at bios/sat_bios.bin.
+TEST(Headless, MissingSettingsFileRunsWithTheWindowsDefaults)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir.path() / "bios");
+    std::filesystem::copy_file(std::string(KEST_PROGRAMS_DIR) + "/sh2/smpc_pad.bin", dir.file("bios/sat_bios.bin"));
+    const std::string dump = dir.file("pad.bin");
+    HeadlessRun run = runHeadless("--data " + dir.path().string() + " --fields 3 --dump 0x06000000:24:" + dump);
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::vector<u8> result = readBytes(dump);
+    ASSERT_EQ(result.size(), 24u);
+    EXPECT_GT(loadBe32(&result[0]), 10u) << "replies";
+    EXPECT_EQ(std::vector<u8>(result.begin() + 16, result.end()),
+              std::vector<u8>({0xF1, 0x02, 0xFF, 0xFF, 0xF0, 0xFF, 0xFF, 0xFF}));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("kest.ini"))) << "the run writes no settings";
 }

@@ -13,6 +13,7 @@
 #include "core/base/ini.h"
 #include "core/base/shared_state.h"
 #include "core/machine/system.h"
+#include "core/base/save_file.h"
 #include "support/files.h"
 #include "support/log_capture.h"
 #include "ui/app/dialogs.h"
@@ -152,6 +153,30 @@ TEST_F(AppTest, OneTickRunsItsStepsInOrder)
     journal.clear();
     EXPECT_FALSE(frame.update());
     EXPECT_TRUE(journal.empty());
+}
+
+// A save that could not be written stays in the status line until it is.
+TEST_F(AppTest, AFailedSaveShowsInTheStatusLine)
+{
+    FakeOutputs fakes;
+    CMainFrame frame(folder(), m_dialogs);
+    fakes.install(frame);
+    ASSERT_TRUE(frame.create());
+    frame.start();
+    ASSERT_TRUE(frame.resume());
+    const std::string path = m_dir.file("gone/memory.bup");
+    u8 data[16] = {};
+    SaveFile file;
+    ASSERT_EQ(file.load("KEST", path, data, sizeof data), SaveFile::State::kAbsent);
+    ASSERT_FALSE(file.save(data, sizeof data));
+    ASSERT_TRUE(frame.update());
+    EXPECT_TRUE(fakes.video.text().find("Save not written: " + path + ": No such file or directory") !=
+                std::string::npos)
+        << fakes.video.text();
+    std::filesystem::create_directory(m_dir.path() / "gone");
+    ASSERT_TRUE(file.save(data, sizeof data));
+    ASSERT_TRUE(frame.update());
+    EXPECT_EQ(fakes.video.text().find("Save not written"), std::string::npos) << fakes.video.text();
 }
 
 TEST_F(AppTest, StartUpFailureNamesThePartAndSaysSo)

@@ -5,6 +5,7 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 
 #include "core/base/ini.h"
 #include "core/base/shared_state.h"
+#include "core/base/helpers.h"
 #include "support/files.h"
 #include "support/process.h"
 #include "support/lsan_suppressions.h"
@@ -227,6 +229,48 @@ TEST(Window, RelativeDiscPathIsTakenFromTheStartingFolder)
     EXPECT_GT(seen.red, 500) << "no red polygon in " << png;
     EXPECT_GT(seen.sprite, 20) << "no sprite in " << png;
     exitWithCtrlX(kest);
+}
+
+// SIGTERM and SIGINT end the program as File > Exit does: status 0, and the
+// backup cartridge written back (through a new file, so a new inode) on the
+// way out. The program runs from a copy beside its own data folder.
+TEST(Window, TermAndIntSignalsEndTheProgramAsFileExitDoes)
+{
+    for (const int signal : {SIGTERM, SIGINT}) {
+        TempDir data;
+        const std::string program = data.file("kest");
+        std::filesystem::copy_file(KEST_BINARY_DIR "/ui/app/kest", program);
+        const std::string ini =
+            "[Path]\r\nsat_memcard = saves/card.bup\r\n[General]\r\nkest_bios = 1\r\ncartridge = 7\r\n";
+        ASSERT_TRUE(saveFile(data.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
+        std::filesystem::create_directory(data.path() / "saves");
+        std::vector<u8> card(0x400000, 0);
+        card[0] = 0x42;
+        const std::string cardPath = data.file("saves/card.bup");
+        ASSERT_TRUE(saveFile(cardPath, card.data(), static_cast<u32>(card.size())));
+        struct stat before;
+        ASSERT_EQ(::stat(cardPath.c_str(), &before), 0);
+
+        setenv("LSAN_OPTIONS", "suppressions=" KEST_SOURCE_DIR "/tests/ui/desktop.supp", 1);
+        const pid_t kest = spawn({program, kBootDisc});
+        ASSERT_GT(kest, 0);
+        const std::string png = KEST_BINARY_DIR "/kest_window_signal.png";
+        ASSERT_GT(watch(png, count, [](const Census& c) { return c.yellow > 200; }).yellow, 200) << png;
+        kill(kest, signal);
+        int status = -1;
+        if (!waitFor(kest, std::chrono::seconds(20), &status)) {
+            kill(kest, SIGKILL);
+            waitFor(kest, std::chrono::seconds(5));
+            FAIL() << "the program went on after signal " << signal;
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "signal " << signal << ": " << status;
+        struct stat after;
+        ASSERT_EQ(::stat(cardPath.c_str(), &after), 0);
+        EXPECT_NE(after.st_ino, before.st_ino) << "the cartridge was not written on exit";
+        const std::vector<u8> saved = readBytes(cardPath);
+        ASSERT_EQ(saved.size(), card.size());
+        EXPECT_EQ(saved[0], 0x42);
+    }
 }
 
 TEST(Window, KeyMappedToUpReachesPadOneAtTheNextPoll)

@@ -1,7 +1,17 @@
 #include "ui/app/kest_app.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QSocketNotifier>
+#include <QWidget>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "ui/app/main_frame.h"
 
@@ -18,6 +28,48 @@ QString CKestApp::commandLine(const QStringList& arguments, const QString& start
     if (path.isEmpty() || QDir::isAbsolutePath(path))
         return path;
     return QDir::cleanPath(QDir(startFolder).absoluteFilePath(path));
+}
+
+namespace {
+
+// The write end of the pipe the handler wakes the event loop through.
+volatile sig_atomic_t signalWriter = -1;
+
+void onEndSignal(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    // A full pipe already holds a byte that wakes the loop.
+    if (signalWriter >= 0 && ::write(signalWriter, &byte, 1) < 0)
+        errno = saved;
+    errno = saved;
+}
+
+}  // namespace
+
+bool CKestApp::endOnSignals(CMainFrame& frame)
+{
+    // A handler may do almost nothing: it writes a byte, and the event loop
+    // does the rest as File > Exit would, saves included.
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds) != 0)
+        return false;
+    signalWriter = fds[1];
+    auto* notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, &frame);
+    QObject::connect(notifier, &QSocketNotifier::activated, &frame, [&frame, fd = fds[0]] {
+        char bytes[16];
+        while (::read(fd, bytes, sizeof bytes) > 0) {
+        }
+        // A message box waiting for an answer would hold the exit back.
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+        frame.command(CMainFrame::kFileExit, Qt::NoModifier);
+    });
+    struct sigaction action = {};
+    action.sa_handler = onEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
 }
 
 int CKestApp::run(CMainFrame& frame)

@@ -17,4 +17,6 @@ public:
     // user started the program in (before setWorkingDirectory moved it).
     static QString commandLine(const QStringList& arguments, const QString& startFolder);
     static int run(CMainFrame& frame);
+    // SIGTERM and SIGINT end the program as File > Exit does.
+    static bool endOnSignals(CMainFrame& frame);
 };

@@ -17,6 +17,7 @@ int main(int argc, char** argv)
     if (!frame.create())
         return 1;
     frame.show();
+    CKestApp::endOnSignals(frame);
     const QString path = CKestApp::commandLine(QCoreApplication::arguments(), startFolder);
     if (!path.isEmpty())
         frame.openFile(path, 0);

@@ -29,6 +29,7 @@
 #include "core/base/ini.h"
 #include "core/base/shared_state.h"
 #include "core/machine/system.h"
+#include "core/base/save_file.h"
 #include "platform/canvas_view.h"
 #include "platform/host_time.h"
 #include "platform/key_codes.h"
@@ -311,10 +312,13 @@ bool CMainFrame::update()
     hostDisplaySize = m_kest->getSystem().getDisplaySize();
     m_fps.tick(true);
     char status[kStatusBytes];
+    // A save that could not be written stays in view until it is.
+    char trouble[kStatusBytes / 2];
+    copySaveTrouble(trouble, sizeof trouble);
     std::snprintf(status, sizeof status, "FPS: %.0f/%.0f(%.0f%%) CPU: %d%% %dx%d %s %s\n", m_fps.getRate(false),
                   m_fps.getTargetRate(), m_fps.getRate(true), measureCpuUsage(),
                   static_cast<int>(hostDisplaySize.width), static_cast<int>(hostDisplaySize.height),
-                  kDebugModeNames[videoDebugMode % 3], m_pointerCaptured ? kPointerHint : "");
+                  kDebugModeNames[videoDebugMode % 3], trouble[0] ? trouble : m_pointerCaptured ? kPointerHint : "");
     m_graphic->setText(status);
     m_emuX->update();
     m_graphic->update();

@@ -248,3 +248,29 @@ TEST_F(BiosBoot, NoDiscLoadsNothing)
     EXPECT_TRUE(log.contains("BIOS: No disc to boot\n"));
     EXPECT_EQ(ram()[0x2000], 0xEE);
 }
+
+// A disc the BIOS refused never runs: the reset leaves the master idling in
+// the BIOS, and a disc that loads afterwards starts again.
+TEST_F(BiosBoot, RefusedDiscLeavesTheMasterInTheBios)
+{
+    insert(disc->path);
+    const u32 ipSize = header.ipSize;
+    header.ipSize = 0x000FE001;
+    EXPECT_FALSE(bios().bootDisc(header));
+    EXPECT_EQ(bios().refusal(), "IP does not fit in work RAM [IPS: 000FE001]");
+    sys->powerOff();
+    sys->powerOn();
+    for (int field = 0; field < 3; ++field)
+        sys->runFrame();
+    EXPECT_EQ(master().getPC(), BIOS::kIdle);
+    EXPECT_FALSE(log.contains("BIOS: SYS_INIT")) << log.text().substr(0, 2000);
+
+    header.ipSize = ipSize;
+    ASSERT_TRUE(bios().bootDisc(header));
+    EXPECT_EQ(bios().refusal(), "");
+    sys->powerOff();
+    sys->powerOn();
+    for (int field = 0; field < 3; ++field)
+        sys->runFrame();
+    EXPECT_TRUE(log.contains("BIOS: SYS_INIT"));
+}

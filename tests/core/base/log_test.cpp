@@ -144,3 +144,71 @@ TEST(Log, RepeatedLinesCollapseIntoACount)
                               c + c + "SH2(M): (the line above repeated 996 more times)\n" +
                               "SH2(S): Address error [PC: 00000104]\n");
 }
+
+namespace {
+
+std::size_t countOf(const std::string& text, const std::string& what)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+}  // namespace
+
+// A message varying in its numbers shows 100 lines an emulated second; the
+// rest are counted in one line when the second ends, and the next second
+// shows it again. Another object's lines of the same format count apart.
+TEST(Log, FloodOfOneMessageFoldsWithinTheSecond)
+{
+    LogCapture log;
+    logSink().setBounded(true);
+    Object scu("SCU");
+    Object other("VDP1");
+    for (u32 a = 0; a < 250; ++a)
+        scu.logWarning(1, "Bad RB [A: %08X]", a);
+    other.logWarning(1, "Bad RB [A: %08X]", 1u);
+    EXPECT_EQ(countOf(log.text(), "SCU: Bad RB [A: "), 100u);
+    EXPECT_TRUE(log.text().ends_with("SCU: Bad RB [A: 00000063]\nVDP1: Bad RB [A: 00000001]\n")) << log.text();
+    logSink().endSecond();
+    EXPECT_TRUE(log.text().ends_with("SCU: (150 more lines of \"Bad RB [A: %08X]\" in this second)\n"));
+    scu.logWarning(1, "Bad RB [A: %08X]", 7u);
+    EXPECT_TRUE(log.text().ends_with("SCU: Bad RB [A: 00000007]\n"));
+    logSink().endSecond();
+    EXPECT_EQ(countOf(log.text(), "more lines"), 1u) << "a second with nothing folded says nothing";
+
+    // Without a machine running there are no seconds to count in.
+    logSink().setBounded(false);
+    log.clear();
+    for (u32 a = 0; a < 250; ++a)
+        scu.logWarning(1, "Bad RB [A: %08X]", a);
+    logSink().endSecond();
+    EXPECT_EQ(countOf(log.text(), "SCU: Bad RB [A: "), 250u);
+}
+
+// However many messages a guest makes, a second's log stays under a
+// megabyte, and every line is either shown or counted.
+TEST(Log, ASecondHoldsUnderAMegabyteWhateverTheMessages)
+{
+    LogCapture log;
+    logSink().setBounded(true);
+    std::vector<std::string> formats;
+    for (int i = 0; i < 3000; ++i)
+        formats.push_back("message " + std::to_string(i) + " %s");
+    const std::string body(900, 'x');
+    for (int round = 0; round < 3; ++round) {
+        for (std::size_t i = 0; i < formats.size(); ++i)
+            logSink().writeKeyed(formats[i].c_str(), kLogInfo, "CPU", "%s %zu", body.c_str(), i);
+    }
+    logSink().endSecond();
+    const std::string& text = log.text();
+    EXPECT_LT(text.size(), 1u << 20);
+    EXPECT_GT(text.size(), 700000u);
+    const std::size_t shown = countOf(text, "CPU: xxx");
+    const std::size_t at = text.find("LOG: (");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_TRUE(text.ends_with(" more lines over the log's limit for this second)\n")) << text.substr(at);
+    EXPECT_EQ(shown + std::stoul(text.substr(at + 6)), 9000u);
+    logSink().setBounded(false);
+}

@@ -115,3 +115,39 @@ TEST(SaveFiles, OnlyWholeFilesAreWrittenBack)
     }
     std::copy(eeprom.begin(), eeprom.end(), boardEeprom().data());
 }
+
+// A save that cannot be written says so once, with its path and reason, and
+// the host's status line shows it until the same file is written again.
+TEST(SaveFiles, AFailedSaveIsToldOnceAndSoIsItsRecovery)
+{
+    TempDir dir;
+    const std::filesystem::path folder = dir.path() / "saves";
+    std::filesystem::create_directory(folder);
+    const std::string path = (folder / "memory.bup").string();
+    LogCapture log;
+    u8 data[64] = {};
+    SaveFile file;
+    ASSERT_EQ(file.load("KEST", path, data, sizeof data), SaveFile::State::kAbsent);
+    std::filesystem::remove_all(folder);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(file.save(data, sizeof data));
+    const std::string failed = "KEST: Save file " + path + " not written: No such file or directory\n";
+    EXPECT_EQ(log.text(), failed);
+    char status[512];
+    copySaveTrouble(status, sizeof status);
+    EXPECT_EQ(std::string(status), "Save not written: " + path + ": No such file or directory");
+    char cut[8];
+    EXPECT_EQ(copySaveTrouble(cut, sizeof cut), 7u);
+    EXPECT_STREQ(cut, "Save no");
+
+    std::filesystem::create_directory(folder);
+    data[0] = 0x5A;
+    EXPECT_TRUE(file.save(data, sizeof data));
+    EXPECT_TRUE(file.save(data, sizeof data));
+    EXPECT_EQ(log.text(), failed + "KEST: Save file " + path + " written again\n");
+    copySaveTrouble(status, sizeof status);
+    EXPECT_STREQ(status, "");
+    const std::vector<u8> saved = readBytes(path);
+    ASSERT_EQ(saved.size(), sizeof data);
+    EXPECT_EQ(saved[0], 0x5A);
+}

@@ -1,0 +1,287 @@
+// kest-headless against hostile output paths, failing outputs, discs the
+// built-in BIOS refuses and a guest that floods the log.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "core/base/bus.h"
+#include "core/base/helpers.h"
+#include "support/files.h"
+#include "tools/headless_output.h"
+
+namespace {
+
+struct Outcome {
+    int status = -1;  // the exit status
+    int raw = -1;     // as waitpid answers it
+    std::string output;
+};
+
+// prefix runs in the shell first (limits for the run).
+Outcome headless(const std::string& arguments, const std::string& prefix = "")
+{
+    const std::string command =
+        prefix + "exec " + std::string(KEST_BINARY_DIR) + "/tools/kest-headless " + arguments + " 2>&1";
+    Outcome run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return run;
+    char buffer[65536];
+    std::size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.output.append(buffer, n);
+    run.raw = pclose(pipe);
+    run.status = WEXITSTATUS(run.raw);
+    return run;
+}
+
+bool contains(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+
+std::size_t occurrences(const std::string& text, const std::string& what)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+// A folder whose settings boot through the built-in BIOS, with a copy of
+// the boot disc and a cue sheet whose data file is that copy.
+struct Workspace {
+    TempDir dir;
+    std::string disc = dir.file("disc.iso");
+    std::string cue = dir.file("disc.cue");
+
+    Workspace()
+    {
+        std::filesystem::copy_file(KEST_BOOT_DISC, disc);
+        const std::string ini = "[General]\r\nkest_bios = 1\r\ncartridge = 1\r\n";
+        saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size()));
+        const std::string sheet = "FILE \"disc.iso\" BINARY\r\n  TRACK 01 MODE1/2048\r\n    INDEX 01 00:00:00\r\n";
+        saveFile(cue, sheet.data(), static_cast<u32>(sheet.size()));
+    }
+    std::string data() const { return "--data " + dir.path().string() + " --fields 2 "; }
+};
+
+}  // namespace
+
+// An output that is one of the run's inputs, by name, through a link or a
+// hard link, is refused before anything runs, and the input stays whole.
+TEST(HeadlessOutputs, AnInputIsNeverAnOutput)
+{
+    Workspace w;
+    const std::vector<u8> original = readBytes(w.disc);
+    std::filesystem::create_symlink(w.disc, w.dir.file("link.iso"));
+    std::filesystem::create_hard_link(w.disc, w.dir.file("hard.iso"));
+    const std::string bup = w.dir.file("saves/sat_primary_01.bup");
+    const struct {
+        std::string arguments;
+        std::string input;
+    } cases[] = {
+        {"--png " + w.disc + " " + w.disc, w.disc},
+        {"--wav " + w.dir.file("link.iso") + " " + w.disc, w.disc},
+        {"--vdp2 " + w.dir.file("hard.iso") + " " + w.disc, w.disc},
+        {"--dump 0x06000000:16:" + w.disc + " " + w.cue, w.disc},  // the sheet's data file
+        {"--png " + w.cue + " " + w.cue, w.cue},
+        {"--vdp2 " + w.dir.file("kest.ini") + " " + w.disc, w.dir.file("kest.ini")},
+        {"--png " + bup + " " + w.disc, bup},
+        {"--png " + w.dir.file("saves/sat_battery.sav") + " " + w.disc, w.dir.file("saves/sat_battery.sav")},
+    };
+    for (const auto& c : cases) {
+        const Outcome run = headless(w.data() + c.arguments);
+        EXPECT_EQ(run.status, 2) << c.arguments << "\n" << run.output;
+        EXPECT_TRUE(contains(run.output, "kest-headless: will not write '")) << run.output;
+        EXPECT_TRUE(contains(run.output, "it is the run's input file '" + c.input)) << run.output;
+        EXPECT_FALSE(contains(run.output, "SYSTEM: Ran ")) << "nothing runs";
+    }
+    EXPECT_EQ(readBytes(w.disc), original);
+    EXPECT_TRUE(std::filesystem::is_symlink(w.dir.file("link.iso")));
+    const std::vector<u8> ini = readBytes(w.dir.file("kest.ini"));
+    EXPECT_TRUE(std::string(ini.begin(), ini.end()).starts_with("[General]"));
+
+    // The same run with outputs elsewhere goes ahead.
+    const Outcome fine = headless(w.data() + "--png " + w.dir.file("out.png") + " " + w.cue);
+    EXPECT_EQ(fine.status, 0) << fine.output;
+}
+
+// A failed output names its path and reason and fails the run, even when
+// the bytes were small enough to wait in a buffer until the file closed.
+TEST(HeadlessOutputs, FailedOutputsSayWhyAndFail)
+{
+    Workspace w;
+    const std::string missing = w.dir.file("no/such/folder/out.png");
+    const struct {
+        std::string arguments;
+        std::string message;
+    } cases[] = {
+        {"--png /dev/full", "kest-headless: cannot write '/dev/full': No space left on device\n"},
+        {"--vdp2 /dev/full", "kest-headless: cannot write '/dev/full': No space left on device\n"},
+        {"--dump 0x06000000:4:/dev/full", "kest-headless: cannot write '/dev/full': No space left on device\n"},
+        {"--fields 0 --wav /dev/full", "kest-headless: cannot write '/dev/full': No space left on device\n"},
+        {"--png " + missing, "kest-headless: cannot write '" + missing + "': No such file or directory\n"},
+        {"--vdp2 " + w.dir.path().string(),
+         "kest-headless: cannot write '" + w.dir.path().string() + "': is a folder\n"},
+    };
+    for (const auto& c : cases) {
+        const Outcome run = headless(w.data() + c.arguments + " " + w.disc);
+        EXPECT_EQ(run.status, 1) << c.arguments << "\n" << run.output;
+        EXPECT_TRUE(contains(run.output, c.message)) << c.arguments << "\n" << run.output;
+    }
+    // The device is written in place, never renamed over.
+    struct stat info;
+    ASSERT_EQ(::stat("/dev/full", &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode));
+    const Outcome sink = headless(w.data() + "--png /dev/null --wav /dev/null " + w.disc);
+    EXPECT_EQ(sink.status, 0) << sink.output;
+    ASSERT_EQ(::stat("/dev/null", &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode));
+
+    // A disc that fills part way (here a small file size limit) leaves
+    // the old file whole and no new one beside it.
+    const std::string dump = w.dir.file("dump.bin");
+    saveFile(dump, "old", 3);
+    const Outcome full =
+        headless(w.data() + "--dump 0x06000000:65536:" + dump + " " + w.disc, "trap '' XFSZ; ulimit -f 2; ");
+    EXPECT_EQ(full.status, 1) << full.output;
+    EXPECT_TRUE(contains(full.output, "kest-headless: cannot write '" + dump + "': File too large\n")) << full.output;
+    EXPECT_EQ(readBytes(dump), std::vector<u8>({'o', 'l', 'd'}));
+    for (const auto& entry : std::filesystem::directory_iterator(w.dir.path()))
+        EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
+}
+
+// A new file and a rename: a hard link to the old output keeps the old
+// bytes, and no temporary file is left behind.
+TEST(HeadlessOutputs, OutputsReplaceTheirFileWhole)
+{
+    Workspace w;
+    const std::string state = w.dir.file("vdp2.txt");
+    saveFile(state, "old", 3);
+    ::chmod(state.c_str(), 0640);
+    std::filesystem::create_hard_link(state, w.dir.file("old.txt"));
+    const Outcome run = headless(w.data() + "--vdp2 " + state + " " + w.disc);
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::vector<u8> text = readBytes(state);
+    EXPECT_TRUE(std::string(text.begin(), text.end()).starts_with("TVMD: "));
+    EXPECT_EQ(readBytes(w.dir.file("old.txt")), std::vector<u8>({'o', 'l', 'd'}));
+    EXPECT_EQ(std::filesystem::status(state).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms(0640));
+    for (const auto& entry : std::filesystem::directory_iterator(w.dir.path()))
+        EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
+}
+
+// Sound goes to its file as it is made; the file ends where the format's
+// 32-bit sizes do, and the run says what was left out.
+TEST(HeadlessOutputs, WavFilesStopAtTheFormatsLimit)
+{
+    TempDir dir;
+    const std::string path = dir.file("sound.wav");
+    WavOutput wav(path, 4 * 1000 + 2);
+    ASSERT_TRUE(wav.open()) << wav.error();
+    s16 samples[2 * 600];
+    for (int i = 0; i < 1200; ++i)
+        samples[i] = static_cast<s16>(i * 37 - 20000);
+    ASSERT_TRUE(wav.append(samples, 600));
+    // Written as it comes, into the new file that becomes the WAV file.
+    std::string growing;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        growing = entry.path().string();
+    EXPECT_TRUE(growing.ends_with(".tmp")) << growing;
+    EXPECT_EQ(readBytes(growing).size(), 44u + 2400u);
+    ASSERT_TRUE(wav.append(samples, 600));
+    EXPECT_EQ(wav.droppedPairs(), 200u);
+    EXPECT_FALSE(wav.commit());
+    EXPECT_TRUE(contains(wav.error(), "'" + path + "': a WAV file holds at most 4000 bytes")) << wav.error();
+    EXPECT_TRUE(contains(wav.error(), "the last 200 samples were left out")) << wav.error();
+
+    const std::vector<u8> file = readBytes(path);
+    ASSERT_EQ(file.size(), 44u + 4000u);
+    EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "RIFF");
+    EXPECT_EQ(file[4] | file[5] << 8 | file[6] << 16 | file[7] << 24, 36 + 4000);
+    EXPECT_EQ(file[40] | file[41] << 8 | file[42] << 16 | file[43] << 24, 4000);
+    EXPECT_EQ(static_cast<s16>(file[44 + 2400] | file[45 + 2400] << 8), samples[0]) << "the second block follows";
+    EXPECT_EQ(WavOutput::kFormatLimitBytes, 0xFFFFFFD8u) << "36 + data fits 32 bits";
+}
+
+// The headless run's WAV file is one sox reads, with the run's length.
+TEST(HeadlessOutputs, StreamedWavFileIsWhole)
+{
+    Workspace w;
+    const std::string wav = w.dir.file("run.wav");
+    const Outcome run = headless("--data " + w.dir.path().string() + " --fields 30 --wav " + wav + " " + w.disc);
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::vector<u8> file = readBytes(wav);
+    ASSERT_GT(file.size(), 44u);
+    EXPECT_EQ(file[40] | file[41] << 8 | file[42] << 16 | static_cast<u32>(file[43]) << 24, file.size() - 44);
+    FILE* info = popen(("soxi -s " + wav + " 2>&1").c_str(), "r");
+    ASSERT_NE(info, nullptr);
+    char line[64] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, info), nullptr);
+    pclose(info);
+    EXPECT_EQ(std::stoul(line), (file.size() - 44) / 4);
+    // About half a second of sound for 30 fields.
+    EXPECT_NEAR(static_cast<double>(file.size() - 44) / 4, 44100.0 * 30 / 59.94, 1500.0);
+}
+
+// A console disc the built-in BIOS cannot load does not run: the run ends
+// with status 3 and the BIOS's reason.
+TEST(HeadlessBoot, RefusedDiscDoesNotRun)
+{
+    Workspace w;
+    std::vector<u8> image = readBytes(w.disc);
+    ASSERT_GT(image.size(), 0x100u);
+    storeBe32(&image[0xE0], 0x000FE001);
+    const std::string big = w.dir.file("big_ip.iso");
+    saveFile(big, image.data(), static_cast<u32>(image.size()));
+    const Outcome run = headless(w.data() + big);
+    EXPECT_EQ(run.status, 3) << run.output;
+    EXPECT_TRUE(contains(run.output,
+                         "kest-headless: the disc does not boot: IP does not fit in work RAM [IPS: 000FE001]\n"))
+        << run.output;
+    EXPECT_FALSE(contains(run.output, "SYSTEM: Ran ")) << run.output;
+    EXPECT_FALSE(contains(run.output, "BIOS: SYS_INIT")) << "the program never ran";
+
+    const Outcome good = headless(w.data() + w.disc);
+    EXPECT_EQ(good.status, 0) << good.output;
+}
+
+// A program running wild logs a line per access, each different: each
+// message shows at most 100 lines an emulated second, the rest counted in
+// one line, and the whole log stays far under a megabyte a second.
+TEST(HeadlessLog, FloodIsFoldedPerMessageAndSecond)
+{
+    TempDir dir;
+    const std::string ini = "[Path]\r\nsat_bios = " + std::string(KEST_PROGRAMS_DIR) +
+                            "/sh2/log_flood.bin\r\n[General]\r\nkest_bios = 0\r\ncartridge = 1\r\n";
+    saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size()));
+    const Outcome run = headless("--data " + dir.path().string() + " --fields 90");
+    ASSERT_EQ(run.status, 0) << run.output.substr(0, 2000);
+    EXPECT_TRUE(contains(run.output, "SCU: Bad RB [A: 25FE0004]\n"));
+    // Two seconds begun: 100 lines in each, the first closed by its count.
+    EXPECT_EQ(occurrences(run.output, "SCU: Bad RB [A: "), 200u);
+    const std::size_t fold = run.output.find("SCU: (");
+    ASSERT_NE(fold, std::string::npos) << run.output.substr(0, 2000);
+    const std::string line = run.output.substr(fold, run.output.find('\n', fold) - fold);
+    EXPECT_TRUE(line.ends_with(" more lines of \"Bad RB [A: %08X]\" in this second)")) << line;
+    EXPECT_GT(std::stoul(line.substr(6)), 10000u) << line;
+    EXPECT_LT(run.output.size(), 100000u);
+    // The same run logs the same way: the folding follows emulated time.
+    EXPECT_EQ(headless("--data " + dir.path().string() + " --fields 90").output, run.output);
+
+    // Each line reaches the pipe as it is made: a run killed part way (here
+    // by a limit of 2 s of processor time) has shown what it logged.
+    const Outcome killed =
+        headless("--data " + dir.path().string() + " --fields 1000000", "ulimit -c 0; ulimit -t 2; ");
+    EXPECT_TRUE(WIFSIGNALED(killed.raw)) << killed.raw;
+    EXPECT_FALSE(contains(killed.output, "SYSTEM: Ran ")) << "the run was to be cut short";
+    EXPECT_TRUE(contains(killed.output, "KEST: Mode: <SATURN>")) << killed.output;
+    EXPECT_TRUE(contains(killed.output, "SCU: Bad RB [A: 25FE0000]\n")) << killed.output;
+    // Whole lines only: a buffer cut off at the kill would end anywhere.
+    EXPECT_TRUE(killed.output.ends_with("\n")) << killed.output.substr(killed.output.size() - 200);
+    EXPECT_EQ(killed.output.substr(0, 400), run.output.substr(0, 400));
+}
