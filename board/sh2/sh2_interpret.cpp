@@ -246,6 +246,44 @@ void SH2::macW(u32 m, u32 n)
     m_macl = static_cast<u32>(sum);
 }
 
+// Called when the branch of a short loop is taken back to target. The body
+// from target to the branch runs straight through, so an iteration that
+// took exactly its own cost ran nothing else; if it also called no handler
+// and left the registers and T as it found them, the loop waits on memory
+// nothing can change before the slice ends. The iterations that end with
+// clocks to spare are then skipped whole, which leaves the PC and the
+// count where running them would.
+s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks)
+{
+    static_assert(kWaitLoopBytes / 2 <= WaitLoop::kMaxSteps);
+    WaitLoop& w = m_wait;
+    if (branch == w.branch) {
+        if (w.clocks - clocks == w.cost && m_handlerCalls == w.calls && m_ft == w.t && clocks > 0) {
+            if (std::memcmp(w.values, m_r, sizeof w.values) == 0)
+                clocks -= (clocks - 1) / w.cost * w.cost;
+        }
+    } else {
+        s32 cost = 3;
+        w.branch = ~0u;
+        for (u32 at = target; at < branch; at += 2) {
+            const u32 step = fetchAt(m_direct.get(), at);
+            const u8 index = m_table[step];
+            if (!isWaitStep(index)) {
+                w.rejected = branch;
+                return clocks;
+            }
+            cost += index == kTstB ? 3 : 1;
+        }
+        w.branch = branch;
+        w.cost = cost;
+    }
+    w.clocks = clocks;
+    w.calls = m_handlerCalls;
+    w.t = m_ft;
+    std::memcpy(w.values, m_r, sizeof w.values);
+    return clocks;
+}
+
 // One function with a handler per instruction and a dispatch at the end of
 // each, so the PC and the clock count stay in host registers. They are
 // written back before anything that can look at them from outside: a bus
@@ -282,15 +320,7 @@ void SH2::interpret(bool breakpoints)
     u32 word = 0;
     u32 target = 0;
     u32 branch = 0;
-    // A waiting loop (a backward BT or BF over wait steps): the state the
-    // last time its branch was taken, to skip the iterations that cannot
-    // change anything. Handler calls are counted, as a handler may answer
-    // differently each time.
-    u32 handlerCalls = 0;
-    u32 waitBranch = ~0u, notWaitBranch = ~0u;
-    s32 waitCost = 0, waitClocks = 0;
-    u32 waitCalls = 0, waitT = 0;
-    u32 waitRegs[16];
+    m_wait.branch = m_wait.rejected = ~0u;
 
     // The opcode's fields, taken from the word as loaded (bytes swapped).
 #define REG_N (word & 15)
@@ -332,7 +362,7 @@ void SH2::interpret(bool breakpoints)
         if (const u8* p = ram[a >> PageMap::kPageShift]) [[likely]]
             return p[a & kPageMask];
         STORE_STATE();
-        ++handlerCalls;
+        ++m_handlerCalls;
         const AccessHandlers& h = m_map->page(a);
         const u8 v = h.readByte(h.owner, this, a);
         clocks = m_clocksLeft;
@@ -342,7 +372,7 @@ void SH2::interpret(bool breakpoints)
         if (const u8* p = ram[a >> PageMap::kPageShift]) [[likely]]
             return loadBe16(p + (a & (kPageMask - 1)));
         STORE_STATE();
-        ++handlerCalls;
+        ++m_handlerCalls;
         const AccessHandlers& h = m_map->page(a);
         const u16 v = h.readWord(h.owner, this, a);
         clocks = m_clocksLeft;
@@ -352,7 +382,7 @@ void SH2::interpret(bool breakpoints)
         if (const u8* p = ram[a >> PageMap::kPageShift]) [[likely]]
             return loadBe32(p + (a & (kPageMask - 3)));
         STORE_STATE();
-        ++handlerCalls;
+        ++m_handlerCalls;
         const AccessHandlers& h = m_map->page(a);
         const u32 v = h.readLong(h.owner, this, a);
         clocks = m_clocksLeft;
@@ -364,7 +394,7 @@ void SH2::interpret(bool breakpoints)
             return;
         }
         STORE_STATE();
-        ++handlerCalls;
+        ++m_handlerCalls;
         const AccessHandlers& h = m_map->page(a);
         h.writeByte(h.owner, this, a, static_cast<u8>(d));
         clocks = m_clocksLeft;
@@ -375,7 +405,7 @@ void SH2::interpret(bool breakpoints)
             return;
         }
         STORE_STATE();
-        ++handlerCalls;
+        ++m_handlerCalls;
         const AccessHandlers& h = m_map->page(a);
         h.writeWord(h.owner, this, a, static_cast<u16>(d));
         clocks = m_clocksLeft;
@@ -386,7 +416,7 @@ void SH2::interpret(bool breakpoints)
             return;
         }
         STORE_STATE();
-        ++handlerCalls;
+        ++m_handlerCalls;
         const AccessHandlers& h = m_map->page(a);
         h.writeLong(h.owner, this, a, d);
         clocks = m_clocksLeft;
@@ -422,35 +452,8 @@ leave:
     return;
 
 backward:
-    // The body from PC to the branch runs straight through, so an iteration
-    // that took exactly its own cost ran nothing else; if it also called no
-    // handler and left the registers and T as it found them, the loop waits
-    // on memory nothing can change before the slice ends. The iterations
-    // that end with clocks to spare are then skipped whole, which leaves
-    // the PC and the count where running them would.
-    if (breakpoints || branch - pc > kWaitLoopBytes || branch == notWaitBranch)
-        DISPATCH();
-    if (branch == waitBranch) {
-        if (waitClocks - clocks == waitCost && handlerCalls == waitCalls && m_ft == waitT &&
-            std::memcmp(waitRegs, R, sizeof waitRegs) == 0 && clocks > 0)
-            clocks -= (clocks - 1) / waitCost * waitCost;
-    } else {
-        s32 cost = 3;
-        for (u32 at = pc; at < branch; at += 2) {
-            const u8 index = m_table[fetchAt(direct, at)];
-            if (!isWaitStep(index)) {
-                notWaitBranch = branch;
-                DISPATCH();
-            }
-            cost += index == kTstB ? 3 : 1;
-        }
-        waitBranch = branch;
-        waitCost = cost;
-    }
-    waitClocks = clocks;
-    waitCalls = handlerCalls;
-    waitT = m_ft;
-    std::memcpy(waitRegs, R, sizeof waitRegs);
+    if (!breakpoints && branch != m_wait.rejected && branch - pc <= kWaitLoopBytes)
+        clocks = skipWaiting(branch, pc, clocks);
     DISPATCH();
 
 opAdd: RN += RM; NEXT(1);
