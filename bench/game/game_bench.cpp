@@ -15,7 +15,7 @@ namespace {
 constexpr int kFields = 600;  // ten emulated seconds of NTSC fields
 
 // The game disc booted through the built-in BIOS as the application opens
-// it, run for ten emulated seconds a iteration; the counter is emulated
+// it, run for ten emulated seconds an iteration; the counter is emulated
 // seconds per second of this thread's time. Boot and teardown are not timed.
 void BM_GameDiscTenEmulatedSeconds(benchmark::State& state)
 {
@@ -31,7 +31,6 @@ void BM_GameDiscTenEmulatedSeconds(benchmark::State& state)
         state.PauseTiming();
         auto kest = std::make_unique<Kest>();
         kest->setDataFolder(folder);
-        kest->getSystem().setThreshold(0);
         kest->prepare(nullptr);
         if (!kest->open(KEST_GAME_DISC, 0)) {
             state.SkipWithError("cannot open " KEST_GAME_DISC);

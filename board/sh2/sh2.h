@@ -335,7 +335,6 @@ private:
     // branch was taken. Handler calls are counted, as a handler may answer
     // differently each time.
     struct WaitLoop {
-        static constexpr u32 kMaxSteps = 4;
         u32 branch = ~0u;
         u32 rejected = ~0u;
         s32 cost = 0;

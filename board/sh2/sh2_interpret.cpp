@@ -255,7 +255,6 @@ void SH2::macW(u32 m, u32 n)
 // count where running them would.
 s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks)
 {
-    static_assert(kWaitLoopBytes / 2 <= WaitLoop::kMaxSteps);
     WaitLoop& w = m_wait;
     if (branch == w.branch) {
         if (w.clocks - clocks == w.cost && m_handlerCalls == w.calls && m_ft == w.t && clocks > 0) {
