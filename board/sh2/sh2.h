@@ -309,6 +309,7 @@ private:
     void div1(u32 m, u32 n);
     void macL(u32 m, u32 n);
     void macW(u32 m, u32 n);
+    s32 skipWaiting(u32 branch, u32 target, s32 clocks);
     // The debugger's reads go through the fetch table: they see memory as
     // the fetch does and never reach a device whose reads have side effects.
     u16 readOpcode(u32 address) const { return peekWord(address); }
@@ -328,4 +329,20 @@ private:
     u32 m_macl = 0, m_mach = 0;
     u32 m_state = kCpuStopped;
     u8 m_table[65536];
+
+    // The waiting loop the interpreter watches in the present slice (a
+    // backward BT or BF over loads and tests): the state the last time its
+    // branch was taken. Handler calls are counted, as a handler may answer
+    // differently each time.
+    struct WaitLoop {
+        u32 branch = ~0u;
+        u32 rejected = ~0u;
+        s32 cost = 0;
+        s32 clocks = 0;
+        u32 calls = 0;
+        u32 t = 0;
+        u32 values[16] = {};
+    };
+    WaitLoop m_wait;
+    u32 m_handlerCalls = 0;
 };

@@ -35,6 +35,29 @@ constexpr bool isSlotIllegal(u8 index)
     }
 }
 
+// What may sit in a loop that waits for memory to change: loads, register
+// moves and tests. None writes memory or reaches beyond the registers and
+// T, so once an iteration that touched only plain memory leaves them as it
+// found them, every later iteration in the same slice does the same.
+constexpr bool isWaitStep(u8 index)
+{
+    switch (index) {
+    case kMovBLoad: case kMovWLoad: case kMovLLoad: case kMovBLoadR0: case kMovWLoadR0: case kMovLLoadR0:
+    case kMovBLoadGbr: case kMovWLoadGbr: case kMovLLoadGbr: case kMovBLoadDisp: case kMovWLoadDisp:
+    case kMovLLoadDisp: case kMovWPc: case kMovLPc: case kMov: case kMovImm: case kCmpEq: case kCmpGe:
+    case kCmpGt: case kCmpHi: case kCmpHs: case kCmpPl: case kCmpPz: case kCmpStr: case kCmpEqImm: case kTst:
+    case kTstImm: case kTstB: case kAnd: case kAndImm: case kOr: case kOrImm: case kXor: case kXorImm:
+    case kExtsB: case kExtsW: case kExtuB: case kExtuW: case kShlr: case kShlr2: case kShlr8: case kShlr16:
+    case kShll: case kShll2: case kShll8: case kShll16: case kSwapB: case kSwapW: case kNop:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The longest waiting loop looked for, in bytes before its branch.
+constexpr u32 kWaitLoopBytes = 8;
+
 // The handlers of the interpreter: in instruction index order, then the
 // undefined opcode and the hook trap.
 #define KEST_SH2_HANDLERS(X)                                                                                        \
@@ -223,6 +246,43 @@ void SH2::macW(u32 m, u32 n)
     m_macl = static_cast<u32>(sum);
 }
 
+// Called when the branch of a short loop is taken back to target. The body
+// from target to the branch runs straight through, so an iteration that
+// took exactly its own cost ran nothing else; if it also called no handler
+// and left the registers and T as it found them, the loop waits on memory
+// nothing can change before the slice ends. The iterations that end with
+// clocks to spare are then skipped whole, which leaves the PC and the
+// count where running them would.
+s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks)
+{
+    WaitLoop& w = m_wait;
+    if (branch == w.branch) {
+        if (w.clocks - clocks == w.cost && m_handlerCalls == w.calls && m_ft == w.t && clocks > 0) {
+            if (std::memcmp(w.values, m_r, sizeof w.values) == 0)
+                clocks -= (clocks - 1) / w.cost * w.cost;
+        }
+    } else {
+        s32 cost = 3;
+        w.branch = ~0u;
+        for (u32 at = target; at < branch; at += 2) {
+            const u32 step = fetchAt(m_direct.get(), at);
+            const u8 index = m_table[step];
+            if (!isWaitStep(index)) {
+                w.rejected = branch;
+                return clocks;
+            }
+            cost += index == kTstB ? 3 : 1;
+        }
+        w.branch = branch;
+        w.cost = cost;
+    }
+    w.clocks = clocks;
+    w.calls = m_handlerCalls;
+    w.t = m_ft;
+    std::memcpy(w.values, m_r, sizeof w.values);
+    return clocks;
+}
+
 // One function with a handler per instruction and a dispatch at the end of
 // each, so the PC and the clock count stay in host registers. They are
 // written back before anything that can look at them from outside: a bus
@@ -259,6 +319,7 @@ void SH2::interpret(bool breakpoints)
     u32 word = 0;
     u32 target = 0;
     u32 branch = 0;
+    m_wait.branch = m_wait.rejected = ~0u;
 
     // The opcode's fields, taken from the word as loaded (bytes swapped).
 #define REG_N (word & 15)
@@ -292,37 +353,71 @@ void SH2::interpret(bool breakpoints)
         goto slot;     \
     } while (0)
 
+    // Plain memory is read and written in place; anything else goes to its
+    // handler with the state written back, since a handler may look at it.
+    u8* const* const ram = m_map->ramPages();
+    constexpr u32 kPageMask = PageMap::kPageMask;
     const auto load8 = [&](u32 a) __attribute__((always_inline)) {
+        if (const u8* p = ram[a >> PageMap::kPageShift]) [[likely]]
+            return p[a & kPageMask];
         STORE_STATE();
-        const u8 v = m_map->readByte(this, a);
+        ++m_handlerCalls;
+        const AccessHandlers& h = m_map->page(a);
+        const u8 v = h.readByte(h.owner, this, a);
         clocks = m_clocksLeft;
         return v;
     };
     const auto load16 = [&](u32 a) __attribute__((always_inline)) {
+        if (const u8* p = ram[a >> PageMap::kPageShift]) [[likely]]
+            return loadBe16(p + (a & (kPageMask - 1)));
         STORE_STATE();
-        const u16 v = m_map->readWord(this, a);
+        ++m_handlerCalls;
+        const AccessHandlers& h = m_map->page(a);
+        const u16 v = h.readWord(h.owner, this, a);
         clocks = m_clocksLeft;
         return v;
     };
     const auto load32 = [&](u32 a) __attribute__((always_inline)) {
+        if (const u8* p = ram[a >> PageMap::kPageShift]) [[likely]]
+            return loadBe32(p + (a & (kPageMask - 3)));
         STORE_STATE();
-        const u32 v = m_map->readLong(this, a);
+        ++m_handlerCalls;
+        const AccessHandlers& h = m_map->page(a);
+        const u32 v = h.readLong(h.owner, this, a);
         clocks = m_clocksLeft;
         return v;
     };
     const auto store8 = [&](u32 a, u32 d) __attribute__((always_inline)) {
+        if (u8* p = ram[a >> PageMap::kPageShift]) [[likely]] {
+            p[a & kPageMask] = static_cast<u8>(d);
+            return;
+        }
         STORE_STATE();
-        m_map->writeByte(this, a, static_cast<u8>(d));
+        ++m_handlerCalls;
+        const AccessHandlers& h = m_map->page(a);
+        h.writeByte(h.owner, this, a, static_cast<u8>(d));
         clocks = m_clocksLeft;
     };
     const auto store16 = [&](u32 a, u32 d) __attribute__((always_inline)) {
+        if (u8* p = ram[a >> PageMap::kPageShift]) [[likely]] {
+            storeBe16(p + (a & (kPageMask - 1)), static_cast<u16>(d));
+            return;
+        }
         STORE_STATE();
-        m_map->writeWord(this, a, static_cast<u16>(d));
+        ++m_handlerCalls;
+        const AccessHandlers& h = m_map->page(a);
+        h.writeWord(h.owner, this, a, static_cast<u16>(d));
         clocks = m_clocksLeft;
     };
     const auto store32 = [&](u32 a, u32 d) __attribute__((always_inline)) {
+        if (u8* p = ram[a >> PageMap::kPageShift]) [[likely]] {
+            storeBe32(p + (a & (kPageMask - 3)), d);
+            return;
+        }
         STORE_STATE();
-        m_map->writeLong(this, a, d);
+        ++m_handlerCalls;
+        const AccessHandlers& h = m_map->page(a);
+        h.writeLong(h.owner, this, a, d);
         clocks = m_clocksLeft;
     };
 
@@ -355,6 +450,11 @@ leave:
     STORE_STATE();
     return;
 
+backward:
+    if (!breakpoints && branch != m_wait.rejected && branch - pc <= kWaitLoopBytes)
+        clocks = skipWaiting(branch, pc, clocks);
+    DISPATCH();
+
 opAdd: RN += RM; NEXT(1);
 opAddImm: RN += SIMM; NEXT(1);
 opAddc: {
@@ -379,15 +479,21 @@ opAndB: {
 }
 opBf:
     if (!m_ft) {
+        branch = pc;
         pc += 4 + SIMM * 2;
         clocks -= 3;
+        if (pc < branch)
+            goto backward;
         DISPATCH();
     }
     NEXT(1);
 opBt:
     if (m_ft) {
+        branch = pc;
         pc += 4 + SIMM * 2;
         clocks -= 3;
+        if (pc < branch)
+            goto backward;
         DISPATCH();
     }
     NEXT(1);

@@ -32,8 +32,16 @@ void Device::restart()
 
 u32 Device::runUntil(u32 end)
 {
-    const u64 period = m_period ? m_period : 1;
-    const u64 clocks = (u64{end} - m_localTime + period - 1) / period;
+    // Slices repeat a few lengths, so the last division is usually the
+    // answer again.
+    const u64 span = u64{end} - m_localTime;
+    if (span != m_lastSpan || m_period != m_lastPeriod) {
+        const u64 period = m_period ? m_period : 1;
+        m_lastSpan = span;
+        m_lastPeriod = m_period;
+        m_lastClocks = (span + period - 1) / period;
+    }
+    const u64 clocks = m_lastClocks;
     m_sliceEnd = end;
     m_clocksLeft = m_budget = static_cast<s32>(clocks);
     u32 used = execute(static_cast<u32>(clocks));
@@ -41,7 +49,7 @@ u32 Device::runUntil(u32 end)
     // counts would place events a whole slice late.
     m_clocksLeft = m_budget = 0;
     m_sliceEnd = 0;
-    return static_cast<u32>(used * period);
+    return static_cast<u32>(used * u64{m_period ? m_period : 1});
 }
 
 void Device::limitBudget(u32 offset)

@@ -101,6 +101,10 @@ protected:
     s32 m_budget = 0;
     u32 m_sliceEnd = 0;
     u32 m_index = 0;
+    // runUntil's last division; all zero is itself a right answer.
+    u64 m_lastSpan = 0;
+    u64 m_lastClocks = 0;
+    u32 m_lastPeriod = 0;
     std::vector<Hook*> m_hooks;
     std::string m_longName;
 };

@@ -340,8 +340,18 @@ AccessHandlers CSystem::areaHandlers(Area area)
     switch (area) {
     case kBiosRom: return make.operator()<kBiosRom>();
     case kBackup: return make.operator()<kBackup>();
-    case kWorkRamLow: return make.operator()<kWorkRamLow>();
-    case kWorkRamHigh: return make.operator()<kWorkRamHigh>();
+    case kWorkRamLow: {
+        AccessHandlers h = make.operator()<kWorkRamLow>();
+        h.ram = memory().workRamLow.get();
+        h.ramMask = SystemMemory::kWorkRamSize - 1;
+        return h;
+    }
+    case kWorkRamHigh: {
+        AccessHandlers h = make.operator()<kWorkRamHigh>();
+        h.ram = memory().workRamHigh.get();
+        h.ramMask = SystemMemory::kWorkRamSize - 1;
+        return h;
+    }
     case kDummy0: return make.operator()<kDummy0>();
     case kDummy1: return make.operator()<kDummy1>();
     case kDummy2: return make.operator()<kDummy2>();

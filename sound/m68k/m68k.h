@@ -85,6 +85,13 @@ public:
     void unpackCCR(u8 value);
     void enterException(u32 vector, int level = -1);
     void charge(s32 clocks) { m_clocksLeft -= clocks; }
+    // What is left of the slice in whole turns of a loop that changes
+    // nothing: the count ends where running the turns leaves it.
+    void idleTurns(s32 clocks)
+    {
+        if (m_clocksLeft > 0)
+            m_clocksLeft -= (m_clocksLeft + clocks - 1) / clocks * clocks;
+    }
 
     // Flag accessors: 0 or 1.
     u32 flagC() const { return (m_c >> 8) & 1; }

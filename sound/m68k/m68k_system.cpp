@@ -33,6 +33,10 @@ void opBccShort(M68K& c, u16 op)
     if (c.condition(Cond)) {
         c.branchTo(c.fetchPc() + static_cast<u32>(static_cast<s32>(static_cast<s8>(op))));
         c.charge(10);
+        // A branch to itself (a driver idling until its interrupt) touches
+        // no flag, so it is taken again until the slice ends.
+        if (static_cast<s8>(op) == -2)
+            c.idleTurns(10);
     } else {
         c.charge(8);
     }

@@ -219,6 +219,52 @@ TEST(Headless, DemoDiscShowsBothVideoProcessors)
         EXPECT_EQ(pixels[d.y * width + d.x], d.rgb) << d.what;
 }
 
+// The game disc boots clean and keeps every processor at work: the slave
+// answers every field the master asks for, the 68000's timer ticks, and
+// the picture moves from one field to the next but repeats bit for bit.
+TEST(Headless, GameDiscRunsBothProcessorsTheSoundDriverAndMoves)
+{
+    TempDir dir;
+    const std::string ini = "[General]\r\nkest_bios = 1\r\ncartridge = 1\r\n";
+    ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
+    auto run = [&](int fields, const std::string& name) {
+        HeadlessRun r = runHeadless("--data " + dir.path().string() + " --fields " + std::to_string(fields) +
+                                    " --dump 0x06080000:24:" + dir.file(name + ".state") + " --dump 0x25A07000:8:" +
+                                    dir.file(name + ".sound") + " --png " + dir.file(name + ".png") + " " +
+                                    KEST_GAME_DISC);
+        EXPECT_EQ(r.status, 0) << r.output;
+        return r;
+    };
+    const HeadlessRun first = run(40, "a");
+    run(41, "b");
+    run(41, "c");
+    EXPECT_NE(first.output.find("KEST: Start (KEST GAME) [ID: T-99901G"), std::string::npos) << first.output;
+    EXPECT_NE(first.output.find("SH2(S): reset [PC: 0600"), std::string::npos) << first.output;
+    for (const char* bad : {"Bad ", "Illegal", "error", "Error", "rror:"})
+        EXPECT_EQ(first.output.find(bad), std::string::npos) << bad << "\n" << first.output;
+
+    const std::vector<u8> state = readBytes(dir.file("a.state"));
+    ASSERT_EQ(state.size(), 24u);
+    EXPECT_EQ(std::string(state.begin(), state.begin() + 4), "GAME");
+    const u32 asked = loadBe32(&state[8]);
+    EXPECT_GE(asked, 35u) << "fields the master finished";
+    EXPECT_EQ(loadBe32(&state[12]), asked) << "the slave's answer";
+    EXPECT_EQ(loadBe32(&state[16]), asked) << "angle";
+    EXPECT_EQ(loadBe32(&state[20]), 1u) << "slave started";
+    const std::vector<u8> sound = readBytes(dir.file("a.sound"));
+    ASSERT_EQ(sound.size(), 8u);
+    EXPECT_GT(loadBe32(&sound[0]), 80u) << "timer A ticks in 40 fields";
+    EXPECT_GT(loadBe32(&sound[4]), 10u) << "notes";
+
+    const std::vector<u8> a = readBytes(dir.file("a.png"));
+    const std::vector<u8> b = readBytes(dir.file("b.png"));
+    const std::vector<u8> c = readBytes(dir.file("c.png"));
+    ASSERT_FALSE(a.empty());
+    EXPECT_NE(a, b) << "the picture moves";
+    EXPECT_EQ(b, c) << "runs repeat";
+    EXPECT_EQ(readBytes(dir.file("b.state")), readBytes(dir.file("c.state")));
+}
+
 // A disc that is missing or a FIFO ends the run at once with the reason and
 // a failure status.
 TEST(Headless, DiscThatCannotBeOpenedFails)

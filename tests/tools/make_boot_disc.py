@@ -3,7 +3,10 @@
 a folder of files plus the first file, with an initial program in its system
 area whose 256-byte system header is written here from the header layout.
 
-    make_boot_disc.py OUT.iso IP_CODE.bin FIRST.bin FOLDER [TITLE VOLUME]
+    make_boot_disc.py OUT.iso IP_CODE.bin FIRST.bin FOLDER [TITLE VOLUME [OFFSET EXTRA.bin]]
+
+With OFFSET and EXTRA.bin the first file is FIRST.bin padded with zeros to
+OFFSET and followed by EXTRA.bin (the game disc's sound driver).
 """
 import os
 import struct
@@ -22,6 +25,7 @@ def text(field, length):
 def main():
     out, ip_code_path, first_path, folder = sys.argv[1:5]
     title, volume = sys.argv[5:7] if len(sys.argv) > 6 else ('KEST BIOS BOOT TEST', 'KEST_BOOT')
+    extra = sys.argv[7:9] if len(sys.argv) > 8 else None
     with open(ip_code_path, 'rb') as f:
         code = f.read()
     ip_size = IP_CODE_OFFSET + len(code)
@@ -37,6 +41,17 @@ def main():
         ip_path = os.path.join(work, 'ip.bin')
         with open(ip_path, 'wb') as f:
             f.write(ip)
+        if extra:
+            with open(first_path, 'rb') as f:
+                first = f.read()
+            offset = int(extra[0], 0)
+            if len(first) > offset:
+                sys.exit(f'{first_path} is {len(first)} bytes, past the extra file at {offset:#x}')
+            with open(extra[1], 'rb') as f:
+                first = first.ljust(offset, b'\0') + f.read()
+            first_path = os.path.join(work, 'first.bin')
+            with open(first_path, 'wb') as f:
+                f.write(first)
         if os.path.exists(out):
             os.remove(out)
         subprocess.run(['xorriso', '-as', 'mkisofs', '-quiet', '-V', volume, '-o', out, '-G', ip_path,

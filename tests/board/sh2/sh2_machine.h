@@ -23,6 +23,15 @@ struct TestMemory {
     static void ww(void* o, CPU*, u32 a, u16 d) { auto& m = of(o); storeBe16(&m.bytes[a & m.mask & ~1u], d); }
     static void wl(void* o, CPU*, u32 a, u32 d) { auto& m = of(o); storeBe32(&m.bytes[a & m.mask & ~3u], d); }
     AccessHandlers handlers() { return {this, rb, wb, rw, ww, rl, wl}; }
+    // The same memory named as plain, so the processor reaches it without
+    // the handlers, as it does the machine's work RAM.
+    AccessHandlers plainHandlers()
+    {
+        AccessHandlers h = handlers();
+        h.ram = bytes.data();
+        h.ramMask = mask;
+        return h;
+    }
 
     u32 long_(u32 a) const { return loadBe32(&bytes[a & mask & ~3u]); }
     u16 word(u32 a) const { return loadBe16(&bytes[a & mask & ~1u]); }
@@ -30,8 +39,8 @@ struct TestMemory {
     void setWord(u32 a, u16 v) { storeBe16(&bytes[a & mask & ~1u], v); }
 };
 
-// One SH-2 with 1 MB of work RAM at 0x06000000 and 64 KB of vector memory
-// at 0, both reached by data accesses and by direct fetch.
+// One SH-2 with 1 MB of work RAM at 0x06000000 (plain memory) and 64 KB of
+// vector memory at 0 (through handlers), both also reached by direct fetch.
 struct Sh2Machine {
     static constexpr u32 kRamBase = 0x06000000;
     static constexpr u32 kRamSize = 0x100000;
@@ -45,7 +54,7 @@ struct Sh2Machine {
 
     Sh2Machine()
     {
-        cpu->mapWindows({{0, 0xFFFF, low.handlers()}, {kRamBase, kRamEnd, ram.handlers()}});
+        cpu->mapWindows({{0, 0xFFFF, low.handlers()}, {kRamBase, kRamEnd, ram.plainHandlers()}});
         cpu->mapDirect({{0, 0xFFFF, low.bytes.data()}, {kRamBase, kRamEnd, ram.bytes.data()}});
         cpu->setPeriod(1);
     }

@@ -157,6 +157,43 @@ TEST_F(CpuTest, DirectPointersReachTheMappedBytesAndDefaultToTheDummyPage)
     EXPECT_EQ(cpu->directBase(0x06020000) + 0x06020000, reinterpret_cast<uintptr_t>(cpu->dummyPage()));
 }
 
+// Plain memory named with its handlers is reached without them, mirrored
+// by its mask, big-endian, with the access width's alignment; a later
+// window over a page takes the page back for its handlers, and a mask
+// narrower than a page keeps the handlers.
+TEST_F(CpuTest, PlainMemoryPagesBypassTheirHandlersUntilMappedOver)
+{
+    auto cpu = makeCpu();
+    PageMap& map = *cpu->pageMap();
+    std::vector<u8> ram(0x20000);
+    AccessHandlers plain = tagged(7);
+    plain.ram = ram.data();
+    plain.ramMask = 0x1FFFF;
+    cpu->mapWindows({{0x06000000, 0x060FFFFF, plain}});
+    map.writeLong(cpu.get(), 0x06001237, 0x11223344);  // aligned down to 0x1234
+    EXPECT_EQ(ram[0x1234], 0x11);
+    EXPECT_EQ(ram[0x1237], 0x44);
+    EXPECT_EQ(map.readWord(cpu.get(), 0x06021237), 0x3344) << "mirror at 128 KB";
+    map.writeWord(cpu.get(), 0x0601FFFF, 0xBEEF);
+    EXPECT_EQ(ram[0x1FFFE], 0xBE);
+    map.writeByte(cpu.get(), 0x06040001, 0x5A);
+    EXPECT_EQ(ram[0x0001], 0x5A);
+    EXPECT_EQ(map.readByte(cpu.get(), 0x06000001), 0x5A);
+    EXPECT_EQ(map.readLong(cpu.get(), 0x06001234), 0x11223344u);
+    EXPECT_EQ(map.ramPages()[0x0601], ram.data() + 0x10000);
+
+    cpu->mapWindows({{0x06010000, 0x0601FFFF, tagged(9)}});
+    EXPECT_EQ(map.readLong(cpu.get(), 0x06010000), 9u);
+    EXPECT_EQ(map.ramPages()[0x0601], nullptr);
+    EXPECT_EQ(map.readByte(cpu.get(), 0x06020001), 0x5A) << "the pages around it stay plain";
+
+    AccessHandlers narrow = plain;
+    narrow.ramMask = 0x7FFF;
+    cpu->mapWindows({{0x06000000, 0x0600FFFF, narrow}});
+    EXPECT_EQ(map.ramPages()[0x0600], nullptr);
+    EXPECT_EQ(map.readLong(cpu.get(), 0x06001234), 7u);
+}
+
 TEST_F(CpuTest, InterruptsQueueByLevelAndRefuseADuplicateVector)
 {
     auto cpu = makeCpu();

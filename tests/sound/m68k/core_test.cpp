@@ -137,6 +137,24 @@ TEST_F(M68kCore, InterruptsAreTakenByLevelAtSliceStartsOnly)
     EXPECT_FALSE(cpu.hasPendingInterrupt());
 }
 
+// A branch to itself spends the slice in whole taken turns of ten clocks,
+// where running them ends; one not taken falls through in eight.
+TEST_F(M68kCore, BranchToItselfSpendsTheSliceInWholeTurns)
+{
+    for (u16 op : {u16{0x60FE}, u16{0x66FE}}) {  // BRA.S *, and BNE.S * with Z clear
+        for (u32 budget : {1u, 9u, 10u, 11u, 20u, 995u, 1000u, 1001u}) {
+            b.code(kCode, {op});
+            b.start(kCode, kStack, 0x2700);
+            EXPECT_EQ(b.run(budget), (budget + 9) / 10 * 10) << std::hex << op << std::dec << " " << budget;
+            EXPECT_EQ(cpu.pc(), kCode);
+        }
+    }
+    b.code(kCode, {0x67FE, 0x4E71});  // BEQ.S * with Z clear
+    b.start(kCode, kStack, 0x2700);
+    EXPECT_EQ(b.step(), 8u);
+    EXPECT_EQ(cpu.pc(), kCode + 2);
+}
+
 TEST_F(M68kCore, InterruptWithoutBudgetIsStillTakenAndNothingRuns)
 {
     b.code(kCode, {0x4E71});
