@@ -181,13 +181,14 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass)
     m_coefficientLineColorUsed[lineColorSlot] = 0;
 
     // Which parameter sets the line uses.
+    decodeRotationSet(0, layer);
+    decodeRotationSet(1, layer);
+    // Decided on this line's coefficient switch, not the previous line's.
     u32 parameterMode = layer.number == kRbg1 ? 1 : reg(RPMD) & 3;
     if (parameterMode == 2 && !m_rotation[0].coefficients) {
         layer.logWarning(1, "rpMode is 2, but ktEnable of Rotation Parameter A is 0");
         parameterMode = 0;
     }
-    decodeRotationSet(0, layer);
-    decodeRotationSet(1, layer);
     if (parameterMode == 3) {
         const u8 w = m_rotationWindow;
         const u8 logic = (w >> 7) & 1;
