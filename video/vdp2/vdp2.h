@@ -285,6 +285,7 @@ private:
     void buildTables();
     void refreshPalette();
     void beginFrame();
+    void logFrameStart() const;
     void computeDisplaySize();
     void setupLine(int y);
     void setupLineEffects();
@@ -338,7 +339,7 @@ private:
     void computeRotation(int set);
     void decodeRotationSet(int set, const Layer& layer);
     void fetchRotation(Layer& layer);
-    template <int Mode> void fetchRotationLine(Layer& layer, const u8* pass);
+    template <int Mode, bool Bitmap> void fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode);
 
     // Sprite and external layers.
     struct SpriteLine {
@@ -421,6 +422,7 @@ private:
     u8 m_specialTables[2][16] = {};
     u32 m_gradationTarget = vdp2::kBackRecord;
     u8 m_gradation = 0;
+    const char* m_gradationLabel = "NULL";
     u8 m_extended = 0;
     u32 m_ccMode = 0;
     u32 m_effectMode = 0;
