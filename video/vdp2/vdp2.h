@@ -339,7 +339,9 @@ private:
     void computeRotation(int set);
     void decodeRotationSet(int set, const Layer& layer);
     void fetchRotation(Layer& layer);
-    template <int Mode, bool Bitmap> void fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode);
+    template <int Mode>
+    void fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode, bool bitmap, bool single);
+    template <int Mode, bool Bitmap, bool Single> void fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode);
 
     // Sprite and external layers.
     struct SpriteLine {

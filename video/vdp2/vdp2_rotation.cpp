@@ -293,20 +293,32 @@ void VDP2::fetchRotation(Layer& layer)
         }
     }
     const bool bitmap = layer.bitmap;
+    const bool single = parameterMode < 2;
     switch (mode) {
-    case 0: bitmap ? fetchRotationLine<0, true>(layer, pass, parameterMode) : fetchRotationLine<0, false>(layer, pass, parameterMode); break;
-    case 1: bitmap ? fetchRotationLine<1, true>(layer, pass, parameterMode) : fetchRotationLine<1, false>(layer, pass, parameterMode); break;
-    case 2: bitmap ? fetchRotationLine<2, true>(layer, pass, parameterMode) : fetchRotationLine<2, false>(layer, pass, parameterMode); break;
-    case 3: bitmap ? fetchRotationLine<3, true>(layer, pass, parameterMode) : fetchRotationLine<3, false>(layer, pass, parameterMode); break;
-    default: bitmap ? fetchRotationLine<4, true>(layer, pass, parameterMode) : fetchRotationLine<4, false>(layer, pass, parameterMode); break;
+    case 0: fetchRotationLine<0>(layer, pass, parameterMode, bitmap, single); break;
+    case 1: fetchRotationLine<1>(layer, pass, parameterMode, bitmap, single); break;
+    case 2: fetchRotationLine<2>(layer, pass, parameterMode, bitmap, single); break;
+    case 3: fetchRotationLine<3>(layer, pass, parameterMode, bitmap, single); break;
+    default: fetchRotationLine<4>(layer, pass, parameterMode, bitmap, single); break;
     }
+}
+
+template <int Mode>
+void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode, bool bitmap, bool single)
+{
+    if (bitmap)
+        single ? fetchRotationLine<Mode, true, true>(layer, pass, parameterMode)
+               : fetchRotationLine<Mode, true, false>(layer, pass, parameterMode);
+    else
+        single ? fetchRotationLine<Mode, false, true>(layer, pass, parameterMode)
+               : fetchRotationLine<Mode, false, false>(layer, pass, parameterMode);
 }
 
 // The map position of dot x is ((x * step + start) * k + (centre << 26)) >> 36
 // in wrapping 64-bit arithmetic. While k and the centre stay put the sum
 // grows by step * k a dot, exactly, so it is formed anew only where a
 // coefficient changes them or the dot switches parameter sets.
-template <int Mode, bool Bitmap>
+template <int Mode, bool Bitmap, bool Single>
 void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
 {
     LineDots& out = m_dots[layer.record];
@@ -324,8 +336,9 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
     const u32 ccMode = m_outputs[layer.record].specialMode;
     const u16* mosaic = layer.mosaic ? m_mosaic[m_mosaicX] : nullptr;
     const u32 lineColorBase = m_outputs[kLineColorRecord].lineColor & 0x780;
-    const bool single = parameterMode < 2;
+    const bool single = Single;
     const int firstSet = parameterMode == 1 ? 1 : 0;
+    const bool singleCoefficients = m_rotation[firstSet].coefficients;
 
     // Per set: coefficients, the screen-over settings and the map.
     CoefficientLine coefficients[2] = {coefficientLine(m_rotation[0], vram, vramMask, m_colorRam),
@@ -371,16 +384,17 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
         out.key[x] = 0;
         out.cc[x] = 0;
         bool changed[2] = {false, false};
-        for (int set = 0; set < 2; ++set) {
-            if (used[set] && m_rotation[set].coefficients)
-                changed[set] = coefficients[set].advance();
-        }
         int set;
-        switch (parameterMode) {
-        case 0: set = 0; break;
-        case 1: set = 1; break;
-        case 2: set = coefficients[0].transparent ? 1 : 0; break;
-        default: set = m_rotationSetB[x]; break;
+        if constexpr (Single) {
+            set = firstSet;
+            if (singleCoefficients)
+                changed[set] = coefficients[set].advance();
+        } else {
+            for (int s = 0; s < 2; ++s) {
+                if (m_rotation[s].coefficients)
+                    changed[s] = coefficients[s].advance();
+            }
+            set = parameterMode == 2 ? coefficients[0].transparent : m_rotationSetB[x];
         }
         const RotationParams& p = m_rotation[set];
         const CoefficientLine& c = coefficients[set];
@@ -414,7 +428,7 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
 
         const u32 mapWidthMask = Bitmap ? widthMask : p.map.widthMask;
         const u32 mapHeightMask = Bitmap ? heightMask : p.map.heightMask;
-        const bool outside = sx < 0 || sy < 0 || sx > mapWidthMask || sy > mapHeightMask;
+        auto outside = [&] { return sx < 0 || sy < 0 || sx > mapWidthMask || sy > mapHeightMask; };
         u32 col, row;
         bool overCharacter = false;
         switch (overModes[set]) {
@@ -423,14 +437,14 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
             row = static_cast<u32>(sy) & mapHeightMask;
             break;
         case 1:
-            overCharacter = outside;
-            if (outside)
+            overCharacter = outside();
+            if (overCharacter)
                 col = static_cast<u32>(sx) & charMask, row = static_cast<u32>(sy) & charMask;
             else
                 col = static_cast<u32>(sx), row = static_cast<u32>(sy);
             break;
         case 2:
-            if (outside)
+            if (outside())
                 continue;
             col = static_cast<u32>(sx);
             row = static_cast<u32>(sy);
@@ -483,11 +497,11 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
             const u32 priority =
                 dotPriority(layer.specialPriorityMode, layer.priority, name->specialPriority, table, dot.code);
             lastColor = dot.color;
-            lastKey = dot.opaque && priority ? static_cast<u8>((priority << 3) | record) : 0;
+            lastKey = static_cast<u8>(((priority << 3) | record) & -static_cast<u32>(dot.opaque & (priority != 0)));
             lastCc = dotCcCondition(ccMode, name->specialCc, table, dot.code, dot.msb);
         }
         out.color[x] = lastColor;
-        out.key[x] = pass[x] ? lastKey : 0;
+        out.key[x] = static_cast<u8>(lastKey & -pass[x]);
         out.cc[x] = lastCc;
     }
 }
