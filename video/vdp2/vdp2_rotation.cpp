@@ -61,8 +61,8 @@ void VDP2::readRotationTable(int set, int v, bool full)
     const bool sameLine = v == p.lastLine;
     const int lines = m_interlace == 3 ? 2 : 1;
     // Start coordinates follow the line-position rule unless the program
-    // asks for a re-read on every line.
-    // Line 1 of an odd double-density field is the frame's second line.
+    // asks for a re-read on every line. Display line 1, where the field of
+    // odd lines starts in double density, is the frame's second line.
     const bool secondLine = m_interlace == 3 && v == 1;
     auto follow = [&](s32& line, s32& last, s32 value, s32 step, u8 reread) {
         if (reread)
@@ -343,9 +343,7 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
     // Per set: coefficients, the screen-over settings and the map.
     CoefficientLine coefficients[2] = {coefficientLine(m_rotation[0], vram, vramMask, m_colorRam),
                                        coefficientLine(m_rotation[1], vram, vramMask, m_colorRam)};
-    bool used[2] = {single ? firstSet == 0 : true, single ? firstSet == 1 : true};
-    // Set B is read by coefficient switching only where set A's entry is
-    // transparent, by window switching wherever the window says.
+    const bool used[2] = {!single || firstSet == 0, !single || firstSet == 1};
     u32 overModes[2];
     for (int set = 0; set < 2; ++set) {
         overModes[set] = m_rotation[set].overMode;
