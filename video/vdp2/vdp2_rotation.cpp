@@ -334,6 +334,10 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
     const u8 record = static_cast<u8>(layer.record);
     const u8* table = m_specialTables[layer.specialSelect];
     const u32 ccMode = m_outputs[layer.record].specialMode;
+    // Without special modes every dot has the layer's priority and may be
+    // calculated.
+    const bool plainPriority = layer.specialPriorityMode == 0;
+    const bool plainCc = ccMode == 0;
     const u16* mosaic = layer.mosaic ? m_mosaic[m_mosaicX] : nullptr;
     const u32 lineColorBase = m_outputs[kLineColorRecord].lineColor & 0x780;
     const bool single = Single;
@@ -492,11 +496,12 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
                 raw = charDot<Mode>(vram, vramMask, name->charAddress, dx, dy);
             }
             const DotColor dot = resolveDot<Mode>(raw, name->palette, layer.cramOffset, layer.transparentShown, colors);
-            const u32 priority =
-                dotPriority(layer.specialPriorityMode, layer.priority, name->specialPriority, table, dot.code);
+            const u32 priority = plainPriority ? layer.priority
+                                               : dotPriority(layer.specialPriorityMode, layer.priority,
+                                                             name->specialPriority, table, dot.code);
             lastColor = dot.color;
             lastKey = static_cast<u8>(((priority << 3) | record) & -static_cast<u32>(dot.opaque & (priority != 0)));
-            lastCc = dotCcCondition(ccMode, name->specialCc, table, dot.code, dot.msb);
+            lastCc = plainCc ? 1 : dotCcCondition(ccMode, name->specialCc, table, dot.code, dot.msb);
         }
         out.color[x] = lastColor;
         out.key[x] = static_cast<u8>(lastKey & -pass[x]);
