@@ -343,6 +343,7 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
     const bool single = Single;
     const int firstSet = parameterMode == 1 ? 1 : 0;
     const bool singleCoefficients = m_rotation[firstSet].coefficients;
+    const bool perDotCoefficients = m_rotation[firstSet].dkax != 0;
 
     // Per set: coefficients, the screen-over settings and the map.
     CoefficientLine coefficients[2] = {coefficientLine(m_rotation[0], vram, vramMask, m_colorRam),
@@ -389,7 +390,8 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
         int set;
         if constexpr (Single) {
             set = firstSet;
-            if (singleCoefficients)
+            // Per-line coefficients are read at the first dot only.
+            if (singleCoefficients && (x == 0 || perDotCoefficients))
                 changed[set] = coefficients[set].advance();
         } else {
             for (int s = 0; s < 2; ++s) {
