@@ -424,7 +424,6 @@ private:
     u8 m_specialTables[2][16] = {};
     u32 m_gradationTarget = vdp2::kBackRecord;
     u8 m_gradation = 0;
-    const char* m_gradationLabel = "NULL";
     u8 m_extended = 0;
     u32 m_ccMode = 0;
     u32 m_effectMode = 0;
@@ -482,4 +481,6 @@ private:
     u8 m_ratio[33][256];
     u8 m_offsetTable[512][256];
     u32 m_highResolutionLast[2] = {};
+    // What the gradation log calls its target.
+    const char* m_gradationLabel = "NULL";
 };
