@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <set>
+#include <utility>
 
 #include "core/types.h"
 #include "video/vdp2/vdp2.h"
@@ -33,22 +34,16 @@ struct ParameterSet {
     void write(u8* vram, u32 at) const
     {
         const double c = std::cos(angle), s = std::sin(angle);
-        storeBe32(vram + at + 0x00, fixedField(0, 10, 23, 6));
-        storeBe32(vram + at + 0x04, fixedField(0, 10, 23, 6));
-        storeBe32(vram + at + 0x08, fixedField(0, 10, 23, 6));
-        storeBe32(vram + at + 0x0C, fixedField(dxst, 10, 13, 6));
-        storeBe32(vram + at + 0x10, fixedField(dyst, 10, 13, 6));
-        storeBe32(vram + at + 0x14, fixedField(1.0, 10, 13, 6));
-        storeBe32(vram + at + 0x18, fixedField(0, 10, 13, 6));
+        // Xst, Yst, Zst, DXst, DYst, DX, DY, then A-F.
+        const double starts[7] = {0, 0, 0, dxst, dyst, 1.0, 0};
+        for (u32 i = 0; i < 7; ++i)
+            storeBe32(vram + at + 4 * i, fixedField(starts[i], 10, i < 3 ? 23 : 13, 6));
         const double matrix[6] = {c, -s, pitch, s, c, -pitch};
-        for (int i = 0; i < 6; ++i)
+        for (u32 i = 0; i < 6; ++i)
             storeBe32(vram + at + 0x1C + 4 * i, fixedField(matrix[i], 10, 14, 6));
-        storeBe16(vram + at + 0x34, 160);
-        storeBe16(vram + at + 0x36, 112);
-        storeBe16(vram + at + 0x38, 200);
-        storeBe16(vram + at + 0x3C, 160);
-        storeBe16(vram + at + 0x3E, 112);
-        storeBe16(vram + at + 0x40, 0);
+        const u16 points[6] = {160, 112, 200, 160, 112, 0};  // Px, Py, Pz, Cx, Cy, Cz
+        for (u32 i = 0; i < 6; ++i)
+            storeBe16(vram + at + 0x34 + 2 * i + (i >= 3 ? 2 : 0), points[i]);
         storeBe32(vram + at + 0x44, fixedField(mx, 10, 24, 6));
         storeBe32(vram + at + 0x48, fixedField(my, 10, 24, 6));
         storeBe32(vram + at + 0x4C, fixedField(scale, 16, 24, 0));
@@ -61,20 +56,15 @@ struct ParameterSet {
 
 // A coefficient table of a perspective floor: lines above the horizon are
 // transparent, below it the scale shrinks with the distance.
-void writeFloor(u8* memory, u32 base, u32 entries, bool oneWord, int mode3Bias)
+void writeFloor(u8* memory, u32 base, u32 entries, bool oneWord)
 {
     for (u32 i = 0; i < entries; ++i) {
         const double depth = 0.25 + 48.0 / (static_cast<double>(i % 240) + 8.0);
         const bool sky = i % 240 < 24;
-        if (oneWord) {
-            u16 word = static_cast<u16>(fixedField(depth, 10, 15, 0) + static_cast<u32>(mode3Bias));
-            storeBe16(memory + ((base + 2 * i) & 0x7FFFF), static_cast<u16>(word | (sky ? 0x8000 : 0)));
-        } else {
-            const u32 lineCode = (i * 5) & 0x7F;
-            u32 word = (fixedField(depth, 16, 24, 0) + static_cast<u32>(mode3Bias)) & 0xFFFFFF;
-            word |= lineCode << 24 | (sky ? 0x80000000u : 0);
-            storeBe32(memory + ((base + 4 * i) & 0x7FFFF), word);
-        }
+        if (oneWord)
+            storeBe16(memory + base + 2 * i, static_cast<u16>(fixedField(depth, 10, 15, 0) | (sky ? 0x8000 : 0)));
+        else
+            storeBe32(memory + base + 4 * i, fixedField(depth, 16, 24, 0) | ((i * 5) & 0x7F) << 24 | (sky ? 0x80000000u : 0));
     }
 }
 
@@ -105,49 +95,29 @@ u64 drawCase(const RotationCase& c, std::size_t& colours)
     c.b.write(vram, kTable + 0x80);
     // Coefficient tables: VRAM bank by KTAOF for either data size, and the
     // upper half of colour RAM.
-    writeFloor(vram, 0x40000, 0x800, false, 0);
-    writeFloor(vram, 0x20000, 0x1000, true, 0);
-    writeFloor(s.cram() + 0x800, 0, 0x200, false, 0);
+    writeFloor(vram, 0x40000, 0x800, false);
+    writeFloor(vram, 0x20000, 0x1000, true);
+    writeFloor(s.cram() + 0x800, 0, 0x200, false);
 
-    s.reg(VDP2::TVMD, c.tvmd);
-    s.reg(VDP2::RAMCTL, c.ramctl);
-    s.reg(VDP2::BGON, c.bgon);
-    s.reg(VDP2::CHCTLA, c.chctla);
-    s.reg(VDP2::CHCTLB, c.chctlb);
-    // Two-word names with the 2 x 2 characters, one-word names with 1 x 1.
-    s.reg(VDP2::PNCR, (c.chctlb & 0x0100) ? 0x0000 : 0x8003);
-    s.reg(VDP2::PNCN0, 0x0000);
-    s.reg(VDP2::PLSZ, c.plsz);
-    s.reg(VDP2::MPOFR, 0x0012);
+    // Two-word names with the 2 x 2 characters, one-word names with 1 x 1;
+    // line-colour insertion where the coefficients carry line colours.
+    const u16 lineColors = (c.ktctl & 0x0010) ? 0x0010 : 0;
+    const std::pair<u32, u16> registers[] = {
+        {VDP2::TVMD, c.tvmd}, {VDP2::RAMCTL, c.ramctl}, {VDP2::BGON, c.bgon}, {VDP2::CHCTLA, c.chctla},
+        {VDP2::CHCTLB, c.chctlb}, {VDP2::PNCR, static_cast<u16>((c.chctlb & 0x0100) ? 0x0000 : 0x8003)}, {VDP2::PLSZ, c.plsz},
+        {VDP2::MPOFR, 0x0012}, {VDP2::OVPNRA, 0x1234}, {VDP2::OVPNRB, 0x2345}, {VDP2::RPTAU, kTable >> 17},
+        {VDP2::RPTAL, (kTable >> 1) & 0xFFBE}, {VDP2::RPMD, c.rpmd}, {VDP2::RPRCTL, c.rprctl},
+        {VDP2::KTCTL, c.ktctl}, {VDP2::KTAOF, c.ktaof}, {VDP2::MZCTL, c.mzctl}, {VDP2::LNCLEN, lineColors},
+        {VDP2::CCCTL, lineColors}, {VDP2::CCRR, 9}, {VDP2::PRIR, 5}, {VDP2::PRINA, 4},
+        {VDP2::LCTAU, 0x8003}, {VDP2::LCTAL, 0x8000}, {VDP2::WPSX0, 100}, {VDP2::WPEX0, 500},
+        {VDP2::WPSY0, 30}, {VDP2::WPEY0, 150}, {VDP2::WPSX1, 300}, {VDP2::WPEX1, 620}, {VDP2::WPEY1, 200},
+        {VDP2::WCTLD, c.wctld}};
+    for (const auto& [offset, value] : registers)
+        s.reg(offset, value);
     for (u32 i = 0; i < 8; ++i) {
         s.reg(VDP2::MPABRA + 2 * i, static_cast<u16>(0x0100 * (2 * i + 9) + 2 * i + 8));
         s.reg(VDP2::MPABRB + 2 * i, static_cast<u16>(0x0100 * (2 * i + 1) + 2 * i + 30));
     }
-    s.reg(VDP2::OVPNRA, 0x1234);
-    s.reg(VDP2::OVPNRB, 0x2345);
-    s.reg(VDP2::RPTAU, kTable >> 17);
-    s.reg(VDP2::RPTAL, static_cast<u16>((kTable >> 1) & 0xFFBE));
-    s.reg(VDP2::RPMD, c.rpmd);
-    s.reg(VDP2::RPRCTL, c.rprctl);
-    s.reg(VDP2::KTCTL, c.ktctl);
-    s.reg(VDP2::KTAOF, c.ktaof);
-    s.reg(VDP2::MZCTL, c.mzctl);
-    // Line-colour insertion on RBG0 where the coefficients carry line colours.
-    s.reg(VDP2::LNCLEN, (c.ktctl & 0x0010) ? 0x0010 : 0);
-    s.reg(VDP2::CCCTL, (c.ktctl & 0x0010) ? 0x0010 : 0);
-    s.reg(VDP2::CCRR, 9);
-    s.reg(VDP2::PRIR, 5);
-    s.reg(VDP2::PRINA, 4);
-    s.reg(VDP2::LCTAU, 0x8000 | 3);
-    s.reg(VDP2::LCTAL, 0x8000);
-    s.reg(VDP2::WPSX0, 100);
-    s.reg(VDP2::WPEX0, 500);
-    s.reg(VDP2::WPSY0, 30);
-    s.reg(VDP2::WPEY0, 150);
-    s.reg(VDP2::WPSX1, 300);
-    s.reg(VDP2::WPEX1, 620);
-    s.reg(VDP2::WPEY1, 200);
-    s.reg(VDP2::WCTLD, c.wctld);
 
     u64 hash = 0xCBF29CE484222325ull;
     std::set<u32> seen;
