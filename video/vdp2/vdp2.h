@@ -341,7 +341,8 @@ private:
     void fetchRotation(Layer& layer);
     template <int Mode>
     void fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode, bool bitmap, bool single);
-    template <int Mode, bool Bitmap, bool Single> void fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode);
+    template <int Mode, bool Bitmap, bool Single>
+    void fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode);
 
     // Sprite and external layers.
     struct SpriteLine {

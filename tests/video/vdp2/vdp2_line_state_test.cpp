@@ -81,7 +81,8 @@ TEST(Vdp2LineState, LayersSwitchedOnMidFrameShowTheRowsOfTheirLines)
     ASSERT_TRUE(s.sys->cdb().readExternalInput(&frame, 1));
     u8* dots = reinterpret_cast<u8*>(const_cast<u32*>(frame.pixels));
     auto dot = [](u32 row, u32 col) {
-        return ((row + col) % 5 ? 0x80000000u : 0) | (row & 0xFF) << 16 | ((col * 5) & 0xFF) << 8 | ((row ^ col) & 0xFF);
+        const u32 msb = (row + col) % 5 ? 0x80000000u : 0;
+        return msb | (row & 0xFF) << 16 | ((col * 5) & 0xFF) << 8 | ((row ^ col) & 0xFF);
     };
     for (u32 i = 0; i < frame.width * frame.height; ++i)
         storeBe32(dots + 4 * i, dot(i / frame.width, i % frame.width));
