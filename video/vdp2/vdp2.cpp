@@ -127,6 +127,8 @@ void VDP2::onHBlankOut(int line)
     if (y == 0)
         beginFrame();
     setupLine(y);
+    if (y == 0)
+        logFrameStart();
     drawLine(y);
     if (reg(CCCTL) & kCcctlGradation)
         logError(2, "CCCTL: %04X, LNCLEN: %04X, y: %d", reg(CCCTL), reg(LNCLEN), line);

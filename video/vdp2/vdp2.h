@@ -285,6 +285,7 @@ private:
     void buildTables();
     void refreshPalette();
     void beginFrame();
+    void logFrameStart() const;
     void computeDisplaySize();
     void setupLine(int y);
     void setupLineEffects();
@@ -338,7 +339,10 @@ private:
     void computeRotation(int set);
     void decodeRotationSet(int set, const Layer& layer);
     void fetchRotation(Layer& layer);
-    template <int Mode> void fetchRotationLine(Layer& layer, const u8* pass);
+    template <int Mode>
+    void fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode, bool bitmap, bool single);
+    template <int Mode, bool Bitmap, bool Single>
+    void fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode);
 
     // Sprite and external layers.
     struct SpriteLine {
@@ -478,4 +482,6 @@ private:
     u8 m_ratio[33][256];
     u8 m_offsetTable[512][256];
     u32 m_highResolutionLast[2] = {};
+    // What the gradation log calls its target.
+    const char* m_gradationLabel = "NULL";
 };

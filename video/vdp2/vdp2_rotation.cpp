@@ -61,10 +61,14 @@ void VDP2::readRotationTable(int set, int v, bool full)
     const bool sameLine = v == p.lastLine;
     const int lines = m_interlace == 3 ? 2 : 1;
     // Start coordinates follow the line-position rule unless the program
-    // asks for a re-read on every line.
+    // asks for a re-read on every line. Display line 1, where the field of
+    // odd lines starts in double density, is the frame's second line.
+    const bool secondLine = m_interlace == 3 && v == 1;
     auto follow = [&](s32& line, s32& last, s32 value, s32 step, u8 reread) {
-        if (reread || first)
+        if (reread)
             line = value;
+        else if (first)
+            line = secondLine ? static_cast<s32>(static_cast<u32>(value) + static_cast<u32>(step)) : value;
         else if (sameLine)
             return;
         else if (value == last)
@@ -154,41 +158,130 @@ void VDP2::decodeRotationSet(int set, const Layer& layer)
     buildMap(p.map, layer, planeSize, mapOffset, set ? MPABRB : MPABRA, 16);
 }
 
+namespace {
+
+// A parameter set's coefficients along one line. The table is read again
+// only when the dot's table index moves on, which with per-line
+// coefficients is once a line.
+struct CoefficientLine {
+    const u8* memory = nullptr;
+    u32 base = 0, indexMask = 0, mask = 0;
+    u32 ka = 0, step = 0;
+    u32 index = ~0u;
+    u8 oneWord = 0, shift = 0;
+    // The last read entry.
+    s32 value = 0;
+    u8 transparent = 0, lineCode = 0;
+
+    // True when the entry at ka differs in index from the last one read.
+    bool advance()
+    {
+        const u32 at = ka >> 10;
+        ka += step;
+        if (at == index)
+            return false;
+        index = at;
+        if (oneWord) {
+            const u32 data = loadBe16(memory + ((base + ((at << 1) & indexMask)) & mask & ~1u));
+            transparent = (data >> 15) & 1;
+            value = static_cast<s32>(data << 17) >> shift;
+        } else {
+            const u32 data = loadBe32(memory + ((base + ((at << 2) & indexMask)) & mask & ~3u));
+            transparent = (data >> 31) & 1;
+            lineCode = (data >> 24) & 0x7F;
+            value = static_cast<s32>(data << 8) >> shift;
+        }
+        return true;
+    }
+};
+
+CoefficientLine coefficientLine(const VDP2::RotationParams& p, const u8* vram, u32 vramMask, const u8* colorRam)
+{
+    CoefficientLine c;
+    if (p.coefficientsInColorRam) {
+        c.memory = colorRam;
+        c.base = 0x800;
+        c.indexMask = 0x7FF;
+        c.mask = kColorRamMask;
+    } else {
+        c.memory = vram;
+        c.base = p.coefficientBase;
+        c.indexMask = ~0u;
+        c.mask = vramMask;
+    }
+    c.ka = p.kaLine;
+    c.step = static_cast<u32>(p.dkax);
+    c.oneWord = p.coefficientWord;
+    c.shift = static_cast<u8>(p.coefficientShift);
+    return c;
+}
+
+// The scale and centre terms of a set at a dot, with its coefficient applied.
+struct Scale {
+    s64 kx, ky, xp, yp;
+};
+
+Scale scaleOf(const VDP2::RotationParams& p, s32 coefficient)
+{
+    Scale k{p.kx, p.ky, p.xp, p.yp};
+    if (p.coefficients) {
+        switch (p.coefficientMode) {
+        case 0: k.kx = k.ky = coefficient; break;
+        case 1: k.kx = coefficient; break;
+        case 2: k.ky = coefficient; break;
+        default: k.xp = coefficient; break;
+        }
+    }
+    return k;
+}
+
+// Where the pattern name of a map coordinate lies, with the map's shifts
+// taken out of the per-dot work.
+struct MapLocator {
+    const u32* plane;
+    u32 shiftX, shiftY, across, planesMask, pagesAcross, charShift, perRow, nameShift, vramMask;
+
+    MapLocator(const MapGeometry& map, u32 charShiftOf, bool twoWord, u32 mask)
+        : plane(map.plane), shiftX(map.planeShiftX), shiftY(map.planeShiftY), across(map.planesAcrossShift),
+          planesMask(map.planesMask), pagesAcross(map.pagesAcrossShift), charShift(charShiftOf),
+          perRow(9 - charShiftOf), nameShift(twoWord ? 2 : 1), vramMask(mask)
+    {
+    }
+
+    u32 address(u32 col, u32 row) const
+    {
+        const u32 planeIndex = ((col >> shiftX) & planesMask) | (((row >> shiftY) & planesMask) << across);
+        const u32 px = col & ((1u << shiftX) - 1);
+        const u32 py = row & ((1u << shiftY) - 1);
+        const u32 page = (px >> 9) | ((py >> 9) << pagesAcross);
+        const u32 index = (page << (2 * perRow)) | (((py & 511) >> charShift) << perRow) | ((px & 511) >> charShift);
+        return (plane[planeIndex & 15] + (index << nameShift)) & vramMask;
+    }
+};
+
+}  // namespace
+
 void VDP2::fetchRotation(Layer& layer)
 {
     const u32 mode = layer.colorMode;
-    if (mode > 4 || (layer.number == kRbg1 && mode > 3) || m_screenMode >= 4) {
+    if (mode > 4 || m_screenMode >= 4) {
         std::memset(m_dots[layer.record].key, 0, kMaxLineDots);
         return;
     }
     const u8* pass = windowPass(layer.window, m_passScratch);
-    switch (mode) {
-    case 0: fetchRotationLine<0>(layer, pass); break;
-    case 1: fetchRotationLine<1>(layer, pass); break;
-    case 2: fetchRotationLine<2>(layer, pass); break;
-    case 3: fetchRotationLine<3>(layer, pass); break;
-    default: fetchRotationLine<4>(layer, pass); break;
-    }
-}
-
-template <int Mode>
-void VDP2::fetchRotationLine(Layer& layer, const u8* pass)
-{
-    LineDots& out = m_dots[layer.record];
-    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     const u32 lineColorSlot = layer.number == kRbg0 ? 0 : 1;
-    u32* lineColors = m_coefficientLineColor[lineColorSlot];
     m_coefficientLineColorUsed[lineColorSlot] = 0;
 
-    // Which parameter sets the line uses.
+    decodeRotationSet(0, layer);
+    decodeRotationSet(1, layer);
+    // Decided on this line's coefficient switch, not the previous line's.
     u32 parameterMode = layer.number == kRbg1 ? 1 : reg(RPMD) & 3;
     if (parameterMode == 2 && !m_rotation[0].coefficients) {
         layer.logWarning(1, "rpMode is 2, but ktEnable of Rotation Parameter A is 0");
         parameterMode = 0;
     }
-    decodeRotationSet(0, layer);
-    decodeRotationSet(1, layer);
     if (parameterMode == 3) {
+        const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
         const u8 w = m_rotationWindow;
         const u8 logic = (w >> 7) & 1;
         const u8 enable0 = (w >> 1) & 1, area0 = w & 1;
@@ -199,102 +292,163 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass)
             m_rotationSetB[x] = logic ? (t0 & t1) : (t0 | t1);
         }
     }
+    const bool bitmap = layer.bitmap;
+    const bool single = parameterMode < 2;
+    switch (mode) {
+    case 0: fetchRotationLine<0>(layer, pass, parameterMode, bitmap, single); break;
+    case 1: fetchRotationLine<1>(layer, pass, parameterMode, bitmap, single); break;
+    case 2: fetchRotationLine<2>(layer, pass, parameterMode, bitmap, single); break;
+    case 3: fetchRotationLine<3>(layer, pass, parameterMode, bitmap, single); break;
+    default: fetchRotationLine<4>(layer, pass, parameterMode, bitmap, single); break;
+    }
+}
+
+template <int Mode>
+void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode, bool bitmap, bool single)
+{
+    if (bitmap)
+        single ? fetchRotationLine<Mode, true, true>(layer, pass, parameterMode)
+               : fetchRotationLine<Mode, true, false>(layer, pass, parameterMode);
+    else
+        single ? fetchRotationLine<Mode, false, true>(layer, pass, parameterMode)
+               : fetchRotationLine<Mode, false, false>(layer, pass, parameterMode);
+}
+
+// The map position of dot x is ((x * step + start) * k + (centre << 26)) >> 36
+// in wrapping 64-bit arithmetic. While k and the centre stay put the sum
+// grows by step * k a dot, exactly, so it is formed anew only where a
+// coefficient changes them or the dot switches parameter sets.
+template <int Mode, bool Bitmap, bool Single>
+void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
+{
+    LineDots& out = m_dots[layer.record];
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    const u32 lineColorSlot = layer.number == kRbg0 ? 0 : 1;
+    u32* lineColors = m_coefficientLineColor[lineColorSlot];
 
     const u8* vram = m_vram;
     const Palette colors{m_palette, m_paletteMsb, m_paletteMask};
     const u32 vramMask = m_vramMask;
+    const u32 charShift = layer.charSize16 ? 4 : 3;
     const u32 charMask = layer.charSize16 ? 15 : 7;
     const u8 record = static_cast<u8>(layer.record);
     const u8* table = m_specialTables[layer.specialSelect];
     const u32 ccMode = m_outputs[layer.record].specialMode;
+    // Without special modes every dot has the layer's priority and may be
+    // calculated.
+    const bool plainPriority = layer.specialPriorityMode == 0;
+    const bool plainCc = ccMode == 0;
     const u16* mosaic = layer.mosaic ? m_mosaic[m_mosaicX] : nullptr;
     const u32 lineColorBase = m_outputs[kLineColorRecord].lineColor & 0x780;
-    u32 cached[2] = {~0u, ~0u};
+    const bool single = Single;
+    const int firstSet = parameterMode == 1 ? 1 : 0;
+    const bool singleCoefficients = m_rotation[firstSet].coefficients;
+    const bool perDotCoefficients = m_rotation[firstSet].dkax != 0;
+
+    // Per set: coefficients, the screen-over settings and the map.
+    CoefficientLine coefficients[2] = {coefficientLine(m_rotation[0], vram, vramMask, m_colorRam),
+                                       coefficientLine(m_rotation[1], vram, vramMask, m_colorRam)};
+    const bool used[2] = {!single || firstSet == 0, !single || firstSet == 1};
+    u32 overModes[2];
+    for (int set = 0; set < 2; ++set) {
+        overModes[set] = m_rotation[set].overMode;
+        if (overModes[set] == 1 && Bitmap)
+            overModes[set] = 2;
+    }
+    const u32 widthMask = Bitmap ? layer.bitmapWidthMask : 0;
+    const u32 heightMask = Bitmap ? layer.bitmapHeightMask : 0;
+    PatternName overNames[2];
+    if constexpr (!Bitmap) {
+        for (int set = 0; set < 2; ++set) {
+            // The over pattern name is a one-word name held in a register.
+            if (used[set] && overModes[set] == 1)
+                overNames[set] = decodeNameValue(layer, m_rotation[set].overName, false);
+        }
+    }
+
+    // The running sums of the set the last dot used.
+    int sumSet = -1;
+    u64 sumX = 0, sumY = 0, stepX = 0, stepY = 0;
+    u32 lineColor = 0;
+    int lineColorSet = -1;
+    u32 lineColorIndex = ~0u;
+    // The character the last dot of each set was in.
+    u32 cachedCell[2] = {~0u, ~0u};
+    const NameDecoder decoder(layer, vramMask);
+    const MapLocator locators[2] = {MapLocator(m_rotation[0].map, charShift, layer.twoWord, vramMask),
+                                    MapLocator(m_rotation[1].map, charShift, layer.twoWord, vramMask)};
+    u32 lastDotKey = ~0u;
+    u32 lastColor = 0;
+    u8 lastKey = 0, lastCc = 0;
+    u32 cachedAddress[2] = {~0u, ~0u};
     PatternName names[2];
 
     for (u32 x = 0; x < width; ++x) {
         out.key[x] = 0;
         out.cc[x] = 0;
-        // Coefficients of both sets for this dot.
-        s32 coefficient[2] = {0, 0};
-        u8 transparent[2] = {0, 0};
-        u8 lineCode[2] = {0, 0};
-        for (int set = 0; set < 2; ++set) {
-            const RotationParams& p = m_rotation[set];
-            if (!p.coefficients)
-                continue;
-            const u32 ka = p.kaLine + static_cast<u32>(p.dkax) * x;
-            const u32 index = ka >> 10;
-            u32 data;
-            if (p.coefficientsInColorRam) {
-                const u32 at = 0x800 + ((index << (p.coefficientWord ? 1 : 2)) & 0x7FF);
-                data = p.coefficientWord ? loadBe16(m_colorRam + (at & kColorRamMask & ~1u))
-                                         : loadBe32(m_colorRam + (at & kColorRamMask & ~3u));
-            } else {
-                const u32 at = p.coefficientBase + (index << (p.coefficientWord ? 1 : 2));
-                data = p.coefficientWord ? loadBe16(vram + (at & vramMask & ~1u)) : loadBe32(vram + (at & vramMask & ~3u));
-            }
-            if (p.coefficientWord) {
-                transparent[set] = (data >> 15) & 1;
-                coefficient[set] = static_cast<s32>(data << 17) >> p.coefficientShift;
-            } else {
-                transparent[set] = (data >> 31) & 1;
-                lineCode[set] = (data >> 24) & 0x7F;
-                coefficient[set] = static_cast<s32>(data << 8) >> p.coefficientShift;
-            }
-        }
-
+        bool changed[2] = {false, false};
         int set;
-        switch (parameterMode) {
-        case 0: set = 0; break;
-        case 1: set = 1; break;
-        case 2: set = transparent[0] ? 1 : 0; break;
-        default: set = m_rotationSetB[x]; break;
+        if constexpr (Single) {
+            set = firstSet;
+            // Per-line coefficients are read at the first dot only.
+            if (singleCoefficients && (x == 0 || perDotCoefficients))
+                changed[set] = coefficients[set].advance();
+        } else {
+            for (int s = 0; s < 2; ++s) {
+                if (m_rotation[s].coefficients)
+                    changed[s] = coefficients[s].advance();
+            }
+            set = parameterMode == 2 ? coefficients[0].transparent : m_rotationSetB[x];
         }
         const RotationParams& p = m_rotation[set];
-        if (p.coefficients && transparent[set])
-            continue;
-
-        s64 kx = p.kx, ky = p.ky, xp = p.xp, yp = p.yp;
+        const CoefficientLine& c = coefficients[set];
+        if (set != sumSet || changed[set]) {
+            const Scale k = scaleOf(p, c.value);
+            stepX = static_cast<u64>(mul(p.stepX, k.kx));
+            stepY = static_cast<u64>(mul(p.stepY, k.ky));
+            sumX = static_cast<u64>(add(mul(add(mul(s64{x}, p.stepX), p.xsp), k.kx), shl(k.xp, 26)));
+            sumY = static_cast<u64>(add(mul(add(mul(s64{x}, p.stepY), p.ysp), k.ky), shl(k.yp, 26)));
+            sumSet = set;
+        } else {
+            sumX += stepX;
+            sumY += stepY;
+        }
         if (p.coefficients) {
-            switch (p.coefficientMode) {
-            case 0: kx = ky = coefficient[set]; break;
-            case 1: kx = coefficient[set]; break;
-            case 2: ky = coefficient[set]; break;
-            default: xp = coefficient[set]; break;
-            }
+            if (c.transparent)
+                continue;
             if (p.coefficientLineColor) {
-                u8 msb;
-                lineColors[x] = colors.lookup(lineColorBase | lineCode[set], msb);
+                if (set != lineColorSet || c.index != lineColorIndex) {
+                    u8 msb;
+                    lineColor = colors.lookup(lineColorBase | c.lineCode, msb);
+                    lineColorSet = set;
+                    lineColorIndex = c.index;
+                }
+                lineColors[x] = lineColor;
                 m_coefficientLineColorUsed[lineColorSlot] = 1;
             }
         }
-        const s64 sx = add(mul(add(mul(s64{x}, p.stepX), p.xsp), kx), shl(xp, 26)) >> 36;
-        const s64 sy = add(mul(add(mul(s64{x}, p.stepY), p.ysp), ky), shl(yp, 26)) >> 36;
+        const s64 sx = static_cast<s64>(sumX) >> 36;
+        const s64 sy = static_cast<s64>(sumY) >> 36;
 
-        const MapGeometry& map = p.map;
-        const u32 widthMask = layer.bitmap ? layer.bitmapWidthMask : map.widthMask;
-        const u32 heightMask = layer.bitmap ? layer.bitmapHeightMask : map.heightMask;
-        u32 overMode = p.overMode;
-        if (overMode == 1 && layer.bitmap)
-            overMode = 2;
-        const bool outside = sx < 0 || sy < 0 || sx > widthMask || sy > heightMask;
+        const u32 mapWidthMask = Bitmap ? widthMask : p.map.widthMask;
+        const u32 mapHeightMask = Bitmap ? heightMask : p.map.heightMask;
+        auto outside = [&] { return sx < 0 || sy < 0 || sx > mapWidthMask || sy > mapHeightMask; };
         u32 col, row;
         bool overCharacter = false;
-        switch (overMode) {
+        switch (overModes[set]) {
         case 0:
-            col = static_cast<u32>(sx) & widthMask;
-            row = static_cast<u32>(sy) & heightMask;
+            col = static_cast<u32>(sx) & mapWidthMask;
+            row = static_cast<u32>(sy) & mapHeightMask;
             break;
         case 1:
-            col = static_cast<u32>(sx) & charMask;
-            row = static_cast<u32>(sy) & charMask;
-            overCharacter = outside;
-            if (!outside)
+            overCharacter = outside();
+            if (overCharacter)
+                col = static_cast<u32>(sx) & charMask, row = static_cast<u32>(sy) & charMask;
+            else
                 col = static_cast<u32>(sx), row = static_cast<u32>(sy);
             break;
         case 2:
-            if (outside)
+            if (outside())
                 continue;
             col = static_cast<u32>(sx);
             row = static_cast<u32>(sy);
@@ -303,41 +457,56 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass)
             if (static_cast<u64>(sx) > 511 || static_cast<u64>(sy) > 511)
                 continue;
             col = static_cast<u32>(sx);
-            row = static_cast<u32>(sy) & heightMask;
+            row = static_cast<u32>(sy) & mapHeightMask;
             break;
         }
         if (mosaic)
             col = mosaic[col & 4095];
 
-        u32 raw;
-        PatternName name;
-        if (layer.bitmap) {
-            const u32 rowAddress = p.bitmapBase + (row << kRowShift<Mode>);
-            raw = rowDot<Mode>(vram, vramMask, rowAddress, col & widthMask);
-            name.palette = layer.bitmapPalette;
-            name.specialPriority = layer.bitmapSpecialPriority;
-            name.specialCc = layer.bitmapSpecialCc;
-        } else {
-            if (overCharacter) {
-                // The over pattern name is a one-word name held in a register.
-                name = decodeNameValue(layer, p.overName, false);
+        // Magnified parts of the map repeat a dot over several screen dots.
+        const u32 dotKey = col << 12 | row | static_cast<u32>(set) << 24 | static_cast<u32>(overCharacter) << 25;
+        if (dotKey != lastDotKey) {
+            lastDotKey = dotKey;
+            u32 raw;
+            const PatternName* name;
+            PatternName bitmapName;
+            if constexpr (Bitmap) {
+                const u32 rowAddress = p.bitmapBase + (row << kRowShift<Mode>);
+                raw = rowDot<Mode>(vram, vramMask, rowAddress, col & widthMask);
+                bitmapName.palette = layer.bitmapPalette;
+                bitmapName.specialPriority = layer.bitmapSpecialPriority;
+                bitmapName.specialCc = layer.bitmapSpecialCc;
+                name = &bitmapName;
             } else {
-                const u32 address = nameAddress(map, layer, col, row);
-                if (address != cached[set]) {
-                    names[set] = decodeName(layer, address);
-                    cached[set] = address;
+                if (overCharacter) {
+                    name = &overNames[set];
+                } else {
+                    // Coordinates below 4,096 name their character by their high bits.
+                    const u32 cell = (col >> charShift) << 16 | (row >> charShift);
+                    if (cell != cachedCell[set]) {
+                        cachedCell[set] = cell;
+                        const u32 address = locators[set].address(col, row);
+                        if (address != cachedAddress[set]) {
+                            decoder.decode(vram, address, names[set], layer.pncn);
+                            cachedAddress[set] = address;
+                        }
+                    }
+                    name = &names[set];
                 }
-                name = names[set];
+                const u32 dx = (col & charMask) ^ (name->hflip ? charMask : 0);
+                const u32 dy = (row & charMask) ^ (name->vflip ? charMask : 0);
+                raw = charDot<Mode>(vram, vramMask, name->charAddress, dx, dy);
             }
-            const u32 dx = (col & charMask) ^ (name.hflip ? charMask : 0);
-            const u32 dy = (row & charMask) ^ (name.vflip ? charMask : 0);
-            raw = charDot<Mode>(vram, vramMask, name.charAddress, dx, dy);
+            const DotColor dot = resolveDot<Mode>(raw, name->palette, layer.cramOffset, layer.transparentShown, colors);
+            const u32 priority = plainPriority ? layer.priority
+                                               : dotPriority(layer.specialPriorityMode, layer.priority,
+                                                             name->specialPriority, table, dot.code);
+            lastColor = dot.color;
+            lastKey = static_cast<u8>(((priority << 3) | record) & -static_cast<u32>(dot.opaque & (priority != 0)));
+            lastCc = plainCc ? 1 : dotCcCondition(ccMode, name->specialCc, table, dot.code, dot.msb);
         }
-        const DotColor dot = resolveDot<Mode>(raw, name.palette, layer.cramOffset, layer.transparentShown, colors);
-        const u32 priority = dotPriority(layer.specialPriorityMode, layer.priority, name.specialPriority, table, dot.code);
-        const bool visible = dot.opaque & (priority != 0) & pass[x];
-        out.color[x] = dot.color;
-        out.key[x] = visible ? static_cast<u8>((priority << 3) | record) : 0;
-        out.cc[x] = dotCcCondition(ccMode, name.specialCc, table, dot.code, dot.msb);
+        out.color[x] = lastColor;
+        out.key[x] = static_cast<u8>(lastKey & -pass[x]);
+        out.cc[x] = lastCc;
     }
 }

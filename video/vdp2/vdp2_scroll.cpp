@@ -233,60 +233,6 @@ void VDP2::fetchNormal(Layer& layer)
 
 namespace {
 
-// One-word pattern names decoded with the layer's constants worked out once
-// per line.
-struct NameDecoder {
-    u32 lowMask;      // character number bits in the name
-    u32 numberShift;  // 2 for 16 x 16 characters
-    u32 numberOr;     // bits the supplement gives
-    u32 flips;        // 1 when bits 10 and 11 are flips
-    u32 paletteOr;    // supplementary palette (16 colours)
-    bool sixteen;     // 16-colour palette field
-    bool twoWord;
-    u32 vramMask;
-
-    NameDecoder(const VDP2::Layer& layer, u32 mask)
-    {
-        const u32 supplement = layer.pncn & 0x1F;
-        twoWord = layer.twoWord;
-        vramMask = mask;
-        sixteen = layer.colorMode == 0;
-        paletteOr = ((layer.pncn >> 5) & 7) << 8;
-        numberShift = layer.charSize16 ? 2 : 0;
-        if (!layer.supplementMode) {
-            lowMask = 0x3FF;
-            flips = 1;
-            numberOr = layer.charSize16 ? ((supplement >> 2) << 12) | (supplement & 3) : supplement << 10;
-        } else {
-            lowMask = 0xFFF;
-            flips = 0;
-            numberOr = layer.charSize16 ? ((supplement >> 4) << 14) | (supplement & 3) : (supplement >> 2) << 12;
-        }
-    }
-
-    void decode(const u8* vram, u32 address, PatternName& name, u32 pncn) const
-    {
-        if (twoWord) {
-            const u32 raw = loadBe32(vram + (address & vramMask & ~3u));
-            name.charAddress = ((raw & 0x7FFF) * 32) & vramMask;
-            name.palette = ((raw >> 16) & 0x7F) << 4;
-            name.specialCc = (raw >> 28) & 1;
-            name.specialPriority = (raw >> 29) & 1;
-            name.hflip = (raw >> 30) & 1;
-            name.vflip = (raw >> 31) & 1;
-            return;
-        }
-        const u32 raw = loadBe16(vram + (address & vramMask & ~1u));
-        const u32 number = ((raw & lowMask) << numberShift) | numberOr;
-        name.charAddress = ((number & 0x7FFF) * 32) & vramMask;
-        name.hflip = static_cast<u8>((raw >> 10) & flips);
-        name.vflip = static_cast<u8>((raw >> 11) & flips);
-        name.palette = sixteen ? (((raw >> 12) & 0xF) << 4) | paletteOr : ((raw >> 12) & 7) << 8;
-        name.specialCc = (pncn >> 8) & 1;
-        name.specialPriority = (pncn >> 9) & 1;
-    }
-};
-
 // Eight dots of bytes as one word, dot i in byte i (bits 8i to 8i + 7).
 inline u64 loadDots8(const u8* p)
 {

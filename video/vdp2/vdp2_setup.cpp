@@ -21,6 +21,8 @@ constexpr u16 kCcctlExtended = 0x0400;
 
 // Gradation target record by CCCTL's BOKN; -1 marks the two invalid codes.
 constexpr int kGradationRecord[8] = {5, 4, 3, -1, 2, 1, 0, -1};
+// What the gradation log calls each target record.
+constexpr const char* kGradationLabel[6] = {"NBG3", "NBG2", "NBG1/EXBG", "NBG0/RBG1", "RBG0", "SPRITE"};
 
 s32 signExtend(u32 value, int bits)
 {
@@ -85,6 +87,35 @@ void VDP2::beginFrame()
     m_rotation[0].lastLine = m_rotation[1].lastLine = -1;
 }
 
+// The registers and rotation parameter set A a frame starts with, for
+// debugging (not shown at the default threshold).
+void VDP2::logFrameStart() const
+{
+    if (!logs(2))
+        return;
+    const RotationParams& a = m_rotation[0];
+    auto hex = [](s64 value) { return static_cast<unsigned>(value); };
+    logWarning(2,
+               "KTCTL: %04X, Xst: %08X, Yst: %08X, Zst: %08X, DXst: %08X, DYst: %08X, DX: %08X, DY: %08X, "
+               "Px: %08X, Py: %08X, Pz: %08X, Cx: %08X, Cy: %08X, Cz: %08X, Mx: %08X, My: %08X, kx: %08X, "
+               "ky: %08X, KAst: %08X, DKAst: %08X, DKAx: %08X, A: %08X, B: %08X, C: %08X, D: %08X, E: %08X, "
+               "F: %08X",
+               reg(KTCTL), hex(a.xst), hex(a.yst), hex(a.zst), hex(a.dxst), hex(a.dyst), hex(a.dx), hex(a.dy),
+               hex(a.px), hex(a.py), hex(a.pz), hex(a.cx), hex(a.cy), hex(a.cz), hex(a.mx), hex(a.my), hex(a.kx),
+               hex(a.ky), hex(a.kast), hex(a.dkast), hex(a.dkax), hex(a.a), hex(a.b), hex(a.c), hex(a.d),
+               hex(a.e), hex(a.f));
+    const u16 spctl = reg(SPCTL);
+    logTrace(2,
+             "crMode: %d, BGON: %04X, SDCTL: %04X, SPCTL: %04X, CCCTL: %04X, LNCLEN: %04X, WCTLA: %04X, "
+             "WCTLB: %04X, WCTLC: %04X, WCTLD: %04X, WPSX0: %04X, WPSY0: %04X, WPEX0: %04X, WPEY0: %04X, "
+             "SpType: %d, spclMode: %d, spPri0: %d",
+             (reg(RAMCTL) >> 12) & 3, reg(BGON), reg(SDCTL), spctl, reg(CCCTL), reg(LNCLEN), reg(WCTLA),
+             reg(WCTLB), reg(WCTLC), reg(WCTLD), reg(WPSX0), reg(WPSY0), reg(WPEX0), reg(WPEY0), spctl & 15,
+             (spctl >> 5) & 1, reg(PRISA) & 7);
+    logWarning(2, "TVMD: %04X, BGON: %04X, RPRCTL: %04X, KTCTL: %04X, KTAOF: %04X, SCRCTL: %04X, MZCTL: %04X",
+               reg(TVMD), reg(BGON), reg(RPRCTL), reg(KTCTL), reg(KTAOF), reg(SCRCTL), reg(MZCTL));
+}
+
 void VDP2::refreshDisplayEnables()
 {
     const u16 bgon = reg(BGON);
@@ -135,16 +166,19 @@ void VDP2::setupLineEffects()
     const int target = kGradationRecord[(ccctl >> 12) & 7];
     const bool normalMode = m_screenMode < 2;
     m_gradation = (ccctl & kCcctlGradation) && m_colorRamMode == 0 && normalMode;
-    if (m_gradation) {
-        if (target < 0) {
-            logError(1, "Invalid setting [BOKN: %d]", (ccctl >> 12) & 7);
-            m_stale |= kStaleEffects;  // the error shows on every line
-        } else {
-            m_gradationTarget = static_cast<u32>(target);
-        }
+    // An invalid target is reported whether or not gradation is on; with it
+    // on, the previous target stays.
+    if (target < 0) {
+        logError(1, "Invalid setting [BOKN: %d]", (ccctl >> 12) & 7);
+        m_stale |= kStaleEffects;  // the error shows on every line
+        m_gradationLabel = "NULL";
     } else {
-        m_gradationTarget = kBackRecord;
+        m_gradationLabel = kGradationLabel[target];
     }
+    if (!m_gradation)
+        m_gradationTarget = kBackRecord;
+    else if (target >= 0)
+        m_gradationTarget = static_cast<u32>(target);
     m_extended = (ccctl & kCcctlExtended) && m_colorRamMode == 0 && normalMode;
     m_ccMode = ((ccctl >> 9) & 1) * 2 + ((ccctl >> 8) & 1);
 
@@ -159,8 +193,20 @@ void VDP2::setupLine(int y)
 {
     const int v = m_interlace == 2 ? y >> 1 : y;
     m_lineV = v;
+    if (v == 170 && logs(2)) {
+        const u16 spctl = reg(SPCTL);
+        logTrace(2,
+                 "crMode: %d, BGON: %04X, SDCTL: %04X, SPCTL: %04X, CCCTL: %04X, LNCLEN: %04X, WCTLA: %04X, "
+                 "WCTLB: %04X, WCTLC: %04X, WCTLD: %04X, WPSX0: %04X, WPSY0: %04X, WPEX0: %04X, WPEY0: %04X, "
+                 "SpType: %d, spclMode: %d",
+                 (reg(RAMCTL) >> 12) & 3, reg(BGON), reg(SDCTL), spctl, reg(CCCTL), reg(LNCLEN), reg(WCTLA),
+                 reg(WCTLB), reg(WCTLC), reg(WCTLD), reg(WPSX0), reg(WPSY0), reg(WPEX0), reg(WPEY0), spctl & 15,
+                 (spctl >> 5) & 1);
+    }
     if (m_stale & kStaleEffects)
         setupLineEffects();
+    if (v == 20 && m_gradation)
+        logWarning(3, "Gradation is enabled [ID: %s]", m_gradationLabel);
     if (m_colorRamDirty || m_paletteMode != m_colorRamMode)
         refreshPalette();
 
@@ -211,19 +257,24 @@ void VDP2::updateLayer(Layer& layer, int v)
         m_stale &= ~bit;
         m_outputStale |= bit;
         decodeLayer(layer);
-    } else if (!layer.displayEnable) {
-        // No layer shows without its display enable.
-        layer.active = 0;
-        return;
     }
     switch (layer.number) {
     case kRbg0:
         layer.active = layer.displayEnable && m_screenMode < 4;
         break;
     case kRbg1:
+        if (layer.displayEnable && !m_rbg0.displayEnable)
+            logWarning(1, "RBG1 is enabled but RBG0 is disabled");
         layer.active = layer.displayEnable && m_rbg0.displayEnable && (reg(RPMD) & 3) == 0 && m_screenMode < 4;
         break;
     case kExbg:
+        // The row counts display lines from the top of the frame, also on
+        // lines where the layer is not shown.
+        if (v == 0 || (m_interlace == 3 && v == 1) || layer.lastLine < 0)
+            layer.externalRow = static_cast<u32>(v);
+        else if (v != layer.lastLine)
+            layer.externalRow += m_interlace == 3 ? 2 : 1;
+        layer.lastLine = v;
         layer.active = layer.displayEnable;
         if (layer.active) {
             ExternalFrame frame{};
@@ -234,17 +285,13 @@ void VDP2::updateLayer(Layer& layer, int v)
             layer.externalPixels = reinterpret_cast<const u8*>(frame.pixels);
             layer.externalBytes = frame.width * frame.height * 4;
             layer.externalHeight = frame.height;
-            if (v == 0 || (m_interlace == 3 && v == 1))
-                layer.externalRow = m_interlace == 3 ? static_cast<u32>(v) : 0;
-            else if (v != layer.lastLine)
-                layer.externalRow += m_interlace == 3 ? 2 : 1;
-            layer.lastLine = v;
         }
         break;
     default:
+        // The line position moves on also while the layer is switched off,
+        // so a layer switched on mid-frame shows the rows of its lines.
+        prepareNormalLine(layer, v);
         layer.active = normalLayerShown(layer);
-        if (layer.active)
-            prepareNormalLine(layer, v);
         break;
     }
     // NBG0 and RBG1, and NBG1 and EXBG, share a record.
@@ -317,7 +364,8 @@ void VDP2::decodeNormal(Layer& layer)
         layer.colorMode = (chctlb >> (4 * (n - 2) + 1)) & 1;
         break;
     }
-    if (layer.colorMode > 4) {
+    // Direct 32-bit colour needs the normal-resolution modes.
+    if (layer.colorMode > (m_screenMode < 2 ? 4 : 3)) {
         layer.logWarning(2, "Invalid color mode [clMode: %d, gfMode: %d]", layer.colorMode, m_screenMode);
         m_stale |= 1u << n;  // warned settings are decoded on every line, so the warning repeats
     }

@@ -416,8 +416,8 @@ void VDP2::fetchExternal(Layer& layer)
         case 1: dot = resolveDot<1>(rowDot<1>(pixels, mask, rowAddress, x), 0, layer.cramOffset, layer.transparentShown, colors); break;
         case 2: dot = resolveDot<2>(rowDot<2>(pixels, mask, rowAddress, x), 0, layer.cramOffset, layer.transparentShown, colors); break;
         default: {
-            u32 raw;
-            std::memcpy(&raw, pixels + ((rowAddress + x * 4) & mask & ~3u), 4);
+            // The card writes its dots big-endian, as the console reads them.
+            const u32 raw = loadBe32(pixels + ((rowAddress + x * 4) & mask & ~3u));
             dot = resolveDot<4>(raw, 0, 0, layer.transparentShown, colors);
             break;
         }
