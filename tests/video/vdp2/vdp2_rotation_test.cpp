@@ -8,7 +8,7 @@
 #include <set>
 #include <utility>
 
-#include "core/types.h"
+#include "core/base/types.h"
 #include "video/vdp2/vdp2.h"
 #include "video/vdp2/vdp2_scene.h"
 
