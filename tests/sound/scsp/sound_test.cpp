@@ -178,7 +178,9 @@ TEST(ScspSound, EnvelopeAttackAndReleaseTimes)
         {12, 0x0000, 0x7000, 380},    // 24 + 2 x (0 - 2) = 20
     };
     for (const auto& c : attacks) {
-        ScspBench b;
+        // On the heap: the machine's sample buffer is large for a stack frame.
+        const auto bench = std::make_unique<ScspBench>();
+        ScspBench& b = *bench;
         writeLevel(b);
         key(b, 0, {.rates = c.rates, .scale = c.scale, .pitch = c.pitch});
         b.run(static_cast<u32>(samples(c.ms) * 1.1) + 64);
@@ -196,7 +198,8 @@ TEST(ScspSound, EnvelopeAttackAndReleaseTimes)
         {31, 0x0000 | 20, 0x0A00, true, 12, 60, 98},               // 40 + 2 x (0 + 1) + 1 = 43
     };
     for (const auto& c : decays) {
-        ScspBench b;
+        const auto bench = std::make_unique<ScspBench>();
+        ScspBench& b = *bench;
         writeLevel(b);
         key(b, 0, {.rates = c.rates, .scale = c.scale, .pitch = c.pitch});
         const double full = 16000;  // the sample at unity gain

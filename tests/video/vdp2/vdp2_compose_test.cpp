@@ -338,8 +338,9 @@ TEST(Vdp2External, AnyDeviceThatAnswersKindOneFeedsTheLayer)
         std::vector<int> kinds;
         bool answer = true;
     } source;
+    // The card writes its dots big-endian.
     for (u32 x = 0; x < 512; ++x)
-        source.frame[10 * 512 + x] = 0x00FFFFFF;
+        storeBe32(reinterpret_cast<u8*>(&source.frame[10 * 512 + x]), 0x00FFFFFF);
 
     Vdp2Scene s;
     std::vector<u8> vram(VDP2::kVramSize), cram(VDP2::kColorRamSize);
