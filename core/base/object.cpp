@@ -180,10 +180,17 @@ bool LogSink::folded(const char* key, const char* tag)
     return false;
 }
 
+// By the texts, not their addresses, so which messages find a slot is the
+// same on every run whatever the host's address layout.
 std::size_t LogSink::slotOf(const char* key, const char* tag)
 {
-    return ((reinterpret_cast<std::uintptr_t>(key) >> 3) ^ (reinterpret_cast<std::uintptr_t>(tag) >> 2)) *
-           0x9E3779B1u % kMessageSlots;
+    u32 hash = 2166136261u;
+    for (const char* text : {key, tag}) {
+        for (const char* c = text; c && *c; ++c)
+            hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
+        hash = (hash ^ 0xFF) * 16777619u;
+    }
+    return hash % kMessageSlots;
 }
 
 void LogSink::endSecond()
