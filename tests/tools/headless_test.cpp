@@ -423,24 +423,6 @@ TEST(Headless, PressDrivesTheDemoSprite)
     }
 }
 
-// A program that sets only BGON, CHCTLA, the map and TVMD finds NBG0 at the
-// priority and zoom the BIOS leaves, and shows its cells.
-TEST(Headless, BuiltInBiosHandsOverVdp2AsTheConsoleDoes)
-{
-    DiscRun r;
-    const std::string png = r.dir.file("handover.png");
-    HeadlessRun run = runHeadless(r.arguments("--fields 30 --png " + png + " " + KEST_HANDOVER_DISC));
-    ASSERT_EQ(run.status, 0) << run.output;
-    u32 width = 0, height = 0;
-    std::vector<u32> pixels;
-    ASSERT_TRUE(readPng(png, width, height, pixels));
-    ASSERT_EQ(width * height, 320u * 224u);
-    for (u32 i = 0; i < pixels.size(); ++i) {
-        const u32 x = i % width, y = i / width;
-        ASSERT_EQ(pixels[i], ((x / 8) ^ (y / 8)) & 1 ? 0x00F800u : 0xF80000u) << x << ", " << y;
-    }
-}
-
 // The system manager's clock in a headless run follows the emulated time
 // from a fixed start, not the host's: a program that sets it and lets 300
 // fields (five emulated seconds, less a part of the field it started in)
