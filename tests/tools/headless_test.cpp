@@ -423,10 +423,8 @@ TEST(Headless, PressDrivesTheDemoSprite)
     }
 }
 
-// The system manager's clock in a headless run follows the emulated time
-// from a fixed start, not the host's: a program that sets it and lets 300
-// fields (five emulated seconds, less a part of the field it started in)
-// pass reads four or five seconds more, however fast the run went.
+// The system manager's clock follows the emulated time, not the host's: a
+// program that sets it and lets 300 fields pass reads 4 or 5 s more.
 TEST(Headless, ClockFollowsTheEmulatedTime)
 {
     DiscRun r;
