@@ -204,25 +204,10 @@ TEST(Window, DemoDiscShowsItsPictureAndPadOneMovesTheSprite)
     exitWithCtrlX(kest);
 }
 
-// A disc path relative to the folder the user stands in, as the README's
-// run line gives it: the program moves to its own folder first, yet opens
-// the disc and shows its picture.
-TEST(Window, RelativeDiscPathIsTakenFromTheStartingFolder)
-{
-    setenv("LSAN_OPTIONS", "suppressions=" KEST_SOURCE_DIR "/tests/ui/desktop.supp", 1);
-    const pid_t kest = spawn({KEST_BINARY_DIR "/ui/app/kest", "testdata/demo.iso"}, KEST_BINARY_DIR);
-    ASSERT_GT(kest, 0);
-    const std::string png = KEST_BINARY_DIR "/kest_window_relative.png";
-    const DemoCensus seen =
-        watch(png, demoCount, [](const DemoCensus& c) { return c.red > 500 && c.sprite > 20; });
-    EXPECT_GT(seen.red, 500) << "no red polygon in " << png;
-    EXPECT_GT(seen.sprite, 20) << "no sprite in " << png;
-    exitWithCtrlX(kest);
-}
-
 // SIGTERM and SIGINT end the program as File > Exit does: status 0, and the
 // backup cartridge written back (through a new file, so a new inode) on the
-// way out. The program runs from a copy beside its own data folder.
+// way out. The program runs from a copy beside its own data folder, and
+// moves there first, yet opens the disc by its path from where it started.
 TEST(Window, TermAndIntSignalsEndTheProgramAsFileExitDoes)
 {
     for (const int signal : {SIGTERM, SIGINT}) {
@@ -241,7 +226,7 @@ TEST(Window, TermAndIntSignalsEndTheProgramAsFileExitDoes)
         ASSERT_EQ(::stat(cardPath.c_str(), &before), 0);
 
         setenv("LSAN_OPTIONS", "suppressions=" KEST_SOURCE_DIR "/tests/ui/desktop.supp", 1);
-        const pid_t kest = spawn({program, kBootDisc});
+        const pid_t kest = spawn({program, "testdata/boot.iso"}, KEST_BINARY_DIR);
         ASSERT_GT(kest, 0);
         const std::string png = KEST_BINARY_DIR "/kest_window_signal.png";
         ASSERT_GT(watch(png, count, [](const Census& c) { return c.yellow > 200; }).yellow, 200) << png;
