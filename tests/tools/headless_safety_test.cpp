@@ -41,6 +41,8 @@ Outcome headless(const std::string& arguments, const std::string& prefix = "")
     return run;
 }
 
+u32 le32(const u8* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<u32>(p[3]) << 24; }
+
 bool contains(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
 
 std::size_t occurrences(const std::string& text, const std::string& what)
@@ -69,6 +71,12 @@ struct Workspace {
     std::string data() const { return "--data " + dir.path().string() + " --fields 2 "; }
 };
 
+void expectNoTemporaries(const TempDir& dir)
+{
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
+}
+
 }  // namespace
 
 // An output that is one of the run's inputs, by name, through a link or a
@@ -80,6 +88,7 @@ TEST(HeadlessOutputs, AnInputIsNeverAnOutput)
     std::filesystem::create_symlink(w.disc, w.dir.file("link.iso"));
     std::filesystem::create_hard_link(w.disc, w.dir.file("hard.iso"));
     const std::string bup = w.dir.file("saves/sat_primary_01.bup");
+    const std::string battery = w.dir.file("saves/sat_battery.sav");
     const struct {
         std::string arguments;
         std::string input;
@@ -91,7 +100,7 @@ TEST(HeadlessOutputs, AnInputIsNeverAnOutput)
         {"--png " + w.cue + " " + w.cue, w.cue},
         {"--vdp2 " + w.dir.file("kest.ini") + " " + w.disc, w.dir.file("kest.ini")},
         {"--png " + bup + " " + w.disc, bup},
-        {"--png " + w.dir.file("saves/sat_battery.sav") + " " + w.disc, w.dir.file("saves/sat_battery.sav")},
+        {"--png " + battery + " " + w.disc, battery},
     };
     for (const auto& c : cases) {
         const Outcome run = headless(w.data() + c.arguments);
@@ -102,12 +111,30 @@ TEST(HeadlessOutputs, AnInputIsNeverAnOutput)
     }
     EXPECT_EQ(readBytes(w.disc), original);
     EXPECT_TRUE(std::filesystem::is_symlink(w.dir.file("link.iso")));
-    const std::vector<u8> ini = readBytes(w.dir.file("kest.ini"));
-    EXPECT_TRUE(std::string(ini.begin(), ini.end()).starts_with("[General]"));
+}
 
-    // The same run with outputs elsewhere goes ahead.
-    const Outcome fine = headless(w.data() + "--png " + w.dir.file("out.png") + " " + w.cue);
-    EXPECT_EQ(fine.status, 0) << fine.output;
+// Outputs elsewhere go ahead, each through a new file and a rename: a hard
+// link to the old output keeps the old bytes, the mode stays, no temporary
+// is left, and the streamed WAV file's header gives its true length.
+TEST(HeadlessOutputs, OutputsReplaceTheirFileWhole)
+{
+    Workspace w;
+    const std::string state = w.dir.file("vdp2.txt");
+    const std::string wav = w.dir.file("run.wav");
+    saveFile(state, "old", 3);
+    ::chmod(state.c_str(), 0640);
+    std::filesystem::create_hard_link(state, w.dir.file("old.txt"));
+    const Outcome run = headless(w.data() + "--vdp2 " + state + " --wav " + wav + " " + w.cue);
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::vector<u8> text = readBytes(state);
+    EXPECT_TRUE(std::string(text.begin(), text.end()).starts_with("TVMD: "));
+    EXPECT_EQ(readBytes(w.dir.file("old.txt")), std::vector<u8>({'o', 'l', 'd'}));
+    EXPECT_EQ(std::filesystem::status(state).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms(0640));
+    const std::vector<u8> file = readBytes(wav);
+    ASSERT_GT(file.size(), 44u);
+    EXPECT_EQ(le32(&file[40]), file.size() - 44);
+    expectNoTemporaries(w.dir);
 }
 
 // A failed output names its path and reason and fails the run, even when
@@ -116,14 +143,15 @@ TEST(HeadlessOutputs, FailedOutputsSayWhyAndFail)
 {
     Workspace w;
     const std::string missing = w.dir.file("no/such/folder/out.png");
+    const std::string full = "kest-headless: cannot write '/dev/full': No space left on device\n";
     const struct {
         std::string arguments;
         std::string message;
     } cases[] = {
-        {"--png /dev/full", "kest-headless: cannot write '/dev/full': No space left on device\n"},
-        {"--vdp2 /dev/full", "kest-headless: cannot write '/dev/full': No space left on device\n"},
-        {"--dump 0x06000000:4:/dev/full", "kest-headless: cannot write '/dev/full': No space left on device\n"},
-        {"--fields 0 --wav /dev/full", "kest-headless: cannot write '/dev/full': No space left on device\n"},
+        {"--png /dev/full", full},
+        {"--vdp2 /dev/full", full},
+        {"--dump 0x06000000:4:/dev/full", full},
+        {"--fields 0 --wav /dev/full", full},
         {"--png " + missing, "kest-headless: cannot write '" + missing + "': No such file or directory\n"},
         {"--vdp2 " + w.dir.path().string(),
          "kest-headless: cannot write '" + w.dir.path().string() + "': is a folder\n"},
@@ -133,46 +161,23 @@ TEST(HeadlessOutputs, FailedOutputsSayWhyAndFail)
         EXPECT_EQ(run.status, 1) << c.arguments << "\n" << run.output;
         EXPECT_TRUE(contains(run.output, c.message)) << c.arguments << "\n" << run.output;
     }
-    // The device is written in place, never renamed over.
-    struct stat info;
-    ASSERT_EQ(::stat("/dev/full", &info), 0);
-    EXPECT_TRUE(S_ISCHR(info.st_mode));
-    const Outcome sink = headless(w.data() + "--png /dev/null --wav /dev/null " + w.disc);
-    EXPECT_EQ(sink.status, 0) << sink.output;
-    ASSERT_EQ(::stat("/dev/null", &info), 0);
-    EXPECT_TRUE(S_ISCHR(info.st_mode));
+    // A device is written in place, never renamed over.
+    ASSERT_EQ(headless(w.data() + "--png /dev/null --wav /dev/null " + w.disc).status, 0);
+    for (const char* device : {"/dev/full", "/dev/null"}) {
+        struct stat info;
+        EXPECT_TRUE(::stat(device, &info) == 0 && S_ISCHR(info.st_mode)) << device;
+    }
 
-    // A disc that fills part way (here a small file size limit) leaves
-    // the old file whole and no new one beside it.
+    // A disc that fills part way (here a file size limit) leaves the old
+    // file whole and no new one beside it.
     const std::string dump = w.dir.file("dump.bin");
     saveFile(dump, "old", 3);
-    const Outcome full =
+    const Outcome part =
         headless(w.data() + "--dump 0x06000000:65536:" + dump + " " + w.disc, "trap '' XFSZ; ulimit -f 2; ");
-    EXPECT_EQ(full.status, 1) << full.output;
-    EXPECT_TRUE(contains(full.output, "kest-headless: cannot write '" + dump + "': File too large\n")) << full.output;
+    EXPECT_EQ(part.status, 1) << part.output;
+    EXPECT_TRUE(contains(part.output, "kest-headless: cannot write '" + dump + "': File too large\n")) << part.output;
     EXPECT_EQ(readBytes(dump), std::vector<u8>({'o', 'l', 'd'}));
-    for (const auto& entry : std::filesystem::directory_iterator(w.dir.path()))
-        EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
-}
-
-// A new file and a rename: a hard link to the old output keeps the old
-// bytes, and no temporary file is left behind.
-TEST(HeadlessOutputs, OutputsReplaceTheirFileWhole)
-{
-    Workspace w;
-    const std::string state = w.dir.file("vdp2.txt");
-    saveFile(state, "old", 3);
-    ::chmod(state.c_str(), 0640);
-    std::filesystem::create_hard_link(state, w.dir.file("old.txt"));
-    const Outcome run = headless(w.data() + "--vdp2 " + state + " " + w.disc);
-    ASSERT_EQ(run.status, 0) << run.output;
-    const std::vector<u8> text = readBytes(state);
-    EXPECT_TRUE(std::string(text.begin(), text.end()).starts_with("TVMD: "));
-    EXPECT_EQ(readBytes(w.dir.file("old.txt")), std::vector<u8>({'o', 'l', 'd'}));
-    EXPECT_EQ(std::filesystem::status(state).permissions() & std::filesystem::perms::all,
-              std::filesystem::perms(0640));
-    for (const auto& entry : std::filesystem::directory_iterator(w.dir.path()))
-        EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
+    expectNoTemporaries(w.dir);
 }
 
 // Sound goes to its file as it is made; the file ends where the format's
@@ -187,8 +192,7 @@ TEST(HeadlessOutputs, WavFilesStopAtTheFormatsLimit)
     for (int i = 0; i < 1200; ++i)
         samples[i] = static_cast<s16>(i * 37 - 20000);
     ASSERT_TRUE(wav.append(samples, 600));
-    // Written as it comes, into the new file that becomes the WAV file.
-    std::string growing;
+    std::string growing;  // written as it comes, into the file that becomes the WAV file
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
         growing = entry.path().string();
     EXPECT_TRUE(growing.ends_with(".tmp")) << growing;
@@ -202,30 +206,10 @@ TEST(HeadlessOutputs, WavFilesStopAtTheFormatsLimit)
     const std::vector<u8> file = readBytes(path);
     ASSERT_EQ(file.size(), 44u + 4000u);
     EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "RIFF");
-    EXPECT_EQ(file[4] | file[5] << 8 | file[6] << 16 | file[7] << 24, 36 + 4000);
-    EXPECT_EQ(file[40] | file[41] << 8 | file[42] << 16 | file[43] << 24, 4000);
+    EXPECT_EQ(le32(&file[4]), 36u + 4000u);
+    EXPECT_EQ(le32(&file[40]), 4000u);
     EXPECT_EQ(static_cast<s16>(file[44 + 2400] | file[45 + 2400] << 8), samples[0]) << "the second block follows";
     EXPECT_EQ(WavOutput::kFormatLimitBytes, 0xFFFFFFD8u) << "36 + data fits 32 bits";
-}
-
-// The headless run's WAV file is one sox reads, with the run's length.
-TEST(HeadlessOutputs, StreamedWavFileIsWhole)
-{
-    Workspace w;
-    const std::string wav = w.dir.file("run.wav");
-    const Outcome run = headless("--data " + w.dir.path().string() + " --fields 30 --wav " + wav + " " + w.disc);
-    ASSERT_EQ(run.status, 0) << run.output;
-    const std::vector<u8> file = readBytes(wav);
-    ASSERT_GT(file.size(), 44u);
-    EXPECT_EQ(file[40] | file[41] << 8 | file[42] << 16 | static_cast<u32>(file[43]) << 24, file.size() - 44);
-    FILE* info = popen(("soxi -s " + wav + " 2>&1").c_str(), "r");
-    ASSERT_NE(info, nullptr);
-    char line[64] = {};
-    ASSERT_NE(std::fgets(line, sizeof line, info), nullptr);
-    pclose(info);
-    EXPECT_EQ(std::stoul(line), (file.size() - 44) / 4);
-    // About half a second of sound for 30 fields.
-    EXPECT_NEAR(static_cast<double>(file.size() - 44) / 4, 44100.0 * 30 / 59.94, 1500.0);
 }
 
 // A console disc the built-in BIOS cannot load does not run: the run ends
@@ -245,9 +229,6 @@ TEST(HeadlessBoot, RefusedDiscDoesNotRun)
         << run.output;
     EXPECT_FALSE(contains(run.output, "SYSTEM: Ran ")) << run.output;
     EXPECT_FALSE(contains(run.output, "BIOS: SYS_INIT")) << "the program never ran";
-
-    const Outcome good = headless(w.data() + w.disc);
-    EXPECT_EQ(good.status, 0) << good.output;
 }
 
 // A program running wild logs a line per access, each different: each
@@ -261,14 +242,11 @@ TEST(HeadlessLog, FloodIsFoldedPerMessageAndSecond)
     saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size()));
     const Outcome run = headless("--data " + dir.path().string() + " --fields 90");
     ASSERT_EQ(run.status, 0) << run.output.substr(0, 2000);
-    EXPECT_TRUE(contains(run.output, "SCU: Bad RB [A: 25FE0004]\n"));
     // Two seconds begun: 100 lines in each, the first closed by its count.
     EXPECT_EQ(occurrences(run.output, "SCU: Bad RB [A: "), 200u);
     const std::size_t fold = run.output.find("SCU: (");
     ASSERT_NE(fold, std::string::npos) << run.output.substr(0, 2000);
-    const std::string line = run.output.substr(fold, run.output.find('\n', fold) - fold);
-    EXPECT_TRUE(line.ends_with(" more lines of \"Bad RB [A: %08X]\" in this second)")) << line;
-    EXPECT_GT(std::stoul(line.substr(6)), 10000u) << line;
+    EXPECT_GT(std::stoul(run.output.substr(fold + 6)), 10000u) << "lines folded";
     EXPECT_LT(run.output.size(), 100000u);
     // The same run logs the same way: the folding follows emulated time.
     EXPECT_EQ(headless("--data " + dir.path().string() + " --fields 90").output, run.output);
@@ -279,7 +257,6 @@ TEST(HeadlessLog, FloodIsFoldedPerMessageAndSecond)
         headless("--data " + dir.path().string() + " --fields 1000000", "ulimit -c 0; ulimit -t 2; ");
     EXPECT_TRUE(WIFSIGNALED(killed.raw)) << killed.raw;
     EXPECT_FALSE(contains(killed.output, "SYSTEM: Ran ")) << "the run was to be cut short";
-    EXPECT_TRUE(contains(killed.output, "KEST: Mode: <SATURN>")) << killed.output;
     EXPECT_TRUE(contains(killed.output, "SCU: Bad RB [A: 25FE0000]\n")) << killed.output;
     // Whole lines only: a buffer cut off at the kill would end anywhere.
     EXPECT_TRUE(killed.output.ends_with("\n")) << killed.output.substr(killed.output.size() - 200);

@@ -441,11 +441,10 @@ TEST_F(BupTest, SavesMadeElsewhereReadBack)
     std::vector<Call> calls = {init(), lib(kDirectory, 0, entry(0, "S"), 8, kDir)};
     for (u32 k = 0; k < 6; ++k)
         calls.push_back(lib(kRead, 0, entry(1 + k, "S" + std::to_string(sizes[k])), kReadBack + 0x1000 * k));
-    calls.push_back(lib(kStatus, 0, 0, kStat));
-    calls.push_back(lib(kWrite, 0, entry(8, "NEW", 900), kSource, 1));
-    calls.push_back(lib(kWrite, 0, entry(9, "NEW", 900), kSource, 1));
-    calls.push_back(lib(kWrite, 0, entry(10, "NEW", 1000), kSource, 0));
-    calls.push_back(lib(kDirectory, 0, entry(11, ""), 8, kDir + 0x400));
+    calls.insert(calls.end(), {lib(kStatus, 0, 0, kStat), lib(kWrite, 0, entry(8, "NEW", 900), kSource, 1),
+                               lib(kWrite, 0, entry(9, "NEW", 900), kSource, 1),
+                               lib(kWrite, 0, entry(10, "NEW", 1000), kSource, 0),
+                               lib(kDirectory, 0, entry(11, ""), 8, kDir + 0x400)});
     EXPECT_EQ(runCalls(calls), (std::vector<u32>{0, 6, 0, 0, 0, 0, 0, 0, 0, 0, 6, 0, 0}));
     u32 held = 0;
     for (u32 k = 0; k < 6; ++k) {

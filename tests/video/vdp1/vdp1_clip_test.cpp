@@ -56,10 +56,8 @@ TEST_F(Vdp1ClipTest, RandomSmallQuadsStayInTheirBox)
         const int right = std::max({t.xy[0], t.xy[2], t.xy[4], t.xy[6]}) + 1;
         const int bottom = std::max({t.xy[1], t.xy[3], t.xy[5], t.xy[7]}) + 1;
         ASSERT_EQ(written(right, bottom), written()) << seed << (sprite ? " sprite" : " polygon");
-        for (int y = 0; y < kWindow; ++y) {
-            for (int x = 0; x < kWindow; ++x)
-                setPixel(x, y, 0);
-        }
+        for (int i = 0; i < kWindow * kWindow; ++i)
+            setPixel(i % kWindow, i / kWindow, 0);
     }
 }
 
@@ -76,21 +74,16 @@ TEST_F(Vdp1ClipTest, PixelsPastTheBufferHalfAreNotWritten)
           Table{.ctrl = 4, .colr = 0x8003, .xy = {40, 250, 50, 250, 50, 260, 40, 260}},
           Table{.ctrl = 4, .pmod = 0xC3, .colr = 0x8004, .xy = {60, 250, 70, 250, 70, 260, 60, 260}},
           Table{.ctrl = 6, .colr = 0x8005, .xy = {100, 250, 110, 260}}});
-    EXPECT_TRUE(log.contains("VDP1: Out of range [x: 10, y: 300]\n")) << log.text();
-    EXPECT_TRUE(log.contains("VDP1: Out of range [x: 45, y: 256]\n"));
-    EXPECT_TRUE(log.contains("VDP1: Out of range [x: 65, y: 258]\n"));
-    EXPECT_TRUE(log.contains("VDP1: Out of range [x: 106, y: 256]\n"));
+    for (const char* first : {"10, y: 300", "45, y: 256", "65, y: 258", "106, y: 256"})
+        EXPECT_TRUE(log.contains("VDP1: Out of range [x: " + std::string(first) + "]\n")) << first << log.text();
     for (int x = 10; x <= 20; ++x)
         EXPECT_EQ(pixel(x, 200), 0x8001) << x;
     for (int x = 40; x <= 50; ++x)
         EXPECT_EQ(pixel(x, 255), 0x8003) << x;
     EXPECT_EQ(pixel(65, 255), 0x8004);
     EXPECT_EQ(pixel(105, 255), 0x8005);
-    // Where a wrapped row would land: row y - 256 of the buffer's start.
-    for (int y = 0; y < 50; ++y) {
-        for (int x = 0; x < 120; ++x)
-            ASSERT_EQ(pixel(x, y), 0) << x << "," << y;
-    }
+    for (int i = 0; i < 120 * 50; ++i)  // where a wrapped row would land
+        ASSERT_EQ(pixel(i % 120, i / 120), 0) << i % 120 << "," << i / 120;
 }
 
 }  // namespace
