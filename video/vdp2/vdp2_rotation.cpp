@@ -259,6 +259,74 @@ struct MapLocator {
     }
 };
 
+// What a steady line's dots need, copied out of the layer so that the
+// loop keeps it in registers across its byte stores.
+struct SteadyLine {
+    const u8* vram;
+    u32 vramMask;
+    Palette colors;
+    const u8* table;
+    NameDecoder decoder;
+    MapLocator locator;
+    u32 widthMask, heightMask, charShift, charMask;
+    u32 pncn, cramOffset;
+    u8 transparentShown, priorityMode, priority;
+    u32 ccMode;
+    u8 record;
+};
+
+// Plain: the layer's own priority and colour calculation on every dot.
+template <int Mode, bool Plain>
+void steadyDots(const SteadyLine& line, u64 sumX, u64 sumY, u64 stepX, u64 stepY, const u8* pass, u32 width,
+                LineDots& out)
+{
+    const SteadyLine l = line;
+    const u8 plainKey = static_cast<u8>(((u32{l.priority} << 3) | l.record) & -static_cast<u32>(l.priority != 0));
+    u32 lastDotKey = ~0u, cachedCell = ~0u, cachedAddress = ~0u;
+    u32 lastColor = 0;
+    u8 lastKey = 0, lastCc = Plain ? 1 : 0;
+    PatternName name;
+    u32* colorOut = out.color;
+    u8* keyOut = out.key;
+    u8* ccOut = out.cc;
+    for (u32 x = 0; x < width; ++x) {
+        const u32 col = static_cast<u32>(sumX >> 36) & l.widthMask;
+        const u32 row = static_cast<u32>(sumY >> 36) & l.heightMask;
+        sumX += stepX;
+        sumY += stepY;
+        // Magnified parts of the map repeat a dot over several screen dots.
+        const u32 dotKey = col << 12 | row;
+        if (dotKey != lastDotKey) {
+            lastDotKey = dotKey;
+            const u32 cell = (col >> l.charShift) << 16 | (row >> l.charShift);
+            if (cell != cachedCell) {
+                cachedCell = cell;
+                const u32 address = l.locator.address(col, row);
+                if (address != cachedAddress) {
+                    l.decoder.decode(l.vram, address, name, l.pncn);
+                    cachedAddress = address;
+                }
+            }
+            const u32 dx = (col & l.charMask) ^ (name.hflip ? l.charMask : 0);
+            const u32 dy = (row & l.charMask) ^ (name.vflip ? l.charMask : 0);
+            const u32 raw = charDot<Mode>(l.vram, l.vramMask, name.charAddress, dx, dy);
+            const DotColor dot = resolveDot<Mode>(raw, name.palette, l.cramOffset, l.transparentShown, l.colors);
+            lastColor = dot.color;
+            if constexpr (Plain) {
+                lastKey = static_cast<u8>(plainKey & -static_cast<u32>(dot.opaque));
+            } else {
+                const u32 priority = dotPriority(l.priorityMode, l.priority, name.specialPriority, l.table, dot.code);
+                lastKey =
+                    static_cast<u8>(((priority << 3) | l.record) & -static_cast<u32>(dot.opaque & (priority != 0)));
+                lastCc = dotCcCondition(l.ccMode, name.specialCc, l.table, dot.code, dot.msb);
+            }
+        }
+        colorOut[x] = lastColor;
+        keyOut[x] = static_cast<u8>(lastKey & -pass[x]);
+        ccOut[x] = lastCc;
+    }
+}
+
 }  // namespace
 
 void VDP2::fetchRotation(Layer& layer)
@@ -344,6 +412,13 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
     const int firstSet = parameterMode == 1 ? 1 : 0;
     const bool singleCoefficients = m_rotation[firstSet].coefficients;
     const bool perDotCoefficients = m_rotation[firstSet].dkax != 0;
+    if constexpr (Single && !Bitmap) {
+        // One set, one scale and the map wrapping: the common line.
+        if (!(singleCoefficients && perDotCoefficients) && !mosaic && m_rotation[firstSet].overMode == 0) {
+            fetchRotationSteady<Mode>(layer, pass, firstSet);
+            return;
+        }
+    }
 
     // Per set: coefficients, the screen-over settings and the map.
     CoefficientLine coefficients[2] = {coefficientLine(m_rotation[0], vram, vramMask, m_colorRam),
@@ -509,4 +584,64 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
         out.key[x] = static_cast<u8>(lastKey & -pass[x]);
         out.cc[x] = lastCc;
     }
+}
+
+// A line of one set whose scale and centre hold for every dot (no per-dot
+// coefficients) over a wrapping cell map. The map position then moves by
+// the same step every dot, so the loop is the sums, the character cache and
+// the dot.
+template <int Mode>
+void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
+{
+    LineDots& out = m_dots[layer.record];
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    const RotationParams& p = m_rotation[set];
+    const Palette colors{m_palette, m_paletteMsb, m_paletteMask};
+
+    s32 coefficient = 0;
+    if (p.coefficients) {
+        CoefficientLine c = coefficientLine(p, m_vram, m_vramMask, m_colorRam);
+        c.advance();
+        if (c.transparent) {
+            // The colours stay as they were; no dot shows.
+            std::memset(out.key, 0, width);
+            std::memset(out.cc, 0, width);
+            return;
+        }
+        if (p.coefficientLineColor && width) {
+            const u32 slot = layer.number == kRbg0 ? 0 : 1;
+            u8 msb;
+            const u32 lineColor = colors.lookup((m_outputs[kLineColorRecord].lineColor & 0x780) | c.lineCode, msb);
+            std::fill(m_coefficientLineColor[slot], m_coefficientLineColor[slot] + width, lineColor);
+            m_coefficientLineColorUsed[slot] = 1;
+        }
+        coefficient = c.value;
+    }
+    const Scale k = scaleOf(p, coefficient);
+    const u64 stepX = static_cast<u64>(mul(p.stepX, k.kx));
+    const u64 stepY = static_cast<u64>(mul(p.stepY, k.ky));
+    u64 sumX = static_cast<u64>(add(mul(p.xsp, k.kx), shl(k.xp, 26)));
+    u64 sumY = static_cast<u64>(add(mul(p.ysp, k.ky), shl(k.yp, 26)));
+
+    const SteadyLine line{m_vram,
+                          m_vramMask,
+                          colors,
+                          m_specialTables[layer.specialSelect],
+                          NameDecoder(layer, m_vramMask),
+                          MapLocator(p.map, layer.charSize16 ? 4u : 3u, layer.twoWord, m_vramMask),
+                          p.map.widthMask,
+                          p.map.heightMask,
+                          layer.charSize16 ? 4u : 3u,
+                          layer.charSize16 ? 15u : 7u,
+                          layer.pncn,
+                          layer.cramOffset,
+                          layer.transparentShown,
+                          layer.specialPriorityMode,
+                          layer.priority,
+                          m_outputs[layer.record].specialMode,
+                          static_cast<u8>(layer.record)};
+    if (line.priorityMode == 0 && line.ccMode == 0)
+        steadyDots<Mode, true>(line, sumX, sumY, stepX, stepY, pass, width, out);
+    else
+        steadyDots<Mode, false>(line, sumX, sumY, stepX, stepY, pass, width, out);
 }
