@@ -276,11 +276,17 @@ struct SteadyLine {
 };
 
 // Plain: the layer's own priority and colour calculation on every dot.
-template <int Mode, bool Plain>
+template <int Mode, bool Plain, bool Char16>
 void steadyDots(const SteadyLine& line, u64 sumX, u64 sumY, u64 stepX, u64 stepY, const u8* pass, u32 width,
                 LineDots& out)
 {
-    const SteadyLine l = line;
+    SteadyLine l = line;
+    // Constant shifts keep the cell and character arithmetic short.
+    constexpr u32 kCharShift = Char16 ? 4 : 3;
+    l.charShift = kCharShift;
+    l.charMask = (1u << kCharShift) - 1;
+    l.locator.charShift = kCharShift;
+    l.locator.perRow = 9 - kCharShift;
     const u8 plainKey = static_cast<u8>(((u32{l.priority} << 3) | l.record) & -static_cast<u32>(l.priority != 0));
     u32 lastDotKey = ~0u, cachedCell = ~0u, cachedAddress = ~0u;
     u32 lastColor = 0;
@@ -640,8 +646,11 @@ void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
                           layer.priority,
                           m_outputs[layer.record].specialMode,
                           static_cast<u8>(layer.record)};
-    if (line.priorityMode == 0 && line.ccMode == 0)
-        steadyDots<Mode, true>(line, sumX, sumY, stepX, stepY, pass, width, out);
+    const bool plain = line.priorityMode == 0 && line.ccMode == 0;
+    if (layer.charSize16)
+        plain ? steadyDots<Mode, true, true>(line, sumX, sumY, stepX, stepY, pass, width, out)
+              : steadyDots<Mode, false, true>(line, sumX, sumY, stepX, stepY, pass, width, out);
     else
-        steadyDots<Mode, false>(line, sumX, sumY, stepX, stepY, pass, width, out);
+        plain ? steadyDots<Mode, true, false>(line, sumX, sumY, stepX, stepY, pass, width, out)
+              : steadyDots<Mode, false, false>(line, sumX, sumY, stepX, stepY, pass, width, out);
 }
