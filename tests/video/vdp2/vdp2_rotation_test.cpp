@@ -11,6 +11,7 @@
 #include "core/base/types.h"
 #include "video/vdp2/vdp2.h"
 #include "video/vdp2/vdp2_scene.h"
+#include "video/vdp2/vdp2_simd.h"
 
 namespace {
 
@@ -170,6 +171,18 @@ TEST_P(Vdp2RotationExactTest, DrawsEveryDotAsBefore)
     const u64 hash = drawCase(c, colours);
     // A scene that draws next to nothing would pass whatever the layer did.
     EXPECT_GT(colours, 200u) << c.name;
+    EXPECT_EQ(hash, c.checksum) << c.name << std::hex << ": 0x" << hash;
+}
+
+// Without AVX2 the plain loops must draw the same dots.
+TEST_P(Vdp2RotationExactTest, DrawsTheSameWithoutAvx2)
+{
+    const vdp2::FastPaths saved = vdp2::fastPaths;
+    vdp2::fastPaths.avx2 = false;
+    const RotationCase& c = GetParam();
+    std::size_t colours = 0;
+    const u64 hash = drawCase(c, colours);
+    vdp2::fastPaths = saved;
     EXPECT_EQ(hash, c.checksum) << c.name << std::hex << ": 0x" << hash;
 }
 
