@@ -269,68 +269,127 @@ struct SteadyLine {
     const u8* table;
     NameDecoder decoder;
     MapLocator locator;
-    u32 widthMask, heightMask, charShift, charMask;
+    u32 widthMask, heightMask;
     u32 pncn, cramOffset;
     u8 transparentShown, priorityMode, priority;
     u32 ccMode;
     u8 record;
 };
 
-// Plain: the layer's own priority and colour calculation on every dot.
+// The dots of a one-set line at map coordinates, remembering the last dot
+// and character. Plain: the layer's own priority and colour calculation on
+// every dot.
+template <int Mode, bool Plain, bool Char16>
+struct SetDots {
+    static constexpr u32 kCharShift = Char16 ? 4 : 3;
+    static constexpr u32 kCharMask = (1u << kCharShift) - 1;
+
+    SteadyLine l;
+    u8 plainKey;
+    u32 lastDotKey = ~0u, cachedCell = ~0u, cachedAddress = ~0u;
+    u32 color = 0;
+    u8 key = 0, cc = Plain ? 1 : 0;
+    PatternName name;
+
+    explicit SetDots(const SteadyLine& line)
+        : l(line),
+          plainKey(static_cast<u8>(((u32{line.priority} << 3) | line.record) & -static_cast<u32>(line.priority != 0)))
+    {
+        // Constant shifts keep the cell and character arithmetic short.
+        l.locator.charShift = kCharShift;
+        l.locator.perRow = 9 - kCharShift;
+    }
+
+    // Sets color, key and cc for the map dot (col, row).
+    void at(u32 col, u32 row)
+    {
+        // Magnified parts of the map repeat a dot over several screen dots.
+        const u32 dotKey = col << 12 | row;
+        if (dotKey == lastDotKey)
+            return;
+        lastDotKey = dotKey;
+        const u32 cell = (col >> kCharShift) << 16 | (row >> kCharShift);
+        if (cell != cachedCell) {
+            cachedCell = cell;
+            const u32 address = l.locator.address(col, row);
+            if (address != cachedAddress) {
+                l.decoder.decode(l.vram, address, name, l.pncn);
+                cachedAddress = address;
+            }
+        }
+        const u32 dx = (col & kCharMask) ^ (name.hflip ? kCharMask : 0);
+        const u32 dy = (row & kCharMask) ^ (name.vflip ? kCharMask : 0);
+        const u32 raw = charDot<Mode>(l.vram, l.vramMask, name.charAddress, dx, dy);
+        const DotColor dot = resolveDot<Mode>(raw, name.palette, l.cramOffset, l.transparentShown, l.colors);
+        color = dot.color;
+        if constexpr (Plain) {
+            key = static_cast<u8>(plainKey & -static_cast<u32>(dot.opaque));
+        } else {
+            const u32 priority = dotPriority(l.priorityMode, l.priority, name.specialPriority, l.table, dot.code);
+            key = static_cast<u8>(((priority << 3) | l.record) & -static_cast<u32>(dot.opaque & (priority != 0)));
+            cc = dotCcCondition(l.ccMode, name.specialCc, l.table, dot.code, dot.msb);
+        }
+    }
+};
+
 template <int Mode, bool Plain, bool Char16>
 void steadyDots(const SteadyLine& line, u64 sumX, u64 sumY, u64 stepX, u64 stepY, const u8* pass, u32 first,
                 u32 width, LineDots& out)
 {
-    SteadyLine l = line;
-    // Constant shifts keep the cell and character arithmetic short.
-    constexpr u32 kCharShift = Char16 ? 4 : 3;
-    l.charShift = kCharShift;
-    l.charMask = (1u << kCharShift) - 1;
-    l.locator.charShift = kCharShift;
-    l.locator.perRow = 9 - kCharShift;
-    const u8 plainKey = static_cast<u8>(((u32{l.priority} << 3) | l.record) & -static_cast<u32>(l.priority != 0));
-    u32 lastDotKey = ~0u, cachedCell = ~0u, cachedAddress = ~0u;
-    u32 lastColor = 0;
-    u8 lastKey = 0, lastCc = Plain ? 1 : 0;
-    PatternName name;
+    SetDots<Mode, Plain, Char16> dots(line);
+    const u32 widthMask = line.widthMask, heightMask = line.heightMask;
     u32* colorOut = out.color;
     u8* keyOut = out.key;
     u8* ccOut = out.cc;
     for (u32 x = first; x < width; ++x) {
-        const u32 col = static_cast<u32>(sumX >> 36) & l.widthMask;
-        const u32 row = static_cast<u32>(sumY >> 36) & l.heightMask;
+        dots.at(static_cast<u32>(sumX >> 36) & widthMask, static_cast<u32>(sumY >> 36) & heightMask);
         sumX += stepX;
         sumY += stepY;
-        // Magnified parts of the map repeat a dot over several screen dots.
-        const u32 dotKey = col << 12 | row;
-        if (dotKey != lastDotKey) {
-            lastDotKey = dotKey;
-            const u32 cell = (col >> l.charShift) << 16 | (row >> l.charShift);
-            if (cell != cachedCell) {
-                cachedCell = cell;
-                const u32 address = l.locator.address(col, row);
-                if (address != cachedAddress) {
-                    l.decoder.decode(l.vram, address, name, l.pncn);
-                    cachedAddress = address;
-                }
-            }
-            const u32 dx = (col & l.charMask) ^ (name.hflip ? l.charMask : 0);
-            const u32 dy = (row & l.charMask) ^ (name.vflip ? l.charMask : 0);
-            const u32 raw = charDot<Mode>(l.vram, l.vramMask, name.charAddress, dx, dy);
-            const DotColor dot = resolveDot<Mode>(raw, name.palette, l.cramOffset, l.transparentShown, l.colors);
-            lastColor = dot.color;
-            if constexpr (Plain) {
-                lastKey = static_cast<u8>(plainKey & -static_cast<u32>(dot.opaque));
-            } else {
-                const u32 priority = dotPriority(l.priorityMode, l.priority, name.specialPriority, l.table, dot.code);
-                lastKey =
-                    static_cast<u8>(((priority << 3) | l.record) & -static_cast<u32>(dot.opaque & (priority != 0)));
-                lastCc = dotCcCondition(l.ccMode, name.specialCc, l.table, dot.code, dot.msb);
-            }
+        colorOut[x] = dots.color;
+        keyOut[x] = static_cast<u8>(dots.key & -pass[x]);
+        ccOut[x] = dots.cc;
+    }
+}
+
+// A one-set line whose coefficient may change from dot to dot: the sums are
+// formed anew where it does and step on where it does not.
+template <int Mode, bool Plain, bool Char16>
+void coefficientDots(const SteadyLine& line, const VDP2::RotationParams& p, CoefficientLine c, u32 lineColorBase,
+                     u32* lineColors, u8& lineColorUsed, const u8* pass, u32 width, LineDots& out)
+{
+    SetDots<Mode, Plain, Char16> dots(line);
+    const u32 widthMask = line.widthMask, heightMask = line.heightMask;
+    u64 sumX = 0, sumY = 0, stepX = 0, stepY = 0;
+    u32 lineColor = 0, lineColorIndex = ~0u;
+    for (u32 x = 0; x < width; ++x) {
+        if (c.advance()) {
+            const Scale k = scaleOf(p, c.value);
+            stepX = static_cast<u64>(mul(p.stepX, k.kx));
+            stepY = static_cast<u64>(mul(p.stepY, k.ky));
+            sumX = static_cast<u64>(add(mul(add(mul(s64{x}, p.stepX), p.xsp), k.kx), shl(k.xp, 26)));
+            sumY = static_cast<u64>(add(mul(add(mul(s64{x}, p.stepY), p.ysp), k.ky), shl(k.yp, 26)));
+        } else {
+            sumX += stepX;
+            sumY += stepY;
         }
-        colorOut[x] = lastColor;
-        keyOut[x] = static_cast<u8>(lastKey & -pass[x]);
-        ccOut[x] = lastCc;
+        if (c.transparent) {
+            out.key[x] = 0;
+            out.cc[x] = 0;
+            continue;
+        }
+        if (p.coefficientLineColor) {
+            if (c.index != lineColorIndex) {
+                u8 msb;
+                lineColor = line.colors.lookup(lineColorBase | c.lineCode, msb);
+                lineColorIndex = c.index;
+            }
+            lineColors[x] = lineColor;
+            lineColorUsed = 1;
+        }
+        dots.at(static_cast<u32>(sumX >> 36) & widthMask, static_cast<u32>(sumY >> 36) & heightMask);
+        out.color[x] = dots.color;
+        out.key[x] = static_cast<u8>(dots.key & -pass[x]);
+        out.cc[x] = dots.cc;
     }
 }
 
@@ -577,8 +636,8 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
     const bool singleCoefficients = m_rotation[firstSet].coefficients;
     const bool perDotCoefficients = m_rotation[firstSet].dkax != 0;
     if constexpr (Single && !Bitmap) {
-        // One set, one scale and the map wrapping: the common line.
-        if (!(singleCoefficients && perDotCoefficients) && !mosaic && m_rotation[firstSet].overMode == 0) {
+        // One set over a wrapping map: the common line.
+        if (!mosaic && m_rotation[firstSet].overMode == 0) {
             fetchRotationSteady<Mode>(layer, pass, firstSet);
             return;
         }
@@ -750,10 +809,9 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
     }
 }
 
-// A line of one set whose scale and centre hold for every dot (no per-dot
-// coefficients) over a wrapping cell map. The map position then moves by
-// the same step every dot, so the loop is the sums, the character cache and
-// the dot.
+// A line of one set over a wrapping cell map. With per-line coefficients
+// (or none) the scale and centre hold for every dot and the map position
+// moves by the same step every dot.
 template <int Mode>
 void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
 {
@@ -761,6 +819,37 @@ void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     const RotationParams& p = m_rotation[set];
     const Palette colors{m_palette, m_paletteMsb, m_paletteMask};
+    const SteadyLine line{m_vram,
+                          m_vramMask,
+                          colors,
+                          m_specialTables[layer.specialSelect],
+                          NameDecoder(layer, m_vramMask),
+                          MapLocator(p.map, layer.charSize16 ? 4u : 3u, layer.twoWord, m_vramMask),
+                          p.map.widthMask,
+                          p.map.heightMask,
+                          layer.pncn,
+                          layer.cramOffset,
+                          layer.transparentShown,
+                          layer.specialPriorityMode,
+                          layer.priority,
+                          m_outputs[layer.record].specialMode,
+                          static_cast<u8>(layer.record)};
+    const bool plain = line.priorityMode == 0 && line.ccMode == 0;
+    const u32 slot = layer.number == kRbg0 ? 0 : 1;
+    const u32 lineColorBase = m_outputs[kLineColorRecord].lineColor & 0x780;
+
+    if (p.coefficients && p.dkax != 0) {
+        const CoefficientLine c = coefficientLine(p, m_vram, m_vramMask, m_colorRam);
+        u32* lineColors = m_coefficientLineColor[slot];
+        u8& used = m_coefficientLineColorUsed[slot];
+        if (layer.charSize16)
+            plain ? coefficientDots<Mode, true, true>(line, p, c, lineColorBase, lineColors, used, pass, width, out)
+                  : coefficientDots<Mode, false, true>(line, p, c, lineColorBase, lineColors, used, pass, width, out);
+        else
+            plain ? coefficientDots<Mode, true, false>(line, p, c, lineColorBase, lineColors, used, pass, width, out)
+                  : coefficientDots<Mode, false, false>(line, p, c, lineColorBase, lineColors, used, pass, width, out);
+        return;
+    }
 
     s32 coefficient = 0;
     if (p.coefficients) {
@@ -773,9 +862,8 @@ void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
             return;
         }
         if (p.coefficientLineColor && width) {
-            const u32 slot = layer.number == kRbg0 ? 0 : 1;
             u8 msb;
-            const u32 lineColor = colors.lookup((m_outputs[kLineColorRecord].lineColor & 0x780) | c.lineCode, msb);
+            const u32 lineColor = colors.lookup(lineColorBase | c.lineCode, msb);
             std::fill(m_coefficientLineColor[slot], m_coefficientLineColor[slot] + width, lineColor);
             m_coefficientLineColorUsed[slot] = 1;
         }
@@ -787,24 +875,6 @@ void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
     u64 sumX = static_cast<u64>(add(mul(p.xsp, k.kx), shl(k.xp, 26)));
     u64 sumY = static_cast<u64>(add(mul(p.ysp, k.ky), shl(k.yp, 26)));
 
-    const SteadyLine line{m_vram,
-                          m_vramMask,
-                          colors,
-                          m_specialTables[layer.specialSelect],
-                          NameDecoder(layer, m_vramMask),
-                          MapLocator(p.map, layer.charSize16 ? 4u : 3u, layer.twoWord, m_vramMask),
-                          p.map.widthMask,
-                          p.map.heightMask,
-                          layer.charSize16 ? 4u : 3u,
-                          layer.charSize16 ? 15u : 7u,
-                          layer.pncn,
-                          layer.cramOffset,
-                          layer.transparentShown,
-                          layer.specialPriorityMode,
-                          layer.priority,
-                          m_outputs[layer.record].specialMode,
-                          static_cast<u8>(layer.record)};
-    const bool plain = line.priorityMode == 0 && line.ccMode == 0;
     u32 first = 0;
 #if KEST_X86
     if constexpr (Mode <= 1) {
