@@ -158,6 +158,11 @@ const RotationCase kCases[] = {
      {-0.3, 0.45, 1.0, 0, 1.0, 0, 1.0, 0}, {}, 0xb0ac8a2bea9e4580ull},
     {"per_line_word_coefficients_16x16", 0x8000, 0x0010, 0, 0x0100, 0, 0x0004, 0x0003, 1, 0x0100, 0, 0, 0,
      {0.8, 0.35, 1.25, 0, 1.0, 30.0, 1.0, 0}, {}, 0xef6fc16e82271695ull},
+    // One set with a coefficient a few dots: the sums formed anew where it changes.
+    {"per_dot_line_colour", 0x8000, 0x0010, 0, 0x0000, 0, 0, 0x0011, 1, 0x0000, 0x8000, 0, 0,
+     {0.6, 0.3, 1.0, 0, 1.0, 2.0, 1.0, 0.3}, {}, 0x8353bb608b2a87eaull},
+    {"per_dot_xp_16x16", 0x8000, 0x0010, 0, 0x1100, 0, 0, 0x000F, 1, 0x0000, 0, 0, 0,
+     {-0.2, 0.1, 1.0, 0, 1.0, 40.0, 0.5, 0.2}, {}, 0xc1f56a09bd66b4cdull},
     {"high_resolution", 0x8002, 0x0010, 0, 0x1000, 0, 0, 0x0001, 1, 0x0000, 0, 0, 0,
      {0.25, 0.3, 1.0, 0, 1.0, 0, 1.0, 0.5}, {}, 0x367bf0f79eb09ab5ull},
 };
