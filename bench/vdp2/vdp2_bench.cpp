@@ -49,11 +49,11 @@ void BM_ComposeField(benchmark::State& state)
 }
 
 // A 320 x 224 field like a racing game's: RBG0 as a perspective floor (a
-// turned, tilted view, kx and ky from a per-line coefficient table) under
-// two cell-mode scroll layers and the sprite layer.
-void BM_ComposeFieldRotation(benchmark::State& state)
+// turned, tilted view, kx and ky from a per-line coefficient table, or with
+// dkax a new coefficient every few dots) under two cell-mode scroll layers
+// and the sprite layer.
+void rotationFloor(Vdp2Scene& scene, double dkax)
 {
-    Vdp2Scene scene;
     scene.randomMemories(4242);
     u8* vram = scene.vram();
 
@@ -77,8 +77,10 @@ void BM_ComposeFieldRotation(benchmark::State& state)
     storeBe32(vram + kTable + 0x4C, fixed(1.0, 16, 24, 0));
     storeBe32(vram + kTable + 0x50, fixed(1.0, 16, 24, 0));
     storeBe32(vram + kTable + 0x58, fixed(1.0, 10, 20, 6));  // DKAst: a coefficient a line
-    // Two-word coefficients at 0x40000: sky above line 24, then the floor.
-    for (u32 i = 0; i < 256; ++i) {
+    storeBe32(vram + kTable + 0x5C, fixed(dkax, 10, 20, 6));
+    // Two-word coefficients at 0x40000: sky above line 24, then the floor;
+    // more of them when the index moves along the line.
+    for (u32 i = 0; i < (dkax != 0 ? 512u : 256u); ++i) {
         const u32 k = fixed(0.25 + 48.0 / (i + 8.0), 16, 24, 0);
         storeBe32(vram + 0x40000 + 4 * i, i < 24 ? 0x80000000u : k);
     }
@@ -109,6 +111,22 @@ void BM_ComposeFieldRotation(benchmark::State& state)
     scene.reg(VDP2::PRIR, 0x0002);
     scene.reg(VDP2::PRISA, 0x0606);
     scene.reg(VDP2::SPCTL, 0x0001);
+}
+
+void BM_ComposeFieldRotation(benchmark::State& state)
+{
+    Vdp2Scene scene;
+    rotationFloor(scene, 0);
+    scene.runField();
+    for (auto _ : state)
+        scene.runField();
+    state.SetLabel("one iteration = one 320x224 field");
+}
+
+void BM_ComposeFieldRotationPerDot(benchmark::State& state)
+{
+    Vdp2Scene scene;
+    rotationFloor(scene, 0.25);
     scene.runField();
     for (auto _ : state)
         scene.runField();
@@ -119,3 +137,4 @@ void BM_ComposeFieldRotation(benchmark::State& state)
 
 BENCHMARK(BM_ComposeField)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ComposeFieldRotation)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ComposeFieldRotationPerDot)->Unit(benchmark::kMicrosecond);

@@ -343,6 +343,8 @@ private:
     void fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode, bool bitmap, bool single);
     template <int Mode, bool Bitmap, bool Single>
     void fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode);
+    template <int Mode>
+    void fetchRotationSteady(Layer& layer, const u8* pass, int set);
 
     // Sprite and external layers.
     struct SpriteLine {

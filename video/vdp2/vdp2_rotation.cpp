@@ -5,6 +5,7 @@
 
 #include "video/vdp2/vdp2.h"
 #include "video/vdp2/vdp2_fetch.h"
+#include "video/vdp2/vdp2_simd.h"
 
 using namespace vdp2;
 
@@ -259,6 +260,296 @@ struct MapLocator {
     }
 };
 
+// What a steady line's dots need, copied out of the layer so that the
+// loop keeps it in registers across its byte stores.
+struct SteadyLine {
+    const u8* vram;
+    u32 vramMask;
+    Palette colors;
+    const u8* table;
+    NameDecoder decoder;
+    MapLocator locator;
+    u32 widthMask, heightMask;
+    u32 pncn, cramOffset;
+    u8 transparentShown, priorityMode, priority;
+    u32 ccMode;
+    u8 record;
+};
+
+// The dots of a one-set line at map coordinates, remembering the last dot
+// and character. Plain: the layer's own priority and colour calculation on
+// every dot.
+template <int Mode, bool Plain, bool Char16>
+struct SetDots {
+    static constexpr u32 kCharShift = Char16 ? 4 : 3;
+    static constexpr u32 kCharMask = (1u << kCharShift) - 1;
+
+    SteadyLine l;
+    u8 plainKey;
+    u32 lastDotKey = ~0u, cachedCell = ~0u, cachedAddress = ~0u;
+    u32 color = 0;
+    u8 key = 0, cc = Plain ? 1 : 0;
+    PatternName name;
+
+    explicit SetDots(const SteadyLine& line)
+        : l(line),
+          plainKey(static_cast<u8>(((u32{line.priority} << 3) | line.record) & -static_cast<u32>(line.priority != 0)))
+    {
+        // Constant shifts keep the cell and character arithmetic short.
+        l.locator.charShift = kCharShift;
+        l.locator.perRow = 9 - kCharShift;
+    }
+
+    // Sets color, key and cc for the map dot (col, row).
+    void at(u32 col, u32 row)
+    {
+        // Magnified parts of the map repeat a dot over several screen dots.
+        const u32 dotKey = col << 12 | row;
+        if (dotKey == lastDotKey)
+            return;
+        lastDotKey = dotKey;
+        const u32 cell = (col >> kCharShift) << 16 | (row >> kCharShift);
+        if (cell != cachedCell) {
+            cachedCell = cell;
+            const u32 address = l.locator.address(col, row);
+            if (address != cachedAddress) {
+                l.decoder.decode(l.vram, address, name, l.pncn);
+                cachedAddress = address;
+            }
+        }
+        const u32 dx = (col & kCharMask) ^ (name.hflip ? kCharMask : 0);
+        const u32 dy = (row & kCharMask) ^ (name.vflip ? kCharMask : 0);
+        const u32 raw = charDot<Mode>(l.vram, l.vramMask, name.charAddress, dx, dy);
+        const DotColor dot = resolveDot<Mode>(raw, name.palette, l.cramOffset, l.transparentShown, l.colors);
+        color = dot.color;
+        if constexpr (Plain) {
+            key = static_cast<u8>(plainKey & -static_cast<u32>(dot.opaque));
+        } else {
+            const u32 priority = dotPriority(l.priorityMode, l.priority, name.specialPriority, l.table, dot.code);
+            key = static_cast<u8>(((priority << 3) | l.record) & -static_cast<u32>(dot.opaque & (priority != 0)));
+            cc = dotCcCondition(l.ccMode, name.specialCc, l.table, dot.code, dot.msb);
+        }
+    }
+};
+
+template <int Mode, bool Plain, bool Char16>
+void steadyDots(const SteadyLine& line, u64 sumX, u64 sumY, u64 stepX, u64 stepY, const u8* pass, u32 first,
+                u32 width, LineDots& out)
+{
+    SetDots<Mode, Plain, Char16> dots(line);
+    const u32 widthMask = line.widthMask, heightMask = line.heightMask;
+    u32* colorOut = out.color;
+    u8* keyOut = out.key;
+    u8* ccOut = out.cc;
+    for (u32 x = first; x < width; ++x) {
+        dots.at(static_cast<u32>(sumX >> 36) & widthMask, static_cast<u32>(sumY >> 36) & heightMask);
+        sumX += stepX;
+        sumY += stepY;
+        colorOut[x] = dots.color;
+        keyOut[x] = static_cast<u8>(dots.key & -pass[x]);
+        ccOut[x] = dots.cc;
+    }
+}
+
+// A one-set line whose coefficient may change from dot to dot: the sums are
+// formed anew where it does and step on where it does not.
+template <int Mode, bool Plain, bool Char16>
+void coefficientDots(const SteadyLine& line, const VDP2::RotationParams& p, CoefficientLine c, u32 lineColorBase,
+                     u32* lineColors, u8& lineColorUsed, const u8* pass, u32 width, LineDots& out)
+{
+    SetDots<Mode, Plain, Char16> dots(line);
+    const u32 widthMask = line.widthMask, heightMask = line.heightMask;
+    u64 sumX = 0, sumY = 0, stepX = 0, stepY = 0;
+    u32 lineColor = 0, lineColorIndex = ~0u;
+    for (u32 x = 0; x < width; ++x) {
+        if (c.advance()) {
+            const Scale k = scaleOf(p, c.value);
+            stepX = static_cast<u64>(mul(p.stepX, k.kx));
+            stepY = static_cast<u64>(mul(p.stepY, k.ky));
+            sumX = static_cast<u64>(add(mul(add(mul(s64{x}, p.stepX), p.xsp), k.kx), shl(k.xp, 26)));
+            sumY = static_cast<u64>(add(mul(add(mul(s64{x}, p.stepY), p.ysp), k.ky), shl(k.yp, 26)));
+        } else {
+            sumX += stepX;
+            sumY += stepY;
+        }
+        if (c.transparent) {
+            out.key[x] = 0;
+            out.cc[x] = 0;
+            continue;
+        }
+        if (p.coefficientLineColor) {
+            if (c.index != lineColorIndex) {
+                u8 msb;
+                lineColor = line.colors.lookup(lineColorBase | c.lineCode, msb);
+                lineColorIndex = c.index;
+            }
+            lineColors[x] = lineColor;
+            lineColorUsed = 1;
+        }
+        dots.at(static_cast<u32>(sumX >> 36) & widthMask, static_cast<u32>(sumY >> 36) & heightMask);
+        out.color[x] = dots.color;
+        out.key[x] = static_cast<u8>(dots.key & -pass[x]);
+        out.cc[x] = dots.cc;
+    }
+}
+
+#if KEST_X86
+__attribute__((target("avx2"))) inline __m256i all(u32 v)
+{
+    return _mm256_set1_epi32(static_cast<int>(v));
+}
+
+__attribute__((target("avx2"))) inline __m128i count(u32 v)
+{
+    return _mm_cvtsi32_si128(static_cast<int>(v));
+}
+
+// Four running sums from sum on.
+__attribute__((target("avx2"))) inline __m256i lanes(u64 sum, u64 step)
+{
+    return _mm256_setr_epi64x(static_cast<long long>(sum), static_cast<long long>(sum + step),
+                              static_cast<long long>(sum + 2 * step), static_cast<long long>(sum + 3 * step));
+}
+
+// The map coordinate of eight dots: bits 36 and up of each sum.
+__attribute__((target("avx2"))) inline __m256i coordinate(__m256i low, __m256i high, __m256i evens)
+{
+    const __m256i a = _mm256_permutevar8x32_epi32(_mm256_srli_epi64(low, 36), evens);
+    const __m256i b = _mm256_permutevar8x32_epi32(_mm256_srli_epi64(high, 36), evens);
+    return _mm256_permute2x128_si256(a, b, 0x20);
+}
+
+// The plain steady loop eight dots at a time for the palette modes of 16 and
+// 256 colours, the dots of the layer's own priority and colour calculation.
+// Returns how many dots it drew; the plain loop draws the rest.
+template <int Mode, bool Char16>
+__attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, u64 sumX, u64 sumY, u64 stepX, u64 stepY,
+                                                   const u8* pass, u32 width, LineDots& out)
+{
+    constexpr u32 kCharShift = Char16 ? 4 : 3;
+    constexpr int kCellShift = static_cast<int>(vdp2::kCellShift<Mode>);
+    const MapLocator& m = l.locator;
+    const NameDecoder& d = l.decoder;
+    const int* vram = reinterpret_cast<const int*>(l.vram);
+
+    const __m256i planeLow = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.plane));
+    const __m256i planeHigh = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.plane + 8));
+    const __m256i widthMask = all(l.widthMask), heightMask = all(l.heightMask), vramMask = all(l.vramMask);
+    const __m256i planesMask = all(m.planesMask);
+    const __m256i pxMask = all((1u << m.shiftX) - 1), pyMask = all((1u << m.shiftY) - 1);
+    const __m128i shiftX = count(m.shiftX), shiftY = count(m.shiftY), across = count(m.across);
+    const __m128i pagesAcross = count(m.pagesAcross), perRow = count(m.perRow), perRow2 = count(2 * m.perRow);
+    const __m128i nameShift = count(m.nameShift), numberShift = count(d.numberShift);
+    const __m256i lowMask = all(d.lowMask), numberOr = all(d.numberOr), flips = all(d.flips);
+    const __m256i paletteOr = all(d.paletteOr);
+    const __m256i charMask = all((1u << kCharShift) - 1), m511 = all(511), m15 = all(15), m7 = all(7);
+    const __m256i m1 = all(1), m3 = all(3), mFF = all(0xFF), zero = _mm256_setzero_si256();
+    const __m256i cramOffset = all(l.cramOffset), paletteMask = all(l.colors.mask);
+    const __m256i shown = all(l.transparentShown ? ~0u : 0);
+    const __m256i plainKey = all(static_cast<u8>(((u32{l.priority} << 3) | l.record) & -static_cast<u32>(l.priority != 0)));
+    const __m256i swap32 = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0, 7, 6,
+                                            5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+    const __m256i lowBytes = _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8,
+                                              12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m256i evens = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+
+    __m256i xLow = lanes(sumX, stepX), xHigh = lanes(sumX + 4 * stepX, stepX);
+    __m256i yLow = lanes(sumY, stepY), yHigh = lanes(sumY + 4 * stepY, stepY);
+    const __m256i stepX8 = _mm256_set1_epi64x(static_cast<long long>(stepX * 8));
+    const __m256i stepY8 = _mm256_set1_epi64x(static_cast<long long>(stepY * 8));
+
+    u32 x = 0;
+    for (; x + 8 <= width; x += 8) {
+        const __m256i col = _mm256_and_si256(coordinate(xLow, xHigh, evens), widthMask);
+        const __m256i row = _mm256_and_si256(coordinate(yLow, yHigh, evens), heightMask);
+        xLow = _mm256_add_epi64(xLow, stepX8);
+        xHigh = _mm256_add_epi64(xHigh, stepX8);
+        yLow = _mm256_add_epi64(yLow, stepY8);
+        yHigh = _mm256_add_epi64(yHigh, stepY8);
+
+        // Where the pattern name lies.
+        const __m256i planeIndex = _mm256_and_si256(
+            _mm256_or_si256(_mm256_and_si256(_mm256_srl_epi32(col, shiftX), planesMask),
+                            _mm256_sll_epi32(_mm256_and_si256(_mm256_srl_epi32(row, shiftY), planesMask), across)),
+            m15);
+        const __m256i px = _mm256_and_si256(col, pxMask), py = _mm256_and_si256(row, pyMask);
+        const __m256i page =
+            _mm256_or_si256(_mm256_srli_epi32(px, 9), _mm256_sll_epi32(_mm256_srli_epi32(py, 9), pagesAcross));
+        const __m256i index = _mm256_or_si256(
+            _mm256_or_si256(_mm256_sll_epi32(page, perRow2),
+                            _mm256_sll_epi32(_mm256_srli_epi32(_mm256_and_si256(py, m511), kCharShift), perRow)),
+            _mm256_srli_epi32(_mm256_and_si256(px, m511), kCharShift));
+        const __m256i planeBase =
+            _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(planeLow, planeIndex),
+                               _mm256_permutevar8x32_epi32(planeHigh, planeIndex),
+                               _mm256_srai_epi32(_mm256_slli_epi32(planeIndex, 28), 31));
+        const __m256i address =
+            _mm256_and_si256(_mm256_add_epi32(planeBase, _mm256_sll_epi32(index, nameShift)), vramMask);
+
+        // The names.
+        const __m256i word = _mm256_i32gather_epi32(vram, _mm256_andnot_si256(m3, address), 1);
+        __m256i charAddress, palette, hflip, vflip;
+        if (d.twoWord) {
+            const __m256i raw = _mm256_shuffle_epi8(word, swap32);
+            charAddress = _mm256_and_si256(_mm256_slli_epi32(_mm256_and_si256(raw, all(0x7FFF)), 5), vramMask);
+            palette = _mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(raw, 16), all(0x7F)), 4);
+            hflip = _mm256_and_si256(_mm256_srli_epi32(raw, 30), m1);
+            vflip = _mm256_srli_epi32(raw, 31);
+        } else {
+            const __m256i half = _mm256_srlv_epi32(word, _mm256_slli_epi32(_mm256_and_si256(address, all(2)), 3));
+            const __m256i raw = _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(half, mFF), 8),
+                                                _mm256_and_si256(_mm256_srli_epi32(half, 8), mFF));
+            const __m256i number =
+                _mm256_or_si256(_mm256_sll_epi32(_mm256_and_si256(raw, lowMask), numberShift), numberOr);
+            charAddress = _mm256_and_si256(_mm256_slli_epi32(_mm256_and_si256(number, all(0x7FFF)), 5), vramMask);
+            hflip = _mm256_and_si256(_mm256_srli_epi32(raw, 10), flips);
+            vflip = _mm256_and_si256(_mm256_srli_epi32(raw, 11), flips);
+            palette = d.sixteen ? _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(raw, 12), m15), 4),
+                                                  paletteOr)
+                                : _mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(raw, 12), m7), 8);
+        }
+
+        // The dots of the characters.
+        const __m256i dx = _mm256_xor_si256(_mm256_and_si256(col, charMask),
+                                            _mm256_and_si256(_mm256_sub_epi32(zero, hflip), charMask));
+        const __m256i dy = _mm256_xor_si256(_mm256_and_si256(row, charMask),
+                                            _mm256_and_si256(_mm256_sub_epi32(zero, vflip), charMask));
+        const __m256i cell =
+            _mm256_or_si256(_mm256_slli_epi32(_mm256_srli_epi32(dy, 3), 1), _mm256_srli_epi32(dx, 3));
+        const __m256i base = _mm256_add_epi32(_mm256_add_epi32(charAddress, _mm256_slli_epi32(cell, kCellShift)),
+                                              _mm256_slli_epi32(_mm256_and_si256(dy, m7), kCellShift - 3));
+        const __m256i dx7 = _mm256_and_si256(dx, m7);
+        const __m256i at =
+            _mm256_and_si256(_mm256_add_epi32(base, Mode == 0 ? _mm256_srli_epi32(dx7, 1) : dx7), vramMask);
+        const __m256i bytes = _mm256_i32gather_epi32(vram, _mm256_andnot_si256(m3, at), 1);
+        __m256i dot = _mm256_and_si256(_mm256_srlv_epi32(bytes, _mm256_slli_epi32(_mm256_and_si256(at, m3), 3)), mFF);
+        __m256i code;
+        if constexpr (Mode == 0) {
+            // Odd dots are the low nibble.
+            dot = _mm256_and_si256(_mm256_srlv_epi32(dot, _mm256_slli_epi32(_mm256_xor_si256(_mm256_and_si256(dx, m1), m1), 2)), m15);
+            code = _mm256_or_si256(dot, palette);
+        } else {
+            code = _mm256_or_si256(dot, _mm256_and_si256(palette, all(0x700)));
+        }
+        const __m256i color = _mm256_i32gather_epi32(reinterpret_cast<const int*>(l.colors.colors),
+                                                     _mm256_and_si256(_mm256_add_epi32(code, cramOffset), paletteMask), 4);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.color + x), color);
+
+        // Keys: the layer's key on opaque dots inside the window.
+        u64 passBytes;
+        std::memcpy(&passBytes, pass + x, 8);
+        const __m256i passed = _mm256_sub_epi32(zero, _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(passBytes))));
+        const __m256i opaque = _mm256_or_si256(_mm256_xor_si256(_mm256_cmpeq_epi32(dot, zero), all(~0u)), shown);
+        const __m256i key = _mm256_shuffle_epi8(_mm256_and_si256(_mm256_and_si256(plainKey, opaque), passed), lowBytes);
+        const u64 keys = static_cast<u32>(_mm256_cvtsi256_si32(key)) |
+                         u64{static_cast<u32>(_mm_cvtsi128_si32(_mm256_extracti128_si256(key, 1)))} << 32;
+        std::memcpy(out.key + x, &keys, 8);
+        std::memset(out.cc + x, 1, 8);
+    }
+    return x;
+}
+#endif
+
 }  // namespace
 
 void VDP2::fetchRotation(Layer& layer)
@@ -344,6 +635,13 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
     const int firstSet = parameterMode == 1 ? 1 : 0;
     const bool singleCoefficients = m_rotation[firstSet].coefficients;
     const bool perDotCoefficients = m_rotation[firstSet].dkax != 0;
+    if constexpr (Single && !Bitmap) {
+        // One set over a wrapping map: the common line.
+        if (!mosaic && m_rotation[firstSet].overMode == 0) {
+            fetchRotationSteady<Mode>(layer, pass, firstSet);
+            return;
+        }
+    }
 
     // Per set: coefficients, the screen-over settings and the map.
     CoefficientLine coefficients[2] = {coefficientLine(m_rotation[0], vram, vramMask, m_colorRam),
@@ -509,4 +807,89 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
         out.key[x] = static_cast<u8>(lastKey & -pass[x]);
         out.cc[x] = lastCc;
     }
+}
+
+// A line of one set over a wrapping cell map. With per-line coefficients
+// (or none) the scale and centre hold for every dot and the map position
+// moves by the same step every dot.
+template <int Mode>
+void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
+{
+    LineDots& out = m_dots[layer.record];
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    const RotationParams& p = m_rotation[set];
+    const Palette colors{m_palette, m_paletteMsb, m_paletteMask};
+    const SteadyLine line{m_vram,
+                          m_vramMask,
+                          colors,
+                          m_specialTables[layer.specialSelect],
+                          NameDecoder(layer, m_vramMask),
+                          MapLocator(p.map, layer.charSize16 ? 4u : 3u, layer.twoWord, m_vramMask),
+                          p.map.widthMask,
+                          p.map.heightMask,
+                          layer.pncn,
+                          layer.cramOffset,
+                          layer.transparentShown,
+                          layer.specialPriorityMode,
+                          layer.priority,
+                          m_outputs[layer.record].specialMode,
+                          static_cast<u8>(layer.record)};
+    const bool plain = line.priorityMode == 0 && line.ccMode == 0;
+    const u32 slot = layer.number == kRbg0 ? 0 : 1;
+    const u32 lineColorBase = m_outputs[kLineColorRecord].lineColor & 0x780;
+
+    if (p.coefficients && p.dkax != 0) {
+        const CoefficientLine c = coefficientLine(p, m_vram, m_vramMask, m_colorRam);
+        u32* lineColors = m_coefficientLineColor[slot];
+        u8& used = m_coefficientLineColorUsed[slot];
+        if (layer.charSize16)
+            plain ? coefficientDots<Mode, true, true>(line, p, c, lineColorBase, lineColors, used, pass, width, out)
+                  : coefficientDots<Mode, false, true>(line, p, c, lineColorBase, lineColors, used, pass, width, out);
+        else
+            plain ? coefficientDots<Mode, true, false>(line, p, c, lineColorBase, lineColors, used, pass, width, out)
+                  : coefficientDots<Mode, false, false>(line, p, c, lineColorBase, lineColors, used, pass, width, out);
+        return;
+    }
+
+    s32 coefficient = 0;
+    if (p.coefficients) {
+        CoefficientLine c = coefficientLine(p, m_vram, m_vramMask, m_colorRam);
+        c.advance();
+        if (c.transparent) {
+            // The colours stay as they were; no dot shows.
+            std::memset(out.key, 0, width);
+            std::memset(out.cc, 0, width);
+            return;
+        }
+        if (p.coefficientLineColor && width) {
+            u8 msb;
+            const u32 lineColor = colors.lookup(lineColorBase | c.lineCode, msb);
+            std::fill(m_coefficientLineColor[slot], m_coefficientLineColor[slot] + width, lineColor);
+            m_coefficientLineColorUsed[slot] = 1;
+        }
+        coefficient = c.value;
+    }
+    const Scale k = scaleOf(p, coefficient);
+    const u64 stepX = static_cast<u64>(mul(p.stepX, k.kx));
+    const u64 stepY = static_cast<u64>(mul(p.stepY, k.ky));
+    u64 sumX = static_cast<u64>(add(mul(p.xsp, k.kx), shl(k.xp, 26)));
+    u64 sumY = static_cast<u64>(add(mul(p.ysp, k.ky), shl(k.yp, 26)));
+
+    u32 first = 0;
+#if KEST_X86
+    if constexpr (Mode <= 1) {
+        if (plain && fastPaths.avx2) {
+            first = layer.charSize16 ? steadyDotsAvx2<Mode, true>(line, sumX, sumY, stepX, stepY, pass, width, out)
+                                     : steadyDotsAvx2<Mode, false>(line, sumX, sumY, stepX, stepY, pass, width, out);
+            sumX += stepX * first;
+            sumY += stepY * first;
+        }
+    }
+#endif
+    if (layer.charSize16)
+        plain ? steadyDots<Mode, true, true>(line, sumX, sumY, stepX, stepY, pass, first, width, out)
+              : steadyDots<Mode, false, true>(line, sumX, sumY, stepX, stepY, pass, first, width, out);
+    else
+        plain ? steadyDots<Mode, true, false>(line, sumX, sumY, stepX, stepY, pass, first, width, out)
+              : steadyDots<Mode, false, false>(line, sumX, sumY, stepX, stepY, pass, first, width, out);
 }

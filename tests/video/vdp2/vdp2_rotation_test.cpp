@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <set>
 #include <utility>
 
 #include "core/base/types.h"
 #include "video/vdp2/vdp2.h"
 #include "video/vdp2/vdp2_scene.h"
+#include "video/vdp2/vdp2_simd.h"
 
 namespace {
 
@@ -152,6 +154,16 @@ const RotationCase kCases[] = {
      {0.9, 0.1, 1.0}, {-0.9, 0, 0.5}, 0xfa6fc2895b636645ull},
     {"rbg1_with_rbg0", 0x8000, 0x0030, 0x0010, 0x0000, 0, 0, 0x0100, 0x0100, 0x1000, 0, 0, 0,
      {0.3, 0, 1.0}, {-0.6, 0.35, 1.0, 0, 1.0, 0, 1.0, 0}, 0x6f322b8ce1b8899dull},
+    // One set with per-line coefficients: the whole line from one entry.
+    {"per_line_line_colour", 0x8000, 0x0010, 0, 0x0000, 0, 0, 0x0011, 1, 0x0000, 0x8000, 0, 0,
+     {-0.3, 0.45, 1.0, 0, 1.0, 0, 1.0, 0}, {}, 0xb0ac8a2bea9e4580ull},
+    {"per_line_word_coefficients_16x16", 0x8000, 0x0010, 0, 0x0100, 0, 0x0004, 0x0003, 1, 0x0100, 0, 0, 0,
+     {0.8, 0.35, 1.25, 0, 1.0, 30.0, 1.0, 0}, {}, 0xef6fc16e82271695ull},
+    // One set with a coefficient a few dots: the sums formed anew where it changes.
+    {"per_dot_line_colour", 0x8000, 0x0010, 0, 0x0000, 0, 0, 0x0011, 1, 0x0000, 0x8000, 0, 0,
+     {0.6, 0.3, 1.0, 0, 1.0, 2.0, 1.0, 0.3}, {}, 0x8353bb608b2a87eaull},
+    {"per_dot_xp_16x16", 0x8000, 0x0010, 0, 0x1100, 0, 0, 0x000F, 1, 0x0000, 0, 0, 0,
+     {-0.2, 0.1, 1.0, 0, 1.0, 40.0, 0.5, 0.2}, {}, 0xc1f56a09bd66b4cdull},
     {"high_resolution", 0x8002, 0x0010, 0, 0x1000, 0, 0, 0x0001, 1, 0x0000, 0, 0, 0,
      {0.25, 0.3, 1.0, 0, 1.0, 0, 1.0, 0.5}, {}, 0x367bf0f79eb09ab5ull},
 };
@@ -166,6 +178,73 @@ TEST_P(Vdp2RotationExactTest, DrawsEveryDotAsBefore)
     // A scene that draws next to nothing would pass whatever the layer did.
     EXPECT_GT(colours, 200u) << c.name;
     EXPECT_EQ(hash, c.checksum) << c.name << std::hex << ": 0x" << hash;
+}
+
+// Without AVX2 the plain loops must draw the same dots.
+TEST_P(Vdp2RotationExactTest, DrawsTheSameWithoutAvx2)
+{
+    const vdp2::FastPaths saved = vdp2::fastPaths;
+    vdp2::fastPaths.avx2 = false;
+    const RotationCase& c = GetParam();
+    std::size_t colours = 0;
+    const u64 hash = drawCase(c, colours);
+    vdp2::fastPaths = saved;
+    EXPECT_EQ(hash, c.checksum) << c.name << std::hex << ": 0x" << hash;
+}
+
+// One-set lines over random maps, names and registers: the AVX2 loop draws
+// every dot as the plain loop does, over each map geometry and name form.
+TEST(Vdp2RotationAvx2, DrawsWhatThePlainLoopDraws)
+{
+    if (!vdp2::fastPaths.avx2)
+        GTEST_SKIP() << "no AVX2 on this host";
+    const vdp2::FastPaths saved = vdp2::fastPaths;
+    std::mt19937 random(31);
+    auto pick = [&](u32 count) { return static_cast<u32>(random() % count); };
+    for (int round = 0; round < 16; ++round) {
+        Vdp2Scene s;
+        s.randomMemories(static_cast<u32>(round) * 977 + 5);
+        ParameterSet set{(pick(628) - 314) / 100.0, (pick(80) - 40) / 100.0, 0.3 + pick(300) / 100.0};
+        set.mx = static_cast<s32>(pick(4096));
+        set.my = static_cast<s32>(pick(4096));
+        set.write(s.vram(), kTable);
+        writeFloor(s.vram(), 0x40000, 0x800, false);
+        const std::pair<u32, u16> registers[] = {
+            {VDP2::TVMD, 0x8000},
+            {VDP2::BGON, static_cast<u16>(0x0010 | (pick(2) << 12))},  // transparent dots shown or not
+            {VDP2::CHCTLB, static_cast<u16>((pick(2) << 12) | (pick(2) << 8))},
+            {VDP2::PNCR, static_cast<u16>(random() & 0xC3FF)},
+            {VDP2::PLSZ, static_cast<u16>(pick(4) << 8)},
+            {VDP2::MPOFR, static_cast<u16>(pick(8))},
+            {VDP2::RAMCTL, static_cast<u16>(pick(3) << 12)},
+            {VDP2::CRAOFB, static_cast<u16>(pick(8))},
+            {VDP2::KTCTL, static_cast<u16>(pick(2))},
+            {VDP2::KTAOF, 1},
+            {VDP2::RPTAU, kTable >> 17},
+            {VDP2::RPTAL, (kTable >> 1) & 0xFFBE},
+            {VDP2::PRIR, 5},
+            {VDP2::WPSX0, static_cast<u16>(pick(640))},
+            {VDP2::WPEX0, 600},
+            {VDP2::WPEY0, 200},
+            {VDP2::WCTLD, static_cast<u16>(pick(2) ? 0x0002 : 0)}};
+        for (const auto& [offset, value] : registers)
+            s.reg(offset, value);
+        for (u32 i = 0; i < 8; ++i)
+            s.reg(VDP2::MPABRA + 2 * i, static_cast<u16>(random()));
+
+        auto draw = [&](bool avx2) {
+            vdp2::fastPaths.avx2 = avx2;
+            std::fill(s.canvas.begin(), s.canvas.end(), 0xFF000000u);
+            s.runField();
+            return s.canvas;
+        };
+        const std::vector<u32> plain = draw(false);
+        const std::vector<u32> fast = draw(true);
+        vdp2::fastPaths = saved;
+        const std::set<u32> seen(plain.begin(), plain.end());
+        EXPECT_GT(seen.size(), 16u) << "round " << round;
+        EXPECT_TRUE(plain == fast) << "round " << round;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenes, Vdp2RotationExactTest, ::testing::ValuesIn(kCases),
