@@ -306,47 +306,58 @@ void SCSP::makeSample()
 {
     const ScspTables& tables = scspTables();
     s64 acc[2] = {0, 0};
+    // Slots that sound (enabled, not ended), twice over so that the seven
+    // slots at work at position i sit in plain bits i + 26 to i + 32. Only
+    // a slot's last stage can end it, and the set follows it there, so the
+    // bits stand for the slots' own flags throughout the loop.
+    u64 live = 0;
+    for (u32 n = 0; n < kSlots; ++n)
+        live |= u64{m_slots[n].enabled && !m_slots[n].ended} << n;
+    live |= live << kSlots;
     // Each slot passes through seven stages over seven consecutive
     // positions, so at position i the stages work on seven different slots.
     for (u32 i = 0; i < kSlots; ++i) {
-        Slot& s6 = m_slots[(i - 6) & 31];
-        if (s6.enabled && !s6.ended && !(s6.regs[6] & kStackInhibit))
-            storeBe16(&m_stack[(m_stackIndex & 63) * 2], static_cast<u16>(s6.sample));
-
-        Slot& s5 = m_slots[(i - 5) & 31];
-        if (s5.enabled && !s5.ended && !(s5.regs[6] & kDirect))
-            s5.output = s5.sample * s5.gain;
-
-        Slot& s4 = m_slots[(i - 4) & 31];
-        if (s4.enabled && !s4.ended && !(s4.regs[6] & kDirect))
-            s4.gain = (tables.totalLevel[s4.regs[6] & 0xFF] * s4.gain) >> kFraction;
-
-        Slot& s3 = m_slots[(i - 3) & 31];
-        if (s3.enabled && !s3.ended && !(s3.regs[6] & kDirect)) {
-            if (s3.fullOutput) {
-                s3.gain = kUnity;
-            } else {
-                const s64 am = s3.ampDepth[s3.ampWave[s3.lfoPosition >> 24]];
-                s3.gain = (s64{tables.envelope[(s3.level >> kEnvelopeShift) & 1023]} * am) >> kFraction;
+        const u32 window = static_cast<u32>(live >> (i + kSlots - 6)) & 0x7F;
+        if (window & 0x01) {
+            Slot& s6 = m_slots[(i - 6) & 31];
+            if (!(s6.regs[6] & kStackInhibit))
+                storeBe16(&m_stack[(m_stackIndex & 63) * 2], static_cast<u16>(s6.sample));
+        }
+        if (window & 0x02) {
+            Slot& s5 = m_slots[(i - 5) & 31];
+            if (!(s5.regs[6] & kDirect))
+                s5.output = s5.sample * s5.gain;
+        }
+        if (window & 0x04) {
+            Slot& s4 = m_slots[(i - 4) & 31];
+            if (!(s4.regs[6] & kDirect))
+                s4.gain = (tables.totalLevel[s4.regs[6] & 0xFF] * s4.gain) >> kFraction;
+        }
+        if (window & 0x08) {
+            Slot& s3 = m_slots[(i - 3) & 31];
+            if (!(s3.regs[6] & kDirect)) {
+                if (s3.fullOutput) {
+                    s3.gain = kUnity;
+                } else {
+                    const s64 am = s3.ampDepth[s3.ampWave[s3.lfoPosition >> 24]];
+                    s3.gain = (s64{tables.envelope[(s3.level >> kEnvelopeShift) & 1023]} * am) >> kFraction;
+                }
             }
         }
-
-        Slot& s2 = m_slots[(i - 2) & 31];
-        if (s2.enabled && !s2.ended)
-            fetchSample(s2);
-
-        Slot& s1 = m_slots[(i - 1) & 31];
-        if (s1.enabled && !s1.ended)
-            advancePosition(s1);
+        if (window & 0x10)
+            fetchSample(m_slots[(i - 2) & 31]);
+        if (window & 0x20)
+            advancePosition(m_slots[(i - 1) & 31]);
 
         Slot& s = m_slots[i];
+        const bool sounding = window & 0x40;
         if (s.enabled) {
             s.lfoPosition += s.lfoStep;
-            if (!s.ended)
+            if (sounding)
                 s.advance = static_cast<u32>(s.phase >> kPhaseBits);
         }
         stepStack();
-        if (s.enabled && !s.ended) {
+        if (sounding) {
             mixSlot(s, acc);
             const s64 pm = (s64{s.pitchWave[s.lfoPosition >> 24]} << s.pitchShift) >> 2;
             // A low octave under a deep pitch LFO would step backwards; the
@@ -363,6 +374,8 @@ void SCSP::makeSample()
                 s.envState = kEnvelopeOff;
                 s.level = 0;
             }
+            if (s.ended)
+                live &= ~((u64{1} << i) | (u64{1} << (i + kSlots)));
         }
     }
 
