@@ -130,8 +130,10 @@ void SCSP::sampleEvent()
 {
     if (m_runState == kOff)
         return;
-    if (++m_stepCounter % kStepsPerSample == 0)
+    if (++m_stepCounter == kStepsPerSample) {
+        m_stepCounter = 0;
         makeSample();
+    }
 }
 
 void SCSP::stepStack()

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "core/base/device.h"
 
 namespace {
@@ -63,6 +65,58 @@ TEST_F(DeviceTest, RunUntilRoundsClocksUp)
     d.setLocalTime(90);
     EXPECT_EQ(d.runUntil(108), 18u);
     EXPECT_EQ(d.steps, 1u);
+}
+
+// Records the budget it is given and uses none of it.
+class BudgetProbe : public Device {
+public:
+    using Device::Device;
+    u32 execute(u32 clocks) override
+    {
+        given = clocks;
+        return 0;
+    }
+    u32 given = 0;
+};
+
+TEST_F(DeviceTest, RunUntilBudgetsMatchTheDivisionForEveryPeriodAndSpan)
+{
+    // Periods of the machine's chips, both ends of the range, powers of two
+    // and their neighbours; spans around every multiple boundary and up to
+    // the top of the 32-bit range.
+    const u32 periods[] = {0, 1, 2, 3, 7, 17, 18, 34, 35, 74, 88, 127, 128, 129, 3779, 65536, 1000003,
+                           0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
+    BudgetProbe d("D");
+    for (const u32 period : periods) {
+        d.setPeriod(period);
+        const u64 divisor = period ? period : 1;
+        std::vector<u64> spans = {0, 1, 2, 100, 3779, 22674, 0xFFFFFFFF, 0xFFFFFFFE, 0x80000000};
+        for (u64 k : {u64{1}, u64{2}, u64{113}, u64{0xFFFFFFFF} / divisor}) {
+            spans.push_back(k * divisor);
+            spans.push_back(k * divisor - 1);
+            spans.push_back(k * divisor + 1);
+        }
+        for (const u64 span : spans) {
+            if (span > 0xFFFFFFFF)
+                continue;
+            for (const u32 start : {0u, 5u}) {
+                if (span + start > 0xFFFFFFFF)
+                    continue;
+                d.setLocalTime(start);
+                d.runUntil(static_cast<u32>(start + span));
+                EXPECT_EQ(d.given, static_cast<u32>((span + divisor - 1) / divisor))
+                    << "period " << period << " span " << span;
+            }
+        }
+    }
+    // A period changed between runs takes effect at the next one.
+    d.setPeriod(34);
+    d.setLocalTime(0);
+    d.runUntil(3779);
+    EXPECT_EQ(d.given, 112u);
+    d.setPeriod(88);
+    d.runUntil(3779);
+    EXPECT_EQ(d.given, 43u);
 }
 
 TEST_F(DeviceTest, LimitBudgetInsideExecute)
