@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "scsp_testbench.h"
 
@@ -396,4 +397,62 @@ TEST(ScspSound, CdAudioKeepsLeftAndRightAndClamps)
     b.run(50);
     EXPECT_EQ(b.left.back(), 32767);
     EXPECT_EQ(b.right.back(), 0);  // 30000 - 30000
+}
+
+// Each slot passes its stages over seven positions, and those of slots 26
+// to 31 run on into the next sample's first positions: every slot alone
+// must sound the same and reach the sound stack, and a one-shot must fall
+// silent for good at its end.
+TEST(ScspSound, EverySlotAloneSoundsTheSameAndStopsAtItsEnd)
+{
+    double reference = 0;
+    for (const u32 n : {0u, 1u, 6u, 7u, 25u, 26u, 30u, 31u}) {
+        // On the heap: two benches at once outgrow the stack.
+        auto bench = std::make_unique<ScspBench>();
+        ScspBench& b = *bench;
+        writeSine(b);
+        key(b, n, Voice{});
+        b.run(2048);
+        const double level = rms(b.left, 1024, 2048);
+        if (n == 0)
+            reference = level;
+        EXPECT_GT(level, 5000) << "slot " << n;
+        EXPECT_NEAR(level, reference, reference * 0.002) << "slot " << n;
+        bool stacked = false;
+        for (u32 a = 0x600; a < 0x680; a += 2)
+            stacked |= b.r(a) != 0;
+        EXPECT_TRUE(stacked) << "slot " << n;
+
+        auto oneShot = std::make_unique<ScspBench>();
+        ScspBench& once = *oneShot;
+        writeSine(once);
+        key(once, n, {.word0 = 0x0000});
+        once.run(441);
+        EXPECT_TRUE(once.chip.slot(n).ended) << "slot " << n;
+        EXPECT_GT(rms(once.left, 0, 64), 1000) << "slot " << n;
+        EXPECT_TRUE(std::all_of(once.left.begin() + 80, once.left.end(), [](s16 v) { return v == 0; }))
+            << "slot " << n;
+    }
+}
+
+// The LFO runs in every enabled slot, sounding or not.
+TEST(ScspSound, LfoMovesInSilentSlotsToo)
+{
+    ScspBench b;
+    writeSine(b);
+    b.slot(3, 0x12, 0x5000);
+    b.slot(20, 0x12, 0x7C00);
+    key(b, 9, {.lfo = 0x6000});
+    const u32 step3 = b.chip.slot(3).lfoStep, step20 = b.chip.slot(20).lfoStep, step9 = b.chip.slot(9).lfoStep;
+    ASSERT_NE(step3, 0u);
+    ASSERT_NE(step20, step3);
+    b.run(1000);
+    EXPECT_TRUE(b.chip.slot(3).ended);
+    EXPECT_EQ(b.chip.slot(3).lfoPosition, step3 * 1000);
+    EXPECT_EQ(b.chip.slot(20).lfoPosition, step20 * 1000);
+    EXPECT_EQ(b.chip.slot(9).lfoPosition, step9 * 1000);
+    b.chip.setSlotEnabled(20, false);
+    b.run(10);
+    EXPECT_EQ(b.chip.slot(20).lfoPosition, step20 * 1000);
+    EXPECT_EQ(b.chip.slot(3).lfoPosition, step3 * 1010);
 }
