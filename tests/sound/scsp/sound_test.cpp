@@ -456,3 +456,33 @@ TEST(ScspSound, LfoMovesInSilentSlotsToo)
     EXPECT_EQ(b.chip.slot(20).lfoPosition, step20 * 1000);
     EXPECT_EQ(b.chip.slot(3).lfoPosition, step3 * 1010);
 }
+
+// Two slots sending to the same DSP mix input: the higher slot writes it
+// later in each sample, so it alone is left there.
+TEST(ScspSound, LaterSlotOwnsASharedMixInput)
+{
+    auto mixInputs = [](bool low, bool high) {
+        auto bench = std::make_unique<ScspBench>();
+        ScspBench& b = *bench;
+        writeSine(b);
+        if (low)
+            key(b, 4, {.pitch = 0x0800, .lfo = 0});
+        if (high)
+            key(b, 21, {.pitch = 0x0A00});
+        // Mix input 5: slot 4 at full send, slot 21 at -36 dB.
+        b.slot(4, 0x14, 5 << 3 | 7);
+        b.slot(21, 0x14, 5 << 3 | 1);
+        std::vector<u32> seen;
+        for (int i = 0; i < 300; ++i) {
+            b.chip.makeSample();
+            seen.push_back(u32{b.r(0xE94)} << 16 | b.r(0xE96));
+        }
+        return seen;
+    };
+    const std::vector<u32> both = mixInputs(true, true);
+    const std::vector<u32> high = mixInputs(false, true);
+    const std::vector<u32> low = mixInputs(true, false);
+    EXPECT_EQ(both, high);
+    EXPECT_NE(both, low);
+    EXPECT_TRUE(std::any_of(high.begin(), high.end(), [](u32 v) { return v != 0; }));
+}
