@@ -156,6 +156,7 @@ public:
         u16 frc = 0, ocra = 0xFFFF, ocrb = 0xFFFF, ficr = 0;
         u8 temp = 0;
         u32 divisor = 8;
+        u32 shift = 3;  // log2 of divisor
         u32 remainder = 0;
     };
 

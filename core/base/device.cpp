@@ -30,26 +30,14 @@ void Device::restart()
     reset();
 }
 
-u32 Device::runUntil(u32 end)
+void Device::setDivisor()
 {
-    // Slices repeat a few lengths, so the last division is usually the
-    // answer again.
-    const u64 span = u64{end} - m_localTime;
-    if (span != m_lastSpan || m_period != m_lastPeriod) {
-        const u64 period = m_period ? m_period : 1;
-        m_lastSpan = span;
-        m_lastPeriod = m_period;
-        m_lastClocks = (span + period - 1) / period;
-    }
-    const u64 clocks = m_lastClocks;
-    m_sliceEnd = end;
-    m_clocksLeft = m_budget = static_cast<s32>(clocks);
-    u32 used = execute(static_cast<u32>(clocks));
-    // Outside execute the present position is the local time alone; stale
-    // counts would place events a whole slice late.
-    m_clocksLeft = m_budget = 0;
-    m_sliceEnd = 0;
-    return static_cast<u32>(used * u64{m_period ? m_period : 1});
+    m_lastPeriod = m_period;
+    m_divisor = m_period ? m_period : 1;
+    // For a divisor d, ceil(2^64 / d) times n, over 2^64, is n / d for
+    // every n below 2^32; d = 1 would need 2^64 itself, so it takes the
+    // division instead.
+    m_reciprocal = m_divisor == 1 ? 0 : ~u64{0} / m_divisor + 1;
 }
 
 void Device::limitBudget(u32 offset)

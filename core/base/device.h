@@ -45,7 +45,29 @@ public:
     virtual void resume() { m_runState = kRunning; }
     virtual void halt() { m_runState = kHalted; }
     // Runs to (or a little past) end; answers the nanoseconds advanced.
-    virtual u32 runUntil(u32 end);
+    // Inline and not virtual: the slice loop calls it for every device in
+    // every slice.
+    u32 runUntil(u32 end)
+    {
+        if (m_period != m_lastPeriod) [[unlikely]]
+            setDivisor();
+        // Whole clocks that reach end, rounded up. Each device's slice starts
+        // where its last overran, so the span differs nearly every call: a
+        // multiply by the period's reciprocal replaces the division, exact
+        // for every span below 2^32.
+        const u64 span = u64{end} - m_localTime + m_divisor - 1;
+        const u64 clocks = (span >> 32) == 0 && m_reciprocal
+                               ? static_cast<u64>((static_cast<unsigned __int128>(span) * m_reciprocal) >> 64)
+                               : span / m_divisor;
+        m_sliceEnd = end;
+        m_clocksLeft = m_budget = static_cast<s32>(clocks);
+        const u32 used = execute(static_cast<u32>(clocks));
+        // Outside execute the present position is the local time alone; stale
+        // counts would place events a whole slice late.
+        m_clocksLeft = m_budget = 0;
+        m_sliceEnd = 0;
+        return static_cast<u32>(used * u64{m_period ? m_period : 1});
+    }
     // Runs up to clocks clocks; answers the clocks used.
     virtual u32 execute(u32 clocks) { return clocks; }
     virtual bool readExternalInput(void*, int) { return false; }
@@ -101,12 +123,16 @@ protected:
     s32 m_budget = 0;
     u32 m_sliceEnd = 0;
     u32 m_index = 0;
-    // runUntil's last division; all zero is itself a right answer.
-    u64 m_lastSpan = 0;
-    u64 m_lastClocks = 0;
+    // runUntil's divisor (the period, at least 1) and 2^64 over it rounded
+    // up, for the period it was made from; all at rest they fit period 0.
     u32 m_lastPeriod = 0;
+    u32 m_divisor = 1;
+    u64 m_reciprocal = 0;
     std::vector<Hook*> m_hooks;
     std::string m_longName;
+
+private:
+    void setDivisor();
 };
 
 // An event with no callback: the slice loop uses it to cut a slice.

@@ -202,6 +202,7 @@ private:
     void advancePosition(Slot& s);
     void fetchSample(Slot& s);
     void mixSlot(Slot& s, s64* acc);
+    void runStages(Slot& s, u32 position, u32 first, u32 last, const s32* stackAt);
     void runEnvelope(Slot& s);
     void stepTimers();
 

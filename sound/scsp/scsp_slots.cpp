@@ -1,5 +1,6 @@
 // Sample generation: the slots' pipeline, loop modes, envelope and the mix.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "core/base/shared_state.h"
@@ -130,8 +131,10 @@ void SCSP::sampleEvent()
 {
     if (m_runState == kOff)
         return;
-    if (++m_stepCounter % kStepsPerSample == 0)
+    if (++m_stepCounter == kStepsPerSample) {
+        m_stepCounter = 0;
         makeSample();
+    }
 }
 
 void SCSP::stepStack()
@@ -302,68 +305,89 @@ void SCSP::stepTimers()
     }
 }
 
-void SCSP::makeSample()
+// Stages first to last of one sounding slot, whose stage 0 falls at
+// position; stackAt holds the stack index at every position. Straight
+// through: nearly every call runs all six.
+inline void SCSP::runStages(Slot& s, u32 position, u32 first, u32 last, const s32* stackAt)
 {
     const ScspTables& tables = scspTables();
+    if (first <= 1 && 1 <= last)
+        advancePosition(s);
+    if (first <= 2 && 2 <= last)
+        fetchSample(s);
+    const bool direct = s.regs[6] & kDirect;
+    if (first <= 3 && 3 <= last && !direct) {
+        if (s.fullOutput) {
+            s.gain = kUnity;
+        } else {
+            const s64 am = s.ampDepth[s.ampWave[s.lfoPosition >> 24]];
+            s.gain = (s64{tables.envelope[(s.level >> kEnvelopeShift) & 1023]} * am) >> kFraction;
+        }
+    }
+    if (first <= 4 && 4 <= last && !direct)
+        s.gain = (tables.totalLevel[s.regs[6] & 0xFF] * s.gain) >> kFraction;
+    if (first <= 5 && 5 <= last && !direct)
+        s.output = s.sample * s.gain;
+    if (first <= 6 && 6 <= last && !(s.regs[6] & kStackInhibit))
+        storeBe16(&m_stack[(stackAt[(position + 6) & (kSlots - 1)] & 63) * 2], static_cast<u16>(s.sample));
+}
+
+void SCSP::makeSample()
+{
     s64 acc[2] = {0, 0};
     // Each slot passes through seven stages over seven consecutive
-    // positions, so at position i the stages work on seven different slots.
+    // positions, so at position i the stages work on seven different slots;
+    // those of slots 26 to 31 run on into the next sample's first positions.
+    // The stages of different slots meet only in the sound stack (one write
+    // a position, at that position's stack index), the DSP's mix inputs
+    // (one write a position) and the sums. So each sounding slot can run all
+    // its stages in one go, provided the stack writes and the mix inputs
+    // still come in position order: first the carried-over stages of slots
+    // 26 to 31, then the slots in ascending order.
+    s32 stackAt[kSlots];
     for (u32 i = 0; i < kSlots; ++i) {
-        Slot& s6 = m_slots[(i - 6) & 31];
-        if (s6.enabled && !s6.ended && !(s6.regs[6] & kStackInhibit))
-            storeBe16(&m_stack[(m_stackIndex & 63) * 2], static_cast<u16>(s6.sample));
-
-        Slot& s5 = m_slots[(i - 5) & 31];
-        if (s5.enabled && !s5.ended && !(s5.regs[6] & kDirect))
-            s5.output = s5.sample * s5.gain;
-
-        Slot& s4 = m_slots[(i - 4) & 31];
-        if (s4.enabled && !s4.ended && !(s4.regs[6] & kDirect))
-            s4.gain = (tables.totalLevel[s4.regs[6] & 0xFF] * s4.gain) >> kFraction;
-
-        Slot& s3 = m_slots[(i - 3) & 31];
-        if (s3.enabled && !s3.ended && !(s3.regs[6] & kDirect)) {
-            if (s3.fullOutput) {
-                s3.gain = kUnity;
-            } else {
-                const s64 am = s3.ampDepth[s3.ampWave[s3.lfoPosition >> 24]];
-                s3.gain = (s64{tables.envelope[(s3.level >> kEnvelopeShift) & 1023]} * am) >> kFraction;
-            }
-        }
-
-        Slot& s2 = m_slots[(i - 2) & 31];
-        if (s2.enabled && !s2.ended)
-            fetchSample(s2);
-
-        Slot& s1 = m_slots[(i - 1) & 31];
-        if (s1.enabled && !s1.ended)
-            advancePosition(s1);
-
-        Slot& s = m_slots[i];
-        if (s.enabled) {
-            s.lfoPosition += s.lfoStep;
-            if (!s.ended)
-                s.advance = static_cast<u32>(s.phase >> kPhaseBits);
-        }
+        stackAt[i] = m_stackIndex;
         stepStack();
-        if (s.enabled && !s.ended) {
-            mixSlot(s, acc);
-            const s64 pm = (s64{s.pitchWave[s.lfoPosition >> 24]} << s.pitchShift) >> 2;
-            // A low octave under a deep pitch LFO would step backwards; the
-            // phase stops at 0 instead of wrapping to a huge advance.
-            const s64 phase = static_cast<s64>((s.phase & kPhaseFraction) + s.phaseStep) + pm;
-            s.phase = phase < 0 ? 0 : static_cast<u64>(phase);
-            s.ended = s.endReached;
-            runEnvelope(s);
-            s.ended |= s.offFlag;
-            // A sample played to its end is silent: the monitor shows a
-            // free voice, as drivers that never key off one-shots expect.
-            if (s.endReached && s.envState != kEnvelopeOff) {
-                s.offPhase = kRelease;
-                s.envState = kEnvelopeOff;
-                s.level = 0;
-            }
+    }
+    // Slots that sound (enabled, not ended). Nothing here starts a slot, so
+    // one silent now stays silent; only its LFO moves.
+    u32 live = 0;
+    for (u32 n = 0; n < kSlots; ++n) {
+        Slot& s = m_slots[n];
+        if (!s.enabled)
+            continue;
+        if (s.ended)
+            s.lfoPosition += s.lfoStep;
+        else
+            live |= 1u << n;
+    }
+    for (u32 n = kSlots - 6; n < kSlots; ++n) {
+        if (live >> n & 1)
+            runStages(m_slots[n], n, kSlots - n, 6, stackAt);
+    }
+    for (u32 rest = live; rest; rest &= rest - 1) {
+        const u32 n = static_cast<u32>(std::countr_zero(rest));
+        Slot& s = m_slots[n];
+        s.lfoPosition += s.lfoStep;
+        s.advance = static_cast<u32>(s.phase >> kPhaseBits);
+        mixSlot(s, acc);
+        const s64 pm = (s64{s.pitchWave[s.lfoPosition >> 24]} << s.pitchShift) >> 2;
+        // A low octave under a deep pitch LFO would step backwards; the
+        // phase stops at 0 instead of wrapping to a huge advance.
+        const s64 phase = static_cast<s64>((s.phase & kPhaseFraction) + s.phaseStep) + pm;
+        s.phase = phase < 0 ? 0 : static_cast<u64>(phase);
+        s.ended = s.endReached;
+        runEnvelope(s);
+        s.ended |= s.offFlag;
+        // A sample played to its end is silent: the monitor shows a
+        // free voice, as drivers that never key off one-shots expect.
+        if (s.endReached && s.envState != kEnvelopeOff) {
+            s.offPhase = kRelease;
+            s.envState = kEnvelopeOff;
+            s.level = 0;
         }
+        if (!s.ended)
+            runStages(s, n, 1, std::min(6u, kSlots - 1 - n), stackAt);
     }
 
     s16 cd[2] = {0, 0};

@@ -252,6 +252,15 @@ TEST_F(Sh2OnChip, FreeRunningTimer)
     wb(0x16, 3);
     cpu.frt.step(5);
     EXPECT_EQ(cpu.frt.frc, 7);
+    // TCR 1 and 2: one count per 32 and per 128 clocks, remainder carried.
+    wb(0x16, 1);
+    cpu.frt.step(31 + 32 * 5 + 20);
+    EXPECT_EQ(cpu.frt.frc, 13);
+    wb(0x16, 2);
+    cpu.frt.step(128 - 19);
+    EXPECT_EQ(cpu.frt.frc, 14);
+    EXPECT_EQ(cpu.frt.remainder, 0u);
+    wb(0x16, 3);
 
     // Reading high then low gives one consistent value.
     cpu.frt.frc = 0x12FF;

@@ -65,6 +65,34 @@ TEST_F(DeviceTest, RunUntilRoundsClocksUp)
     EXPECT_EQ(d.steps, 1u);
 }
 
+// Records the budget it is given and uses none of it.
+struct BudgetProbe : Device {
+    using Device::Device;
+    u32 execute(u32 clocks) override { return given = clocks, 0; }
+    u32 given = 0;
+};
+
+TEST_F(DeviceTest, RunUntilBudgetsMatchTheDivisionForEveryPeriodAndSpan)
+{
+    // The chips' periods, both ends of the range and powers of two with
+    // their neighbours, each new one taking effect at once; spans on both
+    // sides of multiples up to 2^32 - 1.
+    BudgetProbe d("D");
+    for (const u32 period : {0u, 1u, 2u, 3u, 17u, 34u, 88u, 127u, 128u, 129u, 3779u, 1000003u, 0x7FFFFFFFu,
+                             0x80000000u, 0xFFFFFFFFu}) {
+        d.setPeriod(period);
+        const u64 divisor = period ? period : 1;
+        for (const u64 k : {u64{0}, u64{1}, u64{113}, u64{0xFFFFFFFF} / divisor}) {
+            for (const u64 span : {k * divisor, k * divisor + 1, k * divisor + divisor - 1, k * divisor - 1}) {
+                if (span > 0xFFFFFFFF)
+                    continue;
+                d.runUntil(static_cast<u32>(span));
+                EXPECT_EQ(d.given, static_cast<u32>((span + divisor - 1) / divisor)) << period << " " << span;
+            }
+        }
+    }
+}
+
 TEST_F(DeviceTest, LimitBudgetInsideExecute)
 {
     Stepper d("D");

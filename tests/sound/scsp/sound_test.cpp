@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "scsp_testbench.h"
 
@@ -396,4 +397,71 @@ TEST(ScspSound, CdAudioKeepsLeftAndRightAndClamps)
     b.run(50);
     EXPECT_EQ(b.left.back(), 32767);
     EXPECT_EQ(b.right.back(), 0);  // 30000 - 30000
+}
+
+// Each slot passes its stages over seven positions, and those of slots 26
+// to 31 run on into the next sample: every slot alone must sound the same,
+// reach the sound stack, and as a one-shot fall silent for good.
+TEST(ScspSound, EverySlotAloneSoundsTheSameAndStopsAtItsEnd)
+{
+    double reference = 0;
+    for (const u32 n : {0u, 1u, 7u, 25u, 26u, 30u, 31u}) {
+        for (const u16 word0 : {0x0020, 0x0000}) {
+            auto bench = std::make_unique<ScspBench>();  // too big for the stack
+            ScspBench& b = *bench;
+            writeSine(b);
+            key(b, n, {.word0 = word0});
+            b.run(1024);
+            bool stacked = false;
+            for (u32 a = 0x600; a < 0x680; a += 2)
+                stacked |= b.r(a) != 0;
+            EXPECT_TRUE(stacked) << n;
+            if (word0 == 0x0000) {
+                EXPECT_GT(rms(b.left, 0, 64), 1000) << n;
+                EXPECT_TRUE(std::all_of(b.left.begin() + 80, b.left.end(), [](s16 v) { return v == 0; })) << n;
+                continue;
+            }
+            reference = n == 0 ? rms(b.left, 512, 1024) : reference;
+            EXPECT_GT(reference, 5000);
+            EXPECT_NEAR(rms(b.left, 512, 1024), reference, reference * 0.002) << n;
+        }
+    }
+}
+
+// The LFO runs in every enabled slot, sounding or not.
+TEST(ScspSound, LfoMovesInSilentSlotsToo)
+{
+    ScspBench b;
+    b.slot(3, 0x12, 0x5000);
+    key(b, 9, {.lfo = 0x6000});
+    const u32 step3 = b.chip.slot(3).lfoStep, step9 = b.chip.slot(9).lfoStep;
+    ASSERT_NE(step3, step9);
+    b.run(1000);
+    EXPECT_EQ(b.chip.slot(3).lfoPosition, step3 * 1000);
+    EXPECT_EQ(b.chip.slot(9).lfoPosition, step9 * 1000);
+}
+
+// Two slots sending to one DSP mix input: the higher slot writes it later
+// in each sample, so its value is the one left there.
+TEST(ScspSound, LaterSlotOwnsASharedMixInput)
+{
+    auto mixInput = [](bool low, bool high) {
+        auto b = std::make_unique<ScspBench>();
+        writeSine(*b);
+        if (low)
+            key(*b, 4, {.pitch = 0x0800});
+        if (high)
+            key(*b, 21, {.pitch = 0x0A00});
+        b->slot(4, 0x14, 5 << 3 | 7);
+        b->slot(21, 0x14, 5 << 3 | 1);
+        std::vector<u32> seen;
+        for (int i = 0; i < 300; ++i) {
+            b->chip.makeSample();
+            seen.push_back(u32{b->r(0xE94)} << 16 | b->r(0xE96));
+        }
+        return seen;
+    };
+    const std::vector<u32> high = mixInput(false, true);
+    EXPECT_EQ(mixInput(true, true), high);
+    EXPECT_NE(mixInput(true, false), high);
 }
