@@ -230,7 +230,10 @@ u32 stepPixels(const Target& t, VDP1::EdgeStep c, s32 count, bool general, Sourc
         if (fetched == kStop)
             return clocks + 1;
         if (fetched == kSkip) {
-            clocks += antiAlias ? 0 : 1;
+            // The texel is read all the same. At no cost, a looping list of
+            // transparent sprites would step pixels forever without using
+            // up the budget.
+            clocks += 1;
         } else {
             u16 value = colour;
             if constexpr (kKind == kShadedWrite)

@@ -87,3 +87,19 @@ TEST_F(Vdp1ClipTest, PixelsPastTheBufferHalfAreNotWritten)
 }
 
 }  // namespace
+
+// A distorted sprite of transparent texels steps every pixel all the same,
+// so it uses up clocks: at no cost, a list that loops on it would run
+// forever within one budget.
+TEST_F(Vdp1ClipTest, TransparentTexelsOfASlantedSpriteCostClocks)
+{
+    // A 16 x 16 texture of code 0 at 0x4000, transparent (SPD clear), over
+    // 101 diagonal slants of 101 pixels.
+    const Table sprite{.ctrl = 2, .pmod = 0, .srca = 0x4000 / 8, .size = 2 << 8 | 16,
+                       .xy = {0, 0, 100, 100, 100, 200, 0, 100}};
+    draw({sprite}, 5000);
+    EXPECT_TRUE(vdp.drawing()) << "the sprite ended within 5000 clocks";
+    draw({sprite}, 1 << 20);
+    EXPECT_FALSE(vdp.drawing());
+    EXPECT_EQ(written(), "");
+}
