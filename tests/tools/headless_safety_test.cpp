@@ -14,6 +14,7 @@
 #include "core/base/helpers.h"
 #include "support/files.h"
 #include "tools/headless_output.h"
+#include "headless_run.h"
 
 namespace {
 
@@ -23,22 +24,10 @@ struct Outcome {
     std::string output;
 };
 
-// prefix runs in the shell first (limits for the run).
 Outcome headless(const std::string& arguments, const std::string& prefix = "")
 {
-    const std::string command =
-        prefix + "exec " + std::string(KEST_BINARY_DIR) + "/tools/kest-headless " + arguments + " 2>&1";
-    Outcome run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
-    char buffer[65536];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.output.append(buffer, n);
-    run.raw = pclose(pipe);
-    run.status = WEXITSTATUS(run.raw);
-    return run;
+    HeadlessRun run = runHeadless(arguments, prefix);
+    return {WEXITSTATUS(run.status), run.status, std::move(run.output)};
 }
 
 u32 le32(const u8* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<u32>(p[3]) << 24; }

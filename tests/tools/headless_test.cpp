@@ -11,28 +11,9 @@
 #include "core/base/helpers.h"
 #include "support/files.h"
 #include "support/png_reader.h"
+#include "headless_run.h"
 
 namespace {
-
-struct HeadlessRun {
-    int status = -1;
-    std::string output;
-};
-
-HeadlessRun runHeadless(const std::string& arguments)
-{
-    const std::string command = std::string(KEST_BINARY_DIR) + "/tools/kest-headless " + arguments + " 2>&1";
-    HeadlessRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.output.append(buffer, n);
-    run.status = pclose(pipe);
-    return run;
-}
 
 std::size_t occurrences(const std::string& text, const std::string& what)
 {
