@@ -1,4 +1,5 @@
-// Runs the shared single-step vectors instruction by instruction.
+// Runs the single-step vectors kept beside this file, instruction by
+// instruction.
 
 #include <gtest/gtest.h>
 
@@ -230,7 +231,7 @@ TEST(Sh2Vectors, EveryEncodingMatches)
 {
     const char* env = std::getenv("KEST_SH2_VECTORS");
     const std::filesystem::path dir = env ? std::filesystem::path(env)
-                                          : std::filesystem::path(KEST_SOURCE_DIR "/../shared/testdata/sh2-single-step");
+                                          : std::filesystem::path(KEST_SOURCE_DIR "/tests/board/sh2/vectors");
     ASSERT_TRUE(std::filesystem::is_directory(dir)) << dir;
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
