@@ -136,6 +136,8 @@ TEST(HeadlessArcade, ASetThatCannotRunSaysWhyAndEndsTheRun)
         {biosLine, setDatabase(), folder.dir.file("other.zip"),
          "Data for other not found [database: " + data +
              ", no such entry; a set is the entry of \"TITAN\" named as its zip file without .zip]"},
+        {biosLine, setDatabase(), folder.dir.file("missing.zip"),
+         "Failed to open missing.zip [path: " + folder.dir.file("missing.zip") + ", reason: no such file]"},
         {biosLine, damaged.dump(), "kestarc.zip",
          "kestarc_dat.ic3 of kestarc.zip: CRC check failed [F: kestarc_dat.ic3, CRC: " + datCrc +
              ", expected: 12345678]"},
