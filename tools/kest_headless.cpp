@@ -16,6 +16,7 @@
 #include "core/base/png_writer.h"
 #include "core/base/shared_state.h"
 #include "tools/headless_output.h"
+#include "tools/headless_press.h"
 
 namespace {
 
@@ -32,8 +33,11 @@ void usage()
         "  --png FILE               after the run, write the displayed picture to FILE (PNG)\n"
         "  --vdp2 FILE              after the run, write the VDP2 register state to FILE as text\n"
         "  --wav FILE               write the machine's sound to FILE (44100 Hz, 16-bit stereo)\n"
-        "  --press FROM-TO:BUTTONS  pad 1 holds BUTTONS from field FROM to field TO (from 0, inclusive);\n"
-        "                           names joined by +: up down left right start a b c x y z l r (repeatable)\n"
+        "  --press FROM-TO:BUTTONS  pad 1, or the arcade board's player 1 and system inputs, holds BUTTONS\n"
+        "                           from field FROM to field TO (from 0, inclusive); names joined by +, as\n"
+        "                           the window's keys press them (repeatable):");
+    std::fputs(pressHelp().c_str(), stdout);
+    std::puts(
         "  --verbose                also show per-field log lines\n"
         "  --help                   show this text");
 }
@@ -81,22 +85,6 @@ struct Press {
     u16 buttons = 0;  // the pad's two data bytes, first byte high, a set bit held
 };
 
-// The pad's bits in its two data bytes (first byte high): Right Left Down Up
-// Start A C B, then R X Y Z L.
-u16 buttonBit(const std::string& name)
-{
-    static const struct { const char* name; u16 bit; } kButtons[] = {
-        {"right", 0x8000}, {"left", 0x4000}, {"down", 0x2000}, {"up", 0x1000}, {"start", 0x0800},
-        {"a", 0x0400},     {"c", 0x0200},    {"b", 0x0100},    {"r", 0x0080},  {"x", 0x0040},
-        {"y", 0x0020},     {"z", 0x0010},    {"l", 0x0008},
-    };
-    for (const auto& b : kButtons) {
-        if (name == b.name)
-            return b.bit;
-    }
-    return 0;
-}
-
 // Parses FROM-TO:BUTTONS; on failure why says what is wrong.
 bool parsePress(const std::string& text, Press& press, std::string& why)
 {
@@ -125,9 +113,9 @@ bool parsePress(const std::string& text, Press& press, std::string& why)
     while (true) {
         const std::size_t plus = text.find('+', at);
         const std::string name = text.substr(at, plus == std::string::npos ? std::string::npos : plus - at);
-        const u16 bit = buttonBit(name);
+        const u16 bit = pressBit(name);
         if (!bit) {
-            why = "unknown button '" + name + "' (up down left right start a b c x y z l r)";
+            why = "unknown button '" + name + "' (" + pressNames() + ")";
             return false;
         }
         press.buttons |= bit;
@@ -150,6 +138,17 @@ s64 headlessClock()
     return kStart + static_cast<s64>(static_cast<double>(gField) * gFieldSeconds);
 }
 
+// The buttons --press holds in a field.
+u16 heldAt(const std::vector<Press>& presses, long field)
+{
+    u16 held = 0;
+    for (const Press& p : presses) {
+        if (field >= p.from && field <= p.to)
+            held |= p.buttons;
+    }
+    return held;
+}
+
 // A standard pad that holds what --press names for the current field.
 class ScriptedPad : public Pad {
 public:
@@ -159,11 +158,7 @@ public:
     }
     void poll() override
     {
-        u16 held = 0;
-        for (const Press& p : m_presses) {
-            if (gField >= p.from && gField <= p.to)
-                held |= p.buttons;
-        }
+        const u16 held = heldAt(m_presses, gField);
         getData()[0] = static_cast<u8>(~held >> 8);
         getData()[1] = static_cast<u8>(~held) | 0x07;
     }
@@ -303,6 +298,11 @@ int main(int argc, char** argv)
                      exists ? "not a usable disc image (see the log)" : "no such file");
         return 3;
     }
+    if (!kest->arcadeFault().empty()) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "kest-headless: the arcade game cannot run: %s\n", kest->arcadeFault().c_str());
+        return 3;
+    }
     if (!opened) {
         std::fflush(stdout);
         std::fprintf(stderr, "kest-headless: nothing to start\n");
@@ -352,6 +352,7 @@ int main(int argc, char** argv)
     update();
     for (long i = 0; i < fields; ++i) {
         gField = i;
+        holdHostPad(heldAt(presses, i));
         update();
     }
     machine.logInfo(1, "Ran %ld fields [T: %s, NS: %llu]", fields, machine.pal ? "PAL" : "NTSC",

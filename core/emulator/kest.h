@@ -94,6 +94,10 @@ public:
     // empty when it did not refuse. A refused disc never runs: the machine
     // stays in the BIOS.
     const std::string& bootRefusal() const { return m_bootRefusal; }
+    // Why the arcade game last opened cannot run as its set describes it (no
+    // BIOS, a BIOS in the wrong byte order, no database entry, a member
+    // missing or damaged); empty when it can. The log holds the same.
+    const std::string& arcadeFault() const { return m_arcadeFault; }
     // Every file the opened game reads or writes: settings, database, BIOS,
     // disc, ROM set and saves (some may not exist yet).
     std::vector<std::string> filesInUse() const;
@@ -120,6 +124,9 @@ private:
     bool loadTitanGame(const std::string& path);
     void loadTitanRomSet(const std::string& path);
     void startTitanGame();
+    // Logs an error that keeps the arcade game from running as it should;
+    // the first one is the fault reported.
+    void arcadeError(const char* format, ...) KEST_PRINTF(2, 3);
     // Both roads end here.
     void setupMode(INI& settings);
 
@@ -133,6 +140,7 @@ private:
     std::string m_discPath;
     bool m_discFailed = false;
     std::string m_bootRefusal;
+    std::string m_arcadeFault;
     std::string m_biosPath;
     std::string m_romSetPath;
     char m_areaLetter = 'J';

@@ -1,6 +1,9 @@
 // Opening a file: the console road (BIOS, backup memory, disc, cartridge,
 // controllers), the arcade road (BIOS, EEPROM, ROM set) and the machine's
 // mode, which both share.
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 
@@ -62,6 +65,7 @@ bool Kest::open(const std::string& path, int mode)
     m_discPath.clear();
     m_discFailed = false;
     m_bootRefusal.clear();
+    m_arcadeFault.clear();
     m_biosPath.clear();
     m_romSetPath.clear();
     INI settings("", true);
@@ -315,15 +319,44 @@ void Kest::createCartridge(INI& settings)
 bool Kest::loadTitanBios(INI& settings)
 {
     u8* bios = m_system.memory().bios.get();
-    if (!loadBiosFile(dataPath(setting(settings, "Path", "stv_bios"))))
+    const std::string& name = setting(settings, "Path", "stv_bios");
+    const char* why = "";
+    if (name.empty()) {
+        arcadeError("No arcade BIOS: name its 512 KB image as stv_bios in [Path] of kest.ini (for example "
+                    "stv_bios = bios/stv_bios.bin, in the folder of kest.ini)");
         return false;
+    }
+    if (!loadBiosFile(dataPath(name), &why)) {
+        arcadeError("Arcade BIOS not loaded [path: %s, reason: %s]: stv_bios in [Path] of kest.ini names a 512 KB "
+                    "image", dataPath(name).c_str(), why);
+        return false;
+    }
     swapWords16(bios, SystemMemory::kBiosSize);
     loadEeprom();
     loadBackupMemory(setting(settings, "Path", "stv_bup"), "saves/stv_primary_01.bup", kArcadeBackupSize, 0x3FFF);
     m_areaLetter = static_cast<char>(bios[kArcadeAreaOffset]);
+    // An image in the other byte order puts the letter in the next byte.
+    if (!std::isalpha(static_cast<unsigned char>(m_areaLetter))) {
+        arcadeError("Arcade BIOS area byte is not a letter [path: %s, offset: %03X, byte: %02X]: the image may be "
+                    "in the other byte order", dataPath(name).c_str(), kArcadeAreaOffset,
+                    static_cast<u8>(m_areaLetter));
+        m_areaLetter = '?';
+    }
     for (const MemoryMapWindow& window : m_system.arcadeWindows())
         m_system.applyMemoryMap({window});
     return true;
+}
+
+void Kest::arcadeError(const char* format, ...)
+{
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    logError(1, "%s", text);
+    if (m_arcadeFault.empty())
+        m_arcadeFault = text;
 }
 
 bool Kest::loadTitanGame(const std::string& path)
@@ -337,15 +370,19 @@ void Kest::loadTitanRomSet(const std::string& path)
     const PathParts parts(path);
     m_romSetPath = path;
     logDebug(2, "Load game (%s)", parts.name.c_str());
-    const GameDatabase db = GameDatabase::load(dataPath("data.json"));
+    const std::string dbPath = dataPath("data.json");
+    const GameDatabase db = GameDatabase::load(dbPath);
     zipfile archive(path);
     if (!archive.isOpen()) {
-        logError(1, "Failed to open %s [path: %s, reason: %s]", (parts.name + "." + parts.extension).c_str(),
-                 path.c_str(), isRegularFile(path) ? "not a readable zip archive" : whyNotOpened(path).c_str());
+        arcadeError("Failed to open %s [path: %s, reason: %s]", (parts.name + "." + parts.extension).c_str(),
+                    path.c_str(), isRegularFile(path) ? "not a readable zip archive" : whyNotOpened(path).c_str());
         return;
     }
     if (!db.findTitanGame(parts.name)) {
-        logError(1, "Data for %s not found", parts.name.c_str());
+        // The set is found by its zip file's name alone.
+        arcadeError("Data for %s not found [database: %s, %s; a set is the entry of \"TITAN\" named as its zip "
+                    "file without .zip]", parts.name.c_str(), dbPath.c_str(),
+                    isRegularFile(dbPath) ? "no such entry" : "missing");
         return;
     }
     auto cart = std::make_shared<CartTitan>();
@@ -353,12 +390,16 @@ void Kest::loadTitanRomSet(const std::string& path)
         // The offset and the bytes its pattern writes come from the database:
         // they must stay inside the cartridge's data.
         if (u64{file.offset} + extentOfPattern(file.pattern, file.size) > CartTitan::kSize) {
-            logError(1, "ROM file outside the cartridge data [F: %s, O: %08X, S: %08X]", file.name.c_str(),
-                     file.offset, file.size);
+            arcadeError("ROM file outside the cartridge data [F: %s, O: %08X, S: %08X]", file.name.c_str(),
+                        file.offset, file.size);
             continue;
         }
         cart->addRomWindow(file.offset, file.size);
-        extractRom(*this, archive, file.name, file.pattern, cart->data() + file.offset, file.size, file.crc);
+        std::string why;
+        if (!extractRom(*this, archive, file.name, file.pattern, cart->data() + file.offset, file.size, file.crc,
+                        &why) &&
+            m_arcadeFault.empty())
+            m_arcadeFault = file.name + " of " + parts.name + "." + parts.extension + ": " + why;
     }
     insertCartridge(cart);
 }

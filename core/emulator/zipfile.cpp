@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -14,13 +15,23 @@ namespace {
 
 constexpr const char* kTag = "ZIP";
 
-bool fail(const char* text)
+}  // namespace
+
+bool zipfile::fail(const std::string& text)
 {
-    logSink().write(kLogError, kTag, "%s", text);
+    m_failure = text;
+    logSink().write(kLogError, kTag, "%s", text.c_str());
     return false;
 }
 
-}  // namespace
+bool zipfile::failCrc(const std::string& name, u32 found, u32 expected)
+{
+    // The user mends a set by the member's name and both sums.
+    char text[512];
+    std::snprintf(text, sizeof text, "CRC check failed [F: %s, CRC: %08X, expected: %08X]", name.c_str(), found,
+                  expected);
+    return fail(text);
+}
 
 zipfile::zipfile(const std::string& path)
 {
@@ -44,9 +55,9 @@ bool zipfile::read(const std::string& name, u8* destination, u32 size, u32 crc)
     zip_stat_t stat;
     zip_stat_init(&stat);
     if (zip_stat(m_archive, name.c_str(), 0, &stat) != 0)
-        return fail("zip_stat failed");
+        return fail("zip_stat failed [F: " + name + ", not in the archive]");
     if (crc != 0 && (!(stat.valid & ZIP_STAT_CRC) || stat.crc != crc))
-        return fail("CRC check failed");
+        return failCrc(name, (stat.valid & ZIP_STAT_CRC) ? stat.crc : 0, crc);
     zip_file_t* file = zip_fopen(m_archive, name.c_str(), 0);
     if (!file)
         return fail("zip_fopen failed");
@@ -70,10 +81,21 @@ bool zipfile::read(const std::string& name, u8* destination, u32 size, u32 crc)
     if (closed != 0)
         return fail("zip_fclose failed");
     if (crc != 0 && sum != crc)
-        return fail("CRC check failed");
+        return failCrc(name, static_cast<u32>(sum), crc);
     std::memcpy(destination, data.data(), static_cast<std::size_t>(got));
     return true;
 }
+
+namespace {
+
+bool failed(const std::string& text, std::string* why)
+{
+    if (why)
+        *why = text;
+    return false;
+}
+
+}  // namespace
 
 void swapWords16(u8* data, u32 size)
 {
@@ -89,12 +111,12 @@ u64 extentOfPattern(const std::string& pattern, u32 size)
 }
 
 bool extractRom(const Object& logger, zipfile& archive, const std::string& name, const std::string& pattern,
-                u8* destination, u32 size, u32 crc)
+                u8* destination, u32 size, u32 crc, std::string* why)
 {
     logger.logDebug(2, "Extract %s [CRC: %08X]", name.c_str(), crc);
     if (pattern == "OE") {
         if (!archive.read(name, destination, size, crc))
-            return false;
+            return failed(archive.failure(), why);
         swapWords16(destination, size);
         return true;
     }
@@ -102,7 +124,7 @@ bool extractRom(const Object& logger, zipfile& archive, const std::string& name,
         // Zero first: a short file must not spread stale bytes.
         std::vector<u8> file(size, 0);
         if (!archive.read(name, file.data(), size, crc))
-            return false;
+            return failed(archive.failure(), why);
         for (u32 i = 0; i < size; ++i)
             destination[1 + 2 * u64{i}] = file[i];
         std::memcpy(destination + 0x200000, file.data(), size);
@@ -110,5 +132,5 @@ bool extractRom(const Object& logger, zipfile& archive, const std::string& name,
         return true;
     }
     logger.logError(1, "Unknown pattern (%s) [P: %s]", name.c_str(), pattern.c_str());
-    return false;
+    return failed("unknown pattern \"" + pattern + "\" (OE or _O)", why);
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "board/cart/cartridge.h"
+#include "core/base/host_pad.h"
 #include "core/base/shared_state.h"
 #include "core/machine/system.h"
 
@@ -217,17 +218,10 @@ struct CSystem::Handlers<CSystem::kUnkreg> {
 
 u8 CSystem::arcadeIoRead(u32 a)
 {
-    // The pad word as the host keeps it, first byte low.
-    const u32 w = u32{hostPadState[0]} | u32{hostPadState[1]} << 8;
-    auto bit = [w](int n) { return (w >> n) & 1; };
     switch (a & 0xFF) {
     case 1:
-    case 3:
-        return static_cast<u8>(bit(6) << 7 | bit(7) << 6 | bit(4) << 5 | bit(5) << 4 | bit(14) << 3 | bit(1) << 2 |
-                               bit(0) << 1 | bit(2));
-    case 5:
-        return static_cast<u8>(1 << 7 | bit(15) << 6 | 1 << 5 | bit(3) << 4 | bit(12) << 3 | bit(13) << 2 | 1 << 1 |
-                               bit(11));
+    case 3: return arcadeInputPort(kArcadePlayerPort);
+    case 5: return arcadeInputPort(kArcadeSystemPort);
     case 7: return m_ioLatch[0];
     case 9: case 11: case 13: return m_ioLatch[1];
     case 23: return m_ioLatch[2];

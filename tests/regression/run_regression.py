@@ -34,6 +34,9 @@ class Case:
         self.bios = []  # (path, offset) parts laid into one BIOS image
         self.settings = []  # (section, key, value)
         self.args = []
+        self.copies = []  # files copied into the data folder (data.json)
+        self.after = None  # the earlier case whose data folder this one goes on in
+        self.folder = name
         self.wrong = None  # why the case's picture or sound is known to be wrong
 
     def baseline(self, suffix):
@@ -47,9 +50,9 @@ def expand(text, build):
 
 def parse_manifest(path, build):
     """One case a line: NAME fields=N [disc=FILE] [bios=FILE[@OFFSET]] ...
-    [set=Section.key=value] ... [args="..."] [wrong="why"]."""
+    [set=Section.key=value] ... [copy=FILE] ... [after=CASE] [args="..."] [wrong="why"]."""
     cases = []
-    names = set()
+    names = {}
     for number, raw in enumerate(path.read_text().splitlines(), 1):
         words = shlex.split(raw, comments=True)
         if not words:
@@ -60,8 +63,8 @@ def parse_manifest(path, build):
             raise ValueError(f"{where}: a case starts with its name, got '{name}'")
         if name in names:
             raise ValueError(f"{where}: case '{name}' is named twice")
-        names.add(name)
         case = Case(name, 0, number)
+        names[name] = case
         for word in words[1:]:
             key, sep, value = word.partition("=")
             if not sep:
@@ -80,6 +83,13 @@ def parse_manifest(path, build):
                 if not eq or not dot:
                     raise ValueError(f"{where}: set= takes Section.key=value, got '{value}'")
                 case.settings.append((section, setting_key, setting))
+            elif key == "copy":
+                case.copies.append(value)
+            elif key == "after":
+                if value not in names or value == name:
+                    raise ValueError(f"{where}: after= names an earlier case, got '{value}'")
+                case.after = value
+                case.folder = names[value].folder
             elif key == "args":
                 case.args += shlex.split(value)
             elif key == "wrong":
@@ -119,10 +129,23 @@ def build_bios(case, folder):
     return path
 
 
-def run_case(case, headless, out):
-    """Runs one case; answers (png path, wav path, log text)."""
-    folder = out / case.name
+def run_case(case, headless, out, before=None):
+    """Runs one case; answers (png path, wav path). A case that goes on
+    after another (before, its future) waits for it and runs in its data
+    folder, with the saves it left; any other starts from an empty one."""
+    import shutil
+
+    folder = out / case.folder
+    if before:
+        try:
+            before.result()
+        except Exception as error:
+            raise RuntimeError(f"it goes on after '{case.after}', which failed") from error
+    else:
+        shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True, exist_ok=True)
+    for file in case.copies:
+        shutil.copyfile(file, folder / pathlib.Path(file).name)
     for stale in (out / f"{case.name}.png", out / f"{case.name}.wav"):
         stale.unlink(missing_ok=True)
     bios = build_bios(case, folder) if case.bios else None
@@ -243,13 +266,19 @@ def main(argv):
         if unknown:
             print("regression: no such case:", ", ".join(sorted(unknown)))
             return 2
-        cases = [case for case in cases if case.name in options.names]
+        wanted = set(options.names)
+        for case in reversed(cases):
+            if case.name in wanted and case.after:
+                wanted.add(case.after)
+        cases = [case for case in cases if case.name in wanted]
     out = build / "regression"
     out.mkdir(parents=True, exist_ok=True)
 
     failed = passed = 0
     with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, options.jobs)) as pool:
-        runs = {case.name: pool.submit(run_case, case, headless, out) for case in cases}
+        runs = {}
+        for case in cases:
+            runs[case.name] = pool.submit(run_case, case, headless, out, runs.get(case.after))
         for case in cases:
             try:
                 png, wav = runs[case.name].result()

@@ -33,6 +33,8 @@ FAKE_HEADLESS = textwrap.dedent("""\
     picture.putpixel((1, 0), dot)
     picture.save(png)
     pathlib.Path(wav).write_bytes(b"RIFF" + " ".join(args).encode() + (data / "kest.ini").read_bytes())
+    with open(data / "runs.txt", "a") as runs:
+        runs.write(args[args.index("--fields") + 1] + "\\n")
     print("ran", " ".join(args))
 """)
 
@@ -123,10 +125,33 @@ class RegressionRunnerTest(unittest.TestCase):
             ("a fields=1 set=General\n", "Section.key=value"),
             ("fields=1\n", "starts with its name"),
             ("a fields=1 loose\n", "key=value"),
+            ("a fields=1 after=b\nb fields=1\n", "after= names an earlier case"),
+            ("a fields=1 after=a\n", "after= names an earlier case"),
         ]:
             self.manifest.write_text(text)
             with self.assertRaisesRegex(ValueError, message):
                 run_regression.parse_manifest(self.manifest, self.build)
+
+    def test_a_case_after_another_goes_on_in_its_folder(self):
+        (self.root / "data.json").write_text("{}")
+        self.manifest.write_text(textwrap.dedent("""\
+            first   fields=3 copy={build}/../data.json
+            second  fields=4 after=first
+            third   fields=5 after=second
+            """))
+        # Naming the last case brings the ones it goes on after.
+        self.assertEqual(self.run_cases("--update", "third"), 0)
+        folder = self.build / "regression" / "first"
+        self.assertEqual((folder / "runs.txt").read_text(), "3\n4\n5\n")
+        self.assertEqual((folder / "data.json").read_text(), "{}")
+        self.assertFalse((self.build / "regression" / "second").exists())
+        # Every run of the chain starts from an empty folder.
+        self.assertEqual(self.run_cases(), 0)
+        self.assertEqual((folder / "runs.txt").read_text(), "3\n4\n5\n")
+        # A case after a failed one fails without running.
+        self.headless.write_text("#!/bin/sh\nexit 3\n")
+        self.assertEqual(self.run_cases(), 1)
+        self.assertIn("FAIL second: it goes on after 'first', which failed", self.log)
 
     def test_a_run_that_fails_or_an_unknown_name_fails(self):
         self.headless.write_text("#!/bin/sh\nexit 3\n")

@@ -27,6 +27,7 @@
 #include "cd/media/ioctl.h"
 #include "core/base/helpers.h"
 #include "core/base/ini.h"
+#include "core/base/host_pad.h"
 #include "core/base/shared_state.h"
 #include "core/machine/system.h"
 #include "core/base/save_file.h"
@@ -604,20 +605,10 @@ void CMainFrame::onKey(int key, Qt::KeyboardModifiers modifiers, bool down)
         soundTestInterrupt = down ? 1 : 0;
         return;
     }
-    static constexpr struct { int key; int byte; int bit; } kPadKeys[] = {
-        {Qt::Key_D, 0, 7}, {Qt::Key_A, 0, 6}, {Qt::Key_S, 0, 5}, {Qt::Key_W, 0, 4}, {Qt::Key_H, 0, 3},
-        {Qt::Key_J, 0, 2}, {Qt::Key_L, 0, 1}, {Qt::Key_K, 0, 0}, {Qt::Key_P, 1, 7}, {Qt::Key_U, 1, 6},
-        {Qt::Key_I, 1, 5}, {Qt::Key_O, 1, 4}, {Qt::Key_Y, 1, 3},
-    };
-    for (const auto& pad : kPadKeys) {
-        if (pad.key != key)
-            continue;
-        const u8 mask = static_cast<u8>(1u << pad.bit);
-        // Active low: pressed clears the bit.
-        hostPadState[pad.byte] = down ? static_cast<u8>(hostPadState[pad.byte] & ~mask)
-                                      : static_cast<u8>(hostPadState[pad.byte] | mask);
-        return;
-    }
+    // Letter keys: Qt's code of a letter key is its capital's code.
+    static_assert(Qt::Key_A == 'A' && Qt::Key_Z == 'Z');
+    if (const HostPadButton* button = hostPadButtonOfKey(key))
+        setHostPadButton(*button, down);
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event)

@@ -252,8 +252,11 @@ TEST_F(ArcadeTest, RomSetFillsTheCartridgeAsItsPatternsSay)
     ASSERT_NE(cart, nullptr);
     ASSERT_EQ(std::memcmp(cart->data(), expected.data(), expected.size()), 0);
 
-    EXPECT_TRUE(log.contains("ZIP: CRC check failed\n"));
-    EXPECT_TRUE(log.contains("ZIP: zip_stat failed\n"));
+    EXPECT_TRUE(log.contains("ZIP: CRC check failed [F: ic3.bin, CRC: "));
+    EXPECT_TRUE(log.contains("ZIP: zip_stat failed [F: ic4.bin, not in the archive]\n"));
+    // The set's first broken member is the fault reported.
+    EXPECT_TRUE(kest->arcadeFault().starts_with("ic3.bin of kestgame.zip: CRC check failed [F: ic3.bin, CRC: "))
+        << kest->arcadeFault();
     EXPECT_TRUE(log.contains("KEST: Unknown pattern (ic5.bin) [P: XX]\n"));
     EXPECT_TRUE(log.contains("KEST: ROM file outside the cartridge data [F: ic6.bin, O: 02FFFF00, S: 00001000]\n"));
     EXPECT_TRUE(log.contains("KEST: Start (KEST ARCADE TEST) [D: 19970101, A: JUE]\n")) << log.text();
@@ -288,7 +291,9 @@ TEST_F(ArcadeTest, MissingBiosOrGameIsReported)
     log.clear();
     std::filesystem::copy_file(zip, dir.file("Other.zip"));
     EXPECT_TRUE(kest->open(dir.file("Other.zip"), 1));
-    EXPECT_TRUE(log.contains("KEST: Data for Other not found\n"));
+    EXPECT_TRUE(log.contains("KEST: Data for Other not found [database: " + dir.file("data.json") +
+                             ", no such entry; a set is the entry of \"TITAN\" named as its zip file without .zip]\n"))
+        << log.text();
     EXPECT_EQ(kest->cartridge(), nullptr);
     log.clear();
     EXPECT_TRUE(kest->open(dir.file("missing.zip"), 1));
@@ -300,7 +305,7 @@ TEST_F(ArcadeTest, MissingBiosOrGameIsReported)
     ASSERT_TRUE(saveFile(dir.file("data.json"), "{ nope", 6));
     log.clear();
     EXPECT_TRUE(kest->open(zip, 1));
-    EXPECT_TRUE(log.contains("KEST: Data for kestgame not found\n"));
+    EXPECT_TRUE(log.contains("KEST: Data for kestgame not found [database: "));
 }
 
 TEST_F(ArcadeTest, BootWithoutAPathOpensTheConfiguredGame)
