@@ -230,8 +230,9 @@ protected:
     }
 
     // The program starts from the reset entry the first time, through
-    // SYS_INIT, and at the program entry afterwards.
-    std::vector<u32> runCalls(const std::vector<Call>& calls)
+    // SYS_INIT, and at the program entry afterwards. In frames the whole
+    // machine runs, its scheduler's events included.
+    std::vector<u32> runCalls(const std::vector<Call>& calls, bool frames = false)
     {
         u32 at = kCalls;
         for (const Call& c : calls) {
@@ -245,8 +246,12 @@ protected:
         if (m_booted)
             master().setPC(BIOS::kProgramEntry);
         m_booted = true;
-        for (int i = 0; i < 400 && ramLong(kDone) == 0; ++i)
-            run(master(), 100000);
+        for (int i = 0; i < 400 && ramLong(kDone) == 0; ++i) {
+            if (frames)
+                sys->runFrame();
+            else
+                run(master(), 100000);
+        }
         EXPECT_EQ(ramLong(kDone), 1u);
         std::vector<u32> results;
         for (u32 k = 0; k < calls.size(); ++k)
@@ -297,11 +302,13 @@ protected:
 
 TEST_F(BupTest, SavesAreWrittenListedReadDeletedAndFillTheMemory)
 {
-    // Unformatted at first; formatted, the whole memory is free. No
-    // cartridge: the configuration shows no cartridge unit.
+    // A new machine's cleared memory is formatted at boot, and formatting
+    // again changes nothing: the whole memory is free. No cartridge: the
+    // configuration shows no cartridge unit.
     EXPECT_EQ(runCalls({init(), lib(kStatus, 0, 0, kStat), lib(kFormat, 0), lib(kStatus, 0, 28, kStat),
                         lib(kStatus, 1, 0, kStat), lib(kStatus, 3, 0, kStat)}),
-              (std::vector<u32>{0, 2, 0, 0, 1, 1}));
+              (std::vector<u32>{0, 0, 0, 0, 1, 1}));
+    EXPECT_TRUE(log.contains("BIOS: Format internal backup memory\n"));
     for (u32 k = 0; k < 11; ++k)
         EXPECT_EQ(ramLong(kWork + 4 * k), 0x06000760 + 4 * k);
     EXPECT_EQ(ramLong(kConfig), 0x00010001u);
@@ -367,6 +374,60 @@ TEST_F(BupTest, SavesAreWrittenListedReadDeletedAndFillTheMemory)
     EXPECT_EQ(files.at("BIG").blocks.size(), freeBlocks);
 }
 
+// An erased memory is formatted at boot like a cleared one; one holding
+// anything else may be saves laid out elsewhere, and stays as it is.
+TEST_F(BupTest, BootFormatsOnlyAnInternalMemoryHoldingNothing)
+{
+    u8* cells = sys->memory().backup.get();
+    std::memset(cells, 0xFF, SystemMemory::kBackupSize);
+    EXPECT_EQ(runCalls({init(), lib(kStatus, 0, 0, kStat)}), (std::vector<u32>{0, 0}));
+    EXPECT_EQ(stat(4), 510u);
+
+    std::vector<u8> other(SystemMemory::kBackupSize);
+    for (u32 i = 0; i < other.size(); ++i)
+        other[i] = static_cast<u8>(i * 13);
+    std::memcpy(cells, other.data(), other.size());
+    master().setPC(0x06000600);
+    m_booted = false;
+    EXPECT_EQ(runCalls({init(), lib(kStatus, 0, 0, kStat)}), (std::vector<u32>{0, 2}));
+    EXPECT_EQ(std::vector<u8>(cells, cells + other.size()), other);
+    EXPECT_TRUE(log.contains("BIOS: Internal backup memory is not formatted and holds data: left as it is\n"));
+}
+
+// SYS_CHGSYSCK changes the clock through the SMPC both ways; the BIOS takes
+// the change's NMI, brings the program's SCU mask back, records the clock
+// where programs read it and returns to the program.
+TEST_F(BupTest, ClockChangeServiceSwitchesBothWaysAndReturns)
+{
+    constexpr u32 kSetscuimLong = 0x06000340;
+    constexpr u32 kChgsysckLong = 0x06000320;
+    constexpr u32 kClockVariable = 0x06000324;
+    runCalls({init(), {kSetscuimLong, 0xBFFE}}, true);
+    const u32 mask = sys->scu().mask();
+    ASSERT_NE(mask, 0xBFFFu);
+    const struct {
+        u32 r4;
+        u32 period;
+        const char* lines[2];
+    } cases[] = {
+        {1, 17, {"SMPC: CKCHG352\n", "SYS_CHGSYSCK [CA: 06002E14, clock: 352]\n"}},
+        {0, 18, {"SMPC: CKCHG320\n", "SYS_CHGSYSCK [CA: 06002E14, clock: 320]\n"}},
+    };
+    for (const auto& c : cases) {
+        log.clear();
+        setRamLong(kClockVariable, 0x55);
+        runCalls({{kChgsysckLong, c.r4}}, true);
+        EXPECT_EQ(sys->period(), c.period) << c.r4;
+        EXPECT_EQ(master().period(), 2 * c.period);
+        EXPECT_EQ(sys->smpc().clock352(), c.r4 == 1);
+        EXPECT_EQ(ramLong(kClockVariable), c.r4);
+        EXPECT_EQ(sys->scu().mask(), mask) << "the program's mask is back";
+        for (const char* line : c.lines)
+            EXPECT_TRUE(log.contains(line)) << line << log.text().substr(0, 3000);
+        EXPECT_FALSE(log.contains("SYS_NMI")) << "the BIOS took the NMI";
+    }
+}
+
 // A save replaced by one that does not fit stays as it was.
 TEST_F(BupTest, ReplacingChecksTheNewSaveFitsFirst)
 {
@@ -395,11 +456,12 @@ TEST_F(BupTest, CartridgeDeviceHasTheCartridgesSize)
     auto card = std::make_shared<CartBUP512K>();
     sys->insertCartridge(card);
     sys->cartridgeId = card->getId();
-    EXPECT_EQ(runCalls({init(), lib(kFormat, 1), lib(kStatus, 1, 1000, kStat),
+    // The boot leaves the cartridge as it found it.
+    EXPECT_EQ(runCalls({init(), lib(kStatus, 1, 0, kStat), lib(kFormat, 1), lib(kStatus, 1, 1000, kStat),
                         lib(kWrite, 1, entry(0, "HUGE", 0x80000), kSource, 1),
                         lib(kWrite, 1, entry(1, "CART", 1000), kSource, 1), lib(kRead, 1, entry(2, "CART"), kReadBack),
                         lib(kSelPart, 1), lib(kSelPart, 2)}),
-              (std::vector<u32>{0, 0, 0, 4, 0, 0, 0, 1}));
+              (std::vector<u32>{0, 2, 0, 0, 4, 0, 0, 0, 1}));
     EXPECT_EQ(ramLong(kConfig + 4), 0x00020001u);
     EXPECT_EQ((std::vector<u32>{stat(0), stat(1), stat(2), stat(3), stat(4), stat(5)}),
               (std::vector<u32>{0x80000, 1024, 512, 1022 * 506 - 30, 1022, 1022 / blocksNeeded(1000, 512)}));
@@ -445,7 +507,8 @@ TEST_F(BupTest, SavesMadeElsewhereReadBack)
                                lib(kWrite, 0, entry(9, "NEW", 900), kSource, 1),
                                lib(kWrite, 0, entry(10, "NEW", 1000), kSource, 0),
                                lib(kDirectory, 0, entry(11, ""), 8, kDir + 0x400)});
-    EXPECT_EQ(runCalls(calls), (std::vector<u32>{0, 6, 0, 0, 0, 0, 0, 0, 0, 0, 6, 0, 0}));
+    // The boot left the formatted memory alone; an empty name lists every save.
+    EXPECT_EQ(runCalls(calls), (std::vector<u32>{0, 6, 0, 0, 0, 0, 0, 0, 0, 0, 6, 0, 7}));
     u32 held = 0;
     for (u32 k = 0; k < 6; ++k) {
         std::vector<u8> data(sizes[k]);
@@ -458,7 +521,11 @@ TEST_F(BupTest, SavesMadeElsewhereReadBack)
     EXPECT_EQ(stat(4), 510 - held);
     EXPECT_TRUE(log.contains("owsw: ON, status: FOUND]\n"));
     EXPECT_TRUE(log.contains("owsw: OFF, status: SUCCESS]\n"));
-    EXPECT_TRUE(log.contains("BIOS.BUP: Name length is 0 in PARTMATCH mode [length: 0]!\n"));
+    std::set<std::string> listed;
+    for (u32 k = 0; k < 7; ++k)
+        listed.insert(reinterpret_cast<const char*>(ram() + ((kDir + 0x400) & 0xFFFFF) + 36 * k));
+    EXPECT_EQ(listed, (std::set<std::string>{"NEW", "S28", "S840", "S841", "S898", "S2000", "S2580"}));
+    EXPECT_FALSE(log.contains("Format internal backup memory"));
 
     const std::map<std::string, SavedFile> files = readDevice(savedBackup(), kInternalBlock);
     ASSERT_EQ(files.size(), 7u);
