@@ -275,6 +275,24 @@ TEST_F(SmpcCommands, SetTimeAndSetSmemReachTheStatusAndTheBatteryFile)
               (std::vector<u8>{1, 0, 0, 0, 0xA1, 0xB2, 0xC3, 0xD4, 0, 0, 0, 0, 0, 0x04, 0x3C, 0x3F}));
 }
 
+// The modem's switches end at once with none attached, so a program that
+// sends them at boot and waits for SF goes on.
+TEST_F(SmpcCommands, ModemSwitchesEndAtOnce)
+{
+    LogCapture log;
+    for (u8 code : {kNetlinkon, kNetlinkoff}) {
+        command(code);
+        read(kSf);
+        read(kOreg0 + 2 * 31);
+    }
+    ASSERT_TRUE(run(20, 1));
+    EXPECT_EQ(timeouts(), 0u);
+    EXPECT_EQ(reads(4), (std::vector<u8>{0x00, kNetlinkon, 0x00, kNetlinkoff}));
+    EXPECT_TRUE(log.contains("SMPC: NETLINKON\n")) << log.text();
+    EXPECT_TRUE(log.contains("SMPC: NETLINKOFF\n"));
+    EXPECT_FALSE(log.contains("Invalid command!"));
+}
+
 TEST_F(SmpcCommands, InvalidCommandLeavesSfSet)
 {
     LogCapture log;
