@@ -100,6 +100,7 @@ bool BIOS::install()
     for (u32 a = kServiceStart; a < kServiceEnd; a += 4)
         write32(a, 0);
     m_reported.reset();
+    m_clockChange = ClockChange::kNone;
     installVectors();
     installServiceTable();
     return true;

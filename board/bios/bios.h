@@ -94,6 +94,7 @@ private:
     void returnFromException(SH2& cpu);
 
     void sysInit(SH2& cpu);
+    void formatClearedInternalMemory();
     void sysExecDmp(SH2& cpu);
     void sysChgsysck(SH2& cpu);
     void sysChguipr(SH2& cpu);
@@ -144,4 +145,9 @@ private:
     // does not flood the log.
     std::bitset<(kServiceEnd - kServiceStart) / 4> m_reported;
     std::string m_refusal;
+    // SYS_CHGSYSCK in progress: it waits for the SMPC to take the command,
+    // then for the NMI that ends the change, as the console's BIOS does.
+    enum class ClockChange : u8 { kNone, kWaitSmpc, kWaitNmi, kDone };
+    ClockChange m_clockChange = ClockChange::kNone;
+    bool m_clockFast = false;
 };

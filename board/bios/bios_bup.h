@@ -88,7 +88,7 @@ public:
 
     // The lowest first block at or after max(start, 2) whose name matches:
     // all 11 bytes when partial is false, the name's own bytes when it is
-    // true. 0 when none does.
+    // true (so an empty name matches every save). 0 when none does.
     u32 findRecord(const BupName& name, u32 start, bool partial) const;
     // The stored list of the file at first, up to its zero entry; false when
     // it runs off the device, or into another file's first block, without one.

@@ -334,9 +334,9 @@ void BIOS::bupDir(SH2& cpu)
     u32 status = kBupSuccess;
     const BUP* device = checkDevice(cpu.r(4), false, status);
     s32 hits = 0;
-    if (device && prefix.length == 0)
-        device->logWarning(1, "Name length is 0 in PARTMATCH mode [length: %d]!", 0);
-    for (u32 at = device && prefix.length ? device->findRecord(prefix, BUP::kFirstFileBlock, true) : 0; at;
+    // The name is a prefix, so an empty one lists every save: the console
+    // libraries' own samples list a device that way.
+    for (u32 at = device ? device->findRecord(prefix, BUP::kFirstFileBlock, true) : 0; at;
          at = device->findRecord(prefix, at + 1, true)) {
         if (hits < capacity) {
             const Record record(*device, at);

@@ -12,6 +12,14 @@ constexpr u32 kScuMask = 0x25FE00A0;
 constexpr u32 kScuStatus = 0x25FE00A4;
 constexpr u32 kAbusAck = 0x25FE00A8;
 constexpr u32 kSrLevel15 = 0xF0;
+constexpr u32 kWaitClocks = 3;  // a visit to an entry that waits, as the idle entry
+
+// SYS_CHGSYSCK's clock: 0 for 320 dots (26 MHz), 1 for 352 (28 MHz).
+constexpr u32 kSystemClock = 0x06000324;
+constexpr u32 kSmpcComreg = 0x2010001F;
+constexpr u32 kSmpcSf = 0x20100063;
+constexpr u8 kSmpcCkchg352 = 0x0E;
+constexpr u8 kSmpcCkchg320 = 0x0F;
 
 // VDP2's registers as the console's BIOS leaves them after its boot screen,
 // which programs rely on without setting them: NBG0 and NBG1 at priority 1
@@ -64,6 +72,8 @@ void BIOS::sysInit(SH2& cpu)
         write16(kVdp2Registers + r.offset, r.value);
     write32(kMaskCopy, 0xFFFFFFFF);
     m_bup[1]->configure(m_machine->insertedCartridgeId(), m_machine->backupCartridgeBytes());
+    formatClearedInternalMemory();
+    m_clockChange = ClockChange::kNone;
     charge(cpu, 100);
     if (fromSlave(cpu))
         logWarning(1, "SYS_INIT is called via slave SH2");
@@ -71,6 +81,26 @@ void BIOS::sysInit(SH2& cpu)
         logDebug(1, "SYS_INIT");
     // The mask is open now: a waiting request is taken at the next slice.
     master.checkPendingLevel();
+}
+
+// The console's boot formats an internal memory it finds cleared, so a
+// program's first BUP_Stat on a new machine answers SUCCESS. Only a memory
+// holding nothing is formatted: any other content may be saves in a layout
+// of elsewhere, and formatting would write over them in their file.
+void BIOS::formatClearedInternalMemory()
+{
+    BUP& internal = *m_bup[0];
+    if (internal.formatted())
+        return;
+    const u8 fill = internal.byte(0);
+    for (u32 i = 1; i < internal.size; ++i) {
+        if (internal.byte(i) != fill) {
+            logWarning(1, "Internal backup memory is not formatted and holds data: left as it is");
+            return;
+        }
+    }
+    internal.format();
+    logInfo(1, "Format internal backup memory");
 }
 
 void BIOS::sysExecDmp(SH2& cpu)
@@ -83,10 +113,41 @@ void BIOS::sysExecDmp(SH2& cpu)
     charge(cpu, 30);
 }
 
+// R4 = 0 selects the 320-dot clock (26 MHz), any other value the 352-dot
+// one (28 MHz). The SMPC's clock change resets VDP1, VDP2, the SCU and the
+// sound chip, stops the slave and ends with an NMI to the master, which the
+// BIOS takes itself; the processor stays on the entry meanwhile.
 void BIOS::sysChgsysck(SH2& cpu)
 {
-    write32(0x06000324, 0);
-    notImplemented(cpu, "SYS_CHGSYSCK");
+    if (fromSlave(cpu)) {
+        // The SMPC takes clock changes from the master only.
+        logWarning(1, "SYS_CHGSYSCK is called via slave SH2 [CA: %08X]", cpu.pr() - 4);
+        returnToCaller(cpu);
+        return;
+    }
+    switch (m_clockChange) {
+    case ClockChange::kNone:
+        m_clockFast = cpu.r(4) != 0;
+        m_clockChange = ClockChange::kWaitSmpc;
+        [[fallthrough]];
+    case ClockChange::kWaitSmpc:
+        // A command still running holds SF; the new one waits for it.
+        if (!(read8(kSmpcSf) & 1)) {
+            write8(kSmpcSf, 1);
+            write8(kSmpcComreg, m_clockFast ? kSmpcCkchg352 : kSmpcCkchg320);
+            m_clockChange = ClockChange::kWaitNmi;
+        }
+        charge(cpu, kWaitClocks);
+        return;
+    case ClockChange::kWaitNmi: charge(cpu, kWaitClocks); return;
+    case ClockChange::kDone: break;
+    }
+    m_clockChange = ClockChange::kNone;
+    write32(kSystemClock, m_clockFast ? 1 : 0);
+    // The SCU's reset masked every interrupt; the program's mask comes back.
+    write32(kScuMask, read32(kMaskCopy));
+    logDebug(1, "%s: SYS_CHGSYSCK [CA: %08X, clock: %d]", cpu.name().c_str(), cpu.pr() - 4, m_clockFast ? 352 : 320);
+    returnToCaller(cpu);
 }
 
 void BIOS::sysChguipr(SH2& cpu)
@@ -295,6 +356,13 @@ void BIOS::sysWaitNmi(SH2& cpu)
 
 void BIOS::sysNmi(SH2& cpu)
 {
+    if (m_clockChange == ClockChange::kWaitNmi && !fromSlave(cpu)) {
+        // The end of SYS_CHGSYSCK's clock change: back to the waiting entry.
+        m_clockChange = ClockChange::kDone;
+        returnFromException(cpu);
+        charge(cpu, kWaitClocks);
+        return;
+    }
     charge(cpu, 100);
     logError(1, "%s: SYS_NMI is not implemented [PC: %08X, SP: %08X, SR: %08X]", cpu.name().c_str(), cpu.getPC(),
              cpu.r(15), cpu.packSR());

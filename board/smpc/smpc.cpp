@@ -27,8 +27,8 @@ enum : u32 {
 
 enum Command : u8 {
     kMshon = 0x00, kSshon = 0x02, kSshoff = 0x03, kSndon = 0x06, kSndoff = 0x07, kCdon = 0x08, kCdoff = 0x09,
-    kSysres = 0x0D, kCkchg352 = 0x0E, kCkchg320 = 0x0F, kIntback = 0x10, kSettime = 0x16, kSetsmem = 0x17,
-    kNmireq = 0x18, kResenab = 0x19, kResdisa = 0x1A,
+    kNetlinkon = 0x0A, kNetlinkoff = 0x0B, kSysres = 0x0D, kCkchg352 = 0x0E, kCkchg320 = 0x0F, kIntback = 0x10,
+    kSettime = 0x16, kSetsmem = 0x17, kNmireq = 0x18, kResenab = 0x19, kResdisa = 0x1A,
 };
 
 bool isSlave(const CPU* cpu)
@@ -435,6 +435,16 @@ void SMPC::runCommand(u8 code)
         logTrace(1, "CDOFF");
         m_machine->cdBlock().powerOff();
         m_cdOn = false;
+        m_sf = 0;
+        break;
+    // The modem's switch: with none attached it ends at once, as on the
+    // console, where programs send it at boot and wait for SF.
+    case kNetlinkon:
+        logDebug(1, "NETLINKON");
+        m_sf = 0;
+        break;
+    case kNetlinkoff:
+        logDebug(1, "NETLINKOFF");
         m_sf = 0;
         break;
     case kSysres:

@@ -72,13 +72,18 @@ std::size_t escapeControls(const char* text, std::size_t length, char* out)
     return n;
 }
 
-// For the line that names a folded message: control characters become blanks.
-void copyPrintable(char* out, std::size_t size, const char* text)
+// For the line that names a folded message: control characters become
+// blanks, and a text longer than the room ends in "...".
+void copyPrintable(char* out, std::size_t size, const char* text, std::size_t length)
 {
-    std::size_t n = 0;
-    for (; n + 1 < size && text[n]; ++n)
+    static constexpr std::size_t kEllipsis = 3;
+    const bool cut = length >= size;
+    const std::size_t kept = cut ? size - 1 - kEllipsis : length;
+    for (std::size_t n = 0; n < kept; ++n)
         out[n] = isControl(static_cast<unsigned char>(text[n])) ? ' ' : text[n];
-    out[n] = '\0';
+    if (cut)
+        std::memcpy(out + kept, "...", kEllipsis);
+    out[cut ? size - 1 : kept] = '\0';
 }
 
 }  // namespace
@@ -206,7 +211,7 @@ void LogSink::setBounded(bool on)
     m_bounded = on;
 }
 
-bool LogSink::admit(const char* key, int kind, const char* tag, std::size_t length)
+bool LogSink::admit(const char* key, int kind, const char* tag, const char* line, std::size_t length)
 {
     // Room kept for the line that may count a run of repeats after this one.
     constexpr u64 kRepeatLineBytes = 96;
@@ -227,8 +232,7 @@ bool LogSink::admit(const char* key, int kind, const char* tag, std::size_t leng
             slot.key = key;
             slot.tagKey = tag;
             slot.kind = kind;
-            copyPrintable(slot.tag, sizeof slot.tag, tag);
-            copyPrintable(slot.format, sizeof slot.format, key);
+            copyPrintable(slot.tag, sizeof slot.tag, tag, tagLength);
             m_used[m_usedCount++] = static_cast<u16>((home + i) % kMessageSlots);
             count = &slot;
             break;
@@ -242,8 +246,9 @@ bool LogSink::admit(const char* key, int kind, const char* tag, std::size_t leng
         ++m_overBudget;
         return false;
     }
-    if (count)
-        ++count->lines;
+    // The last line shown stands for the lines folded after it.
+    if (count && ++count->lines == kLinesPerMessage)
+        copyPrintable(count->lastShown, sizeof count->lastShown, line, length - 1);
     return true;
 }
 
@@ -257,7 +262,7 @@ void LogSink::closeSecond()
                 flushRepeats();
             char line[160];
             const int n = std::snprintf(line, sizeof line, "(%u more lines of \"%s\" in this second)\n", slot.folded,
-                                        slot.format);
+                                        slot.lastShown);
             emitLine(slot.kind, slot.tag, line, std::min(static_cast<std::size_t>(n), sizeof line - 1));
             wrote = true;
         }
@@ -303,7 +308,7 @@ void LogSink::writeKeyedV(const char* key, int kind, const char* tag, const char
         return;
     }
     // One varying in its numbers is held to its count within the second.
-    if (!admit(key, kind, tag, length))
+    if (!admit(key, kind, tag, line, length))
         return;
     if (repeat) {
         ++m_repeats;

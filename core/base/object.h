@@ -73,8 +73,8 @@ public:
     static int colorOfKind(int kind);
 
 private:
-    // One message's count within the second; the format and tag are copied
-    // so the closing line can name them.
+    // One message's count within the second. The tag and the last line
+    // shown are copied so the closing line can name the message as it read.
     struct MessageCount {
         const char* key = nullptr;
         const char* tagKey = nullptr;
@@ -82,12 +82,12 @@ private:
         u32 folded = 0;
         int kind = 0;
         char tag[24] = {};
-        char format[72] = {};
+        char lastShown[96] = {};
     };
 
     void writeKeyedV(const char* key, int kind, const char* tag, const char* format, va_list args);
     // Whether a line of that message and length may be written this second.
-    bool admit(const char* key, int kind, const char* tag, std::size_t length);
+    bool admit(const char* key, int kind, const char* tag, const char* line, std::size_t length);
     void closeSecond();
     static std::size_t slotOf(const char* key, const char* tag);
     void emit(const char* text, std::size_t length);

@@ -230,8 +230,9 @@ protected:
     }
 
     // The program starts from the reset entry the first time, through
-    // SYS_INIT, and at the program entry afterwards.
-    std::vector<u32> runCalls(const std::vector<Call>& calls)
+    // SYS_INIT, and at the program entry afterwards. In frames the whole
+    // machine runs, its scheduler's events included.
+    std::vector<u32> runCalls(const std::vector<Call>& calls, bool frames = false)
     {
         u32 at = kCalls;
         for (const Call& c : calls) {
@@ -245,8 +246,12 @@ protected:
         if (m_booted)
             master().setPC(BIOS::kProgramEntry);
         m_booted = true;
-        for (int i = 0; i < 400 && ramLong(kDone) == 0; ++i)
-            run(master(), 100000);
+        for (int i = 0; i < 400 && ramLong(kDone) == 0; ++i) {
+            if (frames)
+                sys->runFrame();
+            else
+                run(master(), 100000);
+        }
         EXPECT_EQ(ramLong(kDone), 1u);
         std::vector<u32> results;
         for (u32 k = 0; k < calls.size(); ++k)
@@ -297,11 +302,13 @@ protected:
 
 TEST_F(BupTest, SavesAreWrittenListedReadDeletedAndFillTheMemory)
 {
-    // Unformatted at first; formatted, the whole memory is free. No
-    // cartridge: the configuration shows no cartridge unit.
+    // A new machine's cleared memory is formatted at boot, and formatting
+    // again changes nothing: the whole memory is free. No cartridge: the
+    // configuration shows no cartridge unit.
     EXPECT_EQ(runCalls({init(), lib(kStatus, 0, 0, kStat), lib(kFormat, 0), lib(kStatus, 0, 28, kStat),
                         lib(kStatus, 1, 0, kStat), lib(kStatus, 3, 0, kStat)}),
-              (std::vector<u32>{0, 2, 0, 0, 1, 1}));
+              (std::vector<u32>{0, 0, 0, 0, 1, 1}));
+    EXPECT_TRUE(log.contains("BIOS: Format internal backup memory\n"));
     for (u32 k = 0; k < 11; ++k)
         EXPECT_EQ(ramLong(kWork + 4 * k), 0x06000760 + 4 * k);
     EXPECT_EQ(ramLong(kConfig), 0x00010001u);
@@ -367,6 +374,45 @@ TEST_F(BupTest, SavesAreWrittenListedReadDeletedAndFillTheMemory)
     EXPECT_EQ(files.at("BIG").blocks.size(), freeBlocks);
 }
 
+// An erased memory is formatted at boot like a cleared one; one holding
+// anything else may be saves laid out elsewhere, and stays as it is.
+TEST_F(BupTest, BootFormatsOnlyAnInternalMemoryHoldingNothing)
+{
+    u8* cells = sys->memory().backup.get();
+    std::memset(cells, 0xFF, SystemMemory::kBackupSize);
+    EXPECT_EQ(runCalls({init(), lib(kStatus, 0, 0, kStat)}), (std::vector<u32>{0, 0}));
+    EXPECT_EQ(stat(4), 510u);
+
+    std::vector<u8> other(SystemMemory::kBackupSize);
+    for (u32 i = 0; i < other.size(); ++i)
+        other[i] = static_cast<u8>(i * 13);
+    std::memcpy(cells, other.data(), other.size());
+    master().setPC(0x06000600);
+    m_booted = false;
+    EXPECT_EQ(runCalls({init(), lib(kStatus, 0, 0, kStat)}), (std::vector<u32>{0, 2}));
+    EXPECT_EQ(std::vector<u8>(cells, cells + other.size()), other);
+    EXPECT_TRUE(log.contains("BIOS: Internal backup memory is not formatted and holds data: left as it is\n"));
+}
+
+// SYS_CHGSYSCK changes the clock through the SMPC both ways; the BIOS takes
+// the change's NMI, brings the program's SCU mask back, records the clock
+// where programs read it and returns to the program.
+TEST_F(BupTest, ClockChangeServiceSwitchesBothWaysAndReturns)
+{
+    runCalls({init(), {0x06000340, 0xBFFE}}, true);  // SYS_SETSCUIM
+    const u32 mask = sys->scu().mask();
+    for (u32 fast : {1u, 0u}) {
+        log.clear();
+        runCalls({{0x06000320, fast}}, true);
+        EXPECT_EQ(sys->period(), fast ? 17u : 18u);
+        EXPECT_EQ(sys->smpc().clock352(), fast == 1);
+        EXPECT_EQ(ramLong(0x06000324), fast);
+        EXPECT_EQ(sys->scu().mask(), mask) << "the program's mask is back";
+        EXPECT_TRUE(log.contains(fast ? "SMPC: CKCHG352\n" : "SMPC: CKCHG320\n")) << log.text();
+        EXPECT_TRUE(log.contains(fast ? "SYS_CHGSYSCK [CA: 06002E14, clock: 352]\n" : "clock: 320]\n"));
+    }
+}
+
 // A save replaced by one that does not fit stays as it was.
 TEST_F(BupTest, ReplacingChecksTheNewSaveFitsFirst)
 {
@@ -395,11 +441,12 @@ TEST_F(BupTest, CartridgeDeviceHasTheCartridgesSize)
     auto card = std::make_shared<CartBUP512K>();
     sys->insertCartridge(card);
     sys->cartridgeId = card->getId();
-    EXPECT_EQ(runCalls({init(), lib(kFormat, 1), lib(kStatus, 1, 1000, kStat),
+    // The boot leaves the cartridge as it found it.
+    EXPECT_EQ(runCalls({init(), lib(kStatus, 1, 0, kStat), lib(kFormat, 1), lib(kStatus, 1, 1000, kStat),
                         lib(kWrite, 1, entry(0, "HUGE", 0x80000), kSource, 1),
                         lib(kWrite, 1, entry(1, "CART", 1000), kSource, 1), lib(kRead, 1, entry(2, "CART"), kReadBack),
                         lib(kSelPart, 1), lib(kSelPart, 2)}),
-              (std::vector<u32>{0, 0, 0, 4, 0, 0, 0, 1}));
+              (std::vector<u32>{0, 2, 0, 0, 4, 0, 0, 0, 1}));
     EXPECT_EQ(ramLong(kConfig + 4), 0x00020001u);
     EXPECT_EQ((std::vector<u32>{stat(0), stat(1), stat(2), stat(3), stat(4), stat(5)}),
               (std::vector<u32>{0x80000, 1024, 512, 1022 * 506 - 30, 1022, 1022 / blocksNeeded(1000, 512)}));
@@ -445,7 +492,8 @@ TEST_F(BupTest, SavesMadeElsewhereReadBack)
                                lib(kWrite, 0, entry(9, "NEW", 900), kSource, 1),
                                lib(kWrite, 0, entry(10, "NEW", 1000), kSource, 0),
                                lib(kDirectory, 0, entry(11, ""), 8, kDir + 0x400)});
-    EXPECT_EQ(runCalls(calls), (std::vector<u32>{0, 6, 0, 0, 0, 0, 0, 0, 0, 0, 6, 0, 0}));
+    // The boot left the formatted memory alone; an empty name lists every save.
+    EXPECT_EQ(runCalls(calls), (std::vector<u32>{0, 6, 0, 0, 0, 0, 0, 0, 0, 0, 6, 0, 7}));
     u32 held = 0;
     for (u32 k = 0; k < 6; ++k) {
         std::vector<u8> data(sizes[k]);
@@ -458,7 +506,11 @@ TEST_F(BupTest, SavesMadeElsewhereReadBack)
     EXPECT_EQ(stat(4), 510 - held);
     EXPECT_TRUE(log.contains("owsw: ON, status: FOUND]\n"));
     EXPECT_TRUE(log.contains("owsw: OFF, status: SUCCESS]\n"));
-    EXPECT_TRUE(log.contains("BIOS.BUP: Name length is 0 in PARTMATCH mode [length: 0]!\n"));
+    std::set<std::string> listed;
+    for (u32 k = 0; k < 7; ++k)
+        listed.insert(reinterpret_cast<const char*>(ram() + ((kDir + 0x400) & 0xFFFFF) + 36 * k));
+    EXPECT_EQ(listed, (std::set<std::string>{"NEW", "S28", "S840", "S841", "S898", "S2000", "S2580"}));
+    EXPECT_FALSE(log.contains("Format internal backup memory"));
 
     const std::map<std::string, SavedFile> files = readDevice(savedBackup(), kInternalBlock);
     ASSERT_EQ(files.size(), 7u);

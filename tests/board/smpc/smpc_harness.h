@@ -24,7 +24,7 @@ constexpr u8 kIreg0 = 0x01, kIreg1 = 0x03, kComreg = 0x1F, kOreg0 = 0x21, kSr = 
 constexpr u8 kPdr1 = 0x75, kPdr2 = 0x77, kDdr1 = 0x79, kDdr2 = 0x7B, kIosel = 0x7D;
 
 constexpr u8 kSshon = 0x02, kSshoff = 0x03, kSndon = 0x06, kSndoff = 0x07, kCdon = 0x08, kCdoff = 0x09,
-             kSysres = 0x0D, kCkchg352 = 0x0E, kCkchg320 = 0x0F, kIntback = 0x10, kSettime = 0x16,
+             kNetlinkon = 0x0A, kNetlinkoff = 0x0B, kSysres = 0x0D, kCkchg352 = 0x0E, kCkchg320 = 0x0F, kIntback = 0x10, kSettime = 0x16,
              kSetsmem = 0x17, kNmireq = 0x18, kResenab = 0x19, kResdisa = 0x1A;
 
 // The host clock every test machine reads: 2024-03-01 00:00:00 UTC.
