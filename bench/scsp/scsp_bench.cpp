@@ -40,7 +40,7 @@ void BM_ThirtyTwoSlotsOneEmulatedSecond(benchmark::State& state)
     }
     chip.writeWord(nullptr, 0x000, 0x1820);
     for (auto _ : state) {
-        for (u32 i = 0; i < SCSP::kStepsPerSample * SCSP::kOutputRateHz; ++i)
+        for (u32 i = 0; i < SCSP::kOutputRateHz; ++i)
             chip.sampleEvent();
         machine.takeSamples(nullptr, SampleBuffer::kPairs);
     }

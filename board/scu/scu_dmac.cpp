@@ -157,10 +157,15 @@ void ScuDmac::requestDma(u32 level, u32 factor)
     r.direct = !(mode & 0x1000000);
     r.factor = factor;
     const bool ok = r.direct ? checkDirect(r.s, r.d, r.n, r.sa, r.da, r.su, r.du) : checkIndirect(r);
-    if (ok)
-        request(level, r);
-    else
+    if (!ok) {
         reportIllegal(level, r);
+        // The controller does not check addresses: it still runs the level
+        // for its count and raises the end, so a program waiting for the
+        // end goes on. What it would read there is undefined; nothing moves.
+        r.illegal = 1;
+        r.direct = 1;
+    }
+    request(level, r);
 }
 
 void ScuDmac::reportIllegal(u32 level, const Request& r)
@@ -273,6 +278,7 @@ void ScuDmac::latch(u32 n, bool fromQueue)
         l.su = r.su;
         l.du = r.du;
         l.direct = r.direct;
+        l.illegal = r.illegal;
         if (l.direct) {
             l.s = r.s;
             l.d = r.d;
@@ -294,13 +300,16 @@ void ScuDmac::setupEngine(Level& l)
 {
     l.buffer = 0;
     l.buffered = 0;
-    l.leftRead = l.leftWrite = static_cast<s32>(l.n);
     l.srcClass = pageClass(l.s);
     l.dstClass = pageClass(l.d);
     l.srcA = isAbusPage(l.srcClass);
     l.dstA = isAbusPage(l.dstClass);
     l.srcB = isBbusPage(l.srcClass);
     l.dstB = isBbusPage(l.dstClass);
+    // The B-bus moves whole words: a transfer there that would end inside
+    // a word ends at its end, taking one more byte from the source.
+    const u32 roundUp = l.dstB ? ((l.d + l.n) & 1) : 0;
+    l.leftRead = l.leftWrite = static_cast<s32>(l.n + roundUp);
     l.srcContinuous = l.srcB ? l.sa == 2 : l.sa == 4;
     l.dstContinuous = l.dstB ? l.da == 2 : l.da == 4;
     if ((l.s & (l.srcB ? 1 : 3)) && !l.srcContinuous)
@@ -387,7 +396,8 @@ void ScuDmac::onEnd(void* owner, u32 argument)
     l.endEvent = {};
     // A transfer started late in a slice has its end placed in the past,
     // before the engine ran; what it has not moved is moved now.
-    self->run(l, INT32_MAX);
+    if (!l.illegal)
+        self->run(l, INT32_MAX);
     if (self->endLevel(n))
         self->startNext();
 }
@@ -484,7 +494,7 @@ u32 ScuDmac::execute(u32 clocks)
             break;
         }
     }
-    if (!l || l->leftWrite < 1)
+    if (!l || l->leftWrite < 1 || l->illegal)
         return clocks;
     const s32 left = run(*l, static_cast<s32>(clocks));
     if (left > 0)
@@ -542,6 +552,23 @@ void ScuDmac::fill(Level& l, s32 needed)
                 l.leftRead -= 4;
                 l.s += l.sa;
             }
+        } else if (l.srcB) {
+            // The B-bus is 16 bits wide: a word, or a single byte taken
+            // out of the word that holds it.
+            const u16 word = bus().readWord(busMaster(), l.s & ~1u);
+            if (!(l.s & 1) && l.leftRead >= 2) {
+                l.buffer = l.buffer << 16 | word;
+                l.buffered += 2;
+                l.leftRead -= 2;
+                if (l.sa)
+                    l.s += 2;
+            } else {
+                l.buffer = l.buffer << 8 | ((l.s & 1) ? word & 0xFF : word >> 8);
+                l.buffered += 1;
+                l.leftRead -= 1;
+                if (l.sa)
+                    l.s += 1;
+            }
         } else {
             l.buffer = l.buffer << 8 | bus().readByte(busMaster(), l.s);
             l.buffered += 1;
@@ -577,7 +604,17 @@ s32 ScuDmac::run(Level& l, s32 budget)
                 continue;
             }
         }
-        if (l.leftWrite < 4 || (l.d & 3)) {
+        if (l.dstB && !(l.d & 1) && (l.leftWrite < 4 || (l.d & 2))) {
+            // The B-bus takes words: a transfer to a word that is not part
+            // of an aligned long moves it alone.
+            fill(l, 2);
+            if (l.buffered < 2)
+                break;
+            map.writeWord(cpu, l.d, static_cast<u16>(l.buffer >> (8 * (l.buffered - 2))));
+            l.buffered -= 2;
+            l.leftWrite -= 2;
+            l.d += l.da;
+        } else if (l.leftWrite < 4 || (l.d & 3)) {
             fill(l, 1);
             if (l.buffered < 1)
                 break;

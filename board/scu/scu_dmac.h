@@ -52,6 +52,8 @@ public:
     struct Request {
         u32 s = 0, d = 0, n = 0, sa = 0, da = 0;
         u8 su = 0, du = 0, direct = 1;
+        // Refused by the checks: the level runs its count and ends, moving nothing.
+        u8 illegal = 0;
         u32 factor = 0;
     };
 
@@ -60,7 +62,7 @@ public:
         std::deque<Request> queue;
         // The transfer being done.
         u32 s = 0, d = 0, n = 0, sa = 0, da = 0;
-        u8 su = 0, du = 0, direct = 1;
+        u8 su = 0, du = 0, direct = 1, illegal = 0;
         u32 table = 0;
         // Engine state: bytes read ahead of the destination.
         u64 buffer = 0;

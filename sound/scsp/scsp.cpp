@@ -74,9 +74,9 @@ void SCSP::powerOn()
 {
     reset();
     cancelEvent(m_event);
-    // The first step comes one period in: at time 0 it would share the
+    // The first sample comes one period in: at time 0 it would share the
     // field start's pass, which the machine keeps free of other events.
-    m_event = schedule(m_localTime + kStepNs, onSampleEvent, Scheduler::kForever, kStepNs, 0);
+    m_event = schedule(m_localTime + kSampleNs, onSampleEvent, Scheduler::kForever, kSampleNs, 0);
 }
 
 void SCSP::powerOff()

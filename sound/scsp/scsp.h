@@ -19,9 +19,12 @@ public:
     static constexpr u32 kSoundRamSize = 0x80000;
     static constexpr u32 kSlots = 32;
     static constexpr u32 kOutputRateHz = 44100;
-    // Six events make one output sample: 6 x 3779 ns = 22674 ns.
+    // The chip's clock is counted in steps of 3779 ns, six to an output
+    // sample: one sample every 22674 ns. Only the sixth step has work, so
+    // the event comes once a sample.
     static constexpr u32 kStepsPerSample = 6;
     static constexpr u32 kStepNs = 1000000000u / (kStepsPerSample * kOutputRateHz);
+    static constexpr u32 kSampleNs = kStepsPerSample * kStepNs;
     static constexpr u32 kFraction = 20;  // fixed-point bits of every factor
     static constexpr s32 kUnity = 1 << kFraction;
     // The envelope level: 10 bits of 3/32 dB above 20 fraction bits, so
@@ -149,7 +152,7 @@ public:
     void reset() override;
     AccessHandlers getAccessHandlers(int area) override;
 
-    // The periodic event's work: every sixth call makes one output sample.
+    // The periodic event's work: one output sample.
     void sampleEvent();
     void makeSample();
 
@@ -233,7 +236,6 @@ private:
     u32 m_ringLength = 8192;
     u32 m_ringPosition = 0;
     u32 m_monitorSlot = 0;
-    u32 m_stepCounter = 0;
     u32 m_sampleCount = 0;
     u32 m_slotOffsets[kSlots] = {};
     bool m_dmaRunning = false;

@@ -231,13 +231,28 @@ u16 SCSP::monitorWord() const
 
 u16 SCSP::readCommonWord(CPU* cpu, u32 a)
 {
-    switch (a & 0xFFF) {
+    const u32 off = a & 0xFFF;
+    switch (off) {
     case 0x408:
         return monitorWord();
     case 0x416:
         return commonWord(0x416);
+    case 0x418:
+    case 0x41A:
+    case 0x41C:  // the prescale with the running count
+        return static_cast<u16>((commonWord(off) & 0x700) | m_timers[(off - 0x418) >> 1].counter >> 8);
+    case 0x41E:
     case 0x420:
-        return commonWord(0x420) & 0x7FF;
+    case 0x42A:
+    case 0x42C:  // enable and pending words of both sides, bits 0-10
+        return commonWord(off) & 0x7FF;
+    case 0x424:
+    case 0x426:
+    case 0x428:  // bits 7-10 share bit 7's level, so the words are 8 bits wide
+        return commonWord(off) & 0xFF;
+    case 0x422:
+    case 0x42E:  // the reset words are write-only
+        return 0;
     default:
         logWarning(1, "%s: Bad RW [A: %08X]", accessorName(cpu), a);
         return 0;
@@ -315,18 +330,22 @@ void SCSP::writeCommonWord(CPU* cpu, u32 a, u16 d)
 
 u8 SCSP::readCommonByte(CPU* cpu, u32 a)
 {
-    switch (a & 0xFFF) {
+    const u32 off = a & 0xFFF;
+    switch (off) {
     case 0x404: return m_midi.readFlags();
     case 0x405: return m_midi.readInput();
     case 0x407: return static_cast<u8>(commonWord(0x406));
     case 0x408: return (monitorWord() >> 8) & 7;
     case 0x409: return static_cast<u8>(monitorWord());
-    case 0x420: return (commonWord(0x420) >> 8) & 7;
-    case 0x421: return static_cast<u8>(commonWord(0x420));
     default:
-        logWarning(1, "%s: Bad RB [A: %08X]", accessorName(cpu), a);
-        return 0;
+        break;
     }
+    if (off >= 0x418 && off <= 0x42F) {
+        const u16 w = readCommonWord(cpu, a & ~1u);
+        return (off & 1) ? static_cast<u8>(w) : static_cast<u8>(w >> 8);
+    }
+    logWarning(1, "%s: Bad RB [A: %08X]", accessorName(cpu), a);
+    return 0;
 }
 
 void SCSP::writeCommonByte(CPU* cpu, u32 a, u8 d)

@@ -131,10 +131,7 @@ void SCSP::sampleEvent()
 {
     if (m_runState == kOff)
         return;
-    if (++m_stepCounter == kStepsPerSample) {
-        m_stepCounter = 0;
-        makeSample();
-    }
+    makeSample();
 }
 
 void SCSP::stepStack()

@@ -98,8 +98,8 @@ TEST_F(DmaTest, DirectTransfersBetweenTheMemories)
 {
     pattern(0x20000, 0x2000, 1);
     unmask(1u << 11 | 1u << 10 | 1u << 9);
-    // Work RAM-H to VDP2 VRAM, VDP1 VRAM (odd count, so single bytes end
-    // it) and sound RAM, one level each.
+    // Work RAM-H to VDP2 VRAM, VDP1 VRAM (odd count: the B-bus takes the
+    // last byte with the next as a whole word) and sound RAM, one level each.
     level(0, 0x06020000, 0x05E01000, 0x400, 0x101, 7);
     waitFor(0x4B);
     level(1, 0x06020400, 0x05C02000, 0x123, 0x101, 7);
@@ -111,7 +111,8 @@ TEST_F(DmaTest, DirectTransfersBetweenTheMemories)
     ASSERT_TRUE(done());
     EXPECT_TRUE(same(vdp2() + 0x1000, wram() + 0x20000, 0x400));
     EXPECT_TRUE(same(vdp1() + 0x2000, wram() + 0x20400, 0x123));
-    EXPECT_EQ(vdp1()[0x2123], 0);
+    EXPECT_EQ(vdp1()[0x2123], wram()[0x20523]);
+    EXPECT_EQ(vdp1()[0x2124], 0);
     EXPECT_TRUE(same(sound() + 0x100, wram() + 0x20801, 0x200));
     EXPECT_EQ(count(0x4B), 1u);
     EXPECT_EQ(count(0x4A), 1u);
@@ -145,6 +146,33 @@ TEST_F(DmaTest, TransfersBackIntoWorkRamAndTheVdp2ReadRefusal)
     EXPECT_TRUE(log.contains("SCU.DMAC: Read by SCU-DMA from the VDP2 area cannot be used, [S: 05E00100]\n"));
     EXPECT_TRUE(log.contains("SCU.DMAC: Level 2 illegal [S: 05E00100, D: 06032000, C: 00000100, SA: 4, DA: 4, SU: 0, "
                              "DU: 0, F: START-BIT]\n"));
+}
+
+// A library turns VDP2's display on with a 2-byte transfer to TVMD and
+// sets RAMCTL on with one starting at the second word of a long; VDP2's
+// registers take words only. A B-bus source gives odd bytes out of words.
+TEST_F(DmaTest, BbusRegistersAndOddBytesMoveAsWords)
+{
+    storeBe32(wram() + 0x20000, 0x80001300);
+    storeBe32(wram() + 0x20004, 0x13011302);
+    storeBe32(sound() + 0x6000, 0xA0A1A2A3);
+    storeBe32(sound() + 0x6004, 0xA4A5A6A7);
+    unmask(1u << 11 | 1u << 10 | 1u << 9);
+    level(0, 0x06020000, 0x05F80000, 2, 0x101, 7);
+    waitFor(0x4B);
+    level(1, 0x06020002, 0x05F8000E, 6, 0x101, 7);
+    waitFor(0x4A);
+    level(2, 0x05A06001, 0x06030001, 5, 0x102, 7);
+    waitFor(0x49);
+    start();
+    LogCapture log;
+    runFields(3);
+    ASSERT_TRUE(done());
+    EXPECT_EQ(sys->vdp2().reg(VDP2::TVMD), 0x8000);
+    EXPECT_EQ(sys->vdp2().reg(0x12), 0x1302);
+    EXPECT_FALSE(log.contains("Bad WB")) << log.text();
+    EXPECT_TRUE(same(wram() + 0x30001, sound() + 0x6001, 5));
+    EXPECT_EQ(wram()[0x30006], 0);
 }
 
 TEST_F(DmaTest, IndirectChainEndsAtTheEndBitAndWritesBackTheTableAddress)
@@ -381,8 +409,10 @@ TEST_F(DmaTest, IllegalSetUpsRaiseTheIllegalInterrupt)
         runFields(1);
         EXPECT_TRUE(log.contains(std::string("SCU.DMAC: ") + c.message + "\n")) << log.text();
         EXPECT_TRUE(log.contains("SCU.DMAC: Level 1 illegal ["));
+        // The level still runs its count and ends, moving nothing.
         EXPECT_NE(sys->scu().ist() & (1u << 12), 0u);
-        EXPECT_EQ(sys->scu().ist() & (1u << 10), 0u);
+        EXPECT_NE(sys->scu().ist() & (1u << 10), 0u);
+        EXPECT_EQ(sys->scu().reg(SCU::kDSTA) & 0x300u, 0u);
     }
     EXPECT_EQ(vdp2()[0], 0);
 }
@@ -487,15 +517,19 @@ TEST_F(DmaTest, EndEstimateAndEngineClocks)
     EXPECT_EQ(dmac.level(0).leftWrite, 0x100 - 40);
     dmac.forceStop();
 
-    // Three bytes to an aligned destination: three single-byte steps.
+    // Five bytes to the second word of a long on the B-bus: rounded up to
+    // three words, the first alone, then two as one step.
     clearEvents();
-    setLevel0(0x06020001, 0x05E01000, 3, 0x101);
+    setLevel0(0x06020001, 0x05E01002, 5, 0x101);
     dmac.requestDma(0, 7);
     EXPECT_EQ(scheduler().timeOf(dmac.level(0).endEvent), 3u * 9);
-    dmac.execute(2);
-    EXPECT_EQ(dmac.level(0).leftWrite, 1);
     dmac.execute(1);
-    EXPECT_TRUE(same(vdp2() + 0x1000, wram() + 0x20001, 3));
+    EXPECT_EQ(dmac.level(0).leftWrite, 4);
+    dmac.execute(1);
+    EXPECT_EQ(dmac.level(0).leftWrite, 0);
+    EXPECT_TRUE(same(vdp2() + 0x1002, wram() + 0x20001, 6));
+    EXPECT_EQ(vdp2()[0x1001], 0);
+    EXPECT_EQ(vdp2()[0x1008], 0);
 
     // Requests for a busy level queue up to a bound.
     LogCapture log;

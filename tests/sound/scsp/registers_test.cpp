@@ -37,11 +37,11 @@ TEST(ScspRegisters, KeptBitsWarningsAndAccessWidths)
     EXPECT_EQ(b.r(0x01), 0);
     b.chip.writeByte(nullptr, 0x405, 0x12);
     b.w(0x40A, 0x1234);
-    EXPECT_EQ(b.r(0x42A), 0);
+    EXPECT_EQ(b.r(0x410), 0);
     EXPECT_EQ(log.text(), "SCSPSLOT: Bad RW from SCR [A: 01]\n"
                           "SCSP: SCSP, Bad WB to CCR [A: 00000405, D: 12]\n"
                           "SCSP: Bad WW to CCR [A: 0000040A, D: 1234]\n"
-                          "SCSP: SCSP: Bad RW [A: 0000042A]\n");
+                          "SCSP: SCSP: Bad RW [A: 00000410]\n");
     const AccessHandlers regs = b.chip.getAccessHandlers(SCSP::kRegisters);
     regs.writeLong(regs.owner, nullptr, 0x100044, 0x12345678);
     EXPECT_EQ(b.r(0x44), 0x1234);
@@ -86,6 +86,27 @@ TEST(ScspRegisters, TimerInterruptsReachThe68000AtTheirLevel)
     b.run(1);
     ASSERT_TRUE(b.m68k.hasPendingInterrupt());
     EXPECT_EQ(b.m68k.topInterrupt().level, 1);
+}
+
+// A driver handshake polls these words from either side.
+TEST(ScspRegisters, InterruptAndTimerWordsReadBack)
+{
+    ScspBench b;
+    LogCapture log;
+    b.w(0x42C, 0xFFFF);  // a CPU sets only the request bit
+    b.w(0x41E, 0xF8A0);
+    b.w(0x426, 0x1234);
+    EXPECT_EQ(b.r(0x42C), 0x0020);
+    EXPECT_EQ(b.chip.readByte(nullptr, 0x42D), 0x20);
+    EXPECT_EQ(b.r(0x41E), 0x00A0);
+    EXPECT_EQ(b.r(0x426), 0x0034) << "bits 7-10 share one level bit";
+    b.w(0x42E, 0x0020);
+    EXPECT_EQ(b.r(0x42C), 0);
+    EXPECT_EQ(b.r(0x42E), 0) << "the reset words are write-only";
+    b.w(0x418, 0x02F0);  // prescale 2: the count rises every fourth sample
+    b.run(9);
+    EXPECT_EQ(b.r(0x418), 0x02F2);
+    EXPECT_EQ(log.text(), "");
 }
 
 TEST(ScspRegisters, MidiOutputHoldsFourBytesWhateverTheFlags)
