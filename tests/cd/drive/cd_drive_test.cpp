@@ -5,9 +5,11 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "cd/drive/cd_drive.h"
 #include "cd/media/bin.h"
+#include "core/base/object.h"
 #include "support/files.h"
 
 namespace {
@@ -54,6 +56,8 @@ public:
         m_inside = false;
         if (m_failures > 0) {
             --m_failures;
+            if (m_noteFailures)
+                ReadNoteCollector::note({fad, kLogError, "Test", "Read of %d failed", {static_cast<s32>(fad)}});
             return 0;
         }
         const u32 end = m_sessions[0].tracks[0].endFad;
@@ -85,6 +89,12 @@ public:
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, 5s, [this] { return m_inside; });
     }
+    // The next failing reads leave a line about themselves.
+    void noteFailures(bool on)
+    {
+        std::lock_guard lock(m_mutex);
+        m_noteFailures = on;
+    }
     void failNext(int reads)
     {
         std::lock_guard lock(m_mutex);
@@ -103,6 +113,7 @@ private:
     bool m_gated = false;
     bool m_inside = false;
     int m_failures = 0;
+    bool m_noteFailures = false;
     std::vector<Run> m_runs;
 };
 
@@ -479,6 +490,86 @@ TEST(CDDriveImageTest, StreamsAnImageInOrder)
         drive.nextSector();
     }
     drive.switchOff();
+}
+
+// The log as one thread wrote it; a line from any other thread is marked.
+class ThreadLog {
+public:
+    ThreadLog() : m_owner(std::this_thread::get_id()) { logSink().setWriter(&ThreadLog::append, this); }
+    ~ThreadLog() { logSink().setWriter(nullptr, nullptr); }
+    ThreadLog(const ThreadLog&) = delete;
+    ThreadLog& operator=(const ThreadLog&) = delete;
+
+    std::string take() { return std::exchange(m_text, {}); }
+
+private:
+    static void append(void* context, const char* text, std::size_t length)
+    {
+        auto* self = static_cast<ThreadLog*>(context);
+        if (std::this_thread::get_id() != self->m_owner)
+            self->m_text += "[another thread] ";
+        self->m_text.append(text, length);
+    }
+
+    std::thread::id m_owner;
+    std::string m_text;
+};
+
+// A run that plays past the disc's end logs the same every time: each
+// sector taken past the end is named once, as it is taken, and nothing
+// comes from the worker's thread.
+TEST(CDDriveImageTest, LinesAboutReadsArriveAsTheSectorsAreTaken)
+{
+    TempDir dir;
+    {
+        std::ofstream out(dir.file("short.iso"), std::ios::binary);
+        const std::vector<char> image(2048 * 20, 0x22);
+        out.write(image.data(), static_cast<std::streamsize>(image.size()));
+    }
+    std::string expected;
+    for (u32 fad = 160; fad < 200; ++fad) {
+        if (fad >= 170)
+            expected += "Sector: FAD is out of range! [FAD: " + std::to_string(fad) + "]\n";
+        expected += "took " + std::to_string(fad) + "\n";
+    }
+    for (int run = 0; run < 5; ++run) {
+        SCOPED_TRACE(run);
+        ThreadLog log;
+        CDDrive drive;
+        drive.setMedia(std::make_shared<CBin>(dir.file("short.iso")));
+        drive.switchOn();
+        drive.read(160, 60);
+        // Half the range is read ahead, then only what is taken is logged.
+        ASSERT_TRUE(waitFor([&] { return drive.getState() == CDDrive::kPaused; }));
+        SectorBuffer sector;
+        for (u32 fad = 160; fad < 200; ++fad) {
+            ASSERT_TRUE(drive.waitSector(sector));
+            ASSERT_EQ(sector.fad, fad);
+            drive.nextSector();
+            logSink().write(kLogInfo, nullptr, "took %u", fad);
+        }
+        drive.switchOff();
+        EXPECT_EQ(log.take(), expected);
+    }
+}
+
+// A failed read's line waits for the emulation to find the sector missing.
+TEST_F(CDDriveTest, AFailedReadIsLoggedWhenTheEmulationFindsNothing)
+{
+    ThreadLog log;
+    m_drive.switchOn();
+    m_disc->noteFailures(true);
+    m_disc->failNext(1000000);
+    m_drive.read(300, 4);
+    ASSERT_TRUE(waitFor([&] { return m_disc->runs().size() >= 3; }));
+    EXPECT_EQ(log.take(), "");
+    SectorBuffer sector;
+    EXPECT_FALSE(m_drive.waitSector(sector));
+    EXPECT_EQ(log.take(), "Test: Read of 300 failed\n");
+    m_disc->failNext(0);
+    EXPECT_TRUE(m_drive.waitSector(sector));
+    m_drive.switchOff();
+    EXPECT_EQ(log.take(), "");
 }
 
 }  // namespace
