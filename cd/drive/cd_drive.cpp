@@ -107,23 +107,34 @@ bool CDDrive::waitSector(SectorBuffer& sector)
 {
     if (peekSector(sector))
         return true;
-    if (!m_localMedia || !m_worker.joinable())
+    if (!m_worker.joinable())
         return false;
+    ReadNote failed[kNotesPerBuffer];
+    u32 failedCount = 0;
     {
         std::unique_lock lock(m_mutex);
-        const ReadAheadBuffer& buffer = m_ring[m_readIndex.load(std::memory_order_relaxed)];
-        // Each wait rests on a read of its own: an earlier failure is tried
-        // again now, not left to the worker's timing.
-        m_readFailed.store(0);
-        m_waiting.store(1);
-        m_wake.notify_all();
-        m_filled.wait(lock, [&] {
-            return buffer.valid.load(std::memory_order_acquire) || !m_alive.load() ||
-                   m_state.load() != kReading || m_readFailed.load();
-        });
-        m_waiting.store(0);
+        if (m_localMedia) {
+            const ReadAheadBuffer& buffer = m_ring[m_readIndex.load(std::memory_order_relaxed)];
+            // Each wait rests on a read of its own: an earlier failure is
+            // tried again now, not left to the worker's timing.
+            m_readFailed.store(0);
+            m_waiting.store(1);
+            m_wake.notify_all();
+            m_filled.wait(lock, [&] {
+                return buffer.valid.load(std::memory_order_acquire) || !m_alive.load() ||
+                       m_state.load() != kReading || m_readFailed.load();
+            });
+            m_waiting.store(0);
+        }
+        if (!peekSector(sector)) {
+            failedCount = m_failureNoteCount;
+            std::copy_n(m_failureNotes, failedCount, failed);
+            m_failureNoteCount = 0;
+        }
     }
-    return peekSector(sector);
+    for (u32 i = 0; i < failedCount; ++i)
+        failed[i].write();
+    return failedCount == 0 && peekSector(sector);
 }
 
 void CDDrive::nextSector()
@@ -132,10 +143,16 @@ void CDDrive::nextSector()
     ReadAheadBuffer& buffer = m_ring[index];
     if (!buffer.valid.load(std::memory_order_acquire))
         return;
-    if (++buffer.next >= buffer.count) {
+    const bool last = buffer.next + 1 >= buffer.count;
+    const u32 fad = buffer.startFad + buffer.next;
+    while (buffer.notesWritten < buffer.noteCount && (last || buffer.notes[buffer.notesWritten].fad <= fad))
+        buffer.notes[buffer.notesWritten++].write();
+    if (last) {
         buffer.next = 0;
         m_readIndex.store(index + 1 >= kBuffers ? 0 : index + 1, std::memory_order_relaxed);
         buffer.valid.store(0, std::memory_order_release);
+    } else {
+        ++buffer.next;
     }
 }
 
@@ -210,6 +227,7 @@ void CDDrive::clearBuffersLocked()
 {
     m_generation.fetch_add(1);
     m_readFailed.store(0);
+    m_failureNoteCount = 0;
     for (ReadAheadBuffer& buffer : m_ring) {
         buffer.count = 0;
         buffer.next = 0;
@@ -219,70 +237,97 @@ void CDDrive::clearBuffersLocked()
     m_fillIndex.store(0);
 }
 
+void CDDrive::answerWaiter()
+{
+    m_waiting.store(0);
+    m_filled.notify_all();
+}
+
 void CDDrive::readAhead()
 {
     std::unique_lock lock(m_mutex);
+    // Every pass lets go of the mutex, in its read or in a wait that blocks,
+    // so the emulation gets it back within a pass: a pass that could go on
+    // at once without reading would spin holding it.
     while (m_alive.load()) {
         if (m_state.load() != kReading) {
             m_wake.wait(lock, [this] { return !m_alive.load() || m_state.load() == kReading; });
             continue;
         }
-        bool reachedEnd = false;
-        u32 generation = m_generation.load();
-        while (m_alive.load() && m_state.load() == kReading) {
-            generation = m_generation.load();
-            const s32 next = m_nextFad.load();
-            const s32 end = m_endFad.load();
-            if (next >= end) {
-                reachedEnd = true;
-                break;
-            }
-            const u32 wanted = static_cast<u32>(std::min<s64>(s64{end} - next, kSectorsPerBuffer));
-            const u32 fill = m_fillIndex.load();
-            ReadAheadBuffer& buffer = m_ring[fill];
-            if (!buffer.valid.load(std::memory_order_acquire)) {
-                // Held for the read, so a disc swapped meanwhile outlives it.
-                std::shared_ptr<CCd> media = m_media;
-                u32 mode = SectorBuffer::kRaw;
-                s32 size = SectorBuffer::kRawSize;
-                u32 count = 0;
-                lock.unlock();
-                if (media)
-                    count = media->readSectors(buffer.data, static_cast<u32>(next), mode, size, wanted);
-                lock.lock();
-                count = std::min(count, wanted);
-                // A request made during the read owns the ring now; an empty
-                // buffer would stall the consumer on a sector that is not there.
-                if (count > 0 && m_state.load() == kReading && m_generation.load() == generation) {
-                    buffer.mode = mode;
-                    buffer.size = size > 0 && size <= SectorBuffer::kMaxSize ? size : SectorBuffer::kRawSize;
-                    buffer.startFad = static_cast<u32>(next);
-                    buffer.count = count;
-                    buffer.next = 0;
-                    buffer.valid.store(1, std::memory_order_release);
-                    m_fillIndex.store(fill + 1 >= kBuffers ? 0 : fill + 1);
-                    m_nextFad.store(next + static_cast<s32>(count));
-                    m_readFailed.store(0);
-                    m_filled.notify_all();
-                } else if (count == 0 && m_state.load() == kReading && m_generation.load() == generation) {
-                    // The same read of an image fails every time: the waiting
-                    // emulation is told, and the worker keeps trying.
-                    m_readFailed.store(1);
-                    m_filled.notify_all();
-                }
-            }
-            if (m_state.load() != kReading)
-                break;
-            // A waiting emulation cuts the pause short, unless the last read
-            // failed: trying it again at once would only spin.
-            m_wake.wait_for(lock, std::chrono::nanoseconds(kStepNs), [&] {
-                return !m_alive.load() || m_state.load() != kReading || m_generation.load() != generation ||
-                       (m_waiting.load() && !m_readFailed.load());
-            });
-        }
-        if (reachedEnd && m_state.load() == kReading && m_generation.load() == generation)
-            m_state.store(kPaused);
-        m_filled.notify_all();
+        const u32 generation = m_generation.load();
+        const bool released = readStep(lock, generation);
+        if (m_state.load() != kReading)
+            continue;
+        const auto cutShort = [&] {
+            return !m_alive.load() || m_state.load() != kReading || m_generation.load() != generation ||
+                   m_waiting.load();
+        };
+        // A waiting emulation cuts the pause short; the worker's answer
+        // clears its flag, so that happens once per wait.
+        if (released)
+            m_wake.wait_for(lock, std::chrono::nanoseconds(kStepNs), cutShort);
+        else
+            m_wake.wait_for(lock, std::chrono::nanoseconds(kStepNs));
     }
     m_filled.notify_all();
+}
+
+bool CDDrive::readStep(std::unique_lock<std::mutex>& lock, u32 generation)
+{
+    const s32 next = m_nextFad.load();
+    const s32 end = m_endFad.load();
+    if (next >= end) {
+        // Paused at the end of the range, after the last buffer was filled.
+        m_state.store(kPaused);
+        answerWaiter();
+        return false;
+    }
+    const u32 fill = m_fillIndex.load();
+    ReadAheadBuffer& buffer = m_ring[fill];
+    // Full ring: nothing is read until the CD block gives a buffer back.
+    if (buffer.valid.load(std::memory_order_acquire))
+        return false;
+    const u32 wanted = static_cast<u32>(std::min<s64>(s64{end} - next, kSectorsPerBuffer));
+    // Held for the read, so a disc swapped meanwhile outlives it.
+    std::shared_ptr<CCd> media = m_media;
+    u32 mode = SectorBuffer::kRaw;
+    s32 size = SectorBuffer::kRawSize;
+    u32 count = 0;
+    ReadNote notes[kNotesPerBuffer];
+    u32 noted = 0;
+    lock.unlock();
+    if (media) {
+        ReadNoteCollector collector(notes, kNotesPerBuffer);
+        count = media->readSectors(buffer.data, static_cast<u32>(next), mode, size, wanted);
+        noted = collector.count();
+    }
+    lock.lock();
+    count = std::min(count, wanted);
+    // A request made during the read owns the ring now: its notes go too.
+    if (m_state.load() != kReading || m_generation.load() != generation)
+        return true;
+    if (count == 0) {
+        // The same read of an image fails every time: the waiting
+        // emulation is told, and the worker keeps trying.
+        std::copy_n(notes, noted, m_failureNotes);
+        m_failureNoteCount = noted;
+        m_readFailed.store(1);
+        answerWaiter();
+        return true;
+    }
+    buffer.mode = mode;
+    buffer.size = size > 0 && size <= SectorBuffer::kMaxSize ? size : SectorBuffer::kRawSize;
+    buffer.startFad = static_cast<u32>(next);
+    buffer.count = count;
+    buffer.next = 0;
+    std::copy_n(notes, noted, buffer.notes);
+    buffer.noteCount = noted;
+    buffer.notesWritten = 0;
+    buffer.valid.store(1, std::memory_order_release);
+    m_fillIndex.store(fill + 1 >= kBuffers ? 0 : fill + 1);
+    m_nextFad.store(next + static_cast<s32>(count));
+    m_readFailed.store(0);
+    m_failureNoteCount = 0;
+    answerWaiter();
+    return true;
 }

@@ -28,6 +28,9 @@ public:
 
     static constexpr u32 kBuffers = 16;
     static constexpr u32 kSectorsPerBuffer = 16;
+    // A read notes at most one line per sector and one for the run, and
+    // the run may go on into the next track.
+    static constexpr u32 kNotesPerBuffer = 2 * kSectorsPerBuffer;
     // The worker reads at most one buffer per this many nanoseconds.
     static constexpr u32 kStepNs = 1000000;
 
@@ -41,6 +44,11 @@ public:
         u32 next = 0;
         // kSectorsPerBuffer sectors, sector k at k x size.
         u8* data = nullptr;
+        // What the read had to say, in FAD order; written as the sectors
+        // are taken.
+        ReadNote notes[kNotesPerBuffer];
+        u32 noteCount = 0;
+        u32 notesWritten = 0;
     };
 
     CDDrive();
@@ -63,9 +71,11 @@ public:
     // As peekSector, but for a disc image it waits for the worker to read
     // the sector (a local file read) instead of answering false while the
     // worker is late, so a run repeats whatever the host's load. False when
-    // the drive is not reading, the read failed, or the disc is a real drive.
+    // the drive is not reading, the read failed, or the disc is a real drive;
+    // the notes of a failed read are written then.
     bool waitSector(SectorBuffer& sector);
-    // Consumes the sector that the last successful peek showed.
+    // Consumes the sector that the last successful peek showed, writing the
+    // notes its read left about it.
     void nextSector();
 
     void read(u32 fad, u32 count);
@@ -86,6 +96,10 @@ public:
 
 private:
     void readAhead();
+    // One pass of the worker, under m_mutex; true when it let go of it.
+    bool readStep(std::unique_lock<std::mutex>& lock, u32 generation);
+    // The waiting emulation's wait is over: it is told once.
+    void answerWaiter();
     // Requests change the state and range under m_mutex, so the worker
     // never misses a wake-up and never publishes a buffer of an old range.
     void clearBuffersLocked();
@@ -108,8 +122,13 @@ private:
     // Set by the worker when the read of the next buffer failed; cleared
     // with the ring.
     std::atomic<u8> m_readFailed{0};
-    // Set while the emulation thread waits in waitSector.
+    // Set by the emulation thread as it starts to wait in waitSector and
+    // cleared by the worker's answer, so the answer cuts one pause short.
     std::atomic<u8> m_waiting{0};
+    // The notes of the last failed read, under m_mutex; a published buffer
+    // makes them moot.
+    ReadNote m_failureNotes[kNotesPerBuffer];
+    u32 m_failureNoteCount = 0;
     // A real drive's reads may stall for seconds; only images are waited on.
     bool m_localMedia = true;
     std::thread m_worker;

@@ -13,7 +13,34 @@ namespace {
 
 constexpr const char* kTag = "Sector";
 
+thread_local ReadNoteCollector* t_collector = nullptr;
+
 }  // namespace
+
+void ReadNote::write() const
+{
+    logSink().write(kind, tag, format, values[0], values[1], values[2]);
+}
+
+ReadNoteCollector::ReadNoteCollector(ReadNote* notes, u32 capacity)
+    : m_notes(notes), m_capacity(capacity), m_outer(t_collector)
+{
+    t_collector = this;
+}
+
+ReadNoteCollector::~ReadNoteCollector()
+{
+    t_collector = m_outer;
+}
+
+void ReadNoteCollector::note(const ReadNote& note)
+{
+    ReadNoteCollector* collector = t_collector;
+    if (collector && collector->m_count < collector->m_capacity)
+        collector->m_notes[collector->m_count++] = note;
+    else
+        note.write();
+}
 
 CiFile::CiFile(const std::string& path) : m_path(path)
 {
@@ -108,7 +135,6 @@ u32 CCd::readSectors(u8* destination, u32 fad, u32& mode, s32& size, u32 count)
 {
     const TrackInfo* track = servingTrack(fad);
     if (!track) {
-        logSink().write(kLogWarning, kTag, "FAD is out of range! [FAD: %d]", fad);
         // No data here: silence shaped like the track that comes next (or
         // the last one), then that track's own sectors for the rest of the
         // run, so the requested count holds real data wherever data exists.
@@ -125,6 +151,11 @@ u32 CCd::readSectors(u8* destination, u32 fad, u32& mode, s32& size, u32 count)
         mode = like ? like->mode : SectorBuffer::kAudio;
         size = like && SectorBuffer::isValidSize(like->sectorSize) ? like->sectorSize : SectorBuffer::kRawSize;
         const u32 gap = next ? std::min(count, next->startFad - fad) : count;
+        // One line per sector, so the log names each FAD the drive hands out.
+        for (u32 k = 0; k < gap; ++k) {
+            const s32 at = static_cast<s32>(fad + k);
+            ReadNoteCollector::note({fad + k, kLogWarning, kTag, "FAD is out of range! [FAD: %d]", {at}});
+        }
         std::memset(destination, 0, std::size_t{count} * static_cast<std::size_t>(size));
         if (gap < count && next->sectorSize == size) {
             u32 nextMode = 0;
@@ -142,7 +173,8 @@ u32 CCd::readSectors(u8* destination, u32 fad, u32& mode, s32& size, u32 count)
     std::istream* stream = locate(fad, sectorsLeft, offset);
     count = std::min(count, sectorsLeft);
     if (!SectorBuffer::isValidSize(size)) {
-        logSink().write(kLogError, kTag, "Bad block size [size: %d, fad: %d, tno: %d]", size, fad, track->number);
+        ReadNoteCollector::note({fad, kLogError, kTag, "Bad block size [size: %d, fad: %d, tno: %d]",
+                                 {size, static_cast<s32>(fad), static_cast<s32>(track->number)}});
         size = SectorBuffer::kRawSize;
         std::memset(destination, 0, std::size_t{count} * static_cast<std::size_t>(size));
         return count;

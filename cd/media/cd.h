@@ -71,6 +71,42 @@ struct TrackInfo {
     u32 mode = SectorBuffer::kRaw;
 };
 
+// A line a disc source has to say about a read, held as its parts. The
+// drive's worker collects the notes of its reads and the drive writes each
+// when the emulation takes the sector it concerns, so the log follows
+// emulated time; a read on any other thread writes them at once.
+struct ReadNote {
+    u32 fad = 0;
+    int kind = 0;
+    const char* tag = nullptr;
+    // A literal whose conversions are all %d, taking the values in order.
+    const char* format = nullptr;
+    s32 values[3] = {};
+
+    void write() const;
+};
+
+// While one lives, the reads made on its thread keep their notes in it
+// instead of writing them.
+class ReadNoteCollector {
+public:
+    ReadNoteCollector(ReadNote* notes, u32 capacity);
+    ~ReadNoteCollector();
+    ReadNoteCollector(const ReadNoteCollector&) = delete;
+    ReadNoteCollector& operator=(const ReadNoteCollector&) = delete;
+
+    u32 count() const { return m_count; }
+    // Into this thread's collector, or written at once when there is none
+    // or it is full.
+    static void note(const ReadNote& note);
+
+private:
+    ReadNote* m_notes;
+    u32 m_capacity;
+    u32 m_count = 0;
+    ReadNoteCollector* m_outer;
+};
+
 struct SessionInfo {
     std::vector<TrackInfo> tracks;
     u32 first = 0;

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "core/base/helpers.h"
@@ -18,6 +20,86 @@ constexpr const char* kTag = "CUE";
 constexpr std::size_t kMaxLineChars = 1024;
 constexpr s32 kMaxIndex = 99;
 constexpr s64 kMaxFrames = CCd::kMaxFad;
+
+// The one WAVE layout a CD holds: 16-bit stereo PCM at 44.1 kHz.
+constexpr u16 kWavePcm = 1;
+constexpr u16 kCdChannels = 2;
+constexpr u32 kCdSampleRate = 44100;
+constexpr u16 kCdSampleBits = 16;
+constexpr u16 kCdFrameBytes = kCdChannels * kCdSampleBits / 8;
+constexpr u64 kRiffHeaderBytes = 12;
+constexpr u64 kChunkHeaderBytes = 8;
+constexpr u64 kFormatBytes = 16;
+// A real WAVE file has a handful; a walk over more is a hostile file.
+constexpr u32 kMaxChunks = 256;
+
+u32 littleEndian(const u8* at, int bytes)
+{
+    u32 value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = value << 8 | at[i];
+    return value;
+}
+
+bool readAt(std::istream& in, u64 offset, u8* to, u64 bytes)
+{
+    in.clear();
+    if (!in.seekg(static_cast<std::streamoff>(offset)))
+        return false;
+    in.read(reinterpret_cast<char*>(to), static_cast<std::streamsize>(bytes));
+    return static_cast<u64>(in.gcount()) == bytes;
+}
+
+// Walks a RIFF WAVE file's chunks to its samples: start and length in
+// bytes. Answers why they cannot be played, or nothing.
+std::string findSamples(std::istream& in, u64 fileBytes, u64& start, u64& length)
+{
+    u8 riff[kRiffHeaderBytes];
+    if (!readAt(in, 0, riff, sizeof riff) || std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0)
+        return "not a RIFF WAVE file";
+    bool formatSeen = false;
+    u64 at = kRiffHeaderBytes;
+    for (u32 chunks = 0; at < fileBytes; ++chunks) {
+        if (chunks == kMaxChunks)
+            return "too many chunks";
+        u8 header[kChunkHeaderBytes];
+        if (at + kChunkHeaderBytes > fileBytes || !readAt(in, at, header, sizeof header))
+            return "chunk header cut off";
+        const u64 size = littleEndian(header + 4, 4);
+        const u64 body = at + kChunkHeaderBytes;
+        if (size > fileBytes - body)
+            return "chunk runs past the end of the file";
+        if (std::memcmp(header, "fmt ", 4) == 0) {
+            u8 format[kFormatBytes];
+            if (size < kFormatBytes || !readAt(in, body, format, sizeof format))
+                return "fmt chunk too short";
+            const u32 tag = littleEndian(format, 2);
+            const u32 channels = littleEndian(format + 2, 2);
+            const u32 rate = littleEndian(format + 4, 4);
+            const u32 byteRate = littleEndian(format + 8, 4);
+            const u32 frameBytes = littleEndian(format + 12, 2);
+            const u32 bits = littleEndian(format + 14, 2);
+            if (tag != kWavePcm || channels != kCdChannels || rate != kCdSampleRate || bits != kCdSampleBits ||
+                frameBytes != kCdFrameBytes || byteRate != kCdSampleRate * kCdFrameBytes) {
+                char reason[128];
+                std::snprintf(reason, sizeof reason,
+                              "format %u, %u channels, %u Hz, %u bits; only 16-bit stereo PCM at 44100 Hz plays",
+                              tag, channels, rate, bits);
+                return reason;
+            }
+            formatSeen = true;
+        } else if (std::memcmp(header, "data", 4) == 0) {
+            if (!formatSeen)
+                return "data chunk before the fmt chunk";
+            start = body;
+            length = size;
+            return {};
+        }
+        // Chunks are padded to an even size.
+        at = body + size + (size & 1);
+    }
+    return formatSeen ? "no data chunk" : "no fmt chunk";
+}
 
 // The character classes of the sheet's patterns, "\w", "\s" and "\d".
 bool isWord(char c)
@@ -193,7 +275,7 @@ CCue::CCue(const std::string& path) : CCd(path)
         if (!parseLine(line))
             break;
     }
-    if (!layOut()) {
+    if (m_refused || !layOut()) {
         fail(kTag);
         m_dataFiles.clear();
     }
@@ -267,7 +349,9 @@ bool CCue::onFile(const std::string& line)
         if (dot != std::string::npos)
             extension = name.substr(dot + 1);
     }
-    if (!equalsIgnoreCase(extension, "BIN") && !equalsIgnoreCase(extension, "ISO")) {
+    // The name tells the format; the type word does not change how a file is read.
+    const bool wave = equalsIgnoreCase(extension, "WAV");
+    if (!wave && !equalsIgnoreCase(extension, "BIN") && !equalsIgnoreCase(extension, "ISO")) {
         toUpper(extension);
         logSink().write(kLogError, kTag, "File format %s not implemented!", extension.c_str());
         return false;
@@ -289,10 +373,32 @@ bool CCue::onFile(const std::string& line)
     }
     DataFile file;
     file.size = fileSize(stream.get());
+    file.end = file.size;
     stream->clear();
     stream->seekg(0);
     file.stream = std::move(stream);
+    if (wave && !openWave(file, name))
+        return false;
     m_dataFiles.push_back(std::move(file));
+    return true;
+}
+
+bool CCue::openWave(DataFile& file, const std::string& name)
+{
+    u64 start = 0;
+    u64 length = 0;
+    const std::string reason = findSamples(*file.stream, file.size, start, length);
+    if (!reason.empty()) {
+        logSink().write(kLogError, kTag, "Unsupported WAVE file %s! [reason: %s]", (m_directory + name).c_str(),
+                        reason.c_str());
+        m_refused = true;
+        return false;
+    }
+    file.start = start;
+    file.end = start + length;
+    // A last sector cut short is played out with silence, as a burner pads it.
+    const u64 sector = SectorBuffer::kRawSize;
+    file.size = (length + sector - 1) / sector * sector;
     return true;
 }
 
@@ -549,12 +655,34 @@ bool CCue::layOut()
     return true;
 }
 
-std::istream* CCue::locate(u32 fad, u32& sectorsLeft, u64& offset)
+const CCue::DataFile* CCue::dataFileAt(u32 fad, u32& sectorsLeft, u64& offset) const
 {
     const TrackInfo* track = servingTrack(fad);
     if (!track || track->fileNumber >= m_dataFiles.size())
         return nullptr;
+    const DataFile& file = m_dataFiles[track->fileNumber];
     sectorsLeft = track->pregapEnd - fad + 1;
-    offset = u64{fad - track->startFad} * static_cast<u64>(track->sectorSize) + track->fileOffset;
-    return m_dataFiles[track->fileNumber].stream.get();
+    offset = file.start + u64{fad - track->startFad} * static_cast<u64>(track->sectorSize) + track->fileOffset;
+    return &file;
+}
+
+std::istream* CCue::locate(u32 fad, u32& sectorsLeft, u64& offset)
+{
+    const DataFile* file = dataFileAt(fad, sectorsLeft, offset);
+    return file ? file->stream.get() : nullptr;
+}
+
+u32 CCue::readSectors(u8* destination, u32 fad, u32& mode, s32& size, u32 count)
+{
+    count = CCd::readSectors(destination, fad, mode, size, count);
+    u32 sectorsLeft = 0;
+    u64 offset = 0;
+    const DataFile* file = dataFileAt(fad, sectorsLeft, offset);
+    // What follows a WAVE file's samples is other chunks, not sound.
+    const u64 bytes = u64{count} * static_cast<u64>(size);
+    if (file && offset + bytes > file->end) {
+        const u64 kept = offset < file->end ? file->end - offset : 0;
+        std::memset(destination + kept, 0, static_cast<std::size_t>(bytes - kept));
+    }
+    return count;
 }

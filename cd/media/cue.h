@@ -11,17 +11,26 @@ class CCue : public CCd {
 public:
     explicit CCue(const std::string& path);
 
+    u32 readSectors(u8* destination, u32 fad, u32& mode, s32& size, u32 count) override;
     std::istream* locate(u32 fad, u32& sectorsLeft, u64& offset) override;
 
 private:
     struct DataFile {
         std::unique_ptr<std::ifstream> stream;
+        // Bytes the layout gives the file's tracks.
         u64 size = 0;
+        // Where its sectors start and end in the file: a WAVE file's
+        // samples lie inside its chunks.
+        u64 start = 0;
+        u64 end = 0;
     };
 
     // Each answers false to stop reading the sheet at this line.
     bool parseLine(const std::string& line);
     bool onFile(const std::string& line);
+    // Finds the samples of a WAVE file; false, with the disc refused, when
+    // they are not CD audio.
+    bool openWave(DataFile& file, const std::string& name);
     bool onTrack(const std::string& line);
     bool onIndex(const std::string& line);
     bool onGap(const std::string& line, bool pregap);
@@ -31,7 +40,12 @@ private:
     // separators and letter case; empty when there is none.
     std::string resolve(const std::string& name) const;
 
+    // The file holding fad's track, with the byte position of fad in it.
+    const DataFile* dataFileAt(u32 fad, u32& sectorsLeft, u64& offset) const;
+
     std::vector<DataFile> m_dataFiles;
+    // A data file the sheet names cannot be played: no tracks at all.
+    bool m_refused = false;
     std::vector<TrackInfo> m_tracks;
     // FLAGS given per track; the others get the control of their kind.
     std::vector<bool> m_flagsGiven;

@@ -155,7 +155,7 @@ u32 CIoctl::readSectors(u8* destination, u32 fad, u32& mode, s32& size, u32 coun
     std::lock_guard lock(m_mutex);
     if (!m_transport->isOpen() ||
         !m_transport->execute(cdb, sizeof cdb, destination, bytes, kReadTimeoutSeconds, got) || got < bytes) {
-        logSink().write(kLogError, kTag, "Failed to read sector");
+        ReadNoteCollector::note({fad, kLogError, kTag, "Failed to read sector", {}});
         return 0;
     }
     return count;

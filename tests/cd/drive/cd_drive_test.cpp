@@ -1,14 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <random>
 #include <thread>
 
 #include "cd/drive/cd_drive.h"
 #include "cd/media/bin.h"
+#include "core/base/object.h"
 #include "support/files.h"
+#include "support/log_capture.h"
 
 namespace {
 
@@ -47,6 +54,8 @@ public:
     u32 readSectors(u8* destination, u32 fad, u32& mode, s32& size, u32 count) override
     {
         std::unique_lock lock(m_mutex);
+        if (m_jittery && m_random() % 8 == 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(m_random() % 3000));
         m_runs.push_back({fad, count});
         m_inside = true;
         m_changed.notify_all();
@@ -54,6 +63,8 @@ public:
         m_inside = false;
         if (m_failures > 0) {
             --m_failures;
+            if (m_noteFailures)
+                ReadNoteCollector::note({fad, kLogError, "Test", "Read of %d failed", {static_cast<s32>(fad)}});
             return 0;
         }
         const u32 end = m_sessions[0].tracks[0].endFad;
@@ -62,7 +73,7 @@ public:
             u8* sector = destination + k * 2048;
             const u32 stamp = fad + k;
             std::memcpy(sector, &stamp, 4);
-            std::memset(sector + 4, static_cast<int>(stamp & 0xFF), 2044);
+            std::memset(sector + 4, m_mark ? m_mark : static_cast<int>(stamp & 0xFF), 2044);
         }
         mode = SectorBuffer::kMode1;
         size = 2048;
@@ -85,6 +96,19 @@ public:
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, 5s, [this] { return m_inside; });
     }
+    // The next failing reads leave a line about themselves.
+    void noteFailures(bool on)
+    {
+        std::lock_guard lock(m_mutex);
+        m_noteFailures = on;
+    }
+    // Sectors filled with mark after the stamp; reads late or early at random.
+    void jitter(u8 mark)
+    {
+        m_mark = mark;
+        m_jittery = true;
+        m_random.seed(mark);
+    }
     void failNext(int reads)
     {
         std::lock_guard lock(m_mutex);
@@ -103,6 +127,10 @@ private:
     bool m_gated = false;
     bool m_inside = false;
     int m_failures = 0;
+    bool m_noteFailures = false;
+    bool m_jittery = false;
+    u8 m_mark = 0;
+    std::mt19937 m_random;
     std::vector<Run> m_runs;
 };
 
@@ -479,6 +507,182 @@ TEST(CDDriveImageTest, StreamsAnImageInOrder)
         drive.nextSector();
     }
     drive.switchOff();
+}
+
+// A run that plays past the disc's end logs the same every time: each
+// sector taken past the end is named once, as it is taken.
+TEST(CDDriveImageTest, LinesAboutReadsArriveAsTheSectorsAreTaken)
+{
+    TempDir dir;
+    {
+        std::ofstream out(dir.file("short.iso"), std::ios::binary);
+        out << std::string(2048 * 20, 'x');
+    }
+    std::string expected;
+    for (u32 fad = 160; fad < 200; ++fad)
+        expected += (fad >= 170 ? "Sector: FAD is out of range! [FAD: " + std::to_string(fad) + "]\n" : "") +
+                    "took " + std::to_string(fad) + "\n";
+    for (int run = 0; run < 3; ++run) {
+        LogCapture log;
+        CDDrive drive;
+        drive.setMedia(std::make_shared<CBin>(dir.file("short.iso")));
+        drive.switchOn();
+        drive.read(160, 60);
+        ASSERT_TRUE(waitFor([&] { return drive.getState() == CDDrive::kPaused; })) << "all read ahead";
+        SectorBuffer sector;
+        for (u32 fad = 160; fad < 200; ++fad) {
+            ASSERT_TRUE(drive.waitSector(sector));
+            drive.nextSector();
+            logSink().write(kLogInfo, nullptr, "took %u", fad);
+        }
+        drive.switchOff();
+        EXPECT_EQ(log.text(), expected) << run;
+    }
+}
+
+// A failed read's line waits for the emulation to find the sector missing.
+TEST_F(CDDriveTest, AFailedReadIsLoggedWhenTheEmulationFindsNothing)
+{
+    LogCapture log;
+    m_drive.switchOn();
+    m_disc->noteFailures(true);
+    m_disc->failNext(1000000);
+    m_drive.read(300, 4);
+    ASSERT_TRUE(waitFor([&] { return m_disc->runs().size() >= 3; }));
+    EXPECT_EQ(log.text(), "");
+    SectorBuffer sector;
+    EXPECT_FALSE(m_drive.waitSector(sector));
+    EXPECT_EQ(log.text(), "Test: Read of 300 failed\n");
+    m_disc->failNext(0);
+    EXPECT_TRUE(m_drive.waitSector(sector));
+    m_drive.switchOff();
+    EXPECT_EQ(log.text(), "Test: Read of 300 failed\n");
+}
+
+// Runs body in a child process; a child still running after limit has hung
+// and is killed, so a hang fails the test instead of stalling ctest.
+template <typename Body>
+std::string runWatched(std::chrono::seconds limit, Body body)
+{
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(body() ? 0 : 1);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (child > 0 && waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            return "hung";
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "passed" : "failed";
+}
+
+// A guest that seeks into the lead-in and plays from there without pickup,
+// a few sectors at a time, with both threads on one core: the worker's
+// reads of the lead-in are instant, so it fills the ring while the
+// emulation is still waking from its wait.
+TEST(CDDriveRaceTest, LeadInPlayOnOneCoreNeverHangs)
+{
+    TempDir dir;
+    {
+        std::ofstream out(dir.file("small.iso"), std::ios::binary);
+        out << std::string(2048 * 400, 'x');
+    }
+    const std::string outcome = runWatched(8s, [&] {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(sched_getcpu(), &one);
+        if (sched_setaffinity(0, sizeof one, &one) != 0)
+            return false;
+        logSink().setWriter([](void*, const char*, std::size_t) {}, nullptr);
+        CDDrive drive;
+        drive.setMedia(std::make_shared<CBin>(dir.file("small.iso")));
+        drive.switchOn();
+        u32 rounds = 0;
+        for (const auto end = std::chrono::steady_clock::now() + 2s; std::chrono::steady_clock::now() < end; ++rounds) {
+            drive.pause(true);
+            drive.read(10, 400);
+            SectorBuffer sector;
+            for (u32 i = 0; i < 8; ++i) {
+                if (!drive.waitSector(sector) || sector.fad != 10 + i)
+                    return false;
+                drive.nextSector();
+            }
+        }
+        drive.switchOff();
+        return rounds >= 1000;
+    });
+    EXPECT_EQ(outcome, "passed");
+}
+
+// Plays, seeks, pauses, stops and swaps discs thousands of times against a
+// worker that is late or early at random: every sector taken is the next
+// of its range, from the disc in the drive, and nothing hangs.
+TEST(CDDriveRaceTest, RandomRequestsAgainstARandomlyLateWorker)
+{
+    const std::string outcome = runWatched(60s, [] {
+        std::shared_ptr<FakeDisc> discs[2] = {std::make_shared<FakeDisc>(5000), std::make_shared<FakeDisc>(5000)};
+        discs[0]->jitter(0xA1);
+        discs[1]->jitter(0xB2);
+        CDDrive drive;
+        u32 inDrive = 0;
+        drive.setMedia(discs[inDrive]);
+        drive.switchOn();
+        std::mt19937 random(1234);
+        // The FAD the next sector must have, 0 when a flush left it to the
+        // worker; held while paused by a request rather than the range's end.
+        u32 expected = 0, rangeEnd = 0, taken = 0, requests = 0;
+        bool held = false;
+        const auto end = std::chrono::steady_clock::now() + 3s;
+        for (; requests < 6000 && std::chrono::steady_clock::now() < end; ++requests) {
+            const u32 op = random() % 16;
+            if (op < 6) {
+                expected = 150 + random() % 2000;
+                rangeEnd = expected + (random() % 3 == 0 ? random() % 24 : 1 + random() % 400);
+                held = false;
+                drive.pause(true);
+                drive.read(expected, rangeEnd - expected);
+            } else if (op < 8) {
+                drive.pause(random() % 2 == 0);
+                held = random() % 2 == 0 || drive.getState() != CDDrive::kPaused;
+                if (!held)
+                    drive.resume();
+                expected = 0;
+            } else if (op == 8) {
+                drive.stop();
+                expected = 0;
+            } else if (op == 9) {
+                drive.setMedia(discs[inDrive ^= 1]);
+                drive.switchOn();
+                expected = rangeEnd = 0;
+            } else if (op == 10) {
+                drive.clearBuffers();
+                expected = 0;
+            }
+            SectorBuffer sector;
+            for (u32 i = random() % 40; i > 0; --i) {
+                if (!drive.waitSector(sector)) {
+                    // Only the range's end or a request may end the stream.
+                    if (drive.getState() == CDDrive::kReading || (expected && !held && expected < rangeEnd))
+                        return false;
+                    break;
+                }
+                if (stampOf(sector) != sector.fad || sector.data[4] != (inDrive ? 0xB2 : 0xA1) ||
+                    (expected && sector.fad != expected) || sector.fad >= rangeEnd)
+                    return false;
+                expected = sector.fad + 1;
+                drive.nextSector();
+                ++taken;
+            }
+        }
+        drive.switchOff();
+        return requests >= 2000 && taken > 20000;
+    });
+    EXPECT_EQ(outcome, "passed");
 }
 
 }  // namespace

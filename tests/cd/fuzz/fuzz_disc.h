@@ -46,6 +46,16 @@ inline const std::string& folder()
             writeBytes(made + file, raw.data(), raw.size());
         std::vector<unsigned char> cooked(2048 * 6, 0x33);
         writeBytes(made + "b.iso", cooked.data(), cooked.size());
+        // CD audio in a WAVE file, its samples two and a half sectors long
+        // after an odd-sized chunk, and one whose samples run past its end.
+        const unsigned char wave[] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'j', 'u', 'n', 'k', 1, 0, 0,
+                                      0, 9, 0, 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10,
+                                      0xB1, 2, 0, 4, 0, 16, 0, 'd', 'a', 't', 'a', 0xE8, 0x16, 0, 0};
+        std::vector<unsigned char> song(wave, wave + sizeof wave);
+        song.resize(song.size() + 5880, 0x21);
+        writeBytes(made + "c.wav", song.data(), song.size());
+        song.resize(song.size() - 100);
+        writeBytes(made + "d.wav", song.data(), song.size());
         logSink().setWriter(discard, nullptr);
         std::atexit([] {
             std::error_code ignored;

@@ -366,7 +366,7 @@ TEST_F(CueTest, FailingLineStopsReadingAndKeepsEarlierTracks)
         {"lower case", "file \"b.bin\" binary\n", "CUE: Command  not implemented!\n"},
         {"index 100", "FILE \"b.bin\" BINARY\n  TRACK 02 AUDIO\n    INDEX 100 00:00:00\n",
          "CUE: Invalid INDEX number: [100]!\n"},
-        {"wave", "FILE \"b.wav\" WAVE\n", "CUE: File format WAV not implemented!\n"},
+        {"other format", "FILE \"b.mp3\" WAVE\n", "CUE: File format MP3 not implemented!\n"},
         {"missing", "FILE \"gone.bin\" BINARY\n", "CUE: Failed to open file "},
         {"scms", "FILE \"b.bin\" BINARY\n  TRACK 02 AUDIO\n    FLAGS SCMS\n", "CUE: FLAGS value SCMS not implemented!\n"},
         {"unknown type", "FILE \"b.bin\" BINARY\n  TRACK 02 CDG\n", "CUE: TRACK: CDG not implemented!\n"},
