@@ -8,6 +8,8 @@
 !   +24 SYS_GETUINT's R4          +28 mask copy after the handlers
 !   +32 SR after the handlers
 ! base: 0x06004000
+	.include "saturn.inc"
+
 	.org	0
 start:
 	mov.l	result,r8
@@ -30,9 +32,7 @@ wait:
 	mov.l	r0,@(32,r8)
 	mov.l	magic,r0
 	mov.l	r0,@r8
-idle:
-	bra	idle
-	nop
+	idle_forever
 
 	.align	2
 result:		.long	0x06080000

@@ -3,11 +3,9 @@
 !   0x06000000  V-BLANK-IN count     0x06000004  timer 0 count
 !   0x06000008  1 once backup memory was written
 ! base: 0x00000000
-	.org	0
-	.long	start			! power-on PC
-	.long	0x06100000		! power-on SP
+	.include "saturn.inc"
 
-	.org	0x100
+	bios_vectors start
 start:
 	mov.l	vbr_value,r0
 	ldc	r0,vbr
@@ -19,11 +17,7 @@ start:
 	mov.l	t0c,r1			! timer 0 fires on visible line 5
 	mov	#5,r0
 	mov.l	r0,@r1
-	mov.l	ims,r1			! open V-BLANK-IN (bit 0) and timer 0 (bit 3)
-	mov.l	mask,r0
-	mov.l	r0,@r1
-	mov	#0,r0			! interrupt mask I = 0
-	ldc	r0,sr
+	enable_interrupts ims, mask	! V-BLANK-IN (bit 0) and timer 0 (bit 3)
 wait:
 	mov.l	@r8,r0
 	mov	#10,r1
@@ -40,39 +34,19 @@ wait:
 	mov.b	r0,@(7,r1)
 	mov	#1,r0
 	mov.l	r0,@(8,r8)
-idle:
-	bra	idle
-	nop
+	idle_forever
 
 vblank_in:
-	mov.l	r0,@-r15
-	mov.l	r1,@-r15
-	mov.l	counters,r1
-	mov.l	@r1,r0
-	add	#1,r0
-	mov.l	r0,@r1
-	mov.l	@r15+,r1
-	mov.l	@r15+,r0
-	rte				! pops PC and SR before its slot runs
-	nop
+	count_interrupt counters, 0
 
 timer0:
-	mov.l	r0,@-r15
-	mov.l	r1,@-r15
-	mov.l	counters,r1
-	mov.l	@(4,r1),r0
-	add	#1,r0
-	mov.l	r0,@(4,r1)
-	mov.l	@r15+,r1
-	mov.l	@r15+,r0
-	rte				! pops PC and SR before its slot runs
-	nop
+	count_interrupt counters, 4
 
 	.align	2
 vbr_value:	.long	vectors
 counters:	.long	0x06000000
 t0c:		.long	0x25FE0090
-ims:		.long	0x25FE00A0
+ims:		.long	SCU_IMS
 mask:		.long	0x0000BFF6
 backup:		.long	0x00180000
 
@@ -82,5 +56,4 @@ vectors:
 	.long	vblank_in
 	.org	0x800 + 0x43 * 4
 	.long	timer0
-	.org	0x80000 - 4
-	.long	0
+	bios_image_end

@@ -5,6 +5,7 @@
 !   0x06031000  R0 of each call, in order
 !   0x0603FFF0  1 once the list has run
 ! base: 0x06002E00
+	.include "saturn.inc"
 start:
 	mov.l	calls,r8
 	mov.l	results,r9
@@ -23,12 +24,7 @@ next:
 	bra	next
 	add	#4,r9
 finish:
-	mov.l	done,r1
-	mov	#1,r0
-	mov.l	r0,@r1
-end:
-	bra	end
-	nop
+	report_done done
 
 	.align	2
 calls:		.long	0x06030000

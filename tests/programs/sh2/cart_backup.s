@@ -3,11 +3,9 @@
 ! word and long stores, then idles, so the data is quiet from the next field on.
 !   0x06000000  1 once the writes are done
 ! base: 0x00000000
-	.org	0
-	.long	start			! power-on PC
-	.long	0x06100000		! power-on SP
+	.include "saturn.inc"
 
-	.org	0x100
+	bios_vectors start
 start:
 	mov.l	results,r8
 	mov	#0,r0
@@ -21,9 +19,7 @@ start:
 	mov.l	r0,@(4,r1)
 	mov	#1,r0
 	mov.l	r0,@r8
-idle:
-	bra	idle
-	nop
+	idle_forever
 
 	.align	2
 results:	.long	0x06000000

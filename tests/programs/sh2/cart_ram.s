@@ -7,11 +7,9 @@
 !   0x06000004  0x6B once the routine ran from 0x02410000
 !   0x06000008  1 when the program reached its end
 ! base: 0x00000000
-	.org	0
-	.long	start			! power-on PC
-	.long	0x06100000		! power-on SP
+	.include "saturn.inc"
 
-	.org	0x100
+	bios_vectors start
 start:
 	mov.l	results,r8
 	mov	#0,r0
@@ -41,9 +39,7 @@ start:
 	nop
 	mov	#1,r0
 	mov.l	r0,@(8,r8)
-idle:
-	bra	idle
-	nop
+	idle_forever
 
 	.align	2
 routine:

@@ -2,11 +2,9 @@
 ! the sound chip's CD inputs sent hard left and hard right at full level and
 ! the master volume up, as a game's sound setup does; then idles.
 ! base: 0x00000000
-	.org	0
-	.long	start			! power-on PC
-	.long	0x06100000		! power-on SP
+	.include "saturn.inc"
 
-	.org	0x100
+	bios_vectors start
 start:
 	mov.l	scsp_mvol,r1
 	mov	#15,r0
@@ -32,5 +30,4 @@ script:
 	.word	0x1000, 0x0101, 0x0000, 0x0000	! CdPlay from track 1 index 1 to the end
 	.word	0x0000
 
-	.org	0x80000 - 4
-	.long	0
+	bios_image_end

@@ -12,6 +12,8 @@
 ! Results: 0x06078000 + 8 x entry: CR1 << 16 | CR2, CR3 << 16 | CR4.
 ! Header at 0x06077F00: +0 "KEST" once the script ended, +8 entries done.
 ! base: 0x06004000
+	.include "saturn.inc"
+
 	.org	0
 start:
 	mov.l	script_addr,r9
@@ -88,16 +90,12 @@ next:
 finish:
 	mov.l	magic,r0
 	mov.l	r0,@r12
-idle:
-	bra	idle
-	nop
+	idle_forever
 
 ! Issues the entry's command and waits for its end and the entry's bits.
 command:
 	mov.l	@(20,r9),r0
-	or	#1,r0
-	not	r0,r0
-	mov.w	r0,@(8,r13)		! HIRQREQ: clear, periodic report off
+	cdb_clear_hirq
 	mov.l	@(4,r9),r0
 	mov.w	r0,@r11
 	mov.l	@(8,r9),r0
@@ -106,10 +104,7 @@ command:
 	mov.w	r0,@(8,r11)
 	mov.l	@(16,r9),r0
 	mov.w	r0,@(12,r11)
-wait_cmok:
-	mov.w	@(8,r13),r0
-	tst	#1,r0
-	bt	wait_cmok
+	cdb_wait_cmok
 	mov.w	@r11,r0
 	extu.w	r0,r1
 	shll16	r1
@@ -127,11 +122,7 @@ wait_cmok:
 	mov.l	@(20,r9),r1
 	tst	r1,r1
 	bt	cmd_done
-wait_bits:
-	mov.w	@(8,r13),r0
-	and	r1,r0
-	cmp/eq	r1,r0
-	bf	wait_bits
+	cdb_wait_hirq r1
 cmd_done:
 	rts
 	nop
@@ -140,10 +131,10 @@ cmd_done:
 script_addr:	.long	0x06070000
 results_addr:	.long	0x06078000
 header_addr:	.long	0x06077F00
-regs_addr:	.long	0x25890000
-cr1_addr:	.long	0x25890018
+regs_addr:	.long	CDB_REGS
+cr1_addr:	.long	CDB_CR1
 info_addr:	.long	0x25898000
-data_addr:	.long	0x25818000
+data_addr:	.long	CDB_DATA
 spin_count:	.long	20000
 magic:		.long	0x4B455354
 

@@ -16,6 +16,7 @@
 ! The sector through the 32-bit port at 0x06060000, through the 16-bit
 ! register at 0x06061000.
 ! base: 0x06004000
+	.include "saturn.inc"
 
 ! A command with constant words CR1-CR4; waits for its end and the HIRQ
 ! bits given. R13 holds the register window, R11 CR1's address.
@@ -36,21 +37,7 @@
 5:
 	.endm
 
-	.org	0
-	bra	main
-	nop
-
-! Called by the BIOS's SCU entry as a subroutine; R0 to R7 are saved there.
-	.org	0x100
-handler:
-	mov.l	h_state,r1
-	mov.l	@(4,r1),r2
-	add	#1,r2
-	rts
-	mov.l	r2,@(4,r1)
-
-	.align	2
-h_state:	.long	0x06080000
+	first_file 0x06080000
 
 main:
 	mov.l	state,r8
@@ -133,12 +120,7 @@ rd16:
 	mov.l	counts,r10
 	mov	#40,r12
 sample:
-	mov.l	@(4,r8),r0
-	mov	r0,r9
-vwait:
-	mov.l	@(4,r8),r0
-	cmp/eq	r0,r9
-	bt	vwait
+	wait_field
 	cmd	0x5100, 0, 0, 0, 0
 	mov.w	@(12,r11),r0
 	extu.w	r0,r0
@@ -151,17 +133,13 @@ vwait:
 	mov.l	r0,@(20,r8)
 	mov.l	magic,r0
 	mov.l	r0,@r8
-idle:
-	bra	idle
-	nop
+	idle_forever
 
 ! Issues the command in R1-R4 (CR1-CR4) and waits for its end and then for
 ! the HIRQ bits in R5.
 command:
 	mov	r5,r0
-	or	#1,r0
-	not	r0,r0
-	mov.w	r0,@(8,r13)		! HIRQREQ: clear them
+	cdb_clear_hirq
 	mov	r1,r0
 	mov.w	r0,@r11
 	mov	r2,r0
@@ -170,23 +148,16 @@ command:
 	mov.w	r0,@(8,r11)
 	mov	r4,r0
 	mov.w	r0,@(12,r11)
-wait_cmok:
-	mov.w	@(8,r13),r0
-	tst	#1,r0
-	bt	wait_cmok
-wait_bits:
-	mov.w	@(8,r13),r0
-	and	r5,r0
-	cmp/eq	r5,r0
-	bf	wait_bits
+	cdb_wait_cmok
+	cdb_wait_hirq r5
 	rts
 	nop
 
 	.align	2
 state:		.long	0x06080000
-regs_addr:	.long	0x25890000
-cr1_addr:	.long	0x25890018
-port32:		.long	0x25818000
+regs_addr:	.long	CDB_REGS
+cr1_addr:	.long	CDB_CR1
+port32:		.long	CDB_DATA
 toc_dest:	.long	0x06080100
 toc_words:	.long	204
 counts:		.long	0x06080400

@@ -8,24 +8,11 @@
 !   +0  "DEMO" once set up   +4  V-BLANK-IN count    +8  sprite X
 !   +12 sprite Y             +16 pad data bytes 1-2  +20 INTBACK replies
 ! base: 0x06004000
+	.include "saturn.inc"
 	.include "smpc_intback.inc"
 	.include "vdp1_table.inc"
 
-	.org	0
-	bra	main
-	nop
-
-! Called by the BIOS's SCU entry as a subroutine; R0 to R7 are saved there.
-	.org	0x100
-handler:
-	mov.l	h_state,r1
-	mov.l	@(4,r1),r2
-	add	#1,r2
-	rts
-	mov.l	r2,@(4,r1)
-
-	.align	2
-h_state:	.long	0x06080000
+	first_file 0x06080000
 
 main:
 	mov.l	state,r8
@@ -40,27 +27,11 @@ main:
 
 	mov.l	register_list,r1	! VDP1, VDP2 and colour RAM words
 	mov.l	register_words,r3
-setup:
-	mov.l	@r1+,r2
-	mov.l	@r1+,r0
-	dt	r3
-	bf/s	setup
-	mov.w	r0,@r2
+	write_words
 
 	mov.l	copy_list,r1		! blocks: source, destination, longs
 	mov	#3,r4
-blocks:
-	mov.l	@r1+,r5
-	mov.l	@r1+,r2
-	mov.l	@r1+,r3
-copy:
-	mov.l	@r5+,r0
-	mov.l	r0,@r2
-	dt	r3
-	bf/s	copy
-	add	#4,r2
-	dt	r4
-	bf	blocks
+	copy_blocks
 
 	! NBG0's 64 x 64 names: characters 1 and 2 in a checker, palette
 	! 0 or 1 by bands of four rows.
@@ -91,19 +62,12 @@ columns:
 	cmp/eq	r0,r6
 	bf	rows
 
-	mov.l	tvmd,r1			! display on last
-	mov.l	display_on,r0
-	mov.w	r0,@r1
+	vdp2_display_on tvmd, display_on	! last
 	mov.l	magic,r0
 	mov.l	r0,@r8
 
 frame:
-	mov.l	@(4,r8),r0		! wait for the next V-BLANK-IN
-	mov	r0,r9
-field:
-	mov.l	@(4,r8),r0
-	cmp/eq	r0,r9
-	bt	field
+	wait_field
 	bsr	read_pad
 	nop
 	mov.l	@(8,r8),r4		! x
@@ -181,16 +145,16 @@ register_list:	.long	registers
 register_words:	.long	(registers_end - registers) / 8
 copy_list:	.long	blocks_list
 names:		.long	0x25E10000
-tvmd:		.long	0x25F80000
-display_on:	.long	0x8000
+tvmd:		.long	VDP2_TVMD
+display_on:	.long	TVMD_DISPLAY_ON
 x_limit:	.long	304
 y_limit:	.long	208
 sprite_xy:	.long	0x25C000EC	! the moving sprite's XA, YA
-smpc_sf:	.long	0x20100063
-smpc_ireg0:	.long	0x20100001
-smpc_comreg:	.long	0x2010001F
-smpc_sr:	.long	0x20100061
-smpc_oreg0:	.long	0x20100021
+smpc_sf:	.long	SMPC_SF
+smpc_ireg0:	.long	SMPC_IREG0
+smpc_comreg:	.long	SMPC_COMREG
+smpc_sr:	.long	SMPC_SR
+smpc_oreg0:	.long	SMPC_OREG0
 
 ! (address, word) pairs.
 registers:

@@ -13,6 +13,7 @@
 !   asked for   +12 field the slave finished   +16 angle   +20 slave runs
 !   +0x40 the turn matrix, nine longs (1.0 = 0x4000)
 ! base: 0x06004000
+	.include "saturn.inc"
 	.equ	STATE, 0x26080000
 	.equ	VERTS, 0x26081000	! (x, y) screen words per vertex, 17 a row
 	.equ	COMMANDS, 0x25C00000
@@ -20,21 +21,7 @@
 	.equ	GRID, 17
 	.equ	CAMERA_Z, 480
 
-	.org	0
-	bra	main
-	nop
-
-! Called by the BIOS's SCU entry as a subroutine; R0 to R7 are saved there.
-	.org	0x100
-handler:
-	mov.l	h_state,r1
-	mov.l	@(4,r1),r2
-	add	#1,r2
-	rts
-	mov.l	r2,@(4,r1)
-
-	.align	2
-h_state:	.long	STATE
+	first_file STATE
 
 main:
 	mov.l	state,r8
@@ -46,27 +33,11 @@ main:
 
 	mov.l	register_list,r1	! VDP1, VDP2 and colour RAM words
 	mov.l	register_words,r3
-setup:
-	mov.l	@r1+,r2
-	mov.l	@r1+,r0
-	dt	r3
-	bf/s	setup
-	mov.w	r0,@r2
+	write_words
 
 	mov.l	copy_list,r1		! blocks: source, destination, longs
 	mov	#7,r4
-blocks:
-	mov.l	@r1+,r5
-	mov.l	@r1+,r2
-	mov.l	@r1+,r3
-copy:
-	mov.l	@r5+,r0
-	mov.l	r0,@r2
-	dt	r3
-	bf/s	copy
-	add	#4,r2
-	dt	r4
-	bf	blocks
+	copy_blocks
 
 	bsr	fill_maps
 	nop
@@ -87,19 +58,12 @@ copy:
 	bsr	smpc_command
 	mov	#0x02,r4		! SSHON
 
-	mov.l	tvmd,r1			! display on last
-	mov.l	display_on,r0
-	mov.w	r0,@r1
+	vdp2_display_on tvmd, display_on	! last
 	mov.l	magic,r0
 	mov.l	r0,@r8
 
 frame:
-	mov.l	@(4,r8),r0		! wait for the next V-BLANK-IN
-	mov	r0,r9
-field:
-	mov.l	@(4,r8),r0
-	cmp/eq	r0,r9
-	bt	field
+	wait_field
 
 	mov.l	@(16,r8),r0		! the angle moves one step a field
 	add	#1,r0
@@ -133,8 +97,8 @@ magic:		.long	0x47414D45	! "GAME"
 register_list:	.long	registers
 register_words:	.long	(registers_end - registers) / 8
 copy_list:	.long	blocks_list
-tvmd:		.long	0x25F80000
-display_on:	.long	0x8000
+tvmd:		.long	VDP2_TVMD
+display_on:	.long	TVMD_DISPLAY_ON
 slave_pc:	.long	0x06000250
 slave_sp:	.long	0x060002AC
 slave_entry:	.long	slave_main
@@ -612,16 +576,12 @@ start_sound:
 ! SMPC command R4: waits until the SMPC is free, issues, waits again.
 smpc_command:
 	mov.l	s_sf,r1
-1:	mov.b	@r1,r0
-	tst	#1,r0
-	bf	1b
+	wait_smpc_free
 	mov	#1,r0
 	mov.b	r0,@r1
 	mov.l	s_comreg,r2
 	mov.b	r4,@r2
-2:	mov.b	@r1,r0
-	tst	#1,r0
-	bf	2b
+	wait_smpc_free
 	rts
 	nop
 
@@ -629,8 +589,8 @@ smpc_command:
 s_driver:	.long	0x06004000 + 0x8000
 s_memory:	.long	0x25A00000
 s_words:	.long	0x1000
-s_sf:		.long	0x20100063
-s_comreg:	.long	0x2010001F
+s_sf:		.long	SMPC_SF
+s_comreg:	.long	SMPC_COMREG
 
 ! (address, word) pairs.
 	.align	2

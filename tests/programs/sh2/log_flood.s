@@ -1,11 +1,9 @@
 ! Loaded as the BIOS image: a program running wild. It reads SCU registers
 ! a byte at a time, each at another address, so no two log lines in a row
 ! are the same, and it never stops.
-	.org	0
-	.long	start			! power-on PC
-	.long	0x06100000		! power-on SP
+	.include "saturn.inc"
 
-	.org	0x100
+	bios_vectors start
 start:
 	mov.l	scu,r4
 	mov	#0,r2
@@ -19,5 +17,4 @@ loop:
 	.align	2
 scu:	.long	0x25FE0000
 
-	.org	0x80000 - 4		! a whole BIOS image
-	.long	0
+	bios_image_end

@@ -9,6 +9,7 @@
 !   0x06011FFC  1 once the list is done
 !   0x06012000  results
 ! base: 0x06004000
+	.include "saturn.inc"
 start:
 	mov.l	stack, r15
 	mova	vectors, r0
@@ -55,12 +56,7 @@ spin:
 	bra	next
 	nop
 done:
-	mov.l	done_flag, r1
-	mov	#1, r0
-	mov.l	r0, @r1
-idle:
-	bra	idle
-	nop
+	report_done done_flag
 
 	.macro	stub n
 	mov.l	r0, @-r15

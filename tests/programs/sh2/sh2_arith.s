@@ -4,6 +4,7 @@
 ! low, borrow), -a (high, low, T), dmuls.l and dmulu.l of the low words
 ! (MACH, MACL each).
 ! base: 0x06004000
+	.include "saturn.inc"
 	.macro	store reg
 	mov.l	\reg, @r10
 	add	#4, r10
@@ -54,13 +55,8 @@ loop:
 	store	r6
 	dt	r9
 	bf	loop
-	mov.l	done, r1
-	mov	#1, r0
-	mov.l	r0, @r1
-end:
-	bra	end
-	nop
+	report_done done
 	.align	2
-table:	.long	0x06010000
-results:	.long	0x06020000
-done:	.long	0x0601FFF0
+table:	.long	PROGRAM_TABLE
+results:	.long	PROGRAM_RESULTS
+done:	.long	PROGRAM_DONE

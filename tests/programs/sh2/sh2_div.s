@@ -2,6 +2,7 @@
 ! operand pairs that the test writes at 0x06010000 (count, then dividend and
 ! divisor pairs). Quotients go to 0x06020000, unsigned then signed.
 ! base: 0x06004000
+	.include "saturn.inc"
 start:
 	mov.l	table, r8
 	mov.l	@r8+, r9
@@ -41,13 +42,8 @@ loop:
 	bra	loop
 	nop
 finish:
-	mov.l	done, r1
-	mov	#1, r0
-	mov.l	r0, @r1
-end:
-	bra	end
-	nop
+	report_done done
 	.align	2
-table:	.long	0x06010000
-results:	.long	0x06020000
-done:	.long	0x0601FFF0
+table:	.long	PROGRAM_TABLE
+results:	.long	PROGRAM_RESULTS
+done:	.long	PROGRAM_DONE

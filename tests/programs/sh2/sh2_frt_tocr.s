@@ -7,6 +7,7 @@
 !   +16 FTCSR when compare B hit    +20 FRC then
 !   +24 FTCSR when compare A hit
 ! base: 0x06004000
+	.include "saturn.inc"
 start:
 	mov.l	frt,r9
 	mov.l	results,r10
@@ -62,12 +63,7 @@ wait_a:
 	bt	wait_a
 	extu.b	r0,r0
 	mov.l	r0,@(24,r10)
-	mov.l	done,r1
-	mov	#1,r0
-	mov.l	r0,@r1
-end:
-	bra	end
-	nop
+	report_done done
 
 ! The compare register TOCR selects, high byte first.
 read_ocr:
@@ -81,5 +77,5 @@ read_ocr:
 
 	.align	2
 frt:		.long	0xFFFFFE10
-results:	.long	0x06020000
-done:		.long	0x0601FFF0
+results:	.long	PROGRAM_RESULTS
+done:		.long	PROGRAM_DONE

@@ -2,6 +2,7 @@
 ! 0x06010000): MACH, MACL, S (0 or 2), kind (0 mac.w, 1 mac.l), operand at
 ! Rn (+16), operand at Rm (+20). MACH and MACL after each go to 0x06020000.
 ! base: 0x06004000
+	.include "saturn.inc"
 start:
 	mov.l	table, r8
 	mov.l	@r8+, r9
@@ -38,13 +39,8 @@ stored:
 	add	#24, r8
 	dt	r9
 	bf	loop
-	mov.l	done, r1
-	mov	#1, r0
-	mov.l	r0, @r1
-end:
-	bra	end
-	nop
+	report_done done
 	.align	2
-table:	.long	0x06010000
-results:	.long	0x06020000
-done:	.long	0x0601FFF0
+table:	.long	PROGRAM_TABLE
+results:	.long	PROGRAM_RESULTS
+done:	.long	PROGRAM_DONE

@@ -4,20 +4,9 @@
 ! State block at 0x06080000: +0 "CLOK" once done, +4 V-BLANK-IN count,
 ! +8 OREG0-7 of the status reply.
 ! base: 0x06004000
-	.org	0
-	bra	main
-	nop
+	.include "saturn.inc"
 
-	.org	0x100
-handler:
-	mov.l	h_state,r1
-	mov.l	@(4,r1),r2
-	add	#1,r2
-	rts
-	mov.l	r2,@(4,r1)
-
-	.align	2
-h_state:	.long	0x06080000
+	first_file 0x06080000
 
 main:
 	mov.l	state,r8
@@ -73,15 +62,11 @@ copy:
 
 	mov.l	magic,r0
 	mov.l	r0,@r8
-idle:
-	bra	idle
-	nop
+	idle_forever
 
 ! Waits until SF (R1) is clear.
 smpc_free:
-	mov.b	@r1,r0
-	tst	#1,r0
-	bf	smpc_free
+	wait_smpc_free
 	rts
 	nop
 
@@ -93,18 +78,16 @@ smpc_command:
 	mov.l	comreg,r2
 	mov	r4,r0
 	mov.b	r0,@r2
-1:	mov.b	@r1,r0
-	tst	#1,r0
-	bf	1b
+	wait_smpc_free
 	rts
 	nop
 
 	.align	2
 state:		.long	0x06080000
 magic:		.long	0x434C4F4B	! "CLOK"
-sf:		.long	0x20100063
-ireg0:		.long	0x20100001
-oreg0:		.long	0x20100021
-comreg:		.long	0x2010001F
+sf:		.long	SMPC_SF
+ireg0:		.long	SMPC_IREG0
+oreg0:		.long	SMPC_OREG0
+comreg:		.long	SMPC_COMREG
 fields:		.long	300
 time_hi:	.long	0x01412620	! IREG3, IREG2, IREG1, IREG0 from the low byte

@@ -3,13 +3,10 @@
 !   0x06000000  replies received
 !   0x06000010  OREG0-7 of the last reply
 ! base: 0x00000000
+	.include "saturn.inc"
 	.include "smpc_intback.inc"
 
-	.org	0
-	.long	start			! power-on PC
-	.long	0x06100000		! power-on SP
-
-	.org	0x100
+	bios_vectors start
 start:
 	mov.l	result,r10
 	mov	#0,r0
@@ -43,12 +40,10 @@ again:
 
 	.align	2
 result:		.long	0x06000000
-sf:		.long	0x20100063
-ireg0:		.long	0x20100001
-comreg:		.long	0x2010001F
-sr_reg:		.long	0x20100061
-oreg0:		.long	0x20100021
+sf:		.long	SMPC_SF
+ireg0:		.long	SMPC_IREG0
+comreg:		.long	SMPC_COMREG
+sr_reg:		.long	SMPC_SR
+oreg0:		.long	SMPC_OREG0
 
-! A BIOS image is 512 KB.
-	.org	0x80000 - 4
-	.long	0
+	bios_image_end

@@ -17,22 +17,16 @@
 !   0x26020000  one 64-byte slot per SMPC interrupt: OREG0-31, SR, SF
 !   0x26030000  the bytes of the read ops, in order
 ! base: 0x00000000
-	.org	0
-	.long	start			! power-on PC
-	.long	0x06100000		! power-on SP
+	.include "saturn.inc"
 
-	.org	0x100
+	bios_vectors start
 start:
 	mov.l	vbr_value,r0
 	ldc	r0,vbr
 	mov.l	slave_vector,r1		! where SSHON takes the slave's PC from
 	mov.l	slave_entry_addr,r0
 	mov.l	r0,@r1
-	mov.l	ims,r1			! open V-BLANK-IN (bit 0) and SMPC (bit 7)
-	mov.l	mask,r0
-	mov.l	r0,@r1
-	mov	#0,r0			! interrupt mask I = 0
-	ldc	r0,sr
+	enable_interrupts ims, mask	! V-BLANK-IN (bit 0) and SMPC (bit 7)
 	mov.l	counters,r8
 	mov.l	script,r9
 	mov.l	smpc,r10
@@ -186,40 +180,13 @@ smpc_irq:
 	nop
 
 nmi:
-	mov.l	r0,@-r15
-	mov.l	r1,@-r15
-	mov.l	counters,r1
-	mov.l	@(4,r1),r0
-	add	#1,r0
-	mov.l	r0,@(4,r1)
-	mov.l	@r15+,r1
-	mov.l	@r15+,r0
-	rte
-	nop
+	count_interrupt counters, 4
 
 system_reset:
-	mov.l	r0,@-r15
-	mov.l	r1,@-r15
-	mov.l	counters,r1
-	mov.l	@(8,r1),r0
-	add	#1,r0
-	mov.l	r0,@(8,r1)
-	mov.l	@r15+,r1
-	mov.l	@r15+,r0
-	rte
-	nop
+	count_interrupt counters, 8
 
 vblank_in:
-	mov.l	r0,@-r15
-	mov.l	r1,@-r15
-	mov.l	counters,r1
-	mov.l	@(0x18,r1),r0
-	add	#1,r0
-	mov.l	r0,@(0x18,r1)
-	mov.l	@r15+,r1
-	mov.l	@r15+,r0
-	rte
-	nop
+	count_interrupt counters, 0x18
 
 slave_entry:
 	mov.l	slave_counter,r1
@@ -232,7 +199,7 @@ slave_entry:
 vbr_value:	.long	vectors
 slave_vector:	.long	0x26000250
 slave_entry_addr: .long	slave_entry
-ims:		.long	0x25FE00A0
+ims:		.long	SCU_IMS
 mask:		.long	0x0000BF7E
 counters:	.long	0x26000000
 script:		.long	0x26010000

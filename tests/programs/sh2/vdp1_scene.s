@@ -5,13 +5,10 @@
 ! one-colour back screen, with the texels' 16 colours in colour RAM.
 !   0x06000000  draw-end interrupts taken    0x06000004  1 once done
 ! base: 0x00000000
+	.include "saturn.inc"
 	.include "vdp1_table.inc"
 
-	.org	0
-	.long	start			! power-on PC
-	.long	0x06100000		! power-on SP
-
-	.org	0x100
+	bios_vectors start
 start:
 	mov.l	vbr_value,r0
 	ldc	r0,vbr
@@ -31,12 +28,7 @@ start:
 	nop
 	mov.l	vdp2_words,r1
 	mov	#(vdp2_end - vdp2_table) / 8,r3
-setup:
-	mov.l	@r1+,r2			! VDP2 address, then its word
-	mov.l	@r1+,r0
-	dt	r3
-	bf/s	setup
-	mov.w	r0,@r2
+	write_words
 	mov.l	vdp1,r1
 	mov	#0,r0
 	mov.w	r0,@(0,r1)		! TVMR: 512 x 256, 16-bit
@@ -57,9 +49,7 @@ wait:
 	mov.w	r0,@(2,r1)		! FBCR: manual change at the next field
 	mov	#1,r0
 	mov.l	r0,@(4,r8)
-idle:
-	bra	idle
-	nop
+	idle_forever
 
 ! Copies r3 longs from r1 to r2.
 copy:
@@ -72,16 +62,7 @@ copy:
 	nop
 
 draw_end:
-	mov.l	r0,@-r15
-	mov.l	r1,@-r15
-	mov.l	counters,r1
-	mov.l	@r1,r0
-	add	#1,r0
-	mov.l	r0,@r1
-	mov.l	@r15+,r1
-	mov.l	@r15+,r0
-	rte
-	nop
+	count_interrupt counters, 0
 
 	.align	2
 vbr_value:	.long	vectors
@@ -92,7 +73,7 @@ vram:		.long	0x25C00000
 texture:	.long	texels
 vram_texture:	.long	0x25C01000
 vdp1:		.long	0x25D00000
-ims:		.long	0x25FE00A0
+ims:		.long	SCU_IMS
 mask:		.long	0x00009FFF
 vdp2_words:	.long	vdp2_table
 
@@ -144,5 +125,4 @@ texels:
 vectors:
 	.org	0x800 + 0x4D * 4
 	.long	draw_end
-	.org	0x80000 - 4
-	.long	0
+	bios_image_end

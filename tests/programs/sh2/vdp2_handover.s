@@ -6,6 +6,8 @@
 ! two-word names.
 ! State block at 0x06080000: +0 "HAND" once set up.
 ! base: 0x06004000
+	.include "saturn.inc"
+
 	.org	0
 	bra	main
 	nop
@@ -60,19 +62,12 @@ columns:
 
 	mov.l	registers,r1		! (address, word) pairs
 	mov	#5,r3
-setup:
-	mov.l	@r1+,r2
-	mov.l	@r1+,r0
-	dt	r3
-	bf/s	setup
-	mov.w	r0,@r2
+	write_words
 
 	mov.l	state,r1
 	mov.l	magic,r0
 	mov.l	r0,@r1
-idle:
-	bra	idle
-	nop
+	idle_forever
 
 	.align	2
 state:		.long	0x06080000

@@ -3,11 +3,9 @@
 ! padded to four bytes; a count of zero ends the list. Then it idles, so
 ! the fields that follow show the scene.
 ! base: 0x00000000
-	.org	0
-	.long	start			! power-on PC
-	.long	0x06100000		! power-on SP
+	.include "saturn.inc"
 
-	.org	0x100
+	bios_vectors start
 start:
 	mov.l	scene,r1
 next:
@@ -28,8 +26,7 @@ copy:
 	bra	next
 	add	#2,r1
 done:
-	bra	done
-	nop
+	idle_forever
 
 	.align	2
 scene:	.long	0x20001000

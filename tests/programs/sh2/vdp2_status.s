@@ -4,11 +4,9 @@
 ! A pair counts only when TVSTAT reads the same before and after VCNT, so an
 ! event between the two reads cannot log a mixed pair.
 ! base: 0x00000000
-	.org	0
-	.long	start			! power-on PC
-	.long	0x06100000		! power-on SP
+	.include "saturn.inc"
 
-	.org	0x100
+	bios_vectors start
 start:
 	mov.l	tvstat,r1
 	mov.l	vcnt,r2
@@ -38,9 +36,7 @@ poll:
 	mov.l	r6,@r8
 	cmp/hs	r4,r3
 	bf	poll
-full:
-	bra	full
-	nop
+	idle_forever			! the log is full
 
 	.align	2
 tvstat:	.long	0x25F80004
