@@ -44,8 +44,6 @@ sigset_t stopSet()
 
 void catchStopSignals()
 {
-    const sigset_t set = stopSet();
-    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
     // Without SA_RESTART, a write blocked on a pipe nobody reads gives up,
     // and the run gets to look at the note.
     struct sigaction action {};
@@ -56,10 +54,10 @@ void catchStopSignals()
     ::signal(SIGXFSZ, SIG_IGN);
 }
 
-void acceptStopSignals()
+void holdStopSignals(bool hold)
 {
     const sigset_t set = stopSet();
-    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    ::pthread_sigmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
 
 int stopSignal()
@@ -77,7 +75,7 @@ void endBySignal(int signal)
     }
     std::fprintf(stderr, "kest-headless: %s; unfinished outputs were removed\n", why);
     ::signal(signal, SIG_DFL);
-    acceptStopSignals();
+    holdStopSignals(false);
     ::raise(signal);
     ::_exit(128 + signal);
 }

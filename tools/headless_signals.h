@@ -6,11 +6,10 @@
 // signal, so its caller sees the usual status. A second interrupt or
 // termination ends it at once. A file-size limit raises no signal: the
 // write that passes it fails with its own reason.
-// Installs the handlers with the signals held back, so that threads started
-// from here on never take them.
 void catchStopSignals();
-// The calling thread takes them from now on.
-void acceptStopSignals();
+// Held back in the calling thread, and so in the threads it starts, which
+// then leave them to it.
+void holdStopSignals(bool hold);
 // The signal that asked the run to stop, or 0.
 int stopSignal();
 // Says why the run stopped and ends the process by that signal.

@@ -306,6 +306,8 @@ int main(int argc, char** argv)
         machine.setThreshold(2);
     kest->prepare(nullptr);
     const bool opened = kest->open(file, arcade ? 1 : 0);
+    if (const int signal = stopSignal())
+        endBySignal(signal);
     if (kest->discFailed()) {
         std::fflush(stdout);
         std::fprintf(stderr, "kest-headless: cannot open disc '%s': %s\n", kest->discPath().c_str(),
@@ -338,9 +340,10 @@ int main(int argc, char** argv)
     }
     gFieldSeconds = static_cast<double>(machine.raster().fieldNs()) / 1e9;
     machine.smpc().setHostClock(&headlessClock);
+    holdStopSignals(true);
     kest->start();
     kest->resume();
-    acceptStopSignals();
+    holdStopSignals(false);
     // The machine's buffer holds about 90 ms; it is emptied after every field.
     auto update = [&] {
         kest->update();
