@@ -2,19 +2,14 @@
 // built-in BIOS refuses and a guest that floods the log.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <regex>
 #include <string>
-#include <thread>
 
 #include "core/base/bus.h"
 #include "core/base/helpers.h"
@@ -67,18 +62,10 @@ struct Workspace {
     std::string data() const { return "--data " + dir.path().string() + " --fields 2 "; }
 };
 
-std::string temporaryIn(const TempDir& dir)
-{
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-        if (entry.path().string().ends_with(".tmp"))
-            return entry.path().string();
-    }
-    return {};
-}
-
 void expectNoTemporaries(const TempDir& dir)
 {
-    EXPECT_EQ(temporaryIn(dir), "");
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
 }
 
 std::string readText(const std::string& path)
@@ -173,6 +160,10 @@ TEST(HeadlessOutputs, FailedOutputsSayWhyAndFail)
         {"--png " + missing, "kest-headless: cannot write '" + missing + "': No such file or directory\n"},
         {"--vdp2 " + w.dir.path().string(),
          "kest-headless: cannot write '" + w.dir.path().string() + "': is a folder\n"},
+        // /proc takes no new file: the file itself refuses the bytes.
+        {"--png /proc/self/status", "kest-headless: cannot write '/proc/self/status': " +
+                                        std::string(::geteuid() == 0 ? "Invalid argument" : "Permission denied")},
+        {"--png " + w.disc + "/out.png", "kest-headless: cannot write '" + w.disc + "/out.png': Not a directory\n"},
     };
     for (const auto& c : cases) {
         const Outcome run = headless(w.data() + c.arguments + " " + w.disc);
@@ -279,71 +270,6 @@ TEST(HeadlessLog, FloodIsFoldedPerMessageAndSecond)
     EXPECT_EQ(killed.output.substr(0, 400), run.output.substr(0, 400));
 }
 
-namespace {
-
-// A run in the background: standard output into a pipe the test reads,
-// standard error into a file.
-struct Background {
-    pid_t pid = -1;
-    int log = -1;
-
-    Background(const std::vector<std::string>& arguments, const std::string& errors)
-    {
-        int ends[2];
-        if (::pipe(ends) != 0)
-            return;
-        const std::string program = std::string(KEST_BINARY_DIR) + "/tools/kest-headless";
-        std::vector<char*> argv = {const_cast<char*>(program.c_str())};
-        for (const std::string& a : arguments)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
-        posix_spawn_file_actions_addclose(&actions, ends[0]);
-        posix_spawn_file_actions_addclose(&actions, ends[1]);
-        posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
-            pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(ends[1]);
-        log = ends[0];
-        ::fcntl(log, F_SETFL, O_NONBLOCK);
-    }
-
-    // Reads what the log holds now; false at its end.
-    bool drain()
-    {
-        char buffer[65536];
-        const ssize_t n = ::read(log, buffer, sizeof buffer);
-        return n != 0;
-    }
-
-    // Reads the log to its end and waits for the run: the raw status.
-    int finish()
-    {
-        ::fcntl(log, F_SETFL, 0);
-        while (log >= 0 && drain()) {
-        }
-        int status = -1;
-        ::waitpid(pid, &status, 0);
-        return status;
-    }
-
-    void closeLog()
-    {
-        ::close(log);
-        log = -1;
-    }
-    ~Background()
-    {
-        if (log >= 0)
-            ::close(log);
-    }
-};
-
-}  // namespace
-
 // A run stopped by a signal while it streams a WAV file removes the file it
 // was writing, says why, and ends by that signal, so a shell sees 130, 143,
 // 129 or 141 as usual. A file-size limit is no signal but a failed write.
@@ -351,78 +277,58 @@ TEST(HeadlessSignals, AStoppedRunRemovesWhatItWasWritingAndSaysWhy)
 {
     const struct {
         int signal;
-        const char* message;
-    } cases[] = {
-        {SIGINT, "kest-headless: interrupted (SIGINT); unfinished outputs were removed\n"},
-        {SIGTERM, "kest-headless: terminated (SIGTERM); unfinished outputs were removed\n"},
-        {SIGHUP, "kest-headless: hung up (SIGHUP); unfinished outputs were removed\n"},
-        {SIGPIPE, "kest-headless: its output pipe was closed (SIGPIPE); unfinished outputs were removed\n"},
-    };
+        const char* why;
+    } cases[] = {{SIGINT, "interrupted (SIGINT)"},
+                 {SIGTERM, "terminated (SIGTERM)"},
+                 {SIGHUP, "hung up (SIGHUP)"},
+                 {SIGPIPE, "its output pipe was closed (SIGPIPE)"}};
     for (const auto& c : cases) {
         TempDir dir;
         writeFloodSettings(dir);
         const std::string wav = dir.file("long.wav");
-        const std::string errors = dir.file("errors.txt");
-        Background run({"--data", dir.path().string(), "--fields", "1000000", "--wav", wav}, errors);
-        ASSERT_GT(run.pid, 0);
-        for (int wait = 0; wait < 2000 && temporaryIn(dir).empty(); ++wait) {
-            run.drain();
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        ASSERT_NE(temporaryIn(dir), "") << "the WAV file is being written";
-        if (c.signal == SIGPIPE)
-            run.closeLog();
-        else
-            ::kill(run.pid, c.signal);
-        const int status = run.finish();
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << c.signal << ": " << status;
-        EXPECT_EQ(readText(errors), c.message);
+        // The shell's process becomes the run: signalled once its WAV file is begun.
+        const std::string watch = "(i=0; until ls " + dir.path().string() + "/.*.tmp >/dev/null 2>&1 || [ $i = 2000 ]; " +
+                                  "do sleep 0.01; i=$((i+1)); done; kill -" + std::to_string(c.signal) + " $$) & ";
+        const Outcome run = headless("--data " + dir.path().string() + " --fields 1000000 --wav " + wav, watch);
+        EXPECT_TRUE(WIFSIGNALED(run.raw) && WTERMSIG(run.raw) == c.signal) << c.why << ": " << run.raw;
+        EXPECT_TRUE(run.output.ends_with("kest-headless: " + std::string(c.why) +
+                                         "; unfinished outputs were removed\n"))
+            << run.output.substr(run.output.size() - std::min<std::size_t>(run.output.size(), 300));
         EXPECT_FALSE(std::filesystem::exists(wav));
         expectNoTemporaries(dir);
     }
-
-    // A limit on file size reached while the sound streams.
     Workspace w;
     const std::string wav = w.dir.file("limited.wav");
-    const Outcome limited =
-        headless("--data " + w.dir.path().string() + " --fields 300 --wav " + wav + " " + w.disc, "ulimit -f 64; ");
-    EXPECT_EQ(limited.raw & 0x7F, 0) << "no signal";
-    EXPECT_EQ(limited.status, 1) << limited.output.substr(0, 2000);
+    const Outcome limited = headless(w.data() + "--fields 300 --wav " + wav + " " + w.disc, "ulimit -f 64; ");
+    EXPECT_TRUE(WIFEXITED(limited.raw) && limited.status == 1) << limited.raw;
     EXPECT_TRUE(contains(limited.output, "kest-headless: cannot write '" + wav + "': File too large\n"));
     EXPECT_FALSE(std::filesystem::exists(wav));
     expectNoTemporaries(w.dir);
 }
 
 // Two outputs that are one file, by name, through ".." or a link, are
-// refused before anything runs; devices may take several.
+// refused before anything runs; a device may take several.
 TEST(HeadlessOutputs, TwoOutputsToOneFileAreRefused)
 {
     Workspace w;
     const std::string out = w.dir.file("out.bin");
     std::filesystem::create_directory(w.dir.file("sub"));
-    saveFile(w.dir.file("old.bin"), "old", 3);
-    std::filesystem::create_symlink(w.dir.file("old.bin"), w.dir.file("link.bin"));
-    std::filesystem::create_hard_link(w.dir.file("old.bin"), w.dir.file("hard.bin"));
+    std::filesystem::create_hard_link(w.disc, w.dir.file("hard.iso"));
     const struct {
         std::string arguments;
         std::string message;
     } cases[] = {
-        {"--png " + out + " --wav " + out, "--png '" + out + "' and --wav '" + out + "'"},
-        {"--vdp2 " + out + " --dump 0x06000000:4:" + w.dir.file("sub/../out.bin"), "--vdp2 '" + out + "' and --dump"},
-        {"--dump 0:4:" + out + " --dump 4:4:" + out, "--dump '" + out + "' and --dump '" + out + "'"},
-        {"--wav " + w.dir.file("link.bin") + " --png " + w.dir.file("old.bin"), "--png '" + w.dir.file("old.bin")},
-        {"--wav " + w.dir.file("hard.bin") + " --vdp2 " + w.dir.file("old.bin"), "--vdp2 '"},
+        {"--png " + out + " --wav " + out, "--png '" + out + "' and --wav '" + out + "' are one file\n"},
+        {"--vdp2 " + out + " --dump 0:4:" + w.dir.file("sub/../out.bin"), "--vdp2 '" + out + "' and --dump '"},
+        {"--dump 0:4:" + w.cue + " --wav " + w.dir.file("hard.iso") + " --png " + w.disc, "--png '" + w.disc},
     };
     for (const auto& c : cases) {
         const Outcome run = headless(w.data() + c.arguments + " " + w.disc);
-        EXPECT_EQ(run.status, 2) << c.arguments << "\n" << run.output;
-        EXPECT_TRUE(contains(run.output, "kest-headless: will not write ")) << run.output;
+        EXPECT_EQ(run.status, 2) << c.arguments;
+        EXPECT_TRUE(run.output.starts_with("kest-headless: will not write ")) << run.output;
         EXPECT_TRUE(contains(run.output, c.message)) << run.output;
-        EXPECT_TRUE(contains(run.output, "are one file\n")) << run.output;
-        EXPECT_FALSE(contains(run.output, "KEST: Mode")) << "nothing opens";
     }
     EXPECT_FALSE(std::filesystem::exists(out));
-    EXPECT_EQ(readText(w.dir.file("old.bin")), "old");
     EXPECT_EQ(headless(w.data() + "--vdp2 /dev/null --dump 0:4:/dev/null " + w.disc).status, 0);
 }
 
@@ -433,10 +339,8 @@ TEST(HeadlessOutputs, OutputsThatCannotBeRenamedOverAreWrittenInPlace)
 {
     Workspace w;
     const std::string longName = w.dir.file(std::string(255, 'v'));
-    Outcome run = headless(w.data() + "--vdp2 " + longName + " " + w.disc);
-    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(headless(w.data() + "--vdp2 " + longName + " " + w.disc).status, 0);
     EXPECT_TRUE(readText(longName).starts_with("TVMD: "));
-    expectNoTemporaries(w.dir);
 
     const std::string mounted = w.dir.file("mounted.txt");
     const std::string source = w.dir.file("source.txt");
@@ -445,8 +349,8 @@ TEST(HeadlessOutputs, OutputsThatCannotBeRenamedOverAreWrittenInPlace)
     if (std::system("unshare -rm true 2>/dev/null") != 0)
         GTEST_SKIP() << "no mount namespace for a bind mount";
     // sh -c runs "exec kest-headless ..." as its arguments once the mount is made.
-    run = headless(w.data() + "--vdp2 " + mounted + " --wav " + mounted + ".wav " + w.disc,
-                   "unshare -rm sh -c 'mount --bind " + source + " " + mounted + " && \"$@\"' ");
+    const Outcome run = headless(w.data() + "--vdp2 " + mounted + " " + w.disc,
+                                 "unshare -rm sh -c 'mount --bind " + source + " " + mounted + " && \"$@\"' ");
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_TRUE(readText(source).starts_with("TVMD: ")) << "written through the mount";
     expectNoTemporaries(w.dir);
@@ -458,41 +362,23 @@ TEST(HeadlessArguments, MalformedNumbersAreRefused)
 {
     TempDir dir;
     const std::string f = dir.file("f");
-    const char* fields[] = {"''", "99999999999999999999", "1000000001", "-1", "+5", "1x", "0x", "' 5'", "5.0"};
-    const std::string dumps[] = {"0x100000000:4:" + f, "-1:4:" + f, ":4:" + f, "0x06000000::" + f,
-                                 "0x06000000:-4:" + f, "0xFFFFFFFF:2:" + f, "0:0x10000001:" + f, "0:4:",
-                                 "0:4",  "0x06000000:4x:" + f};
-    const char* presses[] = {"0-99999999999999999999:a", "1-0x:a", "+1-2:a"};
-    std::vector<std::string> runs;
-    for (const char* n : fields)
-        runs.push_back("--fields " + std::string(n));
-    for (const std::string& d : dumps)
-        runs.push_back("--dump " + d);
-    for (const char* p : presses)
-        runs.push_back("--press " + std::string(p));
-    for (const std::string& arguments : runs) {
+    const std::string cases[] = {
+        "--fields ''", "--fields 99999999999999999999", "--fields 1000000001", "--fields -1", "--fields +5",
+        "--fields 0x", "--fields ' 5'", "--dump 0x100000000:4:" + f, "--dump -1:4:" + f, "--dump :4:" + f,
+        "--dump 0x06000000::" + f, "--dump 0x06000000:-4:" + f, "--dump 0xFFFFFFFF:2:" + f,
+        "--dump 0:0x10000001:" + f, "--dump 0:4:", "--press 0-99999999999999999999:a", "--press 1-0x:a"};
+    for (const std::string& arguments : cases) {
         const HeadlessRun run = runHeadless("--data " + dir.path().string() + " " + arguments);
-        EXPECT_EQ(WEXITSTATUS(run.status), 2) << arguments << "\n" << run.output;
+        EXPECT_EQ(WEXITSTATUS(run.status), 2) << arguments;
         EXPECT_TRUE(run.output.starts_with("kest-headless: bad ")) << arguments << "\n" << run.output;
     }
-    EXPECT_FALSE(std::filesystem::exists(f));
-
     u64 value = 0;
     std::string why;
-    EXPECT_TRUE(parseNumber("0x1f", 0, 100, value, why) && value == 31);
     EXPECT_TRUE(parseNumber("18446744073709551615", 0, ~u64{0}, value, why) && value == ~u64{0});
-    EXPECT_FALSE(parseNumber("18446744073709551616", 0, ~u64{0}, value, why));
-    EXPECT_FALSE(parseNumber("101", 0, 100, value, why));
-    EXPECT_EQ(why, "'101' is outside 0 to 100");
     EXPECT_FALSE(parseNumber("0x9", 0, 8, value, why));
     EXPECT_EQ(why, "'0x9' is outside 0x0 to 0x8");
     Dump dump;
-    ASSERT_TRUE(parseDump("0xFFFFFFFF:1:a:b", dump, why)) << why;
-    EXPECT_EQ(dump.address, 0xFFFFFFFFu);
-    EXPECT_EQ(dump.length, 1u);
-    EXPECT_EQ(dump.path, "a:b");
-    EXPECT_FALSE(parseDump("0xFFFFFFFF:2:a", dump, why));
-    EXPECT_EQ(why, "the bytes run past the end of the 32-bit address space");
+    EXPECT_TRUE(parseDump("0xFFFFFFFF:1:a:b", dump, why) && dump.address == 0xFFFFFFFFu && dump.path == "a:b");
 }
 
 // A log that cannot be written fails the run with the reason, whether the
@@ -501,30 +387,13 @@ TEST(HeadlessLog, ALogThatCannotBeWrittenFailsTheRun)
 {
     Workspace w;
     const std::string log = w.dir.file("log.txt");
-    const struct {
-        std::string redirection;
-        std::string message;
-    } cases[] = {
-        {">/dev/full", "kest-headless: cannot write the log: No space left on device\n"},
-        {">" + log, "kest-headless: cannot write the log: File too large\n"},
-    };
-    for (const auto& c : cases) {
-        // Standard error to the pipe, the log where the case says.
-        const std::string command = "ulimit -f 1; exec " + std::string(KEST_BINARY_DIR) + "/tools/kest-headless " +
-                                    w.data() + "--fields 30 --verbose " + w.disc + " 2>&1 " + c.redirection;
-        FILE* pipe = popen(command.c_str(), "r");
-        ASSERT_NE(pipe, nullptr);
-        std::string errors;
-        char buffer[4096];
-        std::size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            errors.append(buffer, n);
-        const int status = pclose(pipe);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << c.redirection << ": " << status;
-        EXPECT_EQ(errors, c.message) << c.redirection;
+    for (const std::string& to : {std::string("/dev/full"), log}) {
+        const HeadlessRun run = runHeadless(w.data() + "--verbose " + w.disc, "ulimit -f 1; ", "2>&1 >" + to);
+        EXPECT_EQ(run.status, 1 << 8) << to;
+        EXPECT_EQ(run.output, "kest-headless: cannot write the log: " +
+                                  std::string(to == log ? "File too large" : "No space left on device") + "\n");
     }
     EXPECT_EQ(std::filesystem::file_size(log), 512u) << "the limit, reached";
-    EXPECT_EQ(headless(w.data() + w.disc).status, 0) << "a log that is written";
 }
 
 // With no file on the command line, a disc kest.ini names that is no disc
@@ -534,54 +403,23 @@ TEST(HeadlessBoot, ADiscKestIniNamesThatIsNoDiscFails)
 {
     Workspace w;
     std::filesystem::create_directories(w.dir.file("a#b"));
-    std::filesystem::create_directory(w.dir.file("folder.iso"));
     std::filesystem::copy_file(w.disc, w.dir.file("a#b/disc.iso"));
-    saveFile(w.dir.file("notes.txt"), "text", 4);
     const struct {
         std::string setting;
-        std::string path;
-        std::string reason;
+        std::string message;
     } cases[] = {
-        {w.dir.path().string(), w.dir.path().string(), "is a folder"},
-        {w.dir.file("folder.iso"), w.dir.file("folder.iso"), "is a folder"},
-        {w.dir.file("notes.txt"), w.dir.file("notes.txt"), "not a disc image by its extension (see --help)"},
-        {w.dir.file("a#b/disc.iso"), w.dir.file("a"), "no such file"},
-        {w.dir.file("missing.iso"), w.dir.file("missing.iso"), "no such file"},
+        {w.dir.path().string(), w.dir.path().string() + "': is a folder"},
+        {w.dir.file("kest.ini"), w.dir.file("kest.ini") + "': not a disc image by its extension (see --help)"},
+        {w.dir.file("a#b/disc.iso"), w.dir.file("a") + "': no such file"},
+        {"\"" + w.dir.file("a#b/disc.iso") + "\" ; mine", ""},
     };
     for (const auto& c : cases) {
-        const std::string ini = "[Path]\r\nsat_cd = " + c.setting + "\r\n[General]\r\nkest_bios = 1\r\n";
+        const std::string ini = "[Path]\r\nsat_cd = " + c.setting + "\r\n[General]\r\nkest_bios = 1\r\ncartridge = 1\r\n";
         saveFile(w.dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size()));
         const Outcome run = headless(w.data());
-        EXPECT_EQ(run.status, 3) << c.setting << "\n" << run.output;
-        EXPECT_TRUE(contains(run.output, "kest-headless: cannot open disc '" + c.path + "': " + c.reason + "\n"))
-            << run.output;
-        EXPECT_FALSE(contains(run.output, "No disc to boot")) << run.output;
-    }
-    const std::string ini = "[Path]\r\nsat_cd = \"" + w.dir.file("a#b/disc.iso") + "\" ; mine\r\n[General]\r\n" +
-                            "kest_bios = 1\r\ncartridge = 1\r\n";
-    saveFile(w.dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size()));
-    const Outcome run = headless(w.data());
-    EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_TRUE(contains(run.output, "KEST: Start (KEST BIOS BOOT TEST)")) << run.output;
-}
-
-// A failed output names the reason of the step that failed: a file /proc
-// holds is written in place (its folder takes no new file) and refuses
-// the bytes; a path through a file is not a folder.
-TEST(HeadlessOutputs, AFailedOutputSaysWhatFailed)
-{
-    Workspace w;
-    const struct {
-        std::string path;
-        std::string reason;
-    } cases[] = {
-        {"/proc/self/status", ::geteuid() == 0 ? "Invalid argument" : "Permission denied"},
-        {w.disc + "/out.png", "Not a directory"},
-    };
-    for (const auto& c : cases) {
-        const Outcome run = headless(w.data() + "--png " + c.path + " " + w.disc);
-        EXPECT_EQ(run.status, 1) << run.output;
-        EXPECT_TRUE(contains(run.output, "kest-headless: cannot write '" + c.path + "': " + c.reason + "\n"))
+        EXPECT_EQ(run.status, c.message.empty() ? 0 : 3) << c.setting;
+        EXPECT_TRUE(contains(run.output, c.message.empty() ? "KEST: Start (KEST BIOS BOOT TEST)"
+                                                           : "kest-headless: cannot open disc '" + c.message + "\n"))
             << run.output;
     }
 }

