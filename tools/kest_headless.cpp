@@ -371,6 +371,7 @@ int main(int argc, char** argv)
     }
     machine.logInfo(1, "Ran %ld fields [T: %s, NS: %llu]", fields, machine.pal ? "PAL" : "NTSC",
                     static_cast<unsigned long long>(fields) * machine.raster().fieldNs());
+    log.check();
 
     // The log says all it has before any complaint about the outputs.
     std::fflush(stdout);
