@@ -1,5 +1,7 @@
 #include "tools/headless_output.h"
 
+#include "tools/headless_signals.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,9 +9,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 namespace {
 
@@ -54,17 +58,9 @@ bool OutputFile::open()
     if (::stat(m_path.c_str(), &info) == 0) {
         if (S_ISDIR(info.st_mode))
             return fail("is a folder");
-        if (!S_ISREG(info.st_mode)) {
-            // Without blocking, a FIFO nobody reads is an error, not a hang.
-            m_fd = ::open(m_path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-            if (m_fd < 0)
-                return failErrno();
-            const int flags = ::fcntl(m_fd, F_GETFL);
-            if (flags < 0 || ::fcntl(m_fd, F_SETFL, flags & ~O_NONBLOCK) < 0)
-                return failErrno();
-            m_inPlace = true;
-            return true;
-        }
+        // Without blocking, a FIFO nobody reads is an error, not a hang.
+        if (!S_ISREG(info.st_mode))
+            return openInPlace(m_path, O_NONBLOCK);
         char resolved[PATH_MAX];
         if (!::realpath(m_path.c_str(), resolved))
             return failErrno();
@@ -74,17 +70,39 @@ bool OutputFile::open()
     } else {
         return failErrno();
     }
+    m_sync = true;
+    // A short name of its own: the output's name may be as long as the
+    // folder allows, and a hidden one stays out of listings.
     static u32 counter = 0;
-    m_temporary = m_target + "." + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+    const std::string name = ".kest-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+    m_temporary = (std::filesystem::path(m_target).parent_path() / name).string();
     m_fd = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (m_fd < 0) {
+        const int why = errno;
         m_temporary.clear();
-        return failErrno();
+        // A folder that takes no new file may still hold a writable output.
+        struct stat old;
+        if (::stat(m_target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+            return openInPlace(m_target, O_TRUNC);
+        return fail(std::strerror(why));
     }
     // The new file keeps the permissions the user gave the old one.
     struct stat old;
     if (::stat(m_target.c_str(), &old) == 0 && ::fchmod(m_fd, old.st_mode & 07777) != 0)
         return failErrno();
+    return true;
+}
+
+bool OutputFile::openInPlace(const std::string& path, int flags)
+{
+    m_fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | flags);
+    if (m_fd < 0)
+        return failErrno();
+    if (flags & O_NONBLOCK) {
+        const int now = ::fcntl(m_fd, F_GETFL);
+        if (now < 0 || ::fcntl(m_fd, F_SETFL, now & ~O_NONBLOCK) < 0)
+            return failErrno();
+    }
     return true;
 }
 
@@ -95,7 +113,8 @@ bool OutputFile::write(const void* data, std::size_t size)
     const auto* bytes = static_cast<const u8*>(data);
     while (size > 0) {
         const ssize_t put = ::write(m_fd, bytes, size);
-        if (put < 0 && errno == EINTR)
+        // A stop signal ends a write that waits on a pipe.
+        if (put < 0 && errno == EINTR && !stopSignal())
             continue;
         if (put < 0)
             return failErrno();
@@ -124,16 +143,47 @@ bool OutputFile::commit()
     if (m_fd < 0)
         return fail("not open");
     // A full disk may only show when the data reaches it.
-    bool ok = m_inPlace || ::fsync(m_fd) == 0 || failErrno();
+    bool ok = !m_sync || ::fsync(m_fd) == 0 || failErrno();
     const int fd = m_fd;
     m_fd = -1;
     ok = (::close(fd) == 0 || failErrno()) && ok;
-    if (!ok || m_inPlace)
+    if (!ok || m_temporary.empty())
         return ok;
-    if (::rename(m_temporary.c_str(), m_target.c_str()) != 0)
+    if (::rename(m_temporary.c_str(), m_target.c_str()) == 0) {
+        m_temporary.clear();
+        return true;
+    }
+    // An output that is a mount of its own (a bind-mounted file) cannot be
+    // renamed over, but it can still be written.
+    return copyInPlace();
+}
+
+bool OutputFile::copyInPlace()
+{
+    const int from = ::open(m_temporary.c_str(), O_RDONLY | O_CLOEXEC);
+    if (from < 0)
         return failErrno();
+    bool ok = openInPlace(m_target, O_TRUNC);
+    std::vector<u8> buffer(1 << 16);
+    while (ok) {
+        const ssize_t got = ::read(from, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            ok = got == 0 || failErrno();
+            break;
+        }
+        ok = write(buffer.data(), static_cast<std::size_t>(got));
+    }
+    ::close(from);
+    if (m_fd >= 0) {
+        ok = (::fsync(m_fd) == 0 || failErrno()) && ok;
+        ok = (::close(m_fd) == 0 || failErrno()) && ok;
+        m_fd = -1;
+    }
+    ::unlink(m_temporary.c_str());
     m_temporary.clear();
-    return true;
+    return ok;
 }
 
 bool writeOutput(const std::string& path, const void* data, std::size_t size, std::string& error)
@@ -237,4 +287,35 @@ std::string sameFileAs(const std::string& output, const std::vector<std::string>
     }
     ::closedir(folder);
     return found;
+}
+
+std::string sharedOutput(const std::vector<NamedOutput>& outputs)
+{
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        for (std::size_t j = i + 1; j < outputs.size(); ++j) {
+            const NamedOutput& a = outputs[i];
+            const NamedOutput& b = outputs[j];
+            if (!sameFileAs(b.path, {a.path}).empty())
+                return std::string(a.option) + " '" + a.path + "' and " + b.option + " '" + b.path + "' are one file";
+        }
+    }
+    return {};
+}
+
+void LogStream::check()
+{
+    // The stream keeps that a write failed but not why; errno still holds
+    // the reason the last failed call gave.
+    if (m_error.empty() && std::ferror(stdout))
+        m_error = errno ? std::strerror(errno) : "a write failed";
+    errno = 0;
+}
+
+const std::string& LogStream::finish()
+{
+    errno = 0;
+    if (std::fflush(stdout) != 0 && m_error.empty())
+        m_error = std::strerror(errno);
+    check();
+    return m_error;
 }

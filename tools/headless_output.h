@@ -11,7 +11,10 @@
 // a rename, so a failed run leaves the old file whole; a link is followed
 // and its target replaced. Anything else that exists (/dev/null, /dev/full,
 // a FIFO with a reader) is written in place: renaming over it would replace
-// the device node with a plain file. Every failure keeps its reason.
+// the device node with a plain file. So is a regular file whose folder
+// takes no new file, or that cannot be renamed over (a bind mount): there
+// the old bytes are lost if the run fails. Every failure keeps the reason
+// of the step that failed.
 class OutputFile {
 public:
     explicit OutputFile(std::string path) : m_path(std::move(path)) {}
@@ -34,13 +37,16 @@ public:
 private:
     bool fail(const char* reason);
     bool failErrno();
+    bool openInPlace(const std::string& path, int flags);
+    bool copyInPlace();
 
     std::string m_path;
     std::string m_target;
     std::string m_temporary;
     std::string m_error;
     int m_fd = -1;
-    bool m_inPlace = false;
+    // A regular file: its data is known to be on disk only after fsync.
+    bool m_sync = false;
 };
 
 // Writes a whole buffer as one output.
@@ -79,3 +85,26 @@ private:
 // and hard links alike), or empty. Also the files the process holds open,
 // such as a cue sheet's data files.
 std::string sameFileAs(const std::string& output, const std::vector<std::string>& files);
+
+// An output the command line names, with the option that named it.
+struct NamedOutput {
+    const char* option;
+    std::string path;
+};
+
+// Why two of the outputs cannot both be written (they are one file, by
+// name, link or hard link), or empty.
+std::string sharedOutput(const std::vector<NamedOutput>& outputs);
+
+// The log goes to standard output line by line; a line that could not be
+// written fails the run, with the reason first seen.
+class LogStream {
+public:
+    // Between fields.
+    void check();
+    // Flushes what is left; the reason of the first failure, or empty.
+    const std::string& finish();
+
+private:
+    std::string m_error;
+};

@@ -13,10 +13,13 @@
 #include "board/periph/peripheral.h"
 #include "core/base/helpers.h"
 #include "core/emulator/kest.h"
+#include "core/emulator/path_parts.h"
 #include "core/base/png_writer.h"
 #include "core/base/shared_state.h"
+#include "tools/headless_args.h"
 #include "tools/headless_output.h"
 #include "tools/headless_press.h"
+#include "tools/headless_signals.h"
 
 namespace {
 
@@ -40,25 +43,6 @@ void usage()
     std::puts(
         "  --verbose                also show per-field log lines\n"
         "  --help                   show this text");
-}
-
-struct Dump {
-    u32 address = 0;
-    u32 length = 0;
-    std::string path;
-};
-
-bool parseDump(const char* text, Dump& dump)
-{
-    char* end = nullptr;
-    const unsigned long address = std::strtoul(text, &end, 0);
-    if (*end != ':')
-        return false;
-    const unsigned long length = std::strtoul(end + 1, &end, 0);
-    if (*end != ':' || !end[1] || length > 0x10000000)
-        return false;
-    dump = {static_cast<u32>(address), static_cast<u32>(length), end + 1};
-    return true;
 }
 
 std::string vdp2State(CSystem& machine)
@@ -94,16 +78,15 @@ bool parsePress(const std::string& text, Press& press, std::string& why)
         why = "expected FROM-TO:BUTTONS";
         return false;
     }
-    auto field = [](const std::string& digits, long& value) {
-        if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
-            return false;
-        value = std::stol(digits);
-        return true;
-    };
-    if (!field(text.substr(0, dash), press.from) || !field(text.substr(dash + 1, colon - dash - 1), press.to)) {
-        why = "FROM and TO must be field numbers";
+    u64 from = 0;
+    u64 to = 0;
+    if (!parseNumber(text.substr(0, dash), 0, kMaxFields, from, why) ||
+        !parseNumber(text.substr(dash + 1, colon - dash - 1), 0, kMaxFields, to, why)) {
+        why = "FROM and TO must be field numbers: " + why;
         return false;
     }
+    press.from = static_cast<long>(from);
+    press.to = static_cast<long>(to);
     if (press.to < press.from) {
         why = "TO comes before FROM";
         return false;
@@ -192,17 +175,31 @@ private:
 };
 
 // Every output, checked before the run: none may be one of its inputs.
-bool refuseInputs(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs)
+bool refuseInputs(const std::vector<NamedOutput>& outputs, const std::vector<std::string>& inputs)
 {
-    for (const std::string& output : outputs) {
-        const std::string input = sameFileAs(output, inputs);
+    for (const NamedOutput& output : outputs) {
+        const std::string input = sameFileAs(output.path, inputs);
         if (!input.empty()) {
             std::fprintf(stderr, "kest-headless: will not write '%s': it is the run's input file '%s'\n",
-                         output.c_str(), input.c_str());
+                         output.path.c_str(), input.c_str());
             return true;
         }
     }
     return false;
+}
+
+// Why the disc named could not be opened, as far as the file itself shows.
+std::string whyNotADisc(const std::string& path)
+{
+    std::error_code error;
+    const std::filesystem::file_type type = std::filesystem::status(path, error).type();
+    if (type == std::filesystem::file_type::not_found)
+        return "no such file";
+    if (type == std::filesystem::file_type::directory)
+        return "is a folder";
+    if (machineKindOf(classifyPath(path)) != kConsole)
+        return "not a disc image by its extension (see --help)";
+    return "not a usable disc image (see the log)";
 }
 
 bool reportWrite(bool ok, const std::string& error)
@@ -233,12 +230,13 @@ int main(int argc, char** argv)
             usage();
             return 0;
         } else if (!std::strcmp(arg, "--fields") && hasValue) {
-            char* end = nullptr;
-            fields = std::strtol(argv[++i], &end, 10);
-            if (*end || fields < 0) {
-                std::fprintf(stderr, "kest-headless: bad field count '%s'\n", argv[i]);
+            u64 count = 0;
+            std::string why;
+            if (!parseNumber(argv[++i], 0, kMaxFields, count, why)) {
+                std::fprintf(stderr, "kest-headless: bad field count: %s\n", why.c_str());
                 return 2;
             }
+            fields = static_cast<long>(count);
         } else if (!std::strcmp(arg, "--verbose")) {
             verbose = true;
         } else if (!std::strcmp(arg, "--arcade")) {
@@ -253,8 +251,9 @@ int main(int argc, char** argv)
             wavPath = argv[++i];
         } else if (!std::strcmp(arg, "--dump") && hasValue) {
             Dump dump;
-            if (!parseDump(argv[++i], dump)) {
-                std::fprintf(stderr, "kest-headless: bad dump '%s'\n", argv[i]);
+            std::string why;
+            if (!parseDump(argv[++i], dump, why)) {
+                std::fprintf(stderr, "kest-headless: bad dump '%s': %s\n", argv[i], why.c_str());
                 return 2;
             }
             dumps.push_back(dump);
@@ -277,6 +276,18 @@ int main(int argc, char** argv)
             return 2;
         }
     }
+    std::vector<NamedOutput> outputs = {{"--png", pngPath}, {"--vdp2", vdp2Path}, {"--wav", wavPath}};
+    for (const Dump& dump : dumps)
+        outputs.push_back({"--dump", dump.path});
+    std::erase_if(outputs, [](const NamedOutput& output) { return output.path.empty(); });
+    const std::string shared = sharedOutput(outputs);
+    if (!shared.empty()) {
+        std::fprintf(stderr, "kest-headless: will not write %s\n", shared.c_str());
+        return 2;
+    }
+    catchStopSignals();
+    LogStream log;
+
     // The picture VDP2 draws into, as a host's video output provides it.
     constexpr u32 kCanvasSide = 1024;
     std::vector<u32> canvas(kCanvasSide * kCanvasSide);
@@ -290,12 +301,12 @@ int main(int argc, char** argv)
         machine.setThreshold(2);
     kest->prepare(nullptr);
     const bool opened = kest->open(file, arcade ? 1 : 0);
+    if (const int signal = stopSignal())
+        endBySignal(signal);
     if (kest->discFailed()) {
         std::fflush(stdout);
-        std::error_code error;
-        const bool exists = std::filesystem::exists(kest->discPath(), error);
         std::fprintf(stderr, "kest-headless: cannot open disc '%s': %s\n", kest->discPath().c_str(),
-                     exists ? "not a usable disc image (see the log)" : "no such file");
+                     whyNotADisc(kest->discPath()).c_str());
         return 3;
     }
     if (!kest->arcadeFault().empty()) {
@@ -313,10 +324,6 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "kest-headless: the disc does not boot: %s\n", kest->bootRefusal().c_str());
         return 3;
     }
-    std::vector<std::string> outputs = {pngPath, vdp2Path, wavPath};
-    for (const Dump& dump : dumps)
-        outputs.push_back(dump.path);
-    std::erase(outputs, std::string());
     if (refuseInputs(outputs, kest->filesInUse())) {
         std::fflush(stdout);
         return 2;
@@ -333,8 +340,10 @@ int main(int argc, char** argv)
     }
     gFieldSeconds = static_cast<double>(machine.raster().fieldNs()) / 1e9;
     machine.smpc().setHostClock(&headlessClock);
+    holdStopSignals(true);
     kest->start();
     kest->resume();
+    holdStopSignals(false);
     // The machine's buffer holds about 90 ms; it is emptied after every field.
     auto update = [&] {
         kest->update();
@@ -349,14 +358,21 @@ int main(int argc, char** argv)
         }
     };
     // The first pass only starts the first field.
+    log.check();
     update();
-    for (long i = 0; i < fields; ++i) {
+    for (long i = 0; i < fields && !stopSignal(); ++i) {
         gField = i;
         holdHostPad(heldAt(presses, i));
         update();
+        log.check();
+    }
+    if (const int signal = stopSignal()) {
+        wav.reset();
+        endBySignal(signal);
     }
     machine.logInfo(1, "Ran %ld fields [T: %s, NS: %llu]", fields, machine.pal ? "PAL" : "NTSC",
                     static_cast<unsigned long long>(fields) * machine.raster().fieldNs());
+    log.check();
 
     // The log says all it has before any complaint about the outputs.
     std::fflush(stdout);
@@ -389,6 +405,12 @@ int main(int argc, char** argv)
         status = 1;
     kest->stop();
     hostCanvas = {};
-    std::fflush(stdout);
+    if (const int signal = stopSignal())
+        endBySignal(signal);
+    const std::string& logError = log.finish();
+    if (!logError.empty()) {
+        std::fprintf(stderr, "kest-headless: cannot write the log: %s\n", logError.c_str());
+        status = 1;
+    }
     return status;
 }

@@ -113,6 +113,41 @@ bool matchKey(const std::string& s, std::string& key, std::string& value)
     return false;
 }
 
+// Where the line's comment starts, or kNone. A comment starts at the first
+// "#" or ";", except inside a value written in double quotes: a value that
+// is all quoted text after its "=" (then only blanks or a comment) is read
+// without its quotes, so a path may hold either sign. equals, open and
+// close then give the "=" and the quotes.
+std::size_t findComment(const std::string& s, std::size_t& equals, std::size_t& open, std::size_t& close)
+{
+    equals = kNone;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '#' || s[i] == ';')
+            return i;
+        if (s[i] != '=')
+            continue;
+        const std::size_t first = skipSpaces(s, i + 1);
+        if (first == s.size() || s[first] != '"')
+            continue;
+        const std::size_t last = s.find('"', first + 1);
+        if (last == kNone)
+            continue;
+        const std::size_t after = skipSpaces(s, last + 1);
+        if (after < s.size() && s[after] != '#' && s[after] != ';')
+            continue;
+        equals = i;
+        open = first;
+        close = last;
+        return after < s.size() ? after : kNone;
+    }
+    return kNone;
+}
+
+bool needsQuotes(const IniEntry& entry)
+{
+    return entry.quoted || entry.value.find_first_of("#;") != std::string::npos;
+}
+
 bool isHexValue(const std::string& s)
 {
     if (s.size() < 3 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X'))
@@ -260,8 +295,11 @@ bool INI::parse(std::string_view text)
 
 bool INI::parseLine(const std::string& line)
 {
-    std::size_t cut = line.find_first_of("#;");
-    std::string statement = line.substr(0, cut);
+    std::size_t equals;
+    std::size_t open = 0;
+    std::size_t close = 0;
+    std::size_t cut = findComment(line, equals, open, close);
+    std::string statement = line.substr(0, equals == kNone ? cut : equals + 1);
     std::string comment = cut == kNone ? std::string() : line.substr(cut);
     std::string trailer = comment.empty() ? std::string() : " " + comment;
 
@@ -291,7 +329,8 @@ bool INI::parseLine(const std::string& line)
         }
         IniEntry& entry = m_sections.back().entries.emplace_back();
         entry.key = std::move(key);
-        entry.value = std::move(value);
+        entry.value = equals == kNone ? std::move(value) : line.substr(open + 1, close - open - 1);
+        entry.quoted = equals != kNone;
         entry.comment = std::move(trailer);
         entry.leadingComments = std::move(m_pendingComments);
         entry.blankBefore = m_blankSeen;
@@ -336,7 +375,11 @@ std::string INI::save() const
             text += entry.leadingComments;
             text += entry.key;
             text += " =";
-            if (!entry.value.empty()) {
+            if (needsQuotes(entry)) {
+                text += " \"";
+                text += entry.value;
+                text += '"';
+            } else if (!entry.value.empty()) {
                 text += ' ';
                 text += entry.value;
             }

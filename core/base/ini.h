@@ -13,6 +13,10 @@
 struct IniEntry {
     std::string key;
     std::string value;
+    // Read from double quotes, and so written back in them. A value holding
+    // "#" or ";" is written in them too (one that also holds a quote cannot
+    // be read back whole).
+    bool quoted = false;
     // One blank and the comment that ended the line, or empty.
     std::string comment;
     // Comment lines that stood before this one, each with CR LF.

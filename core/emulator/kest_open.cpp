@@ -209,7 +209,17 @@ bool Kest::openDisc(const std::string& path, FileKind kind)
         }
         m_disc = m_realDrive;
         break;
-    default: break;  // other kinds: the held disc stays
+    default:
+        // Only an empty name keeps the held disc: a file kest.ini names that
+        // is no disc image (a folder, another kind, a path cut short by a
+        // comment sign) fails as a missing image does.
+        if (!path.empty()) {
+            logError(1, "Not a disc image [path: %s]", path.c_str());
+            m_discPath = path;
+            m_discFailed = true;
+            return false;
+        }
+        break;
     }
     m_system.setMedia(m_disc);
     const bool image = kind == FileKind::kCue || kind == FileKind::kImage || kind == FileKind::kMds ||

@@ -4,16 +4,18 @@
 #include <string>
 
 // One run of kest-headless with its log and standard error; prefix runs in
-// the shell first (limits for the run). status is as waitpid answers it.
+// the shell first (limits for the run), streams sends them elsewhere.
+// status is as waitpid answers it.
 struct HeadlessRun {
     int status = -1;
     std::string output;
 };
 
-inline HeadlessRun runHeadless(const std::string& arguments, const std::string& prefix = "")
+inline HeadlessRun runHeadless(const std::string& arguments, const std::string& prefix = "",
+                               const std::string& streams = "2>&1")
 {
     const std::string command =
-        prefix + "exec " + std::string(KEST_BINARY_DIR) + "/tools/kest-headless " + arguments + " 2>&1";
+        prefix + "exec " + std::string(KEST_BINARY_DIR) + "/tools/kest-headless " + arguments + " " + streams;
     HeadlessRun run;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)

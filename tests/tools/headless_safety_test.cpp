@@ -2,6 +2,7 @@
 // built-in BIOS refuses and a guest that floods the log.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -64,6 +65,20 @@ void expectNoTemporaries(const TempDir& dir)
 {
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
         EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
+}
+
+std::string readText(const std::string& path)
+{
+    const std::vector<u8> bytes = readBytes(path);
+    return {bytes.begin(), bytes.end()};
+}
+
+// Settings that start a guest that logs without end.
+void writeFloodSettings(const TempDir& dir)
+{
+    const std::string ini = "[Path]\r\nsat_bios = " + std::string(KEST_PROGRAMS_DIR) +
+                            "/sh2/log_flood.bin\r\n[General]\r\nkest_bios = 0\r\ncartridge = 1\r\n";
+    saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size()));
 }
 
 }  // namespace
@@ -144,6 +159,10 @@ TEST(HeadlessOutputs, FailedOutputsSayWhyAndFail)
         {"--png " + missing, "kest-headless: cannot write '" + missing + "': No such file or directory\n"},
         {"--vdp2 " + w.dir.path().string(),
          "kest-headless: cannot write '" + w.dir.path().string() + "': is a folder\n"},
+        // /proc takes no new file: the file itself refuses the bytes.
+        {"--png /proc/self/status", "kest-headless: cannot write '/proc/self/status': " +
+                                        std::string(::geteuid() == 0 ? "Invalid argument" : "Permission denied")},
+        {"--png " + w.disc + "/out.png", "kest-headless: cannot write '" + w.disc + "/out.png': Not a directory\n"},
     };
     for (const auto& c : cases) {
         const Outcome run = headless(w.data() + c.arguments + " " + w.disc);
@@ -226,9 +245,7 @@ TEST(HeadlessBoot, RefusedDiscDoesNotRun)
 TEST(HeadlessLog, FloodIsFoldedPerMessageAndSecond)
 {
     TempDir dir;
-    const std::string ini = "[Path]\r\nsat_bios = " + std::string(KEST_PROGRAMS_DIR) +
-                            "/sh2/log_flood.bin\r\n[General]\r\nkest_bios = 0\r\ncartridge = 1\r\n";
-    saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size()));
+    writeFloodSettings(dir);
     const Outcome run = headless("--data " + dir.path().string() + " --fields 90");
     ASSERT_EQ(run.status, 0) << run.output.substr(0, 2000);
     // Two seconds begun: 100 lines in each, the first closed by its count.
@@ -250,4 +267,155 @@ TEST(HeadlessLog, FloodIsFoldedPerMessageAndSecond)
     // Whole lines only: a buffer cut off at the kill would end anywhere.
     EXPECT_TRUE(killed.output.ends_with("\n")) << killed.output.substr(killed.output.size() - 200);
     EXPECT_EQ(killed.output.substr(0, 400), run.output.substr(0, 400));
+}
+
+// A run stopped by a signal while it streams a WAV file removes the file it
+// was writing, says why, and ends by that signal, so a shell sees 130, 143,
+// 129 or 141 as usual. A file-size limit is no signal but a failed write.
+TEST(HeadlessSignals, AStoppedRunRemovesWhatItWasWritingAndSaysWhy)
+{
+    const struct {
+        int signal;
+        const char* why;
+    } cases[] = {{SIGINT, "interrupted (SIGINT)"},
+                 {SIGTERM, "terminated (SIGTERM)"},
+                 {SIGHUP, "hung up (SIGHUP)"},
+                 {SIGPIPE, "its output pipe was closed (SIGPIPE)"}};
+    for (const auto& c : cases) {
+        TempDir dir;
+        writeFloodSettings(dir);
+        const std::string wav = dir.file("long.wav");
+        // The shell's process becomes the run: signalled once its WAV file is begun.
+        const std::string watch = "(i=0; until ls " + dir.path().string() + "/.*.tmp >/dev/null 2>&1 || [ $i = 2000 ]; " +
+                                  "do sleep 0.01; i=$((i+1)); done; kill -" + std::to_string(c.signal) + " $$) & ";
+        const Outcome run = headless("--data " + dir.path().string() + " --fields 1000000 --wav " + wav, watch);
+        EXPECT_TRUE(WIFSIGNALED(run.raw) && WTERMSIG(run.raw) == c.signal) << c.why << ": " << run.raw;
+        EXPECT_TRUE(run.output.ends_with("kest-headless: " + std::string(c.why) +
+                                         "; unfinished outputs were removed\n"))
+            << run.output.substr(run.output.size() - std::min<std::size_t>(run.output.size(), 300));
+        EXPECT_FALSE(std::filesystem::exists(wav));
+        expectNoTemporaries(dir);
+    }
+    Workspace w;
+    const std::string wav = w.dir.file("limited.wav");
+    const Outcome limited = headless(w.data() + "--fields 300 --wav " + wav + " " + w.disc, "ulimit -f 64; ");
+    EXPECT_TRUE(WIFEXITED(limited.raw) && limited.status == 1) << limited.raw;
+    EXPECT_TRUE(contains(limited.output, "kest-headless: cannot write '" + wav + "': File too large\n"));
+    EXPECT_FALSE(std::filesystem::exists(wav));
+    expectNoTemporaries(w.dir);
+}
+
+// Two outputs that are one file, by name, through ".." or a link, are
+// refused before anything runs; a device may take several.
+TEST(HeadlessOutputs, TwoOutputsToOneFileAreRefused)
+{
+    Workspace w;
+    const std::string out = w.dir.file("out.bin");
+    std::filesystem::create_directory(w.dir.file("sub"));
+    std::filesystem::create_hard_link(w.disc, w.dir.file("hard.iso"));
+    const struct {
+        std::string arguments;
+        std::string message;
+    } cases[] = {
+        {"--png " + out + " --wav " + out, "--png '" + out + "' and --wav '" + out + "' are one file\n"},
+        {"--vdp2 " + out + " --dump 0:4:" + w.dir.file("sub/../out.bin"), "--vdp2 '" + out + "' and --dump '"},
+        {"--dump 0:4:" + w.cue + " --wav " + w.dir.file("hard.iso") + " --png " + w.disc, "--png '" + w.disc},
+    };
+    for (const auto& c : cases) {
+        const Outcome run = headless(w.data() + c.arguments + " " + w.disc);
+        EXPECT_EQ(run.status, 2) << c.arguments;
+        EXPECT_TRUE(run.output.starts_with("kest-headless: will not write ")) << run.output;
+        EXPECT_TRUE(contains(run.output, c.message)) << run.output;
+    }
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_EQ(headless(w.data() + "--vdp2 /dev/null --dump 0:4:/dev/null " + w.disc).status, 0);
+}
+
+// An output whose name is as long as a folder allows gets a temporary
+// name that fits, and one that is a mount of its own (a bind-mounted
+// file, which no rename may replace) is written in place.
+TEST(HeadlessOutputs, OutputsThatCannotBeRenamedOverAreWrittenInPlace)
+{
+    Workspace w;
+    const std::string longName = w.dir.file(std::string(255, 'v'));
+    EXPECT_EQ(headless(w.data() + "--vdp2 " + longName + " " + w.disc).status, 0);
+    EXPECT_TRUE(readText(longName).starts_with("TVMD: "));
+
+    const std::string mounted = w.dir.file("mounted.txt");
+    const std::string source = w.dir.file("source.txt");
+    saveFile(mounted, "old", 3);
+    saveFile(source, "old", 3);
+    if (std::system("unshare -rm true 2>/dev/null") != 0)
+        GTEST_SKIP() << "no mount namespace for a bind mount";
+    // sh -c runs "exec kest-headless ..." as its arguments once the mount is made.
+    const Outcome run = headless(w.data() + "--vdp2 " + mounted + " " + w.disc,
+                                 "unshare -rm sh -c 'mount --bind " + source + " " + mounted + " && \"$@\"' ");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_TRUE(readText(source).starts_with("TVMD: ")) << "written through the mount";
+    expectNoTemporaries(w.dir);
+}
+
+// Every number of the command line is whole, unsigned and in range; any
+// other ends the run before it starts, with status 2.
+TEST(HeadlessArguments, MalformedNumbersAreRefused)
+{
+    TempDir dir;
+    const std::string f = dir.file("f");
+    const std::string cases[] = {
+        "--fields ''", "--fields 99999999999999999999", "--fields 1000000001", "--fields -1", "--fields +5",
+        "--fields 0x", "--fields ' 5'", "--dump 0x100000000:4:" + f, "--dump -1:4:" + f, "--dump :4:" + f,
+        "--dump 0x06000000::" + f, "--dump 0x06000000:-4:" + f, "--dump 0xFFFFFFFF:2:" + f,
+        "--dump 0:0x10000001:" + f, "--dump 0:4:", "--press 0-99999999999999999999:a", "--press 1-0x:a"};
+    for (const std::string& arguments : cases) {
+        const HeadlessRun run = runHeadless("--data " + dir.path().string() + " " + arguments);
+        EXPECT_EQ(WEXITSTATUS(run.status), 2) << arguments;
+        EXPECT_TRUE(run.output.starts_with("kest-headless: bad ")) << arguments << "\n" << run.output;
+    }
+    const HeadlessRun wide = runHeadless("--dump 0xFFFFFFFF:0x10:" + f);
+    EXPECT_TRUE(wide.output.starts_with("kest-headless: bad dump '0xFFFFFFFF:0x10:" + f +
+                                        "': the bytes run past the end of the 32-bit address space\n"))
+        << wide.output;
+}
+
+// A log that cannot be written fails the run with the reason, whether the
+// device is full or a file-size limit stops it.
+TEST(HeadlessLog, ALogThatCannotBeWrittenFailsTheRun)
+{
+    Workspace w;
+    const std::string log = w.dir.file("log.txt");
+    for (const std::string& to : {std::string("/dev/full"), log}) {
+        const HeadlessRun run = runHeadless(w.data() + "--verbose " + w.disc, "ulimit -f 1; ", "2>&1 >" + to);
+        EXPECT_EQ(run.status, 1 << 8) << to;
+        EXPECT_EQ(run.output, "kest-headless: cannot write the log: " +
+                                  std::string(to == log ? "File too large" : "No space left on device") + "\n");
+    }
+    EXPECT_EQ(std::filesystem::file_size(log), 512u) << "the limit, reached";
+}
+
+// With no file on the command line, a disc kest.ini names that is no disc
+// image ends the run as a missing one does, with the reason; a path that
+// holds "#" or ";" is read whole in double quotes.
+TEST(HeadlessBoot, ADiscKestIniNamesThatIsNoDiscFails)
+{
+    Workspace w;
+    std::filesystem::create_directories(w.dir.file("a#b"));
+    std::filesystem::copy_file(w.disc, w.dir.file("a#b/disc.iso"));
+    const struct {
+        std::string setting;
+        std::string message;
+    } cases[] = {
+        {w.dir.path().string(), w.dir.path().string() + "': is a folder"},
+        {w.dir.file("kest.ini"), w.dir.file("kest.ini") + "': not a disc image by its extension (see --help)"},
+        {w.dir.file("a#b/disc.iso"), w.dir.file("a") + "': no such file"},
+        {"\"" + w.dir.file("a#b/disc.iso") + "\" ; mine", ""},
+    };
+    for (const auto& c : cases) {
+        const std::string ini = "[Path]\r\nsat_cd = " + c.setting + "\r\n[General]\r\nkest_bios = 1\r\ncartridge = 1\r\n";
+        saveFile(w.dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size()));
+        const Outcome run = headless(w.data());
+        EXPECT_EQ(run.status, c.message.empty() ? 0 : 3) << c.setting;
+        EXPECT_TRUE(contains(run.output, c.message.empty() ? "KEST: Start (KEST BIOS BOOT TEST)"
+                                                           : "kest-headless: cannot open disc '" + c.message + "\n"))
+            << run.output;
+    }
 }

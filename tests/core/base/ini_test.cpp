@@ -311,3 +311,31 @@ TEST(Ini, LineMatchingAgreesWithTheFormatsPatterns)
     EXPECT_GT(keys, 200);
     EXPECT_GT(stops, 100);
 }
+
+// A value in double quotes is read whole, "#" and ";" included, and written
+// back as it was; a value holding either sign is written in quotes so it
+// reads back the same. Lines without such a value parse as they always did.
+TEST(Ini, QuotedValuesKeepCommentSigns)
+{
+    const std::string text = "[Path]\r\n"
+                             "sat_cd = \"/games/#1; best/disc.cue\" ; mine\r\n"
+                             "none = \"\"\r\n"
+                             "half = \"a\" b ;c\r\n"
+                             "open = \"a ;b\r\n"
+                             "a = \"b\" = \"c#\"\r\n";
+    INI ini("", false);
+    ASSERT_TRUE(ini.parse(text));
+    IniSection& path = ini.findSection("Path");
+    EXPECT_EQ(path.findKey("sat_cd").value, "/games/#1; best/disc.cue");
+    EXPECT_EQ(path.findKey("none").value, "");
+    EXPECT_EQ(path.findKey("half").value, "\"a\" b");
+    EXPECT_EQ(path.findKey("open").value, "\"a");
+    EXPECT_EQ(path.findKey("a = \"b\"").value, "c#");
+    EXPECT_EQ(ini.save(), text);
+    path.findKey("none").value = "x#y";
+    path.findKey("half").value = "1;2";
+    INI again("", true);
+    ASSERT_TRUE(again.parse(ini.save()));
+    EXPECT_EQ(again.findSection("Path").findKey("none").value, "x#y");
+    EXPECT_EQ(again.findSection("Path").findKey("half").value, "1;2");
+}
