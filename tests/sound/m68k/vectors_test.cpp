@@ -280,7 +280,7 @@ TEST(M68kVectors, SingleStepVectorsMatchOutsideTheDeliberateDifferences)
             files.push_back(entry.path());
     std::sort(files.begin(), files.end());
     if (!(env && *env)) {
-        ASSERT_EQ(files.size(), 129u);
+        ASSERT_EQ(files.size(), 127u);
     }
 
     LogCapture quiet;
