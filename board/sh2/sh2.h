@@ -311,6 +311,7 @@ private:
     void macL(u32 m, u32 n);
     void macW(u32 m, u32 n);
     s32 skipWaiting(u32 branch, u32 target, s32 clocks);
+    s32 waitLoopCost(u32 target, u32 branch) const;
     // The debugger's reads go through the fetch table: they see memory as
     // the fetch does and never reach a device whose reads have side effects.
     u16 readOpcode(u32 address) const { return peekWord(address); }
@@ -334,10 +335,13 @@ private:
     // The waiting loop the interpreter watches in the present slice (a
     // backward BT or BF over loads and tests): the state the last time its
     // branch was taken. Handler calls are counted, as a handler may answer
-    // differently each time.
+    // differently each time; reads of the processor's own registers count
+    // only where they log or hand over to another area, since the units
+    // change only between slices.
     struct WaitLoop {
         u32 branch = ~0u;
         u32 rejected = ~0u;
+        u32 callee = ~0u;
         s32 cost = 0;
         s32 clocks = 0;
         u32 calls = 0;
@@ -346,4 +350,5 @@ private:
     };
     WaitLoop m_wait;
     u32 m_handlerCalls = 0;
+    u32 m_callee = 0;  // target of the last JSR, BSR or BSRF
 };

@@ -56,7 +56,13 @@ constexpr bool isWaitStep(u8 index)
 }
 
 // The longest waiting loop looked for, in bytes before its branch.
-constexpr u32 kWaitLoopBytes = 8;
+constexpr u32 kWaitLoopBytes = 12;
+
+constexpr bool isCall(u8 index) { return index == kJsr || index == kBsr || index == kBsrf; }
+
+// Clocks of a waiting step as the handlers below charge them.
+constexpr s32 waitStepClocks(u8 index) { return index == kTstB ? 3 : 1; }
+constexpr s32 kCallClocks = 2;
 
 // The handlers of the interpreter: in instruction index order, then the
 // undefined opcode and the hook trap.
@@ -249,31 +255,30 @@ void SH2::macW(u32 m, u32 n)
 // Called when the branch of a short loop is taken back to target. The body
 // from target to the branch runs straight through, so an iteration that
 // took exactly its own cost ran nothing else; if it also called no handler
-// and left the registers and T as it found them, the loop waits on memory
-// nothing can change before the slice ends. The iterations that end with
-// clocks to spare are then skipped whole, which leaves the PC and the
-// count where running them would.
+// that may answer differently and left the registers and T as it found
+// them, the loop waits on memory nothing can change before the slice ends
+// (the on-chip timers and flags move only between slices). The iterations
+// that end with clocks to spare are then skipped whole, which leaves the PC
+// and the count where running them would. The body may call one routine
+// that only returns (rts with a waiting step in its slot): each pass writes
+// the same PR, and the callee is known from the last call made.
 s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks)
 {
     WaitLoop& w = m_wait;
-    if (branch == w.branch) {
+    if (branch == w.branch && m_callee == w.callee) {
         if (w.clocks - clocks == w.cost && m_handlerCalls == w.calls && m_ft == w.t && clocks > 0) {
             if (std::memcmp(w.values, m_r, sizeof w.values) == 0)
                 clocks -= (clocks - 1) / w.cost * w.cost;
         }
     } else {
-        s32 cost = 3;
         w.branch = ~0u;
-        for (u32 at = target; at < branch; at += 2) {
-            const u32 step = fetchAt(m_direct.get(), at);
-            const u8 index = m_table[step];
-            if (!isWaitStep(index)) {
-                w.rejected = branch;
-                return clocks;
-            }
-            cost += index == kTstB ? 3 : 1;
+        const s32 cost = waitLoopCost(target, branch);
+        if (cost == 0) {
+            w.rejected = branch;
+            return clocks;
         }
         w.branch = branch;
+        w.callee = m_callee;
         w.cost = cost;
     }
     w.clocks = clocks;
@@ -281,6 +286,33 @@ s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks)
     w.t = m_ft;
     std::memcpy(w.values, m_r, sizeof w.values);
     return clocks;
+}
+
+// The clocks of one pass of the body from target to a backward BT or BF at
+// branch, or 0 when it holds more than waiting steps and one call of a
+// routine that only returns.
+s32 SH2::waitLoopCost(u32 target, u32 branch) const
+{
+    const uintptr_t* const direct = m_direct.get();
+    s32 cost = 3;
+    bool called = false;
+    for (u32 at = target; at < branch; at += 2) {
+        const u8 index = m_table[fetchAt(direct, at)];
+        if (isCall(index) && !called && at + 2 < branch) {
+            const u8 slot = m_table[fetchAt(direct, at + 2)];
+            const u8 back = m_table[fetchAt(direct, m_callee + 2)];
+            if (m_table[fetchAt(direct, m_callee)] != kRts || !isWaitStep(slot) || !isWaitStep(back))
+                return 0;
+            cost += 2 * kCallClocks + waitStepClocks(slot) + waitStepClocks(back);
+            called = true;
+            at += 2;
+        } else if (isWaitStep(index)) {
+            cost += waitStepClocks(index);
+        } else {
+            return 0;
+        }
+    }
+    return cost;
 }
 
 // One function with a handler per instruction and a dispatch at the end of
@@ -361,8 +393,8 @@ void SH2::interpret(bool breakpoints)
         if (const u8* p = ram[a >> PageMap::kPageShift]) [[likely]]
             return p[a & kPageMask];
         STORE_STATE();
-        ++m_handlerCalls;
         const AccessHandlers& h = m_map->page(a);
+        m_handlerCalls += h.readByte != readOnChip8;
         const u8 v = h.readByte(h.owner, this, a);
         clocks = m_clocksLeft;
         return v;
@@ -371,8 +403,8 @@ void SH2::interpret(bool breakpoints)
         if (const u8* p = ram[a >> PageMap::kPageShift]) [[likely]]
             return loadBe16(p + (a & (kPageMask - 1)));
         STORE_STATE();
-        ++m_handlerCalls;
         const AccessHandlers& h = m_map->page(a);
+        m_handlerCalls += h.readWord != readOnChip16;
         const u16 v = h.readWord(h.owner, this, a);
         clocks = m_clocksLeft;
         return v;
@@ -381,8 +413,8 @@ void SH2::interpret(bool breakpoints)
         if (const u8* p = ram[a >> PageMap::kPageShift]) [[likely]]
             return loadBe32(p + (a & (kPageMask - 3)));
         STORE_STATE();
-        ++m_handlerCalls;
         const AccessHandlers& h = m_map->page(a);
+        m_handlerCalls += h.readLong != readOnChip32;
         const u32 v = h.readLong(h.owner, this, a);
         clocks = m_clocksLeft;
         return v;
@@ -507,10 +539,10 @@ opBts:
     NEXT(1);
 opBra: BRANCH(2, pc + 4 + DISP12 * 2);
 opBraf: BRANCH(2, pc + 4 + RN);
-opBsr: m_pr = pc + 4; BRANCH(2, pc + 4 + DISP12 * 2);
-opBsrf: target = pc + 4 + RN; m_pr = pc + 4; BRANCH(2, target);
+opBsr: m_pr = pc + 4; m_callee = pc + 4 + DISP12 * 2; BRANCH(2, m_callee);
+opBsrf: m_callee = pc + 4 + RN; m_pr = pc + 4; BRANCH(2, m_callee);
 opJmp: BRANCH(2, RN);
-opJsr: target = RN; m_pr = pc + 4; BRANCH(2, target);
+opJsr: m_callee = RN; m_pr = pc + 4; BRANCH(2, m_callee);
 opRts: BRANCH(2, m_pr);
 opRte: {
     STORE_STATE();

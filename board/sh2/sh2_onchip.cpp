@@ -110,13 +110,14 @@ u8 SH2::readOnChip8(void* owner, CPU* cpu, u32 a)
 {
     SH2& s = self(owner);
     if (a < kOnChipBase) {
+        ++s.m_handlerCalls;
         if (a < kSdmuStart)
             return s.getAccessHandlers(kReserved5).readByte(owner, cpu, a);
         return s.getAccessHandlers(a < kReserved6Start ? kSdmuArea : kReserved6).readByte(owner, cpu, a);
     }
     const u32 o = a & 0x1FF;
     switch (o) {
-    case 0x00: case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: return s.sci.read(o);
+    case 0x00: case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: ++s.m_handlerCalls; return s.sci.read(o);
     case 0x10: case 0x11: case 0x12: case 0x13: case 0x14: case 0x15: case 0x16: case 0x17: case 0x18: case 0x19:
         return s.frt.read(o);
     case 0x60: return static_cast<u8>(s.intc.iprb >> 8);
@@ -141,6 +142,7 @@ u8 SH2::readOnChip8(void* owner, CPU* cpu, u32 a)
     case 0xE4: return static_cast<u8>(s.intc.vcrwdt >> 8);
     case 0xE5: return static_cast<u8>(s.intc.vcrwdt);
     default:
+        ++s.m_handlerCalls;
         s.logWarning(1, "ONCHIP: Bad RB [A: %08X]", a);
         return 0;
     }
@@ -150,6 +152,7 @@ u16 SH2::readOnChip16(void* owner, CPU* cpu, u32 a)
 {
     SH2& s = self(owner);
     if (a < kOnChipBase) {
+        ++s.m_handlerCalls;
         if (a < kSdmuStart)
             return s.getAccessHandlers(kReserved5).readWord(owner, cpu, a);
         return s.getAccessHandlers(a < kReserved6Start ? kSdmuArea : kReserved6).readWord(owner, cpu, a);
@@ -177,6 +180,7 @@ u16 SH2::readOnChip16(void* owner, CPU* cpu, u32 a)
     case 0x1F6: return s.bsc.rtcnt & 0xFF;
     case 0x1FA: return s.bsc.rtcor & 0xFF;
     default:
+        ++s.m_handlerCalls;
         s.logWarning(1, "ONCHIP: Bad RW [A: %08X]", a);
         return 0;
     }
@@ -186,6 +190,7 @@ u32 SH2::readOnChip32(void* owner, CPU* cpu, u32 a)
 {
     SH2& s = self(owner);
     if (a < kOnChipBase) {
+        ++s.m_handlerCalls;
         if (a < kSdmuStart)
             return s.getAccessHandlers(kReserved5).readLong(owner, cpu, a);
         return s.getAccessHandlers(a < kReserved6Start ? kSdmuArea : kReserved6).readLong(owner, cpu, a);
@@ -216,6 +221,7 @@ u32 SH2::readOnChip32(void* owner, CPU* cpu, u32 a)
     case 0x1F4: return s.bsc.rtcnt & 0xFF;
     case 0x1F8: return s.bsc.rtcor & 0xFF;
     default:
+        ++s.m_handlerCalls;
         s.logWarning(1, "ONCHIP: Bad RL [A: %08X]", a);
         return 0;
     }
