@@ -387,6 +387,7 @@ void SH2::interpret(bool breakpoints)
 
     // Plain memory is read and written in place; anything else goes to its
     // handler with the state written back, since a handler may look at it.
+    // Reads are counted for the waiting loops; those never store.
     u8* const* const ram = m_map->ramPages();
     constexpr u32 kPageMask = PageMap::kPageMask;
     const auto load8 = [&](u32 a) __attribute__((always_inline)) {
@@ -425,7 +426,6 @@ void SH2::interpret(bool breakpoints)
             return;
         }
         STORE_STATE();
-        ++m_handlerCalls;
         const AccessHandlers& h = m_map->page(a);
         h.writeByte(h.owner, this, a, static_cast<u8>(d));
         clocks = m_clocksLeft;
@@ -436,7 +436,6 @@ void SH2::interpret(bool breakpoints)
             return;
         }
         STORE_STATE();
-        ++m_handlerCalls;
         const AccessHandlers& h = m_map->page(a);
         h.writeWord(h.owner, this, a, static_cast<u16>(d));
         clocks = m_clocksLeft;
@@ -447,7 +446,6 @@ void SH2::interpret(bool breakpoints)
             return;
         }
         STORE_STATE();
-        ++m_handlerCalls;
         const AccessHandlers& h = m_map->page(a);
         h.writeLong(h.owner, this, a, d);
         clocks = m_clocksLeft;
