@@ -9,6 +9,14 @@ constexpr u16 kBscKey = 0xA55A;
 
 SH2& self(void* owner) { return *static_cast<SH2*>(owner); }
 
+// The register offset of a long access. The divider decodes 0x100-0x11F
+// again at 0x120-0x13F.
+u32 longOffset(u32 a)
+{
+    const u32 o = a & 0x1FF;
+    return (o & 0x1C0) == 0x100 ? o & ~0x20u : o;
+}
+
 // A 7-bit vector field in each byte of a vector register.
 u16 vectorPair(u16 value) { return value & 0x7F7F; }
 
@@ -195,7 +203,7 @@ u32 SH2::readOnChip32(void* owner, CPU* cpu, u32 a)
             return s.getAccessHandlers(kReserved5).readLong(owner, cpu, a);
         return s.getAccessHandlers(a < kReserved6Start ? kSdmuArea : kReserved6).readLong(owner, cpu, a);
     }
-    switch (a & 0x1FF) {
+    switch (longOffset(a)) {
     case 0x100: return s.divu.dvsr;
     case 0x104: return s.divu.dvdntl;
     case 0x108: return s.divu.dvcr;
@@ -304,7 +312,7 @@ void SH2::writeOnChip32(void* owner, CPU* cpu, u32 a, u32 d)
             return s.getAccessHandlers(kReserved5).writeLong(owner, cpu, a, d);
         return s.getAccessHandlers(a < kReserved6Start ? kSdmuArea : kReserved6).writeLong(owner, cpu, a, d);
     }
-    const u32 o = a & 0x1FF;
+    const u32 o = longOffset(a);
     if (o >= 0x1E0 && o <= 0x1F8 && (o & 3) == 0) {
         // Bus-state registers change only under the key in the upper half.
         if ((d >> 16) != kBscKey)
