@@ -17,22 +17,14 @@ constexpr u32 kIllegalVector = 4;
 constexpr u32 kSlotIllegalVector = 6;
 constexpr u32 kIllegalClocks = 6;
 
-inline u32 sext8(u32 v) { return static_cast<u32>(static_cast<s32>(static_cast<s8>(v))); }
 inline u32 sext16(u32 v) { return static_cast<u32>(static_cast<s32>(static_cast<s16>(v))); }
-inline u32 sext12(u32 v) { return static_cast<u32>(static_cast<s32>(v << 20) >> 20); }
 
 // Instructions that change the PC: placed in a delay slot they are slot
 // illegal, which also keeps slots from nesting. An undefined opcode in a
 // slot raises the same exception.
 constexpr bool isSlotIllegal(u8 index)
 {
-    switch (index) {
-    case kBf: case kBfs: case kBra: case kBraf: case kBsr: case kBsrf: case kBt: case kBts: case kJmp:
-    case kJsr: case kRte: case kRts: case kTrapa: case kUndefined:
-        return true;
-    default:
-        return false;
-    }
+    return flowOf(index) != Flow::Other || index == kTrapa || index == kUndefined;
 }
 
 // What may sit in a loop that waits for memory to change: loads, register
@@ -64,38 +56,9 @@ constexpr bool isCall(u8 index) { return index == kJsr || index == kBsr || index
 constexpr s32 waitStepClocks(u8 index) { return index == kTstB ? 3 : 1; }
 constexpr s32 kCallClocks = 2;
 
-// The handlers of the interpreter: in instruction index order, then the
-// undefined opcode and the hook trap.
-#define KEST_SH2_HANDLERS(X)                                                                                        \
-    X(Add) X(AddImm) X(Addc) X(Addv) X(And) X(AndImm) X(AndB) X(Bf) X(Bfs) X(Bra) X(Braf) X(Bsr) X(Bsrf) X(Bt)      \
-    X(Bts) X(Clrmac) X(Clrt) X(CmpEq) X(CmpGe) X(CmpGt) X(CmpHi) X(CmpHs) X(CmpPl) X(CmpPz) X(CmpStr) X(CmpEqImm)   \
-    X(Div0s) X(Div0u) X(Div1) X(DmulsL) X(DmuluL) X(Dt) X(ExtsB) X(ExtsW) X(ExtuB) X(ExtuW) X(Jmp) X(Jsr) X(LdcSr)  \
-    X(LdcGbr) X(LdcVbr) X(LdcLSr) X(LdcLGbr) X(LdcLVbr) X(LdsMach) X(LdsMacl) X(LdsPr) X(LdsLMach) X(LdsLMacl)      \
-    X(LdsLPr) X(MacL) X(MacW) X(Mov) X(MovBStore) X(MovWStore) X(MovLStore) X(MovBLoad) X(MovWLoad) X(MovLLoad)     \
-    X(MovBPush) X(MovWPush) X(MovLPush) X(MovBPop) X(MovWPop) X(MovLPop) X(MovBStoreR0) X(MovWStoreR0)             \
-    X(MovLStoreR0) X(MovBLoadR0) X(MovWLoadR0) X(MovLLoadR0) X(MovImm) X(MovWPc) X(MovLPc) X(MovBLoadGbr)          \
-    X(MovWLoadGbr) X(MovLLoadGbr) X(MovBStoreGbr) X(MovWStoreGbr) X(MovLStoreGbr) X(MovBStoreDisp)                 \
-    X(MovWStoreDisp) X(MovLStoreDisp) X(MovBLoadDisp) X(MovWLoadDisp) X(MovLLoadDisp) X(Mova) X(Movt) X(MulL)      \
-    X(MulsW) X(MuluW) X(Neg) X(Negc) X(Nop) X(Not) X(Or) X(OrImm) X(OrB) X(Rotcl) X(Rotcr) X(Rotl) X(Rotr) X(Rte)  \
-    X(Rts) X(Sett) X(Shal) X(Shar) X(Shll) X(Shll2) X(Shll8) X(Shll16) X(Shlr) X(Shlr2) X(Shlr8) X(Shlr16)         \
-    X(Sleep) X(StcSr) X(StcGbr) X(StcVbr) X(StcLSr) X(StcLGbr) X(StcLVbr) X(StsMach) X(StsMacl) X(StsPr)           \
-    X(StsLMach) X(StsLMacl) X(StsLPr) X(Sub) X(Subc) X(Subv) X(SwapB) X(SwapW) X(TasB) X(Trapa) X(Tst) X(TstImm)   \
-    X(TstB) X(Xor) X(XorImm) X(XorB) X(Xtrct) X(Undefined) X(HookTrap)
-
-#define KEST_SH2_INDEX(name) k##name,
-constexpr u8 kHandlerOrder[] = {KEST_SH2_HANDLERS(KEST_SH2_INDEX)};
-#undef KEST_SH2_INDEX
-
-constexpr bool handlersInIndexOrder()
-{
-    for (u32 i = 0; i < kInsnCount; ++i) {
-        if (kHandlerOrder[i] != i)
-            return false;
-    }
-    return sizeof kHandlerOrder == kInsnCount + 2 && kHandlerOrder[kInsnCount] == kUndefined &&
-           kHandlerOrder[kInsnCount + 1] == kHookTrap;
-}
-static_assert(handlersInIndexOrder());
+// The handlers of the interpreter: one per row of the instruction set, in
+// its order, then the undefined opcode and the hook trap.
+#define KEST_SH2_HANDLERS(X) KEST_SH2_INSNS(X) X(Undefined) X(HookTrap)
 
 // The handler of a decode table value in a list in the order above.
 const void* handlerOf(const void* const* handlers, u8 index)
@@ -322,9 +285,9 @@ s32 SH2::waitLoopCost(u32 target, u32 branch) const
 // the count is read back after it.
 void SH2::interpret(bool breakpoints)
 {
-#define KEST_SH2_LABEL(name) &&op##name,
-#define KEST_SH2_SLOT(name) isSlotIllegal(k##name) ? &&slotIllegal : &&op##name,
-#define KEST_SH2_DEBUG(name) &&debug,
+#define KEST_SH2_LABEL(name, ...) &&op##name,
+#define KEST_SH2_SLOT(name, ...) isSlotIllegal(k##name) ? &&slotIllegal : &&op##name,
+#define KEST_SH2_DEBUG(name, ...) &&debug,
     static const void* const kHandlers[] = {KEST_SH2_HANDLERS(KEST_SH2_LABEL)};
     // A delay slot dispatches through its own table, where what may not
     // sit in a slot leads to the slot-illegal exception.
@@ -353,7 +316,10 @@ void SH2::interpret(bool breakpoints)
     u32 branch = 0;
     m_wait.branch = m_wait.rejected = ~0u;
 
-    // The opcode's fields, taken from the word as loaded (bytes swapped).
+    // The opcode's fields, taken from the word as loaded: the opcode with
+    // its bytes swapped, so word bits 0-3 are the opcode's n (bits 8-11),
+    // bits 4-7 its top nibble, bits 8-15 its low byte (imm, disp; bits
+    // 8-11 the 4-bit disp) and bits 12-15 its m (bits 4-7).
 #define REG_N (word & 15)
 #define REG_M ((word >> 12) & 15)
 #define RN R[REG_N]
