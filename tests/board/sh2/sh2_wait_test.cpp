@@ -151,23 +151,26 @@ TEST(Sh2WaitLoop, ByteTestThroughGbrWaits)
 
 // A loop polling a device is never skipped: every read reaches its
 // handler, as many times as the reference makes.
-// 1: mov.l @r8,r0 ; tst r0,r0 ; bt 1b
+// 1: mov.b/mov.w/mov.l @r8,r0 ; tst r0,r0 ; bt 1b
 TEST(Sh2WaitLoop, PollingADeviceCallsItEveryIteration)
 {
     static u32 reads;
-    // The loop reads longs only.
-    const AccessHandlers device{.readLong = [](void*, CPU*, u32) -> u32 { return ++reads, 0u; }};
+    const AccessHandlers device{.readByte = [](void*, CPU*, u32) -> u8 { return ++reads, 0; },
+                                .readWord = [](void*, CPU*, u32) -> u16 { return ++reads, 0; },
+                                .readLong = [](void*, CPU*, u32) -> u32 { return ++reads, 0u; }};
     const auto setup = [&](Sh2Machine& m) {
         m.cpu->mapWindows({{0x25F00000, 0x25F0FFFF, device}});
         m.cpu->setR(8, 0x25F00000);
     };
-    reads = 0;
-    const Outcome want = runSlices(true, {0x6082, 0x2008, 0x89FC}, {1000}, setup);
-    const u32 wantReads = reads;
-    reads = 0;
-    EXPECT_EQ(runSlices(false, {0x6082, 0x2008, 0x89FC}, {1000}, setup), want);
-    EXPECT_EQ(reads, wantReads);
-    EXPECT_EQ(reads, 200u) << "five clocks an iteration";
+    for (const u16 load : {0x6080, 0x6081, 0x6082}) {
+        reads = 0;
+        const Outcome want = runSlices(true, {load, 0x2008, 0x89FC}, {1000}, setup);
+        const u32 wantReads = reads;
+        reads = 0;
+        EXPECT_EQ(runSlices(false, {load, 0x2008, 0x89FC}, {1000}, setup), want);
+        EXPECT_EQ(reads, wantReads);
+        EXPECT_EQ(reads, 200u) << "five clocks an iteration";
+    }
 }
 
 // The processor's own flags move only between slices, so a poll of them is
@@ -214,22 +217,30 @@ TEST(Sh2WaitLoop, PollingTheTimerFlagsEndsWhereRunningDoes)
 }
 
 // The master's wait: each pass calls a routine that only returns, then
-// tests a byte. Both placements of the slot, a BSR, and a callee that does
-// more than return (run, never skipped) end where running them does.
+// tests a byte. Both placements of the slot, a BSR, and a callee that writes
+// a device (run, never skipped) end where running them does.
 // 1: mov.l @(4,gbr),r0 ; jsr @r0 ; mov.b @(19,gbr),r0 ; cmp/pz r0 ; bt 1b ; add #1,r1 ; bra . ; nop
 TEST(Sh2WaitLoop, ALoopCallingARoutineThatOnlyReturnsWaits)
 {
     constexpr u32 kCallee = kCode + 0x100;
-    const auto setup = [](std::initializer_list<u16> callee) {
+    const auto setup = [](std::vector<u16> callee) {
         return [callee](Sh2Machine& m) {
             m.cpu->setGbr(kFlag);
             m.ram.setLong(kFlag + 4, kCallee);
-            m.code(kCallee, callee);
+            for (size_t i = 0; i < callee.size(); ++i)
+                m.ram.setWord(kCallee + static_cast<u32>(i) * 2, callee[i]);
         };
     };
     const auto release = [](Sh2Machine& m, size_t slice) {
         if (slice == 0)
             m.ram.bytes[(kFlag + 19) & m.ram.mask] = 0x80;
+    };
+    static u32 writes;
+    const AccessHandlers device{.writeLong = [](void*, CPU*, u32, u32) { ++writes; }};
+    const auto writing = [&](Sh2Machine& m) {
+        setup({0x000B, 0x2802})(m);
+        m.cpu->mapWindows({{0x25F00000, 0x25F0FFFF, device}});
+        m.cpu->setR(8, 0x25F00000);
     };
     const auto slotTest = {u16{0xC601}, u16{0x400B}, u16{0xC413}, u16{0x4011}, u16{0x89FA}, u16{0x7101}, kSelfLoop,
                            kNop};
@@ -241,8 +252,15 @@ TEST(Sh2WaitLoop, ALoopCallingARoutineThatOnlyReturnsWaits)
     for (const auto& program : {slotTest, slotNop, viaBsr}) {
         expectSameAsReference(program, setup({0x000B, kNop}));
         expectSameAsReference(program, setup({0x000B, kNop}), release);
-        // nop ; rts ; mov.l r0,@(8,gbr)
-        expectSameAsReference(program, setup({kNop, 0x000B, 0xC202}));
+        // A callee that writes a device in its slot costs what one that
+        // only returns does: rts ; mov.l r0,@r8
+        writes = 0;
+        const Outcome want = runSlices(true, program, {100000}, writing);
+        const u32 wantWrites = writes;
+        writes = 0;
+        EXPECT_EQ(runSlices(false, program, {100000}, writing), want);
+        EXPECT_EQ(writes, wantWrites);
+        EXPECT_GT(writes, 5000u);
         const Outcome released = runSlices(false, program, {100000, 40}, setup({0x000B, kNop}), release);
         EXPECT_EQ(released.r[1], 1u);
         EXPECT_EQ(released.pr, kCode + 4 + (program.begin()[0] == 0xC601 ? 2u : 0u));
