@@ -6,40 +6,20 @@ using namespace sh2;
 
 namespace {
 
-constexpr const char* kFormats[kInsnCount] = {
-    "add r%d, r%d", "add #H'%02X, r%d ; %d", "addc r%d, r%d", "addv r%d, r%d", "and r%d, r%d",
-    "and #H'%02X, r0", "and.b #H'%02X, @(r0, gbr) ; %08X", "bf %08X", "bf/s %08X", "bra %08X",
-    "braf r%d ; %08X", "bsr %08X", "bsrf r%d ; %08X", "bt %08X", "bt/s %08X", "clrmac", "clrt",
-    "cmp/eq r%d, r%d", "cmp/ge r%d, r%d", "cmp/gt r%d, r%d", "cmp/hi r%d, r%d", "cmp/hs r%d, r%d",
-    "cmp/pl r%d", "cmp/pz r%d", "cmp/st r%d, r%d", "cmp/eq #H'%08X, r0", "div0s r%d, r%d", "div0u",
-    "div1 r%d, r%d", "dmuls.l r%d, r%d", "dmulu.l r%d, r%d", "dt r%d", "exts.b r%d, r%d", "exts.w r%d, r%d",
-    "extu.b r%d, r%d", "extu.w r%d, r%d", "jmp @r%d", "jsr @r%d", "ldc r%d, sr", "ldc r%d, gbr",
-    "ldc r%d, vbr", "ldc.l @r%d+, sr", "ldc.l @r%d+, gbr", "ldc.l @r%d+, vbr", "lds r%d, mach",
-    "lds r%d, macl", "lds r%d, pr", "lds.l @r%d+, mach", "lds.l @r%d+, macl", "lds.l @r%d+, pr",
-    "mac.l @r%d+, @r%d+", "mac @r%d+, @r%d+", "mov r%d, r%d", "mov.b r%d, @r%d", "mov.w r%d, @r%d",
-    "mov.l r%d, @r%d", "mov.b @r%d, r%d", "mov.w @r%d, r%d", "mov.l @r%d, r%d", "mov.b r%d, @-r%d",
-    "mov.w r%d, @-r%d", "mov.l r%d, @-r%d", "mov.b @r%d+, r%d", "mov.w @r%d+, r%d", "mov.l @r%d+, r%d",
-    "mov.b r%d, @(r0, r%d) ; %08X", "mov.w r%d, @(r0, r%d) ; %08X", "mov.l r%d, @(r0, r%d) ; %08X",
-    "mov.b @(r0, r%d), r%d ; %08X", "mov.w @(r0, r%d), r%d ; %08X", "mov.l @(r0, r%d), r%d ; %08X",
-    "mov #H'%02X, r%d ; %d", "mov.w @(H'%03X, pc), r%d ; %08X[H'%04X]",
-    "mov.l @(H'%03X, pc), r%d ; %08X[H'%08X]", "mov.b @(H'%03X, gbr), r0 ; %08X",
-    "mov.w @(H'%03X, gbr), r0 ; %08X", "mov.l @(H'%03X, gbr), r0 ; %08X", "mov.b r0, @(H'%03X, gbr) ; %08X",
-    "mov.w r0, @(H'%03X, gbr) ; %08X", "mov.l r0, @(H'%03X, gbr) ; %08X", "mov.b r0, @(H'%02X, r%d) ; %08X",
-    "mov.w r0, @(H'%02X, r%d) ; %08X", "mov.l r%d, @(H'%02X, r%d) ; %08X", "mov.b @(H'%02X, r%d), r0 ; %08X",
-    "mov.w @(H'%02X, r%d), r0 ; %08X", "mov.l @(H'%02X, r%d), r%d ; %08X", "mova @(H'%03X, pc), r0 ; %08X",
-    "movt r%d", "mul.l r%d, r%d", "muls.l r%d, r%d", "mulu.l r%d, r%d", "neg r%d, r%d", "negc r%d, r%d", "nop",
-    "not r%d, r%d", "or r%d, r%d", "or #H'%02X, r0", "or.b #H'%02X, @(r0, gbr) ; %08X", "rotcl r%d",
-    "rotcr r%d", "rotl r%d", "rotr r%d", "rte", "rts", "sett", "shal r%d", "shar r%d", "shll r%d",
-    "shll2 r%d", "shll8 r%d", "shll16 r%d", "shlr r%d", "shlr2 r%d", "shlr8 r%d", "shlr16 r%d", "sleep",
-    "stc sr, r%d", "stc gbr, r%d", "stc vbr, r%d", "stc.l sr, @-r%d", "stc.l gbr, @-r%d", "stc.l vbr, @-r%d",
-    "sts mach, r%d", "sts macl, r%d", "sts pr, r%d", "sts.l mach, @-r%d", "sts.l macl, @-r%d",
-    "sts.l pr, @-r%d", "sub r%d, r%d", "subc r%d, r%d", "subv r%d, r%d", "swap.b r%d, r%d", "swap r%d, r%d",
-    "tas.b @r%d", "trapa #%02X", "tst r%d, r%d", "tst #H'%02X, r0", "tst.b #H'%02X, @(r0, gbr) ; %08X",
-    "xor r%d, r%d", "xor #H'%02X, r0", "xor.b #H'%02X, @(r0, gbr) ; %08X", "xtrct r%d, r%d",
+// What the disassembler fills into a format, beside the fixed text.
+enum class Operands : u8 {
+    None, RegMN, RegN, SImmN, Imm, ImmGbrR0, Branch8, Branch12, BranchReg, SImm, StoreR0, LoadR0, PcWord, PcLong,
+    Mova, GbrByte, GbrWord, GbrLong, DispByte, DispWord, DispLongStore, DispLongLoad,
 };
 
-inline u32 sext8(u32 v) { return static_cast<u32>(static_cast<s32>(static_cast<s8>(v))); }
-inline u32 sext12(u32 v) { return (v & 0x800) ? (v | 0xFFFFF000u) : (v & 0xFFF); }
+struct Format {
+    Operands operands;
+    const char* text;
+};
+
+#define KEST_SH2_FORMAT(name, pattern, mask, flow, operands, text) {Operands::operands, text},
+constexpr Format kFormats[kInsnCount] = {KEST_SH2_INSNS(KEST_SH2_FORMAT)};
+#undef KEST_SH2_FORMAT
 
 }  // namespace
 
@@ -114,24 +94,15 @@ void SH2::setStatus(u32 value)
 
 int SH2::getInstructionType(u32 address)
 {
-    switch (decode(readOpcode(address))) {
-    case kBra: case kBraf: case kJmp: return kJump;
-    case kBf: case kBfs: case kBt: case kBts: return kBranch;
-    case kBsr: case kBsrf: case kJsr: return kCall;
-    case kRts: return kReturn;
-    case kRte: return kReturnFromException;
-    default: return kOther;
-    }
+    return static_cast<int>(flowOf(decode(readOpcode(address))));
 }
 
 bool SH2::isBranchTaken(u32 address)
 {
-    switch (decode(readOpcode(address))) {
-    case kBf: case kBfs: return m_ft != 1;
-    case kBt: case kBts: return m_ft == 1;
-    case kBra: case kBraf: case kBsr: case kBsrf: case kJmp: case kJsr: case kRte: case kRts: return true;
-    default: return false;
-    }
+    const u8 index = decode(readOpcode(address));
+    if (flowOf(index) == Flow::Branch)
+        return (index == kBt || index == kBts) == (m_ft == 1);
+    return flowOf(index) != Flow::Other;
 }
 
 u32 SH2::getNextAddress(u32 address)
@@ -151,13 +122,8 @@ u32 SH2::getNextAddress(u32 address)
 
 bool SH2::hasDelaySlot(u32 address)
 {
-    switch (decode(readOpcode(address))) {
-    case kBfs: case kBra: case kBraf: case kBsr: case kBsrf: case kBts: case kJmp: case kJsr: case kRte:
-    case kRts:
-        return true;
-    default:
-        return false;
-    }
+    const u8 index = decode(readOpcode(address));
+    return flowOf(index) != Flow::Other && index != kBf && index != kBt;
 }
 
 const u8* SH2::getOpcodeBytes(u32 address, u32& length)
@@ -183,93 +149,43 @@ std::string SH2::disassemble(u32 address)
         m_text = "illegal";
         return m_text;
     }
-    const char* f = kFormats[index];
+    const char* f = kFormats[index].text;
     const u32 gbrR0 = m_gbr + m_r[0];
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    switch (index) {
-    // Two registers: m then n.
-    case kAdd: case kAddc: case kAddv: case kAnd: case kCmpEq: case kCmpGe: case kCmpGt: case kCmpHi: case kCmpHs:
-    case kCmpStr: case kDiv0s: case kDiv1: case kDmulsL: case kDmuluL: case kExtsB: case kExtsW: case kExtuB:
-    case kExtuW: case kMacL: case kMacW: case kMov: case kMovBStore: case kMovWStore: case kMovLStore:
-    case kMovBLoad: case kMovWLoad: case kMovLLoad: case kMovBPush: case kMovWPush: case kMovLPush: case kMovBPop:
-    case kMovWPop: case kMovLPop: case kMulL: case kMulsW: case kMuluW: case kNeg: case kNegc: case kNot: case kOr:
-    case kSub: case kSubc: case kSubv: case kSwapB: case kSwapW: case kTst: case kXor: case kXtrct:
-        std::snprintf(text, sizeof text, f, m, n);
-        break;
-    // One register: n.
-    case kCmpPl: case kCmpPz: case kDt: case kJmp: case kJsr: case kLdcSr: case kLdcGbr: case kLdcVbr:
-    case kLdcLSr: case kLdcLGbr: case kLdcLVbr: case kLdsMach: case kLdsMacl: case kLdsPr: case kLdsLMach:
-    case kLdsLMacl: case kLdsLPr: case kMovt: case kRotcl: case kRotcr: case kRotl: case kRotr: case kShal:
-    case kShar: case kShll: case kShll2: case kShll8: case kShll16: case kShlr: case kShlr2: case kShlr8:
-    case kShlr16: case kStcSr: case kStcGbr: case kStcVbr: case kStcLSr: case kStcLGbr: case kStcLVbr:
-    case kStsMach: case kStsMacl: case kStsPr: case kStsLMach: case kStsLMacl: case kStsLPr: case kTasB:
-        std::snprintf(text, sizeof text, f, n);
-        break;
-    case kAddImm: case kMovImm:
+    switch (kFormats[index].operands) {
+    case Operands::RegMN: std::snprintf(text, sizeof text, f, m, n); break;
+    case Operands::RegN: std::snprintf(text, sizeof text, f, n); break;
+    case Operands::SImmN:
         std::snprintf(text, sizeof text, f, sext8(imm), n, static_cast<int>(static_cast<s8>(imm)));
         break;
-    case kAndImm: case kOrImm: case kTstImm: case kXorImm: case kTrapa:
-        std::snprintf(text, sizeof text, f, imm);
-        break;
-    case kAndB: case kOrB: case kTstB: case kXorB:
-        std::snprintf(text, sizeof text, f, imm, gbrR0);
-        break;
-    case kBf: case kBfs: case kBt: case kBts:
-        std::snprintf(text, sizeof text, f, address + 4 + sext8(imm) * 2);
-        break;
-    case kBra: case kBsr:
-        std::snprintf(text, sizeof text, f, address + 4 + sext12(op) * 2);
-        break;
-    case kBraf: case kBsrf:
-        std::snprintf(text, sizeof text, f, n, address + 4 + m_r[n]);
-        break;
-    case kCmpEqImm:
-        std::snprintf(text, sizeof text, f, sext8(imm));
-        break;
-    case kMovBStoreR0: case kMovWStoreR0: case kMovLStoreR0:
-        std::snprintf(text, sizeof text, f, m, n, m_r[0] + m_r[n]);
-        break;
-    case kMovBLoadR0: case kMovWLoadR0: case kMovLLoadR0:
-        std::snprintf(text, sizeof text, f, m, n, m_r[0] + m_r[m]);
-        break;
-    case kMovWPc: {
+    case Operands::Imm: std::snprintf(text, sizeof text, f, imm); break;
+    case Operands::ImmGbrR0: std::snprintf(text, sizeof text, f, imm, gbrR0); break;
+    case Operands::Branch8: std::snprintf(text, sizeof text, f, address + 4 + sext8(imm) * 2); break;
+    case Operands::Branch12: std::snprintf(text, sizeof text, f, address + 4 + sext12(op) * 2); break;
+    case Operands::BranchReg: std::snprintf(text, sizeof text, f, n, address + 4 + m_r[n]); break;
+    case Operands::SImm: std::snprintf(text, sizeof text, f, sext8(imm)); break;
+    case Operands::StoreR0: std::snprintf(text, sizeof text, f, m, n, m_r[0] + m_r[n]); break;
+    case Operands::LoadR0: std::snprintf(text, sizeof text, f, m, n, m_r[0] + m_r[m]); break;
+    case Operands::PcWord: {
         const u32 ea = address + 4 + imm * 2;
         std::snprintf(text, sizeof text, f, imm * 2, n, ea, peekWord(ea));
         break;
     }
-    case kMovLPc: {
+    case Operands::PcLong: {
         const u32 ea = ((address + 4) & ~3u) + imm * 4;
         std::snprintf(text, sizeof text, f, imm * 4, n, ea, peekLong(ea));
         break;
     }
-    case kMova:
-        std::snprintf(text, sizeof text, f, imm * 4, ((address + 4) & ~3u) + imm * 4);
-        break;
-    case kMovBLoadGbr: case kMovBStoreGbr:
-        std::snprintf(text, sizeof text, f, imm, m_gbr + imm);
-        break;
-    case kMovWLoadGbr: case kMovWStoreGbr:
-        std::snprintf(text, sizeof text, f, imm * 2, m_gbr + imm * 2);
-        break;
-    case kMovLLoadGbr: case kMovLStoreGbr:
-        std::snprintf(text, sizeof text, f, imm * 4, m_gbr + imm * 4);
-        break;
-    case kMovBStoreDisp: case kMovBLoadDisp:
-        std::snprintf(text, sizeof text, f, d4, m, m_r[m] + d4);
-        break;
-    case kMovWStoreDisp: case kMovWLoadDisp:
-        std::snprintf(text, sizeof text, f, d4 * 2, m, m_r[m] + d4 * 2);
-        break;
-    case kMovLStoreDisp:
-        std::snprintf(text, sizeof text, f, m, d4 * 4, n, m_r[n] + d4 * 4);
-        break;
-    case kMovLLoadDisp:
-        std::snprintf(text, sizeof text, f, d4 * 4, m, n, m_r[m] + d4 * 4);
-        break;
-    default:
-        std::snprintf(text, sizeof text, "%s", f);
-        break;
+    case Operands::Mova: std::snprintf(text, sizeof text, f, imm * 4, ((address + 4) & ~3u) + imm * 4); break;
+    case Operands::GbrByte: std::snprintf(text, sizeof text, f, imm, m_gbr + imm); break;
+    case Operands::GbrWord: std::snprintf(text, sizeof text, f, imm * 2, m_gbr + imm * 2); break;
+    case Operands::GbrLong: std::snprintf(text, sizeof text, f, imm * 4, m_gbr + imm * 4); break;
+    case Operands::DispByte: std::snprintf(text, sizeof text, f, d4, m, m_r[m] + d4); break;
+    case Operands::DispWord: std::snprintf(text, sizeof text, f, d4 * 2, m, m_r[m] + d4 * 2); break;
+    case Operands::DispLongStore: std::snprintf(text, sizeof text, f, m, d4 * 4, n, m_r[n] + d4 * 4); break;
+    case Operands::DispLongLoad: std::snprintf(text, sizeof text, f, d4 * 4, m, n, m_r[m] + d4 * 4); break;
+    case Operands::None: std::snprintf(text, sizeof text, "%s", f); break;
     }
 #pragma GCC diagnostic pop
     m_text = text;

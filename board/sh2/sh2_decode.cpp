@@ -1,41 +1,14 @@
 #include "board/sh2/sh2.h"
 
-namespace sh2 {
-
-// The variable bits of each form: `width` bits from bit `shift`.
-const Pattern kPatterns[kInsnCount] = {
-    {0x300C, 4, 8},  {0x7000, 0, 12}, {0x300E, 4, 8},  {0x300F, 4, 8},  {0x2009, 4, 8},  {0xC900, 0, 8},
-    {0xCD00, 0, 8},  {0x8B00, 0, 8},  {0x8F00, 0, 8},  {0xA000, 0, 12}, {0x0023, 8, 4},  {0xB000, 0, 12},
-    {0x0003, 8, 4},  {0x8900, 0, 8},  {0x8D00, 0, 8},  {0x0028, 0, 0},  {0x0008, 0, 0},  {0x3000, 4, 8},
-    {0x3003, 4, 8},  {0x3007, 4, 8},  {0x3006, 4, 8},  {0x3002, 4, 8},  {0x4015, 8, 4},  {0x4011, 8, 4},
-    {0x200C, 4, 8},  {0x8800, 0, 8},  {0x2007, 4, 8},  {0x0019, 0, 0},  {0x3004, 4, 8},  {0x300D, 4, 8},
-    {0x3005, 4, 8},  {0x4010, 8, 4},  {0x600E, 4, 8},  {0x600F, 4, 8},  {0x600C, 4, 8},  {0x600D, 4, 8},
-    {0x402B, 8, 4},  {0x400B, 8, 4},  {0x400E, 8, 4},  {0x401E, 8, 4},  {0x402E, 8, 4},  {0x4007, 8, 4},
-    {0x4017, 8, 4},  {0x4027, 8, 4},  {0x400A, 8, 4},  {0x401A, 8, 4},  {0x402A, 8, 4},  {0x4006, 8, 4},
-    {0x4016, 8, 4},  {0x4026, 8, 4},  {0x000F, 4, 8},  {0x400F, 4, 8},  {0x6003, 4, 8},  {0x2000, 4, 8},
-    {0x2001, 4, 8},  {0x2002, 4, 8},  {0x6000, 4, 8},  {0x6001, 4, 8},  {0x6002, 4, 8},  {0x2004, 4, 8},
-    {0x2005, 4, 8},  {0x2006, 4, 8},  {0x6004, 4, 8},  {0x6005, 4, 8},  {0x6006, 4, 8},  {0x0004, 4, 8},
-    {0x0005, 4, 8},  {0x0006, 4, 8},  {0x000C, 4, 8},  {0x000D, 4, 8},  {0x000E, 4, 8},  {0xE000, 0, 12},
-    {0x9000, 0, 12}, {0xD000, 0, 12}, {0xC400, 0, 8},  {0xC500, 0, 8},  {0xC600, 0, 8},  {0xC000, 0, 8},
-    {0xC100, 0, 8},  {0xC200, 0, 8},  {0x8000, 0, 8},  {0x8100, 0, 8},  {0x1000, 0, 12}, {0x8400, 0, 8},
-    {0x8500, 0, 8},  {0x5000, 0, 12}, {0xC700, 0, 8},  {0x0029, 8, 4},  {0x0007, 4, 8},  {0x200F, 4, 8},
-    {0x200E, 4, 8},  {0x600B, 4, 8},  {0x600A, 4, 8},  {0x0009, 0, 0},  {0x6007, 4, 8},  {0x200B, 4, 8},
-    {0xCB00, 0, 8},  {0xCF00, 0, 8},  {0x4024, 8, 4},  {0x4025, 8, 4},  {0x4004, 8, 4},  {0x4005, 8, 4},
-    {0x002B, 0, 0},  {0x000B, 0, 0},  {0x0018, 0, 0},  {0x4020, 8, 4},  {0x4021, 8, 4},  {0x4000, 8, 4},
-    {0x4008, 8, 4},  {0x4018, 8, 4},  {0x4028, 8, 4},  {0x4001, 8, 4},  {0x4009, 8, 4},  {0x4019, 8, 4},
-    {0x4029, 8, 4},  {0x001B, 0, 0},  {0x0002, 8, 4},  {0x0012, 8, 4},  {0x0022, 8, 4},  {0x4003, 8, 4},
-    {0x4013, 8, 4},  {0x4023, 8, 4},  {0x000A, 8, 4},  {0x001A, 8, 4},  {0x002A, 8, 4},  {0x4002, 8, 4},
-    {0x4012, 8, 4},  {0x4022, 8, 4},  {0x3008, 4, 8},  {0x300A, 4, 8},  {0x300B, 4, 8},  {0x6008, 4, 8},
-    {0x6009, 4, 8},  {0x401B, 8, 4},  {0xC300, 0, 8},  {0x2008, 4, 8},  {0xC800, 0, 8},  {0xCC00, 0, 8},
-    {0x200A, 4, 8},  {0xCA00, 0, 8},  {0xCE00, 0, 8},  {0x200D, 4, 8},
-};
-
-}  // namespace sh2
-
-void SH2::fillOpcodePattern(u16 base, u32 shift, u32 width, u8 index)
+void SH2::fillOpcodePattern(u16 pattern, u16 mask, u8 index)
 {
-    for (u32 v = 0; v < (1u << width); ++v)
-        m_table[sh2::tableIndex(static_cast<u16>(base + (v << shift)))] = index;
+    // Every value of the operand bits, counted through as a subset of them.
+    const u16 operands = static_cast<u16>(~mask);
+    u16 v = 0;
+    do {
+        m_table[sh2::tableIndex(static_cast<u16>(pattern | v))] = index;
+        v = static_cast<u16>((v - operands) & operands);
+    } while (v != 0);
 }
 
 void SH2::buildOpcodeTable()
@@ -43,8 +16,7 @@ void SH2::buildOpcodeTable()
     std::memset(m_table, sh2::kUndefined, sizeof m_table);
     m_table[sh2::tableIndex(0x0000)] = sh2::kHookTrap;
     m_table[sh2::tableIndex(0xFFFF)] = sh2::kHookTrap;
-    for (int i = 0; i < sh2::kInsnCount; ++i) {
-        const sh2::Pattern& p = sh2::kPatterns[i];
-        fillOpcodePattern(p.base, p.shift, p.width, static_cast<u8>(i));
-    }
+#define KEST_SH2_FILL(name, pattern, mask, ...) fillOpcodePattern(pattern, mask, sh2::k##name);
+    KEST_SH2_INSNS(KEST_SH2_FILL)
+#undef KEST_SH2_FILL
 }

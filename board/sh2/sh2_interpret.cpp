@@ -17,22 +17,14 @@ constexpr u32 kIllegalVector = 4;
 constexpr u32 kSlotIllegalVector = 6;
 constexpr u32 kIllegalClocks = 6;
 
-inline u32 sext8(u32 v) { return static_cast<u32>(static_cast<s32>(static_cast<s8>(v))); }
 inline u32 sext16(u32 v) { return static_cast<u32>(static_cast<s32>(static_cast<s16>(v))); }
-inline u32 sext12(u32 v) { return static_cast<u32>(static_cast<s32>(v << 20) >> 20); }
 
 // Instructions that change the PC: placed in a delay slot they are slot
 // illegal, which also keeps slots from nesting. An undefined opcode in a
 // slot raises the same exception.
 constexpr bool isSlotIllegal(u8 index)
 {
-    switch (index) {
-    case kBf: case kBfs: case kBra: case kBraf: case kBsr: case kBsrf: case kBt: case kBts: case kJmp:
-    case kJsr: case kRte: case kRts: case kTrapa: case kUndefined:
-        return true;
-    default:
-        return false;
-    }
+    return flowOf(index) != Flow::Other || index == kTrapa || index == kUndefined;
 }
 
 // What may sit in a loop that waits for memory to change: loads, register
@@ -56,40 +48,17 @@ constexpr bool isWaitStep(u8 index)
 }
 
 // The longest waiting loop looked for, in bytes before its branch.
-constexpr u32 kWaitLoopBytes = 8;
+constexpr u32 kWaitLoopBytes = 12;
 
-// The handlers of the interpreter: in instruction index order, then the
-// undefined opcode and the hook trap.
-#define KEST_SH2_HANDLERS(X)                                                                                        \
-    X(Add) X(AddImm) X(Addc) X(Addv) X(And) X(AndImm) X(AndB) X(Bf) X(Bfs) X(Bra) X(Braf) X(Bsr) X(Bsrf) X(Bt)      \
-    X(Bts) X(Clrmac) X(Clrt) X(CmpEq) X(CmpGe) X(CmpGt) X(CmpHi) X(CmpHs) X(CmpPl) X(CmpPz) X(CmpStr) X(CmpEqImm)   \
-    X(Div0s) X(Div0u) X(Div1) X(DmulsL) X(DmuluL) X(Dt) X(ExtsB) X(ExtsW) X(ExtuB) X(ExtuW) X(Jmp) X(Jsr) X(LdcSr)  \
-    X(LdcGbr) X(LdcVbr) X(LdcLSr) X(LdcLGbr) X(LdcLVbr) X(LdsMach) X(LdsMacl) X(LdsPr) X(LdsLMach) X(LdsLMacl)      \
-    X(LdsLPr) X(MacL) X(MacW) X(Mov) X(MovBStore) X(MovWStore) X(MovLStore) X(MovBLoad) X(MovWLoad) X(MovLLoad)     \
-    X(MovBPush) X(MovWPush) X(MovLPush) X(MovBPop) X(MovWPop) X(MovLPop) X(MovBStoreR0) X(MovWStoreR0)             \
-    X(MovLStoreR0) X(MovBLoadR0) X(MovWLoadR0) X(MovLLoadR0) X(MovImm) X(MovWPc) X(MovLPc) X(MovBLoadGbr)          \
-    X(MovWLoadGbr) X(MovLLoadGbr) X(MovBStoreGbr) X(MovWStoreGbr) X(MovLStoreGbr) X(MovBStoreDisp)                 \
-    X(MovWStoreDisp) X(MovLStoreDisp) X(MovBLoadDisp) X(MovWLoadDisp) X(MovLLoadDisp) X(Mova) X(Movt) X(MulL)      \
-    X(MulsW) X(MuluW) X(Neg) X(Negc) X(Nop) X(Not) X(Or) X(OrImm) X(OrB) X(Rotcl) X(Rotcr) X(Rotl) X(Rotr) X(Rte)  \
-    X(Rts) X(Sett) X(Shal) X(Shar) X(Shll) X(Shll2) X(Shll8) X(Shll16) X(Shlr) X(Shlr2) X(Shlr8) X(Shlr16)         \
-    X(Sleep) X(StcSr) X(StcGbr) X(StcVbr) X(StcLSr) X(StcLGbr) X(StcLVbr) X(StsMach) X(StsMacl) X(StsPr)           \
-    X(StsLMach) X(StsLMacl) X(StsLPr) X(Sub) X(Subc) X(Subv) X(SwapB) X(SwapW) X(TasB) X(Trapa) X(Tst) X(TstImm)   \
-    X(TstB) X(Xor) X(XorImm) X(XorB) X(Xtrct) X(Undefined) X(HookTrap)
+constexpr bool isCall(u8 index) { return index == kJsr || index == kBsr || index == kBsrf; }
 
-#define KEST_SH2_INDEX(name) k##name,
-constexpr u8 kHandlerOrder[] = {KEST_SH2_HANDLERS(KEST_SH2_INDEX)};
-#undef KEST_SH2_INDEX
+// Clocks of a waiting step as the handlers below charge them.
+constexpr s32 waitStepClocks(u8 index) { return index == kTstB ? 3 : 1; }
+constexpr s32 kCallClocks = 2;
 
-constexpr bool handlersInIndexOrder()
-{
-    for (u32 i = 0; i < kInsnCount; ++i) {
-        if (kHandlerOrder[i] != i)
-            return false;
-    }
-    return sizeof kHandlerOrder == kInsnCount + 2 && kHandlerOrder[kInsnCount] == kUndefined &&
-           kHandlerOrder[kInsnCount + 1] == kHookTrap;
-}
-static_assert(handlersInIndexOrder());
+// The handlers of the interpreter: one per row of the instruction set, in
+// its order, then the undefined opcode and the hook trap.
+#define KEST_SH2_HANDLERS(X) KEST_SH2_INSNS(X) X(Undefined) X(HookTrap)
 
 // The handler of a decode table value in a list in the order above.
 const void* handlerOf(const void* const* handlers, u8 index)
@@ -249,31 +218,30 @@ void SH2::macW(u32 m, u32 n)
 // Called when the branch of a short loop is taken back to target. The body
 // from target to the branch runs straight through, so an iteration that
 // took exactly its own cost ran nothing else; if it also called no handler
-// and left the registers and T as it found them, the loop waits on memory
-// nothing can change before the slice ends. The iterations that end with
-// clocks to spare are then skipped whole, which leaves the PC and the
-// count where running them would.
+// that may answer differently and left the registers and T as it found
+// them, the loop waits on memory nothing can change before the slice ends
+// (the on-chip timers and flags move only between slices). The iterations
+// that end with clocks to spare are then skipped whole, which leaves the PC
+// and the count where running them would. The body may call one routine
+// that only returns (rts with a waiting step in its slot): each pass writes
+// the same PR, and the callee is known from the last call made.
 s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks)
 {
     WaitLoop& w = m_wait;
-    if (branch == w.branch) {
+    if (branch == w.branch && m_callee == w.callee) {
         if (w.clocks - clocks == w.cost && m_handlerCalls == w.calls && m_ft == w.t && clocks > 0) {
             if (std::memcmp(w.values, m_r, sizeof w.values) == 0)
                 clocks -= (clocks - 1) / w.cost * w.cost;
         }
     } else {
-        s32 cost = 3;
         w.branch = ~0u;
-        for (u32 at = target; at < branch; at += 2) {
-            const u32 step = fetchAt(m_direct.get(), at);
-            const u8 index = m_table[step];
-            if (!isWaitStep(index)) {
-                w.rejected = branch;
-                return clocks;
-            }
-            cost += index == kTstB ? 3 : 1;
+        const s32 cost = waitLoopCost(target, branch);
+        if (cost == 0) {
+            w.rejected = branch;
+            return clocks;
         }
         w.branch = branch;
+        w.callee = m_callee;
         w.cost = cost;
     }
     w.clocks = clocks;
@@ -283,6 +251,33 @@ s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks)
     return clocks;
 }
 
+// The clocks of one pass of the body from target to a backward BT or BF at
+// branch, or 0 when it holds more than waiting steps and one call of a
+// routine that only returns.
+s32 SH2::waitLoopCost(u32 target, u32 branch) const
+{
+    const uintptr_t* const direct = m_direct.get();
+    s32 cost = 3;
+    bool called = false;
+    for (u32 at = target; at < branch; at += 2) {
+        const u8 index = m_table[fetchAt(direct, at)];
+        if (isCall(index) && !called && at + 2 < branch) {
+            const u8 slot = m_table[fetchAt(direct, at + 2)];
+            const u8 back = m_table[fetchAt(direct, m_callee + 2)];
+            if (m_table[fetchAt(direct, m_callee)] != kRts || !isWaitStep(slot) || !isWaitStep(back))
+                return 0;
+            cost += 2 * kCallClocks + waitStepClocks(slot) + waitStepClocks(back);
+            called = true;
+            at += 2;
+        } else if (isWaitStep(index)) {
+            cost += waitStepClocks(index);
+        } else {
+            return 0;
+        }
+    }
+    return cost;
+}
+
 // One function with a handler per instruction and a dispatch at the end of
 // each, so the PC and the clock count stay in host registers. They are
 // written back before anything that can look at them from outside: a bus
@@ -290,9 +285,9 @@ s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks)
 // the count is read back after it.
 void SH2::interpret(bool breakpoints)
 {
-#define KEST_SH2_LABEL(name) &&op##name,
-#define KEST_SH2_SLOT(name) isSlotIllegal(k##name) ? &&slotIllegal : &&op##name,
-#define KEST_SH2_DEBUG(name) &&debug,
+#define KEST_SH2_LABEL(name, ...) &&op##name,
+#define KEST_SH2_SLOT(name, ...) isSlotIllegal(k##name) ? &&slotIllegal : &&op##name,
+#define KEST_SH2_DEBUG(name, ...) &&debug,
     static const void* const kHandlers[] = {KEST_SH2_HANDLERS(KEST_SH2_LABEL)};
     // A delay slot dispatches through its own table, where what may not
     // sit in a slot leads to the slot-illegal exception.
@@ -321,7 +316,10 @@ void SH2::interpret(bool breakpoints)
     u32 branch = 0;
     m_wait.branch = m_wait.rejected = ~0u;
 
-    // The opcode's fields, taken from the word as loaded (bytes swapped).
+    // The opcode's fields, taken from the word as loaded: the opcode with
+    // its bytes swapped, so word bits 0-3 are the opcode's n (bits 8-11),
+    // bits 4-7 its top nibble, bits 8-15 its low byte (imm, disp; bits
+    // 8-11 the 4-bit disp) and bits 12-15 its m (bits 4-7).
 #define REG_N (word & 15)
 #define REG_M ((word >> 12) & 15)
 #define RN R[REG_N]
@@ -355,14 +353,15 @@ void SH2::interpret(bool breakpoints)
 
     // Plain memory is read and written in place; anything else goes to its
     // handler with the state written back, since a handler may look at it.
+    // Reads are counted for the waiting loops; those never store.
     u8* const* const ram = m_map->ramPages();
     constexpr u32 kPageMask = PageMap::kPageMask;
     const auto load8 = [&](u32 a) __attribute__((always_inline)) {
         if (const u8* p = ram[a >> PageMap::kPageShift]) [[likely]]
             return p[a & kPageMask];
         STORE_STATE();
-        ++m_handlerCalls;
         const AccessHandlers& h = m_map->page(a);
+        m_handlerCalls += h.readByte != readOnChip8;
         const u8 v = h.readByte(h.owner, this, a);
         clocks = m_clocksLeft;
         return v;
@@ -371,8 +370,8 @@ void SH2::interpret(bool breakpoints)
         if (const u8* p = ram[a >> PageMap::kPageShift]) [[likely]]
             return loadBe16(p + (a & (kPageMask - 1)));
         STORE_STATE();
-        ++m_handlerCalls;
         const AccessHandlers& h = m_map->page(a);
+        m_handlerCalls += h.readWord != readOnChip16;
         const u16 v = h.readWord(h.owner, this, a);
         clocks = m_clocksLeft;
         return v;
@@ -381,8 +380,8 @@ void SH2::interpret(bool breakpoints)
         if (const u8* p = ram[a >> PageMap::kPageShift]) [[likely]]
             return loadBe32(p + (a & (kPageMask - 3)));
         STORE_STATE();
-        ++m_handlerCalls;
         const AccessHandlers& h = m_map->page(a);
+        m_handlerCalls += h.readLong != readOnChip32;
         const u32 v = h.readLong(h.owner, this, a);
         clocks = m_clocksLeft;
         return v;
@@ -393,7 +392,6 @@ void SH2::interpret(bool breakpoints)
             return;
         }
         STORE_STATE();
-        ++m_handlerCalls;
         const AccessHandlers& h = m_map->page(a);
         h.writeByte(h.owner, this, a, static_cast<u8>(d));
         clocks = m_clocksLeft;
@@ -404,7 +402,6 @@ void SH2::interpret(bool breakpoints)
             return;
         }
         STORE_STATE();
-        ++m_handlerCalls;
         const AccessHandlers& h = m_map->page(a);
         h.writeWord(h.owner, this, a, static_cast<u16>(d));
         clocks = m_clocksLeft;
@@ -415,7 +412,6 @@ void SH2::interpret(bool breakpoints)
             return;
         }
         STORE_STATE();
-        ++m_handlerCalls;
         const AccessHandlers& h = m_map->page(a);
         h.writeLong(h.owner, this, a, d);
         clocks = m_clocksLeft;
@@ -507,10 +503,10 @@ opBts:
     NEXT(1);
 opBra: BRANCH(2, pc + 4 + DISP12 * 2);
 opBraf: BRANCH(2, pc + 4 + RN);
-opBsr: m_pr = pc + 4; BRANCH(2, pc + 4 + DISP12 * 2);
-opBsrf: target = pc + 4 + RN; m_pr = pc + 4; BRANCH(2, target);
+opBsr: m_pr = pc + 4; m_callee = pc + 4 + DISP12 * 2; BRANCH(2, m_callee);
+opBsrf: m_callee = pc + 4 + RN; m_pr = pc + 4; BRANCH(2, m_callee);
 opJmp: BRANCH(2, RN);
-opJsr: target = RN; m_pr = pc + 4; BRANCH(2, target);
+opJsr: m_callee = RN; m_pr = pc + 4; BRANCH(2, m_callee);
 opRts: BRANCH(2, m_pr);
 opRte: {
     STORE_STATE();

@@ -9,6 +9,14 @@ constexpr u16 kBscKey = 0xA55A;
 
 SH2& self(void* owner) { return *static_cast<SH2*>(owner); }
 
+// The register offset of a long access. The divider decodes 0x100-0x11F
+// again at 0x120-0x13F.
+u32 longOffset(u32 a)
+{
+    const u32 o = a & 0x1FF;
+    return (o & 0x1C0) == 0x100 ? o & ~0x20u : o;
+}
+
 // A 7-bit vector field in each byte of a vector register.
 u16 vectorPair(u16 value) { return value & 0x7F7F; }
 
@@ -110,13 +118,14 @@ u8 SH2::readOnChip8(void* owner, CPU* cpu, u32 a)
 {
     SH2& s = self(owner);
     if (a < kOnChipBase) {
+        ++s.m_handlerCalls;
         if (a < kSdmuStart)
             return s.getAccessHandlers(kReserved5).readByte(owner, cpu, a);
         return s.getAccessHandlers(a < kReserved6Start ? kSdmuArea : kReserved6).readByte(owner, cpu, a);
     }
     const u32 o = a & 0x1FF;
     switch (o) {
-    case 0x00: case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: return s.sci.read(o);
+    case 0x00: case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: ++s.m_handlerCalls; return s.sci.read(o);
     case 0x10: case 0x11: case 0x12: case 0x13: case 0x14: case 0x15: case 0x16: case 0x17: case 0x18: case 0x19:
         return s.frt.read(o);
     case 0x60: return static_cast<u8>(s.intc.iprb >> 8);
@@ -141,6 +150,7 @@ u8 SH2::readOnChip8(void* owner, CPU* cpu, u32 a)
     case 0xE4: return static_cast<u8>(s.intc.vcrwdt >> 8);
     case 0xE5: return static_cast<u8>(s.intc.vcrwdt);
     default:
+        ++s.m_handlerCalls;
         s.logWarning(1, "ONCHIP: Bad RB [A: %08X]", a);
         return 0;
     }
@@ -150,6 +160,7 @@ u16 SH2::readOnChip16(void* owner, CPU* cpu, u32 a)
 {
     SH2& s = self(owner);
     if (a < kOnChipBase) {
+        ++s.m_handlerCalls;
         if (a < kSdmuStart)
             return s.getAccessHandlers(kReserved5).readWord(owner, cpu, a);
         return s.getAccessHandlers(a < kReserved6Start ? kSdmuArea : kReserved6).readWord(owner, cpu, a);
@@ -177,6 +188,7 @@ u16 SH2::readOnChip16(void* owner, CPU* cpu, u32 a)
     case 0x1F6: return s.bsc.rtcnt & 0xFF;
     case 0x1FA: return s.bsc.rtcor & 0xFF;
     default:
+        ++s.m_handlerCalls;
         s.logWarning(1, "ONCHIP: Bad RW [A: %08X]", a);
         return 0;
     }
@@ -186,11 +198,12 @@ u32 SH2::readOnChip32(void* owner, CPU* cpu, u32 a)
 {
     SH2& s = self(owner);
     if (a < kOnChipBase) {
+        ++s.m_handlerCalls;
         if (a < kSdmuStart)
             return s.getAccessHandlers(kReserved5).readLong(owner, cpu, a);
         return s.getAccessHandlers(a < kReserved6Start ? kSdmuArea : kReserved6).readLong(owner, cpu, a);
     }
-    switch (a & 0x1FF) {
+    switch (longOffset(a)) {
     case 0x100: return s.divu.dvsr;
     case 0x104: return s.divu.dvdntl;
     case 0x108: return s.divu.dvcr;
@@ -216,6 +229,7 @@ u32 SH2::readOnChip32(void* owner, CPU* cpu, u32 a)
     case 0x1F4: return s.bsc.rtcnt & 0xFF;
     case 0x1F8: return s.bsc.rtcor & 0xFF;
     default:
+        ++s.m_handlerCalls;
         s.logWarning(1, "ONCHIP: Bad RL [A: %08X]", a);
         return 0;
     }
@@ -298,7 +312,7 @@ void SH2::writeOnChip32(void* owner, CPU* cpu, u32 a, u32 d)
             return s.getAccessHandlers(kReserved5).writeLong(owner, cpu, a, d);
         return s.getAccessHandlers(a < kReserved6Start ? kSdmuArea : kReserved6).writeLong(owner, cpu, a, d);
     }
-    const u32 o = a & 0x1FF;
+    const u32 o = longOffset(a);
     if (o >= 0x1E0 && o <= 0x1F8 && (o & 3) == 0) {
         // Bus-state registers change only under the key in the upper half.
         if ((d >> 16) != kBscKey)
