@@ -15,7 +15,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-d
           libzip-dev zlib1g-dev nlohmann-json3-dev qt6-base-dev libsdl2-dev
           binutils-sh4-linux-gnu binutils-m68k-linux-gnu gcc-m68k-linux-gnu
           xorriso genisoimage zip python3 python3-pil python3-numpy libcdio-utils sox xvfb xdotool x11-apps
-          imagemagick xauth mpg123 twolame ffmpeg vcdimager)
+          imagemagick xauth mpg123 twolame ffmpeg vcdimager fonts-ipafont-gothic)
 
 install_missing() {
     local missing=()
@@ -65,7 +65,12 @@ test)
     fi
     export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
     export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-    ctest --test-dir build/asan --output-on-failure -j "$jobs"
+    status=0
+    ctest --test-dir build/asan --output-on-failure -j "$jobs" || status=$?
+    # A skipped test says why, here and not only in its own output.
+    awk '/: Skipped$/ { getline why } /^\[  SKIPPED \] [^ ]+ \(/ { print "Skipped " $4 ": " why }' \
+        build/asan/Testing/Temporary/LastTest.log 2>/dev/null || true
+    exit "$status"
     ;;
 bench)
     install_missing

@@ -134,6 +134,13 @@ void LogSink::setWriter(Writer writer, void* context)
     m_writerContext = writer ? context : nullptr;
 }
 
+LogSink::Writer LogSink::writer(void** context)
+{
+    std::lock_guard lock(m_mutex);
+    *context = m_writerContext;
+    return m_writer;
+}
+
 void LogSink::emit(const char* text, std::size_t length)
 {
     m_secondBytes += length;

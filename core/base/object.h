@@ -65,6 +65,9 @@ public:
 
     // Where the text goes; standard output unless a host or a test says otherwise.
     void setWriter(Writer writer, void* context);
+    // The writer in place, so a host that adds a place of its own can pass
+    // every line on to it as well.
+    Writer writer(void** context);
 
     // Writes the count of a run of repeated lines that is still open, and
     // of the lines folded so far this second.

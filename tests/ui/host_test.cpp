@@ -2,13 +2,19 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QTextCharFormat>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <cstdio>
 #include <fstream>
+#include <set>
 
 #include "core/base/shared_state.h"
 #include "platform/canvas_view.h"
 #include "platform/key_codes.h"
 #include "support/files.h"
+#include "support/process.h"
+#include "platform/console_window.h"
 #include "ui/host/delegates.h"
 #include "ui/host/frame_pacer.h"
 #include "ui/host/host_video.h"
@@ -265,6 +271,66 @@ TEST(Language, DefaultSettingsAndLanguageFiles)
     EXPECT_TRUE(credits.contains(QString::fromUtf8("翻訳\n=================\n山田")));
     EXPECT_FALSE(credits.contains(QStringLiteral("Special thanks")));  // missing keys give empty headings
     EXPECT_TRUE(language::credits(dir.file("none.ini")).startsWith(QStringLiteral("Special thanks\n")));
+}
+
+// Every letter of every shipped language file is in some installed font,
+// so no menu shows empty boxes.
+TEST(Language, EveryShippedLanguageHasAFontForItsLetters)
+{
+    for (const char* code : {"en_US", "ja_JP"}) {
+        const std::string file = std::string(KEST_SOURCE_DIR "/ui/app/lang/") + code + ".ini";
+        const QString text = QString::fromUtf8(reinterpret_cast<const char*>(readBytes(file).data()),
+                                               static_cast<qsizetype>(readBytes(file).size()));
+        std::set<char32_t> letters;
+        for (const char32_t c : text.toUcs4())
+            if (c > 0x7F)
+                letters.insert(c);
+        std::string charset;
+        for (const char32_t c : letters)
+            charset += QString::number(static_cast<uint>(c), 16).toStdString() + " ";
+        if (charset.empty())
+            continue;
+        EXPECT_NE(runCommand("fc-list ':charset=" + charset + "' family"), "") << code << " needs a font";
+    }
+}
+
+// The log's window: console colours on black, bright with the intensity
+// bit; a flood keeps only what the scrollback holds.
+TEST(LogConsole, WindowShowsEachPieceInItsColourAndKeepsABoundedScrollback)
+{
+    EXPECT_EQ(ConsoleWindow::colourOf(4 | 8), QColor(255, 85, 85));
+    EXPECT_EQ(ConsoleWindow::colourOf(7 | 8), QColor(255, 255, 255));
+    EXPECT_EQ(ConsoleWindow::colourOf(2), QColor(0, 170, 0));
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    logSink().setWriter([](void* file, const char* text, std::size_t n) { std::fwrite(text, 1, n, static_cast<std::FILE*>(file)); },
+                        out);
+    ConsoleWindow window(QStringLiteral("log"));
+    {
+        LogConsole console(true, out, false);
+        console.attach(window);
+        logSink().write(kLogError, "INIT", "Sound");
+        window.flush();
+        QTextCursor cursor(window.document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.movePosition(QTextCursor::PreviousCharacter);
+        EXPECT_EQ(cursor.charFormat().foreground().color(), QColor(255, 85, 85));
+        for (int i = 0; i < ConsoleWindow::kScrollbackLines + 50; ++i)
+            logSink().write(kLogInfo, "T", "line %d", i);
+    }
+    logSink().write(kLogInfo, "X", "after");
+    logSink().setWriter(nullptr, nullptr);
+    const QString shown = window.toPlainText();
+    EXPECT_FALSE(shown.contains(QStringLiteral("INIT: Sound")));  // scrolled out
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("T: line %1\n").arg(ConsoleWindow::kScrollbackLines + 49)));
+    EXPECT_FALSE(shown.contains(QStringLiteral("after")));
+    // The terminal, or whatever held the log before the window, saw it all.
+    std::string text(1 << 20, '\0');
+    std::rewind(out);
+    text.resize(std::fread(text.data(), 1, text.size(), out));
+    std::fclose(out);
+    EXPECT_EQ(text.rfind("INIT: Sound\n", 0), 0u);
+    EXPECT_NE(text.find("X: after\n"), std::string::npos);
 }
 
 TEST(LogConsole, ColoursEachPieceBrightAndLetsGoOfTheSink)

@@ -25,6 +25,7 @@
 #include "support/process.h"
 #include "support/lsan_suppressions.h"
 #include "ui/app/dialogs.h"
+#include "platform/canvas_view.h"
 #include "ui/app/main_frame.h"
 
 extern char** environ;
@@ -87,7 +88,8 @@ Census count(const QImage& image)
             const QRgb p = image.pixel(x, y);
             if (qRed(p) > 200 && qGreen(p) > 200 && qBlue(p) < 80)
                 ++c.yellow;
-            else if (qBlue(p) > 40 && qBlue(p) < 0x80 && qRed(p) < 0x40 && qBlue(p) > qRed(p) + 24)
+            else if (qBlue(p) > 40 && qBlue(p) < 0x80 && qRed(p) < 0x40 && qBlue(p) > qRed(p) + 24 &&
+                     qBlue(p) > qGreen(p) + 12)  // not the log's cyan text
                 ++c.background;
         }
     }
@@ -244,6 +246,49 @@ TEST(Window, TermAndIntSignalsEndTheProgramAsFileExitDoes)
     }
 }
 
+// A disc that cannot start: the box says "see the log", and the log's own
+// window, in front beside it, shows the error line in bright red.
+TEST(Window, CannotStartBoxPointsToTheLogWindowThatExplainsIt)
+{
+    TempDir data;
+    const pid_t kest = startProgram(data.file("missing.iso"));
+    ASSERT_GT(kest, 0);
+    const std::string png = KEST_BINARY_DIR "/kest_window_log.png";
+    auto brightRed = [](const QImage& image) {
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb p = image.pixel(x, y);
+                n += qRed(p) > 200 && qGreen(p) > 40 && qGreen(p) < 130 && qBlue(p) > 40 && qBlue(p) < 130;
+            }
+        }
+        return n;
+    };
+    EXPECT_GT(watch(png, brightRed, [](int n) { return n > 100; }), 100) << "no error line in the log window in " << png;
+    // The box comes up over it.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_GT(brightRed(screenshot(png)), 100) << png;
+    EXPECT_NE(runCommand("xdotool search --onlyvisible --name '^Kest log$'"), "") << png;
+    kill(kest, SIGTERM);
+    int status = -1;
+    EXPECT_TRUE(waitFor(kest, std::chrono::seconds(20), &status));
+}
+
+// Without a display there is no window: a message that says what runs
+// without one, and status 1 rather than Qt's abort.
+TEST(Window, WithoutADisplayTheProgramSaysSoAndExitsOne)
+{
+    const std::string output = runCommand("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " KEST_BINARY_DIR
+                                          "/ui/app/kest 2>&1; echo status=$?");
+    EXPECT_NE(output.find("no display found"), std::string::npos) << output;
+    EXPECT_NE(output.find("./kest.sh headless"), std::string::npos) << output;
+    EXPECT_NE(output.find("status=1\n"), std::string::npos) << output;
+    const std::string unreachable = runCommand("env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:4711 " KEST_BINARY_DIR
+                                               "/ui/app/kest 2>&1; echo status=$?");
+    EXPECT_NE(unreachable.find("no display found"), std::string::npos) << unreachable;
+    EXPECT_NE(unreachable.find("status=1\n"), std::string::npos) << unreachable;
+}
+
 TEST(Window, KeyMappedToUpReachesPadOneAtTheNextPoll)
 {
     TempDir data;
@@ -282,6 +327,49 @@ TEST(Window, KeyMappedToUpReachesPadOneAtTheNextPoll)
     ASSERT_TRUE(typeAndWait("keyup", false));
     ASSERT_TRUE(frame.update());
     EXPECT_EQ(pad->getData()[0], 0xFF);
+}
+
+// File > Close, then another disc: it starts as it does in a fresh
+// window, nothing of the first game left in the machine.
+TEST(Window, ASecondDiscAfterCloseShowsWhatItShowsFirst)
+{
+    constexpr int kFields = 90;
+    const auto picture = [](const std::string& before, const std::string& png) {
+        TempDir data;
+        QtDialogs dialogs;
+        CMainFrame frame(data.path().string(), dialogs);
+        EXPECT_TRUE(frame.create());
+        frame.show();
+        runCommand("xdotool windowfocus --sync " + std::to_string(frame.winId()));
+        const auto run = [&](int fields) {
+            const u32 until = frame.emulator().getSystem().frameCounter() + static_cast<u32>(fields);
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (frame.emulator().getSystem().frameCounter() < until && std::chrono::steady_clock::now() < limit) {
+                QApplication::processEvents();
+                frame.update();
+            }
+        };
+        if (!before.empty()) {
+            frame.openFile(QString::fromStdString(before), 0);
+            run(kFields);
+            frame.command(CMainFrame::kFileClose, Qt::NoModifier);
+        }
+        frame.openFile(QString::fromStdString(kDemoDisc), 0);
+        EXPECT_TRUE(frame.opened());
+        run(kFields);
+        EXPECT_GT(demoCount(screenshot(png)).red, 500) << "no demo picture in " << png;
+        const DisplaySize size = frame.emulator().getSystem().getDisplaySize();
+        std::vector<u32> shown;
+        for (u32 y = 0; y < size.height; ++y) {
+            const u32* row = frame.view()->pixels() + y * frame.view()->pitch();
+            shown.insert(shown.end(), row, row + size.width);
+        }
+        return shown;
+    };
+    const std::vector<u32> fresh = picture("", KEST_BINARY_DIR "/kest_window_second_fresh.png");
+    const std::vector<u32> after = picture(KEST_BINARY_DIR "/testdata/volume.iso", KEST_BINARY_DIR "/kest_window_second.png");
+    ASSERT_FALSE(fresh.empty());
+    EXPECT_TRUE(after == fresh) << "see kest_window_second.png and kest_window_second_fresh.png";
 }
 
 TEST(Window, AttachedMouseFollowsTheHostMousePastTheWindowsEdge)

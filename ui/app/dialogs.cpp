@@ -1,6 +1,7 @@
 #include "ui/app/dialogs.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
 
@@ -13,7 +14,15 @@ void QtDialogs::message(QWidget* parent, const QString& text)
 
 QString QtDialogs::openFile(QWidget* parent, const QString& filter)
 {
-    return QFileDialog::getOpenFileName(parent, QString(), QString(), filter);
+    const QString path = QFileDialog::getOpenFileName(parent, QString(), m_folder, filter);
+    remember(path);
+    return path;
+}
+
+void QtDialogs::remember(const QString& path)
+{
+    if (!path.isEmpty())
+        m_folder = QFileInfo(path).absolutePath();
 }
 
 QString QtDialogs::chooseDrive(QWidget* parent, const QStringList& drives)

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <utility>
 
 class QWidget;
 
@@ -19,11 +20,21 @@ public:
     virtual void about(QWidget* parent, const QString& version, const QString& info, const QString& credits) = 0;
 };
 
-// The real ones, modal.
+// The real ones, modal. The file chooser starts in the folder the user
+// started the program in, then in the folder of the last file chosen.
 class QtDialogs : public Dialogs {
 public:
+    explicit QtDialogs(QString startFolder = QString()) : m_folder(std::move(startFolder)) {}
+    const QString& folder() const { return m_folder; }
+
     void message(QWidget* parent, const QString& text) override;
     QString openFile(QWidget* parent, const QString& filter) override;
     QString chooseDrive(QWidget* parent, const QStringList& drives) override;
     void about(QWidget* parent, const QString& version, const QString& info, const QString& credits) override;
+
+    // The folder the next chooser starts in, after path was chosen.
+    void remember(const QString& path);
+
+private:
+    QString m_folder;
 };

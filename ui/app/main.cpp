@@ -1,18 +1,53 @@
 // Kest, the desktop program: the main window on the emulator.
 #include <QApplication>
 #include <QDir>
+#include <cstdio>
+#include <cstdlib>
 
 #include "ui/app/dialogs.h"
 #include "ui/app/kest_app.h"
 #include "ui/app/main_frame.h"
 
+namespace {
+
+constexpr const char* kNoDisplay =
+    "Kest: no display found, so there is no window to open (DISPLAY and WAYLAND_DISPLAY name none that answers).\n"
+    "./kest.sh headless runs the emulator without one.\n";
+
+bool set(const char* variable)
+{
+    const char* value = std::getenv(variable);
+    return value && *value;
+}
+
+// Qt's only answer to a display it cannot reach is to abort; while the
+// application starts, that becomes a plain message and status 1.
+void onStartMessage(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type != QtFatalMsg) {
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        return;
+    }
+    std::fputs(kNoDisplay, stderr);
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
+    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")) {
+        std::fputs(kNoDisplay, stderr);
+        return 1;
+    }
+    const QtMessageHandler previous = qInstallMessageHandler(onStartMessage);
     QApplication app(argc, argv);
+    qInstallMessageHandler(previous);
     QApplication::setApplicationName(QStringLiteral("Kest"));
     const QString startFolder = QDir::currentPath();
     const QString folder = CKestApp::setWorkingDirectory();
-    QtDialogs dialogs;
+    QtDialogs dialogs(startFolder);
     CMainFrame frame(folder.toStdString(), dialogs);
     if (!frame.create())
         return 1;

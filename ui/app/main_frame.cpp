@@ -46,9 +46,61 @@ constexpr const char* kDebugModeNames[] = {"", "VDP2_JIT", "NO_GFX"};
 constexpr const char* kDiscFilter = "Saturn CD Images (*.cue *.ccd *.mds *.iso);;All Files (*)";
 constexpr const char* kArcadeFilter = "ST-V ROMs (*.zip)";
 
-// Position of the Language submenu in the File menu.
-constexpr int kLanguagePosition = 4;
-constexpr int kDebugMenu = 2;
+// The menu bar, left to right, with each title's key in the language
+// files' [Menu] section.
+struct TopMenu {
+    const char* text;
+    const char* key;
+};
+constexpr TopMenu kTopMenus[] = {
+    {"&File", "File"}, {"&Emulation", "Emulation"}, {"&Debug", "Debug"}, {"&Tools", "Tool"}, {"&Help", "Help"},
+};
+enum : int { kFileMenu, kEmulationMenu, kDebugMenu, kToolsMenu, kHelpMenu, kNoMenu = -1 };
+
+enum class RowKind { Command, Separator, LanguageMenu };
+
+constexpr int shortcut(QKeyCombination keys)
+{
+    return keys.toCombined();
+}
+
+// One row per menu entry, in menu order: its command, its English text,
+// its key in the language files ([Menu], or [Language] for the submenu)
+// and its shortcuts. Rows without a menu are shortcuts of the window only.
+struct MenuRow {
+    int menu;
+    RowKind kind;
+    int id = 0;
+    const char* text = nullptr;
+    const char* key = nullptr;
+    int keys[3] = {};
+    bool alsoInDebugger = false;
+};
+using C = CMainFrame;
+const MenuRow kMenuRows[] = {
+    {kFileMenu, RowKind::Command, C::kFileOpen, "&Open\tCtrl/Shift+O", "Open",
+     {shortcut(Qt::CTRL | Qt::Key_O), shortcut(Qt::SHIFT | Qt::Key_O), shortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_O)}},
+    {kFileMenu, RowKind::Command, C::kFileBoot, "&Boot\tCtrl/Shift+B", "Boot",
+     {shortcut(Qt::CTRL | Qt::Key_B), shortcut(Qt::SHIFT | Qt::Key_B)}},
+    {kFileMenu, RowKind::Command, C::kFileClose, "&Close\tCtrl+C", "Close", {shortcut(Qt::CTRL | Qt::Key_C)}},
+    {kFileMenu, RowKind::Separator},
+    {kFileMenu, RowKind::LanguageMenu, C::kLanguagePlaceholder, "Language", "Language"},
+    {kFileMenu, RowKind::Separator},
+    {kFileMenu, RowKind::Command, C::kFileExit, "E&xit\tCtrl+X", "Exit", {shortcut(Qt::CTRL | Qt::Key_X)}},
+    {kEmulationMenu, RowKind::Command, C::kEmulationPause, "&Pause\tPause", "Pause", {Qt::Key_Pause}},
+    {kEmulationMenu, RowKind::Command, C::kEmulationReset, "&Reset\tCtrl/Shift+R", "Reset",
+     {shortcut(Qt::CTRL | Qt::Key_R), shortcut(Qt::SHIFT | Qt::Key_R)}},
+    {kDebugMenu, RowKind::Command, C::kDebugRun, "Run\tF9", nullptr, {Qt::Key_F9}, true},
+    {kDebugMenu, RowKind::Command, C::kDebugStepInto, "Step Into\tF7", nullptr, {Qt::Key_F7}, true},
+    {kDebugMenu, RowKind::Command, C::kDebugStepOver, "Step Over\tF8", nullptr, {Qt::Key_F8}, true},
+    {kDebugMenu, RowKind::Command, C::kDebugStepOut, "Step Out\tCtrl+F9", nullptr, {shortcut(Qt::CTRL | Qt::Key_F9)},
+     true},
+    {kNoMenu, RowKind::Command, C::kShowDebugger, "Debugger", nullptr, {Qt::Key_F12}, true},
+    {kToolsMenu, RowKind::Command, C::kToolsMemory, "&Memory...", "Memory"},
+    {kHelpMenu, RowKind::Command, C::kHelpAbout, "&About Kest...", "About"},
+    {kNoMenu, RowKind::Command, C::kFullscreen, "Fullscreen", nullptr,
+     {shortcut(Qt::ALT | Qt::Key_Return), shortcut(Qt::ALT | Qt::Key_Enter)}},
+};
 // The debugger window opens this much above the screen's centre.
 constexpr int kDebuggerRaise = 200;
 constexpr const char* kPointerHint = "Ctrl+Alt+G frees the mouse";
@@ -57,11 +109,6 @@ bool isPointerReleaseKey(const QKeyEvent& key)
 {
     const Qt::KeyboardModifiers both = Qt::ControlModifier | Qt::AltModifier;
     return key.key() == Qt::Key_G && (key.modifiers() & both) == both;
-}
-
-QList<QKeySequence> keys(std::initializer_list<QKeySequence> list)
-{
-    return QList<QKeySequence>(list);
 }
 
 }  // namespace
@@ -74,10 +121,11 @@ QString commandLinePath(const QString& line)
 }
 
 CMainFrame::CMainFrame(std::string dataFolder, Dialogs& dialogs)
-    : m_dataFolder(std::move(dataFolder)), m_dialogs(dialogs), m_console(true),
+    : m_dataFolder(std::move(dataFolder)), m_dialogs(dialogs), m_logWindow(QStringLiteral("Kest log")), m_console(true),
       m_kest(std::make_unique<KestDelegate>(&m_input)), m_sound(std::make_unique<DSound>(m_kest->getSystem())),
       m_emuX(m_kest.get()), m_graphic(&m_video), m_soundOut(m_sound.get()), m_inputOut(&m_input)
 {
+    m_console.attach(m_logWindow);
     m_kest->setDataFolder(m_dataFolder);
     setWindowTitle(QStringLiteral("Kest"));
     m_view = new CanvasView(this);
@@ -141,49 +189,35 @@ QAction* CMainFrame::addCommand(QMenu* menu, int id, const QString& text, const 
 void CMainFrame::buildMenus()
 {
     QMenuBar* bar = menuBar();
-    QMenu* file = bar->addMenu(QStringLiteral("&File"));
-    addCommand(file, kFileOpen, QStringLiteral("&Open\tCtrl/Shift+O"),
-               keys({QKeySequence(Qt::CTRL | Qt::Key_O), QKeySequence(Qt::SHIFT | Qt::Key_O),
-                     QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O)}));
-    addCommand(file, kFileBoot, QStringLiteral("&Boot\tCtrl/Shift+B"),
-               keys({QKeySequence(Qt::CTRL | Qt::Key_B), QKeySequence(Qt::SHIFT | Qt::Key_B)}));
-    addCommand(file, kFileClose, QStringLiteral("&Close\tCtrl+C"), keys({QKeySequence(Qt::CTRL | Qt::Key_C)}));
-    file->addSeparator();
-    m_languageMenu = file->addMenu(QStringLiteral("Language"));
-    m_languageGroup = new QActionGroup(this);
-    addCommand(m_languageMenu, kLanguagePlaceholder, QStringLiteral("English"));
-    file->addSeparator();
-    addCommand(file, kFileExit, QStringLiteral("E&xit\tCtrl+X"), keys({QKeySequence(Qt::CTRL | Qt::Key_X)}));
-
-    QMenu* emulation = bar->addMenu(QStringLiteral("&Emulation"));
-    addCommand(emulation, kEmulationPause, QStringLiteral("&Pause\tPause"), keys({QKeySequence(Qt::Key_Pause)}));
-    addCommand(emulation, kEmulationReset, QStringLiteral("&Reset\tCtrl/Shift+R"),
-               keys({QKeySequence(Qt::CTRL | Qt::Key_R), QKeySequence(Qt::SHIFT | Qt::Key_R)}));
-
-    QMenu* debug = bar->addMenu(QStringLiteral("&Debug"));
-    addCommand(debug, kDebugRun, QStringLiteral("Run\tF9"), keys({QKeySequence(Qt::Key_F9)}));
-    addCommand(debug, kDebugStepInto, QStringLiteral("Step Into\tF7"), keys({QKeySequence(Qt::Key_F7)}));
-    addCommand(debug, kDebugStepOver, QStringLiteral("Step Over\tF8"), keys({QKeySequence(Qt::Key_F8)}));
-    addCommand(debug, kDebugStepOut, QStringLiteral("Step Out\tCtrl+F9"),
-               keys({QKeySequence(Qt::CTRL | Qt::Key_F9)}));
-    // The Debug menu stays disabled; its keys work in the main window and in
-    // the debugger window all the same.
-    for (int id : {kDebugRun, kDebugStepInto, kDebugStepOver, kDebugStepOut}) {
-        addAction(action(id));
-        m_debugger->addAction(action(id));
+    for (const TopMenu& top : kTopMenus)
+        m_menus.push_back(bar->addMenu(QString::fromUtf8(top.text)));
+    for (const MenuRow& row : kMenuRows) {
+        QMenu* menu = row.menu == kNoMenu ? nullptr : m_menus[static_cast<std::size_t>(row.menu)];
+        switch (row.kind) {
+        case RowKind::Separator: menu->addSeparator(); break;
+        case RowKind::LanguageMenu:
+            m_languageMenu = menu->addMenu(QString::fromUtf8(row.text));
+            m_languageGroup = new QActionGroup(this);
+            addCommand(m_languageMenu, row.id, QStringLiteral("English"));
+            break;
+        case RowKind::Command: {
+            QList<QKeySequence> shortcuts;
+            for (int combined : row.keys) {
+                if (combined != 0)
+                    shortcuts << QKeySequence(combined);
+            }
+            QAction* item = addCommand(menu, row.id, QString::fromUtf8(row.text), shortcuts);
+            // The Debug menu stays disabled; its keys work in the main window
+            // and in the debugger window all the same.
+            if (row.alsoInDebugger) {
+                if (menu)
+                    addAction(item);
+                m_debugger->addAction(item);
+            }
+            break;
+        }
+        }
     }
-    addCommand(nullptr, kShowDebugger, QStringLiteral("Debugger"), keys({QKeySequence(Qt::Key_F12)}));
-    m_debugger->addAction(action(kShowDebugger));
-
-    QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
-    addCommand(tools, kToolsMemory, QStringLiteral("&Memory..."));
-
-    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
-    addCommand(help, kHelpAbout, QStringLiteral("&About Kest..."));
-    addCommand(nullptr, kFullscreen, QStringLiteral("Fullscreen"),
-               keys({QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)}));
-
-    m_menus = {file, emulation, debug, tools, help};
     // The emulation holds still while a menu is open.
     for (QMenu* menu : m_menus) {
         connect(menu, &QMenu::aboutToShow, this, [this] { pause(); });
@@ -203,8 +237,14 @@ void CMainFrame::setGameMenuState(bool gameOpen)
 
 bool CMainFrame::create()
 {
+    // The log opens with the main window and stays for the whole run, below
+    // it. The main window's own window is made first, so whatever looks the
+    // program's windows up by title finds that one before any other.
+    winId();
+    m_logWindow.show();
+    m_logWindow.lower();
     if (!init(this)) {
-        m_dialogs.message(this, QStringLiteral("Initialization failed!"));
+        showLogThenSay(QStringLiteral("Initialization failed!"));
         m_quit = true;
         return false;
     }
@@ -343,8 +383,8 @@ void CMainFrame::openFile(const QString& path, int mode)
     debugBreak = 0;
     const QByteArray narrow = QFile::encodeName(path);
     if (!m_kest->open(narrow.toStdString(), mode)) {
-        m_dialogs.message(this, path.isEmpty() ? QStringLiteral("Nothing to boot: see kest.ini and the log.")
-                                               : QStringLiteral("Cannot start %1: see the log.").arg(path));
+        showLogThenSay(path.isEmpty() ? QStringLiteral("Nothing to boot: see kest.ini and the log.")
+                                      : QStringLiteral("Cannot start %1: see the log.").arg(path));
         return;
     }
     start();
@@ -421,6 +461,14 @@ void CMainFrame::onFileClose()
     pause();
     stop();
     m_view->setShowCanvas(false);
+}
+
+void CMainFrame::showLogThenSay(const QString& text)
+{
+    m_logWindow.flush();
+    m_logWindow.show();
+    m_logWindow.raise();
+    m_dialogs.message(this, text);
 }
 
 void CMainFrame::onEmulationPause()
@@ -544,18 +592,16 @@ bool CMainFrame::applyLanguage(int index)
     const auto text = [&](const char* section, const char* key) {
         return QString::fromUtf8(ini.findSection(section).findKey(key).value);
     };
-    static const char* const kMenus[] = {"File", "Emulation", "Debug", "Tool", "Help"};
     for (std::size_t i = 0; i < m_menus.size(); ++i)
-        m_menus[i]->setTitle(text("Menu", kMenus[i]));
-    action(kFileOpen)->setText(text("Menu", "Open"));
-    action(kFileBoot)->setText(text("Menu", "Boot"));
-    action(kFileClose)->setText(text("Menu", "Close"));
-    m_menus[0]->actions().at(kLanguagePosition)->setText(text("Language", "Language"));
-    action(kFileExit)->setText(text("Menu", "Exit"));
-    action(kEmulationPause)->setText(text("Menu", "Pause"));
-    action(kEmulationReset)->setText(text("Menu", "Reset"));
-    action(kToolsMemory)->setText(text("Menu", "Memory"));
-    action(kHelpAbout)->setText(text("Menu", "About"));
+        m_menus[i]->setTitle(text("Menu", kTopMenus[i].key));
+    for (const MenuRow& row : kMenuRows) {
+        if (!row.key)
+            continue;
+        if (row.kind == RowKind::LanguageMenu)
+            m_languageMenu->menuAction()->setText(text("Language", row.key));
+        else
+            action(row.id)->setText(text("Menu", row.key));
+    }
     // The states follow the game, which a language change leaves running.
     setGameMenuState(opened());
     return true;
@@ -691,6 +737,8 @@ void CMainFrame::closeEvent(QCloseEvent* event)
 {
     if (opened())
         stop();
+    m_logWindow.flush();
+    m_logWindow.close();
     m_quit = true;
     event->accept();
 }

@@ -17,6 +17,7 @@
 #include "ui/host/host_video.h"
 #include "ui/host/language.h"
 #include "ui/host/log_console.h"
+#include "platform/console_window.h"
 
 class CanvasView;
 class DasmDlg;
@@ -93,6 +94,7 @@ public:
     QMenu* topMenu(int index) const { return m_menus[static_cast<std::size_t>(index)]; }
     const std::string& languageCode() const { return m_languageCode; }
     const QString& filePath() const { return m_filePath; }
+    ConsoleWindow& logWindow() { return m_logWindow; }
     std::string settingsPath() const;
 
 protected:
@@ -112,6 +114,8 @@ private:
     void onLanguage(int index);
     void onFileOpen(Qt::KeyboardModifiers modifiers);
     void onFileClose();
+    // A message box that points to the log brings the log into view first.
+    void showLogThenSay(const QString& text);
     void onEmulationPause();
     void onDebugRun(Qt::KeyboardModifiers modifiers);
     void onKey(int qtKey, Qt::KeyboardModifiers modifiers, bool down);
@@ -124,7 +128,9 @@ private:
 
     std::string m_dataFolder;
     Dialogs& m_dialogs;
-    // Opened first, so start-up failures already show coloured.
+    // Opened first, so start-up failures already show, coloured, in the
+    // log's own window and on the terminal the program was started from.
+    ConsoleWindow m_logWindow;
     LogConsole m_console;
     CDInput8 m_input;
     std::unique_ptr<KestDelegate> m_kest;
