@@ -17,9 +17,10 @@ enum LogKind : int {
     kLogError = 5,
 };
 
-// The one line writer behind all logging. Lines from the CD drive's thread
-// and the emulation thread may arrive together, so every line is written
-// whole under a lock.
+// The one line writer behind all logging. The emulation writes from its
+// own thread (the drive's thread hands its findings over as data), but a
+// host or a tool may write from another, so every line is written whole
+// under a lock.
 class LogSink {
 public:
     using ColorCallback = void (*)(void* context, int colorId);
