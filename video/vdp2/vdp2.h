@@ -416,6 +416,7 @@ private:
     // Line parameters from setupLineEffects.
     u32 m_colorRamMode = 0;
     u8 m_cycle[4][8] = {};
+    vdp2::RotationBanks m_rotationBanks;
     u32 m_windowStartX[2] = {}, m_windowEndX[2] = {}, m_windowStartY[2] = {}, m_windowEndY[2] = {};
     u8 m_lineWindow[2] = {};
     u32 m_lineWindowTable[2] = {};

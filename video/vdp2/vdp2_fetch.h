@@ -43,26 +43,6 @@ struct Palette {
 template <int Mode>
 constexpr u32 kCellShift = Mode == 0 ? 5 : Mode == 1 ? 6 : Mode == 4 ? 8 : 7;
 
-// The raw dot (dx, dy) of a character at charAddress, flips applied by the
-// caller; 16 x 16 characters hold four cells TL, TR, BL, BR.
-template <int Mode>
-inline u32 charDot(const u8* vram, u32 mask, u32 charAddress, u32 dx, u32 dy)
-{
-    const u32 cell = ((dy >> 3) << 1) | (dx >> 3);
-    const u32 base = charAddress + (cell << kCellShift<Mode>) + ((dy & 7) << (kCellShift<Mode> - 3));
-    dx &= 7;
-    if constexpr (Mode == 0) {
-        const u8 byte = vram[(base + (dx >> 1)) & mask];
-        return (dx & 1) ? byte & 15 : byte >> 4;
-    } else if constexpr (Mode == 1) {
-        return vram[(base + dx) & mask];
-    } else if constexpr (Mode == 4) {
-        return loadBe32(vram + ((base + dx * 4) & mask & ~3u));
-    } else {
-        return loadBe16(vram + ((base + dx * 2) & mask & ~1u));
-    }
-}
-
 // A dot of a bitmap row (or of any row of dots laid out the same way).
 template <int Mode>
 inline u32 rowDot(const u8* memory, u32 mask, u32 rowAddress, u32 col)
@@ -77,6 +57,22 @@ inline u32 rowDot(const u8* memory, u32 mask, u32 rowAddress, u32 col)
     } else {
         return loadBe16(memory + ((rowAddress + col * 2) & mask & ~1u));
     }
+}
+
+// The address of the 8-dot cell row that holds dot (dx, dy) of a character
+// at charAddress, flips applied by the caller; 16 x 16 characters hold four
+// cells TL, TR, BL, BR.
+template <int Mode>
+inline u32 charRow(u32 charAddress, u32 dx, u32 dy)
+{
+    const u32 cell = ((dy >> 3) << 1) | (dx >> 3);
+    return charAddress + (cell << kCellShift<Mode>) + ((dy & 7) << (kCellShift<Mode> - 3));
+}
+
+template <int Mode>
+inline u32 charDot(const u8* vram, u32 mask, u32 charAddress, u32 dx, u32 dy)
+{
+    return rowDot<Mode>(vram, mask, charRow<Mode>(charAddress, dx, dy), dx & 7);
 }
 
 // log2 of the bytes of a 512-dot bitmap row.

@@ -387,6 +387,7 @@ struct RowRun {
     u32 nameStep;
     // One-word names.
     u32 lowMask, numberShift, numberOr, flips, paletteOr, pncn;
+    RotationBanks banks;
     // Scratch for the name pass's results.
     u32* groupBase;
     u32* groupAt;
@@ -429,7 +430,8 @@ inline void nameGroup(const RowRun& p, u32 at, u32 c, u32 g, u32& fetched)
     if constexpr (Char16)
         rowAddress += (((c >> 3) & 1) ^ hflip) << kCellShift<Mode>;
     p.groupRow[fetched] = rowAddress & vramMask & (Mode == 0 ? ~3u : ~7u);
-    p.groupFlags[fetched] = static_cast<u8>(hflip | p.keys[specialPriority] << 1);
+    const u8 open = p.banks.open(at) & p.banks.open(rowAddress);
+    p.groupFlags[fetched] = static_cast<u8>(hflip | (p.keys[specialPriority] & open) << 1);
     p.groupBase[fetched] = ((Mode == 1 ? (palette & 0x700) : palette) + p.cramOffset) | p.conditions[specialCc] << 16;
     p.groupAt[fetched++] = 8 * g;
 }
@@ -489,11 +491,16 @@ __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 
         _mm256_set1_epi32(static_cast<int>(p.cramOffset | u32{p.conditions[(p.pncn >> 8) & 1]} << 16));
     const __m256i paletteOr = _mm256_set1_epi32(static_cast<int>(p.paletteOr));
     const __m256i places = _mm256_setr_epi32(0, 8, 16, 24, 32, 40, 48, 56);
+    const __m256i reserved = _mm256_set1_epi32(static_cast<int>(p.banks.reserved));
+    const __m128i bankShift = _mm_cvtsi32_si128(static_cast<int>(p.banks.shift));
     u32 g = 0;
     for (; g + 8 <= groups; g += 8) {
         u32 keep = 0xFF;  // the groups with a dot to fetch
         const u32 names = (at + 2 * g) & vramMask & ~1u;
         if (names + 16 > vramMask + 1)
+            break;
+        const u8 namesOpen = p.banks.open(names);
+        if (namesOpen != p.banks.open(names + 14))
             break;
         if (needed) {
             const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(needed + 8 * g));
@@ -526,7 +533,11 @@ __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 
         else
             palette = _mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(raw, 12), _mm256_set1_epi32(7)), 8);
         __m256i base = _mm256_add_epi32(palette, baseAdd);
-        __m256i flags = _mm256_or_si256(hflip, keyFlags);
+        // Rows in a bank RBG0 holds get no key.
+        const __m256i rowShut = _mm256_cmpeq_epi32(
+            _mm256_and_si256(_mm256_srlv_epi32(reserved, _mm256_and_si256(_mm256_srl_epi32(row, bankShift), _mm256_set1_epi32(3))), one),
+            one);
+        __m256i flags = _mm256_or_si256(hflip, _mm256_andnot_si256(rowShut, namesOpen ? keyFlags : _mm256_setzero_si256()));
         __m256i place = _mm256_add_epi32(places, _mm256_set1_epi32(static_cast<int>(8 * g)));
         if (keep != 0xFF) {
             // The kept groups moved down to the front; the scratch has room
@@ -613,6 +624,7 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
     const NameDecoder decoder(layer, vramMask);
     const u64 shownBytes = shown ? 0x0101010101010101ull : 0;
     const bool windowed = pass != m_passAll;
+    const RotationBanks banks = m_rotationBanks;
     const bool runs = Mode <= 1 && priorityMode != 2 && ccMode < 2;
     const u8* needed = runs ? neededDots(layer) : nullptr;
 
@@ -655,6 +667,7 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
                         decoder.flips,
                         decoder.paletteOr,
                         pncn,
+                        banks,
                         m_runBase,
                         m_runAt,
                         m_runRow,
@@ -669,7 +682,7 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
     u32 address = 0;
     u32 lastGroup = ~0u;
     PatternName name;
-    u8 key = 0, cc = 0;
+    u8 key = 0, cc = 0, nameOpen = 0xFF;
     u32 base = 0, nameRow = 0;
     u32 dots[8];
 
@@ -712,6 +725,7 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
         if (address != cached) {
             decoder.decode(vram, address, name, pncn);
             cached = address;
+            nameOpen = banks.open(address);
             key = keys[name.specialPriority];
             cc = conditions[name.specialCc];
             base = (Mode == 1 ? (name.palette & 0x700) : Mode == 0 ? name.palette : 0) + cramOffset;
@@ -719,6 +733,7 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
         }
         const u32 dx = (c & charMask) ^ (name.hflip ? charMask : 0);
         const u32 rowAddress = nameRow + ((dx >> 3) << kCellShift<Mode>);
+        const u8 open = nameOpen & banks.open(rowAddress);
         u32 run = 8 - (c & 7);
         if (run > width - x)
             run = width - x;
@@ -758,7 +773,7 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
                 dotCc = dotCcCondition(ccMode, name.specialCc, table, value, msb);
             }
             colorOut[x] = color;
-            keyOut[x] = dotKey & static_cast<u8>(-static_cast<u8>(opaque | shown));
+            keyOut[x] = dotKey & static_cast<u8>(-static_cast<u8>(opaque | shown)) & open;
             ccOut[x] = dotCc;
         }
         col += run;
@@ -794,12 +809,14 @@ void VDP2::fetchNormalLine(Layer& layer, const u8* pass)
     const u32 ccMode = m_outputs[layer.record].specialMode;
     const u32 cellScrollBase = m_cellScrollTable + layer.cellScrollSlot * 4;
     const u32 cellScrollStride = layer.cellScrollCount * 4;
+    const RotationBanks banks = m_rotationBanks;
 
     u32 position = static_cast<u32>(layer.xStart);
     u32 row = layer.lineRow;
     u32 rowAddress = layer.rowAddress;
     u32 cached = ~0u;
     PatternName name;
+    u8 nameOpen = 0xFF;
     if constexpr (Bitmap) {
         name.palette = layer.bitmapPalette;
         name.specialPriority = layer.bitmapSpecialPriority;
@@ -819,21 +836,26 @@ void VDP2::fetchNormalLine(Layer& layer, const u8* pass)
                 rowAddress = layer.bitmapBase + (row << layer.bitmapRowShift);
         }
         u32 raw;
+        u8 open;
         if constexpr (Bitmap) {
             raw = rowDot<Mode>(vram, vramMask, rowAddress, col);
+            open = banks.open(rowAddress);
         } else {
             const u32 address = nameAddress(layer.map, layer, col, row);
             if (address != cached) {
                 name = decodeName(layer, address);
+                nameOpen = banks.open(address);
                 cached = address;
             }
             const u32 dx = (col & charMask) ^ (name.hflip ? charMask : 0);
             const u32 dy = (row & charMask) ^ (name.vflip ? charMask : 0);
-            raw = charDot<Mode>(vram, vramMask, name.charAddress, dx, dy);
+            const u32 charRowAddress = charRow<Mode>(name.charAddress, dx, dy);
+            raw = rowDot<Mode>(vram, vramMask, charRowAddress, dx & 7);
+            open = nameOpen & banks.open(charRowAddress);
         }
         const DotColor dot = resolveDot<Mode>(raw, name.palette, layer.cramOffset, layer.transparentShown, colors);
         const u32 priority = dotPriority(priorityMode, layer.priority, name.specialPriority, table, dot.code);
-        const bool visible = dot.opaque & (priority != 0) & pass[x];
+        const bool visible = dot.opaque & (priority != 0) & pass[x] & open;
         out.color[x] = dot.color;
         out.key[x] = visible ? static_cast<u8>((priority << 3) | record) : 0;
         out.cc[x] = dotCcCondition(ccMode, name.specialCc, table, dot.code, dot.msb);
