@@ -329,8 +329,6 @@ private:
     void fetchNormal(Layer& layer);
     template <int Mode, bool Bitmap> void fetchNormalLine(Layer& layer, const u8* pass);
     template <int Mode> void fetchCellRuns(Layer& layer, const u8* pass);
-    vdp2::PatternName decodeName(const Layer& layer, u32 address) const;
-    vdp2::PatternName decodeNameValue(const Layer& layer, u32 raw, bool twoWord) const;
     u32 nameAddress(const vdp2::MapGeometry& map, const Layer& layer, u32 col, u32 row) const;
 
     // Rotation layers.

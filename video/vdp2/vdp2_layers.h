@@ -110,8 +110,14 @@ struct RotationBanks {
     u32 reserved = 0;  // a bit per bank
     u32 shift = 17;    // log2 of a bank's bytes
 
-    // 0xFF where a normal layer may read at address, else 0.
-    u8 open(u32 address) const { return static_cast<u8>(((reserved >> ((address >> shift) & 3)) & 1) - 1); }
+    // All ones where a normal layer may read at address, else 0; V is u32
+    // or eight lanes.
+    template <class V>
+    [[gnu::always_inline]] V openMask(V address) const
+    {
+        return ((V(reserved) >> ((address >> shift) & 3u)) & 1u) - 1u;
+    }
+    u8 open(u32 address) const { return static_cast<u8>(openMask(address)); }
 };
 
 }  // namespace vdp2

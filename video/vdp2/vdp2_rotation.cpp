@@ -249,15 +249,23 @@ struct MapLocator {
     {
     }
 
-    u32 address(u32 col, u32 row) const
+    // Which of the sixteen planes, and where in it, for one dot or eight.
+    template <class V>
+    [[gnu::always_inline]] V planeOf(V col, V row) const
     {
-        const u32 planeIndex = ((col >> shiftX) & planesMask) | (((row >> shiftY) & planesMask) << across);
-        const u32 px = col & ((1u << shiftX) - 1);
-        const u32 py = row & ((1u << shiftY) - 1);
-        const u32 page = (px >> 9) | ((py >> 9) << pagesAcross);
-        const u32 index = (page << (2 * perRow)) | (((py & 511) >> charShift) << perRow) | ((px & 511) >> charShift);
-        return (plane[planeIndex & 15] + (index << nameShift)) & vramMask;
+        return (((col >> shiftX) & planesMask) | (((row >> shiftY) & planesMask) << across)) & 15u;
     }
+    template <class V>
+    [[gnu::always_inline]] V nameOffset(V col, V row) const
+    {
+        const V px = col & ((1u << shiftX) - 1);
+        const V py = row & ((1u << shiftY) - 1);
+        const V page = (px >> 9u) | ((py >> 9u) << pagesAcross);
+        const V index = (page << (2 * perRow)) | (((py & 511u) >> charShift) << perRow) | ((px & 511u) >> charShift);
+        return index << nameShift;
+    }
+
+    u32 address(u32 col, u32 row) const { return (plane[planeOf(col, row)] + nameOffset(col, row)) & vramMask; }
 };
 
 // What a steady line's dots need, copied out of the layer so that the
@@ -270,7 +278,7 @@ struct SteadyLine {
     NameDecoder decoder;
     MapLocator locator;
     u32 widthMask, heightMask;
-    u32 pncn, cramOffset;
+    u32 cramOffset;
     u8 transparentShown, priorityMode, priority;
     u32 ccMode;
     u8 record;
@@ -285,7 +293,7 @@ struct SetDots {
     static constexpr u32 kCharMask = (1u << kCharShift) - 1;
 
     SteadyLine l;
-    u8 plainKey;
+    u8 plainKey;  // the layer's key on an opaque dot
     u32 lastDotKey = ~0u, cachedCell = ~0u, cachedAddress = ~0u;
     u32 color = 0;
     u8 key = 0, cc = Plain ? 1 : 0;
@@ -293,7 +301,7 @@ struct SetDots {
 
     explicit SetDots(const SteadyLine& line)
         : l(line),
-          plainKey(static_cast<u8>(((u32{line.priority} << 3) | line.record) & -static_cast<u32>(line.priority != 0)))
+          plainKey(layerKey(line.priority, line.record))
     {
         // Constant shifts keep the cell and character arithmetic short.
         l.locator.charShift = kCharShift;
@@ -313,7 +321,7 @@ struct SetDots {
             cachedCell = cell;
             const u32 address = l.locator.address(col, row);
             if (address != cachedAddress) {
-                l.decoder.decode(l.vram, address, name, l.pncn);
+                name = l.decoder.read(l.vram, address);
                 cachedAddress = address;
             }
         }
@@ -326,7 +334,7 @@ struct SetDots {
             key = static_cast<u8>(plainKey & -static_cast<u32>(dot.opaque));
         } else {
             const u32 priority = dotPriority(l.priorityMode, l.priority, name.specialPriority, l.table, dot.code);
-            key = static_cast<u8>(((priority << 3) | l.record) & -static_cast<u32>(dot.opaque & (priority != 0)));
+            key = static_cast<u8>(layerKey(priority, l.record) & -static_cast<u32>(dot.opaque));
             cc = dotCcCondition(l.ccMode, name.specialCc, l.table, dot.code, dot.msb);
         }
     }
@@ -426,27 +434,16 @@ template <int Mode, bool Char16>
 __attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, u64 sumX, u64 sumY, u64 stepX, u64 stepY,
                                                    const u8* pass, u32 width, LineDots& out)
 {
-    constexpr u32 kCharShift = Char16 ? 4 : 3;
-    constexpr int kCellShift = static_cast<int>(vdp2::kCellShift<Mode>);
+    constexpr u32 kCharMask = Char16 ? 15 : 7;
     const MapLocator& m = l.locator;
     const NameDecoder& d = l.decoder;
     const int* vram = reinterpret_cast<const int*>(l.vram);
 
     const __m256i planeLow = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.plane));
     const __m256i planeHigh = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.plane + 8));
-    const __m256i widthMask = all(l.widthMask), heightMask = all(l.heightMask), vramMask = all(l.vramMask);
-    const __m256i planesMask = all(m.planesMask);
-    const __m256i pxMask = all((1u << m.shiftX) - 1), pyMask = all((1u << m.shiftY) - 1);
-    const __m128i shiftX = count(m.shiftX), shiftY = count(m.shiftY), across = count(m.across);
-    const __m128i pagesAcross = count(m.pagesAcross), perRow = count(m.perRow), perRow2 = count(2 * m.perRow);
-    const __m128i nameShift = count(m.nameShift), numberShift = count(d.numberShift);
-    const __m256i lowMask = all(d.lowMask), numberOr = all(d.numberOr), flips = all(d.flips);
-    const __m256i paletteOr = all(d.paletteOr);
-    const __m256i charMask = all((1u << kCharShift) - 1), m511 = all(511), m15 = all(15), m7 = all(7);
-    const __m256i m1 = all(1), m3 = all(3), mFF = all(0xFF), zero = _mm256_setzero_si256();
-    const __m256i cramOffset = all(l.cramOffset), paletteMask = all(l.colors.mask);
+    const __m256i zero = _mm256_setzero_si256();
     const __m256i shown = all(l.transparentShown ? ~0u : 0);
-    const __m256i plainKey = all(static_cast<u8>(((u32{l.priority} << 3) | l.record) & -static_cast<u32>(l.priority != 0)));
+    const __m256i plainKey = all(layerKey(l.priority, l.record));
     const __m256i swap32 = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0, 7, 6,
                                             5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
     const __m256i lowBytes = _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8,
@@ -460,86 +457,49 @@ __attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, u64 sumX
 
     u32 x = 0;
     for (; x + 8 <= width; x += 8) {
-        const __m256i col = _mm256_and_si256(coordinate(xLow, xHigh, evens), widthMask);
-        const __m256i row = _mm256_and_si256(coordinate(yLow, yHigh, evens), heightMask);
+        const Lanes8 col = Lanes8(coordinate(xLow, xHigh, evens)) & l.widthMask;
+        const Lanes8 row = Lanes8(coordinate(yLow, yHigh, evens)) & l.heightMask;
         xLow = _mm256_add_epi64(xLow, stepX8);
         xHigh = _mm256_add_epi64(xHigh, stepX8);
         yLow = _mm256_add_epi64(yLow, stepY8);
         yHigh = _mm256_add_epi64(yHigh, stepY8);
 
-        // Where the pattern name lies.
-        const __m256i planeIndex = _mm256_and_si256(
-            _mm256_or_si256(_mm256_and_si256(_mm256_srl_epi32(col, shiftX), planesMask),
-                            _mm256_sll_epi32(_mm256_and_si256(_mm256_srl_epi32(row, shiftY), planesMask), across)),
-            m15);
-        const __m256i px = _mm256_and_si256(col, pxMask), py = _mm256_and_si256(row, pyMask);
-        const __m256i page =
-            _mm256_or_si256(_mm256_srli_epi32(px, 9), _mm256_sll_epi32(_mm256_srli_epi32(py, 9), pagesAcross));
-        const __m256i index = _mm256_or_si256(
-            _mm256_or_si256(_mm256_sll_epi32(page, perRow2),
-                            _mm256_sll_epi32(_mm256_srli_epi32(_mm256_and_si256(py, m511), kCharShift), perRow)),
-            _mm256_srli_epi32(_mm256_and_si256(px, m511), kCharShift));
-        const __m256i planeBase =
-            _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(planeLow, planeIndex),
-                               _mm256_permutevar8x32_epi32(planeHigh, planeIndex),
-                               _mm256_srai_epi32(_mm256_slli_epi32(planeIndex, 28), 31));
-        const __m256i address =
-            _mm256_and_si256(_mm256_add_epi32(planeBase, _mm256_sll_epi32(index, nameShift)), vramMask);
+        // Where the pattern name lies: the plane by two table permutes.
+        const Lanes8 planeIndex = m.planeOf(col, row);
+        const Lanes8 planeBase =
+            _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(planeLow, planeIndex.v),
+                               _mm256_permutevar8x32_epi32(planeHigh, planeIndex.v),
+                               _mm256_srai_epi32(_mm256_slli_epi32(planeIndex.v, 28), 31));
+        const Lanes8 address = (planeBase + m.nameOffset(col, row)) & l.vramMask;
 
-        // The names.
-        const __m256i word = _mm256_i32gather_epi32(vram, _mm256_andnot_si256(m3, address), 1);
-        __m256i charAddress, palette, hflip, vflip;
+        // The names, read a word at a time.
+        const Lanes8 word = _mm256_i32gather_epi32(vram, (address & ~3u).v, 1);
+        NameFields<Lanes8> name;
         if (d.twoWord) {
-            const __m256i raw = _mm256_shuffle_epi8(word, swap32);
-            charAddress = _mm256_and_si256(_mm256_slli_epi32(_mm256_and_si256(raw, all(0x7FFF)), 5), vramMask);
-            palette = _mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(raw, 16), all(0x7F)), 4);
-            hflip = _mm256_and_si256(_mm256_srli_epi32(raw, 30), m1);
-            vflip = _mm256_srli_epi32(raw, 31);
+            name = twoWordName(Lanes8(_mm256_shuffle_epi8(word.v, swap32)), l.vramMask);
         } else {
-            const __m256i half = _mm256_srlv_epi32(word, _mm256_slli_epi32(_mm256_and_si256(address, all(2)), 3));
-            const __m256i raw = _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(half, mFF), 8),
-                                                _mm256_and_si256(_mm256_srli_epi32(half, 8), mFF));
-            const __m256i number =
-                _mm256_or_si256(_mm256_sll_epi32(_mm256_and_si256(raw, lowMask), numberShift), numberOr);
-            charAddress = _mm256_and_si256(_mm256_slli_epi32(_mm256_and_si256(number, all(0x7FFF)), 5), vramMask);
-            hflip = _mm256_and_si256(_mm256_srli_epi32(raw, 10), flips);
-            vflip = _mm256_and_si256(_mm256_srli_epi32(raw, 11), flips);
-            palette = d.sixteen ? _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(raw, 12), m15), 4),
-                                                  paletteOr)
-                                : _mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(raw, 12), m7), 8);
+            const Lanes8 half = word >> ((address & 2u) << 3u);
+            name = d.oneWord(((half & 0xFFu) << 8u) | ((half >> 8u) & 0xFFu));
         }
 
-        // The dots of the characters.
-        const __m256i dx = _mm256_xor_si256(_mm256_and_si256(col, charMask),
-                                            _mm256_and_si256(_mm256_sub_epi32(zero, hflip), charMask));
-        const __m256i dy = _mm256_xor_si256(_mm256_and_si256(row, charMask),
-                                            _mm256_and_si256(_mm256_sub_epi32(zero, vflip), charMask));
-        const __m256i cell =
-            _mm256_or_si256(_mm256_slli_epi32(_mm256_srli_epi32(dy, 3), 1), _mm256_srli_epi32(dx, 3));
-        const __m256i base = _mm256_add_epi32(_mm256_add_epi32(charAddress, _mm256_slli_epi32(cell, kCellShift)),
-                                              _mm256_slli_epi32(_mm256_and_si256(dy, m7), kCellShift - 3));
-        const __m256i dx7 = _mm256_and_si256(dx, m7);
-        const __m256i at =
-            _mm256_and_si256(_mm256_add_epi32(base, Mode == 0 ? _mm256_srli_epi32(dx7, 1) : dx7), vramMask);
-        const __m256i bytes = _mm256_i32gather_epi32(vram, _mm256_andnot_si256(m3, at), 1);
-        __m256i dot = _mm256_and_si256(_mm256_srlv_epi32(bytes, _mm256_slli_epi32(_mm256_and_si256(at, m3), 3)), mFF);
-        __m256i code;
-        if constexpr (Mode == 0) {
-            // Odd dots are the low nibble.
-            dot = _mm256_and_si256(_mm256_srlv_epi32(dot, _mm256_slli_epi32(_mm256_xor_si256(_mm256_and_si256(dx, m1), m1), 2)), m15);
-            code = _mm256_or_si256(dot, palette);
-        } else {
-            code = _mm256_or_si256(dot, _mm256_and_si256(palette, all(0x700)));
-        }
+        // The dots of the characters, a byte each (odd 4-bit dots the low nibble).
+        const Lanes8 dx = (col & kCharMask) ^ ((Lanes8(0u) - name.hflip) & kCharMask);
+        const Lanes8 dy = (row & kCharMask) ^ ((Lanes8(0u) - name.vflip) & kCharMask);
+        const Lanes8 at = (charRow<Mode>(name.charAddress, dx, dy) + (Mode == 0 ? (dx & 7u) >> 1u : dx & 7u)) & l.vramMask;
+        const Lanes8 bytes = _mm256_i32gather_epi32(vram, (at & ~3u).v, 1);
+        Lanes8 dot = (bytes >> ((at & 3u) << 3u)) & 0xFFu;
+        if constexpr (Mode == 0)
+            dot = (dot >> (((dx & 1u) ^ 1u) << 2u)) & 15u;
+        const Lanes8 code = dotCode<Mode>(dot) + paletteBase<Mode>(name.palette) + l.cramOffset;
         const __m256i color = _mm256_i32gather_epi32(reinterpret_cast<const int*>(l.colors.colors),
-                                                     _mm256_and_si256(_mm256_add_epi32(code, cramOffset), paletteMask), 4);
+                                                     (code & l.colors.mask).v, 4);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.color + x), color);
 
         // Keys: the layer's key on opaque dots inside the window.
         u64 passBytes;
         std::memcpy(&passBytes, pass + x, 8);
         const __m256i passed = _mm256_sub_epi32(zero, _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(passBytes))));
-        const __m256i opaque = _mm256_or_si256(_mm256_xor_si256(_mm256_cmpeq_epi32(dot, zero), all(~0u)), shown);
+        const __m256i opaque = _mm256_or_si256(_mm256_xor_si256(_mm256_cmpeq_epi32(dot.v, zero), all(~0u)), shown);
         const __m256i key = _mm256_shuffle_epi8(_mm256_and_si256(_mm256_and_si256(plainKey, opaque), passed), lowBytes);
         const u64 keys = static_cast<u32>(_mm256_cvtsi256_si32(key)) |
                          u64{static_cast<u32>(_mm_cvtsi128_si32(_mm256_extracti128_si256(key, 1)))} << 32;
@@ -660,7 +620,7 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
         for (int set = 0; set < 2; ++set) {
             // The over pattern name is a one-word name held in a register.
             if (used[set] && overModes[set] == 1)
-                overNames[set] = decodeNameValue(layer, m_rotation[set].overName, false);
+                overNames[set] = NameDecoder(layer, vramMask).name(m_rotation[set].overName, false);
         }
     }
 
@@ -785,7 +745,7 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
                         cachedCell[set] = cell;
                         const u32 address = locators[set].address(col, row);
                         if (address != cachedAddress[set]) {
-                            decoder.decode(vram, address, names[set], layer.pncn);
+                            names[set] = decoder.read(vram, address);
                             cachedAddress[set] = address;
                         }
                     }
@@ -800,7 +760,7 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
                                                : dotPriority(layer.specialPriorityMode, layer.priority,
                                                              name->specialPriority, table, dot.code);
             lastColor = dot.color;
-            lastKey = static_cast<u8>(((priority << 3) | record) & -static_cast<u32>(dot.opaque & (priority != 0)));
+            lastKey = static_cast<u8>(layerKey(priority, record) & -static_cast<u32>(dot.opaque));
             lastCc = plainCc ? 1 : dotCcCondition(ccMode, name->specialCc, table, dot.code, dot.msb);
         }
         out.color[x] = lastColor;
@@ -827,7 +787,6 @@ void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
                           MapLocator(p.map, layer.charSize16 ? 4u : 3u, layer.twoWord, m_vramMask),
                           p.map.widthMask,
                           p.map.heightMask,
-                          layer.pncn,
                           layer.cramOffset,
                           layer.transparentShown,
                           layer.specialPriorityMode,
