@@ -236,6 +236,51 @@ Scale scaleOf(const VDP2::RotationParams& p, s32 coefficient)
     return k;
 }
 
+// A set's running map position. The position of dot x is
+// ((x * step + start) * k + (centre << 26)) >> 36 in wrapping 64-bit
+// arithmetic; while k and the centre stay put it grows by step * k a dot,
+// exactly, so it is formed anew only where a coefficient changes them or
+// the dot switches parameter sets.
+struct RotationSums {
+    u64 x = 0, y = 0, stepX = 0, stepY = 0;
+
+    RotationSums() = default;
+    RotationSums(const VDP2::RotationParams& p, const Scale& k, u32 dot)
+        : x(static_cast<u64>(add(mul(add(mul(s64{dot}, p.stepX), p.xsp), k.kx), shl(k.xp, 26)))),
+          y(static_cast<u64>(add(mul(add(mul(s64{dot}, p.stepY), p.ysp), k.ky), shl(k.yp, 26)))),
+          stepX(static_cast<u64>(mul(p.stepX, k.kx))), stepY(static_cast<u64>(mul(p.stepY, k.ky)))
+    {
+    }
+
+    void step(u32 dots = 1)
+    {
+        x += stepX * dots;
+        y += stepY * dots;
+    }
+    s64 col() const { return static_cast<s64>(x) >> 36; }
+    s64 row() const { return static_cast<s64>(y) >> 36; }
+};
+
+// The line colour a two-word coefficient names, looked up again only where
+// the entry (or the set) changes.
+struct CoefficientColor {
+    Palette colors;
+    u32 base;  // the line colour screen's colour-code bits above the coefficient's
+    u32 color = 0, index = ~0u;
+    int set = -1;
+
+    u32 of(const CoefficientLine& c, int entrySet = 0)
+    {
+        if (c.index != index || entrySet != set) {
+            u8 msb;
+            color = colors.lookup(base | c.lineCode, msb);
+            index = c.index;
+            set = entrySet;
+        }
+        return color;
+    }
+};
+
 // Where the pattern name of a map coordinate lies, with the map's shifts
 // taken out of the per-dot work.
 struct MapLocator {
@@ -341,8 +386,7 @@ struct SetDots {
 };
 
 template <int Mode, bool Plain, bool Char16>
-void steadyDots(const SteadyLine& line, u64 sumX, u64 sumY, u64 stepX, u64 stepY, const u8* pass, u32 first,
-                u32 width, LineDots& out)
+void steadyDots(const SteadyLine& line, RotationSums sums, const u8* pass, u32 first, u32 width, LineDots& out)
 {
     SetDots<Mode, Plain, Char16> dots(line);
     const u32 widthMask = line.widthMask, heightMask = line.heightMask;
@@ -350,9 +394,8 @@ void steadyDots(const SteadyLine& line, u64 sumX, u64 sumY, u64 stepX, u64 stepY
     u8* keyOut = out.key;
     u8* ccOut = out.cc;
     for (u32 x = first; x < width; ++x) {
-        dots.at(static_cast<u32>(sumX >> 36) & widthMask, static_cast<u32>(sumY >> 36) & heightMask);
-        sumX += stepX;
-        sumY += stepY;
+        dots.at(static_cast<u32>(sums.col()) & widthMask, static_cast<u32>(sums.row()) & heightMask);
+        sums.step();
         colorOut[x] = dots.color;
         keyOut[x] = static_cast<u8>(dots.key & -pass[x]);
         ccOut[x] = dots.cc;
@@ -362,39 +405,28 @@ void steadyDots(const SteadyLine& line, u64 sumX, u64 sumY, u64 stepX, u64 stepY
 // A one-set line whose coefficient may change from dot to dot: the sums are
 // formed anew where it does and step on where it does not.
 template <int Mode, bool Plain, bool Char16>
-void coefficientDots(const SteadyLine& line, const VDP2::RotationParams& p, CoefficientLine c, u32 lineColorBase,
-                     u32* lineColors, u8& lineColorUsed, const u8* pass, u32 width, LineDots& out)
+void coefficientDots(const SteadyLine& line, const VDP2::RotationParams& p, CoefficientLine c,
+                     CoefficientColor lineColor, u32* lineColors, u8& lineColorUsed, const u8* pass, u32 width,
+                     LineDots& out)
 {
     SetDots<Mode, Plain, Char16> dots(line);
     const u32 widthMask = line.widthMask, heightMask = line.heightMask;
-    u64 sumX = 0, sumY = 0, stepX = 0, stepY = 0;
-    u32 lineColor = 0, lineColorIndex = ~0u;
+    RotationSums sums;
     for (u32 x = 0; x < width; ++x) {
-        if (c.advance()) {
-            const Scale k = scaleOf(p, c.value);
-            stepX = static_cast<u64>(mul(p.stepX, k.kx));
-            stepY = static_cast<u64>(mul(p.stepY, k.ky));
-            sumX = static_cast<u64>(add(mul(add(mul(s64{x}, p.stepX), p.xsp), k.kx), shl(k.xp, 26)));
-            sumY = static_cast<u64>(add(mul(add(mul(s64{x}, p.stepY), p.ysp), k.ky), shl(k.yp, 26)));
-        } else {
-            sumX += stepX;
-            sumY += stepY;
-        }
+        if (c.advance())
+            sums = RotationSums(p, scaleOf(p, c.value), x);
+        else
+            sums.step();
         if (c.transparent) {
             out.key[x] = 0;
             out.cc[x] = 0;
             continue;
         }
         if (p.coefficientLineColor) {
-            if (c.index != lineColorIndex) {
-                u8 msb;
-                lineColor = line.colors.lookup(lineColorBase | c.lineCode, msb);
-                lineColorIndex = c.index;
-            }
-            lineColors[x] = lineColor;
+            lineColors[x] = lineColor.of(c);
             lineColorUsed = 1;
         }
-        dots.at(static_cast<u32>(sumX >> 36) & widthMask, static_cast<u32>(sumY >> 36) & heightMask);
+        dots.at(static_cast<u32>(sums.col()) & widthMask, static_cast<u32>(sums.row()) & heightMask);
         out.color[x] = dots.color;
         out.key[x] = static_cast<u8>(dots.key & -pass[x]);
         out.cc[x] = dots.cc;
@@ -402,16 +434,6 @@ void coefficientDots(const SteadyLine& line, const VDP2::RotationParams& p, Coef
 }
 
 #if KEST_X86
-__attribute__((target("avx2"))) inline __m256i all(u32 v)
-{
-    return _mm256_set1_epi32(static_cast<int>(v));
-}
-
-__attribute__((target("avx2"))) inline __m128i count(u32 v)
-{
-    return _mm_cvtsi32_si128(static_cast<int>(v));
-}
-
 // Four running sums from sum on.
 __attribute__((target("avx2"))) inline __m256i lanes(u64 sum, u64 step)
 {
@@ -431,9 +453,10 @@ __attribute__((target("avx2"))) inline __m256i coordinate(__m256i low, __m256i h
 // 256 colours, the dots of the layer's own priority and colour calculation.
 // Returns how many dots it drew; the plain loop draws the rest.
 template <int Mode, bool Char16>
-__attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, u64 sumX, u64 sumY, u64 stepX, u64 stepY,
-                                                   const u8* pass, u32 width, LineDots& out)
+__attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, const RotationSums& sums, const u8* pass,
+                                                   u32 width, LineDots& out)
 {
+    const u64 sumX = sums.x, sumY = sums.y, stepX = sums.stepX, stepY = sums.stepY;
     constexpr u32 kCharMask = Char16 ? 15 : 7;
     const MapLocator& m = l.locator;
     const NameDecoder& d = l.decoder;
@@ -442,8 +465,8 @@ __attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, u64 sumX
     const __m256i planeLow = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.plane));
     const __m256i planeHigh = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.plane + 8));
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i shown = all(l.transparentShown ? ~0u : 0);
-    const __m256i plainKey = all(layerKey(l.priority, l.record));
+    const Lanes8 shown(l.transparentShown ? ~0u : 0u);
+    const Lanes8 plainKey(layerKey(l.priority, l.record));
     const __m256i swap32 = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0, 7, 6,
                                             5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
     const __m256i lowBytes = _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8,
@@ -499,8 +522,8 @@ __attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, u64 sumX
         u64 passBytes;
         std::memcpy(&passBytes, pass + x, 8);
         const __m256i passed = _mm256_sub_epi32(zero, _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(passBytes))));
-        const __m256i opaque = _mm256_or_si256(_mm256_xor_si256(_mm256_cmpeq_epi32(dot.v, zero), all(~0u)), shown);
-        const __m256i key = _mm256_shuffle_epi8(_mm256_and_si256(_mm256_and_si256(plainKey, opaque), passed), lowBytes);
+        const Lanes8 opaque = (Lanes8(_mm256_cmpeq_epi32(dot.v, zero)) ^ ~0u) | shown;
+        const __m256i key = _mm256_shuffle_epi8((plainKey & opaque & Lanes8(passed)).v, lowBytes);
         const u64 keys = static_cast<u32>(_mm256_cvtsi256_si32(key)) |
                          u64{static_cast<u32>(_mm_cvtsi128_si32(_mm256_extracti128_si256(key, 1)))} << 32;
         std::memcpy(out.key + x, &keys, 8);
@@ -565,10 +588,7 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode, bo
                : fetchRotationLine<Mode, false, false>(layer, pass, parameterMode);
 }
 
-// The map position of dot x is ((x * step + start) * k + (centre << 26)) >> 36
-// in wrapping 64-bit arithmetic. While k and the centre stay put the sum
-// grows by step * k a dot, exactly, so it is formed anew only where a
-// coefficient changes them or the dot switches parameter sets.
+// Any line: both sets, screen-over modes, mosaic, bitmaps.
 template <int Mode, bool Bitmap, bool Single>
 void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
 {
@@ -626,10 +646,8 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
 
     // The running sums of the set the last dot used.
     int sumSet = -1;
-    u64 sumX = 0, sumY = 0, stepX = 0, stepY = 0;
-    u32 lineColor = 0;
-    int lineColorSet = -1;
-    u32 lineColorIndex = ~0u;
+    RotationSums sums;
+    CoefficientColor lineColor{colors, lineColorBase};
     // The character the last dot of each set was in.
     u32 cachedCell[2] = {~0u, ~0u};
     const NameDecoder decoder(layer, vramMask);
@@ -661,32 +679,21 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
         const RotationParams& p = m_rotation[set];
         const CoefficientLine& c = coefficients[set];
         if (set != sumSet || changed[set]) {
-            const Scale k = scaleOf(p, c.value);
-            stepX = static_cast<u64>(mul(p.stepX, k.kx));
-            stepY = static_cast<u64>(mul(p.stepY, k.ky));
-            sumX = static_cast<u64>(add(mul(add(mul(s64{x}, p.stepX), p.xsp), k.kx), shl(k.xp, 26)));
-            sumY = static_cast<u64>(add(mul(add(mul(s64{x}, p.stepY), p.ysp), k.ky), shl(k.yp, 26)));
+            sums = RotationSums(p, scaleOf(p, c.value), x);
             sumSet = set;
         } else {
-            sumX += stepX;
-            sumY += stepY;
+            sums.step();
         }
         if (p.coefficients) {
             if (c.transparent)
                 continue;
             if (p.coefficientLineColor) {
-                if (set != lineColorSet || c.index != lineColorIndex) {
-                    u8 msb;
-                    lineColor = colors.lookup(lineColorBase | c.lineCode, msb);
-                    lineColorSet = set;
-                    lineColorIndex = c.index;
-                }
-                lineColors[x] = lineColor;
+                lineColors[x] = lineColor.of(c, set);
                 m_coefficientLineColorUsed[lineColorSlot] = 1;
             }
         }
-        const s64 sx = static_cast<s64>(sumX) >> 36;
-        const s64 sy = static_cast<s64>(sumY) >> 36;
+        const s64 sx = sums.col();
+        const s64 sy = sums.row();
 
         const u32 mapWidthMask = Bitmap ? widthMask : p.map.widthMask;
         const u32 mapHeightMask = Bitmap ? heightMask : p.map.heightMask;
@@ -801,12 +808,13 @@ void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
         const CoefficientLine c = coefficientLine(p, m_vram, m_vramMask, m_colorRam);
         u32* lineColors = m_coefficientLineColor[slot];
         u8& used = m_coefficientLineColorUsed[slot];
+        const CoefficientColor lineColor{colors, lineColorBase};
         if (layer.charSize16)
-            plain ? coefficientDots<Mode, true, true>(line, p, c, lineColorBase, lineColors, used, pass, width, out)
-                  : coefficientDots<Mode, false, true>(line, p, c, lineColorBase, lineColors, used, pass, width, out);
+            plain ? coefficientDots<Mode, true, true>(line, p, c, lineColor, lineColors, used, pass, width, out)
+                  : coefficientDots<Mode, false, true>(line, p, c, lineColor, lineColors, used, pass, width, out);
         else
-            plain ? coefficientDots<Mode, true, false>(line, p, c, lineColorBase, lineColors, used, pass, width, out)
-                  : coefficientDots<Mode, false, false>(line, p, c, lineColorBase, lineColors, used, pass, width, out);
+            plain ? coefficientDots<Mode, true, false>(line, p, c, lineColor, lineColors, used, pass, width, out)
+                  : coefficientDots<Mode, false, false>(line, p, c, lineColor, lineColors, used, pass, width, out);
         return;
     }
 
@@ -821,34 +829,27 @@ void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
             return;
         }
         if (p.coefficientLineColor && width) {
-            u8 msb;
-            const u32 lineColor = colors.lookup(lineColorBase | c.lineCode, msb);
+            const u32 lineColor = CoefficientColor{colors, lineColorBase}.of(c);
             std::fill(m_coefficientLineColor[slot], m_coefficientLineColor[slot] + width, lineColor);
             m_coefficientLineColorUsed[slot] = 1;
         }
         coefficient = c.value;
     }
-    const Scale k = scaleOf(p, coefficient);
-    const u64 stepX = static_cast<u64>(mul(p.stepX, k.kx));
-    const u64 stepY = static_cast<u64>(mul(p.stepY, k.ky));
-    u64 sumX = static_cast<u64>(add(mul(p.xsp, k.kx), shl(k.xp, 26)));
-    u64 sumY = static_cast<u64>(add(mul(p.ysp, k.ky), shl(k.yp, 26)));
-
+    RotationSums sums(p, scaleOf(p, coefficient), 0);
     u32 first = 0;
 #if KEST_X86
     if constexpr (Mode <= 1) {
         if (plain && fastPaths.avx2) {
-            first = layer.charSize16 ? steadyDotsAvx2<Mode, true>(line, sumX, sumY, stepX, stepY, pass, width, out)
-                                     : steadyDotsAvx2<Mode, false>(line, sumX, sumY, stepX, stepY, pass, width, out);
-            sumX += stepX * first;
-            sumY += stepY * first;
+            first = layer.charSize16 ? steadyDotsAvx2<Mode, true>(line, sums, pass, width, out)
+                                     : steadyDotsAvx2<Mode, false>(line, sums, pass, width, out);
+            sums.step(first);
         }
     }
 #endif
     if (layer.charSize16)
-        plain ? steadyDots<Mode, true, true>(line, sumX, sumY, stepX, stepY, pass, first, width, out)
-              : steadyDots<Mode, false, true>(line, sumX, sumY, stepX, stepY, pass, first, width, out);
+        plain ? steadyDots<Mode, true, true>(line, sums, pass, first, width, out)
+              : steadyDots<Mode, false, true>(line, sums, pass, first, width, out);
     else
-        plain ? steadyDots<Mode, true, false>(line, sumX, sumY, stepX, stepY, pass, first, width, out)
-              : steadyDots<Mode, false, false>(line, sumX, sumY, stepX, stepY, pass, first, width, out);
+        plain ? steadyDots<Mode, true, false>(line, sums, pass, first, width, out)
+              : steadyDots<Mode, false, false>(line, sums, pass, first, width, out);
 }
