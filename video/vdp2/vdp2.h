@@ -414,7 +414,6 @@ private:
     // Line parameters from setupLineEffects.
     u32 m_colorRamMode = 0;
     u8 m_cycle[4][8] = {};
-    vdp2::RotationBanks m_rotationBanks;
     u32 m_windowStartX[2] = {}, m_windowEndX[2] = {}, m_windowStartY[2] = {}, m_windowEndY[2] = {};
     u8 m_lineWindow[2] = {};
     u32 m_lineWindowTable[2] = {};
@@ -485,4 +484,6 @@ private:
     u32 m_highResolutionLast[2] = {};
     // What the gradation log calls its target.
     const char* m_gradationLabel = "NULL";
+    // The VRAM banks RBG0's data holds this line.
+    vdp2::RotationBanks m_rotationBanks;
 };

@@ -108,8 +108,9 @@ struct NameDecoder {
     u32 numberShift;  // 2 for 16 x 16 characters
     u32 numberOr;     // bits the supplement gives
     u32 flips;        // 1 when bits 10 and 11 are flips
-    u32 paletteOr;    // supplementary palette (16 colours)
-    bool sixteen;     // 16-colour palette field
+    u32 paletteField;  // the name's palette bits: four (16 colours) or three
+    u32 paletteShift;  // where they go in the colour code
+    u32 paletteOr;     // supplementary palette (16 colours)
     bool twoWord;
     u32 vramMask;
     u32 specialPriority, specialCc;  // PNCN's special bits
@@ -120,8 +121,10 @@ struct NameDecoder {
         const u32 supplement = layer.pncn & 0x1F;
         twoWord = layer.twoWord;
         vramMask = mask;
-        sixteen = layer.colorMode == 0;
-        paletteOr = ((layer.pncn >> 5) & 7) << 8;
+        const bool sixteen = layer.colorMode == 0;
+        paletteField = sixteen ? 0xF : 7;
+        paletteShift = sixteen ? 4 : 8;
+        paletteOr = sixteen ? ((layer.pncn >> 5) & 7) << 8 : 0;
         numberShift = layer.charSize16 ? 2 : 0;
         if (!layer.supplementMode) {
             lowMask = 0x3FF;
@@ -142,7 +145,7 @@ struct NameDecoder {
     {
         const V number = ((raw & lowMask) << numberShift) | numberOr;
         return {((number & 0x7FFFu) << 5u) & vramMask,
-                sixteen ? (((raw >> 12u) & 0xFu) << 4u) | paletteOr : ((raw >> 12u) & 7u) << 8u,
+                (((raw >> 12u) & paletteField) << paletteShift) | paletteOr,
                 (raw >> 10u) & flips,
                 (raw >> 11u) & flips,
                 V(specialPriority),

@@ -458,8 +458,9 @@ __attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, const Ro
 {
     const u64 sumX = sums.x, sumY = sums.y, stepX = sums.stepX, stepY = sums.stepY;
     constexpr u32 kCharMask = Char16 ? 15 : 7;
-    const MapLocator& m = l.locator;
-    const NameDecoder& d = l.decoder;
+    // Copies the stores below cannot touch, so they stay in registers.
+    const MapLocator m = l.locator;
+    const NameDecoder d = l.decoder;
     const int* vram = reinterpret_cast<const int*>(l.vram);
 
     const __m256i planeLow = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.plane));

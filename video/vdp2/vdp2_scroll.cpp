@@ -417,6 +417,9 @@ __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 
     const __m128i swapBytes = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
     const u32 rowMask = vramMask & (Mode == 0 ? ~3u : ~7u);
     const u32 flipOffset = p.rowOffset[0] ^ p.rowOffset[1];
+    // Copies the stores below cannot touch, so they stay in registers.
+    const NameDecoder decoder = p.decoder;
+    const RotationBanks banks = p.banks;
     // One-word names take their special bits from the layer.
     const u32 keyFlags = u32{p.keys[p.decoder.specialPriority]} << 1;
     const u32 baseAdd = p.cramOffset | u32{p.conditions[p.decoder.specialCc]} << 16;
@@ -427,8 +430,9 @@ __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 
         const u32 names = (at + 2 * g) & vramMask & ~1u;
         if (names + 16 > vramMask + 1)
             break;
-        const u8 namesOpen = p.banks.open(names);
-        if (namesOpen != p.banks.open(names + 14))
+        const bool guarded = banks.reserved != 0;
+        const u8 namesOpen = guarded ? banks.open(names) : 0xFF;
+        if (guarded && namesOpen != banks.open(names + 14))
             break;
         if (needed) {
             const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(needed + 8 * g));
@@ -444,12 +448,12 @@ __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 
                 std::memset(keyOut + 8 * g, 0, 64);
             keep = ~hidden & 0xFF;
         }
-        const NameFields<Lanes8> f = p.decoder.oneWord(Lanes8(_mm256_cvtepu16_epi32(
+        const NameFields<Lanes8> f = decoder.oneWord(Lanes8(_mm256_cvtepu16_epi32(
             _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(vram + names)), swapBytes))));
         Lanes8 row = (f.charAddress + (Lanes8(p.rowOffset[0]) ^ ((Lanes8(0u) - f.vflip) & flipOffset))) & rowMask;
         Lanes8 base = paletteBase<Mode>(f.palette) + baseAdd;
         // Rows in a bank RBG0 holds get no key.
-        Lanes8 flags = f.hflip | (p.banks.openMask(row) & (namesOpen ? keyFlags : 0u));
+        Lanes8 flags = f.hflip | (guarded ? banks.openMask(row) & (namesOpen ? keyFlags : 0u) : Lanes8(keyFlags));
         __m256i place = _mm256_add_epi32(places, _mm256_set1_epi32(static_cast<int>(8 * g)));
         if (keep != 0xFF) {
             // The kept groups moved down to the front; the scratch has room
