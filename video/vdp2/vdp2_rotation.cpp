@@ -265,9 +265,17 @@ struct RotationSums {
 // the entry (or the set) changes.
 struct CoefficientColor {
     Palette colors;
-    u32 base;  // the line colour screen's colour-code bits above the coefficient's
+    u32 base;    // the line colour screen's colour-code bits above the coefficient's
+    u32 screen;  // the line colour screen's colour
     u32 color = 0, index = ~0u;
     int set = -1;
+
+    // A dot of a set without line colours in its coefficients takes the
+    // line colour screen's, as on a line without coefficients.
+    u32 at(const VDP2::RotationParams& p, const CoefficientLine& c, int entrySet)
+    {
+        return p.coefficients && p.coefficientLineColor ? of(c, entrySet) : screen;
+    }
 
     u32 of(const CoefficientLine& c, int entrySet = 0)
     {
@@ -328,6 +336,25 @@ struct SteadyLine {
     u32 ccMode;
     u8 record;
 };
+
+SteadyLine steadyLine(const VDP2::Layer& layer, const VDP2::RotationParams& p, const u8* vram, u32 vramMask,
+                      const Palette& colors, const u8* table, u32 ccMode)
+{
+    return {vram,
+            vramMask,
+            colors,
+            table,
+            NameDecoder(layer, vramMask),
+            MapLocator(p.map, layer.charSize16 ? 4u : 3u, layer.twoWord, vramMask),
+            p.map.widthMask,
+            p.map.heightMask,
+            layer.cramOffset,
+            layer.transparentShown,
+            layer.specialPriorityMode,
+            layer.priority,
+            ccMode,
+            static_cast<u8>(layer.record)};
+}
 
 // The dots of a one-set line at map coordinates, remembering the last dot
 // and character. Plain: the layer's own priority and colour calculation on
@@ -430,6 +457,48 @@ void coefficientDots(const SteadyLine& line, const VDP2::RotationParams& p, Coef
         out.color[x] = dots.color;
         out.key[x] = static_cast<u8>(dots.key & -pass[x]);
         out.cc[x] = dots.cc;
+    }
+}
+
+// What a two-set line needs besides the sets' steady lines.
+struct TwoSetLine {
+    const VDP2::RotationParams* params;  // A and B
+    CoefficientLine coefficients[2];
+    CoefficientColor lineColors[2];
+    const u8* setB;  // per dot, 1 for set B; null: set B where A's coefficient is transparent
+    u32* lineColorOut;
+    u8* lineColorUsed;
+};
+
+template <int Mode, bool Plain, bool Char16>
+void twoSetDots(const SteadyLine (&lines)[2], TwoSetLine& t, const u8* pass, u32 width, LineDots& out)
+{
+    SetDots<Mode, Plain, Char16> dots[2] = {SetDots<Mode, Plain, Char16>(lines[0]),
+                                            SetDots<Mode, Plain, Char16>(lines[1])};
+    RotationSums sums[2] = {RotationSums(t.params[0], scaleOf(t.params[0], 0), 0),
+                            RotationSums(t.params[1], scaleOf(t.params[1], 0), 0)};
+    for (u32 x = 0; x < width; ++x, sums[0].step(), sums[1].step()) {
+        for (int s = 0; s < 2; ++s) {
+            const VDP2::RotationParams& p = t.params[s];
+            if (p.coefficients && t.coefficients[s].advance())
+                sums[s] = RotationSums(p, scaleOf(p, t.coefficients[s].value), x);
+        }
+        const int set = t.setB ? t.setB[x] : t.coefficients[0].transparent;
+        const VDP2::RotationParams& p = t.params[set];
+        const CoefficientLine& c = t.coefficients[set];
+        if (p.coefficients && c.transparent) {
+            out.key[x] = 0;
+            out.cc[x] = 0;
+            continue;
+        }
+        if (*t.lineColorUsed)
+            t.lineColorOut[x] = t.lineColors[set].at(p, c, 0);
+        SetDots<Mode, Plain, Char16>& d = dots[set];
+        d.at(static_cast<u32>(sums[set].col()) & lines[set].widthMask,
+             static_cast<u32>(sums[set].row()) & lines[set].heightMask);
+        out.color[x] = d.color;
+        out.key[x] = static_cast<u8>(d.key & -pass[x]);
+        out.cc[x] = d.cc;
     }
 }
 
@@ -536,6 +605,16 @@ __attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, const Ro
 
 }  // namespace
 
+bool VDP2::coefficientLineColors(u32 sets) const
+{
+    for (int set = 0; set < 2; ++set) {
+        const RotationParams& p = m_rotation[set];
+        if (((sets >> set) & 1) && p.coefficients && p.coefficientLineColor)
+            return true;
+    }
+    return false;
+}
+
 void VDP2::fetchRotation(Layer& layer)
 {
     const u32 mode = layer.colorMode;
@@ -616,10 +695,12 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
     const int firstSet = parameterMode == 1 ? 1 : 0;
     const bool singleCoefficients = m_rotation[firstSet].coefficients;
     const bool perDotCoefficients = m_rotation[firstSet].dkax != 0;
-    if constexpr (Single && !Bitmap) {
-        // One set over a wrapping map: the common line.
-        if (!mosaic && m_rotation[firstSet].overMode == 0) {
-            fetchRotationSteady<Mode>(layer, pass, firstSet);
+    if constexpr (!Bitmap) {
+        // One set or both over wrapping maps: the common lines.
+        if (fastPaths.rotationLines && !mosaic && m_rotation[firstSet].overMode == 0 &&
+            (Single || m_rotation[1].overMode == 0)) {
+            Single ? fetchRotationSteady<Mode>(layer, pass, firstSet)
+                   : fetchRotationTwoSets<Mode>(layer, pass, parameterMode);
             return;
         }
     }
@@ -648,7 +729,10 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
     // The running sums of the set the last dot used.
     int sumSet = -1;
     RotationSums sums;
-    CoefficientColor lineColor{colors, lineColorBase};
+    CoefficientColor lineColor{colors, lineColorBase, m_outputs[layer.record].lineColor};
+    // Where some dot's coefficients give it a line colour, every dot's is kept.
+    const bool lineColorsUsed = coefficientLineColors(single ? 1u << firstSet : 3u);
+    m_coefficientLineColorUsed[lineColorSlot] = lineColorsUsed;
     // The character the last dot of each set was in.
     u32 cachedCell[2] = {~0u, ~0u};
     const NameDecoder decoder(layer, vramMask);
@@ -685,14 +769,10 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
         } else {
             sums.step();
         }
-        if (p.coefficients) {
-            if (c.transparent)
-                continue;
-            if (p.coefficientLineColor) {
-                lineColors[x] = lineColor.of(c, set);
-                m_coefficientLineColorUsed[lineColorSlot] = 1;
-            }
-        }
+        if (p.coefficients && c.transparent)
+            continue;
+        if (lineColorsUsed)
+            lineColors[x] = lineColor.at(p, c, set);
         const s64 sx = sums.col();
         const s64 sy = sums.row();
 
@@ -777,6 +857,40 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
     }
 }
 
+// A line of both sets over wrapping cell maps, the set chosen per dot by set
+// A's coefficient or by the rotation window. Each set keeps its own sums,
+// stepped every dot and formed anew where its coefficient changes, and its
+// own last dot and character, so a switch of sets costs nothing.
+template <int Mode>
+void VDP2::fetchRotationTwoSets(Layer& layer, const u8* pass, u32 parameterMode)
+{
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    const Palette colors{m_palette, m_paletteMsb, m_paletteMask};
+    const u8* table = m_specialTables[layer.specialSelect];
+    const u32 ccMode = m_outputs[layer.record].specialMode;
+    const SteadyLine lines[2] = {steadyLine(layer, m_rotation[0], m_vram, m_vramMask, colors, table, ccMode),
+                                steadyLine(layer, m_rotation[1], m_vram, m_vramMask, colors, table, ccMode)};
+    const u32 base = m_outputs[kLineColorRecord].lineColor & 0x780;
+    const u32 slot = layer.number == kRbg0 ? 0 : 1;
+    const u32 screen = m_outputs[layer.record].lineColor;
+    TwoSetLine t{m_rotation,
+                 {coefficientLine(m_rotation[0], m_vram, m_vramMask, m_colorRam),
+                  coefficientLine(m_rotation[1], m_vram, m_vramMask, m_colorRam)},
+                 {CoefficientColor{colors, base, screen}, CoefficientColor{colors, base, screen}},
+                 parameterMode == 3 ? m_rotationSetB : nullptr,
+                 m_coefficientLineColor[slot],
+                 &m_coefficientLineColorUsed[slot]};
+    m_coefficientLineColorUsed[slot] = coefficientLineColors(3);
+    LineDots& out = m_dots[layer.record];
+    const bool plain = lines[0].priorityMode == 0 && lines[0].ccMode == 0;
+    if (layer.charSize16)
+        plain ? twoSetDots<Mode, true, true>(lines, t, pass, width, out)
+              : twoSetDots<Mode, false, true>(lines, t, pass, width, out);
+    else
+        plain ? twoSetDots<Mode, true, false>(lines, t, pass, width, out)
+              : twoSetDots<Mode, false, false>(lines, t, pass, width, out);
+}
+
 // A line of one set over a wrapping cell map. With per-line coefficients
 // (or none) the scale and centre hold for every dot and the map position
 // moves by the same step every dot.
@@ -787,20 +901,8 @@ void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     const RotationParams& p = m_rotation[set];
     const Palette colors{m_palette, m_paletteMsb, m_paletteMask};
-    const SteadyLine line{m_vram,
-                          m_vramMask,
-                          colors,
-                          m_specialTables[layer.specialSelect],
-                          NameDecoder(layer, m_vramMask),
-                          MapLocator(p.map, layer.charSize16 ? 4u : 3u, layer.twoWord, m_vramMask),
-                          p.map.widthMask,
-                          p.map.heightMask,
-                          layer.cramOffset,
-                          layer.transparentShown,
-                          layer.specialPriorityMode,
-                          layer.priority,
-                          m_outputs[layer.record].specialMode,
-                          static_cast<u8>(layer.record)};
+    const SteadyLine line = steadyLine(layer, p, m_vram, m_vramMask, colors, m_specialTables[layer.specialSelect],
+                                       m_outputs[layer.record].specialMode);
     const bool plain = line.priorityMode == 0 && line.ccMode == 0;
     const u32 slot = layer.number == kRbg0 ? 0 : 1;
     const u32 lineColorBase = m_outputs[kLineColorRecord].lineColor & 0x780;
@@ -809,7 +911,7 @@ void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
         const CoefficientLine c = coefficientLine(p, m_vram, m_vramMask, m_colorRam);
         u32* lineColors = m_coefficientLineColor[slot];
         u8& used = m_coefficientLineColorUsed[slot];
-        const CoefficientColor lineColor{colors, lineColorBase};
+        const CoefficientColor lineColor{colors, lineColorBase, 0};
         if (layer.charSize16)
             plain ? coefficientDots<Mode, true, true>(line, p, c, lineColor, lineColors, used, pass, width, out)
                   : coefficientDots<Mode, false, true>(line, p, c, lineColor, lineColors, used, pass, width, out);
@@ -830,7 +932,7 @@ void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
             return;
         }
         if (p.coefficientLineColor && width) {
-            const u32 lineColor = CoefficientColor{colors, lineColorBase}.of(c);
+            const u32 lineColor = CoefficientColor{colors, lineColorBase, 0}.of(c);
             std::fill(m_coefficientLineColor[slot], m_coefficientLineColor[slot] + width, lineColor);
             m_coefficientLineColorUsed[slot] = 1;
         }

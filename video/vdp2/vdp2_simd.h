@@ -44,6 +44,7 @@ struct Lanes8 {
 struct FastPaths {
     bool avx2;  // from the processor
     bool packedCompositor = true;
+    bool rotationLines = true;  // the one-set and two-set loops of rotation lines over wrapping cell maps
 };
 extern FastPaths fastPaths;
 
