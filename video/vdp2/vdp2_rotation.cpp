@@ -471,35 +471,71 @@ struct TwoSetLine {
 };
 
 template <int Mode, bool Plain, bool Char16>
-void twoSetDots(const SteadyLine (&lines)[2], TwoSetLine& t, const u8* pass, u32 width, LineDots& out)
-{
+struct TwoSetDots {
+    const SteadyLine (&lines)[2];
+    TwoSetLine& t;
+    const u8* pass;
+    u32 width;
+    LineDots& out;
     SetDots<Mode, Plain, Char16> dots[2] = {SetDots<Mode, Plain, Char16>(lines[0]),
                                             SetDots<Mode, Plain, Char16>(lines[1])};
     RotationSums sums[2] = {RotationSums(t.params[0], scaleOf(t.params[0], 0), 0),
                             RotationSums(t.params[1], scaleOf(t.params[1], 0), 0)};
-    for (u32 x = 0; x < width; ++x, sums[0].step(), sums[1].step()) {
+
+    // Moves both sets' coefficients on to dot x; returns the set of the dot.
+    // Per-line coefficients are read at the first dot only.
+    int setAt(u32 x)
+    {
         for (int s = 0; s < 2; ++s) {
             const VDP2::RotationParams& p = t.params[s];
-            if (p.coefficients && t.coefficients[s].advance())
+            if (p.coefficients && (x == 0 || p.dkax != 0) && t.coefficients[s].advance())
                 sums[s] = RotationSums(p, scaleOf(p, t.coefficients[s].value), x);
         }
-        const int set = t.setB ? t.setB[x] : t.coefficients[0].transparent;
-        const VDP2::RotationParams& p = t.params[set];
-        const CoefficientLine& c = t.coefficients[set];
-        if (p.coefficients && c.transparent) {
-            out.key[x] = 0;
-            out.cc[x] = 0;
-            continue;
-        }
-        if (*t.lineColorUsed)
-            t.lineColorOut[x] = t.lineColors[set].at(p, c, 0);
-        SetDots<Mode, Plain, Char16>& d = dots[set];
-        d.at(static_cast<u32>(sums[set].col()) & lines[set].widthMask,
-             static_cast<u32>(sums[set].row()) & lines[set].heightMask);
-        out.color[x] = d.color;
-        out.key[x] = static_cast<u8>(d.key & -pass[x]);
-        out.cc[x] = d.cc;
+        return t.setB ? t.setB[x] : t.coefficients[0].transparent;
     }
+
+    // Dots of set Set from x on, with its last dot and character held in
+    // registers, up to the first dot of the other set.
+    template <int Set>
+    u32 run(u32 x, int& next)
+    {
+        SetDots<Mode, Plain, Char16> d = dots[Set];
+        const VDP2::RotationParams& p = t.params[Set];
+        const CoefficientLine& c = t.coefficients[Set];
+        const u32 widthMask = lines[Set].widthMask, heightMask = lines[Set].heightMask;
+        for (;;) {
+            if (p.coefficients && c.transparent) {
+                out.key[x] = 0;
+                out.cc[x] = 0;
+            } else {
+                if (*t.lineColorUsed)
+                    t.lineColorOut[x] = t.lineColors[Set].at(p, c, 0);
+                d.at(static_cast<u32>(sums[Set].col()) & widthMask, static_cast<u32>(sums[Set].row()) & heightMask);
+                out.color[x] = d.color;
+                out.key[x] = static_cast<u8>(d.key & -pass[x]);
+                out.cc[x] = d.cc;
+            }
+            sums[0].step();
+            sums[1].step();
+            if (++x >= width || (next = setAt(x)) != Set)
+                break;
+        }
+        dots[Set] = d;
+        return x;
+    }
+
+    void draw()
+    {
+        int set = width ? setAt(0) : 0;
+        for (u32 x = 0; x < width;)
+            x = set ? run<1>(x, set) : run<0>(x, set);
+    }
+};
+
+template <int Mode, bool Plain, bool Char16>
+void twoSetDots(const SteadyLine (&lines)[2], TwoSetLine& t, const u8* pass, u32 width, LineDots& out)
+{
+    TwoSetDots<Mode, Plain, Char16>{lines, t, pass, width, out}.draw();
 }
 
 #if KEST_X86
