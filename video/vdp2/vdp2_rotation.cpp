@@ -175,7 +175,7 @@ struct CoefficientLine {
     u8 transparent = 0, lineCode = 0;
 
     // True when the entry at ka differs in index from the last one read.
-    bool advance()
+    [[gnu::always_inline]] bool advance()
     {
         const u32 at = ka >> 10;
         ka += step;
@@ -318,7 +318,10 @@ struct MapLocator {
         return index << nameShift;
     }
 
-    u32 address(u32 col, u32 row) const { return (plane[planeOf(col, row)] + nameOffset(col, row)) & vramMask; }
+    [[gnu::always_inline]] u32 address(u32 col, u32 row) const
+    {
+        return (plane[planeOf(col, row)] + nameOffset(col, row)) & vramMask;
+    }
 };
 
 // What a steady line's dots need, copied out of the layer so that the
@@ -380,8 +383,9 @@ struct SetDots {
         l.locator.perRow = 9 - kCharShift;
     }
 
-    // Sets color, key and cc for the map dot (col, row).
-    void at(u32 col, u32 row)
+    // Sets color, key and cc for the map dot (col, row); inlined, so that
+    // the loops keep its state in registers.
+    [[gnu::always_inline]] void at(u32 col, u32 row)
     {
         // Magnified parts of the map repeat a dot over several screen dots.
         const u32 dotKey = col << 12 | row;
