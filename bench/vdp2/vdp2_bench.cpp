@@ -1,8 +1,10 @@
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "video/vdp2/vdp2_scene.h"
+#include "video/vdp2/vdp2_simd.h"
 
 namespace {
 
@@ -133,8 +135,32 @@ void BM_ComposeFieldRotationPerDot(benchmark::State& state)
     state.SetLabel("one iteration = one 320x224 field");
 }
 
+// The floor with set B (another turn of the same table) right of window 0,
+// drawn by the two-set loop (argument 1) or by the general rotation loop (0).
+void BM_ComposeFieldRotationTwoSets(benchmark::State& state)
+{
+    Vdp2Scene scene;
+    rotationFloor(scene, 0);
+    std::copy_n(scene.vram() + 0x7FF00, 0x80, scene.vram() + 0x7FF80);
+    scene.reg(VDP2::RPMD, 3);
+    scene.reg(VDP2::WPSX0, 320);
+    scene.reg(VDP2::WPEX0, 639);
+    scene.reg(VDP2::WPEY0, 223);
+    scene.reg(VDP2::WCTLD, 0x0003);
+    for (u32 i = 0; i < 8; ++i)
+        scene.reg(VDP2::MPABRB + 2 * i, static_cast<u16>(0x0101 * (17 + 2 * i)));
+    const vdp2::FastPaths saved = vdp2::fastPaths;
+    vdp2::fastPaths.rotationLines = state.range(0) != 0;
+    scene.runField();
+    for (auto _ : state)
+        scene.runField();
+    vdp2::fastPaths = saved;
+    state.SetLabel("one iteration = one 320x224 field");
+}
+
 }  // namespace
 
 BENCHMARK(BM_ComposeField)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ComposeFieldRotation)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ComposeFieldRotationPerDot)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ComposeFieldRotationTwoSets)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);

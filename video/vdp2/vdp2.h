@@ -329,8 +329,6 @@ private:
     void fetchNormal(Layer& layer);
     template <int Mode, bool Bitmap> void fetchNormalLine(Layer& layer, const u8* pass);
     template <int Mode> void fetchCellRuns(Layer& layer, const u8* pass);
-    vdp2::PatternName decodeName(const Layer& layer, u32 address) const;
-    vdp2::PatternName decodeNameValue(const Layer& layer, u32 raw, bool twoWord) const;
     u32 nameAddress(const vdp2::MapGeometry& map, const Layer& layer, u32 col, u32 row) const;
 
     // Rotation layers.
@@ -345,6 +343,10 @@ private:
     void fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode);
     template <int Mode>
     void fetchRotationSteady(Layer& layer, const u8* pass, int set);
+    template <int Mode>
+    void fetchRotationTwoSets(Layer& layer, const u8* pass, u32 parameterMode);
+    // Whether a parameter set of 'sets' (bit 0 A, bit 1 B) takes line colours from its coefficients.
+    bool coefficientLineColors(u32 sets) const;
 
     // Sprite and external layers.
     struct SpriteLine {
@@ -486,4 +488,6 @@ private:
     u32 m_highResolutionLast[2] = {};
     // What the gradation log calls its target.
     const char* m_gradationLabel = "NULL";
+    // The VRAM banks RBG0's data holds this line.
+    vdp2::RotationBanks m_rotationBanks;
 };

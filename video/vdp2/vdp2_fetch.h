@@ -43,26 +43,6 @@ struct Palette {
 template <int Mode>
 constexpr u32 kCellShift = Mode == 0 ? 5 : Mode == 1 ? 6 : Mode == 4 ? 8 : 7;
 
-// The raw dot (dx, dy) of a character at charAddress, flips applied by the
-// caller; 16 x 16 characters hold four cells TL, TR, BL, BR.
-template <int Mode>
-inline u32 charDot(const u8* vram, u32 mask, u32 charAddress, u32 dx, u32 dy)
-{
-    const u32 cell = ((dy >> 3) << 1) | (dx >> 3);
-    const u32 base = charAddress + (cell << kCellShift<Mode>) + ((dy & 7) << (kCellShift<Mode> - 3));
-    dx &= 7;
-    if constexpr (Mode == 0) {
-        const u8 byte = vram[(base + (dx >> 1)) & mask];
-        return (dx & 1) ? byte & 15 : byte >> 4;
-    } else if constexpr (Mode == 1) {
-        return vram[(base + dx) & mask];
-    } else if constexpr (Mode == 4) {
-        return loadBe32(vram + ((base + dx * 4) & mask & ~3u));
-    } else {
-        return loadBe16(vram + ((base + dx * 2) & mask & ~1u));
-    }
-}
-
 // A dot of a bitmap row (or of any row of dots laid out the same way).
 template <int Mode>
 inline u32 rowDot(const u8* memory, u32 mask, u32 rowAddress, u32 col)
@@ -79,9 +59,47 @@ inline u32 rowDot(const u8* memory, u32 mask, u32 rowAddress, u32 col)
     }
 }
 
+// The address of the 8-dot cell row that holds dot (dx, dy) of a character
+// at charAddress, flips applied by the caller; 16 x 16 characters hold four
+// cells TL, TR, BL, BR.
+template <int Mode, class V>
+[[gnu::always_inline]] inline V charRow(V charAddress, V dx, V dy)
+{
+    const V cell = ((dy >> 3u) << 1u) | (dx >> 3u);
+    return charAddress + (cell << kCellShift<Mode>) + ((dy & 7u) << (kCellShift<Mode> - 3));
+}
+
+template <int Mode>
+inline u32 charDot(const u8* vram, u32 mask, u32 charAddress, u32 dx, u32 dy)
+{
+    return rowDot<Mode>(vram, mask, charRow<Mode>(charAddress, dx, dy), dx & 7);
+}
+
 // log2 of the bytes of a 512-dot bitmap row.
 template <int Mode>
 constexpr u32 kRowShift = Mode == 0 ? 8 : Mode == 1 ? 9 : Mode == 4 ? 11 : 10;
+
+// The fields of a pattern name, for one dot (V = u32) or eight at a time
+// (V = Lanes8): the plain and the AVX2 loops decode with the same code.
+template <class V>
+struct NameFields {
+    V charAddress;  // bytes
+    V palette;      // colour-code base
+    V hflip, vflip;
+    V specialPriority, specialCc;
+};
+
+// The fields of a two-word name.
+template <class V>
+[[gnu::always_inline]] inline NameFields<V> twoWordName(V raw, u32 vramMask)
+{
+    return {((raw & 0x7FFFu) << 5u) & vramMask,
+            ((raw >> 16u) & 0x7Fu) << 4u,
+            (raw >> 30u) & 1u,
+            raw >> 31u,
+            (raw >> 29u) & 1u,
+            (raw >> 28u) & 1u};
+}
 
 // One-word pattern names decoded with the layer's constants worked out once
 // per line.
@@ -90,10 +108,12 @@ struct NameDecoder {
     u32 numberShift;  // 2 for 16 x 16 characters
     u32 numberOr;     // bits the supplement gives
     u32 flips;        // 1 when bits 10 and 11 are flips
-    u32 paletteOr;    // supplementary palette (16 colours)
-    bool sixteen;     // 16-colour palette field
+    u32 paletteField;  // the name's palette bits: four (16 colours) or three
+    u32 paletteShift;  // where they go in the colour code
+    u32 paletteOr;     // supplementary palette (16 colours)
     bool twoWord;
     u32 vramMask;
+    u32 specialPriority, specialCc;  // PNCN's special bits
 
     template <class Layer>
     NameDecoder(const Layer& layer, u32 mask)
@@ -101,8 +121,10 @@ struct NameDecoder {
         const u32 supplement = layer.pncn & 0x1F;
         twoWord = layer.twoWord;
         vramMask = mask;
-        sixteen = layer.colorMode == 0;
-        paletteOr = ((layer.pncn >> 5) & 7) << 8;
+        const bool sixteen = layer.colorMode == 0;
+        paletteField = sixteen ? 0xF : 7;
+        paletteShift = sixteen ? 4 : 8;
+        paletteOr = sixteen ? ((layer.pncn >> 5) & 7) << 8 : 0;
         numberShift = layer.charSize16 ? 2 : 0;
         if (!layer.supplementMode) {
             lowMask = 0x3FF;
@@ -113,30 +135,67 @@ struct NameDecoder {
             flips = 0;
             numberOr = layer.charSize16 ? ((supplement >> 4) << 14) | (supplement & 3) : (supplement >> 2) << 12;
         }
+        specialPriority = (layer.pncn >> 9) & 1;
+        specialCc = (layer.pncn >> 8) & 1;
     }
 
-    void decode(const u8* vram, u32 address, PatternName& name, u32 pncn) const
+    // The fields of a one-word name; its special bits come from PNCN.
+    template <class V>
+    [[gnu::always_inline]] NameFields<V> oneWord(V raw) const
     {
-        if (twoWord) {
-            const u32 raw = loadBe32(vram + (address & vramMask & ~3u));
-            name.charAddress = ((raw & 0x7FFF) * 32) & vramMask;
-            name.palette = ((raw >> 16) & 0x7F) << 4;
-            name.specialCc = (raw >> 28) & 1;
-            name.specialPriority = (raw >> 29) & 1;
-            name.hflip = (raw >> 30) & 1;
-            name.vflip = (raw >> 31) & 1;
-            return;
-        }
-        const u32 raw = loadBe16(vram + (address & vramMask & ~1u));
-        const u32 number = ((raw & lowMask) << numberShift) | numberOr;
-        name.charAddress = ((number & 0x7FFF) * 32) & vramMask;
-        name.hflip = static_cast<u8>((raw >> 10) & flips);
-        name.vflip = static_cast<u8>((raw >> 11) & flips);
-        name.palette = sixteen ? (((raw >> 12) & 0xF) << 4) | paletteOr : ((raw >> 12) & 7) << 8;
-        name.specialCc = (pncn >> 8) & 1;
-        name.specialPriority = (pncn >> 9) & 1;
+        const V number = ((raw & lowMask) << numberShift) | numberOr;
+        return {((number & 0x7FFFu) << 5u) & vramMask,
+                (((raw >> 12u) & paletteField) << paletteShift) | paletteOr,
+                (raw >> 10u) & flips,
+                (raw >> 11u) & flips,
+                V(specialPriority),
+                V(specialCc)};
+    }
+
+    // A name of the layer's size (or a one-word value, for the over name).
+    PatternName name(u32 raw, bool twoWordRaw) const
+    {
+        const NameFields<u32> f = twoWordRaw ? twoWordName(raw, vramMask) : oneWord(raw);
+        return {f.charAddress, f.palette, static_cast<u8>(f.hflip), static_cast<u8>(f.vflip),
+                static_cast<u8>(f.specialPriority), static_cast<u8>(f.specialCc)};
+    }
+
+    PatternName read(const u8* vram, u32 address) const
+    {
+        if (twoWord)
+            return name(loadBe32(vram + (address & vramMask & ~3u)), true);
+        return name(loadBe16(vram + (address & vramMask & ~1u)), false);
     }
 };
+
+// The part of a dot's colour code its name gives: 16 colours take the
+// whole palette field, 256 colours its top three bits, 2,048 none.
+template <int Mode, class V>
+[[gnu::always_inline]] inline V paletteBase(V palette)
+{
+    if constexpr (Mode == 0)
+        return palette;
+    else if constexpr (Mode == 1)
+        return palette & 0x700u;
+    else
+        return V(0u);
+}
+
+// The part a dot gives: its raw bits (2,048 colours keep eleven).
+template <int Mode, class V>
+[[gnu::always_inline]] inline V dotCode(V raw)
+{
+    if constexpr (Mode == 2)
+        return raw & 0x7FFu;
+    else
+        return raw;
+}
+
+// A dot's key: (priority << 3) | record, or 0 (hidden) at priority 0.
+inline u8 layerKey(u32 priority, u32 record)
+{
+    return priority ? static_cast<u8>((priority << 3) | record) : 0;
+}
 
 struct DotColor {
     u32 color;
@@ -161,16 +220,9 @@ inline DotColor resolveDot(u32 raw, u32 palette, u32 cramOffset, u8 transparentS
         d.msb = 1;
         d.color = swapRedBlue(raw);
     } else {
-        u32 code;
-        if constexpr (Mode == 0)
-            code = raw | palette;
-        else if constexpr (Mode == 1)
-            code = raw | (palette & 0x700);
-        else
-            code = raw &= 0x7FF;
-        d.code = raw;
-        d.opaque = static_cast<u8>((raw != 0) | transparentShown);
-        d.color = colors.lookup(code + cramOffset, d.msb);
+        d.code = dotCode<Mode>(raw);
+        d.opaque = static_cast<u8>((d.code != 0) | transparentShown);
+        d.color = colors.lookup(d.code + paletteBase<Mode>(palette) + cramOffset, d.msb);
     }
     return d;
 }

@@ -102,4 +102,22 @@ struct WindowControl {
     void decode(u32 byte);
 };
 
+// The VRAM banks (A0, A1, B0, B1) that RAMCTL gives to RBG0's data while
+// RBG0 is on: only RBG0 reads them then, so a normal layer's read there
+// gets nothing and its dot is transparent. A cell row never straddles two
+// banks, so one look per row does.
+struct RotationBanks {
+    u32 reserved = 0;  // a bit per bank
+    u32 shift = 17;    // log2 of a bank's bytes
+
+    // All ones where a normal layer may read at address, else 0; V is u32
+    // or eight lanes.
+    template <class V>
+    [[gnu::always_inline]] V openMask(V address) const
+    {
+        return ((V(reserved) >> ((address >> shift) & 3u)) & 1u) - 1u;
+    }
+    u8 open(u32 address) const { return static_cast<u8>(openMask(address)); }
+};
+
 }  // namespace vdp2

@@ -175,7 +175,7 @@ struct CoefficientLine {
     u8 transparent = 0, lineCode = 0;
 
     // True when the entry at ka differs in index from the last one read.
-    bool advance()
+    [[gnu::always_inline]] bool advance()
     {
         const u32 at = ka >> 10;
         ka += step;
@@ -236,6 +236,59 @@ Scale scaleOf(const VDP2::RotationParams& p, s32 coefficient)
     return k;
 }
 
+// A set's running map position. The position of dot x is
+// ((x * step + start) * k + (centre << 26)) >> 36 in wrapping 64-bit
+// arithmetic; while k and the centre stay put it grows by step * k a dot,
+// exactly, so it is formed anew only where a coefficient changes them or
+// the dot switches parameter sets.
+struct RotationSums {
+    u64 x = 0, y = 0, stepX = 0, stepY = 0;
+
+    RotationSums() = default;
+    RotationSums(const VDP2::RotationParams& p, const Scale& k, u32 dot)
+        : x(static_cast<u64>(add(mul(add(mul(s64{dot}, p.stepX), p.xsp), k.kx), shl(k.xp, 26)))),
+          y(static_cast<u64>(add(mul(add(mul(s64{dot}, p.stepY), p.ysp), k.ky), shl(k.yp, 26)))),
+          stepX(static_cast<u64>(mul(p.stepX, k.kx))), stepY(static_cast<u64>(mul(p.stepY, k.ky)))
+    {
+    }
+
+    void step(u32 dots = 1)
+    {
+        x += stepX * dots;
+        y += stepY * dots;
+    }
+    s64 col() const { return static_cast<s64>(x) >> 36; }
+    s64 row() const { return static_cast<s64>(y) >> 36; }
+};
+
+// The line colour a two-word coefficient names, looked up again only where
+// the entry (or the set) changes.
+struct CoefficientColor {
+    Palette colors;
+    u32 base;    // the line colour screen's colour-code bits above the coefficient's
+    u32 screen;  // the line colour screen's colour
+    u32 color = 0, index = ~0u;
+    int set = -1;
+
+    // A dot of a set without line colours in its coefficients takes the
+    // line colour screen's, as on a line without coefficients.
+    u32 at(const VDP2::RotationParams& p, const CoefficientLine& c, int entrySet)
+    {
+        return p.coefficients && p.coefficientLineColor ? of(c, entrySet) : screen;
+    }
+
+    u32 of(const CoefficientLine& c, int entrySet = 0)
+    {
+        if (c.index != index || entrySet != set) {
+            u8 msb;
+            color = colors.lookup(base | c.lineCode, msb);
+            index = c.index;
+            set = entrySet;
+        }
+        return color;
+    }
+};
+
 // Where the pattern name of a map coordinate lies, with the map's shifts
 // taken out of the per-dot work.
 struct MapLocator {
@@ -249,14 +302,25 @@ struct MapLocator {
     {
     }
 
-    u32 address(u32 col, u32 row) const
+    // Which of the sixteen planes, and where in it, for one dot or eight.
+    template <class V>
+    [[gnu::always_inline]] V planeOf(V col, V row) const
     {
-        const u32 planeIndex = ((col >> shiftX) & planesMask) | (((row >> shiftY) & planesMask) << across);
-        const u32 px = col & ((1u << shiftX) - 1);
-        const u32 py = row & ((1u << shiftY) - 1);
-        const u32 page = (px >> 9) | ((py >> 9) << pagesAcross);
-        const u32 index = (page << (2 * perRow)) | (((py & 511) >> charShift) << perRow) | ((px & 511) >> charShift);
-        return (plane[planeIndex & 15] + (index << nameShift)) & vramMask;
+        return (((col >> shiftX) & planesMask) | (((row >> shiftY) & planesMask) << across)) & 15u;
+    }
+    template <class V>
+    [[gnu::always_inline]] V nameOffset(V col, V row) const
+    {
+        const V px = col & ((1u << shiftX) - 1);
+        const V py = row & ((1u << shiftY) - 1);
+        const V page = (px >> 9u) | ((py >> 9u) << pagesAcross);
+        const V index = (page << (2 * perRow)) | (((py & 511u) >> charShift) << perRow) | ((px & 511u) >> charShift);
+        return index << nameShift;
+    }
+
+    [[gnu::always_inline]] u32 address(u32 col, u32 row) const
+    {
+        return (plane[planeOf(col, row)] + nameOffset(col, row)) & vramMask;
     }
 };
 
@@ -270,11 +334,30 @@ struct SteadyLine {
     NameDecoder decoder;
     MapLocator locator;
     u32 widthMask, heightMask;
-    u32 pncn, cramOffset;
+    u32 cramOffset;
     u8 transparentShown, priorityMode, priority;
     u32 ccMode;
     u8 record;
 };
+
+SteadyLine steadyLine(const VDP2::Layer& layer, const VDP2::RotationParams& p, const u8* vram, u32 vramMask,
+                      const Palette& colors, const u8* table, u32 ccMode)
+{
+    return {vram,
+            vramMask,
+            colors,
+            table,
+            NameDecoder(layer, vramMask),
+            MapLocator(p.map, layer.charSize16 ? 4u : 3u, layer.twoWord, vramMask),
+            p.map.widthMask,
+            p.map.heightMask,
+            layer.cramOffset,
+            layer.transparentShown,
+            layer.specialPriorityMode,
+            layer.priority,
+            ccMode,
+            static_cast<u8>(layer.record)};
+}
 
 // The dots of a one-set line at map coordinates, remembering the last dot
 // and character. Plain: the layer's own priority and colour calculation on
@@ -285,7 +368,7 @@ struct SetDots {
     static constexpr u32 kCharMask = (1u << kCharShift) - 1;
 
     SteadyLine l;
-    u8 plainKey;
+    u8 plainKey;  // the layer's key on an opaque dot
     u32 lastDotKey = ~0u, cachedCell = ~0u, cachedAddress = ~0u;
     u32 color = 0;
     u8 key = 0, cc = Plain ? 1 : 0;
@@ -293,15 +376,16 @@ struct SetDots {
 
     explicit SetDots(const SteadyLine& line)
         : l(line),
-          plainKey(static_cast<u8>(((u32{line.priority} << 3) | line.record) & -static_cast<u32>(line.priority != 0)))
+          plainKey(layerKey(line.priority, line.record))
     {
         // Constant shifts keep the cell and character arithmetic short.
         l.locator.charShift = kCharShift;
         l.locator.perRow = 9 - kCharShift;
     }
 
-    // Sets color, key and cc for the map dot (col, row).
-    void at(u32 col, u32 row)
+    // Sets color, key and cc for the map dot (col, row); inlined, so that
+    // the loops keep its state in registers.
+    [[gnu::always_inline]] void at(u32 col, u32 row)
     {
         // Magnified parts of the map repeat a dot over several screen dots.
         const u32 dotKey = col << 12 | row;
@@ -313,7 +397,7 @@ struct SetDots {
             cachedCell = cell;
             const u32 address = l.locator.address(col, row);
             if (address != cachedAddress) {
-                l.decoder.decode(l.vram, address, name, l.pncn);
+                name = l.decoder.read(l.vram, address);
                 cachedAddress = address;
             }
         }
@@ -326,15 +410,14 @@ struct SetDots {
             key = static_cast<u8>(plainKey & -static_cast<u32>(dot.opaque));
         } else {
             const u32 priority = dotPriority(l.priorityMode, l.priority, name.specialPriority, l.table, dot.code);
-            key = static_cast<u8>(((priority << 3) | l.record) & -static_cast<u32>(dot.opaque & (priority != 0)));
+            key = static_cast<u8>(layerKey(priority, l.record) & -static_cast<u32>(dot.opaque));
             cc = dotCcCondition(l.ccMode, name.specialCc, l.table, dot.code, dot.msb);
         }
     }
 };
 
 template <int Mode, bool Plain, bool Char16>
-void steadyDots(const SteadyLine& line, u64 sumX, u64 sumY, u64 stepX, u64 stepY, const u8* pass, u32 first,
-                u32 width, LineDots& out)
+void steadyDots(const SteadyLine& line, RotationSums sums, const u8* pass, u32 first, u32 width, LineDots& out)
 {
     SetDots<Mode, Plain, Char16> dots(line);
     const u32 widthMask = line.widthMask, heightMask = line.heightMask;
@@ -342,9 +425,8 @@ void steadyDots(const SteadyLine& line, u64 sumX, u64 sumY, u64 stepX, u64 stepY
     u8* keyOut = out.key;
     u8* ccOut = out.cc;
     for (u32 x = first; x < width; ++x) {
-        dots.at(static_cast<u32>(sumX >> 36) & widthMask, static_cast<u32>(sumY >> 36) & heightMask);
-        sumX += stepX;
-        sumY += stepY;
+        dots.at(static_cast<u32>(sums.col()) & widthMask, static_cast<u32>(sums.row()) & heightMask);
+        sums.step();
         colorOut[x] = dots.color;
         keyOut[x] = static_cast<u8>(dots.key & -pass[x]);
         ccOut[x] = dots.cc;
@@ -354,56 +436,113 @@ void steadyDots(const SteadyLine& line, u64 sumX, u64 sumY, u64 stepX, u64 stepY
 // A one-set line whose coefficient may change from dot to dot: the sums are
 // formed anew where it does and step on where it does not.
 template <int Mode, bool Plain, bool Char16>
-void coefficientDots(const SteadyLine& line, const VDP2::RotationParams& p, CoefficientLine c, u32 lineColorBase,
-                     u32* lineColors, u8& lineColorUsed, const u8* pass, u32 width, LineDots& out)
+void coefficientDots(const SteadyLine& line, const VDP2::RotationParams& p, CoefficientLine c,
+                     CoefficientColor lineColor, u32* lineColors, u8& lineColorUsed, const u8* pass, u32 width,
+                     LineDots& out)
 {
     SetDots<Mode, Plain, Char16> dots(line);
     const u32 widthMask = line.widthMask, heightMask = line.heightMask;
-    u64 sumX = 0, sumY = 0, stepX = 0, stepY = 0;
-    u32 lineColor = 0, lineColorIndex = ~0u;
+    RotationSums sums;
     for (u32 x = 0; x < width; ++x) {
-        if (c.advance()) {
-            const Scale k = scaleOf(p, c.value);
-            stepX = static_cast<u64>(mul(p.stepX, k.kx));
-            stepY = static_cast<u64>(mul(p.stepY, k.ky));
-            sumX = static_cast<u64>(add(mul(add(mul(s64{x}, p.stepX), p.xsp), k.kx), shl(k.xp, 26)));
-            sumY = static_cast<u64>(add(mul(add(mul(s64{x}, p.stepY), p.ysp), k.ky), shl(k.yp, 26)));
-        } else {
-            sumX += stepX;
-            sumY += stepY;
-        }
+        if (c.advance())
+            sums = RotationSums(p, scaleOf(p, c.value), x);
+        else
+            sums.step();
         if (c.transparent) {
             out.key[x] = 0;
             out.cc[x] = 0;
             continue;
         }
         if (p.coefficientLineColor) {
-            if (c.index != lineColorIndex) {
-                u8 msb;
-                lineColor = line.colors.lookup(lineColorBase | c.lineCode, msb);
-                lineColorIndex = c.index;
-            }
-            lineColors[x] = lineColor;
+            lineColors[x] = lineColor.of(c);
             lineColorUsed = 1;
         }
-        dots.at(static_cast<u32>(sumX >> 36) & widthMask, static_cast<u32>(sumY >> 36) & heightMask);
+        dots.at(static_cast<u32>(sums.col()) & widthMask, static_cast<u32>(sums.row()) & heightMask);
         out.color[x] = dots.color;
         out.key[x] = static_cast<u8>(dots.key & -pass[x]);
         out.cc[x] = dots.cc;
     }
 }
 
+// What a two-set line needs besides the sets' steady lines.
+struct TwoSetLine {
+    const VDP2::RotationParams* params;  // A and B
+    CoefficientLine coefficients[2];
+    CoefficientColor lineColors[2];
+    const u8* setB;  // per dot, 1 for set B; null: set B where A's coefficient is transparent
+    u32* lineColorOut;
+    u8* lineColorUsed;
+};
+
+template <int Mode, bool Plain, bool Char16>
+struct TwoSetDots {
+    const SteadyLine (&lines)[2];
+    TwoSetLine& t;
+    const u8* pass;
+    u32 width;
+    LineDots& out;
+    SetDots<Mode, Plain, Char16> dots[2] = {SetDots<Mode, Plain, Char16>(lines[0]),
+                                            SetDots<Mode, Plain, Char16>(lines[1])};
+    RotationSums sums[2] = {RotationSums(t.params[0], scaleOf(t.params[0], 0), 0),
+                            RotationSums(t.params[1], scaleOf(t.params[1], 0), 0)};
+
+    // Moves both sets' coefficients on to dot x; returns the set of the dot.
+    // Per-line coefficients are read at the first dot only.
+    int setAt(u32 x)
+    {
+        for (int s = 0; s < 2; ++s) {
+            const VDP2::RotationParams& p = t.params[s];
+            if (p.coefficients && (x == 0 || p.dkax != 0) && t.coefficients[s].advance())
+                sums[s] = RotationSums(p, scaleOf(p, t.coefficients[s].value), x);
+        }
+        return t.setB ? t.setB[x] : t.coefficients[0].transparent;
+    }
+
+    // Dots of set Set from x on, with its last dot and character held in
+    // registers, up to the first dot of the other set.
+    template <int Set>
+    u32 run(u32 x, int& next)
+    {
+        SetDots<Mode, Plain, Char16> d = dots[Set];
+        const VDP2::RotationParams& p = t.params[Set];
+        const CoefficientLine& c = t.coefficients[Set];
+        const u32 widthMask = lines[Set].widthMask, heightMask = lines[Set].heightMask;
+        for (;;) {
+            if (p.coefficients && c.transparent) {
+                out.key[x] = 0;
+                out.cc[x] = 0;
+            } else {
+                if (*t.lineColorUsed)
+                    t.lineColorOut[x] = t.lineColors[Set].at(p, c, 0);
+                d.at(static_cast<u32>(sums[Set].col()) & widthMask, static_cast<u32>(sums[Set].row()) & heightMask);
+                out.color[x] = d.color;
+                out.key[x] = static_cast<u8>(d.key & -pass[x]);
+                out.cc[x] = d.cc;
+            }
+            sums[0].step();
+            sums[1].step();
+            if (++x >= width || (next = setAt(x)) != Set)
+                break;
+        }
+        dots[Set] = d;
+        return x;
+    }
+
+    void draw()
+    {
+        int set = width ? setAt(0) : 0;
+        for (u32 x = 0; x < width;)
+            x = set ? run<1>(x, set) : run<0>(x, set);
+    }
+};
+
+template <int Mode, bool Plain, bool Char16>
+void twoSetDots(const SteadyLine (&lines)[2], TwoSetLine& t, const u8* pass, u32 width, LineDots& out)
+{
+    TwoSetDots<Mode, Plain, Char16>{lines, t, pass, width, out}.draw();
+}
+
 #if KEST_X86
-__attribute__((target("avx2"))) inline __m256i all(u32 v)
-{
-    return _mm256_set1_epi32(static_cast<int>(v));
-}
-
-__attribute__((target("avx2"))) inline __m128i count(u32 v)
-{
-    return _mm_cvtsi32_si128(static_cast<int>(v));
-}
-
 // Four running sums from sum on.
 __attribute__((target("avx2"))) inline __m256i lanes(u64 sum, u64 step)
 {
@@ -423,30 +562,21 @@ __attribute__((target("avx2"))) inline __m256i coordinate(__m256i low, __m256i h
 // 256 colours, the dots of the layer's own priority and colour calculation.
 // Returns how many dots it drew; the plain loop draws the rest.
 template <int Mode, bool Char16>
-__attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, u64 sumX, u64 sumY, u64 stepX, u64 stepY,
-                                                   const u8* pass, u32 width, LineDots& out)
+__attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, const RotationSums& sums, const u8* pass,
+                                                   u32 width, LineDots& out)
 {
-    constexpr u32 kCharShift = Char16 ? 4 : 3;
-    constexpr int kCellShift = static_cast<int>(vdp2::kCellShift<Mode>);
-    const MapLocator& m = l.locator;
-    const NameDecoder& d = l.decoder;
+    const u64 sumX = sums.x, sumY = sums.y, stepX = sums.stepX, stepY = sums.stepY;
+    constexpr u32 kCharMask = Char16 ? 15 : 7;
+    // Copies the stores below cannot touch, so they stay in registers.
+    const MapLocator m = l.locator;
+    const NameDecoder d = l.decoder;
     const int* vram = reinterpret_cast<const int*>(l.vram);
 
     const __m256i planeLow = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.plane));
     const __m256i planeHigh = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.plane + 8));
-    const __m256i widthMask = all(l.widthMask), heightMask = all(l.heightMask), vramMask = all(l.vramMask);
-    const __m256i planesMask = all(m.planesMask);
-    const __m256i pxMask = all((1u << m.shiftX) - 1), pyMask = all((1u << m.shiftY) - 1);
-    const __m128i shiftX = count(m.shiftX), shiftY = count(m.shiftY), across = count(m.across);
-    const __m128i pagesAcross = count(m.pagesAcross), perRow = count(m.perRow), perRow2 = count(2 * m.perRow);
-    const __m128i nameShift = count(m.nameShift), numberShift = count(d.numberShift);
-    const __m256i lowMask = all(d.lowMask), numberOr = all(d.numberOr), flips = all(d.flips);
-    const __m256i paletteOr = all(d.paletteOr);
-    const __m256i charMask = all((1u << kCharShift) - 1), m511 = all(511), m15 = all(15), m7 = all(7);
-    const __m256i m1 = all(1), m3 = all(3), mFF = all(0xFF), zero = _mm256_setzero_si256();
-    const __m256i cramOffset = all(l.cramOffset), paletteMask = all(l.colors.mask);
-    const __m256i shown = all(l.transparentShown ? ~0u : 0);
-    const __m256i plainKey = all(static_cast<u8>(((u32{l.priority} << 3) | l.record) & -static_cast<u32>(l.priority != 0)));
+    const __m256i zero = _mm256_setzero_si256();
+    const Lanes8 shown(l.transparentShown ? ~0u : 0u);
+    const Lanes8 plainKey(layerKey(l.priority, l.record));
     const __m256i swap32 = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0, 7, 6,
                                             5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
     const __m256i lowBytes = _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8,
@@ -460,87 +590,50 @@ __attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, u64 sumX
 
     u32 x = 0;
     for (; x + 8 <= width; x += 8) {
-        const __m256i col = _mm256_and_si256(coordinate(xLow, xHigh, evens), widthMask);
-        const __m256i row = _mm256_and_si256(coordinate(yLow, yHigh, evens), heightMask);
+        const Lanes8 col = Lanes8(coordinate(xLow, xHigh, evens)) & l.widthMask;
+        const Lanes8 row = Lanes8(coordinate(yLow, yHigh, evens)) & l.heightMask;
         xLow = _mm256_add_epi64(xLow, stepX8);
         xHigh = _mm256_add_epi64(xHigh, stepX8);
         yLow = _mm256_add_epi64(yLow, stepY8);
         yHigh = _mm256_add_epi64(yHigh, stepY8);
 
-        // Where the pattern name lies.
-        const __m256i planeIndex = _mm256_and_si256(
-            _mm256_or_si256(_mm256_and_si256(_mm256_srl_epi32(col, shiftX), planesMask),
-                            _mm256_sll_epi32(_mm256_and_si256(_mm256_srl_epi32(row, shiftY), planesMask), across)),
-            m15);
-        const __m256i px = _mm256_and_si256(col, pxMask), py = _mm256_and_si256(row, pyMask);
-        const __m256i page =
-            _mm256_or_si256(_mm256_srli_epi32(px, 9), _mm256_sll_epi32(_mm256_srli_epi32(py, 9), pagesAcross));
-        const __m256i index = _mm256_or_si256(
-            _mm256_or_si256(_mm256_sll_epi32(page, perRow2),
-                            _mm256_sll_epi32(_mm256_srli_epi32(_mm256_and_si256(py, m511), kCharShift), perRow)),
-            _mm256_srli_epi32(_mm256_and_si256(px, m511), kCharShift));
-        const __m256i planeBase =
-            _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(planeLow, planeIndex),
-                               _mm256_permutevar8x32_epi32(planeHigh, planeIndex),
-                               _mm256_srai_epi32(_mm256_slli_epi32(planeIndex, 28), 31));
-        const __m256i address =
-            _mm256_and_si256(_mm256_add_epi32(planeBase, _mm256_sll_epi32(index, nameShift)), vramMask);
+        // Where the pattern name lies: the plane by two table permutes.
+        const Lanes8 planeIndex = m.planeOf(col, row);
+        const Lanes8 planeBase =
+            _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(planeLow, planeIndex.v),
+                               _mm256_permutevar8x32_epi32(planeHigh, planeIndex.v),
+                               _mm256_srai_epi32(_mm256_slli_epi32(planeIndex.v, 28), 31));
+        const Lanes8 address = (planeBase + m.nameOffset(col, row)) & l.vramMask;
 
-        // The names.
-        const __m256i word = _mm256_i32gather_epi32(vram, _mm256_andnot_si256(m3, address), 1);
-        __m256i charAddress, palette, hflip, vflip;
+        // The names, read a word at a time.
+        const Lanes8 word = _mm256_i32gather_epi32(vram, (address & ~3u).v, 1);
+        NameFields<Lanes8> name;
         if (d.twoWord) {
-            const __m256i raw = _mm256_shuffle_epi8(word, swap32);
-            charAddress = _mm256_and_si256(_mm256_slli_epi32(_mm256_and_si256(raw, all(0x7FFF)), 5), vramMask);
-            palette = _mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(raw, 16), all(0x7F)), 4);
-            hflip = _mm256_and_si256(_mm256_srli_epi32(raw, 30), m1);
-            vflip = _mm256_srli_epi32(raw, 31);
+            name = twoWordName(Lanes8(_mm256_shuffle_epi8(word.v, swap32)), l.vramMask);
         } else {
-            const __m256i half = _mm256_srlv_epi32(word, _mm256_slli_epi32(_mm256_and_si256(address, all(2)), 3));
-            const __m256i raw = _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(half, mFF), 8),
-                                                _mm256_and_si256(_mm256_srli_epi32(half, 8), mFF));
-            const __m256i number =
-                _mm256_or_si256(_mm256_sll_epi32(_mm256_and_si256(raw, lowMask), numberShift), numberOr);
-            charAddress = _mm256_and_si256(_mm256_slli_epi32(_mm256_and_si256(number, all(0x7FFF)), 5), vramMask);
-            hflip = _mm256_and_si256(_mm256_srli_epi32(raw, 10), flips);
-            vflip = _mm256_and_si256(_mm256_srli_epi32(raw, 11), flips);
-            palette = d.sixteen ? _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(raw, 12), m15), 4),
-                                                  paletteOr)
-                                : _mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(raw, 12), m7), 8);
+            const Lanes8 half = word >> ((address & 2u) << 3u);
+            name = d.oneWord(((half & 0xFFu) << 8u) | ((half >> 8u) & 0xFFu));
         }
 
-        // The dots of the characters.
-        const __m256i dx = _mm256_xor_si256(_mm256_and_si256(col, charMask),
-                                            _mm256_and_si256(_mm256_sub_epi32(zero, hflip), charMask));
-        const __m256i dy = _mm256_xor_si256(_mm256_and_si256(row, charMask),
-                                            _mm256_and_si256(_mm256_sub_epi32(zero, vflip), charMask));
-        const __m256i cell =
-            _mm256_or_si256(_mm256_slli_epi32(_mm256_srli_epi32(dy, 3), 1), _mm256_srli_epi32(dx, 3));
-        const __m256i base = _mm256_add_epi32(_mm256_add_epi32(charAddress, _mm256_slli_epi32(cell, kCellShift)),
-                                              _mm256_slli_epi32(_mm256_and_si256(dy, m7), kCellShift - 3));
-        const __m256i dx7 = _mm256_and_si256(dx, m7);
-        const __m256i at =
-            _mm256_and_si256(_mm256_add_epi32(base, Mode == 0 ? _mm256_srli_epi32(dx7, 1) : dx7), vramMask);
-        const __m256i bytes = _mm256_i32gather_epi32(vram, _mm256_andnot_si256(m3, at), 1);
-        __m256i dot = _mm256_and_si256(_mm256_srlv_epi32(bytes, _mm256_slli_epi32(_mm256_and_si256(at, m3), 3)), mFF);
-        __m256i code;
-        if constexpr (Mode == 0) {
-            // Odd dots are the low nibble.
-            dot = _mm256_and_si256(_mm256_srlv_epi32(dot, _mm256_slli_epi32(_mm256_xor_si256(_mm256_and_si256(dx, m1), m1), 2)), m15);
-            code = _mm256_or_si256(dot, palette);
-        } else {
-            code = _mm256_or_si256(dot, _mm256_and_si256(palette, all(0x700)));
-        }
+        // The dots of the characters, a byte each (odd 4-bit dots the low nibble).
+        const Lanes8 dx = (col & kCharMask) ^ ((Lanes8(0u) - name.hflip) & kCharMask);
+        const Lanes8 dy = (row & kCharMask) ^ ((Lanes8(0u) - name.vflip) & kCharMask);
+        const Lanes8 at = (charRow<Mode>(name.charAddress, dx, dy) + (Mode == 0 ? (dx & 7u) >> 1u : dx & 7u)) & l.vramMask;
+        const Lanes8 bytes = _mm256_i32gather_epi32(vram, (at & ~3u).v, 1);
+        Lanes8 dot = (bytes >> ((at & 3u) << 3u)) & 0xFFu;
+        if constexpr (Mode == 0)
+            dot = (dot >> (((dx & 1u) ^ 1u) << 2u)) & 15u;
+        const Lanes8 code = dotCode<Mode>(dot) + paletteBase<Mode>(name.palette) + l.cramOffset;
         const __m256i color = _mm256_i32gather_epi32(reinterpret_cast<const int*>(l.colors.colors),
-                                                     _mm256_and_si256(_mm256_add_epi32(code, cramOffset), paletteMask), 4);
+                                                     (code & l.colors.mask).v, 4);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.color + x), color);
 
         // Keys: the layer's key on opaque dots inside the window.
         u64 passBytes;
         std::memcpy(&passBytes, pass + x, 8);
         const __m256i passed = _mm256_sub_epi32(zero, _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(passBytes))));
-        const __m256i opaque = _mm256_or_si256(_mm256_xor_si256(_mm256_cmpeq_epi32(dot, zero), all(~0u)), shown);
-        const __m256i key = _mm256_shuffle_epi8(_mm256_and_si256(_mm256_and_si256(plainKey, opaque), passed), lowBytes);
+        const Lanes8 opaque = (Lanes8(_mm256_cmpeq_epi32(dot.v, zero)) ^ ~0u) | shown;
+        const __m256i key = _mm256_shuffle_epi8((plainKey & opaque & Lanes8(passed)).v, lowBytes);
         const u64 keys = static_cast<u32>(_mm256_cvtsi256_si32(key)) |
                          u64{static_cast<u32>(_mm_cvtsi128_si32(_mm256_extracti128_si256(key, 1)))} << 32;
         std::memcpy(out.key + x, &keys, 8);
@@ -551,6 +644,16 @@ __attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, u64 sumX
 #endif
 
 }  // namespace
+
+bool VDP2::coefficientLineColors(u32 sets) const
+{
+    for (int set = 0; set < 2; ++set) {
+        const RotationParams& p = m_rotation[set];
+        if (((sets >> set) & 1) && p.coefficients && p.coefficientLineColor)
+            return true;
+    }
+    return false;
+}
 
 void VDP2::fetchRotation(Layer& layer)
 {
@@ -605,10 +708,7 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode, bo
                : fetchRotationLine<Mode, false, false>(layer, pass, parameterMode);
 }
 
-// The map position of dot x is ((x * step + start) * k + (centre << 26)) >> 36
-// in wrapping 64-bit arithmetic. While k and the centre stay put the sum
-// grows by step * k a dot, exactly, so it is formed anew only where a
-// coefficient changes them or the dot switches parameter sets.
+// Any line: both sets, screen-over modes, mosaic, bitmaps.
 template <int Mode, bool Bitmap, bool Single>
 void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
 {
@@ -635,10 +735,12 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
     const int firstSet = parameterMode == 1 ? 1 : 0;
     const bool singleCoefficients = m_rotation[firstSet].coefficients;
     const bool perDotCoefficients = m_rotation[firstSet].dkax != 0;
-    if constexpr (Single && !Bitmap) {
-        // One set over a wrapping map: the common line.
-        if (!mosaic && m_rotation[firstSet].overMode == 0) {
-            fetchRotationSteady<Mode>(layer, pass, firstSet);
+    if constexpr (!Bitmap) {
+        // One set or both over wrapping maps: the common lines.
+        if (fastPaths.rotationLines && !mosaic && m_rotation[firstSet].overMode == 0 &&
+            (Single || m_rotation[1].overMode == 0)) {
+            Single ? fetchRotationSteady<Mode>(layer, pass, firstSet)
+                   : fetchRotationTwoSets<Mode>(layer, pass, parameterMode);
             return;
         }
     }
@@ -660,16 +762,17 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
         for (int set = 0; set < 2; ++set) {
             // The over pattern name is a one-word name held in a register.
             if (used[set] && overModes[set] == 1)
-                overNames[set] = decodeNameValue(layer, m_rotation[set].overName, false);
+                overNames[set] = NameDecoder(layer, vramMask).name(m_rotation[set].overName, false);
         }
     }
 
     // The running sums of the set the last dot used.
     int sumSet = -1;
-    u64 sumX = 0, sumY = 0, stepX = 0, stepY = 0;
-    u32 lineColor = 0;
-    int lineColorSet = -1;
-    u32 lineColorIndex = ~0u;
+    RotationSums sums;
+    CoefficientColor lineColor{colors, lineColorBase, m_outputs[layer.record].lineColor};
+    // Where some dot's coefficients give it a line colour, every dot's is kept.
+    const bool lineColorsUsed = coefficientLineColors(single ? 1u << firstSet : 3u);
+    m_coefficientLineColorUsed[lineColorSlot] = lineColorsUsed;
     // The character the last dot of each set was in.
     u32 cachedCell[2] = {~0u, ~0u};
     const NameDecoder decoder(layer, vramMask);
@@ -701,32 +804,17 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
         const RotationParams& p = m_rotation[set];
         const CoefficientLine& c = coefficients[set];
         if (set != sumSet || changed[set]) {
-            const Scale k = scaleOf(p, c.value);
-            stepX = static_cast<u64>(mul(p.stepX, k.kx));
-            stepY = static_cast<u64>(mul(p.stepY, k.ky));
-            sumX = static_cast<u64>(add(mul(add(mul(s64{x}, p.stepX), p.xsp), k.kx), shl(k.xp, 26)));
-            sumY = static_cast<u64>(add(mul(add(mul(s64{x}, p.stepY), p.ysp), k.ky), shl(k.yp, 26)));
+            sums = RotationSums(p, scaleOf(p, c.value), x);
             sumSet = set;
         } else {
-            sumX += stepX;
-            sumY += stepY;
+            sums.step();
         }
-        if (p.coefficients) {
-            if (c.transparent)
-                continue;
-            if (p.coefficientLineColor) {
-                if (set != lineColorSet || c.index != lineColorIndex) {
-                    u8 msb;
-                    lineColor = colors.lookup(lineColorBase | c.lineCode, msb);
-                    lineColorSet = set;
-                    lineColorIndex = c.index;
-                }
-                lineColors[x] = lineColor;
-                m_coefficientLineColorUsed[lineColorSlot] = 1;
-            }
-        }
-        const s64 sx = static_cast<s64>(sumX) >> 36;
-        const s64 sy = static_cast<s64>(sumY) >> 36;
+        if (p.coefficients && c.transparent)
+            continue;
+        if (lineColorsUsed)
+            lineColors[x] = lineColor.at(p, c, set);
+        const s64 sx = sums.col();
+        const s64 sy = sums.row();
 
         const u32 mapWidthMask = Bitmap ? widthMask : p.map.widthMask;
         const u32 mapHeightMask = Bitmap ? heightMask : p.map.heightMask;
@@ -785,7 +873,7 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
                         cachedCell[set] = cell;
                         const u32 address = locators[set].address(col, row);
                         if (address != cachedAddress[set]) {
-                            decoder.decode(vram, address, names[set], layer.pncn);
+                            names[set] = decoder.read(vram, address);
                             cachedAddress[set] = address;
                         }
                     }
@@ -800,13 +888,47 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
                                                : dotPriority(layer.specialPriorityMode, layer.priority,
                                                              name->specialPriority, table, dot.code);
             lastColor = dot.color;
-            lastKey = static_cast<u8>(((priority << 3) | record) & -static_cast<u32>(dot.opaque & (priority != 0)));
+            lastKey = static_cast<u8>(layerKey(priority, record) & -static_cast<u32>(dot.opaque));
             lastCc = plainCc ? 1 : dotCcCondition(ccMode, name->specialCc, table, dot.code, dot.msb);
         }
         out.color[x] = lastColor;
         out.key[x] = static_cast<u8>(lastKey & -pass[x]);
         out.cc[x] = lastCc;
     }
+}
+
+// A line of both sets over wrapping cell maps, the set chosen per dot by set
+// A's coefficient or by the rotation window. Each set keeps its own sums,
+// stepped every dot and formed anew where its coefficient changes, and its
+// own last dot and character, so a switch of sets costs nothing.
+template <int Mode>
+void VDP2::fetchRotationTwoSets(Layer& layer, const u8* pass, u32 parameterMode)
+{
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    const Palette colors{m_palette, m_paletteMsb, m_paletteMask};
+    const u8* table = m_specialTables[layer.specialSelect];
+    const u32 ccMode = m_outputs[layer.record].specialMode;
+    const SteadyLine lines[2] = {steadyLine(layer, m_rotation[0], m_vram, m_vramMask, colors, table, ccMode),
+                                steadyLine(layer, m_rotation[1], m_vram, m_vramMask, colors, table, ccMode)};
+    const u32 base = m_outputs[kLineColorRecord].lineColor & 0x780;
+    const u32 slot = layer.number == kRbg0 ? 0 : 1;
+    const u32 screen = m_outputs[layer.record].lineColor;
+    TwoSetLine t{m_rotation,
+                 {coefficientLine(m_rotation[0], m_vram, m_vramMask, m_colorRam),
+                  coefficientLine(m_rotation[1], m_vram, m_vramMask, m_colorRam)},
+                 {CoefficientColor{colors, base, screen}, CoefficientColor{colors, base, screen}},
+                 parameterMode == 3 ? m_rotationSetB : nullptr,
+                 m_coefficientLineColor[slot],
+                 &m_coefficientLineColorUsed[slot]};
+    m_coefficientLineColorUsed[slot] = coefficientLineColors(3);
+    LineDots& out = m_dots[layer.record];
+    const bool plain = lines[0].priorityMode == 0 && lines[0].ccMode == 0;
+    if (layer.charSize16)
+        plain ? twoSetDots<Mode, true, true>(lines, t, pass, width, out)
+              : twoSetDots<Mode, false, true>(lines, t, pass, width, out);
+    else
+        plain ? twoSetDots<Mode, true, false>(lines, t, pass, width, out)
+              : twoSetDots<Mode, false, false>(lines, t, pass, width, out);
 }
 
 // A line of one set over a wrapping cell map. With per-line coefficients
@@ -819,21 +941,8 @@ void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     const RotationParams& p = m_rotation[set];
     const Palette colors{m_palette, m_paletteMsb, m_paletteMask};
-    const SteadyLine line{m_vram,
-                          m_vramMask,
-                          colors,
-                          m_specialTables[layer.specialSelect],
-                          NameDecoder(layer, m_vramMask),
-                          MapLocator(p.map, layer.charSize16 ? 4u : 3u, layer.twoWord, m_vramMask),
-                          p.map.widthMask,
-                          p.map.heightMask,
-                          layer.pncn,
-                          layer.cramOffset,
-                          layer.transparentShown,
-                          layer.specialPriorityMode,
-                          layer.priority,
-                          m_outputs[layer.record].specialMode,
-                          static_cast<u8>(layer.record)};
+    const SteadyLine line = steadyLine(layer, p, m_vram, m_vramMask, colors, m_specialTables[layer.specialSelect],
+                                       m_outputs[layer.record].specialMode);
     const bool plain = line.priorityMode == 0 && line.ccMode == 0;
     const u32 slot = layer.number == kRbg0 ? 0 : 1;
     const u32 lineColorBase = m_outputs[kLineColorRecord].lineColor & 0x780;
@@ -842,12 +951,13 @@ void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
         const CoefficientLine c = coefficientLine(p, m_vram, m_vramMask, m_colorRam);
         u32* lineColors = m_coefficientLineColor[slot];
         u8& used = m_coefficientLineColorUsed[slot];
+        const CoefficientColor lineColor{colors, lineColorBase, 0};
         if (layer.charSize16)
-            plain ? coefficientDots<Mode, true, true>(line, p, c, lineColorBase, lineColors, used, pass, width, out)
-                  : coefficientDots<Mode, false, true>(line, p, c, lineColorBase, lineColors, used, pass, width, out);
+            plain ? coefficientDots<Mode, true, true>(line, p, c, lineColor, lineColors, used, pass, width, out)
+                  : coefficientDots<Mode, false, true>(line, p, c, lineColor, lineColors, used, pass, width, out);
         else
-            plain ? coefficientDots<Mode, true, false>(line, p, c, lineColorBase, lineColors, used, pass, width, out)
-                  : coefficientDots<Mode, false, false>(line, p, c, lineColorBase, lineColors, used, pass, width, out);
+            plain ? coefficientDots<Mode, true, false>(line, p, c, lineColor, lineColors, used, pass, width, out)
+                  : coefficientDots<Mode, false, false>(line, p, c, lineColor, lineColors, used, pass, width, out);
         return;
     }
 
@@ -862,34 +972,27 @@ void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
             return;
         }
         if (p.coefficientLineColor && width) {
-            u8 msb;
-            const u32 lineColor = colors.lookup(lineColorBase | c.lineCode, msb);
+            const u32 lineColor = CoefficientColor{colors, lineColorBase, 0}.of(c);
             std::fill(m_coefficientLineColor[slot], m_coefficientLineColor[slot] + width, lineColor);
             m_coefficientLineColorUsed[slot] = 1;
         }
         coefficient = c.value;
     }
-    const Scale k = scaleOf(p, coefficient);
-    const u64 stepX = static_cast<u64>(mul(p.stepX, k.kx));
-    const u64 stepY = static_cast<u64>(mul(p.stepY, k.ky));
-    u64 sumX = static_cast<u64>(add(mul(p.xsp, k.kx), shl(k.xp, 26)));
-    u64 sumY = static_cast<u64>(add(mul(p.ysp, k.ky), shl(k.yp, 26)));
-
+    RotationSums sums(p, scaleOf(p, coefficient), 0);
     u32 first = 0;
 #if KEST_X86
     if constexpr (Mode <= 1) {
         if (plain && fastPaths.avx2) {
-            first = layer.charSize16 ? steadyDotsAvx2<Mode, true>(line, sumX, sumY, stepX, stepY, pass, width, out)
-                                     : steadyDotsAvx2<Mode, false>(line, sumX, sumY, stepX, stepY, pass, width, out);
-            sumX += stepX * first;
-            sumY += stepY * first;
+            first = layer.charSize16 ? steadyDotsAvx2<Mode, true>(line, sums, pass, width, out)
+                                     : steadyDotsAvx2<Mode, false>(line, sums, pass, width, out);
+            sums.step(first);
         }
     }
 #endif
     if (layer.charSize16)
-        plain ? steadyDots<Mode, true, true>(line, sumX, sumY, stepX, stepY, pass, first, width, out)
-              : steadyDots<Mode, false, true>(line, sumX, sumY, stepX, stepY, pass, first, width, out);
+        plain ? steadyDots<Mode, true, true>(line, sums, pass, first, width, out)
+              : steadyDots<Mode, false, true>(line, sums, pass, first, width, out);
     else
-        plain ? steadyDots<Mode, true, false>(line, sumX, sumY, stepX, stepY, pass, first, width, out)
-              : steadyDots<Mode, false, false>(line, sumX, sumY, stepX, stepY, pass, first, width, out);
+        plain ? steadyDots<Mode, true, false>(line, sums, pass, first, width, out)
+              : steadyDots<Mode, false, false>(line, sums, pass, first, width, out);
 }

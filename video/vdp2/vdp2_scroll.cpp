@@ -157,48 +157,6 @@ void VDP2::prepareCellScroll()
     assign(m_nbg1, place1);
 }
 
-PatternName VDP2::decodeName(const Layer& layer, u32 address) const
-{
-    if (layer.twoWord)
-        return decodeNameValue(layer, loadBe32(m_vram + (address & m_vramMask & ~3u)), true);
-    return decodeNameValue(layer, loadBe16(m_vram + (address & m_vramMask & ~1u)), false);
-}
-
-PatternName VDP2::decodeNameValue(const Layer& layer, u32 raw, bool twoWord) const
-{
-    PatternName name;
-    if (twoWord) {
-        name.charAddress = ((raw & 0x7FFF) * 32) & m_vramMask;
-        name.palette = ((raw >> 16) & 0x7F) << 4;
-        name.specialCc = (raw >> 28) & 1;
-        name.specialPriority = (raw >> 29) & 1;
-        name.hflip = (raw >> 30) & 1;
-        name.vflip = (raw >> 31) & 1;
-        return name;
-    }
-    const u32 pncn = layer.pncn;
-    const u32 supplement = pncn & 0x1F;
-    u32 number;
-    if (!layer.supplementMode) {
-        const u32 low = raw & 0x3FF;
-        name.hflip = (raw >> 10) & 1;
-        name.vflip = (raw >> 11) & 1;
-        number = layer.charSize16 ? ((supplement >> 2) << 12) | (low << 2) | (supplement & 3) : (supplement << 10) | low;
-    } else {
-        const u32 low = raw & 0xFFF;
-        number = layer.charSize16 ? ((supplement >> 4) << 14) | (low << 2) | (supplement & 3)
-                                  : ((supplement >> 2) << 12) | low;
-    }
-    name.charAddress = ((number & 0x7FFF) * 32) & m_vramMask;
-    if (layer.colorMode == 0)
-        name.palette = (((raw >> 12) & 0xF) << 4) | (((pncn >> 5) & 7) << 8);
-    else
-        name.palette = ((raw >> 12) & 7) << 8;
-    name.specialCc = (pncn >> 8) & 1;
-    name.specialPriority = (pncn >> 9) & 1;
-    return name;
-}
-
 u32 VDP2::nameAddress(const MapGeometry& map, const Layer& layer, u32 col, u32 row) const
 {
     const u32 plane = ((col >> map.planeShiftX) & map.planesMask) |
@@ -385,8 +343,8 @@ struct RowRun {
     u8 conditions[2];  // by the name's special colour-calculation bit
     u64 shownBytes;
     u32 nameStep;
-    // One-word names.
-    u32 lowMask, numberShift, numberOr, flips, paletteOr, pncn;
+    NameDecoder decoder;
+    RotationBanks banks;
     // Scratch for the name pass's results.
     u32* groupBase;
     u32* groupAt;
@@ -404,33 +362,16 @@ struct RowRun {
 template <int Mode, bool Char16, bool TwoWord>
 inline void nameGroup(const RowRun& p, u32 at, u32 c, u32 g, u32& fetched)
 {
-    const u8* vram = p.vram;
     const u32 vramMask = p.vramMask;
-    u32 charAddress, hflip, vflip, palette, specialPriority, specialCc;
-    if constexpr (TwoWord) {
-        const u32 raw = loadBe32(vram + (at & vramMask & ~3u));
-        charAddress = ((raw & 0x7FFF) * 32) & vramMask;
-        palette = ((raw >> 16) & 0x7F) << 4;
-        specialCc = (raw >> 28) & 1;
-        specialPriority = (raw >> 29) & 1;
-        hflip = (raw >> 30) & 1;
-        vflip = raw >> 31;
-    } else {
-        const u32 raw = loadBe16(vram + (at & vramMask & ~1u));
-        const u32 number = ((raw & p.lowMask) << p.numberShift) | p.numberOr;
-        charAddress = ((number & 0x7FFF) * 32) & vramMask;
-        hflip = (raw >> 10) & p.flips;
-        vflip = (raw >> 11) & p.flips;
-        palette = Mode == 0 ? (((raw >> 12) & 0xF) << 4) | p.paletteOr : ((raw >> 12) & 7) << 8;
-        specialCc = (p.pncn >> 8) & 1;
-        specialPriority = (p.pncn >> 9) & 1;
-    }
-    u32 rowAddress = charAddress + p.rowOffset[vflip];
+    const NameFields<u32> f = TwoWord ? twoWordName(loadBe32(p.vram + (at & vramMask & ~3u)), vramMask)
+                                      : p.decoder.oneWord<u32>(loadBe16(p.vram + (at & vramMask & ~1u)));
+    u32 rowAddress = f.charAddress + p.rowOffset[f.vflip];
     if constexpr (Char16)
-        rowAddress += (((c >> 3) & 1) ^ hflip) << kCellShift<Mode>;
+        rowAddress += (((c >> 3) & 1) ^ f.hflip) << kCellShift<Mode>;
     p.groupRow[fetched] = rowAddress & vramMask & (Mode == 0 ? ~3u : ~7u);
-    p.groupFlags[fetched] = static_cast<u8>(hflip | p.keys[specialPriority] << 1);
-    p.groupBase[fetched] = ((Mode == 1 ? (palette & 0x700) : palette) + p.cramOffset) | p.conditions[specialCc] << 16;
+    const u8 open = p.banks.open(at) & p.banks.open(rowAddress);
+    p.groupFlags[fetched] = static_cast<u8>(f.hflip | (p.keys[f.specialPriority] & open) << 1);
+    p.groupBase[fetched] = (paletteBase<Mode>(f.palette) + p.cramOffset) | p.conditions[f.specialCc] << 16;
     p.groupAt[fetched++] = 8 * g;
 }
 
@@ -474,26 +415,24 @@ __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 
     const u8* vram = p.vram;
     const u32 vramMask = p.vramMask;
     const __m128i swapBytes = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
-    const __m256i lowMask = _mm256_set1_epi32(static_cast<int>(p.lowMask));
-    const __m256i numberOr = _mm256_set1_epi32(static_cast<int>(p.numberOr));
-    const __m256i numberMask = _mm256_set1_epi32(0x7FFF);
-    const __m256i vramMasks = _mm256_set1_epi32(static_cast<int>(vramMask));
-    const __m256i rowMask = _mm256_set1_epi32(static_cast<int>(vramMask & (Mode == 0 ? ~3u : ~7u)));
-    const __m256i flips = _mm256_set1_epi32(static_cast<int>(p.flips));
-    const __m256i rowOffset0 = _mm256_set1_epi32(static_cast<int>(p.rowOffset[0]));
-    const __m256i rowOffset1 = _mm256_set1_epi32(static_cast<int>(p.rowOffset[1]));
-    const __m256i one = _mm256_set1_epi32(1);
+    const u32 rowMask = vramMask & (Mode == 0 ? ~3u : ~7u);
+    const u32 flipOffset = p.rowOffset[0] ^ p.rowOffset[1];
+    // Copies the stores below cannot touch, so they stay in registers.
+    const NameDecoder decoder = p.decoder;
+    const RotationBanks banks = p.banks;
     // One-word names take their special bits from the layer.
-    const __m256i keyFlags = _mm256_set1_epi32(p.keys[(p.pncn >> 9) & 1] << 1);
-    const __m256i baseAdd =
-        _mm256_set1_epi32(static_cast<int>(p.cramOffset | u32{p.conditions[(p.pncn >> 8) & 1]} << 16));
-    const __m256i paletteOr = _mm256_set1_epi32(static_cast<int>(p.paletteOr));
+    const u32 keyFlags = u32{p.keys[p.decoder.specialPriority]} << 1;
+    const u32 baseAdd = p.cramOffset | u32{p.conditions[p.decoder.specialCc]} << 16;
     const __m256i places = _mm256_setr_epi32(0, 8, 16, 24, 32, 40, 48, 56);
     u32 g = 0;
     for (; g + 8 <= groups; g += 8) {
         u32 keep = 0xFF;  // the groups with a dot to fetch
         const u32 names = (at + 2 * g) & vramMask & ~1u;
         if (names + 16 > vramMask + 1)
+            break;
+        const bool guarded = banks.reserved != 0;
+        const u8 namesOpen = guarded ? banks.open(names) : 0xFF;
+        if (guarded && namesOpen != banks.open(names + 14))
             break;
         if (needed) {
             const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(needed + 8 * g));
@@ -509,40 +448,28 @@ __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 
                 std::memset(keyOut + 8 * g, 0, 64);
             keep = ~hidden & 0xFF;
         }
-        const __m256i raw = _mm256_cvtepu16_epi32(
-            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(vram + names)), swapBytes));
-        const __m256i number = _mm256_or_si256(_mm256_and_si256(raw, lowMask), numberOr);
-        const __m256i charAddress =
-            _mm256_and_si256(_mm256_slli_epi32(_mm256_and_si256(number, numberMask), 5), vramMasks);
-        const __m256i hflip = _mm256_and_si256(_mm256_srli_epi32(raw, 10), flips);
-        const __m256i vflip = _mm256_and_si256(_mm256_srli_epi32(raw, 11), flips);
-        const __m256i rowOffset =
-            _mm256_blendv_epi8(rowOffset0, rowOffset1, _mm256_cmpeq_epi32(_mm256_and_si256(vflip, one), one));
-        __m256i row = _mm256_and_si256(_mm256_add_epi32(charAddress, rowOffset), rowMask);
-        __m256i palette;
-        if constexpr (Mode == 0)
-            palette = _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(raw, 12), _mm256_set1_epi32(15)), 4),
-                                      paletteOr);
-        else
-            palette = _mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(raw, 12), _mm256_set1_epi32(7)), 8);
-        __m256i base = _mm256_add_epi32(palette, baseAdd);
-        __m256i flags = _mm256_or_si256(hflip, keyFlags);
+        const NameFields<Lanes8> f = decoder.oneWord(Lanes8(_mm256_cvtepu16_epi32(
+            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(vram + names)), swapBytes))));
+        Lanes8 row = (f.charAddress + (Lanes8(p.rowOffset[0]) ^ ((Lanes8(0u) - f.vflip) & flipOffset))) & rowMask;
+        Lanes8 base = paletteBase<Mode>(f.palette) + baseAdd;
+        // Rows in a bank RBG0 holds get no key.
+        Lanes8 flags = f.hflip | (guarded ? banks.openMask(row) & (namesOpen ? keyFlags : 0u) : Lanes8(keyFlags));
         __m256i place = _mm256_add_epi32(places, _mm256_set1_epi32(static_cast<int>(8 * g)));
         if (keep != 0xFF) {
             // The kept groups moved down to the front; the scratch has room
             // for the eight stored.
             const __m256i order = loadKept(keep);
-            row = _mm256_permutevar8x32_epi32(row, order);
-            base = _mm256_permutevar8x32_epi32(base, order);
-            flags = _mm256_permutevar8x32_epi32(flags, order);
+            row = _mm256_permutevar8x32_epi32(row.v, order);
+            base = _mm256_permutevar8x32_epi32(base.v, order);
+            flags = _mm256_permutevar8x32_epi32(flags.v, order);
             place = _mm256_permutevar8x32_epi32(place, order);
         }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.groupRow + fetched), row);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.groupBase + fetched), base);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.groupRow + fetched), row.v);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.groupBase + fetched), base.v);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.groupAt + fetched), place);
         // Flags to bytes: each lane's low byte.
         const __m256i bytes = _mm256_shuffle_epi8(
-            flags, _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8, 12, -1, -1,
+            flags.v, _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8, 12, -1, -1,
                                     -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
         const u32 low = static_cast<u32>(_mm256_extract_epi32(bytes, 0));
         const u32 high = static_cast<u32>(_mm256_extract_epi32(bytes, 4));
@@ -609,10 +536,10 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
     const u32 cramOffset = layer.cramOffset;
     const u8 shown = layer.transparentShown;
     const u32 layerPriority = layer.priority;
-    const u32 pncn = layer.pncn;
     const NameDecoder decoder(layer, vramMask);
     const u64 shownBytes = shown ? 0x0101010101010101ull : 0;
     const bool windowed = pass != m_passAll;
+    const RotationBanks banks = m_rotationBanks;
     const bool runs = Mode <= 1 && priorityMode != 2 && ccMode < 2;
     const u8* needed = runs ? neededDots(layer) : nullptr;
 
@@ -634,9 +561,8 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
     u8 keys[2], conditions[2];
     for (u32 i = 0; i < 2; ++i) {
         const u32 dy = (row & charMask) ^ (i ? charMask : 0);
-        rowOffset[i] = (((dy >> 3) << 1) << kCellShift<Mode>) + ((dy & 7) << (kCellShift<Mode> - 3));
-        const u32 priority = dotPriority(priorityMode, layerPriority, i, table, 0);
-        keys[i] = priority ? static_cast<u8>((priority << 3) | record) : 0;
+        rowOffset[i] = charRow<Mode>(0u, 0u, dy);
+        keys[i] = layerKey(dotPriority(priorityMode, layerPriority, i, table, 0), record);
         conditions[i] = ccMode == 1 ? static_cast<u8>(i) : 1;
     }
     const RowRun rowRun{vram,
@@ -649,12 +575,8 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
                         {conditions[0], conditions[1]},
                         shownBytes,
                         nameStep,
-                        decoder.lowMask,
-                        decoder.numberShift,
-                        decoder.numberOr,
-                        decoder.flips,
-                        decoder.paletteOr,
-                        pncn,
+                        decoder,
+                        banks,
                         m_runBase,
                         m_runAt,
                         m_runRow,
@@ -669,7 +591,7 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
     u32 address = 0;
     u32 lastGroup = ~0u;
     PatternName name;
-    u8 key = 0, cc = 0;
+    u8 key = 0, cc = 0, nameOpen = 0xFF;
     u32 base = 0, nameRow = 0;
     u32 dots[8];
 
@@ -710,15 +632,17 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
         }
         lastGroup = c >> 3;
         if (address != cached) {
-            decoder.decode(vram, address, name, pncn);
+            name = decoder.read(vram, address);
             cached = address;
+            nameOpen = banks.open(address);
             key = keys[name.specialPriority];
             cc = conditions[name.specialCc];
-            base = (Mode == 1 ? (name.palette & 0x700) : Mode == 0 ? name.palette : 0) + cramOffset;
+            base = paletteBase<Mode>(name.palette) + cramOffset;
             nameRow = name.charAddress + rowOffset[name.vflip];
         }
         const u32 dx = (c & charMask) ^ (name.hflip ? charMask : 0);
         const u32 rowAddress = nameRow + ((dx >> 3) << kCellShift<Mode>);
+        const u8 open = nameOpen & banks.open(rowAddress);
         u32 run = 8 - (c & 7);
         if (run > width - x)
             run = width - x;
@@ -743,22 +667,20 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
                 color = swapRedBlue(value);
                 opaque = value >> 31;
             } else {
-                const u32 code = Mode == 2 ? value & 0x7FF : value;
+                const u32 code = dotCode<Mode>(value);
                 color = palette[(base + code) & paletteMask];
                 opaque = code != 0;
             }
             u8 dotKey = key;
             u8 dotCc = cc;
-            if (priorityMode == 2) {
-                const u32 priority = dotPriority(2, layerPriority, name.specialPriority, table, value);
-                dotKey = priority ? static_cast<u8>((priority << 3) | record) : 0;
-            }
+            if (priorityMode == 2)
+                dotKey = layerKey(dotPriority(2, layerPriority, name.specialPriority, table, value), record);
             if (ccMode >= 2) {
-                const u8 msb = Mode >= 3 ? 1 : msbs[(base + (Mode == 2 ? value & 0x7FF : value)) & paletteMask];
+                const u8 msb = Mode >= 3 ? 1 : msbs[(base + dotCode<Mode>(value)) & paletteMask];
                 dotCc = dotCcCondition(ccMode, name.specialCc, table, value, msb);
             }
             colorOut[x] = color;
-            keyOut[x] = dotKey & static_cast<u8>(-static_cast<u8>(opaque | shown));
+            keyOut[x] = dotKey & static_cast<u8>(-static_cast<u8>(opaque | shown)) & open;
             ccOut[x] = dotCc;
         }
         col += run;
@@ -794,12 +716,15 @@ void VDP2::fetchNormalLine(Layer& layer, const u8* pass)
     const u32 ccMode = m_outputs[layer.record].specialMode;
     const u32 cellScrollBase = m_cellScrollTable + layer.cellScrollSlot * 4;
     const u32 cellScrollStride = layer.cellScrollCount * 4;
+    const RotationBanks banks = m_rotationBanks;
+    const NameDecoder decoder(layer, vramMask);
 
     u32 position = static_cast<u32>(layer.xStart);
     u32 row = layer.lineRow;
     u32 rowAddress = layer.rowAddress;
     u32 cached = ~0u;
     PatternName name;
+    u8 nameOpen = 0xFF;
     if constexpr (Bitmap) {
         name.palette = layer.bitmapPalette;
         name.specialPriority = layer.bitmapSpecialPriority;
@@ -819,23 +744,28 @@ void VDP2::fetchNormalLine(Layer& layer, const u8* pass)
                 rowAddress = layer.bitmapBase + (row << layer.bitmapRowShift);
         }
         u32 raw;
+        u8 open;
         if constexpr (Bitmap) {
             raw = rowDot<Mode>(vram, vramMask, rowAddress, col);
+            open = banks.open(rowAddress);
         } else {
             const u32 address = nameAddress(layer.map, layer, col, row);
             if (address != cached) {
-                name = decodeName(layer, address);
+                name = decoder.read(vram, address);
+                nameOpen = banks.open(address);
                 cached = address;
             }
             const u32 dx = (col & charMask) ^ (name.hflip ? charMask : 0);
             const u32 dy = (row & charMask) ^ (name.vflip ? charMask : 0);
-            raw = charDot<Mode>(vram, vramMask, name.charAddress, dx, dy);
+            const u32 charRowAddress = charRow<Mode>(name.charAddress, dx, dy);
+            raw = rowDot<Mode>(vram, vramMask, charRowAddress, dx & 7);
+            open = nameOpen & banks.open(charRowAddress);
         }
         const DotColor dot = resolveDot<Mode>(raw, name.palette, layer.cramOffset, layer.transparentShown, colors);
         const u32 priority = dotPriority(priorityMode, layer.priority, name.specialPriority, table, dot.code);
-        const bool visible = dot.opaque & (priority != 0) & pass[x];
+        const bool visible = dot.opaque & (priority != 0) & pass[x] & open;
         out.color[x] = dot.color;
-        out.key[x] = visible ? static_cast<u8>((priority << 3) | record) : 0;
+        out.key[x] = visible ? layerKey(priority, record) : 0;
         out.cc[x] = dotCcCondition(ccMode, name.specialCc, table, dot.code, dot.msb);
     }
 }

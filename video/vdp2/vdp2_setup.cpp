@@ -134,7 +134,20 @@ void VDP2::setupLineEffects()
 {
     m_stale &= ~kStaleEffects;
     refreshDisplayEnables();
-    m_colorRamMode = (reg(RAMCTL) >> 12) & 3;
+    const u16 ramctl = reg(RAMCTL);
+    m_colorRamMode = (ramctl >> 12) & 3;
+    // RBG0's data banks (RDBS: a field of two bits per bank, A0 first). An
+    // undivided VRAM-A or VRAM-B is one bank, set by its first field.
+    m_rotationBanks.shift = m_vramMask > 0x7FFFF ? 18 : 17;
+    m_rotationBanks.reserved = 0;
+    if (m_rbg0.displayEnable && m_screenMode < 4) {
+        for (u32 bank = 0; bank < 4; ++bank) {
+            const bool divided = (ramctl >> (8 + (bank >> 1))) & 1;
+            const u32 field = divided ? bank : bank & 2;
+            if ((ramctl >> (2 * field)) & 3)
+                m_rotationBanks.reserved |= 1u << bank;
+        }
+    }
 
     for (int bank = 0; bank < 4; ++bank) {
         const u16 low = reg(CYCA0L + bank * 4);

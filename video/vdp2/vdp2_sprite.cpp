@@ -425,6 +425,6 @@ void VDP2::fetchExternal(Layer& layer)
         out.color[x] = dot.color;
         out.cc[x] = dotCcCondition(ccMode, 0, table, dot.code, dot.msb);
         const bool visible = dot.opaque & (layer.priority != 0) & pass[x];
-        out.key[x] = visible ? static_cast<u8>((layer.priority << 3) | record) : 0;
+        out.key[x] = visible ? layerKey(layer.priority, record) : 0;
     }
 }
