@@ -4,7 +4,6 @@
 
 #include "board/bios/bios_bup.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -165,7 +164,7 @@ const u8* BIOS::readUserData(u32 fad)
             m_sector.size >= SectorBuffer::kCookedSize)
             return m_sector.userData();
     }
-    refuse("Can't read sector [FAD: %u]", fad);
+    logFirstError(m_refusal, "Can't read sector [FAD: %u]", fad);
     return nullptr;
 }
 
@@ -202,19 +201,6 @@ u32 sectorsFor(u32 bytes) { return static_cast<u32>((u64{bytes} + kSectorBytes -
 
 }  // namespace
 
-void BIOS::refuse(const char* format, ...)
-{
-    char message[kMessageChars + 1];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(message, sizeof message, format, args);
-    va_end(args);
-    logError(1, "%s", message);
-    // The first reason is the one that stopped the boot.
-    if (m_refusal.empty())
-        m_refusal = message;
-}
-
 bool BIOS::bootDisc(const DiscHeader& header)
 {
     const bool booted = loadDisc(header);
@@ -230,16 +216,16 @@ bool BIOS::loadDisc(const DiscHeader& header)
 {
     m_refusal.clear();
     if (!m_machine->disc()) {
-        refuse("No disc to boot");
+        logFirstError(m_refusal, "No disc to boot");
         return false;
     }
     bool ok = true;
     const u32 size = header.ipSize;
     if (!insideWorkRam(kIpAddress, size)) {
-        refuse("IP does not fit in work RAM [IPS: %08X]", size);
+        logFirstError(m_refusal, "IP does not fit in work RAM [IPS: %08X]", size);
         ok = false;
     } else if (size > 0 && sectorsLeftInTrack(kIpFad) < sectorsFor(size)) {
-        refuse("IP runs past the data track [IPS: %08X]", size);
+        logFirstError(m_refusal, "IP runs past the data track [IPS: %08X]", size);
         ok = false;
     } else if (!copySectors(kIpFad, size, kIpAddress)) {
         ok = false;
@@ -253,12 +239,12 @@ bool BIOS::loadFirstFile(const DiscHeader& header)
     if (!pvd)
         return false;
     if (pvd[0] != 0x01 || std::memcmp(pvd + 1, "CD001", 5) != 0) {
-        refuse("Can't find PVD");
+        logFirstError(m_refusal, "Can't find PVD");
         return false;
     }
     const u64 rootFad = u64{loadBe32(pvd + 162)} + kFadOffset;
     if (rootFad > CCd::kMaxFad) {
-        refuse("Root directory out of range [FAD: %llu]", static_cast<unsigned long long>(rootFad));
+        logFirstError(m_refusal, "Root directory out of range [FAD: %llu]", static_cast<unsigned long long>(rootFad));
         return false;
     }
     const u8* dir = readUserData(static_cast<u32>(rootFad));
@@ -270,26 +256,26 @@ bool BIOS::loadFirstFile(const DiscHeader& header)
     for (int i = 0; i < 2; ++i) {
         const u32 length = dir[offset];
         if (length < kMinRecordBytes || offset + length > kSectorBytes) {
-            refuse("Bad directory record [FAD: %u, OFS: %u, LEN: %u]", static_cast<u32>(rootFad), offset, length);
+            logFirstError(m_refusal, "Bad directory record [FAD: %u, OFS: %u, LEN: %u]", static_cast<u32>(rootFad), offset, length);
             return false;
         }
         offset += length;
     }
     const u32 length = offset < kSectorBytes ? dir[offset] : 0;
     if (length < kMinRecordBytes || offset + length > kSectorBytes) {
-        refuse("Bad directory record [FAD: %u, OFS: %u, LEN: %u]", static_cast<u32>(rootFad), offset, length);
+        logFirstError(m_refusal, "Bad directory record [FAD: %u, OFS: %u, LEN: %u]", static_cast<u32>(rootFad), offset, length);
         return false;
     }
     const u64 fileFad = u64{loadBe32(dir + offset + 6)} + kFadOffset;
     const u32 size = loadBe32(dir + offset + 14);
     const u32 destination = header.firstReadAddress;
     if (fileFad > CCd::kMaxFad || sectorsLeftInTrack(static_cast<u32>(fileFad)) < sectorsFor(size)) {
-        refuse("First file runs past the data track [FAD: %llu, S: %08X]",
+        logFirstError(m_refusal, "First file runs past the data track [FAD: %llu, S: %08X]",
                  static_cast<unsigned long long>(fileFad), size);
         return false;
     }
     if (!insideWorkRam(destination, size)) {
-        refuse("First file does not fit in work RAM [RA: %08X, S: %08X]", destination, size);
+        logFirstError(m_refusal, "First file does not fit in work RAM [RA: %08X, S: %08X]", destination, size);
         return false;
     }
     return copySectors(static_cast<u32>(fileFad), size, destination);

@@ -79,8 +79,6 @@ private:
     // User data of one data sector of the disc, or null (logged) when the
     // disc cannot supply it.
     const u8* readUserData(u32 fad);
-    // Logs why the boot cannot go on and keeps the first such reason.
-    void refuse(const char* format, ...) KEST_PRINTF(2, 3);
     // Sectors from fad to the end of its data track; 0 when fad is no data.
     u32 sectorsLeftInTrack(u32 fad) const;
     bool copySectors(u32 fad, u32 size, u32 destination);

@@ -372,6 +372,18 @@ void logPrintf(const char* format, ...)
     va_end(args);
 }
 
+void Object::logFirstError(std::string& reason, const char* format, ...) const
+{
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    logError(1, "%s", text);
+    if (reason.empty())
+        reason = text;
+}
+
 void Object::logV(int kind, const char* format, va_list args) const
 {
     // A flood costs no formatting once its message is folded.

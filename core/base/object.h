@@ -148,6 +148,9 @@ public:
     void logInfo(int level, const char* format, ...) const KEST_PRINTF(3, 4);
     void logDebug(int level, const char* format, ...) const KEST_PRINTF(3, 4);
     void logTrace(int level, const char* format, ...) const KEST_PRINTF(3, 4);
+    // An error that stops an operation: logged, and kept in reason when that
+    // holds none yet, since the first one is what the caller reports.
+    void logFirstError(std::string& reason, const char* format, ...) const KEST_PRINTF(3, 4);
 
 protected:
     u8 m_enabled = 1;

@@ -124,9 +124,6 @@ private:
     bool loadTitanGame(const std::string& path);
     void loadTitanRomSet(const std::string& path);
     void startTitanGame();
-    // Logs an error that keeps the arcade game from running as it should;
-    // the first one is the fault reported.
-    void arcadeError(const char* format, ...) KEST_PRINTF(2, 3);
     // Both roads end here.
     void setupMode(INI& settings);
 

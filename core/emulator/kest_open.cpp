@@ -2,7 +2,6 @@
 // controllers), the arcade road (BIOS, EEPROM, ROM set) and the machine's
 // mode, which both share.
 #include <cctype>
-#include <cstdarg>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -332,12 +331,12 @@ bool Kest::loadTitanBios(INI& settings)
     const std::string& name = setting(settings, "Path", "stv_bios");
     const char* why = "";
     if (name.empty()) {
-        arcadeError("No arcade BIOS: name its 512 KB image as stv_bios in [Path] of kest.ini (for example "
+        logFirstError(m_arcadeFault, "No arcade BIOS: name its 512 KB image as stv_bios in [Path] of kest.ini (for example "
                     "stv_bios = bios/stv_bios.bin, in the folder of kest.ini)");
         return false;
     }
     if (!loadBiosFile(dataPath(name), &why)) {
-        arcadeError("Arcade BIOS not loaded [path: %s, reason: %s]: stv_bios in [Path] of kest.ini names a 512 KB "
+        logFirstError(m_arcadeFault, "Arcade BIOS not loaded [path: %s, reason: %s]: stv_bios in [Path] of kest.ini names a 512 KB "
                     "image", dataPath(name).c_str(), why);
         return false;
     }
@@ -347,7 +346,7 @@ bool Kest::loadTitanBios(INI& settings)
     m_areaLetter = static_cast<char>(bios[kArcadeAreaOffset]);
     // An image in the other byte order puts the letter in the next byte.
     if (!std::isalpha(static_cast<unsigned char>(m_areaLetter))) {
-        arcadeError("Arcade BIOS area byte is not a letter [path: %s, offset: %03X, byte: %02X]: the image may be "
+        logFirstError(m_arcadeFault, "Arcade BIOS area byte is not a letter [path: %s, offset: %03X, byte: %02X]: the image may be "
                     "in the other byte order", dataPath(name).c_str(), kArcadeAreaOffset,
                     static_cast<u8>(m_areaLetter));
         m_areaLetter = '?';
@@ -355,18 +354,6 @@ bool Kest::loadTitanBios(INI& settings)
     for (const MemoryMapWindow& window : m_system.arcadeWindows())
         m_system.applyMemoryMap({window});
     return true;
-}
-
-void Kest::arcadeError(const char* format, ...)
-{
-    char text[1024];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    logError(1, "%s", text);
-    if (m_arcadeFault.empty())
-        m_arcadeFault = text;
 }
 
 bool Kest::loadTitanGame(const std::string& path)
@@ -384,13 +371,13 @@ void Kest::loadTitanRomSet(const std::string& path)
     const GameDatabase db = GameDatabase::load(dbPath);
     zipfile archive(path);
     if (!archive.isOpen()) {
-        arcadeError("Failed to open %s [path: %s, reason: %s]", (parts.name + "." + parts.extension).c_str(),
+        logFirstError(m_arcadeFault, "Failed to open %s [path: %s, reason: %s]", (parts.name + "." + parts.extension).c_str(),
                     path.c_str(), isRegularFile(path) ? "not a readable zip archive" : whyNotOpened(path).c_str());
         return;
     }
     if (!db.findTitanGame(parts.name)) {
         // The set is found by its zip file's name alone.
-        arcadeError("Data for %s not found [database: %s, %s; a set is the entry of \"TITAN\" named as its zip "
+        logFirstError(m_arcadeFault, "Data for %s not found [database: %s, %s; a set is the entry of \"TITAN\" named as its zip "
                     "file without .zip]", parts.name.c_str(), dbPath.c_str(),
                     isRegularFile(dbPath) ? "no such entry" : "missing");
         return;
@@ -400,7 +387,7 @@ void Kest::loadTitanRomSet(const std::string& path)
         // The offset and the bytes its pattern writes come from the database:
         // they must stay inside the cartridge's data.
         if (u64{file.offset} + extentOfPattern(file.pattern, file.size) > CartTitan::kSize) {
-            arcadeError("ROM file outside the cartridge data [F: %s, O: %08X, S: %08X]", file.name.c_str(),
+            logFirstError(m_arcadeFault, "ROM file outside the cartridge data [F: %s, O: %08X, S: %08X]", file.name.c_str(),
                         file.offset, file.size);
             continue;
         }
