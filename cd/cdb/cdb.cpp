@@ -71,8 +71,7 @@ CDB::CDB(SCU* scu, CDDrive* drive)
         m_filters[n] = std::make_unique<Filter>(n);
     for (u32 n = 0; n < kBuffers; ++n)
         m_buffers[n] = std::make_unique<Buffer>(*this, n);
-    for (u32 i = 0; i < kPoolSectors; ++i)
-        m_next[i] = static_cast<u8>(i + 1 < kPoolSectors ? i + 1 : kNone);
+    relinkPool();
     m_tracks.reserve(CCd::kMaxTrack);
 }
 
@@ -83,7 +82,7 @@ CDB::~CDB()
 
 void CDB::cancelOwnEvents()
 {
-    for (EventHandle* h : {&m_driveEvent, &m_standbyEvent, &m_copyEvent, &m_tocEvent, &m_seekEvent}) {
+    for (EventHandle* h : {&m_driveEvent, &m_standbyEvent, &m_copyEvent, &m_tocEvent, &m_seekEvent, &m_commandEvent}) {
         cancelEvent(*h);
         *h = {};
     }
@@ -96,6 +95,24 @@ void CDB::powerOn()
     // CDOFF leaves the run state alone.
     if (m_eventsScheduled)
         return;
+    // A block switched on keeps nothing of its last run: a program finds it
+    // as on the first power-on, whatever the disc before it left routed,
+    // queued or half decoded.
+    m_queue.clear();
+    m_command = {};
+    clearSettingsAndRouting();
+    relinkPool();
+    m_mpeg = std::make_unique<MpegCard>(*this);
+    std::fill_n(m_mpegFrame.get(), kMpegWidth * kMpegHeight, 0u);
+    m_frames = 0;
+    m_seekTarget = 0;
+    m_pauseSeconds = 0;
+    m_scratch = 0;
+    m_blockSize = 2048;
+    // The disc may have changed: its table is read anew.
+    m_tracks.clear();
+    m_leadOut = 0;
+    m_sessionFirst = 0;
     reset();
     m_drivePeriod = kIdleDrivePeriodNs;
     m_driveEvent = schedule(kFirstDriveEventNs, onDriveEvent, Scheduler::kForever, m_drivePeriod, 0);
@@ -385,15 +402,16 @@ void CDB::queueCommand(CPU* cpu)
     m_queue.pop_front();
     m_status = kBusy;
     const u32 delay = commandDelayNs(hi(0));
-    if (cpu)
-        cpu->scheduleIn(delay, onCommandEvent, this, 1, Scheduler::kOneShot, 0);
-    else
-        scheduleIn(delay, onCommandEvent, this, 1, Scheduler::kOneShot, 0);
+    // Kept so that a block switched off drops it: run later, it would
+    // answer a command of the next power-on twice.
+    Device& timer = cpu ? static_cast<Device&>(*cpu) : *this;
+    m_commandEvent = timer.scheduleIn(delay, onCommandEvent, this, 1, Scheduler::kOneShot, 0);
 }
 
 void CDB::onCommandEvent(void* owner, u32)
 {
     CDB& cdb = self(owner);
+    cdb.m_commandEvent = {};
     cdb.updateStatus();
     cdb.dispatchCommand();
     cdb.setHirq(kCmok);

@@ -310,6 +310,9 @@ private:
     void seekTo(u32 target);
     void readToc();
     void softReset();
+    // The drive settings, the directory table and the routing (filters,
+    // partitions, connections, transfer unit) as CdInit's reset sets them.
+    void clearSettingsAndRouting();
     void cancelOwnEvents();
 
     // Command parameters of the current command.
@@ -409,7 +412,8 @@ private:
     void fileInfoWords(const File& f, u16* out) const;
     const u8* newestDirectorySector() const;
 
-    // Pool.
+    // Pool. Relinking puts every slot back, free, in slot order.
+    void relinkPool();
     s32 takeSlot();
     void returnSlot(u8 slot);
     u8* slotData(u32 slot) const { return m_pool.get() + std::size_t{slot} * kRawBytes; }
@@ -466,6 +470,7 @@ private:
     EventHandle m_copyEvent;
     EventHandle m_tocEvent;
     EventHandle m_seekEvent;
+    EventHandle m_commandEvent;
     u32 m_drivePeriod = 0;
     bool m_eventsScheduled = false;
 

@@ -145,6 +145,12 @@ void CDB::GetSes()
 // CdInit's reset: the routing and the directory table start afresh.
 void CDB::softReset()
 {
+    clearSettingsAndRouting();
+    setHirq(kEsel);
+}
+
+void CDB::clearSettingsAndRouting()
+{
     m_dirFilter = -1;
     m_sectorsDone = 0;
     m_fileTotal = 0;
@@ -167,7 +173,6 @@ void CDB::softReset()
         f.falseEnd.disconnect();
         join(f.trueEnd, m_buffers[n]->input);
     }
-    setHirq(kEsel);
     for (auto& b : m_buffers) {
         b->clear();
         b->output.disconnect();

@@ -144,6 +144,14 @@ CDB::Buffer::Buffer(CDB& cdb, u32 n) : Component("", 0x40 | n), m_cdb(cdb)
     setName(name);
 }
 
+void CDB::relinkPool()
+{
+    for (u32 i = 0; i < kPoolSectors; ++i)
+        m_next[i] = static_cast<u8>(i + 1 < kPoolSectors ? i + 1 : kNone);
+    m_freeHead = 0;
+    m_freeCount = kPoolSectors;
+}
+
 s32 CDB::takeSlot()
 {
     if (m_freeHead == kNone)
