@@ -358,9 +358,10 @@ bool CDB::resolvePlay(u32 p1, u32 p2, char* text, std::size_t textSize)
         }
         if (index < 1 || index > 99)
             index = 99;
-        // Past the last track the play runs to the lead-out.
+        // Past the last track the play runs up to the lead-out, which is
+        // not a sector of the disc.
         const Track* info = track(t);
-        end.set(1, info && !pastLast ? info->end : m_leadOut);
+        end.set(1, info && !pastLast ? info->end : m_leadOut > 0 ? m_leadOut - 1 : 0);
         if (k1 == kNoChg)
             std::snprintf(endText, sizeof endText, "TNO: %d:%d", (p2 >> 8) & 0xFF, p2 & 0xFF);
         else

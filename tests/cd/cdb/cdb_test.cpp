@@ -760,8 +760,9 @@ TEST_F(CdbTest, FileCommandsRefuseFilesAsFoldersAndFadsOffTheDisc)
     }
 }
 
-// CdPlay to a track past the last plays to the lead-out; sectors whose
-// mode byte is neither 1 nor 2 are stored and logged.
+// CdPlay to a track past the last plays up to the lead-out, the disc's
+// last sector included and nothing after it; sectors whose mode byte is
+// neither 1 nor 2 are stored and logged.
 TEST_F(CdbTest, PlayToATrackPastTheLastEndsAtTheLeadOut)
 {
     std::vector<std::vector<u8>> disc;
@@ -771,8 +772,10 @@ TEST_F(CdbTest, PlayToATrackPastTheLastEndsAtTheLeadOut)
     insertRaw(disc);
     initialise();
     command(0x1000, 0x0101, 0x0000, 0x6301);  // track 1:1 to track 99:1
-    EXPECT_TRUE(log.contains("TNO: 1:1(1:1, 150), TNO: 99:1(1:99, 158)")) << log.text();
-    ASSERT_TRUE(pumpUntil([&] { return sectors(0) >= 3; }));
+    EXPECT_TRUE(log.contains("TNO: 1:1(1:1, 150), TNO: 99:1(1:99, 157)")) << log.text();
+    ASSERT_TRUE(pumpUntil([&] { return log.contains("CdPlay<END>"); }));
+    EXPECT_EQ(sectors(0), 8u);
+    EXPECT_FALSE(log.contains("out of range")) << log.text();
     EXPECT_TRUE(log.contains("Bad mode [mode: 3]"));
     // A NOCHG start with a track end gives the short form.
     command(0x10FF, 0xFFFF, 0x0000, 0x0201);
