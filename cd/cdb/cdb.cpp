@@ -204,8 +204,9 @@ u16 CDB::readRegister(CPU*, u32 address)
     switch (address & 0xFFFF) {
     case kRegTransfer:
         // One register carries both kinds of transfer: with no sector
-        // transfer running, it hands out the info data.
-        if (!m_dtr.input.peer() && m_infoIndex < m_infoCount)
+        // transfer running, it hands out the info data. A word begun is
+        // finished first, though its transfer ended with its high half.
+        if (!m_dtr.halfPending() && !m_dtr.input.peer() && m_infoIndex < m_infoCount)
             return readInfoWord();
         return m_dtr.readHalf();
     case kRegHirqReq:

@@ -169,12 +169,16 @@ public:
         // transfer in two halves, the high one first.
         u16 readHalf();
         void writeHalf(u16 value);
+        // The low half of a word whose high half was read is still to come.
+        bool halfPending() const { return m_lowHalfNext; }
 
         Connector input{this, false};
         Connector output{this, false};
 
     private:
         bool loadSector(u32 position);
+        // The next word of a get; false (w 0) with no transfer running.
+        bool fetch(u32& w);
 
         CDB& m_cdb;
         s32 m_length = 0;
@@ -187,6 +191,7 @@ public:
         // The word the halves come from or go to; set while its low half waits.
         u32 m_halfWord = 0;
         bool m_lowHalfNext = false;
+        bool m_halfFetched = false;
         SectorBuffer m_sector;
     };
 

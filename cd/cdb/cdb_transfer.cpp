@@ -63,6 +63,7 @@ void CDB::DTR::reset()
     m_delete = false;
     m_halfWord = 0;
     m_lowHalfNext = false;
+    m_halfFetched = false;
     m_sector.init();
 }
 
@@ -94,15 +95,23 @@ void CDB::DTR::beginGet(s32 position, u32 count, bool remove)
 
 u32 CDB::DTR::read()
 {
+    u32 w = 0;
+    if (fetch(w))
+        m_cdb.m_infoIndex += 2;
+    return w;
+}
+
+bool CDB::DTR::fetch(u32& w)
+{
     if (!input.peer() || !m_data) {
         logWarning(1, "Input connector is disconnected");
-        return 0;
+        w = 0;
+        return false;
     }
-    const u32 w = loadBe32(m_data + m_index);
+    w = loadBe32(m_data + m_index);
     m_index += 4;
-    m_cdb.m_infoIndex += 2;
     if (m_index < m_length)
-        return w;
+        return true;
     ++m_done;
     m_index = 0;
     if (m_delete) {
@@ -116,7 +125,7 @@ u32 CDB::DTR::read()
         m_data = nullptr;
         input.disconnect();
     }
-    return w;
+    return true;
 }
 
 void CDB::DTR::beginPut(u32 count)
@@ -175,13 +184,16 @@ void CDB::DTR::write(u32 value)
     m_index = static_cast<s32>(m_cdb.putOffset());
 }
 
+// Each half counts one word for DataEnd, as it is read.
 u16 CDB::DTR::readHalf()
 {
     if (m_lowHalfNext) {
         m_lowHalfNext = false;
+        m_cdb.m_infoIndex += m_halfFetched ? 1 : 0;
         return static_cast<u16>(m_halfWord);
     }
-    m_halfWord = read();
+    m_halfFetched = fetch(m_halfWord);
+    m_cdb.m_infoIndex += m_halfFetched ? 1 : 0;
     m_lowHalfNext = true;
     return static_cast<u16>(m_halfWord >> 16);
 }

@@ -432,6 +432,22 @@ TEST_F(CdbTest, BlockAsHandedOverAndTheSixteenBitTransferRegister)
     EXPECT_EQ(reg(0x0000), loadBe16(&user[0]));
     command(0x0600);
 
+    // Info data waiting does not split the transfer's last word, and
+    // DataEnd counts the halves read, one word each.
+    command(0x6100, 1, 0x0000, 1);
+    for (u32 i = 0; i < 1020; ++i)
+        reg(0x0000);
+    command(0x0200);  // TgetToc: 204 info words wait
+    for (u32 at = 2040; at < 2048; at += 2)
+        EXPECT_EQ(reg(0x0000), loadBe16(&user[at])) << at;
+    command(0x0600);
+    EXPECT_EQ(cdb().cr(1), 4);
+    command(0x6100, 1, 0x0000, 1);
+    for (u32 i = 0; i < 1023; ++i)
+        reg(0x0000);
+    command(0x0600);
+    EXPECT_EQ(cdb().cr(1), 1023) << "the last low half unread";
+
     // A put of one raw sector written a half at a time: 1176 words.
     command(0x6000, 0x0300);
     command(0x6400, 0, 0x0300, 1);  // into filter 3
