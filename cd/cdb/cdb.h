@@ -276,8 +276,20 @@ private:
     struct Command {
         u16 cr[4];
     };
+    // One row per command code: everything else about a command comes from it.
+    struct CommandInfo {
+        u8 code;
+        const char* name;
+        Handler handler;
+        u32 delayNs;  // from the CR4 write to the answer
+    };
+    // Flags ORed into CR1's high byte; a REJECT fills the whole answer.
+    enum AnswerFlag : u8 { kPeriodic = 0x20, kWait = 0x80, kReject = 0xFF };
 
-    static const std::array<Handler, 256>& commandTable();
+    // The row of a code; one without a handler for a code the block does not know.
+    static const CommandInfo& commandInfo(u8 code);
+    // The name of the command being executed, as its logs give it.
+    const char* commandName() const { return commandInfo(hi(0)).name; }
     static void onCommandEvent(void* owner, u32);
     static void onDriveEvent(void* owner, u32);
     static void onStandbyTimer(void* owner, u32);
@@ -289,13 +301,15 @@ private:
     void dispatchCommand();
     void updateStatus();
     void reportStatus(u8 flags);
-    void positionReport(u32 fad);
+    // With data marked, CR1's low byte flags a data track.
+    void positionReport(u32 fad, bool markData);
     void emptyReport();
     void answer(u16 cr1, u16 cr2, u16 cr3, u16 cr4);
-    // REJECT (kind 0xFF), WAIT (0x80) or ERROR (9) with its logged detail.
+    // REJECT (kReject), WAIT (kWait) or ERROR (kError) with its logged detail.
     void specialAnswer(u8 kind, const char* name, const char* format, va_list args);
-    void reject(const char* name, const char* format, ...) KEST_PRINTF(3, 4);
-    void wait(const char* name, const char* format, ...) KEST_PRINTF(3, 4);
+    // Answers for the command being executed.
+    void reject(const char* format, ...) KEST_PRINTF(2, 3);
+    void wait(const char* format, ...) KEST_PRINTF(2, 3);
     void error(const char* name, const char* format, ...) KEST_PRINTF(3, 4);
     u32 trackAt(u32 fad) const;
     const Track* track(u32 number) const;
@@ -341,13 +355,11 @@ private:
     void CdSeek();
     void CdScan();
     void TgetScd();
-    void Command21();
-    void Command22();
-    void Command23();
-    void Command24();
-    void undocumentedCommand(const char* name);
+    void undocumentedCommand();
     // The MPEG card's commands and its share of the drive step.
     void mpegCommand();
+    template <void (MpegCard::*Handler)()>
+    void mpegHandler() { (*m_mpeg.*Handler)(); }
     void mpegIntake();
     void CdSetCon();
     void CdGetCon();
@@ -373,15 +385,17 @@ private:
     void ExeFadSearch();
     void GetFadSearch();
     void DelSctData();
-    void CopySctData();
-    void MoveSctData();
     void GetCopyErr();
     bool routeSector(Connector* start, const SectorBuffer& sector);
     static u32 rawFad(const u8* raw);
     bool routeRaw(Connector* start, u32 mode, u32 fad, const u8* raw);
     // Resolves spos and snum of a partition; false when the range is not accepted.
     bool resolveRange(const Buffer& b, u32& spos, u32& snum) const;
-    void beginCopyMove(const char* name, bool move);
+    Buffer* sectorRange(u32& spos, u32& snum);
+    void resetSelectors(u8 flags);
+    // CopySctData and MoveSctData.
+    template <bool move>
+    void copySectorData();
     s32 copyMoveSectors(u32 most);
     void endCopyMove();
     Filter* filterAt(u32 n) { return n < kFilters ? m_filters[n].get() : nullptr; }
@@ -390,10 +404,10 @@ private:
 
     // Sector data.
     void SetSctLen();
-    void GetSctData();
-    void GetdelSctData();
     void PutSctData();
-    void getSectorData(const char* name, bool remove);
+    // GetSctData, and with remove GetdelSctData.
+    template <bool remove>
+    void getSectorData();
     u32 getLength(const u8* raw) const;
     u32 getOffset(const u8* raw) const;
     u32 putLength() const;

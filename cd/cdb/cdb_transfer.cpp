@@ -217,7 +217,7 @@ void CDB::SetSctLen()
     const u32 g = lo(0);
     const u32 p = hi(1);
     if ((g >= 4 && g <= 254) || (p >= 4 && p <= 254)) {
-        reject("SetSctLen", "[getslen: %d, putslen: %d]", g, p);
+        reject("[getslen: %d, putslen: %d]", g, p);
         return;
     }
     if (g < 255)
@@ -231,22 +231,16 @@ void CDB::SetSctLen()
     text += ", putslen: ";
     text += p < 255 ? kLengthNames[p] : std::string("NOCHG(") + kLengthNames[m_putSetting & 3] + ")";
     text += "]";
-    logDebug(1, "%s %s", "SetSctLen", text.c_str());
+    logDebug(1, "%s %s", commandName(), text.c_str());
 }
 
-void CDB::getSectorData(const char* name, bool remove)
+template <bool remove>
+void CDB::getSectorData()
 {
-    Buffer* b = bufferAt(hi(2));
-    u32 spos = word(1);
-    u32 snum = word(3);
-    if (!b) {
-        reject(name, "[bufno: %d, spos: %d, snum: %d]", hi(2), spos, snum);
+    u32 spos, snum;
+    Buffer* b = sectorRange(spos, snum);
+    if (!b)
         return;
-    }
-    if (!resolveRange(*b, spos, snum)) {
-        wait(name, "[bufno: %d, size: %d, spos: %d, snum: %d]", hi(2), b->count(), word(1), word(3));
-        return;
-    }
     m_dtr.input.disconnect();
     join(b->output, m_dtr.input);
     m_dtr.beginGet(static_cast<s32>(spos), snum, remove);
@@ -254,33 +248,26 @@ void CDB::getSectorData(const char* name, bool remove)
     setHirq(kDrdy | kEhst);
 }
 
-void CDB::GetSctData()
-{
-    getSectorData("GetSctData", false);
-}
-
-void CDB::GetdelSctData()
-{
-    getSectorData("GetdelSctData", true);
-}
+template void CDB::getSectorData<false>();
+template void CDB::getSectorData<true>();
 
 void CDB::PutSctData()
 {
     Filter* f = filterAt(hi(2));
     const u32 snum = word(3);
     if (!f) {
-        reject("PutSctData", "[filtno: %d, snum: %d]", hi(2), snum);
+        reject("[filtno: %d, snum: %d]", hi(2), snum);
         return;
     }
     if (m_freeCount == 0) {
         reportStatus(0);
         setHirq(kBful | kEhst);
-        logWarning(1, "%s<FULL> [filtno: %d, snum %d]", "PutSctData", hi(2), snum);
+        logWarning(1, "%s<FULL> [filtno: %d, snum %d]", commandName(), hi(2), snum);
         return;
     }
     join(f->input, m_dtr.output);
     m_dtr.beginPut(snum);
     reportStatus(0);
     setHirq(kDrdy | kEhst);
-    logDebug(1, "%s [filtno: %d, snum %d]", "PutSctData", hi(2), snum);
+    logDebug(1, "%s [filtno: %d, snum %d]", commandName(), hi(2), snum);
 }

@@ -197,7 +197,8 @@ protected:
         writeFile(dir.path() / "ip.bin", ip);
         iso = dir.file("cdb.iso");
         const std::string rock = GetParam() ? "-R" : "--norock";
-        const std::string out = run("xorriso -as mkisofs -quiet " + rock + " -V KEST_CDB -o " + iso + " -G " + dir.file("ip.bin") +
+        const std::string out = run("xorriso -as mkisofs -quiet " + rock + " -V KEST_CDB -o " + iso + " -G " +
+                                    dir.file("ip.bin") +
                                     " -graft-points /=" + root.string() + " /0PROGRAM.BIN=" + KEST_PROGRAMS_DIR +
                                     "/sh2/cdb_runner.bin 2>&1");
         ASSERT_TRUE(std::filesystem::exists(iso)) << out;
