@@ -40,16 +40,6 @@ constexpr u32 kDataPort = 0x8000;
 // interrupt 0 (the A-bus interrupt, vector 0x50).
 constexpr int kCdInterrupt = 0;
 
-u32 commandDelayNs(u8 code)
-{
-    switch (code) {
-    case 0x30: case 0x46: case 0x52: case 0x61: case 0x62: case 0x63: case 0x64: return 30000;
-    case 0x48: return 70000;
-    case 0x55: return 50000;
-    default: return 10000;
-    }
-}
-
 bool fromSlave(CPU* cpu)
 {
     return cpu && (cpu->getIndex() & 1);
@@ -71,8 +61,7 @@ CDB::CDB(SCU* scu, CDDrive* drive)
         m_filters[n] = std::make_unique<Filter>(n);
     for (u32 n = 0; n < kBuffers; ++n)
         m_buffers[n] = std::make_unique<Buffer>(*this, n);
-    for (u32 i = 0; i < kPoolSectors; ++i)
-        m_next[i] = static_cast<u8>(i + 1 < kPoolSectors ? i + 1 : kNone);
+    relinkPool();
     m_tracks.reserve(CCd::kMaxTrack);
 }
 
@@ -83,7 +72,7 @@ CDB::~CDB()
 
 void CDB::cancelOwnEvents()
 {
-    for (EventHandle* h : {&m_driveEvent, &m_standbyEvent, &m_copyEvent, &m_tocEvent, &m_seekEvent}) {
+    for (EventHandle* h : {&m_driveEvent, &m_standbyEvent, &m_copyEvent, &m_tocEvent, &m_seekEvent, &m_commandEvent}) {
         cancelEvent(*h);
         *h = {};
     }
@@ -96,6 +85,24 @@ void CDB::powerOn()
     // CDOFF leaves the run state alone.
     if (m_eventsScheduled)
         return;
+    // A block switched on keeps nothing of its last run: a program finds it
+    // as on the first power-on, whatever the disc before it left routed,
+    // queued or half decoded.
+    m_queue.clear();
+    m_command = {};
+    clearSettingsAndRouting();
+    relinkPool();
+    m_mpeg = std::make_unique<MpegCard>(*this);
+    std::fill_n(m_mpegFrame.get(), kMpegWidth * kMpegHeight, 0u);
+    m_frames = 0;
+    m_seekTarget = 0;
+    m_pauseSeconds = 0;
+    m_scratch = 0;
+    m_blockSize = 2048;
+    // The disc may have changed: its table is read anew.
+    m_tracks.clear();
+    m_leadOut = 0;
+    m_sessionFirst = 0;
     reset();
     m_drivePeriod = kIdleDrivePeriodNs;
     m_driveEvent = schedule(kFirstDriveEventNs, onDriveEvent, Scheduler::kForever, m_drivePeriod, 0);
@@ -130,9 +137,9 @@ void CDB::reset()
     clearAudio();
     std::memset(m_toc, 0xFF, sizeof m_toc);
     m_tocRead = 0;
-    switch (m_drive ? m_drive->getState() : 2) {
-    case 1: m_status = kTrayOpen; break;
-    case 2: m_status = kNoDisc; break;
+    switch (m_drive ? m_drive->getState() : CDDrive::kNoDisc) {
+    case CDDrive::kTrayOpen: m_status = kTrayOpen; break;
+    case CDDrive::kNoDisc: m_status = kNoDisc; break;
     default:
         cancelEvent(m_tocEvent);
         m_tocEvent = schedule(kReadTocNs, onReadToc, 1, Scheduler::kOneShot, 0);
@@ -187,8 +194,9 @@ u16 CDB::readRegister(CPU*, u32 address)
     switch (address & 0xFFFF) {
     case kRegTransfer:
         // One register carries both kinds of transfer: with no sector
-        // transfer running, it hands out the info data.
-        if (!m_dtr.input.peer() && m_infoIndex < m_infoCount)
+        // transfer running, it hands out the info data. A word begun is
+        // finished first, though its transfer ended with its high half.
+        if (!m_dtr.halfPending() && !m_dtr.input.peer() && m_infoIndex < m_infoCount)
             return readInfoWord();
         return m_dtr.readHalf();
     case kRegHirqReq:
@@ -384,16 +392,17 @@ void CDB::queueCommand(CPU* cpu)
     m_command = m_queue.front();
     m_queue.pop_front();
     m_status = kBusy;
-    const u32 delay = commandDelayNs(hi(0));
-    if (cpu)
-        cpu->scheduleIn(delay, onCommandEvent, this, 1, Scheduler::kOneShot, 0);
-    else
-        scheduleIn(delay, onCommandEvent, this, 1, Scheduler::kOneShot, 0);
+    const u32 delay = commandInfo(hi(0)).delayNs;
+    // Kept so that a block switched off drops it: run later, it would
+    // answer a command of the next power-on twice.
+    Device& timer = cpu ? static_cast<Device&>(*cpu) : *this;
+    m_commandEvent = timer.scheduleIn(delay, onCommandEvent, this, 1, Scheduler::kOneShot, 0);
 }
 
 void CDB::onCommandEvent(void* owner, u32)
 {
     CDB& cdb = self(owner);
+    cdb.m_commandEvent = {};
     cdb.updateStatus();
     cdb.dispatchCommand();
     cdb.setHirq(kCmok);
@@ -402,8 +411,7 @@ void CDB::onCommandEvent(void* owner, u32)
 
 void CDB::dispatchCommand()
 {
-    const Handler handler = commandTable()[hi(0)];
-    if (handler) {
+    if (const Handler handler = commandInfo(hi(0)).handler) {
         (this->*handler)();
         return;
     }
@@ -413,7 +421,7 @@ void CDB::dispatchCommand()
 
 void CDB::updateStatus()
 {
-    if (m_driveState >= 1 && m_driveState <= 7)
+    if (m_driveState >= kPaused && m_driveState <= kNoDisc)
         m_status = static_cast<u8>(m_driveState);
 }
 
@@ -431,7 +439,7 @@ void CDB::emptyReport()
     m_cr[1] = m_cr[2] = m_cr[3] = 0xFFFF;
 }
 
-void CDB::positionReport(u32 fad)
+void CDB::positionReport(u32 fad, bool markData)
 {
     const u32 t = trackAt(fad);
     const Track* info = track(t);
@@ -440,7 +448,7 @@ void CDB::positionReport(u32 fad)
         return;
     }
     u8 low = static_cast<u8>(m_repeatCount & 0x0F);
-    if (info->controlAdr & 0x40)
+    if (markData && (info->controlAdr & 0x40))
         low |= 0x80;
     m_cr[0] = static_cast<u16>((m_cr[0] & 0xFF00) | low);
     m_cr[1] = static_cast<u16>(info->controlAdr << 8 | t);
@@ -451,32 +459,17 @@ void CDB::positionReport(u32 fad)
 void CDB::reportStatus(u8 flags)
 {
     m_cr[0] = static_cast<u16>((m_status | flags) << 8 | (m_cr[0] & 0xFF));
-    if (flags == 0xFF) {
-        m_cr[0] |= 0xFF;
-        m_cr[1] = m_cr[2] = m_cr[3] = 0xFFFF;
+    if (flags == kReject) {
+        emptyReport();
         return;
     }
     switch (m_status) {
-    case kBusy: case kPaused: case kPlaying: case kScanning: case 8:
-        positionReport(m_current.fad);
-        break;
+    case kBusy: case kPaused: case kPlaying: case kScanning: positionReport(m_current.fad, true); break;
     case kStandby:
         if (m_targetFad == 0)
             emptyReport();
         break;
-    case kSeeking: {
-        const u32 t = trackAt(m_targetFad);
-        const Track* info = track(t);
-        if (t < 1 || t > 99 || !info) {
-            emptyReport();
-            break;
-        }
-        m_cr[0] = static_cast<u16>((m_cr[0] & 0xFF00) | (m_repeatCount & 0x0F));
-        m_cr[1] = static_cast<u16>(info->controlAdr << 8 | t);
-        m_cr[2] = static_cast<u16>(1 << 8 | ((m_targetFad >> 16) & 0xFF));
-        m_cr[3] = static_cast<u16>(m_targetFad);
-        break;
-    }
+    case kSeeking: positionReport(m_targetFad, false); break;
     case kTrayOpen: case kNoDisc: case kError: emptyReport(); break;
     default: break;
     }
@@ -487,13 +480,13 @@ void CDB::specialAnswer(u8 kind, const char* name, const char* format, va_list a
     char detail[256];
     std::vsnprintf(detail, sizeof detail, format, args);
     switch (kind) {
-    case 0xFF:
-        reportStatus(0xFF);
+    case kReject:
+        reportStatus(kReject);
         pauseDrive(false);
         logWarning(1, "%s<REJECT> %s", name, detail);
         break;
-    case 0x80:
-        reportStatus(0x80);
+    case kWait:
+        reportStatus(kWait);
         logWarning(2, "%s<WAIT> %s", name, detail);
         break;
     default:
@@ -504,19 +497,19 @@ void CDB::specialAnswer(u8 kind, const char* name, const char* format, va_list a
     }
 }
 
-void CDB::reject(const char* name, const char* format, ...)
+void CDB::reject(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    specialAnswer(0xFF, name, format, args);
+    specialAnswer(kReject, commandName(), format, args);
     va_end(args);
 }
 
-void CDB::wait(const char* name, const char* format, ...)
+void CDB::wait(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    specialAnswer(0x80, name, format, args);
+    specialAnswer(kWait, commandName(), format, args);
     va_end(args);
 }
 
@@ -580,7 +573,7 @@ void CDB::onDriveEvent(void* owner, u32)
     else
         cdb.ecbUpdate();
     if (cdb.m_report)
-        cdb.reportStatus(0x20);
+        cdb.reportStatus(kPeriodic);
 }
 
 void CDB::onStandbyTimer(void* owner, u32)

@@ -169,12 +169,16 @@ public:
         // transfer in two halves, the high one first.
         u16 readHalf();
         void writeHalf(u16 value);
+        // The low half of a word whose high half was read is still to come.
+        bool halfPending() const { return m_lowHalfNext; }
 
         Connector input{this, false};
         Connector output{this, false};
 
     private:
         bool loadSector(u32 position);
+        // The next word of a get; false (w 0) with no transfer running.
+        bool fetch(u32& w);
 
         CDB& m_cdb;
         s32 m_length = 0;
@@ -187,6 +191,7 @@ public:
         // The word the halves come from or go to; set while its low half waits.
         u32 m_halfWord = 0;
         bool m_lowHalfNext = false;
+        bool m_halfFetched = false;
         SectorBuffer m_sector;
     };
 
@@ -271,8 +276,20 @@ private:
     struct Command {
         u16 cr[4];
     };
+    // One row per command code: everything else about a command comes from it.
+    struct CommandInfo {
+        u8 code;
+        const char* name;
+        Handler handler;
+        u32 delayNs;  // from the CR4 write to the answer
+    };
+    // Flags ORed into CR1's high byte; a REJECT fills the whole answer.
+    enum AnswerFlag : u8 { kPeriodic = 0x20, kWait = 0x80, kReject = 0xFF };
 
-    static const std::array<Handler, 256>& commandTable();
+    // The row of a code; one without a handler for a code the block does not know.
+    static const CommandInfo& commandInfo(u8 code);
+    // The name of the command being executed, as its logs give it.
+    const char* commandName() const { return commandInfo(hi(0)).name; }
     static void onCommandEvent(void* owner, u32);
     static void onDriveEvent(void* owner, u32);
     static void onStandbyTimer(void* owner, u32);
@@ -284,13 +301,15 @@ private:
     void dispatchCommand();
     void updateStatus();
     void reportStatus(u8 flags);
-    void positionReport(u32 fad);
+    // With data marked, CR1's low byte flags a data track.
+    void positionReport(u32 fad, bool markData);
     void emptyReport();
     void answer(u16 cr1, u16 cr2, u16 cr3, u16 cr4);
-    // REJECT (kind 0xFF), WAIT (0x80) or ERROR (9) with its logged detail.
+    // REJECT (kReject), WAIT (kWait) or ERROR (kError) with its logged detail.
     void specialAnswer(u8 kind, const char* name, const char* format, va_list args);
-    void reject(const char* name, const char* format, ...) KEST_PRINTF(3, 4);
-    void wait(const char* name, const char* format, ...) KEST_PRINTF(3, 4);
+    // Answers for the command being executed.
+    void reject(const char* format, ...) KEST_PRINTF(2, 3);
+    void wait(const char* format, ...) KEST_PRINTF(2, 3);
     void error(const char* name, const char* format, ...) KEST_PRINTF(3, 4);
     u32 trackAt(u32 fad) const;
     const Track* track(u32 number) const;
@@ -310,6 +329,9 @@ private:
     void seekTo(u32 target);
     void readToc();
     void softReset();
+    // The drive settings, the directory table and the routing (filters,
+    // partitions, connections, transfer unit) as CdInit's reset sets them.
+    void clearSettingsAndRouting();
     void cancelOwnEvents();
 
     // Command parameters of the current command.
@@ -333,13 +355,11 @@ private:
     void CdSeek();
     void CdScan();
     void TgetScd();
-    void Command21();
-    void Command22();
-    void Command23();
-    void Command24();
-    void undocumentedCommand(const char* name);
+    void undocumentedCommand();
     // The MPEG card's commands and its share of the drive step.
     void mpegCommand();
+    template <void (MpegCard::*Handler)()>
+    void mpegHandler() { (*m_mpeg.*Handler)(); }
     void mpegIntake();
     void CdSetCon();
     void CdGetCon();
@@ -365,15 +385,17 @@ private:
     void ExeFadSearch();
     void GetFadSearch();
     void DelSctData();
-    void CopySctData();
-    void MoveSctData();
     void GetCopyErr();
     bool routeSector(Connector* start, const SectorBuffer& sector);
     static u32 rawFad(const u8* raw);
     bool routeRaw(Connector* start, u32 mode, u32 fad, const u8* raw);
     // Resolves spos and snum of a partition; false when the range is not accepted.
     bool resolveRange(const Buffer& b, u32& spos, u32& snum) const;
-    void beginCopyMove(const char* name, bool move);
+    Buffer* sectorRange(u32& spos, u32& snum);
+    void resetSelectors(u8 flags);
+    // CopySctData and MoveSctData.
+    template <bool move>
+    void copySectorData();
     s32 copyMoveSectors(u32 most);
     void endCopyMove();
     Filter* filterAt(u32 n) { return n < kFilters ? m_filters[n].get() : nullptr; }
@@ -382,10 +404,10 @@ private:
 
     // Sector data.
     void SetSctLen();
-    void GetSctData();
-    void GetdelSctData();
     void PutSctData();
-    void getSectorData(const char* name, bool remove);
+    // GetSctData, and with remove GetdelSctData.
+    template <bool remove>
+    void getSectorData();
     u32 getLength(const u8* raw) const;
     u32 getOffset(const u8* raw) const;
     u32 putLength() const;
@@ -409,7 +431,8 @@ private:
     void fileInfoWords(const File& f, u16* out) const;
     const u8* newestDirectorySector() const;
 
-    // Pool.
+    // Pool. Relinking puts every slot back, free, in slot order.
+    void relinkPool();
     s32 takeSlot();
     void returnSlot(u8 slot);
     u8* slotData(u32 slot) const { return m_pool.get() + std::size_t{slot} * kRawBytes; }
@@ -466,6 +489,7 @@ private:
     EventHandle m_copyEvent;
     EventHandle m_tocEvent;
     EventHandle m_seekEvent;
+    EventHandle m_commandEvent;
     u32 m_drivePeriod = 0;
     bool m_eventsScheduled = false;
 

@@ -1,8 +1,11 @@
 // The command table and the drive, status and information commands.
+#include <array>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "cd/cdb/cdb.h"
+#include "cd/cdb/mpeg_card.h"
 #include "cd/drive/cd_drive.h"
 
 namespace {
@@ -26,66 +29,110 @@ const char* yesNo(bool on)
     return on ? "YES" : "NO";
 }
 
+// ResetSelector's flags for every partition and filter reset.
+constexpr u8 kEverySelector = 0xFC;
+
+// The block answers most commands within 10 us; these take longer.
+constexpr u32 kQuickNs = 10000;
+constexpr u32 kRoutingNs = 30000;
+constexpr u32 kFadSearchNs = 50000;
+constexpr u32 kSelectorResetNs = 70000;
+
 }  // namespace
 
-const std::array<CDB::Handler, 256>& CDB::commandTable()
+const CDB::CommandInfo& CDB::commandInfo(u8 code)
 {
-    static const std::array<Handler, 256> table = [] {
-        std::array<Handler, 256> t{};
-        t[0x00] = &CDB::GetCurStat;
-        t[0x01] = &CDB::GetHwInfo;
-        t[0x02] = &CDB::TgetToc;
-        t[0x03] = &CDB::GetSes;
-        t[0x04] = &CDB::CdInit;
-        t[0x05] = &CDB::CdOpen;
-        t[0x06] = &CDB::DataEnd;
-        t[0x10] = &CDB::CdPlay;
-        t[0x11] = &CDB::CdSeek;
-        t[0x12] = &CDB::CdScan;
-        t[0x20] = &CDB::TgetScd;
-        t[0x21] = &CDB::Command21;
-        t[0x22] = &CDB::Command22;
-        t[0x23] = &CDB::Command23;
-        t[0x24] = &CDB::Command24;
-        t[0x30] = &CDB::CdSetCon;
-        t[0x31] = &CDB::CdGetCon;
-        t[0x32] = &CDB::CdGetLastBuf;
-        t[0x40] = &CDB::SetFiltRange;
-        t[0x41] = &CDB::GetFiltRange;
-        t[0x42] = &CDB::SetFiltSubh;
-        t[0x43] = &CDB::GetFiltSubh;
-        t[0x44] = &CDB::SetFiltMode;
-        t[0x45] = &CDB::GetFiltMode;
-        t[0x46] = &CDB::SetFiltCon;
-        t[0x47] = &CDB::GetFiltCon;
-        t[0x48] = &CDB::ResetSelector;
-        t[0x50] = &CDB::GetBufSiz;
-        t[0x51] = &CDB::GetSctNum;
-        t[0x52] = &CDB::CalActSiz;
-        t[0x53] = &CDB::GetActSiz;
-        t[0x54] = &CDB::GetSctInfo;
-        t[0x55] = &CDB::ExeFadSearch;
-        t[0x56] = &CDB::GetFadSearch;
-        t[0x60] = &CDB::SetSctLen;
-        t[0x61] = &CDB::GetSctData;
-        t[0x62] = &CDB::DelSctData;
-        t[0x63] = &CDB::GetdelSctData;
-        t[0x64] = &CDB::PutSctData;
-        t[0x65] = &CDB::CopySctData;
-        t[0x66] = &CDB::MoveSctData;
-        t[0x67] = &CDB::GetCopyErr;
-        t[0x70] = &CDB::ChgDir;
-        t[0x71] = &CDB::ReadDir;
-        t[0x72] = &CDB::GetFileScope;
-        t[0x73] = &CDB::TgetFileInfo;
-        t[0x74] = &CDB::ReadFile;
-        t[0x75] = &CDB::AbortFile;
-        for (u32 code = 0x90; code <= 0xAA; ++code)
-            t[code] = &CDB::mpegCommand;
-        t[0xAE] = t[0xAF] = t[0xE2] = &CDB::mpegCommand;
-        return t;
+    // A code the block does not know is answered as quickly, by no handler.
+    static constexpr CommandInfo kUnknown = {0, "", nullptr, kQuickNs};
+    static constexpr CommandInfo kCommands[] = {
+        {0x00, "GetCurStat", &CDB::GetCurStat, kQuickNs},
+        {0x01, "GetHwInfo", &CDB::GetHwInfo, kQuickNs},
+        {0x02, "TgetToc", &CDB::TgetToc, kQuickNs},
+        {0x03, "GetSes", &CDB::GetSes, kQuickNs},
+        {0x04, "CdInit", &CDB::CdInit, kQuickNs},
+        {0x05, "CdOpen", &CDB::CdOpen, kQuickNs},
+        {0x06, "DataEnd", &CDB::DataEnd, kQuickNs},
+        {0x10, "CdPlay", &CDB::CdPlay, kQuickNs},
+        {0x11, "CdSeek", &CDB::CdSeek, kQuickNs},
+        {0x12, "CdScan", &CDB::CdScan, kQuickNs},
+        {0x20, "TgetScd", &CDB::TgetScd, kQuickNs},
+        {0x21, "Command21", &CDB::undocumentedCommand, kQuickNs},
+        {0x22, "Command22", &CDB::undocumentedCommand, kQuickNs},
+        {0x23, "Command23", &CDB::undocumentedCommand, kQuickNs},
+        {0x24, "Command24", &CDB::undocumentedCommand, kQuickNs},
+        {0x30, "CdSetCon", &CDB::CdSetCon, kRoutingNs},
+        {0x31, "CdGetCon", &CDB::CdGetCon, kQuickNs},
+        {0x32, "CdGetLastBuf", &CDB::CdGetLastBuf, kQuickNs},
+        {0x40, "SetFiltRange", &CDB::SetFiltRange, kQuickNs},
+        {0x41, "GetFiltRange", &CDB::GetFiltRange, kQuickNs},
+        {0x42, "SetFiltSubh", &CDB::SetFiltSubh, kQuickNs},
+        {0x43, "GetFiltSubh", &CDB::GetFiltSubh, kQuickNs},
+        {0x44, "SetFiltMode", &CDB::SetFiltMode, kQuickNs},
+        {0x45, "GetFiltMode", &CDB::GetFiltMode, kQuickNs},
+        {0x46, "SetFiltCon", &CDB::SetFiltCon, kRoutingNs},
+        {0x47, "GetFiltCon", &CDB::GetFiltCon, kQuickNs},
+        {0x48, "ResetSelector", &CDB::ResetSelector, kSelectorResetNs},
+        {0x50, "GetBufSiz", &CDB::GetBufSiz, kQuickNs},
+        {0x51, "GetSctNum", &CDB::GetSctNum, kQuickNs},
+        {0x52, "CalActSiz", &CDB::CalActSiz, kRoutingNs},
+        {0x53, "GetActSiz", &CDB::GetActSiz, kQuickNs},
+        {0x54, "GetSctInfo", &CDB::GetSctInfo, kQuickNs},
+        {0x55, "ExeFadSearch", &CDB::ExeFadSearch, kFadSearchNs},
+        {0x56, "GetFadSearch", &CDB::GetFadSearch, kQuickNs},
+        {0x60, "SetSctLen", &CDB::SetSctLen, kQuickNs},
+        {0x61, "GetSctData", &CDB::getSectorData<false>, kRoutingNs},
+        {0x62, "DelSctData", &CDB::DelSctData, kRoutingNs},
+        {0x63, "GetdelSctData", &CDB::getSectorData<true>, kRoutingNs},
+        {0x64, "PutSctData", &CDB::PutSctData, kRoutingNs},
+        {0x65, "CopySctData", &CDB::copySectorData<false>, kQuickNs},
+        {0x66, "MoveSctData", &CDB::copySectorData<true>, kQuickNs},
+        {0x67, "GetCopyErr", &CDB::GetCopyErr, kQuickNs},
+        {0x70, "ChgDir", &CDB::ChgDir, kQuickNs},
+        {0x71, "ReadDir", &CDB::ReadDir, kQuickNs},
+        {0x72, "GetFileScope", &CDB::GetFileScope, kQuickNs},
+        {0x73, "TgetFileInfo", &CDB::TgetFileInfo, kQuickNs},
+        {0x74, "ReadFile", &CDB::ReadFile, kQuickNs},
+        {0x75, "AbortFile", &CDB::AbortFile, kQuickNs},
+        {0x90, "MpGetCurStat", &CDB::mpegHandler<&MpegCard::MpGetCurStat>, kQuickNs},
+        {0x91, "MpGetInt", &CDB::mpegCommand, kQuickNs},
+        {0x92, "MpSetIntMsk", &CDB::mpegCommand, kQuickNs},
+        {0x93, "MpInit", &CDB::mpegHandler<&MpegCard::MpInit>, kQuickNs},
+        {0x94, "MpSetMode", &CDB::mpegHandler<&MpegCard::MpSetMode>, kQuickNs},
+        {0x95, "MpPlay", &CDB::mpegHandler<&MpegCard::MpPlay>, kQuickNs},
+        {0x96, "MpSetDec", &CDB::mpegCommand, kQuickNs},
+        {0x97, "MpOutDsync", &CDB::mpegCommand, kQuickNs},
+        {0x98, "MpGetTc", &CDB::mpegCommand, kQuickNs},
+        {0x99, "MpGetPts", &CDB::mpegCommand, kQuickNs},
+        {0x9A, "MpSetCon", &CDB::mpegHandler<&MpegCard::MpSetCon>, kQuickNs},
+        {0x9B, "MpGetCon", &CDB::mpegHandler<&MpegCard::MpGetCon>, kQuickNs},
+        {0x9C, "MpChgCon", &CDB::mpegCommand, kQuickNs},
+        {0x9D, "MpSetStm", &CDB::mpegCommand, kQuickNs},
+        {0x9E, "MpGetStm", &CDB::mpegCommand, kQuickNs},
+        {0x9F, "MpGetPictSiz", &CDB::mpegCommand, kQuickNs},
+        {0xA0, "MpDisp", &CDB::mpegCommand, kQuickNs},
+        {0xA1, "MpSetWin", &CDB::mpegHandler<&MpegCard::MpSetWin>, kQuickNs},
+        {0xA2, "MpSetBcolor", &CDB::mpegCommand, kQuickNs},
+        {0xA3, "MpSetFade", &CDB::mpegCommand, kQuickNs},
+        {0xA4, "MpSetVeff", &CDB::mpegHandler<&MpegCard::MpSetVeff>, kQuickNs},
+        {0xA5, "MpGetImg", &CDB::mpegCommand, kQuickNs},
+        {0xA6, "MpSetImg", &CDB::mpegCommand, kQuickNs},
+        {0xA7, "MpReadImg", &CDB::mpegCommand, kQuickNs},
+        {0xA8, "MpWriteImg", &CDB::mpegCommand, kQuickNs},
+        {0xA9, "MpReadSct", &CDB::mpegCommand, kQuickNs},
+        {0xAA, "MpWriteSct", &CDB::mpegCommand, kQuickNs},
+        {0xAE, "MpGetLsi", &CDB::mpegHandler<&MpegCard::MpGetLsi>, kQuickNs},
+        {0xAF, "MpSetLsi", &CDB::mpegHandler<&MpegCard::MpSetLsi>, kQuickNs},
+        {0xE2, "ReadMpRom", &CDB::mpegHandler<&MpegCard::ReadMpRom>, kQuickNs},
+    };
+    static_assert(std::size(kCommands) == 78, "one row per command code");
+    static const std::array<u8, 256> rowOf = [] {
+        std::array<u8, 256> rows;
+        rows.fill(kNone);
+        for (u8 i = 0; i < std::size(kCommands); ++i)
+            rows[kCommands[i].code] = i;
+        return rows;
     }();
-    return table;
+    return rowOf[code] == kNone ? kUnknown : kCommands[rowOf[code]];
 }
 
 void CDB::GetCurStat()
@@ -97,7 +144,7 @@ void CDB::GetHwInfo()
 {
     const u8 flags = m_mpegCard ? 0x02 : 0x00;
     answer(statusWord(), static_cast<u16>(flags << 8 | 1), m_mpegCard ? 1 : 0, 0x0400);
-    logDebug(1, "GetHwInfo");
+    logDebug(1, "%s", commandName());
 }
 
 void CDB::TgetToc()
@@ -110,18 +157,18 @@ void CDB::TgetToc()
     m_infoCount = 2 * kTocWords;
     answer(statusWord(), 2 * kTocWords, 0, 0);
     setHirq(kDrdy);
-    logDebug(1, "TgetToc");
+    logDebug(1, "%s", commandName());
 }
 
 void CDB::GetSes()
 {
     const u32 n = lo(0);
     if (m_status == kTrayOpen || m_status == kNoDisc) {
-        wait("GetSes", "[sesno: %d]", n);
+        wait("[sesno: %d]", n);
         return;
     }
     if (n > 99) {
-        reject("GetSes", "[sesno: %d]", n);
+        reject("[sesno: %d]", n);
         return;
     }
     answer(statusWord(), 0, 0xFFFF, 0xFFFF);
@@ -129,21 +176,27 @@ void CDB::GetSes()
     if (n == 0) {
         m_cr[2] = static_cast<u16>(sessions << 8 | ((m_leadOut >> 16) & 0xFF));
         m_cr[3] = static_cast<u16>(m_leadOut);
-        logInfo(1, "%s<TOTAL> [total: %d, leadout: %d]", "GetSes", sessions, m_leadOut);
+        logInfo(1, "%s<TOTAL> [total: %d, leadout: %d]", commandName(), sessions, m_leadOut);
     } else if (n > sessions) {
-        logInfo(1, "%s<EXCEED> [sesno: %d, total: %d]", "GetSes", n, sessions);
+        logInfo(1, "%s<EXCEED> [sesno: %d, total: %d]", commandName(), n, sessions);
     } else {
         // The session's own first value, not its first track's start: the
         // libraries find the volume descriptor at this value + 166.
         const Track& first = m_tracks.front();
         m_cr[2] = static_cast<u16>((first.number & 0xFF) << 8 | ((m_sessionFirst >> 16) & 0xFF));
         m_cr[3] = static_cast<u16>(m_sessionFirst);
-        logInfo(1, "%s [sesno: %d, tno: %d, start: %d]", "GetSes", n, first.number, m_sessionFirst);
+        logInfo(1, "%s [sesno: %d, tno: %d, start: %d]", commandName(), n, first.number, m_sessionFirst);
     }
 }
 
 // CdInit's reset: the routing and the directory table start afresh.
 void CDB::softReset()
+{
+    clearSettingsAndRouting();
+    setHirq(kEsel);
+}
+
+void CDB::clearSettingsAndRouting()
 {
     m_dirFilter = -1;
     m_sectorsDone = 0;
@@ -159,19 +212,7 @@ void CDB::softReset()
     m_repeatMax = m_repeatCount = 0;
     m_start = m_end = {};
     m_cdrom.output.disconnect();
-    for (u32 n = 0; n < kFilters; ++n) {
-        Filter& f = *m_filters[n];
-        f.clearConditions();
-        f.input.disconnect();
-        f.trueEnd.disconnect();
-        f.falseEnd.disconnect();
-        join(f.trueEnd, m_buffers[n]->input);
-    }
-    setHirq(kEsel);
-    for (auto& b : m_buffers) {
-        b->clear();
-        b->output.disconnect();
-    }
+    resetSelectors(kEverySelector);
     m_infoIndex = m_infoCount = 0;
     m_actualSize = 0;
     m_getSetting = m_putSetting = 0;
@@ -189,7 +230,7 @@ void CDB::CdInit()
     pauseDrive(true);
     if (f & 0x01) {
         softReset();
-        logInfo(1, "%s<RESET> [iflag: %02X, stnby: %04X, ecc: %02X, retry: %02X]", "CdInit", f, t, e, r);
+        logInfo(1, "%s<RESET> [iflag: %02X, stnby: %04X, ecc: %02X, retry: %02X]", commandName(), f, t, e, r);
         return;
     }
     if (m_status == kNoDisc)
@@ -211,22 +252,22 @@ void CDB::CdInit()
     else if (e <= 5)
         m_eccFrequency = e + 1u;
     else if (e != 0xFF)
-        logError(1, "%s: Invalid ECC Frequency settings", "CdInit");
+        logError(1, "%s: Invalid ECC Frequency settings", commandName());
     m_retryFrequency = r >= 0x80 ? 255 : r & 0x0F;
     if (r == 0x80)
         m_retryFrequency = 255;
     else if (r <= 15 || (r >= 0x41 && r <= 0x4F))
         m_retryFrequency = r;
     else if (r != 0x40 && r != 0xFF)
-        logError(1, "%s: Invalid Retry Frequency settings", "CdInit");
+        logError(1, "%s: Invalid Retry Frequency settings", commandName());
     reportStatus(0);
     char flags[64];
     std::snprintf(flags, sizeof flags, "RW: %s, M2SB: %s, F2: %s, SPD: %s", yesNo(m_rw), yesNo(m_m2sb), yesNo(m_f2),
                   m_doubleSpeed ? "2X" : "1X");
     if (f & 0x80)
-        logDebug(1, "%s [iflag: NOCHG(%s), stnby: %04X, ecc: %02X, retry: %02X]", "CdInit", flags, t, e, r);
+        logDebug(1, "%s [iflag: NOCHG(%s), stnby: %04X, ecc: %02X, retry: %02X]", commandName(), flags, t, e, r);
     else
-        logDebug(1, "%s [iflag: %02X(%s), stnby: %04X, ecc: %02X, retry: %02X]", "CdInit", f, flags, t, e, r);
+        logDebug(1, "%s [iflag: %02X(%s), stnby: %04X, ecc: %02X, retry: %02X]", commandName(), f, flags, t, e, r);
 }
 
 void CDB::CdOpen()
@@ -234,7 +275,7 @@ void CDB::CdOpen()
     openTray();
     reportStatus(0);
     setHirq(kEfls | kDchg);
-    logDebug(1, "CdOpen");
+    logDebug(1, "%s", commandName());
 }
 
 void CDB::DataEnd()
@@ -245,7 +286,7 @@ void CDB::DataEnd()
         answer(static_cast<u16>(statusWord() | 0xFF), 0xFFFF, 0, 0);
     else
         answer(static_cast<u16>(statusWord() | ((n >> 16) & 0xFF)), static_cast<u16>(n), 0, 0);
-    logDebug(1, "DataEnd [cdwnum: %d]", n);
+    logDebug(1, "%s [cdwnum: %d]", commandName(), n);
 }
 
 // Start of a track/index position: the track is clamped to the disc and an
@@ -353,9 +394,10 @@ bool CDB::resolvePlay(u32 p1, u32 p2, char* text, std::size_t textSize)
         }
         if (index < 1 || index > 99)
             index = 99;
-        // Past the last track the play runs to the lead-out.
+        // Past the last track the play runs up to the lead-out, which is
+        // not a sector of the disc.
         const Track* info = track(t);
-        end.set(1, info && !pastLast ? info->end : m_leadOut);
+        end.set(1, info && !pastLast ? info->end : m_leadOut > 0 ? m_leadOut - 1 : 0);
         if (k1 == kNoChg)
             std::snprintf(endText, sizeof endText, "TNO: %d:%d", (p2 >> 8) & 0xFF, p2 & 0xFF);
         else
@@ -381,15 +423,15 @@ void CDB::CdPlay()
     const PlayPosition oldStart = m_start;
     const PlayPosition oldEnd = m_end;
     if (!resolvePlay(p1, p2, positions, sizeof positions)) {
-        reject("CdPlay", "[pos1: %08X, pos2: %08X, mode: %02X]", p1, p2, m);
+        reject("[pos1: %08X, pos2: %08X, mode: %02X]", p1, p2, m);
         return;
     }
     if (p1 == kNoChange && p2 == kNoChange && m == 0xFF) {
         if (m_targetFad >= m_start.fad && m_targetFad <= m_end.fad) {
             resumeDrive();
-            logInfo(1, "%s<RESUME>", "CdPlay");
+            logInfo(1, "%s<RESUME>", commandName());
         } else {
-            logDebug(1, "%s<OUT> [start: %d, end: %d, target: %d]", "CdPlay", m_start.fad, m_end.fad, m_targetFad);
+            logDebug(1, "%s<OUT> [start: %d, end: %d, target: %d]", commandName(), m_start.fad, m_end.fad, m_targetFad);
         }
         reportStatus(0);
         return;
@@ -406,8 +448,8 @@ void CDB::CdPlay()
     } else {
         m_start = oldStart;
         m_end = oldEnd;
-        logWarning(1, "%s invalid repeat count [repeat: %02X]", "CdPlay", repeat);
-        reject("CdPlay", "[pos1: %08X, pos2: %08X, mode: %02X]", p1, p2, m);
+        logWarning(1, "%s invalid repeat count [repeat: %02X]", commandName(), repeat);
+        reject("[pos1: %08X, pos2: %08X, mode: %02X]", p1, p2, m);
         return;
     }
     m_repeatCount = 0;
@@ -416,7 +458,7 @@ void CDB::CdPlay()
         m_targetFad = m_start.fad;
     const u32 count = m_end.fad + 1 > m_targetFad ? m_end.fad + 1 - m_targetFad : 0;
     playDrive(kPlainPlay, count);
-    logInfo(1, "%s<BEGIN> [%s, pickup: %s, repeat: %s]", "CdPlay", positions, pickup ? "YES" : "NO", repeatText);
+    logInfo(1, "%s<BEGIN> [%s, pickup: %s, repeat: %s]", commandName(), positions, pickup ? "YES" : "NO", repeatText);
     reportStatus(0);
 }
 
@@ -431,14 +473,14 @@ void CDB::CdSeek()
         if (m_drive)
             m_drive->stop();
         seekTo(kStandby);
-        logDebug(1, "%s<STOP>", "CdSeek");
+        logDebug(1, "%s<STOP>", commandName());
         break;
     case kFad:
         if (m_drive)
             m_drive->pause(true);
         m_targetFad = p & 0x7FFFFF;
         seekTo(kPaused);
-        logDebug(1, "%s [FAD: %d]", "CdSeek", m_targetFad);
+        logDebug(1, "%s [FAD: %d]", commandName(), m_targetFad);
         break;
     case kTrackIndex: {
         if (m_drive)
@@ -446,12 +488,12 @@ void CDB::CdSeek()
         u32 t, index;
         m_targetFad = resolveStartTrack(p, t, index);
         seekTo(kPaused);
-        logDebug(1, "%s [TNO: %d:%d(%d:%d, %d)]", "CdSeek", (p >> 8) & 0xFF, p & 0xFF, t, index, m_targetFad);
+        logDebug(1, "%s [TNO: %d:%d(%d:%d, %d)]", commandName(), (p >> 8) & 0xFF, p & 0xFF, t, index, m_targetFad);
         break;
     }
     case kNoChg:
         pauseDrive(false);
-        logDebug(1, "%s<PAUSE>", "CdSeek");
+        logDebug(1, "%s<PAUSE>", commandName());
         break;
     }
     reportStatus(0);
@@ -464,7 +506,7 @@ void CDB::CdScan()
     m_scanDirection = lo(0);
     m_status = kScanning;
     reportStatus(0);
-    logDebug(1, "CdScan [scandir: %s]", m_scanDirection == 0 ? "FWD" : m_scanDirection == 1 ? "RVS" : "");
+    logDebug(1, "%s [scandir: %s]", commandName(), m_scanDirection == 0 ? "FWD" : m_scanDirection == 1 ? "RVS" : "");
 }
 
 void CDB::TgetScd()
@@ -485,38 +527,18 @@ void CDB::TgetScd()
     }
     if (type == 1) {
         // The drive passes no subcode, so no R-W pack is ever complete.
-        wait("TgetScd", "[EMPTY]");
+        wait("[EMPTY]");
         return;
     }
-    reject("TgetScd", "[type: %02X]", type);
+    reject("[type: %02X]", type);
 }
 
 // Codes 0x21 to 0x24 do nothing but say what they were given.
-void CDB::undocumentedCommand(const char* name)
+void CDB::undocumentedCommand()
 {
-    logWarning(1, "%s [CR1: %04X, CR2: %04X, CR3: %04X, CR4: %04X, HIRQREQ: %04X, HIRQMSK: %04X]", name, word(0),
-               word(1), word(2), word(3), m_hirqReq, m_hirqMask);
+    logWarning(1, "%s [CR1: %04X, CR2: %04X, CR3: %04X, CR4: %04X, HIRQREQ: %04X, HIRQMSK: %04X]", commandName(),
+               word(0), word(1), word(2), word(3), m_hirqReq, m_hirqMask);
     reportStatus(0);
-}
-
-void CDB::Command21()
-{
-    undocumentedCommand("Command21");
-}
-
-void CDB::Command22()
-{
-    undocumentedCommand("Command22");
-}
-
-void CDB::Command23()
-{
-    undocumentedCommand("Command23");
-}
-
-void CDB::Command24()
-{
-    undocumentedCommand("Command24");
 }
 
 void CDB::CdSetCon()
@@ -526,13 +548,13 @@ void CDB::CdSetCon()
         pauseDrive(true);
         m_cdrom.output.disconnect();
         join(m_cdrom.output, m_filters[f]->input);
-        logDebug(1, "%s [filtno: %d]", "CdSetCon", f);
+        logDebug(1, "%s [filtno: %d]", commandName(), f);
     } else if (f == kNone) {
         pauseDrive(true);
         m_cdrom.output.disconnect();
-        logDebug(1, "%s<DISCONNECT>", "CdSetCon");
+        logDebug(1, "%s<DISCONNECT>", commandName());
     } else {
-        reject("CdSetCon", "[filtno: %d]", f);
+        reject("[filtno: %d]", f);
         return;
     }
     reportStatus(0);
@@ -544,11 +566,11 @@ void CDB::CdGetCon()
     const Connector* peer = m_cdrom.output.peer();
     const u32 f = peer ? peer->owner()->id() : kNone;
     answer(statusWord(), 0, static_cast<u16>(f << 8), 0);
-    logDebug(1, "CdGetCon [filtno: %d]", f);
+    logDebug(1, "%s [filtno: %d]", commandName(), f);
 }
 
 void CDB::CdGetLastBuf()
 {
     answer(statusWord(), 0, static_cast<u16>(m_lastBuffer << 8), 0);
-    logDebug(1, "CdGetLastBuf [bufno: %d]", m_lastBuffer);
+    logDebug(1, "%s [bufno: %d]", commandName(), m_lastBuffer);
 }

@@ -250,25 +250,25 @@ void CDB::ChgDir()
         const u32 fad = entry.fad;
         if (!(entry.attribute & 0x02)) {
             // A file's bytes are no directory.
-            reject("ChgDir", "(%s) [filtno: %d, fid: %d]", entry.name, n, id);
+            reject("(%s) [filtno: %d, fid: %d]", entry.name, n, id);
             return;
         }
         if (!onDisc(fad)) {
-            reject("ChgDir", "[filtno: %d, fid: %d]", n, id);
+            reject("[filtno: %d, fid: %d]", n, id);
             return;
         }
         clearFiles(2);
         m_targetFad = fad;
         playDrive(kChangeDir, 1);
-        logInfo(1, "%s<BEGIN> [filtno: %d, fid: %d, fad: %d]", "ChgDir", n, id, fad);
+        logInfo(1, "%s<BEGIN> [filtno: %d, fid: %d, fad: %d]", commandName(), n, id, fad);
         resetFilter(n);
     } else if (n < kFilters && id == kRootId) {
         m_targetFad = kPvdFad;
         playDrive(kVolume, 1);
-        logInfo(1, "%s<ROOT> [filtno: %d]", "ChgDir", n);
+        logInfo(1, "%s<ROOT> [filtno: %d]", commandName(), n);
         resetFilter(n);
     } else {
-        reject("ChgDir", "[filtno: %d, fid: %d]", n, id);
+        reject("[filtno: %d, fid: %d]", n, id);
     }
 }
 
@@ -281,14 +281,14 @@ void CDB::ReadDir()
     // directory is reached.
     const u32 fad = m_files[0].fad;
     if (n >= kFilters || id < 2 || id == kRootId || fad == 0 || !onDisc(fad)) {
-        reject("ReadDir", "[filtno: %d, fid: %d]", n, id);
+        reject("[filtno: %d, fid: %d]", n, id);
         return;
     }
     clearFiles(id);
     m_targetFad = fad;
     playDrive(kReadDir, 1);
     resetFilter(n);
-    logInfo(1, "%s<BEGIN> [filtno: %d, fid: %d, fad: %d]", "ReadDir", n, id, fad);
+    logInfo(1, "%s<BEGIN> [filtno: %d, fid: %d, fad: %d]", commandName(), n, id, fad);
 }
 
 void CDB::GetFileScope()
@@ -296,7 +296,7 @@ void CDB::GetFileScope()
     answer(statusWord(), static_cast<u16>(m_infnum), static_cast<u16>(m_dirEnd << 8 | ((m_scopeStart >> 16) & 0xFF)),
            static_cast<u16>(m_scopeStart));
     setHirq(kEfls);
-    logDebug(1, "GetFileScope [fid: %d, infnum: %d, drend: %1d]", m_scopeStart, m_infnum, m_dirEnd);
+    logDebug(1, "%s [fid: %d, infnum: %d, drend: %1d]", commandName(), m_scopeStart, m_infnum, m_dirEnd);
 }
 
 void CDB::fileInfoWords(const File& f, u16* out) const
@@ -316,14 +316,14 @@ void CDB::TgetFileInfo()
     if (inScope(id)) {
         fileInfoWords(entryOf(id), m_info);
         words = 6;
-        logDebug(1, "%s [fid: %d]", "TgetFileInfo", id);
+        logDebug(1, "%s [fid: %d]", commandName(), id);
     } else if (id == kRootId) {
         for (u32 i = 0; i < m_infnum && i < kFilesPerScope; ++i)
             fileInfoWords(m_files[2 + i], m_info + 6 * i);
         words = 6 * std::min(m_infnum, kFilesPerScope);
-        logDebug(1, "%s<ALL> [start: %d, infnum: %d]", "TgetFileInfo", m_scopeStart, m_infnum);
+        logDebug(1, "%s<ALL> [start: %d, infnum: %d]", commandName(), m_scopeStart, m_infnum);
     } else {
-        reject("TgetFileInfo", "[fid: %d, start: %d, infnum: %d]", id, m_scopeStart, m_infnum);
+        reject("[fid: %d, start: %d, infnum: %d]", id, m_scopeStart, m_infnum);
         return;
     }
     m_infoIndex = 0;
@@ -338,24 +338,24 @@ void CDB::ReadFile()
     const u32 id = cr3Cr4();
     const u32 offset = cr1Cr2();
     if (n >= kFilters || !inScope(id)) {
-        reject("ReadFile", "[filtno: %d, fid: %d, offset: %d]", n, id, offset);
+        reject("[filtno: %d, fid: %d, offset: %d]", n, id, offset);
         return;
     }
     const File& entry = entryOf(id);
     if (entry.attribute & 0x02) {
-        reject("ReadFile", "(%s) [filtno: %d, fid: %d, offset: %d]", entry.name, n, id, offset);
+        reject("(%s) [filtno: %d, fid: %d, offset: %d]", entry.name, n, id, offset);
         return;
     }
     const u32 t = trackAt(entry.fad);
     const Track* info = t >= 1 && t <= 99 ? track(t) : nullptr;
     if (!info || info->userSize == 0) {
-        error("ReadFile", "[filtno: %d, fid: %d, offset: %d]", n, id, offset);
+        error(commandName(), "[filtno: %d, fid: %d, offset: %d]", n, id, offset);
         return;
     }
     const u64 u = info->userSize;
     const u64 room = (u64{info->end} - entry.fad + 1) * u;
     if (room < entry.size) {
-        error("ReadFile", "[fad: %d, offset: %d, filesize: %d, usersize: %d, tracksize: %d, psize: %d)]", entry.fad,
+        error(commandName(), "[fad: %d, offset: %d, filesize: %d, usersize: %d, tracksize: %d, psize: %d)]", entry.fad,
               offset, entry.size, static_cast<u32>(u), static_cast<u32>((u64{info->end} - info->start + 1) * u),
               static_cast<u32>(room));
         return;
@@ -370,13 +370,13 @@ void CDB::ReadFile()
         m_sectorsDone = 0;
         reportStatus(0);
         setHirq(kEfls);
-        logInfo(1, "%s<END> [fstotal: %d, fssnum: %d]", "ReadFile", 0, 0);
+        logInfo(1, "%s<END> [fstotal: %d, fssnum: %d]", commandName(), 0, 0);
         return;
     }
     setFileFilter(n, total, entry.fileNumber);
     playDrive(kReadFile, total);
     reportStatus(0);
-    logInfo(1, "%s<BEGIN> (%s) [filtno: %d, fid: %d, offset: %d, fn: %d, fad: %d, fnum: %d, fsize: %d]", "ReadFile",
+    logInfo(1, "%s<BEGIN> (%s) [filtno: %d, fid: %d, offset: %d, fn: %d, fad: %d, fnum: %d, fsize: %d]", commandName(),
             entry.name, n, id, offset, entry.fileNumber, entry.fad, total, entry.size);
 }
 
@@ -385,5 +385,5 @@ void CDB::AbortFile()
     pauseDrive(true);
     reportStatus(0);
     setHirq(kEfls);
-    logDebug(1, "AbortFile");
+    logDebug(1, "%s", commandName());
 }

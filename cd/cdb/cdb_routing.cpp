@@ -144,6 +144,14 @@ CDB::Buffer::Buffer(CDB& cdb, u32 n) : Component("", 0x40 | n), m_cdb(cdb)
     setName(name);
 }
 
+void CDB::relinkPool()
+{
+    for (u32 i = 0; i < kPoolSectors; ++i)
+        m_next[i] = static_cast<u8>(i + 1 < kPoolSectors ? i + 1 : kNone);
+    m_freeHead = 0;
+    m_freeCount = kPoolSectors;
+}
+
 s32 CDB::takeSlot()
 {
     if (m_freeHead == kNone)
@@ -277,21 +285,21 @@ void CDB::SetFiltRange()
 {
     Filter* f = filterAt(hi(2));
     if (!f) {
-        reject("SetFiltRange", "[filtno: %d, fad: %d, fasnum: %d]", hi(2), cr1Cr2(), cr3Cr4());
+        reject("[filtno: %d, fad: %d, fasnum: %d]", hi(2), cr1Cr2(), cr3Cr4());
         return;
     }
     f->fadStart = cr1Cr2();
     f->fadCount = cr3Cr4();
     reportStatus(0);
     setHirq(kEsel);
-    logDebug(1, "%s [filtno: %d, fad: %d, fasnum: %d]", "SetFiltRange", hi(2), f->fadStart, f->fadCount);
+    logDebug(1, "%s [filtno: %d, fad: %d, fasnum: %d]", commandName(), hi(2), f->fadStart, f->fadCount);
 }
 
 void CDB::GetFiltRange()
 {
     const Filter* f = filterAt(hi(2));
     if (!f) {
-        reject("GetFiltRange", "[filtno: %d]", hi(2));
+        reject("[filtno: %d]", hi(2));
         return;
     }
     answer(static_cast<u16>(statusWord() | ((f->fadStart >> 16) & 0xFF)), static_cast<u16>(f->fadStart),
@@ -302,7 +310,7 @@ void CDB::SetFiltSubh()
 {
     Filter* f = filterAt(hi(2));
     if (!f) {
-        reject("SetFiltSubh", "[filtno: %d, fn: %02X, cn: %02X, smmsk: %02X, smval: %02X, cimsk: %02X, cival: %02X]",
+        reject("[filtno: %d, fn: %02X, cn: %02X, smmsk: %02X, smval: %02X, cimsk: %02X, cival: %02X]",
                hi(2), lo(2), lo(0), hi(1), hi(3), lo(1), lo(3));
         return;
     }
@@ -320,7 +328,7 @@ void CDB::GetFiltSubh()
 {
     const Filter* f = filterAt(hi(2));
     if (!f) {
-        reject("GetFiltSubh", "[filtno: %d]", hi(2));
+        reject("[filtno: %d]", hi(2));
         return;
     }
     answer(static_cast<u16>(statusWord() | f->channel), static_cast<u16>(f->submodeMask << 8 | f->codingMask),
@@ -332,7 +340,7 @@ void CDB::SetFiltMode()
     Filter* f = filterAt(hi(2));
     const u8 m = lo(0);
     if (!f) {
-        reject("SetFiltMode", "[filtno: %d, fmode: %02X]", hi(2), m);
+        reject("[filtno: %d, fmode: %02X]", hi(2), m);
         return;
     }
     if (m & Filter::kClear)
@@ -343,7 +351,7 @@ void CDB::SetFiltMode()
     setHirq(kEsel);
     const std::string names = joinNames(f->mode, {{0x40, "RANGE, "}, {0x10, "REVERSE, "}, {0x01, "FN, "},
                                                   {0x02, "CN, "}, {0x04, "SM, "}, {0x08, "CI, "}});
-    logDebug(1, "%s [filtno: %d, fmode: %02X%s]", "SetFiltMode", hi(2), m,
+    logDebug(1, "%s [filtno: %d, fmode: %02X%s]", commandName(), hi(2), m,
              names.empty() ? "" : ("(" + names + ")").c_str());
 }
 
@@ -351,7 +359,7 @@ void CDB::GetFiltMode()
 {
     const Filter* f = filterAt(hi(2));
     if (!f) {
-        reject("GetFiltMode", "[filtno: %d]", hi(2));
+        reject("[filtno: %d]", hi(2));
         return;
     }
     answer(static_cast<u16>(statusWord() | f->mode), 0, 0, 0);
@@ -364,7 +372,7 @@ void CDB::SetFiltCon()
     const u32 x = lo(1);
     Filter* f = filterAt(hi(2));
     if (!f || (b >= kBuffers && b != kNone) || (x >= kFilters && x != kNone)) {
-        reject("SetFiltCon", "[filtno: %d, cflag: %02X, bufno: %d, flnout: %d]", hi(2), c, b, x);
+        reject("[filtno: %d, cflag: %02X, bufno: %d, flnout: %d]", hi(2), c, b, x);
         return;
     }
     if (c & 0x02) {
@@ -385,7 +393,7 @@ void CDB::SetFiltCon()
     std::snprintf(bufText, sizeof bufText, "%d", b);
     std::snprintf(nextText, sizeof nextText, "%d", x);
     const std::string flags = joinNames(c, {{0x01, "T, "}, {0x02, "F, "}});
-    logDebug(1, "%s [filtno: %d, cflag: %02X%s, bufno: %s, flnout: %s]", "SetFiltCon", hi(2), c,
+    logDebug(1, "%s [filtno: %d, cflag: %02X%s, bufno: %s, flnout: %s]", commandName(), hi(2), c,
              flags.empty() ? "" : ("(" + flags + ")").c_str(), b == kNone ? "DISCONNECTED" : bufText,
              x == kNone ? "DISCONNECTED" : nextText);
 }
@@ -394,7 +402,7 @@ void CDB::GetFiltCon()
 {
     const Filter* f = filterAt(hi(2));
     if (!f) {
-        reject("GetFiltCon", "[filtno: %d]", hi(2));
+        reject("[filtno: %d]", hi(2));
         return;
     }
     const Connector* t = f->trueEnd.peer();
@@ -404,47 +412,53 @@ void CDB::GetFiltCon()
     answer(statusWord(), static_cast<u16>(b << 8 | (x & 0xFF)), 0, 0);
 }
 
+// ResetSelector's resets, flags 0x04 to 0x80, in the order the block makes them.
+void CDB::resetSelectors(u8 r)
+{
+    if (r & 0x04) {
+        for (auto& b : m_buffers)
+            b->clear();
+    }
+    if (r & 0x08) {
+        for (auto& b : m_buffers)
+            b->output.disconnect();
+    }
+    if (r & 0x10) {
+        for (auto& f : m_filters)
+            f->clearConditions();
+    }
+    if (r & 0x20) {
+        for (auto& f : m_filters)
+            f->input.disconnect();
+    }
+    if (r & 0x40) {
+        for (u32 n = 0; n < kFilters; ++n) {
+            m_filters[n]->trueEnd.disconnect();
+            m_filters[n]->trueEnd.connect(&m_buffers[n]->input);
+        }
+    }
+    if (r & 0x80) {
+        for (auto& f : m_filters)
+            f->falseEnd.disconnect();
+    }
+}
+
 void CDB::ResetSelector()
 {
     const u8 r = lo(0);
     if (!(r & 0xFC)) {
         Buffer* b = bufferAt(hi(2));
         if (!b) {
-            reject("ResetSelector", "[bufno: %d]", hi(2));
+            reject("[bufno: %d]", hi(2));
             return;
         }
         b->clear();
     } else {
-        if (r & 0x04) {
-            for (auto& b : m_buffers)
-                b->clear();
-        }
-        if (r & 0x08) {
-            for (auto& b : m_buffers)
-                b->output.disconnect();
-        }
-        if (r & 0x10) {
-            for (auto& f : m_filters)
-                f->clearConditions();
-        }
-        if (r & 0x20) {
-            for (auto& f : m_filters)
-                f->input.disconnect();
-        }
-        if (r & 0x40) {
-            for (u32 n = 0; n < kFilters; ++n) {
-                m_filters[n]->trueEnd.disconnect();
-                m_filters[n]->trueEnd.connect(&m_buffers[n]->input);
-            }
-        }
-        if (r & 0x80) {
-            for (auto& f : m_filters)
-                f->falseEnd.disconnect();
-        }
+        resetSelectors(r);
         pauseDrive(false);
         const std::string names = joinNames(r, {{0x04, "BP, "}, {0x08, "BO, "}, {0x10, "FC, "}, {0x20, "FI, "},
                                                 {0x40, "FT, "}, {0x80, "FF, "}});
-        logDebug(1, "%s [rflag: %02X(%s)]", "ResetSelector", r, names.c_str());
+        logDebug(1, "%s [rflag: %02X(%s)]", commandName(), r, names.c_str());
     }
     reportStatus(0);
     setHirq(kEsel);
@@ -456,18 +470,18 @@ void CDB::ResetSelector()
 void CDB::GetBufSiz()
 {
     answer(statusWord(), static_cast<u16>(m_freeCount), 0x1800, kPoolSectors);
-    logDebug(1, "GetBufSiz [totalsiz: %d, bufnum: %d, freesiz: %d]", kPoolSectors, kBuffers, m_freeCount);
+    logDebug(1, "%s [totalsiz: %d, bufnum: %d, freesiz: %d]", commandName(), kPoolSectors, kBuffers, m_freeCount);
 }
 
 void CDB::GetSctNum()
 {
     const Buffer* b = bufferAt(hi(2));
     if (!b) {
-        reject("GetSctNum", "[bufno: %d]", hi(2));
+        reject("[bufno: %d]", hi(2));
         return;
     }
     answer(statusWord(), 0, 0, static_cast<u16>(b->count()));
-    logDebug(1, "%s [bufno: %d, snum: %d]", "GetSctNum", hi(2), b->count());
+    logDebug(1, "%s [bufno: %d, snum: %d]", commandName(), hi(2), b->count());
 }
 
 void CDB::CalActSiz()
@@ -476,7 +490,7 @@ void CDB::CalActSiz()
     u32 spos = word(1);
     u32 snum = word(3);
     if (!b) {
-        reject("CalActSiz", "[bufno: %d, spos: %d, snum: %d]", hi(2), spos, snum);
+        reject("[bufno: %d, spos: %d, snum: %d]", hi(2), spos, snum);
         return;
     }
     if (resolveRange(*b, spos, snum)) {
@@ -502,13 +516,13 @@ void CDB::GetSctInfo()
     const Buffer* b = bufferAt(hi(2));
     u32 spos = word(1);
     if (!b) {
-        reject("GetSctInfo", "[bufno: %d, spos: %d]", hi(2), spos);
+        reject("[bufno: %d, spos: %d]", hi(2), spos);
         return;
     }
     if (spos == 0xFFFF && b->count() > 0)
         spos = b->count() - 1;
     if (spos >= b->count()) {
-        wait("GetSctInfo", "[bufno: %d, spos: %d]", hi(2), spos);
+        wait("[bufno: %d, spos: %d]", hi(2), spos);
         return;
     }
     const u8* raw = b->sectorAt(spos);
@@ -524,7 +538,7 @@ void CDB::ExeFadSearch()
     u32 spos = word(1);
     const u32 wanted = cr3Cr4();
     if (!b) {
-        reject("ExeFadSearch", "[bufno: %d, spos: %d, fad: %d]", hi(2), spos, wanted);
+        reject("[bufno: %d, spos: %d, fad: %d]", hi(2), spos, wanted);
         return;
     }
     if (spos == 0xFFFF && b->count() > 0)
@@ -562,19 +576,30 @@ void CDB::GetFadSearch()
            static_cast<u16>(m_fadSearch.fad));
 }
 
-void CDB::DelSctData()
+// The partition and range a sector command names (CR3.hi, CR2, CR4); null
+// once REJECT or WAIT has answered.
+CDB::Buffer* CDB::sectorRange(u32& spos, u32& snum)
 {
     Buffer* b = bufferAt(hi(2));
-    u32 spos = word(1);
-    u32 snum = word(3);
+    spos = word(1);
+    snum = word(3);
     if (!b) {
-        reject("DelSctData", "[bufno: %d, spos: %d, snum: %d]", hi(2), spos, snum);
-        return;
+        reject("[bufno: %d, spos: %d, snum: %d]", hi(2), spos, snum);
+        return nullptr;
     }
     if (!resolveRange(*b, spos, snum)) {
-        wait("DelSctData", "[bufno: %d, size: %d, spos: %d, snum: %d]", hi(2), b->count(), word(1), word(3));
-        return;
+        wait("[bufno: %d, size: %d, spos: %d, snum: %d]", hi(2), b->count(), word(1), word(3));
+        return nullptr;
     }
+    return b;
+}
+
+void CDB::DelSctData()
+{
+    u32 spos, snum;
+    Buffer* b = sectorRange(spos, snum);
+    if (!b)
+        return;
     b->remove(spos, snum);
     reportStatus(0);
     setHirq(kEhst);
@@ -583,34 +608,25 @@ void CDB::DelSctData()
 // ---------------------------------------------------------------------------
 // Copy and move
 
-void CDB::CopySctData()
-{
-    beginCopyMove("CopySctData", false);
-}
-
-void CDB::MoveSctData()
-{
-    beginCopyMove("MoveSctData", true);
-}
-
-void CDB::beginCopyMove(const char* name, bool move)
+template <bool move>
+void CDB::copySectorData()
 {
     const u32 source = hi(2);
     u32 spos = word(1);
     u32 snum = word(3);
     const u32 destination = lo(0);
     if (m_copy.state == kCopyRunning) {
-        wait(name, "<BUSY> [srcbn: %d, spos: %d, snum: %d, dstfln: %d]", source, spos, snum, destination);
+        wait("<BUSY> [srcbn: %d, spos: %d, snum: %d, dstfln: %d]", source, spos, snum, destination);
         return;
     }
     Buffer* b = bufferAt(source);
     Filter* f = filterAt(destination);
     if (!b || !f) {
-        reject(name, "[srcbn: %d, spos: %d, snum: %d, dstfln: %d]", source, spos, snum, destination);
+        reject("[srcbn: %d, spos: %d, snum: %d, dstfln: %d]", source, spos, snum, destination);
         return;
     }
     if (!resolveRange(*b, spos, snum)) {
-        wait(name, "[srcbn: %d, spos: %d, snum: %d, dstfln: %d]", source, word(1), word(3), destination);
+        wait("[srcbn: %d, spos: %d, snum: %d, dstfln: %d]", source, word(1), word(3), destination);
         return;
     }
     join(b->output, f->input);
@@ -624,8 +640,11 @@ void CDB::beginCopyMove(const char* name, bool move)
     cancelEvent(m_copyEvent);
     m_copyEvent = schedule(kCopyPeriodNs, onCopyEvent, Scheduler::kForever, kCopyPeriodNs, 0);
     reportStatus(0);
-    logDebug(1, "%s<BEGIN> [srcbn: %d, spos: %d, snum: %d, dstfln: %d]", name, source, spos, snum, destination);
+    logDebug(1, "%s<BEGIN> [srcbn: %d, spos: %d, snum: %d, dstfln: %d]", commandName(), source, spos, snum,
+             destination);
 }
+template void CDB::copySectorData<false>();
+template void CDB::copySectorData<true>();
 
 void CDB::onCopyEvent(void* owner, u32)
 {
@@ -707,5 +726,5 @@ void CDB::GetCopyErr()
 {
     const u8 state = static_cast<u8>(m_copy.state);
     answer(static_cast<u16>(statusWord() | state), 0, 0, 0);
-    logDebug(1, "GetCopyErr [cpyerr: %s]", state == 0 ? "OK" : state == 1 ? "NG" : "BUSY");
+    logDebug(1, "%s [cpyerr: %s]", commandName(), state == 0 ? "OK" : state == 1 ? "NG" : "BUSY");
 }

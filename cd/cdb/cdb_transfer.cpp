@@ -63,6 +63,7 @@ void CDB::DTR::reset()
     m_delete = false;
     m_halfWord = 0;
     m_lowHalfNext = false;
+    m_halfFetched = false;
     m_sector.init();
 }
 
@@ -94,15 +95,23 @@ void CDB::DTR::beginGet(s32 position, u32 count, bool remove)
 
 u32 CDB::DTR::read()
 {
+    u32 w = 0;
+    if (fetch(w))
+        m_cdb.m_infoIndex += 2;
+    return w;
+}
+
+bool CDB::DTR::fetch(u32& w)
+{
     if (!input.peer() || !m_data) {
         logWarning(1, "Input connector is disconnected");
-        return 0;
+        w = 0;
+        return false;
     }
-    const u32 w = loadBe32(m_data + m_index);
+    w = loadBe32(m_data + m_index);
     m_index += 4;
-    m_cdb.m_infoIndex += 2;
     if (m_index < m_length)
-        return w;
+        return true;
     ++m_done;
     m_index = 0;
     if (m_delete) {
@@ -116,7 +125,7 @@ u32 CDB::DTR::read()
         m_data = nullptr;
         input.disconnect();
     }
-    return w;
+    return true;
 }
 
 void CDB::DTR::beginPut(u32 count)
@@ -175,13 +184,16 @@ void CDB::DTR::write(u32 value)
     m_index = static_cast<s32>(m_cdb.putOffset());
 }
 
+// Each half counts one word for DataEnd, as it is read.
 u16 CDB::DTR::readHalf()
 {
     if (m_lowHalfNext) {
         m_lowHalfNext = false;
+        m_cdb.m_infoIndex += m_halfFetched ? 1 : 0;
         return static_cast<u16>(m_halfWord);
     }
-    m_halfWord = read();
+    m_halfFetched = fetch(m_halfWord);
+    m_cdb.m_infoIndex += m_halfFetched ? 1 : 0;
     m_lowHalfNext = true;
     return static_cast<u16>(m_halfWord >> 16);
 }
@@ -205,7 +217,7 @@ void CDB::SetSctLen()
     const u32 g = lo(0);
     const u32 p = hi(1);
     if ((g >= 4 && g <= 254) || (p >= 4 && p <= 254)) {
-        reject("SetSctLen", "[getslen: %d, putslen: %d]", g, p);
+        reject("[getslen: %d, putslen: %d]", g, p);
         return;
     }
     if (g < 255)
@@ -219,22 +231,16 @@ void CDB::SetSctLen()
     text += ", putslen: ";
     text += p < 255 ? kLengthNames[p] : std::string("NOCHG(") + kLengthNames[m_putSetting & 3] + ")";
     text += "]";
-    logDebug(1, "%s %s", "SetSctLen", text.c_str());
+    logDebug(1, "%s %s", commandName(), text.c_str());
 }
 
-void CDB::getSectorData(const char* name, bool remove)
+template <bool remove>
+void CDB::getSectorData()
 {
-    Buffer* b = bufferAt(hi(2));
-    u32 spos = word(1);
-    u32 snum = word(3);
-    if (!b) {
-        reject(name, "[bufno: %d, spos: %d, snum: %d]", hi(2), spos, snum);
+    u32 spos, snum;
+    Buffer* b = sectorRange(spos, snum);
+    if (!b)
         return;
-    }
-    if (!resolveRange(*b, spos, snum)) {
-        wait(name, "[bufno: %d, size: %d, spos: %d, snum: %d]", hi(2), b->count(), word(1), word(3));
-        return;
-    }
     m_dtr.input.disconnect();
     join(b->output, m_dtr.input);
     m_dtr.beginGet(static_cast<s32>(spos), snum, remove);
@@ -242,33 +248,26 @@ void CDB::getSectorData(const char* name, bool remove)
     setHirq(kDrdy | kEhst);
 }
 
-void CDB::GetSctData()
-{
-    getSectorData("GetSctData", false);
-}
-
-void CDB::GetdelSctData()
-{
-    getSectorData("GetdelSctData", true);
-}
+template void CDB::getSectorData<false>();
+template void CDB::getSectorData<true>();
 
 void CDB::PutSctData()
 {
     Filter* f = filterAt(hi(2));
     const u32 snum = word(3);
     if (!f) {
-        reject("PutSctData", "[filtno: %d, snum: %d]", hi(2), snum);
+        reject("[filtno: %d, snum: %d]", hi(2), snum);
         return;
     }
     if (m_freeCount == 0) {
         reportStatus(0);
         setHirq(kBful | kEhst);
-        logWarning(1, "%s<FULL> [filtno: %d, snum %d]", "PutSctData", hi(2), snum);
+        logWarning(1, "%s<FULL> [filtno: %d, snum %d]", commandName(), hi(2), snum);
         return;
     }
     join(f->input, m_dtr.output);
     m_dtr.beginPut(snum);
     reportStatus(0);
     setHirq(kDrdy | kEhst);
-    logDebug(1, "%s [filtno: %d, snum %d]", "PutSctData", hi(2), snum);
+    logDebug(1, "%s [filtno: %d, snum %d]", commandName(), hi(2), snum);
 }

@@ -53,7 +53,6 @@ const char* streamName(u8 value)
 // The commands that take no parameters: what they answer and how they log.
 struct PlainCommand {
     u8 code;
-    const char* name;
     bool zeroAnswer;  // CR1 the status alone and CR2-CR4 0; else the MPEG report
     bool end;         // raises the MPEG end bit
     bool error;       // logged as an error rather than a warning
@@ -61,13 +60,11 @@ struct PlainCommand {
 };
 
 constexpr PlainCommand kPlainCommands[] = {
-    {0x91, "MpGetInt", true, false, false, 1},   {0x98, "MpGetTc", true, false, true, 2},
-    {0x99, "MpGetPts", true, false, true, 1},    {0x9C, "MpChgCon", false, false, true, 1},
-    {0x9D, "MpSetStm", false, false, true, 1},   {0x9E, "MpGetStm", true, false, true, 2},
-    {0x9F, "MpGetPictSiz", true, false, true, 1}, {0xA5, "MpGetImg", true, false, true, 1},
-    {0xA6, "MpSetImg", false, false, true, 1},   {0xA7, "MpReadImg", false, true, true, 1},
-    {0xA8, "MpWriteImg", false, true, true, 1},  {0xA9, "MpReadSct", false, true, true, 1},
-    {0xAA, "MpWriteSct", false, true, true, 1},
+    {0x91, true, false, false, 1}, {0x98, true, false, true, 2}, {0x99, true, false, true, 1},
+    {0x9C, false, false, true, 1}, {0x9D, false, false, true, 1}, {0x9E, true, false, true, 2},
+    {0x9F, true, false, true, 1}, {0xA5, true, false, true, 1}, {0xA6, false, false, true, 1},
+    {0xA7, false, true, true, 1}, {0xA8, false, true, true, 1}, {0xA9, false, true, true, 1},
+    {0xAA, false, true, true, 1},
 };
 
 }  // namespace
@@ -115,44 +112,33 @@ void CDB::MpegCard::command(u8 code)
 {
     CDB& c = cdb;
     switch (code) {
-    case 0x90: MpGetCurStat(); return;
     case 0x92:
         mpegReport();
-        c.logWarning(1, "MpSetIntMsk [intmsk: %08X]", c.cr1Cr2());
+        c.logWarning(1, "%s [intmsk: %08X]", c.commandName(), c.cr1Cr2());
         return;
-    case 0x93: MpInit(); return;
-    case 0x94: MpSetMode(); return;
-    case 0x95: MpPlay(); return;
     case 0x96:
         mpegReport();
-        c.logError(1, "MpSetDec [mute: %02X, pautim: %d, frztim: %d]", c.lo(0), c.word(1), c.word(3));
+        c.logError(1, "%s [mute: %02X, pautim: %d, frztim: %d]", c.commandName(), c.lo(0), c.word(1), c.word(3));
         return;
     case 0x97:
         mpegReport();
-        c.logError(1, "MpOutDsync [fbn: %d]", c.lo(1));
+        c.logError(1, "%s [fbn: %d]", c.commandName(), c.lo(1));
         return;
-    case 0x9A: MpSetCon(); return;
-    case 0x9B: MpGetCon(); return;
     case 0xA0:
         mpegReport();
-        c.logWarning(1, "MpDisp [dspsw: %s, fbn: %d]", onOff(c.hi(1)), c.lo(1));
+        c.logWarning(1, "%s [dspsw: %s, fbn: %d]", c.commandName(), onOff(c.hi(1)), c.lo(1));
         return;
-    case 0xA1: MpSetWin(); return;
     case 0xA2: {
         const u16 colour = c.word(1);
         mpegReport();
-        c.logWarning(1, "MpSetBcolor [bcolor: %04X(R: %02X, G: %02X, B: %02X)]", colour, colour & 0x1F,
+        c.logWarning(1, "%s [bcolor: %04X(R: %02X, G: %02X, B: %02X)]", c.commandName(), colour, colour & 0x1F,
                      (colour >> 5) & 0x1F, (colour >> 10) & 0x1F);
         return;
     }
     case 0xA3:
         mpegReport();
-        c.logWarning(1, "MpSetFade [gain_y: %d, gain_c: %d]", c.hi(1), c.lo(1));
+        c.logWarning(1, "%s [gain_y: %d, gain_c: %d]", c.commandName(), c.hi(1), c.lo(1));
         return;
-    case 0xA4: MpSetVeff(); return;
-    case 0xAE: MpGetLsi(); return;
-    case 0xAF: MpSetLsi(); return;
-    case 0xE2: ReadMpRom(); return;
     default: break;
     }
     for (const PlainCommand& p : kPlainCommands) {
@@ -165,9 +151,9 @@ void CDB::MpegCard::command(u8 code)
         if (p.end)
             c.setHirq(kMpend);
         if (p.error)
-            c.logError(p.level, "%s", p.name);
+            c.logError(p.level, "%s", c.commandName());
         else
-            c.logWarning(p.level, "%s", p.name);
+            c.logWarning(p.level, "%s", c.commandName());
         return;
     }
 }
@@ -175,7 +161,7 @@ void CDB::MpegCard::command(u8 code)
 void CDB::MpegCard::MpGetCurStat()
 {
     mpegReport();
-    cdb.logWarning(2, "MpGetCurStat [actst: %02X, pict: %02X, stat_a: %02X, stat_v: %04X, vcnt: %04X]",
+    cdb.logWarning(2, "%s [actst: %02X, pict: %02X, stat_a: %02X, stat_v: %04X, vcnt: %04X]", cdb.commandName(),
                    cdb.m_mpegActionStatus, pict, statA, statV, vcnt);
 }
 
@@ -189,7 +175,7 @@ void CDB::MpegCard::MpInit()
         cdb.answer(cdb.statusWord() | 0xFF, 0xFFFF, 0xFFFF, 0xFFFF);
     }
     cdb.setHirq(kMpend);
-    cdb.logWarning(1, "MpInit [sw: %s]", onOff(decoder.initSwitch));
+    cdb.logWarning(1, "%s [sw: %s]", cdb.commandName(), onOff(decoder.initSwitch));
 }
 
 void CDB::MpegCard::MpSetMode()
@@ -209,7 +195,7 @@ void CDB::MpegCard::MpSetMode()
     std::snprintf(actText, sizeof actText, "%02X", act);
     std::snprintf(scnText, sizeof scnText, "%02X", scn);
     mpegReport();
-    cdb.logWarning(1, "MpSetMode [actmod: %s,  dectim: %d, out: %02X, scnmod: %s]",
+    cdb.logWarning(1, "%s [actmod: %s,  dectim: %d, out: %02X, scnmod: %s]", cdb.commandName(),
                    actionMode(act) ? actionMode(act) : actText, cdb.hi(1), cdb.lo(1),
                    scanMode(scn) ? scanMode(scn) : scnText);
 }
@@ -222,8 +208,9 @@ void CDB::MpegCard::MpPlay()
     statV = 0x0102;
     mpegReport();
     const u16 cr2 = cdb.word(1);
-    cdb.logWarning(1, "MpPlay [plymod: %s, tmod_a: %s, tmod_v: %s, dec_v: %02X]", (cdb.lo(0) & 1) ? "INDP" : "SYNC",
-                   (cr2 & 0x100) ? "FORCE" : "AUTO", (cr2 & 1) ? "FORCE" : "AUTO", cdb.lo(3));
+    cdb.logWarning(1, "%s [plymod: %s, tmod_a: %s, tmod_v: %s, dec_v: %02X]", cdb.commandName(),
+                   (cdb.lo(0) & 1) ? "INDP" : "SYNC", (cr2 & 0x100) ? "FORCE" : "AUTO", (cr2 & 1) ? "FORCE" : "AUTO",
+                   cdb.lo(3));
 }
 
 CDB::Buffer* CDB::MpegCard::feedingPartition(const Connector& input) const
@@ -271,8 +258,8 @@ void CDB::MpegCard::MpSetWin()
     static constexpr const char* kKinds[] = {"FPOS", "FRAT", "DPOS", "DSIZ", "DOFS"};
     const u8 kind = cdb.lo(0);
     mpegReport();
-    cdb.logWarning(1, "MpSetWin<%s> [x: %d, y: %d, chgflg: %s]", kind < 5 ? kKinds[kind] : "INVALID", cdb.word(2),
-                   cdb.word(3), trueFalse(cdb.lo(1)));
+    cdb.logWarning(1, "%s<%s> [x: %d, y: %d, chgflg: %s]", cdb.commandName(), kind < 5 ? kKinds[kind] : "INVALID",
+                   cdb.word(2), cdb.word(3), trueFalse(cdb.lo(1)));
 }
 
 void CDB::MpegCard::MpSetVeff()
@@ -295,7 +282,7 @@ void CDB::MpegCard::MpGetLsi()
     const u8 r = cdb.lo(1);
     const u16 rdata = (sw & 1) ? 0 : decoder.registers[r];
     cdb.answer(cdb.statusWord(), 0, 0, rdata);
-    cdb.logWarning(1, "MpGetLsi [r_sw: %02X, reg_no: %02X, rdata: %04X]", sw, r, rdata);
+    cdb.logWarning(1, "%s [r_sw: %02X, reg_no: %02X, rdata: %04X]", cdb.commandName(), sw, r, rdata);
 }
 
 void CDB::MpegCard::MpSetLsi()
@@ -318,7 +305,8 @@ void CDB::MpegCard::MpSetLsi()
         }
     }
     cdb.answer(cdb.statusWord(), 0, 0, rdata);
-    cdb.logWarning(1, "MpSetLsi%s [rwsw: %02X, reg_no: %02X, wdata: %04X, rdata: %04X]", note, sw, r, d, rdata);
+    cdb.logWarning(1, "%s%s [rwsw: %02X, reg_no: %02X, wdata: %04X, rdata: %04X]", cdb.commandName(), note, sw, r, d,
+                   rdata);
 }
 
 void CDB::MpegCard::ReadMpRom()
@@ -327,13 +315,13 @@ void CDB::MpegCard::ReadMpRom()
     const u32 offset = cdb.cr1Cr2();
     const u16 count = cdb.word(3);
     if (f >= kFilters) {
-        cdb.reject("ReadMpRom", "[filtno: %d, offset: %d, snum: %d]", f, offset, count);
+        cdb.reject("[filtno: %d, offset: %d, snum: %d]", f, offset, count);
         return;
     }
     cdb.reportStatus(0);
     cdb.setHirq(kMpend);
     cdb.setHirq(kCsct);
-    cdb.logDebug(1, "%s [filtno: %d, offset: %d, snum: %d]", "ReadMpRom", f, offset, count);
+    cdb.logDebug(1, "%s [filtno: %d, offset: %d, snum: %d]", cdb.commandName(), f, offset, count);
 }
 
 // ---------------------------------------------------------------------------

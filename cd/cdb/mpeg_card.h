@@ -56,12 +56,13 @@ struct CDB::MpegCard {
 
     explicit MpegCard(CDB& owner) : cdb(owner) {}
     void reset();
+    // The commands without a handler of their own: a report and a log line.
     void command(u8 code);
     // After each plain-play data sector: the partitions connected to the
     // decoders give up their oldest sector.
     void intake();
 
-    // Every command, by code.
+    // Commands with a handler of their own; the CD block's table names them.
     void MpGetCurStat();
     void MpInit();
     void MpSetMode();

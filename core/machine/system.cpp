@@ -67,6 +67,12 @@ void CSystem::powerOn()
                                                     &m_scu.dsp(), &m_smpc, &m_scsp, &m_cdb})
         d->switchOn();
     startLogSecond();
+    // Fields count from the power-on, as the log and the field parity see them.
+    m_frameCounter = 0;
+    m_fieldBit = 0;
+    m_lineCounter = 0;
+    m_slice = 0;
+    m_samples.take(nullptr, SampleBuffer::kPairs);
     m_localTime = 0;
     m_runState = kRunning;
 }
@@ -77,6 +83,16 @@ void CSystem::powerOff()
     for (Device* d : std::initializer_list<Device*>{&m_master, &m_slave, &m_vdp1, &m_vdp2, &m_scu, &m_scu.dmac(),
                                                     &m_scu.dsp(), &m_smpc, &m_scsp, &m_cdb, &m_drive})
         d->switchOff();
+    // Events a device left pending belong to the closed game; only the
+    // field timing carries over.
+    scheduler().clear();
+    m_raster.setVideoMode(m_raster.videoMode());
+    // Memory without a battery forgets the game, so the next disc starts on
+    // what a fresh machine holds.
+    for (const auto& [memory, size] : {std::pair{&workRamLow, kWorkRamSize}, {&workRamHigh, kWorkRamSize},
+                                       {&vdp1Memory, kVdp1Size}, {&vdp2Vram, kVdp2VramSize},
+                                       {&vdp2ColorRam, kVdp2ColorRamSize}, {&soundRam, kSoundRamSize}})
+        std::memset(memory->get(), 0, size);
     m_localTime = 0;
     m_runState = kOff;
 }

@@ -432,6 +432,22 @@ TEST_F(CdbTest, BlockAsHandedOverAndTheSixteenBitTransferRegister)
     EXPECT_EQ(reg(0x0000), loadBe16(&user[0]));
     command(0x0600);
 
+    // Info data waiting does not split the transfer's last word, and
+    // DataEnd counts the halves read, one word each.
+    command(0x6100, 1, 0x0000, 1);
+    for (u32 i = 0; i < 1020; ++i)
+        reg(0x0000);
+    command(0x0200);  // TgetToc: 204 info words wait
+    for (u32 at = 2040; at < 2048; at += 2)
+        EXPECT_EQ(reg(0x0000), loadBe16(&user[at])) << at;
+    command(0x0600);
+    EXPECT_EQ(cdb().cr(1), 4);
+    command(0x6100, 1, 0x0000, 1);
+    for (u32 i = 0; i < 1023; ++i)
+        reg(0x0000);
+    command(0x0600);
+    EXPECT_EQ(cdb().cr(1), 1023) << "the last low half unread";
+
     // A put of one raw sector written a half at a time: 1176 words.
     command(0x6000, 0x0300);
     command(0x6400, 0, 0x0300, 1);  // into filter 3
@@ -760,8 +776,9 @@ TEST_F(CdbTest, FileCommandsRefuseFilesAsFoldersAndFadsOffTheDisc)
     }
 }
 
-// CdPlay to a track past the last plays to the lead-out; sectors whose
-// mode byte is neither 1 nor 2 are stored and logged.
+// CdPlay to a track past the last plays up to the lead-out, the disc's
+// last sector included and nothing after it; sectors whose mode byte is
+// neither 1 nor 2 are stored and logged.
 TEST_F(CdbTest, PlayToATrackPastTheLastEndsAtTheLeadOut)
 {
     std::vector<std::vector<u8>> disc;
@@ -771,8 +788,10 @@ TEST_F(CdbTest, PlayToATrackPastTheLastEndsAtTheLeadOut)
     insertRaw(disc);
     initialise();
     command(0x1000, 0x0101, 0x0000, 0x6301);  // track 1:1 to track 99:1
-    EXPECT_TRUE(log.contains("TNO: 1:1(1:1, 150), TNO: 99:1(1:99, 158)")) << log.text();
-    ASSERT_TRUE(pumpUntil([&] { return sectors(0) >= 3; }));
+    EXPECT_TRUE(log.contains("TNO: 1:1(1:1, 150), TNO: 99:1(1:99, 157)")) << log.text();
+    ASSERT_TRUE(pumpUntil([&] { return log.contains("CdPlay<END>"); }));
+    EXPECT_EQ(sectors(0), 8u);
+    EXPECT_FALSE(log.contains("out of range")) << log.text();
     EXPECT_TRUE(log.contains("Bad mode [mode: 3]"));
     // A NOCHG start with a track end gives the short form.
     command(0x10FF, 0xFFFF, 0x0000, 0x0201);

@@ -1,0 +1,180 @@
+// A disc opened after another, as the window does it (open, run, File >
+// Close, open the next), must run exactly as it does opened first in a fresh
+// emulator: the same pictures, sound and log.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/base/helpers.h"
+#include "core/base/shared_state.h"
+#include "core/emulator/kest.h"
+#include "support/files.h"
+#include "support/log_capture.h"
+
+namespace {
+
+constexpr u32 kCanvasSide = 1024;
+// Work RAM-H offset of the file reader's script, past its program.
+constexpr u32 kScriptOffset = 0x6C000;
+
+s64 fixedClock()
+{
+    return 1767225600;  // 2026-01-01 00:00:00 UTC
+}
+
+u64 fnv(u64 hash, const void* data, std::size_t size)
+{
+    const auto* bytes = static_cast<const u8*>(data);
+    for (std::size_t i = 0; i < size; ++i)
+        hash = (hash ^ bytes[i]) * 0x100000001B3ull;
+    return hash;
+}
+
+struct Outputs {
+    u64 pictures = 0xCBF29CE484222325ull;
+    u64 sound = 0xCBF29CE484222325ull;
+    // Every memory without a battery, after the run.
+    u64 memory = 0xCBF29CE484222325ull;
+    std::string log;
+};
+
+class Reopen : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        canvas.assign(kCanvasSide * kCanvasSide, 0);
+        hostCanvas = {canvas.data(), kCanvasSide};
+        const std::string ini = "[General]\r\nkest_bios = 1\r\ncartridge = 1\r\ndirect_1 = 1\r\n";
+        ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
+        discs = {std::string(KEST_BINARY_DIR) + "/testdata/volume.iso", fileReaderDisc(),
+                 std::string(KEST_BINARY_DIR) + "/testdata/game.iso"};
+    }
+    void TearDown() override
+    {
+        kest.reset();
+        hostCanvas = {};
+        scheduler().clear();
+    }
+
+    // A disc whose program reads a file through the CD block's file
+    // commands (ChgDir, ReadFile) and leaves the block's filter on it.
+    std::string fileReaderDisc()
+    {
+        const u32 words[][8] = {
+            {1, 0x7000, 0, 0x00FF, 0xFFFF, 0x0200, 0, 0},  // ChgDir to the root
+            {1, 0x7400, 0, 0x0000, 4, 0, 0, 0},            // ReadFile README.TXT
+            {3, 0x5100, 0, 0x0000, 0, 0, 1, 0},            // until partition 0 holds it
+            {2, 0x6300, 0, 0x0000, 1, 0, 512, 0x06090000}, // GetdelSctData
+            {0, 0, 0, 0, 0, 0, 0, 0},
+        };
+        std::vector<u8> script(sizeof words);
+        for (std::size_t i = 0; i < sizeof words / 4; ++i)
+            storeBe32(&script[4 * i], (&words[0][0])[i]);
+        const std::string scriptPath = dir.file("script.bin");
+        EXPECT_TRUE(saveFile(scriptPath, script.data(), static_cast<u32>(script.size())));
+        const std::string iso = dir.file("files.iso");
+        const std::string programs = KEST_PROGRAMS_DIR;
+        const std::string command = "python3 " + std::string(KEST_SOURCE_DIR) + "/tests/tools/make_boot_disc.py " +
+                                    iso + " " + programs + "/sh2/bios_ip.bin " + programs + "/sh2/cdb_runner.bin " +
+                                    KEST_SOURCE_DIR + "/tests/board/bios/disc 'KEST FILES' KEST_FILES " +
+                                    std::to_string(kScriptOffset) + " " + scriptPath + " >/dev/null 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return iso;
+    }
+
+    void open(const std::string& disc)
+    {
+        // The canvas is the host's: it shows nothing of a closed game.
+        std::fill(canvas.begin(), canvas.end(), 0u);
+        ASSERT_TRUE(kest->open(disc, 0)) << disc;
+        // Per-field lines too, as --verbose shows them.
+        kest->getSystem().setThreshold(2);
+        kest->getSystem().smpc().setHostClock(&fixedClock);
+        kest->start();
+        kest->resume();
+    }
+    void runFields(int fields, Outputs* run)
+    {
+        for (int i = 0; i < fields; ++i) {
+            kest->update();
+            s16 pairs[2 * SampleBuffer::kPairs];
+            const u32 n = kest->getSystem().takeSamples(pairs, SampleBuffer::kPairs);
+            if (!run)
+                continue;
+            run->sound = fnv(run->sound, pairs, n * 4);
+            const DisplaySize size = kest->getSystem().getDisplaySize();
+            for (u32 y = 0; y < size.height && y < kCanvasSide; ++y)
+                run->pictures = fnv(run->pictures, &canvas[y * kCanvasSide], 4 * std::min(size.width, kCanvasSide));
+        }
+    }
+    void freshKest()
+    {
+        kest.reset();
+        scheduler().clear();
+        hostPadState[0] = hostPadState[1] = 0xFF;
+        kest = std::make_unique<Kest>();
+        kest->setDataFolder(dir.path().string());
+        kest->prepare(nullptr);
+    }
+    // Disc b opened after disc a ran for some fields, or (a empty) first.
+    Outputs runSecond(const std::string& a, int aFields, const std::string& b, int bFields)
+    {
+        freshKest();
+        if (!a.empty()) {
+            open(a);
+            runFields(aFields, nullptr);
+            kest->pause();
+            kest->stop();
+        }
+        Outputs run;
+        LogCapture log;
+        open(b);
+        runFields(bFields, &run);
+        run.log = log.text();
+        SystemMemory& m = kest->getSystem().memory();
+        for (const auto& [bytes, size] : {std::pair{&m.workRamLow, SystemMemory::kWorkRamSize},
+                                          {&m.workRamHigh, SystemMemory::kWorkRamSize},
+                                          {&m.vdp1Memory, SystemMemory::kVdp1Size},
+                                          {&m.vdp2Vram, SystemMemory::kVdp2VramSize},
+                                          {&m.vdp2ColorRam, SystemMemory::kVdp2ColorRamSize},
+                                          {&m.soundRam, SystemMemory::kSoundRamSize}})
+            run.memory = fnv(run.memory, bytes->get(), size);
+        return run;
+    }
+
+    TempDir dir;
+    std::vector<u32> canvas;
+    std::vector<std::string> discs;
+    std::unique_ptr<Kest> kest;
+};
+
+TEST_F(Reopen, SecondDiscRunsAsIfOpenedFirst)
+{
+    constexpr int kFields = 110;
+    const char* names[] = {"volume", "files", "game"};
+    std::vector<Outputs> first;
+    for (const std::string& disc : discs)
+        first.push_back(runSecond("", 0, disc, kFields));
+    // Each disc gets as far as its CD block reads.
+    ASSERT_NE(first[0].log.find("CdPlay<END>"), std::string::npos);
+    ASSERT_NE(first[1].log.find("ReadFile<END>"), std::string::npos);
+    // A closed at different points: during its boot, while it reads, later.
+    const int aFields[] = {25, 60, 95};
+    for (std::size_t a = 0; a < discs.size(); ++a) {
+        for (std::size_t b = 0; b < discs.size(); ++b) {
+            if (a == b)
+                continue;
+            const Outputs second = runSecond(discs[a], aFields[(a + b) % 3], discs[b], kFields);
+            const std::string pair = std::string(names[a]) + " then " + names[b];
+            EXPECT_EQ(second.pictures, first[b].pictures) << pair;
+            EXPECT_EQ(second.sound, first[b].sound) << pair;
+            EXPECT_EQ(second.memory, first[b].memory) << pair;
+            EXPECT_EQ(second.log, first[b].log) << pair;
+        }
+    }
+}
+
+}  // namespace
