@@ -74,7 +74,6 @@ void SCSP::powerOn()
 {
     reset();
     // The sample clock starts afresh with the chip.
-    m_stepCounter = 0;
     m_sampleCount = 0;
     cancelEvent(m_event);
     // The first sample comes one period in: at time 0 it would share the
