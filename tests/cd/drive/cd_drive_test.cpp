@@ -96,12 +96,6 @@ public:
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, 5s, [this] { return m_inside; });
     }
-    // The next failing reads leave a line about themselves.
-    void noteFailures(bool on)
-    {
-        std::lock_guard lock(m_mutex);
-        m_noteFailures = on;
-    }
     // Sectors filled with mark after the stamp; reads late or early at random.
     void jitter(u8 mark)
     {
@@ -109,9 +103,11 @@ public:
         m_jittery = true;
         m_random.seed(mark);
     }
-    void failNext(int reads)
+    // noted: each failure leaves a line about itself.
+    void failNext(int reads, bool noted = false)
     {
         std::lock_guard lock(m_mutex);
+        m_noteFailures = noted;
         m_failures = reads;
     }
     std::vector<Run> runs()
@@ -509,15 +505,18 @@ TEST(CDDriveImageTest, StreamsAnImageInOrder)
     drive.switchOff();
 }
 
-// A run that plays past the disc's end logs the same every time: each
-// sector taken past the end is named once, as it is taken.
+// An image of the given number of blank 2048-byte sectors.
+std::string blankImage(TempDir& dir, u32 sectors)
+{
+    std::ofstream(dir.file("blank.iso"), std::ios::binary) << std::string(2048 * sectors, 'x');
+    return dir.file("blank.iso");
+}
+
+// Each sector taken past the disc's end is named once, as it is taken, the same every run.
 TEST(CDDriveImageTest, LinesAboutReadsArriveAsTheSectorsAreTaken)
 {
     TempDir dir;
-    {
-        std::ofstream out(dir.file("short.iso"), std::ios::binary);
-        out << std::string(2048 * 20, 'x');
-    }
+    const std::string image = blankImage(dir, 20);
     std::string expected;
     for (u32 fad = 160; fad < 200; ++fad)
         expected += (fad >= 170 ? "Sector: FAD is out of range! [FAD: " + std::to_string(fad) + "]\n" : "") +
@@ -525,7 +524,7 @@ TEST(CDDriveImageTest, LinesAboutReadsArriveAsTheSectorsAreTaken)
     for (int run = 0; run < 3; ++run) {
         LogCapture log;
         CDDrive drive;
-        drive.setMedia(std::make_shared<CBin>(dir.file("short.iso")));
+        drive.setMedia(std::make_shared<CBin>(image));
         drive.switchOn();
         drive.read(160, 60);
         ASSERT_TRUE(waitFor([&] { return drive.getState() == CDDrive::kPaused; })) << "all read ahead";
@@ -545,8 +544,7 @@ TEST_F(CDDriveTest, AFailedReadIsLoggedWhenTheEmulationFindsNothing)
 {
     LogCapture log;
     m_drive.switchOn();
-    m_disc->noteFailures(true);
-    m_disc->failNext(1000000);
+    m_disc->failNext(1000000, true);
     m_drive.read(300, 4);
     ASSERT_TRUE(waitFor([&] { return m_disc->runs().size() >= 3; }));
     EXPECT_EQ(log.text(), "");
@@ -559,8 +557,7 @@ TEST_F(CDDriveTest, AFailedReadIsLoggedWhenTheEmulationFindsNothing)
     EXPECT_EQ(log.text(), "Test: Read of 300 failed\n");
 }
 
-// Runs body in a child process; a child still running after limit has hung
-// and is killed, so a hang fails the test instead of stalling ctest.
+// Runs body in a child killed after limit, so a hang fails instead of stalling ctest.
 template <typename Body>
 std::string runWatched(std::chrono::seconds limit, Body body)
 {
@@ -581,17 +578,12 @@ std::string runWatched(std::chrono::seconds limit, Body body)
     return child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "passed" : "failed";
 }
 
-// A guest that seeks into the lead-in and plays from there without pickup,
-// a few sectors at a time, with both threads on one core: the worker's
-// reads of the lead-in are instant, so it fills the ring while the
-// emulation is still waking from its wait.
+// Lead-in play restarted again and again with both threads on one core: the
+// worker's instant lead-in reads fill the ring while the emulation still wakes.
 TEST(CDDriveRaceTest, LeadInPlayOnOneCoreNeverHangs)
 {
     TempDir dir;
-    {
-        std::ofstream out(dir.file("small.iso"), std::ios::binary);
-        out << std::string(2048 * 400, 'x');
-    }
+    const std::string image = blankImage(dir, 400);
     const std::string outcome = runWatched(8s, [&] {
         cpu_set_t one;
         CPU_ZERO(&one);
@@ -600,7 +592,7 @@ TEST(CDDriveRaceTest, LeadInPlayOnOneCoreNeverHangs)
             return false;
         logSink().setWriter([](void*, const char*, std::size_t) {}, nullptr);
         CDDrive drive;
-        drive.setMedia(std::make_shared<CBin>(dir.file("small.iso")));
+        drive.setMedia(std::make_shared<CBin>(image));
         drive.switchOn();
         u32 rounds = 0;
         for (const auto end = std::chrono::steady_clock::now() + 2s; std::chrono::steady_clock::now() < end; ++rounds) {
@@ -619,9 +611,8 @@ TEST(CDDriveRaceTest, LeadInPlayOnOneCoreNeverHangs)
     EXPECT_EQ(outcome, "passed");
 }
 
-// Plays, seeks, pauses, stops and swaps discs thousands of times against a
-// worker that is late or early at random: every sector taken is the next
-// of its range, from the disc in the drive, and nothing hangs.
+// Random requests and disc swaps against a randomly late worker: every sector
+// taken is the next of its range, from the disc in the drive; nothing hangs.
 TEST(CDDriveRaceTest, RandomRequestsAgainstARandomlyLateWorker)
 {
     const std::string outcome = runWatched(60s, [] {
@@ -633,8 +624,7 @@ TEST(CDDriveRaceTest, RandomRequestsAgainstARandomlyLateWorker)
         drive.setMedia(discs[inDrive]);
         drive.switchOn();
         std::mt19937 random(1234);
-        // The FAD the next sector must have, 0 when a flush left it to the
-        // worker; held while paused by a request rather than the range's end.
+        // expected: next FAD, 0 after a flush; held: paused by request, not by the range's end.
         u32 expected = 0, rangeEnd = 0, taken = 0, requests = 0;
         bool held = false;
         const auto end = std::chrono::steady_clock::now() + 3s;
@@ -652,15 +642,12 @@ TEST(CDDriveRaceTest, RandomRequestsAgainstARandomlyLateWorker)
                 if (!held)
                     drive.resume();
                 expected = 0;
-            } else if (op == 8) {
-                drive.stop();
-                expected = 0;
             } else if (op == 9) {
                 drive.setMedia(discs[inDrive ^= 1]);
                 drive.switchOn();
                 expected = rangeEnd = 0;
-            } else if (op == 10) {
-                drive.clearBuffers();
+            } else if (op == 8 || op == 10) {
+                op == 8 ? drive.stop() : drive.clearBuffers();
                 expected = 0;
             }
             SectorBuffer sector;

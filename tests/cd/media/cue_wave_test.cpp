@@ -12,8 +12,7 @@ using disc::kRaw;
 
 class CueWaveTest : public disc::IsoTest {
 protected:
-    // A tone made by sox as a WAVE file and, as the oracle, as the bare
-    // samples sox writes for it (signed 16-bit little-endian).
+    // A sox tone as WAVE; returns, as the oracle, the bare samples sox writes for it.
     std::vector<u8> tone(const std::string& name, const char* seconds)
     {
         const std::string wav = m_dir.file(name);
@@ -24,9 +23,7 @@ protected:
         return readBytes(wav + ".raw");
     }
 
-    // A WAVE file written by hand: the fmt chunk given, then the chunks
-    // given, each padded to an even size. An id with a fifth letter claims
-    // a size past any file.
+    // A hand-made WAVE: fmt, then chunks padded to even size; a five-letter id claims a huge size.
     void riff(const std::string& name, std::vector<u8> format, const std::vector<std::pair<std::string, std::vector<u8>>>& chunks)
     {
         std::vector<u8> file = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0};
@@ -42,8 +39,11 @@ protected:
         }
         disc::writeFile(m_dir.file(name), file);
     }
-    // 16-bit stereo PCM at 44.1 kHz.
-    static std::vector<u8> cdFormat() { return {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0}; }
+    // 16-bit stereo at 44.1 kHz in the given format (1 is PCM).
+    static std::vector<u8> cdFormat(u8 code = 1)
+    {
+        return {code, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0};
+    }
 
     std::string sheet(const std::string& waveLines)
     {
@@ -54,9 +54,7 @@ protected:
     }
 };
 
-// A data track and songs in WAVE files: each track plays its file's samples
-// from its index 1; a last sector cut short, and whatever chunk follows the
-// samples, is heard as silence.
+// Each WAVE track plays its file's samples from index 1; a short last sector and any chunk after are silence.
 TEST_F(CueWaveTest, WaveTracksPlayTheirSamples)
 {
     const std::vector<u8> song1 = tone("song1.wav", "3");
@@ -88,14 +86,13 @@ TEST_F(CueWaveTest, WaveTracksPlayTheirSamples)
     EXPECT_EQ(disc::sectors(cue, tracks[3].startFad, 2), song3);
 }
 
-// A WAVE file that does not hold CD audio refuses the whole disc, naming
-// the file and the reason; other formats stop the sheet as before.
+// A WAVE file not holding CD audio refuses the disc, naming file and reason; other formats stop the sheet.
 TEST_F(CueWaveTest, WaveFilesOfAnotherKindRefuseTheDisc)
 {
     tone("tone.wav", "0.1");
     ASSERT_EQ(std::system(("sox '" + m_dir.file("tone.wav") + "' -c 1 -r 22050 '" + m_dir.file("low.wav") + "'").c_str()), 0);
     const std::vector<u8> samples = disc::audio(2, 3);
-    riff("float.wav", {3, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0}, {{"data", samples}});
+    riff("float.wav", cdFormat(3), {{"data", samples}});
     riff("none.wav", cdFormat(), {{"LIST", {1, 2, 3}}});
     riff("past.wav", cdFormat(), {{"JUNK", {}}, {"data+", samples}});
     disc::writeText(m_dir.file("text.wav"), "FILE \"x.bin\" BINARY\n");

@@ -1,6 +1,5 @@
-// A disc opened after another, as the window does it (open, run, File >
-// Close, open the next), must run exactly as it does opened first in a fresh
-// emulator: the same pictures, sound and log.
+// A disc opened after another (open, run, File > Close, open the next) runs
+// exactly as when opened first in a fresh emulator.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -20,11 +19,6 @@ constexpr u32 kCanvasSide = 1024;
 // Work RAM-H offset of the file reader's script, past its program.
 constexpr u32 kScriptOffset = 0x6C000;
 
-s64 fixedClock()
-{
-    return 1767225600;  // 2026-01-01 00:00:00 UTC
-}
-
 u64 fnv(u64 hash, const void* data, std::size_t size)
 {
     const auto* bytes = static_cast<const u8*>(data);
@@ -33,11 +27,11 @@ u64 fnv(u64 hash, const void* data, std::size_t size)
     return hash;
 }
 
+constexpr u64 kFnvBasis = 0xCBF29CE484222325ull;
+
+// Hashes of what a run shows and plays, and of every memory without a battery after it.
 struct Outputs {
-    u64 pictures = 0xCBF29CE484222325ull;
-    u64 sound = 0xCBF29CE484222325ull;
-    // Every memory without a battery, after the run.
-    u64 memory = 0xCBF29CE484222325ull;
+    u64 pictures = kFnvBasis, sound = kFnvBasis, memory = kFnvBasis;
     std::string log;
 };
 
@@ -59,8 +53,7 @@ protected:
         scheduler().clear();
     }
 
-    // A disc whose program reads a file through the CD block's file
-    // commands (ChgDir, ReadFile) and leaves the block's filter on it.
+    // A disc whose program reads a file with ChgDir and ReadFile, leaving the block's filter on it.
     std::string fileReaderDisc()
     {
         const u32 words[][8] = {
@@ -92,7 +85,7 @@ protected:
         ASSERT_TRUE(kest->open(disc, 0)) << disc;
         // Per-field lines too, as --verbose shows them.
         kest->getSystem().setThreshold(2);
-        kest->getSystem().smpc().setHostClock(&fixedClock);
+        kest->getSystem().smpc().setHostClock([]() -> s64 { return 1767225600; });  // 2026-01-01 UTC
         kest->start();
         kest->resume();
     }
@@ -155,15 +148,13 @@ TEST_F(Reopen, SecondDiscRunsAsIfOpenedFirst)
 {
     constexpr int kFields = 110;
     const char* names[] = {"volume", "files", "game"};
-    // The data folder's backup memory is the user's, not the game's: the
-    // first boot formats it, and every run after finds it formatted.
+    // Backup memory is the user's and outlives games: format it once, before every run.
     runSecond("", 0, discs[0], 10);
     std::vector<Outputs> first;
     for (const std::string& disc : discs)
         first.push_back(runSecond("", 0, disc, kFields));
-    // Each disc gets as far as its CD block reads.
     ASSERT_NE(first[0].log.find("CdPlay<END>"), std::string::npos);
-    ASSERT_NE(first[1].log.find("ReadFile<END>"), std::string::npos);
+    ASSERT_NE(first[1].log.find("ReadFile<END>"), std::string::npos);  // both get as far as their reads
     // A closed at different points: during its boot, while it reads, later.
     const int aFields[] = {25, 60, 95};
     for (std::size_t a = 0; a < discs.size(); ++a) {
