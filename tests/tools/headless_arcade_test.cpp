@@ -19,12 +19,6 @@ namespace {
 
 const std::string kArcade = KEST_ARCADE_DIR;
 
-std::string readText(const std::string& path)
-{
-    const std::vector<u8> bytes = readBytes(path);
-    return {bytes.begin(), bytes.end()};
-}
-
 struct ArcadeFolder {
     TempDir dir;
 

@@ -68,12 +68,6 @@ void expectNoTemporaries(const TempDir& dir)
         EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
 }
 
-std::string readText(const std::string& path)
-{
-    const std::vector<u8> bytes = readBytes(path);
-    return {bytes.begin(), bytes.end()};
-}
-
 // Settings that start a guest that logs without end.
 void writeFloodSettings(const TempDir& dir)
 {
