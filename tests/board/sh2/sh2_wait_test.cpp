@@ -232,14 +232,14 @@ TEST(Sh2WaitLoop, PollingTheTimerFlagsEndsWhereRunningDoes)
 TEST(Sh2WaitLoop, ALoopCallingARoutineThatOnlyReturnsWaits)
 {
     constexpr u32 kCallee = kCode + 0x100;
-    const auto setup = [](std::vector<u16> callee) {
-        return [callee](Sh2Machine& m) {
+    const auto setup = [](u16 slot) {
+        return [slot](Sh2Machine& m) {
             m.cpu->setGbr(kFlag);
             m.ram.setLong(kFlag + 4, kCallee);
-            for (size_t i = 0; i < callee.size(); ++i)
-                m.ram.setWord(kCallee + static_cast<u32>(i) * 2, callee[i]);
+            m.code(kCallee, {0x000B, slot});  // rts ; slot
         };
     };
+    const auto returns = setup(kNop);
     const auto release = [](Sh2Machine& m, size_t slice) {
         if (slice == 0)
             m.ram.bytes[(kFlag + 19) & m.ram.mask] = 0x80;
@@ -253,11 +253,10 @@ TEST(Sh2WaitLoop, ALoopCallingARoutineThatOnlyReturnsWaits)
     // 1: bsr callee ; mov.b @(19,gbr),r0 ; cmp/pz r0 ; bt 1b ; ...
     const auto viaBsr = {u16{0xB07E}, u16{0xC413}, u16{0x4011}, u16{0x89FB}, u16{0x7101}, kSelfLoop, kNop};
     for (const auto& program : {slotTest, slotNop, viaBsr}) {
-        expectSameAsReference(program, setup({0x000B, kNop}));
-        expectSameAsReference(program, setup({0x000B, kNop}), release);
-        // A callee writing a device in its slot: rts ; mov.l r0,@r8
-        EXPECT_GT(expectSameDeviceCalls(program, 100000, device, setup({0x000B, 0x2802})), 5000u);
-        const Outcome released = runSlices(false, program, {100000, 40}, setup({0x000B, kNop}), release);
+        expectSameAsReference(program, returns);
+        expectSameAsReference(program, returns, release);
+        EXPECT_GT(expectSameDeviceCalls(program, 100000, device, setup(0x2802)), 5000u);  // mov.l r0,@r8
+        const Outcome released = runSlices(false, program, {100000, 40}, returns, release);
         EXPECT_EQ(released.r[1], 1u);
         EXPECT_EQ(released.pr, kCode + 4 + (program.begin()[0] == 0xC601 ? 2u : 0u));
     }
