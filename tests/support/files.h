@@ -41,6 +41,12 @@ inline std::vector<u8> readBytes(const std::string& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+inline std::string readText(const std::string& path)
+{
+    const std::vector<u8> bytes = readBytes(path);
+    return {bytes.begin(), bytes.end()};
+}
+
 // An assembled test program from tests/programs/<arch>/<name>.s.
 inline std::vector<u8> loadProgram(const std::string& arch, const std::string& name)
 {

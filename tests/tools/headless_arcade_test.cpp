@@ -12,56 +12,37 @@
 #include "support/files.h"
 #include "headless_run.h"
 
-// The arcade test set (make_arcade_set.py): the test BIOS starts the test
-// game, which writes at 0x06080000 "ARC1", its six ROM-layout checks, then
-// the player and system port bytes as it last read them, EEPROM word 0 as
-// found, whether its write read back and whether the 68000 answered.
+// The test game of make_arcade_set.py writes at 0x06080000 "ARC1", six
+// ROM-layout checks, the player and system port bytes, EEPROM results and
+// whether the 68000 answered.
 namespace {
 
 const std::string kArcade = KEST_ARCADE_DIR;
 
-struct ArcadeRun {
-    HeadlessRun run;
-    std::vector<u8> result;
-};
+struct ArcadeFolder {
+    TempDir dir;
 
-class ArcadeFolder {
-public:
-    ArcadeFolder() { settings("[Path]\r\nstv_bios = " + kArcade + "/stv_bios.bin\r\n"); }
-
-    void settings(const std::string& text)
+    ArcadeFolder() { write("kest.ini", "[Path]\r\nstv_bios = " + kArcade + "/stv_bios.bin\r\n"); }
+    void write(const std::string& name, const std::string& text)
     {
-        ASSERT_TRUE(saveFile(dir.file("kest.ini"), text.data(), static_cast<u32>(text.size())));
+        ASSERT_TRUE(saveFile(dir.file(name), text.data(), static_cast<u32>(text.size())));
     }
-    void database(const std::string& text)
-    {
-        ASSERT_TRUE(saveFile(dir.file("data.json"), text.data(), static_cast<u32>(text.size())));
-    }
-    ArcadeRun run(const std::string& arguments, const std::string& set = kArcade + "/kestarc.zip")
+    // The run's status and output, and the 24 bytes the game wrote (none if it never ran).
+    std::pair<HeadlessRun, std::vector<u8>> run(const std::string& arguments,
+                                                const std::string& set = kArcade + "/kestarc.zip")
     {
         const std::string dump = dir.file("result.bin");
         std::filesystem::remove(dump);
-        ArcadeRun r;
-        r.run = runHeadless("--data " + dir.path().string() + " --dump 0x06080000:24:" + dump + " " + arguments +
-                            " " + set);
-        r.result = readBytes(dump);
-        return r;
+        HeadlessRun r = runHeadless("--data " + dir.path().string() + " --dump 0x06080000:24:" + dump + " " +
+                                    arguments + " " + set);
+        return {r, readBytes(dump)};
     }
-
-    TempDir dir;
 };
-
-std::string setDatabase()
-{
-    const std::vector<u8> bytes = readBytes(kArcade + "/data.json");
-    return std::string(bytes.begin(), bytes.end());
-}
 
 }  // namespace
 
-// Presses reach the arcade board's ports as the window's keys do: the pad
-// names and the arcade ones (coin, test, service) land on the bits the
-// board's player and system ports give them, active low.
+// Presses, pad and arcade names alike, land on the player and system port
+// bits, active low.
 TEST(HeadlessArcade, PressesReachThePlayerAndSystemPorts)
 {
     const struct { const char* press; u8 player; u8 system; } cases[] = {
@@ -72,24 +53,21 @@ TEST(HeadlessArcade, PressesReachThePlayerAndSystemPorts)
         {"0-1:coin+left", 0xFF, 0xFF},  // let go before the last field
     };
     ArcadeFolder folder;
-    folder.database(setDatabase());
+    folder.write("data.json", readText(kArcade + "/data.json"));
     for (const auto& c : cases) {
-        ArcadeRun r = folder.run(std::string("--fields 6 --press ") + c.press);
-        ASSERT_EQ(r.run.status, 0) << r.run.output;
-        ASSERT_EQ(r.result.size(), 24u) << c.press;
-        ASSERT_EQ(std::string(r.result.begin(), r.result.begin() + 4), "ARC1") << c.press;
-        EXPECT_EQ(r.result[12], c.player) << c.press;
-        EXPECT_EQ(r.result[13], c.system) << c.press;
+        const auto [run, result] = folder.run(std::string("--fields 6 --press ") + c.press);
+        ASSERT_EQ(run.status, 0) << run.output;
+        ASSERT_EQ(result.size(), 24u) << c.press;
+        EXPECT_EQ(std::string(result.begin(), result.begin() + 4), "ARC1");
+        EXPECT_EQ(result[12], c.player) << c.press;
+        EXPECT_EQ(result[13], c.system) << c.press;
+        // The set is whole: six layout checks pass, the 68000 answers.
+        EXPECT_EQ(std::vector<u8>(result.begin() + 4, result.begin() + 10), std::vector<u8>(6, 1));
+        EXPECT_EQ(result[21], 1) << "68000";
     }
-    // The set itself is whole: the six layout checks pass, the 68000 answers.
-    ArcadeRun r = folder.run("--fields 6");
-    ASSERT_EQ(r.result.size(), 24u);
-    EXPECT_EQ(std::vector<u8>(r.result.begin() + 4, r.result.begin() + 10), std::vector<u8>(6, 1));
-    EXPECT_EQ(r.result[21], 1) << "68000";
-
-    HeadlessRun help = runHeadless("--help");
-    EXPECT_NE(help.output.find("l coin      Y    coin\n"), std::string::npos) << help.output;
-    EXPECT_NE(help.output.find("start       H    start\n"), std::string::npos);
+    const std::string help = runHeadless("--help").output;
+    EXPECT_NE(help.find("l coin      Y    coin\n"), std::string::npos) << help;
+    EXPECT_NE(help.find("start       H    start\n"), std::string::npos);
     HeadlessRun bad = runHeadless("--press 0-1:credit");
     EXPECT_EQ(WEXITSTATUS(bad.status), 2);
     EXPECT_NE(bad.output.find("unknown button 'credit' (right left down up start a c b r x y z l test service coin)"),
@@ -97,16 +75,17 @@ TEST(HeadlessArcade, PressesReachThePlayerAndSystemPorts)
         << bad.output;
 }
 
-// Every way a set fails to run ends the run with status 3 and a reason that
-// says what to mend, and the log carries the same.
+// A set that cannot run ends the run with status 3 and a reason saying what
+// to mend, the same as the log's line.
 TEST(HeadlessArcade, ASetThatCannotRunSaysWhyAndEndsTheRun)
 {
     ArcadeFolder folder;
-    const std::string data = folder.dir.file("data.json");
-    nlohmann::json damaged = nlohmann::json::parse(setDatabase());
-    const std::string datCrc = damaged["TITAN"]["kestarc"]["kestarc_dat.ic3"]["crc"].get<std::string>();
-    damaged["TITAN"]["kestarc"]["kestarc_dat.ic3"]["crc"] = "12345678";
-    // The BIOS image in the byte order of the machine, not of the dumps.
+    const std::string data = folder.dir.file("data.json"), database = readText(kArcade + "/data.json");
+    nlohmann::json damaged = nlohmann::json::parse(database);
+    auto& crc = damaged["TITAN"]["kestarc"]["kestarc_dat.ic3"]["crc"];
+    const std::string datCrc = crc.get<std::string>();
+    crc = "12345678";
+    // The BIOS image in the machine's byte order, not the dumps'.
     std::vector<u8> unswapped = readBytes(kArcade + "/stv_bios.bin");
     ASSERT_EQ(unswapped.size(), 0x80000u);
     for (std::size_t i = 0; i + 1 < unswapped.size(); i += 2)
@@ -114,48 +93,42 @@ TEST(HeadlessArcade, ASetThatCannotRunSaysWhyAndEndsTheRun)
     ASSERT_TRUE(saveFile(folder.dir.file("unswapped.bin"), unswapped.data(), 0x80000));
     std::filesystem::copy_file(kArcade + "/kestarc.zip", folder.dir.file("other.zip"));
 
-    const std::string biosLine = "[Path]\r\nstv_bios = " + kArcade + "/stv_bios.bin\r\n";
+    const std::string bios = "[Path]\r\nstv_bios = " + kArcade + "/stv_bios.bin\r\n";
+    const std::string entry = "; a set is the entry of \"TITAN\" named as its zip file without .zip]";
     const struct {
-        std::string settings;
-        std::string database;  // empty: none
-        std::string set;
-        std::string reason;
+        std::string settings, database /* empty: none */, set, reason;
     } cases[] = {
-        {"[Path]\r\n", setDatabase(), "kestarc.zip",
+        {"[Path]\r\n", database, "kestarc.zip",
          "No arcade BIOS: name its 512 KB image as stv_bios in [Path] of kest.ini (for example stv_bios = "
          "bios/stv_bios.bin, in the folder of kest.ini)"},
-        {"[Path]\r\nstv_bios = bios/none.bin\r\n", setDatabase(), "kestarc.zip",
+        {"[Path]\r\nstv_bios = bios/none.bin\r\n", database, "kestarc.zip",
          "Arcade BIOS not loaded [path: " + folder.dir.file("bios/none.bin") +
              ", reason: no such file]: stv_bios in [Path] of kest.ini names a 512 KB image"},
-        {"[Path]\r\nstv_bios = unswapped.bin\r\n", setDatabase(), "kestarc.zip",
+        {"[Path]\r\nstv_bios = unswapped.bin\r\n", database, "kestarc.zip",
          "Arcade BIOS area byte is not a letter [path: " + folder.dir.file("unswapped.bin") +
              ", offset: 808, byte: 00]: the image may be in the other byte order"},
-        {biosLine, "", "kestarc.zip",
-         "Data for kestarc not found [database: " + data +
-             ", missing; a set is the entry of \"TITAN\" named as its zip file without .zip]"},
-        {biosLine, setDatabase(), folder.dir.file("other.zip"),
-         "Data for other not found [database: " + data +
-             ", no such entry; a set is the entry of \"TITAN\" named as its zip file without .zip]"},
-        {biosLine, setDatabase(), folder.dir.file("missing.zip"),
+        {bios, "", "kestarc.zip", "Data for kestarc not found [database: " + data + ", missing" + entry},
+        {bios, database, folder.dir.file("other.zip"),
+         "Data for other not found [database: " + data + ", no such entry" + entry},
+        {bios, database, folder.dir.file("missing.zip"),
          "Failed to open missing.zip [path: " + folder.dir.file("missing.zip") + ", reason: no such file]"},
-        {biosLine, damaged.dump(), "kestarc.zip",
+        {bios, damaged.dump(), "kestarc.zip",
          "kestarc_dat.ic3 of kestarc.zip: CRC check failed [F: kestarc_dat.ic3, CRC: " + datCrc +
              ", expected: 12345678]"},
     };
     for (const auto& c : cases) {
-        folder.settings(c.settings);
+        folder.write("kest.ini", c.settings);
         std::filesystem::remove(data);
         if (!c.database.empty())
-            folder.database(c.database);
+            folder.write("data.json", c.database);
         const std::string set = c.set.find('/') == std::string::npos ? kArcade + "/" + c.set : c.set;
-        ArcadeRun r = folder.run("--fields 2", set);
-        EXPECT_EQ(WEXITSTATUS(r.run.status), 3) << r.run.output;
-        EXPECT_NE(r.run.output.find("kest-headless: the arcade game cannot run: " + c.reason), std::string::npos)
-            << r.run.output;
-        EXPECT_TRUE(r.result.empty()) << "the machine ran";
-        // The reason is the log's line, after the log's own tag.
+        const auto [run, result] = folder.run("--fields 2", set);
+        EXPECT_EQ(WEXITSTATUS(run.status), 3) << run.output;
+        EXPECT_TRUE(result.empty()) << "the machine ran";
         const std::string line = c.reason.starts_with("kestarc_dat") ? "ZIP: CRC check failed [F: kestarc_dat.ic3"
                                                                      : "KEST: " + c.reason;
-        EXPECT_NE(r.run.output.find(line), std::string::npos) << r.run.output;
+        EXPECT_NE(run.output.find("kest-headless: the arcade game cannot run: " + c.reason), std::string::npos)
+            << run.output;
+        EXPECT_NE(run.output.find(line), std::string::npos) << run.output;
     }
 }

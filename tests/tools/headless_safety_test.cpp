@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/base/bus.h"
@@ -70,12 +71,6 @@ void expectNoTemporaries(const TempDir& dir)
 {
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
         EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
-}
-
-std::string readText(const std::string& path)
-{
-    const std::vector<u8> bytes = readBytes(path);
-    return {bytes.begin(), bytes.end()};
 }
 
 // Settings that start a guest that logs without end.
@@ -274,29 +269,24 @@ TEST(HeadlessLog, FloodIsFoldedPerMessageAndSecond)
     EXPECT_EQ(killed.output.substr(0, 400), run.output.substr(0, 400));
 }
 
-// A run stopped by a signal while it streams a WAV file removes the file it
-// was writing, says why, and ends by that signal, so a shell sees 130, 143,
-// 129 or 141 as usual. A file-size limit is no signal but a failed write.
+// A run stopped by a signal removes the WAV it streams, says why and ends by
+// that signal; a file-size limit is a failed write instead.
 TEST(HeadlessSignals, AStoppedRunRemovesWhatItWasWritingAndSaysWhy)
 {
-    const struct {
-        int signal;
-        const char* why;
-    } cases[] = {{SIGINT, "interrupted (SIGINT)"},
-                 {SIGTERM, "terminated (SIGTERM)"},
-                 {SIGHUP, "hung up (SIGHUP)"},
-                 {SIGPIPE, "its output pipe was closed (SIGPIPE)"}};
-    for (const auto& c : cases) {
+    const std::pair<int, const char*> cases[] = {{SIGINT, "interrupted (SIGINT)"},
+                                                 {SIGTERM, "terminated (SIGTERM)"},
+                                                 {SIGHUP, "hung up (SIGHUP)"},
+                                                 {SIGPIPE, "its output pipe was closed (SIGPIPE)"}};
+    for (const auto& [signal, why] : cases) {
         TempDir dir;
         writeFloodSettings(dir);
         const std::string wav = dir.file("long.wav");
-        // The shell's process becomes the run: signalled once its WAV file is begun.
+        // The shell becomes the run; signalled once its WAV file is begun.
         const std::string watch = "(i=0; until ls " + dir.path().string() + "/.*.tmp >/dev/null 2>&1 || [ $i = 2000 ]; " +
-                                  "do sleep 0.01; i=$((i+1)); done; kill -" + std::to_string(c.signal) + " $$) & ";
+                                  "do sleep 0.01; i=$((i+1)); done; kill -" + std::to_string(signal) + " $$) & ";
         const Outcome run = headless("--data " + dir.path().string() + " --fields 1000000 --wav " + wav, watch);
-        EXPECT_TRUE(WIFSIGNALED(run.raw) && WTERMSIG(run.raw) == c.signal) << c.why << ": " << run.raw;
-        EXPECT_TRUE(run.output.ends_with("kest-headless: " + std::string(c.why) +
-                                         "; unfinished outputs were removed\n"))
+        EXPECT_TRUE(WIFSIGNALED(run.raw) && WTERMSIG(run.raw) == signal) << why << ": " << run.raw;
+        EXPECT_TRUE(run.output.ends_with("kest-headless: " + std::string(why) + "; unfinished outputs were removed\n"))
             << run.output.substr(run.output.size() - std::min<std::size_t>(run.output.size(), 300));
         EXPECT_FALSE(std::filesystem::exists(wav));
         expectNoTemporaries(dir);
@@ -310,35 +300,31 @@ TEST(HeadlessSignals, AStoppedRunRemovesWhatItWasWritingAndSaysWhy)
     expectNoTemporaries(w.dir);
 }
 
-// Two outputs that are one file, by name, through ".." or a link, are
-// refused before anything runs; a device may take several.
+// Two outputs that are one file (by name, "..", a link) are refused before
+// the run; a device may take several.
 TEST(HeadlessOutputs, TwoOutputsToOneFileAreRefused)
 {
     Workspace w;
     const std::string out = w.dir.file("out.bin");
     std::filesystem::create_directory(w.dir.file("sub"));
     std::filesystem::create_hard_link(w.disc, w.dir.file("hard.iso"));
-    const struct {
-        std::string arguments;
-        std::string message;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"--png " + out + " --wav " + out, "--png '" + out + "' and --wav '" + out + "' are one file\n"},
         {"--vdp2 " + out + " --dump 0:4:" + w.dir.file("sub/../out.bin"), "--vdp2 '" + out + "' and --dump '"},
         {"--dump 0:4:" + w.cue + " --wav " + w.dir.file("hard.iso") + " --png " + w.disc, "--png '" + w.disc},
     };
-    for (const auto& c : cases) {
-        const Outcome run = headless(w.data() + c.arguments + " " + w.disc);
-        EXPECT_EQ(run.status, 2) << c.arguments;
-        EXPECT_TRUE(run.output.starts_with("kest-headless: will not write ")) << run.output;
-        EXPECT_TRUE(contains(run.output, c.message)) << run.output;
+    for (const auto& [arguments, message] : cases) {
+        const Outcome run = headless(w.data() + arguments + " " + w.disc);
+        EXPECT_EQ(run.status, 2) << arguments;
+        EXPECT_TRUE(run.output.starts_with("kest-headless: will not write ") && contains(run.output, message))
+            << run.output;
     }
     EXPECT_FALSE(std::filesystem::exists(out));
     EXPECT_EQ(headless(w.data() + "--vdp2 /dev/null --dump 0:4:/dev/null " + w.disc).status, 0);
 }
 
-// An output whose name is as long as a folder allows gets a temporary
-// name that fits, and one that is a mount of its own (a bind-mounted
-// file, which no rename may replace) is written in place.
+// A name as long as a folder allows still gets a temporary that fits; a
+// bind-mounted file, which no rename may replace, is written in place.
 TEST(HeadlessOutputs, OutputsThatCannotBeRenamedOverAreWrittenInPlace)
 {
     Workspace w;
@@ -346,13 +332,11 @@ TEST(HeadlessOutputs, OutputsThatCannotBeRenamedOverAreWrittenInPlace)
     EXPECT_EQ(headless(w.data() + "--vdp2 " + longName + " " + w.disc).status, 0);
     EXPECT_TRUE(readText(longName).starts_with("TVMD: "));
 
-    const std::string mounted = w.dir.file("mounted.txt");
-    const std::string source = w.dir.file("source.txt");
+    const std::string mounted = w.dir.file("mounted.txt"), source = w.dir.file("source.txt");
     saveFile(mounted, "old", 3);
     saveFile(source, "old", 3);
     if (std::system("unshare -rm true 2>/dev/null") != 0)
         GTEST_SKIP() << "no mount namespace for a bind mount";
-    // sh -c runs "exec kest-headless ..." as its arguments once the mount is made.
     const Outcome run = headless(w.data() + "--vdp2 " + mounted + " " + w.disc,
                                  "unshare -rm sh -c 'mount --bind " + source + " " + mounted + " && \"$@\"' ");
     EXPECT_EQ(run.status, 0) << run.output;
@@ -360,8 +344,8 @@ TEST(HeadlessOutputs, OutputsThatCannotBeRenamedOverAreWrittenInPlace)
     expectNoTemporaries(w.dir);
 }
 
-// Every number of the command line is whole, unsigned and in range; any
-// other ends the run before it starts, with status 2.
+// Every number on the command line is whole, unsigned and in range, or the
+// run ends before it starts with status 2.
 TEST(HeadlessArguments, MalformedNumbersAreRefused)
 {
     TempDir dir;
@@ -376,14 +360,12 @@ TEST(HeadlessArguments, MalformedNumbersAreRefused)
         EXPECT_EQ(WEXITSTATUS(run.status), 2) << arguments;
         EXPECT_TRUE(run.output.starts_with("kest-headless: bad ")) << arguments << "\n" << run.output;
     }
-    const HeadlessRun wide = runHeadless("--dump 0xFFFFFFFF:0x10:" + f);
-    EXPECT_TRUE(wide.output.starts_with("kest-headless: bad dump '0xFFFFFFFF:0x10:" + f +
-                                        "': the bytes run past the end of the 32-bit address space\n"))
-        << wide.output;
+    EXPECT_TRUE(runHeadless("--dump 0xFFFFFFFF:0x10:" + f)
+                    .output.starts_with("kest-headless: bad dump '0xFFFFFFFF:0x10:" + f +
+                                        "': the bytes run past the end of the 32-bit address space\n"));
 }
 
-// A log that cannot be written fails the run with the reason, whether the
-// device is full or a file-size limit stops it.
+// A log that cannot be written (device full, file-size limit) fails the run.
 TEST(HeadlessLog, ALogThatCannotBeWrittenFailsTheRun)
 {
     Workspace w;
@@ -397,30 +379,27 @@ TEST(HeadlessLog, ALogThatCannotBeWrittenFailsTheRun)
     EXPECT_EQ(std::filesystem::file_size(log), 512u) << "the limit, reached";
 }
 
-// With no file on the command line, a disc kest.ini names that is no disc
-// image ends the run as a missing one does, with the reason; a path that
-// holds "#" or ";" is read whole in double quotes.
+// A disc kest.ini names that is no disc image fails as a missing one does;
+// a path holding "#" or ";" is read whole in double quotes.
 TEST(HeadlessBoot, ADiscKestIniNamesThatIsNoDiscFails)
 {
     Workspace w;
     std::filesystem::create_directories(w.dir.file("a#b"));
     std::filesystem::copy_file(w.disc, w.dir.file("a#b/disc.iso"));
-    const struct {
-        std::string setting;
-        std::string message;
-    } cases[] = {
-        {w.dir.path().string(), w.dir.path().string() + "': is a folder"},
+    const std::string d = w.dir.path().string();
+    const std::pair<std::string, std::string> cases[] = {
+        {d, d + "': is a folder"},
         {w.dir.file("kest.ini"), w.dir.file("kest.ini") + "': not a disc image by its extension (see --help)"},
         {w.dir.file("a#b/disc.iso"), w.dir.file("a") + "': no such file"},
         {"\"" + w.dir.file("a#b/disc.iso") + "\" ; mine", ""},
     };
-    for (const auto& c : cases) {
-        const std::string ini = "[Path]\r\nsat_cd = " + c.setting + "\r\n[General]\r\nkest_bios = 1\r\ncartridge = 1\r\n";
+    for (const auto& [setting, message] : cases) {
+        const std::string ini = "[Path]\r\nsat_cd = " + setting + "\r\n[General]\r\nkest_bios = 1\r\ncartridge = 1\r\n";
         saveFile(w.dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size()));
         const Outcome run = headless(w.data());
-        EXPECT_EQ(run.status, c.message.empty() ? 0 : 3) << c.setting;
-        EXPECT_TRUE(contains(run.output, c.message.empty() ? "KEST: Start (KEST BIOS BOOT TEST)"
-                                                           : "kest-headless: cannot open disc '" + c.message + "\n"))
+        EXPECT_EQ(run.status, message.empty() ? 0 : 3) << setting;
+        EXPECT_TRUE(contains(run.output, message.empty() ? "KEST: Start (KEST BIOS BOOT TEST)"
+                                                         : "kest-headless: cannot open disc '" + message + "\n"))
             << run.output;
     }
 }

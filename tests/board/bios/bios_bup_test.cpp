@@ -3,6 +3,7 @@
 // from the format's description alone.
 #include "bios_fixture.h"
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <random>
@@ -230,8 +231,7 @@ protected:
     }
 
     // The program starts from the reset entry the first time, through
-    // SYS_INIT, and at the program entry afterwards. In frames the whole
-    // machine runs, its scheduler's events included.
+    // SYS_INIT, and at the program entry afterwards; `frames` runs the whole machine.
     std::vector<u32> runCalls(const std::vector<Call>& calls, bool frames = false)
     {
         u32 at = kCalls;
@@ -302,9 +302,8 @@ protected:
 
 TEST_F(BupTest, SavesAreWrittenListedReadDeletedAndFillTheMemory)
 {
-    // A new machine's cleared memory is formatted at boot, and formatting
-    // again changes nothing: the whole memory is free. No cartridge: the
-    // configuration shows no cartridge unit.
+    // Cleared memory is formatted at boot; formatting again changes nothing.
+    // No cartridge: the configuration shows no cartridge unit.
     EXPECT_EQ(runCalls({init(), lib(kStatus, 0, 0, kStat), lib(kFormat, 0), lib(kStatus, 0, 28, kStat),
                         lib(kStatus, 1, 0, kStat), lib(kStatus, 3, 0, kStat)}),
               (std::vector<u32>{0, 0, 0, 0, 1, 1}));
@@ -374,8 +373,7 @@ TEST_F(BupTest, SavesAreWrittenListedReadDeletedAndFillTheMemory)
     EXPECT_EQ(files.at("BIG").blocks.size(), freeBlocks);
 }
 
-// An erased memory is formatted at boot like a cleared one; one holding
-// anything else may be saves laid out elsewhere, and stays as it is.
+// Boot formats an erased memory like a cleared one; any other content may be saves, and stays.
 TEST_F(BupTest, BootFormatsOnlyAnInternalMemoryHoldingNothing)
 {
     u8* cells = sys->memory().backup.get();
@@ -384,8 +382,7 @@ TEST_F(BupTest, BootFormatsOnlyAnInternalMemoryHoldingNothing)
     EXPECT_EQ(stat(4), 510u);
 
     std::vector<u8> other(SystemMemory::kBackupSize);
-    for (u32 i = 0; i < other.size(); ++i)
-        other[i] = static_cast<u8>(i * 13);
+    std::generate(other.begin(), other.end(), [i = 0]() mutable { return static_cast<u8>(13 * i++); });
     std::memcpy(cells, other.data(), other.size());
     master().setPC(0x06000600);
     m_booted = false;
@@ -394,9 +391,8 @@ TEST_F(BupTest, BootFormatsOnlyAnInternalMemoryHoldingNothing)
     EXPECT_TRUE(log.contains("BIOS: Internal backup memory is not formatted and holds data: left as it is\n"));
 }
 
-// SYS_CHGSYSCK changes the clock through the SMPC both ways; the BIOS takes
-// the change's NMI, brings the program's SCU mask back, records the clock
-// where programs read it and returns to the program.
+// SYS_CHGSYSCK switches the clock both ways through the SMPC, takes its NMI,
+// restores the program's SCU mask, records the clock and returns.
 TEST_F(BupTest, ClockChangeServiceSwitchesBothWaysAndReturns)
 {
     runCalls({init(), {0x06000340, 0xBFFE}}, true);  // SYS_SETSCUIM

@@ -85,6 +85,29 @@ void expectSameAsReference(std::initializer_list<u16> program, const std::functi
     }
 }
 
+u32 calls;  // made to the device of expectSameDeviceCalls
+
+// With `device` at R8 after `setup`, the skip changes neither the outcome
+// nor the number of device calls, which it returns.
+u32 expectSameDeviceCalls(std::initializer_list<u16> program, u32 clocks, const AccessHandlers& device,
+                          const std::function<void(Sh2Machine&)>& setup = {})
+{
+    const auto run = [&](bool reference) {
+        calls = 0;
+        return runSlices(reference, program, {clocks}, [&](Sh2Machine& m) {
+            if (setup)
+                setup(m);
+            m.cpu->mapWindows({{0x25F00000, 0x25F0FFFF, device}});
+            m.cpu->setR(8, 0x25F00000);
+        });
+    };
+    const Outcome want = run(true);
+    const u32 wantCalls = calls;
+    EXPECT_EQ(run(false), want);
+    EXPECT_EQ(calls, wantCalls);
+    return calls;
+}
+
 }  // namespace
 
 // 1: mov.l @(4,r8),r0 ; cmp/eq r0,r9 ; bt 1b ; add #1,r1 ; bra . ; nop
@@ -154,45 +177,31 @@ TEST(Sh2WaitLoop, ByteTestThroughGbrWaits)
 // 1: mov.b/mov.w/mov.l @r8,r0 ; tst r0,r0 ; bt 1b
 TEST(Sh2WaitLoop, PollingADeviceCallsItEveryIteration)
 {
-    static u32 reads;
-    const AccessHandlers device{.readByte = [](void*, CPU*, u32) -> u8 { return ++reads, 0; },
-                                .readWord = [](void*, CPU*, u32) -> u16 { return ++reads, 0; },
-                                .readLong = [](void*, CPU*, u32) -> u32 { return ++reads, 0u; }};
-    const auto setup = [&](Sh2Machine& m) {
-        m.cpu->mapWindows({{0x25F00000, 0x25F0FFFF, device}});
-        m.cpu->setR(8, 0x25F00000);
-    };
-    for (const u16 load : {0x6080, 0x6081, 0x6082}) {
-        reads = 0;
-        const Outcome want = runSlices(true, {load, 0x2008, 0x89FC}, {1000}, setup);
-        const u32 wantReads = reads;
-        reads = 0;
-        EXPECT_EQ(runSlices(false, {load, 0x2008, 0x89FC}, {1000}, setup), want);
-        EXPECT_EQ(reads, wantReads);
-        EXPECT_EQ(reads, 200u) << "five clocks an iteration";
-    }
+    const AccessHandlers device{.readByte = [](void*, CPU*, u32) -> u8 { return ++calls, 0; },
+                                .readWord = [](void*, CPU*, u32) -> u16 { return ++calls, 0; },
+                                .readLong = [](void*, CPU*, u32) -> u32 { return ++calls, 0u; }};
+    for (const u16 load : {0x6080, 0x6081, 0x6082})
+        EXPECT_EQ(expectSameDeviceCalls({load, 0x2008, 0x89FC}, 1000, device), 200u)
+            << "five clocks an iteration";
 }
 
-// The processor's own flags move only between slices, so a poll of them is
-// skipped like one of memory: the free-running timer's compare flag set by
-// the count, its capture flag set from outside, and the compare interrupt
-// taken in the middle of the wait all land where running the loop puts them.
+// A poll of the processor's own timer flags is skipped like one of memory:
+// the compare flag set by the count, the capture flag set from outside and
+// compare interrupts taken mid-wait land where running the loop puts them.
 // 1: mov.b @r1,r0 ; tst #imm,r0 ; bt 1b ; add #1,r2 ; bra . ; nop
 // vector 0x40: add #1,r3 ; rte ; nop
 TEST(Sh2WaitLoop, PollingTheTimerFlagsEndsWhereRunningDoes)
 {
-    constexpr u32 kFtcsr = 0xFFFFFE11;
     constexpr u32 kHandler = kCode + 0x100;
     const auto setup = [](Sh2Machine& m) {
-        m.cpu->setR(1, kFtcsr);
+        m.cpu->setR(1, 0xFFFFFE11);  // FTCSR
         m.cpu->frt.ocra = 0x0180;
         m.code(kHandler, {0x7301, 0x002B, kNop});
         m.low.setLong(0x40 * 4, kHandler);
     };
-    expectSameAsReference({0x6010, 0xC808, 0x89FC, 0x7201, kSelfLoop, kNop}, setup);
-    const Outcome compared = runSlices(false, {0x6010, 0xC808, 0x89FC, 0x7201, kSelfLoop, kNop}, {1000, 3000, 500},
-                                       setup);
-    EXPECT_EQ(compared.r[2], 1u) << "the compare flag ends the wait";
+    const auto waitCompare = {u16{0x6010}, u16{0xC808}, u16{0x89FC}, u16{0x7201}, kSelfLoop, kNop};
+    expectSameAsReference(waitCompare, setup);
+    EXPECT_EQ(runSlices(false, waitCompare, {1000, 3000, 500}, setup).r[2], 1u) << "the compare flag ends the wait";
     const auto interrupts = [&](Sh2Machine& m) {
         setup(m);
         m.cpu->frt.tier |= 0x08;
@@ -202,13 +211,13 @@ TEST(Sh2WaitLoop, PollingTheTimerFlagsEndsWhereRunningDoes)
         m.cpu->frt.ocra = 0x0010;
         m.cpu->frt.ftcsr = 0x01;  // the counter restarts at each compare
     };
-    // Bit 7 is set only by the capture; the compare interrupts come meanwhile.
     const auto capture = [](Sh2Machine& m, size_t slice) {
         if (slice == 12)
             m.cpu->frt.inputCapture();
     };
+    // Bit 7 is set only by the capture; compare interrupts come meanwhile.
     const auto waitCapture = {u16{0x6010}, u16{0xC880}, u16{0x89FC}, u16{0x7201}, kSelfLoop, kNop};
-    expectSameAsReference(waitCapture, interrupts, capture);
+    expectSameAsReference(waitCapture, interrupts);
     const std::vector<u32> slices(16, 700);
     const Outcome captured = runSlices(false, waitCapture, slices, interrupts, capture);
     EXPECT_EQ(runSlices(true, waitCapture, slices, interrupts, capture), captured);
@@ -216,52 +225,38 @@ TEST(Sh2WaitLoop, PollingTheTimerFlagsEndsWhereRunningDoes)
     EXPECT_EQ(captured.r[3], 15u) << "a compare interrupt after every slice";
 }
 
-// The master's wait: each pass calls a routine that only returns, then
-// tests a byte. Both placements of the slot, a BSR, and a callee that writes
-// a device (run, never skipped) end where running them does.
+// The master's wait calls a routine that only returns, then tests a byte.
+// Either slot placement, a BSR, and a callee writing a device (run, never
+// skipped) end where running them does.
 // 1: mov.l @(4,gbr),r0 ; jsr @r0 ; mov.b @(19,gbr),r0 ; cmp/pz r0 ; bt 1b ; add #1,r1 ; bra . ; nop
 TEST(Sh2WaitLoop, ALoopCallingARoutineThatOnlyReturnsWaits)
 {
     constexpr u32 kCallee = kCode + 0x100;
-    const auto setup = [](std::vector<u16> callee) {
-        return [callee](Sh2Machine& m) {
+    const auto setup = [](u16 slot) {
+        return [slot](Sh2Machine& m) {
             m.cpu->setGbr(kFlag);
             m.ram.setLong(kFlag + 4, kCallee);
-            for (size_t i = 0; i < callee.size(); ++i)
-                m.ram.setWord(kCallee + static_cast<u32>(i) * 2, callee[i]);
+            m.code(kCallee, {0x000B, slot});  // rts ; slot
         };
     };
+    const auto returns = setup(kNop);
     const auto release = [](Sh2Machine& m, size_t slice) {
         if (slice == 0)
             m.ram.bytes[(kFlag + 19) & m.ram.mask] = 0x80;
     };
-    static u32 writes;
-    const AccessHandlers device{.writeLong = [](void*, CPU*, u32, u32) { ++writes; }};
-    const auto writing = [&](Sh2Machine& m) {
-        setup({0x000B, 0x2802})(m);
-        m.cpu->mapWindows({{0x25F00000, 0x25F0FFFF, device}});
-        m.cpu->setR(8, 0x25F00000);
-    };
+    const AccessHandlers device{.writeLong = [](void*, CPU*, u32, u32) { ++calls; }};
     const auto slotTest = {u16{0xC601}, u16{0x400B}, u16{0xC413}, u16{0x4011}, u16{0x89FA}, u16{0x7101}, kSelfLoop,
                            kNop};
-    // 1: mov.l @(4,gbr),r0 ; jsr @r0 ; nop ; mov.b @(19,gbr),r0 ; cmp/pz r0 ; bt 1b ; ...
+    // The slot a nop: ... jsr @r0 ; nop ; mov.b @(19,gbr),r0 ...
     const auto slotNop = {u16{0xC601}, u16{0x400B}, kNop, u16{0xC413}, u16{0x4011}, u16{0x89F9}, u16{0x7101},
                           kSelfLoop, kNop};
-    // 1: bsr callee ; mov.b @(19,gbr),r0 ; cmp/pz r0 ; bt 1b ; ... (callee at kCode + 0x100)
+    // 1: bsr callee ; mov.b @(19,gbr),r0 ; cmp/pz r0 ; bt 1b ; ...
     const auto viaBsr = {u16{0xB07E}, u16{0xC413}, u16{0x4011}, u16{0x89FB}, u16{0x7101}, kSelfLoop, kNop};
     for (const auto& program : {slotTest, slotNop, viaBsr}) {
-        expectSameAsReference(program, setup({0x000B, kNop}));
-        expectSameAsReference(program, setup({0x000B, kNop}), release);
-        // A callee that writes a device in its slot costs what one that
-        // only returns does: rts ; mov.l r0,@r8
-        writes = 0;
-        const Outcome want = runSlices(true, program, {100000}, writing);
-        const u32 wantWrites = writes;
-        writes = 0;
-        EXPECT_EQ(runSlices(false, program, {100000}, writing), want);
-        EXPECT_EQ(writes, wantWrites);
-        EXPECT_GT(writes, 5000u);
-        const Outcome released = runSlices(false, program, {100000, 40}, setup({0x000B, kNop}), release);
+        expectSameAsReference(program, returns);
+        expectSameAsReference(program, returns, release);
+        EXPECT_GT(expectSameDeviceCalls(program, 100000, device, setup(0x2802)), 5000u);  // mov.l r0,@r8
+        const Outcome released = runSlices(false, program, {100000, 40}, returns, release);
         EXPECT_EQ(released.r[1], 1u);
         EXPECT_EQ(released.pr, kCode + 4 + (program.begin()[0] == 0xC601 ? 2u : 0u));
     }

@@ -20,12 +20,6 @@ namespace {
 
 const std::string kDataDir = std::string(KEST_SOURCE_DIR) + "/tests/core/base/data/ini/";
 
-std::string readText(const std::string& path)
-{
-    std::vector<u8> bytes = readBytes(path);
-    return {bytes.begin(), bytes.end()};
-}
-
 void writeText(const std::string& path, const std::string& text)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
