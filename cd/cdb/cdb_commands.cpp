@@ -476,17 +476,17 @@ void CDB::CdSeek()
         logDebug(1, "%s<STOP>", commandName());
         break;
     case kFad:
-        if (m_drive)
-            m_drive->pause(true);
         m_targetFad = p & 0x7FFFFF;
+        if (m_drive)
+            m_drive->seek(m_targetFad);
         seekTo(kPaused);
         logDebug(1, "%s [FAD: %d]", commandName(), m_targetFad);
         break;
     case kTrackIndex: {
-        if (m_drive)
-            m_drive->pause(true);
         u32 t, index;
         m_targetFad = resolveStartTrack(p, t, index);
+        if (m_drive)
+            m_drive->seek(m_targetFad);
         seekTo(kPaused);
         logDebug(1, "%s [TNO: %d:%d(%d:%d, %d)]", commandName(), (p >> 8) & 0xFF, p & 0xFF, t, index, m_targetFad);
         break;

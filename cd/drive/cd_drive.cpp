@@ -65,6 +65,7 @@ void CDDrive::reset()
     m_startFad.store(0);
     m_endFad.store(0);
     m_nextFad.store(0);
+    m_takenFad = 0;
 }
 
 void CDDrive::setMedia(std::shared_ptr<CCd> media)
@@ -145,6 +146,7 @@ void CDDrive::nextSector()
         return;
     const bool last = buffer.next + 1 >= buffer.count;
     const u32 fad = buffer.startFad + buffer.next;
+    m_takenFad = static_cast<s32>(fad + 1);
     while (buffer.notesWritten < buffer.noteCount && (last || buffer.notes[buffer.notesWritten].fad <= fad))
         buffer.notes[buffer.notesWritten++].write();
     if (last) {
@@ -165,6 +167,7 @@ void CDDrive::read(u32 fad, u32 count)
             return;
         const s64 start = std::min<s64>(fad, kMaxFad);
         const s64 end = std::min<s64>(start + count, kMaxFad);
+        m_takenFad = static_cast<s32>(start);
         clearBuffersLocked();
         m_startFad.store(static_cast<s32>(start));
         m_endFad.store(static_cast<s32>(end));
@@ -183,6 +186,20 @@ void CDDrive::pause(bool flush)
             return;
         if (flush)
             clearBuffersLocked();
+        m_state.store(kPaused);
+    }
+    wake();
+}
+
+void CDDrive::seek(u32 fad)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        const u32 state = m_state.load();
+        if (state != kStopped && state != kReading && state != kPaused)
+            return;
+        m_takenFad = static_cast<s32>(std::min<s64>(fad, kMaxFad));
+        clearBuffersLocked();
         m_state.store(kPaused);
     }
     wake();
@@ -235,6 +252,7 @@ void CDDrive::clearBuffersLocked()
     }
     m_readIndex.store(0);
     m_fillIndex.store(0);
+    m_nextFad.store(m_takenFad);
 }
 
 void CDDrive::answerWaiter()

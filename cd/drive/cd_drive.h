@@ -80,6 +80,9 @@ public:
 
     void read(u32 fad, u32 count);
     void pause(bool flush);
+    // Paused with the ring discarded and the pickup at fad, where a resume
+    // goes on reading.
+    void seek(u32 fad);
     // Takes the place of the device's resume: the drive is never halted,
     // so its resume is the reading one.
     void resume() override;
@@ -112,6 +115,10 @@ private:
     std::atomic<s32> m_startFad{0};
     std::atomic<s32> m_endFad{0};
     std::atomic<s32> m_nextFad{0};
+    // The first sector of the range the emulation has not taken. A discarded
+    // ring is read again from here, so where reading goes on never depends
+    // on how far the worker had got. Only the emulation thread changes it.
+    s32 m_takenFad = 0;
     std::atomic<u32> m_readIndex{0};
     std::atomic<u32> m_fillIndex{0};
     std::atomic<u32> m_state{kSwitchedOff};

@@ -301,8 +301,10 @@ TEST_F(CDDriveTest, PauseKeepsOrFlushesTheRing)
     EXPECT_EQ(validBuffers(m_drive), 0u);
     EXPECT_EQ(m_drive.readIndex(), 0u);
     EXPECT_EQ(m_drive.fillIndex(), 0u);
+    // Reading goes on from the first sector not taken, however far ahead
+    // the worker had read.
     const s32 resumeAt = m_drive.nextFad();
-    EXPECT_EQ(resumeAt, 150 + 18 * 16);
+    EXPECT_EQ(resumeAt, 150 + 32 + 64);
     // A second pause changes nothing.
     m_drive.pause(true);
     EXPECT_EQ(m_drive.getState(), CDDrive::kPaused);
@@ -310,6 +312,14 @@ TEST_F(CDDriveTest, PauseKeepsOrFlushesTheRing)
     m_drive.resume();
     ASSERT_TRUE(waitFor([&] { return m_drive.buffer(0).valid.load() == 1; }));
     consume(m_drive, static_cast<u32>(resumeAt), 16);
+
+    // A seek moves the pickup: the resume reads from there.
+    m_drive.seek(700);
+    EXPECT_EQ(m_drive.getState(), CDDrive::kPaused);
+    EXPECT_EQ(validBuffers(m_drive), 0u);
+    m_drive.resume();
+    ASSERT_TRUE(waitFor([&] { return m_drive.buffer(0).valid.load() == 1; }));
+    consume(m_drive, 700, 16);
 }
 
 TEST_F(CDDriveTest, StopClearsTheRingOnlyWhileReadingOrPaused)
