@@ -5,11 +5,9 @@
 ! 256-byte header) is copied to the first-read address and started there
 ! with the header's master stack. Anything else: the BIOS stays idle.
 ! base: 0x00000000
-	.org	0
-	.long	start			! power-on PC
-	.long	0x06100000		! power-on SP
+	.include "saturn.inc"
 
-	.org	0x100
+	bios_vectors start
 start:
 	mov.l	header,r1
 	mova	hardware,r0
