@@ -62,6 +62,21 @@ protected:
         scu(base + kEn, enable);
     }
     void waitFor(u32 vector) { command(kWait, vector); }
+    // Levels 0-2 in turn, each waited for at its end vector, then three fields.
+    struct Transfer {
+        u32 s, d, count, add, vector;
+    };
+    void runLevels(const std::vector<Transfer>& transfers)
+    {
+        for (u32 n = 0; n < transfers.size(); ++n) {
+            const Transfer& t = transfers[n];
+            level(n, t.s, t.d, t.count, t.add, 7);
+            waitFor(t.vector);
+        }
+        start();
+        runFields(3);
+        ASSERT_TRUE(done());
+    }
     void record(u32 address) { command(kRecord, address); }
     void unmask(u32 bits) { scu(0xA0, 0xBFFF & ~bits); }
 
@@ -100,15 +115,9 @@ TEST_F(DmaTest, DirectTransfersBetweenTheMemories)
     unmask(1u << 11 | 1u << 10 | 1u << 9);
     // Work RAM-H to VDP2 VRAM, VDP1 VRAM (odd count: the B-bus takes the
     // last byte with the next as a whole word) and sound RAM, one level each.
-    level(0, 0x06020000, 0x05E01000, 0x400, 0x101, 7);
-    waitFor(0x4B);
-    level(1, 0x06020400, 0x05C02000, 0x123, 0x101, 7);
-    waitFor(0x4A);
-    level(2, 0x06020801, 0x05A00100, 0x200, 0x101, 7);  // unaligned source: word by word
-    waitFor(0x49);
-    start();
-    runFields(3);
-    ASSERT_TRUE(done());
+    // An unaligned source (level 2) goes word by word.
+    runLevels({{0x06020000, 0x05E01000, 0x400, 0x101, 0x4B}, {0x06020400, 0x05C02000, 0x123, 0x101, 0x4A},
+               {0x06020801, 0x05A00100, 0x200, 0x101, 0x49}});
     EXPECT_TRUE(same(vdp2() + 0x1000, wram() + 0x20000, 0x400));
     EXPECT_TRUE(same(vdp1() + 0x2000, wram() + 0x20400, 0x123));
     EXPECT_EQ(vdp1()[0x2123], wram()[0x20523]);
@@ -129,16 +138,9 @@ TEST_F(DmaTest, TransfersBackIntoWorkRamAndTheVdp2ReadRefusal)
     unmask(1u << 11 | 1u << 10 | 1u << 12);
     // An unaligned destination keeps the bytes in the engine's buffer, so
     // every source long is read as two B-bus words.
-    level(0, 0x05C03000, 0x06030002, 0x300, 0x102, 7);
-    waitFor(0x4B);
-    level(1, 0x05A04000, 0x06031000, 0x2FE, 0x102, 7);
-    waitFor(0x4A);
-    level(2, 0x05E00100, 0x06032000, 0x100, 0x102, 7);
-    waitFor(0x4C);
-    start();
     LogCapture log;
-    runFields(3);
-    ASSERT_TRUE(done());
+    runLevels({{0x05C03000, 0x06030002, 0x300, 0x102, 0x4B}, {0x05A04000, 0x06031000, 0x2FE, 0x102, 0x4A},
+               {0x05E00100, 0x06032000, 0x100, 0x102, 0x4C}});
     EXPECT_TRUE(same(wram() + 0x30002, vdp1() + 0x3000, 0x300));
     EXPECT_TRUE(same(wram() + 0x31000, sound() + 0x4000, 0x2FE));
     EXPECT_EQ(wram()[0x312FE], 0);
@@ -158,16 +160,9 @@ TEST_F(DmaTest, BbusRegistersAndOddBytesMoveAsWords)
     storeBe32(sound() + 0x6000, 0xA0A1A2A3);
     storeBe32(sound() + 0x6004, 0xA4A5A6A7);
     unmask(1u << 11 | 1u << 10 | 1u << 9);
-    level(0, 0x06020000, 0x05F80000, 2, 0x101, 7);
-    waitFor(0x4B);
-    level(1, 0x06020002, 0x05F8000E, 6, 0x101, 7);
-    waitFor(0x4A);
-    level(2, 0x05A06001, 0x06030001, 5, 0x102, 7);
-    waitFor(0x49);
-    start();
     LogCapture log;
-    runFields(3);
-    ASSERT_TRUE(done());
+    runLevels({{0x06020000, 0x05F80000, 2, 0x101, 0x4B}, {0x06020002, 0x05F8000E, 6, 0x101, 0x4A},
+               {0x05A06001, 0x06030001, 5, 0x102, 0x49}});
     EXPECT_EQ(sys->vdp2().reg(VDP2::TVMD), 0x8000);
     EXPECT_EQ(sys->vdp2().reg(0x12), 0x1302);
     EXPECT_FALSE(log.contains("Bad WB")) << log.text();

@@ -512,72 +512,50 @@ TEST(Vdp2RasterEffects, WritesBetweenLinesShowFromTheNextLine)
 }
 
 // A VRAM bank RAMCTL gives to RBG0's data is RBG0's alone while RBG0 is on:
-// a normal layer's bitmap dots, pattern names and characters there are
-// transparent. RBG0 itself has priority 0, so it shows nothing.
+// a normal layer's bitmap dots, names and characters there are transparent.
 TEST_F(Vdp2ComposeTest, NormalLayersGetNothingFromRotationBanks)
 {
     const vdp2::FastPaths saved = vdp2::fastPaths;
     setColor(1, kGreen);
-    // NBG1: a 512 x 256 bitmap of 32K colours at VRAM 0, its rows 0-127 in
-    // A0 and 128-255 in A1.
+    // NBG1: a 512 x 256 bitmap of 32K colours in A0 and A1.
     for (u32 i = 0; i < 0x40000; i += 2)
         storeBe16(s.vram() + i, static_cast<u16>(0x8000 | kGreen));
-    s.reg(VDP2::CHCTLA, 0x3200);
-    s.reg(VDP2::PRINA, 0x0300);
-    s.reg(VDP2::ZMXIN1, 1);
-    s.reg(VDP2::ZMYIN1, 1);
-    // NBG0 (shown instead, at 1:1 or magnified): names in a B0 page, their
-    // character in A1 (supplement 4 puts character 1 at 0x20020).
-    auto cells = [&](u16 zoomFraction) {
+    // NBG0 (cells): names in a B0 page, character 1 in A1 at 0x20020.
+    auto cells = [&](bool on) {
         for (u32 i = 0; i < 32; ++i)
             s.vram()[0x20020 + i] = 0x11;
         for (u32 i = 0; i < 0x2000; i += 2)
             storeBe16(s.vram() + 0x40000 + i, 1);
-        s.reg(VDP2::CHCTLA, 0x0000);
-        s.reg(VDP2::PNCN0, 0x8004);
-        s.reg(VDP2::MPABN0, 0x2020);
-        s.reg(VDP2::MPABN0 + 2, 0x2020);
-        s.reg(VDP2::ZMXIN0, zoomFraction ? 0 : 1);
-        s.reg(VDP2::ZMXDN0, zoomFraction);
-        s.reg(VDP2::ZMYIN0, 1);
-        s.reg(VDP2::SCXIN0, 3);
-        s.reg(VDP2::PRINA, 0x0003);
+        const std::pair<u32, u16> regs[] = {{VDP2::CHCTLA, on ? 0x0000 : 0x3200}, {VDP2::PRINA, on ? 0x0003 : 0x0300},
+            {VDP2::PNCN0, 0x8004}, {VDP2::MPABN0, 0x2020}, {VDP2::MPABN0 + 2, 0x2020}, {VDP2::ZMXIN0, 1},
+            {VDP2::ZMYIN0, 1}, {VDP2::ZMXIN1, 1}, {VDP2::ZMYIN1, 1}, {VDP2::SCXIN0, 3}};
+        for (const auto& [offset, value] : regs)
+            s.reg(offset, value);
     };
     const u32 green = host(kGreen), red = host(kRed);
     struct Case {
         u16 ramctl, bgon;
-        u16 zoomFraction;  // NBG0's x step; with 0 the bitmap NBG1 is drawn
-        u32 top, bottom;   // lines 10 and 200
+        u32 top, bottom;  // lines 10 and 200
     } cases[] = {
-        {0x1327, 0x0012, 0, red, red},        // A0 characters, A1 coefficients, B0 names
-        {0x1327, 0x0002, 0, green, green},    // RBG0 off: no bank is held
-        {0x0304, 0x0012, 0, green, red},      // A divided, A1 held
-        {0x0004, 0x0012, 0, green, green},    // A undivided: its second field counts for nothing
-        {0x0003, 0x0012, 0, red, red},        // A undivided: its first field holds all of A
-        {0x00C0, 0x0012, 0, green, green},    // B undivided, B1 field ignored
-        {0x0030, 0x0011, 1, red, red},        // NBG0's names held
-        {0x0030, 0x0011, 0x8000, red, red},   // the same magnified
-        {0x010C, 0x0011, 1, red, red},        // NBG0's character held
-        {0x010C, 0x0011, 0x8000, red, red},
-        {0x0103, 0x0011, 1, green, green},     // A0 held: neither
-        {0x0203, 0x0011, 1, red, red},        // A undivided and held: the character with it
+        {0x1327, 0x0012, red, red},      // bitmap: A0 characters, A1 coefficients, B0 names
+        {0x1327, 0x0002, green, green},  // RBG0 off: no bank is held
+        {0x0304, 0x0012, green, red},    // A divided, A1 held
+        {0x0030, 0x0011, red, red},      // NBG0's names held
+        {0x010C, 0x0011, red, red},      // NBG0's character held
+        {0x0103, 0x0011, green, green},  // A0 held: neither
     };
     for (const bool avx2 : {false, saved.avx2}) {
         vdp2::fastPaths.avx2 = avx2;
         for (const Case& c : cases) {
-            if (c.zoomFraction)
-                cells(c.zoomFraction == 1 ? 0 : c.zoomFraction);
+            cells(c.bgon == 0x0011);
             s.reg(VDP2::RAMCTL, c.ramctl);
             s.reg(VDP2::BGON, c.bgon);
             s.runField();
-            // Dot 2 comes before the first whole character of NBG0's line.
             for (const u32 x : {2u, 100u}) {
-                EXPECT_EQ(s.pixel(x, 10), c.top) << std::hex << c.ramctl << " " << c.bgon << " " << c.zoomFraction;
-                EXPECT_EQ(s.pixel(x, 200), c.bottom) << std::hex << c.ramctl << " " << c.bgon << " " << c.zoomFraction;
+                EXPECT_EQ(s.pixel(x, 10), c.top) << std::hex << c.ramctl << " " << c.bgon;
+                EXPECT_EQ(s.pixel(x, 200), c.bottom) << std::hex << c.ramctl << " " << c.bgon;
             }
         }
-        s.reg(VDP2::CHCTLA, 0x3200);
-        s.reg(VDP2::PRINA, 0x0300);
     }
     vdp2::fastPaths = saved;
 }

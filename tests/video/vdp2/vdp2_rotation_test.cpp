@@ -248,67 +248,48 @@ TEST(Vdp2RotationAvx2, DrawsWhatThePlainLoopDraws)
 }
 
 // Lines of both parameter sets, switched by set A's coefficients or by the
-// rotation window, over random maps, names, coefficients and special modes:
-// their own loop draws every dot as the general rotation loop does.
+// rotation window, over random memories and modes: their own loop draws
+// every dot as the general rotation loop does.
 TEST(Vdp2RotationTwoSets, DrawWhatTheGeneralLoopDraws)
 {
     const vdp2::FastPaths saved = vdp2::fastPaths;
     std::mt19937 random(53);
     auto pick = [&](u32 count) { return static_cast<u32>(random() % count); };
-    auto view = [&]() {
-        ParameterSet set{(pick(628) - 314) / 100.0, (pick(80) - 40) / 100.0, 0.3 + pick(300) / 100.0};
-        set.mx = static_cast<s32>(pick(4096));
-        set.my = static_cast<s32>(pick(4096));
-        set.dkax = pick(2) ? pick(100) / 100.0 : 0;
-        return set;
-    };
-    for (int round = 0; round < 12; ++round) {
+    auto bits = [&](u32 mask) { return static_cast<u16>(random() & mask); };
+    for (int round = 0; round < 4; ++round) {
         Vdp2Scene s;
         s.randomMemories(static_cast<u32>(round) * 131 + 7);
-        view().write(s.vram(), kTable);
-        view().write(s.vram(), kTable + 0x80);
+        for (const u32 table : {kTable, kTable + 0x80}) {
+            ParameterSet set{(pick(628) - 314) / 100.0, (pick(80) - 40) / 100.0, 0.3 + pick(300) / 100.0};
+            set.mx = static_cast<s32>(pick(4096));
+            set.my = static_cast<s32>(pick(4096));
+            set.dkax = pick(2) ? pick(100) / 100.0 : 0;
+            set.write(s.vram(), table);
+        }
         writeFloor(s.vram(), 0x40000, 0x800, false);
         writeFloor(s.vram(), 0x20000, 0x1000, true);
         writeFloor(s.cram() + 0x800, 0, 0x200, false);
-        // KTCTL: set A always takes coefficients (the switch by them needs
-        // it); data size, mode and line colour at random for both sets.
-        const u16 ktctl = static_cast<u16>(0x0001 | (random() & 0x1F1E));
-        const std::pair<u32, u16> registers[] = {
-            {VDP2::TVMD, 0x8000},
+        // Set A always takes coefficients (the switch by them needs it);
+        // SFPRMD mode 3 would hide every dot; line colours are inserted.
+        const std::pair<u32, u16> registers[] = {{VDP2::TVMD, 0x8000},
             {VDP2::BGON, static_cast<u16>(0x0010 | (pick(2) << 12))},
-            {VDP2::CHCTLB, static_cast<u16>((pick(5) << 12) | (pick(2) << 8))},
-            {VDP2::PNCR, static_cast<u16>(random() & 0xC3FF)},
-            {VDP2::PLSZ, static_cast<u16>(random() & 0x3300)},  // plane sizes; no screen-over
-            {VDP2::MPOFR, static_cast<u16>(random() & 0x0077)},
-            {VDP2::RAMCTL, static_cast<u16>((random() & 0x8000) | (pick(3) << 12))},
-            {VDP2::RPMD, static_cast<u16>(2 + pick(2))},
-            {VDP2::KTCTL, ktctl},
-            {VDP2::KTAOF, 0x0101},
-            {VDP2::RPTAU, kTable >> 17},
-            {VDP2::RPTAL, (kTable >> 1) & 0xFFBE},
-            {VDP2::PRIR, 5},
-            {VDP2::SFPRMD, static_cast<u16>(pick(3) << 8)},  // mode 3 would hide every dot
-            {VDP2::SFCCMD, static_cast<u16>(random() & 0x0300)},
-            {VDP2::SFCODE, static_cast<u16>(random())},
-            {VDP2::LCTAU, 0x8003},
-            {VDP2::LCTAL, 0x8000},
-            {VDP2::LNCLEN, 0x0010},  // line-colour insertion shows the coefficients' line colours
-            {VDP2::CCCTL, 0x0010},
-            {VDP2::CCRR, 9},
-            {VDP2::WPSX0, static_cast<u16>(pick(640))},
-            {VDP2::WPEX0, static_cast<u16>(pick(640))},
-            {VDP2::WPEY0, 200},
-            {VDP2::WPSX1, static_cast<u16>(pick(640))},
-            {VDP2::WPEX1, 620},
-            {VDP2::WPEY1, static_cast<u16>(pick(224))},
-            {VDP2::WCTLD, static_cast<u16>(random() & 0x008F)}};
+            {VDP2::CHCTLB, static_cast<u16>((pick(5) << 12) | (pick(2) << 8))}, {VDP2::PNCR, bits(0xC3FF)},
+            {VDP2::PLSZ, bits(0x3300)}, {VDP2::MPOFR, bits(0x0077)},
+            {VDP2::RAMCTL, static_cast<u16>(bits(0x8000) | (pick(3) << 12))},
+            {VDP2::RPMD, static_cast<u16>(2 + pick(2))}, {VDP2::KTCTL, static_cast<u16>(0x0001 | bits(0x1F1E))},
+            {VDP2::KTAOF, 0x0101}, {VDP2::RPTAU, kTable >> 17}, {VDP2::RPTAL, (kTable >> 1) & 0xFFBE},
+            {VDP2::PRIR, 5}, {VDP2::SFPRMD, static_cast<u16>(pick(3) << 8)}, {VDP2::SFCCMD, bits(0x0300)},
+            {VDP2::SFCODE, bits(0xFFFF)}, {VDP2::LCTAU, 0x8003}, {VDP2::LCTAL, 0x8000}, {VDP2::LNCLEN, 0x0010},
+            {VDP2::CCCTL, 0x0010}, {VDP2::CCRR, 9}, {VDP2::WPSX0, static_cast<u16>(pick(640))},
+            {VDP2::WPEX0, static_cast<u16>(pick(640))}, {VDP2::WPEY0, 200},
+            {VDP2::WPSX1, static_cast<u16>(pick(640))}, {VDP2::WPEX1, 620},
+            {VDP2::WPEY1, static_cast<u16>(pick(224))}, {VDP2::WCTLD, bits(0x008F)}};
         for (const auto& [offset, value] : registers)
             s.reg(offset, value);
         for (u32 i = 0; i < 8; ++i) {
-            s.reg(VDP2::MPABRA + 2 * i, static_cast<u16>(random()));
-            s.reg(VDP2::MPABRB + 2 * i, static_cast<u16>(random()));
+            s.reg(VDP2::MPABRA + 2 * i, bits(0xFFFF));
+            s.reg(VDP2::MPABRB + 2 * i, bits(0xFFFF));
         }
-
         auto draw = [&](bool loops) {
             vdp2::fastPaths.rotationLines = loops;
             std::fill(s.canvas.begin(), s.canvas.end(), 0xFF000000u);
@@ -318,8 +299,7 @@ TEST(Vdp2RotationTwoSets, DrawWhatTheGeneralLoopDraws)
         const std::vector<u32> general = draw(false);
         const std::vector<u32> own = draw(true);
         vdp2::fastPaths = saved;
-        const std::set<u32> seen(general.begin(), general.end());
-        EXPECT_GT(seen.size(), 16u) << "round " << round;
+        EXPECT_GT(std::set<u32>(general.begin(), general.end()).size(), 16u) << "round " << round;
         EXPECT_TRUE(general == own) << "round " << round;
     }
 }
