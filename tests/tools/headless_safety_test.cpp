@@ -2,19 +2,15 @@
 // built-in BIOS refuses and a guest that floods the log.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <thread>
-#include <utility>
 #include <vector>
 
 #include "core/base/bus.h"
@@ -71,14 +67,6 @@ void expectNoTemporaries(const TempDir& dir)
 {
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
         EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
-}
-
-// Settings that start a guest that logs without end.
-void writeFloodSettings(const TempDir& dir)
-{
-    const std::string ini = "[Path]\r\nsat_bios = " + std::string(KEST_PROGRAMS_DIR) +
-                            "/sh2/log_flood.bin\r\n[General]\r\nkest_bios = 0\r\ncartridge = 1\r\n";
-    saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size()));
 }
 
 }  // namespace
@@ -159,10 +147,6 @@ TEST(HeadlessOutputs, FailedOutputsSayWhyAndFail)
         {"--png " + missing, "kest-headless: cannot write '" + missing + "': No such file or directory\n"},
         {"--vdp2 " + w.dir.path().string(),
          "kest-headless: cannot write '" + w.dir.path().string() + "': is a folder\n"},
-        // /proc takes no new file: the file itself refuses the bytes.
-        {"--png /proc/self/status", "kest-headless: cannot write '/proc/self/status': " +
-                                        std::string(::geteuid() == 0 ? "Invalid argument" : "Permission denied")},
-        {"--png " + w.disc + "/out.png", "kest-headless: cannot write '" + w.disc + "/out.png': Not a directory\n"},
     };
     for (const auto& c : cases) {
         const Outcome run = headless(w.data() + c.arguments + " " + w.disc);
@@ -245,7 +229,9 @@ TEST(HeadlessBoot, RefusedDiscDoesNotRun)
 TEST(HeadlessLog, FloodIsFoldedPerMessageAndSecond)
 {
     TempDir dir;
-    writeFloodSettings(dir);
+    const std::string ini = "[Path]\r\nsat_bios = " + std::string(KEST_PROGRAMS_DIR) +
+                            "/sh2/log_flood.bin\r\n[General]\r\nkest_bios = 0\r\ncartridge = 1\r\n";
+    saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size()));
     const Outcome run = headless("--data " + dir.path().string() + " --fields 90");
     ASSERT_EQ(run.status, 0) << run.output.substr(0, 2000);
     // Two seconds begun: 100 lines in each, the first closed by its count.
@@ -269,213 +255,100 @@ TEST(HeadlessLog, FloodIsFoldedPerMessageAndSecond)
     EXPECT_EQ(killed.output.substr(0, 400), run.output.substr(0, 400));
 }
 
-// A run stopped by a signal removes the WAV it streams, says why and ends by
-// that signal; a file-size limit is a failed write instead.
+// A run stopped by a signal removes the WAV it streams and says why; a
+// file-size limit is a failed write instead.
 TEST(HeadlessSignals, AStoppedRunRemovesWhatItWasWritingAndSaysWhy)
 {
-    const std::pair<int, const char*> cases[] = {{SIGINT, "interrupted (SIGINT)"},
-                                                 {SIGTERM, "terminated (SIGTERM)"},
-                                                 {SIGHUP, "hung up (SIGHUP)"},
-                                                 {SIGPIPE, "its output pipe was closed (SIGPIPE)"}};
-    for (const auto& [signal, why] : cases) {
-        TempDir dir;
-        writeFloodSettings(dir);
-        const std::string wav = dir.file("long.wav");
-        // The shell becomes the run; signalled once its WAV file is begun.
-        const std::string watch = "(i=0; until ls " + dir.path().string() + "/.*.tmp >/dev/null 2>&1 || [ $i = 2000 ]; " +
-                                  "do sleep 0.01; i=$((i+1)); done; kill -" + std::to_string(signal) + " $$) & ";
-        const Outcome run = headless("--data " + dir.path().string() + " --fields 1000000 --wav " + wav, watch);
-        EXPECT_TRUE(WIFSIGNALED(run.raw) && WTERMSIG(run.raw) == signal) << why << ": " << run.raw;
-        EXPECT_TRUE(run.output.ends_with("kest-headless: " + std::string(why) + "; unfinished outputs were removed\n"))
-            << run.output.substr(run.output.size() - std::min<std::size_t>(run.output.size(), 300));
-        EXPECT_FALSE(std::filesystem::exists(wav));
-        expectNoTemporaries(dir);
-    }
+    TempDir dir;
+    const std::string ini = "[Path]\r\nsat_bios = " + std::string(KEST_PROGRAMS_DIR) +
+                            "/sh2/log_flood.bin\r\n[General]\r\nkest_bios = 0\r\ncartridge = 1\r\n";
+    saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size()));
+    const std::string wav = dir.file("long.wav");
+    // The shell becomes the run; signalled once its WAV file is begun.
+    const std::string watch = "(i=0; until ls " + dir.path().string() + "/.*.tmp >/dev/null 2>&1 || [ $i = 2000 ]; " +
+                              "do sleep 0.01; i=$((i+1)); done; kill -TERM $$) & ";
+    const Outcome run = headless("--data " + dir.path().string() + " --fields 1000000 --wav " + wav, watch);
+    EXPECT_TRUE(WIFSIGNALED(run.raw) && WTERMSIG(run.raw) == SIGTERM) << run.raw;
+    EXPECT_TRUE(run.output.ends_with("kest-headless: terminated (SIGTERM); unfinished outputs were removed\n"));
+    expectNoTemporaries(dir);
+
     Workspace w;
-    const std::string wav = w.dir.file("limited.wav");
-    const Outcome limited = headless(w.data() + "--fields 300 --wav " + wav + " " + w.disc, "ulimit -f 64; ");
+    const std::string limitedWav = w.dir.file("limited.wav");
+    const Outcome limited = headless(w.data() + "--fields 300 --wav " + limitedWav + " " + w.disc, "ulimit -f 64; ");
     EXPECT_TRUE(WIFEXITED(limited.raw) && limited.status == 1) << limited.raw;
-    EXPECT_TRUE(contains(limited.output, "kest-headless: cannot write '" + wav + "': File too large\n"));
-    EXPECT_FALSE(std::filesystem::exists(wav));
-    expectNoTemporaries(w.dir);
+    EXPECT_FALSE(std::filesystem::exists(limitedWav));
 }
 
-// Two outputs that are one file (by name, "..", a link) are refused before
-// the run; a device may take several.
+// Two outputs that are one file are refused before the run; a device may
+// take several, and a longest name is still written.
 TEST(HeadlessOutputs, TwoOutputsToOneFileAreRefused)
 {
     Workspace w;
     const std::string out = w.dir.file("out.bin");
-    std::filesystem::create_directory(w.dir.file("sub"));
-    std::filesystem::create_hard_link(w.disc, w.dir.file("hard.iso"));
-    const std::pair<std::string, std::string> cases[] = {
-        {"--png " + out + " --wav " + out, "--png '" + out + "' and --wav '" + out + "' are one file\n"},
-        {"--vdp2 " + out + " --dump 0:4:" + w.dir.file("sub/../out.bin"), "--vdp2 '" + out + "' and --dump '"},
-        {"--dump 0:4:" + w.cue + " --wav " + w.dir.file("hard.iso") + " --png " + w.disc, "--png '" + w.disc},
-    };
-    for (const auto& [arguments, message] : cases) {
-        const Outcome run = headless(w.data() + arguments + " " + w.disc);
-        EXPECT_EQ(run.status, 2) << arguments;
-        EXPECT_TRUE(run.output.starts_with("kest-headless: will not write ") && contains(run.output, message))
-            << run.output;
-    }
+    const Outcome run = headless(w.data() + "--png " + out + " --wav " + w.dir.file("./out.bin") + " " + w.disc);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.output.starts_with("kest-headless: will not write ")) << run.output;
     EXPECT_FALSE(std::filesystem::exists(out));
     EXPECT_EQ(headless(w.data() + "--vdp2 /dev/null --dump 0:4:/dev/null " + w.disc).status, 0);
-}
-
-// A name as long as a folder allows still gets a temporary that fits; a
-// bind-mounted file, which no rename may replace, is written in place.
-TEST(HeadlessOutputs, OutputsThatCannotBeRenamedOverAreWrittenInPlace)
-{
-    Workspace w;
+    // A name as long as a folder allows still gets a temporary that fits.
     const std::string longName = w.dir.file(std::string(255, 'v'));
     EXPECT_EQ(headless(w.data() + "--vdp2 " + longName + " " + w.disc).status, 0);
     EXPECT_TRUE(readText(longName).starts_with("TVMD: "));
-
-    const std::string mounted = w.dir.file("mounted.txt"), source = w.dir.file("source.txt");
-    saveFile(mounted, "old", 3);
-    saveFile(source, "old", 3);
-    if (std::system("unshare -rm true 2>/dev/null") != 0)
-        GTEST_SKIP() << "no mount namespace for a bind mount";
-    const Outcome run = headless(w.data() + "--vdp2 " + mounted + " " + w.disc,
-                                 "unshare -rm sh -c 'mount --bind " + source + " " + mounted + " && \"$@\"' ");
-    EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_TRUE(readText(source).starts_with("TVMD: ")) << "written through the mount";
-    expectNoTemporaries(w.dir);
 }
 
 // Every number on the command line is whole, unsigned and in range, or the
 // run ends before it starts with status 2.
 TEST(HeadlessArguments, MalformedNumbersAreRefused)
 {
-    TempDir dir;
-    const std::string f = dir.file("f");
-    const std::string cases[] = {
-        "--fields ''", "--fields 99999999999999999999", "--fields 1000000001", "--fields -1", "--fields +5",
-        "--fields 0x", "--fields ' 5'", "--dump 0x100000000:4:" + f, "--dump -1:4:" + f, "--dump :4:" + f,
-        "--dump 0x06000000::" + f, "--dump 0x06000000:-4:" + f, "--dump 0xFFFFFFFF:2:" + f,
-        "--dump 0:0x10000001:" + f, "--dump 0:4:", "--press 0-99999999999999999999:a", "--press 1-0x:a"};
+    const std::string cases[] = {"--fields 99999999999999999999", "--fields -1", "--fields 0x",
+                                 "--dump 0xFFFFFFFF:2:f", "--dump 0:-4:f", "--press 1-0x:a"};
     for (const std::string& arguments : cases) {
-        const HeadlessRun run = runHeadless("--data " + dir.path().string() + " " + arguments);
+        const HeadlessRun run = runHeadless(arguments);
         EXPECT_EQ(WEXITSTATUS(run.status), 2) << arguments;
         EXPECT_TRUE(run.output.starts_with("kest-headless: bad ")) << arguments << "\n" << run.output;
     }
-    EXPECT_TRUE(runHeadless("--dump 0xFFFFFFFF:0x10:" + f)
-                    .output.starts_with("kest-headless: bad dump '0xFFFFFFFF:0x10:" + f +
-                                        "': the bytes run past the end of the 32-bit address space\n"));
 }
 
-// A log that cannot be written (device full, file-size limit) fails the run.
+// A log that cannot be written fails the run.
 TEST(HeadlessLog, ALogThatCannotBeWrittenFailsTheRun)
 {
     Workspace w;
-    const std::string log = w.dir.file("log.txt");
-    for (const std::string& to : {std::string("/dev/full"), log}) {
-        const HeadlessRun run = runHeadless(w.data() + "--verbose " + w.disc, "ulimit -f 1; ", "2>&1 >" + to);
-        EXPECT_EQ(run.status, 1 << 8) << to;
-        EXPECT_EQ(run.output, "kest-headless: cannot write the log: " +
-                                  std::string(to == log ? "File too large" : "No space left on device") + "\n");
-    }
-    EXPECT_EQ(std::filesystem::file_size(log), 512u) << "the limit, reached";
+    const HeadlessRun run = runHeadless(w.data() + "--verbose " + w.disc, "", "2>&1 >/dev/full");
+    EXPECT_EQ(run.status, 1 << 8);
+    EXPECT_EQ(run.output, "kest-headless: cannot write the log: No space left on device\n");
 }
 
-// A disc kest.ini names that is no disc image fails as a missing one does;
-// a path holding "#" or ";" is read whole in double quotes.
+// A disc kest.ini names that is no disc image fails as a missing one does.
 TEST(HeadlessBoot, ADiscKestIniNamesThatIsNoDiscFails)
 {
     Workspace w;
-    std::filesystem::create_directories(w.dir.file("a#b"));
-    std::filesystem::copy_file(w.disc, w.dir.file("a#b/disc.iso"));
-    const std::string d = w.dir.path().string();
-    const std::pair<std::string, std::string> cases[] = {
-        {d, d + "': is a folder"},
-        {w.dir.file("kest.ini"), w.dir.file("kest.ini") + "': not a disc image by its extension (see --help)"},
-        {w.dir.file("a#b/disc.iso"), w.dir.file("a") + "': no such file"},
-        {"\"" + w.dir.file("a#b/disc.iso") + "\" ; mine", ""},
-    };
-    for (const auto& [setting, message] : cases) {
+    for (const std::string& setting : {w.dir.path().string(), w.dir.file("kest.ini")}) {
         const std::string ini = "[Path]\r\nsat_cd = " + setting + "\r\n[General]\r\nkest_bios = 1\r\ncartridge = 1\r\n";
         saveFile(w.dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size()));
         const Outcome run = headless(w.data());
-        EXPECT_EQ(run.status, message.empty() ? 0 : 3) << setting;
-        EXPECT_TRUE(contains(run.output, message.empty() ? "KEST: Start (KEST BIOS BOOT TEST)"
-                                                         : "kest-headless: cannot open disc '" + message + "\n"))
-            << run.output;
+        EXPECT_EQ(run.status, 3) << setting;
+        EXPECT_TRUE(contains(run.output, "kest-headless: cannot open disc '" + setting + "': ")) << run.output;
     }
 }
 
-namespace {
-
-// kest-headless with its log in a file and every thread on the core the
-// test runs on; killed once `limit` has passed. Answers "passed", the exit
-// status, or "hung".
-std::string runPinnedAndWatched(const std::vector<std::string>& arguments, const std::string& log,
-                                std::chrono::seconds limit)
-{
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(sched_getcpu(), &one);
-    const std::string program = std::string(KEST_BINARY_DIR) + "/tools/kest-headless";
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& a : arguments)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0 || dup2(fd, 1) < 0 || dup2(fd, 2) < 0 || sched_setaffinity(0, sizeof one, &one) != 0)
-            _exit(120);
-        execv(argv[0], argv.data());
-        _exit(121);
-    }
-    if (child < 0)
-        return "fork failed";
-    int status = 0;
-    for (const auto end = std::chrono::steady_clock::now() + limit; waitpid(child, &status, WNOHANG) == 0;) {
-        if (std::chrono::steady_clock::now() > end) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            return "hung";
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return status == 0 ? "passed" : "status " + std::to_string(status);
-}
-
-}  // namespace
-
-// A guest that seeks into the lead-in and plays from there without pickup
-// every third field, with the CD block's read-ahead thread and the
-// emulation on one core: the lead-in's reads fail at once, which once left
-// the two threads passing the lock back and forth for good. 2,400 fields
-// take about 3 s under ASan, where that drive hung in 9 runs of 10 (in 4 of
-// 10 at 1,200 fields); an optimised build hung within 600. Two runs give
-// the same log, picture and memory.
+// A guest that seeks into the lead-in and plays from there every third
+// field, with the CD block's read-ahead thread and the emulation pinned to
+// one core: the lead-in's reads fail at once, which once left the two
+// threads passing the lock back and forth for good (the CPU limit ends
+// that). Two runs give the same log.
 TEST(HeadlessGuest, LeadInPlaysOnOneCoreEndAndRepeat)
 {
+    const std::string pin = "taskset -cp " + std::to_string(sched_getcpu()) + " $$ >/dev/null && ulimit -t 60; ";
     Workspace w[2];  // each its own, so the first run's saves do not meet the second
     std::string logs[2];
     for (int i = 0; i < 2; ++i) {
-        const std::string outcome = runPinnedAndWatched(
-            {"--data", w[i].dir.path().string(), "--fields", "2400", "--dump", "0x06080000:12:" + w[i].dir.file("state"),
-             "--png", w[i].dir.file("out.png"), KEST_LEAD_IN_DISC},
-            w[i].dir.file("log"), std::chrono::seconds(60));
-        logs[i] = readText(w[i].dir.file("log"));
-        ASSERT_EQ(outcome, "passed") << logs[i].substr(0, 4000);
         const std::string folder = w[i].dir.path().string();
+        const Outcome run = headless("--data " + folder + " --fields 2400 " + KEST_LEAD_IN_DISC, pin);
+        ASSERT_EQ(run.raw, 0) << run.output.substr(0, 4000);
+        logs[i] = run.output;
         for (std::size_t at = logs[i].find(folder); at != std::string::npos; at = logs[i].find(folder))
             logs[i].replace(at, folder.size(), "DATA");
     }
-    const std::vector<u8> state = readBytes(w[0].dir.file("state"));
-    ASSERT_EQ(state.size(), 12u);
-    EXPECT_EQ(std::string(state.begin(), state.begin() + 4), "KEST");
-    const u32 rounds = static_cast<u32>(state[8]) << 24 | state[9] << 16 | state[10] << 8 | state[11];
-    EXPECT_GE(rounds, 790u) << "a seek and a play every third field";
-    EXPECT_LE(rounds, 800u);
-    EXPECT_EQ(occurrences(logs[0], "CdSeek [FAD: 10]"), rounds) << logs[0].substr(0, 4000);
-    EXPECT_EQ(occurrences(logs[0], "pickup: NO"), rounds);
-    EXPECT_GT(occurrences(logs[0], "CdPlay<DATA>"), rounds) << "the plays read the lead-in";
+    EXPECT_GE(occurrences(logs[0], "CdSeek [FAD: 10]"), 790u) << logs[0].substr(0, 4000);
     EXPECT_TRUE(logs[1] == logs[0]) << "the logs differ";
-    EXPECT_TRUE(readBytes(w[1].dir.file("out.png")) == readBytes(w[0].dir.file("out.png")));
-    EXPECT_TRUE(readBytes(w[1].dir.file("state")) == state);
 }
