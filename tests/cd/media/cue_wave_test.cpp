@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "cd/media/cue.h"
 #include "disc_images.h"
@@ -21,28 +22,6 @@ protected:
                                     ".raw'";
         EXPECT_EQ(std::system(command.c_str()), 0);
         return readBytes(wav + ".raw");
-    }
-
-    // A hand-made WAVE: fmt, then chunks padded to even size; a five-letter id claims a huge size.
-    void riff(const std::string& name, std::vector<u8> format, const std::vector<std::pair<std::string, std::vector<u8>>>& chunks)
-    {
-        std::vector<u8> file = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0};
-        disc::append(file, format);
-        for (const auto& [id, body] : chunks) {
-            file.insert(file.end(), id.begin(), id.begin() + 4);
-            const u32 size = id.size() > 4 ? 0xFFFFFFF0u : static_cast<u32>(body.size());
-            disc::append(file, {static_cast<u8>(size), static_cast<u8>(size >> 8), static_cast<u8>(size >> 16),
-                                static_cast<u8>(size >> 24)});
-            disc::append(file, body);
-            if (body.size() & 1)
-                file.push_back(0);
-        }
-        disc::writeFile(m_dir.file(name), file);
-    }
-    // 16-bit stereo at 44.1 kHz in the given format (1 is PCM).
-    static std::vector<u8> cdFormat(u8 code = 1)
-    {
-        return {code, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0};
     }
 
     std::string sheet(const std::string& waveLines)
@@ -76,13 +55,13 @@ TEST_F(CueWaveTest, WaveTracksPlayTheirSamples)
 // A WAVE file not holding CD audio refuses the disc, naming file and reason.
 TEST_F(CueWaveTest, WaveFilesOfAnotherKindRefuseTheDisc)
 {
-    const std::vector<u8> samples = disc::audio(2, 3);
-    riff("float.wav", cdFormat(3), {{"data", samples}});
-    riff("past.wav", cdFormat(), {{"JUNK", {}}, {"data+", samples}});
+    tone("tone.wav", "0.1");
+    ASSERT_EQ(std::system(("sox '" + m_dir.file("tone.wav") + "' -c 1 -r 22050 '" + m_dir.file("low.wav") + "'").c_str()), 0);
+    std::filesystem::resize_file(m_dir.file("tone.wav"), 1000);
     disc::writeText(m_dir.file("text.wav"), "FILE \"x.bin\" BINARY\n");
     const std::pair<const char*, const char*> cases[] = {
-        {"float.wav", "format 3, 2 channels, 44100 Hz, 16 bits; only 16-bit stereo PCM at 44100 Hz plays"},
-        {"past.wav", "chunk runs past the end of the file"},
+        {"low.wav", "format 1, 1 channels, 22050 Hz, 16 bits; only 16-bit stereo PCM at 44100 Hz plays"},
+        {"tone.wav", "chunk runs past the end of the file"},
         {"text.wav", "not a RIFF WAVE file"},
     };
     for (const auto& [file, reason] : cases) {
