@@ -100,7 +100,8 @@ protected:
                 run->hash = fnv(run->hash, &canvas[y * kCanvasSide], 4 * std::min(size.width, kCanvasSide));
         }
     }
-    void freshKest()
+    // Disc b opened after disc a ran for some fields, or (a empty) first.
+    Outputs runSecond(const std::string& a, int aFields, const std::string& b, int bFields)
     {
         kest.reset();
         scheduler().clear();
@@ -108,11 +109,6 @@ protected:
         kest = std::make_unique<Kest>();
         kest->setDataFolder(dir.path().string());
         kest->prepare(nullptr);
-    }
-    // Disc b opened after disc a ran for some fields, or (a empty) first.
-    Outputs runSecond(const std::string& a, int aFields, const std::string& b, int bFields)
-    {
-        freshKest();
         if (!a.empty()) {
             open(a);
             runFields(aFields, nullptr);
@@ -125,12 +121,10 @@ protected:
         runFields(bFields, &run);
         run.log = log.text();
         SystemMemory& m = kest->getSystem().memory();
-        for (const auto& [bytes, size] : {std::pair{&m.workRamLow, SystemMemory::kWorkRamSize},
-                                          {&m.workRamHigh, SystemMemory::kWorkRamSize},
-                                          {&m.vdp1Memory, SystemMemory::kVdp1Size},
-                                          {&m.vdp2Vram, SystemMemory::kVdp2VramSize},
-                                          {&m.vdp2ColorRam, SystemMemory::kVdp2ColorRamSize},
-                                          {&m.soundRam, SystemMemory::kSoundRamSize}})
+        using M = SystemMemory;
+        for (const auto& [bytes, size] : {std::pair{&m.workRamLow, M::kWorkRamSize}, {&m.workRamHigh, M::kWorkRamSize},
+                                          {&m.vdp1Memory, M::kVdp1Size}, {&m.vdp2Vram, M::kVdp2VramSize},
+                                          {&m.vdp2ColorRam, M::kVdp2ColorRamSize}, {&m.soundRam, M::kSoundRamSize}})
             run.hash = fnv(run.hash, bytes->get(), size);
         return run;
     }
