@@ -27,11 +27,9 @@ u64 fnv(u64 hash, const void* data, std::size_t size)
     return hash;
 }
 
-constexpr u64 kFnvBasis = 0xCBF29CE484222325ull;
-
-// Hashes of what a run shows and plays, and of every memory without a battery after it.
+// A hash of what a run shows and plays, and of every memory without a battery after it.
 struct Outputs {
-    u64 pictures = kFnvBasis, sound = kFnvBasis, memory = kFnvBasis;
+    u64 hash = 0xCBF29CE484222325ull;
     std::string log;
 };
 
@@ -43,8 +41,7 @@ protected:
         hostCanvas = {canvas.data(), kCanvasSide};
         const std::string ini = "[General]\r\nkest_bios = 1\r\ncartridge = 1\r\ndirect_1 = 1\r\n";
         ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
-        discs = {std::string(KEST_BINARY_DIR) + "/testdata/volume.iso", fileReaderDisc(),
-                 std::string(KEST_BINARY_DIR) + "/testdata/game.iso"};
+        discs = {std::string(KEST_BINARY_DIR) + "/testdata/volume.iso", fileReaderDisc()};
     }
     void TearDown() override
     {
@@ -97,13 +94,14 @@ protected:
             const u32 n = kest->getSystem().takeSamples(pairs, SampleBuffer::kPairs);
             if (!run)
                 continue;
-            run->sound = fnv(run->sound, pairs, n * 4);
+            run->hash = fnv(run->hash, pairs, n * 4);
             const DisplaySize size = kest->getSystem().getDisplaySize();
             for (u32 y = 0; y < size.height && y < kCanvasSide; ++y)
-                run->pictures = fnv(run->pictures, &canvas[y * kCanvasSide], 4 * std::min(size.width, kCanvasSide));
+                run->hash = fnv(run->hash, &canvas[y * kCanvasSide], 4 * std::min(size.width, kCanvasSide));
         }
     }
-    void freshKest()
+    // Disc b opened after disc a ran for some fields, or (a empty) first.
+    Outputs runSecond(const std::string& a, int aFields, const std::string& b, int bFields)
     {
         kest.reset();
         scheduler().clear();
@@ -111,11 +109,6 @@ protected:
         kest = std::make_unique<Kest>();
         kest->setDataFolder(dir.path().string());
         kest->prepare(nullptr);
-    }
-    // Disc b opened after disc a ran for some fields, or (a empty) first.
-    Outputs runSecond(const std::string& a, int aFields, const std::string& b, int bFields)
-    {
-        freshKest();
         if (!a.empty()) {
             open(a);
             runFields(aFields, nullptr);
@@ -128,13 +121,11 @@ protected:
         runFields(bFields, &run);
         run.log = log.text();
         SystemMemory& m = kest->getSystem().memory();
-        for (const auto& [bytes, size] : {std::pair{&m.workRamLow, SystemMemory::kWorkRamSize},
-                                          {&m.workRamHigh, SystemMemory::kWorkRamSize},
-                                          {&m.vdp1Memory, SystemMemory::kVdp1Size},
-                                          {&m.vdp2Vram, SystemMemory::kVdp2VramSize},
-                                          {&m.vdp2ColorRam, SystemMemory::kVdp2ColorRamSize},
-                                          {&m.soundRam, SystemMemory::kSoundRamSize}})
-            run.memory = fnv(run.memory, bytes->get(), size);
+        using M = SystemMemory;
+        for (const auto& [bytes, size] : {std::pair{&m.workRamLow, M::kWorkRamSize}, {&m.workRamHigh, M::kWorkRamSize},
+                                          {&m.vdp1Memory, M::kVdp1Size}, {&m.vdp2Vram, M::kVdp2VramSize},
+                                          {&m.vdp2ColorRam, M::kVdp2ColorRamSize}, {&m.soundRam, M::kSoundRamSize}})
+            run.hash = fnv(run.hash, bytes->get(), size);
         return run;
     }
 
@@ -147,27 +138,17 @@ protected:
 TEST_F(Reopen, SecondDiscRunsAsIfOpenedFirst)
 {
     constexpr int kFields = 110;
-    const char* names[] = {"volume", "files", "game"};
+    const char* names[] = {"volume", "files"};
     // Backup memory is the user's and outlives games: format it once, before every run.
     runSecond("", 0, discs[0], 10);
-    std::vector<Outputs> first;
-    for (const std::string& disc : discs)
-        first.push_back(runSecond("", 0, disc, kFields));
+    const Outputs first[] = {runSecond("", 0, discs[0], kFields), runSecond("", 0, discs[1], kFields)};
     ASSERT_NE(first[0].log.find("CdPlay<END>"), std::string::npos);
     ASSERT_NE(first[1].log.find("ReadFile<END>"), std::string::npos);  // both get as far as their reads
-    // A closed at different points: during its boot, while it reads, later.
-    const int aFields[] = {25, 60, 95};
-    for (std::size_t a = 0; a < discs.size(); ++a) {
-        for (std::size_t b = 0; b < discs.size(); ++b) {
-            if (a == b)
-                continue;
-            const Outputs second = runSecond(discs[a], aFields[(a + b) % 3], discs[b], kFields);
-            const std::string pair = std::string(names[a]) + " then " + names[b];
-            EXPECT_EQ(second.pictures, first[b].pictures) << pair;
-            EXPECT_EQ(second.sound, first[b].sound) << pair;
-            EXPECT_EQ(second.memory, first[b].memory) << pair;
-            EXPECT_EQ(second.log, first[b].log) << pair;
-        }
+    // A closed while it reads.
+    for (std::size_t a = 0; a < 2; ++a) {
+        const Outputs second = runSecond(discs[a], 60, discs[1 - a], kFields);
+        EXPECT_EQ(second.hash, first[1 - a].hash) << names[a] << " first";
+        EXPECT_EQ(second.log, first[1 - a].log) << names[a] << " first";
     }
 }
 
