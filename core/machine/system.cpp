@@ -63,6 +63,8 @@ bool CSystem::setup(u32 argument)
 
 void CSystem::powerOn()
 {
+    // A clock change is the game's: the next one starts at the power-on clock.
+    setClock(kSystemClockHz);
     for (Device* d : std::initializer_list<Device*>{&m_drive, &m_master, &m_vdp1, &m_vdp2, &m_scu, &m_scu.dmac(),
                                                     &m_scu.dsp(), &m_smpc, &m_scsp, &m_cdb})
         d->switchOn();
@@ -99,6 +101,8 @@ void CSystem::powerOff()
 
 void CSystem::reset()
 {
+    // The system manager's reset forgets the 352-dot clock; the chips follow it.
+    setClock(kSystemClockHz);
     m_master.restart();
     m_slave.switchOff();
     for (Device* d : std::initializer_list<Device*>{&m_vdp1, &m_vdp2, &m_scu, &m_scu.dmac(), &m_scu.dsp(), &m_smpc,

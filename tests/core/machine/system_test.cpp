@@ -58,6 +58,22 @@ TEST_F(SystemTest, ClockPeriodsAfterSetupAndAClockChange)
     EXPECT_EQ(sys->m68k().period(), 88u);
     sys->setClock(CSystem::kSystemClockHz);
     EXPECT_EQ(sys->master().period(), 36u);
+
+    // The clock a game chose outlives neither a reset nor the game.
+    sys->powerOn();
+    for (bool powerCycle : {false, true}) {
+        sys->setClock(CSystem::kFastSystemClockHz);
+        if (powerCycle) {
+            sys->powerOff();
+            sys->powerOn();
+        } else {
+            sys->reset();
+        }
+        EXPECT_EQ(sys->period(), 18u) << powerCycle;
+        EXPECT_EQ(sys->master().period(), 36u) << powerCycle;
+        EXPECT_EQ(sys->slave().period(), 36u) << powerCycle;
+        EXPECT_EQ(sys->scu().period(), 72u) << powerCycle;
+    }
 }
 
 TEST_F(SystemTest, DeviceListsAndPower)
