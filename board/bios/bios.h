@@ -95,6 +95,7 @@ private:
     void formatClearedInternalMemory();
     void sysExecDmp(SH2& cpu);
     void sysChgsysck(SH2& cpu);
+    void finishClockChange(bool fast);
     void sysChguipr(SH2& cpu);
     void sysSetuint(SH2& cpu);
     void sysGetuint(SH2& cpu);

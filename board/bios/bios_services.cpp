@@ -18,6 +18,7 @@ constexpr u32 kWaitClocks = 3;  // a visit to an entry that waits, as the idle e
 constexpr u32 kSystemClock = 0x06000324;
 constexpr u32 kSmpcComreg = 0x2010001F;
 constexpr u32 kSmpcSf = 0x20100063;
+constexpr u32 kSmpcOreg31 = 0x2010005F;  // the code of the last command the SMPC took
 constexpr u8 kSmpcCkchg352 = 0x0E;
 constexpr u8 kSmpcCkchg320 = 0x0F;
 
@@ -143,11 +144,17 @@ void BIOS::sysChgsysck(SH2& cpu)
     case ClockChange::kDone: break;
     }
     m_clockChange = ClockChange::kNone;
-    write32(kSystemClock, m_clockFast ? 1 : 0);
-    // The SCU's reset masked every interrupt; the program's mask comes back.
-    write32(kScuMask, read32(kMaskCopy));
+    finishClockChange(m_clockFast);
     logDebug(1, "%s: SYS_CHGSYSCK [CA: %08X, clock: %d]", cpu.name().c_str(), cpu.pr() - 4, m_clockFast ? 352 : 320);
     returnToCaller(cpu);
+}
+
+// The clock is recorded, and the program's SCU mask, which the SCU's reset
+// closed, comes back.
+void BIOS::finishClockChange(bool fast)
+{
+    write32(kSystemClock, fast ? 1 : 0);
+    write32(kScuMask, read32(kMaskCopy));
 }
 
 void BIOS::sysChguipr(SH2& cpu)
@@ -364,6 +371,16 @@ void BIOS::sysNmi(SH2& cpu)
         return;
     }
     charge(cpu, 100);
+    // A clock change the program sent the SMPC itself ends in this NMI too;
+    // the program goes on where it was, as after SYS_CHGSYSCK.
+    const u8 command = fromSlave(cpu) ? 0 : read8(kSmpcOreg31);
+    if (command == kSmpcCkchg352 || command == kSmpcCkchg320) {
+        returnFromException(cpu);
+        finishClockChange(command == kSmpcCkchg352);
+        logDebug(1, "%s: SYS_NMI after a clock change [PC: %08X, clock: %d]", cpu.name().c_str(), cpu.getPC(),
+                 command == kSmpcCkchg352 ? 352 : 320);
+        return;
+    }
     logError(1, "%s: SYS_NMI is not implemented [PC: %08X, SP: %08X, SR: %08X]", cpu.name().c_str(), cpu.getPC(),
              cpu.r(15), cpu.packSR());
     cpu.setPC(kIdle);

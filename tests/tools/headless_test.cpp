@@ -421,6 +421,24 @@ TEST(Headless, ClockFollowsTheEmulatedTime)
     EXPECT_TRUE(s[15] == 4 || s[15] == 5) << "seconds " << int{s[15]};
 }
 
+// A program that sends CKCHG352 to the SMPC itself comes back from the
+// change's NMI through the built-in BIOS with V-BLANK-IN open again, the
+// clock recorded, and its loop faster by the ratio of the two clocks.
+TEST(Headless, ProgramsOwnClockChangeGoesOn)
+{
+    DiscRun r;
+    const std::string state = r.dir.file("state.bin");
+    HeadlessRun run = runHeadless(r.arguments("--fields 8 --dump 0x06080000:20:" + state + " " + KEST_CKCHG_DISC));
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::vector<u8> s = readBytes(state);
+    ASSERT_EQ(s.size(), 20u);
+    EXPECT_EQ(std::string(s.begin(), s.begin() + 4), "CKCH") << run.output.substr(0, 3000);
+    EXPECT_EQ(loadBe32(&s[16]), 1u) << "the clock at 0x06000324";
+    EXPECT_NEAR(static_cast<double>(loadBe32(&s[12])) / loadBe32(&s[8]), 36.0 / 34.0, 0.002);
+    EXPECT_EQ(occurrences(run.output, "BIOS: SH2(M): SYS_NMI after a clock change [PC: "), 1u);
+    EXPECT_EQ(occurrences(run.output, "not implemented"), 0u) << run.output;
+}
+
 // A data folder without kest.ini runs with the settings the window would
 // write there: a standard pad on port 1, the BIOS image at bios/sat_bios.bin.
 TEST(Headless, MissingSettingsFileRunsWithTheWindowsDefaults)
