@@ -250,13 +250,19 @@ std::string sameFileAs(const std::string& output, const std::vector<std::string>
 {
     struct stat out;
     if (::stat(output.c_str(), &out) != 0) {
-        // Not there yet: a save the run would create may be named the same way.
+        // Not there yet: a save the run would create may be named the same
+        // way. Relative names are made absolute first, or "Y" and "./Y" or
+        // "$PWD/Y" would differ.
+        const auto normal = [](const std::string& path, std::error_code& error) {
+            const std::filesystem::path whole = std::filesystem::absolute(path, error);
+            return error ? whole : std::filesystem::weakly_canonical(whole, error);
+        };
         std::error_code error;
-        const std::filesystem::path mine = std::filesystem::weakly_canonical(output, error);
+        const std::filesystem::path mine = normal(output, error);
         if (error)
             return {};
         for (const std::string& file : files) {
-            if (std::filesystem::weakly_canonical(file, error) == mine && !error)
+            if (normal(file, error) == mine && !error)
                 return file;
         }
         return {};

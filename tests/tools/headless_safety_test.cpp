@@ -285,7 +285,8 @@ TEST(HeadlessOutputs, TwoOutputsToOneFileAreRefused)
 {
     Workspace w;
     const std::string out = w.dir.file("out.bin");
-    const Outcome run = headless(w.data() + "--png " + out + " --wav " + w.dir.file("./out.bin") + " " + w.disc);
+    const std::string inFolder = "cd " + w.dir.path().string() + "; ";
+    const Outcome run = headless(w.data() + "--png out.bin --wav " + w.dir.file("./out.bin") + " " + w.disc, inFolder);
     EXPECT_EQ(run.status, 2);
     EXPECT_TRUE(run.output.starts_with("kest-headless: will not write ")) << run.output;
     EXPECT_FALSE(std::filesystem::exists(out));
@@ -294,6 +295,37 @@ TEST(HeadlessOutputs, TwoOutputsToOneFileAreRefused)
     const std::string longName = w.dir.file(std::string(255, 'v'));
     EXPECT_EQ(headless(w.data() + "--vdp2 " + longName + " " + w.disc).status, 0);
     EXPECT_TRUE(readText(longName).starts_with("TVMD: "));
+}
+
+// Names of one file, however spelt, are one output: relative or absolute,
+// with "." and "..", through a linked folder, a link or a hard link, whether
+// the file exists yet or not. Devices are written in place and may repeat.
+TEST(HeadlessOutputs, OneFileUnderAnyNameIsOneOutput)
+{
+    TempDir dir;
+    struct Cwd {
+        std::filesystem::path was = std::filesystem::current_path();
+        ~Cwd() { std::filesystem::current_path(was); }
+    } cwd;
+    std::filesystem::current_path(dir.path());
+    std::filesystem::create_directory("sub");
+    std::filesystem::create_directory_symlink("sub", "linked");
+    saveFile("old", "x", 1);
+    std::filesystem::create_symlink("old", "link");
+    std::filesystem::create_hard_link("old", "hard");
+    const std::string here = dir.path().string();
+    const struct {
+        std::string a, b;
+        bool one;
+    } cases[] = {
+        {"Y", "./Y", true},          {"Z", here + "/Z", true},     {"sub/../Y", here + "//Y", true},
+        {"sub/Y", "linked/Y", true}, {"old", "link", true},         {"hard", here + "/./old", true},
+        {"Y", "Z", false},           {"sub/Y", "Y", false},         {"/dev/null", "/dev/null", false},
+    };
+    for (const auto& c : cases) {
+        const std::string why = sharedOutput({{"--png", c.a}, {"--vdp2", "unrelated"}, {"--wav", c.b}});
+        EXPECT_EQ(why.empty(), !c.one) << c.a << " and " << c.b << ": " << why;
+    }
 }
 
 // Every number on the command line is whole, unsigned and in range, or the
