@@ -72,7 +72,8 @@ CDB::~CDB()
 
 void CDB::cancelOwnEvents()
 {
-    for (EventHandle* h : {&m_driveEvent, &m_standbyEvent, &m_copyEvent, &m_tocEvent, &m_seekEvent, &m_commandEvent}) {
+    for (EventHandle* h : {&m_driveEvent, &m_standbyEvent, &m_copyEvent, &m_tocEvent, &m_seekEvent, &m_commandEvent,
+                           &m_discAuthEvent, &m_mpegAuthEvent}) {
         cancelEvent(*h);
         *h = {};
     }
@@ -130,6 +131,12 @@ void CDB::reset()
     // for a state the reset has forgotten.
     cancelEvent(m_copyEvent);
     m_copyEvent = {};
+    // The block proves the disc and the card anew.
+    for (EventHandle* h : {&m_discAuthEvent, &m_mpegAuthEvent}) {
+        cancelEvent(*h);
+        *h = {};
+    }
+    m_discAuth = m_mpegAuth = kAuthNone;
     m_subcodeQ = {};
     clearFiles(2);
     m_mpeg->reset();
@@ -417,6 +424,9 @@ void CDB::dispatchCommand()
     }
     logError(1, "Illegal command: CR1: %04X, CR2: %04X, CR3: %04X, CR4: %04X, HIRQREQ: %04X, ST: %02X",
              m_command.cr[0], m_command.cr[1], m_command.cr[2], m_command.cr[3], m_hirqReq, m_status);
+    // Answered as refused, so the program does not take its own command
+    // words for a reply; an unknown code leaves the drive as it was.
+    reportStatus(kReject);
 }
 
 void CDB::updateStatus()
@@ -828,4 +838,6 @@ void CDB::openTray()
     if (m_drive)
         m_drive->openTray();
     m_status = kTrayOpen;
+    // The disc may be another once the tray closes.
+    m_discAuth = kAuthNone;
 }

@@ -70,6 +70,17 @@ public:
 
     enum FileOp : u32 { kPlainPlay = 0, kVolume = 1, kChangeDir = 2, kReadDir = 3, kReadFile = 4 };
 
+    // What authentication selects (CR2) and what it found.
+    enum AuthSelector : u16 { kAuthDisc = 0, kAuthMpeg = 1 };
+    enum AuthResult : u8 {
+        kAuthNone = 0,       // no disc, or not authenticated
+        kAuthAudio = 1,      // an audio CD
+        kAuthOtherData = 2,  // a data CD of another kind
+        kAuthCopy = 3,       // a copied disc; an image has no ring to tell one by
+        kAuthOriginal = 4,   // a disc of this console
+        kAuthMpegCard = 2,   // the MPEG card is there
+    };
+
     class Component;
 
     // One end of a link between two units. Single-peer ends hold one peer;
@@ -296,6 +307,7 @@ private:
     static void onSeekDone(void* owner, u32);
     static void onReadToc(void* owner, u32);
     static void onCopyEvent(void* owner, u32);
+    static void onAuthDone(void* owner, u32 device);
 
     void queueCommand(CPU* cpu);
     void dispatchCommand();
@@ -356,6 +368,11 @@ private:
     void CdScan();
     void TgetScd();
     void undocumentedCommand();
+    void AuthDevice();
+    void GetAuthStatus();
+    bool discInDrive() const;
+    // What the disc in the drive proves to be.
+    AuthResult authenticateDisc();
     // The MPEG card's commands and its share of the drive step.
     void mpegCommand();
     template <void (MpegCard::*Handler)()>
@@ -471,6 +488,9 @@ private:
     // The session's first value as the disc reports it (0 for an image).
     u32 m_sessionFirst = 0;
     u8 m_tocRead = 0;
+    // Authentication results; kept until the disc may have changed.
+    u8 m_discAuth = kAuthNone;
+    u8 m_mpegAuth = kAuthNone;
     u16 m_info[kInfoWords] = {};
     u32 m_infoIndex = 0;
     u32 m_infoCount = 0;
@@ -490,6 +510,8 @@ private:
     EventHandle m_tocEvent;
     EventHandle m_seekEvent;
     EventHandle m_commandEvent;
+    EventHandle m_discAuthEvent;
+    EventHandle m_mpegAuthEvent;
     u32 m_drivePeriod = 0;
     bool m_eventsScheduled = false;
 

@@ -1,4 +1,5 @@
 // The command table and the drive, status and information commands.
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include "cd/cdb/cdb.h"
 #include "cd/cdb/mpeg_card.h"
 #include "cd/drive/cd_drive.h"
+#include "core/base/disc_header.h"
 
 namespace {
 
@@ -37,6 +39,9 @@ constexpr u32 kQuickNs = 10000;
 constexpr u32 kRoutingNs = 30000;
 constexpr u32 kFadSearchNs = 50000;
 constexpr u32 kSelectorResetNs = 70000;
+// Authentication: the pickup seeks to the disc's security area and reads
+// it; the card answers in the same time.
+constexpr u32 kAuthNs = 50000000;
 
 }  // namespace
 
@@ -122,9 +127,11 @@ const CDB::CommandInfo& CDB::commandInfo(u8 code)
         {0xAA, "MpWriteSct", &CDB::mpegCommand, kQuickNs},
         {0xAE, "MpGetLsi", &CDB::mpegHandler<&MpegCard::MpGetLsi>, kQuickNs},
         {0xAF, "MpSetLsi", &CDB::mpegHandler<&MpegCard::MpSetLsi>, kQuickNs},
+        {0xE0, "AuthDevice", &CDB::AuthDevice, kQuickNs},
+        {0xE1, "GetAuthStatus", &CDB::GetAuthStatus, kQuickNs},
         {0xE2, "ReadMpRom", &CDB::mpegHandler<&MpegCard::ReadMpRom>, kQuickNs},
     };
-    static_assert(std::size(kCommands) == 78, "one row per command code");
+    static_assert(std::size(kCommands) == 80, "one row per command code");
     static const std::array<u8, 256> rowOf = [] {
         std::array<u8, 256> rows;
         rows.fill(kNone);
@@ -573,4 +580,91 @@ void CDB::CdGetLastBuf()
 {
     answer(statusWord(), 0, static_cast<u16>(m_lastBuffer << 8), 0);
     logDebug(1, "%s [bufno: %d]", commandName(), m_lastBuffer);
+}
+
+bool CDB::discInDrive() const
+{
+    if (!m_drive || !m_drive->getMedia())
+        return false;
+    const u32 state = m_drive->getState();
+    return state != CDDrive::kSwitchedOff && state != CDDrive::kTrayOpen && state != CDDrive::kNoDisc;
+}
+
+// The answer comes at once; the end of the authentication raises EFLS for
+// the disc, MPED for the MPEG card.
+void CDB::AuthDevice()
+{
+    const u16 device = word(1);
+    if (device != kAuthDisc && device != kAuthMpeg) {
+        reject("[device: %04X]", device);
+        return;
+    }
+    EventHandle& event = device == kAuthDisc ? m_discAuthEvent : m_mpegAuthEvent;
+    cancelEvent(event);
+    if (device == kAuthDisc && discInDrive()) {
+        // The pickup leaves for the security area: a play stops, and the
+        // block reports a seek until it is back, paused.
+        cancelEvent(m_seekEvent);
+        m_seekEvent = {};
+        pauseDrive(true);
+        m_driveState = kSeeking;
+        m_seekTarget = kPaused;
+    }
+    event = schedule(kAuthNs, onAuthDone, 1, Scheduler::kOneShot, device);
+    reportStatus(0);
+    logInfo(1, "%s<BEGIN> [device: %s]", commandName(), device == kAuthDisc ? "CD" : "MPEG");
+}
+
+void CDB::onAuthDone(void* owner, u32 device)
+{
+    CDB& cdb = *static_cast<CDB*>(owner);
+    if (device == kAuthMpeg) {
+        cdb.m_mpegAuthEvent = {};
+        cdb.m_mpegAuth = cdb.m_mpegCard ? kAuthMpegCard : kAuthNone;
+        cdb.setHirq(kMpend);
+        cdb.logInfo(1, "%s<END> [device: MPEG, result: %d]", "AuthDevice", cdb.m_mpegAuth);
+        return;
+    }
+    cdb.m_discAuthEvent = {};
+    cdb.m_discAuth = cdb.authenticateDisc();
+    // Back where the block's position says; a play or seek asked for
+    // meanwhile takes over from here.
+    if (cdb.m_driveState == kSeeking && !scheduler().isPending(cdb.m_seekEvent)) {
+        cdb.m_current.fad = cdb.m_targetFad;
+        cdb.m_driveState = cdb.m_seekTarget;
+    }
+    cdb.setHirq(kEfls);
+    cdb.logInfo(1, "%s<END> [device: CD, result: %d]", "AuthDevice", cdb.m_discAuth);
+}
+
+CDB::AuthResult CDB::authenticateDisc()
+{
+    if (!discInDrive())
+        return kAuthNone;
+    const SessionInfo* session = m_drive->getSession(0);
+    if (!session || session->tracks.empty())
+        return kAuthNone;
+    const bool data = std::any_of(session->tracks.begin(), session->tracks.end(),
+                                  [](const TrackInfo& t) { return t.controlAdr & 0x40; });
+    if (!data)
+        return kAuthAudio;
+    // An image carries no security ring to tell a copy from a pressed
+    // disc: its system area decides.
+    SectorBuffer sector;
+    if (!m_drive->readSectorNow(kLeadInFrames, sector) || sector.mode == SectorBuffer::kAudio ||
+        SectorBuffer::userDataSize(sector.mode) < DiscHeader::kSize)
+        return kAuthOtherData;
+    return readDiscHeader(sector.userData()).hardwareId == "SEGA SEGASATURN" ? kAuthOriginal : kAuthOtherData;
+}
+
+void CDB::GetAuthStatus()
+{
+    const u16 device = word(1);
+    if (device != kAuthDisc && device != kAuthMpeg) {
+        reject("[device: %04X]", device);
+        return;
+    }
+    const u8 result = device == kAuthDisc ? m_discAuth : m_mpegAuth;
+    answer(statusWord(), result, 0, 0);
+    logDebug(1, "%s [device: %s, result: %d]", commandName(), device == kAuthDisc ? "CD" : "MPEG", result);
 }

@@ -240,6 +240,18 @@ void CDDrive::clearBuffers()
     clearBuffersLocked();
 }
 
+bool CDDrive::readSectorNow(u32 fad, SectorBuffer& sector)
+{
+    std::unique_lock lock(m_mutex);
+    // The disc source serves one read at a time; held, the mutex keeps the
+    // worker from starting another.
+    m_filled.wait(lock, [this] { return !m_inRead; });
+    if (!m_media)
+        return false;
+    m_media->readSector(fad, sector);
+    return sector.size > 0;
+}
+
 void CDDrive::clearBuffersLocked()
 {
     m_generation.fetch_add(1);
@@ -313,6 +325,7 @@ bool CDDrive::readStep(std::unique_lock<std::mutex>& lock, u32 generation)
     u32 count = 0;
     ReadNote notes[kNotesPerBuffer];
     u32 noted = 0;
+    m_inRead = true;
     lock.unlock();
     if (media) {
         ReadNoteCollector collector(notes, kNotesPerBuffer);
@@ -320,6 +333,8 @@ bool CDDrive::readStep(std::unique_lock<std::mutex>& lock, u32 generation)
         noted = collector.count();
     }
     lock.lock();
+    m_inRead = false;
+    m_filled.notify_all();
     count = std::min(count, wanted);
     // A request made during the read owns the ring now: its notes go too.
     if (m_state.load() != kReading || m_generation.load() != generation)

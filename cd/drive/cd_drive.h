@@ -89,6 +89,10 @@ public:
     void stop();
     void openTray();
     void clearBuffers();
+    // Reads one sector of the disc on the calling thread, between two reads
+    // of the worker, leaving the ring and the state alone; false without a
+    // disc or when nothing was read.
+    bool readSectorNow(u32 fad, SectorBuffer& sector);
 
     // For inspection: the ring as the worker left it.
     const ReadAheadBuffer& buffer(u32 index) const { return m_ring[index % kBuffers]; }
@@ -129,6 +133,8 @@ private:
     // Set by the worker when the read of the next buffer failed; cleared
     // with the ring.
     std::atomic<u8> m_readFailed{0};
+    // Set by the worker, under m_mutex, while it reads the disc without holding it.
+    bool m_inRead = false;
     // Set by the emulation thread as it starts to wait in waitSector and
     // cleared by the worker's answer, so the answer cuts one pause short.
     std::atomic<u8> m_waiting{0};
@@ -141,6 +147,7 @@ private:
     std::thread m_worker;
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    // The worker's signal that a buffer was published, a read failed or it stopped.
+    // The worker's signal that a buffer was published, a read failed or
+    // ended, or it stopped.
     std::condition_variable m_filled;
 };

@@ -257,6 +257,30 @@ bool findIgnoringCase(const fs::path& folder, const std::string& name, fs::path&
     return false;
 }
 
+std::string lowerFirst(std::string text)
+{
+    if (!text.empty())
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+// Why the entry a sheet names is no file to read; its own type says, or
+// the system when it cannot even tell that (a link loop).
+std::string whyNotAFile(const std::string& path)
+{
+    if (path.empty())
+        return "no such file";
+    std::error_code error;
+    const fs::file_type type = fs::status(path, error).type();
+    if (type == fs::file_type::not_found)
+        return "no such file";
+    if (type == fs::file_type::directory)
+        return "is a directory";
+    if (error)
+        return lowerFirst(error.message());
+    return "not a regular file";
+}
+
 }  // namespace
 
 CCue::CCue(const std::string& path) : CCd(path)
@@ -306,18 +330,22 @@ bool CCue::parseLine(const std::string& line)
     return false;
 }
 
-std::string CCue::resolve(const std::string& name) const
+std::string CCue::resolve(const std::string& name, bool regular) const
 {
     std::string relative = name;
     std::replace(relative.begin(), relative.end(), '\\', '/');
     const fs::path folder = m_directory.empty() ? fs::path(".") : fs::path(m_directory);
     fs::path wanted(relative);
     std::error_code error;
+    // Only the entry is looked at: a link loop or a FIFO is found, not followed or opened.
+    const auto fits = [&](const fs::path& p) {
+        return regular ? fs::is_regular_file(p, error) : fs::symlink_status(p, error).type() != fs::file_type::not_found;
+    };
     // A rip made elsewhere may name its files by an absolute path of that
     // machine; only the name means anything here.
     const bool foreign = relative.starts_with("/") || (relative.size() > 1 && relative[1] == ':');
     if (!foreign) {
-        if (fs::is_regular_file(folder / wanted, error))
+        if (fits(folder / wanted))
             return (folder / wanted).string();
         fs::path at = folder;
         bool found = true;
@@ -331,13 +359,20 @@ std::string CCue::resolve(const std::string& name) const
             }
             at = next;
         }
-        if (found && fs::is_regular_file(at, error))
+        if (found && fits(at))
             return at.string();
     }
     fs::path alone;
-    if (findIgnoringCase(folder, wanted.filename().string(), alone) && fs::is_regular_file(alone, error))
+    if (findIgnoringCase(folder, wanted.filename().string(), alone) && fits(alone))
         return alone.string();
     return {};
+}
+
+bool CCue::refuse(const std::string& file, const std::string& reason)
+{
+    m_refused = true;
+    m_openError = file + ": " + reason;
+    return false;
 }
 
 bool CCue::onFile(const std::string& line)
@@ -356,20 +391,22 @@ bool CCue::onFile(const std::string& line)
         logSink().write(kLogError, kTag, "File format %s not implemented!", extension.c_str());
         return false;
     }
-    // Every file holds at least one track.
+    // Every file holds at least one track. A disc missing one of its
+    // files is refused: run without it, a game would hang or play silence.
     if (m_dataFiles.size() >= kMaxTrack) {
         logSink().write(kLogError, kTag, "Too many files [count: %u]", static_cast<u32>(m_dataFiles.size()) + 1);
-        return false;
+        return refuse(m_directory + name, "too many files");
     }
-    const std::string path = resolve(name);
+    const std::string path = resolve(name, true);
     auto stream = std::make_unique<std::ifstream>();
     errno = 0;
     if (!path.empty())
         stream->open(path, std::ios::in | std::ios::binary);
     if (!stream->is_open()) {
+        const std::string reason = path.empty() ? whyNotAFile(resolve(name, false)) : lowerFirst(std::strerror(errno));
         logSink().write(kLogError, kTag, "Failed to open file %s! [reason: %s]", (m_directory + name).c_str(),
-                        whyNotOpened(path).c_str());
-        return false;
+                        reason.c_str());
+        return refuse(m_directory + name, reason);
     }
     DataFile file;
     file.size = fileSize(stream.get());
@@ -391,8 +428,7 @@ bool CCue::openWave(DataFile& file, const std::string& name)
     if (!reason.empty()) {
         logSink().write(kLogError, kTag, "Unsupported WAVE file %s! [reason: %s]", (m_directory + name).c_str(),
                         reason.c_str());
-        m_refused = true;
-        return false;
+        return refuse(m_directory + name, reason);
     }
     file.start = start;
     file.end = start + length;

@@ -37,8 +37,11 @@ private:
     bool onFlags(const std::string& line);
     bool layOut();
     // The file a sheet names, found in the sheet's folder whatever its
-    // separators and letter case; empty when there is none.
-    std::string resolve(const std::string& name) const;
+    // separators and letter case; empty when there is none. Not regular:
+    // any entry of that name, for the reason it cannot be read.
+    std::string resolve(const std::string& name, bool regular) const;
+    // Refuses the disc for a file it needs; false, to stop reading.
+    bool refuse(const std::string& file, const std::string& reason);
 
     // The file holding fad's track, with the byte position of fad in it.
     const DataFile* dataFileAt(u32 fad, u32& sectorsLeft, u64& offset) const;

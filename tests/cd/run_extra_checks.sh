@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Checks of the disc sources and the drive that need their own builds:
 #   1. the drive tests under ThreadSanitizer, among them a few seconds of
-#      random requests against a randomly late read-ahead thread and a
-#      lead-in play with both threads on one core;
+#      random requests and seeks against a randomly late read-ahead thread;
 #   2. the cue, CCD, MDS, settings and save-file parsers, the CD block's
 #      directory parser, the MPEG audio decoder and VDP1's drawing under
 #      libFuzzer (clang), sharing the given number of seconds (default 180)

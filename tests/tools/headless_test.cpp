@@ -238,16 +238,22 @@ TEST(Headless, GameDiscRunsBothProcessorsTheSoundDriverAndMoves)
     EXPECT_NE(a, readBytes(dir.file("41.png"))) << "the picture moves";
 }
 
-// A disc that is missing or a FIFO ends the run at once with the reason and
-// a failure status.
+// A disc that is missing or a FIFO, or a cue sheet one of whose files is
+// missing, ends the run at once with the reason and a failure status.
 TEST(Headless, DiscThatCannotBeOpenedFails)
 {
     TempDir dir;
     ASSERT_EQ(::mkfifo(dir.file("pipe.iso").c_str(), 0600), 0);
+    std::filesystem::copy_file(KEST_BOOT_DISC, dir.file("boot.iso"));
+    const std::string sheet = "FILE \"boot.iso\" BINARY\n  TRACK 01 MODE1/2048\n    INDEX 01 00:00:00\n"
+                              "FILE \"gone.wav\" WAVE\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n";
+    ASSERT_TRUE(saveFile(dir.file("gone.cue"), sheet.data(), static_cast<u32>(sheet.size())));
     const struct {
         const char* name;
         const char* reason;
-    } cases[] = {{"missing.iso", "no such file"}, {"pipe.iso", "not a usable disc image (see the log)"}};
+    } cases[] = {{"missing.iso", "no such file"},
+                 {"pipe.iso", "not a usable disc image (see the log)"},
+                 {"gone.cue", "not a usable disc image (see the log)"}};
     for (const auto& c : cases) {
         const std::string path = dir.file(c.name);
         HeadlessRun run = runHeadless("--data " + dir.path().string() + " --fields 1 " + path);

@@ -253,6 +253,85 @@ TEST_F(CdbTest, StatusAndInformationAnswers)
     EXPECT_EQ(cdb().cr(0) & 0xFF, 0xFF) << "target 0: no position";
 }
 
+// GetAuthStatus (0xE1) tells the kind of disc AuthDevice (0xE0) found, once
+// EFLS ends it; CR2 selects the MPEG card, whose end is MPED.
+TEST_F(CdbTest, AuthenticationTellsTheDiscKind)
+{
+    // Authenticates device 0 or 1 and waits for its flag; GetAuthStatus's CR2.
+    auto authenticate = [&](u16 device = 0) {
+        const u16 flag = device ? 0x0800 : 0x0200;
+        setReg(0x08, static_cast<u16>(~flag));
+        command(0xE000, device);
+        EXPECT_TRUE(pumpUntil([&] { return reg(0x08) & flag; }, 200));
+        command(0xE100, device);
+        return cdb().cr(1);
+    };
+    std::vector<u8> header(2048, 0);
+    std::memcpy(header.data(), "SEGA SEGASATURN ", 16);
+    disc::writeFile(dir.file("audio.bin"), disc::audio(4, 1));
+    disc::writeText(dir.file("audio.cue"), "FILE \"audio.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+    const struct {
+        std::vector<u8> first;  // user data at FAD 150; none: an audio CD
+        u16 kind;
+    } discs[] = {{{}, 1}, {header, 4}, {std::vector<u8>(2048, 0x41), 2}};
+    for (const auto& d : discs) {
+        TearDown();
+        SetUp();
+        m_milliseconds = 0;
+        if (d.first.empty())
+            insert(std::make_shared<CCue>(dir.file("audio.cue")));
+        else
+            insertRaw({disc::rawSector(150, 2, d.first.data()), disc::rawSector(151, 2, d.first.data())});
+        EXPECT_EQ(command(0xE100, 0), 0x0100) << "paused";
+        EXPECT_EQ(cdb().cr(1), 0) << "nothing proved yet";
+        EXPECT_EQ(authenticate(), d.kind);
+    }
+    EXPECT_TRUE(log.contains("AuthDevice<END> [device: CD, result: 4]")) << log.text();
+    // Forgotten when the disc may change: the tray opens, the block restarts.
+    command(0x0500);
+    command(0xE100);
+    EXPECT_EQ(cdb().cr(1), 0);
+    authenticate();
+    smpcCommand(0x09);  // CDOFF, CDON
+    smpcCommand(0x08);
+    command(0xE100);
+    EXPECT_EQ(cdb().cr(1), 0);
+
+    // A play asked for while the disc is proved starts once it is over.
+    initialise();
+    setReg(0x08, static_cast<u16>(~0x0200));
+    command(0xE000);
+    command(0x1000, 0, 0x0080, 1);
+    ASSERT_TRUE(pumpUntil([&] { return reg(0x08) & 0x0200; }, 200));
+    EXPECT_TRUE(pumpUntil([&] { return sectors(0) == 1; }));
+
+    EXPECT_EQ(authenticate(1), 2) << "the MPEG card";
+    cdb().setMpegCard(0);
+    EXPECT_EQ(authenticate(1), 0);
+    EXPECT_EQ(command(0xE000, 2), 0xFFFF) << "no third device";
+    EXPECT_EQ(command(0xE100, 2), 0xFFFF);
+
+    TearDown();
+    SetUp();
+    insert(nullptr);
+    EXPECT_EQ(authenticate(), 0) << "no disc: the end comes all the same";
+}
+
+// A code the block does not know is refused: REJECT in every answer word,
+// CMOK raised, and the drive goes on as it was.
+TEST_F(CdbTest, UnknownCommandsAreAnsweredAsRefused)
+{
+    insertMode1(300);
+    initialise();
+    command(0x1080, 150, 0x0080, 300);
+    ASSERT_TRUE(pumpUntil([&] { return sectors(0) >= 2; }));
+    for (const u16 code : {0x0700, 0xE300, 0xFE12}) {
+        EXPECT_EQ(command(code, 0x1234, 0x5678, 0x9ABC), 0xFFFF) << std::hex << code;
+        EXPECT_EQ(cdb().cr(1) & cdb().cr(2) & cdb().cr(3), 0xFFFF);
+    }
+    EXPECT_EQ(cdb().driveState(), CDB::kPlaying) << "the play goes on";
+}
+
 TEST_F(CdbTest, EveryHirqBitRaisesTheOneExternalInterrupt)
 {
     insertMode1(4);

@@ -52,6 +52,13 @@ public:
 
     u32 readSectors(u8* destination, u32 fad, u32& mode, s32& size, u32 count) override
     {
+        // The source's stream serves one read at a time.
+        if (m_reading.fetch_add(1) != 0)
+            m_overlapped = true;
+        struct Leave {
+            std::atomic<int>& reading;
+            ~Leave() { reading.fetch_sub(1); }
+        } leave{m_reading};
         std::unique_lock lock(m_mutex);
         if (m_jittery && m_random() % 8 == 0)
             std::this_thread::sleep_for(std::chrono::microseconds(m_random() % 3000));
@@ -109,6 +116,7 @@ public:
         m_noteFailures = noted;
         m_failures = reads;
     }
+    bool overlapped() const { return m_overlapped; }
     std::vector<Run> runs()
     {
         std::lock_guard lock(m_mutex);
@@ -117,6 +125,8 @@ public:
 
 private:
     std::atomic<int>* m_destroyed;
+    std::atomic<int> m_reading{0};
+    std::atomic<bool> m_overlapped{false};
     std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_gated = false;
@@ -587,8 +597,10 @@ std::string runWatched(std::chrono::seconds limit, Body body)
     return child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "passed" : "failed";
 }
 
-// Random requests and disc swaps against a randomly late worker: every sector
-// taken is the next of its range, from the disc in the drive; nothing hangs.
+// Random requests, seeks, reads of the emulation's own and disc swaps against
+// a randomly late worker: every sector taken is the next of its range or
+// seek, from the disc in the drive; the disc serves one read at a time;
+// nothing hangs.
 TEST(CDDriveRaceTest, RandomRequestsAgainstARandomlyLateWorker)
 {
     const std::string outcome = runWatched(60s, [] {
@@ -625,6 +637,19 @@ TEST(CDDriveRaceTest, RandomRequestsAgainstARandomlyLateWorker)
             } else if (op == 8 || op == 10) {
                 op == 8 ? drive.stop() : drive.clearBuffers();
                 expected = 0;
+            } else if (op == 11) {
+                // The pickup moves; a resume reads on from there to the range's end.
+                expected = 150 + random() % 2000;
+                drive.seek(expected);
+                held = random() % 2 == 0;
+                if (!held)
+                    drive.resume();
+            } else if (op == 12) {
+                // A read of its own, between the worker's, touches nothing of theirs.
+                SectorBuffer own;
+                const u32 fad = 150 + random() % 4000;
+                if (!drive.readSectorNow(fad, own) || stampOf(own) != fad)
+                    return false;
             }
             SectorBuffer sector;
             for (u32 i = random() % 40; i > 0; --i) {
@@ -643,7 +668,7 @@ TEST(CDDriveRaceTest, RandomRequestsAgainstARandomlyLateWorker)
             }
         }
         drive.switchOff();
-        return requests >= 2000 && taken > 20000;
+        return requests >= 2000 && taken > 20000 && !discs[0]->overlapped() && !discs[1]->overlapped();
     });
     EXPECT_EQ(outcome, "passed");
 }

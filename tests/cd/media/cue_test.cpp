@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
 
@@ -367,7 +369,6 @@ TEST_F(CueTest, FailingLineStopsReadingAndKeepsEarlierTracks)
         {"index 100", "FILE \"b.bin\" BINARY\n  TRACK 02 AUDIO\n    INDEX 100 00:00:00\n",
          "CUE: Invalid INDEX number: [100]!\n"},
         {"other format", "FILE \"b.mp3\" WAVE\n", "CUE: File format MP3 not implemented!\n"},
-        {"missing", "FILE \"gone.bin\" BINARY\n", "CUE: Failed to open file "},
         {"scms", "FILE \"b.bin\" BINARY\n  TRACK 02 AUDIO\n    FLAGS SCMS\n", "CUE: FLAGS value SCMS not implemented!\n"},
         {"unknown type", "FILE \"b.bin\" BINARY\n  TRACK 02 CDG\n", "CUE: TRACK: CDG not implemented!\n"},
         {"huge track number", "FILE \"b.bin\" BINARY\n  TRACK 4000000000 AUDIO\n",
@@ -387,6 +388,47 @@ TEST_F(CueTest, FailingLineStopsReadingAndKeepsEarlierTracks)
         ASSERT_EQ(cue.getSession(0)->tracks.size(), 1u);
         EXPECT_EQ(cue.getSession(0)->tracks[0].endFad, 150 + n() - 1);
         EXPECT_EQ(disc::userData(cue, 150, 4), std::vector<u8>(iso().begin(), iso().begin() + 4 * 2048));
+    }
+}
+
+// A file the sheet names that cannot be read refuses the whole disc, with
+// the file and the real reason; a FIFO is never opened, so nothing blocks.
+TEST_F(CueTest, FilesThatCannotBeReadRefuseTheDisc)
+{
+    namespace fs = std::filesystem;
+    disc::writeFile(m_dir.file("a.bin"), m_data);
+    fs::create_directory(m_dir.file("folder.wav"));
+    ASSERT_EQ(::mkfifo(m_dir.file("fifo.bin").c_str(), 0600), 0);
+    fs::create_symlink("loop2.bin", m_dir.file("loop1.bin"));
+    fs::create_symlink("loop1.bin", m_dir.file("loop2.bin"));
+    const std::string head = "FILE \"a.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n";
+    std::string many = head;
+    for (int i = 2; i <= 100; ++i)
+        many += "FILE \"a.bin\" BINARY\n  TRACK " + std::to_string(i) + " MODE1/2352\n    INDEX 01 00:00:00\n";
+    const struct {
+        std::string sheet;
+        const char* file;
+        const char* reason;
+    } cases[] = {
+        {head + "FILE \"gone.wav\" WAVE\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n", "gone.wav", "no such file"},
+        {head + "FILE \"folder.wav\" WAVE\n", "folder.wav", "is a directory"},
+        {head + "FILE \"FIFO.BIN\" BINARY\n", "FIFO.BIN", "not a regular file"},
+        {head + "FILE \"loop1.bin\" BINARY\n", "loop1.bin", "too many levels of symbolic links"},
+        {many, "a.bin", "too many files"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        disc::writeText(m_dir.file("refused.cue"), c.sheet);
+        LogCapture log;
+        CCue cue(m_dir.file("refused.cue"));
+        EXPECT_TRUE(cue.sessions().empty());
+        const std::string file = m_dir.file(c.file);
+        EXPECT_TRUE(log.contains("CUE: Failed to load! [path: " + m_dir.file("refused.cue") + ", reason: " + file +
+                                 ": " + c.reason + "]\n"))
+            << log.text();
+        const std::string line = std::string(c.reason) == "too many files" ? "CUE: Too many files [count: 100]\n"
+                                 : "CUE: Failed to open file " + file + "! [reason: " + c.reason + "]\n";
+        EXPECT_TRUE(log.contains(line)) << log.text();
     }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -50,6 +51,36 @@ TEST_F(CueWaveTest, WaveTracksPlayTheirSamples)
     EXPECT_EQ(disc::sectors(cue, tracks[1].startFad, 195), std::vector<u8>(song1.begin() + 30 * kRaw, song1.end()));
     song2.resize(188 * kRaw, 0);
     EXPECT_EQ(disc::sectors(cue, tracks[2].startFad, 188), song2);
+}
+
+// An odd-sized chunk before the samples is followed by its pad byte, and a
+// chunk after them is no sound: the track holds the samples alone, its last
+// sector padded with silence.
+TEST_F(CueWaveTest, ChunksAroundTheSamplesAreNotPlayed)
+{
+    std::vector<u8> samples = tone("plain.wav", "0.5");
+    ASSERT_EQ(samples.size(), 37 * kRaw + kRaw / 2);
+    std::vector<u8> wav = readBytes(m_dir.file("plain.wav"));
+    const auto data = std::search(wav.begin(), wav.end(), std::begin("data"), std::end("data") - 1);
+    ASSERT_NE(data, wav.end());
+    const std::vector<u8> odd = {'j', 'u', 'n', 'k', 3, 0, 0, 0, 1, 2, 3, 0};
+    wav.insert(data, odd.begin(), odd.end());
+    const u32 after = kRaw;
+    disc::append(wav, {'L', 'I', 'S', 'T', static_cast<u8>(after), static_cast<u8>(after >> 8), 0, 0});
+    wav.resize(wav.size() + after, 0x77);
+    const u32 riff = static_cast<u32>(wav.size() - 8);
+    for (int i = 0; i < 4; ++i)
+        wav[4 + i] = static_cast<u8>(riff >> (8 * i));
+    disc::writeFile(m_dir.file("odd.wav"), wav);
+
+    LogCapture log;
+    CCue cue(sheet("FILE \"odd.wav\" WAVE\r\n  TRACK 02 AUDIO\r\n    INDEX 01 00:00:00\r\n"));
+    ASSERT_NE(cue.getSession(0), nullptr) << log.text();
+    const auto& tracks = cue.getSession(0)->tracks;
+    ASSERT_EQ(tracks.size(), 2u) << log.text();
+    EXPECT_EQ(tracks[1].endFad - tracks[1].startFad + 1, 38u);
+    samples.resize(38 * kRaw, 0);
+    EXPECT_EQ(disc::sectors(cue, tracks[1].startFad, 38), samples);
 }
 
 // A WAVE file not holding CD audio refuses the disc, naming file and reason.

@@ -138,20 +138,7 @@ sample:
 ! Issues the command in R1-R4 (CR1-CR4) and waits for its end and then for
 ! the HIRQ bits in R5.
 command:
-	mov	r5,r0
-	cdb_clear_hirq
-	mov	r1,r0
-	mov.w	r0,@r11
-	mov	r2,r0
-	mov.w	r0,@(4,r11)
-	mov	r3,r0
-	mov.w	r0,@(8,r11)
-	mov	r4,r0
-	mov.w	r0,@(12,r11)
-	cdb_wait_cmok
-	cdb_wait_hirq r5
-	rts
-	nop
+	cdb_command_body
 
 	.align	2
 state:		.long	0x06080000
