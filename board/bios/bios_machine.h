@@ -20,6 +20,8 @@ public:
     virtual const std::shared_ptr<CCd>& disc() = 0;
     // The CD block's HIRQ request register, set without an interrupt.
     virtual void setCdInterruptRequest(u16 bits) = 0;
+    // The CD block's answer to GetAuthStatus as a booted console leaves it.
+    virtual void authenticateCd() = 0;
     // The identifier of the inserted cartridge (0xFF when none).
     virtual u8 insertedCartridgeId() const = 0;
     // The data bytes of the inserted backup cartridge; 0 without one.

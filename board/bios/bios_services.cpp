@@ -69,6 +69,7 @@ void BIOS::sysInit(SH2& cpu)
     master.setStatus(0);
     master.setPC(kProgramEntry);
     m_machine->setCdInterruptRequest(0x0BC1);
+    m_machine->authenticateCd();
     for (const auto& r : kVdp2Handover)
         write16(kVdp2Registers + r.offset, r.value);
     write32(kMaskCopy, 0xFFFFFFFF);

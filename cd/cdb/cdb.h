@@ -244,6 +244,9 @@ public:
     void onVBlankIn() { ++m_frames; }
     void setHirq(u16 bits);
     void setHirqReq(u16 value) { m_hirqReq = value & 0x3FFF; }
+    // The console's BIOS proves the disc before it boots it; the built-in
+    // BIOS leaves the block as if it had.
+    void authenticateAtBoot() { m_discAuth = authenticateDisc(); }
     u16 hirqReq() const { return m_hirqReq; }
     void setHirqMask(u16 value) { m_hirqMask = value & 0x3FFF; }
     void setMpegCard(u8 present) { m_mpegCard = present; }

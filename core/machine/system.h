@@ -104,6 +104,7 @@ public:
     u8* biosRom() override { return bios.get(); }
     const std::shared_ptr<CCd>& disc() override { return m_drive.getMedia(); }
     void setCdInterruptRequest(u16 bits) override { m_cdb.setHirqReq(bits); }
+    void authenticateCd() override { m_cdb.authenticateAtBoot(); }
     u8 insertedCartridgeId() const override { return cartridgeId; }
     u32 backupCartridgeBytes() const override;
 

@@ -6,7 +6,7 @@
 !
 ! State block at 0x06080000:
 !   +0 "KEST" once done          +4 V-BLANK-IN count
-!   +8 GetAuthStatus CR2 before any authentication
+!   +8 GetAuthStatus CR2 before AuthDevice (the boot proved the disc)
 !   +12 AuthDevice's CR1         +16 GetCurStat's CR1 just after it
 !   +20 fields until EFLS        +24 GetCurStat's CR1 after EFLS
 !   +28 to +40 GetAuthStatus CR1 to CR4
@@ -54,7 +54,7 @@ toc_wait:				! GetSes(0) until it counts a session
 	tst	#0xFF,r0
 	bt	toc_wait
 
-	cmd	0xE100, 0, 0, 0, 0	! nothing proved yet
+	cmd	0xE100, 0, 0, 0, 0	! as the boot left it
 	keep	4, 8
 
 	mov.w	w_efls,r0		! EFLS as the BIOS left it, cleared
