@@ -4,6 +4,8 @@
 // rasteriser sources.
 
 #include <bit>
+#include <type_traits>
+#include <utility>
 #include <cstring>
 
 #include "core/base/bus.h"
@@ -50,12 +52,13 @@ inline u8* rowSpan(u8* buffer, u32 row, s32 x, s32 dir, s32 count, u32 width)
 
 // A single colour for every pixel: lines and polygons.
 struct FlatSource {
+    static constexpr bool kBuffered = false;
     u16 colour;
     void beginQuad(s32) {}
     void beginSlant(const VDP1::EdgeStep&, s32, s32, bool) {}
     void endRow() {}
     const char* slantName() const { return "draw_slant_c"; }
-    int next(u16& out) const
+    [[gnu::always_inline]] int next(u16& out) const
     {
         out = colour;
         return kDraw;
@@ -75,6 +78,11 @@ struct FlatSource {
     }
 };
 
+// How much of the pixel write a loop can settle in advance: any mode; a
+// 16-bit store of the colour, or of its Gouraud shade, or of its blend with
+// the pixel under it (half-transparency); an 8-bit store.
+enum Kind : int { kAnyWrite, kPlainWrite, kShadedWrite, kBlendWrite, kByteWrite };
+
 // The pixel tests and colour write of one command, copied out of the chip
 // so that the loops keep them in registers: writes through the frame
 // buffer's byte pointer would otherwise force every member to be reloaded.
@@ -91,29 +99,32 @@ struct Target {
     u32 limit;  // pixels in the buffer half
     u8 clipOn, clipValue, mesh, die, dil, eightBit;
 
-    // The pixel tests; kSimple (see simple()) leaves the bounds.
-    template <bool kSimple = false>
-    bool passes(s32 x, s32 y) const
+    bool inBounds(s32 x, s32 y) const
     {
-        if (static_cast<u32>(x) >= static_cast<u32>(clipWidth) || static_cast<u32>(y) >= static_cast<u32>(clipHeight))
+        return static_cast<u32>(x) < static_cast<u32>(clipWidth) && static_cast<u32>(y) < static_cast<u32>(clipHeight);
+    }
+
+    // The pixel tests.
+    [[gnu::always_inline]] bool passes(s32 x, s32 y) const
+    {
+        if (!inBounds(x, y))
             return false;
-        if constexpr (kSimple)
-            return true;
         if (mesh && ((x ^ y) & 1))
             return false;
         if (((maskX[x] & maskY[y] & clipOn) ^ clipValue) != 1)
             return false;
         return !die || (y & 1) == dil;
     }
-    // No pixel test beyond the bounds, and a 16-bit store that does not
-    // read the frame buffer.
-    bool simple() const
+
+    // The Kind of write the command's mode allows.
+    int kind() const
     {
-        return !mesh && !clipOn && !die && !eightBit && calcMode != 1 && calcMode != 3 && calcMode != 7 &&
-               calcMode != 8;
+        if (eightBit)
+            return kByteWrite;
+        return calcMode == 0 ? kPlainWrite : calcMode == 3 ? kBlendWrite : calcMode == 4 ? kShadedWrite : kAnyWrite;
     }
 
-    u16 shade(u16 colour, const VDP1::EdgeStep& c) const
+    [[gnu::always_inline]] u16 shade(u16 colour, const VDP1::EdgeStep& c) const
     {
         const u32 r = gouraudTable[(colour & 31) | ((c.r.val >> 26) & 31) << 5];
         const u32 g = gouraudTable[((colour >> 5) & 31) | ((c.g.val >> 26) & 31) << 5];
@@ -125,7 +136,7 @@ struct Target {
 
     // The part of the colour that does not depend on the frame buffer, made
     // once per step: the step's pixel and its gap pixel share it.
-    u16 prepare(u16 colour, const VDP1::EdgeStep& c) const
+    [[gnu::always_inline]] u16 prepare(u16 colour, const VDP1::EdgeStep& c) const
     {
         switch (calcMode) {
         case 2:
@@ -154,13 +165,34 @@ struct Target {
 
     // Pixel (x, y) at index (y >> die) << rowShift | x; value is what
     // prepare made of colour. False when it lies past the buffer half.
-    bool store(s32 x, s32 y, u32 index, u16 value) const
+    [[gnu::always_inline]] bool store(s32 x, s32 y, u32 index, u16 value) const
     {
         if (outside(index, x, y))
             return false;
+        write<kAnyWrite>(index, value);
+        return true;
+    }
+
+    // The write alone, at an index known to lie in the buffer half, of
+    // the Kind of write (see below) the loop settled.
+    template <int kKind>
+    [[gnu::always_inline]] void write(u32 index, u16 value) const
+    {
+        if constexpr (kKind == kPlainWrite || kKind == kShadedWrite) {
+            putPixel(buffer + (index << 1), value);
+            return;
+        } else if constexpr (kKind == kBlendWrite) {
+            u8* p = buffer + (index << 1);
+            const u16 old = loadBe16(p);
+            putPixel(p, (old & 0x8000) ? static_cast<u16>(half(old, 0xBDEF) + half(value, 0x3DEF)) : value);
+            return;
+        } else if constexpr (kKind == kByteWrite) {
+            buffer[index] = static_cast<u8>(value);
+            return;
+        }
         if (eightBit) {
             buffer[index] = static_cast<u8>(value);
-            return true;
+            return;
         }
         u8* p = buffer + (index << 1);
         switch (calcMode) {
@@ -168,91 +200,185 @@ struct Target {
             const u16 old = loadBe16(p);
             if (old & 0x8000)
                 putPixel(p, half(old, 0xBDEF));
-            return true;
+            return;
         }
         case 3: {
             const u16 old = loadBe16(p);
             putPixel(p, (old & 0x8000) ? static_cast<u16>(half(old, 0xBDEF) + half(value, 0x3DEF)) : value);
-            return true;
+            return;
         }
         case 7: {
             const u16 old = loadBe16(p);
             putPixel(p, (old & 0x8000) ? static_cast<u16>(half(value, 0x3DEF) + half(old, 0xBDEF)) : value);
-            return true;
+            return;
         }
         case 8:  // MSB on rewrites the high byte only
             p[0] |= 0x80;
-            return true;
+            return;
         default:
             putPixel(p, value);
-            return true;
+            return;
         }
     }
 
-    template <bool kSimple = false>
-    bool plot(s32 x, s32 y, u16 value) const
+    // Whether every pixel the slant can touch (its own, and with gaps the
+    // pixels that close them) lies inside the clip and the buffer half and
+    // passes the user clip, so that the stepper can leave out every test
+    // but the mesh. Interlaced drawing tests each row's parity, so never.
+    [[gnu::always_inline]] bool clear(const VDP1::EdgeStep& c, s32 count, bool gaps) const
     {
-        if (!passes<kSimple>(x, y))
+        if (die || count <= 0)
             return false;
-        if constexpr (kSimple) {
-            const u32 index = (static_cast<u32>(y) << rowShift) + static_cast<u32>(x);
-            if (outside(index, x, y))
-                return false;
-            putPixel(buffer + (index << 1), value);
-            return true;
-        } else {
-            return store(x, y, (static_cast<u32>(y >> die) << rowShift) + static_cast<u32>(x), value);
+        const s64 lastX = s64{c.x.val} + s64{c.x.inc} * (count - 1);
+        const s64 lastY = s64{c.y.val} + s64{c.y.inc} * (count - 1);
+        if (lastX != static_cast<s32>(lastX) || lastY != static_cast<s32>(lastY))
+            return false;
+        s32 x0 = c.x.val >> 19, x1 = static_cast<s32>(lastX) >> 19;
+        s32 y0 = c.y.val >> 20, y1 = static_cast<s32>(lastY) >> 20;
+        if (x0 > x1)
+            std::swap(x0, x1);
+        if (y0 > y1)
+            std::swap(y0, y1);
+        if (gaps) {
+            const Offset gap = gapOf(c);
+            (gap.x < 0 ? x0 : x1) += gap.x;
+            (gap.y < 0 ? y0 : y1) += gap.y;
         }
+        if (x0 < 0 || y0 < 0 || x1 >= clipWidth || y1 >= clipHeight)
+            return false;
+        if ((static_cast<u32>(y1) << rowShift) + static_cast<u32>(x1) >= limit)
+            return false;
+        return !clipOn || (clipValue == 0 && (maskX[x0] & maskX[x1] & maskY[y0] & maskY[y1]));
+    }
+
+    // Whether every pixel of row y from x0 to x1 lies inside the clip width
+    // and passes the user clip. Drawing outside the user clip is not
+    // settled by the ends.
+    bool rowInside(s32 x0, s32 x1, s32 y) const
+    {
+        if (x0 > x1)
+            std::swap(x0, x1);
+        if (x0 < 0 || x1 >= clipWidth)
+            return false;
+        return !clipOn || (clipValue == 0 && (maskX[x0] & maskX[x1] & maskY[y]));
+    }
+
+    // Each coordinate moves by at most one pixel a step, in the direction of
+    // its increment, so every diagonal step of a slant takes the same gap pixel.
+    static Offset gapOf(const VDP1::EdgeStep& c)
+    {
+        return kAntiAlias[(c.x.inc > 0 ? 1 : 3) << 2 | (c.y.inc > 0 ? 1 : 3)];
+    }
+
+    [[gnu::always_inline]] bool plot(s32 x, s32 y, u16 value) const
+    {
+        if (!passes(x, y))
+            return false;
+        return store(x, y, (static_cast<u32>(y >> die) << rowShift) + static_cast<u32>(x), value);
     }
 };
 
 // A slant that is not a row (or a row that needs every test), pixel by
 // pixel. Quads add the pixel that closes each diagonal step's gap.
-// How much of the pixel write a loop can settle in advance.
-enum Kind : int { kAnyWrite, kPlainWrite, kShadedWrite };
 
-template <bool kQuad, int kKind, class Source>
-u32 stepPixels(const Target& t, VDP1::EdgeStep c, s32 count, bool general, Source& source)
+// Texels a sprite's slant decodes ahead of its pixel loop at a time.
+constexpr s32 kTexelChunk = 256;
+
+// Hands each of count pixels in turn what its colour source answers, as
+// pixel(colour, fetched); false when the source stopped the slant first.
+// Sprites decode their texels a chunk ahead (see fill), so that neither
+// loop has to hold the other's state.
+template <class Source, class Pixel>
+[[gnu::always_inline]] inline bool eachTexel(Source& source, s32 count, Pixel&& pixel)
 {
-    constexpr bool kSimple = kKind != kAnyWrite;
+    if constexpr (Source::kBuffered) {
+        u32 texels[kTexelChunk];
+        for (s32 from = 0; from < count; from += kTexelChunk) {
+            const s32 chunk = count - from < kTexelChunk ? count - from : kTexelChunk;
+            const s32 ready = source.fill(texels, chunk);
+            for (s32 i = 0; i < ready; ++i)
+                pixel(static_cast<u16>(texels[i]), static_cast<int>(texels[i] >> 16));
+            if (ready < chunk)
+                return false;
+        }
+    } else {
+        for (s32 i = 0; i < count; ++i) {
+            u16 colour;
+            const int fetched = source.next(colour);
+            if (fetched == kStop)
+                return false;
+            pixel(colour, fetched);
+        }
+    }
+    return true;
+}
+
+// What a slant loop works on: a copy of a plain source, which it can keep in
+// registers (stores through the frame buffer's byte pointer would otherwise
+// reload it), or the shared one that decodes ahead and copies what it needs.
+template <class Source>
+using Local = std::conditional_t<Source::kBuffered, Source&, Source>;
+
+// kChecked tests every pixel and writes in any mode; without it the slant
+// is clear (see Target::clear), only the mesh is tested, and the write is
+// of the Kind the mode allows.
+template <bool kQuad, int kKind, bool kChecked, class Source>
+u32 stepPixels(const Target& target, VDP1::EdgeStep c, s32 count, bool general, Source& shared)
+{
+    // Copies the loop can keep in registers.
+    const Target t = target;
+    Local<Source> source = shared;
     const bool antiAlias = kQuad && general;
-    // Each coordinate moves by at most one pixel a step, in the direction of
-    // its increment, so every diagonal step of a slant takes the same gap pixel.
-    const Offset gap = kAntiAlias[(c.x.inc > 0 ? 1 : 3) << 2 | (c.y.inc > 0 ? 1 : 3)];
+    const Offset gap = Target::gapOf(c);
     s32 px = (c.x.val - c.x.inc) >> 19;
     s32 py = (c.y.val - c.y.inc) >> 20;
     u32 clocks = 0;
-    for (s32 i = 0; i < count; ++i, c.step()) {
-        const s32 x = c.x.val >> 19;
-        const s32 y = c.y.val >> 20;
-        u16 colour;
-        const int fetched = source.next(colour);
-        if (fetched == kStop)
-            return clocks + 1;
-        if (fetched == kSkip) {
-            // The texel is read all the same. At no cost, a looping list of
-            // transparent sprites would step pixels forever without using
-            // up the budget.
-            clocks += 1;
-        } else {
-            u16 value = colour;
-            if constexpr (kKind == kShadedWrite)
-                value = t.shade(colour, c) | (colour & 0x8000);
-            else if constexpr (kKind == kAnyWrite)
-                value = t.prepare(colour, c);
-            else if (t.calcMode != 0)
-                value = t.prepare(colour, c);
-            if (antiAlias) {
-                const bool extra = x != px && y != py && t.plot<kSimple>(x + gap.x, y + gap.y, value);
-                clocks += extra ? t.writeCost : 1;
+    const bool whole = eachTexel(source, count, [&](u16 colour, int fetched) __attribute__((always_inline)) {
+            const s32 x = c.x.val >> 19;
+            const s32 y = c.y.val >> 20;
+            if (fetched == kSkip) {
+                // The texel is read all the same. At no cost, a looping list of
+                // transparent sprites would step pixels forever without using
+                // up the budget.
+                clocks += 1;
+            } else {
+                u16 value = colour;
+                if constexpr (kKind == kShadedWrite)
+                    value = t.shade(colour, c) | (colour & 0x8000);
+                else if constexpr (kKind == kAnyWrite)
+                    value = t.prepare(colour, c);
+                if constexpr (kChecked) {
+                    if (antiAlias) {
+                        const bool extra = x != px && y != py && t.plot(x + gap.x, y + gap.y, value);
+                        clocks += extra ? t.writeCost : 1;
+                    }
+                    const bool written = t.plot(x, y, value);
+                    clocks += kQuad && written ? t.writeCost : 1;
+                } else {
+                    if (antiAlias) {
+                        const s32 gx = x + gap.x, gy = y + gap.y;
+                        const bool extra = x != px && y != py && !(t.mesh && ((gx ^ gy) & 1));
+                        if (extra)
+                            t.template write<kKind>((static_cast<u32>(gy) << t.rowShift) + static_cast<u32>(gx), value);
+                        clocks += extra ? t.writeCost : 1;
+                    }
+                    const bool written = !(t.mesh && ((x ^ y) & 1));
+                    if (written)
+                        t.template write<kKind>((static_cast<u32>(y) << t.rowShift) + static_cast<u32>(x), value);
+                    clocks += kQuad && written ? t.writeCost : 1;
+                }
             }
-            const bool written = t.plot<kSimple>(x, y, value);
-            clocks += kQuad && written ? t.writeCost : 1;
-        }
-        px = x;
-        py = y;
-    }
-    return clocks;
+            px = x;
+            py = y;
+            // Only these read the Gouraud components.
+            if constexpr (kKind != kAnyWrite && kKind != kShadedWrite) {
+                c.x.val = VDP1::EdgeStep::add(c.x.val, c.x.inc);
+                c.y.val = VDP1::EdgeStep::add(c.y.val, c.y.inc);
+            } else {
+                c.step();
+            }
+        });
+    return whole ? clocks : clocks + 1;
 }
 
 }  // namespace vdp1
@@ -284,20 +410,15 @@ u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared)
         const u32 row = static_cast<u32>(y >> t.die) << t.rowShift;
         const bool shaded = m_gouraudOn;
         s32 x = c.x.val >> 19;
-        if (!t.mesh && !t.clipOn && !t.eightBit && t.calcMode == 0 &&
-            row + static_cast<u32>(t.clipWidth) <= t.limit) {
+        if (!t.mesh && !t.eightBit && t.calcMode == 0 && row + static_cast<u32>(t.clipWidth) <= t.limit &&
+            (!t.clipOn || t.rowInside(x, x + dir * (s.count - 1), y))) {
             // Plain replace, the common case: every step costs one clock.
             const s32 clocks = shared.plainRow(t.buffer, row, x, dir, s.count, static_cast<u32>(t.clipWidth));
             if (clocks >= 0)
                 return static_cast<u32>(clocks);
         }
-        // A copy the loop can keep in registers.
-        Source source = shared;
-        for (s32 i = 0; i < s.count; ++i, x += dir) {
-            u16 colour;
-            const int fetched = source.next(colour);
-            if (fetched == kStop)
-                return clocks + 1;
+        Local<Source> source = shared;
+        const bool whole = eachTexel(source, s.count, [&](u16 colour, int fetched) __attribute__((always_inline)) {
             if (fetched == kDraw && static_cast<u32>(x) < static_cast<u32>(t.clipWidth) &&
                 !(t.mesh && ((x ^ y) & 1)) && ((t.maskX[x] & rowMask) ^ t.clipValue) == 1) {
                 const bool written = t.store(x, y, row + static_cast<u32>(x), t.prepare(colour, c));
@@ -307,21 +428,31 @@ u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared)
             }
             if (shaded)
                 c.step();
-        }
-        return clocks;
+            x += dir;
+        });
+        return whole ? clocks : clocks + 1;
     }
     if (logs(2)) {
         // Names a slant cut at its start: the point before its first pixel.
         const s32 ox = (c.x.val - c.x.inc) >> 19, oy = (c.y.val - c.y.inc) >> 20;
-        if (!t.passes<true>(ox, oy))
+        if (!t.inBounds(ox, oy))
             logWarning(2, "%s [ox: %d, oy: %d]", shared.slantName(), ox, oy);
     }
-    Source source = shared;
-    if (!t.simple())
-        return stepPixels<kQuad, kAnyWrite>(t, c, s.count, s.general, source);
-    if (t.calcMode == 4)
-        return stepPixels<kQuad, kShadedWrite>(t, c, s.count, s.general, source);
-    return stepPixels<kQuad, kPlainWrite>(t, c, s.count, s.general, source);
+    Local<Source> source = shared;
+    if (!t.clear(c, s.count, kQuad && s.general))
+        return stepPixels<kQuad, kAnyWrite, true>(t, c, s.count, s.general, source);
+    switch (t.kind()) {
+    case kPlainWrite:
+        return stepPixels<kQuad, kPlainWrite, false>(t, c, s.count, s.general, source);
+    case kShadedWrite:
+        return stepPixels<kQuad, kShadedWrite, false>(t, c, s.count, s.general, source);
+    case kBlendWrite:
+        return stepPixels<kQuad, kBlendWrite, false>(t, c, s.count, s.general, source);
+    case kByteWrite:
+        return stepPixels<kQuad, kByteWrite, false>(t, c, s.count, s.general, source);
+    default:
+        return stepPixels<kQuad, kAnyWrite, false>(t, c, s.count, s.general, source);
+    }
 }
 
 // Fills a quad slant by slant from edge A-D to edge B-C.
