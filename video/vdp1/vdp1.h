@@ -175,9 +175,11 @@ private:
     void LOCAL(const char* name);
 
     // Rasteriser pieces.
+    static void setUpSlant(const EdgeStep& c0, const EdgeStep& c1, bool gouraud, Slant& out);
     bool clipSlant(const EdgeStep& c0, const EdgeStep& c1, bool gouraud, Slant& out);
+    // clear: every pixel is known to pass every test (see Target::clear).
     template <bool kQuad, class Source>
-    u32 stepSlant(const vdp1::Target& t, Slant& slant, Source& source);
+    u32 stepSlant(const vdp1::Target& t, Slant& slant, Source& source, bool clear);
     vdp1::Target target() const;
     template <int kMode>
     u32 drawTextured(const Vertex* v);

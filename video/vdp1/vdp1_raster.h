@@ -3,6 +3,7 @@
 // The pixel loop shared by lines, polygons and sprites. Private to the
 // rasteriser sources.
 
+#include <array>
 #include <bit>
 #include <type_traits>
 #include <utility>
@@ -48,6 +49,34 @@ inline u8* rowSpan(u8* buffer, u32 row, s32 x, s32 dir, s32 count, u32 width)
     if (row + static_cast<u32>(x > last ? x : last) >= VDP1::kFrameBufferSize / 2)
         return nullptr;
     return buffer + ((row + static_cast<u32>(x)) << 1);
+}
+
+inline s32 absolute(s32 v)
+{
+    return v < 0 ? -v : v;
+}
+
+// Every slant divides up to five differences by its length: a multiply by
+// a reciprocal, corrected by one, replaces the slow hardware division for
+// the lengths a slant can have.
+constexpr s32 kReciprocals = 8192;
+inline constexpr std::array<u64, kReciprocals> kReciprocal = [] {
+    std::array<u64, kReciprocals> t{};
+    for (s32 n = 1; n < kReciprocals; ++n)
+        t[static_cast<std::size_t>(n)] = (u64{1} << 32) / static_cast<u64>(n);
+    return t;
+}();
+
+// d / n truncated toward zero, as a signed division does.
+inline s32 divide(s64 d, s32 n)
+{
+    const u64 a = static_cast<u64>(d < 0 ? -d : d);
+    if (n >= kReciprocals || a >> 32)
+        return static_cast<s32>(d / n);
+    u64 q = (a * kReciprocal[static_cast<std::size_t>(n)]) >> 32;
+    if ((q + 1) * static_cast<u64>(n) <= a)
+        ++q;
+    return static_cast<s32>(d < 0 ? -static_cast<s64>(q) : static_cast<s64>(q));
 }
 
 // A single colour for every pixel: lines and polygons.
@@ -244,7 +273,14 @@ struct Target {
             (gap.x < 0 ? x0 : x1) += gap.x;
             (gap.y < 0 ? y0 : y1) += gap.y;
         }
-        if (x0 < 0 || y0 < 0 || x1 >= clipWidth || y1 >= clipHeight)
+        return clearBox(x0, y0, x1, y1);
+    }
+
+    // Whether the box from (x0, y0) to (x1, y1) lies inside the clip and the
+    // buffer half and passes the user clip, drawn without interlace.
+    bool clearBox(s32 x0, s32 y0, s32 x1, s32 y1) const
+    {
+        if (die || x0 < 0 || y0 < 0 || x1 >= clipWidth || y1 >= clipHeight)
             return false;
         if ((static_cast<u32>(y1) << rowShift) + static_cast<u32>(x1) >= limit)
             return false;
@@ -392,11 +428,62 @@ inline vdp1::Target VDP1::target() const
             m_eightBit};
 }
 
+// A slant from c0 to c1 uncut: its length, shape and steps.
+inline void VDP1::setUpSlant(const EdgeStep& c0, const EdgeStep& c1, bool gouraud, Slant& s)
+{
+    using vdp1::absolute;
+    const s32 x0 = c0.x.val >> 19, x1 = c1.x.val >> 19;
+    const s32 y0 = c0.y.val >> 20, y1 = c1.y.val >> 20;
+    const bool row = y0 == y1;
+    const bool column = !row && x0 == x1;
+    const s32 n = row ? absolute(x1 - x0) : column ? absolute(y1 - y0) : std::max(absolute(x1 - x0), absolute(y1 - y0));
+    s.c = c0;
+    s.c.x.inc = s.c.y.inc = s.c.r.inc = s.c.g.inc = s.c.b.inc = 0;
+    s.length = s.count = n + 1;
+    s.skipped = 0;
+    s.reversed = false;
+    s.general = !row && !column;
+    if (n > 0) {
+        auto slope = [n](s32 from, s32 to) { return vdp1::divide(s64{to} - from, n); };
+        if (!column)
+            s.c.x.inc = slope(c0.x.val, c1.x.val);
+        if (!row)
+            s.c.y.inc = slope(c0.y.val, c1.y.val);
+        if (gouraud) {
+            s.c.r.inc = slope(c0.r.val, c1.r.val);
+            s.c.g.inc = slope(c0.g.val, c1.g.val);
+            s.c.b.inc = slope(c0.b.val, c1.b.val);
+        }
+    }
+}
+
+namespace vdp1 {
+
+// A clear slant (see Target::clear), by the Kind of write the mode allows.
+template <bool kQuad, class Source>
+u32 stepClear(const Target& t, const VDP1::EdgeStep& c, s32 count, bool general, Source& source)
+{
+    switch (t.kind()) {
+    case kPlainWrite:
+        return stepPixels<kQuad, kPlainWrite, false>(t, c, count, general, source);
+    case kShadedWrite:
+        return stepPixels<kQuad, kShadedWrite, false>(t, c, count, general, source);
+    case kBlendWrite:
+        return stepPixels<kQuad, kBlendWrite, false>(t, c, count, general, source);
+    case kByteWrite:
+        return stepPixels<kQuad, kByteWrite, false>(t, c, count, general, source);
+    default:
+        return stepPixels<kQuad, kAnyWrite, false>(t, c, count, general, source);
+    }
+}
+
+}  // namespace vdp1
+
 // Steps a clipped slant. Lines charge one clock per stepped pixel; quads
 // charge their write cost per written pixel, and in the general shape a
 // second slot per step for the pixel that closes diagonal gaps.
 template <bool kQuad, class Source>
-u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared)
+u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared, bool clear)
 {
     using namespace vdp1;
     EdgeStep c = s.c;
@@ -410,12 +497,21 @@ u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared)
         const u32 row = static_cast<u32>(y >> t.die) << t.rowShift;
         const bool shaded = m_gouraudOn;
         s32 x = c.x.val >> 19;
+        const s32 last = x + dir * (s.count - 1);
+        clear = clear || (!t.die && t.rowInside(x, last, y) && row + static_cast<u32>(std::max(x, last)) < t.limit);
         if (!t.mesh && !t.eightBit && t.calcMode == 0 && row + static_cast<u32>(t.clipWidth) <= t.limit &&
-            (!t.clipOn || t.rowInside(x, x + dir * (s.count - 1), y))) {
+            (!t.clipOn || clear)) {
             // Plain replace, the common case: every step costs one clock.
             const s32 clocks = shared.plainRow(t.buffer, row, x, dir, s.count, static_cast<u32>(t.clipWidth));
             if (clocks >= 0)
                 return static_cast<u32>(clocks);
+        }
+        if (clear) {
+            // The general stepper, on a cursor that moves x by exactly one
+            // pixel a step.
+            c.x.val = static_cast<s32>(static_cast<u32>(x) << 19 | 1u << 18);
+            c.x.inc = dir * (1 << 19);
+            return stepClear<kQuad>(t, c, s.count, false, shared);
         }
         Local<Source> source = shared;
         const bool whole = eachTexel(source, s.count, [&](u16 colour, int fetched) __attribute__((always_inline)) {
@@ -438,21 +534,9 @@ u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared)
         if (!t.inBounds(ox, oy))
             logWarning(2, "%s [ox: %d, oy: %d]", shared.slantName(), ox, oy);
     }
-    Local<Source> source = shared;
-    if (!t.clear(c, s.count, kQuad && s.general))
-        return stepPixels<kQuad, kAnyWrite, true>(t, c, s.count, s.general, source);
-    switch (t.kind()) {
-    case kPlainWrite:
-        return stepPixels<kQuad, kPlainWrite, false>(t, c, s.count, s.general, source);
-    case kShadedWrite:
-        return stepPixels<kQuad, kShadedWrite, false>(t, c, s.count, s.general, source);
-    case kBlendWrite:
-        return stepPixels<kQuad, kBlendWrite, false>(t, c, s.count, s.general, source);
-    case kByteWrite:
-        return stepPixels<kQuad, kByteWrite, false>(t, c, s.count, s.general, source);
-    default:
-        return stepPixels<kQuad, kAnyWrite, false>(t, c, s.count, s.general, source);
-    }
+    if (!clear && !t.clear(c, s.count, kQuad && s.general))
+        return stepPixels<kQuad, kAnyWrite, true>(t, c, s.count, s.general, shared);
+    return stepClear<kQuad>(t, c, s.count, s.general, shared);
 }
 
 // Fills a quad slant by slant from edge A-D to edge B-C.
@@ -481,14 +565,36 @@ u32 VDP1::walkQuad(const Vertex* v, Source& source)
     }
     source.beginQuad(n + 1);
     const vdp1::Target t = target();
+    // The edges never step past their corners, so a quad whose corners lie
+    // inside the system clip has no slant to cut, and one whose corners lie
+    // clear of every clip, a pixel beyond them included for the gaps, has
+    // no pixel to test.
+    s32 x0 = v[0].x, x1 = v[0].x, y0 = v[0].y, y1 = v[0].y;
+    for (int k = 1; k < 4; ++k) {
+        x0 = std::min(x0, v[k].x);
+        x1 = std::max(x1, v[k].x);
+        y0 = std::min(y0, v[k].y);
+        y1 = std::max(y1, v[k].y);
+    }
+    const bool inside = t.inBounds(x0, y0) && t.inBounds(x1, y1);
+    const bool clear = inside && t.clearBox(x0 - 1, y0 - 1, x1 + 1, y1 + 1);
     u32 clocks = 0;
     Slant s;
     for (s32 i = 0; i <= n; ++i) {
-        if (!clipSlant(l, r, m_gouraudOn, s)) {
+        bool drawn;
+        if (inside) {
+            // What clipSlant makes of a slant with both ends inside.
+            setUpSlant(l, r, m_gouraudOn, s);
+            const s32 y = l.y.val >> 20;
+            drawn = y != r.y.val >> 20 || !m_die || m_dil == (y & 1);
+        } else {
+            drawn = clipSlant(l, r, m_gouraudOn, s);
+        }
+        if (!drawn) {
             clocks += 1;
         } else if (s.count > 0) {
             source.beginSlant(s.c, s.length, s.skipped, s.reversed);
-            clocks += stepSlant<kQuad>(t, s, source);
+            clocks += stepSlant<kQuad>(t, s, source, clear);
         }
         l.step();
         r.step();
