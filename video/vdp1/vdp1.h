@@ -120,6 +120,9 @@ public:
     void setClocksLeft(s32 clocks) { m_clocksLeft = m_budget = clocks; }
     // What the last drawing command cost, jump excluded.
     u32 lastCommandClocks() const { return m_lastClocks; }
+    // Off, every slant takes the cut and the per-pixel tests, so that a
+    // check can hold the shortcuts to what those draw and charge.
+    void setFastPaths(bool on) { m_fastPaths = on; }
 
 private:
     // How a slant or line was cut against the system clip.
@@ -235,4 +238,5 @@ private:
     s32 m_endCode = -1;
 
     u8 m_gouraudTable[1024];
+    bool m_fastPaths = true;
 };

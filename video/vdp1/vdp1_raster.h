@@ -498,9 +498,10 @@ u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared, bool clear)
         const bool shaded = m_gouraudOn;
         s32 x = c.x.val >> 19;
         const s32 last = x + dir * (s.count - 1);
-        clear = clear || (!t.die && t.rowInside(x, last, y) && row + static_cast<u32>(std::max(x, last)) < t.limit);
-        if (!t.mesh && !t.eightBit && t.calcMode == 0 && row + static_cast<u32>(t.clipWidth) <= t.limit &&
-            (!t.clipOn || clear)) {
+        clear = m_fastPaths && (clear || (!t.die && t.rowInside(x, last, y) &&
+                                          row + static_cast<u32>(std::max(x, last)) < t.limit));
+        if (m_fastPaths && !t.mesh && !t.eightBit && t.calcMode == 0 &&
+            row + static_cast<u32>(t.clipWidth) <= t.limit && (!t.clipOn || clear)) {
             // Plain replace, the common case: every step costs one clock.
             const s32 clocks = shared.plainRow(t.buffer, row, x, dir, s.count, static_cast<u32>(t.clipWidth));
             if (clocks >= 0)
@@ -534,7 +535,7 @@ u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared, bool clear)
         if (!t.inBounds(ox, oy))
             logWarning(2, "%s [ox: %d, oy: %d]", shared.slantName(), ox, oy);
     }
-    if (!clear && !t.clear(c, s.count, kQuad && s.general))
+    if (!m_fastPaths || (!clear && !t.clear(c, s.count, kQuad && s.general)))
         return stepPixels<kQuad, kAnyWrite, true>(t, c, s.count, s.general, shared);
     return stepClear<kQuad>(t, c, s.count, s.general, shared);
 }
@@ -576,7 +577,7 @@ u32 VDP1::walkQuad(const Vertex* v, Source& source)
         y0 = std::min(y0, v[k].y);
         y1 = std::max(y1, v[k].y);
     }
-    const bool inside = t.inBounds(x0, y0) && t.inBounds(x1, y1);
+    const bool inside = m_fastPaths && t.inBounds(x0, y0) && t.inBounds(x1, y1);
     const bool clear = inside && t.clearBox(x0 - 1, y0 - 1, x1 + 1, y1 + 1);
     u32 clocks = 0;
     Slant s;
