@@ -148,6 +148,8 @@ struct Target {
     // The Kind of write the command's mode allows.
     int kind() const
     {
+        if (mesh)
+            return kAnyWrite;
         if (eightBit)
             return kByteWrite;
         return calcMode == 0 ? kPlainWrite : calcMode == 3 ? kBlendWrite : calcMode == 4 ? kShadedWrite : kAnyWrite;
@@ -365,6 +367,10 @@ u32 stepPixels(const Target& target, VDP1::EdgeStep c, s32 count, bool general, 
     const Target t = target;
     Local<Source> source = shared;
     const bool antiAlias = kQuad && general;
+    // Only kAnyWrite meets the mesh (see Target::kind) or a write cost the
+    // mode does not settle.
+    const bool mesh = kKind == kAnyWrite && t.mesh;
+    const s32 cost = kKind == kAnyWrite || kKind == kBlendWrite ? t.writeCost : 1;
     const Offset gap = Target::gapOf(c);
     s32 px = (c.x.val - c.x.inc) >> 19;
     s32 py = (c.y.val - c.y.inc) >> 20;
@@ -393,15 +399,15 @@ u32 stepPixels(const Target& target, VDP1::EdgeStep c, s32 count, bool general, 
                 } else {
                     if (antiAlias) {
                         const s32 gx = x + gap.x, gy = y + gap.y;
-                        const bool extra = x != px && y != py && !(t.mesh && ((gx ^ gy) & 1));
+                        const bool extra = x != px && y != py && !(mesh && ((gx ^ gy) & 1));
                         if (extra)
                             t.template write<kKind>((static_cast<u32>(gy) << t.rowShift) + static_cast<u32>(gx), value);
-                        clocks += extra ? t.writeCost : 1;
+                        clocks += extra ? cost : 1;
                     }
-                    const bool written = !(t.mesh && ((x ^ y) & 1));
+                    const bool written = !(mesh && ((x ^ y) & 1));
                     if (written)
                         t.template write<kKind>((static_cast<u32>(y) << t.rowShift) + static_cast<u32>(x), value);
-                    clocks += kQuad && written ? t.writeCost : 1;
+                    clocks += kQuad && written ? cost : 1;
                 }
             }
             px = x;

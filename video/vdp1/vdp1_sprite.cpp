@@ -40,6 +40,10 @@ public:
         : m_palette(palette), m_width(width), m_height(height), m_direction(direction), m_hss(hss), m_ecd(ecd),
           m_eos(eos)
     {
+        if constexpr (kMode <= 1) {
+            for (u32 code = 0; code < 16; ++code)
+                m_decoded[code] = decode(palette, code);
+        }
     }
 
     void beginQuad(s32 rows)
@@ -95,7 +99,7 @@ public:
     // What the next count pixels take, each as its colour with the Fetch
     // above it; answers how many came before a stop. The kind is settled
     // once a call rather than once a pixel.
-    s32 fill(u32* out, s32 count)
+    s32 fill(u32* __restrict out, s32 count)
     {
         switch (m_kind) {
         case kShrink:
@@ -233,10 +237,9 @@ private:
     }
 
     template <Kind kKind>
-    s32 fillAs(u32* out, s32 count)
+    s32 fillAs(u32* __restrict out, s32 count)
     {
-        // Copies, which the stores to out cannot alias, stay in registers.
-        const Palette palette = m_palette;
+        const Palette& palette = m_palette;
         const u32 inc = m_uInc, row = m_rowOffset;
         const s32 width = m_width, step = m_forward ? 1 : -1;
         const bool hss = m_hss, walk = !m_hss && !m_ecd;
@@ -249,7 +252,7 @@ private:
             u += inc;
             if constexpr (kKind == kShrink) {
                 if (hss) {
-                    last = take(palette, row + ((static_cast<u32>(column) & ~1u) | eos), ends);
+                    last = take(row + ((static_cast<u32>(column) & ~1u) | eos), ends);
                 } else if (walk) {
                     // Texels passed over still count toward the end codes;
                     // only the last one is drawn.
@@ -261,15 +264,15 @@ private:
                     }
                     if (ends >= 2)
                         break;
-                    last = take(palette, row + static_cast<u32>(k), ends);
+                    last = take(row + static_cast<u32>(k), ends);
                 } else {
-                    last = take(palette, row + static_cast<u32>(column), ends);
+                    last = take(row + static_cast<u32>(column), ends);
                 }
             } else if constexpr (kKind == kEnlarge) {
                 if (column != previous)
-                    last = take(palette, row + static_cast<u32>(column), ends);
+                    last = take(row + static_cast<u32>(column), ends);
             } else {
-                last = take(palette, row + static_cast<u32>(column), ends);
+                last = take(row + static_cast<u32>(column), ends);
             }
             previous = column;
             if (ends >= 2)
@@ -284,17 +287,25 @@ private:
     }
 
     // Texel t as fill hands it on, counting an end code.
-    [[gnu::always_inline]] static u32 take(const Palette& p, u32 t, s32& ends)
+    [[gnu::always_inline]] u32 take(u32 t, s32& ends) const
     {
-        const Texel texel = fetch(p, t);
-        ends += texel.endCode;
-        return texel.colour | static_cast<u32>(texel.transparent | texel.endCode) << 16;
+        const u32 code = rawCode(m_palette, t);
+        const u32 texel = kMode <= 1 ? m_decoded[code] : decode(m_palette, code);
+        ends += static_cast<s32>(texel >> 17);
+        return texel & 0x1FFFF;
     }
 
-    // Texel t, decoded by the colour mode; codes are tested raw.
-    [[gnu::always_inline]] static Texel fetch(const Palette& p, u32 t)
+    // A code as take hands it on, with its end-code flag above.
+    [[gnu::always_inline]] static u32 decode(const Palette& p, u32 code)
     {
-        const u32 code = rawCode(p, t);
+        const Texel texel = fetch(p, code);
+        return texel.colour | static_cast<u32>(texel.transparent | texel.endCode) << 16 |
+               static_cast<u32>(texel.endCode) << 17;
+    }
+
+    // A code, decoded by the colour mode; codes are tested raw.
+    [[gnu::always_inline]] static Texel fetch(const Palette& p, u32 code)
+    {
         return {colourOf(p, code), static_cast<u8>(static_cast<s32>(code) == p.transparentCode),
                 static_cast<u8>(static_cast<s32>(code) == p.endCode)};
     }
@@ -313,6 +324,7 @@ private:
     s32 m_previous = -1;
     s32 m_ends = 0;
     u32 m_last = 0;  // what the last texel taken gave fill
+    u32 m_decoded[16] = {};  // 16-colour codes, decoded once
 };
 
 }  // namespace
