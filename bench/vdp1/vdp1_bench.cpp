@@ -13,7 +13,8 @@ constexpr u32 kTexture = 0x40000;
 constexpr u32 kLut = 0x41000;
 constexpr u32 kGouraud = 0x42000;
 
-struct Scene {
+// The chip on its own memory, and the whole list drawn once an iteration.
+struct Chip {
     std::vector<u8> memory = std::vector<u8>(0x100000);
     VDP1 vdp{nullptr, memory.data()};
 
@@ -23,7 +24,20 @@ struct Scene {
         for (u32 i = 0; i < 15; ++i)
             word(at + 2 * i, w[i]);
     }
+    void drawEach(benchmark::State& state)
+    {
+        for (auto _ : state) {
+            vdp.writePTMR(1);
+            vdp.setClocksLeft(1 << 30);
+            vdp.runCommands();
+            benchmark::DoNotOptimize(vdp.drawBuffer()[0]);
+            if (vdp.drawing())
+                state.SkipWithError("the list did not end");
+        }
+    }
+};
 
+struct Scene : Chip {
     // 500 textured 32x32 sprites (16 colours through a look-up table) and
     // 200 Gouraud-shaded quads turned at assorted angles, over 320 x 224.
     Scene()
@@ -60,15 +74,7 @@ struct Scene {
 
 void BM_Vdp1SpritesAndGouraudPolygons(benchmark::State& state)
 {
-    Scene scene;
-    for (auto _ : state) {
-        scene.vdp.writePTMR(1);
-        scene.vdp.setClocksLeft(1 << 30);
-        scene.vdp.runCommands();
-        benchmark::DoNotOptimize(scene.vdp.drawBuffer()[0]);
-        if (scene.vdp.drawing())
-            state.SkipWithError("the list did not end");
-    }
+    Scene().drawEach(state);
 }
 BENCHMARK(BM_Vdp1SpritesAndGouraudPolygons)->Unit(benchmark::kMillisecond);
 
@@ -78,14 +84,12 @@ BENCHMARK(BM_Vdp1SpritesAndGouraudPolygons)->Unit(benchmark::kMillisecond);
 // mesh), sprites scaled down, and small flat and Gouraud polygons, nearly
 // all under a user clip, over a 320 x 224 system clip. A fixed generator
 // keeps the list the same from run to run.
-struct MixScene {
+struct MixScene : Chip {
     static constexpr u32 kTextures = 0x40000;  // 4 of 16 x 16 at 4 bits, 4 of 16 x 16 at 8 bits
     static constexpr u32 kWide = 0x44000;      // 2 of 32 x 24 at 4 bits
     static constexpr u32 kLuts = 0x46000;
     static constexpr u32 kShades = 0x47000;
 
-    std::vector<u8> memory = std::vector<u8>(0x100000);
-    VDP1 vdp{nullptr, memory.data()};
     u32 seed = 12345;
 
     u32 next(u32 n)
@@ -94,12 +98,6 @@ struct MixScene {
         return (seed >> 8) % n;
     }
     s32 between(s32 lo, s32 hi) { return lo + static_cast<s32>(next(static_cast<u32>(hi - lo + 1))); }
-    void word(u32 at, u16 v) { storeBe16(memory.data() + at, v); }
-    void table(u32 at, const u16 (&w)[15])
-    {
-        for (u32 i = 0; i < 15; ++i)
-            word(at + 2 * i, w[i]);
-    }
     // Texels mostly opaque, some transparent, and in some textures end
     // codes padding the right of each row.
     u8 code(u32 column, u32 width, bool padded, u8 end)
@@ -194,15 +192,7 @@ struct MixScene {
 // The mix above in a 16-bit (0) or an 8-bit (1) frame buffer.
 void BM_Vdp1SmallShapeMix(benchmark::State& state)
 {
-    MixScene scene(state.range(0) != 0);
-    for (auto _ : state) {
-        scene.vdp.writePTMR(1);
-        scene.vdp.setClocksLeft(1 << 30);
-        scene.vdp.runCommands();
-        benchmark::DoNotOptimize(scene.vdp.drawBuffer()[0]);
-        if (scene.vdp.drawing())
-            state.SkipWithError("the list did not end");
-    }
+    MixScene(state.range(0) != 0).drawEach(state);
 }
 BENCHMARK(BM_Vdp1SmallShapeMix)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 

@@ -5,9 +5,9 @@
 
 #include <array>
 #include <bit>
+#include <cstring>
 #include <type_traits>
 #include <utility>
-#include <cstring>
 
 #include "core/base/bus.h"
 #include "video/vdp1/vdp1.h"
@@ -316,9 +316,6 @@ struct Target {
     }
 };
 
-// A slant that is not a row (or a row that needs every test), pixel by
-// pixel. Quads add the pixel that closes each diagonal step's gap.
-
 // Texels a sprite's slant decodes ahead of its pixel loop at a time.
 constexpr s32 kTexelChunk = 256;
 
@@ -353,13 +350,15 @@ template <class Source, class Pixel>
 
 // What a slant loop works on: a copy of a plain source, which it can keep in
 // registers (stores through the frame buffer's byte pointer would otherwise
-// reload it), or the shared one that decodes ahead and copies what it needs.
+// reload it), or the shared one, which decodes ahead into locals of its own.
 template <class Source>
 using Local = std::conditional_t<Source::kBuffered, Source&, Source>;
 
-// kChecked tests every pixel and writes in any mode; without it the slant
-// is clear (see Target::clear), only the mesh is tested, and the write is
-// of the Kind the mode allows.
+// A slant that is not a row (or a row that needs every test), pixel by
+// pixel. Quads add the pixel that closes each diagonal step's gap. kChecked
+// tests every pixel and writes in any mode; without it the slant is clear
+// (see Target::clear), only the mesh is tested, and the write is of the
+// Kind the mode allows.
 template <bool kQuad, int kKind, bool kChecked, class Source>
 u32 stepPixels(const Target& target, VDP1::EdgeStep c, s32 count, bool general, Source& shared)
 {
@@ -376,50 +375,50 @@ u32 stepPixels(const Target& target, VDP1::EdgeStep c, s32 count, bool general, 
     s32 py = (c.y.val - c.y.inc) >> 20;
     u32 clocks = 0;
     const bool whole = eachTexel(source, count, [&](u16 colour, int fetched) __attribute__((always_inline)) {
-            const s32 x = c.x.val >> 19;
-            const s32 y = c.y.val >> 20;
-            if (fetched == kSkip) {
-                // The texel is read all the same. At no cost, a looping list of
-                // transparent sprites would step pixels forever without using
-                // up the budget.
-                clocks += 1;
-            } else {
-                u16 value = colour;
-                if constexpr (kKind == kShadedWrite)
-                    value = t.shade(colour, c) | (colour & 0x8000);
-                else if constexpr (kKind == kAnyWrite)
-                    value = t.prepare(colour, c);
-                if constexpr (kChecked) {
-                    if (antiAlias) {
-                        const bool extra = x != px && y != py && t.plot(x + gap.x, y + gap.y, value);
-                        clocks += extra ? t.writeCost : 1;
-                    }
-                    const bool written = t.plot(x, y, value);
-                    clocks += kQuad && written ? t.writeCost : 1;
-                } else {
-                    if (antiAlias) {
-                        const s32 gx = x + gap.x, gy = y + gap.y;
-                        const bool extra = x != px && y != py && !(mesh && ((gx ^ gy) & 1));
-                        if (extra)
-                            t.template write<kKind>((static_cast<u32>(gy) << t.rowShift) + static_cast<u32>(gx), value);
-                        clocks += extra ? cost : 1;
-                    }
-                    const bool written = !(mesh && ((x ^ y) & 1));
-                    if (written)
-                        t.template write<kKind>((static_cast<u32>(y) << t.rowShift) + static_cast<u32>(x), value);
-                    clocks += kQuad && written ? cost : 1;
+        const s32 x = c.x.val >> 19;
+        const s32 y = c.y.val >> 20;
+        if (fetched == kSkip) {
+            // The texel is read all the same. At no cost, a looping list of
+            // transparent sprites would step pixels forever without using
+            // up the budget.
+            clocks += 1;
+        } else {
+            u16 value = colour;
+            if constexpr (kKind == kShadedWrite)
+                value = t.shade(colour, c) | (colour & 0x8000);
+            else if constexpr (kKind == kAnyWrite)
+                value = t.prepare(colour, c);
+            if constexpr (kChecked) {
+                if (antiAlias) {
+                    const bool extra = x != px && y != py && t.plot(x + gap.x, y + gap.y, value);
+                    clocks += extra ? t.writeCost : 1;
                 }
-            }
-            px = x;
-            py = y;
-            // Only these read the Gouraud components.
-            if constexpr (kKind != kAnyWrite && kKind != kShadedWrite) {
-                c.x.val = VDP1::EdgeStep::add(c.x.val, c.x.inc);
-                c.y.val = VDP1::EdgeStep::add(c.y.val, c.y.inc);
+                const bool written = t.plot(x, y, value);
+                clocks += kQuad && written ? t.writeCost : 1;
             } else {
-                c.step();
+                if (antiAlias) {
+                    const s32 gx = x + gap.x, gy = y + gap.y;
+                    const bool extra = x != px && y != py && !(mesh && ((gx ^ gy) & 1));
+                    if (extra)
+                        t.write<kKind>((static_cast<u32>(gy) << t.rowShift) + static_cast<u32>(gx), value);
+                    clocks += extra ? cost : 1;
+                }
+                const bool written = !(mesh && ((x ^ y) & 1));
+                if (written)
+                    t.write<kKind>((static_cast<u32>(y) << t.rowShift) + static_cast<u32>(x), value);
+                clocks += kQuad && written ? cost : 1;
             }
-        });
+        }
+        px = x;
+        py = y;
+        // Only kAnyWrite and kShadedWrite read the Gouraud components.
+        if constexpr (kKind != kAnyWrite && kKind != kShadedWrite) {
+            c.x.val = VDP1::EdgeStep::add(c.x.val, c.x.inc);
+            c.y.val = VDP1::EdgeStep::add(c.y.val, c.y.inc);
+        } else {
+            c.step();
+        }
+    });
     return whole ? clocks : clocks + 1;
 }
 
