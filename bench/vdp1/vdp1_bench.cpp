@@ -13,7 +13,8 @@ constexpr u32 kTexture = 0x40000;
 constexpr u32 kLut = 0x41000;
 constexpr u32 kGouraud = 0x42000;
 
-struct Scene {
+// The chip on its own memory, and the whole list drawn once an iteration.
+struct Chip {
     std::vector<u8> memory = std::vector<u8>(0x100000);
     VDP1 vdp{nullptr, memory.data()};
 
@@ -23,7 +24,20 @@ struct Scene {
         for (u32 i = 0; i < 15; ++i)
             word(at + 2 * i, w[i]);
     }
+    void drawEach(benchmark::State& state)
+    {
+        for (auto _ : state) {
+            vdp.writePTMR(1);
+            vdp.setClocksLeft(1 << 30);
+            vdp.runCommands();
+            benchmark::DoNotOptimize(vdp.drawBuffer()[0]);
+            if (vdp.drawing())
+                state.SkipWithError("the list did not end");
+        }
+    }
+};
 
+struct Scene : Chip {
     // 500 textured 32x32 sprites (16 colours through a look-up table) and
     // 200 Gouraud-shaded quads turned at assorted angles, over 320 x 224.
     Scene()
@@ -60,16 +74,126 @@ struct Scene {
 
 void BM_Vdp1SpritesAndGouraudPolygons(benchmark::State& state)
 {
-    Scene scene;
-    for (auto _ : state) {
-        scene.vdp.writePTMR(1);
-        scene.vdp.setClocksLeft(1 << 30);
-        scene.vdp.runCommands();
-        benchmark::DoNotOptimize(scene.vdp.drawBuffer()[0]);
-        if (scene.vdp.drawing())
-            state.SkipWithError("the list did not end");
-    }
+    Scene().drawEach(state);
 }
 BENCHMARK(BM_Vdp1SpritesAndGouraudPolygons)->Unit(benchmark::kMillisecond);
+
+// What a 3D program built on the usual libraries hands the chip each frame:
+// small distorted sprites (16 colours through a bank or a look-up table, or
+// 256 colours; transparent pixels, end codes, Gouraud, half-transparency,
+// mesh), sprites scaled down, and small flat and Gouraud polygons, nearly
+// all under a user clip, over a 320 x 224 system clip. A fixed generator
+// keeps the list the same from run to run.
+struct MixScene : Chip {
+    static constexpr u32 kTextures = 0x40000;  // 4 of 16 x 16 at 4 bits, 4 of 16 x 16 at 8 bits
+    static constexpr u32 kWide = 0x44000;      // 2 of 32 x 24 at 4 bits
+    static constexpr u32 kLuts = 0x46000;
+    static constexpr u32 kShades = 0x47000;
+
+    u32 seed = 12345;
+
+    u32 next(u32 n)
+    {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    }
+    s32 between(s32 lo, s32 hi) { return lo + static_cast<s32>(next(static_cast<u32>(hi - lo + 1))); }
+    // Texels mostly opaque, some transparent, and in some textures end
+    // codes padding the right of each row.
+    u8 code(u32 column, u32 width, bool padded, u8 end)
+    {
+        if (padded && column + 3 >= width)
+            return end;
+        const u32 r = next(16);
+        return r == 0 ? 0 : static_cast<u8>(1 + next(end - 1));
+    }
+
+    explicit MixScene(bool eightBit)
+    {
+        buildVideoTables();
+        vdp.setup(0);
+        vdp.powerOn();
+        if (eightBit)
+            vdp.writeTVMR(1);
+        for (u32 t = 0; t < 4; ++t) {
+            for (u32 i = 0; i < 16 * 16; i += 2) {
+                const u8 hi = code(i % 16, 16, t & 1, 15), lo = code(i % 16 + 1, 16, t & 1, 15);
+                memory[kTextures + t * 128 + i / 2] = static_cast<u8>(hi << 4 | lo);
+            }
+            for (u32 i = 0; i < 16 * 16; ++i)
+                memory[kTextures + 0x1000 + t * 256 + i] = code(i % 16, 16, t & 1, 255);
+        }
+        for (u32 t = 0; t < 2; ++t) {
+            for (u32 i = 0; i < 32 * 24; i += 2) {
+                const u8 hi = code(i % 32, 32, t, 15), lo = code(i % 32 + 1, 32, t, 15);
+                memory[kWide + t * 0x200 + i / 2] = static_cast<u8>(hi << 4 | lo);
+            }
+        }
+        for (u32 i = 0; i < 4 * 16; ++i)
+            word(kLuts + 2 * i, static_cast<u16>(0x8000 | next(0x8000)));
+        for (u32 i = 0; i < 64 * 4; ++i)
+            word(kShades + 2 * i, static_cast<u16>(next(0x8000)));
+
+        u32 at = 0;
+        table(at, {0x0009, 0, 0, 0, 0, 0, 0, 0, 0, 0, 319, 223, 0, 0, 0});
+        table(at += 32, {0x0008, 0, 0, 0, 0, 0, 8, 8, 0, 0, 311, 215, 0, 0, 0});
+        table(at += 32, {0x000A, 0, 0, 0, 0, 0, 160, 112, 0, 0, 0, 0, 0, 0, 0});
+        for (u32 i = 0; i < 1200; ++i) {
+            const u32 kind = next(100);
+            // Nearly all under the user clip; a few reach past the system clip.
+            u16 pmod = next(10) < 8 ? 0x0400 : 0;
+            const u16 calc = static_cast<u16>(next(10));
+            const u16 mode = calc < 5 ? 0 : calc < 8 ? 4 : calc < 9 ? 3 : 2;
+            pmod |= eightBit ? 0 : mode;
+            if (next(20) == 0)
+                pmod |= 0x0100;
+            const u16 grda = static_cast<u16>((kShades + 8 * next(64)) / 8);
+            const s32 cx = between(-175, 175), cy = between(-125, 125);
+            u16 xy[8];
+            if (kind < 55 || kind >= 70) {
+                // A small quad turned at some angle and bent a little.
+                const s32 size = kind < 55 ? between(3, 14) : between(2, 6);
+                const double a = next(628) / 100.0;
+                for (int k = 0; k < 4; ++k) {
+                    const double r = size * (0.8 + next(40) / 100.0);
+                    xy[2 * k] = static_cast<u16>(cx + std::lround(r * std::cos(a + k * M_PI / 2)));
+                    xy[2 * k + 1] = static_cast<u16>(cy + std::lround(r * std::sin(a + k * M_PI / 2)));
+                }
+            }
+            if (kind < 55) {
+                const u32 t = next(4);
+                const u16 colours = static_cast<u16>(eightBit ? 4 : next(3) == 0 ? 1 : next(4) == 0 ? 4 : 0);
+                pmod |= static_cast<u16>(colours << 3 | (next(2) ? 0x80 : 0) | (next(5) == 0 ? 0x40 : 0));
+                const u16 colr = colours == 1 ? static_cast<u16>((kLuts + 32 * t) / 8)
+                                              : static_cast<u16>(colours == 4 ? 0x4000 : 0x4100 | t << 4);
+                const u32 src = colours == 4 ? kTextures + 0x1000 + t * 256 : kTextures + t * 128;
+                const u16 dir = static_cast<u16>(next(4) << 4);
+                table(at += 32, {static_cast<u16>(0x0002 | dir), 0, pmod, colr, static_cast<u16>(src / 8), 0x0210,
+                                 xy[0], xy[1], xy[2], xy[3], xy[4], xy[5], xy[6], xy[7], grda});
+            } else if (kind < 70) {
+                // A 32 x 24 sprite scaled down to about a third.
+                const u32 t = next(2);
+                pmod |= static_cast<u16>(next(2) ? 0x80 : 0);
+                const u16 w = static_cast<u16>(between(6, 24)), h = static_cast<u16>(between(5, 20));
+                table(at += 32, {0x0001, 0, pmod, static_cast<u16>(0x4200 | t << 4),
+                                 static_cast<u16>((kWide + t * 0x200) / 8), 0x0418, static_cast<u16>(cx),
+                                 static_cast<u16>(cy), 0, 0, static_cast<u16>(cx + w), static_cast<u16>(cy + h), 0,
+                                 0, grda});
+            } else {
+                pmod |= 0x00C0;
+                table(at += 32, {0x0004, 0, pmod, static_cast<u16>(0x8000 | next(0x8000)), 0, 0, xy[0], xy[1],
+                                 xy[2], xy[3], xy[4], xy[5], xy[6], xy[7], grda});
+            }
+        }
+        word(at + 32, 0x8000);
+    }
+};
+
+// The mix above in a 16-bit (0) or an 8-bit (1) frame buffer.
+void BM_Vdp1SmallShapeMix(benchmark::State& state)
+{
+    MixScene(state.range(0) != 0).drawEach(state);
+}
+BENCHMARK(BM_Vdp1SmallShapeMix)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

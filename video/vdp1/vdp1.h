@@ -120,6 +120,9 @@ public:
     void setClocksLeft(s32 clocks) { m_clocksLeft = m_budget = clocks; }
     // What the last drawing command cost, jump excluded.
     u32 lastCommandClocks() const { return m_lastClocks; }
+    // Off, every slant takes the cut and the per-pixel tests, so that a
+    // check can hold the shortcuts to what those draw and charge.
+    void setFastPaths(bool on) { m_fastPaths = on; }
 
 private:
     // How a slant or line was cut against the system clip.
@@ -175,9 +178,11 @@ private:
     void LOCAL(const char* name);
 
     // Rasteriser pieces.
+    static void setUpSlant(const EdgeStep& c0, const EdgeStep& c1, bool gouraud, Slant& out);
     bool clipSlant(const EdgeStep& c0, const EdgeStep& c1, bool gouraud, Slant& out);
+    // clear: every pixel is known to pass every test (see Target::clear).
     template <bool kQuad, class Source>
-    u32 stepSlant(const vdp1::Target& t, Slant& slant, Source& source);
+    u32 stepSlant(const vdp1::Target& t, Slant& slant, Source& source, bool clear);
     vdp1::Target target() const;
     template <int kMode>
     u32 drawTextured(const Vertex* v);
@@ -233,4 +238,5 @@ private:
     s32 m_endCode = -1;
 
     u8 m_gouraudTable[1024];
+    bool m_fastPaths = true;
 };

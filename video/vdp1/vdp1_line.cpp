@@ -1,7 +1,6 @@
 // Line set-up and clipping against the system clip, shared by every
 // rasteriser, and the LINE and POLYLINE drawing.
 #include <algorithm>
-#include <array>
 
 #include "video/vdp1/vdp1_raster.h"
 
@@ -32,61 +31,16 @@ struct Axis {
     s32 enter(s32 v, s32 inc) const { return below(v) ? enterLow(v, inc) : enterHigh(v, inc); }
 };
 
-s32 absolute(s32 v)
-{
-    return v < 0 ? -v : v;
-}
-
-// Every slant divides up to five differences by its length: a multiply by
-// a reciprocal, corrected by one, replaces the slow hardware division for
-// the lengths a slant can have.
-constexpr s32 kReciprocals = 8192;
-constexpr std::array<u64, kReciprocals> kReciprocal = [] {
-    std::array<u64, kReciprocals> t{};
-    for (s32 n = 1; n < kReciprocals; ++n)
-        t[static_cast<std::size_t>(n)] = (u64{1} << 32) / static_cast<u64>(n);
-    return t;
-}();
-
-// d / n truncated toward zero, as a signed division does.
-s32 divide(s64 d, s32 n)
-{
-    const u64 a = static_cast<u64>(d < 0 ? -d : d);
-    if (n >= kReciprocals || a >> 32)
-        return static_cast<s32>(d / n);
-    u64 q = (a * kReciprocal[static_cast<std::size_t>(n)]) >> 32;
-    if ((q + 1) * static_cast<u64>(n) <= a)
-        ++q;
-    return static_cast<s32>(d < 0 ? -static_cast<s64>(q) : static_cast<s64>(q));
-}
-
 }  // namespace
 
 bool VDP1::clipSlant(const EdgeStep& c0, const EdgeStep& c1, bool gouraud, Slant& s)
 {
+    setUpSlant(c0, c1, gouraud, s);
     const s32 x0 = c0.x.val >> 19, x1 = c1.x.val >> 19;
     const s32 y0 = c0.y.val >> 20, y1 = c1.y.val >> 20;
     const bool row = y0 == y1;
     const bool column = !row && x0 == x1;
-    const s32 n = row ? absolute(x1 - x0) : column ? absolute(y1 - y0) : std::max(absolute(x1 - x0), absolute(y1 - y0));
-    s.c = c0;
-    s.c.x.inc = s.c.y.inc = s.c.r.inc = s.c.g.inc = s.c.b.inc = 0;
-    s.length = s.count = n + 1;
-    s.skipped = 0;
-    s.reversed = false;
-    s.general = !row && !column;
-    if (n > 0) {
-        auto slope = [n](s32 from, s32 to) { return divide(s64{to} - from, n); };
-        if (!column)
-            s.c.x.inc = slope(c0.x.val, c1.x.val);
-        if (!row)
-            s.c.y.inc = slope(c0.y.val, c1.y.val);
-        if (gouraud) {
-            s.c.r.inc = slope(c0.r.val, c1.r.val);
-            s.c.g.inc = slope(c0.g.val, c1.g.val);
-            s.c.b.inc = slope(c0.b.val, c1.b.val);
-        }
-    }
+    const s32 n = s.length - 1;
     const Axis ax{m_sclip_x, 19};
     const Axis ay{m_sclip_y, 20};
     auto inside = [this](s32 x, s32 y) {
@@ -193,5 +147,5 @@ u32 VDP1::draw_line(const char*, const Vertex& v0, const Vertex& v1)
     if (!clipSlant(EdgeStep::at(v0), EdgeStep::at(v1), m_gouraudOn, s))
         return 1;
     vdp1::FlatSource source{m_cmd.colr};
-    return stepSlant<false>(target(), s, source);
+    return stepSlant<false>(target(), s, source, false);
 }

@@ -3,8 +3,11 @@
 // The pixel loop shared by lines, polygons and sprites. Private to the
 // rasteriser sources.
 
+#include <array>
 #include <bit>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 #include "core/base/bus.h"
 #include "video/vdp1/vdp1.h"
@@ -48,14 +51,43 @@ inline u8* rowSpan(u8* buffer, u32 row, s32 x, s32 dir, s32 count, u32 width)
     return buffer + ((row + static_cast<u32>(x)) << 1);
 }
 
+inline s32 absolute(s32 v)
+{
+    return v < 0 ? -v : v;
+}
+
+// Every slant divides up to five differences by its length: a multiply by
+// a reciprocal, corrected by one, replaces the slow hardware division for
+// the lengths a slant can have.
+constexpr s32 kReciprocals = 8192;
+inline constexpr std::array<u64, kReciprocals> kReciprocal = [] {
+    std::array<u64, kReciprocals> t{};
+    for (s32 n = 1; n < kReciprocals; ++n)
+        t[static_cast<std::size_t>(n)] = (u64{1} << 32) / static_cast<u64>(n);
+    return t;
+}();
+
+// d / n truncated toward zero, as a signed division does.
+inline s32 divide(s64 d, s32 n)
+{
+    const u64 a = static_cast<u64>(d < 0 ? -d : d);
+    if (n >= kReciprocals || a >> 32)
+        return static_cast<s32>(d / n);
+    u64 q = (a * kReciprocal[static_cast<std::size_t>(n)]) >> 32;
+    if ((q + 1) * static_cast<u64>(n) <= a)
+        ++q;
+    return static_cast<s32>(d < 0 ? -static_cast<s64>(q) : static_cast<s64>(q));
+}
+
 // A single colour for every pixel: lines and polygons.
 struct FlatSource {
+    static constexpr bool kBuffered = false;
     u16 colour;
     void beginQuad(s32) {}
     void beginSlant(const VDP1::EdgeStep&, s32, s32, bool) {}
     void endRow() {}
     const char* slantName() const { return "draw_slant_c"; }
-    int next(u16& out) const
+    [[gnu::always_inline]] int next(u16& out) const
     {
         out = colour;
         return kDraw;
@@ -75,6 +107,11 @@ struct FlatSource {
     }
 };
 
+// How much of the pixel write a loop can settle in advance: any mode; a
+// 16-bit store of the colour, or of its Gouraud shade, or of its blend with
+// the pixel under it (half-transparency); an 8-bit store.
+enum Kind : int { kAnyWrite, kPlainWrite, kShadedWrite, kBlendWrite, kByteWrite };
+
 // The pixel tests and colour write of one command, copied out of the chip
 // so that the loops keep them in registers: writes through the frame
 // buffer's byte pointer would otherwise force every member to be reloaded.
@@ -91,29 +128,34 @@ struct Target {
     u32 limit;  // pixels in the buffer half
     u8 clipOn, clipValue, mesh, die, dil, eightBit;
 
-    // The pixel tests; kSimple (see simple()) leaves the bounds.
-    template <bool kSimple = false>
-    bool passes(s32 x, s32 y) const
+    bool inBounds(s32 x, s32 y) const
     {
-        if (static_cast<u32>(x) >= static_cast<u32>(clipWidth) || static_cast<u32>(y) >= static_cast<u32>(clipHeight))
+        return static_cast<u32>(x) < static_cast<u32>(clipWidth) && static_cast<u32>(y) < static_cast<u32>(clipHeight);
+    }
+
+    // The pixel tests.
+    [[gnu::always_inline]] bool passes(s32 x, s32 y) const
+    {
+        if (!inBounds(x, y))
             return false;
-        if constexpr (kSimple)
-            return true;
         if (mesh && ((x ^ y) & 1))
             return false;
         if (((maskX[x] & maskY[y] & clipOn) ^ clipValue) != 1)
             return false;
         return !die || (y & 1) == dil;
     }
-    // No pixel test beyond the bounds, and a 16-bit store that does not
-    // read the frame buffer.
-    bool simple() const
+
+    // The Kind of write the command's mode allows.
+    int kind() const
     {
-        return !mesh && !clipOn && !die && !eightBit && calcMode != 1 && calcMode != 3 && calcMode != 7 &&
-               calcMode != 8;
+        if (mesh)
+            return kAnyWrite;
+        if (eightBit)
+            return kByteWrite;
+        return calcMode == 0 ? kPlainWrite : calcMode == 3 ? kBlendWrite : calcMode == 4 ? kShadedWrite : kAnyWrite;
     }
 
-    u16 shade(u16 colour, const VDP1::EdgeStep& c) const
+    [[gnu::always_inline]] u16 shade(u16 colour, const VDP1::EdgeStep& c) const
     {
         const u32 r = gouraudTable[(colour & 31) | ((c.r.val >> 26) & 31) << 5];
         const u32 g = gouraudTable[((colour >> 5) & 31) | ((c.g.val >> 26) & 31) << 5];
@@ -125,7 +167,7 @@ struct Target {
 
     // The part of the colour that does not depend on the frame buffer, made
     // once per step: the step's pixel and its gap pixel share it.
-    u16 prepare(u16 colour, const VDP1::EdgeStep& c) const
+    [[gnu::always_inline]] u16 prepare(u16 colour, const VDP1::EdgeStep& c) const
     {
         switch (calcMode) {
         case 2:
@@ -154,13 +196,34 @@ struct Target {
 
     // Pixel (x, y) at index (y >> die) << rowShift | x; value is what
     // prepare made of colour. False when it lies past the buffer half.
-    bool store(s32 x, s32 y, u32 index, u16 value) const
+    [[gnu::always_inline]] bool store(s32 x, s32 y, u32 index, u16 value) const
     {
         if (outside(index, x, y))
             return false;
+        write<kAnyWrite>(index, value);
+        return true;
+    }
+
+    // The write alone, at an index known to lie in the buffer half, of
+    // the Kind of write (see below) the loop settled.
+    template <int kKind>
+    [[gnu::always_inline]] void write(u32 index, u16 value) const
+    {
+        if constexpr (kKind == kPlainWrite || kKind == kShadedWrite) {
+            putPixel(buffer + (index << 1), value);
+            return;
+        } else if constexpr (kKind == kBlendWrite) {
+            u8* p = buffer + (index << 1);
+            const u16 old = loadBe16(p);
+            putPixel(p, (old & 0x8000) ? static_cast<u16>(half(old, 0xBDEF) + half(value, 0x3DEF)) : value);
+            return;
+        } else if constexpr (kKind == kByteWrite) {
+            buffer[index] = static_cast<u8>(value);
+            return;
+        }
         if (eightBit) {
             buffer[index] = static_cast<u8>(value);
-            return true;
+            return;
         }
         u8* p = buffer + (index << 1);
         switch (calcMode) {
@@ -168,67 +231,152 @@ struct Target {
             const u16 old = loadBe16(p);
             if (old & 0x8000)
                 putPixel(p, half(old, 0xBDEF));
-            return true;
+            return;
         }
         case 3: {
             const u16 old = loadBe16(p);
             putPixel(p, (old & 0x8000) ? static_cast<u16>(half(old, 0xBDEF) + half(value, 0x3DEF)) : value);
-            return true;
+            return;
         }
         case 7: {
             const u16 old = loadBe16(p);
             putPixel(p, (old & 0x8000) ? static_cast<u16>(half(value, 0x3DEF) + half(old, 0xBDEF)) : value);
-            return true;
+            return;
         }
         case 8:  // MSB on rewrites the high byte only
             p[0] |= 0x80;
-            return true;
+            return;
         default:
             putPixel(p, value);
-            return true;
+            return;
         }
     }
 
-    template <bool kSimple = false>
-    bool plot(s32 x, s32 y, u16 value) const
+    // Whether every pixel the slant can touch (its own, and with gaps the
+    // pixels that close them) lies inside the clip and the buffer half and
+    // passes the user clip, so that the stepper can leave out every test
+    // but the mesh. Interlaced drawing tests each row's parity, so never.
+    [[gnu::always_inline]] bool clear(const VDP1::EdgeStep& c, s32 count, bool gaps) const
     {
-        if (!passes<kSimple>(x, y))
+        if (die || count <= 0)
             return false;
-        if constexpr (kSimple) {
-            const u32 index = (static_cast<u32>(y) << rowShift) + static_cast<u32>(x);
-            if (outside(index, x, y))
-                return false;
-            putPixel(buffer + (index << 1), value);
-            return true;
-        } else {
-            return store(x, y, (static_cast<u32>(y >> die) << rowShift) + static_cast<u32>(x), value);
+        const s64 lastX = s64{c.x.val} + s64{c.x.inc} * (count - 1);
+        const s64 lastY = s64{c.y.val} + s64{c.y.inc} * (count - 1);
+        if (lastX != static_cast<s32>(lastX) || lastY != static_cast<s32>(lastY))
+            return false;
+        s32 x0 = c.x.val >> 19, x1 = static_cast<s32>(lastX) >> 19;
+        s32 y0 = c.y.val >> 20, y1 = static_cast<s32>(lastY) >> 20;
+        if (x0 > x1)
+            std::swap(x0, x1);
+        if (y0 > y1)
+            std::swap(y0, y1);
+        if (gaps) {
+            const Offset gap = gapOf(c);
+            (gap.x < 0 ? x0 : x1) += gap.x;
+            (gap.y < 0 ? y0 : y1) += gap.y;
         }
+        return clearBox(x0, y0, x1, y1);
+    }
+
+    // Whether the box from (x0, y0) to (x1, y1) lies inside the clip and the
+    // buffer half and passes the user clip, drawn without interlace.
+    bool clearBox(s32 x0, s32 y0, s32 x1, s32 y1) const
+    {
+        if (die || x0 < 0 || y0 < 0 || x1 >= clipWidth || y1 >= clipHeight)
+            return false;
+        if ((static_cast<u32>(y1) << rowShift) + static_cast<u32>(x1) >= limit)
+            return false;
+        return !clipOn || (clipValue == 0 && (maskX[x0] & maskX[x1] & maskY[y0] & maskY[y1]));
+    }
+
+    // Whether every pixel of row y from x0 to x1 lies inside the clip width
+    // and passes the user clip. Drawing outside the user clip is not
+    // settled by the ends.
+    bool rowInside(s32 x0, s32 x1, s32 y) const
+    {
+        if (x0 > x1)
+            std::swap(x0, x1);
+        if (x0 < 0 || x1 >= clipWidth)
+            return false;
+        return !clipOn || (clipValue == 0 && (maskX[x0] & maskX[x1] & maskY[y]));
+    }
+
+    // Each coordinate moves by at most one pixel a step, in the direction of
+    // its increment, so every diagonal step of a slant takes the same gap pixel.
+    static Offset gapOf(const VDP1::EdgeStep& c)
+    {
+        return kAntiAlias[(c.x.inc > 0 ? 1 : 3) << 2 | (c.y.inc > 0 ? 1 : 3)];
+    }
+
+    [[gnu::always_inline]] bool plot(s32 x, s32 y, u16 value) const
+    {
+        if (!passes(x, y))
+            return false;
+        return store(x, y, (static_cast<u32>(y >> die) << rowShift) + static_cast<u32>(x), value);
     }
 };
 
-// A slant that is not a row (or a row that needs every test), pixel by
-// pixel. Quads add the pixel that closes each diagonal step's gap.
-// How much of the pixel write a loop can settle in advance.
-enum Kind : int { kAnyWrite, kPlainWrite, kShadedWrite };
+// Texels a sprite's slant decodes ahead of its pixel loop at a time.
+constexpr s32 kTexelChunk = 256;
 
-template <bool kQuad, int kKind, class Source>
-u32 stepPixels(const Target& t, VDP1::EdgeStep c, s32 count, bool general, Source& source)
+// Hands each of count pixels in turn what its colour source answers, as
+// pixel(colour, fetched); false when the source stopped the slant first.
+// Sprites decode their texels a chunk ahead (see fill), so that neither
+// loop has to hold the other's state.
+template <class Source, class Pixel>
+[[gnu::always_inline]] inline bool eachTexel(Source& source, s32 count, Pixel&& pixel)
 {
-    constexpr bool kSimple = kKind != kAnyWrite;
+    if constexpr (Source::kBuffered) {
+        u32 texels[kTexelChunk];
+        for (s32 from = 0; from < count; from += kTexelChunk) {
+            const s32 chunk = count - from < kTexelChunk ? count - from : kTexelChunk;
+            const s32 ready = source.fill(texels, chunk);
+            for (s32 i = 0; i < ready; ++i)
+                pixel(static_cast<u16>(texels[i]), static_cast<int>(texels[i] >> 16));
+            if (ready < chunk)
+                return false;
+        }
+    } else {
+        for (s32 i = 0; i < count; ++i) {
+            u16 colour;
+            const int fetched = source.next(colour);
+            if (fetched == kStop)
+                return false;
+            pixel(colour, fetched);
+        }
+    }
+    return true;
+}
+
+// What a slant loop works on: a copy of a plain source, which it can keep in
+// registers (stores through the frame buffer's byte pointer would otherwise
+// reload it), or the shared one, which decodes ahead into locals of its own.
+template <class Source>
+using Local = std::conditional_t<Source::kBuffered, Source&, Source>;
+
+// A slant that is not a row (or a row that needs every test), pixel by
+// pixel. Quads add the pixel that closes each diagonal step's gap. kChecked
+// tests every pixel and writes in any mode; without it the slant is clear
+// (see Target::clear), only the mesh is tested, and the write is of the
+// Kind the mode allows.
+template <bool kQuad, int kKind, bool kChecked, class Source>
+u32 stepPixels(const Target& target, VDP1::EdgeStep c, s32 count, bool general, Source& shared)
+{
+    // Copies the loop can keep in registers.
+    const Target t = target;
+    Local<Source> source = shared;
     const bool antiAlias = kQuad && general;
-    // Each coordinate moves by at most one pixel a step, in the direction of
-    // its increment, so every diagonal step of a slant takes the same gap pixel.
-    const Offset gap = kAntiAlias[(c.x.inc > 0 ? 1 : 3) << 2 | (c.y.inc > 0 ? 1 : 3)];
+    // Only kAnyWrite meets the mesh (see Target::kind) or a write cost the
+    // mode does not settle.
+    const bool mesh = kKind == kAnyWrite && t.mesh;
+    const s32 cost = kKind == kAnyWrite || kKind == kBlendWrite ? t.writeCost : 1;
+    const Offset gap = Target::gapOf(c);
     s32 px = (c.x.val - c.x.inc) >> 19;
     s32 py = (c.y.val - c.y.inc) >> 20;
     u32 clocks = 0;
-    for (s32 i = 0; i < count; ++i, c.step()) {
+    const bool whole = eachTexel(source, count, [&](u16 colour, int fetched) __attribute__((always_inline)) {
         const s32 x = c.x.val >> 19;
         const s32 y = c.y.val >> 20;
-        u16 colour;
-        const int fetched = source.next(colour);
-        if (fetched == kStop)
-            return clocks + 1;
         if (fetched == kSkip) {
             // The texel is read all the same. At no cost, a looping list of
             // transparent sprites would step pixels forever without using
@@ -240,19 +388,38 @@ u32 stepPixels(const Target& t, VDP1::EdgeStep c, s32 count, bool general, Sourc
                 value = t.shade(colour, c) | (colour & 0x8000);
             else if constexpr (kKind == kAnyWrite)
                 value = t.prepare(colour, c);
-            else if (t.calcMode != 0)
-                value = t.prepare(colour, c);
-            if (antiAlias) {
-                const bool extra = x != px && y != py && t.plot<kSimple>(x + gap.x, y + gap.y, value);
-                clocks += extra ? t.writeCost : 1;
+            if constexpr (kChecked) {
+                if (antiAlias) {
+                    const bool extra = x != px && y != py && t.plot(x + gap.x, y + gap.y, value);
+                    clocks += extra ? t.writeCost : 1;
+                }
+                const bool written = t.plot(x, y, value);
+                clocks += kQuad && written ? t.writeCost : 1;
+            } else {
+                if (antiAlias) {
+                    const s32 gx = x + gap.x, gy = y + gap.y;
+                    const bool extra = x != px && y != py && !(mesh && ((gx ^ gy) & 1));
+                    if (extra)
+                        t.write<kKind>((static_cast<u32>(gy) << t.rowShift) + static_cast<u32>(gx), value);
+                    clocks += extra ? cost : 1;
+                }
+                const bool written = !(mesh && ((x ^ y) & 1));
+                if (written)
+                    t.write<kKind>((static_cast<u32>(y) << t.rowShift) + static_cast<u32>(x), value);
+                clocks += kQuad && written ? cost : 1;
             }
-            const bool written = t.plot<kSimple>(x, y, value);
-            clocks += kQuad && written ? t.writeCost : 1;
         }
         px = x;
         py = y;
-    }
-    return clocks;
+        // Only kAnyWrite and kShadedWrite read the Gouraud components.
+        if constexpr (kKind != kAnyWrite && kKind != kShadedWrite) {
+            c.x.val = VDP1::EdgeStep::add(c.x.val, c.x.inc);
+            c.y.val = VDP1::EdgeStep::add(c.y.val, c.y.inc);
+        } else {
+            c.step();
+        }
+    });
+    return whole ? clocks : clocks + 1;
 }
 
 }  // namespace vdp1
@@ -266,11 +433,62 @@ inline vdp1::Target VDP1::target() const
             m_eightBit};
 }
 
+// A slant from c0 to c1 uncut: its length, shape and steps.
+inline void VDP1::setUpSlant(const EdgeStep& c0, const EdgeStep& c1, bool gouraud, Slant& s)
+{
+    using vdp1::absolute;
+    const s32 x0 = c0.x.val >> 19, x1 = c1.x.val >> 19;
+    const s32 y0 = c0.y.val >> 20, y1 = c1.y.val >> 20;
+    const bool row = y0 == y1;
+    const bool column = !row && x0 == x1;
+    const s32 n = row ? absolute(x1 - x0) : column ? absolute(y1 - y0) : std::max(absolute(x1 - x0), absolute(y1 - y0));
+    s.c = c0;
+    s.c.x.inc = s.c.y.inc = s.c.r.inc = s.c.g.inc = s.c.b.inc = 0;
+    s.length = s.count = n + 1;
+    s.skipped = 0;
+    s.reversed = false;
+    s.general = !row && !column;
+    if (n > 0) {
+        auto slope = [n](s32 from, s32 to) { return vdp1::divide(s64{to} - from, n); };
+        if (!column)
+            s.c.x.inc = slope(c0.x.val, c1.x.val);
+        if (!row)
+            s.c.y.inc = slope(c0.y.val, c1.y.val);
+        if (gouraud) {
+            s.c.r.inc = slope(c0.r.val, c1.r.val);
+            s.c.g.inc = slope(c0.g.val, c1.g.val);
+            s.c.b.inc = slope(c0.b.val, c1.b.val);
+        }
+    }
+}
+
+namespace vdp1 {
+
+// A clear slant (see Target::clear), by the Kind of write the mode allows.
+template <bool kQuad, class Source>
+u32 stepClear(const Target& t, const VDP1::EdgeStep& c, s32 count, bool general, Source& source)
+{
+    switch (t.kind()) {
+    case kPlainWrite:
+        return stepPixels<kQuad, kPlainWrite, false>(t, c, count, general, source);
+    case kShadedWrite:
+        return stepPixels<kQuad, kShadedWrite, false>(t, c, count, general, source);
+    case kBlendWrite:
+        return stepPixels<kQuad, kBlendWrite, false>(t, c, count, general, source);
+    case kByteWrite:
+        return stepPixels<kQuad, kByteWrite, false>(t, c, count, general, source);
+    default:
+        return stepPixels<kQuad, kAnyWrite, false>(t, c, count, general, source);
+    }
+}
+
+}  // namespace vdp1
+
 // Steps a clipped slant. Lines charge one clock per stepped pixel; quads
 // charge their write cost per written pixel, and in the general shape a
 // second slot per step for the pixel that closes diagonal gaps.
 template <bool kQuad, class Source>
-u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared)
+u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared, bool clear)
 {
     using namespace vdp1;
     EdgeStep c = s.c;
@@ -284,20 +502,25 @@ u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared)
         const u32 row = static_cast<u32>(y >> t.die) << t.rowShift;
         const bool shaded = m_gouraudOn;
         s32 x = c.x.val >> 19;
-        if (!t.mesh && !t.clipOn && !t.eightBit && t.calcMode == 0 &&
-            row + static_cast<u32>(t.clipWidth) <= t.limit) {
+        const s32 last = x + dir * (s.count - 1);
+        clear = m_fastPaths && (clear || (!t.die && t.rowInside(x, last, y) &&
+                                          row + static_cast<u32>(std::max(x, last)) < t.limit));
+        if (m_fastPaths && !t.mesh && !t.eightBit && t.calcMode == 0 &&
+            row + static_cast<u32>(t.clipWidth) <= t.limit && (!t.clipOn || clear)) {
             // Plain replace, the common case: every step costs one clock.
             const s32 clocks = shared.plainRow(t.buffer, row, x, dir, s.count, static_cast<u32>(t.clipWidth));
             if (clocks >= 0)
                 return static_cast<u32>(clocks);
         }
-        // A copy the loop can keep in registers.
-        Source source = shared;
-        for (s32 i = 0; i < s.count; ++i, x += dir) {
-            u16 colour;
-            const int fetched = source.next(colour);
-            if (fetched == kStop)
-                return clocks + 1;
+        if (clear) {
+            // The general stepper, on a cursor that moves x by exactly one
+            // pixel a step.
+            c.x.val = static_cast<s32>(static_cast<u32>(x) << 19 | 1u << 18);
+            c.x.inc = dir * (1 << 19);
+            return stepClear<kQuad>(t, c, s.count, false, shared);
+        }
+        Local<Source> source = shared;
+        const bool whole = eachTexel(source, s.count, [&](u16 colour, int fetched) __attribute__((always_inline)) {
             if (fetched == kDraw && static_cast<u32>(x) < static_cast<u32>(t.clipWidth) &&
                 !(t.mesh && ((x ^ y) & 1)) && ((t.maskX[x] & rowMask) ^ t.clipValue) == 1) {
                 const bool written = t.store(x, y, row + static_cast<u32>(x), t.prepare(colour, c));
@@ -307,21 +530,19 @@ u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared)
             }
             if (shaded)
                 c.step();
-        }
-        return clocks;
+            x += dir;
+        });
+        return whole ? clocks : clocks + 1;
     }
     if (logs(2)) {
         // Names a slant cut at its start: the point before its first pixel.
         const s32 ox = (c.x.val - c.x.inc) >> 19, oy = (c.y.val - c.y.inc) >> 20;
-        if (!t.passes<true>(ox, oy))
+        if (!t.inBounds(ox, oy))
             logWarning(2, "%s [ox: %d, oy: %d]", shared.slantName(), ox, oy);
     }
-    Source source = shared;
-    if (!t.simple())
-        return stepPixels<kQuad, kAnyWrite>(t, c, s.count, s.general, source);
-    if (t.calcMode == 4)
-        return stepPixels<kQuad, kShadedWrite>(t, c, s.count, s.general, source);
-    return stepPixels<kQuad, kPlainWrite>(t, c, s.count, s.general, source);
+    if (!m_fastPaths || (!clear && !t.clear(c, s.count, kQuad && s.general)))
+        return stepPixels<kQuad, kAnyWrite, true>(t, c, s.count, s.general, shared);
+    return stepClear<kQuad>(t, c, s.count, s.general, shared);
 }
 
 // Fills a quad slant by slant from edge A-D to edge B-C.
@@ -350,14 +571,36 @@ u32 VDP1::walkQuad(const Vertex* v, Source& source)
     }
     source.beginQuad(n + 1);
     const vdp1::Target t = target();
+    // The edges never step past their corners, so a quad whose corners lie
+    // inside the system clip has no slant to cut, and one whose corners lie
+    // clear of every clip, a pixel beyond them included for the gaps, has
+    // no pixel to test.
+    s32 x0 = v[0].x, x1 = v[0].x, y0 = v[0].y, y1 = v[0].y;
+    for (int k = 1; k < 4; ++k) {
+        x0 = std::min(x0, v[k].x);
+        x1 = std::max(x1, v[k].x);
+        y0 = std::min(y0, v[k].y);
+        y1 = std::max(y1, v[k].y);
+    }
+    const bool inside = m_fastPaths && t.inBounds(x0, y0) && t.inBounds(x1, y1);
+    const bool clear = inside && t.clearBox(x0 - 1, y0 - 1, x1 + 1, y1 + 1);
     u32 clocks = 0;
     Slant s;
     for (s32 i = 0; i <= n; ++i) {
-        if (!clipSlant(l, r, m_gouraudOn, s)) {
+        bool drawn;
+        if (inside) {
+            // What clipSlant makes of a slant with both ends inside.
+            setUpSlant(l, r, m_gouraudOn, s);
+            const s32 y = l.y.val >> 20;
+            drawn = y != r.y.val >> 20 || !m_die || m_dil == (y & 1);
+        } else {
+            drawn = clipSlant(l, r, m_gouraudOn, s);
+        }
+        if (!drawn) {
             clocks += 1;
         } else if (s.count > 0) {
             source.beginSlant(s.c, s.length, s.skipped, s.reversed);
-            clocks += stepSlant<kQuad>(t, s, source);
+            clocks += stepSlant<kQuad>(t, s, source, clear);
         }
         l.step();
         r.step();

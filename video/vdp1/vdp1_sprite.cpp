@@ -33,12 +33,17 @@ struct Palette {
 template <int kMode>
 class SpriteSource {
 public:
+    static constexpr bool kBuffered = true;
     enum Kind : int { kShrink, kEnlarge, kEqual };
 
     SpriteSource(const Palette& palette, s32 width, s32 height, u8 direction, bool hss, bool ecd, u8 eos)
         : m_palette(palette), m_width(width), m_height(height), m_direction(direction), m_hss(hss), m_ecd(ecd),
           m_eos(eos)
     {
+        if constexpr (kMode <= 1) {
+            for (u32 code = 0; code < 16; ++code)
+                m_decoded[code] = decode(palette, code);
+        }
     }
 
     void beginQuad(s32 rows)
@@ -91,42 +96,19 @@ public:
         return m_kind == kShrink ? "draw_slant_a" : m_kind == kEnlarge ? "draw_slant_b" : "draw_slant_c";
     }
 
-    int next(u16& colour)
+    // What the next count pixels take, each as its colour with the Fetch
+    // above it; answers how many came before a stop. The kind is settled
+    // once a call rather than once a pixel.
+    s32 fill(u32* __restrict out, s32 count)
     {
-        s32 column = static_cast<s32>(m_u >> kTexelFraction);
-        m_u += m_uInc;
         switch (m_kind) {
         case kShrink:
-            if (m_hss) {
-                column = (column & ~1) | m_eos;
-                take(column);
-            } else if (!m_ecd) {
-                // Texels passed over still count toward the end codes.
-                const s32 step = m_forward ? 1 : -1;
-                for (s32 k = m_previous + step; m_ends < 2; k += step) {
-                    take(k);
-                    if (k == column || static_cast<u32>(k) >= static_cast<u32>(m_width))
-                        break;
-                }
-            } else {
-                take(column);
-            }
-            break;
+            return fillAs<kShrink>(out, count);
         case kEnlarge:
-            if (column != m_previous)
-                take(column);
-            break;
+            return fillAs<kEnlarge>(out, count);
         default:
-            take(column);
-            break;
+            return fillAs<kEqual>(out, count);
         }
-        m_previous = column;
-        if (m_ends >= 2)
-            return vdp1::kStop;
-        if (m_skip)
-            return vdp1::kSkip;
-        colour = m_colour;
-        return vdp1::kDraw;
     }
 
     // A row in plain replace mode: answers its clocks, or -1 when the
@@ -221,7 +203,7 @@ private:
         }
     }
 
-    static u32 rawCode(const Palette& p, u32 t)
+    [[gnu::always_inline]] static u32 rawCode(const Palette& p, u32 t)
     {
         if constexpr (kMode == 0 || kMode == 1) {
             // High nibble first; a shift keeps the alternation off the branch predictor.
@@ -236,7 +218,7 @@ private:
         }
     }
 
-    static u16 colourOf(const Palette& p, u32 code)
+    [[gnu::always_inline]] static u16 colourOf(const Palette& p, u32 code)
     {
         if constexpr (kMode == 0)
             return static_cast<u16>(p.bank | code);
@@ -254,22 +236,78 @@ private:
             return static_cast<u16>(code);
     }
 
-    void take(s32 column)
+    template <Kind kKind>
+    s32 fillAs(u32* __restrict out, s32 count)
     {
-        const Texel texel = fetch(m_rowOffset + static_cast<u32>(column));
-        m_ends += texel.endCode;
-        // Kept as one flag: two byte fields read back as a word would stall
-        // store forwarding on every pixel.
-        m_skip = texel.transparent | texel.endCode;
-        m_colour = texel.colour;
+        const Palette& palette = m_palette;
+        const u32 inc = m_uInc, row = m_rowOffset;
+        const s32 width = m_width, step = m_forward ? 1 : -1;
+        const bool hss = m_hss, walk = !m_hss && !m_ecd;
+        const u32 eos = m_eos;
+        u32 u = m_u, last = m_last;
+        s32 previous = m_previous, ends = m_ends;
+        s32 i = 0;
+        for (; i < count; ++i) {
+            const s32 column = static_cast<s32>(u >> kTexelFraction);
+            u += inc;
+            if constexpr (kKind == kShrink) {
+                if (hss) {
+                    last = take(row + ((static_cast<u32>(column) & ~1u) | eos), ends);
+                } else if (walk) {
+                    // Texels passed over still count toward the end codes;
+                    // only the last one is drawn.
+                    s32 k = previous + step;
+                    for (; k != column && static_cast<u32>(k) < static_cast<u32>(width); k += step) {
+                        if (static_cast<s32>(rawCode(palette, row + static_cast<u32>(k))) == palette.endCode &&
+                            ++ends >= 2)
+                            break;
+                    }
+                    if (ends >= 2)
+                        break;
+                    last = take(row + static_cast<u32>(k), ends);
+                } else {
+                    last = take(row + static_cast<u32>(column), ends);
+                }
+            } else if constexpr (kKind == kEnlarge) {
+                if (column != previous)
+                    last = take(row + static_cast<u32>(column), ends);
+            } else {
+                last = take(row + static_cast<u32>(column), ends);
+            }
+            previous = column;
+            if (ends >= 2)
+                break;
+            out[i] = last;
+        }
+        m_u = u;
+        m_last = last;
+        m_previous = previous;
+        m_ends = ends;
+        return i;
     }
 
-    // Texel t, decoded by the colour mode; codes are tested raw.
-    Texel fetch(u32 t) const
+    // Texel t as fill hands it on, counting an end code.
+    [[gnu::always_inline]] u32 take(u32 t, s32& ends) const
     {
         const u32 code = rawCode(m_palette, t);
-        return {colourOf(m_palette, code), static_cast<u8>(static_cast<s32>(code) == m_palette.transparentCode),
-                static_cast<u8>(static_cast<s32>(code) == m_palette.endCode)};
+        const u32 texel = kMode <= 1 ? m_decoded[code] : decode(m_palette, code);
+        ends += static_cast<s32>(texel >> 17);
+        return texel & 0x1FFFF;
+    }
+
+    // A code as take hands it on, with its end-code flag above.
+    [[gnu::always_inline]] static u32 decode(const Palette& p, u32 code)
+    {
+        const Texel texel = fetch(p, code);
+        return texel.colour | static_cast<u32>(texel.transparent | texel.endCode) << 16 |
+               static_cast<u32>(texel.endCode) << 17;
+    }
+
+    // A code, decoded by the colour mode; codes are tested raw.
+    [[gnu::always_inline]] static Texel fetch(const Palette& p, u32 code)
+    {
+        return {colourOf(p, code), static_cast<u8>(static_cast<s32>(code) == p.transparentCode),
+                static_cast<u8>(static_cast<s32>(code) == p.endCode)};
     }
 
     Palette m_palette;
@@ -285,8 +323,8 @@ private:
     bool m_forward = true;
     s32 m_previous = -1;
     s32 m_ends = 0;
-    u16 m_colour = 0;
-    s32 m_skip = 0;
+    u32 m_last = 0;  // what the last texel taken gave fill
+    u32 m_decoded[16] = {};  // 16-colour codes, decoded once
 };
 
 }  // namespace

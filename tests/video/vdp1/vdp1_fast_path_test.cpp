@@ -1,0 +1,151 @@
+// The shortcuts (quads inside the system clip, slants clear of every clip,
+// plain rows) against the cut and the per-pixel tests they skip, and the
+// texel walk of shrunk sprites.
+#include <string>
+#include <vector>
+
+#include "support/log_capture.h"
+#include "vdp1_fixture.h"
+
+namespace {
+
+struct Random {
+    u32 state;
+    u32 below(u32 n)
+    {
+        state = state * 1103515245u + 12345u;
+        return (state >> 8) % n;
+    }
+    s32 between(s32 lo, s32 hi) { return lo + static_cast<s32>(below(static_cast<u32>(hi - lo + 1))); }
+};
+
+// A frame mode, a user clip and a list of assorted commands from one seed;
+// the pixels they leave, what each command was charged and the log.
+struct Outcome {
+    std::vector<u8> pixels;
+    std::vector<u32> clocks;
+    std::string log;
+};
+
+Outcome drawScene(u32 seed, bool fast)
+{
+    LogCapture log;
+    std::vector<u8> memory(0x100000);
+    VDP1 vdp{nullptr, memory.data()};
+    vdp.setup(0);
+    vdp.powerOn();
+    vdp.setFastPaths(fast);
+    Random r{seed};
+    const u32 mode = r.below(7);
+    vdp.writeTVMR(static_cast<u16>(mode == 1 || mode == 4 ? 1 : mode == 2 ? 3 : 0));
+    if (mode == 3)
+        vdp.writeFBCR(static_cast<u16>(0x08 | r.below(2) << 2));  // interlaced, either field
+    if (mode == 4)
+        vdp.writeTVMR(6);  // keeps 1,024 x 256 at 16 bits: the clip reaches past the buffer half
+    // Textures full of end codes, transparent and plain texels.
+    for (u32 i = 0x10000; i < 0x14000; ++i) {
+        const u32 k = r.below(12);
+        memory[i] = static_cast<u8>(k == 0 ? 0 : k == 1 ? 0xFF : k == 2 ? 0xF0 : k == 3 ? 0x0F : r.below(256));
+    }
+    for (u32 i = 0; i < VDP1::kFrameBufferSize; ++i)
+        vdp.drawBuffer()[i] = static_cast<u8>(r.below(256));
+    auto table = [&](const u16 (&w)[15]) {
+        for (u32 i = 0; i < 15; ++i)
+            storeBe16(memory.data() + 2 * i, w[i]);
+        storeBe16(memory.data() + 32, 0x8000);
+        vdp.writePTMR(1);
+        vdp.setClocksLeft(1 << 24);
+        vdp.runCommands();
+    };
+    // A system clip over the frame, a user clip somewhere inside it, and
+    // small shapes around the user clip's edges, a few far out.
+    const s32 sw = r.below(2) ? 1024 : r.between(60, 700), sh = r.below(2) ? 512 : r.between(40, 400);
+    table({0x0009, 0, 0, 0, 0, 0, 0, 0, 0, 0, static_cast<u16>(sw - 1), static_cast<u16>(sh - 1), 0, 0, 0});
+    const s32 ux = r.between(0, sw / 2), uy = r.between(0, sh / 2);
+    const s32 uw = r.between(20, 300), uh = r.between(20, 200);
+    table({0x0008, 0, 0, 0, 0, 0, static_cast<u16>(ux), static_cast<u16>(uy), 0, 0, static_cast<u16>(ux + uw),
+           static_cast<u16>(uy + uh), 0, 0, 0});
+    table({0x000A, 0, 0, 0, 0, 0, static_cast<u16>(ux), static_cast<u16>(uy), 0, 0, 0, 0, 0, 0, 0});
+    Outcome out;
+    for (int c = 0; c < 40; ++c) {
+        const u32 kind = r.below(10);
+        const u16 code = kind < 1 ? 0 : kind < 3 ? 1 : kind < 6 ? 2 : kind < 8 ? 4 : kind < 9 ? 6 : 5;
+        u16 pmod = static_cast<u16>(r.below(0x10000) & ~0x8000u);
+        if (r.below(8) == 0)
+            pmod |= 0x8000;  // MSB on
+        if (r.below(3))
+            pmod &= ~0x0100;  // mesh now and then
+        if (r.below(3))
+            pmod |= 0x0400;  // user clip mostly
+        const s32 size = r.below(5) == 0 ? r.between(0, 2) : r.between(2, 24);
+        const s32 cx = r.between(-20, uw + 40), cy = r.between(-20, uh + 40);
+        u16 xy[8];
+        for (int k = 0; k < 4; ++k) {
+            xy[2 * k] = static_cast<u16>(cx + r.between(-size, size));
+            xy[2 * k + 1] = static_cast<u16>(cy + r.between(-size, size));
+        }
+        if (code == 0 || (code == 1 && r.below(2))) {
+            xy[2] = static_cast<u16>(r.between(1, 40));  // a display size for the zoom point
+            xy[3] = static_cast<u16>(r.between(1, 40));
+        }
+        const u16 colr = static_cast<u16>(r.below(2) ? r.below(0x10000) : 0x2000 + r.below(0x800));
+        const u16 srca = static_cast<u16>((0x10000 + r.below(0x3000)) / 8);
+        const u16 size16 = static_cast<u16>(r.between(1, 6) << 8 | r.between(1, 40));
+        const u16 ctrl = static_cast<u16>(code | r.below(4) << 4 | r.below(16) << 8);
+        table({ctrl, 0, pmod, colr, srca, size16, xy[0], xy[1], xy[2], xy[3], xy[4], xy[5], xy[6], xy[7],
+               static_cast<u16>((0x10000 + r.below(0x3000)) / 8)});
+        out.clocks.push_back(vdp.lastCommandClocks());
+    }
+    if (mode == 4) {
+        // A half-transparent quad reaching the last row's right half, which
+        // lies past the buffer half: not written there, and charged as such.
+        table({0x0009, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1023, 255, 0, 0, 0});
+        table({0x000A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+        table({0x0004, 0, 0x00C3, 0x8421, 0, 0, 500, 235, 540, 245, 530, 255, 490, 250, 0});
+        out.clocks.push_back(vdp.lastCommandClocks());
+    }
+    out.pixels.assign(vdp.drawBuffer(), vdp.drawBuffer() + VDP1::kFrameBufferSize);
+    out.log = log.text();
+    return out;
+}
+
+TEST(Vdp1FastPathTest, ShortcutsDrawAndChargeWhatTheTestedPathsDo)
+{
+    buildVideoTables();
+    for (u32 seed = 1; seed <= 150; ++seed) {
+        const Outcome fast = drawScene(seed, true), tested = drawScene(seed, false);
+        ASSERT_EQ(fast.clocks, tested.clocks) << "seed " << seed;
+        ASSERT_TRUE(fast.pixels == tested.pixels) << "seed " << seed;
+        ASSERT_EQ(fast.log, tested.log) << "seed " << seed;
+    }
+}
+
+class Vdp1ShrinkTest : public Vdp1Fixture {};
+
+// A shrunk row walks every texel it passes over for end codes, from its
+// first texel on, in the direction the flip gives; only the texel under
+// each pixel is drawn.
+TEST_F(Vdp1ShrinkTest, ShrunkRowsCountEndCodesOnTexelsPassedOver)
+{
+    // 16 texels into 4 pixels: texels 2, 6, 10, 14 (flipped 14, 10, 6, 2).
+    constexpr u32 kTexels = 0x4000;
+    for (u32 i = 0; i < 16; ++i)
+        vram()[kTexels + i] = static_cast<u8>(i == 4 || i == 8 ? 0xFF : 0x40 + i);
+    const Table sprite{.ctrl = 1, .pmod = 0x40 | 4 << 3, .srca = kTexels / 8, .size = 0x0201, .xy = {0, 0, 0, 0, 3, 0}};
+    draw({sprite});
+    EXPECT_EQ(pixel(0, 0), 0x42);
+    EXPECT_EQ(pixel(1, 0), 0x46);
+    EXPECT_EQ(pixel(2, 0), 0);  // texel 8, the second end code, stops the row
+    EXPECT_EQ(vdp.lastCommandClocks(), 3u);
+    Table flipped = sprite;
+    flipped.ctrl = 1 | 1 << 4;
+    flipped.xy[1] = flipped.xy[5] = 2;
+    draw({flipped});
+    EXPECT_EQ(pixel(0, 2), 0x4E);
+    EXPECT_EQ(pixel(1, 2), 0x4A);
+    EXPECT_EQ(pixel(2, 2), 0x46);
+    EXPECT_EQ(pixel(3, 2), 0);  // texel 4 stops it before texel 2
+    EXPECT_EQ(vdp.lastCommandClocks(), 4u);
+}
+
+}  // namespace
