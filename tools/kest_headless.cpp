@@ -12,6 +12,7 @@
 
 #include "board/periph/peripheral.h"
 #include "core/base/helpers.h"
+#include "core/base/object.h"
 #include "core/emulator/kest.h"
 #include "core/emulator/path_parts.h"
 #include "core/base/png_writer.h"
@@ -181,7 +182,7 @@ bool refuseInputs(const std::vector<NamedOutput>& outputs, const std::vector<std
         const std::string input = sameFileAs(output.path, inputs);
         if (!input.empty()) {
             std::fprintf(stderr, "kest-headless: will not write '%s': it is the run's input file '%s'\n",
-                         output.path.c_str(), input.c_str());
+                         printable(output.path).c_str(), printable(input).c_str());
             return true;
         }
     }
@@ -205,7 +206,7 @@ std::string whyNotADisc(const std::string& path)
 bool reportWrite(bool ok, const std::string& error)
 {
     if (!ok)
-        std::fprintf(stderr, "kest-headless: cannot write %s\n", error.c_str());
+        std::fprintf(stderr, "kest-headless: cannot write %s\n", printable(error).c_str());
     return ok;
 }
 
@@ -282,7 +283,7 @@ int main(int argc, char** argv)
     std::erase_if(outputs, [](const NamedOutput& output) { return output.path.empty(); });
     const std::string shared = sharedOutput(outputs);
     if (!shared.empty()) {
-        std::fprintf(stderr, "kest-headless: will not write %s\n", shared.c_str());
+        std::fprintf(stderr, "kest-headless: will not write %s\n", printable(shared).c_str());
         return 2;
     }
     catchStopSignals();
@@ -300,18 +301,20 @@ int main(int argc, char** argv)
     if (verbose)
         machine.setThreshold(2);
     kest->prepare(nullptr);
+    // A signal during a long open is answered there, not after it.
+    kest->setStopCheck([] { return stopSignal() != 0; });
     const bool opened = kest->open(file, arcade ? 1 : 0);
     if (const int signal = stopSignal())
         endBySignal(signal);
     if (kest->discFailed()) {
         std::fflush(stdout);
-        std::fprintf(stderr, "kest-headless: cannot open disc '%s': %s\n", kest->discPath().c_str(),
+        std::fprintf(stderr, "kest-headless: cannot open disc '%s': %s\n", printable(kest->discPath()).c_str(),
                      whyNotADisc(kest->discPath()).c_str());
         return 3;
     }
     if (!kest->arcadeFault().empty()) {
         std::fflush(stdout);
-        std::fprintf(stderr, "kest-headless: the arcade game cannot run: %s\n", kest->arcadeFault().c_str());
+        std::fprintf(stderr, "kest-headless: the arcade game cannot run: %s\n", printable(kest->arcadeFault()).c_str());
         return 3;
     }
     if (!opened) {
@@ -321,7 +324,7 @@ int main(int argc, char** argv)
     }
     if (!kest->bootRefusal().empty()) {
         std::fflush(stdout);
-        std::fprintf(stderr, "kest-headless: the disc does not boot: %s\n", kest->bootRefusal().c_str());
+        std::fprintf(stderr, "kest-headless: the disc does not boot: %s\n", printable(kest->bootRefusal()).c_str());
         return 3;
     }
     if (refuseInputs(outputs, kest->filesInUse())) {
@@ -368,6 +371,8 @@ int main(int argc, char** argv)
     }
     if (const int signal = stopSignal()) {
         wav.reset();
+        // The saves are the game's, kept as a window's exit keeps them.
+        kest->stop();
         endBySignal(signal);
     }
     machine.logInfo(1, "Ran %ld fields [T: %s, NS: %llu]", fields, machine.pal ? "PAL" : "NTSC",
@@ -409,7 +414,7 @@ int main(int argc, char** argv)
         endBySignal(signal);
     const std::string& logError = log.finish();
     if (!logError.empty()) {
-        std::fprintf(stderr, "kest-headless: cannot write the log: %s\n", logError.c_str());
+        std::fprintf(stderr, "kest-headless: cannot write the log: %s\n", printable(logError).c_str());
         status = 1;
     }
     return status;

@@ -60,22 +60,12 @@ CartBUP::CartBUP(std::string name, u8 id, u32 size) : CartSaturn(std::move(name)
 
 void CartBUP::reset()
 {
-    m_dirty = 0;
-    m_saved = 1;
+    m_writeBack.settle();
 }
 
 bool CartBUP::pollWriteBack()
 {
-    if (m_dirty) {
-        m_dirty = 0;
-        m_saved = 0;
-        return false;
-    }
-    if (!m_saved) {
-        m_saved = 1;
-        return true;
-    }
-    return false;
+    return m_writeBack.poll();
 }
 
 u8 CartBUP::read8(void* o, CPU*, u32 a)
@@ -102,7 +92,7 @@ void CartBUP::write8(void* o, CPU*, u32 a, u8 d)
 {
     CartBUP& c = bup(o);
     c.m_data[c.index(a)] = d;
-    c.m_dirty = 1;
+    c.m_writeBack.touch();
 }
 
 // The word write is the byte write of its low byte.
@@ -117,7 +107,7 @@ void CartBUP::write32(void* o, CPU*, u32 a, u32 d)
     const u32 i = c.index(a);
     c.m_data[i] = static_cast<u8>(d >> 16);
     c.m_data[(i + 1) & (c.m_size - 1)] = static_cast<u8>(d);
-    c.m_dirty = 1;
+    c.m_writeBack.touch();
 }
 
 u8 CartBUP::peek(u32 address) const

@@ -6,6 +6,7 @@
 
 #include "core/base/cpu.h"
 #include "core/base/device.h"
+#include "core/base/write_back.h"
 
 // A device in the cartridge slot: its own memory and the windows through
 // which the SH-2 bus reaches it.
@@ -81,8 +82,7 @@ private:
     bool inWindow(u32 a) const { return a >= kBase && a - kBase <= m_addressMask; }
 
     u32 m_addressMask;
-    u8 m_dirty = 0;
-    u8 m_saved = 1;
+    WriteBack m_writeBack;
 };
 
 class CartBUP512K : public CartBUP {

@@ -38,6 +38,7 @@ void EEPROM::setWord(u32 address, u16 value)
     u32 offset = (address & (kWords - 1)) * 2;
     m_storage[offset] = static_cast<u8>(value >> 8);
     m_storage[offset + 1] = static_cast<u8>(value);
+    m_writeBack.touch();
 }
 
 void EEPROM::setCS(u32 bit)
@@ -143,8 +144,10 @@ void EEPROM::decode()
             break;
         case 2:
             m_state = kEraseAll;
-            if (m_writeEnable)
+            if (m_writeEnable) {
                 m_storage.fill(0xFF);
+                m_writeBack.touch();
+            }
             logWarning(1, "ERAL [EWEN: %d]", static_cast<int>(m_writeEnable));
             break;
         default:

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/base/device.h"
+#include "core/base/write_back.h"
 
 // A three-wire (Microwire) serial EEPROM of 64 sixteen-bit words, in the
 // command set of the 93C46 family: a start bit, two opcode bits and six
@@ -33,6 +34,12 @@ public:
 
     u16 word(u32 address) const;
 
+    // True once a write has changed the storage and a whole field has
+    // passed without another; called once per field.
+    bool pollWriteBack() { return m_writeBack.poll(); }
+    // The storage matches its file.
+    void settle() { m_writeBack.settle(); }
+
 private:
     enum State : u8 { kCommand, kRead, kWrite, kErase, kWriteAll, kEraseAll, kEnable, kDisable };
     enum Edge : u8 { kNoEdge, kRising, kFalling };
@@ -54,6 +61,7 @@ private:
     u32 m_bitCount = 0;
     u32 m_bitsLeft = 0;
     State m_state = kCommand;
+    WriteBack m_writeBack;
 };
 
 // The arcade board's settings chip.

@@ -88,6 +88,15 @@ void copyPrintable(char* out, std::size_t size, const char* text, std::size_t le
 
 }  // namespace
 
+std::string printable(std::string_view text)
+{
+    if (!hasControls(text.data(), text.size()))
+        return std::string(text);
+    std::string out(4 * text.size(), '\0');
+    out.resize(escapeControls(text.data(), text.size(), out.data()));
+    return out;
+}
+
 LogSink::LogSink() : m_writer(writeStdout) {}
 
 LogSink::~LogSink()

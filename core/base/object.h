@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "core/base/types.h"
 
@@ -118,6 +119,11 @@ private:
 };
 
 LogSink& logSink();
+
+// The text with its control characters shown as \xNN, as every log line
+// shows them: names from files and guests must not reach a terminal as
+// escape sequences. For messages that bypass the log.
+std::string printable(std::string_view text);
 
 // Plain formatted output to standard output.
 void logPrintf(const char* format, ...) KEST_PRINTF(1, 2);

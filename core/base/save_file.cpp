@@ -1,6 +1,7 @@
 #include "core/base/save_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <string_view>
 
 #include "core/base/object.h"
 
@@ -125,12 +127,13 @@ FileCheck readRegularFile(const std::string& path, void* buffer, u32 size, bool 
     return FileCheck::kRead;
 }
 
-bool replaceFile(const std::string& path, const void* data, std::size_t size)
+namespace {
+
+// The file a write replaces: a link's target, so the link stays.
+bool writeTarget(const std::string& path, std::string& target)
 {
-    if (path.empty())
-        return false;
     std::error_code error;
-    std::string target = path;
+    target = path;
     if (std::filesystem::is_symlink(path, error)) {
         const std::filesystem::path resolved = std::filesystem::canonical(path, error);
         if (error) {
@@ -139,9 +142,79 @@ bool replaceFile(const std::string& path, const void* data, std::size_t size)
         }
         target = resolved.string();
     }
+    return true;
+}
+
+constexpr std::string_view kTemporarySuffix = ".tmp";
+
+// "NAME.PID-N.tmp" beside the target: unique per process and write.
+std::string temporaryName(const std::string& target, u32 n)
+{
+    return target + "." + std::to_string(::getpid()) + "-" + std::to_string(n) + std::string(kTemporarySuffix);
+}
+
+bool allDigits(std::string_view text)
+{
+    return !text.empty() && text.size() <= 18 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Whether name is a temporary of the file named base; pid receives the
+// number of the process that made it.
+bool isTemporaryOf(std::string_view name, std::string_view base, long long& pid)
+{
+    if (!name.starts_with(base) || !name.ends_with(kTemporarySuffix) ||
+        name.size() < base.size() + 1 + kTemporarySuffix.size() || name[base.size()] != '.')
+        return false;
+    const std::string_view middle =
+        name.substr(base.size() + 1, name.size() - base.size() - 1 - kTemporarySuffix.size());
+    const std::size_t dash = middle.find('-');
+    if (dash == std::string_view::npos || !allDigits(middle.substr(0, dash)) || !allDigits(middle.substr(dash + 1)))
+        return false;
+    pid = std::stoll(std::string(middle.substr(0, dash)));
+    return true;
+}
+
+}  // namespace
+
+std::size_t removeLeftoverTemporaries(const std::string& path)
+{
+    std::string target;
+    if (path.empty() || !writeTarget(path, target))
+        return 0;
+    const std::filesystem::path file(target);
+    const std::string base = file.filename().string();
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    std::size_t removed = 0;
+    std::error_code error;
+    const std::filesystem::directory_iterator end;
+    for (auto it = std::filesystem::directory_iterator(folder, error); !error && it != end; it.increment(error)) {
+        long long pid = 0;
+        if (!isTemporaryOf(it->path().filename().string(), base, pid))
+            continue;
+        // A live process of that number may be another run writing the same
+        // save right now; its file is left alone.
+        if (pid != ::getpid() && pid > 0 && pid <= 0x7FFFFFFF &&
+            (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM))
+            continue;
+        std::error_code typeError;
+        if (it->symlink_status(typeError).type() != std::filesystem::file_type::regular)
+            continue;
+        if (::unlink(it->path().c_str()) == 0)
+            ++removed;
+    }
+    return removed;
+}
+
+bool replaceFile(const std::string& path, const void* data, std::size_t size)
+{
+    if (path.empty())
+        return false;
+    std::string target;
+    if (!writeTarget(path, target))
+        return false;
     static std::atomic<u32> counter{0};
-    const std::string temporary =
-        target + "." + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)) + ".tmp";
+    const std::string temporary = temporaryName(target, counter.fetch_add(1));
     Descriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (fd.get() < 0)
         return false;
@@ -188,6 +261,9 @@ SaveFile::State SaveFile::load(const char* tag, const std::string& path, void* b
     m_path = path;
     if (path.empty())
         return m_state = State::kNone;
+    if (const std::size_t removed = removeLeftoverTemporaries(path))
+        logSink().write(kLogInfo, tag, "Removed %zu temporary file(s) of %s left by a run that ended during a save",
+                        removed, path.c_str());
     u64 found = 0;
     const FileCheck check = readRegularFile(path, buffer, size, true, found);
     if (check == FileCheck::kRead)

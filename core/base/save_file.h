@@ -40,6 +40,11 @@ std::string whyNotOpened(const std::string& path);
 // followed: its target is replaced.
 bool replaceFile(const std::string& path, const void* data, std::size_t size);
 
+// Removes what replaceFile left beside path when a run was killed during a
+// write ("NAME.PID-N.tmp" of a process no longer running); nothing else.
+// Answers how many.
+std::size_t removeLeftoverTemporaries(const std::string& path);
+
 // Copies into out (cut to size, always terminated) what the last save that
 // failed said, "Save not written: path: reason", for a host's status line;
 // empty once that file is written again. Answers the characters copied.
@@ -57,6 +62,7 @@ public:
     // Loads path into buffer when it is a regular file of exactly size bytes.
     // Anything else but an absent file is refused, with one error line under
     // tag naming the file, the reason and both sizes. An empty path is kNone.
+    // What a killed run's write left beside the file is removed first.
     State load(const char* tag, const std::string& path, void* buffer, u32 size);
     // The owner found the loaded contents foreign and said so: keep them on disk.
     void refuse() { m_state = State::kRefused; }

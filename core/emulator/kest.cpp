@@ -76,6 +76,7 @@ void Kest::stop()
 {
     m_system.powerOff();
     saveEeprom();
+    m_eepromFile.forget();
     saveBackupCartridge();
     insertCartridge(nullptr);
     m_cartridgeFile.forget();
@@ -145,6 +146,10 @@ bool Kest::onHook(Device*)
         --m_softReset;
     }
 
+    // As the backup memory is: a run cut short keeps what the game wrote.
+    if (boardEeprom().pollWriteBack() && saveEeprom())
+        logDebug(1, "Save %s to disk", boardEeprom().name().c_str());
+
     const u8 id = m_system.cartridgeId;
     if (id >= 0x21 && id <= 0x24) {
         auto* backup = dynamic_cast<CartBUP*>(m_cartridge.get());
@@ -187,6 +192,8 @@ bool Kest::loadBackupMemory(const std::string& path, const std::string& fallback
 bool Kest::loadEeprom()
 {
     AK93C45AF& eeprom = boardEeprom();
+    // What the chip held before the file was read is not the game's to save.
+    eeprom.settle();
     const SaveFile::State state = m_eepromFile.load(name().c_str(), dataPath(kEepromFile), eeprom.data(), eeprom.size());
     if (state == SaveFile::State::kAbsent)
         m_eepromFile.save(eeprom.data(), eeprom.size());
@@ -200,9 +207,7 @@ bool Kest::saveEeprom()
     // The file belongs to the arcade board: a run that never loaded it must
     // not overwrite it with the chip's blank contents.
     AK93C45AF& eeprom = boardEeprom();
-    const bool saved = m_eepromFile.save(eeprom.data(), eeprom.size());
-    m_eepromFile.forget();
-    return saved;
+    return m_eepromFile.save(eeprom.data(), eeprom.size());
 }
 
 bool Kest::saveBackupCartridge()

@@ -55,8 +55,14 @@ public:
 
     // Opens a disc image, an arcade ROM set or (empty path) the configured
     // boot file, and sets the machine up for it. False when nothing can
-    // start: an unsupported file kind, or the arcade road without its BIOS.
+    // start: an unsupported file kind, the arcade road without its BIOS, or
+    // an open the stop check cut short.
     bool open(const std::string& path, int mode);
+    // Asked between the ROM files of a set and while each is read, so a
+    // request to end the program (a signal) is answered during a long open.
+    using StopCheck = bool (*)();
+    void setStopCheck(StopCheck check) { m_stopCheck = check; }
+    bool openStopped() const { return m_openStopped; }
 
     CSystem& getSystem() { return m_system; }
     bool prepare(std::shared_ptr<CDD> realDrive);
@@ -76,6 +82,8 @@ public:
     // The arcade EEPROM's file; only a run that loaded it whole, or created
     // it, writes it back.
     bool loadEeprom();
+    // Writes the EEPROM's file when the run loaded it; stop, and each field
+    // after the game has changed the chip and left it alone for a field.
     bool saveEeprom();
     // To the file the backup cartridge was loaded from when it was made.
     bool saveBackupCartridge();
@@ -126,6 +134,7 @@ private:
     void startTitanGame();
     // Both roads end here.
     void setupMode(INI& settings);
+    bool stopRequested() const { return m_stopCheck && m_stopCheck(); }
 
     CSystem m_system;
     std::shared_ptr<Cartridge> m_cartridge;
@@ -138,6 +147,8 @@ private:
     bool m_discFailed = false;
     std::string m_bootRefusal;
     std::string m_arcadeFault;
+    StopCheck m_stopCheck = nullptr;
+    bool m_openStopped = false;
     std::string m_biosPath;
     std::string m_romSetPath;
     char m_areaLetter = 'J';

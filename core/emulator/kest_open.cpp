@@ -65,6 +65,7 @@ bool Kest::open(const std::string& path, int mode)
     m_discFailed = false;
     m_bootRefusal.clear();
     m_arcadeFault.clear();
+    m_openStopped = false;
     m_biosPath.clear();
     m_romSetPath.clear();
     INI settings("", true);
@@ -92,6 +93,9 @@ bool Kest::open(const std::string& path, int mode)
         // There is no built-in arcade BIOS to fall back on.
         startable = loadTitanBios(settings);
         loadTitanGame(target);
+        // Asked to stop: the program is ending, nothing starts.
+        if (m_openStopped)
+            return false;
         startTitanGame();
     } else {
         startable = false;
@@ -259,8 +263,10 @@ bool Kest::startSaturnGame(const std::string& path, INI&)
                  m_header.peripherals.c_str(), m_header.ipSize, m_header.firstReadAddress);
         if (m_autoRegion && !m_header.areaSymbols.empty())
             m_areaLetter = m_header.areaSymbols[0];
-        if (m_autoCartridge)
-            m_system.cartridgeId = GameDatabase::load(dataPath("data.json")).chooseCartridge(m_header);
+        if (m_autoCartridge) {
+            const auto wanted = GameDatabase::Wanted::disc(m_header.productNumber);
+            m_system.cartridgeId = GameDatabase::load(dataPath("data.json"), wanted).chooseCartridge(m_header);
+        }
     }
     INI settings("", true);
     readSettings(settings);
@@ -365,38 +371,63 @@ bool Kest::loadTitanGame(const std::string& path)
 void Kest::loadTitanRomSet(const std::string& path)
 {
     const PathParts parts(path);
+    const std::string setName = parts.name + "." + parts.extension;
     m_romSetPath = path;
     logDebug(2, "Load game (%s)", parts.name.c_str());
     const std::string dbPath = dataPath("data.json");
-    const GameDatabase db = GameDatabase::load(dbPath);
+    const GameDatabase db = GameDatabase::load(dbPath, GameDatabase::Wanted::game(parts.name));
     zipfile archive(path);
     if (!archive.isOpen()) {
-        logFirstError(m_arcadeFault, "Failed to open %s [path: %s, reason: %s]", (parts.name + "." + parts.extension).c_str(),
-                    path.c_str(), isRegularFile(path) ? "not a readable zip archive" : whyNotOpened(path).c_str());
+        logFirstError(m_arcadeFault, "Failed to open %s [path: %s, reason: %s]", setName.c_str(), path.c_str(),
+                      isRegularFile(path) ? "not a readable zip archive" : whyNotOpened(path).c_str());
         return;
     }
-    if (!db.findTitanGame(parts.name)) {
+    archive.setStopCheck(m_stopCheck);
+    switch (db.titanEntry(parts.name)) {
+    case GameDatabase::Entry::kListed: break;
+    case GameDatabase::Entry::kAbsent:
         // The set is found by its zip file's name alone.
-        logFirstError(m_arcadeFault, "Data for %s not found [database: %s, %s; a set is the entry of \"TITAN\" named as its zip "
-                    "file without .zip]", parts.name.c_str(), dbPath.c_str(),
-                    isRegularFile(dbPath) ? "no such entry" : "missing");
+        logFirstError(m_arcadeFault, "Data for %s not found [database: %s, %s]", parts.name.c_str(), dbPath.c_str(),
+                      db.error().empty() ? "no such entry; a set is the entry of \"TITAN\" named as its zip file "
+                                           "without .zip"
+                                         : db.error().c_str());
+        return;
+    case GameDatabase::Entry::kNotAnObject:
+        logFirstError(m_arcadeFault, "Data for %s not found [database: %s, its entry is not an object]",
+                      parts.name.c_str(), dbPath.c_str());
+        return;
+    }
+    const std::vector<GameDatabase::RomFile> files = db.titanFiles(parts.name);
+    if (files.empty()) {
+        logFirstError(m_arcadeFault, "Data for %s lists no ROM files [database: %s]", parts.name.c_str(),
+                      dbPath.c_str());
         return;
     }
     auto cart = std::make_shared<CartTitan>();
-    for (const GameDatabase::RomFile& file : db.titanFiles(parts.name)) {
+    for (const GameDatabase::RomFile& file : files) {
+        if (stopRequested())
+            break;
+        if (!file.fault.empty()) {
+            logFirstError(m_arcadeFault, "Bad data.json entry [F: %s]: %s", file.name.c_str(), file.fault.c_str());
+            continue;
+        }
         // The offset and the bytes its pattern writes come from the database:
         // they must stay inside the cartridge's data.
         if (u64{file.offset} + extentOfPattern(file.pattern, file.size) > CartTitan::kSize) {
-            logFirstError(m_arcadeFault, "ROM file outside the cartridge data [F: %s, O: %08X, S: %08X]", file.name.c_str(),
-                        file.offset, file.size);
+            logFirstError(m_arcadeFault, "ROM file outside the cartridge data [F: %s, O: %08X, S: %08X]",
+                          file.name.c_str(), file.offset, file.size);
             continue;
         }
         cart->addRomWindow(file.offset, file.size);
         std::string why;
-        if (!extractRom(*this, archive, file.name, file.pattern, cart->data() + file.offset, file.size, file.crc,
-                        &why) &&
-            m_arcadeFault.empty())
-            m_arcadeFault = file.name + " of " + parts.name + "." + parts.extension + ": " + why;
+        extractRom(*this, archive, file.name, file.pattern, cart->data() + file.offset, file.size, file.crc, &why);
+        if (!why.empty() && m_arcadeFault.empty())
+            m_arcadeFault = file.name + " of " + setName + ": " + why;
+    }
+    if (stopRequested()) {
+        logError(1, "Opening %s stopped", setName.c_str());
+        m_openStopped = true;
+        return;
     }
     insertCartridge(cart);
 }

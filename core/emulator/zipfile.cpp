@@ -54,35 +54,73 @@ bool zipfile::read(const std::string& name, u8* destination, u32 size, u32 crc)
         return fail("zip_open failed");
     zip_stat_t stat;
     zip_stat_init(&stat);
-    if (zip_stat(m_archive, name.c_str(), 0, &stat) != 0)
-        return fail("zip_stat failed [F: " + name + ", not in the archive]");
+    if (zip_stat(m_archive, name.c_str(), 0, &stat) != 0) {
+        const bool absent = zip_error_code_zip(zip_get_error(m_archive)) == ZIP_ER_NOENT;
+        return fail("zip_stat failed [F: " + name + ", " + (absent ? "not in the archive" : zip_strerror(m_archive)) +
+                    "]");
+    }
+    // A member of another size than its entry is another file. A large one
+    // is refused before a byte of it is inflated: a small archive can hold
+    // gigabytes.
+    if (!(stat.valid & ZIP_STAT_SIZE) || stat.size != size) {
+        char text[512];
+        std::snprintf(text, sizeof text, "Member %s than its data.json entry [F: %s, size: %llX, entry: %X]",
+                      (stat.valid & ZIP_STAT_SIZE) && stat.size < size ? "shorter" : "larger", name.c_str(),
+                      static_cast<unsigned long long>(stat.size), size);
+        return fail(text);
+    }
     if (crc != 0 && (!(stat.valid & ZIP_STAT_CRC) || stat.crc != crc))
         return failCrc(name, (stat.valid & ZIP_STAT_CRC) ? stat.crc : 0, crc);
     zip_file_t* file = zip_fopen(m_archive, name.c_str(), 0);
-    if (!file)
-        return fail("zip_fopen failed");
-    // The directory's CRC says nothing of the data: the bytes read are
-    // checked too, read to the member's end so that libzip makes its own check.
-    const u64 recorded = (stat.valid & ZIP_STAT_SIZE) ? stat.size : size;
-    std::vector<u8> data(std::min<u64>(recorded, size));
-    zip_int64_t got = zip_fread(file, data.data(), data.size());
-    uLong sum = crc32(0, data.data(), static_cast<uInt>(std::max<zip_int64_t>(got, 0)));
-    u8 rest[0x4000];
-    for (zip_int64_t more = got; more > 0 && got >= 0;) {
-        more = zip_fread(file, rest, sizeof rest);
-        if (more < 0)
-            got = -1;
-        else
-            sum = crc32(sum, rest, static_cast<uInt>(more));
+    if (!file) {
+        std::string reason = zip_strerror(m_archive);
+        if ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE)
+            reason = "the member is encrypted: " + reason;
+        return fail("zip_fopen failed [F: " + name + ", reason: " + reason + "]");
+    }
+    // In chunks, so a stop request is seen while a large member inflates.
+    constexpr u64 kChunkBytes = 1 << 20;
+    std::vector<u8> data(size);
+    std::string trouble;
+    bool stopped = false;
+    for (u64 done = 0; done < size && trouble.empty();) {
+        if (m_stopped && m_stopped()) {
+            stopped = true;
+            break;
+        }
+        const zip_int64_t got = zip_fread(file, data.data() + done, std::min<u64>(kChunkBytes, size - done));
+        if (got < 0)
+            trouble = zip_file_strerror(file);
+        else if (got == 0)
+            trouble = "the member holds less than the archive records";
+        done += static_cast<u64>(std::max<zip_int64_t>(got, 0));
+    }
+    // libzip checks the CRC once it meets the member's end; data past the
+    // size the directory records is a lie, and is not inflated further.
+    if (trouble.empty() && !stopped) {
+        u8 more;
+        const zip_int64_t got = zip_fread(file, &more, 1);
+        if (got < 0)
+            trouble = zip_file_strerror(file);
+        else if (got > 0)
+            trouble = "the member holds more than the archive records";
     }
     const int closed = zip_fclose(file);
-    if (got < 0)
-        return fail("zip_fread failed");
+    // The caller says why it stopped.
+    if (stopped) {
+        m_failure = "stopped";
+        return false;
+    }
+    if (!trouble.empty())
+        return fail("zip_fread failed [F: " + name + ", reason: " + trouble + "]");
     if (closed != 0)
-        return fail("zip_fclose failed");
-    if (crc != 0 && sum != crc)
-        return failCrc(name, static_cast<u32>(sum), crc);
-    std::memcpy(destination, data.data(), static_cast<std::size_t>(got));
+        return fail("zip_fclose failed [F: " + name + "]");
+    if (crc != 0) {
+        const uLong sum = crc32(0, data.data(), static_cast<uInt>(size));
+        if (sum != crc)
+            return failCrc(name, static_cast<u32>(sum), crc);
+    }
+    std::memcpy(destination, data.data(), size);
     return true;
 }
 
@@ -121,8 +159,7 @@ bool extractRom(const Object& logger, zipfile& archive, const std::string& name,
         return true;
     }
     if (pattern == "_O") {
-        // Zero first: a short file must not spread stale bytes.
-        std::vector<u8> file(size, 0);
+        std::vector<u8> file(size);
         if (!archive.read(name, file.data(), size, crc))
             return failed(archive.failure(), why);
         for (u32 i = 0; i < size; ++i)

@@ -18,9 +18,12 @@ public:
     bool isOpen() const { return m_archive != nullptr; }
     int error() const { return m_error; }
 
-    // Reads at most size bytes of the member into destination; crc 0 skips
-    // the check against the CRC-32 the archive records.
+    // Reads the member, which must hold exactly size bytes, into
+    // destination; crc 0 skips the check against the CRC-32 the archive
+    // records. The destination is untouched on failure.
     bool read(const std::string& name, u8* destination, u32 size, u32 crc);
+    // Asked while a member is read; when it answers true the read fails.
+    void setStopCheck(bool (*stopped)()) { m_stopped = stopped; }
     // The last failure of read, as logged.
     const std::string& failure() const { return m_failure; }
 
@@ -31,6 +34,7 @@ private:
     zip* m_archive = nullptr;
     int m_error = 0;
     std::string m_failure;
+    bool (*m_stopped)() = nullptr;
 };
 
 // Exchanges the bytes of each 16-bit word; an odd last byte stays.

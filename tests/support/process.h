@@ -1,7 +1,17 @@
 #pragma once
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
 
 // Runs a shell command and answers what it wrote to standard output.
 inline std::string runCommand(const std::string& command)
@@ -14,4 +24,44 @@ inline std::string runCommand(const std::string& command)
         pclose(pipe);
     }
     return output;
+}
+
+// Starts a program (found on PATH) in folder when one is given, with its
+// standard output and error going to the file output when one is given;
+// -1 when it cannot start.
+inline pid_t spawn(const std::vector<std::string>& arguments, const std::string& folder = "",
+                   const std::string& output = "")
+{
+    std::vector<char*> argv;
+    for (const std::string& a : arguments)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!folder.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    if (!output.empty()) {
+        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    }
+    pid_t pid = 0;
+    const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return error == 0 ? pid : -1;
+}
+
+// Waits for a process started here; false when it is still running then.
+inline bool waitFor(pid_t pid, std::chrono::milliseconds limit, int* status = nullptr)
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    int st = 0;
+    while (std::chrono::steady_clock::now() < until) {
+        if (waitpid(pid, &st, WNOHANG) == pid) {
+            if (status)
+                *status = st;
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
 }

@@ -1,15 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/wait.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "core/base/helpers.h"
 #include "support/files.h"
+#include "support/process.h"
 #include "headless_run.h"
 
 // The test game of make_arcade_set.py writes at 0x06080000 "ARC1", six
@@ -96,5 +102,138 @@ TEST(HeadlessArcade, ASetThatCannotRunSaysWhyAndEndsTheRun)
         EXPECT_TRUE(result.empty()) << "the machine ran";
         EXPECT_NE(run.output.find("kest-headless: the arcade game cannot run: "), std::string::npos) << run.output;
         EXPECT_NE(run.output.find(c.reason), std::string::npos) << run.output;
+    }
+}
+
+namespace {
+
+void makeHostileZips(const std::string& jobs)
+{
+    ASSERT_EQ(std::system(("python3 " KEST_SOURCE_DIR "/tests/tools/make_hostile_zip.py " + jobs).c_str()), 0);
+}
+
+bool hasRawControls(const std::string& text)
+{
+    return text.find_first_of("\x1B\x07") != std::string::npos;
+}
+
+}  // namespace
+
+// Sets a database or an archive makes impossible are refused before the
+// machine runs, the reason naming the member and the field, with what
+// libzip says for a damaged archive, and a name's control characters shown
+// escaped in the log and the closing line alike.
+TEST(HeadlessArcade, ImpossibleSetsAreRefusedNamingTheMemberAndTheField)
+{
+    ArcadeFolder folder;
+    const std::string good = readText(kArcade + "/data.json");
+    auto edited = [&](const std::function<void(nlohmann::json&)>& edit) {
+        nlohmann::json data = nlohmann::json::parse(good);
+        edit(data["TITAN"]["kestarc"]["kestarc_dat.ic3"]);
+        return data.dump();
+    };
+    auto field = [&](const char* key, nlohmann::json value) {
+        return edited([=](nlohmann::json& member) { member[key] = value; });
+    };
+    auto one = [](const std::string& game, const std::string& member, const std::string& size) {
+        return R"({"TITAN": {")" + game + R"(": {")" + member + R"(": {"size": ")" + size +
+               R"(", "crc": "0", "offset": "200000", "pattern": "OE"}}}})";
+    };
+    makeHostileZips("zeros " + folder.dir.file("huge.zip") + " 0xFFFFF000 m01 m02 m03");
+    const std::string dat = "Bad data.json entry [F: kestarc_dat.ic3]: ";
+    const struct {
+        std::string database, set, reason;
+    } cases[] = {
+        {"{\"TITAN\": {\"kestarc\":\n oops}}", "",
+         "Data for kestarc not found [database: " + folder.dir.file("data.json") +
+             ", does not parse at line 2, column 2: syntax error"},
+        {field("crc", "4185D7BG"), "", dat + R"("crc" is not hexadecimal ("4185D7BG"))"},
+        {field("size", "100000100"), "", dat + R"("size" is more than 8 hexadecimal digits ("100000100"))"},
+        {field("size", 256), "", dat + R"("size" is a number, not a string)"},
+        {edited([](nlohmann::json& m) { m.erase("offset"); }), "", dat + R"("offset" is missing)"},
+        {edited([](nlohmann::json& m) { m = "x"; }), "", dat + "its entry is not an object"},
+        {field("size", "200"), "",
+         "Member shorter than its data.json entry [F: kestarc_dat.ic3, size: 100, entry: 200]"},
+        {R"({"TITAN": {"kestarc": {}}})", "", "Data for kestarc lists no ROM files"},
+        {R"({"TITAN": {"kestarc": 5}})", "", "Data for kestarc not found [database: " + folder.dir.file("data.json") +
+                                                 ", its entry is not an object]"},
+        {one("huge", "m01", "4000"), "huge.zip",
+         "Member larger than its data.json entry [F: m01, size: FFFFF000, entry: 4000]"},
+        {one("kestarc", R"(m\u001B[31m\u0007)", "4000"), "",
+         "zip_stat failed [F: m\\x1B[31m\\x07, not in the archive]"},
+    };
+    for (const auto& c : cases) {
+        folder.write("data.json", c.database);
+        const std::string set = c.set.empty() ? kArcade + "/kestarc.zip" : folder.dir.file(c.set);
+        const auto [run, result] = folder.run("--fields 2", set);
+        EXPECT_EQ(WEXITSTATUS(run.status), 3) << run.output;
+        EXPECT_TRUE(result.empty()) << "the machine ran: " << c.reason;
+        EXPECT_NE(run.output.find("kest-headless: the arcade game cannot run: "), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find(c.reason), std::string::npos) << c.reason << "\n" << run.output;
+        EXPECT_FALSE(hasRawControls(run.output)) << run.output;
+    }
+
+    // A database past its bound is not read (a sparse file: no time to make).
+    std::filesystem::resize_file(folder.dir.file("data.json"), 17 << 20);
+    const auto [run, result] = folder.run("--fields 2");
+    EXPECT_EQ(WEXITSTATUS(run.status), 3) << run.output;
+    EXPECT_NE(run.output.find(", too large [size: 17825792, limit: 16777216]]"), std::string::npos) << run.output;
+}
+
+// SIGTERM while a set of two hundred 48 MB members inflates (half a minute
+// of work) ends the run at once, by that signal, as it would between fields.
+TEST(HeadlessArcade, SigtermWhileOpeningAHugeSetIsAnsweredAtOnce)
+{
+    ArcadeFolder folder;
+    makeHostileZips("set " + folder.dir.path().string() + " slow 200 0x3000000");
+    const std::string set = folder.dir.file("slow.zip");
+    const std::string log = folder.dir.file("log.txt");
+    const pid_t pid = spawn({KEST_BINARY_DIR "/tools/kest-headless", "--data", folder.dir.path().string(), "--fields",
+                             "2", set},
+                            "", log);
+    ASSERT_GT(pid, 0);
+    // The backup memory's file is made just before the set is read.
+    const std::string bup = folder.dir.file("saves/stv_primary_01.bup");
+    for (int i = 0; i < 1000 && !std::filesystem::exists(bup); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(std::filesystem::exists(bup));
+    kill(pid, SIGTERM);
+    int status = 0;
+    if (!waitFor(pid, std::chrono::seconds(5), &status)) {
+        kill(pid, SIGKILL);
+        waitFor(pid, std::chrono::seconds(5));
+        FAIL() << "SIGTERM went unanswered while opening";
+    }
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    const std::string output = readText(log);
+    EXPECT_NE(output.find("KEST: Opening slow.zip stopped\n"), std::string::npos) << output;
+    EXPECT_TRUE(output.ends_with("kest-headless: terminated (SIGTERM); unfinished outputs were removed\n")) << output;
+}
+
+// The game writes EEPROM word 0 in its first fields: the file holds it while
+// the run goes on, so a run ended by SIGTERM or killed outright keeps it.
+TEST(HeadlessArcade, EepromReachesItsFileWhileTheGameRuns)
+{
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        ArcadeFolder folder;
+        folder.write("data.json", readText(kArcade + "/data.json"));
+        const std::string eeprom = folder.dir.file("saves/stv_eeprom.sav");
+        const pid_t pid = spawn({KEST_BINARY_DIR "/tools/kest-headless", "--data", folder.dir.path().string(),
+                                 "--fields", "1000000", kArcade + "/kestarc.zip"},
+                                "", folder.dir.file("log.txt"));
+        ASSERT_GT(pid, 0);
+        std::vector<u8> seen;
+        for (int i = 0; i < 1000 && (seen.size() < 2 || seen[0] == 0xFF); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            seen = readBytes(eeprom);
+        }
+        kill(pid, signal);
+        int status = 0;
+        ASSERT_TRUE(waitFor(pid, std::chrono::seconds(20), &status));
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        const std::vector<u8> saved = readBytes(eeprom);
+        ASSERT_EQ(saved.size(), 128u) << signal;
+        EXPECT_EQ(saved[0], 0xC3) << signal;
+        EXPECT_EQ(saved[1], 0x5A) << signal;
     }
 }

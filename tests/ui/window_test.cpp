@@ -28,46 +28,11 @@
 #include "platform/canvas_view.h"
 #include "ui/app/main_frame.h"
 
-extern char** environ;
-
 namespace {
 
 const std::string kBootDisc = KEST_BINARY_DIR "/testdata/boot.iso";
 const std::string kDemoDisc = KEST_BINARY_DIR "/testdata/demo.iso";
 std::string display;
-
-// Started in folder when one is given.
-pid_t spawn(const std::vector<std::string>& arguments, const std::string& folder = "")
-{
-    std::vector<char*> argv;
-    for (const std::string& a : arguments)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (!folder.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    pid_t pid = 0;
-    const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return error == 0 ? pid : -1;
-}
-
-// Waits for a process started here; false when it is still running then.
-bool waitFor(pid_t pid, std::chrono::milliseconds limit, int* status = nullptr)
-{
-    const auto until = std::chrono::steady_clock::now() + limit;
-    int st = 0;
-    while (std::chrono::steady_clock::now() < until) {
-        if (waitpid(pid, &st, WNOHANG) == pid) {
-            if (status)
-                *status = st;
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-}
 
 QImage screenshot(const std::string& png)
 {
@@ -244,6 +209,38 @@ TEST(Window, TermAndIntSignalsEndTheProgramAsFileExitDoes)
         EXPECT_NE(after.st_ino, before.st_ino) << "the cartridge was not written on exit";
         EXPECT_EQ(readBytes(cardPath), card);
     }
+}
+
+// SIGTERM while the program opens an arcade set that takes half a minute
+// to inflate (two hundred 48 MB members) ends it at once, with status 0.
+TEST(Window, SigtermWhileOpeningAHugeArcadeSetEndsTheProgram)
+{
+    TempDir data;
+    const std::string program = data.file("kest");
+    std::filesystem::copy_file(KEST_BINARY_DIR "/ui/app/kest", program);
+    const std::string ini = "[Path]\r\nstv_bios = " KEST_BINARY_DIR "/testdata/arcade/stv_bios.bin\r\n";
+    ASSERT_TRUE(saveFile(data.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
+    ASSERT_EQ(std::system(("python3 " KEST_SOURCE_DIR "/tests/tools/make_hostile_zip.py set " +
+                           data.path().string() + " slow 200 0x3000000")
+                              .c_str()),
+              0);
+
+    setenv("LSAN_OPTIONS", "suppressions=" KEST_SOURCE_DIR "/tests/ui/desktop.supp", 1);
+    const pid_t kest = spawn({program, data.file("slow.zip")}, KEST_BINARY_DIR);
+    ASSERT_GT(kest, 0);
+    // The backup memory's file is made just before the set is read.
+    const std::string bup = data.file("saves/stv_primary_01.bup");
+    for (int i = 0; i < 1500 && !std::filesystem::exists(bup); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(std::filesystem::exists(bup));
+    kill(kest, SIGTERM);
+    int status = -1;
+    if (!waitFor(kest, std::chrono::seconds(8), &status)) {
+        kill(kest, SIGKILL);
+        waitFor(kest, std::chrono::seconds(5));
+        FAIL() << "the program went on opening after SIGTERM";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // A disc that cannot start: the box says "see the log", and the log's own

@@ -34,9 +34,17 @@ namespace {
 
 // The write end of the pipe the handler wakes the event loop through.
 volatile sig_atomic_t signalWriter = -1;
+// Seen by an open that runs long, while the event loop waits for it.
+volatile sig_atomic_t endRequested = 0;
+
+bool endIsRequested()
+{
+    return endRequested != 0;
+}
 
 void onEndSignal(int)
 {
+    endRequested = 1;
     const int saved = errno;
     const char byte = 1;
     // A full pipe already holds a byte that wakes the loop.
@@ -55,6 +63,7 @@ bool CKestApp::endOnSignals(CMainFrame& frame)
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds) != 0)
         return false;
     signalWriter = fds[1];
+    frame.emulator().setStopCheck(&endIsRequested);
     auto* notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, &frame);
     QObject::connect(notifier, &QSocketNotifier::activated, &frame, [&frame, fd = fds[0]] {
         char bytes[16];

@@ -260,6 +260,58 @@ TEST_F(KestTest, StopWritesTheEepromOnlyAfterAnArcadeLoad)
     EXPECT_EQ(readBytes(file)[1], 0xA5);
 }
 
+namespace {
+
+// One instruction into the chip as the SMPC's port writes clock it: chip
+// select, then each bit taken on a rising clock, first bit first.
+void clockIn(EEPROM& chip, u32 bits, int count)
+{
+    chip.setCS(0);
+    for (int i = count - 1; i >= 0; --i) {
+        const u32 bit = (bits >> i) & 1;
+        chip.setCS(1), chip.setSK(0), chip.setDI(bit);
+        chip.setCS(1), chip.setSK(1), chip.setDI(bit);
+    }
+}
+
+void writeWord(EEPROM& chip, u32 address, u16 value)
+{
+    clockIn(chip, 0b100110000, 9);  // EWEN
+    clockIn(chip, (0b101u << 6 | address) << 16 | value, 25);
+}
+
+}  // namespace
+
+// The EEPROM reaches its file as the backup memory does, a field after the
+// game leaves it alone, so a run that is killed keeps what the game wrote.
+TEST_F(KestTest, EepromWrittenBackOnceTheGameStopsWriting)
+{
+    boot(kSpin);
+    const std::string file = dir.file("saves/stv_eeprom.sav");
+    AK93C45AF& chip = boardEeprom();
+    const std::vector<u8> blank(EEPROM::kBytes, 0xFF);
+    ASSERT_TRUE(saveFile(file, blank.data(), EEPROM::kBytes));
+    writeWord(chip, 0, 0x1234);  // before the load: the file's contents win
+    ASSERT_TRUE(kest->loadEeprom());
+    run(3);
+    EXPECT_EQ(readBytes(file), blank);
+
+    LogCapture log;
+    writeWord(chip, 5, 0xC35A);
+    run(1);
+    EXPECT_EQ(readBytes(file)[10], 0xFF) << "written while the game may still be writing";
+    run(1);
+    std::vector<u8> expected = blank;
+    expected[10] = 0xC3;
+    expected[11] = 0x5A;
+    EXPECT_EQ(readBytes(file), expected);
+    EXPECT_EQ(log.text(), "EEPROM: EWEN\nKEST: Save EEPROM to disk\n");
+    // Quiet data is not written again.
+    std::filesystem::remove(file);
+    run(3);
+    EXPECT_FALSE(std::filesystem::exists(file));
+}
+
 TEST_F(KestTest, StopWritesTheBackupCartridgeAndEjectsIt)
 {
     std::vector<u8> card(0x400000, 0);

@@ -246,7 +246,7 @@ TEST_F(ArcadeTest, RomSetFillsTheCartridgeAsItsPatternsSay)
         }
     };
     spread(0x400000, member("ic2.bin"), 0x20000);
-    spread(0x1300000, member("ic7.bin"), 0x4000);
+    spread(0x1300000, member("ic7.bin"), 0x3000);
 
     auto* cart = dynamic_cast<CartTitan*>(kest->cartridge());
     ASSERT_NE(cart, nullptr);
@@ -301,11 +301,13 @@ TEST_F(ArcadeTest, MissingBiosOrGameIsReported)
                              ", reason: no such file]\n"))
         << log.text();
 
-    // A malformed database is empty, never an exception.
+    // A malformed database is empty, never an exception, and says where it breaks.
     ASSERT_TRUE(saveFile(dir.file("data.json"), "{ nope", 6));
     log.clear();
     EXPECT_TRUE(kest->open(zip, 1));
-    EXPECT_TRUE(log.contains("KEST: Data for kestgame not found [database: "));
+    EXPECT_TRUE(log.contains("KEST: Data for kestgame not found [database: " + dir.file("data.json") +
+                             ", does not parse at line 1, column "))
+        << log.text();
 }
 
 TEST_F(ArcadeTest, BootWithoutAPathOpensTheConfiguredGame)

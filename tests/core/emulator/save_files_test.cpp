@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -145,4 +147,49 @@ TEST(SaveFiles, AFailedSaveIsToldOnceAndSoIsItsRecovery)
     const std::vector<u8> saved = readBytes(path);
     ASSERT_EQ(saved.size(), sizeof data);
     EXPECT_EQ(saved[0], 0x5A);
+}
+
+// A run killed during a save leaves its "NAME.PID-N.tmp" beside the file;
+// the next load of that save removes it, and nothing else: not a live
+// process's write in progress, not a user's file that looks alike.
+TEST(SaveFiles, TemporariesOfAKilledSaveAreRemovedAtTheNextLoad)
+{
+    TempDir dir;
+    const std::string path = dir.file("memory.bup");
+    const pid_t dead = fork();
+    if (dead == 0)
+        _exit(0);
+    ASSERT_GT(dead, 0);
+    ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+    const std::string deadPid = std::to_string(dead), livePid = std::to_string(getppid());
+    const std::vector<std::string> stale = {"memory.bup." + deadPid + "-0.tmp", "memory.bup." + deadPid + "-17.tmp",
+                                            "memory.bup." + std::to_string(getpid()) + "-3.tmp"};
+    const std::vector<std::string> kept = {"memory.bup." + livePid + "-0.tmp", "memory.bup.backup.tmp",
+                                           "memory.bup." + deadPid + "-x.tmp", "memory.bup." + deadPid + ".tmp",
+                                           "memory.bup" + deadPid + "-0.tmp", "other.bup." + deadPid + "-0.tmp",
+                                           "memory.bup." + deadPid + "-0.tmp.old", "memory.bup"};
+    for (const std::string& name : stale)
+        ASSERT_TRUE(saveFile(dir.file(name), "x", 1));
+    for (const std::string& name : kept)
+        ASSERT_TRUE(saveFile(dir.file(name), "x", 1));
+    // A link of the pattern is not the program's own file either.
+    std::filesystem::create_symlink(dir.file("memory.bup.backup.tmp"), dir.file("memory.bup." + deadPid + "-9.tmp"));
+
+    LogCapture log;
+    u8 data[1] = {};
+    SaveFile file;
+    EXPECT_EQ(file.load("KEST", path, data, sizeof data), SaveFile::State::kLoaded);
+    for (const std::string& name : stale)
+        EXPECT_FALSE(std::filesystem::exists(dir.file(name))) << name;
+    for (const std::string& name : kept)
+        EXPECT_TRUE(std::filesystem::exists(dir.file(name))) << name;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("memory.bup." + deadPid + "-9.tmp")));
+    EXPECT_EQ(log.text(), "KEST: Removed 3 temporary file(s) of " + path + " left by a run that ended during a save\n");
+
+    // Beside a link's target, where the writes go.
+    std::filesystem::create_directory(dir.file("real"));
+    ASSERT_TRUE(saveFile(dir.file("real/target.bup"), "x", 1));
+    ASSERT_TRUE(saveFile(dir.file("real/target.bup." + deadPid + "-1.tmp"), "x", 1));
+    std::filesystem::create_symlink(dir.file("real/target.bup"), dir.file("link.bup"));
+    EXPECT_EQ(removeLeftoverTemporaries(dir.file("link.bup")), 1u);
 }
