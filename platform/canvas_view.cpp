@@ -32,6 +32,13 @@ void CanvasView::setFrame(u32 width, u32 height, const QString& status)
     }
 }
 
+void CanvasView::clear()
+{
+    m_canvas.fill(Qt::black);
+    m_status.clear();
+    update();
+}
+
 void CanvasView::setShowCanvas(bool on)
 {
     m_showCanvas = on;

@@ -24,6 +24,8 @@ public:
     // covered pixels opaque, since the compositor leaves their top byte 0.
     void setFrame(u32 width, u32 height, const QString& status);
     void setShowCanvas(bool on);
+    // A game starts on a black picture, not on the last one shown.
+    void clear();
     bool showsCanvas() const { return m_showCanvas; }
     void setBackground(const QImage& picture) { m_background = picture; }
 

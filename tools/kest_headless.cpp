@@ -317,14 +317,15 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "kest-headless: the arcade game cannot run: %s\n", printable(kest->arcadeFault()).c_str());
         return 3;
     }
-    if (!opened) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "kest-headless: nothing to start\n");
-        return 3;
-    }
     if (!kest->bootRefusal().empty()) {
         std::fflush(stdout);
         std::fprintf(stderr, "kest-headless: the disc does not boot: %s\n", printable(kest->bootRefusal()).c_str());
+        return 3;
+    }
+    if (!opened) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "kest-headless: cannot start: %s\n",
+                     kest->openError().empty() ? "nothing to start" : printable(kest->openError()).c_str());
         return 3;
     }
     if (refuseInputs(outputs, kest->filesInUse())) {

@@ -133,6 +133,14 @@ void LogSink::setColor(int colorId)
         m_colorCallback(m_context, colorId);
 }
 
+std::string* LogSink::catchFirstError(std::string* line)
+{
+    std::lock_guard lock(m_mutex);
+    std::string* previous = m_firstError;
+    m_firstError = line;
+    return previous;
+}
+
 void LogSink::setWriter(Writer writer, void* context)
 {
     std::lock_guard lock(m_mutex);
@@ -316,6 +324,12 @@ void LogSink::writeKeyedV(const char* key, int kind, const char* tag, const char
         tag = "";
 
     std::lock_guard lock(m_mutex);
+    // Caught whether or not the line is shown: a repeat is still the reason.
+    if (kind == kLogError && m_firstError && m_firstError->empty()) {
+        if (*tag)
+            m_firstError->append(tag).append(": ");
+        m_firstError->append(line, length - 1);
+    }
     // A guest caught in a loop may log the same line millions of times.
     const bool repeat =
         kind == m_lastKind && std::string_view(m_lastLine) == std::string_view(line, length) && m_lastTag == tag;

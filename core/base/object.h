@@ -71,6 +71,11 @@ public:
     // every line on to it as well.
     Writer writer(void** context);
 
+    // While set, the first error line written (tag, ": " and text) lands in
+    // *line when that is still empty: the reason a caller reports for what
+    // failed. Answers the catch it replaces, so catches nest.
+    std::string* catchFirstError(std::string* line);
+
     // Writes the count of a run of repeated lines that is still open, and
     // of the lines folded so far this second.
     void flush();
@@ -116,6 +121,7 @@ private:
     MessageCount m_counts[kMessageSlots];
     u16 m_used[kMessageSlots] = {};
     std::size_t m_usedCount = 0;
+    std::string* m_firstError = nullptr;
 };
 
 LogSink& logSink();
@@ -124,6 +130,18 @@ LogSink& logSink();
 // shows them: names from files and guests must not reach a terminal as
 // escape sequences. For messages that bypass the log.
 std::string printable(std::string_view text);
+
+// Keeps the first error line logged while it lives in reason.
+class FirstErrorCatch {
+public:
+    explicit FirstErrorCatch(std::string& reason) : m_previous(logSink().catchFirstError(&reason)) {}
+    ~FirstErrorCatch() { logSink().catchFirstError(m_previous); }
+    FirstErrorCatch(const FirstErrorCatch&) = delete;
+    FirstErrorCatch& operator=(const FirstErrorCatch&) = delete;
+
+private:
+    std::string* m_previous;
+};
 
 // Plain formatted output to standard output.
 void logPrintf(const char* format, ...) KEST_PRINTF(1, 2);

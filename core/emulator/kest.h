@@ -55,8 +55,10 @@ public:
 
     // Opens a disc image, an arcade ROM set or (empty path) the configured
     // boot file, and sets the machine up for it. False when nothing can
-    // start: an unsupported file kind, the arcade road without its BIOS, or
-    // an open the stop check cut short.
+    // start: a file of no kind that opens, a disc that cannot be opened or
+    // read from its start, a disc the built-in BIOS cannot start (or none),
+    // the arcade road without its BIOS, or an open the stop check cut
+    // short. openError() then says why.
     bool open(const std::string& path, int mode);
     // Asked between the ROM files of a set and while each is read, so a
     // request to end the program (a signal) is answered during a long open.
@@ -102,6 +104,10 @@ public:
     // empty when it did not refuse. A refused disc never runs: the machine
     // stays in the BIOS.
     const std::string& bootRefusal() const { return m_bootRefusal; }
+    // Why the last open answered false: the first error line it logged
+    // about it (tag and text, as the log shows it); empty after one that
+    // can start.
+    const std::string& openError() const { return m_openError; }
     // Why the arcade game last opened cannot run as its set describes it (no
     // BIOS, a BIOS in the wrong byte order, no database entry, a member
     // missing or damaged); empty when it can. The log holds the same.
@@ -119,6 +125,7 @@ private:
     void attach(int port, std::shared_ptr<Peripheral> (Kest::*factory)());
     void detachController(int port);
     bool openDisc(const std::string& path, FileKind kind);
+    bool readableSystemArea();
     bool startSaturnGame(const std::string& path, INI& settings);
     void createCartridge(INI& settings);
     bool loadCartridgeFile(u8* data, u32 size, const std::string& path);
@@ -149,6 +156,9 @@ private:
     std::string m_arcadeFault;
     StopCheck m_stopCheck = nullptr;
     bool m_openStopped = false;
+    std::string m_openError;
+    // The name the held disc was opened by, which Boot keeps.
+    std::string m_heldDiscPath;
     std::string m_biosPath;
     std::string m_romSetPath;
     char m_areaLetter = 'J';

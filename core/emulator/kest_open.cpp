@@ -28,6 +28,8 @@ constexpr u32 kArcadeBackupSize = 0x2000;
 constexpr u32 kArcadeAreaOffset = 0x808;
 constexpr u32 kArcadeHeaderOffset = 0x200000;
 constexpr u32 kHeaderFad = 150;
+// The header and initial program every console disc starts with.
+constexpr u32 kSystemAreaSectors = 16;
 constexpr u8 kNoCartridge = 0xFF;
 constexpr u8 kRomCartridge = 0xC0;
 
@@ -66,6 +68,7 @@ bool Kest::open(const std::string& path, int mode)
     m_bootRefusal.clear();
     m_arcadeFault.clear();
     m_openStopped = false;
+    m_openError.clear();
     m_biosPath.clear();
     m_romSetPath.clear();
     INI settings("", true);
@@ -85,22 +88,40 @@ bool Kest::open(const std::string& path, int mode)
     bool startable = true;
     if (m_system.machineKind == kConsole) {
         loadSaturnBios(settings);
-        // A drive that is missing, empty or failing starts nothing.
-        if (!openDisc(target, kind))
+        // A drive that is missing, empty or failing starts nothing, nor does
+        // a disc that cannot be read from its start.
+        {
+            FirstErrorCatch reason(m_openError);
+            if (!openDisc(target, kind) || !readableSystemArea()) {
+                // Nor is it kept for the next Boot.
+                m_disc.reset();
+                m_system.setMedia(nullptr);
+                return false;
+            }
+        }
+        if (!startSaturnGame(target, settings))
             return false;
-        startSaturnGame(target, settings);
     } else if (m_system.machineKind == kArcade) {
         // There is no built-in arcade BIOS to fall back on.
-        startable = loadTitanBios(settings);
+        {
+            FirstErrorCatch reason(m_openError);
+            startable = loadTitanBios(settings);
+        }
         loadTitanGame(target);
         // Asked to stop: the program is ending, nothing starts.
         if (m_openStopped)
             return false;
         startTitanGame();
     } else {
-        startable = false;
+        // Said with the kinds that do open: the extension alone decides.
+        FirstErrorCatch reason(m_openError);
+        logError(1, "Not a disc image or ROM set [path: %s]: Kest opens disc images (cue, bin, mdf, img, iso, mds, "
+                    "ccd), arcade ROM sets (zip) and CD drives", path.c_str());
+        return false;
     }
     setupMode(settings);
+    if (startable)
+        m_openError.clear();
     return startable;
 }
 
@@ -224,6 +245,8 @@ bool Kest::openDisc(const std::string& path, FileKind kind)
         }
         break;
     }
+    if (!path.empty())
+        m_heldDiscPath = path;
     m_system.setMedia(m_disc);
     const bool image = kind == FileKind::kCue || kind == FileKind::kImage || kind == FileKind::kMds ||
                        kind == FileKind::kCcd;
@@ -232,6 +255,36 @@ bool Kest::openDisc(const std::string& path, FileKind kind)
         m_discFailed = m_disc->sessions().empty();
     }
     return !m_discFailed;
+}
+
+bool Kest::readableSystemArea()
+{
+    if (!m_disc)
+        return true;
+    const auto inTrack = [&](u32 fad) {
+        for (const SessionInfo& session : m_disc->sessions()) {
+            for (const TrackInfo& track : session.tracks) {
+                if (fad >= track.startFad && fad <= track.endFad)
+                    return true;
+            }
+        }
+        return false;
+    };
+    SectorBuffer sector;
+    for (u32 fad = kHeaderFad; fad < kHeaderFad + kSystemAreaSectors; ++fad) {
+        // Outside every track an image answers silence, which is no data.
+        bool read = inTrack(fad);
+        if (read) {
+            m_disc->readSector(fad, sector);
+            read = sector.size > 0;
+        }
+        if (!read) {
+            logError(1, "Disc system area cannot be read [path: %s, FAD: %u]: a disc unreadable from its start cannot "
+                        "boot (an image cut short, or a damaged disc)", m_heldDiscPath.c_str(), fad);
+            return false;
+        }
+    }
+    return true;
 }
 
 bool Kest::startSaturnGame(const std::string& path, INI&)
@@ -246,12 +299,32 @@ bool Kest::startSaturnGame(const std::string& path, INI&)
             SectorBuffer::userDataSize(sector.mode) >= DiscHeader::kSize)
             m_header = readDiscHeader(sector.userData());
     }
-    const bool booted = !m_builtinBios || m_system.biosHook().bootDisc(m_header);
+    // A BIOS image shows its own menu without a disc; the built-in one has
+    // nothing to show.
+    if (m_builtinBios && !m_disc) {
+        FirstErrorCatch reason(m_openError);
+        logError(1, "No disc to boot: the built-in BIOS starts a disc named as sat_cd in [Path] of kest.ini (for "
+                    "example sat_cd = games/game.cue, in the folder of kest.ini)");
+        return false;
+    }
+    bool booted = true;
+    if (m_builtinBios) {
+        FirstErrorCatch reason(m_openError);
+        booted = m_system.biosHook().bootDisc(m_header);
+    }
 
     if (m_header.hardwareId != "SEGA SEGASATURN") {
         logWarning(1, "Load game [path: %s]", path.c_str());
-        if (m_builtinBios)
+        if (m_builtinBios) {
+            // A BIOS image plays audio CDs and says what it makes of other
+            // discs; the built-in one would only stand still.
+            m_openError.clear();
+            FirstErrorCatch reason(m_openError);
+            logError(1, "Not a Saturn disc [path: %s]: the built-in BIOS starts Saturn discs only; a console BIOS "
+                        "image, named as sat_bios in [Path] of kest.ini, also plays audio CDs",
+                     m_heldDiscPath.c_str());
             return false;
+        }
         if (m_autoCartridge)
             m_system.cartridgeId = 0x24;
     } else {
@@ -261,11 +334,23 @@ bool Kest::startSaturnGame(const std::string& path, INI&)
         logDebug(1, "Start (%s) [ID: %s, D: %s, A: %s, P: %s, IPS: %08X, RA: %08X]", m_header.title.c_str(),
                  m_header.productNumber.c_str(), m_header.releaseDate.c_str(), m_header.areaSymbols.c_str(),
                  m_header.peripherals.c_str(), m_header.ipSize, m_header.firstReadAddress);
+        if (!booted)
+            return false;
         if (m_autoRegion && !m_header.areaSymbols.empty())
             m_areaLetter = m_header.areaSymbols[0];
         if (m_autoCartridge) {
+            // Only arcade sets need the database: without it a console disc
+            // gets what an empty one gives, said in a plain line.
+            const std::string database = dataPath("data.json");
+            std::error_code error;
+            const bool absent =
+                std::filesystem::symlink_status(database, error).type() == std::filesystem::file_type::not_found;
+            if (absent)
+                logInfo(1, "No game database [path: %s]: the automatic cartridge is the 4 MB backup memory",
+                        database.c_str());
             const auto wanted = GameDatabase::Wanted::disc(m_header.productNumber);
-            m_system.cartridgeId = GameDatabase::load(dataPath("data.json"), wanted).chooseCartridge(m_header);
+            m_system.cartridgeId =
+                (absent ? GameDatabase{} : GameDatabase::load(database, wanted)).chooseCartridge(m_header);
         }
     }
     INI settings("", true);

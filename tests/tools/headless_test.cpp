@@ -36,12 +36,27 @@ TEST(Headless, HelpAndBadArguments)
     EXPECT_NE(two.status, 0);
 }
 
-TEST(Headless, AnUnsupportedFileStartsNothingButLogsTheMode)
+// The window's refusals, with the same reason: a file of no kind that
+// opens, and a disc cut short inside its system area.
+TEST(Headless, FilesThatCannotStartEndTheRunWithTheReason)
 {
     TempDir dir;
-    HeadlessRun run = runHeadless("--data " + dir.path().string() + " --fields 1 game.chd");
-    EXPECT_EQ(WEXITSTATUS(run.status), 3) << run.output;
-    EXPECT_NE(run.output.find("KEST: Mode: <TITAN> [A: J, V: NTSC]\n"), std::string::npos) << run.output;
+    std::vector<u8> disc = readBytes(KEST_BINARY_DIR "/testdata/boot.iso");
+    ASSERT_GT(disc.size(), 20u * 1024);
+    ASSERT_TRUE(saveFile(dir.file("cut.iso"), disc.data(), 20 * 1024));
+    const struct {
+        std::string file, reason;
+    } cases[] = {
+        {"game.chd", "KEST: Not a disc image or ROM set [path: game.chd]: Kest opens disc images (cue, bin, mdf, "
+                     "img, iso, mds, ccd), arcade ROM sets (zip) and CD drives\n"},
+        {dir.file("cut.iso"), "KEST: Disc system area cannot be read [path: " + dir.file("cut.iso") + ", FAD: 160]"},
+    };
+    for (const auto& c : cases) {
+        HeadlessRun run = runHeadless("--data " + dir.path().string() + " --fields 1 " + c.file);
+        EXPECT_EQ(WEXITSTATUS(run.status), 3) << run.output;
+        EXPECT_NE(run.output.find("kest-headless: cannot start: " + c.reason), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find("Mode:"), std::string::npos) << run.output;
+    }
 }
 
 // A BIOS image that unmasks the SCU's V-BLANK-IN and timer 0 interrupts and
@@ -272,7 +287,8 @@ TEST(Headless, PalRegionShowsInTheFieldLengthAndVdp2State)
     const std::string ini = "[General]\r\nkest_bios = 1\r\nregion = 7\r\n";
     ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
     const std::string state = dir.file("vdp2.txt");
-    HeadlessRun run = runHeadless("--data " + dir.path().string() + " --fields 3 --vdp2 " + state);
+    HeadlessRun run = runHeadless("--data " + dir.path().string() + " --fields 3 --vdp2 " + state + " " +
+                                  KEST_BINARY_DIR "/testdata/boot.iso");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("KEST: Mode: <SATURN> [A: E, V: PAL]\n"), std::string::npos);
     EXPECT_NE(run.output.find("SYSTEM: Ran 3 fields [T: PAL, NS: 59940000]"), std::string::npos);

@@ -209,11 +209,18 @@ TEST_F(AppTest, MenusFollowTheGameAndTheLanguage)
     EXPECT_EQ(frame.languageCode(), "ja_JP");
     EXPECT_EQ(frame.topMenu(0)->title(), QString::fromUtf8("ファイル(&F)"));
     EXPECT_EQ(frame.action(CMainFrame::kFileOpen)->text(), QString::fromUtf8("開く(&O)\tCtrl/Shift+O"));
+    EXPECT_EQ(frame.action(CMainFrame::kToolsLog)->text(), QString::fromUtf8("ログ(&L)"));
     EXPECT_TRUE(frame.action(33001)->isChecked());
     EXPECT_FALSE(frame.action(33000)->isChecked());
     expectGameMenus(frame, true);
     frame.stop();
     expectGameMenus(frame, false);
+
+    // A language file from before Tools > Log leaves that entry in English.
+    std::ofstream(m_dir.path() / "lang" / "en_US.ini") << "[Menu]\n";
+    frame.action(33000)->trigger();
+    EXPECT_EQ(frame.action(CMainFrame::kToolsLog)->text(), QStringLiteral("&Log"));
+    frame.action(33001)->trigger();
 
     // A language file that went away leaves everything as it was.
     std::filesystem::remove(m_dir.path() / "lang" / "en_US.ini");
@@ -233,6 +240,29 @@ TEST_F(AppTest, TheChosenLanguageIsRememberedInTheSettings)
     ASSERT_TRUE(again.create());
     EXPECT_EQ(again.languageCode(), "ja_JP");
     EXPECT_TRUE(again.action(33001)->isChecked());
+}
+
+// A kest.ini that cannot take the language chosen says so at the end, in
+// the log and on standard error.
+TEST_F(AppTest, SettingsThatCannotBeWrittenBackSaySo)
+{
+    LogCapture log;
+    testing::internal::CaptureStderr();
+    {
+        CMainFrame frame(folder(), m_dialogs);
+        ASSERT_TRUE(frame.create());
+        frame.command(33001, Qt::NoModifier);
+        // Where the file was, a link into a folder that is not there.
+        std::filesystem::remove(frame.settingsPath());
+        std::filesystem::create_symlink(m_dir.file("gone/kest.ini"), frame.settingsPath());
+    }
+    const std::string stderrText = testing::internal::GetCapturedStderr();
+    const std::string settings = m_dir.file("kest.ini");
+    EXPECT_TRUE(log.contains("INI: Settings not written back to " + settings + ": No such file or directory\n"))
+        << log.text();
+    EXPECT_NE(stderrText.find("Kest: the language choice was not saved: " + settings + ": No such file or directory\n"),
+              std::string::npos)
+        << stderrText;
 }
 
 TEST_F(AppTest, DropOpensAFileAndADropWhileRunningReplacesTheGame)
@@ -305,8 +335,12 @@ TEST_F(AppTest, FocusAndMenusPauseTheGameAndEmulationPauseHoldsTheMachine)
     QApplication::processEvents();
     EXPECT_TRUE(frame.running());
 
+    // A menu takes the pointer too: a button it held is let go.
+    QMouseEvent click(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton, {});
+    QApplication::sendEvent(frame.view(), &click);
     QMetaObject::invokeMethod(frame.topMenu(1), "aboutToShow", Qt::DirectConnection);
     EXPECT_FALSE(frame.running());
+    EXPECT_EQ(frame.input().readState().buttons[0], 0);
     QMetaObject::invokeMethod(frame.topMenu(1), "aboutToHide", Qt::DirectConnection);
     EXPECT_TRUE(frame.running());
 
@@ -386,6 +420,7 @@ TEST_F(AppTest, DebugRunArmsItsStopOnlyWhenTheBootStartsAndInvalidLanguagesDropT
     frame.command(CMainFrame::kDebugRun, Qt::ShiftModifier);  // no arcade BIOS: no boot
     ASSERT_FALSE(frame.opened());
     EXPECT_FALSE(master.stepPending());
+    INI(frame.settingsPath(), false).findSection("Path").findKey("sat_cd").value = KEST_BINARY_DIR "/testdata/boot.iso";
     frame.command(CMainFrame::kDebugRun, Qt::NoModifier);
     EXPECT_TRUE(frame.opened() && master.stepPending());
     EXPECT_EQ(master.stepTarget(), CMainFrame::kDebugRunStop);

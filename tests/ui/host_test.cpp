@@ -123,6 +123,9 @@ TEST(HostVideo, StretchesTheDisplayedPartOverTheViewOpaque)
     CD3d9 video;
     ASSERT_TRUE(video.init(&view));
     ASSERT_EQ(hostCanvas.pixels, view.pixels());
+    // Started first: a game starts on a cleared canvas.
+    video.start();
+    video.resume();
     // Quadrants of a 320 x 224 display, written as the compositor does.
     for (u32 y = 0; y < 224; ++y) {
         for (u32 x = 0; x < 320; ++x)
@@ -131,8 +134,6 @@ TEST(HostVideo, StretchesTheDisplayedPartOverTheViewOpaque)
     }
     hostCanvas.pixels[300 * hostCanvas.pitch + 500] = 0xFF00FF;  // outside the display
     hostDisplaySize = {320, 224};
-    video.start();
-    video.resume();
     video.setText("FPS: 60/60(100%) CPU: 5% 320x224  \n");
     ASSERT_TRUE(video.update());
     const QImage shot = view.grab().toImage().convertToFormat(QImage::Format_RGB32);

@@ -10,7 +10,11 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QImage>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -400,6 +404,195 @@ TEST(Window, AttachedMouseFollowsTheHostMousePastTheWindowsEdge)
     }
     EXPECT_EQ(x, 1200);
     EXPECT_EQ(y, 0);
+}
+
+namespace {
+
+// Boxes answered at once, their texts kept; with shown set, a box is
+// really up, modal, for a moment.
+class QuietDialogs : public Dialogs {
+public:
+    QStringList messages;
+    bool shown = false;
+    void message(QWidget* parent, const QString& text) override
+    {
+        messages << text;
+        if (!shown)
+            return;
+        QDialog box(parent);
+        QTimer::singleShot(300, &box, &QDialog::accept);
+        box.exec();
+    }
+    QString openFile(QWidget*, const QString&) override { return {}; }
+    QString chooseDrive(QWidget*, const QStringList&) override { return {}; }
+    void about(QWidget*, const QString&, const QString&, const QString&) override {}
+};
+
+// Runs the window's loop until ready answers true, for up to 20 seconds.
+template <class Ready>
+bool pumpUntil(CMainFrame& frame, Ready ready)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!ready() && std::chrono::steady_clock::now() < until) {
+        QApplication::processEvents();
+        frame.update();
+    }
+    return ready();
+}
+
+void xdo(const std::string& arguments)
+{
+    runCommand("xdotool " + arguments);
+}
+
+// Where the menu bar shows the title of that menu, on the screen.
+std::string menuTitleAt(CMainFrame& frame, int menu)
+{
+    const QRect box = frame.menuBar()->actionGeometry(frame.topMenu(menu)->menuAction());
+    const QPoint at = frame.menuBar()->mapToGlobal(box.center());
+    return std::to_string(at.x()) + " " + std::to_string(at.y());
+}
+
+bool held(int byte, int bit)
+{
+    return ((hostPadState[byte] >> bit) & 1) == 0;
+}
+
+// A window of its own, in front, with the boot disc running.
+struct RunningWindow {
+    TempDir data;
+    QuietDialogs dialogs;
+    CMainFrame frame{data.path().string(), dialogs};
+    std::string id;
+
+    bool start(const std::string& disc)
+    {
+        if (!frame.create())
+            return false;
+        frame.show();
+        id = std::to_string(frame.winId());
+        xdo("windowfocus --sync " + id);
+        if (!disc.empty())
+            frame.openFile(QString::fromStdString(disc), 0);
+        return pumpUntil(frame, [&] { return frame.isActiveWindow(); });
+    }
+};
+
+}  // namespace
+
+// A key let go while a menu or another window has the keyboard is let go
+// for the game too; once a menu closes, even by Escape, the next letter is
+// the game's, not a menu's, and the log window never takes the keyboard.
+TEST(Window, HeldKeysAreLetGoWhenTheKeyboardGoesAndComeBackAfterAMenu)
+{
+    RunningWindow w;
+    ASSERT_TRUE(w.start(kDemoDisc));
+    CMainFrame& frame = w.frame;
+    const auto pad = frame.emulator().getSystem().smpc().getPort(0).peripheral();
+    ASSERT_NE(pad, nullptr);
+    const auto padHolds = [&](int bit) {
+        frame.update();
+        return ((pad->getData()[0] >> bit) & 1) == 0;
+    };
+
+    xdo("keydown a");
+    ASSERT_TRUE(pumpUntil(frame, [] { return held(0, 6); }));
+    EXPECT_TRUE(padHolds(6));
+    xdo("mousemove " + menuTitleAt(frame, 0) + " click 1");
+    ASSERT_TRUE(pumpUntil(frame, [] { return QApplication::activePopupWidget() != nullptr; }));
+    xdo("keyup a");
+    xdo("key Escape");
+    ASSERT_TRUE(pumpUntil(frame, [] { return QApplication::activePopupWidget() == nullptr; }));
+    EXPECT_FALSE(held(0, 6)) << "Left still held after the menu";
+    EXPECT_FALSE(padHolds(6)) << "the pad still holds Left";
+
+    xdo("keydown h");
+    EXPECT_TRUE(pumpUntil(frame, [] { return held(0, 3) || QApplication::activePopupWidget(); }));
+    EXPECT_TRUE(held(0, 3)) << "H did not reach the game";
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "H opened a menu";
+    xdo("keyup h");
+    EXPECT_TRUE(pumpUntil(frame, [] { return !held(0, 3); }));
+
+    // Another window in front: the key goes up there.
+    xdo("keydown d");
+    ASSERT_TRUE(pumpUntil(frame, [] { return held(0, 7); }));
+    xdo("windowfocus --sync " + std::to_string(frame.logWindow().winId()));
+    ASSERT_TRUE(pumpUntil(frame, [&] { return !frame.isActiveWindow(); }));
+    xdo("keyup d");
+    xdo("windowfocus --sync " + w.id);
+    ASSERT_TRUE(pumpUntil(frame, [&] { return frame.isActiveWindow() && frame.running(); }));
+    EXPECT_FALSE(held(0, 7)) << "Right still held after another window had the keyboard";
+    EXPECT_FALSE(padHolds(7)) << "the pad still holds Right";
+
+    // Closed, the log window comes back from Tools > Log; neither that nor
+    // a flood of lines into it takes the keyboard from the game.
+    frame.logWindow().close();
+    xdo("mousemove " + menuTitleAt(frame, 3) + " click 1");
+    ASSERT_TRUE(pumpUntil(frame, [&] { return frame.topMenu(3)->isVisible(); }));
+    xdo("key l");
+    ASSERT_TRUE(pumpUntil(frame, [&] { return frame.logWindow().isVisible() && !frame.topMenu(3)->isVisible(); }));
+    for (int i = 0; i < 2000; ++i)
+        logSink().write(kLogError, "TEST", "line %d", i);
+    const auto settle = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    pumpUntil(frame, [&] { return std::chrono::steady_clock::now() > settle; });
+    EXPECT_TRUE(frame.isActiveWindow() && frame.running());
+    xdo("keydown w");
+    EXPECT_TRUE(pumpUntil(frame, [] { return held(0, 4); })) << "W did not reach the game";
+    xdo("keyup w");
+}
+
+// A disc cut short is refused with its reason, the game closed before it
+// leaves no picture behind, and a file that is no disc says what opens.
+TEST(Window, RefusedDiscsSayWhyAndLeaveNoPictureOfTheGameBefore)
+{
+    RunningWindow w;
+    ASSERT_TRUE(w.start(kDemoDisc));
+    CMainFrame& frame = w.frame;
+    const u32 until = frame.emulator().getSystem().frameCounter() + 30;
+    ASSERT_TRUE(pumpUntil(frame, [&] { return frame.emulator().getSystem().frameCounter() >= until; }));
+    frame.command(CMainFrame::kFileClose, Qt::NoModifier);
+
+    std::vector<u8> disc = readBytes(kDemoDisc);
+    ASSERT_GT(disc.size(), 20u * 1024);
+    disc.resize(20 * 1024);
+    const std::string cut = w.data.file("cut.iso");
+    ASSERT_TRUE(saveFile(cut, disc.data(), static_cast<u32>(disc.size())));
+    frame.openFile(QString::fromStdString(cut), 0);
+    EXPECT_FALSE(frame.opened());
+    ASSERT_EQ(w.dialogs.messages.size(), 1);
+    EXPECT_TRUE(w.dialogs.messages[0].startsWith(QString::fromStdString("Cannot start " + cut + ":\n\nKEST: Disc "
+                                                                        "system area cannot be read [path: " + cut)))
+        << w.dialogs.messages[0].toStdString();
+    const std::string png = KEST_BINARY_DIR "/kest_window_refused.png";
+    Census shown;
+    pumpUntil(frame, [&] {
+        shown = count(screenshot(png));
+        return shown.background > 200000;
+    });
+    EXPECT_GT(shown.background, 200000) << "no background picture in " << png;
+    EXPECT_LT(demoCount(screenshot(png)).red, 100) << "the closed game still shows in " << png;
+
+    // The box over the window hands the keyboard back when it goes.
+    const std::string notes = w.data.file("notes.txt");
+    ASSERT_TRUE(saveFile(notes, "not a disc", 10));
+    w.dialogs.shown = true;
+    frame.openFile(QString::fromStdString(notes), 0);
+    ASSERT_EQ(w.dialogs.messages.size(), 2);
+    EXPECT_TRUE(w.dialogs.messages[1].endsWith(QStringLiteral("Kest opens disc images (cue, bin, mdf, img, iso, mds, "
+                                                              "ccd), arcade ROM sets (zip) and CD drives")))
+        << w.dialogs.messages[1].toStdString();
+    EXPECT_TRUE(pumpUntil(frame, [&] { return frame.isActiveWindow(); })) << "the keyboard stayed with no window";
+
+    // The next game starts on a black picture, not on the last one.
+    frame.openFile(QString::fromStdString(kDemoDisc), 0);
+    ASSERT_TRUE(frame.opened());
+    const u32* pixels = frame.view()->pixels();
+    u32 lit = 0;
+    for (u32 y = 0; y < 224; ++y) {
+        for (u32 x = 0; x < 320; ++x)
+            lit += (pixels[y * frame.view()->pitch() + x] & 0xFFFFFF) != 0;
+    }
+    EXPECT_EQ(lit, 0u) << "the closed game's picture is still in the canvas";
 }
 
 // Starts Xvfb on the first free display from a number of its own; a

@@ -16,11 +16,17 @@
 #include <QMouseEvent>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "board/periph/peripheral.h"
 #include "board/smpc/smpc.h"
@@ -75,6 +81,8 @@ struct MenuRow {
     const char* key = nullptr;
     int keys[3] = {};
     bool alsoInDebugger = false;
+    // Language files written before the entry existed keep it in English.
+    bool englishWhenMissing = false;
 };
 using C = CMainFrame;
 const MenuRow kMenuRows[] = {
@@ -97,6 +105,7 @@ const MenuRow kMenuRows[] = {
      true},
     {kNoMenu, RowKind::Command, C::kShowDebugger, "Debugger", nullptr, {Qt::Key_F12}, true},
     {kToolsMenu, RowKind::Command, C::kToolsMemory, "&Memory...", "Memory"},
+    {kToolsMenu, RowKind::Command, C::kToolsLog, "&Log", "Log", {}, false, true},
     {kHelpMenu, RowKind::Command, C::kHelpAbout, "&About Kest...", "About"},
     {kNoMenu, RowKind::Command, C::kFullscreen, "Fullscreen", nullptr,
      {shortcut(Qt::ALT | Qt::Key_Return), shortcut(Qt::ALT | Qt::Key_Enter)}},
@@ -150,10 +159,39 @@ CMainFrame::~CMainFrame()
         m_memory->removeEventFilter(this);
     if (opened())
         stop();
-    if (m_created) {
-        INI settings(settingsPath(), false);
-        settings.findSection("Language").findKey("lang_code").value = m_languageCode;
+    std::string why;
+    if (m_created && !writeBackLanguage(why)) {
+        logSink().write(kLogError, "INI", "Settings not written back to %s: %s", settingsPath().c_str(), why.c_str());
+        std::fprintf(stderr, "Kest: the language choice was not saved: %s: %s\n", settingsPath().c_str(), why.c_str());
     }
+}
+
+bool CMainFrame::writeBackLanguage(std::string& why) const
+{
+    const std::string path = settingsPath();
+    // Gone since the start: the defaults again, rather than an empty file.
+    if (!fileExists(path) && !language::writeDefaultSettings(path)) {
+        why = std::strerror(errno);
+        return false;
+    }
+    INI settings("", true);
+    if (!settings.load(path)) {
+        why = "it could not be read whole";
+        return false;
+    }
+    IniEntry& code = settings.findSection("Language").findKey("lang_code");
+    // A file the user made read-only stays as it is.
+    if (::access(path.c_str(), W_OK) != 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    code.value = m_languageCode;
+    const std::string text = settings.save();
+    if (!replaceFile(path, text.data(), text.size())) {
+        why = std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 std::string CMainFrame::settingsPath() const
@@ -218,10 +256,21 @@ void CMainFrame::buildMenus()
         }
         }
     }
-    // The emulation holds still while a menu is open.
+    // The emulation holds still while a menu is open, and the picture takes
+    // the keyboard back once the last one has closed: the menu bar would
+    // keep it after Escape, reading the next letter as a menu's.
     for (QMenu* menu : m_menus) {
-        connect(menu, &QMenu::aboutToShow, this, [this] { pause(); });
-        connect(menu, &QMenu::aboutToHide, this, [this] { resume(); });
+        connect(menu, &QMenu::aboutToShow, this, [this] {
+            releaseHeldInput();
+            pause();
+        });
+        connect(menu, &QMenu::aboutToHide, this, [this] {
+            resume();
+            QTimer::singleShot(0, m_view, [view = m_view] {
+                if (!QApplication::activePopupWidget())
+                    view->setFocus(Qt::OtherFocusReason);
+            });
+        });
     }
 }
 
@@ -383,8 +432,11 @@ void CMainFrame::openFile(const QString& path, int mode)
     debugBreak = 0;
     const QByteArray narrow = QFile::encodeName(path);
     if (!m_kest->open(narrow.toStdString(), mode)) {
-        showLogThenSay(path.isEmpty() ? QStringLiteral("Nothing to boot: see kest.ini and the log.")
-                                      : QStringLiteral("Cannot start %1: see the log.").arg(path));
+        // The box says why; the log window, brought forward, says the rest.
+        const QString reason = QString::fromStdString(m_kest->openError());
+        const QString what = path.isEmpty() ? QStringLiteral("Nothing to boot") : QStringLiteral("Cannot start %1").arg(path);
+        showLogThenSay(reason.isEmpty() ? what + QStringLiteral(": see kest.ini and the log.")
+                                        : what + QStringLiteral(":\n\n") + reason);
         return;
     }
     start();
@@ -423,9 +475,14 @@ void CMainFrame::command(int id, Qt::KeyboardModifiers modifiers)
     case kHelpAbout:
         m_dialogs.about(this, QString::fromStdString(m_kest->getInfo(0)), QString::fromStdString(m_kest->getInfo(1)),
                         language::credits(language::filePath(m_kest->dataPath("lang"), m_languageCode)));
+        takeKeyboardBack();
         break;
-    case kFullscreen: m_dialogs.message(this, QStringLiteral("Fullscreen")); break;
+    case kFullscreen:
+        m_dialogs.message(this, QStringLiteral("Fullscreen"));
+        takeKeyboardBack();
+        break;
     case kToolsMemory: onToolsMemory(); break;
+    case kToolsLog: showLog(); break;
     case kShowDebugger:
         m_debugger->refresh();
         m_debugger->show();
@@ -445,6 +502,7 @@ void CMainFrame::onFileOpen(Qt::KeyboardModifiers modifiers)
             drives << QString::fromStdString(drive);
         if (drives.isEmpty()) {
             m_dialogs.message(this, QStringLiteral("No CD drive found."));
+            takeKeyboardBack();
             return;
         }
         path = m_dialogs.chooseDrive(this, drives);
@@ -452,6 +510,7 @@ void CMainFrame::onFileOpen(Qt::KeyboardModifiers modifiers)
         path = m_dialogs.openFile(this, QString::fromUtf8(modifiers.testFlag(Qt::ShiftModifier) ? kArcadeFilter
                                                                                                : kDiscFilter));
     }
+    takeKeyboardBack();
     if (!path.isEmpty())
         openFile(path, 0);
 }
@@ -463,12 +522,38 @@ void CMainFrame::onFileClose()
     m_view->setShowCanvas(false);
 }
 
-void CMainFrame::showLogThenSay(const QString& text)
+void CMainFrame::showLog()
 {
+    // Never activated: the game pauses when its window loses the keyboard.
     m_logWindow.flush();
     m_logWindow.show();
     m_logWindow.raise();
+}
+
+void CMainFrame::showLogThenSay(const QString& text)
+{
+    showLog();
     m_dialogs.message(this, text);
+    takeKeyboardBack();
+}
+
+void CMainFrame::takeKeyboardBack()
+{
+    // The window system hands the keyboard on when a dialog closes; without
+    // a window manager it hands it to no window at all.
+    const QWidget* active = QApplication::activeWindow();
+    if (isVisible() && (!active || !active->isVisible()))
+        activateWindow();
+}
+
+void CMainFrame::releaseHeldInput()
+{
+    for (const HeldKey& held : std::exchange(m_heldKeys, {})) {
+        m_input.keyEvent(held.hostKey, false);
+        onKey(held.key, Qt::NoModifier, false);
+    }
+    for (int button = 0; button < CDInput8::kMouseButtons; ++button)
+        m_input.mouseButton(button, false);
 }
 
 void CMainFrame::onEmulationPause()
@@ -519,8 +604,10 @@ void CMainFrame::followActivation()
         resume();
     else
         pause();
-    if (!isActiveWindow())
+    if (!isActiveWindow()) {
         m_pointerReleased = false;  // leaving forgets the release key: back in front, it is held again
+        releaseHeldInput();
+    }
     updatePointerCapture();
 }
 
@@ -597,10 +684,13 @@ bool CMainFrame::applyLanguage(int index)
     for (const MenuRow& row : kMenuRows) {
         if (!row.key)
             continue;
-        if (row.kind == RowKind::LanguageMenu)
+        if (row.kind == RowKind::LanguageMenu) {
             m_languageMenu->menuAction()->setText(text("Language", row.key));
-        else
-            action(row.id)->setText(text("Menu", row.key));
+        } else {
+            const bool missing = ini.findSection("Menu").findKey(row.key).key.empty();
+            action(row.id)->setText(missing && row.englishWhenMissing ? QString::fromUtf8(row.text)
+                                                                      : text("Menu", row.key));
+        }
     }
     // The states follow the game, which a language change leaves running.
     setGameMenuState(opened());
@@ -675,11 +765,20 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
         }
         if (!key->isAutoRepeat()) {
             const bool down = event->type() == QEvent::KeyPress;
-            m_input.keyEvent(hostKeyOf(*key), down);
+            const u8 hostKey = hostKeyOf(*key);
+            std::erase_if(m_heldKeys, [&](const HeldKey& held) { return held.key == key->key(); });
+            if (down)
+                m_heldKeys.push_back({key->key(), hostKey});
+            m_input.keyEvent(hostKey, down);
             onKey(key->key(), key->modifiers(), down);
         }
         return true;
     }
+    case QEvent::FocusOut:
+        // A menu, the menu bar or another window has the keyboard now.
+        if (watched == m_view)
+            releaseHeldInput();
+        return false;
     case QEvent::MouseMove: {
         if (watched != m_view)
             return false;
@@ -731,6 +830,12 @@ void CMainFrame::changeEvent(QEvent* event)
     if (event->type() == QEvent::ActivationChange)
         followActivation();
     QMainWindow::changeEvent(event);
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    m_view->setFocus(Qt::OtherFocusReason);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

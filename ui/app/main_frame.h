@@ -46,6 +46,7 @@ public:
         kDebugStepOver = 0x8067,
         kDebugStepOut = 0x8068,
         kToolsMemory = 0x8009,
+        kToolsLog = 0x800A,
         kHelpAbout = 0xE140,
         kFullscreen = 0x804B,
         kShowDebugger = 0x8069,
@@ -100,6 +101,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -114,8 +116,18 @@ private:
     void onLanguage(int index);
     void onFileOpen(Qt::KeyboardModifiers modifiers);
     void onFileClose();
+    // Brings the log window forward without taking the keyboard.
+    void showLog();
     // A message box that points to the log brings the log into view first.
     void showLogThenSay(const QString& text);
+    // Asks for the keyboard back after a dialog of the window's has closed.
+    void takeKeyboardBack();
+    // Lets go of every key and mouse button held, as if each were released:
+    // once the window has lost the keyboard, their releases never reach it.
+    void releaseHeldInput();
+    // The language chosen, into kest.ini; false with the reason when the
+    // file cannot take it.
+    bool writeBackLanguage(std::string& why) const;
     void onEmulationPause();
     void onDebugRun(Qt::KeyboardModifiers modifiers);
     void onKey(int qtKey, Qt::KeyboardModifiers modifiers, bool down);
@@ -156,6 +168,12 @@ private:
     std::string m_languageCode;
     int m_selectedLanguage = -1;
     QString m_filePath;
+    // Keys pressed and not yet released, by Qt key, with the host key.
+    struct HeldKey {
+        int key;
+        u8 hostKey;
+    };
+    std::vector<HeldKey> m_heldKeys;
     bool m_pointerCaptured = false;
     bool m_pointerReleased = false;  // by the release key
     bool m_warpPending = false;      // the pointer was sent to the centre

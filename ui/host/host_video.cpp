@@ -33,8 +33,10 @@ void CD3d9::publish()
 void CD3d9::start()
 {
     CGraphic::start();
-    if (m_view)
+    if (m_view) {
+        m_view->clear();
         m_view->setShowCanvas(true);
+    }
 }
 
 void CD3d9::stop()

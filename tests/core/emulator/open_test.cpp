@@ -36,6 +36,17 @@ std::vector<u8> discImage(const std::string& product, const std::string& title, 
     put(0x60, 112, title);
     storeBe32(&image[0xE0], 0x1000);
     storeBe32(&image[0xF0], 0x06004000);
+    // A volume descriptor and a root directory whose third record is a
+    // 16-byte first file, so the built-in BIOS boots the disc.
+    u8* pvd = &image[16 * 2048];
+    pvd[0] = 1;
+    std::memcpy(pvd + 1, "CD001", 5);
+    storeBe32(pvd + 162, 17);
+    u8* root = &image[17 * 2048];
+    for (u32 record = 0; record < 3; ++record)
+        root[record * 34] = 34;
+    storeBe32(root + 2 * 34 + 6, 18);
+    storeBe32(root + 2 * 34 + 14, 16);
     return image;
 }
 
@@ -83,10 +94,11 @@ TEST_F(OpenTest, RegionSettingChoosesTheAreaAndTheTiming)
         {1, 'J', 1, false}, {2, 'T', 2, false}, {3, 'U', 4, false}, {4, 'B', 5, false},
         {5, 'K', 6, false}, {6, 'A', 10, true}, {7, 'E', 12, true}, {8, 'L', 13, true}, {0, 'J', 1, false},
     };
+    const std::string disc = writeDisc(discImage("T-1", "REGION", "J"));
     for (const auto& c : cases) {
         settings("[General]\r\nkest_bios = 1\r\nregion = " + std::to_string(c.region) + "\r\n");
         LogCapture log;
-        EXPECT_TRUE(kest->open("", 0));
+        EXPECT_TRUE(kest->open(disc, 0));
         EXPECT_EQ(kest->areaLetter(), c.letter);
         EXPECT_EQ(sys().smpc().areaCode(), c.area);
         EXPECT_EQ(sys().pal, c.pal ? 1 : 0);
@@ -118,7 +130,7 @@ TEST_F(OpenTest, MissingBiosImageFallsBackToTheBuiltInOne)
 {
     settings("[Path]\r\nsat_bios = bios/none.bin\r\n[General]\r\nkest_bios = 0\r\n");
     LogCapture log;
-    EXPECT_TRUE(kest->open("", 0));
+    EXPECT_TRUE(kest->open(writeDisc(discImage("T-1", "BUILT IN", "J")), 0));
     EXPECT_TRUE(kest->builtinBios());
     EXPECT_TRUE(log.contains(
         "KEST: Failed to load BIOS file, use Kest BIOS instead [path: bios/none.bin, reason: no such file]\n"));
@@ -132,7 +144,7 @@ TEST_F(OpenTest, CartridgeFromTheSettings)
 {
     // With the built-in BIOS only a console disc gets its cartridge.
     settings("[General]\r\nkest_bios = 1\r\ncartridge = 2\r\n");
-    EXPECT_TRUE(kest->open("", 0));
+    EXPECT_FALSE(kest->open("", 0));
     EXPECT_EQ(kest->cartridge(), nullptr);
     const std::string console = writeDisc(discImage("T-2", "CONSOLE", "J"), "console.iso");
     EXPECT_TRUE(kest->open(console, 0));
@@ -188,22 +200,77 @@ TEST_F(OpenTest, AutomaticCartridgeFromTheGameDatabase)
         EXPECT_TRUE(kest->open(writeDisc(discImage(c.product, c.title, "J")), 0));
         EXPECT_EQ(sys().cartridgeId, c.id) << c.product << " " << c.title;
     }
-    // A disc that is not a console disc gets the backup cartridge.
+    // Under a BIOS image a disc that is not a console disc gets the backup
+    // cartridge.
     LogCapture log;
-    settings("[Path]\r\nsat_memcard = card.bup\r\n[General]\r\nkest_bios = 0\r\nsat_bios = x\r\ncartridge = 0\r\n");
+    std::vector<u8> bios(0x80000, 0);
+    ASSERT_TRUE(saveFile(dir.file("bios.bin"), bios.data(), static_cast<u32>(bios.size())));
+    settings("[Path]\r\nsat_memcard = card.bup\r\nsat_bios = bios.bin\r\n[General]\r\ncartridge = 0\r\n");
     const std::string other = writeDisc(discImage("T-00001G", "KEST RAM ONE", "J", "SEGA SEGADREAM"), "other.iso");
     EXPECT_TRUE(kest->open(other, 0));
     EXPECT_TRUE(log.contains("KEST: Load game [path: " + other + "]\n"));
+    EXPECT_EQ(sys().cartridgeId, 0x24);
 }
 
-TEST_F(OpenTest, UnsupportedKindsStartNothing)
+// An open that cannot start answers false, sets no mode, and keeps its
+// first error line as the reason; a non-fatal error before it (a BIOS image
+// of the wrong size) is not that reason.
+TEST_F(OpenTest, FilesThatCannotStartAreRefusedWithTheirReason)
 {
-    settings("");
+    std::vector<u8> bios(0x80000, 0);
+    ASSERT_TRUE(saveFile(dir.file("bios.bin"), bios.data(), static_cast<u32>(bios.size())));
+    ASSERT_TRUE(saveFile(dir.file("short.bin"), bios.data(), 100));
+    const std::string notes = dir.file("notes.txt");
+    ASSERT_TRUE(saveFile(notes, "not a disc", 10));
+    std::vector<u8> image = discImage("T-1", "CUT SHORT", "J");
+    image.resize(10 * 2048);
+    const std::string cut = writeDisc(image, "cut.iso");
+    const std::string other = writeDisc(discImage("T-1", "OTHER", "J", "SEGA SEGADREAM"), "other.iso");
+    std::vector<u8> bigIp = discImage("T-1", "BIG IP", "J");
+    storeBe32(&bigIp[0xE0], 0x000FE001);
+    const std::string big = writeDisc(bigIp, "big.iso");
+    const std::string kinds = "]: Kest opens disc images (cue, bin, mdf, img, iso, mds, ccd), arcade ROM sets (zip) "
+                              "and CD drives";
+    const std::string imageBios = "[Path]\r\nsat_bios = bios.bin\r\n";
+    const std::string builtIn = "[General]\r\nkest_bios = 1\r\n";
+    const struct {
+        std::string settings, path, reason;
+    } cases[] = {
+        {"", notes, "KEST: Not a disc image or ROM set [path: " + notes + kinds},
+        {"", dir.file("game.chd"), "KEST: Not a disc image or ROM set [path: " + dir.file("game.chd") + kinds},
+        {imageBios, cut, "KEST: Disc system area cannot be read [path: " + cut + ", FAD: 160]: "},
+        {builtIn, "", "KEST: No disc to boot: the built-in BIOS starts a disc named as sat_cd in [Path] of kest.ini"},
+        {builtIn, other, "KEST: Not a Saturn disc [path: " + other + "]: the built-in BIOS starts Saturn discs only"},
+        {builtIn, big, "BIOS: IP does not fit in work RAM [IPS: 000FE001]"},
+        {"[Path]\r\nsat_bios = short.bin\r\n", dir.file("none.iso"),
+         "BIN: Failed to load! [path: " + dir.file("none.iso") + ", reason: no such file]"},
+    };
+    for (const auto& c : cases) {
+        settings(c.settings);
+        LogCapture log;
+        EXPECT_FALSE(kest->open(c.path, 0)) << c.path;
+        EXPECT_TRUE(kest->openError().starts_with(c.reason)) << kest->openError();
+        EXPECT_FALSE(log.contains("KEST: Mode:")) << log.text();
+    }
+    // Under a BIOS image Boot without a disc is that BIOS's menu, and a
+    // disc that is no console disc is the BIOS's to handle.
+    settings(imageBios);
+    EXPECT_TRUE(kest->open("", 0));
+    EXPECT_EQ(kest->openError(), "");
+    EXPECT_TRUE(kest->open(other, 0));
+}
+
+// Only arcade sets need data.json: a console disc without it logs no error.
+TEST_F(OpenTest, ConsoleDiscWithoutTheDatabaseLogsNoError)
+{
+    settings("[General]\r\nkest_bios = 1\r\ncartridge = 0\r\n");
     LogCapture log;
-    EXPECT_FALSE(kest->open(dir.file("game.chd"), 0));
-    EXPECT_EQ(sys().machineKind, kUnsupported);
-    EXPECT_TRUE(log.contains("KEST: Mode: <TITAN> [A: J, V: NTSC]\n"));
-    EXPECT_FALSE(kest->open(dir.file("game.rar"), 1));
+    EXPECT_TRUE(kest->open(writeDisc(discImage("T-1", "NO DATABASE", "J")), 0));
+    EXPECT_EQ(sys().cartridgeId, 0xFF);  // the 4 MB backup cartridge, whose file is missing
+    EXPECT_FALSE(log.contains("DATA:")) << log.text();
+    EXPECT_TRUE(log.contains("KEST: No game database [path: " + dir.file("data.json") +
+                             "]: the automatic cartridge is the 4 MB backup memory\n"))
+        << log.text();
 }
 
 namespace {
@@ -320,13 +387,14 @@ TEST_F(ArcadeTest, BootWithoutAPathOpensTheConfiguredGame)
 TEST_F(OpenTest, OpeningWhileAGameRunsStopsItFirst)
 {
     settings("[General]\r\nkest_bios = 1\r\ncartridge = 2\r\n");
-    ASSERT_TRUE(kest->open("", 0));
+    const std::string disc = writeDisc(discImage("T-1", "RUNNING", "J"));
+    ASSERT_TRUE(kest->open(disc, 0));
     kest->start();
     kest->resume();
     kest->update();
     EXPECT_TRUE(kest->opened());
     settings("[General]\r\nkest_bios = 1\r\ncartridge = 1\r\n");
-    EXPECT_TRUE(kest->open("", 0));
+    EXPECT_TRUE(kest->open(disc, 0));
     EXPECT_FALSE(kest->opened());
     EXPECT_EQ(kest->cartridge(), nullptr);
     EXPECT_EQ(sys().master().runState(), kOff);
