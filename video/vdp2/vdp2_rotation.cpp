@@ -643,6 +643,27 @@ __attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, const Ro
 }
 #endif
 
+// The set of every dot of a line switched by set A's coefficients, or -1
+// when the coefficient may change along the line.
+int coefficientLineSet(const VDP2::RotationParams& a, const u8* vram, u32 vramMask, const u8* colorRam)
+{
+    if (a.dkax != 0)
+        return -1;
+    CoefficientLine c = coefficientLine(a, vram, vramMask, colorRam);
+    c.advance();
+    return c.transparent;
+}
+
+// The same for a line switched by the rotation window.
+int windowLineSet(const u8* setB, u32 width)
+{
+    for (u32 x = 1; x < width; ++x) {
+        if (setB[x] != setB[0])
+            return -1;
+    }
+    return width ? setB[0] : -1;
+}
+
 }  // namespace
 
 bool VDP2::coefficientLineColors(u32 sets) const
@@ -905,6 +926,14 @@ template <int Mode>
 void VDP2::fetchRotationTwoSets(Layer& layer, const u8* pass, u32 parameterMode)
 {
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    // A sky above a floor switches sets between lines, not along them: such
+    // a line is drawn as the one set's.
+    const int lineSet = parameterMode == 3 ? windowLineSet(m_rotationSetB, width)
+                                           : coefficientLineSet(m_rotation[0], m_vram, m_vramMask, m_colorRam);
+    if (lineSet >= 0) {
+        fetchRotationSteady<Mode>(layer, pass, lineSet);
+        return;
+    }
     const Palette colors{m_palette, m_paletteMsb, m_paletteMask};
     const u8* table = m_specialTables[layer.specialSelect];
     const u32 ccMode = m_outputs[layer.record].specialMode;

@@ -58,13 +58,13 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
         frame.height = 256;
         for (u32 offset = 0; offset <= VDP2::kLastRegister; offset += 2)
             s.reg(offset, static_cast<u16>(random()));
-        // Most rounds are lines the fast compositor takes: no gradation,
-        // extended calculation or line-colour insertion.
+        // Most rounds are lines the fast compositor takes: no gradation or
+        // extended calculation, some line-colour insertion.
         // Mostly without the colour-calculation window, which otherwise
         // hides most of the calculation.
         if (round % 4 != 0) {
             s.reg(VDP2::CCCTL, static_cast<u16>(random() & 0x03FF));
-            s.reg(VDP2::LNCLEN, 0);
+            s.reg(VDP2::LNCLEN, static_cast<u16>(random() & 0x003F));
             s.reg(VDP2::WCTLD, static_cast<u16>(random() & 0x00FF));
         }
         // Every sprite type, on dots of either size; the sprite-window bit
