@@ -363,12 +363,13 @@ private:
     void fetchExternal(Layer& layer);
 
     // Compositor.
+    bool neverShown(const Layer& layer) const;
     static u32 nearestKey(const Layer& layer);
     const u8* neededDots(const Layer& layer);
     void composeNormal(u32 x0, u32 count, u32* row);
     void selectLayers(u32 x0, u32 end);
     bool composePacked(u32 x0, u32 count, u32* row);
-    u32 shadowedDot(u32 x, u32 calc, u8 ccPass) const;
+    u32 shadowedDot(u32 x, u32 calc, u8 ccPass, const u8* const* keys, u32 layers) const;
     void composeHighResolution(u32 x0, u32 count, u32* row, u32 y);
     u32 blend(u32 top, u32 topRecord, u32 other, u32 otherRecord, u32 x) const;
     u32 mix(u32 row, u32 a, u32 b, u32 c) const;

@@ -522,6 +522,10 @@ void VDP2::composeLine(u32 x0, u32 count, u32 y)
     }
     for (u32 i = 0; i < layers; ++i) {
         Layer& layer = *order[i];
+        if (neverShown(layer)) {
+            std::memset(m_dots[layer.record].key, 0, kMaxLineDots);
+            continue;
+        }
         switch (layer.number) {
         case kRbg0:
         case kRbg1: fetchRotation(layer); break;
@@ -538,6 +542,16 @@ void VDP2::composeLine(u32 x0, u32 count, u32 y)
         composeHighResolution(x0, end - x0, row, y);
     else
         composeNormal(x0, end - x0, row);
+}
+
+// Whether every dot of the layer has priority 0 on this line, so that its
+// dots need no fetch: no gradation or high-resolution line reads their
+// colours, which are left as they were.
+bool VDP2::neverShown(const Layer& layer) const
+{
+    const bool noPriority =
+        layer.specialPriorityMode == 3 || (layer.specialPriorityMode == 0 && layer.priority == 0);
+    return noPriority && m_screenMode < 6 && !(m_gradation && m_gradationTarget == layer.record);
 }
 
 // The highest key a layer's dots can have.
@@ -701,7 +715,7 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
     if (m_sprite.active)
         fold(kSpriteRecord, m_spriteDots.ratio);
     for (const Layer* layer : m_layers) {
-        if (layer->active)
+        if (layer->active && !neverShown(*layer))
             fold(layer->record, nullptr);
     }
     if (firstLayer) {
@@ -753,6 +767,14 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
     // Sprite shadows move the top down a place: the few dots under one are
     // worked out on their own.
     if (m_spriteShadows) {
+        const u8* keys[kRecords];
+        u32 layers = 0;
+        if (m_sprite.active)
+            keys[layers++] = m_dots[kSpriteRecord].key;
+        for (const Layer* layer : m_layers) {
+            if (layer->active && !neverShown(*layer))
+                keys[layers++] = m_dots[layer->record].key;
+        }
         const u8* classes = m_spriteDots.shadowClass + x0;
         for (u32 i = 0; i < count; ++i) {
             if ((i & 7) == 0 && i + 8 <= count) {
@@ -764,33 +786,29 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
                 }
             }
             if (classes[i] && ((first[i] >> 25) & 7) == kSpriteRecord)
-                out[i] = shadowedDot(x0 + i, calc, ccPass[x0 + i]);
+                out[i] = shadowedDot(x0 + i, calc, ccPass[x0 + i], keys, layers);
         }
     }
     return true;
 }
 
 // A dot whose top is a sprite shadow, on a line composePacked takes.
-u32 VDP2::shadowedDot(u32 x, u32 calc, u8 ccPass) const
+// keys are the dots of the line's layers that may show.
+u32 VDP2::shadowedDot(u32 x, u32 calc, u8 ccPass, const u8* const* keys, u32 layers) const
 {
     // The three highest keys, the back screen's below every visible one.
-    u32 keys[3] = {kBackRecord, kBackRecord, kBackRecord};
-    auto place = [&](u32 key) {
-        if (key > keys[0])
-            keys[2] = keys[1], keys[1] = keys[0], keys[0] = key;
-        else if (key > keys[1])
-            keys[2] = keys[1], keys[1] = key;
-        else if (key > keys[2])
-            keys[2] = key;
-    };
-    if (m_sprite.active)
-        place(m_dots[kSpriteRecord].key[x]);
-    for (const Layer* layer : m_layers) {
-        if (layer->active)
-            place(m_dots[layer->record].key[x]);
+    u32 highest[3] = {kBackRecord, kBackRecord, kBackRecord};
+    for (u32 i = 0; i < layers; ++i) {
+        const u32 key = keys[i][x];
+        if (key > highest[0])
+            highest[2] = highest[1], highest[1] = highest[0], highest[0] = key;
+        else if (key > highest[1])
+            highest[2] = highest[1], highest[1] = key;
+        else if (key > highest[2])
+            highest[2] = key;
     }
-    u32 t = keys[0] & 7, s = keys[1] & 7;
-    const u32 third = keys[2] & 7;
+    u32 t = highest[0] & 7, s = highest[1] & 7;
+    const u32 third = highest[2] & 7;
     bool halved = true;
     switch (m_spriteDots.shadowClass[x]) {
     case 1:
