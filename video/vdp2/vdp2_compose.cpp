@@ -331,14 +331,11 @@ __attribute__((target("avx2"))) void insertPackedAvx2(u32 count, u32 insertions,
     u32 x = 0;
     for (; x + 8 <= count; x += 8) {
         const __m256i t = _mm256_and_si256(recordOf8(first + x), _mm256_set1_epi32(7));
-        // The record's bit moved to the top of each lane.
-        const __m256i insert = _mm256_sllv_epi32(takes, _mm256_sub_epi32(_mm256_set1_epi32(31), t));
-        const __m256 chosen = _mm256_castsi256_ps(insert);
-        store8(second + x, _mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(load8(second + x)),
-                                                                 _mm256_castsi256_ps(_mm256_permutevar8x32_epi32(colors, t)),
-                                                                 chosen)));
-        store8(secondRatio + x, _mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(load8(secondRatio + x)),
-                                                                      _mm256_castsi256_ps(ratio), chosen)));
+        // All ones where the record's bit is set.
+        const __m256i insert =
+            _mm256_srai_epi32(_mm256_sllv_epi32(takes, _mm256_sub_epi32(_mm256_set1_epi32(31), t)), 31);
+        store8(second + x, _mm256_blendv_epi8(load8(second + x), _mm256_permutevar8x32_epi32(colors, t), insert));
+        store8(secondRatio + x, _mm256_blendv_epi8(load8(secondRatio + x), ratio, insert));
     }
     insertPackedBody(count - x, insertions, lineColors, lineRatio, first + x, second + x, secondRatio + x);
 }
@@ -545,13 +542,14 @@ void VDP2::composeLine(u32 x0, u32 count, u32 y)
 }
 
 // Whether every dot of the layer has priority 0 on this line, so that its
-// dots need no fetch: no gradation or high-resolution line reads their
-// colours, which are left as they were.
+// dots need no fetch. Their colours are left as they were: only the
+// high-resolution path reads those of hidden dots (gradation keeps them
+// for when its target shows, which such a layer never does).
 bool VDP2::neverShown(const Layer& layer) const
 {
     const bool noPriority =
         layer.specialPriorityMode == 3 || (layer.specialPriorityMode == 0 && layer.priority == 0);
-    return noPriority && m_screenMode < 6 && !(m_gradation && m_gradationTarget == layer.record);
+    return fastPaths.hiddenLayers && noPriority && m_screenMode < 6;
 }
 
 // The highest key a layer's dots can have.

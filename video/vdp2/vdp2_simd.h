@@ -45,6 +45,7 @@ struct FastPaths {
     bool avx2;  // from the processor
     bool packedCompositor = true;
     bool rotationLines = true;  // the one-set and two-set loops of rotation lines over wrapping cell maps
+    bool hiddenLayers = true;   // layers whose every dot has priority 0 go unfetched
 };
 extern FastPaths fastPaths;
 

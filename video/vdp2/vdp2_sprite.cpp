@@ -125,8 +125,8 @@ __attribute__((target("avx2"))) u8 splitSpriteAvx2(const SpriteSplit& p)
         shadows = _mm256_or_si256(shadows, shadowClass);
         const __m256i visible = _mm256_xor_si256(_mm256_cmpeq_epi8(_mm256_or_si256(h, l), zero), _mm256_set1_epi8(-1));
         const __m256i key = _mm256_and_si256(_mm256_and_si256(kc, _mm256_set1_epi8(0x7F)), visible);
-        const __m256i cc =
-            _mm256_or_si256(byteField<7, 1>(kc), _mm256_and_si256(direct, _mm256_set1_epi8(static_cast<char>(p.directCc))));
+        const __m256i directCc = _mm256_and_si256(direct, _mm256_set1_epi8(static_cast<char>(p.directCc)));
+        const __m256i cc = _mm256_or_si256(byteField<7, 1>(kc), directCc);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.classOut + i), shadowClass);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.keyOut + i), key);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.ccOut + i), cc);

@@ -3,12 +3,15 @@
 // pictures must match dot for dot.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
+#include <utility>
+#include <set>
 
 #include "core/base/types.h"
 #include "video/vdp1/vdp1.h"
 #include "video/vdp2/vdp2.h"
-#include "video/vdp2/vdp2_scene.h"
+#include "video/vdp2/vdp2_game_scenes.h"
 #include "video/vdp2/vdp2_simd.h"
 
 namespace {
@@ -30,7 +33,7 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
     s.sys->vdp2().setSpriteFrame(&frame);
 
     auto draw = [&](bool avx2, bool packed) {
-        vdp2::fastPaths = {avx2 && hostAvx2, packed};
+        vdp2::fastPaths = {avx2 && hostAvx2, packed, true, packed};
         std::fill(s.canvas.begin(), s.canvas.end(), 0xFF000000u);
         s.runField();
         return s.canvas;
@@ -109,6 +112,42 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
         EXPECT_EQ(draw(true, true), fast) << "round " << round << ": a field drawn twice differs";
         EXPECT_EQ(draw(false, true), fast) << "round " << round << ": AVX2 loops";
         EXPECT_EQ(draw(false, false), fast) << "round " << round << ": fast compositor";
+    }
+}
+
+// Fields like real programs': line-colour insertion under shadows, colour
+// offset, mixed-colour sprites, a layer at priority 0 and rotation lines
+// that switch sets between lines, each fast path against its plain code.
+// The 2D field also with the ratio of the lower dot and in the special
+// high-resolution mode with NBG0 at priority 0; the 3D one with the sprite's
+// colour calculation by the colour's MSB.
+TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
+{
+    FastPathsGuard guard;
+    const bool hostAvx2 = vdp2::fastPaths.avx2;
+    const std::pair<const char*, std::function<void(Vdp2Scene&)>> fields[] = {
+        {"2D", gameField2D},
+        {"3D", gameField3D},
+        {"2D, ratio of the lower dot", [](Vdp2Scene& s) { gameField2D(s), s.reg(VDP2::CCCTL, 0x0263); }},
+        {"3D, calculation by the MSB", [](Vdp2Scene& s) { gameField3D(s), s.reg(VDP2::SPCTL, 0x3621); }},
+        {"2D, high resolution",
+         [](Vdp2Scene& s) { gameField2D(s), s.reg(VDP2::TVMD, 0x8006), s.reg(VDP2::PRINA, 0x0500); }},
+    };
+    for (const auto& [name, setUp] : fields) {
+        Vdp2Scene s;
+        setUp(s);
+        auto draw = [&](vdp2::FastPaths paths) {
+            vdp2::fastPaths = paths;
+            std::fill(s.canvas.begin(), s.canvas.end(), 0xFF000000u);
+            s.runField();
+            return s.canvas;
+        };
+        const std::vector<u32> fast = draw({hostAvx2, true, true, true});
+        EXPECT_GT(std::set<u32>(fast.begin(), fast.end()).size(), 1000u) << name;
+        EXPECT_EQ(draw({false, true, true, true}), fast) << name << ": AVX2 loops";
+        EXPECT_EQ(draw({hostAvx2, false, true, true}), fast) << name << ": fast compositor";
+        EXPECT_EQ(draw({hostAvx2, true, false, true}), fast) << name << ": rotation lines";
+        EXPECT_EQ(draw({hostAvx2, true, true, false}), fast) << name << ": hidden layers";
     }
 }
 
