@@ -103,6 +103,16 @@ void BM_ComposeFieldGame2D(benchmark::State& state)
     state.SetLabel("one iteration = one 320x224 field");
 }
 
+void BM_ComposeFieldGameBitmap(benchmark::State& state)
+{
+    Vdp2Scene scene;
+    gameFieldBitmap(scene);
+    scene.runField();
+    for (auto _ : state)
+        scene.runField();
+    state.SetLabel("one iteration = one 320x224 field");
+}
+
 void BM_ComposeFieldGame3D(benchmark::State& state)
 {
     Vdp2Scene scene;
@@ -120,4 +130,5 @@ BENCHMARK(BM_ComposeFieldRotation)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ComposeFieldRotationPerDot)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ComposeFieldGame2D)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ComposeFieldGame3D)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ComposeFieldGameBitmap)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ComposeFieldRotationTwoSets)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);

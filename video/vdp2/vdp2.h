@@ -329,6 +329,7 @@ private:
     void fetchNormal(Layer& layer);
     template <int Mode, bool Bitmap> void fetchNormalLine(Layer& layer, const u8* pass);
     template <int Mode> void fetchCellRuns(Layer& layer, const u8* pass);
+    template <int Mode> bool fetchBitmapRow(Layer& layer, const u8* pass);
     u32 nameAddress(const vdp2::MapGeometry& map, const Layer& layer, u32 col, u32 row) const;
 
     // Rotation layers.

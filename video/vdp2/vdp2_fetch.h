@@ -13,9 +13,11 @@ namespace vdp2 {
 constexpr u32 kColorRamMask = 0xFFF;
 
 // Console 32-bit colour (blue 23-16, green 15-8, red 7-0) to 0x00RRGGBB.
-inline u32 swapRedBlue(u32 c)
+// V is u32 or eight lanes.
+template <class V>
+[[gnu::always_inline]] inline V swapRedBlue(V c)
 {
-    return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+    return ((c & 0xFFu) << 16u) | (c & 0xFF00u) | ((c >> 16u) & 0xFFu);
 }
 
 // A console 16-bit colour as a host pixel; the same as colorTable, without

@@ -692,6 +692,147 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
     }
 }
 
+namespace {
+
+// What a run of a bitmap row needs; the dots' own priority and condition
+// come only from the colour's MSB (condition mode 3).
+struct BitmapRun {
+    const u32* palette;
+    const u8* msbs;
+    u32 paletteMask;
+    u32 base;  // palette bits and colour RAM offset
+    u8 key;    // the layer's key on an opaque dot
+    u8 cc;     // the condition of every dot, unless byMsb
+    u8 shown;  // transparent dots shown
+    bool byMsb;
+};
+
+// count dots of a row from src on, the first at dot phase of its byte (4-bit
+// dots); the same words for the plain and the AVX2 build.
+template <int Mode>
+[[gnu::always_inline]] inline void bitmapRunBody(const BitmapRun& r, const u8* __restrict src, u32 phase, u32 count,
+                                                 u32* __restrict colorOut, u8* __restrict keyOut,
+                                                 u8* __restrict ccOut)
+{
+    for (u32 i = 0; i < count; ++i) {
+        const u32 raw = rowDot<Mode>(src, ~0u, 0, phase + i);
+        u32 color, opaque, msb;
+        if constexpr (Mode == 3) {
+            color = rgb555(raw);
+            opaque = raw >> 15;
+            msb = 1;
+        } else if constexpr (Mode == 4) {
+            color = swapRedBlue(raw);
+            opaque = raw >> 31;
+            msb = 1;
+        } else {
+            const u32 code = dotCode<Mode>(raw);
+            const u32 at = (code + r.base) & r.paletteMask;
+            color = r.palette[at];
+            opaque = code != 0;
+            msb = r.msbs[at];
+        }
+        colorOut[i] = color;
+        keyOut[i] = static_cast<u8>(r.key & (0u - (opaque | r.shown)));
+        ccOut[i] = static_cast<u8>(r.byMsb ? msb : r.cc);
+    }
+}
+
+template <int Mode>
+void bitmapRunPlain(const BitmapRun& r, const u8* src, u32 phase, u32 count, u32* colorOut, u8* keyOut, u8* ccOut)
+{
+    bitmapRunBody<Mode>(r, src, phase, count, colorOut, keyOut, ccOut);
+}
+
+#if KEST_X86
+// Direct colours eight at a time: their MSB is both the opaque bit and the
+// condition by MSB, which is 1 for every direct dot.
+template <int Mode>
+__attribute__((target("avx2"))) void bitmapRunAvx2(const BitmapRun& r, const u8* src, u32 phase, u32 count,
+                                                   u32* colorOut, u8* keyOut, u8* ccOut)
+{
+    u32 i = 0;
+    if constexpr (Mode >= 3) {
+        const __m128i swap16 = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+        const __m256i swap32 = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0, 7,
+                                                6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+        const u64 shownBytes = r.shown ? 0x0101010101010101ull : 0;
+        const u8 cc = r.byMsb ? 1 : r.cc;
+        for (; i + 8 <= count; i += 8) {
+            Lanes8 raw;
+            u32 msbs;
+            if constexpr (Mode == 3) {
+                raw = _mm256_cvtepu16_epi32(
+                    _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * i)), swap16));
+                msbs = static_cast<u32>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(raw.v, 16))));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(colorOut + i), rgb555(raw).v);
+            } else {
+                raw = _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 4 * i)), swap32);
+                msbs = static_cast<u32>(_mm256_movemask_ps(_mm256_castsi256_ps(raw.v)));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(colorOut + i), swapRedBlue(raw).v);
+            }
+            storeBytes8(keyOut + i, (kBitBytes[msbs] | shownBytes) * r.key);
+            std::memset(ccOut + i, cc, 8);
+        }
+    }
+    bitmapRunBody<Mode>(r, src + i * (Mode == 4 ? 4 : 2), phase, count - i, colorOut + i, keyOut + i, ccOut + i);
+}
+#endif
+
+template <int Mode>
+void bitmapRun(const BitmapRun& r, const u8* src, u32 phase, u32 count, u32* colorOut, u8* keyOut, u8* ccOut)
+{
+#if KEST_X86
+    if (fastPaths.avx2)
+        return bitmapRunAvx2<Mode>(r, src, phase, count, colorOut, keyOut, ccOut);
+#endif
+    bitmapRunPlain<Mode>(r, src, phase, count, colorOut, keyOut, ccOut);
+}
+
+}  // namespace
+
+// A bitmap line at 1:1 without mosaic or vertical cell scroll: one row,
+// read in runs up to where it wraps, every dot with the layer's priority.
+// False when the line needs the general loop: a special mode that looks at
+// each dot's code, or a row that runs off the end of VRAM.
+template <int Mode>
+bool VDP2::fetchBitmapRow(Layer& layer, const u8* pass)
+{
+    const u32 priorityMode = layer.specialPriorityMode;
+    const u32 ccMode = m_outputs[layer.record].specialMode;
+    if (!fastPaths.bitmapRows || layer.xStep != 0x10000 || layer.yMode != 0 || priorityMode == 2 || ccMode == 2)
+        return false;
+    constexpr u32 kBits = Mode == 0 ? 4 : Mode == 1 ? 8 : Mode == 4 ? 32 : 16;
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    const u32 widthMask = layer.bitmapWidthMask;
+    const u32 rowStart = layer.rowAddress & m_vramMask;
+    if (rowStart + (widthMask + 1) * kBits / 8 > m_vramMask + 1)
+        return false;
+    LineDots& out = m_dots[layer.record];
+    const u32 priority = dotPriority(priorityMode, layer.priority, layer.bitmapSpecialPriority, nullptr, 0);
+    const BitmapRun run{m_palette,
+                        m_paletteMsb,
+                        m_paletteMask,
+                        paletteBase<Mode>(layer.bitmapPalette) + layer.cramOffset,
+                        static_cast<u8>(layerKey(priority, layer.record) & m_rotationBanks.open(layer.rowAddress)),
+                        dotCcCondition(ccMode, layer.bitmapSpecialCc, nullptr, 0, 0),
+                        layer.transparentShown,
+                        ccMode == 3};
+    u32 col = (static_cast<u32>(layer.xStart) >> 16) & widthMask;
+    for (u32 x = 0; x < width;) {
+        const u32 count = std::min(widthMask + 1 - col, width - x);
+        bitmapRun<Mode>(run, m_vram + rowStart + col * kBits / 8, col & (Mode == 0 ? 1 : 0), count, out.color + x,
+                        out.key + x, out.cc + x);
+        x += count;
+        col = 0;
+    }
+    if (pass != m_passAll) {
+        for (u32 x = 0; x < width; ++x)
+            out.key[x] &= static_cast<u8>(-pass[x]);
+    }
+    return true;
+}
+
 template <int Mode, bool Bitmap>
 void VDP2::fetchNormalLine(Layer& layer, const u8* pass)
 {
@@ -700,6 +841,9 @@ void VDP2::fetchNormalLine(Layer& layer, const u8* pass)
             fetchCellRuns<Mode>(layer, pass);
             return;
         }
+    } else {
+        if (fetchBitmapRow<Mode>(layer, pass))
+            return;
     }
     LineDots& out = m_dots[layer.record];
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;

@@ -46,6 +46,7 @@ struct FastPaths {
     bool packedCompositor = true;
     bool rotationLines = true;  // the one-set and two-set loops of rotation lines over wrapping cell maps
     bool hiddenLayers = true;   // layers whose every dot has priority 0 go unfetched
+    bool bitmapRows = true;     // bitmap lines at 1:1 read as runs along their row
 };
 extern FastPaths fastPaths;
 

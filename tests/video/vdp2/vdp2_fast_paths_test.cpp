@@ -33,7 +33,7 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
     s.sys->vdp2().setSpriteFrame(&frame);
 
     auto draw = [&](bool avx2, bool packed) {
-        vdp2::fastPaths = {avx2 && hostAvx2, packed, true, packed};
+        vdp2::fastPaths = {avx2 && hostAvx2, packed, true, packed, packed};
         std::fill(s.canvas.begin(), s.canvas.end(), 0xFF000000u);
         s.runField();
         return s.canvas;
@@ -85,10 +85,11 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
                 s.reg(r, static_cast<u16>(0x0707 & random()));
         }
         // Every fourth round stacked cell layers of one-word names, each
-        // partly hidden by those in front: the runs that skip hidden dots.
+        // partly hidden by those in front: the runs that skip hidden dots;
+        // NBG0 and NBG1 are bitmaps in some.
         if (round % 4 == 2) {
             s.reg(VDP2::BGON, 0x000F);
-            s.reg(VDP2::CHCTLA, static_cast<u16>(random() & 0x3030));
+            s.reg(VDP2::CHCTLA, static_cast<u16>(random() & 0x3232));
             s.reg(VDP2::CHCTLB, 0);
             s.reg(VDP2::SFPRMD, 0);
             s.reg(VDP2::SFCCMD, 0);
@@ -120,7 +121,8 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
 // that switch sets between lines, each fast path against its plain code.
 // The 2D field also with the ratio of the lower dot and in the special
 // high-resolution mode with NBG0 at priority 0; the 3D one with the sprite's
-// colour calculation by the colour's MSB.
+// colour calculation by the colour's MSB; the bitmap also of 16 colours,
+// calculated by the MSB, and of 32-bit colours with transparent dots shown.
 TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
 {
     FastPathsGuard guard;
@@ -130,6 +132,11 @@ TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
         {"3D", gameField3D},
         {"2D, ratio of the lower dot", [](Vdp2Scene& s) { gameField2D(s), s.reg(VDP2::CCCTL, 0x0263); }},
         {"3D, calculation by the MSB", [](Vdp2Scene& s) { gameField3D(s), s.reg(VDP2::SPCTL, 0x3621); }},
+        {"bitmap", gameFieldBitmap},
+        {"bitmap of 16 colours, calculation by the MSB",
+         [](Vdp2Scene& s) { gameFieldBitmap(s), s.reg(VDP2::CHCTLA, 0x0200), s.reg(VDP2::SFCCMD, 0x000C); }},
+        {"NBG0 bitmap of 32-bit colours, transparent dots shown",
+         [](Vdp2Scene& s) { gameFieldBitmap(s), s.reg(VDP2::CHCTLA, 0x0042), s.reg(VDP2::BGON, 0x0103); }},
         {"2D, high resolution",
          [](Vdp2Scene& s) { gameField2D(s), s.reg(VDP2::TVMD, 0x8006), s.reg(VDP2::PRINA, 0x0500); }},
     };
@@ -142,12 +149,13 @@ TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
             s.runField();
             return s.canvas;
         };
-        const std::vector<u32> fast = draw({hostAvx2, true, true, true});
+        const std::vector<u32> fast = draw({hostAvx2, true, true, true, true});
         EXPECT_GT(std::set<u32>(fast.begin(), fast.end()).size(), 1000u) << name;
-        EXPECT_EQ(draw({false, true, true, true}), fast) << name << ": AVX2 loops";
-        EXPECT_EQ(draw({hostAvx2, false, true, true}), fast) << name << ": fast compositor";
-        EXPECT_EQ(draw({hostAvx2, true, false, true}), fast) << name << ": rotation lines";
-        EXPECT_EQ(draw({hostAvx2, true, true, false}), fast) << name << ": hidden layers";
+        EXPECT_EQ(draw({false, true, true, true, true}), fast) << name << ": AVX2 loops";
+        EXPECT_EQ(draw({hostAvx2, false, true, true, true}), fast) << name << ": fast compositor";
+        EXPECT_EQ(draw({hostAvx2, true, false, true, true}), fast) << name << ": rotation lines";
+        EXPECT_EQ(draw({hostAvx2, true, true, false, true}), fast) << name << ": hidden layers";
+        EXPECT_EQ(draw({hostAvx2, true, true, true, false}), fast) << name << ": bitmap rows";
     }
 }
 

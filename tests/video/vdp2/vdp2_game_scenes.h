@@ -210,3 +210,32 @@ inline void gameField3D(Vdp2Scene& scene)
     scene.reg(VDP2::WPEY0, 232);
     scene.reg(VDP2::WCTLA, 0x0003);  // the HUD shows only inside window 0
 }
+
+// A 320 x 224 field like a small engine's: a 512 x 256 bitmap of 32,768
+// colours on NBG1 as the background, scrolled, under a mostly empty
+// 16-colour text layer on NBG0 and mixed-colour sprites whose upper
+// priority is half-transparent.
+inline void gameFieldBitmap(Vdp2Scene& scene)
+{
+    scene.randomMemories(555);
+    gameSprites(scene, 77, 10);
+    sparseNames(scene, 0x60000, 0x2000);
+    scene.reg(VDP2::TVMD, 0x8000);
+    scene.reg(VDP2::BGON, 0x0003);
+    scene.reg(VDP2::CHCTLA, 0x3200);  // NBG0 16-colour cells, NBG1 a 512 x 256 bitmap of 32,768 colours
+    scene.reg(VDP2::MPOFN, 0x0010);   // the bitmap at 0x20000
+    scene.reg(VDP2::PNCN0, 0x8000);
+    scene.reg(VDP2::MPABN0, 0x3030);
+    scene.reg(VDP2::MPABN0 + 2, 0x3030);
+    for (u32 zoom : {VDP2::ZMXIN0, VDP2::ZMYIN0, VDP2::ZMXIN1, VDP2::ZMYIN1})
+        scene.reg(zoom, 1);
+    scene.reg(VDP2::SCXIN1, 400);  // the row wraps on the screen
+    scene.reg(VDP2::SCYIN1, 9);
+    scene.reg(VDP2::PRINA, 0x0107);
+    scene.reg(VDP2::PRISA, 0x0303);
+    scene.reg(VDP2::PRISB, 0x0505);
+    scene.reg(VDP2::SPCTL, 0x2521);  // type 1, mixed colour, cc at priority 5 and up
+    scene.reg(VDP2::CCCTL, 0x0040);
+    scene.reg(VDP2::CCRSA, 0x0F0F);
+    scene.reg(VDP2::CCRSB, 0x0F0F);
+}
