@@ -365,6 +365,7 @@ private:
 
     // Compositor.
     bool neverShown(const Layer& layer) const;
+    bool windowHidesLine(const Layer& layer);
     static u32 nearestKey(const Layer& layer);
     const u8* neededDots(const Layer& layer);
     void composeNormal(u32 x0, u32 count, u32* row);

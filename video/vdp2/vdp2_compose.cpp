@@ -519,7 +519,7 @@ void VDP2::composeLine(u32 x0, u32 count, u32 y)
     }
     for (u32 i = 0; i < layers; ++i) {
         Layer& layer = *order[i];
-        if (neverShown(layer)) {
+        if (neverShown(layer) || windowHidesLine(layer)) {
             std::memset(m_dots[layer.record].key, 0, kMaxLineDots);
             continue;
         }
@@ -550,6 +550,17 @@ bool VDP2::neverShown(const Layer& layer) const
     const bool noPriority =
         layer.specialPriorityMode == 3 || (layer.specialPriorityMode == 0 && layer.priority == 0);
     return fastPaths.hiddenLayers && noPriority && m_screenMode < 6;
+}
+
+// The same for a layer whose window hides the whole line, as a HUD's
+// window does above and below its box.
+bool VDP2::windowHidesLine(const Layer& layer)
+{
+    if (!fastPaths.hiddenLayers || !layer.window.any || m_screenMode >= 6)
+        return false;
+    const u8* pass = windowPass(layer.window, m_passScratch);
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    return std::memchr(pass, 1, width) == nullptr;
 }
 
 // The highest key a layer's dots can have.

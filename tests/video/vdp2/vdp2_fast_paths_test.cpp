@@ -120,7 +120,8 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
 // offset, mixed-colour sprites, a layer at priority 0 and rotation lines
 // that switch sets between lines, each fast path against its plain code.
 // The 2D field also with the ratio of the lower dot and in the special
-// high-resolution mode with NBG0 at priority 0; the 3D one with the sprite's
+// high-resolution mode with NBG0 at priority 0 and NBG1 only inside a
+// window (both read there all the same); the 3D one with the sprite's
 // colour calculation by the colour's MSB; the bitmap also of 16 colours,
 // calculated by the MSB, and of 32-bit colours with transparent dots shown.
 TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
@@ -138,7 +139,9 @@ TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
         {"NBG0 bitmap of 32-bit colours, transparent dots shown",
          [](Vdp2Scene& s) { gameFieldBitmap(s), s.reg(VDP2::CHCTLA, 0x0042), s.reg(VDP2::BGON, 0x0103); }},
         {"2D, high resolution",
-         [](Vdp2Scene& s) { gameField2D(s), s.reg(VDP2::TVMD, 0x8006), s.reg(VDP2::PRINA, 0x0500); }},
+         [](Vdp2Scene& s) {
+             gameField2D(s), s.reg(VDP2::TVMD, 0x8006), s.reg(VDP2::PRINA, 0x0500), s.reg(VDP2::WCTLA, 0x0300);
+         }},
     };
     for (const auto& [name, setUp] : fields) {
         Vdp2Scene s;
