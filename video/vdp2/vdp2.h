@@ -345,6 +345,8 @@ private:
     template <int Mode>
     void fetchRotationSteady(Layer& layer, const u8* pass, int set);
     template <int Mode>
+    void steadyRun(Layer& layer, const u8* pass, int set, u32 begin, u32 end);
+    template <int Mode>
     void fetchRotationTwoSets(Layer& layer, const u8* pass, u32 parameterMode);
     // Whether a parameter set of 'sets' (bit 0 A, bit 1 B) takes line colours from its coefficients.
     bool coefficientLineColors(u32 sets) const;

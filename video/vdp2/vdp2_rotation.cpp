@@ -559,11 +559,12 @@ __attribute__((target("avx2"))) inline __m256i coordinate(__m256i low, __m256i h
 }
 
 // The plain steady loop eight dots at a time for the palette modes of 16 and
-// 256 colours, the dots of the layer's own priority and colour calculation.
-// Returns how many dots it drew; the plain loop draws the rest.
+// 256 colours, the dots of the layer's own priority and colour calculation,
+// from dot begin (where sums are) on. Returns the dot it stopped at; the
+// plain loop draws the rest.
 template <int Mode, bool Char16>
 __attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, const RotationSums& sums, const u8* pass,
-                                                   u32 width, LineDots& out)
+                                                   u32 begin, u32 end, LineDots& out)
 {
     const u64 sumX = sums.x, sumY = sums.y, stepX = sums.stepX, stepY = sums.stepY;
     constexpr u32 kCharMask = Char16 ? 15 : 7;
@@ -588,8 +589,8 @@ __attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, const Ro
     const __m256i stepX8 = _mm256_set1_epi64x(static_cast<long long>(stepX * 8));
     const __m256i stepY8 = _mm256_set1_epi64x(static_cast<long long>(stepY * 8));
 
-    u32 x = 0;
-    for (; x + 8 <= width; x += 8) {
+    u32 x = begin;
+    for (; x + 8 <= end; x += 8) {
         const Lanes8 col = Lanes8(coordinate(xLow, xHigh, evens)) & l.widthMask;
         const Lanes8 row = Lanes8(coordinate(yLow, yHigh, evens)) & l.heightMask;
         xLow = _mm256_add_epi64(xLow, stepX8);
@@ -934,13 +935,33 @@ void VDP2::fetchRotationTwoSets(Layer& layer, const u8* pass, u32 parameterMode)
         fetchRotationSteady<Mode>(layer, pass, lineSet);
         return;
     }
+    const u32 slot = layer.number == kRbg0 ? 0 : 1;
+    auto perLine = [](const RotationParams& p) { return !p.coefficients || p.dkax == 0; };
+    if (parameterMode == 3 && perLine(m_rotation[0]) && perLine(m_rotation[1])) {
+        // The window splits the line into runs of one set each, whose
+        // coefficients are read once a line: each run as a steady line's.
+        const bool lineColors = coefficientLineColors(3);
+        for (u32 x = 0; x < width;) {
+            const int set = m_rotationSetB[x];
+            u32 end = x + 1;
+            while (end < width && m_rotationSetB[end] == set)
+                ++end;
+            steadyRun<Mode>(layer, pass, set, x, end);
+            // A set without coefficient line colours takes the screen's.
+            if (lineColors && !coefficientLineColors(1u << set))
+                std::fill(m_coefficientLineColor[slot] + x, m_coefficientLineColor[slot] + end,
+                          m_outputs[layer.record].lineColor);
+            x = end;
+        }
+        m_coefficientLineColorUsed[slot] = lineColors;
+        return;
+    }
     const Palette colors{m_palette, m_paletteMsb, m_paletteMask};
     const u8* table = m_specialTables[layer.specialSelect];
     const u32 ccMode = m_outputs[layer.record].specialMode;
     const SteadyLine lines[2] = {steadyLine(layer, m_rotation[0], m_vram, m_vramMask, colors, table, ccMode),
                                 steadyLine(layer, m_rotation[1], m_vram, m_vramMask, colors, table, ccMode)};
     const u32 base = m_outputs[kLineColorRecord].lineColor & 0x780;
-    const u32 slot = layer.number == kRbg0 ? 0 : 1;
     const u32 screen = m_outputs[layer.record].lineColor;
     TwoSetLine t{m_rotation,
                  {coefficientLine(m_rotation[0], m_vram, m_vramMask, m_colorRam),
@@ -990,38 +1011,54 @@ void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
         return;
     }
 
+    steadyRun<Mode>(layer, pass, set, 0, width);
+}
+
+// Dots begin .. end - 1 of a set whose coefficient, if it has any, holds for
+// the whole line.
+template <int Mode>
+void VDP2::steadyRun(Layer& layer, const u8* pass, int set, u32 begin, u32 end)
+{
+    LineDots& out = m_dots[layer.record];
+    const RotationParams& p = m_rotation[set];
+    const Palette colors{m_palette, m_paletteMsb, m_paletteMask};
+    const SteadyLine line = steadyLine(layer, p, m_vram, m_vramMask, colors, m_specialTables[layer.specialSelect],
+                                       m_outputs[layer.record].specialMode);
+    const bool plain = line.priorityMode == 0 && line.ccMode == 0;
+    const u32 slot = layer.number == kRbg0 ? 0 : 1;
     s32 coefficient = 0;
     if (p.coefficients) {
         CoefficientLine c = coefficientLine(p, m_vram, m_vramMask, m_colorRam);
         c.advance();
         if (c.transparent) {
             // The colours stay as they were; no dot shows.
-            std::memset(out.key, 0, width);
-            std::memset(out.cc, 0, width);
+            std::memset(out.key + begin, 0, end - begin);
+            std::memset(out.cc + begin, 0, end - begin);
             return;
         }
-        if (p.coefficientLineColor && width) {
+        if (p.coefficientLineColor && end > begin) {
+            const u32 lineColorBase = m_outputs[kLineColorRecord].lineColor & 0x780;
             const u32 lineColor = CoefficientColor{colors, lineColorBase, 0}.of(c);
-            std::fill(m_coefficientLineColor[slot], m_coefficientLineColor[slot] + width, lineColor);
+            std::fill(m_coefficientLineColor[slot] + begin, m_coefficientLineColor[slot] + end, lineColor);
             m_coefficientLineColorUsed[slot] = 1;
         }
         coefficient = c.value;
     }
-    RotationSums sums(p, scaleOf(p, coefficient), 0);
-    u32 first = 0;
+    RotationSums sums(p, scaleOf(p, coefficient), begin);
+    u32 first = begin;
 #if KEST_X86
     if constexpr (Mode <= 1) {
         if (plain && fastPaths.avx2) {
-            first = layer.charSize16 ? steadyDotsAvx2<Mode, true>(line, sums, pass, width, out)
-                                     : steadyDotsAvx2<Mode, false>(line, sums, pass, width, out);
-            sums.step(first);
+            first = layer.charSize16 ? steadyDotsAvx2<Mode, true>(line, sums, pass, begin, end, out)
+                                     : steadyDotsAvx2<Mode, false>(line, sums, pass, begin, end, out);
+            sums.step(first - begin);
         }
     }
 #endif
     if (layer.charSize16)
-        plain ? steadyDots<Mode, true, true>(line, sums, pass, first, width, out)
-              : steadyDots<Mode, false, true>(line, sums, pass, first, width, out);
+        plain ? steadyDots<Mode, true, true>(line, sums, pass, first, end, out)
+              : steadyDots<Mode, false, true>(line, sums, pass, first, end, out);
     else
-        plain ? steadyDots<Mode, true, false>(line, sums, pass, first, width, out)
-              : steadyDots<Mode, false, false>(line, sums, pass, first, width, out);
+        plain ? steadyDots<Mode, true, false>(line, sums, pass, first, end, out)
+              : steadyDots<Mode, false, false>(line, sums, pass, first, end, out);
 }

@@ -122,7 +122,9 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
 // The 2D field also with the ratio of the lower dot and in the special
 // high-resolution mode with NBG0 at priority 0 and NBG1 only inside a
 // window (both read there all the same); the 3D one with the sprite's
-// colour calculation by the colour's MSB; the bitmap also of 16 colours,
+// colour calculation by the colour's MSB, and with set B inside window 0
+// while set A's coefficients give the inserted line colours; the bitmap
+// also of 16 colours,
 // calculated by the MSB, and of 32-bit colours with transparent dots shown.
 TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
 {
@@ -133,6 +135,11 @@ TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
         {"3D", gameField3D},
         {"2D, ratio of the lower dot", [](Vdp2Scene& s) { gameField2D(s), s.reg(VDP2::CCCTL, 0x0263); }},
         {"3D, calculation by the MSB", [](Vdp2Scene& s) { gameField3D(s), s.reg(VDP2::SPCTL, 0x3621); }},
+        {"3D, sets by the window, line colours from coefficients",
+         [](Vdp2Scene& s) {
+             gameField3D(s), s.reg(VDP2::RPMD, 3), s.reg(VDP2::WCTLD, 0x0003), s.reg(VDP2::KTCTL, 0x0011);
+             s.reg(VDP2::LNCLEN, 0x0010), s.reg(VDP2::CCCTL, 0x0050);
+         }},
         {"bitmap", gameFieldBitmap},
         {"bitmap of 16 colours, calculation by the MSB",
          [](Vdp2Scene& s) { gameFieldBitmap(s), s.reg(VDP2::CHCTLA, 0x0200), s.reg(VDP2::SFCCMD, 0x000C); }},
