@@ -124,8 +124,8 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
 // window (both read there all the same); the 3D one with the sprite's
 // colour calculation by the colour's MSB, and with set B inside window 0
 // while set A's coefficients give the inserted line colours; the bitmap
-// also of 16 colours,
-// calculated by the MSB, and of 32-bit colours with transparent dots shown.
+// also of 16 colours calculated by the MSB, and of 32-bit colours with
+// transparent dots shown.
 TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
 {
     FastPathsGuard guard;
