@@ -93,34 +93,30 @@ void BM_ComposeFieldRotationTwoSets(benchmark::State& state)
 }
 
 
-void BM_ComposeFieldGame2D(benchmark::State& state)
+// One field of a scene after another.
+void fields(benchmark::State& state, void (*setUp)(Vdp2Scene&), const char* label)
 {
     Vdp2Scene scene;
-    gameField2D(scene);
+    setUp(scene);
     scene.runField();
     for (auto _ : state)
         scene.runField();
-    state.SetLabel("one iteration = one 320x224 field");
+    state.SetLabel(label);
+}
+
+void BM_ComposeFieldGame2D(benchmark::State& state)
+{
+    fields(state, gameField2D, "one iteration = one 320x224 field");
 }
 
 void BM_ComposeFieldGameBitmap(benchmark::State& state)
 {
-    Vdp2Scene scene;
-    gameFieldBitmap(scene);
-    scene.runField();
-    for (auto _ : state)
-        scene.runField();
-    state.SetLabel("one iteration = one 320x224 field");
+    fields(state, gameFieldBitmap, "one iteration = one 320x224 field");
 }
 
 void BM_ComposeFieldGame3D(benchmark::State& state)
 {
-    Vdp2Scene scene;
-    gameField3D(scene);
-    scene.runField();
-    for (auto _ : state)
-        scene.runField();
-    state.SetLabel("one iteration = one 352x240 field");
+    fields(state, gameField3D, "one iteration = one 352x240 field");
 }
 
 }  // namespace

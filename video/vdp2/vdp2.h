@@ -343,8 +343,6 @@ private:
     template <int Mode, bool Bitmap, bool Single>
     void fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode);
     template <int Mode>
-    void fetchRotationSteady(Layer& layer, const u8* pass, int set);
-    template <int Mode>
     void steadyRun(Layer& layer, const u8* pass, int set, u32 begin, u32 end);
     template <int Mode>
     void fetchRotationTwoSets(Layer& layer, const u8* pass, u32 parameterMode);

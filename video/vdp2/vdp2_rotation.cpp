@@ -761,7 +761,7 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
         // One set or both over wrapping maps: the common lines.
         if (fastPaths.rotationLines && !mosaic && m_rotation[firstSet].overMode == 0 &&
             (Single || m_rotation[1].overMode == 0)) {
-            Single ? fetchRotationSteady<Mode>(layer, pass, firstSet)
+            Single ? steadyRun<Mode>(layer, pass, firstSet, 0, width)
                    : fetchRotationTwoSets<Mode>(layer, pass, parameterMode);
             return;
         }
@@ -932,7 +932,7 @@ void VDP2::fetchRotationTwoSets(Layer& layer, const u8* pass, u32 parameterMode)
     const int lineSet = parameterMode == 3 ? windowLineSet(m_rotationSetB, width)
                                            : coefficientLineSet(m_rotation[0], m_vram, m_vramMask, m_colorRam);
     if (lineSet >= 0) {
-        fetchRotationSteady<Mode>(layer, pass, lineSet);
+        steadyRun<Mode>(layer, pass, lineSet, 0, width);
         return;
     }
     const u32 slot = layer.number == kRbg0 ? 0 : 1;
@@ -981,14 +981,14 @@ void VDP2::fetchRotationTwoSets(Layer& layer, const u8* pass, u32 parameterMode)
               : twoSetDots<Mode, false, false>(lines, t, pass, width, out);
 }
 
-// A line of one set over a wrapping cell map. With per-line coefficients
-// (or none) the scale and centre hold for every dot and the map position
-// moves by the same step every dot.
+// Dots begin .. end - 1 of one set over a wrapping cell map. With per-line
+// coefficients (or none) the scale and centre hold for every dot and the
+// map position moves by the same step every dot; per-dot coefficients come
+// only on a line of one set (begin 0).
 template <int Mode>
-void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
+void VDP2::steadyRun(Layer& layer, const u8* pass, int set, u32 begin, u32 end)
 {
     LineDots& out = m_dots[layer.record];
-    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     const RotationParams& p = m_rotation[set];
     const Palette colors{m_palette, m_paletteMsb, m_paletteMask};
     const SteadyLine line = steadyLine(layer, p, m_vram, m_vramMask, colors, m_specialTables[layer.specialSelect],
@@ -1003,29 +1003,14 @@ void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
         u8& used = m_coefficientLineColorUsed[slot];
         const CoefficientColor lineColor{colors, lineColorBase, 0};
         if (layer.charSize16)
-            plain ? coefficientDots<Mode, true, true>(line, p, c, lineColor, lineColors, used, pass, width, out)
-                  : coefficientDots<Mode, false, true>(line, p, c, lineColor, lineColors, used, pass, width, out);
+            plain ? coefficientDots<Mode, true, true>(line, p, c, lineColor, lineColors, used, pass, end, out)
+                  : coefficientDots<Mode, false, true>(line, p, c, lineColor, lineColors, used, pass, end, out);
         else
-            plain ? coefficientDots<Mode, true, false>(line, p, c, lineColor, lineColors, used, pass, width, out)
-                  : coefficientDots<Mode, false, false>(line, p, c, lineColor, lineColors, used, pass, width, out);
+            plain ? coefficientDots<Mode, true, false>(line, p, c, lineColor, lineColors, used, pass, end, out)
+                  : coefficientDots<Mode, false, false>(line, p, c, lineColor, lineColors, used, pass, end, out);
         return;
     }
 
-    steadyRun<Mode>(layer, pass, set, 0, width);
-}
-
-// Dots begin .. end - 1 of a set whose coefficient, if it has any, holds for
-// the whole line.
-template <int Mode>
-void VDP2::steadyRun(Layer& layer, const u8* pass, int set, u32 begin, u32 end)
-{
-    LineDots& out = m_dots[layer.record];
-    const RotationParams& p = m_rotation[set];
-    const Palette colors{m_palette, m_paletteMsb, m_paletteMask};
-    const SteadyLine line = steadyLine(layer, p, m_vram, m_vramMask, colors, m_specialTables[layer.specialSelect],
-                                       m_outputs[layer.record].specialMode);
-    const bool plain = line.priorityMode == 0 && line.ccMode == 0;
-    const u32 slot = layer.number == kRbg0 ? 0 : 1;
     s32 coefficient = 0;
     if (p.coefficients) {
         CoefficientLine c = coefficientLine(p, m_vram, m_vramMask, m_colorRam);
@@ -1037,7 +1022,6 @@ void VDP2::steadyRun(Layer& layer, const u8* pass, int set, u32 begin, u32 end)
             return;
         }
         if (p.coefficientLineColor && end > begin) {
-            const u32 lineColorBase = m_outputs[kLineColorRecord].lineColor & 0x780;
             const u32 lineColor = CoefficientColor{colors, lineColorBase, 0}.of(c);
             std::fill(m_coefficientLineColor[slot] + begin, m_coefficientLineColor[slot] + end, lineColor);
             m_coefficientLineColorUsed[slot] = 1;
