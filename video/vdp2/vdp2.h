@@ -326,7 +326,7 @@ private:
     bool normalLayerShown(const Layer& layer) const;
     void prepareNormalLine(Layer& layer, int v);
     void prepareCellScroll();
-    void fetchNormal(Layer& layer);
+    void fetchNormal(Layer& layer, const u8* pass);
     template <int Mode, bool Bitmap> void fetchNormalLine(Layer& layer, const u8* pass);
     template <int Mode> void fetchCellRuns(Layer& layer, const u8* pass);
     template <int Mode> bool fetchBitmapRow(Layer& layer, const u8* pass);
@@ -337,7 +337,7 @@ private:
     bool spriteRotated();
     void computeRotation(int set);
     void decodeRotationSet(int set, const Layer& layer);
-    void fetchRotation(Layer& layer);
+    void fetchRotation(Layer& layer, const u8* pass);
     template <int Mode>
     void fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode, bool bitmap, bool single);
     template <int Mode, bool Bitmap, bool Single>
@@ -361,11 +361,11 @@ private:
     const u8* readSpriteDots(const SpriteLine& line);
     template <u32 Type> void fetchSpriteLine(const u8* raw);
     void clearSpriteWindow();
-    void fetchExternal(Layer& layer);
+    void fetchExternal(Layer& layer, const u8* pass);
 
     // Compositor.
     bool neverShown(const Layer& layer) const;
-    bool windowHidesLine(const Layer& layer);
+    bool windowHidesLine(const u8* pass) const;
     static u32 nearestKey(const Layer& layer);
     const u8* neededDots(const Layer& layer);
     void composeNormal(u32 x0, u32 count, u32* row);
@@ -464,6 +464,7 @@ private:
     const u8* m_fetched[8] = {};
     u32 m_fetchedCount = 0;
     u8 m_coverDepth = 0;
+    u32 m_unfetched = 0;  // layers (a bit by number) whose dots all hide on the line, left unfetched
     u8 m_needed[vdp2::kMaxLineDots];
     // The cell fetch's scratch: each group's palette base, place on the
     // line, row address and flags.

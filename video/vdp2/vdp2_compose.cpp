@@ -517,17 +517,20 @@ void VDP2::composeLine(u32 x0, u32 count, u32 y)
             order[at] = order[at - 1];
         order[at] = layer;
     }
+    m_unfetched = 0;
     for (u32 i = 0; i < layers; ++i) {
         Layer& layer = *order[i];
-        if (neverShown(layer) || windowHidesLine(layer)) {
+        const u8* pass = neverShown(layer) ? nullptr : windowPass(layer.window, m_passScratch);
+        if (!pass || windowHidesLine(pass)) {
             std::memset(m_dots[layer.record].key, 0, kMaxLineDots);
+            m_unfetched |= 1u << layer.number;
             continue;
         }
         switch (layer.number) {
         case kRbg0:
-        case kRbg1: fetchRotation(layer); break;
-        case kExbg: fetchExternal(layer); break;
-        default: fetchNormal(layer); break;
+        case kRbg1: fetchRotation(layer, pass); break;
+        case kExbg: fetchExternal(layer, pass); break;
+        default: fetchNormal(layer, pass); break;
         }
         m_fetched[m_fetchedCount++] = m_dots[layer.record].key;
     }
@@ -552,13 +555,12 @@ bool VDP2::neverShown(const Layer& layer) const
     return fastPaths.hiddenLayers && noPriority && m_screenMode < 6;
 }
 
-// The same for a layer whose window hides the whole line, as a HUD's
-// window does above and below its box.
-bool VDP2::windowHidesLine(const Layer& layer)
+// The same for a layer whose window (pass) hides the whole line, as a
+// HUD's window does above and below its box.
+bool VDP2::windowHidesLine(const u8* pass) const
 {
-    if (!fastPaths.hiddenLayers || !layer.window.any || m_screenMode >= 6)
+    if (!fastPaths.hiddenLayers || pass == m_passAll || m_screenMode >= 6)
         return false;
-    const u8* pass = windowPass(layer.window, m_passScratch);
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     return std::memchr(pass, 1, width) == nullptr;
 }
@@ -724,7 +726,7 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
     if (m_sprite.active)
         fold(kSpriteRecord, m_spriteDots.ratio);
     for (const Layer* layer : m_layers) {
-        if (layer->active && !neverShown(*layer))
+        if (layer->active && !((m_unfetched >> layer->number) & 1))
             fold(layer->record, nullptr);
     }
     if (firstLayer) {
@@ -781,7 +783,7 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
         if (m_sprite.active)
             keys[layers++] = m_dots[kSpriteRecord].key;
         for (const Layer* layer : m_layers) {
-            if (layer->active && !neverShown(*layer))
+            if (layer->active && !((m_unfetched >> layer->number) & 1))
                 keys[layers++] = m_dots[layer->record].key;
         }
         const u8* classes = m_spriteDots.shadowClass + x0;

@@ -677,14 +677,14 @@ bool VDP2::coefficientLineColors(u32 sets) const
     return false;
 }
 
-void VDP2::fetchRotation(Layer& layer)
+// pass: the dots the layer's window lets through.
+void VDP2::fetchRotation(Layer& layer, const u8* pass)
 {
     const u32 mode = layer.colorMode;
     if (mode > 4 || m_screenMode >= 4) {
         std::memset(m_dots[layer.record].key, 0, kMaxLineDots);
         return;
     }
-    const u8* pass = windowPass(layer.window, m_passScratch);
     const u32 lineColorSlot = layer.number == kRbg0 ? 0 : 1;
     m_coefficientLineColorUsed[lineColorSlot] = 0;
 

@@ -170,9 +170,9 @@ u32 VDP2::nameAddress(const MapGeometry& map, const Layer& layer, u32 col, u32 r
     return (map.plane[plane] + (index << (layer.twoWord ? 2 : 1))) & m_vramMask;
 }
 
-void VDP2::fetchNormal(Layer& layer)
+// pass: the dots the layer's window lets through.
+void VDP2::fetchNormal(Layer& layer, const u8* pass)
 {
-    const u8* pass = windowPass(layer.window, m_passScratch);
     const u32 maxMode = layer.number == kNbg0 ? 4 : layer.number == kNbg1 ? 3 : 1;
     if (layer.colorMode > maxMode) {
         // A colour mode the layer cannot show: nothing of it is drawn.

@@ -422,7 +422,7 @@ const u8* VDP2::readSpriteDots(const SpriteLine& line)
     return raw;
 }
 
-void VDP2::fetchExternal(Layer& layer)
+void VDP2::fetchExternal(Layer& layer, const u8* pass)
 {
     LineDots& out = m_dots[layer.record];
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
@@ -431,7 +431,6 @@ void VDP2::fetchExternal(Layer& layer)
         std::memset(out.key, 0, sizeof out.key);
         return;
     }
-    const u8* pass = windowPass(layer.window, m_passScratch);
     const u32 m = layer.colorMode == 4 ? 3 : layer.colorMode;
     const u32 rowAddress = layer.externalRow << (8 + m);
     u32 mask = 1;
