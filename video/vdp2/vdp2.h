@@ -464,7 +464,6 @@ private:
     const u8* m_fetched[8] = {};
     u32 m_fetchedCount = 0;
     u8 m_coverDepth = 0;
-    u32 m_unfetched = 0;  // layers (a bit by number) whose dots all hide on the line, left unfetched
     u8 m_needed[vdp2::kMaxLineDots];
     // The cell fetch's scratch: each group's palette base, place on the
     // line, row address and flags.
@@ -494,4 +493,7 @@ private:
     const char* m_gradationLabel = "NULL";
     // The VRAM banks RBG0's data holds this line.
     vdp2::RotationBanks m_rotationBanks;
+    // Layers (a bit by number) whose dots all hide on the line, left
+    // unfetched; after the line buffers, which keeps their placement.
+    u32 m_unfetched = 0;
 };
