@@ -406,33 +406,44 @@ __attribute__((target("avx2"))) inline __m256i loadKept(u32 keep)
     return _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(kKeptLanes[keep])));
 }
 
-// One-word names of 8 x 8 characters, eight groups at a time: the names of a
-// page row sit side by side. Returns the groups done, a multiple of eight.
-template <int Mode>
-__attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 groups, const u8* needed,
+// The names of eight groups at a time: the names of a page row sit side by
+// side, one a group, or one for two groups of 16 x 16 characters (c, the
+// run's first column, says whether the first group is a right half).
+// Returns the groups done, a multiple of eight.
+template <int Mode, bool Char16, bool TwoWord>
+__attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 c, u32 groups, const u8* needed,
                                                   u8* keyOut, u32& fetched)
 {
+    constexpr u32 kNameBytes = TwoWord ? 4 : 2;
+    constexpr u32 kLoadBytes = 8 * kNameBytes;
     const u8* vram = p.vram;
     const u32 vramMask = p.vramMask;
-    const __m128i swapBytes = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+    const __m128i swap16 = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+    const __m256i swap32 = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0, 7, 6,
+                                            5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
     const u32 rowMask = vramMask & (Mode == 0 ? ~3u : ~7u);
     const u32 flipOffset = p.rowOffset[0] ^ p.rowOffset[1];
     // Copies the stores below cannot touch, so they stay in registers.
     const NameDecoder decoder = p.decoder;
     const RotationBanks banks = p.banks;
-    // One-word names take their special bits from the layer.
-    const u32 keyFlags = u32{p.keys[p.decoder.specialPriority]} << 1;
-    const u32 baseAdd = p.cramOffset | u32{p.conditions[p.decoder.specialCc]} << 16;
+    // A group's name, and which cell of its character row it takes.
+    const u32 rightFirst = (c >> 3) & 1;
+    const __m256i nameOrder = rightFirst ? _mm256_setr_epi32(0, 1, 1, 2, 2, 3, 3, 4)
+                                         : _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
+    const Lanes8 rightHalf = rightFirst ? _mm256_setr_epi32(1, 0, 1, 0, 1, 0, 1, 0)
+                                        : _mm256_setr_epi32(0, 1, 0, 1, 0, 1, 0, 1);
+    const u32 keyFlags0 = u32{p.keys[0]} << 1, keyFlagsFlip = (u32{p.keys[0]} ^ u32{p.keys[1]}) << 1;
+    const u32 condition0 = p.conditions[0], conditionFlip = u32{p.conditions[0]} ^ u32{p.conditions[1]};
     const __m256i places = _mm256_setr_epi32(0, 8, 16, 24, 32, 40, 48, 56);
     u32 g = 0;
     for (; g + 8 <= groups; g += 8) {
         u32 keep = 0xFF;  // the groups with a dot to fetch
-        const u32 names = (at + 2 * g) & vramMask & ~1u;
-        if (names + 16 > vramMask + 1)
+        const u32 names = (at + kNameBytes * (Char16 ? g / 2 : g)) & vramMask & ~(kNameBytes - 1);
+        if (names + kLoadBytes > vramMask + 1)
             break;
         const bool guarded = banks.reserved != 0;
         const u8 namesOpen = guarded ? banks.open(names) : 0xFF;
-        if (guarded && namesOpen != banks.open(names + 14))
+        if (guarded && namesOpen != banks.open(names + kLoadBytes - 1))
             break;
         if (needed) {
             const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(needed + 8 * g));
@@ -448,12 +459,25 @@ __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 
                 std::memset(keyOut + 8 * g, 0, 64);
             keep = ~hidden & 0xFF;
         }
-        const NameFields<Lanes8> f = decoder.oneWord(Lanes8(_mm256_cvtepu16_epi32(
-            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(vram + names)), swapBytes))));
-        Lanes8 row = (f.charAddress + (Lanes8(p.rowOffset[0]) ^ ((Lanes8(0u) - f.vflip) & flipOffset))) & rowMask;
-        Lanes8 base = paletteBase<Mode>(f.palette) + baseAdd;
+        Lanes8 raw;
+        if constexpr (TwoWord)
+            raw = _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(vram + names)), swap32);
+        else
+            raw = _mm256_cvtepu16_epi32(
+                _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(vram + names)), swap16));
+        if constexpr (Char16)
+            raw = _mm256_permutevar8x32_epi32(raw.v, nameOrder);
+        const NameFields<Lanes8> f = TwoWord ? twoWordName(raw, vramMask) : decoder.oneWord(raw);
+        Lanes8 row = f.charAddress + (Lanes8(p.rowOffset[0]) ^ ((Lanes8(0u) - f.vflip) & flipOffset));
+        if constexpr (Char16)
+            row = row + ((rightHalf ^ f.hflip) << kCellShift<Mode>);
+        row = row & rowMask;
+        // The key and condition the name's special bits choose.
+        const Lanes8 keyFlags = Lanes8(keyFlags0) ^ ((Lanes8(0u) - f.specialPriority) & keyFlagsFlip);
+        const Lanes8 condition = Lanes8(condition0) ^ ((Lanes8(0u) - f.specialCc) & conditionFlip);
+        Lanes8 base = paletteBase<Mode>(f.palette) + (Lanes8(p.cramOffset) | (condition << 16u));
         // Rows in a bank RBG0 holds get no key.
-        Lanes8 flags = f.hflip | (guarded ? banks.openMask(row) & (namesOpen ? keyFlags : 0u) : Lanes8(keyFlags));
+        Lanes8 flags = f.hflip | (guarded ? banks.openMask(row) & (namesOpen ? keyFlags : Lanes8(0u)) : keyFlags);
         __m256i place = _mm256_add_epi32(places, _mm256_set1_epi32(static_cast<int>(8 * g)));
         if (keep != 0xFF) {
             // The kept groups moved down to the front; the scratch has room
@@ -492,10 +516,8 @@ void cellRowRun(const RowRun& p, u32 at, u32 c, u32 groups, u32* __restrict colo
     u32 fetched = 0;
     u32 g = 0;
 #if KEST_X86
-    if constexpr (!Char16 && !TwoWord) {
-        if (fastPaths.avx2)
-            g = nameGroupsAvx2<Mode>(p, at, groups, needed, keyOut, fetched);
-    }
+    if (fastPaths.avx2)
+        g = nameGroupsAvx2<Mode, Char16, TwoWord>(p, at, c, groups, needed, keyOut, fetched);
 #endif
     for (; g < groups; ++g) {
         const u32 cg = c + 8 * g;

@@ -119,9 +119,11 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
 // Fields like real programs': line-colour insertion under shadows, colour
 // offset, mixed-colour sprites, a layer at priority 0 and rotation lines
 // that switch sets between lines, each fast path against its plain code.
-// The 2D field also with the ratio of the lower dot and in the special
-// high-resolution mode with NBG0 at priority 0 and NBG1 only inside a
-// window (both read there all the same); the 3D one with the sprite's
+// The 2D field also with the ratio of the lower dot, with two-word names
+// (their special bits in use) of 16 x 16 characters, some of them and of
+// the names in banks RBG0 holds, and in the special high-resolution mode with NBG0 at priority 0
+// and NBG1 only inside a window (both read there all the same); the 3D one
+// with the sprite's
 // colour calculation by the colour's MSB, and with set B inside window 0
 // while set A's coefficients give the inserted line colours; the bitmap
 // also of 16 colours calculated by the MSB, and of 32-bit colours with
@@ -134,6 +136,18 @@ TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
         {"2D", gameField2D},
         {"3D", gameField3D},
         {"2D, ratio of the lower dot", [](Vdp2Scene& s) { gameField2D(s), s.reg(VDP2::CCCTL, 0x0263); }},
+        {"2D, two-word names of 16 x 16 characters, VRAM-B held by RBG0",
+         [](Vdp2Scene& s) {
+             gameField2D(s);
+             for (u32 n = 0; n < 4; ++n)
+                 s.reg(VDP2::PNCN0 + 2 * n, 0x0000);
+             // NBG2 in front; NBG1's names in B0.
+             const std::pair<u32, u16> regs[] = {{VDP2::CHCTLA, 0x0111}, {VDP2::CHCTLB, 0x0011},
+                 {VDP2::PRINB, 0x0006}, {VDP2::SFPRMD, 0x0001}, {VDP2::SFCCMD, 0x0010}, {VDP2::CCCTL, 0x0067},
+                 {VDP2::BGON, 0x001F}, {VDP2::RAMCTL, 0x02F0}, {VDP2::MPOFN, 0x0010}};
+             for (const auto& [offset, value] : regs)
+                 s.reg(offset, value);
+         }},
         {"3D, calculation by the MSB", [](Vdp2Scene& s) { gameField3D(s), s.reg(VDP2::SPCTL, 0x3621); }},
         {"3D, sets by the window, line colours from coefficients",
          [](Vdp2Scene& s) {
