@@ -446,6 +446,10 @@ private:
     // Line colours that rotation coefficients give per dot: RBG0, RBG1.
     u32 m_coefficientLineColor[2][vdp2::kMaxLineDots];
     u8 m_coefficientLineColorUsed[2] = {};
+    // Layers (a bit by number) whose dots all hide on the line, left
+    // unfetched; in the padding before m_lineV, which keeps the buffers'
+    // placement.
+    u8 m_unfetched = 0;
     int m_lineV = 0;
     u8 m_passScratch[vdp2::kMaxLineDots];
     u8 m_passAll[vdp2::kMaxLineDots];
@@ -493,7 +497,4 @@ private:
     const char* m_gradationLabel = "NULL";
     // The VRAM banks RBG0's data holds this line.
     vdp2::RotationBanks m_rotationBanks;
-    // Layers (a bit by number) whose dots all hide on the line, left
-    // unfetched; after the line buffers, which keeps their placement.
-    u32 m_unfetched = 0;
 };

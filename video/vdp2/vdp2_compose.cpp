@@ -523,7 +523,7 @@ void VDP2::composeLine(u32 x0, u32 count, u32 y)
         const u8* pass = neverShown(layer) ? nullptr : windowPass(layer.window, m_passScratch);
         if (!pass || windowHidesLine(pass)) {
             std::memset(m_dots[layer.record].key, 0, kMaxLineDots);
-            m_unfetched |= 1u << layer.number;
+            m_unfetched = static_cast<u8>(m_unfetched | 1u << layer.number);
             continue;
         }
         switch (layer.number) {

@@ -434,6 +434,8 @@ __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 
                                         : _mm256_setr_epi32(0, 1, 0, 1, 0, 1, 0, 1);
     const u32 keyFlags0 = u32{p.keys[0]} << 1, keyFlagsFlip = (u32{p.keys[0]} ^ u32{p.keys[1]}) << 1;
     const u32 condition0 = p.conditions[0], conditionFlip = u32{p.conditions[0]} ^ u32{p.conditions[1]};
+    const u32 oneWordKeyFlags = u32{p.keys[p.decoder.specialPriority]} << 1;
+    const u32 oneWordBaseAdd = p.cramOffset | u32{p.conditions[p.decoder.specialCc]} << 16;
     const __m256i places = _mm256_setr_epi32(0, 8, 16, 24, 32, 40, 48, 56);
     u32 g = 0;
     for (; g + 8 <= groups; g += 8) {
@@ -472,10 +474,15 @@ __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 
         if constexpr (Char16)
             row = row + ((rightHalf ^ f.hflip) << kCellShift<Mode>);
         row = row & rowMask;
-        // The key and condition the name's special bits choose.
-        const Lanes8 keyFlags = Lanes8(keyFlags0) ^ ((Lanes8(0u) - f.specialPriority) & keyFlagsFlip);
-        const Lanes8 condition = Lanes8(condition0) ^ ((Lanes8(0u) - f.specialCc) & conditionFlip);
-        Lanes8 base = paletteBase<Mode>(f.palette) + (Lanes8(p.cramOffset) | (condition << 16u));
+        // The key and condition the name's special bits choose; one-word
+        // names take the layer's.
+        Lanes8 keyFlags = oneWordKeyFlags, baseAdd = oneWordBaseAdd;
+        if constexpr (TwoWord) {
+            keyFlags = Lanes8(keyFlags0) ^ ((Lanes8(0u) - f.specialPriority) & keyFlagsFlip);
+            const Lanes8 condition = Lanes8(condition0) ^ ((Lanes8(0u) - f.specialCc) & conditionFlip);
+            baseAdd = Lanes8(p.cramOffset) | (condition << 16u);
+        }
+        Lanes8 base = paletteBase<Mode>(f.palette) + baseAdd;
         // Rows in a bank RBG0 holds get no key.
         Lanes8 flags = f.hflip | (guarded ? banks.openMask(row) & (namesOpen ? keyFlags : Lanes8(0u)) : keyFlags);
         __m256i place = _mm256_add_epi32(places, _mm256_set1_epi32(static_cast<int>(8 * g)));
