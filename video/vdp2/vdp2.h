@@ -326,9 +326,10 @@ private:
     bool normalLayerShown(const Layer& layer) const;
     void prepareNormalLine(Layer& layer, int v);
     void prepareCellScroll();
-    void fetchNormal(Layer& layer);
+    void fetchNormal(Layer& layer, const u8* pass);
     template <int Mode, bool Bitmap> void fetchNormalLine(Layer& layer, const u8* pass);
     template <int Mode> void fetchCellRuns(Layer& layer, const u8* pass);
+    template <int Mode> bool fetchBitmapRow(Layer& layer, const u8* pass);
     u32 nameAddress(const vdp2::MapGeometry& map, const Layer& layer, u32 col, u32 row) const;
 
     // Rotation layers.
@@ -336,13 +337,13 @@ private:
     bool spriteRotated();
     void computeRotation(int set);
     void decodeRotationSet(int set, const Layer& layer);
-    void fetchRotation(Layer& layer);
+    void fetchRotation(Layer& layer, const u8* pass);
     template <int Mode>
     void fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode, bool bitmap, bool single);
     template <int Mode, bool Bitmap, bool Single>
     void fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode);
     template <int Mode>
-    void fetchRotationSteady(Layer& layer, const u8* pass, int set);
+    void steadyRun(Layer& layer, const u8* pass, int set, u32 begin, u32 end);
     template <int Mode>
     void fetchRotationTwoSets(Layer& layer, const u8* pass, u32 parameterMode);
     // Whether a parameter set of 'sets' (bit 0 A, bit 1 B) takes line colours from its coefficients.
@@ -360,15 +361,17 @@ private:
     const u8* readSpriteDots(const SpriteLine& line);
     template <u32 Type> void fetchSpriteLine(const u8* raw);
     void clearSpriteWindow();
-    void fetchExternal(Layer& layer);
+    void fetchExternal(Layer& layer, const u8* pass);
 
     // Compositor.
+    bool neverShown(const Layer& layer) const;
+    bool windowHidesLine(const u8* pass) const;
     static u32 nearestKey(const Layer& layer);
     const u8* neededDots(const Layer& layer);
     void composeNormal(u32 x0, u32 count, u32* row);
     void selectLayers(u32 x0, u32 end);
     bool composePacked(u32 x0, u32 count, u32* row);
-    u32 shadowedDot(u32 x, u32 calc, u8 ccPass) const;
+    u32 shadowedDot(u32 x, u32 calc, u8 ccPass, const u8* const* keys, u32 layers) const;
     void composeHighResolution(u32 x0, u32 count, u32* row, u32 y);
     u32 blend(u32 top, u32 topRecord, u32 other, u32 otherRecord, u32 x) const;
     u32 mix(u32 row, u32 a, u32 b, u32 c) const;
@@ -443,6 +446,10 @@ private:
     // Line colours that rotation coefficients give per dot: RBG0, RBG1.
     u32 m_coefficientLineColor[2][vdp2::kMaxLineDots];
     u8 m_coefficientLineColorUsed[2] = {};
+    // Layers (a bit by number) whose dots all hide on the line, left
+    // unfetched; in the padding before m_lineV, which keeps the buffers'
+    // placement.
+    u8 m_unfetched = 0;
     int m_lineV = 0;
     u8 m_passScratch[vdp2::kMaxLineDots];
     u8 m_passAll[vdp2::kMaxLineDots];

@@ -26,9 +26,42 @@ constexpr u32 kCalcNone = 0, kCalcAdd = 1, kCalcTopRatio = 2, kCalcSecondRatio =
 
 constexpr u8 kConstantRatio[kMaxLineDots] = {};
 
+s32 signExtend9(u32 v)
+{
+    return static_cast<s32>((v & 0x1FF) << 23) >> 23;
+}
+
 u32 halve(u32 c)
 {
     return (c >> 1) & 0x7F7F7F;
+}
+
+// Per-component (c * w) >> 5 for w <= 32, the three components at once:
+// red and blue share one multiply with 16 bits between them.
+[[gnu::always_inline]] inline u32 weigh(u32 c, u32 w)
+{
+    return ((((c & 0xFF00FF) * w) >> 5) & 0xFF00FF) | ((((c & 0x00FF00) * w) >> 5) & 0x00FF00);
+}
+
+// Per-component sum, saturated at 255.
+[[gnu::always_inline]] inline u32 addSaturated(u32 a, u32 b)
+{
+    u32 rb = (a & 0xFF00FF) + (b & 0xFF00FF);
+    u32 g = (a & 0x00FF00) + (b & 0x00FF00);
+    rb |= ((rb & 0x01000100) >> 8) * 0xFF;
+    g |= ((g & 0x00010000) >> 8) * 0xFF;
+    return (rb & 0xFF00FF) | (g & 0x00FF00);
+}
+
+// Per-component difference, saturated at 0: a guard bit above each
+// component takes the borrow.
+[[gnu::always_inline]] inline u32 subtractSaturated(u32 a, u32 b)
+{
+    const u32 rb = ((a & 0xFF00FF) | 0x01000100) - (b & 0xFF00FF);
+    const u32 g = ((a & 0x00FF00) | 0x00010000) - (b & 0x00FF00);
+    const u32 keepRb = ((rb & 0x01000100) >> 8) * 0xFF;
+    const u32 keepG = ((g & 0x00010000) >> 8) * 0xFF;
+    return (rb & keepRb) | (g & keepG & 0x00FF00);
 }
 
 // out = max(out, k) over a line of keys.
@@ -137,12 +170,7 @@ inline u32 packDot(u8 key, u8 cc, u32 enable, u32 color)
     if (calc == 1) {
         for (u32 x = 0; x < count; ++x) {
             const u32 apply = (first[x] >> 24) & ccPass[x] & 1;
-            const u32 f = first[x], s = second[x] & (0u - apply);
-            u32 rb = (f & 0xFF00FF) + (s & 0xFF00FF);
-            u32 g = (f & 0x00FF00) + (s & 0x00FF00);
-            rb |= ((rb & 0x01000100) >> 8) * 0xFF;
-            g |= ((g & 0x00010000) >> 8) * 0xFF;
-            out[x] = (rb & 0xFF00FF) | (g & 0x00FF00);
+            out[x] = addSaturated(first[x], second[x] & (0u - apply));
         }
         return;
     }
@@ -150,12 +178,45 @@ inline u32 packDot(u8 key, u8 cc, u32 enable, u32 color)
         const u32 apply = (first[x] >> 24) & ccPass[x] & 1;
         const u32 w = (ratios[x] + 1) & (0u - apply);
         const u32 f = first[x], s = second[x];
-        // Each side weighed on its own, as the hardware does; red and blue
-        // share one multiply, 16 bits apart, since 255 * 32 fits.
-        const u32 fromTop = ((((f & 0xFF00FF) * (32 - w)) >> 5) & 0xFF00FF) | ((((f & 0x00FF00) * (32 - w)) >> 5) & 0x00FF00);
-        const u32 fromOther = ((((s & 0xFF00FF) * w) >> 5) & 0xFF00FF) | ((((s & 0x00FF00) * w) >> 5) & 0x00FF00);
-        out[x] = fromTop + fromOther;
+        // Each side weighed on its own, as the hardware does.
+        out[x] = weigh(f, 32 - w) + weigh(s, w);
     }
+}
+
+// Line-colour insertion: where the top's record takes the line colour, it
+// stands in for the second place, with the line colour screen's ratio.
+[[gnu::always_inline]] inline void insertPackedBody(u32 count, u32 insertions, const u32* __restrict lineColors,
+                                                     u32 lineRatio, const u32* __restrict first,
+                                                     u32* __restrict second, u32* __restrict secondRatio)
+{
+    for (u32 x = 0; x < count; ++x) {
+        const u32 t = (first[x] >> 25) & 7;
+        const u32 insert = 0u - ((insertions >> t) & 1);
+        second[x] = (lineColors[t] & insert) | (second[x] & ~insert);
+        secondRatio[x] = (lineRatio & insert) | (secondRatio[x] & ~insert);
+    }
+}
+
+// Colour offset by the top's record: each component plus its offset,
+// clamped, as the positive part added and the negative part taken away.
+[[gnu::always_inline]] inline void offsetPackedBody(u32 count, const u32* __restrict first, const u32* __restrict plus,
+                                                     const u32* __restrict minus, u32* __restrict out)
+{
+    for (u32 x = 0; x < count; ++x) {
+        const u32 t = (first[x] >> 25) & 7;
+        out[x] = subtractSaturated(addSaturated(out[x], plus[t]), minus[t]);
+    }
+}
+
+void insertPackedPlain(u32 count, u32 insertions, const u32* lineColors, u32 lineRatio, const u32* first, u32* second,
+                       u32* secondRatio)
+{
+    insertPackedBody(count, insertions, lineColors, lineRatio, first, second, secondRatio);
+}
+
+void offsetPackedPlain(u32 count, const u32* first, const u32* plus, const u32* minus, u32* out)
+{
+    offsetPackedBody(count, first, plus, minus, out);
 }
 
 void foldPackedPlain(const PackedLayer& layer, u32 count, u32* first, u32* second, u32* firstRatio, u32* secondRatio,
@@ -254,6 +315,44 @@ __attribute__((target("avx2"))) void foldPackedAvx2(const PackedLayer& layer, u3
     }
 }
 
+// The record of each of eight words: the permute index into a table of eight.
+__attribute__((target("avx2"))) inline __m256i recordOf8(const u32* first)
+{
+    return _mm256_srli_epi32(load8(first), 25);
+}
+
+// The eight records' tables sit in one register each.
+__attribute__((target("avx2"))) void insertPackedAvx2(u32 count, u32 insertions, const u32* lineColors,
+                                                      u32 lineRatio, const u32* first, u32* second, u32* secondRatio)
+{
+    const __m256i colors = load8(lineColors);
+    const __m256i takes = _mm256_set1_epi32(static_cast<int>(insertions));
+    const __m256i ratio = _mm256_set1_epi32(static_cast<int>(lineRatio));
+    u32 x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const __m256i t = _mm256_and_si256(recordOf8(first + x), _mm256_set1_epi32(7));
+        // All ones where the record's bit is set.
+        const __m256i insert =
+            _mm256_srai_epi32(_mm256_sllv_epi32(takes, _mm256_sub_epi32(_mm256_set1_epi32(31), t)), 31);
+        store8(second + x, _mm256_blendv_epi8(load8(second + x), _mm256_permutevar8x32_epi32(colors, t), insert));
+        store8(secondRatio + x, _mm256_blendv_epi8(load8(secondRatio + x), ratio, insert));
+    }
+    insertPackedBody(count - x, insertions, lineColors, lineRatio, first + x, second + x, secondRatio + x);
+}
+
+__attribute__((target("avx2"))) void offsetPackedAvx2(u32 count, const u32* first, const u32* plus, const u32* minus,
+                                                      u32* out)
+{
+    const __m256i plusTable = load8(plus), minusTable = load8(minus);
+    u32 x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const __m256i t = recordOf8(first + x);  // the permute takes the low three bits
+        const __m256i added = _mm256_adds_epu8(load8(out + x), _mm256_permutevar8x32_epi32(plusTable, t));
+        store8(out + x, _mm256_subs_epu8(added, _mm256_permutevar8x32_epi32(minusTable, t)));
+    }
+    offsetPackedBody(count - x, first + x, plus, minus, out + x);
+}
+
 __attribute__((target("avx2"))) void blendPackedAvx2(u32 count, u32 calc, const u32* first, const u32* second,
                                                      const u32* ratios, const u8* ccPass, u32* out)
 {
@@ -319,6 +418,25 @@ void foldPacked(const PackedLayer& layer, u32 count, u32* first, u32* second, u3
         return foldPackedAvx2(layer, count, first, second, firstRatio, secondRatio, follow);
 #endif
     foldPackedPlain(layer, count, first, second, firstRatio, secondRatio, follow);
+}
+
+void insertPacked(u32 count, u32 insertions, const u32* lineColors, u32 lineRatio, const u32* first, u32* second,
+                  u32* secondRatio)
+{
+#if KEST_X86
+    if (fastPaths.avx2)
+        return insertPackedAvx2(count, insertions, lineColors, lineRatio, first, second, secondRatio);
+#endif
+    insertPackedPlain(count, insertions, lineColors, lineRatio, first, second, secondRatio);
+}
+
+void offsetPacked(u32 count, const u32* first, const u32* plus, const u32* minus, u32* out)
+{
+#if KEST_X86
+    if (fastPaths.avx2)
+        return offsetPackedAvx2(count, first, plus, minus, out);
+#endif
+    offsetPackedPlain(count, first, plus, minus, out);
 }
 
 void blendPacked(u32 count, u32 calc, const u32* first, const u32* second, const u32* ratios, const u8* ccPass,
@@ -399,13 +517,20 @@ void VDP2::composeLine(u32 x0, u32 count, u32 y)
             order[at] = order[at - 1];
         order[at] = layer;
     }
+    m_unfetched = 0;
     for (u32 i = 0; i < layers; ++i) {
         Layer& layer = *order[i];
+        const u8* pass = neverShown(layer) ? nullptr : windowPass(layer.window, m_passScratch);
+        if (!pass || windowHidesLine(pass)) {
+            std::memset(m_dots[layer.record].key, 0, kMaxLineDots);
+            m_unfetched = static_cast<u8>(m_unfetched | 1u << layer.number);
+            continue;
+        }
         switch (layer.number) {
         case kRbg0:
-        case kRbg1: fetchRotation(layer); break;
-        case kExbg: fetchExternal(layer); break;
-        default: fetchNormal(layer); break;
+        case kRbg1: fetchRotation(layer, pass); break;
+        case kExbg: fetchExternal(layer, pass); break;
+        default: fetchNormal(layer, pass); break;
         }
         m_fetched[m_fetchedCount++] = m_dots[layer.record].key;
     }
@@ -417,6 +542,27 @@ void VDP2::composeLine(u32 x0, u32 count, u32 y)
         composeHighResolution(x0, end - x0, row, y);
     else
         composeNormal(x0, end - x0, row);
+}
+
+// Whether every dot of the layer has priority 0 on this line, so that its
+// dots need no fetch. Their colours are left as they were: only the
+// high-resolution path reads those of hidden dots (gradation keeps them
+// for when its target shows, which such a layer never does).
+bool VDP2::neverShown(const Layer& layer) const
+{
+    const bool noPriority =
+        layer.specialPriorityMode == 3 || (layer.specialPriorityMode == 0 && layer.priority == 0);
+    return fastPaths.hiddenLayers && noPriority && m_screenMode < 6;
+}
+
+// The same for a layer whose window (pass) hides the whole line, as a
+// HUD's window does above and below its box.
+bool VDP2::windowHidesLine(const u8* pass) const
+{
+    if (!fastPaths.hiddenLayers || pass == m_passAll || m_screenMode >= 6)
+        return false;
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    return std::memchr(pass, 1, width) == nullptr;
 }
 
 // The highest key a layer's dots can have.
@@ -453,23 +599,6 @@ u32 VDP2::lineColorOf(u32 record, u32 x) const
     if (record == m_rbg1.record && m_rbg1.active && m_coefficientLineColorUsed[1])
         return m_coefficientLineColor[1][x];
     return m_outputs[record].lineColor;
-}
-
-// Per-component (c * w) >> 5 for w <= 32, the three components at once:
-// red and blue share one multiply with 16 bits between them.
-inline u32 weigh(u32 c, u32 w)
-{
-    return ((((c & 0xFF00FF) * w) >> 5) & 0xFF00FF) | ((((c & 0x00FF00) * w) >> 5) & 0x00FF00);
-}
-
-// Per-component sum, saturated at 255.
-inline u32 addSaturated(u32 a, u32 b)
-{
-    u32 rb = (a & 0xFF00FF) + (b & 0xFF00FF);
-    u32 g = (a & 0x00FF00) + (b & 0x00FF00);
-    rb |= ((rb & 0x01000100) >> 8) * 0xFF;
-    g |= ((g & 0x00010000) >> 8) * 0xFF;
-    return (rb & 0xFF00FF) | (g & 0x00FF00);
 }
 
 // Colour calculation of the top dot with another: a ratio blend (mode 0 the
@@ -557,16 +686,17 @@ void VDP2::selectLayers(u32 x0, u32 end)
     }
 }
 
-// The common line: no extended calculation or effect targets. False when
-// the line needs the general compositor.
+// The common line: no extended calculation or gradation. False when the
+// line needs the general compositor.
 bool VDP2::composePacked(u32 x0, u32 count, u32* row)
 {
     if (m_effectMode != 0 || !fastPaths.packedCompositor)
         return false;
     bool anyCc = false, anyOffset = false;
-    for (const LayerOutput& out : m_outputs) {
-        if (out.effectTarget)
-            return false;
+    u32 insertions = 0;  // records that take the line colour, a bit each
+    for (u32 r = 0; r < kRecords; ++r) {
+        const LayerOutput& out = m_outputs[r];
+        insertions |= (out.effectTarget ? 1u : 0u) << r;
         anyCc |= out.ccEnable != 0;
         anyOffset |= (out.offset[0] | out.offset[1] | out.offset[2]) != 0;
     }
@@ -596,7 +726,7 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
     if (m_sprite.active)
         fold(kSpriteRecord, m_spriteDots.ratio);
     for (const Layer* layer : m_layers) {
-        if (layer->active)
+        if (layer->active && !((m_unfetched >> layer->number) & 1))
             fold(layer->record, nullptr);
     }
     if (firstLayer) {
@@ -606,16 +736,56 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
         std::fill_n(secondRatio, count, back.ratio);
     }
     const u8* ccPass = m_ccPassAll ? m_passAll : m_ccPass;
+    // Line-colour insertion: a top that takes it is calculated with its line
+    // colour instead of the dot below, by the line colour screen's ratio
+    // where the lower one's would be used.
+    if (insertions && calc != 0) {
+        const u32 lineRatio = m_outputs[kLineColorRecord].ratio;
+        const bool perDot = (m_rbg0.active && m_coefficientLineColorUsed[0]) ||
+                            (m_rbg1.active && m_coefficientLineColorUsed[1]);
+        if (perDot) {
+            // Rotation coefficients give some dots a line colour of their own.
+            for (u32 i = 0; i < count; ++i) {
+                const u32 t = (first[i] >> 25) & 7;
+                if ((insertions >> t) & 1) {
+                    second[i] = lineColorOf(t, x0 + i);
+                    secondRatio[i] = lineRatio;
+                }
+            }
+        } else {
+            u32 lineColors[kRecords];
+            for (u32 r = 0; r < kRecords; ++r)
+                lineColors[r] = m_outputs[r].lineColor;
+            insertPacked(count, insertions, lineColors, lineRatio, first, second, secondRatio);
+        }
+    }
     u32* out = row + x0;
     blendPacked(count, calc == 0 ? 0 : calc == 1 ? 1 : 2, first, second, follow == 2 ? secondRatio : firstRatio,
                 ccPass + x0, out);
     if (anyOffset) {
-        for (u32 i = 0; i < count; ++i)
-            out[i] = applyOffset(out[i], m_outputs[(first[i] >> 25) & 7]);
+        u32 plus[kRecords], minus[kRecords];
+        for (u32 r = 0; r < kRecords; ++r) {
+            plus[r] = minus[r] = 0;
+            for (u32 c = 0; c < 3; ++c) {
+                // The 9-bit offset: -256 takes any component to 0, as 255 does.
+                const s32 o = signExtend9(static_cast<u32>(m_outputs[r].offset[c]) >> 8);
+                plus[r] |= static_cast<u32>(o > 0 ? o : 0) << (16 - 8 * c);
+                minus[r] |= static_cast<u32>(o < 0 ? std::min(-o, 255) : 0) << (16 - 8 * c);
+            }
+        }
+        offsetPacked(count, first, plus, minus, out);
     }
     // Sprite shadows move the top down a place: the few dots under one are
     // worked out on their own.
     if (m_spriteShadows) {
+        const u8* keys[kRecords];
+        u32 layers = 0;
+        if (m_sprite.active)
+            keys[layers++] = m_dots[kSpriteRecord].key;
+        for (const Layer* layer : m_layers) {
+            if (layer->active && !((m_unfetched >> layer->number) & 1))
+                keys[layers++] = m_dots[layer->record].key;
+        }
         const u8* classes = m_spriteDots.shadowClass + x0;
         for (u32 i = 0; i < count; ++i) {
             if ((i & 7) == 0 && i + 8 <= count) {
@@ -627,33 +797,29 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
                 }
             }
             if (classes[i] && ((first[i] >> 25) & 7) == kSpriteRecord)
-                out[i] = shadowedDot(x0 + i, calc, ccPass[x0 + i]);
+                out[i] = shadowedDot(x0 + i, calc, ccPass[x0 + i], keys, layers);
         }
     }
     return true;
 }
 
 // A dot whose top is a sprite shadow, on a line composePacked takes.
-u32 VDP2::shadowedDot(u32 x, u32 calc, u8 ccPass) const
+// keys are the dots of the line's layers that may show.
+u32 VDP2::shadowedDot(u32 x, u32 calc, u8 ccPass, const u8* const* keys, u32 layers) const
 {
     // The three highest keys, the back screen's below every visible one.
-    u32 keys[3] = {kBackRecord, kBackRecord, kBackRecord};
-    auto place = [&](u32 key) {
-        if (key > keys[0])
-            keys[2] = keys[1], keys[1] = keys[0], keys[0] = key;
-        else if (key > keys[1])
-            keys[2] = keys[1], keys[1] = key;
-        else if (key > keys[2])
-            keys[2] = key;
-    };
-    if (m_sprite.active)
-        place(m_dots[kSpriteRecord].key[x]);
-    for (const Layer* layer : m_layers) {
-        if (layer->active)
-            place(m_dots[layer->record].key[x]);
+    u32 highest[3] = {kBackRecord, kBackRecord, kBackRecord};
+    for (u32 i = 0; i < layers; ++i) {
+        const u32 key = keys[i][x];
+        if (key > highest[0])
+            highest[2] = highest[1], highest[1] = highest[0], highest[0] = key;
+        else if (key > highest[1])
+            highest[2] = highest[1], highest[1] = key;
+        else if (key > highest[2])
+            highest[2] = key;
     }
-    u32 t = keys[0] & 7, s = keys[1] & 7;
-    const u32 third = keys[2] & 7;
+    u32 t = highest[0] & 7, s = highest[1] & 7;
+    const u32 third = highest[2] & 7;
     bool halved = true;
     switch (m_spriteDots.shadowClass[x]) {
     case 1:
@@ -676,11 +842,12 @@ u32 VDP2::shadowedDot(u32 x, u32 calc, u8 ccPass) const
     };
     u32 color = colorOf(t);
     if (calc && (conditionOf(t) & ccPass)) {
-        const u32 other = colorOf(s);
+        const bool insert = m_outputs[t].effectTarget != 0;
+        const u32 other = insert ? lineColorOf(t, x) : colorOf(s);
         if (calc == 1) {
             color = addSaturated(color, other);
         } else {
-            const u32 r = ratioOf(calc == 2 ? t : s, x);
+            const u32 r = ratioOf(calc == 2 ? t : insert ? kLineColorRecord : s, x);
             color = weigh(color, 31 - r) + weigh(other, r + 1);
         }
     }
@@ -688,8 +855,8 @@ u32 VDP2::shadowedDot(u32 x, u32 calc, u8 ccPass) const
     return halved ? halve(color) : color;
 }
 
-// Lines composePacked leaves: extended calculation, gradation, line-colour
-// insertion (and every line when the fast path is switched off).
+// Lines composePacked leaves: extended calculation and gradation (and every
+// line when the fast path is switched off).
 void VDP2::composeNormal(u32 x0, u32 count, u32* row)
 {
     if (composePacked(x0, count, row))

@@ -13,16 +13,19 @@ namespace vdp2 {
 constexpr u32 kColorRamMask = 0xFFF;
 
 // Console 32-bit colour (blue 23-16, green 15-8, red 7-0) to 0x00RRGGBB.
-inline u32 swapRedBlue(u32 c)
+// V is u32 or eight lanes.
+template <class V>
+[[gnu::always_inline]] inline V swapRedBlue(V c)
 {
-    return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+    return ((c & 0xFFu) << 16u) | (c & 0xFF00u) | ((c >> 16u) & 0xFFu);
 }
 
 // A console 16-bit colour as a host pixel; the same as colorTable, without
-// a 256 KB table walk in the per-dot loops.
-inline u32 rgb555(u32 c)
+// a 256 KB table walk in the per-dot loops. V is u32 or eight lanes.
+template <class V>
+[[gnu::always_inline]] inline V rgb555(V c)
 {
-    return ((c & 0x1F) << 19) | ((c & 0x3E0) << 6) | ((c & 0x7C00) >> 7);
+    return ((c & 0x1Fu) << 19u) | ((c & 0x3E0u) << 6u) | ((c & 0x7C00u) >> 7u);
 }
 
 // The decoded colour RAM (see VDP2::refreshPalette): host colours and the

@@ -559,11 +559,12 @@ __attribute__((target("avx2"))) inline __m256i coordinate(__m256i low, __m256i h
 }
 
 // The plain steady loop eight dots at a time for the palette modes of 16 and
-// 256 colours, the dots of the layer's own priority and colour calculation.
-// Returns how many dots it drew; the plain loop draws the rest.
+// 256 colours, the dots of the layer's own priority and colour calculation,
+// from dot begin (where sums are) on. Returns the dot it stopped at; the
+// plain loop draws the rest.
 template <int Mode, bool Char16>
 __attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, const RotationSums& sums, const u8* pass,
-                                                   u32 width, LineDots& out)
+                                                   u32 begin, u32 end, LineDots& out)
 {
     const u64 sumX = sums.x, sumY = sums.y, stepX = sums.stepX, stepY = sums.stepY;
     constexpr u32 kCharMask = Char16 ? 15 : 7;
@@ -588,8 +589,8 @@ __attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, const Ro
     const __m256i stepX8 = _mm256_set1_epi64x(static_cast<long long>(stepX * 8));
     const __m256i stepY8 = _mm256_set1_epi64x(static_cast<long long>(stepY * 8));
 
-    u32 x = 0;
-    for (; x + 8 <= width; x += 8) {
+    u32 x = begin;
+    for (; x + 8 <= end; x += 8) {
         const Lanes8 col = Lanes8(coordinate(xLow, xHigh, evens)) & l.widthMask;
         const Lanes8 row = Lanes8(coordinate(yLow, yHigh, evens)) & l.heightMask;
         xLow = _mm256_add_epi64(xLow, stepX8);
@@ -643,6 +644,27 @@ __attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, const Ro
 }
 #endif
 
+// The set of every dot of a line switched by set A's coefficients, or -1
+// when the coefficient may change along the line.
+int coefficientLineSet(const VDP2::RotationParams& a, const u8* vram, u32 vramMask, const u8* colorRam)
+{
+    if (a.dkax != 0)
+        return -1;
+    CoefficientLine c = coefficientLine(a, vram, vramMask, colorRam);
+    c.advance();
+    return c.transparent;
+}
+
+// The same for a line switched by the rotation window.
+int windowLineSet(const u8* setB, u32 width)
+{
+    for (u32 x = 1; x < width; ++x) {
+        if (setB[x] != setB[0])
+            return -1;
+    }
+    return width ? setB[0] : -1;
+}
+
 }  // namespace
 
 bool VDP2::coefficientLineColors(u32 sets) const
@@ -655,14 +677,14 @@ bool VDP2::coefficientLineColors(u32 sets) const
     return false;
 }
 
-void VDP2::fetchRotation(Layer& layer)
+// pass: the dots the layer's window lets through.
+void VDP2::fetchRotation(Layer& layer, const u8* pass)
 {
     const u32 mode = layer.colorMode;
     if (mode > 4 || m_screenMode >= 4) {
         std::memset(m_dots[layer.record].key, 0, kMaxLineDots);
         return;
     }
-    const u8* pass = windowPass(layer.window, m_passScratch);
     const u32 lineColorSlot = layer.number == kRbg0 ? 0 : 1;
     m_coefficientLineColorUsed[lineColorSlot] = 0;
 
@@ -739,7 +761,7 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
         // One set or both over wrapping maps: the common lines.
         if (fastPaths.rotationLines && !mosaic && m_rotation[firstSet].overMode == 0 &&
             (Single || m_rotation[1].overMode == 0)) {
-            Single ? fetchRotationSteady<Mode>(layer, pass, firstSet)
+            Single ? steadyRun<Mode>(layer, pass, firstSet, 0, width)
                    : fetchRotationTwoSets<Mode>(layer, pass, parameterMode);
             return;
         }
@@ -905,13 +927,41 @@ template <int Mode>
 void VDP2::fetchRotationTwoSets(Layer& layer, const u8* pass, u32 parameterMode)
 {
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    // A sky above a floor switches sets between lines, not along them: such
+    // a line is drawn as the one set's.
+    const int lineSet = parameterMode == 3 ? windowLineSet(m_rotationSetB, width)
+                                           : coefficientLineSet(m_rotation[0], m_vram, m_vramMask, m_colorRam);
+    if (lineSet >= 0) {
+        steadyRun<Mode>(layer, pass, lineSet, 0, width);
+        return;
+    }
+    const u32 slot = layer.number == kRbg0 ? 0 : 1;
+    auto perLine = [](const RotationParams& p) { return !p.coefficients || p.dkax == 0; };
+    if (parameterMode == 3 && perLine(m_rotation[0]) && perLine(m_rotation[1])) {
+        // The window splits the line into runs of one set each, whose
+        // coefficients are read once a line: each run as a steady line's.
+        const bool lineColors = coefficientLineColors(3);
+        for (u32 x = 0; x < width;) {
+            const int set = m_rotationSetB[x];
+            u32 end = x + 1;
+            while (end < width && m_rotationSetB[end] == set)
+                ++end;
+            steadyRun<Mode>(layer, pass, set, x, end);
+            // A set without coefficient line colours takes the screen's.
+            if (lineColors && !coefficientLineColors(1u << set))
+                std::fill(m_coefficientLineColor[slot] + x, m_coefficientLineColor[slot] + end,
+                          m_outputs[layer.record].lineColor);
+            x = end;
+        }
+        m_coefficientLineColorUsed[slot] = lineColors;
+        return;
+    }
     const Palette colors{m_palette, m_paletteMsb, m_paletteMask};
     const u8* table = m_specialTables[layer.specialSelect];
     const u32 ccMode = m_outputs[layer.record].specialMode;
     const SteadyLine lines[2] = {steadyLine(layer, m_rotation[0], m_vram, m_vramMask, colors, table, ccMode),
                                 steadyLine(layer, m_rotation[1], m_vram, m_vramMask, colors, table, ccMode)};
     const u32 base = m_outputs[kLineColorRecord].lineColor & 0x780;
-    const u32 slot = layer.number == kRbg0 ? 0 : 1;
     const u32 screen = m_outputs[layer.record].lineColor;
     TwoSetLine t{m_rotation,
                  {coefficientLine(m_rotation[0], m_vram, m_vramMask, m_colorRam),
@@ -931,14 +981,14 @@ void VDP2::fetchRotationTwoSets(Layer& layer, const u8* pass, u32 parameterMode)
               : twoSetDots<Mode, false, false>(lines, t, pass, width, out);
 }
 
-// A line of one set over a wrapping cell map. With per-line coefficients
-// (or none) the scale and centre hold for every dot and the map position
-// moves by the same step every dot.
+// Dots begin .. end - 1 of one set over a wrapping cell map. With per-line
+// coefficients (or none) the scale and centre hold for every dot and the
+// map position moves by the same step every dot; per-dot coefficients come
+// only on a line of one set (begin 0).
 template <int Mode>
-void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
+void VDP2::steadyRun(Layer& layer, const u8* pass, int set, u32 begin, u32 end)
 {
     LineDots& out = m_dots[layer.record];
-    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     const RotationParams& p = m_rotation[set];
     const Palette colors{m_palette, m_paletteMsb, m_paletteMask};
     const SteadyLine line = steadyLine(layer, p, m_vram, m_vramMask, colors, m_specialTables[layer.specialSelect],
@@ -953,11 +1003,11 @@ void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
         u8& used = m_coefficientLineColorUsed[slot];
         const CoefficientColor lineColor{colors, lineColorBase, 0};
         if (layer.charSize16)
-            plain ? coefficientDots<Mode, true, true>(line, p, c, lineColor, lineColors, used, pass, width, out)
-                  : coefficientDots<Mode, false, true>(line, p, c, lineColor, lineColors, used, pass, width, out);
+            plain ? coefficientDots<Mode, true, true>(line, p, c, lineColor, lineColors, used, pass, end, out)
+                  : coefficientDots<Mode, false, true>(line, p, c, lineColor, lineColors, used, pass, end, out);
         else
-            plain ? coefficientDots<Mode, true, false>(line, p, c, lineColor, lineColors, used, pass, width, out)
-                  : coefficientDots<Mode, false, false>(line, p, c, lineColor, lineColors, used, pass, width, out);
+            plain ? coefficientDots<Mode, true, false>(line, p, c, lineColor, lineColors, used, pass, end, out)
+                  : coefficientDots<Mode, false, false>(line, p, c, lineColor, lineColors, used, pass, end, out);
         return;
     }
 
@@ -967,32 +1017,32 @@ void VDP2::fetchRotationSteady(Layer& layer, const u8* pass, int set)
         c.advance();
         if (c.transparent) {
             // The colours stay as they were; no dot shows.
-            std::memset(out.key, 0, width);
-            std::memset(out.cc, 0, width);
+            std::memset(out.key + begin, 0, end - begin);
+            std::memset(out.cc + begin, 0, end - begin);
             return;
         }
-        if (p.coefficientLineColor && width) {
+        if (p.coefficientLineColor && end > begin) {
             const u32 lineColor = CoefficientColor{colors, lineColorBase, 0}.of(c);
-            std::fill(m_coefficientLineColor[slot], m_coefficientLineColor[slot] + width, lineColor);
+            std::fill(m_coefficientLineColor[slot] + begin, m_coefficientLineColor[slot] + end, lineColor);
             m_coefficientLineColorUsed[slot] = 1;
         }
         coefficient = c.value;
     }
-    RotationSums sums(p, scaleOf(p, coefficient), 0);
-    u32 first = 0;
+    RotationSums sums(p, scaleOf(p, coefficient), begin);
+    u32 first = begin;
 #if KEST_X86
     if constexpr (Mode <= 1) {
         if (plain && fastPaths.avx2) {
-            first = layer.charSize16 ? steadyDotsAvx2<Mode, true>(line, sums, pass, width, out)
-                                     : steadyDotsAvx2<Mode, false>(line, sums, pass, width, out);
-            sums.step(first);
+            first = layer.charSize16 ? steadyDotsAvx2<Mode, true>(line, sums, pass, begin, end, out)
+                                     : steadyDotsAvx2<Mode, false>(line, sums, pass, begin, end, out);
+            sums.step(first - begin);
         }
     }
 #endif
     if (layer.charSize16)
-        plain ? steadyDots<Mode, true, true>(line, sums, pass, first, width, out)
-              : steadyDots<Mode, false, true>(line, sums, pass, first, width, out);
+        plain ? steadyDots<Mode, true, true>(line, sums, pass, first, end, out)
+              : steadyDots<Mode, false, true>(line, sums, pass, first, end, out);
     else
-        plain ? steadyDots<Mode, true, false>(line, sums, pass, first, width, out)
-              : steadyDots<Mode, false, false>(line, sums, pass, first, width, out);
+        plain ? steadyDots<Mode, true, false>(line, sums, pass, first, end, out)
+              : steadyDots<Mode, false, false>(line, sums, pass, first, end, out);
 }

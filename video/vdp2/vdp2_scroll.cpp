@@ -170,9 +170,9 @@ u32 VDP2::nameAddress(const MapGeometry& map, const Layer& layer, u32 col, u32 r
     return (map.plane[plane] + (index << (layer.twoWord ? 2 : 1))) & m_vramMask;
 }
 
-void VDP2::fetchNormal(Layer& layer)
+// pass: the dots the layer's window lets through.
+void VDP2::fetchNormal(Layer& layer, const u8* pass)
 {
-    const u8* pass = windowPass(layer.window, m_passScratch);
     const u32 maxMode = layer.number == kNbg0 ? 4 : layer.number == kNbg1 ? 3 : 1;
     if (layer.colorMode > maxMode) {
         // A colour mode the layer cannot show: nothing of it is drawn.
@@ -406,33 +406,46 @@ __attribute__((target("avx2"))) inline __m256i loadKept(u32 keep)
     return _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(kKeptLanes[keep])));
 }
 
-// One-word names of 8 x 8 characters, eight groups at a time: the names of a
-// page row sit side by side. Returns the groups done, a multiple of eight.
-template <int Mode>
-__attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 groups, const u8* needed,
+// The names of eight groups at a time: the names of a page row sit side by
+// side, one a group, or one for two groups of 16 x 16 characters (c, the
+// run's first column, says whether the first group is a right half).
+// Returns the groups done, a multiple of eight.
+template <int Mode, bool Char16, bool TwoWord>
+__attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 c, u32 groups, const u8* needed,
                                                   u8* keyOut, u32& fetched)
 {
+    constexpr u32 kNameBytes = TwoWord ? 4 : 2;
+    constexpr u32 kLoadBytes = 8 * kNameBytes;
     const u8* vram = p.vram;
     const u32 vramMask = p.vramMask;
-    const __m128i swapBytes = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+    const __m128i swap16 = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+    const __m256i swap32 = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0, 7, 6,
+                                            5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
     const u32 rowMask = vramMask & (Mode == 0 ? ~3u : ~7u);
     const u32 flipOffset = p.rowOffset[0] ^ p.rowOffset[1];
     // Copies the stores below cannot touch, so they stay in registers.
     const NameDecoder decoder = p.decoder;
     const RotationBanks banks = p.banks;
-    // One-word names take their special bits from the layer.
-    const u32 keyFlags = u32{p.keys[p.decoder.specialPriority]} << 1;
-    const u32 baseAdd = p.cramOffset | u32{p.conditions[p.decoder.specialCc]} << 16;
+    // A group's name, and which cell of its character row it takes.
+    const u32 rightFirst = (c >> 3) & 1;
+    const __m256i nameOrder = rightFirst ? _mm256_setr_epi32(0, 1, 1, 2, 2, 3, 3, 4)
+                                         : _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
+    const Lanes8 rightHalf = rightFirst ? _mm256_setr_epi32(1, 0, 1, 0, 1, 0, 1, 0)
+                                        : _mm256_setr_epi32(0, 1, 0, 1, 0, 1, 0, 1);
+    const u32 keyFlags0 = u32{p.keys[0]} << 1, keyFlagsFlip = (u32{p.keys[0]} ^ u32{p.keys[1]}) << 1;
+    const u32 condition0 = p.conditions[0], conditionFlip = u32{p.conditions[0]} ^ u32{p.conditions[1]};
+    const u32 oneWordKeyFlags = u32{p.keys[p.decoder.specialPriority]} << 1;
+    const u32 oneWordBaseAdd = p.cramOffset | u32{p.conditions[p.decoder.specialCc]} << 16;
     const __m256i places = _mm256_setr_epi32(0, 8, 16, 24, 32, 40, 48, 56);
     u32 g = 0;
     for (; g + 8 <= groups; g += 8) {
         u32 keep = 0xFF;  // the groups with a dot to fetch
-        const u32 names = (at + 2 * g) & vramMask & ~1u;
-        if (names + 16 > vramMask + 1)
+        const u32 names = (at + kNameBytes * (Char16 ? g / 2 : g)) & vramMask & ~(kNameBytes - 1);
+        if (names + kLoadBytes > vramMask + 1)
             break;
         const bool guarded = banks.reserved != 0;
         const u8 namesOpen = guarded ? banks.open(names) : 0xFF;
-        if (guarded && namesOpen != banks.open(names + 14))
+        if (guarded && namesOpen != banks.open(names + kLoadBytes - 1))
             break;
         if (needed) {
             const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(needed + 8 * g));
@@ -448,12 +461,30 @@ __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 
                 std::memset(keyOut + 8 * g, 0, 64);
             keep = ~hidden & 0xFF;
         }
-        const NameFields<Lanes8> f = decoder.oneWord(Lanes8(_mm256_cvtepu16_epi32(
-            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(vram + names)), swapBytes))));
-        Lanes8 row = (f.charAddress + (Lanes8(p.rowOffset[0]) ^ ((Lanes8(0u) - f.vflip) & flipOffset))) & rowMask;
+        Lanes8 raw;
+        if constexpr (TwoWord)
+            raw = _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(vram + names)), swap32);
+        else
+            raw = _mm256_cvtepu16_epi32(
+                _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(vram + names)), swap16));
+        if constexpr (Char16)
+            raw = _mm256_permutevar8x32_epi32(raw.v, nameOrder);
+        const NameFields<Lanes8> f = TwoWord ? twoWordName(raw, vramMask) : decoder.oneWord(raw);
+        Lanes8 row = f.charAddress + (Lanes8(p.rowOffset[0]) ^ ((Lanes8(0u) - f.vflip) & flipOffset));
+        if constexpr (Char16)
+            row = row + ((rightHalf ^ f.hflip) << kCellShift<Mode>);
+        row = row & rowMask;
+        // The key and condition the name's special bits choose; one-word
+        // names take the layer's.
+        Lanes8 keyFlags = oneWordKeyFlags, baseAdd = oneWordBaseAdd;
+        if constexpr (TwoWord) {
+            keyFlags = Lanes8(keyFlags0) ^ ((Lanes8(0u) - f.specialPriority) & keyFlagsFlip);
+            const Lanes8 condition = Lanes8(condition0) ^ ((Lanes8(0u) - f.specialCc) & conditionFlip);
+            baseAdd = Lanes8(p.cramOffset) | (condition << 16u);
+        }
         Lanes8 base = paletteBase<Mode>(f.palette) + baseAdd;
         // Rows in a bank RBG0 holds get no key.
-        Lanes8 flags = f.hflip | (guarded ? banks.openMask(row) & (namesOpen ? keyFlags : 0u) : Lanes8(keyFlags));
+        Lanes8 flags = f.hflip | (guarded ? banks.openMask(row) & (namesOpen ? keyFlags : Lanes8(0u)) : keyFlags);
         __m256i place = _mm256_add_epi32(places, _mm256_set1_epi32(static_cast<int>(8 * g)));
         if (keep != 0xFF) {
             // The kept groups moved down to the front; the scratch has room
@@ -492,10 +523,8 @@ void cellRowRun(const RowRun& p, u32 at, u32 c, u32 groups, u32* __restrict colo
     u32 fetched = 0;
     u32 g = 0;
 #if KEST_X86
-    if constexpr (!Char16 && !TwoWord) {
-        if (fastPaths.avx2)
-            g = nameGroupsAvx2<Mode>(p, at, groups, needed, keyOut, fetched);
-    }
+    if (fastPaths.avx2)
+        g = nameGroupsAvx2<Mode, Char16, TwoWord>(p, at, c, groups, needed, keyOut, fetched);
 #endif
     for (; g < groups; ++g) {
         const u32 cg = c + 8 * g;
@@ -692,6 +721,147 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
     }
 }
 
+namespace {
+
+// What a run of a bitmap row needs; the dots' own priority and condition
+// come only from the colour's MSB (condition mode 3).
+struct BitmapRun {
+    const u32* palette;
+    const u8* msbs;
+    u32 paletteMask;
+    u32 base;  // palette bits and colour RAM offset
+    u8 key;    // the layer's key on an opaque dot
+    u8 cc;     // the condition of every dot, unless byMsb
+    u8 shown;  // transparent dots shown
+    bool byMsb;
+};
+
+// count dots of a row from src on, the first at dot phase of its byte (4-bit
+// dots); the same words for the plain and the AVX2 build.
+template <int Mode>
+[[gnu::always_inline]] inline void bitmapRunBody(const BitmapRun& r, const u8* __restrict src, u32 phase, u32 count,
+                                                 u32* __restrict colorOut, u8* __restrict keyOut,
+                                                 u8* __restrict ccOut)
+{
+    for (u32 i = 0; i < count; ++i) {
+        const u32 raw = rowDot<Mode>(src, ~0u, 0, phase + i);
+        u32 color, opaque, msb;
+        if constexpr (Mode == 3) {
+            color = rgb555(raw);
+            opaque = raw >> 15;
+            msb = 1;
+        } else if constexpr (Mode == 4) {
+            color = swapRedBlue(raw);
+            opaque = raw >> 31;
+            msb = 1;
+        } else {
+            const u32 code = dotCode<Mode>(raw);
+            const u32 at = (code + r.base) & r.paletteMask;
+            color = r.palette[at];
+            opaque = code != 0;
+            msb = r.msbs[at];
+        }
+        colorOut[i] = color;
+        keyOut[i] = static_cast<u8>(r.key & (0u - (opaque | r.shown)));
+        ccOut[i] = static_cast<u8>(r.byMsb ? msb : r.cc);
+    }
+}
+
+template <int Mode>
+void bitmapRunPlain(const BitmapRun& r, const u8* src, u32 phase, u32 count, u32* colorOut, u8* keyOut, u8* ccOut)
+{
+    bitmapRunBody<Mode>(r, src, phase, count, colorOut, keyOut, ccOut);
+}
+
+#if KEST_X86
+// Direct colours eight at a time: their MSB is both the opaque bit and the
+// condition by MSB, which is 1 for every direct dot.
+template <int Mode>
+__attribute__((target("avx2"))) void bitmapRunAvx2(const BitmapRun& r, const u8* src, u32 phase, u32 count,
+                                                   u32* colorOut, u8* keyOut, u8* ccOut)
+{
+    u32 i = 0;
+    if constexpr (Mode >= 3) {
+        const __m128i swap16 = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+        const __m256i swap32 = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0, 7,
+                                                6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+        const u64 shownBytes = r.shown ? 0x0101010101010101ull : 0;
+        const u8 cc = r.byMsb ? 1 : r.cc;
+        for (; i + 8 <= count; i += 8) {
+            Lanes8 raw;
+            u32 msbs;
+            if constexpr (Mode == 3) {
+                raw = _mm256_cvtepu16_epi32(
+                    _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * i)), swap16));
+                msbs = static_cast<u32>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(raw.v, 16))));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(colorOut + i), rgb555(raw).v);
+            } else {
+                raw = _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 4 * i)), swap32);
+                msbs = static_cast<u32>(_mm256_movemask_ps(_mm256_castsi256_ps(raw.v)));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(colorOut + i), swapRedBlue(raw).v);
+            }
+            storeBytes8(keyOut + i, (kBitBytes[msbs] | shownBytes) * r.key);
+            std::memset(ccOut + i, cc, 8);
+        }
+    }
+    bitmapRunBody<Mode>(r, src + i * (Mode == 4 ? 4 : 2), phase, count - i, colorOut + i, keyOut + i, ccOut + i);
+}
+#endif
+
+template <int Mode>
+void bitmapRun(const BitmapRun& r, const u8* src, u32 phase, u32 count, u32* colorOut, u8* keyOut, u8* ccOut)
+{
+#if KEST_X86
+    if (fastPaths.avx2)
+        return bitmapRunAvx2<Mode>(r, src, phase, count, colorOut, keyOut, ccOut);
+#endif
+    bitmapRunPlain<Mode>(r, src, phase, count, colorOut, keyOut, ccOut);
+}
+
+}  // namespace
+
+// A bitmap line at 1:1 without mosaic or vertical cell scroll: one row,
+// read in runs up to where it wraps, every dot with the layer's priority.
+// False when the line needs the general loop: a special mode that looks at
+// each dot's code, or a row that runs off the end of VRAM.
+template <int Mode>
+bool VDP2::fetchBitmapRow(Layer& layer, const u8* pass)
+{
+    const u32 priorityMode = layer.specialPriorityMode;
+    const u32 ccMode = m_outputs[layer.record].specialMode;
+    if (!fastPaths.bitmapRows || layer.xStep != 0x10000 || layer.yMode != 0 || priorityMode == 2 || ccMode == 2)
+        return false;
+    constexpr u32 kBits = Mode == 0 ? 4 : Mode == 1 ? 8 : Mode == 4 ? 32 : 16;
+    const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
+    const u32 widthMask = layer.bitmapWidthMask;
+    const u32 rowStart = layer.rowAddress & m_vramMask;
+    if (rowStart + (widthMask + 1) * kBits / 8 > m_vramMask + 1)
+        return false;
+    LineDots& out = m_dots[layer.record];
+    const u32 priority = dotPriority(priorityMode, layer.priority, layer.bitmapSpecialPriority, nullptr, 0);
+    const BitmapRun run{m_palette,
+                        m_paletteMsb,
+                        m_paletteMask,
+                        paletteBase<Mode>(layer.bitmapPalette) + layer.cramOffset,
+                        static_cast<u8>(layerKey(priority, layer.record) & m_rotationBanks.open(layer.rowAddress)),
+                        dotCcCondition(ccMode, layer.bitmapSpecialCc, nullptr, 0, 0),
+                        layer.transparentShown,
+                        ccMode == 3};
+    u32 col = (static_cast<u32>(layer.xStart) >> 16) & widthMask;
+    for (u32 x = 0; x < width;) {
+        const u32 count = std::min(widthMask + 1 - col, width - x);
+        bitmapRun<Mode>(run, m_vram + rowStart + col * kBits / 8, col & (Mode == 0 ? 1 : 0), count, out.color + x,
+                        out.key + x, out.cc + x);
+        x += count;
+        col = 0;
+    }
+    if (pass != m_passAll) {
+        for (u32 x = 0; x < width; ++x)
+            out.key[x] &= static_cast<u8>(-pass[x]);
+    }
+    return true;
+}
+
 template <int Mode, bool Bitmap>
 void VDP2::fetchNormalLine(Layer& layer, const u8* pass)
 {
@@ -700,6 +870,9 @@ void VDP2::fetchNormalLine(Layer& layer, const u8* pass)
             fetchCellRuns<Mode>(layer, pass);
             return;
         }
+    } else {
+        if (fetchBitmapRow<Mode>(layer, pass))
+            return;
     }
     LineDots& out = m_dots[layer.record];
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;

@@ -45,6 +45,8 @@ struct FastPaths {
     bool avx2;  // from the processor
     bool packedCompositor = true;
     bool rotationLines = true;  // the one-set and two-set loops of rotation lines over wrapping cell maps
+    bool hiddenLayers = true;   // layers whose every dot has priority 0 or is outside the window go unfetched
+    bool bitmapRows = true;     // bitmap lines at 1:1 read as runs along their row
 };
 extern FastPaths fastPaths;
 

@@ -34,6 +34,7 @@ struct SpriteSplit {
     const u8* keyCc;  // the 8 priority registers as key, and condition in bit 7
     const u8* ratios;
     u16 cramOffset, paletteMask;
+    u8 directCc;  // the condition of a direct-colour dot in mixed colour mode
     u16* index;
     u8 *keyOut, *ccOut, *ratioOut, *classOut;
 };
@@ -68,10 +69,11 @@ __attribute__((target("avx2"))) inline __m256i colorIndex(__m256i code, __m256i 
     return _mm256_and_si256(_mm256_add_epi16(_mm256_and_si256(code, codeMask), offset), mask);
 }
 
-// The common split (no mixed colour, no sprite-window bit) 32 dots at a
-// time, for lines of whole blocks (every display width is): the register
-// tables are byte shuffles.
-template <u32 Type>
+// The split without sprite-window bits 32 dots at a time, for lines of
+// whole blocks (every display width is): the register tables are byte
+// shuffles. In mixed colour mode a dot with its MSB set is a direct colour:
+// registers 0, no shadow.
+template <u32 Type, bool Mixed>
 __attribute__((target("avx2"))) u8 splitSpriteAvx2(const SpriteSplit& p)
 {
     using F = SpriteFields<Type>;
@@ -100,7 +102,8 @@ __attribute__((target("avx2"))) u8 splitSpriteAvx2(const SpriteSplit& p)
         const __m256i l = _mm256_permute4x64_epi64(_mm256_unpackhi_epi64(a, b), 0xD8);
         if constexpr (Type >= 8)
             h = zero;
-        const __m256i fields = Type < 8 ? h : l;
+        const __m256i direct = Mixed ? _mm256_cmpgt_epi8(zero, h) : zero;
+        const __m256i fields = _mm256_andnot_si256(direct, Type < 8 ? h : l);
         const __m256i kc = _mm256_shuffle_epi8(keyCc, byteField<F::kPriorityShift, F::kPriorities - 1>(fields));
         const __m256i ratio = _mm256_shuffle_epi8(ratios, byteField<F::kRatioShift, F::kRatios - 1>(fields));
         const __m256i shadow =
@@ -118,10 +121,12 @@ __attribute__((target("avx2"))) u8 splitSpriteAvx2(const SpriteSplit& p)
                 msb, _mm256_blendv_epi8(_mm256_set1_epi8(3), _mm256_set1_epi8(2), alone));
             shadowClass = _mm256_blendv_epi8(msbClass, ones, shadow);
         }
+        shadowClass = _mm256_andnot_si256(direct, shadowClass);
         shadows = _mm256_or_si256(shadows, shadowClass);
         const __m256i visible = _mm256_xor_si256(_mm256_cmpeq_epi8(_mm256_or_si256(h, l), zero), _mm256_set1_epi8(-1));
         const __m256i key = _mm256_and_si256(_mm256_and_si256(kc, _mm256_set1_epi8(0x7F)), visible);
-        const __m256i cc = byteField<7, 1>(kc);
+        const __m256i directCc = _mm256_and_si256(direct, _mm256_set1_epi8(static_cast<char>(p.directCc)));
+        const __m256i cc = _mm256_or_si256(byteField<7, 1>(kc), directCc);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.classOut + i), shadowClass);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.keyOut + i), key);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.ccOut + i), cc);
@@ -138,6 +143,41 @@ __attribute__((target("avx2"))) u8 splitSpriteAvx2(const SpriteSplit& p)
     return _mm_testz_si128(folded, folded) ? 0 : 1;
 }
 #endif
+
+// Mixed colour mode: the dots with their MSB set are direct colours.
+[[gnu::always_inline]] inline void directColorsBody(const u8* __restrict raw, u32 width, u32* __restrict colorOut)
+{
+    for (u32 i = 0; i < width; ++i) {
+        const u32 dot = u32{raw[2 * i]} << 8 | raw[2 * i + 1];
+        const u32 direct = 0u - (dot >> 15);
+        colorOut[i] = (rgb555(dot) & direct) | (colorOut[i] & ~direct);
+    }
+}
+
+#if KEST_X86
+__attribute__((target("avx2"))) void directColorsAvx2(const u8* raw, u32 width, u32* colorOut)
+{
+    const __m128i swapBytes = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+    u32 i = 0;
+    for (; i + 8 <= width; i += 8) {
+        const Lanes8 dot(_mm256_cvtepu16_epi32(
+            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(raw + 2 * i)), swapBytes)));
+        const __m256i direct = _mm256_srai_epi32(_mm256_slli_epi32(dot.v, 16), 31);
+        __m256i* out = reinterpret_cast<__m256i*>(colorOut + i);
+        _mm256_storeu_si256(out, _mm256_blendv_epi8(_mm256_loadu_si256(out), rgb555(dot).v, direct));
+    }
+    directColorsBody(raw + 2 * i, width - i, colorOut + i);
+}
+#endif
+
+void directColors(const u8* raw, u32 width, u32* colorOut)
+{
+#if KEST_X86
+    if (fastPaths.avx2)
+        return directColorsAvx2(raw, width, colorOut);
+#endif
+    directColorsBody(raw, width, colorOut);
+}
 
 }  // namespace
 
@@ -221,9 +261,10 @@ void VDP2::fetchSpriteLine(const u8* __restrict raw)
         }
     };
 #if KEST_X86
-    if (fastPaths.avx2 && !mixed && !windowBits && width % 32 == 0) {
-        shadows = splitSpriteAvx2<Type>(
-            {raw, width, keyCc, ratios, cramOffset, paletteMask, index, keyOut, ccOut, ratioOut, classOut});
+    if (fastPaths.avx2 && !windowBits && width % 32 == 0) {
+        const SpriteSplit p{raw, width, keyCc, ratios, cramOffset, paletteMask, directCc, index,
+                            keyOut, ccOut, ratioOut, classOut};
+        shadows = mixed ? splitSpriteAvx2<Type, true>(p) : splitSpriteAvx2<Type, false>(p);
     } else
 #endif
     if constexpr (kMsbBits) {
@@ -256,12 +297,8 @@ void VDP2::fetchSpriteLine(const u8* __restrict raw)
     } else {
         gatherColors(index, width, palette, colorOut);
     }
-    if (mixed) {
-        for (u32 i = 0; i < width; ++i) {
-            const u32 direct = 0u - (raw[2 * i] >> 7);
-            colorOut[i] = (rgb555(u32{raw[2 * i]} << 8 | raw[2 * i + 1]) & direct) | (colorOut[i] & ~direct);
-        }
-    }
+    if (mixed)
+        directColors(raw, width, colorOut);
 }
 
 void VDP2::fetchSprite()
@@ -385,7 +422,7 @@ const u8* VDP2::readSpriteDots(const SpriteLine& line)
     return raw;
 }
 
-void VDP2::fetchExternal(Layer& layer)
+void VDP2::fetchExternal(Layer& layer, const u8* pass)
 {
     LineDots& out = m_dots[layer.record];
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
@@ -394,7 +431,6 @@ void VDP2::fetchExternal(Layer& layer)
         std::memset(out.key, 0, sizeof out.key);
         return;
     }
-    const u8* pass = windowPass(layer.window, m_passScratch);
     const u32 m = layer.colorMode == 4 ? 3 : layer.colorMode;
     const u32 rowAddress = layer.externalRow << (8 + m);
     u32 mask = 1;

@@ -560,4 +560,57 @@ TEST_F(Vdp2ComposeTest, NormalLayersGetNothingFromRotationBanks)
     vdp2::fastPaths = saved;
 }
 
+// The same rule on the loops a zoomed layer and a layer with vertical cell
+// scroll take, while the line-scroll and vertical-cell-scroll tables are
+// read from a held bank as from any other: their offsets still apply.
+TEST_F(Vdp2ComposeTest, RotationBanksHideZoomedAndCellScrolledLayers)
+{
+    setColor(1, kGreen);
+    setColor(2, kBlue);
+    // NBG0: names in a B0 page, character 1 in A1 at 0x20020, its rows 0-3
+    // green and 4-7 blue; both tables in A0 push the rows down by 4.
+    for (u32 i = 0; i < 32; ++i)
+        s.vram()[0x20020 + i] = i < 16 ? 0x11 : 0x22;
+    for (u32 i = 0; i < 0x2000; i += 2)
+        storeBe16(s.vram() + 0x40000 + i, 1);
+    for (u32 i = 0; i < 0x400; i += 4) {
+        storeBe32(s.vram() + 0x10000 + i, 0x00040000);  // vertical cell scroll
+        storeBe32(s.vram() + 0x18000 + i, 0x00040000);  // line scroll Y
+    }
+    const std::pair<u32, u16> regs[] = {{VDP2::PNCN0, 0x8004}, {VDP2::MPABN0, 0x2020}, {VDP2::MPABN0 + 2, 0x2020},
+        {VDP2::PRINA, 0x0003}, {VDP2::ZMYIN0, 1}, {VDP2::VCSTAL, 0x8000}, {VDP2::LSTA0L, 0xC000},
+        {VDP2::CYCA0L, 0xCFFF}};  // A0's first access: NBG0's cell-scroll table
+    for (const auto& [offset, value] : regs)
+        s.reg(offset, value);
+    const u32 green = host(kGreen), blue = host(kBlue), red = host(kRed);
+    struct Case {
+        const char* what;
+        u16 zoom;  // ZMXDN0, with ZMXIN0 0 when set
+        u16 scrctl;
+        u16 ramctl, bgon;
+        u32 line0, line4;
+    } cases[] = {
+        {"zoomed, names held", 0x8000, 0, 0x0030, 0x0011, red, red},
+        {"zoomed, character held", 0x8000, 0, 0x010C, 0x0011, red, red},
+        {"zoomed, A0 held", 0x8000, 0, 0x0103, 0x0011, green, blue},
+        {"cell scroll, names held", 0, 1, 0x0030, 0x0011, red, red},
+        {"cell scroll, character held", 0, 1, 0x010C, 0x0011, red, red},
+        {"cell scroll, its table held", 0, 1, 0x0103, 0x0011, blue, green},
+        {"cell scroll, RBG0 off", 0, 1, 0x0030, 0x0001, blue, green},
+        {"line scroll, its table held", 0, 4, 0x0103, 0x0011, blue, blue},  // the table's Y on every line
+    };
+    for (const Case& c : cases) {
+        s.reg(VDP2::ZMXIN0, c.zoom ? 0 : 1);
+        s.reg(VDP2::ZMXDN0, c.zoom);
+        s.reg(VDP2::SCRCTL, c.scrctl);
+        s.reg(VDP2::RAMCTL, c.ramctl);
+        s.reg(VDP2::BGON, c.bgon);
+        s.runField();
+        for (const u32 x : {2u, 100u}) {
+            EXPECT_EQ(s.pixel(x, 0), c.line0) << c.what;
+            EXPECT_EQ(s.pixel(x, 4), c.line4) << c.what;
+        }
+    }
+}
+
 }  // namespace

@@ -3,12 +3,15 @@
 // pictures must match dot for dot.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
+#include <utility>
+#include <set>
 
 #include "core/base/types.h"
 #include "video/vdp1/vdp1.h"
 #include "video/vdp2/vdp2.h"
-#include "video/vdp2/vdp2_scene.h"
+#include "video/vdp2/vdp2_game_scenes.h"
 #include "video/vdp2/vdp2_simd.h"
 
 namespace {
@@ -30,7 +33,7 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
     s.sys->vdp2().setSpriteFrame(&frame);
 
     auto draw = [&](bool avx2, bool packed) {
-        vdp2::fastPaths = {avx2 && hostAvx2, packed};
+        vdp2::fastPaths = {avx2 && hostAvx2, packed, true, packed, packed};
         std::fill(s.canvas.begin(), s.canvas.end(), 0xFF000000u);
         s.runField();
         return s.canvas;
@@ -58,13 +61,13 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
         frame.height = 256;
         for (u32 offset = 0; offset <= VDP2::kLastRegister; offset += 2)
             s.reg(offset, static_cast<u16>(random()));
-        // Most rounds are lines the fast compositor takes: no gradation,
-        // extended calculation or line-colour insertion.
+        // Most rounds are lines the fast compositor takes: no gradation or
+        // extended calculation, some line-colour insertion.
         // Mostly without the colour-calculation window, which otherwise
         // hides most of the calculation.
         if (round % 4 != 0) {
             s.reg(VDP2::CCCTL, static_cast<u16>(random() & 0x03FF));
-            s.reg(VDP2::LNCLEN, 0);
+            s.reg(VDP2::LNCLEN, static_cast<u16>(random() & 0x003F));
             s.reg(VDP2::WCTLD, static_cast<u16>(random() & 0x00FF));
         }
         // Every sprite type, on dots of either size; the sprite-window bit
@@ -82,10 +85,11 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
                 s.reg(r, static_cast<u16>(0x0707 & random()));
         }
         // Every fourth round stacked cell layers of one-word names, each
-        // partly hidden by those in front: the runs that skip hidden dots.
+        // partly hidden by those in front: the runs that skip hidden dots;
+        // NBG0 and NBG1 are bitmaps in some.
         if (round % 4 == 2) {
             s.reg(VDP2::BGON, 0x000F);
-            s.reg(VDP2::CHCTLA, static_cast<u16>(random() & 0x3030));
+            s.reg(VDP2::CHCTLA, static_cast<u16>(random() & 0x3232));
             s.reg(VDP2::CHCTLB, 0);
             s.reg(VDP2::SFPRMD, 0);
             s.reg(VDP2::SFCCMD, 0);
@@ -109,6 +113,73 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
         EXPECT_EQ(draw(true, true), fast) << "round " << round << ": a field drawn twice differs";
         EXPECT_EQ(draw(false, true), fast) << "round " << round << ": AVX2 loops";
         EXPECT_EQ(draw(false, false), fast) << "round " << round << ": fast compositor";
+    }
+}
+
+// Fields like real programs': line-colour insertion under shadows, colour
+// offset, mixed-colour sprites, a layer at priority 0 and rotation lines
+// that switch sets between lines, each fast path against its plain code.
+// The 2D field also with the ratio of the lower dot, with two-word names
+// (their special bits in use) of 16 x 16 characters, some of them and of
+// the names in banks RBG0 holds, and in the special high-resolution mode with NBG0 at priority 0
+// and NBG1 only inside a window (both read there all the same); the 3D one
+// with the sprite's
+// colour calculation by the colour's MSB, and with set B inside window 0
+// while set A's coefficients give the inserted line colours; the bitmap
+// also of 16 colours calculated by the MSB, and of 32-bit colours with
+// transparent dots shown.
+TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
+{
+    FastPathsGuard guard;
+    const bool hostAvx2 = vdp2::fastPaths.avx2;
+    const std::pair<const char*, std::function<void(Vdp2Scene&)>> fields[] = {
+        {"2D", gameField2D},
+        {"3D", gameField3D},
+        {"2D, ratio of the lower dot", [](Vdp2Scene& s) { gameField2D(s), s.reg(VDP2::CCCTL, 0x0263); }},
+        {"2D, two-word names of 16 x 16 characters, VRAM-B held by RBG0",
+         [](Vdp2Scene& s) {
+             gameField2D(s);
+             for (u32 n = 0; n < 4; ++n)
+                 s.reg(VDP2::PNCN0 + 2 * n, 0x0000);
+             // NBG2 in front; NBG1's names in B0.
+             const std::pair<u32, u16> regs[] = {{VDP2::CHCTLA, 0x0111}, {VDP2::CHCTLB, 0x0011},
+                 {VDP2::PRINB, 0x0006}, {VDP2::SFPRMD, 0x0001}, {VDP2::SFCCMD, 0x0010}, {VDP2::CCCTL, 0x0067},
+                 {VDP2::BGON, 0x001F}, {VDP2::RAMCTL, 0x02F0}, {VDP2::MPOFN, 0x0010}};
+             for (const auto& [offset, value] : regs)
+                 s.reg(offset, value);
+         }},
+        {"3D, calculation by the MSB", [](Vdp2Scene& s) { gameField3D(s), s.reg(VDP2::SPCTL, 0x3621); }},
+        {"3D, sets by the window, line colours from coefficients",
+         [](Vdp2Scene& s) {
+             gameField3D(s), s.reg(VDP2::RPMD, 3), s.reg(VDP2::WCTLD, 0x0003), s.reg(VDP2::KTCTL, 0x0011);
+             s.reg(VDP2::LNCLEN, 0x0010), s.reg(VDP2::CCCTL, 0x0050);
+         }},
+        {"bitmap", gameFieldBitmap},
+        {"bitmap of 16 colours, calculation by the MSB",
+         [](Vdp2Scene& s) { gameFieldBitmap(s), s.reg(VDP2::CHCTLA, 0x0200), s.reg(VDP2::SFCCMD, 0x000C); }},
+        {"NBG0 bitmap of 32-bit colours, transparent dots shown",
+         [](Vdp2Scene& s) { gameFieldBitmap(s), s.reg(VDP2::CHCTLA, 0x0042), s.reg(VDP2::BGON, 0x0103); }},
+        {"2D, high resolution",
+         [](Vdp2Scene& s) {
+             gameField2D(s), s.reg(VDP2::TVMD, 0x8006), s.reg(VDP2::PRINA, 0x0500), s.reg(VDP2::WCTLA, 0x0300);
+         }},
+    };
+    for (const auto& [name, setUp] : fields) {
+        Vdp2Scene s;
+        setUp(s);
+        auto draw = [&](vdp2::FastPaths paths) {
+            vdp2::fastPaths = paths;
+            std::fill(s.canvas.begin(), s.canvas.end(), 0xFF000000u);
+            s.runField();
+            return s.canvas;
+        };
+        const std::vector<u32> fast = draw({hostAvx2, true, true, true, true});
+        EXPECT_GT(std::set<u32>(fast.begin(), fast.end()).size(), 1000u) << name;
+        EXPECT_EQ(draw({false, true, true, true, true}), fast) << name << ": AVX2 loops";
+        EXPECT_EQ(draw({hostAvx2, false, true, true, true}), fast) << name << ": fast compositor";
+        EXPECT_EQ(draw({hostAvx2, true, false, true, true}), fast) << name << ": rotation lines";
+        EXPECT_EQ(draw({hostAvx2, true, true, false, true}), fast) << name << ": hidden layers";
+        EXPECT_EQ(draw({hostAvx2, true, true, true, false}), fast) << name << ": bitmap rows";
     }
 }
 
