@@ -180,6 +180,17 @@ constexpr Flow kFlows[kInsnCount] = {KEST_SH2_INSNS(KEST_SH2_FLOW)};
 
 constexpr Flow flowOf(u8 index) { return index < kInsnCount ? kFlows[index] : Flow::Other; }
 
+// What the disassembler fills into a format, beside the fixed text; it also
+// says which register fields an instruction names.
+enum class Operands : u8 {
+    None, RegMN, RegN, SImmN, Imm, ImmGbrR0, Branch8, Branch12, BranchReg, SImm, StoreR0, LoadR0, PcWord, PcLong,
+    Mova, GbrByte, GbrWord, GbrLong, DispByte, DispWord, DispLongStore, DispLongLoad,
+};
+
+#define KEST_SH2_OPERANDS(name, pattern, mask, flow, operands, ...) Operands::operands,
+constexpr Operands kOperands[kInsnCount] = {KEST_SH2_INSNS(KEST_SH2_OPERANDS)};
+#undef KEST_SH2_OPERANDS
+
 // Sign extension of an 8-bit and a 12-bit field.
 inline u32 sext8(u32 v) { return static_cast<u32>(static_cast<s32>(static_cast<s8>(v))); }
 inline u32 sext12(u32 v) { return static_cast<u32>(static_cast<s32>(v << 20) >> 20); }
@@ -187,6 +198,25 @@ inline u32 sext12(u32 v) { return static_cast<u32>(static_cast<s32>(v << 20) >> 
 // The decode table's index of an opcode: its bytes swapped, as a native
 // little-endian load of big-endian guest memory yields it.
 inline u16 tableIndex(u16 opcode) { return static_cast<u16>(opcode << 8 | opcode >> 8); }
+
+// Instructions that change the PC: placed in a delay slot they are slot
+// illegal, which also keeps slots from nesting. An undefined opcode in a
+// slot raises the same exception.
+constexpr bool isSlotIllegal(u8 index)
+{
+    return flowOf(index) != Flow::Other || index == kTrapa || index == kUndefined;
+}
+
+// Host fetch through the direct entry of the address's own page, so the
+// pointer can never leave the page it was made for. An odd PC fetches the
+// word it sits in. The word comes as loaded, a decode table index.
+inline u16 fetchAt(const uintptr_t* direct, u32 pc)
+{
+    const u32 even = pc & ~1u;
+    u16 raw;
+    std::memcpy(&raw, reinterpret_cast<const void*>(direct[even >> PageMap::kPageShift] + even), 2);
+    return raw;
+}
 
 }  // namespace sh2
 
@@ -428,6 +458,7 @@ public:
     static void writeOnChip8(void* owner, CPU* cpu, u32 a, u8 d);
     static void writeOnChip16(void* owner, CPU* cpu, u32 a, u16 d);
     static void writeOnChip32(void* owner, CPU* cpu, u32 a, u32 d);
+    static bool steadyOnChip(void* owner, u32 a, u32 width, u32& value);
 
     INTC intc{"SH2.INTC", this};
     UBC ubc{"SH2.UBC", this};
@@ -442,6 +473,9 @@ public:
     SDMU sdmu{"SH2.SDMU", this};
 
 private:
+    bool peekOnChip8(u32 offset, u8& value) const;
+    bool peekOnChip16(u32 offset, u16& value) const;
+    bool peekOnChip32(u32 offset, u32& value) const;
     void buildOpcodeTable();
     void fillOpcodePattern(u16 pattern, u16 mask, u8 index);
     void checkInterrupts();
@@ -452,10 +486,22 @@ private:
     void sleep();
     void writeSR(u32 value);
     void div1(u32 m, u32 n);
-    void macL(u32 m, u32 n);
-    void macW(u32 m, u32 n);
-    s32 skipWaiting(u32 branch, u32 target, s32 clocks);
-    s32 waitLoopCost(u32 target, u32 branch) const;
+    void macL(s32 a, s32 b);
+    void macW(s16 a, s16 b);
+    s32 skipWaiting(u32 branch, u32 target, s32 clocks, bool delayed);
+    bool recordStep(u32 word, u32 at, u32 pc);
+    void stopRecording();
+    bool recordSlot(u32 branch, u32 target);
+    bool recordCounter(u8 index, u32 word);
+    bool recordFetch(u32 address);
+    bool recordAccess(bool store, u32 address, u32 width);
+    bool accessValue(u8 kind, u32 address, u32 width, u32& value) const;
+    bool passUnchanged() const;
+    s32 resumeWaiting(u32 pc, s32 clocks);
+    bool inRecordedCode(u32 address) const;
+    u32 counterPasses(u32 most) const;
+    void rejectWaiting(u32 branch) { m_rejected[(branch >> 1) & (kRejectedSlots - 1)] = branch; }
+    bool waitingRejected(u32 branch) const { return m_rejected[(branch >> 1) & (kRejectedSlots - 1)] == branch; }
     // The debugger's reads go through the fetch table: they see memory as
     // the fetch does and never reach a device whose reads have side effects.
     u16 readOpcode(u32 address) const { return peekWord(address); }
@@ -476,23 +522,91 @@ private:
     u32 m_state = kCpuStopped;
     u8 m_table[65536];
 
-    // The waiting loop the interpreter watches in the present slice (a
-    // backward BT or BF over loads and tests): the state the last time its
-    // branch was taken. Handler calls are counted, as a handler may answer
-    // differently each time; reads of the processor's own registers count
-    // only where they log or hand over to another area, since the units
-    // change only between slices.
-    struct WaitLoop {
-        u32 branch = ~0u;
-        u32 rejected = ~0u;
-        u32 callee = ~0u;
-        s32 cost = 0;
-        s32 clocks = 0;
-        u32 calls = 0;
-        u32 t = 0;
-        u32 values[16] = {};
+    // What a pass of a waiting loop must leave as it found it.
+    struct WaitState {
+        u32 r[16];
+        u32 gbr, vbr, pr, mach, macl, m, q, i, s, t;
+        bool operator==(const WaitState& o) const
+        {
+            // One branch for the lot: this runs in every slice of a wait.
+            u32 differ = 0;
+            for (int n = 0; n < 16; ++n)
+                differ |= r[n] ^ o.r[n];
+            differ |= (gbr ^ o.gbr) | (vbr ^ o.vbr) | (pr ^ o.pr) | (mach ^ o.mach) | (macl ^ o.macl);
+            differ |= (m ^ o.m) | (q ^ o.q) | (i ^ o.i) | (s ^ o.s) | (t ^ o.t);
+            return differ == 0;
+        }
     };
+    WaitState waitState() const
+    {
+        WaitState w;
+        std::memcpy(w.r, m_r, sizeof w.r);
+        w.gbr = m_gbr, w.vbr = m_vbr, w.pr = m_pr, w.mach = m_mach, w.macl = m_macl;
+        w.m = m_fm, w.q = m_fq, w.i = m_fi, w.s = m_fs, w.t = m_ft;
+        return w;
+    }
+
+    // A data access of the recorded pass and what it found: for a store,
+    // the memory before it.
+    struct WaitAccess {
+        enum Kind : u8 { kMemory, kSteady };
+        u32 address;
+        u32 value;
+        u8 width;
+        u8 kind;
+    };
+    // Opcodes the recorded pass fetched in a row from one page.
+    struct WaitCode {
+        u32 address;
+        u16 offset;  // into WaitLoop::code
+        u16 bytes;
+    };
+
+    // The waiting loop the interpreter watches: a backward BT, BF, BT/S or
+    // BF/S taken again and again. Passes are watched at the branch until one
+    // leaves the state as it found it (or one register stepped, a counter);
+    // the next is recorded instruction by instruction, with the opcodes, the
+    // accesses and the values found; a pass whose accesses all reach plain
+    // memory or steady registers and find them as they were makes the loop
+    // settled. While its state and the values its pass finds stay the same,
+    // the passes that end with clocks to spare are skipped whole, in this
+    // slice and in the next.
+    struct WaitLoop {
+        enum Phase : u8 { kWatching, kRecording, kSettled };
+        static constexpr u32 kSteps = 96;
+        static constexpr u32 kAccesses = 48;
+        static constexpr u32 kRuns = 16;
+        u32 branch = ~0u;
+        Phase phase = kWatching;
+        u8 passes = 0;   // watched or recorded passes that did not repeat
+        s32 clocks = 0;  // clocks left at the last pass's branch
+        s32 cost = 0;    // clocks of a pass
+        WaitState state;  // at the last branch; once settled, at the recorded pass's
+        // The counter: the one register a pass steps, by how much, and the
+        // compare that tests it (kCmpEq .. kDt), with the other operand, where
+        // the counter stands then against the pass's start, and the T it gave.
+        int counter = -1;
+        u32 step = 0;
+        bool stepped = false;
+        u8 compare = 0;
+        bool counterFirst = false;  // the counter is the compare's Rn
+        u32 limit = 0;
+        u32 offset = 0;
+        u32 compareT = 0;
+        // Found on the loop by a check in this slice; where the last slice
+        // ended on it.
+        bool onLoop = false;
+        bool resumable = false;
+        u32 endPc = 0;
+        WaitState endState;
+        u32 steps = 0;
+        u32 count = 0;
+        u32 runs = 0;
+        WaitAccess accesses[kAccesses];
+        WaitCode code[kRuns];
+        u8 opcodes[2 * kSteps];
+    };
+    static constexpr u32 kRejectedSlots = 8;
     WaitLoop m_wait;
-    u32 m_handlerCalls = 0;
-    u32 m_callee = 0;  // target of the last JSR, BSR or BSRF
+    u32 m_rejected[kRejectedSlots] = {};
 };

@@ -6,12 +6,6 @@ using namespace sh2;
 
 namespace {
 
-// What the disassembler fills into a format, beside the fixed text.
-enum class Operands : u8 {
-    None, RegMN, RegN, SImmN, Imm, ImmGbrR0, Branch8, Branch12, BranchReg, SImm, StoreR0, LoadR0, PcWord, PcLong,
-    Mova, GbrByte, GbrWord, GbrLong, DispByte, DispWord, DispLongStore, DispLongLoad,
-};
-
 struct Format {
     Operands operands;
     const char* text;

@@ -232,7 +232,7 @@ public:
 
     void onVBlankIn() { ++m_frames; }
     void setHirq(u16 bits);
-    void setHirqReq(u16 value) { m_hirqReq = value & 0x3FFF; }
+    void setHirqReq(u16 value) { changeHirq(value & 0x3FFF); }
     u16 hirqReq() const { return m_hirqReq; }
     void setHirqMask(u16 value) { m_hirqMask = value & 0x3FFF; }
     void setMpegCard(u8 present) { m_mpegCard = present; }
@@ -241,6 +241,9 @@ public:
 
     // The register window as a processor sees it (cpu may be null).
     u16 readRegister(CPU* cpu, u32 address);
+    // A register read that a waiting processor may count as memory: HIRQREQ,
+    // answered with what also tells each change apart.
+    bool steadyRegister(u32 address, u32 width, u32& value) const;
     void writeRegister(CPU* cpu, u32 address, u16 value);
     u32 readDataPort(u32 address);
     void writeDataPort(u32 address, u32 value);
@@ -440,7 +443,14 @@ private:
     SCU* m_scu;
     CDDrive* m_drive;
     u16 m_cr[4] = {};
+    // Every change of HIRQREQ goes through changeHirq, which counts it.
+    void changeHirq(u16 value)
+    {
+        m_hirqReq = value;
+        ++m_hirqChanges;
+    }
     u16 m_hirqReq = 0;
+    u32 m_hirqChanges = 0;
     u16 m_hirqMask = 0;
     u16 m_scratch = 0;
     std::deque<Command> m_queue;
