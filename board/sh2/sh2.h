@@ -428,13 +428,14 @@ public:
     u32 gbr() const { return m_gbr; }
     u32 vbr() const { return m_vbr; }
     u32 pr() const { return m_pr; }
-    u32 mach() const { return m_mach; }
-    u32 macl() const { return m_macl; }
+    // Read whole: half of a word stored whole is slow to read back.
+    u32 mach() const { return static_cast<u32>(const_cast<const volatile u64&>(m_mac) >> 32); }
+    u32 macl() const { return static_cast<u32>(m_mac); }
     void setGbr(u32 v) { m_gbr = v; }
     void setVbr(u32 v) { m_vbr = v; }
     void setPr(u32 v) { m_pr = v; }
-    void setMach(u32 v) { m_mach = v; }
-    void setMacl(u32 v) { m_macl = v; }
+    void setMach(u32 v) { m_mac = u64{v} << 32 | static_cast<u32>(m_mac); }
+    void setMacl(u32 v) { m_mac = (m_mac & ~u64{0xFFFFFFFF}) | v; }
     u32 packSR() const { return m_fm << 9 | m_fq << 8 | m_fi << 4 | m_fs << 1 | m_ft; }
     void unpackSR(u32 value);
     u32 cpuState() const { return m_state; }
@@ -499,6 +500,7 @@ private:
     bool passUnchanged() const;
     s32 resumeWaiting(u32 pc, s32 clocks);
     bool inRecordedCode(u32 address) const;
+    bool walksMemory(u32 target, u32 branch) const;
     u32 counterPasses(u32 most) const;
     void rejectWaiting(u32 branch) { m_rejected[(branch >> 1) & (kRejectedSlots - 1)] = branch; }
     bool waitingRejected(u32 branch) const { return m_rejected[(branch >> 1) & (kRejectedSlots - 1)] == branch; }
@@ -518,7 +520,9 @@ private:
     u32 m_gbr = 0, m_vbr = 0, m_pr = 0;
     u32 m_sr = 0;
     u32 m_fm = 0, m_fq = 0, m_fi = 0, m_fs = 0, m_ft = 0;
-    u32 m_macl = 0, m_mach = 0;
+    // MACH:MACL as one word: MAC.L reads the pair that the last one wrote,
+    // and a pair of halves written apart cannot be read back whole at once.
+    u64 m_mac = 0;
     u32 m_state = kCpuStopped;
     u8 m_table[65536];
 
@@ -541,7 +545,7 @@ private:
     {
         WaitState w;
         std::memcpy(w.r, m_r, sizeof w.r);
-        w.gbr = m_gbr, w.vbr = m_vbr, w.pr = m_pr, w.mach = m_mach, w.macl = m_macl;
+        w.gbr = m_gbr, w.vbr = m_vbr, w.pr = m_pr, w.mach = mach(), w.macl = macl();
         w.m = m_fm, w.q = m_fq, w.i = m_fi, w.s = m_fs, w.t = m_ft;
         return w;
     }
@@ -608,5 +612,9 @@ private:
     };
     static constexpr u32 kRejectedSlots = 8;
     WaitLoop m_wait;
+    // Branches given up for the slice, and how often a branch was taken up
+    // afresh, by slot.
     u32 m_rejected[kRejectedSlots] = {};
+    u32 m_watched[kRejectedSlots] = {};
+    u8 m_watches[kRejectedSlots] = {};
 };

@@ -125,11 +125,9 @@ void SH2::div1(u32 m, u32 n)
 void SH2::macL(s32 a, s32 b)
 {
     const s64 product = s64{a} * s64{b};
-    const u64 mac = u64{m_mach} << 32 | m_macl;
+    const u64 mac = m_mac;
     if (!m_fs) {
-        const u64 sum = mac + static_cast<u64>(product);
-        m_mach = static_cast<u32>(sum >> 32);
-        m_macl = static_cast<u32>(sum);
+        m_mac = mac + static_cast<u64>(product);
         return;
     }
     // Saturating mode keeps a 48-bit accumulator: MACH's upper half is the
@@ -142,25 +140,22 @@ void SH2::macL(s32 a, s32 b)
         sum = kMin48;
     else if (sum > kMax48)
         sum = kMax48;
-    m_mach = static_cast<u32>(static_cast<u64>(sum) >> 32);
-    m_macl = static_cast<u32>(sum);
+    m_mac = static_cast<u64>(sum);
 }
 
 void SH2::macW(s16 a, s16 b)
 {
     const s32 product = s32{a} * s32{b};
     if (!m_fs) {
-        const u64 sum = (u64{m_mach} << 32 | m_macl) + static_cast<u64>(s64{product});
-        m_mach = static_cast<u32>(sum >> 32);
-        m_macl = static_cast<u32>(sum);
+        m_mac += static_cast<u64>(s64{product});
         return;
     }
-    s64 sum = s64{static_cast<s32>(m_macl)} + product;
+    s64 sum = s64{static_cast<s32>(macl())} + product;
     if (sum < INT32_MIN)
         sum = INT32_MIN;
     else if (sum > INT32_MAX)
         sum = INT32_MAX;
-    m_macl = static_cast<u32>(sum);
+    setMacl(static_cast<u32>(sum));
 }
 
 // One function with a handler per instruction and a dispatch at the end of
@@ -214,6 +209,7 @@ void SH2::interpret(bool breakpoints)
         m_wait.resumable = m_wait.onLoop = false;
     }
     std::fill_n(m_rejected, kRejectedSlots, ~0u);
+    std::fill_n(m_watched, kRejectedSlots, ~0u);
 
     // The opcode's fields, taken from the word as loaded: the opcode with
     // its bytes swapped, so word bits 0-3 are the opcode's n (bits 8-11),
@@ -444,7 +440,7 @@ opRte: {
     clocks = m_clocksLeft;
     BRANCH(4, to);
 }
-opClrmac: m_mach = m_macl = 0; NEXT(1);
+opClrmac: m_mac = 0; NEXT(1);
 opClrt: m_ft = 0; NEXT(1);
 opCmpEq: m_ft = RN == RM; NEXT(1);
 opCmpGe: m_ft = static_cast<s32>(RN) >= static_cast<s32>(RM); NEXT(1);
@@ -468,14 +464,12 @@ opDiv0u: m_fm = m_fq = m_ft = 0; NEXT(1);
 opDiv1: div1(REG_M, REG_N); NEXT(1);
 opDmulsL: {
     const s64 p = s64{static_cast<s32>(RN)} * s64{static_cast<s32>(RM)};
-    m_mach = static_cast<u32>(static_cast<u64>(p) >> 32);
-    m_macl = static_cast<u32>(p);
+    m_mac = static_cast<u64>(p);
     NEXT(2);
 }
 opDmuluL: {
     const u64 p = u64{RN} * RM;
-    m_mach = static_cast<u32>(p >> 32);
-    m_macl = static_cast<u32>(p);
+    m_mac = p;
     NEXT(2);
 }
 opDt: m_ft = --RN == 0; NEXT(1);
@@ -504,11 +498,11 @@ opLdcLSr: {
 }
 opLdcLGbr: m_gbr = load32(RN); RN += 4; NEXT(3);
 opLdcLVbr: m_vbr = load32(RN); RN += 4; NEXT(3);
-opLdsMach: m_mach = RN; NEXT(1);
-opLdsMacl: m_macl = RN; NEXT(1);
+opLdsMach: setMach(RN); NEXT(1);
+opLdsMacl: setMacl(RN); NEXT(1);
 opLdsPr: m_pr = RN; NEXT(1);
-opLdsLMach: m_mach = load32(RN); RN += 4; NEXT(1);
-opLdsLMacl: m_macl = load32(RN); RN += 4; NEXT(1);
+opLdsLMach: setMach(load32(RN)); RN += 4; NEXT(1);
+opLdsLMacl: setMacl(load32(RN)); RN += 4; NEXT(1);
 opLdsLPr: m_pr = load32(RN); RN += 4; NEXT(1);
 // @Rn is read first, and Rn steps before @Rm is read.
 opMacL: {
@@ -579,9 +573,9 @@ opMovWLoadDisp: R[0] = sext16(load16(RM + DISP * 2)); NEXT(1);
 opMovLLoadDisp: RN = load32(RM + DISP * 4); NEXT(1);
 opMova: R[0] = ((pc + 4) & ~3u) + IMM * 4; NEXT(1);
 opMovt: RN = m_ft; NEXT(1);
-opMulL: m_macl = RN * RM; NEXT(2);
-opMulsW: m_macl = static_cast<u32>(s32{static_cast<s16>(RN)} * s32{static_cast<s16>(RM)}); NEXT(1);
-opMuluW: m_macl = (RN & 0xFFFF) * (RM & 0xFFFF); NEXT(1);
+opMulL: setMacl(RN * RM); NEXT(2);
+opMulsW: setMacl(static_cast<u32>(s32{static_cast<s16>(RN)} * s32{static_cast<s16>(RM)})); NEXT(1);
+opMuluW: setMacl((RN & 0xFFFF) * (RM & 0xFFFF)); NEXT(1);
 opNeg: RN = 0u - RM; NEXT(1);
 opNegc: {
     const u32 t = 0u - RM;
@@ -634,11 +628,11 @@ opStcVbr: RN = m_vbr; NEXT(1);
 opStcLSr: RN -= 4; store32(RN, packSR()); NEXT(2);
 opStcLGbr: RN -= 4; store32(RN, m_gbr); NEXT(2);
 opStcLVbr: RN -= 4; store32(RN, m_vbr); NEXT(2);
-opStsMach: RN = m_mach; NEXT(1);
-opStsMacl: RN = m_macl; NEXT(1);
+opStsMach: RN = mach(); NEXT(1);
+opStsMacl: RN = macl(); NEXT(1);
 opStsPr: RN = m_pr; NEXT(1);
-opStsLMach: RN -= 4; store32(RN, m_mach); NEXT(1);
-opStsLMacl: RN -= 4; store32(RN, m_macl); NEXT(1);
+opStsLMach: RN -= 4; store32(RN, mach()); NEXT(1);
+opStsLMacl: RN -= 4; store32(RN, macl()); NEXT(1);
 opStsLPr: RN -= 4; store32(RN, m_pr); NEXT(1);
 opSub: RN -= RM; NEXT(1);
 opSubc: {

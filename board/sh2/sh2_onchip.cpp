@@ -116,7 +116,7 @@ void SH2::SDMU::writeMode(u32 address, u16 data)
 
 // The registers whose reads change nothing, by offset; false for an offset
 // no register of that width answers.
-bool SH2::peekOnChip8(u32 o, u8& v) const
+[[gnu::always_inline]] inline bool SH2::peekOnChip8(u32 o, u8& v) const
 {
     switch (o) {
     case 0x10: v = frt.tier; return true;
@@ -149,7 +149,7 @@ bool SH2::peekOnChip8(u32 o, u8& v) const
     }
 }
 
-bool SH2::peekOnChip16(u32 o, u16& v) const
+[[gnu::always_inline]] inline bool SH2::peekOnChip16(u32 o, u16& v) const
 {
     switch (o) {
     case 0x60: v = intc.iprb; return true;
@@ -177,7 +177,7 @@ bool SH2::peekOnChip16(u32 o, u16& v) const
     }
 }
 
-bool SH2::peekOnChip32(u32 o, u32& v) const
+[[gnu::always_inline]] inline bool SH2::peekOnChip32(u32 o, u32& v) const
 {
     switch (longOffset(o)) {
     case 0x100: v = divu.dvsr; return true;

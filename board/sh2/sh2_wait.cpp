@@ -3,6 +3,8 @@
 // outside a processor's own accesses nothing changes before the slice
 // ends. The passes that would end with clocks to spare are skipped whole.
 
+#include <algorithm>
+
 #include "board/sh2/sh2.h"
 
 using namespace sh2;
@@ -101,6 +103,22 @@ s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks, bool delayed)
         // A loop inside the recorded pass belongs to it.
         if (w.phase == WaitLoop::kRecording || (w.phase == WaitLoop::kSettled && inRecordedCode(branch)))
             return clocks;
+        // A loop that walks a pointer never comes back to where it was; a
+        // branch taken up afresh again and again belongs to a loop nested
+        // with another, which takes turns with it here.
+        if (walksMemory(target, branch)) {
+            rejectWaiting(branch);
+            return clocks;
+        }
+        const u32 slot = (branch >> 1) & (kRejectedSlots - 1);
+        if (m_watched[slot] != branch) {
+            m_watched[slot] = branch;
+            m_watches[slot] = 0;
+        }
+        if (++m_watches[slot] > kPasses) {
+            rejectWaiting(branch);
+            return clocks;
+        }
         w.branch = branch;
         w.phase = WaitLoop::kWatching;
         w.onLoop = false;
@@ -197,6 +215,31 @@ bool SH2::inRecordedCode(u32 address) const
     return false;
 }
 
+// Whether the body from target to branch steps a pointer other than the
+// stack's through memory, as a copy or a sum does.
+bool SH2::walksMemory(u32 target, u32 branch) const
+{
+    const uintptr_t* const direct = m_direct.get();
+    for (u32 at = target; at < branch; at += 2) {
+        const u16 word = fetchAt(direct, at);
+        const u32 n = word & 15;
+        const u32 m = (word >> 12) & 15;
+        switch (m_table[word]) {
+        case kMacL: case kMacW: return true;
+        case kMovBPop: case kMovWPop: case kMovLPop:
+            if (m != 15)
+                return true;
+            break;
+        case kMovBPush: case kMovWPush: case kMovLPush:
+            if (n != 15)
+                return true;
+            break;
+        default: break;
+        }
+    }
+    return false;
+}
+
 void SH2::stopRecording()
 {
     rejectWaiting(m_wait.branch);
@@ -206,15 +249,46 @@ void SH2::stopRecording()
 }
 
 // Passes from now on, up to most, whose compare gives the T the recorded
-// pass's did.
+// pass's did. The counter moves in a line: an equality meets its limit in
+// one pass at most, and an order holds for a run of passes from the first
+// or up to the last unless the counter wraps on the way.
 u32 SH2::counterPasses(u32 most) const
 {
     const WaitLoop& w = m_wait;
-    if (!w.compare)
+    if (!w.compare || most == 0)
         return most;
-    u32 v = m_r[w.counter] + w.offset;
-    for (u32 pass = 0; pass < most; ++pass, v += w.step) {
-        if (compareGives(w.compare, w.counterFirst, v, w.limit) != w.compareT)
+    const u32 first = m_r[w.counter] + w.offset;
+    const auto holds = [&](u32 pass) {
+        return compareGives(w.compare, w.counterFirst, first + pass * w.step, w.limit) == w.compareT;
+    };
+    const bool unitStep = w.step == 1 || w.step == ~0u;
+    if ((w.compare == kCmpEq || w.compare == kDt) && unitStep) {
+        // The pass whose value is the limit (DT tests for 0); a unit step is
+        // its own inverse.
+        const u32 meets = ((w.compare == kDt ? 0 : w.limit) - first) * w.step;
+        if (!w.compareT)
+            return std::min(meets, most);
+        return meets == 0 ? std::min(most, 1u) : 0;
+    }
+    const s64 span = static_cast<s64>(most - 1) * static_cast<s32>(w.step);
+    const bool isSigned = w.compare == kCmpGe || w.compare == kCmpGt || w.compare == kCmpPl || w.compare == kCmpPz;
+    const s64 last = (isSigned ? s64{static_cast<s32>(first)} : s64{first}) + span;
+    const bool wraps = isSigned ? last < INT32_MIN || last > INT32_MAX : last < 0 || last > 0xFFFFFFFFll;
+    if (w.compare != kCmpEq && !wraps) {
+        if (!holds(0))
+            return 0;
+        if (holds(most - 1))
+            return most;
+        // True from the first pass, false at the last: find where it turns.
+        u32 low = 0, high = most - 1;
+        while (high - low > 1) {
+            const u32 mid = low + (high - low) / 2;
+            (holds(mid) ? low : high) = mid;
+        }
+        return high;
+    }
+    for (u32 pass = 0; pass < most; ++pass) {
+        if (!holds(pass))
             return pass;
     }
     return most;
@@ -416,9 +490,16 @@ bool SH2::passUnchanged() const
         const WaitCode& c = w.code[i];
         const u8* host = reinterpret_cast<const u8*>(direct[c.address >> PageMap::kPageShift] + c.address);
         const u8* saved = &w.opcodes[c.offset];
-        // Runs are short: a word at a time beats a call.
-        u16 differ = 0;
-        for (u32 at = 0; at < c.bytes; at += 2) {
+        // Runs are short: eight bytes at a time beat a call.
+        u64 differ = 0;
+        u32 at = 0;
+        for (; at + 8 <= c.bytes; at += 8) {
+            u64 a, b;
+            std::memcpy(&a, host + at, 8);
+            std::memcpy(&b, saved + at, 8);
+            differ |= a ^ b;
+        }
+        for (; at < c.bytes; at += 2) {
             u16 a, b;
             std::memcpy(&a, host + at, 2);
             std::memcpy(&b, saved + at, 2);

@@ -343,7 +343,8 @@ TEST(Sh2WaitLoop, ASteadyRegisterPolledThroughCallsStaysSettledAcrossSlices)
 
 // A count around a steady read, as a wait with a timeout has it: the passes
 // skipped leave the count where running them does, at the limit within a
-// slice or at a slice end, or where the register released the wait.
+// slice or at a slice end, or where the register released the wait. The
+// count starts below zero and goes through it.
 // 1: mov.w @r6,r1 ; tst r5,r1 ; bf 2f ; add #1,r3 ; cmp/gt r7,r3 ; bf 1b ;
 //    mov #-1,r2 ; bra . ; nop
 // 2: mov #1,r2 ; bra . ; nop
@@ -357,7 +358,7 @@ TEST(Sh2WaitLoop, ACountedWaitEndsAtItsLimitOrItsRelease)
             m.cpu->setR(5, 1);
             m.cpu->setR(6, SteadyRegister::kAddress);
             m.cpu->setR(7, limit);
-            m.cpu->setR(3, 0xFFFFFFF0);  // counts through zero
+            m.cpu->setR(3, 0xFFFFFFF0);
         };
     };
     const auto release = [](Sh2Machine&, size_t slice) {
@@ -371,6 +372,14 @@ TEST(Sh2WaitLoop, ACountedWaitEndsAtItsLimitOrItsRelease)
     EXPECT_EQ(limited.r[2], 0xFFFFFFFFu);
     const Outcome released = runSlices(false, program, {2500, 2500, 2500, 2500, 2500}, setup(100000), release);
     EXPECT_EQ(released.r[2], 1u);
+    // Other compares: up to the limit exactly (cmp/eq r7,r3), and while the
+    // count stays at or above it unsigned, which it leaves by wrapping to
+    // zero (cmp/hi r3,r7).
+    for (const u16 compare : {u16{0x3370}, u16{0x3736}}) {
+        const auto other = {u16{0x6161}, u16{0x2158}, u16{0x8B05}, u16{0x7301}, compare, u16{0x8BF9},
+                            u16{0xE2FF}, kSelfLoop, kNop, u16{0xE201}, kSelfLoop, kNop};
+        expectSameAsReference(other, setup(1500));
+    }
     // A delay loop counts its register down to zero: 1: dt r4 ; bf 1b
     expectSameAsReference({0x4410, 0x8BFD, 0x7101, kSelfLoop, kNop}, [](Sh2Machine& m) { m.cpu->setR(4, 3000); });
 }
