@@ -501,7 +501,10 @@ private:
     s32 resumeWaiting(u32 pc, s32 clocks);
     bool inRecordedCode(u32 address) const;
     bool walksMemory(u32 target, u32 branch) const;
-    u32 counterPasses(u32 most) const;
+    u32 counterPasses(u32 atBranch, u32 most) const;
+    void recordPoint(u32 pc, s32 clocks);
+    s32 finishWaiting(s32 atBranch, u32 counterAtBranch);
+    void endWaiting(u32 pc);
     void rejectWaiting(u32 branch) { m_rejected[(branch >> 1) & (kRejectedSlots - 1)] = branch; }
     bool waitingRejected(u32 branch) const { return m_rejected[(branch >> 1) & (kRejectedSlots - 1)] == branch; }
     // The debugger's reads go through the fetch table: they see memory as
@@ -559,6 +562,13 @@ private:
         u8 width;
         u8 kind;
     };
+    // A dispatch of the recorded pass: its PC, the clocks since the pass's
+    // branch and the state before it runs.
+    struct WaitPoint {
+        u32 pc;
+        s32 offset;
+        WaitState state;
+    };
     // Opcodes the recorded pass fetched in a row from one page.
     struct WaitCode {
         u32 address;
@@ -573,8 +583,9 @@ private:
     // accesses and the values found; a pass whose accesses all reach plain
     // memory or steady registers and find them as they were makes the loop
     // settled. While its state and the values its pass finds stay the same,
-    // the passes that end with clocks to spare are skipped whole, in this
-    // slice and in the next.
+    // the slice is run to its end at once, in this slice and in the next:
+    // whole passes skipped, and the last part of one taken from the
+    // dispatch of the recorded pass where the slice runs out.
     struct WaitLoop {
         enum Phase : u8 { kWatching, kRecording, kSettled };
         static constexpr u32 kSteps = 96;
@@ -597,16 +608,19 @@ private:
         u32 limit = 0;
         u32 offset = 0;
         u32 compareT = 0;
-        // Found on the loop by a check in this slice; where the last slice
-        // ended on it.
-        bool onLoop = false;
+        // The slice was run to its end, at the dispatch endIndex; the last
+        // slice ended there, with that state.
+        bool finished = false;
         bool resumable = false;
+        u32 endIndex = 0;
         u32 endPc = 0;
         WaitState endState;
+        u32 points = 0;
         u32 steps = 0;
         u32 count = 0;
         u32 runs = 0;
         WaitAccess accesses[kAccesses];
+        WaitPoint dispatches[kSteps];
         WaitCode code[kRuns];
         u8 opcodes[2 * kSteps];
     };

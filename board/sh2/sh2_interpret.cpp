@@ -200,13 +200,19 @@ void SH2::interpret(bool breakpoints)
     u32 target = 0;
     u32 branch = 0;
     // Only a settled loop carries over: the others' clocks count in this
-    // slice's budget.
+    // slice's budget. One the processor stands on may run the slice out.
     if (m_wait.phase == WaitLoop::kSettled && !breakpoints) {
         clocks = resumeWaiting(pc, clocks);
+        if (m_wait.finished) {
+            m_pc = m_wait.endPc;
+            m_clocksLeft = clocks;
+            endWaiting(m_pc);
+            return;
+        }
     } else {
         m_wait.phase = WaitLoop::kWatching;
         m_wait.branch = ~0u;
-        m_wait.resumable = m_wait.onLoop = false;
+        m_wait.resumable = m_wait.finished = false;
     }
     std::fill_n(m_rejected, kRejectedSlots, ~0u);
     std::fill_n(m_watched, kRejectedSlots, ~0u);
@@ -335,16 +341,17 @@ slotIllegal:
 
 leave:
     STORE_STATE();
-    if (m_wait.onLoop) {
-        m_wait.resumable = true;
-        m_wait.endPc = pc;
-        m_wait.endState = waitState();
-    }
+    if (m_wait.phase == WaitLoop::kSettled)
+        endWaiting(pc);
     return;
 
 backward:
     if (!breakpoints && branch - pc <= kWaitLoopBytes && !waitingRejected(branch)) {
         clocks = skipWaiting(branch, pc, clocks, false);
+        if (m_wait.finished) {
+            pc = m_wait.endPc;
+            goto leave;
+        }
         handlers = m_wait.phase == WaitLoop::kRecording ? kRecordThreaded.get() : kThreaded.get();
     }
     DISPATCH();
@@ -353,11 +360,16 @@ backwardSlot:
     // The pass is looked at before the slot, which begins the next.
     if (!breakpoints && pc - target <= kWaitLoopBytes && !waitingRejected(pc)) {
         clocks = skipWaiting(pc, target, clocks, true);
+        if (m_wait.finished) {
+            pc = m_wait.endPc;
+            goto leave;
+        }
         handlers = m_wait.phase == WaitLoop::kRecording ? kRecordThreaded.get() : kThreaded.get();
     }
     goto slot;
 
 record:
+    recordPoint(pc, clocks);
     if (!recordStep(word, pc, pc)) {
         stopRecording();
         handlers = kThreaded.get();

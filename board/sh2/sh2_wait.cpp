@@ -89,15 +89,14 @@ u32 compareGives(u8 compare, bool counterFirst, u32 v, u32 limit)
 // slot. A pass that left the state as it found it, or stepped one register
 // alone, is recorded next; a recorded pass that touched only plain memory
 // and steady registers, found them unchanged at its end and came back in
-// the same clocks settles the loop. A settled loop skips the passes that
-// end with clocks to spare for as long as the state it left and every value
-// its pass found stay the same; a counter advances by the passes skipped,
-// which stop short of the pass whose compare would end the loop.
+// the same clocks settles the loop. A settled loop runs the slice to its
+// end at once for as long as the state it left and every value its pass
+// found stay the same; a counter advances by the passes skipped. When the
+// counter's compare would end the loop within the slice, the passes before
+// that one are skipped and the rest is run.
 s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks, bool delayed)
 {
     WaitLoop& w = m_wait;
-    if (w.phase == WaitLoop::kSettled && branch == w.branch && clocks <= w.cost)
-        return clocks;  // no whole pass to skip
     const WaitState now = waitState();
     if (branch != w.branch) {
         // A loop inside the recorded pass belongs to it.
@@ -121,7 +120,6 @@ s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks, bool delayed)
         }
         w.branch = branch;
         w.phase = WaitLoop::kWatching;
-        w.onLoop = false;
         w.passes = 0;
         w.state = now;
         w.clocks = clocks;
@@ -129,7 +127,6 @@ s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks, bool delayed)
     }
     const auto retry = [&] {
         w.phase = WaitLoop::kWatching;
-        w.onLoop = false;
         if (++w.passes >= kPasses) {
             rejectWaiting(branch);
             w.branch = ~0u;
@@ -139,14 +136,16 @@ s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks, bool delayed)
         return clocks;
     };
     const auto skip = [&] {
-        w.onLoop = true;
         if (clocks <= 0)
             return clocks;
-        u32 passes = static_cast<u32>(clocks - 1) / static_cast<u32>(w.cost);
-        if (w.counter != kNoRegister) {
-            passes = counterPasses(passes);
+        const u32 counter = w.counter != kNoRegister ? m_r[w.counter] : 0;
+        const s32 left = finishWaiting(clocks, counter);
+        if (w.finished)
+            return left;
+        // Only a counter's end stops the run: the passes before it go.
+        const u32 passes = counterPasses(counter, static_cast<u32>(clocks - 1) / static_cast<u32>(w.cost));
+        if (w.counter != kNoRegister)
             m_r[w.counter] += passes * w.step;
-        }
         return clocks - static_cast<s32>(passes * static_cast<u32>(w.cost));
     };
     switch (w.phase) {
@@ -159,7 +158,7 @@ s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks, bool delayed)
         w.counter = changed;
         w.stepped = false;
         w.compare = 0;
-        w.steps = w.count = w.runs = 0;
+        w.steps = w.count = w.runs = w.points = 0;
         w.state = now;
         w.clocks = clocks;
         // The slot after this branch begins the recorded pass.
@@ -190,20 +189,83 @@ s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks, bool delayed)
     return clocks;
 }
 
+// Runs the slice to its end from a point atBranch clocks before the branch
+// of a pass of the settled loop, with the counter then at counterAtBranch:
+// the end is the first dispatch the budget does not reach, and the state is
+// that of the recorded pass there. Answers the clocks left then; leaves the
+// state alone when the counter's compare would end the loop first.
+s32 SH2::finishWaiting(s32 atBranch, u32 counterAtBranch)
+{
+    WaitLoop& w = m_wait;
+    const u32 cost = static_cast<u32>(w.cost);
+    u32 passes = static_cast<u32>(atBranch - 1) / cost;
+    const s32 rest = atBranch - static_cast<s32>(passes * cost);
+    u32 end = 0;
+    while (end < w.points && w.dispatches[end].offset < rest)
+        ++end;
+    if (end == w.points) {
+        end = 0;
+        ++passes;
+    }
+    if (w.counter != kNoRegister && counterPasses(counterAtBranch, passes + 1) <= passes)
+        return atBranch;
+    const WaitPoint& point = w.dispatches[end];
+    const WaitState& state = point.state;
+    std::memcpy(m_r, state.r, sizeof m_r);
+    m_gbr = state.gbr, m_vbr = state.vbr, m_pr = state.pr, m_mac = u64{state.mach} << 32 | state.macl;
+    m_fm = state.m, m_fq = state.q, m_fi = state.i, m_fs = state.s, m_ft = state.t;
+    if (w.counter != kNoRegister)
+        m_r[w.counter] = counterAtBranch + passes * w.step + (point.state.r[w.counter] - w.state.r[w.counter]);
+    w.finished = true;
+    w.endIndex = end;
+    w.endPc = point.pc;
+    return atBranch - static_cast<s32>(passes * cost) - point.offset;
+}
+
 // At the start of a slice: the processor stands where the last one left it
-// on a settled loop without a counter, and the pass finds what it found, so
-// the passes that end with clocks to spare are skipped from here.
+// on a settled loop, and the pass finds what it found, so the slice is run
+// to its end from that dispatch.
 s32 SH2::resumeWaiting(u32 pc, s32 clocks)
 {
     WaitLoop& w = m_wait;
-    const bool resume = w.resumable && w.counter == kNoRegister && clocks > w.cost && pc == w.endPc &&
-                        waitState() == w.endState && passUnchanged();
+    w.finished = false;
+    const bool resume = w.resumable && clocks > 0 && pc == w.endPc && waitState() == w.endState && passUnchanged();
     w.resumable = false;
-    w.onLoop = resume;
     if (!resume)
         return clocks;
-    const u32 passes = static_cast<u32>(clocks - 1) / static_cast<u32>(w.cost);
-    return clocks - static_cast<s32>(passes * static_cast<u32>(w.cost));
+    const WaitPoint& point = w.dispatches[w.endIndex];
+    u32 counter = 0;
+    if (w.counter != kNoRegister)
+        counter = m_r[w.counter] - (point.state.r[w.counter] - w.state.r[w.counter]);
+    const s32 left = finishWaiting(clocks + point.offset, counter);
+    return w.finished ? left : clocks;
+}
+
+// Where a slice ends on a settled loop, the next may take it up: at the
+// dispatch it was run to, or at the one of the recorded pass that the
+// processor stands on with the same state (apart from the counter).
+void SH2::endWaiting(u32 pc)
+{
+    WaitLoop& w = m_wait;
+    w.resumable = w.finished;
+    for (u32 i = 0; !w.resumable && i < w.points; ++i) {
+        const int changed = w.dispatches[i].pc == pc ? changedRegister(w.dispatches[i].state, waitState()) : kManyRegisters;
+        if (changed == kNoRegister || (changed == w.counter && changed != kNoRegister)) {
+            w.resumable = true;
+            w.endIndex = i;
+        }
+    }
+    if (w.resumable) {
+        w.endPc = pc;
+        w.endState = waitState();
+    }
+}
+
+void SH2::recordPoint(u32 pc, s32 clocks)
+{
+    WaitLoop& w = m_wait;
+    if (w.points < WaitLoop::kSteps)
+        w.dispatches[w.points++] = {pc, w.clocks - clocks, waitState()};
 }
 
 bool SH2::inRecordedCode(u32 address) const
@@ -244,20 +306,19 @@ void SH2::stopRecording()
 {
     rejectWaiting(m_wait.branch);
     m_wait.phase = WaitLoop::kWatching;
-    m_wait.onLoop = false;
     m_wait.branch = ~0u;
 }
 
-// Passes from now on, up to most, whose compare gives the T the recorded
-// pass's did. The counter moves in a line: an equality meets its limit in
+// Passes from a branch where the counter stands at atBranch, up to most,
+// whose compare gives the T the recorded pass's did. The counter moves in a line: an equality meets its limit in
 // one pass at most, and an order holds for a run of passes from the first
 // or up to the last unless the counter wraps on the way.
-u32 SH2::counterPasses(u32 most) const
+u32 SH2::counterPasses(u32 atBranch, u32 most) const
 {
     const WaitLoop& w = m_wait;
     if (!w.compare || most == 0)
         return most;
-    const u32 first = m_r[w.counter] + w.offset;
+    const u32 first = atBranch + w.offset;
     const auto holds = [&](u32 pass) {
         return compareGives(w.compare, w.counterFirst, first + pass * w.step, w.limit) == w.compareT;
     };
