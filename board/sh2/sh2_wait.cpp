@@ -150,9 +150,14 @@ s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks, bool delayed)
     };
     switch (w.phase) {
     case WaitLoop::kWatching: {
+        // Registers still settling leave the loop to the next slice, which
+        // finds them settled; a loop that works on them does so at once.
         const int changed = changedRegister(w.state, now);
-        if (changed == kManyRegisters)
-            return retry();
+        if (changed == kManyRegisters) {
+            rejectWaiting(branch);
+            w.branch = ~0u;
+            return clocks;
+        }
         w.phase = WaitLoop::kRecording;
         w.cost = w.clocks - clocks;
         w.counter = changed;
