@@ -572,7 +572,7 @@ private:
     // Opcodes the recorded pass fetched in a row from one page.
     struct WaitCode {
         u32 address;
-        u16 offset;  // into WaitLoop::code
+        u16 offset;  // into WaitLoop::opcodes
         u16 bytes;
     };
 

@@ -1,7 +1,8 @@
 // Waiting loops: a program that polls memory or a register in a loop runs
 // the same pass again and again until something outside it changes, and
 // outside a processor's own accesses nothing changes before the slice
-// ends. The passes that would end with clocks to spare are skipped whole.
+// ends. Such a slice is run to its end at once, where running it would
+// leave the processor.
 
 #include <algorithm>
 
