@@ -76,11 +76,11 @@ Outcome runSlices(bool reference, std::initializer_list<u16> program, const std:
 }
 
 void expectSameAsReference(std::initializer_list<u16> program, const std::function<void(Sh2Machine&)>& setup,
-                           const std::function<void(Sh2Machine&, size_t)>& between = {})
+                           const std::function<void(Sh2Machine&, size_t)>& between = {}, bool everyEnd = true)
 {
     // Every place within an iteration where a slice can end, short and long.
     std::vector<std::vector<u32>> runs;
-    for (u32 budget = 1; budget <= 24; ++budget)
+    for (u32 budget = 1; everyEnd && budget <= 24; ++budget)
         runs.push_back({budget});
     for (u32 budget = 995; budget <= 1007; ++budget)
         runs.push_back({budget, budget + 3, 40});
@@ -367,7 +367,7 @@ TEST(Sh2WaitLoop, ACountedWaitEndsAtItsLimitOrItsRelease)
     };
     expectSameAsReference(program, setup(1500));
     // Running out early in the second slice, which starts inside a pass.
-    expectSameAsReference(program, setup(110));
+    expectSameAsReference(program, setup(110), {}, false);
     expectSameAsReference(program, setup(100000), release);
     const Outcome limited = runSlices(false, program, {100000}, setup(1500), release);
     EXPECT_EQ(limited.r[3], 1501u);
@@ -380,7 +380,7 @@ TEST(Sh2WaitLoop, ACountedWaitEndsAtItsLimitOrItsRelease)
     for (const u16 compare : {u16{0x3370}, u16{0x3736}}) {
         const auto other = {u16{0x6161}, u16{0x2158}, u16{0x8B05}, u16{0x7301}, compare, u16{0x8BF9},
                             u16{0xE2FF}, kSelfLoop, kNop, u16{0xE201}, kSelfLoop, kNop};
-        expectSameAsReference(other, setup(1500));
+        expectSameAsReference(other, setup(1500), {}, false);
     }
     // A delay loop counts its register down to zero: 1: dt r4 ; bf 1b
     expectSameAsReference({0x4410, 0x8BFD, 0x7101, kSelfLoop, kNop}, [](Sh2Machine& m) { m.cpu->setR(4, 3000); });

@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr int kFields = 150;
+constexpr int kFields = 60;
 constexpr u32 kNowhere = 0x01000000;
 
 // Per field: a digest of both work RAMs and every register of both SH-2s.
