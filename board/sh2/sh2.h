@@ -576,8 +576,8 @@ private:
         u16 bytes;
     };
 
-    // The waiting loop the interpreter watches: a backward BT, BF, BT/S or
-    // BF/S taken again and again. Passes are watched at the branch until one
+    // The waiting loop the interpreter watches: a backward BT, BF, BRA, BT/S
+    // or BF/S taken again and again (a BRA may branch to itself). Passes are watched at the branch until one
     // leaves the state as it found it (or one register stepped, a counter);
     // the next is recorded instruction by instruction, with the opcodes, the
     // accesses and the values found; a pass whose accesses all reach plain

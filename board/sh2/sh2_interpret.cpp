@@ -357,7 +357,8 @@ backward:
     DISPATCH();
 
 backwardSlot:
-    // The pass is looked at before the slot, which begins the next.
+    // A backward BRA, BT/S or BF/S: the pass is looked at before the slot,
+    // which begins the next.
     if (!breakpoints && pc - target <= kWaitLoopBytes && !waitingRejected(pc)) {
         clocks = skipWaiting(pc, target, clocks, true);
         if (m_wait.finished) {
@@ -422,7 +423,7 @@ opBfs:
     if (!m_ft) {
         target = pc + 4 + SIMM * 2;
         clocks -= 2;
-        if (target < pc)
+        if (target <= pc)
             goto backwardSlot;
         goto slot;
     }
@@ -431,12 +432,17 @@ opBts:
     if (m_ft) {
         target = pc + 4 + SIMM * 2;
         clocks -= 2;
-        if (target < pc)
+        if (target <= pc)
             goto backwardSlot;
         goto slot;
     }
     NEXT(1);
-opBra: BRANCH(2, pc + 4 + DISP12 * 2);
+opBra:
+    target = pc + 4 + DISP12 * 2;
+    clocks -= 2;
+    if (target <= pc)
+        goto backwardSlot;
+    goto slot;
 opBraf: BRANCH(2, pc + 4 + RN);
 opBsr: m_pr = pc + 4; BRANCH(2, pc + 4 + DISP12 * 2);
 opBsrf: target = pc + 4 + RN; m_pr = pc + 4; BRANCH(2, target);
