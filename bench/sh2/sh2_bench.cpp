@@ -1,7 +1,7 @@
 // Interpreter speed on a mixed loop (ALU work, loads and stores to work RAM
-// and a taken branch with a delay slot) and on code as a C compiler lays it
-// out, the compiled disc's object mover: calls through literal pools, PR on
-// the stack, MAC.L rows, the divide unit.
+// and a taken branch with a delay slot), on a long run of varied code, and
+// on code as a C compiler lays it out, the compiled disc's object mover:
+// calls through literal pools, PR on the stack, MAC.L rows, the divide unit.
 
 #include <benchmark/benchmark.h>
 
@@ -30,6 +30,44 @@ struct Ram {
     static void wl(void* o, CPU*, u32 a, u32 d) { storeBe32(&of(o).bytes[a & (kRamSize - 4)], d); }
 };
 
+// An SH-2 over the RAM, which also holds its vectors, reset to entry. Work
+// RAM as the machine maps it: plain pages read and written in place, or,
+// for the handler path that device memory takes, behind its handlers.
+std::unique_ptr<SH2> bootSh2(Ram& ram, u32 entry, bool plain = true)
+{
+    auto cpu = std::make_unique<SH2>();
+    cpu->setThreshold(0);
+    AccessHandlers h{&ram, Ram::rb, Ram::wb, Ram::rw, Ram::ww, Ram::rl, Ram::wl};
+    AccessHandlers work = h;
+    if (plain) {
+        work.ram = ram.bytes.data();
+        work.ramMask = kRamSize - 1;
+    }
+    cpu->mapWindows({{0, 0xFFFF, h}, {kRamBase, kRamBase + kRamSize - 1, work}});
+    cpu->mapDirect({{kRamBase, kRamBase + kRamSize - 1, ram.bytes.data()}});
+    storeBe32(&ram.bytes[0], entry);
+    storeBe32(&ram.bytes[4], kRamBase + kRamSize);
+    cpu->setPeriod(1);
+    cpu->switchOn();
+    return cpu;
+}
+
+// A hundred slices of about the length a busy machine gives, an iteration;
+// answers the clocks run.
+u64 runSlices(benchmark::State& state, SH2& cpu)
+{
+    constexpr u32 kSliceClocks = 1000;
+    u64 clocks = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < 100; ++i) {
+            cpu.setLocalTime(0);
+            clocks += cpu.runUntil(kSliceClocks);
+        }
+    }
+    state.counters["emulated_MHz"] = benchmark::Counter(static_cast<double>(clocks) / 1e6, benchmark::Counter::kIsRate);
+    return clocks;
+}
+
 // Nine instructions and ten clocks a pass.
 constexpr u16 kLoop[] = {
     0x6212,  // mov.l @r1,r2
@@ -45,27 +83,12 @@ constexpr u16 kLoop[] = {
 constexpr u32 kInstructionsPerPass = 9;
 constexpr u32 kClocksPerPass = 10;
 
-// Work RAM as the machine maps it: plain pages read and written in place,
-// or, for the handler path that device memory takes, behind its handlers.
 void runMixedLoop(benchmark::State& state, bool plain)
 {
     auto ram = std::make_unique<Ram>();
-    auto cpu = std::make_unique<SH2>();
-    cpu->setThreshold(0);
-    AccessHandlers h{ram.get(), Ram::rb, Ram::wb, Ram::rw, Ram::ww, Ram::rl, Ram::wl};
-    AccessHandlers work = h;
-    if (plain) {
-        work.ram = ram->bytes.data();
-        work.ramMask = kRamSize - 1;
-    }
-    cpu->mapWindows({{0, 0xFFFF, h}, {kRamBase, kRamBase + kRamSize - 1, work}});
-    cpu->mapDirect({{kRamBase, kRamBase + kRamSize - 1, ram->bytes.data()}});
     for (u32 i = 0; i < sizeof kLoop / sizeof kLoop[0]; ++i)
         storeBe16(&ram->bytes[kCode - kRamBase + i * 2], kLoop[i]);
-    storeBe32(&ram->bytes[0], kCode);
-    storeBe32(&ram->bytes[4], kRamBase + kRamSize);
-    cpu->setPeriod(1);
-    cpu->switchOn();
+    auto cpu = bootSh2(*ram, kCode, plain);
     cpu->setR(1, kData);
     cpu->setR(5, 0xFFFFFFFF);
     constexpr u32 kSliceClocks = 100000;
@@ -138,33 +161,15 @@ std::vector<u16> longCode()
 void BM_Sh2LongCode(benchmark::State& state)
 {
     auto ram = std::make_unique<Ram>();
-    auto cpu = std::make_unique<SH2>();
-    cpu->setThreshold(0);
-    AccessHandlers work{ram.get(), Ram::rb, Ram::wb, Ram::rw, Ram::ww, Ram::rl, Ram::wl};
-    work.ram = ram->bytes.data();
-    work.ramMask = kRamSize - 1;
-    cpu->mapWindows({{0, 0xFFFF, work}, {kRamBase, kRamBase + kRamSize - 1, work}});
-    cpu->mapDirect({{kRamBase, kRamBase + kRamSize - 1, ram->bytes.data()}});
     const std::vector<u16> code = longCode();
     for (u32 i = 0; i < code.size(); ++i)
         storeBe16(&ram->bytes[kLongCode - kRamBase + i * 2], code[i]);
-    storeBe32(&ram->bytes[0], kLongCode);
-    storeBe32(&ram->bytes[4], kRamBase + kRamSize);
-    cpu->setPeriod(1);
-    cpu->switchOn();
+    auto cpu = bootSh2(*ram, kLongCode);
     for (int n = 8; n < 12; ++n)
         cpu->setR(n, kLongData + static_cast<u32>(n - 8) * 0x100);
-    constexpr u32 kSliceClocks = 1000;
-    u64 clocks = 0;
-    for (auto _ : state) {
-        for (int i = 0; i < 100; ++i) {
-            cpu->setLocalTime(0);
-            clocks += cpu->runUntil(kSliceClocks);
-        }
-    }
+    runSlices(state, *cpu);
     if (cpu->r(8) != kLongData || cpu->getPC() - kLongCode >= kLongInstructions * 2)
         state.SkipWithError("the code did not run as written");
-    state.counters["emulated_MHz"] = benchmark::Counter(static_cast<double>(clocks) / 1e6, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_Sh2LongCode);
 
@@ -184,31 +189,13 @@ void BM_Sh2CompiledCode(benchmark::State& state)
     }
     auto ram = std::make_unique<Ram>();
     std::copy(program.begin(), program.end(), ram->bytes.begin() + (kProgramBase - kRamBase));
-    auto cpu = std::make_unique<SH2>();
-    cpu->setThreshold(0);
-    AccessHandlers work{ram.get(), Ram::rb, Ram::wb, Ram::rw, Ram::ww, Ram::rl, Ram::wl};
-    work.ram = ram->bytes.data();
-    work.ramMask = kRamSize - 1;
-    cpu->mapWindows({{0, 0xFFFF, work}, {kRamBase, kRamBase + kRamSize - 1, work}});
-    cpu->mapDirect({{kRamBase, kRamBase + kRamSize - 1, ram->bytes.data()}});
-    storeBe32(&ram->bytes[0], kBenchEntry);
-    storeBe32(&ram->bytes[4], kRamBase + kRamSize);
-    cpu->setPeriod(1);
-    cpu->switchOn();
-    constexpr u32 kSliceClocks = 1000;  // about a slice of a busy machine
-    u64 clocks = 0;
-    for (auto _ : state) {
-        for (int i = 0; i < 100; ++i) {
-            cpu->setLocalTime(0);
-            clocks += cpu->runUntil(kSliceClocks);
-        }
-    }
+    auto cpu = bootSh2(*ram, kBenchEntry);
+    const u64 clocks = runSlices(state, *cpu);
     const u32 rounds = loadBe32(&ram->bytes[kRounds - kRamBase]);
     // A round is about 6,250 clocks; far fewer means the program went astray.
     if (rounds < clocks / 7000)
         state.SkipWithError("the objects were not moved as often as they should be");
     state.counters["rounds"] = static_cast<double>(rounds);
-    state.counters["emulated_MHz"] = benchmark::Counter(static_cast<double>(clocks) / 1e6, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_Sh2CompiledCode);
 
