@@ -529,28 +529,41 @@ private:
     u32 m_state = kCpuStopped;
     u8 m_table[65536];
 
-    // What a pass of a waiting loop must leave as it found it.
+    // What a pass of a waiting loop must leave as it found it. Taken and
+    // compared field by field in place: a copy built up in pieces and read
+    // back whole stalls, and this runs in every slice of a wait.
     struct WaitState {
         u32 r[16];
         u32 gbr, vbr, pr, mach, macl, m, q, i, s, t;
-        bool operator==(const WaitState& o) const
+        // Whether all but the general registers are alike.
+        bool sameControl(const WaitState& o) const
         {
-            // One branch for the lot: this runs in every slice of a wait.
-            u32 differ = 0;
-            for (int n = 0; n < 16; ++n)
-                differ |= r[n] ^ o.r[n];
-            differ |= (gbr ^ o.gbr) | (vbr ^ o.vbr) | (pr ^ o.pr) | (mach ^ o.mach) | (macl ^ o.macl);
-            differ |= (m ^ o.m) | (q ^ o.q) | (i ^ o.i) | (s ^ o.s) | (t ^ o.t);
-            return differ == 0;
+            return ((gbr ^ o.gbr) | (vbr ^ o.vbr) | (pr ^ o.pr) | (mach ^ o.mach) | (macl ^ o.macl) | (m ^ o.m) |
+                    (q ^ o.q) | (i ^ o.i) | (s ^ o.s) | (t ^ o.t)) == 0;
         }
     };
-    WaitState waitState() const
+    void captureWait(WaitState& w) const
     {
-        WaitState w;
-        std::memcpy(w.r, m_r, sizeof w.r);
+        for (int n = 0; n < 16; ++n)
+            w.r[n] = m_r[n];
         w.gbr = m_gbr, w.vbr = m_vbr, w.pr = m_pr, w.mach = mach(), w.macl = macl();
         w.m = m_fm, w.q = m_fq, w.i = m_fi, w.s = m_fs, w.t = m_ft;
-        return w;
+    }
+    void restoreWait(const WaitState& w)
+    {
+        for (int n = 0; n < 16; ++n)
+            m_r[n] = w.r[n];
+        m_gbr = w.gbr, m_vbr = w.vbr, m_pr = w.pr, m_mac = u64{w.mach} << 32 | w.macl;
+        m_fm = w.m, m_fq = w.q, m_fi = w.i, m_fs = w.s, m_ft = w.t;
+    }
+    bool matchesWait(const WaitState& w) const
+    {
+        u32 differ = 0;
+        for (int n = 0; n < 16; ++n)
+            differ |= m_r[n] ^ w.r[n];
+        differ |= (m_gbr ^ w.gbr) | (m_vbr ^ w.vbr) | (m_pr ^ w.pr) | (mach() ^ w.mach) | (macl() ^ w.macl);
+        differ |= (m_fm ^ w.m) | (m_fq ^ w.q) | (m_fi ^ w.i) | (m_fs ^ w.s) | (m_ft ^ w.t);
+        return differ == 0;
     }
 
     // A data access of the recorded pass and what it found: for a store,

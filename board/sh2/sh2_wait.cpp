@@ -25,11 +25,7 @@ constexpr int kManyRegisters = 16;
 template <typename State>
 int changedRegister(const State& a, const State& b)
 {
-    if (a == b)
-        return kNoRegister;
-    State c = b;
-    std::memcpy(c.r, a.r, sizeof c.r);
-    if (!(c == a))
+    if (!a.sameControl(b))
         return kManyRegisters;
     int changed = kNoRegister;
     for (int n = 0; n < 16; ++n) {
@@ -98,7 +94,8 @@ u32 compareGives(u8 compare, bool counterFirst, u32 v, u32 limit)
 s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks, bool delayed)
 {
     WaitLoop& w = m_wait;
-    const WaitState now = waitState();
+    WaitState now;
+    captureWait(now);
     if (branch != w.branch) {
         // A loop inside the recorded pass belongs to it.
         if (w.phase == WaitLoop::kRecording || (w.phase == WaitLoop::kSettled && inRecordedCode(branch)))
@@ -177,7 +174,7 @@ s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks, bool delayed)
         if (w.counter != kNoRegister)
             expected.r[w.counter] += w.step;
         const bool stepped = w.counter == kNoRegister || w.stepped;
-        if (w.clocks - clocks != w.cost || !stepped || !(now == expected) || !passUnchanged())
+        if (w.clocks - clocks != w.cost || !stepped || changedRegister(expected, now) != kNoRegister || !passUnchanged())
             return retry();
         w.phase = WaitLoop::kSettled;
         return skip();
@@ -216,10 +213,7 @@ s32 SH2::finishWaiting(s32 atBranch, u32 counterAtBranch)
     if (w.counter != kNoRegister && counterPasses(counterAtBranch, passes + 1) <= passes)
         return atBranch;
     const WaitPoint& point = w.dispatches[end];
-    const WaitState& state = point.state;
-    std::memcpy(m_r, state.r, sizeof m_r);
-    m_gbr = state.gbr, m_vbr = state.vbr, m_pr = state.pr, m_mac = u64{state.mach} << 32 | state.macl;
-    m_fm = state.m, m_fq = state.q, m_fi = state.i, m_fs = state.s, m_ft = state.t;
+    restoreWait(point.state);
     if (w.counter != kNoRegister)
         m_r[w.counter] = counterAtBranch + passes * w.step + (point.state.r[w.counter] - w.state.r[w.counter]);
     w.finished = true;
@@ -235,7 +229,7 @@ s32 SH2::resumeWaiting(u32 pc, s32 clocks)
 {
     WaitLoop& w = m_wait;
     w.finished = false;
-    const bool resume = w.resumable && clocks > 0 && pc == w.endPc && waitState() == w.endState && passUnchanged();
+    const bool resume = w.resumable && clocks > 0 && pc == w.endPc && matchesWait(w.endState) && passUnchanged();
     w.resumable = false;
     if (!resume)
         return clocks;
@@ -254,24 +248,28 @@ void SH2::endWaiting(u32 pc)
 {
     WaitLoop& w = m_wait;
     w.resumable = w.finished;
+    captureWait(w.endState);
     for (u32 i = 0; !w.resumable && i < w.points; ++i) {
-        const int changed = w.dispatches[i].pc == pc ? changedRegister(w.dispatches[i].state, waitState()) : kManyRegisters;
+        if (w.dispatches[i].pc != pc)
+            continue;
+        const int changed = changedRegister(w.dispatches[i].state, w.endState);
         if (changed == kNoRegister || (changed == w.counter && changed != kNoRegister)) {
             w.resumable = true;
             w.endIndex = i;
         }
     }
-    if (w.resumable) {
-        w.endPc = pc;
-        w.endState = waitState();
-    }
+    w.endPc = pc;
 }
 
 void SH2::recordPoint(u32 pc, s32 clocks)
 {
     WaitLoop& w = m_wait;
-    if (w.points < WaitLoop::kSteps)
-        w.dispatches[w.points++] = {pc, w.clocks - clocks, waitState()};
+    if (w.points < WaitLoop::kSteps) {
+        WaitPoint& point = w.dispatches[w.points++];
+        point.pc = pc;
+        point.offset = w.clocks - clocks;
+        captureWait(point.state);
+    }
 }
 
 bool SH2::inRecordedCode(u32 address) const
