@@ -505,8 +505,16 @@ private:
     void recordPoint(u32 pc, s32 clocks);
     s32 finishWaiting(s32 atBranch, u32 counterAtBranch);
     void endWaiting(u32 pc);
-    void rejectWaiting(u32 branch) { m_rejected[(branch >> 1) & (kRejectedSlots - 1)] = branch; }
-    bool waitingRejected(u32 branch) const { return m_rejected[(branch >> 1) & (kRejectedSlots - 1)] == branch; }
+    void rejectWaiting(u32 branch)
+    {
+        m_rejected[(branch >> 1) & (kRejectedSlots - 1)] = branch;
+        m_lastRejected = branch;
+    }
+    // The loop given up last is the one most likely met again.
+    bool waitingRejected(u32 branch) const
+    {
+        return branch == m_lastRejected || m_rejected[(branch >> 1) & (kRejectedSlots - 1)] == branch;
+    }
     // The debugger's reads go through the fetch table: they see memory as
     // the fetch does and never reach a device whose reads have side effects.
     u16 readOpcode(u32 address) const { return peekWord(address); }
@@ -589,8 +597,8 @@ private:
         u16 bytes;
     };
 
-    // The waiting loop the interpreter watches: a backward BT, BF, BRA, BT/S
-    // or BF/S taken again and again (a BRA may branch to itself). Passes are watched at the branch until one
+    // The waiting loop the interpreter watches: a backward BT, BF, BT/S or
+    // BF/S, or a BRA to itself, taken again and again. Passes are watched at the branch until one
     // leaves the state as it found it (or one register stepped, a counter);
     // the next is recorded instruction by instruction, with the opcodes, the
     // accesses and the values found; a pass whose accesses all reach plain
@@ -642,6 +650,7 @@ private:
     // Branches given up for the slice, and how often a branch was taken up
     // afresh, by slot.
     u32 m_rejected[kRejectedSlots] = {};
+    u32 m_lastRejected = ~0u;
     u32 m_watched[kRejectedSlots] = {};
     u8 m_watches[kRejectedSlots] = {};
 };

@@ -34,14 +34,18 @@ const void* handlerOf(const void* const* handlers, u8 index)
 }
 
 constexpr u32 kOpcodeWords = 0x10000;
+constexpr u16 kBraSelf = 0xAFFE;  // bra .
 
 // Handler addresses by opcode word as loaded, so a dispatch is one table
-// load away from the fetch.
-std::unique_ptr<const void*[]> threadedTable(const u8* indexes, const void* const* handlers)
+// load away from the fetch; BRA to itself may have a handler of its own.
+std::unique_ptr<const void*[]> threadedTable(const u8* indexes, const void* const* handlers,
+                                             const void* braSelf = nullptr)
 {
     auto table = std::make_unique<const void*[]>(kOpcodeWords);
     for (u32 word = 0; word < kOpcodeWords; ++word)
         table[word] = handlerOf(handlers, indexes[word]);
+    if (braSelf)
+        table[tableIndex(kBraSelf)] = braSelf;
     return table;
 }
 
@@ -175,7 +179,7 @@ void SH2::interpret(bool breakpoints)
     static const void* const kSlotList[] = {KEST_SH2_HANDLERS(KEST_SH2_SLOT)};
     static const std::array<const void*, 256> kSlotHandlers = indexTable(kSlotList);
     // Every processor decodes alike, so one table serves them all.
-    static const std::unique_ptr<const void*[]> kThreaded = threadedTable(m_table, kHandlers);
+    static const std::unique_ptr<const void*[]> kThreaded = threadedTable(m_table, kHandlers, &&opBraSelf);
     // While a waiting loop's pass is recorded, every word is noted first.
     static const void* const kRecordHandlers[] = {KEST_SH2_HANDLERS(KEST_SH2_RECORD)};
     static const std::unique_ptr<const void*[]> kRecordThreaded = threadedTable(m_table, kRecordHandlers);
@@ -215,6 +219,7 @@ void SH2::interpret(bool breakpoints)
         m_wait.resumable = m_wait.finished = false;
     }
     std::fill_n(m_rejected, kRejectedSlots, ~0u);
+    m_lastRejected = ~0u;
     std::fill_n(m_watched, kRejectedSlots, ~0u);
 
     // The opcode's fields, taken from the word as loaded: the opcode with
@@ -357,8 +362,8 @@ backward:
     DISPATCH();
 
 backwardSlot:
-    // A backward BRA, BT/S or BF/S: the pass is looked at before the slot,
-    // which begins the next.
+    // A backward BT/S or BF/S, or a BRA to itself: the pass is looked at
+    // before the slot, which begins the next.
     if (!breakpoints && pc - target <= kWaitLoopBytes && !waitingRejected(pc)) {
         clocks = skipWaiting(pc, target, clocks, true);
         if (m_wait.finished) {
@@ -437,12 +442,14 @@ opBts:
         goto slot;
     }
     NEXT(1);
-opBra:
-    target = pc + 4 + DISP12 * 2;
+opBra: BRANCH(2, pc + 4 + DISP12 * 2);
+// BRA to itself, an idle loop, has a handler of its own so that no other
+// BRA pays for the look at it. Compiled loops close with a test, so only
+// this BRA waits.
+opBraSelf:
+    target = pc;
     clocks -= 2;
-    if (target <= pc)
-        goto backwardSlot;
-    goto slot;
+    goto backwardSlot;
 opBraf: BRANCH(2, pc + 4 + RN);
 opBsr: m_pr = pc + 4; BRANCH(2, pc + 4 + DISP12 * 2);
 opBsrf: target = pc + 4 + RN; m_pr = pc + 4; BRANCH(2, target);

@@ -82,8 +82,8 @@ u32 compareGives(u8 compare, bool counterFirst, u32 v, u32 limit)
 
 }  // namespace
 
-// Called when a backward BT or BF is taken, or a BRA, BT/S or BF/S before
-// its slot. A pass that left the state as it found it, or stepped one register
+// Called when a backward BT or BF is taken, or a BT/S, BF/S or a BRA to
+// itself before its slot. A pass that left the state as it found it, or stepped one register
 // alone, is recorded next; a recorded pass that touched only plain memory
 // and steady registers, found them unchanged at its end and came back in
 // the same clocks settles the loop. A settled loop runs the slice to its
