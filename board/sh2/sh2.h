@@ -180,6 +180,17 @@ constexpr Flow kFlows[kInsnCount] = {KEST_SH2_INSNS(KEST_SH2_FLOW)};
 
 constexpr Flow flowOf(u8 index) { return index < kInsnCount ? kFlows[index] : Flow::Other; }
 
+// What the disassembler fills into a format, beside the fixed text; it also
+// says which register fields an instruction names.
+enum class Operands : u8 {
+    None, RegMN, RegN, SImmN, Imm, ImmGbrR0, Branch8, Branch12, BranchReg, SImm, StoreR0, LoadR0, PcWord, PcLong,
+    Mova, GbrByte, GbrWord, GbrLong, DispByte, DispWord, DispLongStore, DispLongLoad,
+};
+
+#define KEST_SH2_OPERANDS(name, pattern, mask, flow, operands, ...) Operands::operands,
+constexpr Operands kOperands[kInsnCount] = {KEST_SH2_INSNS(KEST_SH2_OPERANDS)};
+#undef KEST_SH2_OPERANDS
+
 // Sign extension of an 8-bit and a 12-bit field.
 inline u32 sext8(u32 v) { return static_cast<u32>(static_cast<s32>(static_cast<s8>(v))); }
 inline u32 sext12(u32 v) { return static_cast<u32>(static_cast<s32>(v << 20) >> 20); }
@@ -187,6 +198,25 @@ inline u32 sext12(u32 v) { return static_cast<u32>(static_cast<s32>(v << 20) >> 
 // The decode table's index of an opcode: its bytes swapped, as a native
 // little-endian load of big-endian guest memory yields it.
 inline u16 tableIndex(u16 opcode) { return static_cast<u16>(opcode << 8 | opcode >> 8); }
+
+// Instructions that change the PC: placed in a delay slot they are slot
+// illegal, which also keeps slots from nesting. An undefined opcode in a
+// slot raises the same exception.
+constexpr bool isSlotIllegal(u8 index)
+{
+    return flowOf(index) != Flow::Other || index == kTrapa || index == kUndefined;
+}
+
+// Host fetch through the direct entry of the address's own page, so the
+// pointer can never leave the page it was made for. An odd PC fetches the
+// word it sits in. The word comes as loaded, a decode table index.
+inline u16 fetchAt(const uintptr_t* direct, u32 pc)
+{
+    const u32 even = pc & ~1u;
+    u16 raw;
+    std::memcpy(&raw, reinterpret_cast<const void*>(direct[even >> PageMap::kPageShift] + even), 2);
+    return raw;
+}
 
 }  // namespace sh2
 
@@ -398,13 +428,14 @@ public:
     u32 gbr() const { return m_gbr; }
     u32 vbr() const { return m_vbr; }
     u32 pr() const { return m_pr; }
-    u32 mach() const { return m_mach; }
-    u32 macl() const { return m_macl; }
+    // Read whole: half of a word stored whole is slow to read back.
+    u32 mach() const { return static_cast<u32>(const_cast<const volatile u64&>(m_mac) >> 32); }
+    u32 macl() const { return static_cast<u32>(m_mac); }
     void setGbr(u32 v) { m_gbr = v; }
     void setVbr(u32 v) { m_vbr = v; }
     void setPr(u32 v) { m_pr = v; }
-    void setMach(u32 v) { m_mach = v; }
-    void setMacl(u32 v) { m_macl = v; }
+    void setMach(u32 v) { m_mac = u64{v} << 32 | static_cast<u32>(m_mac); }
+    void setMacl(u32 v) { m_mac = (m_mac & ~u64{0xFFFFFFFF}) | v; }
     u32 packSR() const { return m_fm << 9 | m_fq << 8 | m_fi << 4 | m_fs << 1 | m_ft; }
     void unpackSR(u32 value);
     u32 cpuState() const { return m_state; }
@@ -428,6 +459,7 @@ public:
     static void writeOnChip8(void* owner, CPU* cpu, u32 a, u8 d);
     static void writeOnChip16(void* owner, CPU* cpu, u32 a, u16 d);
     static void writeOnChip32(void* owner, CPU* cpu, u32 a, u32 d);
+    static bool steadyOnChip(void* owner, u32 a, u32 width, u32& value);
 
     INTC intc{"SH2.INTC", this};
     UBC ubc{"SH2.UBC", this};
@@ -442,6 +474,9 @@ public:
     SDMU sdmu{"SH2.SDMU", this};
 
 private:
+    bool peekOnChip8(u32 offset, u8& value) const;
+    bool peekOnChip16(u32 offset, u16& value) const;
+    bool peekOnChip32(u32 offset, u32& value) const;
     void buildOpcodeTable();
     void fillOpcodePattern(u16 pattern, u16 mask, u8 index);
     void checkInterrupts();
@@ -452,10 +487,34 @@ private:
     void sleep();
     void writeSR(u32 value);
     void div1(u32 m, u32 n);
-    void macL(u32 m, u32 n);
-    void macW(u32 m, u32 n);
-    s32 skipWaiting(u32 branch, u32 target, s32 clocks);
-    s32 waitLoopCost(u32 target, u32 branch) const;
+    void macL(s32 a, s32 b);
+    void macW(s16 a, s16 b);
+    s32 skipWaiting(u32 branch, u32 target, s32 clocks, bool delayed);
+    bool recordStep(u32 word, u32 at, u32 pc);
+    void stopRecording();
+    bool recordSlot(u32 branch, u32 target);
+    bool recordCounter(u8 index, u32 word);
+    bool recordFetch(u32 address);
+    bool recordAccess(bool store, u32 address, u32 width);
+    bool accessValue(u8 kind, u32 address, u32 width, u32& value) const;
+    bool passUnchanged() const;
+    s32 resumeWaiting(u32 pc, s32 clocks);
+    bool inRecordedCode(u32 address) const;
+    bool walksMemory(u32 target, u32 branch) const;
+    u32 counterPasses(u32 atBranch, u32 most) const;
+    void recordPoint(u32 pc, s32 clocks);
+    s32 finishWaiting(s32 atBranch, u32 counterAtBranch);
+    void endWaiting(u32 pc);
+    void rejectWaiting(u32 branch)
+    {
+        m_rejected[(branch >> 1) & (kRejectedSlots - 1)] = branch;
+        m_lastRejected = branch;
+    }
+    // The loop given up last is the one most likely met again.
+    bool waitingRejected(u32 branch) const
+    {
+        return branch == m_lastRejected || m_rejected[(branch >> 1) & (kRejectedSlots - 1)] == branch;
+    }
     // The debugger's reads go through the fetch table: they see memory as
     // the fetch does and never reach a device whose reads have side effects.
     u16 readOpcode(u32 address) const { return peekWord(address); }
@@ -472,27 +531,126 @@ private:
     u32 m_gbr = 0, m_vbr = 0, m_pr = 0;
     u32 m_sr = 0;
     u32 m_fm = 0, m_fq = 0, m_fi = 0, m_fs = 0, m_ft = 0;
-    u32 m_macl = 0, m_mach = 0;
+    // MACH:MACL as one word: MAC.L reads the pair that the last one wrote,
+    // and a pair of halves written apart cannot be read back whole at once.
+    u64 m_mac = 0;
     u32 m_state = kCpuStopped;
     u8 m_table[65536];
 
-    // The waiting loop the interpreter watches in the present slice (a
-    // backward BT or BF over loads and tests): the state the last time its
-    // branch was taken. Handler calls are counted, as a handler may answer
-    // differently each time; reads of the processor's own registers count
-    // only where they log or hand over to another area, since the units
-    // change only between slices.
-    struct WaitLoop {
-        u32 branch = ~0u;
-        u32 rejected = ~0u;
-        u32 callee = ~0u;
-        s32 cost = 0;
-        s32 clocks = 0;
-        u32 calls = 0;
-        u32 t = 0;
-        u32 values[16] = {};
+    // What a pass of a waiting loop must leave as it found it. Taken and
+    // compared field by field in place: a copy built up in pieces and read
+    // back whole stalls, and this runs in every slice of a wait.
+    struct WaitState {
+        u32 r[16];
+        u32 gbr, vbr, pr, mach, macl, m, q, i, s, t;
+        // Whether all but the general registers are alike.
+        bool sameControl(const WaitState& o) const
+        {
+            return ((gbr ^ o.gbr) | (vbr ^ o.vbr) | (pr ^ o.pr) | (mach ^ o.mach) | (macl ^ o.macl) | (m ^ o.m) |
+                    (q ^ o.q) | (i ^ o.i) | (s ^ o.s) | (t ^ o.t)) == 0;
+        }
     };
+    void captureWait(WaitState& w) const
+    {
+        for (int n = 0; n < 16; ++n)
+            w.r[n] = m_r[n];
+        w.gbr = m_gbr, w.vbr = m_vbr, w.pr = m_pr, w.mach = mach(), w.macl = macl();
+        w.m = m_fm, w.q = m_fq, w.i = m_fi, w.s = m_fs, w.t = m_ft;
+    }
+    void restoreWait(const WaitState& w)
+    {
+        for (int n = 0; n < 16; ++n)
+            m_r[n] = w.r[n];
+        m_gbr = w.gbr, m_vbr = w.vbr, m_pr = w.pr, m_mac = u64{w.mach} << 32 | w.macl;
+        m_fm = w.m, m_fq = w.q, m_fi = w.i, m_fs = w.s, m_ft = w.t;
+    }
+    bool matchesWait(const WaitState& w) const
+    {
+        u32 differ = 0;
+        for (int n = 0; n < 16; ++n)
+            differ |= m_r[n] ^ w.r[n];
+        differ |= (m_gbr ^ w.gbr) | (m_vbr ^ w.vbr) | (m_pr ^ w.pr) | (mach() ^ w.mach) | (macl() ^ w.macl);
+        differ |= (m_fm ^ w.m) | (m_fq ^ w.q) | (m_fi ^ w.i) | (m_fs ^ w.s) | (m_ft ^ w.t);
+        return differ == 0;
+    }
+
+    // A data access of the recorded pass and what it found: for a store,
+    // the memory before it.
+    struct WaitAccess {
+        enum Kind : u8 { kMemory, kSteady };
+        u32 address;
+        u32 value;
+        u8 width;
+        u8 kind;
+    };
+    // A dispatch of the recorded pass: its PC, the clocks since the pass's
+    // branch and the state before it runs.
+    struct WaitPoint {
+        u32 pc;
+        s32 offset;
+        WaitState state;
+    };
+    // Opcodes the recorded pass fetched in a row from one page.
+    struct WaitCode {
+        u32 address;
+        u16 offset;  // into WaitLoop::opcodes
+        u16 bytes;
+    };
+
+    // The waiting loop the interpreter watches: a backward BT, BF, BT/S or
+    // BF/S, or a BRA to itself, taken again and again. Passes are watched at the branch until one
+    // leaves the state as it found it (or one register stepped, a counter);
+    // the next is recorded instruction by instruction, with the opcodes, the
+    // accesses and the values found; a pass whose accesses all reach plain
+    // memory or steady registers and find them as they were makes the loop
+    // settled. While its state and the values its pass finds stay the same,
+    // the slice is run to its end at once, in this slice and in the next:
+    // whole passes skipped, and the last part of one taken from the
+    // dispatch of the recorded pass where the slice runs out.
+    struct WaitLoop {
+        enum Phase : u8 { kWatching, kRecording, kSettled };
+        static constexpr u32 kSteps = 96;
+        static constexpr u32 kAccesses = 48;
+        static constexpr u32 kRuns = 16;
+        u32 branch = ~0u;
+        Phase phase = kWatching;
+        u8 passes = 0;   // watched or recorded passes that did not repeat
+        s32 clocks = 0;  // clocks left at the last pass's branch
+        s32 cost = 0;    // clocks of a pass
+        WaitState state;  // at the last branch; once settled, at the recorded pass's
+        // The counter: the one register a pass steps, by how much, and the
+        // compare that tests it (kCmpEq .. kDt), with the other operand, where
+        // the counter stands then against the pass's start, and the T it gave.
+        int counter = -1;
+        u32 step = 0;
+        bool stepped = false;
+        u8 compare = 0;
+        bool counterFirst = false;  // the counter is the compare's Rn
+        u32 limit = 0;
+        u32 offset = 0;
+        u32 compareT = 0;
+        // The slice was run to its end, at the dispatch endIndex; the last
+        // slice ended there, with that state.
+        bool finished = false;
+        bool resumable = false;
+        u32 endIndex = 0;
+        u32 endPc = 0;
+        WaitState endState;
+        u32 points = 0;
+        u32 steps = 0;
+        u32 count = 0;
+        u32 runs = 0;
+        WaitAccess accesses[kAccesses];
+        WaitPoint dispatches[kSteps];
+        WaitCode code[kRuns];
+        u8 opcodes[2 * kSteps];
+    };
+    static constexpr u32 kRejectedSlots = 8;
     WaitLoop m_wait;
-    u32 m_handlerCalls = 0;
-    u32 m_callee = 0;  // target of the last JSR, BSR or BSRF
+    // Branches given up for the slice, and how often a branch was taken up
+    // afresh, by slot.
+    u32 m_rejected[kRejectedSlots] = {};
+    u32 m_lastRejected = ~0u;
+    u32 m_watched[kRejectedSlots] = {};
+    u8 m_watches[kRejectedSlots] = {};
 };

@@ -230,8 +230,11 @@ AccessHandlers SH2::getAccessHandlers(int id)
         return {o, logReadByte<kSdmuArea>, logWriteByte<kSdmuArea>, logReadWord<kSdmuArea>, sdmuWriteWord,
                 logReadLong<kSdmuArea>, logWriteLong<kSdmuArea>};
     case kReserved6: return logHandlers<kReserved6>(o);
-    case kOnChip:
-        return {o, readOnChip8, writeOnChip8, readOnChip16, writeOnChip16, readOnChip32, writeOnChip32};
+    case kOnChip: {
+        AccessHandlers h{o, readOnChip8, writeOnChip8, readOnChip16, writeOnChip16, readOnChip32, writeOnChip32};
+        h.steadyRead = steadyOnChip;
+        return h;
+    }
     default: return {};
     }
 }

@@ -6,12 +6,6 @@ using namespace sh2;
 
 namespace {
 
-// What the disassembler fills into a format, beside the fixed text.
-enum class Operands : u8 {
-    None, RegMN, RegN, SImmN, Imm, ImmGbrR0, Branch8, Branch12, BranchReg, SImm, StoreR0, LoadR0, PcWord, PcLong,
-    Mova, GbrByte, GbrWord, GbrLong, DispByte, DispWord, DispLongStore, DispLongLoad,
-};
-
 struct Format {
     Operands operands;
     const char* text;
@@ -52,8 +46,8 @@ u32 SH2::getRegister(int number)
     if (number >= 0 && number < 16)
         return m_r[number];
     switch (number) {
-    case 16: return m_mach;
-    case 17: return m_macl;
+    case 16: return mach();
+    case 17: return macl();
     case 18: return m_pr;
     case 19: return getPC32();
     case 20: return m_gbr;
@@ -70,8 +64,8 @@ void SH2::setRegister(int number, u32 value)
         return;
     }
     switch (number) {
-    case 16: m_mach = value; break;
-    case 17: m_macl = value; break;
+    case 16: setMach(value); break;
+    case 17: setMacl(value); break;
     case 18: m_pr = value; break;
     case 19: m_pc = value; break;
     case 20: m_gbr = value; break;

@@ -19,42 +19,9 @@ constexpr u32 kIllegalClocks = 6;
 
 inline u32 sext16(u32 v) { return static_cast<u32>(static_cast<s32>(static_cast<s16>(v))); }
 
-// Instructions that change the PC: placed in a delay slot they are slot
-// illegal, which also keeps slots from nesting. An undefined opcode in a
-// slot raises the same exception.
-constexpr bool isSlotIllegal(u8 index)
-{
-    return flowOf(index) != Flow::Other || index == kTrapa || index == kUndefined;
-}
-
-// What may sit in a loop that waits for memory to change: loads, register
-// moves and tests. None writes memory or reaches beyond the registers and
-// T, so once an iteration that touched only plain memory leaves them as it
-// found them, every later iteration in the same slice does the same.
-constexpr bool isWaitStep(u8 index)
-{
-    switch (index) {
-    case kMovBLoad: case kMovWLoad: case kMovLLoad: case kMovBLoadR0: case kMovWLoadR0: case kMovLLoadR0:
-    case kMovBLoadGbr: case kMovWLoadGbr: case kMovLLoadGbr: case kMovBLoadDisp: case kMovWLoadDisp:
-    case kMovLLoadDisp: case kMovWPc: case kMovLPc: case kMov: case kMovImm: case kCmpEq: case kCmpGe:
-    case kCmpGt: case kCmpHi: case kCmpHs: case kCmpPl: case kCmpPz: case kCmpStr: case kCmpEqImm: case kTst:
-    case kTstImm: case kTstB: case kAnd: case kAndImm: case kOr: case kOrImm: case kXor: case kXorImm:
-    case kExtsB: case kExtsW: case kExtuB: case kExtuW: case kShlr: case kShlr2: case kShlr8: case kShlr16:
-    case kShll: case kShll2: case kShll8: case kShll16: case kSwapB: case kSwapW: case kNop:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// The longest waiting loop looked for, in bytes before its branch.
-constexpr u32 kWaitLoopBytes = 12;
-
-constexpr bool isCall(u8 index) { return index == kJsr || index == kBsr || index == kBsrf; }
-
-// Clocks of a waiting step as the handlers below charge them.
-constexpr s32 waitStepClocks(u8 index) { return index == kTstB ? 3 : 1; }
-constexpr s32 kCallClocks = 2;
+// The longest waiting loop looked for, in bytes from its start to its
+// branch; what it calls may be longer.
+constexpr u32 kWaitLoopBytes = 32;
 
 // The handlers of the interpreter: one per row of the instruction set, in
 // its order, then the undefined opcode and the hook trap.
@@ -66,26 +33,19 @@ const void* handlerOf(const void* const* handlers, u8 index)
     return handlers[index < kInsnCount ? index : kInsnCount + (index - kUndefined)];
 }
 
-// Host fetch through the direct entry of the address's own page, so the
-// pointer can never leave the page it was made for. An odd PC fetches the
-// word it sits in.
-inline u16 fetchAt(const uintptr_t* direct, u32 pc)
-{
-    const u32 even = pc & ~1u;
-    u16 raw;
-    std::memcpy(&raw, reinterpret_cast<const void*>(direct[even >> PageMap::kPageShift] + even), 2);
-    return raw;
-}
-
 constexpr u32 kOpcodeWords = 0x10000;
+constexpr u16 kBraSelf = 0xAFFE;  // bra .
 
 // Handler addresses by opcode word as loaded, so a dispatch is one table
-// load away from the fetch.
-std::unique_ptr<const void*[]> threadedTable(const u8* indexes, const void* const* handlers)
+// load away from the fetch; BRA to itself may have a handler of its own.
+std::unique_ptr<const void*[]> threadedTable(const u8* indexes, const void* const* handlers,
+                                             const void* braSelf = nullptr)
 {
     auto table = std::make_unique<const void*[]>(kOpcodeWords);
     for (u32 word = 0; word < kOpcodeWords; ++word)
         table[word] = handlerOf(handlers, indexes[word]);
+    if (braSelf)
+        table[tableIndex(kBraSelf)] = braSelf;
     return table;
 }
 
@@ -166,18 +126,12 @@ void SH2::div1(u32 m, u32 n)
     m_ft = m_fq == m_fm;
 }
 
-void SH2::macL(u32 m, u32 n)
+void SH2::macL(s32 a, s32 b)
 {
-    const s32 a = static_cast<s32>(readLong(m_r[n]));
-    m_r[n] += 4;
-    const s32 b = static_cast<s32>(readLong(m_r[m]));
-    m_r[m] += 4;
     const s64 product = s64{a} * s64{b};
-    const u64 mac = u64{m_mach} << 32 | m_macl;
+    const u64 mac = m_mac;
     if (!m_fs) {
-        const u64 sum = mac + static_cast<u64>(product);
-        m_mach = static_cast<u32>(sum >> 32);
-        m_macl = static_cast<u32>(sum);
+        m_mac = mac + static_cast<u64>(product);
         return;
     }
     // Saturating mode keeps a 48-bit accumulator: MACH's upper half is the
@@ -190,92 +144,22 @@ void SH2::macL(u32 m, u32 n)
         sum = kMin48;
     else if (sum > kMax48)
         sum = kMax48;
-    m_mach = static_cast<u32>(static_cast<u64>(sum) >> 32);
-    m_macl = static_cast<u32>(sum);
+    m_mac = static_cast<u64>(sum);
 }
 
-void SH2::macW(u32 m, u32 n)
+void SH2::macW(s16 a, s16 b)
 {
-    const s16 a = static_cast<s16>(readWord(m_r[n]));
-    m_r[n] += 2;
-    const s16 b = static_cast<s16>(readWord(m_r[m]));
-    m_r[m] += 2;
     const s32 product = s32{a} * s32{b};
     if (!m_fs) {
-        const u64 sum = (u64{m_mach} << 32 | m_macl) + static_cast<u64>(s64{product});
-        m_mach = static_cast<u32>(sum >> 32);
-        m_macl = static_cast<u32>(sum);
+        m_mac += static_cast<u64>(s64{product});
         return;
     }
-    s64 sum = s64{static_cast<s32>(m_macl)} + product;
+    s64 sum = s64{static_cast<s32>(macl())} + product;
     if (sum < INT32_MIN)
         sum = INT32_MIN;
     else if (sum > INT32_MAX)
         sum = INT32_MAX;
-    m_macl = static_cast<u32>(sum);
-}
-
-// Called when the branch of a short loop is taken back to target. The body
-// from target to the branch runs straight through, so an iteration that
-// took exactly its own cost ran nothing else; if it also called no handler
-// that may answer differently and left the registers and T as it found
-// them, the loop waits on memory nothing can change before the slice ends
-// (the on-chip timers and flags move only between slices). The iterations
-// that end with clocks to spare are then skipped whole, which leaves the PC
-// and the count where running them would. The body may call one routine
-// that only returns (rts with a waiting step in its slot): each pass writes
-// the same PR, and the callee is known from the last call made.
-s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks)
-{
-    WaitLoop& w = m_wait;
-    if (branch == w.branch && m_callee == w.callee) {
-        if (w.clocks - clocks == w.cost && m_handlerCalls == w.calls && m_ft == w.t && clocks > 0) {
-            if (std::memcmp(w.values, m_r, sizeof w.values) == 0)
-                clocks -= (clocks - 1) / w.cost * w.cost;
-        }
-    } else {
-        w.branch = ~0u;
-        const s32 cost = waitLoopCost(target, branch);
-        if (cost == 0) {
-            w.rejected = branch;
-            return clocks;
-        }
-        w.branch = branch;
-        w.callee = m_callee;
-        w.cost = cost;
-    }
-    w.clocks = clocks;
-    w.calls = m_handlerCalls;
-    w.t = m_ft;
-    std::memcpy(w.values, m_r, sizeof w.values);
-    return clocks;
-}
-
-// The clocks of one pass of the body from target to a backward BT or BF at
-// branch, or 0 when it holds more than waiting steps and one call of a
-// routine that only returns.
-s32 SH2::waitLoopCost(u32 target, u32 branch) const
-{
-    const uintptr_t* const direct = m_direct.get();
-    s32 cost = 3;
-    bool called = false;
-    for (u32 at = target; at < branch; at += 2) {
-        const u8 index = m_table[fetchAt(direct, at)];
-        if (isCall(index) && !called && at + 2 < branch) {
-            const u8 slot = m_table[fetchAt(direct, at + 2)];
-            const u8 back = m_table[fetchAt(direct, m_callee + 2)];
-            if (m_table[fetchAt(direct, m_callee)] != kRts || !isWaitStep(slot) || !isWaitStep(back))
-                return 0;
-            cost += 2 * kCallClocks + waitStepClocks(slot) + waitStepClocks(back);
-            called = true;
-            at += 2;
-        } else if (isWaitStep(index)) {
-            cost += waitStepClocks(index);
-        } else {
-            return 0;
-        }
-    }
-    return cost;
+    setMacl(static_cast<u32>(sum));
 }
 
 // One function with a handler per instruction and a dispatch at the end of
@@ -288,13 +172,17 @@ void SH2::interpret(bool breakpoints)
 #define KEST_SH2_LABEL(name, ...) &&op##name,
 #define KEST_SH2_SLOT(name, ...) isSlotIllegal(k##name) ? &&slotIllegal : &&op##name,
 #define KEST_SH2_DEBUG(name, ...) &&debug,
+#define KEST_SH2_RECORD(name, ...) &&record,
     static const void* const kHandlers[] = {KEST_SH2_HANDLERS(KEST_SH2_LABEL)};
     // A delay slot dispatches through its own table, where what may not
     // sit in a slot leads to the slot-illegal exception.
     static const void* const kSlotList[] = {KEST_SH2_HANDLERS(KEST_SH2_SLOT)};
     static const std::array<const void*, 256> kSlotHandlers = indexTable(kSlotList);
     // Every processor decodes alike, so one table serves them all.
-    static const std::unique_ptr<const void*[]> kThreaded = threadedTable(m_table, kHandlers);
+    static const std::unique_ptr<const void*[]> kThreaded = threadedTable(m_table, kHandlers, &&opBraSelf);
+    // While a waiting loop's pass is recorded, every word is noted first.
+    static const void* const kRecordHandlers[] = {KEST_SH2_HANDLERS(KEST_SH2_RECORD)};
+    static const std::unique_ptr<const void*[]> kRecordThreaded = threadedTable(m_table, kRecordHandlers);
     const void* const* handlers = kThreaded.get();
     if (breakpoints) {
         // Every word passes the check first; otherwise the hot path does not
@@ -303,6 +191,7 @@ void SH2::interpret(bool breakpoints)
         static const std::unique_ptr<const void*[]> kDebugThreaded = threadedTable(m_table, kDebugHandlers);
         handlers = kDebugThreaded.get();
     }
+#undef KEST_SH2_RECORD
 #undef KEST_SH2_DEBUG
 #undef KEST_SH2_SLOT
 #undef KEST_SH2_LABEL
@@ -314,7 +203,24 @@ void SH2::interpret(bool breakpoints)
     u32 word = 0;
     u32 target = 0;
     u32 branch = 0;
-    m_wait.branch = m_wait.rejected = ~0u;
+    // Only a settled loop carries over: the others' clocks count in this
+    // slice's budget. One the processor stands on may run the slice out.
+    if (m_wait.phase == WaitLoop::kSettled && !breakpoints) {
+        clocks = resumeWaiting(pc, clocks);
+        if (m_wait.finished) {
+            m_pc = m_wait.endPc;
+            m_clocksLeft = clocks;
+            endWaiting(m_pc);
+            return;
+        }
+    } else {
+        m_wait.phase = WaitLoop::kWatching;
+        m_wait.branch = ~0u;
+        m_wait.resumable = m_wait.finished = false;
+    }
+    std::fill_n(m_rejected, kRejectedSlots, ~0u);
+    m_lastRejected = ~0u;
+    std::fill_n(m_watched, kRejectedSlots, ~0u);
 
     // The opcode's fields, taken from the word as loaded: the opcode with
     // its bytes swapped, so word bits 0-3 are the opcode's n (bits 8-11),
@@ -353,7 +259,6 @@ void SH2::interpret(bool breakpoints)
 
     // Plain memory is read and written in place; anything else goes to its
     // handler with the state written back, since a handler may look at it.
-    // Reads are counted for the waiting loops; those never store.
     u8* const* const ram = m_map->ramPages();
     constexpr u32 kPageMask = PageMap::kPageMask;
     const auto load8 = [&](u32 a) __attribute__((always_inline)) {
@@ -361,7 +266,6 @@ void SH2::interpret(bool breakpoints)
             return p[a & kPageMask];
         STORE_STATE();
         const AccessHandlers& h = m_map->page(a);
-        m_handlerCalls += h.readByte != readOnChip8;
         const u8 v = h.readByte(h.owner, this, a);
         clocks = m_clocksLeft;
         return v;
@@ -371,7 +275,6 @@ void SH2::interpret(bool breakpoints)
             return loadBe16(p + (a & (kPageMask - 1)));
         STORE_STATE();
         const AccessHandlers& h = m_map->page(a);
-        m_handlerCalls += h.readWord != readOnChip16;
         const u16 v = h.readWord(h.owner, this, a);
         clocks = m_clocksLeft;
         return v;
@@ -381,7 +284,6 @@ void SH2::interpret(bool breakpoints)
             return loadBe32(p + (a & (kPageMask - 3)));
         STORE_STATE();
         const AccessHandlers& h = m_map->page(a);
-        m_handlerCalls += h.readLong != readOnChip32;
         const u32 v = h.readLong(h.owner, this, a);
         clocks = m_clocksLeft;
         return v;
@@ -444,12 +346,41 @@ slotIllegal:
 
 leave:
     STORE_STATE();
+    if (m_wait.phase == WaitLoop::kSettled)
+        endWaiting(pc);
     return;
 
 backward:
-    if (!breakpoints && branch != m_wait.rejected && branch - pc <= kWaitLoopBytes)
-        clocks = skipWaiting(branch, pc, clocks);
+    if (!breakpoints && branch - pc <= kWaitLoopBytes && !waitingRejected(branch)) {
+        clocks = skipWaiting(branch, pc, clocks, false);
+        if (m_wait.finished) {
+            pc = m_wait.endPc;
+            goto leave;
+        }
+        handlers = m_wait.phase == WaitLoop::kRecording ? kRecordThreaded.get() : kThreaded.get();
+    }
     DISPATCH();
+
+backwardSlot:
+    // A backward BT/S or BF/S, or a BRA to itself: the pass is looked at
+    // before the slot, which begins the next.
+    if (!breakpoints && pc - target <= kWaitLoopBytes && !waitingRejected(pc)) {
+        clocks = skipWaiting(pc, target, clocks, true);
+        if (m_wait.finished) {
+            pc = m_wait.endPc;
+            goto leave;
+        }
+        handlers = m_wait.phase == WaitLoop::kRecording ? kRecordThreaded.get() : kThreaded.get();
+    }
+    goto slot;
+
+record:
+    recordPoint(pc, clocks);
+    if (!recordStep(word, pc, pc)) {
+        stopRecording();
+        handlers = kThreaded.get();
+    }
+    goto* kThreaded[word];
 
 opAdd: RN += RM; NEXT(1);
 opAddImm: RN += SIMM; NEXT(1);
@@ -494,19 +425,36 @@ opBt:
     }
     NEXT(1);
 opBfs:
-    if (!m_ft)
-        BRANCH(2, pc + 4 + SIMM * 2);
+    if (!m_ft) {
+        target = pc + 4 + SIMM * 2;
+        clocks -= 2;
+        if (target <= pc)
+            goto backwardSlot;
+        goto slot;
+    }
     NEXT(1);
 opBts:
-    if (m_ft)
-        BRANCH(2, pc + 4 + SIMM * 2);
+    if (m_ft) {
+        target = pc + 4 + SIMM * 2;
+        clocks -= 2;
+        if (target <= pc)
+            goto backwardSlot;
+        goto slot;
+    }
     NEXT(1);
 opBra: BRANCH(2, pc + 4 + DISP12 * 2);
+// BRA to itself, an idle loop, has a handler of its own so that no other
+// BRA pays for the look at it. Compiled loops close with a test, so only
+// this BRA waits.
+opBraSelf:
+    target = pc;
+    clocks -= 2;
+    goto backwardSlot;
 opBraf: BRANCH(2, pc + 4 + RN);
-opBsr: m_pr = pc + 4; m_callee = pc + 4 + DISP12 * 2; BRANCH(2, m_callee);
-opBsrf: m_callee = pc + 4 + RN; m_pr = pc + 4; BRANCH(2, m_callee);
+opBsr: m_pr = pc + 4; BRANCH(2, pc + 4 + DISP12 * 2);
+opBsrf: target = pc + 4 + RN; m_pr = pc + 4; BRANCH(2, target);
 opJmp: BRANCH(2, RN);
-opJsr: m_callee = RN; m_pr = pc + 4; BRANCH(2, m_callee);
+opJsr: target = RN; m_pr = pc + 4; BRANCH(2, target);
 opRts: BRANCH(2, m_pr);
 opRte: {
     STORE_STATE();
@@ -517,7 +465,7 @@ opRte: {
     clocks = m_clocksLeft;
     BRANCH(4, to);
 }
-opClrmac: m_mach = m_macl = 0; NEXT(1);
+opClrmac: m_mac = 0; NEXT(1);
 opClrt: m_ft = 0; NEXT(1);
 opCmpEq: m_ft = RN == RM; NEXT(1);
 opCmpGe: m_ft = static_cast<s32>(RN) >= static_cast<s32>(RM); NEXT(1);
@@ -541,14 +489,12 @@ opDiv0u: m_fm = m_fq = m_ft = 0; NEXT(1);
 opDiv1: div1(REG_M, REG_N); NEXT(1);
 opDmulsL: {
     const s64 p = s64{static_cast<s32>(RN)} * s64{static_cast<s32>(RM)};
-    m_mach = static_cast<u32>(static_cast<u64>(p) >> 32);
-    m_macl = static_cast<u32>(p);
+    m_mac = static_cast<u64>(p);
     NEXT(2);
 }
 opDmuluL: {
     const u64 p = u64{RN} * RM;
-    m_mach = static_cast<u32>(p >> 32);
-    m_macl = static_cast<u32>(p);
+    m_mac = p;
     NEXT(2);
 }
 opDt: m_ft = --RN == 0; NEXT(1);
@@ -577,22 +523,29 @@ opLdcLSr: {
 }
 opLdcLGbr: m_gbr = load32(RN); RN += 4; NEXT(3);
 opLdcLVbr: m_vbr = load32(RN); RN += 4; NEXT(3);
-opLdsMach: m_mach = RN; NEXT(1);
-opLdsMacl: m_macl = RN; NEXT(1);
+opLdsMach: setMach(RN); NEXT(1);
+opLdsMacl: setMacl(RN); NEXT(1);
 opLdsPr: m_pr = RN; NEXT(1);
-opLdsLMach: m_mach = load32(RN); RN += 4; NEXT(1);
-opLdsLMacl: m_macl = load32(RN); RN += 4; NEXT(1);
+opLdsLMach: setMach(load32(RN)); RN += 4; NEXT(1);
+opLdsLMacl: setMacl(load32(RN)); RN += 4; NEXT(1);
 opLdsLPr: m_pr = load32(RN); RN += 4; NEXT(1);
-opMacL:
-    STORE_STATE();
-    macL(REG_M, REG_N);
-    clocks = m_clocksLeft;
+// @Rn is read first, and Rn steps before @Rm is read.
+opMacL: {
+    const s32 a = static_cast<s32>(load32(RN));
+    RN += 4;
+    const s32 b = static_cast<s32>(load32(RM));
+    RM += 4;
+    macL(a, b);
     NEXT(3);
-opMacW:
-    STORE_STATE();
-    macW(REG_M, REG_N);
-    clocks = m_clocksLeft;
+}
+opMacW: {
+    const s16 a = static_cast<s16>(load16(RN));
+    RN += 2;
+    const s16 b = static_cast<s16>(load16(RM));
+    RM += 2;
+    macW(a, b);
     NEXT(3);
+}
 opMov: RN = RM; NEXT(1);
 opMovBStore: store8(RN, RM); NEXT(1);
 opMovWStore: store16(RN, RM); NEXT(1);
@@ -645,9 +598,9 @@ opMovWLoadDisp: R[0] = sext16(load16(RM + DISP * 2)); NEXT(1);
 opMovLLoadDisp: RN = load32(RM + DISP * 4); NEXT(1);
 opMova: R[0] = ((pc + 4) & ~3u) + IMM * 4; NEXT(1);
 opMovt: RN = m_ft; NEXT(1);
-opMulL: m_macl = RN * RM; NEXT(2);
-opMulsW: m_macl = static_cast<u32>(s32{static_cast<s16>(RN)} * s32{static_cast<s16>(RM)}); NEXT(1);
-opMuluW: m_macl = (RN & 0xFFFF) * (RM & 0xFFFF); NEXT(1);
+opMulL: setMacl(RN * RM); NEXT(2);
+opMulsW: setMacl(static_cast<u32>(s32{static_cast<s16>(RN)} * s32{static_cast<s16>(RM)})); NEXT(1);
+opMuluW: setMacl((RN & 0xFFFF) * (RM & 0xFFFF)); NEXT(1);
 opNeg: RN = 0u - RM; NEXT(1);
 opNegc: {
     const u32 t = 0u - RM;
@@ -700,11 +653,11 @@ opStcVbr: RN = m_vbr; NEXT(1);
 opStcLSr: RN -= 4; store32(RN, packSR()); NEXT(2);
 opStcLGbr: RN -= 4; store32(RN, m_gbr); NEXT(2);
 opStcLVbr: RN -= 4; store32(RN, m_vbr); NEXT(2);
-opStsMach: RN = m_mach; NEXT(1);
-opStsMacl: RN = m_macl; NEXT(1);
+opStsMach: RN = mach(); NEXT(1);
+opStsMacl: RN = macl(); NEXT(1);
 opStsPr: RN = m_pr; NEXT(1);
-opStsLMach: RN -= 4; store32(RN, m_mach); NEXT(1);
-opStsLMacl: RN -= 4; store32(RN, m_macl); NEXT(1);
+opStsLMach: RN -= 4; store32(RN, mach()); NEXT(1);
+opStsLMacl: RN -= 4; store32(RN, macl()); NEXT(1);
 opStsLPr: RN -= 4; store32(RN, m_pr); NEXT(1);
 opSub: RN -= RM; NEXT(1);
 opSubc: {

@@ -114,125 +114,187 @@ void SH2::SDMU::writeMode(u32 address, u16 data)
     m_cpu->logDebug(1, "SDMU: Bad WW [A: %08X, D: %04X]", address, data);
 }
 
+// The registers whose reads change nothing, by offset; false for an offset
+// no register of that width answers.
+[[gnu::always_inline]] inline bool SH2::peekOnChip8(u32 o, u8& v) const
+{
+    switch (o) {
+    case 0x10: v = frt.tier; return true;
+    case 0x11: v = frt.ftcsr; return true;
+    case 0x13: case 0x15: case 0x19: v = frt.temp; return true;
+    case 0x16: v = frt.tcr; return true;
+    case 0x17: v = frt.tocr; return true;
+    case 0x60: v = static_cast<u8>(intc.iprb >> 8); return true;
+    case 0x61: v = static_cast<u8>(intc.iprb); return true;
+    case 0x62: v = static_cast<u8>(intc.vcra >> 8); return true;
+    case 0x63: v = static_cast<u8>(intc.vcra); return true;
+    case 0x64: v = static_cast<u8>(intc.vcrb >> 8); return true;
+    case 0x65: v = static_cast<u8>(intc.vcrb); return true;
+    case 0x66: v = static_cast<u8>(intc.vcrc >> 8); return true;
+    case 0x67: v = static_cast<u8>(intc.vcrc); return true;
+    case 0x68: v = static_cast<u8>(intc.vcrd >> 8); return true;
+    case 0x69: v = static_cast<u8>(intc.vcrd); return true;
+    case 0x71: v = dmac.drcr[0]; return true;
+    case 0x72: v = dmac.drcr[1]; return true;
+    case 0x81: v = wdt.wtcnt; return true;
+    case 0x91: v = pmu.sbycr & 0xDF; return true;
+    case 0x92: v = cache.ccr & 0xCF; return true;
+    case 0xE0: v = static_cast<u8>(intc.icr >> 8); return true;
+    case 0xE1: v = static_cast<u8>(intc.icr); return true;
+    case 0xE2: v = static_cast<u8>(intc.ipra >> 8); return true;
+    case 0xE3: v = static_cast<u8>(intc.ipra); return true;
+    case 0xE4: v = static_cast<u8>(intc.vcrwdt >> 8); return true;
+    case 0xE5: v = static_cast<u8>(intc.vcrwdt); return true;
+    default: return false;
+    }
+}
+
+[[gnu::always_inline]] inline bool SH2::peekOnChip16(u32 o, u16& v) const
+{
+    switch (o) {
+    case 0x60: v = intc.iprb; return true;
+    case 0x62: v = intc.vcra; return true;
+    case 0x64: v = intc.vcrb; return true;
+    case 0x66: v = intc.vcrc; return true;
+    case 0x68: v = intc.vcrd; return true;
+    case 0x92: v = cache.ccr & 0xCF; return true;
+    case 0xE0: v = intc.icr; return true;
+    case 0xE2: v = intc.ipra; return true;
+    case 0xE4: v = intc.vcrwdt; return true;
+    case 0x18C: v = 0; return true;
+    case 0x18E: v = static_cast<u16>(dmac.chcr[0]); return true;
+    case 0x190: v = static_cast<u16>(dmac.sar[1] >> 16); return true;
+    case 0x192: v = static_cast<u16>(dmac.sar[1]); return true;
+    case 0x1E0: v = 0; return true;
+    case 0x1E2: v = bsc.bcr1 & 0x9FF7; return true;
+    case 0x1E6: v = bsc.bcr2 & 0xFC; return true;
+    case 0x1EA: v = bsc.wcr; return true;
+    case 0x1EE: v = bsc.mcr & 0xFEFC; return true;
+    case 0x1F2: v = bsc.rtcsr & 0xF8; return true;
+    case 0x1F6: v = bsc.rtcnt & 0xFF; return true;
+    case 0x1FA: v = bsc.rtcor & 0xFF; return true;
+    default: return false;
+    }
+}
+
+[[gnu::always_inline]] inline bool SH2::peekOnChip32(u32 o, u32& v) const
+{
+    switch (longOffset(o)) {
+    case 0x100: v = divu.dvsr; return true;
+    case 0x104: v = divu.dvdntl; return true;
+    case 0x108: v = divu.dvcr; return true;
+    case 0x10C: v = divu.vcrdiv; return true;
+    case 0x110: case 0x118: v = divu.dvdnth; return true;
+    case 0x114: case 0x11C: v = divu.dvdntl; return true;
+    case 0x180: v = dmac.sar[0]; return true;
+    case 0x184: v = dmac.dar[0]; return true;
+    case 0x188: v = dmac.tcr[0] & 0xFFFFFF; return true;
+    case 0x18C: v = dmac.chcr[0] & 0xFFFF; return true;
+    case 0x190: v = dmac.sar[1]; return true;
+    case 0x194: v = dmac.dar[1]; return true;
+    case 0x198: v = dmac.tcr[1] & 0xFFFFFF; return true;
+    case 0x19C: v = dmac.chcr[1] & 0xFFFF; return true;
+    case 0x1A0: v = dmac.vcrdma[0] & 0xFF; return true;
+    case 0x1A8: v = dmac.vcrdma[1] & 0xFF; return true;
+    case 0x1B0: case 0x1B8: v = dmac.dmaor; return true;
+    case 0x1E0: v = bsc.bcr1 & 0x9FF7; return true;
+    case 0x1E4: v = bsc.bcr2 & 0xFC; return true;
+    case 0x1E8: v = bsc.wcr; return true;
+    case 0x1EC: v = bsc.mcr & 0xFEFC; return true;
+    case 0x1F0: v = bsc.rtcsr & 0xF8; return true;
+    case 0x1F4: v = bsc.rtcnt & 0xFF; return true;
+    case 0x1F8: v = bsc.rtcor & 0xFF; return true;
+    default: return false;
+    }
+}
+
 u8 SH2::readOnChip8(void* owner, CPU* cpu, u32 a)
 {
     SH2& s = self(owner);
     if (a < kOnChipBase) {
-        ++s.m_handlerCalls;
         if (a < kSdmuStart)
             return s.getAccessHandlers(kReserved5).readByte(owner, cpu, a);
         return s.getAccessHandlers(a < kReserved6Start ? kSdmuArea : kReserved6).readByte(owner, cpu, a);
     }
     const u32 o = a & 0x1FF;
     switch (o) {
-    case 0x00: case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: ++s.m_handlerCalls; return s.sci.read(o);
-    case 0x10: case 0x11: case 0x12: case 0x13: case 0x14: case 0x15: case 0x16: case 0x17: case 0x18: case 0x19:
-        return s.frt.read(o);
-    case 0x60: return static_cast<u8>(s.intc.iprb >> 8);
-    case 0x61: return static_cast<u8>(s.intc.iprb);
-    case 0x62: return static_cast<u8>(s.intc.vcra >> 8);
-    case 0x63: return static_cast<u8>(s.intc.vcra);
-    case 0x64: return static_cast<u8>(s.intc.vcrb >> 8);
-    case 0x65: return static_cast<u8>(s.intc.vcrb);
-    case 0x66: return static_cast<u8>(s.intc.vcrc >> 8);
-    case 0x67: return static_cast<u8>(s.intc.vcrc);
-    case 0x68: return static_cast<u8>(s.intc.vcrd >> 8);
-    case 0x69: return static_cast<u8>(s.intc.vcrd);
-    case 0x71: return s.dmac.drcr[0];
-    case 0x72: return s.dmac.drcr[1];
-    case 0x80: case 0x81: case 0x82: return s.wdt.read(o);
-    case 0x91: return s.pmu.sbycr & 0xDF;
-    case 0x92: return s.cache.ccr & 0xCF;
-    case 0xE0: return static_cast<u8>(s.intc.icr >> 8);
-    case 0xE1: return static_cast<u8>(s.intc.icr);
-    case 0xE2: return static_cast<u8>(s.intc.ipra >> 8);
-    case 0xE3: return static_cast<u8>(s.intc.ipra);
-    case 0xE4: return static_cast<u8>(s.intc.vcrwdt >> 8);
-    case 0xE5: return static_cast<u8>(s.intc.vcrwdt);
-    default:
-        ++s.m_handlerCalls;
-        s.logWarning(1, "ONCHIP: Bad RB [A: %08X]", a);
-        return 0;
+    case 0x00: case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: return s.sci.read(o);
+    case 0x12: case 0x14: case 0x18: return s.frt.read(o);
+    case 0x80: case 0x82: return s.wdt.read(o);
+    default: break;
     }
+    u8 v;
+    if (s.peekOnChip8(o, v))
+        return v;
+    s.logWarning(1, "ONCHIP: Bad RB [A: %08X]", a);
+    return 0;
 }
 
 u16 SH2::readOnChip16(void* owner, CPU* cpu, u32 a)
 {
     SH2& s = self(owner);
     if (a < kOnChipBase) {
-        ++s.m_handlerCalls;
         if (a < kSdmuStart)
             return s.getAccessHandlers(kReserved5).readWord(owner, cpu, a);
         return s.getAccessHandlers(a < kReserved6Start ? kSdmuArea : kReserved6).readWord(owner, cpu, a);
     }
-    switch (a & 0x1FF) {
-    case 0x60: return s.intc.iprb;
-    case 0x62: return s.intc.vcra;
-    case 0x64: return s.intc.vcrb;
-    case 0x66: return s.intc.vcrc;
-    case 0x68: return s.intc.vcrd;
-    case 0x92: return s.cache.ccr & 0xCF;
-    case 0xE0: return s.intc.icr;
-    case 0xE2: return s.intc.ipra;
-    case 0xE4: return s.intc.vcrwdt;
-    case 0x18C: return 0;
-    case 0x18E: return static_cast<u16>(s.dmac.chcr[0]);
-    case 0x190: return static_cast<u16>(s.dmac.sar[1] >> 16);
-    case 0x192: return static_cast<u16>(s.dmac.sar[1]);
-    case 0x1E0: return 0;
-    case 0x1E2: return s.bsc.bcr1 & 0x9FF7;
-    case 0x1E6: return s.bsc.bcr2 & 0xFC;
-    case 0x1EA: return s.bsc.wcr;
-    case 0x1EE: return s.bsc.mcr & 0xFEFC;
-    case 0x1F2: return s.bsc.rtcsr & 0xF8;
-    case 0x1F6: return s.bsc.rtcnt & 0xFF;
-    case 0x1FA: return s.bsc.rtcor & 0xFF;
-    default:
-        ++s.m_handlerCalls;
-        s.logWarning(1, "ONCHIP: Bad RW [A: %08X]", a);
-        return 0;
-    }
+    u16 v;
+    if (s.peekOnChip16(a & 0x1FF, v))
+        return v;
+    s.logWarning(1, "ONCHIP: Bad RW [A: %08X]", a);
+    return 0;
 }
 
 u32 SH2::readOnChip32(void* owner, CPU* cpu, u32 a)
 {
     SH2& s = self(owner);
     if (a < kOnChipBase) {
-        ++s.m_handlerCalls;
         if (a < kSdmuStart)
             return s.getAccessHandlers(kReserved5).readLong(owner, cpu, a);
         return s.getAccessHandlers(a < kReserved6Start ? kSdmuArea : kReserved6).readLong(owner, cpu, a);
     }
-    switch (longOffset(a)) {
-    case 0x100: return s.divu.dvsr;
-    case 0x104: return s.divu.dvdntl;
-    case 0x108: return s.divu.dvcr;
-    case 0x10C: return s.divu.vcrdiv;
-    case 0x110: case 0x118: return s.divu.dvdnth;
-    case 0x114: case 0x11C: return s.divu.dvdntl;
-    case 0x180: return s.dmac.sar[0];
-    case 0x184: return s.dmac.dar[0];
-    case 0x188: return s.dmac.tcr[0] & 0xFFFFFF;
-    case 0x18C: return s.dmac.chcr[0] & 0xFFFF;
-    case 0x190: return s.dmac.sar[1];
-    case 0x194: return s.dmac.dar[1];
-    case 0x198: return s.dmac.tcr[1] & 0xFFFFFF;
-    case 0x19C: return s.dmac.chcr[1] & 0xFFFF;
-    case 0x1A0: return s.dmac.vcrdma[0] & 0xFF;
-    case 0x1A8: return s.dmac.vcrdma[1] & 0xFF;
-    case 0x1B0: case 0x1B8: return s.dmac.dmaor;
-    case 0x1E0: return s.bsc.bcr1 & 0x9FF7;
-    case 0x1E4: return s.bsc.bcr2 & 0xFC;
-    case 0x1E8: return s.bsc.wcr;
-    case 0x1EC: return s.bsc.mcr & 0xFEFC;
-    case 0x1F0: return s.bsc.rtcsr & 0xF8;
-    case 0x1F4: return s.bsc.rtcnt & 0xFF;
-    case 0x1F8: return s.bsc.rtcor & 0xFF;
-    default:
-        ++s.m_handlerCalls;
-        s.logWarning(1, "ONCHIP: Bad RL [A: %08X]", a);
-        return 0;
+    u32 v;
+    if (s.peekOnChip32(a & 0x1FF, v))
+        return v;
+    s.logWarning(1, "ONCHIP: Bad RL [A: %08X]", a);
+    return 0;
+}
+
+// The units change only between slices or through the processor's own
+// writes. The reads that keep a byte for the next (FRC, OCR, FICR) or note
+// that a flag was seen answer what decides both; the serial interface
+// logs its reads and is never steady.
+bool SH2::steadyOnChip(void* owner, u32 a, u32 width, u32& value)
+{
+    const SH2& s = self(owner);
+    if (a < kOnChipBase)
+        return false;
+    const u32 o = a & 0x1FF;
+    if (width == 1) {
+        const u32 temp = u32{s.frt.temp} << 16;
+        const u16 ocr = (s.frt.tocr & 0x10) ? s.frt.ocrb : s.frt.ocra;
+        u8 v;
+        switch (o) {
+        case 0x12: value = temp | s.frt.frc; return true;
+        case 0x14: value = temp | ocr; return true;
+        case 0x18: value = temp | s.frt.ficr; return true;
+        case 0x80: value = u32{s.wdt.csrRead} << 8 | s.wdt.wtcsr; return true;
+        case 0x82: value = u32{s.wdt.rstRead} << 8 | s.wdt.rstcsr; return true;
+        default:
+            if (!s.peekOnChip8(o, v))
+                return false;
+            value = v;
+            return true;
+        }
     }
+    if (width == 2) {
+        u16 v;
+        if (!s.peekOnChip16(o, v))
+            return false;
+        value = v;
+        return true;
+    }
+    return s.peekOnChip32(o, value);
 }
 
 void SH2::writeOnChip8(void* owner, CPU* cpu, u32 a, u8 d)

@@ -157,7 +157,7 @@ void CDB::reset()
     m_cr[1] = 0x4442;
     m_cr[2] = 0x4C4F;
     m_cr[3] = 0x434B;
-    m_hirqReq = 0x0BC1;
+    changeHirq(0x0BC1);
     m_hirqMask = 0;
     m_dtr.reset();
     m_report = true;
@@ -191,7 +191,7 @@ bool CDB::copyEventPending() const
 void CDB::setHirq(u16 bits)
 {
     bits &= 0x3FFF;
-    m_hirqReq |= bits;
+    changeHirq(m_hirqReq | bits);
     if (bits & m_hirqMask)
         m_scu->irqExternal(kCdInterrupt);
 }
@@ -226,6 +226,16 @@ u16 CDB::readRegister(CPU*, u32 address)
     }
 }
 
+// HIRQREQ changes only in the block's events and in accesses that are not
+// steady themselves; its reads change nothing unless they are traced.
+bool CDB::steadyRegister(u32 address, u32 width, u32& value) const
+{
+    if (width != 2 || (address & 0xFFFF) != kRegHirqReq || logs(4))
+        return false;
+    value = m_hirqChanges << 16 | m_hirqReq;
+    return true;
+}
+
 u16 CDB::readInfoWord()
 {
     if (m_infoIndex >= m_infoCount || m_infoIndex >= kInfoWords)
@@ -239,7 +249,7 @@ void CDB::writeRegister(CPU* cpu, u32 address, u16 value)
     case kRegTransfer: m_dtr.writeHalf(value); break;
     case kRegHirqReq:
         logTrace(4, "Write HIRQREQ [D: %04X]", value);
-        m_hirqReq &= value & 0x3FFF;
+        changeHirq(m_hirqReq & value & 0x3FFF);
         m_report = value & 1;
         break;
     case kRegHirqMsk:
@@ -306,6 +316,11 @@ u16 regRW(void* o, CPU* cpu, u32 a)
 void regWW(void* o, CPU* cpu, u32 a, u16 d)
 {
     self(o).writeRegister(cpu, a, d);
+}
+
+bool regSteady(void* o, u32 a, u32 width, u32& value)
+{
+    return self(o).steadyRegister(a, width, value);
 }
 
 u32 regRL(void* o, CPU* cpu, u32 a)
@@ -383,8 +398,11 @@ AccessHandlers CDB::getAccessHandlers(int area)
 {
     if (area == kData)
         return {this, dataRB, dataWB, dataRW, dataWW, dataRL, dataWL};
-    if (area == kRegisters)
-        return {this, regRB, regWB, regRW, regWW, regRL, regWL};
+    if (area == kRegisters) {
+        AccessHandlers h{this, regRB, regWB, regRW, regWW, regRL, regWL};
+        h.steadyRead = regSteady;
+        return h;
+    }
     return {};
 }
 

@@ -243,7 +243,7 @@ public:
 
     void onVBlankIn() { ++m_frames; }
     void setHirq(u16 bits);
-    void setHirqReq(u16 value) { m_hirqReq = value & 0x3FFF; }
+    void setHirqReq(u16 value) { changeHirq(value & 0x3FFF); }
     // The console's BIOS proves the disc before it boots it; the built-in
     // BIOS leaves the block as if it had.
     void authenticateAtBoot() { m_discAuth = authenticateDisc(); }
@@ -255,6 +255,9 @@ public:
 
     // The register window as a processor sees it (cpu may be null).
     u16 readRegister(CPU* cpu, u32 address);
+    // A register read that a waiting processor may count as memory: HIRQREQ,
+    // answered with what also tells each change apart.
+    bool steadyRegister(u32 address, u32 width, u32& value) const;
     void writeRegister(CPU* cpu, u32 address, u16 value);
     u32 readDataPort(u32 address);
     void writeDataPort(u32 address, u32 value);
@@ -460,7 +463,14 @@ private:
     SCU* m_scu;
     CDDrive* m_drive;
     u16 m_cr[4] = {};
+    // Every change of HIRQREQ goes through changeHirq, which counts it.
+    void changeHirq(u16 value)
+    {
+        m_hirqReq = value;
+        ++m_hirqChanges;
+    }
     u16 m_hirqReq = 0;
+    u32 m_hirqChanges = 0;
     u16 m_hirqMask = 0;
     u16 m_scratch = 0;
     std::deque<Command> m_queue;

@@ -26,6 +26,11 @@ using ReadLongHandler = u32 (*)(void* owner, CPU* cpu, u32 address);
 using WriteByteHandler = void (*)(void* owner, CPU* cpu, u32 address, u8 data);
 using WriteWordHandler = void (*)(void* owner, CPU* cpu, u32 address, u16 data);
 using WriteLongHandler = void (*)(void* owner, CPU* cpu, u32 address, u32 data);
+// Answers, without any side effect, a value that changes whenever a read of
+// that width would answer differently or leave the device otherwise; false
+// unless the register changes only between slices (from scheduled events)
+// or through accesses that are not steady themselves.
+using SteadyReadHandler = bool (*)(void* owner, u32 address, u32 width, u32& value);
 
 // One address area's handler set.
 struct AccessHandlers {
@@ -41,6 +46,8 @@ struct AccessHandlers {
     // the page map then reads and writes it without a call.
     u8* ram = nullptr;
     u32 ramMask = 0;
+    // Registers a processor waiting on them may count as memory.
+    SteadyReadHandler steadyRead = nullptr;
 };
 
 // Inclusive address range; installed page by page (64 KB), later windows

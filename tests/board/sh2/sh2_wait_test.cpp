@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <functional>
+#include <sstream>
 #include <ostream>
 #include <vector>
 
 #include "sh2_machine.h"
+#include "support/log_capture.h"
 
 namespace {
 
@@ -27,6 +30,7 @@ struct Outcome {
     u32 counter = 0;  // the long at kFlag + 8
     u32 pr = 0;
     u32 frc = 0, ftcsr = 0, frtRemainder = 0;
+    std::array<u32, 8> stack{};  // the longs under the stack top, where calls push
     bool operator==(const Outcome&) const = default;
 };
 
@@ -66,19 +70,23 @@ Outcome runSlices(bool reference, std::initializer_list<u16> program, const std:
     o.frc = m.cpu->frt.frc;
     o.ftcsr = m.cpu->frt.ftcsr;
     o.frtRemainder = m.cpu->frt.remainder;
+    for (u32 i = 0; i < o.stack.size(); ++i)
+        o.stack[i] = m.ramLong(Sh2Machine::kStackTop - 4 * (i + 1));
     return o;
 }
 
 void expectSameAsReference(std::initializer_list<u16> program, const std::function<void(Sh2Machine&)>& setup,
-                           const std::function<void(Sh2Machine&, size_t)>& between = {})
+                           const std::function<void(Sh2Machine&, size_t)>& between = {}, bool everyEnd = true)
 {
     // Every place within an iteration where a slice can end, short and long.
     std::vector<std::vector<u32>> runs;
-    for (u32 budget = 1; budget <= 24; ++budget)
+    for (u32 budget = 1; everyEnd && budget <= 24; ++budget)
         runs.push_back({budget});
     for (u32 budget = 995; budget <= 1007; ++budget)
         runs.push_back({budget, budget + 3, 40});
     runs.push_back({100000, 7});
+    // Many slices, so a settled loop carries over from one to the next.
+    runs.push_back({600, 1400, 999, 2500, 31, 4000, 1001, 3, 7000, 500});
     for (const auto& slices : runs) {
         const Outcome want = runSlices(true, program, slices, setup, between);
         EXPECT_EQ(runSlices(false, program, slices, setup, between), want) << "first slice " << slices[0];
@@ -86,6 +94,32 @@ void expectSameAsReference(std::initializer_list<u16> program, const std::functi
 }
 
 u32 calls;  // made to the device of expectSameDeviceCalls
+
+// A device register that changes only between slices, as the CD block's
+// HIRQREQ does: its word reads are steady, told apart by a count of its
+// changes; its byte reads are not. Every read counts in calls.
+struct SteadyRegister {
+    static inline u16 value = 0;
+    static inline u32 changes = 0;
+    static void set(u16 v) { value = v, ++changes; }
+    static u8 rb(void*, CPU*, u32 a) { return ++calls, static_cast<u8>((a & 1) ? value : value >> 8); }
+    static u16 rw(void*, CPU*, u32) { return ++calls, value; }
+    static bool steady(void*, u32, u32 width, u32& v)
+    {
+        v = changes << 16 | value;
+        return width == 2;
+    }
+    static constexpr u32 kAddress = 0x25F00008;
+    // Mapped with the value it starts from.
+    static void map(Sh2Machine& m, u16 start)
+    {
+        value = start;
+        changes = 0;
+        AccessHandlers h{.readByte = rb, .readWord = rw};
+        h.steadyRead = steady;
+        m.cpu->mapWindows({{0x25F00000, 0x25F0FFFF, h}});
+    }
+};
 
 // With `device` at R8 after `setup`, the skip changes neither the outcome
 // nor the number of device calls, which it returns.
@@ -129,6 +163,11 @@ TEST(Sh2WaitLoop, SkippedIterationsEndWhereRunningThemDoes)
     const Outcome released = runSlices(false, program, {100000, 7}, setup, release);
     EXPECT_EQ(released.r[1], 1u);
     EXPECT_EQ(released.pc, kCode + 8);
+    // So does a register the debugger changes.
+    expectSameAsReference(program, setup, [](Sh2Machine& m, size_t slice) {
+        if (slice == 1)
+            m.cpu->setR(9, 0x1235);
+    });
 }
 
 // A register that changes stops the skip until it settles: SHLL shifts R3
@@ -218,4 +257,199 @@ TEST(Sh2WaitLoop, ALoopCallingARoutineThatOnlyReturnsWaits)
     EXPECT_EQ(runSlices(false, program, {100000, 40}, setup(kNop), release).r[1], 1u);
     const AccessHandlers device{.writeLong = [](void*, CPU*, u32, u32) { ++calls; }};
     EXPECT_GT(expectSameDeviceCalls(program, 100000, device, setup(0x2802)), 5000u);  // mov.l r0,@r8
+}
+
+// The slave's idle loop as compiled code has it, closed by a delayed branch
+// whose slot clears R1: its first pass sets R1, the later ones repeat. An
+// interrupt taken between slices runs its handler and comes back to it;
+// the input capture another processor raises between slices ends it.
+// handler: mov.l r1,@-r15 ; mov.l @r12,r1 ; add #1,r1 ; mov.l r1,@r12 ;
+//          mov.l @r15+,r1 ; rte ; nop
+// 1: mov.b @r10,r0 ; and #128,r0 ; tst r0,r0 ; bt/s 1b ; mov #0,r1 ;
+//    add #1,r2 ; bra . ; nop
+TEST(Sh2WaitLoop, ADelayedBranchPollOfTheTimerFlagsEndsWhereRunningDoes)
+{
+    const auto program = {u16{0x60A0}, u16{0xC980}, u16{0x2008}, u16{0x8DFB}, u16{0xE100}, u16{0x7201}, kSelfLoop,
+                          kNop};
+    constexpr u32 kHandler = kCode + 0x200;
+    constexpr u8 kVector = 0x40;
+    const auto setup = [](Sh2Machine& m) {
+        m.cpu->setR(10, 0xFFFFFE11);  // FTCSR
+        m.cpu->setR(1, 5);
+        m.cpu->setR(12, kFlag + 8);
+        m.cpu->setFlag(2, 0);  // I
+        m.low.setLong(kVector * 4, kHandler);
+        m.code(kHandler, {0x2F16, 0x61C2, 0x7101, 0x2C12, 0x61F6, 0x002B, kNop});
+    };
+    const auto capture = [](Sh2Machine& m, size_t slice) {
+        if (slice == 1)
+            m.cpu->requestInterrupt(kVector, 5);
+        if (slice == 2)
+            m.cpu->frt.inputCapture();
+    };
+    expectSameAsReference(program, setup);
+    expectSameAsReference(program, setup, capture);
+    const Outcome released = runSlices(false, program, {3000, 3000, 3000, 100}, setup, capture);
+    EXPECT_EQ(released.r[2], 1u);
+    EXPECT_EQ(released.r[1], 0u);
+    EXPECT_EQ(released.counter, 1u) << "the handler ran once";
+    // The slot may be the load itself.
+    // mov.l @r8,r0 ; 1: tst r0,r0 ; bt/s 1b ; mov.l @r8,r0 ; add #1,r2 ; bra . ; nop
+    const auto loadInSlot = {u16{0x6082}, u16{0x2008}, u16{0x8DFD}, u16{0x6082}, u16{0x7201}, kSelfLoop, kNop};
+    expectSameAsReference(
+        loadInSlot, [](Sh2Machine& m) { m.cpu->setR(8, kFlag); },
+        [](Sh2Machine& m, size_t slice) {
+            if (slice == 1)
+                m.ram.setLong(kFlag, 1);
+        });
+}
+
+// A poll of a steady register through a chain of calls, each saving PR on
+// the stack: the loop stays settled from slice to slice while the register
+// stands still, takes a change that releases nothing, and ends where running
+// it does once the waited bit comes. Reads are made each slice, not each pass.
+// 1: jsr @r9 ; nop ; tst r0,r0 ; bt 1b ; add #1,r1 ; bra . ; nop
+// r9: sts.l pr,@-r15 ; bsr 2f ; nop ; lds.l @r15+,pr ; rts ; and r5,r0
+// 2: mov.w @r8,r0 ; rts ; extu.w r0,r0
+TEST(Sh2WaitLoop, ASteadyRegisterPolledThroughCallsStaysSettledAcrossSlices)
+{
+    constexpr u32 kFirst = kCode + 0x100;
+    constexpr u32 kSecond = kFirst + 0x20;
+    const auto setup = [](Sh2Machine& m) {
+        SteadyRegister::map(m, 0);
+        m.code(kFirst, {0x4F22, 0xB00D, kNop, 0x4F26, 0x000B, 0x2059});
+        m.code(kSecond, {0x6081, 0x000B, 0x600D});
+        m.cpu->setR(5, 1);
+        m.cpu->setR(8, SteadyRegister::kAddress);
+        m.cpu->setR(9, kFirst);
+    };
+    const auto program = {u16{0x490B}, kNop, u16{0x2008}, u16{0x89FB}, u16{0x7101}, kSelfLoop, kNop};
+    const auto events = [](Sh2Machine&, size_t slice) {
+        if (slice == 1)
+            SteadyRegister::set(2);
+        if (slice == 5)
+            SteadyRegister::set(3);
+    };
+    expectSameAsReference(program, setup, events);
+    const std::vector<u32> slices(12, 2000);
+    calls = 0;
+    const Outcome want = runSlices(true, program, slices, setup, events);
+    const u32 wantCalls = calls;
+    calls = 0;
+    EXPECT_EQ(runSlices(false, program, slices, setup, events), want);
+    EXPECT_EQ(want.r[1], 1u);
+    EXPECT_LT(calls * 10, wantCalls) << "passes were run, not skipped";
+}
+
+// A count around a steady read, as a wait with a timeout has it: the passes
+// skipped leave the count where running them does, at the limit within a
+// slice or at a slice end, or where the register released the wait. The
+// count starts below zero and goes through it.
+// 1: mov.w @r6,r1 ; tst r5,r1 ; bf 2f ; add #1,r3 ; cmp/gt r7,r3 ; bf 1b ;
+//    mov #-1,r2 ; bra . ; nop
+// 2: mov #1,r2 ; bra . ; nop
+TEST(Sh2WaitLoop, ACountedWaitEndsAtItsLimitOrItsRelease)
+{
+    const auto program = {u16{0x6161}, u16{0x2158}, u16{0x8B05}, u16{0x7301}, u16{0x3377}, u16{0x8BF9},
+                          u16{0xE2FF}, kSelfLoop, kNop, u16{0xE201}, kSelfLoop, kNop};
+    const auto setup = [](u32 limit) {
+        return [limit](Sh2Machine& m) {
+            SteadyRegister::map(m, 0x0400);
+            m.cpu->setR(5, 1);
+            m.cpu->setR(6, SteadyRegister::kAddress);
+            m.cpu->setR(7, limit);
+            m.cpu->setR(3, 0xFFFFFFF0);
+        };
+    };
+    const auto release = [](Sh2Machine&, size_t slice) {
+        if (slice == 3)
+            SteadyRegister::set(0x0401);
+    };
+    expectSameAsReference(program, setup(1500));
+    // Running out early in the second slice, which starts inside a pass.
+    expectSameAsReference(program, setup(110), {}, false);
+    expectSameAsReference(program, setup(100000), release);
+    const Outcome limited = runSlices(false, program, {100000}, setup(1500), release);
+    EXPECT_EQ(limited.r[3], 1501u);
+    EXPECT_EQ(limited.r[2], 0xFFFFFFFFu);
+    const Outcome released = runSlices(false, program, {2500, 2500, 2500, 2500, 2500}, setup(100000), release);
+    EXPECT_EQ(released.r[2], 1u);
+    // Other compares: up to the limit exactly (cmp/eq r7,r3), and while the
+    // count stays at or above it unsigned, which it leaves by wrapping to
+    // zero (cmp/hi r3,r7).
+    for (const u16 compare : {u16{0x3370}, u16{0x3736}}) {
+        const auto other = {u16{0x6161}, u16{0x2158}, u16{0x8B05}, u16{0x7301}, compare, u16{0x8BF9},
+                            u16{0xE2FF}, kSelfLoop, kNop, u16{0xE201}, kSelfLoop, kNop};
+        expectSameAsReference(other, setup(1500), {}, false);
+    }
+    // A delay loop counts its register down to zero: 1: dt r4 ; bf 1b
+    expectSameAsReference({0x4410, 0x8BFD, 0x7101, kSelfLoop, kNop}, [](Sh2Machine& m) { m.cpu->setR(4, 3000); });
+}
+
+// Guards of the skip. A byte poll of a register whose word reads are steady
+// reaches the device every pass, and one of an on-chip register that logs
+// its reads logs each. A pass that changes memory (a count it
+// keeps there) is never a period. A routine the loop calls that another
+// device rewrites between slices runs as rewritten, as does one the loop
+// finds through memory that changes.
+// 1: mov.b @r8,r0 ; tst r0,r0 ; bt 1b
+// 1: mov.l @r10,r1 ; add #1,r1 ; mov.l r1,@r10 ; mov #0,r1 ; mov.l @r8,r0 ; tst r0,r0 ; bt 1b
+// 1: mov.l @(4,gbr),r0 ; jsr @r0 ; nop ; tst r0,r0 ; bt 1b ; add #1,r1 ; bra . ; nop
+TEST(Sh2WaitLoop, WhatAPassMayNotSkip)
+{
+    SteadyRegister::value = 0;
+    AccessHandlers byteDevice{.readByte = SteadyRegister::rb, .readWord = SteadyRegister::rw};
+    byteDevice.steadyRead = SteadyRegister::steady;
+    EXPECT_EQ(expectSameDeviceCalls({0x6080, 0x2008, 0x89FC}, 1000, byteDevice), 200u) << "five clocks a pass";
+    // The lines the reads logged, counting those folded into a repeat line.
+    const auto logged = [](bool reference) {
+        logSink().flush();
+        LogCapture log;
+        runSlices(reference, {0x6080, 0x2008, 0x89FC}, {2000}, [](Sh2Machine& m) { m.cpu->setR(8, 0xFFFFFE20); });
+        logSink().flush();
+        std::istringstream lines(log.text());
+        u32 reads = 0;
+        bool afterRead = false;
+        for (std::string line; std::getline(lines, line);) {
+            unsigned long more = 0;
+            if (line.find("ONCHIP: Bad RB") != std::string::npos)
+                ++reads, afterRead = true;
+            else if (afterRead && std::sscanf(line.c_str(), "SH2: (the line above repeated %lu", &more) == 1)
+                reads += static_cast<u32>(more);
+            else
+                afterRead = false;
+        }
+        return reads;
+    };
+    EXPECT_EQ(logged(true), 400u) << "five clocks a pass";
+    EXPECT_EQ(logged(false), 400u);
+
+    const auto counting = {u16{0x61A2}, u16{0x7101}, u16{0x2A12}, u16{0xE100}, u16{0x6082}, u16{0x2008}, u16{0x89F8}};
+    const auto countSetup = [](Sh2Machine& m) {
+        m.cpu->setR(8, kFlag);
+        m.cpu->setR(10, kFlag + 8);
+    };
+    expectSameAsReference(counting, countSetup);
+    EXPECT_GT(runSlices(false, counting, {100000}, countSetup).counter, 10000u);
+
+    constexpr u32 kWaiting = kCode + 0x100;
+    constexpr u32 kReturning = kCode + 0x180;
+    const auto program = {u16{0xC601}, u16{0x400B}, kNop, u16{0x2008}, u16{0x89FA}, u16{0x7101}, kSelfLoop, kNop};
+    const auto setup = [](Sh2Machine& m) {
+        m.cpu->setGbr(kFlag);
+        m.ram.setLong(kFlag + 4, kWaiting);
+        m.code(kWaiting, {0x000B, 0xE000});    // rts ; mov #0,r0
+        m.code(kReturning, {0x000B, 0xE001});  // rts ; mov #1,r0
+    };
+    const auto rewrite = [](Sh2Machine& m, size_t slice) {
+        if (slice == 1)
+            m.code(kWaiting + 2, {0xE001});
+    };
+    const auto redirect = [](Sh2Machine& m, size_t slice) {
+        if (slice == 1)
+            m.ram.setLong(kFlag + 4, kReturning);
+    };
+    expectSameAsReference(program, setup, rewrite);
+    expectSameAsReference(program, setup, redirect);
+    EXPECT_EQ(runSlices(false, program, {3000, 3000, 3000}, setup, rewrite).r[1], 1u);
 }

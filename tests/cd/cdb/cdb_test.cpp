@@ -353,6 +353,31 @@ TEST_F(CdbTest, EveryHirqBitRaisesTheOneExternalInterrupt)
     EXPECT_EQ(requests(), 0x0001u);
 }
 
+// A processor waiting on HIRQREQ may count its word reads as memory: they
+// change nothing, and what they answer tells every change of it apart. Byte
+// reads log, a CR4 read turns the report on and traced reads log, so none
+// of them is steady.
+TEST_F(CdbTest, HirqreqWordReadsAreSteady)
+{
+    insertMode1(4);
+    constexpr u32 kHirq = 0x25890008;
+    const AccessHandlers& h = sys->master().pageMap()->page(kHirq);
+    ASSERT_TRUE(h.steadyRead);
+    u32 before = 0, after = 0, value = 0;
+    ASSERT_TRUE(h.steadyRead(h.owner, kHirq, 2, before));
+    EXPECT_EQ(before & 0xFFFF, reg(0x08));
+    setReg(0x08, 0xFFFF);  // clears nothing, yet counts as a change
+    ASSERT_TRUE(h.steadyRead(h.owner, kHirq, 2, after));
+    EXPECT_NE(after, before);
+    command(0x0000);
+    ASSERT_TRUE(h.steadyRead(h.owner, kHirq, 2, before));
+    EXPECT_NE(after, before) << "the command's end";
+    EXPECT_FALSE(h.steadyRead(h.owner, kHirq, 1, value));
+    EXPECT_FALSE(h.steadyRead(h.owner, 0x25890024, 2, value));
+    cdb().setThreshold(4);
+    EXPECT_FALSE(h.steadyRead(h.owner, kHirq, 2, value));
+}
+
 TEST_F(CdbTest, FiltersSendXaSectorsToTheirPartitions)
 {
     // FAD 150: file 1 channel 0 form 1; 151: file 1 channel 1 form 2;
