@@ -360,10 +360,11 @@ using Local = std::conditional_t<Source::kBuffered, Source&, Source>;
 // (see Target::clear), only the mesh is tested, and the write is of the
 // Kind the mode allows.
 template <bool kQuad, int kKind, bool kChecked, class Source>
-u32 stepPixels(const Target& target, VDP1::EdgeStep c, s32 count, bool general, Source& shared)
+u32 stepPixels(const Target& target, const VDP1::EdgeStep& start, s32 count, bool general, Source& shared)
 {
     // Copies the loop can keep in registers.
     const Target t = target;
+    VDP1::EdgeStep c = start;
     Local<Source> source = shared;
     const bool antiAlias = kQuad && general;
     // Only kAnyWrite meets the mesh (see Target::kind) or a write cost the
@@ -442,12 +443,17 @@ inline void VDP1::setUpSlant(const EdgeStep& c0, const EdgeStep& c1, bool gourau
     const bool row = y0 == y1;
     const bool column = !row && x0 == x1;
     const s32 n = row ? absolute(x1 - x0) : column ? absolute(y1 - y0) : std::max(absolute(x1 - x0), absolute(y1 - y0));
-    s.c = c0;
-    s.c.x.inc = s.c.y.inc = s.c.r.inc = s.c.g.inc = s.c.b.inc = 0;
     s.length = s.count = n + 1;
     s.skipped = 0;
     s.reversed = false;
     s.general = !row && !column;
+    // Field by field: a cursor just stepped a field at a time and then
+    // copied whole would wait for its stores to drain.
+    s.c.x = {c0.x.val, 0};
+    s.c.y = {c0.y.val, 0};
+    s.c.r = {c0.r.val, 0};
+    s.c.g = {c0.g.val, 0};
+    s.c.b = {c0.b.val, 0};
     if (n > 0) {
         auto slope = [n](s32 from, s32 to) { return vdp1::divide(s64{to} - from, n); };
         if (!column)
@@ -491,7 +497,7 @@ template <bool kQuad, class Source>
 u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared, bool clear)
 {
     using namespace vdp1;
-    EdgeStep c = s.c;
+    const EdgeStep& c = s.c;
     u32 clocks = 0;
     if (!s.general && c.y.inc == 0) {
         // A row: the clip has already checked y and its parity, and x moves
@@ -515,21 +521,22 @@ u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared, bool clear)
         if (clear) {
             // The general stepper, on a cursor that moves x by exactly one
             // pixel a step.
-            c.x.val = static_cast<s32>(static_cast<u32>(x) << 19 | 1u << 18);
-            c.x.inc = dir * (1 << 19);
-            return stepClear<kQuad>(t, c, s.count, false, shared);
+            EdgeStep unit = c;
+            unit.x = {static_cast<s32>(static_cast<u32>(x) << 19 | 1u << 18), dir * (1 << 19)};
+            return stepClear<kQuad>(t, unit, s.count, false, shared);
         }
         Local<Source> source = shared;
+        EdgeStep shade = c;
         const bool whole = eachTexel(source, s.count, [&](u16 colour, int fetched) __attribute__((always_inline)) {
             if (fetched == kDraw && static_cast<u32>(x) < static_cast<u32>(t.clipWidth) &&
                 !(t.mesh && ((x ^ y) & 1)) && ((t.maskX[x] & rowMask) ^ t.clipValue) == 1) {
-                const bool written = t.store(x, y, row + static_cast<u32>(x), t.prepare(colour, c));
+                const bool written = t.store(x, y, row + static_cast<u32>(x), t.prepare(colour, shade));
                 clocks += kQuad && written ? t.writeCost : 1;
             } else {
                 clocks += 1;
             }
             if (shaded)
-                c.step();
+                shade.step();
             x += dir;
         });
         return whole ? clocks : clocks + 1;
@@ -594,7 +601,9 @@ u32 VDP1::walkQuad(const Vertex* v, Source& source)
             const s32 y = l.y.val >> 20;
             drawn = y != r.y.val >> 20 || !m_die || m_dil == (y & 1);
         } else {
-            drawn = clipSlant(l, r, m_gouraudOn, s);
+            // Copies, so that the cursors themselves can stay in registers.
+            const EdgeStep from = l, to = r;
+            drawn = clipSlant(from, to, m_gouraudOn, s);
         }
         if (!drawn) {
             clocks += 1;
