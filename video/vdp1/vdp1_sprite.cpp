@@ -1,5 +1,6 @@
 // Polygons and textured quads: the quad walk with a colour source per kind.
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 
 #include "video/vdp1/vdp1_raster.h"
@@ -38,8 +39,10 @@ public:
 
     SpriteSource(const Palette& palette, s32 width, s32 height, u8 direction, bool hss, bool ecd, u8 eos)
         : m_palette(palette), m_width(width), m_height(height), m_direction(direction), m_hss(hss), m_ecd(ecd),
-          m_eos(eos)
+          m_eos(eos), m_walks(!hss && !ecd)
     {
+        if (m_walks)
+            std::memset(m_rowEnds, 0xFF, sizeof m_rowEnds);
         if constexpr (kMode <= 1) {
             for (u32 code = 0; code < 16; ++code)
                 m_decoded[code] = decode(palette, code);
@@ -89,6 +92,15 @@ public:
         m_forward = ((m_direction & 1) != 0) == reversed;
         m_previous = m_forward ? -1 : m_width;
         m_ends = 0;
+        m_walk = m_kind == kShrink && m_walks;
+        if (m_walk) {
+            // Pixels whose column comes before the row's first end code in
+            // the walk's direction have none to count on the way.
+            const s32 last = lastColumn(length - skipped);
+            const Ends ends = endsOfRow();
+            m_safe = last < 0 ? (m_forward ? -1 : 0x7FFF) : m_forward ? ends.first : ends.last;
+            m_walk = last < 0 || (m_forward ? last >= ends.first : last <= ends.last);
+        }
     }
 
     const char* slantName() const
@@ -116,7 +128,7 @@ public:
     // for end codes).
     s32 plainRow(u8* buffer, u32 row, s32 x, s32 dir, s32 count, u32 width) const
     {
-        if (m_kind == kShrink && !m_hss && !m_ecd)
+        if (m_walk)
             return -1;
         const bool halve = m_kind == kShrink && m_hss;
         const bool reuse = m_kind == kEnlarge;
@@ -166,6 +178,65 @@ public:
     }
 
 private:
+    // The first and last columns of the current texture row that hold an
+    // end code (the width and -1 when none do), looked for once a command.
+    struct Ends {
+        s16 first, last;  // first is -1 for a row not looked at yet
+    };
+    Ends endsOfRow()
+    {
+        Ends& ends = m_rowEnds[(m_v >> kTexelFraction) & 0xFF];
+        if (ends.first < 0)
+            ends = findEnds(m_rowOffset);
+        return ends;
+    }
+
+    Ends findEnds(u32 t) const
+    {
+        const Palette& p = m_palette;
+        Ends ends{static_cast<s16>(m_width), -1};
+        auto look = [&](s32 from, s32 to) {
+            for (s32 k = from; k < to; ++k) {
+                if (static_cast<s32>(rawCode(p, t + static_cast<u32>(k))) == p.endCode) {
+                    ends.first = std::min(ends.first, static_cast<s16>(k));
+                    ends.last = static_cast<s16>(k);
+                }
+            }
+        };
+        if constexpr (kMode <= 4) {
+            // Four bytes at a time where the row does not wrap around VRAM,
+            // texel by texel only where they hold one.
+            constexpr s32 kTexels = kMode <= 1 ? 8 : 4;
+            const u32 from = (p.texture + (kMode <= 1 ? t >> 1 : t)) & VDP1::kVramMask;
+            const u32 bytes = static_cast<u32>(m_width * 4 / kTexels);
+            if (p.endCode == (kMode <= 1 ? 0xF : 0xFF) && from + bytes <= VDP1::kVramSize) {
+                for (u32 i = 0; i < bytes; i += 4) {
+                    u32 w;
+                    std::memcpy(&w, p.vram + from + i, sizeof w);
+                    // A nibble of four ones, or a byte of eight.
+                    const u32 found = kMode <= 1 ? w & w >> 1 & w >> 2 & w >> 3 & 0x11111111u
+                                                 : (~w - 0x01010101u) & w & 0x80808080u;
+                    if (found)
+                        look(static_cast<s32>(i) * kTexels / 4, static_cast<s32>(i + 4) * kTexels / 4);
+                }
+                return ends;
+            }
+        }
+        look(0, m_width);
+        return ends;
+    }
+
+    // The column of the last of count pixels from the current u on, when
+    // every one of them takes a texel of the row, each past the one before
+    // in the walk's direction; else -1.
+    s32 lastColumn(s32 count) const
+    {
+        const s64 full = s64{m_width} << kTexelFraction;
+        // Past one pixel the step is below 2^31, and signed.
+        const s64 last = count == 1 ? s64{m_u} : s64{m_u} + s64{static_cast<s32>(m_uInc)} * (count - 1);
+        return m_u < full && last >= 0 && last < full ? static_cast<s32>(last >> kTexelFraction) : -1;
+    }
+
     // 16-colour texels drawn 1:1, a byte (two pixels) at a time: texel t
     // first, then on in the texture's direction; step is the pixel step in
     // bytes.
@@ -242,7 +313,8 @@ private:
         const Palette& palette = m_palette;
         const u32 inc = m_uInc, row = m_rowOffset;
         const s32 width = m_width, step = m_forward ? 1 : -1;
-        const bool hss = m_hss, walk = !m_hss && !m_ecd;
+        const bool hss = m_hss, walk = m_walk, forward = m_forward;
+        const s32 safe = m_safe;
         const u32 eos = m_eos;
         u32 u = m_u, last = m_last;
         s32 previous = m_previous, ends = m_ends;
@@ -253,7 +325,7 @@ private:
             if constexpr (kKind == kShrink) {
                 if (hss) {
                     last = take(row + ((static_cast<u32>(column) & ~1u) | eos), ends);
-                } else if (walk) {
+                } else if (walk && (forward ? column >= safe : column <= safe)) {
                     // Texels passed over still count toward the end codes;
                     // only the last one is drawn.
                     s32 k = previous + step;
@@ -315,6 +387,10 @@ private:
     u8 m_direction;
     bool m_hss, m_ecd;
     u8 m_eos;
+    bool m_walks;         // shrunk slants count end codes on texels passed over
+    bool m_walk = false;  // and this slant may meet one
+    s32 m_safe = 0;       // columns before this one in the walk's direction meet none
+    Ends m_rowEnds[256];
     u32 m_v = 0, m_vInc = 0, m_rowOffset = 0;
     u32 m_u = 0, m_uInc = 0;
     s32 m_lastLength = 0;
