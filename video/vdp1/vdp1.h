@@ -188,6 +188,10 @@ private:
     u32 drawTextured(const Vertex* v);
     template <bool kQuad, class Source>
     u32 walkQuad(const Vertex* v, Source& source);
+    template <int kKind, class Source>
+    u32 walkClear(const vdp1::Target& t, EdgeStep l, EdgeStep r, s32 n, Source& source);
+    template <class Source>
+    void noteCutStart(const vdp1::Target& t, const EdgeStep& c, const Source& source);
 
     SCU* m_scu;
     u8* m_memory;

@@ -470,22 +470,51 @@ inline void VDP1::setUpSlant(const EdgeStep& c0, const EdgeStep& c1, bool gourau
 
 namespace vdp1 {
 
+// step.template operator()<kKind>() for the Kind of write the mode allows.
+template <class Step>
+[[gnu::always_inline]] inline u32 byKind(const Target& t, Step&& step)
+{
+    switch (t.kind()) {
+    case kPlainWrite:
+        return step.template operator()<kPlainWrite>();
+    case kShadedWrite:
+        return step.template operator()<kShadedWrite>();
+    case kBlendWrite:
+        return step.template operator()<kBlendWrite>();
+    case kByteWrite:
+        return step.template operator()<kByteWrite>();
+    default:
+        return step.template operator()<kAnyWrite>();
+    }
+}
+
 // A clear slant (see Target::clear), by the Kind of write the mode allows.
 template <bool kQuad, class Source>
 u32 stepClear(const Target& t, const VDP1::EdgeStep& c, s32 count, bool general, Source& source)
 {
-    switch (t.kind()) {
-    case kPlainWrite:
-        return stepPixels<kQuad, kPlainWrite, false>(t, c, count, general, source);
-    case kShadedWrite:
-        return stepPixels<kQuad, kShadedWrite, false>(t, c, count, general, source);
-    case kBlendWrite:
-        return stepPixels<kQuad, kBlendWrite, false>(t, c, count, general, source);
-    case kByteWrite:
-        return stepPixels<kQuad, kByteWrite, false>(t, c, count, general, source);
-    default:
-        return stepPixels<kQuad, kAnyWrite, false>(t, c, count, general, source);
+    return byKind(t, [&]<int kKind>() { return stepPixels<kQuad, kKind, false>(t, c, count, general, source); });
+}
+
+// A clear row: plain replace takes the source's own row loop, which every
+// source but a shrink that walks texels for end codes has; the rest takes
+// the general stepper, on a cursor that moves x by exactly one pixel a step.
+template <bool kQuad, int kKind, class Source>
+[[gnu::always_inline]] inline u32 stepClearRow(const Target& t, const VDP1::EdgeStep& c, s32 count, Source& source)
+{
+    const s32 x = c.x.val >> 19;
+    const s32 dir = c.x.inc < 0 ? -1 : 1;
+    if constexpr (kKind == kPlainWrite) {
+        const u32 row = static_cast<u32>(c.y.val >> 20) << t.rowShift;
+        if (row + static_cast<u32>(t.clipWidth) <= t.limit) {
+            // Every step costs one clock.
+            const s32 clocks = source.plainRow(t.buffer, row, x, dir, count, static_cast<u32>(t.clipWidth));
+            if (clocks >= 0)
+                return static_cast<u32>(clocks);
+        }
     }
+    VDP1::EdgeStep unit = c;
+    unit.x = {static_cast<s32>(static_cast<u32>(x) << 19 | 1u << 18), dir * (1 << 19)};
+    return stepPixels<kQuad, kKind, false>(t, unit, count, false, source);
 }
 
 }  // namespace vdp1
@@ -511,19 +540,14 @@ u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared, bool clear)
         const s32 last = x + dir * (s.count - 1);
         clear = m_fastPaths && (clear || (!t.die && t.rowInside(x, last, y) &&
                                           row + static_cast<u32>(std::max(x, last)) < t.limit));
+        if (clear)
+            return byKind(t, [&]<int kKind>() { return stepClearRow<kQuad, kKind>(t, c, s.count, shared); });
         if (m_fastPaths && !t.mesh && !t.eightBit && t.calcMode == 0 &&
-            row + static_cast<u32>(t.clipWidth) <= t.limit && (!t.clipOn || clear)) {
+            row + static_cast<u32>(t.clipWidth) <= t.limit && !t.clipOn) {
             // Plain replace, the common case: every step costs one clock.
             const s32 clocks = shared.plainRow(t.buffer, row, x, dir, s.count, static_cast<u32>(t.clipWidth));
             if (clocks >= 0)
                 return static_cast<u32>(clocks);
-        }
-        if (clear) {
-            // The general stepper, on a cursor that moves x by exactly one
-            // pixel a step.
-            EdgeStep unit = c;
-            unit.x = {static_cast<s32>(static_cast<u32>(x) << 19 | 1u << 18), dir * (1 << 19)};
-            return stepClear<kQuad>(t, unit, s.count, false, shared);
         }
         Local<Source> source = shared;
         EdgeStep shade = c;
@@ -541,15 +565,56 @@ u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared, bool clear)
         });
         return whole ? clocks : clocks + 1;
     }
-    if (logs(2)) {
-        // Names a slant cut at its start: the point before its first pixel.
-        const s32 ox = (c.x.val - c.x.inc) >> 19, oy = (c.y.val - c.y.inc) >> 20;
-        if (!t.inBounds(ox, oy))
-            logWarning(2, "%s [ox: %d, oy: %d]", shared.slantName(), ox, oy);
-    }
+    noteCutStart(t, c, shared);
     if (!m_fastPaths || (!clear && !t.clear(c, s.count, kQuad && s.general)))
         return stepPixels<kQuad, kAnyWrite, true>(t, c, s.count, s.general, shared);
     return stepClear<kQuad>(t, c, s.count, s.general, shared);
+}
+
+// Names a slant cut at its start: the point before its first pixel.
+template <class Source>
+void VDP1::noteCutStart(const vdp1::Target& t, const EdgeStep& c, const Source& source)
+{
+    if (logs(2)) {
+        const s32 ox = (c.x.val - c.x.inc) >> 19, oy = (c.y.val - c.y.inc) >> 20;
+        if (!t.inBounds(ox, oy))
+            logWarning(2, "%s [ox: %d, oy: %d]", source.slantName(), ox, oy);
+    }
+}
+
+// A quad clear of every clip (see walkQuad), with the Kind of write the
+// mode allows settled once for all its slants: what stepSlant does with
+// each, without the cut, the tests or the choices.
+template <int kKind, class Source>
+[[gnu::flatten]] u32 VDP1::walkClear(const vdp1::Target& t, EdgeStep l, EdgeStep r, s32 n, Source& source)
+{
+    using namespace vdp1;
+    // Only these Kinds read the Gouraud components.
+    constexpr bool kShades = kKind == kShadedWrite || kKind == kAnyWrite;
+    const bool gouraud = m_gouraudOn;
+    u32 clocks = 0;
+    Slant s;
+    for (s32 i = 0; i <= n; ++i) {
+        setUpSlant(l, r, gouraud, s);
+        source.beginSlant(s.c, s.length, 0, false);
+        if (!s.general && s.c.y.inc == 0) {
+            clocks += stepClearRow<true, kKind>(t, s.c, s.count, source);
+        } else {
+            noteCutStart(t, s.c, source);
+            clocks += stepPixels<true, kKind, false>(t, s.c, s.count, s.general, source);
+        }
+        if constexpr (kShades) {
+            l.step();
+            r.step();
+        } else {
+            l.x.val = EdgeStep::add(l.x.val, l.x.inc);
+            l.y.val = EdgeStep::add(l.y.val, l.y.inc);
+            r.x.val = EdgeStep::add(r.x.val, r.x.inc);
+            r.y.val = EdgeStep::add(r.y.val, r.y.inc);
+        }
+        source.endRow();
+    }
+    return clocks;
 }
 
 // Fills a quad slant by slant from edge A-D to edge B-C.
@@ -591,6 +656,8 @@ u32 VDP1::walkQuad(const Vertex* v, Source& source)
     }
     const bool inside = m_fastPaths && t.inBounds(x0, y0) && t.inBounds(x1, y1);
     const bool clear = inside && t.clearBox(x0 - 1, y0 - 1, x1 + 1, y1 + 1);
+    if (kQuad && clear)
+        return byKind(t, [&]<int kKind>() { return walkClear<kKind>(t, l, r, n, source); });
     u32 clocks = 0;
     Slant s;
     for (s32 i = 0; i <= n; ++i) {

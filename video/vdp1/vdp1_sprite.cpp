@@ -41,7 +41,7 @@ public:
         : m_palette(palette), m_width(width), m_height(height), m_direction(direction), m_hss(hss), m_ecd(ecd),
           m_eos(eos), m_walks(!hss && !ecd)
     {
-        if (m_walks)
+        if (palette.endCode >= 0)
             std::memset(m_rowEnds, 0xFF, sizeof m_rowEnds);
         if constexpr (kMode <= 1) {
             for (u32 code = 0; code < 16; ++code)
@@ -92,14 +92,21 @@ public:
         m_forward = ((m_direction & 1) != 0) == reversed;
         m_previous = m_forward ? -1 : m_width;
         m_ends = 0;
-        m_walk = m_kind == kShrink && m_walks;
-        if (m_walk) {
+        m_walk = false;
+        m_plain = m_palette.endCode < 0;
+        if (!m_plain) {
             // Pixels whose column comes before the row's first end code in
-            // the walk's direction have none to count on the way.
+            // the walk's direction have none to count, on the way or under
+            // them.
             const s32 last = lastColumn(length - skipped);
             const Ends ends = endsOfRow();
-            m_safe = last < 0 ? (m_forward ? -1 : 0x7FFF) : m_forward ? ends.first : ends.last;
-            m_walk = last < 0 || (m_forward ? last >= ends.first : last <= ends.last);
+            const bool before = last >= 0 && (m_forward ? last < ends.first : last > ends.last);
+            if (m_kind == kShrink && m_walks) {
+                m_safe = last < 0 ? (m_forward ? -1 : 0x7FFF) : m_forward ? ends.first : ends.last;
+                m_walk = !before;
+            }
+            // High-speed shrink takes neighbouring columns too.
+            m_plain = m_kind == kShrink && m_hss ? ends.first == m_width : before;
         }
     }
 
@@ -113,6 +120,8 @@ public:
     // once a call rather than once a pixel.
     s32 fill(u32* __restrict out, s32 count)
     {
+        if (m_plain)
+            return m_kind == kShrink && m_hss ? fillPlain<true>(out, count) : fillPlain<false>(out, count);
         switch (m_kind) {
         case kShrink:
             return fillAs<kShrink>(out, count);
@@ -358,6 +367,28 @@ private:
         return i;
     }
 
+    // What fillAs gives on a slant that meets no end code: every pixel takes
+    // the texel under it, a column it shares with the pixel before included.
+    template <bool kHalve>
+    s32 fillPlain(u32* __restrict out, s32 count)
+    {
+        const u32 inc = m_uInc, row = m_rowOffset, eos = m_eos;
+        u32 u = m_u;
+        for (s32 i = 0; i < count; ++i, u += inc) {
+            u32 column = u >> kTexelFraction;
+            if constexpr (kHalve)
+                column = (column & ~1u) | eos;
+            const u32 code = rawCode(m_palette, row + column);
+            out[i] = (kMode <= 1 ? m_decoded[code] : decode(m_palette, code)) & 0x1FFFF;
+        }
+        if (count > 0) {
+            m_previous = static_cast<s32>((u - inc) >> kTexelFraction);
+            m_last = out[count - 1];
+        }
+        m_u = u;
+        return count;
+    }
+
     // Texel t as fill hands it on, counting an end code.
     [[gnu::always_inline]] u32 take(u32 t, s32& ends) const
     {
@@ -389,6 +420,7 @@ private:
     u8 m_eos;
     bool m_walks;         // shrunk slants count end codes on texels passed over
     bool m_walk = false;  // and this slant may meet one
+    bool m_plain = false;  // this slant meets no end code at all
     s32 m_safe = 0;       // columns before this one in the walk's direction meet none
     Ends m_rowEnds[256];
     u32 m_v = 0, m_vInc = 0, m_rowOffset = 0;
