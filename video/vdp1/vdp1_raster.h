@@ -586,7 +586,7 @@ void VDP1::noteCutStart(const vdp1::Target& t, const EdgeStep& c, const Source& 
 // mode allows settled once for all its slants: what stepSlant does with
 // each, without the cut, the tests or the choices.
 template <int kKind, class Source>
-[[gnu::flatten]] u32 VDP1::walkClear(const vdp1::Target& t, EdgeStep l, EdgeStep r, s32 n, Source& source)
+[[gnu::noinline, gnu::flatten]] u32 VDP1::walkClear(const vdp1::Target& t, EdgeStep l, EdgeStep r, s32 n, Source& source)
 {
     using namespace vdp1;
     // Only these Kinds read the Gouraud components.
