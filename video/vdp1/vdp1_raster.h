@@ -196,11 +196,12 @@ struct Target {
 
     // Pixel (x, y) at index (y >> die) << rowShift | x; value is what
     // prepare made of colour. False when it lies past the buffer half.
+    template <int kKind = kAnyWrite>
     [[gnu::always_inline]] bool store(s32 x, s32 y, u32 index, u16 value) const
     {
         if (outside(index, x, y))
             return false;
-        write<kAnyWrite>(index, value);
+        write<kKind>(index, value);
         return true;
     }
 
@@ -308,11 +309,12 @@ struct Target {
         return kAntiAlias[(c.x.inc > 0 ? 1 : 3) << 2 | (c.y.inc > 0 ? 1 : 3)];
     }
 
+    template <int kKind = kAnyWrite>
     [[gnu::always_inline]] bool plot(s32 x, s32 y, u16 value) const
     {
         if (!passes(x, y))
             return false;
-        return store(x, y, (static_cast<u32>(y >> die) << rowShift) + static_cast<u32>(x), value);
+        return store<kKind>(x, y, (static_cast<u32>(y >> die) << rowShift) + static_cast<u32>(x), value);
     }
 };
 
@@ -356,9 +358,8 @@ using Local = std::conditional_t<Source::kBuffered, Source&, Source>;
 
 // A slant that is not a row (or a row that needs every test), pixel by
 // pixel. Quads add the pixel that closes each diagonal step's gap. kChecked
-// tests every pixel and writes in any mode; without it the slant is clear
-// (see Target::clear), only the mesh is tested, and the write is of the
-// Kind the mode allows.
+// tests every pixel; without it the slant is clear (see Target::clear) and
+// only the mesh is tested. The write is of the Kind the mode allows.
 template <bool kQuad, int kKind, bool kChecked, class Source>
 u32 stepPixels(const Target& target, const VDP1::EdgeStep& start, s32 count, bool general, Source& shared)
 {
@@ -391,10 +392,10 @@ u32 stepPixels(const Target& target, const VDP1::EdgeStep& start, s32 count, boo
                 value = t.prepare(colour, c);
             if constexpr (kChecked) {
                 if (antiAlias) {
-                    const bool extra = x != px && y != py && t.plot(x + gap.x, y + gap.y, value);
+                    const bool extra = x != px && y != py && t.plot<kKind>(x + gap.x, y + gap.y, value);
                     clocks += extra ? t.writeCost : 1;
                 }
-                const bool written = t.plot(x, y, value);
+                const bool written = t.plot<kKind>(x, y, value);
                 clocks += kQuad && written ? t.writeCost : 1;
             } else {
                 if (antiAlias) {
@@ -566,8 +567,10 @@ u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared, bool clear)
         return whole ? clocks : clocks + 1;
     }
     noteCutStart(t, c, shared);
-    if (!m_fastPaths || (!clear && !t.clear(c, s.count, kQuad && s.general)))
+    if (!m_fastPaths)
         return stepPixels<kQuad, kAnyWrite, true>(t, c, s.count, s.general, shared);
+    if (!clear && !t.clear(c, s.count, kQuad && s.general))
+        return byKind(t, [&]<int kKind>() { return stepPixels<kQuad, kKind, true>(t, c, s.count, s.general, shared); });
     return stepClear<kQuad>(t, c, s.count, s.general, shared);
 }
 
@@ -668,9 +671,7 @@ u32 VDP1::walkQuad(const Vertex* v, Source& source)
             const s32 y = l.y.val >> 20;
             drawn = y != r.y.val >> 20 || !m_die || m_dil == (y & 1);
         } else {
-            // Copies, so that the cursors themselves can stay in registers.
-            const EdgeStep from = l, to = r;
-            drawn = clipSlant(from, to, m_gouraudOn, s);
+            drawn = clipSlant(l, r, m_gouraudOn, s);
         }
         if (!drawn) {
             clocks += 1;
