@@ -324,11 +324,15 @@ constexpr s32 kTexelChunk = 256;
 // Hands each of count pixels in turn what its colour source answers, as
 // pixel(colour, fetched); false when the source stopped the slant first.
 // Sprites decode their texels a chunk ahead (see fill), so that neither
-// loop has to hold the other's state.
+// loop has to hold the other's state, unless there is none to hold.
 template <class Source, class Pixel>
 [[gnu::always_inline]] inline bool eachTexel(Source& source, s32 count, Pixel&& pixel)
 {
     if constexpr (Source::kBuffered) {
+        if (source.plain()) {
+            source.eachPlain(count, pixel);
+            return true;
+        }
         u32 texels[kTexelChunk];
         for (s32 from = 0; from < count; from += kTexelChunk) {
             const s32 chunk = count - from < kTexelChunk ? count - from : kTexelChunk;

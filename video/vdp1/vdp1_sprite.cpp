@@ -120,8 +120,6 @@ public:
     // once a call rather than once a pixel.
     s32 fill(u32* __restrict out, s32 count)
     {
-        if (m_plain)
-            return m_kind == kShrink && m_hss ? fillPlain<true>(out, count) : fillPlain<false>(out, count);
         switch (m_kind) {
         case kShrink:
             return fillAs<kShrink>(out, count);
@@ -129,6 +127,30 @@ public:
             return fillAs<kEnlarge>(out, count);
         default:
             return fillAs<kEqual>(out, count);
+        }
+    }
+
+    // Whether the slant meets no end code, on the way or under a pixel:
+    // then it carries nothing from texel to texel, and eachPlain hands
+    // each pixel what fill would, as it goes.
+    bool plain() const { return m_plain; }
+
+    template <class Pixel>
+    [[gnu::always_inline]] void eachPlain(s32 count, Pixel&& pixel) const
+    {
+        // Local copies, which the pixel's stores cannot alias.
+        const Palette palette = m_palette;
+        const u32 inc = m_uInc, row = m_rowOffset, eos = m_eos;
+        // High-speed shrink takes only even or only odd columns.
+        const bool halve = m_kind == kShrink && m_hss;
+        u32 u = m_u;
+        for (s32 i = 0; i < count; ++i, u += inc) {
+            u32 column = u >> kTexelFraction;
+            if (halve)
+                column = (column & ~1u) | eos;
+            const u32 code = rawCode(palette, row + column);
+            const u32 texel = kMode <= 1 ? m_decoded[code] : decode(palette, code);
+            pixel(static_cast<u16>(texel), static_cast<int>(texel >> 16 & 1));
         }
     }
 
@@ -365,28 +387,6 @@ private:
         m_previous = previous;
         m_ends = ends;
         return i;
-    }
-
-    // What fillAs gives on a slant that meets no end code: every pixel takes
-    // the texel under it, a column it shares with the pixel before included.
-    template <bool kHalve>
-    s32 fillPlain(u32* __restrict out, s32 count)
-    {
-        const u32 inc = m_uInc, row = m_rowOffset, eos = m_eos;
-        u32 u = m_u;
-        for (s32 i = 0; i < count; ++i, u += inc) {
-            u32 column = u >> kTexelFraction;
-            if constexpr (kHalve)
-                column = (column & ~1u) | eos;
-            const u32 code = rawCode(m_palette, row + column);
-            out[i] = (kMode <= 1 ? m_decoded[code] : decode(m_palette, code)) & 0x1FFFF;
-        }
-        if (count > 0) {
-            m_previous = static_cast<s32>((u - inc) >> kTexelFraction);
-            m_last = out[count - 1];
-        }
-        m_u = u;
-        return count;
     }
 
     // Texel t as fill hands it on, counting an end code.
