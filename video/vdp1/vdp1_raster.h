@@ -3,7 +3,6 @@
 // The pixel loop shared by lines, polygons and sprites. Private to the
 // rasteriser sources.
 
-#include <array>
 #include <bit>
 #include <cstring>
 #include <type_traits>
@@ -56,27 +55,10 @@ inline s32 absolute(s32 v)
     return v < 0 ? -v : v;
 }
 
-// Every slant divides up to five differences by its length: a multiply by
-// a reciprocal, corrected by one, replaces the slow hardware division for
-// the lengths a slant can have.
-constexpr s32 kReciprocals = 8192;
-inline constexpr std::array<u64, kReciprocals> kReciprocal = [] {
-    std::array<u64, kReciprocals> t{};
-    for (s32 n = 1; n < kReciprocals; ++n)
-        t[static_cast<std::size_t>(n)] = (u64{1} << 32) / static_cast<u64>(n);
-    return t;
-}();
-
 // d / n truncated toward zero, as a signed division does.
 inline s32 divide(s64 d, s32 n)
 {
-    const u64 a = static_cast<u64>(d < 0 ? -d : d);
-    if (n >= kReciprocals || a >> 32)
-        return static_cast<s32>(d / n);
-    u64 q = (a * kReciprocal[static_cast<std::size_t>(n)]) >> 32;
-    if ((q + 1) * static_cast<u64>(n) <= a)
-        ++q;
-    return static_cast<s32>(d < 0 ? -static_cast<s64>(q) : static_cast<s64>(q));
+    return static_cast<s32>(d / n);
 }
 
 // A single colour for every pixel: lines and polygons.
