@@ -1,7 +1,6 @@
 // Polygons and textured quads: the quad walk with a colour source per kind.
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 
 #include "video/vdp1/vdp1_raster.h"
 
@@ -23,7 +22,7 @@ struct Palette {
     const u8* vram;
     u32 texture;
     u16 bank;
-    u16 clut[16];
+    const u16* clut;
     s32 transparentCode;
     s32 endCode;
     u8 eightBit;
@@ -42,7 +41,7 @@ public:
           m_eos(eos), m_walks(!hss && !ecd)
     {
         if (palette.endCode >= 0)
-            std::memset(m_rowEnds, 0xFF, sizeof m_rowEnds);
+            std::memset(m_rowEnds, 0xFF, static_cast<std::size_t>(height) * sizeof(Ends));
         if constexpr (kMode <= 1) {
             for (u32 code = 0; code < 16; ++code)
                 m_decoded[code] = decode(palette, code);
@@ -216,7 +215,9 @@ private:
     };
     Ends endsOfRow()
     {
-        Ends& ends = m_rowEnds[(m_v >> kTexelFraction) & 0xFF];
+        // v stays below the height; the bound keeps a row past it from
+        // being read before it is looked at.
+        Ends& ends = m_rowEnds[std::min(m_v >> kTexelFraction, static_cast<u32>(m_height - 1))];
         if (ends.first < 0)
             ends = findEnds(m_rowOffset);
         return ends;
@@ -446,8 +447,7 @@ u32 VDP1::draw_quad(const char*, const Vertex* v)
 template <int kMode>
 u32 VDP1::drawTextured(const Vertex* v)
 {
-    Palette palette{m_memory, m_texture, m_bank, {}, m_transparentCode, m_endCode, m_eightBit};
-    std::copy(std::begin(m_clut), std::end(m_clut), palette.clut);
+    const Palette palette{m_memory, m_texture, m_bank, m_clut, m_transparentCode, m_endCode, m_eightBit};
     SpriteSource<kMode> source(palette, m_cmd.width, m_cmd.height, m_cmd.direction, m_cmd.hss, m_cmd.ecd, m_eos);
     return walkQuad<true>(v, source);
 }
