@@ -120,8 +120,9 @@ public:
     void setClocksLeft(s32 clocks) { m_clocksLeft = m_budget = clocks; }
     // What the last drawing command cost, jump excluded.
     u32 lastCommandClocks() const { return m_lastClocks; }
-    // Off, every slant takes the cut and the per-pixel tests, so that a
-    // check can hold the shortcuts to what those draw and charge.
+    // Off, every slant takes the cut and the per-pixel tests, and a sprite
+    // counts end codes texel by texel, so that a check can hold the
+    // shortcuts to what those draw and charge.
     void setFastPaths(bool on) { m_fastPaths = on; }
 
 private:

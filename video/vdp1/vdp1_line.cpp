@@ -39,8 +39,8 @@ bool VDP1::clipSlant(const EdgeStep& c0, const EdgeStep& c1, bool gouraud, Slant
     const s32 y0 = c0.y.val >> 20, y1 = c1.y.val >> 20;
     // Every step lies between the ends, so two ends past one edge of the
     // clip leave nothing to draw and need no steps worked out.
-    if ((x0 < 0 && x1 < 0) || (y0 < 0 && y1 < 0) || (x0 >= m_sclip_x && x1 >= m_sclip_x) ||
-        (y0 >= m_sclip_y && y1 >= m_sclip_y))
+    if (m_fastPaths && ((x0 < 0 && x1 < 0) || (y0 < 0 && y1 < 0) || (x0 >= m_sclip_x && x1 >= m_sclip_x) ||
+                        (y0 >= m_sclip_y && y1 >= m_sclip_y)))
         return false;
     setUpSlant(c0, c1, gouraud, s);
     const bool row = y0 == y1;

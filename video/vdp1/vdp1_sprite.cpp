@@ -36,11 +36,14 @@ public:
     static constexpr bool kBuffered = true;
     enum Kind : int { kShrink, kEnlarge, kEqual };
 
-    SpriteSource(const Palette& palette, s32 width, s32 height, u8 direction, bool hss, bool ecd, u8 eos)
+    // shortcuts: slants take their texels straight where no end code can
+    // be met (see beginSlant); off, every slant counts them texel by texel.
+    SpriteSource(const Palette& palette, s32 width, s32 height, u8 direction, bool hss, bool ecd, u8 eos,
+                 bool shortcuts)
         : m_palette(palette), m_width(width), m_height(height), m_direction(direction), m_hss(hss), m_ecd(ecd),
-          m_eos(eos), m_walks(!hss && !ecd)
+          m_eos(eos), m_walks(!hss && !ecd), m_shortcuts(shortcuts)
     {
-        if (palette.endCode >= 0)
+        if (shortcuts && palette.endCode >= 0)
             std::memset(m_rowEnds, 0xFF, static_cast<std::size_t>(height) * sizeof(Ends));
         if constexpr (kMode <= 1) {
             for (u32 code = 0; code < 16; ++code)
@@ -91,22 +94,28 @@ public:
         m_forward = ((m_direction & 1) != 0) == reversed;
         m_previous = m_forward ? -1 : m_width;
         m_ends = 0;
-        m_walk = false;
-        m_plain = m_palette.endCode < 0;
-        if (!m_plain) {
-            // Pixels whose column comes before the row's first end code in
-            // the walk's direction have none to count, on the way or under
-            // them.
-            const s32 last = lastColumn(length - skipped);
-            const Ends ends = endsOfRow();
-            const bool before = last >= 0 && (m_forward ? last < ends.first : last > ends.last);
-            if (m_kind == kShrink && m_walks) {
-                m_safe = last < 0 ? (m_forward ? -1 : 0x7FFF) : m_forward ? ends.first : ends.last;
-                m_walk = !before;
-            }
-            // High-speed shrink takes neighbouring columns too.
-            m_plain = m_kind == kShrink && m_hss ? ends.first == m_width : before;
+        // A shrink walks every pixel's texels unless the row says otherwise.
+        m_walk = m_kind == kShrink && m_walks;
+        m_safe = m_forward ? -1 : 0x7FFF;
+        m_plain = false;
+        if (!m_shortcuts)
+            return;
+        if (m_palette.endCode < 0) {
+            m_walk = false;
+            m_plain = true;
+            return;
         }
+        // Pixels whose column comes before the row's first end code in the
+        // walk's direction have none to count, on the way or under them.
+        const s32 last = lastColumn(length - skipped);
+        const Ends ends = endsOfRow();
+        const bool before = m_forward ? last < ends.first : last > ends.last;
+        if (m_walk) {
+            m_safe = m_forward ? ends.first : ends.last;
+            m_walk = !before;
+        }
+        // High-speed shrink takes neighbouring columns too.
+        m_plain = m_kind == kShrink && m_hss ? ends.first == m_width : before;
     }
 
     const char* slantName() const
@@ -258,15 +267,12 @@ private:
         return ends;
     }
 
-    // The column of the last of count pixels from the current u on, when
-    // every one of them takes a texel of the row, each past the one before
-    // in the walk's direction; else -1.
+    // The column of the last of count pixels from the current u on. The
+    // pixels split the row evenly, so the columns run inside it, one past
+    // the other in the walk's direction.
     s32 lastColumn(s32 count) const
     {
-        const s64 full = s64{m_width} << kTexelFraction;
-        // Past one pixel the step is below 2^31, and signed.
-        const s64 last = count == 1 ? s64{m_u} : s64{m_u} + s64{static_cast<s32>(m_uInc)} * (count - 1);
-        return m_u < full && last >= 0 && last < full ? static_cast<s32>(last >> kTexelFraction) : -1;
+        return static_cast<s32>((m_u + m_uInc * static_cast<u32>(count - 1)) >> kTexelFraction);
     }
 
     // 16-colour texels drawn 1:1, a byte (two pixels) at a time: texel t
@@ -420,6 +426,7 @@ private:
     bool m_hss, m_ecd;
     u8 m_eos;
     bool m_walks;         // shrunk slants count end codes on texels passed over
+    bool m_shortcuts;
     bool m_walk = false;  // and this slant may meet one
     bool m_plain = false;  // this slant meets no end code at all
     s32 m_safe = 0;       // columns before this one in the walk's direction meet none
@@ -448,7 +455,8 @@ template <int kMode>
 u32 VDP1::drawTextured(const Vertex* v)
 {
     const Palette palette{m_memory, m_texture, m_bank, m_clut, m_transparentCode, m_endCode, m_eightBit};
-    SpriteSource<kMode> source(palette, m_cmd.width, m_cmd.height, m_cmd.direction, m_cmd.hss, m_cmd.ecd, m_eos);
+    SpriteSource<kMode> source(palette, m_cmd.width, m_cmd.height, m_cmd.direction, m_cmd.hss, m_cmd.ecd, m_eos,
+                               m_fastPaths);
     return walkQuad<true>(v, source);
 }
 

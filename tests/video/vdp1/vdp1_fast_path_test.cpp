@@ -1,6 +1,7 @@
-// The shortcuts (quads inside the system clip, slants clear of every clip,
-// plain rows) against the cut and the per-pixel tests they skip, and the
-// texel walk of shrunk sprites.
+// The shortcuts (quads clear of every clip, slants clear of every clip,
+// plain rows, slants turned away whole, sprite rows with no end code in
+// the way) against the cut, the per-pixel tests and the texel walk they
+// skip, and the texel walk of shrunk sprites.
 #include <string>
 #include <vector>
 
@@ -42,10 +43,21 @@ Outcome drawScene(u32 seed, bool fast)
         vdp.writeFBCR(static_cast<u16>(0x08 | r.below(2) << 2));  // interlaced, either field
     if (mode == 4)
         vdp.writeTVMR(6);  // keeps 1,024 x 256 at 16 bits: the clip reaches past the buffer half
-    // Textures full of end codes, transparent and plain texels.
-    for (u32 i = 0x10000; i < 0x14000; ++i) {
+    // Textures full of end codes, transparent and plain texels; or with
+    // none, so that sprites take their texels straight; or with end codes
+    // only at the end of every 32 bytes, so that shrunk rows take them
+    // straight up to there and walk from there on.
+    const u32 codes = r.below(3);
+    for (u32 i = 0x10000; i < 0x18000; ++i) {
         const u32 k = r.below(12);
-        memory[i] = static_cast<u8>(k == 0 ? 0 : k == 1 ? 0xFF : k == 2 ? 0xF0 : k == 3 ? 0x0F : r.below(256));
+        if (codes == 0) {
+            memory[i] = static_cast<u8>(k == 0 ? 0 : k == 1 ? 0xFF : k == 2 ? 0xF0 : k == 3 ? 0x0F : r.below(256));
+        } else {
+            u8 texel = static_cast<u8>(k == 0 ? 0 : r.below(256) & 0xEE);
+            if (codes == 2 && i % 32 >= 30)
+                texel = static_cast<u8>(k < 4 ? 0xF7 : 0xFF);
+            memory[i] = texel;
+        }
     }
     for (u32 i = 0; i < VDP1::kFrameBufferSize; ++i)
         vdp.drawBuffer()[i] = static_cast<u8>(r.below(256));
@@ -89,8 +101,11 @@ Outcome drawScene(u32 seed, bool fast)
             xy[3] = static_cast<u16>(r.between(1, 40));
         }
         const u16 colr = static_cast<u16>(r.below(2) ? r.below(0x10000) : 0x2000 + r.below(0x800));
-        const u16 srca = static_cast<u16>((0x10000 + r.below(0x3000)) / 8);
-        const u16 size16 = static_cast<u16>(r.between(1, 6) << 8 | r.between(1, 40));
+        const u16 srca = static_cast<u16>((0x10000 + r.below(0x6000)) / 8);
+        // Now and then a wide texture, whose rows are looked at for end
+        // codes in many pieces.
+        const s32 width = r.below(6) == 0 ? r.between(7, 63) : r.between(1, 6);
+        const u16 size16 = static_cast<u16>(width << 8 | r.between(1, 40));
         const u16 ctrl = static_cast<u16>(code | r.below(4) << 4 | r.below(16) << 8);
         table({ctrl, 0, pmod, colr, srca, size16, xy[0], xy[1], xy[2], xy[3], xy[4], xy[5], xy[6], xy[7],
                static_cast<u16>((0x10000 + r.below(0x3000)) / 8)});
