@@ -210,8 +210,9 @@ BENCHMARK(BM_Vdp1SmallShapeMix)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // A 3D scene seen from further off, in the proportions real programs show:
 // distorted sprites whose 32 x 32 textures are drawn at a third to a half
-// of their size, end codes mostly left on, so a row walks every texel it
-// passes over; and flat and Gouraud polygons about nine pixels across.
+// of their size, end codes mostly left on though the textures hold none, so
+// a row reads every texel it passes over; and flat and Gouraud polygons
+// about nine pixels across.
 struct FarScene : Generated {
     static constexpr u32 kBig = 0x48000;  // 4 of 32 x 32 at 4 bits, 2 of 32 x 32 at 8 bits
 
@@ -219,13 +220,13 @@ struct FarScene : Generated {
     {
         for (u32 t = 0; t < 4; ++t) {
             for (u32 i = 0; i < 32 * 32; i += 2) {
-                const u8 hi = code(i % 32, 32, t & 1, 15), lo = code(i % 32 + 1, 32, t & 1, 15);
+                const u8 hi = code(i % 32, 32, false, 15), lo = code(i % 32 + 1, 32, false, 15);
                 memory[kBig + t * 0x200 + i / 2] = static_cast<u8>(hi << 4 | lo);
             }
         }
         for (u32 t = 0; t < 2; ++t) {
             for (u32 i = 0; i < 32 * 32; ++i)
-                memory[kBig + 0x800 + t * 0x400 + i] = code(i % 32, 32, t, 255);
+                memory[kBig + 0x800 + t * 0x400 + i] = code(i % 32, 32, false, 255);
         }
         tables();
         u32 at = 0;
