@@ -17,7 +17,7 @@ struct Texel {
 };
 
 // What a sprite command's texels decode with: copied out of the chip so
-// the pixel loop holds them in registers.
+// the pixel loop holds them in registers (the look-up table stays there).
 struct Palette {
     const u8* vram;
     u32 texture;
@@ -41,7 +41,7 @@ public:
     SpriteSource(const Palette& palette, s32 width, s32 height, u8 direction, bool hss, bool ecd, u8 eos,
                  bool shortcuts)
         : m_palette(palette), m_width(width), m_height(height), m_direction(direction), m_hss(hss), m_ecd(ecd),
-          m_eos(eos), m_walks(!hss && !ecd), m_shortcuts(shortcuts)
+          m_eos(eos), m_shortcuts(shortcuts), m_walks(!hss && !ecd)
     {
         if (shortcuts && palette.endCode >= 0)
             std::memset(m_rowEnds, 0xFF, static_cast<std::size_t>(height) * sizeof(Ends));
@@ -163,8 +163,8 @@ public:
     }
 
     // A row in plain replace mode: answers its clocks, or -1 when the
-    // texture needs the general stepper (a shrink that walks every texel
-    // for end codes).
+    // texture needs the general stepper (a shrink that may meet an end code
+    // on the texels it passes over).
     s32 plainRow(u8* buffer, u32 row, s32 x, s32 dir, s32 count, u32 width) const
     {
         if (m_walk)
@@ -425,11 +425,11 @@ private:
     u8 m_direction;
     bool m_hss, m_ecd;
     u8 m_eos;
-    bool m_walks;         // shrunk slants count end codes on texels passed over
     bool m_shortcuts;
-    bool m_walk = false;  // and this slant may meet one
+    bool m_walks;          // shrunk slants count end codes on texels passed over
+    bool m_walk = false;   // and this slant may meet one
+    s32 m_safe = 0;        // columns before this one in the walk's direction meet none
     bool m_plain = false;  // this slant meets no end code at all
-    s32 m_safe = 0;       // columns before this one in the walk's direction meet none
     Ends m_rowEnds[256];
     u32 m_v = 0, m_vInc = 0, m_rowOffset = 0;
     u32 m_u = 0, m_uInc = 0;
