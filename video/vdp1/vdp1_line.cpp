@@ -151,6 +151,11 @@ u32 VDP1::draw_line(const char*, const Vertex& v0, const Vertex& v1)
     Slant s;
     if (!clipSlant(EdgeStep::at(v0), EdgeStep::at(v1), m_gouraudOn, s))
         return 1;
+    u16 shades[96];
     vdp1::FlatSource source{m_cmd.colr};
+    if (m_gouraudOn && m_calcMode == 4) {
+        target().shadeTable(m_cmd.colr, shades);
+        source.shades = shades;
+    }
     return stepSlant<false>(target(), s, source, false);
 }

@@ -65,6 +65,14 @@ inline s32 divide(s64 d, s32 n)
 struct FlatSource {
     static constexpr bool kBuffered = false;
     u16 colour;
+    // The colour's Gouraud shades (see shadeTable) when the mode shades.
+    const u16* shades = nullptr;
+    // What Target::shade makes of the colour, the MSB included.
+    [[gnu::always_inline]] u16 shade(const VDP1::EdgeStep& c) const
+    {
+        return static_cast<u16>(shades[(c.r.val >> 26) & 31] | shades[32 + ((c.g.val >> 26) & 31)] |
+                                shades[64 + ((c.b.val >> 26) & 31)]);
+    }
     void beginQuad(s32) {}
     void beginSlant(const VDP1::EdgeStep&, s32, s32, bool) {}
     void endRow() {}
@@ -143,6 +151,18 @@ struct Target {
         const u32 g = gouraudTable[((colour >> 5) & 31) | ((c.g.val >> 26) & 31) << 5];
         const u32 b = gouraudTable[((colour >> 10) & 31) | ((c.b.val >> 26) & 31) << 5];
         return static_cast<u16>(r | g << 5 | b << 10);
+    }
+
+    // A colour's shades by Gouraud value: red's 32 with the colour's MSB,
+    // then green's and blue's in place, so that a shade of a single colour
+    // is three loads.
+    void shadeTable(u16 colour, u16* out) const
+    {
+        for (u32 g = 0; g < 32; ++g) {
+            out[g] = static_cast<u16>(gouraudTable[(colour & 31) | g << 5] | (colour & 0x8000));
+            out[32 + g] = static_cast<u16>(gouraudTable[((colour >> 5) & 31) | g << 5] << 5);
+            out[64 + g] = static_cast<u16>(gouraudTable[((colour >> 10) & 31) | g << 5] << 10);
+        }
     }
 
     static u16 half(u32 v, u32 mask) { return static_cast<u16>((static_cast<s16>(v) >> 1) & mask); }
@@ -372,7 +392,9 @@ u32 stepPixels(const Target& target, const VDP1::EdgeStep& start, s32 count, boo
             clocks += 1;
         } else {
             u16 value = colour;
-            if constexpr (kKind == kShadedWrite)
+            if constexpr (kKind == kShadedWrite && !Source::kBuffered)
+                value = source.shade(c);
+            else if constexpr (kKind == kShadedWrite)
                 value = t.shade(colour, c) | (colour & 0x8000);
             else if constexpr (kKind == kAnyWrite)
                 value = t.prepare(colour, c);

@@ -447,7 +447,12 @@ private:
 
 u32 VDP1::draw_quad(const char*, const Vertex* v)
 {
+    u16 shades[96];
     vdp1::FlatSource source{m_cmd.colr};
+    if (m_gouraudOn && m_calcMode == 4) {
+        target().shadeTable(m_cmd.colr, shades);
+        source.shades = shades;
+    }
     return walkQuad<true>(v, source);
 }
 
