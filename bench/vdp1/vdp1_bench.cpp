@@ -110,6 +110,31 @@ struct Generated : Chip {
         if (eightBit)
             vdp.writeTVMR(1);
     }
+    // The corners of a square turned by angle around (cx, cy), each
+    // between lo and lo + spread hundredths of size from the centre.
+    void corners(s32 cx, s32 cy, s32 size, double angle, u32 lo, u32 spread, u16 (&xy)[8])
+    {
+        for (int k = 0; k < 4; ++k) {
+            const double r = size * (lo / 100.0 + (spread ? next(spread) : 0) / 100.0);
+            xy[2 * k] = static_cast<u16>(cx + std::lround(r * std::cos(angle + k * M_PI / 2)));
+            xy[2 * k + 1] = static_cast<u16>(cy + std::lround(r * std::sin(angle + k * M_PI / 2)));
+        }
+    }
+    // A polygon of one colour, flat or shaded as pmod says.
+    void polygon(u32 at, u16 pmod, const u16 (&xy)[8], u16 grda)
+    {
+        table(at, {0x0004, 0, static_cast<u16>(pmod | 0x00C0), static_cast<u16>(0x8000 | next(0x8000)), 0, 0, xy[0],
+                   xy[1], xy[2], xy[3], xy[4], xy[5], xy[6], xy[7], grda});
+    }
+    // The list's head: the system clip, a user clip, and local coordinates
+    // at the centre. Answers where its last table lies.
+    u32 head(u16 left, u16 top, u16 right, u16 bottom)
+    {
+        table(0, {0x0009, 0, 0, 0, 0, 0, 0, 0, 0, 0, 319, 223, 0, 0, 0});
+        table(32, {0x0008, 0, 0, 0, 0, 0, left, top, 0, 0, right, bottom, 0, 0, 0});
+        table(64, {0x000A, 0, 0, 0, 0, 0, 160, 112, 0, 0, 0, 0, 0, 0, 0});
+        return 64;
+    }
     void tables()
     {
         for (u32 i = 0; i < 4 * 16; ++i)
@@ -146,10 +171,7 @@ struct MixScene : Generated {
         }
         tables();
 
-        u32 at = 0;
-        table(at, {0x0009, 0, 0, 0, 0, 0, 0, 0, 0, 0, 319, 223, 0, 0, 0});
-        table(at += 32, {0x0008, 0, 0, 0, 0, 0, 8, 8, 0, 0, 311, 215, 0, 0, 0});
-        table(at += 32, {0x000A, 0, 0, 0, 0, 0, 160, 112, 0, 0, 0, 0, 0, 0, 0});
+        u32 at = head(8, 8, 311, 215);
         for (u32 i = 0; i < 1200; ++i) {
             const u32 kind = next(100);
             // Nearly all under the user clip; a few reach past the system clip.
@@ -165,12 +187,7 @@ struct MixScene : Generated {
             if (kind < 55 || kind >= 70) {
                 // A small quad turned at some angle and bent a little.
                 const s32 size = kind < 55 ? between(3, 14) : between(2, 6);
-                const double a = next(628) / 100.0;
-                for (int k = 0; k < 4; ++k) {
-                    const double r = size * (0.8 + next(40) / 100.0);
-                    xy[2 * k] = static_cast<u16>(cx + std::lround(r * std::cos(a + k * M_PI / 2)));
-                    xy[2 * k + 1] = static_cast<u16>(cy + std::lround(r * std::sin(a + k * M_PI / 2)));
-                }
+                corners(cx, cy, size, next(628) / 100.0, 80, 40, xy);
             }
             if (kind < 55) {
                 const u32 t = next(4);
@@ -192,9 +209,7 @@ struct MixScene : Generated {
                                  static_cast<u16>(cy), 0, 0, static_cast<u16>(cx + w), static_cast<u16>(cy + h), 0,
                                  0, grda});
             } else {
-                pmod |= 0x00C0;
-                table(at += 32, {0x0004, 0, pmod, static_cast<u16>(0x8000 | next(0x8000)), 0, 0, xy[0], xy[1],
-                                 xy[2], xy[3], xy[4], xy[5], xy[6], xy[7], grda});
+                polygon(at += 32, pmod, xy, grda);
             }
         }
         word(at + 32, 0x8000);
@@ -229,10 +244,7 @@ struct FarScene : Generated {
                 memory[kBig + 0x800 + t * 0x400 + i] = code(i % 32, 32, false, 255);
         }
         tables();
-        u32 at = 0;
-        table(at, {0x0009, 0, 0, 0, 0, 0, 0, 0, 0, 0, 319, 223, 0, 0, 0});
-        table(at += 32, {0x0008, 0, 0, 0, 0, 0, 0, 0, 0, 0, 319, 223, 0, 0, 0});
-        table(at += 32, {0x000A, 0, 0, 0, 0, 0, 160, 112, 0, 0, 0, 0, 0, 0, 0});
+        u32 at = head(0, 0, 319, 223);
         for (u32 i = 0; i < 1500; ++i) {
             const bool sprite = next(100) < 55;
             u16 pmod = next(10) < 9 ? 0x0400 : 0;
@@ -243,13 +255,11 @@ struct FarScene : Generated {
             const s32 size = sprite ? between(5, 9) : between(4, 7);
             // Some face the viewer square on: their slants are rows.
             const bool square = next(5) < 3;
-            const double a = square ? M_PI / 4 : next(628) / 100.0;
             u16 xy[8];
-            for (int k = 0; k < 4; ++k) {
-                const double r = size * (square ? 1.0 : 0.85 + next(30) / 100.0);
-                xy[2 * k] = static_cast<u16>(cx + std::lround(r * std::cos(a + k * M_PI / 2)));
-                xy[2 * k + 1] = static_cast<u16>(cy + std::lround(r * std::sin(a + k * M_PI / 2)));
-            }
+            if (square)
+                corners(cx, cy, size, M_PI / 4, 100, 0, xy);
+            else
+                corners(cx, cy, size, next(628) / 100.0, 85, 30, xy);
             if (sprite) {
                 const u32 t = next(6);
                 const u16 colours = t < 4 ? (next(2) ? 1 : 0) : 4;
@@ -261,9 +271,7 @@ struct FarScene : Generated {
                 table(at += 32, {static_cast<u16>(0x0002 | dir), 0, pmod, colr, static_cast<u16>(src / 8), 0x0420,
                                  xy[0], xy[1], xy[2], xy[3], xy[4], xy[5], xy[6], xy[7], grda});
             } else {
-                pmod |= 0x00C0;
-                table(at += 32, {0x0004, 0, pmod, static_cast<u16>(0x8000 | next(0x8000)), 0, 0, xy[0], xy[1],
-                                 xy[2], xy[3], xy[4], xy[5], xy[6], xy[7], grda});
+                polygon(at += 32, pmod, xy, grda);
             }
         }
         word(at + 32, 0x8000);
