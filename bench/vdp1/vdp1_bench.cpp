@@ -78,15 +78,9 @@ void BM_Vdp1SpritesAndGouraudPolygons(benchmark::State& state)
 }
 BENCHMARK(BM_Vdp1SpritesAndGouraudPolygons)->Unit(benchmark::kMillisecond);
 
-// What a 3D program built on the usual libraries hands the chip each frame:
-// small distorted sprites (16 colours through a bank or a look-up table, or
-// 256 colours; transparent pixels, end codes, Gouraud, half-transparency,
-// mesh), sprites scaled down, and small flat and Gouraud polygons, nearly
-// all under a user clip, over a 320 x 224 system clip. A fixed generator
-// keeps the list the same from run to run.
-struct MixScene : Chip {
-    static constexpr u32 kTextures = 0x40000;  // 4 of 16 x 16 at 4 bits, 4 of 16 x 16 at 8 bits
-    static constexpr u32 kWide = 0x44000;      // 2 of 32 x 24 at 4 bits
+// A list made by a fixed generator, so that it is the same from run to run,
+// over a 320 x 224 system clip, with look-up tables and Gouraud tables.
+struct Generated : Chip {
     static constexpr u32 kLuts = 0x46000;
     static constexpr u32 kShades = 0x47000;
 
@@ -108,13 +102,59 @@ struct MixScene : Chip {
         return r == 0 ? 0 : static_cast<u8>(1 + next(end - 1));
     }
 
-    explicit MixScene(bool eightBit)
+    explicit Generated(bool eightBit)
     {
         buildVideoTables();
         vdp.setup(0);
         vdp.powerOn();
         if (eightBit)
             vdp.writeTVMR(1);
+    }
+    // The corners of a square turned by angle around (cx, cy), each
+    // between lo and lo + spread hundredths of size from the centre.
+    void corners(s32 cx, s32 cy, s32 size, double angle, u32 lo, u32 spread, u16 (&xy)[8])
+    {
+        for (int k = 0; k < 4; ++k) {
+            const double r = size * (lo / 100.0 + (spread ? next(spread) : 0) / 100.0);
+            xy[2 * k] = static_cast<u16>(cx + std::lround(r * std::cos(angle + k * M_PI / 2)));
+            xy[2 * k + 1] = static_cast<u16>(cy + std::lround(r * std::sin(angle + k * M_PI / 2)));
+        }
+    }
+    // A polygon of one colour, flat or shaded as pmod says.
+    void polygon(u32 at, u16 pmod, const u16 (&xy)[8], u16 grda)
+    {
+        table(at, {0x0004, 0, static_cast<u16>(pmod | 0x00C0), static_cast<u16>(0x8000 | next(0x8000)), 0, 0, xy[0],
+                   xy[1], xy[2], xy[3], xy[4], xy[5], xy[6], xy[7], grda});
+    }
+    // The list's head: the system clip, a user clip, and local coordinates
+    // at the centre. Answers where its last table lies.
+    u32 head(u16 left, u16 top, u16 right, u16 bottom)
+    {
+        table(0, {0x0009, 0, 0, 0, 0, 0, 0, 0, 0, 0, 319, 223, 0, 0, 0});
+        table(32, {0x0008, 0, 0, 0, 0, 0, left, top, 0, 0, right, bottom, 0, 0, 0});
+        table(64, {0x000A, 0, 0, 0, 0, 0, 160, 112, 0, 0, 0, 0, 0, 0, 0});
+        return 64;
+    }
+    void tables()
+    {
+        for (u32 i = 0; i < 4 * 16; ++i)
+            word(kLuts + 2 * i, static_cast<u16>(0x8000 | next(0x8000)));
+        for (u32 i = 0; i < 64 * 4; ++i)
+            word(kShades + 2 * i, static_cast<u16>(next(0x8000)));
+    }
+};
+
+// What a 3D program built on the usual libraries hands the chip each frame:
+// small distorted sprites (16 colours through a bank or a look-up table, or
+// 256 colours; transparent pixels, end codes, Gouraud, half-transparency,
+// mesh), sprites scaled down, and small flat and Gouraud polygons, nearly
+// all under a user clip.
+struct MixScene : Generated {
+    static constexpr u32 kTextures = 0x40000;  // 4 of 16 x 16 at 4 bits, 4 of 16 x 16 at 8 bits
+    static constexpr u32 kWide = 0x44000;      // 2 of 32 x 24 at 4 bits
+
+    explicit MixScene(bool eightBit) : Generated(eightBit)
+    {
         for (u32 t = 0; t < 4; ++t) {
             for (u32 i = 0; i < 16 * 16; i += 2) {
                 const u8 hi = code(i % 16, 16, t & 1, 15), lo = code(i % 16 + 1, 16, t & 1, 15);
@@ -129,15 +169,9 @@ struct MixScene : Chip {
                 memory[kWide + t * 0x200 + i / 2] = static_cast<u8>(hi << 4 | lo);
             }
         }
-        for (u32 i = 0; i < 4 * 16; ++i)
-            word(kLuts + 2 * i, static_cast<u16>(0x8000 | next(0x8000)));
-        for (u32 i = 0; i < 64 * 4; ++i)
-            word(kShades + 2 * i, static_cast<u16>(next(0x8000)));
+        tables();
 
-        u32 at = 0;
-        table(at, {0x0009, 0, 0, 0, 0, 0, 0, 0, 0, 0, 319, 223, 0, 0, 0});
-        table(at += 32, {0x0008, 0, 0, 0, 0, 0, 8, 8, 0, 0, 311, 215, 0, 0, 0});
-        table(at += 32, {0x000A, 0, 0, 0, 0, 0, 160, 112, 0, 0, 0, 0, 0, 0, 0});
+        u32 at = head(8, 8, 311, 215);
         for (u32 i = 0; i < 1200; ++i) {
             const u32 kind = next(100);
             // Nearly all under the user clip; a few reach past the system clip.
@@ -153,12 +187,7 @@ struct MixScene : Chip {
             if (kind < 55 || kind >= 70) {
                 // A small quad turned at some angle and bent a little.
                 const s32 size = kind < 55 ? between(3, 14) : between(2, 6);
-                const double a = next(628) / 100.0;
-                for (int k = 0; k < 4; ++k) {
-                    const double r = size * (0.8 + next(40) / 100.0);
-                    xy[2 * k] = static_cast<u16>(cx + std::lround(r * std::cos(a + k * M_PI / 2)));
-                    xy[2 * k + 1] = static_cast<u16>(cy + std::lround(r * std::sin(a + k * M_PI / 2)));
-                }
+                corners(cx, cy, size, next(628) / 100.0, 80, 40, xy);
             }
             if (kind < 55) {
                 const u32 t = next(4);
@@ -180,9 +209,7 @@ struct MixScene : Chip {
                                  static_cast<u16>(cy), 0, 0, static_cast<u16>(cx + w), static_cast<u16>(cy + h), 0,
                                  0, grda});
             } else {
-                pmod |= 0x00C0;
-                table(at += 32, {0x0004, 0, pmod, static_cast<u16>(0x8000 | next(0x8000)), 0, 0, xy[0], xy[1],
-                                 xy[2], xy[3], xy[4], xy[5], xy[6], xy[7], grda});
+                polygon(at += 32, pmod, xy, grda);
             }
         }
         word(at + 32, 0x8000);
@@ -195,5 +222,66 @@ void BM_Vdp1SmallShapeMix(benchmark::State& state)
     MixScene(state.range(0) != 0).drawEach(state);
 }
 BENCHMARK(BM_Vdp1SmallShapeMix)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// A 3D scene seen from further off, in the proportions real programs show:
+// distorted sprites whose 32 x 32 textures are drawn at a third to a half
+// of their size, end codes mostly left on though the textures hold none, so
+// a row reads every texel it passes over; and flat and Gouraud polygons
+// about nine pixels across.
+struct FarScene : Generated {
+    static constexpr u32 kBig = 0x48000;  // 4 of 32 x 32 at 4 bits, 2 of 32 x 32 at 8 bits
+
+    FarScene() : Generated(false)
+    {
+        for (u32 t = 0; t < 4; ++t) {
+            for (u32 i = 0; i < 32 * 32; i += 2) {
+                const u8 hi = code(i % 32, 32, false, 15), lo = code(i % 32 + 1, 32, false, 15);
+                memory[kBig + t * 0x200 + i / 2] = static_cast<u8>(hi << 4 | lo);
+            }
+        }
+        for (u32 t = 0; t < 2; ++t) {
+            for (u32 i = 0; i < 32 * 32; ++i)
+                memory[kBig + 0x800 + t * 0x400 + i] = code(i % 32, 32, false, 255);
+        }
+        tables();
+        u32 at = head(0, 0, 319, 223);
+        for (u32 i = 0; i < 1500; ++i) {
+            const bool sprite = next(100) < 55;
+            u16 pmod = next(10) < 9 ? 0x0400 : 0;
+            const u16 calc = static_cast<u16>(next(10));
+            pmod |= calc < 7 ? 0 : calc < 9 ? 4 : 3;
+            const u16 grda = static_cast<u16>((kShades + 8 * next(64)) / 8);
+            const s32 cx = between(-170, 170), cy = between(-120, 120);
+            const s32 size = sprite ? between(5, 9) : between(4, 7);
+            // Some face the viewer square on: their slants are rows.
+            const bool square = next(5) < 3;
+            u16 xy[8];
+            if (square)
+                corners(cx, cy, size, M_PI / 4, 100, 0, xy);
+            else
+                corners(cx, cy, size, next(628) / 100.0, 85, 30, xy);
+            if (sprite) {
+                const u32 t = next(6);
+                const u16 colours = t < 4 ? (next(2) ? 1 : 0) : 4;
+                pmod |= static_cast<u16>(colours << 3 | (next(5) == 0 ? 0x80 : 0));
+                const u16 colr = colours == 1 ? static_cast<u16>((kLuts + 32 * t) / 8)
+                                              : static_cast<u16>(colours == 4 ? 0x4000 : 0x4100 | t << 4);
+                const u32 src = t < 4 ? kBig + t * 0x200 : kBig + 0x800 + (t - 4) * 0x400;
+                const u16 dir = static_cast<u16>(next(4) << 4);
+                table(at += 32, {static_cast<u16>(0x0002 | dir), 0, pmod, colr, static_cast<u16>(src / 8), 0x0420,
+                                 xy[0], xy[1], xy[2], xy[3], xy[4], xy[5], xy[6], xy[7], grda});
+            } else {
+                polygon(at += 32, pmod, xy, grda);
+            }
+        }
+        word(at + 32, 0x8000);
+    }
+};
+
+void BM_Vdp1FarShapes(benchmark::State& state)
+{
+    FarScene().drawEach(state);
+}
+BENCHMARK(BM_Vdp1FarShapes)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -120,8 +120,9 @@ public:
     void setClocksLeft(s32 clocks) { m_clocksLeft = m_budget = clocks; }
     // What the last drawing command cost, jump excluded.
     u32 lastCommandClocks() const { return m_lastClocks; }
-    // Off, every slant takes the cut and the per-pixel tests, so that a
-    // check can hold the shortcuts to what those draw and charge.
+    // Off, every slant takes the cut and the per-pixel tests, and a sprite
+    // counts end codes texel by texel, so that a check can hold the
+    // shortcuts to what those draw and charge.
     void setFastPaths(bool on) { m_fastPaths = on; }
 
 private:
@@ -188,6 +189,10 @@ private:
     u32 drawTextured(const Vertex* v);
     template <bool kQuad, class Source>
     u32 walkQuad(const Vertex* v, Source& source);
+    template <int kKind, class Source>
+    u32 walkClear(const vdp1::Target& t, EdgeStep l, EdgeStep r, s32 n, Source& source);
+    template <class Source>
+    void noteCutStart(const vdp1::Target& t, const EdgeStep& c, const Source& source);
 
     SCU* m_scu;
     u8* m_memory;

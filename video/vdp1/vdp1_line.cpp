@@ -35,9 +35,14 @@ struct Axis {
 
 bool VDP1::clipSlant(const EdgeStep& c0, const EdgeStep& c1, bool gouraud, Slant& s)
 {
-    setUpSlant(c0, c1, gouraud, s);
     const s32 x0 = c0.x.val >> 19, x1 = c1.x.val >> 19;
     const s32 y0 = c0.y.val >> 20, y1 = c1.y.val >> 20;
+    // Every step lies between the ends, so two ends past one edge of the
+    // clip leave nothing to draw and need no steps worked out.
+    if (m_fastPaths && ((x0 < 0 && x1 < 0) || (y0 < 0 && y1 < 0) || (x0 >= m_sclip_x && x1 >= m_sclip_x) ||
+                        (y0 >= m_sclip_y && y1 >= m_sclip_y)))
+        return false;
+    setUpSlant(c0, c1, gouraud, s);
     const bool row = y0 == y1;
     const bool column = !row && x0 == x1;
     const s32 n = s.length - 1;
@@ -146,6 +151,11 @@ u32 VDP1::draw_line(const char*, const Vertex& v0, const Vertex& v1)
     Slant s;
     if (!clipSlant(EdgeStep::at(v0), EdgeStep::at(v1), m_gouraudOn, s))
         return 1;
+    u16 shades[96];
     vdp1::FlatSource source{m_cmd.colr};
+    if (m_gouraudOn && m_calcMode == 4) {
+        target().shadeTable(m_cmd.colr, shades);
+        source.shades = shades;
+    }
     return stepSlant<false>(target(), s, source, false);
 }

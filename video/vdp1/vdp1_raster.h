@@ -3,7 +3,6 @@
 // The pixel loop shared by lines, polygons and sprites. Private to the
 // rasteriser sources.
 
-#include <array>
 #include <bit>
 #include <cstring>
 #include <type_traits>
@@ -56,33 +55,24 @@ inline s32 absolute(s32 v)
     return v < 0 ? -v : v;
 }
 
-// Every slant divides up to five differences by its length: a multiply by
-// a reciprocal, corrected by one, replaces the slow hardware division for
-// the lengths a slant can have.
-constexpr s32 kReciprocals = 8192;
-inline constexpr std::array<u64, kReciprocals> kReciprocal = [] {
-    std::array<u64, kReciprocals> t{};
-    for (s32 n = 1; n < kReciprocals; ++n)
-        t[static_cast<std::size_t>(n)] = (u64{1} << 32) / static_cast<u64>(n);
-    return t;
-}();
-
 // d / n truncated toward zero, as a signed division does.
 inline s32 divide(s64 d, s32 n)
 {
-    const u64 a = static_cast<u64>(d < 0 ? -d : d);
-    if (n >= kReciprocals || a >> 32)
-        return static_cast<s32>(d / n);
-    u64 q = (a * kReciprocal[static_cast<std::size_t>(n)]) >> 32;
-    if ((q + 1) * static_cast<u64>(n) <= a)
-        ++q;
-    return static_cast<s32>(d < 0 ? -static_cast<s64>(q) : static_cast<s64>(q));
+    return static_cast<s32>(d / n);
 }
 
 // A single colour for every pixel: lines and polygons.
 struct FlatSource {
     static constexpr bool kBuffered = false;
     u16 colour;
+    // The colour's Gouraud shades (see shadeTable) when the mode shades.
+    const u16* shades = nullptr;
+    // What Target::shade makes of the colour, the MSB included.
+    [[gnu::always_inline]] u16 shade(const VDP1::EdgeStep& c) const
+    {
+        return static_cast<u16>(shades[(c.r.val >> 26) & 31] | shades[32 + ((c.g.val >> 26) & 31)] |
+                                shades[64 + ((c.b.val >> 26) & 31)]);
+    }
     void beginQuad(s32) {}
     void beginSlant(const VDP1::EdgeStep&, s32, s32, bool) {}
     void endRow() {}
@@ -163,6 +153,18 @@ struct Target {
         return static_cast<u16>(r | g << 5 | b << 10);
     }
 
+    // A colour's shades by Gouraud value: red's 32 with the colour's MSB,
+    // then green's and blue's in place, so that a shade of a single colour
+    // is three loads.
+    void shadeTable(u16 colour, u16* out) const
+    {
+        for (u32 g = 0; g < 32; ++g) {
+            out[g] = static_cast<u16>(gouraudTable[(colour & 31) | g << 5] | (colour & 0x8000));
+            out[32 + g] = static_cast<u16>(gouraudTable[((colour >> 5) & 31) | g << 5] << 5);
+            out[64 + g] = static_cast<u16>(gouraudTable[((colour >> 10) & 31) | g << 5] << 10);
+        }
+    }
+
     static u16 half(u32 v, u32 mask) { return static_cast<u16>((static_cast<s16>(v) >> 1) & mask); }
 
     // The part of the colour that does not depend on the frame buffer, made
@@ -196,11 +198,12 @@ struct Target {
 
     // Pixel (x, y) at index (y >> die) << rowShift | x; value is what
     // prepare made of colour. False when it lies past the buffer half.
+    template <int kKind = kAnyWrite>
     [[gnu::always_inline]] bool store(s32 x, s32 y, u32 index, u16 value) const
     {
         if (outside(index, x, y))
             return false;
-        write<kAnyWrite>(index, value);
+        write<kKind>(index, value);
         return true;
     }
 
@@ -308,11 +311,12 @@ struct Target {
         return kAntiAlias[(c.x.inc > 0 ? 1 : 3) << 2 | (c.y.inc > 0 ? 1 : 3)];
     }
 
+    template <int kKind = kAnyWrite>
     [[gnu::always_inline]] bool plot(s32 x, s32 y, u16 value) const
     {
         if (!passes(x, y))
             return false;
-        return store(x, y, (static_cast<u32>(y >> die) << rowShift) + static_cast<u32>(x), value);
+        return store<kKind>(x, y, (static_cast<u32>(y >> die) << rowShift) + static_cast<u32>(x), value);
     }
 };
 
@@ -322,11 +326,15 @@ constexpr s32 kTexelChunk = 256;
 // Hands each of count pixels in turn what its colour source answers, as
 // pixel(colour, fetched); false when the source stopped the slant first.
 // Sprites decode their texels a chunk ahead (see fill), so that neither
-// loop has to hold the other's state.
+// loop has to hold the other's state, unless there is none to hold.
 template <class Source, class Pixel>
 [[gnu::always_inline]] inline bool eachTexel(Source& source, s32 count, Pixel&& pixel)
 {
     if constexpr (Source::kBuffered) {
+        if (source.plain()) {
+            source.eachPlain(count, pixel);
+            return true;
+        }
         u32 texels[kTexelChunk];
         for (s32 from = 0; from < count; from += kTexelChunk) {
             const s32 chunk = count - from < kTexelChunk ? count - from : kTexelChunk;
@@ -356,14 +364,14 @@ using Local = std::conditional_t<Source::kBuffered, Source&, Source>;
 
 // A slant that is not a row (or a row that needs every test), pixel by
 // pixel. Quads add the pixel that closes each diagonal step's gap. kChecked
-// tests every pixel and writes in any mode; without it the slant is clear
-// (see Target::clear), only the mesh is tested, and the write is of the
-// Kind the mode allows.
+// tests every pixel; without it the slant is clear (see Target::clear) and
+// only the mesh is tested. The write is of the Kind the mode allows.
 template <bool kQuad, int kKind, bool kChecked, class Source>
-u32 stepPixels(const Target& target, VDP1::EdgeStep c, s32 count, bool general, Source& shared)
+u32 stepPixels(const Target& target, const VDP1::EdgeStep& start, s32 count, bool general, Source& shared)
 {
     // Copies the loop can keep in registers.
     const Target t = target;
+    VDP1::EdgeStep c = start;
     Local<Source> source = shared;
     const bool antiAlias = kQuad && general;
     // Only kAnyWrite meets the mesh (see Target::kind) or a write cost the
@@ -384,16 +392,18 @@ u32 stepPixels(const Target& target, VDP1::EdgeStep c, s32 count, bool general, 
             clocks += 1;
         } else {
             u16 value = colour;
-            if constexpr (kKind == kShadedWrite)
+            if constexpr (kKind == kShadedWrite && !Source::kBuffered)
+                value = source.shade(c);
+            else if constexpr (kKind == kShadedWrite)
                 value = t.shade(colour, c) | (colour & 0x8000);
             else if constexpr (kKind == kAnyWrite)
                 value = t.prepare(colour, c);
             if constexpr (kChecked) {
                 if (antiAlias) {
-                    const bool extra = x != px && y != py && t.plot(x + gap.x, y + gap.y, value);
+                    const bool extra = x != px && y != py && t.plot<kKind>(x + gap.x, y + gap.y, value);
                     clocks += extra ? t.writeCost : 1;
                 }
-                const bool written = t.plot(x, y, value);
+                const bool written = t.plot<kKind>(x, y, value);
                 clocks += kQuad && written ? t.writeCost : 1;
             } else {
                 if (antiAlias) {
@@ -442,12 +452,17 @@ inline void VDP1::setUpSlant(const EdgeStep& c0, const EdgeStep& c1, bool gourau
     const bool row = y0 == y1;
     const bool column = !row && x0 == x1;
     const s32 n = row ? absolute(x1 - x0) : column ? absolute(y1 - y0) : std::max(absolute(x1 - x0), absolute(y1 - y0));
-    s.c = c0;
-    s.c.x.inc = s.c.y.inc = s.c.r.inc = s.c.g.inc = s.c.b.inc = 0;
     s.length = s.count = n + 1;
     s.skipped = 0;
     s.reversed = false;
     s.general = !row && !column;
+    // Field by field: a cursor just stepped a field at a time and then
+    // copied whole would wait for its stores to drain.
+    s.c.x = {c0.x.val, 0};
+    s.c.y = {c0.y.val, 0};
+    s.c.r = {c0.r.val, 0};
+    s.c.g = {c0.g.val, 0};
+    s.c.b = {c0.b.val, 0};
     if (n > 0) {
         auto slope = [n](s32 from, s32 to) { return vdp1::divide(s64{to} - from, n); };
         if (!column)
@@ -464,22 +479,51 @@ inline void VDP1::setUpSlant(const EdgeStep& c0, const EdgeStep& c1, bool gourau
 
 namespace vdp1 {
 
+// step.template operator()<kKind>() for the Kind of write the mode allows.
+template <class Step>
+[[gnu::always_inline]] inline u32 byKind(const Target& t, Step&& step)
+{
+    switch (t.kind()) {
+    case kPlainWrite:
+        return step.template operator()<kPlainWrite>();
+    case kShadedWrite:
+        return step.template operator()<kShadedWrite>();
+    case kBlendWrite:
+        return step.template operator()<kBlendWrite>();
+    case kByteWrite:
+        return step.template operator()<kByteWrite>();
+    default:
+        return step.template operator()<kAnyWrite>();
+    }
+}
+
 // A clear slant (see Target::clear), by the Kind of write the mode allows.
 template <bool kQuad, class Source>
 u32 stepClear(const Target& t, const VDP1::EdgeStep& c, s32 count, bool general, Source& source)
 {
-    switch (t.kind()) {
-    case kPlainWrite:
-        return stepPixels<kQuad, kPlainWrite, false>(t, c, count, general, source);
-    case kShadedWrite:
-        return stepPixels<kQuad, kShadedWrite, false>(t, c, count, general, source);
-    case kBlendWrite:
-        return stepPixels<kQuad, kBlendWrite, false>(t, c, count, general, source);
-    case kByteWrite:
-        return stepPixels<kQuad, kByteWrite, false>(t, c, count, general, source);
-    default:
-        return stepPixels<kQuad, kAnyWrite, false>(t, c, count, general, source);
+    return byKind(t, [&]<int kKind>() { return stepPixels<kQuad, kKind, false>(t, c, count, general, source); });
+}
+
+// A clear row: plain replace takes the source's own row loop, which every
+// source but a shrink that walks texels for end codes has; the rest takes
+// the general stepper, on a cursor that moves x by exactly one pixel a step.
+template <bool kQuad, int kKind, class Source>
+[[gnu::always_inline]] inline u32 stepClearRow(const Target& t, const VDP1::EdgeStep& c, s32 count, Source& source)
+{
+    const s32 x = c.x.val >> 19;
+    const s32 dir = c.x.inc < 0 ? -1 : 1;
+    if constexpr (kKind == kPlainWrite) {
+        const u32 row = static_cast<u32>(c.y.val >> 20) << t.rowShift;
+        if (row + static_cast<u32>(t.clipWidth) <= t.limit) {
+            // Every step costs one clock.
+            const s32 clocks = source.plainRow(t.buffer, row, x, dir, count, static_cast<u32>(t.clipWidth));
+            if (clocks >= 0)
+                return static_cast<u32>(clocks);
+        }
     }
+    VDP1::EdgeStep unit = c;
+    unit.x = {static_cast<s32>(static_cast<u32>(x) << 19 | 1u << 18), dir * (1 << 19)};
+    return stepPixels<kQuad, kKind, false>(t, unit, count, false, source);
 }
 
 }  // namespace vdp1
@@ -491,7 +535,7 @@ template <bool kQuad, class Source>
 u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared, bool clear)
 {
     using namespace vdp1;
-    EdgeStep c = s.c;
+    const EdgeStep& c = s.c;
     u32 clocks = 0;
     if (!s.general && c.y.inc == 0) {
         // A row: the clip has already checked y and its parity, and x moves
@@ -505,44 +549,83 @@ u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared, bool clear)
         const s32 last = x + dir * (s.count - 1);
         clear = m_fastPaths && (clear || (!t.die && t.rowInside(x, last, y) &&
                                           row + static_cast<u32>(std::max(x, last)) < t.limit));
+        if (clear)
+            return byKind(t, [&]<int kKind>() { return stepClearRow<kQuad, kKind>(t, c, s.count, shared); });
         if (m_fastPaths && !t.mesh && !t.eightBit && t.calcMode == 0 &&
-            row + static_cast<u32>(t.clipWidth) <= t.limit && (!t.clipOn || clear)) {
+            row + static_cast<u32>(t.clipWidth) <= t.limit && !t.clipOn) {
             // Plain replace, the common case: every step costs one clock.
             const s32 clocks = shared.plainRow(t.buffer, row, x, dir, s.count, static_cast<u32>(t.clipWidth));
             if (clocks >= 0)
                 return static_cast<u32>(clocks);
         }
-        if (clear) {
-            // The general stepper, on a cursor that moves x by exactly one
-            // pixel a step.
-            c.x.val = static_cast<s32>(static_cast<u32>(x) << 19 | 1u << 18);
-            c.x.inc = dir * (1 << 19);
-            return stepClear<kQuad>(t, c, s.count, false, shared);
-        }
         Local<Source> source = shared;
+        EdgeStep shade = c;
         const bool whole = eachTexel(source, s.count, [&](u16 colour, int fetched) __attribute__((always_inline)) {
             if (fetched == kDraw && static_cast<u32>(x) < static_cast<u32>(t.clipWidth) &&
                 !(t.mesh && ((x ^ y) & 1)) && ((t.maskX[x] & rowMask) ^ t.clipValue) == 1) {
-                const bool written = t.store(x, y, row + static_cast<u32>(x), t.prepare(colour, c));
+                const bool written = t.store(x, y, row + static_cast<u32>(x), t.prepare(colour, shade));
                 clocks += kQuad && written ? t.writeCost : 1;
             } else {
                 clocks += 1;
             }
             if (shaded)
-                c.step();
+                shade.step();
             x += dir;
         });
         return whole ? clocks : clocks + 1;
     }
+    noteCutStart(t, c, shared);
+    if (!m_fastPaths)
+        return stepPixels<kQuad, kAnyWrite, true>(t, c, s.count, s.general, shared);
+    if (!clear && !t.clear(c, s.count, kQuad && s.general))
+        return byKind(t, [&]<int kKind>() { return stepPixels<kQuad, kKind, true>(t, c, s.count, s.general, shared); });
+    return stepClear<kQuad>(t, c, s.count, s.general, shared);
+}
+
+// Names a slant cut at its start: the point before its first pixel.
+template <class Source>
+void VDP1::noteCutStart(const vdp1::Target& t, const EdgeStep& c, const Source& source)
+{
     if (logs(2)) {
-        // Names a slant cut at its start: the point before its first pixel.
         const s32 ox = (c.x.val - c.x.inc) >> 19, oy = (c.y.val - c.y.inc) >> 20;
         if (!t.inBounds(ox, oy))
-            logWarning(2, "%s [ox: %d, oy: %d]", shared.slantName(), ox, oy);
+            logWarning(2, "%s [ox: %d, oy: %d]", source.slantName(), ox, oy);
     }
-    if (!m_fastPaths || (!clear && !t.clear(c, s.count, kQuad && s.general)))
-        return stepPixels<kQuad, kAnyWrite, true>(t, c, s.count, s.general, shared);
-    return stepClear<kQuad>(t, c, s.count, s.general, shared);
+}
+
+// A quad clear of every clip (see walkQuad), with the Kind of write the
+// mode allows settled once for all its slants: what stepSlant does with
+// each, without the cut, the tests or the choices.
+template <int kKind, class Source>
+[[gnu::noinline, gnu::flatten]] u32 VDP1::walkClear(const vdp1::Target& t, EdgeStep l, EdgeStep r, s32 n, Source& source)
+{
+    using namespace vdp1;
+    // Only these Kinds read the Gouraud components.
+    constexpr bool kShades = kKind == kShadedWrite || kKind == kAnyWrite;
+    const bool gouraud = m_gouraudOn;
+    u32 clocks = 0;
+    Slant s;
+    for (s32 i = 0; i <= n; ++i) {
+        setUpSlant(l, r, gouraud, s);
+        source.beginSlant(s.c, s.length, 0, false);
+        if (!s.general && s.c.y.inc == 0) {
+            clocks += stepClearRow<true, kKind>(t, s.c, s.count, source);
+        } else {
+            noteCutStart(t, s.c, source);
+            clocks += stepPixels<true, kKind, false>(t, s.c, s.count, s.general, source);
+        }
+        if constexpr (kShades) {
+            l.step();
+            r.step();
+        } else {
+            l.x.val = EdgeStep::add(l.x.val, l.x.inc);
+            l.y.val = EdgeStep::add(l.y.val, l.y.inc);
+            r.x.val = EdgeStep::add(r.x.val, r.x.inc);
+            r.y.val = EdgeStep::add(r.y.val, r.y.inc);
+        }
+        source.endRow();
+    }
+    return clocks;
 }
 
 // Fills a quad slant by slant from edge A-D to edge B-C.
@@ -584,6 +667,8 @@ u32 VDP1::walkQuad(const Vertex* v, Source& source)
     }
     const bool inside = m_fastPaths && t.inBounds(x0, y0) && t.inBounds(x1, y1);
     const bool clear = inside && t.clearBox(x0 - 1, y0 - 1, x1 + 1, y1 + 1);
+    if (kQuad && clear)
+        return byKind(t, [&]<int kKind>() { return walkClear<kKind>(t, l, r, n, source); });
     u32 clocks = 0;
     Slant s;
     for (s32 i = 0; i <= n; ++i) {

@@ -1,6 +1,6 @@
 // Polygons and textured quads: the quad walk with a colour source per kind.
 #include <algorithm>
-#include <iterator>
+#include <cstring>
 
 #include "video/vdp1/vdp1_raster.h"
 
@@ -17,12 +17,12 @@ struct Texel {
 };
 
 // What a sprite command's texels decode with: copied out of the chip so
-// the pixel loop holds them in registers.
+// the pixel loop holds them in registers (the look-up table stays there).
 struct Palette {
     const u8* vram;
     u32 texture;
     u16 bank;
-    u16 clut[16];
+    const u16* clut;
     s32 transparentCode;
     s32 endCode;
     u8 eightBit;
@@ -36,10 +36,15 @@ public:
     static constexpr bool kBuffered = true;
     enum Kind : int { kShrink, kEnlarge, kEqual };
 
-    SpriteSource(const Palette& palette, s32 width, s32 height, u8 direction, bool hss, bool ecd, u8 eos)
+    // shortcuts: slants take their texels straight where no end code can
+    // be met (see beginSlant); off, every slant counts them texel by texel.
+    SpriteSource(const Palette& palette, s32 width, s32 height, u8 direction, bool hss, bool ecd, u8 eos,
+                 bool shortcuts)
         : m_palette(palette), m_width(width), m_height(height), m_direction(direction), m_hss(hss), m_ecd(ecd),
-          m_eos(eos)
+          m_eos(eos), m_shortcuts(shortcuts), m_walks(!hss && !ecd)
     {
+        if (shortcuts && palette.endCode >= 0)
+            std::memset(m_rowEnds, 0xFF, static_cast<std::size_t>(height) * sizeof(Ends));
         if constexpr (kMode <= 1) {
             for (u32 code = 0; code < 16; ++code)
                 m_decoded[code] = decode(palette, code);
@@ -89,6 +94,28 @@ public:
         m_forward = ((m_direction & 1) != 0) == reversed;
         m_previous = m_forward ? -1 : m_width;
         m_ends = 0;
+        // A shrink walks every pixel's texels unless the row says otherwise.
+        m_walk = m_kind == kShrink && m_walks;
+        m_safe = m_forward ? -1 : 0x7FFF;
+        m_plain = false;
+        if (!m_shortcuts)
+            return;
+        if (m_palette.endCode < 0) {
+            m_walk = false;
+            m_plain = true;
+            return;
+        }
+        // Pixels whose column comes before the row's first end code in the
+        // walk's direction have none to count, on the way or under them.
+        const s32 last = lastColumn(length - skipped);
+        const Ends ends = endsOfRow();
+        const bool before = m_forward ? last < ends.first : last > ends.last;
+        if (m_walk) {
+            m_safe = m_forward ? ends.first : ends.last;
+            m_walk = !before;
+        }
+        // High-speed shrink takes neighbouring columns too.
+        m_plain = m_kind == kShrink && m_hss ? ends.first == m_width : before;
     }
 
     const char* slantName() const
@@ -111,12 +138,36 @@ public:
         }
     }
 
+    // Whether the slant meets no end code, on the way or under a pixel:
+    // then it carries nothing from texel to texel, and eachPlain hands
+    // each pixel what fill would, as it goes.
+    bool plain() const { return m_plain; }
+
+    template <class Pixel>
+    [[gnu::always_inline]] void eachPlain(s32 count, Pixel&& pixel) const
+    {
+        // Local copies, which the pixel's stores cannot alias.
+        const Palette palette = m_palette;
+        const u32 inc = m_uInc, row = m_rowOffset, eos = m_eos;
+        // High-speed shrink takes only even or only odd columns.
+        const bool halve = m_kind == kShrink && m_hss;
+        u32 u = m_u;
+        for (s32 i = 0; i < count; ++i, u += inc) {
+            u32 column = u >> kTexelFraction;
+            if (halve)
+                column = (column & ~1u) | eos;
+            const u32 code = rawCode(palette, row + column);
+            const u32 texel = kMode <= 1 ? m_decoded[code] : decode(palette, code);
+            pixel(static_cast<u16>(texel), static_cast<int>(texel >> 16 & 1));
+        }
+    }
+
     // A row in plain replace mode: answers its clocks, or -1 when the
-    // texture needs the general stepper (a shrink that walks every texel
-    // for end codes).
+    // texture needs the general stepper (a shrink that may meet an end code
+    // on the texels it passes over).
     s32 plainRow(u8* buffer, u32 row, s32 x, s32 dir, s32 count, u32 width) const
     {
-        if (m_kind == kShrink && !m_hss && !m_ecd)
+        if (m_walk)
             return -1;
         const bool halve = m_kind == kShrink && m_hss;
         const bool reuse = m_kind == kEnlarge;
@@ -166,6 +217,64 @@ public:
     }
 
 private:
+    // The first and last columns of the current texture row that hold an
+    // end code (the width and -1 when none do), looked for once a command.
+    struct Ends {
+        s16 first, last;  // first is -1 for a row not looked at yet
+    };
+    Ends endsOfRow()
+    {
+        // v stays below the height; the bound keeps a row past it from
+        // being read before it is looked at.
+        Ends& ends = m_rowEnds[std::min(m_v >> kTexelFraction, static_cast<u32>(m_height - 1))];
+        if (ends.first < 0)
+            ends = findEnds(m_rowOffset);
+        return ends;
+    }
+
+    Ends findEnds(u32 t) const
+    {
+        const Palette& p = m_palette;
+        Ends ends{static_cast<s16>(m_width), -1};
+        auto look = [&](s32 from, s32 to) {
+            for (s32 k = from; k < to; ++k) {
+                if (static_cast<s32>(rawCode(p, t + static_cast<u32>(k))) == p.endCode) {
+                    ends.first = std::min(ends.first, static_cast<s16>(k));
+                    ends.last = static_cast<s16>(k);
+                }
+            }
+        };
+        if constexpr (kMode <= 4) {
+            // Four bytes at a time where the row does not wrap around VRAM,
+            // texel by texel only where they hold one.
+            constexpr s32 kTexels = kMode <= 1 ? 8 : 4;
+            const u32 from = (p.texture + (kMode <= 1 ? t >> 1 : t)) & VDP1::kVramMask;
+            const u32 bytes = static_cast<u32>(m_width * 4 / kTexels);
+            if (p.endCode == (kMode <= 1 ? 0xF : 0xFF) && from + bytes <= VDP1::kVramSize) {
+                for (u32 i = 0; i < bytes; i += 4) {
+                    u32 w;
+                    std::memcpy(&w, p.vram + from + i, sizeof w);
+                    // A nibble of four ones, or a byte of eight.
+                    const u32 found = kMode <= 1 ? w & w >> 1 & w >> 2 & w >> 3 & 0x11111111u
+                                                 : (~w - 0x01010101u) & w & 0x80808080u;
+                    if (found)
+                        look(static_cast<s32>(i) * kTexels / 4, static_cast<s32>(i + 4) * kTexels / 4);
+                }
+                return ends;
+            }
+        }
+        look(0, m_width);
+        return ends;
+    }
+
+    // The column of the last of count pixels from the current u on. The
+    // pixels split the row evenly, so the columns run inside it, one past
+    // the other in the walk's direction.
+    s32 lastColumn(s32 count) const
+    {
+        return static_cast<s32>((m_u + m_uInc * static_cast<u32>(count - 1)) >> kTexelFraction);
+    }
+
     // 16-colour texels drawn 1:1, a byte (two pixels) at a time: texel t
     // first, then on in the texture's direction; step is the pixel step in
     // bytes.
@@ -242,7 +351,8 @@ private:
         const Palette& palette = m_palette;
         const u32 inc = m_uInc, row = m_rowOffset;
         const s32 width = m_width, step = m_forward ? 1 : -1;
-        const bool hss = m_hss, walk = !m_hss && !m_ecd;
+        const bool hss = m_hss, walk = m_walk, forward = m_forward;
+        const s32 safe = m_safe;
         const u32 eos = m_eos;
         u32 u = m_u, last = m_last;
         s32 previous = m_previous, ends = m_ends;
@@ -253,7 +363,7 @@ private:
             if constexpr (kKind == kShrink) {
                 if (hss) {
                     last = take(row + ((static_cast<u32>(column) & ~1u) | eos), ends);
-                } else if (walk) {
+                } else if (walk && (forward ? column >= safe : column <= safe)) {
                     // Texels passed over still count toward the end codes;
                     // only the last one is drawn.
                     s32 k = previous + step;
@@ -315,6 +425,12 @@ private:
     u8 m_direction;
     bool m_hss, m_ecd;
     u8 m_eos;
+    bool m_shortcuts;
+    bool m_walks;          // shrunk slants count end codes on texels passed over
+    bool m_walk = false;   // and this slant may meet one
+    s32 m_safe = 0;        // columns before this one in the walk's direction meet none
+    bool m_plain = false;  // this slant meets no end code at all
+    Ends m_rowEnds[256];
     u32 m_v = 0, m_vInc = 0, m_rowOffset = 0;
     u32 m_u = 0, m_uInc = 0;
     s32 m_lastLength = 0;
@@ -331,16 +447,21 @@ private:
 
 u32 VDP1::draw_quad(const char*, const Vertex* v)
 {
+    u16 shades[96];
     vdp1::FlatSource source{m_cmd.colr};
+    if (m_gouraudOn && m_calcMode == 4) {
+        target().shadeTable(m_cmd.colr, shades);
+        source.shades = shades;
+    }
     return walkQuad<true>(v, source);
 }
 
 template <int kMode>
 u32 VDP1::drawTextured(const Vertex* v)
 {
-    Palette palette{m_memory, m_texture, m_bank, {}, m_transparentCode, m_endCode, m_eightBit};
-    std::copy(std::begin(m_clut), std::end(m_clut), palette.clut);
-    SpriteSource<kMode> source(palette, m_cmd.width, m_cmd.height, m_cmd.direction, m_cmd.hss, m_cmd.ecd, m_eos);
+    const Palette palette{m_memory, m_texture, m_bank, m_clut, m_transparentCode, m_endCode, m_eightBit};
+    SpriteSource<kMode> source(palette, m_cmd.width, m_cmd.height, m_cmd.direction, m_cmd.hss, m_cmd.ecd, m_eos,
+                               m_fastPaths);
     return walkQuad<true>(v, source);
 }
 

@@ -1,6 +1,7 @@
-// The shortcuts (quads inside the system clip, slants clear of every clip,
-// plain rows) against the cut and the per-pixel tests they skip, and the
-// texel walk of shrunk sprites.
+// The shortcuts (quads clear of every clip, slants clear of every clip,
+// plain rows, slants turned away whole, sprite rows with no end code in
+// the way) against the cut, the per-pixel tests and the texel walk they
+// skip, and the texel walk of shrunk sprites.
 #include <string>
 #include <vector>
 
@@ -42,10 +43,21 @@ Outcome drawScene(u32 seed, bool fast)
         vdp.writeFBCR(static_cast<u16>(0x08 | r.below(2) << 2));  // interlaced, either field
     if (mode == 4)
         vdp.writeTVMR(6);  // keeps 1,024 x 256 at 16 bits: the clip reaches past the buffer half
-    // Textures full of end codes, transparent and plain texels.
-    for (u32 i = 0x10000; i < 0x14000; ++i) {
+    // Textures full of end codes, transparent and plain texels; or with
+    // none, so that sprites take their texels straight; or with end codes
+    // only at the end of every 32 bytes, so that shrunk rows take them
+    // straight up to there and walk from there on.
+    const u32 codes = r.below(3);
+    for (u32 i = 0x10000; i < 0x18000; ++i) {
         const u32 k = r.below(12);
-        memory[i] = static_cast<u8>(k == 0 ? 0 : k == 1 ? 0xFF : k == 2 ? 0xF0 : k == 3 ? 0x0F : r.below(256));
+        if (codes == 0) {
+            memory[i] = static_cast<u8>(k == 0 ? 0 : k == 1 ? 0xFF : k == 2 ? 0xF0 : k == 3 ? 0x0F : r.below(256));
+        } else {
+            u8 texel = static_cast<u8>(k == 0 ? 0 : r.below(256) & 0xEE);
+            if (codes == 2 && i % 32 >= 30)
+                texel = static_cast<u8>(k < 4 ? 0xF7 : 0xFF);
+            memory[i] = texel;
+        }
     }
     for (u32 i = 0; i < VDP1::kFrameBufferSize; ++i)
         vdp.drawBuffer()[i] = static_cast<u8>(r.below(256));
@@ -89,8 +101,11 @@ Outcome drawScene(u32 seed, bool fast)
             xy[3] = static_cast<u16>(r.between(1, 40));
         }
         const u16 colr = static_cast<u16>(r.below(2) ? r.below(0x10000) : 0x2000 + r.below(0x800));
-        const u16 srca = static_cast<u16>((0x10000 + r.below(0x3000)) / 8);
-        const u16 size16 = static_cast<u16>(r.between(1, 6) << 8 | r.between(1, 40));
+        const u16 srca = static_cast<u16>((0x10000 + r.below(0x6000)) / 8);
+        // Now and then a wide texture, whose rows are looked at for end
+        // codes in many pieces.
+        const s32 width = r.below(6) == 0 ? r.between(7, 63) : r.between(1, 6);
+        const u16 size16 = static_cast<u16>(width << 8 | r.between(1, 40));
         const u16 ctrl = static_cast<u16>(code | r.below(4) << 4 | r.below(16) << 8);
         table({ctrl, 0, pmod, colr, srca, size16, xy[0], xy[1], xy[2], xy[3], xy[4], xy[5], xy[6], xy[7],
                static_cast<u16>((0x10000 + r.below(0x3000)) / 8)});
@@ -146,6 +161,75 @@ TEST_F(Vdp1ShrinkTest, ShrunkRowsCountEndCodesOnTexelsPassedOver)
     EXPECT_EQ(pixel(2, 2), 0x46);
     EXPECT_EQ(pixel(3, 2), 0);  // texel 4 stops it before texel 2
     EXPECT_EQ(vdp.lastCommandClocks(), 4u);
+}
+
+// Pixels whose column comes before a row's first end code, in the walk's
+// direction, take their texels straight; from there on the row is walked
+// as before. The same with the shortcuts off.
+TEST_F(Vdp1ShrinkTest, ShrunkRowsTakeTexelsStraightBeforeTheirFirstEndCode)
+{
+    // 32 texels into 8 pixels: texels 2, 6, ..., 30 (flipped 30, 26, ..., 2).
+    constexpr u32 kTexels = 0x4000;
+    struct Case {
+        u32 firstEnd, lastEnd;  // the end codes of the row
+        bool flip;
+        int drawn;  // pixels drawn before the second end code stops the row
+        u32 clocks;
+    };
+    const Case cases[] = {
+        {28, 31, false, 7, 8},  // straight up to texel 26; texels 28 and 29 stop the last pixel
+        {28, 31, true, 0, 1},   // texels 31 and 30 stop the first pixel
+        {0, 1, false, 0, 1},    // texels 0 and 1 stop the first pixel
+        {0, 1, true, 8, 8},     // straight all the way down to texel 2
+    };
+    for (bool fast : {true, false}) {
+        vdp.setFastPaths(fast);
+        for (const Case& c : cases) {
+            for (u32 i = 0; i < 32; ++i)
+                vram()[kTexels + i] = static_cast<u8>(i >= c.firstEnd && i <= c.lastEnd ? 0xFF : 0x40 + i);
+            for (int x = 0; x < 8; ++x)
+                setPixel(x, 0, 0);
+            draw({Table{.ctrl = static_cast<u16>(c.flip ? 0x11 : 0x01), .pmod = 0x40 | 4 << 3, .srca = kTexels / 8,
+                        .size = 0x0401, .xy = {0, 0, 0, 0, 7, 0}}});
+            for (int x = 0; x < 8; ++x) {
+                const int texel = c.flip ? 30 - 4 * x : 2 + 4 * x;
+                EXPECT_EQ(pixel(x, 0), x < c.drawn ? 0x40 + texel : 0) << fast << " " << c.firstEnd << " " << x;
+            }
+            EXPECT_EQ(vdp.lastCommandClocks(), c.clocks) << fast << " " << c.firstEnd << " " << c.flip;
+        }
+    }
+}
+
+class Vdp1ClipEdgeTest : public Vdp1Fixture {};
+
+// A slant whose ends both lie past one edge of the system clip draws
+// nothing and costs its clock; one across the edge is cut there.
+TEST_F(Vdp1ClipEdgeTest, SlantsPastOneEdgeCostAClockEach)
+{
+    for (bool fast : {true, false}) {
+        vdp.setFastPaths(fast);
+        const Table sclip{.ctrl = 9, .xy = {0, 0, 0, 0, 319, 223}};
+        draw({sclip, Table{.ctrl = 4, .colr = 0x8001, .xy = {-20, 10, -5, 10, -5, 20, -20, 20}}});
+        EXPECT_EQ(vdp.lastCommandClocks(), 11u);  // 11 rows left of the clip
+        draw({sclip, Table{.ctrl = 4, .colr = 0x8002, .xy = {10, 230, 20, 240, 10, 250, 0, 240}}});
+        EXPECT_EQ(vdp.lastCommandClocks(), 11u);  // 11 diagonal slants below it
+        draw({sclip, Table{.ctrl = 6, .colr = 0x8003, .xy = {-10, 5, -1, 100}}});
+        EXPECT_EQ(vdp.lastCommandClocks(), 1u);
+        for (int y = 0; y < 256; ++y) {
+            for (int x = 0; x < 24; ++x)
+                ASSERT_EQ(pixel(x, y), 0) << fast << " " << x << "," << y;
+        }
+        // Across the left edge: rows cut to x = 0 to 5, six clocks each.
+        draw({sclip, Table{.ctrl = 4, .colr = 0x8004, .xy = {-5, 10, 5, 10, 5, 20, -5, 20}}});
+        EXPECT_EQ(vdp.lastCommandClocks(), 66u);
+        EXPECT_EQ(pixel(0, 10), 0x8004);
+        EXPECT_EQ(pixel(5, 20), 0x8004);
+        EXPECT_EQ(pixel(6, 15), 0);
+        for (int y = 10; y <= 20; ++y) {
+            for (int x = 0; x <= 5; ++x)
+                setPixel(x, y, 0);
+        }
+    }
 }
 
 }  // namespace
