@@ -218,6 +218,13 @@ inline u16 fetchAt(const uintptr_t* direct, u32 pc)
     return raw;
 }
 
+// The host base that fetches at a PC of its page: for an odd PC it is one
+// lower, so that base + PC is the word the PC sits in, as fetchAt reads it.
+inline uintptr_t pageBase(const uintptr_t* direct, u32 pc)
+{
+    return direct[pc >> PageMap::kPageShift] - (pc & 1);
+}
+
 }  // namespace sh2
 
 // Holds the processor's page tables so that they exist before the CPU base
