@@ -467,7 +467,7 @@ public:
     static void writeOnChip8(void* owner, CPU* cpu, u32 a, u8 d);
     static void writeOnChip16(void* owner, CPU* cpu, u32 a, u16 d);
     static void writeOnChip32(void* owner, CPU* cpu, u32 a, u32 d);
-    static bool steadyOnChip(void* owner, u32 a, u32 width, u32& value);
+    static bool steadyOnChip(void* owner, const CPU* cpu, u32 a, u32 width, u32& value);
 
     INTC intc{"SH2.INTC", this};
     UBC ubc{"SH2.UBC", this};

@@ -513,7 +513,7 @@ bool SH2::accessValue(u8 kind, u32 address, u32 width, u32& value) const
 {
     if (kind == WaitAccess::kSteady) {
         const AccessHandlers& h = m_map->page(address);
-        return h.steadyRead && h.steadyRead(h.owner, address, width, value);
+        return h.steadyRead && h.steadyRead(h.owner, this, address, width, value);
     }
     const u8* const page = m_map->ramPages()[address >> PageMap::kPageShift];
     if (!page)

@@ -104,7 +104,7 @@ struct SteadyRegister {
     static void set(u16 v) { value = v, ++changes; }
     static u8 rb(void*, CPU*, u32 a) { return ++calls, static_cast<u8>((a & 1) ? value : value >> 8); }
     static u16 rw(void*, CPU*, u32) { return ++calls, value; }
-    static bool steady(void*, u32, u32 width, u32& v)
+    static bool steady(void*, const CPU*, u32, u32 width, u32& v)
     {
         v = changes << 16 | value;
         return width == 2;
