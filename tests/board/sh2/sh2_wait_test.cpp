@@ -384,6 +384,12 @@ TEST(Sh2WaitLoop, ACountedWaitEndsAtItsLimitOrItsRelease)
     }
     // A delay loop counts its register down to zero: 1: dt r4 ; bf 1b
     expectSameAsReference({0x4410, 0x8BFD, 0x7101, kSelfLoop, kNop}, [](Sh2Machine& m) { m.cpu->setR(4, 3000); });
+    // Settled, it stays so from slice to slice: the register is read while
+    // the loop settles, not again in every slice.
+    calls = 0;
+    const std::vector<u32> slices(12, 2000);
+    EXPECT_EQ(runSlices(false, program, slices, setup(100000)).r[2], 0u);
+    EXPECT_LT(calls, slices.size());
 }
 
 // Guards of the skip. A byte poll of a register whose word reads are steady
@@ -452,4 +458,22 @@ TEST(Sh2WaitLoop, WhatAPassMayNotSkip)
     expectSameAsReference(program, setup, rewrite);
     expectSameAsReference(program, setup, redirect);
     EXPECT_EQ(runSlices(false, program, {3000, 3000, 3000}, setup, rewrite).r[1], 1u);
+
+    // The loop's own last word rewritten: bt 1b becomes bf 1b, which lets
+    // it go, in loops of three words and of five.
+    // 1: mov.l @r8,r0 ; tst r0,r0 ; bt 1b ; add #1,r1 ; bra . ; nop
+    // 1: mov.l @r8,r0 ; nop ; nop ; tst r0,r0 ; bt 1b ; add #1,r1 ; bra . ; nop
+    const auto ownSetup = [](Sh2Machine& m) { m.cpu->setR(8, kFlag); };
+    const auto turnAt = [](u32 branch) {
+        return [branch](Sh2Machine& m, size_t slice) {
+            if (slice == 1)
+                m.code(branch, {static_cast<u16>(0x8B00 | (m.ram.word(branch) & 0xFF))});
+        };
+    };
+    const auto shortLoop = {u16{0x6082}, u16{0x2008}, u16{0x89FC}, u16{0x7101}, kSelfLoop, kNop};
+    const auto longLoop = {u16{0x6082}, kNop, kNop, u16{0x2008}, u16{0x89FA}, u16{0x7101}, kSelfLoop, kNop};
+    expectSameAsReference(shortLoop, ownSetup, turnAt(kCode + 4));
+    expectSameAsReference(longLoop, ownSetup, turnAt(kCode + 8));
+    EXPECT_EQ(runSlices(false, shortLoop, {3000, 3000, 3000}, ownSetup, turnAt(kCode + 4)).r[1], 1u);
+    EXPECT_EQ(runSlices(false, longLoop, {3000, 3000, 3000}, ownSetup, turnAt(kCode + 8)).r[1], 1u);
 }
