@@ -511,6 +511,13 @@ private:
     bool walksMemory(u32 target, u32 branch) const;
     u32 counterPasses(u32 atBranch, u32 most) const;
     void recordPoint(u32 pc, s32 clocks);
+    // Whole passes of the settled loop in a span of clocks.
+    u32 passesIn(u32 clocks) const
+    {
+        const u64 r = m_wait.costReciprocal;
+        return r ? static_cast<u32>((static_cast<unsigned __int128>(clocks) * r) >> 64)
+                 : clocks / static_cast<u32>(m_wait.cost);
+    }
     s32 finishWaiting(s32 atBranch, u32 counterAtBranch);
     void endWaiting(u32 pc);
     void rejectWaiting(u32 branch)
@@ -663,6 +670,16 @@ private:
         // the pass's branch and the state before each runs. Apart, so that
         // finding where a slice ends reads only the clocks.
         u32 points = 0;
+        // Once settled, the first dispatch that a slice ending with that
+        // many clocks of a pass left does not reach, for passes of up to
+        // kListedClocks: found by the clocks alone, where a search would
+        // stop at a different place in every slice.
+        static constexpr u32 kListedClocks = 255;
+        static_assert(kSteps < 256);
+        u8 endAt[kListedClocks + 1];
+        // ceil(2^64 / cost), so that a multiply finds the passes in a span
+        // below 2^32 clocks; 0 for a cost of 1.
+        u64 costReciprocal = 0;
         u32 pointPc[kSteps];
         s32 pointOffset[kSteps];
         WaitState pointState[kSteps];

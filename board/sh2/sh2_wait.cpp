@@ -161,7 +161,7 @@ s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks, bool delayed)
         if (w.finished)
             return left;
         // Only a counter's end stops the run: the passes before it go.
-        const u32 passes = counterPasses(counter, static_cast<u32>(clocks - 1) / static_cast<u32>(w.cost));
+        const u32 passes = counterPasses(counter, passesIn(static_cast<u32>(clocks - 1)));
         if (w.counter != kNoRegister)
             m_r[w.counter] += passes * w.step;
         return clocks - static_cast<s32>(passes * static_cast<u32>(w.cost));
@@ -200,6 +200,12 @@ s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks, bool delayed)
         w.varying = 0;
         for (u32 i = 0; i < w.points; ++i)
             w.varying |= differingFields(w.state, w.pointState[i]);
+        w.costReciprocal = w.cost == 1 ? 0 : ~u64{0} / static_cast<u32>(w.cost) + 1;
+        for (u32 rest = 1, end = 0; rest <= static_cast<u32>(w.cost) && rest <= WaitLoop::kListedClocks; ++rest) {
+            while (end < w.points && static_cast<u32>(w.pointOffset[end]) < rest)
+                ++end;
+            w.endAt[rest] = static_cast<u8>(end);
+        }
         return skip();
     }
     case WaitLoop::kSettled: {
@@ -224,11 +230,15 @@ s32 SH2::finishWaiting(s32 atBranch, u32 counterAtBranch)
 {
     WaitLoop& w = m_wait;
     const u32 cost = static_cast<u32>(w.cost);
-    u32 passes = static_cast<u32>(atBranch - 1) / cost;
-    const s32 rest = atBranch - static_cast<s32>(passes * cost);
+    u32 passes = passesIn(static_cast<u32>(atBranch - 1));
+    const u32 rest = static_cast<u32>(atBranch) - passes * cost;
     u32 end = 0;
-    while (end < w.points && w.pointOffset[end] < rest)
-        ++end;
+    if (rest <= WaitLoop::kListedClocks) {
+        end = w.endAt[rest];
+    } else {
+        while (end < w.points && static_cast<u32>(w.pointOffset[end]) < rest)
+            ++end;
+    }
     if (end == w.points) {
         end = 0;
         ++passes;
