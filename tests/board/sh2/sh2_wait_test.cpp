@@ -341,6 +341,33 @@ TEST(Sh2WaitLoop, ASteadyRegisterPolledThroughCallsStaysSettledAcrossSlices)
     EXPECT_LT(calls * 10, wantCalls) << "passes were run, not skipped";
 }
 
+// A pass of more clocks than the skip lists slice ends for (86 byte tests
+// of three clocks in a routine it calls) ends where running it does too.
+// 1: jsr @r9 ; nop ; mov.l @r8,r0 ; tst r0,r0 ; bt 1b ; add #1,r1 ; bra . ; nop
+// r9: tst.b #0,@(r0,gbr) (86 times) ; rts ; nop
+TEST(Sh2WaitLoop, ALongPassEndsWhereRunningItDoes)
+{
+    constexpr u32 kRoutine = kCode + 0x100;
+    const auto program = {u16{0x490B}, kNop, u16{0x6082}, u16{0x2008}, u16{0x89FA}, u16{0x7101}, kSelfLoop, kNop};
+    const auto setup = [](Sh2Machine& m) {
+        for (u32 i = 0; i < 86; ++i)
+            m.code(kRoutine + 2 * i, {0xCC00});
+        m.code(kRoutine + 2 * 86, {0x000B, kNop});
+        m.cpu->setR(8, kFlag);
+        m.cpu->setR(9, kRoutine);
+        m.cpu->setGbr(kFlag + 16);
+    };
+    const auto release = [](Sh2Machine& m, size_t slice) {
+        if (slice == 1)
+            m.ram.setLong(kFlag, 1);
+    };
+    expectSameAsReference(program, setup, release, false);
+    // Slices that end in the last clocks of a pass: 269 clocks a pass.
+    for (u32 budget = 1050; budget <= 1080; ++budget)
+        EXPECT_EQ(runSlices(false, program, {budget, 7}, setup), runSlices(true, program, {budget, 7}, setup));
+    EXPECT_EQ(runSlices(false, program, {3000, 3000, 3000}, setup, release).r[1], 1u);
+}
+
 // A count around a steady read, as a wait with a timeout has it: the passes
 // skipped leave the count where running them does, at the limit within a
 // slice or at a slice end, or where the register released the wait. The
