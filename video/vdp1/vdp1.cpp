@@ -86,14 +86,20 @@ u32 VDP1::execute(u32 clocks)
 AccessHandlers VDP1::getAccessHandlers(int area)
 {
     switch (area) {
-    case kVram:
-        return {m_memory,
-                [](void* o, CPU*, u32 a) { return static_cast<u8*>(o)[a & kVramMask]; },
-                [](void* o, CPU*, u32 a, u8 d) { static_cast<u8*>(o)[a & kVramMask] = d; },
-                [](void* o, CPU*, u32 a) { return loadBe16(static_cast<u8*>(o) + (a & 0x7FFFE)); },
-                [](void* o, CPU*, u32 a, u16 d) { storeBe16(static_cast<u8*>(o) + (a & 0x7FFFE), d); },
-                [](void* o, CPU*, u32 a) { return loadBe32(static_cast<u8*>(o) + (a & 0x7FFFC)); },
-                [](void* o, CPU*, u32 a, u32 d) { storeBe32(static_cast<u8*>(o) + (a & 0x7FFFC), d); }};
+    case kVram: {
+        AccessHandlers h{m_memory,
+                         [](void* o, CPU*, u32 a) { return static_cast<u8*>(o)[a & kVramMask]; },
+                         [](void* o, CPU*, u32 a, u8 d) { static_cast<u8*>(o)[a & kVramMask] = d; },
+                         [](void* o, CPU*, u32 a) { return loadBe16(static_cast<u8*>(o) + (a & 0x7FFFE)); },
+                         [](void* o, CPU*, u32 a, u16 d) { storeBe16(static_cast<u8*>(o) + (a & 0x7FFFE), d); },
+                         [](void* o, CPU*, u32 a) { return loadBe32(static_cast<u8*>(o) + (a & 0x7FFFC)); },
+                         [](void* o, CPU*, u32 a, u32 d) { storeBe32(static_cast<u8*>(o) + (a & 0x7FFFC), d); }};
+        // Nothing watches the command and texture memory: a processor may
+        // reach it in place.
+        h.ram = m_memory;
+        h.ramMask = kVramMask;
+        return h;
+    }
     case kFrameBuffer:
         return {this, readBufferByte, writeBufferByte, readBufferWord, writeBufferWord, readBufferLong,
                 writeBufferLong};

@@ -219,8 +219,14 @@ u16 VDP2::writeMask(u32 offset)
 AccessHandlers VDP2::getAccessHandlers(int area)
 {
     switch (area) {
-    case kVram:
-        return {this, readVram8, writeVram8, readVram16, writeVram16, readVram32, writeVram32};
+    case kVram: {
+        AccessHandlers h{this, readVram8, writeVram8, readVram16, writeVram16, readVram32, writeVram32};
+        // Nothing watches VRAM between lines: a processor may reach it in
+        // place, in both halves of its window.
+        h.ram = m_vram;
+        h.ramMask = kVramMask;
+        return h;
+    }
     case kColorRam:
         return {this, readColorRam8, writeColorRam8, readColorRam16, writeColorRam16, readColorRam32,
                 writeColorRam32};
