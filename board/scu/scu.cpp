@@ -9,8 +9,9 @@ namespace {
 
 constexpr u32 kMaskStored = 0xBFFF;  // bit 14 is never stored
 constexpr u32 kIstReadable = ~0xC000u;
+constexpr u32 kDstaReadable = 0x733333;
 
-bool isSlave(CPU* cpu) { return cpu && (cpu->getIndex() & 1); }
+bool isSlave(const CPU* cpu) { return cpu && (cpu->getIndex() & 1); }
 
 }  // namespace
 
@@ -286,7 +287,7 @@ u32 SCU::readLong(u32 a)
         logWarning(1, "RL [DSC: %08X]", reg(kDSC));
         return reg(kDSC);
     case kDSTA:
-        return reg(kDSTA) & 0x733333;
+        return reg(kDSTA) & kDstaReadable;
     case kPPAF:
         return m_dsp.readStatus();
     case kPDD:
@@ -452,7 +453,35 @@ void SCU::onForcedStop(void* owner, u32 value)
     static_cast<SCU*>(owner)->m_dmac.onDstpWrite(value);
 }
 
+// IST and DSTA change in the SCU's events, in the DMA controller's slice and
+// through writes, and reading them changes nothing. A read outside the
+// cache-through area warns, and the slave's reads of IST are logged.
+bool SCU::steadyRead(void* owner, const CPU* cpu, u32 a, u32 width, u32& value)
+{
+    const auto* scu = static_cast<const SCU*>(owner);
+    const u32 offset = a & 0xFF;
+    if ((a >> 28) != 2)
+        return false;
+    if (width == 4 && offset == kDSTA) {
+        value = scu->reg(kDSTA) & kDstaReadable;
+        return true;
+    }
+    if (isSlave(cpu))
+        return false;
+    if (width == 4 && offset == kIST) {
+        value = scu->ist() & kIstReadable;
+        return true;
+    }
+    if (width == 1 && offset == kIST + 3) {
+        value = scu->ist() & 0xFF;
+        return true;
+    }
+    return false;
+}
+
 AccessHandlers SCU::registerHandlers()
 {
-    return {this, read8, write8, read16, write16, read32, write32};
+    AccessHandlers h{this, read8, write8, read16, write16, read32, write32};
+    h.steadyRead = steadyRead;
+    return h;
 }

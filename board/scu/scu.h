@@ -93,6 +93,7 @@ public:
     static void write8(void* owner, CPU* cpu, u32 a, u8 d);
     static void write16(void* owner, CPU* cpu, u32 a, u16 d);
     static void write32(void* owner, CPU* cpu, u32 a, u32 d);
+    static bool steadyRead(void* owner, const CPU* cpu, u32 a, u32 width, u32& value);
     AccessHandlers registerHandlers();
 
     static void onTimer1(void* owner, u32 argument);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -216,6 +217,13 @@ inline u16 fetchAt(const uintptr_t* direct, u32 pc)
     u16 raw;
     std::memcpy(&raw, reinterpret_cast<const void*>(direct[even >> PageMap::kPageShift] + even), 2);
     return raw;
+}
+
+// The host base that fetches at a PC of its page: for an odd PC it is one
+// lower, so that base + PC is the word the PC sits in, as fetchAt reads it.
+inline uintptr_t pageBase(const uintptr_t* direct, u32 pc)
+{
+    return direct[pc >> PageMap::kPageShift] - (pc & 1);
 }
 
 }  // namespace sh2
@@ -459,7 +467,7 @@ public:
     static void writeOnChip8(void* owner, CPU* cpu, u32 a, u8 d);
     static void writeOnChip16(void* owner, CPU* cpu, u32 a, u16 d);
     static void writeOnChip32(void* owner, CPU* cpu, u32 a, u32 d);
-    static bool steadyOnChip(void* owner, u32 a, u32 width, u32& value);
+    static bool steadyOnChip(void* owner, const CPU* cpu, u32 a, u32 width, u32& value);
 
     INTC intc{"SH2.INTC", this};
     UBC ubc{"SH2.UBC", this};
@@ -503,6 +511,13 @@ private:
     bool walksMemory(u32 target, u32 branch) const;
     u32 counterPasses(u32 atBranch, u32 most) const;
     void recordPoint(u32 pc, s32 clocks);
+    // Whole passes of the settled loop in a span of clocks.
+    u32 passesIn(u32 clocks) const
+    {
+        const u64 r = m_wait.costReciprocal;
+        return r ? static_cast<u32>((static_cast<unsigned __int128>(clocks) * r) >> 64)
+                 : clocks / static_cast<u32>(m_wait.cost);
+    }
     s32 finishWaiting(s32 atBranch, u32 counterAtBranch);
     void endWaiting(u32 pc);
     void rejectWaiting(u32 branch)
@@ -557,18 +572,35 @@ private:
         w.gbr = m_gbr, w.vbr = m_vbr, w.pr = m_pr, w.mach = mach(), w.macl = macl();
         w.m = m_fm, w.q = m_fq, w.i = m_fi, w.s = m_fs, w.t = m_ft;
     }
-    void restoreWait(const WaitState& w)
+    // Fields of a WaitState as bits: the general registers by number, and
+    // all the others as one.
+    static constexpr u32 kWaitControl = 1u << 16;
+    // Sets the fields named of the state to w's.
+    void restoreWait(const WaitState& w, u32 fields)
     {
-        for (int n = 0; n < 16; ++n)
+        for (u32 f = fields & 0xFFFF; f; f &= f - 1) {
+            const int n = std::countr_zero(f);
             m_r[n] = w.r[n];
-        m_gbr = w.gbr, m_vbr = w.vbr, m_pr = w.pr, m_mac = u64{w.mach} << 32 | w.macl;
-        m_fm = w.m, m_fq = w.q, m_fi = w.i, m_fs = w.s, m_ft = w.t;
+        }
+        if (fields & kWaitControl) {
+            m_gbr = w.gbr, m_vbr = w.vbr, m_pr = w.pr, m_mac = u64{w.mach} << 32 | w.macl;
+            m_fm = w.m, m_fq = w.q, m_fi = w.i, m_fs = w.s, m_ft = w.t;
+        }
     }
-    bool matchesWait(const WaitState& w) const
+    // The fields in which b differs from a.
+    static u32 differingFields(const WaitState& a, const WaitState& b)
+    {
+        u32 fields = a.sameControl(b) ? 0 : kWaitControl;
+        for (int n = 0; n < 16; ++n)
+            fields |= a.r[n] != b.r[n] ? 1u << n : 0;
+        return fields;
+    }
+    // Whether the state is w, or w but for register `except` when one.
+    bool matchesWait(const WaitState& w, int except = -1) const
     {
         u32 differ = 0;
         for (int n = 0; n < 16; ++n)
-            differ |= m_r[n] ^ w.r[n];
+            differ |= n == except ? 0 : m_r[n] ^ w.r[n];
         differ |= (m_gbr ^ w.gbr) | (m_vbr ^ w.vbr) | (m_pr ^ w.pr) | (mach() ^ w.mach) | (macl() ^ w.macl);
         differ |= (m_fm ^ w.m) | (m_fq ^ w.q) | (m_fi ^ w.i) | (m_fs ^ w.s) | (m_ft ^ w.t);
         return differ == 0;
@@ -582,13 +614,6 @@ private:
         u32 value;
         u8 width;
         u8 kind;
-    };
-    // A dispatch of the recorded pass: its PC, the clocks since the pass's
-    // branch and the state before it runs.
-    struct WaitPoint {
-        u32 pc;
-        s32 offset;
-        WaitState state;
     };
     // Opcodes the recorded pass fetched in a row from one page.
     struct WaitCode {
@@ -618,6 +643,10 @@ private:
         s32 clocks = 0;  // clocks left at the last pass's branch
         s32 cost = 0;    // clocks of a pass
         WaitState state;  // at the last branch; once settled, at the recorded pass's
+        // Once settled, the fields that differ between the recorded pass's
+        // dispatches and its branch: where a slice ends within a pass, the
+        // rest of the state is as the pass found it.
+        u32 varying = 0;
         // The counter: the one register a pass steps, by how much, and the
         // compare that tests it (kCmpEq .. kDt), with the other operand, where
         // the counter stands then against the pass's start, and the T it gave.
@@ -630,18 +659,34 @@ private:
         u32 offset = 0;
         u32 compareT = 0;
         // The slice was run to its end, at the dispatch endIndex; the last
-        // slice ended there, with that state.
+        // slice ended there, with that state: the dispatch's, with the
+        // counter where it stood.
         bool finished = false;
         bool resumable = false;
         u32 endIndex = 0;
         u32 endPc = 0;
         WaitState endState;
+        // The dispatches of the recorded pass: their PCs, the clocks since
+        // the pass's branch and the state before each runs. Apart, so that
+        // finding where a slice ends reads only the clocks.
         u32 points = 0;
+        // Once settled, the first dispatch that a slice ending with that
+        // many clocks of a pass left does not reach, for passes of up to
+        // kListedClocks: found by the clocks alone, where a search would
+        // stop at a different place in every slice.
+        static constexpr u32 kListedClocks = 255;
+        static_assert(kSteps < 256);
+        u8 endAt[kListedClocks + 1];
+        // ceil(2^64 / cost), so that a multiply finds the passes in a span
+        // below 2^32 clocks; 0 for a cost of 1.
+        u64 costReciprocal = 0;
+        u32 pointPc[kSteps];
+        s32 pointOffset[kSteps];
+        WaitState pointState[kSteps];
         u32 steps = 0;
         u32 count = 0;
         u32 runs = 0;
         WaitAccess accesses[kAccesses];
-        WaitPoint dispatches[kSteps];
         WaitCode code[kRuns];
         u8 opcodes[2 * kSteps];
     };

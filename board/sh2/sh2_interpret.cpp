@@ -34,6 +34,8 @@ const void* handlerOf(const void* const* handlers, u8 index)
 }
 
 constexpr u32 kOpcodeWords = 0x10000;
+// The bits of two PCs that must agree for one page base to fetch at both.
+constexpr u32 kPageAndParity = ~PageMap::kPageMask | 1;
 constexpr u16 kBraSelf = 0xAFFE;  // bra .
 
 // Handler addresses by opcode word as loaded, so a dispatch is one table
@@ -201,6 +203,8 @@ void SH2::interpret(bool breakpoints)
     u32 pc = m_pc;
     s32 clocks = m_clocksLeft;
     u32 word = 0;
+    u16 fetched = 0;
+    uintptr_t page = 0;
     u32 target = 0;
     u32 branch = 0;
     // Only a settled loop carries over: the others' clocks count in this
@@ -237,18 +241,36 @@ void SH2::interpret(bool breakpoints)
 #define OPCODE static_cast<u16>(word << 8 | word >> 8)
 #define STORE_STATE() (m_pc = pc, m_clocksLeft = clocks)
 #define LOAD_STATE() (pc = m_pc, clocks = m_clocksLeft)
-#define DISPATCH()                        \
-    do {                                  \
-        if (clocks <= 0) [[unlikely]]     \
-            goto leave;                   \
-        word = fetchAt(direct, pc);       \
-        goto* handlers[word];             \
+// A PC set anew looks its page up; the next in line keeps the page until
+// it crosses into another.
+#define DISPATCH()                    \
+    do {                              \
+        page = pageBase(direct, pc);  \
+        FETCH();                      \
     } while (0)
-#define NEXT(c)        \
-    do {               \
-        pc += 2;       \
-        clocks -= (c); \
-        DISPATCH();    \
+#define FETCH()                                                      \
+    do {                                                             \
+        if (clocks <= 0) [[unlikely]]                                \
+            goto leave;                                              \
+        std::memcpy(&fetched, reinterpret_cast<const void*>(page + pc), 2); \
+        word = fetched;                                              \
+        goto* handlers[word];                                        \
+    } while (0)
+// A branch keeps the page when it lands in the same page at the same
+// parity.
+#define JUMP(from)                                                    \
+    do {                                                              \
+        if (((pc ^ (from)) & kPageAndParity) != 0) [[unlikely]]       \
+            page = pageBase(direct, pc);                              \
+        FETCH();                                                      \
+    } while (0)
+#define NEXT(c)                                              \
+    do {                                                     \
+        pc += 2;                                             \
+        clocks -= (c);                                       \
+        if ((pc & (PageMap::kPageMask - 1)) == 0) [[unlikely]] \
+            page = pageBase(direct, pc);                     \
+        FETCH();                                             \
     } while (0)
 #define BRANCH(c, to)  \
     do {               \
@@ -333,8 +355,13 @@ slot:
     // sees the PC as target - 2, so its own advance lands on the target and
     // PC-relative operands are formed from target + 2.
     branch = pc;
-    word = fetchAt(direct, pc + 2);
+    if (((pc + 2) & (kPageMask - 1)) == 0) [[unlikely]]
+        page = pageBase(direct, pc + 2);
+    std::memcpy(&fetched, reinterpret_cast<const void*>(page + pc + 2), 2);
+    word = fetched;
     pc = target - 2;
+    if (((target ^ (branch + 2)) & kPageAndParity) != 0) [[unlikely]]
+        page = pageBase(direct, target);
     goto* kSlotHandlers[m_table[word]];
 
 slotIllegal:
@@ -359,7 +386,7 @@ backward:
         }
         handlers = m_wait.phase == WaitLoop::kRecording ? kRecordThreaded.get() : kThreaded.get();
     }
-    DISPATCH();
+    JUMP(branch);
 
 backwardSlot:
     // A backward BT/S or BF/S, or a BRA to itself: the pass is looked at
@@ -411,7 +438,7 @@ opBf:
         clocks -= 3;
         if (pc < branch)
             goto backward;
-        DISPATCH();
+        JUMP(branch);
     }
     NEXT(1);
 opBt:
@@ -421,7 +448,7 @@ opBt:
         clocks -= 3;
         if (pc < branch)
             goto backward;
-        DISPATCH();
+        JUMP(branch);
     }
     NEXT(1);
 opBfs:

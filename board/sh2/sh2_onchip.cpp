@@ -264,7 +264,7 @@ u32 SH2::readOnChip32(void* owner, CPU* cpu, u32 a)
 // writes. The reads that keep a byte for the next (FRC, OCR, FICR) or note
 // that a flag was seen answer what decides both; the serial interface
 // logs its reads and is never steady.
-bool SH2::steadyOnChip(void* owner, u32 a, u32 width, u32& value)
+bool SH2::steadyOnChip(void* owner, const CPU*, u32 a, u32 width, u32& value)
 {
     const SH2& s = self(owner);
     if (a < kOnChipBase)

@@ -80,6 +80,26 @@ u32 compareGives(u8 compare, bool counterFirst, u32 v, u32 limit)
     }
 }
 
+// Whether a run of opcodes (an even number of bytes, two at least) is as
+// saved. Runs are short: a few loads that may overlap beat a call.
+bool sameOpcodes(const u8* host, const u8* saved, u32 bytes)
+{
+    const auto differ = [&]<typename T>(T, u32 at) {
+        T a, b;
+        std::memcpy(&a, host + at, sizeof a);
+        std::memcpy(&b, saved + at, sizeof b);
+        return a ^ b;
+    };
+    if (bytes < 4)
+        return differ(u16{}, 0) == 0;
+    if (bytes < 8)
+        return (differ(u32{}, 0) | differ(u32{}, bytes - 4)) == 0;
+    u64 d = differ(u64{}, bytes - 8);
+    for (u32 at = 0; at + 8 < bytes; at += 8)
+        d |= differ(u64{}, at);
+    return d == 0;
+}
+
 }  // namespace
 
 // Called when a backward BT or BF is taken, or a BT/S, BF/S or a BRA to
@@ -141,7 +161,7 @@ s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks, bool delayed)
         if (w.finished)
             return left;
         // Only a counter's end stops the run: the passes before it go.
-        const u32 passes = counterPasses(counter, static_cast<u32>(clocks - 1) / static_cast<u32>(w.cost));
+        const u32 passes = counterPasses(counter, passesIn(static_cast<u32>(clocks - 1)));
         if (w.counter != kNoRegister)
             m_r[w.counter] += passes * w.step;
         return clocks - static_cast<s32>(passes * static_cast<u32>(w.cost));
@@ -177,6 +197,15 @@ s32 SH2::skipWaiting(u32 branch, u32 target, s32 clocks, bool delayed)
         if (w.clocks - clocks != w.cost || !stepped || changedRegister(expected, now) != kNoRegister || !passUnchanged())
             return retry();
         w.phase = WaitLoop::kSettled;
+        w.varying = 0;
+        for (u32 i = 0; i < w.points; ++i)
+            w.varying |= differingFields(w.state, w.pointState[i]);
+        w.costReciprocal = w.cost == 1 ? 0 : ~u64{0} / static_cast<u32>(w.cost) + 1;
+        for (u32 rest = 1, end = 0; rest <= static_cast<u32>(w.cost) && rest <= WaitLoop::kListedClocks; ++rest) {
+            while (end < w.points && static_cast<u32>(w.pointOffset[end]) < rest)
+                ++end;
+            w.endAt[rest] = static_cast<u8>(end);
+        }
         return skip();
     }
     case WaitLoop::kSettled: {
@@ -201,25 +230,29 @@ s32 SH2::finishWaiting(s32 atBranch, u32 counterAtBranch)
 {
     WaitLoop& w = m_wait;
     const u32 cost = static_cast<u32>(w.cost);
-    u32 passes = static_cast<u32>(atBranch - 1) / cost;
-    const s32 rest = atBranch - static_cast<s32>(passes * cost);
+    u32 passes = passesIn(static_cast<u32>(atBranch - 1));
+    const u32 rest = static_cast<u32>(atBranch) - passes * cost;
     u32 end = 0;
-    while (end < w.points && w.dispatches[end].offset < rest)
-        ++end;
+    if (rest <= WaitLoop::kListedClocks) {
+        end = w.endAt[rest];
+    } else {
+        while (end < w.points && static_cast<u32>(w.pointOffset[end]) < rest)
+            ++end;
+    }
     if (end == w.points) {
         end = 0;
         ++passes;
     }
     if (w.counter != kNoRegister && counterPasses(counterAtBranch, passes + 1) <= passes)
         return atBranch;
-    const WaitPoint& point = w.dispatches[end];
-    restoreWait(point.state);
+    const WaitState& state = w.pointState[end];
+    restoreWait(state, w.varying);
     if (w.counter != kNoRegister)
-        m_r[w.counter] = counterAtBranch + passes * w.step + (point.state.r[w.counter] - w.state.r[w.counter]);
+        m_r[w.counter] = counterAtBranch + passes * w.step + (state.r[w.counter] - w.state.r[w.counter]);
     w.finished = true;
     w.endIndex = end;
-    w.endPc = point.pc;
-    return atBranch - static_cast<s32>(passes * cost) - point.offset;
+    w.endPc = w.pointPc[end];
+    return atBranch - static_cast<s32>(passes * cost) - w.pointOffset[end];
 }
 
 // At the start of a slice: the processor stands where the last one left it
@@ -229,46 +262,49 @@ s32 SH2::resumeWaiting(u32 pc, s32 clocks)
 {
     WaitLoop& w = m_wait;
     w.finished = false;
-    const bool resume = w.resumable && clocks > 0 && pc == w.endPc && matchesWait(w.endState) && passUnchanged();
+    const u32 at = w.endIndex;
+    const WaitState& state = w.pointState[at];
+    const bool resume = w.resumable && clocks > 0 && pc == w.pointPc[at] && matchesWait(w.endState) && passUnchanged();
     w.resumable = false;
     if (!resume)
         return clocks;
-    const WaitPoint& point = w.dispatches[w.endIndex];
     u32 counter = 0;
     if (w.counter != kNoRegister)
-        counter = m_r[w.counter] - (point.state.r[w.counter] - w.state.r[w.counter]);
-    const s32 left = finishWaiting(clocks + point.offset, counter);
+        counter = m_r[w.counter] - (state.r[w.counter] - w.state.r[w.counter]);
+    const s32 left = finishWaiting(clocks + w.pointOffset[at], counter);
     return w.finished ? left : clocks;
 }
 
 // Where a slice ends on a settled loop, the next may take it up: at the
 // dispatch it was run to, or at the one of the recorded pass that the
-// processor stands on with the same state (apart from the counter).
+// processor stands on with the same state (apart from the counter). Either
+// way the state is that dispatch's with the counter where it stands, taken
+// whole from a state written long ago, which reads back at once.
 void SH2::endWaiting(u32 pc)
 {
     WaitLoop& w = m_wait;
     w.resumable = w.finished;
-    captureWait(w.endState);
     for (u32 i = 0; !w.resumable && i < w.points; ++i) {
-        if (w.dispatches[i].pc != pc)
-            continue;
-        const int changed = changedRegister(w.dispatches[i].state, w.endState);
-        if (changed == kNoRegister || (changed == w.counter && changed != kNoRegister)) {
+        if (w.pointPc[i] == pc && matchesWait(w.pointState[i], w.counter)) {
             w.resumable = true;
             w.endIndex = i;
         }
     }
-    w.endPc = pc;
+    if (!w.resumable)
+        return;
+    w.endState = w.pointState[w.endIndex];
+    if (w.counter != kNoRegister)
+        w.endState.r[w.counter] = m_r[w.counter];
 }
 
 void SH2::recordPoint(u32 pc, s32 clocks)
 {
     WaitLoop& w = m_wait;
     if (w.points < WaitLoop::kSteps) {
-        WaitPoint& point = w.dispatches[w.points++];
-        point.pc = pc;
-        point.offset = w.clocks - clocks;
-        captureWait(point.state);
+        w.pointPc[w.points] = pc;
+        w.pointOffset[w.points] = w.clocks - clocks;
+        captureWait(w.pointState[w.points]);
+        ++w.points;
     }
 }
 
@@ -487,7 +523,7 @@ bool SH2::accessValue(u8 kind, u32 address, u32 width, u32& value) const
 {
     if (kind == WaitAccess::kSteady) {
         const AccessHandlers& h = m_map->page(address);
-        return h.steadyRead && h.steadyRead(h.owner, address, width, value);
+        return h.steadyRead && h.steadyRead(h.owner, this, address, width, value);
     }
     const u8* const page = m_map->ramPages()[address >> PageMap::kPageShift];
     if (!page)
@@ -554,23 +590,7 @@ bool SH2::passUnchanged() const
     for (u32 i = 0; i < w.runs; ++i) {
         const WaitCode& c = w.code[i];
         const u8* host = reinterpret_cast<const u8*>(direct[c.address >> PageMap::kPageShift] + c.address);
-        const u8* saved = &w.opcodes[c.offset];
-        // Runs are short: eight bytes at a time beat a call.
-        u64 differ = 0;
-        u32 at = 0;
-        for (; at + 8 <= c.bytes; at += 8) {
-            u64 a, b;
-            std::memcpy(&a, host + at, 8);
-            std::memcpy(&b, saved + at, 8);
-            differ |= a ^ b;
-        }
-        for (; at < c.bytes; at += 2) {
-            u16 a, b;
-            std::memcpy(&a, host + at, 2);
-            std::memcpy(&b, saved + at, 2);
-            differ |= a ^ b;
-        }
-        if (differ)
+        if (!sameOpcodes(host, &w.opcodes[c.offset], c.bytes))
             return false;
     }
     const u8* const* const ram = m_map->ramPages();

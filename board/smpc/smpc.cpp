@@ -21,7 +21,7 @@ constexpr u32 kVBlankPulseNs = 300000;
 
 // Register offsets (address & 0x7F).
 enum : u32 {
-    kIreg0 = 0x01, kIreg6 = 0x0D, kComreg = 0x1F, kOreg0 = 0x21, kOreg31 = 0x5F, kSr = 0x61, kSf = 0x63,
+    kIreg0 = 0x01, kIreg6 = 0x0D, kComreg = 0x1F, kOreg0 = 0x21, kOreg3 = 0x27, kOreg31 = 0x5F, kSr = 0x61, kSf = 0x63,
     kPdr1 = 0x75, kPdr2 = 0x77, kDdr1 = 0x79, kDdr2 = 0x7B, kIosel = 0x7D, kExle = 0x7F,
 };
 
@@ -95,7 +95,9 @@ AccessHandlers SMPC::getAccessHandlers(int area)
 {
     if (area != 0)
         return {};
-    return {this, read8, write8, read16, write16, read32, write32};
+    AccessHandlers h{this, read8, write8, read16, write16, read32, write32};
+    h.steadyRead = steadyRead;
+    return h;
 }
 
 u8 SMPC::read8(void* owner, CPU* cpu, u32 a)
@@ -130,22 +132,37 @@ void SMPC::write32(void* owner, CPU* cpu, u32 a, u32 d)
     write16(owner, cpu, a + 2, static_cast<u16>(d));
 }
 
+// SF, SR, the OREGs and the rest change only in the SMPC's events and
+// through writes. Reads change nothing, but the slave's and OREG3's are
+// logged, and the ports follow the host's pad and the arcade board's lines.
+bool SMPC::steadyRead(void* owner, const CPU* cpu, u32 a, u32 width, u32& value)
+{
+    const auto* smpc = static_cast<const SMPC*>(owner);
+    if (isSlave(cpu))
+        return false;
+    value = 0;
+    for (u32 i = 0; i < width; ++i) {
+        u8 byte = 0;
+        if (!smpc->peekByte((a + i) & 0x7F, byte))
+            return false;
+        value = value << 8 | byte;
+    }
+    return true;
+}
+
 u8 SMPC::readByte(CPU* cpu, u32 a)
 {
     if (isSlave(cpu))
         logError(1, "Slave SH2: RB [A:%08X]", a);
     const u32 offset = a & 0x7F;
-    if (offset == kComreg)
-        return m_comreg;
-    if (offset >= kOreg0 && offset <= kOreg31 && (offset & 1)) {
-        const u32 n = (offset - kOreg0) >> 1;
-        if (n == 3)
-            logWarning(2, "Read OREG3, scanline: %d", currentScanline);
-        return m_oreg[n];
+    u8 value = 0;
+    if (peekByte(offset, value))
+        return value;
+    if (offset == kOreg3) {
+        logWarning(2, "Read OREG3, scanline: %d", currentScanline);
+        return m_oreg[3];
     }
     switch (offset) {
-    case kSr: return m_sr;
-    case kSf: return m_sf;
     case kPdr1: return readPort(0);
     case kPdr2:
         if (m_machine->kind() == kConsole)
@@ -156,6 +173,26 @@ u8 SMPC::readByte(CPU* cpu, u32 a)
         }
         return 0xFF;
     default: return 0xFF;
+    }
+}
+
+// A byte read that changes nothing and logs nothing, as read; false for
+// OREG3 and the ports.
+bool SMPC::peekByte(u32 offset, u8& value) const
+{
+    if (offset == kComreg) {
+        value = m_comreg;
+        return true;
+    }
+    if (offset >= kOreg0 && offset <= kOreg31 && (offset & 1)) {
+        value = m_oreg[(offset - kOreg0) >> 1];
+        return offset != kOreg3;
+    }
+    switch (offset) {
+    case kSr: value = m_sr; return true;
+    case kSf: value = m_sf; return true;
+    case kPdr1: case kPdr2: return false;
+    default: value = 0xFF; return true;
     }
 }
 

@@ -73,6 +73,7 @@ public:
     static u8 read8(void* owner, CPU* cpu, u32 a);
     static u16 read16(void* owner, CPU* cpu, u32 a);
     static u32 read32(void* owner, CPU* cpu, u32 a);
+    static bool steadyRead(void* owner, const CPU* cpu, u32 a, u32 width, u32& value);
     static void write8(void* owner, CPU* cpu, u32 a, u8 d);
     static void write16(void* owner, CPU* cpu, u32 a, u16 d);
     static void write32(void* owner, CPU* cpu, u32 a, u32 d);
@@ -122,6 +123,7 @@ public:
 
 private:
     u8 readByte(CPU* cpu, u32 a);
+    bool peekByte(u32 offset, u8& value) const;
     void writeByte(CPU* cpu, u32 a, u8 d);
     void writeCommand(CPU* cpu, u8 code);
     void writeIreg0(u8 value);

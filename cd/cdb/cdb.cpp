@@ -318,7 +318,7 @@ void regWW(void* o, CPU* cpu, u32 a, u16 d)
     self(o).writeRegister(cpu, a, d);
 }
 
-bool regSteady(void* o, u32 a, u32 width, u32& value)
+bool regSteady(void* o, const CPU*, u32 a, u32 width, u32& value)
 {
     return self(o).steadyRegister(a, width, value);
 }

@@ -27,10 +27,11 @@ using WriteByteHandler = void (*)(void* owner, CPU* cpu, u32 address, u8 data);
 using WriteWordHandler = void (*)(void* owner, CPU* cpu, u32 address, u16 data);
 using WriteLongHandler = void (*)(void* owner, CPU* cpu, u32 address, u32 data);
 // Answers, without any side effect, a value that changes whenever a read of
-// that width would answer differently or leave the device otherwise; false
-// unless the register changes only between slices (from scheduled events)
-// or through accesses that are not steady themselves.
-using SteadyReadHandler = bool (*)(void* owner, u32 address, u32 width, u32& value);
+// that width by that processor would answer differently or leave the device
+// otherwise; false unless the register changes only between slices (from
+// scheduled events or in other devices' slices) or through accesses that
+// are not steady themselves.
+using SteadyReadHandler = bool (*)(void* owner, const CPU* cpu, u32 address, u32 width, u32& value);
 
 // One address area's handler set.
 struct AccessHandlers {

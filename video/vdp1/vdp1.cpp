@@ -86,20 +86,29 @@ u32 VDP1::execute(u32 clocks)
 AccessHandlers VDP1::getAccessHandlers(int area)
 {
     switch (area) {
-    case kVram:
-        return {m_memory,
-                [](void* o, CPU*, u32 a) { return static_cast<u8*>(o)[a & kVramMask]; },
-                [](void* o, CPU*, u32 a, u8 d) { static_cast<u8*>(o)[a & kVramMask] = d; },
-                [](void* o, CPU*, u32 a) { return loadBe16(static_cast<u8*>(o) + (a & 0x7FFFE)); },
-                [](void* o, CPU*, u32 a, u16 d) { storeBe16(static_cast<u8*>(o) + (a & 0x7FFFE), d); },
-                [](void* o, CPU*, u32 a) { return loadBe32(static_cast<u8*>(o) + (a & 0x7FFFC)); },
-                [](void* o, CPU*, u32 a, u32 d) { storeBe32(static_cast<u8*>(o) + (a & 0x7FFFC), d); }};
+    case kVram: {
+        AccessHandlers h{m_memory,
+                         [](void* o, CPU*, u32 a) { return static_cast<u8*>(o)[a & kVramMask]; },
+                         [](void* o, CPU*, u32 a, u8 d) { static_cast<u8*>(o)[a & kVramMask] = d; },
+                         [](void* o, CPU*, u32 a) { return loadBe16(static_cast<u8*>(o) + (a & 0x7FFFE)); },
+                         [](void* o, CPU*, u32 a, u16 d) { storeBe16(static_cast<u8*>(o) + (a & 0x7FFFE), d); },
+                         [](void* o, CPU*, u32 a) { return loadBe32(static_cast<u8*>(o) + (a & 0x7FFFC)); },
+                         [](void* o, CPU*, u32 a, u32 d) { storeBe32(static_cast<u8*>(o) + (a & 0x7FFFC), d); }};
+        // Nothing watches the command and texture memory: a processor may
+        // reach it in place.
+        h.ram = m_memory;
+        h.ramMask = kVramMask;
+        return h;
+    }
     case kFrameBuffer:
         return {this, readBufferByte, writeBufferByte, readBufferWord, writeBufferWord, readBufferLong,
                 writeBufferLong};
-    case kRegisters:
-        return {this, readRegisterByte, writeRegisterByte, readRegisterWord, writeRegisterWord, readRegisterLong,
-                writeRegisterLong};
+    case kRegisters: {
+        AccessHandlers h{this, readRegisterByte, writeRegisterByte, readRegisterWord, writeRegisterWord,
+                         readRegisterLong, writeRegisterLong};
+        h.steadyRead = steadyRegister;
+        return h;
+    }
     default:
         return {};
     }
@@ -194,18 +203,52 @@ void VDP1::writeRegisterLong(void* o, CPU* cpu, u32 a, u32 d)
 
 u16 VDP1::readRegister(CPU*, u32 address)
 {
-    switch (address & 0xFFFF) {
-    case kEDSR:
-        return m_reg.EDSR & 3;
-    case kLOPR:
-        return m_reg.LOPR & 0xFFFC;
-    case kCOPR:
-        return m_reg.COPR & 0xFFFC;
-    case kMODR:
-        return m_reg.MODR & 0xF1FF;
-    default:
+    u16 value = 0;
+    if (!peekRegister(address, value))
         logWarning(1, "Bad RW [A: %08X]", address);
-        return 0;
+    return value;
+}
+
+// A word that reads back, as read.
+bool VDP1::peekRegister(u32 address, u16& value) const
+{
+    switch (address & 0xFFFF) {
+    case kEDSR: value = m_reg.EDSR & 3; return true;
+    case kLOPR: value = m_reg.LOPR & 0xFFFC; return true;
+    case kCOPR: value = m_reg.COPR & 0xFFFC; return true;
+    case kMODR: value = m_reg.MODR & 0xF1FF; return true;
+    default: return false;
+    }
+}
+
+// The status words change as the VDP1 draws, in its own slice, at frame
+// changes and through writes; reading them changes nothing. The slave's
+// reads are logged, EDSR's word reads aside.
+bool VDP1::steadyRegister(void* o, const CPU* cpu, u32 a, u32 width, u32& value)
+{
+    const auto* v = static_cast<const VDP1*>(o);
+    const u32 offset = a & 0xFFFF;
+    if (isSlave(cpu) && !(width == 2 && offset == kEDSR))
+        return false;
+    u16 high = 0, low = 0;
+    switch (width) {
+    case 1:
+        value = 0;
+        if (offset >= kEDSR && offset <= kMODR + 1) {
+            v->peekRegister(a & ~1u, low);
+            value = (offset & 1) ? low & 0xFF : low >> 8;
+        }
+        return true;
+    case 2:
+        if (!v->peekRegister(a, low))
+            return false;
+        value = low;
+        return true;
+    default:
+        if (!v->peekRegister(a, high) || !v->peekRegister(a + 2, low))
+            return false;
+        value = u32{high} << 16 | low;
+        return true;
     }
 }
 

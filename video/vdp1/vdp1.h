@@ -94,6 +94,7 @@ public:
 
     // Register file, as the bus sees it.
     u16 readRegister(CPU* cpu, u32 address);
+    bool peekRegister(u32 address, u16& value) const;
     void writeRegister(CPU* cpu, u32 address, u16 data);
     void writeTVMR(u16 data);
     void writeFBCR(u16 data);
@@ -151,6 +152,7 @@ private:
     static u8 readRegisterByte(void* owner, CPU* cpu, u32 a);
     static void writeRegisterByte(void* owner, CPU* cpu, u32 a, u8 d);
     static u32 readRegisterLong(void* owner, CPU* cpu, u32 a);
+    static bool steadyRegister(void* owner, const CPU* cpu, u32 a, u32 width, u32& value);
     static void writeRegisterLong(void* owner, CPU* cpu, u32 a, u32 d);
     static u8 readBufferByte(void* owner, CPU* cpu, u32 a);
     static void writeBufferByte(void* owner, CPU* cpu, u32 a, u8 d);

@@ -99,6 +99,7 @@ public:
     static u8 readRegister8(void* owner, CPU* cpu, u32 a);
     static u16 readRegister16(void* owner, CPU* cpu, u32 a);
     static u32 readRegister32(void* owner, CPU* cpu, u32 a);
+    static bool steadyRegister(void* owner, const CPU* cpu, u32 a, u32 width, u32& value);
     static void writeRegister8(void* owner, CPU* cpu, u32 a, u8 d);
     static void writeRegister16(void* owner, CPU* cpu, u32 a, u16 d);
     static void writeRegister32(void* owner, CPU* cpu, u32 a, u32 d);
@@ -277,6 +278,7 @@ public:
 private:
     u16& regRef(u32 offset) { return m_regs[(offset >> 1) % kRegisterWords]; }
     u16 readWord(CPU* cpu, u32 a);
+    bool peekWord(u32 a, u16& value) const;
     void writeWord(CPU* cpu, u32 a, u16 d);
     void storeRegister(u32 offset, u16 value);
     void storeColorWord(u32 a, u16 d);

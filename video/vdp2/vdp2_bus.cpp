@@ -219,14 +219,23 @@ u16 VDP2::writeMask(u32 offset)
 AccessHandlers VDP2::getAccessHandlers(int area)
 {
     switch (area) {
-    case kVram:
-        return {this, readVram8, writeVram8, readVram16, writeVram16, readVram32, writeVram32};
+    case kVram: {
+        AccessHandlers h{this, readVram8, writeVram8, readVram16, writeVram16, readVram32, writeVram32};
+        // Nothing watches VRAM between lines: a processor may reach it in
+        // place, in both halves of its window.
+        h.ram = m_vram;
+        h.ramMask = kVramMask;
+        return h;
+    }
     case kColorRam:
         return {this, readColorRam8, writeColorRam8, readColorRam16, writeColorRam16, readColorRam32,
                 writeColorRam32};
-    case kRegisters:
-        return {this, readRegister8, writeRegister8, readRegister16, writeRegister16, readRegister32,
-                writeRegister32};
+    case kRegisters: {
+        AccessHandlers h{this, readRegister8, writeRegister8, readRegister16, writeRegister16, readRegister32,
+                         writeRegister32};
+        h.steadyRead = steadyRegister;
+        return h;
+    }
     default:
         return {};
     }
@@ -305,13 +314,46 @@ u16 VDP2::readWord(CPU* cpu, u32 a)
 {
     if (fromSlave(cpu))
         logError(1, "Slave SH2: RW [A:%08X]", a);
+    u16 value = 0;
+    if (!peekWord(a, value))
+        logWarning(1, "Bad RW [A: %08X]", a);
+    return value;
+}
+
+// A word that reads back, as read.
+bool VDP2::peekWord(u32 a, u16& value) const
+{
     const u32 offset = a & kRegisterMask;
     u16 mask = 0;
-    if (!readMask(offset, mask)) {
-        logWarning(1, "Bad RW [A: %08X]", a);
-        return 0;
+    if (!readMask(offset, mask))
+        return false;
+    value = reg(offset) & mask;
+    return true;
+}
+
+// The words that read back (TVSTAT and VCNT among them) change only in the
+// raster's events and through writes, and reading them changes nothing;
+// byte reads answer 0. The slave's reads are logged, so only the master's
+// are steady.
+bool VDP2::steadyRegister(void* o, const CPU* cpu, u32 a, u32 width, u32& value)
+{
+    const VDP2& v = self(o);
+    if (fromSlave(cpu))
+        return false;
+    u16 high = 0, low = 0;
+    switch (width) {
+    case 1: value = 0; return true;
+    case 2:
+        if (!v.peekWord(a, low))
+            return false;
+        value = low;
+        return true;
+    default:
+        if (!v.peekWord(a, high) || !v.peekWord(a + 2, low))
+            return false;
+        value = u32{high} << 16 | low;
+        return true;
     }
-    return reg(offset) & mask;
 }
 
 void VDP2::writeWord(CPU* cpu, u32 a, u16 d)

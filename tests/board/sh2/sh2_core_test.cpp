@@ -264,6 +264,38 @@ TEST_F(Sh2Core, FetchNeverLeavesItsPage)
     EXPECT_EQ(m.cpu->r(14), 1u);
 }
 
+// Within one slice, a run that goes on into the next page, a branch that
+// lands there and a delay slot that lies there fetch through that page's
+// own host memory: here the page after work RAM shows the RAM 128 KB in.
+TEST_F(Sh2Core, FetchFollowsThePageItCrossesInto)
+{
+    constexpr u32 kNext = Sh2Machine::kRamEnd + 1;
+    constexpr u32 kShown = 0x06020000;
+    m.cpu->mapDirect({{kNext, kNext + 0xFFFF, m.ram.bytes.data() + (kShown - Sh2Machine::kRamBase)}});
+    const auto run = [&](u32 pc) {
+        m.cpu->setR(1, 0);
+        m.cpu->setPC(pc);
+        m.run(40);
+        return m.cpu->r(1);
+    };
+    // Straight on: add #1,r1 ; add #1,r1 | add #16,r1 ; bra . ; nop
+    m.code(kNext - 4, {0x7101, 0x7101});
+    m.code(kShown, {0x7110, kSelfLoop, kNop});
+    EXPECT_EQ(run(kNext - 4), 18u);
+    EXPECT_EQ(m.cpu->getPC(), kNext + 2);
+    // A taken BT: sett ; bt 1f | (at +4) 1: add #32,r1 ; bra . ; nop
+    m.code(kNext - 4, {0x0018, 0x8901});
+    m.code(kShown + 4, {0x7120, kSelfLoop, kNop});
+    EXPECT_EQ(run(kNext - 4), 32u);
+    EXPECT_EQ(m.cpu->getPC(), kNext + 6);
+    // A slot, and back: (at -16) 1: bra . ; nop ... (at -2) bra 1b | add #64,r1
+    m.code(kNext - 16, {kSelfLoop, kNop});
+    m.code(kNext - 2, {0xAFF7});
+    m.code(kShown, {0x7140});
+    EXPECT_EQ(run(kNext - 2), 64u);
+    EXPECT_EQ(m.cpu->getPC(), kNext - 16);
+}
+
 TEST_F(Sh2Core, StoresIntoTheInstructionStreamRunAsWritten)
 {
     // Each mov.w rewrites a later nop: the first the next instruction, the

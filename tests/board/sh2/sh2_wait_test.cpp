@@ -104,7 +104,7 @@ struct SteadyRegister {
     static void set(u16 v) { value = v, ++changes; }
     static u8 rb(void*, CPU*, u32 a) { return ++calls, static_cast<u8>((a & 1) ? value : value >> 8); }
     static u16 rw(void*, CPU*, u32) { return ++calls, value; }
-    static bool steady(void*, u32, u32 width, u32& v)
+    static bool steady(void*, const CPU*, u32, u32 width, u32& v)
     {
         v = changes << 16 | value;
         return width == 2;
@@ -341,6 +341,33 @@ TEST(Sh2WaitLoop, ASteadyRegisterPolledThroughCallsStaysSettledAcrossSlices)
     EXPECT_LT(calls * 10, wantCalls) << "passes were run, not skipped";
 }
 
+// A pass of more clocks than the skip lists slice ends for (86 byte tests
+// of three clocks in a routine it calls) ends where running it does too.
+// 1: jsr @r9 ; nop ; mov.l @r8,r0 ; tst r0,r0 ; bt 1b ; add #1,r1 ; bra . ; nop
+// r9: tst.b #0,@(r0,gbr) (86 times) ; rts ; nop
+TEST(Sh2WaitLoop, ALongPassEndsWhereRunningItDoes)
+{
+    constexpr u32 kRoutine = kCode + 0x100;
+    const auto program = {u16{0x490B}, kNop, u16{0x6082}, u16{0x2008}, u16{0x89FA}, u16{0x7101}, kSelfLoop, kNop};
+    const auto setup = [](Sh2Machine& m) {
+        for (u32 i = 0; i < 86; ++i)
+            m.code(kRoutine + 2 * i, {0xCC00});
+        m.code(kRoutine + 2 * 86, {0x000B, kNop});
+        m.cpu->setR(8, kFlag);
+        m.cpu->setR(9, kRoutine);
+        m.cpu->setGbr(kFlag + 16);
+    };
+    const auto release = [](Sh2Machine& m, size_t slice) {
+        if (slice == 1)
+            m.ram.setLong(kFlag, 1);
+    };
+    expectSameAsReference(program, setup, release, false);
+    // Slices that end in the last clocks of a pass: 269 clocks a pass.
+    for (u32 budget = 1050; budget <= 1080; ++budget)
+        EXPECT_EQ(runSlices(false, program, {budget, 7}, setup), runSlices(true, program, {budget, 7}, setup));
+    EXPECT_EQ(runSlices(false, program, {3000, 3000, 3000}, setup, release).r[1], 1u);
+}
+
 // A count around a steady read, as a wait with a timeout has it: the passes
 // skipped leave the count where running them does, at the limit within a
 // slice or at a slice end, or where the register released the wait. The
@@ -384,6 +411,12 @@ TEST(Sh2WaitLoop, ACountedWaitEndsAtItsLimitOrItsRelease)
     }
     // A delay loop counts its register down to zero: 1: dt r4 ; bf 1b
     expectSameAsReference({0x4410, 0x8BFD, 0x7101, kSelfLoop, kNop}, [](Sh2Machine& m) { m.cpu->setR(4, 3000); });
+    // Settled, it stays so from slice to slice: the register is read while
+    // the loop settles, not again in every slice.
+    calls = 0;
+    const std::vector<u32> slices(12, 2000);
+    EXPECT_EQ(runSlices(false, program, slices, setup(100000)).r[2], 0u);
+    EXPECT_LT(calls, slices.size());
 }
 
 // Guards of the skip. A byte poll of a register whose word reads are steady
@@ -452,4 +485,22 @@ TEST(Sh2WaitLoop, WhatAPassMayNotSkip)
     expectSameAsReference(program, setup, rewrite);
     expectSameAsReference(program, setup, redirect);
     EXPECT_EQ(runSlices(false, program, {3000, 3000, 3000}, setup, rewrite).r[1], 1u);
+
+    // The loop's own last word rewritten: bt 1b becomes bf 1b, which lets
+    // it go, in loops of three words and of five.
+    // 1: mov.l @r8,r0 ; tst r0,r0 ; bt 1b ; add #1,r1 ; bra . ; nop
+    // 1: mov.l @r8,r0 ; nop ; nop ; tst r0,r0 ; bt 1b ; add #1,r1 ; bra . ; nop
+    const auto ownSetup = [](Sh2Machine& m) { m.cpu->setR(8, kFlag); };
+    const auto turnAt = [](u32 branch) {
+        return [branch](Sh2Machine& m, size_t slice) {
+            if (slice == 1)
+                m.code(branch, {static_cast<u16>(0x8B00 | (m.ram.word(branch) & 0xFF))});
+        };
+    };
+    const auto shortLoop = {u16{0x6082}, u16{0x2008}, u16{0x89FC}, u16{0x7101}, kSelfLoop, kNop};
+    const auto longLoop = {u16{0x6082}, kNop, kNop, u16{0x2008}, u16{0x89FA}, u16{0x7101}, kSelfLoop, kNop};
+    expectSameAsReference(shortLoop, ownSetup, turnAt(kCode + 4));
+    expectSameAsReference(longLoop, ownSetup, turnAt(kCode + 8));
+    EXPECT_EQ(runSlices(false, shortLoop, {3000, 3000, 3000}, ownSetup, turnAt(kCode + 4)).r[1], 1u);
+    EXPECT_EQ(runSlices(false, longLoop, {3000, 3000, 3000}, ownSetup, turnAt(kCode + 8)).r[1], 1u);
 }

@@ -364,18 +364,18 @@ TEST_F(CdbTest, HirqreqWordReadsAreSteady)
     const AccessHandlers& h = sys->master().pageMap()->page(kHirq);
     ASSERT_TRUE(h.steadyRead);
     u32 before = 0, after = 0, value = 0;
-    ASSERT_TRUE(h.steadyRead(h.owner, kHirq, 2, before));
+    ASSERT_TRUE(h.steadyRead(h.owner, &sys->master(), kHirq, 2, before));
     EXPECT_EQ(before & 0xFFFF, reg(0x08));
     setReg(0x08, 0xFFFF);  // clears nothing, yet counts as a change
-    ASSERT_TRUE(h.steadyRead(h.owner, kHirq, 2, after));
+    ASSERT_TRUE(h.steadyRead(h.owner, &sys->master(), kHirq, 2, after));
     EXPECT_NE(after, before);
     command(0x0000);
-    ASSERT_TRUE(h.steadyRead(h.owner, kHirq, 2, before));
+    ASSERT_TRUE(h.steadyRead(h.owner, &sys->master(), kHirq, 2, before));
     EXPECT_NE(after, before) << "the command's end";
-    EXPECT_FALSE(h.steadyRead(h.owner, kHirq, 1, value));
-    EXPECT_FALSE(h.steadyRead(h.owner, 0x25890024, 2, value));
+    EXPECT_FALSE(h.steadyRead(h.owner, &sys->master(), kHirq, 1, value));
+    EXPECT_FALSE(h.steadyRead(h.owner, &sys->master(), 0x25890024, 2, value));
     cdb().setThreshold(4);
-    EXPECT_FALSE(h.steadyRead(h.owner, kHirq, 2, value));
+    EXPECT_FALSE(h.steadyRead(h.owner, &sys->master(), kHirq, 2, value));
 }
 
 TEST_F(CdbTest, FiltersSendXaSectorsToTheirPartitions)

@@ -64,21 +64,7 @@ main:
 	mov	#2,r4
 	copy_blocks
 
-	! The slave starts at its reset vector in work RAM.
-	mov.l	slave_pc,r1
-	mov.l	slave_entry,r0
-	mov.l	r0,@r1
-	mov.l	slave_sp,r1
-	mov.l	slave_stack,r0
-	mov.l	r0,@r1
-	mov.l	sf,r1
-	wait_smpc_free
-	mov	#1,r0
-	mov.b	r0,@r1
-	mov.l	comreg,r2
-	mov	#0x02,r0		! SSHON
-	mov.b	r0,@r2
-	wait_smpc_free
+	start_slave slave_pc, slave_sp, slave_entry, slave_stack, sf, comreg
 
 	vdp2_display_on tvmd, display_on	! last
 	mov.l	magic,r0
