@@ -543,20 +543,237 @@ void twoSetDots(const SteadyLine (&lines)[2], TwoSetLine& t, const u8* pass, u32
 }
 
 #if KEST_X86
-// Four running sums from sum on.
+// Four running sums from sum on, every other dot: dots 0, 2, 4 and 6 from
+// sum, or 1, 3, 5 and 7 from sum + step.
 __attribute__((target("avx2"))) inline __m256i lanes(u64 sum, u64 step)
 {
-    return _mm256_setr_epi64x(static_cast<long long>(sum), static_cast<long long>(sum + step),
-                              static_cast<long long>(sum + 2 * step), static_cast<long long>(sum + 3 * step));
+    return _mm256_setr_epi64x(static_cast<long long>(sum), static_cast<long long>(sum + 2 * step),
+                              static_cast<long long>(sum + 4 * step), static_cast<long long>(sum + 6 * step));
 }
 
-// The map coordinate of eight dots: bits 36 and up of each sum.
-__attribute__((target("avx2"))) inline __m256i coordinate(__m256i low, __m256i high, __m256i evens)
+// The map coordinate of eight dots, bits 36 and up of each sum (the even
+// dots' sums in evens, the odd ones' in odds), as 28 bits.
+__attribute__((target("avx2"))) inline Lanes8 coordinate(__m256i evens, __m256i odds)
 {
-    const __m256i a = _mm256_permutevar8x32_epi32(_mm256_srli_epi64(low, 36), evens);
-    const __m256i b = _mm256_permutevar8x32_epi32(_mm256_srli_epi64(high, 36), evens);
-    return _mm256_permute2x128_si256(a, b, 0x20);
+    return _mm256_srli_epi32(_mm256_blend_epi32(_mm256_srli_epi64(evens, 32), odds, 0xAA), 4);
 }
+
+__attribute__((target("avx2"))) inline u32 lane0(Lanes8 v)
+{
+    return static_cast<u32>(_mm256_cvtsi256_si32(v.v));
+}
+
+__attribute__((target("avx2"))) inline u32 lane7(Lanes8 v)
+{
+    return static_cast<u32>(_mm256_extract_epi32(v.v, 7));
+}
+
+// Each lane of b where the top bit of that lane of takeB is set, else of a.
+__attribute__((target("avx2"))) inline __m256i pick(__m256i a, __m256i b, __m256i takeB)
+{
+    return _mm256_castps_si256(
+        _mm256_blendv_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), _mm256_castsi256_ps(takeB)));
+}
+
+// Sixteen words in two registers, by the low four bits of index.
+__attribute__((target("avx2"))) inline __m256i pick16(__m256i low, __m256i high, __m256i index)
+{
+    return pick(_mm256_permutevar8x32_epi32(low, index), _mm256_permutevar8x32_epi32(high, index),
+                _mm256_slli_epi32(index, 28));
+}
+
+// One 8 x 8 cell of a character, read whole with its flips applied: its
+// rows' words and, with 16 colours, its palette's colours.
+template <int Mode>
+struct CellData {
+    static constexpr u32 kRegisters = Mode == 0 ? 1 : 2;
+    u32 key = ~0u;       // the cell's place in the map; never a real one at first
+    bool whole = false;  // false: the cell wraps at the end of VRAM, and is read dot by dot
+    u32 base = 0;        // the colour code of its dot 0
+    __m256i words[kRegisters];
+    __m256i colors[2];
+};
+
+// The dots of a steady line eight at a time, for the palette modes of 16
+// and 256 colours. A gather of eight scattered words is the slow step, three
+// of them a group (names, character dots, colours). Where no more than map
+// dot a screen dot passes, eight dots lie in the four cells of a two by two
+// block; those cells are read once, flipped, and kept while the dots stay
+// in them (a cell at each place of the block by the parity of its column
+// and row), and the lanes pick their dots, and 16-colour colours, from
+// registers.
+template <int Mode, bool Char16>
+struct SteadyAvx2 {
+    static constexpr u32 kCharMask = Char16 ? 15 : 7;
+    static constexpr u32 kCellBytes = 1u << kCellShift<Mode>;
+
+    MapLocator m;
+    NameDecoder d;
+    const u8* vram;
+    const int* words;
+    u32 vramMask, cramOffset;
+    const u32* colors;
+    u32 colorMask;
+    __m256i planeLow, planeHigh;
+    CellData<Mode> cells[4];
+
+    __attribute__((target("avx2"))) explicit SteadyAvx2(const SteadyLine& l)
+        : m(l.locator), d(l.decoder), vram(l.vram), words(reinterpret_cast<const int*>(l.vram)),
+          vramMask(l.vramMask), cramOffset(l.cramOffset), colors(l.colors.colors), colorMask(l.colors.mask),
+          planeLow(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.plane))),
+          planeHigh(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.plane + 8)))
+    {
+    }
+
+    // Colours and raw dots of eight map dots (col and row masked to the map).
+    __attribute__((target("avx2"))) [[gnu::always_inline]] inline void operator()(Lanes8 col, Lanes8 row,
+                                                                                   Lanes8& color, Lanes8& dot)
+    {
+        if (!fromCells(col, row, color, dot))
+            scattered(col, row, color, dot);
+    }
+
+    // Any eight dots, by gathers.
+    __attribute__((target("avx2"))) [[gnu::always_inline]] inline void scattered(Lanes8 col, Lanes8 row,
+                                                                                  Lanes8& color, Lanes8& dot) const
+    {
+        // Where the pattern name lies: the plane by two table permutes.
+        const Lanes8 planeBase = pick16(planeLow, planeHigh, m.planeOf(col, row).v);
+        const Lanes8 address = (planeBase + m.nameOffset(col, row)) & vramMask;
+
+        // The names, read a word at a time.
+        const Lanes8 word = gather8<1>(words, (address & ~3u).v);
+        NameFields<Lanes8> name;
+        if (d.twoWord) {
+            const __m256i swap32 = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0,
+                                                    7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+            name = twoWordName(Lanes8(_mm256_shuffle_epi8(word.v, swap32)), vramMask);
+        } else {
+            const Lanes8 half = word >> ((address & 2u) << 3u);
+            name = d.oneWord(((half & 0xFFu) << 8u) | ((half >> 8u) & 0xFFu));
+        }
+
+        // The word of each dot in its character: a 16-colour row is one, a 256-colour one two.
+        const Lanes8 dx = (col & kCharMask) ^ ((Lanes8(0u) - name.hflip) & kCharMask);
+        const Lanes8 dy = (row & kCharMask) ^ ((Lanes8(0u) - name.vflip) & kCharMask);
+        const Lanes8 at = (charRow<Mode>(name.charAddress, dx, dy) + (Mode == 0 ? Lanes8(0u) : dx & 4u)) & vramMask;
+        dot = dotOf(gather8<1>(words, at.v), dx);
+        color = gather8<4>(reinterpret_cast<const int*>(colors),
+                                       ((dot + paletteBase<Mode>(name.palette) + cramOffset) & colorMask).v);
+    }
+
+    // The dot of each lane out of the word that holds it.
+    __attribute__((target("avx2"))) [[gnu::always_inline]] static inline Lanes8 dotOf(Lanes8 word, Lanes8 dx)
+    {
+        // A 16-colour dot's nibble: the high one of its byte first.
+        if constexpr (Mode == 0)
+            return (word >> (((dx & 7u) ^ 1u) << 2u)) & 15u;
+        return (word >> ((dx & 3u) << 3u)) & 0xFFu;
+    }
+
+    // Eight dots in at most two cells, the first dot's and the last one's;
+    // false when they are not, or a cell is not whole.
+    __attribute__((target("avx2"))) [[gnu::always_inline]] inline bool fromCells(Lanes8 col, Lanes8 row,
+                                                                                  Lanes8& color, Lanes8& dot)
+    {
+        const Lanes8 key = ((row >> 3u) << 16u) | (col >> 3u);
+        const u32 key0 = lane0(key), key1 = lane7(key);
+        const __m256i second = _mm256_cmpeq_epi32(key.v, _mm256_set1_epi32(static_cast<int>(key1)));
+        const __m256i first = _mm256_cmpeq_epi32(key.v, _mm256_set1_epi32(static_cast<int>(key0)));
+        if (_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_or_si256(first, second))) != 0xFF)
+            return false;
+        // A cell's place: the parities of its column and row, which differ
+        // between neighbours.
+        const u32 place0 = (key0 & 1) | ((key0 >> 15) & 2), place1 = (key1 & 1) | ((key1 >> 15) & 2);
+        if (key0 != key1 && place0 == place1)
+            return false;
+        if (!ready(place0, key0) || !ready(place1, key1))
+            return false;
+        const CellData<Mode>& a = cells[place0];
+        const CellData<Mode>& b = cells[place1];
+
+        // Flips are in the cells: the dot's own place in its cell reads it.
+        const Lanes8 dx = col & 7u, dy = row & 7u;
+        if constexpr (Mode == 0) {
+            dot = dotOf(pick(_mm256_permutevar8x32_epi32(a.words[0], dy.v),
+                             _mm256_permutevar8x32_epi32(b.words[0], dy.v), second),
+                        dx);
+            color = pick16(a.colors[0], a.colors[1], dot.v);
+            if (a.base != b.base)
+                color = pick(color.v, pick16(b.colors[0], b.colors[1], dot.v), second);
+        } else {
+            const __m256i index = ((dy << 1u) | (dx >> 2u)).v;
+            dot = dotOf(pick(pick16(a.words[0], a.words[1], index), pick16(b.words[0], b.words[1], index), second),
+                        dx);
+            const __m256i base = pick(_mm256_set1_epi32(static_cast<int>(a.base)),
+                                      _mm256_set1_epi32(static_cast<int>(b.base)), second);
+            color = gather8<4>(reinterpret_cast<const int*>(colors), ((dot + base) & colorMask).v);
+        }
+        return true;
+    }
+
+    // Whether the cell at key is held whole at place.
+    __attribute__((target("avx2"))) [[gnu::always_inline]] inline bool ready(u32 place, u32 key)
+    {
+        CellData<Mode>& c = cells[place];
+        if (c.key != key)
+            load(c, key, (key & 0xFFFF) << 3, (key >> 16) << 3);
+        return c.whole;
+    }
+
+    // The cell at key, which map dot (col, row) lies in.
+    __attribute__((target("avx2"))) [[gnu::noinline]] void load(CellData<Mode>& c, u32 key, u32 col, u32 row) const
+    {
+        c.key = key;
+        const PatternName name = d.read(vram, m.address(col, row));
+        u32 cell = name.charAddress;
+        if constexpr (Char16) {
+            // The quarter of the character, flips applied.
+            const u32 right = ((col >> 3) & 1) ^ name.hflip;
+            const u32 lower = ((row >> 3) & 1) ^ name.vflip;
+            cell += ((lower << 1) | right) << kCellShift<Mode>;
+        }
+        c.whole = cell + kCellBytes <= vramMask + 1;
+        c.base = paletteBase<Mode>(name.palette) + cramOffset;
+        if (!c.whole)
+            return;
+        __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(vram + cell));
+        if constexpr (Mode == 0) {
+            if (name.vflip)
+                low = _mm256_permutevar8x32_epi32(low, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0));
+            if (name.hflip) {
+                // The bytes of a row backwards, and the nibbles of each.
+                low = _mm256_shuffle_epi8(low, _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12,
+                                                                3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12));
+                const __m256i nibbles = _mm256_set1_epi8(0x0F);
+                low = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(low, 4), nibbles),
+                                      _mm256_slli_epi16(_mm256_and_si256(low, nibbles), 4));
+            }
+            c.words[0] = low;
+            // A multiple of 16, so the mask keeps the sixteen together.
+            const u32* palette = colors + (c.base & colorMask);
+            c.colors[0] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(palette));
+            c.colors[1] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(palette + 8));
+        } else {
+            __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(vram + cell + 32));
+            if (name.vflip) {
+                // Rows 7 to 4 into the low register, two words each.
+                const __m256i rows = _mm256_setr_epi32(6, 7, 4, 5, 2, 3, 0, 1);
+                const __m256i flippedLow = _mm256_permutevar8x32_epi32(high, rows);
+                high = _mm256_permutevar8x32_epi32(low, rows);
+                low = flippedLow;
+            }
+            if (name.hflip) {
+                const __m256i backwards = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6,
+                                                           5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+                low = _mm256_shuffle_epi8(low, backwards);
+                high = _mm256_shuffle_epi8(high, backwards);
+            }
+            c.words[0] = low;
+            c.words[1] = high;
+        }
+    }
+};
 
 // The plain steady loop eight dots at a time for the palette modes of 16 and
 // 256 colours, the dots of the layer's own priority and colour calculation,
@@ -567,67 +784,31 @@ __attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, const Ro
                                                    u32 begin, u32 end, LineDots& out)
 {
     const u64 sumX = sums.x, sumY = sums.y, stepX = sums.stepX, stepY = sums.stepY;
-    constexpr u32 kCharMask = Char16 ? 15 : 7;
-    // Copies the stores below cannot touch, so they stay in registers.
-    const MapLocator m = l.locator;
-    const NameDecoder d = l.decoder;
-    const int* vram = reinterpret_cast<const int*>(l.vram);
-
-    const __m256i planeLow = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.plane));
-    const __m256i planeHigh = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.plane + 8));
+    SteadyAvx2<Mode, Char16> fetch(l);
+    const u32 widthMask = l.widthMask, heightMask = l.heightMask;
     const __m256i zero = _mm256_setzero_si256();
     const Lanes8 shown(l.transparentShown ? ~0u : 0u);
     const Lanes8 plainKey(layerKey(l.priority, l.record));
-    const __m256i swap32 = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0, 7, 6,
-                                            5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
     const __m256i lowBytes = _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8,
                                               12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-    const __m256i evens = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
 
-    __m256i xLow = lanes(sumX, stepX), xHigh = lanes(sumX + 4 * stepX, stepX);
-    __m256i yLow = lanes(sumY, stepY), yHigh = lanes(sumY + 4 * stepY, stepY);
+    __m256i xEven = lanes(sumX, stepX), xOdd = lanes(sumX + stepX, stepX);
+    __m256i yEven = lanes(sumY, stepY), yOdd = lanes(sumY + stepY, stepY);
     const __m256i stepX8 = _mm256_set1_epi64x(static_cast<long long>(stepX * 8));
     const __m256i stepY8 = _mm256_set1_epi64x(static_cast<long long>(stepY * 8));
 
     u32 x = begin;
     for (; x + 8 <= end; x += 8) {
-        const Lanes8 col = Lanes8(coordinate(xLow, xHigh, evens)) & l.widthMask;
-        const Lanes8 row = Lanes8(coordinate(yLow, yHigh, evens)) & l.heightMask;
-        xLow = _mm256_add_epi64(xLow, stepX8);
-        xHigh = _mm256_add_epi64(xHigh, stepX8);
-        yLow = _mm256_add_epi64(yLow, stepY8);
-        yHigh = _mm256_add_epi64(yHigh, stepY8);
+        const Lanes8 col = coordinate(xEven, xOdd) & widthMask;
+        const Lanes8 row = coordinate(yEven, yOdd) & heightMask;
+        xEven = _mm256_add_epi64(xEven, stepX8);
+        xOdd = _mm256_add_epi64(xOdd, stepX8);
+        yEven = _mm256_add_epi64(yEven, stepY8);
+        yOdd = _mm256_add_epi64(yOdd, stepY8);
 
-        // Where the pattern name lies: the plane by two table permutes.
-        const Lanes8 planeIndex = m.planeOf(col, row);
-        const Lanes8 planeBase =
-            _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(planeLow, planeIndex.v),
-                               _mm256_permutevar8x32_epi32(planeHigh, planeIndex.v),
-                               _mm256_srai_epi32(_mm256_slli_epi32(planeIndex.v, 28), 31));
-        const Lanes8 address = (planeBase + m.nameOffset(col, row)) & l.vramMask;
-
-        // The names, read a word at a time.
-        const Lanes8 word = _mm256_i32gather_epi32(vram, (address & ~3u).v, 1);
-        NameFields<Lanes8> name;
-        if (d.twoWord) {
-            name = twoWordName(Lanes8(_mm256_shuffle_epi8(word.v, swap32)), l.vramMask);
-        } else {
-            const Lanes8 half = word >> ((address & 2u) << 3u);
-            name = d.oneWord(((half & 0xFFu) << 8u) | ((half >> 8u) & 0xFFu));
-        }
-
-        // The dots of the characters, a byte each (odd 4-bit dots the low nibble).
-        const Lanes8 dx = (col & kCharMask) ^ ((Lanes8(0u) - name.hflip) & kCharMask);
-        const Lanes8 dy = (row & kCharMask) ^ ((Lanes8(0u) - name.vflip) & kCharMask);
-        const Lanes8 at = (charRow<Mode>(name.charAddress, dx, dy) + (Mode == 0 ? (dx & 7u) >> 1u : dx & 7u)) & l.vramMask;
-        const Lanes8 bytes = _mm256_i32gather_epi32(vram, (at & ~3u).v, 1);
-        Lanes8 dot = (bytes >> ((at & 3u) << 3u)) & 0xFFu;
-        if constexpr (Mode == 0)
-            dot = (dot >> (((dx & 1u) ^ 1u) << 2u)) & 15u;
-        const Lanes8 code = dotCode<Mode>(dot) + paletteBase<Mode>(name.palette) + l.cramOffset;
-        const __m256i color = _mm256_i32gather_epi32(reinterpret_cast<const int*>(l.colors.colors),
-                                                     (code & l.colors.mask).v, 4);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.color + x), color);
+        Lanes8 color, dot;
+        fetch(col, row, color, dot);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.color + x), color.v);
 
         // Keys: the layer's key on opaque dots inside the window.
         u64 passBytes;
