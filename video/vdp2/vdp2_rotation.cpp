@@ -433,31 +433,48 @@ void steadyDots(const SteadyLine& line, RotationSums sums, const u8* pass, u32 f
     }
 }
 
-// A one-set line whose coefficient may change from dot to dot: the sums are
-// formed anew where it does and step on where it does not.
-template <int Mode, bool Plain, bool Char16>
-void coefficientDots(const SteadyLine& line, const VDP2::RotationParams& p, CoefficientLine c,
-                     CoefficientColor lineColor, u32* lineColors, u8& lineColorUsed, const u8* pass, u32 width,
-                     LineDots& out)
-{
-    SetDots<Mode, Plain, Char16> dots(line);
-    const u32 widthMask = line.widthMask, heightMask = line.heightMask;
+// A one-set line whose coefficient may change from dot to dot, as far as it
+// is drawn: the last dot's entry and sums.
+struct CoefficientDots {
+    const VDP2::RotationParams& p;
+    CoefficientLine c;
+    CoefficientColor lineColor;
+    u32* lineColors;
+    u8& lineColorUsed;
     RotationSums sums;
-    for (u32 x = 0; x < width; ++x) {
-        if (c.advance())
+
+    // Moves on to dot x, whose sums are formed anew where its entry differs
+    // from the last dot's (or where fresh) and stepped on where not. False
+    // where the entry hides the dot.
+    [[gnu::always_inline]] bool next(u32 x, bool fresh)
+    {
+        if (c.advance() || fresh)
             sums = RotationSums(p, scaleOf(p, c.value), x);
         else
             sums.step();
-        if (c.transparent) {
-            out.key[x] = 0;
-            out.cc[x] = 0;
-            continue;
-        }
+        if (c.transparent)
+            return false;
         if (p.coefficientLineColor) {
             lineColors[x] = lineColor.of(c);
             lineColorUsed = 1;
         }
-        dots.at(static_cast<u32>(sums.col()) & widthMask, static_cast<u32>(sums.row()) & heightMask);
+        return true;
+    }
+};
+
+// Dots first .. width - 1 of such a line.
+template <int Mode, bool Plain, bool Char16>
+void coefficientDots(const SteadyLine& line, CoefficientDots& d, const u8* pass, u32 first, u32 width, LineDots& out)
+{
+    SetDots<Mode, Plain, Char16> dots(line);
+    const u32 widthMask = line.widthMask, heightMask = line.heightMask;
+    for (u32 x = first; x < width; ++x) {
+        if (!d.next(x, x == first)) {
+            out.key[x] = 0;
+            out.cc[x] = 0;
+            continue;
+        }
+        dots.at(static_cast<u32>(d.sums.col()) & widthMask, static_cast<u32>(d.sums.row()) & heightMask);
         out.color[x] = dots.color;
         out.key[x] = static_cast<u8>(dots.key & -pass[x]);
         out.cc[x] = dots.cc;
@@ -625,12 +642,16 @@ struct SteadyAvx2 {
     {
     }
 
-    // Colours and raw dots of eight map dots (col and row masked to the map).
+    // Colours and dots of eight map dots (col and row masked to the map); a
+    // dot of 16 or 32 bits as its top bit.
     __attribute__((target("avx2"))) [[gnu::always_inline]] inline void operator()(Lanes8 col, Lanes8 row,
                                                                                    Lanes8& color, Lanes8& dot)
     {
-        if (!fromCells(col, row, color, dot))
-            scattered(col, row, color, dot);
+        if constexpr (Mode <= 1) {
+            if (fromCells(col, row, color, dot))
+                return;
+        }
+        scattered(col, row, color, dot);
     }
 
     // Any eight dots, by gathers.
@@ -642,24 +663,46 @@ struct SteadyAvx2 {
         const Lanes8 address = (planeBase + m.nameOffset(col, row)) & vramMask;
 
         // The names, read a word at a time.
-        const Lanes8 word = gather8<1>(words, (address & ~3u).v);
+        const Lanes8 names = gather8<1>(words, (address & ~3u).v);
         NameFields<Lanes8> name;
         if (d.twoWord) {
             const __m256i swap32 = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0,
                                                     7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
-            name = twoWordName(Lanes8(_mm256_shuffle_epi8(word.v, swap32)), vramMask);
+            name = twoWordName(Lanes8(_mm256_shuffle_epi8(names.v, swap32)), vramMask);
         } else {
-            const Lanes8 half = word >> ((address & 2u) << 3u);
+            const Lanes8 half = names >> ((address & 2u) << 3u);
             name = d.oneWord(((half & 0xFFu) << 8u) | ((half >> 8u) & 0xFFu));
         }
 
-        // The word of each dot in its character: a 16-colour row is one, a 256-colour one two.
         const Lanes8 dx = (col & kCharMask) ^ ((Lanes8(0u) - name.hflip) & kCharMask);
         const Lanes8 dy = (row & kCharMask) ^ ((Lanes8(0u) - name.vflip) & kCharMask);
-        const Lanes8 at = (charRow<Mode>(name.charAddress, dx, dy) + (Mode == 0 ? Lanes8(0u) : dx & 4u)) & vramMask;
-        dot = dotOf(gather8<1>(words, at.v), dx);
-        color = gather8<4>(reinterpret_cast<const int*>(colors),
-                                       ((dot + paletteBase<Mode>(name.palette) + cramOffset) & colorMask).v);
+        const Lanes8 rowAt = charRow<Mode>(name.charAddress, dx, dy);
+        if constexpr (Mode <= 1) {
+            // The word of each dot in its character: a 16-colour row is one, a 256-colour one two.
+            dot = dotOf(gather8<1>(words, ((rowAt + (Mode == 0 ? Lanes8(0u) : dx & 4u)) & vramMask).v), dx);
+            color = gather8<4>(colors, ((dot + paletteBase<Mode>(name.palette) + cramOffset) & colorMask).v);
+            return;
+        }
+        // Dots of 16 and 32 bits; dot gets what says whether each shows.
+        const Lanes8 at = (rowAt + ((dx & 7u) << (Mode == 4 ? 2u : 1u))) & vramMask;
+        const Lanes8 word = gather8<1>(words, (at & ~3u).v);
+        if constexpr (Mode == 4) {
+            const Lanes8 raw = _mm256_shuffle_epi8(word.v, _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15,
+                                                                            14, 13, 12, 3, 2, 1, 0, 7, 6, 5, 4, 11, 10,
+                                                                            9, 8, 15, 14, 13, 12));
+            dot = raw >> 31u;
+            color = swapRedBlue(raw);
+        } else {
+            const Lanes8 half = word >> ((at & 2u) << 3u);
+            const Lanes8 raw = ((half & 0xFFu) << 8u) | ((half >> 8u) & 0xFFu);
+            if constexpr (Mode == 3) {
+                dot = raw >> 15u;
+                color = rgb555(raw);
+            } else {
+                dot = raw & 0x7FFu;
+                color = gather8<4>(colors, ((dot + cramOffset) & colorMask).v);
+            }
+        }
     }
 
     // The dot of each lane out of the word that holds it.
@@ -775,6 +818,68 @@ struct SteadyAvx2 {
     }
 };
 
+// Where eight fetched dots go: colours, and the layer's key on opaque dots
+// inside the window, all of whose colours may be calculated.
+struct DotStore {
+    const u8* pass;
+    LineDots& out;
+    __m256i shown, key;
+
+    __attribute__((target("avx2"))) DotStore(const SteadyLine& l, const u8* passes, LineDots& dots)
+        : pass(passes), out(dots), shown(_mm256_set1_epi32(l.transparentShown ? -1 : 0)),
+          key(_mm256_set1_epi32(layerKey(l.priority, l.record)))
+    {
+    }
+
+    // The keys of dots x .. x + 7, but 0 on the lanes of drop.
+    __attribute__((target("avx2"))) [[gnu::always_inline]] inline void keys(u32 x, Lanes8 dot, __m256i drop) const
+    {
+        u64 passBytes;
+        std::memcpy(&passBytes, pass + x, 8);
+        const __m256i zero = _mm256_setzero_si256();
+        const __m256i passed = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(passBytes)));
+        const __m256i opaque = _mm256_or_si256(_mm256_andnot_si256(_mm256_cmpeq_epi32(dot.v, zero), key), shown);
+        const __m256i keys = _mm256_andnot_si256(drop, _mm256_and_si256(_mm256_and_si256(opaque, key),
+                                                                         _mm256_sub_epi32(zero, passed)));
+        // Each lane's low byte.
+        const __m256i bytes = _mm256_shuffle_epi8(keys, _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1,
+                                                                         -1, -1, -1, -1, 0, 4, 8, 12, -1, -1, -1, -1,
+                                                                         -1, -1, -1, -1, -1, -1, -1, -1));
+        const u64 eight = static_cast<u32>(_mm256_cvtsi256_si32(bytes)) |
+                          u64{static_cast<u32>(_mm_cvtsi128_si32(_mm256_extracti128_si256(bytes, 1)))} << 32;
+        std::memcpy(out.key + x, &eight, 8);
+    }
+
+    __attribute__((target("avx2"))) [[gnu::always_inline]] inline void all(u32 x, Lanes8 color, Lanes8 dot) const
+    {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.color + x), color.v);
+        keys(x, dot, _mm256_setzero_si256());
+        std::memset(out.cc + x, 1, 8);
+    }
+
+    // The same where the dots of the bits of hidden show nothing and keep
+    // their colours.
+    __attribute__((target("avx2"))) [[gnu::always_inline]] inline void some(u32 x, Lanes8 color, Lanes8 dot,
+                                                                             u32 hidden) const
+    {
+        const __m256i drop = _mm256_cmpeq_epi32(
+            _mm256_and_si256(_mm256_set1_epi32(static_cast<int>(hidden)), _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128)),
+            _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128));
+        u32* colors = out.color + x;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(colors),
+                            pick(color.v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(colors)), drop));
+        keys(x, dot, drop);
+        for (u32 i = 0; i < 8; ++i)
+            out.cc[x + i] = static_cast<u8>(~hidden >> i & 1);
+    }
+
+    void hidden(u32 x) const
+    {
+        std::memset(out.key + x, 0, 8);
+        std::memset(out.cc + x, 0, 8);
+    }
+};
+
 // The plain steady loop eight dots at a time for the palette modes of 16 and
 // 256 colours, the dots of the layer's own priority and colour calculation,
 // from dot begin (where sums are) on. Returns the dot it stopped at; the
@@ -785,12 +890,8 @@ __attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, const Ro
 {
     const u64 sumX = sums.x, sumY = sums.y, stepX = sums.stepX, stepY = sums.stepY;
     SteadyAvx2<Mode, Char16> fetch(l);
+    const DotStore store(l, pass, out);
     const u32 widthMask = l.widthMask, heightMask = l.heightMask;
-    const __m256i zero = _mm256_setzero_si256();
-    const Lanes8 shown(l.transparentShown ? ~0u : 0u);
-    const Lanes8 plainKey(layerKey(l.priority, l.record));
-    const __m256i lowBytes = _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8,
-                                              12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
 
     __m256i xEven = lanes(sumX, stepX), xOdd = lanes(sumX + stepX, stepX);
     __m256i yEven = lanes(sumY, stepY), yOdd = lanes(sumY + stepY, stepY);
@@ -808,18 +909,127 @@ __attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, const Ro
 
         Lanes8 color, dot;
         fetch(col, row, color, dot);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.color + x), color.v);
+        store.all(x, color, dot);
+    }
+    return x;
+}
 
-        // Keys: the layer's key on opaque dots inside the window.
-        u64 passBytes;
-        std::memcpy(&passBytes, pass + x, 8);
-        const __m256i passed = _mm256_sub_epi32(zero, _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(passBytes))));
-        const Lanes8 opaque = (Lanes8(_mm256_cmpeq_epi32(dot.v, zero)) ^ ~0u) | shown;
-        const __m256i key = _mm256_shuffle_epi8((plainKey & opaque & Lanes8(passed)).v, lowBytes);
-        const u64 keys = static_cast<u32>(_mm256_cvtsi256_si32(key)) |
-                         u64{static_cast<u32>(_mm_cvtsi128_si32(_mm256_extracti128_si256(key, 1)))} << 32;
-        std::memcpy(out.key + x, &keys, 8);
-        std::memset(out.cc + x, 1, 8);
+// (a * k) mod 2^64 on four lanes: a 64 bits, k a 32-bit value sign-extended
+// to 64.
+__attribute__((target("avx2"))) inline __m256i multiply64(__m256i a, __m256i k)
+{
+    const __m256i low = _mm256_mul_epu32(a, k);
+    const __m256i cross = _mm256_add_epi32(_mm256_mul_epu32(_mm256_srli_epi64(a, 32), k),
+                                           _mm256_mul_epu32(a, _mm256_srli_epi64(k, 32)));
+    return _mm256_add_epi64(low, _mm256_slli_epi64(cross, 32));
+}
+
+// The even (0, 2, 4, 6) and odd lanes of eight 32-bit values, sign-extended
+// to 64 bits.
+__attribute__((target("avx2"))) inline void widen(__m256i v, __m256i& evens, __m256i& odds)
+{
+    const __m256i split = _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
+    evens = _mm256_cvtepi32_epi64(_mm256_castsi256_si128(split));
+    odds = _mm256_cvtepi32_epi64(_mm256_extracti128_si256(split, 1));
+}
+
+// A one-set line whose coefficient may change from dot to dot, eight dots at
+// a time as steadyDotsAvx2 draws them, from dot 0 on: eight dots of one
+// entry are a steady run; in the others each dot's entry is read and its
+// map position formed on its own lane. Returns the dot it stopped at.
+template <int Mode, bool Char16>
+__attribute__((target("avx2"))) u32 coefficientDotsAvx2(const SteadyLine& l, CoefficientDots& d, const u8* pass,
+                                                        u32 end, LineDots& out)
+{
+    SteadyAvx2<Mode, Char16> fetch(l);
+    const DotStore store(l, pass, out);
+    const u32 widthMask = l.widthMask, heightMask = l.heightMask;
+    const VDP2::RotationParams& p = d.p;
+    CoefficientLine& c = d.c;
+    const __m256i entrySteps = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
+                                                  _mm256_set1_epi32(static_cast<int>(c.step)));
+    // Each lane's start term, less that of the group's first dot.
+    const __m256i xEvens = lanes(0, static_cast<u64>(p.stepX)), xOdds = lanes(static_cast<u64>(p.stepX), static_cast<u64>(p.stepX));
+    const __m256i yEvens = lanes(0, static_cast<u64>(p.stepY)), yOdds = lanes(static_cast<u64>(p.stepY), static_cast<u64>(p.stepY));
+    const u32 mode = p.coefficientMode;
+    const __m256i wordSwap = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0, 7, 6,
+                                              5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+    u32 x = 0;
+    for (; x + 8 <= end; x += 8) {
+        const __m256i entries =
+            _mm256_srli_epi32(_mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(c.ka)), entrySteps), 10);
+        Lanes8 col, row;
+        u32 hidden = 0;  // a bit for each dot its entry hides
+        if (_mm256_movemask_ps(_mm256_castsi256_ps(
+                _mm256_cmpeq_epi32(entries, _mm256_set1_epi32(static_cast<int>(c.ka >> 10))))) == 0xFF) {
+            const bool shown = d.next(x, false);
+            c.ka += 7 * c.step;
+            const RotationSums sums = d.sums;
+            if (!shown) {
+                store.hidden(x);
+                continue;
+            }
+            if (p.coefficientLineColor)
+                std::fill_n(d.lineColors + x + 1, 7, d.lineColors[x]);
+            col = coordinate(lanes(sums.x, sums.stepX), lanes(sums.x + sums.stepX, sums.stepX)) & widthMask;
+            row = coordinate(lanes(sums.y, sums.stepY), lanes(sums.y + sums.stepY, sums.stepY)) & heightMask;
+        } else {
+            // The eight entries, as CoefficientLine reads them.
+            Lanes8 value, transparent;
+            if (c.oneWord) {
+                const Lanes8 at = (Lanes8(c.base) + ((Lanes8(entries) << 1u) & c.indexMask)) & (c.mask & ~1u);
+                const Lanes8 word = gather8<1>(c.memory, (at & ~3u).v);
+                const Lanes8 half = word >> ((at & 2u) << 3u);
+                const Lanes8 data = ((half & 0xFFu) << 8u) | ((half >> 8u) & 0xFFu);
+                transparent = data >> 15u;
+                value = _mm256_srai_epi32((data << 17u).v, c.shift);
+            } else {
+                const Lanes8 at = (Lanes8(c.base) + ((Lanes8(entries) << 2u) & c.indexMask)) & (c.mask & ~3u);
+                const Lanes8 data = _mm256_shuffle_epi8(gather8<1>(c.memory, at.v), wordSwap);
+                transparent = data >> 31u;
+                value = _mm256_srai_epi32((data << 8u).v, c.shift);
+                if (p.coefficientLineColor) {
+                    // The line colour of each shown dot.
+                    const Lanes8 code = (Lanes8(d.lineColor.base) | ((data >> 24u) & 0x7Fu)) & d.lineColor.colors.mask;
+                    const __m256i keep = _mm256_sub_epi32(_mm256_setzero_si256(), transparent.v);
+                    u32* colors = d.lineColors + x;
+                    _mm256_storeu_si256(reinterpret_cast<__m256i*>(colors),
+                                        pick(gather8<4>(d.lineColor.colors.colors, code.v),
+                                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(colors)), keep));
+                }
+            }
+            hidden = static_cast<u32>(_mm256_movemask_ps(_mm256_castsi256_ps((transparent << 31u).v)));
+            if (p.coefficientLineColor && hidden != 0xFF)
+                d.lineColorUsed = 1;
+            // The scale and centre terms of each lane, as scaleOf gives them.
+            __m256i kEvens, kOdds;
+            widen(value.v, kEvens, kOdds);
+            const __m256i kx = _mm256_set1_epi64x(p.kx), ky = _mm256_set1_epi64x(p.ky);
+            const __m256i kxEvens = mode <= 1 ? kEvens : kx, kxOdds = mode <= 1 ? kOdds : kx;
+            const __m256i kyEvens = mode == 0 || mode == 2 ? kEvens : ky, kyOdds = mode == 0 || mode == 2 ? kOdds : ky;
+            const __m256i xp = _mm256_set1_epi64x(static_cast<long long>(static_cast<u64>(p.xp) << 26));
+            const __m256i xpEvens = mode == 3 ? _mm256_slli_epi64(kEvens, 26) : xp;
+            const __m256i xpOdds = mode == 3 ? _mm256_slli_epi64(kOdds, 26) : xp;
+            const __m256i yp = _mm256_set1_epi64x(static_cast<long long>(static_cast<u64>(p.yp) << 26));
+            const __m256i startX = _mm256_set1_epi64x(static_cast<long long>(add(mul(s64{x}, p.stepX), p.xsp)));
+            const __m256i startY = _mm256_set1_epi64x(static_cast<long long>(add(mul(s64{x}, p.stepY), p.ysp)));
+            col = coordinate(_mm256_add_epi64(multiply64(_mm256_add_epi64(startX, xEvens), kxEvens), xpEvens),
+                             _mm256_add_epi64(multiply64(_mm256_add_epi64(startX, xOdds), kxOdds), xpOdds)) &
+                  widthMask;
+            row = coordinate(_mm256_add_epi64(multiply64(_mm256_add_epi64(startY, yEvens), kyEvens), yp),
+                             _mm256_add_epi64(multiply64(_mm256_add_epi64(startY, yOdds), kyOdds), yp)) &
+                  heightMask;
+            // The next dot reads its entry anew.
+            c.ka += 8 * c.step;
+            c.index = ~0u;
+            if (hidden == 0xFF) {
+                store.hidden(x);
+                continue;
+            }
+        }
+        Lanes8 color, dot;
+        fetch(col, row, color, dot);
+        hidden ? store.some(x, color, dot, hidden) : store.all(x, color, dot);
     }
     return x;
 }
@@ -1179,16 +1389,24 @@ void VDP2::steadyRun(Layer& layer, const u8* pass, int set, u32 begin, u32 end)
     const u32 lineColorBase = m_outputs[kLineColorRecord].lineColor & 0x780;
 
     if (p.coefficients && p.dkax != 0) {
-        const CoefficientLine c = coefficientLine(p, m_vram, m_vramMask, m_colorRam);
-        u32* lineColors = m_coefficientLineColor[slot];
-        u8& used = m_coefficientLineColorUsed[slot];
-        const CoefficientColor lineColor{colors, lineColorBase, 0};
+        CoefficientDots d{p,
+                          coefficientLine(p, m_vram, m_vramMask, m_colorRam),
+                          CoefficientColor{colors, lineColorBase, 0},
+                          m_coefficientLineColor[slot],
+                          m_coefficientLineColorUsed[slot],
+                          {}};
+        u32 first = 0;
+#if KEST_X86
+        if (plain && fastPaths.avx2)
+            first = layer.charSize16 ? coefficientDotsAvx2<Mode, true>(line, d, pass, end, out)
+                                     : coefficientDotsAvx2<Mode, false>(line, d, pass, end, out);
+#endif
         if (layer.charSize16)
-            plain ? coefficientDots<Mode, true, true>(line, p, c, lineColor, lineColors, used, pass, end, out)
-                  : coefficientDots<Mode, false, true>(line, p, c, lineColor, lineColors, used, pass, end, out);
+            plain ? coefficientDots<Mode, true, true>(line, d, pass, first, end, out)
+                  : coefficientDots<Mode, false, true>(line, d, pass, first, end, out);
         else
-            plain ? coefficientDots<Mode, true, false>(line, p, c, lineColor, lineColors, used, pass, end, out)
-                  : coefficientDots<Mode, false, false>(line, p, c, lineColor, lineColors, used, pass, end, out);
+            plain ? coefficientDots<Mode, true, false>(line, d, pass, first, end, out)
+                  : coefficientDots<Mode, false, false>(line, d, pass, first, end, out);
         return;
     }
 
@@ -1212,12 +1430,10 @@ void VDP2::steadyRun(Layer& layer, const u8* pass, int set, u32 begin, u32 end)
     RotationSums sums(p, scaleOf(p, coefficient), begin);
     u32 first = begin;
 #if KEST_X86
-    if constexpr (Mode <= 1) {
-        if (plain && fastPaths.avx2) {
-            first = layer.charSize16 ? steadyDotsAvx2<Mode, true>(line, sums, pass, begin, end, out)
-                                     : steadyDotsAvx2<Mode, false>(line, sums, pass, begin, end, out);
-            sums.step(first - begin);
-        }
+    if (plain && fastPaths.avx2) {
+        first = layer.charSize16 ? steadyDotsAvx2<Mode, true>(line, sums, pass, begin, end, out)
+                                 : steadyDotsAvx2<Mode, false>(line, sums, pass, begin, end, out);
+        sums.step(first - begin);
     }
 #endif
     if (layer.charSize16)
