@@ -503,13 +503,15 @@ struct TwoSetDots {
     RotationSums sums[2] = {RotationSums(t.params[0], scaleOf(t.params[0], 0), 0),
                             RotationSums(t.params[1], scaleOf(t.params[1], 0), 0)};
 
+    u32 begin = 0;
+
     // Moves both sets' coefficients on to dot x; returns the set of the dot.
     // Per-line coefficients are read at the first dot only.
     int setAt(u32 x)
     {
         for (int s = 0; s < 2; ++s) {
             const VDP2::RotationParams& p = t.params[s];
-            if (p.coefficients && (x == 0 || p.dkax != 0) && t.coefficients[s].advance())
+            if (p.coefficients && (x == begin || p.dkax != 0) && t.coefficients[s].advance())
                 sums[s] = RotationSums(p, scaleOf(p, t.coefficients[s].value), x);
         }
         return t.setB ? t.setB[x] : t.coefficients[0].transparent;
@@ -545,18 +547,24 @@ struct TwoSetDots {
         return x;
     }
 
-    void draw()
+    // Dots first .. width - 1, each set's sums and entry formed anew at first.
+    void draw(u32 first)
     {
-        int set = width ? setAt(0) : 0;
-        for (u32 x = 0; x < width;)
+        begin = first;
+        for (int s = 0; s < 2; ++s) {
+            sums[s] = RotationSums(t.params[s], scaleOf(t.params[s], 0), first);
+            t.coefficients[s].index = ~0u;
+        }
+        int set = first < width ? setAt(first) : 0;
+        for (u32 x = first; x < width;)
             x = set ? run<1>(x, set) : run<0>(x, set);
     }
 };
 
 template <int Mode, bool Plain, bool Char16>
-void twoSetDots(const SteadyLine (&lines)[2], TwoSetLine& t, const u8* pass, u32 width, LineDots& out)
+void twoSetDots(const SteadyLine (&lines)[2], TwoSetLine& t, const u8* pass, u32 first, u32 width, LineDots& out)
 {
-    TwoSetDots<Mode, Plain, Char16>{lines, t, pass, width, out}.draw();
+    TwoSetDots<Mode, Plain, Char16>{lines, t, pass, width, out}.draw(first);
 }
 
 #if KEST_X86
@@ -857,20 +865,23 @@ struct DotStore {
         std::memset(out.cc + x, 1, 8);
     }
 
-    // The same where the dots of the bits of hidden show nothing and keep
+    // The same where the lanes of drop (all ones) show nothing and keep
     // their colours.
     __attribute__((target("avx2"))) [[gnu::always_inline]] inline void some(u32 x, Lanes8 color, Lanes8 dot,
-                                                                             u32 hidden) const
+                                                                             __m256i drop) const
     {
-        const __m256i drop = _mm256_cmpeq_epi32(
-            _mm256_and_si256(_mm256_set1_epi32(static_cast<int>(hidden)), _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128)),
-            _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128));
         u32* colors = out.color + x;
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(colors),
                             pick(color.v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(colors)), drop));
         keys(x, dot, drop);
-        for (u32 i = 0; i < 8; ++i)
-            out.cc[x + i] = static_cast<u8>(~hidden >> i & 1);
+        // A byte of 1 on each shown dot.
+        const __m256i shownBytes = _mm256_shuffle_epi8(
+            _mm256_andnot_si256(drop, _mm256_set1_epi32(1)),
+            _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8, 12, -1, -1, -1, -1,
+                             -1, -1, -1, -1, -1, -1, -1, -1));
+        const u64 eight = static_cast<u32>(_mm256_cvtsi256_si32(shownBytes)) |
+                          u64{static_cast<u32>(_mm_cvtsi128_si32(_mm256_extracti128_si256(shownBytes, 1)))} << 32;
+        std::memcpy(out.cc + x, &eight, 8);
     }
 
     void hidden(u32 x) const
@@ -933,104 +944,221 @@ __attribute__((target("avx2"))) inline void widen(__m256i v, __m256i& evens, __m
     odds = _mm256_cvtepi32_epi64(_mm256_extracti128_si256(split, 1));
 }
 
+// Four dots' sums: (start + offset) * k + centre.
+__attribute__((target("avx2"))) inline __m256i sumLanes(__m256i start, __m256i offset, __m256i k, __m256i centre)
+{
+    return _mm256_add_epi64(multiply64(_mm256_add_epi64(start, offset), k), centre);
+}
+
+// A parameter set's map positions eight dots at a time along a line, from
+// dot 0 on, as the plain loops form them: the sums of a dot are those of
+// its entry's scale and centre at that dot, which where the entry holds are
+// the last dot's stepped on.
+struct SetLanes {
+    const VDP2::RotationParams& p;
+    CoefficientLine c;  // at the next group's first dot
+    u32 widthMask, heightMask;
+    RotationSums steady;  // without coefficients: at the next group's first dot
+    __m256i entrySteps, xEvens, xOdds, yEvens, yOdds;
+
+    __attribute__((target("avx2"))) SetLanes(const VDP2::RotationParams& params, const CoefficientLine& line,
+                                             const SteadyLine& l)
+        : p(params), c(line), widthMask(l.widthMask), heightMask(l.heightMask),
+          steady(params, scaleOf(params, 0), 0),
+          entrySteps(_mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
+                                        _mm256_set1_epi32(static_cast<int>(c.step)))),
+          // Each lane's start term, less that of the group's first dot.
+          xEvens(lanes(0, static_cast<u64>(p.stepX))), xOdds(lanes(static_cast<u64>(p.stepX), static_cast<u64>(p.stepX))),
+          yEvens(lanes(0, static_cast<u64>(p.stepY))), yOdds(lanes(static_cast<u64>(p.stepY), static_cast<u64>(p.stepY)))
+    {
+        // Per-line coefficients come from the line's first entry.
+        if (p.coefficients && p.dkax == 0)
+            c.advance();
+    }
+
+    // Dots x .. x + 7: their map positions, the lanes their entries hide
+    // (all ones), and their two-word entries. Returns whether every lane
+    // is hidden, when the positions are left out.
+    __attribute__((target("avx2"))) [[gnu::always_inline]] inline bool at(u32 x, Lanes8& col, Lanes8& row,
+                                                                         __m256i& hidden, Lanes8& data)
+    {
+        if (!p.coefficients) {
+            place(steady, col, row);
+            steady.step(8);
+            hidden = _mm256_setzero_si256();
+            data = 0u;
+            return false;
+        }
+        const __m256i entries =
+            _mm256_srli_epi32(_mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(c.ka)), entrySteps), 10);
+        if (p.dkax == 0 || _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(
+                               entries, _mm256_set1_epi32(static_cast<int>(c.ka >> 10))))) == 0xFF) {
+            // One entry for the eight dots: a steady run.
+            c.advance();
+            c.ka += 7 * c.step;
+            hidden = _mm256_set1_epi32(-static_cast<int>(c.transparent));
+            data = (u32{c.lineCode} << 24);
+            if (c.transparent)
+                return true;
+            place(RotationSums(p, scaleOf(p, c.value), x), col, row);
+            return false;
+        }
+        // The eight entries, as CoefficientLine reads them.
+        Lanes8 value, transparent;
+        if (c.oneWord) {
+            const Lanes8 at = (Lanes8(c.base) + ((Lanes8(entries) << 1u) & c.indexMask)) & (c.mask & ~1u);
+            const Lanes8 half = gather8<1>(c.memory, (at & ~3u).v) >> ((at & 2u) << 3u);
+            data = ((half & 0xFFu) << 8u) | ((half >> 8u) & 0xFFu);
+            transparent = data >> 15u;
+            value = _mm256_srai_epi32((data << 17u).v, c.shift);
+        } else {
+            const Lanes8 at = (Lanes8(c.base) + ((Lanes8(entries) << 2u) & c.indexMask)) & (c.mask & ~3u);
+            data = _mm256_shuffle_epi8(gather8<1>(c.memory, at.v),
+                                       _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1,
+                                                        0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12));
+            transparent = data >> 31u;
+            value = _mm256_srai_epi32((data << 8u).v, c.shift);
+        }
+        // The next group reads its entry anew.
+        c.ka += 8 * c.step;
+        c.index = ~0u;
+        hidden = _mm256_sub_epi32(_mm256_setzero_si256(), transparent.v);
+        if (_mm256_movemask_ps(_mm256_castsi256_ps(hidden)) == 0xFF)
+            return true;
+
+        // Each lane's scale and centre terms, as scaleOf gives them.
+        __m256i kEvens, kOdds;
+        widen(value.v, kEvens, kOdds);
+        const u32 mode = p.coefficientMode;
+        const __m256i kx = _mm256_set1_epi64x(p.kx), ky = _mm256_set1_epi64x(p.ky);
+        const __m256i xp = _mm256_set1_epi64x(static_cast<long long>(static_cast<u64>(p.xp) << 26));
+        const __m256i yp = _mm256_set1_epi64x(static_cast<long long>(static_cast<u64>(p.yp) << 26));
+        const bool scalesX = mode <= 1, scalesY = mode == 0 || mode == 2, moves = mode == 3;
+        const __m256i startX = _mm256_set1_epi64x(static_cast<long long>(add(mul(s64{x}, p.stepX), p.xsp)));
+        const __m256i startY = _mm256_set1_epi64x(static_cast<long long>(add(mul(s64{x}, p.stepY), p.ysp)));
+        col = coordinate(sumLanes(startX, xEvens, scalesX ? kEvens : kx, moves ? _mm256_slli_epi64(kEvens, 26) : xp),
+                         sumLanes(startX, xOdds, scalesX ? kOdds : kx, moves ? _mm256_slli_epi64(kOdds, 26) : xp)) &
+              widthMask;
+        row = coordinate(sumLanes(startY, yEvens, scalesY ? kEvens : ky, yp),
+                         sumLanes(startY, yOdds, scalesY ? kOdds : ky, yp)) &
+              heightMask;
+        return false;
+    }
+
+    // The lanes of eight dots from the sums of the first.
+    __attribute__((target("avx2"))) [[gnu::always_inline]] inline void place(const RotationSums& sums, Lanes8& col,
+                                                                            Lanes8& row) const
+    {
+        col = coordinate(lanes(sums.x, sums.stepX), lanes(sums.x + sums.stepX, sums.stepX)) & widthMask;
+        row = coordinate(lanes(sums.y, sums.stepY), lanes(sums.y + sums.stepY, sums.stepY)) & heightMask;
+    }
+};
+
+// The line colours eight dots' two-word entries name, where keep is not set.
+__attribute__((target("avx2"))) inline void coefficientColors(u32* out, Lanes8 data, const CoefficientColor& lineColor,
+                                                              __m256i keep)
+{
+    const Lanes8 code = (Lanes8(lineColor.base) | ((data >> 24u) & 0x7Fu)) & lineColor.colors.mask;
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                        pick(gather8<4>(lineColor.colors.colors, code.v),
+                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out)), keep));
+}
+
 // A one-set line whose coefficient may change from dot to dot, eight dots at
-// a time as steadyDotsAvx2 draws them, from dot 0 on: eight dots of one
-// entry are a steady run; in the others each dot's entry is read and its
-// map position formed on its own lane. Returns the dot it stopped at.
+// a time as steadyDotsAvx2 draws them, from dot 0 on. Returns the dot it
+// stopped at.
 template <int Mode, bool Char16>
 __attribute__((target("avx2"))) u32 coefficientDotsAvx2(const SteadyLine& l, CoefficientDots& d, const u8* pass,
                                                         u32 end, LineDots& out)
 {
     SteadyAvx2<Mode, Char16> fetch(l);
     const DotStore store(l, pass, out);
-    const u32 widthMask = l.widthMask, heightMask = l.heightMask;
-    const VDP2::RotationParams& p = d.p;
-    CoefficientLine& c = d.c;
-    const __m256i entrySteps = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
-                                                  _mm256_set1_epi32(static_cast<int>(c.step)));
-    // Each lane's start term, less that of the group's first dot.
-    const __m256i xEvens = lanes(0, static_cast<u64>(p.stepX)), xOdds = lanes(static_cast<u64>(p.stepX), static_cast<u64>(p.stepX));
-    const __m256i yEvens = lanes(0, static_cast<u64>(p.stepY)), yOdds = lanes(static_cast<u64>(p.stepY), static_cast<u64>(p.stepY));
-    const u32 mode = p.coefficientMode;
-    const __m256i wordSwap = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0, 7, 6,
-                                              5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+    SetLanes set(d.p, d.c, l);
     u32 x = 0;
     for (; x + 8 <= end; x += 8) {
-        const __m256i entries =
-            _mm256_srli_epi32(_mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(c.ka)), entrySteps), 10);
-        Lanes8 col, row;
-        u32 hidden = 0;  // a bit for each dot its entry hides
-        if (_mm256_movemask_ps(_mm256_castsi256_ps(
-                _mm256_cmpeq_epi32(entries, _mm256_set1_epi32(static_cast<int>(c.ka >> 10))))) == 0xFF) {
-            const bool shown = d.next(x, false);
-            c.ka += 7 * c.step;
-            const RotationSums sums = d.sums;
-            if (!shown) {
-                store.hidden(x);
-                continue;
-            }
-            if (p.coefficientLineColor)
-                std::fill_n(d.lineColors + x + 1, 7, d.lineColors[x]);
-            col = coordinate(lanes(sums.x, sums.stepX), lanes(sums.x + sums.stepX, sums.stepX)) & widthMask;
-            row = coordinate(lanes(sums.y, sums.stepY), lanes(sums.y + sums.stepY, sums.stepY)) & heightMask;
-        } else {
-            // The eight entries, as CoefficientLine reads them.
-            Lanes8 value, transparent;
-            if (c.oneWord) {
-                const Lanes8 at = (Lanes8(c.base) + ((Lanes8(entries) << 1u) & c.indexMask)) & (c.mask & ~1u);
-                const Lanes8 word = gather8<1>(c.memory, (at & ~3u).v);
-                const Lanes8 half = word >> ((at & 2u) << 3u);
-                const Lanes8 data = ((half & 0xFFu) << 8u) | ((half >> 8u) & 0xFFu);
-                transparent = data >> 15u;
-                value = _mm256_srai_epi32((data << 17u).v, c.shift);
-            } else {
-                const Lanes8 at = (Lanes8(c.base) + ((Lanes8(entries) << 2u) & c.indexMask)) & (c.mask & ~3u);
-                const Lanes8 data = _mm256_shuffle_epi8(gather8<1>(c.memory, at.v), wordSwap);
-                transparent = data >> 31u;
-                value = _mm256_srai_epi32((data << 8u).v, c.shift);
-                if (p.coefficientLineColor) {
-                    // The line colour of each shown dot.
-                    const Lanes8 code = (Lanes8(d.lineColor.base) | ((data >> 24u) & 0x7Fu)) & d.lineColor.colors.mask;
-                    const __m256i keep = _mm256_sub_epi32(_mm256_setzero_si256(), transparent.v);
-                    u32* colors = d.lineColors + x;
-                    _mm256_storeu_si256(reinterpret_cast<__m256i*>(colors),
-                                        pick(gather8<4>(d.lineColor.colors.colors, code.v),
-                                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(colors)), keep));
-                }
-            }
-            hidden = static_cast<u32>(_mm256_movemask_ps(_mm256_castsi256_ps((transparent << 31u).v)));
-            if (p.coefficientLineColor && hidden != 0xFF)
-                d.lineColorUsed = 1;
-            // The scale and centre terms of each lane, as scaleOf gives them.
-            __m256i kEvens, kOdds;
-            widen(value.v, kEvens, kOdds);
-            const __m256i kx = _mm256_set1_epi64x(p.kx), ky = _mm256_set1_epi64x(p.ky);
-            const __m256i kxEvens = mode <= 1 ? kEvens : kx, kxOdds = mode <= 1 ? kOdds : kx;
-            const __m256i kyEvens = mode == 0 || mode == 2 ? kEvens : ky, kyOdds = mode == 0 || mode == 2 ? kOdds : ky;
-            const __m256i xp = _mm256_set1_epi64x(static_cast<long long>(static_cast<u64>(p.xp) << 26));
-            const __m256i xpEvens = mode == 3 ? _mm256_slli_epi64(kEvens, 26) : xp;
-            const __m256i xpOdds = mode == 3 ? _mm256_slli_epi64(kOdds, 26) : xp;
-            const __m256i yp = _mm256_set1_epi64x(static_cast<long long>(static_cast<u64>(p.yp) << 26));
-            const __m256i startX = _mm256_set1_epi64x(static_cast<long long>(add(mul(s64{x}, p.stepX), p.xsp)));
-            const __m256i startY = _mm256_set1_epi64x(static_cast<long long>(add(mul(s64{x}, p.stepY), p.ysp)));
-            col = coordinate(_mm256_add_epi64(multiply64(_mm256_add_epi64(startX, xEvens), kxEvens), xpEvens),
-                             _mm256_add_epi64(multiply64(_mm256_add_epi64(startX, xOdds), kxOdds), xpOdds)) &
-                  widthMask;
-            row = coordinate(_mm256_add_epi64(multiply64(_mm256_add_epi64(startY, yEvens), kyEvens), yp),
-                             _mm256_add_epi64(multiply64(_mm256_add_epi64(startY, yOdds), kyOdds), yp)) &
-                  heightMask;
-            // The next dot reads its entry anew.
-            c.ka += 8 * c.step;
-            c.index = ~0u;
-            if (hidden == 0xFF) {
-                store.hidden(x);
-                continue;
-            }
+        Lanes8 col, row, data;
+        __m256i hidden;
+        if (set.at(x, col, row, hidden, data)) {
+            store.hidden(x);
+            continue;
+        }
+        if (d.p.coefficientLineColor) {
+            coefficientColors(d.lineColors + x, data, d.lineColor, hidden);
+            d.lineColorUsed = 1;
         }
         Lanes8 color, dot;
         fetch(col, row, color, dot);
-        hidden ? store.some(x, color, dot, hidden) : store.all(x, color, dot);
+        store.some(x, color, dot, hidden);
     }
+    d.c = set.c;
+    return x;
+}
+
+// A line of both sets over wrapping cell maps, the set chosen per dot, eight
+// dots at a time as steadyDotsAvx2 draws them, from dot 0 on: eight dots of
+// one set are fetched from its map, and eight of both from both. Returns
+// the dot it stopped at.
+template <int Mode, bool Char16>
+__attribute__((target("avx2"))) u32 twoSetDotsAvx2(const SteadyLine (&lines)[2], TwoSetLine& t, const u8* pass,
+                                                   u32 width, LineDots& out)
+{
+    SteadyAvx2<Mode, Char16> fetch[2] = {SteadyAvx2<Mode, Char16>(lines[0]), SteadyAvx2<Mode, Char16>(lines[1])};
+    const DotStore store(lines[0], pass, out);
+    SetLanes sets[2] = {SetLanes(t.params[0], t.coefficients[0], lines[0]),
+                        SetLanes(t.params[1], t.coefficients[1], lines[1])};
+    const bool lineColors = *t.lineColorUsed;
+    u32 x = 0;
+    for (; x + 8 <= width; x += 8) {
+        Lanes8 col[2] = {0u, 0u}, row[2] = {0u, 0u}, data[2];
+        __m256i hidden[2];
+        const bool gone[2] = {sets[0].at(x, col[0], row[0], hidden[0], data[0]),
+                              sets[1].at(x, col[1], row[1], hidden[1], data[1])};
+        // All ones on the dots of set B.
+        __m256i setB;
+        if (t.setB) {
+            u64 bytes;
+            std::memcpy(&bytes, t.setB + x, 8);
+            setB = _mm256_sub_epi32(_mm256_setzero_si256(),
+                                    _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(bytes))));
+        } else {
+            setB = hidden[0];
+        }
+        const u32 usesB = static_cast<u32>(_mm256_movemask_ps(_mm256_castsi256_ps(setB)));
+        const __m256i drop = pick(hidden[0], hidden[1], setB);
+        if (_mm256_movemask_ps(_mm256_castsi256_ps(drop)) == 0xFF) {
+            store.hidden(x);
+            continue;
+        }
+        if (lineColors) {
+            // Each set's entries' colours, or the screen's for a set without them.
+            for (u32 set = 0; set < 2; ++set) {
+                const u32 lanes = set ? usesB : ~usesB & 0xFF;
+                if (!lanes)
+                    continue;
+                const __m256i keep = _mm256_or_si256(drop, set ? _mm256_xor_si256(setB, _mm256_set1_epi32(-1)) : setB);
+                const VDP2::RotationParams& p = t.params[set];
+                if (p.coefficients && p.coefficientLineColor)
+                    coefficientColors(t.lineColorOut + x, data[set], t.lineColors[set], keep);
+                else
+                    _mm256_storeu_si256(reinterpret_cast<__m256i*>(t.lineColorOut + x),
+                                        pick(_mm256_set1_epi32(static_cast<int>(t.lineColors[set].screen)),
+                                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t.lineColorOut + x)),
+                                             keep));
+            }
+        }
+        Lanes8 color = 0u, dot = 0u;
+        if (usesB != 0xFF && !gone[0])
+            fetch[0](col[0], row[0], color, dot);
+        if (usesB != 0 && !gone[1]) {
+            Lanes8 colorB, dotB;
+            fetch[1](col[1], row[1], colorB, dotB);
+            color = usesB == 0xFF ? colorB : Lanes8(pick(color.v, colorB.v, setB));
+            dot = usesB == 0xFF ? dotB : Lanes8(pick(dot.v, dotB.v, setB));
+        }
+        store.some(x, color, dot, drop);
+    }
+    t.coefficients[0] = sets[0].c;
+    t.coefficients[1] = sets[1].c;
     return x;
 }
 #endif
@@ -1364,12 +1492,18 @@ void VDP2::fetchRotationTwoSets(Layer& layer, const u8* pass, u32 parameterMode)
     m_coefficientLineColorUsed[slot] = coefficientLineColors(3);
     LineDots& out = m_dots[layer.record];
     const bool plain = lines[0].priorityMode == 0 && lines[0].ccMode == 0;
+    u32 first = 0;
+#if KEST_X86
+    if (plain && fastPaths.avx2)
+        first = layer.charSize16 ? twoSetDotsAvx2<Mode, true>(lines, t, pass, width, out)
+                                 : twoSetDotsAvx2<Mode, false>(lines, t, pass, width, out);
+#endif
     if (layer.charSize16)
-        plain ? twoSetDots<Mode, true, true>(lines, t, pass, width, out)
-              : twoSetDots<Mode, false, true>(lines, t, pass, width, out);
+        plain ? twoSetDots<Mode, true, true>(lines, t, pass, first, width, out)
+              : twoSetDots<Mode, false, true>(lines, t, pass, first, width, out);
     else
-        plain ? twoSetDots<Mode, true, false>(lines, t, pass, width, out)
-              : twoSetDots<Mode, false, false>(lines, t, pass, width, out);
+        plain ? twoSetDots<Mode, true, false>(lines, t, pass, first, width, out)
+              : twoSetDots<Mode, false, false>(lines, t, pass, first, width, out);
 }
 
 // Dots begin .. end - 1 of one set over a wrapping cell map. With per-line
