@@ -119,6 +119,23 @@ void BM_ComposeFieldGame3D(benchmark::State& state)
     fields(state, gameField3D, "one iteration = one 352x240 field");
 }
 
+// The same with the horizon across the screen.
+void BM_ComposeFieldGame3DRolled(benchmark::State& state)
+{
+    fields(state, gameField3DRolled, "one iteration = one 352x240 field");
+}
+
+// The same over tile maps of 16 (argument 16) or 256 colours.
+void BM_ComposeFieldGame3DTiled(benchmark::State& state)
+{
+    Vdp2Scene scene;
+    gameField3DTiled(scene, static_cast<u32>(state.range(0)));
+    scene.runField();
+    for (auto _ : state)
+        scene.runField();
+    state.SetLabel("one iteration = one 352x240 field");
+}
+
 }  // namespace
 
 BENCHMARK(BM_ComposeField)->Unit(benchmark::kMicrosecond);
@@ -126,5 +143,7 @@ BENCHMARK(BM_ComposeFieldRotation)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ComposeFieldRotationPerDot)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ComposeFieldGame2D)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ComposeFieldGame3D)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ComposeFieldGame3DRolled)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ComposeFieldGame3DTiled)->Arg(16)->Arg(256)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ComposeFieldGameBitmap)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ComposeFieldRotationTwoSets)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);

@@ -7,6 +7,9 @@
 class SMPC;
 class VDP1;
 struct FrameBufferInfo;
+namespace vdp2 {
+struct PackedPlaces;
+}
 
 // The background processor: its register file, VRAM and colour RAM windows,
 // the TVSTAT/VCNT status it derives from the raster events, and the display
@@ -373,7 +376,7 @@ private:
     void composeNormal(u32 x0, u32 count, u32* row);
     void selectLayers(u32 x0, u32 end);
     bool composePacked(u32 x0, u32 count, u32* row);
-    u32 shadowedDot(u32 x, u32 calc, u8 ccPass, const u8* const* keys, u32 layers) const;
+    void shadowPacked(u32 x0, u32 count, const vdp2::PackedPlaces& places) const;
     void composeHighResolution(u32 x0, u32 count, u32* row, u32 y);
     u32 blend(u32 top, u32 topRecord, u32 other, u32 otherRecord, u32 x) const;
     u32 mix(u32 row, u32 a, u32 b, u32 c) const;
@@ -475,9 +478,10 @@ private:
     // line, row address and flags.
     u32 m_runBase[vdp2::kMaxLineDots / 8], m_runAt[vdp2::kMaxLineDots / 8], m_runRow[vdp2::kMaxLineDots / 8];
     u8 m_runFlags[vdp2::kMaxLineDots / 8];
-    // The fast compositor's two highest words of each dot and their ratios.
-    u32 m_firstWord[vdp2::kMaxLineDots], m_secondWord[vdp2::kMaxLineDots], m_firstRatio[vdp2::kMaxLineDots],
-        m_secondRatio[vdp2::kMaxLineDots];
+    // The fast compositor's two highest words of each dot (the third on
+    // lines with sprite shadows) and the ratios its blends take.
+    u32 m_firstWord[vdp2::kMaxLineDots], m_secondWord[vdp2::kMaxLineDots], m_thirdWord[vdp2::kMaxLineDots],
+        m_blendRatio[vdp2::kMaxLineDots];
 
     // Colour RAM decoded for the dot loops, and the colour RAM it was
     // decoded from. Before a line only the 64-byte blocks written since are

@@ -9,6 +9,20 @@
 #include "video/vdp2/vdp2.h"
 #include "video/vdp2/vdp2_simd.h"
 
+namespace vdp2 {
+
+// The places of a line's dots in the fast compositor: the two highest
+// words, and the third where sprite shadows may move the others up.
+struct PackedPlaces {
+    u32* first;
+    u32* second;
+    u32* third;
+
+    PackedPlaces at(u32 x) const { return {first + x, second + x, third + x}; }
+};
+
+}  // namespace vdp2
+
 using namespace vdp2;
 
 namespace {
@@ -23,8 +37,6 @@ constexpr u32 kMixRows[4][6] = {
 
 // Kinds of colour calculation in the compositor's simple loop.
 constexpr u32 kCalcNone = 0, kCalcAdd = 1, kCalcTopRatio = 2, kCalcSecondRatio = 3;
-
-constexpr u8 kConstantRatio[kMaxLineDots] = {};
 
 s32 signExtend9(u32 v)
 {
@@ -81,20 +93,19 @@ void raiseBelow(u8* __restrict out, const u8* __restrict k, const u8* __restrict
 }
 
 // The compositor's fast path keeps each dot as one word: its key in bits
-// 30-25, its colour-calculation condition in bit 24 and its colour below, so
-// the two highest dots of a pixel are the two largest words. With AVX2 the
+// 30-25 (its record in 27-25), its colour-calculation condition in bit 24
+// and its colour below, so the two highest dots of a pixel are the two
+// largest words, and the ratio of each is its record's. With AVX2 the
 // per-layer loop runs eight dots an instruction.
 struct PackedLayer {
     const u8* key;
     const u8* cc;
     const u32* color;
-    const u8* ratio;  // per-dot ratios (the sprite), else null
-    u32 ccEnable;     // 0 or 1
-    u32 constantRatio;
+    u32 ccEnable;  // 0 or 1
     // The line's first layer starts from the back screen rather than from
     // what the places hold.
     bool first;
-    u32 backWord, backRatio;
+    u32 backWord;
 };
 
 inline u32 packDot(u8 key, u8 cc, u32 enable, u32 color)
@@ -102,57 +113,39 @@ inline u32 packDot(u8 key, u8 cc, u32 enable, u32 color)
     return (u32{key} << 25) | (u32{static_cast<u8>(cc & enable)} << 24) | (color & 0xFFFFFF);
 }
 
-// Folds one layer into the line's two highest words. With follow 1 the
-// ratio of the top place's layer goes along, with 2 those of both places.
-[[gnu::always_inline]] inline void foldPackedBody(const PackedLayer& layer, u32 count, u32* __restrict first,
-                                                   u32* __restrict second, u32* __restrict firstRatio,
-                                                   u32* __restrict secondRatio, u32 follow)
+// Folds one layer into the line's two highest words, and with Third into
+// the third as well.
+template <bool Third>
+[[gnu::always_inline]] inline void foldPackedBody(const PackedLayer& layer, u32 count, const PackedPlaces& p)
 {
     const u8* __restrict key = layer.key;
     const u8* __restrict cc = layer.cc;
     const u32* __restrict color = layer.color;
-    const u8* __restrict dotRatio = layer.ratio ? layer.ratio : kConstantRatio;
     const s32 enable = static_cast<s32>(layer.ccEnable);
-    const s32 constant = static_cast<s32>(layer.ratio ? 0 : layer.constantRatio);
-    s32* __restrict f = reinterpret_cast<s32*>(first);
-    s32* __restrict s = reinterpret_cast<s32*>(second);
-    s32* __restrict r1 = reinterpret_cast<s32*>(firstRatio);
-    s32* __restrict r2 = reinterpret_cast<s32*>(secondRatio);
+    s32* __restrict f = reinterpret_cast<s32*>(p.first);
+    s32* __restrict s = reinterpret_cast<s32*>(p.second);
+    s32* __restrict t = reinterpret_cast<s32*>(p.third);
     // Signed all through, which SSE2 compares: words stay below 2^31.
-    auto word = [&](u32 x) {
-        return (s32{key[x]} << 25) | ((s32{cc[x]} & enable) << 24) | static_cast<s32>(color[x] & 0xFFFFFF);
-    };
-    switch (follow) {
-    case 0:
-        for (u32 x = 0; x < count; ++x) {
-            const s32 w = word(x);
-            const s32 below = f[x] < w ? f[x] : w;
-            s[x] = s[x] > below ? s[x] : below;
-            f[x] = f[x] > w ? f[x] : w;
+    for (u32 x = 0; x < count; ++x) {
+        const s32 w = (s32{key[x]} << 25) | ((s32{cc[x]} & enable) << 24) | static_cast<s32>(color[x] & 0xFFFFFF);
+        if constexpr (Third) {
+            const s32 belowSecond = s[x] < w ? s[x] : w;
+            t[x] = t[x] > belowSecond ? t[x] : belowSecond;
         }
-        break;
-    case 1:
-        for (u32 x = 0; x < count; ++x) {
-            const s32 w = word(x);
-            const s32 r = dotRatio[x] + constant;
-            r1[x] = w > f[x] ? r : r1[x];
-            const s32 below = f[x] < w ? f[x] : w;
-            s[x] = s[x] > below ? s[x] : below;
-            f[x] = f[x] > w ? f[x] : w;
-        }
-        break;
-    default:
-        for (u32 x = 0; x < count; ++x) {
-            const s32 w = word(x);
-            const s32 r = dotRatio[x] + constant;
-            const bool top = w > f[x];
-            r2[x] = top ? r1[x] : w > s[x] ? r : r2[x];
-            r1[x] = top ? r : r1[x];
-            const s32 below = f[x] < w ? f[x] : w;
-            s[x] = s[x] > below ? s[x] : below;
-            f[x] = f[x] > w ? f[x] : w;
-        }
-        break;
+        const s32 below = f[x] < w ? f[x] : w;
+        s[x] = s[x] > below ? s[x] : below;
+        f[x] = f[x] > w ? f[x] : w;
+    }
+}
+
+// The ratio of each word's layer: the sprite's of its own dot, the others'
+// their record's.
+[[gnu::always_inline]] inline void ratioPackedBody(u32 count, const u32* __restrict words, const u32* __restrict table,
+                                                    const u8* __restrict spriteRatios, u32* __restrict out)
+{
+    for (u32 x = 0; x < count; ++x) {
+        const u32 record = (words[x] >> 25) & 7;
+        out[x] = record == kSpriteRecord ? spriteRatios[x] : table[record];
     }
 }
 
@@ -184,16 +177,22 @@ inline u32 packDot(u8 key, u8 cc, u32 enable, u32 color)
 }
 
 // Line-colour insertion: where the top's record takes the line colour, it
-// stands in for the second place, with the line colour screen's ratio.
+// stands in for the second place, with the line colour screen's ratio where
+// the lower place's ratios count (ratios not null).
 [[gnu::always_inline]] inline void insertPackedBody(u32 count, u32 insertions, const u32* __restrict lineColors,
                                                      u32 lineRatio, const u32* __restrict first,
-                                                     u32* __restrict second, u32* __restrict secondRatio)
+                                                     u32* __restrict second, u32* __restrict ratios)
 {
     for (u32 x = 0; x < count; ++x) {
         const u32 t = (first[x] >> 25) & 7;
         const u32 insert = 0u - ((insertions >> t) & 1);
         second[x] = (lineColors[t] & insert) | (second[x] & ~insert);
-        secondRatio[x] = (lineRatio & insert) | (secondRatio[x] & ~insert);
+    }
+    if (!ratios)
+        return;
+    for (u32 x = 0; x < count; ++x) {
+        const u32 insert = 0u - ((insertions >> ((first[x] >> 25) & 7)) & 1);
+        ratios[x] = (lineRatio & insert) | (ratios[x] & ~insert);
     }
 }
 
@@ -209,9 +208,14 @@ inline u32 packDot(u8 key, u8 cc, u32 enable, u32 color)
 }
 
 void insertPackedPlain(u32 count, u32 insertions, const u32* lineColors, u32 lineRatio, const u32* first, u32* second,
-                       u32* secondRatio)
+                       u32* ratios)
 {
-    insertPackedBody(count, insertions, lineColors, lineRatio, first, second, secondRatio);
+    insertPackedBody(count, insertions, lineColors, lineRatio, first, second, ratios);
+}
+
+void ratioPackedPlain(u32 count, const u32* words, const u32* table, const u8* spriteRatios, u32* out)
+{
+    ratioPackedBody(count, words, table, spriteRatios, out);
 }
 
 void offsetPackedPlain(u32 count, const u32* first, const u32* plus, const u32* minus, u32* out)
@@ -219,16 +223,14 @@ void offsetPackedPlain(u32 count, const u32* first, const u32* plus, const u32* 
     offsetPackedBody(count, first, plus, minus, out);
 }
 
-void foldPackedPlain(const PackedLayer& layer, u32 count, u32* first, u32* second, u32* firstRatio, u32* secondRatio,
-                     u32 follow)
+// With third the three highest words are kept.
+void foldPackedPlain(const PackedLayer& layer, u32 count, const PackedPlaces& p, bool third)
 {
     if (layer.first) {
-        std::fill_n(first, count, layer.backWord);
-        std::fill_n(second, count, layer.backWord);
-        std::fill_n(firstRatio, count, layer.backRatio);
-        std::fill_n(secondRatio, count, layer.backRatio);
+        for (u32* words : {p.first, p.second, p.third})
+            std::fill_n(words, count, layer.backWord);
     }
-    foldPackedBody(layer, count, first, second, firstRatio, secondRatio, follow);
+    third ? foldPackedBody<true>(layer, count, p) : foldPackedBody<false>(layer, count, p);
 }
 
 void blendPackedPlain(u32 count, u32 calc, const u32* first, const u32* second, const u32* ratios, const u8* ccPass,
@@ -253,20 +255,19 @@ __attribute__((target("avx2"))) inline void store8(u32* p, __m256i v)
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
 }
 
-template <u32 Follow, bool DotRatio, bool First>
+template <bool First, bool Third>
 __attribute__((target("avx2"))) inline u32 foldPackedAvx2Loop(const PackedLayer& layer, u32 count,
-                                                              u32* __restrict first, u32* __restrict second,
-                                                              u32* __restrict firstRatio, u32* __restrict secondRatio)
+                                                              const PackedPlaces& p)
 {
     const u8* __restrict keys = layer.key;
     const u8* __restrict conditions = layer.cc;
     const u32* __restrict colors = layer.color;
-    const u8* __restrict ratios = layer.ratio;
+    u32* __restrict first = p.first;
+    u32* __restrict second = p.second;
+    u32* __restrict third = p.third;
     const __m256i colorMask = _mm256_set1_epi32(0xFFFFFF);
     const __m256i enable = _mm256_set1_epi32(static_cast<int>(layer.ccEnable));
-    const __m256i constant = _mm256_set1_epi32(static_cast<int>(layer.constantRatio));
     const __m256i backWord = _mm256_set1_epi32(static_cast<int>(layer.backWord));
-    const __m256i backRatio = _mm256_set1_epi32(static_cast<int>(layer.backRatio));
     u32 x = 0;
     for (; x + 8 <= count; x += 8) {
         const __m256i key = _mm256_slli_epi32(loadBytes8(keys + x), 25);
@@ -274,44 +275,28 @@ __attribute__((target("avx2"))) inline u32 foldPackedAvx2Loop(const PackedLayer&
         const __m256i color = _mm256_and_si256(load8(colors + x), colorMask);
         const __m256i w = _mm256_or_si256(_mm256_or_si256(key, cc), color);
         const __m256i f = First ? backWord : load8(first + x), s = First ? backWord : load8(second + x);
-        if constexpr (Follow != 0) {
-            const __m256i r = DotRatio ? loadBytes8(ratios + x) : constant;
-            const __m256i top = _mm256_cmpgt_epi32(w, f);
-            const __m256i r1 = First ? backRatio : load8(firstRatio + x);
-            if constexpr (Follow == 2) {
-                const __m256i r2 =
-                    _mm256_blendv_epi8(First ? backRatio : load8(secondRatio + x), r, _mm256_cmpgt_epi32(w, s));
-                store8(secondRatio + x, _mm256_blendv_epi8(r2, r1, top));
-            }
-            store8(firstRatio + x, _mm256_blendv_epi8(r1, r, top));
-        }
+        if constexpr (Third)
+            store8(third + x, _mm256_max_epu32(First ? backWord : load8(third + x), _mm256_min_epu32(s, w)));
         store8(second + x, _mm256_max_epu32(s, _mm256_min_epu32(f, w)));
         store8(first + x, _mm256_max_epu32(f, w));
     }
     return x;
 }
 
-__attribute__((target("avx2"))) void foldPackedAvx2(const PackedLayer& layer, u32 count, u32* first, u32* second,
-                                                    u32* firstRatio, u32* secondRatio, u32 follow)
+__attribute__((target("avx2"))) void foldPackedAvx2(const PackedLayer& layer, u32 count, const PackedPlaces& p,
+                                                    bool third)
 {
-    auto loop = [&]<u32 Follow, bool DotRatio>() {
-        return layer.first
-                   ? foldPackedAvx2Loop<Follow, DotRatio, true>(layer, count, first, second, firstRatio, secondRatio)
-                   : foldPackedAvx2Loop<Follow, DotRatio, false>(layer, count, first, second, firstRatio, secondRatio);
-    };
-    const bool dotRatio = layer.ratio != nullptr;
     u32 x;
-    if (follow == 0)
-        x = loop.template operator()<0, false>();
-    else if (follow == 1)
-        x = dotRatio ? loop.template operator()<1, true>() : loop.template operator()<1, false>();
+    if (third)
+        x = layer.first ? foldPackedAvx2Loop<true, true>(layer, count, p)
+                        : foldPackedAvx2Loop<false, true>(layer, count, p);
     else
-        x = dotRatio ? loop.template operator()<2, true>() : loop.template operator()<2, false>();
+        x = layer.first ? foldPackedAvx2Loop<true, false>(layer, count, p)
+                        : foldPackedAvx2Loop<false, false>(layer, count, p);
     if (x < count) {
         PackedLayer rest = layer;
         rest.key += x, rest.cc += x, rest.color += x;
-        rest.ratio = layer.ratio ? layer.ratio + x : nullptr;
-        foldPackedPlain(rest, count - x, first + x, second + x, firstRatio + x, secondRatio + x, follow);
+        foldPackedPlain(rest, count - x, p.at(x), third);
     }
 }
 
@@ -321,9 +306,23 @@ __attribute__((target("avx2"))) inline __m256i recordOf8(const u32* first)
     return _mm256_srli_epi32(load8(first), 25);
 }
 
+__attribute__((target("avx2"))) void ratioPackedAvx2(u32 count, const u32* words, const u32* table,
+                                                     const u8* spriteRatios, u32* out)
+{
+    const __m256i ratios = load8(table);
+    const __m256i sprite = _mm256_set1_epi32(kSpriteRecord);
+    u32 x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const __m256i record = _mm256_and_si256(recordOf8(words + x), _mm256_set1_epi32(7));
+        store8(out + x, _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(ratios, record), loadBytes8(spriteRatios + x),
+                                           _mm256_cmpeq_epi32(record, sprite)));
+    }
+    ratioPackedBody(count - x, words + x, table, spriteRatios + x, out + x);
+}
+
 // The eight records' tables sit in one register each.
 __attribute__((target("avx2"))) void insertPackedAvx2(u32 count, u32 insertions, const u32* lineColors,
-                                                      u32 lineRatio, const u32* first, u32* second, u32* secondRatio)
+                                                      u32 lineRatio, const u32* first, u32* second, u32* ratios)
 {
     const __m256i colors = load8(lineColors);
     const __m256i takes = _mm256_set1_epi32(static_cast<int>(insertions));
@@ -335,9 +334,10 @@ __attribute__((target("avx2"))) void insertPackedAvx2(u32 count, u32 insertions,
         const __m256i insert =
             _mm256_srai_epi32(_mm256_sllv_epi32(takes, _mm256_sub_epi32(_mm256_set1_epi32(31), t)), 31);
         store8(second + x, _mm256_blendv_epi8(load8(second + x), _mm256_permutevar8x32_epi32(colors, t), insert));
-        store8(secondRatio + x, _mm256_blendv_epi8(load8(secondRatio + x), ratio, insert));
+        if (ratios)
+            store8(ratios + x, _mm256_blendv_epi8(load8(ratios + x), ratio, insert));
     }
-    insertPackedBody(count - x, insertions, lineColors, lineRatio, first + x, second + x, secondRatio + x);
+    insertPackedBody(count - x, insertions, lineColors, lineRatio, first + x, second + x, ratios ? ratios + x : nullptr);
 }
 
 __attribute__((target("avx2"))) void offsetPackedAvx2(u32 count, const u32* first, const u32* plus, const u32* minus,
@@ -410,24 +410,32 @@ void countCover(u8* count, const u8* const* nearer, u32 layers, u8 key, u8 depth
     countCoverPlain(count, nearer, layers, key, depth, width);
 }
 
-void foldPacked(const PackedLayer& layer, u32 count, u32* first, u32* second, u32* firstRatio, u32* secondRatio,
-                u32 follow)
+void foldPacked(const PackedLayer& layer, u32 count, const PackedPlaces& p, bool third)
 {
 #if KEST_X86
     if (fastPaths.avx2)
-        return foldPackedAvx2(layer, count, first, second, firstRatio, secondRatio, follow);
+        return foldPackedAvx2(layer, count, p, third);
 #endif
-    foldPackedPlain(layer, count, first, second, firstRatio, secondRatio, follow);
+    foldPackedPlain(layer, count, p, third);
+}
+
+void ratioPacked(u32 count, const u32* words, const u32* table, const u8* spriteRatios, u32* out)
+{
+#if KEST_X86
+    if (fastPaths.avx2)
+        return ratioPackedAvx2(count, words, table, spriteRatios, out);
+#endif
+    ratioPackedPlain(count, words, table, spriteRatios, out);
 }
 
 void insertPacked(u32 count, u32 insertions, const u32* lineColors, u32 lineRatio, const u32* first, u32* second,
-                  u32* secondRatio)
+                  u32* ratios)
 {
 #if KEST_X86
     if (fastPaths.avx2)
-        return insertPackedAvx2(count, insertions, lineColors, lineRatio, first, second, secondRatio);
+        return insertPackedAvx2(count, insertions, lineColors, lineRatio, first, second, ratios);
 #endif
-    insertPackedPlain(count, insertions, lineColors, lineRatio, first, second, secondRatio);
+    insertPackedPlain(count, insertions, lineColors, lineRatio, first, second, ratios);
 }
 
 void offsetPacked(u32 count, const u32* first, const u32* plus, const u32* minus, u32* out)
@@ -701,39 +709,40 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
         anyOffset |= (out.offset[0] | out.offset[1] | out.offset[2]) != 0;
     }
     const u32 calc = !anyCc ? 0 : (m_ccMode & 1) ? 1 : m_ccMode == 0 ? 2 : 3;
-    const u32 follow = calc < 2 ? 0 : calc - 1;
-    u32* first = m_firstWord + x0;
-    u32* second = m_secondWord + x0;
-    u32* firstRatio = m_firstRatio + x0;
-    u32* secondRatio = m_secondRatio + x0;
+    // Sprite shadows may move the places below the top up one: the third
+    // is kept.
+    const bool shadows = m_spriteShadows;
+    const PackedPlaces places{m_firstWord + x0, m_secondWord + x0, m_thirdWord + x0};
+    u32* first = places.first;
+    u32* second = places.second;
     const LayerOutput& back = m_outputs[kBackRecord];
     const u32 backWord = packDot(kBackRecord, 1, back.ccEnable ? 1 : 0, back.color);
     bool firstLayer = true;
-    auto fold = [&](u32 record, const u8* ratio) {
-        const LayerOutput& out = m_outputs[record];
-        const PackedLayer layer{m_dots[record].key + x0,
-                                m_dots[record].cc + x0,
-                                m_dots[record].color + x0,
-                                ratio ? ratio + x0 : nullptr,
-                                out.ccEnable ? 1u : 0u,
-                                out.ratio,
-                                firstLayer,
-                                backWord,
-                                back.ratio};
-        foldPacked(layer, count, first, second, firstRatio, secondRatio, follow);
+    auto fold = [&](u32 record) {
+        const PackedLayer layer{m_dots[record].key + x0, m_dots[record].cc + x0, m_dots[record].color + x0,
+                                m_outputs[record].ccEnable ? 1u : 0u, firstLayer, backWord};
+        foldPacked(layer, count, places, shadows);
         firstLayer = false;
     };
     if (m_sprite.active)
-        fold(kSpriteRecord, m_spriteDots.ratio);
+        fold(kSpriteRecord);
     for (const Layer* layer : m_layers) {
         if (layer->active && !((m_unfetched >> layer->number) & 1))
-            fold(layer->record, nullptr);
+            fold(layer->record);
     }
     if (firstLayer) {
         std::fill_n(first, count, backWord);
         std::fill_n(second, count, backWord);
-        std::fill_n(firstRatio, count, back.ratio);
-        std::fill_n(secondRatio, count, back.ratio);
+    }
+    if (shadows)
+        shadowPacked(x0, count, places);
+    // The ratios blends take: the top's (calc 2) or the lower place's (3).
+    u32* ratios = m_blendRatio + x0;
+    if (calc >= 2) {
+        u32 table[kRecords];
+        for (u32 r = 0; r < kRecords; ++r)
+            table[r] = m_outputs[r].ratio;
+        ratioPacked(count, calc == 2 ? first : second, table, m_spriteDots.ratio + x0, ratios);
     }
     const u8* ccPass = m_ccPassAll ? m_passAll : m_ccPass;
     // Line-colour insertion: a top that takes it is calculated with its line
@@ -749,19 +758,19 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
                 const u32 t = (first[i] >> 25) & 7;
                 if ((insertions >> t) & 1) {
                     second[i] = lineColorOf(t, x0 + i);
-                    secondRatio[i] = lineRatio;
+                    if (calc == 3)
+                        ratios[i] = lineRatio;
                 }
             }
         } else {
             u32 lineColors[kRecords];
             for (u32 r = 0; r < kRecords; ++r)
                 lineColors[r] = m_outputs[r].lineColor;
-            insertPacked(count, insertions, lineColors, lineRatio, first, second, secondRatio);
+            insertPacked(count, insertions, lineColors, lineRatio, first, second, calc == 3 ? ratios : nullptr);
         }
     }
     u32* out = row + x0;
-    blendPacked(count, calc == 0 ? 0 : calc == 1 ? 1 : 2, first, second, follow == 2 ? secondRatio : firstRatio,
-                ccPass + x0, out);
+    blendPacked(count, calc == 0 ? 0 : calc == 1 ? 1 : 2, first, second, ratios, ccPass + x0, out);
     if (anyOffset) {
         u32 plus[kRecords], minus[kRecords];
         for (u32 r = 0; r < kRecords; ++r) {
@@ -775,84 +784,48 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
         }
         offsetPacked(count, first, plus, minus, out);
     }
-    // Sprite shadows move the top down a place: the few dots under one are
-    // worked out on their own.
-    if (m_spriteShadows) {
-        const u8* keys[kRecords];
-        u32 layers = 0;
-        if (m_sprite.active)
-            keys[layers++] = m_dots[kSpriteRecord].key;
-        for (const Layer* layer : m_layers) {
-            if (layer->active && !((m_unfetched >> layer->number) & 1))
-                keys[layers++] = m_dots[layer->record].key;
-        }
-        const u8* classes = m_spriteDots.shadowClass + x0;
-        for (u32 i = 0; i < count; ++i) {
-            if ((i & 7) == 0 && i + 8 <= count) {
-                u64 eight;
-                std::memcpy(&eight, classes + i, 8);
-                if (!eight) {
-                    i += 7;
-                    continue;
-                }
-            }
-            if (classes[i] && ((first[i] >> 25) & 7) == kSpriteRecord)
-                out[i] = shadowedDot(x0 + i, calc, ccPass[x0 + i], keys, layers);
-        }
+    // A shadow's dot at half brightness.
+    if (shadows) {
+        for (u32 i = 0; i < count; ++i)
+            out[i] = (first[i] >> 31) ? halve(out[i]) : out[i];
     }
     return true;
 }
 
-// A dot whose top is a sprite shadow, on a line composePacked takes.
-// keys are the dots of the line's layers that may show.
-u32 VDP2::shadowedDot(u32 x, u32 calc, u8 ccPass, const u8* const* keys, u32 layers) const
+// Where a sprite shadow is on top of a dot, on a line composePacked takes:
+// over a layer that takes shadows the places below move up one, and the
+// dot is halved, which bit 31 of its top word marks.
+void VDP2::shadowPacked(u32 x0, u32 count, const PackedPlaces& p) const
 {
-    // The three highest keys, the back screen's below every visible one.
-    u32 highest[3] = {kBackRecord, kBackRecord, kBackRecord};
-    for (u32 i = 0; i < layers; ++i) {
-        const u32 key = keys[i][x];
-        if (key > highest[0])
-            highest[2] = highest[1], highest[1] = highest[0], highest[0] = key;
-        else if (key > highest[1])
-            highest[2] = highest[1], highest[1] = key;
-        else if (key > highest[2])
-            highest[2] = key;
-    }
-    u32 t = highest[0] & 7, s = highest[1] & 7;
-    const u32 third = highest[2] & 7;
-    bool halved = true;
-    switch (m_spriteDots.shadowClass[x]) {
-    case 1:
-        halved = m_outputs[s].shadow != 0;
-        if (halved)
-            t = s, s = third;
-        break;
-    case 2:
-        halved = m_shadowSelect && m_outputs[s].shadow;
-        t = s, s = third;
-        break;
-    default:
-        break;
-    }
-    auto colorOf = [&](u32 r) { return r == kBackRecord ? m_outputs[kBackRecord].color : m_dots[r].color[x]; };
-    auto conditionOf = [&](u32 r) -> u32 {
-        if (!m_outputs[r].ccEnable)
-            return 0;
-        return r == kBackRecord ? 1 : m_dots[r].cc[x];
-    };
-    u32 color = colorOf(t);
-    if (calc && (conditionOf(t) & ccPass)) {
-        const bool insert = m_outputs[t].effectTarget != 0;
-        const u32 other = insert ? lineColorOf(t, x) : colorOf(s);
-        if (calc == 1) {
-            color = addSaturated(color, other);
-        } else {
-            const u32 r = ratioOf(calc == 2 ? t : insert ? kLineColorRecord : s, x);
-            color = weigh(color, 31 - r) + weigh(other, r + 1);
+    u8 takes[kRecords];
+    for (u32 r = 0; r < kRecords; ++r)
+        takes[r] = m_outputs[r].shadow != 0;
+    const u8* classes = m_spriteDots.shadowClass + x0;
+    for (u32 i = 0; i < count; ++i) {
+        if ((i & 7) == 0 && i + 8 <= count) {
+            u64 eight;
+            std::memcpy(&eight, classes + i, 8);
+            if (!eight) {
+                i += 7;
+                continue;
+            }
         }
+        if (!classes[i] || ((p.first[i] >> 25) & 7) != kSpriteRecord)
+            continue;
+        const bool under = takes[(p.second[i] >> 25) & 7];
+        bool moves, halved;
+        switch (classes[i]) {
+        case 1: moves = halved = under; break;
+        case 2: moves = true, halved = m_shadowSelect && under; break;
+        default: moves = false, halved = true; break;
+        }
+        if (moves) {
+            p.first[i] = p.second[i];
+            p.second[i] = p.third[i];
+        }
+        if (halved)
+            p.first[i] |= 0x80000000u;
     }
-    color = applyOffset(color, m_outputs[t]);
-    return halved ? halve(color) : color;
 }
 
 // Lines composePacked leaves: extended calculation and gradation (and every

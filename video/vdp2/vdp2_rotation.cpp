@@ -433,31 +433,48 @@ void steadyDots(const SteadyLine& line, RotationSums sums, const u8* pass, u32 f
     }
 }
 
-// A one-set line whose coefficient may change from dot to dot: the sums are
-// formed anew where it does and step on where it does not.
-template <int Mode, bool Plain, bool Char16>
-void coefficientDots(const SteadyLine& line, const VDP2::RotationParams& p, CoefficientLine c,
-                     CoefficientColor lineColor, u32* lineColors, u8& lineColorUsed, const u8* pass, u32 width,
-                     LineDots& out)
-{
-    SetDots<Mode, Plain, Char16> dots(line);
-    const u32 widthMask = line.widthMask, heightMask = line.heightMask;
+// A one-set line whose coefficient may change from dot to dot, as far as it
+// is drawn: the last dot's entry and sums.
+struct CoefficientDots {
+    const VDP2::RotationParams& p;
+    CoefficientLine c;
+    CoefficientColor lineColor;
+    u32* lineColors;
+    u8& lineColorUsed;
     RotationSums sums;
-    for (u32 x = 0; x < width; ++x) {
-        if (c.advance())
+
+    // Moves on to dot x, whose sums are formed anew where its entry differs
+    // from the last dot's (or where fresh) and stepped on where not. False
+    // where the entry hides the dot.
+    [[gnu::always_inline]] bool next(u32 x, bool fresh)
+    {
+        if (c.advance() || fresh)
             sums = RotationSums(p, scaleOf(p, c.value), x);
         else
             sums.step();
-        if (c.transparent) {
-            out.key[x] = 0;
-            out.cc[x] = 0;
-            continue;
-        }
+        if (c.transparent)
+            return false;
         if (p.coefficientLineColor) {
             lineColors[x] = lineColor.of(c);
             lineColorUsed = 1;
         }
-        dots.at(static_cast<u32>(sums.col()) & widthMask, static_cast<u32>(sums.row()) & heightMask);
+        return true;
+    }
+};
+
+// Dots first .. width - 1 of such a line.
+template <int Mode, bool Plain, bool Char16>
+void coefficientDots(const SteadyLine& line, CoefficientDots& d, const u8* pass, u32 first, u32 width, LineDots& out)
+{
+    SetDots<Mode, Plain, Char16> dots(line);
+    const u32 widthMask = line.widthMask, heightMask = line.heightMask;
+    for (u32 x = first; x < width; ++x) {
+        if (!d.next(x, x == first)) {
+            out.key[x] = 0;
+            out.cc[x] = 0;
+            continue;
+        }
+        dots.at(static_cast<u32>(d.sums.col()) & widthMask, static_cast<u32>(d.sums.row()) & heightMask);
         out.color[x] = dots.color;
         out.key[x] = static_cast<u8>(dots.key & -pass[x]);
         out.cc[x] = dots.cc;
@@ -486,13 +503,15 @@ struct TwoSetDots {
     RotationSums sums[2] = {RotationSums(t.params[0], scaleOf(t.params[0], 0), 0),
                             RotationSums(t.params[1], scaleOf(t.params[1], 0), 0)};
 
+    u32 begin = 0;
+
     // Moves both sets' coefficients on to dot x; returns the set of the dot.
     // Per-line coefficients are read at the first dot only.
     int setAt(u32 x)
     {
         for (int s = 0; s < 2; ++s) {
             const VDP2::RotationParams& p = t.params[s];
-            if (p.coefficients && (x == 0 || p.dkax != 0) && t.coefficients[s].advance())
+            if (p.coefficients && (x == begin || p.dkax != 0) && t.coefficients[s].advance())
                 sums[s] = RotationSums(p, scaleOf(p, t.coefficients[s].value), x);
         }
         return t.setB ? t.setB[x] : t.coefficients[0].transparent;
@@ -528,35 +547,349 @@ struct TwoSetDots {
         return x;
     }
 
-    void draw()
+    // Dots first .. width - 1, each set's sums and entry formed anew at first.
+    void draw(u32 first)
     {
-        int set = width ? setAt(0) : 0;
-        for (u32 x = 0; x < width;)
+        begin = first;
+        for (int s = 0; s < 2; ++s) {
+            sums[s] = RotationSums(t.params[s], scaleOf(t.params[s], 0), first);
+            t.coefficients[s].index = ~0u;
+        }
+        int set = first < width ? setAt(first) : 0;
+        for (u32 x = first; x < width;)
             x = set ? run<1>(x, set) : run<0>(x, set);
     }
 };
 
 template <int Mode, bool Plain, bool Char16>
-void twoSetDots(const SteadyLine (&lines)[2], TwoSetLine& t, const u8* pass, u32 width, LineDots& out)
+void twoSetDots(const SteadyLine (&lines)[2], TwoSetLine& t, const u8* pass, u32 first, u32 width, LineDots& out)
 {
-    TwoSetDots<Mode, Plain, Char16>{lines, t, pass, width, out}.draw();
+    TwoSetDots<Mode, Plain, Char16>{lines, t, pass, width, out}.draw(first);
 }
 
 #if KEST_X86
-// Four running sums from sum on.
+// Four running sums from sum on, every other dot: dots 0, 2, 4 and 6 from
+// sum, or 1, 3, 5 and 7 from sum + step.
 __attribute__((target("avx2"))) inline __m256i lanes(u64 sum, u64 step)
 {
-    return _mm256_setr_epi64x(static_cast<long long>(sum), static_cast<long long>(sum + step),
-                              static_cast<long long>(sum + 2 * step), static_cast<long long>(sum + 3 * step));
+    return _mm256_setr_epi64x(static_cast<long long>(sum), static_cast<long long>(sum + 2 * step),
+                              static_cast<long long>(sum + 4 * step), static_cast<long long>(sum + 6 * step));
 }
 
-// The map coordinate of eight dots: bits 36 and up of each sum.
-__attribute__((target("avx2"))) inline __m256i coordinate(__m256i low, __m256i high, __m256i evens)
+// The map coordinate of eight dots, bits 36 and up of each sum (the even
+// dots' sums in evens, the odd ones' in odds), as 28 bits.
+__attribute__((target("avx2"))) inline Lanes8 coordinate(__m256i evens, __m256i odds)
 {
-    const __m256i a = _mm256_permutevar8x32_epi32(_mm256_srli_epi64(low, 36), evens);
-    const __m256i b = _mm256_permutevar8x32_epi32(_mm256_srli_epi64(high, 36), evens);
-    return _mm256_permute2x128_si256(a, b, 0x20);
+    return _mm256_srli_epi32(_mm256_blend_epi32(_mm256_srli_epi64(evens, 32), odds, 0xAA), 4);
 }
+
+__attribute__((target("avx2"))) inline u32 lane0(Lanes8 v)
+{
+    return static_cast<u32>(_mm256_cvtsi256_si32(v.v));
+}
+
+__attribute__((target("avx2"))) inline u32 lane7(Lanes8 v)
+{
+    return static_cast<u32>(_mm256_extract_epi32(v.v, 7));
+}
+
+// Each lane of b where the top bit of that lane of takeB is set, else of a.
+__attribute__((target("avx2"))) inline __m256i pick(__m256i a, __m256i b, __m256i takeB)
+{
+    return _mm256_castps_si256(
+        _mm256_blendv_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), _mm256_castsi256_ps(takeB)));
+}
+
+// Sixteen words in two registers, by the low four bits of index.
+__attribute__((target("avx2"))) inline __m256i pick16(__m256i low, __m256i high, __m256i index)
+{
+    return pick(_mm256_permutevar8x32_epi32(low, index), _mm256_permutevar8x32_epi32(high, index),
+                _mm256_slli_epi32(index, 28));
+}
+
+// One 8 x 8 cell of a character, read whole with its flips applied: its
+// rows' words and, with 16 colours, its palette's colours.
+template <int Mode>
+struct CellData {
+    static constexpr u32 kRegisters = Mode == 0 ? 1 : 2;
+    u32 key = ~0u;       // the cell's place in the map; never a real one at first
+    bool whole = false;  // false: the cell wraps at the end of VRAM, and is read dot by dot
+    u32 base = 0;        // the colour code of its dot 0
+    __m256i words[kRegisters];
+    __m256i colors[2];
+};
+
+// The dots of a steady line eight at a time, for the palette modes of 16
+// and 256 colours. A gather of eight scattered words is the slow step, three
+// of them a group (names, character dots, colours). Where no more than map
+// dot a screen dot passes, eight dots lie in the four cells of a two by two
+// block; those cells are read once, flipped, and kept while the dots stay
+// in them (a cell at each place of the block by the parity of its column
+// and row), and the lanes pick their dots, and 16-colour colours, from
+// registers.
+template <int Mode, bool Char16>
+struct SteadyAvx2 {
+    static constexpr u32 kCharMask = Char16 ? 15 : 7;
+    static constexpr u32 kCellBytes = 1u << kCellShift<Mode>;
+
+    MapLocator m;
+    NameDecoder d;
+    const u8* vram;
+    const int* words;
+    u32 vramMask, cramOffset;
+    const u32* colors;
+    u32 colorMask;
+    __m256i planeLow, planeHigh;
+    CellData<Mode> cells[4];
+
+    __attribute__((target("avx2"))) explicit SteadyAvx2(const SteadyLine& l)
+        : m(l.locator), d(l.decoder), vram(l.vram), words(reinterpret_cast<const int*>(l.vram)),
+          vramMask(l.vramMask), cramOffset(l.cramOffset), colors(l.colors.colors), colorMask(l.colors.mask),
+          planeLow(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.plane))),
+          planeHigh(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.plane + 8)))
+    {
+    }
+
+    // Colours and dots of eight map dots (col and row masked to the map); a
+    // dot of 16 or 32 bits as its top bit.
+    __attribute__((target("avx2"))) [[gnu::always_inline]] inline void operator()(Lanes8 col, Lanes8 row,
+                                                                                   Lanes8& color, Lanes8& dot)
+    {
+        if constexpr (Mode <= 1) {
+            if (fromCells(col, row, color, dot))
+                return;
+        }
+        scattered(col, row, color, dot);
+    }
+
+    // Any eight dots, by gathers.
+    __attribute__((target("avx2"))) [[gnu::always_inline]] inline void scattered(Lanes8 col, Lanes8 row,
+                                                                                  Lanes8& color, Lanes8& dot) const
+    {
+        // Where the pattern name lies: the plane by two table permutes.
+        const Lanes8 planeBase = pick16(planeLow, planeHigh, m.planeOf(col, row).v);
+        const Lanes8 address = (planeBase + m.nameOffset(col, row)) & vramMask;
+
+        // The names, read a word at a time.
+        const Lanes8 names = gather8<1>(words, (address & ~3u).v);
+        NameFields<Lanes8> name;
+        if (d.twoWord) {
+            const __m256i swap32 = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0,
+                                                    7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+            name = twoWordName(Lanes8(_mm256_shuffle_epi8(names.v, swap32)), vramMask);
+        } else {
+            const Lanes8 half = names >> ((address & 2u) << 3u);
+            name = d.oneWord(((half & 0xFFu) << 8u) | ((half >> 8u) & 0xFFu));
+        }
+
+        const Lanes8 dx = (col & kCharMask) ^ ((Lanes8(0u) - name.hflip) & kCharMask);
+        const Lanes8 dy = (row & kCharMask) ^ ((Lanes8(0u) - name.vflip) & kCharMask);
+        const Lanes8 rowAt = charRow<Mode>(name.charAddress, dx, dy);
+        if constexpr (Mode <= 1) {
+            // The word of each dot in its character: a 16-colour row is one, a 256-colour one two.
+            dot = dotOf(gather8<1>(words, ((rowAt + (Mode == 0 ? Lanes8(0u) : dx & 4u)) & vramMask).v), dx);
+            color = gather8<4>(colors, ((dot + paletteBase<Mode>(name.palette) + cramOffset) & colorMask).v);
+            return;
+        }
+        // Dots of 16 and 32 bits; dot gets what says whether each shows.
+        const Lanes8 at = (rowAt + ((dx & 7u) << (Mode == 4 ? 2u : 1u))) & vramMask;
+        const Lanes8 word = gather8<1>(words, (at & ~3u).v);
+        if constexpr (Mode == 4) {
+            const Lanes8 raw = _mm256_shuffle_epi8(word.v, _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15,
+                                                                            14, 13, 12, 3, 2, 1, 0, 7, 6, 5, 4, 11, 10,
+                                                                            9, 8, 15, 14, 13, 12));
+            dot = raw >> 31u;
+            color = swapRedBlue(raw);
+        } else {
+            const Lanes8 half = word >> ((at & 2u) << 3u);
+            const Lanes8 raw = ((half & 0xFFu) << 8u) | ((half >> 8u) & 0xFFu);
+            if constexpr (Mode == 3) {
+                dot = raw >> 15u;
+                color = rgb555(raw);
+            } else {
+                dot = raw & 0x7FFu;
+                color = gather8<4>(colors, ((dot + cramOffset) & colorMask).v);
+            }
+        }
+    }
+
+    // The dot of each lane out of the word that holds it.
+    __attribute__((target("avx2"))) [[gnu::always_inline]] static inline Lanes8 dotOf(Lanes8 word, Lanes8 dx)
+    {
+        // A 16-colour dot's nibble: the high one of its byte first.
+        if constexpr (Mode == 0)
+            return (word >> (((dx & 7u) ^ 1u) << 2u)) & 15u;
+        return (word >> ((dx & 3u) << 3u)) & 0xFFu;
+    }
+
+    // Eight dots in at most two cells, the first dot's and the last one's;
+    // false when they are not, or a cell is not whole.
+    __attribute__((target("avx2"))) [[gnu::always_inline]] inline bool fromCells(Lanes8 col, Lanes8 row,
+                                                                                  Lanes8& color, Lanes8& dot)
+    {
+        const Lanes8 key = ((row >> 3u) << 16u) | (col >> 3u);
+        const u32 key0 = lane0(key), key1 = lane7(key);
+        const __m256i second = _mm256_cmpeq_epi32(key.v, _mm256_set1_epi32(static_cast<int>(key1)));
+        const __m256i first = _mm256_cmpeq_epi32(key.v, _mm256_set1_epi32(static_cast<int>(key0)));
+        if (_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_or_si256(first, second))) != 0xFF)
+            return false;
+        // A cell's place: the parities of its column and row, which differ
+        // between neighbours.
+        const u32 place0 = (key0 & 1) | ((key0 >> 15) & 2), place1 = (key1 & 1) | ((key1 >> 15) & 2);
+        if (key0 != key1 && place0 == place1)
+            return false;
+        if (!ready(place0, key0) || !ready(place1, key1))
+            return false;
+        const CellData<Mode>& a = cells[place0];
+        const CellData<Mode>& b = cells[place1];
+
+        // Flips are in the cells: the dot's own place in its cell reads it.
+        const Lanes8 dx = col & 7u, dy = row & 7u;
+        if constexpr (Mode == 0) {
+            dot = dotOf(pick(_mm256_permutevar8x32_epi32(a.words[0], dy.v),
+                             _mm256_permutevar8x32_epi32(b.words[0], dy.v), second),
+                        dx);
+            color = pick16(a.colors[0], a.colors[1], dot.v);
+            if (a.base != b.base)
+                color = pick(color.v, pick16(b.colors[0], b.colors[1], dot.v), second);
+        } else {
+            const __m256i index = ((dy << 1u) | (dx >> 2u)).v;
+            dot = dotOf(pick(pick16(a.words[0], a.words[1], index), pick16(b.words[0], b.words[1], index), second),
+                        dx);
+            const __m256i base = pick(_mm256_set1_epi32(static_cast<int>(a.base)),
+                                      _mm256_set1_epi32(static_cast<int>(b.base)), second);
+            color = gather8<4>(reinterpret_cast<const int*>(colors), ((dot + base) & colorMask).v);
+        }
+        return true;
+    }
+
+    // Whether the cell at key is held whole at place.
+    __attribute__((target("avx2"))) [[gnu::always_inline]] inline bool ready(u32 place, u32 key)
+    {
+        CellData<Mode>& c = cells[place];
+        if (c.key != key)
+            load(c, key, (key & 0xFFFF) << 3, (key >> 16) << 3);
+        return c.whole;
+    }
+
+    // The cell at key, which map dot (col, row) lies in.
+    __attribute__((target("avx2"))) [[gnu::noinline]] void load(CellData<Mode>& c, u32 key, u32 col, u32 row) const
+    {
+        c.key = key;
+        const PatternName name = d.read(vram, m.address(col, row));
+        u32 cell = name.charAddress;
+        if constexpr (Char16) {
+            // The quarter of the character, flips applied.
+            const u32 right = ((col >> 3) & 1) ^ name.hflip;
+            const u32 lower = ((row >> 3) & 1) ^ name.vflip;
+            cell += ((lower << 1) | right) << kCellShift<Mode>;
+        }
+        c.whole = cell + kCellBytes <= vramMask + 1;
+        c.base = paletteBase<Mode>(name.palette) + cramOffset;
+        if (!c.whole)
+            return;
+        __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(vram + cell));
+        if constexpr (Mode == 0) {
+            if (name.vflip)
+                low = _mm256_permutevar8x32_epi32(low, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0));
+            if (name.hflip) {
+                // The bytes of a row backwards, and the nibbles of each.
+                low = _mm256_shuffle_epi8(low, _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12,
+                                                                3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12));
+                const __m256i nibbles = _mm256_set1_epi8(0x0F);
+                low = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(low, 4), nibbles),
+                                      _mm256_slli_epi16(_mm256_and_si256(low, nibbles), 4));
+            }
+            c.words[0] = low;
+            // A multiple of 16, so the mask keeps the sixteen together.
+            const u32* palette = colors + (c.base & colorMask);
+            c.colors[0] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(palette));
+            c.colors[1] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(palette + 8));
+        } else {
+            __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(vram + cell + 32));
+            if (name.vflip) {
+                // Rows 7 to 4 into the low register, two words each.
+                const __m256i rows = _mm256_setr_epi32(6, 7, 4, 5, 2, 3, 0, 1);
+                const __m256i flippedLow = _mm256_permutevar8x32_epi32(high, rows);
+                high = _mm256_permutevar8x32_epi32(low, rows);
+                low = flippedLow;
+            }
+            if (name.hflip) {
+                const __m256i backwards = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6,
+                                                           5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+                low = _mm256_shuffle_epi8(low, backwards);
+                high = _mm256_shuffle_epi8(high, backwards);
+            }
+            c.words[0] = low;
+            c.words[1] = high;
+        }
+    }
+};
+
+// Where eight fetched dots go: colours, and the layer's key on opaque dots
+// inside the window, all of whose colours may be calculated.
+struct DotStore {
+    const u8* pass;
+    LineDots& out;
+    __m256i shown, key;
+
+    __attribute__((target("avx2"))) DotStore(const SteadyLine& l, const u8* passes, LineDots& dots)
+        : pass(passes), out(dots), shown(_mm256_set1_epi32(l.transparentShown ? -1 : 0)),
+          key(_mm256_set1_epi32(layerKey(l.priority, l.record)))
+    {
+    }
+
+    // The keys of dots x .. x + 7, but 0 on the lanes of drop.
+    __attribute__((target("avx2"))) [[gnu::always_inline]] inline void keys(u32 x, Lanes8 dot, __m256i drop) const
+    {
+        u64 passBytes;
+        std::memcpy(&passBytes, pass + x, 8);
+        const __m256i zero = _mm256_setzero_si256();
+        const __m256i passed = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(passBytes)));
+        const __m256i opaque = _mm256_or_si256(_mm256_andnot_si256(_mm256_cmpeq_epi32(dot.v, zero), key), shown);
+        const __m256i keys = _mm256_andnot_si256(drop, _mm256_and_si256(_mm256_and_si256(opaque, key),
+                                                                         _mm256_sub_epi32(zero, passed)));
+        // Each lane's low byte.
+        const __m256i bytes = _mm256_shuffle_epi8(keys, _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1,
+                                                                         -1, -1, -1, -1, 0, 4, 8, 12, -1, -1, -1, -1,
+                                                                         -1, -1, -1, -1, -1, -1, -1, -1));
+        const u64 eight = static_cast<u32>(_mm256_cvtsi256_si32(bytes)) |
+                          u64{static_cast<u32>(_mm_cvtsi128_si32(_mm256_extracti128_si256(bytes, 1)))} << 32;
+        std::memcpy(out.key + x, &eight, 8);
+    }
+
+    __attribute__((target("avx2"))) [[gnu::always_inline]] inline void all(u32 x, Lanes8 color, Lanes8 dot) const
+    {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.color + x), color.v);
+        keys(x, dot, _mm256_setzero_si256());
+        std::memset(out.cc + x, 1, 8);
+    }
+
+    // The same where the lanes of drop (all ones) show nothing and keep
+    // their colours.
+    __attribute__((target("avx2"))) [[gnu::always_inline]] inline void some(u32 x, Lanes8 color, Lanes8 dot,
+                                                                             __m256i drop) const
+    {
+        u32* colors = out.color + x;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(colors),
+                            pick(color.v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(colors)), drop));
+        keys(x, dot, drop);
+        // A byte of 1 on each shown dot.
+        const __m256i shownBytes = _mm256_shuffle_epi8(
+            _mm256_andnot_si256(drop, _mm256_set1_epi32(1)),
+            _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8, 12, -1, -1, -1, -1,
+                             -1, -1, -1, -1, -1, -1, -1, -1));
+        const u64 eight = static_cast<u32>(_mm256_cvtsi256_si32(shownBytes)) |
+                          u64{static_cast<u32>(_mm_cvtsi128_si32(_mm256_extracti128_si256(shownBytes, 1)))} << 32;
+        std::memcpy(out.cc + x, &eight, 8);
+    }
+
+    void hidden(u32 x) const
+    {
+        std::memset(out.key + x, 0, 8);
+        std::memset(out.cc + x, 0, 8);
+    }
+};
 
 // The plain steady loop eight dots at a time for the palette modes of 16 and
 // 256 colours, the dots of the layer's own priority and colour calculation,
@@ -567,79 +900,265 @@ __attribute__((target("avx2"))) u32 steadyDotsAvx2(const SteadyLine& l, const Ro
                                                    u32 begin, u32 end, LineDots& out)
 {
     const u64 sumX = sums.x, sumY = sums.y, stepX = sums.stepX, stepY = sums.stepY;
-    constexpr u32 kCharMask = Char16 ? 15 : 7;
-    // Copies the stores below cannot touch, so they stay in registers.
-    const MapLocator m = l.locator;
-    const NameDecoder d = l.decoder;
-    const int* vram = reinterpret_cast<const int*>(l.vram);
+    SteadyAvx2<Mode, Char16> fetch(l);
+    const DotStore store(l, pass, out);
+    const u32 widthMask = l.widthMask, heightMask = l.heightMask;
 
-    const __m256i planeLow = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.plane));
-    const __m256i planeHigh = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.plane + 8));
-    const __m256i zero = _mm256_setzero_si256();
-    const Lanes8 shown(l.transparentShown ? ~0u : 0u);
-    const Lanes8 plainKey(layerKey(l.priority, l.record));
-    const __m256i swap32 = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0, 7, 6,
-                                            5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
-    const __m256i lowBytes = _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8,
-                                              12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-    const __m256i evens = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
-
-    __m256i xLow = lanes(sumX, stepX), xHigh = lanes(sumX + 4 * stepX, stepX);
-    __m256i yLow = lanes(sumY, stepY), yHigh = lanes(sumY + 4 * stepY, stepY);
+    __m256i xEven = lanes(sumX, stepX), xOdd = lanes(sumX + stepX, stepX);
+    __m256i yEven = lanes(sumY, stepY), yOdd = lanes(sumY + stepY, stepY);
     const __m256i stepX8 = _mm256_set1_epi64x(static_cast<long long>(stepX * 8));
     const __m256i stepY8 = _mm256_set1_epi64x(static_cast<long long>(stepY * 8));
 
     u32 x = begin;
     for (; x + 8 <= end; x += 8) {
-        const Lanes8 col = Lanes8(coordinate(xLow, xHigh, evens)) & l.widthMask;
-        const Lanes8 row = Lanes8(coordinate(yLow, yHigh, evens)) & l.heightMask;
-        xLow = _mm256_add_epi64(xLow, stepX8);
-        xHigh = _mm256_add_epi64(xHigh, stepX8);
-        yLow = _mm256_add_epi64(yLow, stepY8);
-        yHigh = _mm256_add_epi64(yHigh, stepY8);
+        const Lanes8 col = coordinate(xEven, xOdd) & widthMask;
+        const Lanes8 row = coordinate(yEven, yOdd) & heightMask;
+        xEven = _mm256_add_epi64(xEven, stepX8);
+        xOdd = _mm256_add_epi64(xOdd, stepX8);
+        yEven = _mm256_add_epi64(yEven, stepY8);
+        yOdd = _mm256_add_epi64(yOdd, stepY8);
 
-        // Where the pattern name lies: the plane by two table permutes.
-        const Lanes8 planeIndex = m.planeOf(col, row);
-        const Lanes8 planeBase =
-            _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(planeLow, planeIndex.v),
-                               _mm256_permutevar8x32_epi32(planeHigh, planeIndex.v),
-                               _mm256_srai_epi32(_mm256_slli_epi32(planeIndex.v, 28), 31));
-        const Lanes8 address = (planeBase + m.nameOffset(col, row)) & l.vramMask;
-
-        // The names, read a word at a time.
-        const Lanes8 word = _mm256_i32gather_epi32(vram, (address & ~3u).v, 1);
-        NameFields<Lanes8> name;
-        if (d.twoWord) {
-            name = twoWordName(Lanes8(_mm256_shuffle_epi8(word.v, swap32)), l.vramMask);
-        } else {
-            const Lanes8 half = word >> ((address & 2u) << 3u);
-            name = d.oneWord(((half & 0xFFu) << 8u) | ((half >> 8u) & 0xFFu));
-        }
-
-        // The dots of the characters, a byte each (odd 4-bit dots the low nibble).
-        const Lanes8 dx = (col & kCharMask) ^ ((Lanes8(0u) - name.hflip) & kCharMask);
-        const Lanes8 dy = (row & kCharMask) ^ ((Lanes8(0u) - name.vflip) & kCharMask);
-        const Lanes8 at = (charRow<Mode>(name.charAddress, dx, dy) + (Mode == 0 ? (dx & 7u) >> 1u : dx & 7u)) & l.vramMask;
-        const Lanes8 bytes = _mm256_i32gather_epi32(vram, (at & ~3u).v, 1);
-        Lanes8 dot = (bytes >> ((at & 3u) << 3u)) & 0xFFu;
-        if constexpr (Mode == 0)
-            dot = (dot >> (((dx & 1u) ^ 1u) << 2u)) & 15u;
-        const Lanes8 code = dotCode<Mode>(dot) + paletteBase<Mode>(name.palette) + l.cramOffset;
-        const __m256i color = _mm256_i32gather_epi32(reinterpret_cast<const int*>(l.colors.colors),
-                                                     (code & l.colors.mask).v, 4);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.color + x), color);
-
-        // Keys: the layer's key on opaque dots inside the window.
-        u64 passBytes;
-        std::memcpy(&passBytes, pass + x, 8);
-        const __m256i passed = _mm256_sub_epi32(zero, _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(passBytes))));
-        const Lanes8 opaque = (Lanes8(_mm256_cmpeq_epi32(dot.v, zero)) ^ ~0u) | shown;
-        const __m256i key = _mm256_shuffle_epi8((plainKey & opaque & Lanes8(passed)).v, lowBytes);
-        const u64 keys = static_cast<u32>(_mm256_cvtsi256_si32(key)) |
-                         u64{static_cast<u32>(_mm_cvtsi128_si32(_mm256_extracti128_si256(key, 1)))} << 32;
-        std::memcpy(out.key + x, &keys, 8);
-        std::memset(out.cc + x, 1, 8);
+        Lanes8 color, dot;
+        fetch(col, row, color, dot);
+        store.all(x, color, dot);
     }
+    return x;
+}
+
+// (a * k) mod 2^64 on four lanes: a 64 bits, k a 32-bit value sign-extended
+// to 64.
+__attribute__((target("avx2"))) inline __m256i multiply64(__m256i a, __m256i k)
+{
+    const __m256i low = _mm256_mul_epu32(a, k);
+    const __m256i cross = _mm256_add_epi32(_mm256_mul_epu32(_mm256_srli_epi64(a, 32), k),
+                                           _mm256_mul_epu32(a, _mm256_srli_epi64(k, 32)));
+    return _mm256_add_epi64(low, _mm256_slli_epi64(cross, 32));
+}
+
+// The even (0, 2, 4, 6) and odd lanes of eight 32-bit values, sign-extended
+// to 64 bits.
+__attribute__((target("avx2"))) inline void widen(__m256i v, __m256i& evens, __m256i& odds)
+{
+    const __m256i split = _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
+    evens = _mm256_cvtepi32_epi64(_mm256_castsi256_si128(split));
+    odds = _mm256_cvtepi32_epi64(_mm256_extracti128_si256(split, 1));
+}
+
+// Four dots' sums: (start + offset) * k + centre.
+__attribute__((target("avx2"))) inline __m256i sumLanes(__m256i start, __m256i offset, __m256i k, __m256i centre)
+{
+    return _mm256_add_epi64(multiply64(_mm256_add_epi64(start, offset), k), centre);
+}
+
+// A parameter set's map positions eight dots at a time along a line, from
+// dot 0 on, as the plain loops form them: the sums of a dot are those of
+// its entry's scale and centre at that dot, which where the entry holds are
+// the last dot's stepped on.
+struct SetLanes {
+    const VDP2::RotationParams& p;
+    CoefficientLine c;  // at the next group's first dot
+    u32 widthMask, heightMask;
+    RotationSums steady;  // without coefficients: at the next group's first dot
+    __m256i entrySteps, xEvens, xOdds, yEvens, yOdds;
+
+    __attribute__((target("avx2"))) SetLanes(const VDP2::RotationParams& params, const CoefficientLine& line,
+                                             const SteadyLine& l)
+        : p(params), c(line), widthMask(l.widthMask), heightMask(l.heightMask),
+          steady(params, scaleOf(params, 0), 0),
+          entrySteps(_mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
+                                        _mm256_set1_epi32(static_cast<int>(c.step)))),
+          // Each lane's start term, less that of the group's first dot.
+          xEvens(lanes(0, static_cast<u64>(p.stepX))), xOdds(lanes(static_cast<u64>(p.stepX), static_cast<u64>(p.stepX))),
+          yEvens(lanes(0, static_cast<u64>(p.stepY))), yOdds(lanes(static_cast<u64>(p.stepY), static_cast<u64>(p.stepY)))
+    {
+        // Per-line coefficients come from the line's first entry.
+        if (p.coefficients && p.dkax == 0)
+            c.advance();
+    }
+
+    // Dots x .. x + 7: their map positions, the lanes their entries hide
+    // (all ones), and their two-word entries. Returns whether every lane
+    // is hidden, when the positions are left out.
+    __attribute__((target("avx2"))) [[gnu::always_inline]] inline bool at(u32 x, Lanes8& col, Lanes8& row,
+                                                                         __m256i& hidden, Lanes8& data)
+    {
+        if (!p.coefficients) {
+            place(steady, col, row);
+            steady.step(8);
+            hidden = _mm256_setzero_si256();
+            data = 0u;
+            return false;
+        }
+        const __m256i entries =
+            _mm256_srli_epi32(_mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(c.ka)), entrySteps), 10);
+        if (p.dkax == 0 || _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(
+                               entries, _mm256_set1_epi32(static_cast<int>(c.ka >> 10))))) == 0xFF) {
+            // One entry for the eight dots: a steady run.
+            c.advance();
+            c.ka += 7 * c.step;
+            hidden = _mm256_set1_epi32(-static_cast<int>(c.transparent));
+            data = (u32{c.lineCode} << 24);
+            if (c.transparent)
+                return true;
+            place(RotationSums(p, scaleOf(p, c.value), x), col, row);
+            return false;
+        }
+        // The eight entries, as CoefficientLine reads them.
+        Lanes8 value, transparent;
+        if (c.oneWord) {
+            const Lanes8 at = (Lanes8(c.base) + ((Lanes8(entries) << 1u) & c.indexMask)) & (c.mask & ~1u);
+            const Lanes8 half = gather8<1>(c.memory, (at & ~3u).v) >> ((at & 2u) << 3u);
+            data = ((half & 0xFFu) << 8u) | ((half >> 8u) & 0xFFu);
+            transparent = data >> 15u;
+            value = _mm256_srai_epi32((data << 17u).v, c.shift);
+        } else {
+            const Lanes8 at = (Lanes8(c.base) + ((Lanes8(entries) << 2u) & c.indexMask)) & (c.mask & ~3u);
+            data = _mm256_shuffle_epi8(gather8<1>(c.memory, at.v),
+                                       _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1,
+                                                        0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12));
+            transparent = data >> 31u;
+            value = _mm256_srai_epi32((data << 8u).v, c.shift);
+        }
+        // The next group reads its entry anew.
+        c.ka += 8 * c.step;
+        c.index = ~0u;
+        hidden = _mm256_sub_epi32(_mm256_setzero_si256(), transparent.v);
+        if (_mm256_movemask_ps(_mm256_castsi256_ps(hidden)) == 0xFF)
+            return true;
+
+        // Each lane's scale and centre terms, as scaleOf gives them.
+        __m256i kEvens, kOdds;
+        widen(value.v, kEvens, kOdds);
+        const u32 mode = p.coefficientMode;
+        const __m256i kx = _mm256_set1_epi64x(p.kx), ky = _mm256_set1_epi64x(p.ky);
+        const __m256i xp = _mm256_set1_epi64x(static_cast<long long>(static_cast<u64>(p.xp) << 26));
+        const __m256i yp = _mm256_set1_epi64x(static_cast<long long>(static_cast<u64>(p.yp) << 26));
+        const bool scalesX = mode <= 1, scalesY = mode == 0 || mode == 2, moves = mode == 3;
+        const __m256i startX = _mm256_set1_epi64x(static_cast<long long>(add(mul(s64{x}, p.stepX), p.xsp)));
+        const __m256i startY = _mm256_set1_epi64x(static_cast<long long>(add(mul(s64{x}, p.stepY), p.ysp)));
+        col = coordinate(sumLanes(startX, xEvens, scalesX ? kEvens : kx, moves ? _mm256_slli_epi64(kEvens, 26) : xp),
+                         sumLanes(startX, xOdds, scalesX ? kOdds : kx, moves ? _mm256_slli_epi64(kOdds, 26) : xp)) &
+              widthMask;
+        row = coordinate(sumLanes(startY, yEvens, scalesY ? kEvens : ky, yp),
+                         sumLanes(startY, yOdds, scalesY ? kOdds : ky, yp)) &
+              heightMask;
+        return false;
+    }
+
+    // The lanes of eight dots from the sums of the first.
+    __attribute__((target("avx2"))) [[gnu::always_inline]] inline void place(const RotationSums& sums, Lanes8& col,
+                                                                            Lanes8& row) const
+    {
+        col = coordinate(lanes(sums.x, sums.stepX), lanes(sums.x + sums.stepX, sums.stepX)) & widthMask;
+        row = coordinate(lanes(sums.y, sums.stepY), lanes(sums.y + sums.stepY, sums.stepY)) & heightMask;
+    }
+};
+
+// The line colours eight dots' two-word entries name, where keep is not set.
+__attribute__((target("avx2"))) inline void coefficientColors(u32* out, Lanes8 data, const CoefficientColor& lineColor,
+                                                              __m256i keep)
+{
+    const Lanes8 code = (Lanes8(lineColor.base) | ((data >> 24u) & 0x7Fu)) & lineColor.colors.mask;
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                        pick(gather8<4>(lineColor.colors.colors, code.v),
+                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out)), keep));
+}
+
+// A one-set line whose coefficient may change from dot to dot, eight dots at
+// a time as steadyDotsAvx2 draws them, from dot 0 on. Returns the dot it
+// stopped at.
+template <int Mode, bool Char16>
+__attribute__((target("avx2"))) u32 coefficientDotsAvx2(const SteadyLine& l, CoefficientDots& d, const u8* pass,
+                                                        u32 end, LineDots& out)
+{
+    SteadyAvx2<Mode, Char16> fetch(l);
+    const DotStore store(l, pass, out);
+    SetLanes set(d.p, d.c, l);
+    u32 x = 0;
+    for (; x + 8 <= end; x += 8) {
+        Lanes8 col, row, data;
+        __m256i hidden;
+        if (set.at(x, col, row, hidden, data)) {
+            store.hidden(x);
+            continue;
+        }
+        if (d.p.coefficientLineColor) {
+            coefficientColors(d.lineColors + x, data, d.lineColor, hidden);
+            d.lineColorUsed = 1;
+        }
+        Lanes8 color, dot;
+        fetch(col, row, color, dot);
+        store.some(x, color, dot, hidden);
+    }
+    d.c = set.c;
+    return x;
+}
+
+// A line of both sets over wrapping cell maps, the set chosen per dot, eight
+// dots at a time as steadyDotsAvx2 draws them, from dot 0 on: eight dots of
+// one set are fetched from its map, and eight of both from both. Returns
+// the dot it stopped at.
+template <int Mode, bool Char16>
+__attribute__((target("avx2"))) u32 twoSetDotsAvx2(const SteadyLine (&lines)[2], TwoSetLine& t, const u8* pass,
+                                                   u32 width, LineDots& out)
+{
+    SteadyAvx2<Mode, Char16> fetch[2] = {SteadyAvx2<Mode, Char16>(lines[0]), SteadyAvx2<Mode, Char16>(lines[1])};
+    const DotStore store(lines[0], pass, out);
+    SetLanes sets[2] = {SetLanes(t.params[0], t.coefficients[0], lines[0]),
+                        SetLanes(t.params[1], t.coefficients[1], lines[1])};
+    const bool lineColors = *t.lineColorUsed;
+    u32 x = 0;
+    for (; x + 8 <= width; x += 8) {
+        Lanes8 col[2] = {0u, 0u}, row[2] = {0u, 0u}, data[2];
+        __m256i hidden[2];
+        const bool gone[2] = {sets[0].at(x, col[0], row[0], hidden[0], data[0]),
+                              sets[1].at(x, col[1], row[1], hidden[1], data[1])};
+        // All ones on the dots of set B.
+        __m256i setB;
+        if (t.setB) {
+            u64 bytes;
+            std::memcpy(&bytes, t.setB + x, 8);
+            setB = _mm256_sub_epi32(_mm256_setzero_si256(),
+                                    _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(bytes))));
+        } else {
+            setB = hidden[0];
+        }
+        const u32 usesB = static_cast<u32>(_mm256_movemask_ps(_mm256_castsi256_ps(setB)));
+        const __m256i drop = pick(hidden[0], hidden[1], setB);
+        if (_mm256_movemask_ps(_mm256_castsi256_ps(drop)) == 0xFF) {
+            store.hidden(x);
+            continue;
+        }
+        if (lineColors) {
+            // Each set's entries' colours, or the screen's for a set without them.
+            for (u32 set = 0; set < 2; ++set) {
+                const u32 lanes = set ? usesB : ~usesB & 0xFF;
+                if (!lanes)
+                    continue;
+                const __m256i keep = _mm256_or_si256(drop, set ? _mm256_xor_si256(setB, _mm256_set1_epi32(-1)) : setB);
+                const VDP2::RotationParams& p = t.params[set];
+                if (p.coefficients && p.coefficientLineColor)
+                    coefficientColors(t.lineColorOut + x, data[set], t.lineColors[set], keep);
+                else
+                    _mm256_storeu_si256(reinterpret_cast<__m256i*>(t.lineColorOut + x),
+                                        pick(_mm256_set1_epi32(static_cast<int>(t.lineColors[set].screen)),
+                                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t.lineColorOut + x)),
+                                             keep));
+            }
+        }
+        Lanes8 color = 0u, dot = 0u;
+        if (usesB != 0xFF && !gone[0])
+            fetch[0](col[0], row[0], color, dot);
+        if (usesB != 0 && !gone[1]) {
+            Lanes8 colorB, dotB;
+            fetch[1](col[1], row[1], colorB, dotB);
+            color = usesB == 0xFF ? colorB : Lanes8(pick(color.v, colorB.v, setB));
+            dot = usesB == 0xFF ? dotB : Lanes8(pick(dot.v, dotB.v, setB));
+        }
+        store.some(x, color, dot, drop);
+    }
+    t.coefficients[0] = sets[0].c;
+    t.coefficients[1] = sets[1].c;
     return x;
 }
 #endif
@@ -973,12 +1492,18 @@ void VDP2::fetchRotationTwoSets(Layer& layer, const u8* pass, u32 parameterMode)
     m_coefficientLineColorUsed[slot] = coefficientLineColors(3);
     LineDots& out = m_dots[layer.record];
     const bool plain = lines[0].priorityMode == 0 && lines[0].ccMode == 0;
+    u32 first = 0;
+#if KEST_X86
+    if (plain && fastPaths.avx2)
+        first = layer.charSize16 ? twoSetDotsAvx2<Mode, true>(lines, t, pass, width, out)
+                                 : twoSetDotsAvx2<Mode, false>(lines, t, pass, width, out);
+#endif
     if (layer.charSize16)
-        plain ? twoSetDots<Mode, true, true>(lines, t, pass, width, out)
-              : twoSetDots<Mode, false, true>(lines, t, pass, width, out);
+        plain ? twoSetDots<Mode, true, true>(lines, t, pass, first, width, out)
+              : twoSetDots<Mode, false, true>(lines, t, pass, first, width, out);
     else
-        plain ? twoSetDots<Mode, true, false>(lines, t, pass, width, out)
-              : twoSetDots<Mode, false, false>(lines, t, pass, width, out);
+        plain ? twoSetDots<Mode, true, false>(lines, t, pass, first, width, out)
+              : twoSetDots<Mode, false, false>(lines, t, pass, first, width, out);
 }
 
 // Dots begin .. end - 1 of one set over a wrapping cell map. With per-line
@@ -998,16 +1523,24 @@ void VDP2::steadyRun(Layer& layer, const u8* pass, int set, u32 begin, u32 end)
     const u32 lineColorBase = m_outputs[kLineColorRecord].lineColor & 0x780;
 
     if (p.coefficients && p.dkax != 0) {
-        const CoefficientLine c = coefficientLine(p, m_vram, m_vramMask, m_colorRam);
-        u32* lineColors = m_coefficientLineColor[slot];
-        u8& used = m_coefficientLineColorUsed[slot];
-        const CoefficientColor lineColor{colors, lineColorBase, 0};
+        CoefficientDots d{p,
+                          coefficientLine(p, m_vram, m_vramMask, m_colorRam),
+                          CoefficientColor{colors, lineColorBase, 0},
+                          m_coefficientLineColor[slot],
+                          m_coefficientLineColorUsed[slot],
+                          {}};
+        u32 first = 0;
+#if KEST_X86
+        if (plain && fastPaths.avx2)
+            first = layer.charSize16 ? coefficientDotsAvx2<Mode, true>(line, d, pass, end, out)
+                                     : coefficientDotsAvx2<Mode, false>(line, d, pass, end, out);
+#endif
         if (layer.charSize16)
-            plain ? coefficientDots<Mode, true, true>(line, p, c, lineColor, lineColors, used, pass, end, out)
-                  : coefficientDots<Mode, false, true>(line, p, c, lineColor, lineColors, used, pass, end, out);
+            plain ? coefficientDots<Mode, true, true>(line, d, pass, first, end, out)
+                  : coefficientDots<Mode, false, true>(line, d, pass, first, end, out);
         else
-            plain ? coefficientDots<Mode, true, false>(line, p, c, lineColor, lineColors, used, pass, end, out)
-                  : coefficientDots<Mode, false, false>(line, p, c, lineColor, lineColors, used, pass, end, out);
+            plain ? coefficientDots<Mode, true, false>(line, d, pass, first, end, out)
+                  : coefficientDots<Mode, false, false>(line, d, pass, first, end, out);
         return;
     }
 
@@ -1031,12 +1564,10 @@ void VDP2::steadyRun(Layer& layer, const u8* pass, int set, u32 begin, u32 end)
     RotationSums sums(p, scaleOf(p, coefficient), begin);
     u32 first = begin;
 #if KEST_X86
-    if constexpr (Mode <= 1) {
-        if (plain && fastPaths.avx2) {
-            first = layer.charSize16 ? steadyDotsAvx2<Mode, true>(line, sums, pass, begin, end, out)
-                                     : steadyDotsAvx2<Mode, false>(line, sums, pass, begin, end, out);
-            sums.step(first - begin);
-        }
+    if (plain && fastPaths.avx2) {
+        first = layer.charSize16 ? steadyDotsAvx2<Mode, true>(line, sums, pass, begin, end, out)
+                                 : steadyDotsAvx2<Mode, false>(line, sums, pass, begin, end, out);
+        sums.step(first - begin);
     }
 #endif
     if (layer.charSize16)

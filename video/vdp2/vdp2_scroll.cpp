@@ -307,7 +307,7 @@ __attribute__((target("avx2"))) void rowDotsAvx2(const GroupRows& g, u32* __rest
             code = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(bytes)));
             const __m256i index = _mm256_and_si256(
                 _mm256_add_epi32(code, _mm256_set1_epi32(static_cast<int>(base & 0xFFFF))), masks);
-            colors = _mm256_i32gather_epi32(palette, index, 4);
+            colors = gather8<4>(palette, index);
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(colorOut + at), colors);
         const u32 zero = static_cast<u32>(

@@ -27,7 +27,7 @@ __attribute__((target("avx2"))) void gatherColorsAvx2(const u16* __restrict inde
     for (; i + 8 <= count; i += 8) {
         const __m256i at = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(index + i)));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
-                            _mm256_i32gather_epi32(reinterpret_cast<const int*>(palette), at, 4));
+                            vdp2::gather8<4>(palette, at));
     }
     gatherColorsPlain(index + i, count - i, palette, out + i);
 }

@@ -124,8 +124,10 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
 // the names in banks RBG0 holds, and in the special high-resolution mode with NBG0 at priority 0
 // and NBG1 only inside a window (both read there all the same); the 3D one
 // with the sprite's
-// colour calculation by the colour's MSB, and with set B inside window 0
-// while set A's coefficients give the inserted line colours; the bitmap
+// colour calculation by the colour's MSB, with set B inside window 0
+// while set A's coefficients give the inserted line colours, rolled so
+// that lines switch sets part-way (also with coefficient line colours
+// under the ratio of the lower dot), and over tile maps; the bitmap
 // also of 16 colours calculated by the MSB, and of 32-bit colours with
 // transparent dots shown.
 TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
@@ -154,6 +156,13 @@ TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
              gameField3D(s), s.reg(VDP2::RPMD, 3), s.reg(VDP2::WCTLD, 0x0003), s.reg(VDP2::KTCTL, 0x0011);
              s.reg(VDP2::LNCLEN, 0x0010), s.reg(VDP2::CCCTL, 0x0050);
          }},
+        {"3D rolled, sky and floor split along lines", gameField3DRolled},
+        {"3D rolled, line colours from the coefficients, ratio of the lower dot",
+         [](Vdp2Scene& s) {
+             gameField3DRolled(s), s.reg(VDP2::KTCTL, 0x0011), s.reg(VDP2::LNCLEN, 0x0010);
+             s.reg(VDP2::CCCTL, 0x0250), s.reg(VDP2::CCRLB, 0x0013);
+         }},
+        {"3D over tile maps of 16 colours", [](Vdp2Scene& s) { gameField3DTiled(s, 16); }},
         {"bitmap", gameFieldBitmap},
         {"bitmap of 16 colours, calculation by the MSB",
          [](Vdp2Scene& s) { gameFieldBitmap(s), s.reg(VDP2::CHCTLA, 0x0200), s.reg(VDP2::SFCCMD, 0x000C); }},

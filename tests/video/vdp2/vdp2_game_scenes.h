@@ -211,6 +211,35 @@ inline void gameField3D(Vdp2Scene& scene)
     scene.reg(VDP2::WCTLA, 0x0003);  // the HUD shows only inside window 0
 }
 
+// The 3D field with RBG0's maps as a game's tile maps are: the names of a
+// few characters in one palette rather than of any, 16 or 256 colours.
+inline void gameField3DTiled(Vdp2Scene& scene, u32 colors)
+{
+    gameField3D(scene);
+    // Sixteen characters from 0x8000; a 256-colour cell takes two units of 32 bytes.
+    const u32 unit = colors == 16 ? 1 : 2;
+    for (u32 i = 0; i < 0x10000; ++i) {
+        const u32 col = i & 63, row = (i >> 6) & 63;
+        const u32 tile = (col * 7 + row * 3 + (col >> 2) * (row >> 2)) % 16;
+        storeBe16(scene.vram() + 0x20000 + 2 * i, static_cast<u16>(0x1000 | (0x400 + tile * unit)));
+    }
+    scene.reg(VDP2::CHCTLB, colors == 16 ? 0x0000 : 0x1000);
+}
+
+// The 3D field rolled: the coefficient entry moves on along each line as
+// well, so the horizon runs across the screen and lines switch from sky to
+// floor part-way.
+inline void gameField3DRolled(Vdp2Scene& scene)
+{
+    gameField3D(scene);
+    u8* vram = scene.vram();
+    storeBe32(vram + 0x7FF00 + 0x5C, 0x40u << 6);  // DKAx: a quarter of an entry a dot
+    for (u32 i = 0; i < 512; ++i) {
+        const u32 k = static_cast<u32>(std::llround((0.25 + 48.0 / (i + 8.0)) * 65536.0)) & 0xFFFFFF;
+        storeBe32(vram + 0x40000 + 4 * i, i < 80 ? 0x80000000u : k);
+    }
+}
+
 // A 320 x 224 field like a small engine's: a 512 x 256 bitmap of 32,768
 // colours on NBG1 as the background, scrolled, under a mostly empty
 // 16-colour text layer on NBG0 and mixed-colour sprites whose upper

@@ -304,6 +304,78 @@ TEST(Vdp2RotationTwoSets, DrawWhatTheGeneralLoopDraws)
     }
 }
 
+// Lines whose coefficients change along them, of one set or of both, over
+// every coefficient mode, data size and place, every colour mode, and maps
+// from far away to magnified (where eight dots share cells, some of them
+// flipped or at the very end of VRAM): the AVX2 loops draw what the plain
+// loops and the general rotation loop draw.
+TEST(Vdp2RotationAvx2, PerDotCoefficientsDrawWhatThePlainLoopsDraw)
+{
+    if (!vdp2::fastPaths.avx2)
+        GTEST_SKIP() << "no AVX2 on this host";
+    const vdp2::FastPaths saved = vdp2::fastPaths;
+    std::mt19937 random(71);
+    auto pick = [&](u32 count) { return static_cast<u32>(random() % count); };
+    auto bits = [&](u32 mask) { return static_cast<u16>(random() & mask); };
+    for (u32 round = 0; round < 12; ++round) {
+        Vdp2Scene s;
+        s.randomMemories(round * 313 + 11);
+        for (const u32 table : {kTable, kTable + 0x80}) {
+            ParameterSet set{(pick(628) - 314) / 100.0, (pick(80) - 40) / 100.0, 0.15 + pick(250) / 100.0};
+            set.mx = static_cast<s32>(pick(4096));
+            set.my = static_cast<s32>(pick(4096));
+            // Even rounds mostly keep one entry for eight dots.
+            set.dkax = round % 6 == 5 ? 0 : (1 + pick(round % 2 ? 120 : 10)) / 100.0;
+            // Set B's sky elsewhere than set A's.
+            set.kast = table == kTable ? 0 : 120;
+            set.write(s.vram(), table);
+        }
+        writeFloor(s.vram(), 0x40000, 0x800, false);
+        writeFloor(s.vram(), 0x20000, 0x1000, true);
+        writeFloor(s.cram() + 0x800, 0, 0x200, false);
+        // Some two-word names at the last character of VRAM, flipped or not.
+        for (u32 i = 0; i < 0x20000; i += 4 * (1 + pick(64))) {
+            storeBe32(s.vram() + i, 0x00003FFFu | (random() & 0xC0000000u));
+            storeBe32(s.vram() + 0x60000 + i, 0x00003FFFu | (random() & 0xC0000000u));
+        }
+        // The sets' coefficient modes, sizes and places go round; one round
+        // in six keeps them per line.
+        const u32 modeA = (round / 4 + round) % 4, modeB = (round / 4 + round + 1) % 4;
+        const u16 ktctl = static_cast<u16>(0x0001 | modeA << 2 | (round / 4 % 2) << 1 | modeB << 10 | bits(0x1310));
+        const std::pair<u32, u16> registers[] = {{VDP2::TVMD, 0x8000},
+            {VDP2::BGON, static_cast<u16>(0x0010 | (pick(2) << 12))},
+            {VDP2::CHCTLB, static_cast<u16>((round % 5) << 12 | (pick(2) << 8))}, {VDP2::PNCR, static_cast<u16>(bits(0x43FF) | (round % 2) << 15)},
+            {VDP2::PLSZ, bits(0x3300)},
+            {VDP2::RAMCTL, static_cast<u16>((round % 3 == 2 ? 0x8000 : 0) | (pick(3) << 12))},
+            {VDP2::RPMD, static_cast<u16>(round % 4)}, {VDP2::KTCTL, ktctl}, {VDP2::KTAOF, 0x0101},
+            {VDP2::RPTAU, kTable >> 17}, {VDP2::RPTAL, (kTable >> 1) & 0xFFBE}, {VDP2::PRIR, 5},
+            {VDP2::CRAOFB, bits(0x0007)}, {VDP2::LCTAU, 0x8003}, {VDP2::LCTAL, 0x8000}, {VDP2::LNCLEN, 0x0010},
+            {VDP2::CCCTL, 0x0010}, {VDP2::CCRR, 9}, {VDP2::WPSX0, static_cast<u16>(pick(640))},
+            {VDP2::WPEX0, static_cast<u16>(pick(640))},
+            {VDP2::WPEY0, 200}, {VDP2::WCTLD, 0x0003}};
+        for (const auto& [offset, value] : registers)
+            s.reg(offset, value);
+        for (u32 i = 0; i < 8; ++i) {
+            s.reg(VDP2::MPABRA + 2 * i, bits(0x3F3F));
+            s.reg(VDP2::MPABRB + 2 * i, bits(0x3F3F));
+        }
+        auto draw = [&](bool avx2, bool loops) {
+            vdp2::fastPaths.avx2 = avx2;
+            vdp2::fastPaths.rotationLines = loops;
+            std::fill(s.canvas.begin(), s.canvas.end(), 0xFF000000u);
+            s.runField();
+            return s.canvas;
+        };
+        const std::vector<u32> fast = draw(true, true);
+        const std::vector<u32> plain = draw(false, true);
+        const std::vector<u32> general = draw(false, false);
+        vdp2::fastPaths = saved;
+        EXPECT_GT(std::set<u32>(general.begin(), general.end()).size(), 100u) << "round " << round;
+        EXPECT_TRUE(fast == plain) << "round " << round << ": AVX2 loops";
+        EXPECT_TRUE(fast == general) << "round " << round << ": rotation loops";
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Scenes, Vdp2RotationExactTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
