@@ -99,11 +99,12 @@ void SCSP::reset()
         const u8 enabled = s.enabled;
         s = Slot{};
         s.enabled = enabled;
+        s.lfoTick = m_lfoTick;
         for (u32 w = 0; w < 12; ++w)
             decodeSlotWord(s, w);
     }
-    m_stackIndex = -6;
-    wrapStack();
+    m_live = 0;
+    m_stackIndex = kStackWords - 6;
     m_midi.reset();
     for (Timer& t : m_timers)
         t = Timer{};

@@ -134,7 +134,10 @@ public:
         s16 sample = 0;
         s64 gain = 0;
         s64 output = 0;
-        u32 lfoPosition = 0;
+        // An enabled slot that has ended moves its LFO without being
+        // visited: lfoTick is the sample count the position is good for.
+        mutable u32 lfoPosition = 0;
+        mutable u32 lfoTick = 0;
         u32 lfoStep = 0;
         const u8* ampWave = nullptr;
         const s32* ampDepth = nullptr;
@@ -162,15 +165,15 @@ public:
     u8 readByte(CPU* cpu, u32 a);
     void writeByte(CPU* cpu, u32 a, u8 d);
 
-    const Slot& slot(u32 n) const { return m_slots[n & (kSlots - 1)]; }
+    const Slot& slot(u32 n) const;
     // Common word 0x408 as read: the monitored slot's call address, phase and level.
     u16 monitorWord() const;
-    void setSlotEnabled(u32 n, bool on) { m_slots[n & (kSlots - 1)].enabled = on; }
+    void setSlotEnabled(u32 n, bool on);
     u16 common(u32 offset) const { return m_common[(offset >> 1) & 0x1F]; }
     u32 memoryMask() const { return m_memoryMask; }
     u8* soundRam() const { return m_soundRam; }
     u32 sampleCount() const { return m_sampleCount; }
-    u32 slotOffset(u32 n) const { return m_slotOffsets[n & (kSlots - 1)]; }
+    u32 slotOffset(u32 n) const { return m_slots[n & (kSlots - 1)].offset; }
     INTC& intc() { return m_intc; }
     MIDI& midi() { return m_midi; }
     DSP& dsp() { return m_dsp; }
@@ -193,6 +196,8 @@ private:
     void decodeOscillator(Slot& s);
     void decodeEnvelope(Slot& s);
     void keyOnExecute();
+    void catchUpLfo(const Slot& s) const;
+    void updateLive(u32 n);
     u16 readCommonWord(CPU* cpu, u32 a);
     void writeCommonWord(CPU* cpu, u32 a, u16 d);
     u8 readCommonByte(CPU* cpu, u32 a);
@@ -200,12 +205,10 @@ private:
     void writeTimer(u32 n, u16 word, bool prescale, bool start);
 
     // Generation.
-    void stepStack();
-    void wrapStack();
     void advancePosition(Slot& s);
     void fetchSample(Slot& s);
     void mixSlot(Slot& s, s64* acc);
-    void runStages(Slot& s, u32 position, u32 first, u32 last, const s32* stackAt);
+    void runStages(Slot& s, u32 position, u32 first, u32 last, u32 stackBase);
     void runEnvelope(Slot& s);
     void stepTimers();
 
@@ -223,13 +226,12 @@ private:
     Object m_slotLog{"SCSPSLOT"};
 
     std::array<Slot, kSlots> m_slots{};
+    u32 m_live = 0;     // slots enabled and not ended, by bit
+    u32 m_lfoTick = 0;  // counts samples for the LFOs of silent slots
     u16 m_common[32] = {};  // 0x400-0x42F; the rest stays 0
-    u8 m_stack[128] = {};
-    s32 m_stackIndex = 0;
-    s32 m_stackStep = 1;
-    s32 m_stackLower = 0;
-    s32 m_stackUpper = 63;
-    bool m_stackWrap = true;
+    static constexpr u32 kStackWords = 64;
+    u8 m_stack[2 * kStackWords] = {};
+    u32 m_stackIndex = 0;  // at position 0 of the next sample
     Timer m_timers[3];
     u32 m_memoryMask = kSoundRamSize - 1;
     s32 m_master = kUnity;
@@ -237,7 +239,6 @@ private:
     u32 m_ringPosition = 0;
     u32 m_monitorSlot = 0;
     u32 m_sampleCount = 0;
-    u32 m_slotOffsets[kSlots] = {};
     bool m_dmaRunning = false;
     EventHandle m_event;
 };

@@ -39,6 +39,7 @@ void SCSP::decodeOscillator(Slot& s)
 {
     const ScspTables& t = scspTables();
     const u16 w = s.regs[9];
+    catchUpLfo(s);
     if (w & 0x8000) {
         s.lfoPosition = 0;
         s.lfoStep = 0;
@@ -137,7 +138,9 @@ void SCSP::decodeSlotWord(Slot& s, u32 word)
 
 void SCSP::keyOnExecute()
 {
-    for (Slot& s : m_slots) {
+    for (u32 n = 0; n < kSlots; ++n) {
+        Slot& s = m_slots[n];
+        catchUpLfo(s);
         if (!(s.regs[0] & kKeyOnBit)) {
             s.keyOn = 0;
             if (s.envState == kEnvelopeOff)
@@ -151,8 +154,23 @@ void SCSP::keyOnExecute()
             s.envState = kAttack;
             s.level = 0;
             s.offFlag = s.fullOutput = 0;
+            updateLive(n);
         }
     }
+}
+
+void SCSP::setSlotEnabled(u32 n, bool on)
+{
+    Slot& s = m_slots[n & (kSlots - 1)];
+    catchUpLfo(s);
+    s.enabled = on;
+    updateLive(n & (kSlots - 1));
+}
+
+void SCSP::updateLive(u32 n)
+{
+    const Slot& s = m_slots[n];
+    m_live = (m_live & ~(1u << n)) | u32{s.enabled && !s.ended} << n;
 }
 
 u16 SCSP::readSlotWord(u32 a)

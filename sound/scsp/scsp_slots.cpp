@@ -122,6 +122,20 @@ const ScspTables& scspTables()
     return tables;
 }
 
+const SCSP::Slot& SCSP::slot(u32 n) const
+{
+    const Slot& s = m_slots[n & (kSlots - 1)];
+    catchUpLfo(s);
+    return s;
+}
+
+void SCSP::catchUpLfo(const Slot& s) const
+{
+    if (s.enabled && s.ended)
+        s.lfoPosition += s.lfoStep * (m_lfoTick - s.lfoTick);
+    s.lfoTick = m_lfoTick;
+}
+
 void SCSP::onSampleEvent(void* owner, u32)
 {
     static_cast<SCSP*>(owner)->sampleEvent();
@@ -134,30 +148,7 @@ void SCSP::sampleEvent()
     makeSample();
 }
 
-void SCSP::stepStack()
-{
-    m_stackIndex += m_stackStep;
-    wrapStack();
-}
-
-void SCSP::wrapStack()
-{
-    if (m_stackIndex >= m_stackLower && m_stackIndex <= m_stackUpper)
-        return;
-    if (m_stackWrap) {
-        const s32 span = m_stackUpper - m_stackLower + 1;
-        s32 r = (m_stackIndex - m_stackLower) % span;
-        if (r < 0)
-            r += span;
-        m_stackIndex = m_stackLower + r;
-    } else if (m_stackIndex < m_stackLower) {
-        m_stackIndex = m_stackLower;
-    } else if (m_stackIndex > m_stackUpper) {
-        m_stackIndex = m_stackUpper;
-    }
-}
-
-void SCSP::advancePosition(Slot& s)
+[[gnu::always_inline]] inline void SCSP::advancePosition(Slot& s)
 {
     const u32 loopStart = s.regs[2];
     const u32 loopEnd = s.regs[3];
@@ -196,7 +187,7 @@ void SCSP::advancePosition(Slot& s)
     s.offset = backwards ? loopStart + n - 1 - r : loopStart + r;
 }
 
-void SCSP::fetchSample(Slot& s)
+[[gnu::always_inline]] inline void SCSP::fetchSample(Slot& s)
 {
     if (s.pcm8) {
         const u64 a = u64{s.start} + s.offset;
@@ -207,7 +198,7 @@ void SCSP::fetchSample(Slot& s)
     }
 }
 
-void SCSP::mixSlot(Slot& s, s64* acc)
+[[gnu::always_inline]] inline void SCSP::mixSlot(Slot& s, s64* acc)
 {
     const s64 t = (s.output * s.directLevel) >> kFraction;
     acc[0] += (t * s.directPan[0]) >> kFraction;
@@ -227,7 +218,7 @@ void SCSP::mixSlot(Slot& s, s64* acc)
 
 // Reaching silence in any phase ends the slot; the monitor still shows
 // the phase it ended in.
-void SCSP::runEnvelope(Slot& s)
+[[gnu::always_inline]] inline void SCSP::runEnvelope(Slot& s)
 {
     auto off = [&s] {
         s.offPhase = s.envState;
@@ -303,9 +294,10 @@ void SCSP::stepTimers()
 }
 
 // Stages first to last of one sounding slot, whose stage 0 falls at
-// position; stackAt holds the stack index at every position. Straight
-// through: nearly every call runs all six.
-inline void SCSP::runStages(Slot& s, u32 position, u32 first, u32 last, const s32* stackAt)
+// position; stackBase is the stack index at position 0. Straight through:
+// nearly every call runs all six, and inlined with those constants it
+// tests nothing.
+[[gnu::always_inline]] inline void SCSP::runStages(Slot& s, u32 position, u32 first, u32 last, u32 stackBase)
 {
     const ScspTables& tables = scspTables();
     if (first <= 1 && 1 <= last)
@@ -326,7 +318,8 @@ inline void SCSP::runStages(Slot& s, u32 position, u32 first, u32 last, const s3
     if (first <= 5 && 5 <= last && !direct)
         s.output = s.sample * s.gain;
     if (first <= 6 && 6 <= last && !(s.regs[6] & kStackInhibit))
-        storeBe16(&m_stack[(stackAt[(position + 6) & (kSlots - 1)] & 63) * 2], static_cast<u16>(s.sample));
+        storeBe16(&m_stack[((stackBase + ((position + 6) & (kSlots - 1))) & (kStackWords - 1)) * 2],
+                  static_cast<u16>(s.sample));
 }
 
 void SCSP::makeSample()
@@ -340,27 +333,17 @@ void SCSP::makeSample()
     // (one write a position) and the sums. So each sounding slot can run all
     // its stages in one go, provided the stack writes and the mix inputs
     // still come in position order: first the carried-over stages of slots
-    // 26 to 31, then the slots in ascending order.
-    s32 stackAt[kSlots];
-    for (u32 i = 0; i < kSlots; ++i) {
-        stackAt[i] = m_stackIndex;
-        stepStack();
-    }
+    // 26 to 31, then the slots in ascending order. The stack index steps
+    // once a position and wraps at the stack's end.
+    const u32 stackBase = m_stackIndex;
+    m_stackIndex = (m_stackIndex + kSlots) & (kStackWords - 1);
     // Slots that sound (enabled, not ended). Nothing here starts a slot, so
-    // one silent now stays silent; only its LFO moves.
-    u32 live = 0;
-    for (u32 n = 0; n < kSlots; ++n) {
-        Slot& s = m_slots[n];
-        if (!s.enabled)
-            continue;
-        if (s.ended)
-            s.lfoPosition += s.lfoStep;
-        else
-            live |= 1u << n;
-    }
-    for (u32 n = kSlots - 6; n < kSlots; ++n) {
-        if (live >> n & 1)
-            runStages(m_slots[n], n, kSlots - n, 6, stackAt);
+    // one silent now stays silent; only its LFO moves, counted by the tick.
+    ++m_lfoTick;
+    const u32 live = m_live;
+    for (u32 rest = live & ~0u << (kSlots - 6); rest; rest &= rest - 1) {
+        const u32 n = static_cast<u32>(std::countr_zero(rest));
+        runStages(m_slots[n], n, kSlots - n, 6, stackBase);
     }
     for (u32 rest = live; rest; rest &= rest - 1) {
         const u32 n = static_cast<u32>(std::countr_zero(rest));
@@ -383,8 +366,15 @@ void SCSP::makeSample()
             s.envState = kEnvelopeOff;
             s.level = 0;
         }
-        if (!s.ended)
-            runStages(s, n, 1, std::min(6u, kSlots - 1 - n), stackAt);
+        if (s.ended) {
+            s.lfoTick = m_lfoTick;
+            m_live &= ~(1u << n);
+            continue;
+        }
+        if (n < kSlots - 6)
+            runStages(s, n, 1, 6, stackBase);
+        else
+            runStages(s, n, 1, kSlots - 1 - n, stackBase);
     }
 
     s16 cd[2] = {0, 0};
@@ -412,8 +402,6 @@ void SCSP::makeSample()
 
     const Slot& monitored = m_slots[m_monitorSlot];
     commonWord(0x408) = static_cast<u16>((commonWord(0x408) & ~0x780) | ((monitored.offset >> 12) & 15) << 7);
-    for (u32 n = 0; n < kSlots; ++n)
-        m_slotOffsets[n] = m_slots[n].offset;
     if (soundTestInterrupt)
         m_intc.raise(kIrqTestSwitch);
     ++m_sampleCount;
