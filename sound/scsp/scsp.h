@@ -132,6 +132,7 @@ public:
         u32 offset = 0;
         u32 start = 0;
         s16 sample = 0;
+        s32 totalLevel = 0;  // the attenuation's factor
         s64 gain = 0;
         s64 output = 0;
         // An enabled slot that has ended moves its LFO without being

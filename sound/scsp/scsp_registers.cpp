@@ -114,6 +114,9 @@ void SCSP::decodeSlotWord(Slot& s, u32 word)
     case 5:
         decodeEnvelope(s);
         break;
+    case 6:
+        s.totalLevel = t.totalLevel[w & 0xFF];
+        break;
     case 8:
         s.phaseStep = u64{(w & 0x3FFu) + 1024} << (((w >> 11) & 15) ^ 8);
         decodeEnvelope(s);  // the key rate scale follows the pitch

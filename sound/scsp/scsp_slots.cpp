@@ -151,12 +151,10 @@ void SCSP::sampleEvent()
 [[gnu::always_inline]] inline void SCSP::advancePosition(Slot& s)
 {
     const u32 loopStart = s.regs[2];
-    const u32 loopEnd = s.regs[3];
-    const u32 n = loopEnd - loopStart + 1;
     u32 p = s.position + s.advance;
-    if (s.loopMode == 0 || s.loopMode > 3) {
+    if (s.loopMode == 0) {
         s.loopReached = 0;
-        if (p >= loopEnd)
+        if (p >= s.regs[3])
             s.endReached = 1;
         else if (p >= loopStart)
             s.loopReached = 1;
@@ -169,6 +167,7 @@ void SCSP::sampleEvent()
         return;
     }
     s.loopReached = 1;
+    const u32 n = s.regs[3] - loopStart + 1;
     if (n == 0) {
         s.position = s.offset = p;
         return;
@@ -182,9 +181,12 @@ void SCSP::sampleEvent()
         inCycle = inCycle - cycle < cycle ? inCycle - cycle : inCycle % cycle;
     p = static_cast<u32>(loopStart + inCycle);
     s.position = p;
-    const u32 r = static_cast<u32>(inCycle >= n ? inCycle - n : inCycle);
-    const bool backwards = s.loopMode == 2 || (s.loopMode == 3 && inCycle >= n);
-    s.offset = backwards ? loopStart + n - 1 - r : loopStart + r;
+    const u32 r = static_cast<u32>(inCycle);
+    switch (s.loopMode) {
+    case 1: s.offset = p; break;
+    case 2: s.offset = loopStart + n - 1 - r; break;
+    default: s.offset = r >= n ? loopStart + n - 1 - (r - n) : p; break;  // back on the second pass
+    }
 }
 
 [[gnu::always_inline]] inline void SCSP::fetchSample(Slot& s)
@@ -309,12 +311,16 @@ void SCSP::stepTimers()
         if (s.fullOutput) {
             s.gain = kUnity;
         } else {
-            const s64 am = s.ampDepth[s.ampWave[s.lfoPosition >> 24]];
-            s.gain = (s64{tables.envelope[(s.level >> kEnvelopeShift) & 1023]} * am) >> kFraction;
+            const s64 envelope = tables.envelope[(s.level >> kEnvelopeShift) & 1023];
+            // Depth 0 scales by exactly one, and most slots have it.
+            if (s.ampDepth == tables.ampDepth[0])
+                s.gain = envelope;
+            else
+                s.gain = (envelope * s.ampDepth[s.ampWave[s.lfoPosition >> 24]]) >> kFraction;
         }
     }
     if (first <= 4 && 4 <= last && !direct)
-        s.gain = (tables.totalLevel[s.regs[6] & 0xFF] * s.gain) >> kFraction;
+        s.gain = (s.totalLevel * s.gain) >> kFraction;
     if (first <= 5 && 5 <= last && !direct)
         s.output = s.sample * s.gain;
     if (first <= 6 && 6 <= last && !(s.regs[6] & kStackInhibit))
