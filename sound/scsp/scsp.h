@@ -208,7 +208,7 @@ private:
     // Generation.
     void advancePosition(Slot& s);
     void fetchSample(Slot& s);
-    void mixSlot(Slot& s, s64* acc);
+    void mixSlot(const Slot& s, s64 output, s64* acc);
     void runStages(Slot& s, u32 position, u32 first, u32 last, u32 stackBase);
     void runEnvelope(Slot& s);
     void stepTimers();

@@ -21,7 +21,9 @@ void SCSP::INTC::raise(u32 bit)
 {
     m_chip.commonWord(kSoundPending) |= static_cast<u16>(1u << bit);
     m_chip.commonWord(kMainPending) |= static_cast<u16>(1u << bit);
-    sendInterrupts(bit);
+    // The sample interrupt comes every sample; mostly neither side takes it.
+    if ((m_chip.commonWord(kSoundEnable) | m_chip.commonWord(kMainEnable)) >> bit & 1)
+        sendInterrupts(bit);
 }
 
 void SCSP::INTC::sendInterrupts(u32 bit)

@@ -200,9 +200,9 @@ void SCSP::sampleEvent()
     }
 }
 
-[[gnu::always_inline]] inline void SCSP::mixSlot(Slot& s, s64* acc)
+[[gnu::always_inline]] inline void SCSP::mixSlot(const Slot& s, s64 output, s64* acc)
 {
-    const s64 t = (s.output * s.directLevel) >> kFraction;
+    const s64 t = (output * s.directLevel) >> kFraction;
     acc[0] += (t * s.directPan[0]) >> kFraction;
     acc[1] += (t * s.directPan[1]) >> kFraction;
     u8* mixInput = m_dsp.at(DSP::kMixInputs + 4 * s.inputNumber);
@@ -211,7 +211,7 @@ void SCSP::sampleEvent()
         storeBe32(mixInput, 0);
         return;
     }
-    const s64 c = (s.output * s.inputLevel) >> kFraction;
+    const s64 c = (output * s.inputLevel) >> kFraction;
     storeBe32(mixInput, static_cast<u32>(c >> kFraction));
     const s64 e = (c * s.effectLevel) >> kFraction;
     acc[0] += ((e * s.effectPan[0]) >> kFraction) + c;
@@ -356,7 +356,10 @@ void SCSP::makeSample()
         Slot& s = m_slots[n];
         s.lfoPosition += s.lfoStep;
         s.advance = static_cast<u32>(s.phase >> kPhaseBits);
-        mixSlot(s, acc);
+        // The sums hear the output the last sample left; they are taken
+        // last, as the byte store to the mix input would make every field
+        // above be read again.
+        const s64 heard = s.output;
         const s64 pm = (s64{s.pitchWave[s.lfoPosition >> 24]} << s.pitchShift) >> 2;
         // A low octave under a deep pitch LFO would step backwards; the
         // phase stops at 0 instead of wrapping to a huge advance.
@@ -375,12 +378,12 @@ void SCSP::makeSample()
         if (s.ended) {
             s.lfoTick = m_lfoTick;
             m_live &= ~(1u << n);
-            continue;
-        }
-        if (n < kSlots - 6)
+        } else if (n < kSlots - 6) {
             runStages(s, n, 1, 6, stackBase);
-        else
+        } else {
             runStages(s, n, 1, kSlots - 1 - n, stackBase);
+        }
+        mixSlot(s, heard, acc);
     }
 
     s16 cd[2] = {0, 0};
