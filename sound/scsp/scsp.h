@@ -131,6 +131,8 @@ public:
         u32 position = 0;
         u32 offset = 0;
         u32 start = 0;
+        u32 loopLength = 0;  // end - start + 1, in 32 bits as the position counts
+        u64 loopCycle = 0;   // one pass, or two for the alternating mode
         s16 sample = 0;
         s32 totalLevel = 0;  // the attenuation's factor
         s64 gain = 0;

@@ -106,7 +106,13 @@ void SCSP::decodeSlotWord(Slot& s, u32 word)
         s.xor8 = static_cast<u8>(s.xor16 >> 8);
         s.pcm8 = (w >> 4) & 1;
         s.loopMode = (w >> 5) & 3;
+        s.start = ((w & 0xFu) << 16 | s.regs[1]) & 0x7FFFF;
         [[fallthrough]];
+    case 2:
+    case 3:
+        s.loopLength = s.regs[3] - s.regs[2] + 1u;
+        s.loopCycle = s.loopMode == 3 ? u64{s.loopLength} * 2 : s.loopLength;
+        break;
     case 1:
         s.start = ((s.regs[0] & 0xFu) << 16 | s.regs[1]) & 0x7FFFF;
         break;

@@ -167,14 +167,14 @@ void SCSP::sampleEvent()
         return;
     }
     s.loopReached = 1;
-    const u32 n = s.regs[3] - loopStart + 1;
+    const u32 n = s.loopLength;
     if (n == 0) {
         s.position = s.offset = p;
         return;
     }
     // The position is kept inside the loop's cycle (one pass forward and
     // one back for the alternating mode), so it never wraps.
-    const u64 cycle = s.loopMode == 3 ? u64{n} * 2 : n;
+    const u64 cycle = s.loopCycle;
     u64 inCycle = p - loopStart;
     // The position advances by less than a cycle in all but extreme settings.
     if (inCycle >= cycle)
