@@ -365,9 +365,8 @@ void SCSP::makeSample()
         // phase stops at 0 instead of wrapping to a huge advance.
         const s64 phase = static_cast<s64>((s.phase & kPhaseFraction) + s.phaseStep) + pm;
         s.phase = phase < 0 ? 0 : static_cast<u64>(phase);
-        s.ended = s.endReached;
         runEnvelope(s);
-        s.ended |= s.offFlag;
+        s.ended = s.endReached | s.offFlag;
         // A sample played to its end is silent: the monitor shows a
         // free voice, as drivers that never key off one-shots expect.
         if (s.endReached && s.envState != kEnvelopeOff) {
