@@ -10,17 +10,29 @@
 
 namespace {
 
+// A sound chip switched on, with its own memory and a bare machine's buffer.
+struct Rig {
+    CMachine machine{"BENCH"};
+    std::vector<u8> ram = std::vector<u8>(SCSP::kSoundRamSize);
+    std::unique_ptr<M68K> m68k = std::make_unique<M68K>();
+    SCSP chip{&machine, ram.data(), m68k.get(), nullptr, nullptr};
+
+    Rig()
+    {
+        chip.setup(0);
+        chip.switchOn();
+    }
+    ~Rig() { chip.switchOff(); }
+};
+
 // All 32 slots loop a 16-bit sine at different pitches with both LFOs on,
 // every other one also sending to the DSP; one iteration runs the sample
 // event for one emulated second.
 void BM_ThirtyTwoSlotsOneEmulatedSecond(benchmark::State& state)
 {
-    CMachine machine("BENCH");
-    std::vector<u8> ram(SCSP::kSoundRamSize);
-    auto m68k = std::make_unique<M68K>();
-    SCSP chip(&machine, ram.data(), m68k.get(), nullptr, nullptr);
-    chip.setup(0);
-    chip.switchOn();
+    Rig rig;
+    SCSP& chip = rig.chip;
+    std::vector<u8>& ram = rig.ram;
     for (u32 i = 0; i < 64; ++i)
         storeBe16(&ram[0x1000 + 2 * i], static_cast<u16>(static_cast<s16>(12000 * std::sin(2 * M_PI * i / 64))));
     chip.writeWord(nullptr, 0x400, 0x020F);
@@ -42,14 +54,13 @@ void BM_ThirtyTwoSlotsOneEmulatedSecond(benchmark::State& state)
     for (auto _ : state) {
         for (u32 i = 0; i < SCSP::kOutputRateHz; ++i)
             chip.sampleEvent();
-        machine.takeSamples(nullptr, SampleBuffer::kPairs);
+        rig.machine.takeSamples(nullptr, SampleBuffer::kPairs);
     }
     int playing = 0;
     for (u32 n = 0; n < SCSP::kSlots; ++n)
         playing += !chip.slot(n).ended;
     state.counters["slots playing"] = playing;
     state.SetLabel("one iteration = one emulated second");
-    chip.switchOff();
 }
 
 // What a music driver leaves running: 20 voices over 16- and 8-bit
@@ -60,12 +71,9 @@ void BM_ThirtyTwoSlotsOneEmulatedSecond(benchmark::State& state)
 // emulated second.
 void BM_MusicDriverMix(benchmark::State& state)
 {
-    CMachine machine("BENCH");
-    std::vector<u8> ram(SCSP::kSoundRamSize);
-    auto m68k = std::make_unique<M68K>();
-    SCSP chip(&machine, ram.data(), m68k.get(), nullptr, nullptr);
-    chip.setup(0);
-    chip.switchOn();
+    Rig rig;
+    SCSP& chip = rig.chip;
+    std::vector<u8>& ram = rig.ram;
     u32 seed = 12345;
     for (u32 i = 0; i < 0x4000; ++i) {
         seed = seed * 1103515245 + 12345;
@@ -119,7 +127,7 @@ void BM_MusicDriverMix(benchmark::State& state)
             chip.writeWord(nullptr, 0x20 * 5 + 0x10, static_cast<u16>(0x7000 | (tick * 37 & 0x3FF)));
             chip.writeWord(nullptr, 0x000, static_cast<u16>(chip.readWord(nullptr, 0x000) | 0x1000));
         }
-        machine.takeSamples(nullptr, SampleBuffer::kPairs);
+        rig.machine.takeSamples(nullptr, SampleBuffer::kPairs);
     }
     int playing = 0;
     for (u32 n = 0; n < SCSP::kSlots; ++n)
@@ -129,7 +137,6 @@ void BM_MusicDriverMix(benchmark::State& state)
                                                       benchmark::Counter::kIsIterationInvariantRate |
                                                           benchmark::Counter::kInvert);
     state.SetLabel("one iteration = one emulated second");
-    chip.switchOff();
 }
 
 }  // namespace
