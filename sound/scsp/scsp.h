@@ -168,6 +168,7 @@ public:
     u8 readByte(CPU* cpu, u32 a);
     void writeByte(CPU* cpu, u32 a, u8 d);
 
+    // A slot as the sample step left it, its LFO brought up to date.
     const Slot& slot(u32 n) const;
     // Common word 0x408 as read: the monitored slot's call address, phase and level.
     u16 monitorWord() const;
