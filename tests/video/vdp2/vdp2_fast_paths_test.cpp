@@ -119,7 +119,7 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
 // Fields like real programs': line-colour insertion under shadows, colour
 // offset, mixed-colour sprites, a layer at priority 0 and rotation lines
 // that switch sets between lines, each fast path against its plain code.
-// The 2D field also with the ratio of the lower dot, with two-word names
+// The 2D field also with the ratio of the lower dot, additive, with two-word names
 // (their special bits in use) of 16 x 16 characters, some of them and of
 // the names in banks RBG0 holds, and in the special high-resolution mode with NBG0 at priority 0
 // and NBG1 only inside a window (both read there all the same); the 3D one
@@ -138,6 +138,8 @@ TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
         {"2D", gameField2D},
         {"3D", gameField3D},
         {"2D, ratio of the lower dot", [](Vdp2Scene& s) { gameField2D(s), s.reg(VDP2::CCCTL, 0x0263); }},
+        {"2D, additive calculation, the shadow select bit set",
+         [](Vdp2Scene& s) { gameField2D(s), s.reg(VDP2::CCCTL, 0x0163), s.reg(VDP2::SDCTL, 0x0107); }},
         {"2D, two-word names of 16 x 16 characters, VRAM-B held by RBG0",
          [](Vdp2Scene& s) {
              gameField2D(s);
