@@ -418,7 +418,9 @@ __attribute__((target("avx2"))) u32 composePackedLoop(const PackedLine& line, u3
     const __m256i backWord = _mm256_set1_epi32(static_cast<int>(line.backWord));
     const __m256i sprite = _mm256_set1_epi32(kSpriteRecord);
     const __m256i ratioTable = load8(line.ratios), lineColors = load8(line.lineColors);
-    const __m256i plusTable = load8(line.plus), minusTable = load8(line.minus);
+    // The offset tables are filled only for lines that have an offset.
+    const __m256i plusTable = line.offset ? load8(line.plus) : zero;
+    const __m256i minusTable = line.offset ? load8(line.minus) : zero;
     const __m256i takesShadow = load8(line.takesShadow);
     const __m256i takesLineColor = _mm256_set1_epi32(static_cast<int>(line.insertions));
     const __m256i lineRatio = _mm256_set1_epi32(static_cast<int>(line.lineRatio));
@@ -864,10 +866,12 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
         line.ratios[r] = out.ratio;
         line.lineColors[r] = out.lineColor;
         line.takesShadow[r] = out.shadow ? ~0u : 0;
+    }
+    for (u32 r = 0; anyOffset && r < kRecords; ++r) {
         line.plus[r] = line.minus[r] = 0;
         for (u32 c = 0; c < 3; ++c) {
             // The 9-bit offset: -256 takes any component to 0, as 255 does.
-            const s32 o = signExtend9(static_cast<u32>(out.offset[c]) >> 8);
+            const s32 o = signExtend9(static_cast<u32>(m_outputs[r].offset[c]) >> 8);
             line.plus[r] |= static_cast<u32>(o > 0 ? o : 0) << (16 - 8 * c);
             line.minus[r] |= static_cast<u32>(o < 0 ? std::min(-o, 255) : 0) << (16 - 8 * c);
         }
