@@ -140,6 +140,7 @@ TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
         {"2D, ratio of the lower dot", [](Vdp2Scene& s) { gameField2D(s), s.reg(VDP2::CCCTL, 0x0263); }},
         {"2D, additive calculation, the shadow select bit set",
          [](Vdp2Scene& s) { gameField2D(s), s.reg(VDP2::CCCTL, 0x0163), s.reg(VDP2::SDCTL, 0x0107); }},
+        {"2D, sprites in boxes, no colour offset", gameField2DBoxed},
         {"2D, gradation of the sprite, whose hidden dots it reads",
          [](Vdp2Scene& s) { gameField2D(s), s.reg(VDP2::CCCTL, 0x8063); }},
         {"2D, two-word names of 16 x 16 characters, VRAM-B held by RBG0",
