@@ -91,12 +91,27 @@ __attribute__((target("avx2"))) u8 splitSpriteAvx2(const SpriteSplit& p)
     const __m256i cramOffset = _mm256_set1_epi16(static_cast<short>(p.cramOffset));
     const __m256i paletteMask = _mm256_set1_epi16(static_cast<short>(p.paletteMask));
     __m256i shadows = zero;
+    // What 32 transparent dots (all bits 0) give: the registers of field 0.
+    const __m256i blankKc = _mm256_shuffle_epi8(keyCc, zero);
+    const __m256i blankCc = byteField<7, 1>(blankKc);
+    const __m256i blankRatio = _mm256_shuffle_epi8(ratios, zero);
+    const __m256i blankIndex = colorIndex(zero, codeMask, cramOffset, paletteMask);
     for (u32 i = 0; i < p.width; i += 32) {
         const u8* raw = p.raw + 2 * i;
-        const __m256i a =
-            _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(raw)), deinterleave);
-        const __m256i b =
-            _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(raw + 32)), deinterleave);
+        const __m256i rawA = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(raw));
+        const __m256i rawB = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(raw + 32));
+        if (_mm256_testz_si256(_mm256_or_si256(rawA, rawB), _mm256_or_si256(rawA, rawB))) {
+            // Most of a frame VDP1 erased is such dots.
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.classOut + i), zero);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.keyOut + i), zero);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.ccOut + i), blankCc);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.ratioOut + i), blankRatio);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.index + i), blankIndex);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.index + i + 16), blankIndex);
+            continue;
+        }
+        const __m256i a = _mm256_shuffle_epi8(rawA, deinterleave);
+        const __m256i b = _mm256_shuffle_epi8(rawB, deinterleave);
         // Upper and lower bytes of dots 0-31, in order.
         __m256i h = _mm256_permute4x64_epi64(_mm256_unpacklo_epi64(a, b), 0xD8);
         const __m256i l = _mm256_permute4x64_epi64(_mm256_unpackhi_epi64(a, b), 0xD8);
