@@ -438,12 +438,16 @@ __attribute__((target("avx2"))) u32 composePackedLoop(const PackedLine& line, u3
             s = _mm256_max_epu32(s, _mm256_min_epu32(f, w));
             f = _mm256_max_epu32(f, w);
         }
-        if constexpr (Shadows) {
+        // Most groups of a line with shadows have none.
+        u64 classBytes = 0;
+        if constexpr (Shadows)
+            std::memcpy(&classBytes, classes + x, 8);
+        if (classBytes) {
             // As shadowPacked: over a layer that takes shadows a normal
             // shadow moves the places up and halves; a transparent one
             // always moves them, and halves by the select bit; a shadowed
             // dot only halves.
-            const __m256i shadowClass = loadBytes8(classes + x);
+            const __m256i shadowClass = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(classBytes)));
             const __m256i onSprite =
                 _mm256_andnot_si256(_mm256_cmpeq_epi32(shadowClass, zero),
                                     _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_srli_epi32(f, 25), seven), sprite));
@@ -493,7 +497,7 @@ __attribute__((target("avx2"))) u32 composePackedLoop(const PackedLine& line, u3
             color = _mm256_subs_epu8(_mm256_adds_epu8(color, _mm256_permutevar8x32_epi32(plusTable, record)),
                                      _mm256_permutevar8x32_epi32(minusTable, record));
         }
-        if constexpr (Shadows) {
+        if (classBytes) {
             const __m256i halved = _mm256_and_si256(_mm256_srli_epi32(color, 1), _mm256_set1_epi32(0x7F7F7F));
             color = _mm256_blendv_epi8(color, halved, _mm256_srai_epi32(f, 31));
         }
