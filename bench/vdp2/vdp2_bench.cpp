@@ -109,6 +109,12 @@ void BM_ComposeFieldGame2D(benchmark::State& state)
     fields(state, gameField2D, "one iteration = one 320x224 field");
 }
 
+// The same with the sprites in a few boxes and no colour offset.
+void BM_ComposeFieldGame2DBoxed(benchmark::State& state)
+{
+    fields(state, gameField2DBoxed, "one iteration = one 320x224 field");
+}
+
 void BM_ComposeFieldGameBitmap(benchmark::State& state)
 {
     fields(state, gameFieldBitmap, "one iteration = one 320x224 field");
@@ -142,6 +148,7 @@ BENCHMARK(BM_ComposeField)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ComposeFieldRotation)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ComposeFieldRotationPerDot)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ComposeFieldGame2D)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ComposeFieldGame2DBoxed)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ComposeFieldGame3D)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ComposeFieldGame3DRolled)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ComposeFieldGame3DTiled)->Arg(16)->Arg(256)->Unit(benchmark::kMicrosecond);

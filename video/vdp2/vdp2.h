@@ -9,6 +9,7 @@ class VDP1;
 struct FrameBufferInfo;
 namespace vdp2 {
 struct PackedPlaces;
+struct PackedLine;
 }
 
 // The background processor: its register file, VRAM and colour RAM windows,
@@ -376,6 +377,7 @@ private:
     void composeNormal(u32 x0, u32 count, u32* row);
     void selectLayers(u32 x0, u32 end);
     bool composePacked(u32 x0, u32 count, u32* row);
+    void composePackedPasses(const vdp2::PackedLine& line, u32 x0, u32 count, u32* row);
     void shadowPacked(u32 x0, u32 count, const vdp2::PackedPlaces& places) const;
     void composeHighResolution(u32 x0, u32 count, u32* row, u32 y);
     u32 blend(u32 top, u32 topRecord, u32 other, u32 otherRecord, u32 x) const;

@@ -21,6 +21,28 @@ struct PackedPlaces {
     PackedPlaces at(u32 x) const { return {first + x, second + x, third + x}; }
 };
 
+// What the fast compositor needs of a line, worked out once before its dots.
+struct PackedLine {
+    const LineDots* layers[kRecords];  // folded in this order
+    u32 ccEnable[kRecords];            // 0 or 1, a layer's
+    u32 layerCount;
+    u32 backWord;
+    u32 calc;          // 0 none, 1 additive, 2 by the top's ratio, 3 by the lower place's
+    u32 insertions;    // records that take the line colour, a bit each; 0 without calculation
+    bool perDotLineColors;  // rotation coefficients give dots line colours of their own
+    bool shadows;
+    bool offset;
+    bool shadowSelect;
+    const u8* ccPass;  // by screen dot, as the places below
+    const u8* spriteRatios;
+    const u8* shadowClasses;
+    u32 ratios[kRecords];
+    u32 lineColors[kRecords];
+    u32 lineRatio;
+    u32 plus[kRecords], minus[kRecords];  // colour offset, split by sign
+    u32 takesShadow[kRecords];             // all ones where the record's layer does
+};
+
 }  // namespace vdp2
 
 using namespace vdp2;
@@ -357,6 +379,143 @@ __attribute__((target("avx2"))) void blendPackedAvx2(u32 count, u32 calc, const 
                                                      const u32* ratios, const u8* ccPass, u32* out)
 {
     blendPackedBody(count, calc, first, second, ratios, ccPass, out);
+}
+
+// weigh() on eight words.
+__attribute__((target("avx2"))) inline __m256i weigh8(__m256i c, __m256i w)
+{
+    const __m256i rb = _mm256_and_si256(c, _mm256_set1_epi32(0xFF00FF));
+    const __m256i g = _mm256_and_si256(c, _mm256_set1_epi32(0x00FF00));
+    return _mm256_or_si256(
+        _mm256_and_si256(_mm256_srli_epi32(_mm256_mullo_epi32(rb, w), 5), _mm256_set1_epi32(0xFF00FF)),
+        _mm256_and_si256(_mm256_srli_epi32(_mm256_mullo_epi32(g, w), 5), _mm256_set1_epi32(0x00FF00)));
+}
+
+// The whole of composePacked's passes eight dots at a time, the places held
+// in registers from the fold to the written colour: the layers' words, the
+// shadows' moves, the ratios, line-colour insertion, the blend, colour
+// offset and the halving. Calc 2 stands for both ratio kinds. Returns the
+// dots done, a multiple of eight.
+template <bool Shadows, u32 Calc>
+__attribute__((target("avx2"))) u32 composePackedLoop(const PackedLine& line, u32 x0, u32 count, u32* out)
+{
+    const u8* keys[kRecords];
+    const u8* conditions[kRecords];
+    const u32* colors[kRecords];
+    __m256i enables[kRecords];
+    const u32 layers = line.layerCount;
+    for (u32 i = 0; i < layers; ++i) {
+        keys[i] = line.layers[i]->key + x0;
+        conditions[i] = line.layers[i]->cc + x0;
+        colors[i] = line.layers[i]->color + x0;
+        enables[i] = _mm256_set1_epi32(static_cast<int>(line.ccEnable[i]));
+    }
+    const u8* ccPass = line.ccPass + x0;
+    const u8* spriteRatios = line.spriteRatios + x0;
+    const u8* classes = line.shadowClasses + x0;
+    const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi32(1), seven = _mm256_set1_epi32(7);
+    const __m256i colorMask = _mm256_set1_epi32(0xFFFFFF);
+    const __m256i backWord = _mm256_set1_epi32(static_cast<int>(line.backWord));
+    const __m256i sprite = _mm256_set1_epi32(kSpriteRecord);
+    const __m256i ratioTable = load8(line.ratios), lineColors = load8(line.lineColors);
+    // The offset tables are filled only for lines that have an offset.
+    const __m256i plusTable = line.offset ? load8(line.plus) : zero;
+    const __m256i minusTable = line.offset ? load8(line.minus) : zero;
+    const __m256i takesShadow = load8(line.takesShadow);
+    const __m256i takesLineColor = _mm256_set1_epi32(static_cast<int>(line.insertions));
+    const __m256i lineRatio = _mm256_set1_epi32(static_cast<int>(line.lineRatio));
+    const __m256i select = _mm256_set1_epi32(line.shadowSelect ? -1 : 0);
+    const bool ratioOfSecond = line.calc == 3;
+    u32 x = 0;
+    for (; x + 8 <= count; x += 8) {
+        __m256i f = backWord, s = backWord, t = backWord;
+        for (u32 i = 0; i < layers; ++i) {
+            const __m256i key = _mm256_slli_epi32(loadBytes8(keys[i] + x), 25);
+            const __m256i cc = _mm256_slli_epi32(_mm256_and_si256(loadBytes8(conditions[i] + x), enables[i]), 24);
+            const __m256i w = _mm256_or_si256(_mm256_or_si256(key, cc), _mm256_and_si256(load8(colors[i] + x), colorMask));
+            if constexpr (Shadows)
+                t = _mm256_max_epu32(t, _mm256_min_epu32(s, w));
+            s = _mm256_max_epu32(s, _mm256_min_epu32(f, w));
+            f = _mm256_max_epu32(f, w);
+        }
+        // Most groups of a line with shadows have none.
+        u64 classBytes = 0;
+        if constexpr (Shadows)
+            std::memcpy(&classBytes, classes + x, 8);
+        if (classBytes) {
+            // As shadowPacked: over a layer that takes shadows a normal
+            // shadow moves the places up and halves; a transparent one
+            // always moves them, and halves by the select bit; a shadowed
+            // dot only halves.
+            const __m256i shadowClass = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(classBytes)));
+            const __m256i onSprite =
+                _mm256_andnot_si256(_mm256_cmpeq_epi32(shadowClass, zero),
+                                    _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_srli_epi32(f, 25), seven), sprite));
+            const __m256i under = _mm256_permutevar8x32_epi32(takesShadow, _mm256_srli_epi32(s, 25));
+            const __m256i normal = _mm256_cmpeq_epi32(shadowClass, one);
+            const __m256i transparent = _mm256_cmpeq_epi32(shadowClass, _mm256_set1_epi32(2));
+            const __m256i normalUnder = _mm256_and_si256(normal, under);
+            const __m256i moves = _mm256_and_si256(onSprite, _mm256_or_si256(normalUnder, transparent));
+            const __m256i other = _mm256_andnot_si256(_mm256_or_si256(normal, transparent), _mm256_set1_epi32(-1));
+            const __m256i halved = _mm256_and_si256(
+                onSprite, _mm256_or_si256(_mm256_or_si256(normalUnder, other),
+                                          _mm256_and_si256(transparent, _mm256_and_si256(under, select))));
+            const __m256i moved = _mm256_blendv_epi8(f, s, moves);
+            s = _mm256_blendv_epi8(s, t, moves);
+            f = _mm256_or_si256(moved, _mm256_and_si256(halved, _mm256_set1_epi32(static_cast<int>(0x80000000u))));
+        }
+        __m256i color;
+        if constexpr (Calc == 0) {
+            color = _mm256_and_si256(f, colorMask);
+        } else {
+            const __m256i top = _mm256_and_si256(_mm256_srli_epi32(f, 25), seven);
+            __m256i ratio = zero;
+            if constexpr (Calc == 2) {
+                const __m256i record = _mm256_and_si256(_mm256_srli_epi32(ratioOfSecond ? s : f, 25), seven);
+                ratio = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(ratioTable, record),
+                                           loadBytes8(spriteRatios + x), _mm256_cmpeq_epi32(record, sprite));
+            }
+            if (line.insertions) {
+                // All ones where the top's record takes the line colour.
+                const __m256i insert = _mm256_srai_epi32(
+                    _mm256_sllv_epi32(takesLineColor, _mm256_sub_epi32(_mm256_set1_epi32(31), top)), 31);
+                s = _mm256_blendv_epi8(s, _mm256_permutevar8x32_epi32(lineColors, top), insert);
+                if (Calc == 2 && ratioOfSecond)
+                    ratio = _mm256_blendv_epi8(ratio, lineRatio, insert);
+            }
+            const __m256i apply = _mm256_sub_epi32(
+                zero, _mm256_and_si256(_mm256_and_si256(_mm256_srli_epi32(f, 24), loadBytes8(ccPass + x)), one));
+            if constexpr (Calc == 1) {
+                color = _mm256_and_si256(_mm256_adds_epu8(f, _mm256_and_si256(s, apply)), colorMask);
+            } else {
+                const __m256i w = _mm256_and_si256(_mm256_add_epi32(ratio, one), apply);
+                color = _mm256_add_epi32(weigh8(f, _mm256_sub_epi32(_mm256_set1_epi32(32), w)), weigh8(s, w));
+            }
+        }
+        if (line.offset) {
+            const __m256i record = _mm256_srli_epi32(f, 25);  // the permute takes the low three bits
+            color = _mm256_subs_epu8(_mm256_adds_epu8(color, _mm256_permutevar8x32_epi32(plusTable, record)),
+                                     _mm256_permutevar8x32_epi32(minusTable, record));
+        }
+        if (classBytes) {
+            const __m256i halved = _mm256_and_si256(_mm256_srli_epi32(color, 1), _mm256_set1_epi32(0x7F7F7F));
+            color = _mm256_blendv_epi8(color, halved, _mm256_srai_epi32(f, 31));
+        }
+        store8(out + x, color);
+    }
+    return x;
+}
+
+__attribute__((target("avx2"))) u32 composePackedAvx2(const PackedLine& line, u32 x0, u32 count, u32* out)
+{
+    const u32 calc = line.calc >= 2 ? 2 : line.calc;
+    if (line.shadows)
+        return calc == 0 ? composePackedLoop<true, 0>(line, x0, count, out)
+             : calc == 1 ? composePackedLoop<true, 1>(line, x0, count, out)
+                         : composePackedLoop<true, 2>(line, x0, count, out);
+    return calc == 0 ? composePackedLoop<false, 0>(line, x0, count, out)
+         : calc == 1 ? composePackedLoop<false, 1>(line, x0, count, out)
+                     : composePackedLoop<false, 2>(line, x0, count, out);
 }
 #endif
 
@@ -700,96 +859,113 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
 {
     if (m_effectMode != 0 || !fastPaths.packedCompositor)
         return false;
+    PackedLine line;
     bool anyCc = false, anyOffset = false;
-    u32 insertions = 0;  // records that take the line colour, a bit each
+    u32 insertions = 0;
     for (u32 r = 0; r < kRecords; ++r) {
         const LayerOutput& out = m_outputs[r];
         insertions |= (out.effectTarget ? 1u : 0u) << r;
         anyCc |= out.ccEnable != 0;
         anyOffset |= (out.offset[0] | out.offset[1] | out.offset[2]) != 0;
+        line.ratios[r] = out.ratio;
+        line.lineColors[r] = out.lineColor;
+        line.takesShadow[r] = out.shadow ? ~0u : 0;
     }
-    const u32 calc = !anyCc ? 0 : (m_ccMode & 1) ? 1 : m_ccMode == 0 ? 2 : 3;
-    // Sprite shadows may move the places below the top up one: the third
-    // is kept.
-    const bool shadows = m_spriteShadows;
-    const PackedPlaces places{m_firstWord + x0, m_secondWord + x0, m_thirdWord + x0};
-    u32* first = places.first;
-    u32* second = places.second;
-    const LayerOutput& back = m_outputs[kBackRecord];
-    const u32 backWord = packDot(kBackRecord, 1, back.ccEnable ? 1 : 0, back.color);
-    bool firstLayer = true;
-    auto fold = [&](u32 record) {
-        const PackedLayer layer{m_dots[record].key + x0, m_dots[record].cc + x0, m_dots[record].color + x0,
-                                m_outputs[record].ccEnable ? 1u : 0u, firstLayer, backWord};
-        foldPacked(layer, count, places, shadows);
-        firstLayer = false;
-    };
-    if (m_sprite.active)
-        fold(kSpriteRecord);
-    for (const Layer* layer : m_layers) {
-        if (layer->active && !((m_unfetched >> layer->number) & 1))
-            fold(layer->record);
+    for (u32 r = 0; anyOffset && r < kRecords; ++r) {
+        line.plus[r] = line.minus[r] = 0;
+        for (u32 c = 0; c < 3; ++c) {
+            // The 9-bit offset: -256 takes any component to 0, as 255 does.
+            const s32 o = signExtend9(static_cast<u32>(m_outputs[r].offset[c]) >> 8);
+            line.plus[r] |= static_cast<u32>(o > 0 ? o : 0) << (16 - 8 * c);
+            line.minus[r] |= static_cast<u32>(o < 0 ? std::min(-o, 255) : 0) << (16 - 8 * c);
+        }
     }
-    if (firstLayer) {
-        std::fill_n(first, count, backWord);
-        std::fill_n(second, count, backWord);
-    }
-    if (shadows)
-        shadowPacked(x0, count, places);
-    // The ratios blends take: the top's (calc 2) or the lower place's (3).
-    u32* ratios = m_blendRatio + x0;
-    if (calc >= 2) {
-        u32 table[kRecords];
-        for (u32 r = 0; r < kRecords; ++r)
-            table[r] = m_outputs[r].ratio;
-        ratioPacked(count, calc == 2 ? first : second, table, m_spriteDots.ratio + x0, ratios);
-    }
-    const u8* ccPass = m_ccPassAll ? m_passAll : m_ccPass;
+    line.calc = !anyCc ? 0 : (m_ccMode & 1) ? 1 : m_ccMode == 0 ? 2 : 3;
     // Line-colour insertion: a top that takes it is calculated with its line
     // colour instead of the dot below, by the line colour screen's ratio
     // where the lower one's would be used.
-    if (insertions && calc != 0) {
-        const u32 lineRatio = m_outputs[kLineColorRecord].ratio;
-        const bool perDot = (m_rbg0.active && m_coefficientLineColorUsed[0]) ||
+    line.insertions = line.calc != 0 ? insertions : 0;
+    line.perDotLineColors = (m_rbg0.active && m_coefficientLineColorUsed[0]) ||
                             (m_rbg1.active && m_coefficientLineColorUsed[1]);
-        if (perDot) {
-            // Rotation coefficients give some dots a line colour of their own.
+    line.lineRatio = m_outputs[kLineColorRecord].ratio;
+    // Sprite shadows may move the places below the top up one: the third
+    // is kept.
+    line.shadows = m_spriteShadows;
+    line.shadowSelect = m_shadowSelect != 0;
+    line.offset = anyOffset;
+    const LayerOutput& back = m_outputs[kBackRecord];
+    line.backWord = packDot(kBackRecord, 1, back.ccEnable ? 1 : 0, back.color);
+    line.layerCount = 0;
+    auto add = [&](u32 record) {
+        line.layers[line.layerCount] = &m_dots[record];
+        line.ccEnable[line.layerCount++] = m_outputs[record].ccEnable ? 1u : 0u;
+    };
+    if (m_sprite.active)
+        add(kSpriteRecord);
+    for (const Layer* layer : m_layers) {
+        if (layer->active && !((m_unfetched >> layer->number) & 1))
+            add(layer->record);
+    }
+    line.ccPass = m_ccPassAll ? m_passAll : m_ccPass;
+    line.spriteRatios = m_spriteDots.ratio;
+    line.shadowClasses = m_spriteDots.shadowClass;
+
+    u32 done = 0;
+#if KEST_X86
+    if (fastPaths.avx2 && !(line.insertions && line.perDotLineColors))
+        done = composePackedAvx2(line, x0, count, row + x0);
+#endif
+    if (done < count)
+        composePackedPasses(line, x0 + done, count - done, row);
+    return true;
+}
+
+// composePacked's dots x0 .. x0 + count - 1 a pass over them at a time.
+void VDP2::composePackedPasses(const PackedLine& line, u32 x0, u32 count, u32* row)
+{
+    const PackedPlaces places{m_firstWord + x0, m_secondWord + x0, m_thirdWord + x0};
+    u32* first = places.first;
+    u32* second = places.second;
+    for (u32 i = 0; i < line.layerCount; ++i) {
+        const LineDots& dots = *line.layers[i];
+        const PackedLayer layer{dots.key + x0, dots.cc + x0, dots.color + x0, line.ccEnable[i], i == 0, line.backWord};
+        foldPacked(layer, count, places, line.shadows);
+    }
+    if (line.layerCount == 0) {
+        std::fill_n(first, count, line.backWord);
+        std::fill_n(second, count, line.backWord);
+    }
+    if (line.shadows)
+        shadowPacked(x0, count, places);
+    // The ratios blends take: the top's (calc 2) or the lower place's (3).
+    const u32 calc = line.calc;
+    u32* ratios = m_blendRatio + x0;
+    if (calc >= 2)
+        ratioPacked(count, calc == 2 ? first : second, line.ratios, line.spriteRatios + x0, ratios);
+    if (line.insertions) {
+        if (line.perDotLineColors) {
             for (u32 i = 0; i < count; ++i) {
                 const u32 t = (first[i] >> 25) & 7;
-                if ((insertions >> t) & 1) {
+                if ((line.insertions >> t) & 1) {
                     second[i] = lineColorOf(t, x0 + i);
                     if (calc == 3)
-                        ratios[i] = lineRatio;
+                        ratios[i] = line.lineRatio;
                 }
             }
         } else {
-            u32 lineColors[kRecords];
-            for (u32 r = 0; r < kRecords; ++r)
-                lineColors[r] = m_outputs[r].lineColor;
-            insertPacked(count, insertions, lineColors, lineRatio, first, second, calc == 3 ? ratios : nullptr);
+            insertPacked(count, line.insertions, line.lineColors, line.lineRatio, first, second,
+                         calc == 3 ? ratios : nullptr);
         }
     }
     u32* out = row + x0;
-    blendPacked(count, calc == 0 ? 0 : calc == 1 ? 1 : 2, first, second, ratios, ccPass + x0, out);
-    if (anyOffset) {
-        u32 plus[kRecords], minus[kRecords];
-        for (u32 r = 0; r < kRecords; ++r) {
-            plus[r] = minus[r] = 0;
-            for (u32 c = 0; c < 3; ++c) {
-                // The 9-bit offset: -256 takes any component to 0, as 255 does.
-                const s32 o = signExtend9(static_cast<u32>(m_outputs[r].offset[c]) >> 8);
-                plus[r] |= static_cast<u32>(o > 0 ? o : 0) << (16 - 8 * c);
-                minus[r] |= static_cast<u32>(o < 0 ? std::min(-o, 255) : 0) << (16 - 8 * c);
-            }
-        }
-        offsetPacked(count, first, plus, minus, out);
-    }
+    blendPacked(count, calc == 0 ? 0 : calc == 1 ? 1 : 2, first, second, ratios, line.ccPass + x0, out);
+    if (line.offset)
+        offsetPacked(count, first, line.plus, line.minus, out);
     // A shadow's dot at half brightness.
-    if (shadows) {
+    if (line.shadows) {
         for (u32 i = 0; i < count; ++i)
             out[i] = (first[i] >> 31) ? halve(out[i]) : out[i];
     }
-    return true;
 }
 
 // Where a sprite shadow is on top of a dot, on a line composePacked takes:

@@ -409,7 +409,8 @@ __attribute__((target("avx2"))) inline __m256i loadKept(u32 keep)
 // The names of eight groups at a time: the names of a page row sit side by
 // side, one a group, or one for two groups of 16 x 16 characters (c, the
 // run's first column, says whether the first group is a right half).
-// Returns the groups done, a multiple of eight.
+// The last of fewer than eight groups reads the names after them all the
+// same, and keeps only its own. Returns the groups done.
 template <int Mode, bool Char16, bool TwoWord>
 __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 c, u32 groups, const u8* needed,
                                                   u8* keyOut, u32& fetched)
@@ -438,8 +439,9 @@ __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 
     const u32 oneWordBaseAdd = p.cramOffset | u32{p.conditions[p.decoder.specialCc]} << 16;
     const __m256i places = _mm256_setr_epi32(0, 8, 16, 24, 32, 40, 48, 56);
     u32 g = 0;
-    for (; g + 8 <= groups; g += 8) {
-        u32 keep = 0xFF;  // the groups with a dot to fetch
+    for (; g < groups; g += 8) {
+        const u32 count = groups - g < 8 ? groups - g : 8;
+        u32 keep = 0xFFu >> (8 - count);  // the groups with a dot to fetch
         const u32 names = (at + kNameBytes * (Char16 ? g / 2 : g)) & vramMask & ~(kNameBytes - 1);
         if (names + kLoadBytes > vramMask + 1)
             break;
@@ -448,18 +450,26 @@ __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 
         if (guarded && namesOpen != banks.open(names + kLoadBytes - 1))
             break;
         if (needed) {
-            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(needed + 8 * g));
-            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(needed + 8 * g + 32));
-            const __m256i zero = _mm256_setzero_si256();
-            const u32 hidden = static_cast<u32>(_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(a, zero)))) |
-                               static_cast<u32>(_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(b, zero)))) << 4;
-            if (hidden == 0xFF) {
-                std::memset(keyOut + 8 * g, 0, 64);
-                continue;
+            u32 hidden = 0;
+            if (count == 8) {
+                const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(needed + 8 * g));
+                const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(needed + 8 * g + 32));
+                const __m256i zero = _mm256_setzero_si256();
+                hidden = static_cast<u32>(_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(a, zero)))) |
+                         static_cast<u32>(_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(b, zero)))) << 4;
+            } else {
+                // Not past the line's last group.
+                for (u32 i = 0; i < count; ++i) {
+                    u64 dots;
+                    std::memcpy(&dots, needed + 8 * (g + i), 8);
+                    hidden |= u32{dots == 0} << i;
+                }
             }
             if (hidden)
-                std::memset(keyOut + 8 * g, 0, 64);
-            keep = ~hidden & 0xFF;
+                std::memset(keyOut + 8 * g, 0, 8 * count);
+            if (hidden == keep)
+                continue;
+            keep &= ~hidden;
         }
         Lanes8 raw;
         if constexpr (TwoWord)
@@ -508,7 +518,7 @@ __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 
         std::memcpy(p.groupFlags + fetched, &eight, 8);
         fetched += static_cast<u32>(std::popcount(keep));
     }
-    return g;
+    return g < groups ? g : groups;
 }
 #endif
 

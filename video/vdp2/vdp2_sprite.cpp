@@ -91,12 +91,27 @@ __attribute__((target("avx2"))) u8 splitSpriteAvx2(const SpriteSplit& p)
     const __m256i cramOffset = _mm256_set1_epi16(static_cast<short>(p.cramOffset));
     const __m256i paletteMask = _mm256_set1_epi16(static_cast<short>(p.paletteMask));
     __m256i shadows = zero;
+    // What 32 transparent dots (all bits 0) give: the registers of field 0.
+    const __m256i blankKc = _mm256_shuffle_epi8(keyCc, zero);
+    const __m256i blankCc = byteField<7, 1>(blankKc);
+    const __m256i blankRatio = _mm256_shuffle_epi8(ratios, zero);
+    const __m256i blankIndex = colorIndex(zero, codeMask, cramOffset, paletteMask);
     for (u32 i = 0; i < p.width; i += 32) {
         const u8* raw = p.raw + 2 * i;
-        const __m256i a =
-            _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(raw)), deinterleave);
-        const __m256i b =
-            _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(raw + 32)), deinterleave);
+        const __m256i rawA = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(raw));
+        const __m256i rawB = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(raw + 32));
+        if (_mm256_testz_si256(_mm256_or_si256(rawA, rawB), _mm256_or_si256(rawA, rawB))) {
+            // Most of a frame VDP1 erased is such dots.
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.classOut + i), zero);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.keyOut + i), zero);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.ccOut + i), blankCc);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.ratioOut + i), blankRatio);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.index + i), blankIndex);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.index + i + 16), blankIndex);
+            continue;
+        }
+        const __m256i a = _mm256_shuffle_epi8(rawA, deinterleave);
+        const __m256i b = _mm256_shuffle_epi8(rawB, deinterleave);
         // Upper and lower bytes of dots 0-31, in order.
         __m256i h = _mm256_permute4x64_epi64(_mm256_unpacklo_epi64(a, b), 0xD8);
         const __m256i l = _mm256_permute4x64_epi64(_mm256_unpackhi_epi64(a, b), 0xD8);
@@ -167,6 +182,39 @@ __attribute__((target("avx2"))) void directColorsAvx2(const u8* raw, u32 width, 
         _mm256_storeu_si256(out, _mm256_blendv_epi8(_mm256_loadu_si256(out), rgb555(dot).v, direct));
     }
     directColorsBody(raw + 2 * i, width - i, colorOut + i);
+}
+#endif
+
+#if KEST_X86
+// A line's palette colours and, with raw (mixed colour), its direct ones in
+// one pass, eight dots at a time; with shown, groups whose eight keys are
+// all 0 are left as they were, since no place takes such dots.
+__attribute__((target("avx2"))) void spriteColorsAvx2(const u16* index, const u8* raw, const u8* shown, u32 width,
+                                                      const u32* palette, u32* colorOut)
+{
+    const __m128i swapBytes = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+    u32 i = 0;
+    for (; i + 8 <= width; i += 8) {
+        if (shown) {
+            u64 keys;
+            std::memcpy(&keys, shown + i, 8);
+            if (!keys)
+                continue;
+        }
+        __m256i colors =
+            gather8<4>(palette, _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(index + i))));
+        if (raw) {
+            const Lanes8 dot(_mm256_cvtepu16_epi32(
+                _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(raw + 2 * i)), swapBytes)));
+            colors = _mm256_blendv_epi8(colors, rgb555(dot).v, _mm256_srai_epi32(_mm256_slli_epi32(dot.v, 16), 31));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(colorOut + i), colors);
+    }
+    if (i < width) {
+        gatherColors(index + i, width - i, palette, colorOut + i);
+        if (raw)
+            directColorsBody(raw + 2 * i, width - i, colorOut + i);
+    }
 }
 #endif
 
@@ -295,6 +343,14 @@ void VDP2::fetchSpriteLine(const u8* __restrict raw)
             ccOut[i] |= msbs[index[i]];
         }
     } else {
+#if KEST_X86
+        if (fastPaths.avx2) {
+            // Colours of dots no place takes are read only by gradation.
+            const bool skip = fastPaths.hiddenLayers && !(m_gradation && m_gradationTarget == kSpriteRecord);
+            spriteColorsAvx2(index, mixed ? raw : nullptr, skip ? keyOut : nullptr, width, palette, colorOut);
+            return;
+        }
+#endif
         gatherColors(index, width, palette, colorOut);
     }
     if (mixed)

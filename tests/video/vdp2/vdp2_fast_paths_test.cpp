@@ -7,6 +7,8 @@
 #include <random>
 #include <utility>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "core/base/types.h"
 #include "video/vdp1/vdp1.h"
@@ -119,7 +121,7 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
 // Fields like real programs': line-colour insertion under shadows, colour
 // offset, mixed-colour sprites, a layer at priority 0 and rotation lines
 // that switch sets between lines, each fast path against its plain code.
-// The 2D field also with the ratio of the lower dot, with two-word names
+// The 2D field also with the ratio of the lower dot, additive, with two-word names
 // (their special bits in use) of 16 x 16 characters, some of them and of
 // the names in banks RBG0 holds, and in the special high-resolution mode with NBG0 at priority 0
 // and NBG1 only inside a window (both read there all the same); the 3D one
@@ -138,6 +140,11 @@ TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
         {"2D", gameField2D},
         {"3D", gameField3D},
         {"2D, ratio of the lower dot", [](Vdp2Scene& s) { gameField2D(s), s.reg(VDP2::CCCTL, 0x0263); }},
+        {"2D, additive calculation, the shadow select bit set",
+         [](Vdp2Scene& s) { gameField2D(s), s.reg(VDP2::CCCTL, 0x0163), s.reg(VDP2::SDCTL, 0x0107); }},
+        {"2D, sprites in boxes, no colour offset", gameField2DBoxed},
+        {"2D, gradation of the sprite, whose hidden dots it reads",
+         [](Vdp2Scene& s) { gameField2D(s), s.reg(VDP2::CCCTL, 0x8063); }},
         {"2D, two-word names of 16 x 16 characters, VRAM-B held by RBG0",
          [](Vdp2Scene& s) {
              gameField2D(s);
@@ -190,6 +197,48 @@ TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
         EXPECT_EQ(draw({hostAvx2, true, true, false, true}), fast) << name << ": hidden layers";
         EXPECT_EQ(draw({hostAvx2, true, true, true, false}), fast) << name << ": bitmap rows";
     }
+}
+
+// The one-pass compositor and the name runs over every mix of the line
+// settings they read ahead of the dots: each kind of colour calculation,
+// shadows halved by the select bit or not, colour offset and line-colour
+// insertion each on and off, over the 2D field with its sprites everywhere
+// or in boxes, and NBG0 and NBG1 scrolled so that their runs end on every
+// dot of a group of eight.
+TEST(Vdp2FastPaths, LineSettingsDrawWhatThePlainCodeDraws)
+{
+    FastPathsGuard guard;
+    const bool hostAvx2 = vdp2::fastPaths.avx2;
+    std::set<std::vector<u32>> pictures;
+    u32 variant = 0;
+    for (const bool boxed : {false, true}) {
+        Vdp2Scene s;
+        boxed ? gameField2DBoxed(s) : gameField2D(s);
+        auto draw = [&](vdp2::FastPaths paths) {
+            vdp2::fastPaths = paths;
+            std::fill(s.canvas.begin(), s.canvas.end(), 0xFF000000u);
+            s.runField();
+            return s.canvas;
+        };
+        // None, additive, the top's ratio, the lower dot's.
+        for (const u16 calc : {0x0000, 0x0163, 0x0063, 0x0263}) {
+            for (u32 mix = 0; mix < 8; ++mix, ++variant) {
+                s.reg(VDP2::CCCTL, calc);
+                s.reg(VDP2::SDCTL, (mix & 1) ? 0x0107 : 0x0007);
+                s.reg(VDP2::CLOFEN, (mix & 2) ? 0x007F : 0);
+                s.reg(VDP2::LNCLEN, (mix & 4) ? 0x0003 : 0);
+                s.reg(VDP2::SCXIN0, static_cast<u16>(21 + variant % 8));
+                s.reg(VDP2::SCXIN1, static_cast<u16>(3 + variant * 3 % 8));
+                const std::vector<u32> fast = draw({hostAvx2, true, true, true, true});
+                pictures.insert(fast);
+                const std::string what = "variant " + std::to_string(variant);
+                EXPECT_EQ(draw({false, true, true, true, true}), fast) << what << ": AVX2 loops";
+                EXPECT_EQ(draw({hostAvx2, false, true, true, true}), fast) << what << ": fast compositor";
+            }
+        }
+    }
+    // Each setting shows in the pictures.
+    EXPECT_EQ(pictures.size(), 64u);
 }
 
 }  // namespace

@@ -165,6 +165,32 @@ inline void gameField2D(Vdp2Scene& scene)
     scene.reg(VDP2::WCTLB, 0x0002);  // NBG2 hidden inside window 0
 }
 
+// Sprites as VDP1 leaves them over a frame it erased: a few boxes of dots
+// (the player, enemies, a score) and transparent dots everywhere else.
+inline void boxedSprites(Vdp2Scene& scene)
+{
+    constexpr u32 kBoxes[][4] = {{8, 8, 96, 16}, {40, 150, 32, 48}, {200, 60, 48, 32}, {261, 121, 24, 24}};
+    u8* sprite = scene.spriteBuffer();
+    for (u32 y = 0; y < 256; ++y) {
+        for (u32 x = 0; x < 512; ++x) {
+            bool inside = false;
+            for (const auto& [left, top, width, height] : kBoxes)
+                inside |= x >= left && x < left + width && y >= top && y < top + height;
+            if (!inside)
+                storeBe16(sprite + 2 * (y * 512 + x), 0);
+        }
+    }
+}
+
+// The 2D field as most of a game's fields are: its sprites in a few boxes
+// and no colour offset.
+inline void gameField2DBoxed(Vdp2Scene& scene)
+{
+    gameField2D(scene);
+    boxedSprites(scene);
+    scene.reg(VDP2::CLOFEN, 0);
+}
+
 // A 352 x 240 field like a 3D game's: RBG0 switching per line between a
 // floor (set A, kx and ky from a per-line coefficient table) and the sky
 // (set B where set A's coefficient is transparent), a mostly empty HUD on
