@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -507,6 +508,7 @@ private:
     bool accessValue(u8 kind, u32 address, u32 width, u32& value) const;
     bool passUnchanged() const;
     s32 resumeWaiting(u32 pc, s32 clocks);
+    bool finishSettled();
     bool inRecordedCode(u32 address) const;
     bool walksMemory(u32 target, u32 branch) const;
     u32 counterPasses(u32 atBranch, u32 most) const;
@@ -595,12 +597,24 @@ private:
             fields |= a.r[n] != b.r[n] ? 1u << n : 0;
         return fields;
     }
+    // By except + 1, the registers that matchesWait compares: all, or all
+    // but one.
+    static constexpr auto kWaitKeep = [] {
+        std::array<std::array<u32, 16>, 17> keep{};
+        for (int except = -1; except < 16; ++except) {
+            for (int n = 0; n < 16; ++n)
+                keep[except + 1][n] = n == except ? 0 : ~0u;
+        }
+        return keep;
+    }();
     // Whether the state is w, or w but for register `except` when one.
     bool matchesWait(const WaitState& w, int except = -1) const
     {
+        // A mask per register rather than a test keeps the loop in vectors.
+        const u32* const keep = kWaitKeep[except + 1].data();
         u32 differ = 0;
         for (int n = 0; n < 16; ++n)
-            differ |= n == except ? 0 : m_r[n] ^ w.r[n];
+            differ |= (m_r[n] ^ w.r[n]) & keep[n];
         differ |= (m_gbr ^ w.gbr) | (m_vbr ^ w.vbr) | (m_pr ^ w.pr) | (mach() ^ w.mach) | (macl() ^ w.macl);
         differ |= (m_fm ^ w.m) | (m_fq ^ w.q) | (m_fi ^ w.i) | (m_fs ^ w.s) | (m_ft ^ w.t);
         return differ == 0;
@@ -660,12 +674,12 @@ private:
         u32 compareT = 0;
         // The slice was run to its end, at the dispatch endIndex; the last
         // slice ended there, with that state: the dispatch's, with the
-        // counter where it stood.
+        // counter at endCounter.
         bool finished = false;
         bool resumable = false;
         u32 endIndex = 0;
         u32 endPc = 0;
-        WaitState endState;
+        u32 endCounter = 0;
         // The dispatches of the recorded pass: their PCs, the clocks since
         // the pass's branch and the state before each runs. Apart, so that
         // finding where a slice ends reads only the clocks.
