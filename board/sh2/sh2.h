@@ -331,7 +331,21 @@ public:
     public:
         using Unit::Unit;
         void reset();
-        void step(u32 clocks);
+        // Inline: it runs after every slice, and nearly always the count
+        // only moves on.
+        void step(u32 clocks)
+        {
+            const u32 total = remainder + clocks;
+            const u32 next = frc + (total >> shift);
+            remainder = total & (divisor - 1);
+            if (next < 0x10000 && !(frc < ocra && ocra <= next) && !(frc < ocrb && ocrb <= next)) {
+                frc = static_cast<u16>(next);
+                return;
+            }
+            reach(next);
+        }
+        // Moves the count to next where a compare matches or it overflows.
+        void reach(u32 next);
         u8 read(u32 offset);
         void write(u32 offset, u8 value);
         void inputCapture();
@@ -348,7 +362,12 @@ public:
         using Unit::Unit;
         void reset();
         void standby() { const u8 keep = wtcnt; reset(); wtcnt = keep; }
-        void step(u32 clocks);
+        void step(u32 clocks)
+        {
+            if ((wtcsr & 0x20) && !(wtcsr & 0x80) && !(rstcsr & 0x80))
+                count(clocks);
+        }
+        void count(u32 clocks);
         u8 read(u32 offset);
         void writeWord(u32 offset, u16 value);
         u8 wtcnt = 0, wtcsr = 0x18, rstcsr = 0x1F;
