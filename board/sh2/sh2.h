@@ -670,12 +670,14 @@ private:
         static constexpr u32 kSteps = 96;
         static constexpr u32 kAccesses = 48;
         static constexpr u32 kRuns = 16;
+        // What a slice on a settled loop reads comes first and together, in
+        // few cache lines: the rest of the machine's work between two slices
+        // leaves little of it cached.
         u32 branch = ~0u;
         Phase phase = kWatching;
         u8 passes = 0;   // watched or recorded passes that did not repeat
         s32 clocks = 0;  // clocks left at the last pass's branch
         s32 cost = 0;    // clocks of a pass
-        WaitState state;  // at the last branch; once settled, at the recorded pass's
         // Once settled, the fields that differ between the recorded pass's
         // dispatches and its branch: where a slice ends within a pass, the
         // rest of the state is as the pass found it.
@@ -700,9 +702,19 @@ private:
         u32 endPc = 0;
         u32 endCounter = 0;
         // The dispatches of the recorded pass: their PCs, the clocks since
-        // the pass's branch and the state before each runs. Apart, so that
-        // finding where a slice ends reads only the clocks.
+        // the pass's branch and the state before each runs (pointPc,
+        // pointOffset and pointState below). Apart, so that finding where a
+        // slice ends reads only the clocks.
         u32 points = 0;
+        u32 steps = 0;
+        u32 count = 0;
+        u32 runs = 0;
+        // ceil(2^64 / cost), so that a multiply finds the passes in a span
+        // below 2^32 clocks; 0 for a cost of 1.
+        u64 costReciprocal = 0;
+        WaitCode code[kRuns];
+        u8 opcodes[2 * kSteps];
+        WaitAccess accesses[kAccesses];
         // Once settled, the first dispatch that a slice ending with that
         // many clocks of a pass left does not reach, for passes of up to
         // kListedClocks: found by the clocks alone, where a search would
@@ -710,18 +722,10 @@ private:
         static constexpr u32 kListedClocks = 255;
         static_assert(kSteps < 256);
         u8 endAt[kListedClocks + 1];
-        // ceil(2^64 / cost), so that a multiply finds the passes in a span
-        // below 2^32 clocks; 0 for a cost of 1.
-        u64 costReciprocal = 0;
         u32 pointPc[kSteps];
         s32 pointOffset[kSteps];
+        WaitState state;  // at the last branch; once settled, at the recorded pass's
         WaitState pointState[kSteps];
-        u32 steps = 0;
-        u32 count = 0;
-        u32 runs = 0;
-        WaitAccess accesses[kAccesses];
-        WaitCode code[kRuns];
-        u8 opcodes[2 * kSteps];
     };
     static constexpr u32 kRejectedSlots = 8;
     WaitLoop m_wait;

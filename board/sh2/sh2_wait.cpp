@@ -239,10 +239,11 @@ s32 SH2::finishWaiting(s32 atBranch, u32 counterAtBranch)
         while (end < w.points && static_cast<u32>(w.pointOffset[end]) < rest)
             ++end;
     }
-    if (end == w.points) {
-        end = 0;
-        ++passes;
-    }
+    // Past the last dispatch is the first of the next pass; which one it
+    // is changes from slice to slice, so it is worked out without a branch.
+    const u32 wraps = end == w.points;
+    end = wraps ? 0 : end;
+    passes += wraps;
     if (w.counter != kNoRegister && counterPasses(counterAtBranch, passes + 1) <= passes)
         return atBranch;
     const WaitState& state = w.pointState[end];
