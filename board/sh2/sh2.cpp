@@ -120,7 +120,8 @@ u32 SH2::execute(u32 clocks)
         m_clocksLeft = 0;
         return clocks;
     }
-    checkInterrupts();
+    if (hasPendingInterrupt())
+        checkInterrupts();
     // A settled waiting loop that the processor stands on runs the slice
     // out without entering the interpreter.
     const bool breakpoints = m_debug != 0;
