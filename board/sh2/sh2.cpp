@@ -120,8 +120,13 @@ u32 SH2::execute(u32 clocks)
         m_clocksLeft = 0;
         return clocks;
     }
-    checkInterrupts();
-    interpret(m_debug != 0);
+    if (hasPendingInterrupt())
+        checkInterrupts();
+    // A settled waiting loop that the processor stands on runs the slice
+    // out without entering the interpreter.
+    const bool breakpoints = m_debug != 0;
+    if (m_wait.phase != WaitLoop::kSettled || breakpoints || !finishSettled())
+        interpret(breakpoints);
     m_sr = packSR();
     const u32 used = static_cast<u32>(m_budget - m_clocksLeft);
     if (m_state == kCpuRunning || m_state == kCpuSleep) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -330,7 +331,21 @@ public:
     public:
         using Unit::Unit;
         void reset();
-        void step(u32 clocks);
+        // Inline: it runs after every slice, and nearly always the count
+        // only moves on.
+        void step(u32 clocks)
+        {
+            const u32 total = remainder + clocks;
+            const u32 next = frc + (total >> shift);
+            remainder = total & (divisor - 1);
+            if (next < 0x10000 && !(frc < ocra && ocra <= next) && !(frc < ocrb && ocrb <= next)) {
+                frc = static_cast<u16>(next);
+                return;
+            }
+            reach(next);
+        }
+        // Moves the count to next where a compare matches or it overflows.
+        void reach(u32 next);
         u8 read(u32 offset);
         void write(u32 offset, u8 value);
         void inputCapture();
@@ -347,7 +362,12 @@ public:
         using Unit::Unit;
         void reset();
         void standby() { const u8 keep = wtcnt; reset(); wtcnt = keep; }
-        void step(u32 clocks);
+        void step(u32 clocks)
+        {
+            if ((wtcsr & 0x20) && !(wtcsr & 0x80) && !(rstcsr & 0x80))
+                count(clocks);
+        }
+        void count(u32 clocks);
         u8 read(u32 offset);
         void writeWord(u32 offset, u16 value);
         u8 wtcnt = 0, wtcsr = 0x18, rstcsr = 0x1F;
@@ -507,6 +527,7 @@ private:
     bool accessValue(u8 kind, u32 address, u32 width, u32& value) const;
     bool passUnchanged() const;
     s32 resumeWaiting(u32 pc, s32 clocks);
+    bool finishSettled();
     bool inRecordedCode(u32 address) const;
     bool walksMemory(u32 target, u32 branch) const;
     u32 counterPasses(u32 atBranch, u32 most) const;
@@ -595,12 +616,24 @@ private:
             fields |= a.r[n] != b.r[n] ? 1u << n : 0;
         return fields;
     }
+    // By except + 1, the registers that matchesWait compares: all, or all
+    // but one.
+    static constexpr auto kWaitKeep = [] {
+        std::array<std::array<u32, 16>, 17> keep{};
+        for (int except = -1; except < 16; ++except) {
+            for (int n = 0; n < 16; ++n)
+                keep[except + 1][n] = n == except ? 0 : ~0u;
+        }
+        return keep;
+    }();
     // Whether the state is w, or w but for register `except` when one.
     bool matchesWait(const WaitState& w, int except = -1) const
     {
+        // A mask per register rather than a test keeps the loop in vectors.
+        const u32* const keep = kWaitKeep[except + 1].data();
         u32 differ = 0;
         for (int n = 0; n < 16; ++n)
-            differ |= n == except ? 0 : m_r[n] ^ w.r[n];
+            differ |= (m_r[n] ^ w.r[n]) & keep[n];
         differ |= (m_gbr ^ w.gbr) | (m_vbr ^ w.vbr) | (m_pr ^ w.pr) | (mach() ^ w.mach) | (macl() ^ w.macl);
         differ |= (m_fm ^ w.m) | (m_fq ^ w.q) | (m_fi ^ w.i) | (m_fs ^ w.s) | (m_ft ^ w.t);
         return differ == 0;
@@ -637,12 +670,14 @@ private:
         static constexpr u32 kSteps = 96;
         static constexpr u32 kAccesses = 48;
         static constexpr u32 kRuns = 16;
+        // What a slice on a settled loop reads comes first and together, in
+        // few cache lines: the rest of the machine's work between two slices
+        // leaves little of it cached.
         u32 branch = ~0u;
         Phase phase = kWatching;
         u8 passes = 0;   // watched or recorded passes that did not repeat
         s32 clocks = 0;  // clocks left at the last pass's branch
         s32 cost = 0;    // clocks of a pass
-        WaitState state;  // at the last branch; once settled, at the recorded pass's
         // Once settled, the fields that differ between the recorded pass's
         // dispatches and its branch: where a slice ends within a pass, the
         // rest of the state is as the pass found it.
@@ -660,16 +695,26 @@ private:
         u32 compareT = 0;
         // The slice was run to its end, at the dispatch endIndex; the last
         // slice ended there, with that state: the dispatch's, with the
-        // counter where it stood.
+        // counter at endCounter.
         bool finished = false;
         bool resumable = false;
         u32 endIndex = 0;
         u32 endPc = 0;
-        WaitState endState;
+        u32 endCounter = 0;
         // The dispatches of the recorded pass: their PCs, the clocks since
-        // the pass's branch and the state before each runs. Apart, so that
-        // finding where a slice ends reads only the clocks.
+        // the pass's branch and the state before each runs (pointPc,
+        // pointOffset and pointState below). Apart, so that finding where a
+        // slice ends reads only the clocks.
         u32 points = 0;
+        u32 steps = 0;
+        u32 count = 0;
+        u32 runs = 0;
+        // ceil(2^64 / cost), so that a multiply finds the passes in a span
+        // below 2^32 clocks; 0 for a cost of 1.
+        u64 costReciprocal = 0;
+        WaitCode code[kRuns];
+        u8 opcodes[2 * kSteps];
+        WaitAccess accesses[kAccesses];
         // Once settled, the first dispatch that a slice ending with that
         // many clocks of a pass left does not reach, for passes of up to
         // kListedClocks: found by the clocks alone, where a search would
@@ -677,18 +722,10 @@ private:
         static constexpr u32 kListedClocks = 255;
         static_assert(kSteps < 256);
         u8 endAt[kListedClocks + 1];
-        // ceil(2^64 / cost), so that a multiply finds the passes in a span
-        // below 2^32 clocks; 0 for a cost of 1.
-        u64 costReciprocal = 0;
         u32 pointPc[kSteps];
         s32 pointOffset[kSteps];
+        WaitState state;  // at the last branch; once settled, at the recorded pass's
         WaitState pointState[kSteps];
-        u32 steps = 0;
-        u32 count = 0;
-        u32 runs = 0;
-        WaitAccess accesses[kAccesses];
-        WaitCode code[kRuns];
-        u8 opcodes[2 * kSteps];
     };
     static constexpr u32 kRejectedSlots = 8;
     WaitLoop m_wait;

@@ -208,16 +208,8 @@ void SH2::interpret(bool breakpoints)
     u32 target = 0;
     u32 branch = 0;
     // Only a settled loop carries over: the others' clocks count in this
-    // slice's budget. One the processor stands on may run the slice out.
-    if (m_wait.phase == WaitLoop::kSettled && !breakpoints) {
-        clocks = resumeWaiting(pc, clocks);
-        if (m_wait.finished) {
-            m_pc = m_wait.endPc;
-            m_clocksLeft = clocks;
-            endWaiting(m_pc);
-            return;
-        }
-    } else {
+    // slice's budget.
+    if (m_wait.phase != WaitLoop::kSettled || breakpoints) {
         m_wait.phase = WaitLoop::kWatching;
         m_wait.branch = ~0u;
         m_wait.resumable = m_wait.finished = false;

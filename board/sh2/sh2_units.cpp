@@ -76,12 +76,8 @@ void SH2::FRT::write(u32 offset, u8 value)
     }
 }
 
-void SH2::FRT::step(u32 clocks)
+void SH2::FRT::reach(u32 next)
 {
-    const u32 total = remainder + clocks;
-    const u32 ticks = total >> shift;
-    remainder = total & (divisor - 1);
-    u32 next = frc + ticks;
     const u8 level = static_cast<u8>((m_cpu->intc.iprb >> 8) & 15);
     const u8 compareVector = static_cast<u8>(m_cpu->intc.vcrc & 0x7F);
     if (frc < ocra && ocra <= next) {
@@ -166,10 +162,8 @@ void SH2::WDT::writeWord(u32 offset, u16 value)
     }
 }
 
-void SH2::WDT::step(u32 clocks)
+void SH2::WDT::count(u32 clocks)
 {
-    if (!(wtcsr & 0x20) || (wtcsr & 0x80) || (rstcsr & 0x80))
-        return;
     const u32 total = remainder + clocks;
     const u32 next = wtcnt + (total >> shift);
     remainder = total & ((1u << shift) - 1);

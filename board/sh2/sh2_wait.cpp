@@ -239,10 +239,11 @@ s32 SH2::finishWaiting(s32 atBranch, u32 counterAtBranch)
         while (end < w.points && static_cast<u32>(w.pointOffset[end]) < rest)
             ++end;
     }
-    if (end == w.points) {
-        end = 0;
-        ++passes;
-    }
+    // Past the last dispatch is the first of the next pass; which one it
+    // is changes from slice to slice, so it is worked out without a branch.
+    const u32 wraps = end == w.points;
+    end = wraps ? 0 : end;
+    passes += wraps;
     if (w.counter != kNoRegister && counterPasses(counterAtBranch, passes + 1) <= passes)
         return atBranch;
     const WaitState& state = w.pointState[end];
@@ -264,7 +265,8 @@ s32 SH2::resumeWaiting(u32 pc, s32 clocks)
     w.finished = false;
     const u32 at = w.endIndex;
     const WaitState& state = w.pointState[at];
-    const bool resume = w.resumable && clocks > 0 && pc == w.pointPc[at] && matchesWait(w.endState) && passUnchanged();
+    const bool resume = w.resumable && clocks > 0 && pc == w.pointPc[at] && matchesWait(state, w.counter) &&
+                        (w.counter == kNoRegister || m_r[w.counter] == w.endCounter) && passUnchanged();
     w.resumable = false;
     if (!resume)
         return clocks;
@@ -275,11 +277,23 @@ s32 SH2::resumeWaiting(u32 pc, s32 clocks)
     return w.finished ? left : clocks;
 }
 
+// At the start of a slice on a settled loop: runs the slice out from where
+// the last one left the processor, as resumeWaiting finds it may.
+bool SH2::finishSettled()
+{
+    const s32 clocks = resumeWaiting(m_pc, m_clocksLeft);
+    if (!m_wait.finished)
+        return false;
+    m_pc = m_wait.endPc;
+    m_clocksLeft = clocks;
+    endWaiting(m_pc);
+    return true;
+}
+
 // Where a slice ends on a settled loop, the next may take it up: at the
 // dispatch it was run to, or at the one of the recorded pass that the
 // processor stands on with the same state (apart from the counter). Either
-// way the state is that dispatch's with the counter where it stands, taken
-// whole from a state written long ago, which reads back at once.
+// way the state is that dispatch's with the counter where it stands.
 void SH2::endWaiting(u32 pc)
 {
     WaitLoop& w = m_wait;
@@ -290,11 +304,8 @@ void SH2::endWaiting(u32 pc)
             w.endIndex = i;
         }
     }
-    if (!w.resumable)
-        return;
-    w.endState = w.pointState[w.endIndex];
-    if (w.counter != kNoRegister)
-        w.endState.r[w.counter] = m_r[w.counter];
+    if (w.resumable && w.counter != kNoRegister)
+        w.endCounter = m_r[w.counter];
 }
 
 void SH2::recordPoint(u32 pc, s32 clocks)

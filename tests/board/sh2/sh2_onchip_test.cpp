@@ -324,6 +324,37 @@ TEST_F(Sh2OnChip, FreeRunningTimer)
     EXPECT_EQ(cpu.topInterrupt().vector, 0x61);
 }
 
+// The step after a slice passes the count on alone until it reaches a
+// compare value or wraps: one clock short of each sets nothing, the clock
+// that reaches it sets its flag, and a compare behind the count stays quiet.
+TEST_F(Sh2OnChip, FreeRunningTimerFlagsAtTheExactCount)
+{
+    wb(0x16, 0);  // one count per 8 clocks
+    cpu.frt.ocra = 0x0040;
+    cpu.frt.ocrb = 0x0080;
+    cpu.frt.frc = 0x0030;
+    cpu.frt.step(0x10 * 8 - 1);
+    EXPECT_EQ(cpu.frt.frc, 0x003F);
+    EXPECT_EQ(cpu.frt.ftcsr, 0);
+    cpu.frt.step(1);
+    EXPECT_EQ(cpu.frt.frc, 0x0040);
+    EXPECT_EQ(cpu.frt.ftcsr, 0x08);
+    cpu.frt.ftcsr = 0;
+    cpu.frt.step(0x3F * 8);
+    EXPECT_EQ(cpu.frt.ftcsr, 0);
+    cpu.frt.step(8);
+    EXPECT_EQ(cpu.frt.frc, 0x0080);
+    EXPECT_EQ(cpu.frt.ftcsr, 0x04);
+    cpu.frt.ftcsr = 0;
+    cpu.frt.frc = 0xFFFE;
+    cpu.frt.step(8);
+    EXPECT_EQ(cpu.frt.frc, 0xFFFF);
+    EXPECT_EQ(cpu.frt.ftcsr, 0);
+    cpu.frt.step(8);
+    EXPECT_EQ(cpu.frt.frc, 0x0000);
+    EXPECT_EQ(cpu.frt.ftcsr, 0x02);
+}
+
 TEST_F(Sh2OnChip, WatchdogIntervalAndReset)
 {
     ww(0xE4, 0x4400);
