@@ -97,6 +97,25 @@ struct FlatSource {
     }
 };
 
+// The Gouraud shades of a 5-bit channel c by a value g (16 leaves it), each
+// in its channel's place in the colour: red's at [g << 5 | c], green's at
+// [c << 5 | g] (its field of the colour as it lies), blue's at [g << 5 | c].
+struct ShadeTables {
+    u16 red[1024], green[1024], blue[1024];
+};
+inline constexpr ShadeTables kShades = [] {
+    ShadeTables t{};
+    for (s32 g = 0; g < 32; ++g) {
+        for (s32 c = 0; c < 32; ++c) {
+            const s32 v = c + g - 16 < 0 ? 0 : c + g - 16 > 31 ? 31 : c + g - 16;
+            t.red[g << 5 | c] = static_cast<u16>(v);
+            t.green[c << 5 | g] = static_cast<u16>(v << 5);
+            t.blue[g << 5 | c] = static_cast<u16>(v << 10);
+        }
+    }
+    return t;
+}();
+
 // How much of the pixel write a loop can settle in advance: any mode; a
 // 16-bit store of the colour, or of its Gouraud shade, or of its blend with
 // the pixel under it (half-transparency); an 8-bit store.
@@ -145,12 +164,12 @@ struct Target {
         return calcMode == 0 ? kPlainWrite : calcMode == 3 ? kBlendWrite : calcMode == 4 ? kShadedWrite : kAnyWrite;
     }
 
-    [[gnu::always_inline]] u16 shade(u16 colour, const VDP1::EdgeStep& c) const
+    [[gnu::always_inline]] static u16 shade(u16 colour, const VDP1::EdgeStep& c)
     {
-        const u32 r = gouraudTable[(colour & 31) | ((c.r.val >> 26) & 31) << 5];
-        const u32 g = gouraudTable[((colour >> 5) & 31) | ((c.g.val >> 26) & 31) << 5];
-        const u32 b = gouraudTable[((colour >> 10) & 31) | ((c.b.val >> 26) & 31) << 5];
-        return static_cast<u16>(r | g << 5 | b << 10);
+        const u32 r = kShades.red[(colour & 31) | ((c.r.val >> 21) & 0x3E0)];
+        const u32 g = kShades.green[(colour & 0x3E0) | ((c.g.val >> 26) & 31)];
+        const u32 b = kShades.blue[((colour >> 10) & 31) | ((c.b.val >> 21) & 0x3E0)];
+        return static_cast<u16>(r | g | b);
     }
 
     // A colour's shades by Gouraud value: red's 32 with the colour's MSB,
@@ -379,6 +398,10 @@ u32 stepPixels(const Target& target, const VDP1::EdgeStep& start, s32 count, boo
     const bool mesh = kKind == kAnyWrite && t.mesh;
     const s32 cost = kKind == kAnyWrite || kKind == kBlendWrite ? t.writeCost : 1;
     const Offset gap = Target::gapOf(c);
+    // The gap pixel's offset from its pixel in the buffer.
+    const u32 gapIndex = static_cast<u32>(gap.y * (1 << t.rowShift) + gap.x);
+    // Writes that leave the pixel as they would leave it written once.
+    constexpr bool kOverwrite = kKind == kPlainWrite || kKind == kShadedWrite || kKind == kByteWrite;
     s32 px = (c.x.val - c.x.inc) >> 19;
     s32 py = (c.y.val - c.y.inc) >> 20;
     u32 clocks = 0;
@@ -406,17 +429,30 @@ u32 stepPixels(const Target& target, const VDP1::EdgeStep& start, s32 count, boo
                 const bool written = t.plot<kKind>(x, y, value);
                 clocks += kQuad && written ? t.writeCost : 1;
             } else {
-                if (antiAlias) {
-                    const s32 gx = x + gap.x, gy = y + gap.y;
-                    const bool extra = x != px && y != py && !(mesh && ((gx ^ gy) & 1));
-                    if (extra)
-                        t.write<kKind>((static_cast<u32>(gy) << t.rowShift) + static_cast<u32>(gx), value);
-                    clocks += extra ? cost : 1;
+                const u32 index = (static_cast<u32>(y) << t.rowShift) + static_cast<u32>(x);
+                if constexpr (kOverwrite) {
+                    // Where a step closes no gap, the pixel itself takes
+                    // the extra write, which the next one repeats: no
+                    // branch to mispredict on the slant's diagonal steps.
+                    if (antiAlias) {
+                        t.write<kKind>(x != px && y != py ? index + gapIndex : index, value);
+                        clocks += 1;
+                    }
+                    t.write<kKind>(index, value);
+                    clocks += 1;
+                } else {
+                    if (antiAlias) {
+                        // The gap pixel's parity is the pixel's flipped.
+                        const bool extra = x != px && y != py && !(mesh && !((x ^ y) & 1));
+                        if (extra)
+                            t.write<kKind>(index + gapIndex, value);
+                        clocks += extra ? cost : 1;
+                    }
+                    const bool written = !(mesh && ((x ^ y) & 1));
+                    if (written)
+                        t.write<kKind>(index, value);
+                    clocks += kQuad && written ? cost : 1;
                 }
-                const bool written = !(mesh && ((x ^ y) & 1));
-                if (written)
-                    t.write<kKind>((static_cast<u32>(y) << t.rowShift) + static_cast<u32>(x), value);
-                clocks += kQuad && written ? cost : 1;
             }
         }
         px = x;
