@@ -61,6 +61,17 @@ inline s32 divide(s64 d, s32 n)
     return static_cast<s32>(d / n);
 }
 
+// The same for n > 0 and |d| below 2^63 by the reciprocal ~0 / n: the
+// product falls short of the quotient by at most one, which the check adds
+// back.
+inline s32 divide(s64 d, u32 n, u64 reciprocal)
+{
+    const u64 a = static_cast<u64>(d < 0 ? -d : d);
+    u64 q = static_cast<u64>((static_cast<unsigned __int128>(a) * reciprocal) >> 64);
+    q += (q + 1) * n <= a;
+    return static_cast<s32>(d < 0 ? -static_cast<s64>(q) : static_cast<s64>(q));
+}
+
 // A single colour for every pixel: lines and polygons.
 struct FlatSource {
     static constexpr bool kBuffered = false;
@@ -499,8 +510,9 @@ inline void VDP1::setUpSlant(const EdgeStep& c0, const EdgeStep& c1, bool gourau
     s.c.r = {c0.r.val, 0};
     s.c.g = {c0.g.val, 0};
     s.c.b = {c0.b.val, 0};
-    if (n > 0) {
-        auto slope = [n](s32 from, s32 to) { return vdp1::divide(s64{to} - from, n); };
+    if (n <= 0)
+        return;
+    auto steps = [&](auto slope) {
         if (!column)
             s.c.x.inc = slope(c0.x.val, c1.x.val);
         if (!row)
@@ -510,7 +522,19 @@ inline void VDP1::setUpSlant(const EdgeStep& c0, const EdgeStep& c1, bool gourau
             s.c.g.inc = slope(c0.g.val, c1.g.val);
             s.c.b.inc = slope(c0.b.val, c1.b.val);
         }
+    };
+    if (!gouraud) {
+        steps([n](s32 from, s32 to) { return vdp1::divide(s64{to} - from, n); });
+        return;
     }
+    // Five steps to divide: by a reciprocal, which quads, repeating lengths
+    // from slant to slant, mostly keep from the slant before.
+    if (n != s.divisor) {
+        s.divisor = n;
+        s.reciprocal = ~u64{0} / static_cast<u32>(n);
+    }
+    const u64 reciprocal = s.reciprocal;
+    steps([n, reciprocal](s32 from, s32 to) { return vdp1::divide(s64{to} - from, static_cast<u32>(n), reciprocal); });
 }
 
 namespace vdp1 {
