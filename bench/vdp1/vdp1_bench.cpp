@@ -284,4 +284,51 @@ void BM_Vdp1FarShapes(benchmark::State& state)
 }
 BENCHMARK(BM_Vdp1FarShapes)->Unit(benchmark::kMillisecond);
 
+// A turned, waving grid of 16 x 16 quads over the screen, as a 3D program
+// draws a landscape: RGB-textured Gouraud distorted sprites and Gouraud
+// polygons in a checker, about 20 x 14 pixels each, every slant a slope.
+struct GridScene : Generated {
+    static constexpr u32 kRgb = 0x48000;  // 16 x 16 RGB texels
+
+    GridScene() : Generated(false)
+    {
+        for (u32 i = 0; i < 16 * 16; ++i)
+            word(kRgb + 2 * i, static_cast<u16>(0x8000 | next(0x8000)));
+        tables();
+        u32 at = head(0, 0, 319, 223);
+        constexpr int kGrid = 17;
+        s16 xy[kGrid][kGrid][2];
+        const double turn = 0.3;
+        for (int r = 0; r < kGrid; ++r) {
+            for (int c = 0; c < kGrid; ++c) {
+                const double x = (c - 8) * 19.0, y = (r - 8) * 13.0 + 3 * std::sin(c * 0.7);
+                xy[r][c][0] = static_cast<s16>(std::lround(x * std::cos(turn) - y * std::sin(turn)));
+                xy[r][c][1] = static_cast<s16>(std::lround(x * std::sin(turn) + y * std::cos(turn)));
+            }
+        }
+        for (int r = 0; r < kGrid - 1; ++r) {
+            for (int c = 0; c < kGrid - 1; ++c) {
+                const u16 grda = static_cast<u16>((kShades + 8 * ((r * 16 + c) & 63)) / 8);
+                const u16 q[8] = {static_cast<u16>(xy[r][c][0]),         static_cast<u16>(xy[r][c][1]),
+                                  static_cast<u16>(xy[r][c + 1][0]),     static_cast<u16>(xy[r][c + 1][1]),
+                                  static_cast<u16>(xy[r + 1][c + 1][0]), static_cast<u16>(xy[r + 1][c + 1][1]),
+                                  static_cast<u16>(xy[r + 1][c][0]),     static_cast<u16>(xy[r + 1][c][1])};
+                if ((r + c) & 1) {
+                    polygon(at += 32, 0x0004, {q[0], q[1], q[2], q[3], q[4], q[5], q[6], q[7]}, grda);
+                } else {
+                    table(at += 32, {0x0002, 0, 0x00AC, 0, kRgb / 8, 0x0210, q[0], q[1], q[2], q[3], q[4], q[5],
+                                     q[6], q[7], grda});
+                }
+            }
+        }
+        word(at + 32, 0x8000);
+    }
+};
+
+void BM_Vdp1TurnedGrid(benchmark::State& state)
+{
+    GridScene().drawEach(state);
+}
+BENCHMARK(BM_Vdp1TurnedGrid)->Unit(benchmark::kMillisecond);
+
 }  // namespace

@@ -135,6 +135,8 @@ private:
         s32 skipped = 0;  // steps cut from the start
         bool reversed = false;
         bool general = false;  // neither a row nor a column
+        s32 divisor = 0;       // the last length set up, and ~0 / it
+        u64 reciprocal = 0;
     };
 
     // Decoded command table.

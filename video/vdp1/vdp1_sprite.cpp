@@ -146,19 +146,34 @@ public:
     template <class Pixel>
     [[gnu::always_inline]] void eachPlain(s32 count, Pixel&& pixel) const
     {
+        // Without a transparent code every pixel draws, and the loop has no
+        // test to make.
+        if (m_palette.transparentCode < 0)
+            eachPlainAs<false>(count, pixel);
+        else
+            eachPlainAs<true>(count, pixel);
+    }
+
+    template <bool kTransparent, class Pixel>
+    [[gnu::always_inline]] void eachPlainAs(s32 count, Pixel& pixel) const
+    {
         // Local copies, which the pixel's stores cannot alias.
         const Palette palette = m_palette;
-        const u32 inc = m_uInc, row = m_rowOffset, eos = m_eos;
+        const u32 inc = m_uInc, row = m_rowOffset;
         // High-speed shrink takes only even or only odd columns.
         const bool halve = m_kind == kShrink && m_hss;
+        const u32 keep = halve ? ~1u : ~0u, eos = halve ? m_eos : 0;
         u32 u = m_u;
         for (s32 i = 0; i < count; ++i, u += inc) {
-            u32 column = u >> kTexelFraction;
-            if (halve)
-                column = (column & ~1u) | eos;
-            const u32 code = rawCode(palette, row + column);
-            const u32 texel = kMode <= 1 ? m_decoded[code] : decode(palette, code);
-            pixel(static_cast<u16>(texel), static_cast<int>(texel >> 16 & 1));
+            const u32 code = rawCode(palette, row + ((u >> kTexelFraction & keep) | eos));
+            if constexpr (kMode <= 1) {
+                const u32 texel = m_decoded[code];
+                pixel(static_cast<u16>(texel), kTransparent ? static_cast<int>(texel >> 16 & 1) : vdp1::kDraw);
+            } else {
+                // No end code lies under a plain slant's pixels.
+                pixel(colourOf(palette, code),
+                      kTransparent && static_cast<s32>(code) == palette.transparentCode ? vdp1::kSkip : vdp1::kDraw);
+            }
         }
     }
 

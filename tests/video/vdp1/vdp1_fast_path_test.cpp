@@ -111,6 +111,21 @@ Outcome drawScene(u32 seed, bool fast)
                static_cast<u16>((0x10000 + r.below(0x3000)) / 8)});
         out.clocks.push_back(vdp.lastCommandClocks());
     }
+    // Turned quads inside both clips, as a 3D program's landscape has
+    // them: sprites with no transparent code (RGB or 16 colours), Gouraud
+    // or not, and Gouraud polygons, whose slants all step clear.
+    for (int c = 0; c < 6; ++c) {
+        const s32 x = uw / 2 + r.between(-2, 2), y = uh / 2 + r.between(-2, 2), d = r.between(3, 6);
+        const u16 xy[8] = {static_cast<u16>(x - d), static_cast<u16>(y - 2), static_cast<u16>(x + 2),
+                           static_cast<u16>(y - d), static_cast<u16>(x + d), static_cast<u16>(y + 1),
+                           static_cast<u16>(x - 1), static_cast<u16>(y + d)};
+        const u16 gouraud = static_cast<u16>(r.below(2) ? 4 : 0);
+        const u16 pmod = static_cast<u16>(c % 3 == 0 ? 0x00E8 | gouraud : c % 3 == 1 ? 0x00C8 | gouraud : 0x00C4);
+        table({static_cast<u16>(c % 3 == 2 ? 4 : 2 | r.below(4) << 4), 0, pmod, static_cast<u16>(r.below(0x10000)),
+               static_cast<u16>((0x10000 + r.below(0x6000)) / 8), static_cast<u16>(r.between(1, 20) << 8 | r.between(1, 20)),
+               xy[0], xy[1], xy[2], xy[3], xy[4], xy[5], xy[6], xy[7], static_cast<u16>((0x10000 + r.below(0x3000)) / 8)});
+        out.clocks.push_back(vdp.lastCommandClocks());
+    }
     if (mode == 4) {
         // A half-transparent quad reaching the last row's right half, which
         // lies past the buffer half: not written there, and charged as such.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "vdp1_fixture.h"
+#include "video/vdp1/vdp1_raster.h"
 
 namespace {
 
@@ -155,6 +156,30 @@ TEST_F(Vdp1RasterTest, GouraudShadingTakesTheCornerWordsAtTheCorners)
     draw({Table{.ctrl = 6, .pmod = 0xC4, .colr = 0xFFFF, .xy = {0, 50, 1, 50}, .grda = kGouraud / 8 + 1}});
     EXPECT_EQ(pixel(0, 50), 0xBDEF);
     EXPECT_EQ(pixel(1, 50), 0xFFFF);
+}
+
+// Gouraud slants divide their steps by a reciprocal: every quotient as the
+// divider gives it, at the lengths and differences a slant can have, and at
+// the divisors and multiples where a short reciprocal would be one out.
+TEST(Vdp1SlantSteps, ReciprocalDivisionTruncatesAsTheDividerDoes)
+{
+    std::vector<s32> lengths = {1, 2, 3, 5, 7, 641, 1023, 1024, 1025, 2047, 4095, 65535, 65537, 0x7FFFFFFF};
+    u32 seed = 7;
+    for (int i = 0; i < 200; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        lengths.push_back(static_cast<s32>(1 + (seed >> 8) % (i < 100 ? 2048 : 0x7FFFFFFF)));
+    }
+    int wrong = 0;
+    for (const s32 n : lengths) {
+        const u64 reciprocal = ~u64{0} / static_cast<u32>(n);
+        const s64 big = s64{1} << 32;
+        for (const s64 d : {s64{0}, s64{1}, s64{n} - 1, s64{n}, s64{n} + 1, s64{n} * 31 - 1, s64{n} * 31,
+                            (big - 1) / n * n, (big - 1) / n * n - 1, big - 1, s64{0x7C000000}}) {
+            wrong += vdp1::divide(d, static_cast<u32>(n), reciprocal) != vdp1::divide(d, n);
+            wrong += vdp1::divide(-d, static_cast<u32>(n), reciprocal) != vdp1::divide(-d, n);
+        }
+    }
+    EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace
