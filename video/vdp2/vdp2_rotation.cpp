@@ -736,15 +736,29 @@ struct SteadyAvx2 {
         // A cell's place: the parities of its column and row, which differ
         // between neighbours.
         const u32 place0 = (key0 & 1) | ((key0 >> 15) & 2), place1 = (key1 & 1) | ((key1 >> 15) & 2);
-        if (key0 != key1 && place0 == place1)
+        const bool one = key0 == key1;
+        if (!one && place0 == place1)
             return false;
-        if (!ready(place0, key0) || !ready(place1, key1))
+        if (!ready(place0, key0))
             return false;
         const CellData<Mode>& a = cells[place0];
-        const CellData<Mode>& b = cells[place1];
 
         // Flips are in the cells: the dot's own place in its cell reads it.
         const Lanes8 dx = col & 7u, dy = row & 7u;
+        if (one) {
+            // Magnified maps keep all eight dots in one cell for long runs.
+            if constexpr (Mode == 0) {
+                dot = dotOf(_mm256_permutevar8x32_epi32(a.words[0], dy.v), dx);
+                color = pick16(a.colors[0], a.colors[1], dot.v);
+            } else {
+                dot = dotOf(pick16(a.words[0], a.words[1], ((dy << 1u) | (dx >> 2u)).v), dx);
+                color = gather8<4>(reinterpret_cast<const int*>(colors), ((dot + a.base) & colorMask).v);
+            }
+            return true;
+        }
+        if (!ready(place1, key1))
+            return false;
+        const CellData<Mode>& b = cells[place1];
         if constexpr (Mode == 0) {
             dot = dotOf(pick(_mm256_permutevar8x32_epi32(a.words[0], dy.v),
                              _mm256_permutevar8x32_epi32(b.words[0], dy.v), second),
@@ -773,7 +787,7 @@ struct SteadyAvx2 {
     }
 
     // The cell at key, which map dot (col, row) lies in.
-    __attribute__((target("avx2"))) [[gnu::noinline]] void load(CellData<Mode>& c, u32 key, u32 col, u32 row) const
+    __attribute__((target("avx2"))) [[gnu::always_inline]] inline void load(CellData<Mode>& c, u32 key, u32 col, u32 row) const
     {
         c.key = key;
         const PatternName name = d.read(vram, m.address(col, row));
