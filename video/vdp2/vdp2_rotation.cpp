@@ -648,6 +648,9 @@ struct SteadyAvx2 {
           planeLow(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.plane))),
           planeHigh(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.plane + 8)))
     {
+        // Constant shifts keep the cell and character arithmetic short.
+        m.charShift = Char16 ? 4 : 3;
+        m.perRow = 9 - m.charShift;
     }
 
     // Colours and dots of eight map dots (col and row masked to the map); a
