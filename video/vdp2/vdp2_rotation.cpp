@@ -859,20 +859,16 @@ struct DotStore {
     // The keys of dots x .. x + 7, but 0 on the lanes of drop.
     __attribute__((target("avx2"))) [[gnu::always_inline]] inline void keys(u32 x, Lanes8 dot, __m256i drop) const
     {
-        u64 passBytes;
-        std::memcpy(&passBytes, pass + x, 8);
-        const __m256i zero = _mm256_setzero_si256();
-        const __m256i passed = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(passBytes)));
-        const __m256i opaque = _mm256_or_si256(_mm256_andnot_si256(_mm256_cmpeq_epi32(dot.v, zero), key), shown);
-        const __m256i keys = _mm256_andnot_si256(drop, _mm256_and_si256(_mm256_and_si256(opaque, key),
-                                                                         _mm256_sub_epi32(zero, passed)));
-        // Each lane's low byte.
-        const __m256i bytes = _mm256_shuffle_epi8(keys, _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1,
-                                                                         -1, -1, -1, -1, 0, 4, 8, 12, -1, -1, -1, -1,
-                                                                         -1, -1, -1, -1, -1, -1, -1, -1));
-        const u64 eight = static_cast<u32>(_mm256_cvtsi256_si32(bytes)) |
-                          u64{static_cast<u32>(_mm_cvtsi128_si32(_mm256_extracti128_si256(bytes, 1)))} << 32;
-        std::memcpy(out.key + x, &eight, 8);
+        // The key on each lane that shows, narrowed to bytes (it fits one)
+        // and masked by the window's pass bytes, negated byte by byte.
+        const __m256i hidden = _mm256_andnot_si256(shown, _mm256_cmpeq_epi32(dot.v, _mm256_setzero_si256()));
+        const __m256i lanes = _mm256_andnot_si256(drop, _mm256_andnot_si256(hidden, key));
+        const __m256i words = _mm256_packus_epi32(lanes, lanes);
+        const __m256i bytes = _mm256_packus_epi16(words, words);
+        const __m128i eight = _mm_unpacklo_epi32(_mm256_castsi256_si128(bytes), _mm256_extracti128_si256(bytes, 1));
+        const __m128i passed = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pass + x));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out.key + x),
+                         _mm_and_si128(eight, _mm_sub_epi8(_mm_setzero_si128(), passed)));
     }
 
     __attribute__((target("avx2"))) [[gnu::always_inline]] inline void all(u32 x, Lanes8 color, Lanes8 dot) const

@@ -163,6 +163,11 @@ TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
              gameField3D(s), s.reg(VDP2::RPMD, 3), s.reg(VDP2::WCTLD, 0x0003), s.reg(VDP2::KTCTL, 0x0011);
              s.reg(VDP2::LNCLEN, 0x0010), s.reg(VDP2::CCCTL, 0x0050);
          }},
+        {"3D, RBG0 only inside a window whose edges cut groups of eight",
+         [](Vdp2Scene& s) {
+             gameField3D(s), s.reg(VDP2::WPSX0, 83), s.reg(VDP2::WPEX0, 501), s.reg(VDP2::WPSY0, 30);
+             s.reg(VDP2::WPEY0, 180), s.reg(VDP2::WCTLC, 0x0003);
+         }},
         {"3D rolled, sky and floor split along lines", gameField3DRolled},
         {"3D rolled, line colours from the coefficients, ratio of the lower dot",
          [](Vdp2Scene& s) {
