@@ -534,19 +534,24 @@ TEST_F(DmaTest, EndEstimateAndEngineClocks)
     EXPECT_TRUE(log.contains("SCU.DMAC: Level 0 request queue is full, request dropped\n"));
 }
 
-TEST_F(DmaTest, DspProgramLoadedAndRunByTheSh2)
+// Sum of squares of eight words from the DSP's DMA, left in bank 1.
+static dspasm::Program sumOfSquares()
 {
     using namespace dspasm;
-    // Sum of squares of eight words from the DSP's DMA, left in bank 1.
-    const Program program = {mvi(0x06030000 >> 2, kRa0),
-                             dmaIn(0, 8),
-                             op(d1Imm(0, kCt0) | yClrA()),
-                             op(xMovX(kMc0) | yMovY(kM0) | d1Imm(6, kLop)),
-                             op(xMulP() | xMovX(kMc0) | yMovY(kM0)),
-                             lps(),
-                             op(alu(kAd2) | yMovAluA() | xMulP() | xMovX(kMc0) | yMovY(kM0)),
-                             op(alu(kAd2) | d1Mov(kAll, kToMc1)),
-                             endi()};
+    return {mvi(0x06030000 >> 2, kRa0),
+            dmaIn(0, 8),
+            op(d1Imm(0, kCt0) | yClrA()),
+            op(xMovX(kMc0) | yMovY(kM0) | d1Imm(6, kLop)),
+            op(xMulP() | xMovX(kMc0) | yMovY(kM0)),
+            lps(),
+            op(alu(kAd2) | yMovAluA() | xMulP() | xMovX(kMc0) | yMovY(kM0)),
+            op(alu(kAd2) | d1Mov(kAll, kToMc1)),
+            endi()};
+}
+
+TEST_F(DmaTest, DspProgramLoadedAndRunByTheSh2)
+{
+    const dspasm::Program program = sumOfSquares();
     u32 expected = 0;
     for (u32 i = 0; i < 8; ++i) {
         storeBe32(wram() + 0x30000 + 4 * i, 1000 + 37 * i);
@@ -576,18 +581,9 @@ TEST_F(DmaTest, DspProgramLoadedAndRunByTheSh2)
 
 TEST_F(DmaTest, IdleUnitsSkipTheirSlicesExactly)
 {
-    using namespace dspasm;
     // The DSP's program from the test above, started, paused and resumed
     // between DMA levels started by the bit and by a field's start.
-    const Program program = {mvi(0x06030000 >> 2, kRa0),
-                             dmaIn(0, 8),
-                             op(d1Imm(0, kCt0) | yClrA()),
-                             op(xMovX(kMc0) | yMovY(kM0) | d1Imm(6, kLop)),
-                             op(xMulP() | xMovX(kMc0) | yMovY(kM0)),
-                             lps(),
-                             op(alu(kAd2) | yMovAluA() | xMulP() | xMovX(kMc0) | yMovY(kM0)),
-                             op(alu(kAd2) | d1Mov(kAll, kToMc1)),
-                             endi()};
+    const dspasm::Program program = sumOfSquares();
     struct Run {
         std::string times;
         std::string log;
