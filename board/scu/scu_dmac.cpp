@@ -331,6 +331,7 @@ void ScuDmac::setBusBits(const Level& l)
 
 void ScuDmac::startLevel(u32 n)
 {
+    m_idle = 0;
     u32& status = dsta();
     status = (status | operatingBit(n)) & ~(standbyBit(n) | pausedBit(n));
     m_levels[n].latched = 0;
@@ -357,6 +358,7 @@ void ScuDmac::pauseLevel(u32 n)
 
 void ScuDmac::resumeLevel(u32 n)
 {
+    m_idle = 0;
     u32& status = dsta();
     status = (status | operatingBit(n)) & ~(standbyBit(n) | pausedBit(n));
     scheduleEnd(n, false);
@@ -494,7 +496,12 @@ u32 ScuDmac::execute(u32 clocks)
             break;
         }
     }
-    if (!l || l->leftWrite < 1 || l->illegal)
+    if (!l) {
+        // Only a start or a resume sets an operating bit, and both clear this.
+        m_idle = 1;
+        return clocks;
+    }
+    if (l->leftWrite < 1 || l->illegal)
         return clocks;
     const s32 left = run(*l, static_cast<s32>(clocks));
     if (left > 0)

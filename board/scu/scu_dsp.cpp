@@ -48,6 +48,8 @@ void ScuDsp::reset()
 u32 ScuDsp::execute(u32 clocks)
 {
     if (!m_ex || m_paused) {
+        // Only the control port starts or resumes the program, and it clears this.
+        m_idle = 1;
         m_clocksLeft = 0;
         return clocks;
     }
@@ -494,6 +496,7 @@ u32 ScuDsp::readStatus()
 
 void ScuDsp::writeControlPort(u32 v)
 {
+    m_idle = 0;
     const bool le = v & (1u << 15);
     const bool ex = v & (1u << 16);
     const bool es = v & (1u << 17);

@@ -49,25 +49,21 @@ public:
     // every slice.
     u32 runUntil(u32 end)
     {
-        if (m_period != m_lastPeriod) [[unlikely]]
-            setDivisor();
-        // Whole clocks that reach end, rounded up. Each device's slice starts
-        // where its last overran, so the span differs nearly every call: a
-        // multiply by the period's reciprocal replaces the division, exact
-        // for every span below 2^32.
-        const u64 span = u64{end} - m_localTime + m_divisor - 1;
-        const u64 clocks = (span >> 32) == 0 && m_reciprocal
-                               ? static_cast<u64>((static_cast<unsigned __int128>(span) * m_reciprocal) >> 64)
-                               : span / m_divisor;
+        const u32 clocks = clocksTo(end);
         m_sliceEnd = end;
         m_clocksLeft = m_budget = static_cast<s32>(clocks);
-        const u32 used = execute(static_cast<u32>(clocks));
+        const u32 used = execute(clocks);
         // Outside execute the present position is the local time alone; stale
         // counts would place events a whole slice late.
         m_clocksLeft = m_budget = 0;
         m_sliceEnd = 0;
         return static_cast<u32>(used * u64{m_period ? m_period : 1});
     }
+    // What runUntil answers for a unit that is idle: its execute would use
+    // every clock and change nothing, so the call is left out.
+    u32 idleUntil(u32 end) { return static_cast<u32>(clocksTo(end) * u64{m_period ? m_period : 1}); }
+    // Set by a unit with nothing to do; every start clears it.
+    bool idle() const { return m_idle; }
     // Runs up to clocks clocks; answers the clocks used.
     virtual u32 execute(u32 clocks) { return clocks; }
     virtual bool readExternalInput(void*, int) { return false; }
@@ -131,8 +127,24 @@ protected:
     std::vector<Hook*> m_hooks;
     std::string m_longName;
 
+    u8 m_idle = 0;
+
 private:
     void setDivisor();
+    // Whole clocks that reach end from the local time, rounded up.
+    u32 clocksTo(u32 end)
+    {
+        if (m_period != m_lastPeriod) [[unlikely]]
+            setDivisor();
+        // Each device's slice starts where its last overran, so the span
+        // differs nearly every call: a multiply by the period's reciprocal
+        // replaces the division, exact for every span below 2^32.
+        const u64 span = u64{end} - m_localTime + m_divisor - 1;
+        const u64 clocks = (span >> 32) == 0 && m_reciprocal
+                               ? static_cast<u64>((static_cast<unsigned __int128>(span) * m_reciprocal) >> 64)
+                               : span / m_divisor;
+        return static_cast<u32>(clocks);
+    }
 };
 
 // An event with no callback: the slice loop uses it to cut a slice.

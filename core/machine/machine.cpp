@@ -3,28 +3,36 @@
 #include <algorithm>
 #include <cstring>
 
-void SampleBuffer::push(const s16* pair)
-{
-    std::lock_guard lock(m_mutex);
-    m_samples[m_writeIndex * 2] = pair[1];
-    m_samples[m_writeIndex * 2 + 1] = pair[0];
-    m_writeIndex = (m_writeIndex + 1) & (kPairs - 1);
-}
-
 u32 SampleBuffer::take(s16* out, u32 maxPairs)
 {
-    std::lock_guard lock(m_mutex);
-    const u32 count = std::min(maxPairs, m_writeIndex);
-    if (count && out)
-        std::memcpy(out, m_samples, count * 2 * sizeof(s16));
-    m_writeIndex = 0;
+    const u32 write = m_write.load(std::memory_order_acquire);
+    u32 read = m_read.load(std::memory_order_relaxed);
+    // Each drop is applied once: an old mark would lie ahead again once the
+    // indices wrap.
+    const u32 discard = m_discard.load(std::memory_order_acquire);
+    if (discard != m_discardSeen) {
+        m_discardSeen = discard;
+        if (discard - read <= write - read)
+            read = discard;
+    }
+    const u32 count = out ? std::min(maxPairs, write - read) : 0;
+    if (count) {
+        // At most two runs: up to the ring's end, then from its start.
+        const u32 start = read & (kPairs - 1);
+        const u32 first = std::min(count, kPairs - start);
+        std::memcpy(out, &m_samples[start * 2], first * 2 * sizeof(s16));
+        std::memcpy(out + first * 2, m_samples, (count - first) * 2 * sizeof(s16));
+    }
+    m_read.store(write, std::memory_order_release);
     return count;
 }
 
 u32 SampleBuffer::pending() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_writeIndex;
+    const u32 read = m_read.load(std::memory_order_acquire);
+    const u32 discard = m_discard.load(std::memory_order_acquire);
+    const u32 write = m_write.load(std::memory_order_acquire);
+    return discard - read <= write - read ? write - discard : write - read;
 }
 
 CMachine::CMachine(std::string name) : Device(std::move(name))
@@ -127,6 +135,7 @@ void CMachine::runSlice()
     if (debugBreak)
         return;
     Scheduler& events = scheduler();
+    const bool skipIdle = m_skipIdle;
     for (;;) {
         // A slice left for a break continues where it stopped; the scheduler
         // has already fired its events.
@@ -142,6 +151,10 @@ void CMachine::runSlice()
                     continue;
                 if (device->runState() != kRunning) {
                     device->setLocalTime(device->localTime() + m_slice);
+                    continue;
+                }
+                if (skipIdle && device->idle()) {
+                    device->setLocalTime(device->localTime() + device->idleUntil(m_slice));
                     continue;
                 }
                 const u32 advanced = device->runUntil(m_slice);

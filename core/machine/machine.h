@@ -1,7 +1,7 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
+#include <atomic>
 #include <vector>
 
 #include "core/base/device.h"
@@ -14,23 +14,48 @@
 class CCd;
 
 // Mixed stereo output, appended on the emulation thread and taken by the
-// host's sound feeder thread. The take copies out under the lock, so the
-// feeder never reads pairs the emulation thread is writing.
+// host's sound feeder thread. A ring with one writer and one reader: each
+// side owns its index and publishes it with release, so a pair is read only
+// after both its samples are stored, and no lock is taken per sample.
 class SampleBuffer {
 public:
     static constexpr u32 kPairs = 4096;
 
-    // Stores the pair as (second, first).
-    void push(const s16* pair);
+    // Stores the pair as (second, first). While the ring is full (the reader
+    // has stalled for a whole buffer) the new pair is dropped: what is
+    // queued plays first, and a stall is heard as a gap in any case.
+    void push(const s16* pair)
+    {
+        const u32 write = m_write.load(std::memory_order_relaxed);
+        if (write - m_readSeen >= kPairs) [[unlikely]] {
+            m_readSeen = m_read.load(std::memory_order_acquire);
+            if (write - m_readSeen >= kPairs)
+                return;
+        }
+        s16* slot = &m_samples[(write & (kPairs - 1)) * 2];
+        slot[0] = pair[1];
+        slot[1] = pair[0];
+        m_write.store(write + 1, std::memory_order_release);
+    }
     // Copies at most maxPairs of the pairs written since the last take into
-    // out (two samples each) and empties the buffer; answers the count.
+    // out (two samples each; none when out is null) and empties the buffer;
+    // answers the count. The reader's side.
     u32 take(s16* out, u32 maxPairs);
+    // The writer's side of emptying (a power-on while the feeder runs): the
+    // next take skips every pair written so far.
+    void drop() { m_discard.store(m_write.load(std::memory_order_relaxed), std::memory_order_release); }
     u32 pending() const;
 
 private:
-    mutable std::mutex m_mutex;
-    s16 m_samples[kPairs * 2] = {};
-    u32 m_writeIndex = 0;
+    // Written by the writer only.
+    alignas(64) std::atomic<u32> m_write{0};
+    u32 m_readSeen = 0;
+    // Where a drop asked the reader to skip to.
+    std::atomic<u32> m_discard{0};
+    // Written by the reader only.
+    alignas(64) std::atomic<u32> m_read{0};
+    u32 m_discardSeen = 0;
+    alignas(64) s16 m_samples[kPairs * 2] = {};
 };
 
 // The machine base: device lists, video timing, and the time-slice loop
@@ -63,6 +88,8 @@ public:
     void startLogSecond();
     void runSlice();
     void setVideoMode(u32 mode) { m_raster.setVideoMode(mode); }
+    // Off, idle units run their execute as busy ones do; the tests compare.
+    void setSkipIdle(bool skip) { m_skipIdle = skip; }
 
     void pushSample(const s16* pair) override { m_samples.push(pair); }
     u32 takeSamples(s16* out, u32 maxPairs) { return m_samples.take(out, maxPairs); }
@@ -86,6 +113,7 @@ protected:
     u8 m_fieldBit = 0;
     u32 m_frameCounter = 0;
     u32 m_slice = 0;
+    bool m_skipIdle = true;
     SampleBuffer m_samples;
     static constexpr u64 kSecondNs = 1'000'000'000;
     u64 m_secondNs = 0;

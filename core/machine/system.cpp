@@ -74,7 +74,7 @@ void CSystem::powerOn()
     m_fieldBit = 0;
     m_lineCounter = 0;
     m_slice = 0;
-    m_samples.take(nullptr, SampleBuffer::kPairs);
+    m_samples.drop();
     m_localTime = 0;
     m_runState = kRunning;
 }

@@ -76,6 +76,8 @@ void VDP1::setBufferPointers()
 u32 VDP1::execute(u32 clocks)
 {
     if (m_drawState == kIdle) {
+        // Only a draw's start leaves the idle state, and it clears this.
+        m_idle = 1;
         m_clocksLeft = 0;
         return clocks;
     }
@@ -528,6 +530,7 @@ void VDP1::startDraw()
     m_returnAddress = kNoReturn;
     std::fill(std::begin(m_drawSwitch), std::end(m_drawSwitch), layerDebugSwitches[kSpriteLayerSwitch]);
     m_drawState = kDrawing;
+    m_idle = 0;
 }
 
 void VDP1::forceEnd()

@@ -534,19 +534,24 @@ TEST_F(DmaTest, EndEstimateAndEngineClocks)
     EXPECT_TRUE(log.contains("SCU.DMAC: Level 0 request queue is full, request dropped\n"));
 }
 
-TEST_F(DmaTest, DspProgramLoadedAndRunByTheSh2)
+// Sum of squares of eight words from the DSP's DMA, left in bank 1.
+static dspasm::Program sumOfSquares()
 {
     using namespace dspasm;
-    // Sum of squares of eight words from the DSP's DMA, left in bank 1.
-    const Program program = {mvi(0x06030000 >> 2, kRa0),
-                             dmaIn(0, 8),
-                             op(d1Imm(0, kCt0) | yClrA()),
-                             op(xMovX(kMc0) | yMovY(kM0) | d1Imm(6, kLop)),
-                             op(xMulP() | xMovX(kMc0) | yMovY(kM0)),
-                             lps(),
-                             op(alu(kAd2) | yMovAluA() | xMulP() | xMovX(kMc0) | yMovY(kM0)),
-                             op(alu(kAd2) | d1Mov(kAll, kToMc1)),
-                             endi()};
+    return {mvi(0x06030000 >> 2, kRa0),
+            dmaIn(0, 8),
+            op(d1Imm(0, kCt0) | yClrA()),
+            op(xMovX(kMc0) | yMovY(kM0) | d1Imm(6, kLop)),
+            op(xMulP() | xMovX(kMc0) | yMovY(kM0)),
+            lps(),
+            op(alu(kAd2) | yMovAluA() | xMulP() | xMovX(kMc0) | yMovY(kM0)),
+            op(alu(kAd2) | d1Mov(kAll, kToMc1)),
+            endi()};
+}
+
+TEST_F(DmaTest, DspProgramLoadedAndRunByTheSh2)
+{
+    const dspasm::Program program = sumOfSquares();
     u32 expected = 0;
     for (u32 i = 0; i < 8; ++i) {
         storeBe32(wram() + 0x30000 + 4 * i, 1000 + 37 * i);
@@ -572,4 +577,78 @@ TEST_F(DmaTest, DspProgramLoadedAndRunByTheSh2)
     EXPECT_EQ(result(1), 0u);
     EXPECT_EQ(result(2) & 0x10000, 0u);
     EXPECT_EQ(result(2) & 0xFF, program.size());
+}
+
+TEST_F(DmaTest, IdleUnitsSkipTheirSlicesExactly)
+{
+    // The DSP's program from the test above, started, paused and resumed
+    // between DMA levels started by the bit and by a field's start.
+    const dspasm::Program program = sumOfSquares();
+    struct Run {
+        std::string times;
+        std::string log;
+        std::vector<u8> wram, vdp2;
+        bool done = false, dmacIdle = false, dspIdle = false;
+    };
+    auto run = [&](bool skip) {
+        TearDown();
+        m_commands = 0;
+        SetUp();
+        sys->setSkipIdle(skip);
+        pattern(0x20000, 0x800, 29);
+        for (u32 i = 0; i < 8; ++i)
+            storeBe32(wram() + 0x30000 + 4 * i, 500 + 11 * i);
+        unmask(1u << 5 | 1u << 9 | 1u << 10 | 1u << 11);
+        scu(0x80, 0x8000);
+        for (u32 word : program)
+            scu(0x84, word);
+        // Long enough to span slices: the reads see it part done.
+        pattern(0x40000, 0x10000, 31);
+        level(0, 0x06040000, 0x05E10000, 0x10000, 0x101, 7);
+        for (int i = 0; i < 4; ++i) {
+            command(kSpin, 400);
+            record(0x25E10000 + 0x3000 * i);
+        }
+        waitFor(0x4B);
+        command(kSpin, 3000);
+        scu(0x80, 0x10000);
+        scu(0x80, 0x10000 | 1u << 25);
+        command(kSpin, 500);
+        scu(0x80, 0x10000 | 1u << 26);
+        waitFor(0x45);
+        level(1, 0x06020400, 0x05E05000, 0x200, 0x101, 0, 0x100);
+        waitFor(0x4A);
+        command(kSpin, 2000);
+        level(2, 0x06020600, 0x05C01000, 0x100, 0x101, 7);
+        waitFor(0x49);
+        record(kScu + 0x8C);
+        Run r;
+        LogCapture log;
+        start();
+        for (int field = 0; field < 6; ++field) {
+            sys->runFrame();
+            for (const Device* device : sys->slicedDevices())
+                r.times += std::to_string(device->localTime()) + ' ';
+            r.times += std::to_string(sys->scu().dsp().pc()) + '\n';
+        }
+        r.log = log.text();
+        r.wram.assign(wram(), wram() + 0x100000);
+        r.vdp2.assign(vdp2(), vdp2() + 0x10000);
+        r.done = done();
+        r.dmacIdle = sys->scu().dmac().idle();
+        r.dspIdle = sys->scu().dsp().idle();
+        return r;
+    };
+    const Run on = run(true);
+    const Run off = run(false);
+    // A start the skip missed would leave the list waiting for ever.
+    ASSERT_TRUE(on.done);
+    EXPECT_TRUE(on.dmacIdle);
+    EXPECT_TRUE(on.dspIdle);
+    EXPECT_EQ(on.times, off.times);
+    EXPECT_EQ(on.log, off.log);
+    EXPECT_TRUE(on.wram == off.wram);
+    EXPECT_TRUE(on.vdp2 == off.vdp2);
+    EXPECT_TRUE(same(vdp2() + 0x10000, wram() + 0x40000, 0x10000));
+    EXPECT_NE(result(1), 0u);
 }

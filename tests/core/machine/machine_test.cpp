@@ -215,6 +215,43 @@ TEST(SampleBuffer, TakeGivesWhatWasWrittenAndEmpties)
     EXPECT_EQ(buffer.take(out, 10), 0u);
 }
 
+TEST(SampleBuffer, RingWrapsFullDropsTheNewestAndADropSkipsWhatWasWritten)
+{
+    SampleBuffer buffer;
+    std::vector<s16> out(SampleBuffer::kPairs * 2);
+    auto push = [&](u32 i) {
+        const s16 pair[2] = {static_cast<s16>(i), static_cast<s16>(~i)};
+        buffer.push(pair);
+    };
+    // Start three quarters in, so the next takes run across the ring's end.
+    for (u32 i = 0; i < SampleBuffer::kPairs * 3 / 4; ++i)
+        push(i);
+    EXPECT_EQ(buffer.take(nullptr, SampleBuffer::kPairs), 0u);
+    EXPECT_EQ(buffer.pending(), 0u);
+    // A whole ring and ten more: the ten are lost, the ring keeps its order.
+    for (u32 i = 0; i < SampleBuffer::kPairs + 10; ++i)
+        push(i);
+    EXPECT_EQ(buffer.pending(), SampleBuffer::kPairs);
+    // Beyond maxPairs the take drops the rest.
+    ASSERT_EQ(buffer.take(out.data(), SampleBuffer::kPairs - 1), SampleBuffer::kPairs - 1);
+    for (u32 i = 0; i < SampleBuffer::kPairs - 1; ++i) {
+        ASSERT_EQ(out[i * 2], static_cast<s16>(~i)) << i;
+        ASSERT_EQ(out[i * 2 + 1], static_cast<s16>(i)) << i;
+    }
+    EXPECT_EQ(buffer.take(out.data(), 10), 0u);
+    // The writer's drop: the next take starts after it, once.
+    push(1);
+    push(2);
+    buffer.drop();
+    push(3);
+    EXPECT_EQ(buffer.pending(), 1u);
+    ASSERT_EQ(buffer.take(out.data(), 10), 1u);
+    EXPECT_EQ(out[1], 3);
+    push(4);
+    ASSERT_EQ(buffer.take(out.data(), 10), 1u);
+    EXPECT_EQ(out[1], 4);
+}
+
 TEST(SampleBuffer, TwoThreadsLoseAndTearNothing)
 {
     SampleBuffer buffer;

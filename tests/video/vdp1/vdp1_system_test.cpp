@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "core/base/shared_state.h"
 #include "core/machine/system.h"
@@ -36,6 +37,42 @@ TEST(Vdp1SystemTest, ProgramDrawsTheComputedSceneAndTakesTheDrawEndInterrupt)
     EXPECT_EQ(wrong, 0);
     sys.reset();
     scheduler().clear();
+}
+
+// Idle between draws, VDP1 skips its slices: the run must equal one that
+// steps it through every slice.
+TEST(Vdp1SystemTest, SkippingTheIdleSlicesChangesNothing)
+{
+    buildVideoTables();
+    const std::vector<u8> program = loadProgram("sh2", "vdp1_scene");
+    ASSERT_FALSE(program.empty());
+    auto run = [&](bool skip) {
+        scheduler().clear();
+        debugBreak = sliceResume = debugStopped = 0;
+        auto sys = std::make_unique<CSystem>();
+        sys->setup(0);
+        sys->setSkipIdle(skip);
+        std::memcpy(sys->memory().bios.get(), program.data(), program.size());
+        sys->powerOn();
+        std::string state;
+        for (int i = 0; i < 6; ++i) {
+            sys->runFrame();
+            for (const Device* device : sys->slicedDevices())
+                state += std::to_string(device->localTime()) + ' ';
+            state += std::to_string(sys->vdp1().idle()) + '\n';
+        }
+        const u8* ram = sys->memory().workRamHigh.get();
+        state.append(reinterpret_cast<const char*>(ram), 0x100000);
+        state.append(reinterpret_cast<const char*>(sys->vdp1().getDisplayFrameBuffer()->pixels),
+                     VDP1::kFrameBufferSize);
+        sys.reset();
+        scheduler().clear();
+        return state;
+    };
+    const std::string on = run(true);
+    // The draw ended, so the skip was taken.
+    EXPECT_NE(on.find("1\n"), std::string::npos);
+    EXPECT_TRUE(on == run(false));
 }
 
 // The same program as the console BIOS of kest-headless: VDP2 shows the
