@@ -69,8 +69,8 @@ public:
     // openError() then says why.
     bool prepareOpen(const std::string& path, int mode);
     // Sets the machine up for the file prepareOpen accepted; a game that
-    // ran is stopped first. False only when a real drive's disc no longer
-    // boots as it did a moment before.
+    // ran is stopped first. False only for the disc that game was reading
+    // (Boot, or its real drive opened again), which is tried here.
     bool finishOpen();
     // Asked between the ROM files of a set and while each is read, so a
     // request to end the program (a signal) is answered during a long open.
@@ -140,6 +140,7 @@ private:
         std::vector<u8> bios;  // the BIOS image read, arcade ones swapped
         std::string biosPath;
         std::shared_ptr<CCd> disc;
+        bool discLater = false;  // the running game's disc, tried once it stops
         DiscHeader header;
         char areaLetter = 'J';
         std::shared_ptr<Cartridge> cartridge;
@@ -147,6 +148,7 @@ private:
 
     // The console road.
     bool planConsole(OpenPlan& plan);
+    bool planDisc(OpenPlan& plan);
     bool loadSaturnBios(OpenPlan& plan);
     void readRegion(INI& settings);
     void readCartridge(INI& settings);

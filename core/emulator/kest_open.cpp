@@ -126,6 +126,12 @@ bool Kest::finishOpen()
     m_biosPath = plan->biosPath;
     m_romSetPath.clear();
     if (plan->machineKind == kConsole) {
+        if (plan->discLater && !planDisc(*plan)) {
+            // Nor is the disc kept for the next Boot.
+            m_disc.reset();
+            m_system.setMedia(nullptr);
+            return false;
+        }
         loadSaturnBios(*plan);
         // Held for the next Boot.
         m_disc = plan->disc;
@@ -157,6 +163,16 @@ bool Kest::planConsole(OpenPlan& plan)
             plan.builtinBios = true;
         }
     }
+    // The disc the running game reads (the held one, or the real drive
+    // opened again) is read by its drive's thread: it is tried once that
+    // game has stopped.
+    plan.discLater =
+        opened() && m_disc && (plan.target.empty() || (plan.kind == FileKind::kDrive && m_disc == m_realDrive));
+    return plan.discLater || planDisc(plan);
+}
+
+bool Kest::planDisc(OpenPlan& plan)
+{
     // A drive that is missing, empty or failing starts nothing, nor does
     // a disc that cannot be read from its start.
     FirstErrorCatch reason(m_openError);

