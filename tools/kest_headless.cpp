@@ -306,26 +306,20 @@ int main(int argc, char** argv)
     const bool opened = kest->open(file, arcade ? 1 : 0);
     if (const int signal = stopSignal())
         endBySignal(signal);
-    if (kest->discFailed()) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "kest-headless: cannot open disc '%s': %s\n", printable(kest->discPath()).c_str(),
-                     whyNotADisc(kest->discPath()).c_str());
-        return 3;
-    }
-    if (!kest->arcadeFault().empty()) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "kest-headless: the arcade game cannot run: %s\n", printable(kest->arcadeFault()).c_str());
-        return 3;
-    }
-    if (!kest->bootRefusal().empty()) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "kest-headless: the disc does not boot: %s\n", printable(kest->bootRefusal()).c_str());
-        return 3;
-    }
+    // The open alone decides; the reason picks the words.
     if (!opened) {
         std::fflush(stdout);
-        std::fprintf(stderr, "kest-headless: cannot start: %s\n",
-                     kest->openError().empty() ? "nothing to start" : printable(kest->openError()).c_str());
+        if (kest->discFailed())
+            std::fprintf(stderr, "kest-headless: cannot open disc '%s': %s\n", printable(kest->discPath()).c_str(),
+                         whyNotADisc(kest->discPath()).c_str());
+        else if (!kest->arcadeFault().empty())
+            std::fprintf(stderr, "kest-headless: the arcade game cannot run: %s\n",
+                         printable(kest->arcadeFault()).c_str());
+        else if (!kest->bootRefusal().empty())
+            std::fprintf(stderr, "kest-headless: the disc does not boot: %s\n", printable(kest->bootRefusal()).c_str());
+        else
+            std::fprintf(stderr, "kest-headless: cannot start: %s\n",
+                         kest->openError().empty() ? "nothing to start" : printable(kest->openError()).c_str());
         return 3;
     }
     if (refuseInputs(outputs, kest->filesInUse())) {

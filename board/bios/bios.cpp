@@ -143,7 +143,7 @@ void BIOS::installServiceTable()
 
 u32 BIOS::sectorsLeftInTrack(u32 fad) const
 {
-    const std::shared_ptr<CCd>& disc = m_machine->disc();
+    const std::shared_ptr<CCd>& disc = bootSource();
     if (!disc)
         return 0;
     for (const SessionInfo& session : disc->sessions()) {
@@ -157,7 +157,7 @@ u32 BIOS::sectorsLeftInTrack(u32 fad) const
 
 const u8* BIOS::readUserData(u32 fad)
 {
-    const std::shared_ptr<CCd>& disc = m_machine->disc();
+    const std::shared_ptr<CCd>& disc = bootSource();
     if (disc && sectorsLeftInTrack(fad) > 0) {
         disc->readSector(fad, m_sector);
         if ((m_sector.mode == SectorBuffer::kMode1 || m_sector.mode == SectorBuffer::kForm1) &&
@@ -175,7 +175,7 @@ bool BIOS::copySectors(u32 fad, u32 size, u32 destination)
         if (!data)
             return false;
         const u32 n = size < kSectorBytes ? size : kSectorBytes;
-        for (u32 k = 0; k < n; ++k)
+        for (u32 k = 0; k < n && !m_trial; ++k)
             write8(destination + i * kSectorBytes + k, data[k]);
         size -= n;
     }
@@ -212,10 +212,18 @@ bool BIOS::bootDisc(const DiscHeader& header)
     return booted;
 }
 
+bool BIOS::canBoot(const std::shared_ptr<CCd>& disc, const DiscHeader& header)
+{
+    m_trial = &disc;
+    const bool booted = loadDisc(header);
+    m_trial = nullptr;
+    return booted;
+}
+
 bool BIOS::loadDisc(const DiscHeader& header)
 {
     m_refusal.clear();
-    if (!m_machine->disc()) {
+    if (!bootSource()) {
         logFirstError(m_refusal, "No disc to boot");
         return false;
     }

@@ -56,7 +56,11 @@ public:
     // False when the initial program or the first file could not be loaded
     // whole; whatever was loaded stays, but the reset no longer starts it.
     bool bootDisc(const DiscHeader& header);
-    // Why the last bootDisc failed, as its log line said; empty after a boot.
+    // Whether bootDisc would boot that disc, saying why not as it would;
+    // neither the machine nor its memory changes.
+    bool canBoot(const std::shared_ptr<CCd>& disc, const DiscHeader& header);
+    // Why the last bootDisc or canBoot failed, as its log line said; empty
+    // after a boot.
     const std::string& refusal() const { return m_refusal; }
     bool onHook(Device* device) override;
     void returnToCaller(SH2& cpu);
@@ -75,6 +79,8 @@ private:
     void installVectors();
     void installServiceTable();
     bool loadDisc(const DiscHeader& header);
+    // The disc a boot reads: the one canBoot tries, else the machine's.
+    const std::shared_ptr<CCd>& bootSource() const { return m_trial ? *m_trial : m_machine->disc(); }
     bool loadFirstFile(const DiscHeader& header);
     // User data of one data sector of the disc, or null (logged) when the
     // disc cannot supply it.
@@ -144,6 +150,9 @@ private:
     // does not flood the log.
     std::bitset<(kServiceEnd - kServiceStart) / 4> m_reported;
     std::string m_refusal;
+    // Set while canBoot runs: the disc tried, whose sectors are read but
+    // copied nowhere.
+    const std::shared_ptr<CCd>* m_trial = nullptr;
     // SYS_CHGSYSCK in progress: it waits for the SMPC to take the command,
     // then for the NMI that ends the change, as the console's BIOS does.
     enum class ClockChange : u8 { kNone, kWaitSmpc, kWaitNmi, kDone };

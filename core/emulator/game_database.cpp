@@ -122,9 +122,13 @@ private:
         case Level::kTitan:
             if (!wanted(key))
                 return std::nullopt;
-            m_game = &(m_db.m_titan[key] = GameDatabase::Game{isObject, {}});
+            m_game = &(m_db.m_titan[key] = GameDatabase::Game{isObject, false, {}});
             return isObject ? std::optional(Level::kGame) : std::nullopt;
         case Level::kGame:
+            if (m_game->members.size() >= GameDatabase::kMaxMembers && !m_game->members.contains(key)) {
+                m_game->overfull = true;
+                return std::nullopt;
+            }
             m_member = &(m_game->members[key] = GameDatabase::Member{isObject, {}, {}, {}, {}});
             return isObject ? std::optional(Level::kMember) : std::nullopt;
         case Level::kMember:
@@ -313,7 +317,9 @@ GameDatabase::Entry GameDatabase::titanEntry(const std::string& game) const
     auto it = m_titan.find(game);
     if (it == m_titan.end())
         return Entry::kAbsent;
-    return it->second.isObject ? Entry::kListed : Entry::kNotAnObject;
+    if (!it->second.isObject)
+        return Entry::kNotAnObject;
+    return it->second.overfull ? Entry::kOverfull : Entry::kListed;
 }
 
 std::vector<GameDatabase::RomFile> GameDatabase::titanFiles(const std::string& game) const

@@ -36,7 +36,11 @@ public:
         std::string fault;
     };
 
-    enum class Entry { kListed, kAbsent, kNotAnObject };
+    // A set has a few dozen members: an entry that lists more is refused,
+    // and no member past this many is kept.
+    static constexpr u32 kMaxMembers = 256;
+
+    enum class Entry { kListed, kAbsent, kNotAnObject, kOverfull };
 
     // A missing, oversized or malformed file logs an error and reads as empty.
     static GameDatabase load(const std::string& path, const Wanted& wanted);
@@ -72,6 +76,7 @@ private:
     };
     struct Game {
         bool isObject = false;
+        bool overfull = false;
         std::map<std::string, Member> members;
     };
     // A list's titles; none for a value that is not a string.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/base/disc_header.h"
+#include "core/emulator/game_database.h"
 #include "core/emulator/media.h"
 #include "core/emulator/path_parts.h"
 #include "core/machine/system.h"
@@ -14,6 +15,7 @@ class CCd;
 class CDD;
 class INI;
 class Peripheral;
+class zipfile;
 
 // The emulator object the host drives: it owns the machine, holds the parts
 // chosen when a game is opened (cartridge, disc, the host's real drive), runs
@@ -54,12 +56,22 @@ public:
     bool onHook(Device* device) override;
 
     // Opens a disc image, an arcade ROM set or (empty path) the configured
-    // boot file, and sets the machine up for it. False when nothing can
-    // start: a file of no kind that opens, a disc that cannot be opened or
-    // read from its start, a disc the built-in BIOS cannot start (or none),
-    // the arcade road without its BIOS, or an open the stop check cut
-    // short. openError() then says why.
+    // boot file, and sets the machine up for it: prepareOpen, then stop when
+    // a game runs, then finishOpen. False when nothing can start; a game
+    // that runs then runs on as it was.
     bool open(const std::string& path, int mode);
+    // Decides whether the file can start, reading all it needs without
+    // touching the machine or its files. False when it cannot: a file of no
+    // kind that opens, a disc that cannot be opened or read from its start,
+    // a disc the built-in BIOS cannot start (or none), a zip that is no
+    // known set, an arcade BIOS missing or in the wrong byte order, a set
+    // member missing or damaged, or an open the stop check cut short.
+    // openError() then says why.
+    bool prepareOpen(const std::string& path, int mode);
+    // Sets the machine up for the file prepareOpen accepted; a game that
+    // ran is stopped first. False only for the disc that game was reading
+    // (Boot, or its real drive opened again), which is tried here.
+    bool finishOpen();
     // Asked between the ROM files of a set and while each is read, so a
     // request to end the program (a signal) is answered during a long open.
     using StopCheck = bool (*)();
@@ -104,9 +116,9 @@ public:
     // empty when it did not refuse. A refused disc never runs: the machine
     // stays in the BIOS.
     const std::string& bootRefusal() const { return m_bootRefusal; }
-    // Why the last open answered false: the first error line it logged
-    // about it (tag and text, as the log shows it); empty after one that
-    // can start.
+    // Why the last open answered false: for an arcade set the fault below,
+    // else the first error line it logged about it (tag and text, as the
+    // log shows it); empty after one that can start.
     const std::string& openError() const { return m_openError; }
     // Why the arcade game last opened cannot run as its set describes it (no
     // BIOS, a BIOS in the wrong byte order, no database entry, a member
@@ -117,27 +129,48 @@ public:
     std::vector<std::string> filesInUse() const;
 
 private:
+    // What prepareOpen found and finishOpen puts in place.
+    struct OpenPlan {
+        std::shared_ptr<INI> settings;
+        s32 machineKind = kConsole;
+        std::string target;    // the file named, or the one kest.ini names
+        std::string discName;  // the disc as messages name it
+        FileKind kind = FileKind::kUnknown;
+        bool builtinBios = false;
+        std::vector<u8> bios;  // the BIOS image read, arcade ones swapped
+        std::string biosPath;
+        std::shared_ptr<CCd> disc;
+        bool discLater = false;  // the running game's disc, tried once it stops
+        DiscHeader header;
+        char areaLetter = 'J';
+        std::shared_ptr<Cartridge> cartridge;
+    };
+
     // The console road.
-    bool loadSaturnBios(INI& settings);
+    bool planConsole(OpenPlan& plan);
+    bool planDisc(OpenPlan& plan);
+    bool loadSaturnBios(OpenPlan& plan);
     void readRegion(INI& settings);
     void readCartridge(INI& settings);
     void readControllers(INI& settings);
     void attach(int port, std::shared_ptr<Peripheral> (Kest::*factory)());
     void detachController(int port);
-    bool openDisc(const std::string& path, FileKind kind);
-    bool readableSystemArea();
-    bool startSaturnGame(const std::string& path, INI& settings);
+    bool openDisc(OpenPlan& plan);
+    bool readableSystemArea(const OpenPlan& plan);
+    bool startSaturnGame(OpenPlan& plan);
     void createCartridge(INI& settings);
     bool loadCartridgeFile(u8* data, u32 size, const std::string& path);
     // A BIOS image that does not load whole counts as missing.
     // why, when given, receives the reason of a failure.
-    bool loadBiosFile(const std::string& path, const char** why = nullptr);
+    bool readBiosFile(const std::string& path, OpenPlan& plan, const char** why = nullptr);
     // kest.ini, or the settings the window writes when it is missing.
     void readSettings(INI& settings) const;
     // The arcade road.
-    bool loadTitanBios(INI& settings);
-    bool loadTitanGame(const std::string& path);
-    void loadTitanRomSet(const std::string& path);
+    bool planArcade(OpenPlan& plan);
+    bool readTitanBios(OpenPlan& plan);
+    bool readTitanRomSet(OpenPlan& plan, zipfile& archive, const std::vector<GameDatabase::RomFile>& files,
+                         const std::string& game, const std::string& setName);
+    void loadTitanBios(OpenPlan& plan);
     void startTitanGame();
     // Both roads end here.
     void setupMode(INI& settings);
@@ -156,6 +189,7 @@ private:
     std::string m_arcadeFault;
     StopCheck m_stopCheck = nullptr;
     bool m_openStopped = false;
+    std::unique_ptr<OpenPlan> m_plan;
     std::string m_openError;
     // The name the held disc was opened by, which Boot keeps.
     std::string m_heldDiscPath;

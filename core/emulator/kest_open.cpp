@@ -1,6 +1,7 @@
 // Opening a file: the console road (BIOS, backup memory, disc, cartridge,
 // controllers), the arcade road (BIOS, EEPROM, ROM set) and the machine's
 // mode, which both share.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include "core/emulator/default_settings.h"
 #include "core/emulator/game_database.h"
 #include "core/base/helpers.h"
+#include "core/base/object.h"
 #include "core/base/ini.h"
 #include "core/emulator/kest.h"
 #include "core/base/save_file.h"
@@ -57,72 +59,154 @@ FileKind classifyTarget(const std::string& path)
 
 bool Kest::open(const std::string& path, int mode)
 {
-    // A game that runs is closed first, so nothing of it survives the open.
-    if (opened())
-        stop();
-    // The cartridge belongs to the game that chose it.
-    insertCartridge(nullptr);
-    m_cartridgeFile.forget();
+    return prepareOpen(path, mode) && finishOpen();
+}
+
+bool Kest::prepareOpen(const std::string& path, int mode)
+{
+    m_plan.reset();
     m_discPath.clear();
     m_discFailed = false;
     m_bootRefusal.clear();
     m_arcadeFault.clear();
     m_openStopped = false;
     m_openError.clear();
-    m_biosPath.clear();
-    m_romSetPath.clear();
-    INI settings("", true);
-    readSettings(settings);
-    std::string target = path;
-    FileKind kind;
+    auto plan = std::make_unique<OpenPlan>();
+    plan->settings = std::make_shared<INI>("", true);
+    readSettings(*plan->settings);
+    plan->target = path;
     if (!path.empty()) {
-        kind = classifyTarget(path);
-        m_system.machineKind = machineKindOf(kind);
+        plan->kind = classifyTarget(path);
+        plan->machineKind = machineKindOf(plan->kind);
     } else {
-        m_system.machineKind = mode;
-        target = mode == 0 ? setting(settings, "Path", "sat_cd") : mode == 1 ? setting(settings, "Path", "stv_game1")
-                                                                             : std::string();
-        kind = classifyTarget(target);
+        plan->machineKind = mode;
+        INI& settings = *plan->settings;
+        plan->target = mode == 0   ? setting(settings, "Path", "sat_cd")
+                       : mode == 1 ? setting(settings, "Path", "stv_game1")
+                                   : std::string();
+        plan->kind = classifyTarget(plan->target);
     }
 
-    bool startable = true;
-    if (m_system.machineKind == kConsole) {
-        loadSaturnBios(settings);
-        // A drive that is missing, empty or failing starts nothing, nor does
-        // a disc that cannot be read from its start.
+    bool startable = false;
+    if (plan->machineKind == kConsole) {
+        startable = planConsole(*plan);
+    } else if (plan->machineKind == kArcade) {
         {
             FirstErrorCatch reason(m_openError);
-            if (!openDisc(target, kind) || !readableSystemArea()) {
-                // Nor is it kept for the next Boot.
-                m_disc.reset();
-                m_system.setMedia(nullptr);
-                return false;
-            }
+            startable = planArcade(*plan);
         }
-        if (!startSaturnGame(target, settings))
-            return false;
-    } else if (m_system.machineKind == kArcade) {
-        // There is no built-in arcade BIOS to fall back on.
-        {
-            FirstErrorCatch reason(m_openError);
-            startable = loadTitanBios(settings);
-        }
-        loadTitanGame(target);
-        // Asked to stop: the program is ending, nothing starts.
-        if (m_openStopped)
-            return false;
-        startTitanGame();
+        // The same words the driver ends with.
+        if (!m_arcadeFault.empty())
+            m_openError = m_arcadeFault;
     } else {
         // Said with the kinds that do open: the extension alone decides.
         FirstErrorCatch reason(m_openError);
         logError(1, "Not a disc image or ROM set [path: %s]: Kest opens disc images (cue, bin, mdf, img, iso, mds, "
                     "ccd), arcade ROM sets (zip) and CD drives", path.c_str());
+    }
+    if (!startable)
+        return false;
+    m_openError.clear();
+    m_plan = std::move(plan);
+    return true;
+}
+
+bool Kest::finishOpen()
+{
+    if (!m_plan)
+        return false;
+    const std::unique_ptr<OpenPlan> plan = std::move(m_plan);
+    // A game that runs is closed first, so nothing of it survives the open.
+    if (opened())
+        stop();
+    // The cartridge belongs to the game that chose it.
+    insertCartridge(nullptr);
+    m_cartridgeFile.forget();
+    m_system.machineKind = plan->machineKind;
+    m_biosPath = plan->biosPath;
+    m_romSetPath.clear();
+    if (plan->machineKind == kConsole) {
+        if (plan->discLater && !planDisc(*plan)) {
+            // Nor is the disc kept for the next Boot.
+            m_disc.reset();
+            m_system.setMedia(nullptr);
+            return false;
+        }
+        loadSaturnBios(*plan);
+        // Held for the next Boot.
+        m_disc = plan->disc;
+        if (!plan->target.empty())
+            m_heldDiscPath = plan->target;
+        m_system.setMedia(m_disc);
+        if (!startSaturnGame(*plan))
+            return false;
+    } else {
+        loadTitanBios(*plan);
+        m_romSetPath = plan->target;
+        insertCartridge(plan->cartridge);
+        startTitanGame();
+    }
+    setupMode(*plan->settings);
+    return true;
+}
+
+bool Kest::planConsole(OpenPlan& plan)
+{
+    INI& settings = *plan.settings;
+    plan.builtinBios = settingInt(settings, "General", "kest_bios") == 1;
+    if (!plan.builtinBios) {
+        const std::string& bios = setting(settings, "Path", "sat_bios");
+        const char* why = "";
+        if (!readBiosFile(dataPath(bios), plan, &why)) {
+            logWarning(1, "Failed to load BIOS file, use Kest BIOS instead [path: %s, reason: %s]", bios.c_str(),
+                       bios.empty() ? "none named" : why);
+            plan.builtinBios = true;
+        }
+    }
+    // The disc the running game reads (the held one, or the real drive
+    // opened again) is read by its drive's thread: it is tried once that
+    // game has stopped.
+    plan.discLater =
+        opened() && m_disc && (plan.target.empty() || (plan.kind == FileKind::kDrive && m_disc == m_realDrive));
+    return plan.discLater || planDisc(plan);
+}
+
+bool Kest::planDisc(OpenPlan& plan)
+{
+    // A drive that is missing, empty or failing starts nothing, nor does
+    // a disc that cannot be read from its start.
+    FirstErrorCatch reason(m_openError);
+    if (!openDisc(plan) || !readableSystemArea(plan))
+        return false;
+    // Without a disc, or when its first sector cannot be read, the header is
+    // empty and the disc is not a console disc.
+    if (plan.disc) {
+        SectorBuffer sector;
+        plan.disc->readSector(kHeaderFad, sector);
+        if (sector.size > 0 && sector.userData() && SectorBuffer::userDataSize(sector.mode) >= DiscHeader::kSize)
+            plan.header = readDiscHeader(sector.userData());
+    }
+    if (!plan.builtinBios)
+        return true;
+    // A BIOS image shows its own menu without a disc, plays audio CDs and
+    // says what it makes of other discs; the built-in one would only stand
+    // still.
+    if (!plan.disc) {
+        logError(1, "No disc to boot: the built-in BIOS starts a disc named as sat_cd in [Path] of kest.ini (for "
+                    "example sat_cd = games/game.cue, in the folder of kest.ini)");
         return false;
     }
-    setupMode(settings);
-    if (startable)
-        m_openError.clear();
-    return startable;
+    if (plan.header.hardwareId != "SEGA SEGASATURN") {
+        logError(1, "Not a Saturn disc [path: %s]: the built-in BIOS starts Saturn discs only; a console BIOS "
+                    "image, named as sat_bios in [Path] of kest.ini, also plays audio CDs",
+                 plan.discName.c_str());
+        return false;
+    }
+    if (!m_system.biosHook().canBoot(plan.disc, plan.header)) {
+        m_bootRefusal = m_system.biosHook().refusal();
+        return false;
+    }
+    return true;
 }
 
 void Kest::readSettings(INI& settings) const
@@ -148,21 +232,14 @@ std::vector<std::string> Kest::filesInUse() const
     return files;
 }
 
-bool Kest::loadSaturnBios(INI& settings)
+bool Kest::loadSaturnBios(OpenPlan& plan)
 {
-    m_builtinBios = settingInt(settings, "General", "kest_bios") == 1;
-    if (!m_builtinBios) {
-        const std::string& bios = setting(settings, "Path", "sat_bios");
-        const std::string file = dataPath(bios);
-        const char* why = "";
-        if (!loadBiosFile(file, &why)) {
-            logWarning(1, "Failed to load BIOS file, use Kest BIOS instead [path: %s, reason: %s]", bios.c_str(),
-                       bios.empty() ? "none named" : why);
-            m_builtinBios = true;
-        }
-    }
+    INI& settings = *plan.settings;
+    m_builtinBios = plan.builtinBios;
     if (m_builtinBios)
         m_system.biosHook().install();
+    else
+        std::copy(plan.bios.begin(), plan.bios.end(), m_system.memory().bios.get());
     loadBackupMemory(setting(settings, "Path", "sat_bup"), "saves/sat_primary_01.bup", kConsoleBackupSize, 0xFFFF);
     readRegion(settings);
     readCartridge(settings);
@@ -217,21 +294,21 @@ void Kest::detachController(int port)
     m_system.smpc().getPort(port).detach();
 }
 
-bool Kest::openDisc(const std::string& path, FileKind kind)
+bool Kest::openDisc(OpenPlan& plan)
 {
-    switch (kind) {
-    case FileKind::kCue: m_disc = std::make_shared<CCue>(path); break;
-    case FileKind::kImage: m_disc = std::make_shared<CBin>(path); break;
-    case FileKind::kMds: m_disc = std::make_shared<CMds>(path); break;
-    case FileKind::kCcd: m_disc = std::make_shared<CCcd>(path); break;
+    const std::string& path = plan.target;
+    plan.discName = path.empty() ? m_heldDiscPath : path;
+    switch (plan.kind) {
+    case FileKind::kCue: plan.disc = std::make_shared<CCue>(path); break;
+    case FileKind::kImage: plan.disc = std::make_shared<CBin>(path); break;
+    case FileKind::kMds: plan.disc = std::make_shared<CMds>(path); break;
+    case FileKind::kCcd: plan.disc = std::make_shared<CCcd>(path); break;
     case FileKind::kDrive:
         if (!m_realDrive || !m_realDrive->open(path)) {
             logError(1, "No disc from the drive [path: %s]", path.c_str());
-            m_disc.reset();
-            m_system.setMedia(nullptr);
             return false;
         }
-        m_disc = m_realDrive;
+        plan.disc = m_realDrive;
         break;
     default:
         // Only an empty name keeps the held disc: a file kest.ini names that
@@ -243,26 +320,26 @@ bool Kest::openDisc(const std::string& path, FileKind kind)
             m_discFailed = true;
             return false;
         }
+        plan.disc = m_disc;
         break;
     }
-    if (!path.empty())
-        m_heldDiscPath = path;
-    m_system.setMedia(m_disc);
+    const FileKind kind = plan.kind;
     const bool image = kind == FileKind::kCue || kind == FileKind::kImage || kind == FileKind::kMds ||
                        kind == FileKind::kCcd;
     if (image) {
         m_discPath = path;
-        m_discFailed = m_disc->sessions().empty();
+        m_discFailed = plan.disc->sessions().empty();
     }
     return !m_discFailed;
 }
 
-bool Kest::readableSystemArea()
+bool Kest::readableSystemArea(const OpenPlan& plan)
 {
-    if (!m_disc)
+    const std::shared_ptr<CCd>& disc = plan.disc;
+    if (!disc)
         return true;
     const auto inTrack = [&](u32 fad) {
-        for (const SessionInfo& session : m_disc->sessions()) {
+        for (const SessionInfo& session : disc->sessions()) {
             for (const TrackInfo& track : session.tracks) {
                 if (fad >= track.startFad && fad <= track.endFad)
                     return true;
@@ -275,38 +352,21 @@ bool Kest::readableSystemArea()
         // Outside every track an image answers silence, which is no data.
         bool read = inTrack(fad);
         if (read) {
-            m_disc->readSector(fad, sector);
+            disc->readSector(fad, sector);
             read = sector.size > 0;
         }
         if (!read) {
             logError(1, "Disc system area cannot be read [path: %s, FAD: %u]: a disc unreadable from its start cannot "
-                        "boot (an image cut short, or a damaged disc)", m_heldDiscPath.c_str(), fad);
+                        "boot (an image cut short, or a damaged disc)", plan.discName.c_str(), fad);
             return false;
         }
     }
     return true;
 }
 
-bool Kest::startSaturnGame(const std::string& path, INI&)
+bool Kest::startSaturnGame(OpenPlan& plan)
 {
-    // Without a disc, or when its first sector cannot be read, the header is
-    // empty and the disc is not a console disc.
-    m_header = DiscHeader{};
-    if (m_disc) {
-        SectorBuffer sector;
-        m_disc->readSector(kHeaderFad, sector);
-        if (sector.size > 0 && sector.userData() &&
-            SectorBuffer::userDataSize(sector.mode) >= DiscHeader::kSize)
-            m_header = readDiscHeader(sector.userData());
-    }
-    // A BIOS image shows its own menu without a disc; the built-in one has
-    // nothing to show.
-    if (m_builtinBios && !m_disc) {
-        FirstErrorCatch reason(m_openError);
-        logError(1, "No disc to boot: the built-in BIOS starts a disc named as sat_cd in [Path] of kest.ini (for "
-                    "example sat_cd = games/game.cue, in the folder of kest.ini)");
-        return false;
-    }
+    m_header = plan.header;
     bool booted = true;
     if (m_builtinBios) {
         FirstErrorCatch reason(m_openError);
@@ -314,17 +374,7 @@ bool Kest::startSaturnGame(const std::string& path, INI&)
     }
 
     if (m_header.hardwareId != "SEGA SEGASATURN") {
-        logWarning(1, "Load game [path: %s]", path.c_str());
-        if (m_builtinBios) {
-            // A BIOS image plays audio CDs and says what it makes of other
-            // discs; the built-in one would only stand still.
-            m_openError.clear();
-            FirstErrorCatch reason(m_openError);
-            logError(1, "Not a Saturn disc [path: %s]: the built-in BIOS starts Saturn discs only; a console BIOS "
-                        "image, named as sat_bios in [Path] of kest.ini, also plays audio CDs",
-                     m_heldDiscPath.c_str());
-            return false;
-        }
+        logWarning(1, "Load game [path: %s]", plan.target.c_str());
         if (m_autoCartridge)
             m_system.cartridgeId = 0x24;
     } else {
@@ -353,9 +403,7 @@ bool Kest::startSaturnGame(const std::string& path, INI&)
                 (absent ? GameDatabase{} : GameDatabase::load(database, wanted)).chooseCartridge(m_header);
         }
     }
-    INI settings("", true);
-    readSettings(settings);
-    createCartridge(settings);
+    createCartridge(*plan.settings);
     return true;
 }
 
@@ -365,12 +413,15 @@ bool Kest::loadCartridgeFile(u8* data, u32 size, const std::string& path)
     return readRegularFile(dataPath(path), data, size, false, found) == FileCheck::kRead;
 }
 
-bool Kest::loadBiosFile(const std::string& path, const char** why)
+bool Kest::readBiosFile(const std::string& path, OpenPlan& plan, const char** why)
 {
     u64 found = 0;
-    const FileCheck check = readRegularFile(path, m_system.memory().bios.get(), SystemMemory::kBiosSize, true, found);
+    plan.bios.assign(SystemMemory::kBiosSize, 0);
+    const FileCheck check = readRegularFile(path, plan.bios.data(), SystemMemory::kBiosSize, true, found);
     if (check == FileCheck::kRead)
-        m_biosPath = path;
+        plan.biosPath = path;
+    else
+        plan.bios.clear();
     if (check != FileCheck::kRead && check != FileCheck::kAbsent)
         logError(1, "BIOS file %s not used: %s [size: %llu, need: %u]", path.c_str(), describe(check),
                  static_cast<unsigned long long>(found), SystemMemory::kBiosSize);
@@ -416,105 +467,141 @@ void Kest::createCartridge(INI& settings)
     insertCartridge(cart);
 }
 
-bool Kest::loadTitanBios(INI& settings)
+bool Kest::planArcade(OpenPlan& plan)
 {
-    u8* bios = m_system.memory().bios.get();
-    const std::string& name = setting(settings, "Path", "stv_bios");
-    const char* why = "";
-    if (name.empty()) {
-        logFirstError(m_arcadeFault, "No arcade BIOS: name its 512 KB image as stv_bios in [Path] of kest.ini (for example "
-                    "stv_bios = bios/stv_bios.bin, in the folder of kest.ini)");
-        return false;
-    }
-    if (!loadBiosFile(dataPath(name), &why)) {
-        logFirstError(m_arcadeFault, "Arcade BIOS not loaded [path: %s, reason: %s]: stv_bios in [Path] of kest.ini names a 512 KB "
-                    "image", dataPath(name).c_str(), why);
-        return false;
-    }
-    swapWords16(bios, SystemMemory::kBiosSize);
-    loadEeprom();
-    loadBackupMemory(setting(settings, "Path", "stv_bup"), "saves/stv_primary_01.bup", kArcadeBackupSize, 0x3FFF);
-    m_areaLetter = static_cast<char>(bios[kArcadeAreaOffset]);
-    // An image in the other byte order puts the letter in the next byte.
-    if (!std::isalpha(static_cast<unsigned char>(m_areaLetter))) {
-        logFirstError(m_arcadeFault, "Arcade BIOS area byte is not a letter [path: %s, offset: %03X, byte: %02X]: the image may be "
-                    "in the other byte order", dataPath(name).c_str(), kArcadeAreaOffset,
-                    static_cast<u8>(m_areaLetter));
-        m_areaLetter = '?';
-    }
-    for (const MemoryMapWindow& window : m_system.arcadeWindows())
-        m_system.applyMemoryMap({window});
-    return true;
-}
-
-bool Kest::loadTitanGame(const std::string& path)
-{
-    loadTitanRomSet(path);
-    return true;
-}
-
-void Kest::loadTitanRomSet(const std::string& path)
-{
-    const PathParts parts(path);
+    const PathParts parts(plan.target);
     const std::string setName = parts.name + "." + parts.extension;
-    m_romSetPath = path;
     logDebug(2, "Load game (%s)", parts.name.c_str());
     const std::string dbPath = dataPath("data.json");
     const GameDatabase db = GameDatabase::load(dbPath, GameDatabase::Wanted::game(parts.name));
-    zipfile archive(path);
+    // What the zip is comes first: one that is no set needs no BIOS.
+    zipfile archive(plan.target);
     if (!archive.isOpen()) {
-        logFirstError(m_arcadeFault, "Failed to open %s [path: %s, reason: %s]", setName.c_str(), path.c_str(),
-                      isRegularFile(path) ? "not a readable zip archive" : whyNotOpened(path).c_str());
-        return;
+        logFirstError(m_arcadeFault, "Failed to open %s [path: %s, reason: %s]", setName.c_str(), plan.target.c_str(),
+                      isRegularFile(plan.target) ? "not a readable zip archive" : whyNotOpened(plan.target).c_str());
+        return false;
     }
-    archive.setStopCheck(m_stopCheck);
     switch (db.titanEntry(parts.name)) {
     case GameDatabase::Entry::kListed: break;
-    case GameDatabase::Entry::kAbsent:
-        // The set is found by its zip file's name alone.
-        logFirstError(m_arcadeFault, "Data for %s not found [database: %s, %s]", parts.name.c_str(), dbPath.c_str(),
+    case GameDatabase::Entry::kAbsent: {
+        // The set is found by its zip file's name alone. A database that
+        // cannot be read says nothing of the zip.
+        const bool unread = !db.error().empty() && db.error() != "missing";
+        logFirstError(m_arcadeFault, "Data for %s not found [database: %s, %s]%s", parts.name.c_str(), dbPath.c_str(),
                       db.error().empty() ? "no such entry; a set is the entry of \"TITAN\" named as its zip file "
                                            "without .zip"
-                                         : db.error().c_str());
-        return;
+                                         : db.error().c_str(),
+                      unread ? "" : ": not a known arcade set; a disc image opens unzipped");
+        return false;
+    }
     case GameDatabase::Entry::kNotAnObject:
         logFirstError(m_arcadeFault, "Data for %s not found [database: %s, its entry is not an object]",
                       parts.name.c_str(), dbPath.c_str());
-        return;
+        return false;
+    case GameDatabase::Entry::kOverfull:
+        logFirstError(m_arcadeFault, "Data for %s lists more than %u ROM files [database: %s]: a set has a few dozen",
+                      parts.name.c_str(), GameDatabase::kMaxMembers, dbPath.c_str());
+        return false;
     }
-    const std::vector<GameDatabase::RomFile> files = db.titanFiles(parts.name);
+    if (!readTitanBios(plan))
+        return false;
+    archive.setStopCheck(m_stopCheck);
+    return readTitanRomSet(plan, archive, db.titanFiles(parts.name), parts.name, setName);
+}
+
+bool Kest::readTitanBios(OpenPlan& plan)
+{
+    const std::string& name = setting(*plan.settings, "Path", "stv_bios");
+    const char* why = "";
+    if (name.empty()) {
+        logFirstError(m_arcadeFault, "No arcade BIOS: name its 512 KB image as stv_bios in [Path] of kest.ini (for "
+                                     "example stv_bios = bios/stv_bios.bin, in the folder of kest.ini)");
+        return false;
+    }
+    if (!readBiosFile(dataPath(name), plan, &why)) {
+        logFirstError(m_arcadeFault, "Arcade BIOS not loaded [path: %s, reason: %s]: stv_bios in [Path] of kest.ini "
+                                     "names a 512 KB image", dataPath(name).c_str(), why);
+        return false;
+    }
+    swapWords16(plan.bios.data(), SystemMemory::kBiosSize);
+    plan.areaLetter = static_cast<char>(plan.bios[kArcadeAreaOffset]);
+    // An image in the other byte order puts the letter in the next byte.
+    if (!std::isalpha(static_cast<unsigned char>(plan.areaLetter))) {
+        logFirstError(m_arcadeFault, "Arcade BIOS area byte is not a letter [path: %s, offset: %03X, byte: %02X]: the "
+                                     "image may be in the other byte order", dataPath(name).c_str(),
+                      kArcadeAreaOffset, static_cast<u8>(plan.areaLetter));
+        return false;
+    }
+    return true;
+}
+
+bool Kest::readTitanRomSet(OpenPlan& plan, zipfile& archive, const std::vector<GameDatabase::RomFile>& files,
+                           const std::string& game, const std::string& setName)
+{
+    const std::string dbPath = dataPath("data.json");
     if (files.empty()) {
-        logFirstError(m_arcadeFault, "Data for %s lists no ROM files [database: %s]", parts.name.c_str(),
-                      dbPath.c_str());
-        return;
+        logFirstError(m_arcadeFault, "Data for %s lists no ROM files [database: %s]", game.c_str(), dbPath.c_str());
+        return false;
+    }
+    u64 total = 0;
+    for (const GameDatabase::RomFile& file : files) {
+        // One wrong entry is enough to refuse the set.
+        if (!file.fault.empty()) {
+            logFirstError(m_arcadeFault, "Bad data.json entry [F: %s]: %s", printable(file.name).c_str(),
+                          file.fault.c_str());
+            return false;
+        }
+        total += file.size;
+    }
+    // Each member lands in the cartridge's data, so a real set's sizes add
+    // up to no more than it holds; two members interleaved byte by byte add
+    // up to the one range they share. Checked before a byte is inflated: a
+    // small archive can name one large member many times.
+    if (total > CartTitan::kSize) {
+        logFirstError(m_arcadeFault, "Data for %s asks for more than the cartridge holds [database: %s, total: %llX, "
+                                     "cartridge: %X]", game.c_str(), dbPath.c_str(),
+                      static_cast<unsigned long long>(total), CartTitan::kSize);
+        return false;
     }
     auto cart = std::make_shared<CartTitan>();
+    bool stopped = false;
     for (const GameDatabase::RomFile& file : files) {
-        if (stopRequested())
+        if ((stopped = stopRequested()))
             break;
-        if (!file.fault.empty()) {
-            logFirstError(m_arcadeFault, "Bad data.json entry [F: %s]: %s", file.name.c_str(), file.fault.c_str());
-            continue;
-        }
         // The offset and the bytes its pattern writes come from the database:
         // they must stay inside the cartridge's data.
         if (u64{file.offset} + extentOfPattern(file.pattern, file.size) > CartTitan::kSize) {
             logFirstError(m_arcadeFault, "ROM file outside the cartridge data [F: %s, O: %08X, S: %08X]",
-                          file.name.c_str(), file.offset, file.size);
+                          printable(file.name).c_str(), file.offset, file.size);
             continue;
         }
         cart->addRomWindow(file.offset, file.size);
         std::string why;
         extractRom(*this, archive, file.name, file.pattern, cart->data() + file.offset, file.size, file.crc, &why);
+        if ((stopped = archive.stopped()))
+            break;
+        // The others are still read: the log names every member to mend.
         if (!why.empty() && m_arcadeFault.empty())
-            m_arcadeFault = file.name + " of " + setName + ": " + why;
+            m_arcadeFault = printable(file.name) + " of " + setName + ": " + why;
     }
-    if (stopRequested()) {
+    if (stopped) {
         logError(1, "Opening %s stopped", setName.c_str());
         m_openStopped = true;
-        return;
+        return false;
     }
-    insertCartridge(cart);
+    plan.cartridge = std::move(cart);
+    return m_arcadeFault.empty();
+}
+
+void Kest::loadTitanBios(OpenPlan& plan)
+{
+    INI& settings = *plan.settings;
+    std::copy(plan.bios.begin(), plan.bios.end(), m_system.memory().bios.get());
+    loadEeprom();
+    loadBackupMemory(setting(settings, "Path", "stv_bup"), "saves/stv_primary_01.bup", kArcadeBackupSize, 0x3FFF);
+    m_areaLetter = plan.areaLetter;
+    for (const MemoryMapWindow& window : m_system.arcadeWindows())
+        m_system.applyMemoryMap({window});
 }
 
 void Kest::startTitanGame()

@@ -50,8 +50,14 @@ zipfile::~zipfile()
 
 bool zipfile::read(const std::string& name, u8* destination, u32 size, u32 crc)
 {
+    m_readStopped = false;
     if (!m_archive)
         return fail("zip_open failed");
+    // libzip takes names up to their first NUL: the member it finds would
+    // be another one.
+    if (name.find('\0') != std::string::npos)
+        return fail("zip_stat failed [F: " + printable(name) +
+                    ", the name holds a NUL byte, which no member name does]");
     zip_stat_t stat;
     zip_stat_init(&stat);
     if (zip_stat(m_archive, name.c_str(), 0, &stat) != 0) {
@@ -109,6 +115,7 @@ bool zipfile::read(const std::string& name, u8* destination, u32 size, u32 crc)
     // The caller says why it stopped.
     if (stopped) {
         m_failure = "stopped";
+        m_readStopped = true;
         return false;
     }
     if (!trouble.empty())

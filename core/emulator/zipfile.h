@@ -26,6 +26,8 @@ public:
     void setStopCheck(bool (*stopped)()) { m_stopped = stopped; }
     // The last failure of read, as logged.
     const std::string& failure() const { return m_failure; }
+    // Whether the last read ended because the stop check answered true.
+    bool stopped() const { return m_readStopped; }
 
 private:
     bool fail(const std::string& text);
@@ -35,6 +37,7 @@ private:
     int m_error = 0;
     std::string m_failure;
     bool (*m_stopped)() = nullptr;
+    bool m_readStopped = false;
 };
 
 // Exchanges the bytes of each 16-bit word; an odd last byte stays.

@@ -301,14 +301,18 @@ TEST_F(AppTest, DropOpensAFileAndADropWhileRunningReplacesTheGame)
     EXPECT_TRUE(frame.update());
     expectGameMenus(frame, true);
 
-    // A file the emulator cannot start leaves no game and says so.
+    // A file the emulator cannot start says so and leaves the game running.
     const std::string text = m_dir.file("notes.txt");
     std::ofstream(text) << "not a disc";
+    journal.clear();
     frame.openFile(QString::fromStdString(text), 0);
-    EXPECT_FALSE(frame.opened());
+    EXPECT_TRUE(frame.opened() && frame.running());
+    EXPECT_TRUE(journal.empty());
     ASSERT_EQ(m_dialogs.messages.size(), 1);
     EXPECT_TRUE(m_dialogs.messages[0].startsWith(QStringLiteral("Cannot start")));
-    expectGameMenus(frame, false);
+    EXPECT_EQ(frame.filePath(), QString::fromStdString(disc));
+    expectGameMenus(frame, true);
+    EXPECT_TRUE(frame.update());
 }
 
 TEST_F(AppTest, FocusAndMenusPauseTheGameAndEmulationPauseHoldsTheMachine)

@@ -63,7 +63,7 @@ bool CKestApp::endOnSignals(CMainFrame& frame)
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds) != 0)
         return false;
     signalWriter = fds[1];
-    frame.emulator().setStopCheck(&endIsRequested);
+    frame.setEndCheck(&endIsRequested);
     auto* notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, &frame);
     QObject::connect(notifier, &QSocketNotifier::activated, &frame, [&frame, fd = fds[0]] {
         char bytes[16];

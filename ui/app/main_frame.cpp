@@ -114,6 +114,9 @@ const MenuRow kMenuRows[] = {
 constexpr int kDebuggerRaise = 200;
 constexpr const char* kPointerHint = "Ctrl+Alt+G frees the mouse";
 
+// The window whose open is under way, for the emulator's stop check.
+CMainFrame* gOpeningFrame = nullptr;
+
 bool isPointerReleaseKey(const QKeyEvent& key)
 {
     const Qt::KeyboardModifiers both = Qt::ControlModifier | Qt::AltModifier;
@@ -345,6 +348,7 @@ bool CMainFrame::init(void*)
     setupLanguage();
 
     m_kest->prepare(std::make_shared<CIoctl>(std::make_unique<SgTransport>()));
+    m_kest->setStopCheck(&CMainFrame::openInterrupted);
     return true;
 }
 
@@ -423,6 +427,40 @@ bool CMainFrame::update()
 
 void CMainFrame::openFile(const QString& path, int mode)
 {
+    // One open at a time: a drop let through while one runs is dropped.
+    if (m_opening)
+        return;
+    const auto refuse = [&] {
+        // The box says why; the log window, brought forward, says the rest.
+        const QString reason = QString::fromStdString(m_kest->openError());
+        const QString what = path.isEmpty() ? QStringLiteral("Nothing to boot") : QStringLiteral("Cannot start %1").arg(path);
+        showLogThenSay(reason.isEmpty() ? what + QStringLiteral(": see kest.ini and the log.")
+                                        : what + QStringLiteral(":\n\n") + reason);
+    };
+    const QByteArray narrow = QFile::encodeName(path);
+    // Whether the file can start is known before the running game is touched.
+    m_opening = true;
+    m_openCancel = OpenCancel::kNone;
+    gOpeningFrame = this;
+    action(kFileClose)->setEnabled(true);
+    const bool ready = m_kest->prepareOpen(narrow.toStdString(), mode);
+    gOpeningFrame = nullptr;
+    m_opening = false;
+    setGameMenuState(opened());
+    switch (std::exchange(m_openCancel, OpenCancel::kNone)) {
+    case OpenCancel::kExit: command(kFileExit, Qt::NoModifier); return;
+    case OpenCancel::kClose:
+        if (opened())
+            onFileClose();
+        return;
+    case OpenCancel::kNone: break;
+    }
+    if (!ready) {
+        // Cut short because the program ends: there is nothing to explain.
+        if (!m_kest->openStopped())
+            refuse();
+        return;
+    }
     m_filePath = path;
     // The running game stops, and writes its files, before another loads.
     if (opened()) {
@@ -430,13 +468,8 @@ void CMainFrame::openFile(const QString& path, int mode)
         stop();
     }
     debugBreak = 0;
-    const QByteArray narrow = QFile::encodeName(path);
-    if (!m_kest->open(narrow.toStdString(), mode)) {
-        // The box says why; the log window, brought forward, says the rest.
-        const QString reason = QString::fromStdString(m_kest->openError());
-        const QString what = path.isEmpty() ? QStringLiteral("Nothing to boot") : QStringLiteral("Cannot start %1").arg(path);
-        showLogThenSay(reason.isEmpty() ? what + QStringLiteral(": see kest.ini and the log.")
-                                        : what + QStringLiteral(":\n\n") + reason);
+    if (!m_kest->finishOpen()) {
+        refuse();
         return;
     }
     start();
@@ -445,8 +478,28 @@ void CMainFrame::openFile(const QString& path, int mode)
     updatePointerCapture();
 }
 
+bool CMainFrame::openInterrupted()
+{
+    CMainFrame* frame = gOpeningFrame;
+    if (!frame)
+        return false;
+    if (frame->m_endCheck && frame->m_endCheck())
+        return true;
+    // The window stays answerable: command takes Exit and Close and drops
+    // the rest until the open ends.
+    QCoreApplication::processEvents();
+    return frame->m_openCancel != OpenCancel::kNone;
+}
+
 void CMainFrame::command(int id, Qt::KeyboardModifiers modifiers)
 {
+    if (m_opening) {
+        if (id == kFileExit)
+            m_openCancel = OpenCancel::kExit;
+        else if (id == kFileClose && m_openCancel == OpenCancel::kNone)
+            m_openCancel = OpenCancel::kClose;
+        return;
+    }
     const bool shift = modifiers.testFlag(Qt::ShiftModifier);
     if (id >= language::kFirstCommand && id <= language::kLastCommand) {
         onLanguage(id - language::kFirstCommand);
@@ -840,6 +893,12 @@ void CMainFrame::resizeEvent(QResizeEvent* event)
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
+    // Asked while a file opens: the open ends first, then the window.
+    if (m_opening) {
+        m_openCancel = OpenCancel::kExit;
+        event->ignore();
+        return;
+    }
     if (opened())
         stop();
     m_logWindow.flush();

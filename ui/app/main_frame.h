@@ -74,7 +74,13 @@ public:
     bool pause() override;
     bool update() override;
 
+    // A file that cannot start is refused with a box, and a game that runs
+    // runs on as it was. While the file opens the window answers File >
+    // Exit and File > Close, each of which ends the open; every other
+    // command, and another open, is dropped.
     void openFile(const QString& path, int mode);
+    // Asked while a file opens: true when the program is to end (a signal).
+    void setEndCheck(bool (*check)()) { m_endCheck = check; }
     void command(int id, Qt::KeyboardModifiers modifiers);
     bool quitRequested() const { return m_quit; }
     // While an emulated mouse is attached and the window is active, the
@@ -128,6 +134,8 @@ private:
     // The language chosen, into kest.ini; false with the reason when the
     // file cannot take it.
     bool writeBackLanguage(std::string& why) const;
+    // The emulator's stop check while the window opens a file.
+    static bool openInterrupted();
     void onEmulationPause();
     void onDebugRun(Qt::KeyboardModifiers modifiers);
     void onKey(int qtKey, Qt::KeyboardModifiers modifiers, bool down);
@@ -181,6 +189,11 @@ private:
     QPoint m_lastPointer;
     bool m_quit = false;
     bool m_created = false;
+    // A command taken while a file opens, carried out once the open ends.
+    enum class OpenCancel { kNone, kClose, kExit };
+    bool m_opening = false;
+    OpenCancel m_openCancel = OpenCancel::kNone;
+    bool (*m_endCheck)() = nullptr;
 };
 
 // The path a command line names: the text inside double quotes, without

@@ -285,6 +285,17 @@ protected:
         zip = std::string(KEST_ROMSET_DIR) + "/kestgame.zip";
     }
     std::vector<u8> member(const std::string& name) { return readBytes(std::string(KEST_ROMSET_DIR) + "/" + name); }
+    // The database without the set's broken members, with which it starts.
+    void dropBrokenMembers()
+    {
+        std::string database = readText(dir.file("data.json"));
+        for (const char* broken : {"ic3", "ic4", "ic5", "ic6"}) {
+            const std::size_t at = database.find(std::string("\"") + broken + ".bin\"");
+            ASSERT_NE(at, std::string::npos) << broken;
+            database.erase(at, database.find('\n', at) + 1 - at);
+        }
+        ASSERT_TRUE(saveFile(dir.file("data.json"), database.data(), static_cast<u32>(database.size())));
+    }
 
     std::string zip;
 };
@@ -292,13 +303,28 @@ protected:
 }  // namespace
 
 // The cartridge data computed from the pattern rules alone, from the files
-// the archive was made of.
+// the archive was made of. Broken members refuse the set, each one named.
 TEST_F(ArcadeTest, RomSetFillsTheCartridgeAsItsPatternsSay)
 {
     settings("[Path]\r\nstv_bios = stv_bios.bin\r\n");
     LogCapture log;
+    EXPECT_FALSE(kest->open(zip, 0));
+    EXPECT_TRUE(log.contains("ZIP: CRC check failed [F: ic3.bin, CRC: "));
+    EXPECT_TRUE(log.contains("ZIP: zip_stat failed [F: ic4.bin, not in the archive]\n"));
+    // The set's first broken member is the fault reported.
+    EXPECT_TRUE(kest->arcadeFault().starts_with("ic3.bin of kestgame.zip: CRC check failed [F: ic3.bin, CRC: "))
+        << kest->arcadeFault();
+    EXPECT_EQ(kest->openError(), kest->arcadeFault());
+    EXPECT_TRUE(log.contains("KEST: Unknown pattern (ic5.bin) [P: XX]\n"));
+    EXPECT_TRUE(log.contains("KEST: ROM file outside the cartridge data [F: ic6.bin, O: 02FFFF00, S: 00001000]\n"));
+    EXPECT_FALSE(log.contains("KEST: Mode:")) << log.text();
+    EXPECT_EQ(kest->cartridge(), nullptr);
+
+    dropBrokenMembers();
+    log.clear();
     EXPECT_TRUE(kest->open(zip, 0));  // a zip takes the arcade road whatever the mode
     EXPECT_EQ(sys().machineKind, kArcade);
+    EXPECT_EQ(kest->arcadeFault(), "");
 
     std::vector<u8> expected(CartTitan::kSize, 0);
     const std::vector<u8> ic1 = member("ic1.bin");
@@ -319,13 +345,6 @@ TEST_F(ArcadeTest, RomSetFillsTheCartridgeAsItsPatternsSay)
     ASSERT_NE(cart, nullptr);
     ASSERT_EQ(std::memcmp(cart->data(), expected.data(), expected.size()), 0);
 
-    EXPECT_TRUE(log.contains("ZIP: CRC check failed [F: ic3.bin, CRC: "));
-    EXPECT_TRUE(log.contains("ZIP: zip_stat failed [F: ic4.bin, not in the archive]\n"));
-    // The set's first broken member is the fault reported.
-    EXPECT_TRUE(kest->arcadeFault().starts_with("ic3.bin of kestgame.zip: CRC check failed [F: ic3.bin, CRC: "))
-        << kest->arcadeFault();
-    EXPECT_TRUE(log.contains("KEST: Unknown pattern (ic5.bin) [P: XX]\n"));
-    EXPECT_TRUE(log.contains("KEST: ROM file outside the cartridge data [F: ic6.bin, O: 02FFFF00, S: 00001000]\n"));
     EXPECT_TRUE(log.contains("KEST: Start (KEST ARCADE TEST) [D: 19970101, A: JUE]\n")) << log.text();
     // The BIOS was byte-swapped; its byte at 0x808 is the area letter.
     EXPECT_TRUE(log.contains("KEST: Mode: <TITAN> [A: E, V: PAL]\n"));
@@ -344,7 +363,8 @@ TEST_F(ArcadeTest, MissingBiosOrGameIsReported)
     settings("[Path]\r\nstv_bios = none.bin\r\n");
     LogCapture log;
     EXPECT_FALSE(kest->open(zip, 1));
-    EXPECT_TRUE(log.contains("KEST: Mode: <TITAN> [A: J, V: NTSC]\n"));
+    EXPECT_TRUE(kest->openError().starts_with("Arcade BIOS not loaded [path: ")) << kest->openError();
+    EXPECT_FALSE(log.contains("KEST: Mode:")) << log.text();
     // An empty BIOS file is as good as none: there is nothing to fall back on.
     ASSERT_TRUE(saveFile(dir.file("empty.bin"), "", 0));
     settings("[Path]\r\nstv_bios = empty.bin\r\n");
@@ -357,13 +377,14 @@ TEST_F(ArcadeTest, MissingBiosOrGameIsReported)
     settings("[Path]\r\nstv_bios = stv_bios.bin\r\n");
     log.clear();
     std::filesystem::copy_file(zip, dir.file("Other.zip"));
-    EXPECT_TRUE(kest->open(dir.file("Other.zip"), 1));
+    EXPECT_FALSE(kest->open(dir.file("Other.zip"), 1));
     EXPECT_TRUE(log.contains("KEST: Data for Other not found [database: " + dir.file("data.json") +
-                             ", no such entry; a set is the entry of \"TITAN\" named as its zip file without .zip]\n"))
+                             ", no such entry; a set is the entry of \"TITAN\" named as its zip file without .zip]: "
+                             "not a known arcade set; a disc image opens unzipped\n"))
         << log.text();
     EXPECT_EQ(kest->cartridge(), nullptr);
     log.clear();
-    EXPECT_TRUE(kest->open(dir.file("missing.zip"), 1));
+    EXPECT_FALSE(kest->open(dir.file("missing.zip"), 1));
     EXPECT_TRUE(log.contains("KEST: Failed to open missing.zip [path: " + dir.file("missing.zip") +
                              ", reason: no such file]\n"))
         << log.text();
@@ -371,15 +392,63 @@ TEST_F(ArcadeTest, MissingBiosOrGameIsReported)
     // A malformed database is empty, never an exception, and says where it breaks.
     ASSERT_TRUE(saveFile(dir.file("data.json"), "{ nope", 6));
     log.clear();
-    EXPECT_TRUE(kest->open(zip, 1));
+    EXPECT_FALSE(kest->open(zip, 1));
     EXPECT_TRUE(log.contains("KEST: Data for kestgame not found [database: " + dir.file("data.json") +
                              ", does not parse at line 1, column "))
         << log.text();
 }
 
+// An entry of many bad members is refused in one line, before a byte is
+// inflated, and one of more members than a set has in another.
+TEST_F(ArcadeTest, HostileEntriesAreRefusedBeforeInflatingAndSaidOnce)
+{
+    settings("[Path]\r\nstv_bios = stv_bios.bin\r\n");
+    kest->setThreshold(2);
+    const auto count = [](const std::string& text, const std::string& what) {
+        std::size_t n = 0;
+        for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    const auto members = [](int n) {
+        std::string entry = R"({"TITAN": {"kestgame": {)";
+        for (int i = 0; i < n; ++i)
+            entry += (i ? ", \"m" : "\"m") + std::to_string(i) + "\": 0";
+        return entry + "}}}";
+    };
+    for (const int n : {200, 300}) {
+        const std::string database = members(n);
+        ASSERT_TRUE(saveFile(dir.file("data.json"), database.data(), static_cast<u32>(database.size())));
+        LogCapture log;
+        EXPECT_FALSE(kest->open(zip, 0));
+        EXPECT_EQ(count(log.text(), "Bad data.json entry"), n == 200 ? 1u : 0u) << n;
+        EXPECT_EQ(count(log.text(), "lists more than 256 ROM files"), n == 200 ? 0u : 1u) << log.text();
+        EXPECT_EQ(count(log.text(), "Extract"), 0u);
+    }
+
+}
+
+// A stop request while a member inflates ends the open: nothing starts,
+// and the stop is no fault of the set.
+TEST_F(ArcadeTest, AStopRequestWhileASetIsReadEndsTheOpen)
+{
+    settings("[Path]\r\nstv_bios = stv_bios.bin\r\n");
+    static int asked;
+    asked = 0;
+    kest->setStopCheck([] { return ++asked > 1; });  // once the first member is being read
+    LogCapture log;
+    EXPECT_FALSE(kest->open(zip, 0));
+    EXPECT_TRUE(kest->openStopped());
+    EXPECT_EQ(kest->arcadeFault(), "");
+    EXPECT_TRUE(log.contains("KEST: Opening kestgame.zip stopped\n")) << log.text();
+    EXPECT_FALSE(log.contains("ZIP:")) << log.text();
+    EXPECT_FALSE(log.contains("KEST: Mode:"));
+}
+
 TEST_F(ArcadeTest, BootWithoutAPathOpensTheConfiguredGame)
 {
     settings("[Path]\r\nstv_bios = stv_bios.bin\r\nstv_game1 = " + zip + "\r\n");
+    dropBrokenMembers();
     EXPECT_TRUE(kest->open("", 1));
     EXPECT_NE(dynamic_cast<CartTitan*>(kest->cartridge()), nullptr);
 }
@@ -398,4 +467,9 @@ TEST_F(OpenTest, OpeningWhileAGameRunsStopsItFirst)
     EXPECT_FALSE(kest->opened());
     EXPECT_EQ(kest->cartridge(), nullptr);
     EXPECT_EQ(sys().master().runState(), kOff);
+    // Boot while it runs reads the held disc once the game has stopped.
+    kest->start();
+    EXPECT_TRUE(kest->open("", 0));
+    EXPECT_FALSE(kest->opened());
+    EXPECT_EQ(kest->header().title, "RUNNING");
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -116,16 +117,22 @@ protected:
             kest->pause();
             kest->stop();
         }
-        Outputs run;
         LogCapture log;
         open(b);
-        runFields(bFields, &run);
+        return follow(bFields, log);
+    }
+    // The next fields' outputs, then the memories.
+    Outputs follow(int fields, const LogCapture& log)
+    {
+        Outputs run;
+        runFields(fields, &run);
         run.log = log.text();
         SystemMemory& m = kest->getSystem().memory();
         using M = SystemMemory;
         for (const auto& [bytes, size] : {std::pair{&m.workRamLow, M::kWorkRamSize}, {&m.workRamHigh, M::kWorkRamSize},
                                           {&m.vdp1Memory, M::kVdp1Size}, {&m.vdp2Vram, M::kVdp2VramSize},
-                                          {&m.vdp2ColorRam, M::kVdp2ColorRamSize}, {&m.soundRam, M::kSoundRamSize}})
+                                          {&m.vdp2ColorRam, M::kVdp2ColorRamSize}, {&m.soundRam, M::kSoundRamSize},
+                                          {&m.backup, M::kBackupSize}})
             run.hash = fnv(run.hash, bytes->get(), size);
         return run;
     }
@@ -154,6 +161,39 @@ TEST_F(Reopen, SecondDiscRunsAsIfOpenedFirst)
         EXPECT_EQ(second.hash, first[b].hash) << names[a] << " first";
         EXPECT_EQ(second.log, first[b].log) << names[a] << " first";
     }
+}
+
+// A file that cannot start, of any kind, leaves the game that runs exactly
+// as it was: still paused, and its next fields the same as without it.
+TEST_F(Reopen, RefusedFilesLeaveTheRunningGameAsItWas)
+{
+    const std::string ini = "[Path]\r\nstv_bios = " KEST_ROMSET_DIR "/stv_bios.bin\r\n[General]\r\nkest_bios = 1\r\n"
+                            "cartridge = 1\r\ndirect_1 = 1\r\n";
+    ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
+    std::filesystem::copy_file(KEST_DATA_DIR "/romset/data.json", dir.file("data.json"));
+    ASSERT_TRUE(saveFile(dir.file("notes.txt"), "not a disc", 10));
+    std::vector<u8> image = readBytes(discs[0]);
+    storeBe32(&image[0xE0], 0x000FE001);  // an initial program larger than work RAM
+    ASSERT_TRUE(saveFile(dir.file("big.iso"), image.data(), static_cast<u32>(image.size())));
+    ASSERT_EQ(std::system(("cd '" + dir.path().string() + "' && zip -q notarcade.zip notes.txt").c_str()), 0);
+    const std::vector<std::string> refused = {dir.file("notes.txt"), dir.file("big.iso"), dir.file("notarcade.zip"),
+                                              KEST_ROMSET_DIR "/kestgame.zip"};
+    const auto run = [&](bool refuse) {
+        runSecond("", 0, discs[1], 60);
+        kest->pause();
+        for (const std::string& file : refuse ? refused : std::vector<std::string>{}) {
+            EXPECT_FALSE(kest->open(file, 0)) << file;
+            EXPECT_TRUE(kest->opened() && !kest->running()) << file;
+        }
+        kest->resume();
+        LogCapture log;
+        return follow(60, log);
+    };
+    run(false);  // formats the backup memory, as the first run of all does
+    const Outputs plain = run(false);
+    const Outputs refusing = run(true);
+    EXPECT_EQ(refusing.hash, plain.hash);
+    EXPECT_EQ(refusing.log, plain.log);
 }
 
 }  // namespace

@@ -196,6 +196,18 @@ TEST(GameDatabase, ParseMemoryStaysNearTheFileSize)
     ASSERT_EQ(db.titanFiles("g").size(), 1u);
     EXPECT_EQ(db.titanFiles("g")[0].size, 0x10u);
 
+    // An entry of more members than a set has keeps no more than the bound.
+    std::string flood = R"({"TITAN": {"g": {)";
+    for (u32 i = 0; flood.size() < GameDatabase::kMaxBytes - 64; ++i)
+        flood += (i ? ",\"" : "\"") + std::to_string(i) + "\":0";
+    flood += "}}}";
+    getrusage(RUSAGE_SELF, &before);
+    const GameDatabase flooded = GameDatabase::parse(flood, "flood", GameDatabase::Wanted::game("g"));
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "kilobytes";
+    EXPECT_EQ(flooded.titanEntry("g"), GameDatabase::Entry::kOverfull);
+    EXPECT_EQ(flooded.titanFiles("g").size(), GameDatabase::kMaxMembers);
+
     // A boot keeps only the entry it needs.
     const GameDatabase one = GameDatabase::parse(R"({"TITAN": {"a": {}, "b": {}}, "RAM1M": {"T-1": "ONE"}})", "x",
                                                  GameDatabase::Wanted::game("b"));
