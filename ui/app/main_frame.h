@@ -128,6 +128,15 @@ private:
     // The language chosen, into kest.ini; false with the reason when the
     // file cannot take it.
     bool writeBackLanguage(std::string& why) const;
+    // Writes the language back once; a failure is logged, and said in a box
+    // when sayInWindow is set.
+    void saveLanguage(bool sayInWindow);
+    // The failed save for the status line, on a line of its own, its path
+    // shortened until the line fits the picture's width.
+    void fitSaveTrouble(char* out, std::size_t size);
+    // Whether the master SH-2 stands on one of its enabled breakpoints.
+    bool atBreakpoint();
+    void showDebugger();
     void onEmulationPause();
     void onDebugRun(Qt::KeyboardModifiers modifiers);
     void onKey(int qtKey, Qt::KeyboardModifiers modifiers, bool down);
@@ -181,6 +190,7 @@ private:
     QPoint m_lastPointer;
     bool m_quit = false;
     bool m_created = false;
+    bool m_languageSaved = false;
 };
 
 // The path a command line names: the text inside double quotes, without
