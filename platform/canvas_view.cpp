@@ -1,6 +1,5 @@
 #include "platform/canvas_view.h"
 
-#include <QFont>
 #include <QPainter>
 
 namespace {
@@ -45,6 +44,13 @@ void CanvasView::setShowCanvas(bool on)
     update();
 }
 
+QFont CanvasView::statusFont()
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(kStatusPixels);
+    return font;
+}
+
 void CanvasView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
@@ -59,9 +65,9 @@ void CanvasView::paintEvent(QPaintEvent*)
     painter.drawImage(rect(), m_canvas, QRect(0, 0, m_width, m_height));
     if (m_status.isEmpty())
         return;
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(kStatusPixels);
-    painter.setFont(font);
+    painter.setFont(statusFont());
     painter.setPen(QColor(255, 255, 0));
-    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignTop, m_status);
+    // A window narrower than a line breaks it between words, rather than
+    // hide its end beyond the edge.
+    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, m_status);
 }

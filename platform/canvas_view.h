@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QImage>
 #include <QString>
 #include <QWidget>
@@ -27,6 +28,9 @@ public:
     // A game starts on a black picture, not on the last one shown.
     void clear();
     bool showsCanvas() const { return m_showCanvas; }
+    const QString& status() const { return m_status; }
+    // The status text's font, for texts that must fit the view's width.
+    static QFont statusFont();
     void setBackground(const QImage& picture) { m_background = picture; }
 
 protected:

@@ -387,7 +387,8 @@ private:
     void CdSetCon();
     void CdGetCon();
     void CdGetLastBuf();
-    bool resolvePlay(u32 p1, u32 p2, char* text, std::size_t textSize);
+    // pastEnd: the first FAD asked for past the disc's last sector, or 0.
+    bool resolvePlay(u32 p1, u32 p2, char* text, std::size_t textSize, u32& pastEnd);
     u32 resolveStartTrack(u32 value, u32& trackOut, u32& indexOut) const;
 
     // Selectors and buffers.

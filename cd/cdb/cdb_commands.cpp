@@ -327,7 +327,7 @@ u32 CDB::resolveStartTrack(u32 value, u32& trackOut, u32& indexOut) const
     return info ? info->start : m_tracks.front().start;
 }
 
-bool CDB::resolvePlay(u32 p1, u32 p2, char* text, std::size_t textSize)
+bool CDB::resolvePlay(u32 p1, u32 p2, char* text, std::size_t textSize, u32& pastEnd)
 {
     // Plays start and are clamped at the first track's start, not at the
     // session's first value: that is 0 on an image, whose 150 frames before
@@ -341,6 +341,7 @@ bool CDB::resolvePlay(u32 p1, u32 p2, char* text, std::size_t textSize)
     PlayPosition start = m_start;
     PlayPosition end = m_end;
     u32 startMode = start.mode;
+    pastEnd = 0;
     switch (k1) {
     case kDefault:
         // A track end gives a default start the track mode.
@@ -351,6 +352,8 @@ bool CDB::resolvePlay(u32 p1, u32 p2, char* text, std::size_t textSize)
     case kNoChg: std::snprintf(startText, sizeof startText, "NOCHG: %d", start.fad); break;
     case kFad: {
         u32 fad = p1 & 0x7FFFFF;
+        if (!m_tracks.empty() && fad > lastEnd)
+            pastEnd = fad;
         fad = fad < firstFad ? firstFad : fad > lastEnd + 1 ? lastEnd + 1 : fad;
         start.set(0, fad);
         startMode = 0;
@@ -381,6 +384,8 @@ bool CDB::resolvePlay(u32 p1, u32 p2, char* text, std::size_t textSize)
             return false;
         const u32 count = p2 & 0x7FFFFF;
         const u64 last = u64{start.fad} + count - 1;
+        if (!m_tracks.empty() && count > 0 && last > lastEnd && !pastEnd)
+            pastEnd = std::max(start.fad, lastEnd + 1);
         end.set(0, static_cast<u32>(last < lastEnd ? last : lastEnd));
         std::snprintf(endText, sizeof endText, "fasnum: %d", count);
         break;
@@ -429,7 +434,8 @@ void CDB::CdPlay()
     char positions[160];
     const PlayPosition oldStart = m_start;
     const PlayPosition oldEnd = m_end;
-    if (!resolvePlay(p1, p2, positions, sizeof positions)) {
+    u32 pastEnd = 0;
+    if (!resolvePlay(p1, p2, positions, sizeof positions, pastEnd)) {
         reject("[pos1: %08X, pos2: %08X, mode: %02X]", p1, p2, m);
         return;
     }
@@ -466,6 +472,8 @@ void CDB::CdPlay()
     const u32 count = m_end.fad + 1 > m_targetFad ? m_end.fad + 1 - m_targetFad : 0;
     playDrive(kPlainPlay, count);
     logInfo(1, "%s<BEGIN> [%s, pickup: %s, repeat: %s]", commandName(), positions, pickup ? "YES" : "NO", repeatText);
+    if (pastEnd && m_drive && m_drive->getMedia())
+        m_drive->getMedia()->notePastEnd(pastEnd);
     reportStatus(0);
 }
 

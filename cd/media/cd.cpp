@@ -86,6 +86,17 @@ const SessionInfo* CCd::getSession(s32 index) const
     return &m_sessions[static_cast<std::size_t>(index)];
 }
 
+void CCd::notePastEnd(u32 fad)
+{
+    // A drive's disc has no path, and is never cut short.
+    if (m_path.empty() || m_pastEndSaid)
+        return;
+    m_pastEndSaid = true;
+    logSink().write(kLogWarning, "Disc",
+                    "Sector past the end of the image [FAD: %u, path: %s]: the image may be cut short", fad,
+                    m_path.c_str());
+}
+
 const TrackInfo* CCd::findTrack(u32 fad) const
 {
     for (const SessionInfo& session : m_sessions) {

@@ -137,6 +137,9 @@ public:
 
     const SessionInfo* getSession(s32 index) const;
     const std::vector<SessionInfo>& sessions() const { return m_sessions; }
+    // A program asked for fad, past the image's last sector: an image cut
+    // short would only stop loading, so it is said, once per image.
+    void notePastEnd(u32 fad);
 
 protected:
     // The track whose range holds fad, and the track that serves it; null
@@ -156,4 +159,7 @@ protected:
     void fail(const char* tag);
 
     std::vector<SessionInfo> m_sessions;
+
+private:
+    bool m_pastEndSaid = false;
 };

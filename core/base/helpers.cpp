@@ -1,5 +1,6 @@
 #include "core/base/helpers.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <fstream>
@@ -54,6 +55,31 @@ bool createEmptyFile(const std::string& path)
 bool saveFile(const std::string& path, const void* data, u32 size)
 {
     return replaceFile(path, data, size);
+}
+
+std::string shortenPath(std::string_view path, std::size_t length)
+{
+    constexpr std::string_view kEllipsis = "...";
+    if (path.size() <= length)
+        return std::string(path);
+    if (length <= kEllipsis.size())
+        return std::string(kEllipsis.substr(0, length));
+    const std::size_t room = length - kEllipsis.size();
+    // The file name says which file; the start says where. A short name
+    // leaves half the room to the folders before it.
+    const std::size_t slash = path.rfind('/');
+    const std::size_t name = slash == std::string_view::npos ? path.size() / 2 : path.size() - slash;
+    std::size_t head = room - std::clamp(name, room / 2, room - room / 4);
+    std::size_t tail = path.size() - (room - head);
+    const auto continues = [&](std::size_t at) { return (static_cast<u8>(path[at]) & 0xC0) == 0x80; };
+    while (head > 0 && continues(head))
+        --head;
+    while (tail < path.size() && continues(tail))
+        ++tail;
+    std::string out(path.substr(0, head));
+    out += kEllipsis;
+    out += path.substr(tail);
+    return out;
 }
 
 std::string& toLower(std::string& text)

@@ -2,6 +2,7 @@
 
 #include <istream>
 #include <string>
+#include <string_view>
 
 #include "core/base/types.h"
 
@@ -30,6 +31,11 @@ bool fileExists(const std::string& path);
 bool createEmptyFile(const std::string& path);
 // Replaces the file whole; the old contents survive a failed write.
 bool saveFile(const std::string& path, const void* data, u32 size);
+
+// A path of at most length bytes: its start and its end (the file name,
+// whole when it leaves room for the start) with "..." between, cut only
+// between UTF-8 characters. A path that fits is answered whole.
+std::string shortenPath(std::string_view path, std::size_t length);
 
 std::string& toLower(std::string& text);
 std::string& toUpper(std::string& text);

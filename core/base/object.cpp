@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <vector>
+
+#include "core/base/helpers.h"
 
 namespace {
 
@@ -13,15 +16,170 @@ void writeStdout(void*, const char* text, std::size_t length)
     std::fwrite(text, 1, length, stdout);
 }
 
-// vsnprintf answers the length it wanted; the text actually held is cut at the buffer.
+// The text of one conversion (spec is "%" up to its letter), after the
+// values of its "*" width and precision.
+template <typename T>
+void appendConversion(std::string& out, const std::string& spec, const int* stars, int starCount, T value)
+{
+    char text[64];
+    const auto put = [&](char* to, std::size_t size) {
+        return starCount == 0   ? std::snprintf(to, size, spec.c_str(), value)
+               : starCount == 1 ? std::snprintf(to, size, spec.c_str(), stars[0], value)
+                                : std::snprintf(to, size, spec.c_str(), stars[0], stars[1], value);
+    };
+    const int n = put(text, sizeof text);
+    if (n <= 0)
+        return;
+    if (static_cast<std::size_t>(n) < sizeof text) {
+        out.append(text, static_cast<std::size_t>(n));
+        return;
+    }
+    const std::size_t at = out.size();
+    out.resize(at + static_cast<std::size_t>(n) + 1);
+    put(out.data() + at, static_cast<std::size_t>(n) + 1);
+    out.resize(at + static_cast<std::size_t>(n));
+}
+
+// A text longer than size - 1 whose end is the reason (a file that cannot
+// be read, and why) must not lose that end to a long path before it: the
+// message is formatted again piece by piece, and the longest texts that
+// hold a '/' lose their middle until it fits. Answers false, leaving out
+// alone, for a conversion it does not know.
+bool fitPaths(char* out, std::size_t size, const char* format, va_list args)
+{
+    // Shorter than this, a path no longer says which file it was.
+    constexpr std::size_t kShortestPath = 24;
+    struct Piece {
+        std::string text;
+        bool path = false;
+    };
+    std::vector<Piece> pieces(1);
+    for (const char* p = format; *p;) {
+        if (*p != '%' || p[1] == '%') {
+            pieces.back().text += *p;
+            p += *p == '%' ? 2 : 1;
+            continue;
+        }
+        const char* start = p++;
+        while (*p && std::strchr("-+ #0'", *p))
+            ++p;
+        int stars[2] = {};
+        int starCount = 0;
+        for (int part = 0; part < 2; ++part) {
+            if (part == 1) {
+                if (*p != '.')
+                    break;
+                ++p;
+            }
+            if (*p == '*') {
+                stars[starCount++] = va_arg(args, int);
+                ++p;
+            }
+            while (*p >= '0' && *p <= '9')
+                ++p;
+        }
+        int longs = 0;      // l, or ll (q); h and hh pass an int all the same
+        char sized = 0;     // j, z, t or L
+        for (; *p && std::strchr("hlqjztL", *p); ++p) {
+            if (*p == 'l')
+                ++longs;
+            else if (*p == 'q')
+                longs = 2;
+            else if (*p != 'h')
+                sized = *p;
+        }
+        const char conversion = *p;
+        if (!conversion)
+            return false;
+        const std::string spec(start, ++p);
+        Piece piece;
+        const auto put = [&](auto value) { appendConversion(piece.text, spec, stars, starCount, value); };
+        const bool sign = conversion == 'd' || conversion == 'i';
+        switch (conversion) {
+        case 'd':
+        case 'i':
+        case 'o':
+        case 'u':
+        case 'x':
+        case 'X':
+            if (sized == 'j')
+                sign ? put(va_arg(args, std::intmax_t)) : put(va_arg(args, std::uintmax_t));
+            else if (sized == 'z' || sized == 't')
+                sign ? put(va_arg(args, std::ptrdiff_t)) : put(va_arg(args, std::size_t));
+            else if (longs >= 2)
+                sign ? put(va_arg(args, long long)) : put(va_arg(args, unsigned long long));
+            else if (longs == 1)
+                sign ? put(va_arg(args, long)) : put(va_arg(args, unsigned long));
+            else
+                sign ? put(va_arg(args, int)) : put(va_arg(args, unsigned));
+            break;
+        case 'c':
+            if (longs)
+                return false;
+            put(va_arg(args, int));
+            break;
+        case 's':
+            if (longs)
+                return false;
+            put(va_arg(args, const char*));
+            piece.path = piece.text.find('/') != std::string::npos;
+            break;
+        case 'p': put(va_arg(args, void*)); break;
+        case 'a':
+        case 'A':
+        case 'e':
+        case 'E':
+        case 'f':
+        case 'F':
+        case 'g':
+        case 'G':
+            sized == 'L' ? put(va_arg(args, long double)) : put(va_arg(args, double));
+            break;
+        default: return false;
+        }
+        pieces.push_back(std::move(piece));
+        pieces.emplace_back();
+    }
+    std::size_t total = 0;
+    for (const Piece& piece : pieces)
+        total += piece.text.size();
+    while (total >= size) {
+        Piece* longest = nullptr;
+        for (Piece& piece : pieces) {
+            if (piece.path && (!longest || piece.text.size() > longest->text.size()))
+                longest = &piece;
+        }
+        if (!longest || longest->text.size() <= kShortestPath)
+            break;
+        const std::size_t over = total - (size - 1);
+        const std::size_t before = longest->text.size();
+        longest->text = shortenPath(longest->text, before > over + kShortestPath ? before - over : kShortestPath);
+        total -= before - longest->text.size();
+    }
+    std::size_t n = 0;
+    for (const Piece& piece : pieces) {
+        const std::size_t take = std::min(piece.text.size(), size - 1 - n);
+        std::memcpy(out + n, piece.text.data(), take);
+        n += take;
+    }
+    out[n] = '\0';
+    return true;
+}
+
+// vsnprintf answers the length it wanted; the text actually held is cut at
+// the buffer, or fitted to it when a path stands before the end.
 std::size_t formatInto(char* buffer, std::size_t size, const char* format, va_list args)
 {
-    int n = std::vsnprintf(buffer, size, format, args);
-    if (n < 0) {
+    va_list again;
+    va_copy(again, args);
+    const int n = std::vsnprintf(buffer, size, format, args);
+    std::size_t length = n < 0 ? 0 : std::min(static_cast<std::size_t>(n), size - 1);
+    if (n < 0)
         buffer[0] = '\0';
-        return 0;
-    }
-    return static_cast<std::size_t>(n) < size ? static_cast<std::size_t>(n) : size - 1;
+    else if (static_cast<std::size_t>(n) >= size && fitPaths(buffer, size, format, again))
+        length = std::char_traits<char>::length(buffer);
+    va_end(again);
+    return length;
 }
 
 bool isControl(unsigned char c)
@@ -397,10 +555,11 @@ void logPrintf(const char* format, ...)
 
 void Object::logFirstError(std::string& reason, const char* format, ...) const
 {
-    char text[1024];
+    // Fitted here, so the log and the reason both keep the end.
+    char text[kMessageChars + 1];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    formatInto(text, sizeof text, format, args);
     va_end(args);
     logError(1, "%s", text);
     if (reason.empty())

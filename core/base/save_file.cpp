@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "core/base/helpers.h"
 #include "core/base/object.h"
 
 namespace {
@@ -239,15 +240,24 @@ namespace {
 // The save a host's status line shows, until that file is written again.
 std::mutex troubleMutex;
 std::string troublePath;
-std::string trouble;
+std::string troubleReason;
 
 }  // namespace
 
-std::size_t copySaveTrouble(char* out, std::size_t size)
+std::size_t copySaveTrouble(char* out, std::size_t size, std::size_t pathChars)
 {
+    constexpr std::string_view kLead = "Save not written: ";
     std::lock_guard lock(troubleMutex);
     if (size == 0)
         return 0;
+    std::string trouble;
+    if (!troublePath.empty()) {
+        // The path gives way, so the reason after it still fits.
+        const std::size_t fixed = kLead.size() + 2 + troubleReason.size();
+        const std::size_t room = size - 1 > fixed ? size - 1 - fixed : 0;
+        trouble.append(kLead).append(shortenPath(troublePath, std::min(pathChars, room)));
+        trouble.append(": ").append(troubleReason);
+    }
     const std::size_t n = std::min(trouble.size(), size - 1);
     std::memcpy(out, trouble.data(), n);
     out[n] = '\0';
@@ -292,7 +302,7 @@ bool SaveFile::save(const void* data, u32 size)
             logSink().write(kLogError, m_tag.c_str(), "Save file %s not written: %s", m_path.c_str(), reason);
             std::lock_guard lock(troubleMutex);
             troublePath = m_path;
-            trouble = "Save not written: " + m_path + ": " + reason;
+            troubleReason = reason;
         }
         m_failing = true;
         return false;
@@ -303,7 +313,7 @@ bool SaveFile::save(const void* data, u32 size)
         std::lock_guard lock(troubleMutex);
         if (troublePath == m_path) {
             troublePath.clear();
-            trouble.clear();
+            troubleReason.clear();
         }
     }
     m_state = State::kLoaded;

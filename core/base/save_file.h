@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "core/base/types.h"
@@ -47,8 +48,10 @@ std::size_t removeLeftoverTemporaries(const std::string& path);
 
 // Copies into out (cut to size, always terminated) what the last save that
 // failed said, "Save not written: path: reason", for a host's status line;
-// empty once that file is written again. Answers the characters copied.
-std::size_t copySaveTrouble(char* out, std::size_t size);
+// empty once that file is written again. The path loses its middle to fit
+// pathChars, and to leave the reason room in size. Answers the characters
+// copied.
+std::size_t copySaveTrouble(char* out, std::size_t size, std::size_t pathChars = SIZE_MAX);
 
 // A file the machine keeps a memory in (backup memory, backup cartridge,
 // EEPROM, battery). It is written back only when it was absent or was loaded

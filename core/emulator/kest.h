@@ -76,6 +76,7 @@ public:
     // request to end the program (a signal) is answered during a long open.
     using StopCheck = bool (*)();
     void setStopCheck(StopCheck check) { m_stopCheck = check; }
+    bool stopRequested() const { return m_stopCheck && m_stopCheck(); }
     bool openStopped() const { return m_openStopped; }
 
     CSystem& getSystem() { return m_system; }
@@ -174,7 +175,6 @@ private:
     void startTitanGame();
     // Both roads end here.
     void setupMode(INI& settings);
-    bool stopRequested() const { return m_stopCheck && m_stopCheck(); }
 
     CSystem m_system;
     std::shared_ptr<Cartridge> m_cartridge;

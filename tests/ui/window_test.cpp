@@ -12,7 +12,9 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDropEvent>
+#include <QFontMetrics>
 #include <QImage>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -21,27 +23,33 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "core/base/ini.h"
-#include "core/base/shared_state.h"
 #include "core/base/helpers.h"
+#include "core/base/ini.h"
+#include "core/base/save_file.h"
+#include "core/base/shared_state.h"
 #include "core/machine/system.h"
 #include "support/files.h"
+#include "support/log_capture.h"
 #include "support/process.h"
 #include "support/lsan_suppressions.h"
 #include "ui/app/dialogs.h"
 #include "platform/canvas_view.h"
 #include "ui/app/main_frame.h"
+#include "ui/debugger/dasm_ctrl.h"
+#include "ui/debugger/dasm_dlg.h"
 
 namespace {
 
 const std::string kBootDisc = KEST_BINARY_DIR "/testdata/boot.iso";
 const std::string kDemoDisc = KEST_BINARY_DIR "/testdata/demo.iso";
+const std::string kVolumeDisc = KEST_BINARY_DIR "/testdata/volume.iso";
 std::string display;
 
 QImage screenshot(const std::string& png)
@@ -424,9 +432,12 @@ class QuietDialogs : public Dialogs {
 public:
     QStringList messages;
     bool shown = false;
+    std::function<void()> onMessage;
     void message(QWidget* parent, const QString& text) override
     {
         messages << text;
+        if (onMessage)
+            onMessage();
         if (!shown)
             return;
         QDialog box(parent);
@@ -549,6 +560,20 @@ TEST(Window, HeldKeysAreLetGoWhenTheKeyboardGoesAndComeBackAfterAMenu)
     xdo("keydown w");
     EXPECT_TRUE(pumpUntil(frame, [] { return held(0, 4); })) << "W did not reach the game";
     xdo("keyup w");
+
+    // The picture alone loses the keyboard, to another widget of the same
+    // window: no menu opens and the window stays active.
+    xdo("keydown s");
+    ASSERT_TRUE(pumpUntil(frame, [] { return held(0, 5); }));
+    QLineEdit other(&frame);
+    other.show();
+    other.setFocus(Qt::OtherFocusReason);
+    ASSERT_TRUE(pumpUntil(frame, [&] { return other.hasFocus(); }));
+    EXPECT_TRUE(frame.isActiveWindow());
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    EXPECT_FALSE(held(0, 5)) << "Down still held after the picture lost the keyboard";
+    EXPECT_FALSE(padHolds(5)) << "the pad still holds Down";
+    xdo("keyup s");
 }
 
 // A disc cut short is refused with its reason, the game closed before it
@@ -713,6 +738,101 @@ TEST(Window, RefusedFilesLeaveTheDemoRunningAndSetsSayWhatTheDriverSays)
     EXPECT_FALSE(frame.opened());
     EXPECT_TRUE(frame.quitRequested());
     EXPECT_EQ(w.dialogs.messages.size(), boxes) << w.dialogs.messages.last().toStdString();
+}
+
+// A breakpoint clicked into the debugger's gutter stays when the debugger
+// closes; when the game reaches it, the debugger comes back up at its line
+// instead of the game standing still unseen. A pause brings nothing up.
+TEST(Window, ABreakpointThatStopsTheGameShowsTheDebuggerAtItsLine)
+{
+    RunningWindow w;
+    ASSERT_TRUE(w.start(kDemoDisc));
+    CMainFrame& frame = w.frame;
+    CPU& cpu = *frame.emulator().getSystem().getCpu(0);
+    const u32 until = frame.emulator().getSystem().frameCounter() + 30;
+    ASSERT_TRUE(pumpUntil(frame, [&] { return frame.emulator().getSystem().frameCounter() >= until; }));
+    frame.command(CMainFrame::kEmulationPause, Qt::NoModifier);
+    DasmDlg& debugger = *frame.debugger();
+    ASSERT_TRUE(pumpUntil(frame, [] { return debugStopped == 0; }));
+    EXPECT_FALSE(debugger.isVisible()) << "a pause brought the debugger up";
+    frame.command(CMainFrame::kShowDebugger, Qt::NoModifier);
+    ASSERT_TRUE(pumpUntil(frame, [&] { return debugger.isActiveWindow(); }));
+    DasmCtrl& view = *debugger.disassembly();
+    const u32 pc = cpu.getPC();
+    const int y = view.lineHeight() * (view.lineOf(pc) + 1) + view.lineHeight() / 2;
+    const QPoint gutter = view.mapToGlobal(QPoint(DasmCtrl::kGutter / 2, y));
+    xdo("mousemove " + std::to_string(gutter.x()) + " " + std::to_string(gutter.y()) + " click 1");
+    ASSERT_TRUE(pumpUntil(frame, [&] { return cpu.findBreakpoint(pc) != nullptr; }));
+    debugger.close();
+    xdo("windowfocus --sync " + w.id);
+    ASSERT_TRUE(pumpUntil(frame, [&] { return frame.isActiveWindow(); }));
+    frame.command(CMainFrame::kEmulationPause, Qt::NoModifier);
+    ASSERT_TRUE(pumpUntil(frame, [&] { return debugger.isVisible(); })) << "the breakpoint stopped the game unseen";
+    EXPECT_EQ(debugBreak, 1);
+    EXPECT_EQ(cpu.getPC(), pc);
+    EXPECT_GE(view.lineOf(pc), 0) << "the debugger is not at the breakpoint's line";
+}
+
+// Said where a person sees it, whole: a path too long for its message loses
+// its middle, not the reason after it, in the box refusing a disc (from the
+// log line behind it) and in the status line, which fits the window; an
+// image cut short, once its game reads past the end, in the log,
+// once for the image; a language choice that cannot be saved at exit, in a
+// box before the window goes.
+TEST(Window, LongPathsKeepTheirReasonAndCutImagesAndUnsavedLanguagesAreSaid)
+{
+    RunningWindow w;
+    ASSERT_TRUE(w.start(""));
+    CMainFrame& frame = w.frame;
+    std::filesystem::path folder = w.data.path();
+    for (char letter = 'a'; folder.string().size() < 760; ++letter)
+        folder /= std::string(100, letter);
+    ASSERT_TRUE(std::filesystem::create_directories(folder));
+    const std::string cut = (folder / "cut.iso").string();
+    ASSERT_TRUE(saveFile(cut, readBytes(kDemoDisc).data(), 20 * 1024));
+    frame.openFile(QString::fromStdString(cut), 0);
+    ASSERT_EQ(w.dialogs.messages.size(), 1);
+    const std::string box = w.dialogs.messages[0].toStdString();
+    EXPECT_TRUE(box.starts_with("Cannot start " + w.data.path().string())) << box;
+    EXPECT_LT(box.find("/cut.iso:\n\nKEST: Disc system area cannot be read [path: " + w.data.path().string()), 200u);
+    EXPECT_TRUE(box.ends_with("/cut.iso, FAD: 160]: a disc unreadable from its start cannot boot (an image cut short, "
+                              "or a damaged disc)")) << box;
+
+    // The volume disc's program plays 100 sectors from FAD 150; reset, again.
+    const std::string short40 = w.data.file("short.iso");
+    ASSERT_TRUE(saveFile(short40, readBytes(kVolumeDisc).data(), 40 * 2048));
+    LogCapture log;
+    frame.openFile(QString::fromStdString(short40), 0);
+    const std::string warning = "Disc: Sector past the end of the image [FAD: 190, path: " + short40 + "]";
+    EXPECT_TRUE(pumpUntil(frame, [&] { return log.contains(warning); })) << log.text();
+    const std::string play = "CdPlay<BEGIN> [FAD: 150, fasnum: 100";
+    frame.command(CMainFrame::kEmulationReset, Qt::NoModifier);
+    ASSERT_TRUE(pumpUntil(frame, [&] { return log.text().find(play) != log.text().rfind(play); }));
+    EXPECT_EQ(log.text().find(warning), log.text().rfind(warning)) << log.text();
+
+    const std::string save = (folder / "gone" / std::string(100, 'z') / "card.bup").string();
+    u8 data[16] = {};
+    SaveFile file;
+    ASSERT_EQ(file.load("KEST", save, data, sizeof data), SaveFile::State::kAbsent);
+    ASSERT_FALSE(file.save(data, sizeof data));
+    // On one line, within the window as it opens.
+    ASSERT_TRUE(frame.update());
+    const QString trouble = frame.view()->status().section(QLatin1Char('\n'), 1, 1);
+    EXPECT_TRUE(trouble.startsWith(QStringLiteral("Save not written: /tmp"))) << trouble.toStdString();
+    EXPECT_TRUE(trouble.endsWith(QStringLiteral("/card.bup: No such file or directory"))) << trouble.toStdString();
+    EXPECT_LE(QFontMetrics(CanvasView::statusFont()).horizontalAdvance(trouble), frame.view()->width());
+    std::filesystem::create_directories(std::filesystem::path(save).parent_path());
+    ASSERT_TRUE(file.save(data, sizeof data));  // out of the status line again
+
+    // Where kest.ini was, a link into a folder that is not there.
+    std::filesystem::remove(frame.settingsPath());
+    std::filesystem::create_symlink(w.data.file("gone/kest.ini"), frame.settingsPath());
+    bool withTheWindow = false;
+    w.dialogs.onMessage = [&] { withTheWindow = frame.isVisible(); };
+    frame.close();
+    EXPECT_EQ(w.dialogs.messages.last().toStdString(),
+              "The language choice was not saved: " + frame.settingsPath() + ": No such file or directory");
+    EXPECT_TRUE(withTheWindow);
 }
 
 // Starts Xvfb on the first free display from a number of its own; a

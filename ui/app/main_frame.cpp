@@ -8,6 +8,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -112,10 +113,18 @@ const MenuRow kMenuRows[] = {
 };
 // The debugger window opens this much above the screen's centre.
 constexpr int kDebuggerRaise = 200;
+// A path in a message box; longer ones lose their middle.
+constexpr std::size_t kBoxPathChars = 160;
+// The status line shortens a path no further: it would no longer name a file.
+constexpr std::size_t kShortestStatusPath = 16;
 constexpr const char* kPointerHint = "Ctrl+Alt+G frees the mouse";
 
 // The window whose open is under way, for the emulator's stop check.
 CMainFrame* gOpeningFrame = nullptr;
+QString boxPath(const std::string& path)
+{
+    return QString::fromStdString(shortenPath(path, kBoxPathChars));
+}
 
 bool isPointerReleaseKey(const QKeyEvent& key)
 {
@@ -162,11 +171,25 @@ CMainFrame::~CMainFrame()
         m_memory->removeEventFilter(this);
     if (opened())
         stop();
+    saveLanguage(false);
+}
+
+void CMainFrame::saveLanguage(bool sayInWindow)
+{
+    if (!m_created || m_languageSaved)
+        return;
+    m_languageSaved = true;
     std::string why;
-    if (m_created && !writeBackLanguage(why)) {
-        logSink().write(kLogError, "INI", "Settings not written back to %s: %s", settingsPath().c_str(), why.c_str());
-        std::fprintf(stderr, "Kest: the language choice was not saved: %s: %s\n", settingsPath().c_str(), why.c_str());
-    }
+    if (writeBackLanguage(why))
+        return;
+    const std::string path = settingsPath();
+    logSink().write(kLogError, "INI", "Settings not written back to %s: %s", path.c_str(), why.c_str());
+    std::fprintf(stderr, "Kest: the language choice was not saved: %s: %s\n", path.c_str(), why.c_str());
+    // Started from a desktop, the program has no terminal to be read; an
+    // end by a signal waits for no answer.
+    if (sayInWindow && !m_kest->stopRequested())
+        m_dialogs.message(this, QStringLiteral("The language choice was not saved: %1: %2")
+                                    .arg(boxPath(path), QString::fromLocal8Bit(why.c_str())));
 }
 
 bool CMainFrame::writeBackLanguage(std::string& why) const
@@ -408,21 +431,68 @@ bool CMainFrame::update()
     char status[kStatusBytes];
     // A save that could not be written stays in view until it is.
     char trouble[kStatusBytes / 2];
-    copySaveTrouble(trouble, sizeof trouble);
+    fitSaveTrouble(trouble, sizeof trouble);
     std::snprintf(status, sizeof status, "FPS: %.0f/%.0f(%.0f%%) CPU: %d%% %dx%d %s %s\n", m_fps.getRate(false),
                   m_fps.getTargetRate(), m_fps.getRate(true), measureCpuUsage(),
                   static_cast<int>(hostDisplaySize.width), static_cast<int>(hostDisplaySize.height),
                   kDebugModeNames[videoDebugMode % 3], trouble[0] ? trouble : m_pointerCaptured ? kPointerHint : "");
     m_graphic->setText(status);
+    // A stop already pending is the pause command's, not the machine's.
+    const bool stoppedBefore = debugStopped != 0;
     m_emuX->update();
     m_graphic->update();
     m_soundOut->update();
     if (debugStopped) {
-        m_debugger->refresh();
+        // A breakpoint would stop the game unseen: the debugger comes up at
+        // its line. A pause or a step's end only refreshes it.
+        if (!stoppedBefore && atBreakpoint())
+            showDebugger();
+        else
+            m_debugger->refresh();
         debugStopped = 0;
     }
     m_graphic->present();
     return true;
+}
+
+void CMainFrame::fitSaveTrouble(char* out, std::size_t size)
+{
+    // On a line of its own: after the figures it would not fit the picture.
+    out[0] = '\n';
+    char* line = out + 1;
+    const std::size_t room = size - 1;
+    if (copySaveTrouble(line, room) == 0) {
+        out[0] = '\0';
+        return;
+    }
+    const QFontMetrics metrics(CanvasView::statusFont());
+    const auto fits = [&] { return metrics.horizontalAdvance(QString::fromUtf8(line)) <= m_view->width(); };
+    if (!m_view->isVisible() || fits())
+        return;
+    // The longest path that leaves the reason after it in view.
+    std::size_t shortest = kShortestStatusPath;
+    std::size_t longest = room;
+    while (shortest + 1 < longest) {
+        const std::size_t middle = (shortest + longest) / 2;
+        copySaveTrouble(line, room, middle);
+        (fits() ? shortest : longest) = middle;
+    }
+    copySaveTrouble(line, room, shortest);
+}
+
+bool CMainFrame::atBreakpoint()
+{
+    CPU& cpu = *m_kest->getSystem().getCpu(0);
+    const Breakpoint* stop = cpu.findBreakpoint(cpu.getPC());
+    return stop && stop->enabled;
+}
+
+void CMainFrame::showDebugger()
+{
+    m_debugger->refresh();
+    m_debugger->show();
+    m_debugger->raise();
+    m_debugger->activateWindow();
 }
 
 void CMainFrame::openFile(const QString& path, int mode)
@@ -433,7 +503,8 @@ void CMainFrame::openFile(const QString& path, int mode)
     const auto refuse = [&] {
         // The box says why; the log window, brought forward, says the rest.
         const QString reason = QString::fromStdString(m_kest->openError());
-        const QString what = path.isEmpty() ? QStringLiteral("Nothing to boot") : QStringLiteral("Cannot start %1").arg(path);
+        const QString what = path.isEmpty() ? QStringLiteral("Nothing to boot")
+                                            : QStringLiteral("Cannot start %1").arg(boxPath(path.toStdString()));
         showLogThenSay(reason.isEmpty() ? what + QStringLiteral(": see kest.ini and the log.")
                                         : what + QStringLiteral(":\n\n") + reason);
     };
@@ -536,12 +607,7 @@ void CMainFrame::command(int id, Qt::KeyboardModifiers modifiers)
         break;
     case kToolsMemory: onToolsMemory(); break;
     case kToolsLog: showLog(); break;
-    case kShowDebugger:
-        m_debugger->refresh();
-        m_debugger->show();
-        m_debugger->raise();
-        m_debugger->activateWindow();
-        break;
+    case kShowDebugger: showDebugger(); break;
     default: break;
     }
 }
@@ -901,6 +967,7 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     }
     if (opened())
         stop();
+    saveLanguage(true);
     m_logWindow.flush();
     m_logWindow.close();
     m_quit = true;

@@ -136,6 +136,15 @@ private:
     bool writeBackLanguage(std::string& why) const;
     // The emulator's stop check while the window opens a file.
     static bool openInterrupted();
+    // Writes the language back once; a failure is logged, and said in a box
+    // when sayInWindow is set.
+    void saveLanguage(bool sayInWindow);
+    // The failed save for the status line, on a line of its own, its path
+    // shortened until the line fits the picture's width.
+    void fitSaveTrouble(char* out, std::size_t size);
+    // Whether the master SH-2 stands on one of its enabled breakpoints.
+    bool atBreakpoint();
+    void showDebugger();
     void onEmulationPause();
     void onDebugRun(Qt::KeyboardModifiers modifiers);
     void onKey(int qtKey, Qt::KeyboardModifiers modifiers, bool down);
@@ -194,6 +203,7 @@ private:
     bool m_opening = false;
     OpenCancel m_openCancel = OpenCancel::kNone;
     bool (*m_endCheck)() = nullptr;
+    bool m_languageSaved = false;
 };
 
 // The path a command line names: the text inside double quotes, without

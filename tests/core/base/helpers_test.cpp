@@ -53,6 +53,25 @@ TEST(Helpers, CaseAndTexts)
     EXPECT_STREQ(noText(), "NO");
 }
 
+// A path keeps its start and its file name, and whole UTF-8 characters on
+// both sides of the "...".
+TEST(Helpers, ShortenPathKeepsItsEndsAndWholeCharacters)
+{
+    EXPECT_EQ(shortenPath("/games/" + std::string(60, 'x') + "/Saturn Game (Disc 1).cue", 40),
+              "/games/xxxxx.../Saturn Game (Disc 1).cue");
+    std::string accents = "/";
+    for (int i = 0; i < 100; ++i)
+        accents += "\u00E9";
+    for (std::size_t length = 40; length < 44; ++length) {
+        const std::string cut = shortenPath(accents + "/x.iso", length);
+        const std::size_t dots = cut.find("...");
+        // Neither a first byte without its second, nor a second without its first.
+        EXPECT_TRUE(cut.size() <= length && static_cast<u8>(cut[dots - 1]) != 0xC3 &&
+                    static_cast<u8>(cut[dots + 3]) != 0xA9)
+            << cut;
+    }
+}
+
 // Replacing goes through a new file: the user's permissions and links stay,
 // a failed write leaves the old contents, and nothing is left beside the file.
 TEST(Helpers, ReplaceFileKeepsModeAndLinks)

@@ -67,6 +67,21 @@ TEST(Log, MessagesAreCutAt511AndLinesAt1022Characters)
     EXPECT_EQ(log.text(), "T: " + std::string(1022, 'x') + "\n");
 }
 
+// A path that would run its message past the limit loses its middle, not
+// the reason after it; every other conversion reads as printf puts it.
+TEST(Log, ALongPathLosesItsMiddleNotTheReasonAfterIt)
+{
+    LogCapture log;
+    const std::string path = "/" + std::string(300, 'a') + "/" + std::string(300, 'b') + "/disc.cue";
+    Object("T").logError(1, "Open [path: %s, A: %08X, n: %d, z: %zu, l: %lld, f: %.1f, c: %c, %%, w: %*d]: %s",
+                         path.c_str(), 0xBEEFu, -5, std::size_t{7}, -9ll, 2.5, 'x', 4, 3, "the reason");
+    EXPECT_EQ(log.text().size(), 3 + 511 + 1u) << log.text();
+    EXPECT_TRUE(log.text().starts_with("T: Open [path: /aaa")) << log.text();
+    EXPECT_NE(log.text().find("a...b"), std::string::npos) << log.text();
+    EXPECT_TRUE(log.text().ends_with("b/disc.cue, A: 0000BEEF, n: -5, z: 7, l: -9, f: 2.5, c: x, %, w:    3]: "
+                                     "the reason\n"));
+}
+
 TEST(Log, OnlyLevelOneShowsAndTheSwitchSilences)
 {
     LogCapture log;
