@@ -66,6 +66,9 @@ bool OutputFile::open()
             return failErrno();
         m_target = resolved;
     } else if (errno == ENOENT) {
+        // A rename over a link to nothing would put a plain file in its place.
+        if (::lstat(m_path.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+            return fail("a link to a file or folder that does not exist");
         m_target = m_path;
     } else {
         return failErrno();
@@ -293,6 +296,15 @@ std::string sameFileAs(const std::string& output, const std::vector<std::string>
     }
     ::closedir(folder);
     return found;
+}
+
+bool isLogStream(const std::string& output)
+{
+    struct stat out, log, null;
+    if (::stat(output.c_str(), &out) != 0 || ::fstat(STDOUT_FILENO, &log) != 0 || !sameInode(out, log))
+        return false;
+    // What goes to the null device is lost either way.
+    return !(S_ISCHR(out.st_mode) && ::stat("/dev/null", &null) == 0 && out.st_rdev == null.st_rdev);
 }
 
 std::string sharedOutput(const std::vector<NamedOutput>& outputs)

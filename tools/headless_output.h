@@ -86,6 +86,10 @@ private:
 // such as a cue sheet's data files.
 std::string sameFileAs(const std::string& output, const std::vector<std::string>& files);
 
+// Whether output is the log's standard output (the same pipe, terminal or
+// file, by any name), where its bytes would mix with the log's lines.
+bool isLogStream(const std::string& output);
+
 // An output the command line names, with the option that named it.
 struct NamedOutput {
     const char* option;

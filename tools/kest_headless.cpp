@@ -286,6 +286,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "kest-headless: will not write %s\n", printable(shared).c_str());
         return 2;
     }
+    for (const NamedOutput& output : outputs) {
+        if (isLogStream(output.path)) {
+            std::fprintf(stderr, "kest-headless: will not write %s '%s': the log goes there\n", output.option,
+                         printable(output.path).c_str());
+            return 2;
+        }
+    }
     catchStopSignals();
     LogStream log;
 

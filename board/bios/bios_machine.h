@@ -26,6 +26,9 @@ public:
     virtual u8 insertedCartridgeId() const = 0;
     // The data bytes of the inserted backup cartridge; 0 without one.
     virtual u32 backupCartridgeBytes() const = 0;
+    // Whether the master's NMI ends a clock change the SMPC carried out;
+    // answers true once per change.
+    virtual bool takeClockChangeNmi() = 0;
 
 protected:
     ~BiosMachine() = default;

@@ -364,6 +364,9 @@ void BIOS::sysWaitNmi(SH2& cpu)
 
 void BIOS::sysNmi(SH2& cpu)
 {
+    // OREG31 keeps the last command long after it ran: only the SMPC knows
+    // whether this NMI is the one its clock change raised.
+    const bool clockChanged = !fromSlave(cpu) && m_machine->takeClockChangeNmi();
     if (m_clockChange == ClockChange::kWaitNmi && !fromSlave(cpu)) {
         // The end of SYS_CHGSYSCK's clock change: back to the waiting entry.
         m_clockChange = ClockChange::kDone;
@@ -374,7 +377,7 @@ void BIOS::sysNmi(SH2& cpu)
     charge(cpu, 100);
     // A clock change the program sent the SMPC itself ends in this NMI too;
     // the program goes on where it was, as after SYS_CHGSYSCK.
-    const u8 command = fromSlave(cpu) ? 0 : read8(kSmpcOreg31);
+    const u8 command = clockChanged ? read8(kSmpcOreg31) : 0;
     if (command == kSmpcCkchg352 || command == kSmpcCkchg320) {
         returnFromException(cpu);
         finishClockChange(command == kSmpcCkchg352);

@@ -79,7 +79,7 @@ void SMPC::reset()
     m_busy = m_intback = m_periphRequested = m_vblankPulse = false;
     m_resetButton = m_moreData = false;
     m_operation = 0;
-    m_resetDisabled = m_clock352 = false;
+    m_resetDisabled = m_clock352 = m_clockChangeNmi = false;
     m_systemReset[0] = m_systemReset[1] = false;
     m_soundOn = m_cdOn = false;
 }
@@ -428,6 +428,7 @@ void SMPC::changeClock(u32 hz, bool fast)
 {
     m_machine->changeClock(hz);
     m_clock352 = fast;
+    m_clockChangeNmi = true;
     m_sf = 0;
 }
 

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "board/periph/peripheral.h"
 #include "board/smpc/smpc_machine.h"
@@ -119,6 +120,9 @@ public:
     bool soundOn() const { return m_soundOn; }
     bool cdOn() const { return m_cdOn; }
     bool clock352() const { return m_clock352; }
+    // Whether a clock change raised an NMI that no one has claimed as its
+    // end yet; the claim clears it.
+    bool takeClockChangeNmi() { return std::exchange(m_clockChangeNmi, false); }
     bool resetDisabled() const { return m_resetDisabled; }
 
 private:
@@ -171,6 +175,7 @@ private:
     bool m_inVBlank = false;
     bool m_resetDisabled = false;
     bool m_clock352 = false;
+    bool m_clockChangeNmi = false;
     bool m_systemReset[2] = {};
     bool m_soundOn = false;
     bool m_cdOn = false;

@@ -1,5 +1,6 @@
 #include "core/base/ini.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <ios>
@@ -236,6 +237,7 @@ bool INI::load(const std::string& path)
         m_loadComplete = false;
         return false;
     }
+    std::string text;
     std::ifstream in;
     in.exceptions(std::ios::badbit);
     try {
@@ -245,44 +247,43 @@ bool INI::load(const std::string& path)
             m_loadComplete = false;
             return true;
         }
-        std::string line;
-        bool firstLine = true;
-        while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            // Editors on Windows often start UTF-8 files with a byte-order
-            // mark; it is no part of the first line and is written back as found.
-            if (firstLine && line.starts_with(kByteOrderMark)) {
-                line.erase(0, kByteOrderMark.size());
-                m_byteOrderMark = true;
-            }
-            firstLine = false;
-            // A line holding only blanks is as empty as one holding nothing.
-            if (isBlank(line)) {
-                m_blankSeen = true;
-                continue;
-            }
-            if (!parseLine(line)) {
-                m_loadComplete = false;
-                return false;
-            }
-        }
-        return true;
+        text.resize(size);
+        in.read(text.data(), static_cast<std::streamsize>(size));
+        text.resize(static_cast<std::size_t>(in.gcount()));
     } catch (const std::ios_base::failure& failure) {
         logPrintf("%s\n", failure.what());
         m_loadComplete = false;
         return false;
     }
+    // Editors on Windows often start UTF-8 files with a byte-order mark; it
+    // is no part of the first line and is written back as found.
+    std::string_view lines = text;
+    if (lines.starts_with(kByteOrderMark)) {
+        lines.remove_prefix(kByteOrderMark.size());
+        m_byteOrderMark = true;
+    }
+    if (!parse(lines)) {
+        m_loadComplete = false;
+        logSink().write(kLogError, "INI", "%s: line %zu is no section, key or comment; the lines after it are not "
+                        "read, and the file is left as it is", path.c_str(), m_linesRead);
+        return false;
+    }
+    return true;
 }
 
+// A line ends at CR LF, LF or a lone CR: editors on every host leave one of
+// them, and a file read as one long line would lose its settings.
 bool INI::parse(std::string_view text)
 {
     while (!text.empty()) {
-        const std::size_t end = text.find('\n');
+        const std::size_t end = std::min(text.find_first_of("\r\n"), text.size());
         std::string line(text.substr(0, end));
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+        std::size_t next = end;
+        if (next < text.size())
+            next += text.substr(next).starts_with("\r\n") ? 2 : 1;
+        text.remove_prefix(next);
+        ++m_linesRead;
+        // A line holding only blanks is as empty as one holding nothing.
         if (isBlank(line)) {
             m_blankSeen = true;
             continue;

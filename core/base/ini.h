@@ -79,6 +79,7 @@ private:
     std::string m_path;
     std::string m_pendingComments;
     bool m_blankSeen = false;
+    std::size_t m_linesRead = 0;
     bool m_readOnly;
     // A file whose loading stopped early is never rewritten: the rewrite
     // would drop everything after the line that stopped it.

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <mutex>
 #include <string_view>
@@ -146,39 +148,68 @@ bool writeTarget(const std::string& path, std::string& target)
     return true;
 }
 
+constexpr std::string_view kTemporaryMarker = ".kest~";
 constexpr std::string_view kTemporarySuffix = ".tmp";
+// Far longer than a save takes to write. A younger temporary may be a write
+// in progress by a run this process cannot see (another PID namespace
+// sharing the folder), whatever its number says.
+constexpr time_t kLeftoverSeconds = 60;
+// The kernel's ceiling on process numbers, where pid_max cannot be read.
+constexpr u64 kPidLimit = 1 << 22;
 
-// "NAME.PID-N.tmp" beside the target: unique per process and write.
+// "NAME.kest~PID-N.tmp" beside the target: unique per process and write.
 std::string temporaryName(const std::string& target, u32 n)
 {
-    return target + "." + std::to_string(::getpid()) + "-" + std::to_string(n) + std::string(kTemporarySuffix);
+    return target + std::string(kTemporaryMarker) + std::to_string(::getpid()) + "-" + std::to_string(n) +
+           std::string(kTemporarySuffix);
 }
 
-bool allDigits(std::string_view text)
+// A number as to_string writes it: digits only, no leading zero, at most max.
+bool readNumber(std::string_view text, u64 max, u64& value)
 {
-    return !text.empty() && text.size() <= 18 &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// Whether name is a temporary of the file named base; pid receives the
-// number of the process that made it.
-bool isTemporaryOf(std::string_view name, std::string_view base, long long& pid)
-{
-    if (!name.starts_with(base) || !name.ends_with(kTemporarySuffix) ||
-        name.size() < base.size() + 1 + kTemporarySuffix.size() || name[base.size()] != '.')
+    if (text.empty() || text.size() > 10 || (text.size() > 1 && text[0] == '0'))
         return false;
-    const std::string_view middle =
-        name.substr(base.size() + 1, name.size() - base.size() - 1 - kTemporarySuffix.size());
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + static_cast<u64>(c - '0');
+    }
+    return value <= max;
+}
+
+u64 pidLimit()
+{
+    u64 limit = 0;
+    if (FILE* file = std::fopen("/proc/sys/kernel/pid_max", "r")) {
+        unsigned long long read = 0;
+        if (std::fscanf(file, "%llu", &read) == 1)
+            limit = read;
+        std::fclose(file);
+    }
+    return limit > 1 && limit <= kPidLimit ? limit : kPidLimit;
+}
+
+// Whether name is a temporary replaceFile could have made for the file
+// named base, by a process numbered below pids; pid receives that number.
+// The earlier "NAME.PID-N.tmp" is not taken: a person's dated copy can
+// have that form.
+bool isTemporaryOf(std::string_view name, std::string_view base, u64 pids, u64& pid)
+{
+    const std::size_t frame = base.size() + kTemporaryMarker.size() + kTemporarySuffix.size();
+    if (name.size() <= frame || !name.starts_with(base) || !name.substr(base.size()).starts_with(kTemporaryMarker) ||
+        !name.ends_with(kTemporarySuffix))
+        return false;
+    const std::string_view middle = name.substr(base.size() + kTemporaryMarker.size(), name.size() - frame);
     const std::size_t dash = middle.find('-');
-    if (dash == std::string_view::npos || !allDigits(middle.substr(0, dash)) || !allDigits(middle.substr(dash + 1)))
-        return false;
-    pid = std::stoll(std::string(middle.substr(0, dash)));
-    return true;
+    u64 write = 0;
+    return dash != std::string_view::npos && readNumber(middle.substr(0, dash), pids - 1, pid) && pid > 0 &&
+           readNumber(middle.substr(dash + 1), 0xFFFFFFFF, write);
 }
 
 }  // namespace
 
-std::size_t removeLeftoverTemporaries(const std::string& path)
+std::size_t removeLeftoverTemporaries(const std::string& path, u64 maxBytes)
 {
     std::string target;
     if (path.empty() || !writeTarget(path, target))
@@ -186,20 +217,23 @@ std::size_t removeLeftoverTemporaries(const std::string& path)
     const std::filesystem::path file(target);
     const std::string base = file.filename().string();
     const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    const time_t now = ::time(nullptr);
+    const u64 pids = pidLimit();
     std::size_t removed = 0;
     std::error_code error;
     const std::filesystem::directory_iterator end;
     for (auto it = std::filesystem::directory_iterator(folder, error); !error && it != end; it.increment(error)) {
-        long long pid = 0;
-        if (!isTemporaryOf(it->path().filename().string(), base, pid))
+        u64 pid = 0;
+        if (!isTemporaryOf(it->path().filename().string(), base, pids, pid))
             continue;
         // A live process of that number may be another run writing the same
         // save right now; its file is left alone.
-        if (pid != ::getpid() && pid > 0 && pid <= 0x7FFFFFFF &&
-            (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM))
+        if (pid != static_cast<u64>(::getpid()) && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM))
             continue;
-        std::error_code typeError;
-        if (it->symlink_status(typeError).type() != std::filesystem::file_type::regular)
+        // Links and what no write of this save could have made stay too.
+        struct stat info;
+        if (::lstat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            static_cast<u64>(info.st_size) > maxBytes || now - info.st_mtime < kLeftoverSeconds)
             continue;
         if (::unlink(it->path().c_str()) == 0)
             ++removed;
@@ -271,7 +305,7 @@ SaveFile::State SaveFile::load(const char* tag, const std::string& path, void* b
     m_path = path;
     if (path.empty())
         return m_state = State::kNone;
-    if (const std::size_t removed = removeLeftoverTemporaries(path))
+    if (const std::size_t removed = removeLeftoverTemporaries(path, size))
         logSink().write(kLogInfo, tag, "Removed %zu temporary file(s) of %s left by a run that ended during a save",
                         removed, path.c_str());
     u64 found = 0;

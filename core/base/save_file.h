@@ -42,9 +42,9 @@ std::string whyNotOpened(const std::string& path);
 bool replaceFile(const std::string& path, const void* data, std::size_t size);
 
 // Removes what replaceFile left beside path when a run was killed during a
-// write ("NAME.PID-N.tmp" of a process no longer running); nothing else.
-// Answers how many.
-std::size_t removeLeftoverTemporaries(const std::string& path);
+// write: "NAME.kest~PID-N.tmp" of a process no longer running, no larger
+// than maxBytes and untouched for a minute; nothing else. Answers how many.
+std::size_t removeLeftoverTemporaries(const std::string& path, u64 maxBytes);
 
 // Copies into out (cut to size, always terminated) what the last save that
 // failed said, "Save not written: path: reason", for a host's status line;

@@ -106,6 +106,7 @@ public:
     void setCdInterruptRequest(u16 bits) override { m_cdb.setHirqReq(bits); }
     void authenticateCd() override { m_cdb.authenticateAtBoot(); }
     u8 insertedCartridgeId() const override { return cartridgeId; }
+    bool takeClockChangeNmi() override { return m_smpc.takeClockChangeNmi(); }
     u32 backupCartridgeBytes() const override;
 
     // Debugger services.

@@ -9,13 +9,16 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/base/bus.h"
 #include "core/base/helpers.h"
 #include "support/files.h"
+#include "support/process.h"
 #include "tools/headless_output.h"
 #include "headless_run.h"
 
@@ -277,6 +280,71 @@ TEST(HeadlessSignals, AStoppedRunRemovesWhatItWasWritingAndSaysWhy)
     const Outcome limited = headless(w.data() + "--fields 300 --wav " + limitedWav + " " + w.disc, "ulimit -f 64; ");
     EXPECT_TRUE(WIFEXITED(limited.raw) && limited.status == 1) << limited.raw;
     EXPECT_FALSE(std::filesystem::exists(limitedWav));
+}
+
+// A game that writes its backup cartridge in every field never lets the
+// field-by-field write-back catch up, so a SIGTERM or SIGINT always lands
+// in a field of a write: the run's end must write the cartridge itself.
+TEST(HeadlessSignals, ASignalInAFieldOfAWriteStillSavesIt)
+{
+    for (const int signal : {SIGTERM, SIGINT}) {
+        TempDir dir;
+        const std::string ini = "[Path]\r\nsat_bios = " + std::string(KEST_PROGRAMS_DIR) +
+                                "/sh2/save_busy.bin\r\nsat_memcard = saves/card.bup\r\n[General]\r\nkest_bios = "
+                                "0\r\ncartridge = 4\r\n";
+        saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size()));
+        std::filesystem::create_directory(dir.path() / "saves");
+        const std::string card = dir.file("saves/card.bup");
+        const std::vector<u8> blank(0x80000, 0);
+        ASSERT_TRUE(saveFile(card, blank.data(), static_cast<u32>(blank.size())));
+        const pid_t pid = spawn({KEST_BINARY_DIR "/tools/kest-headless", "--data", dir.path().string(), "--fields",
+                                 "1000000"},
+                                "", dir.file("log.txt"));
+        ASSERT_GT(pid, 0);
+        // The internal memory, written once, reaches its file a field later.
+        const std::string internal = dir.file("saves/sat_primary_01.bup");
+        const auto written = [&] {
+            const std::vector<u8> bytes = readBytes(internal);
+            return !bytes.empty() && bytes[0] == 0x4B;
+        };
+        for (int i = 0; i < 1000 && !written(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(written()) << readText(dir.file("log.txt")).substr(0, 3000);
+        EXPECT_EQ(readBytes(card), blank) << "the cartridge reached its file while the game wrote it";
+        kill(pid, signal);
+        int status = 0;
+        ASSERT_TRUE(waitFor(pid, std::chrono::seconds(20), &status));
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        const std::vector<u8> saved = readBytes(card);
+        ASSERT_EQ(saved.size(), blank.size()) << signal;
+        EXPECT_EQ(saved[0], 'K') << signal << "\n" << readText(dir.file("log.txt")).substr(0, 3000);
+        EXPECT_EQ(saved[1], 'E') << signal;
+    }
+}
+
+// An output where the log goes (its pipe, or the file the shell sends it
+// to) is refused before the run with status 2, as an input is; the null
+// device may take both. A link to nothing is refused, not replaced.
+TEST(HeadlessOutputs, TheLogsStreamAndLinksToNothingAreNoOutputs)
+{
+    Workspace w;
+    const std::string log = w.dir.file("run.log");
+    for (const auto& [output, streams] : {std::pair<std::string, std::string>{"--wav /dev/stdout", "2>&1"},
+                                          {"--png " + log, "> " + log + " 2>&1"}}) {
+        const HeadlessRun run = runHeadless(w.data() + output + " " + w.disc, "", streams);
+        const std::string said = run.output.empty() ? readText(log) : run.output;
+        EXPECT_EQ(WEXITSTATUS(run.status), 2) << output;
+        EXPECT_TRUE(said.starts_with("kest-headless: will not write --")) << said;
+        EXPECT_TRUE(said.ends_with("': the log goes there\n")) << said;
+    }
+    EXPECT_EQ(WEXITSTATUS(runHeadless(w.data() + "--png /dev/null " + w.disc, "", "> /dev/null 2>&1").status), 0);
+
+    const std::string link = w.dir.file("dangling.png");
+    std::filesystem::create_symlink(w.dir.file("gone/picture.png"), link);
+    const Outcome run = headless(w.data() + "--png " + link + " " + w.disc);
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_TRUE(contains(run.output, "'" + link + "': a link to a file or folder that does not exist\n")) << run.output;
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
 }
 
 // Two outputs that are one file are refused before the run; a device may

@@ -113,12 +113,29 @@ std::string windowId()
     return window;
 }
 
-// Ctrl+X is File > Exit: the program must end with status 0.
-void exitWithCtrlX(pid_t kest)
+// Ctrl+X is File > Exit: the program must end with status 0. With
+// answerABox, a box comes up first, before the window goes, and Return
+// answers it.
+void exitWithCtrlX(pid_t kest, bool answerABox = false)
 {
     const std::string window = windowId();
     ASSERT_FALSE(window.empty());
     runCommand("xdotool windowfocus --sync " + window + " key ctrl+x");
+    if (answerABox) {
+        std::string box;
+        for (int i = 0; i < 100 && box.empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const std::string ids = runCommand("xdotool search --onlyvisible --name '^Kest$'");
+            for (std::size_t at = 0, end; at < ids.size(); at = end + 1) {
+                end = std::min(ids.find('\n', at), ids.size());
+                if (end > at && ids.substr(at, end - at) != window)
+                    box = ids.substr(at, end - at);
+            }
+        }
+        EXPECT_FALSE(box.empty()) << "no box came up before the window went";
+        if (!box.empty())
+            runCommand("xdotool windowfocus --sync " + box + " key Return");
+    }
     int status = -1;
     if (!waitFor(kest, std::chrono::seconds(20), &status)) {
         kill(kest, SIGTERM);
@@ -227,6 +244,72 @@ TEST(Window, TermAndIntSignalsEndTheProgramAsFileExitDoes)
         EXPECT_NE(after.st_ino, before.st_ino) << "the cartridge was not written on exit";
         EXPECT_EQ(readBytes(cardPath), card);
     }
+}
+
+namespace {
+
+// The program started beside its own copy of kest.ini, then ended with
+// File > Exit; the copy's text at the end.
+std::string settingsAfterARun(const std::string& text, mode_t mode = 0644, bool asOtherUser = false,
+                              std::string* said = nullptr)
+{
+    TempDir data;
+    const std::string program = data.file("kest");
+    std::filesystem::copy_file(KEST_BINARY_DIR "/ui/app/kest", program);
+    const std::string ini = data.file("kest.ini");
+    EXPECT_TRUE(saveFile(ini, text.data(), static_cast<u32>(text.size())));
+    ::chmod(ini.c_str(), mode);
+    std::vector<std::string> command = {program};
+    // Root may write any file; a user whose permissions count, and who may
+    // write the folder, meets only the file's mode.
+    if (asOtherUser && ::geteuid() == 0) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(data.path()))
+            EXPECT_EQ(::lchown(entry.path().c_str(), 65534, 65534), 0);
+        EXPECT_EQ(::chown(data.path().c_str(), 65534, 65534), 0);
+        command = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", program};
+    }
+    setenv("LSAN_OPTIONS", "suppressions=" KEST_SOURCE_DIR "/tests/ui/desktop.supp", 1);
+    TempDir outputs;
+    const pid_t kest = spawn(command, data.path().string(), outputs.file("output.txt"));
+    EXPECT_GT(kest, 0);
+    for (int i = 0; kest > 0 && i < 150 && runCommand("xdotool search --onlyvisible --name '^Kest$'").empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Only a file the program cannot write brings up a box at exit.
+    if (kest > 0)
+        exitWithCtrlX(kest, asOtherUser);
+    if (said)
+        *said = readText(outputs.file("output.txt"));
+    return readText(ini);
+}
+
+}  // namespace
+
+// kest.ini with CR, LF or CR LF line ends: the window reads every setting
+// and section and writes all of them back at exit in its own layout.
+TEST(Window, SettingsWithAnyLineEndAreWrittenBackWhole)
+{
+    const std::string lines[] = {"[Path]", "sat_cd = /games/a.cue", "sat_bios = bios/b.bin", "[Language]",
+                                 "lang_code = en_US", "[General]", "kest_bios = 1"};
+    for (const std::string ends : {"\r", "\n", "\r\n"}) {
+        std::string text;
+        for (const std::string& line : lines)
+            text += line + ends;
+        EXPECT_EQ(settingsAfterARun(text), "[Path]\r\nsat_cd = /games/a.cue\r\nsat_bios = bios/b.bin\r\n\r\n"
+                                           "[Language]\r\nlang_code = en_US\r\n\r\n[General]\r\nkest_bios = 1\r\n")
+            << (ends == "\r" ? "CR" : ends == "\n" ? "LF" : "CR LF");
+    }
+}
+
+// A kest.ini of mode 0444 stays as it is at exit, and the program says so.
+TEST(Window, AReadOnlySettingsFileIsLeftAndTheProgramSaysSo)
+{
+    if (::geteuid() == 0 && runCommand("command -v setpriv").empty())
+        GTEST_SKIP() << "running as root without setpriv: no user to whom the file's mode applies";
+    const std::string text = "[Language]\nlang_code = en_US\n[General]\nkest_bios = 1\n";
+    std::string said;
+    EXPECT_EQ(settingsAfterARun(text, 0444, true, &said), text);
+    EXPECT_NE(said.find("Kest: the language choice was not saved: "), std::string::npos) << said;
+    EXPECT_NE(said.find("kest.ini: Permission denied\n"), std::string::npos) << said;
 }
 
 // An arcade set of two hundred 48 MB names is refused at once, before a

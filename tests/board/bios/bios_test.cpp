@@ -348,3 +348,38 @@ TEST_F(BiosTest, ExceptionEntries)
     EXPECT_EQ(master().getPC(), BIOS::kIdle);
     EXPECT_TRUE(log.contains("BIOS: SYS_EXECDMP [CA: 06003FFC]\n"));
 }
+
+// OREG31 keeps CKCHG's code after the change is over: a later NMI (the
+// reset button's) is no clock change's end and parks the processor, after
+// a program's own CKCHG and after SYS_CHGSYSCK alike.
+TEST_F(BiosTest, OnlyTheNmiOfAClockChangeEndsIt)
+{
+    bootMaster();
+    const auto runTo = [&](u32 pc) {
+        for (int i = 0; i < 20 && master().getPC() != pc; ++i)
+            sys->runFrame();
+        EXPECT_EQ(master().getPC(), pc);
+    };
+    const auto strayNmi = [&](u32 clock) {
+        EXPECT_EQ(ramLong(0x06000324), clock) << "the clock the change recorded";
+        EXPECT_EQ(sys->smpc().oreg(31), clock ? 0x0E : 0x0F);
+        log.clear();
+        master().requestNmi();
+        runTo(BIOS::kIdle);
+        EXPECT_TRUE(log.contains("SYS_NMI is not implemented")) << log.text();
+    };
+    // SF := 1 and COMREG := CKCHG352 through R1 and R2, then a spin loop.
+    master().setR(1, 0x20100063);
+    master().setR(2, 0x2010001F);
+    code(kCaller, {0xE001, 0x2100, 0xE00E, 0x2200, kSelfLoop, kNop});
+    master().setPC(kCaller);
+    runTo(kCaller + 8);
+    EXPECT_TRUE(log.contains("BIOS: SH2(M): SYS_NMI after a clock change [PC: ")) << log.text();
+    strayNmi(1);
+
+    master().setR(4, 0);
+    master().setPr(kCaller + 8);
+    master().setPC(ramLong(0x06000320));  // SYS_CHGSYSCK to 320 dots
+    runTo(kCaller + 8);
+    strayNmi(0);
+}

@@ -15,6 +15,7 @@
 
 #include "core/emulator/default_settings.h"
 #include "support/files.h"
+#include "support/log_capture.h"
 
 namespace {
 
@@ -258,7 +259,8 @@ TEST(Ini, LineMatchingAgreesWithTheFormatsPatterns)
 {
     static const std::regex sectionPattern(R"(^\s*\[\s*(\S(.*\S)?)\s*\]\s*$)");
     static const std::regex keyPattern(R"(\s*(\S(.*\S)?)\s*=(\s*(\S(.*\S)?)\s*)?)");
-    static const char kAlphabet[] = {' ', '\t', '\r', '=', '[', ']', 'a', 'b', 'a', '='};
+    // CR ends a line, so a blank of "\s" other than the line ends stands in for it.
+    static const char kAlphabet[] = {' ', '\t', '\f', '=', '[', ']', 'a', 'b', 'a', '='};
 
     TempDir dir;
     std::string path = dir.file("line.ini");
@@ -271,9 +273,7 @@ TEST(Ini, LineMatchingAgreesWithTheFormatsPatterns)
         int length = static_cast<int>(random() % 10);
         for (int j = 0; j < length; ++j)
             line += kAlphabet[random() % sizeof kAlphabet];
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        bool blank = line.find_first_not_of(" \t\r") == std::string::npos;
+        bool blank = line.find_first_not_of(" \t\f") == std::string::npos;
         if (blank)
             continue;
         writeText(path, line);
@@ -332,4 +332,31 @@ TEST(Ini, QuotedValuesKeepCommentSigns)
     ASSERT_TRUE(again.parse(ini.save()));
     EXPECT_EQ(again.findSection("Path").findKey("none").value, "x#y");
     EXPECT_EQ(again.findSection("Path").findKey("half").value, "1;2");
+}
+
+// CR LF, LF and a lone CR each end a line, also a stray CR inside a CR LF
+// line. A file that still holds a line of no kind is left as it is, and
+// the log says which line stopped the reading.
+TEST(Ini, EveryLineEndEndsALine)
+{
+    TempDir dir;
+    const std::string path = dir.file("kest.ini");
+    writeText(path, "[Path]\r\nsat_cd = a.cue\rsat_bios = b.bin\r\n[General]\nkest_bios = 1\r");
+    {
+        INI ini(path, false);
+        ini.findSection("General").findKey("kest_bios").value = "0";
+    }
+    EXPECT_EQ(readText(path), "[Path]\r\nsat_cd = a.cue\r\nsat_bios = b.bin\r\n\r\n[General]\r\nkest_bios = 0\r\n");
+
+    const std::string broken = "[Path]\rsat_cd = a.cue\rjunk\rsat_bios = b.bin\r";
+    writeText(path, broken);
+    LogCapture log;
+    {
+        INI ini(path, false);
+        EXPECT_EQ(ini.findSection("Path").findKey("sat_cd").value, "a.cue");
+    }
+    EXPECT_EQ(readText(path), broken);
+    EXPECT_TRUE(log.contains("INI: " + path + ": line 3 is no section, key or comment; the lines after it are not "
+                             "read, and the file is left as it is\n"))
+        << log.text();
 }

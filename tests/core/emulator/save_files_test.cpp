@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "board/cart/eeprom.h"
@@ -149,9 +152,11 @@ TEST(SaveFiles, AFailedSaveIsToldOnceAndSoIsItsRecovery)
     EXPECT_EQ(saved[0], 0x5A);
 }
 
-// A run killed during a save leaves its "NAME.PID-N.tmp" beside the file;
-// the next load of that save removes it, and nothing else: not a live
-// process's write in progress, not a user's file that looks alike.
+// A run killed during a save leaves its "NAME.kest~PID-N.tmp" beside the
+// file; the next load of that save removes it once it is a minute old, and
+// nothing else: not a live process's write in progress, not a write just
+// begun (another PID namespace's live run looks dead), not a user's file
+// that looks alike or is larger than the save can be.
 TEST(SaveFiles, TemporariesOfAKilledSaveAreRemovedAtTheNextLoad)
 {
     TempDir dir;
@@ -162,18 +167,39 @@ TEST(SaveFiles, TemporariesOfAKilledSaveAreRemovedAtTheNextLoad)
     ASSERT_GT(dead, 0);
     ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
     const std::string deadPid = std::to_string(dead), livePid = std::to_string(getppid());
-    const std::vector<std::string> stale = {"memory.bup." + deadPid + "-0.tmp", "memory.bup." + deadPid + "-17.tmp",
-                                            "memory.bup." + std::to_string(getpid()) + "-3.tmp"};
-    const std::vector<std::string> kept = {"memory.bup." + livePid + "-0.tmp", "memory.bup.backup.tmp",
-                                           "memory.bup." + deadPid + "-x.tmp", "memory.bup." + deadPid + ".tmp",
-                                           "memory.bup" + deadPid + "-0.tmp", "other.bup." + deadPid + "-0.tmp",
-                                           "memory.bup." + deadPid + "-0.tmp.old", "memory.bup"};
+    const std::string own = "memory.bup.kest~" + deadPid;
+    unsigned long long pidMax = 0;
+    ASSERT_TRUE(std::ifstream("/proc/sys/kernel/pid_max") >> pidMax);
+    const std::vector<std::string> stale = {own + "-0.tmp", own + "-17.tmp", own + "-4294967295.tmp",
+                                            "memory.bup.kest~" + std::to_string(getpid()) + "-3.tmp",
+                                            "memory.bup.kest~" + std::to_string(pidMax - 1) + "-0.tmp"};
+    const std::vector<std::string> kept = {
+        "memory.bup.kest~" + livePid + "-0.tmp", "memory.bup.backup.tmp", own + "-x.tmp", own + ".tmp",
+        "memory.bup" + deadPid + "-0.tmp", "other.bup.kest~" + deadPid + "-0.tmp", own + "-0.tmp.old", "memory.bup",
+        // The earlier form, and a person's dated copies in it.
+        "memory.bup." + deadPid + "-0.tmp", "memory.bup.2024-01.tmp", "memory.bup.2024-1.tmp",
+        // Numbers the program never writes.
+        "memory.bup.kest~0-0.tmp", "memory.bup.kest~0" + deadPid + "-0.tmp", own + "-01.tmp",
+        own + "-4294967296.tmp", "memory.bup.kest~" + std::to_string(pidMax) + "-0.tmp", own + "--1.tmp",
+        own + "-+1.tmp", "memory.bup.kest~-0.tmp", "memory.bup.kest~.tmp"};
+    const auto make = [&](const std::string& name, std::size_t size, bool old) {
+        const std::string bytes(size, 'x');
+        ASSERT_TRUE(saveFile(dir.file(name), bytes.data(), static_cast<u32>(size)));
+        if (old)
+            std::filesystem::last_write_time(dir.file(name), std::filesystem::file_time_type::clock::now() -
+                                                                 std::chrono::seconds(61));
+    };
     for (const std::string& name : stale)
-        ASSERT_TRUE(saveFile(dir.file(name), "x", 1));
+        make(name, 1, true);
     for (const std::string& name : kept)
-        ASSERT_TRUE(saveFile(dir.file(name), "x", 1));
-    // A link of the pattern is not the program's own file either.
-    std::filesystem::create_symlink(dir.file("memory.bup.backup.tmp"), dir.file("memory.bup." + deadPid + "-9.tmp"));
+        make(name, 1, true);
+    // Larger than the save, or written in the last minute.
+    make(own + "-1.tmp", 2, true);
+    make(own + "-2.tmp", 1, false);
+    // A link of the form is not the program's own file either.
+    std::filesystem::create_symlink(dir.file("memory.bup.backup.tmp"), dir.file(own + "-9.tmp"));
+    std::filesystem::last_write_time(dir.file("memory.bup.backup.tmp"),
+                                     std::filesystem::file_time_type::clock::now() - std::chrono::seconds(61));
 
     LogCapture log;
     u8 data[1] = {};
@@ -183,13 +209,27 @@ TEST(SaveFiles, TemporariesOfAKilledSaveAreRemovedAtTheNextLoad)
         EXPECT_FALSE(std::filesystem::exists(dir.file(name))) << name;
     for (const std::string& name : kept)
         EXPECT_TRUE(std::filesystem::exists(dir.file(name))) << name;
-    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("memory.bup." + deadPid + "-9.tmp")));
-    EXPECT_EQ(log.text(), "KEST: Removed 3 temporary file(s) of " + path + " left by a run that ended during a save\n");
+    EXPECT_TRUE(std::filesystem::exists(dir.file(own + "-1.tmp")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file(own + "-2.tmp")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file(own + "-9.tmp")));
+    EXPECT_EQ(log.text(), "KEST: Removed 5 temporary file(s) of " + path + " left by a run that ended during a save\n");
 
-    // Beside a link's target, where the writes go.
+    // Beside a link's target, where the writes go; the save's own writes
+    // use the form that is removed.
     std::filesystem::create_directory(dir.file("real"));
     ASSERT_TRUE(saveFile(dir.file("real/target.bup"), "x", 1));
-    ASSERT_TRUE(saveFile(dir.file("real/target.bup." + deadPid + "-1.tmp"), "x", 1));
+    make("real/target.bup.kest~" + deadPid + "-1.tmp", 1, true);
     std::filesystem::create_symlink(dir.file("real/target.bup"), dir.file("link.bup"));
-    EXPECT_EQ(removeLeftoverTemporaries(dir.file("link.bup")), 1u);
+    EXPECT_EQ(removeLeftoverTemporaries(dir.file("link.bup"), 1), 1u);
+    const int watch = inotify_init1(IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir.file("real").c_str(), IN_CREATE), 0);
+    ASSERT_TRUE(saveFile(dir.file("link.bup"), "y", 1));
+    alignas(inotify_event) char events[4096];
+    const ssize_t got = read(watch, events, sizeof events);
+    close(watch);
+    ASSERT_GT(got, static_cast<ssize_t>(sizeof(inotify_event)));
+    const std::string made = reinterpret_cast<const inotify_event*>(events)->name;
+    EXPECT_TRUE(made.starts_with("target.bup.kest~" + std::to_string(getpid()) + "-") && made.ends_with(".tmp"))
+        << made;
 }
