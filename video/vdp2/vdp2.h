@@ -291,6 +291,7 @@ private:
     void refreshPalette();
     void beginFrame();
     void logFrameStart() const;
+    void traceRegisters(const char* more) const;
     void computeDisplaySize();
     void setupLine(int y);
     void setupLineEffects();
