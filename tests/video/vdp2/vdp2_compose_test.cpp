@@ -284,6 +284,55 @@ TEST_F(Vdp2ComposeTest, LineColourInsertionAndSpecialHighResolution)
     EXPECT_EQ(s.pixel(639, 479), host(kBlue));
 }
 
+// The ratio a calculation takes, worked by hand, in each compositor: the
+// top's (mode 0), the lower dot's (mode 2), and where the top takes the line
+// colour the line colour screen's in place of the lower dot's.
+TEST_F(Vdp2ComposeTest, CalculationTakesTheRatioItsModeNames)
+{
+    solidLayer(0, 1, 2);
+    solidLayer(1, 2, 1);
+    setColor(1, kGreen);
+    setColor(2, kBlue);
+    setColor(3, kWhite);
+    storeBe16(s.vram() + 0x7FFFC, 3);
+    s.reg(VDP2::LCTAU, 0x0003);
+    s.reg(VDP2::LCTAL, 0xFFFE);
+    s.reg(VDP2::CCRNA, 0x1404);  // NBG0 4, NBG1 20
+    s.reg(VDP2::CCRLB, 9);
+    // Each component: the top's by 31 - ratio, the other's by ratio + 1.
+    auto blended = [](u32 top, u32 other, u32 ratio) {
+        u32 out = 0;
+        for (u32 shift : {0u, 8u, 16u})
+            out |= ((((top >> shift) & 0xFF) * (31 - ratio) >> 5) + (((other >> shift) & 0xFF) * (ratio + 1) >> 5))
+                   << shift;
+        return out;
+    };
+    const struct {
+        u16 ccctl, lnclen;
+        u32 expected;
+        const char* what;
+    } cases[] = {
+        {0x0001, 0, blended(host(kGreen), host(kBlue), 4), "the top's ratio"},
+        {0x0201, 0, blended(host(kGreen), host(kBlue), 20), "the lower dot's ratio"},
+        {0x0201, 0x0001, blended(host(kGreen), host(kWhite), 9), "the line colour screen's ratio"},
+    };
+    const vdp2::FastPaths saved = vdp2::fastPaths;
+    vdp2::FastPaths plain = saved, general = saved;
+    plain.avx2 = false;
+    general.packedCompositor = false;
+    for (const auto& c : cases) {
+        s.reg(VDP2::CCCTL, c.ccctl);
+        s.reg(VDP2::LNCLEN, c.lnclen);
+        for (const vdp2::FastPaths& paths : {saved, plain, general}) {
+            vdp2::fastPaths = paths;
+            s.runField();
+            EXPECT_EQ(s.pixel(5, 5), c.expected)
+                << c.what << (paths.avx2 ? ", AVX2" : "") << (paths.packedCompositor ? ", fast compositor" : "");
+        }
+    }
+    vdp2::fastPaths = saved;
+}
+
 TEST_F(Vdp2ComposeTest, ColourModesALayerCannotShowDrawNothing)
 {
     solidLayer(0, 1, 2);
