@@ -231,19 +231,27 @@ struct Tables {
     }
 };
 
-// Colour calculation of the top dot with another: their sum, saturated,
-// or each weighed on its own by a ratio, as the hardware does: the top's,
-// or with ratioOfOther the other's. A sprite dot's ratio is its own. Where
-// apply is clear the top stays as it is.
+// Whose ratio a calculation takes, of the records of the top dot and the
+// one it is calculated with: the top's, or with ratioOfOther the other's.
 template <class V>
-[[gnu::always_inline]] inline V calculate(const Tables<V>& t, bool additive, V top, V topRecord, V other,
-                                          V otherRecord, V apply, u32 x)
+[[gnu::always_inline]] inline V ratioSource(const Tables<V>& t, V top, V other)
+{
+    V source = top;
+    if (t.ratioOfOther)
+        source = other;
+    return source;
+}
+
+// Colour calculation of the top dot with another: their sum, saturated,
+// or each weighed on its own by the ratio of record, as the hardware does;
+// a sprite dot's ratio is its own. Where apply is clear the top stays as
+// it is.
+template <class V>
+[[gnu::always_inline]] inline V calculate(const Tables<V>& t, bool additive, V top, V other, V record, V apply,
+                                          u32 x)
 {
     if (additive)
         return colorOf(addSaturated(top, other & apply));
-    V record = topRecord;
-    if (t.ratioOfOther)
-        record = otherRecord;
     const V ratio = pick(equalMask(record, V(kSpriteRecord)), t.ratios[record], loadBytes<V>(t.spriteRatios + x));
     const V w = (ratio + 1u) & apply;
     return weigh(top, V(32u) - w) + weigh(other, w);
@@ -322,8 +330,10 @@ struct PackedDots {
                         loadWords<V>(colors[i] + x));
     }
 
-    // The colour at x from the three highest words there.
-    [[gnu::always_inline]] V finish(V f, V s, V third, u32 x) const
+    // The colour at x from the three highest words there; without Whole,
+    // before colour offset and halving, which f then shows.
+    template <bool Whole>
+    [[gnu::always_inline]] V finish(V& f, V s, V third, u32 x) const
     {
         // Most dots of a line with shadows have none.
         bool shadowed = false;
@@ -347,11 +357,11 @@ struct PackedDots {
                 s = pick(takes, s, lineColorOf(t, top, x) | kLineColorWord);
             }
             const V apply = V(0u) - (conditionOf(f) & loadBytes<V>(ccPass + x));
-            color = calculate(t, Calc == kCalcAdd, f, top, s, recordOf(s), apply, x);
+            color = calculate(t, Calc == kCalcAdd, f, s, ratioSource(t, top, recordOf(s)), apply, x);
         }
-        if (offset)
+        if (Whole && offset)
             color = offsetOf(t, color, top);
-        if (shadowed)
+        if (Whole && shadowed)
             color = pick(halvedMask(f), color, halve(color));
         return color;
     }
@@ -384,7 +394,16 @@ template <class V, bool Shadows, u32 Calc>
         for (u32 i = 0; i < line.layerCount; ++i)
             foldLayer<Shadows>(*line.layers[i], x0, line.ccEnable[i], count, f, s, third);
         for (u32 x = 0; x < count; ++x)
-            out[x] = dots.finish(f[x], s[x], third[x], x);
+            out[x] = dots.template finish<false>(f[x], s[x], third[x], x);
+        // The rest a pass each, which the compiler vectorises.
+        if (line.offset) {
+            for (u32 x = 0; x < count; ++x)
+                out[x] = offsetOf(dots.t, out[x], recordOf(f[x]));
+        }
+        if constexpr (Shadows) {
+            for (u32 x = 0; x < count; ++x)
+                out[x] = pick(halvedMask(f[x]), out[x], halve(out[x]));
+        }
         return count;
     } else {
         // Eight at a time, their words in registers from the fold to the colour.
@@ -393,7 +412,7 @@ template <class V, bool Shadows, u32 Calc>
             V f = dots.backWord, s = dots.backWord, third = dots.backWord;
             for (u32 i = 0; i < dots.layers; ++i)
                 foldWord<Shadows>(f, s, third, dots.word(i, x));
-            storeWords(out + x, dots.finish(f, s, third, x));
+            storeWords(out + x, dots.template finish<true>(f, s, third, x));
         }
         return x;
     }
@@ -688,8 +707,9 @@ void VDP2::selectLayers(u32 x0, u32 end)
     }
 }
 
-// What both compositors read of the line's records.
-void VDP2::lineRules(LineRules& rules) const
+// What both compositors read of the line's records; inlined into both, as
+// it runs before every line.
+[[gnu::always_inline]] inline void VDP2::lineRules(LineRules& rules) const
 {
     bool anyOffset = false;
     for (u32 r = 0; r < kRecords; ++r) {
@@ -818,7 +838,7 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
     const u8* __restrict shadowClass = m_spriteDots.shadowClass;
     u32 newer = 0, older = 0;  // gradation history
     auto blend = [&](u32 color, u32 t, u32 other, u32 otherRecord, u32 x) {
-        return calculate<u32>(tables, additive, color, t, other, otherRecord, ~0u, x);
+        return calculate<u32>(tables, additive, color, other, ratioSource(tables, t, otherRecord), ~0u, x);
     };
     auto offset = [&](u32 color, u32 t) -> u32 {
         const u8* const* o = offsets[t];
