@@ -8,8 +8,7 @@ class SMPC;
 class VDP1;
 struct FrameBufferInfo;
 namespace vdp2 {
-struct PackedPlaces;
-struct PackedLine;
+struct LineRules;
 }
 
 // The background processor: its register file, VRAM and colour RAM windows,
@@ -292,6 +291,7 @@ private:
     void refreshPalette();
     void beginFrame();
     void logFrameStart() const;
+    void traceRegisters(const char* more) const;
     void computeDisplaySize();
     void setupLine(int y);
     void setupLineEffects();
@@ -376,15 +376,10 @@ private:
     const u8* neededDots(const Layer& layer);
     void composeNormal(u32 x0, u32 count, u32* row);
     void selectLayers(u32 x0, u32 end);
+    void lineRules(vdp2::LineRules& rules) const;
     bool composePacked(u32 x0, u32 count, u32* row);
-    void composePackedPasses(const vdp2::PackedLine& line, u32 x0, u32 count, u32* row);
-    void shadowPacked(u32 x0, u32 count, const vdp2::PackedPlaces& places) const;
     void composeHighResolution(u32 x0, u32 count, u32* row, u32 y);
-    u32 blend(u32 top, u32 topRecord, u32 other, u32 otherRecord, u32 x) const;
     u32 mix(u32 row, u32 a, u32 b, u32 c) const;
-    u32 ratioOf(u32 record, u32 x) const;
-    u32 lineColorOf(u32 record, u32 x) const;
-    u32 applyOffset(u32 color, const vdp2::LayerOutput& out) const;
 
     VDP1* m_vdp1;
     const FrameBufferInfo* m_spriteFrame = nullptr;
@@ -480,10 +475,8 @@ private:
     // line, row address and flags.
     u32 m_runBase[vdp2::kMaxLineDots / 8], m_runAt[vdp2::kMaxLineDots / 8], m_runRow[vdp2::kMaxLineDots / 8];
     u8 m_runFlags[vdp2::kMaxLineDots / 8];
-    // The fast compositor's two highest words of each dot (the third on
-    // lines with sprite shadows) and the ratios its blends take.
-    u32 m_firstWord[vdp2::kMaxLineDots], m_secondWord[vdp2::kMaxLineDots], m_thirdWord[vdp2::kMaxLineDots],
-        m_blendRatio[vdp2::kMaxLineDots];
+    // The plain compositor's three highest words of each dot.
+    u32 m_packedPlaces[3][vdp2::kMaxLineDots];
 
     // Colour RAM decoded for the dot loops, and the colour RAM it was
     // decoded from. Before a line only the 64-byte blocks written since are
@@ -498,7 +491,6 @@ private:
 
     // Tables built once by the constructor.
     u16 m_mosaic[16][4096];
-    u8 m_ratio[33][256];
     u8 m_offsetTable[512][256];
     u32 m_highResolutionLast[2] = {};
     // What the gradation log calls its target.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <type_traits>
 
 #include "core/base/shared_state.h"
 #include "video/color_tables.h"
@@ -11,36 +12,36 @@
 
 namespace vdp2 {
 
-// The places of a line's dots in the fast compositor: the two highest
-// words, and the third where sprite shadows may move the others up.
-struct PackedPlaces {
-    u32* first;
-    u32* second;
-    u32* third;
-
-    PackedPlaces at(u32 x) const { return {first + x, second + x, third + x}; }
+// What both compositors read of a line's records, worked out once before
+// its dots.
+struct LineRules {
+    u32 ratios[kRecords];
+    u32 lineColors[kRecords];
+    u32 takesShadow[kRecords];                       // all ones where the record's layer does
+    u32 plus[kRecords] = {}, minus[kRecords] = {};  // colour offset, split by sign
+    // Rotation coefficients may give a layer's dots line colours of their own.
+    const u32* dotLineColors[2];
+    u32 dotLineColorRecords[2];
+    u32 dotLineColorCount;
+    const u8* spriteRatios;
+    u32 shadowSelect;   // all ones with the select bit
+    bool additive;
+    bool ratioOfOther;  // the ratio of the dot the top is calculated with, not the top's
+    bool offset;
 };
 
-// What the fast compositor needs of a line, worked out once before its dots.
-struct PackedLine {
+// What the fast compositor needs besides.
+struct PackedLine : LineRules {
     const LineDots* layers[kRecords];  // folded in this order
     u32 ccEnable[kRecords];            // 0 or 1, a layer's
     u32 layerCount;
     u32 backWord;
-    u32 calc;          // 0 none, 1 additive, 2 by the top's ratio, 3 by the lower place's
-    u32 insertions;    // records that take the line colour, a bit each; 0 without calculation
-    bool perDotLineColors;  // rotation coefficients give dots line colours of their own
+    bool calc;
+    u32 insertions;  // records that take the line colour, a bit each; 0 without calculation
     bool shadows;
-    bool offset;
-    bool shadowSelect;
-    const u8* ccPass;  // by screen dot, as the places below
-    const u8* spriteRatios;
+    const u8* ccPass;  // by screen dot, as the dots below
     const u8* shadowClasses;
-    u32 ratios[kRecords];
-    u32 lineColors[kRecords];
-    u32 lineRatio;
-    u32 plus[kRecords], minus[kRecords];  // colour offset, split by sign
-    u32 takesShadow[kRecords];             // all ones where the record's layer does
+    u32 (*places)[kMaxLineDots];  // the plain loop's three highest words of each dot
 };
 
 }  // namespace vdp2
@@ -57,27 +58,25 @@ constexpr u32 kMixRows[4][6] = {
     {1, 2, 2, 0x7F7F7F, 0x3F3F3F, 0x3F3F3F},
 };
 
-// Kinds of colour calculation in the compositor's simple loop.
-constexpr u32 kCalcNone = 0, kCalcAdd = 1, kCalcTopRatio = 2, kCalcSecondRatio = 3;
+// Kinds of colour calculation on a line of the fast compositor.
+constexpr u32 kCalcNone = 0, kCalcAdd = 1, kCalcRatio = 2;
 
 s32 signExtend9(u32 v)
 {
     return static_cast<s32>((v & 0x1FF) << 23) >> 23;
 }
 
-u32 halve(u32 c)
-{
-    return (c >> 1) & 0x7F7F7F;
-}
+// The rules of both compositors are written once over a dot type V: u32 for
+// one dot, Lanes8 for eight. A mask is all ones or all zeros in each lane.
 
-// Per-component (c * w) >> 5 for w <= 32, the three components at once:
-// red and blue share one multiply with 16 bits between them.
-[[gnu::always_inline]] inline u32 weigh(u32 c, u32 w)
-{
-    return ((((c & 0xFF00FF) * w) >> 5) & 0xFF00FF) | ((((c & 0x00FF00) * w) >> 5) & 0x00FF00);
-}
+[[gnu::always_inline]] inline u32 maxOf(u32 a, u32 b) { return a > b ? a : b; }
+[[gnu::always_inline]] inline u32 minOf(u32 a, u32 b) { return a < b ? a : b; }
+[[gnu::always_inline]] inline u32 equalMask(u32 a, u32 b) { return 0u - static_cast<u32>(a == b); }
+// b where mask is set, else a.
+[[gnu::always_inline]] inline u32 pick(u32 mask, u32 a, u32 b) { return mask ? b : a; }
 
-// Per-component sum, saturated at 255.
+// Per-component sum, saturated at 255. The top byte is no colour: the
+// eight-lane form saturates it too, and callers mask it.
 [[gnu::always_inline]] inline u32 addSaturated(u32 a, u32 b)
 {
     u32 rb = (a & 0xFF00FF) + (b & 0xFF00FF);
@@ -98,6 +97,353 @@ u32 halve(u32 c)
     return (rb & keepRb) | (g & keepG & 0x00FF00);
 }
 
+template <class V> V loadWords(const u32* p);
+template <class V> V loadBytes(const u8* p);
+template <class V> bool anyByte(const u8* p);  // of those loadBytes takes
+template <> [[gnu::always_inline]] inline u32 loadWords<u32>(const u32* p) { return *p; }
+template <> [[gnu::always_inline]] inline u32 loadBytes<u32>(const u8* p) { return *p; }
+template <> [[gnu::always_inline]] inline bool anyByte<u32>(const u8* p) { return *p != 0; }
+[[gnu::always_inline]] inline void storeWords(u32* p, u32 v) { *p = v; }
+
+// Eight words by record.
+template <class V> struct Table8;
+template <> struct Table8<u32> {
+    const u32* words;
+    explicit Table8(const u32* table) : words(table) {}
+    u32 operator[](u32 record) const { return words[record]; }
+};
+
+#if KEST_X86
+KEST_AVX2 inline Lanes8 maxOf(Lanes8 a, Lanes8 b) { return _mm256_max_epu32(a.v, b.v); }
+KEST_AVX2 inline Lanes8 minOf(Lanes8 a, Lanes8 b) { return _mm256_min_epu32(a.v, b.v); }
+KEST_AVX2 inline Lanes8 equalMask(Lanes8 a, Lanes8 b) { return _mm256_cmpeq_epi32(a.v, b.v); }
+KEST_AVX2 inline Lanes8 pick(Lanes8 mask, Lanes8 a, Lanes8 b) { return _mm256_blendv_epi8(a.v, b.v, mask.v); }
+KEST_AVX2 inline Lanes8 addSaturated(Lanes8 a, Lanes8 b) { return _mm256_adds_epu8(a.v, b.v); }
+KEST_AVX2 inline Lanes8 subtractSaturated(Lanes8 a, Lanes8 b) { return _mm256_subs_epu8(a.v, b.v); }
+template <> KEST_AVX2 inline Lanes8 loadWords<Lanes8>(const u32* p)
+{
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+template <> KEST_AVX2 inline Lanes8 loadBytes<Lanes8>(const u8* p)
+{
+    return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
+template <> [[gnu::always_inline]] inline bool anyByte<Lanes8>(const u8* p)
+{
+    u64 eight;
+    std::memcpy(&eight, p, 8);
+    return eight != 0;
+}
+KEST_AVX2 inline void storeWords(u32* p, Lanes8 v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v.v); }
+
+template <> struct Table8<Lanes8> {
+    __m256i words;
+    KEST_AVX2 explicit Table8(const u32* table) : words(loadWords<Lanes8>(table).v) {}
+    KEST_AVX2 Lanes8 operator[](Lanes8 record) const { return _mm256_permutevar8x32_epi32(words, record.v); }
+};
+#endif
+
+// The fast compositor keeps each dot as one word: its key in bits 30-25
+// (its record in 27-25), its colour-calculation condition in bit 24 and its
+// colour below, so the two highest dots of a pixel are the two largest
+// words. Bit 31 marks a dot a shadow halves.
+constexpr u32 kWordKeyShift = 25;
+constexpr u32 kWordConditionShift = 24;
+constexpr u32 kWordColorMask = 0xFFFFFF;
+constexpr u32 kWordHalvedShift = 31;
+constexpr u32 kWordHalved = 1u << kWordHalvedShift;
+// A line colour standing in for the dot below takes the line colour screen's ratio.
+constexpr u32 kLineColorWord = kLineColorRecord << kWordKeyShift;
+
+template <class V>
+[[gnu::always_inline]] inline V packWord(V key, V condition, V color)
+{
+    return (key << kWordKeyShift) | (condition << kWordConditionShift) | (color & kWordColorMask);
+}
+
+template <class V>
+[[gnu::always_inline]] inline V recordOf(V word)
+{
+    return (word >> kWordKeyShift) & 7u;
+}
+
+template <class V>
+[[gnu::always_inline]] inline V conditionOf(V word)
+{
+    return (word >> kWordConditionShift) & 1u;
+}
+
+template <class V>
+[[gnu::always_inline]] inline V colorOf(V word)
+{
+    return word & kWordColorMask;
+}
+
+// All ones where a shadow halves the dot.
+template <class V>
+[[gnu::always_inline]] inline V halvedMask(V word)
+{
+    return V(0u) - (word >> kWordHalvedShift);
+}
+
+// Per-component (c * w) >> 5 for w <= 32, the three components at once:
+// red and blue share one multiply with 16 bits between them.
+template <class V>
+[[gnu::always_inline]] inline V weigh(V c, V w)
+{
+    return ((((c & 0xFF00FFu) * w) >> 5u) & 0xFF00FFu) | ((((c & 0x00FF00u) * w) >> 5u) & 0x00FF00u);
+}
+
+template <class V>
+[[gnu::always_inline]] inline V halve(V c)
+{
+    return (c >> 1u) & 0x7F7F7Fu;
+}
+
+// Folds a layer's word w into the three highest words of a dot; the third
+// is kept only where shadows may move the others up.
+template <bool Third, class V>
+[[gnu::always_inline]] inline void foldWord(V& f, V& s, V& third, V w)
+{
+    if constexpr (Third)
+        third = maxOf(third, minOf(s, w));
+    s = maxOf(s, minOf(f, w));
+    f = maxOf(f, w);
+}
+
+// A line's rules as V takes them, its tables by dot from x0 on.
+template <class V>
+struct Tables {
+    Table8<V> ratios, lineColors, takesShadow, plus, minus;
+    const u8* spriteRatios;
+    const u32* dotLineColors[2];
+    u32 dotLineColorRecords[2];
+    u32 dotLineColorCount;
+    bool ratioOfOther;
+
+    [[gnu::always_inline]] Tables(const LineRules& line, u32 x0)
+        : ratios(line.ratios), lineColors(line.lineColors), takesShadow(line.takesShadow), plus(line.plus),
+          minus(line.minus), spriteRatios(line.spriteRatios + x0),
+          dotLineColors{line.dotLineColors[0] + x0, line.dotLineColors[1] + x0},
+          dotLineColorRecords{line.dotLineColorRecords[0], line.dotLineColorRecords[1]},
+          dotLineColorCount(line.dotLineColorCount), ratioOfOther(line.ratioOfOther)
+    {
+    }
+};
+
+// Whose ratio a calculation takes, of the records of the top dot and the
+// one it is calculated with: the top's, or with ratioOfOther the other's.
+template <class V>
+[[gnu::always_inline]] inline V ratioSource(const Tables<V>& t, V top, V other)
+{
+    V source = top;
+    if (t.ratioOfOther)
+        source = other;
+    return source;
+}
+
+// Colour calculation of the top dot with another: their sum, saturated,
+// or each weighed on its own by the ratio of record, as the hardware does;
+// a sprite dot's ratio is its own. Where apply is clear the top stays as
+// it is.
+template <class V>
+[[gnu::always_inline]] inline V calculate(const Tables<V>& t, bool additive, V top, V other, V record, V apply,
+                                          u32 x)
+{
+    if (additive)
+        return colorOf(addSaturated(top, other & apply));
+    const V ratio = pick(equalMask(record, V(kSpriteRecord)), t.ratios[record], loadBytes<V>(t.spriteRatios + x));
+    const V w = (ratio + 1u) & apply;
+    return weigh(top, V(32u) - w) + weigh(other, w);
+}
+
+// The line colour a record's dot is calculated with.
+template <class V>
+[[gnu::always_inline]] inline V lineColorOf(const Tables<V>& t, V record, u32 x)
+{
+    V color = t.lineColors[record];
+    for (u32 i = 0; i < t.dotLineColorCount; ++i)
+        color = pick(equalMask(record, V(t.dotLineColorRecords[i])), color, loadWords<V>(t.dotLineColors[i] + x));
+    return color;
+}
+
+// Colour offset by the record: each component plus its offset, clamped, as
+// the positive part added and the negative part taken away.
+template <class V>
+[[gnu::always_inline]] inline V offsetOf(const Tables<V>& t, V color, V record)
+{
+    return subtractSaturated(addSaturated(color, t.plus[record]), t.minus[record]);
+}
+
+// A sprite shadow on top of a dot (class 1 a normal shadow, 2 a
+// transparent one, 3 a sprite dot drawn in shadow): over a layer that takes
+// shadows (under) a normal shadow shows the dot below halved; a transparent
+// one always shows the dot below, halved where that layer takes shadows
+// and the select bit is set; the third kind is itself halved.
+template <class V>
+struct Shadow {
+    V moves, halved;
+};
+
+template <class V>
+[[gnu::always_inline]] inline Shadow<V> shadowOf(V shadowClass, V under, V select)
+{
+    const V normal = equalMask(shadowClass, V(1u)), transparent = equalMask(shadowClass, V(2u));
+    const V normalUnder = normal & under;
+    return {normalUnder | transparent, normalUnder | (transparent & under & select) | ~(normal | transparent)};
+}
+
+// The fast compositor's dots from x0 on, one (u32) or eight (Lanes8) at a
+// time: the layers' words, and from the three highest words of a dot its
+// colour through shadows, line-colour insertion, calculation, colour offset
+// and halving.
+template <class V, bool Shadows, u32 Calc>
+struct PackedDots {
+    Tables<V> t;
+    const u8* keys[kRecords];
+    const u8* conditions[kRecords];
+    const u32* colors[kRecords];
+    V enables[kRecords];
+    u32 layers;
+    V backWord, select, insertions;
+    bool insert, offset;
+    const u8* ccPass;
+    const u8* classes;
+
+    [[gnu::always_inline]] PackedDots(const PackedLine& line, u32 x0)
+        : t(line, x0), layers(line.layerCount), backWord(line.backWord), select(line.shadowSelect),
+          insertions(line.insertions), insert(line.insertions != 0), offset(line.offset), ccPass(line.ccPass + x0),
+          classes(line.shadowClasses + x0)
+    {
+        for (u32 i = 0; i < layers; ++i) {
+            keys[i] = line.layers[i]->key + x0;
+            conditions[i] = line.layers[i]->cc + x0;
+            colors[i] = line.layers[i]->color + x0;
+            enables[i] = V(line.ccEnable[i]);
+        }
+    }
+
+    // Layer i's word at x.
+    [[gnu::always_inline]] V word(u32 i, u32 x) const
+    {
+        return packWord(loadBytes<V>(keys[i] + x), loadBytes<V>(conditions[i] + x) & enables[i],
+                        loadWords<V>(colors[i] + x));
+    }
+
+    // The colour at x from the three highest words there; without Whole,
+    // before colour offset and halving, which f then shows.
+    template <bool Whole>
+    [[gnu::always_inline]] V finish(V& f, V s, V third, u32 x) const
+    {
+        // Most dots of a line with shadows have none.
+        bool shadowed = false;
+        if constexpr (Shadows) {
+            shadowed = anyByte<V>(classes + x);
+            if (shadowed) {
+                const V shadowClass = loadBytes<V>(classes + x);
+                const V onSprite = ~equalMask(shadowClass, V(0u)) & equalMask(recordOf(f), V(kSpriteRecord));
+                const Shadow<V> shadow = shadowOf(shadowClass, t.takesShadow[recordOf(s)], select);
+                const V moves = shadow.moves & onSprite;
+                const V top = pick(moves, f, s);
+                s = pick(moves, s, third);
+                f = top | (shadow.halved & onSprite & kWordHalved);
+            }
+        }
+        const V top = recordOf(f);
+        V color = colorOf(f);
+        if constexpr (Calc != kCalcNone) {
+            if (insert) {
+                const V takes = V(0u) - ((insertions >> top) & 1u);
+                s = pick(takes, s, lineColorOf(t, top, x) | kLineColorWord);
+            }
+            const V apply = V(0u) - (conditionOf(f) & loadBytes<V>(ccPass + x));
+            color = calculate(t, Calc == kCalcAdd, f, s, ratioSource(t, top, recordOf(s)), apply, x);
+        }
+        if (Whole && offset)
+            color = offsetOf(t, color, top);
+        if (Whole && shadowed)
+            color = pick(halvedMask(f), color, halve(color));
+        return color;
+    }
+};
+
+// A layer's words folded into a line's places, a pass the compiler vectorises.
+template <bool Third>
+void foldLayer(const LineDots& layer, u32 x0, u32 enable, u32 count, u32* __restrict f, u32* __restrict s,
+               u32* __restrict third)
+{
+    const u8* __restrict key = layer.key + x0;
+    const u8* __restrict cc = layer.cc + x0;
+    const u32* __restrict color = layer.color + x0;
+    for (u32 x = 0; x < count; ++x)
+        foldWord<Third>(f[x], s[x], third[x], packWord<u32>(key[x], cc[x] & enable, color[x]));
+}
+
+// Dots x0 .. x0 + count - 1 of a line into out; returns how many it did.
+template <class V, bool Shadows, u32 Calc>
+[[gnu::always_inline]] inline u32 composeRun(const PackedLine& line, u32 x0, u32 count, u32* out)
+{
+    const PackedDots<V, Shadows, Calc> dots(line, x0);
+    if constexpr (std::is_same_v<V, u32>) {
+        // A dot at a time, the layers folded beforehand a pass each.
+        u32* f = line.places[0];
+        u32* s = line.places[1];
+        u32* third = line.places[2];
+        for (u32* words : {f, s, third})
+            std::fill_n(words, count, line.backWord);
+        for (u32 i = 0; i < line.layerCount; ++i)
+            foldLayer<Shadows>(*line.layers[i], x0, line.ccEnable[i], count, f, s, third);
+        for (u32 x = 0; x < count; ++x)
+            out[x] = dots.template finish<false>(f[x], s[x], third[x], x);
+        // The rest a pass each, which the compiler vectorises.
+        if (line.offset) {
+            for (u32 x = 0; x < count; ++x)
+                out[x] = offsetOf(dots.t, out[x], recordOf(f[x]));
+        }
+        if constexpr (Shadows) {
+            for (u32 x = 0; x < count; ++x)
+                out[x] = pick(halvedMask(f[x]), out[x], halve(out[x]));
+        }
+        return count;
+    } else {
+        // Eight at a time, their words in registers from the fold to the colour.
+        u32 x = 0;
+        for (; x + 8 <= count; x += 8) {
+            V f = dots.backWord, s = dots.backWord, third = dots.backWord;
+            for (u32 i = 0; i < dots.layers; ++i)
+                foldWord<Shadows>(f, s, third, dots.word(i, x));
+            storeWords(out + x, dots.template finish<true>(f, s, third, x));
+        }
+        return x;
+    }
+}
+
+// The same by the loop made for the line's kind.
+template <class V>
+[[gnu::always_inline]] inline u32 composeRuns(const PackedLine& line, u32 x0, u32 count, u32* out)
+{
+    const u32 calc = !line.calc ? kCalcNone : line.additive ? kCalcAdd : kCalcRatio;
+    if (line.shadows)
+        return calc == kCalcNone ? composeRun<V, true, kCalcNone>(line, x0, count, out)
+             : calc == kCalcAdd  ? composeRun<V, true, kCalcAdd>(line, x0, count, out)
+                                 : composeRun<V, true, kCalcRatio>(line, x0, count, out);
+    return calc == kCalcNone ? composeRun<V, false, kCalcNone>(line, x0, count, out)
+         : calc == kCalcAdd  ? composeRun<V, false, kCalcAdd>(line, x0, count, out)
+                             : composeRun<V, false, kCalcRatio>(line, x0, count, out);
+}
+
+void composePackedPlain(const PackedLine& line, u32 x0, u32 count, u32* out)
+{
+    composeRuns<u32>(line, x0, count, out);
+}
+
+#if KEST_X86
+KEST_AVX2 u32 composePackedAvx2(const PackedLine& line, u32 x0, u32 count, u32* out)
+{
+    return composeRuns<Lanes8>(line, x0, count, out);
+}
+#endif
+
 // out = max(out, k) over a line of keys.
 void raise(u8* __restrict out, const u8* __restrict k, u32 count)
 {
@@ -113,412 +459,6 @@ void raiseBelow(u8* __restrict out, const u8* __restrict k, const u8* __restrict
         out[x] = out[x] > v ? out[x] : v;
     }
 }
-
-// The compositor's fast path keeps each dot as one word: its key in bits
-// 30-25 (its record in 27-25), its colour-calculation condition in bit 24
-// and its colour below, so the two highest dots of a pixel are the two
-// largest words, and the ratio of each is its record's. With AVX2 the
-// per-layer loop runs eight dots an instruction.
-struct PackedLayer {
-    const u8* key;
-    const u8* cc;
-    const u32* color;
-    u32 ccEnable;  // 0 or 1
-    // The line's first layer starts from the back screen rather than from
-    // what the places hold.
-    bool first;
-    u32 backWord;
-};
-
-inline u32 packDot(u8 key, u8 cc, u32 enable, u32 color)
-{
-    return (u32{key} << 25) | (u32{static_cast<u8>(cc & enable)} << 24) | (color & 0xFFFFFF);
-}
-
-// Folds one layer into the line's two highest words, and with Third into
-// the third as well.
-template <bool Third>
-[[gnu::always_inline]] inline void foldPackedBody(const PackedLayer& layer, u32 count, const PackedPlaces& p)
-{
-    const u8* __restrict key = layer.key;
-    const u8* __restrict cc = layer.cc;
-    const u32* __restrict color = layer.color;
-    const s32 enable = static_cast<s32>(layer.ccEnable);
-    s32* __restrict f = reinterpret_cast<s32*>(p.first);
-    s32* __restrict s = reinterpret_cast<s32*>(p.second);
-    s32* __restrict t = reinterpret_cast<s32*>(p.third);
-    // Signed all through, which SSE2 compares: words stay below 2^31.
-    for (u32 x = 0; x < count; ++x) {
-        const s32 w = (s32{key[x]} << 25) | ((s32{cc[x]} & enable) << 24) | static_cast<s32>(color[x] & 0xFFFFFF);
-        if constexpr (Third) {
-            const s32 belowSecond = s[x] < w ? s[x] : w;
-            t[x] = t[x] > belowSecond ? t[x] : belowSecond;
-        }
-        const s32 below = f[x] < w ? f[x] : w;
-        s[x] = s[x] > below ? s[x] : below;
-        f[x] = f[x] > w ? f[x] : w;
-    }
-}
-
-// The ratio of each word's layer: the sprite's of its own dot, the others'
-// their record's.
-[[gnu::always_inline]] inline void ratioPackedBody(u32 count, const u32* __restrict words, const u32* __restrict table,
-                                                    const u8* __restrict spriteRatios, u32* __restrict out)
-{
-    for (u32 x = 0; x < count; ++x) {
-        const u32 record = (words[x] >> 25) & 7;
-        out[x] = record == kSpriteRecord ? spriteRatios[x] : table[record];
-    }
-}
-
-// Blends the two highest words of each dot into the line: additive, by the
-// ratio each dot's place gave, or not at all (calc 0).
-[[gnu::always_inline]] inline void blendPackedBody(u32 count, u32 calc, const u32* __restrict first,
-                                                    const u32* __restrict second, const u32* __restrict ratios,
-                                                    const u8* __restrict ccPass, u32* __restrict out)
-{
-    if (calc == 0) {
-        for (u32 x = 0; x < count; ++x)
-            out[x] = first[x] & 0xFFFFFF;
-        return;
-    }
-    if (calc == 1) {
-        for (u32 x = 0; x < count; ++x) {
-            const u32 apply = (first[x] >> 24) & ccPass[x] & 1;
-            out[x] = addSaturated(first[x], second[x] & (0u - apply));
-        }
-        return;
-    }
-    for (u32 x = 0; x < count; ++x) {
-        const u32 apply = (first[x] >> 24) & ccPass[x] & 1;
-        const u32 w = (ratios[x] + 1) & (0u - apply);
-        const u32 f = first[x], s = second[x];
-        // Each side weighed on its own, as the hardware does.
-        out[x] = weigh(f, 32 - w) + weigh(s, w);
-    }
-}
-
-// Line-colour insertion: where the top's record takes the line colour, it
-// stands in for the second place, with the line colour screen's ratio where
-// the lower place's ratios count (ratios not null).
-[[gnu::always_inline]] inline void insertPackedBody(u32 count, u32 insertions, const u32* __restrict lineColors,
-                                                     u32 lineRatio, const u32* __restrict first,
-                                                     u32* __restrict second, u32* __restrict ratios)
-{
-    for (u32 x = 0; x < count; ++x) {
-        const u32 t = (first[x] >> 25) & 7;
-        const u32 insert = 0u - ((insertions >> t) & 1);
-        second[x] = (lineColors[t] & insert) | (second[x] & ~insert);
-    }
-    if (!ratios)
-        return;
-    for (u32 x = 0; x < count; ++x) {
-        const u32 insert = 0u - ((insertions >> ((first[x] >> 25) & 7)) & 1);
-        ratios[x] = (lineRatio & insert) | (ratios[x] & ~insert);
-    }
-}
-
-// Colour offset by the top's record: each component plus its offset,
-// clamped, as the positive part added and the negative part taken away.
-[[gnu::always_inline]] inline void offsetPackedBody(u32 count, const u32* __restrict first, const u32* __restrict plus,
-                                                     const u32* __restrict minus, u32* __restrict out)
-{
-    for (u32 x = 0; x < count; ++x) {
-        const u32 t = (first[x] >> 25) & 7;
-        out[x] = subtractSaturated(addSaturated(out[x], plus[t]), minus[t]);
-    }
-}
-
-void insertPackedPlain(u32 count, u32 insertions, const u32* lineColors, u32 lineRatio, const u32* first, u32* second,
-                       u32* ratios)
-{
-    insertPackedBody(count, insertions, lineColors, lineRatio, first, second, ratios);
-}
-
-void ratioPackedPlain(u32 count, const u32* words, const u32* table, const u8* spriteRatios, u32* out)
-{
-    ratioPackedBody(count, words, table, spriteRatios, out);
-}
-
-void offsetPackedPlain(u32 count, const u32* first, const u32* plus, const u32* minus, u32* out)
-{
-    offsetPackedBody(count, first, plus, minus, out);
-}
-
-// With third the three highest words are kept.
-void foldPackedPlain(const PackedLayer& layer, u32 count, const PackedPlaces& p, bool third)
-{
-    if (layer.first) {
-        for (u32* words : {p.first, p.second, p.third})
-            std::fill_n(words, count, layer.backWord);
-    }
-    third ? foldPackedBody<true>(layer, count, p) : foldPackedBody<false>(layer, count, p);
-}
-
-void blendPackedPlain(u32 count, u32 calc, const u32* first, const u32* second, const u32* ratios, const u8* ccPass,
-                      u32* out)
-{
-    blendPackedBody(count, calc, first, second, ratios, ccPass, out);
-}
-
-#if KEST_X86
-__attribute__((target("avx2"))) inline __m256i loadBytes8(const u8* p)
-{
-    return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
-}
-
-__attribute__((target("avx2"))) inline __m256i load8(const u32* p)
-{
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-}
-
-__attribute__((target("avx2"))) inline void store8(u32* p, __m256i v)
-{
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
-}
-
-template <bool First, bool Third>
-__attribute__((target("avx2"))) inline u32 foldPackedAvx2Loop(const PackedLayer& layer, u32 count,
-                                                              const PackedPlaces& p)
-{
-    const u8* __restrict keys = layer.key;
-    const u8* __restrict conditions = layer.cc;
-    const u32* __restrict colors = layer.color;
-    u32* __restrict first = p.first;
-    u32* __restrict second = p.second;
-    u32* __restrict third = p.third;
-    const __m256i colorMask = _mm256_set1_epi32(0xFFFFFF);
-    const __m256i enable = _mm256_set1_epi32(static_cast<int>(layer.ccEnable));
-    const __m256i backWord = _mm256_set1_epi32(static_cast<int>(layer.backWord));
-    u32 x = 0;
-    for (; x + 8 <= count; x += 8) {
-        const __m256i key = _mm256_slli_epi32(loadBytes8(keys + x), 25);
-        const __m256i cc = _mm256_slli_epi32(_mm256_and_si256(loadBytes8(conditions + x), enable), 24);
-        const __m256i color = _mm256_and_si256(load8(colors + x), colorMask);
-        const __m256i w = _mm256_or_si256(_mm256_or_si256(key, cc), color);
-        const __m256i f = First ? backWord : load8(first + x), s = First ? backWord : load8(second + x);
-        if constexpr (Third)
-            store8(third + x, _mm256_max_epu32(First ? backWord : load8(third + x), _mm256_min_epu32(s, w)));
-        store8(second + x, _mm256_max_epu32(s, _mm256_min_epu32(f, w)));
-        store8(first + x, _mm256_max_epu32(f, w));
-    }
-    return x;
-}
-
-__attribute__((target("avx2"))) void foldPackedAvx2(const PackedLayer& layer, u32 count, const PackedPlaces& p,
-                                                    bool third)
-{
-    u32 x;
-    if (third)
-        x = layer.first ? foldPackedAvx2Loop<true, true>(layer, count, p)
-                        : foldPackedAvx2Loop<false, true>(layer, count, p);
-    else
-        x = layer.first ? foldPackedAvx2Loop<true, false>(layer, count, p)
-                        : foldPackedAvx2Loop<false, false>(layer, count, p);
-    if (x < count) {
-        PackedLayer rest = layer;
-        rest.key += x, rest.cc += x, rest.color += x;
-        foldPackedPlain(rest, count - x, p.at(x), third);
-    }
-}
-
-// The record of each of eight words: the permute index into a table of eight.
-__attribute__((target("avx2"))) inline __m256i recordOf8(const u32* first)
-{
-    return _mm256_srli_epi32(load8(first), 25);
-}
-
-__attribute__((target("avx2"))) void ratioPackedAvx2(u32 count, const u32* words, const u32* table,
-                                                     const u8* spriteRatios, u32* out)
-{
-    const __m256i ratios = load8(table);
-    const __m256i sprite = _mm256_set1_epi32(kSpriteRecord);
-    u32 x = 0;
-    for (; x + 8 <= count; x += 8) {
-        const __m256i record = _mm256_and_si256(recordOf8(words + x), _mm256_set1_epi32(7));
-        store8(out + x, _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(ratios, record), loadBytes8(spriteRatios + x),
-                                           _mm256_cmpeq_epi32(record, sprite)));
-    }
-    ratioPackedBody(count - x, words + x, table, spriteRatios + x, out + x);
-}
-
-// The eight records' tables sit in one register each.
-__attribute__((target("avx2"))) void insertPackedAvx2(u32 count, u32 insertions, const u32* lineColors,
-                                                      u32 lineRatio, const u32* first, u32* second, u32* ratios)
-{
-    const __m256i colors = load8(lineColors);
-    const __m256i takes = _mm256_set1_epi32(static_cast<int>(insertions));
-    const __m256i ratio = _mm256_set1_epi32(static_cast<int>(lineRatio));
-    u32 x = 0;
-    for (; x + 8 <= count; x += 8) {
-        const __m256i t = _mm256_and_si256(recordOf8(first + x), _mm256_set1_epi32(7));
-        // All ones where the record's bit is set.
-        const __m256i insert =
-            _mm256_srai_epi32(_mm256_sllv_epi32(takes, _mm256_sub_epi32(_mm256_set1_epi32(31), t)), 31);
-        store8(second + x, _mm256_blendv_epi8(load8(second + x), _mm256_permutevar8x32_epi32(colors, t), insert));
-        if (ratios)
-            store8(ratios + x, _mm256_blendv_epi8(load8(ratios + x), ratio, insert));
-    }
-    insertPackedBody(count - x, insertions, lineColors, lineRatio, first + x, second + x, ratios ? ratios + x : nullptr);
-}
-
-__attribute__((target("avx2"))) void offsetPackedAvx2(u32 count, const u32* first, const u32* plus, const u32* minus,
-                                                      u32* out)
-{
-    const __m256i plusTable = load8(plus), minusTable = load8(minus);
-    u32 x = 0;
-    for (; x + 8 <= count; x += 8) {
-        const __m256i t = recordOf8(first + x);  // the permute takes the low three bits
-        const __m256i added = _mm256_adds_epu8(load8(out + x), _mm256_permutevar8x32_epi32(plusTable, t));
-        store8(out + x, _mm256_subs_epu8(added, _mm256_permutevar8x32_epi32(minusTable, t)));
-    }
-    offsetPackedBody(count - x, first + x, plus, minus, out + x);
-}
-
-__attribute__((target("avx2"))) void blendPackedAvx2(u32 count, u32 calc, const u32* first, const u32* second,
-                                                     const u32* ratios, const u8* ccPass, u32* out)
-{
-    blendPackedBody(count, calc, first, second, ratios, ccPass, out);
-}
-
-// weigh() on eight words.
-__attribute__((target("avx2"))) inline __m256i weigh8(__m256i c, __m256i w)
-{
-    const __m256i rb = _mm256_and_si256(c, _mm256_set1_epi32(0xFF00FF));
-    const __m256i g = _mm256_and_si256(c, _mm256_set1_epi32(0x00FF00));
-    return _mm256_or_si256(
-        _mm256_and_si256(_mm256_srli_epi32(_mm256_mullo_epi32(rb, w), 5), _mm256_set1_epi32(0xFF00FF)),
-        _mm256_and_si256(_mm256_srli_epi32(_mm256_mullo_epi32(g, w), 5), _mm256_set1_epi32(0x00FF00)));
-}
-
-// The whole of composePacked's passes eight dots at a time, the places held
-// in registers from the fold to the written colour: the layers' words, the
-// shadows' moves, the ratios, line-colour insertion, the blend, colour
-// offset and the halving. Calc 2 stands for both ratio kinds. Returns the
-// dots done, a multiple of eight.
-template <bool Shadows, u32 Calc>
-__attribute__((target("avx2"))) u32 composePackedLoop(const PackedLine& line, u32 x0, u32 count, u32* out)
-{
-    const u8* keys[kRecords];
-    const u8* conditions[kRecords];
-    const u32* colors[kRecords];
-    __m256i enables[kRecords];
-    const u32 layers = line.layerCount;
-    for (u32 i = 0; i < layers; ++i) {
-        keys[i] = line.layers[i]->key + x0;
-        conditions[i] = line.layers[i]->cc + x0;
-        colors[i] = line.layers[i]->color + x0;
-        enables[i] = _mm256_set1_epi32(static_cast<int>(line.ccEnable[i]));
-    }
-    const u8* ccPass = line.ccPass + x0;
-    const u8* spriteRatios = line.spriteRatios + x0;
-    const u8* classes = line.shadowClasses + x0;
-    const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi32(1), seven = _mm256_set1_epi32(7);
-    const __m256i colorMask = _mm256_set1_epi32(0xFFFFFF);
-    const __m256i backWord = _mm256_set1_epi32(static_cast<int>(line.backWord));
-    const __m256i sprite = _mm256_set1_epi32(kSpriteRecord);
-    const __m256i ratioTable = load8(line.ratios), lineColors = load8(line.lineColors);
-    // The offset tables are filled only for lines that have an offset.
-    const __m256i plusTable = line.offset ? load8(line.plus) : zero;
-    const __m256i minusTable = line.offset ? load8(line.minus) : zero;
-    const __m256i takesShadow = load8(line.takesShadow);
-    const __m256i takesLineColor = _mm256_set1_epi32(static_cast<int>(line.insertions));
-    const __m256i lineRatio = _mm256_set1_epi32(static_cast<int>(line.lineRatio));
-    const __m256i select = _mm256_set1_epi32(line.shadowSelect ? -1 : 0);
-    const bool ratioOfSecond = line.calc == 3;
-    u32 x = 0;
-    for (; x + 8 <= count; x += 8) {
-        __m256i f = backWord, s = backWord, t = backWord;
-        for (u32 i = 0; i < layers; ++i) {
-            const __m256i key = _mm256_slli_epi32(loadBytes8(keys[i] + x), 25);
-            const __m256i cc = _mm256_slli_epi32(_mm256_and_si256(loadBytes8(conditions[i] + x), enables[i]), 24);
-            const __m256i w = _mm256_or_si256(_mm256_or_si256(key, cc), _mm256_and_si256(load8(colors[i] + x), colorMask));
-            if constexpr (Shadows)
-                t = _mm256_max_epu32(t, _mm256_min_epu32(s, w));
-            s = _mm256_max_epu32(s, _mm256_min_epu32(f, w));
-            f = _mm256_max_epu32(f, w);
-        }
-        // Most groups of a line with shadows have none.
-        u64 classBytes = 0;
-        if constexpr (Shadows)
-            std::memcpy(&classBytes, classes + x, 8);
-        if (classBytes) {
-            // As shadowPacked: over a layer that takes shadows a normal
-            // shadow moves the places up and halves; a transparent one
-            // always moves them, and halves by the select bit; a shadowed
-            // dot only halves.
-            const __m256i shadowClass = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(classBytes)));
-            const __m256i onSprite =
-                _mm256_andnot_si256(_mm256_cmpeq_epi32(shadowClass, zero),
-                                    _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_srli_epi32(f, 25), seven), sprite));
-            const __m256i under = _mm256_permutevar8x32_epi32(takesShadow, _mm256_srli_epi32(s, 25));
-            const __m256i normal = _mm256_cmpeq_epi32(shadowClass, one);
-            const __m256i transparent = _mm256_cmpeq_epi32(shadowClass, _mm256_set1_epi32(2));
-            const __m256i normalUnder = _mm256_and_si256(normal, under);
-            const __m256i moves = _mm256_and_si256(onSprite, _mm256_or_si256(normalUnder, transparent));
-            const __m256i other = _mm256_andnot_si256(_mm256_or_si256(normal, transparent), _mm256_set1_epi32(-1));
-            const __m256i halved = _mm256_and_si256(
-                onSprite, _mm256_or_si256(_mm256_or_si256(normalUnder, other),
-                                          _mm256_and_si256(transparent, _mm256_and_si256(under, select))));
-            const __m256i moved = _mm256_blendv_epi8(f, s, moves);
-            s = _mm256_blendv_epi8(s, t, moves);
-            f = _mm256_or_si256(moved, _mm256_and_si256(halved, _mm256_set1_epi32(static_cast<int>(0x80000000u))));
-        }
-        __m256i color;
-        if constexpr (Calc == 0) {
-            color = _mm256_and_si256(f, colorMask);
-        } else {
-            const __m256i top = _mm256_and_si256(_mm256_srli_epi32(f, 25), seven);
-            __m256i ratio = zero;
-            if constexpr (Calc == 2) {
-                const __m256i record = _mm256_and_si256(_mm256_srli_epi32(ratioOfSecond ? s : f, 25), seven);
-                ratio = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(ratioTable, record),
-                                           loadBytes8(spriteRatios + x), _mm256_cmpeq_epi32(record, sprite));
-            }
-            if (line.insertions) {
-                // All ones where the top's record takes the line colour.
-                const __m256i insert = _mm256_srai_epi32(
-                    _mm256_sllv_epi32(takesLineColor, _mm256_sub_epi32(_mm256_set1_epi32(31), top)), 31);
-                s = _mm256_blendv_epi8(s, _mm256_permutevar8x32_epi32(lineColors, top), insert);
-                if (Calc == 2 && ratioOfSecond)
-                    ratio = _mm256_blendv_epi8(ratio, lineRatio, insert);
-            }
-            const __m256i apply = _mm256_sub_epi32(
-                zero, _mm256_and_si256(_mm256_and_si256(_mm256_srli_epi32(f, 24), loadBytes8(ccPass + x)), one));
-            if constexpr (Calc == 1) {
-                color = _mm256_and_si256(_mm256_adds_epu8(f, _mm256_and_si256(s, apply)), colorMask);
-            } else {
-                const __m256i w = _mm256_and_si256(_mm256_add_epi32(ratio, one), apply);
-                color = _mm256_add_epi32(weigh8(f, _mm256_sub_epi32(_mm256_set1_epi32(32), w)), weigh8(s, w));
-            }
-        }
-        if (line.offset) {
-            const __m256i record = _mm256_srli_epi32(f, 25);  // the permute takes the low three bits
-            color = _mm256_subs_epu8(_mm256_adds_epu8(color, _mm256_permutevar8x32_epi32(plusTable, record)),
-                                     _mm256_permutevar8x32_epi32(minusTable, record));
-        }
-        if (classBytes) {
-            const __m256i halved = _mm256_and_si256(_mm256_srli_epi32(color, 1), _mm256_set1_epi32(0x7F7F7F));
-            color = _mm256_blendv_epi8(color, halved, _mm256_srai_epi32(f, 31));
-        }
-        store8(out + x, color);
-    }
-    return x;
-}
-
-__attribute__((target("avx2"))) u32 composePackedAvx2(const PackedLine& line, u32 x0, u32 count, u32* out)
-{
-    const u32 calc = line.calc >= 2 ? 2 : line.calc;
-    if (line.shadows)
-        return calc == 0 ? composePackedLoop<true, 0>(line, x0, count, out)
-             : calc == 1 ? composePackedLoop<true, 1>(line, x0, count, out)
-                         : composePackedLoop<true, 2>(line, x0, count, out);
-    return calc == 0 ? composePackedLoop<false, 0>(line, x0, count, out)
-         : calc == 1 ? composePackedLoop<false, 1>(line, x0, count, out)
-                     : composePackedLoop<false, 2>(line, x0, count, out);
-}
-#endif
-
 // count[x] = depth less the nearer layers whose key at x is above key,
 // down to 0.
 void countCoverPlain(u8* __restrict count, const u8* const* nearer, u32 layers, u8 key, u8 depth, u32 width)
@@ -569,53 +509,6 @@ void countCover(u8* count, const u8* const* nearer, u32 layers, u8 key, u8 depth
     countCoverPlain(count, nearer, layers, key, depth, width);
 }
 
-void foldPacked(const PackedLayer& layer, u32 count, const PackedPlaces& p, bool third)
-{
-#if KEST_X86
-    if (fastPaths.avx2)
-        return foldPackedAvx2(layer, count, p, third);
-#endif
-    foldPackedPlain(layer, count, p, third);
-}
-
-void ratioPacked(u32 count, const u32* words, const u32* table, const u8* spriteRatios, u32* out)
-{
-#if KEST_X86
-    if (fastPaths.avx2)
-        return ratioPackedAvx2(count, words, table, spriteRatios, out);
-#endif
-    ratioPackedPlain(count, words, table, spriteRatios, out);
-}
-
-void insertPacked(u32 count, u32 insertions, const u32* lineColors, u32 lineRatio, const u32* first, u32* second,
-                  u32* ratios)
-{
-#if KEST_X86
-    if (fastPaths.avx2)
-        return insertPackedAvx2(count, insertions, lineColors, lineRatio, first, second, ratios);
-#endif
-    insertPackedPlain(count, insertions, lineColors, lineRatio, first, second, ratios);
-}
-
-void offsetPacked(u32 count, const u32* first, const u32* plus, const u32* minus, u32* out)
-{
-#if KEST_X86
-    if (fastPaths.avx2)
-        return offsetPackedAvx2(count, first, plus, minus, out);
-#endif
-    offsetPackedPlain(count, first, plus, minus, out);
-}
-
-void blendPacked(u32 count, u32 calc, const u32* first, const u32* second, const u32* ratios, const u8* ccPass,
-                 u32* out)
-{
-#if KEST_X86
-    if (fastPaths.avx2)
-        return blendPackedAvx2(count, calc, first, second, ratios, ccPass, out);
-#endif
-    blendPackedPlain(count, calc, first, second, ratios, ccPass, out);
-}
-
 }  // namespace
 
 void VDP2::buildTables()
@@ -623,10 +516,6 @@ void VDP2::buildTables()
     for (u32 m = 0; m < 16; ++m) {
         for (u32 i = 0; i < 4096; ++i)
             m_mosaic[m][i] = static_cast<u16>(i - i % (m + 1));
-    }
-    for (u32 w = 0; w <= 32; ++w) {
-        for (u32 c = 0; c < 256; ++c)
-            m_ratio[w][c] = static_cast<u8>((c * w) >> 5);
     }
     for (u32 o = 0; o < 512; ++o) {
         const s32 offset = o >= 256 ? static_cast<s32>(o) - 512 : static_cast<s32>(o);
@@ -754,30 +643,6 @@ const u8* VDP2::neededDots(const Layer& layer)
     return m_needed;
 }
 
-u32 VDP2::ratioOf(u32 record, u32 x) const
-{
-    return record == kSpriteRecord ? m_spriteDots.ratio[x] : m_outputs[record].ratio;
-}
-
-u32 VDP2::lineColorOf(u32 record, u32 x) const
-{
-    if (record == m_rbg0.record && m_rbg0.active && m_coefficientLineColorUsed[0])
-        return m_coefficientLineColor[0][x];
-    if (record == m_rbg1.record && m_rbg1.active && m_coefficientLineColorUsed[1])
-        return m_coefficientLineColor[1][x];
-    return m_outputs[record].lineColor;
-}
-
-// Colour calculation of the top dot with another: a ratio blend (mode 0 the
-// top's ratio, mode 2 the other's) or a saturating addition.
-u32 VDP2::blend(u32 top, u32 topRecord, u32 other, u32 otherRecord, u32 x) const
-{
-    if (m_ccMode & 1)
-        return addSaturated(top, other);
-    const u32 r = m_ccMode == 0 ? ratioOf(topRecord, x) : ratioOf(otherRecord, x);
-    return weigh(top, 31 - r) + weigh(other, r + 1);
-}
-
 u32 VDP2::mix(u32 rowIndex, u32 a, u32 b, u32 c) const
 {
     const u32* row = kMixRows[rowIndex & 3];
@@ -791,17 +656,6 @@ u32 VDP2::mix(u32 rowIndex, u32 a, u32 b, u32 c) const
         result |= u32{saturateTable[first + ((pc >> shift) & 0xFF)]} << shift;
     }
     return result;
-}
-
-u32 VDP2::applyOffset(u32 color, const LayerOutput& out) const
-{
-    if (!(out.offset[0] | out.offset[1] | out.offset[2]))
-        return color;
-    const u8* table = &m_offsetTable[0][0];
-    const u32 r = table[static_cast<u32>(out.offset[0]) | ((color >> 16) & 0xFF)];
-    const u32 g = table[static_cast<u32>(out.offset[1]) | ((color >> 8) & 0xFF)];
-    const u32 b = table[static_cast<u32>(out.offset[2]) | (color & 0xFF)];
-    return r << 16 | g << 8 | b;
 }
 
 // Orders the visible dots of every pixel: the four highest keys, highest
@@ -853,6 +707,46 @@ void VDP2::selectLayers(u32 x0, u32 end)
     }
 }
 
+// What both compositors read of the line's records; inlined into both, as
+// it runs before every line.
+[[gnu::always_inline]] inline void VDP2::lineRules(LineRules& rules) const
+{
+    bool anyOffset = false;
+    for (u32 r = 0; r < kRecords; ++r) {
+        const LayerOutput& out = m_outputs[r];
+        anyOffset |= (out.offset[0] | out.offset[1] | out.offset[2]) != 0;
+        rules.ratios[r] = out.ratio;
+        rules.lineColors[r] = out.lineColor;
+        rules.takesShadow[r] = out.shadow ? ~0u : 0;
+    }
+    for (u32 r = 0; anyOffset && r < kRecords; ++r) {
+        u32 plus = 0, minus = 0;
+        for (u32 c = 0; c < 3; ++c) {
+            // The 9-bit offset: -256 takes any component to 0, as 255 does.
+            const s32 o = signExtend9(static_cast<u32>(m_outputs[r].offset[c]) >> 8);
+            plus |= static_cast<u32>(o > 0 ? o : 0) << (16 - 8 * c);
+            minus |= static_cast<u32>(o < 0 ? std::min(-o, 255) : 0) << (16 - 8 * c);
+        }
+        rules.plus[r] = plus;
+        rules.minus[r] = minus;
+    }
+    rules.offset = anyOffset;
+    rules.dotLineColors[0] = m_coefficientLineColor[0];
+    rules.dotLineColors[1] = m_coefficientLineColor[1];
+    rules.dotLineColorCount = 0;
+    for (u32 slot = 0; slot < 2; ++slot) {
+        const Layer& layer = slot ? m_rbg1 : m_rbg0;
+        if (layer.active && m_coefficientLineColorUsed[slot]) {
+            rules.dotLineColors[rules.dotLineColorCount] = m_coefficientLineColor[slot];
+            rules.dotLineColorRecords[rules.dotLineColorCount++] = layer.record;
+        }
+    }
+    rules.spriteRatios = m_spriteDots.ratio;
+    rules.shadowSelect = m_shadowSelect ? ~0u : 0;
+    rules.additive = m_ccMode & 1;
+    rules.ratioOfOther = m_ccMode != 0;
+}
+
 // The common line: no extended calculation or gradation. False when the
 // line needs the general compositor.
 bool VDP2::composePacked(u32 x0, u32 count, u32* row)
@@ -860,41 +754,22 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
     if (m_effectMode != 0 || !fastPaths.packedCompositor)
         return false;
     PackedLine line;
-    bool anyCc = false, anyOffset = false;
+    lineRules(line);
+    bool anyCc = false;
     u32 insertions = 0;
     for (u32 r = 0; r < kRecords; ++r) {
-        const LayerOutput& out = m_outputs[r];
-        insertions |= (out.effectTarget ? 1u : 0u) << r;
-        anyCc |= out.ccEnable != 0;
-        anyOffset |= (out.offset[0] | out.offset[1] | out.offset[2]) != 0;
-        line.ratios[r] = out.ratio;
-        line.lineColors[r] = out.lineColor;
-        line.takesShadow[r] = out.shadow ? ~0u : 0;
+        insertions |= (m_outputs[r].effectTarget ? 1u : 0u) << r;
+        anyCc |= m_outputs[r].ccEnable != 0;
     }
-    for (u32 r = 0; anyOffset && r < kRecords; ++r) {
-        line.plus[r] = line.minus[r] = 0;
-        for (u32 c = 0; c < 3; ++c) {
-            // The 9-bit offset: -256 takes any component to 0, as 255 does.
-            const s32 o = signExtend9(static_cast<u32>(m_outputs[r].offset[c]) >> 8);
-            line.plus[r] |= static_cast<u32>(o > 0 ? o : 0) << (16 - 8 * c);
-            line.minus[r] |= static_cast<u32>(o < 0 ? std::min(-o, 255) : 0) << (16 - 8 * c);
-        }
-    }
-    line.calc = !anyCc ? 0 : (m_ccMode & 1) ? 1 : m_ccMode == 0 ? 2 : 3;
+    line.calc = anyCc;
     // Line-colour insertion: a top that takes it is calculated with its line
-    // colour instead of the dot below, by the line colour screen's ratio
-    // where the lower one's would be used.
-    line.insertions = line.calc != 0 ? insertions : 0;
-    line.perDotLineColors = (m_rbg0.active && m_coefficientLineColorUsed[0]) ||
-                            (m_rbg1.active && m_coefficientLineColorUsed[1]);
-    line.lineRatio = m_outputs[kLineColorRecord].ratio;
+    // colour instead of the dot below.
+    line.insertions = anyCc ? insertions : 0;
     // Sprite shadows may move the places below the top up one: the third
     // is kept.
     line.shadows = m_spriteShadows;
-    line.shadowSelect = m_shadowSelect != 0;
-    line.offset = anyOffset;
     const LayerOutput& back = m_outputs[kBackRecord];
-    line.backWord = packDot(kBackRecord, 1, back.ccEnable ? 1 : 0, back.color);
+    line.backWord = packWord<u32>(kBackRecord, back.ccEnable ? 1 : 0, back.color);
     line.layerCount = 0;
     auto add = [&](u32 record) {
         line.layers[line.layerCount] = &m_dots[record];
@@ -907,101 +782,18 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
             add(layer->record);
     }
     line.ccPass = m_ccPassAll ? m_passAll : m_ccPass;
-    line.spriteRatios = m_spriteDots.ratio;
     line.shadowClasses = m_spriteDots.shadowClass;
+    line.places = m_packedPlaces;
 
+    u32* out = row + x0;
     u32 done = 0;
 #if KEST_X86
-    if (fastPaths.avx2 && !(line.insertions && line.perDotLineColors))
-        done = composePackedAvx2(line, x0, count, row + x0);
+    if (fastPaths.avx2)
+        done = composePackedAvx2(line, x0, count, out);
 #endif
     if (done < count)
-        composePackedPasses(line, x0 + done, count - done, row);
+        composePackedPlain(line, x0 + done, count - done, out + done);
     return true;
-}
-
-// composePacked's dots x0 .. x0 + count - 1 a pass over them at a time.
-void VDP2::composePackedPasses(const PackedLine& line, u32 x0, u32 count, u32* row)
-{
-    const PackedPlaces places{m_firstWord + x0, m_secondWord + x0, m_thirdWord + x0};
-    u32* first = places.first;
-    u32* second = places.second;
-    for (u32 i = 0; i < line.layerCount; ++i) {
-        const LineDots& dots = *line.layers[i];
-        const PackedLayer layer{dots.key + x0, dots.cc + x0, dots.color + x0, line.ccEnable[i], i == 0, line.backWord};
-        foldPacked(layer, count, places, line.shadows);
-    }
-    if (line.layerCount == 0) {
-        std::fill_n(first, count, line.backWord);
-        std::fill_n(second, count, line.backWord);
-    }
-    if (line.shadows)
-        shadowPacked(x0, count, places);
-    // The ratios blends take: the top's (calc 2) or the lower place's (3).
-    const u32 calc = line.calc;
-    u32* ratios = m_blendRatio + x0;
-    if (calc >= 2)
-        ratioPacked(count, calc == 2 ? first : second, line.ratios, line.spriteRatios + x0, ratios);
-    if (line.insertions) {
-        if (line.perDotLineColors) {
-            for (u32 i = 0; i < count; ++i) {
-                const u32 t = (first[i] >> 25) & 7;
-                if ((line.insertions >> t) & 1) {
-                    second[i] = lineColorOf(t, x0 + i);
-                    if (calc == 3)
-                        ratios[i] = line.lineRatio;
-                }
-            }
-        } else {
-            insertPacked(count, line.insertions, line.lineColors, line.lineRatio, first, second,
-                         calc == 3 ? ratios : nullptr);
-        }
-    }
-    u32* out = row + x0;
-    blendPacked(count, calc == 0 ? 0 : calc == 1 ? 1 : 2, first, second, ratios, line.ccPass + x0, out);
-    if (line.offset)
-        offsetPacked(count, first, line.plus, line.minus, out);
-    // A shadow's dot at half brightness.
-    if (line.shadows) {
-        for (u32 i = 0; i < count; ++i)
-            out[i] = (first[i] >> 31) ? halve(out[i]) : out[i];
-    }
-}
-
-// Where a sprite shadow is on top of a dot, on a line composePacked takes:
-// over a layer that takes shadows the places below move up one, and the
-// dot is halved, which bit 31 of its top word marks.
-void VDP2::shadowPacked(u32 x0, u32 count, const PackedPlaces& p) const
-{
-    u8 takes[kRecords];
-    for (u32 r = 0; r < kRecords; ++r)
-        takes[r] = m_outputs[r].shadow != 0;
-    const u8* classes = m_spriteDots.shadowClass + x0;
-    for (u32 i = 0; i < count; ++i) {
-        if ((i & 7) == 0 && i + 8 <= count) {
-            u64 eight;
-            std::memcpy(&eight, classes + i, 8);
-            if (!eight) {
-                i += 7;
-                continue;
-            }
-        }
-        if (!classes[i] || ((p.first[i] >> 25) & 7) != kSpriteRecord)
-            continue;
-        const bool under = takes[(p.second[i] >> 25) & 7];
-        bool moves, halved;
-        switch (classes[i]) {
-        case 1: moves = halved = under; break;
-        case 2: moves = true, halved = m_shadowSelect && under; break;
-        default: moves = false, halved = true; break;
-        }
-        if (moves) {
-            p.first[i] = p.second[i];
-            p.second[i] = p.third[i];
-        }
-        if (halved)
-            p.first[i] |= 0x80000000u;
-    }
 }
 
 // Lines composePacked leaves: extended calculation and gradation (and every
@@ -1027,41 +819,26 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
     conditions[kLineColorRecord] = conditions[kBackRecord] = m_passAll;
     const u8* __restrict ccPass = m_ccPassAll ? m_passAll : m_ccPass;
     u8 ccEnable[kRecords];
+    // Colour offset by table: one look-up a component is quicker here.
     const u8* offsets[kRecords][3];
-    bool anyOffset = false;
     for (u32 r = 0; r < kRecords; ++r) {
-        const LayerOutput& out = m_outputs[r];
-        ccEnable[r] = out.ccEnable;
-        for (int c = 0; c < 3; ++c) {
-            offsets[r][c] = &m_offsetTable[0][0] + out.offset[c];
-            anyOffset |= out.offset[c] != 0;
-        }
+        ccEnable[r] = m_outputs[r].ccEnable;
+        for (int c = 0; c < 3; ++c)
+            offsets[r][c] = &m_offsetTable[0][0] + m_outputs[r].offset[c];
     }
+    LineRules rules;
+    lineRules(rules);
+    const Tables<u32> tables(rules, 0);
+    const bool additive = rules.additive, anyOffset = rules.offset;
+    const u32 select = rules.shadowSelect;
     const u8* __restrict top = m_top;
     const u8* __restrict second = m_second;
     u32* __restrict pixels = row;
 
     const u8* __restrict shadowClass = m_spriteDots.shadowClass;
     u32 newer = 0, older = 0;  // gradation history
-
-    // The sprite's shadows move the top down a place; the third and fourth
-    // places then come into play.
-    auto shadow = [&](u32 x, u32& t, u32& s, u32& third) -> bool {
-        switch (shadowClass[x]) {
-        case 1:
-            if (m_outputs[s].shadow) {
-                t = s, s = third, third = m_fourth[x] & 7;
-                return true;
-            }
-            return false;
-        case 2: {
-            const bool halved = m_shadowSelect && m_outputs[s].shadow;
-            t = s, s = third, third = m_fourth[x] & 7;
-            return halved;
-        }
-        default:
-            return true;
-        }
+    auto blend = [&](u32 color, u32 t, u32 other, u32 otherRecord, u32 x) {
+        return calculate<u32>(tables, additive, color, other, ratioSource(tables, t, otherRecord), ~0u, x);
     };
     auto offset = [&](u32 color, u32 t) -> u32 {
         const u8* const* o = offsets[t];
@@ -1073,8 +850,14 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
         u32 s = second[x] & 7;
         u32 third = m_third[x] & 7;
         bool halved = false;
-        if (t == kSpriteRecord && shadowClass[x])
-            halved = shadow(x, t, s, third);
+        // The sprite's shadows move the top down a place; the third and
+        // fourth places then come into play.
+        if (t == kSpriteRecord && shadowClass[x]) {
+            const Shadow<u32> shadow = shadowOf<u32>(shadowClass[x], tables.takesShadow[s], select);
+            if (shadow.moves)
+                t = s, s = third, third = m_fourth[x] & 7;
+            halved = shadow.halved != 0;
+        }
         u32 color = colors[t][x];
         const u32 applies = conditions[t][x] & ccEnable[t] & ccPass[x];
         switch (applies + m_outputs[t].effectTarget * 2 + m_effectMode) {
@@ -1082,7 +865,7 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
             color = blend(color, t, colors[s][x], s, x);
             break;
         case 3:
-            color = blend(color, t, lineColorOf(t, x), kLineColorRecord, x);
+            color = blend(color, t, lineColorOf(tables, t, x), kLineColorRecord, x);
             break;
         case 5: {
             const u32 mixed = mix(m_outputs[s].ccEnable, colors[s][x], colors[third][x], 0);
@@ -1091,7 +874,7 @@ void VDP2::composeNormal(u32 x0, u32 count, u32* row)
         }
         case 7: {
             const u32 rowIndex = m_outputs[kLineColorRecord].ccEnable ? (m_outputs[s].ccEnable ? 2 : 1) : 0;
-            const u32 lineColor = mix(rowIndex, lineColorOf(t, x), colors[s][x], colors[third][x]);
+            const u32 lineColor = mix(rowIndex, lineColorOf(tables, t, x), colors[s][x], colors[third][x]);
             color = blend(color, t, lineColor, kLineColorRecord, x);
             break;
         }

@@ -3,6 +3,7 @@
 // between two lines shows on the next one; tables in VRAM are read on every
 // line that uses them.
 #include <bit>
+#include <cstdio>
 #include <cstring>
 
 #include "core/base/external_frame.h"
@@ -104,16 +105,24 @@ void VDP2::logFrameStart() const
                hex(a.px), hex(a.py), hex(a.pz), hex(a.cx), hex(a.cy), hex(a.cz), hex(a.mx), hex(a.my), hex(a.kx),
                hex(a.ky), hex(a.kast), hex(a.dkast), hex(a.dkax), hex(a.a), hex(a.b), hex(a.c), hex(a.d),
                hex(a.e), hex(a.f));
+    char spritePriority[24];
+    std::snprintf(spritePriority, sizeof spritePriority, ", spPri0: %d", reg(PRISA) & 7);
+    traceRegisters(spritePriority);
+    logWarning(2, "TVMD: %04X, BGON: %04X, RPRCTL: %04X, KTCTL: %04X, KTAOF: %04X, SCRCTL: %04X, MZCTL: %04X",
+               reg(TVMD), reg(BGON), reg(RPRCTL), reg(KTCTL), reg(KTAOF), reg(SCRCTL), reg(MZCTL));
+}
+
+// The display registers, for debugging; more ends the line.
+void VDP2::traceRegisters(const char* more) const
+{
     const u16 spctl = reg(SPCTL);
     logTrace(2,
              "crMode: %d, BGON: %04X, SDCTL: %04X, SPCTL: %04X, CCCTL: %04X, LNCLEN: %04X, WCTLA: %04X, "
              "WCTLB: %04X, WCTLC: %04X, WCTLD: %04X, WPSX0: %04X, WPSY0: %04X, WPEX0: %04X, WPEY0: %04X, "
-             "SpType: %d, spclMode: %d, spPri0: %d",
+             "SpType: %d, spclMode: %d%s",
              (reg(RAMCTL) >> 12) & 3, reg(BGON), reg(SDCTL), spctl, reg(CCCTL), reg(LNCLEN), reg(WCTLA),
              reg(WCTLB), reg(WCTLC), reg(WCTLD), reg(WPSX0), reg(WPSY0), reg(WPEX0), reg(WPEY0), spctl & 15,
-             (spctl >> 5) & 1, reg(PRISA) & 7);
-    logWarning(2, "TVMD: %04X, BGON: %04X, RPRCTL: %04X, KTCTL: %04X, KTAOF: %04X, SCRCTL: %04X, MZCTL: %04X",
-               reg(TVMD), reg(BGON), reg(RPRCTL), reg(KTCTL), reg(KTAOF), reg(SCRCTL), reg(MZCTL));
+             (spctl >> 5) & 1, more);
 }
 
 void VDP2::refreshDisplayEnables()
@@ -206,16 +215,8 @@ void VDP2::setupLine(int y)
 {
     const int v = m_interlace == 2 ? y >> 1 : y;
     m_lineV = v;
-    if (v == 170 && logs(2)) {
-        const u16 spctl = reg(SPCTL);
-        logTrace(2,
-                 "crMode: %d, BGON: %04X, SDCTL: %04X, SPCTL: %04X, CCCTL: %04X, LNCLEN: %04X, WCTLA: %04X, "
-                 "WCTLB: %04X, WCTLC: %04X, WCTLD: %04X, WPSX0: %04X, WPSY0: %04X, WPEX0: %04X, WPEY0: %04X, "
-                 "SpType: %d, spclMode: %d",
-                 (reg(RAMCTL) >> 12) & 3, reg(BGON), reg(SDCTL), spctl, reg(CCCTL), reg(LNCLEN), reg(WCTLA),
-                 reg(WCTLB), reg(WCTLC), reg(WCTLD), reg(WPSX0), reg(WPSY0), reg(WPEX0), reg(WPEY0), spctl & 15,
-                 (spctl >> 5) & 1);
-    }
+    if (v == 170 && logs(2))
+        traceRegisters("");
     if (m_stale & kStaleEffects)
         setupLineEffects();
     if (v == 20 && m_gradation)
@@ -330,10 +331,18 @@ void VDP2::decodeLayer(Layer& layer)
     }
 }
 
-// Settings every scroll and rotation layer reads from its own bit of the
-// shared registers; n is the bit (NBG0-3: 0-3, RBG0: 4).
+// Settings every scroll and rotation layer reads from its own bits of the
+// shared registers; n is its place there (NBG0-3: 0-3, RBG0: 4). The
+// priority, ratio and window registers hold two layers a register in that
+// order, CRAOFA and CRAOFB four.
 static void decodeCommon(VDP2::Layer& layer, const VDP2& vdp, u32 n)
 {
+    const u32 pair = 2 * (n >> 1), byte = 8 * (n & 1);
+    layer.transparentShown = (vdp.reg(VDP2::BGON) >> (8 + n)) & 1;
+    layer.priority = (vdp.reg(VDP2::PRINA + pair) >> byte) & 7;
+    layer.ratio = (vdp.reg(VDP2::CCRNA + pair) >> byte) & 0x1F;
+    layer.cramOffset = ((vdp.reg(VDP2::CRAOFA + 2 * (n >> 2)) >> (4 * (n & 3))) & 7) << 8;
+    layer.window.decode((vdp.reg(VDP2::WCTLA + pair) >> byte) & 0xFF);
     layer.ccEnable = (vdp.reg(VDP2::CCCTL) >> n) & 1;
     layer.shadow = (vdp.reg(VDP2::SDCTL) >> n) & 1;
     layer.lineColorEnable = (vdp.reg(VDP2::LNCLEN) >> n) & 1;
@@ -347,12 +356,6 @@ void VDP2::decodeNormal(Layer& layer)
 {
     const u32 n = layer.number;
     decodeCommon(layer, *this, n);
-    const u16 bgon = reg(BGON);
-    layer.transparentShown = (bgon >> (8 + n)) & 1;
-    layer.priority = static_cast<u8>(((n < 2 ? reg(PRINA) : reg(PRINB)) >> (8 * (n & 1))) & 7);
-    layer.ratio = ((n < 2 ? reg(CCRNA) : reg(CCRNB)) >> (8 * (n & 1))) & 0x1F;
-    layer.cramOffset = ((reg(CRAOFA) >> (4 * n)) & 7) << 8;
-    layer.window.decode(((n < 2 ? reg(WCTLA) : reg(WCTLB)) >> (8 * (n & 1))) & 0xFF);
     layer.pncn = reg(PNCN0 + 2 * n);
 
     const u16 chctla = reg(CHCTLA);
@@ -456,11 +459,6 @@ void VDP2::decodeRotation(Layer& layer)
     if (layer.number == kRbg0) {
         decodeCommon(layer, *this, 4);
         const u16 chctlb = reg(CHCTLB);
-        layer.transparentShown = (reg(BGON) >> 12) & 1;
-        layer.priority = reg(PRIR) & 7;
-        layer.ratio = reg(CCRR) & 0x1F;
-        layer.cramOffset = (reg(CRAOFB) & 7) << 8;
-        layer.window.decode(reg(WCTLC) & 0xFF);
         layer.pncn = reg(PNCR);
         layer.charSize16 = (chctlb >> 8) & 1;
         layer.bitmap = (chctlb >> 9) & 1;
@@ -486,11 +484,6 @@ void VDP2::decodeRotation(Layer& layer)
         // RBG1 takes NBG0's place and its settings.
         decodeCommon(layer, *this, 0);
         const u16 chctla = reg(CHCTLA);
-        layer.transparentShown = (reg(BGON) >> 8) & 1;
-        layer.priority = reg(PRINA) & 7;
-        layer.ratio = reg(CCRNA) & 0x1F;
-        layer.cramOffset = (reg(CRAOFA) & 7) << 8;
-        layer.window.decode(reg(WCTLA) & 0xFF);
         layer.pncn = reg(PNCN0);
         layer.charSize16 = chctla & 1;
         layer.bitmap = 0;
@@ -503,11 +496,6 @@ void VDP2::decodeRotation(Layer& layer)
 void VDP2::decodeExternal(Layer& layer)
 {
     decodeCommon(layer, *this, 1);
-    layer.transparentShown = (reg(BGON) >> 9) & 1;
-    layer.priority = (reg(PRINA) >> 8) & 7;
-    layer.ratio = (reg(CCRNA) >> 8) & 0x1F;
-    layer.cramOffset = ((reg(CRAOFA) >> 4) & 7) << 8;
-    layer.window.decode(reg(WCTLA) >> 8);
     // Modes 0-2 are the palette modes; 3 is 32-bit direct colour.
     const u32 mode = bits(reg(CHCTLA), 12, 2);
     layer.colorMode = mode == 3 ? 4 : static_cast<u8>(mode);

@@ -36,6 +36,8 @@ struct Lanes8 {
     KEST_AVX2 friend Lanes8 operator^(Lanes8 a, Lanes8 b) { return _mm256_xor_si256(a.v, b.v); }
     KEST_AVX2 friend Lanes8 operator+(Lanes8 a, Lanes8 b) { return _mm256_add_epi32(a.v, b.v); }
     KEST_AVX2 friend Lanes8 operator-(Lanes8 a, Lanes8 b) { return _mm256_sub_epi32(a.v, b.v); }
+    KEST_AVX2 friend Lanes8 operator*(Lanes8 a, Lanes8 b) { return _mm256_mullo_epi32(a.v, b.v); }
+    KEST_AVX2 friend Lanes8 operator~(Lanes8 a) { return _mm256_xor_si256(a.v, _mm256_set1_epi32(-1)); }
     KEST_AVX2 friend Lanes8 operator<<(Lanes8 a, u32 n) { return _mm256_sll_epi32(a.v, _mm_cvtsi32_si128(static_cast<int>(n))); }
     KEST_AVX2 friend Lanes8 operator>>(Lanes8 a, u32 n) { return _mm256_srl_epi32(a.v, _mm_cvtsi32_si128(static_cast<int>(n))); }
     KEST_AVX2 friend Lanes8 operator<<(Lanes8 a, Lanes8 n) { return _mm256_sllv_epi32(a.v, n.v); }

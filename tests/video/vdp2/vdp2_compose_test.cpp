@@ -73,6 +73,19 @@ protected:
         s.reg(reg, prin[n >> 1]);
     }
 
+    // NBG0 green over NBG1 blue, under a line colour screen of code 3, white.
+    void greenOverBlueWhiteLines()
+    {
+        solidLayer(0, 1, 2);
+        solidLayer(1, 2, 1);
+        setColor(1, kGreen);
+        setColor(2, kBlue);
+        setColor(3, kWhite);
+        storeBe16(s.vram() + 0x7FFFC, 3);
+        s.reg(VDP2::LCTAU, 0x0003);
+        s.reg(VDP2::LCTAL, 0xFFFE);
+    }
+
     Vdp2Scene s;
     u16 bgon = 0;
     u16 prin[2] = {};
@@ -259,15 +272,8 @@ TEST_F(Vdp2ComposeTest, WindowsHideOnlyWhatAnEnabledWindowCovers)
 
 TEST_F(Vdp2ComposeTest, LineColourInsertionAndSpecialHighResolution)
 {
-    solidLayer(0, 1, 2);
-    solidLayer(1, 2, 1);
-    setColor(1, kGreen);
-    setColor(2, kBlue);
     // NBG0 blends with the line colour screen's colour (code 3) at ratio 16.
-    setColor(3, kWhite);
-    storeBe16(s.vram() + 0x7FFFC, 3);
-    s.reg(VDP2::LCTAU, 0x0003);
-    s.reg(VDP2::LCTAL, 0xFFFE);
+    greenOverBlueWhiteLines();
     s.reg(VDP2::LNCLEN, 0x0001);
     s.reg(VDP2::CCCTL, 0x0001);
     s.reg(VDP2::CCRNA, 16);
@@ -282,6 +288,63 @@ TEST_F(Vdp2ComposeTest, LineColourInsertionAndSpecialHighResolution)
     EXPECT_EQ(s.pixel(1, 0), host(kBlue));
     EXPECT_EQ(s.pixel(638, 479), host(kGreen));
     EXPECT_EQ(s.pixel(639, 479), host(kBlue));
+}
+
+// The ratio a calculation takes, worked by hand, in each compositor: the
+// top's (mode 0), the lower dot's (mode 2), where the top takes the line
+// colour the line colour screen's in place of the lower dot's, and a sprite
+// dot's its own.
+TEST_F(Vdp2ComposeTest, CalculationTakesTheRatioItsModeNames)
+{
+    greenOverBlueWhiteLines();
+    s.reg(VDP2::CCRNA, 0x1404);  // NBG0 4, NBG1 20
+    s.reg(VDP2::CCRLB, 9);
+    // Sprite dots of type 0, priority register 0 (3, over NBG0), ratio
+    // register 2 (14), colour 5, calculated at any priority.
+    std::vector<u8> sprite(VDP1::kFrameBufferSize);
+    FrameBufferInfo frame;
+    frame.pixels = sprite.data();
+    s.sys->vdp2().setSpriteFrame(&frame);
+    s.reg(VDP2::SPCTL, 0x2000);
+    s.reg(VDP2::PRISA, 0x0003);
+    s.reg(VDP2::CCRSB, 14);
+    setColor(5, kRed);
+    // Each component: the top's by 31 - ratio, the other's by ratio + 1.
+    auto blended = [](u32 top, u32 other, u32 ratio) {
+        u32 out = 0;
+        for (u32 shift : {0u, 8u, 16u})
+            out |= ((((top >> shift) & 0xFF) * (31 - ratio) >> 5) + (((other >> shift) & 0xFF) * (ratio + 1) >> 5))
+                   << shift;
+        return out;
+    };
+    const struct {
+        u16 ccctl, lnclen, spriteDot;
+        u32 expected;
+        const char* what;
+    } cases[] = {
+        {0x0001, 0, 0, blended(host(kGreen), host(kBlue), 4), "the top's ratio"},
+        {0x0201, 0, 0, blended(host(kGreen), host(kBlue), 20), "the lower dot's ratio"},
+        {0x0201, 0x0001, 0, blended(host(kGreen), host(kWhite), 9), "the line colour screen's ratio"},
+        {0x0040, 0, 0x1005, blended(host(kRed), host(kGreen), 14), "the sprite dot's own ratio"},
+        {0x0240, 0, 0x1005, blended(host(kRed), host(kGreen), 4), "the ratio of the dot below the sprite"},
+    };
+    const vdp2::FastPaths saved = vdp2::fastPaths;
+    vdp2::FastPaths plain = saved, general = saved;
+    plain.avx2 = false;
+    general.packedCompositor = false;
+    for (const auto& c : cases) {
+        s.reg(VDP2::CCCTL, c.ccctl);
+        s.reg(VDP2::LNCLEN, c.lnclen);
+        for (u32 i = 0; i < sprite.size(); i += 2)
+            storeBe16(&sprite[i], c.spriteDot);
+        for (const vdp2::FastPaths& paths : {saved, plain, general}) {
+            vdp2::fastPaths = paths;
+            s.runField();
+            EXPECT_EQ(s.pixel(5, 5), c.expected)
+                << c.what << (!paths.packedCompositor ? ", general compositor" : paths.avx2 ? ", AVX2" : ", plain");
+        }
+    }
+    vdp2::fastPaths = saved;
 }
 
 TEST_F(Vdp2ComposeTest, ColourModesALayerCannotShowDrawNothing)
