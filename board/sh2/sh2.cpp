@@ -123,9 +123,10 @@ u32 SH2::execute(u32 clocks)
     if (hasPendingInterrupt())
         checkInterrupts();
     // A settled waiting loop that the processor stands on runs the slice
-    // out without entering the interpreter.
+    // out without entering the interpreter: 4% of game.iso's instructions,
+    // 18% of compiled.iso's (callgrind, 300 fields).
     const bool breakpoints = m_debug != 0;
-    if (m_wait.phase != WaitLoop::kSettled || breakpoints || !finishSettled())
+    if (!m_wait.settled() || breakpoints || !m_wait.finishSlice())
         interpret(breakpoints);
     m_sr = packSR();
     const u32 used = static_cast<u32>(m_budget - m_clocksLeft);

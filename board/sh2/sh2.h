@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "board/sh2/wait_loop.h"
 #include "core/base/cpu.h"
 
 class SH2;
@@ -346,7 +347,7 @@ public:
         }
         // Moves the count to next where a compare matches or it overflows.
         void reach(u32 next);
-        u8 read(u32 offset);
+        u16 ocr() const;
         void write(u32 offset, u8 value);
         void inputCapture();
         u8 tier = 0x01, ftcsr = 0, tcr = 0, tocr = 0xE0;
@@ -368,6 +369,7 @@ public:
                 count(clocks);
         }
         void count(u32 clocks);
+        // WTCSR at 0x80, RSTCSR at 0x82: a read notes that the flag was seen.
         u8 read(u32 offset);
         void writeWord(u32 offset, u16 value);
         u8 wtcnt = 0, wtcsr = 0x18, rstcsr = 0x1F;
@@ -410,6 +412,8 @@ public:
 
     void setSlave(bool slave);
     bool isSlave() const { return (bsc.bcr1 & 0x8000) != 0; }
+    // The waiting-loop skip; an armed breakpoint turns it off as well.
+    void setSkipWaitLoops(bool on) { m_wait.setEnabled(on); }
 
     // Device
     void powerOn() override;
@@ -502,9 +506,11 @@ public:
     SDMU sdmu{"SH2.SDMU", this};
 
 private:
-    bool peekOnChip8(u32 offset, u8& value) const;
-    bool peekOnChip16(u32 offset, u16& value) const;
+    enum class ByteReader : u8 { kNone, kPeek, kTimerPair, kWatchdogFlag, kSerial };
+    ByteReader peekOnChip8(u32 offset, u32& value) const;
+    bool peekOnChip16(u32 offset, u32& value) const;
     bool peekOnChip32(u32 offset, u32& value) const;
+    u32 readPeeked(u32 a, u32 width);
     void buildOpcodeTable();
     void fillOpcodePattern(u16 pattern, u16 mask, u8 index);
     void checkInterrupts();
@@ -517,40 +523,6 @@ private:
     void div1(u32 m, u32 n);
     void macL(s32 a, s32 b);
     void macW(s16 a, s16 b);
-    s32 skipWaiting(u32 branch, u32 target, s32 clocks, bool delayed);
-    bool recordStep(u32 word, u32 at, u32 pc);
-    void stopRecording();
-    bool recordSlot(u32 branch, u32 target);
-    bool recordCounter(u8 index, u32 word);
-    bool recordFetch(u32 address);
-    bool recordAccess(bool store, u32 address, u32 width);
-    bool accessValue(u8 kind, u32 address, u32 width, u32& value) const;
-    bool passUnchanged() const;
-    s32 resumeWaiting(u32 pc, s32 clocks);
-    bool finishSettled();
-    bool inRecordedCode(u32 address) const;
-    bool walksMemory(u32 target, u32 branch) const;
-    u32 counterPasses(u32 atBranch, u32 most) const;
-    void recordPoint(u32 pc, s32 clocks);
-    // Whole passes of the settled loop in a span of clocks.
-    u32 passesIn(u32 clocks) const
-    {
-        const u64 r = m_wait.costReciprocal;
-        return r ? static_cast<u32>((static_cast<unsigned __int128>(clocks) * r) >> 64)
-                 : clocks / static_cast<u32>(m_wait.cost);
-    }
-    s32 finishWaiting(s32 atBranch, u32 counterAtBranch);
-    void endWaiting(u32 pc);
-    void rejectWaiting(u32 branch)
-    {
-        m_rejected[(branch >> 1) & (kRejectedSlots - 1)] = branch;
-        m_lastRejected = branch;
-    }
-    // The loop given up last is the one most likely met again.
-    bool waitingRejected(u32 branch) const
-    {
-        return branch == m_lastRejected || m_rejected[(branch >> 1) & (kRejectedSlots - 1)] == branch;
-    }
     // The debugger's reads go through the fetch table: they see memory as
     // the fetch does and never reach a device whose reads have side effects.
     u16 readOpcode(u32 address) const { return peekWord(address); }
@@ -573,166 +545,8 @@ private:
     u32 m_state = kCpuStopped;
     u8 m_table[65536];
 
-    // What a pass of a waiting loop must leave as it found it. Taken and
-    // compared field by field in place: a copy built up in pieces and read
-    // back whole stalls, and this runs in every slice of a wait.
-    struct WaitState {
-        u32 r[16];
-        u32 gbr, vbr, pr, mach, macl, m, q, i, s, t;
-        // Whether all but the general registers are alike.
-        bool sameControl(const WaitState& o) const
-        {
-            return ((gbr ^ o.gbr) | (vbr ^ o.vbr) | (pr ^ o.pr) | (mach ^ o.mach) | (macl ^ o.macl) | (m ^ o.m) |
-                    (q ^ o.q) | (i ^ o.i) | (s ^ o.s) | (t ^ o.t)) == 0;
-        }
-    };
-    void captureWait(WaitState& w) const
-    {
-        for (int n = 0; n < 16; ++n)
-            w.r[n] = m_r[n];
-        w.gbr = m_gbr, w.vbr = m_vbr, w.pr = m_pr, w.mach = mach(), w.macl = macl();
-        w.m = m_fm, w.q = m_fq, w.i = m_fi, w.s = m_fs, w.t = m_ft;
-    }
-    // Fields of a WaitState as bits: the general registers by number, and
-    // all the others as one.
-    static constexpr u32 kWaitControl = 1u << 16;
-    // Sets the fields named of the state to w's.
-    void restoreWait(const WaitState& w, u32 fields)
-    {
-        for (u32 f = fields & 0xFFFF; f; f &= f - 1) {
-            const int n = std::countr_zero(f);
-            m_r[n] = w.r[n];
-        }
-        if (fields & kWaitControl) {
-            m_gbr = w.gbr, m_vbr = w.vbr, m_pr = w.pr, m_mac = u64{w.mach} << 32 | w.macl;
-            m_fm = w.m, m_fq = w.q, m_fi = w.i, m_fs = w.s, m_ft = w.t;
-        }
-    }
-    // The fields in which b differs from a.
-    static u32 differingFields(const WaitState& a, const WaitState& b)
-    {
-        u32 fields = a.sameControl(b) ? 0 : kWaitControl;
-        for (int n = 0; n < 16; ++n)
-            fields |= a.r[n] != b.r[n] ? 1u << n : 0;
-        return fields;
-    }
-    // By except + 1, the registers that matchesWait compares: all, or all
-    // but one.
-    static constexpr auto kWaitKeep = [] {
-        std::array<std::array<u32, 16>, 17> keep{};
-        for (int except = -1; except < 16; ++except) {
-            for (int n = 0; n < 16; ++n)
-                keep[except + 1][n] = n == except ? 0 : ~0u;
-        }
-        return keep;
-    }();
-    // Whether the state is w, or w but for register `except` when one.
-    bool matchesWait(const WaitState& w, int except = -1) const
-    {
-        // A mask per register rather than a test keeps the loop in vectors.
-        const u32* const keep = kWaitKeep[except + 1].data();
-        u32 differ = 0;
-        for (int n = 0; n < 16; ++n)
-            differ |= (m_r[n] ^ w.r[n]) & keep[n];
-        differ |= (m_gbr ^ w.gbr) | (m_vbr ^ w.vbr) | (m_pr ^ w.pr) | (mach() ^ w.mach) | (macl() ^ w.macl);
-        differ |= (m_fm ^ w.m) | (m_fq ^ w.q) | (m_fi ^ w.i) | (m_fs ^ w.s) | (m_ft ^ w.t);
-        return differ == 0;
-    }
-
-    // A data access of the recorded pass and what it found: for a store,
-    // the memory before it.
-    struct WaitAccess {
-        enum Kind : u8 { kMemory, kSteady };
-        u32 address;
-        u32 value;
-        u8 width;
-        u8 kind;
-    };
-    // Opcodes the recorded pass fetched in a row from one page.
-    struct WaitCode {
-        u32 address;
-        u16 offset;  // into WaitLoop::opcodes
-        u16 bytes;
-    };
-
-    // The waiting loop the interpreter watches: a backward BT, BF, BT/S or
-    // BF/S, or a BRA to itself, taken again and again. Passes are watched at the branch until one
-    // leaves the state as it found it (or one register stepped, a counter);
-    // the next is recorded instruction by instruction, with the opcodes, the
-    // accesses and the values found; a pass whose accesses all reach plain
-    // memory or steady registers and find them as they were makes the loop
-    // settled. While its state and the values its pass finds stay the same,
-    // the slice is run to its end at once, in this slice and in the next:
-    // whole passes skipped, and the last part of one taken from the
-    // dispatch of the recorded pass where the slice runs out.
-    struct WaitLoop {
-        enum Phase : u8 { kWatching, kRecording, kSettled };
-        static constexpr u32 kSteps = 96;
-        static constexpr u32 kAccesses = 48;
-        static constexpr u32 kRuns = 16;
-        // What a slice on a settled loop reads comes first and together, in
-        // few cache lines: the rest of the machine's work between two slices
-        // leaves little of it cached.
-        u32 branch = ~0u;
-        Phase phase = kWatching;
-        u8 passes = 0;   // watched or recorded passes that did not repeat
-        s32 clocks = 0;  // clocks left at the last pass's branch
-        s32 cost = 0;    // clocks of a pass
-        // Once settled, the fields that differ between the recorded pass's
-        // dispatches and its branch: where a slice ends within a pass, the
-        // rest of the state is as the pass found it.
-        u32 varying = 0;
-        // The counter: the one register a pass steps, by how much, and the
-        // compare that tests it (kCmpEq .. kDt), with the other operand, where
-        // the counter stands then against the pass's start, and the T it gave.
-        int counter = -1;
-        u32 step = 0;
-        bool stepped = false;
-        u8 compare = 0;
-        bool counterFirst = false;  // the counter is the compare's Rn
-        u32 limit = 0;
-        u32 offset = 0;
-        u32 compareT = 0;
-        // The slice was run to its end, at the dispatch endIndex; the last
-        // slice ended there, with that state: the dispatch's, with the
-        // counter at endCounter.
-        bool finished = false;
-        bool resumable = false;
-        u32 endIndex = 0;
-        u32 endPc = 0;
-        u32 endCounter = 0;
-        // The dispatches of the recorded pass: their PCs, the clocks since
-        // the pass's branch and the state before each runs (pointPc,
-        // pointOffset and pointState below). Apart, so that finding where a
-        // slice ends reads only the clocks.
-        u32 points = 0;
-        u32 steps = 0;
-        u32 count = 0;
-        u32 runs = 0;
-        // ceil(2^64 / cost), so that a multiply finds the passes in a span
-        // below 2^32 clocks; 0 for a cost of 1.
-        u64 costReciprocal = 0;
-        WaitCode code[kRuns];
-        u8 opcodes[2 * kSteps];
-        WaitAccess accesses[kAccesses];
-        // Once settled, the first dispatch that a slice ending with that
-        // many clocks of a pass left does not reach, for passes of up to
-        // kListedClocks: found by the clocks alone, where a search would
-        // stop at a different place in every slice.
-        static constexpr u32 kListedClocks = 255;
-        static_assert(kSteps < 256);
-        u8 endAt[kListedClocks + 1];
-        u32 pointPc[kSteps];
-        s32 pointOffset[kSteps];
-        WaitState state;  // at the last branch; once settled, at the recorded pass's
-        WaitState pointState[kSteps];
-    };
-    static constexpr u32 kRejectedSlots = 8;
-    WaitLoop m_wait;
-    // Branches given up for the slice, and how often a branch was taken up
-    // afresh, by slot.
-    u32 m_rejected[kRejectedSlots] = {};
-    u32 m_lastRejected = ~0u;
-    u32 m_watched[kRejectedSlots] = {};
-    u8 m_watches[kRejectedSlots] = {};
+    // The skip reads and sets the registers in place, in every slice of a
+    // wait.
+    friend class sh2::WaitLoop;
+    sh2::WaitLoop m_wait{*this};
 };

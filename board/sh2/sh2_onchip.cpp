@@ -9,6 +9,13 @@ constexpr u16 kBscKey = 0xA55A;
 
 SH2& self(void* owner) { return *static_cast<SH2*>(owner); }
 
+// Below the register window: the SDMU's mode area and the reserved areas.
+AccessHandlers below(SH2& s, u32 a)
+{
+    const int area = a < kSdmuStart ? SH2::kReserved5 : a < kReserved6Start ? SH2::kSdmuArea : SH2::kReserved6;
+    return s.getAccessHandlers(area);
+}
+
 // The register offset of a long access. The divider decodes 0x100-0x11F
 // again at 0x120-0x13F.
 u32 longOffset(u32 a)
@@ -114,42 +121,45 @@ void SH2::SDMU::writeMode(u32 address, u16 data)
     m_cpu->logDebug(1, "SDMU: Bad WW [A: %08X, D: %04X]", address, data);
 }
 
-// The registers whose reads change nothing, by offset; false for an offset
-// no register of that width answers.
-[[gnu::always_inline]] inline bool SH2::peekOnChip8(u32 o, u8& v) const
+// The units change only between slices or through the processor's own
+// writes. What reads a byte register: the peek alone, or a unit whose read
+// also changes something. The reads that keep a byte for the next (FRC,
+// OCR, FICR) or note that a flag was seen peek what decides both their
+// answer and the change; the serial interface logs its reads and is never
+// steady. kNone for an offset no byte register answers.
+[[gnu::always_inline]] inline SH2::ByteReader SH2::peekOnChip8(u32 o, u32& v) const
 {
     switch (o) {
-    case 0x10: v = frt.tier; return true;
-    case 0x11: v = frt.ftcsr; return true;
-    case 0x13: case 0x15: case 0x19: v = frt.temp; return true;
-    case 0x16: v = frt.tcr; return true;
-    case 0x17: v = frt.tocr; return true;
-    case 0x60: v = static_cast<u8>(intc.iprb >> 8); return true;
-    case 0x61: v = static_cast<u8>(intc.iprb); return true;
-    case 0x62: v = static_cast<u8>(intc.vcra >> 8); return true;
-    case 0x63: v = static_cast<u8>(intc.vcra); return true;
-    case 0x64: v = static_cast<u8>(intc.vcrb >> 8); return true;
-    case 0x65: v = static_cast<u8>(intc.vcrb); return true;
-    case 0x66: v = static_cast<u8>(intc.vcrc >> 8); return true;
-    case 0x67: v = static_cast<u8>(intc.vcrc); return true;
-    case 0x68: v = static_cast<u8>(intc.vcrd >> 8); return true;
-    case 0x69: v = static_cast<u8>(intc.vcrd); return true;
-    case 0x71: v = dmac.drcr[0]; return true;
-    case 0x72: v = dmac.drcr[1]; return true;
-    case 0x81: v = wdt.wtcnt; return true;
-    case 0x91: v = pmu.sbycr & 0xDF; return true;
-    case 0x92: v = cache.ccr & 0xCF; return true;
-    case 0xE0: v = static_cast<u8>(intc.icr >> 8); return true;
-    case 0xE1: v = static_cast<u8>(intc.icr); return true;
-    case 0xE2: v = static_cast<u8>(intc.ipra >> 8); return true;
-    case 0xE3: v = static_cast<u8>(intc.ipra); return true;
-    case 0xE4: v = static_cast<u8>(intc.vcrwdt >> 8); return true;
-    case 0xE5: v = static_cast<u8>(intc.vcrwdt); return true;
-    default: return false;
+    case 0x00: case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: return ByteReader::kSerial;
+    case 0x10: v = frt.tier; break;
+    case 0x11: v = frt.ftcsr; break;
+    case 0x12: v = u32{frt.temp} << 16 | frt.frc; return ByteReader::kTimerPair;
+    case 0x14: v = u32{frt.temp} << 16 | frt.ocr(); return ByteReader::kTimerPair;
+    case 0x18: v = u32{frt.temp} << 16 | frt.ficr; return ByteReader::kTimerPair;
+    case 0x13: case 0x15: case 0x19: v = frt.temp; break;
+    case 0x16: v = frt.tcr; break;
+    case 0x17: v = frt.tocr; break;
+    // A byte of an interrupt controller register is that half of its word.
+    case 0x60: case 0x61: case 0x62: case 0x63: case 0x64: case 0x65: case 0x66: case 0x67: case 0x68: case 0x69:
+    case 0xE0: case 0xE1: case 0xE2: case 0xE3: case 0xE4: case 0xE5:
+        peekOnChip16(o & ~1u, v);
+        v = (o & 1) ? v & 0xFF : v >> 8;
+        break;
+    case 0x71: v = dmac.drcr[0]; break;
+    case 0x72: v = dmac.drcr[1]; break;
+    case 0x80: v = u32{wdt.csrRead} << 8 | wdt.wtcsr; return ByteReader::kWatchdogFlag;
+    case 0x81: v = wdt.wtcnt; break;
+    case 0x82: v = u32{wdt.rstRead} << 8 | wdt.rstcsr; return ByteReader::kWatchdogFlag;
+    case 0x91: v = pmu.sbycr & 0xDF; break;
+    case 0x92: v = cache.ccr & 0xCF; break;
+    default: return ByteReader::kNone;
     }
+    return ByteReader::kPeek;
 }
 
-[[gnu::always_inline]] inline bool SH2::peekOnChip16(u32 o, u16& v) const
+// The word and long registers, whose reads change nothing; false for an
+// offset no register of that width answers.
+[[gnu::always_inline]] inline bool SH2::peekOnChip16(u32 o, u32& v) const
 {
     switch (o) {
     case 0x60: v = intc.iprb; return true;
@@ -211,59 +221,46 @@ void SH2::SDMU::writeMode(u32 address, u16 data)
 u8 SH2::readOnChip8(void* owner, CPU* cpu, u32 a)
 {
     SH2& s = self(owner);
-    if (a < kOnChipBase) {
-        if (a < kSdmuStart)
-            return s.getAccessHandlers(kReserved5).readByte(owner, cpu, a);
-        return s.getAccessHandlers(a < kReserved6Start ? kSdmuArea : kReserved6).readByte(owner, cpu, a);
-    }
+    if (a < kOnChipBase)
+        return below(s, a).readByte(owner, cpu, a);
     const u32 o = a & 0x1FF;
-    switch (o) {
-    case 0x00: case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: return s.sci.read(o);
-    case 0x12: case 0x14: case 0x18: return s.frt.read(o);
-    case 0x80: case 0x82: return s.wdt.read(o);
-    default: break;
+    u32 v = 0;
+    switch (s.peekOnChip8(o, v)) {
+    case ByteReader::kPeek: return static_cast<u8>(v);
+    case ByteReader::kTimerPair:
+        // The high byte is read first; the low byte waits in TEMP.
+        s.frt.temp = static_cast<u8>(v);
+        return static_cast<u8>(v >> 8);
+    case ByteReader::kWatchdogFlag: return s.wdt.read(o);
+    case ByteReader::kSerial: return s.sci.read(o);
+    case ByteReader::kNone: break;
     }
-    u8 v;
-    if (s.peekOnChip8(o, v))
-        return v;
     s.logWarning(1, "ONCHIP: Bad RB [A: %08X]", a);
+    return 0;
+}
+
+// Words and longs of the window read without side effects.
+[[gnu::always_inline]] inline u32 SH2::readPeeked(u32 a, u32 width)
+{
+    u32 v;
+    if (width == 2 ? peekOnChip16(a & 0x1FF, v) : peekOnChip32(a & 0x1FF, v))
+        return v;
+    logWarning(1, width == 2 ? "ONCHIP: Bad RW [A: %08X]" : "ONCHIP: Bad RL [A: %08X]", a);
     return 0;
 }
 
 u16 SH2::readOnChip16(void* owner, CPU* cpu, u32 a)
 {
     SH2& s = self(owner);
-    if (a < kOnChipBase) {
-        if (a < kSdmuStart)
-            return s.getAccessHandlers(kReserved5).readWord(owner, cpu, a);
-        return s.getAccessHandlers(a < kReserved6Start ? kSdmuArea : kReserved6).readWord(owner, cpu, a);
-    }
-    u16 v;
-    if (s.peekOnChip16(a & 0x1FF, v))
-        return v;
-    s.logWarning(1, "ONCHIP: Bad RW [A: %08X]", a);
-    return 0;
+    return a < kOnChipBase ? below(s, a).readWord(owner, cpu, a) : static_cast<u16>(s.readPeeked(a, 2));
 }
 
 u32 SH2::readOnChip32(void* owner, CPU* cpu, u32 a)
 {
     SH2& s = self(owner);
-    if (a < kOnChipBase) {
-        if (a < kSdmuStart)
-            return s.getAccessHandlers(kReserved5).readLong(owner, cpu, a);
-        return s.getAccessHandlers(a < kReserved6Start ? kSdmuArea : kReserved6).readLong(owner, cpu, a);
-    }
-    u32 v;
-    if (s.peekOnChip32(a & 0x1FF, v))
-        return v;
-    s.logWarning(1, "ONCHIP: Bad RL [A: %08X]", a);
-    return 0;
+    return a < kOnChipBase ? below(s, a).readLong(owner, cpu, a) : s.readPeeked(a, 4);
 }
 
-// The units change only between slices or through the processor's own
-// writes. The reads that keep a byte for the next (FRC, OCR, FICR) or note
-// that a flag was seen answer what decides both; the serial interface
-// logs its reads and is never steady.
 bool SH2::steadyOnChip(void* owner, const CPU*, u32 a, u32 width, u32& value)
 {
     const SH2& s = self(owner);
@@ -271,40 +268,17 @@ bool SH2::steadyOnChip(void* owner, const CPU*, u32 a, u32 width, u32& value)
         return false;
     const u32 o = a & 0x1FF;
     if (width == 1) {
-        const u32 temp = u32{s.frt.temp} << 16;
-        const u16 ocr = (s.frt.tocr & 0x10) ? s.frt.ocrb : s.frt.ocra;
-        u8 v;
-        switch (o) {
-        case 0x12: value = temp | s.frt.frc; return true;
-        case 0x14: value = temp | ocr; return true;
-        case 0x18: value = temp | s.frt.ficr; return true;
-        case 0x80: value = u32{s.wdt.csrRead} << 8 | s.wdt.wtcsr; return true;
-        case 0x82: value = u32{s.wdt.rstRead} << 8 | s.wdt.rstcsr; return true;
-        default:
-            if (!s.peekOnChip8(o, v))
-                return false;
-            value = v;
-            return true;
-        }
+        const ByteReader reader = s.peekOnChip8(o, value);
+        return reader != ByteReader::kNone && reader != ByteReader::kSerial;
     }
-    if (width == 2) {
-        u16 v;
-        if (!s.peekOnChip16(o, v))
-            return false;
-        value = v;
-        return true;
-    }
-    return s.peekOnChip32(o, value);
+    return width == 2 ? s.peekOnChip16(o, value) : s.peekOnChip32(o, value);
 }
 
 void SH2::writeOnChip8(void* owner, CPU* cpu, u32 a, u8 d)
 {
     SH2& s = self(owner);
-    if (a < kOnChipBase) {
-        if (a < kSdmuStart)
-            return s.getAccessHandlers(kReserved5).writeByte(owner, cpu, a, d);
-        return s.getAccessHandlers(a < kReserved6Start ? kSdmuArea : kReserved6).writeByte(owner, cpu, a, d);
-    }
+    if (a < kOnChipBase)
+        return below(s, a).writeByte(owner, cpu, a, d);
     const u32 o = a & 0x1FF;
     auto high = [d](u16& reg, u16 mask) { reg = static_cast<u16>((reg & ~(mask << 8)) | ((d & mask) << 8)); };
     auto low = [d](u16& reg, u16 mask) { reg = static_cast<u16>((reg & ~mask) | (d & mask)); };
@@ -339,11 +313,8 @@ void SH2::writeOnChip8(void* owner, CPU* cpu, u32 a, u8 d)
 void SH2::writeOnChip16(void* owner, CPU* cpu, u32 a, u16 d)
 {
     SH2& s = self(owner);
-    if (a < kOnChipBase) {
-        if (a < kSdmuStart)
-            return s.getAccessHandlers(kReserved5).writeWord(owner, cpu, a, d);
-        return s.getAccessHandlers(a < kReserved6Start ? kSdmuArea : kReserved6).writeWord(owner, cpu, a, d);
-    }
+    if (a < kOnChipBase)
+        return below(s, a).writeWord(owner, cpu, a, d);
     static const char* const kBscNames[] = {"BCR1", "BCR2", "WCR", "MCR", "RTCSR", "RTCNT", "RTCOR"};
     const u32 o = a & 0x1FF;
     switch (o) {
@@ -369,11 +340,8 @@ void SH2::writeOnChip16(void* owner, CPU* cpu, u32 a, u16 d)
 void SH2::writeOnChip32(void* owner, CPU* cpu, u32 a, u32 d)
 {
     SH2& s = self(owner);
-    if (a < kOnChipBase) {
-        if (a < kSdmuStart)
-            return s.getAccessHandlers(kReserved5).writeLong(owner, cpu, a, d);
-        return s.getAccessHandlers(a < kReserved6Start ? kSdmuArea : kReserved6).writeLong(owner, cpu, a, d);
-    }
+    if (a < kOnChipBase)
+        return below(s, a).writeLong(owner, cpu, a, d);
     const u32 o = longOffset(a);
     if (o >= 0x1E0 && o <= 0x1F8 && (o & 3) == 0) {
         // Bus-state registers change only under the key in the upper half.

@@ -33,21 +33,7 @@ void SH2::FRT::reset()
     remainder = 0;
 }
 
-u8 SH2::FRT::read(u32 offset)
-{
-    const u16 ocr = (tocr & kTocrSelectB) ? ocrb : ocra;
-    switch (offset) {
-    case 0x10: return tier;
-    case 0x11: return ftcsr;
-    case 0x12: temp = static_cast<u8>(frc); return static_cast<u8>(frc >> 8);
-    case 0x14: temp = static_cast<u8>(ocr); return static_cast<u8>(ocr >> 8);
-    case 0x18: temp = static_cast<u8>(ficr); return static_cast<u8>(ficr >> 8);
-    case 0x13: case 0x15: case 0x19: return temp;
-    case 0x16: return tcr;
-    case 0x17: return tocr;
-    default: return 0;
-    }
-}
+u16 SH2::FRT::ocr() const { return (tocr & kTocrSelectB) ? ocrb : ocra; }
 
 void SH2::FRT::write(u32 offset, u8 value)
 {
@@ -125,7 +111,6 @@ u8 SH2::WDT::read(u32 offset)
 {
     switch (offset) {
     case 0x80: csrRead = true; return wtcsr;
-    case 0x81: return wtcnt;
     default: rstRead = true; return rstcsr;
     }
 }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <sstream>
 #include <ostream>
+#include <utility>
 #include <vector>
 
 #include "sh2_machine.h"
@@ -339,6 +340,40 @@ TEST(Sh2WaitLoop, ASteadyRegisterPolledThroughCallsStaysSettledAcrossSlices)
     EXPECT_EQ(runSlices(false, program, slices, setup, events), want);
     EXPECT_EQ(want.r[1], 1u);
     EXPECT_LT(calls * 10, wantCalls) << "passes were run, not skipped";
+}
+
+// Switched off between slices, the skip runs every pass from the next slice
+// on, a loop that settled included, and leaves the machine as the
+// reference does; switched on again, it skips again.
+// 1: mov.w @r8,r0 ; tst r0,r0 ; bt 1b
+TEST(Sh2WaitLoop, SwitchedOffItRunsEveryPassFromTheNextSlice)
+{
+    const auto program = {u16{0x6081}, u16{0x2008}, u16{0x89FC}};
+    const auto setup = [](Sh2Machine& m) {
+        SteadyRegister::map(m, 0);
+        m.cpu->setR(8, SteadyRegister::kAddress);
+    };
+    std::vector<u32> perSlice;
+    const auto switching = [&perSlice](Sh2Machine& m, size_t slice) {
+        perSlice.push_back(calls);
+        calls = 0;
+        if (slice == 3 || slice == 7)
+            m.cpu->setSkipWaitLoops(slice == 7);
+    };
+    const std::vector<u32> slices(12, 2000);
+    calls = 0;
+    const Outcome want = runSlices(true, program, slices, setup, switching);
+    const std::vector<u32> wantPerSlice = std::exchange(perSlice, {});
+    calls = 0;
+    EXPECT_EQ(runSlices(false, program, slices, setup, switching), want);
+    ASSERT_EQ(perSlice.size(), slices.size());
+    for (size_t slice = 1; slice < slices.size(); ++slice) {
+        if (slice >= 4 && slice <= 7) {
+            EXPECT_EQ(perSlice[slice], wantPerSlice[slice]) << "slice " << slice;
+        } else if (slice != 8) {
+            EXPECT_LT(perSlice[slice] * 10, wantPerSlice[slice]) << "slice " << slice;
+        }
+    }
 }
 
 // A pass of more clocks than the skip lists slice ends for (86 byte tests
