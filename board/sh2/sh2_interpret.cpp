@@ -209,7 +209,8 @@ void SH2::interpret(bool breakpoints)
     u32 branch = 0;
     // Only a settled loop carries over: the others' clocks count in this
     // slice's budget.
-    if (m_wait.phase != WaitLoop::kSettled || breakpoints) {
+    const bool skip = !breakpoints && m_skipWaitLoops;
+    if (m_wait.phase != WaitLoop::kSettled || !skip) {
         m_wait.phase = WaitLoop::kWatching;
         m_wait.branch = ~0u;
         m_wait.resumable = m_wait.finished = false;
@@ -370,7 +371,7 @@ leave:
     return;
 
 backward:
-    if (!breakpoints && branch - pc <= kWaitLoopBytes && !waitingRejected(branch)) {
+    if (skip && branch - pc <= kWaitLoopBytes && !waitingRejected(branch)) {
         clocks = skipWaiting(branch, pc, clocks, false);
         if (m_wait.finished) {
             pc = m_wait.endPc;
@@ -383,7 +384,7 @@ backward:
 backwardSlot:
     // A backward BT/S or BF/S, or a BRA to itself: the pass is looked at
     // before the slot, which begins the next.
-    if (!breakpoints && pc - target <= kWaitLoopBytes && !waitingRejected(pc)) {
+    if (skip && pc - target <= kWaitLoopBytes && !waitingRejected(pc)) {
         clocks = skipWaiting(pc, target, clocks, true);
         if (m_wait.finished) {
             pc = m_wait.endPc;

@@ -86,12 +86,14 @@ public:
     void enterException(u32 vector, int level = -1);
     void charge(s32 clocks) { m_clocksLeft -= clocks; }
     // What is left of the slice in whole turns of a loop that changes
-    // nothing: the count ends where running the turns leaves it.
+    // nothing: the count ends where running the turns leaves it. Off, the
+    // turns are run one by one.
     void idleTurns(s32 clocks)
     {
-        if (m_clocksLeft > 0)
+        if (m_skipIdleLoops && m_clocksLeft > 0)
             m_clocksLeft -= (m_clocksLeft + clocks - 1) / clocks * clocks;
     }
+    void setSkipIdleLoops(bool on) { m_skipIdleLoops = on; }
 
     // Flag accessors: 0 or 1.
     u32 flagC() const { return (m_c >> 8) & 1; }
@@ -141,6 +143,7 @@ private:
     void formWindow();
 
     const M68kHandler* m_handlers;
+    bool m_skipIdleLoops = true;
     // Kept for the RESET opcode, which leaves these devices alone.
     std::vector<Device*> m_resetDevices;
     std::vector<DirectMapping> m_directList;

@@ -173,6 +173,8 @@ public:
     // Common word 0x408 as read: the monitored slot's call address, phase and level.
     u16 monitorWord() const;
     void setSlotEnabled(u32 n, bool on);
+    // Off, every silent slot's LFO moves at every sample.
+    void setSkipSilentSlots(bool on) { m_skipSilentSlots = on; }
     u16 common(u32 offset) const { return m_common[(offset >> 1) & 0x1F]; }
     u32 memoryMask() const { return m_memoryMask; }
     u8* soundRam() const { return m_soundRam; }
@@ -232,6 +234,7 @@ private:
     std::array<Slot, kSlots> m_slots{};
     u32 m_live = 0;     // slots enabled and not ended, by bit
     u32 m_lfoTick = 0;  // counts samples for the LFOs of silent slots
+    bool m_skipSilentSlots = true;
     u16 m_common[32] = {};  // 0x400-0x42F; the rest stays 0
     static constexpr u32 kStackWords = 64;
     u8 m_stack[2 * kStackWords] = {};

@@ -347,6 +347,10 @@ void SCSP::makeSample()
     // one silent now stays silent; only its LFO moves, counted by the tick.
     ++m_lfoTick;
     const u32 live = m_live;
+    if (!m_skipSilentSlots) {
+        for (u32 rest = ~live; rest; rest &= rest - 1)
+            catchUpLfo(m_slots[static_cast<u32>(std::countr_zero(rest))]);
+    }
     for (u32 rest = live & ~0u << (kSlots - 6); rest; rest &= rest - 1) {
         const u32 n = static_cast<u32>(std::countr_zero(rest));
         runStages(m_slots[n], n, kSlots - n, 6, stackBase);

@@ -3,6 +3,7 @@
 #include "video/vdp2/vdp2_layers.h"
 #include "core/base/device.h"
 #include "core/base/display_size.h"
+#include "core/base/shortcuts.h"
 
 class SMPC;
 class VDP1;
@@ -143,6 +144,8 @@ public:
     // A fixed frame for the sprite layer instead of VDP1's display buffer
     // (null goes back to VDP1's), for tools and tests.
     void setSpriteFrame(const FrameBufferInfo* frame) { m_spriteFrame = frame; }
+    // The machine hands its shortcuts' switches of the line loops here.
+    void setFastPaths(const Shortcuts::Vdp2& paths) { m_fastPaths = paths; }
 
     // Writes pixels x0 .. x0 + count - 1 of display line y into the host
     // canvas from the dots the layers fetched for that line.
@@ -404,6 +407,7 @@ private:
     u8 m_pal = 0;
     DisplaySize m_size{320, 224};
     u32 m_screenMode = 0;
+    Shortcuts::Vdp2 m_fastPaths;
     u8 m_displayOn = 0;
     u8 m_field = 0;
     u32 m_interlace = 0;

@@ -560,57 +560,57 @@ __attribute__((target("avx2"))) void countCoverAvx2(u8* count, const u8* const* 
 }
 #endif
 
-void countCover(u8* count, const u8* const* nearer, u32 layers, u8 key, u8 depth, u32 width)
+void countCover(bool avx2, u8* count, const u8* const* nearer, u32 layers, u8 key, u8 depth, u32 width)
 {
 #if KEST_X86
-    if (fastPaths.avx2)
+    if (avx2)
         return countCoverAvx2(count, nearer, layers, key, depth, width);
 #endif
     countCoverPlain(count, nearer, layers, key, depth, width);
 }
 
-void foldPacked(const PackedLayer& layer, u32 count, const PackedPlaces& p, bool third)
+void foldPacked(bool avx2, const PackedLayer& layer, u32 count, const PackedPlaces& p, bool third)
 {
 #if KEST_X86
-    if (fastPaths.avx2)
+    if (avx2)
         return foldPackedAvx2(layer, count, p, third);
 #endif
     foldPackedPlain(layer, count, p, third);
 }
 
-void ratioPacked(u32 count, const u32* words, const u32* table, const u8* spriteRatios, u32* out)
+void ratioPacked(bool avx2, u32 count, const u32* words, const u32* table, const u8* spriteRatios, u32* out)
 {
 #if KEST_X86
-    if (fastPaths.avx2)
+    if (avx2)
         return ratioPackedAvx2(count, words, table, spriteRatios, out);
 #endif
     ratioPackedPlain(count, words, table, spriteRatios, out);
 }
 
-void insertPacked(u32 count, u32 insertions, const u32* lineColors, u32 lineRatio, const u32* first, u32* second,
-                  u32* ratios)
+void insertPacked(bool avx2, u32 count, u32 insertions, const u32* lineColors, u32 lineRatio, const u32* first,
+                  u32* second, u32* ratios)
 {
 #if KEST_X86
-    if (fastPaths.avx2)
+    if (avx2)
         return insertPackedAvx2(count, insertions, lineColors, lineRatio, first, second, ratios);
 #endif
     insertPackedPlain(count, insertions, lineColors, lineRatio, first, second, ratios);
 }
 
-void offsetPacked(u32 count, const u32* first, const u32* plus, const u32* minus, u32* out)
+void offsetPacked(bool avx2, u32 count, const u32* first, const u32* plus, const u32* minus, u32* out)
 {
 #if KEST_X86
-    if (fastPaths.avx2)
+    if (avx2)
         return offsetPackedAvx2(count, first, plus, minus, out);
 #endif
     offsetPackedPlain(count, first, plus, minus, out);
 }
 
-void blendPacked(u32 count, u32 calc, const u32* first, const u32* second, const u32* ratios, const u8* ccPass,
-                 u32* out)
+void blendPacked(bool avx2, u32 count, u32 calc, const u32* first, const u32* second, const u32* ratios,
+                 const u8* ccPass, u32* out)
 {
 #if KEST_X86
-    if (fastPaths.avx2)
+    if (avx2)
         return blendPackedAvx2(count, calc, first, second, ratios, ccPass, out);
 #endif
     blendPackedPlain(count, calc, first, second, ratios, ccPass, out);
@@ -719,14 +719,14 @@ bool VDP2::neverShown(const Layer& layer) const
 {
     const bool noPriority =
         layer.specialPriorityMode == 3 || (layer.specialPriorityMode == 0 && layer.priority == 0);
-    return fastPaths.hiddenLayers && noPriority && m_screenMode < 6;
+    return m_fastPaths.hiddenLayers && noPriority && m_screenMode < 6;
 }
 
 // The same for a layer whose window (pass) hides the whole line, as a
 // HUD's window does above and below its box.
 bool VDP2::windowHidesLine(const u8* pass) const
 {
-    if (!fastPaths.hiddenLayers || pass == m_passAll || m_screenMode >= 6)
+    if (!m_fastPaths.hiddenLayers || pass == m_passAll || m_screenMode >= 6)
         return false;
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     return std::memchr(pass, 1, width) == nullptr;
@@ -750,7 +750,7 @@ const u8* VDP2::neededDots(const Layer& layer)
     const u8 key = static_cast<u8>(nearestKey(layer));
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     // Counted down from the depth: a dot is needed while its count is above 0.
-    countCover(m_needed, m_fetched, m_fetchedCount, key, m_coverDepth, width);
+    countCover(m_fastPaths.avx2, m_needed, m_fetched, m_fetchedCount, key, m_coverDepth, width);
     return m_needed;
 }
 
@@ -857,7 +857,7 @@ void VDP2::selectLayers(u32 x0, u32 end)
 // line needs the general compositor.
 bool VDP2::composePacked(u32 x0, u32 count, u32* row)
 {
-    if (m_effectMode != 0 || !fastPaths.packedCompositor)
+    if (m_effectMode != 0 || !m_fastPaths.packedCompositor)
         return false;
     PackedLine line;
     bool anyCc = false, anyOffset = false;
@@ -912,7 +912,7 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
 
     u32 done = 0;
 #if KEST_X86
-    if (fastPaths.avx2 && !(line.insertions && line.perDotLineColors))
+    if (m_fastPaths.avx2 && !(line.insertions && line.perDotLineColors))
         done = composePackedAvx2(line, x0, count, row + x0);
 #endif
     if (done < count)
@@ -929,7 +929,7 @@ void VDP2::composePackedPasses(const PackedLine& line, u32 x0, u32 count, u32* r
     for (u32 i = 0; i < line.layerCount; ++i) {
         const LineDots& dots = *line.layers[i];
         const PackedLayer layer{dots.key + x0, dots.cc + x0, dots.color + x0, line.ccEnable[i], i == 0, line.backWord};
-        foldPacked(layer, count, places, line.shadows);
+        foldPacked(m_fastPaths.avx2, layer, count, places, line.shadows);
     }
     if (line.layerCount == 0) {
         std::fill_n(first, count, line.backWord);
@@ -941,7 +941,7 @@ void VDP2::composePackedPasses(const PackedLine& line, u32 x0, u32 count, u32* r
     const u32 calc = line.calc;
     u32* ratios = m_blendRatio + x0;
     if (calc >= 2)
-        ratioPacked(count, calc == 2 ? first : second, line.ratios, line.spriteRatios + x0, ratios);
+        ratioPacked(m_fastPaths.avx2, count, calc == 2 ? first : second, line.ratios, line.spriteRatios + x0, ratios);
     if (line.insertions) {
         if (line.perDotLineColors) {
             for (u32 i = 0; i < count; ++i) {
@@ -953,14 +953,14 @@ void VDP2::composePackedPasses(const PackedLine& line, u32 x0, u32 count, u32* r
                 }
             }
         } else {
-            insertPacked(count, line.insertions, line.lineColors, line.lineRatio, first, second,
+            insertPacked(m_fastPaths.avx2, count, line.insertions, line.lineColors, line.lineRatio, first, second,
                          calc == 3 ? ratios : nullptr);
         }
     }
     u32* out = row + x0;
-    blendPacked(count, calc == 0 ? 0 : calc == 1 ? 1 : 2, first, second, ratios, line.ccPass + x0, out);
+    blendPacked(m_fastPaths.avx2, count, calc == 0 ? 0 : calc == 1 ? 1 : 2, first, second, ratios, line.ccPass + x0, out);
     if (line.offset)
-        offsetPacked(count, first, line.plus, line.minus, out);
+        offsetPacked(m_fastPaths.avx2, count, first, line.plus, line.minus, out);
     // A shadow's dot at half brightness.
     if (line.shadows) {
         for (u32 i = 0; i < count; ++i)

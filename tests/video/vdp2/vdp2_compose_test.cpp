@@ -515,7 +515,6 @@ TEST(Vdp2RasterEffects, WritesBetweenLinesShowFromTheNextLine)
 // a normal layer's bitmap dots, names and characters there are transparent.
 TEST_F(Vdp2ComposeTest, NormalLayersGetNothingFromRotationBanks)
 {
-    const vdp2::FastPaths saved = vdp2::fastPaths;
     setColor(1, kGreen);
     // NBG1: a 512 x 256 bitmap of 32K colours in A0 and A1.
     for (u32 i = 0; i < 0x40000; i += 2)
@@ -544,8 +543,8 @@ TEST_F(Vdp2ComposeTest, NormalLayersGetNothingFromRotationBanks)
         {0x010C, 0x0011, red, red},      // NBG0's character held
         {0x0103, 0x0011, green, green},  // A0 held: neither
     };
-    for (const bool avx2 : {false, saved.avx2}) {
-        vdp2::fastPaths.avx2 = avx2;
+    for (const bool avx2 : {false, hostHasAvx2()}) {
+        s.setFastPaths({avx2});
         for (const Case& c : cases) {
             cells(c.bgon == 0x0011);
             s.reg(VDP2::RAMCTL, c.ramctl);
@@ -557,7 +556,6 @@ TEST_F(Vdp2ComposeTest, NormalLayersGetNothingFromRotationBanks)
             }
         }
     }
-    vdp2::fastPaths = saved;
 }
 
 // The same rule on the loops a zoomed layer and a layer with vertical cell
