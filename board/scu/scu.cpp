@@ -105,7 +105,7 @@ void SCU::commonReset()
         regRef(kD0EN + level * 0x20) = 0;
         regRef(kD0MD + level * 0x20) = 7;
     }
-    for (u32 r : {kDSTP, kDSR, kDSW, kDSC, kDSTA, kT1MD, kIST, kAIACK, kASR0, kASR1, kRSEL, kVER})
+    for (u32 r : {kDSTP, kDSR, kDSW, kDSC, kT1MD, kIST, kAIACK, kASR0, kASR1, kRSEL, kVER})
         regRef(r) = 0;
     regRef(kIMS) = kMaskStored;
     regRef(kAREF) = 1;

@@ -64,7 +64,7 @@ void VDP1::reset()
     m_sclipCornerY = 255;
     updateSystemClip();
     m_frameBufferInfo = {0, 0, m_displayBuffer, 0, 512, 256};
-    m_drawState = kIdle;
+    setDrawState(kIdle);
 }
 
 void VDP1::setBufferPointers()
@@ -76,8 +76,6 @@ void VDP1::setBufferPointers()
 u32 VDP1::execute(u32 clocks)
 {
     if (m_drawState == kIdle) {
-        // Only a draw's start leaves the idle state, and it clears this.
-        m_idle = 1;
         m_clocksLeft = 0;
         return clocks;
     }
@@ -529,14 +527,13 @@ void VDP1::startDraw()
     m_commandPointer = 0;
     m_returnAddress = kNoReturn;
     std::fill(std::begin(m_drawSwitch), std::end(m_drawSwitch), layerDebugSwitches[kSpriteLayerSwitch]);
-    m_drawState = kDrawing;
-    m_idle = 0;
+    setDrawState(kDrawing);
 }
 
 void VDP1::forceEnd()
 {
     m_reg.ENDR = 0;
-    m_drawState = kIdle;
+    setDrawState(kIdle);
     m_reg.EDSR |= 2;
     if (m_scu)
         m_scu->spriteDrawEnd();

@@ -221,7 +221,13 @@ private:
     // Walker state.
     u32 m_commandPointer = 0;
     u32 m_returnAddress = kNoReturn;
+    // Changed only through setDrawState: VDP1 is idle exactly while it does not draw.
     s32 m_drawState = kIdle;
+    void setDrawState(DrawState state)
+    {
+        m_drawState = state;
+        m_idle = state == kIdle;
+    }
     Command m_cmd;
     u32 m_lastClocks = 0;
     s32 m_calcMode = 0;  // 8 for MSB on
