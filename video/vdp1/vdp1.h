@@ -95,6 +95,7 @@ public:
     // Register file, as the bus sees it.
     u16 readRegister(CPU* cpu, u32 address);
     bool peekRegister(u32 address, u16& value) const;
+    bool peek(u32 address, u32 width, u32& value) const;
     void writeRegister(CPU* cpu, u32 address, u16 data);
     void writeTVMR(u16 data);
     void writeFBCR(u16 data);
