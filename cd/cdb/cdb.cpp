@@ -314,19 +314,25 @@ CDB& self(void* owner)
     return *static_cast<CDB*>(owner);
 }
 
-u8 regRB(void* o, CPU* cpu, u32 a)
+// The register window serves words only: a byte or long access is noted
+// for the slave and warned of, and a read gives 0.
+template <typename T>
+T refusedRead(void* o, CPU* cpu, u32 a)
 {
+    constexpr bool kByte = sizeof(T) == 1;
     if (fromSlave(cpu))
-        self(o).logError(1, "Slave SH2: RB [A:%08X]", a);
-    self(o).logWarning(1, "Bad RB [A: %08X]", a);
+        self(o).logError(1, kByte ? "Slave SH2: RB [A:%08X]" : "Slave SH2: RL [A:%08X]", a);
+    self(o).logWarning(1, kByte ? "Bad RB [A: %08X]" : "Bad RL [A: %08X]", a);
     return 0;
 }
 
-void regWB(void* o, CPU* cpu, u32 a, u8 d)
+template <typename T>
+void refusedWrite(void* o, CPU* cpu, u32 a, T d)
 {
+    constexpr bool kByte = sizeof(T) == 1;
     if (fromSlave(cpu))
-        self(o).logError(1, "Slave SH2: WB [A:%08X, D: %02X]", a, d);
-    self(o).logWarning(1, "Bad WB [A: %08X, D: %02X]", a, d);
+        self(o).logError(1, kByte ? "Slave SH2: WB [A:%08X, D: %02X]" : "Slave SH2: WL [A:%08X, D: %08X]", a, d);
+    self(o).logWarning(1, kByte ? "Bad WB [A: %08X, D: %02X]" : "Bad WL [A: %08X, D: %08X]", a, d);
 }
 
 u16 regRW(void* o, CPU* cpu, u32 a)
@@ -342,21 +348,6 @@ void regWW(void* o, CPU* cpu, u32 a, u16 d)
 bool regSteady(void* o, const CPU*, u32 a, u32 width, u32& value)
 {
     return self(o).steadyRegister(a, width, value);
-}
-
-u32 regRL(void* o, CPU* cpu, u32 a)
-{
-    if (fromSlave(cpu))
-        self(o).logError(1, "Slave SH2: RL [A:%08X]", a);
-    self(o).logWarning(1, "Bad RL [A: %08X]", a);
-    return 0;
-}
-
-void regWL(void* o, CPU* cpu, u32 a, u32 d)
-{
-    if (fromSlave(cpu))
-        self(o).logError(1, "Slave SH2: WL [A:%08X, D: %08X]", a, d);
-    self(o).logWarning(1, "Bad WL [A: %08X, D: %08X]", a, d);
 }
 
 u8 dataRB(void* o, CPU* cpu, u32 a)
@@ -384,26 +375,27 @@ u32 dataRL(void* o, CPU*, u32 a)
     return self(o).readDataPort(a);
 }
 
-void dataWB(void* o, CPU* cpu, u32 a, u8 d)
+// A byte or word written to the data port lands in the top of a long.
+template <typename T>
+void dataWrite(void* o, CPU* cpu, u32 a, T d, const char* slaveLine, const char* line)
 {
     if (fromSlave(cpu))
-        self(o).logError(1, "Slave SH2: WB [A:%08X, D: %02X]", a, d);
+        self(o).logError(1, slaveLine, a, d);
     if ((a & 0xFFFF) != kDataPort) {
-        self(o).logWarning(1, "Bad WB [A: %08X, D: %02X]", a, d);
+        self(o).logWarning(1, line, a, d);
         return;
     }
-    self(o).writeDataPort(a, u32{d} << 24);
+    self(o).writeDataPort(a, u32{d} << (32 - 8 * sizeof d));
+}
+
+void dataWB(void* o, CPU* cpu, u32 a, u8 d)
+{
+    dataWrite(o, cpu, a, d, "Slave SH2: WB [A:%08X, D: %02X]", "Bad WB [A: %08X, D: %02X]");
 }
 
 void dataWW(void* o, CPU* cpu, u32 a, u16 d)
 {
-    if (fromSlave(cpu))
-        self(o).logError(1, "Slave SH2: WW [A:%08X, D: %04X]", a, d);
-    if ((a & 0xFFFF) != kDataPort) {
-        self(o).logWarning(1, "Bad WW [A: %08X, D: %04X]", a, d);
-        return;
-    }
-    self(o).writeDataPort(a, u32{d} << 16);
+    dataWrite(o, cpu, a, d, "Slave SH2: WW [A:%08X, D: %04X]", "Bad WW [A: %08X, D: %04X]");
 }
 
 void dataWL(void* o, CPU* cpu, u32 a, u32 d)
@@ -420,7 +412,7 @@ AccessHandlers CDB::getAccessHandlers(int area)
     if (area == kData)
         return {this, dataRB, dataWB, dataRW, dataWW, dataRL, dataWL};
     if (area == kRegisters) {
-        AccessHandlers h{this, regRB, regWB, regRW, regWW, regRL, regWL};
+        AccessHandlers h{this, refusedRead<u8>, refusedWrite<u8>, regRW, regWW, refusedRead<u32>, refusedWrite<u32>};
         h.steadyRead = regSteady;
         return h;
     }

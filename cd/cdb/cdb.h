@@ -187,6 +187,7 @@ public:
         Connector output{this, false};
 
     private:
+        void start(s32 length, s32 index, u32 count);
         bool loadSector(u32 position);
         // The next word of a get; false (w 0) with no transfer running.
         bool fetch(u32& w);
