@@ -125,7 +125,7 @@ u32 SH2::execute(u32 clocks)
     // A settled waiting loop that the processor stands on runs the slice
     // out without entering the interpreter.
     const bool breakpoints = m_debug != 0;
-    if (m_wait.phase != WaitLoop::kSettled || breakpoints || !m_skipWaitLoops || !finishSettled())
+    if (m_wait.phase != WaitLoop::kSettled || breakpoints || !finishSettled())
         interpret(breakpoints);
     m_sr = packSR();
     const u32 used = static_cast<u32>(m_budget - m_clocksLeft);

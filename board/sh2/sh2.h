@@ -467,8 +467,14 @@ public:
     u32 packSR() const { return m_fm << 9 | m_fq << 8 | m_fi << 4 | m_fs << 1 | m_ft; }
     void unpackSR(u32 value);
     u32 cpuState() const { return m_state; }
-    // Off, waiting loops run as any code does; breakpoints also keep them running.
-    void setSkipWaitLoops(bool on) { m_skipWaitLoops = on; }
+    // Off, waiting loops run as any code does; breakpoints also keep them
+    // running. A loop settled before is given up at once.
+    void setSkipWaitLoops(bool on)
+    {
+        m_skipWaitLoops = on;
+        if (!on)
+            m_wait.phase = WaitLoop::kWatching;
+    }
 
     // Bus accesses through the processor's own page map.
     u8 readByte(u32 a) { return m_map->readByte(this, a); }
@@ -731,11 +737,11 @@ private:
     };
     static constexpr u32 kRejectedSlots = 8;
     WaitLoop m_wait;
-    bool m_skipWaitLoops = true;
     // Branches given up for the slice, and how often a branch was taken up
     // afresh, by slot.
     u32 m_rejected[kRejectedSlots] = {};
     u32 m_lastRejected = ~0u;
     u32 m_watched[kRejectedSlots] = {};
     u8 m_watches[kRejectedSlots] = {};
+    bool m_skipWaitLoops = true;  // last, in the padding: the hot state keeps its place
 };

@@ -250,10 +250,16 @@ u16 CDB::readRegister(CPU*, u32 address)
 // not steady themselves; HIRQREQ answers with the count of its changes.
 bool CDB::steadyRegister(u32 address, u32 width, u32& value) const
 {
-    u16 word = 0;
-    if (width != 2 || readTraced(address) || !peekRegister(address, word))
+    if (width != 2 || readTraced(address))
         return false;
-    value = (address & 0xFFFF) == kRegHirqReq ? m_hirqReq.steadyValue() : word;
+    if ((address & 0xFFFF) == kRegHirqReq) {
+        value = m_hirqReq.steadyValue();
+        return true;
+    }
+    u16 word = 0;
+    if (!peekRegister(address, word))
+        return false;
+    value = word;
     return true;
 }
 

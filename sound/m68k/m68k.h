@@ -90,7 +90,7 @@ public:
     // turns are run one by one.
     void idleTurns(s32 clocks)
     {
-        if (m_skipIdleLoops && m_clocksLeft > 0)
+        if (m_clocksLeft > 0 && m_skipIdleLoops)
             m_clocksLeft -= (m_clocksLeft + clocks - 1) / clocks * clocks;
     }
     void setSkipIdleLoops(bool on) { m_skipIdleLoops = on; }
@@ -143,7 +143,6 @@ private:
     void formWindow();
 
     const M68kHandler* m_handlers;
-    bool m_skipIdleLoops = true;
     // Kept for the RESET opcode, which leaves these devices alone.
     std::vector<Device*> m_resetDevices;
     std::vector<DirectMapping> m_directList;
@@ -151,6 +150,7 @@ private:
     // Fetch state: host address = m_fetchBase + address. Dispatch is direct
     // while m_fetchPc - m_windowStart <= m_windowSafe.
     u32 m_fetchPc = 0;
+    bool m_skipIdleLoops = true;  // in the padding, so the fetch state keeps its place
     uintptr_t m_fetchBase = 0;
     u32 m_windowStart = 1;
     u32 m_windowSafe = 0;

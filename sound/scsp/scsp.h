@@ -234,7 +234,6 @@ private:
     std::array<Slot, kSlots> m_slots{};
     u32 m_live = 0;     // slots enabled and not ended, by bit
     u32 m_lfoTick = 0;  // counts samples for the LFOs of silent slots
-    bool m_skipSilentSlots = true;
     u16 m_common[32] = {};  // 0x400-0x42F; the rest stays 0
     static constexpr u32 kStackWords = 64;
     u8 m_stack[2 * kStackWords] = {};
@@ -247,5 +246,6 @@ private:
     u32 m_monitorSlot = 0;
     u32 m_sampleCount = 0;
     bool m_dmaRunning = false;
+    bool m_skipSilentSlots = true;
     EventHandle m_event;
 };

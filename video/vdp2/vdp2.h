@@ -407,7 +407,6 @@ private:
     u8 m_pal = 0;
     DisplaySize m_size{320, 224};
     u32 m_screenMode = 0;
-    Shortcuts::Vdp2 m_fastPaths;
     u8 m_displayOn = 0;
     u8 m_field = 0;
     u32 m_interlace = 0;
@@ -427,6 +426,7 @@ private:
     Object m_gradationLayer{"VDP2.GRAD"};
     Object m_backLayer{"VDP2.BACK"};
     u8 m_backEnable = 0;
+    Shortcuts::Vdp2 m_fastPaths;  // in the padding, so the line buffers keep their placement
     RotationParams m_rotation[2];
 
     // Line parameters from setupLineEffects.
