@@ -203,6 +203,7 @@ private:
     void decodeEnvelope(Slot& s);
     void keyOnExecute();
     void catchUpLfo(const Slot& s) const;
+    void moveSilentLfos(u32 silent) const;
     void updateLive(u32 n);
     u16 readCommonWord(CPU* cpu, u32 a);
     void writeCommonWord(CPU* cpu, u32 a, u16 d);
