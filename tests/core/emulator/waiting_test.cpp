@@ -96,12 +96,12 @@ void expectSkippingLeavesTheMachineAsRunningDoes(const char* disc)
 // what a read gave, at the last sweep.
 using SteadyAnswers = std::unordered_map<u64, std::pair<u32, u32>>;
 
+// A slot's key, or a page's without a width.
 std::string slotName(u64 key)
 {
     char text[40];
-    std::snprintf(text, sizeof text, "%s %08X width %u", key >> 40 ? "slave" : "master", static_cast<u32>(key >> 3),
-                  static_cast<u32>(key & 7));
-    return text;
+    std::snprintf(text, sizeof text, "%s %08X", key >> 40 ? "slave" : "master", static_cast<u32>(key >> 3));
+    return key & 7 ? text + (" width " + std::to_string(key & 7)) : text;
 }
 
 // What a read may change: the devices that answer steady reads, both
@@ -152,10 +152,11 @@ void readSlots(CSystem& sys, SH2* cpu, const AccessHandlers& h, u32 base, u32 sl
             }
             last->second = {found, read};
         }
+        const std::string page = "page of " + slotName(u64{cpu == &sys.slave()} << 40 | u64{base} << 3);
         logSink().flush();
-        EXPECT_EQ(log.text(), "") << "page " << slotName(u64{base} << 3);
+        EXPECT_EQ(log.text(), "") << page;
         if (!moved) {
-            EXPECT_TRUE(before == machineBytes(sys, h.owner, after)) << "page " << slotName(u64{base} << 3);
+            EXPECT_TRUE(before == machineBytes(sys, h.owner, after)) << page;
             return;
         }
     }
