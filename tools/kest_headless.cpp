@@ -42,6 +42,7 @@ void usage()
         "                           the window's keys press them (repeatable):");
     std::fputs(pressHelp().c_str(), stdout);
     std::puts(
+        "  --plain                  take no shortcut: every chip runs its plain path (same results, slower)\n"
         "  --verbose                also show per-field log lines\n"
         "  --help                   show this text");
 }
@@ -216,6 +217,7 @@ int main(int argc, char** argv)
 {
     long fields = 60;
     bool verbose = false;
+    bool plain = false;
     bool arcade = false;
     std::string file;
     std::string dataFolder;
@@ -238,6 +240,8 @@ int main(int argc, char** argv)
                 return 2;
             }
             fields = static_cast<long>(count);
+        } else if (!std::strcmp(arg, "--plain")) {
+            plain = true;
         } else if (!std::strcmp(arg, "--verbose")) {
             verbose = true;
         } else if (!std::strcmp(arg, "--arcade")) {
@@ -307,6 +311,8 @@ int main(int argc, char** argv)
     CSystem& machine = kest->getSystem();
     if (verbose)
         machine.setThreshold(2);
+    if (plain)
+        machine.setShortcuts(Shortcuts::plain());
     kest->prepare(nullptr);
     // A signal during a long open is answered there, not after it.
     kest->setStopCheck([] { return stopSignal() != 0; });

@@ -83,12 +83,10 @@ void BM_ComposeFieldRotationTwoSets(benchmark::State& state)
     scene.reg(VDP2::WCTLD, 0x0003);
     for (u32 i = 0; i < 8; ++i)
         scene.reg(VDP2::MPABRB + 2 * i, static_cast<u16>(0x0101 * (17 + 2 * i)));
-    const vdp2::FastPaths saved = vdp2::fastPaths;
-    vdp2::fastPaths.rotationLines = state.range(0) != 0;
+    scene.setFastPaths({hostHasAvx2(), true, state.range(0) != 0});
     scene.runField();
     for (auto _ : state)
         scene.runField();
-    vdp2::fastPaths = saved;
     state.SetLabel("one iteration = one 320x224 field");
 }
 

@@ -12,6 +12,8 @@ constexpr u32 kIstReadable = ~0xC000u;
 constexpr u32 kDstaReadable = 0x733333;
 
 bool isSlave(const CPU* cpu) { return cpu && (cpu->getIndex() & 1); }
+// The registers answer in the cache-through area only; elsewhere an access warns.
+bool cacheThrough(u32 a) { return (a >> 28) == 2; }
 
 }  // namespace
 
@@ -105,7 +107,7 @@ void SCU::commonReset()
         regRef(kD0EN + level * 0x20) = 0;
         regRef(kD0MD + level * 0x20) = 7;
     }
-    for (u32 r : {kDSTP, kDSR, kDSW, kDSC, kDSTA, kT1MD, kIST, kAIACK, kASR0, kASR1, kRSEL, kVER})
+    for (u32 r : {kDSTP, kDSR, kDSW, kDSC, kT1MD, kIST, kAIACK, kASR0, kASR1, kRSEL, kVER})
         regRef(r) = 0;
     regRef(kIMS) = kMaskStored;
     regRef(kAREF) = 1;
@@ -226,11 +228,49 @@ bool SCU::accessAllowed(CPU* cpu, u32 a, const char* slaveFormat, u32 data, bool
         else
             logError(1, slaveFormat, a);
     }
-    if ((a >> 28) != 2) {
+    if (!cacheThrough(a)) {
         logWarning(1, "Address is not a cache-though address [A: %08X], prohibited!", a);
         return false;
     }
     return true;
+}
+
+// The slave's reads are logged, DSTA's and PPAF's long reads aside.
+bool SCU::slaveLogs(u32 a, u32 width)
+{
+    const u32 offset = a & 0xFF;
+    return !(width == 4 && (offset == kDSTA || offset == kPPAF));
+}
+
+// The registers whose reads change nothing and log nothing once the access
+// is allowed, as read; false for the others.
+bool SCU::peekRegister(u32 a, u32 width, u32& value) const
+{
+    const u32 offset = a & 0xFF;
+    if (width == 1 && offset == kIST + 3) {
+        value = ist() & 0xFF;
+        return true;
+    }
+    if (width != 4)
+        return false;
+    switch (offset) {
+    case 0x00: case 0x20: case 0x40:
+    case 0x04: case 0x24: case 0x44:
+        value = reg(offset) & 0x7FFFFFF;
+        return true;
+    case kDSTA: value = reg(kDSTA) & kDstaReadable; return true;
+    case kIST: value = ist() & kIstReadable; return true;
+    case kVER: value = reg(kVER) & 0xF; return true;
+    default: return false;
+    }
+}
+
+// What a read answers where it changes nothing and logs nothing: the
+// registers peekRegister answers, inside the cache-through area, and not
+// for the slave where its reads are logged.
+bool SCU::peek(const CPU* cpu, u32 a, u32 width, u32& value) const
+{
+    return cacheThrough(a) && !(isSlave(cpu) && slaveLogs(a, width)) && peekRegister(a, width, value);
 }
 
 u8 SCU::read8(void* owner, CPU* cpu, u32 a)
@@ -238,8 +278,9 @@ u8 SCU::read8(void* owner, CPU* cpu, u32 a)
     auto* scu = static_cast<SCU*>(owner);
     if (!scu->accessAllowed(cpu, a, "Slave SH2: RB [A:%08X]", 0, false))
         return 0;
-    if ((a & 0xFF) == kIST + 3)
-        return static_cast<u8>(scu->ist());
+    u32 value;
+    if (scu->peekRegister(a, 1, value))
+        return static_cast<u8>(value);
     scu->logWarning(1, "Bad RB [A: %08X]", a);
     return 0;
 }
@@ -255,20 +296,18 @@ u16 SCU::read16(void* owner, CPU* cpu, u32 a)
 u32 SCU::read32(void* owner, CPU* cpu, u32 a)
 {
     auto* scu = static_cast<SCU*>(owner);
-    const u32 offset = a & 0xFF;
-    const bool quiet = offset == kDSTA || offset == kPPAF;
-    if (!scu->accessAllowed(cpu, a, quiet ? nullptr : "Slave SH2: RL [A:%08X]", 0, false))
+    if (!scu->accessAllowed(cpu, a, slaveLogs(a, 4) ? "Slave SH2: RL [A:%08X]" : nullptr, 0, false))
         return 0;
     return scu->readLong(a);
 }
 
 u32 SCU::readLong(u32 a)
 {
+    u32 value;
+    if (peekRegister(a, 4, value))
+        return value;
     const u32 offset = a & 0xFF;
     switch (offset) {
-    case 0x00: case 0x20: case 0x40:
-    case 0x04: case 0x24: case 0x44:
-        return reg(offset) & 0x7FFFFFF;
     case 0x08: case 0x28: case 0x48: {
         const int level = static_cast<int>(offset >> 5);
         logWarning(1, "Bad RL [D%dC: %08X], D%dC is write-only!", level, reg(offset), level);
@@ -286,19 +325,13 @@ u32 SCU::readLong(u32 a)
     case kDSC:
         logWarning(1, "RL [DSC: %08X]", reg(kDSC));
         return reg(kDSC);
-    case kDSTA:
-        return reg(kDSTA) & kDstaReadable;
     case kPPAF:
         return m_dsp.readStatus();
     case kPDD:
         return m_dsp.readData();
-    case kIST:
-        return ist() & kIstReadable;
     case 0xAC:
         logWarning(1, "Bad RL [A: 25FE00AC], especially prohibited!");
         return 0;
-    case kVER:
-        return reg(kVER) & 0xF;
     default:
         logWarning(1, "Bad RL [A: %08X]", a);
         return 0;
@@ -453,30 +486,11 @@ void SCU::onForcedStop(void* owner, u32 value)
     static_cast<SCU*>(owner)->m_dmac.onDstpWrite(value);
 }
 
-// IST and DSTA change in the SCU's events, in the DMA controller's slice and
-// through writes, and reading them changes nothing. A read outside the
-// cache-through area warns, and the slave's reads of IST are logged.
+// The registers change in the SCU's events, in the DMA controller's slice
+// and through writes, never in a processor's slice by another's hand.
 bool SCU::steadyRead(void* owner, const CPU* cpu, u32 a, u32 width, u32& value)
 {
-    const auto* scu = static_cast<const SCU*>(owner);
-    const u32 offset = a & 0xFF;
-    if ((a >> 28) != 2)
-        return false;
-    if (width == 4 && offset == kDSTA) {
-        value = scu->reg(kDSTA) & kDstaReadable;
-        return true;
-    }
-    if (isSlave(cpu))
-        return false;
-    if (width == 4 && offset == kIST) {
-        value = scu->ist() & kIstReadable;
-        return true;
-    }
-    if (width == 1 && offset == kIST + 3) {
-        value = scu->ist() & 0xFF;
-        return true;
-    }
-    return false;
+    return static_cast<const SCU*>(owner)->peek(cpu, a, width, value);
 }
 
 AccessHandlers SCU::registerHandlers()

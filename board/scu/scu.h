@@ -115,6 +115,9 @@ private:
     u32& regRef(u32 offset) { return m_regs[(offset & 0xFF) >> 2]; }
     void commonReset();
     bool accessAllowed(CPU* cpu, u32 a, const char* slaveFormat, u32 data, bool isWrite);
+    static bool slaveLogs(u32 a, u32 width);
+    bool peekRegister(u32 a, u32 width, u32& value) const;
+    bool peek(const CPU* cpu, u32 a, u32 width, u32& value) const;
     u32 readLong(u32 a);
     void writeLong(CPU* cpu, u32 a, u32 v);
     void logAbusSettings() const;

@@ -83,9 +83,15 @@ const PageMap& ScuDmac::bus() const
     return *m_scu->master()->pageMap();
 }
 
-u32& ScuDmac::dsta()
+u32 ScuDmac::dsta() const
 {
-    return m_scu->regRef(SCU::kDSTA);
+    return m_scu->reg(SCU::kDSTA);
+}
+
+void ScuDmac::setDsta(u32 status)
+{
+    m_scu->regRef(SCU::kDSTA) = status;
+    m_idle = !(status & (operatingBit(0) | operatingBit(1) | operatingBit(2)));
 }
 
 u32 ScuDmac::regOf(u32 level, u32 offset) const
@@ -116,6 +122,7 @@ void ScuDmac::reset()
         l.index = index;
         l.endGeneration = generation;
     }
+    setDsta(0);
 }
 
 void ScuDmac::addPlainMemory(u32 start, u32 end, u8* host, u32 size)
@@ -321,19 +328,17 @@ void ScuDmac::setupEngine(Level& l)
 
 void ScuDmac::setBusBits(const Level& l)
 {
-    u32& status = dsta();
-    status &= ~(kDstaAbus | kDstaBbus);
+    u32 status = dsta() & ~(kDstaAbus | kDstaBbus);
     if (l.srcA || l.dstA)
         status |= kDstaAbus;
     if (l.srcB || l.dstB)
         status |= kDstaBbus;
+    setDsta(status);
 }
 
 void ScuDmac::startLevel(u32 n)
 {
-    m_idle = 0;
-    u32& status = dsta();
-    status = (status | operatingBit(n)) & ~(standbyBit(n) | pausedBit(n));
+    setDsta((dsta() | operatingBit(n)) & ~(standbyBit(n) | pausedBit(n)));
     m_levels[n].latched = 0;
     logWarning(2, "Level %d start, scanline: %d", n, currentScanline);
     scheduleEnd(n, true);
@@ -342,25 +347,20 @@ void ScuDmac::startLevel(u32 n)
 
 void ScuDmac::standbyLevel(u32 n)
 {
-    u32& status = dsta();
-    status = (status | standbyBit(n)) & ~(operatingBit(n) | pausedBit(n));
+    setDsta((dsta() | standbyBit(n)) & ~(operatingBit(n) | pausedBit(n)));
     logInfo(2, "Level %d standby, scanline: %d", n, currentScanline);
 }
 
 void ScuDmac::pauseLevel(u32 n)
 {
-    if (n < 2) {
-        u32& status = dsta();
-        status = (status | pausedBit(n)) & ~(operatingBit(n) | standbyBit(n));
-    }
+    if (n < 2)
+        setDsta((dsta() | pausedBit(n)) & ~(operatingBit(n) | standbyBit(n)));
     logInfo(2, "Level %d pause, scanline: %d", n, currentScanline);
 }
 
 void ScuDmac::resumeLevel(u32 n)
 {
-    m_idle = 0;
-    u32& status = dsta();
-    status = (status | operatingBit(n)) & ~(standbyBit(n) | pausedBit(n));
+    setDsta((dsta() | operatingBit(n)) & ~(standbyBit(n) | pausedBit(n)));
     scheduleEnd(n, false);
     setBusBits(m_levels[n]);
     logInfo(2, "Level %d resume, scanline: %d", n, currentScanline);
@@ -425,8 +425,7 @@ bool ScuDmac::endLevel(u32 n)
         if (l.du)
             setReg(n, kWriteAddress, l.table & kAddressMask);
     }
-    u32& status = dsta();
-    status &= ~(operatingBit(n) | standbyBit(n) | pausedBit(n) | kDstaAbus | kDstaBbus);
+    setDsta(dsta() & ~(operatingBit(n) | standbyBit(n) | pausedBit(n) | kDstaAbus | kDstaBbus));
     switch (n) {
     case 0: m_scu->irqDmaLevel0End(); break;
     case 1: m_scu->irqDmaLevel1End(); break;
@@ -435,7 +434,7 @@ bool ScuDmac::endLevel(u32 n)
     m_scu->regRef(SCU::kDSR) = l.s;
     m_scu->regRef(SCU::kDSW) = l.d;
     m_scu->regRef(SCU::kDSC) = static_cast<u32>(l.leftRead);
-    logInfo(2, "Level %d end, DSTA: %08X, scanline: %d", n, status, currentScanline);
+    logInfo(2, "Level %d end, DSTA: %08X, scanline: %d", n, dsta(), currentScanline);
     return true;
 }
 
@@ -453,7 +452,7 @@ void ScuDmac::startNext()
         // what it took; otherwise the next request of its queue.
         if (!l.latched) {
             if (l.queue.empty()) {
-                dsta() &= ~standbyBit(n);
+                setDsta(dsta() & ~standbyBit(n));
                 continue;
             }
             latch(n, true);
@@ -483,7 +482,7 @@ void ScuDmac::forceStop()
 {
     for (Level& l : m_levels)
         l.latched = 0;
-    dsta() = 0;
+    setDsta(0);
     logError(1, "Transfers have been forcibly stopped!");
 }
 
@@ -496,11 +495,8 @@ u32 ScuDmac::execute(u32 clocks)
             break;
         }
     }
-    if (!l) {
-        // Only a start or a resume sets an operating bit, and both clear this.
-        m_idle = 1;
+    if (!l)
         return clocks;
-    }
     if (l->leftWrite < 1 || l->illegal)
         return clocks;
     const s32 left = run(*l, static_cast<s32>(clocks));

@@ -137,7 +137,10 @@ private:
         WriteWordHandler writeWord = nullptr;
     };
 
-    u32& dsta();
+    u32 dsta() const;
+    // The one way DSTA changes: the controller is idle exactly while no
+    // level operates.
+    void setDsta(u32 status);
     u32 regOf(u32 level, u32 offset) const;
     void setReg(u32 level, u32 offset, u32 value);
 

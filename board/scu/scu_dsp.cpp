@@ -40,16 +40,15 @@ void ScuDsp::reset()
     m_acl = m_ach = m_pl = m_ph = m_alu = m_aluh = m_rx = m_ry = m_ra0 = m_wa0 = m_lop = 0;
     m_top = 0;
     m_s = m_z = m_c = m_v = m_e = m_t0 = 0;
-    m_ex = m_paused = m_es = 0;
+    setRun(0, 0);
+    m_es = 0;
     m_portBank = m_portAddress = 0;
     m_pc = m_next = m_delaySlot = m_jumped = 0;
 }
 
 u32 ScuDsp::execute(u32 clocks)
 {
-    if (!m_ex || m_paused) {
-        // Only the control port starts or resumes the program, and it clears this.
-        m_idle = 1;
+    if (m_idle) {
         m_clocksLeft = 0;
         return clocks;
     }
@@ -404,7 +403,8 @@ void ScuDsp::end(u32 op, bool interrupt)
     warnDelaySlot(interrupt ? "ENDI" : "END", op);
     if (!interrupt)
         m_pc = static_cast<u8>(m_pc + 1);
-    m_ex = m_paused = m_es = m_t0 = m_delaySlot = m_jumped = 0;
+    setRun(0, 0);
+    m_es = m_t0 = m_delaySlot = m_jumped = 0;
     if (!interrupt) {
         logInfo(2, "end [PC: %02X]", m_pc);
         return;
@@ -494,9 +494,15 @@ u32 ScuDsp::readStatus()
     return v;
 }
 
+void ScuDsp::setRun(u8 ex, u8 paused)
+{
+    m_ex = ex;
+    m_paused = paused;
+    m_idle = !ex || paused;
+}
+
 void ScuDsp::writeControlPort(u32 v)
 {
-    m_idle = 0;
     const bool le = v & (1u << 15);
     const bool ex = v & (1u << 16);
     const bool es = v & (1u << 17);
@@ -518,7 +524,8 @@ void ScuDsp::writeControlPort(u32 v)
             logWarning(1, "Set EP after stopped, no effect");
         if (pr)
             logWarning(1, "Set PR after stopped, no effect");
-        m_ex = m_paused = m_es = 0;
+        setRun(0, 0);
+        m_es = 0;
         logInfo(1, "stop");
         return;
     }
@@ -531,23 +538,23 @@ void ScuDsp::writeControlPort(u32 v)
             m_es = 0;
         if (ep && pr) {
             logWarning(1, "Both of EP and PR are set");
-            m_paused = 0;
+            setRun(m_ex, 0);
         } else if (ep) {
             if (!m_paused) {
-                m_paused = 1;
+                setRun(m_ex, 1);
                 logInfo(1, "pause");
             } else {
                 logWarning(1, "Set EP when it is already pause, no effect");
             }
         } else if (pr) {
             if (m_paused) {
-                m_paused = 0;
+                setRun(m_ex, 0);
                 logInfo(1, "resume");
             } else {
                 logWarning(1, "Set PR when it doesn't pause, no effect");
             }
         } else {
-            m_paused = 0;
+            setRun(m_ex, 0);
         }
         return;
     }
@@ -557,14 +564,14 @@ void ScuDsp::writeControlPort(u32 v)
             logDebug(2, "Load PC [PRA: %02X]", m_pc);
     }
     if (ex) {
-        m_ex = 1;
+        setRun(1, m_paused);
         logInfo(2, "start [PC: %02X]", m_pc);
         if (ep) {
             logWarning(1, "Start and pause immediately");
-            m_paused = 1;
+            setRun(m_ex, 1);
             if (pr) {
                 logWarning(1, "Start, pause and resume immediately");
-                m_paused = 0;
+                setRun(m_ex, 0);
                 logInfo(1, "resume");
             }
         } else if (pr) {

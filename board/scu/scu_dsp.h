@@ -42,6 +42,8 @@ public:
     u32 lop() const { return m_lop; }
 
 private:
+    void setRun(u8 ex, u8 paused);
+
     enum Class : u8 { kOperation, kIllegal, kMvi, kDma, kJump, kBtm, kLps, kEnd, kEndi };
 
     // Runs the instruction at PC; true when it left the execute loop.
@@ -80,6 +82,7 @@ private:
     u8 m_top = 0;
 
     u8 m_s = 0, m_z = 0, m_c = 0, m_v = 0, m_e = 0, m_t0 = 0;
+    // Changed only through setRun: the DSP is idle exactly while stopped or paused.
     u8 m_ex = 0, m_paused = 0, m_es = 0;
 
     u8 m_portBank = 0;

@@ -157,7 +157,7 @@ void CDB::reset()
     m_cr[1] = 0x4442;
     m_cr[2] = 0x4C4F;
     m_cr[3] = 0x434B;
-    changeHirq(0x0BC1);
+    m_hirqReq.set(0x0BC1);
     m_hirqMask = 0;
     m_dtr.reset();
     m_report = true;
@@ -191,13 +191,43 @@ bool CDB::copyEventPending() const
 void CDB::setHirq(u16 bits)
 {
     bits &= 0x3FFF;
-    changeHirq(m_hirqReq | bits);
+    m_hirqReq.set(m_hirqReq.bits() | bits);
     if (bits & m_hirqMask)
         m_scu->irqExternal(kCdInterrupt);
 }
 
+// The words whose reads change nothing, as read; false for the others.
+bool CDB::peekRegister(u32 address, u16& value) const
+{
+    switch (address & 0xFFFF) {
+    case kRegHirqReq: value = m_hirqReq.bits(); return true;
+    case kRegHirqMsk: value = m_hirqMask; return true;
+    case kRegCr1: value = m_cr[0]; return true;
+    case kRegCr1 + 4: value = m_cr[1]; return true;
+    case kRegCr1 + 8: value = m_cr[2]; return true;
+    case kRegScratch: value = m_scratch; return true;
+    default: return false;
+    }
+}
+
+// The interrupt registers' reads are traced.
+bool CDB::readTraced(u32 address) const
+{
+    const u32 offset = address & 0xFFFF;
+    return (offset == kRegHirqReq || offset == kRegHirqMsk) && logs(4);
+}
+
 u16 CDB::readRegister(CPU*, u32 address)
 {
+    u16 value = 0;
+    if (peekRegister(address, value)) {
+        // Each line keeps a format of its own: the log bounds lines by format.
+        if (readTraced(address) && (address & 0xFFFF) == kRegHirqReq)
+            logTrace(4, "Read HIRQREQ [D: %04X]", value);
+        else if (readTraced(address))
+            logTrace(4, "Read HIRQMSK [D: %04X]", value);
+        return value;
+    }
     switch (address & 0xFFFF) {
     case kRegTransfer:
         // One register carries both kinds of transfer: with no sector
@@ -206,19 +236,9 @@ u16 CDB::readRegister(CPU*, u32 address)
         if (!m_dtr.halfPending() && !m_dtr.input.peer() && m_infoIndex < m_infoCount)
             return readInfoWord();
         return m_dtr.readHalf();
-    case kRegHirqReq:
-        logTrace(4, "Read HIRQREQ [D: %04X]", m_hirqReq);
-        return m_hirqReq;
-    case kRegHirqMsk:
-        logTrace(4, "Read HIRQMSK [D: %04X]", m_hirqMask);
-        return m_hirqMask;
-    case kRegCr1: return m_cr[0];
-    case kRegCr1 + 4: return m_cr[1];
-    case kRegCr1 + 8: return m_cr[2];
     case kRegCr4:
         m_report = true;
         return m_cr[3];
-    case kRegScratch: return m_scratch;
     case kRegInfo: return readInfoWord();
     default:
         logWarning(1, "Bad RW [A: %08X]", address);
@@ -226,13 +246,20 @@ u16 CDB::readRegister(CPU*, u32 address)
     }
 }
 
-// HIRQREQ changes only in the block's events and in accesses that are not
-// steady themselves; its reads change nothing unless they are traced.
+// The registers change only in the block's events and in accesses that are
+// not steady themselves; HIRQREQ answers with the count of its changes.
 bool CDB::steadyRegister(u32 address, u32 width, u32& value) const
 {
-    if (width != 2 || (address & 0xFFFF) != kRegHirqReq || logs(4))
+    if (width != 2 || readTraced(address))
         return false;
-    value = m_hirqChanges << 16 | m_hirqReq;
+    if ((address & 0xFFFF) == kRegHirqReq) {
+        value = m_hirqReq.steadyValue();
+        return true;
+    }
+    u16 word = 0;
+    if (!peekRegister(address, word))
+        return false;
+    value = word;
     return true;
 }
 
@@ -249,7 +276,7 @@ void CDB::writeRegister(CPU* cpu, u32 address, u16 value)
     case kRegTransfer: m_dtr.writeHalf(value); break;
     case kRegHirqReq:
         logTrace(4, "Write HIRQREQ [D: %04X]", value);
-        changeHirq(m_hirqReq & value & 0x3FFF);
+        m_hirqReq.set(m_hirqReq.bits() & value & 0x3FFF);
         m_report = value & 1;
         break;
     case kRegHirqMsk:
@@ -293,19 +320,25 @@ CDB& self(void* owner)
     return *static_cast<CDB*>(owner);
 }
 
-u8 regRB(void* o, CPU* cpu, u32 a)
+// The register window serves words only: a byte or long access is noted
+// for the slave and warned of, and a read gives 0.
+template <typename T>
+T refusedRead(void* o, CPU* cpu, u32 a)
 {
+    constexpr bool kByte = sizeof(T) == 1;
     if (fromSlave(cpu))
-        self(o).logError(1, "Slave SH2: RB [A:%08X]", a);
-    self(o).logWarning(1, "Bad RB [A: %08X]", a);
+        self(o).logError(1, kByte ? "Slave SH2: RB [A:%08X]" : "Slave SH2: RL [A:%08X]", a);
+    self(o).logWarning(1, kByte ? "Bad RB [A: %08X]" : "Bad RL [A: %08X]", a);
     return 0;
 }
 
-void regWB(void* o, CPU* cpu, u32 a, u8 d)
+template <typename T>
+void refusedWrite(void* o, CPU* cpu, u32 a, T d)
 {
+    constexpr bool kByte = sizeof(T) == 1;
     if (fromSlave(cpu))
-        self(o).logError(1, "Slave SH2: WB [A:%08X, D: %02X]", a, d);
-    self(o).logWarning(1, "Bad WB [A: %08X, D: %02X]", a, d);
+        self(o).logError(1, kByte ? "Slave SH2: WB [A:%08X, D: %02X]" : "Slave SH2: WL [A:%08X, D: %08X]", a, d);
+    self(o).logWarning(1, kByte ? "Bad WB [A: %08X, D: %02X]" : "Bad WL [A: %08X, D: %08X]", a, d);
 }
 
 u16 regRW(void* o, CPU* cpu, u32 a)
@@ -321,21 +354,6 @@ void regWW(void* o, CPU* cpu, u32 a, u16 d)
 bool regSteady(void* o, const CPU*, u32 a, u32 width, u32& value)
 {
     return self(o).steadyRegister(a, width, value);
-}
-
-u32 regRL(void* o, CPU* cpu, u32 a)
-{
-    if (fromSlave(cpu))
-        self(o).logError(1, "Slave SH2: RL [A:%08X]", a);
-    self(o).logWarning(1, "Bad RL [A: %08X]", a);
-    return 0;
-}
-
-void regWL(void* o, CPU* cpu, u32 a, u32 d)
-{
-    if (fromSlave(cpu))
-        self(o).logError(1, "Slave SH2: WL [A:%08X, D: %08X]", a, d);
-    self(o).logWarning(1, "Bad WL [A: %08X, D: %08X]", a, d);
 }
 
 u8 dataRB(void* o, CPU* cpu, u32 a)
@@ -363,26 +381,27 @@ u32 dataRL(void* o, CPU*, u32 a)
     return self(o).readDataPort(a);
 }
 
-void dataWB(void* o, CPU* cpu, u32 a, u8 d)
+// A byte or word written to the data port lands in the top of a long.
+template <typename T>
+void dataWrite(void* o, CPU* cpu, u32 a, T d, const char* slaveLine, const char* line)
 {
     if (fromSlave(cpu))
-        self(o).logError(1, "Slave SH2: WB [A:%08X, D: %02X]", a, d);
+        self(o).logError(1, slaveLine, a, d);
     if ((a & 0xFFFF) != kDataPort) {
-        self(o).logWarning(1, "Bad WB [A: %08X, D: %02X]", a, d);
+        self(o).logWarning(1, line, a, d);
         return;
     }
-    self(o).writeDataPort(a, u32{d} << 24);
+    self(o).writeDataPort(a, u32{d} << (32 - 8 * sizeof d));
+}
+
+void dataWB(void* o, CPU* cpu, u32 a, u8 d)
+{
+    dataWrite(o, cpu, a, d, "Slave SH2: WB [A:%08X, D: %02X]", "Bad WB [A: %08X, D: %02X]");
 }
 
 void dataWW(void* o, CPU* cpu, u32 a, u16 d)
 {
-    if (fromSlave(cpu))
-        self(o).logError(1, "Slave SH2: WW [A:%08X, D: %04X]", a, d);
-    if ((a & 0xFFFF) != kDataPort) {
-        self(o).logWarning(1, "Bad WW [A: %08X, D: %04X]", a, d);
-        return;
-    }
-    self(o).writeDataPort(a, u32{d} << 16);
+    dataWrite(o, cpu, a, d, "Slave SH2: WW [A:%08X, D: %04X]", "Bad WW [A: %08X, D: %04X]");
 }
 
 void dataWL(void* o, CPU* cpu, u32 a, u32 d)
@@ -399,7 +418,7 @@ AccessHandlers CDB::getAccessHandlers(int area)
     if (area == kData)
         return {this, dataRB, dataWB, dataRW, dataWW, dataRL, dataWL};
     if (area == kRegisters) {
-        AccessHandlers h{this, regRB, regWB, regRW, regWW, regRL, regWL};
+        AccessHandlers h{this, refusedRead<u8>, refusedWrite<u8>, regRW, regWW, refusedRead<u32>, refusedWrite<u32>};
         h.steadyRead = regSteady;
         return h;
     }
@@ -441,7 +460,7 @@ void CDB::dispatchCommand()
         return;
     }
     logError(1, "Illegal command: CR1: %04X, CR2: %04X, CR3: %04X, CR4: %04X, HIRQREQ: %04X, ST: %02X",
-             m_command.cr[0], m_command.cr[1], m_command.cr[2], m_command.cr[3], m_hirqReq, m_status);
+             m_command.cr[0], m_command.cr[1], m_command.cr[2], m_command.cr[3], m_hirqReq.bits(), m_status);
     // Answered as refused, so the program does not take its own command
     // words for a reply; an unknown code leaves the drive as it was.
     reportStatus(kReject);

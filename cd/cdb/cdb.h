@@ -187,6 +187,7 @@ public:
         Connector output{this, false};
 
     private:
+        void start(s32 length, s32 index, u32 count);
         bool loadSector(u32 position);
         // The next word of a get; false (w 0) with no transfer running.
         bool fetch(u32& w);
@@ -243,11 +244,11 @@ public:
 
     void onVBlankIn() { ++m_frames; }
     void setHirq(u16 bits);
-    void setHirqReq(u16 value) { changeHirq(value & 0x3FFF); }
+    void setHirqReq(u16 value) { m_hirqReq.set(value & 0x3FFF); }
     // The console's BIOS proves the disc before it boots it; the built-in
     // BIOS leaves the block as if it had.
     void authenticateAtBoot() { m_discAuth = authenticateDisc(); }
-    u16 hirqReq() const { return m_hirqReq; }
+    u16 hirqReq() const { return m_hirqReq.bits(); }
     void setHirqMask(u16 value) { m_hirqMask = value & 0x3FFF; }
     void setMpegCard(u8 present) { m_mpegCard = present; }
     u8 mpegCard() const { return m_mpegCard; }
@@ -255,8 +256,8 @@ public:
 
     // The register window as a processor sees it (cpu may be null).
     u16 readRegister(CPU* cpu, u32 address);
-    // A register read that a waiting processor may count as memory: HIRQREQ,
-    // answered with what also tells each change apart.
+    // A register read that a waiting processor may count as memory; HIRQREQ
+    // answers with what also tells each change apart.
     bool steadyRegister(u32 address, u32 width, u32& value) const;
     void writeRegister(CPU* cpu, u32 address, u16 value);
     u32 readDataPort(u32 address);
@@ -288,6 +289,9 @@ private:
     friend class Buffer;
     friend class DTR;
     struct MpegCard;
+
+    bool peekRegister(u32 address, u16& value) const;
+    bool readTraced(u32 address) const;
 
     using Handler = void (CDB::*)();
     struct Command {
@@ -464,14 +468,26 @@ private:
     SCU* m_scu;
     CDDrive* m_drive;
     u16 m_cr[4] = {};
-    // Every change of HIRQREQ goes through changeHirq, which counts it.
-    void changeHirq(u16 value)
-    {
-        m_hirqReq = value;
-        ++m_hirqChanges;
-    }
-    u16 m_hirqReq = 0;
-    u32 m_hirqChanges = 0;
+    // HIRQREQ. Its one setter counts every change, also one that leaves the
+    // bits as they were, and the steady read answers the count with the
+    // bits: a processor waiting on the register sees every change the block
+    // made, even one undone before it looks again, so the waiting-loop skip
+    // never depends on which changes a program could tell apart.
+    class HirqRequest {
+    public:
+        u16 bits() const { return m_bits; }
+        u32 steadyValue() const { return m_changes << 16 | m_bits; }
+        void set(u16 bits)
+        {
+            m_bits = bits;
+            ++m_changes;
+        }
+
+    private:
+        u16 m_bits = 0;
+        u32 m_changes = 0;
+    };
+    HirqRequest m_hirqReq;
     u16 m_hirqMask = 0;
     u16 m_scratch = 0;
     std::deque<Command> m_queue;

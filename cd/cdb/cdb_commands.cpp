@@ -552,7 +552,7 @@ void CDB::TgetScd()
 void CDB::undocumentedCommand()
 {
     logWarning(1, "%s [CR1: %04X, CR2: %04X, CR3: %04X, CR4: %04X, HIRQREQ: %04X, HIRQMSK: %04X]", commandName(),
-               word(0), word(1), word(2), word(3), m_hirqReq, m_hirqMask);
+               word(0), word(1), word(2), word(3), m_hirqReq.bits(), m_hirqMask);
     reportStatus(0);
 }
 

@@ -198,7 +198,7 @@ void CDB::Buffer::remove(u32 position, u32 n)
         m_cdb.returnSlot(m_slots[i]);
     std::memmove(&m_slots[position], &m_slots[position + n], m_count - position - n);
     m_count -= n;
-    m_cdb.changeHirq(m_cdb.m_hirqReq & static_cast<u16>(~kBful));
+    m_cdb.m_hirqReq.set(m_cdb.m_hirqReq.bits() & static_cast<u16>(~kBful));
     if (m_cdb.m_lastBuffer >= position && m_cdb.m_lastBuffer < position + n)
         m_cdb.m_lastBuffer = kNone;
 }
@@ -208,7 +208,7 @@ void CDB::Buffer::clear()
     for (u32 i = 0; i < m_count; ++i)
         m_cdb.returnSlot(m_slots[i]);
     m_count = 0;
-    m_cdb.changeHirq(m_cdb.m_hirqReq & static_cast<u16>(~kBful));
+    m_cdb.m_hirqReq.set(m_cdb.m_hirqReq.bits() & static_cast<u16>(~kBful));
     m_cdb.m_lastBuffer = kNone;
 }
 
@@ -658,7 +658,7 @@ void CDB::endCopyMove()
         m_copyEvent = {};
         setHirq(kEcpy);
     };
-    if (m_hirqReq & kEcpy) {
+    if (m_hirqReq.bits() & kEcpy) {
         cancelEvent(m_copyEvent);
         m_copyEvent = {};
         return;

@@ -56,14 +56,22 @@ void CDB::DTR::reset()
 {
     input.disconnect();
     output.disconnect();
-    m_length = m_index = 0;
-    m_count = m_done = 0;
+    start(0, 0, 0);
+    m_halfWord = 0;
+    m_halfFetched = false;
+}
+
+// A transfer of count sectors from index, no sector at hand.
+void CDB::DTR::start(s32 length, s32 index, u32 count)
+{
+    m_length = length;
+    m_index = index;
+    m_count = count;
+    m_done = 0;
     m_data = nullptr;
     m_first = -1;
     m_delete = false;
-    m_halfWord = 0;
     m_lowHalfNext = false;
-    m_halfFetched = false;
     m_sector.init();
 }
 
@@ -132,15 +140,7 @@ void CDB::DTR::beginPut(u32 count)
 {
     if (!output.peer())
         return;
-    m_length = static_cast<s32>(m_cdb.putLength());
-    m_index = static_cast<s32>(m_cdb.putOffset());
-    m_data = nullptr;
-    m_first = -1;
-    m_count = count;
-    m_done = 0;
-    m_delete = false;
-    m_lowHalfNext = false;
-    m_sector.init();
+    start(static_cast<s32>(m_cdb.putLength()), static_cast<s32>(m_cdb.putOffset()), count);
     m_sector.mode = SectorBuffer::kMode1;
 }
 

@@ -213,13 +213,17 @@ void CDB::MpegCard::MpPlay()
                    cdb.lo(3));
 }
 
-CDB::Buffer* CDB::MpegCard::feedingPartition(const Connector& input) const
+CDB::MpegCard::Waiting CDB::MpegCard::waitingSector(const Connector& input) const
 {
     const Connector* peer = input.peer();
     if (!peer || (peer->owner()->id() & 0xC0) != 0x40)
-        return nullptr;
+        return {};
     Buffer* b = cdb.m_buffers[peer->owner()->id() & 0x3F].get();
-    return b->count() ? b : nullptr;
+    if (!b->count())
+        return {};
+    const u8* raw = b->sectorAt(0);
+    const u8* data = raw + cdb.getOffset(raw);
+    return {b, raw, data, static_cast<s32>(cdb.getLength(raw))};
 }
 
 void CDB::MpegCard::connectInput(Connector& input, u8 partition)
@@ -344,13 +348,12 @@ void CDB::MpegCard::intake()
 
 bool CDB::MpegCard::takeVideoSector()
 {
-    Buffer* b = feedingPartition(video.input);
-    if (!b)
+    const Waiting sector = waitingSector(video.input);
+    if (!sector.buffer)
         return false;
     cdb.m_mpegActionStatus = static_cast<u8>((cdb.m_mpegActionStatus & 0xF4) | 4);
-    const u8* raw = b->sectorAt(0);
-    std::memcpy(video.data.data(), raw + cdb.getOffset(raw), cdb.getLength(raw));
-    b->remove(0, 1);
+    std::memcpy(video.data.data(), sector.data, static_cast<u32>(sector.length));
+    sector.buffer->remove(0, 1);
     return true;
 }
 
@@ -370,13 +373,12 @@ void CDB::MpegCard::fillFrame()
 
 bool CDB::MpegCard::extractMpegAudio()
 {
-    Buffer* b = feedingPartition(audio.input);
-    if (!b)
+    const Waiting sector = waitingSector(audio.input);
+    if (!sector.buffer)
         return false;
     cdb.m_mpegActionStatus = static_cast<u8>((cdb.m_mpegActionStatus & 0x0F) | 0x40);
-    const u8* raw = b->sectorAt(0);
-    const u8* data = raw + cdb.getOffset(raw);
-    const s32 length = static_cast<s32>(cdb.getLength(raw));
+    const u8* data = sector.data;
+    const s32 length = sector.length;
     static constexpr u8 kAudioPacket[] = {0x00, 0x00, 0x01, 0xC0};
     s32 i = 0;
     if (length >= kPacketHeader && std::memcmp(data + 12, kAudioPacket, 4) == 0) {
@@ -385,8 +387,8 @@ bool CDB::MpegCard::extractMpegAudio()
         if (i > 0)
             appendAudio(data + i, end - i);
     }
-    cdb.logWarning(2, "MP2 audio length [i: %d, len: %d, fad: %d]", i, audioLength, rawFad(raw));
-    b->remove(0, 1);
+    cdb.logWarning(2, "MP2 audio length [i: %d, len: %d, fad: %d]", i, audioLength, rawFad(sector.raw));
+    sector.buffer->remove(0, 1);
     return true;
 }
 

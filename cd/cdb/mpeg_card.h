@@ -79,8 +79,15 @@ struct CDB::MpegCard {
     // Joins a partition's output to a decoder input; 0xFF, or a number that
     // is not a partition, leaves the input unconnected.
     void connectInput(Connector& input, u8 partition);
-    // The partition feeding input when it holds a sector, or null.
-    Buffer* feedingPartition(const Connector& input) const;
+    // The first sector of the partition feeding input, and its data as a
+    // get reads it; buffer is null while none waits there.
+    struct Waiting {
+        Buffer* buffer = nullptr;
+        const u8* raw = nullptr;
+        const u8* data = nullptr;
+        s32 length = 0;
+    };
+    Waiting waitingSector(const Connector& input) const;
     bool takeVideoSector();
     void fillFrame();
     bool extractMpegAudio();

@@ -62,7 +62,8 @@ public:
     // What runUntil answers for a unit that is idle: its execute would use
     // every clock and change nothing, so the call is left out.
     u32 idleUntil(u32 end) { return static_cast<u32>(clocksTo(end) * u64{m_period ? m_period : 1}); }
-    // Set by a unit with nothing to do; every start clears it.
+    // True while the unit has nothing to do; each unit sets it where the
+    // state that decides it changes.
     bool idle() const { return m_idle; }
     // Runs up to clocks clocks; answers the clocks used.
     virtual u32 execute(u32 clocks) { return clocks; }

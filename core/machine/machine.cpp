@@ -135,7 +135,7 @@ void CMachine::runSlice()
     if (debugBreak)
         return;
     Scheduler& events = scheduler();
-    const bool skipIdle = m_skipIdle;
+    const bool skipIdle = m_shortcuts.idleUnits;
     for (;;) {
         // A slice left for a break continues where it stopped; the scheduler
         // has already fired its events.

@@ -10,6 +10,7 @@
 #include "core/base/raster.h"
 #include "core/base/sample_sink.h"
 #include "core/base/shared_state.h"
+#include "core/base/shortcuts.h"
 
 class CCd;
 
@@ -88,8 +89,9 @@ public:
     void startLogSecond();
     void runSlice();
     void setVideoMode(u32 mode) { m_raster.setVideoMode(mode); }
-    // Off, idle units run their execute as busy ones do; the tests compare.
-    void setSkipIdle(bool skip) { m_skipIdle = skip; }
+    // The record of shortcuts; setting it hands each chip its switches.
+    const Shortcuts& shortcuts() const { return m_shortcuts; }
+    virtual void setShortcuts(const Shortcuts& shortcuts) { m_shortcuts = shortcuts; }
 
     void pushSample(const s16* pair) override { m_samples.push(pair); }
     u32 takeSamples(s16* out, u32 maxPairs) { return m_samples.take(out, maxPairs); }
@@ -113,7 +115,7 @@ protected:
     u8 m_fieldBit = 0;
     u32 m_frameCounter = 0;
     u32 m_slice = 0;
-    bool m_skipIdle = true;
+    Shortcuts m_shortcuts;
     SampleBuffer m_samples;
     static constexpr u64 kSecondNs = 1'000'000'000;
     u64 m_secondNs = 0;

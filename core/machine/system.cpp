@@ -17,6 +17,7 @@ CSystem::CSystem()
       m_cdb(&m_scu, &m_drive),
       m_biosHook(this)
 {
+    CSystem::setShortcuts(m_shortcuts);
 }
 
 CSystem::~CSystem()
@@ -112,6 +113,17 @@ void CSystem::reset()
     std::memset(vdp2ColorRam.get(), 0, kVdp2ColorRamSize);
     std::memset(vdp2Vram.get(), 0, kVdp2VramSize);
     m_localTime = 0;
+}
+
+void CSystem::setShortcuts(const Shortcuts& shortcuts)
+{
+    CMachine::setShortcuts(shortcuts);
+    m_master.setSkipWaitLoops(shortcuts.waitLoops);
+    m_slave.setSkipWaitLoops(shortcuts.waitLoops);
+    m_vdp1.setFastPaths(shortcuts.vdp1Primitives);
+    m_vdp2.setFastPaths(shortcuts.vdp2);
+    m_m68k.setSkipIdleLoops(shortcuts.soundIdleLoops);
+    m_scsp.setSkipSilentSlots(shortcuts.silentSlots);
 }
 
 void CSystem::setClock(u32 hz)

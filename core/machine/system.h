@@ -60,6 +60,7 @@ public:
     void reset() override;
     void setClock(u32 hz);
     void setMedia(std::shared_ptr<CCd> media) override;
+    void setShortcuts(const Shortcuts& shortcuts) override;
     DisplaySize getDisplaySize() override { return m_vdp2.getDisplaySize(); }
     void checkDmaRange(u32 source, u32 destination, u32 count) override;
 

@@ -86,12 +86,14 @@ public:
     void enterException(u32 vector, int level = -1);
     void charge(s32 clocks) { m_clocksLeft -= clocks; }
     // What is left of the slice in whole turns of a loop that changes
-    // nothing: the count ends where running the turns leaves it.
+    // nothing: the count ends where running the turns leaves it. Off, the
+    // turns are run one by one.
     void idleTurns(s32 clocks)
     {
-        if (m_clocksLeft > 0)
+        if (m_clocksLeft > 0 && m_skipIdleLoops)
             m_clocksLeft -= (m_clocksLeft + clocks - 1) / clocks * clocks;
     }
+    void setSkipIdleLoops(bool on) { m_skipIdleLoops = on; }
 
     // Flag accessors: 0 or 1.
     u32 flagC() const { return (m_c >> 8) & 1; }
@@ -148,6 +150,7 @@ private:
     // Fetch state: host address = m_fetchBase + address. Dispatch is direct
     // while m_fetchPc - m_windowStart <= m_windowSafe.
     u32 m_fetchPc = 0;
+    bool m_skipIdleLoops = true;  // in the padding, so the fetch state keeps its place
     uintptr_t m_fetchBase = 0;
     u32 m_windowStart = 1;
     u32 m_windowSafe = 0;

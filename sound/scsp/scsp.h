@@ -173,6 +173,8 @@ public:
     // Common word 0x408 as read: the monitored slot's call address, phase and level.
     u16 monitorWord() const;
     void setSlotEnabled(u32 n, bool on);
+    // Off, every silent slot's LFO moves at every sample.
+    void setSkipSilentSlots(bool on) { m_skipSilentSlots = on; }
     u16 common(u32 offset) const { return m_common[(offset >> 1) & 0x1F]; }
     u32 memoryMask() const { return m_memoryMask; }
     u8* soundRam() const { return m_soundRam; }
@@ -201,6 +203,7 @@ private:
     void decodeEnvelope(Slot& s);
     void keyOnExecute();
     void catchUpLfo(const Slot& s) const;
+    void moveSilentLfos(u32 silent) const;
     void updateLive(u32 n);
     u16 readCommonWord(CPU* cpu, u32 a);
     void writeCommonWord(CPU* cpu, u32 a, u16 d);
@@ -244,5 +247,6 @@ private:
     u32 m_monitorSlot = 0;
     u32 m_sampleCount = 0;
     bool m_dmaRunning = false;
+    bool m_skipSilentSlots = true;
     EventHandle m_event;
 };

@@ -129,6 +129,13 @@ const SCSP::Slot& SCSP::slot(u32 n) const
     return s;
 }
 
+// The plain path of the silent slots' LFOs: each moves at every sample.
+[[gnu::noinline]] void SCSP::moveSilentLfos(u32 silent) const
+{
+    for (; silent; silent &= silent - 1)
+        catchUpLfo(m_slots[static_cast<u32>(std::countr_zero(silent))]);
+}
+
 void SCSP::catchUpLfo(const Slot& s) const
 {
     if (s.enabled && s.ended)
@@ -347,6 +354,8 @@ void SCSP::makeSample()
     // one silent now stays silent; only its LFO moves, counted by the tick.
     ++m_lfoTick;
     const u32 live = m_live;
+    if (!m_skipSilentSlots) [[unlikely]]
+        moveSilentLfos(~live);
     for (u32 rest = live & ~0u << (kSlots - 6); rest; rest &= rest - 1) {
         const u32 n = static_cast<u32>(std::countr_zero(rest));
         runStages(m_slots[n], n, kSlots - n, 6, stackBase);

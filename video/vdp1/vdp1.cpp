@@ -14,6 +14,12 @@ bool isSlave(const CPU* cpu)
     return cpu && (cpu->getIndex() & 1);
 }
 
+// The slave's reads are logged, EDSR's word reads aside.
+bool slaveLogs(const CPU* cpu, u32 a, u32 width)
+{
+    return isSlave(cpu) && !(width == 2 && (a & 0xFFFF) == VDP1::kEDSR);
+}
+
 }  // namespace
 
 VDP1::VDP1(SCU* scu, u8* memory, u32 version)
@@ -64,7 +70,7 @@ void VDP1::reset()
     m_sclipCornerY = 255;
     updateSystemClip();
     m_frameBufferInfo = {0, 0, m_displayBuffer, 0, 512, 256};
-    m_drawState = kIdle;
+    setDrawState(kIdle);
 }
 
 void VDP1::setBufferPointers()
@@ -76,8 +82,6 @@ void VDP1::setBufferPointers()
 u32 VDP1::execute(u32 clocks)
 {
     if (m_drawState == kIdle) {
-        // Only a draw's start leaves the idle state, and it clears this.
-        m_idle = 1;
         m_clocksLeft = 0;
         return clocks;
     }
@@ -159,7 +163,7 @@ void VDP1::writeBufferLong(void* o, CPU*, u32 a, u32 d)
 u16 VDP1::readRegisterWord(void* o, CPU* cpu, u32 a)
 {
     auto* v = static_cast<VDP1*>(o);
-    if (isSlave(cpu) && (a & 0xFFFF) != kEDSR)
+    if (slaveLogs(cpu, a, 2))
         v->logError(1, "Slave SH2: RW [A:%08X]", a);
     return v->readRegister(cpu, a);
 }
@@ -175,13 +179,11 @@ void VDP1::writeRegisterWord(void* o, CPU* cpu, u32 a, u16 d)
 u8 VDP1::readRegisterByte(void* o, CPU* cpu, u32 a)
 {
     auto* v = static_cast<VDP1*>(o);
-    if (isSlave(cpu))
+    if (slaveLogs(cpu, a, 1))
         v->logError(1, "Slave SH2: RB [A:%08X]", a);
-    const u32 offset = a & 0xFFFF;
-    if (offset < kEDSR || offset > kMODR + 1)
-        return 0;
-    const u16 word = v->readRegister(nullptr, a & ~1u);
-    return static_cast<u8>((offset & 1) ? word : word >> 8);
+    u32 value = 0;
+    v->peek(a, 1, value);
+    return static_cast<u8>(value);
 }
 
 void VDP1::writeRegisterByte(void* o, CPU* cpu, u32 a, u8 d)
@@ -211,7 +213,7 @@ u16 VDP1::readRegister(CPU*, u32 address)
     return value;
 }
 
-// A word that reads back, as read.
+// A word that reads back, as read; false for the others.
 bool VDP1::peekRegister(u32 address, u16& value) const
 {
     switch (address & 0xFFFF) {
@@ -223,35 +225,39 @@ bool VDP1::peekRegister(u32 address, u16& value) const
     }
 }
 
-// The status words change as the VDP1 draws, in its own slice, at frame
-// changes and through writes; reading them changes nothing. The slave's
-// reads are logged, EDSR's word reads aside.
-bool VDP1::steadyRegister(void* o, const CPU* cpu, u32 a, u32 width, u32& value)
+// What a read of that width answers where no word it covers is a bad
+// read: bytes outside the status words read 0; false where the read warns.
+bool VDP1::peek(u32 a, u32 width, u32& value) const
 {
-    const auto* v = static_cast<const VDP1*>(o);
-    const u32 offset = a & 0xFFFF;
-    if (isSlave(cpu) && !(width == 2 && offset == kEDSR))
-        return false;
     u16 high = 0, low = 0;
     switch (width) {
-    case 1:
+    case 1: {
+        const u32 offset = a & 0xFFFF;
         value = 0;
         if (offset >= kEDSR && offset <= kMODR + 1) {
-            v->peekRegister(a & ~1u, low);
+            peekRegister(a & ~1u, low);
             value = (offset & 1) ? low & 0xFF : low >> 8;
         }
         return true;
+    }
     case 2:
-        if (!v->peekRegister(a, low))
+        if (!peekRegister(a, low))
             return false;
         value = low;
         return true;
     default:
-        if (!v->peekRegister(a, high) || !v->peekRegister(a + 2, low))
+        if (!peekRegister(a, high) || !peekRegister(a + 2, low))
             return false;
         value = u32{high} << 16 | low;
         return true;
     }
+}
+
+// The status words change as the VDP1 draws, in its own slice, at frame
+// changes and through writes; reading them changes nothing.
+bool VDP1::steadyRegister(void* o, const CPU* cpu, u32 a, u32 width, u32& value)
+{
+    return !slaveLogs(cpu, a, width) && static_cast<const VDP1*>(o)->peek(a, width, value);
 }
 
 void VDP1::writeRegister(CPU*, u32 address, u16 data)
@@ -529,14 +535,13 @@ void VDP1::startDraw()
     m_commandPointer = 0;
     m_returnAddress = kNoReturn;
     std::fill(std::begin(m_drawSwitch), std::end(m_drawSwitch), layerDebugSwitches[kSpriteLayerSwitch]);
-    m_drawState = kDrawing;
-    m_idle = 0;
+    setDrawState(kDrawing);
 }
 
 void VDP1::forceEnd()
 {
     m_reg.ENDR = 0;
-    m_drawState = kIdle;
+    setDrawState(kIdle);
     m_reg.EDSR |= 2;
     if (m_scu)
         m_scu->spriteDrawEnd();

@@ -95,6 +95,7 @@ public:
     // Register file, as the bus sees it.
     u16 readRegister(CPU* cpu, u32 address);
     bool peekRegister(u32 address, u16& value) const;
+    bool peek(u32 address, u32 width, u32& value) const;
     void writeRegister(CPU* cpu, u32 address, u16 data);
     void writeTVMR(u16 data);
     void writeFBCR(u16 data);
@@ -221,7 +222,13 @@ private:
     // Walker state.
     u32 m_commandPointer = 0;
     u32 m_returnAddress = kNoReturn;
+    // Changed only through setDrawState: VDP1 is idle exactly while it does not draw.
     s32 m_drawState = kIdle;
+    void setDrawState(DrawState state)
+    {
+        m_drawState = state;
+        m_idle = state == kIdle;
+    }
     Command m_cmd;
     u32 m_lastClocks = 0;
     s32 m_calcMode = 0;  // 8 for MSB on

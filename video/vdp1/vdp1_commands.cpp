@@ -156,7 +156,7 @@ void VDP1::jump()
 void VDP1::END()
 {
     m_reg.EDSR |= 2;
-    m_drawState = kIdle;
+    setDrawState(kIdle);
     m_clocksLeft = 0;
     if (m_scu)
         m_scu->spriteDrawEnd();
@@ -166,7 +166,7 @@ void VDP1::END()
 void VDP1::invalidCommand(u16 ctrl)
 {
     logWarning(2, "COMMAND<INVALID> [ramptr: %08X, CMDCTRL: %04X]", m_commandPointer, ctrl);
-    m_drawState = kIdle;
+    setDrawState(kIdle);
     m_clocksLeft = 0;
 }
 

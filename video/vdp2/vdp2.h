@@ -3,6 +3,7 @@
 #include "video/vdp2/vdp2_layers.h"
 #include "core/base/device.h"
 #include "core/base/display_size.h"
+#include "core/base/shortcuts.h"
 
 class SMPC;
 class VDP1;
@@ -142,6 +143,8 @@ public:
     // A fixed frame for the sprite layer instead of VDP1's display buffer
     // (null goes back to VDP1's), for tools and tests.
     void setSpriteFrame(const FrameBufferInfo* frame) { m_spriteFrame = frame; }
+    // The machine hands its shortcuts' switches of the line loops here.
+    void setFastPaths(const Shortcuts::Vdp2& paths) { m_fastPaths = paths; }
 
     // Writes pixels x0 .. x0 + count - 1 of display line y into the host
     // canvas from the dots the layers fetched for that line.
@@ -418,6 +421,7 @@ private:
     Object m_gradationLayer{"VDP2.GRAD"};
     Object m_backLayer{"VDP2.BACK"};
     u8 m_backEnable = 0;
+    Shortcuts::Vdp2 m_fastPaths;  // in the padding, so the line buffers keep their placement
     RotationParams m_rotation[2];
 
     // Line parameters from setupLineEffects.

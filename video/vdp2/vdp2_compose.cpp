@@ -500,10 +500,10 @@ __attribute__((target("avx2"))) void countCoverAvx2(u8* count, const u8* const* 
 }
 #endif
 
-void countCover(u8* count, const u8* const* nearer, u32 layers, u8 key, u8 depth, u32 width)
+void countCover(bool avx2, u8* count, const u8* const* nearer, u32 layers, u8 key, u8 depth, u32 width)
 {
 #if KEST_X86
-    if (fastPaths.avx2)
+    if (avx2)
         return countCoverAvx2(count, nearer, layers, key, depth, width);
 #endif
     countCoverPlain(count, nearer, layers, key, depth, width);
@@ -608,14 +608,14 @@ bool VDP2::neverShown(const Layer& layer) const
 {
     const bool noPriority =
         layer.specialPriorityMode == 3 || (layer.specialPriorityMode == 0 && layer.priority == 0);
-    return fastPaths.hiddenLayers && noPriority && m_screenMode < 6;
+    return m_fastPaths.hiddenLayers && noPriority && m_screenMode < 6;
 }
 
 // The same for a layer whose window (pass) hides the whole line, as a
 // HUD's window does above and below its box.
 bool VDP2::windowHidesLine(const u8* pass) const
 {
-    if (!fastPaths.hiddenLayers || pass == m_passAll || m_screenMode >= 6)
+    if (!m_fastPaths.hiddenLayers || pass == m_passAll || m_screenMode >= 6)
         return false;
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     return std::memchr(pass, 1, width) == nullptr;
@@ -639,7 +639,7 @@ const u8* VDP2::neededDots(const Layer& layer)
     const u8 key = static_cast<u8>(nearestKey(layer));
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     // Counted down from the depth: a dot is needed while its count is above 0.
-    countCover(m_needed, m_fetched, m_fetchedCount, key, m_coverDepth, width);
+    countCover(m_fastPaths.avx2, m_needed, m_fetched, m_fetchedCount, key, m_coverDepth, width);
     return m_needed;
 }
 
@@ -751,7 +751,7 @@ void VDP2::selectLayers(u32 x0, u32 end)
 // line needs the general compositor.
 bool VDP2::composePacked(u32 x0, u32 count, u32* row)
 {
-    if (m_effectMode != 0 || !fastPaths.packedCompositor)
+    if (m_effectMode != 0 || !m_fastPaths.packedCompositor)
         return false;
     PackedLine line;
     lineRules(line);
@@ -788,7 +788,7 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
     u32* out = row + x0;
     u32 done = 0;
 #if KEST_X86
-    if (fastPaths.avx2)
+    if (m_fastPaths.avx2)
         done = composePackedAvx2(line, x0, count, out);
 #endif
     if (done < count)

@@ -1291,7 +1291,7 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
     const bool perDotCoefficients = m_rotation[firstSet].dkax != 0;
     if constexpr (!Bitmap) {
         // One set or both over wrapping maps: the common lines.
-        if (fastPaths.rotationLines && !mosaic && m_rotation[firstSet].overMode == 0 &&
+        if (m_fastPaths.rotationLines && !mosaic && m_rotation[firstSet].overMode == 0 &&
             (Single || m_rotation[1].overMode == 0)) {
             Single ? steadyRun<Mode>(layer, pass, firstSet, 0, width)
                    : fetchRotationTwoSets<Mode>(layer, pass, parameterMode);
@@ -1507,7 +1507,7 @@ void VDP2::fetchRotationTwoSets(Layer& layer, const u8* pass, u32 parameterMode)
     const bool plain = lines[0].priorityMode == 0 && lines[0].ccMode == 0;
     u32 first = 0;
 #if KEST_X86
-    if (plain && fastPaths.avx2)
+    if (plain && m_fastPaths.avx2)
         first = layer.charSize16 ? twoSetDotsAvx2<Mode, true>(lines, t, pass, width, out)
                                  : twoSetDotsAvx2<Mode, false>(lines, t, pass, width, out);
 #endif
@@ -1544,7 +1544,7 @@ void VDP2::steadyRun(Layer& layer, const u8* pass, int set, u32 begin, u32 end)
                           {}};
         u32 first = 0;
 #if KEST_X86
-        if (plain && fastPaths.avx2)
+        if (plain && m_fastPaths.avx2)
             first = layer.charSize16 ? coefficientDotsAvx2<Mode, true>(line, d, pass, end, out)
                                      : coefficientDotsAvx2<Mode, false>(line, d, pass, end, out);
 #endif
@@ -1577,7 +1577,7 @@ void VDP2::steadyRun(Layer& layer, const u8* pass, int set, u32 begin, u32 end)
     RotationSums sums(p, scaleOf(p, coefficient), begin);
     u32 first = begin;
 #if KEST_X86
-    if (plain && fastPaths.avx2) {
+    if (plain && m_fastPaths.avx2) {
         first = layer.charSize16 ? steadyDotsAvx2<Mode, true>(line, sums, pass, begin, end, out)
                                  : steadyDotsAvx2<Mode, false>(line, sums, pass, begin, end, out);
         sums.step(first - begin);

@@ -319,11 +319,11 @@ __attribute__((target("avx2"))) void rowDotsAvx2(const GroupRows& g, u32* __rest
 #endif
 
 template <int Mode>
-void rowDots(const GroupRows& g, u32* colorOut, u8* keyOut, u8* ccOut)
+void rowDots(bool avx2, const GroupRows& g, u32* colorOut, u8* keyOut, u8* ccOut)
 {
 #if KEST_X86
     // The 16-colour shortcut needs the sixteen colours of a group in a row.
-    if (vdp2::fastPaths.avx2 && (Mode == 1 || g.paletteMask >= 15)) {
+    if (avx2 && (Mode == 1 || g.paletteMask >= 15)) {
         rowDotsAvx2<Mode>(g, colorOut, keyOut, ccOut);
         return;
     }
@@ -527,13 +527,13 @@ __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 
 // groups whose dots are all hidden get no dots. The names go first, then the
 // character rows and their colours.
 template <int Mode, bool Char16, bool TwoWord>
-void cellRowRun(const RowRun& p, u32 at, u32 c, u32 groups, u32* __restrict colorOut, u8* __restrict keyOut,
+void cellRowRun(bool avx2, const RowRun& p, u32 at, u32 c, u32 groups, u32* __restrict colorOut, u8* __restrict keyOut,
                 u8* __restrict ccOut, const u8* needed)
 {
     u32 fetched = 0;
     u32 g = 0;
 #if KEST_X86
-    if (fastPaths.avx2)
+    if (avx2)
         g = nameGroupsAvx2<Mode, Char16, TwoWord>(p, at, c, groups, needed, keyOut, fetched);
 #endif
     for (; g < groups; ++g) {
@@ -545,7 +545,7 @@ void cellRowRun(const RowRun& p, u32 at, u32 c, u32 groups, u32* __restrict colo
     }
     const GroupRows rows{p.vram, p.groupRow, p.groupFlags, p.groupBase, p.groupAt, fetched, p.palette, p.paletteMask,
                          p.shownBytes};
-    rowDots<Mode>(rows, colorOut, keyOut, ccOut);
+    rowDots<Mode>(avx2, rows, colorOut, keyOut, ccOut);
 }
 
 }  // namespace
@@ -646,8 +646,8 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
                 const u32 names = ((px >> 9) << (2 * perRowShift)) | ((px & 511) >> charShift);
                 const u32 at = (rowBase[(c >> planeShiftX) & 1] + (names << nameShift)) & vramMask;
                 auto run = [&]<bool Char16, bool TwoWord>() {
-                    cellRowRun<Mode, Char16, TwoWord>(rowRun, at, c, groups, colorOut + x, keyOut + x, ccOut + x,
-                                                      needed ? needed + x : nullptr);
+                    cellRowRun<Mode, Char16, TwoWord>(m_fastPaths.avx2, rowRun, at, c, groups, colorOut + x,
+                                                      keyOut + x, ccOut + x, needed ? needed + x : nullptr);
                 };
                 if (layer.charSize16)
                     layer.twoWord ? run.template operator()<true, true>() : run.template operator()<true, false>();
@@ -819,10 +819,10 @@ __attribute__((target("avx2"))) void bitmapRunAvx2(const BitmapRun& r, const u8*
 #endif
 
 template <int Mode>
-void bitmapRun(const BitmapRun& r, const u8* src, u32 phase, u32 count, u32* colorOut, u8* keyOut, u8* ccOut)
+void bitmapRun(bool avx2, const BitmapRun& r, const u8* src, u32 phase, u32 count, u32* colorOut, u8* keyOut, u8* ccOut)
 {
 #if KEST_X86
-    if (fastPaths.avx2)
+    if (avx2)
         return bitmapRunAvx2<Mode>(r, src, phase, count, colorOut, keyOut, ccOut);
 #endif
     bitmapRunPlain<Mode>(r, src, phase, count, colorOut, keyOut, ccOut);
@@ -839,7 +839,7 @@ bool VDP2::fetchBitmapRow(Layer& layer, const u8* pass)
 {
     const u32 priorityMode = layer.specialPriorityMode;
     const u32 ccMode = m_outputs[layer.record].specialMode;
-    if (!fastPaths.bitmapRows || layer.xStep != 0x10000 || layer.yMode != 0 || priorityMode == 2 || ccMode == 2)
+    if (!m_fastPaths.bitmapRows || layer.xStep != 0x10000 || layer.yMode != 0 || priorityMode == 2 || ccMode == 2)
         return false;
     constexpr u32 kBits = Mode == 0 ? 4 : Mode == 1 ? 8 : Mode == 4 ? 32 : 16;
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
@@ -860,8 +860,8 @@ bool VDP2::fetchBitmapRow(Layer& layer, const u8* pass)
     u32 col = (static_cast<u32>(layer.xStart) >> 16) & widthMask;
     for (u32 x = 0; x < width;) {
         const u32 count = std::min(widthMask + 1 - col, width - x);
-        bitmapRun<Mode>(run, m_vram + rowStart + col * kBits / 8, col & (Mode == 0 ? 1 : 0), count, out.color + x,
-                        out.key + x, out.cc + x);
+        bitmapRun<Mode>(m_fastPaths.avx2, run, m_vram + rowStart + col * kBits / 8, col & (Mode == 0 ? 1 : 0), count,
+                        out.color + x, out.key + x, out.cc + x);
         x += count;
         col = 0;
     }

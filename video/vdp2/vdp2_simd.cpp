@@ -2,16 +2,6 @@
 
 namespace {
 
-bool hostHasAvx2()
-{
-#if KEST_X86
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-#else
-    return false;
-#endif
-}
-
 void gatherColorsPlain(const u16* __restrict index, u32 count, const u32* __restrict palette, u32* __restrict out)
 {
 #pragma GCC unroll 8
@@ -37,12 +27,10 @@ __attribute__((target("avx2"))) void gatherColorsAvx2(const u16* __restrict inde
 
 namespace vdp2 {
 
-FastPaths fastPaths{hostHasAvx2()};
-
-void gatherColors(const u16* index, u32 count, const u32* palette, u32* out)
+void gatherColors(bool avx2, const u16* index, u32 count, const u32* palette, u32* out)
 {
 #if KEST_X86
-    if (fastPaths.avx2)
+    if (avx2)
         return gatherColorsAvx2(index, count, palette, out);
 #endif
     gatherColorsPlain(index, count, palette, out);

@@ -2,10 +2,12 @@
 
 // Fast paths of the line loops. Each gives the same dots as the plain code
 // beside it: AVX2 where the host has it, and a compositor for the common
-// line. Tests switch them off to compare the pictures.
+// line. The machine's shortcuts switch them; tests switch them off to
+// compare the pictures.
 
 #include <cstring>
 
+#include "core/base/shortcuts.h"
 #include "core/base/types.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -71,16 +73,9 @@ KEST_AVX2 [[gnu::always_inline]] inline __m256i gather8(const void* base, __m256
 }
 #endif
 
-struct FastPaths {
-    bool avx2;  // from the processor
-    bool packedCompositor = true;
-    bool rotationLines = true;  // the one-set and two-set loops of rotation lines over wrapping cell maps
-    bool hiddenLayers = true;   // layers whose every dot has priority 0 or is outside the window go unfetched
-    bool bitmapRows = true;     // bitmap lines at 1:1 read as runs along their row
-};
-extern FastPaths fastPaths;
+using FastPaths = Shortcuts::Vdp2;
 
 // out[i] = palette[index[i]]; every index must be inside the palette.
-void gatherColors(const u16* index, u32 count, const u32* palette, u32* out);
+void gatherColors(bool avx2, const u16* index, u32 count, const u32* palette, u32* out);
 
 }  // namespace vdp2

@@ -211,17 +211,17 @@ __attribute__((target("avx2"))) void spriteColorsAvx2(const u16* index, const u8
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(colorOut + i), colors);
     }
     if (i < width) {
-        gatherColors(index + i, width - i, palette, colorOut + i);
+        gatherColors(true, index + i, width - i, palette, colorOut + i);
         if (raw)
             directColorsBody(raw + 2 * i, width - i, colorOut + i);
     }
 }
 #endif
 
-void directColors(const u8* raw, u32 width, u32* colorOut)
+void directColors(bool avx2, const u8* raw, u32 width, u32* colorOut)
 {
 #if KEST_X86
-    if (fastPaths.avx2)
+    if (avx2)
         return directColorsAvx2(raw, width, colorOut);
 #endif
     directColorsBody(raw, width, colorOut);
@@ -309,7 +309,7 @@ void VDP2::fetchSpriteLine(const u8* __restrict raw)
         }
     };
 #if KEST_X86
-    if (fastPaths.avx2 && !windowBits && width % 32 == 0) {
+    if (m_fastPaths.avx2 && !windowBits && width % 32 == 0) {
         const SpriteSplit p{raw, width, keyCc, ratios, cramOffset, paletteMask, directCc, index,
                             keyOut, ccOut, ratioOut, classOut};
         shadows = mixed ? splitSpriteAvx2<Type, true>(p) : splitSpriteAvx2<Type, false>(p);
@@ -344,17 +344,17 @@ void VDP2::fetchSpriteLine(const u8* __restrict raw)
         }
     } else {
 #if KEST_X86
-        if (fastPaths.avx2) {
+        if (m_fastPaths.avx2) {
             // Colours of dots no place takes are read only by gradation.
-            const bool skip = fastPaths.hiddenLayers && !(m_gradation && m_gradationTarget == kSpriteRecord);
+            const bool skip = m_fastPaths.hiddenLayers && !(m_gradation && m_gradationTarget == kSpriteRecord);
             spriteColorsAvx2(index, mixed ? raw : nullptr, skip ? keyOut : nullptr, width, palette, colorOut);
             return;
         }
 #endif
-        gatherColors(index, width, palette, colorOut);
+        gatherColors(m_fastPaths.avx2, index, width, palette, colorOut);
     }
     if (mixed)
-        directColors(raw, width, colorOut);
+        directColors(m_fastPaths.avx2, raw, width, colorOut);
 }
 
 void VDP2::fetchSprite()

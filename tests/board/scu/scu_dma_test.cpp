@@ -594,7 +594,9 @@ TEST_F(DmaTest, IdleUnitsSkipTheirSlicesExactly)
         TearDown();
         m_commands = 0;
         SetUp();
-        sys->setSkipIdle(skip);
+        Shortcuts shortcuts;
+        shortcuts.idleUnits = skip;
+        sys->setShortcuts(shortcuts);
         pattern(0x20000, 0x800, 29);
         for (u32 i = 0; i < 8; ++i)
             storeBe32(wram() + 0x30000 + 4 * i, 500 + 11 * i);

@@ -51,7 +51,9 @@ TEST(Vdp1SystemTest, SkippingTheIdleSlicesChangesNothing)
         debugBreak = sliceResume = debugStopped = 0;
         auto sys = std::make_unique<CSystem>();
         sys->setup(0);
-        sys->setSkipIdle(skip);
+        Shortcuts shortcuts;
+        shortcuts.idleUnits = skip;
+        sys->setShortcuts(shortcuts);
         std::memcpy(sys->memory().bios.get(), program.data(), program.size());
         sys->powerOn();
         std::string state;

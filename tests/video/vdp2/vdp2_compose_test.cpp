@@ -328,8 +328,8 @@ TEST_F(Vdp2ComposeTest, CalculationTakesTheRatioItsModeNames)
         {0x0040, 0, 0x1005, blended(host(kRed), host(kGreen), 14), "the sprite dot's own ratio"},
         {0x0240, 0, 0x1005, blended(host(kRed), host(kGreen), 4), "the ratio of the dot below the sprite"},
     };
-    const vdp2::FastPaths saved = vdp2::fastPaths;
-    vdp2::FastPaths plain = saved, general = saved;
+    const Shortcuts::Vdp2 all;
+    Shortcuts::Vdp2 plain = all, general = all;
     plain.avx2 = false;
     general.packedCompositor = false;
     for (const auto& c : cases) {
@@ -337,14 +337,13 @@ TEST_F(Vdp2ComposeTest, CalculationTakesTheRatioItsModeNames)
         s.reg(VDP2::LNCLEN, c.lnclen);
         for (u32 i = 0; i < sprite.size(); i += 2)
             storeBe16(&sprite[i], c.spriteDot);
-        for (const vdp2::FastPaths& paths : {saved, plain, general}) {
-            vdp2::fastPaths = paths;
+        for (const Shortcuts::Vdp2& paths : {all, plain, general}) {
+            s.setFastPaths(paths);
             s.runField();
             EXPECT_EQ(s.pixel(5, 5), c.expected)
                 << c.what << (!paths.packedCompositor ? ", general compositor" : paths.avx2 ? ", AVX2" : ", plain");
         }
     }
-    vdp2::fastPaths = saved;
 }
 
 TEST_F(Vdp2ComposeTest, ColourModesALayerCannotShowDrawNothing)
@@ -578,7 +577,6 @@ TEST(Vdp2RasterEffects, WritesBetweenLinesShowFromTheNextLine)
 // a normal layer's bitmap dots, names and characters there are transparent.
 TEST_F(Vdp2ComposeTest, NormalLayersGetNothingFromRotationBanks)
 {
-    const vdp2::FastPaths saved = vdp2::fastPaths;
     setColor(1, kGreen);
     // NBG1: a 512 x 256 bitmap of 32K colours in A0 and A1.
     for (u32 i = 0; i < 0x40000; i += 2)
@@ -607,8 +605,8 @@ TEST_F(Vdp2ComposeTest, NormalLayersGetNothingFromRotationBanks)
         {0x010C, 0x0011, red, red},      // NBG0's character held
         {0x0103, 0x0011, green, green},  // A0 held: neither
     };
-    for (const bool avx2 : {false, saved.avx2}) {
-        vdp2::fastPaths.avx2 = avx2;
+    for (const bool avx2 : {false, hostHasAvx2()}) {
+        s.setFastPaths({avx2});
         for (const Case& c : cases) {
             cells(c.bgon == 0x0011);
             s.reg(VDP2::RAMCTL, c.ramctl);
@@ -620,7 +618,6 @@ TEST_F(Vdp2ComposeTest, NormalLayersGetNothingFromRotationBanks)
             }
         }
     }
-    vdp2::fastPaths = saved;
 }
 
 // The same rule on the loops a zoomed layer and a layer with vertical cell

@@ -18,15 +18,9 @@
 
 namespace {
 
-struct FastPathsGuard {
-    vdp2::FastPaths saved = vdp2::fastPaths;
-    ~FastPathsGuard() { vdp2::fastPaths = saved; }
-};
-
 TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
 {
-    FastPathsGuard guard;
-    const bool hostAvx2 = vdp2::fastPaths.avx2;
+    const bool hostAvx2 = hostHasAvx2();
     Vdp2Scene s;
     std::mt19937 random(77);
     std::vector<u8> sprite(VDP1::kFrameBufferSize);
@@ -35,7 +29,7 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
     s.sys->vdp2().setSpriteFrame(&frame);
 
     auto draw = [&](bool avx2, bool packed) {
-        vdp2::fastPaths = {avx2 && hostAvx2, packed, true, packed, packed};
+        s.setFastPaths({avx2 && hostAvx2, packed, true, packed, packed});
         std::fill(s.canvas.begin(), s.canvas.end(), 0xFF000000u);
         s.runField();
         return s.canvas;
@@ -134,8 +128,7 @@ TEST(Vdp2FastPaths, DrawWhatThePlainCodeDraws)
 // transparent dots shown.
 TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
 {
-    FastPathsGuard guard;
-    const bool hostAvx2 = vdp2::fastPaths.avx2;
+    const bool hostAvx2 = hostHasAvx2();
     const std::pair<const char*, std::function<void(Vdp2Scene&)>> fields[] = {
         {"2D", gameField2D},
         {"3D", gameField3D},
@@ -189,7 +182,7 @@ TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
         Vdp2Scene s;
         setUp(s);
         auto draw = [&](vdp2::FastPaths paths) {
-            vdp2::fastPaths = paths;
+            s.setFastPaths(paths);
             std::fill(s.canvas.begin(), s.canvas.end(), 0xFF000000u);
             s.runField();
             return s.canvas;
@@ -212,15 +205,14 @@ TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
 // dot of a group of eight.
 TEST(Vdp2FastPaths, LineSettingsDrawWhatThePlainCodeDraws)
 {
-    FastPathsGuard guard;
-    const bool hostAvx2 = vdp2::fastPaths.avx2;
+    const bool hostAvx2 = hostHasAvx2();
     std::set<std::vector<u32>> pictures;
     u32 variant = 0;
     for (const bool boxed : {false, true}) {
         Vdp2Scene s;
         boxed ? gameField2DBoxed(s) : gameField2D(s);
         auto draw = [&](vdp2::FastPaths paths) {
-            vdp2::fastPaths = paths;
+            s.setFastPaths(paths);
             std::fill(s.canvas.begin(), s.canvas.end(), 0xFF000000u);
             s.runField();
             return s.canvas;

@@ -78,9 +78,10 @@ struct RotationCase {
 
 // Draws two fields of the case over random memories and returns a checksum
 // of both pictures; 'colours' counts the distinct dots seen.
-u64 drawCase(const RotationCase& c, std::size_t& colours)
+u64 drawCase(const RotationCase& c, std::size_t& colours, bool avx2 = hostHasAvx2())
 {
     Vdp2Scene s;
+    s.setFastPaths({avx2});
     s.randomMemories(0xC0FFEE);
     u8* vram = s.vram();
     c.a.write(vram, kTable);
@@ -183,12 +184,9 @@ TEST_P(Vdp2RotationExactTest, DrawsEveryDotAsBefore)
 // Without AVX2 the plain loops must draw the same dots.
 TEST_P(Vdp2RotationExactTest, DrawsTheSameWithoutAvx2)
 {
-    const vdp2::FastPaths saved = vdp2::fastPaths;
-    vdp2::fastPaths.avx2 = false;
     const RotationCase& c = GetParam();
     std::size_t colours = 0;
-    const u64 hash = drawCase(c, colours);
-    vdp2::fastPaths = saved;
+    const u64 hash = drawCase(c, colours, false);
     EXPECT_EQ(hash, c.checksum) << c.name << std::hex << ": 0x" << hash;
 }
 
@@ -196,9 +194,8 @@ TEST_P(Vdp2RotationExactTest, DrawsTheSameWithoutAvx2)
 // every dot as the plain loop does, over each map geometry and name form.
 TEST(Vdp2RotationAvx2, DrawsWhatThePlainLoopDraws)
 {
-    if (!vdp2::fastPaths.avx2)
+    if (!hostHasAvx2())
         GTEST_SKIP() << "no AVX2 on this host";
-    const vdp2::FastPaths saved = vdp2::fastPaths;
     std::mt19937 random(31);
     auto pick = [&](u32 count) { return static_cast<u32>(random() % count); };
     for (int round = 0; round < 16; ++round) {
@@ -233,14 +230,13 @@ TEST(Vdp2RotationAvx2, DrawsWhatThePlainLoopDraws)
             s.reg(VDP2::MPABRA + 2 * i, static_cast<u16>(random()));
 
         auto draw = [&](bool avx2) {
-            vdp2::fastPaths.avx2 = avx2;
+            s.setFastPaths({avx2});
             std::fill(s.canvas.begin(), s.canvas.end(), 0xFF000000u);
             s.runField();
             return s.canvas;
         };
         const std::vector<u32> plain = draw(false);
         const std::vector<u32> fast = draw(true);
-        vdp2::fastPaths = saved;
         const std::set<u32> seen(plain.begin(), plain.end());
         EXPECT_GT(seen.size(), 16u) << "round " << round;
         EXPECT_TRUE(plain == fast) << "round " << round;
@@ -252,7 +248,6 @@ TEST(Vdp2RotationAvx2, DrawsWhatThePlainLoopDraws)
 // every dot as the general rotation loop does.
 TEST(Vdp2RotationTwoSets, DrawWhatTheGeneralLoopDraws)
 {
-    const vdp2::FastPaths saved = vdp2::fastPaths;
     std::mt19937 random(53);
     auto pick = [&](u32 count) { return static_cast<u32>(random() % count); };
     auto bits = [&](u32 mask) { return static_cast<u16>(random() & mask); };
@@ -291,14 +286,13 @@ TEST(Vdp2RotationTwoSets, DrawWhatTheGeneralLoopDraws)
             s.reg(VDP2::MPABRB + 2 * i, bits(0xFFFF));
         }
         auto draw = [&](bool loops) {
-            vdp2::fastPaths.rotationLines = loops;
+            s.setFastPaths({hostHasAvx2(), true, loops});
             std::fill(s.canvas.begin(), s.canvas.end(), 0xFF000000u);
             s.runField();
             return s.canvas;
         };
         const std::vector<u32> general = draw(false);
         const std::vector<u32> own = draw(true);
-        vdp2::fastPaths = saved;
         EXPECT_GT(std::set<u32>(general.begin(), general.end()).size(), 16u) << "round " << round;
         EXPECT_TRUE(general == own) << "round " << round;
     }
@@ -311,9 +305,8 @@ TEST(Vdp2RotationTwoSets, DrawWhatTheGeneralLoopDraws)
 // loops and the general rotation loop draw.
 TEST(Vdp2RotationAvx2, PerDotCoefficientsDrawWhatThePlainLoopsDraw)
 {
-    if (!vdp2::fastPaths.avx2)
+    if (!hostHasAvx2())
         GTEST_SKIP() << "no AVX2 on this host";
-    const vdp2::FastPaths saved = vdp2::fastPaths;
     std::mt19937 random(71);
     auto pick = [&](u32 count) { return static_cast<u32>(random() % count); };
     auto bits = [&](u32 mask) { return static_cast<u16>(random() & mask); };
@@ -360,8 +353,7 @@ TEST(Vdp2RotationAvx2, PerDotCoefficientsDrawWhatThePlainLoopsDraw)
             s.reg(VDP2::MPABRB + 2 * i, bits(0x3F3F));
         }
         auto draw = [&](bool avx2, bool loops) {
-            vdp2::fastPaths.avx2 = avx2;
-            vdp2::fastPaths.rotationLines = loops;
+            s.setFastPaths({avx2, true, loops});
             std::fill(s.canvas.begin(), s.canvas.end(), 0xFF000000u);
             s.runField();
             return s.canvas;
@@ -369,7 +361,6 @@ TEST(Vdp2RotationAvx2, PerDotCoefficientsDrawWhatThePlainLoopsDraw)
         const std::vector<u32> fast = draw(true, true);
         const std::vector<u32> plain = draw(false, true);
         const std::vector<u32> general = draw(false, false);
-        vdp2::fastPaths = saved;
         EXPECT_GT(std::set<u32>(general.begin(), general.end()).size(), 100u) << "round " << round;
         EXPECT_TRUE(fast == plain) << "round " << round << ": AVX2 loops";
         EXPECT_TRUE(fast == general) << "round " << round << ": rotation loops";

@@ -62,6 +62,7 @@ public:
             storeBe16(sprite + i, random() % 3 ? static_cast<u16>(random() & 0x7FFF) : 0);
     }
     u32 pixel(u32 x, u32 y) const { return canvas[y * kCanvasSide + x]; }
+    void setFastPaths(const Shortcuts::Vdp2& paths) { sys->vdp2().setFastPaths(paths); }
 
     // One non-interlaced field: the line counter starts at -1 and steps by
     // two. beforeLine(y) runs in the blanking before display line y (-2 and
