@@ -16,16 +16,16 @@ void writeStdout(void*, const char* text, std::size_t length)
     std::fwrite(text, 1, length, stdout);
 }
 
-// The text of one conversion (spec is "%" up to its letter), after the
+// The text of one conversion (format is "%" up to its letter), after the
 // values of its "*" width and precision.
 template <typename T>
-void appendConversion(std::string& out, const std::string& spec, const int* stars, int starCount, T value)
+void appendConversion(std::string& out, const std::string& format, const int* stars, int starCount, T value)
 {
     char text[64];
     const auto put = [&](char* to, std::size_t size) {
-        return starCount == 0   ? std::snprintf(to, size, spec.c_str(), value)
-               : starCount == 1 ? std::snprintf(to, size, spec.c_str(), stars[0], value)
-                                : std::snprintf(to, size, spec.c_str(), stars[0], stars[1], value);
+        return starCount == 0   ? std::snprintf(to, size, format.c_str(), value)
+               : starCount == 1 ? std::snprintf(to, size, format.c_str(), stars[0], value)
+                                : std::snprintf(to, size, format.c_str(), stars[0], stars[1], value);
     };
     const int n = put(text, sizeof text);
     if (n <= 0)
@@ -91,9 +91,9 @@ bool fitPaths(char* out, std::size_t size, const char* format, va_list args)
         const char conversion = *p;
         if (!conversion)
             return false;
-        const std::string spec(start, ++p);
+        const std::string conversionFormat(start, ++p);
         Piece piece;
-        const auto put = [&](auto value) { appendConversion(piece.text, spec, stars, starCount, value); };
+        const auto put = [&](auto value) { appendConversion(piece.text, conversionFormat, stars, starCount, value); };
         const bool sign = conversion == 'd' || conversion == 'i';
         switch (conversion) {
         case 'd':
