@@ -262,13 +262,16 @@ bool INI::load(const std::string& path)
         lines.remove_prefix(kByteOrderMark.size());
         m_byteOrderMark = true;
     }
-    if (!parse(lines)) {
-        m_loadComplete = false;
+    if (parse(lines))
+        return true;
+    m_loadComplete = false;
+    if (m_strayLine != 0)
+        logSink().write(kLogError, "INI", "%s: line %zu is no section, key or comment; the file is left as it is",
+                        path.c_str(), m_strayLine);
+    if (m_stopLine != 0)
         logSink().write(kLogError, "INI", "%s: line %zu is no section, key or comment; the lines after it are not "
-                        "read, and the file is left as it is", path.c_str(), m_linesRead);
-        return false;
-    }
-    return true;
+                        "read, and the file is left as it is", path.c_str(), m_stopLine);
+    return false;
 }
 
 // A line ends at CR LF, LF or a lone CR: editors on every host leave one of
@@ -288,10 +291,12 @@ bool INI::parse(std::string_view text)
             m_blankSeen = true;
             continue;
         }
-        if (!parseLine(line))
+        if (!parseLine(line)) {
+            m_stopLine = m_linesRead;
             return false;
+        }
     }
-    return true;
+    return m_strayLine == 0;
 }
 
 bool INI::parseLine(const std::string& line)
@@ -342,6 +347,10 @@ bool INI::parseLine(const std::string& line)
 
     if (comment.empty())
         return false;
+    // Text before the comment makes the line one of no kind. The reading
+    // passes over it as it always has, but a rewrite would drop that text.
+    if (!isBlank(statement) && m_strayLine == 0)
+        m_strayLine = m_linesRead;
     m_pendingComments += comment;
     m_pendingComments += kLineEnd;
     return true;
@@ -354,6 +363,28 @@ IniSection& INI::findSection(const std::string& name)
         return m_sections[found->second];
     m_nullSection = IniSection{};
     return m_nullSection;
+}
+
+void INI::set(const std::string& section, const std::string& key, const std::string& value)
+{
+    IniSection* target = &findSection(section);
+    IniEntry& entry = target->findKey(key);
+    if (!entry.key.empty() || value.empty()) {
+        entry.value = value;
+        return;
+    }
+    if (target == &m_nullSection) {
+        m_firstSection.try_emplace(section, m_sections.size());
+        target = &m_sections.emplace_back();
+        target->name = section;
+        // As if written at the end of the file: the comment lines that
+        // closed it stand before the new section.
+        target->leadingComments = std::move(m_pendingComments);
+        m_pendingComments.clear();
+    }
+    IniEntry& added = target->entries.emplace_back();
+    added.key = key;
+    added.value = value;
 }
 
 std::string INI::save() const

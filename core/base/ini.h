@@ -56,9 +56,11 @@ public:
     INI(const INI&) = delete;
     INI& operator=(const INI&) = delete;
 
-    // False when a line could not be parsed (the lines after it are not
-    // read), reading failed, or the file is too large or not a regular file.
-    // A missing file loads as empty and answers true.
+    // False when a line is of no kind (no section, key, comment or blank),
+    // reading failed, or the file is too large or not a regular file. The
+    // lines after a line of no kind are not read, unless it holds a comment:
+    // then only the text before the comment is passed over. A missing file
+    // loads as empty and answers true.
     bool load(const std::string& path);
     // Reads settings from text instead of a file; the object keeps no path.
     bool parse(std::string_view text);
@@ -66,6 +68,12 @@ public:
     // The first section of that name, else an empty section whose
     // assignments are lost.
     IniSection& findSection(const std::string& name);
+
+    // Stores value as key of the first section of that name, adding what is
+    // missing: the key after the section's last key, the section at the end
+    // of the file. A missing key given an empty value is not added: it
+    // reads as empty already.
+    void set(const std::string& section, const std::string& key, const std::string& value);
 
     // The whole file as it would be rewritten, with CR LF line ends.
     std::string save() const;
@@ -80,9 +88,13 @@ private:
     std::string m_pendingComments;
     bool m_blankSeen = false;
     std::size_t m_linesRead = 0;
+    // The first line of no kind that held a comment, and the line that
+    // stopped the reading; 0 for none.
+    std::size_t m_strayLine = 0;
+    std::size_t m_stopLine = 0;
     bool m_readOnly;
-    // A file whose loading stopped early is never rewritten: the rewrite
-    // would drop everything after the line that stopped it.
+    // A file whose loading stopped early, or that holds a line of no kind,
+    // is never rewritten: the rewrite would drop the text it could not read.
     bool m_loadComplete = true;
     bool m_byteOrderMark = false;
     IniSection m_nullSection;

@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QUrl>
 #include <fstream>
+#include <map>
 
 #include "core/base/ini.h"
 #include "core/base/shared_state.h"
@@ -240,6 +241,24 @@ TEST_F(AppTest, TheChosenLanguageIsRememberedInTheSettings)
     ASSERT_TRUE(again.create());
     EXPECT_EQ(again.languageCode(), "ja_JP");
     EXPECT_TRUE(again.action(33001)->isChecked());
+}
+
+// A kest.ini written by hand for the arcade, without [Language] or its
+// lang_code, gains what it lacks at exit, in its own layout.
+TEST_F(AppTest, TheChosenLanguageIsKeptWhereTheSettingsLackedIt)
+{
+    const std::string settings = m_dir.file("kest.ini");
+    for (const auto& [before, after] : std::map<std::string, std::string>{
+             {"[Path]\na = 1\n# end\n", "[Path]\r\na = 1\r\n\r\n# end\r\n[Language]\r\nlang_code = ja_JP\r\n"},
+             {"[Language]\n[Path]\n", "[Language]\r\nlang_code = ja_JP\r\n\r\n[Path]\r\n"}}) {
+        std::ofstream(settings, std::ios::binary) << before;
+        {
+            CMainFrame frame(folder(), m_dialogs);
+            ASSERT_TRUE(frame.create());
+            frame.command(33001, Qt::NoModifier);
+        }
+        EXPECT_EQ(readText(settings), after);
+    }
 }
 
 // A kest.ini that cannot take the language chosen says so at the end, in

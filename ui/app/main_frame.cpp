@@ -205,13 +205,12 @@ bool CMainFrame::writeBackLanguage(std::string& why) const
         why = "it could not be read whole";
         return false;
     }
-    IniEntry& code = settings.findSection("Language").findKey("lang_code");
     // A file the user made read-only stays as it is.
     if (::access(path.c_str(), W_OK) != 0) {
         why = std::strerror(errno);
         return false;
     }
-    code.value = m_languageCode;
+    settings.set("Language", "lang_code", m_languageCode);
     const std::string text = settings.save();
     if (!replaceFile(path, text.data(), text.size())) {
         why = std::strerror(errno);

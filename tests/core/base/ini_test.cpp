@@ -182,7 +182,7 @@ TEST(Ini, BlankLinesAndCommentOnlyLinesDoNotStopLoading)
 {
     TempDir dir;
     std::string path = dir.file("blank.ini");
-    writeText(path, "   \n[A]\n \t\nabc # note\nk = v\n  ; indented\n[B]\nz = 1");
+    writeText(path, "   \n[A]\n \t\n\t# note\nk = v\n  ; indented\n[B]\nz = 1");
     INI ini("", true);
     EXPECT_TRUE(ini.load(path));
     EXPECT_TRUE(ini.findSection("A").blankBefore);
@@ -359,4 +359,19 @@ TEST(Ini, EveryLineEndEndsALine)
     EXPECT_TRUE(log.contains("INI: " + path + ": line 3 is no section, key or comment; the lines after it are not "
                              "read, and the file is left as it is\n"))
         << log.text();
+}
+
+// Text before a comment that is no section or key makes a line of no kind:
+// read past as before, but the file is left as it is.
+TEST(Ini, ALineOfNoKindHoldingACommentLeavesTheFileAsItIs)
+{
+    TempDir dir;
+    const std::string path = dir.file("kest.ini");
+    for (const std::string stray : {"hello world # note", "sat#cd = /games/a.cue", "[Path  # my paths"}) {
+        writeText(path, "[Language]\nlang_code = en_US\n" + stray + "\nk = 1\n");
+        LogCapture log;
+        EXPECT_EQ(INI(path, false).findSection("Language").findKey("k").getInt(), 1) << stray;
+        EXPECT_EQ(readText(path), "[Language]\nlang_code = en_US\n" + stray + "\nk = 1\n");
+        EXPECT_TRUE(log.contains(path + ": line 3 is no section, key or comment; the file is left as it is\n"));
+    }
 }
