@@ -334,6 +334,33 @@ TEST(LogConsole, WindowShowsEachPieceInItsColourAndKeepsABoundedScrollback)
     EXPECT_NE(text.find("X: after\n"), std::string::npos);
 }
 
+// With the window attached, a redirected standard output still gets the
+// log line by line: a program that dies keeps the tail of its log.
+TEST(LogConsole, AnAttachedWindowLeavesTheLogLineByLine)
+{
+    TempDir dir;
+    const std::string path = dir.file("log.txt");
+    ConsoleWindow window(QStringLiteral("log"));
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || ::dup2(fd, STDOUT_FILENO) < 0)
+            _exit(2);
+        // As a file or pipe holds it.
+        std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+        LogConsole console(true);
+        console.attach(window);
+        logSink().write(kLogError, "INIT", "Sound");
+        _exit(0);  // dies without a flush
+    }
+    ASSERT_GT(child, 0);
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readText(path), "INIT: Sound\n");
+}
+
 TEST(LogConsole, ColoursEachPieceBrightAndLetsGoOfTheSink)
 {
     std::FILE* out = std::tmpfile();

@@ -60,16 +60,16 @@ TEST(Log, MessagesAreCutAt511AndLinesAt1022Characters)
     const std::string big(3000, 'x');
     Object chip("T");
     chip.logInfo(1, "%s", big.c_str());
-    EXPECT_EQ(log.text(), "T: " + std::string(511, 'x') + "\n");
+    EXPECT_EQ(log.text(), "T: " + std::string(254, 'x') + "..." + std::string(254, 'x') + "\n");
 
     log.clear();
     logSink().write(kLogInfo, "T", "%s", big.c_str());
-    EXPECT_EQ(log.text(), "T: " + std::string(1022, 'x') + "\n");
+    EXPECT_EQ(log.text(), "T: " + std::string(509, 'x') + "..." + std::string(510, 'x') + "\n");
 }
 
 // A path that would run its message past the limit loses its middle, not
 // the reason after it; every other conversion reads as printf puts it.
-TEST(Log, ALongPathLosesItsMiddleNotTheReasonAfterIt)
+TEST(Log, ALongArgumentLosesItsMiddleNotTheReasonAfterIt)
 {
     LogCapture log;
     const std::string path = "/" + std::string(300, 'a') + "/" + std::string(300, 'b') + "/disc.cue";
@@ -80,6 +80,44 @@ TEST(Log, ALongPathLosesItsMiddleNotTheReasonAfterIt)
     EXPECT_NE(log.text().find("a...b"), std::string::npos) << log.text();
     EXPECT_TRUE(log.text().ends_with("b/disc.cue, A: 0000BEEF, n: -5, z: 7, l: -9, f: 2.5, c: x, %, w:    3]: "
                                      "the reason\n"));
+
+    // A long name that is no path (a set member's, from data.json) gives
+    // way too, between whole characters; so does a message's own text when
+    // nothing else can.
+    const auto whole = [](const std::string& text) {
+        for (std::size_t i = 0; i < text.size();) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            const std::size_t n = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+            if (n == 0 || i + n > text.size())
+                return false;
+            for (std::size_t k = 1; k < n; ++k) {
+                if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                    return false;
+            }
+            i += n;
+        }
+        return true;
+    };
+    std::string member;
+    for (int i = 0; i < 150; ++i)
+        member += "\u00E9\u3042";
+    for (const std::size_t extra : {0, 1, 2}) {
+        log.clear();
+        const std::string reason = std::string(extra, '!') + "no such member in the set";
+        Object("KEST").logError(1, "Bad data.json entry [F: %s]: %s", member.c_str(), reason.c_str());
+        EXPECT_TRUE(log.text().ends_with("]: " + reason + "\n")) << log.text();
+        EXPECT_TRUE(whole(log.text())) << log.text();
+        EXPECT_LE(log.text().size(), 6 + 511 + 1u);
+        EXPECT_TRUE(log.text().starts_with("KEST: Bad data.json entry [F: \u00E9\u3042")) << log.text();
+        EXPECT_NE(log.text().find("..."), std::string::npos) << log.text();
+    }
+    std::string words;
+    for (int i = 0; i < 200; ++i)
+        words += "\u3042";
+    const std::string format = words + " %d";
+    log.clear();
+    Object("T").logError(1, format.c_str(), 5);
+    EXPECT_EQ(log.text(), "T: " + words.substr(0, 510) + "\n");
 }
 
 TEST(Log, OnlyLevelOneShowsAndTheSwitchSilences)
