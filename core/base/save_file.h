@@ -51,9 +51,8 @@ std::size_t removeLeftoverTemporaries(const std::string& path, u64 maxBytes);
 // failed and is still not written said, "Save not written: path: reason",
 // for a host's status line; empty once every such file is written again
 // (an earlier failure shows again when a later one is mended first). The
-// path loses its middle to fit
-// pathChars, and to leave the reason room in size. Answers the characters
-// copied.
+// path loses its middle to fit pathChars, and to leave the reason room in
+// size. Answers the characters copied.
 std::size_t copySaveTrouble(char* out, std::size_t size, std::size_t pathChars = SIZE_MAX);
 
 // Every save whose last write failed, as "'path': reason", oldest first;

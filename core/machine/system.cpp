@@ -212,9 +212,8 @@ void CSystem::onVBlankOut(u32)
 
 void CSystem::saveBackupRam()
 {
-    // A failed write is logged by the file, once; the next change tries again.
-    if (m_backupWriteBack.poll() && m_backupFile.save(backup.get(), m_backupBytes))
-        logDebug(1, "Save backup RAM to disk");
+    if (m_backupWriteBack.poll())
+        writeBackupRam();
 }
 
 bool CSystem::flushBackupRam()
@@ -222,10 +221,16 @@ bool CSystem::flushBackupRam()
     if (!m_backupWriteBack.unsaved() && !m_backupFile.failing())
         return false;
     m_backupWriteBack.settle();
-    const bool saved = m_backupFile.save(backup.get(), m_backupBytes);
-    if (saved)
-        logDebug(1, "Save backup RAM to disk");
-    return saved;
+    return writeBackupRam();
+}
+
+bool CSystem::writeBackupRam()
+{
+    // A failed write is logged by the file, once; the next change tries again.
+    if (!m_backupFile.save(backup.get(), m_backupBytes))
+        return false;
+    logDebug(1, "Save backup RAM to disk");
+    return true;
 }
 
 CPU* CSystem::getCpu(int index)

@@ -164,6 +164,7 @@ private:
     u8 unkregReadByte(u32 a);
     void unkregWriteByte(u32 a, u8 d);
     void markBackupChanged() { m_backupWriteBack.touch(); }
+    bool writeBackupRam();
     u32 backupIndex(u32 a) const { return (a >> 1) & (m_backupMask >> 1); }
 
     SH2 m_master;
