@@ -81,9 +81,8 @@ TEST(Log, ALongArgumentLosesItsMiddleNotTheReasonAfterIt)
     EXPECT_TRUE(log.text().ends_with("b/disc.cue, A: 0000BEEF, n: -5, z: 7, l: -9, f: 2.5, c: x, %, w:    3]: "
                                      "the reason\n"));
 
-    // A long name that is no path (a set member's, from data.json) gives
-    // way too, between whole characters; so does a message's own text when
-    // nothing else can.
+    // A set member's name gives way too, and the format's own text when
+    // nothing else can, both between whole characters.
     std::string member;
     for (int i = 0; i < 200; ++i)
         member += "\u3042";
