@@ -67,8 +67,8 @@ bool OutputFile::open()
         m_target = resolved;
     } else if (errno == ENOENT) {
         // A rename over a link to nothing would put a plain file in its place.
-        if (::lstat(m_path.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
-            return fail("a link to a file or folder that does not exist");
+        if (isDanglingLink(m_path))
+            return fail(kDanglingLink);
         m_target = m_path;
     } else {
         return failErrno();
@@ -296,6 +296,13 @@ std::string sameFileAs(const std::string& output, const std::vector<std::string>
     }
     ::closedir(folder);
     return found;
+}
+
+bool isDanglingLink(const std::string& path)
+{
+    struct stat info;
+    return ::stat(path.c_str(), &info) != 0 && errno == ENOENT && ::lstat(path.c_str(), &info) == 0 &&
+           S_ISLNK(info.st_mode);
 }
 
 bool isLogStream(const std::string& output)

@@ -86,6 +86,11 @@ private:
 // such as a cue sheet's data files.
 std::string sameFileAs(const std::string& output, const std::vector<std::string>& files);
 
+// Whether path is a link to a file or folder that does not exist: an
+// output there is refused, as renaming over the link would replace it.
+bool isDanglingLink(const std::string& path);
+constexpr const char* kDanglingLink = "a link to a file or folder that does not exist";
+
 // Whether output is the log's standard output (the same pipe, terminal or
 // file, by any name), where its bytes would mix with the log's lines.
 bool isLogStream(const std::string& output);

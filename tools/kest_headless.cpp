@@ -16,6 +16,7 @@
 #include "core/emulator/kest.h"
 #include "core/emulator/path_parts.h"
 #include "core/base/png_writer.h"
+#include "core/base/save_file.h"
 #include "core/base/shared_state.h"
 #include "tools/headless_args.h"
 #include "tools/headless_output.h"
@@ -204,6 +205,16 @@ std::string whyNotADisc(const std::string& path)
     return "not a usable disc image (see the log)";
 }
 
+// The saves whose files the run could not write; the log has said why.
+bool reportSaves()
+{
+    const std::vector<std::string> unwritten = savesNotWritten();
+    std::fflush(stdout);
+    for (const std::string& save : unwritten)
+        std::fprintf(stderr, "kest-headless: save not written: %s\n", printable(save).c_str());
+    return unwritten.empty();
+}
+
 bool reportWrite(bool ok, const std::string& error)
 {
     if (!ok)
@@ -291,9 +302,12 @@ int main(int argc, char** argv)
         return 2;
     }
     for (const NamedOutput& output : outputs) {
-        if (isLogStream(output.path)) {
-            std::fprintf(stderr, "kest-headless: will not write %s '%s': the log goes there\n", output.option,
-                         printable(output.path).c_str());
+        const char* why = isLogStream(output.path) ? "the log goes there"
+                          : isDanglingLink(output.path) ? kDanglingLink
+                                                        : nullptr;
+        if (why) {
+            std::fprintf(stderr, "kest-headless: will not write %s '%s': %s\n", output.option,
+                         printable(output.path).c_str(), why);
             return 2;
         }
     }
@@ -381,6 +395,7 @@ int main(int argc, char** argv)
         wav.reset();
         // The saves are the game's, kept as a window's exit keeps them.
         kest->stop();
+        reportSaves();
         endBySignal(signal);
     }
     machine.logInfo(1, "Ran %ld fields [T: %s, NS: %llu]", fields, machine.pal ? "PAL" : "NTSC",
@@ -418,6 +433,9 @@ int main(int argc, char** argv)
         status = 1;
     kest->stop();
     hostCanvas = {};
+    // A save lost fails the run as an output does.
+    if (!reportSaves())
+        status = 1;
     if (const int signal = stopSignal())
         endBySignal(signal);
     const std::string& logError = log.finish();

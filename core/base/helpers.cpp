@@ -66,9 +66,10 @@ std::string shortenPath(std::string_view path, std::size_t length)
         return std::string(kEllipsis.substr(0, length));
     const std::size_t room = length - kEllipsis.size();
     // The file name says which file; the start says where. A short name
-    // leaves half the room to the folders before it.
+    // leaves half the room to the folders before it, and a text that is no
+    // path keeps as much of its start as of its end.
     const std::size_t slash = path.rfind('/');
-    const std::size_t name = slash == std::string_view::npos ? path.size() / 2 : path.size() - slash;
+    const std::size_t name = slash == std::string_view::npos ? room - room / 2 : path.size() - slash;
     std::size_t head = room - std::clamp(name, room / 2, room - room / 4);
     std::size_t tail = path.size() - (room - head);
     const auto continues = [&](std::size_t at) { return (static_cast<u8>(path[at]) & 0xC0) == 0x80; };

@@ -34,7 +34,8 @@ bool saveFile(const std::string& path, const void* data, u32 size);
 
 // A path of at most length bytes: its start and its end (the file name,
 // whole when it leaves room for the start) with "..." between, cut only
-// between UTF-8 characters. A path that fits is answered whole.
+// between UTF-8 characters. A path that fits is answered whole; a text
+// without '/' loses its middle.
 std::string shortenPath(std::string_view path, std::size_t length);
 
 std::string& toLower(std::string& text);

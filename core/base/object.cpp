@@ -11,9 +11,13 @@
 
 namespace {
 
+// Line by line, so the log is there to explain a crash, whether the sink
+// calls this itself or a host's writer passes the line on to it.
 void writeStdout(void*, const char* text, std::size_t length)
 {
     std::fwrite(text, 1, length, stdout);
+    if (length > 0 && text[length - 1] == '\n')
+        std::fflush(stdout);
 }
 
 // The text of one conversion (format is "%" up to its letter), after the
@@ -40,18 +44,33 @@ void appendConversion(std::string& out, const std::string& format, const int* st
     out.resize(at + static_cast<std::size_t>(n));
 }
 
-// A text longer than size - 1 whose end is the reason (a file that cannot
-// be read, and why) must not lose that end to a long path before it: the
-// message is formatted again piece by piece, and the longest texts that
-// hold a '/' lose their middle until it fits. Answers false, leaving out
-// alone, for a conversion it does not know.
-bool fitPaths(char* out, std::size_t size, const char* format, va_list args)
+// The first n bytes of text less a character that would be cut at their
+// end, so a line cut short still holds whole UTF-8 characters.
+std::size_t wholeCharacters(const char* text, std::size_t n)
 {
-    // Shorter than this, a path no longer says which file it was.
-    constexpr std::size_t kShortestPath = 24;
+    std::size_t start = n;
+    while (start > 0 && n - start < 3 && (static_cast<u8>(text[start - 1]) & 0xC0) == 0x80)
+        --start;
+    if (start == 0)
+        return n;
+    const auto lead = static_cast<u8>(text[start - 1]);
+    const std::size_t need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    return n - (start - 1) < need ? start - 1 : n;
+}
+
+// A text longer than size - 1 whose end is the reason (a file that cannot
+// be read, and why) must not lose that end to a long argument before it (a
+// path, a name from a file): the message is formatted again piece by
+// piece, and the longest texts given for "%s" lose their middle until it
+// fits; the format's own words stay whole. Answers false, leaving out
+// alone, for a conversion it does not know.
+bool fitArguments(char* out, std::size_t size, const char* format, va_list args)
+{
+    // Shorter than this, a name no longer says which one it was.
+    constexpr std::size_t kShortestArgument = 24;
     struct Piece {
         std::string text;
-        bool path = false;
+        bool argument = false;
     };
     std::vector<Piece> pieces(1);
     for (const char* p = format; *p;) {
@@ -122,7 +141,7 @@ bool fitPaths(char* out, std::size_t size, const char* format, va_list args)
             if (longs)
                 return false;
             put(va_arg(args, const char*));
-            piece.path = piece.text.find('/') != std::string::npos;
+            piece.argument = true;
             break;
         case 'p': put(va_arg(args, void*)); break;
         case 'a':
@@ -146,14 +165,15 @@ bool fitPaths(char* out, std::size_t size, const char* format, va_list args)
     while (total >= size) {
         Piece* longest = nullptr;
         for (Piece& piece : pieces) {
-            if (piece.path && (!longest || piece.text.size() > longest->text.size()))
+            if (piece.argument && (!longest || piece.text.size() > longest->text.size()))
                 longest = &piece;
         }
-        if (!longest || longest->text.size() <= kShortestPath)
+        if (!longest || longest->text.size() <= kShortestArgument)
             break;
         const std::size_t over = total - (size - 1);
         const std::size_t before = longest->text.size();
-        longest->text = shortenPath(longest->text, before > over + kShortestPath ? before - over : kShortestPath);
+        longest->text =
+            shortenPath(longest->text, before > over + kShortestArgument ? before - over : kShortestArgument);
         total -= before - longest->text.size();
     }
     std::size_t n = 0;
@@ -162,22 +182,30 @@ bool fitPaths(char* out, std::size_t size, const char* format, va_list args)
         std::memcpy(out + n, piece.text.data(), take);
         n += take;
     }
+    if (total >= size)
+        n = wholeCharacters(out, n);
     out[n] = '\0';
     return true;
 }
 
 // vsnprintf answers the length it wanted; the text actually held is cut at
-// the buffer, or fitted to it when a path stands before the end.
+// the buffer, or fitted to it when an argument stands before the end.
 std::size_t formatInto(char* buffer, std::size_t size, const char* format, va_list args)
 {
     va_list again;
     va_copy(again, args);
     const int n = std::vsnprintf(buffer, size, format, args);
     std::size_t length = n < 0 ? 0 : std::min(static_cast<std::size_t>(n), size - 1);
-    if (n < 0)
+    if (n < 0) {
         buffer[0] = '\0';
-    else if (static_cast<std::size_t>(n) >= size && fitPaths(buffer, size, format, again))
-        length = std::char_traits<char>::length(buffer);
+    } else if (static_cast<std::size_t>(n) >= size) {
+        if (fitArguments(buffer, size, format, again)) {
+            length = std::char_traits<char>::length(buffer);
+        } else {
+            length = wholeCharacters(buffer, length);
+            buffer[length] = '\0';
+        }
+    }
     va_end(again);
     return length;
 }
@@ -522,9 +550,6 @@ void LogSink::emitLine(int kind, const char* tag, const char* text, std::size_t 
     if (color >= 0)
         setColor(color);
     emit(text, length);
-    // Line by line, so the log is there to explain a crash.
-    if (m_writer == writeStdout)
-        std::fflush(stdout);
 }
 
 void LogSink::flushRepeats()

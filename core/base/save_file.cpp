@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string_view>
+#include <vector>
 
 #include "core/base/helpers.h"
 #include "core/base/object.h"
@@ -154,6 +155,8 @@ constexpr std::string_view kTemporarySuffix = ".tmp";
 // in progress by a run this process cannot see (another PID namespace
 // sharing the folder), whatever its number says.
 constexpr time_t kLeftoverSeconds = 60;
+// Names a write tries before it gives up on a folder full of look-alikes.
+constexpr u32 kTemporaryTries = 1000;
 // The kernel's ceiling on process numbers, where pid_max cannot be read.
 constexpr u64 kPidLimit = 1 << 22;
 
@@ -248,11 +251,18 @@ bool replaceFile(const std::string& path, const void* data, std::size_t size)
     std::string target;
     if (!writeTarget(path, target))
         return false;
+    // A name already taken (not by this write: a file someone left there)
+    // passes to the next number.
     static std::atomic<u32> counter{0};
-    const std::string temporary = temporaryName(target, counter.fetch_add(1));
-    Descriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (fd.get() < 0)
-        return false;
+    std::string temporary;
+    int opened = -1;
+    for (u32 tries = 1; opened < 0; ++tries) {
+        temporary = temporaryName(target, counter.fetch_add(1));
+        opened = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (opened < 0 && (errno != EEXIST || tries == kTemporaryTries))
+            return false;
+    }
+    Descriptor fd(opened);
     // The new file keeps the permissions the user gave the old one.
     struct stat old;
     bool ok = true;
@@ -271,10 +281,19 @@ bool replaceFile(const std::string& path, const void* data, std::size_t size)
 
 namespace {
 
-// The save a host's status line shows, until that file is written again.
+// The saves whose last write failed, the latest last: a host's status line
+// shows that one until its file is written again.
+struct Trouble {
+    std::string path;
+    std::string reason;
+};
 std::mutex troubleMutex;
-std::string troublePath;
-std::string troubleReason;
+std::vector<Trouble> troubles;
+
+void forgetTrouble(const std::string& path)
+{
+    std::erase_if(troubles, [&](const Trouble& trouble) { return trouble.path == path; });
+}
 
 }  // namespace
 
@@ -285,17 +304,27 @@ std::size_t copySaveTrouble(char* out, std::size_t size, std::size_t pathChars)
     if (size == 0)
         return 0;
     std::string trouble;
-    if (!troublePath.empty()) {
+    if (!troubles.empty()) {
+        const Trouble& last = troubles.back();
         // The path gives way, so the reason after it still fits.
-        const std::size_t fixed = kLead.size() + 2 + troubleReason.size();
+        const std::size_t fixed = kLead.size() + 2 + last.reason.size();
         const std::size_t room = size - 1 > fixed ? size - 1 - fixed : 0;
-        trouble.append(kLead).append(shortenPath(troublePath, std::min(pathChars, room)));
-        trouble.append(": ").append(troubleReason);
+        trouble.append(kLead).append(shortenPath(last.path, std::min(pathChars, room)));
+        trouble.append(": ").append(last.reason);
     }
     const std::size_t n = std::min(trouble.size(), size - 1);
     std::memcpy(out, trouble.data(), n);
     out[n] = '\0';
     return n;
+}
+
+std::vector<std::string> savesNotWritten()
+{
+    std::lock_guard lock(troubleMutex);
+    std::vector<std::string> lines;
+    for (const Trouble& trouble : troubles)
+        lines.push_back("'" + trouble.path + "': " + trouble.reason);
+    return lines;
 }
 
 SaveFile::State SaveFile::load(const char* tag, const std::string& path, void* buffer, u32 size)
@@ -335,20 +364,19 @@ bool SaveFile::save(const void* data, u32 size)
             const char* reason = std::strerror(errno);
             logSink().write(kLogError, m_tag.c_str(), "Save file %s not written: %s", m_path.c_str(), reason);
             std::lock_guard lock(troubleMutex);
-            troublePath = m_path;
-            troubleReason = reason;
+            forgetTrouble(m_path);
+            troubles.push_back({m_path, reason});
         }
         m_failing = true;
         return false;
     }
-    if (m_failing) {
+    if (m_failing)
         logSink().write(kLogInfo, m_tag.c_str(), "Save file %s written again", m_path.c_str());
-        m_failing = false;
+    m_failing = false;
+    {
+        // Also when an earlier run of this file (another game's) failed.
         std::lock_guard lock(troubleMutex);
-        if (troublePath == m_path) {
-            troublePath.clear();
-            troubleReason.clear();
-        }
+        forgetTrouble(m_path);
     }
     m_state = State::kLoaded;
     return true;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/base/types.h"
 
@@ -47,11 +48,16 @@ bool replaceFile(const std::string& path, const void* data, std::size_t size);
 std::size_t removeLeftoverTemporaries(const std::string& path, u64 maxBytes);
 
 // Copies into out (cut to size, always terminated) what the last save that
-// failed said, "Save not written: path: reason", for a host's status line;
-// empty once that file is written again. The path loses its middle to fit
-// pathChars, and to leave the reason room in size. Answers the characters
-// copied.
+// failed and is still not written said, "Save not written: path: reason",
+// for a host's status line; empty once every such file is written again
+// (an earlier failure shows again when a later one is mended first). The
+// path loses its middle to fit pathChars, and to leave the reason room in
+// size. Answers the characters copied.
 std::size_t copySaveTrouble(char* out, std::size_t size, std::size_t pathChars = SIZE_MAX);
+
+// Every save whose last write failed, as "'path': reason", oldest first;
+// a file written since is no longer among them.
+std::vector<std::string> savesNotWritten();
 
 // A file the machine keeps a memory in (backup memory, backup cartridge,
 // EEPROM, battery). It is written back only when it was absent or was loaded
@@ -77,6 +83,8 @@ public:
     bool save(const void* data, u32 size);
 
     State state() const { return m_state; }
+    // The last write failed: the file lacks what the memory holds.
+    bool failing() const { return m_failing; }
     const std::string& path() const { return m_path; }
 
 private:

@@ -75,6 +75,9 @@ void Kest::start()
 void Kest::stop()
 {
     m_system.powerOff();
+    // A save the game finished in the last field or two has not settled
+    // yet, and one written in every field never does: both are written now.
+    m_system.flushBackupRam();
     saveEeprom();
     m_eepromFile.forget();
     saveBackupCartridge();

@@ -57,8 +57,7 @@ bool CSystem::setup(u32 argument)
     m_scu.dmac().addPlainMemory(0x05A00000, 0x05AFFFFF, soundRam.get(), kSoundRamSize);
     m_scsp.setup(argument);
     m_cdb.setup(0);
-    m_backupChanged = 0;
-    m_backupSaved = 1;
+    m_backupWriteBack.settle();
     return true;
 }
 
@@ -213,16 +212,25 @@ void CSystem::onVBlankOut(u32)
 
 void CSystem::saveBackupRam()
 {
-    // Written once the memory has been left alone for a whole field.
-    if (m_backupChanged) {
-        m_backupChanged = 0;
-        m_backupSaved = 0;
-    } else if (!m_backupSaved) {
-        // A failed write is logged by the file, once; the next change tries again.
-        if (m_backupFile.save(backup.get(), m_backupBytes))
-            logDebug(1, "Save backup RAM to disk");
-        m_backupSaved = 1;
-    }
+    if (m_backupWriteBack.poll())
+        writeBackupRam();
+}
+
+bool CSystem::flushBackupRam()
+{
+    if (!m_backupWriteBack.unsaved() && !m_backupFile.failing())
+        return false;
+    m_backupWriteBack.settle();
+    return writeBackupRam();
+}
+
+bool CSystem::writeBackupRam()
+{
+    // A failed write is logged by the file, once; the next change tries again.
+    if (!m_backupFile.save(backup.get(), m_backupBytes))
+        return false;
+    logDebug(1, "Save backup RAM to disk");
+    return true;
 }
 
 CPU* CSystem::getCpu(int index)

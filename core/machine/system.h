@@ -10,6 +10,7 @@
 #include "board/smpc/smpc.h"
 #include "cd/cdb/cdb.h"
 #include "cd/drive/cd_drive.h"
+#include "core/base/write_back.h"
 #include "core/machine/machine.h"
 #include "core/base/save_file.h"
 #include "sound/m68k/m68k.h"
@@ -88,7 +89,11 @@ public:
     SaveFile& backupFile() { return m_backupFile; }
     const SaveFile& backupFile() const { return m_backupFile; }
     void setBackupSize(u32 size, u32 mask) { m_backupBytes = size; m_backupMask = mask; }
+    // At every V-BLANK-IN: the image once it has settled (WriteBack).
     void saveBackupRam();
+    // At a stop: the image, when it holds writes its file has not had
+    // (one still settling, or one whose write failed).
+    bool flushBackupRam();
 
     // The system manager's view.
     MachineKind kind() const override { return static_cast<MachineKind>(machineKind); }
@@ -158,7 +163,8 @@ private:
     void arcadeIoWrite(u32 a, u8 d);
     u8 unkregReadByte(u32 a);
     void unkregWriteByte(u32 a, u8 d);
-    void markBackupChanged() { m_backupChanged = 1; }
+    void markBackupChanged() { m_backupWriteBack.touch(); }
+    bool writeBackupRam();
     u32 backupIndex(u32 a) const { return (a >> 1) & (m_backupMask >> 1); }
 
     SH2 m_master;
@@ -175,8 +181,7 @@ private:
 
     u32 m_backupBytes = kBackupSize;
     u32 m_backupMask = 0xFFFF;
-    u8 m_backupChanged = 0;
-    u8 m_backupSaved = 1;
+    WriteBack m_backupWriteBack;
     SaveFile m_backupFile;
 
     std::vector<MemoryMapWindow> m_baseMap;

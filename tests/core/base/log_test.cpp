@@ -60,16 +60,16 @@ TEST(Log, MessagesAreCutAt511AndLinesAt1022Characters)
     const std::string big(3000, 'x');
     Object chip("T");
     chip.logInfo(1, "%s", big.c_str());
-    EXPECT_EQ(log.text(), "T: " + std::string(511, 'x') + "\n");
+    EXPECT_EQ(log.text(), "T: " + std::string(254, 'x') + "..." + std::string(254, 'x') + "\n");
 
     log.clear();
     logSink().write(kLogInfo, "T", "%s", big.c_str());
-    EXPECT_EQ(log.text(), "T: " + std::string(1022, 'x') + "\n");
+    EXPECT_EQ(log.text(), "T: " + std::string(509, 'x') + "..." + std::string(510, 'x') + "\n");
 }
 
 // A path that would run its message past the limit loses its middle, not
 // the reason after it; every other conversion reads as printf puts it.
-TEST(Log, ALongPathLosesItsMiddleNotTheReasonAfterIt)
+TEST(Log, ALongArgumentLosesItsMiddleNotTheReasonAfterIt)
 {
     LogCapture log;
     const std::string path = "/" + std::string(300, 'a') + "/" + std::string(300, 'b') + "/disc.cue";
@@ -80,6 +80,19 @@ TEST(Log, ALongPathLosesItsMiddleNotTheReasonAfterIt)
     EXPECT_NE(log.text().find("a...b"), std::string::npos) << log.text();
     EXPECT_TRUE(log.text().ends_with("b/disc.cue, A: 0000BEEF, n: -5, z: 7, l: -9, f: 2.5, c: x, %, w:    3]: "
                                      "the reason\n"));
+
+    // A set member's name gives way too, and the format's own text when
+    // nothing else can, both between whole characters.
+    std::string member;
+    for (int i = 0; i < 200; ++i)
+        member += "\u3042";
+    log.clear();
+    Object("KEST").logError(1, "Bad data.json entry [F: %s]: %s", member.c_str(), "no such member");
+    EXPECT_EQ(log.text(), "KEST: Bad data.json entry [F: " + member.substr(0, 231) + "..." + member.substr(0, 234) +
+                              "]: no such member\n");
+    log.clear();
+    Object("T").logError(1, (member + " %d").c_str(), 5);
+    EXPECT_EQ(log.text(), "T: " + member.substr(0, 510) + "\n");
 }
 
 TEST(Log, OnlyLevelOneShowsAndTheSwitchSilences)
