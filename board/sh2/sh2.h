@@ -219,6 +219,7 @@ struct DataAccess {
     u32 address;
     u8 width;
     bool store;
+    bool operator==(const DataAccess&) const = default;
 };
 
 // The data accesses of the instruction of decode table index `index`
@@ -226,7 +227,54 @@ struct DataAccess {
 // registers, GBR and the PC it sees as its own: how many (two at most), or
 // -1 where they are not stated: an exception's, or an opcode that is no
 // instruction.
-int dataAccesses(u8 index, u32 word, const u32* r, u32 gbr, u32 pc, DataAccess out[2]);
+inline int dataAccesses(u8 index, u32 word, const u32* r, u32 gbr, u32 pc, DataAccess out[2])
+{
+    if (index >= kInsnCount)
+        return -1;
+    const auto [data, width] = kData[index];
+    if (data == Data::None)
+        return 0;
+    // The fields of the word as loaded, as the interpreter takes them.
+    const u32 fieldN = word & 15;
+    const u32 fieldM = (word >> 12) & 15;
+    const u32 rn = r[fieldN];
+    const u32 rm = r[fieldM];
+    const u32 imm = (word >> 8) & 0xFF;
+    const u32 disp = (imm & 15) * width;
+    const auto one = [&](u32 address, bool store) {
+        out[0] = {address, width, store};
+        return 1;
+    };
+    const auto two = [&](u32 first, bool store, u32 second) {
+        out[0] = {first, width, false};
+        out[1] = {second, width, store};
+        return 2;
+    };
+    constexpr bool kRead = false;
+    constexpr bool kStore = true;
+    switch (data) {
+    case Data::None: return 0;
+    case Data::LoadRm: case Data::PopRm: return one(rm, kRead);
+    case Data::LoadR0Rm: return one(r[0] + rm, kRead);
+    case Data::LoadDispRm: return one(rm + disp, kRead);
+    case Data::LoadGbr: return one(gbr + imm * width, kRead);
+    case Data::LoadR0Gbr: return one(gbr + r[0], kRead);
+    case Data::LoadPc: return one((width == 4 ? (pc + 4) & ~3u : pc + 4) + imm * width, kRead);
+    case Data::PopRn: return one(rn, kRead);
+    // Rn has stepped when @Rm is read.
+    case Data::PopRnRm: return two(rn, kRead, rm + (fieldM == fieldN ? width : 0));
+    case Data::StoreRn: return one(rn, kStore);
+    case Data::StoreR0Rn: return one(r[0] + rn, kStore);
+    case Data::StoreDispRm: return one(rm + disp, kStore);
+    case Data::StoreDispRn: return one(rn + disp, kStore);
+    case Data::StoreGbr: return one(gbr + imm * width, kStore);
+    case Data::PushRn: return one(rn - width, kStore);
+    case Data::ModifyRn: return two(rn, kStore, rn);
+    case Data::ModifyR0Gbr: return two(gbr + r[0], kStore, gbr + r[0]);
+    case Data::Frame: return -1;
+    }
+    return -1;
+}
 
 // Sign extension of an 8-bit and a 12-bit field.
 inline u32 sext8(u32 v) { return static_cast<u32>(static_cast<s32>(static_cast<s8>(v))); }
