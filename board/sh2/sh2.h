@@ -226,7 +226,7 @@ struct DataAccess {
 // (word: the opcode as loaded), in the order it makes them, from the
 // registers, GBR and the PC it sees as its own: how many (two at most), or
 // -1 where they are not stated: an exception's, or an opcode that is no
-// instruction.
+// instruction. Inline, as the skip asks it for every instruction it records.
 inline int dataAccesses(u8 index, u32 word, const u32* r, u32 gbr, u32 pc, DataAccess out[2])
 {
     if (index >= kInsnCount)
