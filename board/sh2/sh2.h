@@ -18,150 +18,151 @@ namespace sh2 {
 // interpreter handler opName), the opcode with its operand bits clear, the
 // mask of its fixed bits, the control transfer it makes (its kind for the
 // debugger; Rte is ReturnFromException), the operands the disassembler fills
-// in and its format.
+// in, the data it reads or stores beside its fetch (Data below) with the
+// width of each access, and its format.
 #define KEST_SH2_INSNS(X) \
-    X(Add,           0x300C, 0xF00F, Other,  RegMN,         "add r%d, r%d")                            \
-    X(AddImm,        0x7000, 0xF000, Other,  SImmN,         "add #H'%02X, r%d ; %d")                   \
-    X(Addc,          0x300E, 0xF00F, Other,  RegMN,         "addc r%d, r%d")                           \
-    X(Addv,          0x300F, 0xF00F, Other,  RegMN,         "addv r%d, r%d")                           \
-    X(And,           0x2009, 0xF00F, Other,  RegMN,         "and r%d, r%d")                            \
-    X(AndImm,        0xC900, 0xFF00, Other,  Imm,           "and #H'%02X, r0")                         \
-    X(AndB,          0xCD00, 0xFF00, Other,  ImmGbrR0,      "and.b #H'%02X, @(r0, gbr) ; %08X")        \
-    X(Bf,            0x8B00, 0xFF00, Branch, Branch8,       "bf %08X")                                 \
-    X(Bfs,           0x8F00, 0xFF00, Branch, Branch8,       "bf/s %08X")                               \
-    X(Bra,           0xA000, 0xF000, Jump,   Branch12,      "bra %08X")                                \
-    X(Braf,          0x0023, 0xF0FF, Jump,   BranchReg,     "braf r%d ; %08X")                         \
-    X(Bsr,           0xB000, 0xF000, Call,   Branch12,      "bsr %08X")                                \
-    X(Bsrf,          0x0003, 0xF0FF, Call,   BranchReg,     "bsrf r%d ; %08X")                         \
-    X(Bt,            0x8900, 0xFF00, Branch, Branch8,       "bt %08X")                                 \
-    X(Bts,           0x8D00, 0xFF00, Branch, Branch8,       "bt/s %08X")                               \
-    X(Clrmac,        0x0028, 0xFFFF, Other,  None,          "clrmac")                                  \
-    X(Clrt,          0x0008, 0xFFFF, Other,  None,          "clrt")                                    \
-    X(CmpEq,         0x3000, 0xF00F, Other,  RegMN,         "cmp/eq r%d, r%d")                         \
-    X(CmpGe,         0x3003, 0xF00F, Other,  RegMN,         "cmp/ge r%d, r%d")                         \
-    X(CmpGt,         0x3007, 0xF00F, Other,  RegMN,         "cmp/gt r%d, r%d")                         \
-    X(CmpHi,         0x3006, 0xF00F, Other,  RegMN,         "cmp/hi r%d, r%d")                         \
-    X(CmpHs,         0x3002, 0xF00F, Other,  RegMN,         "cmp/hs r%d, r%d")                         \
-    X(CmpPl,         0x4015, 0xF0FF, Other,  RegN,          "cmp/pl r%d")                              \
-    X(CmpPz,         0x4011, 0xF0FF, Other,  RegN,          "cmp/pz r%d")                              \
-    X(CmpStr,        0x200C, 0xF00F, Other,  RegMN,         "cmp/st r%d, r%d")                         \
-    X(CmpEqImm,      0x8800, 0xFF00, Other,  SImm,          "cmp/eq #H'%08X, r0")                      \
-    X(Div0s,         0x2007, 0xF00F, Other,  RegMN,         "div0s r%d, r%d")                          \
-    X(Div0u,         0x0019, 0xFFFF, Other,  None,          "div0u")                                   \
-    X(Div1,          0x3004, 0xF00F, Other,  RegMN,         "div1 r%d, r%d")                           \
-    X(DmulsL,        0x300D, 0xF00F, Other,  RegMN,         "dmuls.l r%d, r%d")                        \
-    X(DmuluL,        0x3005, 0xF00F, Other,  RegMN,         "dmulu.l r%d, r%d")                        \
-    X(Dt,            0x4010, 0xF0FF, Other,  RegN,          "dt r%d")                                  \
-    X(ExtsB,         0x600E, 0xF00F, Other,  RegMN,         "exts.b r%d, r%d")                         \
-    X(ExtsW,         0x600F, 0xF00F, Other,  RegMN,         "exts.w r%d, r%d")                         \
-    X(ExtuB,         0x600C, 0xF00F, Other,  RegMN,         "extu.b r%d, r%d")                         \
-    X(ExtuW,         0x600D, 0xF00F, Other,  RegMN,         "extu.w r%d, r%d")                         \
-    X(Jmp,           0x402B, 0xF0FF, Jump,   RegN,          "jmp @r%d")                                \
-    X(Jsr,           0x400B, 0xF0FF, Call,   RegN,          "jsr @r%d")                                \
-    X(LdcSr,         0x400E, 0xF0FF, Other,  RegN,          "ldc r%d, sr")                             \
-    X(LdcGbr,        0x401E, 0xF0FF, Other,  RegN,          "ldc r%d, gbr")                            \
-    X(LdcVbr,        0x402E, 0xF0FF, Other,  RegN,          "ldc r%d, vbr")                            \
-    X(LdcLSr,        0x4007, 0xF0FF, Other,  RegN,          "ldc.l @r%d+, sr")                         \
-    X(LdcLGbr,       0x4017, 0xF0FF, Other,  RegN,          "ldc.l @r%d+, gbr")                        \
-    X(LdcLVbr,       0x4027, 0xF0FF, Other,  RegN,          "ldc.l @r%d+, vbr")                        \
-    X(LdsMach,       0x400A, 0xF0FF, Other,  RegN,          "lds r%d, mach")                           \
-    X(LdsMacl,       0x401A, 0xF0FF, Other,  RegN,          "lds r%d, macl")                           \
-    X(LdsPr,         0x402A, 0xF0FF, Other,  RegN,          "lds r%d, pr")                             \
-    X(LdsLMach,      0x4006, 0xF0FF, Other,  RegN,          "lds.l @r%d+, mach")                       \
-    X(LdsLMacl,      0x4016, 0xF0FF, Other,  RegN,          "lds.l @r%d+, macl")                       \
-    X(LdsLPr,        0x4026, 0xF0FF, Other,  RegN,          "lds.l @r%d+, pr")                         \
-    X(MacL,          0x000F, 0xF00F, Other,  RegMN,         "mac.l @r%d+, @r%d+")                      \
-    X(MacW,          0x400F, 0xF00F, Other,  RegMN,         "mac @r%d+, @r%d+")                        \
-    X(Mov,           0x6003, 0xF00F, Other,  RegMN,         "mov r%d, r%d")                            \
-    X(MovBStore,     0x2000, 0xF00F, Other,  RegMN,         "mov.b r%d, @r%d")                         \
-    X(MovWStore,     0x2001, 0xF00F, Other,  RegMN,         "mov.w r%d, @r%d")                         \
-    X(MovLStore,     0x2002, 0xF00F, Other,  RegMN,         "mov.l r%d, @r%d")                         \
-    X(MovBLoad,      0x6000, 0xF00F, Other,  RegMN,         "mov.b @r%d, r%d")                         \
-    X(MovWLoad,      0x6001, 0xF00F, Other,  RegMN,         "mov.w @r%d, r%d")                         \
-    X(MovLLoad,      0x6002, 0xF00F, Other,  RegMN,         "mov.l @r%d, r%d")                         \
-    X(MovBPush,      0x2004, 0xF00F, Other,  RegMN,         "mov.b r%d, @-r%d")                        \
-    X(MovWPush,      0x2005, 0xF00F, Other,  RegMN,         "mov.w r%d, @-r%d")                        \
-    X(MovLPush,      0x2006, 0xF00F, Other,  RegMN,         "mov.l r%d, @-r%d")                        \
-    X(MovBPop,       0x6004, 0xF00F, Other,  RegMN,         "mov.b @r%d+, r%d")                        \
-    X(MovWPop,       0x6005, 0xF00F, Other,  RegMN,         "mov.w @r%d+, r%d")                        \
-    X(MovLPop,       0x6006, 0xF00F, Other,  RegMN,         "mov.l @r%d+, r%d")                        \
-    X(MovBStoreR0,   0x0004, 0xF00F, Other,  StoreR0,       "mov.b r%d, @(r0, r%d) ; %08X")            \
-    X(MovWStoreR0,   0x0005, 0xF00F, Other,  StoreR0,       "mov.w r%d, @(r0, r%d) ; %08X")            \
-    X(MovLStoreR0,   0x0006, 0xF00F, Other,  StoreR0,       "mov.l r%d, @(r0, r%d) ; %08X")            \
-    X(MovBLoadR0,    0x000C, 0xF00F, Other,  LoadR0,        "mov.b @(r0, r%d), r%d ; %08X")            \
-    X(MovWLoadR0,    0x000D, 0xF00F, Other,  LoadR0,        "mov.w @(r0, r%d), r%d ; %08X")            \
-    X(MovLLoadR0,    0x000E, 0xF00F, Other,  LoadR0,        "mov.l @(r0, r%d), r%d ; %08X")            \
-    X(MovImm,        0xE000, 0xF000, Other,  SImmN,         "mov #H'%02X, r%d ; %d")                   \
-    X(MovWPc,        0x9000, 0xF000, Other,  PcWord,        "mov.w @(H'%03X, pc), r%d ; %08X[H'%04X]") \
-    X(MovLPc,        0xD000, 0xF000, Other,  PcLong,        "mov.l @(H'%03X, pc), r%d ; %08X[H'%08X]") \
-    X(MovBLoadGbr,   0xC400, 0xFF00, Other,  GbrByte,       "mov.b @(H'%03X, gbr), r0 ; %08X")         \
-    X(MovWLoadGbr,   0xC500, 0xFF00, Other,  GbrWord,       "mov.w @(H'%03X, gbr), r0 ; %08X")         \
-    X(MovLLoadGbr,   0xC600, 0xFF00, Other,  GbrLong,       "mov.l @(H'%03X, gbr), r0 ; %08X")         \
-    X(MovBStoreGbr,  0xC000, 0xFF00, Other,  GbrByte,       "mov.b r0, @(H'%03X, gbr) ; %08X")         \
-    X(MovWStoreGbr,  0xC100, 0xFF00, Other,  GbrWord,       "mov.w r0, @(H'%03X, gbr) ; %08X")         \
-    X(MovLStoreGbr,  0xC200, 0xFF00, Other,  GbrLong,       "mov.l r0, @(H'%03X, gbr) ; %08X")         \
-    X(MovBStoreDisp, 0x8000, 0xFF00, Other,  DispByte,      "mov.b r0, @(H'%02X, r%d) ; %08X")         \
-    X(MovWStoreDisp, 0x8100, 0xFF00, Other,  DispWord,      "mov.w r0, @(H'%02X, r%d) ; %08X")         \
-    X(MovLStoreDisp, 0x1000, 0xF000, Other,  DispLongStore, "mov.l r%d, @(H'%02X, r%d) ; %08X")        \
-    X(MovBLoadDisp,  0x8400, 0xFF00, Other,  DispByte,      "mov.b @(H'%02X, r%d), r0 ; %08X")         \
-    X(MovWLoadDisp,  0x8500, 0xFF00, Other,  DispWord,      "mov.w @(H'%02X, r%d), r0 ; %08X")         \
-    X(MovLLoadDisp,  0x5000, 0xF000, Other,  DispLongLoad,  "mov.l @(H'%02X, r%d), r%d ; %08X")        \
-    X(Mova,          0xC700, 0xFF00, Other,  Mova,          "mova @(H'%03X, pc), r0 ; %08X")           \
-    X(Movt,          0x0029, 0xF0FF, Other,  RegN,          "movt r%d")                                \
-    X(MulL,          0x0007, 0xF00F, Other,  RegMN,         "mul.l r%d, r%d")                          \
-    X(MulsW,         0x200F, 0xF00F, Other,  RegMN,         "muls.l r%d, r%d")                         \
-    X(MuluW,         0x200E, 0xF00F, Other,  RegMN,         "mulu.l r%d, r%d")                         \
-    X(Neg,           0x600B, 0xF00F, Other,  RegMN,         "neg r%d, r%d")                            \
-    X(Negc,          0x600A, 0xF00F, Other,  RegMN,         "negc r%d, r%d")                           \
-    X(Nop,           0x0009, 0xFFFF, Other,  None,          "nop")                                     \
-    X(Not,           0x6007, 0xF00F, Other,  RegMN,         "not r%d, r%d")                            \
-    X(Or,            0x200B, 0xF00F, Other,  RegMN,         "or r%d, r%d")                             \
-    X(OrImm,         0xCB00, 0xFF00, Other,  Imm,           "or #H'%02X, r0")                          \
-    X(OrB,           0xCF00, 0xFF00, Other,  ImmGbrR0,      "or.b #H'%02X, @(r0, gbr) ; %08X")         \
-    X(Rotcl,         0x4024, 0xF0FF, Other,  RegN,          "rotcl r%d")                               \
-    X(Rotcr,         0x4025, 0xF0FF, Other,  RegN,          "rotcr r%d")                               \
-    X(Rotl,          0x4004, 0xF0FF, Other,  RegN,          "rotl r%d")                                \
-    X(Rotr,          0x4005, 0xF0FF, Other,  RegN,          "rotr r%d")                                \
-    X(Rte,           0x002B, 0xFFFF, Rte,    None,          "rte")                                     \
-    X(Rts,           0x000B, 0xFFFF, Return, None,          "rts")                                     \
-    X(Sett,          0x0018, 0xFFFF, Other,  None,          "sett")                                    \
-    X(Shal,          0x4020, 0xF0FF, Other,  RegN,          "shal r%d")                                \
-    X(Shar,          0x4021, 0xF0FF, Other,  RegN,          "shar r%d")                                \
-    X(Shll,          0x4000, 0xF0FF, Other,  RegN,          "shll r%d")                                \
-    X(Shll2,         0x4008, 0xF0FF, Other,  RegN,          "shll2 r%d")                               \
-    X(Shll8,         0x4018, 0xF0FF, Other,  RegN,          "shll8 r%d")                               \
-    X(Shll16,        0x4028, 0xF0FF, Other,  RegN,          "shll16 r%d")                              \
-    X(Shlr,          0x4001, 0xF0FF, Other,  RegN,          "shlr r%d")                                \
-    X(Shlr2,         0x4009, 0xF0FF, Other,  RegN,          "shlr2 r%d")                               \
-    X(Shlr8,         0x4019, 0xF0FF, Other,  RegN,          "shlr8 r%d")                               \
-    X(Shlr16,        0x4029, 0xF0FF, Other,  RegN,          "shlr16 r%d")                              \
-    X(Sleep,         0x001B, 0xFFFF, Other,  None,          "sleep")                                   \
-    X(StcSr,         0x0002, 0xF0FF, Other,  RegN,          "stc sr, r%d")                             \
-    X(StcGbr,        0x0012, 0xF0FF, Other,  RegN,          "stc gbr, r%d")                            \
-    X(StcVbr,        0x0022, 0xF0FF, Other,  RegN,          "stc vbr, r%d")                            \
-    X(StcLSr,        0x4003, 0xF0FF, Other,  RegN,          "stc.l sr, @-r%d")                         \
-    X(StcLGbr,       0x4013, 0xF0FF, Other,  RegN,          "stc.l gbr, @-r%d")                        \
-    X(StcLVbr,       0x4023, 0xF0FF, Other,  RegN,          "stc.l vbr, @-r%d")                        \
-    X(StsMach,       0x000A, 0xF0FF, Other,  RegN,          "sts mach, r%d")                           \
-    X(StsMacl,       0x001A, 0xF0FF, Other,  RegN,          "sts macl, r%d")                           \
-    X(StsPr,         0x002A, 0xF0FF, Other,  RegN,          "sts pr, r%d")                             \
-    X(StsLMach,      0x4002, 0xF0FF, Other,  RegN,          "sts.l mach, @-r%d")                       \
-    X(StsLMacl,      0x4012, 0xF0FF, Other,  RegN,          "sts.l macl, @-r%d")                       \
-    X(StsLPr,        0x4022, 0xF0FF, Other,  RegN,          "sts.l pr, @-r%d")                         \
-    X(Sub,           0x3008, 0xF00F, Other,  RegMN,         "sub r%d, r%d")                            \
-    X(Subc,          0x300A, 0xF00F, Other,  RegMN,         "subc r%d, r%d")                           \
-    X(Subv,          0x300B, 0xF00F, Other,  RegMN,         "subv r%d, r%d")                           \
-    X(SwapB,         0x6008, 0xF00F, Other,  RegMN,         "swap.b r%d, r%d")                         \
-    X(SwapW,         0x6009, 0xF00F, Other,  RegMN,         "swap r%d, r%d")                           \
-    X(TasB,          0x401B, 0xF0FF, Other,  RegN,          "tas.b @r%d")                              \
-    X(Trapa,         0xC300, 0xFF00, Other,  Imm,           "trapa #%02X")                             \
-    X(Tst,           0x2008, 0xF00F, Other,  RegMN,         "tst r%d, r%d")                            \
-    X(TstImm,        0xC800, 0xFF00, Other,  Imm,           "tst #H'%02X, r0")                         \
-    X(TstB,          0xCC00, 0xFF00, Other,  ImmGbrR0,      "tst.b #H'%02X, @(r0, gbr) ; %08X")        \
-    X(Xor,           0x200A, 0xF00F, Other,  RegMN,         "xor r%d, r%d")                            \
-    X(XorImm,        0xCA00, 0xFF00, Other,  Imm,           "xor #H'%02X, r0")                         \
-    X(XorB,          0xCE00, 0xFF00, Other,  ImmGbrR0,      "xor.b #H'%02X, @(r0, gbr) ; %08X")        \
-    X(Xtrct,         0x200D, 0xF00F, Other,  RegMN,         "xtrct r%d, r%d")
+    X(Add,           0x300C, 0xF00F, Other,  RegMN,         None, 0,         "add r%d, r%d")                            \
+    X(AddImm,        0x7000, 0xF000, Other,  SImmN,         None, 0,         "add #H'%02X, r%d ; %d")                   \
+    X(Addc,          0x300E, 0xF00F, Other,  RegMN,         None, 0,         "addc r%d, r%d")                           \
+    X(Addv,          0x300F, 0xF00F, Other,  RegMN,         None, 0,         "addv r%d, r%d")                           \
+    X(And,           0x2009, 0xF00F, Other,  RegMN,         None, 0,         "and r%d, r%d")                            \
+    X(AndImm,        0xC900, 0xFF00, Other,  Imm,           None, 0,         "and #H'%02X, r0")                         \
+    X(AndB,          0xCD00, 0xFF00, Other,  ImmGbrR0,      ModifyR0Gbr, 1,  "and.b #H'%02X, @(r0, gbr) ; %08X")        \
+    X(Bf,            0x8B00, 0xFF00, Branch, Branch8,       None, 0,         "bf %08X")                                 \
+    X(Bfs,           0x8F00, 0xFF00, Branch, Branch8,       None, 0,         "bf/s %08X")                               \
+    X(Bra,           0xA000, 0xF000, Jump,   Branch12,      None, 0,         "bra %08X")                                \
+    X(Braf,          0x0023, 0xF0FF, Jump,   BranchReg,     None, 0,         "braf r%d ; %08X")                         \
+    X(Bsr,           0xB000, 0xF000, Call,   Branch12,      None, 0,         "bsr %08X")                                \
+    X(Bsrf,          0x0003, 0xF0FF, Call,   BranchReg,     None, 0,         "bsrf r%d ; %08X")                         \
+    X(Bt,            0x8900, 0xFF00, Branch, Branch8,       None, 0,         "bt %08X")                                 \
+    X(Bts,           0x8D00, 0xFF00, Branch, Branch8,       None, 0,         "bt/s %08X")                               \
+    X(Clrmac,        0x0028, 0xFFFF, Other,  None,          None, 0,         "clrmac")                                  \
+    X(Clrt,          0x0008, 0xFFFF, Other,  None,          None, 0,         "clrt")                                    \
+    X(CmpEq,         0x3000, 0xF00F, Other,  RegMN,         None, 0,         "cmp/eq r%d, r%d")                         \
+    X(CmpGe,         0x3003, 0xF00F, Other,  RegMN,         None, 0,         "cmp/ge r%d, r%d")                         \
+    X(CmpGt,         0x3007, 0xF00F, Other,  RegMN,         None, 0,         "cmp/gt r%d, r%d")                         \
+    X(CmpHi,         0x3006, 0xF00F, Other,  RegMN,         None, 0,         "cmp/hi r%d, r%d")                         \
+    X(CmpHs,         0x3002, 0xF00F, Other,  RegMN,         None, 0,         "cmp/hs r%d, r%d")                         \
+    X(CmpPl,         0x4015, 0xF0FF, Other,  RegN,          None, 0,         "cmp/pl r%d")                              \
+    X(CmpPz,         0x4011, 0xF0FF, Other,  RegN,          None, 0,         "cmp/pz r%d")                              \
+    X(CmpStr,        0x200C, 0xF00F, Other,  RegMN,         None, 0,         "cmp/st r%d, r%d")                         \
+    X(CmpEqImm,      0x8800, 0xFF00, Other,  SImm,          None, 0,         "cmp/eq #H'%08X, r0")                      \
+    X(Div0s,         0x2007, 0xF00F, Other,  RegMN,         None, 0,         "div0s r%d, r%d")                          \
+    X(Div0u,         0x0019, 0xFFFF, Other,  None,          None, 0,         "div0u")                                   \
+    X(Div1,          0x3004, 0xF00F, Other,  RegMN,         None, 0,         "div1 r%d, r%d")                           \
+    X(DmulsL,        0x300D, 0xF00F, Other,  RegMN,         None, 0,         "dmuls.l r%d, r%d")                        \
+    X(DmuluL,        0x3005, 0xF00F, Other,  RegMN,         None, 0,         "dmulu.l r%d, r%d")                        \
+    X(Dt,            0x4010, 0xF0FF, Other,  RegN,          None, 0,         "dt r%d")                                  \
+    X(ExtsB,         0x600E, 0xF00F, Other,  RegMN,         None, 0,         "exts.b r%d, r%d")                         \
+    X(ExtsW,         0x600F, 0xF00F, Other,  RegMN,         None, 0,         "exts.w r%d, r%d")                         \
+    X(ExtuB,         0x600C, 0xF00F, Other,  RegMN,         None, 0,         "extu.b r%d, r%d")                         \
+    X(ExtuW,         0x600D, 0xF00F, Other,  RegMN,         None, 0,         "extu.w r%d, r%d")                         \
+    X(Jmp,           0x402B, 0xF0FF, Jump,   RegN,          None, 0,         "jmp @r%d")                                \
+    X(Jsr,           0x400B, 0xF0FF, Call,   RegN,          None, 0,         "jsr @r%d")                                \
+    X(LdcSr,         0x400E, 0xF0FF, Other,  RegN,          None, 0,         "ldc r%d, sr")                             \
+    X(LdcGbr,        0x401E, 0xF0FF, Other,  RegN,          None, 0,         "ldc r%d, gbr")                            \
+    X(LdcVbr,        0x402E, 0xF0FF, Other,  RegN,          None, 0,         "ldc r%d, vbr")                            \
+    X(LdcLSr,        0x4007, 0xF0FF, Other,  RegN,          PopRn, 4,        "ldc.l @r%d+, sr")                         \
+    X(LdcLGbr,       0x4017, 0xF0FF, Other,  RegN,          PopRn, 4,        "ldc.l @r%d+, gbr")                        \
+    X(LdcLVbr,       0x4027, 0xF0FF, Other,  RegN,          PopRn, 4,        "ldc.l @r%d+, vbr")                        \
+    X(LdsMach,       0x400A, 0xF0FF, Other,  RegN,          None, 0,         "lds r%d, mach")                           \
+    X(LdsMacl,       0x401A, 0xF0FF, Other,  RegN,          None, 0,         "lds r%d, macl")                           \
+    X(LdsPr,         0x402A, 0xF0FF, Other,  RegN,          None, 0,         "lds r%d, pr")                             \
+    X(LdsLMach,      0x4006, 0xF0FF, Other,  RegN,          PopRn, 4,        "lds.l @r%d+, mach")                       \
+    X(LdsLMacl,      0x4016, 0xF0FF, Other,  RegN,          PopRn, 4,        "lds.l @r%d+, macl")                       \
+    X(LdsLPr,        0x4026, 0xF0FF, Other,  RegN,          PopRn, 4,        "lds.l @r%d+, pr")                         \
+    X(MacL,          0x000F, 0xF00F, Other,  RegMN,         PopRnRm, 4,      "mac.l @r%d+, @r%d+")                      \
+    X(MacW,          0x400F, 0xF00F, Other,  RegMN,         PopRnRm, 2,      "mac @r%d+, @r%d+")                        \
+    X(Mov,           0x6003, 0xF00F, Other,  RegMN,         None, 0,         "mov r%d, r%d")                            \
+    X(MovBStore,     0x2000, 0xF00F, Other,  RegMN,         StoreRn, 1,      "mov.b r%d, @r%d")                         \
+    X(MovWStore,     0x2001, 0xF00F, Other,  RegMN,         StoreRn, 2,      "mov.w r%d, @r%d")                         \
+    X(MovLStore,     0x2002, 0xF00F, Other,  RegMN,         StoreRn, 4,      "mov.l r%d, @r%d")                         \
+    X(MovBLoad,      0x6000, 0xF00F, Other,  RegMN,         LoadRm, 1,       "mov.b @r%d, r%d")                         \
+    X(MovWLoad,      0x6001, 0xF00F, Other,  RegMN,         LoadRm, 2,       "mov.w @r%d, r%d")                         \
+    X(MovLLoad,      0x6002, 0xF00F, Other,  RegMN,         LoadRm, 4,       "mov.l @r%d, r%d")                         \
+    X(MovBPush,      0x2004, 0xF00F, Other,  RegMN,         PushRn, 1,       "mov.b r%d, @-r%d")                        \
+    X(MovWPush,      0x2005, 0xF00F, Other,  RegMN,         PushRn, 2,       "mov.w r%d, @-r%d")                        \
+    X(MovLPush,      0x2006, 0xF00F, Other,  RegMN,         PushRn, 4,       "mov.l r%d, @-r%d")                        \
+    X(MovBPop,       0x6004, 0xF00F, Other,  RegMN,         PopRm, 1,        "mov.b @r%d+, r%d")                        \
+    X(MovWPop,       0x6005, 0xF00F, Other,  RegMN,         PopRm, 2,        "mov.w @r%d+, r%d")                        \
+    X(MovLPop,       0x6006, 0xF00F, Other,  RegMN,         PopRm, 4,        "mov.l @r%d+, r%d")                        \
+    X(MovBStoreR0,   0x0004, 0xF00F, Other,  StoreR0,       StoreR0Rn, 1,    "mov.b r%d, @(r0, r%d) ; %08X")            \
+    X(MovWStoreR0,   0x0005, 0xF00F, Other,  StoreR0,       StoreR0Rn, 2,    "mov.w r%d, @(r0, r%d) ; %08X")            \
+    X(MovLStoreR0,   0x0006, 0xF00F, Other,  StoreR0,       StoreR0Rn, 4,    "mov.l r%d, @(r0, r%d) ; %08X")            \
+    X(MovBLoadR0,    0x000C, 0xF00F, Other,  LoadR0,        LoadR0Rm, 1,     "mov.b @(r0, r%d), r%d ; %08X")            \
+    X(MovWLoadR0,    0x000D, 0xF00F, Other,  LoadR0,        LoadR0Rm, 2,     "mov.w @(r0, r%d), r%d ; %08X")            \
+    X(MovLLoadR0,    0x000E, 0xF00F, Other,  LoadR0,        LoadR0Rm, 4,     "mov.l @(r0, r%d), r%d ; %08X")            \
+    X(MovImm,        0xE000, 0xF000, Other,  SImmN,         None, 0,         "mov #H'%02X, r%d ; %d")                   \
+    X(MovWPc,        0x9000, 0xF000, Other,  PcWord,        LoadPc, 2,       "mov.w @(H'%03X, pc), r%d ; %08X[H'%04X]") \
+    X(MovLPc,        0xD000, 0xF000, Other,  PcLong,        LoadPc, 4,       "mov.l @(H'%03X, pc), r%d ; %08X[H'%08X]") \
+    X(MovBLoadGbr,   0xC400, 0xFF00, Other,  GbrByte,       LoadGbr, 1,      "mov.b @(H'%03X, gbr), r0 ; %08X")         \
+    X(MovWLoadGbr,   0xC500, 0xFF00, Other,  GbrWord,       LoadGbr, 2,      "mov.w @(H'%03X, gbr), r0 ; %08X")         \
+    X(MovLLoadGbr,   0xC600, 0xFF00, Other,  GbrLong,       LoadGbr, 4,      "mov.l @(H'%03X, gbr), r0 ; %08X")         \
+    X(MovBStoreGbr,  0xC000, 0xFF00, Other,  GbrByte,       StoreGbr, 1,     "mov.b r0, @(H'%03X, gbr) ; %08X")         \
+    X(MovWStoreGbr,  0xC100, 0xFF00, Other,  GbrWord,       StoreGbr, 2,     "mov.w r0, @(H'%03X, gbr) ; %08X")         \
+    X(MovLStoreGbr,  0xC200, 0xFF00, Other,  GbrLong,       StoreGbr, 4,     "mov.l r0, @(H'%03X, gbr) ; %08X")         \
+    X(MovBStoreDisp, 0x8000, 0xFF00, Other,  DispByte,      StoreDispRm, 1,  "mov.b r0, @(H'%02X, r%d) ; %08X")         \
+    X(MovWStoreDisp, 0x8100, 0xFF00, Other,  DispWord,      StoreDispRm, 2,  "mov.w r0, @(H'%02X, r%d) ; %08X")         \
+    X(MovLStoreDisp, 0x1000, 0xF000, Other,  DispLongStore, StoreDispRn, 4,  "mov.l r%d, @(H'%02X, r%d) ; %08X")        \
+    X(MovBLoadDisp,  0x8400, 0xFF00, Other,  DispByte,      LoadDispRm, 1,   "mov.b @(H'%02X, r%d), r0 ; %08X")         \
+    X(MovWLoadDisp,  0x8500, 0xFF00, Other,  DispWord,      LoadDispRm, 2,   "mov.w @(H'%02X, r%d), r0 ; %08X")         \
+    X(MovLLoadDisp,  0x5000, 0xF000, Other,  DispLongLoad,  LoadDispRm, 4,   "mov.l @(H'%02X, r%d), r%d ; %08X")        \
+    X(Mova,          0xC700, 0xFF00, Other,  Mova,          None, 0,         "mova @(H'%03X, pc), r0 ; %08X")           \
+    X(Movt,          0x0029, 0xF0FF, Other,  RegN,          None, 0,         "movt r%d")                                \
+    X(MulL,          0x0007, 0xF00F, Other,  RegMN,         None, 0,         "mul.l r%d, r%d")                          \
+    X(MulsW,         0x200F, 0xF00F, Other,  RegMN,         None, 0,         "muls.l r%d, r%d")                         \
+    X(MuluW,         0x200E, 0xF00F, Other,  RegMN,         None, 0,         "mulu.l r%d, r%d")                         \
+    X(Neg,           0x600B, 0xF00F, Other,  RegMN,         None, 0,         "neg r%d, r%d")                            \
+    X(Negc,          0x600A, 0xF00F, Other,  RegMN,         None, 0,         "negc r%d, r%d")                           \
+    X(Nop,           0x0009, 0xFFFF, Other,  None,          None, 0,         "nop")                                     \
+    X(Not,           0x6007, 0xF00F, Other,  RegMN,         None, 0,         "not r%d, r%d")                            \
+    X(Or,            0x200B, 0xF00F, Other,  RegMN,         None, 0,         "or r%d, r%d")                             \
+    X(OrImm,         0xCB00, 0xFF00, Other,  Imm,           None, 0,         "or #H'%02X, r0")                          \
+    X(OrB,           0xCF00, 0xFF00, Other,  ImmGbrR0,      ModifyR0Gbr, 1,  "or.b #H'%02X, @(r0, gbr) ; %08X")         \
+    X(Rotcl,         0x4024, 0xF0FF, Other,  RegN,          None, 0,         "rotcl r%d")                               \
+    X(Rotcr,         0x4025, 0xF0FF, Other,  RegN,          None, 0,         "rotcr r%d")                               \
+    X(Rotl,          0x4004, 0xF0FF, Other,  RegN,          None, 0,         "rotl r%d")                                \
+    X(Rotr,          0x4005, 0xF0FF, Other,  RegN,          None, 0,         "rotr r%d")                                \
+    X(Rte,           0x002B, 0xFFFF, Rte,    None,          Frame, 4,        "rte")                                     \
+    X(Rts,           0x000B, 0xFFFF, Return, None,          None, 0,         "rts")                                     \
+    X(Sett,          0x0018, 0xFFFF, Other,  None,          None, 0,         "sett")                                    \
+    X(Shal,          0x4020, 0xF0FF, Other,  RegN,          None, 0,         "shal r%d")                                \
+    X(Shar,          0x4021, 0xF0FF, Other,  RegN,          None, 0,         "shar r%d")                                \
+    X(Shll,          0x4000, 0xF0FF, Other,  RegN,          None, 0,         "shll r%d")                                \
+    X(Shll2,         0x4008, 0xF0FF, Other,  RegN,          None, 0,         "shll2 r%d")                               \
+    X(Shll8,         0x4018, 0xF0FF, Other,  RegN,          None, 0,         "shll8 r%d")                               \
+    X(Shll16,        0x4028, 0xF0FF, Other,  RegN,          None, 0,         "shll16 r%d")                              \
+    X(Shlr,          0x4001, 0xF0FF, Other,  RegN,          None, 0,         "shlr r%d")                                \
+    X(Shlr2,         0x4009, 0xF0FF, Other,  RegN,          None, 0,         "shlr2 r%d")                               \
+    X(Shlr8,         0x4019, 0xF0FF, Other,  RegN,          None, 0,         "shlr8 r%d")                               \
+    X(Shlr16,        0x4029, 0xF0FF, Other,  RegN,          None, 0,         "shlr16 r%d")                              \
+    X(Sleep,         0x001B, 0xFFFF, Other,  None,          None, 0,         "sleep")                                   \
+    X(StcSr,         0x0002, 0xF0FF, Other,  RegN,          None, 0,         "stc sr, r%d")                             \
+    X(StcGbr,        0x0012, 0xF0FF, Other,  RegN,          None, 0,         "stc gbr, r%d")                            \
+    X(StcVbr,        0x0022, 0xF0FF, Other,  RegN,          None, 0,         "stc vbr, r%d")                            \
+    X(StcLSr,        0x4003, 0xF0FF, Other,  RegN,          PushRn, 4,       "stc.l sr, @-r%d")                         \
+    X(StcLGbr,       0x4013, 0xF0FF, Other,  RegN,          PushRn, 4,       "stc.l gbr, @-r%d")                        \
+    X(StcLVbr,       0x4023, 0xF0FF, Other,  RegN,          PushRn, 4,       "stc.l vbr, @-r%d")                        \
+    X(StsMach,       0x000A, 0xF0FF, Other,  RegN,          None, 0,         "sts mach, r%d")                           \
+    X(StsMacl,       0x001A, 0xF0FF, Other,  RegN,          None, 0,         "sts macl, r%d")                           \
+    X(StsPr,         0x002A, 0xF0FF, Other,  RegN,          None, 0,         "sts pr, r%d")                             \
+    X(StsLMach,      0x4002, 0xF0FF, Other,  RegN,          PushRn, 4,       "sts.l mach, @-r%d")                       \
+    X(StsLMacl,      0x4012, 0xF0FF, Other,  RegN,          PushRn, 4,       "sts.l macl, @-r%d")                       \
+    X(StsLPr,        0x4022, 0xF0FF, Other,  RegN,          PushRn, 4,       "sts.l pr, @-r%d")                         \
+    X(Sub,           0x3008, 0xF00F, Other,  RegMN,         None, 0,         "sub r%d, r%d")                            \
+    X(Subc,          0x300A, 0xF00F, Other,  RegMN,         None, 0,         "subc r%d, r%d")                           \
+    X(Subv,          0x300B, 0xF00F, Other,  RegMN,         None, 0,         "subv r%d, r%d")                           \
+    X(SwapB,         0x6008, 0xF00F, Other,  RegMN,         None, 0,         "swap.b r%d, r%d")                         \
+    X(SwapW,         0x6009, 0xF00F, Other,  RegMN,         None, 0,         "swap r%d, r%d")                           \
+    X(TasB,          0x401B, 0xF0FF, Other,  RegN,          ModifyRn, 1,     "tas.b @r%d")                              \
+    X(Trapa,         0xC300, 0xFF00, Other,  Imm,           Frame, 4,        "trapa #%02X")                             \
+    X(Tst,           0x2008, 0xF00F, Other,  RegMN,         None, 0,         "tst r%d, r%d")                            \
+    X(TstImm,        0xC800, 0xFF00, Other,  Imm,           None, 0,         "tst #H'%02X, r0")                         \
+    X(TstB,          0xCC00, 0xFF00, Other,  ImmGbrR0,      LoadR0Gbr, 1,    "tst.b #H'%02X, @(r0, gbr) ; %08X")        \
+    X(Xor,           0x200A, 0xF00F, Other,  RegMN,         None, 0,         "xor r%d, r%d")                            \
+    X(XorImm,        0xCA00, 0xFF00, Other,  Imm,           None, 0,         "xor #H'%02X, r0")                         \
+    X(XorB,          0xCE00, 0xFF00, Other,  ImmGbrR0,      ModifyR0Gbr, 1,  "xor.b #H'%02X, @(r0, gbr) ; %08X")        \
+    X(Xtrct,         0x200D, 0xF00F, Other,  RegMN,         None, 0,         "xtrct r%d, r%d")
 
 // Instruction indexes, in row order.
 enum Insn : u8 {
@@ -193,6 +194,87 @@ enum class Operands : u8 {
 #define KEST_SH2_OPERANDS(name, pattern, mask, flow, operands, ...) Operands::operands,
 constexpr Operands kOperands[kInsnCount] = {KEST_SH2_INSNS(KEST_SH2_OPERANDS)};
 #undef KEST_SH2_OPERANDS
+
+// The data an instruction reads or stores, by the form of its address: the
+// opcode's register fields n and m, R0, GBR, the PC, and the 4-bit
+// displacement (Disp) or the 8-bit one (Gbr, Pc) scaled by the width. Pop
+// reads and then steps its register, Push steps it back and then stores,
+// Modify reads and stores back the same byte, PopRnRm pops @Rn and then
+// @Rm. Frame is an exception's stack frame and vector.
+enum class Data : u8 {
+    None, LoadRm, LoadR0Rm, LoadDispRm, LoadGbr, LoadR0Gbr, LoadPc, PopRm, PopRn, PopRnRm,
+    StoreRn, StoreR0Rn, StoreDispRm, StoreDispRn, StoreGbr, PushRn, ModifyRn, ModifyR0Gbr, Frame,
+};
+
+struct DataRow {
+    Data data;
+    u8 width;
+};
+
+#define KEST_SH2_DATA(name, pattern, mask, flow, operands, data, width, ...) DataRow{Data::data, width},
+constexpr DataRow kData[kInsnCount] = {KEST_SH2_INSNS(KEST_SH2_DATA)};
+#undef KEST_SH2_DATA
+
+struct DataAccess {
+    u32 address;
+    u8 width;
+    bool store;
+    bool operator==(const DataAccess&) const = default;
+};
+
+// The data accesses of the instruction of decode table index `index`
+// (word: the opcode as loaded), in the order it makes them, from the
+// registers, GBR and the PC it sees as its own: how many (two at most), or
+// -1 where they are not stated: an exception's, or an opcode that is no
+// instruction. Inline, as the skip asks it for every instruction it records.
+inline int dataAccesses(u8 index, u32 word, const u32* r, u32 gbr, u32 pc, DataAccess out[2])
+{
+    if (index >= kInsnCount)
+        return -1;
+    const auto [data, width] = kData[index];
+    if (data == Data::None)
+        return 0;
+    // The fields of the word as loaded, as the interpreter takes them.
+    const u32 fieldN = word & 15;
+    const u32 fieldM = (word >> 12) & 15;
+    const u32 rn = r[fieldN];
+    const u32 rm = r[fieldM];
+    const u32 imm = (word >> 8) & 0xFF;
+    const u32 disp = (imm & 15) * width;
+    const auto one = [&](u32 address, bool store) {
+        out[0] = {address, width, store};
+        return 1;
+    };
+    const auto two = [&](u32 first, bool store, u32 second) {
+        out[0] = {first, width, false};
+        out[1] = {second, width, store};
+        return 2;
+    };
+    constexpr bool kRead = false;
+    constexpr bool kStore = true;
+    switch (data) {
+    case Data::None: return 0;
+    case Data::LoadRm: case Data::PopRm: return one(rm, kRead);
+    case Data::LoadR0Rm: return one(r[0] + rm, kRead);
+    case Data::LoadDispRm: return one(rm + disp, kRead);
+    case Data::LoadGbr: return one(gbr + imm * width, kRead);
+    case Data::LoadR0Gbr: return one(gbr + r[0], kRead);
+    case Data::LoadPc: return one((width == 4 ? (pc + 4) & ~3u : pc + 4) + imm * width, kRead);
+    case Data::PopRn: return one(rn, kRead);
+    // Rn has stepped when @Rm is read.
+    case Data::PopRnRm: return two(rn, kRead, rm + (fieldM == fieldN ? width : 0));
+    case Data::StoreRn: return one(rn, kStore);
+    case Data::StoreR0Rn: return one(r[0] + rn, kStore);
+    case Data::StoreDispRm: return one(rm + disp, kStore);
+    case Data::StoreDispRn: return one(rn + disp, kStore);
+    case Data::StoreGbr: return one(gbr + imm * width, kStore);
+    case Data::PushRn: return one(rn - width, kStore);
+    case Data::ModifyRn: return two(rn, kStore, rn);
+    case Data::ModifyR0Gbr: return two(gbr + r[0], kStore, gbr + r[0]);
+    case Data::Frame: return -1;
+    }
+    return -1;
+}
 
 // Sign extension of an 8-bit and a 12-bit field.
 inline u32 sext8(u32 v) { return static_cast<u32>(static_cast<s32>(static_cast<s8>(v))); }

@@ -11,7 +11,7 @@ struct Format {
     const char* text;
 };
 
-#define KEST_SH2_FORMAT(name, pattern, mask, flow, operands, text) {Operands::operands, text},
+#define KEST_SH2_FORMAT(name, pattern, mask, flow, operands, data, width, text) {Operands::operands, text},
 constexpr Format kFormats[kInsnCount] = {KEST_SH2_INSNS(KEST_SH2_FORMAT)};
 #undef KEST_SH2_FORMAT
 

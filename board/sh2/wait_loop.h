@@ -40,7 +40,9 @@ namespace sh2 {
 // loop nested with another, taking turns at the branch), or does what a
 // pass may not: take an exception, write SR, sleep, store outside plain
 // memory, read a register that is not steady, name its counter other than
-// in one step and one compare, or outgrow the record.
+// in one step and one compare, or outgrow the record. What an instruction
+// reads and stores comes from its row of the instruction table; one whose
+// accesses the table does not state is turned away.
 class WaitLoop {
 public:
     explicit WaitLoop(SH2& cpu) : m_cpu(cpu) {}

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -426,6 +427,49 @@ TEST_F(ArcadeTest, HostileEntriesAreRefusedBeforeInflatingAndSaidOnce)
         EXPECT_EQ(count(log.text(), "Extract"), 0u);
     }
 
+}
+
+// Members interleaved byte by byte count by their own sizes, two of them
+// the range they share: sizes that fill the cartridge exactly open, a byte
+// more is refused, and so are two hundred names of one 24 MB member (4.8 GB
+// to inflate), before a byte of it is.
+TEST_F(ArcadeTest, InterleavedMembersCountByTheirOwnSizes)
+{
+    settings("[Path]\r\nstv_bios = stv_bios.bin\r\n");
+    kest->setThreshold(2);
+    const std::string script = "python3 " KEST_SOURCE_DIR "/tests/tools/make_hostile_zip.py ";
+    ASSERT_EQ(std::system((script + "zeros " + dir.file("full.zip") + " 0x800000 m0 m1 m2 m3 m4 m5").c_str()), 0);
+    // Two pairs interleaved over the first 32 MB, two byte-swapped members
+    // over the rest.
+    const auto full = [&](const char* lastSize) {
+        std::string entry = R"({"TITAN": {"full": {)";
+        const char* places[][2] = {{"0", "_O"}, {"1", "_O"}, {"1000000", "_O"}, {"1000001", "_O"},
+                                   {"2000000", "OE"}, {"2800000", "OE"}};
+        for (int i = 0; i < 6; ++i) {
+            entry += std::string(i ? ", " : "") + "\"m" + std::to_string(i) + R"(": {"size": ")" +
+                     (i == 3 ? lastSize : "800000") + R"(", "crc": "0", "offset": ")" + places[i][0] +
+                     R"(", "pattern": ")" + places[i][1] + "\"}";
+        }
+        const std::string text = entry + "}}}";
+        ASSERT_TRUE(saveFile(dir.file("data.json"), text.data(), static_cast<u32>(text.size())));
+    };
+    full("800000");
+    LogCapture log;
+    EXPECT_TRUE(kest->open(dir.file("full.zip"), 0)) << log.text();
+    full("800001");
+    log.clear();
+    EXPECT_FALSE(kest->open(dir.file("full.zip"), 0));
+    EXPECT_TRUE(log.contains("asks for more than the cartridge holds [database: " + dir.file("data.json") +
+                             ", total: 3000001, cartridge: 3000000]"))
+        << log.text();
+
+    ASSERT_EQ(std::system((script + "set " + dir.path().string() + " huge 200 0x1800000 _O").c_str()), 0);
+    log.clear();
+    EXPECT_FALSE(kest->open(dir.file("huge.zip"), 0));
+    EXPECT_TRUE(log.contains("KEST: Data for huge asks for more than the cartridge holds [database: " +
+                             dir.file("data.json") + ", total: 12C000000, cartridge: 3000000]\n"))
+        << log.text();
+    EXPECT_FALSE(log.contains("Extract")) << log.text();
 }
 
 // A stop request while a member inflates ends the open: nothing starts,
