@@ -194,6 +194,8 @@ TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
         EXPECT_EQ(draw({hostAvx2, true, false, true, true}), fast) << name << ": rotation lines";
         EXPECT_EQ(draw({hostAvx2, true, true, false, true}), fast) << name << ": hidden layers";
         EXPECT_EQ(draw({hostAvx2, true, true, true, false}), fast) << name << ": bitmap rows";
+        EXPECT_EQ(draw({hostAvx2, true, true, true, true, false}), fast) << name << ": cell rows";
+        EXPECT_EQ(draw({hostAvx2, true, true, true, true, true, false}), fast) << name << ": covered groups";
     }
 }
 
@@ -231,6 +233,7 @@ TEST(Vdp2FastPaths, LineSettingsDrawWhatThePlainCodeDraws)
                 const std::string what = "variant " + std::to_string(variant);
                 EXPECT_EQ(draw({false, true, true, true, true}), fast) << what << ": AVX2 loops";
                 EXPECT_EQ(draw({hostAvx2, false, true, true, true}), fast) << what << ": fast compositor";
+                EXPECT_EQ(draw({hostAvx2, true, true, true, true, false}), fast) << what << ": cell rows";
             }
         }
     }
