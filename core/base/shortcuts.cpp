@@ -22,6 +22,18 @@ Shortcuts Shortcuts::plain()
     return s;
 }
 
+bool Shortcuts::on(ShortcutField which) const
+{
+    switch (which) {
+#define KEST_SHORTCUT_CASE(index, field) \
+    case index: return field;
+        KEST_SHORTCUT_FIELDS(KEST_SHORTCUT_CASE)
+#undef KEST_SHORTCUT_CASE
+    case kShortcutFields: break;
+    }
+    return false;
+}
+
 ShortcutUses& ShortcutUses::operator+=(const ShortcutUses& other)
 {
     for (u32 i = 0; i < kShortcutFields; ++i)

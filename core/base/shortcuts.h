@@ -5,6 +5,8 @@
 // Whether the host processor runs AVX2 instructions.
 bool hostHasAvx2();
 
+enum ShortcutField : u8;
+
 // The shortcuts the machine takes, each beside the plain path whose results
 // it gives faster. The machine owns one record and hands each chip its
 // switches; a switch turned off leaves the plain path to run alone, so that
@@ -31,6 +33,8 @@ struct Shortcuts {
 
     // Every shortcut off.
     static Shortcuts plain();
+    // The switch of a field by its index (see below).
+    bool on(ShortcutField field) const;
 };
 
 // Each field of Shortcuts once, in the record's order: the index of its
