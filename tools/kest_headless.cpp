@@ -44,6 +44,7 @@ void usage()
     std::fputs(pressHelp().c_str(), stdout);
     std::puts(
         "  --plain                  take no shortcut: every chip runs its plain path (same results, slower)\n"
+        "  --shortcut-uses FILE     after the run, write how often each shortcut was taken to FILE as text\n"
         "  --verbose                also show per-field log lines\n"
         "  --help                   show this text");
 }
@@ -63,6 +64,17 @@ std::string vdp2State(CSystem& machine)
     const DisplaySize size = machine.getDisplaySize();
     std::snprintf(line, sizeof line, "DISPLAY: %ux%u\n", size.width, size.height);
     return text + line;
+}
+
+// A line a shortcut: its field in the record and its count.
+std::string shortcutUsesText(const ShortcutUses& uses)
+{
+    std::string text;
+    for (u32 i = 0; i < kShortcutFields; ++i) {
+        const auto field = static_cast<ShortcutField>(i);
+        text += std::string(ShortcutUses::name(field)) + ": " + std::to_string(uses[field]) + "\n";
+    }
+    return text;
 }
 
 // --press: pad 1 holds some buttons over a range of fields.
@@ -235,6 +247,7 @@ int main(int argc, char** argv)
     std::string pngPath;
     std::string vdp2Path;
     std::string wavPath;
+    std::string usesPath;
     std::vector<Dump> dumps;
     std::vector<Press> presses;
     for (int i = 1; i < argc; ++i) {
@@ -265,6 +278,8 @@ int main(int argc, char** argv)
             vdp2Path = argv[++i];
         } else if (!std::strcmp(arg, "--wav") && hasValue) {
             wavPath = argv[++i];
+        } else if (!std::strcmp(arg, "--shortcut-uses") && hasValue) {
+            usesPath = argv[++i];
         } else if (!std::strcmp(arg, "--dump") && hasValue) {
             Dump dump;
             std::string why;
@@ -292,7 +307,8 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    std::vector<NamedOutput> outputs = {{"--png", pngPath}, {"--vdp2", vdp2Path}, {"--wav", wavPath}};
+    std::vector<NamedOutput> outputs = {
+        {"--png", pngPath}, {"--vdp2", vdp2Path}, {"--wav", wavPath}, {"--shortcut-uses", usesPath}};
     for (const Dump& dump : dumps)
         outputs.push_back({"--dump", dump.path});
     std::erase_if(outputs, [](const NamedOutput& output) { return output.path.empty(); });
@@ -427,6 +443,11 @@ int main(int argc, char** argv)
     if (!vdp2Path.empty()) {
         const std::string text = vdp2State(machine);
         if (!reportWrite(writeOutput(vdp2Path, text.data(), text.size(), error), error))
+            status = 1;
+    }
+    if (!usesPath.empty()) {
+        const std::string text = shortcutUsesText(machine.shortcutUses());
+        if (!reportWrite(writeOutput(usesPath, text.data(), text.size(), error), error))
             status = 1;
     }
     if (wav && !reportWrite(wav->commit(), wav->error()))

@@ -104,6 +104,7 @@ public:
     u32 lineCounter() const { return m_lineCounter; }
     INTC& intc() { return m_intc; }
     DMAC& dmac() { return m_dmac; }
+    const DMAC& dmac() const { return m_dmac; }
     DSP& dsp() { return m_dsp; }
     SH2* master() const { return m_master; }
     Device* machine() const { return m_machine; }

@@ -589,7 +589,8 @@ s32 ScuDmac::run(Level& l, s32 budget)
     while (l.leftWrite > 0) {
         if (budget < 1)
             break;
-        if (l.buffered == 0 && !((l.s | l.d) & 3) && l.leftWrite >= 4 && l.sa == 4 && l.dstContinuous) {
+        if (m_blockCopies && l.buffered == 0 && !((l.s | l.d) & 3) && l.leftWrite >= 4 && l.sa == 4 &&
+            l.dstContinuous) {
             // Aligned and continuous on both sides between plain memories:
             // the same bytes a step at a time would move, in one copy.
             const u8* src = nullptr;
@@ -599,6 +600,7 @@ s32 ScuDmac::run(Level& l, s32 budget)
                 bytes = static_cast<u32>(std::min<u64>({bytes, static_cast<u64>(l.leftWrite) & ~3ull,
                                                         static_cast<u64>(budget) * 4}));
                 std::memcpy(dst, src, bytes);
+                ++m_blocksCopied;
                 l.s += bytes;
                 l.d += bytes;
                 l.leftRead -= static_cast<s32>(bytes);

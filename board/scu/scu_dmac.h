@@ -118,6 +118,9 @@ public:
     // runs may be copied in blocks. Taken only while the page still has
     // the handlers it had when registered.
     void addPlainMemory(u32 start, u32 end, u8* host, u32 size);
+    // Off, every transfer moves a step at a time through the bus.
+    void setBlockCopies(bool on) { m_blockCopies = on; }
+    u64 blocksCopied() const { return m_blocksCopied; }
 
     u8 pageClass(u32 address) const { return m_pageClass[(address >> 16) & 0xFFFF]; }
     bool validForDma(u32 address) const { return pageClass(address) != kPageInvalid; }
@@ -181,5 +184,7 @@ private:
     D0 m_d0;
     Level m_levels[3];
     std::vector<Plain> m_plain;
+    bool m_blockCopies = true;
+    u64 m_blocksCopied = 0;
     u8 m_pageClass[0x10000];
 };

@@ -496,6 +496,7 @@ public:
     bool isSlave() const { return (bsc.bcr1 & 0x8000) != 0; }
     // The waiting-loop skip; an armed breakpoint turns it off as well.
     void setSkipWaitLoops(bool on) { m_wait.setEnabled(on); }
+    u64 waitLoopSkips() const { return m_wait.slicesRunOut(); }
 
     // Device
     void powerOn() override;

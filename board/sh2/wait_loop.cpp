@@ -300,6 +300,7 @@ s32 WaitLoop::runOut(s32 atBranch, u32 counterAtBranch)
         m_cpu.m_r[m_counter] =
             counterAtBranch + passes * m_counterStep + (state.r[m_counter] - m_passStart.r[m_counter]);
     m_finished = true;
+    ++m_slicesRunOut;
     m_endDispatch = end;
     m_endPc = m_dispatchPc[end];
     return atBranch - static_cast<s32>(passes * cost) - m_dispatchClocks[end];

@@ -61,6 +61,8 @@ public:
     // After atBranch or finishSlice: the slice was run to its end, at endPc.
     bool finished() const { return m_finished; }
     u32 endPc() const { return m_endPc; }
+    // Slices run out at once since the processor was made.
+    u64 slicesRunOut() const { return m_slicesRunOut; }
 
     // At the start of the interpreter's slice: only a settled loop carries
     // over, the others' clocks count in this slice's budget.
@@ -206,6 +208,7 @@ private:
     u32 m_takenUp[kSlots] = {};
     u8 m_takeUps[kSlots] = {};
     bool m_enabled = true;
+    u64 m_slicesRunOut = 0;
 };
 
 }  // namespace sh2

@@ -16,7 +16,35 @@ bool hostHasAvx2()
 Shortcuts Shortcuts::plain()
 {
     Shortcuts s;
-    s.waitLoops = s.idleUnits = s.vdp1Primitives = s.soundIdleLoops = s.silentSlots = false;
-    s.vdp2 = {false, false, false, false, false};
+#define KEST_SHORTCUT_OFF(index, field) s.field = false;
+    KEST_SHORTCUT_FIELDS(KEST_SHORTCUT_OFF)
+#undef KEST_SHORTCUT_OFF
     return s;
+}
+
+bool Shortcuts::on(ShortcutField which) const
+{
+    switch (which) {
+#define KEST_SHORTCUT_CASE(index, field) \
+    case index: return field;
+        KEST_SHORTCUT_FIELDS(KEST_SHORTCUT_CASE)
+#undef KEST_SHORTCUT_CASE
+    case kShortcutFields: break;
+    }
+    return false;
+}
+
+ShortcutUses& ShortcutUses::operator+=(const ShortcutUses& other)
+{
+    for (u32 i = 0; i < kShortcutFields; ++i)
+        count[i] += other.count[i];
+    return *this;
+}
+
+const char* ShortcutUses::name(ShortcutField field)
+{
+#define KEST_SHORTCUT_NAME(index, field) #field,
+    static const char* const kNames[] = {KEST_SHORTCUT_FIELDS(KEST_SHORTCUT_NAME)};
+#undef KEST_SHORTCUT_NAME
+    return kNames[field % kShortcutFields];
 }

@@ -154,6 +154,7 @@ void CMachine::runSlice()
                     continue;
                 }
                 if (skipIdle && device->idle()) {
+                    ++m_shortcutUses[kIdleUnits];
                     device->setLocalTime(device->localTime() + device->idleUntil(m_slice));
                     continue;
                 }

@@ -92,6 +92,8 @@ public:
     // The record of shortcuts; setting it hands each chip its switches.
     const Shortcuts& shortcuts() const { return m_shortcuts; }
     virtual void setShortcuts(const Shortcuts& shortcuts) { m_shortcuts = shortcuts; }
+    // How often each was taken since the machine was made.
+    virtual ShortcutUses shortcutUses() const { return m_shortcutUses; }
 
     void pushSample(const s16* pair) override { m_samples.push(pair); }
     u32 takeSamples(s16* out, u32 maxPairs) { return m_samples.take(out, maxPairs); }
@@ -116,6 +118,7 @@ protected:
     u32 m_frameCounter = 0;
     u32 m_slice = 0;
     Shortcuts m_shortcuts;
+    ShortcutUses m_shortcutUses;
     SampleBuffer m_samples;
     static constexpr u64 kSecondNs = 1'000'000'000;
     u64 m_secondNs = 0;

@@ -119,10 +119,23 @@ void CSystem::setShortcuts(const Shortcuts& shortcuts)
     CMachine::setShortcuts(shortcuts);
     m_master.setSkipWaitLoops(shortcuts.waitLoops);
     m_slave.setSkipWaitLoops(shortcuts.waitLoops);
+    m_scu.dmac().setBlockCopies(shortcuts.dmaBlocks);
     m_vdp1.setFastPaths(shortcuts.vdp1Primitives);
     m_vdp2.setFastPaths(shortcuts.vdp2);
     m_m68k.setSkipIdleLoops(shortcuts.soundIdleLoops);
     m_scsp.setSkipSilentSlots(shortcuts.silentSlots);
+}
+
+ShortcutUses CSystem::shortcutUses() const
+{
+    ShortcutUses uses = CMachine::shortcutUses();
+    uses += m_vdp2.shortcutUses();
+    uses[kWaitLoops] += m_master.waitLoopSkips() + m_slave.waitLoopSkips();
+    uses[kDmaBlocks] += m_scu.dmac().blocksCopied();
+    uses[kVdp1Primitives] += m_vdp1.fastPrimitives();
+    uses[kSoundIdleLoops] += m_m68k.idleSkips();
+    uses[kSilentSlots] += m_scsp.silentSlotSkips();
+    return uses;
 }
 
 void CSystem::setClock(u32 hz)

@@ -62,6 +62,7 @@ public:
     void setClock(u32 hz);
     void setMedia(std::shared_ptr<CCd> media) override;
     void setShortcuts(const Shortcuts& shortcuts) override;
+    ShortcutUses shortcutUses() const override;
     DisplaySize getDisplaySize() override { return m_vdp2.getDisplaySize(); }
     void checkDmaRange(u32 source, u32 destination, u32 count) override;
 

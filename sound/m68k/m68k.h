@@ -90,10 +90,13 @@ public:
     // turns are run one by one.
     void idleTurns(s32 clocks)
     {
-        if (m_clocksLeft > 0 && m_skipIdleLoops)
+        if (m_clocksLeft > 0 && m_skipIdleLoops) {
             m_clocksLeft -= (m_clocksLeft + clocks - 1) / clocks * clocks;
+            ++m_idleSkips;
+        }
     }
     void setSkipIdleLoops(bool on) { m_skipIdleLoops = on; }
+    u64 idleSkips() const { return m_idleSkips; }
 
     // Flag accessors: 0 or 1.
     u32 flagC() const { return (m_c >> 8) & 1; }
@@ -156,6 +159,7 @@ private:
     u32 m_windowSafe = 0;
     // An instruction that straddles the end of a block runs from a copy.
     u8 m_stage[16] = {};
+    u64 m_idleSkips = 0;
 };
 
 // Row registration, one function per family file.

@@ -175,6 +175,8 @@ public:
     void setSlotEnabled(u32 n, bool on);
     // Off, every silent slot's LFO moves at every sample.
     void setSkipSilentSlots(bool on) { m_skipSilentSlots = on; }
+    // Catch-ups of a silent slot's LFO over samples it was left out of.
+    u64 silentSlotSkips() const { return m_silentSlotSkips; }
     u16 common(u32 offset) const { return m_common[(offset >> 1) & 0x1F]; }
     u32 memoryMask() const { return m_memoryMask; }
     u8* soundRam() const { return m_soundRam; }
@@ -248,5 +250,6 @@ private:
     u32 m_sampleCount = 0;
     bool m_dmaRunning = false;
     bool m_skipSilentSlots = true;
+    mutable u64 m_silentSlotSkips = 0;
     EventHandle m_event;
 };

@@ -138,8 +138,11 @@ const SCSP::Slot& SCSP::slot(u32 n) const
 
 void SCSP::catchUpLfo(const Slot& s) const
 {
-    if (s.enabled && s.ended)
+    if (s.enabled && s.ended) {
+        // The plain path moves it at every sample.
+        m_silentSlotSkips += m_lfoTick - s.lfoTick > 1;
         s.lfoPosition += s.lfoStep * (m_lfoTick - s.lfoTick);
+    }
     s.lfoTick = m_lfoTick;
 }
 

@@ -94,6 +94,7 @@ TEST(HeadlessOutputs, AnInputIsNeverAnOutput)
         {"--dump 0x06000000:16:" + w.disc + " " + w.cue, w.disc},  // the sheet's data file
         {"--png " + w.cue + " " + w.cue, w.cue},
         {"--vdp2 " + w.dir.file("kest.ini") + " " + w.disc, w.dir.file("kest.ini")},
+        {"--shortcut-uses " + w.dir.file("kest.ini") + " " + w.disc, w.dir.file("kest.ini")},
         {"--png " + bup + " " + w.disc, bup},
         {"--png " + battery + " " + w.disc, battery},
     };
@@ -145,6 +146,7 @@ TEST(HeadlessOutputs, FailedOutputsSayWhyAndFail)
     } cases[] = {
         {"--png /dev/full", full},
         {"--vdp2 /dev/full", full},
+        {"--shortcut-uses /dev/full", full},
         {"--dump 0x06000000:4:/dev/full", full},
         {"--fields 0 --wav /dev/full", full},
         {"--png " + missing, "kest-headless: cannot write '" + missing + "': No such file or directory\n"},

@@ -126,6 +126,8 @@ public:
     // counts end codes texel by texel, so that a check can hold the
     // shortcuts to what those draw and charge.
     void setFastPaths(bool on) { m_fastPaths = on; }
+    // Primitives that took the shortcuts: their corners inside the system clip.
+    u64 fastPrimitives() const { return m_fastPrimitives; }
 
 private:
     // How a slant or line was cut against the system clip.
@@ -255,4 +257,5 @@ private:
 
     u8 m_gouraudTable[1024];
     bool m_fastPaths = true;
+    u64 m_fastPrimitives = 0;
 };

@@ -734,6 +734,7 @@ u32 VDP1::walkQuad(const Vertex* v, Source& source)
         y1 = std::max(y1, v[k].y);
     }
     const bool inside = m_fastPaths && t.inBounds(x0, y0) && t.inBounds(x1, y1);
+    m_fastPrimitives += inside;
     const bool clear = inside && t.clearBox(x0 - 1, y0 - 1, x1 + 1, y1 + 1);
     if (kQuad && clear)
         return byKind(t, [&]<int kKind>() { return walkClear<kKind>(t, l, r, n, source); });

@@ -145,6 +145,8 @@ public:
     void setSpriteFrame(const FrameBufferInfo* frame) { m_spriteFrame = frame; }
     // The machine hands its shortcuts' switches of the line loops here.
     void setFastPaths(const Shortcuts::Vdp2& paths) { m_fastPaths = paths; }
+    // How often each fast path was taken, counted by line.
+    const ShortcutUses& shortcutUses() const { return m_shortcutUses; }
 
     // Writes pixels x0 .. x0 + count - 1 of display line y into the host
     // canvas from the dots the layers fetched for that line.
@@ -501,4 +503,5 @@ private:
     const char* m_gradationLabel = "NULL";
     // The VRAM banks RBG0's data holds this line.
     vdp2::RotationBanks m_rotationBanks;
+    ShortcutUses m_shortcutUses;
 };

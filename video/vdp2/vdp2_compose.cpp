@@ -578,6 +578,7 @@ void VDP2::composeLine(u32 x0, u32 count, u32 y)
         Layer& layer = *order[i];
         const u8* pass = neverShown(layer) ? nullptr : windowPass(layer.window, m_passScratch);
         if (!pass || windowHidesLine(pass)) {
+            ++m_shortcutUses[kHiddenLayers];
             std::memset(m_dots[layer.record].key, 0, kMaxLineDots);
             m_unfetched = static_cast<u8>(m_unfetched | 1u << layer.number);
             continue;
@@ -633,9 +634,10 @@ u32 VDP2::nearestKey(const Layer& layer)
 // fetched. Null when every dot must be.
 const u8* VDP2::neededDots(const Layer& layer)
 {
-    if (!m_coverDepth || m_fetchedCount < m_coverDepth || layer.specialPriorityMode ||
+    if (!m_fastPaths.coveredGroups || !m_coverDepth || m_fetchedCount < m_coverDepth || layer.specialPriorityMode ||
         (m_gradation && m_gradationTarget == layer.record))
         return nullptr;
+    ++m_shortcutUses[kCoveredGroups];
     const u8 key = static_cast<u8>(nearestKey(layer));
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     // Counted down from the depth: a dot is needed while its count is above 0.
@@ -753,6 +755,7 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
 {
     if (m_effectMode != 0 || !m_fastPaths.packedCompositor)
         return false;
+    ++m_shortcutUses[kPackedCompositor];
     PackedLine line;
     lineRules(line);
     bool anyCc = false;

@@ -1293,6 +1293,7 @@ void VDP2::fetchRotationLine(Layer& layer, const u8* pass, u32 parameterMode)
         // One set or both over wrapping maps: the common lines.
         if (m_fastPaths.rotationLines && !mosaic && m_rotation[firstSet].overMode == 0 &&
             (Single || m_rotation[1].overMode == 0)) {
+            ++m_shortcutUses[kRotationLines];
             Single ? steadyRun<Mode>(layer, pass, firstSet, 0, width)
                    : fetchRotationTwoSets<Mode>(layer, pass, parameterMode);
             return;

@@ -579,7 +579,7 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
     const u64 shownBytes = shown ? 0x0101010101010101ull : 0;
     const bool windowed = pass != m_passAll;
     const RotationBanks banks = m_rotationBanks;
-    const bool runs = Mode <= 1 && priorityMode != 2 && ccMode < 2;
+    const bool runs = m_fastPaths.cellRows && Mode <= 1 && priorityMode != 2 && ccMode < 2;
     const u8* needed = runs ? neededDots(layer) : nullptr;
 
     // Name addressing along this map row.
@@ -639,6 +639,7 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
         if constexpr (Mode <= 1) {
             if (runs && (c & 7) == 0 && width - x >= 8) {
                 // Whole character rows up to the page's edge.
+                ++m_shortcutUses[kCellRows];
                 u32 groups = (512 - (c & 511)) >> 3;
                 if (groups > (width - x) >> 3)
                     groups = (width - x) >> 3;
@@ -841,6 +842,7 @@ bool VDP2::fetchBitmapRow(Layer& layer, const u8* pass)
     const u32 ccMode = m_outputs[layer.record].specialMode;
     if (!m_fastPaths.bitmapRows || layer.xStep != 0x10000 || layer.yMode != 0 || priorityMode == 2 || ccMode == 2)
         return false;
+    ++m_shortcutUses[kBitmapRows];
     constexpr u32 kBits = Mode == 0 ? 4 : Mode == 1 ? 8 : Mode == 4 ? 32 : 16;
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     const u32 widthMask = layer.bitmapWidthMask;

@@ -310,6 +310,7 @@ void VDP2::fetchSpriteLine(const u8* __restrict raw)
     };
 #if KEST_X86
     if (m_fastPaths.avx2 && !windowBits && width % 32 == 0) {
+        ++m_shortcutUses[kVdp2Avx2];
         const SpriteSplit p{raw, width, keyCc, ratios, cramOffset, paletteMask, directCc, index,
                             keyOut, ccOut, ratioOut, classOut};
         shadows = mixed ? splitSpriteAvx2<Type, true>(p) : splitSpriteAvx2<Type, false>(p);

@@ -181,10 +181,20 @@ TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
     for (const auto& [name, setUp] : fields) {
         Vdp2Scene s;
         setUp(s);
+        const char* field = name;
         auto draw = [&](vdp2::FastPaths paths) {
             s.setFastPaths(paths);
+            const ShortcutUses before = s.sys->vdp2().shortcutUses();
             std::fill(s.canvas.begin(), s.canvas.end(), 0xFF000000u);
             s.runField();
+            // A path switched off is never taken.
+            Shortcuts switches;
+            switches.vdp2 = paths;
+            for (u32 i = kVdp2Avx2; i <= kCoveredGroups; ++i) {
+                const auto path = static_cast<ShortcutField>(i);
+                EXPECT_TRUE(switches.on(path) || s.sys->vdp2().shortcutUses()[path] == before[path])
+                    << field << ": " << ShortcutUses::name(path);
+            }
             return s.canvas;
         };
         const std::vector<u32> fast = draw({hostAvx2, true, true, true, true});
@@ -194,6 +204,8 @@ TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
         EXPECT_EQ(draw({hostAvx2, true, false, true, true}), fast) << name << ": rotation lines";
         EXPECT_EQ(draw({hostAvx2, true, true, false, true}), fast) << name << ": hidden layers";
         EXPECT_EQ(draw({hostAvx2, true, true, true, false}), fast) << name << ": bitmap rows";
+        EXPECT_EQ(draw({hostAvx2, true, true, true, true, false}), fast) << name << ": cell rows";
+        EXPECT_EQ(draw({hostAvx2, true, true, true, true, true, false}), fast) << name << ": covered groups";
     }
 }
 
@@ -231,6 +243,7 @@ TEST(Vdp2FastPaths, LineSettingsDrawWhatThePlainCodeDraws)
                 const std::string what = "variant " + std::to_string(variant);
                 EXPECT_EQ(draw({false, true, true, true, true}), fast) << what << ": AVX2 loops";
                 EXPECT_EQ(draw({hostAvx2, false, true, true, true}), fast) << what << ": fast compositor";
+                EXPECT_EQ(draw({hostAvx2, true, true, true, true, false}), fast) << what << ": cell rows";
             }
         }
     }
