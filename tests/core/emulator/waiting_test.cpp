@@ -159,7 +159,7 @@ public:
     // also leave the machine as it was, byte for byte.
     void atFieldEnd() { check(true, m_fieldEnds++ % 2 ? kEveryLine : kShortOfTrace); }
     // Inside a field: the slots at the ends of each run of one steady
-    // value at the last field's end (the status bytes of a page that reads
+    // value at a recent field's end (the status bytes of a page that reads
     // 0 elsewhere, say).
     static void atMoment(void* self, u32) { static_cast<SteadyCheck*>(self)->atMoment(); }
 
@@ -224,11 +224,12 @@ void SteadyCheck::findPages()
             while (block < steady.size() && !std::equal(steady.begin() + block, steady.end(), steady.begin()))
                 block *= 2;
             seen.emplace_back(h.owner, steady);
-            const auto found = std::find_if(m_pages.begin(), m_pages.end(), [&](auto& p) { return p.cpu == cpu && p.base == base; });
-            if (found == m_pages.end())
+            const auto known = std::find_if(m_pages.begin(), m_pages.end(),
+                                            [&](auto& p) { return p.cpu == cpu && p.base == base; });
+            if (known == m_pages.end())
                 m_pages.push_back({cpu, base, block, {}});
             else
-                found->slots = std::max(found->slots, block);
+                known->slots = std::max(known->slots, block);
         }
     }
     Object::setThresholdFloor(floor);
@@ -487,5 +488,6 @@ TEST(WaitingLoops, SteadyDeviceReadsAnswerWhatReadsDo)
     // The CD block answers the compiled disc's commands and reports in CR1
     // to CR4, and HIRQREQ counts the bits' changes.
     sweepDisc(KEST_BINARY_DIR "/testdata/compiled.iso", 4,
-              {{0x25890008, 2, 0x10000, "HIRQREQ's count"}, {0x25890018, 2, 0x100, "CR1: the status"}}, [](CSystem&) {});
+              {{0x25890008, 2, 0x10000, "HIRQREQ's count"}, {0x25890018, 2, 0x100, "CR1: the status"}},
+              [](CSystem&) {});
 }
