@@ -385,7 +385,7 @@ void sweepDisc(const char* disc, int fields, std::initializer_list<Moving> movin
                 sweep->watch(m.address, m.width);
             scheduler().schedule(kMomentNs, SteadyCheck::atMoment, sweep.get(), Scheduler::kForever, kMomentNs, 0);
         }
-        // Mirrors are told apart by their answers, at two moments of the run.
+        // Mirrors are told apart by their answers, at two fields' ends.
         if (field == 0 || field == fields / 2)
             sweep->findPages();
         ++field;
