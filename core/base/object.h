@@ -1,7 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <cstddef>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -165,7 +167,14 @@ public:
     s32 threshold() const { return m_threshold; }
     void setThreshold(s32 threshold) { m_threshold = threshold; }
 
-    bool logs(int level) const { return m_enabled && level <= m_threshold; }
+    bool logs(int level) const
+    {
+        return m_enabled && (level <= m_threshold || level <= s_floor.load(std::memory_order_relaxed));
+    }
+    // Every object logs at least to this level until it is lowered again:
+    // how a check hears a line from any unit, however deep.
+    static void setThresholdFloor(s32 level) { s_floor.store(level, std::memory_order_relaxed); }
+    static s32 thresholdFloor() { return s_floor.load(std::memory_order_relaxed); }
 
     void logError(int level, const char* format, ...) const KEST_PRINTF(3, 4);
     void logWarning(int level, const char* format, ...) const KEST_PRINTF(3, 4);
@@ -183,5 +192,6 @@ protected:
     std::string m_name;
 
 private:
+    static inline std::atomic<s32> s_floor{std::numeric_limits<s32>::min()};
     void logV(int kind, const char* format, va_list args) const;
 };

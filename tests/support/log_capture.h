@@ -10,13 +10,15 @@ class LogCapture {
 public:
     explicit LogCapture(bool withColors = false)
     {
+        m_previous = logSink().writer(&m_previousContext);
         logSink().setWriter(&LogCapture::append, this);
         if (withColors)
             logSink().setColorCallback(&LogCapture::color, this);
     }
     ~LogCapture()
     {
-        logSink().setWriter(nullptr, nullptr);
+        // A capture inside another hands the lines back to it.
+        logSink().setWriter(m_previous, m_previousContext);
         logSink().setColorCallback(nullptr, nullptr);
     }
     LogCapture(const LogCapture&) = delete;
@@ -40,4 +42,6 @@ private:
     }
 
     std::string m_text;
+    LogSink::Writer m_previous = nullptr;
+    void* m_previousContext = nullptr;
 };

@@ -77,7 +77,7 @@ frame:
 	not	r2,r0
 	mov.l	r0,@r1
 
-	! 4 KB of work RAM into VDP2's VRAM by SCU DMA level 0, started by
+	! 64 KB of work RAM into VDP2's VRAM by SCU DMA level 0, started by
 	! its enable bit; DSTA polled up to a limit.
 	mov.l	dma_regs,r1
 	mov.l	dma_source,r0
@@ -201,7 +201,7 @@ sprite_end:	.long	0x2000
 dma_regs:	.long	SCU_D0R
 dma_source:	.long	0x06040000
 dma_target:	.long	0x25E40000
-dma_bytes:	.long	0x1000
+dma_bytes:	.long	0x10000
 dma_limit:	.long	100000
 dsta:		.long	SCU_DSTA
 f_draw_ended:	.long	draw_ended
