@@ -298,6 +298,7 @@ TEST_F(AppTest, DropOpensAFileAndADropWhileRunningReplacesTheGame)
         QApplication::sendEvent(&frame, &enter);
         QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&frame, &drop);
+        QApplication::processEvents();  // the open, once the drop is over
     };
     debugBreak = 1;  // a pause left from the last game
     dropDisc();

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDrag>
 #include <QDropEvent>
 #include <QFontMetrics>
 #include <QImage>
@@ -19,6 +20,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QUrl>
+#include <QWindow>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
@@ -107,7 +109,7 @@ DemoCensus demoCount(const QImage& image)
 
 std::string windowId()
 {
-    std::string window = runCommand("xdotool search --name '^Kest$' | head -1");
+    std::string window = runCommand("xdotool search --onlyvisible --name '^Kest$' | head -1");
     while (!window.empty() && (window.back() == '\n' || window.back() == ' '))
         window.pop_back();
     return window;
@@ -206,44 +208,119 @@ TEST(Window, DemoDiscShowsItsPictureAndPadOneMovesTheSprite)
     exitWithCtrlX(kest);
 }
 
+namespace {
+
+// Waits up to 20 seconds for the program to end with status 0.
+void expectEndsWithStatusZero(pid_t program, const std::string& output)
+{
+    int status = -1;
+    if (!waitFor(program, std::chrono::seconds(20), &status)) {
+        kill(program, SIGKILL);
+        waitFor(program, std::chrono::seconds(5));
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << readText(output);
+}
+
+// The program, copied beside a data folder of its own, on the boot disc
+// with a backup cartridge, which it writes back on the way out (through a
+// new file, so a new inode); more lines for [Path] may be given. Started
+// from where the test runs, once the status line shows.
+struct CardGame {
+    TempDir data;
+    std::string card = data.file("saves/card.bup"), output = data.file("output.txt");
+    std::vector<u8> bytes = std::vector<u8>(0x400000, 0x42);
+    struct stat before = {};
+    pid_t pid = -1;
+
+    bool start(const std::string& morePaths = "")
+    {
+        const std::string ini = "[Path]\r\nsat_memcard = saves/card.bup\r\n" + morePaths +
+                                "[General]\r\nkest_bios = 1\r\ncartridge = 7\r\n";
+        std::filesystem::copy_file(KEST_BINARY_DIR "/ui/app/kest", data.file("kest"));
+        std::filesystem::create_directory(data.path() / "saves");
+        if (!saveFile(data.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())) ||
+            !saveFile(card, bytes.data(), static_cast<u32>(bytes.size())) || ::stat(card.c_str(), &before) != 0)
+            return false;
+        setenv("LSAN_OPTIONS", "suppressions=" KEST_SOURCE_DIR "/tests/ui/desktop.supp", 1);
+        pid = spawn({data.file("kest"), "testdata/boot.iso"}, KEST_BINARY_DIR, output);
+        const std::string png = KEST_BINARY_DIR "/kest_window_card.png";
+        return pid > 0 && watch(png, count, [](const Census& c) { return c.yellow > 200; }).yellow > 200;
+    }
+
+    void expectEndAsFileExit()
+    {
+        expectEndsWithStatusZero(pid, output);
+        struct stat after;
+        ASSERT_EQ(::stat(card.c_str(), &after), 0);
+        EXPECT_NE(after.st_ino, before.st_ino) << "the cartridge was not written on exit";
+        EXPECT_EQ(readBytes(card), bytes);
+    }
+};
+
+// Drags file from a window of the test's own and lets it go over the
+// program's window, as from a file manager; then answers the program (it
+// asks for the file's name) until done answers true, for up to 20 seconds.
+bool dropOnto(const std::string& window, const std::string& file, const std::function<bool()>& done)
+{
+    const auto pump = [](const std::function<bool()>& until) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!until() && std::chrono::steady_clock::now() < limit)
+            QApplication::processEvents();
+        return until();
+    };
+    QWidget source;
+    source.setGeometry(0, 0, 100, 100);
+    source.show();
+    if (!pump([&] { return source.windowHandle()->isExposed(); }))
+        return false;
+    runCommand("xdotool mousemove --window " + std::to_string(source.winId()) + " 50 50 mousedown 1");
+    if (!pump([] { return QApplication::mouseButtons().testFlag(Qt::LeftButton); }))
+        return false;
+    QTimer::singleShot(200, [=] { runCommand("xdotool mousemove --window " + window + " 400 300"); });
+    QTimer::singleShot(400, [] { runCommand("xdotool mousemove_relative 5 5"); });
+    QTimer::singleShot(700, [] { runCommand("xdotool mouseup 1"); });
+    auto* drag = new QDrag(&source);
+    drag->setMimeData(new QMimeData);
+    drag->mimeData()->setUrls({QUrl::fromLocalFile(QString::fromStdString(file))});
+    return drag->exec(Qt::CopyAction) == Qt::CopyAction && pump(done);
+}
+
+}  // namespace
+
 // SIGTERM and SIGINT end the program as File > Exit does: status 0, and the
-// backup cartridge written back (through a new file, so a new inode) on the
-// way out. The program runs from a copy beside its own data folder, and
-// moves there first, yet opens the disc by its path from where it started.
+// backup cartridge written back. The program runs from a copy beside its
+// own data folder, and moves there first, yet opens the disc by its path
+// from where it started.
 TEST(Window, TermAndIntSignalsEndTheProgramAsFileExitDoes)
 {
     for (const int signal : {SIGTERM, SIGINT}) {
-        TempDir data;
-        const std::string program = data.file("kest");
-        std::filesystem::copy_file(KEST_BINARY_DIR "/ui/app/kest", program);
-        const std::string ini =
-            "[Path]\r\nsat_memcard = saves/card.bup\r\n[General]\r\nkest_bios = 1\r\ncartridge = 7\r\n";
-        ASSERT_TRUE(saveFile(data.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
-        std::filesystem::create_directory(data.path() / "saves");
-        std::vector<u8> card(0x400000, 0);
-        card[0] = 0x42;
-        const std::string cardPath = data.file("saves/card.bup");
-        ASSERT_TRUE(saveFile(cardPath, card.data(), static_cast<u32>(card.size())));
-        struct stat before, after;
-        ASSERT_EQ(::stat(cardPath.c_str(), &before), 0);
-
-        setenv("LSAN_OPTIONS", "suppressions=" KEST_SOURCE_DIR "/tests/ui/desktop.supp", 1);
-        const pid_t kest = spawn({program, "testdata/boot.iso"}, KEST_BINARY_DIR);
-        ASSERT_GT(kest, 0);
-        const std::string png = KEST_BINARY_DIR "/kest_window_signal.png";
-        ASSERT_GT(watch(png, count, [](const Census& c) { return c.yellow > 200; }).yellow, 200) << png;
-        kill(kest, signal);
-        int status = -1;
-        if (!waitFor(kest, std::chrono::seconds(20), &status)) {
-            kill(kest, SIGKILL);
-            waitFor(kest, std::chrono::seconds(5));
-            FAIL() << "the program went on after signal " << signal;
-        }
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "signal " << signal << ": " << status;
-        ASSERT_EQ(::stat(cardPath.c_str(), &after), 0);
-        EXPECT_NE(after.st_ino, before.st_ino) << "the cartridge was not written on exit";
-        EXPECT_EQ(readBytes(cardPath), card);
+        CardGame game;
+        ASSERT_TRUE(game.start());
+        kill(game.pid, signal);
+        game.expectEndAsFileExit();
     }
+}
+
+// A file dropped on the window opens once the drop is over, so Exit while
+// a large set opens ends the program as File > Exit does, rather than
+// taking the window from under the window system's drop.
+TEST(Window, ExitWhileADroppedSetOpensEndsAsFileExitDoes)
+{
+    CardGame game;
+    ASSERT_TRUE(game.start("stv_bios = " KEST_BINARY_DIR "/testdata/arcade/stv_bios.bin\r\n"));
+    ASSERT_EQ(std::system(("python3 " KEST_SOURCE_DIR "/tests/tools/make_hostile_zip.py set " +
+                           game.data.path().string() + " big 12 0x400000").c_str()), 0);  // all the cartridge holds
+    const std::string window = windowId(), set = game.data.file("big.zip");
+    const std::string fds = "/proc/" + std::to_string(game.pid) + "/fd";
+    ASSERT_TRUE(dropOnto(window, set, [&] {
+        return runCommand("ls -l " + fds).find(set) != std::string::npos;  // opening
+    }));
+    // Held still while the key is typed, so the key comes during the open.
+    kill(game.pid, SIGSTOP);
+    runCommand("xdotool windowfocus --sync " + window + " key ctrl+x");
+    kill(game.pid, SIGCONT);
+    game.expectEndAsFileExit();
+    EXPECT_NE(readText(game.output).find("Opening big.zip stopped"), std::string::npos) << readText(game.output);
 }
 
 namespace {
@@ -274,9 +351,10 @@ std::string settingsAfterARun(const std::string& text, mode_t mode = 0644, bool 
     EXPECT_GT(kest, 0);
     for (int i = 0; kest > 0 && i < 150 && runCommand("xdotool search --onlyvisible --name '^Kest$'").empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    // Only a file the program cannot write brings up a box at exit.
+    // No language is chosen, so not even a file the program cannot write
+    // brings up a box at exit.
     if (kest > 0)
-        exitWithCtrlX(kest, asOtherUser);
+        exitWithCtrlX(kest);
     if (said)
         *said = readText(outputs.file("output.txt"));
     return readText(ini);
@@ -300,7 +378,8 @@ TEST(Window, SettingsWithAnyLineEndAreWrittenBackWhole)
     }
 }
 
-// A kest.ini of mode 0444 stays as it is at exit, and the program says so.
+// A kest.ini of mode 0444 stays as it is at exit, and the program says so
+// on standard error.
 TEST(Window, AReadOnlySettingsFileIsLeftAndTheProgramSaysSo)
 {
     if (::geteuid() == 0 && runCommand("command -v setpriv").empty())
@@ -310,6 +389,47 @@ TEST(Window, AReadOnlySettingsFileIsLeftAndTheProgramSaysSo)
     EXPECT_EQ(settingsAfterARun(text, 0444, true, &said), text);
     EXPECT_NE(said.find("Kest: the language choice was not saved: "), std::string::npos) << said;
     EXPECT_NE(said.find("kest.ini: Permission denied\n"), std::string::npos) << said;
+}
+
+// A signal ends the program at once with status 0, even one sent as soon
+// as the program catches signals at all, while it starts. With a kest.ini
+// that cannot take a language (here a folder), one chosen from the keyboard
+// (File, up from Exit to Language, its first entry) is said not saved on
+// standard error and, unless a signal ends the program, in a box before
+// the window goes; with none chosen, no box comes.
+TEST(Window, ALanguageThatCannotBeSavedIsSaidInABoxButNeverHoldsASignal)
+{
+    TempDir data;
+    const std::string program = data.file("kest"), output = data.file("output.txt");
+    std::filesystem::copy_file(KEST_BINARY_DIR "/ui/app/kest", program);
+    std::filesystem::create_directories(data.path() / "kest.ini");
+    std::filesystem::copy(KEST_SOURCE_DIR "/ui/app/lang", data.path() / "lang");
+    setenv("LSAN_OPTIONS", "suppressions=" KEST_SOURCE_DIR "/tests/ui/desktop.supp", 1);
+    enum { kSignalAtStart, kSignal, kExitUnchosen, kExit };
+    for (const int end : {kSignalAtStart, kSignal, kExitUnchosen, kExit}) {
+        const pid_t kest = spawn({program}, data.path().string(), output);
+        ASSERT_GT(kest, 0);
+        const std::string status = "/proc/" + std::to_string(kest) + "/status";
+        const auto catchesSigterm = [&] {
+            const std::string text = readText(status);
+            const std::size_t at = text.find("SigCgt:");
+            return at != std::string::npos && (std::stoull(text.substr(at + 7), nullptr, 16) >> (SIGTERM - 1) & 1);
+        };
+        for (int i = 0; i < 20000 && end == kSignalAtStart && !catchesSigterm(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (int i = 0; i < 150 && end != kSignalAtStart && windowId().empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        if (end == kSignal || end == kExit)
+            runCommand("xdotool windowfocus --sync " + windowId() + " key alt+f Up Up Right Return");
+        if (end >= kExitUnchosen) {
+            exitWithCtrlX(kest, end == kExit);
+            continue;
+        }
+        kill(kest, SIGTERM);
+        expectEndsWithStatusZero(kest, output);
+        EXPECT_NE(readText(output).find("Kest: the language choice was not saved: " + data.file("kest.ini")),
+                  std::string::npos) << readText(output);
+    }
 }
 
 // An arcade set of two hundred 48 MB names is refused at once, before a
@@ -337,13 +457,7 @@ TEST(Window, AHugeArcadeSetIsRefusedAtOnceAndSigtermStillEndsTheProgram)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(windows(), "2\n") << "no box";
     kill(kest, SIGTERM);
-    int status = -1;
-    if (!waitFor(kest, std::chrono::seconds(8), &status)) {
-        kill(kest, SIGKILL);
-        waitFor(kest, std::chrono::seconds(5));
-        FAIL() << "the program went on after SIGTERM";
-    }
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    expectEndsWithStatusZero(kest, output);
     EXPECT_NE(readText(output).find("Data for slow asks for more than the cartridge holds"), std::string::npos)
         << readText(output);
 }
@@ -761,6 +875,7 @@ TEST(Window, RefusedFilesLeaveTheDemoRunningAndSetsSayWhatTheDriverSays)
         QApplication::sendEvent(&frame, &enter);
         QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&frame, &event);
+        QApplication::processEvents();  // the open, once the drop is over
     };
     const auto said = [&](const std::string& file, const std::string& ending) {
         const QString last = w.dialogs.messages.value(w.dialogs.messages.size() - 1);
@@ -820,12 +935,16 @@ TEST(Window, RefusedFilesLeaveTheDemoRunningAndSetsSayWhatTheDriverSays)
     frame.openFile(QString::fromStdString(set), 0);
     EXPECT_FALSE(frame.opened());
     EXPECT_TRUE(frame.quitRequested());
+    // Nor does a file dropped once Exit is taken open.
+    drop(notes);
     EXPECT_EQ(w.dialogs.messages.size(), boxes) << w.dialogs.messages.last().toStdString();
 }
 
 // A breakpoint clicked into the debugger's gutter stays when the debugger
 // closes; when the game reaches it, the debugger comes back up at its line
-// instead of the game standing still unseen. A pause brings nothing up.
+// instead of the game standing still unseen. A pause brings nothing up, and
+// stays when the debugger closes; a breakpoint's hold does not: the game
+// runs on, here back at the line at once.
 TEST(Window, ABreakpointThatStopsTheGameShowsTheDebuggerAtItsLine)
 {
     RunningWindow w;
@@ -854,6 +973,11 @@ TEST(Window, ABreakpointThatStopsTheGameShowsTheDebuggerAtItsLine)
     EXPECT_EQ(debugBreak, 1);
     EXPECT_EQ(cpu.getPC(), pc);
     EXPECT_GE(view.lineOf(pc), 0) << "the debugger is not at the breakpoint's line";
+
+    debugger.close();  // as its close button does
+    EXPECT_EQ(debugBreak, 0) << "closing the debugger left the game held";
+    ASSERT_TRUE(pumpUntil(frame, [&] { return debugger.isVisible(); })) << "the breakpoint did not come back";
+    EXPECT_EQ(cpu.getPC(), pc);
 }
 
 // Said where a person sees it, whole: a path too long for its message loses
@@ -865,6 +989,7 @@ TEST(Window, ABreakpointThatStopsTheGameShowsTheDebuggerAtItsLine)
 TEST(Window, LongPathsKeepTheirReasonAndCutImagesAndUnsavedLanguagesAreSaid)
 {
     RunningWindow w;
+    std::filesystem::copy(KEST_SOURCE_DIR "/ui/app/lang", w.data.path() / "lang");
     ASSERT_TRUE(w.start(""));
     CMainFrame& frame = w.frame;
     std::filesystem::path folder = w.data.path();
@@ -908,6 +1033,7 @@ TEST(Window, LongPathsKeepTheirReasonAndCutImagesAndUnsavedLanguagesAreSaid)
     ASSERT_TRUE(file.save(data, sizeof data));  // out of the status line again
 
     // Where kest.ini was, a link into a folder that is not there.
+    frame.command(language::kFirstCommand + 1, Qt::NoModifier);
     std::filesystem::remove(frame.settingsPath());
     std::filesystem::create_symlink(w.data.file("gone/kest.ini"), frame.settingsPath());
     bool withTheWindow = false;

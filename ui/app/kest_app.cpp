@@ -32,8 +32,9 @@ QString CKestApp::commandLine(const QStringList& arguments, const QString& start
 
 namespace {
 
-// The write end of the pipe the handler wakes the event loop through.
+// The pipe the handler wakes the event loop through.
 volatile sig_atomic_t signalWriter = -1;
+int signalReader = -1;
 // Seen by an open that runs long, while the event loop waits for it.
 volatile sig_atomic_t endRequested = 0;
 
@@ -55,17 +56,32 @@ void onEndSignal(int)
 
 }  // namespace
 
-bool CKestApp::endOnSignals(CMainFrame& frame)
+bool CKestApp::catchEndSignals()
 {
     // A handler may do almost nothing: it writes a byte, and the event loop
-    // does the rest as File > Exit would, saves included.
+    // does the rest as File > Exit would, saves included. Caught before the
+    // window is made: the sound library would otherwise take the signals
+    // for itself, and one sent meanwhile would be lost.
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds) != 0)
         return false;
+    signalReader = fds[0];
     signalWriter = fds[1];
+    struct sigaction action = {};
+    action.sa_handler = onEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
+}
+
+void CKestApp::endOnSignals(CMainFrame& frame)
+{
+    if (signalReader < 0)
+        return;
     frame.setEndCheck(&endIsRequested);
-    auto* notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, &frame);
-    QObject::connect(notifier, &QSocketNotifier::activated, &frame, [&frame, fd = fds[0]] {
+    // A signal already caught has left its byte: the notifier fires at once.
+    auto* notifier = new QSocketNotifier(signalReader, QSocketNotifier::Read, &frame);
+    QObject::connect(notifier, &QSocketNotifier::activated, &frame, [&frame, fd = signalReader] {
         char bytes[16];
         while (::read(fd, bytes, sizeof bytes) > 0) {
         }
@@ -74,11 +90,6 @@ bool CKestApp::endOnSignals(CMainFrame& frame)
             modal->close();
         frame.command(CMainFrame::kFileExit, Qt::NoModifier);
     });
-    struct sigaction action = {};
-    action.sa_handler = onEndSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
 }
 
 int CKestApp::run(CMainFrame& frame)

@@ -17,6 +17,8 @@ public:
     // user started the program in (before setWorkingDirectory moved it).
     static QString commandLine(const QStringList& arguments, const QString& startFolder);
     static int run(CMainFrame& frame);
-    // SIGTERM and SIGINT end the program as File > Exit does.
-    static bool endOnSignals(CMainFrame& frame);
+    // SIGTERM and SIGINT end the program as File > Exit does: caught from
+    // the start, answered once the window's event loop runs.
+    static bool catchEndSignals();
+    static void endOnSignals(CMainFrame& frame);
 };

@@ -41,6 +41,7 @@ int main(int argc, char** argv)
         std::fputs(kNoDisplay, stderr);
         return 1;
     }
+    CKestApp::catchEndSignals();
     const QtMessageHandler previous = qInstallMessageHandler(onStartMessage);
     QApplication app(argc, argv);
     qInstallMessageHandler(previous);

@@ -185,9 +185,10 @@ void CMainFrame::saveLanguage(bool sayInWindow)
     const std::string path = settingsPath();
     logSink().write(kLogError, "INI", "Settings not written back to %s: %s", path.c_str(), why.c_str());
     std::fprintf(stderr, "Kest: the language choice was not saved: %s: %s\n", path.c_str(), why.c_str());
-    // Started from a desktop, the program has no terminal to be read; an
-    // end by a signal waits for no answer.
-    if (sayInWindow && !m_kest->stopRequested())
+    // Started from a desktop, the program has no terminal to be read. Only
+    // a choice made in this run is worth a box: a file kept read-only on
+    // purpose brings none. An end by a signal waits for no answer.
+    if (sayInWindow && m_languageChosen && !(m_endCheck && m_endCheck()))
         m_dialogs.message(this, QStringLiteral("The language choice was not saved: %1: %2")
                                     .arg(boxPath(path), QString::fromLocal8Bit(why.c_str())));
 }
@@ -443,11 +444,14 @@ bool CMainFrame::update()
     m_soundOut->update();
     if (debugStopped) {
         // A breakpoint would stop the game unseen: the debugger comes up at
-        // its line. A pause or a step's end only refreshes it.
-        if (!stoppedBefore && atBreakpoint())
+        // its line, and the hold is the debugger's. A pause or a step's end
+        // only refreshes it.
+        if (!stoppedBefore && atBreakpoint()) {
+            m_paused = false;
             showDebugger();
-        else
+        } else {
             m_debugger->refresh();
+        }
         debugStopped = 0;
     }
     m_graphic->present();
@@ -496,8 +500,9 @@ void CMainFrame::showDebugger()
 
 void CMainFrame::openFile(const QString& path, int mode)
 {
-    // One open at a time: a drop let through while one runs is dropped.
-    if (m_opening)
+    // One open at a time: a drop let through while one runs is dropped,
+    // as is one that comes after Exit.
+    if (m_opening || m_quit)
         return;
     const auto refuse = [&] {
         // The box says why; the log window, brought forward, says the rest.
@@ -677,6 +682,7 @@ void CMainFrame::releaseHeldInput()
 void CMainFrame::onEmulationPause()
 {
     if (!debugBreak) {
+        m_paused = true;
         debugBreak = 1;
         debugStopped = 1;
         m_soundOut->stop();
@@ -700,6 +706,16 @@ void CMainFrame::onDebugRun(Qt::KeyboardModifiers modifiers)
             machine.getCpu(0)->runTo(kDebugRunStop);
     }
     machine.debugRun();
+}
+
+void CMainFrame::onDebuggerClosed()
+{
+    // Held by a breakpoint (or a step from one), the game would stand still
+    // with nothing in view to say why: it runs on. A pause made with
+    // Emulation > Pause stays until Pause again, steps or not.
+    if (opened() && debugBreak && !m_paused)
+        m_kest->getSystem().debugRun();
+    takeKeyboardBack();
 }
 
 void CMainFrame::onToolsMemory()
@@ -831,6 +847,7 @@ void CMainFrame::onLanguage(int index)
         return;
     if (applyLanguage(index)) {
         m_selectedLanguage = index;
+        m_languageChosen = true;
     }
     // The group checked what was clicked; the check follows the language in force.
     if (m_selectedLanguage >= 0)
@@ -870,6 +887,8 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
     if (watched == m_debugger.get() || (m_memory && watched == m_memory.get())) {
         if (event->type() == QEvent::ActivationChange)
             followActivation();
+        else if (watched == m_debugger.get() && event->type() == QEvent::Hide)
+            onDebuggerClosed();
         return false;
     }
     switch (event->type()) {
@@ -983,6 +1002,9 @@ void CMainFrame::dropEvent(QDropEvent* event)
 {
     const QList<QUrl> urls = event->mimeData()->urls();
     event->acceptProposedAction();
+    // Opened once the drop is over: the window system is still inside its
+    // drop while this runs, and an Exit taken during the open, or during
+    // the box refusing the file, would take the window from under it.
     if (!urls.isEmpty() && urls.first().isLocalFile())
-        openFile(urls.first().toLocalFile(), 0);
+        QTimer::singleShot(0, this, [this, path = urls.first().toLocalFile()] { openFile(path, 0); });
 }

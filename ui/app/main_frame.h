@@ -147,6 +147,7 @@ private:
     void showDebugger();
     void onEmulationPause();
     void onDebugRun(Qt::KeyboardModifiers modifiers);
+    void onDebuggerClosed();
     void onKey(int qtKey, Qt::KeyboardModifiers modifiers, bool down);
     bool mouseAttached();
     void updatePointerCapture();
@@ -204,6 +205,10 @@ private:
     OpenCancel m_openCancel = OpenCancel::kNone;
     bool (*m_endCheck)() = nullptr;
     bool m_languageSaved = false;
+    // A language was chosen in this run.
+    bool m_languageChosen = false;
+    // The hold in force is Emulation > Pause's, not a breakpoint's.
+    bool m_paused = false;
 };
 
 // The path a command line names: the text inside double quotes, without
