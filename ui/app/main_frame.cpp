@@ -688,6 +688,7 @@ void CMainFrame::onEmulationPause()
         m_soundOut->stop();
         logSink().write(kLogDebug, "", "PAUSE2");
     } else {
+        m_paused = false;
         debugBreak = 0;
         m_soundOut->start();
         m_soundOut->resume();
