@@ -893,6 +893,16 @@ TEST(Window, ABreakpointThatStopsTheGameShowsTheDebuggerAtItsLine)
     EXPECT_GE(view.lineOf(pc), 0) << "the debugger is not at the breakpoint's line";
     debugger.close();
     EXPECT_EQ(debugBreak, 0) << "closing the debugger left the game held";
+
+    // A pause once ended leaves a later step's hold the debugger's.
+    cpu.removeBreakpoint(pc);
+    frame.command(CMainFrame::kEmulationPause, Qt::NoModifier);
+    frame.command(CMainFrame::kEmulationPause, Qt::NoModifier);
+    frame.command(CMainFrame::kDebugStepInto, Qt::NoModifier);
+    frame.command(CMainFrame::kShowDebugger, Qt::NoModifier);
+    ASSERT_TRUE(pumpUntil(frame, [&] { return debugBreak == 1 && debugger.isVisible(); }));
+    debugger.close();
+    EXPECT_EQ(debugBreak, 0) << "a step after an ended pause stays held";
 }
 
 // Said where a person sees it, whole: a path too long for its message loses
