@@ -335,12 +335,12 @@ TEST(HeadlessSaves, TheLastFieldsSaveTakesAFreeTemporaryNameOrFailsTheRun)
     std::filesystem::create_directory(dir.path() / "saves");
     const std::string internal = dir.file("saves/sat_primary_01.bup");
     // The shell's number is the run's: exec keeps it.
-    const Outcome run = headless("--data " + dir.path().string(),
+    const Outcome run = headless("--data " + dir.path().string() + " --fields 10",
                                  "for n in 0 1 2 3; do echo >" + internal + ".kest~$$-$n.tmp; done; ");
     EXPECT_EQ(run.raw, 0) << run.output;
     EXPECT_EQ(readBytes(internal).at(1), 0x4B);
     // 16 KB at most per file: the 32 KB memory never reaches its own.
-    const Outcome limited = headless("--data " + dir.path().string(), "ulimit -f 32; ");
+    const Outcome limited = headless("--data " + dir.path().string() + " --fields 10", "ulimit -f 32; ");
     EXPECT_EQ(limited.raw, 1 << 8) << limited.output;
     EXPECT_TRUE(limited.output.ends_with(": save not written: '" + internal + "': File too large\n")) << limited.output;
 }
