@@ -10,15 +10,9 @@ says what the test wants:
                                                      RECORDED bytes, the data
                                                      inflates to SIZE
     make_hostile_zip.py encrypted|badcrc|wildoffset|garbage OUT.zip NAME SIZE
-    make_hostile_zip.py set DIR GAME COUNT SIZE [PATTERN]
-                                                     DIR/GAME.zip of COUNT names of
+    make_hostile_zip.py set DIR GAME COUNT SIZE      DIR/GAME.zip of COUNT names of
                                                      SIZE zero bytes, and the
                                                      DIR/data.json that lists them
-                                                     at offset 0 (pattern OE by
-                                                     default); its data stops
-                                                     after a megabyte, so reading
-                                                     a set meant to be refused
-                                                     unread fails at once
 
 Several archives are made in one run when their arguments are separated by
 ",". Sizes are decimal or 0x hexadecimal. Deflated zeros are a repeated
@@ -34,11 +28,9 @@ import zlib
 CHUNK = 1 << 20
 
 
-def deflated_zeros(size, cut=False):
+def deflated_zeros(size):
     unit = zlib.compressobj(9, zlib.DEFLATED, -15)
     block = unit.compress(bytes(CHUNK)) + unit.flush(zlib.Z_FULL_FLUSH)
-    if cut and size > CHUNK:
-        return block
     tail = zlib.compressobj(9, zlib.DEFLATED, -15)
     return block * (size // CHUNK) + tail.compress(bytes(size % CHUNK)) + tail.flush()
 
@@ -75,10 +67,8 @@ def make(kind, out, *rest):
     if kind == 'set':
         folder, game, count, size = out, rest[0], number(rest[1]), number(rest[2])
         names = ['m%04d' % i for i in range(count)]
-        archive(os.path.join(folder, game + '.zip'), names[0].encode(), deflated_zeros(size, cut=True), 8, 0, size,
-                [n.encode() for n in names])
-        pattern = rest[3] if len(rest) > 3 else 'OE'
-        entry = {'size': '%X' % size, 'crc': '0', 'offset': '0', 'pattern': pattern}
+        make('zeros', os.path.join(folder, game + '.zip'), str(size), *names)
+        entry = {'size': '%X' % size, 'crc': '0', 'offset': '0', 'pattern': 'OE'}
         with open(os.path.join(folder, 'data.json'), 'w') as f:
             json.dump({'TITAN': {game: {n: entry for n in names}}}, f)
         return

@@ -77,14 +77,12 @@ TEST(CartBUP, WriteBackPollAnswersOnceAfterAQuietField)
     }
     EXPECT_TRUE(cart.pollWriteBack());
     EXPECT_FALSE(cart.pollWriteBack());
-
-    // Written in every field, it is due every so many fields all the same.
-    int due = 0;
-    for (u32 field = 0; field < 2 * WriteBack::kLongestBurst; ++field) {
+    u32 due = 0;  // written in every field, it is due every so many fields all the same
+    for (u32 field = 1; field <= 2 * WriteBack::kLongestBurst; ++field) {
         bus.wb(0x04000001, static_cast<u8>(field));
-        due += cart.pollWriteBack() ? 1 : 0;
+        due += cart.pollWriteBack();
     }
-    EXPECT_EQ(due, 2);
+    EXPECT_EQ(due, 2u);
 
     // Word writes count too, and a reset forgets pending changes.
     bus.ww(0x04000020, 5);

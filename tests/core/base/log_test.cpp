@@ -69,7 +69,7 @@ TEST(Log, MessagesAreCutAt511AndLinesAt1022Characters)
 
 // A path that would run its message past the limit loses its middle, not
 // the reason after it; every other conversion reads as printf puts it.
-TEST(Log, ALongArgumentLosesItsMiddleNotTheReasonAfterIt)
+TEST(Log, ALongPathLosesItsMiddleNotTheReasonAfterIt)
 {
     LogCapture log;
     const std::string path = "/" + std::string(300, 'a') + "/" + std::string(300, 'b') + "/disc.cue";
@@ -80,19 +80,10 @@ TEST(Log, ALongArgumentLosesItsMiddleNotTheReasonAfterIt)
     EXPECT_NE(log.text().find("a...b"), std::string::npos) << log.text();
     EXPECT_TRUE(log.text().ends_with("b/disc.cue, A: 0000BEEF, n: -5, z: 7, l: -9, f: 2.5, c: x, %, w:    3]: "
                                      "the reason\n"));
-
-    // A set member's name gives way too, and the format's own text when
-    // nothing else can, both between whole characters.
-    std::string member;
-    for (int i = 0; i < 200; ++i)
-        member += "\u3042";
+    // The format's own words, when nothing else gives way, lose their end between whole characters.
     log.clear();
-    Object("KEST").logError(1, "Bad data.json entry [F: %s]: %s", member.c_str(), "no such member");
-    EXPECT_EQ(log.text(), "KEST: Bad data.json entry [F: " + member.substr(0, 231) + "..." + member.substr(0, 234) +
-                              "]: no such member\n");
-    log.clear();
-    Object("T").logError(1, (member + " %d").c_str(), 5);
-    EXPECT_EQ(log.text(), "T: " + member.substr(0, 510) + "\n");
+    Object("T").logError(1, (std::string(509, 'x') + "\u3042\u3042 %d").c_str(), 5);
+    EXPECT_EQ(log.text(), "T: " + std::string(509, 'x') + "\n");
 }
 
 TEST(Log, OnlyLevelOneShowsAndTheSwitchSilences)
