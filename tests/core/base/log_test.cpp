@@ -84,6 +84,9 @@ TEST(Log, ALongPathLosesItsMiddleNotTheReasonAfterIt)
     log.clear();
     Object("T").logError(1, (std::string(509, 'x') + "\u3042\u3042 %d").c_str(), 5);
     EXPECT_EQ(log.text(), "T: " + std::string(509, 'x') + "\n");
+    log.clear();  // so does a cut left to printf, at a conversion the fitting does not know
+    Object("T").logError(1, (std::string(509, 'x') + "\u3042 %lc").c_str(), static_cast<wint_t>(L'y'));
+    EXPECT_EQ(log.text(), "T: " + std::string(509, 'x') + "\n");
 }
 
 TEST(Log, OnlyLevelOneShowsAndTheSwitchSilences)

@@ -449,6 +449,19 @@ TEST_F(ArcadeTest, InterleavedMembersCountByTheirOwnSizes)
         EXPECT_EQ(kest->open(dir.file("full.zip"), 0), size == "800000") << log.text();
         EXPECT_EQ(log.contains(", total: 3000001, cartridge: 3000000]"), size != "800000") << log.text();
     }
+    // 200 names of one 24 MB interleaved member, refused before a byte inflates.
+    std::string names, members;
+    for (int i = 0; i < 200; ++i) {
+        names += " n" + std::to_string(i);
+        members += (i ? ",\"n" : "\"n") + std::to_string(i) + R"(": {"size": "1800000", "crc": "0", "offset": "0", "pattern": "_O"})";
+    }
+    ASSERT_EQ(std::system(("python3 " KEST_SOURCE_DIR "/tests/tools/make_hostile_zip.py zeros " + dir.file("full.zip") +
+                           " 0x1800000" + names).c_str()), 0);
+    const std::string json = R"({"TITAN": {"full": {)" + members + "}}}";
+    ASSERT_TRUE(saveFile(dir.file("data.json"), json.data(), static_cast<u32>(json.size())));
+    LogCapture log;
+    EXPECT_FALSE(kest->open(dir.file("full.zip"), 0));
+    EXPECT_FALSE(log.contains("Extract")) << log.text();
 }
 
 // A stop request while a member inflates ends the open: nothing starts,
