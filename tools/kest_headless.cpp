@@ -369,6 +369,10 @@ int main(int argc, char** argv)
         std::fflush(stdout);
         return 2;
     }
+    // Read, never written: what the game saves there is lost, and the end says so.
+    for (const std::string& save : savesInUse())
+        std::fprintf(stderr, "kest-headless: save '%s' is in use by another running Kest; this run leaves it as it is\n",
+                     printable(save).c_str());
     int status = 0;
     // The sound goes to its file field by field.
     std::unique_ptr<WavOutput> wav;

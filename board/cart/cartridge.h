@@ -66,6 +66,8 @@ public:
     // True once the data has been written and then left alone for a whole
     // field; called once per field.
     bool pollWriteBack();
+    // Written since its file last was.
+    bool unsaved() const { return m_writeBack.unsaved(); }
 
     u8 peek(u32 address) const override;
     void poke(u32 address, u8 value) override;

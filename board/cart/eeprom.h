@@ -37,6 +37,8 @@ public:
     // True once a write has changed the storage and a whole field has
     // passed without another; called once per field.
     bool pollWriteBack() { return m_writeBack.poll(); }
+    // Written since its file last was.
+    bool unsaved() const { return m_writeBack.unsaved(); }
     // The storage matches its file.
     void settle() { m_writeBack.settle(); }
 

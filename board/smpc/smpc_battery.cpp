@@ -60,7 +60,7 @@ void SMPC::openBattery()
     }
     if (!readBatteryRecord(record, m_timeSet, m_smem, m_clockOffset)) {
         logError(1, "Not a Kest battery file!");
-        m_battery.refuse();
+        m_battery.refuse("not a Kest battery file");
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -210,6 +211,31 @@ bool isTemporaryOf(std::string_view name, std::string_view base, u64 pids, u64& 
            readNumber(middle.substr(dash + 1), 0xFFFFFFFF, write);
 }
 
+enum class Lock { kTaken, kHeld, kNone };
+
+// Takes the exclusive lock of the regular file at path into fd. kHeld when
+// another program holds it; kNone where there is nothing to lock, or the
+// file system takes no locks.
+Lock lockFile(const std::string& path, int& fd)
+{
+    fd = -1;
+    // A file replaced between the open and the lock is another's newer
+    // one: that one is tried.
+    for (int tries = 0; tries < 8; ++tries) {
+        Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        struct stat opened, named;
+        if (file.get() < 0 || ::fstat(file.get(), &opened) != 0 || !S_ISREG(opened.st_mode))
+            return Lock::kNone;
+        if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0)
+            return errno == EWOULDBLOCK ? Lock::kHeld : Lock::kNone;
+        if (::stat(path.c_str(), &named) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino) {
+            fd = file.release();
+            return Lock::kTaken;
+        }
+    }
+    return Lock::kHeld;
+}
+
 }  // namespace
 
 std::size_t removeLeftoverTemporaries(const std::string& path, u64 maxBytes)
@@ -244,7 +270,7 @@ std::size_t removeLeftoverTemporaries(const std::string& path, u64 maxBytes)
     return removed;
 }
 
-bool replaceFile(const std::string& path, const void* data, std::size_t size)
+bool replaceFile(const std::string& path, const void* data, std::size_t size, int* lock)
 {
     if (path.empty())
         return false;
@@ -269,14 +295,24 @@ bool replaceFile(const std::string& path, const void* data, std::size_t size)
     if (::stat(target.c_str(), &old) == 0)
         ok = ::fchmod(fd.get(), old.st_mode & 07777) == 0;
     ok = ok && writeAll(fd.get(), static_cast<const u8*>(data), size) && ::fsync(fd.get()) == 0;
-    ok = ::close(fd.release()) == 0 && ok;
+    // Locked before it takes the path, so the save is never without its lock.
+    const bool locked = ok && lock && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0;
+    if (!locked)
+        ok = ::close(fd.release()) == 0 && ok;
     ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
     if (!ok) {
         const int reason = errno;
+        ::close(fd.release());
         ::unlink(temporary.c_str());
         errno = reason;
+        return false;
     }
-    return ok;
+    if (lock) {
+        if (*lock >= 0)
+            ::close(*lock);
+        *lock = locked ? fd.release() : -1;
+    }
+    return true;
 }
 
 namespace {
@@ -289,11 +325,14 @@ struct Trouble {
 };
 std::mutex troubleMutex;
 std::vector<Trouble> troubles;
+std::vector<const SaveFile*> filesInUse;
 
 void forgetTrouble(const std::string& path)
 {
     std::erase_if(troubles, [&](const Trouble& trouble) { return trouble.path == path; });
 }
+
+constexpr const char* kInUse = "in use by another running Kest";
 
 }  // namespace
 
@@ -327,47 +366,110 @@ std::vector<std::string> savesNotWritten()
     return lines;
 }
 
+std::vector<std::string> savesInUse()
+{
+    std::lock_guard lock(troubleMutex);
+    std::vector<std::string> paths;
+    for (const SaveFile* file : filesInUse)
+        paths.push_back(file->path());
+    return paths;
+}
+
+SaveFile::~SaveFile()
+{
+    release();
+}
+
 SaveFile::State SaveFile::load(const char* tag, const std::string& path, void* buffer, u32 size)
 {
+    release();
+    m_state = State::kNone;
     m_tag = tag ? tag : "";
     m_failing = false;
     m_path = path;
+    m_why.clear();
     if (path.empty())
         return m_state = State::kNone;
     if (const std::size_t removed = removeLeftoverTemporaries(path, size))
         logSink().write(kLogInfo, tag, "Removed %zu temporary file(s) of %s left by a run that ended during a save",
                         removed, path.c_str());
+    // Locked first: what is read is then what stays on disk while this run writes.
+    const Lock lock = lockFile(path, m_lock);
     u64 found = 0;
     const FileCheck check = readRegularFile(path, buffer, size, true, found);
-    if (check == FileCheck::kRead)
+    if (check == FileCheck::kRead && lock != Lock::kHeld)
         return m_state = State::kLoaded;
+    release();
     if (check == FileCheck::kAbsent)
         return m_state = State::kAbsent;
+    if (check == FileCheck::kRead) {
+        m_why = kInUse;
+        logSink().write(kLogError, tag, "Save file %s %s: this run leaves it as it is", path.c_str(), kInUse);
+        std::lock_guard guard(troubleMutex);
+        filesInUse.push_back(this);
+        return m_state = State::kInUse;
+    }
+    m_why = describe(check);
     logSink().write(kLogError, tag, "Save file %s left untouched: %s [size: %llu, need: %u]", path.c_str(),
                     describe(check), static_cast<unsigned long long>(found), size);
     return m_state = State::kRefused;
 }
 
+void SaveFile::refuse(const char* why)
+{
+    release();
+    m_why = why;
+    m_state = State::kRefused;
+}
+
+void SaveFile::release()
+{
+    if (m_lock >= 0)
+        ::close(m_lock);
+    m_lock = -1;
+    if (m_state == State::kInUse) {
+        std::lock_guard guard(troubleMutex);
+        std::erase(filesInUse, this);
+        m_state = State::kNone;
+    }
+}
+
 void SaveFile::forget()
 {
+    release();
     m_path.clear();
     m_state = State::kNone;
 }
 
+void SaveFile::fail(const char* reason)
+{
+    // Said once: a guest may save every field while the folder stays read-only.
+    if (!m_failing) {
+        logSink().write(kLogError, m_tag.c_str(), "Save file %s not written: %s", m_path.c_str(), reason);
+        std::lock_guard lock(troubleMutex);
+        forgetTrouble(m_path);
+        troubles.push_back({m_path, reason});
+    }
+    m_failing = true;
+}
+
 bool SaveFile::save(const void* data, u32 size)
 {
-    if (!writable())
+    if (!writable()) {
+        // The memory now holds what its file will never have.
+        if (m_state == State::kRefused || m_state == State::kInUse)
+            fail(m_why.c_str());
         return false;
-    if (!replaceFile(m_path, data, size)) {
-        // Said once: a guest may save every field while the folder stays read-only.
-        if (!m_failing) {
-            const char* reason = std::strerror(errno);
-            logSink().write(kLogError, m_tag.c_str(), "Save file %s not written: %s", m_path.c_str(), reason);
-            std::lock_guard lock(troubleMutex);
-            forgetTrouble(m_path);
-            troubles.push_back({m_path, reason});
-        }
-        m_failing = true;
+    }
+    // Another file where this run's stood holds another program's saves.
+    struct stat held, named;
+    if (m_lock >= 0 && ::fstat(m_lock, &held) == 0 && ::stat(m_path.c_str(), &named) == 0 &&
+        (held.st_dev != named.st_dev || held.st_ino != named.st_ino)) {
+        fail("replaced by another program while this run used it");
+        return false;
+    }
+    if (!replaceFile(m_path, data, size, &m_lock)) {
+        fail(std::strerror(errno));
         return false;
     }
     if (m_failing)

@@ -39,8 +39,10 @@ std::string whyNotOpened(const std::string& path);
 
 // Replaces the contents of path through a new file in the same folder and a
 // rename, so the old contents survive a crash or a full disk. A link is
-// followed: its target is replaced.
-bool replaceFile(const std::string& path, const void* data, std::size_t size);
+// followed: its target is replaced. With lock, the new file is locked (see
+// SaveFile) before it takes the path, and *lock, the descriptor holding the
+// old file's lock, becomes the new file's.
+bool replaceFile(const std::string& path, const void* data, std::size_t size, int* lock = nullptr);
 
 // Removes what replaceFile left beside path when a run was killed during a
 // write: "NAME.kest~PID-N.tmp" of a process no longer running, no larger
@@ -55,31 +57,51 @@ std::size_t removeLeftoverTemporaries(const std::string& path, u64 maxBytes);
 // size. Answers the characters copied.
 std::size_t copySaveTrouble(char* out, std::size_t size, std::size_t pathChars = SIZE_MAX);
 
-// Every save whose last write failed, as "'path': reason", oldest first;
-// a file written since is no longer among them.
+// Every save whose last write failed, or whose changes have no file to go
+// to, as "'path': reason", oldest first; a file written since is no longer
+// among them.
 std::vector<std::string> savesNotWritten();
+
+// The saves loaded now that another running program holds (see SaveFile).
+std::vector<std::string> savesInUse();
 
 // A file the machine keeps a memory in (backup memory, backup cartridge,
 // EEPROM, battery). It is written back only when it was absent or was loaded
 // whole: a file of another size, a folder, a special file or one its owner
 // did not recognise stays as the user left it, and the run goes on with blank
 // memory.
+//
+// Two programs on one save would each write back their own image over the
+// other's saves, so a loaded file is held under an exclusive lock (flock) for
+// as long as it is in use; a file another program holds is read, but never
+// written, and one that stands where this program's file stood is never
+// replaced. Changes that cannot reach their file are listed among the saves
+// not written.
 class SaveFile {
 public:
-    enum class State { kNone, kAbsent, kLoaded, kRefused };
+    enum class State { kNone, kAbsent, kLoaded, kRefused, kInUse };
+
+    SaveFile() = default;
+    ~SaveFile();
+    SaveFile(const SaveFile&) = delete;
+    SaveFile& operator=(const SaveFile&) = delete;
 
     // Loads path into buffer when it is a regular file of exactly size bytes.
     // Anything else but an absent file is refused, with one error line under
-    // tag naming the file, the reason and both sizes. An empty path is kNone.
-    // What a killed run's write left beside the file is removed first.
+    // tag naming the file, the reason and both sizes; a file another program
+    // holds is loaded, and kInUse. An empty path is kNone. What a killed
+    // run's write left beside the file is removed first.
     State load(const char* tag, const std::string& path, void* buffer, u32 size);
     // The owner found the loaded contents foreign and said so: keep them on disk.
-    void refuse() { m_state = State::kRefused; }
+    void refuse(const char* why);
+    // Lets go of the file: nothing more is written to it.
     void forget();
 
     bool writable() const { return m_state == State::kAbsent || m_state == State::kLoaded; }
     // Writes data when writable; a written absent file counts as loaded.
     // A failure is logged with its reason once, and so is the next success.
+    // A file that is not written (refused, in use) is listed as not written
+    // once its owner asks for a save: the memory holds changes it lacks.
     bool save(const void* data, u32 size);
 
     State state() const { return m_state; }
@@ -88,8 +110,16 @@ public:
     const std::string& path() const { return m_path; }
 
 private:
+    void release();
+    // Logged once and listed until the file is written.
+    void fail(const char* reason);
+
     std::string m_path;
     std::string m_tag;
+    // Why a refused or held file is not written.
+    std::string m_why;
     State m_state = State::kNone;
     bool m_failing = false;
+    // Holds the lock of the file at m_path; -1 where none was taken.
+    int m_lock = -1;
 };

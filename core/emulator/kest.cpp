@@ -75,15 +75,26 @@ void Kest::start()
 void Kest::stop()
 {
     m_system.powerOff();
-    // A save the game finished in the last field or two has not settled
-    // yet, and one written in every field never does: both are written now.
-    m_system.flushBackupRam();
-    saveEeprom();
+    writeSaves();
+    // Let go, so another program may use them once this game is closed.
+    m_system.backupFile().forget();
     m_eepromFile.forget();
-    saveBackupCartridge();
     insertCartridge(nullptr);
     m_cartridgeFile.forget();
     CEmuX::stop();
+}
+
+void Kest::writeSaves()
+{
+    // A save the game finished in the last field or two has not settled
+    // yet, and one written in every field never does: both are written now.
+    m_system.flushBackupRam();
+    // A file that is not written counts a loss only where the game changed it.
+    if (m_eepromFile.writable() || boardEeprom().unsaved())
+        saveEeprom();
+    const auto* backup = dynamic_cast<const CartBUP*>(m_cartridge.get());
+    if (backup && (m_cartridgeFile.writable() || backup->unsaved()))
+        saveBackupCartridge();
 }
 
 bool Kest::resume()

@@ -102,6 +102,10 @@ public:
     bool saveEeprom();
     // To the file the backup cartridge was loaded from when it was made.
     bool saveBackupCartridge();
+    // Every save the game changed and its file lacks, and every file this
+    // run may write (which it rewrites as it holds them): the stop's writes,
+    // and those of a program ended without one.
+    void writeSaves();
 
     void setDataFolder(std::string folder) { m_dataFolder = std::move(folder); }
     const std::string& dataFolder() const { return m_dataFolder; }

@@ -147,11 +147,23 @@ void exitWithCtrlX(pid_t kest, bool answerABox = false)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
+// The desktop program in a folder of its own, where it keeps its settings
+// and saves: windows of tests that run at once would otherwise share them.
+std::string programIn(const TempDir& folder)
+{
+    const std::string program = folder.file("kest");
+    std::error_code error;
+    std::filesystem::create_hard_link(KEST_BINARY_DIR "/ui/app/kest", program, error);
+    if (error)
+        std::filesystem::copy_file(KEST_BINARY_DIR "/ui/app/kest", program);
+    return program;
+}
+
 // The desktop program on a disc given on its command line.
-pid_t startProgram(const std::string& disc)
+pid_t startProgram(const TempDir& folder, const std::string& disc)
 {
     setenv("LSAN_OPTIONS", "suppressions=" KEST_SOURCE_DIR "/tests/ui/desktop.supp", 1);
-    return spawn({KEST_BINARY_DIR "/ui/app/kest", disc});
+    return spawn({programIn(folder), disc});
 }
 
 // Screenshots every half second, for up to 30 seconds, until the census
@@ -172,7 +184,8 @@ auto watch(const std::string& png, Count census, Ready ready)
 
 TEST(Window, OpensTheBootDiscFromTheCommandLineAndShowsItsPicture)
 {
-    const pid_t kest = startProgram(kBootDisc);
+    TempDir data;
+    const pid_t kest = startProgram(data, kBootDisc);
     ASSERT_GT(kest, 0);
     const std::string png = KEST_BINARY_DIR "/kest_window.png";
     const Census seen = watch(png, count, [](const Census& c) { return c.yellow > 200; });
@@ -186,7 +199,8 @@ TEST(Window, OpensTheBootDiscFromTheCommandLineAndShowsItsPicture)
 // and holding the key mapped to Right moves the pad's sprite to the right.
 TEST(Window, DemoDiscShowsItsPictureAndPadOneMovesTheSprite)
 {
-    const pid_t kest = startProgram(kDemoDisc);
+    TempDir data;
+    const pid_t kest = startProgram(data, kDemoDisc);
     ASSERT_GT(kest, 0);
     const std::string png = KEST_BINARY_DIR "/kest_window_demo.png";
     const DemoCensus seen =
@@ -391,7 +405,7 @@ TEST(Window, AHugeArcadeSetIsRefusedAtOnceAndSigtermStillEndsTheProgram)
 TEST(Window, CannotStartBoxPointsToTheLogWindowThatExplainsIt)
 {
     TempDir data;
-    const pid_t kest = startProgram(data.file("missing.iso"));
+    const pid_t kest = startProgram(data, data.file("missing.iso"));
     ASSERT_GT(kest, 0);
     const std::string png = KEST_BINARY_DIR "/kest_window_log.png";
     auto brightRed = [](const QImage& image) {

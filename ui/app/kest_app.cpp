@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "ui/app/main_frame.h"
 
@@ -71,7 +72,30 @@ bool CKestApp::catchEndSignals()
     action.sa_handler = onEndSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
+    // A closed terminal hangs up; the log written to it, or to a pipe whose
+    // reader has gone, fails quietly instead of ending the program.
+    ::signal(SIGPIPE, SIG_IGN);
+    return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0 &&
+           ::sigaction(SIGHUP, &action, nullptr) == 0;
+}
+
+namespace {
+
+CMainFrame* frameAtExit = nullptr;
+
+void writeSavesAtExit()
+{
+    if (frameAtExit)
+        frameAtExit->saveBeforeExit();
+}
+
+}  // namespace
+
+void CKestApp::saveAtExit(CMainFrame* frame)
+{
+    static const bool registered = std::atexit(writeSavesAtExit) == 0;
+    (void)registered;
+    frameAtExit = frame;
 }
 
 void CKestApp::endOnSignals(CMainFrame& frame)

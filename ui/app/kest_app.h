@@ -17,8 +17,12 @@ public:
     // user started the program in (before setWorkingDirectory moved it).
     static QString commandLine(const QStringList& arguments, const QString& startFolder);
     static int run(CMainFrame& frame);
-    // SIGTERM and SIGINT end the program as File > Exit does: caught from
-    // the start, answered once the window's event loop runs.
+    // SIGTERM, SIGINT and SIGHUP end the program as File > Exit does:
+    // caught from the start, answered once the window's event loop runs.
     static bool catchEndSignals();
     static void endOnSignals(CMainFrame& frame);
+    // The window system ends the program with exit() when its display goes
+    // away; frame's saves and language are then written on the way out.
+    // Null once the window has ended the usual way.
+    static void saveAtExit(CMainFrame* frame);
 };

@@ -54,8 +54,11 @@ int main(int argc, char** argv)
         return 1;
     frame.show();
     CKestApp::endOnSignals(frame);
+    CKestApp::saveAtExit(&frame);
     const QString path = CKestApp::commandLine(QCoreApplication::arguments(), startFolder);
     if (!path.isEmpty())
         frame.openFile(path, 0);
-    return CKestApp::run(frame);
+    const int status = CKestApp::run(frame);
+    CKestApp::saveAtExit(nullptr);
+    return status;
 }

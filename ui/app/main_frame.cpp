@@ -325,6 +325,8 @@ bool CMainFrame::create()
     }
     m_created = true;
     setAcceptDrops(true);
+    // The battery is loaded with the machine: said once the window shows.
+    QTimer::singleShot(0, this, [this] { sayInUseSaves(); });
     return true;
 }
 
@@ -551,6 +553,30 @@ void CMainFrame::openFile(const QString& path, int mode)
     m_fps.setRate(m_kest->getSystem().pal ? 50.0 : 60.0);
     resume();
     updatePointerCapture();
+    sayInUseSaves();
+}
+
+void CMainFrame::sayInUseSaves()
+{
+    QString paths;
+    for (const std::string& path : savesInUse()) {
+        if (std::find(m_saidInUse.begin(), m_saidInUse.end(), path) != m_saidInUse.end())
+            continue;
+        m_saidInUse.push_back(path);
+        paths += QStringLiteral("\n") + boxPath(path);
+    }
+    if (paths.isEmpty() || m_quit)
+        return;
+    m_dialogs.message(this, QStringLiteral("Another running Kest uses these save files. This one leaves them as "
+                                           "they are: what its game saves in them is not kept.\n") + paths);
+    takeKeyboardBack();
+}
+
+void CMainFrame::saveBeforeExit()
+{
+    if (opened())
+        m_kest->writeSaves();
+    saveLanguage(false);
 }
 
 bool CMainFrame::openInterrupted()

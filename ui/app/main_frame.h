@@ -81,6 +81,10 @@ public:
     void openFile(const QString& path, int mode);
     // Asked while a file opens: true when the program is to end (a signal).
     void setEndCheck(bool (*check)()) { m_endCheck = check; }
+    // The program ends without the window's close (its display has gone):
+    // the game's saves and the language are written, and no window is
+    // touched.
+    void saveBeforeExit();
     void command(int id, Qt::KeyboardModifiers modifiers);
     bool quitRequested() const { return m_quit; }
     // While an emulated mouse is attached and the window is active, the
@@ -139,6 +143,8 @@ private:
     // Writes the language back once; a failure is logged, and said in a box
     // when sayInWindow is set.
     void saveLanguage(bool sayInWindow);
+    // Save files another running program holds, each said once in a box.
+    void sayInUseSaves();
     // The failed save for the status line, on a line of its own, its path
     // shortened until the line fits the picture's width.
     void fitSaveTrouble(char* out, std::size_t size);
@@ -205,6 +211,7 @@ private:
     OpenCancel m_openCancel = OpenCancel::kNone;
     bool (*m_endCheck)() = nullptr;
     bool m_languageSaved = false;
+    std::vector<std::string> m_saidInUse;
     // A language was chosen in this run.
     bool m_languageChosen = false;
     // The hold in force is Emulation > Pause's, not a breakpoint's.
