@@ -381,6 +381,7 @@ int main(int argc, char** argv)
     }
     gFieldSeconds = static_cast<double>(machine.raster().fieldNs()) / 1e9;
     machine.smpc().setHostClock(&headlessClock);
+    owesSaves(true);
     holdStopSignals(true);
     kest->start();
     kest->resume();
@@ -411,6 +412,7 @@ int main(int argc, char** argv)
         wav.reset();
         // The saves are the game's, kept as a window's exit keeps them.
         kest->stop();
+        owesSaves(false);
         reportSaves();
         endBySignal(signal);
     }
@@ -453,6 +455,7 @@ int main(int argc, char** argv)
     if (wav && !reportWrite(wav->commit(), wav->error()))
         status = 1;
     kest->stop();
+    owesSaves(false);
     hostCanvas = {};
     // A save lost fails the run as an output does.
     if (!reportSaves())
