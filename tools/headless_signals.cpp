@@ -19,16 +19,25 @@ const struct {
 };
 
 volatile sig_atomic_t gStop = 0;
+volatile sig_atomic_t gOwesSaves = 0;
+// Stop signals past the first, closed pipes aside.
+volatile sig_atomic_t gAgain = 0;
 
 void noteStop(int signal)
 {
     if (!gStop) {
         gStop = signal;
-    } else if (signal != SIGPIPE) {
-        // Asked twice: the default action, now.
-        ::signal(signal, SIG_DFL);
-        ::raise(signal);
+        return;
     }
+    if (signal == SIGPIPE)
+        return;
+    // A second signal waits for the saves, which take milliseconds, so a
+    // Ctrl+C forwarded on top of a SIGTERM loses no game; a third does not.
+    gAgain = gAgain + 1;
+    if (gOwesSaves && gAgain < 2)
+        return;
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
 }
 
 sigset_t stopSet()
@@ -48,7 +57,8 @@ void catchStopSignals()
     // and the run gets to look at the note.
     struct sigaction action {};
     action.sa_handler = noteStop;
-    sigemptyset(&action.sa_mask);
+    // One at a time, so none is miscounted.
+    action.sa_mask = stopSet();
     for (const auto& s : kStopSignals)
         ::sigaction(s.signal, &action, nullptr);
     ::signal(SIGXFSZ, SIG_IGN);
@@ -63,6 +73,11 @@ void holdStopSignals(bool hold)
 int stopSignal()
 {
     return gStop;
+}
+
+void owesSaves(bool owes)
+{
+    gOwesSaves = owes;
 }
 
 void endBySignal(int signal)

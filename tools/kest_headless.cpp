@@ -385,6 +385,7 @@ int main(int argc, char** argv)
     }
     gFieldSeconds = static_cast<double>(machine.raster().fieldNs()) / 1e9;
     machine.smpc().setHostClock(&headlessClock);
+    owesSaves(true);
     holdStopSignals(true);
     kest->start();
     kest->resume();
@@ -415,6 +416,7 @@ int main(int argc, char** argv)
         wav.reset();
         // The saves are the game's, kept as a window's exit keeps them.
         kest->stop();
+        owesSaves(false);
         reportSaves();
         endBySignal(signal);
     }
@@ -457,6 +459,7 @@ int main(int argc, char** argv)
     if (wav && !reportWrite(wav->commit(), wav->error()))
         status = 1;
     kest->stop();
+    owesSaves(false);
     hostCanvas = {};
     // A save lost fails the run as an output does.
     if (!reportSaves())

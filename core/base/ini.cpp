@@ -345,7 +345,10 @@ bool INI::parseLine(const std::string& line)
         return true;
     }
 
-    if (comment.empty())
+    // A section line that is no section stops the reading, comment or not:
+    // the keys after it are not the section's before it.
+    const std::size_t first = skipSpaces(statement, 0);
+    if (comment.empty() || (first < statement.size() && statement[first] == '['))
         return false;
     // Text before the comment makes the line one of no kind. The reading
     // passes over it as it always has, but a rewrite would drop that text.

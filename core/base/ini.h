@@ -58,9 +58,9 @@ public:
 
     // False when a line is of no kind (no section, key, comment or blank),
     // reading failed, or the file is too large or not a regular file. The
-    // lines after a line of no kind are not read, unless it holds a comment:
-    // then only the text before the comment is passed over. A missing file
-    // loads as empty and answers true.
+    // lines after a line of no kind are not read, unless it holds a comment
+    // and does not start with "[": then only the text before the comment is
+    // passed over. A missing file loads as empty and answers true.
     bool load(const std::string& path);
     // Reads settings from text instead of a file; the object keeps no path.
     bool parse(std::string_view text);

@@ -152,13 +152,17 @@ TEST(Ini, GetIntReadsHexDecimalAndGarbage)
 TEST(Ini, LoadingStopsAtAnUnparsableLineAndTheFileIsKept)
 {
     TempDir dir;
-    const char* stoppers[] = {"[Path] x", "[   ]", "=value", "just words", "[]"};
+    // A broken section line is one with a comment after it too.
+    const char* stoppers[] = {"[Path] x", "[   ]", "=value", "just words", "[]", "[Path  # my paths", " [P ; x"};
     for (const char* stopper : stoppers) {
         std::string path = dir.file("stop.ini");
         std::string original = std::string("[A]\r\nkept = 1\r\n") + stopper + "\r\nlost = 2\r\n[B]\r\nalso = 3\r\n";
         writeText(path, original);
         {
+            LogCapture log;
             INI ini(path, false);
+            EXPECT_TRUE(log.contains(": line 3 is no section, key or comment; the lines after it are not read"))
+                << stopper << "\n" << log.text();
             EXPECT_EQ(ini.findSection("A").findKey("kept").getInt(), 1) << stopper;
             EXPECT_EQ(ini.findSection("A").findKey("lost").key, "") << stopper;
             EXPECT_EQ(ini.findSection("B").name, "") << stopper;
