@@ -63,6 +63,9 @@ bool Kest::prepare(std::shared_ptr<CDD> realDrive)
     std::filesystem::create_directories(dataPath("saves"), ignored);
     m_system.setup(0);
     m_system.smpc().setSaveFolder(dataPath("saves"));
+    // Built now, before a host registers an exit handler that writes the
+    // saves: what is built after it is gone by the time it runs.
+    boardEeprom();
     return true;
 }
 
@@ -90,7 +93,7 @@ void Kest::writeSaves()
     // yet, and one written in every field never does: both are written now.
     m_system.flushBackupRam();
     // A file that is not written counts a loss only where the game changed it.
-    if (m_eepromFile.writable() || boardEeprom().unsaved())
+    if (m_eepromFile.state() != SaveFile::State::kNone && (m_eepromFile.writable() || boardEeprom().unsaved()))
         saveEeprom();
     const auto* backup = dynamic_cast<const CartBUP*>(m_cartridge.get());
     if (backup && (m_cartridgeFile.writable() || backup->unsaved()))

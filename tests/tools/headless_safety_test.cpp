@@ -341,7 +341,8 @@ TEST(HeadlessSignals, ASignalInAFieldOfAWriteStillSavesIt)
 }
 
 // The last field's save reaches its file past temporary names others hold;
-// one that cannot be written fails the run, naming it.
+// one that cannot be written, or has no file to go to, fails the run,
+// naming it.
 TEST(HeadlessSaves, TheLastFieldsSaveTakesAFreeTemporaryNameOrFailsTheRun)
 {
     TempDir dir;
@@ -358,6 +359,16 @@ TEST(HeadlessSaves, TheLastFieldsSaveTakesAFreeTemporaryNameOrFailsTheRun)
     const Outcome limited = headless("--data " + dir.path().string() + " --fields 10", "ulimit -f 32; ");
     EXPECT_EQ(limited.raw, 1 << 8) << limited.output;
     EXPECT_TRUE(limited.output.ends_with(": save not written: '" + internal + "': File too large\n")) << limited.output;
+
+    // A folder where the save goes takes none of the game's saves: the run
+    // fails as for a lost save, and the folder stays as it was.
+    std::filesystem::remove(internal);
+    std::filesystem::create_directory(internal);
+    const Outcome folder = headless("--data " + dir.path().string() + " --fields 10");
+    EXPECT_EQ(folder.raw, 1 << 8) << folder.output;
+    EXPECT_TRUE(folder.output.ends_with(": save not written: '" + internal + "': not a regular file\n"))
+        << folder.output;
+    EXPECT_TRUE(std::filesystem::is_empty(internal));
 }
 
 // An output where the log goes (its pipe, or the file the shell sends it

@@ -3,6 +3,8 @@
 // with xdotool reaching the emulated pad. The test starts its own Xvfb.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -988,17 +990,219 @@ TEST(Window, LongPathsKeepTheirReasonAndCutImagesAndUnsavedLanguagesAreSaid)
     EXPECT_TRUE(withTheWindow);
 }
 
-// Starts Xvfb on the first free display from a number of its own; a
-// server that dies at once (another took the display) moves on.
-pid_t startServer()
+pid_t startServer(std::string& name, int number);
+
+namespace {
+
+// The program on save_busy (its backup memory written once, then its
+// cartridge and memory in every field, so only an end writes them whole),
+// in English, with the languages beside it.
+struct BusySaves {
+    TempDir data;
+    std::string program = programIn(data);
+    std::string memory = data.file("saves/sat_primary_01.bup");
+    std::string card = data.file("saves/card.bup");
+
+    BusySaves()
+    {
+        setenv("LSAN_OPTIONS", "suppressions=" KEST_SOURCE_DIR "/tests/ui/desktop.supp", 1);
+        std::filesystem::copy(KEST_SOURCE_DIR "/ui/app/lang", data.path() / "lang");
+        std::filesystem::create_directory(data.path() / "saves");
+        const std::vector<u8> blank(0x80000, 0);
+        EXPECT_TRUE(saveFile(card, blank.data(), static_cast<u32>(blank.size())));
+        const std::string ini = "[Path]\r\nsat_bios = " KEST_PROGRAMS_DIR "/sh2/save_busy.bin\r\nsat_memcard = "
+                                "saves/card.bup\r\n[Language]\r\nlang_code = en_US\r\n[General]\r\nkest_bios = 0\r\n"
+                                "cartridge = 4\r\n";
+        EXPECT_TRUE(saveFile(data.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
+    }
+    // The game's first write has reached the memory's file.
+    bool started() const
+    {
+        const std::vector<u8> bytes = readBytes(memory);
+        return bytes.size() > 1 && bytes[0] == 0x4B;
+    }
+    // What only an end writes: the cartridge's "KE", the memory's second cell.
+    bool savedAtTheEnd() const
+    {
+        const std::vector<u8> c = readBytes(card), m = readBytes(memory);
+        return c.size() > 1 && c[0] == 'K' && c[1] == 'E' && m.size() > 1 && m[1] == 0x4B;
+    }
+    std::string language() const
+    {
+        INI ini(data.file("kest.ini"), true);
+        return ini.findSection("Language").findKey("lang_code").value;
+    }
+};
+
+template <class Ready>
+bool waitUntil(Ready ready, int seconds = 20)
 {
-    int number = 60 + getpid() % 200;
+    for (int i = 0; i < seconds * 50 && !ready(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return ready();
+}
+
+// The visible windows titled "Kest" of a process on a display.
+std::vector<std::string> kestWindows(const std::string& on, pid_t pid)
+{
+    const std::string ids = runCommand("DISPLAY=" + on + " xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
+                                       " --name '^Kest$' 2>/dev/null");
+    std::vector<std::string> found;
+    for (std::size_t at = 0, end; at < ids.size(); at = end + 1) {
+        end = std::min(ids.find('\n', at), ids.size());
+        if (end > at)
+            found.push_back(ids.substr(at, end - at));
+    }
+    return found;
+}
+
+// Language > the entry after the one in force, from the keyboard.
+void chooseTheNextLanguage(const std::string& on, pid_t pid)
+{
+    std::vector<std::string> windows;
+    ASSERT_TRUE(waitUntil([&] { return !(windows = kestWindows(on, pid)).empty(); }));
+    runCommand("DISPLAY=" + on + " xdotool windowfocus --sync " + windows[0] +
+               " sleep 0.3 key alt+f sleep 0.5 key l sleep 0.5 key Down sleep 0.3 key Return");
+}
+
+int endStatus(pid_t pid)
+{
+    int status = -1;
+    if (!waitFor(pid, std::chrono::seconds(20), &status)) {
+        kill(pid, SIGKILL);
+        waitFor(pid, std::chrono::seconds(5));
+        ADD_FAILURE() << "the program went on";
+    }
+    return status;
+}
+
+}  // namespace
+
+// Ends the window did not choose: the terminal it was started from closed
+// (a hang-up), its display gone, and SIGTERM while a language chosen cannot
+// be saved. Each writes the game's latest saves and the language, and none
+// waits on a box.
+TEST(Window, EndsNotAskedForStillWriteTheSavesAndTheLanguage)
+{
+    {
+        BusySaves f;
+        int terminal = -1;
+        const pid_t kest = forkpty(&terminal, nullptr, nullptr, nullptr);
+        if (kest == 0) {
+            ::execl(f.program.c_str(), f.program.c_str(), kBootDisc.c_str(), nullptr);
+            ::_exit(127);
+        }
+        ASSERT_GT(kest, 0);
+        ::fcntl(terminal, F_SETFL, O_NONBLOCK);
+        // Read as a terminal shows it, or the program's log would fill it.
+        const auto shown = [&] {
+            char bytes[4096];
+            while (::read(terminal, bytes, sizeof bytes) > 0) {
+            }
+            return true;
+        };
+        ASSERT_TRUE(waitUntil([&] { return shown() && f.started(); }));
+        chooseTheNextLanguage(display, kest);
+        ASSERT_TRUE(waitUntil([&] { return shown() && kestWindows(display, kest).size() == 1; }));
+        shown();
+        ::close(terminal);
+        const int status = endStatus(kest);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_TRUE(f.savedAtTheEnd());
+        EXPECT_EQ(f.language(), "ja_JP");
+    }
+    {
+        BusySaves f;
+        std::string other;
+        const pid_t server = startServer(other, 60 + (getpid() + 100) % 200);
+        ASSERT_GT(server, 0);
+        setenv("DISPLAY", other.c_str(), 1);
+        const pid_t kest = spawn({f.program, kBootDisc}, "", f.data.file("output.txt"));
+        setenv("DISPLAY", display.c_str(), 1);
+        ASSERT_TRUE(waitUntil([&] { return f.started(); }));
+        chooseTheNextLanguage(other, kest);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        kill(server, SIGTERM);
+        waitFor(server, std::chrono::seconds(5));
+        const int status = endStatus(kest);
+        EXPECT_TRUE(WIFEXITED(status)) << status;
+        EXPECT_TRUE(f.savedAtTheEnd());
+        EXPECT_EQ(f.language(), "ja_JP");
+        EXPECT_NE(readText(f.data.file("output.txt")).find("The X11 connection broke"), std::string::npos);
+    }
+    {
+        // A line the program does not understand keeps the file as it is.
+        TempDir data;
+        const std::string program = programIn(data);
+        std::filesystem::copy(KEST_SOURCE_DIR "/ui/app/lang", data.path() / "lang");
+        const std::string ini = "[Language]\r\nlang_code = en_US\r\nmine # kept\r\n";
+        ASSERT_TRUE(saveFile(data.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
+        const pid_t kest = spawn({program}, "", data.file("output.txt"));
+        chooseTheNextLanguage(display, kest);
+        ASSERT_TRUE(waitUntil([&] { return kestWindows(display, kest).size() == 1; }));
+        kill(kest, SIGTERM);
+        const int status = endStatus(kest);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_NE(readText(data.file("output.txt")).find("Kest: the language choice was not saved: "), std::string::npos);
+    }
+}
+
+// A second window, or the driver, on the folder a running window uses
+// reads its saves but never writes them, and says so: a box at the
+// window's start, a line at the driver's, and a lost save at its end.
+TEST(Window, ASecondKestOnOneFolderLeavesTheFirstsSavesAlone)
+{
+    BusySaves f;
+    const pid_t first = spawn({f.program, kBootDisc}, "", f.data.file("first.txt"));
+    ASSERT_TRUE(waitUntil([&] { return f.started(); }));
+    const pid_t second = spawn({f.program, kBootDisc}, "", f.data.file("second.txt"));
+    std::vector<std::string> windows;
+    ASSERT_TRUE(waitUntil([&] { return (windows = kestWindows(display, second)).size() == 2; })) << "no box";
+    EXPECT_NE(readText(f.data.file("second.txt")).find("Save file " + f.memory + " in use by another running Kest"),
+              std::string::npos);
+    // From here on only the second could write them.
+    kill(first, SIGSTOP);
+    struct stat memory, card, after;
+    ASSERT_EQ(::stat(f.memory.c_str(), &memory), 0);
+    ASSERT_EQ(::stat(f.card.c_str(), &card), 0);
+    // The box, made after the window.
+    const std::string box = *std::max_element(windows.begin(), windows.end(), [](const auto& a, const auto& b) {
+        return std::stoul(a) < std::stoul(b);
+    });
+    runCommand("xdotool windowfocus --sync " + box + " key Return");
+    ASSERT_TRUE(waitUntil([&] { return kestWindows(display, second).size() == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // its game runs, and writes
+    kill(second, SIGTERM);
+    int status = endStatus(second);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    const std::string driver = runCommand(KEST_BINARY_DIR "/tools/kest-headless --fields 10 --data " +
+                                          f.data.path().string() + " 2>&1 >/dev/null; echo status $?");
+    EXPECT_NE(driver.find("save '" + f.memory + "' is in use by another running Kest"), std::string::npos) << driver;
+    EXPECT_TRUE(driver.ends_with("save not written: '" + f.card + "': in use by another running Kest\nstatus 1\n"))
+        << driver;
+    ASSERT_EQ(::stat(f.memory.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, memory.st_ino);
+    ASSERT_EQ(::stat(f.card.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, card.st_ino);
+
+    kill(first, SIGCONT);
+    kill(first, SIGTERM);
+    status = endStatus(first);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(f.savedAtTheEnd());
+}
+
+// Starts Xvfb on the first free display from a number of its own, named in
+// name; a server that dies at once (another took the display) moves on.
+pid_t startServer(std::string& name, int number)
+{
     for (int attempt = 0; attempt < 20; ++attempt, ++number) {
         if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)) ||
             std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock"))
             continue;
-        display = ":" + std::to_string(number);
-        const pid_t server = spawn({"Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        name = ":" + std::to_string(number);
+        const pid_t server = spawn({"Xvfb", name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
         if (server <= 0)
             return -1;
         const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
@@ -1019,7 +1223,7 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     if (::testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS();
-    const pid_t server = startServer();
+    const pid_t server = startServer(display, 60 + getpid() % 200);
     if (server <= 0) {
         std::fprintf(stderr, "cannot start Xvfb\n");
         return 1;
