@@ -49,6 +49,11 @@ void sleepMs(u32 ms)
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+void sleepNs(u64 ns)
+{
+    std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
+}
+
 bool readCpuTimes(CpuTimes& times)
 {
     bool ok = readSystemIdle(times.systemIdle);

@@ -8,6 +8,7 @@ namespace host {
 // Monotonic time in nanoseconds.
 u64 steadyNs();
 void sleepMs(u32 ms);
+void sleepNs(u64 ns);
 
 // Processor times in nanoseconds: idle time of the whole system (all
 // processors), and this process's kernel and user time.

@@ -224,6 +224,79 @@ TEST(Window, DemoDiscShowsItsPictureAndPadOneMovesTheSprite)
     exitWithCtrlX(kest);
 }
 
+namespace {
+
+// The share of one processor a process uses, user and kernel time, over
+// the next stretch of time.
+double cpuShare(pid_t pid, std::chrono::milliseconds stretch)
+{
+    const auto used = [pid] {
+        const std::string stat = readText("/proc/" + std::to_string(pid) + "/stat");
+        unsigned long user = 0, kernel = 0;
+        // Fields 14 and 15, counted from the name's closing bracket.
+        const std::size_t name = stat.rfind(')');
+        const char* fields = " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu";
+        if (name == std::string::npos || std::sscanf(stat.c_str() + name + 1, fields, &user, &kernel) != 2)
+            return -1.0;
+        return static_cast<double>(user + kernel) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    };
+    const double before = used();
+    std::this_thread::sleep_for(stretch);
+    const double after = used();
+    return before < 0 || after < 0 ? -1 : (after - before) / std::chrono::duration<double>(stretch).count();
+}
+
+}  // namespace
+
+// Paused with Pause the held picture stays on screen, and a larger window
+// shows it scaled anew, yet it is not drawn again each tick: the program
+// costs a small part of what it costs running, and a key held meanwhile
+// does not reach the game. Pause again lets the game run on with that key,
+// and the picture moves.
+TEST(Window, PauseHoldsThePictureAtLittleCostAndPauseAgainMovesIt)
+{
+    const pid_t kest = startProgram(kDemoDisc);
+    ASSERT_GT(kest, 0);
+    const std::string png = KEST_BINARY_DIR "/kest_window_pause.png";
+    const DemoCensus seen =
+        watch(png, demoCount, [](const DemoCensus& c) { return c.red > 500 && c.sprite > 20; });
+    ASSERT_GT(seen.sprite, 20) << "no sprite in " << png;
+    const std::string window = windowId();
+    ASSERT_FALSE(window.empty());
+    runCommand("xdotool windowfocus --sync " + window);
+    const double running = cpuShare(kest, std::chrono::milliseconds(2000));
+
+    runCommand("xdotool windowfocus --sync " + window + " key Pause keydown d");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const double paused = cpuShare(kest, std::chrono::milliseconds(3000));
+    EXPECT_GT(running, 0.0);
+    EXPECT_LT(paused * 6, running) << "paused " << paused << " of a processor, running " << running;
+    EXPECT_LT(paused, 0.04) << "of a processor, paused";
+    const std::string held = KEST_BINARY_DIR "/kest_window_pause_held.png";
+    const QImage heldImage = screenshot(held);
+    const DemoCensus still = demoCount(heldImage);
+    EXPECT_GT(count(heldImage).yellow, 200) << "no status line in " << held;
+    EXPECT_GT(still.red, 500) << "no red polygon in " << held;
+    EXPECT_GT(still.blue, 5000) << "no NBG0 cells in " << held;
+    ASSERT_GT(still.sprite, 20) << "no sprite in " << held;
+    EXPECT_NEAR(still.spriteX / still.sprite, seen.spriteX / seen.sprite, 2) << "the sprite moved in " << held;
+    // A larger window is painted from the held picture, scaled anew.
+    runCommand("xdotool windowsize --sync " + window + " 900 680 sleep 0.3");
+    const std::string larger = KEST_BINARY_DIR "/kest_window_pause_larger.png";
+    const DemoCensus scaled = demoCount(screenshot(larger));
+    EXPECT_GT(scaled.red, still.red * 6 / 5) << held << " then " << larger;
+    ASSERT_GT(scaled.sprite, 20) << "no sprite in " << larger;
+
+    runCommand("xdotool windowfocus --sync " + window + " key Pause");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    runCommand("xdotool windowfocus --sync " + window + " keyup d");
+    const std::string moved = KEST_BINARY_DIR "/kest_window_pause_moved.png";
+    const DemoCensus after = demoCount(screenshot(moved));
+    ASSERT_GT(after.sprite, 20) << moved;
+    EXPECT_GT(after.spriteX / after.sprite, scaled.spriteX / scaled.sprite + 20) << larger << " then " << moved;
+    exitWithCtrlX(kest);
+}
+
 // SIGTERM and SIGINT end the program as File > Exit does: status 0, and the
 // backup cartridge written back (through a new file, so a new inode) on the
 // way out. The program runs from a copy beside its own data folder, and

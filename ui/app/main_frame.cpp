@@ -385,6 +385,7 @@ void CMainFrame::start()
     m_soundOut->start();
     m_inputOut->start();
     CMedia::start();
+    m_shownStatus.clear();
 }
 
 void CMainFrame::stop()
@@ -429,7 +430,10 @@ bool CMainFrame::update()
     }
     m_inputOut->update();
     hostDisplaySize = m_kest->getSystem().getDisplaySize();
-    m_fps.tick(true);
+    // Held, the machine runs nothing this tick and so draws nothing: the
+    // tick's exact end shows nowhere.
+    const bool held = debugBreak != 0;
+    m_fps.tick(true, !held);
     char status[kStatusBytes];
     // A save that could not be written stays in view until it is.
     char trouble[kStatusBytes / 2];
@@ -442,7 +446,12 @@ bool CMainFrame::update()
     // A stop already pending is the pause command's, not the machine's.
     const bool stoppedBefore = debugStopped != 0;
     m_emuX->update();
-    m_graphic->update();
+    // Only the machine draws into the canvas, and the status line names the
+    // picture's size: a held picture under the same text is on screen
+    // already, and an expose repaints it from the canvas.
+    const bool redraw = !held || m_graphic->text() != m_shownStatus;
+    if (redraw)
+        m_graphic->update();
     m_soundOut->update();
     if (debugStopped) {
         // A breakpoint would stop the game unseen: the debugger comes up at
@@ -456,7 +465,10 @@ bool CMainFrame::update()
         }
         debugStopped = 0;
     }
-    m_graphic->present();
+    if (redraw) {
+        m_graphic->present();
+        m_shownStatus = m_graphic->text();
+    }
     return true;
 }
 

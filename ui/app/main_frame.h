@@ -216,6 +216,8 @@ private:
     bool m_languageChosen = false;
     // The hold in force is Emulation > Pause's, not a breakpoint's.
     bool m_paused = false;
+    // The status text last drawn; empty until a game's first picture.
+    std::string m_shownStatus;
 };
 
 // The path a command line names: the text inside double quotes, without

@@ -25,10 +25,14 @@ float CFreq::getRate(bool percent) const
     return static_cast<float>(static_cast<double>(m_measuredRate) * 100.0 / static_cast<double>(m_targetRate));
 }
 
-void CFreq::tick(bool pace)
+void CFreq::tick(bool pace, bool spin)
 {
     u64 t = now();
     if (pace) {
+        if (!spin && t < m_deadline) {
+            rest(m_deadline - t);
+            t = now();
+        }
         while (t + m_margin < m_deadline) {
             wait();
             t = now();
@@ -50,6 +54,11 @@ void CFreq::tick(bool pace)
 void CFreq::wait()
 {
     host::sleepMs(1);
+}
+
+void CFreq::rest(u64 units)
+{
+    host::sleepNs(units * 1000000000 / m_unit);
 }
 
 u64 CFreq::now()

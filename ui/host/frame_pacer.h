@@ -5,7 +5,9 @@
 
 // Holds the main loop to a target rate: sleeps in 1 ms steps while more
 // than a margin remains, then spins to the deadline. A late tick is not
-// made up; the next deadline counts from the moment the tick ends.
+// made up; the next deadline counts from the moment the tick ends. A tick
+// without spin sleeps once to the deadline instead: it may end a little
+// late, for a tick whose timing nothing shows, but costs no processor time.
 class CFreq {
 public:
     explicit CFreq(float rate);
@@ -16,10 +18,11 @@ public:
     float getTargetRate() const { return m_targetRate; }
     // The measured rate, or it in percent of the target.
     float getRate(bool percent) const;
-    void tick(bool pace);
+    void tick(bool pace, bool spin = true);
 
 protected:
     virtual void wait();
+    virtual void rest(u64 units);
     virtual u64 now();
 
 private:
