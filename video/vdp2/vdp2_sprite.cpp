@@ -218,13 +218,17 @@ __attribute__((target("avx2"))) void spriteColorsAvx2(const u16* index, const u8
 }
 #endif
 
-void directColors(bool avx2, const u8* raw, u32 width, u32* colorOut)
+// Answers whether the AVX2 loop took the line.
+bool directColors(bool avx2, const u8* raw, u32 width, u32* colorOut)
 {
 #if KEST_X86
-    if (avx2)
-        return directColorsAvx2(raw, width, colorOut);
+    if (avx2) {
+        directColorsAvx2(raw, width, colorOut);
+        return true;
+    }
 #endif
     directColorsBody(raw, width, colorOut);
+    return false;
 }
 
 }  // namespace
@@ -310,7 +314,7 @@ void VDP2::fetchSpriteLine(const u8* __restrict raw)
     };
 #if KEST_X86
     if (m_fastPaths.avx2 && !windowBits && width % 32 == 0) {
-        ++m_shortcutUses[kVdp2Avx2];
+        ++m_shortcutUses[kAvx2SpriteSplit];
         const SpriteSplit p{raw, width, keyCc, ratios, cramOffset, paletteMask, directCc, index,
                             keyOut, ccOut, ratioOut, classOut};
         shadows = mixed ? splitSpriteAvx2<Type, true>(p) : splitSpriteAvx2<Type, false>(p);
@@ -348,14 +352,17 @@ void VDP2::fetchSpriteLine(const u8* __restrict raw)
         if (m_fastPaths.avx2) {
             // Colours of dots no place takes are read only by gradation.
             const bool skip = m_fastPaths.hiddenLayers && !(m_gradation && m_gradationTarget == kSpriteRecord);
+            ++m_shortcutUses[kAvx2SpriteColors];
+            m_shortcutUses[kHiddenSpriteColors] += skip;
             spriteColorsAvx2(index, mixed ? raw : nullptr, skip ? keyOut : nullptr, width, palette, colorOut);
             return;
         }
 #endif
-        gatherColors(m_fastPaths.avx2, index, width, palette, colorOut);
+        // The loop above takes every such line with AVX2.
+        gatherColors(false, index, width, palette, colorOut);
     }
     if (mixed)
-        directColors(m_fastPaths.avx2, raw, width, colorOut);
+        m_shortcutUses[kAvx2DirectColors] += directColors(m_fastPaths.avx2, raw, width, colorOut);
 }
 
 void VDP2::fetchSprite()
