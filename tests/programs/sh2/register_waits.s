@@ -175,6 +175,9 @@ frame:
 	tst	#1,r0
 	bt/s	10b
 	add	#1,r3
+	mov.l	bgon,r1			! the layers for the first field only, as
+	mov	#0,r0			! they cost time
+	mov.w	r0,@r1
 	bra	frame
 	mov.l	r3,@(40,r8)
 
@@ -185,6 +188,7 @@ register_list:	.long	registers
 register_words:	.long	(registers_end - registers) / 8
 copy_list:	.long	blocks_list
 tvmd:		.long	VDP2_TVMD
+bgon:		.long	0x25F80020
 display_on:	.long	TVMD_DISPLAY_ON
 slave_pc:	.long	0x06000250
 slave_sp:	.long	0x060002AC
@@ -272,9 +276,10 @@ registers:
 	.long	0x25F800AE, 0xFFFF
 	.long	0x25F800E0, 0x3020	! SPCTL: type 0, palette and RGB mixed, condition by the MSB
 	.long	0x25F800F0, 0x0505	! PRISA: sprite priority 5
-	! Layers that are fetched and never seen: NBG0 at priority 0, and
-	! RBG0's transparent cells at 0 by set A with per-dot coefficients
-	! below line 100 and by both sets, split by window 0, above it.
+	! Layers that are fetched in the first field and never seen: NBG0 at
+	! priority 0, and RBG0's transparent cells at 0 by set A with per-dot
+	! coefficients below line 100 and by both sets, split by window 0,
+	! above it.
 	.long	0x25E3FF5E, 0x0400	! set A's dKAx; its table at 0x3FF00, B's at 0x3FF80
 	.long	0x25F800B0, 0x0003	! RPMD: sets by the rotation window
 	.long	0x25F800B4, 0x0001	! KTCTL: set A's coefficients on
