@@ -500,17 +500,16 @@ __attribute__((target("avx2"))) void countCoverAvx2(u8* count, const u8* const* 
 }
 #endif
 
-// Answers whether the AVX2 loop took the line.
-bool countCover(bool avx2, u8* count, const u8* const* nearer, u32 layers, u8 key, u8 depth, u32 width)
+// taken counts the lines the AVX2 loop takes.
+void countCover(bool avx2, u64& taken, u8* count, const u8* const* nearer, u32 layers, u8 key, u8 depth, u32 width)
 {
 #if KEST_X86
     if (avx2) {
-        countCoverAvx2(count, nearer, layers, key, depth, width);
-        return true;
+        ++taken;
+        return countCoverAvx2(count, nearer, layers, key, depth, width);
     }
 #endif
     countCoverPlain(count, nearer, layers, key, depth, width);
-    return false;
 }
 
 }  // namespace
@@ -645,8 +644,8 @@ const u8* VDP2::neededDots(const Layer& layer)
     const u8 key = static_cast<u8>(nearestKey(layer));
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     // Counted down from the depth: a dot is needed while its count is above 0.
-    m_shortcutUses[kAvx2CoverCounts] +=
-        countCover(m_fastPaths.avx2, m_needed, m_fetched, m_fetchedCount, key, m_coverDepth, width);
+    countCover(m_fastPaths.avx2, m_shortcutUses[kAvx2CoverCounts], m_needed, m_fetched, m_fetchedCount, key,
+               m_coverDepth, width);
     return m_needed;
 }
 

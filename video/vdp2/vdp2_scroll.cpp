@@ -318,19 +318,18 @@ __attribute__((target("avx2"))) void rowDotsAvx2(const GroupRows& g, u32* __rest
 }
 #endif
 
-// Answers whether the AVX2 loop took the rows.
+// taken counts the calls the AVX2 loop takes.
 template <int Mode>
-bool rowDots(bool avx2, const GroupRows& g, u32* colorOut, u8* keyOut, u8* ccOut)
+void rowDots(bool avx2, u64& taken, const GroupRows& g, u32* colorOut, u8* keyOut, u8* ccOut)
 {
 #if KEST_X86
     // The 16-colour shortcut needs the sixteen colours of a group in a row.
     if (avx2 && (Mode == 1 || g.paletteMask >= 15)) {
-        rowDotsAvx2<Mode>(g, colorOut, keyOut, ccOut);
-        return true;
+        ++taken;
+        return rowDotsAvx2<Mode>(g, colorOut, keyOut, ccOut);
     }
 #endif
     rowDotsPlain<Mode>(g, colorOut, keyOut, ccOut);
-    return false;
 }
 
 // What a run of whole character rows needs, worked out once per line.
@@ -549,7 +548,7 @@ void cellRowRun(bool avx2, const RowRun& p, u32 at, u32 c, u32 groups, u32* __re
     }
     const GroupRows rows{p.vram, p.groupRow, p.groupFlags, p.groupBase, p.groupAt, fetched, p.palette, p.paletteMask,
                          p.shownBytes};
-    uses[kAvx2CellRows] += rowDots<Mode>(avx2, rows, colorOut, keyOut, ccOut);
+    rowDots<Mode>(avx2, uses[kAvx2CellRows], rows, colorOut, keyOut, ccOut);
 }
 
 }  // namespace
@@ -824,18 +823,18 @@ __attribute__((target("avx2"))) void bitmapRunAvx2(const BitmapRun& r, const u8*
 }
 #endif
 
-// Answers whether the AVX2 loop took the run.
+// taken counts the runs the AVX2 loop takes.
 template <int Mode>
-bool bitmapRun(bool avx2, const BitmapRun& r, const u8* src, u32 phase, u32 count, u32* colorOut, u8* keyOut, u8* ccOut)
+void bitmapRun(bool avx2, u64& taken, const BitmapRun& r, const u8* src, u32 phase, u32 count, u32* colorOut,
+               u8* keyOut, u8* ccOut)
 {
 #if KEST_X86
     if (avx2) {
-        bitmapRunAvx2<Mode>(r, src, phase, count, colorOut, keyOut, ccOut);
-        return true;
+        ++taken;
+        return bitmapRunAvx2<Mode>(r, src, phase, count, colorOut, keyOut, ccOut);
     }
 #endif
     bitmapRunPlain<Mode>(r, src, phase, count, colorOut, keyOut, ccOut);
-    return false;
 }
 
 }  // namespace
@@ -871,9 +870,8 @@ bool VDP2::fetchBitmapRow(Layer& layer, const u8* pass)
     u32 col = (static_cast<u32>(layer.xStart) >> 16) & widthMask;
     for (u32 x = 0; x < width;) {
         const u32 count = std::min(widthMask + 1 - col, width - x);
-        m_shortcutUses[kAvx2BitmapRows] += bitmapRun<Mode>(m_fastPaths.avx2, run, m_vram + rowStart + col * kBits / 8,
-                                                           col & (Mode == 0 ? 1 : 0), count, out.color + x,
-                                                           out.key + x, out.cc + x);
+        bitmapRun<Mode>(m_fastPaths.avx2, m_shortcutUses[kAvx2BitmapRows], run, m_vram + rowStart + col * kBits / 8,
+                        col & (Mode == 0 ? 1 : 0), count, out.color + x, out.key + x, out.cc + x);
         x += count;
         col = 0;
     }

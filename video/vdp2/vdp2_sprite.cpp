@@ -218,17 +218,16 @@ __attribute__((target("avx2"))) void spriteColorsAvx2(const u16* index, const u8
 }
 #endif
 
-// Answers whether the AVX2 loop took the line.
-bool directColors(bool avx2, const u8* raw, u32 width, u32* colorOut)
+// taken counts the lines the AVX2 loop takes.
+void directColors(bool avx2, u64& taken, const u8* raw, u32 width, u32* colorOut)
 {
 #if KEST_X86
     if (avx2) {
-        directColorsAvx2(raw, width, colorOut);
-        return true;
+        ++taken;
+        return directColorsAvx2(raw, width, colorOut);
     }
 #endif
     directColorsBody(raw, width, colorOut);
-    return false;
 }
 
 }  // namespace
@@ -362,7 +361,7 @@ void VDP2::fetchSpriteLine(const u8* __restrict raw)
         gatherColors(false, index, width, palette, colorOut);
     }
     if (mixed)
-        m_shortcutUses[kAvx2DirectColors] += directColors(m_fastPaths.avx2, raw, width, colorOut);
+        directColors(m_fastPaths.avx2, m_shortcutUses[kAvx2DirectColors], raw, width, colorOut);
 }
 
 void VDP2::fetchSprite()
