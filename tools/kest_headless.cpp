@@ -66,7 +66,7 @@ std::string vdp2State(CSystem& machine)
     return text + line;
 }
 
-// A line a shortcut: its field in the record and its count.
+// A line a count: its name and its value.
 std::string shortcutUsesText(const ShortcutUses& uses)
 {
     std::string text;

@@ -16,7 +16,7 @@ bool hostHasAvx2()
 Shortcuts Shortcuts::plain()
 {
     Shortcuts s;
-#define KEST_SHORTCUT_OFF(index, field) s.field = false;
+#define KEST_SHORTCUT_OFF(index, field, name) s.field = false;
     KEST_SHORTCUT_FIELDS(KEST_SHORTCUT_OFF)
 #undef KEST_SHORTCUT_OFF
     return s;
@@ -25,7 +25,7 @@ Shortcuts Shortcuts::plain()
 bool Shortcuts::on(ShortcutField which) const
 {
     switch (which) {
-#define KEST_SHORTCUT_CASE(index, field) \
+#define KEST_SHORTCUT_CASE(index, field, name) \
     case index: return field;
         KEST_SHORTCUT_FIELDS(KEST_SHORTCUT_CASE)
 #undef KEST_SHORTCUT_CASE
@@ -43,7 +43,7 @@ ShortcutUses& ShortcutUses::operator+=(const ShortcutUses& other)
 
 const char* ShortcutUses::name(ShortcutField field)
 {
-#define KEST_SHORTCUT_NAME(index, field) #field,
+#define KEST_SHORTCUT_NAME(index, field, name) name,
     static const char* const kNames[] = {KEST_SHORTCUT_FIELDS(KEST_SHORTCUT_NAME)};
 #undef KEST_SHORTCUT_NAME
     return kNames[field % kShortcutFields];

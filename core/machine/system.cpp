@@ -129,10 +129,10 @@ void CSystem::setShortcuts(const Shortcuts& shortcuts)
 ShortcutUses CSystem::shortcutUses() const
 {
     ShortcutUses uses = CMachine::shortcutUses();
+    uses += m_vdp1.shortcutUses();
     uses += m_vdp2.shortcutUses();
     uses[kWaitLoops] += m_master.waitLoopSkips() + m_slave.waitLoopSkips();
     uses[kDmaBlocks] += m_scu.dmac().blocksCopied();
-    uses[kVdp1Primitives] += m_vdp1.fastPrimitives();
     uses[kSoundIdleLoops] += m_m68k.idleSkips();
     uses[kSilentSlots] += m_scsp.silentSlotSkips();
     return uses;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/base/device.h"
+#include "core/base/shortcuts.h"
 
 class SCU;
 namespace vdp1 {
@@ -126,8 +127,8 @@ public:
     // counts end codes texel by texel, so that a check can hold the
     // shortcuts to what those draw and charge.
     void setFastPaths(bool on) { m_fastPaths = on; }
-    // Primitives that took the shortcuts: their corners inside the system clip.
-    u64 fastPrimitives() const { return m_fastPrimitives; }
+    // How often each of the shortcuts was taken, by primitive or by slant.
+    const ShortcutUses& shortcutUses() const { return m_shortcutUses; }
 
 private:
     // How a slant or line was cut against the system clip.
@@ -257,5 +258,5 @@ private:
 
     u8 m_gouraudTable[1024];
     bool m_fastPaths = true;
-    u64 m_fastPrimitives = 0;
+    ShortcutUses m_shortcutUses;
 };

@@ -40,8 +40,10 @@ bool VDP1::clipSlant(const EdgeStep& c0, const EdgeStep& c1, bool gouraud, Slant
     // Every step lies between the ends, so two ends past one edge of the
     // clip leave nothing to draw and need no steps worked out.
     if (m_fastPaths && ((x0 < 0 && x1 < 0) || (y0 < 0 && y1 < 0) || (x0 >= m_sclip_x && x1 >= m_sclip_x) ||
-                        (y0 >= m_sclip_y && y1 >= m_sclip_y)))
+                        (y0 >= m_sclip_y && y1 >= m_sclip_y))) {
+        ++m_shortcutUses[kVdp1SlantsOutside];
         return false;
+    }
     setUpSlant(c0, c1, gouraud, s);
     const bool row = y0 == y1;
     const bool column = !row && x0 == x1;

@@ -617,14 +617,18 @@ u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared, bool clear)
         const s32 last = x + dir * (s.count - 1);
         clear = m_fastPaths && (clear || (!t.die && t.rowInside(x, last, y) &&
                                           row + static_cast<u32>(std::max(x, last)) < t.limit));
-        if (clear)
+        if (clear) {
+            ++m_shortcutUses[kVdp1RowsClear];
             return byKind(t, [&]<int kKind>() { return stepClearRow<kQuad, kKind>(t, c, s.count, shared); });
+        }
         if (m_fastPaths && !t.mesh && !t.eightBit && t.calcMode == 0 &&
             row + static_cast<u32>(t.clipWidth) <= t.limit && !t.clipOn) {
             // Plain replace, the common case: every step costs one clock.
             const s32 clocks = shared.plainRow(t.buffer, row, x, dir, s.count, static_cast<u32>(t.clipWidth));
-            if (clocks >= 0)
+            if (clocks >= 0) {
+                ++m_shortcutUses[kVdp1RowsPlain];
                 return static_cast<u32>(clocks);
+            }
         }
         Local<Source> source = shared;
         EdgeStep shade = c;
@@ -645,8 +649,11 @@ u32 VDP1::stepSlant(const vdp1::Target& t, Slant& s, Source& shared, bool clear)
     noteCutStart(t, c, shared);
     if (!m_fastPaths)
         return stepPixels<kQuad, kAnyWrite, true>(t, c, s.count, s.general, shared);
-    if (!clear && !t.clear(c, s.count, kQuad && s.general))
+    if (!clear && !t.clear(c, s.count, kQuad && s.general)) {
+        ++m_shortcutUses[kVdp1SlantsByKind];
         return byKind(t, [&]<int kKind>() { return stepPixels<kQuad, kKind, true>(t, c, s.count, s.general, shared); });
+    }
+    ++m_shortcutUses[kVdp1SlantsClear];
     return stepClear<kQuad>(t, c, s.count, s.general, shared);
 }
 
@@ -734,10 +741,12 @@ u32 VDP1::walkQuad(const Vertex* v, Source& source)
         y1 = std::max(y1, v[k].y);
     }
     const bool inside = m_fastPaths && t.inBounds(x0, y0) && t.inBounds(x1, y1);
-    m_fastPrimitives += inside;
+    m_shortcutUses[kVdp1QuadsInside] += inside;
     const bool clear = inside && t.clearBox(x0 - 1, y0 - 1, x1 + 1, y1 + 1);
-    if (kQuad && clear)
+    if (kQuad && clear) {
+        ++m_shortcutUses[kVdp1QuadsClear];
         return byKind(t, [&]<int kKind>() { return walkClear<kKind>(t, l, r, n, source); });
+    }
     u32 clocks = 0;
     Slant s;
     for (s32 i = 0; i <= n; ++i) {

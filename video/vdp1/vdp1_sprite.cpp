@@ -100,6 +100,7 @@ public:
         m_plain = false;
         if (!m_shortcuts)
             return;
+        ++m_shortcutSlants;
         if (m_palette.endCode < 0) {
             m_walk = false;
             m_plain = true;
@@ -117,6 +118,9 @@ public:
         // High-speed shrink takes neighbouring columns too.
         m_plain = m_kind == kShrink && m_hss ? ends.first == m_width : before;
     }
+
+    // Slants that took their texels by the row's end codes.
+    u64 shortcutSlants() const { return m_shortcutSlants; }
 
     const char* slantName() const
     {
@@ -445,6 +449,7 @@ private:
     bool m_walk = false;   // and this slant may meet one
     s32 m_safe = 0;        // columns before this one in the walk's direction meet none
     bool m_plain = false;  // this slant meets no end code at all
+    u64 m_shortcutSlants = 0;
     Ends m_rowEnds[256];
     u32 m_v = 0, m_vInc = 0, m_rowOffset = 0;
     u32 m_u = 0, m_uInc = 0;
@@ -477,7 +482,9 @@ u32 VDP1::drawTextured(const Vertex* v)
     const Palette palette{m_memory, m_texture, m_bank, m_clut, m_transparentCode, m_endCode, m_eightBit};
     SpriteSource<kMode> source(palette, m_cmd.width, m_cmd.height, m_cmd.direction, m_cmd.hss, m_cmd.ecd, m_eos,
                                m_fastPaths);
-    return walkQuad<true>(v, source);
+    const u32 clocks = walkQuad<true>(v, source);
+    m_shortcutUses[kVdp1TexelRows] += source.shortcutSlants();
+    return clocks;
 }
 
 u32 VDP1::draw_sprite(const char*, const Vertex* v)

@@ -500,11 +500,14 @@ __attribute__((target("avx2"))) void countCoverAvx2(u8* count, const u8* const* 
 }
 #endif
 
-void countCover(bool avx2, u8* count, const u8* const* nearer, u32 layers, u8 key, u8 depth, u32 width)
+// taken counts the lines the AVX2 loop takes.
+void countCover(bool avx2, u64& taken, u8* count, const u8* const* nearer, u32 layers, u8 key, u8 depth, u32 width)
 {
 #if KEST_X86
-    if (avx2)
+    if (avx2) {
+        ++taken;
         return countCoverAvx2(count, nearer, layers, key, depth, width);
+    }
 #endif
     countCoverPlain(count, nearer, layers, key, depth, width);
 }
@@ -578,7 +581,7 @@ void VDP2::composeLine(u32 x0, u32 count, u32 y)
         Layer& layer = *order[i];
         const u8* pass = neverShown(layer) ? nullptr : windowPass(layer.window, m_passScratch);
         if (!pass || windowHidesLine(pass)) {
-            ++m_shortcutUses[kHiddenLayers];
+            ++m_shortcutUses[pass ? kHiddenLines : kHiddenLayers];
             std::memset(m_dots[layer.record].key, 0, kMaxLineDots);
             m_unfetched = static_cast<u8>(m_unfetched | 1u << layer.number);
             continue;
@@ -641,7 +644,8 @@ const u8* VDP2::neededDots(const Layer& layer)
     const u8 key = static_cast<u8>(nearestKey(layer));
     const u32 width = m_size.width < kMaxLineDots ? m_size.width : kMaxLineDots;
     // Counted down from the depth: a dot is needed while its count is above 0.
-    countCover(m_fastPaths.avx2, m_needed, m_fetched, m_fetchedCount, key, m_coverDepth, width);
+    countCover(m_fastPaths.avx2, m_shortcutUses[kAvx2CoverCounts], m_needed, m_fetched, m_fetchedCount, key,
+               m_coverDepth, width);
     return m_needed;
 }
 
@@ -791,8 +795,10 @@ bool VDP2::composePacked(u32 x0, u32 count, u32* row)
     u32* out = row + x0;
     u32 done = 0;
 #if KEST_X86
-    if (m_fastPaths.avx2)
+    if (m_fastPaths.avx2) {
+        ++m_shortcutUses[kAvx2Compositor];
         done = composePackedAvx2(line, x0, count, out);
+    }
 #endif
     if (done < count)
         composePackedPlain(line, x0 + done, count - done, out + done);

@@ -1508,9 +1508,11 @@ void VDP2::fetchRotationTwoSets(Layer& layer, const u8* pass, u32 parameterMode)
     const bool plain = lines[0].priorityMode == 0 && lines[0].ccMode == 0;
     u32 first = 0;
 #if KEST_X86
-    if (plain && m_fastPaths.avx2)
+    if (plain && m_fastPaths.avx2) {
+        ++m_shortcutUses[kAvx2TwoSetDots];
         first = layer.charSize16 ? twoSetDotsAvx2<Mode, true>(lines, t, pass, width, out)
                                  : twoSetDotsAvx2<Mode, false>(lines, t, pass, width, out);
+    }
 #endif
     if (layer.charSize16)
         plain ? twoSetDots<Mode, true, true>(lines, t, pass, first, width, out)
@@ -1545,9 +1547,11 @@ void VDP2::steadyRun(Layer& layer, const u8* pass, int set, u32 begin, u32 end)
                           {}};
         u32 first = 0;
 #if KEST_X86
-        if (plain && m_fastPaths.avx2)
+        if (plain && m_fastPaths.avx2) {
+            ++m_shortcutUses[kAvx2CoefficientDots];
             first = layer.charSize16 ? coefficientDotsAvx2<Mode, true>(line, d, pass, end, out)
                                      : coefficientDotsAvx2<Mode, false>(line, d, pass, end, out);
+        }
 #endif
         if (layer.charSize16)
             plain ? coefficientDots<Mode, true, true>(line, d, pass, first, end, out)
@@ -1579,6 +1583,7 @@ void VDP2::steadyRun(Layer& layer, const u8* pass, int set, u32 begin, u32 end)
     u32 first = begin;
 #if KEST_X86
     if (plain && m_fastPaths.avx2) {
+        ++m_shortcutUses[kAvx2SteadyDots];
         first = layer.charSize16 ? steadyDotsAvx2<Mode, true>(line, sums, pass, begin, end, out)
                                  : steadyDotsAvx2<Mode, false>(line, sums, pass, begin, end, out);
         sums.step(first - begin);

@@ -318,14 +318,15 @@ __attribute__((target("avx2"))) void rowDotsAvx2(const GroupRows& g, u32* __rest
 }
 #endif
 
+// taken counts the calls the AVX2 loop takes.
 template <int Mode>
-void rowDots(bool avx2, const GroupRows& g, u32* colorOut, u8* keyOut, u8* ccOut)
+void rowDots(bool avx2, u64& taken, const GroupRows& g, u32* colorOut, u8* keyOut, u8* ccOut)
 {
 #if KEST_X86
     // The 16-colour shortcut needs the sixteen colours of a group in a row.
     if (avx2 && (Mode == 1 || g.paletteMask >= 15)) {
-        rowDotsAvx2<Mode>(g, colorOut, keyOut, ccOut);
-        return;
+        ++taken;
+        return rowDotsAvx2<Mode>(g, colorOut, keyOut, ccOut);
     }
 #endif
     rowDotsPlain<Mode>(g, colorOut, keyOut, ccOut);
@@ -525,16 +526,18 @@ __attribute__((target("avx2"))) u32 nameGroupsAvx2(const RowRun& p, u32 at, u32 
 // groups 8-dot groups of whole character rows from map column c (a multiple
 // of 8) along one page, the first name at at. Where needed is not null,
 // groups whose dots are all hidden get no dots. The names go first, then the
-// character rows and their colours.
+// character rows and their colours. The AVX2 loops taken are counted in uses.
 template <int Mode, bool Char16, bool TwoWord>
 void cellRowRun(bool avx2, const RowRun& p, u32 at, u32 c, u32 groups, u32* __restrict colorOut, u8* __restrict keyOut,
-                u8* __restrict ccOut, const u8* needed)
+                u8* __restrict ccOut, const u8* needed, ShortcutUses& uses)
 {
     u32 fetched = 0;
     u32 g = 0;
 #if KEST_X86
-    if (avx2)
+    if (avx2) {
+        ++uses[kAvx2CellNames];
         g = nameGroupsAvx2<Mode, Char16, TwoWord>(p, at, c, groups, needed, keyOut, fetched);
+    }
 #endif
     for (; g < groups; ++g) {
         const u32 cg = c + 8 * g;
@@ -545,7 +548,7 @@ void cellRowRun(bool avx2, const RowRun& p, u32 at, u32 c, u32 groups, u32* __re
     }
     const GroupRows rows{p.vram, p.groupRow, p.groupFlags, p.groupBase, p.groupAt, fetched, p.palette, p.paletteMask,
                          p.shownBytes};
-    rowDots<Mode>(avx2, rows, colorOut, keyOut, ccOut);
+    rowDots<Mode>(avx2, uses[kAvx2CellRows], rows, colorOut, keyOut, ccOut);
 }
 
 }  // namespace
@@ -648,7 +651,8 @@ void VDP2::fetchCellRuns(Layer& layer, const u8* pass)
                 const u32 at = (rowBase[(c >> planeShiftX) & 1] + (names << nameShift)) & vramMask;
                 auto run = [&]<bool Char16, bool TwoWord>() {
                     cellRowRun<Mode, Char16, TwoWord>(m_fastPaths.avx2, rowRun, at, c, groups, colorOut + x,
-                                                      keyOut + x, ccOut + x, needed ? needed + x : nullptr);
+                                                      keyOut + x, ccOut + x, needed ? needed + x : nullptr,
+                                                      m_shortcutUses);
                 };
                 if (layer.charSize16)
                     layer.twoWord ? run.template operator()<true, true>() : run.template operator()<true, false>();
@@ -819,12 +823,16 @@ __attribute__((target("avx2"))) void bitmapRunAvx2(const BitmapRun& r, const u8*
 }
 #endif
 
+// taken counts the runs the AVX2 loop takes.
 template <int Mode>
-void bitmapRun(bool avx2, const BitmapRun& r, const u8* src, u32 phase, u32 count, u32* colorOut, u8* keyOut, u8* ccOut)
+void bitmapRun(bool avx2, u64& taken, const BitmapRun& r, const u8* src, u32 phase, u32 count, u32* colorOut,
+               u8* keyOut, u8* ccOut)
 {
 #if KEST_X86
-    if (avx2)
+    if (avx2) {
+        ++taken;
         return bitmapRunAvx2<Mode>(r, src, phase, count, colorOut, keyOut, ccOut);
+    }
 #endif
     bitmapRunPlain<Mode>(r, src, phase, count, colorOut, keyOut, ccOut);
 }
@@ -862,8 +870,8 @@ bool VDP2::fetchBitmapRow(Layer& layer, const u8* pass)
     u32 col = (static_cast<u32>(layer.xStart) >> 16) & widthMask;
     for (u32 x = 0; x < width;) {
         const u32 count = std::min(widthMask + 1 - col, width - x);
-        bitmapRun<Mode>(m_fastPaths.avx2, run, m_vram + rowStart + col * kBits / 8, col & (Mode == 0 ? 1 : 0), count,
-                        out.color + x, out.key + x, out.cc + x);
+        bitmapRun<Mode>(m_fastPaths.avx2, m_shortcutUses[kAvx2BitmapRows], run, m_vram + rowStart + col * kBits / 8,
+                        col & (Mode == 0 ? 1 : 0), count, out.color + x, out.key + x, out.cc + x);
         x += count;
         col = 0;
     }

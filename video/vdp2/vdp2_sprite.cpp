@@ -218,11 +218,14 @@ __attribute__((target("avx2"))) void spriteColorsAvx2(const u16* index, const u8
 }
 #endif
 
-void directColors(bool avx2, const u8* raw, u32 width, u32* colorOut)
+// taken counts the lines the AVX2 loop takes.
+void directColors(bool avx2, u64& taken, const u8* raw, u32 width, u32* colorOut)
 {
 #if KEST_X86
-    if (avx2)
+    if (avx2) {
+        ++taken;
         return directColorsAvx2(raw, width, colorOut);
+    }
 #endif
     directColorsBody(raw, width, colorOut);
 }
@@ -310,7 +313,7 @@ void VDP2::fetchSpriteLine(const u8* __restrict raw)
     };
 #if KEST_X86
     if (m_fastPaths.avx2 && !windowBits && width % 32 == 0) {
-        ++m_shortcutUses[kVdp2Avx2];
+        ++m_shortcutUses[kAvx2SpriteSplit];
         const SpriteSplit p{raw, width, keyCc, ratios, cramOffset, paletteMask, directCc, index,
                             keyOut, ccOut, ratioOut, classOut};
         shadows = mixed ? splitSpriteAvx2<Type, true>(p) : splitSpriteAvx2<Type, false>(p);
@@ -348,14 +351,17 @@ void VDP2::fetchSpriteLine(const u8* __restrict raw)
         if (m_fastPaths.avx2) {
             // Colours of dots no place takes are read only by gradation.
             const bool skip = m_fastPaths.hiddenLayers && !(m_gradation && m_gradationTarget == kSpriteRecord);
+            ++m_shortcutUses[kAvx2SpriteColors];
+            m_shortcutUses[kHiddenSpriteColors] += skip;
             spriteColorsAvx2(index, mixed ? raw : nullptr, skip ? keyOut : nullptr, width, palette, colorOut);
             return;
         }
 #endif
-        gatherColors(m_fastPaths.avx2, index, width, palette, colorOut);
+        // The loop above takes every such line with AVX2.
+        gatherColors(false, index, width, palette, colorOut);
     }
     if (mixed)
-        directColors(m_fastPaths.avx2, raw, width, colorOut);
+        directColors(m_fastPaths.avx2, m_shortcutUses[kAvx2DirectColors], raw, width, colorOut);
 }
 
 void VDP2::fetchSprite()

@@ -175,6 +175,9 @@ frame:
 	tst	#1,r0
 	bt/s	10b
 	add	#1,r3
+	mov.l	bgon,r1			! the layers for the first field only, as
+	mov	#0,r0			! they cost time
+	mov.w	r0,@r1
 	bra	frame
 	mov.l	r3,@(40,r8)
 
@@ -185,6 +188,7 @@ register_list:	.long	registers
 register_words:	.long	(registers_end - registers) / 8
 copy_list:	.long	blocks_list
 tvmd:		.long	VDP2_TVMD
+bgon:		.long	0x25F80020
 display_on:	.long	TVMD_DISPLAY_ON
 slave_pc:	.long	0x06000250
 slave_sp:	.long	0x060002AC
@@ -270,15 +274,31 @@ registers:
 	.long	0x25E7FFFE, 0x0421	! back screen
 	.long	0x25F800AC, 0x0003
 	.long	0x25F800AE, 0xFFFF
-	.long	0x25F800E0, 0x0020	! SPCTL: type 0, palette and RGB mixed
+	.long	0x25F800E0, 0x3020	! SPCTL: type 0, palette and RGB mixed, condition by the MSB
 	.long	0x25F800F0, 0x0505	! PRISA: sprite priority 5
+	! Layers that are fetched in the first field and never seen: NBG0 at
+	! priority 0, and RBG0's transparent cells at 0 by set A with per-dot
+	! coefficients below line 100 and by both sets, split by window 0,
+	! above it.
+	.long	0x25E3FF5E, 0x0400	! set A's dKAx; its table at 0x3FF00, B's at 0x3FF80
+	.long	0x25F800B0, 0x0003	! RPMD: sets by the rotation window
+	.long	0x25F800B4, 0x0001	! KTCTL: set A's coefficients on
+	.long	0x25F800BC, 0x0001	! RPTAU, RPTAL: parameters at 0x3FF00
+	.long	0x25F800BE, 0xFF80
+	.long	0x25F800C4, 0x013F	! WPEX0, WPEY0: window 0 over dots 0-159 of lines 0-99
+	.long	0x25F800C6, 0x0063
+	.long	0x25F800D6, 0x0002	! WCTLD: set B inside window 0
+	.long	0x25F800F8, 0x0000	! PRINA: NBG0 0
+	.long	0x25F800FC, 0x0001	! PRIR: RBG0 1
+	.long	0x25F80020, 0x0011	! BGON: NBG0, RBG0
 	.long	0x25D00004, 0x0002	! PTMR: draw at every frame change
 registers_end:
 
 blocks_list:
 	.long	commands, 0x25C00000, (commands_end - commands) / 4
 
-! The system clip, the local origin, four polygons and the end.
+! The system clip, the local origin, four polygons, a slanted one that
+! runs off the clip's bottom edge, and the end.
 	.align	2
 commands:
 	.word	0x0009, 0, 0, 0, 0, 0, 0, 0, 0, 0, 319, 223, 0, 0, 0, 0
@@ -287,5 +307,6 @@ commands:
 	.word	0x0004, 0, 0x00C0, 0x83E0, 0, 0, 180, 20, 300, 20, 300, 100, 180, 100, 0, 0
 	.word	0x0004, 0, 0x00C0, 0x801F, 0, 0, 20, 120, 140, 120, 140, 200, 20, 200, 0, 0
 	.word	0x0004, 0, 0x00C0, 0xFFFF, 0, 0, 180, 120, 300, 120, 300, 200, 180, 200, 0, 0
+	.word	0x0004, 0, 0x00C0, 0xFE00, 0, 0, 240, 180, 300, 200, 260, 260, 200, 240, 0, 0
 	.word	0x8000, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0
 commands_end:

@@ -45,6 +45,7 @@ class Scene:
         self.cram = bytearray(0x1000)
         self.regs = {}
         self.ranges = []
+        self.others = []  # (address, data) records after VDP2's
         self.top = 0
         self.rng = np.random.default_rng(seed)
 
@@ -87,6 +88,7 @@ class Scene:
             if offset not in (TVMD, RAMCTL):
                 records.append((REGS + offset, struct.pack(">H", self.regs[offset])))
         records.append((REGS + TVMD, struct.pack(">H", self.regs.get(TVMD, 0x8000))))
+        records += self.others
         out = bytearray()
         for dest, data in records:
             out += struct.pack(">II", dest, len(data)) + data
@@ -491,6 +493,14 @@ def scene_effects(additive):
     top, second, index = compose(back, [(sc.colors(c0), o0, 6), (sc.colors(c1), o1, 4), (sc.colors(c2), o2, 5)])
     ratio = np.select([index == 0, index == 2], [10, 25], 0)
     if additive:
+        # VDP1 draws a rectangle and a slanted polygon every field in double
+        # interlace, which the sprites' priority 0 keeps off the screen.
+        words = [0x0009] + [0] * 9 + [W - 1, H - 1, 0, 0, 0, 0]  # the system clip
+        words += [0x0004, 0, 0x00C0, 0x801F, 0, 0, 20, 20, 100, 20, 100, 60, 20, 60, 0, 0]
+        words += [0x0004, 0, 0x00C0, 0x83E0, 0, 0, 160, 80, 220, 100, 180, 160, 120, 140, 0, 0]
+        words += [0x8000] + [0] * 15
+        sc.others += [(0x25C00000, struct.pack(">64H", *words)), (0x25D00002, struct.pack(">H", 0x0008)),
+                      (0x25D00004, struct.pack(">H", 0x0002))]  # FBCR: double interlace; PTMR: every field
         blended = add_saturated(top, second)
     else:
         blended = weigh(top, 31 - ratio) + weigh(second, ratio + 1)

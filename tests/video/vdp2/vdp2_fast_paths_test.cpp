@@ -186,7 +186,7 @@ TEST(Vdp2FastPaths, GameFieldsDrawWhatThePlainCodeDraws)
             const ShortcutUses before = s.sys->vdp2().shortcutUses();
             std::fill(s.canvas.begin(), s.canvas.end(), 0xFF000000u);
             s.runField();
-            for (u32 i = kVdp2Avx2; i <= kCoveredGroups; ++i)  // a path switched off is never taken
+            for (u32 i = kAvx2SpriteSplit; i <= kCoveredGroups; ++i)  // a path switched off is never taken
                 EXPECT_TRUE(Shortcuts{.vdp2 = paths}.on(static_cast<ShortcutField>(i)) ||
                             s.sys->vdp2().shortcutUses().count[i] == before.count[i])
                     << ShortcutUses::name(static_cast<ShortcutField>(i));
