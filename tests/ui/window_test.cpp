@@ -255,7 +255,8 @@ double cpuShare(pid_t pid, std::chrono::milliseconds stretch)
 // and the picture moves.
 TEST(Window, PauseHoldsThePictureAtLittleCostAndPauseAgainMovesIt)
 {
-    const pid_t kest = startProgram(kDemoDisc);
+    TempDir data;
+    const pid_t kest = startProgram(data, kDemoDisc);
     ASSERT_GT(kest, 0);
     const std::string png = KEST_BINARY_DIR "/kest_window_pause.png";
     const DemoCensus seen =
