@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::array<u8, 4> smem{};
             s64 offset = 0;
             if (!SMPC::readBatteryRecord(memory, timeSet, smem, offset))
-                save.refuse();
+                save.refuse("not a Kest battery file");
         }
         memory[0] ^= 0xFF;
         const bool saved = save.save(memory, bytes);
