@@ -182,6 +182,15 @@ auto watch(const std::string& png, Count census, Ready ready)
     return seen;
 }
 
+// The demo disc in its own folder, watched until its picture shows.
+pid_t startDemo(const TempDir& folder, const std::string& png, DemoCensus& seen)
+{
+    const pid_t kest = startProgram(folder, kDemoDisc);
+    if (kest > 0)
+        seen = watch(png, demoCount, [](const DemoCensus& c) { return c.red > 500 && c.sprite > 20; });
+    return kest;
+}
+
 }  // namespace
 
 TEST(Window, OpensTheBootDiscFromTheCommandLineAndShowsItsPicture)
@@ -202,11 +211,10 @@ TEST(Window, OpensTheBootDiscFromTheCommandLineAndShowsItsPicture)
 TEST(Window, DemoDiscShowsItsPictureAndPadOneMovesTheSprite)
 {
     TempDir data;
-    const pid_t kest = startProgram(data, kDemoDisc);
-    ASSERT_GT(kest, 0);
     const std::string png = KEST_BINARY_DIR "/kest_window_demo.png";
-    const DemoCensus seen =
-        watch(png, demoCount, [](const DemoCensus& c) { return c.red > 500 && c.sprite > 20; });
+    DemoCensus seen;
+    const pid_t kest = startDemo(data, png, seen);
+    ASSERT_GT(kest, 0);
     EXPECT_GT(seen.red, 500) << "no red polygon in " << png;
     EXPECT_GT(seen.blue, 5000) << "no NBG0 cells in " << png;
     ASSERT_GT(seen.sprite, 20) << "no sprite in " << png;
@@ -256,11 +264,10 @@ double cpuShare(pid_t pid, std::chrono::milliseconds stretch)
 TEST(Window, PauseHoldsThePictureAtLittleCostAndPauseAgainMovesIt)
 {
     TempDir data;
-    const pid_t kest = startProgram(data, kDemoDisc);
-    ASSERT_GT(kest, 0);
     const std::string png = KEST_BINARY_DIR "/kest_window_pause.png";
-    const DemoCensus seen =
-        watch(png, demoCount, [](const DemoCensus& c) { return c.red > 500 && c.sprite > 20; });
+    DemoCensus seen;
+    const pid_t kest = startDemo(data, png, seen);
+    ASSERT_GT(kest, 0);
     ASSERT_GT(seen.sprite, 20) << "no sprite in " << png;
     const std::string window = windowId();
     ASSERT_FALSE(window.empty());
