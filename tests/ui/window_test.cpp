@@ -117,6 +117,32 @@ std::string windowId()
     return window;
 }
 
+// The visible windows titled "Kest" on a display, of one process or of all.
+std::vector<std::string> kestWindows(const std::string& on, pid_t pid = 0)
+{
+    const std::string of = pid ? " --all --pid " + std::to_string(pid) : "";
+    const std::string ids = runCommand("DISPLAY=" + on + " xdotool search --onlyvisible" + of + " --name '^Kest$'");
+    std::vector<std::string> found;
+    for (std::size_t at = 0, end; at < ids.size(); at = end + 1) {
+        end = std::min(ids.find('\n', at), ids.size());
+        if (end > at)
+            found.push_back(ids.substr(at, end - at));
+    }
+    return found;
+}
+
+// How the program ended; one still running after 20 seconds is killed.
+int endStatus(pid_t kest)
+{
+    int status = -1;
+    if (!waitFor(kest, std::chrono::seconds(20), &status)) {
+        kill(kest, SIGKILL);
+        waitFor(kest, std::chrono::seconds(5));
+        ADD_FAILURE() << "the program went on";
+    }
+    return status;
+}
+
 // Ctrl+X is File > Exit: the program must end with status 0. With
 // answerABox, a box comes up first, before the window goes, and Return
 // answers it.
@@ -129,23 +155,14 @@ void exitWithCtrlX(pid_t kest, bool answerABox = false)
         std::string box;
         for (int i = 0; i < 100 && box.empty(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            const std::string ids = runCommand("xdotool search --onlyvisible --name '^Kest$'");
-            for (std::size_t at = 0, end; at < ids.size(); at = end + 1) {
-                end = std::min(ids.find('\n', at), ids.size());
-                if (end > at && ids.substr(at, end - at) != window)
-                    box = ids.substr(at, end - at);
-            }
+            for (const std::string& id : kestWindows(display))
+                box = id != window ? id : box;
         }
         EXPECT_FALSE(box.empty()) << "no box came up before the window went";
         if (!box.empty())
             runCommand("xdotool windowfocus --sync " + box + " key Return");
     }
-    int status = -1;
-    if (!waitFor(kest, std::chrono::seconds(20), &status)) {
-        kill(kest, SIGTERM);
-        waitFor(kest, std::chrono::seconds(5));
-        FAIL() << "the program did not exit on Ctrl+X";
-    }
+    const int status = endStatus(kest);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
@@ -1075,86 +1092,50 @@ pid_t startServer(std::string& name, int number);
 
 namespace {
 
-// The program on save_busy (its backup memory written once, then its
-// cartridge and memory in every field, so only an end writes them whole),
-// in English, with the languages beside it.
+// The program, in English with the languages beside it, by default on
+// save_busy: its backup memory written once, then its cartridge and memory
+// in every field, so only an end writes them whole.
 struct BusySaves {
     TempDir data;
     std::string program = programIn(data);
-    std::string memory = data.file("saves/sat_primary_01.bup");
-    std::string card = data.file("saves/card.bup");
+    std::string memory = data.file("saves/sat_primary_01.bup"), card = data.file("saves/card.bup");
 
-    BusySaves()
+    explicit BusySaves(const std::string& ini = "[Path]\r\nsat_bios = " KEST_PROGRAMS_DIR "/sh2/save_busy.bin\r\n"
+                                                "sat_memcard = saves/card.bup\r\n[General]\r\nkest_bios = 0\r\n"
+                                                "cartridge = 4\r\n")
     {
         setenv("LSAN_OPTIONS", "suppressions=" KEST_SOURCE_DIR "/tests/ui/desktop.supp", 1);
         std::filesystem::copy(KEST_SOURCE_DIR "/ui/app/lang", data.path() / "lang");
         std::filesystem::create_directory(data.path() / "saves");
         const std::vector<u8> blank(0x80000, 0);
         EXPECT_TRUE(saveFile(card, blank.data(), static_cast<u32>(blank.size())));
-        const std::string ini = "[Path]\r\nsat_bios = " KEST_PROGRAMS_DIR "/sh2/save_busy.bin\r\nsat_memcard = "
-                                "saves/card.bup\r\n[Language]\r\nlang_code = en_US\r\n[General]\r\nkest_bios = 0\r\n"
-                                "cartridge = 4\r\n";
-        EXPECT_TRUE(saveFile(data.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
+        const std::string text = "[Language]\r\nlang_code = en_US\r\n" + ini;
+        EXPECT_TRUE(saveFile(data.file("kest.ini"), text.data(), static_cast<u32>(text.size())));
     }
     // The game's first write has reached the memory's file.
-    bool started() const
-    {
-        const std::vector<u8> bytes = readBytes(memory);
-        return bytes.size() > 1 && bytes[0] == 0x4B;
-    }
+    bool started() const { return readBytes(memory).size() > 1 && readBytes(memory)[0] == 0x4B; }
     // What only an end writes: the cartridge's "KE", the memory's second cell.
     bool savedAtTheEnd() const
     {
         const std::vector<u8> c = readBytes(card), m = readBytes(memory);
         return c.size() > 1 && c[0] == 'K' && c[1] == 'E' && m.size() > 1 && m[1] == 0x4B;
     }
-    std::string language() const
-    {
-        INI ini(data.file("kest.ini"), true);
-        return ini.findSection("Language").findKey("lang_code").value;
-    }
+    bool japanese() const { return readText(data.file("kest.ini")).find("lang_code = ja_JP") != std::string::npos; }
 };
 
-template <class Ready>
-bool waitUntil(Ready ready, int seconds = 20)
-{
-    for (int i = 0; i < seconds * 50 && !ready(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return ready();
-}
-
-// The visible windows titled "Kest" of a process on a display.
-std::vector<std::string> kestWindows(const std::string& on, pid_t pid)
-{
-    const std::string ids = runCommand("DISPLAY=" + on + " xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
-                                       " --name '^Kest$' 2>/dev/null");
-    std::vector<std::string> found;
-    for (std::size_t at = 0, end; at < ids.size(); at = end + 1) {
-        end = std::min(ids.find('\n', at), ids.size());
-        if (end > at)
-            found.push_back(ids.substr(at, end - at));
-    }
-    return found;
-}
-
 // Language > the entry after the one in force, from the keyboard.
-void chooseTheNextLanguage(const std::string& on, pid_t pid)
+void chooseTheNextLanguage(const std::string& on, pid_t kest)
 {
     std::vector<std::string> windows;
-    ASSERT_TRUE(waitUntil([&] { return !(windows = kestWindows(on, pid)).empty(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !(windows = kestWindows(on, kest)).empty(); }, 20000));
     runCommand("DISPLAY=" + on + " xdotool windowfocus --sync " + windows[0] +
                " sleep 0.3 key alt+f sleep 0.5 key l sleep 0.5 key Down sleep 0.3 key Return");
 }
 
-int endStatus(pid_t pid)
+ino_t inode(const std::string& path)
 {
-    int status = -1;
-    if (!waitFor(pid, std::chrono::seconds(20), &status)) {
-        kill(pid, SIGKILL);
-        waitFor(pid, std::chrono::seconds(5));
-        ADD_FAILURE() << "the program went on";
-    }
-    return status;
+    struct stat info = {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
 }
 
 }  // namespace
@@ -1182,15 +1163,13 @@ TEST(Window, EndsNotAskedForStillWriteTheSavesAndTheLanguage)
             }
             return true;
         };
-        ASSERT_TRUE(waitUntil([&] { return shown() && f.started(); }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return shown() && f.started(); }, 20000));
         chooseTheNextLanguage(display, kest);
-        ASSERT_TRUE(waitUntil([&] { return shown() && kestWindows(display, kest).size() == 1; }));
-        shown();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return shown() && kestWindows(display, kest).size() == 1; }, 20000));
         ::close(terminal);
         const int status = endStatus(kest);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-        EXPECT_TRUE(f.savedAtTheEnd());
-        EXPECT_EQ(f.language(), "ja_JP");
+        EXPECT_TRUE(f.savedAtTheEnd() && f.japanese());
     }
     {
         BusySaves f;
@@ -1200,32 +1179,24 @@ TEST(Window, EndsNotAskedForStillWriteTheSavesAndTheLanguage)
         setenv("DISPLAY", other.c_str(), 1);
         const pid_t kest = spawn({f.program, kBootDisc}, "", f.data.file("output.txt"));
         setenv("DISPLAY", display.c_str(), 1);
-        ASSERT_TRUE(waitUntil([&] { return f.started(); }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return f.started(); }, 20000));
         chooseTheNextLanguage(other, kest);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         kill(server, SIGTERM);
         waitFor(server, std::chrono::seconds(5));
-        const int status = endStatus(kest);
-        EXPECT_TRUE(WIFEXITED(status)) << status;
-        EXPECT_TRUE(f.savedAtTheEnd());
-        EXPECT_EQ(f.language(), "ja_JP");
+        EXPECT_TRUE(WIFEXITED(endStatus(kest)));
+        EXPECT_TRUE(f.savedAtTheEnd() && f.japanese());
         EXPECT_NE(readText(f.data.file("output.txt")).find("The X11 connection broke"), std::string::npos);
     }
-    {
-        // A line the program does not understand keeps the file as it is.
-        TempDir data;
-        const std::string program = programIn(data);
-        std::filesystem::copy(KEST_SOURCE_DIR "/ui/app/lang", data.path() / "lang");
-        const std::string ini = "[Language]\r\nlang_code = en_US\r\nmine # kept\r\n";
-        ASSERT_TRUE(saveFile(data.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
-        const pid_t kest = spawn({program}, "", data.file("output.txt"));
-        chooseTheNextLanguage(display, kest);
-        ASSERT_TRUE(waitUntil([&] { return kestWindows(display, kest).size() == 1; }));
-        kill(kest, SIGTERM);
-        const int status = endStatus(kest);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-        EXPECT_NE(readText(data.file("output.txt")).find("Kest: the language choice was not saved: "), std::string::npos);
-    }
+    // A line the program does not understand keeps the file as it is.
+    BusySaves f("mine # kept\r\n");
+    const pid_t kest = spawn({f.program}, "", f.data.file("output.txt"));
+    chooseTheNextLanguage(display, kest);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return kestWindows(display, kest).size() == 1; }, 20000));
+    kill(kest, SIGTERM);
+    const int status = endStatus(kest);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_NE(readText(f.data.file("output.txt")).find("Kest: the language choice was not saved: "), std::string::npos);
 }
 
 // A second window, or the driver, on the folder a running window uses
@@ -1235,42 +1206,33 @@ TEST(Window, ASecondKestOnOneFolderLeavesTheFirstsSavesAlone)
 {
     BusySaves f;
     const pid_t first = spawn({f.program, kBootDisc}, "", f.data.file("first.txt"));
-    ASSERT_TRUE(waitUntil([&] { return f.started(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.started(); }, 20000));
     const pid_t second = spawn({f.program, kBootDisc}, "", f.data.file("second.txt"));
     std::vector<std::string> windows;
-    ASSERT_TRUE(waitUntil([&] { return (windows = kestWindows(display, second)).size() == 2; })) << "no box";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (windows = kestWindows(display, second)).size() == 2; }, 20000));
     EXPECT_NE(readText(f.data.file("second.txt")).find("Save file " + f.memory + " in use by another running Kest"),
               std::string::npos);
     // From here on only the second could write them.
     kill(first, SIGSTOP);
-    struct stat memory, card, after;
-    ASSERT_EQ(::stat(f.memory.c_str(), &memory), 0);
-    ASSERT_EQ(::stat(f.card.c_str(), &card), 0);
-    // The box, made after the window.
-    const std::string box = *std::max_element(windows.begin(), windows.end(), [](const auto& a, const auto& b) {
-        return std::stoul(a) < std::stoul(b);
-    });
-    runCommand("xdotool windowfocus --sync " + box + " key Return");
-    ASSERT_TRUE(waitUntil([&] { return kestWindows(display, second).size() == 1; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // its game runs, and writes
+    const ino_t memory = inode(f.memory), card = inode(f.card);
+    // The box, made after the window, is answered; the game runs, and writes.
+    const auto later = [](const std::string& a, const std::string& b) { return std::stoul(a) < std::stoul(b); };
+    runCommand("xdotool windowfocus --sync " + *std::max_element(windows.begin(), windows.end(), later) + " key Return");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return kestWindows(display, second).size() == 1; }, 20000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     kill(second, SIGTERM);
-    int status = endStatus(second);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(endStatus(second), 0);
 
     const std::string driver = runCommand(KEST_BINARY_DIR "/tools/kest-headless --fields 10 --data " +
                                           f.data.path().string() + " 2>&1 >/dev/null; echo status $?");
     EXPECT_NE(driver.find("save '" + f.memory + "' is in use by another running Kest"), std::string::npos) << driver;
     EXPECT_TRUE(driver.ends_with("save not written: '" + f.card + "': in use by another running Kest\nstatus 1\n"))
         << driver;
-    ASSERT_EQ(::stat(f.memory.c_str(), &after), 0);
-    EXPECT_EQ(after.st_ino, memory.st_ino);
-    ASSERT_EQ(::stat(f.card.c_str(), &after), 0);
-    EXPECT_EQ(after.st_ino, card.st_ino);
+    EXPECT_TRUE(inode(f.memory) == memory && inode(f.card) == card);
 
     kill(first, SIGCONT);
     kill(first, SIGTERM);
-    status = endStatus(first);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(endStatus(first), 0);
     EXPECT_TRUE(f.savedAtTheEnd());
 }
 
