@@ -211,6 +211,16 @@ bool isTemporaryOf(std::string_view name, std::string_view base, u64 pids, u64& 
            readNumber(middle.substr(dash + 1), 0xFFFFFFFF, write);
 }
 
+// Whether path names the file open at fd; a path that names nothing
+// answers gone.
+bool namesFile(const std::string& path, int fd, bool gone)
+{
+    struct stat opened, named;
+    if (::stat(path.c_str(), &named) != 0)
+        return gone;
+    return ::fstat(fd, &opened) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
 enum class Lock { kTaken, kHeld, kNone };
 
 // Takes the exclusive lock of the regular file at path into fd. kHeld when
@@ -223,12 +233,12 @@ Lock lockFile(const std::string& path, int& fd)
     // one: that one is tried.
     for (int tries = 0; tries < 8; ++tries) {
         Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-        struct stat opened, named;
+        struct stat opened;
         if (file.get() < 0 || ::fstat(file.get(), &opened) != 0 || !S_ISREG(opened.st_mode))
             return Lock::kNone;
         if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0)
             return errno == EWOULDBLOCK ? Lock::kHeld : Lock::kNone;
-        if (::stat(path.c_str(), &named) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino) {
+        if (namesFile(path, file.get(), false)) {
             fd = file.release();
             return Lock::kTaken;
         }
@@ -461,10 +471,9 @@ bool SaveFile::save(const void* data, u32 size)
             fail(m_why.c_str());
         return false;
     }
-    // Another file where this run's stood holds another program's saves.
-    struct stat held, named;
-    if (m_lock >= 0 && ::fstat(m_lock, &held) == 0 && ::stat(m_path.c_str(), &named) == 0 &&
-        (held.st_dev != named.st_dev || held.st_ino != named.st_ino)) {
+    // Another file where this run's stood holds another program's saves;
+    // one removed meanwhile held none.
+    if (m_lock >= 0 && !namesFile(m_path, m_lock, true)) {
         fail("replaced by another program while this run used it");
         return false;
     }

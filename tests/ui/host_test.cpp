@@ -31,8 +31,6 @@ public:
     u64 time = 0;
     u64 step = 0;
     int waits = 0;
-    int rests = 0;
-    int reads = 0;
 
 protected:
     void wait() override
@@ -40,16 +38,7 @@ protected:
         time += 1000000;
         ++waits;
     }
-    void rest(u64 units) override
-    {
-        time += units;
-        ++rests;
-    }
-    u64 now() override
-    {
-        ++reads;
-        return time += step;
-    }
+    u64 now() override { return time += step; }
 };
 
 class FakeMeter : public CpuMeter {
@@ -93,23 +82,6 @@ TEST(FramePacing, SleepsThenSpinsAndNeverMakesUpALateFrame)
     pacer.tick(true);
     EXPECT_GE(pacer.time, lateEnd + period - 200000);
     EXPECT_LT(pacer.time, lateEnd + period + 200000);
-}
-
-// Without spin a tick sleeps once, for all that remains, and reads the
-// clock twice: no processor time goes into the wait.
-TEST(FramePacing, ATickWithoutSpinSleepsOnceToItsDeadline)
-{
-    FakeFreq pacer(60.0f);
-    pacer.tick(true);
-    pacer.step = 100000;
-    pacer.reads = 0;
-    pacer.tick(true, false);
-    EXPECT_EQ(pacer.rests, 1);
-    EXPECT_EQ(pacer.waits, 0);
-    EXPECT_EQ(pacer.reads, 2);
-    const u64 deadline = 1000000000 / 60;
-    EXPECT_GE(pacer.time, deadline);
-    EXPECT_LT(pacer.time, deadline + 200000);
 }
 
 TEST(FramePacing, MeasuresEveryHalfSecondOfTicks)

@@ -11,7 +11,6 @@
 #include "core/base/helpers.h"
 #include "core/emulator/kest.h"
 #include "core/base/shared_state.h"
-#include "support/eeprom_words.h"
 #include "support/files.h"
 #include "support/log_capture.h"
 #include "video/color_tables.h"
@@ -260,6 +259,28 @@ TEST_F(KestTest, StopWritesTheEepromOnlyAfterAnArcadeLoad)
     EXPECT_EQ(readBytes(file).size(), EEPROM::kBytes);
     EXPECT_EQ(readBytes(file)[1], 0xA5);
 }
+
+namespace {
+
+// One instruction into the chip as the SMPC's port writes clock it: chip
+// select, then each bit taken on a rising clock, first bit first.
+void clockIn(EEPROM& chip, u32 bits, int count)
+{
+    chip.setCS(0);
+    for (int i = count - 1; i >= 0; --i) {
+        const u32 bit = (bits >> i) & 1;
+        chip.setCS(1), chip.setSK(0), chip.setDI(bit);
+        chip.setCS(1), chip.setSK(1), chip.setDI(bit);
+    }
+}
+
+void writeWord(EEPROM& chip, u32 address, u16 value)
+{
+    clockIn(chip, 0b100110000, 9);  // EWEN
+    clockIn(chip, (0b101u << 6 | address) << 16 | value, 25);
+}
+
+}  // namespace
 
 // The EEPROM reaches its file as the backup memory does, a field after the
 // game leaves it alone, so a run that is killed keeps what the game wrote.
