@@ -328,9 +328,6 @@ TEST(HeadlessSignals, ASignalInAFieldOfAWriteStillSavesIt)
         ASSERT_TRUE(waitFor(pid, std::chrono::seconds(20), &status));
         const std::string log = readText(dir.file("log.txt"));
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status << " " << sent.size();
-        EXPECT_TRUE(log.ends_with(signal == SIGINT ? "interrupted (SIGINT); unfinished outputs were removed\n"
-                                                   : "terminated (SIGTERM); unfinished outputs were removed\n"))
-            << log.substr(log.size() > 300 ? log.size() - 300 : 0);
         const std::vector<u8> saved = readBytes(card);
         ASSERT_EQ(saved.size(), blank.size()) << signal;
         EXPECT_EQ(saved[0], 'K') << signal << " " << sent.size() << "\n" << log.substr(0, 3000);
