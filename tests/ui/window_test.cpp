@@ -28,6 +28,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -121,13 +122,10 @@ std::string windowId()
 std::vector<std::string> kestWindows(const std::string& on, pid_t pid = 0)
 {
     const std::string of = pid ? " --all --pid " + std::to_string(pid) : "";
-    const std::string ids = runCommand("DISPLAY=" + on + " xdotool search --onlyvisible" + of + " --name '^Kest$'");
+    std::istringstream ids(runCommand("DISPLAY=" + on + " xdotool search --onlyvisible" + of + " --name '^Kest$'"));
     std::vector<std::string> found;
-    for (std::size_t at = 0, end; at < ids.size(); at = end + 1) {
-        end = std::min(ids.find('\n', at), ids.size());
-        if (end > at)
-            found.push_back(ids.substr(at, end - at));
-    }
+    for (std::string id; std::getline(ids, id);)
+        found.push_back(id);
     return found;
 }
 
@@ -1096,9 +1094,7 @@ TEST(Window, EndsNotAskedForStillWriteTheSavesAndTheLanguage)
         std::string other;
         const pid_t server = startServer(other, 60 + (getpid() + 100) % 200);
         ASSERT_GT(server, 0);
-        setenv("DISPLAY", other.c_str(), 1);
-        const pid_t kest = spawn({f.program, kBootDisc}, "", f.data.file("output.txt"));
-        setenv("DISPLAY", display.c_str(), 1);
+        const pid_t kest = spawn({"env", "DISPLAY=" + other, f.program, kBootDisc}, "", f.data.file("output.txt"));
         ASSERT_TRUE(QTest::qWaitFor([&] { return f.started(); }, 20000));
         chooseTheNextLanguage(other, kest);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
