@@ -373,6 +373,9 @@ int main(int argc, char** argv)
     for (const std::string& save : savesInUse())
         std::fprintf(stderr, "kest-headless: save '%s' is in use by another running Kest; this run leaves it as it is\n",
                      printable(save).c_str());
+    for (const std::string& save : savesWithoutLocks())
+        std::fprintf(stderr, "kest-headless: save '%s' is on a file system that takes no locks; a second running Kest "
+                     "is not kept out of it\n", printable(save).c_str());
     int status = 0;
     // The sound goes to its file field by field.
     std::unique_ptr<WavOutput> wav;

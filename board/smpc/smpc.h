@@ -89,12 +89,19 @@ public:
     Port& getPort(int n) { return n == 0 ? m_ports[0] : m_ports[1]; }
 
     // The folder of the battery file, "saves/" unless the owner says
-    // otherwise. Setting it (re)opens the file there; without it the file
-    // is opened in the default folder when the clock or SMEM is first needed.
+    // otherwise. Setting it lets go of the file opened before; the file is
+    // opened when the clock or SMEM is first needed, or by openBattery.
     void setSaveFolder(const std::string& folder);
     const std::string& saveFolder() const { return m_saveFolder; }
+    // (Re)reads the battery file, which is then held until closeBattery.
+    void openBattery();
+    // Lets go of the file, for another program to use; the next need of
+    // the clock or SMEM opens it again.
+    void closeBattery();
     // The battery file once opened; empty before.
     const std::string& batteryPath() const { return m_battery.path(); }
+    // Its last write failed: the file lacks the clock or SMEM.
+    bool batteryFailing() const { return m_battery.failing(); }
     void saveBattery();
     // The fields of a battery record; false when it is not one of ours.
     static bool readBatteryRecord(const u8* record, bool& timeSet, std::array<u8, 4>& smem, s64& clockOffset);
@@ -144,7 +151,6 @@ private:
     void writeSoundLine(u8 d);
 
     void openBatteryIfNeeded();
-    void openBattery();
     void setClockFromIregs();
 
     static void onCommand(void* owner, u32 argument);
@@ -196,7 +202,7 @@ private:
     s64 m_clockOffset = 0;
     std::array<u8, 4> m_smem{};
     std::string m_saveFolder = "saves/";
-    SaveFile m_battery;
+    SaveFile m_battery{"battery"};
     bool m_batteryOpened = false;
     HostClock m_hostClock = &SMPC::systemTime;
 

@@ -25,10 +25,16 @@ s64 SMPC::systemTime()
 
 void SMPC::setSaveFolder(const std::string& folder)
 {
+    closeBattery();
     m_saveFolder = folder;
     if (!m_saveFolder.empty() && m_saveFolder.back() != '/')
         m_saveFolder += '/';
-    openBattery();
+}
+
+void SMPC::closeBattery()
+{
+    m_battery.forget();
+    m_batteryOpened = false;
 }
 
 void SMPC::openBatteryIfNeeded()
@@ -54,6 +60,7 @@ void SMPC::openBattery()
         m_battery.save(record, kBatteryBytes);
         return;
     case SaveFile::State::kLoaded:
+    case SaveFile::State::kInUse:  // read, never written
         break;
     default:
         return;

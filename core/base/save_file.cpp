@@ -211,39 +211,71 @@ bool isTemporaryOf(std::string_view name, std::string_view base, u64 pids, u64& 
            readNumber(middle.substr(dash + 1), 0xFFFFFFFF, write);
 }
 
-// Whether path names the file open at fd; a path that names nothing
-// answers gone.
-bool namesFile(const std::string& path, int fd, bool gone)
+using Identity = SaveFile::Identity;
+
+Identity identityOf(const struct stat& info)
 {
-    struct stat opened, named;
-    if (::stat(path.c_str(), &named) != 0)
-        return gone;
-    return ::fstat(fd, &opened) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+    return {static_cast<u64>(info.st_dev), static_cast<u64>(info.st_ino), static_cast<u64>(info.st_size),
+            static_cast<s64>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec, true};
 }
 
-enum class Lock { kTaken, kHeld, kNone };
-
-// Takes the exclusive lock of the regular file at path into fd. kHeld when
-// another program holds it; kNone where there is nothing to lock, or the
-// file system takes no locks.
-Lock lockFile(const std::string& path, int& fd)
+bool sameFile(const Identity& a, const Identity& b)
 {
-    fd = -1;
+    return a.known && b.known && a.device == b.device && a.inode == b.inode;
+}
+
+enum class Lock { kTaken, kHeld, kNoLocks };
+
+Lock takeLock(int fd)
+{
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return Lock::kTaken;
+    return errno == EWOULDBLOCK ? Lock::kHeld : Lock::kNoLocks;
+}
+
+// What load found at a save's path, its lock taken where it could be.
+struct Opened {
+    FileCheck check = FileCheck::kAbsent;  // kRead: a regular file, not read yet
+    Lock lock = Lock::kNoLocks;
+    int fd = -1;  // open on the regular file, holding its lock when taken
+    Identity identity;
+};
+
+// Opens and locks the regular file at path. It is read later through the
+// same descriptor, so what is read is the file locked.
+Opened openLocked(const std::string& path)
+{
+    Opened opened;
     // A file replaced between the open and the lock is another's newer
     // one: that one is tried.
     for (int tries = 0; tries < 8; ++tries) {
         Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-        struct stat opened;
-        if (file.get() < 0 || ::fstat(file.get(), &opened) != 0 || !S_ISREG(opened.st_mode))
-            return Lock::kNone;
-        if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0)
-            return errno == EWOULDBLOCK ? Lock::kHeld : Lock::kNone;
-        if (namesFile(path, file.get(), false)) {
-            fd = file.release();
-            return Lock::kTaken;
+        struct stat info;
+        if (file.get() < 0 || ::fstat(file.get(), &info) != 0) {
+            opened.check = errno == ENOENT || errno == ENOTDIR ? FileCheck::kAbsent : FileCheck::kUnreadable;
+            return opened;
         }
+        opened.identity = identityOf(info);
+        if (!S_ISREG(info.st_mode)) {
+            opened.check = FileCheck::kNotRegular;
+            return opened;
+        }
+        opened.lock = takeLock(file.get());
+        struct stat named;
+        if (opened.lock == Lock::kTaken &&
+            (::stat(path.c_str(), &named) != 0 || !sameFile(identityOf(named), opened.identity)) && tries < 7)
+            continue;
+        // Written up to the lock: its size and time are those of now.
+        if (::fstat(file.get(), &info) != 0) {
+            opened.check = FileCheck::kUnreadable;
+            return opened;
+        }
+        opened.identity = identityOf(info);
+        opened.check = FileCheck::kRead;
+        opened.fd = file.release();
+        return opened;
     }
-    return Lock::kHeld;
+    return opened;
 }
 
 }  // namespace
@@ -280,13 +312,39 @@ std::size_t removeLeftoverTemporaries(const std::string& path, u64 maxBytes)
     return removed;
 }
 
-bool replaceFile(const std::string& path, const void* data, std::size_t size, int* lock)
+namespace {
+
+enum class Placing { kReplace, kCreate };
+
+// Gives the temporary the target's name only where no file has it.
+bool placeNew(const std::string& temporary, const std::string& target)
 {
-    if (path.empty())
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
         return false;
-    std::string target;
-    if (!writeTarget(path, target))
+    // A file system without the flag: a second name, which fails where
+    // the name is taken, then the temporary's goes.
+    if (::link(temporary.c_str(), target.c_str()) != 0)
         return false;
+    ::unlink(temporary.c_str());
+    return true;
+}
+
+// What a save's write left: the new file's lock and what it is.
+struct Written {
+    int lock = -1;
+    bool noLocks = false;
+    Identity identity;
+};
+
+// Writes data to a new file beside target, which then takes the path: over
+// the file there (kReplace), or only where the path is free (kCreate, else
+// EEXIST). With written, the new file is locked before it takes the path,
+// so a save is never without its lock.
+bool writeThrough(const std::string& target, const void* data, std::size_t size, Placing placing,
+                  Written* written)
+{
     // A name already taken (not by this write: a file someone left there)
     // passes to the next number.
     static std::atomic<u32> counter{0};
@@ -302,14 +360,16 @@ bool replaceFile(const std::string& path, const void* data, std::size_t size, in
     // The new file keeps the permissions the user gave the old one.
     struct stat old;
     bool ok = true;
-    if (::stat(target.c_str(), &old) == 0)
+    if (placing == Placing::kReplace && ::stat(target.c_str(), &old) == 0)
         ok = ::fchmod(fd.get(), old.st_mode & 07777) == 0;
     ok = ok && writeAll(fd.get(), static_cast<const u8*>(data), size) && ::fsync(fd.get()) == 0;
-    // Locked before it takes the path, so the save is never without its lock.
-    const bool locked = ok && lock && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0;
-    if (!locked)
+    struct stat info;
+    ok = ok && (!written || ::fstat(fd.get(), &info) == 0);
+    const Lock lock = ok && written ? takeLock(fd.get()) : Lock::kNoLocks;
+    if (lock != Lock::kTaken)
         ok = ::close(fd.release()) == 0 && ok;
-    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
+    ok = ok && (placing == Placing::kCreate ? placeNew(temporary, target)
+                                            : ::rename(temporary.c_str(), target.c_str()) == 0);
     if (!ok) {
         const int reason = errno;
         ::close(fd.release());
@@ -317,30 +377,39 @@ bool replaceFile(const std::string& path, const void* data, std::size_t size, in
         errno = reason;
         return false;
     }
-    if (lock) {
-        if (*lock >= 0)
-            ::close(*lock);
-        *lock = locked ? fd.release() : -1;
+    if (written) {
+        written->lock = fd.release();
+        written->noLocks = lock == Lock::kNoLocks;
+        written->identity = identityOf(info);
     }
     return true;
+}
+
+}  // namespace
+
+bool replaceFile(const std::string& path, const void* data, std::size_t size)
+{
+    std::string target;
+    return !path.empty() && writeTarget(path, target) && writeThrough(target, data, size, Placing::kReplace, nullptr);
 }
 
 namespace {
 
 // The saves whose last write failed, the latest last: a host's status line
-// shows that one until its file is written again.
+// shows the last of those still in use until it is written again.
 struct Trouble {
+    u64 use;
     std::string path;
     std::string reason;
+    bool open;  // its save is still in use
 };
 std::mutex troubleMutex;
 std::vector<Trouble> troubles;
-std::vector<const SaveFile*> filesInUse;
-
-void forgetTrouble(const std::string& path)
-{
-    std::erase_if(troubles, [&](const Trouble& trouble) { return trouble.path == path; });
-}
+// Every save loaded and not yet let go, for the lists and to find two
+// saves of one file.
+std::vector<const SaveFile*> liveSaves;
+std::atomic<u64> uses{0};
+std::atomic<unsigned> notices{0};
 
 constexpr const char* kInUse = "in use by another running Kest";
 
@@ -353,13 +422,13 @@ std::size_t copySaveTrouble(char* out, std::size_t size, std::size_t pathChars)
     if (size == 0)
         return 0;
     std::string trouble;
-    if (!troubles.empty()) {
-        const Trouble& last = troubles.back();
+    const auto last = std::find_if(troubles.rbegin(), troubles.rend(), [](const Trouble& t) { return t.open; });
+    if (last != troubles.rend()) {
         // The path gives way, so the reason after it still fits.
-        const std::size_t fixed = kLead.size() + 2 + last.reason.size();
+        const std::size_t fixed = kLead.size() + 2 + last->reason.size();
         const std::size_t room = size - 1 > fixed ? size - 1 - fixed : 0;
-        trouble.append(kLead).append(shortenPath(last.path, std::min(pathChars, room)));
-        trouble.append(": ").append(last.reason);
+        trouble.append(kLead).append(shortenPath(last->path, std::min(pathChars, room)));
+        trouble.append(": ").append(last->reason);
     }
     const std::size_t n = std::min(trouble.size(), size - 1);
     std::memcpy(out, trouble.data(), n);
@@ -380,9 +449,27 @@ std::vector<std::string> savesInUse()
 {
     std::lock_guard lock(troubleMutex);
     std::vector<std::string> paths;
-    for (const SaveFile* file : filesInUse)
-        paths.push_back(file->path());
+    for (const SaveFile* file : liveSaves) {
+        if (file->state() == SaveFile::State::kInUse)
+            paths.push_back(file->path());
+    }
     return paths;
+}
+
+std::vector<std::string> savesWithoutLocks()
+{
+    std::lock_guard lock(troubleMutex);
+    std::vector<std::string> paths;
+    for (const SaveFile* file : liveSaves) {
+        if (file->noLocks())
+            paths.push_back(file->path());
+    }
+    return paths;
+}
+
+unsigned saveNoticeCount()
+{
+    return notices.load();
 }
 
 SaveFile::~SaveFile()
@@ -396,52 +483,83 @@ SaveFile::State SaveFile::load(const char* tag, const std::string& path, void* b
     m_state = State::kNone;
     m_tag = tag ? tag : "";
     m_failing = false;
+    m_noLocks = false;
+    m_file = {};
     m_path = path;
     m_why.clear();
+    m_use = ++uses;
     if (path.empty())
-        return m_state = State::kNone;
+        return m_state;
+    {
+        std::lock_guard guard(troubleMutex);
+        liveSaves.push_back(this);
+    }
     if (const std::size_t removed = removeLeftoverTemporaries(path, size))
         logSink().write(kLogInfo, tag, "Removed %zu temporary file(s) of %s left by a run that ended during a save",
                         removed, path.c_str());
     // Locked first: what is read is then what stays on disk while this run writes.
-    const Lock lock = lockFile(path, m_lock);
-    u64 found = 0;
-    const FileCheck check = readRegularFile(path, buffer, size, true, found);
-    if (check == FileCheck::kRead && lock != Lock::kHeld)
-        return m_state = State::kLoaded;
-    release();
-    if (check == FileCheck::kAbsent)
+    const Opened opened = openLocked(path);
+    Descriptor file(opened.fd);
+    m_file = opened.identity;
+    if (opened.check == FileCheck::kAbsent)
         return m_state = State::kAbsent;
-    if (check == FileCheck::kRead) {
-        m_why = kInUse;
-        logSink().write(kLogError, tag, "Save file %s %s: this run leaves it as it is", path.c_str(), kInUse);
+    // Two saves of this program writing one file would each undo the other.
+    const SaveFile* first = nullptr;
+    {
         std::lock_guard guard(troubleMutex);
-        filesInUse.push_back(this);
-        return m_state = State::kInUse;
+        for (const SaveFile* other : liveSaves)
+            first = other != this && sameFile(other->m_file, m_file) ? other : first;
     }
-    m_why = describe(check);
-    logSink().write(kLogError, tag, "Save file %s left untouched: %s [size: %llu, need: %u]", path.c_str(),
-                    describe(check), static_cast<unsigned long long>(found), size);
-    return m_state = State::kRefused;
+    FileCheck check = opened.check;
+    if (check == FileCheck::kRead && m_file.size != size)
+        check = FileCheck::kWrongSize;
+    if (check == FileCheck::kRead && first) {
+        yield(State::kRefused, std::string("the same file as the ") + first->m_what + "'s");
+        logSink().write(kLogError, tag, "Save file %s left untouched: %s", path.c_str(), m_why.c_str());
+        return m_state;
+    }
+    if (check == FileCheck::kRead && !readAll(file.get(), static_cast<u8*>(buffer), size))
+        check = FileCheck::kUnreadable;
+    if (check != FileCheck::kRead) {
+        yield(State::kRefused, describe(check));
+        logSink().write(kLogError, tag, "Save file %s left untouched: %s [size: %llu, need: %u]", path.c_str(),
+                        m_why.c_str(), static_cast<unsigned long long>(opened.check == FileCheck::kRead ? m_file.size : 0),
+                        size);
+        return m_state;
+    }
+    if (opened.lock == Lock::kTaken)
+        m_lock = file.release();
+    if (opened.lock == Lock::kHeld) {
+        yield(State::kInUse, kInUse);
+        return m_state;
+    }
+    if (opened.lock == Lock::kNoLocks)
+        noteNoLocks();
+    return m_state = State::kLoaded;
 }
 
 void SaveFile::refuse(const char* why)
 {
-    release();
+    unlock();
     m_why = why;
     m_state = State::kRefused;
 }
 
-void SaveFile::release()
+void SaveFile::unlock()
 {
     if (m_lock >= 0)
         ::close(m_lock);
     m_lock = -1;
-    if (m_state == State::kInUse) {
-        std::lock_guard guard(troubleMutex);
-        std::erase(filesInUse, this);
-        m_state = State::kNone;
-    }
+}
+
+void SaveFile::release()
+{
+    unlock();
+    std::lock_guard guard(troubleMutex);
+    std::erase(liveSaves, this);
+    // Still lost, but no longer this game's.
+    for (Trouble& trouble : troubles)
+        trouble.open = trouble.open && trouble.use != m_use;
 }
 
 void SaveFile::forget()
@@ -451,16 +569,54 @@ void SaveFile::forget()
     m_state = State::kNone;
 }
 
+void SaveFile::yield(State state, const std::string& why)
+{
+    unlock();
+    m_why = why;
+    m_state = state;
+    if (state != State::kInUse)
+        return;
+    logSink().write(kLogError, m_tag.c_str(), "Save file %s %s: this run leaves it as it is", m_path.c_str(), kInUse);
+    ++notices;
+}
+
+void SaveFile::noteNoLocks()
+{
+    if (m_noLocks)
+        return;
+    m_noLocks = true;
+    logSink().write(kLogError, m_tag.c_str(),
+                    "Save file %s is on a file system that takes no locks: a second running Kest is not kept out "
+                    "of it", m_path.c_str());
+    ++notices;
+}
+
 void SaveFile::fail(const char* reason)
 {
     // Said once: a guest may save every field while the folder stays read-only.
     if (!m_failing) {
         logSink().write(kLogError, m_tag.c_str(), "Save file %s not written: %s", m_path.c_str(), reason);
         std::lock_guard lock(troubleMutex);
-        forgetTrouble(m_path);
-        troubles.push_back({m_path, reason});
+        std::erase_if(troubles, [&](const Trouble& trouble) { return trouble.use == m_use; });
+        troubles.push_back({m_use, m_path, reason, true});
     }
     m_failing = true;
+}
+
+const char* SaveFile::foreignFile(bool& gone) const
+{
+    struct stat named;
+    gone = false;
+    if (::stat(m_path.c_str(), &named) != 0) {
+        gone = errno == ENOENT || errno == ENOTDIR;
+        return nullptr;
+    }
+    const Identity now = identityOf(named);
+    if (!sameFile(now, m_file))
+        return "replaced by another program while this run used it";
+    if (now.size != m_file.size || now.modified != m_file.modified)
+        return "changed by another program while this run used it";
+    return nullptr;
 }
 
 bool SaveFile::save(const void* data, u32 size)
@@ -471,23 +627,41 @@ bool SaveFile::save(const void* data, u32 size)
             fail(m_why.c_str());
         return false;
     }
-    // Another file where this run's stood holds another program's saves;
-    // one removed meanwhile held none.
-    if (m_lock >= 0 && !namesFile(m_path, m_lock, true)) {
-        fail("replaced by another program while this run used it");
-        return false;
+    // Only the file this save read or wrote last is replaced; where the
+    // path names nothing, a file is created only while it still does.
+    Placing placing = Placing::kCreate;
+    bool gone = false;
+    if (m_file.known) {
+        if (const char* why = foreignFile(gone)) {
+            yield(State::kRefused, why);
+            fail(why);
+            return false;
+        }
+        placing = gone ? Placing::kCreate : Placing::kReplace;
     }
-    if (!replaceFile(m_path, data, size, &m_lock)) {
+    std::string target;
+    Written written;
+    if (!writeTarget(m_path, target) || !writeThrough(target, data, size, placing, &written)) {
+        if (placing == Placing::kCreate && errno == EEXIST) {
+            // Another program created it meanwhile: its saves are there.
+            yield(State::kInUse, kInUse);
+            fail(kInUse);
+            return false;
+        }
         fail(std::strerror(errno));
         return false;
     }
+    unlock();
+    m_lock = written.lock;
+    m_file = written.identity;
+    if (written.noLocks)
+        noteNoLocks();
     if (m_failing)
         logSink().write(kLogInfo, m_tag.c_str(), "Save file %s written again", m_path.c_str());
     m_failing = false;
     {
-        // Also when an earlier run of this file (another game's) failed.
         std::lock_guard lock(troubleMutex);
-        forgetTrouble(m_path);
+        std::erase_if(troubles, [&](const Trouble& trouble) { return trouble.use == m_use; });
     }
     m_state = State::kLoaded;
     return true;

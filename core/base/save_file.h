@@ -39,10 +39,8 @@ std::string whyNotOpened(const std::string& path);
 
 // Replaces the contents of path through a new file in the same folder and a
 // rename, so the old contents survive a crash or a full disk. A link is
-// followed: its target is replaced. With lock, the new file is locked (see
-// SaveFile) before it takes the path, and *lock, the descriptor holding the
-// old file's lock, becomes the new file's.
-bool replaceFile(const std::string& path, const void* data, std::size_t size, int* lock = nullptr);
+// followed: its target is replaced.
+bool replaceFile(const std::string& path, const void* data, std::size_t size);
 
 // Removes what replaceFile left beside path when a run was killed during a
 // write: "NAME.kest~PID-N.tmp" of a process no longer running, no larger
@@ -51,37 +49,48 @@ std::size_t removeLeftoverTemporaries(const std::string& path, u64 maxBytes);
 
 // Copies into out (cut to size, always terminated) what the last save that
 // failed and is still not written said, "Save not written: path: reason",
-// for a host's status line; empty once every such file is written again
-// (an earlier failure shows again when a later one is mended first). The
-// path loses its middle to fit pathChars, and to leave the reason room in
-// size. Answers the characters copied.
+// for a host's status line; only saves still in use count, so a game's
+// failure leaves the line with its game (an earlier failure shows again
+// when a later one is mended first). The path loses its middle to fit
+// pathChars, and to leave the reason room in size. Answers the characters
+// copied.
 std::size_t copySaveTrouble(char* out, std::size_t size, std::size_t pathChars = SIZE_MAX);
 
 // Every save whose last write failed, or whose changes have no file to go
-// to, as "'path': reason", oldest first; a file written since is no longer
-// among them.
+// to, as "'path': reason", oldest first; a save is no longer among them
+// once it is written, by itself: another save of the same path does not
+// count.
 std::vector<std::string> savesNotWritten();
 
 // The saves loaded now that another running program holds (see SaveFile).
 std::vector<std::string> savesInUse();
+// The saves loaded now whose file system takes no locks, so a second
+// running program is not kept out of them.
+std::vector<std::string> savesWithoutLocks();
+// Bumped whenever a save joins either list, so a host can say so again.
+unsigned saveNoticeCount();
 
 // A file the machine keeps a memory in (backup memory, backup cartridge,
 // EEPROM, battery). It is written back only when it was absent or was loaded
-// whole: a file of another size, a folder, a special file or one its owner
-// did not recognise stays as the user left it, and the run goes on with blank
-// memory.
+// whole: a file of another size, a folder, a special file, one its owner
+// did not recognise, or one another save of this program already uses
+// stays as the user left it, and the run goes on with blank memory.
 //
 // Two programs on one save would each write back their own image over the
 // other's saves, so a loaded file is held under an exclusive lock (flock) for
 // as long as it is in use; a file another program holds is read, but never
-// written, and one that stands where this program's file stood is never
-// replaced. Changes that cannot reach their file are listed among the saves
-// not written.
+// written. A write replaces only the file this save read or wrote last, and
+// creates an absent one only where the path is still free: a file that
+// stands there in its place is another program's. Where the file system
+// takes no locks, the file's identity (device, inode, size and modification
+// time) is what tells. Changes that cannot reach their file are listed among
+// the saves not written.
 class SaveFile {
 public:
     enum class State { kNone, kAbsent, kLoaded, kRefused, kInUse };
 
-    SaveFile() = default;
+    // what names the memory in messages ("backup memory").
+    explicit SaveFile(const char* what = "save") : m_what(what) {}
     ~SaveFile();
     SaveFile(const SaveFile&) = delete;
     SaveFile& operator=(const SaveFile&) = delete;
@@ -94,7 +103,8 @@ public:
     State load(const char* tag, const std::string& path, void* buffer, u32 size);
     // The owner found the loaded contents foreign and said so: keep them on disk.
     void refuse(const char* why);
-    // Lets go of the file: nothing more is written to it.
+    // Lets go of the file: nothing more is written to it, and its failure
+    // leaves the status line (it stays listed as not written).
     void forget();
 
     bool writable() const { return m_state == State::kAbsent || m_state == State::kLoaded; }
@@ -108,18 +118,43 @@ public:
     // The last write failed: the file lacks what the memory holds.
     bool failing() const { return m_failing; }
     const std::string& path() const { return m_path; }
+    const char* what() const { return m_what; }
+    // Its file system takes no locks.
+    bool noLocks() const { return m_noLocks; }
+
+    // What a save knows of the file it read or wrote last.
+    struct Identity {
+        u64 device = 0;
+        u64 inode = 0;
+        u64 size = 0;
+        s64 modified = 0;  // nanoseconds
+        bool known = false;
+    };
 
 private:
     void release();
-    // Logged once and listed until the file is written.
+    void unlock();
+    // Logged once and listed until this save is written.
     void fail(const char* reason);
+    // The file is not this save's to write: state says whose it is.
+    void yield(State state, const std::string& why);
+    // Why the path no longer names the file this save read or wrote last;
+    // null when it does, or (gone) names nothing.
+    const char* foreignFile(bool& gone) const;
+    void noteNoLocks();
 
+    const char* m_what;
     std::string m_path;
     std::string m_tag;
     // Why a refused or held file is not written.
     std::string m_why;
     State m_state = State::kNone;
     bool m_failing = false;
+    // The lock could not be taken: the file system takes none.
+    bool m_noLocks = false;
     // Holds the lock of the file at m_path; -1 where none was taken.
     int m_lock = -1;
+    Identity m_file;
+    // This load's number, which its failures are listed under.
+    u64 m_use = 0;
 };

@@ -79,12 +79,17 @@ void Kest::stop()
 {
     m_system.powerOff();
     writeSaves();
-    // Let go, so another program may use them once this game is closed.
+    insertCartridge(nullptr);
+    releaseSaves();
+    CEmuX::stop();
+}
+
+void Kest::releaseSaves()
+{
     m_system.backupFile().forget();
     m_eepromFile.forget();
-    insertCartridge(nullptr);
     m_cartridgeFile.forget();
-    CEmuX::stop();
+    m_system.smpc().closeBattery();
 }
 
 void Kest::writeSaves()
@@ -98,6 +103,9 @@ void Kest::writeSaves()
     const auto* backup = dynamic_cast<const CartBUP*>(m_cartridge.get());
     if (backup && (m_cartridgeFile.writable() || backup->unsaved()))
         saveBackupCartridge();
+    // The clock and SMEM are written as they change; only a failure is left.
+    if (m_system.smpc().batteryFailing())
+        m_system.smpc().saveBattery();
 }
 
 bool Kest::resume()

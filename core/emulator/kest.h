@@ -106,6 +106,10 @@ public:
     // run may write (which it rewrites as it holds them): the stop's writes,
     // and those of a program ended without one.
     void writeSaves();
+    // Lets go of every save file (backup memory, cartridge, EEPROM,
+    // battery), so another program may use them: the stop, after its
+    // writes, and an open that fails after loading them.
+    void releaseSaves();
 
     void setDataFolder(std::string folder) { m_dataFolder = std::move(folder); }
     const std::string& dataFolder() const { return m_dataFolder; }
@@ -185,8 +189,8 @@ private:
     std::shared_ptr<CCd> m_disc;
     std::shared_ptr<CDD> m_realDrive;
     s32 m_softReset = 0;
-    SaveFile m_eepromFile;
-    SaveFile m_cartridgeFile;
+    SaveFile m_eepromFile{"EEPROM"};
+    SaveFile m_cartridgeFile{"backup cartridge"};
     std::string m_discPath;
     bool m_discFailed = false;
     std::string m_bootRefusal;

@@ -138,14 +138,20 @@ bool Kest::finishOpen()
         if (!plan->target.empty())
             m_heldDiscPath = plan->target;
         m_system.setMedia(m_disc);
-        if (!startSaturnGame(*plan))
+        if (!startSaturnGame(*plan)) {
+            // Nothing runs: the saves it loaded are free for another program.
+            insertCartridge(nullptr);
+            releaseSaves();
             return false;
+        }
     } else {
         loadTitanBios(*plan);
         m_romSetPath = plan->target;
         insertCartridge(plan->cartridge);
         startTitanGame();
     }
+    // The clock and SMEM, read anew with the game's other saves.
+    m_system.smpc().openBattery();
     setupMode(*plan->settings);
     return true;
 }

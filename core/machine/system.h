@@ -183,7 +183,7 @@ private:
     u32 m_backupBytes = kBackupSize;
     u32 m_backupMask = 0xFFFF;
     WriteBack m_backupWriteBack;
-    SaveFile m_backupFile;
+    SaveFile m_backupFile{"backup memory"};
 
     std::vector<MemoryMapWindow> m_baseMap;
     std::shared_ptr<Cartridge> m_cartridge;

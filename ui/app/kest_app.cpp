@@ -126,5 +126,5 @@ int CKestApp::run(CMainFrame& frame)
             break;
         frame.update();
     }
-    return 0;
+    return frame.exitStatus();
 }

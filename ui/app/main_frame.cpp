@@ -176,7 +176,9 @@ CMainFrame::~CMainFrame()
 
 void CMainFrame::saveLanguage(bool sayInWindow)
 {
-    if (!m_created || m_languageSaved)
+    // Only a choice of this run is written: another window's, or the
+    // user's edit, stays.
+    if (!m_created || m_languageSaved || !m_languageChosen)
         return;
     m_languageSaved = true;
     std::string why;
@@ -185,10 +187,9 @@ void CMainFrame::saveLanguage(bool sayInWindow)
     const std::string path = settingsPath();
     logSink().write(kLogError, "INI", "Settings not written back to %s: %s", path.c_str(), why.c_str());
     std::fprintf(stderr, "Kest: the language choice was not saved: %s: %s\n", path.c_str(), why.c_str());
-    // Started from a desktop, the program has no terminal to be read. Only
-    // a choice made in this run is worth a box: a file kept read-only on
-    // purpose brings none. An end by a signal waits for no answer.
-    if (sayInWindow && m_languageChosen && !(m_endCheck && m_endCheck()))
+    // Started from a desktop, the program has no terminal to be read. An
+    // end by a signal waits for no answer.
+    if (sayInWindow && !(m_endCheck && m_endCheck()))
         m_dialogs.message(this, QStringLiteral("The language choice was not saved: %1: %2")
                                     .arg(boxPath(path), QString::fromLocal8Bit(why.c_str())));
 }
@@ -325,8 +326,6 @@ bool CMainFrame::create()
     }
     m_created = true;
     setAcceptDrops(true);
-    // The battery is loaded with the machine: said once the window shows.
-    QTimer::singleShot(0, this, [this] { sayInUseSaves(); });
     return true;
 }
 
@@ -443,6 +442,9 @@ bool CMainFrame::update()
                   static_cast<int>(hostDisplaySize.width), static_cast<int>(hostDisplaySize.height),
                   kDebugModeNames[videoDebugMode % 3], trouble[0] ? trouble : m_pointerCaptured ? kPointerHint : "");
     m_graphic->setText(status);
+    // A save the game lost to another program is said as its open's are.
+    if (saveNoticeCount() != m_saveNotices)
+        QTimer::singleShot(0, this, [this] { sayInUseSaves(); });
     // A stop already pending is the pause command's, not the machine's.
     const bool stoppedBefore = debugStopped != 0;
     m_emuX->update();
@@ -570,24 +572,58 @@ void CMainFrame::openFile(const QString& path, int mode)
 
 void CMainFrame::sayInUseSaves()
 {
-    QString paths;
-    for (const std::string& path : savesInUse()) {
-        if (std::find(m_saidInUse.begin(), m_saidInUse.end(), path) != m_saidInUse.end())
-            continue;
-        m_saidInUse.push_back(path);
-        paths += QStringLiteral("\n") + boxPath(path);
-    }
-    if (paths.isEmpty() || m_quit)
+    m_saveNotices = saveNoticeCount();
+    const auto unsaid = [this](const std::vector<std::string>& paths, const char* kind) {
+        QString list;
+        for (const std::string& path : paths) {
+            const std::string key = kind + path;
+            if (std::find(m_saidInUse.begin(), m_saidInUse.end(), key) != m_saidInUse.end())
+                continue;
+            m_saidInUse.push_back(key);
+            list += QStringLiteral("\n") + boxPath(path);
+        }
+        return list;
+    };
+    const QString inUse = unsaid(savesInUse(), "in use:");
+    const QString unlocked = unsaid(savesWithoutLocks(), "no locks:");
+    if (m_quit)
         return;
-    m_dialogs.message(this, QStringLiteral("Another running Kest uses these save files. This one leaves them as "
-                                           "they are: what its game saves in them is not kept.\n") + paths);
+    QString text;
+    if (!inUse.isEmpty())
+        text = QStringLiteral("Another running Kest uses these save files. This one leaves them as they are: what "
+                              "its game saves in them is not kept.\n") + inUse;
+    if (!unlocked.isEmpty())
+        text += (text.isEmpty() ? QString() : QStringLiteral("\n\n")) +
+                QStringLiteral("These save files are on a file system that takes no locks, so a second running Kest "
+                               "is not kept out of them.\n") + unlocked;
+    if (text.isEmpty())
+        return;
+    m_dialogs.message(this, text);
     takeKeyboardBack();
+}
+
+void CMainFrame::sayUnwrittenSaves(bool sayInWindow)
+{
+    const std::vector<std::string> lost = savesNotWritten();
+    if (lost.empty())
+        return;
+    m_exitStatus = 1;
+    QString list;
+    for (const std::string& save : lost) {
+        logSink().write(kLogError, "KEST", "Save not written at the end: %s", save.c_str());
+        std::fprintf(stderr, "Kest: save not written: %s\n", save.c_str());
+        list += QStringLiteral("\n") + boxPath(save);
+    }
+    if (sayInWindow && !(m_endCheck && m_endCheck()))
+        m_dialogs.message(this, QStringLiteral("These saves were not written: what the game saved in them is "
+                                               "lost.\n") + list);
 }
 
 void CMainFrame::saveBeforeExit()
 {
     if (opened())
         m_kest->writeSaves();
+    sayUnwrittenSaves(false);
     saveLanguage(false);
 }
 
@@ -1024,6 +1060,7 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     }
     if (opened())
         stop();
+    sayUnwrittenSaves(true);
     saveLanguage(true);
     m_logWindow.flush();
     m_logWindow.close();

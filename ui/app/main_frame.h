@@ -85,6 +85,8 @@ public:
     // the game's saves and the language are written, and no window is
     // touched.
     void saveBeforeExit();
+    // 1 once the window has closed with a save not written, else 0.
+    int exitStatus() const { return m_exitStatus; }
     void command(int id, Qt::KeyboardModifiers modifiers);
     bool quitRequested() const { return m_quit; }
     // While an emulated mouse is attached and the window is active, the
@@ -143,8 +145,12 @@ private:
     // Writes the language back once; a failure is logged, and said in a box
     // when sayInWindow is set.
     void saveLanguage(bool sayInWindow);
-    // Save files another running program holds, each said once in a box.
+    // Save files another running program holds, and those on a file
+    // system that takes no locks, each said once in a box.
     void sayInUseSaves();
+    // At the end: every save not written, on stderr and in the log, and in
+    // a box when sayInWindow is set; the program's status becomes 1.
+    void sayUnwrittenSaves(bool sayInWindow);
     // The failed save for the status line, on a line of its own, its path
     // shortened until the line fits the picture's width.
     void fitSaveTrouble(char* out, std::size_t size);
@@ -212,6 +218,9 @@ private:
     bool (*m_endCheck)() = nullptr;
     bool m_languageSaved = false;
     std::vector<std::string> m_saidInUse;
+    // The save notices said so far; another one brings the box again.
+    unsigned m_saveNotices = 0;
+    int m_exitStatus = 0;
     // A language was chosen in this run.
     bool m_languageChosen = false;
     // The hold in force is Emulation > Pause's, not a breakpoint's.

@@ -509,3 +509,38 @@ TEST_F(OpenTest, OpeningWhileAGameRunsStopsItFirst)
     EXPECT_FALSE(kest->opened());
     EXPECT_EQ(kest->header().title, "RUNNING");
 }
+
+// A game's save files are free for another program once it stops, and so
+// are those of an open that fails after loading them (here the disc loses
+// its first file between the check and the start).
+TEST_F(OpenTest, AStoppedGameAndAFailedOpenLetGoOfTheirSaves)
+{
+    settings("[Path]\r\nsat_memcard = saves/card.bup\r\n[General]\r\nkest_bios = 1\r\ncartridge = 4\r\n");
+    std::filesystem::create_directories(dir.file("saves"));
+    ASSERT_TRUE(saveFile(dir.file("saves/card.bup"), std::vector<u8>(0x80000).data(), 0x80000));
+    const std::vector<u8> image = discImage("T-1", "SAVES", "J");
+    const std::string disc = writeDisc(image);
+    const auto free = [&](const char* name, u32 size) {
+        std::vector<u8> memory(size);
+        SaveFile other;
+        return other.load("TEST", dir.file(name), memory.data(), size) == SaveFile::State::kLoaded;
+    };
+    const auto allFree = [&] {
+        return free("saves/sat_primary_01.bup", 0x8000) && free("saves/card.bup", 0x80000) &&
+               free("saves/sat_battery.sav", SMPC::kBatteryBytes);
+    };
+    for (const bool fails : {false, true}) {
+        SCOPED_TRACE(fails ? "failed open" : "stopped game");
+        ASSERT_TRUE(kest->prepareOpen(disc, 0));
+        if (fails)
+            std::filesystem::resize_file(disc, 17 * 2048);
+        ASSERT_EQ(kest->finishOpen(), !fails);
+        if (!fails) {
+            EXPECT_FALSE(allFree());
+            kest->start();
+            kest->stop();
+        }
+        EXPECT_TRUE(allFree());
+        ASSERT_TRUE(saveFile(disc, image.data(), static_cast<u32>(image.size())));
+    }
+}

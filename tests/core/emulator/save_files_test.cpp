@@ -46,15 +46,15 @@ const SaveKind kKinds[] = {
 
 // A console run of a BIOS that spins ("bra ." at 0x100), with a 512 KB
 // backup cartridge, in which the kind's memory is written and the machine stopped.
-void runWriting(const TempDir& dir, const SaveKind& kind)
+void runWriting(const TempDir& dir, const SaveKind& kind,
+                const std::string& paths = "sat_bup = saves/bup.bup\r\nsat_memcard = saves/card.bup\r\n")
 {
     std::vector<u8> bios(SystemMemory::kBiosSize, 0);
     const u8 start[] = {0, 0, 1, 0, 6, 0x10, 0, 0};
     std::copy(std::begin(start), std::end(start), bios.begin());
     bios[0x100] = 0xAF, bios[0x101] = 0xFE, bios[0x103] = 0x09;
     ASSERT_TRUE(saveFile(dir.file("bios.bin"), bios.data(), SystemMemory::kBiosSize));
-    const std::string settings = "[Path]\r\nsat_bios = bios.bin\r\nsat_bup = saves/bup.bup\r\n"
-                                 "sat_memcard = saves/card.bup\r\n[General]\r\ncartridge = 4\r\n";
+    const std::string settings = "[Path]\r\nsat_bios = bios.bin\r\n" + paths + "[General]\r\ncartridge = 4\r\n";
     ASSERT_TRUE(saveFile(dir.file("kest.ini"), settings.data(), static_cast<u32>(settings.size())));
     Kest kest;
     kest.setDataFolder(dir.path().string());
@@ -152,6 +152,25 @@ TEST(SaveFiles, TheStopWritesEveryChangeItsFileLacksAndNamesEachThatFails)
     EXPECT_EQ(readBytes(memory).at(0), 0x42);
     EXPECT_EQ(readBytes(card).at(0), 0x43);
     EXPECT_FALSE(listedNotWritten(memory, gone) || listedNotWritten(card, gone));
+}
+
+// The backup memory and the cartridge named as one file: the memory
+// refuses it by its size, the cartridge as the memory's, and neither
+// write takes the other's loss off the list.
+TEST(SaveFiles, TwoSavesNamingOneFileLeaveItAndBothLossesListed)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("saves"));
+    const std::string card = dir.file("saves/card.bup");
+    const std::vector<u8> before(0x80000, 0x11);
+    ASSERT_TRUE(saveFile(card, before.data(), 0x80000));
+    LogCapture log;
+    runWriting(dir, {"", 0, [](Kest& k) { busWrite(k, 0x00180001, 0x42), busWrite(k, 0x04000001, 0x43); }, 0},
+               "sat_bup = saves/card.bup\r\nsat_memcard = saves/../saves/card.bup\r\n");
+    EXPECT_EQ(readBytes(card), before);
+    EXPECT_TRUE(listedNotWritten(card, "wrong size"));
+    EXPECT_TRUE(listedNotWritten(dir.file("saves/../saves/card.bup"), "the same file as the backup memory's"))
+        << log.text();
 }
 
 // A save that cannot be written says so once, with its path and reason, and
@@ -268,4 +287,59 @@ TEST(SaveFiles, TemporariesOfAKilledSaveAreRemovedAtTheNextLoad)
     const std::string made = reinterpret_cast<const inotify_event*>(events)->name;
     EXPECT_TRUE(made.starts_with("target.bup.kest~" + std::to_string(getpid()) + "-") && made.ends_with(".tmp"))
         << made;
+}
+
+// Two programs find a save absent and create it: the second's write comes
+// later and must not go over the first's file, which it did not read
+// (two objects here hold their locks as two programs do). A save written
+// often keeps one descriptor, and another file put in its place stays.
+TEST(SaveFiles, ASaveReplacesOnlyItsOwnFileAndCreatesOneOnlyWhereThePathIsFree)
+{
+    TempDir dir;
+    const std::string path = dir.file("memory.bup");
+    u8 first[64] = {1}, second[64] = {2};
+    SaveFile a, b;
+    ASSERT_EQ(a.load("A", path, first, sizeof first), SaveFile::State::kAbsent);
+    ASSERT_EQ(b.load("B", path, second, sizeof second), SaveFile::State::kAbsent);
+    EXPECT_TRUE(a.save(first, sizeof first));
+    EXPECT_FALSE(b.save(second, sizeof second));
+    EXPECT_EQ(readBytes(path).at(0), 1);
+    EXPECT_EQ(b.state(), SaveFile::State::kInUse);
+    EXPECT_TRUE(listedNotWritten(path, "in use by another running Kest"));
+
+    const auto descriptors = [] {
+        const std::filesystem::directory_iterator fds("/proc/self/fd");
+        return std::distance(fds, std::filesystem::directory_iterator());
+    };
+    const auto before = descriptors();
+    for (int i = 0; i < 100; ++i)
+        ASSERT_TRUE(a.save(first, sizeof first));
+    EXPECT_EQ(descriptors(), before);
+
+    ASSERT_TRUE(saveFile(path, second, sizeof second));
+    EXPECT_FALSE(a.save(first, sizeof first));
+    EXPECT_EQ(readBytes(path).at(0), 2);
+    EXPECT_TRUE(listedNotWritten(path, "replaced by another program while this run used it"));
+}
+
+// A lost save stays listed until that same save is written, whatever else
+// writes its path; it leaves the status line once its game has closed.
+TEST(SaveFiles, ALostSaveStaysListedButLeavesTheStatusLineWithItsGame)
+{
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("saves"));
+    const std::string path = dir.file("saves/memory.bup"), gone = "No such file or directory";
+    u8 data[16] = {};
+    char line[256];
+    SaveFile file;
+    ASSERT_EQ(file.load("KEST", path, data, sizeof data), SaveFile::State::kAbsent);
+    std::filesystem::rename(dir.file("saves"), dir.file("away"));
+    ASSERT_FALSE(file.save(data, sizeof data));
+    EXPECT_GT(copySaveTrouble(line, sizeof line), 0u);
+    file.forget();
+    EXPECT_EQ(copySaveTrouble(line, sizeof line), 0u) << line;
+    std::filesystem::rename(dir.file("away"), dir.file("saves"));
+    ASSERT_EQ(file.load("KEST", path, data, sizeof data), SaveFile::State::kAbsent);
+    ASSERT_TRUE(file.save(data, sizeof data));
+    EXPECT_TRUE(listedNotWritten(path, gone));
 }
