@@ -611,10 +611,10 @@ const char* SaveFile::foreignFile(bool& gone) const
         gone = errno == ENOENT || errno == ENOTDIR;
         return nullptr;
     }
+    // A number freed by a replaced file may come back: the size and time
+    // tell that file from this one.
     const Identity now = identityOf(named);
-    if (!sameFile(now, m_file))
-        return "replaced by another program while this run used it";
-    if (now.size != m_file.size || now.modified != m_file.modified)
+    if (!sameFile(now, m_file) || now.size != m_file.size || now.modified != m_file.modified)
         return "changed by another program while this run used it";
     return nullptr;
 }

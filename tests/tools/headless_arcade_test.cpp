@@ -232,4 +232,15 @@ TEST(HeadlessArcade, EepromReachesItsFileWhileTheGameRuns)
         EXPECT_EQ(saved[0], 0xC3) << signal;
         EXPECT_EQ(saved[1], 0x5A) << signal;
     }
+    // A folder in the file's place takes none of it, and the run fails.
+    ArcadeFolder folder;
+    folder.write("data.json", readText(kArcade + "/data.json"));
+    const std::string eeprom = folder.dir.file("saves/stv_eeprom.sav");
+    std::filesystem::create_directories(eeprom);
+    // Two fields: the game's write is left to the end of the run.
+    const HeadlessRun run = folder.run("--fields 2").first;
+    EXPECT_EQ(run.status, 1 << 8) << run.output;
+    EXPECT_NE(run.output.find("save not written: '" + eeprom + "': not a regular file\n"), std::string::npos)
+        << run.output;
+    EXPECT_TRUE(std::filesystem::is_empty(eeprom));
 }

@@ -66,6 +66,12 @@ struct Workspace {
     std::string data() const { return "--data " + dir.path().string() + " --fields 2 "; }
 };
 
+ino_t inode(const std::string& path)
+{
+    struct stat info = {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
 void expectNoTemporaries(const TempDir& dir, const std::string& folder = "")
 {
     for (const auto& entry : std::filesystem::directory_iterator(dir.path() / folder))
@@ -359,13 +365,58 @@ TEST(HeadlessSaves, TheLastFieldsSaveTakesAFreeTemporaryNameOrFailsTheRun)
 
     // A folder where the save goes takes none of the game's saves: the run
     // fails as for a lost save, and the folder stays as it was.
+    const std::string card = dir.file("saves/card.bup");
+    const std::string withCard = "[Path]\nsat_bios = " KEST_PROGRAMS_DIR "/sh2/save_busy.bin\nsat_memcard = "
+                                 "saves/card.bup\n[General]\nkest_bios = 0\ncartridge = 4\n";
+    ASSERT_TRUE(saveFile(dir.file("kest.ini"), withCard.data(), static_cast<u32>(withCard.size())));
     std::filesystem::remove(internal);
     std::filesystem::create_directory(internal);
+    std::filesystem::create_directory(card);
     const Outcome folder = headless("--data " + dir.path().string() + " --fields 10");
     EXPECT_EQ(folder.raw, 1 << 8) << folder.output;
-    EXPECT_TRUE(folder.output.ends_with(": save not written: '" + internal + "': not a regular file\n"))
-        << folder.output;
-    EXPECT_TRUE(std::filesystem::is_empty(internal));
+    for (const std::string& save : {internal, card}) {
+        EXPECT_TRUE(contains(folder.output, ": save not written: '" + save + "': not a regular file\n"))
+            << folder.output;
+        EXPECT_TRUE(std::filesystem::is_empty(save));
+    }
+}
+
+// Where the file system takes no locks (a stand-in for flock fails as one
+// does), two runs on one folder each say so once per file. The first's end
+// then finds the saves the second wrote since and does not go back over
+// them: it names them as not written.
+TEST(HeadlessSaves, WithoutLocksNoRunWritesOverAnothersNewerSaves)
+{
+    TempDir dir;
+    const std::string ini = "[Path]\nsat_bios = " KEST_PROGRAMS_DIR "/sh2/save_busy.bin\nsat_memcard = saves/card.bup\n"
+                            "[General]\nkest_bios = 0\ncartridge = 4\n";
+    ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
+    std::filesystem::create_directory(dir.path() / "saves");
+    const std::string memory = dir.file("saves/sat_primary_01.bup"), card = dir.file("saves/card.bup");
+    ASSERT_TRUE(saveFile(card, std::vector<u8>(0x80000).data(), 0x80000));
+    const std::string options = std::string("ASAN_OPTIONS=") + (getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") +
+                                ":verify_asan_link_order=0";
+    const pid_t first = spawn({"env", "LD_PRELOAD=" KEST_NO_LOCKS, options, KEST_BINARY_DIR "/tools/kest-headless",
+                               "--data", dir.path().string(), "--fields", "1000000"},
+                              "", dir.file("first.txt"));
+    ASSERT_GT(first, 0);
+    for (int i = 0; i < 1000 && !(readBytes(memory).size() > 1 && readBytes(memory)[0] == 0x4B); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const Outcome second = headless("--data " + dir.path().string() + " --fields 20",
+                                    "export LD_PRELOAD=" KEST_NO_LOCKS " " + options + "; ");
+    EXPECT_EQ(second.raw, 0) << second.output;
+    for (const std::string& save : {memory, card, dir.file("saves/sat_battery.sav")})
+        EXPECT_EQ(occurrences(second.output, save + "' is on a file system that takes no locks"), 1u) << second.output;
+    EXPECT_EQ(readBytes(card).at(0), 'K');
+    const ino_t written = inode(card);
+    kill(first, SIGTERM);
+    int status = 0;
+    ASSERT_TRUE(waitFor(first, std::chrono::seconds(20), &status));
+    const std::string said = readText(dir.file("first.txt"));
+    for (const std::string& save : {memory, card})
+        EXPECT_TRUE(contains(said, "save not written: '" + save + "': changed by another program while this run "
+                                   "used it\n")) << said.substr(said.size() > 3000 ? said.size() - 3000 : 0);
+    EXPECT_EQ(inode(card), written);
 }
 
 // An output where the log goes (its pipe, or the file the shell sends it

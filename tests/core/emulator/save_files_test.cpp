@@ -319,7 +319,7 @@ TEST(SaveFiles, ASaveReplacesOnlyItsOwnFileAndCreatesOneOnlyWhereThePathIsFree)
     ASSERT_TRUE(saveFile(path, second, sizeof second));
     EXPECT_FALSE(a.save(first, sizeof first));
     EXPECT_EQ(readBytes(path).at(0), 2);
-    EXPECT_TRUE(listedNotWritten(path, "replaced by another program while this run used it"));
+    EXPECT_TRUE(listedNotWritten(path, "changed by another program while this run used it"));
 }
 
 // A lost save stays listed until that same save is written, whatever else
