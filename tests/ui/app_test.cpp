@@ -450,3 +450,45 @@ TEST_F(AppTest, DebugRunArmsItsStopOnlyWhenTheBootStartsAndInvalidLanguagesDropT
     EXPECT_TRUE(frame.opened() && master.stepPending());
     EXPECT_EQ(master.stepTarget(), CMainFrame::kDebugRunStop);
 }
+
+// An end with a save that cannot be written says so: a box naming it
+// before the window goes, or (ended by a signal) the log and standard
+// error; the status is 1. A window that chose no language leaves the
+// lang_code another window, or the user, wrote meanwhile.
+TEST_F(AppTest, AnEndWithASaveNotWrittenSaysSoAndTheLanguageIsWrittenOnlyWhenChosen)
+{
+    for (const bool bySignal : {true, false}) {
+        const std::filesystem::path data = m_dir.path() / (bySignal ? "signal" : "exit");
+        std::filesystem::create_directories(data / "saves");
+        std::filesystem::copy(m_dir.path() / "lang", data / "lang");
+        std::ofstream(data / "kest.ini", std::ios::binary)
+            << "[Language]\r\nlang_code = en_US\r\n[Path]\r\nsat_bios = " KEST_PROGRAMS_DIR "/sh2/save_busy.bin\r\n"
+               "sat_memcard = saves/card.bup\r\n[General]\r\nkest_bios = 0\r\ncartridge = 4\r\n";
+        ASSERT_TRUE(saveFile((data / "saves/card.bup").string(), std::vector<u8>(0x80000).data(), 0x80000));
+        const std::string memory = (data / "saves/sat_primary_01.bup").string();
+        FakeOutputs fakes;
+        FakeDialogs dialogs;
+        CMainFrame frame(data.string(), dialogs);
+        fakes.install(frame, true);
+        ASSERT_TRUE(frame.create());
+        frame.openFile(QStringLiteral(KEST_BINARY_DIR "/testdata/boot.iso"), 0);
+        for (int i = 0; i < 600 && !(readBytes(memory).size() > 1 && readBytes(memory)[0] == 0x4B); ++i)
+            frame.update();
+        ASSERT_EQ(readBytes(memory).at(0), 0x4B);
+        std::ofstream(data / "kest.ini", std::ios::binary) << "[Language]\r\nlang_code = ja_JP\r\n";
+        std::filesystem::rename(data / "saves", data / "away");
+        testing::internal::CaptureStderr();
+        if (bySignal)
+            frame.setEndCheck([] { return true; });
+        frame.command(CMainFrame::kFileExit, Qt::NoModifier);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(frame.exitStatus(), 1);
+        const std::string line = "'" + (data / "saves/card.bup").string() + "': No such file or directory";
+        EXPECT_NE(said.find("Kest: save not written: " + line + "\n"), std::string::npos) << said;
+        ASSERT_EQ(dialogs.messages.size(), bySignal ? 0 : 1) << dialogs.messages.join(QLatin1Char('|')).toStdString();
+        if (!bySignal) {
+            EXPECT_TRUE(dialogs.messages[0].contains(QString::fromStdString(line))) << dialogs.messages[0].toStdString();
+        }
+        EXPECT_EQ(readText((data / "kest.ini").string()), "[Language]\r\nlang_code = ja_JP\r\n");
+    }
+}

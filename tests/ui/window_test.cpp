@@ -141,6 +141,15 @@ int endStatus(pid_t kest)
     return status;
 }
 
+// Language > the entry after the one in force, from the keyboard.
+void chooseTheNextLanguage(const std::string& on, pid_t kest)
+{
+    std::vector<std::string> windows;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !(windows = kestWindows(on, kest)).empty(); }, 20000));
+    runCommand("DISPLAY=" + on + " xdotool windowfocus --sync " + windows[0] +
+               " sleep 0.3 key alt+f sleep 0.5 key l sleep 0.5 key Down sleep 0.3 key Return");
+}
+
 // Ctrl+X is File > Exit: the program must end with status 0. With
 // answerABox, a box comes up first, before the window goes, and Return
 // answers it.
@@ -339,8 +348,8 @@ TEST(Window, SignalsAndExitDuringADroppedOpenEndTheProgramAsFileExitDoes)
 
 namespace {
 
-// The program started beside its own copy of kest.ini, then ended with
-// File > Exit; the copy's text at the end.
+// The program started beside its own copy of kest.ini and the languages,
+// Japanese chosen, then ended with File > Exit; the copy's text at the end.
 std::string settingsAfterARun(const std::string& text, mode_t mode = 0644, bool asOtherUser = false,
                               std::string* said = nullptr)
 {
@@ -350,6 +359,7 @@ std::string settingsAfterARun(const std::string& text, mode_t mode = 0644, bool 
     const std::string ini = data.file("kest.ini");
     EXPECT_TRUE(saveFile(ini, text.data(), static_cast<u32>(text.size())));
     ::chmod(ini.c_str(), mode);
+    std::filesystem::copy(KEST_SOURCE_DIR "/ui/app/lang", data.path() / "lang");
     std::vector<std::string> command = {program};
     std::string suppressions = KEST_SOURCE_DIR "/tests/ui/desktop.supp";
     // Root may write any file; a user whose permissions count, and who may
@@ -368,11 +378,11 @@ std::string settingsAfterARun(const std::string& text, mode_t mode = 0644, bool 
     TempDir outputs;
     const pid_t kest = spawn(command, data.path().string(), outputs.file("output.txt"));
     EXPECT_GT(kest, 0);
-    for (int i = 0; kest > 0 && i < 150 && runCommand("xdotool search --onlyvisible --name '^Kest$'").empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    // With no language chosen, not even a file it cannot write brings a box.
-    if (kest > 0)
-        exitWithCtrlX(kest);
+    // A file it cannot write brings a box.
+    if (kest > 0) {
+        chooseTheNextLanguage(display, kest);
+        exitWithCtrlX(kest, mode == 0444);
+    }
     if (said)
         *said = readText(outputs.file("output.txt"));
     return readText(ini);
@@ -381,7 +391,8 @@ std::string settingsAfterARun(const std::string& text, mode_t mode = 0644, bool 
 }  // namespace
 
 // kest.ini with CR, LF or CR LF line ends: the window reads every setting
-// and section and writes all of them back at exit in its own layout.
+// and section and writes all of them back with the language chosen, in its
+// own layout.
 TEST(Window, SettingsWithAnyLineEndAreWrittenBackWhole)
 {
     const std::string lines[] = {"[Path]", "sat_cd = /games/a.cue", "sat_bios = bios/b.bin", "[Language]",
@@ -391,12 +402,13 @@ TEST(Window, SettingsWithAnyLineEndAreWrittenBackWhole)
         for (const std::string& line : lines)
             text += line + ends;
         EXPECT_EQ(settingsAfterARun(text), "[Path]\r\nsat_cd = /games/a.cue\r\nsat_bios = bios/b.bin\r\n\r\n"
-                                           "[Language]\r\nlang_code = en_US\r\n\r\n[General]\r\nkest_bios = 1\r\n")
+                                           "[Language]\r\nlang_code = ja_JP\r\n\r\n[General]\r\nkest_bios = 1\r\n")
             << (ends == "\r" ? "CR" : ends == "\n" ? "LF" : "CR LF");
     }
 }
 
-// A kest.ini of mode 0444 stays as it is at exit, and the program says so.
+// A kest.ini of mode 0444 stays as it is at exit, and the program says so
+// of the language chosen.
 TEST(Window, AReadOnlySettingsFileIsLeftAndTheProgramSaysSo)
 {
     if (::geteuid() == 0 && runCommand("command -v setpriv").empty())
@@ -1067,15 +1079,6 @@ struct BusySaves {
     bool japanese() const { return readText(data.file("kest.ini")).find("lang_code = ja_JP") != std::string::npos; }
 };
 
-// Language > the entry after the one in force, from the keyboard.
-void chooseTheNextLanguage(const std::string& on, pid_t kest)
-{
-    std::vector<std::string> windows;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !(windows = kestWindows(on, kest)).empty(); }, 20000));
-    runCommand("DISPLAY=" + on + " xdotool windowfocus --sync " + windows[0] +
-               " sleep 0.3 key alt+f sleep 0.5 key l sleep 0.5 key Down sleep 0.3 key Return");
-}
-
 ino_t inode(const std::string& path)
 {
     struct stat info = {};
@@ -1141,11 +1144,16 @@ TEST(Window, ASecondKestLeavesTheSavesAloneAndAClosedTerminalWritesThem)
     // From here on only the second, ended with its box up, or the driver could write them.
     kill(first, SIGSTOP);
     const ino_t memory = inode(f.memory), card = inode(f.card);
+    // Held by its box, its game changed nothing: nothing is lost.
     kill(second, SIGTERM);
     EXPECT_EQ(endStatus(second), 0);
+    // The driver's game changes them: each change is a loss, said, and fails the run.
     const std::string driver = runCommand(KEST_BINARY_DIR "/tools/kest-headless --fields 10 --data " +
-                                          f.data.path().string() + " 2>&1 >/dev/null");
+                                          f.data.path().string() + " 2>&1 >/dev/null; echo status $?");
     EXPECT_NE(driver.find("save '" + f.memory + "' is in use by another running Kest"), std::string::npos) << driver;
+    EXPECT_NE(driver.find("save not written: '" + f.card + "': in use by another running Kest\n"), std::string::npos)
+        << driver;
+    EXPECT_TRUE(driver.ends_with("status 1\n")) << driver;
     EXPECT_TRUE(inode(f.memory) == memory && inode(f.card) == card);
 
     kill(first, SIGCONT);
