@@ -1079,6 +1079,15 @@ struct BusySaves {
     bool japanese() const { return readText(data.file("kest.ini")).find("lang_code = ja_JP") != std::string::npos; }
 };
 
+// An end by exit(), whose status the sanitizers' own would hide.
+::testing::AssertionResult sanitizersSaidNothing(const std::string& output)
+{
+    const std::string text = readText(output);
+    if (text.find("runtime error") == std::string::npos && text.find("Sanitizer") == std::string::npos)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << text.substr(text.size() > 4000 ? text.size() - 4000 : 0);
+}
+
 ino_t inode(const std::string& path)
 {
     struct stat info = {};
@@ -1104,7 +1113,25 @@ TEST(Window, EndsNotAskedForStillWriteTheSavesAndTheLanguage)
         kill(server, SIGTERM);
         waitFor(server, std::chrono::seconds(5));
         EXPECT_TRUE(WIFEXITED(endStatus(kest)));
+        EXPECT_TRUE(sanitizersSaidNothing(f.data.file("output.txt")));
         EXPECT_TRUE(f.savedAtTheEnd() && f.japanese());
+    }
+    // An arcade game: the board's EEPROM, which the end writes, is still there.
+    {
+        BusySaves f("[Path]\r\nstv_bios = " KEST_BINARY_DIR "/testdata/arcade/stv_bios.bin\r\n");
+        std::filesystem::copy_file(KEST_BINARY_DIR "/testdata/arcade/data.json", f.data.file("data.json"));
+        const std::string eeprom = f.data.file("saves/stv_eeprom.sav");
+        std::string other;
+        const pid_t server = startServer(other, 60 + (getpid() + 150) % 200);
+        ASSERT_GT(server, 0);
+        const pid_t kest = spawn({"env", "DISPLAY=" + other, f.program, KEST_BINARY_DIR "/testdata/arcade/kestarc.zip"},
+                                 "", f.data.file("output.txt"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return readBytes(eeprom).size() == 128 && readBytes(eeprom)[0] == 0xC3; },
+                                    20000));
+        kill(server, SIGTERM);
+        waitFor(server, std::chrono::seconds(5));
+        EXPECT_TRUE(WIFEXITED(endStatus(kest)));
+        EXPECT_TRUE(sanitizersSaidNothing(f.data.file("output.txt")));
     }
     // A line the program does not understand keeps the file as it is.
     BusySaves f("mine # kept\r\n");

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "ui/app/dialogs.h"
 #include "ui/app/kest_app.h"
@@ -49,16 +50,19 @@ int main(int argc, char** argv)
     const QString startFolder = QDir::currentPath();
     const QString folder = CKestApp::setWorkingDirectory();
     QtDialogs dialogs(startFolder);
-    CMainFrame frame(folder.toStdString(), dialogs);
-    if (!frame.create())
+    // On the heap, so an exit handler that reached it after its end would
+    // be a use after free that the sanitizers name.
+    auto frame = std::make_unique<CMainFrame>(folder.toStdString(), dialogs);
+    if (!frame->create())
         return 1;
-    frame.show();
-    CKestApp::endOnSignals(frame);
-    CKestApp::saveAtExit(&frame);
+    frame->show();
+    CKestApp::endOnSignals(*frame);
+    CKestApp::saveAtExit(frame.get());
     const QString path = CKestApp::commandLine(QCoreApplication::arguments(), startFolder);
     if (!path.isEmpty())
-        frame.openFile(path, 0);
-    const int status = CKestApp::run(frame);
+        frame->openFile(path, 0);
+    const int status = CKestApp::run(*frame);
     CKestApp::saveAtExit(nullptr);
+    frame.reset();
     return status;
 }
