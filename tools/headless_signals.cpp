@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 
 namespace {
@@ -22,6 +23,33 @@ volatile sig_atomic_t gStop = 0;
 volatile sig_atomic_t gOwesSaves = 0;
 // Stop signals past the first, closed pipes aside.
 volatile sig_atomic_t gAgain = 0;
+volatile sig_atomic_t gEndingAtOnce = 0;
+
+const char* why(int signal)
+{
+    for (const auto& s : kStopSignals) {
+        if (s.signal == signal)
+            return s.why;
+    }
+    return "stopped by a signal";
+}
+
+// From the handler: one write(2) of a line built on the stack.
+void sayEndingAtOnce()
+{
+    char line[192];
+    std::size_t n = 0;
+    const auto add = [&](const char* text) {
+        while (*text && n < sizeof line)
+            line[n++] = *text++;
+    };
+    add("kest-headless: ");
+    add(why(gStop));
+    add(", then stopped at once by another signal");
+    add(gOwesSaves ? "; the game's saves were not written\n" : "\n");
+    if (::write(STDERR_FILENO, line, n) < 0)
+        return;
+}
 
 void noteStop(int signal)
 {
@@ -29,15 +57,21 @@ void noteStop(int signal)
         gStop = signal;
         return;
     }
-    if (signal == SIGPIPE)
+    if (signal == SIGPIPE || gEndingAtOnce)
         return;
     // A second signal waits for the saves, which take milliseconds, so a
     // Ctrl+C forwarded on top of a SIGTERM loses no game; a third does not.
     gAgain = gAgain + 1;
     if (gOwesSaves && gAgain < 2)
         return;
-    ::signal(signal, SIG_DFL);
-    ::raise(signal);
+    gEndingAtOnce = 1;
+    sayEndingAtOnce();
+    // The status is the first signal's, as for a run that stopped between
+    // fields; blocked in here, it ends the process as the handler returns.
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    ::sigaction(gStop, &byDefault, nullptr);
+    ::raise(gStop);
 }
 
 sigset_t stopSet()
@@ -59,8 +93,14 @@ void catchStopSignals()
     action.sa_handler = noteStop;
     // One at a time, so none is miscounted.
     action.sa_mask = stopSet();
-    for (const auto& s : kStopSignals)
+    // One ignored at the start stays so: a run under nohup outlives its
+    // terminal, a background job of a script ignores Ctrl+C.
+    for (const auto& s : kStopSignals) {
+        struct sigaction was {};
+        if (::sigaction(s.signal, nullptr, &was) == 0 && was.sa_handler == SIG_IGN)
+            continue;
         ::sigaction(s.signal, &action, nullptr);
+    }
     ::signal(SIGXFSZ, SIG_IGN);
 }
 
@@ -83,12 +123,7 @@ void owesSaves(bool owes)
 void endBySignal(int signal)
 {
     std::fflush(stdout);
-    const char* why = "stopped by a signal";
-    for (const auto& s : kStopSignals) {
-        if (s.signal == signal)
-            why = s.why;
-    }
-    std::fprintf(stderr, "kest-headless: %s; unfinished outputs were removed\n", why);
+    std::fprintf(stderr, "kest-headless: %s; unfinished outputs were removed\n", why(signal));
     ::signal(signal, SIG_DFL);
     holdStopSignals(false);
     ::raise(signal);

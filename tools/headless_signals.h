@@ -6,8 +6,9 @@
 // signal, so its caller sees the usual status. A second interrupt,
 // termination or hang-up ends it at once, unless the run still owes the
 // game's saves: then it waits until they are written, and only a third
-// ends it at once. A file-size limit raises no signal: the write that
-// passes it fails with its own reason.
+// ends it at once, saying so, by the first signal. One ignored at the start
+// stays ignored. A file-size limit raises no signal: the write that passes
+// it fails with its own reason.
 void catchStopSignals();
 // Held back in the calling thread, and so in the threads it starts, which
 // then leave them to it.

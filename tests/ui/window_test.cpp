@@ -1190,6 +1190,34 @@ TEST(Window, ASecondKestLeavesTheSavesAloneAndAClosedTerminalWritesThem)
     EXPECT_TRUE(f.savedAtTheEnd() && f.japanese());
 }
 
+// Under nohup, its log to a pipe whose reader has gone (kest | tee, tee
+// ended): the hang-up and the failed writes end nothing, so the window takes
+// a language after them, and SIGTERM then ends it as File > Exit does.
+TEST(Window, UnderNohupAHangUpAndAClosedPipeLeaveTheWindowRunning)
+{
+    BusySaves f;
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    ::close(ends[0]);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);  // or nohup says it ignores input
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 2);
+    const char* argv[] = {"nohup", f.program.c_str(), kBootDisc.c_str(), nullptr};
+    pid_t kest = -1;
+    ASSERT_EQ(posix_spawnp(&kest, argv[0], &actions, nullptr, const_cast<char**>(argv), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(ends[1]);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.started(); }, 20000));
+    kill(kest, SIGHUP);
+    chooseTheNextLanguage(display, kest);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return kestWindows(display, kest).size() == 1; }, 20000));
+    kill(kest, SIGTERM);
+    EXPECT_EQ(endStatus(kest), 0);
+    EXPECT_TRUE(f.savedAtTheEnd() && f.japanese());
+}
+
 // Starts Xvfb on the first free display from a number of its own, named in
 // name; a server that dies at once (another took the display) moves on.
 pid_t startServer(std::string& name, int number)

@@ -75,8 +75,16 @@ bool CKestApp::catchEndSignals()
     // A closed terminal hangs up; the log written to it, or to a pipe whose
     // reader has gone, fails quietly instead of ending the program.
     ::signal(SIGPIPE, SIG_IGN);
-    return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0 &&
-           ::sigaction(SIGHUP, &action, nullptr) == 0;
+    // One ignored at the start stays so (nohup, a script's background job);
+    // the sound library leaves it alone too, as it is not the default.
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction was = {};
+        if (::sigaction(signal, nullptr, &was) != 0)
+            return false;
+        if (was.sa_handler != SIG_IGN && ::sigaction(signal, &action, nullptr) != 0)
+            return false;
+    }
+    return true;
 }
 
 namespace {
