@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
@@ -1016,7 +1017,7 @@ TEST(Window, LongPathsKeepTheirReasonAndCutImagesAndUnsavedLanguagesAreSaid)
     EXPECT_TRUE(withTheWindow);
 }
 
-pid_t startServer(std::string& name, int number);
+pid_t startServer(std::string& name);
 
 namespace {
 
@@ -1076,7 +1077,7 @@ TEST(Window, EndsNotAskedForStillWriteTheSavesAndTheLanguage)
     {
         BusySaves f;
         std::string other;
-        const pid_t server = startServer(other, 60 + (getpid() + 100) % 200);
+        const pid_t server = startServer(other);
         ASSERT_GT(server, 0);
         const pid_t kest = spawn({"env", "DISPLAY=" + other, f.program, kBootDisc}, "", f.data.file("output.txt"));
         ASSERT_TRUE(QTest::qWaitFor([&] { return f.started(); }, 20000));
@@ -1139,29 +1140,45 @@ TEST(Window, ASecondKestLeavesTheSavesAloneAndAClosedTerminalWritesThem)
     EXPECT_TRUE(f.savedAtTheEnd() && f.japanese());
 }
 
-// Starts Xvfb on the first free display from a number of its own, named in
-// name; a server that dies at once (another took the display) moves on.
-pid_t startServer(std::string& name, int number)
+// Starts an Xvfb of the caller's own, its display named in name: the server
+// takes a free display itself and writes its number down a pipe once it
+// accepts connections, so tests started at once never share one. -1 when
+// no server came up.
+pid_t startServer(std::string& name)
 {
-    for (int attempt = 0; attempt < 20; ++attempt, ++number) {
-        if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)) ||
-            std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock"))
-            continue;
-        name = ":" + std::to_string(number);
-        const pid_t server = spawn({"Xvfb", name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-        if (server <= 0)
-            return -1;
-        const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
-        for (int i = 0; i < 500; ++i) {
-            if (waitFor(server, std::chrono::milliseconds(10)))
-                break;
-            if (std::filesystem::exists(socket))
-                return server;
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return -1;
+    const std::vector<std::string> arguments = {"Xvfb", "-displayfd", std::to_string(ends[1]), "-screen", "0",
+                                                "1024x768x24", "-nolisten", "tcp"};
+    std::vector<char*> argv;
+    for (const std::string& a : arguments)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], ends[1]);  // kept open in the server alone
+    pid_t server = -1;
+    if (posix_spawnp(&server, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        server = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(ends[1]);
+    // The number, or the end of the pipe when the server died.
+    std::string number;
+    pollfd ready = {ends[0], POLLIN, 0};
+    char c = 0;
+    while (server > 0 && ::poll(&ready, 1, 60000) > 0 && ::read(ends[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    ::close(ends[0]);
+    if (c != '\n' || number.empty()) {
+        if (server > 0) {
+            kill(server, SIGTERM);
+            waitFor(server, std::chrono::seconds(5));
         }
-        kill(server, SIGTERM);
-        waitFor(server, std::chrono::seconds(5));
+        return -1;
     }
-    return -1;
+    name = ":" + number;
+    return server;
 }
 
 int main(int argc, char** argv)
@@ -1169,7 +1186,7 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     if (::testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS();
-    const pid_t server = startServer(display, 60 + getpid() % 200);
+    const pid_t server = startServer(display);
     if (server <= 0) {
         std::fprintf(stderr, "cannot start Xvfb\n");
         return 1;
