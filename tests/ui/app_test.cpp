@@ -8,12 +8,16 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QUrl>
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <fstream>
 
 #include "core/base/ini.h"
 #include "core/base/shared_state.h"
 #include "core/machine/system.h"
 #include "core/base/save_file.h"
+#include "platform/host_time.h"
 #include "support/files.h"
 #include "support/log_capture.h"
 #include "ui/app/dialogs.h"
@@ -373,7 +377,25 @@ TEST_F(AppTest, FocusAndMenusPauseTheGameAndEmulationPauseHoldsTheMachine)
     frame.command(CMainFrame::kEmulationPause, Qt::NoModifier);
     EXPECT_EQ(debugBreak, 1);
     EXPECT_FALSE(sound.opened());
-    EXPECT_TRUE(frame.update());
+    // Held, a tick draws only when the status text changed, which is when
+    // the rate (every 30th tick) or the CPU share (every 60th) is measured
+    // anew: at most 3 a second of 60 paced ticks. And it sleeps once to its
+    // deadline rather than in 1 ms steps. A loaded machine only makes ticks
+    // fewer and later, never more.
+    constexpr int kHeldTicks = 120;
+    journal.clear();
+    rusage before{}, after{};
+    getrusage(RUSAGE_THREAD, &before);
+    const u64 start = host::steadyNs();
+    for (int i = 0; i < kHeldTicks; ++i)
+        ASSERT_TRUE(frame.update());
+    const double seconds = static_cast<double>(host::steadyNs() - start) / 1e9;
+    getrusage(RUSAGE_THREAD, &after);
+    const auto times = [](const char* entry) { return std::count(journal.begin(), journal.end(), entry); };
+    EXPECT_LE(kHeldTicks, 2 + 60 * seconds);
+    EXPECT_LE(times("video.update"), 4 + 3 * seconds) << kHeldTicks << " ticks in " << seconds << " s";
+    EXPECT_EQ(times("video.present"), times("video.update"));
+    EXPECT_LE(after.ru_nvcsw - before.ru_nvcsw, 2 * kHeldTicks);
     frame.command(CMainFrame::kEmulationPause, Qt::NoModifier);
     EXPECT_EQ(debugBreak, 0);
     EXPECT_TRUE(sound.running());
