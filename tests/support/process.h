@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,6 +50,18 @@ inline pid_t spawn(const std::vector<std::string>& arguments, const std::string&
     posix_spawn_file_actions_destroy(&actions);
     return error == 0 ? pid : -1;
 }
+
+#ifdef KEST_NO_LOCKS
+// A command run as on a file system that takes no locks: a stand-in for
+// flock, preloaded, fails as one does.
+inline std::vector<std::string> withoutLocks(std::vector<std::string> command)
+{
+    const char* options = std::getenv("ASAN_OPTIONS");
+    command.insert(command.begin(), {"env", "LD_PRELOAD=" KEST_NO_LOCKS,
+                                     std::string("ASAN_OPTIONS=") + (options ? options : "") + ":verify_asan_link_order=0"});
+    return command;
+}
+#endif
 
 // Waits for a process started here; false when it is still running then.
 inline bool waitFor(pid_t pid, std::chrono::milliseconds limit, int* status = nullptr)
