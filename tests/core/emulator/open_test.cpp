@@ -520,12 +520,12 @@ TEST_F(OpenTest, AStoppedGameAndAFailedOpenLetGoOfTheirSaves)
     ASSERT_TRUE(saveFile(dir.file("saves/card.bup"), std::vector<u8>(0x80000).data(), 0x80000));
     const std::vector<u8> image = discImage("T-1", "SAVES", "J");
     const std::string disc = writeDisc(image);
-    const auto free = [&](const char* name, u32 size) {
-        std::vector<u8> memory(size);
-        SaveFile other;
-        return other.load("TEST", dir.file(name), memory.data(), size) == SaveFile::State::kLoaded;
-    };
     const auto allFree = [&] {
+        std::vector<u8> memory(0x80000);
+        SaveFile other;
+        const auto free = [&](const char* name, u32 size) {
+            return other.load("TEST", dir.file(name), memory.data(), size) == SaveFile::State::kLoaded;
+        };
         return free("saves/sat_primary_01.bup", 0x8000) && free("saves/card.bup", 0x80000) &&
                free("saves/sat_battery.sav", SMPC::kBatteryBytes);
     };
