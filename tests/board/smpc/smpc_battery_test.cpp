@@ -184,9 +184,12 @@ TEST_F(SmpcBattery, ABatteryAnotherProgramHoldsIsReadButNeverWritten)
     std::filesystem::create_directories(folder);
     ASSERT_TRUE(saveFile(path, held.data(), static_cast<u32>(held.size())));
     const pid_t holder = spawn({"flock", path, "sleep", "60"});
+    ASSERT_GT(holder, 0);
     const int probe = ::open(path.c_str(), O_RDONLY);
-    while (::flock(probe, LOCK_EX | LOCK_NB) == 0)
+    for (int i = 0; i < 20000 && ::flock(probe, LOCK_EX | LOCK_NB) == 0; ++i) {
         ::flock(probe, LOCK_UN);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     ::close(probe);
     smpc().setSaveFolder(folder);
     EXPECT_TRUE(smpc().timeSet());
