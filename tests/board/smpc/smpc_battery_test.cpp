@@ -183,7 +183,12 @@ TEST_F(SmpcBattery, ABatteryAnotherProgramHoldsIsReadButNeverWritten)
     const std::string folder = dir.file("held"), path = folder + "/sat_battery.sav";
     std::filesystem::create_directories(folder);
     ASSERT_TRUE(saveFile(path, held.data(), static_cast<u32>(held.size())));
-    const pid_t holder = spawn({"flock", path, "sleep", "60"});
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        ::flock(::open(path.c_str(), O_RDONLY), LOCK_EX);
+        ::pause();
+        ::_exit(0);
+    }
     ASSERT_GT(holder, 0);
     const int probe = ::open(path.c_str(), O_RDONLY);
     for (int i = 0; i < 20000 && ::flock(probe, LOCK_EX | LOCK_NB) == 0; ++i) {
