@@ -28,10 +28,10 @@ inline std::string runCommand(const std::string& command)
 }
 
 // Starts a program (found on PATH) in folder when one is given, with its
-// standard output and error going to the file output when one is given;
-// -1 when it cannot start.
+// standard output and error going to the file output when one is given,
+// and the descriptor kept open in it alone; -1 when it cannot start.
 inline pid_t spawn(const std::vector<std::string>& arguments, const std::string& folder = "",
-                   const std::string& output = "")
+                   const std::string& output = "", int kept = -1)
 {
     std::vector<char*> argv;
     for (const std::string& a : arguments)
@@ -45,6 +45,8 @@ inline pid_t spawn(const std::vector<std::string>& arguments, const std::string&
         posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
     }
+    if (kept >= 0)
+        posix_spawn_file_actions_adddup2(&actions, kept, kept);  // clears its close-on-exec
     pid_t pid = 0;
     const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);

@@ -143,13 +143,7 @@ int endStatus(pid_t kest)
 }
 
 // Language > the entry after the one in force, from the keyboard.
-void chooseTheNextLanguage(const std::string& on, pid_t kest)
-{
-    std::vector<std::string> windows;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !(windows = kestWindows(on, kest)).empty(); }, 20000));
-    runCommand("DISPLAY=" + on + " xdotool windowfocus --sync " + windows[0] +
-               " sleep 0.3 key alt+f sleep 0.5 key l sleep 0.5 key Down sleep 0.3 key Return");
-}
+void chooseTheNextLanguage(const std::string& on, pid_t kest);
 
 // Ctrl+X is File > Exit: the program must end with status expected (0 by
 // default). With answerABox, a box comes up first, before the window goes,
@@ -1064,6 +1058,14 @@ struct BusySaves {
     bool japanese() const { return readText(data.file("kest.ini")).find("lang_code = ja_JP") != std::string::npos; }
 };
 
+void chooseTheNextLanguage(const std::string& on, pid_t kest)
+{
+    std::vector<std::string> windows;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !(windows = kestWindows(on, kest)).empty(); }, 20000));
+    runCommand("DISPLAY=" + on + " xdotool windowfocus --sync " + windows[0] +
+               " sleep 0.3 key alt+f sleep 0.5 key l sleep 0.5 key Down sleep 0.3 key Return");
+}
+
 ino_t inode(const std::string& path)
 {
     struct stat info = {};
@@ -1176,15 +1178,9 @@ TEST(Window, UnderNohupAHangUpAndAClosedPipeLeaveTheWindowRunning)
     int ends[2];
     ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
     ::close(ends[0]);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);  // or nohup says it ignores input
-    posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], 2);
-    const char* argv[] = {"nohup", f.program.c_str(), kBootDisc.c_str(), nullptr};
-    pid_t kest = -1;
-    ASSERT_EQ(posix_spawnp(&kest, argv[0], &actions, nullptr, const_cast<char**>(argv), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    // Input from nowhere, or nohup says it ignores it.
+    const pid_t kest = spawn({"sh", "-c", "exec nohup \"$0\" \"$1\" </dev/null", f.program, kBootDisc}, "",
+                             "/dev/fd/" + std::to_string(ends[1]));
     ::close(ends[1]);
     ASSERT_TRUE(QTest::qWaitFor([&] { return f.started(); }, 20000));
     kill(kest, SIGHUP);
@@ -1236,19 +1232,8 @@ pid_t startServer(std::string& name)
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0)
         return -1;
-    const std::vector<std::string> arguments = {"Xvfb", "-displayfd", std::to_string(ends[1]), "-screen", "0",
-                                                "1024x768x24", "-nolisten", "tcp"};
-    std::vector<char*> argv;
-    for (const std::string& a : arguments)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], ends[1]);  // kept open in the server alone
-    pid_t server = -1;
-    if (posix_spawnp(&server, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        server = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t server = spawn({"Xvfb", "-displayfd", std::to_string(ends[1]), "-screen", "0", "1024x768x24",
+                                "-nolisten", "tcp"}, "", "", ends[1]);
     ::close(ends[1]);
     // The number, or the end of the pipe when the server died.
     std::string number;
