@@ -523,14 +523,13 @@ TEST_F(OpenTest, AStoppedGameAndAFailedOpenLetGoOfTheirSaves)
     const auto allFree = [&] {
         std::vector<u8> memory(0x80000);
         SaveFile other;
-        const auto free = [&](const char* name, u32 size) {
-            return other.load("TEST", dir.file(name), memory.data(), size) == SaveFile::State::kLoaded;
-        };
-        return free("saves/sat_primary_01.bup", 0x8000) && free("saves/card.bup", 0x80000) &&
-               free("saves/sat_battery.sav", SMPC::kBatteryBytes);
+        bool free = true;
+        for (const auto& [name, size] : {std::pair{"sat_primary_01.bup", 0x8000u}, {"card.bup", 0x80000u},
+                                         {"sat_battery.sav", SMPC::kBatteryBytes}})
+            free = free && other.load("TEST", dir.file("saves/") + name, memory.data(), size) == SaveFile::State::kLoaded;
+        return free;
     };
     for (const bool fails : {false, true}) {
-        SCOPED_TRACE(fails ? "failed open" : "stopped game");
         ASSERT_TRUE(kest->prepareOpen(disc, 0));
         if (fails)
             std::filesystem::resize_file(disc, 17 * 2048);
@@ -540,7 +539,7 @@ TEST_F(OpenTest, AStoppedGameAndAFailedOpenLetGoOfTheirSaves)
             kest->start();
             kest->stop();
         }
-        EXPECT_TRUE(allFree());
+        EXPECT_TRUE(allFree()) << fails;
         ASSERT_TRUE(saveFile(disc, image.data(), static_cast<u32>(image.size())));
     }
 }
