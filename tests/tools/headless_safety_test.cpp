@@ -66,6 +66,17 @@ struct Workspace {
     std::string data() const { return "--data " + dir.path().string() + " --fields 2 "; }
 };
 
+// Settings that run save_busy as the BIOS image, with a blank 512 KB
+// backup cartridge at saves/card.bup unless card is false.
+void busySaves(const TempDir& dir, bool card = true)
+{
+    const std::string ini = "[Path]\nsat_bios = " KEST_PROGRAMS_DIR "/sh2/save_busy.bin\nsat_memcard = saves/card.bup\n"
+                            "[General]\nkest_bios = 0\ncartridge = 4\n";
+    ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
+    std::filesystem::create_directory(dir.path() / "saves");
+    EXPECT_TRUE(!card || saveFile(dir.file("saves/card.bup"), std::vector<u8>(0x80000).data(), 0x80000));
+}
+
 void expectNoTemporaries(const TempDir& dir, const std::string& folder = "")
 {
     for (const auto& entry : std::filesystem::directory_iterator(dir.path() / folder))
@@ -298,14 +309,9 @@ TEST(HeadlessSignals, ASignalInAFieldOfAWriteStillSavesIt)
         {{SIGTERM, SIGINT, SIGHUP}, SIGHUP, "", true}};
     for (const auto& [sent, signal, prefix, held] : cases) {
         TempDir dir;
-        const std::string ini = "[Path]\r\nsat_bios = " + std::string(KEST_PROGRAMS_DIR) +
-                                "/sh2/save_busy.bin\r\nsat_memcard = saves/card.bup\r\n[General]\r\nkest_bios = "
-                                "0\r\ncartridge = 4\r\n";
-        saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size()));
-        std::filesystem::create_directory(dir.path() / "saves");
+        busySaves(dir);
         const std::string card = dir.file("saves/card.bup");
         const std::vector<u8> blank(0x80000, 0);
-        ASSERT_TRUE(saveFile(card, blank.data(), static_cast<u32>(blank.size())));
         const pid_t pid = spawn({"sh", "-c", prefix + ("exec " KEST_BINARY_DIR "/tools/kest-headless --data " +
                                                         dir.path().string() + " --fields 1000000")},
                                 "", dir.file("log.txt"));
@@ -357,9 +363,7 @@ TEST(HeadlessSignals, ASignalInAFieldOfAWriteStillSavesIt)
 TEST(HeadlessSaves, TheLastFieldsSaveTakesAFreeTemporaryNameOrFailsTheRun)
 {
     TempDir dir;
-    const std::string ini = "[Path]\nsat_bios = " KEST_PROGRAMS_DIR "/sh2/save_busy.bin\n[General]\nkest_bios = 0\n";
-    ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
-    std::filesystem::create_directory(dir.path() / "saves");
+    busySaves(dir, false);
     const std::string internal = dir.file("saves/sat_primary_01.bup");
     // The shell's number is the run's: exec keeps it.
     const Outcome run = headless("--data " + dir.path().string() + " --fields 10",
@@ -374,9 +378,6 @@ TEST(HeadlessSaves, TheLastFieldsSaveTakesAFreeTemporaryNameOrFailsTheRun)
     // A folder where the save goes takes none of the game's saves: the run
     // fails as for a lost save, and the folder stays as it was.
     const std::string card = dir.file("saves/card.bup");
-    const std::string withCard = "[Path]\nsat_bios = " KEST_PROGRAMS_DIR "/sh2/save_busy.bin\nsat_memcard = "
-                                 "saves/card.bup\n[General]\nkest_bios = 0\ncartridge = 4\n";
-    ASSERT_TRUE(saveFile(dir.file("kest.ini"), withCard.data(), static_cast<u32>(withCard.size())));
     std::filesystem::remove(internal);
     std::filesystem::create_directory(internal);
     std::filesystem::create_directory(card);
@@ -396,12 +397,8 @@ TEST(HeadlessSaves, TheLastFieldsSaveTakesAFreeTemporaryNameOrFailsTheRun)
 TEST(HeadlessSaves, WithoutLocksNoRunWritesOverAnothersNewerSaves)
 {
     TempDir dir;
-    const std::string ini = "[Path]\nsat_bios = " KEST_PROGRAMS_DIR "/sh2/save_busy.bin\nsat_memcard = saves/card.bup\n"
-                            "[General]\nkest_bios = 0\ncartridge = 4\n";
-    ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
-    std::filesystem::create_directory(dir.path() / "saves");
+    busySaves(dir);
     const std::string memory = dir.file("saves/sat_primary_01.bup"), card = dir.file("saves/card.bup");
-    ASSERT_TRUE(saveFile(card, std::vector<u8>(0x80000).data(), 0x80000));
     const auto start = [&](const char* fields, const char* output) {
         return spawn(withoutLocks({KEST_BINARY_DIR "/tools/kest-headless", "--data", dir.path().string(), "--fields",
                                    fields}), "", dir.file(output));
