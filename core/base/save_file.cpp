@@ -436,12 +436,37 @@ std::size_t copySaveTrouble(char* out, std::size_t size, std::size_t pathChars)
     return n;
 }
 
-std::vector<std::string> savesNotWritten()
+std::vector<LostSave> lostSaves()
 {
     std::lock_guard lock(troubleMutex);
+    std::vector<LostSave> lost;
+    for (const Trouble& trouble : troubles) {
+        const auto same = std::find_if(lost.begin(), lost.end(), [&](const LostSave& l) { return l.path == trouble.path; });
+        if (same == lost.end()) {
+            lost.push_back({trouble.path, trouble.reason, 1, trouble.open});
+            continue;
+        }
+        // Later in the list is later in time.
+        same->reason = trouble.reason;
+        ++same->games;
+        same->current = same->current || trouble.open;
+    }
+    return lost;
+}
+
+std::string describeLost(const LostSave& lost)
+{
+    std::string line = "'" + lost.path + "': " + lost.reason;
+    if (lost.games > 1)
+        line += " (in " + std::to_string(lost.games) + " games)";
+    return line;
+}
+
+std::vector<std::string> savesNotWritten()
+{
     std::vector<std::string> lines;
-    for (const Trouble& trouble : troubles)
-        lines.push_back("'" + trouble.path + "': " + trouble.reason);
+    for (const LostSave& lost : lostSaves())
+        lines.push_back(describeLost(lost));
     return lines;
 }
 

@@ -56,10 +56,20 @@ std::size_t removeLeftoverTemporaries(const std::string& path, u64 maxBytes);
 // copied.
 std::size_t copySaveTrouble(char* out, std::size_t size, std::size_t pathChars = SIZE_MAX);
 
-// Every save whose last write failed, or whose changes have no file to go
-// to, as "'path': reason", oldest first; a save is no longer among them
-// once it is written, by itself: another save of the same path does not
-// count.
+// A file that lacks what a game saved in it: its last write failed, or its
+// changes have no file to go to. One per path, in the order first lost.
+struct LostSave {
+    std::string path;
+    std::string reason;    // the latest
+    unsigned games = 1;    // the loads of a game it was lost in
+    bool current = false;  // lost in the game loaded now, so a write may yet reach it
+};
+// A save is no longer among them once it is written, by itself: another
+// save of the same path does not count.
+std::vector<LostSave> lostSaves();
+// "'path': reason", with " (in N games)" where it was lost in more than one.
+std::string describeLost(const LostSave& lost);
+// Every lost save, described.
 std::vector<std::string> savesNotWritten();
 
 // The saves loaded now that another running program holds (see SaveFile).
