@@ -100,6 +100,7 @@ public:
     void closeBattery();
     // The battery file once opened; empty before.
     const std::string& batteryPath() const { return m_battery.path(); }
+    SaveFile& batteryFile() { return m_battery; }
     // Its last write failed: the file lacks the clock or SMEM.
     bool batteryFailing() const { return m_battery.failing(); }
     void saveBattery();

@@ -54,11 +54,10 @@ void SMPC::openBattery()
     if (!m_saveFolder.empty())
         std::filesystem::create_directories(m_saveFolder, ignored);
     u8 record[kBatteryBytes] = {};
-    switch (m_battery.load(name().c_str(), m_saveFolder + kBatteryFile, record, kBatteryBytes)) {
-    case SaveFile::State::kAbsent:
-        std::memcpy(record, kMagic, kMagicChars);
-        m_battery.save(record, kBatteryBytes);
-        return;
+    // An absent file is made holding an unset clock.
+    std::memcpy(record, kMagic, kMagicChars);
+    switch (m_battery.load(name().c_str(), m_saveFolder + kBatteryFile, record, kBatteryBytes,
+                           SaveFile::Absent::kCreate)) {
     case SaveFile::State::kLoaded:
     case SaveFile::State::kInUse:  // read, never written
         break;

@@ -10,7 +10,7 @@
 
 #include "core/base/helpers.h"
 #include "core/base/object.h"
-#include "core/base/save_file.h"
+#include "core/base/file_io.h"
 
 namespace fs = std::filesystem;
 

@@ -6,7 +6,7 @@
 
 #include "core/base/helpers.h"
 #include "core/base/object.h"
-#include "core/base/save_file.h"
+#include "core/base/file_io.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "core/base/save_file.h"
+#include "core/base/file_io.h"
 
 u32 toBcd(u32 value, bool packed)
 {

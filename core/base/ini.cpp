@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "core/base/object.h"
-#include "core/base/save_file.h"
+#include "core/base/file_io.h"
 
 namespace {
 

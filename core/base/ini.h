@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/base/save_file.h"
+#include "core/base/file_io.h"
 #include "core/base/types.h"
 
 // One "key = value ;comment" line. The value may be assigned by the caller;

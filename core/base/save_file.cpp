@@ -1,18 +1,12 @@
 #include "core/base/save_file.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <ctime>
-#include <filesystem>
 #include <mutex>
 #include <string_view>
 #include <vector>
@@ -20,378 +14,7 @@
 #include "core/base/helpers.h"
 #include "core/base/object.h"
 
-namespace {
-
-// Closes the descriptor on every road out.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int get() const { return m_fd; }
-    int release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
-
-bool readAll(int fd, u8* buffer, u64 size)
-{
-    u64 done = 0;
-    while (done < size) {
-        const ssize_t got = ::read(fd, buffer + done, size - done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            std::memset(buffer, 0, done);
-            return false;
-        }
-        done += static_cast<u64>(got);
-    }
-    return true;
-}
-
-bool writeAll(int fd, const u8* data, std::size_t size)
-{
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t put = ::write(fd, data + done, size - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
-}  // namespace
-
-std::string whyNotOpened(const std::string& path)
-{
-    const int saved = errno;
-    std::error_code error;
-    const auto type = std::filesystem::status(path, error).type();
-    if (path.empty() || type == std::filesystem::file_type::not_found)
-        return "no such file";
-    if (type != std::filesystem::file_type::regular)
-        return "not a regular file";
-    return saved ? std::strerror(saved) : "cannot be read";
-}
-
-const char* describe(FileCheck check)
-{
-    switch (check) {
-    case FileCheck::kRead: return "read";
-    case FileCheck::kAbsent: return "no such file";
-    case FileCheck::kNotRegular: return "not a regular file";
-    case FileCheck::kWrongSize: return "wrong size";
-    case FileCheck::kUnreadable: return "cannot be read";
-    }
-    return "?";
-}
-
-bool isRegularFile(const std::string& path)
-{
-    struct stat info;
-    return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-FileCheck readRegularFile(const std::string& path, void* buffer, u32 size, bool exact, u64& found)
-{
-    found = 0;
-    if (path.empty())
-        return FileCheck::kAbsent;
-    // Opening without blocking lets a FIFO be seen for what it is.
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0)
-        return errno == ENOENT || errno == ENOTDIR ? FileCheck::kAbsent : FileCheck::kUnreadable;
-    struct stat info;
-    if (::fstat(fd.get(), &info) != 0)
-        return FileCheck::kUnreadable;
-    if (!S_ISREG(info.st_mode))
-        return FileCheck::kNotRegular;
-    found = static_cast<u64>(info.st_size);
-    if (exact && found != size)
-        return FileCheck::kWrongSize;
-    const u64 bytes = found < size ? found : size;
-    if (!readAll(fd.get(), static_cast<u8*>(buffer), bytes))
-        return FileCheck::kUnreadable;
-    found = bytes;
-    return FileCheck::kRead;
-}
-
-namespace {
-
-// The file a write replaces: a link's target, so the link stays.
-bool writeTarget(const std::string& path, std::string& target)
-{
-    std::error_code error;
-    target = path;
-    if (std::filesystem::is_symlink(path, error)) {
-        const std::filesystem::path resolved = std::filesystem::canonical(path, error);
-        if (error) {
-            errno = error.value();
-            return false;
-        }
-        target = resolved.string();
-    }
-    return true;
-}
-
-constexpr std::string_view kTemporaryMarker = ".kest~";
-constexpr std::string_view kTemporarySuffix = ".tmp";
-// Far longer than a save takes to write. A younger temporary may be a write
-// in progress by a run this process cannot see (another PID namespace
-// sharing the folder), whatever its number says.
-constexpr time_t kLeftoverSeconds = 60;
-// Names a write tries before it gives up on a folder full of look-alikes.
-constexpr u32 kTemporaryTries = 1000;
-// The kernel's ceiling on process numbers, where pid_max cannot be read.
-constexpr u64 kPidLimit = 1 << 22;
-
-// "NAME.kest~PID-N.tmp" beside the target: unique per process and write.
-std::string temporaryName(const std::string& target, u32 n)
-{
-    return target + std::string(kTemporaryMarker) + std::to_string(::getpid()) + "-" + std::to_string(n) +
-           std::string(kTemporarySuffix);
-}
-
-// A number as to_string writes it: digits only, no leading zero, at most max.
-bool readNumber(std::string_view text, u64 max, u64& value)
-{
-    if (text.empty() || text.size() > 10 || (text.size() > 1 && text[0] == '0'))
-        return false;
-    value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + static_cast<u64>(c - '0');
-    }
-    return value <= max;
-}
-
-u64 pidLimit()
-{
-    u64 limit = 0;
-    if (FILE* file = std::fopen("/proc/sys/kernel/pid_max", "r")) {
-        unsigned long long read = 0;
-        if (std::fscanf(file, "%llu", &read) == 1)
-            limit = read;
-        std::fclose(file);
-    }
-    return limit > 1 && limit <= kPidLimit ? limit : kPidLimit;
-}
-
-// Whether name is a temporary replaceFile could have made for the file
-// named base, by a process numbered below pids; pid receives that number.
-// The earlier "NAME.PID-N.tmp" is not taken: a person's dated copy can
-// have that form.
-bool isTemporaryOf(std::string_view name, std::string_view base, u64 pids, u64& pid)
-{
-    const std::size_t frame = base.size() + kTemporaryMarker.size() + kTemporarySuffix.size();
-    if (name.size() <= frame || !name.starts_with(base) || !name.substr(base.size()).starts_with(kTemporaryMarker) ||
-        !name.ends_with(kTemporarySuffix))
-        return false;
-    const std::string_view middle = name.substr(base.size() + kTemporaryMarker.size(), name.size() - frame);
-    const std::size_t dash = middle.find('-');
-    u64 write = 0;
-    return dash != std::string_view::npos && readNumber(middle.substr(0, dash), pids - 1, pid) && pid > 0 &&
-           readNumber(middle.substr(dash + 1), 0xFFFFFFFF, write);
-}
-
-using Identity = SaveFile::Identity;
-
-Identity identityOf(const struct stat& info)
-{
-    return {static_cast<u64>(info.st_dev), static_cast<u64>(info.st_ino), static_cast<u64>(info.st_size),
-            static_cast<s64>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec, true};
-}
-
-bool sameFile(const Identity& a, const Identity& b)
-{
-    return a.known && b.known && a.device == b.device && a.inode == b.inode;
-}
-
-enum class Lock { kTaken, kHeld, kNoLocks };
-
-Lock takeLock(int fd)
-{
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-        return Lock::kTaken;
-    return errno == EWOULDBLOCK ? Lock::kHeld : Lock::kNoLocks;
-}
-
-// What load found at a save's path, its lock taken where it could be.
-struct Opened {
-    FileCheck check = FileCheck::kAbsent;  // kRead: a regular file, not read yet
-    Lock lock = Lock::kNoLocks;
-    int fd = -1;  // open on the regular file, holding its lock when taken
-    Identity identity;
-};
-
-// Opens and locks the regular file at path. It is read later through the
-// same descriptor, so what is read is the file locked.
-Opened openLocked(const std::string& path)
-{
-    Opened opened;
-    // A file replaced between the open and the lock is another's newer
-    // one: that one is tried.
-    for (int tries = 0; tries < 8; ++tries) {
-        Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-        struct stat info;
-        if (file.get() < 0 || ::fstat(file.get(), &info) != 0) {
-            opened.check = errno == ENOENT || errno == ENOTDIR ? FileCheck::kAbsent : FileCheck::kUnreadable;
-            return opened;
-        }
-        opened.identity = identityOf(info);
-        if (!S_ISREG(info.st_mode)) {
-            opened.check = FileCheck::kNotRegular;
-            return opened;
-        }
-        opened.lock = takeLock(file.get());
-        struct stat named;
-        if (opened.lock == Lock::kTaken &&
-            (::stat(path.c_str(), &named) != 0 || !sameFile(identityOf(named), opened.identity)) && tries < 7)
-            continue;
-        // Written up to the lock: its size and time are those of now.
-        if (::fstat(file.get(), &info) != 0) {
-            opened.check = FileCheck::kUnreadable;
-            return opened;
-        }
-        opened.identity = identityOf(info);
-        opened.check = FileCheck::kRead;
-        opened.fd = file.release();
-        return opened;
-    }
-    return opened;
-}
-
-}  // namespace
-
-std::size_t removeLeftoverTemporaries(const std::string& path, u64 maxBytes)
-{
-    std::string target;
-    if (path.empty() || !writeTarget(path, target))
-        return 0;
-    const std::filesystem::path file(target);
-    const std::string base = file.filename().string();
-    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
-    const time_t now = ::time(nullptr);
-    const u64 pids = pidLimit();
-    std::size_t removed = 0;
-    std::error_code error;
-    const std::filesystem::directory_iterator end;
-    for (auto it = std::filesystem::directory_iterator(folder, error); !error && it != end; it.increment(error)) {
-        u64 pid = 0;
-        if (!isTemporaryOf(it->path().filename().string(), base, pids, pid))
-            continue;
-        // A live process of that number may be another run writing the same
-        // save right now; its file is left alone.
-        if (pid != static_cast<u64>(::getpid()) && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM))
-            continue;
-        // Links and what no write of this save could have made stay too.
-        struct stat info;
-        if (::lstat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-            static_cast<u64>(info.st_size) > maxBytes || now - info.st_mtime < kLeftoverSeconds)
-            continue;
-        if (::unlink(it->path().c_str()) == 0)
-            ++removed;
-    }
-    return removed;
-}
-
-namespace {
-
-enum class Placing { kReplace, kCreate };
-
-// Gives the temporary the target's name only where no file has it.
-bool placeNew(const std::string& temporary, const std::string& target)
-{
-    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return false;
-    // A file system without the flag: a second name, which fails where
-    // the name is taken, then the temporary's goes.
-    if (::link(temporary.c_str(), target.c_str()) != 0)
-        return false;
-    ::unlink(temporary.c_str());
-    return true;
-}
-
-// What a save's write left: the new file's lock and what it is.
-struct Written {
-    int lock = -1;
-    bool noLocks = false;
-    Identity identity;
-};
-
-// Writes data to a new file beside target, which then takes the path: over
-// the file there (kReplace), or only where the path is free (kCreate, else
-// EEXIST). With written, the new file is locked before it takes the path,
-// so a save is never without its lock.
-bool writeThrough(const std::string& target, const void* data, std::size_t size, Placing placing,
-                  Written* written)
-{
-    // A name already taken (not by this write: a file someone left there)
-    // passes to the next number.
-    static std::atomic<u32> counter{0};
-    std::string temporary;
-    int opened = -1;
-    for (u32 tries = 1; opened < 0; ++tries) {
-        temporary = temporaryName(target, counter.fetch_add(1));
-        opened = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (opened < 0 && (errno != EEXIST || tries == kTemporaryTries))
-            return false;
-    }
-    Descriptor fd(opened);
-    // The new file keeps the permissions the user gave the old one.
-    struct stat old;
-    bool ok = true;
-    if (placing == Placing::kReplace && ::stat(target.c_str(), &old) == 0)
-        ok = ::fchmod(fd.get(), old.st_mode & 07777) == 0;
-    ok = ok && writeAll(fd.get(), static_cast<const u8*>(data), size) && ::fsync(fd.get()) == 0;
-    struct stat info;
-    ok = ok && (!written || ::fstat(fd.get(), &info) == 0);
-    const Lock lock = ok && written ? takeLock(fd.get()) : Lock::kNoLocks;
-    if (lock != Lock::kTaken)
-        ok = ::close(fd.release()) == 0 && ok;
-    ok = ok && (placing == Placing::kCreate ? placeNew(temporary, target)
-                                            : ::rename(temporary.c_str(), target.c_str()) == 0);
-    if (!ok) {
-        const int reason = errno;
-        ::close(fd.release());
-        ::unlink(temporary.c_str());
-        errno = reason;
-        return false;
-    }
-    if (written) {
-        written->lock = fd.release();
-        written->noLocks = lock == Lock::kNoLocks;
-        written->identity = identityOf(info);
-    }
-    return true;
-}
-
-}  // namespace
-
-bool replaceFile(const std::string& path, const void* data, std::size_t size)
-{
-    std::string target;
-    return !path.empty() && writeTarget(path, target) && writeThrough(target, data, size, Placing::kReplace, nullptr);
-}
+using file_io::Descriptor;
 
 namespace {
 
@@ -412,6 +35,8 @@ std::atomic<u64> uses{0};
 std::atomic<unsigned> notices{0};
 
 constexpr const char* kInUse = "in use by another running Kest";
+constexpr const char* kChanged = "changed by another program while this run used it";
+constexpr const char* kReadOnly = "the file is read-only";
 
 }  // namespace
 
@@ -497,17 +122,56 @@ unsigned saveNoticeCount()
     return notices.load();
 }
 
+namespace {
+
+// Whether the file at path holds data already.
+bool holds(const std::string& path, const void* data, u32 size)
+{
+    std::vector<u8> bytes(size);
+    u64 found = 0;
+    return readRegularFile(path, bytes.data(), size, true, found) == FileCheck::kRead &&
+           std::memcmp(bytes.data(), data, size) == 0;
+}
+
+}  // namespace
+
+SaveSet::~SaveSet()
+{
+    for (SaveFile* member : m_members)
+        member->m_set = nullptr;
+}
+
+void SaveSet::yieldAll(const SaveFile* finder)
+{
+    m_yielded = true;
+    for (SaveFile* member : m_members) {
+        if (member != finder && member->writable())
+            member->yield(SaveFile::State::kInUse, kInUse);
+    }
+}
+
 SaveFile::~SaveFile()
 {
     release();
+    if (m_set)
+        std::erase(m_set->m_members, this);
 }
 
-SaveFile::State SaveFile::load(const char* tag, const std::string& path, void* buffer, u32 size)
+void SaveFile::join(SaveSet& set)
+{
+    if (m_set)
+        std::erase(m_set->m_members, this);
+    m_set = &set;
+    set.m_members.push_back(this);
+}
+
+SaveFile::State SaveFile::load(const char* tag, const std::string& path, void* buffer, u32 size, Absent absent)
 {
     release();
     m_state = State::kNone;
     m_tag = tag ? tag : "";
     m_failing = false;
+    m_said.clear();
     m_noLocks = false;
     m_file = {};
     m_path = path;
@@ -523,39 +187,68 @@ SaveFile::State SaveFile::load(const char* tag, const std::string& path, void* b
         logSink().write(kLogInfo, tag, "Removed %zu temporary file(s) of %s left by a run that ended during a save",
                         removed, path.c_str());
     // Locked first: what is read is then what stays on disk while this run writes.
-    const Opened opened = openLocked(path);
+    OpenedSave opened = openSave(path);
+    const bool yielded = m_set && m_set->yielded();
+    if (opened.check == FileCheck::kAbsent && absent == Absent::kCreate) {
+        // The program that holds the game's other saves makes it.
+        if (yielded) {
+            yield(State::kInUse, kInUse);
+            return m_state;
+        }
+        std::string target;
+        WrittenSave written;
+        const Placed placed =
+            file_io::writeTarget(path, target) ? writeSave(target, buffer, size, nullptr, written) : Placed::kFailed;
+        if (placed == Placed::kWritten) {
+            adopt(written);
+            return m_state = State::kLoaded;
+        }
+        // Another program made it first: its file is the one to read.
+        if (placed == Placed::kTaken)
+            opened = openSave(path);
+        else
+            logSink().write(kLogError, tag, "Save file %s not created: %s", path.c_str(), std::strerror(errno));
+    }
+    return loadOpened(opened, buffer, size);
+}
+
+SaveFile::State SaveFile::loadOpened(OpenedSave& opened, void* buffer, u32 size)
+{
     Descriptor file(opened.fd);
     m_file = opened.identity;
     if (opened.check == FileCheck::kAbsent)
         return m_state = State::kAbsent;
-    // Two saves of this program writing one file would each undo the other.
+    const char* path = m_path.c_str();
+    // Two saves of one game writing one file would each undo the other.
     const SaveFile* first = nullptr;
     {
         std::lock_guard guard(troubleMutex);
         for (const SaveFile* other : liveSaves)
-            first = other != this && sameFile(other->m_file, m_file) ? other : first;
+            first = other != this && other->m_set == m_set && sameFile(other->m_file, m_file) ? other : first;
     }
     FileCheck check = opened.check;
     if (check == FileCheck::kRead && m_file.size != size)
         check = FileCheck::kWrongSize;
     if (check == FileCheck::kRead && first) {
         yield(State::kRefused, std::string("the same file as the ") + first->m_what + "'s");
-        logSink().write(kLogError, tag, "Save file %s left untouched: %s", path.c_str(), m_why.c_str());
+        logSink().write(kLogError, m_tag.c_str(), "Save file %s left untouched: %s", path, m_why.c_str());
         return m_state;
     }
-    if (check == FileCheck::kRead && !readAll(file.get(), static_cast<u8*>(buffer), size))
+    if (check == FileCheck::kRead && !file_io::readAll(file.get(), buffer, size))
         check = FileCheck::kUnreadable;
     if (check != FileCheck::kRead) {
         yield(State::kRefused, describe(check));
-        logSink().write(kLogError, tag, "Save file %s left untouched: %s [size: %llu, need: %u]", path.c_str(),
-                        m_why.c_str(), static_cast<unsigned long long>(opened.check == FileCheck::kRead ? m_file.size : 0),
-                        size);
+        logSink().write(kLogError, m_tag.c_str(), "Save file %s left untouched: %s [size: %llu, need: %u]", path,
+                        m_why.c_str(),
+                        static_cast<unsigned long long>(opened.check == FileCheck::kRead ? m_file.size : 0), size);
         return m_state;
     }
     if (opened.lock == Lock::kTaken)
         m_lock = file.release();
-    if (opened.lock == Lock::kHeld) {
+    if (opened.lock == Lock::kHeld || (m_set && m_set->yielded())) {
         yield(State::kInUse, kInUse);
+        if (m_set)
+            m_set->yieldAll(this);
         return m_state;
     }
     if (opened.lock == Lock::kNoLocks)
@@ -616,32 +309,27 @@ void SaveFile::noteNoLocks()
     ++notices;
 }
 
-void SaveFile::fail(const char* reason)
+void SaveFile::fail(const std::string& reason)
 {
-    // Said once: a guest may save every field while the folder stays read-only.
-    if (!m_failing) {
-        logSink().write(kLogError, m_tag.c_str(), "Save file %s not written: %s", m_path.c_str(), reason);
-        std::lock_guard lock(troubleMutex);
-        std::erase_if(troubles, [&](const Trouble& trouble) { return trouble.use == m_use; });
-        troubles.push_back({m_use, m_path, reason, true});
-    }
     m_failing = true;
+    // Said once: a guest may save every field while the folder stays
+    // read-only. A new reason replaces the old in the list.
+    if (reason == m_said)
+        return;
+    m_said = reason;
+    logSink().write(kLogError, m_tag.c_str(), "Save file %s not written: %s", m_path.c_str(), reason.c_str());
+    std::lock_guard lock(troubleMutex);
+    std::erase_if(troubles, [&](const Trouble& trouble) { return trouble.use == m_use; });
+    troubles.push_back({m_use, m_path, reason, true});
 }
 
-const char* SaveFile::foreignFile(bool& gone) const
+void SaveFile::adopt(WrittenSave& written)
 {
-    struct stat named;
-    gone = false;
-    if (::stat(m_path.c_str(), &named) != 0) {
-        gone = errno == ENOENT || errno == ENOTDIR;
-        return nullptr;
-    }
-    // A number freed by a replaced file may come back: the size and time
-    // tell that file from this one.
-    const Identity now = identityOf(named);
-    if (!sameFile(now, m_file) || now.size != m_file.size || now.modified != m_file.modified)
-        return "changed by another program while this run used it";
-    return nullptr;
+    unlock();
+    m_lock = written.lock;
+    m_file = written.identity;
+    if (written.state == Lock::kNoLocks)
+        noteNoLocks();
 }
 
 bool SaveFile::save(const void* data, u32 size)
@@ -649,45 +337,67 @@ bool SaveFile::save(const void* data, u32 size)
     if (!writable()) {
         // The memory now holds what its file will never have.
         if (m_state == State::kRefused || m_state == State::kInUse)
-            fail(m_why.c_str());
+            fail(m_why);
         return false;
     }
     // Only the file this save read or wrote last is replaced; where the
     // path names nothing, a file is created only while it still does.
-    Placing placing = Placing::kCreate;
-    bool gone = false;
+    const FileIdentity* expected = nullptr;
     if (m_file.known) {
-        if (const char* why = foreignFile(gone)) {
-            yield(State::kRefused, why);
-            fail(why);
+        struct stat now;
+        if (::stat(m_path.c_str(), &now) == 0) {
+            if (!unchanged(identityOf(now), m_file)) {
+                yield(State::kRefused, kChanged);
+                fail(kChanged);
+                return false;
+            }
+            // Kept as the person left it; nothing is lost while it holds
+            // what the memory does.
+            if (madeReadOnly(m_path, now)) {
+                if (!holds(m_path, data, size)) {
+                    fail(kReadOnly);
+                    return false;
+                }
+                mended();
+                return true;
+            }
+            expected = &m_file;
+        } else if (errno != ENOENT && errno != ENOTDIR) {
+            fail(std::strerror(errno));
             return false;
         }
-        placing = gone ? Placing::kCreate : Placing::kReplace;
     }
     std::string target;
-    Written written;
-    if (!writeTarget(m_path, target) || !writeThrough(target, data, size, placing, &written)) {
-        if (placing == Placing::kCreate && errno == EEXIST) {
-            // Another program created it meanwhile: its saves are there.
-            yield(State::kInUse, kInUse);
-            fail(kInUse);
-            return false;
-        }
+    WrittenSave written;
+    const Placed placed =
+        file_io::writeTarget(m_path, target) ? writeSave(target, data, size, expected, written) : Placed::kFailed;
+    if (placed == Placed::kTaken && !m_file.known) {
+        // Another program created it meanwhile: its saves are there.
+        yield(State::kInUse, kInUse);
+        fail(kInUse);
+        return false;
+    }
+    if (placed == Placed::kTaken || placed == Placed::kForeign) {
+        yield(State::kRefused, kChanged);
+        fail(kChanged);
+        return false;
+    }
+    if (placed == Placed::kFailed) {
         fail(std::strerror(errno));
         return false;
     }
-    unlock();
-    m_lock = written.lock;
-    m_file = written.identity;
-    if (written.noLocks)
-        noteNoLocks();
+    adopt(written);
     if (m_failing)
         logSink().write(kLogInfo, m_tag.c_str(), "Save file %s written again", m_path.c_str());
-    m_failing = false;
-    {
-        std::lock_guard lock(troubleMutex);
-        std::erase_if(troubles, [&](const Trouble& trouble) { return trouble.use == m_use; });
-    }
+    mended();
     m_state = State::kLoaded;
     return true;
+}
+
+void SaveFile::mended()
+{
+    m_failing = false;
+    m_said.clear();
+    std::lock_guard lock(troubleMutex);
+    std::erase_if(troubles, [&](const Trouble& trouble) { return trouble.use == m_use; });
 }

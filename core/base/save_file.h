@@ -5,47 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/base/save_io.h"
 #include "core/base/types.h"
-
-// What a look at a file found before any of it was used.
-enum class FileCheck {
-    kRead,        // read whole into the buffer
-    kAbsent,      // nothing of that name
-    kNotRegular,  // a folder, a FIFO, a device: never opened for reading
-    kWrongSize,
-    kUnreadable,
-};
-
-// Why a check failed, for the log.
-const char* describe(FileCheck check);
-
-// Reads a regular file into buffer: exactly size bytes when exact is set,
-// else up to size bytes (found says how many). Special files are refused
-// before they are opened, so a FIFO cannot block the program. The buffer is
-// touched only when the answer is kRead.
-FileCheck readRegularFile(const std::string& path, void* buffer, u32 size, bool exact, u64& found);
-
-// Real disc descriptions and settings files are a few kilobytes; a larger
-// one (an image opened by mistake, a hostile file) is refused unread.
-constexpr u64 kMaxDescriptionBytes = 1 << 20;
-
-// Whether path names a regular file, or a link to one.
-bool isRegularFile(const std::string& path);
-
-// Why path could not be opened, for the log: a missing file, something
-// that is not a regular file, or the system's reason (errno, as the failed
-// open left it).
-std::string whyNotOpened(const std::string& path);
-
-// Replaces the contents of path through a new file in the same folder and a
-// rename, so the old contents survive a crash or a full disk. A link is
-// followed: its target is replaced.
-bool replaceFile(const std::string& path, const void* data, std::size_t size);
-
-// Removes what replaceFile left beside path when a run was killed during a
-// write: "NAME.kest~PID-N.tmp" of a process no longer running, no larger
-// than maxBytes and untouched for a minute; nothing else. Answers how many.
-std::size_t removeLeftoverTemporaries(const std::string& path, u64 maxBytes);
 
 // Copies into out (cut to size, always terminated) what the last save that
 // failed and is still not written said, "Save not written: path: reason",
@@ -80,6 +41,31 @@ std::vector<std::string> savesWithoutLocks();
 // Bumped whenever a save joins either list, so a host can say so again.
 unsigned saveNoticeCount();
 
+class SaveFile;
+
+// The saves of one game, taken as one: where another running program holds
+// any of them, this one writes none, so one program has them all and the
+// other none rather than each a part.
+class SaveSet {
+public:
+    SaveSet() = default;
+    ~SaveSet();
+    SaveSet(const SaveSet&) = delete;
+    SaveSet& operator=(const SaveSet&) = delete;
+
+    // Another program holds one of them.
+    bool yielded() const { return m_yielded; }
+    // The next game's saves start free.
+    void clear() { m_yielded = false; }
+
+private:
+    friend class SaveFile;
+    void yieldAll(const SaveFile* finder);
+
+    std::vector<SaveFile*> m_members;
+    bool m_yielded = false;
+};
+
 // A file the machine keeps a memory in (backup memory, backup cartridge,
 // EEPROM, battery). It is written back only when it was absent or was loaded
 // whole: a file of another size, a folder, a special file, one its owner
@@ -93,11 +79,14 @@ unsigned saveNoticeCount();
 // creates an absent one only where the path is still free: a file that
 // stands there in its place is another program's. Where the file system
 // takes no locks, the file's identity (device, inode, size and modification
-// time) is what tells. Changes that cannot reach their file are listed among
-// the saves not written.
+// time) is what tells. A file the person made read-only is read, never
+// written. Changes that cannot reach their file are listed among the saves
+// not written.
 class SaveFile {
 public:
     enum class State { kNone, kAbsent, kLoaded, kRefused, kInUse };
+    // What load does where the path names nothing.
+    enum class Absent { kLeave, kCreate };
 
     // what names the memory in messages ("backup memory").
     explicit SaveFile(const char* what = "save") : m_what(what) {}
@@ -105,12 +94,17 @@ public:
     SaveFile(const SaveFile&) = delete;
     SaveFile& operator=(const SaveFile&) = delete;
 
+    // Makes this save one of set's, for good.
+    void join(SaveSet& set);
+
     // Loads path into buffer when it is a regular file of exactly size bytes.
     // Anything else but an absent file is refused, with one error line under
     // tag naming the file, the reason and both sizes; a file another program
-    // holds is loaded, and kInUse. An empty path is kNone. What a killed
-    // run's write left beside the file is removed first.
-    State load(const char* tag, const std::string& path, void* buffer, u32 size);
+    // holds is loaded, and kInUse. An absent file is created from buffer
+    // when asked (kLoaded); where another program creates it first, that
+    // one is loaded instead. An empty path is kNone. What a killed run's
+    // write left beside the file is removed first.
+    State load(const char* tag, const std::string& path, void* buffer, u32 size, Absent absent = Absent::kLeave);
     // The owner found the loaded contents foreign and said so: keep them on disk.
     void refuse(const char* why);
     // Lets go of the file: nothing more is written to it, and its failure
@@ -119,9 +113,10 @@ public:
 
     bool writable() const { return m_state == State::kAbsent || m_state == State::kLoaded; }
     // Writes data when writable; a written absent file counts as loaded.
-    // A failure is logged with its reason once, and so is the next success.
-    // A file that is not written (refused, in use) is listed as not written
-    // once its owner asks for a save: the memory holds changes it lacks.
+    // A failure is logged with its reason, once until the reason changes,
+    // and so is the next success. A file that is not written (refused, in
+    // use) is listed as not written once its owner asks for a save: the
+    // memory holds changes it lacks.
     bool save(const void* data, u32 size);
 
     State state() const { return m_state; }
@@ -132,39 +127,38 @@ public:
     // Its file system takes no locks.
     bool noLocks() const { return m_noLocks; }
 
-    // What a save knows of the file it read or wrote last.
-    struct Identity {
-        u64 device = 0;
-        u64 inode = 0;
-        u64 size = 0;
-        s64 modified = 0;  // nanoseconds
-        bool known = false;
-    };
-
 private:
+    friend class SaveSet;
+
     void release();
     void unlock();
-    // Logged once and listed until this save is written.
-    void fail(const char* reason);
+    // Logged once per reason and listed until this save is written.
+    void fail(const std::string& reason);
     // The file is not this save's to write: state says whose it is.
     void yield(State state, const std::string& why);
-    // Why the path no longer names the file this save read or wrote last;
-    // null when it does, or (gone) names nothing.
-    const char* foreignFile(bool& gone) const;
     void noteNoLocks();
+    // The file holds what the memory does: off the list.
+    void mended();
+    // Takes what a write left: its lock and its file.
+    void adopt(WrittenSave& written);
+    // Reads the regular file load found open, or says why not.
+    State loadOpened(OpenedSave& opened, void* buffer, u32 size);
 
     const char* m_what;
+    SaveSet* m_set = nullptr;
     std::string m_path;
     std::string m_tag;
     // Why a refused or held file is not written.
     std::string m_why;
+    // The reason the last failure was said with.
+    std::string m_said;
     State m_state = State::kNone;
     bool m_failing = false;
     // The lock could not be taken: the file system takes none.
     bool m_noLocks = false;
     // Holds the lock of the file at m_path; -1 where none was taken.
     int m_lock = -1;
-    Identity m_file;
+    FileIdentity m_file;
     // This load's number, which its failures are listed under.
     u64 m_use = 0;
 };

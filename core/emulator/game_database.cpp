@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/base/object.h"
-#include "core/base/save_file.h"
+#include "core/base/file_io.h"
 
 namespace {
 

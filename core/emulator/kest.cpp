@@ -29,6 +29,8 @@ Kest::Kest() : m_dataFolder(executableFolder())
     setName("KEST");
     m_machine = &m_system;
     m_system.attachHook(this);
+    for (SaveFile* file : {&m_system.backupFile(), &m_eepromFile, &m_cartridgeFile, &m_system.smpc().batteryFile()})
+        file->join(m_saves);
     buildVideoTables();
 }
 
@@ -90,6 +92,7 @@ void Kest::releaseSaves()
     m_eepromFile.forget();
     m_cartridgeFile.forget();
     m_system.smpc().closeBattery();
+    m_saves.clear();
 }
 
 void Kest::writeSaves()
@@ -206,11 +209,8 @@ bool Kest::loadBackupMemory(const std::string& path, const std::string& fallback
     SaveFile& file = m_system.backupFile();
     using State = SaveFile::State;
     State state = file.load(name().c_str(), dataPath(path), memory, size);
-    if (state == State::kAbsent || state == State::kNone) {
-        state = file.load(name().c_str(), dataPath(fallback), memory, size);
-        if (state == State::kAbsent && file.save(memory, size))
-            state = State::kLoaded;
-    }
+    if (state == State::kAbsent || state == State::kNone)
+        state = file.load(name().c_str(), dataPath(fallback), memory, size, SaveFile::Absent::kCreate);
     return state == State::kLoaded;
 }
 
@@ -219,10 +219,9 @@ bool Kest::loadEeprom()
     AK93C45AF& eeprom = boardEeprom();
     // What the chip held before the file was read is not the game's to save.
     eeprom.settle();
-    const SaveFile::State state = m_eepromFile.load(name().c_str(), dataPath(kEepromFile), eeprom.data(), eeprom.size());
-    if (state == SaveFile::State::kAbsent)
-        m_eepromFile.save(eeprom.data(), eeprom.size());
-    else if (state == SaveFile::State::kRefused)
+    const SaveFile::State state = m_eepromFile.load(name().c_str(), dataPath(kEepromFile), eeprom.data(), eeprom.size(),
+                                                    SaveFile::Absent::kCreate);
+    if (state == SaveFile::State::kRefused)
         std::fill_n(eeprom.data(), eeprom.size(), 0xFF);  // erased
     return m_eepromFile.state() == SaveFile::State::kLoaded;
 }

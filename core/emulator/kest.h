@@ -184,6 +184,8 @@ private:
     // Both roads end here.
     void setupMode(INI& settings);
 
+    // Declared first: the saves leave it as they go.
+    SaveSet m_saves;
     CSystem m_system;
     std::shared_ptr<Cartridge> m_cartridge;
     std::shared_ptr<CCd> m_disc;

@@ -20,6 +20,7 @@
 #include "core/base/object.h"
 #include "core/base/ini.h"
 #include "core/emulator/kest.h"
+#include "core/base/file_io.h"
 #include "core/base/save_file.h"
 #include "core/emulator/zipfile.h"
 
@@ -119,9 +120,10 @@ bool Kest::finishOpen()
     // A game that runs is closed first, so nothing of it survives the open.
     if (opened())
         stop();
-    // The cartridge belongs to the game that chose it.
+    // The cartridge belongs to the game that chose it, and the saves are
+    // the next game's to take.
     insertCartridge(nullptr);
-    m_cartridgeFile.forget();
+    releaseSaves();
     m_system.machineKind = plan->machineKind;
     m_biosPath = plan->biosPath;
     m_romSetPath.clear();

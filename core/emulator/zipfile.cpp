@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/base/object.h"
-#include "core/base/save_file.h"
+#include "core/base/file_io.h"
 
 namespace {
 

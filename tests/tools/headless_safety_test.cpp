@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -66,15 +67,46 @@ struct Workspace {
     std::string data() const { return "--data " + dir.path().string() + " --fields 2 "; }
 };
 
-// Settings that run save_busy as the BIOS image, with a blank 512 KB
-// backup cartridge at saves/card.bup unless card is false.
-void busySaves(const TempDir& dir, bool card = true)
+// Settings that run save_busy (or another) as the BIOS image, with a blank
+// 512 KB backup cartridge at saves/card.bup unless card is false.
+void busySaves(const TempDir& dir, bool card = true, const std::string& bios = KEST_PROGRAMS_DIR "/sh2/save_busy.bin")
 {
-    const std::string ini = "[Path]\nsat_bios = " KEST_PROGRAMS_DIR "/sh2/save_busy.bin\nsat_memcard = saves/card.bup\n"
+    const std::string ini = "[Path]\nsat_bios = " + bios + "\nsat_memcard = saves/card.bup\n"
                             "[General]\nkest_bios = 0\ncartridge = 4\n";
     ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
     std::filesystem::create_directory(dir.path() / "saves");
     EXPECT_TRUE(!card || saveFile(dir.file("saves/card.bup"), std::vector<u8>(0x80000).data(), 0x80000));
+}
+
+// save_busy has made its first writes and set SMEM, whose battery file is
+// written at once.
+bool busyInLoop(const TempDir& dir)
+{
+    const std::vector<u8> bytes = readBytes(dir.file("saves/sat_battery.sav"));
+    return bytes.size() > 20 && bytes[20] == 0x2B;
+}
+
+// A run of the settings busySaves made, its log and standard error going
+// to output, as on another file system: fileSystem lists what it lacks
+// (see file_systems.cpp), locks says whether it takes any, and the fsync
+// of a write to a path holding hold waits for dir's "go".
+pid_t busyRun(const TempDir& dir, const std::string& output, const char* fields, const std::string& fileSystem = "",
+              bool locks = true, const std::string& hold = "")
+{
+    const char* options = std::getenv("ASAN_OPTIONS");
+    return spawn({"env", std::string("LD_PRELOAD=") + (locks ? "" : KEST_NO_LOCKS ":") + KEST_FILE_SYSTEMS,
+                  std::string("ASAN_OPTIONS=") + (options ? options : "") + ":verify_asan_link_order=0",
+                  "KEST_FILE_SYSTEM=" + fileSystem, "KEST_HOLD_FSYNC=" + (hold.empty() ? "" : hold + ":" + dir.path().string()),
+                  KEST_BINARY_DIR "/tools/kest-headless", "--data", dir.path().string(), "--fields", fields},
+                 "", dir.file(output));
+}
+
+template <typename Seen>
+bool waitUntil(Seen seen)
+{
+    for (int i = 0; i < 3000 && !seen(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return seen();
 }
 
 void expectNoTemporaries(const TempDir& dir, const std::string& folder = "")
@@ -391,36 +423,169 @@ TEST(HeadlessSaves, TheLastFieldsSaveTakesAFreeTemporaryNameOrFailsTheRun)
 }
 
 // Where the file system takes no locks (a stand-in for flock fails as one
-// does), two runs on one folder each say so once per file. The first's end
-// then finds the saves the second wrote since and does not go back over
-// them: it names them as not written.
+// does), two runs on one folder each say so once per file, at the open and
+// in the log. The first's end then finds the saves the second wrote since
+// and does not go back over them: it names them as not written.
 TEST(HeadlessSaves, WithoutLocksNoRunWritesOverAnothersNewerSaves)
 {
     TempDir dir;
     busySaves(dir);
     const std::string memory = dir.file("saves/sat_primary_01.bup"), card = dir.file("saves/card.bup");
-    const auto start = [&](const char* fields, const char* output) {
-        return spawn(withoutLocks({KEST_BINARY_DIR "/tools/kest-headless", "--data", dir.path().string(), "--fields",
-                                   fields}), "", dir.file(output));
-    };
-    const pid_t first = start("1000000", "first.txt");
-    ASSERT_GT(first, 0);
-    // Its game's last write to a file before its end: the SMPC's memory.
     const std::string battery = dir.file("saves/sat_battery.sav");
-    for (int i = 0; i < 1000 && !(readBytes(battery).size() > 20 && readBytes(battery)[20] == 0x2B); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const pid_t first = busyRun(dir, "first.txt", "1000000", "", false);
+    ASSERT_GT(first, 0);
+    ASSERT_TRUE(waitUntil([&] { return busyInLoop(dir); }));
     int status = -1;
-    ASSERT_TRUE(waitFor(start("20", "second.txt"), std::chrono::seconds(60), &status));
+    ASSERT_TRUE(waitFor(busyRun(dir, "second.txt", "20", "", false), std::chrono::seconds(60), &status));
     EXPECT_EQ(status, 0);
     const std::string second = readText(dir.file("second.txt"));
-    for (const std::string& save : {memory, card, battery})
+    for (const std::string& save : {memory, card, battery}) {
         EXPECT_EQ(occurrences(second, save + "' is on a file system that takes no locks"), 1u) << second;
+        EXPECT_EQ(occurrences(second, "Save file " + save + " is on a file system that takes no locks"), 1u);
+    }
     kill(first, SIGTERM);
     ASSERT_TRUE(waitFor(first, std::chrono::seconds(20), &status));
     const std::string said = readText(dir.file("first.txt"));
     for (const std::string& save : {memory, card})
         EXPECT_TRUE(contains(said, "save not written: '" + save + "': changed by another program while this run "
                                    "used it\n")) << said.substr(said.size() > 3000 ? said.size() - 3000 : 0);
+}
+
+// Two runs without locks that end together each write the card they both
+// loaded; the one whose write lands second finds the other's file in its
+// place and puts it back: one card on disk, the other named as not written.
+TEST(HeadlessSaves, WithoutLocksTwoRunsEndingTogetherKeepOneCard)
+{
+    TempDir dir;
+    busySaves(dir);
+    const std::string card = dir.file("saves/card.bup");
+    const pid_t runs[] = {busyRun(dir, "a.txt", "1000000", "", false, "card.bup.kest~"),
+                          busyRun(dir, "b.txt", "1000000", "", false, "card.bup.kest~")};
+    for (const char* output : {"a.txt", "b.txt"})
+        ASSERT_TRUE(waitUntil([&] { return contains(readText(dir.file(output)), "SMPC: SETSMEM"); }));
+    for (const pid_t run : runs)
+        kill(run, SIGTERM);
+    for (const pid_t run : runs)
+        ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(dir.file("held." + std::to_string(run))); }));
+    ASSERT_TRUE(saveFile(dir.file("go"), "", 0));
+    for (const pid_t run : runs)
+        ASSERT_TRUE(waitFor(run, std::chrono::seconds(20)));
+    const std::string lost = "save not written: '" + card + "': changed by another program while this run used it";
+    EXPECT_EQ(contains(readText(dir.file("a.txt")), lost) + contains(readText(dir.file("b.txt")), lost), 1);
+    EXPECT_EQ(readBytes(card).at(0), 'K');
+    expectNoTemporaries(dir, "saves");
+}
+
+// A file another program puts where the card is while the card's last
+// write waits in its fsync stays, and the run names the card as not
+// written: one renamed over it (where renameat2 takes flags, and where it
+// takes none), copied over it in place, a link, a FIFO, or a file made
+// where the card was removed during the game.
+TEST(HeadlessSaves, AFilePutInPlaceOfASaveDuringItsWriteStays)
+{
+    enum class Put { kRenamed, kRenamedNoFlags, kCopied, kLink, kFifo, kCreated };
+    const std::vector<u8> theirs(0x80000, 0x55);
+    for (const Put put : {Put::kRenamed, Put::kRenamedNoFlags, Put::kCopied, Put::kLink, Put::kFifo, Put::kCreated}) {
+        SCOPED_TRACE(static_cast<int>(put));
+        TempDir dir;
+        busySaves(dir);
+        const std::string card = dir.file("saves/card.bup"), other = dir.file("other.bup");
+        ASSERT_TRUE(saveFile(other, theirs.data(), 0x80000));
+        const pid_t run =
+            busyRun(dir, "log.txt", "1000000", put == Put::kRenamedNoFlags ? "no-flags" : "", true, "card.bup.kest~");
+        ASSERT_TRUE(waitUntil([&] { return busyInLoop(dir); }));
+        if (put == Put::kCreated)
+            std::filesystem::remove(card);
+        kill(run, SIGTERM);
+        ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(dir.file("held." + std::to_string(run))); }));
+        if (put == Put::kLink || put == Put::kFifo)
+            std::filesystem::remove(card);
+        switch (put) {
+        case Put::kRenamed:
+        case Put::kRenamedNoFlags: std::filesystem::rename(other, card); break;
+        case Put::kCopied:
+            std::ofstream(card, std::ios::binary | std::ios::trunc)
+                .write(reinterpret_cast<const char*>(theirs.data()), 0x80000);
+            break;
+        case Put::kLink: std::filesystem::create_symlink(other, card); break;
+        case Put::kFifo: ASSERT_EQ(::mkfifo(card.c_str(), 0600), 0); break;
+        case Put::kCreated: std::filesystem::copy_file(other, card); break;
+        }
+        ASSERT_TRUE(saveFile(dir.file("go"), "", 0));
+        ASSERT_TRUE(waitFor(run, std::chrono::seconds(20)));
+        const std::string log = readText(dir.file("log.txt"));
+        EXPECT_TRUE(contains(log, "save not written: '" + card + "': changed by another program while this run used "
+                                  "it\n")) << log.substr(log.size() > 2000 ? log.size() - 2000 : 0);
+        if (put == Put::kFifo)
+            EXPECT_TRUE(std::filesystem::is_fifo(card));
+        else
+            EXPECT_TRUE(readBytes(card) == theirs && std::filesystem::is_symlink(card) == (put == Put::kLink));
+        expectNoTemporaries(dir, "saves");
+    }
+}
+
+// Where renameat2 takes no flags, and where hard links are missing too, a
+// lone run on an empty folder still makes and writes every save. On NFS,
+// where an exclusive lock needs a descriptor open for writing, a second run
+// is kept out and nothing says the file system takes no locks.
+TEST(HeadlessSaves, OtherFileSystemsMakeWriteAndLockTheSaves)
+{
+    for (const char* kind : {"nfs no-flags", "nfs no-flags no-links"}) {
+        SCOPED_TRACE(kind);
+        TempDir dir;
+        busySaves(dir);
+        int status = -1;
+        ASSERT_TRUE(waitFor(busyRun(dir, "log.txt", "10", kind), std::chrono::seconds(60), &status));
+        const std::string log = readText(dir.file("log.txt"));
+        EXPECT_EQ(status, 0) << log.substr(log.size() > 2000 ? log.size() - 2000 : 0);
+        EXPECT_EQ(readBytes(dir.file("saves/sat_primary_01.bup")).at(1), 0x4B);
+        EXPECT_EQ(readBytes(dir.file("saves/card.bup")).at(1), 'E');
+        EXPECT_TRUE(busyInLoop(dir));
+        EXPECT_FALSE(contains(log, "no locks"));
+    }
+    TempDir dir;
+    busySaves(dir);
+    const pid_t first = busyRun(dir, "first.txt", "1000000", "nfs");
+    ASSERT_TRUE(waitUntil([&] { return busyInLoop(dir); }));
+    int status = -1;
+    ASSERT_TRUE(waitFor(busyRun(dir, "second.txt", "10", "nfs"), std::chrono::seconds(60), &status));
+    kill(first, SIGTERM);
+    ASSERT_TRUE(waitFor(first, std::chrono::seconds(20)));
+    const std::string second = readText(dir.file("second.txt"));
+    EXPECT_TRUE(contains(second, "save '" + dir.file("saves/card.bup") + "' is in use by another running Kest"))
+        << second.substr(0, 2000);
+    EXPECT_FALSE(contains(second + readText(dir.file("first.txt")), "no locks"));
+}
+
+// Two runs start one game at once on an empty folder, each held as it makes
+// the backup memory: one makes it and the other reads it as in use, with
+// the game's other saves. A game that changes no save leaves both ending
+// well; one that changes them leaves exactly one naming them as not written.
+TEST(HeadlessSaves, TwoRunsMakingOneSaveTogetherLoseNothingUnchanged)
+{
+    for (const bool changes : {false, true}) {
+        SCOPED_TRACE(changes);
+        TempDir dir;
+        // A BIOS image that spins at once ("bra .") changes nothing.
+        std::vector<u8> spin(0x80000, 0);
+        const u8 start[] = {0, 0, 1, 0, 6, 0x10, 0, 0, 0xAF, 0xFE, 0, 0x09};
+        std::copy_n(start, 8, spin.begin());
+        std::copy_n(start + 8, 4, spin.begin() + 0x100);
+        ASSERT_TRUE(saveFile(dir.file("spin.bin"), spin.data(), 0x80000));
+        busySaves(dir, true, changes ? KEST_PROGRAMS_DIR "/sh2/save_busy.bin" : dir.file("spin.bin"));
+        const pid_t runs[] = {busyRun(dir, "a.txt", "20", "", true, "sat_primary_01.bup.kest~"),
+                              busyRun(dir, "b.txt", "20", "", true, "sat_primary_01.bup.kest~")};
+        for (const pid_t run : runs)
+            ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(dir.file("held." + std::to_string(run))); }));
+        ASSERT_TRUE(saveFile(dir.file("go"), "", 0));
+        int statuses[2] = {-1, -1};
+        for (int i = 0; i < 2; ++i)
+            ASSERT_TRUE(waitFor(runs[i], std::chrono::seconds(60), &statuses[i]));
+        const std::string both = readText(dir.file("a.txt")) + readText(dir.file("b.txt"));
+        EXPECT_EQ(occurrences(both, "in use by another running Kest; this run leaves it as it is"), 3u) << both;
+        EXPECT_EQ((statuses[0] == 0) + (statuses[1] == 0), changes ? 1 : 2) << both;
+        EXPECT_EQ(occurrences(both, "save not written: '"), changes ? 3u : 0u) << both;
+    }
 }
 
 // An output where the log goes (its pipe, or the file the shell sends it

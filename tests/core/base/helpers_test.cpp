@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "core/base/helpers.h"
-#include "core/base/save_file.h"
+#include "core/base/file_io.h"
 #include "support/files.h"
 
 TEST(Helpers, BcdPackedAndUnpacked)

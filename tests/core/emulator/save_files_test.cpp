@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -129,8 +130,8 @@ TEST(SaveFiles, OnlyWholeFilesAreWrittenBack)
 }
 
 // The stop writes every change its file lacks: one made after the last
-// field's look at the memory, and one whose write failed, once the folder
-// is back. Two saves that fail are both named.
+// field's look at the memory, and one whose write failed (the battery's
+// too), once the folder is back. Saves that fail are each named.
 TEST(SaveFiles, TheStopWritesEveryChangeItsFileLacksAndNamesEachThatFails)
 {
     TempDir dir;
@@ -141,17 +142,20 @@ TEST(SaveFiles, TheStopWritesEveryChangeItsFileLacksAndNamesEachThatFails)
     ASSERT_TRUE(saveFile(memory, std::vector<u8>(0x8000).data(), 0x8000));
     runWriting(dir, {"", 0, [](Kest& k) { busWrite(k, 0x00180001, 0x21); }, 0});
     EXPECT_EQ(readBytes(memory).at(0), 0x21);
+    const std::string battery = dir.file("saves/sat_battery.sav");
     runWriting(dir, {"", 0, [&](Kest& k) {
         std::filesystem::rename(dir.file("saves"), dir.file("away"));
         busWrite(k, 0x00180001, 0x42), busWrite(k, 0x04000001, 0x43);
+        busWrite(k, 0x20100001, 0x2B), busWrite(k, 0x2010001F, 0x17);  // SETSMEM
         for (int i = 0; i < 3; ++i)
             k.update();
-        EXPECT_TRUE(listedNotWritten(memory, gone) && listedNotWritten(card, gone));
+        EXPECT_TRUE(listedNotWritten(memory, gone) && listedNotWritten(card, gone) && listedNotWritten(battery, gone));
         std::filesystem::rename(dir.file("away"), dir.file("saves"));
     }, 0});
     EXPECT_EQ(readBytes(memory).at(0), 0x42);
     EXPECT_EQ(readBytes(card).at(0), 0x43);
-    EXPECT_FALSE(listedNotWritten(memory, gone) || listedNotWritten(card, gone));
+    EXPECT_EQ(readBytes(battery).at(20), 0x2B);
+    EXPECT_FALSE(listedNotWritten(memory, gone) || listedNotWritten(card, gone) || listedNotWritten(battery, gone));
 }
 
 // The backup memory and the cartridge named as one file: the memory
@@ -326,6 +330,79 @@ TEST(SaveFiles, ASaveReplacesOnlyItsOwnFileAndCreatesOneOnlyWhereThePathIsFree)
     a.forget();
     ASSERT_EQ(b.load("B", path, second, sizeof second), SaveFile::State::kLoaded);
     EXPECT_TRUE(b.save(second, sizeof second));
-    EXPECT_TRUE(listedNotWritten(path, "in use by another running Kest"));
+    // Two loads' losses of one path are one line, with the latest reason.
+    EXPECT_TRUE(listedNotWritten(path, "changed by another program while this run used it (in 2 games)"));
+
+    // A backup copied over the held file keeps its number: its time tells.
+    const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+    ASSERT_EQ(b.load("B", path, second, sizeof second), SaveFile::State::kLoaded);
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(first), sizeof first);
+    EXPECT_FALSE(b.save(second, sizeof second));
+    EXPECT_EQ(readBytes(path).at(0), 1);
+}
+
+// Two programs start a game at once on an empty folder: the first to make a
+// save takes it and the other reads it as in use, which is no loss until
+// its game changes it. A program that finds one of a game's saves held lets
+// go of those it took, so one has them all and the other none (two sets of
+// files here stand for the two programs).
+TEST(SaveFiles, ProgramsStartingTogetherTakeAGamesSavesWhole)
+{
+    TempDir dir;
+    const std::string first = dir.file("first.bup"), second = dir.file("second.bup");
+    u8 a[2][64] = {{1}, {1}}, b[2][64] = {{2}, {2}};
+    SaveSet setA, setB;
+    SaveFile a1, a2, b1, b2;
+    a1.join(setA), a2.join(setA), b1.join(setB), b2.join(setB);
+    using State = SaveFile::State;
+    constexpr auto create = SaveFile::Absent::kCreate;
+    ASSERT_EQ(a1.load("A", first, a[0], 64, create), State::kLoaded);
+    ASSERT_EQ(b2.load("B", second, b[1], 64, create), State::kLoaded);
+    EXPECT_EQ(b1.load("B", first, b[0], 64, create), State::kInUse);
+    EXPECT_EQ(b[0][0], 1) << "read as the other made it";
+    EXPECT_EQ(b2.state(), State::kInUse);
+    EXPECT_EQ(a2.load("A", second, a[1], 64, create), State::kLoaded);
+    EXPECT_TRUE(lostSaves().empty());
+    a[1][0] = 9;
+    EXPECT_TRUE(a1.save(a[0], 64) && a2.save(a[1], 64));
+    EXPECT_FALSE(b1.save(b[0], 64) || b2.save(b[1], 64));
+    EXPECT_TRUE(listedNotWritten(first, "in use by another running Kest"));
+    EXPECT_TRUE(listedNotWritten(second, "in use by another running Kest"));
+    EXPECT_EQ(readBytes(second).at(0), 9);
+}
+
+// A save the person made read-only, before the game or during it, is read
+// and never written: the game's changes are listed, with the latest reason
+// where the file is then replaced too. Made writable again, it is written.
+// Root goes by the mode bits.
+TEST(SaveFiles, AReadOnlySaveIsReadButNeverWritten)
+{
+    TempDir dir;
+    const std::string path = dir.file("memory.bup");
+    u8 data[64] = {7};
+    ASSERT_TRUE(saveFile(path, data, sizeof data));
+    const auto mode = [&](std::filesystem::perms perms) { std::filesystem::permissions(path, perms); };
+    using std::filesystem::perms;
+    mode(perms::owner_read | perms::group_read | perms::others_read);
+    SaveFile file;
+    ASSERT_EQ(file.load("KEST", path, data, sizeof data), SaveFile::State::kLoaded);
+    EXPECT_TRUE(file.save(data, sizeof data)) << "nothing to lose";
+    data[0] = 8;
+    EXPECT_FALSE(file.save(data, sizeof data));
+    EXPECT_TRUE(listedNotWritten(path, "the file is read-only"));
+    EXPECT_EQ(readBytes(path).at(0), 7);
+    EXPECT_EQ(std::filesystem::status(path).permissions(), perms::owner_read | perms::group_read | perms::others_read);
+    mode(perms::owner_read | perms::owner_write);
+    EXPECT_TRUE(file.save(data, sizeof data));
+    EXPECT_EQ(readBytes(path).at(0), 8);
+    EXPECT_TRUE(lostSaves().empty());
+    mode(perms::owner_read);
+    data[0] = 9;
+    EXPECT_FALSE(file.save(data, sizeof data));
+    EXPECT_EQ(readBytes(path).at(0), 8);
+    const u8 theirs[64] = {3};
+    ASSERT_TRUE(saveFile(path, theirs, sizeof theirs));
+    EXPECT_FALSE(file.save(data, sizeof data));
     EXPECT_TRUE(listedNotWritten(path, "changed by another program while this run used it"));
 }

@@ -1,0 +1,205 @@
+#include "core/base/save_io.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+using file_io::Descriptor;
+
+FileIdentity identityOf(const struct stat& info)
+{
+    return {static_cast<u64>(info.st_dev), static_cast<u64>(info.st_ino), static_cast<u64>(info.st_size),
+            static_cast<s64>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec, true};
+}
+
+bool sameFile(const FileIdentity& a, const FileIdentity& b)
+{
+    return a.known && b.known && a.device == b.device && a.inode == b.inode;
+}
+
+bool unchanged(const FileIdentity& now, const FileIdentity& before)
+{
+    return sameFile(now, before) && now.size == before.size && now.modified == before.modified;
+}
+
+Lock takeLock(int fd, bool readOnly)
+{
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return Lock::kTaken;
+    if (errno == EWOULDBLOCK)
+        return Lock::kHeld;
+    // Where locks are byte ranges underneath (NFS), an exclusive one needs
+    // a descriptor open for writing: the file system did not refuse it.
+    if (readOnly && errno == EBADF)
+        return Lock::kNone;
+    return Lock::kNoLocks;
+}
+
+OpenedSave openSave(const std::string& path)
+{
+    OpenedSave opened;
+    // A file replaced between the open and the lock is another's newer
+    // one: that one is tried.
+    for (int tries = 0; tries < 8; ++tries) {
+        Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        struct stat info;
+        if (file.get() < 0 || ::fstat(file.get(), &info) != 0) {
+            opened.check = errno == ENOENT || errno == ENOTDIR ? FileCheck::kAbsent : FileCheck::kUnreadable;
+            return opened;
+        }
+        opened.identity = identityOf(info);
+        if (!S_ISREG(info.st_mode)) {
+            opened.check = FileCheck::kNotRegular;
+            return opened;
+        }
+        // Opened again for writing, now that it is known to be a regular
+        // file, so the lock holds where locks need that; read-only where
+        // the file or its file system allows nothing else.
+        const int writer = ::open(("/proc/self/fd/" + std::to_string(file.get())).c_str(), O_RDWR | O_CLOEXEC);
+        if (writer >= 0)
+            file.reset(writer);
+        opened.lock = takeLock(file.get(), writer < 0);
+        struct stat named;
+        if (opened.lock == Lock::kTaken &&
+            (::stat(path.c_str(), &named) != 0 || !sameFile(identityOf(named), opened.identity)) && tries < 7)
+            continue;
+        // Written up to the lock: its size and time are those of now.
+        if (::fstat(file.get(), &info) != 0) {
+            opened.check = FileCheck::kUnreadable;
+            return opened;
+        }
+        opened.identity = identityOf(info);
+        opened.check = FileCheck::kRead;
+        opened.fd = file.release();
+        return opened;
+    }
+    return opened;
+}
+
+bool madeReadOnly(const std::string& path, const struct stat& info)
+{
+    if ((info.st_mode & 0222) == 0)
+        return true;
+    return ::geteuid() != 0 && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES;
+}
+
+namespace {
+
+// The file system has no such renameat2 flag.
+bool unsupported(int error)
+{
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+// Puts the new file at target only where no file has that name. fd is the
+// new file's, and becomes the one made in place where that is the way.
+Placed createWhereFree(const std::string& temporary, const std::string& target, const void* data, std::size_t size,
+                       Descriptor& fd, WrittenSave& written)
+{
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return Placed::kWritten;
+    if (errno == EEXIST)
+        return Placed::kTaken;
+    if (!unsupported(errno))
+        return Placed::kFailed;
+    // A second name fails where the name is taken; then the first goes.
+    if (::link(temporary.c_str(), target.c_str()) == 0) {
+        ::unlink(temporary.c_str());
+        // Where a file system numbers files per name (FUSE without
+        // use_ino), the file is known by the name it keeps.
+        struct stat info;
+        if (::lstat(target.c_str(), &info) == 0)
+            written.identity = identityOf(info);
+        return Placed::kWritten;
+    }
+    if (errno == EEXIST)
+        return Placed::kTaken;
+    if (errno != EPERM && !unsupported(errno))
+        return Placed::kFailed;
+    // Nor hard links (shared folders, many FUSE file systems): the file is
+    // made in place. A crash leaves it short, which the next load refuses
+    // for its size; no older contents exist to lose.
+    ::unlink(temporary.c_str());
+    fd.reset(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.get() < 0)
+        return errno == EEXIST ? Placed::kTaken : Placed::kFailed;
+    written.state = takeLock(fd.get(), false);
+    struct stat info;
+    if (!file_io::writeAll(fd.get(), data, size) || ::fsync(fd.get()) != 0 || ::fstat(fd.get(), &info) != 0) {
+        const int reason = errno;
+        ::unlink(target.c_str());
+        errno = reason;
+        return Placed::kFailed;
+    }
+    written.identity = identityOf(info);
+    return Placed::kWritten;
+}
+
+// Puts the new file at target in place of the file expected, and of no
+// other: the two are exchanged, then what came out is looked at.
+Placed replaceKnown(const std::string& temporary, const std::string& target, const FileIdentity& expected,
+                    const void* data, std::size_t size, Descriptor& fd, WrittenSave& written)
+{
+    struct stat out;
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
+        if (::lstat(temporary.c_str(), &out) == 0 && unchanged(identityOf(out), expected)) {
+            ::unlink(temporary.c_str());
+            return Placed::kWritten;
+        }
+        // Another program's file: it goes back where it was.
+        if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0)
+            ::unlink(temporary.c_str());
+        return Placed::kForeign;
+    }
+    // Gone since the last look: a new one only where none came meanwhile.
+    if (errno == ENOENT)
+        return createWhereFree(temporary, target, data, size, fd, written);
+    if (!unsupported(errno))
+        return Placed::kFailed;
+    // Without the exchange, the look comes as late as it can.
+    if (::lstat(target.c_str(), &out) != 0)
+        return errno == ENOENT ? createWhereFree(temporary, target, data, size, fd, written) : Placed::kFailed;
+    if (!unchanged(identityOf(out), expected))
+        return Placed::kForeign;
+    return ::rename(temporary.c_str(), target.c_str()) == 0 ? Placed::kWritten : Placed::kFailed;
+}
+
+}  // namespace
+
+Placed writeSave(const std::string& target, const void* data, std::size_t size, const FileIdentity* expected,
+                 WrittenSave& written)
+{
+    written = {};
+    std::string temporary;
+    Descriptor fd(file_io::createTemporary(target, temporary));
+    if (fd.get() < 0)
+        return Placed::kFailed;
+    // The new file keeps the permissions the user gave the old one.
+    struct stat info;
+    bool ok = !expected || ::stat(target.c_str(), &info) != 0 || ::fchmod(fd.get(), info.st_mode & 07777) == 0;
+    ok = ok && file_io::writeAll(fd.get(), data, size) && ::fsync(fd.get()) == 0 && ::fstat(fd.get(), &info) == 0;
+    Placed placed = Placed::kFailed;
+    if (ok) {
+        written.state = takeLock(fd.get(), false);
+        written.identity = identityOf(info);
+        placed = expected ? replaceKnown(temporary, target, *expected, data, size, fd, written)
+                          : createWhereFree(temporary, target, data, size, fd, written);
+    }
+    if (placed == Placed::kWritten) {
+        written.lock = fd.release();
+        return placed;
+    }
+    // What is left under the temporary name is this write's, but for a
+    // foreign file the exchange could not put back.
+    const int reason = errno;
+    struct stat left;
+    if (::lstat(temporary.c_str(), &left) == 0 && ::fstat(fd.get(), &info) == 0 && left.st_ino == info.st_ino &&
+        left.st_dev == info.st_dev)
+        ::unlink(temporary.c_str());
+    written = {};
+    errno = reason;
+    return placed;
+}
