@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -56,20 +55,18 @@ extern "C" int link(const char* old, const char* name)
 
 extern "C" int fsync(int fd)
 {
-    const char* hold = std::getenv("KEST_HOLD_FSYNC");
-    const char* colon = hold ? std::strchr(hold, ':') : nullptr;
-    char text[256] = {}, path[4096] = {}, name[64];
-    std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
-    if (colon && static_cast<std::size_t>(colon - hold) < sizeof text && ::readlink(name, path, sizeof path - 1) > 0) {
-        std::memcpy(text, hold, static_cast<std::size_t>(colon - hold));
-        if (std::strstr(path, text)) {
-            std::snprintf(name, sizeof name, "/held.%d", static_cast<int>(::getpid()));
-            const std::string folder(colon + 1);
-            ::close(::open((folder + name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-            // A minute at most: a test that died leaves no run behind.
-            for (int i = 0; i < 6000 && ::access((folder + "/go").c_str(), F_OK) != 0; ++i)
-                ::usleep(10000);
-        }
+    const char* set = std::getenv("KEST_HOLD_FSYNC");
+    const std::string hold = set ? set : "";
+    const std::size_t colon = hold.find(':');
+    char path[4096] = {};
+    if (colon != std::string::npos &&
+        ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path - 1) > 0 &&
+        std::strstr(path, hold.substr(0, colon).c_str())) {
+        const std::string folder = hold.substr(colon + 1);
+        ::close(::open((folder + "/held." + std::to_string(::getpid())).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+        // A minute at most: a test that died leaves no run behind.
+        for (int i = 0; i < 6000 && ::access((folder + "/go").c_str(), F_OK) != 0; ++i)
+            ::usleep(10000);
     }
     return static_cast<int>(::syscall(SYS_fsync, fd));
 }
