@@ -32,15 +32,15 @@ class FakeDialogs : public Dialogs {
 public:
     QStringList messages;
     QString nextFile;
-    // Answers each choice box; without it one fails the test and is
-    // answered as Escape would.
+    // Answers each choice box; without it, or asked without end, a box
+    // fails the test and is answered as Escape would.
     std::function<int(const QString&)> answer;
     QStringList questions;
     void message(QWidget*, const QString& text) override { messages << text; }
     int choose(QWidget*, const QString& text, const QStringList& answers) override
     {
         questions << text;
-        if (answer)
+        if (answer && questions.size() < 10)
             return answer(text);
         ADD_FAILURE() << "a box the test did not expect: " << text.toStdString();
         return static_cast<int>(answers.size()) - 1;
@@ -584,28 +584,35 @@ TEST_F(AppTest, ExitAsksToTryAgainWhileTheGamesSavesFail)
     EXPECT_EQ(said.find("games)"), std::string::npos) << said;
 }
 
-// Quit without saving ends at once with status 1: the saves go to standard
-// error, and no second box names them again.
-TEST_F(AppTest, QuitWithoutSavingEndsWithOneAndSaysTheSavesOnce)
+// Quit without saving, and a signal that closes the box, end at once with
+// status 1: the saves go to standard error, and no second box names them.
+TEST_F(AppTest, QuitWithoutSavingAndASignalEndWithOneAndNoSecondBox)
 {
     useBusySaves();
-    FakeOutputs fakes;
-    CMainFrame frame(folder(), m_dialogs);
-    fakes.install(frame, true);
-    ASSERT_TRUE(frame.create());
-    ASSERT_TRUE(play(frame));
-    moveSaves(true);
-    m_dialogs.answer = [](const QString&) { return 1; };
-    testing::internal::CaptureStderr();
-    frame.command(CMainFrame::kFileExit, Qt::NoModifier);
-    const std::string stderrText = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(m_dialogs.questions.size(), 1);
-    EXPECT_TRUE(frame.quitRequested() && !frame.opened());
-    EXPECT_EQ(frame.exitStatus(), 1);
-    EXPECT_TRUE(m_dialogs.messages.isEmpty()) << m_dialogs.messages.join(QLatin1Char('|')).toStdString();
-    EXPECT_NE(stderrText.find("Kest: save not written: '" + m_card + "': No such file or directory\n"),
-              std::string::npos)
-        << stderrText;
+    for (const bool signal : {false, true}) {
+        FakeDialogs dialogs;
+        FakeOutputs fakes;
+        CMainFrame frame(folder(), dialogs);
+        fakes.install(frame, true);
+        ASSERT_TRUE(frame.create());
+        ASSERT_TRUE(play(frame));
+        moveSaves(true);
+        dialogs.answer = [&](const QString&) {
+            if (signal)
+                frame.setEndCheck([] { return true; });
+            return signal ? 2 : 1;
+        };
+        testing::internal::CaptureStderr();
+        frame.command(CMainFrame::kFileExit, Qt::NoModifier);
+        const std::string stderrText = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(dialogs.questions.size(), 1);
+        EXPECT_TRUE(frame.quitRequested() && !frame.opened() && frame.exitStatus() == 1) << signal;
+        EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(QLatin1Char('|')).toStdString();
+        EXPECT_NE(stderrText.find("Kest: save not written: '" + m_card + "': No such file or directory"),
+                  std::string::npos)
+            << stderrText;
+        moveSaves(false);
+    }
 }
 
 // Saves lost to another program during a game bring a box at the next
