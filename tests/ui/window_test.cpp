@@ -62,55 +62,46 @@ std::string display;
 // An Xvfb of the test's own: it takes a free display itself and writes its
 // number down a pipe once it accepts connections, so tests started at once
 // never share one. It ends with the test however the test ends: when this
-// goes, or, should the test's process die first (a crash), by the system's
-// signal at its parent's death. Its output goes nowhere and its process
-// group is its own, so nothing of it holds ctest's output open.
-class XServer {
-public:
+// goes, or by the system's signal when the test's process dies first (a
+// crash). Its output goes nowhere and its process group is its own, so
+// nothing of it holds ctest's output open. No name: no server came up.
+struct XServer {
+    pid_t pid = -1;
+    std::string name;
+
     XServer()
     {
         int ends[2];
         if (pipe2(ends, O_CLOEXEC) != 0)
             return;
-        m_pid = spawn({"setpriv", "--pdeathsig", "TERM", "Xvfb", "-displayfd", std::to_string(ends[1]), "-screen",
-                       "0", "1024x768x24", "-nolisten", "tcp"},
-                      "", "/dev/null", ends[1], true);
+        pid = spawn({"setpriv", "--pdeathsig", "TERM", "Xvfb", "-displayfd", std::to_string(ends[1]), "-screen", "0",
+                     "1024x768x24", "-nolisten", "tcp"},
+                    "", "/dev/null", ends[1], true);
         ::close(ends[1]);
         // The number, or the end of the pipe when the server died.
-        std::string number;
         pollfd ready = {ends[0], POLLIN, 0};
         char c = 0;
-        while (m_pid > 0 && ::poll(&ready, 1, 60000) > 0 && ::read(ends[0], &c, 1) == 1 && c != '\n')
-            number += c;
+        while (pid > 0 && ::poll(&ready, 1, 60000) > 0 && ::read(ends[0], &c, 1) == 1 && c != '\n')
+            name += c;
         ::close(ends[0]);
-        if (c != '\n' || number.empty())
+        name = c == '\n' && !name.empty() ? ":" + name : "";
+        if (name.empty())
             end();
-        else
-            m_name = ":" + number;
     }
     ~XServer() { end(); }
     XServer(const XServer&) = delete;
     XServer& operator=(const XServer&) = delete;
-
-    // Empty when no server came up.
-    const std::string& name() const { return m_name; }
-    pid_t pid() const { return m_pid; }
     void end()
     {
-        if (m_pid <= 0)
-            return;
-        kill(-m_pid, SIGTERM);
-        if (!waitFor(m_pid, std::chrono::seconds(5))) {
-            kill(-m_pid, SIGKILL);
-            waitFor(m_pid, std::chrono::seconds(5));
+        if (pid > 0)
+            kill(-pid, SIGTERM);
+        if (pid > 0 && !waitFor(pid, std::chrono::seconds(5))) {
+            kill(-pid, SIGKILL);
+            waitFor(pid, std::chrono::seconds(5));
         }
-        m_pid = -1;
-        m_name.clear();
+        pid = -1;
+        name.clear();
     }
-
-private:
-    pid_t m_pid = -1;
-    std::string m_name;
 };
 
 QImage screenshot(const std::string& png)
@@ -267,38 +258,22 @@ pid_t startProgram(const TempDir& folder, const std::string& disc)
     return spawn({programIn(folder.path()), disc});
 }
 
-// Boxes answered at once, their texts kept; with shown set, a box is
-// really up, modal, for a moment. A box where none is expected, and any
-// question, fails the test rather than wait for an answer.
-class QuietDialogs : public Dialogs {
+// Dialogs for a test that expects none: a box fails it at once, where a
+// real one would wait for an answer that never comes.
+class NoBoxes : public Dialogs {
 public:
-    explicit QuietDialogs(bool expected = true) : m_expected(expected) {}
-    QStringList messages;
-    bool shown = false;
-    std::function<void()> onMessage;
-    void message(QWidget* parent, const QString& text) override
+    void message(QWidget*, const QString& text) override
     {
-        EXPECT_TRUE(m_expected) << "a box the test did not expect: " << text.toStdString();
-        messages << text;
-        if (onMessage)
-            onMessage();
-        if (!shown)
-            return;
-        QDialog box(parent);
-        QTimer::singleShot(300, &box, &QDialog::accept);
-        box.exec();
+        ADD_FAILURE() << "a box the test did not expect: " << text.toStdString();
     }
-    int choose(QWidget*, const QString& text, const QStringList& answers) override
+    int choose(QWidget* parent, const QString& text, const QStringList& answers) override
     {
-        ADD_FAILURE() << "a question the test did not expect: " << text.toStdString();
+        NoBoxes::message(parent, text);
         return static_cast<int>(answers.size()) - 1;
     }
     QString openFile(QWidget*, const QString&) override { return {}; }
     QString chooseDrive(QWidget*, const QStringList&) override { return {}; }
     void about(QWidget*, const QString&, const QString&, const QString&) override {}
-
-private:
-    bool m_expected;
 };
 
 // Screenshots every half second, for up to 30 seconds, until the census
@@ -369,11 +344,12 @@ TEST(Window, DemoDiscShowsItsPictureAndPadOneMovesTheSprite)
 }
 
 // SIGTERM and SIGINT end the program as File > Exit does: status 0, and the
-// backup cartridge written back (through a new file, so a new time, and a
-// new inode but where a second write brought the first back) on the way out. The program runs from a copy beside its own data folder, and
-// moves there first, yet opens the disc by its path from where it started.
-// So do Exit (0) while a dropped set opens, once the drop is over, and a
-// SIGTERM sent as soon as caught, while it starts (-SIGTERM).
+// backup cartridge written back (through a new file: a new time, and a new
+// inode unless a second write brought the first back) on the way out. The
+// program runs from a copy beside its own data folder, and moves there
+// first, yet opens the disc by its path from where it started. So do Exit
+// (0) while a dropped set opens, once the drop is over, and a SIGTERM sent
+// as soon as caught, while it starts (-SIGTERM).
 TEST(Window, SignalsAndExitDuringADroppedOpenEndTheProgramAsFileExitDoes)
 {
     for (const int signal : {SIGTERM, SIGINT, 0, -SIGTERM}) {
@@ -597,7 +573,7 @@ TEST(Window, WithoutADisplayTheProgramSaysSoAndExitsOne)
 TEST(Window, KeyMappedToUpReachesPadOneAtTheNextPoll)
 {
     TempDir data;
-    QuietDialogs dialogs(false);
+    NoBoxes dialogs;
     CMainFrame frame(data.path().string(), dialogs);
     ASSERT_TRUE(frame.create());
     frame.show();
@@ -641,7 +617,7 @@ TEST(Window, ASecondDiscAfterCloseShowsWhatItShowsFirst)
     constexpr int kFields = 90;
     const auto picture = [](const std::string& before, const std::string& png) {
         TempDir data;
-        QuietDialogs dialogs(false);
+        NoBoxes dialogs;
         CMainFrame frame(data.path().string(), dialogs);
         EXPECT_TRUE(frame.create());
         frame.show();
@@ -682,7 +658,7 @@ TEST(Window, AttachedMouseFollowsTheHostMousePastTheWindowsEdge)
     TempDir data;
     language::writeDefaultSettings(data.file("kest.ini"));
     INI(data.file("kest.ini"), false).findSection("General").findKey("direct_1").value = "4";  // the mouse
-    QuietDialogs dialogs(false);
+    NoBoxes dialogs;
     CMainFrame frame(data.path().string(), dialogs);
     ASSERT_TRUE(frame.create());
     frame.show();
@@ -711,6 +687,26 @@ TEST(Window, AttachedMouseFollowsTheHostMousePastTheWindowsEdge)
 }
 
 namespace {
+
+// Boxes answered at once, their texts kept; with shown set, a box is
+// really up, modal, for a moment.
+class QuietDialogs : public NoBoxes {
+public:
+    QStringList messages;
+    bool shown = false;
+    std::function<void()> onMessage;
+    void message(QWidget* parent, const QString& text) override
+    {
+        messages << text;
+        if (onMessage)
+            onMessage();
+        if (!shown)
+            return;
+        QDialog box(parent);
+        QTimer::singleShot(300, &box, &QDialog::accept);
+        box.exec();
+    }
+};
 
 // Runs the window's loop until ready answers true, for up to 20 seconds.
 template <class Ready>
@@ -1182,14 +1178,14 @@ TEST(Window, EndsNotAskedForStillWriteTheSavesAndTheLanguage)
     for (const std::string& game : {kBootDisc, std::string(KEST_BINARY_DIR "/testdata/arcade/kestarc.zip")}) {
         BusySaves f;
         XServer other;
-        ASSERT_FALSE(other.name().empty());
-        const pid_t kest = spawn({"env", "DISPLAY=" + other.name(), f.program, game}, "", f.file("output.txt"));
+        ASSERT_FALSE(other.name.empty());
+        const pid_t kest = spawn({"env", "DISPLAY=" + other.name, f.program, game}, "", f.file("output.txt"));
         const std::string eeprom = f.file("saves/stv_eeprom.sav");
         const bool arcade = game != kBootDisc;
         ASSERT_TRUE(waitUnboxed(
             kest, [&] { return arcade ? readBytes(eeprom).size() == 128 && readBytes(eeprom)[0] == 0xC3 : f.started(); },
-            other.name()));
-        chooseTheNextLanguage(other.name(), kest);
+            other.name));
+        chooseTheNextLanguage(other.name, kest);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         if (arcade)
             f.moveSaves("saves", "away");
@@ -1388,12 +1384,12 @@ int main(int argc, char** argv)
     if (::testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS();
     XServer server;
-    if (server.name().empty()) {
+    if (server.name.empty()) {
         std::fprintf(stderr, "cannot start Xvfb\n");
         return 1;
     }
-    display = server.name();
-    serverPid = server.pid();
+    display = server.name;
+    serverPid = server.pid;
     setenv("DISPLAY", display.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     QApplication app(argc, argv);
