@@ -20,6 +20,10 @@ namespace {
 class SilentDialogs : public Dialogs {
 public:
     void message(QWidget*, const QString&) override {}
+    int choose(QWidget*, const QString&, const QStringList& answers) override
+    {
+        return static_cast<int>(answers.size()) - 1;
+    }
     QString openFile(QWidget*, const QString&) override { return {}; }
     QString chooseDrive(QWidget*, const QStringList&) override { return {}; }
     void about(QWidget*, const QString&, const QString&, const QString&) override {}

@@ -29,9 +29,10 @@ inline std::string runCommand(const std::string& command)
 
 // Starts a program (found on PATH) in folder when one is given, with its
 // standard output and error going to the file output when one is given,
-// and the descriptor kept open in it alone; -1 when it cannot start.
+// and the descriptor kept open in it alone, in a process group of its own
+// with ownGroup; -1 when it cannot start.
 inline pid_t spawn(const std::vector<std::string>& arguments, const std::string& folder = "",
-                   const std::string& output = "", int kept = -1)
+                   const std::string& output = "", int kept = -1, bool ownGroup = false)
 {
     std::vector<char*> argv;
     for (const std::string& a : arguments)
@@ -47,8 +48,15 @@ inline pid_t spawn(const std::vector<std::string>& arguments, const std::string&
     }
     if (kept >= 0)
         posix_spawn_file_actions_adddup2(&actions, kept, kept);  // clears its close-on-exec
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (ownGroup) {
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+    }
     pid_t pid = 0;
-    const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int error = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return error == 0 ? pid : -1;
 }

@@ -8,10 +8,12 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QUrl>
+#include <dlfcn.h>
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 
 #include "core/base/ini.h"
 #include "core/base/shared_state.h"
@@ -30,11 +32,36 @@ class FakeDialogs : public Dialogs {
 public:
     QStringList messages;
     QString nextFile;
+    // Answers each choice box; without it, or asked without end, a box
+    // fails the test and is answered as Escape would.
+    std::function<int(const QString&)> answer;
+    QStringList questions;
     void message(QWidget*, const QString& text) override { messages << text; }
+    int choose(QWidget*, const QString& text, const QStringList& answers) override
+    {
+        questions << text;
+        if (answer && questions.size() < 10)
+            return answer(text);
+        ADD_FAILURE() << "a box the test did not expect: " << text.toStdString();
+        return static_cast<int>(answers.size()) - 1;
+    }
     QString openFile(QWidget*, const QString&) override { return nextFile; }
     QString chooseDrive(QWidget*, const QStringList& drives) override { return drives.value(0); }
     void about(QWidget*, const QString&, const QString&, const QString&) override {}
 };
+
+// While set, every lock fails as on a file system that takes none.
+bool noLocks = false;
+
+}  // namespace
+
+extern "C" int flock(int fd, int operation)
+{
+    static const auto real = reinterpret_cast<int (*)(int, int)>(dlsym(RTLD_NEXT, "flock"));
+    return noLocks ? (errno = ENOLCK, -1) : real(fd, operation);
+}
+
+namespace {
 
 // Outputs that write what is done to them into one shared journal.
 std::vector<std::string> journal;
@@ -110,9 +137,32 @@ protected:
         debugBreak = 0;
     }
     std::string folder() const { return m_dir.path().string(); }
+    // The test BIOS that saves without end (save_busy.s) and a backup
+    // cartridge: only an end writes what the game last saved.
+    void useBusySaves()
+    {
+        std::filesystem::create_directory(m_dir.path() / "saves");
+        std::ofstream(m_card, std::ios::binary) << std::string(0x80000, '\0');
+        std::ofstream(m_dir.file("kest.ini"), std::ios::binary)
+            << "[Path]\nsat_bios = " KEST_PROGRAMS_DIR "/sh2/save_busy.bin\nsat_memcard = saves/card.bup\n"
+               "[General]\nkest_bios = 0\ncartridge = 4\n";
+    }
+    // Opens the boot disc and runs it on past the game's first save.
+    bool play(CMainFrame& frame)
+    {
+        frame.openFile(QString::fromLatin1(KEST_BINARY_DIR "/testdata/boot.iso"), 0);
+        for (int field = 0; field < 30; ++field)
+            frame.update();
+        return readBytes(m_memory).size() > 1 && readBytes(m_memory)[0] == 0x4B;
+    }
+    void moveSaves(bool away)
+    {
+        std::filesystem::rename(m_dir.path() / (away ? "saves" : "away"), m_dir.path() / (away ? "away" : "saves"));
+    }
 
     TempDir m_dir;
     FakeDialogs m_dialogs;
+    const std::string m_card = m_dir.file("saves/card.bup"), m_memory = m_dir.file("saves/sat_primary_01.bup");
 };
 
 void expectGameMenus(CMainFrame& frame, bool gameOpen)
@@ -471,4 +521,115 @@ TEST_F(AppTest, DebugRunArmsItsStopOnlyWhenTheBootStartsAndInvalidLanguagesDropT
     frame.command(CMainFrame::kDebugRun, Qt::NoModifier);
     EXPECT_TRUE(frame.opened() && master.stepPending());
     EXPECT_EQ(master.stepTarget(), CMainFrame::kDebugRunStop);
+}
+
+// Exit with the saves' folder gone asks while the game is still loaded,
+// naming each save once: one lost in this game and in the one before says
+// so. Cancel goes back to the game; Try again asks again while they fail,
+// and writes them once the folder is back. The earlier game's losses,
+// which nothing can retry, are still named at the end, with status 1.
+TEST_F(AppTest, ExitAsksToTryAgainWhileTheGamesSavesFail)
+{
+    useBusySaves();
+    FakeOutputs fakes;
+    CMainFrame frame(folder(), m_dialogs);
+    fakes.install(frame, true);
+    ASSERT_TRUE(frame.create());
+    ASSERT_TRUE(play(frame));
+    moveSaves(true);
+    frame.command(CMainFrame::kFileClose, Qt::NoModifier);
+    moveSaves(false);
+    ASSERT_TRUE(play(frame));
+    moveSaves(true);
+    m_dialogs.answer = [](const QString&) { return 2; };
+    frame.command(CMainFrame::kFileExit, Qt::NoModifier);
+    ASSERT_EQ(m_dialogs.questions.size(), 1);
+    const std::string asked = m_dialogs.questions[0].toStdString();
+    for (const std::string& save : {m_card, m_memory}) {
+        const std::string line = "'" + save + "': No such file or directory (in 2 games)";
+        EXPECT_NE(asked.find(line), std::string::npos) << asked;
+        EXPECT_EQ(asked.find(save), asked.rfind(save)) << asked;
+    }
+    EXPECT_FALSE(frame.quitRequested());
+    EXPECT_TRUE(frame.opened() && frame.running());
+    EXPECT_TRUE(frame.update());
+
+    m_dialogs.answer = [&](const QString&) {
+        if (m_dialogs.questions.size() == 3)
+            moveSaves(false);
+        return 0;
+    };
+    frame.command(CMainFrame::kFileExit, Qt::NoModifier);
+    EXPECT_EQ(m_dialogs.questions.size(), 3);
+    EXPECT_TRUE(frame.quitRequested());
+    // What only an end writes: the cartridge's "KE", the memory's second cell.
+    EXPECT_TRUE(readBytes(m_card)[1] == 'E' && readBytes(m_memory)[1] == 0x4B);
+    EXPECT_EQ(frame.exitStatus(), 1);
+    ASSERT_EQ(m_dialogs.messages.size(), 1);
+    const std::string said = m_dialogs.messages[0].toStdString();
+    EXPECT_NE(said.find("'" + m_card + "': No such file or directory"), std::string::npos) << said;
+    EXPECT_EQ(said.find("games)"), std::string::npos) << said;
+}
+
+// Quit without saving, and a signal that closes the box, end at once with
+// status 1: the saves go to standard error, and no second box names them.
+TEST_F(AppTest, QuitWithoutSavingAndASignalEndWithOneAndNoSecondBox)
+{
+    useBusySaves();
+    for (const bool signal : {false, true}) {
+        FakeDialogs dialogs;
+        FakeOutputs fakes;
+        CMainFrame frame(folder(), dialogs);
+        fakes.install(frame, true);
+        ASSERT_TRUE(frame.create());
+        ASSERT_TRUE(play(frame));
+        moveSaves(true);
+        dialogs.answer = [&](const QString&) {
+            if (signal)
+                frame.setEndCheck([] { return true; });
+            return signal ? 2 : 1;
+        };
+        testing::internal::CaptureStderr();
+        frame.command(CMainFrame::kFileExit, Qt::NoModifier);
+        const std::string stderrText = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(dialogs.questions.size(), 1);
+        EXPECT_TRUE(frame.quitRequested() && !frame.opened() && frame.exitStatus() == 1) << signal;
+        EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(QLatin1Char('|')).toStdString();
+        EXPECT_NE(stderrText.find("Kest: save not written: '" + m_card + "': No such file or directory"),
+                  std::string::npos)
+            << stderrText;
+        moveSaves(false);
+    }
+}
+
+// Saves lost to another program during a game bring a box at the next
+// tick, not only at the open: one another program created meanwhile (in
+// use, and what takes it over), one on a file system without locks (and
+// what still guards it).
+TEST_F(AppTest, SavesLostToAnotherProgramDuringAGameAreSaidInABox)
+{
+    FakeOutputs fakes;
+    CMainFrame frame(folder(), m_dialogs);
+    fakes.install(frame);
+    ASSERT_TRUE(frame.create());
+    frame.start();
+    ASSERT_TRUE(frame.resume());
+    ASSERT_TRUE(frame.update());
+    u8 data[16] = {};
+    const std::string taken = m_dir.file("taken.bup"), unlocked = m_dir.file("unlocked.bup");
+    SaveFile takenFile, unlockedFile;
+    ASSERT_EQ(takenFile.load("KEST", taken, data, sizeof data), SaveFile::State::kAbsent);
+    std::ofstream(taken, std::ios::binary) << std::string(sizeof data, '\0');
+    EXPECT_FALSE(takenFile.save(data, sizeof data));
+    std::ofstream(unlocked, std::ios::binary) << std::string(sizeof data, '\0');
+    noLocks = true;
+    EXPECT_EQ(unlockedFile.load("KEST", unlocked, data, sizeof data), SaveFile::State::kLoaded);
+    noLocks = false;
+    ASSERT_TRUE(frame.update());
+    QApplication::processEvents();
+    ASSERT_EQ(m_dialogs.messages.size(), 1);
+    const std::string said = m_dialogs.messages[0].toStdString();
+    for (const std::string& part : {taken, std::string("Closing this game and opening it again then takes the files over"),
+                                    unlocked, std::string("A save file changed by another program is still not written over")})
+        EXPECT_NE(said.find(part), std::string::npos) << said;
 }

@@ -13,6 +13,9 @@ public:
     virtual ~Dialogs() = default;
 
     virtual void message(QWidget* parent, const QString& text) = 0;
+    // A question with a button for each answer, the first the default and
+    // the last the one Escape, or a box closed, gives: the index chosen.
+    virtual int choose(QWidget* parent, const QString& text, const QStringList& answers) = 0;
     // The chosen file, or an empty text when cancelled.
     virtual QString openFile(QWidget* parent, const QString& filter) = 0;
     // One of the drives, or an empty text when cancelled.
@@ -28,6 +31,7 @@ public:
     const QString& folder() const { return m_folder; }
 
     void message(QWidget* parent, const QString& text) override;
+    int choose(QWidget* parent, const QString& text, const QStringList& answers) override;
     QString openFile(QWidget* parent, const QString& filter) override;
     QString chooseDrive(QWidget* parent, const QStringList& drives) override;
     void about(QWidget* parent, const QString& version, const QString& info, const QString& credits) override;

@@ -16,11 +16,9 @@
 
 #include "ui/app/main_frame.h"
 
-QString CKestApp::setWorkingDirectory()
+bool CKestApp::setWorkingDirectory(const std::string& folder)
 {
-    const QString folder = QCoreApplication::applicationDirPath();
-    QDir::setCurrent(folder);
-    return folder;
+    return ::chdir(folder.c_str()) == 0;
 }
 
 QString CKestApp::commandLine(const QStringList& arguments, const QString& startFolder)

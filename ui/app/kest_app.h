@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QStringList>
+#include <string>
 
 class CMainFrame;
 
@@ -10,8 +11,9 @@ class CMainFrame;
 // Modal dialogs run their own loops, so no tick runs inside them.
 class CKestApp {
 public:
-    // The folder of the executable, which is also the working directory.
-    static QString setWorkingDirectory();
+    // Moves into folder, the executable's, named by its bytes: a name that
+    // is not UTF-8 would not survive a QString.
+    static bool setWorkingDirectory(const std::string& folder);
     // The command line's path, from the arguments after the program's name;
     // a relative one is made absolute against startFolder, the folder the
     // user started the program in (before setWorkingDirectory moved it).

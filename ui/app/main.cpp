@@ -48,11 +48,12 @@ int main(int argc, char** argv)
     qInstallMessageHandler(previous);
     QApplication::setApplicationName(QStringLiteral("Kest"));
     const QString startFolder = QDir::currentPath();
-    const QString folder = CKestApp::setWorkingDirectory();
     QtDialogs dialogs(startFolder);
     // On the heap, so an exit handler that reached it after its end would
-    // be a use after free that the sanitizers name.
-    auto frame = std::make_unique<CMainFrame>(folder.toStdString(), dialogs);
+    // be a use after free that the sanitizers name. Its data folder is the
+    // program's own.
+    auto frame = std::make_unique<CMainFrame>(std::string(), dialogs);
+    CKestApp::setWorkingDirectory(frame->emulator().dataFolder());
     if (!frame->create())
         return 1;
     frame->show();

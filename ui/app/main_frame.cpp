@@ -142,12 +142,13 @@ QString commandLinePath(const QString& line)
 }
 
 CMainFrame::CMainFrame(std::string dataFolder, Dialogs& dialogs)
-    : m_dataFolder(std::move(dataFolder)), m_dialogs(dialogs), m_logWindow(QStringLiteral("Kest log")), m_console(true),
+    : m_dialogs(dialogs), m_logWindow(QStringLiteral("Kest log")), m_console(true),
       m_kest(std::make_unique<KestDelegate>(&m_input)), m_sound(std::make_unique<DSound>(m_kest->getSystem())),
       m_emuX(m_kest.get()), m_graphic(&m_video), m_soundOut(m_sound.get()), m_inputOut(&m_input)
 {
     m_console.attach(m_logWindow);
-    m_kest->setDataFolder(m_dataFolder);
+    if (!dataFolder.empty())
+        m_kest->setDataFolder(std::move(dataFolder));
     setWindowTitle(QStringLiteral("Kest"));
     m_view = new CanvasView(this);
     m_view->setMinimumSize(kMinClientWidth, kMinClientHeight);
@@ -591,30 +592,82 @@ void CMainFrame::sayInUseSaves()
     QString text;
     if (!inUse.isEmpty())
         text = QStringLiteral("Another running Kest uses these save files. This one leaves them as they are: what "
-                              "its game saves in them is not kept.\n") + inUse;
+                              "its game saves in them is not kept, even once the other has ended. Closing this game "
+                              "and opening it again then takes the files over.\n") + inUse;
     if (!unlocked.isEmpty())
         text += (text.isEmpty() ? QString() : QStringLiteral("\n\n")) +
                 QStringLiteral("These save files are on a file system that takes no locks, so a second running Kest "
-                               "is not kept out of them.\n") + unlocked;
+                               "is not kept out of them. A save file changed by another program is still not "
+                               "written over.\n") + unlocked;
     if (text.isEmpty())
         return;
     m_dialogs.message(this, text);
     takeKeyboardBack();
 }
 
+namespace {
+
+// A lost save for a box: its path shortened, never its reason.
+QString boxLine(LostSave lost)
+{
+    lost.path = shortenPath(lost.path, kBoxPathChars);
+    return QStringLiteral("\n") + QString::fromStdString(describeLost(lost));
+}
+
+}  // namespace
+
+bool CMainFrame::writeSavesBeforeExit()
+{
+    // An end by a signal waits for no answer.
+    const auto ending = [this] { return m_endCheck && m_endCheck(); };
+    if (!opened() || ending())
+        return true;
+    // Held still, so the box and the files see the same memory.
+    pause();
+    for (;;) {
+        m_kest->writeSaves();
+        std::vector<LostSave> failing = lostSaves();
+        std::erase_if(failing, [](const LostSave& lost) { return !lost.current; });
+        if (failing.empty())
+            return true;
+        QString list;
+        for (const LostSave& lost : failing)
+            list += boxLine(lost);
+        const int answer = m_dialogs.choose(
+            this,
+            QStringLiteral("These saves could not be written:\n") + list +
+                QStringLiteral("\n\nPut right what stops them, then try again; quitting without saving loses what "
+                               "the game saved in them."),
+            {QStringLiteral("&Try again"), QStringLiteral("&Quit without saving"), QStringLiteral("Cancel")});
+        takeKeyboardBack();
+        if (ending() || answer == 1) {
+            for (const LostSave& lost : failing)
+                m_quitWithout.push_back(lost.path);
+            return true;
+        }
+        if (answer == 2) {
+            resume();
+            return false;
+        }
+    }
+}
+
 void CMainFrame::sayUnwrittenSaves(bool sayInWindow)
 {
-    const std::vector<std::string> lost = savesNotWritten();
+    const std::vector<LostSave> lost = lostSaves();
     if (lost.empty())
         return;
     m_exitStatus = 1;
     QString list;
-    for (const std::string& save : lost) {
-        logSink().write(kLogError, "KEST", "Save not written at the end: %s", save.c_str());
-        std::fprintf(stderr, "Kest: save not written: %s\n", save.c_str());
-        list += QStringLiteral("\n") + boxPath(save);
+    for (const LostSave& save : lost) {
+        const std::string line = describeLost(save);
+        logSink().write(kLogError, "KEST", "Save not written at the end: %s", line.c_str());
+        std::fprintf(stderr, "Kest: save not written: %s\n", line.c_str());
+        // Named once: the box the user quit from named these already.
+        if (std::find(m_quitWithout.begin(), m_quitWithout.end(), save.path) == m_quitWithout.end())
+            list += boxLine(save);
     }
-    if (sayInWindow && !(m_endCheck && m_endCheck()))
+    if (sayInWindow && !list.isEmpty() && !(m_endCheck && m_endCheck()))
         m_dialogs.message(this, QStringLiteral("These saves were not written: what the game saved in them is "
                                                "lost.\n") + list);
 }
@@ -1058,13 +1111,19 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    // No open, drop or notice starts while the box asks.
+    m_quit = true;
+    if (!writeSavesBeforeExit()) {
+        m_quit = false;
+        event->ignore();
+        return;
+    }
     if (opened())
         stop();
     sayUnwrittenSaves(true);
     saveLanguage(true);
     m_logWindow.flush();
     m_logWindow.close();
-    m_quit = true;
     event->accept();
 }
 

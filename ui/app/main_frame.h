@@ -58,7 +58,8 @@ public:
     // The master SH-2 stops here when Debug > Run boots the machine.
     static constexpr u32 kDebugRunStop = 0x06002E00;
 
-    // dataFolder holds kest.ini, lang/, bios/ and saves/.
+    // dataFolder holds kest.ini, lang/, bios/ and saves/; empty, it is the
+    // program's own folder, by the bytes the system names it with.
     CMainFrame(std::string dataFolder, Dialogs& dialogs);
     ~CMainFrame() override;
 
@@ -148,8 +149,13 @@ private:
     // Save files another running program holds, and those on a file
     // system that takes no locks, each said once in a box.
     void sayInUseSaves();
+    // At Exit, with the game still loaded (paused): its saves are written,
+    // and while one fails a box names each and offers Try again, Quit
+    // without saving, or Cancel. False for Cancel: the game goes on.
+    bool writeSavesBeforeExit();
     // At the end: every save not written, on stderr and in the log, and in
-    // a box when sayInWindow is set; the program's status becomes 1.
+    // a box when sayInWindow is set (but those the user chose to quit
+    // without); the program's status becomes 1.
     void sayUnwrittenSaves(bool sayInWindow);
     // The failed save for the status line, on a line of its own, its path
     // shortened until the line fits the picture's width.
@@ -168,7 +174,6 @@ private:
     void followActivation();
     s32 measureCpuUsage() { return m_cpu.measure(); }
 
-    std::string m_dataFolder;
     Dialogs& m_dialogs;
     // Opened first, so start-up failures already show, coloured, in the
     // log's own window and on the terminal the program was started from.
@@ -218,6 +223,8 @@ private:
     bool (*m_endCheck)() = nullptr;
     bool m_languageSaved = false;
     std::vector<std::string> m_saidInUse;
+    // The saves the user chose to quit without, already named in a box.
+    std::vector<std::string> m_quitWithout;
     // The save notices said so far; another one brings the box again.
     unsigned m_saveNotices = 0;
     int m_exitStatus = 0;
