@@ -1313,73 +1313,8 @@ TEST(Window, ASaveNotWrittenIsSaidBeforeTheWindowGoesAndAFolderWithoutLocksAtThe
               std::string::npos);
 }
 
-namespace {
-
-constexpr const char* kCrashFlag = "--crash-with-a-box";
-pid_t serverPid = -1;
-
-// Run alone by the test below: a box no wait expects, then a crash with
-// the program still running on the test's server, holding its output.
-class CrashWithABox : public ::testing::Test {
-    void TestBody() override
-    {
-        TempDir data;
-        std::printf("server %d\nfolder %s\n", serverPid, data.path().c_str());
-        std::fflush(stdout);
-        waitUnboxed(startProgram(data, data.file("missing.iso")), [] { return false; });
-        std::abort();
-    }
-};
-
-}  // namespace
-
-// A test that meets a box it did not expect fails at once, saying so, and
-// one that then crashes leaves nothing holding the run's output: its X
-// server ends with it, and so does the program that was on it.
-TEST(Window, AnUnexpectedBoxFailsATestAndACrashLeavesNoServerBehind)
-{
-    int ends[2];
-    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
-    const pid_t run = spawn({std::filesystem::read_symlink("/proc/self/exe").string(), kCrashFlag}, "",
-                            "/dev/fd/" + std::to_string(ends[1]));
-    ::close(ends[1]);
-    std::string output;
-    char bytes[4096];
-    ::fcntl(ends[0], F_SETFL, O_NONBLOCK);
-    // Its end is the sign that nothing holds it any more.
-    const bool closed = QTest::qWaitFor([&] {
-        ssize_t n = 0;
-        while ((n = ::read(ends[0], bytes, sizeof bytes)) > 0)
-            output.append(bytes, static_cast<std::size_t>(n));
-        return n == 0;
-    }, 60000);
-    ::close(ends[0]);
-    int status = 0;
-    EXPECT_TRUE(waitFor(run, std::chrono::seconds(5), &status) && WIFSIGNALED(status)) << status;
-    EXPECT_NE(output.find("a box the test did not expect came up"), std::string::npos) << output;
-    const std::size_t at = output.find("server "), folder = output.find("folder ");
-    ASSERT_TRUE(at != std::string::npos && folder != std::string::npos) << output;
-    std::filesystem::remove_all(output.substr(folder + 7, output.find('\n', folder) - folder - 7));
-    const pid_t server = std::stoi(output.substr(at + 7));
-    const std::string stat = "/proc/" + std::to_string(server) + "/stat";
-    const bool ended = QTest::qWaitFor([&] {
-        const std::string text = readText(stat);
-        return text.empty() || text.find(") Z ") != std::string::npos;
-    }, 10000);
-    if (!ended)
-        kill(-server, SIGKILL);
-    EXPECT_TRUE(closed) << "the run's output is still held open";
-    EXPECT_TRUE(ended) << "its X server is still running";
-}
-
 int main(int argc, char** argv)
 {
-    // The crash above, alone.
-    if (argc > 1 && std::string(argv[1]) == kCrashFlag) {
-        ::testing::RegisterTest("Crash", "WithABox", nullptr, nullptr, __FILE__, __LINE__,
-                                []() -> ::testing::Test* { return new CrashWithABox; });
-        ::testing::GTEST_FLAG(filter) = "Crash.WithABox";
-    }
     ::testing::InitGoogleTest(&argc, argv);
     if (::testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS();
@@ -1389,7 +1324,6 @@ int main(int argc, char** argv)
         return 1;
     }
     display = server.name;
-    serverPid = server.pid;
     setenv("DISPLAY", display.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     QApplication app(argc, argv);
