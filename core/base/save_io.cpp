@@ -38,7 +38,7 @@ Lock takeLock(int fd, bool readOnly)
     return Lock::kNoLocks;
 }
 
-OpenedSave openSave(const std::string& path)
+OpenedSave openSave(const std::string& path, bool lock)
 {
     OpenedSave opened;
     // A file replaced between the open and the lock is another's newer
@@ -58,10 +58,11 @@ OpenedSave openSave(const std::string& path)
         // Opened again for writing, now that it is known to be a regular
         // file, so the lock holds where locks need that; read-only where
         // the file or its file system allows nothing else.
-        const int writer = ::open(("/proc/self/fd/" + std::to_string(file.get())).c_str(), O_RDWR | O_CLOEXEC);
+        const int writer =
+            lock ? ::open(("/proc/self/fd/" + std::to_string(file.get())).c_str(), O_RDWR | O_CLOEXEC) : -1;
         if (writer >= 0)
             file.reset(writer);
-        opened.lock = takeLock(file.get(), writer < 0);
+        opened.lock = lock ? takeLock(file.get(), writer < 0) : Lock::kNone;
         struct stat named;
         if (opened.lock == Lock::kTaken &&
             (::stat(path.c_str(), &named) != 0 || !sameFile(identityOf(named), opened.identity)) && tries < 7)
@@ -126,7 +127,10 @@ Placed createWhereFree(const std::string& temporary, const std::string& target, 
     fd.reset(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (fd.get() < 0)
         return errno == EEXIST ? Placed::kTaken : Placed::kFailed;
-    written.state = takeLock(fd.get(), false);
+    // A program that lost the race to make it may hold it for the moment
+    // it takes to see it short and let go.
+    for (int tries = 0; (written.state = takeLock(fd.get(), false)) == Lock::kHeld && tries < 100; ++tries)
+        ::usleep(10000);
     struct stat info;
     if (!file_io::writeAll(fd.get(), data, size) || ::fsync(fd.get()) != 0 || ::fstat(fd.get(), &info) != 0) {
         const int reason = errno;

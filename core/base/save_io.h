@@ -43,9 +43,10 @@ struct OpenedSave {
     FileIdentity identity;
 };
 
-// Opens and locks the regular file at path; it is read later through the
-// same descriptor, so what is read is the file locked.
-OpenedSave openSave(const std::string& path);
+// Opens and locks (unless lock is false) the regular file at path; it is
+// read later through the same descriptor, so what is read is the file
+// locked.
+OpenedSave openSave(const std::string& path, bool lock = true);
 
 // Whether the person made the file read-only; root, who may write
 // anything, goes by its mode bits.

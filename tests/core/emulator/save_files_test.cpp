@@ -370,6 +370,10 @@ TEST(SaveFiles, ProgramsStartingTogetherTakeAGamesSavesWhole)
     EXPECT_TRUE(listedNotWritten(first, "in use by another running Kest"));
     EXPECT_TRUE(listedNotWritten(second, "in use by another running Kest"));
     EXPECT_EQ(readBytes(second).at(0), 9);
+    // Held, a file is the other program's whatever its size: it may be making it.
+    std::filesystem::resize_file(first, 0);
+    SaveFile late;
+    EXPECT_EQ(late.load("C", first, b[0], 64), State::kInUse);
 }
 
 // A save the person made read-only is read and never written: the game's
