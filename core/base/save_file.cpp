@@ -186,9 +186,11 @@ SaveFile::State SaveFile::load(const char* tag, const std::string& path, void* b
     if (const std::size_t removed = removeLeftoverTemporaries(path, size))
         logSink().write(kLogInfo, tag, "Removed %zu temporary file(s) of %s left by a run that ended during a save",
                         removed, path.c_str());
-    // Locked first: what is read is then what stays on disk while this run writes.
-    OpenedSave opened = openSave(path);
+    // Locked first: what is read is then what stays on disk while this run
+    // writes. A game whose saves another program holds takes no lock even
+    // for a moment: that program could find it held and let go of its own.
     const bool yielded = m_set && m_set->yielded();
+    OpenedSave opened = openSave(path, !yielded);
     if (opened.check == FileCheck::kAbsent && absent == Absent::kCreate) {
         // The program that holds the game's other saves makes it.
         if (yielded) {
@@ -203,10 +205,13 @@ SaveFile::State SaveFile::load(const char* tag, const std::string& path, void* b
             adopt(written);
             return m_state = State::kLoaded;
         }
-        // Another program made it first: its file is the one to read.
-        if (placed == Placed::kTaken)
+        // Another program made it first: its file is the one to read. Short,
+        // it is still being made in place, and is that program's all the same.
+        if (placed == Placed::kTaken) {
             opened = openSave(path);
-        else
+            if (opened.check == FileCheck::kRead && opened.identity.size != size)
+                opened.lock = Lock::kHeld;
+        } else
             logSink().write(kLogError, tag, "Save file %s not created: %s", path.c_str(), std::strerror(errno));
     }
     return loadOpened(opened, buffer, size);
@@ -227,13 +232,23 @@ SaveFile::State SaveFile::loadOpened(OpenedSave& opened, void* buffer, u32 size)
             first = other != this && other->m_set == m_set && sameFile(other->m_file, m_file) ? other : first;
     }
     FileCheck check = opened.check;
-    if (check == FileCheck::kRead && m_file.size != size)
-        check = FileCheck::kWrongSize;
     if (check == FileCheck::kRead && first) {
         yield(State::kRefused, std::string("the same file as the ") + first->m_what + "'s");
         logSink().write(kLogError, m_tag.c_str(), "Save file %s left untouched: %s", path, m_why.c_str());
         return m_state;
     }
+    // Another program's (it holds the file, or the game's other saves),
+    // which may still be making it: read when whole.
+    if (opened.lock == Lock::kHeld || (m_set && m_set->yielded())) {
+        if (check == FileCheck::kRead && m_file.size == size)
+            file_io::readAll(file.get(), buffer, size);
+        yield(State::kInUse, kInUse);
+        if (m_set)
+            m_set->yieldAll(this);
+        return m_state;
+    }
+    if (check == FileCheck::kRead && m_file.size != size)
+        check = FileCheck::kWrongSize;
     if (check == FileCheck::kRead && !file_io::readAll(file.get(), buffer, size))
         check = FileCheck::kUnreadable;
     if (check != FileCheck::kRead) {
@@ -245,12 +260,6 @@ SaveFile::State SaveFile::loadOpened(OpenedSave& opened, void* buffer, u32 size)
     }
     if (opened.lock == Lock::kTaken)
         m_lock = file.release();
-    if (opened.lock == Lock::kHeld || (m_set && m_set->yielded())) {
-        yield(State::kInUse, kInUse);
-        if (m_set)
-            m_set->yieldAll(this);
-        return m_state;
-    }
     if (opened.lock == Lock::kNoLocks)
         noteNoLocks();
     return m_state = State::kLoaded;
