@@ -210,7 +210,11 @@ TEST_F(AppTest, OneTickRunsItsStepsInOrder)
 }
 
 // A save that could not be written stays in the status line until it is.
-TEST_F(AppTest, AFailedSaveShowsInTheStatusLine)
+// Saves lost to another program during a game bring a box at the next
+// tick, not only at the open: one another program created meanwhile (in
+// use, and what takes it over), one on a file system without locks (and
+// what still guards it).
+TEST_F(AppTest, AFailedSaveShowsInTheStatusLineAndOneLostToAnotherProgramInABox)
 {
     FakeOutputs fakes;
     CMainFrame frame(folder(), m_dialogs);
@@ -231,6 +235,23 @@ TEST_F(AppTest, AFailedSaveShowsInTheStatusLine)
     ASSERT_TRUE(file.save(data, sizeof data));
     ASSERT_TRUE(frame.update());
     EXPECT_EQ(fakes.video.text().find("Save not written"), std::string::npos) << fakes.video.text();
+
+    const std::string taken = m_dir.file("taken.bup"), unlocked = m_dir.file("unlocked.bup");
+    SaveFile takenFile, unlockedFile;
+    ASSERT_EQ(takenFile.load("KEST", taken, data, sizeof data), SaveFile::State::kAbsent);
+    std::ofstream(taken, std::ios::binary) << std::string(sizeof data, '\0');
+    EXPECT_FALSE(takenFile.save(data, sizeof data));
+    std::ofstream(unlocked, std::ios::binary) << std::string(sizeof data, '\0');
+    noLocks = true;
+    EXPECT_EQ(unlockedFile.load("KEST", unlocked, data, sizeof data), SaveFile::State::kLoaded);
+    noLocks = false;
+    ASSERT_TRUE(frame.update());
+    QApplication::processEvents();
+    ASSERT_EQ(m_dialogs.messages.size(), 1);
+    const std::string said = m_dialogs.messages[0].toStdString();
+    for (const std::string& part : {taken, std::string("Closing this game and opening it again then takes the files over"),
+                                    unlocked, std::string("A save file changed by another program is still not written over")})
+        EXPECT_NE(said.find(part), std::string::npos) << said;
 }
 
 TEST_F(AppTest, StartUpFailureNamesThePartAndSaysSo)
@@ -574,36 +595,4 @@ TEST_F(AppTest, ExitAsksToTryAgainWhileTheGamesSavesFail)
                   std::string::npos) << stderrText;
         moveSaves(false);
     }
-}
-
-// Saves lost to another program during a game bring a box at the next
-// tick, not only at the open: one another program created meanwhile (in
-// use, and what takes it over), one on a file system without locks (and
-// what still guards it).
-TEST_F(AppTest, SavesLostToAnotherProgramDuringAGameAreSaidInABox)
-{
-    FakeOutputs fakes;
-    CMainFrame frame(folder(), m_dialogs);
-    fakes.install(frame);
-    ASSERT_TRUE(frame.create());
-    frame.start();
-    ASSERT_TRUE(frame.resume());
-    ASSERT_TRUE(frame.update());
-    u8 data[16] = {};
-    const std::string taken = m_dir.file("taken.bup"), unlocked = m_dir.file("unlocked.bup");
-    SaveFile takenFile, unlockedFile;
-    ASSERT_EQ(takenFile.load("KEST", taken, data, sizeof data), SaveFile::State::kAbsent);
-    std::ofstream(taken, std::ios::binary) << std::string(sizeof data, '\0');
-    EXPECT_FALSE(takenFile.save(data, sizeof data));
-    std::ofstream(unlocked, std::ios::binary) << std::string(sizeof data, '\0');
-    noLocks = true;
-    EXPECT_EQ(unlockedFile.load("KEST", unlocked, data, sizeof data), SaveFile::State::kLoaded);
-    noLocks = false;
-    ASSERT_TRUE(frame.update());
-    QApplication::processEvents();
-    ASSERT_EQ(m_dialogs.messages.size(), 1);
-    const std::string said = m_dialogs.messages[0].toStdString();
-    for (const std::string& part : {taken, std::string("Closing this game and opening it again then takes the files over"),
-                                    unlocked, std::string("A save file changed by another program is still not written over")})
-        EXPECT_NE(said.find(part), std::string::npos) << said;
 }
