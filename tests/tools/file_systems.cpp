@@ -1,17 +1,20 @@
 // Preloaded into a run, it answers as file systems other than a local disk
 // do, by the words in KEST_FILE_SYSTEM:
-//   nfs       an exclusive lock needs a descriptor open for writing
-//   no-flags  renameat2 takes no flags
-//   no-links  no hard links
+//   nfs        an exclusive lock needs a descriptor open for writing
+//   no-flags   renameat2 takes no flags
+//   no-links   no hard links
+//   read-only  a file opened again through /proc for writing refuses it
 // KEST_HOLD_FSYNC=TEXT:FOLDER holds the fsync of a file whose path holds
 // TEXT until FOLDER/go exists, having made FOLDER/held.PID: a write caught
-// between its data and its rename.
+// between its data and its rename. KEST_HOLD_FLOCK does so for the lock of
+// a file whose path ends with TEXT, until FOLDER/go.flock exists.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -24,6 +27,25 @@ bool is(const char* word)
     return kinds && std::strstr(kinds, word);
 }
 
+void hold(int fd, const char* variable, bool ending, const char* go)
+{
+    const char* set = std::getenv(variable);
+    const std::string value = set ? set : "";
+    const std::size_t colon = value.find(':');
+    char path[4096] = {};
+    if (colon == std::string::npos ||
+        ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path - 1) <= 0)
+        return;
+    const std::string text = value.substr(0, colon), named = path;
+    if (text.empty() || (ending ? !named.ends_with(text) : named.find(text) == std::string::npos))
+        return;
+    const std::string folder = value.substr(colon + 1);
+    ::close(::open((folder + "/held." + std::to_string(::getpid())).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    // A minute at most: a test that died leaves no run behind.
+    for (int i = 0; i < 6000 && ::access((folder + go).c_str(), F_OK) != 0; ++i)
+        ::usleep(10000);
+}
+
 }  // namespace
 
 extern "C" int flock(int fd, int operation)
@@ -32,6 +54,7 @@ extern "C" int flock(int fd, int operation)
         errno = EBADF;
         return -1;
     }
+    hold(fd, "KEST_HOLD_FLOCK", true, "/go.flock");
     return static_cast<int>(::syscall(SYS_flock, fd, operation));
 }
 
@@ -53,20 +76,26 @@ extern "C" int link(const char* old, const char* name)
     return static_cast<int>(::syscall(SYS_linkat, AT_FDCWD, old, AT_FDCWD, name, 0));
 }
 
+extern "C" int open(const char* path, int flags, ...)
+{
+    unsigned mode = 0;
+    if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = va_arg(arguments, unsigned);
+        va_end(arguments);
+    }
+    if (is("read-only") && (flags & O_ACCMODE) != O_RDONLY && std::strncmp(path, "/proc/self/fd/", 14) == 0) {
+        errno = EACCES;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_openat, AT_FDCWD, path, flags, mode));
+}
+
+extern "C" int open64(const char* path, int flags, ...) __attribute__((alias("open")));
+
 extern "C" int fsync(int fd)
 {
-    const char* set = std::getenv("KEST_HOLD_FSYNC");
-    const std::string hold = set ? set : "";
-    const std::size_t colon = hold.find(':');
-    char path[4096] = {};
-    if (colon != std::string::npos &&
-        ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path - 1) > 0 &&
-        std::strstr(path, hold.substr(0, colon).c_str())) {
-        const std::string folder = hold.substr(colon + 1);
-        ::close(::open((folder + "/held." + std::to_string(::getpid())).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-        // A minute at most: a test that died leaves no run behind.
-        for (int i = 0; i < 6000 && ::access((folder + "/go").c_str(), F_OK) != 0; ++i)
-            ::usleep(10000);
-    }
+    hold(fd, "KEST_HOLD_FSYNC", false, "/go");
     return static_cast<int>(::syscall(SYS_fsync, fd));
 }

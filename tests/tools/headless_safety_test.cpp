@@ -88,17 +88,24 @@ bool busyInLoop(const TempDir& dir)
 
 // A run of the settings busySaves made, its log and standard error going
 // to output, as on another file system: fileSystem lists what it lacks
-// (see file_systems.cpp), locks says whether it takes any, and the fsync
-// of a write to a path holding hold waits for dir's "go".
+// (see file_systems.cpp), locks says whether it takes any, and hold
+// ("FSYNC=TEXT" or "FLOCK=TEXT") holds that call on a file whose path
+// names TEXT until dir's "go" exists.
 pid_t busyRun(const TempDir& dir, const std::string& output, const char* fields, const std::string& fileSystem = "",
-              bool locks = true, const std::string& hold = "")
+              bool locks = true, const std::string& hold = "FSYNC=")
 {
     const char* options = std::getenv("ASAN_OPTIONS");
     return spawn({"env", std::string("LD_PRELOAD=") + (locks ? "" : KEST_NO_LOCKS ":") + KEST_FILE_SYSTEMS,
                   std::string("ASAN_OPTIONS=") + (options ? options : "") + ":verify_asan_link_order=0",
-                  "KEST_FILE_SYSTEM=" + fileSystem, "KEST_HOLD_FSYNC=" + (hold.empty() ? "" : hold + ":" + dir.path().string()),
+                  "KEST_FILE_SYSTEM=" + fileSystem, "KEST_HOLD_" + hold + ":" + dir.path().string(),
                   KEST_BINARY_DIR "/tools/kest-headless", "--data", dir.path().string(), "--fields", fields},
                  "", dir.file(output));
+}
+
+ino_t inode(const std::string& path)
+{
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
 }
 
 template <typename Seen>
@@ -109,8 +116,8 @@ bool waitUntil(Seen seen)
     return seen();
 }
 
-// Waits until every run is held in its fsync; dir's "go" lets them on.
-bool heldInFsync(const TempDir& dir, std::initializer_list<pid_t> runs)
+// Waits until every run is held (see busyRun).
+bool held(const TempDir& dir, std::initializer_list<pid_t> runs)
 {
     return waitUntil([&] {
         return std::all_of(runs.begin(), runs.end(), [&](pid_t run) {
@@ -447,12 +454,12 @@ TEST(HeadlessSaves, WithoutLocksNoRunWritesOverAnothersNewerSaves)
     const std::string battery = dir.file("saves/sat_battery.sav");
     std::vector<pid_t> runs;
     for (const char* output : {"first.txt", "second.txt"}) {
-        runs.push_back(busyRun(dir, output, "1000000", "", false, "card.bup.kest~"));
+        runs.push_back(busyRun(dir, output, "1000000", "", false, "FSYNC=card.bup.kest~"));
         ASSERT_TRUE(waitUntil([&] { return contains(readText(dir.file(output)), "SMPC: SETSMEM"); }));
     }
     for (const pid_t run : runs)
         kill(run, SIGTERM);
-    ASSERT_TRUE(heldInFsync(dir, {runs[0], runs[1]}) && saveFile(dir.file("go"), "", 0));
+    ASSERT_TRUE(held(dir, {runs[0], runs[1]}) && saveFile(dir.file("go"), "", 0));
     for (const pid_t run : runs)
         ASSERT_TRUE(waitFor(run, std::chrono::seconds(20)));
     const std::string first = readText(dir.file("first.txt")), second = readText(dir.file("second.txt"));
@@ -471,30 +478,36 @@ TEST(HeadlessSaves, WithoutLocksNoRunWritesOverAnothersNewerSaves)
 // A file another program puts where the card is while the card's last
 // write waits in its fsync stays, and the run names the card as not
 // written: where renameat2 exchanges, where it takes no flags, and where
-// the card was removed during the game, so its write makes a new one.
+// the card was removed during the game, so its write makes a new one. One
+// removed during the write itself, with nothing put there, is made anew.
 TEST(HeadlessSaves, AFilePutInPlaceOfASaveDuringItsWriteStays)
 {
     const std::vector<u8> theirs(0x80000, 0x55);
-    const struct { const char* fileSystem; bool removed; } cases[] = {{"", false}, {"no-flags", false}, {"", true}};
-    for (const auto& [fileSystem, removed] : cases) {
-        SCOPED_TRACE(std::string(fileSystem) + (removed ? " removed" : ""));
+    enum Removed { kNever, kBefore, kDuring };
+    const struct { const char* fileSystem; Removed removed; bool put; } cases[] = {
+        {"", kNever, true}, {"no-flags", kNever, true}, {"", kBefore, true}, {"", kDuring, false}};
+    for (const auto& [fileSystem, removed, put] : cases) {
+        SCOPED_TRACE(std::string(fileSystem) + " " + std::to_string(removed));
         TempDir dir;
         busySaves(dir);
         const std::string card = dir.file("saves/card.bup"), other = dir.file("other.bup");
         ASSERT_TRUE(saveFile(other, theirs.data(), 0x80000));
-        const pid_t run = busyRun(dir, "log.txt", "1000000", fileSystem, true, "card.bup.kest~");
+        const pid_t run = busyRun(dir, "log.txt", "1000000", fileSystem, true, "FSYNC=card.bup.kest~");
         ASSERT_TRUE(waitUntil([&] { return busyInLoop(dir); }));
-        if (removed)
+        if (removed == kBefore)
             std::filesystem::remove(card);
         kill(run, SIGTERM);
-        ASSERT_TRUE(heldInFsync(dir, {run}));
-        std::filesystem::rename(other, card);
+        ASSERT_TRUE(held(dir, {run}));
+        if (removed == kDuring)
+            std::filesystem::remove(card);
+        if (put)
+            std::filesystem::rename(other, card);
         ASSERT_TRUE(saveFile(dir.file("go"), "", 0));
         ASSERT_TRUE(waitFor(run, std::chrono::seconds(20)));
         const std::string log = readText(dir.file("log.txt"));
-        EXPECT_TRUE(contains(log, "save not written: '" + card + "': changed by another program while this run used "
-                                  "it\n")) << log.substr(log.size() > 2000 ? log.size() - 2000 : 0);
-        EXPECT_EQ(readBytes(card), theirs);
+        EXPECT_EQ(contains(log, "save not written: '" + card + "': changed by another program while this run used "
+                                "it\n"), put) << log.substr(log.size() > 2000 ? log.size() - 2000 : 0);
+        EXPECT_EQ(readBytes(card).at(0), put ? 0x55 : 'K');
         expectNoTemporaries(dir, "saves");
     }
 }
@@ -509,15 +522,20 @@ TEST(HeadlessSaves, AFilePutInPlaceOfASaveDuringItsWriteStays)
 TEST(HeadlessSaves, TwoRunsMakingOneSaveTogetherLoseNothingUnchanged)
 {
     const struct { bool changes; const char* fileSystem; } cases[] = {
-        {false, ""}, {true, ""}, {true, "nfs no-flags"}, {true, "nfs no-flags no-links"}};
+        {false, "nfs no-flags"}, {true, "nfs no-flags"}, {true, "no-flags no-links read-only"}};
     for (const auto& [changes, fileSystem] : cases) {
         SCOPED_TRACE(std::string(fileSystem) + (changes ? " changes" : ""));
         TempDir dir;
         // smpc_pad only reads the pad: it changes no save.
         busySaves(dir, true, KEST_PROGRAMS_DIR "/sh2/" + std::string(changes ? "save_busy.bin" : "smpc_pad.bin"));
-        const pid_t runs[] = {busyRun(dir, "a.txt", "20", fileSystem, true, "sat_primary_01.bup.kest~"),
-                              busyRun(dir, "b.txt", "20", fileSystem, true, "sat_primary_01.bup.kest~")};
-        ASSERT_TRUE(heldInFsync(dir, {runs[0], runs[1]}) && saveFile(dir.file("go"), "", 0));
+        const pid_t runs[] = {busyRun(dir, "a.txt", "20", fileSystem, true, "FSYNC=sat_primary_01.bup.kest~"),
+                              busyRun(dir, "b.txt", "20", fileSystem, true, "FSYNC=sat_primary_01.bup.kest~")};
+        ASSERT_TRUE(held(dir, {runs[0], runs[1]}));
+        // The new file that takes the name (a second name) keeps its number.
+        std::vector<ino_t> made;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path() / "saves"))
+            made.push_back(inode(entry.path().string()));
+        ASSERT_TRUE(saveFile(dir.file("go"), "", 0));
         int statuses[2] = {-1, -1};
         for (int i = 0; i < 2; ++i)
             ASSERT_TRUE(waitFor(runs[i], std::chrono::seconds(60), &statuses[i]));
@@ -526,9 +544,31 @@ TEST(HeadlessSaves, TwoRunsMakingOneSaveTogetherLoseNothingUnchanged)
         EXPECT_EQ((statuses[0] == 0) + (statuses[1] == 0), changes ? 1 : 2) << both;
         EXPECT_EQ(occurrences(both, "save not written: '"), changes ? 3u : 0u) << both;
         EXPECT_FALSE(contains(both, "no locks"));
-        EXPECT_TRUE(!changes || (readBytes(dir.file("saves/sat_primary_01.bup")).at(1) == 0x4B &&
-                                 readBytes(dir.file("saves/card.bup")).at(1) == 'E' && busyInLoop(dir)));
+        const std::string memory = dir.file("saves/sat_primary_01.bup");
+        EXPECT_TRUE(changes || std::ranges::count(made, inode(memory)) == 1);
+        EXPECT_TRUE(!changes || (readBytes(memory).at(1) == 0x4B && readBytes(dir.file("saves/card.bup")).at(1) == 'E' &&
+                                 busyInLoop(dir)));
     }
+}
+
+// Without hard links a save is made in place, short until its maker has
+// locked and written it. A run that loses the race to make it then finds it
+// short and free, and must take it as the maker's: in use, with the game's
+// other saves, which the maker then takes whole.
+TEST(HeadlessSaves, ASaveMadeInPlaceIsItsMakersWhileShort)
+{
+    TempDir dir;
+    busySaves(dir);
+    const pid_t late = busyRun(dir, "late.txt", "20", "no-flags no-links", true, "FSYNC=sat_primary_01.bup.kest~");
+    ASSERT_TRUE(held(dir, {late}));
+    const pid_t maker = busyRun(dir, "maker.txt", "20", "no-flags no-links", true, "FLOCK=saves/sat_primary_01.bup");
+    ASSERT_TRUE(held(dir, {maker}) && saveFile(dir.file("go"), "", 0));
+    int status = -1;
+    ASSERT_TRUE(waitFor(late, std::chrono::seconds(60), &status));
+    const std::string said = readText(dir.file("late.txt"));
+    EXPECT_TRUE(contains(said, "save '" + dir.file("saves/sat_primary_01.bup") + "' is in use")) << said;
+    ASSERT_TRUE(saveFile(dir.file("go.flock"), "", 0) && waitFor(maker, std::chrono::seconds(60), &status));
+    EXPECT_EQ(status, 0) << readText(dir.file("maker.txt"));
 }
 
 // An output where the log goes (its pipe, or the file the shell sends it
