@@ -192,7 +192,9 @@ bool isTemporaryOf(std::string_view name, std::string_view base, u64 pids, u64& 
 
 }  // namespace
 
-int file_io::createTemporary(const std::string& target, std::string& name)
+namespace {
+
+int createTemporary(const std::string& target, std::string& name)
 {
     // A name already taken (not by this write: a file someone left there)
     // passes to the next number.
@@ -203,6 +205,24 @@ int file_io::createTemporary(const std::string& target, std::string& name)
         if (fd >= 0 || errno != EEXIST || tries == kTemporaryTries)
             return fd;
     }
+}
+
+}  // namespace
+
+int file_io::writeTemporary(const std::string& target, const void* data, std::size_t size, std::string& name)
+{
+    Descriptor fd(createTemporary(target, name));
+    if (fd.get() < 0)
+        return -1;
+    // The new file keeps the permissions the user gave the old one.
+    struct stat old;
+    if ((::stat(target.c_str(), &old) != 0 || ::fchmod(fd.get(), old.st_mode & 07777) == 0) &&
+        writeAll(fd.get(), data, size) && ::fsync(fd.get()) == 0)
+        return fd.release();
+    const int reason = errno;
+    ::unlink(name.c_str());
+    errno = reason;
+    return -1;
 }
 
 std::size_t removeLeftoverTemporaries(const std::string& path, u64 maxBytes)
@@ -242,15 +262,10 @@ bool replaceFile(const std::string& path, const void* data, std::size_t size)
     std::string target, temporary;
     if (path.empty() || !file_io::writeTarget(path, target))
         return false;
-    Descriptor fd(file_io::createTemporary(target, temporary));
-    if (fd.get() < 0)
+    const int fd = file_io::writeTemporary(target, data, size, temporary);
+    if (fd < 0)
         return false;
-    // The new file keeps the permissions the user gave the old one.
-    struct stat old;
-    bool ok = ::stat(target.c_str(), &old) != 0 || ::fchmod(fd.get(), old.st_mode & 07777) == 0;
-    ok = ok && file_io::writeAll(fd.get(), data, size) && ::fsync(fd.get()) == 0;
-    ok = ::close(fd.release()) == 0 && ok;
-    if (ok && ::rename(temporary.c_str(), target.c_str()) == 0)
+    if (::close(fd) == 0 && ::rename(temporary.c_str(), target.c_str()) == 0)
         return true;
     const int reason = errno;
     ::unlink(temporary.c_str());

@@ -178,15 +178,12 @@ Placed writeSave(const std::string& target, const void* data, std::size_t size, 
 {
     written = {};
     std::string temporary;
-    Descriptor fd(file_io::createTemporary(target, temporary));
+    Descriptor fd(file_io::writeTemporary(target, data, size, temporary));
     if (fd.get() < 0)
         return Placed::kFailed;
-    // The new file keeps the permissions the user gave the old one.
     struct stat info;
-    bool ok = !expected || ::stat(target.c_str(), &info) != 0 || ::fchmod(fd.get(), info.st_mode & 07777) == 0;
-    ok = ok && file_io::writeAll(fd.get(), data, size) && ::fsync(fd.get()) == 0 && ::fstat(fd.get(), &info) == 0;
     Placed placed = Placed::kFailed;
-    if (ok) {
+    if (::fstat(fd.get(), &info) == 0) {
         written.state = takeLock(fd.get(), false);
         written.identity = identityOf(info);
         placed = expected ? replaceKnown(temporary, target, *expected, data, size, fd, written)

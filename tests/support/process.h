@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -61,15 +62,25 @@ inline pid_t spawn(const std::vector<std::string>& arguments, const std::string&
     return error == 0 ? pid : -1;
 }
 
+// A command run with stand-ins preloaded (libraries, as LD_PRELOAD lists
+// them) and the variables given set.
+inline std::vector<std::string> preloaded(std::vector<std::string> command, const std::string& libraries,
+                                          std::vector<std::string> variables = {})
+{
+    const char* options = std::getenv("ASAN_OPTIONS");
+    variables.insert(variables.begin(), {"env", "LD_PRELOAD=" + libraries,
+                                         std::string("ASAN_OPTIONS=") + (options ? options : "") +
+                                             ":verify_asan_link_order=0"});
+    command.insert(command.begin(), variables.begin(), variables.end());
+    return command;
+}
+
 #ifdef KEST_NO_LOCKS
 // A command run as on a file system that takes no locks: a stand-in for
 // flock, preloaded, fails as one does.
 inline std::vector<std::string> withoutLocks(std::vector<std::string> command)
 {
-    const char* options = std::getenv("ASAN_OPTIONS");
-    command.insert(command.begin(), {"env", "LD_PRELOAD=" KEST_NO_LOCKS,
-                                     std::string("ASAN_OPTIONS=") + (options ? options : "") + ":verify_asan_link_order=0"});
-    return command;
+    return preloaded(std::move(command), KEST_NO_LOCKS);
 }
 #endif
 

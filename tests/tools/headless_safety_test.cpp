@@ -94,11 +94,9 @@ bool busyInLoop(const TempDir& dir)
 pid_t busyRun(const TempDir& dir, const std::string& output, const char* fields, const std::string& fileSystem = "",
               bool locks = true, const std::string& hold = "FSYNC=")
 {
-    const char* options = std::getenv("ASAN_OPTIONS");
-    return spawn({"env", std::string("LD_PRELOAD=") + (locks ? "" : KEST_NO_LOCKS ":") + KEST_FILE_SYSTEMS,
-                  std::string("ASAN_OPTIONS=") + (options ? options : "") + ":verify_asan_link_order=0",
-                  "KEST_FILE_SYSTEM=" + fileSystem, "KEST_HOLD_" + hold + ":" + dir.path().string(),
-                  KEST_BINARY_DIR "/tools/kest-headless", "--data", dir.path().string(), "--fields", fields},
+    return spawn(preloaded({KEST_BINARY_DIR "/tools/kest-headless", "--data", dir.path().string(), "--fields", fields},
+                           std::string(locks ? "" : KEST_NO_LOCKS ":") + KEST_FILE_SYSTEMS,
+                           {"KEST_FILE_SYSTEM=" + fileSystem, "KEST_HOLD_" + hold + ":" + dir.path().string()}),
                  "", dir.file(output));
 }
 
