@@ -59,51 +59,6 @@ const std::string kDemoDisc = KEST_BINARY_DIR "/testdata/demo.iso";
 const std::string kVolumeDisc = KEST_BINARY_DIR "/testdata/volume.iso";
 std::string display;
 
-// An Xvfb of the test's own: it takes a free display itself and writes its
-// number down a pipe once it accepts connections, so tests started at once
-// never share one. It ends with the test however the test ends: when this
-// goes, or by the system's signal when the test's process dies first (a
-// crash). Its output goes nowhere and its process group is its own, so
-// nothing of it holds ctest's output open. No name: no server came up.
-struct XServer {
-    pid_t pid = -1;
-    std::string name;
-
-    XServer()
-    {
-        int ends[2];
-        if (pipe2(ends, O_CLOEXEC) != 0)
-            return;
-        pid = spawn({"setpriv", "--pdeathsig", "TERM", "Xvfb", "-displayfd", std::to_string(ends[1]), "-screen", "0",
-                     "1024x768x24", "-nolisten", "tcp"},
-                    "", "/dev/null", ends[1], true);
-        ::close(ends[1]);
-        // The number, or the end of the pipe when the server died.
-        pollfd ready = {ends[0], POLLIN, 0};
-        char c = 0;
-        while (pid > 0 && ::poll(&ready, 1, 60000) > 0 && ::read(ends[0], &c, 1) == 1 && c != '\n')
-            name += c;
-        ::close(ends[0]);
-        name = c == '\n' && !name.empty() ? ":" + name : "";
-        if (name.empty())
-            end();
-    }
-    ~XServer() { end(); }
-    XServer(const XServer&) = delete;
-    XServer& operator=(const XServer&) = delete;
-    void end()
-    {
-        if (pid > 0)
-            kill(-pid, SIGTERM);
-        if (pid > 0 && !waitFor(pid, std::chrono::seconds(5))) {
-            kill(-pid, SIGKILL);
-            waitFor(pid, std::chrono::seconds(5));
-        }
-        pid = -1;
-        name.clear();
-    }
-};
-
 QImage screenshot(const std::string& png)
 {
     runCommand("xwd -root -silent -display " + display + " | convert xwd:- " + png);
@@ -240,10 +195,11 @@ void exitWithCtrlX(pid_t kest, bool answerABox = false, int expected = 0, const 
 
 // The desktop program in a folder of its own, where it keeps its settings
 // and saves: windows of tests that run at once would otherwise share them.
-std::string programIn(const std::filesystem::path& folder)
+template <class Dir>
+std::string programIn(const Dir& folder)
 {
-    const std::string program = (folder / "kest").string();
-    std::filesystem::create_directories(folder);
+    const std::string program = folder.file("kest");
+    std::filesystem::create_directories(folder.path());
     std::error_code error;
     std::filesystem::create_hard_link(KEST_BINARY_DIR "/ui/app/kest", program, error);
     if (error)
@@ -255,7 +211,7 @@ std::string programIn(const std::filesystem::path& folder)
 pid_t startProgram(const TempDir& folder, const std::string& disc)
 {
     setenv("LSAN_OPTIONS", "suppressions=" KEST_SOURCE_DIR "/tests/ui/desktop.supp", 1);
-    return spawn({programIn(folder.path()), disc});
+    return spawn({programIn(folder), disc});
 }
 
 // Dialogs for a test that expects none: a box fails it at once, where a
@@ -1112,7 +1068,16 @@ TEST(Window, LongPathsKeepTheirReasonAndCutImagesAndUnsavedLanguagesAreSaid)
     EXPECT_TRUE(withTheWindow);
 }
 
+pid_t startServer(std::string& name);
+
 namespace {
+
+// A folder inside a temporary one, where the program keeps its files.
+struct Folder {
+    std::filesystem::path where;
+    const std::filesystem::path& path() const { return where; }
+    std::string file(const std::string& name) const { return (where / name).string(); }
+};
 
 // The program, in English with the languages beside it, by default on
 // save_busy: its backup memory written once, then its cartridge and memory
@@ -1120,26 +1085,25 @@ namespace {
 // opens too. Its folder's name is not UTF-8 (Latin-1 "kest-é"): the
 // program finds its files there by the name's bytes.
 struct BusySaves {
-    TempDir data;
-    std::filesystem::path folder = data.path() / "kest-\xE9";
-    std::string program = programIn(folder);
-    std::string memory = file("saves/sat_primary_01.bup"), card = file("saves/card.bup");
+    TempDir temp;
+    Folder data{temp.path() / "kest-\xE9"};
+    std::string program = programIn(data);
+    std::string memory = data.file("saves/sat_primary_01.bup"), card = data.file("saves/card.bup");
 
     explicit BusySaves(const std::string& ini = "[Path]\r\nsat_bios = " KEST_PROGRAMS_DIR "/sh2/save_busy.bin\r\n"
                                                 "sat_memcard = saves/card.bup\r\nstv_bios = " KEST_BINARY_DIR
                                                 "/testdata/arcade/stv_bios.bin\r\n[General]\r\nkest_bios = 0\r\n"
                                                 "cartridge = 4\r\n")
     {
-        std::filesystem::copy_file(KEST_BINARY_DIR "/testdata/arcade/data.json", file("data.json"));
+        std::filesystem::copy_file(KEST_BINARY_DIR "/testdata/arcade/data.json", data.file("data.json"));
         setenv("LSAN_OPTIONS", "suppressions=" KEST_SOURCE_DIR "/tests/ui/desktop.supp", 1);
-        std::filesystem::copy(KEST_SOURCE_DIR "/ui/app/lang", folder / "lang");
-        std::filesystem::create_directory(folder / "saves");
+        std::filesystem::copy(KEST_SOURCE_DIR "/ui/app/lang", data.path() / "lang");
+        std::filesystem::create_directory(data.path() / "saves");
         const std::vector<u8> blank(0x80000, 0);
         EXPECT_TRUE(saveFile(card, blank.data(), static_cast<u32>(blank.size())));
         const std::string text = "[Language]\r\nlang_code = en_US\r\n" + ini;
-        EXPECT_TRUE(saveFile(file("kest.ini"), text.data(), static_cast<u32>(text.size())));
+        EXPECT_TRUE(saveFile(data.file("kest.ini"), text.data(), static_cast<u32>(text.size())));
     }
-    std::string file(const std::string& name) const { return (folder / name).string(); }
     // The game's first write has reached the memory's file.
     bool started() const { return readBytes(memory).size() > 1 && readBytes(memory)[0] == 0x4B; }
     // What only an end writes: the cartridge's "KE", the memory's second cell.
@@ -1148,8 +1112,8 @@ struct BusySaves {
         const std::vector<u8> c = readBytes(card), m = readBytes(memory);
         return c.size() > 1 && c[0] == 'K' && c[1] == 'E' && m.size() > 1 && m[1] == 0x4B;
     }
-    bool japanese() const { return readText(file("kest.ini")).find("lang_code = ja_JP") != std::string::npos; }
-    void moveSaves(const char* from, const char* to) { std::filesystem::rename(folder / from, folder / to); }
+    bool japanese() const { return readText(data.file("kest.ini")).find("lang_code = ja_JP") != std::string::npos; }
+    void moveSaves(const char* from, const char* to) { std::filesystem::rename(data.path() / from, data.path() / to); }
 };
 
 void chooseTheNextLanguage(const std::string& on, pid_t kest)
@@ -1177,21 +1141,23 @@ TEST(Window, EndsNotAskedForStillWriteTheSavesAndTheLanguage)
     // An arcade game too: the board's EEPROM, which the end writes, is still there.
     for (const std::string& game : {kBootDisc, std::string(KEST_BINARY_DIR "/testdata/arcade/kestarc.zip")}) {
         BusySaves f;
-        XServer other;
-        ASSERT_FALSE(other.name.empty());
-        const pid_t kest = spawn({"env", "DISPLAY=" + other.name, f.program, game}, "", f.file("output.txt"));
-        const std::string eeprom = f.file("saves/stv_eeprom.sav");
+        std::string other;
+        const pid_t server = startServer(other);
+        ASSERT_GT(server, 0);
+        const pid_t kest = spawn({"env", "DISPLAY=" + other, f.program, game}, "", f.data.file("output.txt"));
+        const std::string eeprom = f.data.file("saves/stv_eeprom.sav");
         const bool arcade = game != kBootDisc;
         ASSERT_TRUE(waitUnboxed(
             kest, [&] { return arcade ? readBytes(eeprom).size() == 128 && readBytes(eeprom)[0] == 0xC3 : f.started(); },
-            other.name));
-        chooseTheNextLanguage(other.name, kest);
+            other));
+        chooseTheNextLanguage(other, kest);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         if (arcade)
             f.moveSaves("saves", "away");
-        other.end();
+        kill(server, SIGTERM);
+        waitFor(server, std::chrono::seconds(5));
         EXPECT_TRUE(WIFEXITED(endStatus(kest)));
-        const std::string output = readText(f.file("output.txt"));
+        const std::string output = readText(f.data.file("output.txt"));
         // The status of exit(1) would hide the sanitizer's.
         EXPECT_EQ(output.find("runtime error"), std::string::npos);
         EXPECT_TRUE(!arcade || output.find("Kest: save not written: '" + eeprom + "': No such file or directory\n") !=
@@ -1201,7 +1167,7 @@ TEST(Window, EndsNotAskedForStillWriteTheSavesAndTheLanguage)
     }
     // A line the program does not understand keeps the file as it is.
     BusySaves f("mine # kept\r\n");
-    const pid_t kest = spawn({f.program}, "", f.file("output.txt"));
+    const pid_t kest = spawn({f.program}, "", f.data.file("output.txt"));
     chooseTheNextLanguage(display, kest);
     ASSERT_TRUE(QTest::qWaitFor([&] { return kestWindows(display, kest).size() == 1; }, 20000));
     kill(kest, SIGTERM);
@@ -1232,7 +1198,7 @@ TEST(Window, ASecondKestLeavesTheSavesAloneAndAClosedTerminalWritesThem)
     };
     ASSERT_TRUE(waitUnboxed(first, [&] { return shown() && f.started(); }));
     chooseTheNextLanguage(display, first);
-    const pid_t second = spawn({f.program, kBootDisc}, "", f.file("second.txt"));
+    const pid_t second = spawn({f.program, kBootDisc}, "", f.data.file("second.txt"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return shown() && kestWindows(display, second).size() == 2; }, 20000));
     // From here on only the second, ended with its box up, or the driver could write them.
     kill(first, SIGSTOP);
@@ -1242,7 +1208,7 @@ TEST(Window, ASecondKestLeavesTheSavesAloneAndAClosedTerminalWritesThem)
     EXPECT_EQ(endStatus(second, true), 0);
     // The driver's game changes them: each change is a loss, said, and fails the run.
     const std::string driver = runCommand(KEST_BINARY_DIR "/tools/kest-headless --fields 10 --data " +
-                                          f.folder.string() + " 2>&1 >/dev/null; echo status $?");
+                                          f.data.path().string() + " 2>&1 >/dev/null; echo status $?");
     EXPECT_NE(driver.find("save '" + f.memory + "' is in use by another running Kest"), std::string::npos) << driver;
     EXPECT_NE(driver.find("save not written: '" + f.card + "': in use by another running Kest\n"), std::string::npos)
         << driver;
@@ -1288,29 +1254,60 @@ TEST(Window, ASaveNotWrittenIsSaidBeforeTheWindowGoesAndAFolderWithoutLocksAtThe
 {
     for (const bool exit : {true, false}) {
         BusySaves f;
-        const pid_t kest = spawn({f.program, kBootDisc}, "", f.file("output.txt"));
+        const pid_t kest = spawn({f.program, kBootDisc}, "", f.data.file("output.txt"));
         ASSERT_TRUE(waitUnboxed(kest, [&] { return f.started(); }));
         f.moveSaves("saves", "away");
         const std::string another = "[Language]\r\nlang_code = ja_JP\r\n";
-        ASSERT_TRUE(saveFile(f.file("kest.ini"), another.data(), static_cast<u32>(another.size())));
+        ASSERT_TRUE(saveFile(f.data.file("kest.ini"), another.data(), static_cast<u32>(another.size())));
         if (exit) {
             exitWithCtrlX(kest, true, 0, [&] { f.moveSaves("away", "saves"); });
             EXPECT_TRUE(f.savedAtTheEnd());
         } else {
             kill(kest, SIGTERM);
             EXPECT_EQ(endStatus(kest), 1 << 8);
-            EXPECT_NE(readText(f.file("output.txt")).find("Kest: save not written: '" + f.card + "': No such file"),
+            EXPECT_NE(readText(f.data.file("output.txt")).find("Kest: save not written: '" + f.card + "': No such file"),
                       std::string::npos);
         }
         EXPECT_TRUE(f.japanese());
     }
     BusySaves f;
-    const pid_t kest = spawn(withoutLocks({f.program, kBootDisc}), "", f.file("output.txt"));
+    const pid_t kest = spawn(withoutLocks({f.program, kBootDisc}), "", f.data.file("output.txt"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return kestWindows(display, kest).size() == 2; }, 20000));
     kill(kest, SIGTERM);
     EXPECT_EQ(endStatus(kest, true), 0);
-    EXPECT_NE(readText(f.file("output.txt")).find(f.card + " is on a file system that takes no locks"),
+    EXPECT_NE(readText(f.data.file("output.txt")).find(f.card + " is on a file system that takes no locks"),
               std::string::npos);
+}
+
+// Starts an Xvfb of the caller's own, its display named in name: the server
+// takes a free display itself and writes its number down a pipe once it
+// accepts connections, so tests started at once never share one. -1 when
+// no server came up. It ends with the test's process, a crash too, and
+// nothing of it holds the test's output open.
+pid_t startServer(std::string& name)
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return -1;
+    const pid_t server = spawn({"setpriv", "--pdeathsig", "TERM", "Xvfb", "-displayfd", std::to_string(ends[1]),
+                                "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, "", "/dev/null", ends[1], true);
+    ::close(ends[1]);
+    // The number, or the end of the pipe when the server died.
+    std::string number;
+    pollfd ready = {ends[0], POLLIN, 0};
+    char c = 0;
+    while (server > 0 && ::poll(&ready, 1, 60000) > 0 && ::read(ends[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    ::close(ends[0]);
+    if (c != '\n' || number.empty()) {
+        if (server > 0) {
+            kill(server, SIGTERM);
+            waitFor(server, std::chrono::seconds(5));
+        }
+        return -1;
+    }
+    name = ":" + number;
+    return server;
 }
 
 int main(int argc, char** argv)
@@ -1318,14 +1315,19 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     if (::testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS();
-    XServer server;
-    if (server.name.empty()) {
+    const pid_t server = startServer(display);
+    if (server <= 0) {
         std::fprintf(stderr, "cannot start Xvfb\n");
         return 1;
     }
-    display = server.name;
     setenv("DISPLAY", display.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
-    QApplication app(argc, argv);
-    return RUN_ALL_TESTS();
+    int result = 1;
+    {
+        QApplication app(argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    kill(server, SIGTERM);
+    waitFor(server, std::chrono::seconds(5));
+    return result;
 }
