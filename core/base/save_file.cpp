@@ -362,7 +362,7 @@ bool SaveFile::save(const void* data, u32 size)
             }
             // Kept as the person left it; nothing is lost while it holds
             // what the memory does.
-            if (madeReadOnly(m_path, now)) {
+            if (madeReadOnly(now)) {
                 if (!holds(m_path, data, size)) {
                     fail(kReadOnly);
                     return false;

@@ -80,11 +80,9 @@ OpenedSave openSave(const std::string& path, bool lock)
     return opened;
 }
 
-bool madeReadOnly(const std::string& path, const struct stat& info)
+bool madeReadOnly(const struct stat& info)
 {
-    if ((info.st_mode & 0222) == 0)
-        return true;
-    return ::geteuid() != 0 && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES;
+    return (info.st_mode & 0222) == 0;
 }
 
 namespace {

@@ -48,9 +48,9 @@ struct OpenedSave {
 // locked.
 OpenedSave openSave(const std::string& path, bool lock = true);
 
-// Whether the person made the file read-only; root, who may write
-// anything, goes by its mode bits.
-bool madeReadOnly(const std::string& path, const struct stat& info);
+// Whether the person made the file read-only: nobody may write it, by its
+// mode bits, which root too goes by.
+bool madeReadOnly(const struct stat& info);
 
 enum class Placed {
     kWritten,
