@@ -27,6 +27,12 @@ bool is(const char* word)
     return kinds && std::strstr(kinds, word);
 }
 
+int refused(int error)
+{
+    errno = error;
+    return -1;
+}
+
 void hold(int fd, const char* variable, bool ending, const char* go)
 {
     const char* set = std::getenv(variable);
@@ -50,29 +56,23 @@ void hold(int fd, const char* variable, bool ending, const char* go)
 
 extern "C" int flock(int fd, int operation)
 {
-    if (is("nfs") && (operation & LOCK_EX) && (::fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDONLY) {
-        errno = EBADF;
-        return -1;
-    }
+    if (is("nfs") && (operation & LOCK_EX) && (::fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDONLY)
+        return refused(EBADF);
     hold(fd, "KEST_HOLD_FLOCK", true, "/go.flock");
     return static_cast<int>(::syscall(SYS_flock, fd, operation));
 }
 
 extern "C" int renameat2(int from, const char* old, int to, const char* name, unsigned flags)
 {
-    if (is("no-flags") && flags) {
-        errno = EINVAL;
-        return -1;
-    }
+    if (is("no-flags") && flags)
+        return refused(EINVAL);
     return static_cast<int>(::syscall(SYS_renameat2, from, old, to, name, flags));
 }
 
 extern "C" int link(const char* old, const char* name)
 {
-    if (is("no-links")) {
-        errno = EPERM;
-        return -1;
-    }
+    if (is("no-links"))
+        return refused(EPERM);
     return static_cast<int>(::syscall(SYS_linkat, AT_FDCWD, old, AT_FDCWD, name, 0));
 }
 
@@ -85,10 +85,8 @@ extern "C" int open(const char* path, int flags, ...)
         mode = va_arg(arguments, unsigned);
         va_end(arguments);
     }
-    if (is("read-only") && (flags & O_ACCMODE) != O_RDONLY && std::strncmp(path, "/proc/self/fd/", 14) == 0) {
-        errno = EACCES;
-        return -1;
-    }
+    if (is("read-only") && (flags & O_ACCMODE) != O_RDONLY && std::strncmp(path, "/proc/self/fd/", 14) == 0)
+        return refused(EACCES);
     return static_cast<int>(::syscall(SYS_openat, AT_FDCWD, path, flags, mode));
 }
 

@@ -539,10 +539,7 @@ TEST(HeadlessSaves, TwoRunsMakingOneSaveTogetherLoseNothingUnchanged)
         EXPECT_EQ((statuses[0] == 0) + (statuses[1] == 0), changes ? 1 : 2) << both;
         EXPECT_EQ(occurrences(both, "save not written: '"), changes ? 3u : 0u) << both;
         EXPECT_FALSE(contains(both, "no locks"));
-        const std::string memory = dir.file("saves/sat_primary_01.bup");
-        EXPECT_TRUE(changes || std::ranges::count(made, inode(memory)) == 1);
-        EXPECT_TRUE(!changes || (readBytes(memory).at(1) == 0x4B && readBytes(dir.file("saves/card.bup")).at(1) == 'E' &&
-                                 busyInLoop(dir)));
+        EXPECT_TRUE(changes || std::ranges::count(made, inode(dir.file("saves/sat_primary_01.bup"))) == 1);
     }
 }
 
