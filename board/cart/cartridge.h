@@ -68,6 +68,8 @@ public:
     bool pollWriteBack();
     // Written since its file last was.
     bool unsaved() const { return m_writeBack.unsaved(); }
+    // The data matches its file.
+    void settle() { m_writeBack.settle(); }
 
     u8 peek(u32 address) const override;
     void poke(u32 address, u8 value) override;

@@ -201,7 +201,7 @@ int createTemporary(const std::string& target, std::string& name)
     static std::atomic<u32> counter{0};
     for (u32 tries = 1;; ++tries) {
         name = temporaryName(target, counter.fetch_add(1));
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST || tries == kTemporaryTries)
             return fd;
     }

@@ -59,8 +59,8 @@ bool writeTarget(const std::string& path, std::string& target);
 
 // A new file beside target, "NAME.kest~PID-N.tmp", holding data on disk
 // (written and synced) with the permissions of the file at target where
-// there is one, open for writing; -1, with errno, when it cannot be made
-// whole (what was begun is removed). name receives its path.
+// there is one, open for reading and writing; -1, with errno, when it
+// cannot be made whole (what was begun is removed). name receives its path.
 int writeTemporary(const std::string& target, const void* data, std::size_t size, std::string& name);
 
 // Closes the descriptor on every road out.

@@ -1,5 +1,6 @@
 #include "core/base/save_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <string_view>
 #include <vector>
@@ -25,6 +27,7 @@ struct Trouble {
     std::string path;
     std::string reason;
     bool open;  // its save is still in use
+    bool fixable;
 };
 std::mutex troubleMutex;
 std::vector<Trouble> troubles;
@@ -37,6 +40,8 @@ std::atomic<unsigned> notices{0};
 constexpr const char* kInUse = "in use by another running Kest";
 constexpr const char* kChanged = "changed by another program while this run used it";
 constexpr const char* kReadOnly = "the file is read-only";
+constexpr const char* kNoLocksThere = "is on a file system that takes no locks";
+constexpr const char* kHeldOn = "is held by another program that does not let go of it";
 
 }  // namespace
 
@@ -68,13 +73,14 @@ std::vector<LostSave> lostSaves()
     for (const Trouble& trouble : troubles) {
         const auto same = std::find_if(lost.begin(), lost.end(), [&](const LostSave& l) { return l.path == trouble.path; });
         if (same == lost.end()) {
-            lost.push_back({trouble.path, trouble.reason, 1, trouble.open});
+            lost.push_back({trouble.path, trouble.reason, 1, trouble.open, trouble.fixable});
             continue;
         }
         // Later in the list is later in time.
         same->reason = trouble.reason;
         ++same->games;
         same->current = same->current || trouble.open;
+        same->fixable = trouble.fixable;
     }
     return lost;
 }
@@ -93,6 +99,12 @@ std::vector<std::string> savesNotWritten()
     for (const LostSave& lost : lostSaves())
         lines.push_back(describeLost(lost));
     return lines;
+}
+
+void forgetLostSaves()
+{
+    std::lock_guard lock(troubleMutex);
+    std::erase_if(troubles, [](const Trouble& trouble) { return !trouble.open; });
 }
 
 std::vector<std::string> savesInUse()
@@ -122,23 +134,81 @@ unsigned saveNoticeCount()
     return notices.load();
 }
 
-namespace {
-
-// Whether the file at path holds data already.
-bool holds(const std::string& path, const void* data, u32 size)
-{
-    std::vector<u8> bytes(size);
-    u64 found = 0;
-    return readRegularFile(path, bytes.data(), size, true, found) == FileCheck::kRead &&
-           std::memcmp(bytes.data(), data, size) == 0;
-}
-
-}  // namespace
-
 SaveSet::~SaveSet()
 {
     for (SaveFile* member : m_members)
         member->m_set = nullptr;
+}
+
+void SaveSet::lookAgain()
+{
+    // Taken back whole or not at all: while another program holds any of
+    // them, it has them all.
+    std::vector<std::pair<SaveFile*, OpenedSave>> held;
+    bool free = true;
+    for (SaveFile* member : m_members) {
+        if (free && member->state() == SaveFile::State::kInUse) {
+            held.emplace_back(member, openSave(member->path()));
+            free = held.back().second.lock != Lock::kHeld;
+        }
+    }
+    for (auto& [member, opened] : held) {
+        if (free)
+            member->retake(opened);
+        else
+            Descriptor unused(opened.fd);
+    }
+    m_yielded = m_yielded && !free;
+    for (SaveFile* member : m_members)
+        member->freeAgain();
+}
+
+void SaveFile::lookAgain()
+{
+    if (m_set) {
+        m_set->lookAgain();
+        return;
+    }
+    if (m_state == State::kInUse) {
+        OpenedSave opened = openSave(m_path);
+        if (opened.lock == Lock::kHeld)
+            Descriptor unused(opened.fd);
+        else
+            retake(opened);
+    }
+    freeAgain();
+}
+
+void SaveFile::retake(OpenedSave& opened)
+{
+    Descriptor file(opened.fd);
+    // Where the path is free, the save is made there.
+    if (opened.check == FileCheck::kAbsent) {
+        m_file = {};
+        m_state = State::kAbsent;
+        return;
+    }
+    // Only the file this run read is taken: one written since holds the
+    // other program's saves.
+    if (opened.check != FileCheck::kRead || !unchanged(opened.identity, m_file)) {
+        yield(State::kRefused, kChanged);
+        return;
+    }
+    if (opened.lock == Lock::kTaken)
+        m_lock = file.release();
+    if (opened.lock == Lock::kNoLocks)
+        noteNoLocks(kNoLocksThere);
+    m_state = State::kLoaded;
+}
+
+void SaveFile::freeAgain()
+{
+    // A save refused for another program's file is made where that file has gone.
+    struct stat info;
+    if (m_state == State::kRefused && !m_final && ::stat(m_path.c_str(), &info) != 0 && errno == ENOENT) {
+        m_file = {};
+        m_state = State::kAbsent;
+    }
 }
 
 void SaveSet::yieldAll(const SaveFile* finder)
@@ -171,6 +241,9 @@ SaveFile::State SaveFile::load(const char* tag, const std::string& path, void* b
     m_state = State::kNone;
     m_tag = tag ? tag : "";
     m_failing = false;
+    m_final = false;
+    m_makeFolder = false;
+    m_folderError.clear();
     m_said.clear();
     m_noLocks = false;
     m_file = {};
@@ -199,8 +272,9 @@ SaveFile::State SaveFile::load(const char* tag, const std::string& path, void* b
         }
         std::string target;
         WrittenSave written;
-        const Placed placed =
-            file_io::writeTarget(path, target) ? writeSave(target, buffer, size, nullptr, written) : Placed::kFailed;
+        const Placed placed = makeFolder() && file_io::writeTarget(path, target)
+                                  ? writeSave(target, buffer, size, nullptr, written)
+                                  : Placed::kFailed;
         if (placed == Placed::kWritten) {
             adopt(written);
             return m_state = State::kLoaded;
@@ -211,8 +285,10 @@ SaveFile::State SaveFile::load(const char* tag, const std::string& path, void* b
             opened = openSave(path);
             if (opened.check == FileCheck::kRead && opened.identity.size != size)
                 opened.lock = Lock::kHeld;
-        } else
-            logSink().write(kLogError, tag, "Save file %s not created: %s", path.c_str(), std::strerror(errno));
+        } else {
+            logSink().write(kLogError, tag, "Save file %s not created: %s", path.c_str(),
+                            m_folderError.empty() ? std::strerror(errno) : m_folderError.c_str());
+        }
     }
     return loadOpened(opened, buffer, size);
 }
@@ -224,15 +300,22 @@ SaveFile::State SaveFile::loadOpened(OpenedSave& opened, void* buffer, u32 size)
     if (opened.check == FileCheck::kAbsent)
         return m_state = State::kAbsent;
     const char* path = m_path.c_str();
-    // Two saves of one game writing one file would each undo the other.
+    // Two saves of one game writing one file would each undo the other. The
+    // other's path is looked at now: the number of a file it knew may have
+    // gone to a new one since.
     const SaveFile* first = nullptr;
     {
         std::lock_guard guard(troubleMutex);
-        for (const SaveFile* other : liveSaves)
-            first = other != this && other->m_set == m_set && sameFile(other->m_file, m_file) ? other : first;
+        for (const SaveFile* other : liveSaves) {
+            struct stat there;
+            if (other != this && other->m_set == m_set && ::stat(other->m_path.c_str(), &there) == 0 &&
+                sameFile(identityOf(there), m_file))
+                first = other;
+        }
     }
     FileCheck check = opened.check;
     if (check == FileCheck::kRead && first) {
+        m_final = true;
         yield(State::kRefused, std::string("the same file as the ") + first->m_what + "'s");
         logSink().write(kLogError, m_tag.c_str(), "Save file %s left untouched: %s", path, m_why.c_str());
         return m_state;
@@ -252,22 +335,28 @@ SaveFile::State SaveFile::loadOpened(OpenedSave& opened, void* buffer, u32 size)
     if (check == FileCheck::kRead && !file_io::readAll(file.get(), buffer, size))
         check = FileCheck::kUnreadable;
     if (check != FileCheck::kRead) {
+        m_final = true;
         yield(State::kRefused, describe(check));
-        logSink().write(kLogError, m_tag.c_str(), "Save file %s left untouched: %s [size: %llu, need: %u]", path,
-                        m_why.c_str(),
-                        static_cast<unsigned long long>(opened.check == FileCheck::kRead ? m_file.size : 0), size);
+        const u64 found = opened.check == FileCheck::kRead ? m_file.size : 0;
+        logSink().write(kLogError, m_tag.c_str(), "Save file %s left untouched: %s [size: %llu, need: %u]%s", path,
+                        m_why.c_str(), static_cast<unsigned long long>(found), size,
+                        check == FileCheck::kWrongSize && found < size
+                            ? ": a save cut short (by a run that ended while making it) stays refused until "
+                              "it is removed"
+                            : "");
         return m_state;
     }
     if (opened.lock == Lock::kTaken)
         m_lock = file.release();
     if (opened.lock == Lock::kNoLocks)
-        noteNoLocks();
+        noteNoLocks(kNoLocksThere);
     return m_state = State::kLoaded;
 }
 
 void SaveFile::refuse(const char* why)
 {
     unlock();
+    m_final = true;
     m_why = why;
     m_state = State::kRefused;
 }
@@ -307,14 +396,13 @@ void SaveFile::yield(State state, const std::string& why)
     ++notices;
 }
 
-void SaveFile::noteNoLocks()
+void SaveFile::noteNoLocks(const char* why)
 {
     if (m_noLocks)
         return;
     m_noLocks = true;
-    logSink().write(kLogError, m_tag.c_str(),
-                    "Save file %s is on a file system that takes no locks: a second running Kest is not kept out "
-                    "of it", m_path.c_str());
+    logSink().write(kLogError, m_tag.c_str(), "Save file %s %s: a second running Kest is not kept out of it",
+                    m_path.c_str(), why);
     ++notices;
 }
 
@@ -329,24 +417,78 @@ void SaveFile::fail(const std::string& reason)
     logSink().write(kLogError, m_tag.c_str(), "Save file %s not written: %s", m_path.c_str(), reason.c_str());
     std::lock_guard lock(troubleMutex);
     std::erase_if(troubles, [&](const Trouble& trouble) { return trouble.use == m_use; });
-    troubles.push_back({m_use, m_path, reason, true});
+    troubles.push_back({m_use, m_path, reason, true, !m_final});
+}
+
+bool SaveFile::lose(const std::string& reason, const void* data, u32 size)
+{
+    if (holds(data, size)) {
+        mended();
+        return true;
+    }
+    fail(reason);
+    return false;
+}
+
+bool SaveFile::holds(const void* data, u32 size) const
+{
+    // Read through the descriptor that holds the lock where that is the
+    // file: closing another would let go of a lock made of byte ranges (NFS).
+    struct stat named, held;
+    const bool own = m_lock >= 0 && ::stat(m_path.c_str(), &named) == 0 && ::fstat(m_lock, &held) == 0 &&
+                     named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+    Descriptor other(own ? -1 : ::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const int fd = own ? m_lock : other.get();
+    struct stat info;
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<u64>(info.st_size) != size)
+        return false;
+    std::vector<u8> bytes(size);
+    u32 done = 0;
+    while (done < size) {
+        const ssize_t got = ::pread(fd, bytes.data() + done, size - done, done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        done += static_cast<u32>(got);
+    }
+    return std::memcmp(bytes.data(), data, size) == 0;
+}
+
+bool SaveFile::makeFolder()
+{
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::path(m_path).parent_path();
+    if (folder.empty() || std::filesystem::is_directory(folder, error))
+        return true;
+    m_makeFolder = true;
+    std::filesystem::create_directories(folder, error);
+    m_folderError = error ? "its folder cannot be made: " + error.message() : "";
+    return !error;
 }
 
 void SaveFile::adopt(WrittenSave& written)
 {
     unlock();
-    m_lock = written.lock;
+    // A descriptor holds a lock only where one was taken.
+    if (written.state == Lock::kTaken)
+        m_lock = written.lock;
+    else if (written.lock >= 0)
+        ::close(written.lock);
+    written.lock = -1;
     m_file = written.identity;
     if (written.state == Lock::kNoLocks)
-        noteNoLocks();
+        noteNoLocks(kNoLocksThere);
+    if (written.state == Lock::kHeld)
+        noteNoLocks(kHeldOn);
 }
 
 bool SaveFile::save(const void* data, u32 size)
 {
     if (!writable()) {
-        // The memory now holds what its file will never have.
+        // The memory may now hold what its file will never have.
         if (m_state == State::kRefused || m_state == State::kInUse)
-            fail(m_why);
+            return lose(m_why, data, size);
         return false;
     }
     // Only the file this save read or wrote last is replaced; where the
@@ -357,43 +499,44 @@ bool SaveFile::save(const void* data, u32 size)
         if (::stat(m_path.c_str(), &now) == 0) {
             if (!unchanged(identityOf(now), m_file)) {
                 yield(State::kRefused, kChanged);
-                fail(kChanged);
-                return false;
+                return lose(kChanged, data, size);
             }
-            // Kept as the person left it; nothing is lost while it holds
-            // what the memory does.
-            if (madeReadOnly(now)) {
-                if (!holds(m_path, data, size)) {
-                    fail(kReadOnly);
-                    return false;
-                }
-                mended();
-                return true;
-            }
+            // Kept as the person left it.
+            if (readOnly(m_path, now))
+                return lose(kReadOnly, data, size);
             expected = &m_file;
         } else if (errno != ENOENT && errno != ENOTDIR) {
-            fail(std::strerror(errno));
-            return false;
+            return lose(std::strerror(errno), data, size);
         }
     }
+    // A folder that was never there is made; one taken away meanwhile is not.
+    if (m_makeFolder && !makeFolder())
+        return lose(m_folderError, data, size);
     std::string target;
     WrittenSave written;
     const Placed placed =
         file_io::writeTarget(m_path, target) ? writeSave(target, data, size, expected, written) : Placed::kFailed;
-    if (placed == Placed::kTaken && !m_file.known) {
+    const std::string reason = std::strerror(errno);
+    std::string kept;
+    if (!written.kept.empty()) {
+        kept = " (a file another program put there meanwhile is kept as " + written.kept + ")";
+        logSink().write(kLogError, m_tag.c_str(), "Save file %s: a file another program put there during the write "
+                        "is kept as %s", m_path.c_str(), written.kept.c_str());
+    }
+    switch (placed) {
+    case Placed::kWritten: break;
+    case Placed::kTaken:
         // Another program created it meanwhile: its saves are there.
-        yield(State::kInUse, kInUse);
-        fail(kInUse);
-        return false;
-    }
-    if (placed == Placed::kTaken || placed == Placed::kForeign) {
+        if (!m_file.known) {
+            yield(State::kInUse, kInUse);
+            return lose(kInUse, data, size);
+        }
+        [[fallthrough]];
+    case Placed::kForeign:
         yield(State::kRefused, kChanged);
-        fail(kChanged);
-        return false;
-    }
-    if (placed == Placed::kFailed) {
-        fail(std::strerror(errno));
-        return false;
+        return lose(kChanged + kept, data, size);
+    case Placed::kReadOnly: return lose(kReadOnly + kept, data, size);
+    case Placed::kFailed: return lose(reason, data, size);
     }
     adopt(written);
     if (m_failing)

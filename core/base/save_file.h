@@ -24,6 +24,9 @@ struct LostSave {
     std::string reason;    // the latest
     unsigned games = 1;    // the loads of a game it was lost in
     bool current = false;  // lost in the game loaded now, so a write may yet reach it
+    // Something the person can do lets a second try write it; false for a
+    // file refused at its load (its size, its kind, its contents).
+    bool fixable = true;
 };
 // A save is no longer among them once it is written, by itself: another
 // save of the same path does not count.
@@ -32,6 +35,9 @@ std::vector<LostSave> lostSaves();
 std::string describeLost(const LostSave& lost);
 // Every lost save, described.
 std::vector<std::string> savesNotWritten();
+// Forgets the lost saves of games already let go, so a program starts
+// over as if it had just begun.
+void forgetLostSaves();
 
 // The saves loaded now that another running program holds (see SaveFile).
 std::vector<std::string> savesInUse();
@@ -57,6 +63,10 @@ public:
     bool yielded() const { return m_yielded; }
     // The next game's saves start free.
     void clear() { m_yielded = false; }
+    // Looks again at the saves not written: those another program held are
+    // taken back whole where it has let go of all of them and none changed,
+    // and one whose path is free again is made there.
+    void lookAgain();
 
 private:
     friend class SaveFile;
@@ -124,8 +134,11 @@ public:
     bool failing() const { return m_failing; }
     const std::string& path() const { return m_path; }
     const char* what() const { return m_what; }
-    // Its file system takes no locks.
+    // No lock keeps a second program out: its file system takes none, or
+    // another program would not let go of the file this one made.
     bool noLocks() const { return m_noLocks; }
+    // A second try can be written, alone or with its set (see SaveSet).
+    void lookAgain();
 
 private:
     friend class SaveSet;
@@ -136,11 +149,23 @@ private:
     void fail(const std::string& reason);
     // The file is not this save's to write: state says whose it is.
     void yield(State state, const std::string& why);
-    void noteNoLocks();
+    void noteNoLocks(const char* why);
     // The file holds what the memory does: off the list.
     void mended();
+    // data has no file to go to: listed with reason, unless the file at the
+    // path holds it already. Answers whether it does.
+    bool lose(const std::string& reason, const void* data, u32 size);
     // Takes what a write left: its lock and its file.
     void adopt(WrittenSave& written);
+    // Whether the file at the path holds data already.
+    bool holds(const void* data, u32 size) const;
+    // Makes the save's folder where it was absent at the load; false, with
+    // m_folderError, where it cannot be made.
+    bool makeFolder();
+    // Another program let go of the file (opened: what is there now).
+    void retake(OpenedSave& opened);
+    // A file that stood in the way has gone: the save is made there.
+    void freeAgain();
     // Reads the regular file load found open, or says why not.
     State loadOpened(OpenedSave& opened, void* buffer, u32 size);
 
@@ -152,8 +177,14 @@ private:
     std::string m_why;
     // The reason the last failure was said with.
     std::string m_said;
+    // Why the save's folder, absent at the load, could not be made.
+    std::string m_folderError;
     State m_state = State::kNone;
     bool m_failing = false;
+    // Refused at the load: nothing done during the game makes it writable.
+    bool m_final = false;
+    // Its folder was absent at the load, so a write may make it.
+    bool m_makeFolder = false;
     // The lock could not be taken: the file system takes none.
     bool m_noLocks = false;
     // Holds the lock of the file at m_path; -1 where none was taken.

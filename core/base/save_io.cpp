@@ -80,9 +80,13 @@ OpenedSave openSave(const std::string& path, bool lock)
     return opened;
 }
 
-bool madeReadOnly(const struct stat& info)
+bool readOnly(const std::string& path, const struct stat& info)
 {
-    return (info.st_mode & 0222) == 0;
+    if ((info.st_mode & 0222) == 0)
+        return true;
+    // Another user's file in a folder this one may write could be replaced
+    // by a rename all the same: it is still not this user's to write.
+    return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES;
 }
 
 namespace {
@@ -91,6 +95,47 @@ namespace {
 bool unsupported(int error)
 {
     return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+// Whether path names the file open on fd.
+bool names(const std::string& path, int fd)
+{
+    struct stat named, open;
+    return ::lstat(path.c_str(), &named) == 0 && ::fstat(fd, &open) == 0 && named.st_dev == open.st_dev &&
+           named.st_ino == open.st_ino;
+}
+
+// Makes the save at target in place, opened by its name, so its lock and
+// its number are the path's own. A crash leaves it short, which the next
+// load refuses for its size; no older contents exist to lose.
+Placed createInPlace(const std::string& target, const void* data, std::size_t size, Descriptor& fd,
+                     WrittenSave& written)
+{
+    fd.reset(::open(target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.get() < 0)
+        return errno == EEXIST ? Placed::kTaken : Placed::kFailed;
+    // A program that lost the race to make it may hold it for the moment
+    // it takes to see it short and let go; one that holds on longer leaves
+    // it unguarded, which is said.
+    for (int tries = 0; (written.state = takeLock(fd.get(), false)) == Lock::kHeld && tries < 100; ++tries)
+        ::usleep(10000);
+    struct stat info;
+    const bool whole =
+        file_io::writeAll(fd.get(), data, size) && ::fsync(fd.get()) == 0 && ::fstat(fd.get(), &info) == 0;
+    // Only the file this save made is its own: one that took the path
+    // meanwhile is another program's, and stays.
+    const int reason = errno;
+    const bool ours = names(target, fd.get());
+    if (!whole) {
+        if (ours)
+            ::unlink(target.c_str());
+        errno = reason;
+        return Placed::kFailed;
+    }
+    if (!ours)
+        return Placed::kTaken;
+    written.identity = identityOf(info);
+    return Placed::kWritten;
 }
 
 // Puts the new file at target only where no file has that name. fd is the
@@ -104,40 +149,43 @@ Placed createWhereFree(const std::string& temporary, const std::string& target, 
         return Placed::kTaken;
     if (!unsupported(errno))
         return Placed::kFailed;
-    // A second name fails where the name is taken; then the first goes.
-    if (::link(temporary.c_str(), target.c_str()) == 0) {
-        ::unlink(temporary.c_str());
-        // Where a file system numbers files per name (FUSE without
-        // use_ino), the file is known by the name it keeps.
-        struct stat info;
-        if (::lstat(target.c_str(), &info) == 0)
-            written.identity = identityOf(info);
-        return Placed::kWritten;
-    }
-    if (errno == EEXIST)
-        return Placed::kTaken;
-    if (errno != EPERM && !unsupported(errno))
-        return Placed::kFailed;
-    // Nor hard links (shared folders, many FUSE file systems): the file is
-    // made in place. A crash leaves it short, which the next load refuses
-    // for its size; no older contents exist to lose.
+    // Without the flag (shared folders, many FUSE file systems).
     ::unlink(temporary.c_str());
-    fd.reset(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (fd.get() < 0)
-        return errno == EEXIST ? Placed::kTaken : Placed::kFailed;
-    // A program that lost the race to make it may hold it for the moment
-    // it takes to see it short and let go.
-    for (int tries = 0; (written.state = takeLock(fd.get(), false)) == Lock::kHeld && tries < 100; ++tries)
-        ::usleep(10000);
-    struct stat info;
-    if (!file_io::writeAll(fd.get(), data, size) || ::fsync(fd.get()) != 0 || ::fstat(fd.get(), &info) != 0) {
-        const int reason = errno;
-        ::unlink(target.c_str());
+    return createInPlace(target, data, size, fd, written);
+}
+
+// Moves the file at temporary, another program's, to a name beside it that
+// no sweep of leftovers removes, and says where.
+void keepAside(const std::string& temporary, WrittenSave& written)
+{
+    std::string kept = temporary.substr(0, temporary.size() - 4) + ".kept";
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, kept.c_str(), RENAME_NOREPLACE) != 0)
+        kept = temporary;
+    written.kept = kept;
+}
+
+// The exchange brought out a file that is not to be replaced: it goes back.
+// A third file put at the path between the two exchanges, or one that the
+// path no longer has room for, is never removed: it is kept aside. Answers
+// refused, or kWritten where this write's file keeps the path after all.
+Placed swapBack(const std::string& temporary, const std::string& target, int fd, WrittenSave& written,
+                Placed refused)
+{
+    const int reason = errno;
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
+        if (names(temporary, fd))
+            ::unlink(temporary.c_str());
+        else
+            keepAside(temporary, written);
         errno = reason;
-        return Placed::kFailed;
+        return refused;
     }
-    written.identity = identityOf(info);
-    return Placed::kWritten;
+    // The path is gone (its name back, where it is still free), or the
+    // exchange failed with this write's file in its place.
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0)
+        keepAside(temporary, written);
+    errno = reason;
+    return names(target, fd) ? Placed::kWritten : refused;
 }
 
 // Puts the new file at target in place of the file expected, and of no
@@ -147,14 +195,13 @@ Placed replaceKnown(const std::string& temporary, const std::string& target, con
 {
     struct stat out;
     if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
-        if (::lstat(temporary.c_str(), &out) == 0 && unchanged(identityOf(out), expected)) {
+        const bool same = ::lstat(temporary.c_str(), &out) == 0 && unchanged(identityOf(out), expected);
+        // Made read-only during the write, it stays as the person left it.
+        if (same && !readOnly(temporary, out)) {
             ::unlink(temporary.c_str());
             return Placed::kWritten;
         }
-        // Another program's file: it goes back where it was.
-        if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0)
-            ::unlink(temporary.c_str());
-        return Placed::kForeign;
+        return swapBack(temporary, target, fd.get(), written, same ? Placed::kReadOnly : Placed::kForeign);
     }
     // Gone since the last look: a new one only where none came meanwhile.
     if (errno == ENOENT)
@@ -166,6 +213,8 @@ Placed replaceKnown(const std::string& temporary, const std::string& target, con
         return errno == ENOENT ? createWhereFree(temporary, target, data, size, fd, written) : Placed::kFailed;
     if (!unchanged(identityOf(out), expected))
         return Placed::kForeign;
+    if (readOnly(target, out))
+        return Placed::kReadOnly;
     return ::rename(temporary.c_str(), target.c_str()) == 0 ? Placed::kWritten : Placed::kFailed;
 }
 
@@ -191,14 +240,14 @@ Placed writeSave(const std::string& target, const void* data, std::size_t size, 
         written.lock = fd.release();
         return placed;
     }
-    // What is left under the temporary name is this write's, but for a
-    // foreign file the exchange could not put back.
+    // What is left under the temporary name is this write's, unless a
+    // file of another program was kept there.
     const int reason = errno;
-    struct stat left;
-    if (::lstat(temporary.c_str(), &left) == 0 && ::fstat(fd.get(), &info) == 0 && left.st_ino == info.st_ino &&
-        left.st_dev == info.st_dev)
+    if (names(temporary, fd.get()))
         ::unlink(temporary.c_str());
+    const std::string kept = std::move(written.kept);
     written = {};
+    written.kept = kept;
     errno = reason;
     return placed;
 }

@@ -48,22 +48,26 @@ struct OpenedSave {
 // locked.
 OpenedSave openSave(const std::string& path, bool lock = true);
 
-// Whether the person made the file read-only: nobody may write it, by its
-// mode bits, which root too goes by.
-bool madeReadOnly(const struct stat& info);
+// Whether the file at path is read-only to this program: nobody may write it
+// by its mode bits (which root too goes by), or this user may not.
+bool readOnly(const std::string& path, const struct stat& info);
 
 enum class Placed {
     kWritten,
     kTaken,    // the path was to be free and is not
-    kForeign,  // the path no longer names the file expected, which stays
-    kFailed,   // errno says why
+    kForeign,   // the path no longer names the file expected, which stays
+    kReadOnly,  // the file expected was made read-only meanwhile, and stays
+    kFailed,    // errno says why
 };
 
 // The new file a written save leaves: locked where the file system allows.
 struct WrittenSave {
-    int lock = -1;
-    Lock state = Lock::kNone;
+    int lock = -1;  // holds the lock where state is kTaken
+    Lock state = Lock::kNone;  // kHeld: another program would not let go of it
     FileIdentity identity;
+    // Where a file another program put at the path during the write was
+    // moved aside, when it could not be given its name back.
+    std::string kept;
 };
 
 // Writes data to a new file beside target, locked before it takes the path

@@ -97,15 +97,22 @@ void Kest::releaseSaves()
 
 void Kest::writeSaves()
 {
+    // Saves another program held, or stood in the way of, may be free now.
+    m_saves.lookAgain();
     // A save the game finished in the last field or two has not settled
-    // yet, and one written in every field never does: both are written now.
+    // yet, and one written in every field never does: both are written now,
+    // as is one whose write failed. The rest are on disk already.
     m_system.flushBackupRam();
-    // A file that is not written counts a loss only where the game changed it.
-    if (m_eepromFile.state() != SaveFile::State::kNone && (m_eepromFile.writable() || boardEeprom().unsaved()))
+    AK93C45AF& eeprom = boardEeprom();
+    if (m_eepromFile.state() != SaveFile::State::kNone && (eeprom.unsaved() || m_eepromFile.failing())) {
+        eeprom.settle();
         saveEeprom();
-    const auto* backup = dynamic_cast<const CartBUP*>(m_cartridge.get());
-    if (backup && (m_cartridgeFile.writable() || backup->unsaved()))
+    }
+    auto* backup = dynamic_cast<CartBUP*>(m_cartridge.get());
+    if (backup && (backup->unsaved() || m_cartridgeFile.failing())) {
+        backup->settle();
         saveBackupCartridge();
+    }
     // The clock and SMEM are written as they change; only a failure is left.
     if (m_system.smpc().batteryFailing())
         m_system.smpc().saveBattery();

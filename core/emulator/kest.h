@@ -72,6 +72,8 @@ public:
     // ran is stopped first. False only for the disc that game was reading
     // (Boot, or its real drive opened again), which is tried here.
     bool finishOpen();
+    // Lets go of what prepareOpen read, for an open given up before it ends.
+    void dropOpen() { m_plan.reset(); }
     // Asked between the ROM files of a set and while each is read, so a
     // request to end the program (a signal) is answered during a long open.
     using StopCheck = bool (*)();

@@ -2,7 +2,6 @@
 // do, by the words in KEST_FILE_SYSTEM:
 //   nfs        an exclusive lock needs a descriptor open for writing
 //   no-flags   renameat2 takes no flags
-//   no-links   no hard links
 //   read-only  a file opened again through /proc for writing refuses it
 // KEST_HOLD_FSYNC=TEXT:FOLDER holds the fsync of a file whose path holds
 // TEXT until FOLDER/go exists, having made FOLDER/held.PID: a write caught
@@ -67,13 +66,6 @@ extern "C" int renameat2(int from, const char* old, int to, const char* name, un
     if (is("no-flags") && flags)
         return refused(EINVAL);
     return static_cast<int>(::syscall(SYS_renameat2, from, old, to, name, flags));
-}
-
-extern "C" int link(const char* old, const char* name)
-{
-    if (is("no-links"))
-        return refused(EPERM);
-    return static_cast<int>(::syscall(SYS_linkat, AT_FDCWD, old, AT_FDCWD, name, 0));
 }
 
 extern "C" int open(const char* path, int flags, ...)

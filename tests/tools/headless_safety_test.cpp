@@ -67,12 +67,14 @@ struct Workspace {
     std::string data() const { return "--data " + dir.path().string() + " --fields 2 "; }
 };
 
-// Settings that run save_busy (or another) as the BIOS image, with a blank
-// 512 KB backup cartridge at saves/card.bup unless card is false.
+// Settings that run save_busy (or another) as the BIOS image, or with none
+// the built-in BIOS on the boot disc, with a blank 512 KB backup cartridge
+// at saves/card.bup unless card is false.
 void busySaves(const TempDir& dir, bool card = true, const std::string& bios = KEST_PROGRAMS_DIR "/sh2/save_busy.bin")
 {
-    const std::string ini = "[Path]\nsat_bios = " + bios + "\nsat_memcard = saves/card.bup\n"
-                            "[General]\nkest_bios = 0\ncartridge = 4\n";
+    const std::string ini = (bios.empty() ? "[Path]\nsat_cd = " KEST_BOOT_DISC "\n" : "[Path]\nsat_bios = " + bios + "\n") +
+                            "sat_memcard = saves/card.bup\n[General]\nkest_bios = " + (bios.empty() ? "1" : "0") +
+                            "\ncartridge = 4\n";
     ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
     std::filesystem::create_directory(dir.path() / "saves");
     EXPECT_TRUE(!card || saveFile(dir.file("saves/card.bup"), std::vector<u8>(0x80000).data(), 0x80000));
@@ -88,14 +90,20 @@ bool busyInLoop(const TempDir& dir)
 
 // A run of the settings busySaves made, its log and standard error going
 // to output, on a file system that lacks what fileSystem lists, with one
-// call held ("FSYNC=TEXT" or "FLOCK=TEXT": see file_systems.cpp).
+// call held ("FSYNC=TEXT" or "FLOCK=TEXT": see file_systems.cpp), as
+// another user than the test's where asked (as root: nobody), or on the
+// arcade set.
 pid_t busyRun(const TempDir& dir, const std::string& output, const std::string& fileSystem, const std::string& hold,
-              const char* fields = "20")
+              const char* fields = "20", bool anotherUser = false, bool arcade = false)
 {
-    return spawn(preloaded({KEST_BINARY_DIR "/tools/kest-headless", "--data", dir.path().string(), "--fields", fields},
-                           KEST_FILE_SYSTEMS,
-                           {"KEST_FILE_SYSTEM=" + fileSystem, "KEST_HOLD_" + hold + ":" + dir.path().string()}),
-                 "", dir.file(output));
+    std::vector<std::string> command =
+        preloaded({KEST_BINARY_DIR "/tools/kest-headless", "--data", dir.path().string(), "--fields", fields},
+                  KEST_FILE_SYSTEMS, {"KEST_FILE_SYSTEM=" + fileSystem, "KEST_HOLD_" + hold + ":" + dir.path().string()});
+    if (arcade)
+        command.push_back(KEST_ARCADE_DIR "/kestarc.zip");
+    if (anotherUser && ::geteuid() == 0)
+        command.insert(command.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    return spawn(command, "", dir.file(output));
 }
 
 ino_t inode(const std::string& path)
@@ -415,7 +423,9 @@ TEST(HeadlessSaves, TheLastFieldsSaveTakesAFreeTemporaryNameOrFailsTheRun)
                                  "for n in 0 1 2 3; do echo >" + internal + ".kest~$$-$n.tmp; done; ");
     EXPECT_EQ(run.raw, 0) << run.output;
     EXPECT_EQ(readBytes(internal).at(1), 0x4B);
-    // 16 KB at most per file: the 32 KB memory never reaches its own.
+    // 16 KB at most per file: the 32 KB memory never reaches its own, which
+    // lacks what the game writes.
+    ASSERT_TRUE(saveFile(internal, std::vector<u8>(0x8000).data(), 0x8000));
     const Outcome limited = headless("--data " + dir.path().string() + " --fields 10", "ulimit -f 32; ");
     EXPECT_EQ(limited.raw, 1 << 8) << limited.output;
     EXPECT_TRUE(limited.output.ends_with(": save not written: '" + internal + "': File too large\n")) << limited.output;
@@ -437,8 +447,9 @@ TEST(HeadlessSaves, TheLastFieldsSaveTakesAFreeTemporaryNameOrFailsTheRun)
 
 // Where the file system takes no locks (a stand-in for flock fails as one
 // does), two runs on one folder each say so once per file, at the open and
-// in the log. The first's end then finds the saves the second wrote since
-// and does not go back over them: it names them as not written.
+// in the log. The first's end then finds the saves the second's game (not
+// the same) wrote since and does not go back over them: it names them as
+// not written.
 TEST(HeadlessSaves, WithoutLocksNoRunWritesOverAnothersNewerSaves)
 {
     TempDir dir;
@@ -455,6 +466,7 @@ TEST(HeadlessSaves, WithoutLocksNoRunWritesOverAnothersNewerSaves)
     for (int i = 0; i < 1000 && !(readBytes(battery).size() > 20 && readBytes(battery)[20] == 0x2B); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     int status = -1;
+    busySaves(dir, false, KEST_PROGRAMS_DIR "/sh2/save_other.bin");
     ASSERT_TRUE(waitFor(start("20", "second.txt"), std::chrono::seconds(60), &status));
     EXPECT_EQ(status, 0);
     const std::string second = readText(dir.file("second.txt"));
@@ -507,29 +519,30 @@ TEST(HeadlessSaves, AFilePutInPlaceOfASaveDuringItsWriteStays)
     }
 }
 
-// Two runs start one game at once on an empty folder, each held as it makes
-// the backup memory: one makes it and the other reads it as in use, with
-// the game's other saves. A game that changes no save leaves both ending
-// well; one that changes them leaves one writing them all and the other
-// naming them as not written: on a local disk, on NFS (whose exclusive
-// locks need a descriptor open for writing), where renameat2 takes no
-// flags, and where hard links are missing too. None says "no locks".
+// Two runs start at once on an empty folder, each held as it makes the
+// backup memory: one makes it and the other reads it as in use, with the
+// game's other saves. Where their games change the saves as the other's
+// do (the built-in BIOS formats the blank memory) both end well; where
+// they change them otherwise, one writes the saves and the other names
+// them as not written: on NFS (whose exclusive locks need a
+// descriptor open for writing) where renameat2 takes no flags, so saves
+// are made in place, and where a file opened again for writing refuses it
+// too. None says "no locks".
 TEST(HeadlessSaves, TwoRunsMakingOneSaveTogetherLoseNothingUnchanged)
 {
     const struct { bool changes; const char* fileSystem; } cases[] = {
-        {false, "nfs no-flags"}, {true, "nfs no-flags"}, {true, "no-flags no-links read-only"}};
+        {false, "nfs no-flags"}, {true, "nfs no-flags"}, {true, "no-flags read-only"}};
     for (const auto& [changes, fileSystem] : cases) {
         SCOPED_TRACE(std::string(fileSystem) + (changes ? " changes" : ""));
         TempDir dir;
-        // smpc_pad only reads the pad: it changes no save.
-        busySaves(dir, true, KEST_PROGRAMS_DIR "/sh2/" + std::string(changes ? "save_busy.bin" : "smpc_pad.bin"));
-        const pid_t runs[] = {busyRun(dir, "a.txt", fileSystem, "FSYNC=sat_primary_01.bup.kest~"),
-                              busyRun(dir, "b.txt", fileSystem, "FSYNC=sat_primary_01.bup.kest~")};
-        ASSERT_TRUE(held(dir, {runs[0], runs[1]}));
-        // The new file that takes the name (a second name) keeps its number.
-        std::vector<ino_t> made;
-        for (const auto& entry : std::filesystem::directory_iterator(dir.path() / "saves"))
-            made.push_back(inode(entry.path().string()));
+        busySaves(dir, true, changes ? KEST_PROGRAMS_DIR "/sh2/save_busy.bin" : "");
+        const char* fields = changes ? "20" : "120";
+        const pid_t first = busyRun(dir, "a.txt", fileSystem, "FSYNC=sat_primary_01.bup.kest~", fields);
+        ASSERT_TRUE(held(dir, {first}));
+        if (changes)
+            busySaves(dir, false, KEST_PROGRAMS_DIR "/sh2/save_other.bin");
+        const pid_t runs[] = {first, busyRun(dir, "b.txt", fileSystem, "FSYNC=sat_primary_01.bup.kest~", fields)};
+        ASSERT_TRUE(held(dir, {runs[1]}));
         ASSERT_TRUE(saveFile(dir.file("go"), "", 0));
         int statuses[2] = {-1, -1};
         for (int i = 0; i < 2; ++i)
@@ -537,13 +550,71 @@ TEST(HeadlessSaves, TwoRunsMakingOneSaveTogetherLoseNothingUnchanged)
         const std::string both = readText(dir.file("a.txt")) + readText(dir.file("b.txt"));
         EXPECT_EQ(occurrences(both, "in use by another running Kest; this run leaves it as it is"), 3u) << both;
         EXPECT_EQ((statuses[0] == 0) + (statuses[1] == 0), changes ? 1 : 2) << both;
-        EXPECT_EQ(occurrences(both, "save not written: '"), changes ? 3u : 0u) << both;
+        for (const char* save : {"saves/sat_primary_01.bup", "saves/card.bup"})
+            EXPECT_EQ(occurrences(both, "save not written: '" + dir.file(save) + "'"), changes ? 1u : 0u) << both;
         EXPECT_FALSE(contains(both, "no locks"));
-        EXPECT_TRUE(changes || std::ranges::count(made, inode(dir.file("saves/sat_primary_01.bup"))) == 1);
     }
 }
 
-// Without hard links a save is made in place, short until its maker has
+// Run as another user than the files' owner (nobody, as root). Saves of
+// another user, mode 0644, in a folder any user may write are read and
+// never written; only what the game changed is named, and a lock NFS
+// refuses to a descriptor open only for reading is no "no locks". The
+// arcade set, which rewrites its saves with the same bytes at its end,
+// loses nothing in a folder that takes no new file; a fresh data folder
+// that cannot take saves/ says why its saves are lost.
+TEST(HeadlessSaves, WhatThisUserMayNotWriteIsReadAndOnlyChangesAreLost)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "another user to run as needs root";
+    using std::filesystem::perms;
+    enum class Kind { kTheirs, kTheirsOnNfs, kArcadeFolder, kNoFolder };
+    for (const Kind kind : {Kind::kTheirs, Kind::kTheirsOnNfs, Kind::kArcadeFolder, Kind::kNoFolder}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        TempDir dir;
+        const std::string memory = dir.file("saves/sat_primary_01.bup"), card = dir.file("saves/card.bup");
+        const bool arcade = kind == Kind::kArcadeFolder;
+        if (arcade) {
+            const std::string ini = "[Path]\r\nstv_bios = " KEST_ARCADE_DIR "/stv_bios.bin\r\n";
+            ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
+            std::filesystem::copy_file(KEST_ARCADE_DIR "/data.json", dir.file("data.json"));
+            int status = -1;
+            ASSERT_TRUE(waitFor(busyRun(dir, "first.txt", "", "FSYNC=", "20", false, true), std::chrono::seconds(60),
+                                &status));
+            ASSERT_EQ(status, 0) << readText(dir.file("first.txt"));
+            for (const auto& entry : std::filesystem::directory_iterator(dir.path() / "saves"))
+                std::filesystem::permissions(entry.path(), perms::owner_read | perms::owner_write | perms::group_read |
+                                                               perms::group_write | perms::others_read |
+                                                               perms::others_write);
+        } else {
+            busySaves(dir, kind != Kind::kNoFolder);
+            ASSERT_TRUE(saveFile(memory, std::vector<u8>(0x8000).data(), 0x8000));
+            if (kind == Kind::kNoFolder)
+                std::filesystem::remove_all(dir.path() / "saves");
+            else
+                std::filesystem::permissions(dir.path() / "saves", perms::all);
+        }
+        const ino_t inodes[] = {inode(memory), inode(card)};
+        int status = -1;
+        ASSERT_TRUE(waitFor(busyRun(dir, "log.txt", kind == Kind::kTheirsOnNfs ? "nfs" : "", "FSYNC=", "20", true,
+                                    arcade),
+                            std::chrono::seconds(60), &status));
+        const std::string said = readText(dir.file("log.txt"));
+        EXPECT_EQ(status, arcade ? 0 : 1 << 8) << said;
+        EXPECT_FALSE(contains(said, "no locks")) << said;
+        if (kind == Kind::kNoFolder) {
+            EXPECT_TRUE(contains(said, "save not written: '" + memory + "': its folder cannot be made: Permission "
+                                       "denied\n")) << said;
+        } else if (!arcade) {
+            for (const std::string& save : {memory, card})
+                EXPECT_TRUE(contains(said, "save not written: '" + save + "': the file is read-only\n")) << said;
+            EXPECT_TRUE(inode(memory) == inodes[0] && inode(card) == inodes[1]);
+            EXPECT_EQ(readBytes(memory), std::vector<u8>(0x8000));
+        }
+    }
+}
+
+// Without rename flags a save is made in place, short until its maker has
 // locked and written it. A run that loses the race to make it then finds it
 // short and free, and must take it as the maker's: in use, with the game's
 // other saves, which the maker then takes whole.
@@ -551,9 +622,9 @@ TEST(HeadlessSaves, ASaveMadeInPlaceIsItsMakersWhileShort)
 {
     TempDir dir;
     busySaves(dir);
-    const pid_t late = busyRun(dir, "late.txt", "no-flags no-links", "FSYNC=sat_primary_01.bup.kest~");
+    const pid_t late = busyRun(dir, "late.txt", "no-flags", "FSYNC=sat_primary_01.bup.kest~");
     ASSERT_TRUE(held(dir, {late}));
-    const pid_t maker = busyRun(dir, "maker.txt", "no-flags no-links", "FLOCK=saves/sat_primary_01.bup");
+    const pid_t maker = busyRun(dir, "maker.txt", "no-flags", "FLOCK=saves/sat_primary_01.bup");
     ASSERT_TRUE(held(dir, {maker}) && saveFile(dir.file("go"), "", 0));
     int status = -1;
     ASSERT_TRUE(waitFor(late, std::chrono::seconds(60), &status));

@@ -11,6 +11,7 @@
 #include "core/base/helpers.h"
 #include "core/emulator/kest.h"
 #include "core/base/shared_state.h"
+#include "support/eeprom_writer.h"
 #include "support/files.h"
 #include "support/log_capture.h"
 #include "video/color_tables.h"
@@ -240,7 +241,7 @@ TEST_F(KestTest, StopWritesTheEepromOnlyAfterAnArcadeLoad)
     // An arcade session loads it and writes back what the chip holds.
     ASSERT_TRUE(kest->loadEeprom());
     EXPECT_TRUE(std::equal(settings.begin(), settings.end(), boardEeprom().data()));
-    boardEeprom().data()[0] = 0x5A;
+    writeEepromWord(boardEeprom(), 0, 0x5A03);
     kest->start();
     kest->stop();
     std::vector<u8> expected = settings;
@@ -320,7 +321,7 @@ TEST_F(KestTest, StopWritesTheBackupCartridgeAndEjectsIt)
     auto* backup = dynamic_cast<CartBUP*>(kest->cartridge());
     ASSERT_NE(backup, nullptr);
     EXPECT_EQ(sys().cartridge(), kest->cartridge());
-    backup->data()[0x3FFFFF] = 0x54;
+    sys().master().pageMap()->writeByte(nullptr, 0x047FFFFF, 0x54);
 
     kest->stop();
     const std::vector<u8> saved = readBytes(dir.file("saves/card.bup"));

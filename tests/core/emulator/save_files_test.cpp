@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include "core/base/helpers.h"
 #include "core/emulator/kest.h"
 #include "core/base/shared_state.h"
+#include "support/eeprom_writer.h"
 #include "support/files.h"
 #include "support/log_capture.h"
 
@@ -41,13 +44,13 @@ void busWrite(Kest& kest, u32 address, u8 value)
 const SaveKind kKinds[] = {
     {"saves/bup.bup", 0x8000, [](Kest& k) { busWrite(k, 0x00180001, 0x21), k.update(), k.update(); }, 0x21},
     {"saves/card.bup", 0x80000, [](Kest& k) { busWrite(k, 0x04000001, 0x77); }, 0x77},
-    {"saves/stv_eeprom.sav", EEPROM::kBytes, [](Kest& k) { k.loadEeprom(), boardEeprom().data()[0] = 0x5E; }, 0x5E},
+    {"saves/stv_eeprom.sav", EEPROM::kBytes, [](Kest& k) { k.loadEeprom(), writeEepromWord(boardEeprom(), 0, 0x5E08); }, 0x5E},
     {"saves/sat_battery.sav", 32, [](Kest& k) { k.getSystem().smpc().saveBattery(); }, -1},
 };
 
 // A console run of a BIOS that spins ("bra ." at 0x100), with a 512 KB
 // backup cartridge, in which the kind's memory is written and the machine stopped.
-void runWriting(const TempDir& dir, const SaveKind& kind,
+void prepareRun(const TempDir& dir, Kest& kest,
                 const std::string& paths = "sat_bup = saves/bup.bup\r\nsat_memcard = saves/card.bup\r\n")
 {
     std::vector<u8> bios(SystemMemory::kBiosSize, 0);
@@ -57,15 +60,26 @@ void runWriting(const TempDir& dir, const SaveKind& kind,
     ASSERT_TRUE(saveFile(dir.file("bios.bin"), bios.data(), SystemMemory::kBiosSize));
     const std::string settings = "[Path]\r\nsat_bios = bios.bin\r\n" + paths + "[General]\r\ncartridge = 4\r\n";
     ASSERT_TRUE(saveFile(dir.file("kest.ini"), settings.data(), static_cast<u32>(settings.size())));
-    Kest kest;
     kest.setDataFolder(dir.path().string());
     ASSERT_TRUE(kest.prepare(nullptr));
+}
+
+void play(Kest& kest, const std::function<void(Kest&)>& write)
+{
     ASSERT_TRUE(kest.open("", 0));
     kest.start();
     kest.resume();
     kest.update();
-    kind.write(kest);
+    write(kest);
     kest.stop();
+}
+
+void runWriting(const TempDir& dir, const SaveKind& kind,
+                const std::string& paths = "sat_bup = saves/bup.bup\r\nsat_memcard = saves/card.bup\r\n")
+{
+    Kest kest;
+    prepareRun(dir, kest, paths);
+    play(kest, kind.write);
 }
 
 bool listedNotWritten(const std::string& path, const std::string& reason)
@@ -74,11 +88,88 @@ bool listedNotWritten(const std::string& path, const std::string& reason)
     return std::find(lost.begin(), lost.end(), "'" + path + "': " + reason) != lost.end();
 }
 
+// Why path is listed as not written; empty where it is not.
+std::string lostReason(const std::string& path)
+{
+    for (const LostSave& lost : lostSaves()) {
+        if (lost.path == path)
+            return lost.reason;
+    }
+    return {};
+}
+
+// Stand-ins for calls a save's write makes: a test acts there as another
+// program would in that very moment, or answers in the call's place (a
+// nonzero answer, with errno, is the call's).
+struct Moments {
+    std::function<int(unsigned flags)> rename;  // renameat2
+    std::function<int(int fd)> fsync;
+    std::function<int(int fd, int operation)> flock;
+};
+Moments moments;
+
+// Another program's file put at path by a rename, as a copy made elsewhere is.
+void putForeign(const std::string& path, u8 byte)
+{
+    const std::string side = path + ".theirs";
+    std::ofstream(side, std::ios::binary) << std::string(64, static_cast<char>(byte));
+    std::filesystem::rename(side, path);
+}
+
+std::vector<std::string> filesEndingWith(const TempDir& dir, const std::string& end)
+{
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        if (entry.path().string().ends_with(end))
+            found.push_back(entry.path().string());
+    }
+    return found;
+}
+
 }  // namespace
+
+extern "C" int renameat2(int from, const char* old, int to, const char* name, unsigned flags)
+{
+    if (const int answer = moments.rename ? moments.rename(flags) : 0)
+        return answer;
+    return static_cast<int>(::syscall(SYS_renameat2, from, old, to, name, flags));
+}
+
+extern "C" int fsync(int fd)
+{
+    if (const int answer = moments.fsync ? moments.fsync(fd) : 0)
+        return answer;
+    return static_cast<int>(::syscall(SYS_fsync, fd));
+}
+
+extern "C" int flock(int fd, int operation)
+{
+    if (const int answer = moments.flock ? moments.flock(fd, operation) : 0)
+        return answer;
+    return static_cast<int>(::syscall(SYS_flock, fd, operation));
+}
+
+namespace {
+
+// Two programs, A and B, each with a game of two saves.
+struct TwoPrograms {
+    SaveSet setA, setB;
+    SaveFile a1, a2, b1, b2;
+    TwoPrograms() { a1.join(setA), a2.join(setA), b1.join(setB), b2.join(setB); }
+};
+
+}  // namespace
+
+// Every test starts with no lost saves of earlier ones, and no stand-in.
+class SaveFiles : public ::testing::Test {
+protected:
+    void SetUp() override { forgetLostSaves(); }
+    void TearDown() override { moments = {}; }
+};
 
 // A whole file round-trips; whatever else stands at a save file's path is
 // left byte for byte as it was after a run that writes the memory.
-TEST(SaveFiles, OnlyWholeFilesAreWrittenBack)
+TEST_F(SaveFiles, OnlyWholeFilesAreWrittenBack)
 {
     const std::vector<u8> eeprom(boardEeprom().data(), boardEeprom().data() + EEPROM::kBytes);
     for (const SaveKind& kind : kKinds) {
@@ -115,11 +206,13 @@ TEST(SaveFiles, OnlyWholeFilesAreWrittenBack)
                 EXPECT_TRUE(std::filesystem::is_fifo(path));
             else
                 EXPECT_EQ(readBytes(path), after);
-            const std::string refusal = found == Found::kForeign ? "SMPC: Not a Kest battery file!\n"
-                                        : found == Found::kShort ? " left untouched: wrong size [size: " +
-                                                                       std::to_string(before.size()) + ", need: " +
-                                                                       std::to_string(kind.size) + "]\n"
-                                                                 : "Save file " + path + " left untouched: ";
+            const std::string refusal =
+                found == Found::kForeign ? "SMPC: Not a Kest battery file!\n"
+                : found == Found::kShort ? " left untouched: wrong size [size: " + std::to_string(before.size()) +
+                                               ", need: " + std::to_string(kind.size) +
+                                               "]: a save cut short (by a run that ended while making it) stays "
+                                               "refused until it is removed\n"
+                                         : "Save file " + path + " left untouched: ";
             EXPECT_EQ(log.contains(refusal), found != Found::kWhole) << log.text();
             EXPECT_EQ(log.contains("Save SMPC information to disk"), battery && found == Found::kWhole);
             for (const auto& entry : std::filesystem::directory_iterator(dir.file("saves")))
@@ -129,10 +222,11 @@ TEST(SaveFiles, OnlyWholeFilesAreWrittenBack)
     std::copy(eeprom.begin(), eeprom.end(), boardEeprom().data());
 }
 
-// The stop writes every change its file lacks: one made after the last
-// field's look at the memory, and one whose write failed (the battery's
-// too), once the folder is back. Saves that fail are each named.
-TEST(SaveFiles, TheStopWritesEveryChangeItsFileLacksAndNamesEachThatFails)
+// The stop writes every change its file lacks, and nothing more: one made
+// after the last field's look at the memory, and one whose write failed
+// (the battery's too), once the folder is back. Saves that fail are each
+// named.
+TEST_F(SaveFiles, TheStopWritesEveryChangeItsFileLacksAndNamesEachThatFails)
 {
     TempDir dir;
     std::filesystem::create_directories(dir.file("saves"));
@@ -140,8 +234,14 @@ TEST(SaveFiles, TheStopWritesEveryChangeItsFileLacksAndNamesEachThatFails)
     const std::string gone = "No such file or directory";
     ASSERT_TRUE(saveFile(card, std::vector<u8>(0x80000).data(), 0x80000));
     ASSERT_TRUE(saveFile(memory, std::vector<u8>(0x8000).data(), 0x8000));
+    struct stat card0;
+    ASSERT_EQ(::stat(card.c_str(), &card0), 0);
     runWriting(dir, {"", 0, [](Kest& k) { busWrite(k, 0x00180001, 0x21); }, 0});
     EXPECT_EQ(readBytes(memory).at(0), 0x21);
+    // A save the game did not change is not written again.
+    struct stat card1;
+    ASSERT_EQ(::stat(card.c_str(), &card1), 0);
+    EXPECT_EQ(card1.st_ino, card0.st_ino);
     const std::string battery = dir.file("saves/sat_battery.sav");
     runWriting(dir, {"", 0, [&](Kest& k) {
         std::filesystem::rename(dir.file("saves"), dir.file("away"));
@@ -161,7 +261,7 @@ TEST(SaveFiles, TheStopWritesEveryChangeItsFileLacksAndNamesEachThatFails)
 // The backup memory and the cartridge named as one file: the memory
 // refuses it by its size, the cartridge as the memory's, and neither
 // write takes the other's loss off the list.
-TEST(SaveFiles, TwoSavesNamingOneFileLeaveItAndBothLossesListed)
+TEST_F(SaveFiles, TwoSavesNamingOneFileLeaveItAndBothLossesListed)
 {
     TempDir dir;
     std::filesystem::create_directories(dir.file("saves"));
@@ -178,8 +278,9 @@ TEST(SaveFiles, TwoSavesNamingOneFileLeaveItAndBothLossesListed)
 }
 
 // A save that cannot be written says so once, with its path and reason, and
-// once more when the same file is written again.
-TEST(SaveFiles, AFailedSaveIsToldOnceAndSoIsItsRecovery)
+// once more when the same file is written again; a failure is a loss only
+// where the file lacks what the memory holds.
+TEST_F(SaveFiles, AFailedSaveIsToldOnceAndSoIsItsRecovery)
 {
     TempDir dir;
     const std::filesystem::path folder = dir.path() / "saves";
@@ -209,6 +310,13 @@ TEST(SaveFiles, AFailedSaveIsToldOnceAndSoIsItsRecovery)
     const std::vector<u8> saved = readBytes(path);
     ASSERT_EQ(saved.size(), sizeof data);
     EXPECT_EQ(saved[0], 0x5A);
+
+    // A write that fails loses nothing the file holds already.
+    moments.fsync = [](int) { return errno = EIO, -1; };
+    EXPECT_TRUE(file.save(data, sizeof data));
+    data[1] = 1;
+    EXPECT_FALSE(file.save(data, sizeof data));
+    EXPECT_TRUE(listedNotWritten(path, "Input/output error"));
 }
 
 // A run killed during a save leaves its "NAME.kest~PID-N.tmp" beside the
@@ -216,7 +324,7 @@ TEST(SaveFiles, AFailedSaveIsToldOnceAndSoIsItsRecovery)
 // nothing else: not a live process's write in progress, not a write just
 // begun (another PID namespace's live run looks dead), not a user's file
 // that looks alike or is larger than the save can be.
-TEST(SaveFiles, TemporariesOfAKilledSaveAreRemovedAtTheNextLoad)
+TEST_F(SaveFiles, TemporariesOfAKilledSaveAreRemovedAtTheNextLoad)
 {
     TempDir dir;
     const std::string path = dir.file("memory.bup");
@@ -299,7 +407,7 @@ TEST(SaveFiles, TemporariesOfAKilledSaveAreRemovedAtTheNextLoad)
 // often keeps one descriptor, and another file put in its place stays. A
 // lost save leaves the status line with its game, yet stays listed until
 // that same save is written, whatever else writes its path.
-TEST(SaveFiles, ASaveReplacesOnlyItsOwnFileAndCreatesOneOnlyWhereThePathIsFree)
+TEST_F(SaveFiles, ASaveReplacesOnlyItsOwnFileAndCreatesOneOnlyWhereThePathIsFree)
 {
     TempDir dir;
     const std::string path = dir.file("memory.bup");
@@ -347,14 +455,13 @@ TEST(SaveFiles, ASaveReplacesOnlyItsOwnFileAndCreatesOneOnlyWhereThePathIsFree)
 // its game changes it. A program that finds one of a game's saves held lets
 // go of those it took, so one has them all and the other none (two sets of
 // files here stand for the two programs).
-TEST(SaveFiles, ProgramsStartingTogetherTakeAGamesSavesWhole)
+TEST_F(SaveFiles, ProgramsStartingTogetherTakeAGamesSavesWhole)
 {
     TempDir dir;
     const std::string first = dir.file("first.bup"), second = dir.file("second.bup");
     u8 a[2][64] = {{1}, {1}}, b[2][64] = {{2}, {2}};
-    SaveSet setA, setB;
-    SaveFile a1, a2, b1, b2;
-    a1.join(setA), a2.join(setA), b1.join(setB), b2.join(setB);
+    TwoPrograms programs;
+    auto& [setA, setB, a1, a2, b1, b2] = programs;
     using State = SaveFile::State;
     constexpr auto create = SaveFile::Absent::kCreate;
     ASSERT_EQ(a1.load("A", first, a[0], 64, create), State::kLoaded);
@@ -363,9 +470,31 @@ TEST(SaveFiles, ProgramsStartingTogetherTakeAGamesSavesWhole)
     EXPECT_EQ(b2.state(), State::kInUse);
     EXPECT_EQ(a2.load("A", second, a[1], 64, create), State::kLoaded);
     EXPECT_TRUE(lostSaves().empty());
+    // What the files hold already is no loss; what B's game changes is.
+    EXPECT_TRUE(b2.save(b[1], 64));
+    b[0][1] = b[1][1] = 3;
     EXPECT_TRUE(a1.save(a[0], 64) && a2.save(a[1], 64));
     EXPECT_FALSE(b1.save(b[0], 64) || b2.save(b[1], 64));
     EXPECT_TRUE(listedNotWritten(second, "in use by another running Kest"));
+    // Nor does B lock its game's next file for a moment: A, loading it then,
+    // would find it held and let go of all its saves.
+    const std::string third = dir.file("third.bup");
+    ASSERT_TRUE(saveFile(third, a[0], 64));
+    SaveFile a3, b3;
+    a3.join(setA), b3.join(setB);
+    bool meanwhile = false;
+    moments.flock = [&](int fd, int operation) {
+        if ((operation & LOCK_EX) && !std::exchange(meanwhile, true)) {
+            ::syscall(SYS_flock, fd, operation);
+            a3.load("A", third, a[0], 64);
+        }
+        return 0;
+    };
+    EXPECT_EQ(b3.load("B", third, b[0], 64), State::kInUse);
+    moments = {};
+    if (!meanwhile)
+        a3.load("A", third, a[0], 64);
+    EXPECT_EQ(a3.state(), State::kLoaded);
     // Held, a file is the other program's whatever its size: it may be making it.
     std::filesystem::resize_file(first, 0);
     SaveFile late;
@@ -375,7 +504,7 @@ TEST(SaveFiles, ProgramsStartingTogetherTakeAGamesSavesWhole)
 // A save the person made read-only is read and never written: the game's
 // changes are listed, with the latest reason where the file is then
 // replaced too. Root goes by the mode bits.
-TEST(SaveFiles, AReadOnlySaveIsReadButNeverWritten)
+TEST_F(SaveFiles, AReadOnlySaveIsReadButNeverWritten)
 {
     TempDir dir;
     const std::string path = dir.file("memory.bup");
@@ -395,4 +524,178 @@ TEST(SaveFiles, AReadOnlySaveIsReadButNeverWritten)
     EXPECT_FALSE(file.save(data, sizeof data));
     EXPECT_TRUE(listedNotWritten(path, "changed by another program while this run used it"));
 
+}
+
+// Another program acts in the moments of a write, between its exchange of
+// the new file for the old and the look at what came out: whatever file it
+// leaves is never removed or written over, and a save is said not written
+// only where it is not. A file made read-only, or copied over in place (the
+// same number), is the person's and stays.
+TEST_F(SaveFiles, AFileAnotherProgramPutsThereInAWritesMomentsStays)
+{
+    const std::string changed = "changed by another program while this run used it";
+    enum class Act { kThirdFile, kSwapBackFails, kGoneBeforeSwapBack, kGoneThenTaken, kReadOnly, kCopiedInPlace };
+    const struct {
+        Act act;
+        bool written;
+        int atPath;  // the byte the file at the path holds after
+        int kept;    // that of the file kept aside, -1 for none
+        std::string reason;
+    } cases[] = {{Act::kThirdFile, false, 0xF1, 0xF3, changed},
+                 {Act::kSwapBackFails, true, 1, 0xF1, ""},
+                 {Act::kGoneBeforeSwapBack, false, 0xF1, -1, changed},
+                 {Act::kGoneThenTaken, false, 0xF2, -1, changed},
+                 {Act::kReadOnly, false, 0, -1, "the file is read-only"},
+                 {Act::kCopiedInPlace, false, 0xC0, -1, changed}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.act));
+        forgetLostSaves();
+        TempDir dir;
+        const std::string path = dir.file("memory.bup");
+        u8 data[64] = {};
+        SaveFile file;
+        ASSERT_EQ(file.load("KEST", path, data, sizeof data, SaveFile::Absent::kCreate), SaveFile::State::kLoaded);
+        data[0] = 1;
+        int exchanges = 0;
+        moments.rename = [&](unsigned flags) {
+            if (flags == RENAME_EXCHANGE && ++exchanges == 1) {
+                switch (c.act) {
+                case Act::kGoneThenTaken: std::filesystem::remove(path); break;
+                case Act::kReadOnly: ::chmod(path.c_str(), 0444); break;
+                case Act::kCopiedInPlace: {
+                    std::ofstream(path, std::ios::binary | std::ios::trunc) << std::string(64, '\xC0');
+                    // A copy's time is now; the clock's grain could match the last write's.
+                    const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+                    ::utimensat(AT_FDCWD, path.c_str(), old, 0);
+                    break;
+                }
+                default: putForeign(path, 0xF1);
+                }
+            } else if (flags == RENAME_EXCHANGE) {
+                if (c.act == Act::kThirdFile)
+                    putForeign(path, 0xF3);
+                if (c.act == Act::kGoneBeforeSwapBack)
+                    std::filesystem::remove(path);
+                if (c.act == Act::kSwapBackFails)
+                    return errno = EIO, -1;
+            } else if (flags == RENAME_NOREPLACE && c.act == Act::kGoneThenTaken) {
+                putForeign(path, 0xF2);
+            }
+            return 0;
+        };
+        EXPECT_EQ(file.save(data, sizeof data), c.written);
+        moments = {};
+        EXPECT_EQ(readBytes(path).at(0), c.atPath);
+        const std::vector<std::string> kept = filesEndingWith(dir, ".kept");
+        ASSERT_EQ(kept.size(), c.kept < 0 ? 0u : 1u);
+        EXPECT_TRUE(c.kept < 0 || readBytes(kept[0]).at(0) == c.kept);
+        EXPECT_TRUE(lostReason(path).starts_with(c.reason)) << lostReason(path);
+        EXPECT_EQ(lostReason(path).empty(), c.reason.empty());
+        EXPECT_TRUE(filesEndingWith(dir, ".tmp").empty());
+    }
+}
+
+// Where renameat2 takes no flags, a save is made in place: what it made is
+// the only file it ever removes or calls its own. One that takes the path
+// meanwhile is another program's; one that holds the new file past the
+// moment a program that lost the race takes to let go leaves it unguarded,
+// which is said.
+TEST_F(SaveFiles, ASaveMadeInPlaceIsOnlyEverItsOwnFile)
+{
+    enum class Act { kTakenAtTheSync, kTakenThenFailed, kHeldOn };
+    for (const Act act : {Act::kTakenAtTheSync, Act::kTakenThenFailed, Act::kHeldOn}) {
+        SCOPED_TRACE(static_cast<int>(act));
+        forgetLostSaves();
+        TempDir dir;
+        const std::string path = dir.file("memory.bup");
+        u8 data[64] = {9};
+        LogCapture log;
+        SaveFile file;
+        ASSERT_EQ(file.load("KEST", path, data, sizeof data), SaveFile::State::kAbsent);
+        bool inPlace = false;
+        moments.rename = [&](unsigned flags) { return flags ? (inPlace = true, errno = EINVAL, -1) : 0; };
+        moments.fsync = [&](int) {
+            if (!inPlace || act == Act::kHeldOn)
+                return 0;
+            putForeign(path, 0xF1);
+            return act == Act::kTakenThenFailed ? (errno = EIO, -1) : 0;
+        };
+        moments.flock = [&](int, int operation) {
+            return inPlace && act == Act::kHeldOn && (operation & LOCK_EX) ? (errno = EWOULDBLOCK, -1) : 0;
+        };
+        EXPECT_EQ(file.save(data, sizeof data), act == Act::kHeldOn);
+        moments = {};
+        EXPECT_EQ(readBytes(path).at(0), act == Act::kHeldOn ? 9 : 0xF1);
+        EXPECT_EQ(lostReason(path), act == Act::kTakenAtTheSync    ? "in use by another running Kest"
+                                    : act == Act::kTakenThenFailed ? "Input/output error"
+                                                                   : "");
+        EXPECT_EQ(file.noLocks(), act == Act::kHeldOn);
+        EXPECT_EQ(log.contains("is held by another program that does not let go of it"), act == Act::kHeldOn);
+    }
+}
+
+// A save another running program held is written once that program lets
+// go, where the file is still the one this run read, at the next look (a
+// stop, or a second try); one the other program wrote meanwhile is left,
+// until the person moves it away. A save refused at its load is said to be
+// beyond any second try.
+TEST_F(SaveFiles, ASaveAnotherProgramHeldIsWrittenOnceItLetsGo)
+{
+    TempDir dir;
+    const std::string memory = dir.file("memory.bup"), card = dir.file("card.bup"), odd = dir.file("odd.bup");
+    u8 a[2][64] = {}, b[2][64] = {};
+    TwoPrograms programs;
+    auto& [setA, setB, a1, a2, b1, b2] = programs;
+    SaveFile b3;
+    using State = SaveFile::State;
+    constexpr auto create = SaveFile::Absent::kCreate;
+    ASSERT_EQ(a1.load("A", memory, a[0], 64, create), State::kLoaded);
+    ASSERT_EQ(a2.load("A", card, a[1], 64, create), State::kLoaded);
+    ASSERT_EQ(b1.load("B", memory, b[0], 64, create), State::kInUse);
+    ASSERT_EQ(b2.load("B", card, b[1], 64, create), State::kInUse);
+    ASSERT_TRUE(saveFile(odd, "x", 1));
+    ASSERT_EQ(b3.load("B", odd, b[1], 64), State::kRefused);
+    b[0][0] = b[1][0] = 0xB0;
+    EXPECT_FALSE(b1.save(b[0], 64) || b2.save(b[1], 64) || b3.save(b[1], 64));
+    setB.lookAgain();
+    EXPECT_EQ(b1.state(), State::kInUse);
+    a[1][0] = 0xA0;
+    ASSERT_TRUE(a2.save(a[1], 64));
+    a1.forget(), a2.forget();
+
+    setB.lookAgain();
+    EXPECT_TRUE(b1.save(b[0], 64));
+    EXPECT_FALSE(b2.save(b[1], 64));
+    EXPECT_EQ(readBytes(memory).at(0), 0xB0);
+    EXPECT_EQ(readBytes(card).at(0), 0xA0);
+    std::filesystem::rename(card, card + ".old");
+    setB.lookAgain();
+    EXPECT_TRUE(b2.save(b[1], 64));
+    EXPECT_EQ(readBytes(card).at(0), 0xB0);
+    const std::vector<LostSave> lost = lostSaves();
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_EQ(lost[0].path, odd);
+    EXPECT_FALSE(lost[0].fixable);
+}
+
+// A game closed while another running program held its saves lets go of
+// them all: opened again once that program has ended, it takes them.
+TEST_F(SaveFiles, AGameOpenedAgainAfterTheOtherProgramEndedTakesItsSaves)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("saves"));
+    const std::string memory = dir.file("saves/bup.bup");
+    ASSERT_TRUE(saveFile(memory, std::vector<u8>(0x8000).data(), 0x8000));
+    file_io::Descriptor other(::open(memory.c_str(), O_RDWR | O_CLOEXEC));
+    ASSERT_EQ(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
+    Kest kest;
+    prepareRun(dir, kest);
+    play(kest, [](Kest& k) { busWrite(k, 0x00180001, 0x21), k.update(), k.update(); });
+    EXPECT_EQ(readBytes(memory).at(0), 0);
+    other.reset();
+    play(kest, [](Kest& k) {
+        EXPECT_EQ(k.getSystem().backupFile().state(), SaveFile::State::kLoaded);
+        busWrite(k, 0x00180001, 0x42), k.update(), k.update();
+    });
+    EXPECT_EQ(readBytes(memory).at(0), 0x42);
 }
