@@ -481,6 +481,8 @@ TEST(Sh2SliceLoop, BreakpointStopsTheMachineAndResumes)
         debugBreak = debugStopped = 0;
         machine.runFrame();
         EXPECT_GT(m.cpu->r(1), stoppedAt);
+        // Off again, so the log counts no emulated seconds for the tests after.
+        machine.powerOff();
     }
     scheduler().clear();
     debugBreak = sliceResume = debugStopped = 0;
