@@ -2,18 +2,24 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QUrl>
+#include <QWindow>
 #include <dlfcn.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
 #include <functional>
+#include <map>
 
 #include "core/base/ini.h"
 #include "core/base/shared_state.h"
@@ -23,6 +29,7 @@
 #include "support/files.h"
 #include "support/log_capture.h"
 #include "ui/app/dialogs.h"
+#include "ui/app/kest_app.h"
 #include "platform/canvas_view.h"
 #include "ui/app/main_frame.h"
 
@@ -36,10 +43,12 @@ public:
     // fails the test and is answered as Escape would.
     std::function<int(const QString&)> answer;
     QStringList questions;
+    QList<QStringList> offered;
     void message(QWidget*, const QString& text) override { messages << text; }
     int choose(QWidget*, const QString& text, const QStringList& answers) override
     {
         questions << text;
+        offered << answers;
         if (answer && questions.size() < 10)
             return answer(text);
         ADD_FAILURE() << "a box the test did not expect: " << text.toStdString();
@@ -135,6 +144,7 @@ protected:
             std::filesystem::copy_file(std::string(KEST_SOURCE_DIR "/ui/app/lang/") + code + ".ini",
                                        m_dir.path() / "lang" / (std::string(code) + ".ini"));
         debugBreak = 0;
+        forgetLostSaves();
     }
     std::string folder() const { return m_dir.path().string(); }
     // The test BIOS that saves without end (save_busy.s) and a backup
@@ -239,19 +249,24 @@ TEST_F(AppTest, AFailedSaveShowsInTheStatusLineAndOneLostToAnotherProgramInABox)
     const std::string taken = m_dir.file("taken.bup"), unlocked = m_dir.file("unlocked.bup");
     SaveFile takenFile, unlockedFile;
     ASSERT_EQ(takenFile.load("KEST", taken, data, sizeof data), SaveFile::State::kAbsent);
-    std::ofstream(taken, std::ios::binary) << std::string(sizeof data, '\0');
+    std::ofstream(taken, std::ios::binary) << std::string(sizeof data, 'x');  // not what the game holds
     EXPECT_FALSE(takenFile.save(data, sizeof data));
+    // Each at a tick of its own: one notice would bring the box for both.
+    const auto said = [&](qsizetype boxes) {
+        EXPECT_TRUE(frame.update());
+        QApplication::processEvents();
+        return m_dialogs.messages.size() == boxes ? m_dialogs.messages.last().toStdString() : std::string();
+    };
+    std::string box = said(1);
+    for (const std::string& part : {taken, std::string("Closing this game and opening it again then takes the files")})
+        EXPECT_NE(box.find(part), std::string::npos) << box;
     std::ofstream(unlocked, std::ios::binary) << std::string(sizeof data, '\0');
     noLocks = true;
     EXPECT_EQ(unlockedFile.load("KEST", unlocked, data, sizeof data), SaveFile::State::kLoaded);
     noLocks = false;
-    ASSERT_TRUE(frame.update());
-    QApplication::processEvents();
-    ASSERT_EQ(m_dialogs.messages.size(), 1);
-    const std::string said = m_dialogs.messages[0].toStdString();
-    for (const std::string& part : {taken, std::string("Closing this game and opening it again then takes the files over"),
-                                    unlocked, std::string("A save file changed by another program is still not written over")})
-        EXPECT_NE(said.find(part), std::string::npos) << said;
+    box = said(2);
+    for (const std::string& part : {unlocked, std::string("A save file changed by another program is still not")})
+        EXPECT_NE(box.find(part), std::string::npos) << box;
 }
 
 TEST_F(AppTest, StartUpFailureNamesThePartAndSaysSo)
@@ -474,9 +489,9 @@ TEST_F(AppTest, FocusAndMenusPauseTheGameAndEmulationPauseHoldsTheMachine)
 
 TEST(CommandLine, QuotedPathsLoseTheirBlanksAndOthersStayWhole)
 {
-    EXPECT_EQ(commandLinePath(QStringLiteral("\"  /games/my disc.cue  \"")), QStringLiteral("/games/my disc.cue"));
-    EXPECT_EQ(commandLinePath(QStringLiteral(" /games/my disc.cue")), QStringLiteral(" /games/my disc.cue"));
-    EXPECT_EQ(commandLinePath(QString()), QString());
+    EXPECT_EQ(commandLinePath("\"  /games/my disc.cue  \""), "/games/my disc.cue");
+    EXPECT_EQ(commandLinePath(" /games/my disc.cue"), " /games/my disc.cue");
+    EXPECT_EQ(commandLinePath(""), "");
 }
 
 TEST_F(AppTest, KeyReleasesReachThePadWithoutAGameAndKeypadDigitsToggleNothing)
@@ -561,8 +576,11 @@ TEST_F(AppTest, ExitAsksToTryAgainWhileTheGamesSavesFail)
         ASSERT_TRUE(play(frame));
         moveSaves(true);
         if (!signal) {
-            // The game before lost them too.
+            // The game before lost them too, closed without saving.
+            dialogs.answer = [](const QString&) { return 1; };
             frame.command(CMainFrame::kFileClose, Qt::NoModifier);
+            ASSERT_EQ(dialogs.questions.size(), 1);
+            dialogs.questions.clear();
             moveSaves(false);
             ASSERT_TRUE(play(frame));
             moveSaves(true);
@@ -595,4 +613,144 @@ TEST_F(AppTest, ExitAsksToTryAgainWhileTheGamesSavesFail)
                   std::string::npos) << stderrText;
         moveSaves(false);
     }
+}
+
+// Close, an open over the game and Exit each write the game's saves first
+// and, while they fail, ask as Exit does; a save lost in an earlier game is
+// never asked about (no try could end), and the end box names it as that
+// game's. Cancel keeps the game running in its window: a close, a command
+// or an open that comes while the box asks is dropped. Try again, once the
+// folder is back, writes each save once, and nothing writes it again.
+TEST_F(AppTest, EveryWayOutOfAGameAsksWhileItsSavesFail)
+{
+    useBusySaves();
+    const std::string disc = KEST_BINARY_DIR "/testdata/boot.iso", earlier = m_dir.file("gone/earlier.bup");
+    {
+        u8 data[16] = {};
+        SaveFile file;
+        ASSERT_EQ(file.load("KEST", earlier, data, sizeof data), SaveFile::State::kAbsent);
+        ASSERT_FALSE(file.save(data, sizeof data));
+    }
+    for (const int way : {CMainFrame::kFileClose, CMainFrame::kFileOpen, CMainFrame::kFileExit}) {
+        FakeDialogs dialogs;
+        FakeOutputs fakes;
+        CMainFrame frame(folder(), dialogs);
+        fakes.install(frame, true);
+        ASSERT_TRUE(frame.create());
+        frame.show();
+        ASSERT_TRUE(play(frame));
+        const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ASSERT_GE(inotify_add_watch(watch, (m_dir.path() / "saves").c_str(), IN_MOVED_TO), 0);
+        moveSaves(true);
+        const auto letGo = [&] {
+            if (way == CMainFrame::kFileOpen)
+                frame.openFile(disc, 0);
+            else
+                frame.command(way, Qt::NoModifier);
+        };
+        bool refused = false;
+        dialogs.answer = [&](const QString&) {
+            QCloseEvent close;  // as the window system sends it
+            QApplication::sendEvent(frame.windowHandle(), &close);
+            refused = !close.isAccepted();
+            frame.command(CMainFrame::kFileExit, Qt::NoModifier);
+            frame.command(CMainFrame::kFileClose, Qt::NoModifier);
+            frame.openFile(disc, 0);
+            return 2;
+        };
+        // The disc an open read before its box is let go of at Cancel.
+        const auto discOpen = [&] {
+            int count = 0;
+            for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+                std::error_code error;
+                count += std::filesystem::read_symlink(fd.path(), error) == disc;
+            }
+            return count;
+        };
+        const int discs = discOpen();
+        journal.clear();
+        letGo();
+        EXPECT_EQ(discOpen(), discs);
+        ASSERT_EQ(dialogs.questions.size(), 1) << way;
+        const QString without = way == CMainFrame::kFileExit ? "&Quit without saving" : "&Close without saving";
+        EXPECT_EQ(dialogs.offered[0], (QStringList{"&Try again", without, "Cancel"}));
+        EXPECT_TRUE(refused && frame.opened() && frame.running() && !frame.quitRequested() && journal.empty()) << way;
+        EXPECT_TRUE(frame.isVisible() && frame.windowHandle()->handle()) << way;
+
+        dialogs.answer = [&](const QString&) {
+            moveSaves(false);
+            return 0;
+        };
+        letGo();
+        EXPECT_EQ(dialogs.questions.size(), 2);
+        EXPECT_TRUE(readBytes(m_card)[1] == 'E' && readBytes(m_memory)[1] == 0x4B) << way;
+        EXPECT_EQ(frame.opened(), way == CMainFrame::kFileOpen);
+        EXPECT_EQ(frame.exitStatus(), way == CMainFrame::kFileExit ? 1 : 0);
+        const std::string end = "These saves of an earlier game were not written: what it saved in them is lost.\n\n'" +
+                                earlier + "': No such file or directory";
+        EXPECT_EQ(dialogs.messages.join(QLatin1Char('|')).toStdString(), way == CMainFrame::kFileExit ? end : "");
+        std::map<std::string, int> placed;
+        alignas(inotify_event) char events[4096];
+        for (ssize_t size; (size = ::read(watch, events, sizeof events)) > 0;) {
+            for (const char* at = events; at < events + size;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(at);
+                ++placed[event->name];
+                at += sizeof(inotify_event) + event->len;
+            }
+        }
+        ::close(watch);
+        EXPECT_TRUE(placed["card.bup"] == 1 && placed["sat_primary_01.bup"] == 1) << way;
+    }
+
+    // A card refused at its load takes no write while its game runs: no Try again.
+    std::ofstream(m_card, std::ios::binary) << "short";
+    FakeOutputs fakes;
+    CMainFrame frame(folder(), m_dialogs);
+    fakes.install(frame, true);
+    ASSERT_TRUE(frame.create());
+    ASSERT_TRUE(play(frame));
+    m_dialogs.answer = [](const QString&) { return 0; };
+    frame.command(CMainFrame::kFileExit, Qt::NoModifier);
+    ASSERT_EQ(m_dialogs.questions.size(), 1);
+    EXPECT_EQ(m_dialogs.offered[0], (QStringList{"&Quit without saving", "Cancel"}));
+    const std::string asked = m_dialogs.questions[0].toStdString();
+    EXPECT_NE(asked.find("\n'" + m_card + "': "), std::string::npos) << asked;
+    EXPECT_TRUE(asked.ends_with("; cannot be written while this game runs\n\nQuitting without saving loses what the "
+                                "game saved in them.")) << asked;
+    EXPECT_TRUE(frame.quitRequested() && frame.exitStatus() == 1);
+}
+
+// A disc in a folder whose name is not UTF-8 (Latin-1 "é") opens by its
+// bytes: from the command line, relative and absolute, from a drop, and
+// from the Open chooser, whose answer has lost the byte.
+TEST_F(AppTest, ADiscInAFolderNamedInLatin1OpensFromEverySource)
+{
+    const std::string disc = m_dir.file("discs-\xE9/boot.iso");
+    std::filesystem::create_directory(m_dir.path() / "discs-\xE9");
+    std::filesystem::copy_file(KEST_BINARY_DIR "/testdata/boot.iso", disc);
+    FakeOutputs fakes;
+    CMainFrame frame(folder(), m_dialogs);
+    fakes.install(frame, true);
+    ASSERT_TRUE(frame.create());
+    QMimeData data;
+    data.setUrls({QUrl::fromEncoded("file://" + QByteArray::fromStdString(disc).toPercentEncoding("/"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    m_dialogs.nextFile = QFile::decodeName(disc.c_str());
+    for (int source = 0; source < 4; ++source) {
+        frame.command(CMainFrame::kFileClose, Qt::NoModifier);
+        std::string program = "kest", argument = source == 0 ? "discs-\xE9/boot.iso" : disc;
+        char* argv[] = {program.data(), argument.data()};
+        if (source < 2) {
+            frame.openFile(CKestApp::commandLine(2, argv, folder()), 0);
+        } else if (source == 2) {
+            QApplication::sendEvent(&frame, &enter);
+            QApplication::sendEvent(&frame, &drop);
+            QApplication::processEvents();  // the open, once the drop is over
+        } else {
+            frame.command(CMainFrame::kFileOpen, Qt::NoModifier);
+        }
+        EXPECT_TRUE(frame.opened() && frame.emulator().discPath() == disc) << source;
+    }
+    EXPECT_TRUE(m_dialogs.messages.isEmpty()) << m_dialogs.messages.join(QLatin1Char('|')).toStdString();
 }

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QDir>
 #include <QSocketNotifier>
 #include <QWidget>
 
@@ -13,6 +12,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 
 #include "ui/app/main_frame.h"
 
@@ -21,12 +21,15 @@ bool CKestApp::setWorkingDirectory(const std::string& folder)
     return ::chdir(folder.c_str()) == 0;
 }
 
-QString CKestApp::commandLine(const QStringList& arguments, const QString& startFolder)
+std::string CKestApp::commandLine(int argc, char** argv, const std::string& startFolder)
 {
-    const QString path = commandLinePath(arguments.mid(1).join(QLatin1Char(' ')));
-    if (path.isEmpty() || QDir::isAbsolutePath(path))
+    std::string line;
+    for (int i = 1; i < argc; ++i)
+        line += (i > 1 ? " " : "") + std::string(argv[i]);
+    const std::string path = commandLinePath(line);
+    if (path.empty() || path.front() == '/')
         return path;
-    return QDir::cleanPath(QDir(startFolder).absoluteFilePath(path));
+    return (std::filesystem::path(startFolder) / path).lexically_normal().string();
 }
 
 namespace {

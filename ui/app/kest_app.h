@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QStringList>
 #include <string>
 
 class CMainFrame;
@@ -14,10 +13,11 @@ public:
     // Moves into folder, the executable's, named by its bytes: a name that
     // is not UTF-8 would not survive a QString.
     static bool setWorkingDirectory(const std::string& folder);
-    // The command line's path, from the arguments after the program's name;
-    // a relative one is made absolute against startFolder, the folder the
-    // user started the program in (before setWorkingDirectory moved it).
-    static QString commandLine(const QStringList& arguments, const QString& startFolder);
+    // The command line's path, by its bytes, from the arguments after the
+    // program's name; a relative one is made absolute against startFolder,
+    // the folder the user started the program in (before
+    // setWorkingDirectory moved it).
+    static std::string commandLine(int argc, char** argv, const std::string& startFolder);
     static int run(CMainFrame& frame);
     // SIGTERM, SIGINT and SIGHUP end the program as File > Exit does:
     // caught from the start, answered once the window's event loop runs.

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "ui/app/dialogs.h"
@@ -48,6 +49,8 @@ int main(int argc, char** argv)
     qInstallMessageHandler(previous);
     QApplication::setApplicationName(QStringLiteral("Kest"));
     const QString startFolder = QDir::currentPath();
+    std::error_code noFolder;
+    const std::string startBytes = std::filesystem::current_path(noFolder).string();
     QtDialogs dialogs(startFolder);
     // On the heap, so an exit handler that reached it after its end would
     // be a use after free that the sanitizers name. Its data folder is the
@@ -59,8 +62,9 @@ int main(int argc, char** argv)
     frame->show();
     CKestApp::endOnSignals(*frame);
     CKestApp::saveAtExit(frame.get());
-    const QString path = CKestApp::commandLine(QCoreApplication::arguments(), startFolder);
-    if (!path.isEmpty())
+    // Qt took its own options out of argv.
+    const std::string path = CKestApp::commandLine(argc, argv, startBytes);
+    if (!path.empty())
         frame->openFile(path, 0);
     const int status = CKestApp::run(*frame);
     CKestApp::saveAtExit(nullptr);

@@ -15,11 +15,11 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
+#include <QWindow>
 #include <unistd.h>
 
 #include <algorithm>
@@ -134,11 +134,42 @@ bool isPointerReleaseKey(const QKeyEvent& key)
 
 }  // namespace
 
-QString commandLinePath(const QString& line)
+std::string commandLinePath(const std::string& line)
 {
-    static const QRegularExpression quoted(QStringLiteral(R"(^"\s*(\S(.*\S)?)\s*"$)"));
-    const QRegularExpressionMatch match = quoted.match(line);
-    return match.hasMatch() ? match.captured(1) : line;
+    constexpr const char* kBlanks = " \t\n\v\f\r";
+    if (line.size() < 2 || line.front() != '"' || line.back() != '"')
+        return line;
+    const std::string inside = line.substr(1, line.size() - 2);
+    const std::size_t first = inside.find_first_not_of(kBlanks);
+    if (first == std::string::npos)
+        return line;
+    return inside.substr(first, inside.find_last_not_of(kBlanks) - first + 1);
+}
+
+std::string localPath(const QString& path)
+{
+    std::string bytes = path.startsWith(QLatin1Char('/')) ? "/" : "";
+    for (const QString& name : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        const std::string folder = bytes.empty() ? "." : bytes;
+        std::string entry = QFile::encodeName(name).toStdString();
+        std::error_code error;
+        if (!std::filesystem::exists(std::filesystem::path(folder) / entry, error)) {
+            int matches = 0;
+            std::string found;
+            std::filesystem::directory_iterator it(folder, error), end;
+            for (; !error && it != end; it.increment(error)) {
+                const std::string raw = it->path().filename().string();
+                if (QFile::decodeName(raw.c_str()) == name && ++matches == 1)
+                    found = raw;
+            }
+            if (matches == 1)
+                entry = found;
+        }
+        if (!bytes.empty() && bytes.back() != '/')
+            bytes += '/';
+        bytes += entry;
+    }
+    return bytes;
 }
 
 CMainFrame::CMainFrame(std::string dataFolder, Dialogs& dialogs)
@@ -167,6 +198,8 @@ CMainFrame::~CMainFrame()
 {
     m_view->removeEventFilter(this);
     removeEventFilter(this);
+    if (windowHandle())
+        windowHandle()->removeEventFilter(this);
     m_debugger->removeEventFilter(this);
     if (m_memory)
         m_memory->removeEventFilter(this);
@@ -327,6 +360,9 @@ bool CMainFrame::create()
     }
     m_created = true;
     setAcceptDrops(true);
+    // While a save box asks from inside the window's close, Qt would let a
+    // second close from the window system through and take the window away.
+    windowHandle()->installEventFilter(this);
     return true;
 }
 
@@ -515,27 +551,26 @@ void CMainFrame::showDebugger()
     m_debugger->activateWindow();
 }
 
-void CMainFrame::openFile(const QString& path, int mode)
+void CMainFrame::openFile(const std::string& path, int mode)
 {
     // One open at a time: a drop let through while one runs is dropped,
-    // as is one that comes after Exit.
-    if (m_opening || m_quit)
+    // as is one that comes after Exit or while a save box asks.
+    if (m_opening || m_quit || m_asking)
         return;
     const auto refuse = [&] {
         // The box says why; the log window, brought forward, says the rest.
         const QString reason = QString::fromStdString(m_kest->openError());
-        const QString what = path.isEmpty() ? QStringLiteral("Nothing to boot")
-                                            : QStringLiteral("Cannot start %1").arg(boxPath(path.toStdString()));
+        const QString what = path.empty() ? QStringLiteral("Nothing to boot")
+                                          : QStringLiteral("Cannot start %1").arg(boxPath(path));
         showLogThenSay(reason.isEmpty() ? what + QStringLiteral(": see kest.ini and the log.")
                                         : what + QStringLiteral(":\n\n") + reason);
     };
-    const QByteArray narrow = QFile::encodeName(path);
     // Whether the file can start is known before the running game is touched.
     m_opening = true;
     m_openCancel = OpenCancel::kNone;
     gOpeningFrame = this;
     action(kFileClose)->setEnabled(true);
-    const bool ready = m_kest->prepareOpen(narrow.toStdString(), mode);
+    const bool ready = m_kest->prepareOpen(path, mode);
     gOpeningFrame = nullptr;
     m_opening = false;
     setGameMenuState(opened());
@@ -553,7 +588,11 @@ void CMainFrame::openFile(const QString& path, int mode)
             refuse();
         return;
     }
-    m_filePath = path;
+    if (!writeSavesBeforeLettingGo(false)) {
+        m_kest->dropOpen();
+        return;
+    }
+    m_filePath = QFile::decodeName(path.c_str());
     // The running game stops, and writes its files, before another loads.
     if (opened()) {
         pause();
@@ -573,6 +612,9 @@ void CMainFrame::openFile(const QString& path, int mode)
 
 void CMainFrame::sayInUseSaves()
 {
+    // Said once the box has answered: the next tick brings it.
+    if (m_asking)
+        return;
     m_saveNotices = saveNoticeCount();
     const auto unsaid = [this](const std::vector<std::string>& paths, const char* kind) {
         QString list;
@@ -592,8 +634,9 @@ void CMainFrame::sayInUseSaves()
     QString text;
     if (!inUse.isEmpty())
         text = QStringLiteral("Another running Kest uses these save files. This one leaves them as they are: what "
-                              "its game saves in them is not kept, even once the other has ended. Closing this game "
-                              "and opening it again then takes the files over.\n") + inUse;
+                              "its game saves in them is written only where the other has let go of them unchanged "
+                              "by the time this game is let go. Closing this game and opening it again then takes "
+                              "the files over.\n") + inUse;
     if (!unlocked.isEmpty())
         text += (text.isEmpty() ? QString() : QStringLiteral("\n\n")) +
                 QStringLiteral("These save files are on a file system that takes no locks, so a second running Kest "
@@ -616,37 +659,64 @@ QString boxLine(LostSave lost)
 
 }  // namespace
 
-bool CMainFrame::writeSavesBeforeExit()
+bool CMainFrame::writeSavesBeforeLettingGo(bool exiting)
 {
     // An end by a signal waits for no answer.
     const auto ending = [this] { return m_endCheck && m_endCheck(); };
-    if (!opened() || ending())
+    if (!opened())
+        return true;
+    m_earlierLosses.clear();
+    for (const LostSave& lost : lostSaves()) {
+        if (!lost.current)
+            m_earlierLosses.push_back(lost.path);
+    }
+    if (ending())
         return true;
     // Held still, so the box and the files see the same memory.
+    const bool wasRunning = running();
     pause();
+    const QString without = exiting ? QStringLiteral("&Quit without saving") : QStringLiteral("&Close without saving");
     for (;;) {
         m_kest->writeSaves();
+        // An earlier game's are gone with it: no try could end.
         std::vector<LostSave> failing = lostSaves();
         std::erase_if(failing, [](const LostSave& lost) { return !lost.current; });
         if (failing.empty())
             return true;
         QString list;
-        for (const LostSave& lost : failing)
+        bool fixable = false;
+        for (const LostSave& lost : failing) {
             list += boxLine(lost);
+            if (!lost.fixable)
+                list += QStringLiteral("; cannot be written while this game runs");
+            fixable = fixable || lost.fixable;
+        }
+        QStringList answers = {without, QStringLiteral("Cancel")};
+        if (fixable)
+            answers.prepend(QStringLiteral("&Try again"));
+        const QString loses = exiting ? QStringLiteral("quitting without saving loses what the game saved in them.")
+                                      : QStringLiteral("closing without saving loses what the game saved in them.");
+        const QString advice = fixable ? QStringLiteral("Put right what stops them, then try again; ") + loses
+                                       : loses.at(0).toUpper() + loses.mid(1);
+        m_asking = true;
         const int answer = m_dialogs.choose(
-            this,
-            QStringLiteral("These saves could not be written:\n") + list +
-                QStringLiteral("\n\nPut right what stops them, then try again; quitting without saving loses what "
-                               "the game saved in them."),
-            {QStringLiteral("&Try again"), QStringLiteral("&Quit without saving"), QStringLiteral("Cancel")});
+            this, QStringLiteral("These saves could not be written:\n") + list + QStringLiteral("\n\n") + advice,
+            answers);
+        m_asking = false;
         takeKeyboardBack();
-        if (ending() || answer == 1) {
+        if (ending() || answers.value(answer) == without) {
             for (const LostSave& lost : failing)
                 m_quitWithout.push_back(lost.path);
+            // The signal's Exit came while the box asked, and was dropped.
+            if (ending() && !exiting) {
+                command(kFileExit, Qt::NoModifier);
+                return false;
+            }
             return true;
         }
-        if (answer == 2) {
-            resume();
+        if (answer == answers.size() - 1) {
+            if (wasRunning)
+                resume();
             return false;
         }
     }
@@ -658,18 +728,27 @@ void CMainFrame::sayUnwrittenSaves(bool sayInWindow)
     if (lost.empty())
         return;
     m_exitStatus = 1;
-    QString list;
+    QString last, earlier;
     for (const LostSave& save : lost) {
         const std::string line = describeLost(save);
         logSink().write(kLogError, "KEST", "Save not written at the end: %s", line.c_str());
         std::fprintf(stderr, "Kest: save not written: %s\n", line.c_str());
         // Named once: the box the user quit from named these already.
-        if (std::find(m_quitWithout.begin(), m_quitWithout.end(), save.path) == m_quitWithout.end())
-            list += boxLine(save);
+        if (std::find(m_quitWithout.begin(), m_quitWithout.end(), save.path) != m_quitWithout.end())
+            continue;
+        // After a Try again that worked, an earlier game's loss must not read as the fix's failure.
+        const bool before = std::ranges::find(m_earlierLosses, save.path) != m_earlierLosses.end();
+        (before ? earlier : last) += boxLine(save);
     }
-    if (sayInWindow && !list.isEmpty() && !(m_endCheck && m_endCheck()))
-        m_dialogs.message(this, QStringLiteral("These saves were not written: what the game saved in them is "
-                                               "lost.\n") + list);
+    QString text;
+    if (!last.isEmpty())
+        text = QStringLiteral("These saves were not written: what the game saved in them is lost.\n") + last;
+    if (!earlier.isEmpty())
+        text += (text.isEmpty() ? QString() : QStringLiteral("\n\n")) +
+                QStringLiteral("These saves of an earlier game were not written: what it saved in them is lost.\n") +
+                earlier;
+    if (sayInWindow && !text.isEmpty() && !(m_endCheck && m_endCheck()))
+        m_dialogs.message(this, text);
 }
 
 void CMainFrame::saveBeforeExit()
@@ -702,6 +781,9 @@ void CMainFrame::command(int id, Qt::KeyboardModifiers modifiers)
             m_openCancel = OpenCancel::kClose;
         return;
     }
+    // The box is answered first; a signal's Exit is taken once it has been.
+    if (m_asking)
+        return;
     const bool shift = modifiers.testFlag(Qt::ShiftModifier);
     if (id >= language::kFirstCommand && id <= language::kLastCommand) {
         onLanguage(id - language::kFirstCommand);
@@ -767,6 +849,8 @@ void CMainFrame::onFileOpen(Qt::KeyboardModifiers modifiers)
 
 void CMainFrame::onFileClose()
 {
+    if (!writeSavesBeforeLettingGo(false))
+        return;
     pause();
     stop();
     m_view->setShowCanvas(false);
@@ -1012,6 +1096,16 @@ void CMainFrame::onKey(int key, Qt::KeyboardModifiers modifiers, bool down)
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == windowHandle()) {
+        if (event->type() != QEvent::Close || !m_asking)
+            return false;
+        event->ignore();
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            box->raise();
+            box->activateWindow();
+        }
+        return true;
+    }
     if (watched == m_debugger.get() || (m_memory && watched == m_memory.get())) {
         if (event->type() == QEvent::ActivationChange)
             followActivation();
@@ -1111,13 +1205,12 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    // No open, drop or notice starts while the box asks.
-    m_quit = true;
-    if (!writeSavesBeforeExit()) {
+    if (!writeSavesBeforeLettingGo(true)) {
         m_quit = false;
         event->ignore();
         return;
     }
+    m_quit = true;
     if (opened())
         stop();
     sayUnwrittenSaves(true);
@@ -1140,6 +1233,9 @@ void CMainFrame::dropEvent(QDropEvent* event)
     // Opened once the drop is over: the window system is still inside its
     // drop while this runs, and an Exit taken during the open, or during
     // the box refusing the file, would take the window from under it.
-    if (!urls.isEmpty() && urls.first().isLocalFile())
-        QTimer::singleShot(0, this, [this, path = urls.first().toLocalFile()] { openFile(path, 0); });
+    // By its bytes: a name that is not UTF-8 stays percent-encoded in the URL.
+    if (!urls.isEmpty() && urls.first().isLocalFile()) {
+        const QByteArray path = QByteArray::fromPercentEncoding(urls.first().path(QUrl::FullyEncoded).toLatin1());
+        QTimer::singleShot(0, this, [this, path = path.toStdString()] { openFile(path, 0); });
+    }
 }

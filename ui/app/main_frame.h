@@ -26,6 +26,14 @@ class Dialogs;
 class QActionGroup;
 class QMenu;
 
+// The path a command line names: the text inside double quotes, without
+// the blanks around it, or else the whole line unchanged. Bytes in, bytes out.
+std::string commandLinePath(const std::string& line);
+// The bytes of a path a QString names, as a chooser answers: a name that is
+// not UTF-8 did not survive the QString, so a component not there as
+// encoded is the one entry of its folder whose name reads the same.
+std::string localPath(const QString& path);
+
 // The main window: it owns the emulator object and the picture, sound and
 // input outputs, drives them through CMedia, turns menus, keys, drops and
 // the command line into calls on the emulator, and runs one field per
@@ -78,8 +86,11 @@ public:
     // A file that cannot start is refused with a box, and a game that runs
     // runs on as it was. While the file opens the window answers File >
     // Exit and File > Close, each of which ends the open; every other
-    // command, and another open, is dropped.
-    void openFile(const QString& path, int mode);
+    // command, and another open, is dropped. One that can start asks, as
+    // Close does, before the running game stops. path is the file's bytes.
+    void openFile(const std::string& path, int mode);
+    // A path as a chooser gives it (see localPath).
+    void openFile(const QString& path, int mode) { openFile(localPath(path), mode); }
     // Asked while a file opens: true when the program is to end (a signal).
     void setEndCheck(bool (*check)()) { m_endCheck = check; }
     // The program ends without the window's close (its display has gone):
@@ -149,13 +160,17 @@ private:
     // Save files another running program holds, and those on a file
     // system that takes no locks, each said once in a box.
     void sayInUseSaves();
-    // At Exit, with the game still loaded (paused): its saves are written,
-    // and while one fails a box names each and offers Try again, Quit
-    // without saving, or Cancel. False for Cancel: the game goes on.
-    bool writeSavesBeforeExit();
+    // Before the game is let go (Exit, Close, another file opened over it),
+    // with it held still: its saves are written, and while one fails a box
+    // names each and offers Try again (where a try can work), Quit or Close
+    // without saving, or Cancel. False for Cancel: the game goes on as it
+    // was. A signal that closes the box lets go at once; for a Close or an
+    // open it is the program's Exit, and false.
+    bool writeSavesBeforeLettingGo(bool exiting);
     // At the end: every save not written, on stderr and in the log, and in
-    // a box when sayInWindow is set (but those the user chose to quit
-    // without); the program's status becomes 1.
+    // a box when sayInWindow is set (but those the user chose to let go
+    // without), which tells an earlier game's from the last one's; the
+    // program's status becomes 1.
     void sayUnwrittenSaves(bool sayInWindow);
     // The failed save for the status line, on a line of its own, its path
     // shortened until the line fits the picture's width.
@@ -223,8 +238,13 @@ private:
     bool (*m_endCheck)() = nullptr;
     bool m_languageSaved = false;
     std::vector<std::string> m_saidInUse;
-    // The saves the user chose to quit without, already named in a box.
+    // The saves the user chose to quit or close without, already named in a box.
     std::vector<std::string> m_quitWithout;
+    // Lost in a game before the one let go last.
+    std::vector<std::string> m_earlierLosses;
+    // A save box asks: commands, opens and closes that come meanwhile are
+    // dropped, and notices wait for its answer.
+    bool m_asking = false;
     // The save notices said so far; another one brings the box again.
     unsigned m_saveNotices = 0;
     int m_exitStatus = 0;
@@ -236,6 +256,3 @@ private:
     std::string m_shownStatus;
 };
 
-// The path a command line names: the text inside double quotes, without
-// the blanks around it, or else the whole line unchanged.
-QString commandLinePath(const QString& line);
