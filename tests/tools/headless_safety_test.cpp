@@ -91,16 +91,13 @@ bool busyInLoop(const TempDir& dir)
 // A run of the settings busySaves made, its log and standard error going
 // to output, on a file system that lacks what fileSystem lists, with one
 // call held ("FSYNC=TEXT" or "FLOCK=TEXT": see file_systems.cpp), as
-// another user than the test's where asked (as root: nobody), or on the
-// arcade set.
+// another user than the test's where asked (as root: nobody).
 pid_t busyRun(const TempDir& dir, const std::string& output, const std::string& fileSystem, const std::string& hold,
-              const char* fields = "20", bool anotherUser = false, bool arcade = false)
+              const char* fields = "20", bool anotherUser = false)
 {
     std::vector<std::string> command =
         preloaded({KEST_BINARY_DIR "/tools/kest-headless", "--data", dir.path().string(), "--fields", fields},
                   KEST_FILE_SYSTEMS, {"KEST_FILE_SYSTEM=" + fileSystem, "KEST_HOLD_" + hold + ":" + dir.path().string()});
-    if (arcade)
-        command.push_back(KEST_ARCADE_DIR "/kestarc.zip");
     if (anotherUser && ::geteuid() == 0)
         command.insert(command.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
     return spawn(command, "", dir.file(output));
@@ -523,8 +520,8 @@ TEST(HeadlessSaves, AFilePutInPlaceOfASaveDuringItsWriteStays)
 // backup memory: one makes it and the other reads it as in use, with the
 // game's other saves. Where their games change the saves as the other's
 // do (the built-in BIOS formats the blank memory) both end well; where
-// they change them otherwise, one writes the saves and the other names
-// them as not written: on NFS (whose exclusive locks need a
+// they change them otherwise, one writes the saves and the other names the
+// memory as not written: on NFS (whose exclusive locks need a
 // descriptor open for writing) where renameat2 takes no flags, so saves
 // are made in place, and where a file opened again for writing refuses it
 // too. None says "no locks".
@@ -539,8 +536,9 @@ TEST(HeadlessSaves, TwoRunsMakingOneSaveTogetherLoseNothingUnchanged)
         const char* fields = changes ? "20" : "120";
         const pid_t first = busyRun(dir, "a.txt", fileSystem, "FSYNC=sat_primary_01.bup.kest~", fields);
         ASSERT_TRUE(held(dir, {first}));
+        // The second's game formats the memory the first's writes otherwise.
         if (changes)
-            busySaves(dir, false, KEST_PROGRAMS_DIR "/sh2/save_other.bin");
+            busySaves(dir, false, "");
         const pid_t runs[] = {first, busyRun(dir, "b.txt", fileSystem, "FSYNC=sat_primary_01.bup.kest~", fields)};
         ASSERT_TRUE(held(dir, {runs[1]}));
         ASSERT_TRUE(saveFile(dir.file("go"), "", 0));
@@ -550,8 +548,8 @@ TEST(HeadlessSaves, TwoRunsMakingOneSaveTogetherLoseNothingUnchanged)
         const std::string both = readText(dir.file("a.txt")) + readText(dir.file("b.txt"));
         EXPECT_EQ(occurrences(both, "in use by another running Kest; this run leaves it as it is"), 3u) << both;
         EXPECT_EQ((statuses[0] == 0) + (statuses[1] == 0), changes ? 1 : 2) << both;
-        for (const char* save : {"saves/sat_primary_01.bup", "saves/card.bup"})
-            EXPECT_EQ(occurrences(both, "save not written: '" + dir.file(save) + "'"), changes ? 1u : 0u) << both;
+        EXPECT_EQ(occurrences(both, "save not written: '" + dir.file("saves/sat_primary_01.bup") + "'"),
+                  changes ? 1u : 0u) << both;
         EXPECT_FALSE(contains(both, "no locks"));
     }
 }
@@ -559,58 +557,36 @@ TEST(HeadlessSaves, TwoRunsMakingOneSaveTogetherLoseNothingUnchanged)
 // Run as another user than the files' owner (nobody, as root). Saves of
 // another user, mode 0644, in a folder any user may write are read and
 // never written; only what the game changed is named, and a lock NFS
-// refuses to a descriptor open only for reading is no "no locks". The
-// arcade set, which rewrites its saves with the same bytes at its end,
-// loses nothing in a folder that takes no new file; a fresh data folder
-// that cannot take saves/ says why its saves are lost.
+// refuses to a descriptor open only for reading is no "no locks". A fresh
+// data folder that cannot take saves/ says why its saves are lost.
 TEST(HeadlessSaves, WhatThisUserMayNotWriteIsReadAndOnlyChangesAreLost)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "another user to run as needs root";
-    using std::filesystem::perms;
-    enum class Kind { kTheirs, kTheirsOnNfs, kArcadeFolder, kNoFolder };
-    for (const Kind kind : {Kind::kTheirs, Kind::kTheirsOnNfs, Kind::kArcadeFolder, Kind::kNoFolder}) {
+    enum class Kind { kTheirs, kTheirsOnNfs, kNoFolder };
+    for (const Kind kind : {Kind::kTheirs, Kind::kTheirsOnNfs, Kind::kNoFolder}) {
         SCOPED_TRACE(static_cast<int>(kind));
         TempDir dir;
         const std::string memory = dir.file("saves/sat_primary_01.bup"), card = dir.file("saves/card.bup");
-        const bool arcade = kind == Kind::kArcadeFolder;
-        if (arcade) {
-            const std::string ini = "[Path]\r\nstv_bios = " KEST_ARCADE_DIR "/stv_bios.bin\r\n";
-            ASSERT_TRUE(saveFile(dir.file("kest.ini"), ini.data(), static_cast<u32>(ini.size())));
-            std::filesystem::copy_file(KEST_ARCADE_DIR "/data.json", dir.file("data.json"));
-            int status = -1;
-            ASSERT_TRUE(waitFor(busyRun(dir, "first.txt", "", "FSYNC=", "20", false, true), std::chrono::seconds(60),
-                                &status));
-            ASSERT_EQ(status, 0) << readText(dir.file("first.txt"));
-            for (const auto& entry : std::filesystem::directory_iterator(dir.path() / "saves"))
-                std::filesystem::permissions(entry.path(), perms::owner_read | perms::owner_write | perms::group_read |
-                                                               perms::group_write | perms::others_read |
-                                                               perms::others_write);
-        } else {
-            busySaves(dir, kind != Kind::kNoFolder);
-            ASSERT_TRUE(saveFile(memory, std::vector<u8>(0x8000).data(), 0x8000));
-            if (kind == Kind::kNoFolder)
-                std::filesystem::remove_all(dir.path() / "saves");
-            else
-                std::filesystem::permissions(dir.path() / "saves", perms::all);
-        }
+        busySaves(dir, kind != Kind::kNoFolder);
+        ASSERT_TRUE(saveFile(memory, std::vector<u8>(0x8000).data(), 0x8000));
+        if (kind == Kind::kNoFolder)
+            std::filesystem::remove_all(dir.path() / "saves");
+        else
+            std::filesystem::permissions(dir.path() / "saves", std::filesystem::perms::all);
         const ino_t inodes[] = {inode(memory), inode(card)};
         int status = -1;
-        ASSERT_TRUE(waitFor(busyRun(dir, "log.txt", kind == Kind::kTheirsOnNfs ? "nfs" : "", "FSYNC=", "20", true,
-                                    arcade),
+        ASSERT_TRUE(waitFor(busyRun(dir, "log.txt", kind == Kind::kTheirsOnNfs ? "nfs" : "", "FSYNC=", "20", true),
                             std::chrono::seconds(60), &status));
         const std::string said = readText(dir.file("log.txt"));
-        EXPECT_EQ(status, arcade ? 0 : 1 << 8) << said;
+        EXPECT_EQ(status, 1 << 8) << said;
         EXPECT_FALSE(contains(said, "no locks")) << said;
-        if (kind == Kind::kNoFolder) {
-            EXPECT_TRUE(contains(said, "save not written: '" + memory + "': its folder cannot be made: Permission "
-                                       "denied\n")) << said;
-        } else if (!arcade) {
-            for (const std::string& save : {memory, card})
-                EXPECT_TRUE(contains(said, "save not written: '" + save + "': the file is read-only\n")) << said;
-            EXPECT_TRUE(inode(memory) == inodes[0] && inode(card) == inodes[1]);
-            EXPECT_EQ(readBytes(memory), std::vector<u8>(0x8000));
-        }
+        const std::vector<std::string> lost = kind == Kind::kNoFolder ? std::vector{memory} : std::vector{memory, card};
+        for (const std::string& save : lost)
+            EXPECT_TRUE(contains(said, "save not written: '" + save + "': " +
+                                           (kind == Kind::kNoFolder ? "its folder cannot be made: Permission denied\n"
+                                                                    : "the file is read-only\n"))) << said;
+        EXPECT_TRUE(kind == Kind::kNoFolder || (inode(memory) == inodes[0] && inode(card) == inodes[1]));
     }
 }
 
