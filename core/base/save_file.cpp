@@ -163,22 +163,6 @@ void SaveSet::lookAgain()
         member->freeAgain();
 }
 
-void SaveFile::lookAgain()
-{
-    if (m_set) {
-        m_set->lookAgain();
-        return;
-    }
-    if (m_state == State::kInUse) {
-        OpenedSave opened = openSave(m_path);
-        if (opened.lock == Lock::kHeld)
-            Descriptor unused(opened.fd);
-        else
-            retake(opened);
-    }
-    freeAgain();
-}
-
 void SaveFile::retake(OpenedSave& opened)
 {
     Descriptor file(opened.fd);
@@ -436,23 +420,14 @@ bool SaveFile::holds(const void* data, u32 size) const
     // file: closing another would let go of a lock made of byte ranges (NFS).
     struct stat named, held;
     const bool own = m_lock >= 0 && ::stat(m_path.c_str(), &named) == 0 && ::fstat(m_lock, &held) == 0 &&
-                     named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+                     sameFile(identityOf(named), identityOf(held));
     Descriptor other(own ? -1 : ::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     const int fd = own ? m_lock : other.get();
     struct stat info;
-    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<u64>(info.st_size) != size)
-        return false;
     std::vector<u8> bytes(size);
-    u32 done = 0;
-    while (done < size) {
-        const ssize_t got = ::pread(fd, bytes.data() + done, size - done, done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        done += static_cast<u32>(got);
-    }
-    return std::memcmp(bytes.data(), data, size) == 0;
+    return fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<u64>(info.st_size) == size &&
+           ::lseek(fd, 0, SEEK_SET) == 0 && file_io::readAll(fd, bytes.data(), size) &&
+           std::memcmp(bytes.data(), data, size) == 0;
 }
 
 bool SaveFile::makeFolder()

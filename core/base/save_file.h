@@ -64,8 +64,9 @@ public:
     // The next game's saves start free.
     void clear() { m_yielded = false; }
     // Looks again at the saves not written: those another program held are
-    // taken back whole where it has let go of all of them and none changed,
-    // and one whose path is free again is made there.
+    // taken back once it has let go of all of them (but one it changed
+    // meanwhile, which stays its own), and one whose path is free again is
+    // made there.
     void lookAgain();
 
 private:
@@ -137,8 +138,6 @@ public:
     // No lock keeps a second program out: its file system takes none, or
     // another program would not let go of the file this one made.
     bool noLocks() const { return m_noLocks; }
-    // A second try can be written, alone or with its set (see SaveSet).
-    void lookAgain();
 
 private:
     friend class SaveSet;
